@@ -1,0 +1,30 @@
+# twk_add_gtest(<name> LABEL <label> SOURCES <files...> LIBS <targets...>)
+# One GoogleTest binary per module; every test carries its module's label (ctest -L <label>).
+# Tests run headless: the Qt platform is offscreen and prompts come from a scripted UI.
+function(twk_add_gtest name)
+  if(NOT TWK_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE TWK_SOURCE_DIR="${TWK_SOURCE_DIR}")
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    LABELS "${ARG_LABEL}"
+    TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;OPENBLAS_NUM_THREADS=1;TWK_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp")
+endfunction()
+
+# twk_add_bench(<name> SOURCES <files...> LIBS <targets...>)
+function(twk_add_bench name)
+  if(NOT TWK_BUILD_BENCH)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
