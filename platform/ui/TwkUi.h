@@ -93,6 +93,18 @@ Ui& ui();
 // Installs an implementation; null restores the silent default. Returns the previous one.
 Ui* setUi(Ui* ui);
 
+// Installs an implementation for the life of a scope and restores the previous one afterwards.
+class ScopedUi {
+ public:
+  explicit ScopedUi(Ui& installed) : previous_(setUi(&installed)) {}
+  ~ScopedUi() { setUi(previous_); }
+  ScopedUi(const ScopedUi&) = delete;
+  ScopedUi& operator=(const ScopedUi&) = delete;
+
+ private:
+  Ui* previous_;
+};
+
 // Convenience wrappers used all over the program.
 inline int messageBox(const CString& text, unsigned type = MB_OK, const CString& caption = L"Tarnwick") {
   return ui().messageBox(text, caption, type);
