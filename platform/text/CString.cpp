@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <ostream>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -644,3 +645,5 @@ CString operator+(wchar_t a, const CString& b) {
   r += b;
   return r;
 }
+
+void PrintTo(const CString& s, std::ostream* os) { *os << "L\"" << s.toUtf8() << '"'; }

@@ -15,6 +15,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -150,6 +151,9 @@ template <>
 struct std::hash<CString> {
   size_t operator()(const CString& s) const noexcept { return std::hash<std::wstring>()(s.wstr()); }
 };
+
+// Prints the text as UTF-8 in quotes (GoogleTest finds it for failure messages).
+void PrintTo(const CString& s, std::ostream* os);
 
 namespace twk {
 // printf-style formatting with the MSVC conventions described at the top of this file.

@@ -1,5 +1,6 @@
 #include "ScriptedUi.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -224,8 +225,9 @@ bool ScriptedUi::showTextFile(const CString& path) {
 
   bool utf16 = bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE;
   if (!utf16 && bytes.size() >= 2) {
-    // Text without a mark: UTF-16LE when the high bytes of the first code units are all zero.
-    const size_t pairs = std::min<size_t>(bytes.size() / 2, 8);
+    // Text without a mark: UTF-16LE when its first code units are ASCII with zero high bytes
+    // (zero bytes never appear in UTF-8 text).
+    const size_t pairs = std::min<size_t>(bytes.size() / 2, 4);
     utf16 = true;
     for (size_t i = 0; i < pairs; ++i) utf16 = utf16 && byte(2 * i + 1) == 0 && byte(2 * i) != 0;
   }
