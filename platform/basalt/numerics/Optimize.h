@@ -1,0 +1,91 @@
+#pragma once
+// Optimisers of the imaging core for curve fitting.
+//
+//   - PR_OptimizeAmoebaOverGrid: a grid search over a box followed by a downhill-simplex (Nelder-Mead)
+//     refinement of the best grid point, restarted at its own minimum until a restart no longer helps.
+//   - PR_AmoebaPlus: the simplex alone, refining an offset added to a fixed base point.
+//   - PR_GO_NonconstrCostOptimizeSLX and PR_GOWSS_OptimizeBestSol: interval branch and bound. The cost
+//     of a whole box is enclosed by interval arithmetic (IntervalArith.h); boxes whose lower bound
+//     lies above the best cost found are discarded, the others are bisected. The reported cost range
+//     [lower bound, best cost] always contains the global minimum over the search box, provided the
+//     cost callback returns true lower bounds.
+//
+// Every function is reentrant: all state lives on the caller's stack or in the context pointer the
+// caller passes, so many threads may fit curves at once and get the same bits as one thread would.
+// Failures are reported through the result (false), never by a message box.
+
+#include "TwkTypes.h"
+
+// Cost of the point x, or of x + dx element by element when dx is not null. Large values (1e60)
+// mark points where the model cannot be built; NaN is treated as the worst possible cost.
+using PR_AMOEBACOSTFUNC = double (*)(void* context, const double* x, const double* dx);
+
+// Grid search plus simplex over the box `bounds` of nVars variables.
+//   gridPoints     points per variable, at the centres of gridPoints equal cells of each range
+//                  (0 or 1: the box centre only). A variable whose range is empty (lo == hi) is held
+//                  at that value and not searched. The whole grid is capped at 10 million points by
+//                  lowering the count per variable.
+//   keepInBounds   true: every simplex vertex is clamped into the box; false: the simplex may leave it.
+//   maxIterations  the simplex budget in iterations (reflections, expansions, contractions, shrinks)
+//                  over all restarts; 0 keeps the best grid point.
+//   balance        >= 0: the simplex minimises cost * (1 + balance * q), q the mean squared distance
+//                  from the box centre in half-widths (0 at the centre, 1 at a corner), so that among
+//                  nearly equal costs the more central point wins. bestCost is the plain cost.
+//   bestCost, bestPoint (nVars doubles) receive the result; the best point lies in the box when
+//                  keepInBounds is true. bounds with lo > hi are used in ascending order.
+// False when an argument is invalid (nVars < 1, null pointers, non-finite bounds) or no evaluated
+// point had a finite cost below 1e60.
+bool PR_OptimizeAmoebaOverGrid(int gridPoints, int nVars, const INTERVAL* bounds, bool keepInBounds,
+                               PR_AMOEBACOSTFUNC cost, void* context, int maxIterations, double balance,
+                               double* bestCost, double* bestPoint);
+
+// Simplex refinement of an offset added to the base point: cost(context, base, offset) is minimised.
+//   offset         in: the start offset (nVars doubles); out: the best offset found.
+//   steps          the initial simplex edge per variable (a zero step holds that variable).
+//   scale          > 0: every offset component is kept within +-scale * |step| (scale 100 with steps
+//                  of one hundredth of a grid step keeps the search within one grid step of the base);
+//                  <= 0: unconstrained.
+//   maxIterations  budget of simplex iterations over all restarts.
+//   bestCost       may be null.
+// False on invalid arguments or when no finite cost below 1e60 was found.
+bool PR_AmoebaPlus(PR_AMOEBACOSTFUNC cost, void* context, const double* base, int nVars, double* offset,
+                   const double* steps, double scale, int maxIterations, double* bestCost);
+
+// Interval cost of a box of nVars parameter intervals. The callback writes
+//   *lowerBound  a value never above the cost at any point of the box (1e60 or more: the box holds
+//                no admissible point and is dropped);
+//   *centreCost  the cost at the centre of the box (1e60 when it cannot be computed);
+//   *upperBound  optionally a value never below the cost anywhere in the box; it is preset to 1e60
+//                and may be left alone.
+// y and x are the data arrays the optimiser was given (null for PR_GOWSS_OptimizeBestSol). A NaN
+// lower bound counts as minus infinity (the box is kept), a NaN centre cost as 1e60.
+using PR_BOXCOSTFUNC = void (*)(void* context, const INTERVAL* box, const double* y, const double* x,
+                                double* lowerBound, double* centreCost, double* upperBound);
+
+// Interval branch and bound over `box` (nVars intervals).
+//   boxTolerance   a box whose every side is at most boxTolerance times the side of the search box is
+//                  not bisected further (it stays a candidate); <= 0 uses 1e-12.
+//   costTolerance  the search ends when best cost - lowest lower bound <= costTolerance * max(1, |best|).
+//   maxIterations  budget of bisections (each evaluates the cost on two half boxes).
+//   bestBox        (nVars) the box whose centre gave the best cost; its centre is the solution.
+//   bestCost       the best cost found (the cost at the centre of bestBox).
+//   confidenceBox  optional (nVars): the hull of every box that may still hold a global minimiser.
+//   costRange      optional: [lower bound of the global minimum, bestCost]; lo <= hi always.
+//   bisections     optional: the number of bisections done.
+//   showProgress   announce the search through the progress protocol; Esc stops it with false.
+// False on invalid arguments, when stopped, or when no box centre had a cost below 1e60.
+bool PR_GO_NonconstrCostOptimizeSLX(int nVars, PR_BOXCOSTFUNC cost, void* context, const INTERVAL* box,
+                                    const double* y, const double* x, double boxTolerance,
+                                    double costTolerance, int maxIterations, INTERVAL* bestBox,
+                                    double* bestCost, INTERVAL* confidenceBox, INTERVAL* costRange,
+                                    double* bisections, bool showProgress);
+
+// The same search for callbacks that take their data from the context alone. The search ends as soon
+// as the best cost falls to targetCost or the enclosure [lower bound, best] is narrower than
+// targetCost (absolute), or when maxIterations bisections are done. Boxes are bisected down to
+// 1e-12 of the search box. Outputs as for PR_GO_NonconstrCostOptimizeSLX (bestBox, bestCost required,
+// the others optional).
+bool PR_GOWSS_OptimizeBestSol(int nVars, PR_BOXCOSTFUNC cost, void* context, const INTERVAL* box,
+                              double targetCost, int maxIterations, INTERVAL* bestBox, double* bestCost,
+                              INTERVAL* confidenceBox, INTERVAL* costRange, double* bisections,
+                              bool showProgress);
