@@ -1,0 +1,1606 @@
+// Catalogue entries of the models whose computation is not written yet.
+//
+// Their metadata is complete, so the host can list them, show their parameters and run a cycle:
+// init succeeds without preparing anything and every curve gives the failure value (1e60 in each
+// requested output, a fitted curve of 1e60). To write a model, move its entry into its own file
+// models/ModelNN_Name.cpp with its operations in place of kNotYetWritten; ModelTable.cpp needs no
+// change, it refers to kModelNN wherever it is defined.
+
+#include "ModelTable.h"
+
+namespace kin {
+namespace {
+
+// The failure value for every curve: no init work, no computation.
+constexpr ModelOps kNotYetWritten = {};
+
+}  // namespace
+
+constexpr OutputSpec kOutputs02[] = {
+    {"Effective Peak Reach Time", "sec", 1},
+    {"mTTP from Bolus", "sec", 1},
+    {"Weighted Peak", "sec", 1},
+    {"Time of Bolus arrival _mTTP-based_", "sec", 1},
+    {"Peak time", "sec", 1},
+    {"mTTP absolute", "sec", 1},
+};
+constexpr FreeParmSpec kFreeParms02[] = {
+    {"Minimal surge length", 2},
+};
+const ModelSpec kModel02 = {
+    .type = 2,
+    .name = "2. Peak analysis",
+    .outputs = kOutputs02,
+    .freeParms = kFreeParms02,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs03[] = {
+    {"mean of odd frames", "", 1},
+    {"stdev of odd frames", "", 1},
+    {"mean of even frames", "", 1},
+    {"stdev of even frames", "", 1},
+};
+const ModelSpec kModel03 = {
+    .type = 3,
+    .name = "3. Interleaved 2-state profile",
+    .outputs = kOutputs03,
+    .freeParms = {},
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisAny,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs04[] = {
+    {"Distance", "", 1},
+    {"correlation", "", 1},
+};
+constexpr FreeParmSpec kFreeParms04[] = {
+    {"L-norm", 2},
+    {"start index", 0},
+    {"end index", 0},
+};
+const ModelSpec kModel04 = {
+    .type = 4,
+    .name = "4. Reference curve distance and correlation",
+    .outputs = kOutputs04,
+    .freeParms = kFreeParms04,
+    .numIfuncs = 1,
+    .ifPanelName = "Reference curve",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs05[] = {
+    {"Active rise time", "sec", 1},
+    {"Slope", "", 1},
+};
+constexpr FreeParmSpec kFreeParms05[] = {
+    {"Active Rise Low Threshold", 0.2},
+    {"Active Rise High Threshold", 0.95},
+};
+const ModelSpec kModel05 = {
+    .type = 5,
+    .name = "5. Time of active rise",
+    .outputs = kOutputs05,
+    .freeParms = kFreeParms05,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs06[] = {
+    {"CBV baseline integral", "", 1},
+};
+constexpr FreeParmSpec kFreeParms06[] = {
+    {"Background Threshold", 20},
+    {"Skip Initial Time Points", 0},
+};
+const ModelSpec kModel06 = {
+    .type = 6,
+    .name = "",
+    .outputs = kOutputs06,
+    .freeParms = kFreeParms06,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {1, 1},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs07[] = {
+    {"S0 spin", "", 1},
+    {"T1 relaxation time (sec)", "sec", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms07[] = {
+    {"Method (0=Real\\1=Modulus)", 0},
+    {"Air threhsold", 20},
+    {"Offset signal", 0},
+};
+const ModelSpec kModel07 = {
+    .type = 7,
+    .name = "7.  T1 mapping using inversion-recovery",
+    .outputs = kOutputs07,
+    .freeParms = kFreeParms07,
+    .numIfuncs = 0,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisInversionTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 4000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs08[] = {
+    {"K-trans", "1/min", 1},
+    {"Ve", "", 1},
+    {"Ta delay", "sec", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms08[] = {
+    {"K-trans max (1/min)", 5},
+    {"Ve max", 10},
+    {"Min arterial delay (sec)", 0},
+    {"Max arterial delay (sec)", 0},
+    {"Use L1\\L2 residual metric", 2},
+    {"Use balanced solution (0\\1)", 1},
+};
+const ModelSpec kModel08 = {
+    .type = 8,
+    .name = "8.  Tofts two compartment exchange model {k-trans,Ve}",
+    .outputs = kOutputs08,
+    .freeParms = kFreeParms08,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(3) | methodBit(4),
+    .method = 4, .optA = 11, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs09[] = {
+    {"K-trans", "1/min", 1},
+    {"Ve", "", 1},
+    {"Va", "", 1},
+    {"Arterial_delay", "sec", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms09[] = {
+    {"K-trans max (1/min)", 5},
+    {"Ve max", 10},
+    {"Min arterial delay (sec)", 0},
+    {"Max arterial delay (sec)", 0},
+    {"Use L1\\L2 residual metric", 2},
+    {"Use Balanced solution (0\\1)", 1},
+};
+const ModelSpec kModel09 = {
+    .type = 9,
+    .name = "9.  Modified Tofts two compartment exchange model {k-trans,Ve,Va}",
+    .outputs = kOutputs09,
+    .freeParms = kFreeParms09,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(3) | methodBit(4),
+    .method = 4, .optA = 7, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs10[] = {
+    {"RPF", "", 1},
+    {"vACx", "", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms10[] = {
+    {"RPF_max", 5},
+    {"Va_max", 5},
+};
+const ModelSpec kModel10 = {
+    .type = 10,
+    .name = "10. RPF\\vACx (AIF integration)",
+    .outputs = kOutputs10,
+    .freeParms = kFreeParms10,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModCT | kModMR | kModPET,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 20, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs12[] = {
+    {"E", "", 1},
+    {"F", "1/min", 1},
+    {"Tc", "sec", 1},
+    {"Ve", "", 1},
+    {"residual", "", 1},
+};
+const ModelSpec kModel12 = {
+    .type = 12,
+    .name = "",
+    .outputs = kOutputs12,
+    .freeParms = {},
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 3, .optB = 500,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs13[] = {
+    {"Ki blood flow", "", 1},
+    {"Ti minimum transit time", "sec", 1},
+    {"voxel blood volume", "", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms13[] = {
+    {"Convolution precision", 0.01},
+};
+const ModelSpec kModel13 = {
+    .type = 13,
+    .name = "13. Transit Model {wa,ki,kti} (AIF convolution)",
+    .outputs = kOutputs13,
+    .freeParms = kFreeParms13,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 6, .optB = 200,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs14[] = {
+    {"k_trans", "1/min", 1},
+    {"V_e", "", 1},
+    {"IWL_tau", "sec", 1},
+    {"resid", "", 1},
+};
+constexpr FreeParmSpec kFreeParms14[] = {
+    {"Ktrans_Min", 0.01},
+    {"Ktrans_Max", 10},
+    {"Ve_Min", 0.01},
+    {"Ve_Max", 10},
+    {"Tau_Min", 0.05},
+    {"Tau_Max", 1},
+};
+const ModelSpec kModel14 = {
+    .type = 14,
+    .name = "14. GKM with two site water exchange",
+    .outputs = kOutputs14,
+    .freeParms = kFreeParms14,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 1, .optB = 200,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs15[] = {
+    {"k_trans", "1/min", 1},
+    {"V_e", "", 1},
+    {"ArtFract", "", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms15[] = {
+    {"Ktrans_Min", 0.2},
+    {"Ktrans_Max", 0.8},
+    {"Ve_Min", 0.2},
+    {"Ve_Max", 10},
+};
+const ModelSpec kModel15 = {
+    .type = 15,
+    .name = "15. Dual Input (Arterial\\Portal Vein): {k_trans,V_e,Artf}",
+    .outputs = kOutputs15,
+    .freeParms = kFreeParms15,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input Functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs17[] = {
+    {"S0", "", 1},
+    {"f microcirculation fraction", "", 1},
+    {"Dt component", "mm^2/sec", 1},
+    {"Dp component", "mm^2/sec", 1},
+    {"Dt_x_1-f", "mm^2/sec", 1},
+    {"Dp_x_f", "mm^2/sec", 1},
+    {"RMSE", "", 1},
+};
+constexpr FreeParmSpec kFreeParms17[] = {
+    {"min Dt (mm^2/sec)", 0.00014},
+    {"max Dt (mm^2/sec)", 0.0031},
+    {"min Dp (mm^2/sec)", 0.006},
+    {"max Dp (mm^2/sec)", 0.2},
+    {"B-value Tail Start", 199.99},
+};
+const ModelSpec kModel17 = {
+    .type = 17,
+    .name = "17. IVIM bi-exponential diffusion Segmented Fit:  S0*(f*exp(-b*Dp)+(1-f)*exp(-b*Dt))",
+    .outputs = kOutputs17,
+    .freeParms = kFreeParms17,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisBValue,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 20000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs18[] = {
+    {"f", "", 1},
+    {"Dt", "mm^2/sec", 1},
+    {"Dp", "mm^2/sec", 1},
+    {"RMSE", "", 1},
+};
+constexpr FreeParmSpec kFreeParms18[] = {
+    {"S0 noise", 0.2},
+    {"min f", 0},
+    {"max f", 1},
+    {"min Dt (mm^2/sec)", 0.00014},
+    {"max Dt (mm^2/sec)", 0.0031},
+    {"min Dp (mm^2/sec)", 0.006},
+    {"max Dp (mm^2/sec)", 0.2},
+};
+const ModelSpec kModel18 = {
+    .type = 18,
+    .name = "18. IVIM bi-exponential diffusion: S(b) = S0*((1-f)*exp(-b*Dt) + f*exp(-b*Dp))",
+    .outputs = kOutputs18,
+    .freeParms = kFreeParms18,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisBValue,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2) | methodBit(7),
+    .method = 7, .optA = 0, .optB = 100000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs19[] = {
+    {"ADC", "mm^2/sec", 8},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms19[] = {
+    {"Low signal tail cutoff", 0},
+    {"maximal ADC (mm^2/sec)", 0.05},
+};
+const ModelSpec kModel19 = {
+    .type = 19,
+    .name = "19. ADC monoexponential diffusion: S = S0*exp(-b*ADC)",
+    .outputs = kOutputs19,
+    .freeParms = kFreeParms19,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisBValue,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 5000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = true,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs20[] = {
+    {"Combined Distance", "", 1},
+    {"Label Map", "", 1},
+};
+constexpr FreeParmSpec kFreeParms20[] = {
+    {"Distance Mode", 2},
+    {"Distance Threshold", 0.02},
+    {"Noise Level", 0},
+    {"FLAT Threshold", 0},
+};
+const ModelSpec kModel20 = {
+    .type = 20,
+    .name = "",
+    .outputs = kOutputs20,
+    .freeParms = kFreeParms20,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs21[] = {
+    {"DDC", "mm^2/sec", 1},
+    {"alpha", "", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms21[] = {
+    {"Low signal tail cutoff", 0},
+    {"DDC upper limit", 0.05},
+};
+const ModelSpec kModel21 = {
+    .type = 21,
+    .name = "21. Stretched exponential diffusion: S = S0*exp((-b*DDC)^alpha)",
+    .outputs = kOutputs21,
+    .freeParms = kFreeParms21,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisBValue,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = true,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs22[] = {
+    {"T1", "ms", 1},
+    {"Fitting residual", "", 1},
+    {"Analytic T1", "ms", 1},
+    {"Analytic T1 Diff", "ms", 1},
+    {"Analytic T1 Diff Relative", "", 1},
+    {"Analytic T1 Diff Percentage", "pct", 1},
+};
+constexpr FreeParmSpec kFreeParms22[] = {
+    {"Round T1 values", 1},
+};
+const ModelSpec kModel22 = {
+    .type = 22,
+    .name = "22. S = M0*(1-exp(-TD/T1) with 6 fixed TD values",
+    .outputs = kOutputs22,
+    .freeParms = kFreeParms22,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 100000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs23[] = {
+    {"Analytic T1", "ms", 1},
+    {"T1", "ms", 1},
+    {"Fitting residual", "", 1},
+    {"Analytic T1 Diff", "ms", 1},
+    {"Analytic T1 Diff Relative", "", 1},
+    {"Analytic T1 Diff Percentage", "pct", 1},
+};
+const ModelSpec kModel23 = {
+    .type = 23,
+    .name = "23. S=M0*(1-exp(-TD/T1) - 2 variables, TD=(700/4000) or TD=(350,700,1050,1750,2450,4000)",
+    .outputs = kOutputs23,
+    .freeParms = {},
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 50000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs24[] = {
+    {"T1", "sec", 1},
+    {"M0", "", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms24[] = {
+    {"Background threshold (xNoise)", 5},
+};
+const ModelSpec kModel24 = {
+    .type = 24,
+    .name = "24. T1 mapping using variable flip angle: S = M0*(1-exp(-TR/T1))*sin(A)/(1-exp(-TR/T1)*cos(A)) ",
+    .outputs = kOutputs24,
+    .freeParms = kFreeParms24,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisFlipAngle,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2) | methodBit(6),
+    .method = 2, .optA = 0, .optB = 1000,
+    .preprocessTasks = {1, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs25[] = {
+    {"S0", "", 1},
+    {"T2short", "sec", 1},
+    {"T2long", "sec", 1},
+    {"R2short", "1/sec", 1},
+    {"R2long", "1/sec", 1},
+    {"RWP", "", 1},
+    {"FWP", "", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms25[] = {
+    {"T2short low (s)", 0.01},
+    {"T2short high (s)", 3},
+    {"T2long low (s)", 0.01},
+    {"T2long high (s)", 3},
+    {"Noise", 1},
+};
+const ModelSpec kModel25 = {
+    .type = 25,
+    .name = "25. T2 mapping biexponential: S = Noise + S0*(RWP*exp(-TE/T2short)+FWP*exp(-TE/T2long))",
+    .outputs = kOutputs25,
+    .freeParms = kFreeParms25,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisEchoTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 50000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs26[] = {
+    {"T1rho", "sec", 1},
+    {"R1rho", "", 1},
+    {"RMSE", "", 1},
+    {"RRSE", "", 1},
+};
+constexpr FreeParmSpec kFreeParms26[] = {
+    {"Noise", 1},
+};
+const ModelSpec kModel26 = {
+    .type = 26,
+    .name = "26. T1rho mono-exponential model",
+    .outputs = kOutputs26,
+    .freeParms = kFreeParms26,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisSpinLockTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 1000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs27[] = {
+    {"Vt", "", 1},
+    {"Intersect", "", 1},
+    {"t-star", "sec", 1},
+};
+constexpr FreeParmSpec kFreeParms27[] = {
+    {"Equilibration time t* (min)", 0},
+    {"Max Err (%)", 10},
+    {"Background threshold", 3},
+};
+const ModelSpec kModel27 = {
+    .type = 27,
+    .name = "27. Vt (Logan Plot)",
+    .outputs = kOutputs27,
+    .freeParms = kFreeParms27,
+    .numIfuncs = 1,
+    .ifPanelName = "Reference Curve",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModPET,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs28[] = {
+    {"D corrected diffusion", "mm^2/sec", 8},
+    {"K excess kurtosis", "", 8},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms28[] = {
+    {"minimal K excess kurtosis", 0},
+    {"maximal K excess kurtosis", 3},
+};
+const ModelSpec kModel28 = {
+    .type = 28,
+    .name = "28. Diffusional kurtosis: S = S0*exp(-b*D + b^2*D^2*K/6)",
+    .outputs = kOutputs28,
+    .freeParms = kFreeParms28,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisBValue,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2) | methodBit(3),
+    .method = 2, .optA = 5, .optB = 20000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = true,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs29[] = {
+    {"BPnd - binding potential", "", 8},
+    {"k2'- clearance rate constant", "", 8},
+    {"R1- relative radioligand delivery", "", 1},
+    {"b - Fitting intercept", "", 8},
+    {"t-star equilibration time (sec)", "", 1},
+};
+constexpr FreeParmSpec kFreeParms29[] = {
+    {"Start Lin (sec)", 0},
+    {"End Lin  (sec)", 3600},
+    {"Max Err %", 10},
+    {"Background threshold", 3},
+};
+const ModelSpec kModel29 = {
+    .type = 29,
+    .name = "29. Ichise's Non-Invasive Plot (MRTM0)",
+    .outputs = kOutputs29,
+    .freeParms = kFreeParms29,
+    .numIfuncs = 1,
+    .ifPanelName = "Reference Curve",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModPET,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs30[] = {
+    {"BPnd - binding potential", "", 8},
+    {"k2'- clearance rate constant", "", 8},
+    {"R1- relative radioligand delivery", "", 1},
+    {"t-star equilibration time (sec)", "", 1},
+};
+constexpr FreeParmSpec kFreeParms30[] = {
+    {"Start (sec)", 0},
+    {"End   (sec)", 3600},
+    {"Max Err %", 10},
+    {"Background threshold", 3},
+};
+const ModelSpec kModel30 = {
+    .type = 30,
+    .name = "30. Ichise's Multilinear Reference Tissue Model (MRTM)",
+    .outputs = kOutputs30,
+    .freeParms = kFreeParms30,
+    .numIfuncs = 1,
+    .ifPanelName = "Reference Curve",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModPET,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs31[] = {
+    {"BPnd - binding potential", "", 8},
+    {"R1- relative radioligand delivery", "min", 8},
+    {"t-star - equilibration time", "sec", 1},
+    {"max relative error", "", 1},
+    {"residual over average signal", "", 1},
+};
+constexpr FreeParmSpec kFreeParms31[] = {
+    {"Start (min)", 0},
+    {"End   (min)", 600},
+    {"Max Err %", 10},
+    {"Background threshold", 3},
+    {"k2' (1/min)", 0.022},
+};
+const ModelSpec kModel31 = {
+    .type = 31,
+    .name = "31. Ichise MRTM2 with fixed k2'",
+    .outputs = kOutputs31,
+    .freeParms = kFreeParms31,
+    .numIfuncs = 1,
+    .ifPanelName = "Reference Curve",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModPET,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs32[] = {
+    {"K1", "1/min", 1},
+    {"k2", "1/min", 1},
+    {"k3", "1/min", 1},
+    {"k4", "1/min", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms32[] = {
+    {"K1 max (1/min)", 100},
+    {"k2 max (1/min)", 100},
+    {"k3 max (1/min)", 100},
+    {"k4 max (1/min)", 100},
+};
+const ModelSpec kModel32 = {
+    .type = 32,
+    .name = "32. FDG  2-Tissue Compartment Models {K1,k2,k3,k4}",
+    .outputs = kOutputs32,
+    .freeParms = kFreeParms32,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModPET,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 7, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs33[] = {
+    {"K1", "1/min", 1},
+    {"k2", "1/min", 1},
+    {"k3", "1/min", 1},
+    {"Ki", "", 1},
+    {"Ta - arterial delay", "sec", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms33[] = {
+    {"K1 min (1/min)", 0.001},
+    {"K1 max (1/min)", 1.5},
+    {"k2 min (1/min)", 0.001},
+    {"k2 max (1/min)", 1},
+    {"k3 min (1/min)", 0.001},
+    {"k3 max (1/min)", 1},
+    {"blood volume", 0.045},
+    {"Min Arterial delay (sec)", 0},
+    {"Max Arterial delay (sec)", 0},
+    {"Arterial delay precision (sec)", 0.1},
+    {"Use L1\\L2 residual metric {1,2}", 2},
+};
+const ModelSpec kModel33 = {
+    .type = 33,
+    .name = "33. Two-compartment model short formula (Sokoloff'79)",
+    .outputs = kOutputs33,
+    .freeParms = kFreeParms33,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModPET,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = true,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs34[] = {
+    {"K1", "1/min", 1},
+    {"k2", "1/min", 1},
+    {"k3", "1/min", 1},
+    {"Ta - arterial delay", "sec", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms34[] = {
+    {"K1 min (1/min)", 0.001},
+    {"K1 max (1/min)", 1.5},
+    {"k2 min (1/min)", 0.001},
+    {"k2 max (1/min)", 1},
+    {"k3 min (1/min)", 0.001},
+    {"k3 max (1/min)", 1},
+    {"blood volume", 0.045},
+    {"Max Arterial delay (sec)", 0},
+    {"Use L1\\L2 residual metric {1,2}", 2},
+};
+const ModelSpec kModel34 = {
+    .type = 34,
+    .name = "34. Two-compartment model long formula (Reivich'85)",
+    .outputs = kOutputs34,
+    .freeParms = kFreeParms34,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModPET,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs35[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+constexpr FreeParmSpec kFreeParms35[] = {
+    {"Flow max [0.01,500]", 250},
+    {"fa min   [0,1]", 0.05},
+    {"fa max   [0,1]", 0.9},
+    {"Max Arterial delay (sec)", 0},
+    {"Max Venous delay (sec)", 0},
+    {"Arterial arrives first", 0},
+    {"Use L1\\L2 metric", 2},
+};
+const ModelSpec kModel35 = {
+    .type = 35,
+    .name = "",
+    .outputs = kOutputs35,
+    .freeParms = kFreeParms35,
+    .numIfuncs = 2,
+    .ifPanelName = "Dual Compartment Dual Input ",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 3, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs36[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+constexpr FreeParmSpec kFreeParms36[] = {
+    {"Flow max [0.01,500]", 200},
+    {"fa min   [0,1]", 0.05},
+    {"fa max   [0,1]", 0.9},
+    {"Max Venous arrival relative to arterial (sec)", 0},
+};
+const ModelSpec kModel36 = {
+    .type = 36,
+    .name = "",
+    .outputs = kOutputs36,
+    .freeParms = kFreeParms36,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 1000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs37[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+constexpr FreeParmSpec kFreeParms37[] = {
+    {"fa min   [0,1]", 0.05},
+    {"fa max   [0,1]", 0.9},
+    {"Max Venous arrival relative to arterial (sec)", 0},
+};
+const ModelSpec kModel37 = {
+    .type = 37,
+    .name = "",
+    .outputs = kOutputs37,
+    .freeParms = kFreeParms37,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 1, .optB = 500,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs38[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+constexpr FreeParmSpec kFreeParms38[] = {
+    {"Flow max [1,150]", 150},
+    {"fa min   [0,1]", 0.05},
+    {"fa max   [0,1]", 0.9},
+    {"Ki max   [0.01,50]", 0},
+    {"Max Arterial delay (sec)", 15},
+    {"Max Venous delay (sec", 0},
+    {"Analysis length (sec)", 1},
+    {"Concentration linear=1\\log=0", 0},
+};
+const ModelSpec kModel38 = {
+    .type = 38,
+    .name = "",
+    .outputs = kOutputs38,
+    .freeParms = kFreeParms38,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 1000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs39[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+constexpr FreeParmSpec kFreeParms39[] = {
+    {"Flow max [0.01,100]", 100},
+    {"MonoTail start (sec)", 100},
+    {"Max Arterial delay (sec)", 15},
+    {"Max Venous delay (sec", 0},
+    {"Arterial arrives first", 0},
+    {"Use L1\\L2 metric", 2},
+};
+const ModelSpec kModel39 = {
+    .type = 39,
+    .name = "",
+    .outputs = kOutputs39,
+    .freeParms = kFreeParms39,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 3, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs40[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+constexpr FreeParmSpec kFreeParms40[] = {
+    {"Flow max [1,150]", 150},
+    {"fa min   [0,1]", 0.05},
+    {"fa max   [0,1]", 0.9},
+    {"Ki max   [0.01,50]", 50},
+    {"Max Arterial delay (sec)", 15},
+    {"Max Venous delay (sec)", 15},
+    {"Use L1\\L2 metric", 2},
+    {"Monotail start (sec)", 180},
+};
+const ModelSpec kModel40 = {
+    .type = 40,
+    .name = "",
+    .outputs = kOutputs40,
+    .freeParms = kFreeParms40,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 1000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs41[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+constexpr FreeParmSpec kFreeParms41[] = {
+    {"Flow max", 200},
+    {"fa min   [0,1]", 0.05},
+    {"fa max   [0,1]", 0.9},
+    {"Ki max", 100},
+    {"Max Arterial delay (sec)", 5},
+    {"Max Venous delay (sec", 0},
+    {"Analysis length (sec)", 400},
+    {"Use L1\\L2 residual metric", 2},
+};
+const ModelSpec kModel41 = {
+    .type = 41,
+    .name = "",
+    .outputs = kOutputs41,
+    .freeParms = kFreeParms41,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 1000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs42[] = {
+    {"T1", "sec", 1},
+    {"M0", "", 1},
+    {"Bias field", "", 1},
+    {"fitting RMSE", "", 1},
+};
+constexpr FreeParmSpec kFreeParms42[] = {
+    {"Min bias", 0.5},
+    {"Max bias", 2},
+    {"Bias precision", 100},
+    {"Min T1 (ms)", 500},
+    {"Max T1 (ms)", 3000},
+    {"Regularize cost coefficient", 0},
+};
+const ModelSpec kModel42 = {
+    .type = 42,
+    .name = "42. T1 mapping using variable flip angle with B-field",
+    .outputs = kOutputs42,
+    .freeParms = kFreeParms42,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisFlipAngle,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 20000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs43[] = {
+    {"vp", "", 1},
+    {"ve", "", 1},
+    {"Fp", "1/min", 1},
+    {"PS", "1/min", 1},
+    {"Ta", "sec", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms43[] = {
+    {"vp max", 1},
+    {"ve max", 1},
+    {"Fp max (1/min)", 5},
+    {"PS max (1/min)", 5},
+    {"Use L1\\L2 residual metric", 2},
+    {"Min Arterial delay (sec)", 0},
+    {"Max Arterial delay (sec)", 0},
+    {"Arterial delay delta (sec)", 0.5},
+};
+const ModelSpec kModel43 = {
+    .type = 43,
+    .name = "43. 2CXM {vp,ve,Fp,PS} simplex optimization [Flouri 2016]",
+    .outputs = kOutputs43,
+    .freeParms = kFreeParms43,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs44[] = {
+    {"vp", "", 1},
+    {"ve", "", 1},
+    {"Fp", "1/min", 1},
+    {"PS", "1/min", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms44[] = {
+    {"vp max", 1},
+    {"ve max", 1},
+    {"Fp max (1/min)", 10},
+    {"PS max (1/min)", 10},
+};
+const ModelSpec kModel44 = {
+    .type = 44,
+    .name = "",
+    .outputs = kOutputs44,
+    .freeParms = kFreeParms44,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 10000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs45[] = {
+    {"vp", "", 1},
+    {"ve", "", 1},
+    {"Fp", "1/min", 1},
+    {"PS", "1/min", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms45[] = {
+    {"Exclude invalid", 0},
+};
+const ModelSpec kModel45 = {
+    .type = 45,
+    .name = "45. 2CXM {vp,ve,Fp,PS} - LLS",
+    .outputs = kOutputs45,
+    .freeParms = kFreeParms45,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs46[] = {
+    {"vp", "", 1},
+    {"ve", "", 1},
+    {"Fp", "1/min", 1},
+    {"PS", "1/min", 1},
+    {"Ta", "sec", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms46[] = {
+    {"vp max", 1},
+    {"ve max", 1},
+    {"Fp max (1/min)", 10},
+    {"PS max (1/min)", 10},
+    {"Use L1\\L2 residual metric", 2},
+    {"Min Arterial delay (sec)", 0},
+    {"Max Arterial delay (sec)", 0},
+    {"Arterial delay delta (sec)", 0.5},
+};
+const ModelSpec kModel46 = {
+    .type = 46,
+    .name = "46. 2CFM {vp,ve,Fp,PS} simplex optimization [Flouri 2016]",
+    .outputs = kOutputs46,
+    .freeParms = kFreeParms46,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs47[] = {
+    {"vp", "", 1},
+    {"Fp", "1/min", 1},
+    {"PS", "1/min", 1},
+    {"Ta", "sec", 1},
+    {"Ktrans", "1/min", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms47[] = {
+    {"vp max", 1},
+    {"Fp max (1/min)", 5},
+    {"PS max (1/min)", 5},
+    {"Use L1\\L2 residual metric", 2},
+    {"Min Arterial delay (sec)", 0},
+    {"Max Arterial delay (sec)", 0},
+    {"Arterial delay delta (sec)", 0.5},
+};
+const ModelSpec kModel47 = {
+    .type = 47,
+    .name = "47. Tissue Uptake Model {vp,Fp,PS} simplex optimization [Sourbron 2013]",
+    .outputs = kOutputs47,
+    .freeParms = kFreeParms47,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs48[] = {
+    {"K", "g/100mlXmin", 1},
+    {"f", "g/100mlXmin", 1},
+    {"Ta - arterial delay", "sec", 1},
+    {"Dispersion time", "sec", 1},
+    {"residual", "", 5},
+};
+constexpr FreeParmSpec kFreeParms48[] = {
+    {"Lambda (ml/g)", 0.95},
+    {"Max K ml/(100gXmin)", 500},
+    {"Alaysis length (sec)", 300},
+    {"Max Arterial delay (sec)", 10},
+    {"Max Arterial dispersion (sec)", 10},
+    {"Use L1 or L2 residual metric", 2},
+};
+const ModelSpec kModel48 = {
+    .type = 48,
+    .name = "48. Kety-Schmidt model { K}",
+    .outputs = kOutputs48,
+    .freeParms = kFreeParms48,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModCT | kModPET,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 50, .optB = 5000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs49[] = {
+    {"Ktrans", "", 8},
+    {"ve", "", 8},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms49[] = {
+    {"Ktrans-RR", 0.15},
+    {"ve-RR", 0.12},
+    {"Ktrans max (1/min)", 2},
+};
+const ModelSpec kModel49 = {
+    .type = 49,
+    .name = "49. MR 2-Compartment Reference Region model [Yankeelov 2005]",
+    .outputs = kOutputs49,
+    .freeParms = kFreeParms49,
+    .numIfuncs = 1,
+    .ifPanelName = "Reference Curve",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 4, .optB = 20000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs50[] = {
+    {"T1rhoS", "sec", 3},
+    {"fS", "", 3},
+    {"T1rhoL", "sec", 3},
+    {"fL", "", 3},
+    {"number of components", "", 3},
+    {"RMSE", "", 3},
+    {"RRSE", "", 3},
+};
+constexpr FreeParmSpec kFreeParms50[] = {
+    {"Noise", 1},
+    {"T1rhoL >= T1rhoS*", 4},
+    {"Min T1rhoL (ms)", 25},
+    {"Monoexponential fraction limit", 0.1},
+};
+const ModelSpec kModel50 = {
+    .type = 50,
+    .name = "50. T1rho bi-exponential model : S = S0*(fS*exp(-TSL[i]/T1rhoS) + fL*exp(-TSL[i]/T1rhoL))",
+    .outputs = kOutputs50,
+    .freeParms = kFreeParms50,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisSpinLockTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 25000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs51[] = {
+    {"T1", "sec", 1},
+    {"M0", "", 1},
+    {"Bias field", "", 1},
+    {"T2", "sec", 1},
+    {"fitting RMSE", "", 0},
+};
+constexpr FreeParmSpec kFreeParms51[] = {
+    {"Vicinity Rad", 4},
+    {"Min bias", 0.5},
+    {"Max bias", 2},
+    {"Min T1 (ms)", 200},
+    {"Max T1 (ms)", 3000},
+    {"Min T2 (ms)", 40},
+    {"Max T2 (ms)", 60},
+};
+const ModelSpec kModel51 = {
+    .type = 51,
+    .name = "51. T1 mapping using variable flip angle and TR with bias field",
+    .outputs = kOutputs51,
+    .freeParms = kFreeParms51,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisFlipAngle,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2) | methodBit(3),
+    .method = 2, .optA = 5, .optB = 20000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs52[] = {
+    {"K", "", 8},
+    {"alpha", "", 1},
+    {"beta", "", 8},
+    {"TA", "sec", 1},
+    {"residual", "", 8},
+};
+constexpr FreeParmSpec kFreeParms52[] = {
+    {"Minimal Time of Arrival (sec)", 0},
+    {"Maximal Time of Arrival (sec)", 0},
+};
+const ModelSpec kModel52 = {
+    .type = 52,
+    .name = "52. Gamma Variate fit: Y(t) = K*((t-TA)/Tspan)^alpha*exp(-(t-TA)/Tspan/beta)",
+    .outputs = kOutputs52,
+    .freeParms = kFreeParms52,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModCT | kModMR | kModPET,
+    .allowedOptimization = methodBit(2) | methodBit(7),
+    .method = 7, .optA = 0, .optB = 50000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs53[] = {
+    {"T1", "sec", 1},
+    {"T2", "sec", 1},
+    {"M0", "", 1},
+    {"M1", "", 1},
+    {"Bias field", "", 0},
+    {"fitting RMSE", "", 0},
+};
+constexpr FreeParmSpec kFreeParms53[] = {
+    {"Vicinity Rad", 4},
+    {"Min bias", 0.5},
+    {"Max bias", 2},
+    {"Min T1 (ms)", 200},
+    {"Max T1 (ms)", 3000},
+    {"Min T2 (ms)", 40},
+    {"Max T2 (ms)", 60},
+};
+const ModelSpec kModel53 = {
+    .type = 53,
+    .name = "53. T1 mapping using variable flip angle and two TR values",
+    .outputs = kOutputs53,
+    .freeParms = kFreeParms53,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisFlipAngle,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2),
+    .method = 2, .optA = 0, .optB = 500000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs54[] = {
+    {"f", "", 1},
+    {"D", "mm^2/sec", 1},
+    {"Dstar", "mm^2/sec", 1},
+    {"RMSE", "", 1},
+};
+constexpr FreeParmSpec kFreeParms54[] = {
+    {"S0 noise", 0.2},
+    {"max D (mm^2/sec)", 0.005},
+    {"min D1 (mm^2/sec)", 0.005},
+    {"max D1 (mm^2/sec)", 0.3},
+};
+const ModelSpec kModel54 = {
+    .type = 54,
+    .name = "",
+    .outputs = kOutputs54,
+    .freeParms = kFreeParms54,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisBValue,
+    .allowedModality = 0,
+    .allowedOptimization = methodBit(2) | methodBit(7),
+    .method = 7, .optA = 0, .optB = 100000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+constexpr OutputSpec kOutputs57[] = {
+    {"K-trans", "1/min", 1},
+    {"Ve", "", 1},
+    {"Ta delay", "sec", 1},
+    {"residual", "", 1},
+    {"original time fit RMSE", "", 1},
+};
+constexpr FreeParmSpec kFreeParms57[] = {
+    {"K-trans max (1/min)", 1},
+    {"Ve max", 10},
+    {"Min arterial delay (sec)", 0},
+    {"Max arterial delay (sec)", 0},
+    {"Time delta", 2},
+    {"Flatline advantage", 1.01},
+    {"Remove blood vessels", 1},
+};
+const ModelSpec kModel57 = {
+    .type = 57,
+    .name = "57.  Tofts two compartment exchange model {k-trans,Ve} - GOMR",
+    .outputs = kOutputs57,
+    .freeParms = kFreeParms57,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModAll,
+    .allowedOptimization = methodBit(2) | methodBit(7),
+    .method = 7, .optA = 1, .optB = 200000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kNotYetWritten,
+};
+
+}  // namespace kin
