@@ -1,17 +1,36 @@
 #pragma once
 // CVol, the volume object of the imaging core: one voxel frame with its geometry, modality,
 // dynamic coordinates and DICOM header records. The light accessors are inline here; construction,
-// destruction and the heavy methods live in the imaging core (platform/basalt).
+// destruction, copying and the heavy methods live in the imaging core (platform/basalt/volume).
+//
+// A CVol owns its frame, its dynamic coordinates, its image positions and its DICOM records;
+// copies are deep (a copy never shares the frame, so both can be destroyed). The inline accessors
+// that read the frame need one: callers ask only volumes that hold a frame.
 
 #include <cstdint>
 
 #include "CString.h"
+#include "TwkMem.h"
 #include "TwkTypes.h"
+#include "VolProj.h"
 
 struct DICOMREC;
 
-// Modalities.
-enum : int32_t { MODALITY_CT = 0, MODALITY_MR = 1, MODALITY_PET = 2 };
+// Modalities; volumes whose modality is not known carry MODALITY_UNKNOWN.
+enum : int32_t { MODALITY_CT = 0, MODALITY_MR = 1, MODALITY_PET = 2, MODALITY_UNKNOWN = 10000 };
+
+// Imaging-core functions that the accessors forward to (declared with their defaults in
+// platform/basalt/volume/).
+int PR_VolBpv(const FRAME* frame);
+DYNDIM VA_GetDynType(const DYNCRD* dyn, int numTimes);
+void* VA_VolGetBox(const FRAME* frame, int t, const RECT3D* box, int bpv, double inValue, double outValue);
+bool VA_VolGetBox(const FRAME* frame, int t, const RECT3D* box, void* out, int bpv, double inValue, double outValue);
+bool VA_VolSetBox(FRAME* frame, int t, const RECT3D* box, const void* data, int bpv);
+bool VA_VolFillBox(FRAME* frame, int t, const RECT3D* box, bool inside, double value);
+double* VA_VolGetRoiTac(const FRAME* frame, const FRAME* roi, uint8_t** validFlags);
+bool VA_VolProjDimensions(const DIM3D* dims, const SPC* spc, const VA_VOLPROJ* proj, DIM3D* out, SPC* outSpc);
+bool VA_VolBoxProjConversion(const DIM3D* dims, const SPC* spc, const VA_VOLPROJ* proj, const DRECT3D* in,
+                             DRECT3D* out, int direction);
 
 class CVol {
  public:
@@ -26,21 +45,124 @@ class CVol {
   DYNCRD* dyn = nullptr;            // one record per time point, or null (pf_malloc, owned)
   CString unit;                     // signal unit text, e.g. "HU"
   SPC spc;                          // voxel spacing, millimetres
-  int32_t modality = MODALITY_MR;   // 0 CT, 1 MR, 2 PET
+  int32_t modality = MODALITY_MR;   // 0 CT, 1 MR, 2 PET, 10000 unknown
   double orient[6] = {1, 0, 0, 0, 1, 0};  // row and column direction cosines
   DPOINT3D* imgPos = nullptr;       // image position of every slice (depth entries), or null (pf_malloc, owned)
   DICOMREC** dicom = nullptr;       // DICOM header records (numDicom entries), or null (pf_malloc array, owned)
   int64_t numDicom = 0;
 
-  // --- inline accessors on the frame (the frame must exist) ---
+  // --- modality, orientation, dynamic coordinates (imaging core) ---
+  int GetModality() const { return modality; }
+  // Accepts 0 (CT), 1 (MR), 2 (PET) and 10000 (unknown); false for any other value.
+  bool SetModality(int value);
+  bool GetOrientation(double out[6]) const;
+  // False (orientation unchanged) for values that are not finite or a zero direction vector.
+  bool SetOrientation(const double values[6]);
+  // Copies the other volume's direction cosines; false for a null other or when either call fails.
+  bool SetOrientation(CVol* other) {
+    double o[6];
+    return other && other->GetOrientation(o) && SetOrientation(o);
+  }
+  // Replaces the dynamic coordinates by a copy of n records; n must equal the time points.
+  bool SetDynamicCoords(const DYNCRD* records, int n);
+
+  // --- frame accessors ---
   FRMTYPE Type() const { return frame->type; }
   DIM3D* Dim() const { return &frame->dim; }
+  DIM3D tdim(int t) const { return DIM3D{frame->dim.w, frame->dim.h, frame->dim.d, t}; }
   int W() const { return frame->dim.w; }
   int H() const { return frame->dim.h; }
   int D() const { return frame->dim.d; }
   int T() const { return frame->dim.t; }
+  int NumSlices() const { return D() * T(); }
+  int64_t NP() const { return int64_t(W()) * H(); }
+  int64_t NumVox() const { return NP() * D(); }
+  int64_t TotNumVox() const { return NumVox() * T(); }
+  int Bpv() const { return PR_VolBpv(frame); }
 
-  // Accessors of the volume object (more follow in this class as the imaging core grows).
-  SPC* Spc() { return &spc; }
-  const SPC* Spc() const { return &spc; }
+  // --- spacing ---
+  // The flag is accepted for the callers that pass one; the spacing is always at hand.
+  SPC* Spc(bool = false) { return &spc; }
+  const SPC* Spc(bool = false) const { return &spc; }
+  double Vx() const { return Spc()->x; }
+  double Vy() const { return Spc()->y; }
+  double Vz() const { return Spc()->z; }
+  double Vxy() const { return Vx() * Vy(); }
+  double VoxSz() const { return Vx() * Vy() * Vz(); }
+  double IsoVox() const {
+    double m = Vx() < Vy() ? Vx() : Vy();
+    return Vz() < m ? Vz() : m;
+  }
+  double GetVoxCM3() const { return VoxSz() * 0.001; }
+  bool IsIsotropic() const {
+    auto near = [](double a, double b) { return (a > b ? a - b : b - a) < 0.01; };
+    return near(Vx(), Vy()) && near(Vx(), Vz()) && near(Vy(), Vz());
+  }
+  bool IsIsoPix() const { return PR_IsIsoPix(Spc()); }
+
+  // --- kind and dimensionality ---
+  bool Is3D() const { return T() == 1; }
+  bool Is4D() const { return T() > 1; }
+  int effT(int t) const { return Is3D() ? 0 : t; }
+  bool AllowedDyn(bool allow3D, bool allow4D) const { return (allow3D && T() == 1) || (allow4D && T() > 1); }
+  bool IsROI() const { return Type() == FRM_ROI; }
+  bool IsINT() const { return Type() == FRM_INT; }
+  bool IsReal() const { return Type() == FRM_REAL; }
+  bool IsROI3D() const { return IsROI() && T() == 1; }
+  bool IsINT3D() const { return IsINT() && T() == 1; }
+  bool IsReal3D() const { return IsReal() && T() == 1; }
+  bool IsParamMap() const { return IsReal() && T() == 1; }
+  bool IsINT4D() const { return IsINT() && T() > 1; }
+  bool IsReal4D() const { return IsReal() && T() > 1; }
+  bool IsNonROI3D() const { return !IsROI() && T() == 1; }
+  bool IsNonROI4D() const { return !IsROI() && T() >= 2; }
+  bool IsCT() const { return GetModality() == MODALITY_CT; }
+  bool IsMR() const { return GetModality() == MODALITY_MR; }
+  bool IsCT3D() const { return IsCT() && T() == 1; }
+  bool IsMR3D() const { return IsMR() && T() == 1; }
+  bool IsPET() const { return (IsINT() || IsReal()) && GetModality() == MODALITY_PET; }
+  bool IsPET4D() const { return IsPET() && T() > 1; }
+
+  // --- dynamic coordinates ---
+  // Time from the first to the last time point; 0.0 without dynamic coordinates.
+  double TimeSpan() const { return dyn && T() > 0 ? dyn[T() - 1].time - dyn[0].time : 0.0; }
+  // End time of the last time point; 0.0 without dynamic coordinates.
+  double GetMaxTime() const { return dyn && T() > 0 ? dyn[T() - 1].timeEnd : 0.0; }
+  DYNDIM GetDynType() const { return VA_GetDynType(dyn, T()); }
+
+  // Shifts a box between corner-based and centre-based voxel coordinates (halves truncated).
+  void RectToCentralCoords(RECT3D* r) const {
+    const int cx = W() / 2, cy = H() / 2, cz = D() / 2;
+    r->x0 -= cx; r->x1 -= cx; r->y0 -= cy; r->y1 -= cy; r->z0 -= cz; r->z1 -= cz;
+  }
+  void RectFromCentralCoords(RECT3D* r) const {
+    const int cx = W() / 2, cy = H() / 2, cz = D() / 2;
+    r->x0 += cx; r->x1 += cx; r->y0 += cy; r->y1 += cy; r->z0 += cz; r->z1 += cz;
+  }
+
+  // --- voxel boxes (see platform/basalt/volume/VolumeBox.h for the buffer layouts) ---
+  void* GetBox(int t, const RECT3D* box, int bpv = 0, double inValue = 1.0, double outValue = 0.0) const {
+    return VA_VolGetBox(frame, t, box, bpv, inValue, outValue);
+  }
+  bool GetBox(int t, const RECT3D* box, void* out, int bpv = 0, double inValue = 1.0, double outValue = 0.0) const {
+    return VA_VolGetBox(frame, t, box, out, bpv, inValue, outValue);
+  }
+  bool SetBox(int t, const RECT3D* box, const void* data, int bpv = 0) { return VA_VolSetBox(frame, t, box, data, bpv); }
+  bool FillBox(int t, const RECT3D* box, int value, bool inside = true) {
+    return VA_VolFillBox(frame, t, box, inside, double(value));
+  }
+  // One whole slice of time point t.
+  void* GetSlice(int t, int z, int bpv = 0, double inValue = 1.0, double outValue = 0.0) const {
+    const RECT3D box{0, 0, z, W() - 1, H() - 1, z};
+    return VA_VolGetBox(frame, t, &box, bpv, inValue, outValue);
+  }
+  double* GetRoiTac(const FRAME* roi, uint8_t** validFlags = nullptr) const {
+    return VA_VolGetRoiTac(frame, roi, validFlags);
+  }
+  bool ProjDimensions(const VA_VOLPROJ* proj, DIM3D* out, SPC* outSpc = nullptr) const {
+    return VA_VolProjDimensions(Dim(), Spc(), proj, out, outSpc);
+  }
+  bool BoxProjConversion(const VA_VOLPROJ* proj, const DRECT3D* in, DRECT3D* out, int direction) const {
+    return VA_VolBoxProjConversion(Dim(), Spc(), proj, in, out, direction);
+  }
 };
