@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "Messages.h"
+
 namespace kin {
 namespace {
 
@@ -63,14 +65,20 @@ Acquisition& mutableAcquisition() {
 
 bool SignalToConcentration(const double* signal, int n, double* conc, void* info) {
   const DIDU_SigToConcFunc convert = acquisition().sigToConc;
-  if (!convert) return false;
+  if (!convert) {
+    curveMessage(L"DIDU_ComputeParmArray : Signal to concentration conversion is not set", MB_OK);
+    return false;
+  }
   convert(signal, n, conc, 1, info);
   return true;
 }
 
 bool ConcentrationToSignal(const double* conc, int n, double* signal, const void* info) {
   const DIDU_ConcToSigFunc convert = acquisition().concToSig;
-  if (!convert) return false;
+  if (!convert) {
+    curveMessage(L"DIDU_ComputeParmArray : Concentration to signal conversion is not set", MB_OK);
+    return false;
+  }
   convert(conc, n, signal, 1, info);
   return true;
 }

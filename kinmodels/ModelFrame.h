@@ -8,6 +8,22 @@
 // the 1e60 rules and the export functions live once, in Exports.cpp; ModelTable.cpp lists the
 // models by type.
 //
+// Writing a model:
+//   - Its file defines kModelNN (declared in ModelTable.h) with its operations Mnn_ModelInit,
+//     Mnn_ComputeParms and, when init keeps arrays, Mnn_ModelClose; the entry leaves
+//     models/PendingModels.cpp at the same time.
+//   - Init reads the free parameters (freeParm), the optimisation choice (optimisation) and the
+//     profiles (acquisition), checks them, and keeps what it prepares in the file's statics. A failed
+//     check shows one box through showNamedMessage(L"Mnn_ModelInit", message) and returns false;
+//     the frame then calls close. Init may assume: 1 <= n <= kMaxPoints, and when the catalogue
+//     entry has input functions, ifuncs points to that many records whose counts lie in 0..kMaxPoints.
+//   - Compute is called only between a successful init and close, with a curve of n values none of
+//     which is 1e60. It writes each output through call.out->put (skipped when not requested) and
+//     the model curve into call.fitCurve when that is not null; false means failure, and the frame
+//     then writes 1e60 into every requested record and the whole fitted curve.
+//   - Messages that a curve raises go through curveMessage (shown once per map, at close), never
+//     through a box of their own. Formulas that need the runtime's random numbers use twk::msRand.
+//
 // Threading: a model's init and close run on the host's thread and may change the model's statics.
 // Its compute must treat everything but the CurveCall as read-only, because the host may compute
 // many curves at once; per-curve working data lives in the compute's locals and reaches cost
@@ -133,8 +149,8 @@ Acquisition& mutableAcquisition();  // for the profile exports only
 // The calculation mode that shows progress for a single region curve.
 constexpr int kCalcModeSingleCurve = 3;
 
-// Concentration of a measured curve through the host's conversion (mode 1); false when the host
-// has not installed the conversion.
+// Concentration of a measured curve through the host's conversion (mode 1), and back. When the
+// host has not installed the conversion the curve fails, and the map reports it once at its close.
 bool SignalToConcentration(const double* signal, int n, double* conc, void* info = nullptr);
 bool ConcentrationToSignal(const double* conc, int n, double* signal, const void* info = nullptr);
 

@@ -23,7 +23,7 @@ struct Range {
   int last = 0;
 } range;
 
-bool init(const INPUTFUNC*) {
+bool M0_ModelInit(const INPUTFUNC*) {
   return RangeFromStartLength(freeParm(kType, 0), freeParm(kType, 1), acquisition().n, &range.first, &range.last);
 }
 
@@ -60,7 +60,7 @@ Statistics statisticsOf(std::vector<double> values) {
   return s;
 }
 
-bool compute(const CurveCall& call) {
+bool M0_ComputeParms(const CurveCall& call) {
   std::vector<double> conc(call.n);
   if (!SignalToConcentration(call.curve, call.n, conc.data())) return false;
   int first = range.first, last = range.last;
@@ -78,7 +78,7 @@ bool compute(const CurveCall& call) {
   return true;
 }
 
-constexpr ModelOps kOps = {.init = init, .compute = compute};
+constexpr ModelOps kOps = {.init = M0_ModelInit, .compute = M0_ComputeParms};
 
 }  // namespace
 

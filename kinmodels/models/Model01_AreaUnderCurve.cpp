@@ -19,11 +19,11 @@ struct Range {
   int last = 0;
 } range;
 
-bool init(const INPUTFUNC*) {
+bool M1_ModelInit(const INPUTFUNC*) {
   return RangeFromStartLength(freeParm(kType, 0), freeParm(kType, 1), acquisition().n, &range.first, &range.last);
 }
 
-bool compute(const CurveCall& call) {
+bool M1_ComputeParms(const CurveCall& call) {
   std::vector<double> conc(call.n);
   if (!SignalToConcentration(call.curve, call.n, conc.data())) return false;
   const int count = range.last - range.first + 1;
@@ -31,7 +31,7 @@ bool compute(const CurveCall& call) {
   return true;
 }
 
-constexpr ModelOps kOps = {.init = init, .compute = compute};
+constexpr ModelOps kOps = {.init = M1_ModelInit, .compute = M1_ComputeParms};
 
 }  // namespace
 

@@ -19,7 +19,7 @@ struct Limits {
   double t2High = 1;
 } limits;
 
-bool init(const INPUTFUNC*) {
+bool M16_ModelInit(const INPUTFUNC*) {
   const Acquisition& acq = acquisition();
   if (!IsValidDynamicComponent(L"Echo Time", acq.echoTime, acq.n)) return false;
   limits.t2Low = freeParm(kType, 0);
@@ -27,7 +27,7 @@ bool init(const INPUTFUNC*) {
   return true;
 }
 
-bool compute(const CurveCall& call) {
+bool M16_ComputeParms(const CurveCall& call) {
   const OutputWriter& out = *call.out;
   // A flat curve has no decay to fit.
   if (CurveMaxSpan(call.curve, call.n) < 1e-7) {
@@ -49,7 +49,7 @@ bool compute(const CurveCall& call) {
   return true;
 }
 
-constexpr ModelOps kOps = {.init = init, .compute = compute};
+constexpr ModelOps kOps = {.init = M16_ModelInit, .compute = M16_ComputeParms};
 
 }  // namespace
 
