@@ -58,6 +58,7 @@ void singleThread(benchmark::State& state, int type) {
     benchmark::DoNotOptimize(run.records.data());
   }
   state.SetItemsProcessed(state.iterations() * kCurves);
+  state.SetLabel("items = curves");
 }
 
 void allCores(benchmark::State& state, int type) {
@@ -67,6 +68,7 @@ void allCores(benchmark::State& state, int type) {
     benchmark::DoNotOptimize(run.records.data());
   }
   state.SetItemsProcessed(state.iterations() * kCurves);
+  state.SetLabel("items = curves");
 }
 
 void BM_BasicMeasurements_SingleThread(benchmark::State& state) { singleThread(state, 0); }
