@@ -3,14 +3,14 @@
 // systems and least squares solved through it, and the straight-line fit. Reentrant.
 
 // Solves the k x k system matrix * solution = rhs through the singular value decomposition.
-//   relTolerance  singular values below relTolerance * the largest are treated as zero (<= 0: the
-//                 machine precision times k);
-//   maxRank       at most this many singular values are used (the largest ones);
+//   relTolerance  singular values at or below relTolerance * the largest count as zero (<= 0: 1e-14);
+//   maxRank       at most this many singular values are used (the largest ones); the others are
+//                 dropped on purpose (a truncated pseudo-inverse, minimum-norm solution);
 //   showErrors    report a failure through a message box;
 //   refineSteps   rounds of iterative refinement on the residual (0: none);
 //   singularValues  optional, receives the k singular values in descending order.
-// The truncated pseudo-inverse gives the minimum-norm solution of a rank-deficient system. False
-// when an argument is invalid, an input is not finite, or the matrix is zero.
+// False when an argument is invalid, an input is not finite, or a singular value within maxRank
+// counts as zero (a singular system has no unique solution to report).
 bool PR_SolveLinearSystemParSVD(double relTolerance, int maxRank, const double* matrix, int k, const double* rhs,
                                 double* solution, bool showErrors, int refineSteps, double* singularValues);
 

@@ -1,0 +1,253 @@
+// Interval branch and bound: best-first bisection of boxes ordered by their cost lower bound.
+#include <algorithm>
+#include <cmath>
+#include <queue>
+#include <vector>
+
+#include "TwkMem.h"
+#include "TwkTypes.h"
+#include "numerics/Optimize.h"
+
+namespace {
+
+constexpr double kInfinity = HUGE_VAL;
+
+struct Settings {
+  double boxTolerance = 1e-12;   // relative to the search box
+  double costTolerance = 0;      // enclosure width at which the search ends
+  bool relativeCost = true;      // costTolerance scaled by max(1, |best|)
+  double targetCost = -kInfinity;
+  int maxIterations = 0;
+  bool showProgress = false;
+};
+
+struct Result {
+  std::vector<INTERVAL> bestBox;
+  double bestCost = VOID_VALUE;
+  std::vector<INTERVAL> confidence;
+  INTERVAL costRange{VOID_VALUE, VOID_VALUE};
+  int bisections = 0;
+  bool stopped = false;
+};
+
+// Boxes live in a pool of nVars intervals per slot; freed slots are reused.
+class BoxPool {
+ public:
+  explicit BoxPool(int nVars) : n_(nVars) {}
+  int take() {
+    if (!free_.empty()) {
+      const int id = free_.back();
+      free_.pop_back();
+      return id;
+    }
+    data_.resize(data_.size() + n_);
+    return int(data_.size() / n_) - 1;
+  }
+  void give(int id) { free_.push_back(id); }
+  INTERVAL* at(int id) { return data_.data() + size_t(id) * n_; }
+
+ private:
+  int n_;
+  std::vector<INTERVAL> data_;
+  std::vector<int> free_;
+};
+
+struct Entry {
+  double lower;
+  long long serial;  // insertion order breaks ties, so the search is deterministic
+  int id;
+  bool operator>(const Entry& other) const {
+    return lower > other.lower || (lower == other.lower && serial > other.serial);
+  }
+};
+
+class BranchAndBound {
+ public:
+  BranchAndBound(int nVars, PR_BOXCOSTFUNC cost, void* context, const double* y, const double* x,
+                 const Settings& settings)
+      : n_(nVars), cost_(cost), context_(context), y_(y), x_(x), settings_(settings), pool_(nVars) {}
+
+  bool run(const INTERVAL* box, Result& result) {
+    root_.resize(n_);
+    for (int i = 0; i < n_; ++i) {
+      root_[i] = INTERVAL{std::min(box[i].lo, box[i].hi), std::max(box[i].lo, box[i].hi)};
+      if (!std::isfinite(root_[i].lo) || !std::isfinite(root_[i].hi)) return false;
+    }
+    const int rootId = pool_.take();
+    std::copy(root_.begin(), root_.end(), pool_.at(rootId));
+    consider(rootId, -kInfinity);
+
+    bool ownMessage = false;
+    if (settings_.showProgress && !PR_InWorkProcess()) {
+      PR_StartMessage(L"Global optimization", true);
+      ownMessage = true;
+    }
+    int iteration = 0;
+    while (!open_.empty() && iteration < settings_.maxIterations) {
+      const Entry top = open_.top();
+      if (top.lower > best_) {  // cannot hold anything better than what was found
+        open_.pop();
+        pool_.give(top.id);
+        continue;
+      }
+      const double lowest = std::min(top.lower, finalLowest_);
+      if (best_ <= settings_.targetCost) break;
+      const double scale = settings_.relativeCost ? std::max(1.0, std::fabs(best_)) : 1.0;
+      if (best_ - lowest <= settings_.costTolerance * scale) break;
+      open_.pop();
+
+      INTERVAL* b = pool_.at(top.id);
+      int axis = -1;
+      double widest = 0;
+      for (int i = 0; i < n_; ++i) {
+        const double rootWidth = root_[i].hi - root_[i].lo;
+        if (!(rootWidth > 0)) continue;
+        const double relative = (b[i].hi - b[i].lo) / rootWidth;
+        if (relative > widest) {
+          widest = relative;
+          axis = i;
+        }
+      }
+      if (axis < 0 || widest <= settings_.boxTolerance) {
+        keepFinal(top);  // small enough: stays a candidate without further splitting
+        continue;
+      }
+      const double mid = 0.5 * (b[axis].lo + b[axis].hi);
+      if (!(mid > b[axis].lo && mid < b[axis].hi)) {
+        keepFinal(top);  // no double lies strictly inside: cannot split further
+        continue;
+      }
+      const int leftId = pool_.take();
+      const int rightId = pool_.take();
+      b = pool_.at(top.id);  // the pool may have moved
+      std::copy(b, b + n_, pool_.at(leftId));
+      std::copy(b, b + n_, pool_.at(rightId));
+      pool_.at(leftId)[axis].hi = mid;
+      pool_.at(rightId)[axis].lo = mid;
+      pool_.give(top.id);
+      consider(leftId, top.lower);
+      consider(rightId, top.lower);
+      ++iteration;
+      if (settings_.showProgress && !PR_SendMessageInterval(1, 98, iteration, settings_.maxIterations, true)) {
+        result.stopped = true;
+        break;
+      }
+    }
+    if (ownMessage) PR_EndMessage(true);
+
+    result.bisections = iteration;
+    result.bestCost = best_;
+    result.bestBox = bestBox_;
+    // The enclosure: every box that may still hold a minimiser.
+    double lowest = best_;
+    bool any = false;
+    std::vector<INTERVAL> hull(n_);
+    auto include = [&](const Entry& e) {
+      if (e.lower > best_) return;
+      lowest = std::min(lowest, e.lower);
+      const INTERVAL* b = pool_.at(e.id);
+      for (int i = 0; i < n_; ++i) {
+        hull[i] = any ? INTERVAL{std::min(hull[i].lo, b[i].lo), std::max(hull[i].hi, b[i].hi)} : b[i];
+      }
+      any = true;
+    };
+    for (const Entry& e : final_) include(e);
+    while (!open_.empty()) {
+      include(open_.top());
+      open_.pop();
+    }
+    result.confidence = any ? hull : bestBox_;
+    result.costRange = INTERVAL{std::min(lowest, best_), best_};
+    return !result.stopped && !bestBox_.empty() && std::isfinite(best_) && best_ < VOID_VALUE;
+  }
+
+ private:
+  // Evaluates a box: keeps it when it may hold a point better than the best so far, and records its
+  // centre when that is the best point yet.
+  void consider(int id, double parentLower) {
+    INTERVAL* b = pool_.at(id);
+    double lower = kInfinity, centre = VOID_VALUE, upper = VOID_VALUE;
+    cost_(context_, b, y_, x_, &lower, &centre, &upper);
+    if (std::isnan(lower)) lower = -kInfinity;
+    if (std::isnan(centre)) centre = VOID_VALUE;
+    // A sub-box never has a smaller minimum than the box it came from.
+    lower = std::max(lower, parentLower);
+    b = pool_.at(id);
+    if (bestBox_.empty() || centre < best_) {
+      best_ = std::min(best_, centre);
+      bestBox_.assign(b, b + n_);
+    }
+    if (lower >= VOID_VALUE || lower > best_) {
+      pool_.give(id);
+      return;
+    }
+    open_.push(Entry{lower, serial_++, id});
+  }
+
+  void keepFinal(const Entry& e) {
+    final_.push_back(e);
+    finalLowest_ = std::min(finalLowest_, e.lower);
+  }
+
+  int n_;
+  PR_BOXCOSTFUNC cost_;
+  void* context_;
+  const double* y_;
+  const double* x_;
+  Settings settings_;
+  BoxPool pool_;
+  std::vector<INTERVAL> root_;
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> open_;
+  std::vector<Entry> final_;
+  double finalLowest_ = kInfinity;
+  double best_ = VOID_VALUE;
+  std::vector<INTERVAL> bestBox_;
+  long long serial_ = 0;
+};
+
+bool search(int nVars, PR_BOXCOSTFUNC cost, void* context, const INTERVAL* box, const double* y, const double* x,
+            const Settings& settings, INTERVAL* bestBox, double* bestCost, INTERVAL* confidenceBox,
+            INTERVAL* costRange, double* bisections) {
+  if (nVars < 1 || !cost || !box || !bestBox || !bestCost) return false;
+  Result result;
+  BranchAndBound engine(nVars, cost, context, y, x, settings);
+  const bool ok = engine.run(box, result);
+  if (bisections) *bisections = result.bisections;
+  if (!ok) return false;
+  std::copy(result.bestBox.begin(), result.bestBox.end(), bestBox);
+  *bestCost = result.bestCost;
+  if (confidenceBox) std::copy(result.confidence.begin(), result.confidence.end(), confidenceBox);
+  if (costRange) *costRange = result.costRange;
+  return true;
+}
+
+}  // namespace
+
+bool PR_GO_NonconstrCostOptimizeSLX(int nVars, PR_BOXCOSTFUNC cost, void* context, const INTERVAL* box,
+                                    const double* y, const double* x, double boxTolerance,
+                                    double costTolerance, int maxIterations, INTERVAL* bestBox,
+                                    double* bestCost, INTERVAL* confidenceBox, INTERVAL* costRange,
+                                    double* bisections, bool showProgress) {
+  Settings settings;
+  settings.boxTolerance = boxTolerance > 0 ? boxTolerance : 1e-12;
+  settings.costTolerance = std::max(0.0, costTolerance);
+  settings.relativeCost = true;
+  settings.maxIterations = std::max(0, maxIterations);
+  settings.showProgress = showProgress;
+  return search(nVars, cost, context, box, y, x, settings, bestBox, bestCost, confidenceBox, costRange, bisections);
+}
+
+bool PR_GOWSS_OptimizeBestSol(int nVars, PR_BOXCOSTFUNC cost, void* context, const INTERVAL* box,
+                              double targetCost, int maxIterations, INTERVAL* bestBox, double* bestCost,
+                              INTERVAL* confidenceBox, INTERVAL* costRange, double* bisections,
+                              bool showProgress) {
+  Settings settings;
+  settings.boxTolerance = 1e-12;
+  settings.costTolerance = std::max(0.0, targetCost);
+  settings.relativeCost = false;
+  settings.targetCost = targetCost;
+  settings.maxIterations = std::max(0, maxIterations);
+  settings.showProgress = showProgress;
+  return search(nVars, cost, context, box, nullptr, nullptr, settings, bestBox, bestCost, confidenceBox, costRange,
+                bisections);
+}
