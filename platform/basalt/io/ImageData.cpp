@@ -1,0 +1,414 @@
+#include "io/ImageData.h"
+
+#include <sys/stat.h>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_reduce.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "TextCodec.h"
+#include "TwkMem.h"
+#include "TwkUi.h"
+#include "Vol.h"
+#include "paths/FilePaths.h"
+#include "volume/Frame.h"
+
+namespace twk::io {
+
+int64_t checkedProduct(std::initializer_list<int64_t> factors, const wchar_t* what) {
+  int64_t product = 1;
+  for (int64_t f : factors) {
+    if (f < 0) throw IoError{CString(what) + L" is negative"};
+    if (f != 0 && product > kMaxVoxelBytes / f) throw IoError{CString(what) + L" is too large"};
+    product *= f;
+  }
+  return product;
+}
+
+void checkDimensions(const DIM3D& dim) {
+  if (dim.w < 1 || dim.h < 1 || dim.d < 1 || dim.t < 1) {
+    CString s;
+    s.Format(L"invalid dimensions %d x %d x %d x %d", dim.w, dim.h, dim.d, dim.t);
+    throw IoError{s};
+  }
+  // Frames address voxels with 64-bit counts but slices with 32-bit indices.
+  checkedProduct({dim.d, dim.t}, L"number of slices");
+  if (int64_t(dim.d) * dim.t > INT_MAX) throw IoError{L"number of slices is too large"};
+  checkedProduct({dim.w, dim.h, dim.d, dim.t, 8}, L"image size");
+}
+
+// ---------------------------------------------------------------------------------------------
+
+InputFile::InputFile(const CString& path) {
+  const std::string native = twk::pathToNative(path);
+  struct stat st {};
+  if (::stat(native.c_str(), &st) != 0) throw IoError{L"file does not exist or cannot be read"};
+  if (!S_ISREG(st.st_mode)) throw IoError{L"not a regular file"};
+  fileSize_ = int64_t(st.st_size);
+  gz_ = gzopen(native.c_str(), "rb");
+  if (!gz_) throw IoError{L"unable to open the file"};
+  gzbuffer(gz_, 1 << 18);
+  compressed_ = gzdirect(gz_) == 0;
+  // gzdirect is only reliable after the first read attempt; peek one byte.
+  unsigned char probe;
+  int got = gzread(gz_, &probe, 1);
+  compressed_ = gzdirect(gz_) == 0;
+  gzrewind(gz_);
+  (void)got;
+}
+
+InputFile::~InputFile() {
+  if (gz_) gzclose(gz_);
+}
+
+int64_t InputFile::maxRemaining() const {
+  if (!compressed_) return std::max<int64_t>(0, fileSize_ - position_);
+  const int64_t bound = fileSize_ > kMaxVoxelBytes / kMaxDeflateRatio ? kMaxVoxelBytes : fileSize_ * kMaxDeflateRatio;
+  return std::max<int64_t>(0, bound - position_);
+}
+
+void InputFile::require(int64_t n, const wchar_t* what) const {
+  if (n < 0 || n > maxRemaining()) {
+    CString s;
+    if (compressed_)
+      s.Format(L"%s needs %I64d bytes, more than the compressed file can hold", what, n);
+    else
+      s.Format(L"%s needs %I64d bytes but only %I64d remain: the file is truncated", what, n, maxRemaining());
+    throw IoError{s};
+  }
+}
+
+int64_t InputFile::readSome(void* buffer, int64_t n) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < n) {
+    const unsigned chunk = unsigned(std::min<int64_t>(n - done, 1 << 30));
+    const int got = gzread(gz_, p + done, chunk);
+    if (got < 0) {
+      int code = 0;
+      const char* msg = gzerror(gz_, &code);
+      throw IoError{CString(L"read error: ") + CString(msg ? msg : "unknown")};
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  position_ += done;
+  return done;
+}
+
+void InputFile::read(void* buffer, int64_t n, const wchar_t* what) {
+  const int64_t got = readSome(buffer, n);
+  if (got == n) return;
+  CString s;
+  if (compressed_) {
+    int code = 0;
+    gzerror(gz_, &code);
+    s.Format(L"%s: the gzip stream ends early (%I64d of %I64d bytes)", what, got, n);
+    if (code == Z_DATA_ERROR) s.Format(L"%s: the gzip data are corrupt", what);
+  } else {
+    s.Format(L"%s: the file is truncated (%I64d of %I64d bytes)", what, got, n);
+  }
+  throw IoError{s};
+}
+
+void InputFile::skip(int64_t n, const wchar_t* what) {
+  if (n < 0) throw IoError{CString(what) + L": negative offset"};
+  if (!compressed_) {
+    require(n, what);
+    if (gzseek(gz_, z_off_t(position_ + n), SEEK_SET) < 0) throw IoError{CString(what) + L": seek failed"};
+    position_ += n;
+    return;
+  }
+  std::vector<uint8_t> sink(std::min<int64_t>(n, 1 << 20));
+  int64_t left = n;
+  while (left > 0) {
+    const int64_t step = std::min<int64_t>(left, int64_t(sink.size()));
+    read(sink.data(), step, what);
+    left -= step;
+  }
+}
+
+std::vector<uint8_t> InputFile::readRest(int64_t limit) {
+  std::vector<uint8_t> out;
+  std::vector<uint8_t> block(1 << 16);
+  for (;;) {
+    const int64_t got = readSome(block.data(), int64_t(block.size()));
+    if (got == 0) break;
+    if (int64_t(out.size()) + got > limit) throw IoError{L"the file is larger than expected"};
+    out.insert(out.end(), block.begin(), block.begin() + got);
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ImageData::~ImageData() {
+  pf_free(&voxels);
+  PR_FrameDelete(&frame);
+}
+
+void ImageData::allocateVoxels(const InputFile* input) {
+  checkDimensions(dim);
+  const int size = PR_DataTypeSize(type);
+  if (size == 0) throw IoError{L"unknown data type"};
+  const int64_t bytes = checkedProduct({dim.w, dim.h, dim.d, dim.t, size}, L"voxel data");
+  if (input) input->require(bytes, L"voxel data");
+  pf_free(&voxels);
+  voxels = static_cast<uint8_t*>(pf_malloc(bytes));
+  if (!voxels) throw IoError{L"not enough memory for the voxel data"};
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void geometryFromAffine(const Affine& a, bool ras, ImageData& image) {
+  double m[3][4];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c) m[r][c] = (ras && r < 2) ? -a.m[r][c] : a.m[r][c];
+  double len[3];
+  for (int c = 0; c < 3; ++c) len[c] = std::sqrt(m[0][c] * m[0][c] + m[1][c] * m[1][c] + m[2][c] * m[2][c]);
+  if (!(len[0] > 0 && len[1] > 0 && len[2] > 0) || !std::isfinite(len[0] + len[1] + len[2])) {
+    image.hasGeometry = false;
+    return;
+  }
+  image.spc.x = len[0];
+  image.spc.y = len[1];
+  image.spc.z = len[2];
+  for (int r = 0; r < 3; ++r) {
+    image.orient[r] = m[r][0] / len[0];
+    image.orient[3 + r] = m[r][1] / len[1];
+  }
+  image.positions.resize(size_t(std::max(1, image.dim.d)));
+  for (size_t k = 0; k < image.positions.size(); ++k) {
+    image.positions[k].x = m[0][3] + double(k) * m[0][2];
+    image.positions[k].y = m[1][3] + double(k) * m[1][2];
+    image.positions[k].z = m[2][3] + double(k) * m[2][2];
+  }
+  image.hasGeometry = true;
+}
+
+Affine rasAffine(const SPC& spc, const double* orient, const DPOINT3D* firstPos, const DPOINT3D* lastPos, int depth) {
+  static const double kDefault[6] = {1, 0, 0, 0, 1, 0};
+  const double* o = orient ? orient : kDefault;
+  double row[3] = {o[0], o[1], o[2]}, col[3] = {o[3], o[4], o[5]};
+  double normal[3] = {row[1] * col[2] - row[2] * col[1], row[2] * col[0] - row[0] * col[2],
+                      row[0] * col[1] - row[1] * col[0]};
+  if (firstPos && lastPos && depth > 1) {
+    const double v[3] = {lastPos->x - firstPos->x, lastPos->y - firstPos->y, lastPos->z - firstPos->z};
+    const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (n > 0)
+      for (int i = 0; i < 3; ++i) normal[i] = v[i] / n;
+  }
+  const double origin[3] = {firstPos ? firstPos->x : 0, firstPos ? firstPos->y : 0, firstPos ? firstPos->z : 0};
+  Affine a;
+  for (int r = 0; r < 3; ++r) {
+    const double sign = r < 2 ? -1 : 1;  // DICOM patient coordinates to RAS
+    a.m[r][0] = sign * row[r] * spc.x;
+    a.m[r][1] = sign * col[r] * spc.y;
+    a.m[r][2] = sign * normal[r] * spc.z;
+    a.m[r][3] = sign * origin[r];
+  }
+  return a;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+template <class T>
+void minMaxOf(const uint8_t* bytes, int64_t n, double* lo, double* hi) {
+  const T* v = reinterpret_cast<const T*>(bytes);
+  using Pair = std::pair<double, double>;
+  Pair r = tbb::parallel_reduce(
+      tbb::blocked_range<int64_t>(0, n, 1 << 16), Pair(std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()),
+      [&](const tbb::blocked_range<int64_t>& range, Pair acc) {
+        T mn = std::numeric_limits<T>::max(), mx = std::numeric_limits<T>::lowest();
+        for (int64_t i = range.begin(); i < range.end(); ++i) {
+          mn = std::min(mn, v[i]);
+          mx = std::max(mx, v[i]);
+        }
+        return Pair(std::min(acc.first, double(mn)), std::max(acc.second, double(mx)));
+      },
+      [](Pair a, Pair b) { return Pair(std::min(a.first, b.first), std::max(a.second, b.second)); });
+  *lo = r.first;
+  *hi = r.second;
+}
+
+void rangeOf(DTYPE type, const uint8_t* bytes, int64_t n, double* lo, double* hi) {
+  switch (type) {
+    case DTYPE_BOOL:
+    case DTYPE_UINT8: minMaxOf<uint8_t>(bytes, n, lo, hi); break;
+    case DTYPE_INT8: minMaxOf<int8_t>(bytes, n, lo, hi); break;
+    case DTYPE_INT16: minMaxOf<int16_t>(bytes, n, lo, hi); break;
+    case DTYPE_UINT16: minMaxOf<uint16_t>(bytes, n, lo, hi); break;
+    case DTYPE_INT32: minMaxOf<int32_t>(bytes, n, lo, hi); break;
+    case DTYPE_UINT32: minMaxOf<uint32_t>(bytes, n, lo, hi); break;
+    case DTYPE_INT64: minMaxOf<int64_t>(bytes, n, lo, hi); break;
+    case DTYPE_UINT64: minMaxOf<uint64_t>(bytes, n, lo, hi); break;
+    default: *lo = -1; *hi = -1; break;
+  }
+}
+
+double halfToDouble(uint16_t h) {
+  const int sign = (h >> 15) & 1, exponent = (h >> 10) & 0x1F, mantissa = h & 0x3FF;
+  double v;
+  if (exponent == 0) v = std::ldexp(double(mantissa), -24);
+  else if (exponent == 31) v = mantissa ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
+  else v = std::ldexp(double(mantissa | 0x400), exponent - 25);
+  return sign ? -v : v;
+}
+
+double elementAsDouble(DTYPE type, const uint8_t* p) {
+  switch (type) {
+    case DTYPE_BOOL:
+    case DTYPE_UINT8: return *p;
+    case DTYPE_INT8: return *reinterpret_cast<const int8_t*>(p);
+    case DTYPE_INT16: { int16_t v; std::memcpy(&v, p, 2); return v; }
+    case DTYPE_UINT16: { uint16_t v; std::memcpy(&v, p, 2); return v; }
+    case DTYPE_INT32: { int32_t v; std::memcpy(&v, p, 4); return v; }
+    case DTYPE_UINT32: { uint32_t v; std::memcpy(&v, p, 4); return v; }
+    case DTYPE_INT64: { int64_t v; std::memcpy(&v, p, 8); return double(v); }
+    case DTYPE_UINT64: { uint64_t v; std::memcpy(&v, p, 8); return double(v); }
+    case DTYPE_FLOAT16: { uint16_t v; std::memcpy(&v, p, 2); return halfToDouble(v); }
+    case DTYPE_FLOAT32: { float v; std::memcpy(&v, p, 4); return v; }
+    case DTYPE_FLOAT64: { double v; std::memcpy(&v, p, 8); return v; }
+    default: return 0;
+  }
+}
+
+// Copies every element into a frame line by line (x fastest), as doubles or unsigned integers.
+void fillFrame(const ImageData& image, FRAME* frame, bool real, bool scale) {
+  const int size = PR_DataTypeSize(image.type);
+  const int64_t lines = int64_t(image.dim.h) * image.dim.d * image.dim.t;
+  const int w = image.dim.w;
+  const double slope = image.slope, offset = image.offset;
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, lines, 64), [&](const tbb::blocked_range<int64_t>& range) {
+    for (int64_t line = range.begin(); line < range.end(); ++line) {
+      const uint8_t* src = image.voxels + line * w * size;
+      uint8_t* dst = frame->data + line * frame->lineBytes;
+      if (real) {
+        auto* d = reinterpret_cast<double*>(dst);
+        if (image.type == DTYPE_FLOAT64 && !scale) {
+          std::memcpy(d, src, size_t(w) * 8);
+        } else {
+          for (int x = 0; x < w; ++x) {
+            const double v = elementAsDouble(image.type, src + int64_t(x) * size);
+            d[x] = scale ? v * slope + offset : v;
+          }
+        }
+      } else if (frame->bpv == 8) {
+        for (int x = 0; x < w; ++x) dst[x] = uint8_t(elementAsDouble(image.type, src + int64_t(x) * size));
+      } else if (frame->bpv == 16) {
+        auto* d = reinterpret_cast<uint16_t*>(dst);
+        for (int x = 0; x < w; ++x) d[x] = uint16_t(elementAsDouble(image.type, src + int64_t(x) * size));
+      } else {
+        auto* d = reinterpret_cast<uint32_t*>(dst);
+        for (int x = 0; x < w; ++x) d[x] = uint32_t(elementAsDouble(image.type, src + int64_t(x) * size));
+      }
+    }
+  });
+}
+
+}  // namespace
+
+CVol* buildVolume(ImageData& image, const CString& name) {
+  checkDimensions(image.dim);
+  FRAME* frame = image.frame;
+  image.frame = nullptr;
+  if (!frame) {
+    if (!image.voxels) throw IoError{L"no voxel data"};
+    const int64_t n = image.voxelCount();
+    const bool scale = image.slope != 0 && std::isfinite(image.slope) && std::isfinite(image.offset) &&
+                       (image.slope != 1 || image.offset != 0);
+    int bpv = 64;
+    if (!scale && image.type != DTYPE_FLOAT16 && image.type != DTYPE_FLOAT32 && image.type != DTYPE_FLOAT64) {
+      double lo = 0, hi = 0;
+      const bool isSigned = image.type == DTYPE_INT8 || image.type == DTYPE_INT16 || image.type == DTYPE_INT32 ||
+                            image.type == DTYPE_INT64 || image.type == DTYPE_UINT64;
+      if (isSigned) rangeOf(image.type, image.voxels, n, &lo, &hi);
+      if (!isSigned || lo >= 0) {
+        const int size = PR_DataTypeSize(image.type);
+        bpv = size <= 1 ? 8 : size == 2 ? 16 : 32;
+        if (size == 8 && hi > double(UINT32_MAX)) bpv = 64;
+      }
+    }
+    const bool real = bpv == 64;
+    const bool adopt = !real && PR_DataTypeSize(image.type) * 8 == bpv && PR_VolLineSize(image.dim.w, bpv) == int64_t(image.dim.w) * bpv / 8;
+    if (adopt) {
+      // The stored layout already is the frame's: hand the buffer over instead of copying it.
+      frame = static_cast<FRAME*>(pf_calloc(sizeof(FRAME)));
+      if (!frame) throw IoError{L"not enough memory"};
+      frame->type = FRM_INT;
+      frame->dim = image.dim;
+      frame->bpv = bpv;
+      frame->lineBytes = int64_t(image.dim.w) * bpv / 8;
+      frame->data = image.voxels;
+      image.voxels = nullptr;
+    } else {
+      frame = newFrame(real ? FRM_REAL : FRM_INT, bpv, image.dim);
+      fillFrame(image, frame, real, scale);
+      pf_free(&image.voxels);
+    }
+  }
+
+  CVol* vol = new CVol;
+  vol->frame = frame;
+  vol->name = name;
+  vol->spc = image.spc;
+  vol->modality = image.modality;
+  vol->unit = image.unit;
+  std::copy(image.orient, image.orient + 6, vol->orient);
+  const int depth = frame->dim.d, times = frame->dim.t;
+  if (image.hasGeometry && int(image.positions.size()) >= depth) {
+    vol->imgPos = static_cast<DPOINT3D*>(pf_malloc(int64_t(depth) * sizeof(DPOINT3D)));
+    if (vol->imgPos) std::copy(image.positions.begin(), image.positions.begin() + depth, vol->imgPos);
+  }
+  vol->dyn = static_cast<DYNCRD*>(pf_calloc(int64_t(times) * sizeof(DYNCRD)));
+  if (vol->dyn) {
+    if (int(image.dyn.size()) == times) {
+      std::copy(image.dyn.begin(), image.dyn.end(), vol->dyn);
+    } else {
+      const double step = image.timeStep > 0 ? image.timeStep : 1.0;
+      for (int t = 0; t < times; ++t) {
+        vol->dyn[t].time = t * step;
+        vol->dyn[t].timeEnd = (t + 1) * step;
+      }
+    }
+  }
+  if (!vol->dyn || (image.hasGeometry && !vol->imgPos)) {
+    delete vol;
+    throw IoError{L"not enough memory"};
+  }
+  return vol;
+}
+
+FRAME* newFrame(FRMTYPE type, int bpv, const DIM3D& dim) {
+  checkDimensions(dim);
+  checkedProduct({PR_VolLineSize(dim.w, bpv), dim.h, dim.d, dim.t}, L"frame");
+  FRAME* frame = PR_FrameCreate(type, bpv, dim, true);
+  if (!frame) throw IoError{L"not enough memory for the voxel data"};
+  return frame;
+}
+
+void reportFailure(bool show, const wchar_t* function, const CString& path, const CString& what) {
+  if (show) twk::showNamedError(function, path + L" : " + what);
+}
+
+std::wstring lowerExtension(const CString& path) {
+  CString title = PR_GetFileTitle(path);
+  title.MakeLower();
+  std::wstring t = title.wstr();
+  auto ends = [&](const wchar_t* tail) {
+    const size_t n = std::wcslen(tail);
+    return t.size() > n && t.compare(t.size() - n, n, tail) == 0;
+  };
+  for (const wchar_t* compound : {L".nii.gz", L".img.gz", L".hdr.gz", L".nrrd.gz", L".npy.gz", L".im.gz"})
+    if (ends(compound)) return compound + 1;
+  return PR_GetFileExt(title).wstr();
+}
+
+}  // namespace twk::io

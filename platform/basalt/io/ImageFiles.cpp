@@ -1,0 +1,273 @@
+#include "io/ImageFiles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "TextCodec.h"
+#include "TwkMem.h"
+#include "Vol.h"
+#include "io/ImageData.h"
+#include "paths/FilePaths.h"
+
+using namespace twk::io;
+
+namespace {
+
+enum class Format { Unknown, Dicom, Nifti, Mgh, Nrrd, Numpy, Im, TimeSet };
+
+// The format of a file by its (decompressed) first bytes, the extension deciding only where the
+// content cannot (MGH has no signature).
+Format detectFormat(const CString& path, bool* gzip = nullptr) {
+  InputFile in(path);
+  uint8_t head[132] = {};
+  const int64_t got = in.readSome(head, sizeof(head));
+  if (gzip) *gzip = in.compressed();
+  if (got >= 6 && std::memcmp(head, "\x93NUMPY", 6) == 0) return Format::Numpy;
+  if (got >= 7 && std::memcmp(head, "NRRD000", 7) == 0) return Format::Nrrd;
+  if (got >= 8 && std::memcmp(head, "TWKIM01\n", 8) == 0) return Format::Im;
+  if (got >= 9 && std::memcmp(head, "TWKTIME 1", 9) == 0) return Format::TimeSet;
+  if (got >= 132 && std::memcmp(head + 128, "DICM", 4) == 0) return Format::Dicom;
+  if (got >= 4) {
+    int32_t size;
+    std::memcpy(&size, head, 4);
+    const int32_t swappedSize = int32_t(__builtin_bswap32(uint32_t(size)));
+    if (size == 348 || size == 540 || swappedSize == 348 || swappedSize == 540) return Format::Nifti;
+  }
+  const std::wstring ext = lowerExtension(path);
+  if ((ext == L"mgh" || ext == L"mgz") && got >= 4 && head[0] == 0 && head[1] == 0 && head[2] == 0 && head[3] == 1)
+    return Format::Mgh;
+  return Format::Unknown;
+}
+
+// A path whose header is a .hdr of an ANALYZE/NIfTI pair may be given by its .img name.
+CString headerPathOf(const CString& path) {
+  const std::wstring ext = lowerExtension(path);
+  if (ext == L"img" || ext == L"img.gz") {
+    CString stem = PR_GetFileName(path);
+    if (ext == L"img.gz") stem = PR_GetFileName(stem);
+    for (const wchar_t* e : {L".hdr", L".HDR", L".hdr.gz"})
+      if (PR_FileExists(stem + e)) return stem + e;
+  }
+  return path;
+}
+
+void readImage(const CString& path, ImageData& image, bool headerOnly, VA_RAWPARAMCALLBACK callback, bool* cancelled) {
+  switch (detectFormat(path)) {
+    case Format::Nifti: readNifti(path, image, headerOnly, callback, cancelled); break;
+    case Format::Mgh: readMgh(path, image, headerOnly); break;
+    case Format::Nrrd: readNrrd(path, image, headerOnly); break;
+    case Format::Im: readIm(path, image, headerOnly); break;
+    case Format::Numpy: {
+      int ndim = 0;
+      uint64_t shape[VA_NUMPY_MAXDIMS] = {};
+      readNumpy(path, image, headerOnly, &ndim, shape);
+      if (ndim < 2 || ndim > 4 || image.dim.w < 1) throw IoError{L"a NumPy volume needs 2 to 4 dimensions"};
+      if (PR_IsComplexType(image.type)) throw IoError{L"complex arrays must be converted before they become volumes"};
+      break;
+    }
+    case Format::Dicom: throw IoError{L"DICOM files are loaded through the DICOM loader"};
+    default: throw IoError{L"unknown or unsupported image file format"};
+  }
+}
+
+bool isTimeSet(const CString& path) {
+  try {
+    return detectFormat(path) == Format::TimeSet;
+  } catch (const IoError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+int VA_RawFileType(const wchar_t* path) {
+  const std::wstring ext = lowerExtension(path ? path : L"");
+  if (ext == L"im") return RAWFILE_IM;
+  if (ext == L"img" || ext == L"hdr") return RAWFILE_ANALYZE;
+  if (ext == L"nii" || ext == L"nii.gz") return RAWFILE_NIFTI;
+  return RAWFILE_UNKNOWN;
+}
+
+bool VA_IsMghFile(const wchar_t* path) {
+  if (!path) return false;
+  try {
+    return detectFormat(path) == Format::Mgh;
+  } catch (const IoError&) {
+    return false;
+  }
+}
+
+bool VA_GetImageFileType(const wchar_t* path, int* kind) {
+  if (!path || !kind) return false;
+  *kind = 0;
+  try {
+    bool gzip = false;
+    const Format f = detectFormat(path, &gzip);
+    switch (f) {
+      case Format::Dicom: *kind = 1; break;
+      case Format::Nifti: {
+        ImageData image;
+        readNifti(headerPathOf(path), image, true, nullptr, nullptr);
+        const std::wstring ext = lowerExtension(path);
+        *kind = (ext == L"hdr" || ext == L"img") && !PR_FileExists(PR_GetFileName(path) + L".nii") ? 3 : 2;
+        // A pair whose header carries the NIfTI magic is NIfTI, not ANALYZE.
+        if (*kind == 3) {
+          FILE* fp = std::fopen(twk::pathToNative(headerPathOf(path)).c_str(), "rb");
+          char magic[4] = {};
+          if (fp && std::fseek(fp, 344, SEEK_SET) == 0 && std::fread(magic, 1, 4, fp) == 4 && std::memcmp(magic, "ni1", 4) == 0) *kind = 2;
+          if (fp) std::fclose(fp);
+        }
+        break;
+      }
+      case Format::Mgh: *kind = 4; break;
+      case Format::Nrrd: *kind = 5; break;
+      case Format::Numpy: *kind = 6; break;
+      case Format::Im: *kind = 7; break;
+      case Format::TimeSet: *kind = 8; break;
+      default: *kind = gzip ? 9 : 0; break;
+    }
+    return true;
+  } catch (const IoError&) {
+    return false;
+  }
+}
+
+bool VA_TimeNifti4D_IsPairPresent(const wchar_t* path) {
+  if (VA_RawFileType(path) != RAWFILE_NIFTI) return false;
+  CString stem = PR_GetFileName(path);
+  if (lowerExtension(path) == L"nii.gz") stem = PR_GetFileName(stem);
+  return isTimeSet(stem + L".time");
+}
+
+bool VA_RAW_FileInfo(const wchar_t* path, DIM3D* dim, SPC* spc, bool report) {
+  if (!path) return false;
+  try {
+    if (isTimeSet(path)) {
+      readTimeSet(path, true, dim, spc, report);
+      return true;
+    }
+    ImageData image;
+    readImage(headerPathOf(path), image, true, nullptr, nullptr);
+    checkDimensions(image.dim);
+    if (dim) *dim = image.dim;
+    if (spc) *spc = image.spc;
+    return true;
+  } catch (const IoError& e) {
+    reportFailure(report, L"VA_RAW_FileInfo", path, e.what);
+    return false;
+  }
+}
+
+CVol* VA_RAW_LoadVolume(const wchar_t* path, PR_VIEWFILT* filter, VA_RAWPARAMCALLBACK callback, bool* bigEndian,
+                        bool show) {
+  if (filter) *filter = PR_VIEWFILT{};
+  if (!path) return nullptr;
+  try {
+    if (isTimeSet(path)) return readTimeSet(path, false, nullptr, nullptr, show);
+    ImageData image;
+    bool cancelled = false;
+    readImage(headerPathOf(path), image, false, callback, &cancelled);
+    if (cancelled) return nullptr;
+    CVol* vol = buildVolume(image, path);
+    if (filter) *filter = image.filter;
+    if (bigEndian) *bigEndian = image.bigEndian;
+    return vol;
+  } catch (const IoError& e) {
+    reportFailure(show, L"VA_RAW_LoadVolume", path, e.what);
+    return nullptr;
+  }
+}
+
+CVol* VA_RAW_CreateVol(const wchar_t* path, bool show) { return VA_RAW_LoadVolume(path, nullptr, nullptr, nullptr, show); }
+
+namespace {
+
+bool saveRequest(const wchar_t* path, WriteRequest& r, int mode, bool show) {
+  try {
+    if (!path || !*path) throw IoError{L"no file name"};
+    if (!r.values) throw IoError{L"no voxel data"};
+    const std::wstring ext = lowerExtension(path);
+    const bool timeSet = ext == L"time";
+    int kind = VA_RawFileType(path);
+    if (timeSet) {
+      kind = mode >= 5 && mode <= 7 ? mode - 4 : mode >= 1 && mode <= 3 ? mode : RAWFILE_NIFTI;
+      writeTimeSet(path, r, kind);
+      return true;
+    }
+    if (kind == RAWFILE_UNKNOWN && mode >= 1 && mode <= 3) kind = mode;
+    switch (kind) {
+      case RAWFILE_IM: writeIm(path, r); break;
+      case RAWFILE_ANALYZE: writeNifti(path, r, true); break;
+      case RAWFILE_NIFTI: writeNifti(path, r, false); break;
+      default: throw IoError{L"Invalid RAW file type"};
+    }
+    return true;
+  } catch (const IoError& e) {
+    reportFailure(show, L"VA_RAW_VolSaveFile", path ? path : L"", e.what);
+    return false;
+  }
+}
+
+void fillGeometry(WriteRequest& r, const SPC* spc, const double* orient, const DPOINT3D* firstPos, const DPOINT3D* lastPos,
+                  int modality, const wchar_t* unit, const PR_VIEWFILT* filter) {
+  if (spc) r.spc = *spc;
+  r.orient = orient;
+  r.firstPos = firstPos;
+  r.lastPos = lastPos;
+  r.modality = modality;
+  r.unit = unit ? unit : L"";
+  r.filter = filter;
+}
+
+}  // namespace
+
+bool VA_RAW_VolSaveFile(const wchar_t* path, const FRAME* frame, int timeIndex, const SPC* spc, const double* orient,
+                        const DPOINT3D* firstPos, const DPOINT3D* lastPos, int modality, int mode, const wchar_t* unit,
+                        const PR_VIEWFILT* filter, const DYNCRD* dyn, bool show) {
+  if (!frame || !frame->data || timeIndex < -1 || timeIndex >= frame->dim.t) {
+    reportFailure(show, L"VA_RAW_VolSaveFile", path ? path : L"", L"invalid frame or time point");
+    return false;
+  }
+  WriteRequest r;
+  r.kind = frame->type;
+  r.bitsPerVoxel = frame->bpv;
+  r.lineBytes = frame->lineBytes;
+  r.dim = frame->dim;
+  const int64_t perTime = frame->lineBytes * frame->dim.h * frame->dim.d;
+  r.values = frame->data + (timeIndex > 0 ? timeIndex * perTime : 0);
+  if (timeIndex >= 0) r.dim.t = 1;
+  r.dyn = dyn ? dyn + std::max(timeIndex, 0) : nullptr;
+  fillGeometry(r, spc, orient, firstPos, lastPos, modality, unit, filter);
+  return saveRequest(path, r, mode, show);
+}
+
+bool VA_RAW_VolSaveFile(const wchar_t* path, const void* values, int bitsPerVoxel, const DIM3D* dim, int timeIndex,
+                        const SPC* spc, const double* orient, const DPOINT3D* firstPos, const DPOINT3D* lastPos,
+                        int modality, int mode, const wchar_t* unit, const PR_VIEWFILT* filter, const DYNCRD* dyn,
+                        bool show) {
+  if (!dim || (bitsPerVoxel != 8 && bitsPerVoxel != 16 && bitsPerVoxel != 32 && bitsPerVoxel != 64) || timeIndex < -1 ||
+      timeIndex >= dim->t) {
+    reportFailure(show, L"VA_RAW_VolSaveFile", path ? path : L"", L"invalid dimensions, bits per voxel or time point");
+    return false;
+  }
+  WriteRequest r;
+  r.kind = bitsPerVoxel == 64 ? FRM_REAL : FRM_INT;
+  r.bitsPerVoxel = bitsPerVoxel;
+  r.lineBytes = int64_t(dim->w) * bitsPerVoxel / 8;
+  r.dim = *dim;
+  const int64_t perTime = r.lineBytes * dim->h * dim->d;
+  r.values = static_cast<const uint8_t*>(values) + (timeIndex > 0 ? timeIndex * perTime : 0);
+  if (timeIndex >= 0) r.dim.t = 1;
+  r.dyn = dyn ? dyn + std::max(timeIndex, 0) : nullptr;
+  fillGeometry(r, spc, orient, firstPos, lastPos, modality, unit, filter);
+  return saveRequest(path, r, mode, show);
+}
+
+bool VA_NiftiSaveVol(const wchar_t* path, const void* values, int bitsPerVoxel, const DIM3D* dim, const SPC* spc,
+                     const double* orient, const DPOINT3D* firstPos, const DPOINT3D* lastPos, int modality,
+                     const PR_VIEWFILT* filter, bool show) {
+  return VA_RAW_VolSaveFile(path, values, bitsPerVoxel, dim, -1, spc, orient, firstPos, lastPos, modality, RAWFILE_NIFTI,
+                            L"", filter, nullptr, show);
+}
