@@ -2,11 +2,16 @@
 //
 // Their metadata is complete, so the host can list them, show their parameters and run a cycle:
 // init succeeds without preparing anything and every curve gives the failure value (1e60 in each
-// requested output, a fitted curve of 1e60). To write a model, move its entry into its own file
-// models/ModelNN_Name.cpp with its operations in place of kNotYetWritten; ModelTable.cpp needs no
-// change, it refers to kModelNN wherever it is defined.
+// requested output, a fitted curve of 1e60).
+//
+// The entries are weak definitions: a model's own file models/ModelNN_Name.cpp defines kModelNN
+// with its operations and replaces the entry here at link time, so several models can be written
+// at once without touching this file. Delete an entry once its model's file is committed.
+// ModelTable.cpp needs no change: it refers to kModelNN wherever it is defined.
 
 #include "ModelTable.h"
+
+#define KIN_PENDING_MODEL extern __attribute__((weak))
 
 namespace kin {
 namespace {
@@ -27,7 +32,7 @@ constexpr OutputSpec kOutputs02[] = {
 constexpr FreeParmSpec kFreeParms02[] = {
     {"Minimal surge length", 2},
 };
-const ModelSpec kModel02 = {
+KIN_PENDING_MODEL const ModelSpec kModel02 = {
     .type = 2,
     .name = "2. Peak analysis",
     .outputs = kOutputs02,
@@ -50,7 +55,7 @@ constexpr OutputSpec kOutputs03[] = {
     {"mean of even frames", "", 1},
     {"stdev of even frames", "", 1},
 };
-const ModelSpec kModel03 = {
+KIN_PENDING_MODEL const ModelSpec kModel03 = {
     .type = 3,
     .name = "3. Interleaved 2-state profile",
     .outputs = kOutputs03,
@@ -76,7 +81,7 @@ constexpr FreeParmSpec kFreeParms04[] = {
     {"start index", 0},
     {"end index", 0},
 };
-const ModelSpec kModel04 = {
+KIN_PENDING_MODEL const ModelSpec kModel04 = {
     .type = 4,
     .name = "4. Reference curve distance and correlation",
     .outputs = kOutputs04,
@@ -101,7 +106,7 @@ constexpr FreeParmSpec kFreeParms05[] = {
     {"Active Rise Low Threshold", 0.2},
     {"Active Rise High Threshold", 0.95},
 };
-const ModelSpec kModel05 = {
+KIN_PENDING_MODEL const ModelSpec kModel05 = {
     .type = 5,
     .name = "5. Time of active rise",
     .outputs = kOutputs05,
@@ -125,7 +130,7 @@ constexpr FreeParmSpec kFreeParms06[] = {
     {"Background Threshold", 20},
     {"Skip Initial Time Points", 0},
 };
-const ModelSpec kModel06 = {
+KIN_PENDING_MODEL const ModelSpec kModel06 = {
     .type = 6,
     .name = "",
     .outputs = kOutputs06,
@@ -152,7 +157,7 @@ constexpr FreeParmSpec kFreeParms07[] = {
     {"Air threhsold", 20},
     {"Offset signal", 0},
 };
-const ModelSpec kModel07 = {
+KIN_PENDING_MODEL const ModelSpec kModel07 = {
     .type = 7,
     .name = "7.  T1 mapping using inversion-recovery",
     .outputs = kOutputs07,
@@ -183,7 +188,7 @@ constexpr FreeParmSpec kFreeParms08[] = {
     {"Use L1\\L2 residual metric", 2},
     {"Use balanced solution (0\\1)", 1},
 };
-const ModelSpec kModel08 = {
+KIN_PENDING_MODEL const ModelSpec kModel08 = {
     .type = 8,
     .name = "8.  Tofts two compartment exchange model {k-trans,Ve}",
     .outputs = kOutputs08,
@@ -215,7 +220,7 @@ constexpr FreeParmSpec kFreeParms09[] = {
     {"Use L1\\L2 residual metric", 2},
     {"Use Balanced solution (0\\1)", 1},
 };
-const ModelSpec kModel09 = {
+KIN_PENDING_MODEL const ModelSpec kModel09 = {
     .type = 9,
     .name = "9.  Modified Tofts two compartment exchange model {k-trans,Ve,Va}",
     .outputs = kOutputs09,
@@ -241,7 +246,7 @@ constexpr FreeParmSpec kFreeParms10[] = {
     {"RPF_max", 5},
     {"Va_max", 5},
 };
-const ModelSpec kModel10 = {
+KIN_PENDING_MODEL const ModelSpec kModel10 = {
     .type = 10,
     .name = "10. RPF\\vACx (AIF integration)",
     .outputs = kOutputs10,
@@ -265,7 +270,7 @@ constexpr OutputSpec kOutputs12[] = {
     {"Ve", "", 1},
     {"residual", "", 1},
 };
-const ModelSpec kModel12 = {
+KIN_PENDING_MODEL const ModelSpec kModel12 = {
     .type = 12,
     .name = "",
     .outputs = kOutputs12,
@@ -291,7 +296,7 @@ constexpr OutputSpec kOutputs13[] = {
 constexpr FreeParmSpec kFreeParms13[] = {
     {"Convolution precision", 0.01},
 };
-const ModelSpec kModel13 = {
+KIN_PENDING_MODEL const ModelSpec kModel13 = {
     .type = 13,
     .name = "13. Transit Model {wa,ki,kti} (AIF convolution)",
     .outputs = kOutputs13,
@@ -322,7 +327,7 @@ constexpr FreeParmSpec kFreeParms14[] = {
     {"Tau_Min", 0.05},
     {"Tau_Max", 1},
 };
-const ModelSpec kModel14 = {
+KIN_PENDING_MODEL const ModelSpec kModel14 = {
     .type = 14,
     .name = "14. GKM with two site water exchange",
     .outputs = kOutputs14,
@@ -351,7 +356,7 @@ constexpr FreeParmSpec kFreeParms15[] = {
     {"Ve_Min", 0.2},
     {"Ve_Max", 10},
 };
-const ModelSpec kModel15 = {
+KIN_PENDING_MODEL const ModelSpec kModel15 = {
     .type = 15,
     .name = "15. Dual Input (Arterial\\Portal Vein): {k_trans,V_e,Artf}",
     .outputs = kOutputs15,
@@ -384,7 +389,7 @@ constexpr FreeParmSpec kFreeParms17[] = {
     {"max Dp (mm^2/sec)", 0.2},
     {"B-value Tail Start", 199.99},
 };
-const ModelSpec kModel17 = {
+KIN_PENDING_MODEL const ModelSpec kModel17 = {
     .type = 17,
     .name = "17. IVIM bi-exponential diffusion Segmented Fit:  S0*(f*exp(-b*Dp)+(1-f)*exp(-b*Dt))",
     .outputs = kOutputs17,
@@ -416,7 +421,7 @@ constexpr FreeParmSpec kFreeParms18[] = {
     {"min Dp (mm^2/sec)", 0.006},
     {"max Dp (mm^2/sec)", 0.2},
 };
-const ModelSpec kModel18 = {
+KIN_PENDING_MODEL const ModelSpec kModel18 = {
     .type = 18,
     .name = "18. IVIM bi-exponential diffusion: S(b) = S0*((1-f)*exp(-b*Dt) + f*exp(-b*Dp))",
     .outputs = kOutputs18,
@@ -441,7 +446,7 @@ constexpr FreeParmSpec kFreeParms19[] = {
     {"Low signal tail cutoff", 0},
     {"maximal ADC (mm^2/sec)", 0.05},
 };
-const ModelSpec kModel19 = {
+KIN_PENDING_MODEL const ModelSpec kModel19 = {
     .type = 19,
     .name = "19. ADC monoexponential diffusion: S = S0*exp(-b*ADC)",
     .outputs = kOutputs19,
@@ -468,7 +473,7 @@ constexpr FreeParmSpec kFreeParms20[] = {
     {"Noise Level", 0},
     {"FLAT Threshold", 0},
 };
-const ModelSpec kModel20 = {
+KIN_PENDING_MODEL const ModelSpec kModel20 = {
     .type = 20,
     .name = "",
     .outputs = kOutputs20,
@@ -494,7 +499,7 @@ constexpr FreeParmSpec kFreeParms21[] = {
     {"Low signal tail cutoff", 0},
     {"DDC upper limit", 0.05},
 };
-const ModelSpec kModel21 = {
+KIN_PENDING_MODEL const ModelSpec kModel21 = {
     .type = 21,
     .name = "21. Stretched exponential diffusion: S = S0*exp((-b*DDC)^alpha)",
     .outputs = kOutputs21,
@@ -522,7 +527,7 @@ constexpr OutputSpec kOutputs22[] = {
 constexpr FreeParmSpec kFreeParms22[] = {
     {"Round T1 values", 1},
 };
-const ModelSpec kModel22 = {
+KIN_PENDING_MODEL const ModelSpec kModel22 = {
     .type = 22,
     .name = "22. S = M0*(1-exp(-TD/T1) with 6 fixed TD values",
     .outputs = kOutputs22,
@@ -547,7 +552,7 @@ constexpr OutputSpec kOutputs23[] = {
     {"Analytic T1 Diff Relative", "", 1},
     {"Analytic T1 Diff Percentage", "pct", 1},
 };
-const ModelSpec kModel23 = {
+KIN_PENDING_MODEL const ModelSpec kModel23 = {
     .type = 23,
     .name = "23. S=M0*(1-exp(-TD/T1) - 2 variables, TD=(700/4000) or TD=(350,700,1050,1750,2450,4000)",
     .outputs = kOutputs23,
@@ -572,7 +577,7 @@ constexpr OutputSpec kOutputs24[] = {
 constexpr FreeParmSpec kFreeParms24[] = {
     {"Background threshold (xNoise)", 5},
 };
-const ModelSpec kModel24 = {
+KIN_PENDING_MODEL const ModelSpec kModel24 = {
     .type = 24,
     .name = "24. T1 mapping using variable flip angle: S = M0*(1-exp(-TR/T1))*sin(A)/(1-exp(-TR/T1)*cos(A)) ",
     .outputs = kOutputs24,
@@ -606,7 +611,7 @@ constexpr FreeParmSpec kFreeParms25[] = {
     {"T2long high (s)", 3},
     {"Noise", 1},
 };
-const ModelSpec kModel25 = {
+KIN_PENDING_MODEL const ModelSpec kModel25 = {
     .type = 25,
     .name = "25. T2 mapping biexponential: S = Noise + S0*(RWP*exp(-TE/T2short)+FWP*exp(-TE/T2long))",
     .outputs = kOutputs25,
@@ -632,7 +637,7 @@ constexpr OutputSpec kOutputs26[] = {
 constexpr FreeParmSpec kFreeParms26[] = {
     {"Noise", 1},
 };
-const ModelSpec kModel26 = {
+KIN_PENDING_MODEL const ModelSpec kModel26 = {
     .type = 26,
     .name = "26. T1rho mono-exponential model",
     .outputs = kOutputs26,
@@ -659,7 +664,7 @@ constexpr FreeParmSpec kFreeParms27[] = {
     {"Max Err (%)", 10},
     {"Background threshold", 3},
 };
-const ModelSpec kModel27 = {
+KIN_PENDING_MODEL const ModelSpec kModel27 = {
     .type = 27,
     .name = "27. Vt (Logan Plot)",
     .outputs = kOutputs27,
@@ -685,7 +690,7 @@ constexpr FreeParmSpec kFreeParms28[] = {
     {"minimal K excess kurtosis", 0},
     {"maximal K excess kurtosis", 3},
 };
-const ModelSpec kModel28 = {
+KIN_PENDING_MODEL const ModelSpec kModel28 = {
     .type = 28,
     .name = "28. Diffusional kurtosis: S = S0*exp(-b*D + b^2*D^2*K/6)",
     .outputs = kOutputs28,
@@ -715,7 +720,7 @@ constexpr FreeParmSpec kFreeParms29[] = {
     {"Max Err %", 10},
     {"Background threshold", 3},
 };
-const ModelSpec kModel29 = {
+KIN_PENDING_MODEL const ModelSpec kModel29 = {
     .type = 29,
     .name = "29. Ichise's Non-Invasive Plot (MRTM0)",
     .outputs = kOutputs29,
@@ -744,7 +749,7 @@ constexpr FreeParmSpec kFreeParms30[] = {
     {"Max Err %", 10},
     {"Background threshold", 3},
 };
-const ModelSpec kModel30 = {
+KIN_PENDING_MODEL const ModelSpec kModel30 = {
     .type = 30,
     .name = "30. Ichise's Multilinear Reference Tissue Model (MRTM)",
     .outputs = kOutputs30,
@@ -775,7 +780,7 @@ constexpr FreeParmSpec kFreeParms31[] = {
     {"Background threshold", 3},
     {"k2' (1/min)", 0.022},
 };
-const ModelSpec kModel31 = {
+KIN_PENDING_MODEL const ModelSpec kModel31 = {
     .type = 31,
     .name = "31. Ichise MRTM2 with fixed k2'",
     .outputs = kOutputs31,
@@ -805,7 +810,7 @@ constexpr FreeParmSpec kFreeParms32[] = {
     {"k3 max (1/min)", 100},
     {"k4 max (1/min)", 100},
 };
-const ModelSpec kModel32 = {
+KIN_PENDING_MODEL const ModelSpec kModel32 = {
     .type = 32,
     .name = "32. FDG  2-Tissue Compartment Models {K1,k2,k3,k4}",
     .outputs = kOutputs32,
@@ -843,7 +848,7 @@ constexpr FreeParmSpec kFreeParms33[] = {
     {"Arterial delay precision (sec)", 0.1},
     {"Use L1\\L2 residual metric {1,2}", 2},
 };
-const ModelSpec kModel33 = {
+KIN_PENDING_MODEL const ModelSpec kModel33 = {
     .type = 33,
     .name = "33. Two-compartment model short formula (Sokoloff'79)",
     .outputs = kOutputs33,
@@ -878,7 +883,7 @@ constexpr FreeParmSpec kFreeParms34[] = {
     {"Max Arterial delay (sec)", 0},
     {"Use L1\\L2 residual metric {1,2}", 2},
 };
-const ModelSpec kModel34 = {
+KIN_PENDING_MODEL const ModelSpec kModel34 = {
     .type = 34,
     .name = "34. Two-compartment model long formula (Reivich'85)",
     .outputs = kOutputs34,
@@ -917,7 +922,7 @@ constexpr FreeParmSpec kFreeParms35[] = {
     {"Arterial arrives first", 0},
     {"Use L1\\L2 metric", 2},
 };
-const ModelSpec kModel35 = {
+KIN_PENDING_MODEL const ModelSpec kModel35 = {
     .type = 35,
     .name = "",
     .outputs = kOutputs35,
@@ -953,7 +958,7 @@ constexpr FreeParmSpec kFreeParms36[] = {
     {"fa max   [0,1]", 0.9},
     {"Max Venous arrival relative to arterial (sec)", 0},
 };
-const ModelSpec kModel36 = {
+KIN_PENDING_MODEL const ModelSpec kModel36 = {
     .type = 36,
     .name = "",
     .outputs = kOutputs36,
@@ -988,7 +993,7 @@ constexpr FreeParmSpec kFreeParms37[] = {
     {"fa max   [0,1]", 0.9},
     {"Max Venous arrival relative to arterial (sec)", 0},
 };
-const ModelSpec kModel37 = {
+KIN_PENDING_MODEL const ModelSpec kModel37 = {
     .type = 37,
     .name = "",
     .outputs = kOutputs37,
@@ -1028,7 +1033,7 @@ constexpr FreeParmSpec kFreeParms38[] = {
     {"Analysis length (sec)", 1},
     {"Concentration linear=1\\log=0", 0},
 };
-const ModelSpec kModel38 = {
+KIN_PENDING_MODEL const ModelSpec kModel38 = {
     .type = 38,
     .name = "",
     .outputs = kOutputs38,
@@ -1066,7 +1071,7 @@ constexpr FreeParmSpec kFreeParms39[] = {
     {"Arterial arrives first", 0},
     {"Use L1\\L2 metric", 2},
 };
-const ModelSpec kModel39 = {
+KIN_PENDING_MODEL const ModelSpec kModel39 = {
     .type = 39,
     .name = "",
     .outputs = kOutputs39,
@@ -1106,7 +1111,7 @@ constexpr FreeParmSpec kFreeParms40[] = {
     {"Use L1\\L2 metric", 2},
     {"Monotail start (sec)", 180},
 };
-const ModelSpec kModel40 = {
+KIN_PENDING_MODEL const ModelSpec kModel40 = {
     .type = 40,
     .name = "",
     .outputs = kOutputs40,
@@ -1146,7 +1151,7 @@ constexpr FreeParmSpec kFreeParms41[] = {
     {"Analysis length (sec)", 400},
     {"Use L1\\L2 residual metric", 2},
 };
-const ModelSpec kModel41 = {
+KIN_PENDING_MODEL const ModelSpec kModel41 = {
     .type = 41,
     .name = "",
     .outputs = kOutputs41,
@@ -1177,7 +1182,7 @@ constexpr FreeParmSpec kFreeParms42[] = {
     {"Max T1 (ms)", 3000},
     {"Regularize cost coefficient", 0},
 };
-const ModelSpec kModel42 = {
+KIN_PENDING_MODEL const ModelSpec kModel42 = {
     .type = 42,
     .name = "42. T1 mapping using variable flip angle with B-field",
     .outputs = kOutputs42,
@@ -1212,7 +1217,7 @@ constexpr FreeParmSpec kFreeParms43[] = {
     {"Max Arterial delay (sec)", 0},
     {"Arterial delay delta (sec)", 0.5},
 };
-const ModelSpec kModel43 = {
+KIN_PENDING_MODEL const ModelSpec kModel43 = {
     .type = 43,
     .name = "43. 2CXM {vp,ve,Fp,PS} simplex optimization [Flouri 2016]",
     .outputs = kOutputs43,
@@ -1242,7 +1247,7 @@ constexpr FreeParmSpec kFreeParms44[] = {
     {"Fp max (1/min)", 10},
     {"PS max (1/min)", 10},
 };
-const ModelSpec kModel44 = {
+KIN_PENDING_MODEL const ModelSpec kModel44 = {
     .type = 44,
     .name = "",
     .outputs = kOutputs44,
@@ -1269,7 +1274,7 @@ constexpr OutputSpec kOutputs45[] = {
 constexpr FreeParmSpec kFreeParms45[] = {
     {"Exclude invalid", 0},
 };
-const ModelSpec kModel45 = {
+KIN_PENDING_MODEL const ModelSpec kModel45 = {
     .type = 45,
     .name = "45. 2CXM {vp,ve,Fp,PS} - LLS",
     .outputs = kOutputs45,
@@ -1304,7 +1309,7 @@ constexpr FreeParmSpec kFreeParms46[] = {
     {"Max Arterial delay (sec)", 0},
     {"Arterial delay delta (sec)", 0.5},
 };
-const ModelSpec kModel46 = {
+KIN_PENDING_MODEL const ModelSpec kModel46 = {
     .type = 46,
     .name = "46. 2CFM {vp,ve,Fp,PS} simplex optimization [Flouri 2016]",
     .outputs = kOutputs46,
@@ -1338,7 +1343,7 @@ constexpr FreeParmSpec kFreeParms47[] = {
     {"Max Arterial delay (sec)", 0},
     {"Arterial delay delta (sec)", 0.5},
 };
-const ModelSpec kModel47 = {
+KIN_PENDING_MODEL const ModelSpec kModel47 = {
     .type = 47,
     .name = "47. Tissue Uptake Model {vp,Fp,PS} simplex optimization [Sourbron 2013]",
     .outputs = kOutputs47,
@@ -1370,7 +1375,7 @@ constexpr FreeParmSpec kFreeParms48[] = {
     {"Max Arterial dispersion (sec)", 10},
     {"Use L1 or L2 residual metric", 2},
 };
-const ModelSpec kModel48 = {
+KIN_PENDING_MODEL const ModelSpec kModel48 = {
     .type = 48,
     .name = "48. Kety-Schmidt model { K}",
     .outputs = kOutputs48,
@@ -1397,7 +1402,7 @@ constexpr FreeParmSpec kFreeParms49[] = {
     {"ve-RR", 0.12},
     {"Ktrans max (1/min)", 2},
 };
-const ModelSpec kModel49 = {
+KIN_PENDING_MODEL const ModelSpec kModel49 = {
     .type = 49,
     .name = "49. MR 2-Compartment Reference Region model [Yankeelov 2005]",
     .outputs = kOutputs49,
@@ -1429,7 +1434,7 @@ constexpr FreeParmSpec kFreeParms50[] = {
     {"Min T1rhoL (ms)", 25},
     {"Monoexponential fraction limit", 0.1},
 };
-const ModelSpec kModel50 = {
+KIN_PENDING_MODEL const ModelSpec kModel50 = {
     .type = 50,
     .name = "50. T1rho bi-exponential model : S = S0*(fS*exp(-TSL[i]/T1rhoS) + fL*exp(-TSL[i]/T1rhoL))",
     .outputs = kOutputs50,
@@ -1462,7 +1467,7 @@ constexpr FreeParmSpec kFreeParms51[] = {
     {"Min T2 (ms)", 40},
     {"Max T2 (ms)", 60},
 };
-const ModelSpec kModel51 = {
+KIN_PENDING_MODEL const ModelSpec kModel51 = {
     .type = 51,
     .name = "51. T1 mapping using variable flip angle and TR with bias field",
     .outputs = kOutputs51,
@@ -1490,7 +1495,7 @@ constexpr FreeParmSpec kFreeParms52[] = {
     {"Minimal Time of Arrival (sec)", 0},
     {"Maximal Time of Arrival (sec)", 0},
 };
-const ModelSpec kModel52 = {
+KIN_PENDING_MODEL const ModelSpec kModel52 = {
     .type = 52,
     .name = "52. Gamma Variate fit: Y(t) = K*((t-TA)/Tspan)^alpha*exp(-(t-TA)/Tspan/beta)",
     .outputs = kOutputs52,
@@ -1524,7 +1529,7 @@ constexpr FreeParmSpec kFreeParms53[] = {
     {"Min T2 (ms)", 40},
     {"Max T2 (ms)", 60},
 };
-const ModelSpec kModel53 = {
+KIN_PENDING_MODEL const ModelSpec kModel53 = {
     .type = 53,
     .name = "53. T1 mapping using variable flip angle and two TR values",
     .outputs = kOutputs53,
@@ -1553,7 +1558,7 @@ constexpr FreeParmSpec kFreeParms54[] = {
     {"min D1 (mm^2/sec)", 0.005},
     {"max D1 (mm^2/sec)", 0.3},
 };
-const ModelSpec kModel54 = {
+KIN_PENDING_MODEL const ModelSpec kModel54 = {
     .type = 54,
     .name = "",
     .outputs = kOutputs54,
@@ -1586,7 +1591,7 @@ constexpr FreeParmSpec kFreeParms57[] = {
     {"Flatline advantage", 1.01},
     {"Remove blood vessels", 1},
 };
-const ModelSpec kModel57 = {
+KIN_PENDING_MODEL const ModelSpec kModel57 = {
     .type = 57,
     .name = "57.  Tofts two compartment exchange model {k-trans,Ve} - GOMR",
     .outputs = kOutputs57,
