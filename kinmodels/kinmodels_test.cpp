@@ -1,5 +1,6 @@
 // Tests of the Kinmodels plug-in through its exports only: the library is loaded with dlopen, as
-// the host loads it, and every DIDU_* function is resolved by name.
+// the host loads it, and every DIDU_* function is resolved by name. Only the program's UI interface
+// is linked, the one the plug-in falls back to when the host installs no message callbacks.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "KinmodelsApi.h"
+#include "ScriptedUi.h"
 
 namespace {
 
@@ -882,13 +884,16 @@ TEST_F(KinmodelsTest, ParallelMapEqualsSequentialBitForBit) {
   EXPECT_TRUE(recorder_.texts.empty());
 }
 
-TEST_F(KinmodelsTest, WithoutHostCallbacksNothingBlocks) {
+TEST_F(KinmodelsTest, WithoutHostCallbacksMessagesReachTheProgramsInterface) {
   const Api& a = api();
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
   a.DIDU_SetCallbacks(nullptr);
   const std::vector<double> times = range(0, 1, 20001);
   a.DIDU_DefineTimeProfile(times.data(), 20001);
-  // The program's silent default interface answers; the init just fails.
   EXPECT_FALSE(a.DIDU_ModelInit(0, nullptr, nullptr, nullptr));
+  EXPECT_EQ(script.lastMessage(), L"Number of time points exceeds maximum");
+  EXPECT_TRUE(recorder_.texts.empty());
 }
 
 }  // namespace
