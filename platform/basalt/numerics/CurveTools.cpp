@@ -5,14 +5,13 @@
 #include <numeric>
 #include <vector>
 
+#include "DynExp.h"
 #include "TwkMem.h"
 #include "TwkTypes.h"
 #include "numerics/PiecewiseLinear.h"
 
 namespace {
 
-// Layout of the host's input-function record.
-constexpr int kInputFunctionCapacity = 20000;
 constexpr int kMaxUniformPoints = 20000;
 
 double* newArray(int n) {
@@ -88,13 +87,11 @@ double* PR_ResampleFunction(const double* values, const double* times, int n, co
 
 double* PR_PrepareInputFunc(const INPUTFUNC* input, const double* times, int n) {
   if (!input || !times || n < 1) return nullptr;
-  const auto* values = reinterpret_cast<const double*>(input);
-  const double* inputTimes = values + kInputFunctionCapacity;
-  const int count = *reinterpret_cast<const int*>(inputTimes + kInputFunctionCapacity);
-  if (count < 1 || count > kInputFunctionCapacity) return nullptr;
+  const int count = input->count;
+  if (count < 1 || count > INPUTFUNC_MAX_POINTS) return nullptr;
   double* out = newArray(n);
   if (!out) return nullptr;
-  for (int i = 0; i < n; ++i) out[i] = interpolate(values, inputTimes, count, times[i]);
+  for (int i = 0; i < n; ++i) out[i] = interpolate(input->values, input->times, count, times[i]);
   return out;
 }
 

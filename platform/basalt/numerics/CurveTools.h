@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-struct INPUTFUNC;  // the host's input-function record: 20000 values, 20000 times, an int count
+struct INPUTFUNC;  // the host's input-function record (DynExp.h)
 
 // times[i] - times[0].
 double* PR_MakeRelativeArr(const double* times, int n);

@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "DynExp.h"
 #include "TwkMem.h"
 #include "TwkTypes.h"
 #include "numerics/CurveStats.h"
@@ -691,6 +693,31 @@ TEST(CurveTools, ResamplingDelayAndGrids) {
   EXPECT_EQ(m, 8);
   EXPECT_DOUBLE_EQ(g[7], 7);
   pf_free(&g);
+
+  // Resampling from delayed times is the same as delaying the curve.
+  double shifted[4];
+  PR_GetDelayedTimes(t, 4, 1.0, shifted);
+  double* viaTimes = PR_ResampleFunction(v, shifted, 4, t, 4, false);
+  double* viaDelay = PR_DelayThisFunction(v, t, 4, 1.0);
+  ASSERT_TRUE(viaTimes && viaDelay);
+  for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(viaTimes[i], viaDelay[i]);
+  pf_free(&viaTimes);
+  pf_free(&viaDelay);
+
+  // The host's input-function record, sampled at the data times.
+  auto input = std::make_unique<INPUTFUNC>();
+  input->count = 3;
+  const double inputTimes[] = {0, 10, 20}, inputValues[] = {0, 5, 1};
+  std::copy(inputTimes, inputTimes + 3, input->times);
+  std::copy(inputValues, inputValues + 3, input->values);
+  const double dataTimes[] = {0, 4, 15, 30};
+  double* prepared = PR_PrepareInputFunc(input.get(), dataTimes, 4);
+  ASSERT_NE(prepared, nullptr);
+  const double wantPrepared[] = {0, 2, 3, 1};
+  for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(prepared[i], wantPrepared[i]);
+  pf_free(&prepared);
+  input->count = 0;
+  EXPECT_EQ(PR_PrepareInputFunc(input.get(), dataTimes, 4), nullptr);
 
   const double axis[] = {300, 0, 50, 0};
   const double signal[] = {1, 2, 3, 4};
