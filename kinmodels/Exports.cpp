@@ -21,8 +21,10 @@ namespace {
 std::atomic<int> currentModel{0};
 int requestedOutputs[kNumOutputFlags] = {};
 
-// Types whose init succeeded and whose close has not run yet: only they are computed.
+// Types whose init succeeded and whose close has not run yet: only they are computed, and only
+// while the number of dynamic points is the one their init prepared for.
 std::atomic<bool> initialised[kNumModels] = {};
+std::atomic<int> initialisedPoints[kNumModels] = {};
 
 const ModelSpec* specOf(long long type) { return modelSpec(type); }
 
@@ -273,6 +275,7 @@ bool DIDU_ModelInit(int type, const INPUTFUNC* ifuncs, void* reserved, void** wo
     if (spec->ops.close) spec->ops.close();
     return false;
   }
+  initialisedPoints[type] = n;
   initialised[type] = true;
   return true;
 }
@@ -284,7 +287,7 @@ void DIDU_ComputeParmArray(int type, const double* const* curves, int nCurves, d
   const int n = acquisition().n;
   if (fitCurve && n > 0) std::fill_n(fitCurve, n, VOID_VALUE);
 
-  bool computable = spec && initialised[type] && n >= 1 && n <= kMaxPoints && curves && curves[0];
+  bool computable = spec && initialised[type] && initialisedPoints[type] == n && curves && curves[0];
   if (computable) computable = std::find(curves[0], curves[0] + n, VOID_VALUE) == curves[0] + n;
 
   bool ok = false;
@@ -293,7 +296,9 @@ void DIDU_ComputeParmArray(int type, const double* const* curves, int nCurves, d
     call.n = n;
     call.curve = curves[0];
     call.curves = curves;
-    call.numCurves = std::max(nCurves, 1);
+    // Neighbour curves up to the first missing one.
+    call.numCurves = 1;
+    while (call.numCurves < nCurves && curves[call.numCurves]) ++call.numCurves;
     call.fitCurve = fitCurve;
     call.out = &writer;
     if (spec->extrapolate && extra && nExtra > 0) {

@@ -73,8 +73,8 @@ class OutputWriter;
 struct CurveCall {
   int n = 0;                                // number of dynamic points
   const double* curve = nullptr;            // the curve to fit (n values, none of them 1e60)
-  const double* const* curves = nullptr;    // the curve and its neighbours (vicinity models)
-  int numCurves = 0;
+  const double* const* curves = nullptr;    // the curve and its neighbours (vicinity models); the
+  int numCurves = 0;                        // neighbours are not null but may hold 1e60
   double* fitCurve = nullptr;               // null, or n values preset to 1e60
   const OutputWriter* out = nullptr;
   const double* extra = nullptr;            // wanted dynamic values (extrapolating models only)

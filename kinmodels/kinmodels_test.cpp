@@ -620,6 +620,11 @@ TEST_F(KinmodelsTest, ComputeRefusesWhatWasNotSetUp) {
   a.DIDU_ComputeParmArray(0, noCurve, 1, nullptr, out.data(), nullptr, 0);
   EXPECT_EQ(out[7].value, kVoid);
   a.DIDU_ComputeParmArray(0, noCurve, 1, nullptr, nullptr, nullptr, 0);  // no records: nothing written
+  // A time profile changed after init no longer fits the tables that init prepared.
+  setTimes(range(0, 1, 12));
+  std::vector<double> longer(12, 1.0), fit(12, 0.0);
+  EXPECT_EQ(compute(0, longer, 8, &fit)[3].value, kVoid);
+  EXPECT_EQ(fit[11], kVoid);
   EXPECT_TRUE(recorder_.texts.empty());
 }
 
