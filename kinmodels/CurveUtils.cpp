@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cwchar>
 
+#include "CurveStats.h"
 #include "Messages.h"
 #include "ModelFrame.h"
 
@@ -211,14 +212,9 @@ double KeepLower(double a, double b, const double* src, double* dst) {
 }
 
 bool BlendTables(double w, const double* table1, const double* table2, int n, double* dst) {
-  double norm = 0;
-  for (int i = 0; i < n; ++i) {
-    dst[i] = w * table1[i] + (1 - w) * table2[i];
-    norm += dst[i] * dst[i];
-  }
-  norm = std::sqrt(norm);
-  if (norm > 0)
-    for (int i = 0; i < n; ++i) dst[i] /= norm;
+  for (int i = 0; i < n; ++i) dst[i] = w * table1[i] + (1 - w) * table2[i];
+  // A blend of zero norm stays as it is.
+  PR_FuncNormalizeSumL2(dst, n);
   return true;
 }
 

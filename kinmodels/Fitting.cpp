@@ -4,12 +4,12 @@
 #include <climits>
 #include <cmath>
 
-#include "numerics/IntervalArith.h"
-#include "numerics/LinearAlgebra.h"
-#include "numerics/CurveTools.h"
+#include "CurveTools.h"
+#include "IntervalArith.h"
+#include "LinearAlgebra.h"
 #include "Messages.h"
 #include "ModelFrame.h"
-#include "numerics/Optimize.h"
+#include "Optimize.h"
 #include "TwkMem.h"
 
 namespace kin {

@@ -5,7 +5,7 @@
 
 #include "CurveUtils.h"
 #include "ModelTable.h"
-#include "numerics/PiecewiseLinear.h"
+#include "PiecewiseLinear.h"
 
 namespace kin {
 namespace {
