@@ -22,11 +22,12 @@ constexpr double kTiny = std::numeric_limits<double>::denorm_min();
 
 // x - |x| * 2^-52 lies at least one unit in the last place below x, so the exact result of a
 // correctly rounded operation is never below it; kTiny covers results that underflowed to 0.
-inline double down(double x) { return x - (std::fabs(x) * 0x1p-52 + kTiny); }
-inline double up(double x) { return x + (std::fabs(x) * 0x1p-52 + kTiny); }
+// Infinite bounds stay as they are.
+inline double down(double x) { return std::isinf(x) ? x : x - (std::fabs(x) * 0x1p-52 + kTiny); }
+inline double up(double x) { return std::isinf(x) ? x : x + (std::fabs(x) * 0x1p-52 + kTiny); }
 // Four units for library functions.
-inline double down4(double x) { return x - (std::fabs(x) * 0x1p-50 + kTiny); }
-inline double up4(double x) { return x + (std::fabs(x) * 0x1p-50 + kTiny); }
+inline double down4(double x) { return std::isinf(x) ? x : x - (std::fabs(x) * 0x1p-50 + kTiny); }
+inline double up4(double x) { return std::isinf(x) ? x : x + (std::fabs(x) * 0x1p-50 + kTiny); }
 
 // Product for bounds: 0 * inf is 0.
 inline double mulBound(double a, double b) {

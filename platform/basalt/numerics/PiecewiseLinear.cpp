@@ -9,10 +9,10 @@
 namespace {
 
 // phi1(z) = (1 - e^-z) / z and phi2(z) = (1 - e^-z (1 + z)) / z^2, both analytic at 0 (1 and 1/2).
-// The series near 0 avoid the cancellation of the closed forms.
+// phi2 uses its series near 0, where the closed form cancels.
 double phi1(double z) {
-  if (std::fabs(z) < 1e-3) return 1.0 - z / 2.0 + z * z / 6.0 - z * z * z / 24.0;
-  return -std::expm1(-z) / z;
+  if (z == 0) return 1.0;
+  return -std::expm1(-z) / z;  // expm1 keeps full precision for small z
 }
 
 double phi2(double z) {

@@ -12,6 +12,9 @@ namespace {
 constexpr double kWorst = HUGE_VAL;
 constexpr double kMaxGridPoints = 1e7;
 constexpr int kMaxRestarts = 10;
+// Grid costs are kept (to find the grid's local minima as further starts) up to this many points.
+constexpr int64_t kMaxStoredGrid = 1000000;
+constexpr int kMaxStarts = 3;
 
 // A cost as the simplex sees it: NaN is the worst value.
 inline double sane(double v) { return std::isnan(v) ? kWorst : v; }
@@ -174,7 +177,7 @@ class Simplex {
 // Runs the simplex and restarts it at its own minimum while a restart still improves the result.
 SimplexResult minimiseWithRestarts(const Objective& f, int n, const std::vector<double>& start,
                                    const std::vector<double>& steps, const double* lower, const double* upper,
-                                   int budget) {
+                                   int& budget) {
   Simplex simplex(f, n, lower, upper);
   SimplexResult best;
   best.z = start;
@@ -257,27 +260,33 @@ bool PR_OptimizeAmoebaOverGrid(int gridPoints, int nVars, const INTERVAL* bounds
   }
   const int nFree = int(freeIndex.size());
 
-  // Grid over the free variables at cell centres, first variable outermost; the first point with the
-  // lowest cost wins.
+  // Grid over the free variables at cell centres, first variable outermost (the last one varies
+  // fastest); the first point with the lowest cost wins.
   int perAxis = std::max(1, gridPoints);
   if (nFree > 0 && std::pow(double(perAxis), nFree) > kMaxGridPoints)
     perAxis = std::max(1, int(std::floor(std::pow(kMaxGridPoints, 1.0 / nFree))));
-  std::vector<double> point(nVars);
-  for (int i = 0; i < nVars; ++i) point[i] = lo[i];
-  std::vector<double> bestGrid(nVars);
-  double bestGridCost = kWorst;
-  std::vector<int> counter(nFree, 0);
   int64_t total = 1;
   for (int i = 0; i < nFree; ++i) total *= perAxis;
-  for (int64_t g = 0; g < total; ++g) {
-    for (int i = 0; i < nFree; ++i) {
-      const int k = freeIndex[i];
-      point[k] = lo[k] + (counter[i] + 0.5) * (hi[k] - lo[k]) / perAxis;
+  auto cellCentre = [&](int k, int cell) { return lo[k] + (cell + 0.5) * (hi[k] - lo[k]) / perAxis; };
+  auto digitsOf = [&](int64_t g, std::vector<int>& digits) {
+    for (int i = nFree - 1; i >= 0; --i) {
+      digits[i] = int(g % perAxis);
+      g /= perAxis;
     }
+  };
+  std::vector<double> point(nVars);
+  for (int i = 0; i < nVars; ++i) point[i] = lo[i];
+  std::vector<double> gridCost(total <= kMaxStoredGrid ? size_t(total) : 0);
+  int64_t bestIndex = 0;
+  double bestGridCost = kWorst;
+  std::vector<int> counter(nFree, 0);
+  for (int64_t g = 0; g < total; ++g) {
+    for (int i = 0; i < nFree; ++i) point[freeIndex[i]] = cellCentre(freeIndex[i], counter[i]);
     const double c = sane(cost(context, point.data(), nullptr));
+    if (!gridCost.empty()) gridCost[size_t(g)] = c;
     if (g == 0 || c < bestGridCost) {
       bestGridCost = c;
-      bestGrid = point;
+      bestIndex = g;
     }
     for (int i = nFree - 1; i >= 0; --i) {
       if (++counter[i] < perAxis) break;
@@ -285,8 +294,49 @@ bool PR_OptimizeAmoebaOverGrid(int gridPoints, int nVars, const INTERVAL* bounds
     }
   }
 
+  // Simplex starts: the best grid point, then the grid's other local minima by rising cost (skipping
+  // those next to a start already taken), so that a second basin the grid has seen is searched too.
+  std::vector<int64_t> starts = {bestIndex};
+  if (!gridCost.empty() && nFree > 0 && total > 1) {
+    std::vector<int64_t> minima;
+    std::vector<int> digits(nFree), other(nFree);
+    for (int64_t g = 0; g < total; ++g) {
+      if (g == bestIndex || !std::isfinite(gridCost[size_t(g)])) continue;
+      digitsOf(g, digits);
+      bool isMinimum = true;
+      int64_t stride = 1;
+      for (int i = nFree - 1; i >= 0 && isMinimum; --i) {
+        if (digits[i] > 0 && gridCost[size_t(g - stride)] < gridCost[size_t(g)]) isMinimum = false;
+        if (digits[i] + 1 < perAxis && gridCost[size_t(g + stride)] < gridCost[size_t(g)]) isMinimum = false;
+        stride *= perAxis;
+      }
+      if (isMinimum) minima.push_back(g);
+    }
+    std::stable_sort(minima.begin(), minima.end(),
+                     [&](int64_t a, int64_t b) { return gridCost[size_t(a)] < gridCost[size_t(b)]; });
+    for (int64_t g : minima) {
+      if (int(starts.size()) >= kMaxStarts) break;
+      digitsOf(g, digits);
+      bool nearTaken = false;
+      for (int64_t taken : starts) {
+        digitsOf(taken, other);
+        int distance = 0;
+        for (int i = 0; i < nFree; ++i) distance = std::max(distance, std::abs(digits[i] - other[i]));
+        nearTaken |= distance <= 1;
+      }
+      if (!nearTaken) starts.push_back(g);
+    }
+  }
+
+  std::vector<double> result(nVars);
+  std::vector<int> digits(nFree);
+  auto gridPoint = [&](int64_t g, std::vector<double>& x) {
+    x = lo;
+    digitsOf(g, digits);
+    for (int i = 0; i < nFree; ++i) x[freeIndex[i]] = cellCentre(freeIndex[i], digits[i]);
+  };
+  gridPoint(bestIndex, result);
   double resultCost = bestGridCost;
-  std::vector<double> result = bestGrid;
   if (nFree > 0 && maxIterations > 0) {
     GridObjective objective;
     objective.cost = cost;
@@ -296,21 +346,29 @@ bool PR_OptimizeAmoebaOverGrid(int gridPoints, int nVars, const INTERVAL* bounds
     objective.centre = &centre;
     objective.halfWidth = &halfWidth;
     objective.balance = balance;
-    point = bestGrid;
-    std::vector<double> start(nFree), steps(nFree), zLo(nFree), zHi(nFree);
+    std::vector<double> start(nFree), steps(nFree), zLo(nFree), zHi(nFree), x(nVars);
     for (int i = 0; i < nFree; ++i) {
       const int k = freeIndex[i];
-      start[i] = bestGrid[k];
       steps[i] = 0.5 * (hi[k] - lo[k]) / perAxis;
       zLo[i] = lo[k];
       zHi[i] = hi[k];
     }
-    const SimplexResult r = minimiseWithRestarts(objective, nFree, start, steps, keepInBounds ? zLo.data() : nullptr,
-                                                 keepInBounds ? zHi.data() : nullptr, maxIterations);
-    // The simplex starts from the grid point, so its result is never worse in the minimised objective;
-    // the plain cost is what the caller compares.
-    for (int i = 0; i < nFree; ++i) result[freeIndex[i]] = r.z[i];
-    resultCost = r.plain;
+    // The starts share the iteration budget; a start that converges early leaves the rest to the next.
+    int budget = maxIterations;
+    double bestValue = kWorst;
+    for (size_t s = 0; s < starts.size() && budget > 0; ++s) {
+      gridPoint(starts[s], x);
+      point = x;
+      for (int i = 0; i < nFree; ++i) start[i] = x[freeIndex[i]];
+      const SimplexResult r = minimiseWithRestarts(objective, nFree, start, steps,
+                                                   keepInBounds ? zLo.data() : nullptr,
+                                                   keepInBounds ? zHi.data() : nullptr, budget);
+      if (s == 0 || r.value < bestValue) {
+        bestValue = r.value;
+        for (int i = 0; i < nFree; ++i) result[freeIndex[i]] = r.z[i];
+        resultCost = r.plain;
+      }
+    }
   }
   if (!usableCost(resultCost)) return false;
   *bestCost = resultCost;

@@ -280,7 +280,9 @@ TEST(IntervalArithmetic, EnclosesEveryPointResult) {
       EXPECT_TRUE(inside(a + b, x + y));
       EXPECT_TRUE(inside(a - b, x - y));
       EXPECT_TRUE(inside(a * b, x * y));
-      if (!(b.lo <= 0 && b.hi >= 0)) EXPECT_TRUE(inside(a / b, x / y));
+      if (!(b.lo <= 0 && b.hi >= 0)) {
+        EXPECT_TRUE(inside(a / b, x / y));
+      }
       EXPECT_TRUE(inside(IntervalExp(a), std::exp(x)));
       EXPECT_TRUE(inside(IntervalLog(p), std::log(q)));
       EXPECT_TRUE(inside(IntervalSquareRoot(p), std::sqrt(q)));
@@ -513,6 +515,19 @@ TEST(AmoebaOverGrid, BoundsFixedVariablesAndFailures) {
   EXPECT_FALSE(PR_OptimizeAmoebaOverGrid(3, 3, box, true, nowhere, nullptr, 100, 0, &cost, best));
   const INTERVAL infinite[1] = {{0, HUGE_VAL}};
   EXPECT_FALSE(PR_OptimizeAmoebaOverGrid(3, 1, infinite, true, rosenbrock, nullptr, 100, 0, &cost, best));
+}
+
+TEST(AmoebaOverGrid, SearchesTheOtherBasinsTheGridHasSeen) {
+  // The best grid point (x = 1 of 1, 3, 5, 7, 9) lies in a shallow basin; the narrow global one at
+  // 6.3 shows on the grid only as a local minimum at x = 7.
+  auto twoBasins = [](void*, const double* x, const double*) {
+    return std::min((x[0] - 1) * (x[0] - 1) + 0.5, 20 * (x[0] - 6.3) * (x[0] - 6.3));
+  };
+  const INTERVAL box[1] = {{0, 10}};
+  double cost = 0, best[1];
+  ASSERT_TRUE(PR_OptimizeAmoebaOverGrid(5, 1, box, true, twoBasins, nullptr, 500, 0, &cost, best));
+  EXPECT_NEAR(best[0], 6.3, 1e-6);
+  EXPECT_LT(cost, 1e-10);
 }
 
 TEST(AmoebaOverGrid, BalancePrefersTheCentreAmongEqualCosts) {
