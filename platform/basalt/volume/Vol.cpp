@@ -1,0 +1,98 @@
+#include "Vol.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "ArrayHelpers.h"
+#include "DicomRec.h"
+#include "Frame.h"
+
+namespace {
+
+template <class T>
+T* duplicate(const T* src, int64_t n) {
+  if (!src || n <= 0) return nullptr;
+  T* out = static_cast<T*>(pf_malloc(n * int64_t(sizeof(T))));
+  if (out) std::memcpy(out, src, size_t(n) * sizeof(T));
+  return out;
+}
+
+}  // namespace
+
+CVol::CVol() = default;
+
+CVol::~CVol() {
+  PR_FrameDelete(&frame);
+  pf_free(&dyn);
+  pf_free(&imgPos);
+  TW_FreeDicomRecArray(&dicom, int(numDicom));
+  numDicom = 0;
+}
+
+// Whatever cannot be copied for want of memory stays null in the copy.
+CVol::CVol(const CVol& other)
+    : name(other.name), unit(other.unit), spc(other.spc), modality(other.modality) {
+  std::memcpy(orient, other.orient, sizeof orient);
+  frame = VA_VolClone(other.frame);
+  if (other.frame) {
+    dyn = duplicate(other.dyn, other.frame->dim.t);
+    imgPos = duplicate(other.imgPos, other.frame->dim.d);
+  }
+  if (other.dicom && other.numDicom > 0) {
+    dicom = static_cast<DICOMREC**>(pf_calloc(other.numDicom * int64_t(sizeof(DICOMREC*))));
+    if (dicom) {
+      numDicom = other.numDicom;
+      for (int64_t i = 0; i < numDicom; ++i)
+        if (other.dicom[i]) dicom[i] = new DICOMREC(*other.dicom[i]);
+    }
+  }
+}
+
+CVol& CVol::operator=(const CVol& other) {
+  if (this == &other) return *this;
+  CVol copy(other);
+  std::swap(frame, copy.frame);
+  std::swap(name, copy.name);
+  std::swap(dyn, copy.dyn);
+  std::swap(unit, copy.unit);
+  std::swap(spc, copy.spc);
+  std::swap(modality, copy.modality);
+  std::swap(orient, copy.orient);
+  std::swap(imgPos, copy.imgPos);
+  std::swap(dicom, copy.dicom);
+  std::swap(numDicom, copy.numDicom);
+  return *this;
+}
+
+bool CVol::SetModality(int value) {
+  if (value != MODALITY_CT && value != MODALITY_MR && value != MODALITY_PET && value != MODALITY_UNKNOWN) return false;
+  modality = value;
+  return true;
+}
+
+bool CVol::GetOrientation(double out[6]) const {
+  if (!out) return false;
+  std::memcpy(out, orient, sizeof orient);
+  return true;
+}
+
+bool CVol::SetOrientation(const double values[6]) {
+  if (!values) return false;
+  for (int i = 0; i < 6; ++i)
+    if (!std::isfinite(values[i])) return false;
+  const double row = values[0] * values[0] + values[1] * values[1] + values[2] * values[2];
+  const double column = values[3] * values[3] + values[4] * values[4] + values[5] * values[5];
+  if (row < 1e-12 || column < 1e-12) return false;
+  std::memcpy(orient, values, sizeof orient);
+  return true;
+}
+
+bool CVol::SetDynamicCoords(const DYNCRD* records, int n) {
+  if (!frame || !records || n != frame->dim.t) return false;
+  DYNCRD* copy = duplicate(records, n);
+  if (!copy) return false;
+  pf_free(&dyn);
+  dyn = copy;
+  return true;
+}
