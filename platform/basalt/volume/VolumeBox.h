@@ -29,7 +29,12 @@ int64_t VA_VolBoxBytes(const FRAME* frame, const RECT3D* box, int bpv);
 // The box of time point t in a new buffer; null on failure.
 void* VA_VolGetBox(const FRAME* frame, int t, const RECT3D* box, int bpv = 0, double inValue = 1.0,
                    double outValue = 0.0);
-// The same into a caller buffer of at least VA_VolBoxBytes bytes.
+// The same with the inside and outside values written as integers (so that a bpv of 0 followed by
+// integer values does not read as the caller-buffer form below).
+inline void* VA_VolGetBox(const FRAME* frame, int t, const RECT3D* box, int bpv, int inValue, int outValue) {
+  return VA_VolGetBox(frame, t, box, bpv, double(inValue), double(outValue));
+}
+// The box into a caller buffer of at least VA_VolBoxBytes bytes.
 bool VA_VolGetBox(const FRAME* frame, int t, const RECT3D* box, void* out, int bpv = 0, double inValue = 1.0,
                   double outValue = 0.0);
 

@@ -154,6 +154,9 @@ TEST_F(VolumeTest, BoxesOutsideTheFrameAreRefused) {
   EXPECT_FALSE(VA_VolSetBox(f, -1, nullptr, buf));
   EXPECT_FALSE(VA_VolGetBox(f, 0, nullptr, buf, 12));  // no such width
   EXPECT_TRUE(VA_VolGetBox(f, 1, nullptr, buf));
+  void* native = VA_VolGetBox(f, 1, nullptr, 0, 1, 0);  // integer values after bpv 0: a new buffer
+  EXPECT_NE(native, nullptr);
+  pf_free(&native);
   PR_FrameDelete(&f);
 }
 
