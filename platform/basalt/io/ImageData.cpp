@@ -1,11 +1,12 @@
 #include "io/ImageData.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
-#include <tbb/parallel_reduce.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -152,6 +153,28 @@ ImageData::~ImageData() {
   PR_FrameDelete(&frame);
 }
 
+namespace {
+
+// Large voxel buffers are fresh memory: faulting it in page by page while the file is copied into
+// it costs many times the copy itself (much more so in virtual machines). Asking for huge pages and
+// populating the buffer up front turns that into one pass. Best effort: failures change nothing.
+void prepareLargeBuffer(void* buffer, int64_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHuge = uintptr_t(1) << 21, kPage = 4096;
+  if (bytes < (int64_t(4) << 20)) return;
+  const uintptr_t begin = uintptr_t(buffer), end = begin + uintptr_t(bytes);
+  const uintptr_t hugeBegin = (begin + kHuge - 1) & ~(kHuge - 1), hugeEnd = end & ~(kHuge - 1);
+  if (hugeEnd > hugeBegin) ::madvise(reinterpret_cast<void*>(hugeBegin), hugeEnd - hugeBegin, MADV_HUGEPAGE);
+#ifndef MADV_POPULATE_WRITE
+  constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
+#endif
+  const uintptr_t pageBegin = (begin + kPage - 1) & ~(kPage - 1), pageEnd = end & ~(kPage - 1);
+  if (pageEnd > pageBegin) ::madvise(reinterpret_cast<void*>(pageBegin), pageEnd - pageBegin, MADV_POPULATE_WRITE);
+#endif
+}
+
+}  // namespace
+
 void ImageData::allocateVoxels(const InputFile* input) {
   checkDimensions(dim);
   const int size = PR_DataTypeSize(type);
@@ -161,6 +184,7 @@ void ImageData::allocateVoxels(const InputFile* input) {
   pf_free(&voxels);
   voxels = static_cast<uint8_t*>(pf_malloc(bytes));
   if (!voxels) throw IoError{L"not enough memory for the voxel data"};
+  prepareLargeBuffer(voxels, bytes);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -219,37 +243,31 @@ Affine rasAffine(const SPC& spc, const double* orient, const DPOINT3D* firstPos,
 
 namespace {
 
+// Whether any element is negative, or above the 32-bit range for 64-bit types: decides whether a
+// signed file can become an integer frame. A branch-free loop over blocks, blocks in parallel.
 template <class T>
-void minMaxOf(const uint8_t* bytes, int64_t n, double* lo, double* hi) {
+bool outOfUnsignedRange(const uint8_t* bytes, int64_t n) {
   const T* v = reinterpret_cast<const T*>(bytes);
-  using Pair = std::pair<double, double>;
-  Pair r = tbb::parallel_reduce(
-      tbb::blocked_range<int64_t>(0, n, 1 << 16), Pair(std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()),
-      [&](const tbb::blocked_range<int64_t>& range, Pair acc) {
-        T mn = std::numeric_limits<T>::max(), mx = std::numeric_limits<T>::lowest();
-        for (int64_t i = range.begin(); i < range.end(); ++i) {
-          mn = std::min(mn, v[i]);
-          mx = std::max(mx, v[i]);
-        }
-        return Pair(std::min(acc.first, double(mn)), std::max(acc.second, double(mx)));
-      },
-      [](Pair a, Pair b) { return Pair(std::min(a.first, b.first), std::max(a.second, b.second)); });
-  *lo = r.first;
-  *hi = r.second;
+  std::atomic<bool> found{false};
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, n, 1 << 18), [&](const tbb::blocked_range<int64_t>& r) {
+    if (found.load(std::memory_order_relaxed)) return;
+    // OR of all values: the sign bit (and for 64-bit types the high word) tells without branches.
+    T acc = 0;
+    for (int64_t i = r.begin(); i < r.end(); ++i) acc |= v[i];
+    const bool any = sizeof(T) == 8 ? (uint64_t(acc) >> 32) != 0 : acc < 0;
+    if (any) found = true;
+  });
+  return found;
 }
 
-void rangeOf(DTYPE type, const uint8_t* bytes, int64_t n, double* lo, double* hi) {
+bool outOfUnsignedRange(DTYPE type, const uint8_t* bytes, int64_t n) {
   switch (type) {
-    case DTYPE_BOOL:
-    case DTYPE_UINT8: minMaxOf<uint8_t>(bytes, n, lo, hi); break;
-    case DTYPE_INT8: minMaxOf<int8_t>(bytes, n, lo, hi); break;
-    case DTYPE_INT16: minMaxOf<int16_t>(bytes, n, lo, hi); break;
-    case DTYPE_UINT16: minMaxOf<uint16_t>(bytes, n, lo, hi); break;
-    case DTYPE_INT32: minMaxOf<int32_t>(bytes, n, lo, hi); break;
-    case DTYPE_UINT32: minMaxOf<uint32_t>(bytes, n, lo, hi); break;
-    case DTYPE_INT64: minMaxOf<int64_t>(bytes, n, lo, hi); break;
-    case DTYPE_UINT64: minMaxOf<uint64_t>(bytes, n, lo, hi); break;
-    default: *lo = -1; *hi = -1; break;
+    case DTYPE_INT8: return outOfUnsignedRange<int8_t>(bytes, n);
+    case DTYPE_INT16: return outOfUnsignedRange<int16_t>(bytes, n);
+    case DTYPE_INT32: return outOfUnsignedRange<int32_t>(bytes, n);
+    case DTYPE_INT64: return outOfUnsignedRange<int64_t>(bytes, n);
+    case DTYPE_UINT64: return outOfUnsignedRange<uint64_t>(bytes, n);
+    default: return false;
   }
 }
 
@@ -326,14 +344,9 @@ CVol* buildVolume(ImageData& image, const CString& name) {
                        (image.slope != 1 || image.offset != 0);
     int bpv = 64;
     if (!scale && image.type != DTYPE_FLOAT16 && image.type != DTYPE_FLOAT32 && image.type != DTYPE_FLOAT64) {
-      double lo = 0, hi = 0;
-      const bool isSigned = image.type == DTYPE_INT8 || image.type == DTYPE_INT16 || image.type == DTYPE_INT32 ||
-                            image.type == DTYPE_INT64 || image.type == DTYPE_UINT64;
-      if (isSigned) rangeOf(image.type, image.voxels, n, &lo, &hi);
-      if (!isSigned || lo >= 0) {
+      if (!outOfUnsignedRange(image.type, image.voxels, n)) {
         const int size = PR_DataTypeSize(image.type);
         bpv = size <= 1 ? 8 : size == 2 ? 16 : 32;
-        if (size == 8 && hi > double(UINT32_MAX)) bpv = 64;
       }
     }
     const bool real = bpv == 64;
