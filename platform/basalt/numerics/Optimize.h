@@ -27,10 +27,14 @@ using PR_AMOEBACOSTFUNC = double (*)(void* context, const double* x, const doubl
 //                  lowering the count per variable.
 //   keepInBounds   true: every simplex vertex is clamped into the box; false: the simplex may leave it.
 //   maxIterations  the simplex budget in iterations (reflections, expansions, contractions, shrinks)
-//                  over all restarts; 0 keeps the best grid point.
-//   balance        >= 0: the simplex minimises cost * (1 + balance * q), q the mean squared distance
+//                  shared by all starts and restarts; 0 keeps the best grid point. The simplex starts
+//                  from the best grid point and then from up to two other local minima of the grid
+//                  (grids of at most a million points), and restarts at its own minimum while that
+//                  still improves it.
+//   balance        > 0: the simplex minimises cost + balance * |cost| * q, q the mean squared distance
 //                  from the box centre in half-widths (0 at the centre, 1 at a corner), so that among
-//                  nearly equal costs the more central point wins. bestCost is the plain cost.
+//                  nearly equal costs the more central point wins; 0 or less: the plain cost.
+//                  bestCost is always the plain cost of the best point.
 //   bestCost, bestPoint (nVars doubles) receive the result; the best point lies in the box when
 //                  keepInBounds is true. bounds with lo > hi are used in ascending order.
 // False when an argument is invalid (nVars < 1, null pointers, non-finite bounds) or no evaluated
