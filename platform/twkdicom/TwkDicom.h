@@ -18,8 +18,8 @@
 //   - Bad input (a truncated or non-DICOM file, a short blob) gives null or false, never a crash.
 //   - Operations that the user starts on files (rewriting a value, splitting a file) report their
 //     failure once through twk::ui(), naming the file and the cause; queries stay silent.
-//   - Headers may be read from several threads at once; one header must not be changed by two
-//     threads at the same time. The PHI profile and the decoder registration are process-wide.
+//   - Different headers may be used from several threads at once; one header is used by one thread
+//     at a time. The PHI profile and the decoder registration are process-wide and guarded.
 
 #include <cstdint>
 
