@@ -1,8 +1,8 @@
 #pragma once
 // Optimisers of the imaging core for curve fitting.
 //
-//   - PR_OptimizeAmoebaOverGrid: a grid search over a box followed by a downhill-simplex (Nelder-Mead)
-//     refinement of the best grid point, restarted at its own minimum until a restart no longer helps.
+//   - PR_OptimizeAmoebaOverGrid: a grid search over a box followed by downhill-simplex (Nelder-Mead)
+//     searches from the best grid points, each restarted at its own minimum until that no longer helps.
 //   - PR_AmoebaPlus: the simplex alone, refining an offset added to a fixed base point.
 //   - PR_GO_NonconstrCostOptimizeSLX and PR_GOWSS_OptimizeBestSol: interval branch and bound. The cost
 //     of a whole box is enclosed by interval arithmetic (IntervalArith.h); boxes whose lower bound
