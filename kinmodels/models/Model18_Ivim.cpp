@@ -1,0 +1,128 @@
+// Type 18, IVIM fitted at once: S(b) = S0 * ((1 - f) * exp(-b * Dt) + f * exp(-b * Dp)).
+//
+// The curve is scaled by its largest value and all four parameters are searched together by the
+// interval best-solution optimiser; f, Dt and Dp carry the optimiser's confidence box, the RMSE its
+// cost bounds. b in s/mm^2, D in mm^2/s.
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "CurveUtils.h"
+#include "Fitting.h"
+#include "Messages.h"
+#include "ModelTable.h"
+#include "MrSignalModels.h"
+#include "numerics/Optimize.h"
+
+namespace kin {
+namespace {
+
+constexpr int kType = 18;
+enum Output { kFraction, kDt, kDp, kRmse };
+
+struct Settings {
+  double s0Noise = 0.2;
+  double fMin = 0, fMax = 1;
+  double dtMin = 0.00014, dtMax = 0.0031;
+  double dpMin = 0.006, dpMax = 0.2;
+} settings;
+
+bool M18_ModelInit(const INPUTFUNC*) {
+  settings.s0Noise = freeParm(kType, 0);
+  settings.fMin = freeParm(kType, 1);
+  settings.fMax = freeParm(kType, 2);
+  settings.dtMin = freeParm(kType, 3);
+  settings.dtMax = freeParm(kType, 4);
+  settings.dpMin = freeParm(kType, 5);
+  settings.dpMax = freeParm(kType, 6);
+  const Acquisition& acq = acquisition();
+  if (!IsValidDynamicComponent(L"b-value", acq.bValue, acq.n)) return false;
+  if (acq.n < 5) {
+    showNamedMessage(L"M18_ModelInit", L"IVIM3 requires at least 5 b-values");
+    return false;
+  }
+  return true;
+}
+
+bool M18_ComputeParms(const CurveCall& call) {
+  SingleCurveAnnouncement announce(kType);
+  const int n = call.n;
+  const double* bValue = acquisition().bValue;
+  mr::SortedCurve sorted;
+  if (!mr::sortByAxis(call.curve, bValue, n, &sorted)) return false;
+  const double scale = *std::max_element(sorted.signal.begin(), sorted.signal.end());
+  // Nothing to fit in an empty curve: no output, no fitted curve.
+  if (std::fabs(scale) < 1e-100) return true;
+  for (double& v : sorted.signal) v /= scale;
+  const double y0 = sorted.signal[0];
+
+  const INTERVAL box[4] = {IntervalOf((1 - settings.s0Noise) * y0, (1 + settings.s0Noise) * y0),
+                           IntervalOf(settings.fMin, settings.fMax), IntervalOf(settings.dpMin, settings.dpMax),
+                           IntervalOf(settings.dtMin, settings.dtMax)};
+  DecayFitContext data{n, sorted.signal.data(), sorted.axis.data()};
+  INTERVAL best[4], confidence[4], costRange{};
+  double bestCost = VOID_VALUE;
+  if (!PR_GOWSS_OptimizeBestSol(4, BiExpIntervalCost, &data, box, 1e-8, optimisation(kType).optB, best, &bestCost,
+                                confidence, &costRange, nullptr, false))
+    return false;
+  const double s0 = IntervalMid(best[0]) * scale, f = IntervalMid(best[1]);
+  const double dp = IntervalMid(best[2]), dt = IntervalMid(best[3]);
+  const double rmse = std::sqrt(bestCost) * std::fabs(scale);
+  const INTERVAL rmseRange = IntervalOf(std::sqrt(std::max(0.0, costRange.lo)) * std::fabs(scale),
+                                        std::sqrt(std::max(0.0, costRange.hi)) * std::fabs(scale));
+
+  double squares = 0;
+  for (int i = 0; i < n; ++i) {
+    const double bi = bValue[i];
+    const double model = s0 * ((1 - f) * std::exp(-bi * dt) + f * std::exp(-bi * dp));
+    if (call.fitCurve) call.fitCurve[i] = model;
+    squares += (model - call.curve[i]) * (model - call.curve[i]);
+  }
+  if (std::fabs(std::sqrt(squares / n) - rmse) > 1e-8) curveMessage(L"Residual problem in model #54", MB_ICONINFORMATION);
+
+  const OutputWriter& out = *call.out;
+  out.put(kFraction, f, confidence[1].lo, confidence[1].hi);
+  out.put(kDt, dt, confidence[3].lo, confidence[3].hi);
+  out.put(kDp, dp, confidence[2].lo, confidence[2].hi);
+  out.put(kRmse, rmse, rmseRange.lo, rmseRange.hi);
+  return true;
+}
+
+constexpr ModelOps kOps = {.init = M18_ModelInit, .compute = M18_ComputeParms};
+
+}  // namespace
+
+constexpr OutputSpec kOutputs18[] = {
+    {"f", "", 1},
+    {"Dt", "mm^2/sec", 1},
+    {"Dp", "mm^2/sec", 1},
+    {"RMSE", "", 1},
+};
+constexpr FreeParmSpec kFreeParms18[] = {
+    {"S0 noise", 0.2},
+    {"min f", 0},
+    {"max f", 1},
+    {"min Dt (mm^2/sec)", 0.00014},
+    {"max Dt (mm^2/sec)", 0.0031},
+    {"min Dp (mm^2/sec)", 0.006},
+    {"max Dp (mm^2/sec)", 0.2},
+};
+const ModelSpec kModel18 = {
+    .type = 18,
+    .name = "18. IVIM bi-exponential diffusion: S(b) = S0*((1-f)*exp(-b*Dt) + f*exp(-b*Dp))",
+    .outputs = kOutputs18,
+    .freeParms = kFreeParms18,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisBValue,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(2) | methodBit(7),
+    .method = 7, .optA = 0, .optB = 100000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kOps,
+};
+
+}  // namespace kin

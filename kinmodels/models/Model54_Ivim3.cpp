@@ -1,0 +1,121 @@
+// Type 54, IVIM with three fitted parameters: S(b) = S0 * ((1 - f) * exp(-b * D) + f * exp(-b * Dstar)).
+//
+// The curve is scaled by its largest value; S0 within "S0 noise" of the lowest-b signal, f, Dstar and
+// D are searched by the interval best-solution optimiser until the fit explains 99.9 % of the
+// curve's variance. b in s/mm^2, D in mm^2/s.
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "CurveUtils.h"
+#include "Fitting.h"
+#include "Messages.h"
+#include "ModelTable.h"
+#include "MrSignalModels.h"
+#include "numerics/CurveStats.h"
+#include "numerics/Optimize.h"
+
+namespace kin {
+namespace {
+
+constexpr int kType = 54;
+enum Output { kFraction, kD, kDstar, kRmse };
+
+struct Settings {
+  double s0Noise = 0.2;
+  double dMax = 0.005;
+  double dStarMin = 0.005, dStarMax = 0.3;
+} settings;
+
+bool M54_ModelInit(const INPUTFUNC*) {
+  settings.s0Noise = freeParm(kType, 0);
+  settings.dMax = freeParm(kType, 1);
+  settings.dStarMin = freeParm(kType, 2);
+  settings.dStarMax = freeParm(kType, 3);
+  const Acquisition& acq = acquisition();
+  if (!IsValidDynamicComponent(L"b-value", acq.bValue, acq.n)) return false;
+  if (acq.n < 5) {
+    showNamedMessage(L"M54_ModelInit", L"IVIM3 requires at least 5 b-values");
+    return false;
+  }
+  return true;
+}
+
+bool M54_ComputeParms(const CurveCall& call) {
+  SingleCurveAnnouncement announce(kType);
+  const int n = call.n;
+  const double* bValue = acquisition().bValue;
+  mr::SortedCurve sorted;
+  if (!mr::sortByAxis(call.curve, bValue, n, &sorted)) return false;
+  const double scale = *std::max_element(sorted.signal.begin(), sorted.signal.end());
+  // Nothing to fit in an empty curve: no output, no fitted curve.
+  if (scale < 1e-100) return true;
+  for (double& v : sorted.signal) v /= scale;
+  const double s0 = sorted.signal[0];
+
+  const INTERVAL box[4] = {IntervalOf((1 - settings.s0Noise) * s0, (1 + settings.s0Noise) * s0), {0, 1},
+                           IntervalOf(settings.dStarMin, settings.dStarMax), IntervalOf(0, settings.dMax)};
+  const double target = PR_CODtoRMSE(0.999, sorted.signal.data(), n);
+  DecayFitContext data{n, sorted.signal.data(), sorted.axis.data()};
+  INTERVAL best[4], confidence[4], costRange{};
+  double bestCost = VOID_VALUE;
+  if (!PR_GOWSS_OptimizeBestSol(4, BiExpIntervalCost, &data, box, target * target, optimisation(kType).optB, best,
+                                &bestCost, confidence, &costRange, nullptr, false))
+    return false;
+  const double amplitude = IntervalMid(best[0]) * scale, f = IntervalMid(best[1]);
+  const double dStar = IntervalMid(best[2]), d = IntervalMid(best[3]);
+  const double rmse = std::sqrt(bestCost) * scale;
+  const INTERVAL rmseRange =
+      IntervalOf(std::sqrt(std::max(0.0, costRange.lo)) * scale, std::sqrt(std::max(0.0, costRange.hi)) * scale);
+
+  double squares = 0;
+  for (int i = 0; i < n; ++i) {
+    const double model = amplitude * ((1 - f) * std::exp(-bValue[i] * d) + f * std::exp(-bValue[i] * dStar));
+    if (call.fitCurve) call.fitCurve[i] = model;
+    squares += (model - call.curve[i]) * (model - call.curve[i]);
+  }
+  if (std::fabs(std::sqrt(squares / n) - rmse) > 1e-8) curveMessage(L"Residual problem in model #54", MB_ICONINFORMATION);
+
+  const OutputWriter& out = *call.out;
+  out.put(kFraction, f, confidence[1].lo, confidence[1].hi);
+  out.put(kD, d, confidence[3].lo, confidence[3].hi);
+  out.put(kDstar, dStar, confidence[2].lo, confidence[2].hi);
+  out.put(kRmse, rmse, rmseRange.lo, rmseRange.hi);
+  return true;
+}
+
+constexpr ModelOps kOps = {.init = M54_ModelInit, .compute = M54_ComputeParms};
+
+}  // namespace
+
+constexpr OutputSpec kOutputs54[] = {
+    {"f", "", 1},
+    {"D", "mm^2/sec", 1},
+    {"Dstar", "mm^2/sec", 1},
+    {"RMSE", "", 1},
+};
+constexpr FreeParmSpec kFreeParms54[] = {
+    {"S0 noise", 0.2},
+    {"max D (mm^2/sec)", 0.005},
+    {"min D1 (mm^2/sec)", 0.005},
+    {"max D1 (mm^2/sec)", 0.3},
+};
+const ModelSpec kModel54 = {
+    .type = 54,
+    .name = "",
+    .outputs = kOutputs54,
+    .freeParms = kFreeParms54,
+    .numIfuncs = 0,
+    .ifPanelName = "",
+    .allowedConcConv = kConvSignalOnly,
+    .allowedDynDim = kAxisBValue,
+    .allowedModality = 0,
+    .allowedOptimization = methodBit(2) | methodBit(7),
+    .method = 7, .optA = 0, .optB = 100000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kOps,
+};
+
+}  // namespace kin

@@ -1,0 +1,109 @@
+#pragma once
+// Pieces shared by the MR signal models (diffusion, relaxometry and flip-angle series): interval
+// enclosures of their signal equations for the box costs of the interval optimisers, the sum of
+// squared residuals over a box, sorting a curve along its dynamic axis and the extrapolation of a
+// fitted diffusion curve to wanted b-values.
+//
+// Everything here is reentrant: computes call it from many threads at once.
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "CurveUtils.h"
+#include "ModelTable.h"
+#include "numerics/CurveTools.h"
+#include "numerics/IntervalArith.h"
+
+namespace kin::mr {
+
+// Widens an enclosure computed from exact end-point formulas by a few units in the last place, so
+// that the rounding of those formulas can never put the true range outside it.
+inline INTERVAL widen(INTERVAL a) {
+  const double margin = 0x1p-48;
+  return INTERVAL{a.lo - (std::fabs(a.lo) * margin + 1e-300), a.hi + (std::fabs(a.hi) * margin + 1e-300)};
+}
+
+// Sum of squared residuals over a box: per point, the range of (model - y)^2 for the model's
+// interval, and the squared residual at the box centre.
+struct ResidualSum {
+  double lower = 0;   // never above the sum anywhere in the box
+  double upper = 0;   // never below it
+  double centre = 0;  // at the box centre
+
+  void add(INTERVAL model, double modelAtCentre, double y) {
+    const INTERVAL sq = IntervalSquaredResidual(model, y);
+    lower += sq.lo;
+    upper += sq.hi;
+    const double d = modelAtCentre - y;
+    centre += d * d;
+  }
+  // Writes the optimiser's outputs, each divided by `divisor` (1 for a sum, n for a mean).
+  void report(double divisor, double* lowerBound, double* centreCost, double* upperBound) const {
+    *lowerBound = lower / divisor;
+    *centreCost = std::isfinite(centre) ? centre / divisor : VOID_VALUE;
+    if (upperBound) *upperBound = upper / divisor;
+  }
+};
+
+// Spoiled gradient-echo factor (1 - E) sin(theta) / (1 - E cos(theta)) over an interval of E in [0, 1]
+// and of the angle in [0, pi]. It decreases in E for every angle and, for a fixed E, rises up to the
+// Ernst angle acos(E) and falls after it: the range is taken at those points exactly.
+inline double spoiledFactor(double e, double theta) {
+  const double d = 1 - e * std::cos(theta);
+  return d == 0 ? 0.0 : (1 - e) * std::sin(theta) / d;
+}
+inline INTERVAL spoiledFactor(INTERVAL e, INTERVAL theta) {
+  e.lo = std::clamp(e.lo, 0.0, 1.0);
+  e.hi = std::clamp(e.hi, 0.0, 1.0);
+  // A single angle outside [0, pi]: still monotone in E, with the sign of its sine.
+  if (theta.lo == theta.hi && (theta.lo < 0 || theta.lo > std::numbers::pi))
+    return widen(IntervalOf(spoiledFactor(e.lo, theta.lo), spoiledFactor(e.hi, theta.lo)));
+  const double lo = std::min(spoiledFactor(e.hi, theta.lo), spoiledFactor(e.hi, theta.hi));
+  const double peak = std::clamp(std::acos(e.lo), theta.lo, theta.hi);
+  const double hi = spoiledFactor(e.lo, peak);
+  return widen(INTERVAL{std::max(0.0, lo), hi});
+}
+// The true angle b * alpha kept within [0, pi].
+inline double clampAngle(double angle) { return std::clamp(angle, 0.0, std::numbers::pi); }
+inline INTERVAL angleRange(INTERVAL bias, double alpha) {
+  return IntervalOf(clampAngle(bias.lo * alpha), clampAngle(bias.hi * alpha));
+}
+
+// The curve and its axis sorted by the axis, ascending.
+struct SortedCurve {
+  std::vector<double> signal, axis;
+};
+inline bool sortByAxis(const double* curve, const double* axis, int n, SortedCurve* sorted) {
+  sorted->signal.resize(n);
+  sorted->axis.resize(n);
+  return PR_SortByDynamicComponent(curve, axis, sorted->signal.data(), sorted->axis.data(), n);
+}
+
+// Index of the first value exactly equal to v, or -1.
+inline int findExact(const double* values, int n, double v) {
+  for (int i = 0; i < n; ++i)
+    if (values[i] == v) return i;
+  return -1;
+}
+
+// Fitted diffusion models on wanted b-values: when the host gives more wanted b-values than points,
+// acquired b-values keep their measured signal and only the others take the model's value.
+template <class Model>
+void writeWantedValues(const CurveCall& call, const double* bValues, const Model& model) {
+  for (int j = 0; j < call.numExtra; ++j) {
+    const double w = call.extra[j];
+    const int k = call.n >= call.numExtra ? -1 : findExact(bValues, call.n, w);
+    call.fitCurve[j] = k >= 0 ? call.curve[k] : model(w);
+  }
+}
+// Extrapolation is asked when the host gives wanted b-values and a buffer for them.
+inline bool wantsExtrapolation(const CurveCall& call) {
+  return call.extra && call.fitCurve && call.numExtra > 0;
+}
+
+// Square root of a cost bound; a negative bound has none (1e60).
+inline double rootOrVoid(double v) { return v >= 0 ? std::sqrt(v) : VOID_VALUE; }
+
+}  // namespace kin::mr

@@ -1,0 +1,861 @@
+// Tests of the MR signal models of the Kinmodels plug-in (diffusion, relaxometry, flip-angle series,
+// inversion recovery, T1rho, gamma variate) through its exports only, the library loaded with dlopen.
+//
+// References are independent of the models: signals written here from their closed forms, and the
+// IVIM fits of dipy run by Debian's own python3.
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <numbers>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KinmodelsApi.h"
+
+namespace {
+
+constexpr double kVoid = 1e60;
+constexpr double kPi = std::numbers::pi;
+
+#define MR_EXPORTS(X)                                                                                              \
+  X(DIDU_GetNumOutParms) X(DIDU_GetOutParmName) X(DIDU_DefaultFreeParms) X(DIDU_SetFreeParms) X(DIDU_GetFreeParms) \
+  X(DIDU_SetCurrentOptimization) X(DIDU_GetCurrentOptimization) X(DIDU_SetParmReq) X(DIDU_DefineTimeProfile)       \
+  X(DIDU_DefineEchoTmsProfile) X(DIDU_DefineBfactorProfile) X(DIDU_DefineFlipAngleProfile)                         \
+  X(DIDU_DefineRepetitionTimeProfile) X(DIDU_DefineTSLProfile) X(DIDU_DefineInvTmsProfile) X(DIDU_SetTR)           \
+  X(DIDU_SetNoiseLev) X(DIDU_SetTissue_SigToConc) X(DIDU_SetTissue_ConcToSig) X(DIDU_SetCalcMode)                  \
+  X(DIDU_SetCallbacks) X(DIDU_ModelInit) X(DIDU_ComputeParmArray) X(DIDU_ModelClose)
+
+struct Api {
+  std::string problem;
+#define MR_DECLARE(name) decltype(&::name) name = nullptr;
+  MR_EXPORTS(MR_DECLARE)
+#undef MR_DECLARE
+};
+
+const Api& api() {
+  static const Api loaded = [] {
+    Api a;
+    void* handle = dlopen(KINMODELS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      a.problem = std::string("dlopen: ") + dlerror();
+      return a;
+    }
+#define MR_RESOLVE(name)                                                     \
+  a.name = reinterpret_cast<decltype(a.name)>(dlsym(handle, #name));         \
+  if (!a.name && a.problem.empty()) a.problem = #name;
+    MR_EXPORTS(MR_RESOLVE)
+#undef MR_RESOLVE
+    return a;
+  }();
+  return loaded;
+}
+
+struct MessageRecorder {
+  std::mutex mutex;
+  std::vector<std::wstring> texts;
+  static int messageBox(void* user, const wchar_t* text, const wchar_t*, unsigned) {
+    auto* self = static_cast<MessageRecorder*>(user);
+    std::lock_guard lock(self->mutex);
+    self->texts.emplace_back(text);
+    return 1;
+  }
+};
+
+void identity(const double* in, int64_t n, double* out, int64_t, void*) { std::memcpy(out, in, size_t(n) * sizeof(double)); }
+void identityBack(const double* in, int64_t n, double* out, int64_t, const void*) {
+  std::memcpy(out, in, size_t(n) * sizeof(double));
+}
+
+std::vector<double> sampled(const std::vector<double>& axis, const std::function<double(double)>& f) {
+  std::vector<double> v(axis.size());
+  for (size_t i = 0; i < axis.size(); ++i) v[i] = f(axis[i]);
+  return v;
+}
+
+double relativeError(double value, double truth) { return std::fabs(value - truth) / std::fabs(truth); }
+
+// Spoiled gradient echo with flip angle alpha (radians), E1 = exp(-TR / T1).
+double spoiledEcho(double m0, double t1, double tr, double alpha) {
+  const double e1 = std::exp(-tr / t1);
+  return m0 * (1 - e1) * std::sin(alpha) / (1 - e1 * std::cos(alpha));
+}
+
+std::vector<double> degrees(double first, double step, int count) {
+  std::vector<double> v(count);
+  for (int i = 0; i < count; ++i) v[i] = first + step * i;
+  return v;
+}
+
+const std::vector<double> kIvimB = {0, 10, 20, 50, 100, 200, 400, 600, 800, 1000};
+
+double ivimSignal(double b, double s0, double f, double d, double dStar) {
+  return s0 * ((1 - f) * std::exp(-b * d) + f * std::exp(-b * dStar));
+}
+
+class MrModelsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const Api& a = api();
+    ASSERT_TRUE(a.problem.empty()) << a.problem;
+    callbacks_ = {&recorder_, &MessageRecorder::messageBox};
+    a.DIDU_SetCallbacks(&callbacks_);
+    a.DIDU_SetTissue_SigToConc(identity);
+    a.DIDU_SetTissue_ConcToSig(identityBack);
+    a.DIDU_SetCalcMode(0);
+  }
+  void TearDown() override {
+    const Api& a = api();
+    for (int type : kTypes) {
+      a.DIDU_ModelClose(type);
+      a.DIDU_DefaultFreeParms(type);
+    }
+    a.DIDU_SetParmReq(nullptr, 0);
+    a.DIDU_SetCallbacks(nullptr);
+  }
+
+  // The acquisition: n points on every axis the models read.
+  void setAxis(void (*define)(const double*, int), const std::vector<double>& values) {
+    const int n = int(values.size());
+    const std::vector<double> times = degrees(0, 1, n);
+    api().DIDU_DefineTimeProfile(times.data(), n);
+    define(values.data(), n);
+  }
+  void requestAll(int type) {
+    const int flags[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    api().DIDU_SetParmReq(flags, api().DIDU_GetNumOutParms(type));
+  }
+  void setParm(int type, int index, double value) {
+    double values[11];
+    api().DIDU_GetFreeParms(type, values);
+    values[index] = value;
+    api().DIDU_SetFreeParms(type, values);
+  }
+  void setBudget(int type, int method, int optB) {
+    int optA = 0;
+    api().DIDU_GetCurrentOptimization(type, &optA, nullptr);
+    api().DIDU_SetCurrentOptimization(type, method, optA, optB);
+  }
+  bool init(int type) {
+    recorder_.texts.clear();
+    return api().DIDU_ModelInit(type, nullptr, nullptr, nullptr);
+  }
+  std::wstring lastMessage() const { return recorder_.texts.empty() ? L"" : recorder_.texts.back(); }
+
+  // One curve (and its neighbours) through DIDU_ComputeParmArray with every output requested;
+  // records start as a sentinel so that writes show.
+  std::vector<DEMPOUT> compute(int type, const std::vector<double>& curve, std::vector<double>* fit = nullptr,
+                               const std::vector<std::vector<double>>& neighbours = {}) {
+    const int records = api().DIDU_GetNumOutParms(type);
+    std::vector<DEMPOUT> out(records + 1, DEMPOUT{-7, -7, -7, -7});
+    std::vector<const double*> curves = {curve.data()};
+    for (const auto& c : neighbours) curves.push_back(c.data());
+    if (fit) fit->assign(curve.size(), -7);
+    api().DIDU_ComputeParmArray(type, curves.data(), int(curves.size()), fit ? fit->data() : nullptr, out.data(),
+                                nullptr, 0);
+    EXPECT_EQ(out.back().value, -7) << "a record beyond the requested outputs was written";
+    out.pop_back();
+    return out;
+  }
+
+  static constexpr int kTypes[] = {7, 17, 18, 19, 21, 22, 23, 24, 25, 26, 28, 42, 50, 51, 52, 53, 54};
+  MessageRecorder recorder_;
+  DIDU_CALLBACKS callbacks_{};
+};
+
+// --- IVIM: segmented (17), global (18) and three-parameter (54) fits ---
+
+TEST_F(MrModelsTest, IvimNoiseFreeCurve) {
+  setAxis(api().DIDU_DefineBfactorProfile, kIvimB);
+  const auto curve = sampled(kIvimB, [](double b) { return ivimSignal(b, 1000, 0.1, 0.001, 0.02); });
+  std::vector<double> fit;
+
+  // Global fit: the truth, with the truth inside its confidence box.
+  requestAll(18);
+  ASSERT_TRUE(init(18));
+  auto out = compute(18, curve, &fit);
+  const double truth18[3] = {0.1, 0.001, 0.02};  // f, Dt, Dp
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_LT(relativeError(out[i].value, truth18[i]), 0.02);
+    EXPECT_LE(out[i].aux1, truth18[i]);
+    EXPECT_GE(out[i].aux2, truth18[i]);
+  }
+  for (size_t i = 0; i < kIvimB.size(); ++i) EXPECT_NEAR(fit[i], curve[i], 1);
+  EXPECT_LE(out[3].aux1, out[3].value);
+  EXPECT_LE(out[3].value, out[3].aux2);
+
+  // Segmented fit: its own exact solution, by scipy (curve_fit of the tail at b >= 200, then the
+  // excess at the low b-values with its intercept fixed at b = 0). The perfusion signal that
+  // survives in the tail biases f by -2.3 % and D* by +3.7 % on this curve: the method's, not the
+  // optimiser's.
+  requestAll(17);
+  ASSERT_TRUE(init(17));
+  out = compute(17, curve, &fit);
+  const double tailAmplitude = 902.3345696756012, dt = 0.0010036197119675217, dp = 0.020732459927979282,
+               f = 0.09766543032439882;
+  const double expected17[6] = {tailAmplitude / (1 - f), f, dt, dp, (1 - f) * dt, dp * f};
+  for (int i = 0; i < 6; ++i) EXPECT_LT(relativeError(out[i].value, expected17[i]), 1e-4) << i;
+  EXPECT_LT(relativeError(out[2].value, 0.001), 0.02);
+  EXPECT_LT(out[6].value, 1);
+  EXPECT_EQ(out[2].aux1, kVoid);
+
+  // Three-parameter fit: it stops as soon as the fit explains 99.9 % of the curve's variance, so
+  // it is coarse by design; its residual keeps that promise and its confidence box holds the truth.
+  requestAll(54);
+  ASSERT_TRUE(init(54));
+  out = compute(54, curve, &fit);
+  double mean = 0, variance = 0;
+  for (double v : curve) mean += v / curve.size();
+  for (double v : curve) variance += (v - mean) * (v - mean) / curve.size();
+  EXPECT_LE(out[3].value, std::sqrt(0.001 * variance) * (1 + 1e-9));
+  const double truth54[3] = {0.1, 0.001, 0.02};  // f, D, Dstar
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_LE(out[i].aux1, truth54[i]);
+    EXPECT_GE(out[i].aux2, truth54[i]);
+  }
+  EXPECT_LT(relativeError(out[1].value, 0.001), 0.05);
+}
+
+// dipy's IvimModel fits, run by Debian's own python3, for curves with Rician-free Gaussian noise.
+std::vector<std::vector<double>> dipyIvimFits(const std::vector<double>& b, const std::vector<std::vector<double>>& curves) {
+  const char* tmp = std::getenv("TWK_TEST_TMP");
+  const std::string dir = tmp ? tmp : "/tmp";
+  std::string mkdir = "mkdir -p '" + dir + "'";
+  if (std::system(mkdir.c_str()) != 0) return {};
+  const std::string input = dir + "/mr_models_ivim_input.txt";
+  {
+    std::ofstream f(input);
+    f.precision(17);
+    for (double v : b) f << v << ' ';
+    f << '\n';
+    for (const auto& c : curves) {
+      for (double v : c) f << v << ' ';
+      f << '\n';
+    }
+  }
+  const std::string command = "/usr/bin/python3 '" IVIM_REFERENCE_SCRIPT "' < '" + input + "' 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return {};
+  std::string text;
+  char buffer[4096];
+  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, got);
+  if (pclose(pipe) != 0) return {};
+  std::vector<std::vector<double>> fits;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream values(line);
+    std::vector<double> p;
+    for (double v; values >> v;) p.push_back(v);
+    if (p.size() == 4) fits.push_back(p);
+  }
+  return fits;
+}
+
+bool dipyAvailable() {
+  return std::system("/usr/bin/python3 -c 'import dipy.reconst.ivim' >/dev/null 2>&1") == 0;
+}
+
+TEST_F(MrModelsTest, IvimAgreesWithDipy) {
+  if (!dipyAvailable()) GTEST_SKIP() << "Debian's python3-dipy is not installed";
+  // Curves around f 0.1, D 0.001, D* 0.02 with 0.5 % Gaussian noise from a fixed seed.
+  const struct { double f, d, dStar; } truths[] = {
+      {0.10, 0.0010, 0.020}, {0.15, 0.0008, 0.030}, {0.08, 0.0012, 0.015}, {0.12, 0.0009, 0.025}};
+  std::mt19937 random(20240611);
+  std::normal_distribution<double> noise(0, 5);
+  std::vector<std::vector<double>> curves;
+  for (const auto& t : truths)
+    curves.push_back(sampled(kIvimB, [&](double b) { return ivimSignal(b, 1000, t.f, t.d, t.dStar) + noise(random); }));
+  const auto reference = dipyIvimFits(kIvimB, curves);
+  ASSERT_EQ(reference.size(), curves.size()) << "dipy gave no fit";
+
+  setAxis(api().DIDU_DefineBfactorProfile, kIvimB);
+  // Output indices of f, D, D* per model.
+  const struct { int type, f, d, dStar; double fTol, dTol, dStarTol; } models[] = {
+      {18, 0, 1, 2, 0.01, 0.03, 0.15}, {17, 1, 2, 3, 0.025, 0.03, 0.25}, {54, 0, 1, 2, 0.03, 0.08, 0.5}};
+  for (const auto& m : models) {
+    requestAll(m.type);
+    ASSERT_TRUE(init(m.type));
+    for (size_t c = 0; c < curves.size(); ++c) {
+      SCOPED_TRACE(testing::Message() << "model " << m.type << " curve " << c);
+      const auto out = compute(m.type, curves[c]);
+      const auto& ref = reference[c];  // S0, f, D*, D
+      EXPECT_NEAR(out[m.f].value, ref[1], m.fTol);
+      EXPECT_LT(relativeError(out[m.d].value, ref[3]), m.dTol);
+      EXPECT_LT(relativeError(out[m.dStar].value, ref[2]), m.dStarTol);
+    }
+    api().DIDU_ModelClose(m.type);
+  }
+}
+
+TEST_F(MrModelsTest, IvimInitChecksTheBValues) {
+  const struct { int type; std::vector<double> b; const wchar_t* message; } cases[] = {
+      {17, {0, 50, 100, 200, 400, 800}, nullptr},
+      {17, {0, 50, 100, 400}, L"M17_ModelInit : IVIM with segmented fit requires at least two bvalues\nlarger than 200 mm^2/s. Use the regular IVIM instead."},
+      {17, {0, 200, 400, 800}, L"M17_ModelInit : IVIM with segmented fit requires at least two bvalues\n<=200 mm^2/s. Use the regular IVIM instead."},
+      {17, {0, 100, 400}, L"M17_ModelInit : IVIM with segmented fit requires at least 4 b-values"},
+      {18, {0, 50, 100, 400}, L"M18_ModelInit : IVIM3 requires at least 5 b-values"},
+      {54, {0, 50, 100, 400}, L"M54_ModelInit : IVIM3 requires at least 5 b-values"},
+      {18, {0, 50, 100, 400, 800}, nullptr},
+      {54, {100, 100, 100, 100, 100}, L"IsValidDynamicComponent : Dynamic component b-value: all values are constant"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.type << " with " << c.b.size() << " b-values");
+    setAxis(api().DIDU_DefineBfactorProfile, c.b);
+    EXPECT_EQ(init(c.type), c.message == nullptr);
+    EXPECT_EQ(lastMessage(), c.message ? c.message : L"");
+    api().DIDU_ModelClose(c.type);
+  }
+}
+
+TEST_F(MrModelsTest, SegmentedIvimWithoutPerfusionComponent) {
+  // A mono-exponential tail whose low b-values lie 1 % below it: no excess to fit.
+  const std::vector<double> b = {0, 50, 100, 200, 400, 800};
+  setAxis(api().DIDU_DefineBfactorProfile, b);
+  requestAll(17);
+  ASSERT_TRUE(init(17));
+  const auto out = compute(17, sampled(b, [](double x) { return 800 * std::exp(-0.0015 * x) * (x < 200 ? 0.99 : 1); }));
+  EXPECT_NEAR(out[0].value, 800, 0.01);      // S0 = the tail intercept
+  EXPECT_EQ(out[1].value, 0);                // f
+  EXPECT_NEAR(out[2].value, 0.0015, 1e-7);   // Dt
+  EXPECT_EQ(out[3].value, kVoid);            // Dp has no value
+  EXPECT_EQ(out[4].value, out[2].value);     // Dt_x_1-f
+  EXPECT_EQ(out[5].value, 0);                // Dp_x_f
+}
+
+TEST_F(MrModelsTest, GlobalIvimScalesWithTheCurveAndSkipsEmptyCurves) {
+  setAxis(api().DIDU_DefineBfactorProfile, kIvimB);
+  const auto curve = sampled(kIvimB, [](double b) { return ivimSignal(b, 1000, 0.2, 0.0012, 0.04); });
+  auto scaled = curve;
+  for (double& v : scaled) v *= 7.5;
+  for (int type : {18, 54}) {
+    SCOPED_TRACE(type);
+    requestAll(type);
+    ASSERT_TRUE(init(type));
+    const auto a = compute(type, curve), b = compute(type, scaled);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(b[i].value, a[i].value, 1e-9 * std::fabs(a[i].value)) << i;
+    EXPECT_NEAR(b[3].value, 7.5 * a[3].value, 1e-9 + 1e-9 * b[3].value);
+    // An all-zero curve succeeds without writing anything.
+    std::vector<double> fit;
+    const auto empty = compute(type, std::vector<double>(kIvimB.size(), 0.0), &fit);
+    for (const DEMPOUT& r : empty) EXPECT_EQ(r.value, -7);
+    EXPECT_EQ(fit[0], kVoid);
+    api().DIDU_ModelClose(type);
+  }
+}
+
+// --- ADC (19), stretched exponential (21) and kurtosis (28) ---
+
+TEST_F(MrModelsTest, AdcFromTwoBValuesIsExact) {
+  setAxis(api().DIDU_DefineBfactorProfile, {0, 1000});
+  requestAll(19);
+  ASSERT_TRUE(init(19));
+  std::vector<double> fit;
+  auto out = compute(19, {1000, 368}, &fit);
+  EXPECT_NEAR(out[0].value, std::log(1000.0 / 368) / 1000, 1e-15);
+  EXPECT_EQ(out[1].value, 0);
+  EXPECT_NEAR(fit[1], 368, 1e-9);
+  // No decay: no ADC.
+  out = compute(19, {1000, 1000});
+  EXPECT_EQ(out[0].value, kVoid);
+  EXPECT_EQ(out[1].aux2, kVoid);
+}
+
+TEST_F(MrModelsTest, DiffusionModelsRecoverTheirParameters) {
+  const std::vector<double> b = {0, 100, 250, 500, 750, 1000, 1500, 2000, 2500};
+  setAxis(api().DIDU_DefineBfactorProfile, b);
+  const struct {
+    int type, method;
+    std::function<double(double)> signal;
+    std::vector<double> truth;  // the leading outputs
+    double tolerance;
+  } cases[] = {
+      {19, 2, [](double x) { return 1200 * std::exp(-x * 0.0009); }, {0.0009}, 1e-4},
+      {21, 2, [](double x) { return 1000 * std::exp(-std::pow(x * 0.001, 0.7)); }, {0.001, 0.7}, 0.01},
+      {28, 2, [](double x) { const double u = x * 0.001; return 1000 * std::exp(-u + u * u / 6); }, {0.001, 1.0}, 0.01},
+      {28, 3, [](double x) { const double u = x * 0.001; return 1000 * std::exp(-u + u * u / 6); }, {0.001, 1.0}, 0.01},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "model " << c.type << " method " << c.method);
+    int optA = 0, optB = 0;
+    api().DIDU_GetCurrentOptimization(c.type, &optA, &optB);
+    api().DIDU_SetCurrentOptimization(c.type, c.method, optA, optB);
+    requestAll(c.type);
+    ASSERT_TRUE(init(c.type));
+    std::vector<double> fit;
+    const auto curve = sampled(b, c.signal);
+    const auto out = compute(c.type, curve, &fit);
+    for (size_t i = 0; i < c.truth.size(); ++i) {
+      EXPECT_LT(relativeError(out[i].value, c.truth[i]), c.tolerance) << out[i].value;
+      if (c.method == 2) {
+        EXPECT_LE(out[i].aux1, c.truth[i] * (1 + 1e-9));
+        EXPECT_GE(out[i].aux2, c.truth[i] * (1 - 1e-9));
+      }
+    }
+    const DEMPOUT& residual = out[c.truth.size()];
+    EXPECT_LT(residual.value, 0.5);
+    for (size_t i = 0; i < b.size(); ++i) EXPECT_NEAR(fit[i], curve[i], 1.5) << "b " << b[i];
+    api().DIDU_ModelClose(c.type);
+    api().DIDU_SetCurrentOptimization(c.type, 2, optA, optB);
+  }
+}
+
+TEST_F(MrModelsTest, DiffusionModelChecks) {
+  // Model 21 needs b = 0; model 28 takes at most 256 points.
+  setAxis(api().DIDU_DefineBfactorProfile, {50, 100, 500, 1000});
+  EXPECT_FALSE(init(21));
+  EXPECT_EQ(lastMessage(), L"M21_ModelInit : bval=0 is required in this model");
+  std::vector<double> many(257);
+  for (int i = 0; i < 257; ++i) many[i] = 10.0 * i;
+  setAxis(api().DIDU_DefineBfactorProfile, many);
+  EXPECT_FALSE(init(28));
+  EXPECT_EQ(lastMessage(), L"M28_ModelInit : Number of timepoints exceeds the maximum allowed for this model");
+  many.pop_back();
+  setAxis(api().DIDU_DefineBfactorProfile, many);
+  EXPECT_TRUE(init(28));
+  setAxis(api().DIDU_DefineBfactorProfile, {0, 1000});
+  EXPECT_FALSE(init(21));
+  EXPECT_EQ(lastMessage(), L"M21_ModelInit : This model requires at least 3 dynamic points");
+  setAxis(api().DIDU_DefineBfactorProfile, {0});
+  EXPECT_FALSE(init(19));
+  EXPECT_EQ(lastMessage(), L"M19_ModelInit : This model requires at least 2 dynamic points");
+
+  const std::vector<double> b = {0, 200, 500, 1000, 2000};
+  setAxis(api().DIDU_DefineBfactorProfile, b);
+  const auto curve = sampled(b, [](double x) { return 1000 * std::exp(-std::pow(x * 0.001, 0.7)); });
+  // The tail cut-off above the third-lowest signal refuses the curve, though the fit would use all.
+  requestAll(21);
+  setParm(21, 0, curve[2] + 1);
+  ASSERT_TRUE(init(21));
+  EXPECT_EQ(compute(21, curve)[0].value, kVoid);
+  setParm(21, 0, curve[2] - 1);
+  ASSERT_TRUE(init(21));
+  EXPECT_NEAR(compute(21, curve)[0].value, 0.001, 1e-5);
+  // A lowest-b signal below 1 has nothing to fit in model 28.
+  requestAll(28);
+  ASSERT_TRUE(init(28));
+  EXPECT_EQ(compute(28, sampled(b, [](double x) { return 0.9 * std::exp(-x * 0.001); }))[0].value, kVoid);
+}
+
+TEST_F(MrModelsTest, DiffusionModelsExtrapolateToWantedBValues) {
+  const std::vector<double> b = {0, 500, 1000};
+  setAxis(api().DIDU_DefineBfactorProfile, b);
+  const auto adc = [](double x) { return 1000 * std::exp(-x * 0.001); };
+  auto curve = sampled(b, adc);
+  curve[1] += 3;  // a measured value that the model does not reproduce
+  requestAll(19);
+  ASSERT_TRUE(init(19));
+  const double* curves[1] = {curve.data()};
+  const auto run = [&](std::vector<double> wanted, std::vector<DEMPOUT>& out) {
+    std::vector<double> buffer(wanted.size(), -7);
+    out.assign(2, DEMPOUT{-7, -7, -7, -7});
+    api().DIDU_ComputeParmArray(19, curves, 1, buffer.data(), out.data(), wanted.data(), int(wanted.size()));
+    return buffer;
+  };
+  std::vector<DEMPOUT> out;
+  // No more wanted values than points: all of them are model values.
+  auto values = run({500, 3000}, out);
+  EXPECT_NEAR(values[0], adc(500), 3);
+  EXPECT_NE(values[0], curve[1]);
+  EXPECT_NEAR(values[1], adc(3000), 1);
+  EXPECT_EQ(out[0].value, -7) << "extrapolation writes no output";
+  // More wanted values than points: acquired b-values keep their measured signal.
+  values = run({0, 250, 500, 1000, 3000}, out);
+  EXPECT_EQ(values[0], curve[0]);
+  EXPECT_EQ(values[2], curve[1]);
+  EXPECT_EQ(values[3], curve[2]);
+  EXPECT_NEAR(values[1], adc(250), 3);
+  EXPECT_NEAR(values[4], adc(3000), 1);
+  EXPECT_EQ(out[0].value, -7);
+}
+
+// --- variable flip angle T1: plain (24), with bias field (42), per-point TR (51), two TRs (53) ---
+
+// T1 1 s, TR 10 ms, flip angles 2 to 20 degrees.
+const std::vector<double> kFlipDegrees = degrees(2, 2, 10);
+constexpr double kTr = 0.01, kT1 = 1.0, kM0 = 5000;
+
+std::vector<double> vfaCurve(const std::vector<double>& flipDegrees, const std::vector<double>& tr, double bias,
+                             const std::vector<double>& scale, const std::vector<double>& t2Decay) {
+  std::vector<double> s(flipDegrees.size());
+  for (size_t i = 0; i < s.size(); ++i)
+    s[i] = spoiledEcho(scale[i], kT1, tr[i], bias * flipDegrees[i] * kPi / 180) * t2Decay[i];
+  return s;
+}
+
+TEST_F(MrModelsTest, VariableFlipAngleT1ByEveryMethod) {
+  const int n = int(kFlipDegrees.size());
+  const std::vector<double> ones(n, 1.0), m0(n, kM0), tr(n, kTr);
+  setAxis(api().DIDU_DefineFlipAngleProfile, kFlipDegrees);
+  api().DIDU_SetTR(kTr);
+  api().DIDU_DefineRepetitionTimeProfile(tr.data(), n);
+  api().DIDU_DefineEchoTmsProfile(std::vector<double>(n, 0.002).data(), n);
+  const auto plain = vfaCurve(kFlipDegrees, tr, 1.0, m0, ones);
+  const auto biased = vfaCurve(kFlipDegrees, tr, 0.9, m0, ones);
+
+  const struct {
+    int type, method;
+    const std::vector<double>* curve;
+    int t1, m0, bias;  // output indices (-1: none)
+    double minBias, maxBias;
+  } cases[] = {
+      {24, 2, &plain, 0, 1, -1, 0, 0},  {24, 6, &plain, 0, 1, -1, 0, 0},
+      {42, 2, &biased, 0, 1, 2, 0.5, 2}, {42, 6, &biased, 0, 1, 2, 0.9, 0.9},
+      {51, 2, &biased, 0, 1, 2, 0.5, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "model " << c.type << " method " << c.method);
+    setBudget(c.type, c.method, c.type == 24 ? 20000 : 200000);
+    if (c.bias >= 0) {
+      const int first = c.type == 51 ? 1 : 0;
+      setParm(c.type, first, c.minBias);
+      setParm(c.type, first + 1, c.maxBias);
+    }
+    requestAll(c.type);
+    ASSERT_TRUE(init(c.type)) << std::string(lastMessage().begin(), lastMessage().end());
+    std::vector<double> fit;
+    const auto out = compute(c.type, *c.curve, &fit);
+    EXPECT_LT(relativeError(out[c.t1].value, kT1), 0.01) << out[c.t1].value;
+    EXPECT_LT(relativeError(out[c.m0].value, kM0), 0.02) << out[c.m0].value;
+    if (c.bias >= 0) EXPECT_NEAR(out[c.bias].value, 0.9, 0.005);
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(fit[i], (*c.curve)[i], 0.5) << kFlipDegrees[i] << " deg";
+    api().DIDU_ModelClose(c.type);
+  }
+}
+
+TEST_F(MrModelsTest, VariableFlipAngleBackgroundAndChecks) {
+  const int n = int(kFlipDegrees.size());
+  setAxis(api().DIDU_DefineFlipAngleProfile, kFlipDegrees);
+  api().DIDU_SetTR(kTr);
+  api().DIDU_SetNoiseLev(10);
+  // Every signal at or below 5 x noise: background, reported as no value, but a success.
+  requestAll(24);
+  ASSERT_TRUE(init(24));
+  for (const DEMPOUT& r : compute(24, std::vector<double>(n, 50.0))) {
+    EXPECT_EQ(r.value, kVoid);
+    EXPECT_EQ(r.aux1, kVoid);
+  }
+  // The linear form needs a single bias; flip angles stop at 90 degrees.
+  setBudget(42, 6, 1000);
+  EXPECT_FALSE(init(42));
+  EXPECT_EQ(lastMessage(), L"M42_ModelInit : Linearized solution requires constant bias field");
+  setBudget(42, 2, 20000);
+  setAxis(api().DIDU_DefineFlipAngleProfile, {10, 45, 90});
+  EXPECT_TRUE(init(42));
+  for (int type : {42, 51, 53}) {
+    SCOPED_TRACE(type);
+    setAxis(api().DIDU_DefineFlipAngleProfile, {10, 45, 91});
+    EXPECT_FALSE(init(type));
+    EXPECT_EQ(lastMessage(), L"M" + std::to_wstring(type) + L"_ModelInit : Flip Angle should be in [0,90] deg");
+  }
+  const std::vector<double> threeTr = {0.01, 0.02, 0.03};
+  api().DIDU_DefineRepetitionTimeProfile(threeTr.data(), 3);
+  setAxis(api().DIDU_DefineFlipAngleProfile, {10, 20, 30});
+  EXPECT_FALSE(init(53));
+  EXPECT_EQ(lastMessage(), L"M53_ModelInit : This model requires exactly two different TR values");
+}
+
+TEST_F(MrModelsTest, BiasFieldLinearFormWithOneBiasStep) {
+  // "Bias precision" 1: the single bias is "Min bias".
+  const int n = int(kFlipDegrees.size());
+  setAxis(api().DIDU_DefineFlipAngleProfile, kFlipDegrees);
+  api().DIDU_SetTR(kTr);
+  const std::vector<double> tr(n, kTr), m0(n, kM0), ones(n, 1.0);
+  setBudget(42, 6, 1000);
+  setParm(42, 0, 0.8);
+  setParm(42, 1, 0.8);
+  setParm(42, 2, 1);
+  requestAll(42);
+  ASSERT_TRUE(init(42));
+  const auto out = compute(42, vfaCurve(kFlipDegrees, tr, 0.8, m0, ones));
+  EXPECT_EQ(out[2].value, 0.8);
+  EXPECT_LT(relativeError(out[0].value, kT1), 1e-6);
+  EXPECT_LT(out[3].value, 1e-6);
+}
+
+TEST_F(MrModelsTest, VariableFlipAngleWithRepetitionTimesPerPoint) {
+  // Two interleaved repetition times; model 53 scales each with its own M.
+  const int n = int(kFlipDegrees.size());
+  std::vector<double> tr(n), scale(n), te(n);
+  for (int i = 0; i < n; ++i) {
+    tr[i] = i % 2 ? 0.03 : 0.01;
+    scale[i] = i % 2 ? 6000 : kM0;
+    te[i] = 0.002 + 0.001 * i;
+  }
+  setAxis(api().DIDU_DefineFlipAngleProfile, kFlipDegrees);
+  api().DIDU_DefineRepetitionTimeProfile(tr.data(), n);
+  const std::vector<double> ones(n, 1.0), m0(n, kM0);
+
+  // The flip-angle scale and T1 are nearly confounded in flip-angle series (at small angles the
+  // signal depends on them through b^2 / T1 alone), so these fits end on their evaluation budget in a
+  // long, flat valley: on this noise-free curve they land within 3 % of T1 and 0.015 of the scale.
+  // Model 53: T1, then T2 = 0, M0, M1, bias.
+  setBudget(53, 2, 500000);
+  requestAll(53);
+  ASSERT_TRUE(init(53));
+  auto out = compute(53, vfaCurve(kFlipDegrees, tr, 0.9, scale, ones));
+  EXPECT_LT(relativeError(out[0].value, kT1), 0.03) << out[0].value;
+  EXPECT_EQ(out[1].value, 0);
+  EXPECT_LT(relativeError(out[2].value, kM0), 0.03);
+  EXPECT_LT(relativeError(out[3].value, 6000), 0.03);
+  EXPECT_NEAR(out[4].value, 0.9, 0.015);
+  EXPECT_LE(out[0].aux1, kT1);
+  EXPECT_GE(out[0].aux2, kT1);
+  EXPECT_LT(out[5].value, 0.5);
+
+  // Model 51, equal echo times: no T2 term; the neighbours' mean is fitted.
+  api().DIDU_DefineEchoTmsProfile(std::vector<double>(n, 0.002).data(), n);
+  setBudget(51, 2, 200000);
+  requestAll(51);
+  ASSERT_TRUE(init(51));
+  const auto curve = vfaCurve(kFlipDegrees, tr, 0.9, m0, ones);
+  auto above = curve, below = curve;
+  for (int i = 0; i < n; ++i) above[i] += 20 * (i % 3), below[i] -= 20 * (i % 3);
+  out = compute(51, above, nullptr, {below});
+  EXPECT_LT(relativeError(out[0].value, kT1), 0.03) << out[0].value;
+  EXPECT_NEAR(out[2].value, 0.9, 0.015);
+  EXPECT_EQ(out[3].value, 0);
+  EXPECT_EQ(out[3].aux1, kVoid);
+  EXPECT_LT(out[4].value, 0.5);
+
+  // Model 51, echo times that differ: the T2 decay enters (T2 50 ms within its 40..60 ms limits).
+  // The T2 term deepens the valley: the fit reproduces the curve, its confidence box holds the
+  // truth, but T1 is not pinned within the budget.
+  api().DIDU_DefineEchoTmsProfile(te.data(), n);
+  ASSERT_TRUE(init(51));
+  std::vector<double> decay(n);
+  for (int i = 0; i < n; ++i) decay[i] = std::exp(-te[i] / 0.05);
+  out = compute(51, vfaCurve(kFlipDegrees, tr, 0.9, m0, decay));
+  EXPECT_LT(out[4].value, 1) << out[4].value;
+  const double truth51[4] = {kT1, kM0, 0.9, 0.05};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_LE(out[i].aux1, truth51[i]) << i;
+    EXPECT_GE(out[i].aux2, truth51[i]) << i;
+  }
+}
+
+// --- inversion recovery (7) ---
+
+TEST_F(MrModelsTest, InversionRecoveryRealAndMagnitude) {
+  // Acquisition order differs from inversion-time order.
+  const std::vector<double> ti = {0.4, 0.05, 3.0, 0.1, 0.7, 0.2, 1.5, 1.0, 2.0};
+  const double tr = 5, m0 = 2000, t1 = 1;
+  setAxis(api().DIDU_DefineInvTmsProfile, ti);
+  api().DIDU_SetTR(tr);
+  const auto real = sampled(ti, [&](double x) { return m0 * (1 - 2 * std::exp(-x / t1) + std::exp(-tr / t1)); });
+  auto magnitude = real;
+  for (double& v : magnitude) v = std::fabs(v);
+
+  requestAll(7);
+  ASSERT_TRUE(init(7));
+  auto out = compute(7, real);
+  EXPECT_LT(relativeError(out[1].value, t1), 0.01);
+  EXPECT_LT(relativeError(out[0].value, m0), 0.01);
+  // Real-valued fitting of magnitudes cannot explain the points before the null.
+  EXPECT_GT(compute(7, magnitude)[2].value, 100);
+
+  setParm(7, 0, 1);
+  ASSERT_TRUE(init(7));
+  std::vector<double> fit;
+  out = compute(7, magnitude, &fit);
+  EXPECT_LT(relativeError(out[1].value, t1), 0.01) << out[1].value;
+  EXPECT_LE(out[1].aux1, t1);
+  EXPECT_GE(out[1].aux2, t1);
+  // The fitted curve shows magnitudes, the negative points included.
+  for (size_t i = 0; i < ti.size(); ++i) EXPECT_NEAR(fit[i], magnitude[i], 10) << "TI " << ti[i];
+
+  // Background: a span below "Air threhsold".
+  EXPECT_EQ(compute(7, std::vector<double>(ti.size(), 15.0))[1].value, kVoid);
+  setParm(7, 0, 2);
+  EXPECT_FALSE(init(7));
+  EXPECT_EQ(lastMessage(), L"M7_ModelInit : Choose Method 0 or 1");
+}
+
+// --- saturation recovery (22, 23) ---
+
+TEST_F(MrModelsTest, SaturationRecoveryT1) {
+  const std::vector<double> td = {350, 700, 1050, 1750, 2450, 4000};
+  const auto recovery = [](double m0, double t1) {
+    std::vector<double> s(6);
+    const double delays[6] = {350, 700, 1050, 1750, 2450, 4000};
+    for (int i = 0; i < 6; ++i) s[i] = m0 * (1 - std::exp(-delays[i] / t1));
+    return s;
+  };
+  setAxis(api().DIDU_DefineTimeProfile, td);
+  // Model 22 takes M0 from the last point: a T1 of 500 ms has recovered fully by 4000 ms.
+  requestAll(22);
+  ASSERT_TRUE(init(22));
+  auto out = compute(22, recovery(1000, 500));
+  EXPECT_EQ(out[0].value, 500);  // rounded
+  EXPECT_EQ(out[2].value, 500);
+  EXPECT_EQ(out[3].value, 0);
+  setParm(22, 0, 0);
+  ASSERT_TRUE(init(22));
+  out = compute(22, recovery(1000, 500.3));
+  EXPECT_NEAR(out[0].value, 500.3, 0.5);
+  EXPECT_NE(out[0].value, std::floor(out[0].value));
+  EXPECT_LT(out[1].value, 1e-5);
+  // The 700 ms point not below the 4000 ms point: no analytic T1, the fit still runs.
+  auto flat = recovery(1000, 500);
+  flat[1] = flat[5];
+  out = compute(22, flat);
+  EXPECT_EQ(out[2].value, kVoid);
+  EXPECT_LT(out[0].value, 1000);
+
+  // Model 23 fits M0 too: T1 1200 ms, far from recovered at 4000 ms.
+  requestAll(23);
+  ASSERT_TRUE(init(23));
+  out = compute(23, recovery(1000, 1200));
+  EXPECT_LT(relativeError(out[1].value, 1200), 0.005) << out[1].value;
+  const double last = 1000 * (1 - std::exp(-4000.0 / 1200)), at700 = 1000 * (1 - std::exp(-700.0 / 1200));
+  EXPECT_NEAR(out[0].value, 700 / -std::log(1 - at700 / last), 1e-9);
+  EXPECT_NEAR(out[3].value, std::fabs(out[0].value - out[1].value), 1e-9);
+  EXPECT_NEAR(out[5].value, (out[0].value - out[1].value) * 100 / out[1].value, 1e-9);
+  // Two points: the analytic T1 pairs the first with the last.
+  setAxis(api().DIDU_DefineTimeProfile, {700, 4000});
+  ASSERT_TRUE(init(23));
+  out = compute(23, {at700, last});
+  EXPECT_NEAR(out[0].value, 700 / -std::log(1 - at700 / last), 1e-9);
+  setAxis(api().DIDU_DefineTimeProfile, {700, 2000, 4000});
+  EXPECT_FALSE(init(23));
+  EXPECT_EQ(lastMessage(), L"M23_ModelInit : 2 or 6 dynamic poitns are required");
+  EXPECT_FALSE(init(22));
+  EXPECT_EQ(lastMessage(), L"M22_ModelInit : 6 dynamic poitns are required here");
+}
+
+// --- bi-exponential T2 (25), T1rho mono- (26) and bi-exponential (50) ---
+
+TEST_F(MrModelsTest, BiExponentialT2) {
+  const std::vector<double> te = degrees(0.01, 0.01, 32);
+  setAxis(api().DIDU_DefineEchoTmsProfile, te);
+  const auto curve = sampled(te, [](double x) { return 1 + 1000 * (0.3 * std::exp(-x / 0.02) + 0.7 * std::exp(-x / 0.1)); });
+  requestAll(25);
+  setBudget(25, 2, 500000);
+  ASSERT_TRUE(init(25));
+  std::vector<double> fit;
+  const auto out = compute(25, curve, &fit);
+  EXPECT_LT(relativeError(out[0].value, 1000), 0.01);
+  EXPECT_LT(relativeError(out[1].value, 0.02), 0.01);
+  EXPECT_LT(relativeError(out[2].value, 0.1), 0.01);
+  EXPECT_NEAR(out[3].value, 1 / out[1].value, 1e-9);
+  EXPECT_NEAR(out[5].value, 0.3, 0.005);
+  EXPECT_NEAR(out[5].value + out[6].value, 1, 1e-12);
+  EXPECT_NEAR(fit[0], curve[0] - 1, 1);  // the fitted curve has no noise floor
+  setParm(25, 2, 0);
+  EXPECT_FALSE(init(25));
+  EXPECT_EQ(lastMessage(), L"M25_ModelInit : T2 lower limits should be >0");
+}
+
+TEST_F(MrModelsTest, T1rhoModels) {
+  const std::vector<double> tsl = {0, 0.002, 0.005, 0.01, 0.02, 0.03, 0.04, 0.06, 0.08, 0.1};
+  setAxis(api().DIDU_DefineTSLProfile, tsl);
+  const auto mono = sampled(tsl, [](double x) { return 1 + 800 * std::exp(-x / 0.045); });
+
+  requestAll(26);
+  setBudget(26, 2, 20000);
+  ASSERT_TRUE(init(26));
+  std::vector<double> fit;
+  auto out = compute(26, mono, &fit);
+  EXPECT_LT(relativeError(out[0].value, 0.045), 0.01);
+  EXPECT_LE(out[0].aux1, 0.045);
+  EXPECT_GE(out[0].aux2, 0.045);
+  EXPECT_NEAR(out[1].value, 1 / out[0].value, 1e-9);
+  EXPECT_NEAR(out[1].aux1, 1 / out[0].aux2, 1e-9);
+  EXPECT_LT(out[3].value, 0.01);  // RRSE
+  EXPECT_NEAR(fit[0], mono[0], 2);
+
+  // Model 50: two components, then one long component.
+  requestAll(50);
+  ASSERT_TRUE(init(50));
+  const auto two = sampled(tsl, [](double x) { return 1 + 1000 * (0.3 * std::exp(-x / 0.005) + 0.7 * std::exp(-x / 0.06)); });
+  out = compute(50, two, &fit);
+  EXPECT_EQ(out[4].value, 2);
+  EXPECT_LT(relativeError(out[0].value, 0.005), 0.05) << out[0].value;
+  EXPECT_NEAR(out[1].value, 0.3, 0.02);
+  EXPECT_LT(relativeError(out[2].value, 0.06), 0.05) << out[2].value;
+  EXPECT_NEAR(out[3].value, 1 - out[1].value, 1e-12);
+  EXPECT_LT(out[6].value, 0.05);
+  out = compute(50, mono);
+  EXPECT_EQ(out[4].value, 1);
+  EXPECT_EQ(out[0].value, kVoid);
+  EXPECT_LT(relativeError(out[2].value, 0.045), 0.02) << out[2].value;
+  EXPECT_EQ(out[3].value, 1);
+}
+
+// --- gamma variate (52) ---
+
+TEST_F(MrModelsTest, GammaVariateFindsArrivalAndShape) {
+  const std::vector<double> t = degrees(10, 2, 31);  // 10 .. 70 s; Tspan 60 s
+  const double arrival = 5, k = 50, alpha = 1.2, beta = 0.4;
+  const auto curve = sampled(t, [&](double x) {
+    const double rel = x - t[0];
+    if (rel < arrival) return 0.0;
+    const double u = (rel - arrival) / 60;
+    return k * std::pow(u, alpha) * std::exp(-u / beta);
+  });
+  api().DIDU_DefineTimeProfile(t.data(), int(t.size()));
+  setParm(52, 0, 4.5);
+  setParm(52, 1, 5.5);
+  requestAll(52);
+  ASSERT_TRUE(init(52));
+  std::vector<double> fit;
+  const auto out = compute(52, curve, &fit);
+  EXPECT_NEAR(out[3].value, arrival, 0.05);
+  EXPECT_LT(relativeError(out[1].value, alpha), 0.02) << out[1].value;
+  EXPECT_LT(relativeError(out[2].value, beta), 0.02) << out[2].value;
+  EXPECT_LT(relativeError(out[0].value, k), 0.05) << out[0].value;
+  EXPECT_LT(out[4].value, 0.05);
+  for (size_t i = 0; i < t.size(); ++i) EXPECT_NEAR(fit[i], curve[i], 0.1);
+  // No arrival time in range: nothing is fitted.
+  setParm(52, 0, 6);
+  setParm(52, 1, 5);
+  ASSERT_TRUE(init(52));
+  EXPECT_EQ(compute(52, curve)[0].value, kVoid);
+  api().DIDU_DefineTimeProfile(t.data(), 3);
+  EXPECT_FALSE(init(52));
+  EXPECT_EQ(lastMessage(), L"M52_ModelInit : This model requires at least 4 dynamic points");
+}
+
+// --- maps: many threads give the bits of one ---
+
+TEST_F(MrModelsTest, ParallelMapsEqualSequentialBitForBit) {
+  setAxis(api().DIDU_DefineBfactorProfile, kIvimB);
+  std::vector<std::vector<double>> curves;
+  std::mt19937 random(7);
+  std::normal_distribution<double> noise(0, 4);
+  for (int c = 0; c < 24; ++c)
+    curves.push_back(sampled(kIvimB, [&](double b) { return ivimSignal(b, 1000, 0.05 + 0.01 * c, 0.001, 0.02) + noise(random); }));
+  for (int type : {17, 18, 19, 21, 28, 54}) {
+    SCOPED_TRACE(type);
+    requestAll(type);
+    ASSERT_TRUE(init(type));
+    const int records = api().DIDU_GetNumOutParms(type);
+    const auto run = [&](std::vector<DEMPOUT>& out, std::vector<double>& fits, int first, int step) {
+      for (size_t c = first; c < curves.size(); c += step) {
+        const double* one[1] = {curves[c].data()};
+        api().DIDU_ComputeParmArray(type, one, 1, &fits[c * kIvimB.size()], &out[c * records], nullptr, 0);
+      }
+    };
+    std::vector<DEMPOUT> sequential(curves.size() * records), parallel(curves.size() * records);
+    std::vector<double> fitsS(curves.size() * kIvimB.size()), fitsP(fitsS.size());
+    run(sequential, fitsS, 0, 1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) threads.emplace_back([&, t] { run(parallel, fitsP, t, 4); });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(std::memcmp(sequential.data(), parallel.data(), sequential.size() * sizeof(DEMPOUT)), 0);
+    EXPECT_EQ(std::memcmp(fitsS.data(), fitsP.data(), fitsS.size() * sizeof(double)), 0);
+    api().DIDU_ModelClose(type);
+  }
+}
+
+}  // namespace
