@@ -89,6 +89,9 @@ double* PR_PrepareInputFunc(const INPUTFUNC* input, const double* times, int n) 
   if (!input || !times || n < 1) return nullptr;
   const int count = input->count;
   if (count < 1 || count > INPUTFUNC_MAX_POINTS) return nullptr;
+  // Interpolation needs ascending times; a record out of order would be sampled wrongly.
+  for (int i = 0; i < count; ++i)
+    if (!std::isfinite(input->times[i]) || (i > 0 && input->times[i] < input->times[i - 1])) return nullptr;
   double* out = newArray(n);
   if (!out) return nullptr;
   for (int i = 0; i < n; ++i) out[i] = interpolate(input->values, input->times, count, times[i]);

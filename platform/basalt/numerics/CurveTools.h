@@ -17,7 +17,7 @@ double* PR_MakeUniformSamplingArray(const double* times, int n, int* m);
 // and every value and time must be finite and not 1e60, else null.
 double* PR_ResampleFunction(const double* values, const double* times, int n, const double* newTimes, int m,
                             bool validate);
-// The input function at the n relative times; null when it has no points.
+// The input function at the n relative times; null when it has no points or its times do not ascend.
 double* PR_PrepareInputFunc(const INPUTFUNC* input, const double* times, int n);
 // The curve shifted later by delay seconds on the same times: out[i] = curve(times[i] - delay).
 double* PR_DelayThisFunction(const double* values, const double* times, int n, double delay);

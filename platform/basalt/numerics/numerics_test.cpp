@@ -731,6 +731,8 @@ TEST(CurveTools, ResamplingDelayAndGrids) {
   const double wantPrepared[] = {0, 2, 3, 1};
   for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(prepared[i], wantPrepared[i]);
   pf_free(&prepared);
+  input->times[2] = 5;  // out of order
+  EXPECT_EQ(PR_PrepareInputFunc(input.get(), dataTimes, 4), nullptr);
   input->count = 0;
   EXPECT_EQ(PR_PrepareInputFunc(input.get(), dataTimes, 4), nullptr);
 
