@@ -124,9 +124,9 @@ DCMFF* TWKDCM_CloneHeader(const DCMFF* header);
 // (sourceCount of them, ordered time point by time point, slice fastest): a new array of
 // dim->d x dim->t headers in the same order. Header i is a copy of source header i, or of the last
 // source header when there are fewer; it gets rows and columns from dim, the bit depth of the kind
-// (ROI 8 bits, integer 16 bits, or 32 when the source had 32; real 32 bits signed with rescale slope 1
-// and intercept 0), instance number i + 1, temporal position t + 1 and a new SOP instance UID; pixel
-// data and frame counts are dropped. Image positions stay those of the copied header; the caller
+// (ROI 8 bits, integer 16 bits or 32 when the source had 32, real 32 bits signed; ROI and real also
+// rescale slope 1 and intercept 0), instance number i + 1, temporal position t + 1 and a new SOP
+// instance UID; pixel data and frame counts are dropped. Image positions stay those of the copied header; the caller
 // sets them when the geometry moved.
 DCMFF** TWKDCM_CloneHeaderWithNewGeometryAndType(DCMFF* const* source, int64_t sourceCount, const DIM3D* dim,
                                                  FRMTYPE kind);
@@ -138,8 +138,8 @@ DCMFF** TWKDCM_CloneHeaderWithNewGeometryAndType(DCMFF* const* source, int64_t s
 // missing), instance number and a new SOP instance UID. Null when a mosaic is not divisible into
 // tiles or numImages < 1.
 DCMFF** TWKDCM_CloneHeaderFromMosaic(DCMFF* const* mosaics, int64_t mosaicCount, int numImages);
-// The number of images of a mosaic that the header gives: Siemens (0019,100A), else the image type
-// holding "MOSAIC" with Acquisition Matrix and rows and columns. False when the header gives none.
+// The number of images of a mosaic that the header gives (Siemens (0019,100A) under its private
+// creator); false when the header gives none.
 bool TWKDCM_GetNumImagesInMosaic(const DCMFF* header, int* numImages);
 
 // A basic header made from an element tree (see TWKDCM_NewDCMNODE) and the facts of one slice:
@@ -149,7 +149,7 @@ bool TWKDCM_GetNumImagesInMosaic(const DCMFF* header, int* numImages);
 // rows = height, columns = width, the bit depth of bitsPerVoxel (1 and 8 become 8 bits, 16 and 32 stay,
 // 64 becomes 32), temporal position timeIndex + 1, instance number sliceIndex + 1, and when dyn is
 // given its echo time, inversion time, flip angle, repetition time, b-value and time (as acquisition
-// time).
+// time), each where it is defined (not 1e60); dyn's repetition time takes precedence over the tree's.
 DCMFF* TWKDCM_CreateBasicDCMFF(const DCMNODE* tree, int width, int height, int bitsPerVoxel, int timeIndex,
                                int sliceIndex, const DYNCRD* dyn);
 // Modality code of a header as the volumes use it: "CT" 0, "MR" 1, "PT" 2, any other 10000; false
@@ -286,7 +286,7 @@ bool TWKDCM_GetPixelDataInfo(const wchar_t* path, int64_t* pixelDataSize, CStrin
 // own SOP instance UID, instance number = frame number and, for enhanced files, the frame's
 // functional groups as plain elements (image position and orientation, pixel spacing, echo time,
 // b-value, rescale...). Pixel data are written uncompressed, Explicit VR Little Endian.
-// A DICOM file of one frame is copied unchanged when copySingleFrame is set, else refused; a
-// non-DICOM file is refused. Failures are reported when showMessages is set.
+// A DICOM file of one frame is copied unchanged (as name + ".dcm", or under its own file name when
+// name is null or empty) when copySingleFrame is set, else refused; a non-DICOM file is refused. Failures are reported when showMessages is set.
 bool TWKDCM_SplitMultiframeFile(const wchar_t* path, const wchar_t* targetFolder, const wchar_t* name,
                                 bool copySingleFrame, bool showMessages);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -271,7 +272,8 @@ class TwkDicomTest : public ::testing::Test {
         {"dcmcrle", "mr_le.dcm", "mr_rle.dcm"},          {"dcmcjpeg +e1", "mr_le.dcm", "mr_jpeg.dcm"},
         {"dcmcjpls", "ct_signed.dcm", "ct_jpegls.dcm"},  {"dcmcrle", "ct_signed.dcm", "ct_rle.dcm"},
         {"dcmconv +tb", "ct_signed.dcm", "ct_be.dcm"},   {"dcmconv +ti", "b_siemens.dcm", "b_siemens_implicit.dcm"},
-        {"dcmcrle", "multi_classic.dcm", "multi_rle.dcm"},
+        {"dcmcrle", "multi_classic.dcm", "multi_rle.dcm"},   {"dcmconv +ti", "b_philips.dcm", "b_philips_implicit.dcm"},
+        {"dcmconv +ti", "mosaic.dcm", "mosaic_implicit.dcm"},
     };
     for (const auto& c : conversions)
       ASSERT_EQ(shell(std::string(c.tool) + " '" + fixture(c.from) + "' '" + fixture(c.to) + "'"), 0) << c.tool << " " << c.to;
@@ -386,6 +388,37 @@ TEST_F(TwkDicomTest, BadFilesGiveNullOrFalse) {
   EXPECT_TRUE(ui_.messages.empty());  // queries stay silent
 }
 
+TEST_F(TwkDicomTest, DamagedFilesNeverCrash) {
+  // Random bytes overwritten and files cut short, the same every run: every call must return
+  // cleanly, whatever it returns.
+  std::mt19937 random(20240102);
+  const std::string damaged = work_ + "/damaged.dcm";
+  for (const char* name : {"mr_le.dcm", "mr_jpegls.dcm", "mr_rle.dcm", "mr_jpeg.dcm", "multi_enhanced.dcm"}) {
+    std::ifstream in(fixture(name), std::ios::binary);
+    const std::vector<char> original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (int round = 0; round < 100; ++round) {
+      std::vector<char> bytes = original;
+      for (int k = 1 + int(random() % 4); k > 0; --k) bytes[random() % bytes.size()] = char(random());
+      if (round % 4 == 0) bytes.resize(random() % bytes.size());
+      std::ofstream(damaged, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+      Header header(damaged);
+      if (header.handle) {
+        DCMNODE* tree = TWKDCM_CreateDCMNODE(header.handle);
+        TWKDCM_DeleteDCMNODE(&tree);
+        int64_t byteCount = 0;
+        void* blob = TWKDCM_SaveHeaders(&header.handle, 1, &byteCount);
+        DCMFF** back = blob ? TWKDCM_LoadHeaders(blob, byteCount, 1) : nullptr;
+        TWKDCM_DeleteFFarr(&back, 1);
+        pf_free(&blob);
+      }
+      Image image;
+      readImage(damaged, image);
+      TWKDCM_SplitMultiframeFile(wide(damaged).c_str(), wide(work_ + "/split").c_str(), nullptr, false, false);
+    }
+  }
+  EXPECT_TRUE(ui_.messages.empty());
+}
+
 // ------------------------------------------------------------------------------------------------
 // Values
 
@@ -461,7 +494,7 @@ TEST_F(TwkDicomTest, DiffusionBvalueFromTheStandardAndVendorElements) {
       {"mr_le.dcm", true, 800},       // (0018,9087) wins over the vendor element
       {"b_siemens.dcm", true, 1000},  {"b_siemens_implicit.dcm", true, 1000},  // private value without a VR
       {"b_ge.dcm", true, 700},        // 1e9 offset removed
-      {"b_philips.dcm", true, 300},   {"b_other.dcm", true, 450},
+      {"b_philips.dcm", true, 300},   {"b_philips_implicit.dcm", true, 300},  {"b_other.dcm", true, 450},
       {"b_ge_block.dcm", false, 0},   // (0019,10B0) of GE's acquisition block is something else
       {"b_none.dcm", false, 0},       {"multi_enhanced.dcm", true, 0},  // first frame's functional group
   };
@@ -956,6 +989,10 @@ TEST_F(TwkDicomTest, HeadersForNewGeometriesAndMosaics) {
   ASSERT_TRUE(TWKDCM_GetNumImagesInMosaic(mosaic.handle, &images));
   EXPECT_EQ(images, 4);
   EXPECT_FALSE(TWKDCM_GetNumImagesInMosaic(source.handle, &images));
+  Header implicitMosaic(fixture("mosaic_implicit.dcm"));  // the count arrives as two raw bytes
+  images = 0;
+  ASSERT_TRUE(TWKDCM_GetNumImagesInMosaic(implicitMosaic.handle, &images));
+  EXPECT_EQ(images, 4);
   DCMFF* mosaics[2] = {mosaic.handle, mosaic.handle};
   DCMFF** slices = TWKDCM_CloneHeaderFromMosaic(mosaics, 2, 4);
   ASSERT_NE(slices, nullptr);
