@@ -67,7 +67,7 @@ void writeIm(const CString& path, const WriteRequest& r) {
   const int32_t Q = r.dyn ? r.dim.t : 0;
   const int64_t voxelBytes = checkedProduct({r.lineBytes, r.dim.h, r.dim.d, r.dim.t}, L"voxel data");
   std::vector<uint8_t> h;
-  h.insert(h.end(), kImMagic, kImMagic + 8);
+  for (char c : kImMagic) h.push_back(uint8_t(c));
   const int32_t headerBytes = int32_t(kImFixedBytes + unit.size() + 24 * size_t(P) + 72 * size_t(Q));
   put(h, headerBytes);
   put(h, int32_t(r.kind));

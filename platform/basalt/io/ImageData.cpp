@@ -246,29 +246,12 @@ namespace {
 // Whether any element is negative, or above the 32-bit range for 64-bit types: decides whether a
 // signed file can become an integer frame. A branch-free loop over blocks, blocks in parallel.
 template <class T>
-bool outOfUnsignedRange(const uint8_t* bytes, int64_t n) {
+bool outOfUnsignedRangeOf(const uint8_t* bytes, int64_t n) {
   const T* v = reinterpret_cast<const T*>(bytes);
-  std::atomic<bool> found{false};
-  tbb::parallel_for(tbb::blocked_range<int64_t>(0, n, 1 << 18), [&](const tbb::blocked_range<int64_t>& r) {
-    if (found.load(std::memory_order_relaxed)) return;
-    // OR of all values: the sign bit (and for 64-bit types the high word) tells without branches.
-    T acc = 0;
-    for (int64_t i = r.begin(); i < r.end(); ++i) acc |= v[i];
-    const bool any = sizeof(T) == 8 ? (uint64_t(acc) >> 32) != 0 : acc < 0;
-    if (any) found = true;
-  });
-  return found;
-}
-
-bool outOfUnsignedRange(DTYPE type, const uint8_t* bytes, int64_t n) {
-  switch (type) {
-    case DTYPE_INT8: return outOfUnsignedRange<int8_t>(bytes, n);
-    case DTYPE_INT16: return outOfUnsignedRange<int16_t>(bytes, n);
-    case DTYPE_INT32: return outOfUnsignedRange<int32_t>(bytes, n);
-    case DTYPE_INT64: return outOfUnsignedRange<int64_t>(bytes, n);
-    case DTYPE_UINT64: return outOfUnsignedRange<uint64_t>(bytes, n);
-    default: return false;
-  }
+  // OR of all values: the sign bit (and for 64-bit types the high word) tells without branches.
+  T acc = 0;
+  for (int64_t i = 0; i < n; ++i) acc |= v[i];
+  return sizeof(T) == 8 ? (uint64_t(acc) >> 32) != 0 : acc < 0;
 }
 
 double halfToDouble(uint16_t h) {
@@ -333,6 +316,27 @@ void fillFrame(const ImageData& image, FRAME* frame, bool real, bool scale) {
 
 }  // namespace
 
+bool outOfUnsignedRange(DTYPE type, const uint8_t* bytes, int64_t n) {
+  auto check = [&](auto tag) {
+    using T = decltype(tag);
+    std::atomic<bool> found{false};
+    tbb::parallel_for(tbb::blocked_range<int64_t>(0, n, 1 << 18), [&](const tbb::blocked_range<int64_t>& r) {
+      if (!found.load(std::memory_order_relaxed) &&
+          outOfUnsignedRangeOf<T>(bytes + r.begin() * int64_t(sizeof(T)), r.end() - r.begin()))
+        found = true;
+    });
+    return found.load();
+  };
+  switch (type) {
+    case DTYPE_INT8: return check(int8_t{});
+    case DTYPE_INT16: return check(int16_t{});
+    case DTYPE_INT32: return check(int32_t{});
+    case DTYPE_INT64: return check(int64_t{});
+    case DTYPE_UINT64: return check(uint64_t{});
+    default: return false;
+  }
+}
+
 CVol* buildVolume(ImageData& image, const CString& name) {
   checkDimensions(image.dim);
   FRAME* frame = image.frame;
@@ -344,7 +348,8 @@ CVol* buildVolume(ImageData& image, const CString& name) {
                        (image.slope != 1 || image.offset != 0);
     int bpv = 64;
     if (!scale && image.type != DTYPE_FLOAT16 && image.type != DTYPE_FLOAT32 && image.type != DTYPE_FLOAT64) {
-      if (!outOfUnsignedRange(image.type, image.voxels, n)) {
+      const bool outside = image.unsignedRange >= 0 ? image.unsignedRange == 0 : outOfUnsignedRange(image.type, image.voxels, n);
+      if (!outside) {
         const int size = PR_DataTypeSize(image.type);
         bpv = size <= 1 ? 8 : size == 2 ? 16 : 32;
       }

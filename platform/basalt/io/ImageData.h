@@ -79,6 +79,9 @@ struct ImageData {
   double timeStep = 0;      // seconds between time points when the file gives one
   PR_VIEWFILT filter;
   bool bigEndian = false;
+  // Set by readers that checked the values while reading: 1 when every value fits an unsigned
+  // integer frame (no negative values, 64-bit values below 2^32), 0 when not, -1 not checked.
+  int unsignedRange = -1;
   // A frame that a reader made in its final form (".im" files); used instead of voxels.
   FRAME* frame = nullptr;
 
@@ -91,6 +94,9 @@ struct ImageData {
   // Allocates the voxel buffer for dim and type after checking the sizes against the input.
   void allocateVoxels(const InputFile* input);
 };
+
+// True when some value of n elements cannot be held by an unsigned integer frame.
+bool outOfUnsignedRange(DTYPE type, const uint8_t* bytes, int64_t n);
 
 // Checks a dimension set: every extent at least 1 and at most 2^31-1, the voxel count within limits.
 void checkDimensions(const DIM3D& dim);

@@ -236,9 +236,19 @@ void readNifti(const CString& path, ImageData& image, bool headerOnly, VA_RAWPAR
   const int64_t offset = raw.singleFile ? std::max<int64_t>(raw.voxOffset, raw.version == 1 ? 348 : 540) : raw.voxOffset;
   in.skip(offset, L"data offset");
   image.allocateVoxels(&in);
+  // Read in blocks and check the values of each block while it is still in the cache.
   const int size = PR_DataTypeSize(image.type);
-  in.read(image.voxels, image.voxelCount() * size, L"voxel data");
-  if (raw.swap) swapElements(image.voxels, image.voxelCount(), size);
+  const int64_t total = image.voxelCount();
+  const int64_t block = (int64_t(8) << 20) / size;
+  bool outside = false;
+  for (int64_t done = 0; done < total; done += block) {
+    const int64_t n = std::min(block, total - done);
+    uint8_t* p = image.voxels + done * size;
+    in.read(p, n * size, L"voxel data");
+    if (raw.swap) swapElements(p, n, size);
+    outside = outside || outOfUnsignedRange(image.type, p, n);
+  }
+  image.unsignedRange = outside ? 0 : 1;
 }
 
 void writeNifti(const CString& path, const WriteRequest& request, bool analyze) {
