@@ -1,0 +1,132 @@
+#pragma once
+// CDrawDoc, the program's document: an ordered list of drawing objects (layer sets and the vector
+// objects drawn over them; first drawn first), the selection, the background colour, the stored
+// view projection of a document file, the views that show it and the undo history of in-place
+// voxel changes.
+//
+// Open documents register themselves on construction and leave on destruction; the TW_ helpers
+// below search them in the order they were opened. The active layer set of a document is the first
+// volume set of its object list.
+//
+// Undo: a linear history of UNDOREC records with a current position. Entries [0, current) can be
+// undone (the one at current - 1 first), entries [current, count) redone. A push drops the redo
+// tail. The capacity grows by 100 entries. Records are tied to their layer by its stable identity.
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "CString.h"
+#include "TwkTypes.h"
+#include "UndoRec.h"
+#include "VolProj.h"
+
+class CDrawObj;
+class CDrawSet;
+class CDrawVol;
+class CDrawView;
+class CVol;
+
+class CDrawDoc {
+ public:
+  CDrawDoc();
+  // Deletes every object, frees the stored projection and every undo record.
+  virtual ~CDrawDoc();
+  CDrawDoc(const CDrawDoc&) = delete;
+  CDrawDoc& operator=(const CDrawDoc&) = delete;
+
+  // --- framework state ---
+  bool OnNewDocument() { return true; }
+  // True when the document may close: unmodified, or the user said No, or Yes and the save worked.
+  bool SaveModified();
+  const CString& GetPathName() const { return pathName_; }
+  void SetPathName(const CString& path) { pathName_ = path; }
+  const CString& GetTitle() const { return title_; }
+  void SetTitle(const CString& title) { title_ = title; }
+  bool IsModified() const { return modified_; }
+  void SetModifiedFlag(bool modified = true) { modified_ = modified; }
+
+  // --- objects ---
+  // Appends *obj, computes its bounds and makes this its document; clears *obj when take is set.
+  bool AddObject(CDrawObj** obj, bool take);
+  // Removes the object from the selection and the object list (it is not deleted).
+  void RemoveObject(CDrawObj* obj);
+  // The polyline objects (kind 5) in list order; a pf_malloc array the caller frees.
+  CDrawObj** GetObjectsArray(int* count) const;
+  // Replaces the selection and updates the vector-ROI panel.
+  void SetSelection(const std::vector<CDrawObj*>& objects);
+  void UpdateVectorRoiPanel();
+
+  CDrawSet* GetActiveSet() const;
+  CVol* GetActiveVol() const;
+  CDrawVol* GetBaseLayer() const;
+  bool CheckVolumetricType(int modality, bool want3D, bool want4D) const;
+
+  // --- views ---
+  void AddView(CDrawView* view);
+  // Also removes the view's projection records from every set.
+  void RemoveView(CDrawView* view);
+  const std::vector<CDrawView*>& Views() const { return views_; }
+  // Every view in a pf_malloc array the caller frees; null and count 0 without views.
+  CDrawView** GetViews(int* count) const;
+  CDrawView* GetActiveOrFirstView() const;
+  CDrawView* GetActiveView(bool report) const;
+  CDrawView* GetActiveOrSingleView() const;
+  bool HasActiveView() const;
+  // Repaints every view, the (last) active one once more at the end; refreshPanel also refills the
+  // Layers panel when it shows the active set. A null document does nothing.
+  static void RedrawAllViews(CDrawDoc* doc, bool refreshPanel);
+  void RedrawAllViews(bool refreshPanel) { RedrawAllViews(this, refreshPanel); }
+
+  // --- undo ---
+  bool PushUndo(UNDOREC** record);
+  // Records the layer's present voxels (only the 4D box when given) and display filter.
+  void PushUndoForLayer(CDrawVol* layer, const RECT4D* box = nullptr);
+  // Removes every frame-change record of the frame (records of layers known to be destroyed).
+  bool PurgeUndoForFrame(const FRAME* frame);
+  // Removes every frame-change record of the layer identity.
+  bool PurgeUndoForLayer(uint64_t layerId, const FRAME* frame);
+  bool CanUndo() const;
+  bool CanRedo() const;
+  // The Undo and Redo commands; false when nothing was done or the step failed.
+  bool Undo();
+  bool Redo();
+  int UndoCount() const { return undoCount_; }
+  int UndoCurrent() const { return undoCurrent_; }
+  int UndoCapacity() const { return undoCapacity_; }
+  const UNDOREC* UndoRecord(int i) const { return i >= 0 && i < undoCount_ ? undoArr_[i] : nullptr; }
+
+  std::vector<CDrawObj*> objects;     // drawing order; owned
+  std::vector<CDrawObj*> selection;   // not owned
+  VA_VOLPROJ* storedProjection = nullptr;  // pf_malloc, from a document file
+  COLORREF backgroundColor;
+  uint8_t interactiveRedraw = 0;
+  std::recursive_mutex lock;          // taken by the document draw
+  int drawing = 0;
+
+ private:
+  bool removeUndoSlot(int index);
+  UNDOREC** undoArr_ = nullptr;
+  int undoCapacity_ = 0;
+  int undoCount_ = 0;
+  int undoCurrent_ = 0;
+  std::vector<CDrawView*> views_;
+  CString pathName_;
+  CString title_;
+  bool modified_ = false;
+};
+
+// --- open documents ---
+// Every open document, in opening order (at most 2048); a pf_malloc array the caller frees.
+CDrawDoc** TW_GetAllDocuments(int* count);
+CDrawDoc* TW_FindDocumentByPath(const wchar_t* path);
+CDrawDoc* TW_GetSingleVolumetricDoc();
+CDrawDoc* TW_LocateAnotherVolumetricDoc(CDrawDoc* const* skip, int skipCount, int* count);
+CDrawDoc* TW_GetSingleDoc(int modality, bool want3D, bool want4D);
+void TW_CloseAllDocumentsBut(CDrawDoc* keep, bool ask);
+bool TW_DocumentsIdentical(CDrawDoc* a, CDrawDoc* b, bool* identical);
+// The volume layer, among the active sets of all open documents, whose volume holds the frame.
+CDrawVol* TW_FindDrawVolOfFrame(const FRAME* frame);
+// The layer an undo record belongs to: its identity and its frame must both match.
+CDrawVol* TW_FindDrawVolOfUndoRec(const UNDOREC* record);

@@ -1,0 +1,68 @@
+#pragma once
+// CDrawObj, the base of every drawing object of a document: its world bounds, the marked flag (the
+// Layers panel's check box: an unmarked volume layer is neither drawn nor an operand), opacity in
+// percent, the owning document, the object kind and the drawing style. Layer sets (kind 8) and
+// volume layers (kind 9) are drawing objects too; volume layers live inside sets, not in the
+// document's object list.
+
+#include <cstdint>
+
+#include "TwkTypes.h"
+
+class CDrawDoc;
+class CDrawView;
+
+// Object kinds.
+enum : int32_t {
+  DRAWOBJ_NONE = 0,
+  DRAWOBJ_RECT = 2,
+  DRAWOBJ_ROUNDRECT = 3,
+  DRAWOBJ_ELLIPSE = 4,
+  DRAWOBJ_POLY = 5,
+  DRAWOBJ_ARC = 6,
+  DRAWOBJ_SET = 8,
+  DRAWOBJ_VOL = 9,
+};
+
+#pragma pack(push, 1)
+// Drawing style (36 bytes, stored whole in document files). Colours are COLORREF (0x00BBGGRR).
+struct DRAWSTYLE {
+  COLORREF fillColor = 0xFFFFFF;
+  COLORREF lineColor = 0xFFFFFF;
+  double lineWidth = 0.0;  // pixels for polylines, world units for arcs
+  int32_t reserved0 = 0;
+  int32_t filled = 0;
+  int32_t outlined = 1;
+  int32_t reserved1 = 0;
+  int32_t reserved2 = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(DRAWSTYLE) == 36, "DRAWSTYLE is 36 bytes");
+
+class CDrawObj {
+ public:
+  CDrawObj() = default;
+  virtual ~CDrawObj() = default;
+  CDrawObj(const CDrawObj&) = delete;
+  CDrawObj& operator=(const CDrawObj&) = delete;
+
+  // Recomputes position from the object's own geometry.
+  virtual void ComputeBounds() {}
+  // Bytes of voxel and record memory the object holds (0 for vector objects).
+  virtual int64_t MemSize() const { return 0; }
+  // Sets the owning document; sets pass it on to their layers.
+  virtual void SetDocument(CDrawDoc* doc) { document = doc; }
+
+  CDrawDoc* GetDocument() const { return document; }
+  int Kind() const { return kind; }
+  bool IsMarked() const { return marked != 0; }
+  void SetMarked(bool on) { marked = on ? 1 : 0; }
+
+  DRECT position;              // world bounds
+  uint8_t marked = 1;
+  int32_t opacity = 100;       // percent
+  CDrawDoc* document = nullptr;
+  int32_t kind = DRAWOBJ_NONE;
+  DRAWSTYLE style;
+  int32_t highlight = 0;       // 1 a layer set, 2 a volume layer made from a file; 0 vector objects
+};
