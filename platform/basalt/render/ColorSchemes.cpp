@@ -1,0 +1,117 @@
+#include "ColorSchemes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+uint32_t rgb(int r, int g, int b) {
+  return (uint32_t(std::clamp(r, 0, 255)) << 16) | (uint32_t(std::clamp(g, 0, 255)) << 8) | uint32_t(std::clamp(b, 0, 255));
+}
+
+// Hue 0..360 at full saturation and value.
+uint32_t hue(double h) {
+  h = std::fmod(std::fmod(h, 360.0) + 360.0, 360.0);
+  const double x = 1 - std::fabs(std::fmod(h / 60.0, 2.0) - 1);
+  const int c = 255, m = int(std::floor(x * 255 + 0.5));
+  switch (int(h / 60)) {
+    case 0: return rgb(c, m, 0);
+    case 1: return rgb(m, c, 0);
+    case 2: return rgb(0, c, m);
+    case 3: return rgb(0, m, c);
+    case 4: return rgb(m, 0, c);
+    default: return rgb(c, 0, m);
+  }
+}
+
+}  // namespace
+
+uint32_t VA_SchemeInxColor(int scheme, int index) {
+  const int i = std::clamp(index, 0, 255);
+  switch (scheme) {
+    case 1:  // Rainbow: blue through cyan, green and yellow to red.
+      return hue(240.0 - 240.0 * i / 255.0);
+    case 2: {  // Comb: eight bands of the rainbow, each rising in brightness.
+      const uint32_t c = hue(300.0 * (i / 32) / 7.0);
+      const double v = 0.5 + 0.5 * (i % 32) / 31.0;
+      return rgb(int(((c >> 16) & 0xFF) * v + 0.5), int(((c >> 8) & 0xFF) * v + 0.5), int((c & 0xFF) * v + 0.5));
+    }
+    case 3:  // Hot: black, red, yellow, white.
+      return rgb(3 * i, 3 * i - 255, 3 * i - 510);
+    case 4:  // Polar: blue below the middle, black at it, red above.
+      return i < 128 ? rgb(0, 0, 2 * (127 - i) + 1) : rgb(2 * (i - 128) + 1, 0, 0);
+    case 5: return rgb(i, 0, 0);
+    case 6: return rgb(0, i, 0);
+    case 7: return rgb(0, 0, i);
+    case 8: return rgb(i, i, 255 - i);  // Blue-Yellow
+    default: return rgb(i, i, i);       // Monochrome
+  }
+}
+
+namespace {
+
+template <class T>
+bool isGrey(T v) {
+  if constexpr (sizeof(T) == 8) return v != VOID_VALUE;
+  else return v != VA_PIXEL_TRANSPARENT && v != VOID_INT_VALUE;
+}
+
+template <class T>
+void drawPicture(const T* picture, int width, int height, const PR_VIEWFILT& f, const uint8_t lut[256][3],
+                 uint8_t* bits, int64_t stride) {
+  double lo = f.level - f.width / 2, w = f.width;
+  const int64_t n = int64_t(width) * height;
+  if (f.adaptive) {
+    double mn = VOID_VALUE, mx = -VOID_VALUE;
+    for (int64_t i = 0; i < n; ++i)
+      if (isGrey(picture[i])) {
+        mn = std::min(mn, double(picture[i]));
+        mx = std::max(mx, double(picture[i]));
+      }
+    if (mn <= mx) {
+      lo = mn;
+      w = mx - mn;
+    }
+  }
+  // A window without width is a step at its level.
+  const double k = w > 0 ? 256.0 / w : 0.0;
+  for (int y = 0; y < height; ++y) {
+    const T* src = picture + int64_t(y) * width;
+    uint8_t* dst = bits + y * stride;
+    for (int x = 0; x < width; ++x, dst += 3) {
+      const T v = src[x];
+      if (!isGrey(v)) continue;
+      int index;
+      if (k > 0) {
+        const double t = (double(v) - lo) * k;
+        index = t <= 0 ? 0 : t >= 255 ? 255 : int(t);
+      } else {
+        index = double(v) >= lo ? 255 : 0;
+      }
+      dst[0] = lut[index][0];
+      dst[1] = lut[index][1];
+      dst[2] = lut[index][2];
+    }
+  }
+}
+
+}  // namespace
+
+bool VA_VolFiltDrawRGB(int type, const void* picture, int width, int height, const PR_VIEWFILT* filter, uint8_t* bits,
+                       int64_t stride, uint32_t scheme) {
+  if (!picture || !filter || !bits || width < 1 || height < 1 || stride < int64_t(width) * 3) return false;
+  if (type != VA_PIXEL_INT && type != VA_PIXEL_REAL) return false;
+  const int s = scheme == 0xFFFFFFFFu ? filter->scheme : int(scheme);
+  uint8_t lut[256][3];
+  for (int i = 0; i < 256; ++i) {
+    const uint32_t c = VA_SchemeInxColor(s, filter->invert ? 255 - i : i);
+    lut[i][0] = uint8_t(c & 0xFF);
+    lut[i][1] = uint8_t((c >> 8) & 0xFF);
+    lut[i][2] = uint8_t((c >> 16) & 0xFF);
+  }
+  if (type == VA_PIXEL_INT)
+    drawPicture(static_cast<const uint32_t*>(picture), width, height, *filter, lut, bits, stride);
+  else
+    drawPicture(static_cast<const double*>(picture), width, height, *filter, lut, bits, stride);
+  return true;
+}
