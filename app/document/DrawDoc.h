@@ -21,12 +21,22 @@
 #include "TwkTypes.h"
 #include "UndoRec.h"
 #include "VolProj.h"
+#include "render/RectHelpers.h"
 
 class CDrawObj;
 class CDrawSet;
 class CDrawVol;
 class CDrawView;
 class CVol;
+class QPainter;
+
+// The cursor position that the voxel information display records and the crosshair shows.
+struct TW_LINKEDCURSOR {
+  DPOINT3D volume;      // volume voxel coordinates
+  int32_t time = 0;
+  DPOINT3D projection;  // projection coordinates of the recording view
+  int32_t slice = 0;
+};
 
 class CDrawDoc {
  public:
@@ -96,6 +106,17 @@ class CDrawDoc {
   int UndoCurrent() const { return undoCurrent_; }
   int UndoCapacity() const { return undoCapacity_; }
   const UNDOREC* UndoRecord(int i) const { return i >= 0 && i < undoCount_ ? undoArr_[i] : nullptr; }
+
+  // --- drawing; defined by the display (app/display/DocDraw.cpp) ---
+  // Draws the document into a view's 24-bit bitmap (bits, the painter's target) under the lock.
+  void Draw(CDrawView* view, QPainter* dc, uint8_t* bits);
+  bool DisplayCrosshair(CDrawView* view, QPainter* dc);
+  void DrawGrid(CDrawView* view, QPainter* dc, double step);
+  void SyncLinkedCursor(CDrawView* view);
+  static bool DrawOrientationLetters(QPainter* dc, const VA_VOLPROJ* projection, CDrawSet* set, CVol* base,
+                                     const RECT2D& client);
+  TW_LINKEDCURSOR lastCursor;         // recorded by the voxel information display
+  TW_LINKEDCURSOR linkedCursor;       // the copy the crosshair shows
 
   std::vector<CDrawObj*> objects;     // drawing order; owned
   std::vector<CDrawObj*> selection;   // not owned

@@ -8,9 +8,11 @@
 #include <cstdint>
 
 #include "TwkTypes.h"
+#include "render/RectHelpers.h"
 
 class CDrawDoc;
 class CDrawView;
+class QPainter;
 
 // Object kinds.
 enum : int32_t {
@@ -52,6 +54,26 @@ class CDrawObj {
   virtual int64_t MemSize() const { return 0; }
   // Sets the owning document; sets pass it on to their layers.
   virtual void SetDocument(CDrawDoc* doc) { document = doc; }
+
+  // --- control points, hit tests, visibility and drawing; defined by the display (app/display) ---
+  // The control points in a new pf_malloc array (null points: the count only).
+  bool GetControlPoints(int* count, DPOINT** points) const;
+  DPOINT GetControlPoint(int index) const;  // 1-based
+  // Writes the control points back in GetControlPoints order; refused while highlight is not 0.
+  bool SetControlSeq(CDrawView* view, const DPOINT* points);
+  // Drag step of the tools: handle > 0 moves that control point to the client point, 0 moves the
+  // whole object by the world difference of the two client points.
+  void MoveControlPoint(CDrawView* view, int* handle, POINT2D previous, POINT2D point);
+  bool Intersects(CDrawView* view, const RECT2D& client);
+  // -1 miss, 0 the body, n > 0 the 1-based control point under the client point.
+  int HitTest(POINT2D point, CDrawView* view, bool handles);
+  bool IsVisibleInView(const CDrawView* view) const;
+  void GetWorldRect(DRECT* out);
+  bool DisplayedBounds(const CDrawView* view, DRECT* out) const;
+  // Draws the object by its kind (sets, rectangles, ellipses, arcs, polylines).
+  void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
+  void DrawTracker(CDrawView* view, QPainter* dc);
+  void Invalidate(bool redraw);
 
   CDrawDoc* GetDocument() const { return document; }
   int Kind() const { return kind; }

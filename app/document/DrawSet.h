@@ -129,6 +129,17 @@ class CDrawSet : public CDrawObj {
 
   void FreeAllViewCaches();
 
+  // --- view geometry and drawing; defined by the display (app/display) ---
+  // World rectangle of a projection-space box in the view (film view: of the tile of that slice).
+  bool VolBoxToWorldRect(const CDrawView* view, const DRECT3D* box, int tile, DRECT* out) const;
+  // The inverse: time index, volume-space and projection-space boxes of a world rectangle.
+  bool GetInVolCoords(const CDrawView* view, const DRECT* world, int* time, DRECT3D* volumeBox,
+                      DRECT3D* projectionBox) const;
+  bool ClientToVoxelCentre(const CDrawView* view, POINT2D point, double* x, double* y, double* z, int* time) const;
+  // One key step (37 Left, 38 Up, 39 Right, 40 Down) of the view's record.
+  bool ScrollVolume(CDrawView* view, int key);
+  void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
+
   // --- protected health information ---
   bool ExtractPHIrecords(CString*** lines, int* count);
   bool Deidentify(bool ask);

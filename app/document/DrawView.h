@@ -4,7 +4,15 @@
 // calls; tests use a counting fake. A view registers with its document (CDrawDoc::AddView) and
 // leaves it when destroyed (CDrawDoc::RemoveView), which also drops its projection records.
 
+#include <cstdint>
+
+#include "TwkTypes.h"
+#include "render/RectHelpers.h"
+
 class CDrawDoc;
+class CDrawSet;
+class CVol;
+struct VA_VOLPROJ;
 
 class CDrawView {
  public:
@@ -19,6 +27,43 @@ class CDrawView {
   virtual void ZoomAll() = 0;
   // Marks the client area for a later repaint.
   virtual void InvalidateClient() {}
+
+  // --- geometry and navigation; defined by the display (app/display/ViewGeometry.cpp) ---
+  // Client pixels (y downwards) and world coordinates (y upwards): x = px / scale + worldLeft,
+  // y = worldTop - py / scale.
+  DPOINT ClientToWorldPoint(POINT2D p) const;
+  POINT2D WorldToClientPoint(DPOINT p, int dx = 0, int dy = 0) const;
+  DRECT ClientToWorldRect(const RECT2D& r) const;
+  RECT2D WorldToClientRect(const DRECT& r, int dx = 0, int dy = 0) const;
+  DRECT GetVisibleWorldRect() const;
+  void ZoomBy(double factor);
+  void ZoomToWorldRect(const DRECT& r);
+  void CenterOnWorldPoint(DPOINT p, bool redraw);
+  // The zoom of ZoomAll: the union of the displayed bounds of the document's objects.
+  void ZoomAllObjects();
+  bool ScrollSlices(int key, int count);
+  CDrawSet* GetActiveSet() const;
+  VA_VOLPROJ* GetProjection() const;
+  int CurrentTime() const;
+  int CurrentDynInx() const;
+  bool IsFilmView(int* slice) const;
+  bool HasOriginalProjection() const;
+  void OnResetProjection();
+  bool ClientToVolume(CDrawSet* set, POINT2D p, DPOINT3D* volume, DPOINT3D* projection) const;
+  bool WorldToVolume(CDrawSet* set, const DPOINT3D* projection, int tile, DPOINT* world) const;
+  // The view keys: a virtual-key code with the Ctrl state; true when handled.
+  bool OnViewKey(int key, bool ctrl);
+  bool OnViewChar(int ch, bool ctrl);
+
+  // Client size in pixels (kept by the window) and the view's display state.
+  int clientWidth = 0, clientHeight = 0;
+  double worldLeft = 0, worldTop = 0, scale = 1.0;
+  uint8_t contoursOnly = 0, showRaster = 1, showVector = 1, enumerate = 0, showGrid = 0;
+  double gridStep = 10.0;
+  uint8_t paintMode = 0, eraseMode = 0;
+  POINT2D lastButtonPoint;
+  double brushAnchor[3] = {0, 0, 0};
+  int32_t brushTime = 0;
 
   CDrawDoc* GetDocument() const { return document_; }
   // The view's active flag: set while the view is the one the user works in.

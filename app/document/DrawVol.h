@@ -15,6 +15,8 @@
 #include "ViewFilt.h"
 
 class CVol;
+class QPainter;
+struct VA_VOLPROJ;
 
 // A per-view render cache of a layer; the display derives its cache records from it.
 class CRenderCache {
@@ -41,6 +43,13 @@ class CDrawVol : public CDrawObj {
   CVol* GetVol() const { return vol; }
   uint64_t LayerId() const { return layerId_; }
   void FreeViewCaches();
+
+  // --- drawing; defined by the display (app/display) ---
+  // Draws the layer through the view's record into the paint target (VolRender.h).
+  void Draw(VA_VOLPROJ* projection, QPainter* dc);
+  // Position among the marked non-ROI layers of the active set, and their count.
+  int InterlacePosition(int* count) const;
+  bool IsCacheValid(CRenderCache* cache, const VA_VOLPROJ* projection, int32_t roiColor, const DRECT* layerRect);
   int64_t MemSize() const override;
 
   PR_VIEWFILT filter;

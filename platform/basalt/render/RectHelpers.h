@@ -13,6 +13,10 @@
 struct RECT2D {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
+// An integer point, as client pixels are given.
+struct POINT2D {
+  int32_t x = 0, y = 0;
+};
 #pragma pack(pop)
 
 // Orders the corners so that x0 <= x1 and y0 <= y1.
