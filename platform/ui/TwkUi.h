@@ -59,6 +59,7 @@ struct FileRequest {
   CString filter;
   CString initialPath;       // folder or file name to start from
   CString defaultExtension;  // without the dot
+  int filterIndex = 0;       // the file type selected when the dialog opens (1-based; 0: the first)
 };
 
 class Ui {

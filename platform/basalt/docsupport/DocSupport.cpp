@@ -253,3 +253,18 @@ bool VA_OptimalIntensWindow(int mode, const FRAME* frame, int t, PR_VIEWFILT* fi
   filter->width = width;
   return true;
 }
+
+const wchar_t* VA_ImageOpenLayoutTypeName(int layout) {
+  static const wchar_t* const names[] = {L"FilmView", L"Single Slice", L"Axial, Sagittal and Coronal projections"};
+  return layout >= 0 && layout < 3 ? names[layout] : L"Unknown";
+}
+
+const wchar_t* VA_ProjViewConventionTypeName(int convention) {
+  static const wchar_t* const names[] = {L"Original Data", L"Radiological", L"Neurological"};
+  return convention >= 0 && convention < 3 ? names[convention] : L"Unknown";
+}
+
+const wchar_t* VA_GetInterpolationName(int interpolation) {
+  static const wchar_t* const names[] = {L"Nearest Neighbor", L"Tri linear", L"Wsinc2", L"Wsinc3", L"Wsinc4"};
+  return interpolation >= 0 && interpolation < 5 ? names[interpolation] : L"Unknown";
+}

@@ -61,3 +61,11 @@ bool VA_VolGetTimeOfMaxSignal(const FRAME* frame, int* t);
 // width of 1. The other fields of the filter are left alone. False (reported when show is set) for
 // a bad frame or time point, or a time point without defined voxels.
 bool VA_OptimalIntensWindow(int mode, const FRAME* frame, int t, PR_VIEWFILT* filter, bool show);
+
+// Display names of the option values: image open layout ("FilmView", "Single Slice", "Axial,
+// Sagittal and Coronal projections"), projection view convention ("Original Data", "Radiological",
+// "Neurological") and transform interpolation ("Nearest Neighbor", "Tri linear", "Wsinc2",
+// "Wsinc3", "Wsinc4"); "Unknown" outside the range.
+const wchar_t* VA_ImageOpenLayoutTypeName(int layout);
+const wchar_t* VA_ProjViewConventionTypeName(int convention);
+const wchar_t* VA_GetInterpolationName(int interpolation);
