@@ -477,6 +477,20 @@ TEST_F(TwkDicomTest, AcquisitionValuesInTheirUnits) {
   ASSERT_TRUE(TWKDCM_GetModality(ct.handle, &modality));
   EXPECT_EQ(modality, 0);
 
+  // Generic reads: value numbers, sequence items and times of day.
+  ASSERT_TRUE(TWKDCM_GetDouble(mr.handle, TWKDCM_TAG(0x0028, 0x0030), &value, 1));
+  EXPECT_EQ(value, 0.75);
+  EXPECT_FALSE(TWKDCM_GetDouble(mr.handle, TWKDCM_TAG(0x0028, 0x0030), &value, 2));
+  EXPECT_FALSE(TWKDCM_GetDoubles(mr.handle, TWKDCM_TAG(0x0028, 0x0030), orientation, 3));
+  CString other;
+  ASSERT_TRUE(TWKDCM_GetSequenceString(mr.handle, TWKDCM_TAG(0x0010, 0x1002), 0, TWKDCM_TAG(0x0010, 0x0020), &other));
+  EXPECT_EQ(other, CString(L"OTHER9"));
+  EXPECT_FALSE(TWKDCM_GetSequenceString(mr.handle, TWKDCM_TAG(0x0010, 0x1002), 1, TWKDCM_TAG(0x0010, 0x0020), &other));
+  EXPECT_FALSE(TWKDCM_GetSequenceString(mr.handle, TWKDCM_TAG(0x0010, 0x0020), 0, TWKDCM_TAG(0x0010, 0x0020), &other));
+  ASSERT_TRUE(TWKDCM_GetTimeSeconds(mr.handle, TWKDCM_TAG(0x0008, 0x0031), &value));
+  EXPECT_EQ(value, 36900);
+  EXPECT_FALSE(TWKDCM_GetTimeSeconds(mr.handle, TWKDCM_TAG(0x0008, 0x0020), &value));  // a date is no time
+
   const struct { int code; const wchar_t* name; } names[] = {{0, L"CT"}, {1, L"MR"}, {2, L"PET"}, {3, nullptr}, {-1, nullptr}};
   for (const auto& n : names) {
     const wchar_t* name = TWKDCM_GetModalityName(n.code);
