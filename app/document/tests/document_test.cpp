@@ -1,1 +1,305 @@
+// Documents, layer sets and volume layers: ROI layers and colours, insertion and removal, the
+// pending volume, result layers, the active set and the view list.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "AppOptions.h"
+#include "DocHooks.h"
+#include "DocTestKit.h"
+#include "HighObj.h"
+#include "ScriptedUi.h"
+#include "TwkMem.h"
+
+using namespace twk::testkit;
+
+// Runs first in this binary: the ROI counter starts at 0 when the program starts.
+TEST(NewRoiLayer, NamesCountAcrossDocumentsAndColoursFollowThePalette) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  auto first = std::make_unique<CDrawDoc>();
+  auto second = std::make_unique<CDrawDoc>();
+  CDrawSet* a = addSet(first.get(), {makeLayer(makeVol(FRM_INT, 8, 8, 3, 1, L"/data/study/scan"))});
+  CDrawSet* b = addSet(second.get(), {makeLayer(makeVol(FRM_INT, 8, 8, 3, 1, L"plain"))});
+
+  ASSERT_TRUE(a->NewRoiLayer(false));
+  ASSERT_TRUE(b->NewRoiLayer(false));
+  EXPECT_EQ(a->GetLayerVol(1)->name, L"New ROI 3D #0");
+  EXPECT_EQ(b->GetLayerVol(1)->name, L"New ROI 3D #1");
+  EXPECT_EQ(a->GetActive(), 1);
+  EXPECT_TRUE(a->GetLayerVol(1)->IsROI3D());
+  EXPECT_EQ(a->GetLayer(1)->opacity, 20);
+  EXPECT_EQ(a->GetLayer(1)->filter.roiColor, 0x0000FF);
+
+  ASSERT_TRUE(a->NewRoiLayer(false));
+  EXPECT_EQ(a->GetLayer(2)->filter.roiColor, 0xFF0000);
+  EXPECT_EQ(a->GetLayerVol(2)->name, L"New ROI 3D #2");
+  EXPECT_TRUE(first->IsModified());
+  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST(NewRoiColor, PaletteInOrderThenBrightNonGreyColours) {
+  CDrawDoc doc;
+  CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1))});
+  const COLORREF palette[20] = {0x0000FF, 0xFF0000, 0x00FF00, 0x00FFFF, 0xFFFF00, 0x400080, 0x408000,
+                                0x800040, 0x0050FF, 0x2DE39F, 0xDF9E31, 0xD33D88, 0x7848C8, 0x4FC1B9,
+                                0x8000FF, 0x5028C8, 0xFF5A1E, 0x142850, 0x1E5AFF, 0x000000};
+  for (COLORREF expected : palette) {
+    const COLORREF c = set->NewRoiColor();
+    EXPECT_EQ(c, expected);
+    CDrawVol* roi = makeLayer(makeVol(FRM_ROI, 4, 4, 2, 1));
+    roi->filter.roiColor = int32_t(c);
+    set->AppendLayer(roi);
+  }
+  // A colour used by a non-ROI layer does not count as taken.
+  for (int i = 0; i < 1000; ++i) {
+    const COLORREF c = set->NewRoiColor();
+    const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+    const int mean = int(std::floor((r + g + b) / 3.0 + 0.5));
+    ASSERT_GE(mean, 92) << std::hex << c;
+    ASSERT_FALSE(std::abs(r - mean) <= 32 && std::abs(g - mean) <= 32 && std::abs(b - mean) <= 32) << std::hex << c;
+  }
+  CDrawSet notVolumeSet;
+  EXPECT_EQ(notVolumeSet.NewRoiColor(), 0u);
+}
+
+TEST(LayerSet, AddLayerRefusesOtherTimePointCounts) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc doc;
+  CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 6, 5, 4, 12))});
+  CVol* ten = makeVol(FRM_INT, 6, 5, 4, 10);
+  EXPECT_FALSE(set->AddLayer(&ten, -1, 0, -1));
+  EXPECT_EQ(ui.lastMessage(), L"CDrawSet::AddLayer : Invalid dynamic points");
+  ASSERT_NE(ten, nullptr);  // not taken
+  delete ten;
+
+  CVol* roi = makeVol(FRM_ROI, 6, 5, 4, 1);
+  roi->spc = SPC{3, 3, 3};
+  ASSERT_TRUE(set->AddLayer(&roi, -1, 0, -1));
+  EXPECT_EQ(roi, nullptr);
+  ASSERT_EQ(set->NumLayers(), 2);
+  const CDrawVol* added = set->GetLayer(1);
+  EXPECT_EQ(added->opacity, 20);
+  EXPECT_EQ(added->filter.roiColor, 0x0000FF);
+  EXPECT_DOUBLE_EQ(added->vol->Vx(), 1.0);  // the base's spacing
+
+  CVol* otherSize = makeVol(FRM_INT, 7, 5, 4, 1);
+  EXPECT_FALSE(set->AddLayer(&otherSize, -1, 0, -1));
+  delete otherSize;
+}
+
+TEST(LayerSet, RemovalKeepsActiveLayerAndOpacity) {
+  CDrawDoc doc;
+  CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1, L"a")), makeLayer(makeVol(FRM_INT, 4, 4, 2, 1, L"b")),
+                                makeLayer(makeVol(FRM_ROI, 4, 4, 2, 1, L"c"))});
+  set->GetLayer(0)->opacity = 40;
+  set->SetActive(2);
+  ASSERT_TRUE(set->RemoveLayer(2, true));
+  EXPECT_EQ(set->GetActive(), 1);
+  EXPECT_EQ(set->GetActiveVol()->name, L"b");
+
+  // Swapping the active layer keeps the same layer active.
+  ASSERT_TRUE(set->SwapLayers(0, 1));
+  EXPECT_EQ(set->GetActive(), 0);
+  EXPECT_EQ(set->GetActiveVol()->name, L"b");
+
+  CVol* b = set->GetLayerVol(0);
+  ASSERT_TRUE(set->DeleteLayerVol(&b));
+  EXPECT_EQ(b, nullptr);
+  ASSERT_EQ(set->NumLayers(), 1);
+  EXPECT_EQ(set->GetActive(), 0);
+  EXPECT_EQ(set->GetLayer(0)->opacity, 100);
+}
+
+TEST(LayerSet, ActivationAndSwapIndicesAreChecked) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc doc;
+  CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1))});
+  EXPECT_FALSE(set->SetActive(1));
+  EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SetActive : Invalid Layer Index");
+  EXPECT_FALSE(set->SwapLayers(0, -1));
+  EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SwapLayers : Incorrect Layer Index");
+}
+
+TEST(LayerSet, DeletingTheLast4DLayerResetsTimeIndices) {
+  CDrawDoc doc;
+  CountingView view;
+  doc.AddView(&view);
+  CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 9, 1)), makeLayer(makeVol(FRM_INT, 4, 4, 9, 5))});
+  ASSERT_TRUE(set->AddViewProjection(&view));
+  VA_VOLPROJ* p = set->FindViewProjection(&view);
+  EXPECT_EQ(p->slice, 4);
+  EXPECT_EQ(p->filmView, 1);
+  p->timeIndex = 3;
+  CVol* dynamic = set->GetLayerVol(1);
+  ASSERT_TRUE(set->DeleteLayerVol(&dynamic));
+  EXPECT_EQ(p->timeIndex, 0);
+  doc.RemoveView(&view);
+  EXPECT_EQ(set->FindViewProjection(&view), nullptr);
+}
+
+TEST(PendingVolume, LayerLoadTakesItWhateverThePath) {
+  CDrawDoc doc;
+  TW_SetPendingVol(makeVol(FRM_INT, 3, 3, 2, 1, L"held"));
+  TW_SetPendingVol(makeVol(FRM_INT, 3, 3, 2, 1, L"replaces the first"));
+  std::unique_ptr<CDrawVol> layer(LoadVolFile(&doc, L"/no/such/folder/other_name.nii", nullptr, false));
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->vol->name, L"other_name");
+  EXPECT_EQ(layer->vol->W(), 3);
+  EXPECT_EQ(layer->GetDocument(), &doc);
+  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+}
+
+TEST(ResultLayer, TakesTheFrameAndNamesTheLayer) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc doc;
+  CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 5, 4, 3, 1, L"base"))});
+  CVol* base = set->GetBaseVol();
+  FRAME* result = PR_FrameCreate(FRM_ROI, 0, DIM3D{5, 4, 3, 1}, true);
+  ASSERT_TRUE(set->AddResultLayer(false, false, L"/tmp/base_mask", base, &result, -1, 0, 0x123456));
+  EXPECT_EQ(result, nullptr);
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(1)->name, L"base_mask");
+  EXPECT_EQ(set->GetLayer(1)->opacity, 20);
+  EXPECT_EQ(set->GetLayer(1)->filter.roiColor, 0x123456);
+  EXPECT_TRUE(doc.IsModified());
+
+  // A different spacing asks first; No leaves the set as it was.
+  FRAME* second = PR_FrameCreate(FRM_INT, 16, DIM3D{5, 4, 3, 1}, true);
+  const SPC other{2, 2, 2};
+  ui.answerMessage(IDNO);
+  EXPECT_FALSE(set->AddResultLayer(true, false, L"odd", base, &second, -1, 0, -1, &other));
+  EXPECT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.messages[0], L"New layer <odd> spatial information differs from base layer base.\nProceed anyway?");
+  EXPECT_EQ(ui.messages[1], L"Failed to add new layer");
+  EXPECT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+
+  // Other dimensions are refused.
+  FRAME* wrong = PR_FrameCreate(FRM_INT, 16, DIM3D{6, 4, 3, 1}, true);
+  EXPECT_FALSE(set->AddResultLayerNewGeometry(base, false, L"wrong", &wrong, -1, 0, -1));
+  EXPECT_EQ(wrong, nullptr);
+  EXPECT_EQ(ui.messages[2], L"CDrawSet::AddLayerVol : Equal dimensions are expected");
+  EXPECT_EQ(set->NumLayers(), 2);
+}
+
+TEST(ResultLayer, ParametricMapsAreRemovedFromTheBack) {
+  CDrawDoc doc;
+  CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 3, L"dyn")), makeLayer(makeVol(FRM_REAL, 4, 4, 2, 1, L"k1")),
+                                makeLayer(makeVol(FRM_ROI, 4, 4, 2, 1, L"roi")), makeLayer(makeVol(FRM_REAL, 4, 4, 2, 1, L"k2"))});
+  ASSERT_TRUE(set->DeleteParamMapLayers());
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(0)->name, L"dyn");
+  EXPECT_EQ(set->GetLayerVol(1)->name, L"roi");
+}
+
+TEST(Document, ActiveSetIsTheFirstVolumeSet) {
+  CDrawDoc doc;
+  EXPECT_EQ(doc.GetActiveSet(), nullptr);
+  auto* vector = new CDrawSet(&doc);
+  vector->vroi = static_cast<HIGHOBJ*>(pf_calloc(sizeof(HIGHOBJ)));
+  vector->vroi->kind = HIGHOBJ_VECTOR_ROI;
+  CDrawObj* obj = vector;
+  doc.AddObject(&obj, true);
+  EXPECT_EQ(doc.GetActiveSet(), nullptr);
+  CDrawSet* volumes = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1))});
+  EXPECT_EQ(doc.GetActiveSet(), volumes);
+  EXPECT_EQ(doc.GetActiveVol(), volumes->GetBaseVol());
+
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  EXPECT_EQ(vector->WorkVolAny(), nullptr);
+  EXPECT_EQ(ui.lastMessage(), L"Volumetric Entity is required");
+}
+
+TEST(Document, RedrawPaintsTheActiveViewLastAndRefreshesThePanel) {
+  std::vector<CountingView*> order;
+  CountingView a(&order), b(&order), c(&order);
+  CDrawDoc doc;
+  CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1))});
+  for (CountingView* v : {&a, &b, &c}) doc.AddView(v);
+  int refills = 0;
+  TW_DocumentHooks().layerPanelSet = [set] { return set; };
+  TW_DocumentHooks().fillLayerTree = [&](bool) { return ++refills, true; };
+
+  doc.RedrawAllViews(false);
+  EXPECT_EQ(order, (std::vector<CountingView*>{&a, &b, &c}));
+  EXPECT_EQ(refills, 0);
+
+  order.clear();
+  a.SetActive(true);
+  b.SetActive(true);
+  doc.RedrawAllViews(true);
+  EXPECT_EQ(order, (std::vector<CountingView*>{&a, &b, &c, &b}));
+  EXPECT_EQ(refills, 1);
+  CDrawDoc::RedrawAllViews(nullptr, true);  // does nothing
+
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  a.SetActive(false);
+  b.SetActive(false);
+  EXPECT_EQ(doc.GetActiveView(false), nullptr);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(doc.GetActiveOrFirstView(), &a);
+  TW_DocumentHooks() = TW_DOCUMENT_HOOKS();
+  for (CountingView* v : {&a, &b, &c}) doc.RemoveView(v);
+}
+
+TEST(Document, SingleDocumentOfAKind) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  EXPECT_EQ(TW_GetSingleDoc(1, true, true), nullptr);
+  ASSERT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.messages[0], L"TW_GetSpecifiedDocuments : Can not be 3D and 4D at the same time");
+  EXPECT_EQ(ui.messages[1], L"Unable to locate 3D MR document");
+
+  CDrawDoc mr, pet;
+  addSet(&mr, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1, L"mr", 1))});
+  addSet(&pet, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 4, L"pet", 2))});
+  EXPECT_EQ(TW_GetSingleDoc(1, true, false), &mr);
+  EXPECT_EQ(TW_GetSingleDoc(2, false, true), &pet);
+  ui.clear();
+  EXPECT_EQ(TW_GetSingleDoc(2, true, false), nullptr);
+  EXPECT_EQ(ui.lastMessage(), L"Unable to locate 3D PET document");
+}
+
+TEST(Document, SaveModifiedAsksOnlyWhenModified) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc doc;
+  EXPECT_TRUE(doc.SaveModified());
+  doc.SetModifiedFlag();
+  int saves = 0;
+  TW_DocumentHooks().saveDocument = [&](CDrawDoc*) { return ++saves, false; };
+  ui.answerMessage(IDCANCEL).answerMessage(IDNO).answerMessage(IDYES);
+  EXPECT_FALSE(doc.SaveModified());
+  EXPECT_TRUE(doc.SaveModified());
+  EXPECT_FALSE(doc.SaveModified());  // the save failed
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(ui.lastMessage(), L"Document was modified. Would you like to save it?");
+  TW_DocumentHooks() = TW_DOCUMENT_HOOKS();
+}
+
+TEST(Document, FilmViewAndSliceChanges) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc doc;
+  CountingView view;
+  doc.AddView(&view);
+  CDrawSet* single = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 1, 3))});
+  ASSERT_TRUE(single->AddViewProjection(&view));
+  VA_VOLPROJ* p = single->FindViewProjection(&view);
+  EXPECT_EQ(p->filmView, 0);
+  ASSERT_TRUE(single->VolChangeSlice(nullptr, 1 | 4, 2, 0, 1));
+  EXPECT_EQ(p->timeIndex, 2);
+  EXPECT_EQ(p->filmView, 0);  // one slice: never film view
+  EXPECT_EQ(view.redraws, 1);
+  EXPECT_FALSE(single->VolChangeSlice(&view, 4, 0, 0, 7));
+  EXPECT_EQ(ui.lastMessage(), L"CDrawSet::VolChangeSlice : Invalid Filmview change code");
+  doc.RemoveView(&view);
+}
