@@ -1,0 +1,158 @@
+// Type 29, the non-invasive plot of the multilinear reference tissue analysis (MRTM0):
+//   integral Ct / D = g1 * integral Cref / D + g2 * Cref / D + b,  D = max(1, Ct),
+// regressed from the start frame to the frame nearest to "End Lin  (sec)". g1 is the distribution
+// volume ratio (BPnd = g1 - 1), g1 / g2 the reference clearance k2' (per second) and -g2 / b the
+// relative delivery R1.
+//
+// When the t* output is requested the start moves forward frame by frame until the regression's
+// largest relative error falls below "Max Err %"; otherwise it is the frame nearest to
+// "Start Lin (sec)".
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "CurveStats.h"
+#include "CurveTools.h"
+#include "CurveUtils.h"
+#include "Fitting.h"
+#include "Messages.h"
+#include "ModelKit.h"
+#include "ModelTable.h"
+#include "TwkMem.h"
+
+namespace kin {
+namespace {
+
+constexpr int kType = 29;
+enum Output { kBPnd, kK2Ref, kR1, kIntercept, kTStar };
+
+struct Mrtm0Tables {
+  int n = 0;
+  std::vector<double> times;        // seconds from the first frame
+  std::vector<double> reference;    // the reference curve at those times
+  std::vector<double> refIntegral;  // its running integral
+  double startTime = 0, endTime = 3600;
+  double maxErr = 0.1;
+  double threshold = 3;
+};
+
+Mrtm0Tables& tables() {
+  static Mrtm0Tables t;
+  return t;
+}
+
+void M29_ModelClose() { tables() = Mrtm0Tables{}; }
+
+bool M29_ModelInit(const INPUTFUNC* ifuncs) {
+  const Acquisition& acq = acquisition();
+  const int n = acq.n;
+  if (n <= 2) {
+    showNamedMessage(L"M29_ModelInit", L"Insufficient number of timepoints");
+    return false;
+  }
+  if (!IsValidDynamicComponent(L"Time", acq.time, n)) return false;
+  Mrtm0Tables t;
+  if (!kit::Take(PR_MakeRelativeArr(acq.time, n), n, t.times)) return false;
+  if (ifuncs[0].count != n) {
+    showNamedMessage(L"M29_ModelInit", L"Input functions are missing or incorrect");
+    return false;
+  }
+  if (!kit::Take(PR_PrepareInputFunc(ifuncs, t.times.data(), n), n, t.reference)) return false;
+  t.refIntegral.resize(n);
+  CumulativeTrapezoid(t.reference.data(), t.times.data(), n, t.refIntegral.data());
+  t.startTime = freeParm(kType, 0);
+  t.endTime = freeParm(kType, 1);
+  t.maxErr = freeParm(kType, 2) * 0.01;
+  t.threshold = freeParm(kType, 3);
+  t.n = n;
+  tables() = std::move(t);
+  return true;
+}
+
+bool M29_ComputeParms(const CurveCall& call) {
+  const Mrtm0Tables& t = tables();
+  const int n = call.n;
+  const double* c = call.curve;
+  if (PR_ArrStats(c, n, nullptr) < t.threshold) return false;
+
+  std::vector<double> integral(n), y(n), x1(n), x2(n);
+  CumulativeTrapezoid(c, t.times.data(), n, integral.data());
+  for (int k = 0; k < n; ++k) {
+    const double d = std::max(1.0, c[k]);
+    y[k] = integral[k] / d;
+    x1[k] = t.refIntegral[k] / d;
+    x2[k] = t.reference[k] / d;
+  }
+
+  const int e = NearestIndex(t.times.data(), n, t.endTime);
+  double g1 = 0, g2 = 0, b = 0;
+  int s = 0;
+  const auto regress = [&](int start, double* maxErr) {
+    return FitThreeRegressorsB(y.data() + start, x1.data() + start, x2.data() + start, e - start + 1, &g1, &g2, &b,
+                               maxErr);
+  };
+  if (call.out->requested(kTStar)) {
+    bool found = false;
+    for (s = 0; s < e - 1; ++s) {
+      double maxErr = 0;
+      if (!regress(s, &maxErr)) return false;
+      if (maxErr < t.maxErr) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
+  } else {
+    s = NearestIndex(t.times.data(), n, t.startTime);
+    if (e - s + 1 < 1 || !regress(s, nullptr)) return false;
+  }
+
+  if (call.fitCurve) {
+    for (int k = 0; k < s; ++k) call.fitCurve[k] = 0;
+    for (int k = s; k < n; ++k)
+      call.fitCurve[k] = (integral[k] - g1 * t.refIntegral[k] - g2 * t.reference[k]) / b;
+  }
+  const OutputWriter& out = *call.out;
+  out.put(kBPnd, g1 - 1);
+  out.put(kK2Ref, g1 / g2);
+  out.put(kR1, std::max(0.0, -g2 / b));
+  out.put(kIntercept, b);
+  out.put(kTStar, t.times[s]);
+  return true;
+}
+
+constexpr ModelOps kOps = {.init = M29_ModelInit, .compute = M29_ComputeParms, .close = M29_ModelClose};
+
+}  // namespace
+
+constexpr OutputSpec kOutputs29[] = {
+    {"BPnd - binding potential", "", 8},
+    {"k2'- clearance rate constant", "", 8},
+    {"R1- relative radioligand delivery", "", 1},
+    {"b - Fitting intercept", "", 8},
+    {"t-star equilibration time (sec)", "", 1},
+};
+constexpr FreeParmSpec kFreeParms29[] = {
+    {"Start Lin (sec)", 0},
+    {"End Lin  (sec)", 3600},
+    {"Max Err %", 10},
+    {"Background threshold", 3},
+};
+const ModelSpec kModel29 = {
+    .type = 29,
+    .name = "29. Ichise's Non-Invasive Plot (MRTM0)",
+    .outputs = kOutputs29,
+    .freeParms = kFreeParms29,
+    .numIfuncs = 1,
+    .ifPanelName = "Reference Curve",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModPET,
+    .allowedOptimization = methodBit(1),
+    .method = 1, .optA = 0, .optB = 0,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kOps,
+};
+}  // namespace kin

@@ -1,0 +1,228 @@
+#pragma once
+// A small host for the model tests: loads the plug-in with dlopen as the imaging core does,
+// resolves the exports by name, records message boxes and answers questions from a queue, and runs
+// one model cycle over curves with every output requested.
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "KinmodelsApi.h"
+
+namespace modeltest {
+
+constexpr double kVoid = 1e60;
+
+#define MODELTEST_EXPORTS(X)                                                                                   \
+  X(DIDU_GetNumOutParms) X(DIDU_SetFreeParms) X(DIDU_GetFreeParms) X(DIDU_DefaultFreeParms)                    \
+  X(DIDU_SetCurrentOptimization) X(DIDU_GetCurrentOptimization) X(DIDU_SetParmReq) X(DIDU_DefineTimeProfile)  \
+  X(DIDU_SetTissue_SigToConc) X(DIDU_SetTissue_ConcToSig) X(DIDU_SetCalcMode) X(DIDU_SetCallbacks)            \
+  X(DIDU_SetNoiseLev) X(DIDU_SetGlobalTac) X(DIDU_ModelInit) X(DIDU_ComputeParmArray) X(DIDU_ModelClose)
+
+struct Api {
+  void* handle = nullptr;
+  std::vector<std::string> missing;
+#define MODELTEST_DECLARE(name) decltype(&::name) name = nullptr;
+  MODELTEST_EXPORTS(MODELTEST_DECLARE)
+#undef MODELTEST_DECLARE
+};
+
+inline const Api& api() {
+  static const Api loaded = [] {
+    Api a;
+    a.handle = dlopen(KINMODELS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!a.handle) {
+      a.missing.push_back(std::string("dlopen: ") + dlerror());
+      return a;
+    }
+#define MODELTEST_RESOLVE(name)                                        \
+  a.name = reinterpret_cast<decltype(a.name)>(dlsym(a.handle, #name)); \
+  if (!a.name) a.missing.push_back(#name);
+    MODELTEST_EXPORTS(MODELTEST_RESOLVE)
+#undef MODELTEST_RESOLVE
+    return a;
+  }();
+  return loaded;
+}
+
+// Message boxes: every text is kept; questions take the next queued answer (Yes when none).
+struct MessageRecorder {
+  std::mutex mutex;
+  std::vector<std::wstring> texts;
+  std::deque<int> answers;
+
+  static int messageBox(void* user, const wchar_t* text, const wchar_t*, unsigned) {
+    auto* self = static_cast<MessageRecorder*>(user);
+    std::lock_guard lock(self->mutex);
+    self->texts.emplace_back(text);
+    if (self->answers.empty()) return 6;  // IDYES (and any OK box)
+    const int answer = self->answers.front();
+    self->answers.pop_front();
+    return answer;
+  }
+};
+
+inline void identity(const double* in, int64_t n, double* out, int64_t, void*) {
+  std::memcpy(out, in, size_t(n) * sizeof(double));
+}
+inline void identityBack(const double* in, int64_t n, double* out, int64_t, const void*) {
+  std::memcpy(out, in, size_t(n) * sizeof(double));
+}
+
+inline std::vector<double> range(double first, double step, int count) {
+  std::vector<double> v(count);
+  for (int i = 0; i < count; ++i) v[i] = first + step * i;
+  return v;
+}
+
+inline std::vector<double> sample(const std::vector<double>& times, const std::function<double(double)>& f) {
+  std::vector<double> v(times.size());
+  for (size_t i = 0; i < times.size(); ++i) v[i] = f(times[i]);
+  return v;
+}
+
+inline double relativeError(double value, double truth) { return std::fabs(value - truth) / std::fabs(truth); }
+
+// Fourth-order Runge-Kutta of y' = f(t, y) for `dim` compartments from y(0) = 0 in steps of h;
+// returns combine(y) at each of the times (each a multiple of h from 0).
+inline std::vector<double> integrate(const std::vector<double>& times, double h, int dim,
+                                     const std::function<void(double t, const double* y, double* dy)>& f,
+                                     const std::function<double(const double* y)>& combine) {
+  std::vector<double> out(times.size());
+  std::vector<double> y(dim, 0.0), k1(dim), k2(dim), k3(dim), k4(dim), tmp(dim);
+  size_t next = 0;
+  long long step = 0;
+  while (next < times.size()) {
+    const double t = double(step) * h;
+    while (next < times.size() && std::fabs(t - times[next]) < h / 2) out[next++] = combine(y.data());
+    if (next >= times.size()) break;
+    f(t, y.data(), k1.data());
+    for (int i = 0; i < dim; ++i) tmp[i] = y[i] + h / 2 * k1[i];
+    f(t + h / 2, tmp.data(), k2.data());
+    for (int i = 0; i < dim; ++i) tmp[i] = y[i] + h / 2 * k2[i];
+    f(t + h / 2, tmp.data(), k3.data());
+    for (int i = 0; i < dim; ++i) tmp[i] = y[i] + h * k3[i];
+    f(t + h, tmp.data(), k4.data());
+    for (int i = 0; i < dim; ++i) y[i] += h / 6 * (k1[i] + 2 * k2[i] + 2 * k3[i] + k4[i]);
+    ++step;
+  }
+  return out;
+}
+
+class ModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const Api& a = api();
+    ASSERT_TRUE(a.missing.empty()) << a.missing.front();
+    callbacks_ = {&recorder_, &MessageRecorder::messageBox};
+    a.DIDU_SetCallbacks(&callbacks_);
+    a.DIDU_SetTissue_SigToConc(identity);
+    a.DIDU_SetTissue_ConcToSig(identityBack);
+    a.DIDU_SetCalcMode(0);
+    a.DIDU_SetNoiseLev(0);
+  }
+  void TearDown() override {
+    const Api& a = api();
+    for (const auto& [type, method, optA, optB] : touched_) {
+      a.DIDU_ModelClose(type);
+      a.DIDU_DefaultFreeParms(type);
+      a.DIDU_SetCurrentOptimization(type, method, optA, optB);
+    }
+    a.DIDU_SetParmReq(nullptr, 0);
+    a.DIDU_SetGlobalTac(nullptr);
+    a.DIDU_SetCallbacks(nullptr);
+  }
+
+  // Remembers a type's optimisation so that TearDown closes it and restores its settings.
+  void touch(int type) {
+    for (const auto& t : touched_)
+      if (std::get<0>(t) == type) return;
+    int optA = 0, optB = 0;
+    const int method = api().DIDU_GetCurrentOptimization(type, &optA, &optB);
+    touched_.emplace_back(type, method, optA, optB);
+  }
+  void setOptimisation(int type, int optA, int optB) {
+    touch(type);
+    int a = 0, b = 0;
+    const int method = api().DIDU_GetCurrentOptimization(type, &a, &b);
+    api().DIDU_SetCurrentOptimization(type, method, optA, optB);
+  }
+  // Sets free parameters by index over the defaults.
+  void setParms(int type, std::initializer_list<std::pair<int, double>> values) {
+    touch(type);
+    double current[11] = {};
+    api().DIDU_DefaultFreeParms(type);
+    api().DIDU_GetFreeParms(type, current);
+    for (const auto& [index, value] : values) current[index] = value;
+    api().DIDU_SetFreeParms(type, current);
+  }
+  void setTimes(const std::vector<double>& times) {
+    times_ = times;
+    api().DIDU_DefineTimeProfile(times.data(), int(times.size()));
+  }
+  // Input-function records over the current times (relative to the first).
+  void setInputs(std::initializer_list<std::vector<double>> inputs) {
+    ifuncs_.assign(inputs.size(), INPUTFUNC{});
+    size_t k = 0;
+    for (const auto& values : inputs) {
+      INPUTFUNC& f = ifuncs_[k++];
+      f.count = int(values.size());
+      for (size_t i = 0; i < values.size(); ++i) {
+        f.times[i] = times_[i] - times_[0];
+        f.values[i] = values[i];
+      }
+    }
+  }
+  bool init(int type) {
+    touch(type);
+    return api().DIDU_ModelInit(type, ifuncs_.empty() ? nullptr : ifuncs_.data(), nullptr, nullptr);
+  }
+
+  // All outputs of one curve (every output requested), and the fitted curve when asked.
+  std::vector<DEMPOUT> compute(int type, const std::vector<double>& curve, std::vector<double>* fit = nullptr,
+                               std::vector<double>* wanted = nullptr) {
+    const int flags[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    const int count = api().DIDU_GetNumOutParms(type);
+    api().DIDU_SetParmReq(flags, count);
+    std::vector<DEMPOUT> out(count + 1, DEMPOUT{-7, -7, -7, -7});
+    const double* curves[1] = {curve.data()};
+    if (fit) fit->assign(std::max(curve.size(), wanted ? wanted->size() : 0), -7.0);
+    api().DIDU_ComputeParmArray(type, curves, 1, fit ? fit->data() : nullptr, out.data(),
+                                wanted ? wanted->data() : nullptr, wanted ? int(wanted->size()) : 0);
+    EXPECT_EQ(out.back().value, -7) << "a record beyond the requested outputs was written";
+    out.pop_back();
+    return out;
+  }
+  // Only the outputs whose flags are set.
+  std::vector<DEMPOUT> computeRequested(int type, const std::vector<double>& curve, std::vector<int> flags) {
+    flags.resize(12, 0);
+    api().DIDU_SetParmReq(flags.data(), 12);
+    int count = 0;
+    for (int i = 0; i < api().DIDU_GetNumOutParms(type); ++i) count += flags[i] != 0;
+    std::vector<DEMPOUT> out(count + 1, DEMPOUT{-7, -7, -7, -7});
+    const double* curves[1] = {curve.data()};
+    api().DIDU_ComputeParmArray(type, curves, 1, nullptr, out.data(), nullptr, 0);
+    EXPECT_EQ(out.back().value, -7);
+    out.pop_back();
+    return out;
+  }
+
+  std::wstring lastMessage() const { return recorder_.texts.empty() ? L"" : recorder_.texts.back(); }
+
+  MessageRecorder recorder_;
+  DIDU_CALLBACKS callbacks_{};
+  std::vector<double> times_;
+  std::vector<INPUTFUNC> ifuncs_;
+  std::vector<std::tuple<int, int, int, int>> touched_;
+};
+
+}  // namespace modeltest
