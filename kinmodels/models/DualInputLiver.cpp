@@ -1,0 +1,85 @@
+#include "DualInputLiver.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "CurveStats.h"
+#include "CurveTools.h"
+#include "CurveUtils.h"
+#include "Messages.h"
+#include "ModelKit.h"
+#include "PiecewiseLinear.h"
+
+namespace kin::liver {
+
+bool PrepareDualInputs(const INPUTFUNC* ifuncs, bool findBolusStarts, DualInputs& inputs) {
+  const Acquisition& acq = acquisition();
+  const int n = acq.n;
+  inputs = DualInputs{};
+  if (!kit::Take(PR_MakeRelativeArr(acq.time, n), n, inputs.times)) return false;
+  if (!CheckIfuncTiming(ifuncs, 2, n)) return false;
+  inputs.arterial.assign(ifuncs[0].values, ifuncs[0].values + n);
+  inputs.venous.assign(ifuncs[1].values, ifuncs[1].values + n);
+  const int arterialPeak = kit::FirstMaxIndex(inputs.arterial.data(), n);
+  const int venousPeak = kit::FirstMaxIndex(inputs.venous.data(), n);
+  if (venousPeak < arterialPeak &&
+      !askYesNo(L"Arterial peak seem to happen later than one for vein.\nProceed anyway?"))
+    return false;
+  if (findBolusStarts) {
+    int start = 0;
+    if (!PR_GetBolusStart(inputs.arterial.data(), inputs.times.data(), n, 0.1, &start)) return false;
+    inputs.arterialBolusTime = inputs.times[start];
+    if (!PR_GetBolusStart(inputs.venous.data(), inputs.times.data(), n, 0.1, &start)) return false;
+    inputs.venousBolusTime = inputs.times[start];
+  }
+  inputs.n = n;
+  return true;
+}
+
+bool UptakeCurve(double F, double fa, double Ve, double Ki, const double* ca, const double* cv, const double* times,
+                 int n, CurveWork& work, double* out) {
+  if (!(Ve > 0) || n < 1) return false;
+  for (int i = 0; i < n; ++i) work.mix[i] = F * (fa * ca[i] + (1 - fa) * cv[i]) / Ve;
+  PR_SolveLinearFirstOrderDE_PWL((F + Ki) / Ve, work.mix.data(), times, n, work.ce.data());
+  PR_CalculateIntegral(work.ce.data(), times, n, work.integral.data());
+  for (int i = 0; i < n; ++i) {
+    out[i] = Ve * work.ce[i] + Ki * work.integral[i];
+    if (!std::isfinite(out[i])) return false;
+  }
+  return true;
+}
+
+double LateUptakeKi(const LateUptake& late, double F, double fa, double Ve) {
+  const double inputLast = (1 - fa) * late.cvLast + fa * late.caLast;
+  const double extracellular = std::max(0.0, inputLast - late.tissueSlope / F);
+  return (extracellular * Ve - late.tissueLast) /
+         (late.tissueLast / F - fa * late.caIntegral - (1 - fa) * late.cvIntegral);
+}
+
+double TailSlope(const double* tissue, const double* times, int n, int k) {
+  k = std::clamp(k, 1, n - 1);
+  const double dt = times[n - 1] - times[n - k];
+  return dt > 0 ? (tissue[n - 1] - tissue[n - k]) / dt : 0.0;
+}
+
+void PutOutputs(const OutputWriter& out, double F, double fa, double Ve, double emtt, double Ki, double arterialDelay,
+                double venousDelay, double residual) {
+  const double flow = F * 6000;
+  out.put(0, flow);
+  out.put(1, flow * fa);
+  out.put(2, flow - flow * fa);
+  out.put(3, fa);
+  out.put(4, Ve);
+  out.put(5, emtt);
+  out.put(6, Ki * 6000);
+  out.put(7, Ki / (Ki + F));
+  out.put(8, arterialDelay);
+  out.put(9, venousDelay);
+  out.put(10, residual);
+}
+
+void ShowCurveValues(const wchar_t* text) {
+  if (kit::ShowsProgress()) curveMessage(text, MB_OK | MB_ICONINFORMATION);
+}
+
+}  // namespace kin::liver

@@ -1,0 +1,62 @@
+#pragma once
+// The dual-input liver model shared by types 35 to 41: an extracellular space of volume Ve fed by
+// the flow-weighted mixture of an arterial input Ca and a portal-venous input Cv, drained by the
+// plasma flow F and by an irreversible uptake into the cells at the rate Ki:
+//   Ve dCe/dt = F (fa Ca + (1 - fa) Cv) - (F + Ki) Ce,   C(t) = Ve Ce(t) + Ki * integral of Ce.
+// Flows and Ki are per second (ml/min/100ml divided by 6000), Ve a fraction. Nothing here keeps
+// state: each model keeps what its init prepares in its own tables.
+
+#include <vector>
+
+#include "ModelFrame.h"
+
+namespace kin::liver {
+
+// The inputs as init prepares them: relative times and both input functions on them.
+struct DualInputs {
+  int n = 0;
+  std::vector<double> times;    // seconds from the first frame
+  std::vector<double> arterial; // Ca, one value per frame
+  std::vector<double> venous;   // Cv, one value per frame
+  double arterialBolusTime = 0; // relative time of the bolus start of each input
+  double venousBolusTime = 0;
+};
+
+// Reads both input functions (their timing must match the frames), asks whether to go on when the
+// venous peak comes before the arterial one, and finds the bolus starts when asked to. False (after
+// the check's own message, or silently when a bolus start cannot be found) stops the init.
+bool PrepareDualInputs(const INPUTFUNC* ifuncs, bool findBolusStarts, DualInputs& inputs);
+
+// Scratch arrays of one curve evaluation.
+struct CurveWork {
+  std::vector<double> mix, ce, integral;
+  explicit CurveWork(int n = 0) : mix(n), ce(n), integral(n) {}
+};
+
+// The tissue curve for F, fa, Ve and Ki with the (already delayed) inputs over n points of times.
+// False when Ve is not positive or the result is not finite.
+bool UptakeCurve(double F, double fa, double Ve, double Ki, const double* ca, const double* cv, const double* times,
+                 int n, CurveWork& work, double* out);
+
+// Ki from the balance at the last frame (the late-uptake formula), for F, fa and Ve:
+//   Ki = (max(0, Cin_last - slope / F) Ve - C_last) / (C_last / F - fa ICa - (1 - fa) ICv).
+struct LateUptake {
+  double caLast = 0, cvLast = 0;  // last values of the undelayed inputs
+  double caIntegral = 0, cvIntegral = 0;
+  double tissueLast = 0;          // last tissue value
+  double tissueSlope = 0;         // tissue slope over the last frames
+};
+double LateUptakeKi(const LateUptake& late, double F, double fa, double Ve);
+// The tissue slope between frame n - k and the last frame.
+double TailSlope(const double* tissue, const double* times, int n, int k);
+
+// Writes the eleven outputs of the family from F and Ki (per second), fa, Ve (as reported) and the
+// extracellular mean transit time in seconds.
+void PutOutputs(const OutputWriter& out, double F, double fa, double Ve, double emtt, double Ki, double arterialDelay,
+                double venousDelay, double residual);
+
+// A curve's diagnostic value, shown once when a single region curve is computed; never per voxel of
+// a map.
+void ShowCurveValues(const wchar_t* text);
+
+}  // namespace kin::liver

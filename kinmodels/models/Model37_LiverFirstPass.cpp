@@ -1,0 +1,198 @@
+// Type 37, the dual-input liver model with the arterial flow taken from the first pass: before the
+// venous input and the outflow matter, the tissue holds Fa times the integral of the (delayed)
+// arterial input, so Fa = C / integral of Ca at the frame before the end of the first pass. The
+// venous flow Fv (within the limits that "fa min" and "fa max" set on fa = Fa / (Fa + Fv)) and Ve
+// are then fitted with Ki from the balance at the last frame, clamped into its range.
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "CurveStats.h"
+#include "CurveTools.h"
+#include "DualInputLiver.h"
+#include "Fitting.h"
+#include "ModelKit.h"
+#include "ModelTable.h"
+#include "Optimize.h"
+#include "PiecewiseLinear.h"
+
+namespace kin {
+namespace {
+
+constexpr int kType = 37;
+constexpr int kTailFrames = 3;
+
+struct Liver37Tables {
+  liver::DualInputs inputs;
+  double faMin = 0.05, faMax = 0.9;
+  INTERVAL veBox{1e-4, 0.9999};
+  INTERVAL kiBox;  // per second
+  double maxVenousArrival = 0;
+  liver::LateUptake late;
+};
+
+Liver37Tables& tables() {
+  static Liver37Tables t;
+  return t;
+}
+
+struct Liver37Fit {
+  const Liver37Tables* tables;
+  double arterialFlow;  // Fa per second
+  const double* ca;
+  const double* cv;
+  const double* tissue;
+  liver::LateUptake late;
+  liver::CurveWork work;
+  std::vector<double> model;
+};
+
+// F, fa and the clamped Ki of (Fv, Ve).
+void FlowsOf(const Liver37Fit& fit, double fv, double ve, double* F, double* fa, double* ki) {
+  const Liver37Tables& t = *fit.tables;
+  *F = fit.arterialFlow + fv;
+  *fa = fit.arterialFlow / *F;
+  const double formula = liver::LateUptakeKi(fit.late, *F, *fa, ve);
+  *ki = std::isnan(formula) ? formula : std::clamp(formula, t.kiBox.lo, t.kiBox.hi);
+}
+
+bool M37_ModelCurve(Liver37Fit& fit, double fv, double ve) {
+  double F, fa, ki;
+  FlowsOf(fit, fv, ve, &F, &fa, &ki);
+  if (std::isnan(ki)) return false;
+  const Liver37Tables& t = *fit.tables;
+  return liver::UptakeCurve(F, fa, ve, ki, fit.ca, fit.cv, t.inputs.times.data(), t.inputs.n, fit.work,
+                            fit.model.data());
+}
+
+double M37_Cost(void* context, const double* x, const double* dx) {
+  Liver37Fit& fit = *static_cast<Liver37Fit*>(context);
+  const double fv = x[0] + (dx ? dx[0] : 0.0), ve = x[1] + (dx ? dx[1] : 0.0);
+  if (!M37_ModelCurve(fit, fv, ve)) return VOID_VALUE;
+  const Liver37Tables& t = *fit.tables;
+  const double cost =
+      std::sqrt(PR_IntegrateDiffL2_PWL(fit.model.data(), fit.tissue, t.inputs.times.data(), t.inputs.n));
+  return std::isfinite(cost) ? cost : VOID_VALUE;
+}
+
+void M37_ModelClose() { tables() = Liver37Tables{}; }
+
+bool M37_ModelInit(const INPUTFUNC* ifuncs) {
+  Liver37Tables t;
+  const double* p = freeParms(kType);
+  if (!liver::PrepareDualInputs(ifuncs, true, t.inputs)) return false;
+  const double fa1 = std::clamp(p[0], 1e-4, 1.0), fa2 = std::clamp(p[1], 1e-4, 1.0);
+  t.faMin = std::min(fa1, fa2);
+  t.faMax = std::max(fa1, fa2);
+  t.kiBox = {1e-4 / 6000, 100.0 / 6000};
+  t.maxVenousArrival = std::clamp(p[2], 0.0, 60.0);
+  const int n = t.inputs.n;
+  const double* times = t.inputs.times.data();
+  t.late.caLast = t.inputs.arterial[n - 1];
+  t.late.cvLast = t.inputs.venous[n - 1];
+  t.late.caIntegral = PR_CalculateIntegral(t.inputs.arterial.data(), times, n);
+  t.late.cvIntegral = PR_CalculateIntegral(t.inputs.venous.data(), times, n);
+  tables() = std::move(t);
+  return true;
+}
+
+bool M37_ComputeParms(const CurveCall& call) {
+  const Liver37Tables& t = tables();
+  const int n = call.n;
+  const double* times = t.inputs.times.data();
+  std::vector<double> tissue(n);
+  if (!SignalToConcentration(call.curve, n, tissue.data())) return false;
+  int start = 0, firstPassEnd = 0;
+  if (!PR_GetBolusStart(tissue.data(), times, n, 0.1, &start, &firstPassEnd)) return false;
+  const double ta = times[start] - t.inputs.arterialBolusTime;
+  std::vector<double> shiftedTimes(n), ca, cv;
+  PR_GetDelayedTimes(times, n, ta, shiftedTimes.data());
+  if (!kit::Take(PR_ResampleFunction(t.inputs.arterial.data(), shiftedTimes.data(), n, times, n, false), n, ca))
+    return false;
+
+  // The arterial flow of the first pass.
+  const int last = firstPassEnd - 1;
+  if (last < 1) return false;
+  const double arterialIntegral = PR_CalculateIntegral(ca.data(), times, last + 1);
+  const double arterialFlow = tissue[last] / arterialIntegral;
+  if (!(arterialFlow > 0) || !std::isfinite(arterialFlow)) return false;
+  CString text;
+  text.Format(L"%s = %.10g", L"Fa", arterialFlow * 6000);
+  liver::ShowCurveValues(text);
+
+  const double fv1 = (1 / t.faMax - 1) * arterialFlow, fv2 = (1 / t.faMin - 1) * arterialFlow;
+  const INTERVAL box[2] = {{std::min(fv1, fv2), std::max(fv1, fv2)}, t.veBox};
+
+  Liver37Fit fit{&t, arterialFlow, ca.data(), nullptr, tissue.data(), t.late, liver::CurveWork(n),
+                 std::vector<double>(n)};
+  fit.late.tissueLast = tissue[n - 1];
+  fit.late.tissueSlope = liver::TailSlope(tissue.data(), times, n, kTailFrames);
+
+  const SingleCurveAnnouncement announcement(kType);
+  const Optimisation choice = optimisation(kType);
+  const double lo = std::max(0.0, times[start] - t.inputs.venousBolusTime);
+  const double hi = lo + t.maxVenousArrival;
+  const long long total = std::max(1LL, (long long)std::ceil(t.maxVenousArrival));
+  double best = VOID_VALUE, bestP[2] = {}, bestTv = 0;
+  long long step = 0;
+  for (double tv = lo; tv <= hi; tv += 1) {
+    kit::ReportStep(step++, total);
+    if (!kit::Take(PR_DelayThisFunction(t.inputs.venous.data(), times, n, tv), n, cv)) return false;
+    fit.cv = cv.data();
+    double cost = VOID_VALUE, p[2] = {};
+    if (!PR_OptimizeAmoebaOverGrid(choice.optA, 2, box, true, M37_Cost, &fit, choice.optB, 0, &cost, p)) return false;
+    if (cost < best) {
+      best = cost;
+      std::copy(p, p + 2, bestP);
+      bestTv = tv;
+    }
+  }
+  if (!(best < VOID_VALUE)) return false;
+
+  double F, fa, ki;
+  FlowsOf(fit, bestP[0], bestP[1], &F, &fa, &ki);
+  const double Ve = bestP[1];
+  liver::PutOutputs(*call.out, F, fa, Ve * 100, Ve * 100 / ((ki * 6000 + F * 6000) / 60), ki, ta, bestTv, best);
+  return true;
+}
+
+constexpr ModelOps kOps = {.init = M37_ModelInit, .compute = M37_ComputeParms, .close = M37_ModelClose};
+
+}  // namespace
+
+constexpr OutputSpec kOutputs37[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+constexpr FreeParmSpec kFreeParms37[] = {
+    {"fa min   [0,1]", 0.05},
+    {"fa max   [0,1]", 0.9},
+    {"Max Venous arrival relative to arterial (sec)", 0},
+};
+const ModelSpec kModel37 = {
+    .type = 37,
+    .name = "",
+    .outputs = kOutputs37,
+    .freeParms = kFreeParms37,
+    .numIfuncs = 2,
+    .ifPanelName = "Two Input functions",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 1, .optB = 500,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = kOps,
+};
+}  // namespace kin
