@@ -1,0 +1,114 @@
+// Type 43: the two-compartment exchange model (plasma volume vp with flow Fp, extravascular
+// extracellular volume ve exchanging with it through PS), fitted on a uniform time grid by grid
+// search and simplex for each arterial delay of a delay grid. The residual is the point-wise RMSE
+// of the signals on the grid; Fp and PS are fitted per second and reported per minute.
+
+#include <algorithm>
+#include <vector>
+
+#include "Fitting.h"
+#include "ModelTable.h"
+#include "PerfusionCommon.h"
+#include "numerics/CurveStats.h"
+#include "numerics/IntervalArith.h"
+
+namespace kin {
+namespace {
+
+using namespace perfusion;
+
+constexpr int kType = 43;
+// The curve builders of the simplex models keep their work arrays within this many grid points.
+constexpr int kMaxGridPoints = 5001;
+
+GridModelTables& tables() {
+  static GridModelTables t;
+  return t;
+}
+
+// x = (vp, ve, Fp, PS): the exchange curve on the delayed input, its signal and the RMSE.
+double M43_Cost(void* context, const double* x, const double* dx) {
+  GridFit& fit = *static_cast<GridFit*>(context);
+  const GridModelTables& t = *fit.tables;
+  double p[4];
+  for (int i = 0; i < 4; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  const double vp = p[0], ve = p[1], fp = p[2], ps = p[3];
+  const int m = int(t.grid.size());
+  if (!ExchangeCurve(vp / fp, ve / ps, fp, ps, fit.input.data(), t.grid.data(), m, fit.conc.data(), fit.work.data()))
+    return VOID_VALUE;
+  if (!ConcentrationToSignal(fit.conc.data(), m, fit.signal.data(), fit.info)) return VOID_VALUE;
+  return PR_ComputeRMSE(fit.signal.data(), fit.measured.data(), m);
+}
+
+void M43_ModelClose() { tables() = GridModelTables{}; }
+
+bool M43_ModelInit(const INPUTFUNC* ifuncs) {
+  M43_ModelClose();
+  GridModelTables t;
+  const double* p = freeParms(kType);
+  // The metric is checked as for the other simplex models; the fit itself always uses the RMSE.
+  if (!InitGridModel(L"M43_ModelInit", ifuncs, p[4], p[5], p[6], p[7], kMaxGridPoints, t)) return false;
+  t.bounds = {IntervalOf(1e-4, p[0]), IntervalOf(1e-4, p[1]), IntervalOf(1e-4, p[2] / 60), IntervalOf(1e-4, p[3] / 60)};
+  tables() = std::move(t);
+  return true;
+}
+
+bool M43_ComputeParms(const CurveCall& call) {
+  const GridModelTables& t = tables();
+  if (t.n != call.n || t.n < 1) return false;
+  GridFit fit(t);
+  if (!PrepareGridFit(t, call.curve, fit)) return false;
+  SingleCurveAnnouncement announcement(kType);
+
+  double point[4] = {}, delay = 0, residual = VOID_VALUE;
+  std::vector<double> fitted;
+  if (!DelaySearchOnGrid(kType, t, fit, M43_Cost, point, &delay, &residual, fitted)) return false;
+  if (!FitCurveFromGrid(t, fitted, call.fitCurve)) return false;
+
+  call.out->put(0, point[0]);
+  call.out->put(1, point[1]);
+  call.out->put(2, point[2] * 60);
+  call.out->put(3, point[3] * 60);
+  call.out->put(4, delay);
+  call.out->put(5, residual);
+  return true;
+}
+
+}  // namespace
+
+constexpr OutputSpec kOutputs43[] = {
+    {"vp", "", 1},
+    {"ve", "", 1},
+    {"Fp", "1/min", 1},
+    {"PS", "1/min", 1},
+    {"Ta", "sec", 1},
+    {"residual", "", 1},
+};
+constexpr FreeParmSpec kFreeParms43[] = {
+    {"vp max", 1},
+    {"ve max", 1},
+    {"Fp max (1/min)", 5},
+    {"PS max (1/min)", 5},
+    {"Use L1\\L2 residual metric", 2},
+    {"Min Arterial delay (sec)", 0},
+    {"Max Arterial delay (sec)", 0},
+    {"Arterial delay delta (sec)", 0.5},
+};
+const ModelSpec kModel43 = {
+    .type = 43,
+    .name = "43. 2CXM {vp,ve,Fp,PS} simplex optimization [Flouri 2016]",
+    .outputs = kOutputs43,
+    .freeParms = kFreeParms43,
+    .numIfuncs = 1,
+    .ifPanelName = "Input function",
+    .allowedConcConv = kConvAll,
+    .allowedDynDim = kAxisTime,
+    .allowedModality = kModMR,
+    .allowedOptimization = methodBit(3),
+    .method = 3, .optA = 5, .optB = 2000,
+    .preprocessTasks = {0, 0},
+    .extrapolate = false,
+    .ops = {.init = M43_ModelInit, .compute = M43_ComputeParms, .close = M43_ModelClose},
+};
+
+}  // namespace kin
