@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "AppOptions.h"
+#include "DicomRec.h"
+#include "volume/VoxelAccess.h"
 #include "DocHooks.h"
 #include "DocTestKit.h"
 #include "HighObj.h"
@@ -302,4 +304,72 @@ TEST(Document, FilmViewAndSliceChanges) {
   EXPECT_FALSE(single->VolChangeSlice(&view, 4, 0, 0, 7));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::VolChangeSlice : Invalid Filmview change code");
   doc.RemoveView(&view);
+}
+
+TEST(Document, PhiLinesAndDeidentification) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc doc;
+  CVol* vol = makeVol(FRM_INT, 4, 4, 2, 1);
+  vol->numDicom = 2;
+  vol->dicom = static_cast<DICOMREC**>(pf_calloc(2 * sizeof(DICOMREC*)));
+  for (int i = 0; i < 2; ++i) {
+    vol->dicom[i] = new DICOMREC;
+    vol->dicom[i]->patientName = L"DOE^JOHN";
+    vol->dicom[i]->studyDate = L"20200102";
+  }
+  CDrawSet* set = addSet(&doc, {makeLayer(vol)});
+  CString** lines = nullptr;
+  int count = 0;
+  ASSERT_TRUE(set->ExtractPHIrecords(&lines, &count));
+  ASSERT_EQ(count, 2);  // one line per distinct value
+  EXPECT_EQ(*lines[0], L"(0010,0010) PatientName : DOE^JOHN");
+  for (int i = 0; i < count; ++i) delete lines[i];
+  pf_free(&lines);
+
+  ui.answerThreeButtons(1);  // Cancel
+  EXPECT_FALSE(set->Deidentify(true));
+  EXPECT_EQ(set->GetBaseVol()->dicom[0]->patientName, L"DOE^JOHN");
+  ui.answerThreeButtons(2);  // closed
+  EXPECT_FALSE(set->Deidentify(true));
+  ui.answerThreeButtons(0);
+  ASSERT_TRUE(set->Deidentify(true));
+  ASSERT_TRUE(set->ExtractPHIrecords(&lines, &count));
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(lines, nullptr);
+  ui.clear();
+  EXPECT_TRUE(set->Deidentify(true));
+  EXPECT_EQ(ui.lastMessage(), L"No PHI is present");
+}
+
+TEST(Document, IdenticalDocumentsAndClosingOthers) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  auto* a = new CDrawDoc;
+  auto* b = new CDrawDoc;
+  CDrawDoc keep;
+  addSet(a, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1)), makeLayer(makeVol(FRM_ROI, 4, 4, 2, 1))});
+  CDrawSet* sb = addSet(b, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1)), makeLayer(makeVol(FRM_ROI, 4, 4, 2, 1))});
+  bool identical = false;
+  ASSERT_TRUE(TW_DocumentsIdentical(a, b, &identical));
+  EXPECT_TRUE(identical);
+  twk::setVoxelValue(sb->GetLayerVol(1)->frame, 1, 1, 1, 0, 1.0);
+  ASSERT_TRUE(TW_DocumentsIdentical(a, b, &identical));
+  EXPECT_FALSE(identical);
+
+  b->SetModifiedFlag();
+  ui.answerMessage(IDNO);
+  TW_CloseAllDocumentsBut(&keep, true);
+  int count = 0;
+  CDrawDoc** all = TW_GetAllDocuments(&count);
+  EXPECT_EQ(count, 3);
+  pf_free(&all);
+  ui.answerMessage(IDYES);
+  TW_CloseAllDocumentsBut(&keep, true);
+  EXPECT_EQ(ui.lastMessage(), L"Some documents about to close are modified. Proceed?");
+  all = TW_GetAllDocuments(&count);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(all[0], &keep);
+  pf_free(&all);
+  EXPECT_EQ(TW_GetSingleVolumetricDoc(), &keep);
 }

@@ -9,7 +9,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawVol.h"
 #include "FilePickers.h"
+#include "Vol.h"
+#include "io/ImageFiles.h"
+#include "volume/Frame.h"
 #include "OptionsFile.h"
 #include "PlotPane.h"
 #include "Prompts.h"
@@ -395,4 +401,43 @@ TEST(PlotPane, CurveRunsMarkersAndDegenerateRanges) {
   EXPECT_FALSE(TW_DrawPaneTac(&collapsed, &lo, &hi, pane, twoY, sameX, 2, 0, 0, 0, 2, nullptr, 0, false));
   EXPECT_EQ(ui.lastMessage(), L"TW_DrawPaneTac : Function argument axis is collapsed");
   EXPECT_TRUE(collapsed.lines.empty());
+}
+
+TEST(LayerLoad, FourDVolumeOfUnknownModalityAsksForIt) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  TW_InstallShellServices();
+  const fs::path folder = scratchFolder("load");
+  FRAME* frame = PR_FrameCreate(FRM_INT, 16, DIM3D{6, 5, 4, 3}, true);
+  const CString path = wide(folder / "dynamic.nii");
+  ASSERT_TRUE(VA_RAW_VolSaveFile(path, frame, -1, nullptr, nullptr, nullptr, nullptr, MODALITY_UNKNOWN, 0, L"",
+                                 nullptr, nullptr, false));
+  PR_FrameDelete(&frame);
+
+  CDrawDoc doc;
+  auto* set = new CDrawSet(&doc);
+  CVol* base = new CVol;
+  base->frame = PR_FrameCreate(FRM_INT, 16, DIM3D{6, 5, 4, 3}, true);
+  auto* baseLayer = new CDrawVol;
+  PR_VIEWFILT window;
+  window.level = window.width = 10;
+  baseLayer->Init(&base, &window, false);
+  set->AppendLayer(baseLayer);
+  CDrawObj* obj = set;
+  doc.AddObject(&obj, true);
+
+  ui.answerValues({2});
+  ASSERT_TRUE(set->AddLayerVol(false, path, -1, 3, -1, nullptr, false));
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(1)->name, L"dynamic");
+  EXPECT_EQ(set->GetLayerVol(1)->GetModality(), MODALITY_PET);
+  EXPECT_EQ(set->GetLayer(1)->filter.scheme, 3);
+  EXPECT_EQ(ui.messages[0], L"Specify Modality");
+
+  ui.cancelValues();
+  EXPECT_FALSE(set->AddLayerVol(false, path, -1, 0, -1, nullptr, false));
+  EXPECT_EQ(ui.lastMessage(), L"Failed to add new layer");
+  EXPECT_EQ(set->NumLayers(), 2);
+  TW_SetModalityPrompt(nullptr);
+  fs::remove_all(folder);
 }
