@@ -1,5 +1,7 @@
 // CDrawSet: inserting and removing layers, loading volume layers and inserting computed results.
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <cstring>
 
 #include "AppOptions.h"
@@ -90,7 +92,12 @@ CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* ini
     CString temporary;
     if (!dicom) {
       if (PR_IsZlibFile(file)) {
-        temporary = VA_ProduceZlibDecompressName(file, g_UserOpt.tempFolder);
+        // The decompressed copy goes to the work folder (the system's temporary folder before the
+        // options are read).
+        const CString work = g_UserOpt.tempFolder.IsEmpty()
+                                 ? CString::fromUtf8(std::filesystem::temp_directory_path().string())
+                                 : g_UserOpt.tempFolder;
+        temporary = VA_ProduceZlibDecompressName(file, work);
         if (temporary.IsEmpty() || !PR_gunzip_to_file(file, temporary, showProgress)) return nullptr;
         loadPath = temporary;
       } else if (VA_TimeNifti4D_IsPairPresent(file)) {

@@ -434,10 +434,21 @@ TEST(LayerLoad, FourDVolumeOfUnknownModalityAsksForIt) {
   EXPECT_EQ(set->GetLayer(1)->filter.scheme, 3);
   EXPECT_EQ(ui.messages[0], L"Specify Modality");
 
+  // A gzip-compressed file is read through a decompressed copy in the work folder.
+  const fs::path packed = folder / "packed.nii";
+  fs::copy_file(folder / "dynamic.nii", packed);
+  ASSERT_EQ(std::system(("gzip -f " + packed.string()).c_str()), 0);
+  g_UserOpt.tempFolder = wide(folder);
+  ui.answerValues({1});
+  ASSERT_TRUE(set->AddLayerVol(false, wide(folder / "packed.nii.gz"), -1, 0, -1, nullptr, false));
+  EXPECT_EQ(set->GetLayerVol(2)->GetModality(), MODALITY_MR);
+  EXPECT_FALSE(fs::exists(folder / "packed.nii"));
+  g_UserOpt.tempFolder.Empty();
+
   ui.cancelValues();
   EXPECT_FALSE(set->AddLayerVol(false, path, -1, 0, -1, nullptr, false));
   EXPECT_EQ(ui.lastMessage(), L"Failed to add new layer");
-  EXPECT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->NumLayers(), 3);
   TW_SetModalityPrompt(nullptr);
   fs::remove_all(folder);
 }
