@@ -1,0 +1,214 @@
+// Drawing of layer sets and volume layers into the paint target: render caches, window and colour
+// mapping, opacity, interlace and the colour-label overlay.
+
+#include "VolRender.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "AppOptions.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawView.h"
+#include "TwkMem.h"
+#include "TwkUi.h"
+#include "Vol.h"
+#include "render/ColorSchemes.h"
+#include "render/PictureZoom.h"
+#include "render/ProjectionGeometry.h"
+
+TW_PAINTTARGET g_PaintTarget;
+int32_t g_DocDisplayCount = 0;
+double g_DocDisplayClock = 0;
+
+TW_RENDERCACHE::~TW_RENDERCACHE() { pf_free(&picture); }
+
+void CDrawSet::Draw(CDrawView* view, QPainter* dc, int dx, int dy) {
+  if (!IsVisibleInView(view)) return;
+  VA_VOLPROJ* projection = IsVolumeSet() ? view->GetProjection() : nullptr;
+  for (int i = 0; i < NumEntries(); ++i) {
+    CDrawObj* entry = GetEntry(i);
+    if (!entry->IsMarked() && !displayUnmarked) continue;
+    if (entry->kind == DRAWOBJ_VOL) {
+      if (projection) static_cast<CDrawVol*>(entry)->Draw(projection, dc);
+    } else {
+      entry->Draw(view, dc, dx, dy);
+    }
+  }
+}
+
+int CDrawVol::InterlacePosition(int* count) const {
+  int n = 0, position = 0;
+  const CDrawSet* set = document ? document->GetActiveSet() : nullptr;
+  if (set)
+    for (int i = 0; i < set->NumLayers(); ++i) {
+      const CDrawVol* layer = set->GetLayer(i);
+      if (!layer || !layer->IsMarked() || !layer->vol || !layer->vol->frame || layer->vol->IsROI()) continue;
+      if (layer == this) position = n;
+      ++n;
+    }
+  if (count) *count = n;
+  return position;
+}
+
+bool CDrawVol::IsCacheValid(CRenderCache* base, const VA_VOLPROJ* p, int32_t roiColor, const DRECT* layerRect) {
+  auto* c = dynamic_cast<TW_RENDERCACHE*>(base);
+  if (!c || !p || !layerRect) return false;
+  const VA_VOLPROJ& q = c->projection;
+  if (q.view != p->view) return false;
+  for (int k = 0; k < 3; ++k)
+    if (std::fabs(q.rotation[k] - p->rotation[k]) >= 1e-100) return false;
+  if (q.slice != p->slice || q.timeIndex != p->timeIndex || q.filmView != p->filmView || q.projType != p->projType ||
+      q.mode != p->mode || q.slabThickness != p->slabThickness)
+    return false;
+  if (c->roiColor != roiColor || !VA_IsEqualRect(&c->layerRect, layerRect)) return false;
+  const TW_PAINTTARGET& t = g_PaintTarget;
+  if (c->visible[0] != t.visible.x0 || c->visible[1] != t.visible.y0 || c->visible[2] != t.visible.x1 ||
+      c->visible[3] != t.visible.y1 || c->width != t.width || c->height != t.height ||
+      std::memcmp(&c->client, &t.client, sizeof(RECT2D)) != 0)
+    return false;
+  // The voxels must be the same buffers: a replaced frame is drawn afresh. Writes into the present
+  // buffer are not seen; operations that make them free the caches.
+  const FRAME* f = vol && vol->frame ? vol->frame : nullptr;
+  if (!f || c->frame != f || c->frameData != f->data || std::memcmp(&c->frameDims, &f->dim, sizeof(DIM3D)) != 0) {
+    c->frame = f;
+    c->frameData = f ? f->data : nullptr;
+    if (f) c->frameDims = f->dim;
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool interpolationOn(const CVol* vol, bool film) {
+  bool on;
+  switch (vol->Type()) {
+    case FRM_REAL: on = g_UserOpt.interpPmaps != 0; break;
+    case FRM_ROI: on = g_UserOpt.interpRois != 0; break;
+    default: on = g_UserOpt.interpVols != 0; break;
+  }
+  if (film && !g_UserOpt.interpFilmView) on = false;
+  return on;
+}
+
+// Whether pixel (x, y) belongs to layer r of n interlaced layers.
+bool chosen(int mode, int cell, int n, int r, int x, int y) {
+  switch (mode) {
+    case 1: return (x / cell) % n == r;
+    case 2: return (y / cell) % n == r;
+    case 3: return ((x / cell) + ((y / cell) % n)) % n == r;
+    default: return true;
+  }
+}
+
+void overlayLabels(const uint32_t* labels, int width, int height, int alpha, uint8_t* bits, int64_t stride) {
+  auto row = [&](int y) {
+    const uint32_t* src = labels + int64_t(y) * width;
+    uint8_t* dst = bits + y * stride;
+    for (int x = 0; x < width; ++x, dst += 3) {
+      const uint32_t c = src[x];
+      if (c == VA_PIXEL_TRANSPARENT) continue;
+      const int b = int(c & 0xFF), g = int((c >> 8) & 0xFF), r = int((c >> 16) & 0xFF);
+      if (alpha == 255) {
+        dst[0] = uint8_t(b);
+        dst[1] = uint8_t(g);
+        dst[2] = uint8_t(r);
+      } else {
+        dst[0] = uint8_t(((255 - alpha) * dst[0] + alpha * b) / 255);
+        dst[1] = uint8_t(((255 - alpha) * dst[1] + alpha * g) / 255);
+        dst[2] = uint8_t(((255 - alpha) * dst[2] + alpha * r) / 255);
+      }
+    }
+  };
+  if (height == 1) {
+    row(0);
+    return;
+  }
+  tbb::parallel_for(tbb::blocked_range<int>(0, height), [&](const tbb::blocked_range<int>& range) {
+    for (int y = range.begin(); y != range.end(); ++y) row(y);
+  });
+}
+
+}  // namespace
+
+void CDrawVol::Draw(VA_VOLPROJ* projection, QPainter*) {
+  TW_PAINTTARGET& t = g_PaintTarget;
+  if (!t.bits || t.width < 1 || t.height < 1 || !IsMarked() || !projection || !vol || !vol->frame) return;
+  const bool film = VA_IsFilmView(vol->Dim(), vol->Spc(), projection);
+  projection->mode = interpolationOn(vol, film) ? 1 : 0;
+  DRECT layerRect;
+  GetWorldRect(&layerRect);
+
+  TW_RENDERCACHE* cache = nullptr;
+  for (size_t i = 0; i < caches.size(); ++i) {
+    auto* c = dynamic_cast<TW_RENDERCACHE*>(caches[i].get());
+    if (!c || c->projection.view != projection->view) continue;
+    if (IsCacheValid(c, projection, filter.roiColor, &layerRect)) cache = c;
+    else caches.erase(caches.begin() + long(i));
+    break;
+  }
+  if (!cache) {
+    auto fresh = std::make_unique<TW_RENDERCACHE>();
+    const double visible[4] = {t.visible.x0, t.visible.y0, t.visible.x1, t.visible.y1};
+    fresh->pixelType = VA_PictureZoom(vol->frame, uint32_t(filter.roiColor), &layerRect, vol->Spc(), projection, visible,
+                                      t.width, t.height, &t.client, &fresh->picture, fresh->geometry);
+    if (fresh->pixelType == VA_PIXEL_NONE) return;
+    fresh->projection = *projection;
+    fresh->roiColor = filter.roiColor;
+    fresh->layerRect = layerRect;
+    std::copy(visible, visible + 4, fresh->visible);
+    fresh->width = t.width;
+    fresh->height = t.height;
+    fresh->client = t.client;
+    fresh->frame = vol->frame;
+    fresh->frameData = vol->frame->data;
+    fresh->frameDims = vol->frame->dim;
+    cache = fresh.get();
+    caches.insert(caches.begin(), std::move(fresh));
+  }
+  std::copy(cache->geometry, cache->geometry + 16, zoomGeometry);
+
+  // floor(opacity * 2.55 + 0.5) in integers: 2.55 has no exact double, and 50 % must give 128.
+  const int alpha = std::clamp((255 * std::max(opacity, 0) + 50) / 100, 0, 255);
+  const CDrawSet* active = document ? document->GetActiveSet() : nullptr;
+  int n = 0;
+  const int r = InterlacePosition(&n);
+  const int mode = active ? active->interlaceMode : 0, cell = active ? active->interlaceCell : 1;
+  bool interlace = mode != 0 && cell >= 2 && n >= 1;
+  if (mode == 3 && n > 2) interlace = false;
+  const int64_t stride = TW_BitmapStride(t.width);
+
+  switch (cache->pixelType) {
+    case VA_PIXEL_INT:
+    case VA_PIXEL_REAL: {
+      if (alpha == 255 && !interlace) {
+        VA_VolFiltDrawRGB(cache->pixelType, cache->picture, t.width, t.height, &filter, t.bits, stride, 0xFFFFFFFF);
+        break;
+      }
+      std::vector<uint8_t> scratch(t.bits, t.bits + stride * t.height);
+      VA_VolFiltDrawRGB(cache->pixelType, cache->picture, t.width, t.height, &filter, scratch.data(), stride, 0xFFFFFFFF);
+      for (int y = 0; y < t.height; ++y) {
+        uint8_t* dst = t.bits + y * stride;
+        const uint8_t* src = scratch.data() + y * stride;
+        for (int x = 0; x < t.width; ++x) {
+          if (interlace && !chosen(mode, cell, n, r, x, y)) continue;
+          for (int c = 0; c < 3; ++c)
+            dst[3 * x + c] = uint8_t((src[3 * x + c] * alpha + dst[3 * x + c] * (255 - alpha)) / 255);
+        }
+      }
+      break;
+    }
+    case VA_PIXEL_LABELS:
+      overlayLabels(static_cast<const uint32_t*>(cache->picture), t.width, t.height, alpha, t.bits, stride);
+      break;
+    default:
+      twk::showNamedError(L"CDrawVol::Draw", L"CDrawVol::Draw: Unexpected pixel type");
+      break;
+  }
+}

@@ -1,0 +1,221 @@
+// Tests of layer rendering through a view's paint: window and inversion, opacity, interlace, label
+// overlays, render caches, and a screenshot of a brain in three planes against a reviewed reference.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "AppOptions.h"
+#include "DisplayTestKit.h"
+#include "DocDraw.h"
+#include "DrawShapes.h"
+#include "VolRender.h"
+#include "io/ImageFiles.h"
+#include "render/ProjectionGeometry.h"
+
+using namespace twk::displaytest;
+
+namespace {
+
+// A document whose volumes of w x h voxels map one voxel to one client pixel of a w x h view.
+struct PixelScene {
+  CDrawDoc doc;
+  CDrawSet* set = nullptr;
+  std::unique_ptr<TestView> view;
+  int w, h;
+
+  PixelScene(int width, int height, const std::vector<CDrawVol*>& layers) : w(width), h(height) {
+    guiApp();
+    g_UserOpt.interpVols = 0;
+    g_UserOpt.interpRois = 0;
+    g_UserOpt.interpPmaps = 0;
+    g_UserOpt.displayOrient = 0;
+    doc.backgroundColor = 0;
+    const double side = std::max(w, h);
+    set = addSet(&doc, layers, DRECT{0, 0, side, side});
+    view = std::make_unique<TestView>(&doc, w, h);
+    view->InitialUpdate();
+    view->GetProjection()->filmView = 0;
+    // The slice is centred in the square world: show exactly its rectangle.
+    view->worldLeft = (side - w) / 2;
+    view->worldTop = (side + h) / 2;
+    view->scale = 1;
+  }
+  QImage render() { return TW_RenderView(view.get()); }
+};
+
+int channel(const QImage& im, int x, int y, int c) { return im.constScanLine(y)[3 * x + c]; }
+
+CDrawVol* rampLayer(int w, int h, int opacity = 100) {
+  return makeLayer(makeVol(FRM_INT, 16, DIM3D{w, h, 1, 1}, [](int x, int, int, int) { return x; }), 32, 64, opacity);
+}
+CDrawVol* flatLayer(int w, int h, double value, int opacity = 100) {
+  return makeLayer(makeVol(FRM_REAL, 64, DIM3D{w, h, 1, 1}, [=](int, int, int, int) { return value; }), 32, 64,
+                   opacity);
+}
+
+TEST(LayerRendering, WindowMapsTheRampAndInvertMirrorsIt) {
+  PixelScene s(64, 4, {rampLayer(64, 4)});
+  QImage im = s.render();
+  ASSERT_EQ(im.bytesPerLine(), TW_BitmapStride(64));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 64; ++x)
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(channel(im, x, y, c), 4 * x) << x << "," << y;
+  s.set->GetLayer(0)->filter.invert = 1;
+  im = s.render();
+  for (int x = 0; x < 64; ++x) EXPECT_EQ(channel(im, x, 2, 1), 255 - 4 * x);
+}
+
+TEST(LayerRendering, HalfOpacityBlendsWithWhatLiesBelow) {
+  // Layer 0: the ramp (4x); layer 1: a flat 40, window index 160, at opacity 50 (alpha 128).
+  PixelScene s(64, 2, {rampLayer(64, 2), flatLayer(64, 2, 40, 50)});
+  const QImage im = s.render();
+  for (int x = 0; x < 64; ++x) EXPECT_EQ(channel(im, x, 1, 0), (160 * 128 + 4 * x * 127) / 255) << x;
+}
+
+TEST(LayerRendering, InterlaceXYGivesSquaresOfTheCellSize) {
+  PixelScene s(32, 32, {flatLayer(32, 32, 0), flatLayer(32, 32, 100)});
+  s.set->interlaceMode = 3;
+  s.set->interlaceCell = 8;
+  QImage im = s.render();
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) ASSERT_EQ(channel(im, x, y, 2), ((x / 8 + y / 8) % 2) ? 255 : 0) << x << "," << y;
+  // With a third layer the checkerboard is off and the top layer covers all.
+  auto* third = flatLayer(32, 32, 32);
+  third->position = s.set->position;
+  s.set->AppendLayer(third);
+  im = s.render();
+  for (int y = 0; y < 32; y += 5)
+    for (int x = 0; x < 32; x += 5) EXPECT_EQ(channel(im, x, y, 0), 128);
+  // Interlace by columns with two marked layers.
+  s.set->GetLayer(2)->SetMarked(false);
+  s.set->interlaceMode = 1;
+  s.set->interlaceCell = 2;
+  im = s.render();
+  for (int x = 0; x < 32; ++x) EXPECT_EQ(channel(im, x, 7, 0), (x / 2) % 2 ? 255 : 0);
+}
+
+TEST(LayerRendering, TransparentLabelsLeaveTheBitmap) {
+  for (int opacity : {100, 20}) {
+    SCOPED_TRACE(opacity);
+    CVol* roi = makeVol(FRM_ROI, 1, DIM3D{16, 16, 1, 1}, [](int x, int, int, int) { return x < 8 ? 1 : 0; });
+    CDrawVol* roiLayer = makeLayer(roi, 0.5, 1, opacity);
+    roiLayer->filter.roiColor = int32_t(RGB(255, 0, 0));
+    PixelScene s(16, 16, {flatLayer(16, 16, 16), roiLayer});
+    const QImage im = s.render();
+    const int alpha = (255 * opacity + 50) / 100;
+    for (int x = 0; x < 16; ++x) {
+      const int red = x < 8 ? ((255 - alpha) * 64 + alpha * 255) / 255 : 64;
+      const int blue = x < 8 ? ((255 - alpha) * 64) / 255 : 64;
+      EXPECT_EQ(channel(im, x, 3, 2), red) << x;
+      EXPECT_EQ(channel(im, x, 3, 0), blue) << x;
+    }
+  }
+  // A one-row client area draws its labels too.
+  CVol* roi = makeVol(FRM_ROI, 1, DIM3D{16, 1, 1, 1}, [](int, int, int, int) { return 1; });
+  CDrawVol* roiLayer = makeLayer(roi, 0.5, 1);
+  roiLayer->filter.roiColor = int32_t(RGB(0, 255, 0));
+  PixelScene row(16, 1, {flatLayer(16, 1, 0), roiLayer});
+  const QImage im = row.render();
+  EXPECT_EQ(channel(im, 5, 0, 1), 255);
+}
+
+TEST(LayerRendering, CachedPictureUntilTheCachesAreFreedOrTheFrameReplaced) {
+  PixelScene s(16, 4, {rampLayer(16, 4)});
+  s.render();
+  CDrawVol* layer = s.set->GetLayer(0);
+  ASSERT_EQ(layer->caches.size(), 1u);
+  const void* picture = static_cast<TW_RENDERCACHE*>(layer->caches[0].get())->picture;
+  s.render();
+  EXPECT_EQ(static_cast<TW_RENDERCACHE*>(layer->caches[0].get())->picture, picture);
+  // Voxels changed in place: the old picture stays until the caches are freed.
+  twk::setVoxelValue(layer->vol->frame, 3, 0, 0, 0, 60);
+  EXPECT_EQ(channel(s.render(), 3, 0, 0), 12);
+  s.set->FreeAllViewCaches();
+  EXPECT_EQ(channel(s.render(), 3, 0, 0), 240);
+  // A replaced frame is drawn afresh.
+  FRAME* other = VA_VolClone(layer->vol->frame);
+  twk::setVoxelValue(other, 3, 0, 0, 0, 0);
+  PR_FrameDelete(&layer->vol->frame);
+  layer->vol->frame = other;
+  EXPECT_EQ(channel(s.render(), 3, 0, 0), 0);
+  // Another slice or a scroll of the view makes a new picture.
+  s.view->worldLeft += 1;
+  EXPECT_EQ(channel(s.render(), 3, 0, 0), 16);
+}
+
+// ---- a brain in three planes ----
+
+const char* kBrainTemplate = "/usr/share/mricron/templates/ch2.nii.gz";
+
+std::filesystem::path testTmp() {
+  const char* dir = std::getenv("TWK_TEST_TMP");
+  std::filesystem::path p = dir ? dir : std::filesystem::temp_directory_path() / "twk_testtmp";
+  std::filesystem::create_directories(p);
+  return p;
+}
+
+QImage brainViews() {
+  CVol* vol = VA_RAW_CreateVol(CString(kBrainTemplate), false);
+  if (!vol) return QImage();
+  CDrawDoc doc;
+  doc.backgroundColor = RGB(0, 0, 0);
+  CDrawVol* layer = makeLayer(vol, 0, 0);
+  const CVol* v = layer->vol;
+  const double d = std::sqrt(double(v->W()) * v->W() + double(v->H()) * v->H() + double(v->D()) * v->D());
+  addSet(&doc, {layer}, DRECT{0, 0, d, d});
+  // The template's intensities: background near 0, white matter near 90.
+  layer->filter.level = 60;
+  layer->filter.width = 120;
+  g_UserOpt.interpVols = 1;
+  g_UserOpt.displayOrient = 1;
+  const double planes[3][3] = {{180, 0, 0}, {-90, 0, 0}, {-90, 0, -90}};  // axial (anterior up), coronal, sagittal
+  QImage out(3 * 256, 256, QImage::Format_RGB888);
+  out.fill(Qt::black);
+  for (int i = 0; i < 3; ++i) {
+    TestView view(&doc, 256, 256);
+    view.InitialUpdate();
+    VA_VOLPROJ* p = view.GetProjection();
+    p->filmView = 0;
+    std::copy(planes[i], planes[i] + 3, p->rotation);
+    DIM3D pd;
+    VA_VolProjGridDimensions(v->Dim(), v->Spc(), p, &pd);
+    p->slice = pd.d / 2;
+    view.ZoomAll();
+    const QImage im = TW_RenderView(&view).convertToFormat(QImage::Format_RGB888);
+    for (int y = 0; y < 256; ++y) std::memcpy(out.scanLine(y) + 3 * 256 * i, im.constScanLine(y), 3 * 256);
+  }
+  return out;
+}
+
+TEST(Screenshot, BrainInAxialCoronalAndSagittalPlanes) {
+  guiApp();
+  if (!std::filesystem::exists(kBrainTemplate)) GTEST_SKIP() << "brain template not installed (mricron-data)";
+  const QImage shot = brainViews();
+  ASSERT_FALSE(shot.isNull());
+  const std::filesystem::path artefact = testTmp() / "display_brain_views.png";
+  ASSERT_TRUE(shot.save(QString::fromStdString(artefact.string())));
+  const std::string refPath = std::string(TWK_SOURCE_DIR) + "/app/display/testdata/brain_views.png";
+  QImage ref(QString::fromStdString(refPath));
+  ASSERT_FALSE(ref.isNull()) << "no reference image " << refPath << "; candidate written to " << artefact;
+  ref = ref.convertToFormat(QImage::Format_RGB888);
+  ASSERT_EQ(ref.size(), shot.size());
+  // Antialiased text and fonts may differ by machine: a small mean difference and few outliers.
+  double total = 0;
+  int64_t outliers = 0;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < 3 * shot.width(); ++x) {
+      const int d = std::abs(int(shot.constScanLine(y)[x]) - int(ref.constScanLine(y)[x]));
+      total += d;
+      if (d > 48) ++outliers;
+    }
+  const double n = 3.0 * shot.width() * shot.height();
+  EXPECT_LT(total / n, 2.0);
+  EXPECT_LT(outliers / n, 0.01);
+}
+
+}  // namespace
