@@ -2,7 +2,7 @@
 // Fixtures of the display tests: a Qt application for painting, volumes filled by a function,
 // documents with one layer set, and a view that keeps its geometry without a window.
 
-#include <QGuiApplication>
+#include <QApplication>
 
 #include <cstdlib>
 #include <functional>
@@ -19,15 +19,15 @@
 
 namespace twk::displaytest {
 
-// Painting needs a Gui application (fonts); tests run on the offscreen platform.
-inline QGuiApplication& guiApp() {
+// Painting needs a Gui application (fonts) and dialogs a Widgets one: one QApplication serves both;
+// tests run on the offscreen platform.
+inline QApplication& guiApp() {
   static int argc = 1;
   static char name[] = "display_test";
   static char* argv[] = {name, nullptr};
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QGuiApplication* app = QGuiApplication::instance() ? nullptr : new QGuiApplication(argc, argv);
-  (void)app;
-  return *static_cast<QGuiApplication*>(QGuiApplication::instance());
+  if (!QApplication::instance()) new QApplication(argc, argv);
+  return *static_cast<QApplication*>(QApplication::instance());
 }
 
 inline CVol* makeVol(FRMTYPE type, int bpv, DIM3D dims, const std::function<double(int, int, int, int)>& value,

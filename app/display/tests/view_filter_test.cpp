@@ -16,15 +16,6 @@ using namespace twk::displaytest;
 
 namespace {
 
-QApplication& widgetsApp() {
-  static int argc = 1;
-  static char name[] = "display_test";
-  static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (!QApplication::instance()) new QApplication(argc, argv);
-  return *static_cast<QApplication*>(QApplication::instance());
-}
-
 struct FilterScene {
   CDrawDoc doc;
   CDrawSet* set;
@@ -107,7 +98,7 @@ TEST(ViewFilter, ColorBarRowsAndTicks) {
 }
 
 TEST(ViewFilterDialog, ControlsApplyAtOnceAndCancelKeepsThem) {
-  widgetsApp();
+  guiApp();
   FilterScene s;
   CDlgVolIntWin dialog(s.layer());
   const auto texts = dialog.ScaleLabelTexts();
