@@ -69,6 +69,16 @@ void discreteTofts(const GlobalToftsTables& t, double ktrans, double ve, int del
   }
 }
 
+// Interval product with the common case of two non-negative factors (a decay factor and a sum of a
+// curve that is never negative) done directly.
+INTERVAL product(INTERVAL a, INTERVAL b) {
+  if (a.lo >= 0 && b.lo >= 0 && a.hi < HUGE_VAL && b.hi < HUGE_VAL) {
+    using namespace twk::interval_detail;
+    return INTERVAL{down(a.lo * b.lo), up(a.hi * b.hi)};
+  }
+  return a * b;
+}
+
 // Caps a bound as the optimiser expects: finite values at most 1e59, anything else 1e60.
 double capped(double value) { return std::isfinite(value) ? std::min(value, 1e59) : VOID_VALUE; }
 
@@ -89,12 +99,19 @@ void M57_CostBounds(void* context, const INTERVAL* box, const double*, const dou
   const INTERVAL q = IntervalExp(-rate * t.delta);
   const INTERVAL scale = box[0] * t.delta;
   const int dLow = delaySteps(box[2].lo, t.delta), dHigh = delaySteps(box[2].hi, t.delta);
+  const double* input = t.gridInput.data();
   INTERVAL sum{0, 0};
   for (int i = 0; i < m; ++i) {
-    const int first = std::clamp(i - dHigh, 0, m - 1), last = std::clamp(i - dLow, 0, m - 1);
-    const auto [lo, hi] = std::minmax_element(t.gridInput.begin() + first, t.gridInput.begin() + last + 1);
-    sum = q * sum + INTERVAL{*lo, *hi};
-    const INTERVAL c = scale * sum;
+    INTERVAL value;
+    if (dLow == dHigh) {
+      value.lo = value.hi = input[std::clamp(i - dLow, 0, m - 1)];
+    } else {
+      const int first = std::clamp(i - dHigh, 0, m - 1), last = std::clamp(i - dLow, 0, m - 1);
+      const auto [lo, hi] = std::minmax_element(input + first, input + last + 1);
+      value = INTERVAL{*lo, *hi};
+    }
+    sum = product(q, sum) + value;
+    const INTERVAL c = product(scale, sum);
     fit.lowConc[i] = c.lo;
     fit.highConc[i] = c.hi;
   }
