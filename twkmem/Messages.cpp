@@ -64,7 +64,8 @@ void PR_StartMessage(const wchar_t* text, bool show) {
   if (!show) return;
   inWork.exchange(1);
   sendToSink(PR_MSG_RESET);
-  sendToSink(uint64_t(reinterpret_cast<uintptr_t>(text)));
+  // The title goes through the typed callback, never through the sink as an integer.
+  sendMessage(text ? text : L"", true);
 }
 
 void PR_StartMessage(const char* text, bool show) {

@@ -71,10 +71,11 @@ bool PR_EndMemcheck();
 // Message and progress protocol
 // ---------------------------------------------------------------------------------------------
 
-// The main window's callbacks. The progress sink takes 0 (reset: the next value is the text
-// pointer), a const wchar_t* text as an integer, 1..99 (percent), 0x10000000 (end) or a colour
-// (bits 30..63 set, COLORREF in the low bits). The message callback writes a status text when
-// given one and pumps pending events when pump is true.
+// The main window's callbacks. The progress sink takes plain values only: 0 (reset: a new operation
+// begins), 1..99 (percent), 0x10000000 (end) or a colour (bits 30..63 set, COLORREF in the low
+// bits); it never receives an address. The message callback writes a status text when given one
+// and pumps pending events when pump is true; the first text after a reset is the operation's
+// title. So a stray value after a reset can never be taken for a text.
 struct MSGBLOCK {
   void (*progressSink)(uint64_t value) = nullptr;
   bool (*showMessage)(const wchar_t* text, bool pump) = nullptr;
