@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 #include "AppOptions.h"
@@ -72,8 +73,19 @@ void CDrawDoc::Draw(CDrawView* view, QPainter* dc, uint8_t* bits) {
   if (TW_DocDrawHooks().projectHighObjects) TW_DocDrawHooks().projectHighObjects(this, view);
 
   const RECT2D client{0, 0, view->clientWidth - 1, view->clientHeight - 1};
-  dc->fillRect(QRect(0, 0, view->clientWidth, view->clientHeight),
-               QColor(int(GetRValue(backgroundColor)), int(GetGValue(backgroundColor)), int(GetBValue(backgroundColor))));
+  if (bits) {
+    // The background straight into the bitmap: the first row, then copies of it.
+    const int64_t stride = TW_BitmapStride(view->clientWidth);
+    for (int x = 0; x < view->clientWidth; ++x) {
+      bits[3 * x] = GetBValue(backgroundColor);
+      bits[3 * x + 1] = GetGValue(backgroundColor);
+      bits[3 * x + 2] = GetRValue(backgroundColor);
+    }
+    for (int y = 1; y < view->clientHeight; ++y) std::memcpy(bits + y * stride, bits, size_t(3 * view->clientWidth));
+  } else {
+    dc->fillRect(QRect(0, 0, view->clientWidth, view->clientHeight),
+                 QColor(int(GetRValue(backgroundColor)), int(GetGValue(backgroundColor)), int(GetBValue(backgroundColor))));
+  }
   TW_PAINTTARGET& target = g_PaintTarget;
   target.visible = view->ClientToWorldRect(client);
   target.width = client.right - client.left + 1;

@@ -146,18 +146,36 @@ void CDrawVol::Draw(VA_VOLPROJ* projection, QPainter*) {
   GetWorldRect(&layerRect);
 
   TW_RENDERCACHE* cache = nullptr;
+  std::unique_ptr<CRenderCache> outdated;  // its picture buffer is reused when the size allows
   for (size_t i = 0; i < caches.size(); ++i) {
     auto* c = dynamic_cast<TW_RENDERCACHE*>(caches[i].get());
     if (!c || c->projection.view != projection->view) continue;
-    if (IsCacheValid(c, projection, filter.roiColor, &layerRect)) cache = c;
-    else caches.erase(caches.begin() + long(i));
+    if (IsCacheValid(c, projection, filter.roiColor, &layerRect)) {
+      cache = c;
+    } else {
+      outdated = std::move(caches[i]);
+      caches.erase(caches.begin() + long(i));
+    }
     break;
   }
   if (!cache) {
     auto fresh = std::make_unique<TW_RENDERCACHE>();
     const double visible[4] = {t.visible.x0, t.visible.y0, t.visible.x1, t.visible.y1};
-    fresh->pixelType = VA_PictureZoom(vol->frame, uint32_t(filter.roiColor), &layerRect, vol->Spc(), projection, visible,
-                                      t.width, t.height, &t.client, &fresh->picture, fresh->geometry);
+    const int64_t bytes = VA_PictureZoomBytes(vol->frame, t.width, t.height);
+    auto* old = static_cast<TW_RENDERCACHE*>(outdated.get());
+    if (old && old->picture && old->pictureBytes >= bytes) {
+      fresh->picture = old->picture;
+      fresh->pictureBytes = old->pictureBytes;
+      old->picture = nullptr;
+    } else {
+      fresh->picture = bytes > 0 ? pf_malloc(bytes) : nullptr;
+      fresh->pictureBytes = bytes;
+    }
+    outdated.reset();
+    if (!fresh->picture) return;
+    fresh->pixelType = VA_PictureZoomInto(vol->frame, uint32_t(filter.roiColor), &layerRect, vol->Spc(), projection,
+                                          visible, t.width, t.height, fresh->picture, fresh->pictureBytes,
+                                          fresh->geometry);
     if (fresh->pixelType == VA_PIXEL_NONE) return;
     fresh->projection = *projection;
     fresh->roiColor = filter.roiColor;
@@ -191,11 +209,16 @@ void CDrawVol::Draw(VA_VOLPROJ* projection, QPainter*) {
         VA_VolFiltDrawRGB(cache->pixelType, cache->picture, t.width, t.height, &filter, t.bits, stride, 0xFFFFFFFF);
         break;
       }
-      std::vector<uint8_t> scratch(t.bits, t.bits + stride * t.height);
-      VA_VolFiltDrawRGB(cache->pixelType, cache->picture, t.width, t.height, &filter, scratch.data(), stride, 0xFFFFFFFF);
+      // Row by row through a scratch row: the picture's colours, then the chosen pixels blended.
+      const PR_VIEWFILT effective = VA_VolFiltEffective(cache->pixelType, cache->picture, t.width, t.height, &filter);
+      const int64_t pixelBytes = cache->pixelType == VA_PIXEL_REAL ? 8 : 4;
+      std::vector<uint8_t> scratch(static_cast<size_t>(stride));
       for (int y = 0; y < t.height; ++y) {
         uint8_t* dst = t.bits + y * stride;
-        const uint8_t* src = scratch.data() + y * stride;
+        std::copy(dst, dst + stride, scratch.begin());
+        const auto* row = static_cast<const uint8_t*>(cache->picture) + int64_t(y) * t.width * pixelBytes;
+        VA_VolFiltDrawRGB(cache->pixelType, row, t.width, 1, &effective, scratch.data(), stride, 0xFFFFFFFF);
+        const uint8_t* src = scratch.data();
         for (int x = 0; x < t.width; ++x) {
           if (interlace && !chosen(mode, cell, n, r, x, y)) continue;
           for (int c = 0; c < 3; ++c)

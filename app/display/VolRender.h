@@ -40,6 +40,7 @@ class TW_RENDERCACHE : public CRenderCache {
   DIM3D frameDims;
   int32_t pixelType = 0;
   void* picture = nullptr;           // pf_malloc, width x height pixels
+  int64_t pictureBytes = 0;          // size of the picture buffer
   double geometry[16] = {};
 };
 

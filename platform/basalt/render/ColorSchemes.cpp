@@ -59,20 +59,10 @@ bool isGrey(T v) {
 template <class T>
 void drawPicture(const T* picture, int width, int height, const PR_VIEWFILT& f, const uint8_t lut[256][3],
                  uint8_t* bits, int64_t stride) {
-  double lo = f.level - f.width / 2, w = f.width;
-  const int64_t n = int64_t(width) * height;
-  if (f.adaptive) {
-    double mn = VOID_VALUE, mx = -VOID_VALUE;
-    for (int64_t i = 0; i < n; ++i)
-      if (isGrey(picture[i])) {
-        mn = std::min(mn, double(picture[i]));
-        mx = std::max(mx, double(picture[i]));
-      }
-    if (mn <= mx) {
-      lo = mn;
-      w = mx - mn;
-    }
-  }
+  const PR_VIEWFILT e = f.adaptive ? VA_VolFiltEffective(sizeof(T) == 8 ? VA_PIXEL_REAL : VA_PIXEL_INT, picture, width,
+                                                        height, &f)
+                                   : f;
+  const double lo = e.level - e.width / 2, w = e.width;
   // A window without width is a step at its level.
   const double k = w > 0 ? 256.0 / w : 0.0;
   for (int y = 0; y < height; ++y) {
@@ -96,6 +86,28 @@ void drawPicture(const T* picture, int width, int height, const PR_VIEWFILT& f, 
 }
 
 }  // namespace
+
+PR_VIEWFILT VA_VolFiltEffective(int type, const void* picture, int width, int height, const PR_VIEWFILT* filter) {
+  PR_VIEWFILT e = *filter;
+  if (!filter->adaptive || !picture || width < 1 || height < 1) return e;
+  double mn = VOID_VALUE, mx = -VOID_VALUE;
+  const int64_t n = int64_t(width) * height;
+  auto scan = [&](auto* p) {
+    for (int64_t i = 0; i < n; ++i)
+      if (isGrey(p[i])) {
+        mn = std::min(mn, double(p[i]));
+        mx = std::max(mx, double(p[i]));
+      }
+  };
+  if (type == VA_PIXEL_REAL) scan(static_cast<const double*>(picture));
+  else if (type == VA_PIXEL_INT) scan(static_cast<const uint32_t*>(picture));
+  if (mn <= mx) {
+    e.level = (mn + mx) / 2;
+    e.width = mx - mn;
+  }
+  e.adaptive = 0;
+  return e;
+}
 
 bool VA_VolFiltDrawRGB(int type, const void* picture, int width, int height, const PR_VIEWFILT* filter, uint8_t* bits,
                        int64_t stride, uint32_t scheme) {

@@ -31,5 +31,9 @@ constexpr uint32_t VA_PIXEL_TRANSPARENT = 0xFFFFFFFFu;
 // top-down bitmap (blue, green, red bytes; rows of stride bytes). Pixels outside the picture and
 // void values (1e60; 16777215 in integer pictures) leave the bitmap as it is. scheme overrides the
 // filter's colour scheme unless it is 0xFFFFFFFF. False for bad arguments or another pixel type.
+// The filter that VA_VolFiltDrawRGB applies to a picture: an adaptive filter takes the picture's
+// range as its window and loses the adaptive flag, so that the picture can be drawn in parts.
+PR_VIEWFILT VA_VolFiltEffective(int type, const void* picture, int width, int height, const PR_VIEWFILT* filter);
+
 bool VA_VolFiltDrawRGB(int type, const void* picture, int width, int height, const PR_VIEWFILT* filter, uint8_t* bits,
                        int64_t stride, uint32_t scheme);

@@ -152,8 +152,138 @@ struct Writer {
   }
 };
 
+// Plain slice outside the film view, typed voxels: per-column and per-row byte offsets, and the
+// columns that fall on the picture as one run (the mapping is monotonic).
+template <class T, int Type>
+void zoomPlainSlice(const Setup& s, const FRAME* frame, const Writer& out) {
+  const DIM3D& dims = frame->dim;
+  const DIM3D& pd = s.map.dims;
+  const uint8_t* base = frame->data + s.time * s.timeBytes + axisStep(s, dims, 2, s.slice).bytes;
+  const int64_t zx = axisStep(s, dims, 2, s.slice).x * int64_t(sizeof(T));
+  struct Offsets {
+    int64_t o0, o1;
+    double w;
+  };
+  std::vector<Offsets> cols(s.width), rows(s.height);
+  int first = s.width, last = -1;
+  for (int px = 0; px < s.width; ++px) {
+    const AxisSample a = axisSample(columnCoordinate(s, px), pd.w, 1, s.smooth);
+    if (a.tile < 0) continue;
+    const Step c0 = axisStep(s, dims, 0, a.i0), c1 = axisStep(s, dims, 0, a.i1);
+    cols[px] = {c0.bytes + c0.x * int64_t(sizeof(T)), c1.bytes + c1.x * int64_t(sizeof(T)), a.w};
+    first = std::min(first, px);
+    last = std::max(last, px);
+  }
+  auto* realOut = static_cast<double*>(out.picture);
+  auto* intOut = static_cast<uint32_t*>(out.picture);
+  auto outside = [&](int64_t i) {
+    if constexpr (Type == VA_PIXEL_REAL) realOut[i] = VOID_VALUE;
+    else intOut[i] = VA_PIXEL_TRANSPARENT;
+  };
+  auto put = [&](int64_t i, double v) {
+    if constexpr (Type == VA_PIXEL_REAL) realOut[i] = v;
+    else intOut[i] = v == VOID_VALUE ? VA_PIXEL_TRANSPARENT : v <= 0 ? 0u : v >= 4294967294.0 ? 4294967294u : uint32_t(v + 0.5);
+  };
+  for (int py = 0; py < s.height; ++py) {
+    const int64_t rowStart = int64_t(py) * s.width;
+    const AxisSample a = axisSample(rowCoordinate(s, py), pd.h, 1, s.smooth);
+    if (a.tile < 0 || first > last) {
+      for (int px = 0; px < s.width; ++px) outside(rowStart + px);
+      continue;
+    }
+    const Step r0 = axisStep(s, dims, 1, a.i0), r1 = axisStep(s, dims, 1, a.i1);
+    const uint8_t* line0 = base + zx + r0.bytes + r0.x * int64_t(sizeof(T));
+    const uint8_t* line1 = base + zx + r1.bytes + r1.x * int64_t(sizeof(T));
+    for (int px = 0; px < first; ++px) outside(rowStart + px);
+    for (int px = last + 1; px < s.width; ++px) outside(rowStart + px);
+    if (!s.smooth) {
+      if constexpr (Type == VA_PIXEL_INT && !std::is_same_v<T, uint32_t>) {
+        for (int px = first; px <= last; ++px) intOut[rowStart + px] = *reinterpret_cast<const T*>(line0 + cols[px].o0);
+      } else {
+        for (int px = first; px <= last; ++px) put(rowStart + px, double(*reinterpret_cast<const T*>(line0 + cols[px].o0)));
+      }
+      continue;
+    }
+    const double wy = a.w;
+    for (int px = first; px <= last; ++px) {
+      const Offsets& c = cols[px];
+      const double v00 = double(*reinterpret_cast<const T*>(line0 + c.o0));
+      const double v01 = double(*reinterpret_cast<const T*>(line0 + c.o1));
+      const double v10 = double(*reinterpret_cast<const T*>(line1 + c.o0));
+      const double v11 = double(*reinterpret_cast<const T*>(line1 + c.o1));
+      if (Reader<T>::isVoid(v00) || Reader<T>::isVoid(v01) || Reader<T>::isVoid(v10) || Reader<T>::isVoid(v11)) {
+        const double v = wy < 0.5 ? (c.w < 0.5 ? v00 : v01) : (c.w < 0.5 ? v10 : v11);
+        put(rowStart + px, Reader<T>::isVoid(v) ? VOID_VALUE : v);
+        continue;
+      }
+      const double top = v00 + (v01 - v00) * c.w, bottom = v10 + (v11 - v10) * c.w;
+      put(rowStart + px, top + (bottom - top) * wy);
+    }
+  }
+}
+
+// Plain slice of an ROI outside the film view: per-column and per-row steps; one of the three axes
+// runs along the volume's x and moves the bit, the others move the byte.
+void zoomPlainSliceBits(const Setup& s, const FRAME* frame, const Writer& out) {
+  const DIM3D& dims = frame->dim;
+  const DIM3D& pd = s.map.dims;
+  const Step z = axisStep(s, dims, 2, s.slice);
+  const uint8_t* base = frame->data + s.time * s.timeBytes + z.bytes;
+  struct Sample {
+    Step s0, s1;
+    double w = 0;
+  };
+  std::vector<Sample> cols(s.width);
+  int first = s.width, last = -1;
+  for (int px = 0; px < s.width; ++px) {
+    const AxisSample a = axisSample(columnCoordinate(s, px), pd.w, 1, s.smooth);
+    if (a.tile < 0) continue;
+    cols[px] = {axisStep(s, dims, 0, a.i0), axisStep(s, dims, 0, a.i1), a.w};
+    first = std::min(first, px);
+    last = std::max(last, px);
+  }
+  auto bitAt = [&](const Step& c, const Step& r) {
+    const int64_t x = c.x + r.x + z.x;
+    return (base[c.bytes + r.bytes + (x >> 3)] >> (7 - (x & 7))) & 1;
+  };
+  auto* labels = static_cast<uint32_t*>(out.picture);
+  for (int py = 0; py < s.height; ++py) {
+    uint32_t* row = labels + int64_t(py) * s.width;
+    const AxisSample a = axisSample(rowCoordinate(s, py), pd.h, 1, s.smooth);
+    if (a.tile < 0 || first > last) {
+      std::fill(row, row + s.width, VA_PIXEL_TRANSPARENT);
+      continue;
+    }
+    std::fill(row, row + first, VA_PIXEL_TRANSPARENT);
+    std::fill(row + last + 1, row + s.width, VA_PIXEL_TRANSPARENT);
+    const Step r0 = axisStep(s, dims, 1, a.i0), r1 = axisStep(s, dims, 1, a.i1);
+    if (!s.smooth) {
+      for (int px = first; px <= last; ++px) row[px] = bitAt(cols[px].s0, r0) ? out.label : VA_PIXEL_TRANSPARENT;
+      continue;
+    }
+    for (int px = first; px <= last; ++px) {
+      const Sample& c = cols[px];
+      const double v00 = bitAt(c.s0, r0), v01 = bitAt(c.s1, r0), v10 = bitAt(c.s0, r1), v11 = bitAt(c.s1, r1);
+      const double top = v00 + (v01 - v00) * c.w, bottom = v10 + (v11 - v10) * c.w;
+      row[px] = top + (bottom - top) * a.w >= 0.5 ? out.label : VA_PIXEL_TRANSPARENT;
+    }
+  }
+}
+
 template <class T>
 void zoomOrtho(const Setup& s, const FRAME* frame, const Writer& out) {
+  if constexpr (std::is_same_v<T, bool>) {
+    if (s.combine == Combine::Plain && s.cols * s.rows == 1) {
+      zoomPlainSliceBits(s, frame, out);
+      return;
+    }
+  } else {
+    if (s.combine == Combine::Plain && s.cols * s.rows == 1) {
+      if (out.type == VA_PIXEL_REAL) zoomPlainSlice<T, VA_PIXEL_REAL>(s, frame, out);
+      else zoomPlainSlice<T, VA_PIXEL_INT>(s, frame, out);
+      return;
+    }
+  }
   const Reader<T> r{frame->data + s.time * s.timeBytes};
   const DIM3D& dims = frame->dim;
   const DIM3D& pd = s.map.dims;
@@ -284,11 +414,32 @@ void zoom(const Setup& s, const FRAME* frame, const Writer& out) {
 
 }  // namespace
 
+int64_t VA_PictureZoomBytes(const FRAME* frame, int width, int height) {
+  if (!frame || twk::voxelElemOf(frame) == twk::VoxelElem::Invalid || width < 1 || height < 1) return 0;
+  return int64_t(width) * height * (frame->type == FRM_REAL ? 8 : 4);
+}
+
 int VA_PictureZoom(const FRAME* frame, uint32_t roiColor, const DRECT* layerRect, const SPC* spc, const VA_VOLPROJ* proj,
                    const double visibleWorld[4], int width, int height, const RECT2D* client, void** picture,
                    double geometry[16]) {
+  (void)client;
   if (picture) *picture = nullptr;
-  if (!frame || !frame->data || !layerRect || !visibleWorld || !picture || width < 1 || height < 1) return VA_PIXEL_NONE;
+  const int64_t bytes = VA_PictureZoomBytes(frame, width, height);
+  if (!picture || bytes == 0) return VA_PIXEL_NONE;
+  void* buffer = pf_malloc(bytes);
+  if (!buffer) return VA_PIXEL_NONE;
+  const int type = VA_PictureZoomInto(frame, roiColor, layerRect, spc, proj, visibleWorld, width, height, buffer, bytes,
+                                      geometry);
+  if (type == VA_PIXEL_NONE) pf_free(&buffer);
+  *picture = buffer;
+  return type;
+}
+
+int VA_PictureZoomInto(const FRAME* frame, uint32_t roiColor, const DRECT* layerRect, const SPC* spc,
+                       const VA_VOLPROJ* proj, const double visibleWorld[4], int width, int height, void* buffer,
+                       int64_t bufferBytes, double geometry[16]) {
+  if (!frame || !frame->data || !layerRect || !visibleWorld || !buffer || width < 1 || height < 1) return VA_PIXEL_NONE;
+  if (bufferBytes < VA_PictureZoomBytes(frame, width, height)) return VA_PIXEL_NONE;
   const twk::VoxelElem elem = twk::voxelElemOf(frame);
   if (elem == twk::VoxelElem::Invalid || frame->dim.w < 1 || frame->dim.h < 1 || frame->dim.d < 1 || frame->dim.t < 1)
     return VA_PIXEL_NONE;
@@ -333,9 +484,6 @@ int VA_PictureZoom(const FRAME* frame, uint32_t roiColor, const DRECT* layerRect
   s.timeBytes = s.sliceBytes * frame->dim.d;
 
   const int type = frame->type == FRM_ROI ? VA_PIXEL_LABELS : frame->type == FRM_INT ? VA_PIXEL_INT : VA_PIXEL_REAL;
-  const int64_t pixelBytes = type == VA_PIXEL_REAL ? 8 : 4;
-  void* buffer = pf_malloc(int64_t(width) * height * pixelBytes);
-  if (!buffer) return VA_PIXEL_NONE;
   const uint32_t label = (uint32_t(GetRValue(roiColor)) << 16) | (uint32_t(GetGValue(roiColor)) << 8) | GetBValue(roiColor);
   const Writer out{type, label, buffer};
   switch (elem) {
@@ -345,7 +493,6 @@ int VA_PictureZoom(const FRAME* frame, uint32_t roiColor, const DRECT* layerRect
     case twk::VoxelElem::U32: zoom<uint32_t>(s, frame, out); break;
     default: zoom<double>(s, frame, out); break;
   }
-  *picture = buffer;
   if (geometry) {
     std::fill(geometry, geometry + 16, 0.0);
     geometry[VA_ZOOMGEO_X0 + 0] = s.shown.x0;
@@ -365,6 +512,5 @@ int VA_PictureZoom(const FRAME* frame, uint32_t roiColor, const DRECT* layerRect
     geometry[VA_ZOOMGEO_SLICE + 1] = s.time;
     geometry[VA_ZOOMGEO_PIXELTYPE] = type;
   }
-  (void)client;
   return type;
 }

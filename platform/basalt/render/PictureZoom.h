@@ -40,3 +40,12 @@ enum : int {
 int VA_PictureZoom(const FRAME* frame, uint32_t roiColor, const DRECT* layerRect, const SPC* spc, const VA_VOLPROJ* proj,
                    const double visibleWorld[4], int width, int height, const RECT2D* client, void** picture,
                    double geometry[16]);
+
+// Bytes of the picture that VA_PictureZoom makes of a frame at width x height pixels (0 for a frame
+// of invalid kind).
+int64_t VA_PictureZoomBytes(const FRAME* frame, int width, int height);
+// VA_PictureZoom into a caller buffer of at least VA_PictureZoomBytes bytes, so that a repaint can
+// reuse the buffer of an outdated picture. Returns the pixel type, 0 for bad arguments.
+int VA_PictureZoomInto(const FRAME* frame, uint32_t roiColor, const DRECT* layerRect, const SPC* spc,
+                       const VA_VOLPROJ* proj, const double visibleWorld[4], int width, int height, void* buffer,
+                       int64_t bufferBytes, double geometry[16]);

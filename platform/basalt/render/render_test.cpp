@@ -417,6 +417,39 @@ TEST(PictureZoom, RoiGivesLabelsInRgbOrder) {
   PR_FrameDelete(&f);
 }
 
+TEST(PictureZoom, RoiBitsInEveryQuarterTurnPlane) {
+  const DIM3D dims{13, 5, 3, 1};
+  std::vector<uint8_t> inside(13 * 5 * 3);
+  for (size_t i = 0; i < inside.size(); ++i) inside[i] = (i * 7 + i / 5) % 3 == 0;
+  FRAME* f = VA_CreateVol(inside.data(), 1, 13, 5, 3, 1);
+  const double planes[][3] = {{0, 0, 0}, {90, 0, 0}, {0, 90, 0}, {0, 0, 90}, {180, 0, 270}, {90, 90, 0}};
+  for (const auto& r : planes) {
+    SCOPED_TRACE(r[0] * 10000 + r[1] * 100 + r[2]);
+    VA_VOLPROJ p = record(r[0], r[1], r[2]);
+    p.mode = 0;
+    DIM3D pd;
+    ASSERT_TRUE(VA_VolProjGridDimensions(&f->dim, nullptr, &p, &pd));
+    for (int slice = 0; slice < pd.d; ++slice) {
+      p.slice = slice;
+      const View v = unitView(pd.w, pd.h, pd.w, pd.h, 1.0);
+      void* pic = nullptr;
+      ASSERT_EQ(VA_PictureZoom(f, RGB(1, 2, 3), &v.layer, nullptr, &p, v.visible, pd.w, pd.h, nullptr, &pic, nullptr),
+                VA_PIXEL_LABELS);
+      const uint32_t* d = static_cast<const uint32_t*>(pic);
+      for (int y = 0; y < pd.h; ++y)
+        for (int x = 0; x < pd.w; ++x) {
+          const DPOINT3D q{x + 0.5, y + 0.5, slice + 0.5};
+          DPOINT3D vox;
+          ASSERT_TRUE(VA_VolProjConversion(&f->dim, nullptr, &p, &q, &vox, 0));
+          const bool in = twk::roiBit(f, int(vox.x), int(vox.y), int(vox.z), 0);
+          ASSERT_EQ(d[y * pd.w + x], in ? 0x010203u : VA_PIXEL_TRANSPARENT) << x << "," << y;
+        }
+      pf_free(&pic);
+    }
+  }
+  PR_FrameDelete(&f);
+}
+
 TEST(ColorSchemes, WindowMapsTheRampAndInvertMirrorsIt) {
   std::vector<double> ramp(64);
   for (int i = 0; i < 64; ++i) ramp[i] = i;
