@@ -237,14 +237,22 @@ bool CDrawDoc::DrawOrientationLetters(QPainter* dc, const VA_VOLPROJ* projection
   return true;
 }
 
-QImage TW_RenderView(CDrawView* view) {
-  if (!view || view->clientWidth < 1 || view->clientHeight < 1 || !view->GetDocument()) return QImage();
-  QImage image(view->clientWidth, view->clientHeight, QImage::Format_BGR888);
-  if (image.isNull()) return image;
-  uint8_t* bits = image.bits();
-  QPainter painter(&image);
+bool TW_RenderViewInto(CDrawView* view, QImage* image) {
+  if (!view || !image || view->clientWidth < 1 || view->clientHeight < 1 || !view->GetDocument()) return false;
+  if (image->width() != view->clientWidth || image->height() != view->clientHeight ||
+      image->format() != QImage::Format_BGR888)
+    *image = QImage(view->clientWidth, view->clientHeight, QImage::Format_BGR888);
+  if (image->isNull()) return false;
+  uint8_t* bits = image->bits();
+  QPainter painter(image);
   view->GetDocument()->Draw(view, &painter, bits);
   painter.end();
+  return true;
+}
+
+QImage TW_RenderView(CDrawView* view) {
+  QImage image;
+  TW_RenderViewInto(view, &image);
   return image;
 }
 

@@ -25,6 +25,9 @@ TW_DOCDRAW_HOOKS& TW_DocDrawHooks();
 // The view's paint: a 24-bit image (blue, green, red bytes, 4-byte aligned rows) of the view's
 // client size with the document drawn into it. A null image when the client area is empty.
 QImage TW_RenderView(CDrawView* view);
+// The same into an image that is kept between paints: it is reallocated only when the client size
+// changes, which spares a fresh bitmap per frame. False for an empty client area.
+bool TW_RenderViewInto(CDrawView* view, QImage* image);
 
 // A solid line of the colour (COLORREF) with a cosmetic pen.
 bool TW_DrawLine(QPainter* dc, COLORREF color, int x0, int y0, int x1, int y1);

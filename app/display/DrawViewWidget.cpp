@@ -58,10 +58,9 @@ void CDrawViewWidget::InvalidateClient() { update(); }
 void CDrawViewWidget::paintEvent(QPaintEvent*) {
   clientWidth = width();
   clientHeight = height();
-  const QImage image = TW_RenderView(this);
-  if (image.isNull()) return;
+  if (!TW_RenderViewInto(this, &bitmap_)) return;
   QPainter painter(this);
-  painter.drawImage(0, 0, image);
+  painter.drawImage(0, 0, bitmap_);
 }
 
 void CDrawViewWidget::resizeEvent(QResizeEvent* event) {

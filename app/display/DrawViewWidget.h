@@ -3,6 +3,7 @@
 // renders the document into an off-screen 24-bit image (TW_RenderView) and copies it to the screen
 // in one step; resizing zooms to fit; keys go to the view keys of CDrawView.
 
+#include <QImage>
 #include <QWidget>
 
 #include "DrawView.h"
@@ -36,4 +37,7 @@ class CDrawViewWidget : public QWidget, public CDrawView {
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+
+ private:
+  QImage bitmap_;  // the off-screen bitmap, kept between paints
 };

@@ -107,6 +107,13 @@ bool chosen(int mode, int cell, int n, int r, int x, int y) {
   }
 }
 
+// (src * alpha + dst * (255 - alpha)) / 255 with integer division, without the division: for
+// v <= 65025, (v + 1 + (v >> 8)) >> 8 equals v / 255.
+inline uint8_t blend255(int src, int dst, int alpha) {
+  const int v = src * alpha + dst * (255 - alpha);
+  return uint8_t((v + 1 + (v >> 8)) >> 8);
+}
+
 void overlayLabels(const uint32_t* labels, int width, int height, int alpha, uint8_t* bits, int64_t stride) {
   auto row = [&](int y) {
     const uint32_t* src = labels + int64_t(y) * width;
@@ -120,9 +127,9 @@ void overlayLabels(const uint32_t* labels, int width, int height, int alpha, uin
         dst[1] = uint8_t(g);
         dst[2] = uint8_t(r);
       } else {
-        dst[0] = uint8_t(((255 - alpha) * dst[0] + alpha * b) / 255);
-        dst[1] = uint8_t(((255 - alpha) * dst[1] + alpha * g) / 255);
-        dst[2] = uint8_t(((255 - alpha) * dst[2] + alpha * r) / 255);
+        dst[0] = blend255(b, dst[0], alpha);
+        dst[1] = blend255(g, dst[1], alpha);
+        dst[2] = blend255(r, dst[2], alpha);
       }
     }
   };
@@ -219,10 +226,13 @@ void CDrawVol::Draw(VA_VOLPROJ* projection, QPainter*) {
         const auto* row = static_cast<const uint8_t*>(cache->picture) + int64_t(y) * t.width * pixelBytes;
         VA_VolFiltDrawRGB(cache->pixelType, row, t.width, 1, &effective, scratch.data(), stride, 0xFFFFFFFF);
         const uint8_t* src = scratch.data();
+        if (!interlace) {
+          for (int i = 0; i < 3 * t.width; ++i) dst[i] = blend255(src[i], dst[i], alpha);
+          continue;
+        }
         for (int x = 0; x < t.width; ++x) {
-          if (interlace && !chosen(mode, cell, n, r, x, y)) continue;
-          for (int c = 0; c < 3; ++c)
-            dst[3 * x + c] = uint8_t((src[3 * x + c] * alpha + dst[3 * x + c] * (255 - alpha)) / 255);
+          if (!chosen(mode, cell, n, r, x, y)) continue;
+          for (int c = 0; c < 3; ++c) dst[3 * x + c] = blend255(src[3 * x + c], dst[3 * x + c], alpha);
         }
       }
       break;

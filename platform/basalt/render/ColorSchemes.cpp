@@ -68,19 +68,28 @@ void drawPicture(const T* picture, int width, int height, const PR_VIEWFILT& f, 
   for (int y = 0; y < height; ++y) {
     const T* src = picture + int64_t(y) * width;
     uint8_t* dst = bits + y * stride;
+    if (k > 0) {
+      // (v - lo) * k as v * k + offset: one multiply-add per pixel.
+      const double offset = -lo * k;
+      for (int x = 0; x < width; ++x, dst += 3) {
+        const T v = src[x];
+        if (!isGrey(v)) continue;
+        const double t = double(v) * k + offset;
+        const int index = t <= 0 ? 0 : t >= 255 ? 255 : int(t);
+        const uint8_t* c = lut[index];
+        dst[0] = c[0];
+        dst[1] = c[1];
+        dst[2] = c[2];
+      }
+      continue;
+    }
     for (int x = 0; x < width; ++x, dst += 3) {
       const T v = src[x];
       if (!isGrey(v)) continue;
-      int index;
-      if (k > 0) {
-        const double t = (double(v) - lo) * k;
-        index = t <= 0 ? 0 : t >= 255 ? 255 : int(t);
-      } else {
-        index = double(v) >= lo ? 255 : 0;
-      }
-      dst[0] = lut[index][0];
-      dst[1] = lut[index][1];
-      dst[2] = lut[index][2];
+      const uint8_t* c = lut[double(v) >= lo ? 255 : 0];
+      dst[0] = c[0];
+      dst[1] = c[1];
+      dst[2] = c[2];
     }
   }
 }
