@@ -148,6 +148,25 @@ TEST(LayerRendering, CachedPictureUntilTheCachesAreFreedOrTheFrameReplaced) {
   EXPECT_EQ(channel(s.render(), 3, 0, 0), 16);
 }
 
+TEST(ViewPaint, RowsAreFourByteAlignedAndTheCrosshairNeedsTwoViews) {
+  for (const auto& [w, stride] : {std::pair{1, 4}, {4, 12}, {5, 16}}) {
+    EXPECT_EQ(TW_BitmapStride(w), stride);
+    EXPECT_EQ(QImage(w, 3, QImage::Format_BGR888).bytesPerLine(), stride);
+  }
+  PixelScene s(16, 16, {flatLayer(16, 16, 0)});
+  g_UserOpt.volCursor = 1;
+  s.view->SetActive(true);
+  s.doc.linkedCursor.projection = DPOINT3D{8.5, 4.5, s.view->GetProjection()->slice + 0.49995};
+  QImage im = s.render();
+  EXPECT_EQ(channel(im, 3, 4, 0), 0);  // one view: no crosshair
+  TestView second(&s.doc, 16, 16);
+  second.InitialUpdate();
+  im = s.render();
+  EXPECT_EQ(channel(im, 3, 4, 0), 255);  // the XOR lines through (8, 4)
+  EXPECT_EQ(channel(im, 8, 12, 1), 255);
+  EXPECT_EQ(channel(im, 3, 12, 1), 0);
+}
+
 // ---- a brain in three planes ----
 
 const char* kBrainTemplate = "/usr/share/mricron/templates/ch2.nii.gz";
