@@ -165,4 +165,56 @@ class CVol {
   bool BoxProjConversion(const VA_VOLPROJ* proj, const DRECT3D* in, DRECT3D* out, int direction) const {
     return VA_VolBoxProjConversion(Dim(), Spc(), proj, in, out, direction);
   }
+
+  // --- member forms of the imaging core's volume functions (platform/basalt/volops/VolMembers.cpp;
+  // the free functions they forward to tell the details) ---
+  // Dynamic dimension: name, unit and a new pf_malloc array of its T values in ascending order.
+  bool GetDynamicDimension(CString* name, CString* unit, double** values, bool show = false) const;
+  bool DynInxToTimeInx(int dynInx, int* timeInx) const;
+  bool TimeInxToDynInx(int timeInx, int* dynInx) const;
+  bool TacToDynamicOrder(double* curve) const;
+  bool EnforceChronoOrder(bool show);
+  // Per time point repetition time, echo time (seconds) and flip angle (degrees), new pf_malloc arrays.
+  double* GetAll_TR() const;
+  double* GetAll_TE() const;
+  double* GetAll_FA() const;
+  // The volume's flip angle (degrees), repetition and echo time (seconds); 1e60 when unknown.
+  double GetFlipAngle() const;
+  double GetTR() const;
+  double GetTE() const;
+
+  // New volumes made from this one.
+  CVol* CloneByReformat(FRAME** frame, const SPC* spacing = nullptr, const double* orientation = nullptr,
+                        const DPOINT3D* position = nullptr, bool show = false) const;
+  // Exactly one of box and time list ({count, t0, t1, ...}) is given.
+  CVol* CloneByCrop(const RECT4D* box, const int32_t* timeList, bool cloneDicom, bool show = false) const;
+  CVol* IntegerToReal(bool show) const;
+  CVol* RoiToInteger(bool show) const;
+  // In place.
+  bool IntegerToReal(double scale, double offset);
+  bool MinimizeDicomHeaders(bool show = false);
+  bool CopyAllSpatialInfo(const CVol* source);
+  // Reverses the voxels along axis 1 (x), 2 (y) or 3 (z); with keepWorld every voxel keeps its
+  // place in the patient (orientation and positions change with the voxels).
+  bool Mirror(bool keepWorld, int axis, bool show = false);
+  bool SetBpv(int bits);
+  // Replaces the frame by one of the given kind and dimensions with every voxel set to value.
+  bool CreateUniform(int type, const DIM3D& dims, double value, int bpv = 0);
+
+  // Geometry.
+  bool IsEqualDim(const CVol* other) const;     // width, height and depth
+  bool IsEqualSpc(const CVol* other) const;     // within the program's tolerance
+  bool IsEqualOrient(const CVol* other) const;  // within the program's tolerance
+  // Same grid and, unless tolerance is 1e60, the same voxels within tolerance (see
+  // VA_VolIsMatchingVolume); false when the comparison cannot be made.
+  bool IsMatchingVolume(const CVol* other, double tolerance, bool* match) const;
+  bool IsValidSpc() const;
+  bool IsValidOrientation() const;
+  // Diagonal of the volume's box in millimetres.
+  double UnivoxDiam() const;
+  // Anatomical plane of a view with this record (null: the native plane): 0 sagittal, 1 axial,
+  // 2 coronal, -1 without a valid orientation.
+  int GetMajorProjType(const VA_VOLPROJ* proj = nullptr) const;
+  // Row and column direction cosines of that plane in patient space.
+  bool GetProjOrientation(const VA_VOLPROJ* proj, double orient[6]) const;
 };
