@@ -6,6 +6,7 @@
 // new: delete each record, then pf_free the array (TW_FreeDicomRecArray does both).
 
 #include <cstdint>
+#include <vector>
 
 #include "CString.h"
 #include "TwkTypes.h"
@@ -68,4 +69,26 @@ struct DICOMREC {
   uint8_t reserved[132] = {};     // room for the imaging core's further values
 
   CString subSeriesKey;           // the text that splits a composite series (empty: none)
+
+  // Further facts that the imaging core's DICOM family reads.
+  CString sopClassUid;            // (0008,0016)
+  CString frameOfReferenceUid;    // (0020,0052)
+  CString imageComments;          // (0020,4000); spin-lock times are read from it
+  double acquisitionDateTime = VOID_VALUE;  // acquisition date and time, seconds since 1970 (header clock)
+  double frameReferenceTime = VOID_VALUE;   // (0054,1300), seconds
+  double frameDuration = VOID_VALUE;        // (0018,1242), seconds
+  int32_t samplesPerPixel = 1;    // (0028,0002)
+  uint8_t dynStored = 0;          // dyn holds the program's own stored dynamic coordinates of the image
+
+  // The whole header of the image, without pixel data, as one TwkDicom header block (a 64-bit
+  // little-endian length, then the header as a DICOM file in Explicit VR Little Endian: the form of
+  // TWKDCM_SaveHeaders for one header). Empty when the header has not been read into the record.
+  std::vector<uint8_t> header;
+
+  // Series nodes of a DICOM tree: the volume that their images form.
+  int32_t seriesDepth = 0;        // slices per time point (0 when the images form no volume)
+  int32_t seriesTimes = 0;        // time points
+  std::vector<double> seriesEchoTimes;  // distinct echo times, seconds, ascending
+  std::vector<double> seriesBvalues;    // distinct b-values, ascending
+  CString seriesProblem;          // why the images form no volume (empty when they do)
 };

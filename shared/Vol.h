@@ -15,6 +15,7 @@
 #include "VolProj.h"
 
 struct DICOMREC;
+struct PR_VIEWFILT;
 
 // Modalities; volumes whose modality is not known carry MODALITY_UNKNOWN.
 enum : int32_t { MODALITY_CT = 0, MODALITY_MR = 1, MODALITY_PET = 2, MODALITY_UNKNOWN = 10000 };
@@ -65,6 +66,11 @@ class CVol {
   }
   // Replaces the dynamic coordinates by a copy of n records; n must equal the time points.
   bool SetDynamicCoords(const DYNCRD* records, int n);
+
+  // Writes the volume as DICOM files (imaging core, DICOM family: platform/basalt/dicom/DicomSave.h
+  // tells the arguments).
+  static bool SaveToDicom(CVol* vol, bool keepIdentifiers, const wchar_t* path, const PR_VIEWFILT* filter,
+                          bool compress, bool multipleFiles, bool numberedNames, bool keepAcquisitionValues, bool show);
 
   // --- frame accessors ---
   FRMTYPE Type() const { return frame->type; }

@@ -1,0 +1,128 @@
+#include "dicom/DicomRecords.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "ArrayHelpers.h"
+#include "TwkDicom.h"
+#include "TwkMem.h"
+#include "dicom/DicomCore.h"
+
+using namespace twk::dcm;
+
+DICOMREC* VA_ReadDicomRec(const wchar_t* path, bool withHeader, int* kind, CString* reason) {
+  auto give = [&](VA_DICOMFILEKIND k, const std::string& why) -> DICOMREC* {
+    if (kind) *kind = k;
+    if (reason) *reason = CString::fromUtf8(why);
+    return nullptr;
+  };
+  if (!path || !*path) return give(DCMFILE_NOT_DICOM, "no file name");
+  DcmFileFormat file;
+  std::string why;
+  bool notDicom = false;
+  if (!loadFile(native(path), file, false, &why, &notDicom)) return give(notDicom ? DCMFILE_NOT_DICOM : DCMFILE_DAMAGED, why);
+  DcmDataset* data = file.getDataset();
+  std::string sopClass;
+  DcmMetaInfo* meta = file.getMetaInfo();
+  if (meta) getText(meta, DCM_MediaStorageSOPClassUID, sopClass);
+  DcmElement* pixels = nullptr;
+  if (data->findAndGetElement(DCM_PixelData, pixels).bad() || !pixels)
+    return give(DCMFILE_NOT_IMAGE, sopClass == UID_MediaStorageDirectoryStorage ? "DICOMDIR" : "no pixel data");
+  PixelFormat format;
+  if (!readPixelFormat(data, format, &why)) return give(DCMFILE_DAMAGED, why);
+  // Native pixel data must hold every frame; compressed data are checked when decoded.
+  const DcmXfer xfer(data->getOriginalXfer());
+  if (!xfer.isEncapsulated() && int64_t(pixels->getLength()) < format.bytesPerFrame() * format.frames)
+    return give(DCMFILE_DAMAGED, "the pixel data are shorter than the image");
+  auto rec = std::make_unique<DICOMREC>();
+  rec->filePath = path;
+  fillRecord(file, *rec);
+  if (withHeader) rec->header = headerBlock(file);
+  if (kind) *kind = format.frames > 1 ? DCMFILE_MULTIFRAME : DCMFILE_IMAGE;
+  if (reason) reason->Empty();
+  return rec.release();
+}
+
+bool VA_IsDicomFileLoading(const wchar_t* path) {
+  if (!path || !*path) return false;
+  DcmFileFormat file;
+  return loadFile(native(path), file, false, nullptr);
+}
+
+bool VA_DicomRecFromHeader(const DCMFF* header, DICOMREC* rec) {
+  if (!header || !rec) return false;
+  DCMFF* one = const_cast<DCMFF*>(header);
+  int64_t size = 0;
+  void* bytes = TWKDCM_SaveHeaders(&one, 1, &size);
+  if (!bytes) return false;
+  std::vector<uint8_t> block(static_cast<uint8_t*>(bytes), static_cast<uint8_t*>(bytes) + size);
+  pf_free(&bytes);
+  std::unique_ptr<DcmFileFormat> file = fileFromBlock(block);
+  if (!file) return false;
+  const CString path = rec->filePath;
+  fillRecord(*file, *rec);
+  rec->filePath = path;
+  rec->header = std::move(block);
+  return true;
+}
+
+DICOMREC** VA_GetDicomRecArr(DCMFF* const* headers, int64_t count) {
+  if (!headers || count <= 0) return nullptr;
+  auto** out = static_cast<DICOMREC**>(pf_calloc(count * int64_t(sizeof(DICOMREC*))));
+  if (!out) return nullptr;
+  for (int64_t i = 0; i < count; ++i) {
+    out[i] = new DICOMREC;
+    if (!VA_DicomRecFromHeader(headers[i], out[i])) {
+      TW_FreeDicomRecArray(&out, int(count));
+      return nullptr;
+    }
+  }
+  return out;
+}
+
+DCMFF* VA_DicomRecGetHeader(const DICOMREC* rec) {
+  if (!rec) return nullptr;
+  if (!rec->header.empty()) {
+    DCMFF** one = TWKDCM_LoadHeaders(rec->header.data(), int64_t(rec->header.size()), 1);
+    if (!one) return nullptr;
+    DCMFF* header = one[0];
+    one[0] = nullptr;
+    TWKDCM_DeleteFFarr(&one, 1);
+    return header;
+  }
+  if (!rec->filePath.IsEmpty()) return TWKDCM_LoadDcmFF(rec->filePath);
+  return nullptr;
+}
+
+bool VA_DicomRecSetHeader(DICOMREC* rec, const DCMFF* header) { return VA_DicomRecFromHeader(header, rec); }
+
+bool VA_DicomRecLoadHeader(DICOMREC* rec) {
+  if (!rec) return false;
+  if (!rec->header.empty()) return true;
+  if (rec->filePath.IsEmpty()) return false;
+  DcmFileFormat file;
+  if (!loadFile(native(rec->filePath), file, false, nullptr)) return false;
+  rec->header = headerBlock(file);
+  return !rec->header.empty();
+}
+
+void VA_SortDICOMRECbySeriesUID(DICOMREC** records, int64_t count) {
+  if (!records || count < 2) return;
+  std::stable_sort(records, records + count, [](const DICOMREC* a, const DICOMREC* b) {
+    if (!a || !b) return a && !b;
+    const int c = a->seriesInstanceUid.Compare(b->seriesInstanceUid);
+    if (c != 0) return c < 0;
+    return a->instanceNumber < b->instanceNumber;
+  });
+}
+
+void VA_SortDICOMRECbyIncreasingZ(DICOMREC** records, int64_t count) {
+  if (!records || count < 2) return;
+  std::stable_sort(records, records + count, [](const DICOMREC* a, const DICOMREC* b) {
+    if (!a || !b) return a && !b;
+    const bool da = a->sliceZ != VOID_VALUE, db = b->sliceZ != VOID_VALUE;
+    if (da != db) return da;
+    if (da && a->sliceZ != b->sliceZ) return a->sliceZ < b->sliceZ;
+    return a->instanceNumber < b->instanceNumber;
+  });
+}

@@ -1,0 +1,107 @@
+#pragma once
+// Volumes from DICOM images, and the DICOM side of a volume: which images form one volume and in
+// what order, the volume's geometry, modality, unit and dynamic coordinates from its records, its
+// voxels from the files, the slice-spacing check, spin-lock times, positive slice order, names from
+// the headers, and the protected health information of its headers.
+//
+// The load of a file set runs in three calls, as the DICOM loader makes them:
+//   VA_CheckCompatibleAndGetCommonDimensions  checks that the images form one volume, gives its
+//                                             dimensions and puts the records in volume order;
+//   VA_LoadByItem_VolHeader                   makes the volume (geometry, dynamics, records) without voxels;
+//   VA_LoadByItem_VolData                     reads the voxels (and each image's whole header).
+// VA_LoadDicomVolume does all three for a list of files.
+//
+// Voxels: images without rescale and with unsigned pixels give an integer volume of the stored
+// values; any rescale (slope or intercept) or signed pixels give a real volume of the rescaled
+// values (Hounsfield units for CT). The loader of the program turns whole-number real volumes into
+// integer ones afterwards (with a bias of 1024 for CT in "HU").
+//
+// Dynamic coordinates (one DYNCRD per time point): the time (seconds from the first time point; the
+// frame reference time for PET), the end time (the next time point's time; for the last, its time
+// plus its frame duration or the previous interval), echo, inversion and repetition times
+// (seconds), b-value, flip angle; 1e60 where the headers give no value. Spin-lock times are set by
+// the loader's question (VA_VolExtractTSLdata).
+
+#include <cstdint>
+#include <vector>
+
+#include "CString.h"
+#include "DicomRec.h"
+#include "TwkTypes.h"
+
+class CVol;
+struct VA_DICOMTREE;
+struct VA_DICOMTREEITEM;
+
+// Checks that the images of the given simple series (or sub-series) form one volume: equal size,
+// orientation and pixel spacing, the same number of images at every slice position, no image
+// twice, no missing slice, time points that match between slices (see DicomAssembly). Gives the
+// dimensions (W, H, D, T) and the number of series combined, and, when records are given (the array
+// of records of the tree's images), reorders them so that the volume's D x T records come first in
+// volume order (index t * D + z), the others after them. False when they form no volume; the cause
+// is reported when show is set.
+bool VA_CheckCompatibleAndGetCommonDimensions(const VA_DICOMTREE* tree, VA_DICOMTREEITEM* const* series, int seriesCount,
+                                              DICOMREC** records, int recordCount, DIM3D* dims, int* seriesCombined,
+                                              bool show);
+
+// A new volume without voxel frame from the D x T records in volume order (copies of the records go
+// into the volume): spacing (x, y from the pixel spacing; z the mean distance of the slice positions,
+// else spacing between slices, else slice thickness, else 1), orientation, image positions,
+// modality, unit and dynamic coordinates. spacing, when given, replaces the spacing from the records.
+// *kind receives the voxel kind the images need (FRM_INT or FRM_REAL). Null on bad arguments.
+CVol* VA_LoadByItem_VolHeader(const DIM3D* dims, DICOMREC* const* records, const SPC* spacing, FRMTYPE* kind,
+                              bool interactive);
+// Reads the voxels of the volume's records from their files into its frame, which the caller made
+// with the dimensions and voxel kind that the two calls above gave (integer frames of 16 or 32 bits),
+// and keeps each image's header in its record. Integer frames take the stored values (clamped to
+// the frame's range), real frames the rescaled values. Every file must hold an image of the volume's width and height.
+// False on a failure (reported when interactive, naming the file) or when the user stops.
+bool VA_LoadByItem_VolData(CVol* vol, bool interactive);
+// The three steps for a list of files (all their images must form one volume). The volume's name
+// is built from its first record (series number and description) in the folder of the first file.
+CVol* VA_LoadDicomVolume(const wchar_t* const* files, int count, bool show);
+
+// The slice-spacing check of the loader over the first depth records (one time point, slice
+// order): the distances of consecutive slice positions, their mean as the spacing, and the pair
+// whose distance deviates most from the mean; irregular when that deviation exceeds 0.01 mm. When
+// a position is undefined, the first slice's thickness is the spacing (regular); without it the
+// check fails with undefinedSlice the first slice without a position.
+struct VA_SLICESPACING {
+  double spacing = VOID_VALUE;
+  bool irregular = false;
+  int pair = -1;                  // the pair (pair, pair + 1) that deviates most
+  double pairDistance = VOID_VALUE;
+  int undefinedSlice = -1;        // the first slice without a position, -1 when all have one
+};
+bool VA_DicomSliceSpacing(const DICOMREC* const* records, int depth, VA_SLICESPACING* result);
+
+// Reverses the slice order (voxels, image positions, records) when the positions run against the
+// normal of the orientation, so that slice z + 1 lies on the normal's side of slice z.
+bool VA_VolEnsurePositiveOrient(CVol* vol, bool show);
+// Sets the width and height that the volume's records give.
+bool VA_VolSetWiHi(CVol* vol, int width, int height);
+
+// Spin-lock data: a 4D volume whose time points' images name a spin-lock time ("TSL" and a
+// number in their image comments) that differs between time points.
+bool VA_VolIsTSLdata(const CVol* vol);
+// The spin-lock number of every time point (unit as written) and one text line per time point.
+bool VA_VolExtractTSLdata(const CVol* vol, std::vector<double>* values, std::vector<CString>* lines);
+
+// Header facts of the volume's first record.
+int VA_VolNumImgMosaic(const CVol* vol);                    // images of a mosaic, 0 when none
+bool VA_VolGetProtocolName(const CVol* vol, CString* name);  // protocol name, else series description
+// "PatientID_StudyDate_SeriesNumber" (characters invalid in file names replaced); false without records.
+bool VA_VolGetDicomBasedName(const CVol* vol, CString* name);
+
+// Makes sure the volume has one record per slice and time point, each holding a header: records
+// missing a header read it from their file, volumes without records get basic headers made from the
+// volume (modality, geometry, dynamic coordinates). Headers are then changed with
+// VA_DicomRecGetHeader / VA_DicomRecSetHeader.
+bool VA_VolEnsureDicomHeaders(CVol* vol);
+
+// Protected health information of the volume's headers under the PHI profile in force: distinct
+// text lines "(gggg,eeee) Name : value", appended to *records (a pf_malloc array of CString made
+// with new) and counted in *count. True also when there is none.
+bool VA_VolExtractPHIrecords(const CVol* vol, CString*** records, int64_t* count);
+// De-identifies every header of the volume through the PHI profile and refreshes the records' facts.
+bool VA_VolDeidentify(CVol* vol, bool show);
