@@ -25,9 +25,15 @@ DICOMREC* VA_ReadDicomRec(const wchar_t* path, bool withHeader, int* kind, CStri
   std::string sopClass;
   DcmMetaInfo* meta = file.getMetaInfo();
   if (meta) getText(meta, DCM_MediaStorageSOPClassUID, sopClass);
+  if (sopClass.empty()) getText(data, DCM_SOPClassUID, sopClass);
   DcmElement* pixels = nullptr;
-  if (data->findAndGetElement(DCM_PixelData, pixels).bad() || !pixels)
+  if (data->findAndGetElement(DCM_PixelData, pixels).bad() || !pixels) {
+    // An image object without pixel data was cut short; other objects carry none.
+    double rows = 0;
+    if (dcmIsImageStorageSOPClassUID(sopClass.c_str()) || getNumber(data, DCM_Rows, rows))
+      return give(DCMFILE_DAMAGED, "the file ends before its pixel data");
     return give(DCMFILE_NOT_IMAGE, sopClass == UID_MediaStorageDirectoryStorage ? "DICOMDIR" : "no pixel data");
+  }
   PixelFormat format;
   if (!readPixelFormat(data, format, &why)) return give(DCMFILE_DAMAGED, why);
   // Native pixel data must hold every frame; compressed data are checked when decoded.

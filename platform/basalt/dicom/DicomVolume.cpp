@@ -218,6 +218,18 @@ CVol* VA_LoadByItem_VolHeader(const DIM3D* dims, DICOMREC* const* records, const
   return vol.release();
 }
 
+bool VA_LoadByItem_CreateFrame(CVol* vol, const DIM3D* dims, FRMTYPE kind) {
+  if (!vol || !dims || (kind != FRM_INT && kind != FRM_REAL)) return false;
+  bool wide = false;
+  for (int64_t i = 0; vol->dicom && i < vol->numDicom; ++i) wide = wide || (vol->dicom[i] && vol->dicom[i]->bitsAllocated > 16);
+  FRAME* frame = kind == FRM_REAL ? VA_VolCreateUniform(FRM_REAL, *dims, VOID_VALUE)
+                                  : VA_VolCreateUniform(FRM_INT, *dims, VOID_VALUE, wide ? 32 : 16);
+  if (!frame) return false;
+  PR_FrameDelete(&vol->frame);
+  vol->frame = frame;
+  return true;
+}
+
 bool VA_LoadByItem_VolData(CVol* vol, bool interactive) {
   const wchar_t* kName = L"VA_LoadByItem_VolData";
   if (!vol || !vol->frame || !vol->dicom || !vol->imgPos) return false;
@@ -298,12 +310,7 @@ CVol* VA_LoadDicomVolume(const wchar_t* const* files, int count, bool show) {
     return nullptr;
   FRMTYPE kind = FRM_INT;
   std::unique_ptr<CVol> vol(VA_LoadByItem_VolHeader(&dims, records, nullptr, &kind, show));
-  if (!vol) return nullptr;
-  bool wide = false;
-  for (int64_t i = 0; i < vol->numDicom; ++i) wide = wide || vol->dicom[i]->bitsAllocated > 16;
-  vol->frame = kind == FRM_REAL ? VA_VolCreateUniform(FRM_REAL, dims, VOID_VALUE)
-                                : VA_VolCreateUniform(FRM_INT, dims, VOID_VALUE, wide ? 32 : 16);
-  if (!vol->frame || !VA_LoadByItem_VolData(vol.get(), show)) return nullptr;
+  if (!vol || !VA_LoadByItem_CreateFrame(vol.get(), &dims, kind) || !VA_LoadByItem_VolData(vol.get(), show)) return nullptr;
   CString name;
   VA_ConstructVolumeName(vol->dicom[0], true, true, 16, PR_GetFileFolder(records[0]->filePath), L"", &name);
   vol->name = name;

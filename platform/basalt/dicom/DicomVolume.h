@@ -51,6 +51,10 @@ bool VA_CheckCompatibleAndGetCommonDimensions(const VA_DICOMTREE* tree, VA_DICOM
 // *kind receives the voxel kind the images need (FRM_INT or FRM_REAL). Null on bad arguments.
 CVol* VA_LoadByItem_VolHeader(const DIM3D* dims, DICOMREC* const* records, const SPC* spacing, FRMTYPE* kind,
                               bool interactive);
+// The volume's frame for its records, every voxel void (1e60; 65535 or 16777215 in integer frames):
+// real, or integer of 16 bits (32 when an image has more than 16 bits allocated). Replaces a frame
+// the volume has. False on bad arguments or without memory.
+bool VA_LoadByItem_CreateFrame(CVol* vol, const DIM3D* dims, FRMTYPE kind);
 // Reads the voxels of the volume's records from their files into its frame, which the caller made
 // with the dimensions and voxel kind that the two calls above gave (integer frames of 16 or 32 bits),
 // and keeps each image's header in its record. Integer frames take the stored values (clamped to
