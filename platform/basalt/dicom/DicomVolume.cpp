@@ -52,23 +52,31 @@ void dynamicsFromRecords(DICOMREC* const* records, int D, int T, DYNCRD* dyn) {
     dyn[t].spinLockTime = stored ? r.dyn.spinLockTime : VOID_VALUE;
   }
   if (stored) return;
-  // Times: the earliest image of each time point on the clock that every image has.
-  const bool reference = std::all_of(all.begin(), all.end(), [](auto* r) { return r->frameReferenceTime != VOID_VALUE; });
-  const bool dateTime = std::all_of(all.begin(), all.end(), [](auto* r) { return r->acquisitionDateTime != VOID_VALUE; });
-  const bool timeOfDay = std::all_of(all.begin(), all.end(), [](auto* r) { return r->acquisitionSeconds != VOID_VALUE; });
+  // Times: the earliest image of each time point on the first clock that every image has and that
+  // tells the time points apart: acquisition date and time, time of day, trigger time, frame
+  // reference time (PET); else the time point's number.
+  using Clock = double (*)(const DICOMREC&);
+  const Clock clocks[] = {[](const DICOMREC& r) { return r.acquisitionDateTime; },
+                          [](const DICOMREC& r) { return r.acquisitionSeconds; },
+                          [](const DICOMREC& r) { return r.triggerTime; },
+                          [](const DICOMREC& r) { return r.frameReferenceTime; }};
   std::vector<double> start(size_t(T), 0.0), duration(size_t(T), VOID_VALUE);
-  for (int t = 0; t < T; ++t) {
-    double earliest = VOID_VALUE;
-    for (int z = 0; z < D; ++z) {
-      const DICOMREC& r = *records[int64_t(t) * D + z];
-      const double v = reference ? r.frameReferenceTime : dateTime ? r.acquisitionDateTime : timeOfDay ? r.acquisitionSeconds : double(t);
-      earliest = std::min(earliest, v);
+  bool found = false;
+  for (Clock clock : clocks) {
+    if (!std::all_of(all.begin(), all.end(), [&](auto* r) { return clock(*r) != VOID_VALUE; })) continue;
+    for (int t = 0; t < T; ++t) {
+      double earliest = VOID_VALUE;
+      for (int z = 0; z < D; ++z) earliest = std::min(earliest, clock(*records[int64_t(t) * D + z]));
+      start[size_t(t)] = earliest;
     }
-    start[size_t(t)] = earliest;
+    found = T == 1 || std::any_of(start.begin(), start.end(), [&](double v) { return v != start[0]; });
+    if (found) break;
+  }
+  for (int t = 0; t < T; ++t) {
+    if (!found) start[size_t(t)] = double(t);
     duration[size_t(t)] = records[int64_t(t) * D]->frameDuration;
   }
-  const double origin = reference ? 0.0 : start[0];
-  for (int t = 0; t < T; ++t) dyn[t].time = start[size_t(t)] - origin;
+  for (int t = 0; t < T; ++t) dyn[t].time = start[size_t(t)] - start[0];
   for (int t = 0; t < T; ++t) {
     if (t + 1 < T) dyn[t].timeEnd = dyn[t + 1].time;
     else if (duration[size_t(t)] != VOID_VALUE) dyn[t].timeEnd = dyn[t].time + duration[size_t(t)];

@@ -16,8 +16,9 @@
 // values (Hounsfield units for CT). The loader of the program turns whole-number real volumes into
 // integer ones afterwards (with a bias of 1024 for CT in "HU").
 //
-// Dynamic coordinates (one DYNCRD per time point): the time (seconds from the first time point; the
-// frame reference time for PET), the end time (the next time point's time; for the last, its time
+// Dynamic coordinates (one DYNCRD per time point): the time (seconds from the first time point, by the
+// acquisition clock: date and time, time of day, trigger time or PET frame reference time, the first
+// that every image has and that tells the time points apart; else the time point's number), the end time (the next time point's time; for the last, its time
 // plus its frame duration or the previous interval), echo, inversion and repetition times
 // (seconds), b-value, flip angle; 1e60 where the headers give no value. Spin-lock times are set by
 // the loader's question (VA_VolExtractTSLdata).

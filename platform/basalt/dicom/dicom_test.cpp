@@ -354,6 +354,7 @@ TEST(DicomLoad, DiffusionSeriesGivesOneTimePointPerBvalue) {
   EXPECT_EQ(s->dyn[0].bValue, 0);
   EXPECT_EQ(s->dyn[1].bValue, 800);
   EXPECT_EQ(voxel(*s, 1, 1, 2, 1), 100 + 2 + 1 + 2);
+  expectLikeDcm2niix(*s, series("siemensdwi"), "siemensdwi");
 }
 
 TEST(DicomLoad, DynamicFramesFollowAcquisitionTimeNotInstanceNumber) {
@@ -372,6 +373,40 @@ TEST(DicomLoad, DynamicFramesFollowAcquisitionTimeNotInstanceNumber) {
   EXPECT_NEAR(v->GetMaxTime(), 50.0, 1e-6);
   EXPECT_EQ(v->GetDynType(), DYN_TIME);
   expectLikeDcm2niix(*v, folder, "dyn");
+}
+
+TEST(DicomLoad, TimePointsTakeTheFirstClockThatTellsThemApart) {
+  // Two slices, three time points of records made in memory.
+  const struct {
+    const char* name;
+    double acquisition[3], trigger[3], duration;
+    double time[3], lastEnd;
+  } cases[] = {
+      {"time of day", {100, 130, 170}, {VOID_VALUE, VOID_VALUE, VOID_VALUE}, VOID_VALUE, {0, 30, 70}, 110},
+      {"one acquisition time, trigger times", {100, 100, 100}, {0.5, 1.0, 1.5}, VOID_VALUE, {0, 0.5, 1.0}, 1.5},
+      {"no clock", {VOID_VALUE, VOID_VALUE, VOID_VALUE}, {VOID_VALUE, 2, 3}, VOID_VALUE, {0, 1, 2}, 3},
+      {"frame durations", {0, 60, 180}, {VOID_VALUE, VOID_VALUE, VOID_VALUE}, 240, {0, 60, 180}, 420},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<DICOMREC> recs(6);
+    std::vector<DICOMREC*> ptrs;
+    for (int t = 0; t < 3; ++t)
+      for (int z = 0; z < 2; ++z) {
+        DICOMREC& r = recs[size_t(t * 2 + z)];
+        r.width = r.height = 2;
+        r.acquisitionSeconds = c.acquisition[t] == VOID_VALUE ? VOID_VALUE : c.acquisition[t] + z;
+        r.triggerTime = c.trigger[t];
+        r.frameDuration = c.duration;
+        ptrs.push_back(&r);
+      }
+    const DIM3D dims{2, 2, 2, 3};
+    std::unique_ptr<CVol> v(VA_LoadByItem_VolHeader(&dims, ptrs.data(), nullptr, nullptr, false));
+    ASSERT_TRUE(v);
+    for (int t = 0; t < 3; ++t) EXPECT_EQ(v->dyn[t].time, c.time[t]) << t;
+    EXPECT_EQ(v->dyn[1].timeEnd, c.time[2]);
+    EXPECT_EQ(v->dyn[2].timeEnd, c.lastEnd);
+  }
 }
 
 TEST(DicomLoad, TransferSyntaxesGiveTheSameVolume) {
@@ -700,6 +735,7 @@ TEST(DicomSave, RealAndBiasedIntegerVolumesKeepTheirValues) {
       for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 18; ++x) worst = std::max(worst, std::fabs(voxel(*back, x, y, z, t) - voxel(*v, x, y, z, t)));
   EXPECT_LT(worst, 1e-5);
+  expectLikeDcm2niix(*back, out, "savereal");
   // The dynamic coordinates come back exactly.
   for (int t = 0; t < 10; ++t) {
     EXPECT_EQ(back->dyn[t].time, v->dyn[t].time);
@@ -740,6 +776,7 @@ TEST(DicomSave, OneMultiFrameFileReloadsAsTheVolume) {
   for (int t = 0; t < 5; ++t) EXPECT_EQ(back->dyn[t].bValue, v->dyn[t].bValue);
   for (int i = 0; i < 6; ++i) EXPECT_NEAR(back->orient[i], v->orient[i], 1e-9);
   EXPECT_NEAR(back->imgPos[9].z, v->imgPos[9].z, 1e-6);
+  expectLikeDcm2niix(*back, out, "savemf");
 }
 
 // ---------------------------------------------------------------------------------------------
