@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <unordered_map>
 
 #include "ArrayHelpers.h"
 #include "TwkDicom.h"
@@ -135,15 +136,20 @@ bool VA_CheckCompatibleAndGetCommonDimensions(const VA_DICOMTREE* tree, VA_DICOM
     std::vector<DICOMREC*> pool(records, records + std::max(0, recordCount));
     std::vector<DICOMREC*> ordered;
     std::vector<bool> used(pool.size(), false);
+    std::unordered_multimap<std::wstring, size_t> byPath;
+    for (size_t k = 0; k < pool.size(); ++k)
+      if (pool[k]) byPath.emplace(pool[k]->filePath.wstr(), k);
     for (const DICOMREC* want : a.order) {
-      size_t k = 0;
-      while (k < pool.size() && (used[k] || !pool[k] || !sameRecord(pool[k], want))) ++k;
-      if (k == pool.size()) {
+      size_t found = pool.size();
+      auto [first, last] = byPath.equal_range(want->filePath.wstr());
+      for (auto it = first; it != last && found == pool.size(); ++it)
+        if (!used[it->second] && sameRecord(pool[it->second], want)) found = it->second;
+      if (found == pool.size()) {
         if (show) twk::showNamedError(kName, L"The records do not belong to the tree's images");
         return false;
       }
-      used[k] = true;
-      ordered.push_back(pool[k]);
+      used[found] = true;
+      ordered.push_back(pool[found]);
     }
     for (size_t k = 0; k < pool.size(); ++k)
       if (!used[k]) ordered.push_back(pool[k]);

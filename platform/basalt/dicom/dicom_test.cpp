@@ -193,13 +193,17 @@ void expectLikeDcm2niix(const CVol& v, const std::string& folder, const std::str
 
 std::string dump(const std::string& file) { return run("dcmdump +L " + file); }
 
-// The value of a tag in dcmdump's output ("(0020,000d) UI [1.2.3]" gives "1.2.3"), empty when absent.
+// The value of a tag in dcmdump's output ("(0020,000d) UI [1.2.3]" gives "1.2.3", "(0028,0103) US 1"
+// gives "1"), empty when absent or empty.
 std::string dumpValue(const std::string& text, const std::string& tag) {
   const size_t at = text.find(tag);
   if (at == std::string::npos) return "";
   const size_t open = text.find('[', at), eol = text.find('\n', at);
-  if (open == std::string::npos || open > eol) return "";
-  return text.substr(open + 1, text.find(']', open) - open - 1);
+  if (open != std::string::npos && open < eol) return text.substr(open + 1, text.find(']', open) - open - 1);
+  // Binary values follow the VR without brackets, up to the comment.
+  std::string value = text.substr(at + 15, text.find('#', at) - at - 15);
+  while (!value.empty() && value.back() == ' ') value.pop_back();
+  return value.find("(no value") == 0 ? "" : value;
 }
 
 // Rotation of the fixture script (rz @ ry @ rx), column c.
@@ -741,6 +745,18 @@ TEST(DicomSave, RealAndBiasedIntegerVolumesKeepTheirValues) {
     EXPECT_EQ(back->dyn[t].time, v->dyn[t].time);
     EXPECT_EQ(back->dyn[t].timeEnd, v->dyn[t].timeEnd);
   }
+
+  // Negative whole numbers: signed 16-bit images, also compressed.
+  auto negative = load(series("signed"));
+  ASSERT_TRUE(negative && negative->IsReal());
+  const std::string signedOut = g_dir + "/savesigned";
+  fs::create_directories(signedOut);
+  ASSERT_TRUE(CVol::SaveToDicom(negative.get(), false, CString::fromUtf8(signedOut + "/N.dcm"), nullptr, true, true, true,
+                                false, false));
+  EXPECT_EQ(dumpValue(dump(signedOut + "/N_t0000_n000000.dcm"), "(0028,0103)"), "1");
+  auto negativeBack = load(signedOut);
+  ASSERT_TRUE(negativeBack);
+  EXPECT_EQ(0, std::memcmp(negativeBack->frame->data, negative->frame->data, size_t(PR_FrameMemSize(negative->frame))));
 
   // A CT volume with the 1024 bias: the files hold Hounsfield units.
   auto ct = load(series("ct"));
