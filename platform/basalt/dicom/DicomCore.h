@@ -1,5 +1,5 @@
 #pragma once
-// Internal pieces of the imaging core's DICOM family, shared by its sources and tests only: reading
+// Internal helpers of the imaging core's DICOM family, shared by its sources and tests only: reading
 // files with DCMTK, value access that checks presence and length, the record facts of a data set,
 // header blocks, pixel decoding and the program's own private element of dynamic coordinates.
 // DCMTK types appear here and in the family's .cpp files, never in the family's public headers.
