@@ -59,6 +59,16 @@ class CDrawSet : public CDrawObj {
   bool HasLayer4D() const;
   int CountMarkedNonRoi() const;
   int CountMarkedRoi() const;
+  // Marked volume layers, and marked region-of-interest layers among them (DrawSetMarks.cpp).
+  int NumMarkedLayers() const;
+  int NumMarkedRoiLayers() const;
+  // The first two marked ROI layers' volumes in layer order when exactly two are marked; otherwise
+  // "Two ROIs are required" and false.
+  bool GetTwoMarkedROIs(CVol** first, CVol** second) const;
+  // Compares the file titles (without extension, case-sensitive) of the volume layers - only the
+  // marked ones with markedOnly - pairwise in layer order; the first name found twice goes to
+  // duplicate and the result is false. True (duplicate emptied) when all differ.
+  bool CheckUniqueLayerNames(bool markedOnly, CString* duplicate) const;
 
   // --- activation and order (array positions) ---
   int GetActive() const { return activeLayer; }
