@@ -29,6 +29,7 @@ class CDrawVol;
 class CDrawView;
 class CVol;
 class QPainter;
+struct MFILE;
 
 // The cursor position that the voxel information display records and the crosshair shows.
 struct TW_LINKEDCURSOR {
@@ -106,6 +107,20 @@ class CDrawDoc {
   int UndoCurrent() const { return undoCurrent_; }
   int UndoCapacity() const { return undoCapacity_; }
   const UNDOREC* UndoRecord(int i) const { return i >= 0 && i < undoCount_ ? undoArr_[i] : nullptr; }
+
+  // --- document file; defined by the document file code (app/files/DocumentFile.h) ---
+  // Fills the new document from a path: a ".twk" file through the document reader, any other path
+  // as an image (or the pending volume of that name) in a new layer set.
+  bool OnOpenDocument(const wchar_t* path);
+  // The whole document as a ".twk" file in a new memory file (the caller closes it); null on failure.
+  MFILE* WriteToMemFile(CDrawView* view, bool showProgress);
+  // Reads a ".twk" file of any supported version into this empty document.
+  bool Load(const wchar_t* path, bool showProgress);
+  // Writes the document to path (or the chosen or own path name), verifies the written file and
+  // only then replaces the target and clears the modified flag. cancelled (may be null) tells a
+  // cancelled save-file dialog, which gives false without a message.
+  bool Save(const wchar_t* path, CDrawView* view, bool askName, bool setPathName, bool showMessages,
+            bool* cancelled = nullptr);
 
   // --- drawing; defined by the display (app/display/DocDraw.cpp) ---
   // Draws the document into a view's 24-bit bitmap (bits, the painter's target) under the lock.

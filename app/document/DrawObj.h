@@ -6,6 +6,7 @@
 // document's object list.
 
 #include <cstdint>
+#include <cstdio>
 
 #include "TwkTypes.h"
 #include "render/RectHelpers.h"
@@ -13,6 +14,7 @@
 class CDrawDoc;
 class CDrawView;
 class QPainter;
+struct MFILE;
 
 // Object kinds.
 enum : int32_t {
@@ -74,6 +76,14 @@ class CDrawObj {
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
   void DrawTracker(CDrawView* view, QPainter* dc);
   void Invalidate(bool redraw);
+
+  // --- document file records; defined by the document file code (app/files) ---
+  // Appends the object's record, chosen by its kind, to the memory file; false at the first write
+  // that fails.
+  bool Write(MFILE* mf);
+  // Reads the 78-byte base record (marked flag, opacity, world rectangle, style, highlight code)
+  // into the object; false on a short read.
+  bool Read(FILE* fp);
 
   CDrawDoc* GetDocument() const { return document; }
   int Kind() const { return kind; }

@@ -1,0 +1,186 @@
+// Saving a document: the protected-health-information choice, the save-file dialog, the write into
+// memory, a temporary file beside the target that is read back and compared before it replaces the
+// target, and the modified flag cleared only when all of that succeeded.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "AppOptions.h"
+#include "DocHooks.h"
+#include "DocMessages.h"
+#include "DocumentFile.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DynExp.h"
+#include "FilePickers.h"
+#include "Prompts.h"
+#include "TextCodec.h"
+#include "TwkMem.h"
+#include "paths/FilePaths.h"
+#include "paths/ValueText.h"
+#include "serial/MemFile.h"
+
+namespace {
+
+CDynExp* g_documentDynExp = nullptr;
+TW_RECENT_FILE_SINK g_recentFiles;
+
+CString temporaryNameBeside(const CString& target) {
+  return target + FmtStr(L".~verify%d", int(::getpid()));
+}
+
+// The verification reads the written file like any document, but must not change the application's
+// kinetic-model settings while doing so.
+class ScopedNoDynExpLoad {
+ public:
+  ScopedNoDynExpLoad() : saved_(g_UserOpt.loadDmdbFromTwk) { g_UserOpt.loadDmdbFromTwk = 0; }
+  ~ScopedNoDynExpLoad() { g_UserOpt.loadDmdbFromTwk = saved_; }
+
+ private:
+  uint8_t saved_;
+};
+
+// The documents' comparison of the verification. Documents without a layer set (vector objects
+// only, or nothing) have no layers to compare: they agree when they hold as many objects.
+bool documentsIdentical(CDrawDoc* a, CDrawDoc* b, bool* identical) {
+  if (!a->GetActiveSet() && !b->GetActiveSet()) {
+    *identical = a->objects.size() == b->objects.size();
+    return true;
+  }
+  return TW_DocumentsIdentical(a, b, identical);
+}
+
+}  // namespace
+
+CDynExp* TW_DocumentDynExp() {
+  if (g_documentDynExp) return g_documentDynExp;
+  static const std::unique_ptr<CDynExp> own = std::make_unique<CDynExp>();
+  return own.get();
+}
+
+void TW_SetDocumentDynExp(CDynExp* dynExp) { g_documentDynExp = dynExp; }
+
+void TW_SetRecentFileSink(TW_RECENT_FILE_SINK sink) { g_recentFiles = std::move(sink); }
+
+void TW_AddToRecentFiles(const CString& path) {
+  if (g_recentFiles) g_recentFiles(path);
+}
+
+bool TW_CheckTempFolder() {
+  const CString folder = g_UserOpt.tempFolder;
+  if (!folder.IsEmpty() && PR_UsableFolder(folder, false)) return true;
+  twk::ui().messageBox(FmtStr(L"Current Tarnwick temporary folder %s is not usable.\nPlease set temporary folder to an "
+                              L"accessible folder",
+                              folder.GetString()),
+                       L"Tarnwick", MB_OK | MB_ICONINFORMATION);
+  return false;
+}
+
+void TW_InstallDocumentFileServices() {
+  TW_DocumentHooks().saveDocument = [](CDrawDoc* doc) {
+    return doc && doc->Save(nullptr, nullptr, true, true, true);
+  };
+}
+
+bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool setPathName, bool showMessages,
+                    bool* cancelled) {
+  if (cancelled) *cancelled = false;
+  CString** phi = nullptr;
+  int phiCount = 0;
+  MFILE* mf = nullptr;
+  CString temporary;
+  auto cleanUp = [&]() {
+    PR_MemFileClose(&mf);
+    if (phi) {
+      for (int i = 0; i < phiCount; ++i) delete phi[i];
+      pf_free(&phi);
+    }
+    phiCount = 0;
+    if (!temporary.IsEmpty()) std::remove(twk::pathToNative(temporary).c_str());
+    PR_EndMessage(showMessages);
+  };
+  auto fail = [&]() {
+    cleanUp();
+    if (showMessages) PR_ShowStop(L"TWK file save failed");
+    return false;
+  };
+
+  // A quick save needs the document's own name; a caller that gives a name does not.
+  if (!path && !askName && GetPathName().IsEmpty()) {
+    twk::doc::message(L"CDrawDoc::Save", CString(L"QuickSave name does not exist") + L" : " + GetPathName());
+    return fail();
+  }
+  if (!TW_CheckTempFolder()) return fail();
+  CString target = path ? CString(path) : !askName ? GetPathName() : PR_GetFileTitleName(GetPathName());
+
+  if (askName) {
+    CDrawSet* set = GetActiveSet();
+    if (set && !set->ExtractPHIrecords(&phi, &phiCount)) return fail();
+    if (phiCount > 0) {
+      std::vector<const wchar_t*> lines;
+      for (int i = 0; i < phiCount; ++i) lines.push_back(phi[i]->GetString());
+      const int choice = TW_ThreeButtonMsgBox(L"Protected Health Info is present", lines.data(), phiCount,
+                                              L"Deidentify and Save", L"Save", L"Cancel");
+      if (choice == 2) return fail();
+      if (choice == 0 && !set->Deidentify(false)) return fail();
+    }
+    if (!TW_GetFileSaveName(TW_FILTER_DOCUMENT, &g_UserOpt.twkSaveFolder, &g_UserOpt.twkSaveFilterInx,
+                            &g_UserOpt.twkSaveExt, &target)) {
+      // Nothing was written: the caller learns that the save did not happen, without a message.
+      if (cancelled) *cancelled = true;
+      cleanUp();
+      return false;
+    }
+  }
+
+  mf = WriteToMemFile(view, showMessages);
+  if (!mf) return fail();
+  // The bytes go to a file beside the target; only a file that reads back as this document
+  // replaces the target, so a failed save keeps the last good file.
+  temporary = temporaryNameBeside(target);
+  if (!PR_MemFileSaveToFile(mf, temporary, 0, showMessages)) return fail();
+  PR_EndMessage(showMessages);
+  PR_StartMessage(L"Checking file content consistency", showMessages);
+
+  std::unique_ptr<CDrawDoc> check(new CDrawDoc);
+  bool loaded = false;
+  {
+    ScopedNoDynExpLoad keepSettings;
+    loaded = check->Load(temporary, false);
+  }
+  if (!loaded) {
+    check.reset();
+    twk::doc::information(FmtStr(L"Failed to load document : %s", target.GetString()));
+    twk::doc::message(L"CDrawDoc::Save", L"Loading Check document failed");
+    return fail();
+  }
+  bool identical = false;
+  if (!documentsIdentical(this, check.get(), &identical) || !identical) {
+    twk::doc::message(L"CDrawDoc::Save", L"Verify saved document failed");
+    return fail();
+  }
+  PR_EndMessage(showMessages);
+  check.reset();
+  bool equal = false;
+  if (!PR_MemFileCompareToFile(mf, temporary, 0, &equal, showMessages) || !equal) {
+    twk::doc::message(L"CDrawDoc::Save", L"Save failed : MemFile differs from the saved file");
+    return fail();
+  }
+  if (std::rename(twk::pathToNative(temporary).c_str(), twk::pathToNative(target).c_str()) != 0) {
+    twk::doc::message(L"CDrawDoc::Save",
+                      CString(L"Unable to replace file ") + target + L" : " + CString(std::strerror(errno)));
+    return fail();
+  }
+  temporary.Empty();
+  SetModifiedFlag(false);
+  if (setPathName) {
+    SetPathName(target);
+    TW_AddToRecentFiles(target);
+  }
+  cleanUp();
+  return true;
+}

@@ -1,0 +1,295 @@
+// Opening document and image files as new documents, and NumPy arrays through the raw-volume dialog.
+#include "ImageOpen.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "AppOptions.h"
+#include "DocHooks.h"
+#include "DocMessages.h"
+#include "DocumentFile.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawView.h"
+#include "DrawVol.h"
+#include "FilePickers.h"
+#include "Prompts.h"
+#include "RawVolumeSpec.h"
+#include "TwkMem.h"
+#include "Vol.h"
+#include "docsupport/DocSupport.h"
+#include "io/ImageFiles.h"
+#include "paths/FilePaths.h"
+#include "paths/ValueText.h"
+#include "render/ProjectionGeometry.h"
+#include "volume/Frame.h"
+
+namespace {
+
+TW_OPENSERVICES g_services;
+int g_defaultModality = MODALITY_UNKNOWN;
+// The show-progress flag of the open in progress, which the document's reading passes on.
+bool g_openShowProgress = false;
+// A user who keeps cancelling the modality question is not asked for ever.
+constexpr int kMaxModalityCancels = 10;
+
+bool isImageFile(const wchar_t* path) {
+  int kind = 0;
+  if (VA_GetImageFileType(path, &kind) && kind == 1) return true;
+  if (VA_IsMghFile(path) || PR_IsZlibFile(path)) return true;
+  DIM3D dim;
+  SPC spc;
+  return VA_RAW_FileInfo(path, &dim, &spc, true);
+}
+
+void closeDocument(CDrawDoc* doc) {
+  if (!doc) return;
+  pf_free(&doc->storedProjection);
+  doc->SaveModified();
+  doc->RedrawAllViews(false);
+  if (CDrawSet* set = doc->GetActiveSet()) set->FreeAllViewCaches();
+  const auto& close = TW_DocumentHooks().closeDocument;
+  if (close) close(doc);
+  else delete doc;
+}
+
+// The time point of the largest signal of the set's operand volume, inside its ROI when there is one.
+int timeOfMaxSignal(CDrawSet* set) {
+  CVol *vol = nullptr, *roi = nullptr;
+  if (!set->WorkVolNonROIandROI(false, false, false, &vol, &roi) || !vol) vol = set->GetBaseVol();
+  int t = 0;
+  if (!vol || !vol->frame) return 0;
+  if (roi && roi->frame) {
+    double* curve = vol->GetRoiTac(roi->frame);
+    if (curve) {
+      double best = -VOID_VALUE;
+      for (int i = 0; i < vol->T(); ++i)
+        if (curve[i] != VOID_VALUE && curve[i] > best) {
+          best = curve[i];
+          t = i;
+        }
+      pf_free(&curve);
+      return t;
+    }
+  }
+  VA_VolGetTimeOfMaxSignal(vol->frame, &t);
+  return t;
+}
+
+void settleModality(CDrawDoc* doc, CDrawSet* set) {
+  CVol* base = set->GetBaseVol();
+  if (!base || base->GetModality() != MODALITY_UNKNOWN || !g_UserOpt.verifyModality) return;
+  if (g_defaultModality != MODALITY_UNKNOWN) {
+    base->SetModality(g_defaultModality);
+    return;
+  }
+  int maxT = 0;
+  if (base->T() >= 2 && set->MaxT(&maxT, nullptr) && maxT > 1) {
+    doc->SetModifiedFlag();
+    set->VolChangeSlice(nullptr, 1, timeOfMaxSignal(set), 0, 0);
+  }
+  unsigned modality = unsigned(base->GetModality());
+  for (int cancels = 0; cancels < kMaxModalityCancels;) {
+    if (!TW_SpecifyModality(&modality)) {
+      ++cancels;
+      continue;
+    }
+    if (base->SetModality(int(modality))) return;
+  }
+}
+
+}  // namespace
+
+void TW_SetOpenServices(TW_OPENSERVICES services) { g_services = std::move(services); }
+
+void TW_SetDefaultModality(int modality) { g_defaultModality = modality; }
+
+bool CDrawDoc::OnOpenDocument(const wchar_t* path) {
+  if (!path || !*path) return false;
+  const bool show = g_openShowProgress;
+  if (PR_GetFileExt(path).CompareNoCase(L"twk") == 0) {
+    if (!Load(path, show)) return false;
+  } else {
+    const CVol* pending = TW_PeekPendingVol();
+    const bool fromPending = pending && pending->name == path;
+    bool ok = fromPending || isImageFile(path);
+    CDrawVol* layer = ok ? LoadVolFile(this, path, nullptr, show) : nullptr;
+    ok = layer != nullptr;
+    if (ok) {
+      layer->highlight = 2;
+      auto* set = new CDrawSet(this);
+      set->highlight = 1;
+      set->AppendLayer(layer);
+      if (layer->vol->IsROI() && layer->filter.roiColor == 0) layer->filter.roiColor = int32_t(set->NewRoiColor());
+      CDrawObj* obj = set;
+      AddObject(&obj, true);
+    }
+    // The slot never keeps a volume past an open that was meant for it.
+    TW_DeletePendingVol();
+    if (!ok) return false;
+  }
+  CDrawSet* active = GetActiveSet();
+  if (!active) return false;
+  const double d = active->GetBaseVol()->UnivoxDiam();
+  active->position = DRECT{0, 0, d, d};
+  active->GetBaseLayer()->position = active->position;
+  return true;
+}
+
+CDrawDoc* TW_OpenImageDocument(const wchar_t* path, bool applyLayout, bool showProgress) {
+  const wchar_t* fn = L"CDrawApp::OpenDocumentFile";
+  if (!path || !*path) return nullptr;
+  if (TW_FindDocumentByPath(path)) {
+    twk::doc::message(fn, L"Document with requested name is already present");
+    return nullptr;
+  }
+  g_openShowProgress = showProgress;
+  auto* doc = new CDrawDoc;
+  if (!doc->OnOpenDocument(path)) {
+    delete doc;
+    return nullptr;
+  }
+  doc->SetPathName(path);
+  doc->SetTitle(PR_GetFileTitle(path));
+  if (PR_FileExists(path)) TW_AddToRecentFiles(path);
+  CDrawView* view = nullptr;
+  if (g_services.createView) {
+    view = g_services.createView(doc);
+    if (!view) {
+      closeDocument(doc);
+      return nullptr;
+    }
+  }
+
+  doc->SetModifiedFlag(false);
+  CDrawSet* set = doc->GetActiveSet();
+  if (!set) {
+    closeDocument(doc);
+    return nullptr;
+  }
+  CVol* base = set->GetBaseVol();
+  // Every view shows the set through its own projection record.
+  for (CDrawView* v : doc->Views()) set->AddViewProjection(v);
+  view = doc->GetActiveOrFirstView();
+  VA_VOLPROJ* record = view ? set->FindViewProjection(view) : nullptr;
+
+  if (doc->storedProjection) {
+    doc->storedProjection->projType = 0;
+    for (VA_VOLPROJ* p : set->Projections()) {
+      VA_CopyVOLPROJ(p, doc->storedProjection);
+      if (base->D() == 1) p->filmView = 0;
+    }
+  } else {
+    if (!base->IsValidSpc()) {
+      twk::doc::message(fn, L"Invalid or missing resolution info");
+      closeDocument(doc);
+      return nullptr;
+    }
+    const int layout = !applyLayout ? 1 : base->D() == 1 ? 1 : g_UserOpt.imageOpenLayout;
+    if (layout < 0 || layout > 2) {
+      twk::doc::message(fn, L"Unknow Image Open layout");
+      closeDocument(doc);
+      return nullptr;
+    }
+    if (record) {
+      if (layout == 0) {
+        set->SetFilmView(record, true);
+      } else {
+        record->filmView = 0;
+        record->slice = base->D() / 2;
+      }
+    }
+    if (layout == 2 && view && g_services.createOrthogonalViews) g_services.createOrthogonalViews(view);
+    if (view && g_services.applyProjectionConvention) g_services.applyProjectionConvention(view);
+  }
+  if (view && g_services.showFitted) g_services.showFitted(view);
+  pf_free(&doc->storedProjection);
+
+  settleModality(doc, set);
+  if (view) view->ZoomAll();
+  doc->RedrawAllViews(false);
+  return doc;
+}
+
+CDrawDoc* TW_CreateDocumentFromVolume(CVol** vol) {
+  if (!vol || !*vol) return nullptr;
+  CVol* volume = *vol;
+  *vol = nullptr;
+  const CString name = volume->name;
+  TW_SetPendingVol(volume);
+  CDrawDoc* doc = TW_OpenImageDocument(name, false, false);
+  if (TW_PeekPendingVol() == volume) TW_DeletePendingVol();
+  if (doc) doc->SetModifiedFlag(true);
+  return doc;
+}
+
+CDrawDoc* TW_CreateDocument(FRAME** frame, const wchar_t* name) {
+  if (!frame || !*frame) return nullptr;
+  if ((*frame)->dim.t > 1) {
+    twk::doc::message(L"TW_CreateDocument", L"3D volume is required");
+    return nullptr;
+  }
+  CVol* vol = VA_CreateBasicVolume(name, frame);
+  CDrawDoc* doc = TW_CreateDocumentFromVolume(&vol);
+  delete vol;
+  return doc;
+}
+
+bool TW_OpenRawVolume() {
+  CString path;
+  int filterIndex = 0;
+  CString extension = L"npy";
+  if (!TW_GetFileLoadName(TW_FILTER_NUMPY, &g_UserOpt.rawLoadFolder, &filterIndex, &extension, &path)) return false;
+  return TW_OpenRawVolumeFile(path);
+}
+
+bool TW_OpenRawVolumeFile(const wchar_t* path) {
+  const wchar_t* fn = L"TW_OpenRawVolume";
+  int ndim = 0;
+  uint64_t npShape[VA_NUMPY_MAXDIMS] = {};
+  DTYPE type = DTYPE_UNKNOWN;
+  void* data = nullptr;
+  if (!VA_NumpyLoad(path, &ndim, npShape, &type, &data, true)) return false;
+  struct Free {
+    void** p;
+    ~Free() { pf_free(p); }
+  } freeData{&data};
+
+  uint64_t shape[4] = {1, 1, 1, 1};
+  if (ndim < 2 || ndim > 4) {
+    twk::doc::message(fn, L"Wrong number of dimensions");
+    return false;
+  }
+  for (int i = 0; i < ndim; ++i) shape[4 - ndim + i] = npShape[i];
+
+  int dims[4] = {0, 0, 0, 0};
+  double voxel[3] = {1.0, 1.0, 1.0};
+  int dynamicKind = 0;
+  CString values, order;
+  if (!TW_SpecifyRawVolume(shape, type, dims, voxel, &dynamicKind, &values, &order)) return false;
+  if (!PR_NormalizeAxisOrder(data, type, shape, order)) return false;
+  const DIM3D dim{dims[0], dims[1], dims[2], dims[3]};
+  if (values.IsEmpty())
+    for (int t = 0; t < dim.t; ++t) values.AppendFormat(t ? L",%d" : L"%d", t);
+
+  if (PR_IsComplexType(type)) {
+    bool inverse = false;
+    if (!PR_AskYesNoCancel(L"Complex data is detected.\nUse inverse Fourier transform?", &inverse)) return false;
+    if (inverse && !PR_InverseFourier2D(data, type, dim.w, dim.h, int64_t(dim.d) * dim.t)) return false;
+    int mode = 1;
+    if (!TW_SpecifyInt(L"Specify complex converison\n1:Magnitude 2:Re 3:Im 4:Phase", &mode)) return false;
+    if (mode < 1 || mode > 4) {
+      twk::doc::message(fn, L"Invalid Complex conversion mode");
+      return false;
+    }
+    const int64_t count = int64_t(dim.w) * dim.h * dim.d * dim.t;
+    if (!PR_ComplexToRealConversion(&data, &type, count, mode)) return false;
+  }
+  const SPC spc{voxel[0], voxel[1], voxel[2]};
+  CVol* vol = VA_LoadRawData(data, type, &dim, &spc, dynamicKind, values, path, true);
+  if (!vol) return false;
+  TW_SetPendingVol(vol);
+  return TW_OpenImageDocument(path, true, true) != nullptr;
+}
