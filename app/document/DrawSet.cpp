@@ -17,6 +17,7 @@
 #include "MsRand.h"
 #include "TwkMem.h"
 #include "Vol.h"
+#include "dicom/DicomVolume.h"
 #include "volume/Frame.h"
 
 const wchar_t* const TW_AMBIGUOUS_LAYERS =
@@ -454,6 +455,11 @@ bool CDrawSet::Deidentify(bool ask) {
   PR_StartMessage(L"Deidentify volume", true);
   for (int i = 0; i < NumLayers(); ++i) {
     CVol* vol = GetLayerVol(i);
+    // The records' DICOM headers go into document files and exports: they are de-identified too.
+    if (vol && !VA_VolDeidentify(vol, true)) {
+      PR_EndMessage(true);
+      return false;
+    }
     for (int64_t r = 0; vol && vol->dicom && r < vol->numDicom; ++r)
       if (DICOMREC* rec = vol->dicom[r])
         for (const PhiField& f : kPhiFields) (rec->*(f.member)).Empty();

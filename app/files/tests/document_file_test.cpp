@@ -11,6 +11,9 @@
 #include "DynExp.h"
 #include "FilesTestKit.h"
 #include "TextCodec.h"
+#include "TwkDicom.h"
+#include "dicom/DicomRecords.h"
+#include "dicom/DicomVolume.h"
 #include "io/ImageFiles.h"
 
 using namespace twk::filestest;
@@ -576,6 +579,68 @@ TEST_F(DocumentFile, UnusableTemporaryFolderStopsReadAndSave) {
   EXPECT_EQ(ui.messages.at(0), CString(L"Current Tarnwick temporary folder ") + scratch_.file("missing") +
                                    L" is not usable.\nPlease set temporary folder to an accessible folder");
   EXPECT_FALSE(doc.Load(scratch_.file("x.twk"), false));
+}
+
+}  // namespace
+
+namespace {
+
+// A volume whose every slice carries a DICOM header naming the patient.
+CVol* makeIdentifiedVolume() {
+  CVol* vol = makeVolume(FRM_INT, 4, 3, 2, 1, L"patient.nii", 16);
+  EXPECT_TRUE(VA_VolEnsureDicomHeaders(vol));
+  for (int64_t i = 0; i < vol->numDicom; ++i) {
+    DCMFF* header = VA_DicomRecGetHeader(vol->dicom[i]);
+    EXPECT_TRUE(header && TWKDCM_SetStringW(header, TWKDCM_TAG(0x0010, 0x0010), L"Doe^Jane") &&
+                VA_DicomRecSetHeader(vol->dicom[i], header));
+    TWKDCM_DeleteFF(&header);
+  }
+  return vol;
+}
+
+bool namesPatient(CDrawDoc* doc) {
+  CString** lines = nullptr;
+  int count = 0;
+  EXPECT_TRUE(doc->GetActiveSet()->ExtractPHIrecords(&lines, &count));
+  bool found = false;
+  for (int i = 0; i < count; ++i) {
+    found = found || lines[i]->Find(L"Doe^Jane") >= 0;
+    delete lines[i];
+  }
+  pf_free(&lines);
+  return found;
+}
+
+TEST_F(DocumentFile, ProtectedHealthInformationChoiceBeforeSaveAs) {
+  const struct {
+    int button;
+    bool saved;
+    bool keepsName;
+  } cases[] = {{1, true, true}, {0, true, false}, {2, false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.button);
+    CDrawDoc doc;
+    auto* set = new CDrawSet(&doc);
+    set->AppendLayer(makeLayer(makeIdentifiedVolume()));
+    add(&doc, set);
+    ASSERT_TRUE(namesPatient(&doc));
+    const CString path = scratch_.file("phi.twk");
+    std::filesystem::remove(path.toUtf8());
+    ui.clear();
+    ui.answerThreeButtons(c.button);
+    if (c.button != 2) ui.answerSaveFile(path);
+    EXPECT_EQ(doc.Save(nullptr, nullptr, true, true, false), c.saved);
+    EXPECT_FALSE(ui.pendingAnswers());
+    EXPECT_EQ(ui.messageTypes.at(0), twk::ScriptedUi::kThreeButtonsEntry);
+    if (!c.saved) {
+      EXPECT_FALSE(std::filesystem::exists(path.toUtf8()));
+      continue;
+    }
+    std::unique_ptr<CDrawDoc> back(TW_LoadDocumentNoView(path, false));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(namesPatient(back.get()), c.keepsName);
+    EXPECT_EQ(namesPatient(&doc), c.keepsName);
+  }
 }
 
 }  // namespace
