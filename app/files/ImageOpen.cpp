@@ -291,5 +291,7 @@ bool TW_OpenRawVolumeFile(const wchar_t* path) {
   CVol* vol = VA_LoadRawData(data, type, &dim, &spc, dynamicKind, values, path, true);
   if (!vol) return false;
   TW_SetPendingVol(vol);
-  return TW_OpenImageDocument(path, true, true) != nullptr;
+  CDrawDoc* doc = TW_OpenImageDocument(path, true, true);
+  if (TW_PeekPendingVol() == vol) TW_DeletePendingVol();
+  return doc != nullptr;
 }

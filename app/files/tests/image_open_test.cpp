@@ -11,6 +11,7 @@
 #include "ImageOpen.h"
 #include "RawVolumeSpec.h"
 #include "io/ImageFiles.h"
+#include "dicom/DicomVolume.h"
 #include "paths/FilePaths.h"
 
 using namespace twk::filestest;
@@ -216,6 +217,37 @@ TEST_F(ImageOpen, PendingVolumeOpensUnderItsName) {
   EXPECT_EQ(TW_CreateDocument(&frame, L"four d"), nullptr);
   EXPECT_EQ(ui.lastMessage(), L"TW_CreateDocument : 3D volume is required");
   PR_FrameDelete(&frame);
+}
+
+TEST_F(ImageOpen, DicomFilesOpenThroughTheLoadersPendingVolume) {
+  // A DICOM series is read by the DICOM loader, which leaves the volume in the pending slot under
+  // the name the document opens with; the open takes it instead of reading the path.
+  std::unique_ptr<CVol> source(makeVolume(FRM_INT, 6, 5, 3, 1, L"series", 16));
+  const CString folder = scratch_.file("dicom");
+  std::filesystem::create_directories(folder.toUtf8());
+  ASSERT_TRUE(CVol::SaveToDicom(source.get(), false, PR_JoinPath(folder, L"image.dcm"), nullptr, false, true, false,
+                                false, false));
+  int count = 0;
+  wchar_t** files = PR_FindAllFilesInFolder(folder, L"dcm", false, false, &count, false);
+  ASSERT_EQ(count, 3);
+  CVol* vol = VA_LoadDicomVolume(files, count, false);
+  const CString first = files[0];
+  pf_free_parr(&files, count);
+  ASSERT_TRUE(vol);
+  vol->name = first;
+  TW_SetPendingVol(vol);
+  std::unique_ptr<CDrawDoc> doc(TW_OpenImageDocument(first, true, false));
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+  const CVol* opened = doc->GetActiveSet()->GetBaseVol();
+  EXPECT_EQ(opened->D(), 3);
+  EXPECT_EQ(opened->numDicom, 3);
+
+  // Without the loader, a DICOM file is not read by the image open.
+  ui.clear();
+  doc.reset();
+  EXPECT_EQ(TW_OpenImageDocument(first, true, false), nullptr);
+  EXPECT_EQ(ui.lastMessage(), CString(L"LoadVolFile : Unable to load the Volume : ") + first);
 }
 
 // ---- NumPy arrays and the raw-volume dialog ----
