@@ -8,34 +8,63 @@
 
 namespace {
 
-// phi1(z) = (1 - e^-z) / z and phi2(z) = (1 - e^-z (1 + z)) / z^2, both analytic at 0 (1 and 1/2).
-// phi2 uses its series near 0, where the closed form cancels.
-double phi1(double z) {
-  if (z == 0) return 1.0;
-  return -std::expm1(-z) / z;  // expm1 keeps full precision for small z
-}
+// Weights of a linear piece under the kernel exp(-k * (end - tau)) over an interval of length h,
+// z = k * h: phi1(z) = (1 - e^-z) / z and phi2(z) = (1 - e^-z (1 + z)) / z^2 (1 and 1/2 at z = 0),
+// together with the decay e^-z over the interval.
+struct NegExpWeights {
+  double decay, phi1, phi2;
+};
 
-double phi2(double z) {
-  if (std::fabs(z) < 0.5) {
-    // sum over p >= 2 of (-1)^p (p - 1) / p! z^(p-2)
-    double sum = 0, power = 1, factorial = 2;
-    for (int p = 2; p < 24; ++p) {
-      const double term = (p - 1) / factorial * power;
-      sum += (p % 2 == 0) ? term : -term;
-      power *= z;
-      factorial *= (p + 1);
-    }
-    return sum;
+// Taylor coefficients of phi2: (-1)^j (j + 1) / (j + 2)!, j = 0, 1, ...
+constexpr double kPhi2Series[] = {
+    1.0 / 2,
+    -2.0 / 6,
+    3.0 / 24,
+    -4.0 / 120,
+    5.0 / 720,
+    -6.0 / 5040,
+    7.0 / 40320,
+    -8.0 / 362880,
+    9.0 / 3628800,
+    -10.0 / 39916800,
+    11.0 / 479001600,
+    -12.0 / 6227020800.0,
+    13.0 / 87178291200.0,
+    -14.0 / 1307674368000.0,
+    15.0 / 20922789888000.0,
+    -16.0 / 355687428096000.0,
+    17.0 / 6402373705728000.0,
+    -18.0 / 121645100408832000.0,
+    19.0 / 2432902008176640000.0};
+
+// Where |z| < 1 the closed form of phi2 cancels (it subtracts two numbers near z), so phi2 comes
+// from its series, cut where the first omitted term is below 1e-17 of phi2: 7 terms up to
+// |z| = 1/64, 11 up to 1/8, 15 up to 1/2, 19 up to 1. That keeps phi1 and phi2 within 2.5 ulp
+// everywhere. phi1 = e^-z + z phi2 exactly, which needs no second exponential and, for z >= 0,
+// adds two terms of one sign.
+inline NegExpWeights negExpWeights(double z) {
+  const double decay = std::exp(-z);
+  const double a = std::fabs(z);
+  if (a < 1) {
+    const int terms = a <= 1.0 / 64 ? 7 : a <= 1.0 / 8 ? 11 : a < 0.5 ? 15 : 19;
+    double phi2 = kPhi2Series[terms - 1];
+    for (int j = terms - 2; j >= 0; --j) phi2 = phi2 * z + kPhi2Series[j];
+    return {decay, decay + z * phi2, phi2};
   }
-  return (-std::expm1(-z) - z * std::exp(-z)) / (z * z);
+  // 1 - e^-z loses nothing here: e^-z is at most 1/e for z >= 1 and at least e for z <= -1.
+  const double phi1 = (1.0 - decay) / z;
+  return {decay, phi1, (phi1 - decay) / z};
 }
 
 // Integral over an interval of length h of a linear function going from ya to yb, weighted by
 // exp(-k * (end - tau)): h * (yb * phi1 - (yb - ya) * phi2) with z = k * h.
+inline double segmentNegExp(const NegExpWeights& w, double h, double ya, double yb) {
+  return h * (yb * w.phi1 - (yb - ya) * w.phi2);
+}
+
 double segmentNegExp(double k, double h, double ya, double yb) {
   if (h <= 0 || (ya == 0 && yb == 0)) return 0;
-  const double z = k * h;
-  return h * (yb * phi1(z) - (yb - ya) * phi2(z));
+  return segmentNegExp(negExpWeights(k * h), h, ya, yb);
 }
 
 // Running exponentially weighted integral with start value y0 at times[0].
@@ -48,8 +77,9 @@ void negExpRunning(double k, const double* values, const double* times, int n, d
     const double current = values[i];
     const double h = times[i] - times[i - 1];
     if (h > 0) {
-      const double decay = std::exp(-k * h);
-      running = (running == 0 ? 0.0 : decay * running) + segmentNegExp(k, h, previous, current);
+      const NegExpWeights w = negExpWeights(k * h);
+      const double segment = (previous == 0 && current == 0) ? 0.0 : segmentNegExp(w, h, previous, current);
+      running = (running == 0 ? 0.0 : w.decay * running) + segment;
     }
     out[i] = running;
     previous = current;
@@ -65,9 +95,10 @@ void negExpRunningPart(double k, const double* values, const double* times, int 
     const double y0 = sign * values[i - 1], y1 = sign * values[i];
     const double h = times[i] - times[i - 1];
     if (h > 0) {
+      const NegExpWeights w = negExpWeights(k * h);
       double segment = 0;
       if (y0 >= 0 && y1 >= 0) {
-        segment = segmentNegExp(k, h, y0, y1);
+        segment = (y0 == 0 && y1 == 0) ? 0.0 : segmentNegExp(w, h, y0, y1);
       } else if (y0 > 0 && y1 < 0) {
         const double hc = h * y0 / (y0 - y1);  // the crossing, from the interval start
         segment = std::exp(-k * (h - hc)) * segmentNegExp(k, hc, y0, 0);
@@ -75,8 +106,7 @@ void negExpRunningPart(double k, const double* values, const double* times, int 
         const double hc = h * y0 / (y0 - y1);
         segment = segmentNegExp(k, h - hc, 0, y1);
       }
-      const double decay = std::exp(-k * h);
-      running = (running == 0 ? 0.0 : decay * running) + segment;
+      running = (running == 0 ? 0.0 : w.decay * running) + segment;
     }
     out[i] = running;
   }

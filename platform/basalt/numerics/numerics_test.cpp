@@ -59,6 +59,36 @@ TEST(NegExpIntegral, LinearInputMatchesClosedFormOverRatesAndTimes) {
   }
 }
 
+TEST(NegExpIntegral, SingleIntervalWeightsHoldFullPrecisionAcrossTheSeriesBounds) {
+  // One interval of length 2 at rate z / 2: a constant 1 integrates to 2 phi1(z) and a line from 1
+  // down to 0 to 2 phi2(z), phi1 = (1 - e^-z) / z, phi2 = (1 - e^-z (1 + z)) / z^2. The rates sit on
+  // both sides of every change between series lengths and the closed form, and both signs.
+  const auto phi1 = [](long double z) { return z == 0 ? 1.0L : -std::expm1(-z) / z; };
+  const auto phi2 = [](long double z) {
+    if (std::fabs(z) >= 2) return (-std::expm1(-z) - z * std::exp(-z)) / (z * z);
+    long double sum = 0, power = 1, factorial = 2;  // sum over p >= 2 of (-z)^(p-2) (p - 1) / p!
+    for (int p = 2; p < 45; ++p) {
+      sum += (p % 2 == 0 ? 1 : -1) * (p - 1) / factorial * power;
+      power *= z;
+      factorial *= p + 1;
+    }
+    return sum;
+  };
+  const double rates[] = {0,      1e-12, -1e-9, 1e-6,    0.0155, 0.015625, 0.0157, -0.0157, 0.1,    0.125,
+                          0.1251, -0.13, 0.3,   0.49999, 0.5,    -0.5,     0.75,   0.99999, 1.0,    -1.0,
+                          1.00001, 3,    -3,    30,      700};
+  const double t[] = {0, 2};
+  for (double z : rates) {
+    SCOPED_TRACE(z);
+    const double constant[] = {1, 1}, falling[] = {1, 0};
+    double out[2];
+    PR_IntegralFunc_PWL_NegExp(z / 2, constant, t, 2, out);
+    expectClose(out[1], double(2 * phi1(z)), 1e-15);
+    PR_IntegralFunc_PWL_NegExp(z / 2, falling, t, 2, out);
+    expectClose(out[1], double(2 * phi2(z)), 1e-15);
+  }
+}
+
 TEST(NegExpIntegral, SignChangingCurveMatchesScipyQuad) {
   const std::vector<double> t = {0, 1.5, 3, 4, 7, 9.5, 12, 20};
   const std::vector<double> v = {0, 4.2, -1.3, 2.0, 2.0, -0.5, 3.1, 0.7};
