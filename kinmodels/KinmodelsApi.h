@@ -44,8 +44,9 @@ struct DEMPOUT {
   double spare;
 };
 
-// The host's conversions between measured signal and concentration; the plug-in always passes
-// mode 1. info is null or a record of three doubles that SigToConc fills for the same curve and
+// The host's conversions between measured signal and concentration; the plug-in passes mode 1,
+// except for the curve bounds of the global Tofts fit's boxes (type 57), which go back to signal in
+// mode 2. info is null or a record of three doubles that SigToConc fills for the same curve and
 // that ConcToSig reads back. Both may be called from several threads at once during a map.
 typedef void (*DIDU_SigToConcFunc)(const double* signal, int64_t n, double* conc, int64_t mode, void* info);
 typedef void (*DIDU_ConcToSigFunc)(const double* conc, int64_t n, double* signal, int64_t mode, const void* info);

@@ -73,13 +73,13 @@ bool SignalToConcentration(const double* signal, int n, double* conc, void* info
   return true;
 }
 
-bool ConcentrationToSignal(const double* conc, int n, double* signal, const void* info) {
+bool ConcentrationToSignal(const double* conc, int n, double* signal, const void* info, int mode) {
   const DIDU_ConcToSigFunc convert = acquisition().concToSig;
   if (!convert) {
     curveMessage(L"DIDU_ComputeParmArray : Concentration to signal conversion is not set", MB_OK);
     return false;
   }
-  convert(conc, n, signal, 1, info);
+  convert(conc, n, signal, mode, info);
   return true;
 }
 

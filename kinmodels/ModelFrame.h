@@ -149,10 +149,11 @@ Acquisition& mutableAcquisition();  // for the profile exports only
 // The calculation mode that shows progress for a single region curve.
 constexpr int kCalcModeSingleCurve = 3;
 
-// Concentration of a measured curve through the host's conversion (mode 1), and back. When the
-// host has not installed the conversion the curve fails, and the map reports it once at its close.
+// Concentration of a measured curve through the host's conversion (mode 1), and back (mode 1 unless
+// a model asks for another). When the host has not installed the conversion the curve fails, and the
+// map reports it once at its close.
 bool SignalToConcentration(const double* signal, int n, double* conc, void* info = nullptr);
-bool ConcentrationToSignal(const double* conc, int n, double* signal, const void* info = nullptr);
+bool ConcentrationToSignal(const double* conc, int n, double* signal, const void* info = nullptr, int mode = 1);
 
 // Writes requested outputs into the host's packed records. Outputs not requested are skipped.
 class OutputWriter {

@@ -94,8 +94,8 @@ bool M8_ModelInit(const INPUTFUNC* ifuncs) {
   ToftsTables t;
   if (!PrepareTimesAndInput(ifuncs, t.times, t.input)) return false;
   const double* p = freeParms(kType);
-  if (!ReadMetric(p[4], L"M8_ModelInit", &t.metric)) return false;
-  t.balanced = RoundedParameter(p[5]) == 1;
+  if (!kit::ReadMetric(p[4], L"M8_ModelInit", &t.metric)) return false;
+  t.balanced = kit::Rounded(p[5]) == 1;
   const double minDelay = p[2], maxDelay = p[3];
   if (minDelay > maxDelay) {
     showNamedMessage(L"M8_ModelInit", L"Invalid Input Function delay interval");
@@ -138,7 +138,7 @@ bool M8_ComputeParms(const CurveCall& call) {
     std::vector<double> delayed(n);
     for (long long i = 0; minDelay + double(i) <= maxDelay; ++i) {
       const double delay = minDelay + double(i);
-      ReportStep(i, steps);
+      kit::ReportStep(i, steps);
       if (!DelayOnTimes(t.input.data(), t.times.data(), n, delay, delayed.data())) return false;
       fit.input = delayed.data();
       double cost = VOID_VALUE, x[2] = {};

@@ -72,7 +72,7 @@ void M45_ModelClose() { tables() = LinearExchangeTables{}; }
 bool M45_ModelInit(const INPUTFUNC* ifuncs) {
   M45_ModelClose();
   LinearExchangeTables t;
-  t.excludeInvalid = RoundedParameter(freeParms(kType)[0]) != 0;
+  t.excludeInvalid = kit::Rounded(freeParms(kType)[0]) != 0;
   if (!PrepareTimesAndInput(ifuncs, t.times, t.input)) return false;
   if (!MakeUniformGrid(t.times, t.grid)) return false;
   const int m = int(t.grid.size());

@@ -87,7 +87,7 @@ bool M48_ModelInit(const INPUTFUNC* ifuncs) {
   std::vector<double> input;
   if (!PrepareTimesAndInput(ifuncs, t.times, input)) return false;
   const double* p = freeParms(kType);
-  if (!ReadMetric(p[5], L"M48_ModelInit", &t.metric)) return false;
+  if (!kit::ReadMetric(p[5], L"M48_ModelInit", &t.metric)) return false;
   t.lambda = p[0];
   t.kBound = IntervalOf(1e-12, p[1] / 6000);
   const double length = p[2];
@@ -132,7 +132,7 @@ bool M48_ComputeParms(const CurveCall& call) {
     if (t.maxDelay < 0) continue;
     for (long long j = 0; kSearchStep * double(j) <= t.maxDelay; ++j) {
       const double l = kSearchStep * double(j);
-      ReportStep(tried++, total);
+      kit::ReportStep(tried++, total);
       if (!DelayOnTimes(dispersed.data(), t.times.data(), na, l, delayed.data())) return false;
       fit.input = delayed.data();
       double cost = VOID_VALUE, k = 0;

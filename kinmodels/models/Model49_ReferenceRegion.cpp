@@ -99,9 +99,7 @@ bool M49_ModelInit(const INPUTFUNC* ifuncs) {
     showNamedMessage(L"M49_ModelInit", L"Input functions are missing or incorrect");
     return false;
   }
-  CoreArray reference(PR_PrepareInputFunc(ifuncs, t.times.data(), n));
-  if (!reference) return false;
-  t.reference = reference.copy(n);
+  if (!kit::Take(PR_PrepareInputFunc(ifuncs, t.times.data(), n), n, t.reference)) return false;
 
   const double* p = freeParms(kType);
   t.ktransRR = p[0] / 60;

@@ -116,8 +116,8 @@ void M57_CostBounds(void* context, const INTERVAL* box, const double*, const dou
     fit.highConc[i] = c.hi;
   }
   double low = 0, high = 0;
-  if (ConcentrationToSignalMode(fit.lowConc.data(), m, fit.lowSignal.data(), 2, fit.info) &&
-      ConcentrationToSignalMode(fit.highConc.data(), m, fit.highSignal.data(), 2, fit.info)) {
+  if (ConcentrationToSignal(fit.lowConc.data(), m, fit.lowSignal.data(), fit.info, 2) &&
+      ConcentrationToSignal(fit.highConc.data(), m, fit.highSignal.data(), fit.info, 2)) {
     for (int i = 0; i < m; ++i) {
       const double e1 = fit.lowSignal[i] - fit.measured[i], e2 = fit.highSignal[i] - fit.measured[i];
       const double eLow = std::min(e1, e2), eHigh = std::max(e1, e2);
@@ -159,7 +159,7 @@ bool M57_ModelInit(const INPUTFUNC* ifuncs) {
   const double* p = freeParms(kType);
   t.delta = p[4];
   t.flatlineFactor = p[5];
-  t.removeVessels = RoundedParameter(p[6]) != 0;
+  t.removeVessels = kit::Rounded(p[6]) != 0;
 
   // A step of 0 or less would never cover the curve; a tiny one would make a grid beyond any curve.
   if (!(t.delta > 0)) {
@@ -212,14 +212,14 @@ bool M57_ComputeParms(const CurveCall& call) {
   INTERVAL bestBox[3], ranges[3], costRange{VOID_VALUE, VOID_VALUE};
   double bestCost = VOID_VALUE, bisections = 0;
   if (!PR_GOWSS_OptimizeBestSol(3, M57_CostBounds, &fit, t.bounds, 1e-8, choice.optB, bestBox, &bestCost, ranges,
-                                &costRange, &bisections, ShowsProgress()))
+                                &costRange, &bisections, kit::ShowsProgress()))
     return false;
 
   // The three hypotheses: Tofts fit, vessel (stretched input function), flat line.
   const double fitRmse = std::sqrt(bestCost);
   double vesselRmse = VOID_VALUE;
   std::vector<double> vesselSignal(m);
-  CoreArray vessel(PR_StretchFit(conc.data(), t.grid.data(), t.gridInput.data(), m, nullptr, nullptr));
+  kit::CoreArray vessel(PR_StretchFit(conc.data(), t.grid.data(), t.gridInput.data(), m, nullptr, nullptr));
   if (vessel && ConcentrationToSignal(vessel.get(), m, vesselSignal.data(), info))
     vesselRmse = PR_ComputeRMSE(vesselSignal.data(), measured.data(), m);
   const double flatRmse = PR_FlatlineRMSE(measured.data(), m);
@@ -236,7 +236,7 @@ bool M57_ComputeParms(const CurveCall& call) {
     out.put(3, vesselRmse);
   } else if (flatRmse > t.flatlineFactor * fitRmse) {
     const double ktrans = IntervalMid(bestBox[0]), ve = IntervalMid(bestBox[1]), delay = IntervalMid(bestBox[2]);
-    CoreArray model(PR_MakeModel_Ktrans2P(t.input.data(), t.times.data(), n, ktrans, ve, delay));
+    kit::CoreArray model(PR_MakeModel_Ktrans2P(t.input.data(), t.times.data(), n, ktrans, ve, delay));
     if (!model || !ConcentrationToSignal(model.get(), n, fitted.data(), info)) return false;
     const INTERVAL k60 = IntervalOf(ranges[0].lo * 60, ranges[0].hi * 60);
     out.put(0, ktrans * 60, k60.lo, k60.hi);

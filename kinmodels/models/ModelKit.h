@@ -1,11 +1,12 @@
 #pragma once
-// Small tools shared by the PET, curve-shape, curve-measure and dual-input models: ownership of the
-// arrays the imaging core returns, peak search, parameter rounding, the residual metric choice and
-// the progress of a single region curve. Nothing here keeps state.
+// Small tools that every model family shares: ownership of the arrays the imaging core returns,
+// peak search, parameter rounding, the residual metric choice and the progress of a single region
+// curve. Nothing here keeps state.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "Messages.h"
@@ -14,12 +15,42 @@
 
 namespace kin::kit {
 
+// Owns an array of doubles that the imaging core returned (pf_malloc) and frees it with pf_free.
+class CoreArray {
+ public:
+  CoreArray() = default;
+  explicit CoreArray(double* values) : values_(values) {}
+  CoreArray(const CoreArray&) = delete;
+  CoreArray& operator=(const CoreArray&) = delete;
+  CoreArray(CoreArray&& other) noexcept : values_(std::exchange(other.values_, nullptr)) {}
+  CoreArray& operator=(CoreArray&& other) noexcept {
+    if (this != &other) {
+      pf_free(&values_);
+      values_ = std::exchange(other.values_, nullptr);
+    }
+    return *this;
+  }
+  ~CoreArray() { pf_free(&values_); }
+
+  double* get() const { return values_; }
+  explicit operator bool() const { return values_ != nullptr; }
+  double& operator[](size_t i) const { return values_[i]; }
+  // The first n values as a vector (empty when there is no array).
+  std::vector<double> copy(int n) const {
+    if (!values_ || n <= 0) return {};
+    return std::vector<double>(values_, values_ + n);
+  }
+
+ private:
+  double* values_ = nullptr;
+};
+
 // Copies an array that the imaging core returned (pf_malloc) into a vector and frees it. False when
 // the core returned null.
 inline bool Take(double* array, int n, std::vector<double>& out) {
-  if (!array) return false;
-  out.assign(array, array + std::max(n, 0));
-  pf_free(&array);
+  const CoreArray owned(array);
+  if (!owned) return false;
+  out = owned.copy(n);
   return true;
 }
 
@@ -31,8 +62,8 @@ inline int FirstMaxIndex(const double* values, int n) {
   return best;
 }
 
-// A parameter rounded to the nearest integer, half away from zero; values beyond the int range
-// become a value no check accepts.
+// A parameter rounded to the nearest integer, half away from zero, as the flags and choices are
+// read; values beyond the int range (and NaN) become a value no check accepts.
 inline long long Rounded(double value) {
   if (!(std::fabs(value) < 1e15)) return -999999;
   return std::llround(value);

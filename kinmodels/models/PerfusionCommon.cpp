@@ -10,48 +10,13 @@
 
 namespace kin::perfusion {
 
-std::vector<double> CoreArray::copy(int n) const {
-  if (!values_ || n <= 0) return {};
-  return std::vector<double>(values_, values_ + n);
-}
-
-bool ShowsProgress() { return acquisition().calcMode == kCalcModeSingleCurve; }
-
-void ReportStep(int64_t i, int64_t count) { PR_SendMessageInterval(1, 98, i, count, ShowsProgress()); }
-
-bool ConcentrationToSignalMode(const double* conc, int n, double* signal, int mode, const void* info) {
-  const DIDU_ConcToSigFunc convert = acquisition().concToSig;
-  if (!convert) return false;
-  convert(conc, n, signal, mode, info);
-  return true;
-}
-
 bool PrepareTimesAndInput(const INPUTFUNC* ifuncs, std::vector<double>& times, std::vector<double>& input) {
   times.clear();
   input.clear();
   const int n = acquisition().n;
   if (!PrepareAndCheckTimeArr(n, times)) return false;
   if (!ifuncs) return false;
-  CoreArray prepared(PR_PrepareInputFunc(ifuncs, times.data(), n));
-  if (!prepared) return false;
-  input = prepared.copy(n);
-  return true;
-}
-
-bool ReadMetric(double parameter, const wchar_t* function, int* metric) {
-  const long long rounded = RoundedParameter(parameter);
-  if (rounded != 1 && rounded != 2) {
-    showNamedMessage(function, L"Specify L1 or L2 metric only");
-    return false;
-  }
-  *metric = int(rounded);
-  return true;
-}
-
-long long RoundedParameter(double value) {
-  // Out-of-range values (and NaN) count as no valid choice.
-  if (!(std::fabs(value) < 1e15)) return -1;
-  return std::llround(value);
+  return kit::Take(PR_PrepareInputFunc(ifuncs, times.data(), n), n, input);
 }
 
 bool DelayOnTimes(const double* values, const double* times, int n, double delay, double* out) {
@@ -59,7 +24,7 @@ bool DelayOnTimes(const double* values, const double* times, int n, double delay
     std::copy_n(values, n, out);
     return true;
   }
-  CoreArray delayed(PR_DelayThisFunction(values, times, n, delay));
+  kit::CoreArray delayed(PR_DelayThisFunction(values, times, n, delay));
   if (!delayed) return false;
   std::copy_n(delayed.get(), n, out);
   return true;
@@ -74,14 +39,14 @@ bool DelayOntoGrid(const double* input, const double* times, int n, double delay
 
 bool MakeUniformGrid(const std::vector<double>& times, std::vector<double>& grid) {
   int m = 0;
-  CoreArray uniform(PR_MakeUniformSamplingArray(times.data(), int(times.size()), &m));
+  kit::CoreArray uniform(PR_MakeUniformSamplingArray(times.data(), int(times.size()), &m));
   if (!uniform || m < 1) return false;
   grid = uniform.copy(m);
   return true;
 }
 
 bool Resample(const double* values, const double* from, int count, const double* to, int m, double* out) {
-  CoreArray resampled(PR_ResampleFunction(values, from, count, to, m, false));
+  kit::CoreArray resampled(PR_ResampleFunction(values, from, count, to, m, false));
   if (!resampled) return false;
   std::copy_n(resampled.get(), m, out);
   return true;
@@ -126,7 +91,7 @@ GridFit::GridFit(const GridModelTables& t)
 
 bool InitGridModel(const wchar_t* function, const INPUTFUNC* ifuncs, double metric, double minDelay,
                    double maxDelay, double delayStep, int maxGridPoints, GridModelTables& t) {
-  if (!ReadMetric(metric, function, &t.metric)) return false;
+  if (!kit::ReadMetric(metric, function, &t.metric)) return false;
   if (minDelay > maxDelay) {
     showNamedMessage(function, L"Min Arterial delay exceeds Max Arterial delay");
     return false;

@@ -1,68 +1,24 @@
 #pragma once
 // Tools shared by the contrast-enhanced perfusion models (Tofts family, exchange, filtration and
-// uptake models, Kety-Schmidt and reference-region models): ownership of the imaging core's arrays,
-// the single-curve progress message, the preparation of relative times and input functions, the
-// residual metrics, input-function delays and the two-compartment exchange curve.
+// uptake models, Kety-Schmidt and reference-region models): the preparation of relative times and
+// input functions, input-function delays, the time-integral residuals, the two-compartment exchange
+// curve and the delay searches of the simplex models. The tools of every model family (core arrays,
+// progress, the metric choice) are in ModelKit.h.
 //
 // Nothing here keeps state: a model's init stores what it prepares in its own tables, and its
 // compute may call any of these from many threads at once.
 
-#include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "ModelFrame.h"
-#include "TwkMem.h"
+#include "ModelKit.h"
 #include "numerics/Optimize.h"
 
 namespace kin::perfusion {
 
-// Owns an array of doubles that the imaging core returned (pf_malloc) and frees it with pf_free.
-class CoreArray {
- public:
-  CoreArray() = default;
-  explicit CoreArray(double* values) : values_(values) {}
-  CoreArray(const CoreArray&) = delete;
-  CoreArray& operator=(const CoreArray&) = delete;
-  CoreArray(CoreArray&& other) noexcept : values_(std::exchange(other.values_, nullptr)) {}
-  CoreArray& operator=(CoreArray&& other) noexcept {
-    if (this != &other) {
-      pf_free(&values_);
-      values_ = std::exchange(other.values_, nullptr);
-    }
-    return *this;
-  }
-  ~CoreArray() { pf_free(&values_); }
-
-  double* get() const { return values_; }
-  explicit operator bool() const { return values_ != nullptr; }
-  double& operator[](size_t i) const { return values_[i]; }
-  // The first n values as a vector (empty when there is no array).
-  std::vector<double> copy(int n) const;
-
- private:
-  double* values_ = nullptr;
-};
-
-// True when a single region curve is computed (calculation mode 3): only then is progress shown.
-bool ShowsProgress();
-// Progress of step i of count on the 1..98 percent range; the answer does not stop the fit.
-void ReportStep(int64_t i, int64_t count);
-
-// The host's concentration-to-signal conversion with an explicit mode (the frame's form always
-// passes mode 1); false when the host has not installed it.
-bool ConcentrationToSignalMode(const double* conc, int n, double* signal, int mode, const void* info);
-
 // The acquisition times relative to the first and the first input function prepared at them.
 // Shows the time check's message when there are fewer than 3 points; false on any failure.
 bool PrepareTimesAndInput(const INPUTFUNC* ifuncs, std::vector<double>& times, std::vector<double>& input);
-
-// The residual metric parameter rounded to the nearest integer; 1 (L1) and 2 (L2) are accepted,
-// anything else shows "Specify L1 or L2 metric only" under the function's name.
-bool ReadMetric(double parameter, const wchar_t* function, int* metric);
-
-// A parameter rounded to the nearest integer (half away from zero), as the flags are read.
-long long RoundedParameter(double value);
 
 // out[i] = values(times[i] - delay): the curve delayed on its own times, its first value held
 // before the start (the imaging core's delay). A zero delay copies the curve. False when the core
