@@ -61,7 +61,7 @@ static_assert(sizeof(BASEREC) == 78, "the base record is 78 bytes");
 static_assert(sizeof(VOLBLOCK) == 128, "the volume block is 128 bytes");
 
 // Smallest size of an object record, used to bound counts read from a file.
-constexpr int64_t kMinObjectRecord = 4 + 4 + 32 + 4 + 36;  // a rectangle record
+constexpr int64_t kMinObjectRecord = 4 + 32 + 4 + 36;  // a rectangle record
 constexpr int64_t kMinLayerRecord = 4 + int64_t(sizeof(BASEREC));
 
 void packVolumeBlock(const CVol* vol, VOLBLOCK* block);

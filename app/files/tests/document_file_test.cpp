@@ -184,6 +184,19 @@ TEST_F(DocumentFile, EmptyDocumentIsHeaderColourViewCountAndBlock) {
   EXPECT_TRUE(back->objects.empty());
 }
 
+TEST_F(DocumentFile, DocumentOfManySmallRecordsReadsBack) {
+  // Rectangles are the smallest records: a file of nothing else is as short as a file can be for
+  // its object count.
+  CDrawDoc doc;
+  for (int i = 0; i < 40; ++i) add(&doc, new CDrawRect(i % 2 ? DRAWOBJ_RECT : DRAWOBJ_ELLIPSE, DRECT{0, 0, 1.0 + i, 2}));
+  const CString path = scratch_.file("rects.twk");
+  ASSERT_TRUE(doc.Save(path, nullptr, false, false, false));
+  CDrawDoc back;
+  ASSERT_TRUE(back.Load(path, false));
+  ASSERT_EQ(back.objects.size(), 40u);
+  EXPECT_EQ(static_cast<CDrawRect*>(back.objects[39])->rect.x1, 40.0);
+}
+
 TEST_F(DocumentFile, BackgroundColourOfTheFileNeverReachesTheDocument) {
   CDrawDoc doc;
   doc.backgroundColor = 0x00ABCDEF;
