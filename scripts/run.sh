@@ -5,8 +5,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/scripts/install-deps.sh"
 "$here/scripts/build.sh"
 build="${TWK_BUILD_DIR:-$here/build}"
-if [ -x "$build/bin/tarnwick" ]; then
-  exec "$build/bin/tarnwick" "$@"
-else
-  echo "Built the libraries in $build; the workstation program is not part of this build yet."
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display to show the workstation on: set DISPLAY (or run it under xvfb-run)." >&2
+  exit 1
 fi
+exec "$build/bin/tarnwick" "$@"

@@ -1,0 +1,215 @@
+// The document template of the program, the services the document model asks of the shell, and
+// the list of recent files.
+#include <QApplication>
+#include <QClipboard>
+#include <QMdiArea>
+#include <QSettings>
+
+#include <algorithm>
+
+#include "ChildFrame.h"
+#include "DocDraw.h"
+#include "DocHooks.h"
+#include "DocumentFile.h"
+#include "DlgLayerCtrl.h"
+#include "DrawApp.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawViewWidget.h"
+#include "ImageOpen.h"
+#include "MainFrame.h"
+#include "ProgressPump.h"
+#include "TwkMem.h"
+#include "UiHelpers.h"
+#include "ViewGeometry.h"
+
+namespace {
+
+constexpr int kRecentFiles = 8;
+
+QString toQt(const CString& s) { return QString::fromStdWString(s.wstr()); }
+
+}  // namespace
+
+void CDrawApp::installHooks() {
+  TW_InstallShellServices();
+  TW_InstallDocumentFileServices();
+  TW_SetDocumentDynExp(dynExp_.get());
+  TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
+
+  TW_OPENSERVICES services;
+  services.createView = [this](CDrawDoc* doc) { return CreateDocumentView(doc); };
+  services.showFitted = [](CDrawView* view) { TW_ShowChildFrameFitted(view); };
+  TW_SetOpenServices(services);
+
+  TW_DOCUMENT_HOOKS& hooks = TW_DocumentHooks();
+  hooks.layerPanelSet = []() -> const CDrawSet* {
+    CDlgLayerCtrl* panel = TW_LayerPanel();
+    return panel ? panel->Set() : nullptr;
+  };
+  hooks.fillLayerTree = [](bool redraw) {
+    CDlgLayerCtrl* panel = TW_LayerPanel();
+    return panel && panel->FillLayerTree(redraw);
+  };
+  hooks.floatingPanelsOpen = [] { return CMainFrame::Get() && CMainFrame::Get()->AnyPanelOpen(); };
+  hooks.closeFloatingPanels = [] {
+    if (CMainFrame* frame = CMainFrame::Get()) frame->ReleasePanels();
+  };
+  hooks.closeDocument = [this](CDrawDoc* doc) { CloseDocument(doc); };
+
+  TW_ViewHooks().activateView = [](CDrawView* view) {
+    if (CDlgLayerCtrl* panel = TW_LayerPanel()) panel->AttachToView(view);
+  };
+  TW_DocDrawHooks().waitCursor = [](bool wait) { TW_SetWaitCursor(wait); };
+
+  PR_SetClipboardHooks(
+      [](std::wstring& text) {
+        const QClipboard* clipboard = QGuiApplication::clipboard();
+        if (!clipboard || clipboard->text().isEmpty()) return false;
+        text = clipboard->text().toStdWString();
+        return true;
+      },
+      [](const std::wstring& text) {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (!clipboard) return false;
+        clipboard->setText(QString::fromStdWString(text));
+        return true;
+      });
+}
+
+void CDrawApp::removeHooks() {
+  TW_SetOpenServices(TW_OPENSERVICES{});
+  TW_SetRecentFileSink(nullptr);
+  TW_SetDocumentDynExp(nullptr);
+  TW_DOCUMENT_HOOKS& hooks = TW_DocumentHooks();
+  hooks.layerPanelSet = nullptr;
+  hooks.fillLayerTree = nullptr;
+  hooks.floatingPanelsOpen = nullptr;
+  hooks.closeFloatingPanels = nullptr;
+  hooks.closeDocument = nullptr;
+  TW_ViewHooks().activateView = nullptr;
+  TW_DocDrawHooks().waitCursor = nullptr;
+  PR_SetClipboardHooks(nullptr, nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Documents
+// ---------------------------------------------------------------------------------------------
+
+CDrawDoc* CDrawApp::OpenDocumentFile(const wchar_t* path) {
+  CDrawDoc* doc = OpenDocumentFile(path, true, true);
+  if (doc) doc->RedrawAllViews(false);
+  return doc;
+}
+
+CDrawDoc* CDrawApp::OpenDocumentFile(const wchar_t* path, bool applyLayout, bool showProgress) {
+  return TW_OpenImageDocument(path, applyLayout, showProgress);
+}
+
+CDrawView* CDrawApp::CreateDocumentView(CDrawDoc* doc) {
+  if (!doc || !mainFrame_) return nullptr;
+  if (std::find(documents_.begin(), documents_.end(), doc) == documents_.end()) documents_.push_back(doc);
+  auto* frame = new CChildFrame(doc);
+  mainFrame_->MdiArea()->addSubWindow(frame);
+  frame->show();
+  CDrawViewWidget* view = frame->ViewWidget();
+  view->OnInitialUpdate();
+  mainFrame_->MdiArea()->setActiveSubWindow(frame);
+  mainFrame_->UpdateCommandStates();
+  return view;
+}
+
+void CDrawApp::CloseDocument(CDrawDoc* doc) {
+  if (!doc) return;
+  std::vector<CChildFrame*> frames;
+  if (mainFrame_)
+    for (QMdiSubWindow* w : mainFrame_->MdiArea()->subWindowList())
+      if (auto* frame = qobject_cast<CChildFrame*>(w); frame && frame->Document() == doc) frames.push_back(frame);
+  if (frames.empty()) {
+    // A document that has no window (yet): it goes at once.
+    if (CDlgLayerCtrl* panel = TW_LayerPanel()) panel->DetachDocument(doc);
+    documents_.erase(std::remove(documents_.begin(), documents_.end(), doc), documents_.end());
+    delete doc;
+  } else {
+    // The last window's destruction closes the document (OnLastViewClosed).
+    if (std::find(documents_.begin(), documents_.end(), doc) == documents_.end()) documents_.push_back(doc);
+    for (CChildFrame* frame : frames) delete frame;
+  }
+  if (mainFrame_) mainFrame_->UpdateCommandStates();
+}
+
+bool CDrawApp::CloseAllDocuments(bool ask) {
+  if (ask)
+    for (CDrawDoc* doc : documents_)
+      if (!doc->SaveModified()) return false;
+  const std::vector<CDrawDoc*> open = documents_;
+  for (CDrawDoc* doc : open) CloseDocument(doc);
+  return true;
+}
+
+void CDrawApp::OnLastViewClosed(CDrawDoc* doc) {
+  auto it = std::find(documents_.begin(), documents_.end(), doc);
+  if (it == documents_.end()) return;  // a document outside the framework
+  documents_.erase(it);
+  if (CDlgLayerCtrl* panel = TW_LayerPanel()) panel->DetachDocument(doc);
+  delete doc;
+  if (mainFrame_ && !closing_) mainFrame_->UpdateCommandStates();
+}
+
+void TW_RedrawAllOpenViews() {
+  CDrawApp* app = CDrawApp::Get();
+  if (!app) return;
+  for (CDrawDoc* doc : app->Documents()) {
+    CDrawView* current = nullptr;
+    for (CDrawView* view : doc->Views()) {
+      view->RedrawNow();
+      if (view->IsActive()) current = view;
+    }
+    if (current) current->RedrawNow();
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recent files
+// ---------------------------------------------------------------------------------------------
+
+QStringList CDrawApp::RecentFiles() const {
+  QStringList files;
+  if (!profile_) return files;
+  for (int i = 1; i <= kRecentFiles; ++i) {
+    const QString path = profile_->value(QStringLiteral("Recent File List/File%1").arg(i)).toString();
+    if (!path.isEmpty()) files.append(path);
+  }
+  return files;
+}
+
+namespace {
+
+void writeRecentFiles(QSettings* profile, const QStringList& files) {
+  for (int i = 1; i <= kRecentFiles; ++i) {
+    const QString key = QStringLiteral("Recent File List/File%1").arg(i);
+    if (i <= files.size()) profile->setValue(key, files[i - 1]);
+    else profile->remove(key);
+  }
+  profile->sync();
+}
+
+}  // namespace
+
+void CDrawApp::AddToRecentFileList(const CString& path) {
+  if (!profile_ || path.IsEmpty()) return;
+  QStringList files = RecentFiles();
+  files.removeAll(toQt(path));
+  files.prepend(toQt(path));
+  while (files.size() > kRecentFiles) files.removeLast();
+  writeRecentFiles(profile_.get(), files);
+  if (mainFrame_) mainFrame_->UpdateRecentFileMenu();
+}
+
+void CDrawApp::RemoveFromRecentFileList(const CString& path) {
+  if (!profile_) return;
+  QStringList files = RecentFiles();
+  files.removeAll(toQt(path));
+  writeRecentFiles(profile_.get(), files);
+  if (mainFrame_) mainFrame_->UpdateRecentFileMenu();
+}

@@ -1,0 +1,43 @@
+#pragma once
+// CQtUi, the program's implementation of the UI interface (twk::Ui): message boxes, the
+// three-button box, the value prompt built from its fields, the file and folder dialogs (desktop
+// filters "Desc (*.a;*.b)|*.a;*.b|...|" converted to Qt's form), the status bar text, progress and
+// event pump of the main frame, and a text viewer window in place of Notepad.
+//
+// Dialogs opened while an operation's progress pump runs still get their input (TW_MODAL_SCOPE).
+// The start-up script (StartupScript.h) can queue answers for the next file dialogs, so that the
+// program's menus can be driven without a person.
+
+#include <QStringList>
+
+#include <deque>
+
+#include "TwkUi.h"
+
+class CQtUi : public twk::Ui {
+ public:
+  int messageBox(const CString& text, const CString& caption, unsigned type) override;
+  int threeButtons(const CString& text, const CString& caption, const CString& button0, const CString& button1,
+                   const CString& button2) override;
+  bool askValues(const CString& title, std::vector<twk::PromptField>& fields) override;
+  bool openFileName(const twk::FileRequest& request, CString& path) override;
+  bool openFileNames(const twk::FileRequest& request, std::vector<CString>& paths) override;
+  bool saveFileName(const twk::FileRequest& request, CString& path) override;
+  bool folderName(const CString& title, const CString& initialFolder, CString& folder) override;
+  void setStatusText(const CString& text) override;
+  void setProgress(int percent) override;
+  void pumpEvents() override;
+  bool showTextFile(const CString& path) override;
+
+  // The next file or folder dialog answers with these paths instead of opening (an empty list
+  // answers Cancel).
+  void QueueFileAnswer(const QStringList& paths);
+  bool HasQueuedAnswers() const { return !queued_.empty(); }
+
+ private:
+  bool takeQueued(QStringList* paths);
+  std::deque<QStringList> queued_;
+};
+
+// "Desc (*.a;*.b)|*.a;*.b|Other|*.c||" as Qt name filters "Desc (*.a;*.b) (*.a *.b)", "Other (*.c)".
+QStringList TW_QtNameFilters(const CString& filter);

@@ -1,0 +1,153 @@
+#include "StartupScript.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QSet>
+#include <QTextStream>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <memory>
+
+#include "ColumnTreeCtrl.h"
+#include "DlgLayerCtrl.h"
+#include "DrawApp.h"
+#include "DrawView.h"
+#include "MainFrame.h"
+#include "QtUi.h"
+#include "TwkUi.h"
+
+namespace {
+
+QString plain(QString text) { return text.remove(QLatin1Char('&')); }
+
+QAction* findMenuAction(QMenuBar* bar, const QString& path) {
+  const QStringList parts = path.split(QLatin1Char('/'));
+  if (parts.size() < 2) return nullptr;
+  QList<QAction*> actions = bar->actions();
+  QAction* found = nullptr;
+  for (int level = 0; level < parts.size(); ++level) {
+    found = nullptr;
+    for (QAction* a : actions)
+      if (plain(a->text()) == parts[level]) {
+        found = a;
+        break;
+      }
+    if (!found) return nullptr;
+    if (level + 1 < parts.size()) {
+      if (!found->menu()) return nullptr;
+      emit found->menu()->aboutToShow();
+      actions = found->menu()->actions();
+    }
+  }
+  return found;
+}
+
+// The main window and every visible panel, composed at their screen positions.
+QImage composeWindows(CMainFrame* frame) {
+  QList<QWidget*> windows{frame};
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w != frame && w->isVisible() && !w->isMinimized()) windows.append(w);
+  QRect area;
+  for (QWidget* w : windows) area |= w->frameGeometry();
+  QImage image(area.size(), QImage::Format_RGB32);
+  image.fill(QColor(0x30, 0x30, 0x30));
+  QPainter painter(&image);
+  for (QWidget* w : windows) painter.drawPixmap(w->geometry().topLeft() - area.topLeft(), w->grab());
+  return image;
+}
+
+class ScriptRunner : public QObject {
+ public:
+  explicit ScriptRunner(QStringList lines) : lines_(std::move(lines)) {}
+
+  void next() {
+    while (line_ < lines_.size()) {
+      const QString text = lines_[line_++].trimmed();
+      if (text.isEmpty() || text.startsWith(QLatin1Char('#'))) continue;
+      const int space = text.indexOf(QLatin1Char(' '));
+      const QString verb = space < 0 ? text : text.left(space);
+      const QString argument = space < 0 ? QString() : text.mid(space + 1).trimmed();
+      int delay = 0;
+      if (!run(verb, argument, &delay)) return;
+      QTimer::singleShot(delay, this, [this] { next(); });
+      return;
+    }
+  }
+
+ private:
+  bool fail(const QString& why) {
+    std::fprintf(stderr, "TARNWICK_SCRIPT line %d: %s\n", int(line_), why.toUtf8().constData());
+    QCoreApplication::exit(3);
+    return false;
+  }
+
+  bool run(const QString& verb, const QString& argument, int* delay) {
+    CMainFrame* frame = CMainFrame::Get();
+    CDrawApp* app = CDrawApp::Get();
+    if (!frame || !app) return fail(QStringLiteral("the program is not running"));
+    if (verb == QLatin1String("files")) {
+      auto* ui = dynamic_cast<CQtUi*>(&twk::ui());
+      if (!ui) return fail(QStringLiteral("the program's dialogs are not installed"));
+      ui->QueueFileAnswer(argument.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    } else if (verb == QLatin1String("menu")) {
+      QAction* action = findMenuAction(frame->menuBar(), argument);
+      if (!action) return fail(QStringLiteral("no menu command ") + argument);
+      if (!action->isEnabled()) return fail(QStringLiteral("menu command disabled: ") + argument);
+      action->trigger();
+      *delay = 50;
+    } else if (verb == QLatin1String("wait")) {
+      *delay = argument.toInt();
+    } else if (verb == QLatin1String("expect-documents")) {
+      if (int(app->Documents().size()) != argument.toInt())
+        return fail(QStringLiteral("%1 documents open").arg(app->Documents().size()));
+    } else if (verb == QLatin1String("expect-layers")) {
+      CDlgLayerCtrl* panel = TW_LayerPanel();
+      if (!panel) return fail(QStringLiteral("the Layers panel is not open"));
+      if (panel->Tree()->topLevelItemCount() != argument.toInt())
+        return fail(QStringLiteral("the Layers panel shows %1 rows").arg(panel->Tree()->topLevelItemCount()));
+    } else if (verb == QLatin1String("expect-view-content")) {
+      auto* view = dynamic_cast<QWidget*>(frame->ActiveView());
+      if (!view) return fail(QStringLiteral("no active view"));
+      const QImage shot = view->grab().toImage();
+      QSet<QRgb> colours;
+      for (int y = 0; y < shot.height() && colours.size() < 64; y += 3)
+        for (int x = 0; x < shot.width() && colours.size() < 64; x += 3) colours.insert(shot.pixel(x, y));
+      if (colours.size() < 16) return fail(QStringLiteral("the view shows %1 colours").arg(colours.size()));
+    } else if (verb == QLatin1String("screenshot")) {
+      if (!composeWindows(frame).save(argument, "PNG")) return fail(QStringLiteral("cannot write ") + argument);
+    } else if (verb == QLatin1String("quit")) {
+      frame->close();
+    } else {
+      return fail(QStringLiteral("unknown action ") + verb);
+    }
+    return true;
+  }
+
+  QStringList lines_;
+  qsizetype line_ = 0;
+};
+
+}  // namespace
+
+bool TW_RunStartupScript(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    std::fprintf(stderr, "TARNWICK_SCRIPT: cannot read %s\n", path.toUtf8().constData());
+    return false;
+  }
+  QStringList lines;
+  QTextStream in(&file);
+  while (!in.atEnd()) lines.append(in.readLine());
+  auto* runner = new ScriptRunner(lines);
+  runner->setParent(QCoreApplication::instance());
+  QTimer::singleShot(0, runner, [runner] { runner->next(); });
+  return true;
+}
