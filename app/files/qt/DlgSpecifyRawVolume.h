@@ -1,0 +1,38 @@
+#pragma once
+// The "Specify RAW Volume" dialog: a thin Qt view over RawVolumeSpec. "Update" recomputes the four
+// dimensions from the shape and the order; OK writes the controls back into the record (the runner
+// checks them and shows the dialog again when they are refused); Cancel leaves the record alone.
+
+#include <QDialog>
+
+#include <array>
+
+#include "RawVolumeSpec.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+class CDlgSpecifyRawVolume : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CDlgSpecifyRawVolume(const RawVolumeSpec& spec, QWidget* parent = nullptr);
+
+  // The record as the controls stand.
+  RawVolumeSpec Spec() const;
+
+  std::array<QSpinBox*, 4> dims{};      // width, height, depth, number of timepoints
+  std::array<QLineEdit*, 3> voxel{};    // Vx, Vy, Vz
+  QComboBox* dynamicKind = nullptr;
+  QLineEdit* dynamicValues = nullptr;
+  QLineEdit* order = nullptr;
+  QPushButton* update = nullptr;
+
+ private:
+  void onUpdate();
+  RawVolumeSpec spec_;
+};
+
+// Makes the dialog the view of TW_SpecifyRawVolume (the shell calls it at start-up).
+void TW_InstallRawVolumeDialog();
