@@ -299,7 +299,8 @@ QString CDlgLayerCtrl::RowText(const CDrawVol* layer) {
   if (!layer || !layer->vol || !layer->vol->frame) return QString();
   const CVol* vol = layer->vol;
   const char* type = vol->Type() == FRM_ROI ? "roi" : vol->Type() == FRM_INT ? "integer" : "real";
-  return toQt(PR_GetFileTitle(vol->name)) + QStringLiteral("\t%1\t%2\t").arg(unsigned(layer->opacity)).arg(unsigned(vol->T())) +
+  return toQt(PR_GetFileTitle(vol->name)) +
+         QStringLiteral("\t%1\t%2\t").arg(unsigned(layer->opacity)).arg(unsigned(vol->T())) +
          QString::fromLatin1(type) + QLatin1Char('\t');
 }
 

@@ -117,7 +117,8 @@ bool CDrawApp::InitInstance() {
     if (!CreateTempWorkDir()) return false;
     if (!PR_UsableFolder(g_UserOpt.tempFolder, false)) {
       PR_DisplaySystemError(CString(L"Unable to create a folder : ") + g_UserOpt.tempFolder);
-      twk::showNamedError(L"CDrawApp::InitInstance", L"Run TarnWick As Administrator or reinstall to a different folder");
+      twk::showNamedError(L"CDrawApp::InitInstance",
+                          L"Run TarnWick As Administrator or reinstall to a different folder");
       return false;
     }
   }

@@ -265,8 +265,8 @@ bool CMainFrame::AnyPanelOpen() const {
 }
 
 void CMainFrame::ReleasePanels() {
-  const int order[TW_PANEL_COUNT] = {TW_PANEL_EDGEWAVE_LIVE, TW_PANEL_CURVE_VIEWER, TW_PANEL_VECTOR_ROI, TW_PANEL_LAYERS,
-                                     TW_PANEL_MOTION_PROFILE};
+  const int order[TW_PANEL_COUNT] = {TW_PANEL_EDGEWAVE_LIVE, TW_PANEL_CURVE_VIEWER, TW_PANEL_VECTOR_ROI,
+                                     TW_PANEL_LAYERS, TW_PANEL_MOTION_PROFILE};
   for (int slot : order)
     if (QWidget* panel = panels_[slot]) {
       panels_[slot] = nullptr;

@@ -97,7 +97,8 @@ void CMainFrame::runViewCommand(int id) {
 
 void CMainFrame::createMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  addCommand(file, ID_FILE_OPEN_TWK, QStringLiteral("Open Tarnwick document"), [] { openChosenFiles(TW_FILTER_DOCUMENT); });
+  addCommand(file, ID_FILE_OPEN_TWK, QStringLiteral("Open Tarnwick document"),
+             [] { openChosenFiles(TW_FILTER_DOCUMENT); });
   addCommand(file, ID_FILE_OPEN_IMAGE, QStringLiteral("Open Image"), [] { openChosenFiles(TW_FILTER_RAW_ALL); });
   addCommand(file, ID_FILE_OPEN_RAW, QStringLiteral("Open RAW Data"), [] { TW_OpenRawVolume(); });
   QMenu* dicom = file->addMenu(QStringLiteral("DICOM"));
@@ -261,8 +262,9 @@ void CMainFrame::UpdateCommandStates() {
   CDrawDoc* doc = documentOf(view);
   for (auto& [id, action] : actions_) {
     // The frame's own commands are always available.
-    if (id == ID_FILE_OPEN_TWK || id == ID_FILE_OPEN_IMAGE || id == ID_FILE_OPEN_RAW || id == ID_FILE_SHOW_PHI_PROFILE ||
-        id == ID_SYSTEM_SHOW_OPTIONS || id == ID_APP_EXIT || id == ID_VIEW_MAIN_TOOLBAR)
+    if (id == ID_FILE_OPEN_TWK || id == ID_FILE_OPEN_IMAGE || id == ID_FILE_OPEN_RAW ||
+        id == ID_FILE_SHOW_PHI_PROFILE || id == ID_SYSTEM_SHOW_OPTIONS || id == ID_APP_EXIT ||
+        id == ID_VIEW_MAIN_TOOLBAR)
       continue;
     const auto handler = viewCommands_.find(id);
     bool enabled = view && handler != viewCommands_.end() && handler->second;

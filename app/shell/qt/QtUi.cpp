@@ -315,7 +315,8 @@ bool CQtUi::folderName(const CString& title, const CString& initialFolder, CStri
 void CQtUi::setStatusText(const CString& text) { CMainFrame::SetStatusText(text.GetString()); }
 
 void CQtUi::setProgress(int percent) {
-  if (CMainFrame* frame = CMainFrame::Get()) frame->StatusBarCtrl()->SetProgressPos(percent < 0 ? 0 : std::min(percent, 100));
+  if (CMainFrame* frame = CMainFrame::Get())
+    frame->StatusBarCtrl()->SetProgressPos(percent < 0 ? 0 : std::min(percent, 100));
 }
 
 void CQtUi::pumpEvents() { TW_PumpMessages(); }

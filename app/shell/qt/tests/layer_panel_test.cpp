@@ -191,7 +191,8 @@ TEST_F(LayersPanel, MarkAllRemoveUnmarkedAndRemoveActive) {
 }
 
 TEST_F(LayersPanel, RemoveActiveAsksWithTheLayersName) {
-  build({makeLayer(makeVol(FRM_INT, kDims, L"/data/first.nii")), makeLayer(makeVol(FRM_INT, kDims, L"/data/second.nii"))});
+  build({makeLayer(makeVol(FRM_INT, kDims, L"/data/first.nii")),
+         makeLayer(makeVol(FRM_INT, kDims, L"/data/second.nii"))});
   set_->SetActive(1);
   script_.answerMessage(IDNO);
   panel_->OnRemoveActive();

@@ -85,8 +85,9 @@ TEST(StartUp, EmptyProgramFolderGetsTempFolderOptionsFileAndPlacement) {
               std::string::npos);
   }
   TW_WINDOWPLACEMENT placement;
-  ASSERT_TRUE(TW_ParseWindowPlacement(CString(windowPos(folder).toStdWString()), &placement)) << windowPos(folder).toStdString();
-  EXPECT_EQ(windowPos(folder).split(QLatin1Char(':')).size(), 10);
+  const QString stored = windowPos(folder);
+  ASSERT_TRUE(TW_ParseWindowPlacement(CString(stored.toStdWString()), &placement)) << stored.toStdString();
+  EXPECT_EQ(stored.split(QLatin1Char(':')).size(), 10);
   EXPECT_EQ(placement.showCmd, 3);
   EXPECT_TRUE(placement.flags & 2);
 }
@@ -176,7 +177,8 @@ TEST(Placement, TextNeedsAllTenFieldsAndStoresWhatTheWindowShows) {
   TW_WINDOWPLACEMENT normal = frame.CurrentPlacement();
   EXPECT_EQ(normal.showCmd, 1);
   EXPECT_EQ(normal.flags, 0);
-  EXPECT_EQ(QRect(normal.left, normal.top, normal.right - normal.left, normal.bottom - normal.top), QRect(50, 60, 400, 300));
+  EXPECT_EQ(QRect(normal.left, normal.top, normal.right - normal.left, normal.bottom - normal.top),
+            QRect(50, 60, 400, 300));
   frame.setWindowState(Qt::WindowMinimized);
   EXPECT_EQ(frame.CurrentPlacement().showCmd, 5);  // never opens minimised
   frame.setWindowState(Qt::WindowMaximized);
@@ -219,7 +221,8 @@ TEST(MainFrame, ToolbarStaysOnTheOptionsEdgeWhenShownAgain) {
   const struct {
     int align;
     Qt::ToolBarArea area;
-  } cases[] = {{0, Qt::LeftToolBarArea}, {1, Qt::TopToolBarArea}, {2, Qt::RightToolBarArea}, {3, Qt::BottomToolBarArea}};
+  } cases[] = {
+      {0, Qt::LeftToolBarArea}, {1, Qt::TopToolBarArea}, {2, Qt::RightToolBarArea}, {3, Qt::BottomToolBarArea}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.align);
     g_UserOpt.toolbarAlign = c.align;
@@ -357,7 +360,8 @@ TEST_F(StatusSink, EscStopsALongLoopWithinOneReportingStep) {
   PR_StartMessage(L"Long work", true);
   int64_t stoppedAt = -1;
   for (int64_t i = 0; i < n; ++i) {
-    if (i == escAt) QCoreApplication::postEvent(frame_.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    if (i == escAt)
+      QCoreApplication::postEvent(frame_.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     if (!PR_SendMessageInterval(1, 98, i, n, true)) {
       stoppedAt = i;
       break;
