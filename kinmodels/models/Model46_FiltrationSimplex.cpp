@@ -3,10 +3,6 @@
 // with the time constant Te = ve/PS. Fitted on a uniform time grid by grid search and simplex for
 // each arterial delay of a delay grid, with the time-integral L1 or L2 residual.
 
-#include <algorithm>
-#include <vector>
-
-#include "Fitting.h"
 #include "ModelTable.h"
 #include "PerfusionCommon.h"
 #include "numerics/IntervalArith.h"
@@ -18,8 +14,6 @@ namespace {
 using namespace perfusion;
 
 constexpr int kType = 46;
-// The curve builders of the simplex models keep their work arrays within this many grid points.
-constexpr int kMaxGridPoints = 5001;
 // The two time constants must differ by this much (seconds) for the closed form to hold.
 constexpr double kMinTimeSeparation = 0.1;
 
@@ -28,10 +22,10 @@ GridModelTables& tables() {
   return t;
 }
 
-// C(t) = Fp / (Te - Tp) * [(Te - T) J(1/Tp) + (T - Tp) J(1/Te)], Tp = vp/Fp, Te = ve/PS,
-// T = (vp + ve)/Fp; false when Te is not at least 0.1 s above Tp.
-bool M46_FiltrationCurve(double vp, double ve, double fp, double ps, const double* ca, const double* grid, int m,
-                         double* out, double* work) {
+// p = (vp, ve, Fp, PS): C(t) = Fp / (Te - Tp) * [(Te - T) J(1/Tp) + (T - Tp) J(1/Te)], Tp = vp/Fp,
+// Te = ve/PS, T = (vp + ve)/Fp; false when Te is not at least 0.1 s above Tp.
+bool M46_FiltrationCurve(const double* p, const double* ca, const double* grid, int m, double* out, double* work) {
+  const double vp = p[0], ve = p[1], fp = p[2], ps = p[3];
   const double tp = vp / fp, te = ve / ps, t = (vp + ve) / fp;
   if (!(te - tp >= kMinTimeSeparation)) return false;
   PR_IntegralFunc_PWL_NegExp(1 / tp, ca, grid, m, out);
@@ -41,44 +35,21 @@ bool M46_FiltrationCurve(double vp, double ve, double fp, double ps, const doubl
   return true;
 }
 
-// x = (vp, ve, Fp, PS).
-double M46_Cost(void* context, const double* x, const double* dx) {
-  GridFit& fit = *static_cast<GridFit*>(context);
-  const GridModelTables& t = *fit.tables;
-  double p[4];
-  for (int i = 0; i < 4; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
-  const int m = int(t.grid.size());
-  if (!M46_FiltrationCurve(p[0], p[1], p[2], p[3], fit.input.data(), t.grid.data(), m, fit.conc.data(),
-                           fit.work.data()))
-    return VOID_VALUE;
-  if (!ConcentrationToSignal(fit.conc.data(), m, fit.signal.data(), fit.info)) return VOID_VALUE;
-  return IntegralResidual(fit.signal.data(), fit.measured.data(), t.grid.data(), m, t.metric);
-}
-
 void M46_ModelClose() { tables() = GridModelTables{}; }
 
 bool M46_ModelInit(const INPUTFUNC* ifuncs) {
   M46_ModelClose();
   GridModelTables t;
   const double* p = freeParms(kType);
-  if (!InitGridModel(L"M46_ModelInit", ifuncs, p[4], p[5], p[6], p[7], kMaxGridPoints, t)) return false;
+  if (!InitGridModel(L"M46_ModelInit", ifuncs, M46_FiltrationCurve, p[4], p[5], p[6], p[7], t)) return false;
   t.bounds = {IntervalOf(1e-4, p[0]), IntervalOf(1e-4, p[1]), IntervalOf(1e-4, p[2] / 60), IntervalOf(1e-4, p[3] / 60)};
   tables() = std::move(t);
   return true;
 }
 
 bool M46_ComputeParms(const CurveCall& call) {
-  const GridModelTables& t = tables();
-  if (t.n != call.n || t.n < 1) return false;
-  GridFit fit(t);
-  if (!PrepareGridFit(t, call.curve, fit)) return false;
-  SingleCurveAnnouncement announcement(kType);
-
   double point[4] = {}, delay = 0, residual = VOID_VALUE;
-  std::vector<double> fitted;
-  if (!DelaySearchOnGrid(kType, t, fit, M46_Cost, point, &delay, &residual, fitted)) return false;
-  if (!FitCurveFromGrid(t, fitted, call.fitCurve)) return false;
-
+  if (!FitOnGrid(kType, tables(), call, point, &delay, &residual)) return false;
   call.out->put(0, point[0]);
   call.out->put(1, point[1]);
   call.out->put(2, point[2] * 60);

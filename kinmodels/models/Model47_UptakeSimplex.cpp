@@ -3,10 +3,6 @@
 // for each arterial delay of a delay grid, with the time-integral L1 or L2 residual. Ktrans is the
 // series combination of Fp and PS.
 
-#include <algorithm>
-#include <vector>
-
-#include "Fitting.h"
 #include "ModelTable.h"
 #include "PerfusionCommon.h"
 #include "numerics/IntervalArith.h"
@@ -18,34 +14,22 @@ namespace {
 using namespace perfusion;
 
 constexpr int kType = 47;
-// The curve builders of the simplex models keep their work arrays within this many grid points.
-constexpr int kMaxGridPoints = 5001;
 
 GridModelTables& tables() {
   static GridModelTables t;
   return t;
 }
 
-// C(t) = E * integral of Ca up to t + (Fp - E) * J(1/Tp), Tp = vp/(Fp + PS), E = Fp PS/(Fp + PS).
-void M47_UptakeCurve(double vp, double fp, double ps, const double* ca, const double* grid, int m, double* out,
-                     double* work) {
+// p = (vp, Fp, PS): C(t) = E * integral of Ca up to t + (Fp - E) * J(1/Tp), Tp = vp/(Fp + PS),
+// E = Fp PS/(Fp + PS).
+bool M47_UptakeCurve(const double* p, const double* ca, const double* grid, int m, double* out, double* work) {
+  const double vp = p[0], fp = p[1], ps = p[2];
   const double tp = vp / (fp + ps);
   const double e = fp * ps / (fp + ps);
   PR_CalculateIntegral(ca, grid, m, work);
   PR_IntegralFunc_PWL_NegExp(1 / tp, ca, grid, m, out);
   for (int i = 0; i < m; ++i) out[i] = e * work[i] + (fp - e) * out[i];
-}
-
-// x = (vp, Fp, PS).
-double M47_Cost(void* context, const double* x, const double* dx) {
-  GridFit& fit = *static_cast<GridFit*>(context);
-  const GridModelTables& t = *fit.tables;
-  double p[3];
-  for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
-  const int m = int(t.grid.size());
-  M47_UptakeCurve(p[0], p[1], p[2], fit.input.data(), t.grid.data(), m, fit.conc.data(), fit.work.data());
-  if (!ConcentrationToSignal(fit.conc.data(), m, fit.signal.data(), fit.info)) return VOID_VALUE;
-  return IntegralResidual(fit.signal.data(), fit.measured.data(), t.grid.data(), m, t.metric);
+  return true;
 }
 
 void M47_ModelClose() { tables() = GridModelTables{}; }
@@ -54,24 +38,15 @@ bool M47_ModelInit(const INPUTFUNC* ifuncs) {
   M47_ModelClose();
   GridModelTables t;
   const double* p = freeParms(kType);
-  if (!InitGridModel(L"M47_ModelInit", ifuncs, p[3], p[4], p[5], p[6], kMaxGridPoints, t)) return false;
+  if (!InitGridModel(L"M47_ModelInit", ifuncs, M47_UptakeCurve, p[3], p[4], p[5], p[6], t)) return false;
   t.bounds = {IntervalOf(1e-4, p[0]), IntervalOf(1e-4, p[1] / 60), IntervalOf(1e-4, p[2] / 60)};
   tables() = std::move(t);
   return true;
 }
 
 bool M47_ComputeParms(const CurveCall& call) {
-  const GridModelTables& t = tables();
-  if (t.n != call.n || t.n < 1) return false;
-  GridFit fit(t);
-  if (!PrepareGridFit(t, call.curve, fit)) return false;
-  SingleCurveAnnouncement announcement(kType);
-
   double point[3] = {}, delay = 0, residual = VOID_VALUE;
-  std::vector<double> fitted;
-  if (!DelaySearchOnGrid(kType, t, fit, M47_Cost, point, &delay, &residual, fitted)) return false;
-  if (!FitCurveFromGrid(t, fitted, call.fitCurve)) return false;
-
+  if (!FitOnGrid(kType, tables(), call, point, &delay, &residual)) return false;
   const double fp = point[1] * 60, ps = point[2] * 60;
   call.out->put(0, point[0]);
   call.out->put(1, fp);

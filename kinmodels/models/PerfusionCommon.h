@@ -8,6 +8,7 @@
 // Nothing here keeps state: a model's init stores what it prepares in its own tables, and its
 // compute may call any of these from many threads at once.
 
+#include <initializer_list>
 #include <vector>
 
 #include "ModelFrame.h"
@@ -49,7 +50,45 @@ bool ExchangeCurve(double tc, double te, double fp, double ps, const double* ca,
 // both curves piecewise linear.
 double IntegralResidual(const double* a, const double* b, const double* grid, int m, int metric);
 
+// --- the Tofts models: kinetic variables and an arterial delay on the acquisition times ---
+
+// The tissue concentration for the kinetic variables p and the (delayed) input cp over n times;
+// false when the variables give no curve.
+using DelayedInputCurve = bool (*)(const double* p, const double* cp, const double* times, int n, double* out);
+
+// Prepared by the init of a Tofts model, read-only while curves are computed.
+struct DelayedInputTables {
+  int n = 0;
+  std::vector<double> times;     // seconds from the first acquisition
+  std::vector<double> input;     // the input function at those times
+  int metric = 2;                // 1: L1 distance, 2: RMSE
+  bool balanced = true;
+  std::vector<INTERVAL> bounds;  // the kinetic variables (Ktrans per second, ve, ...), then the delay (s)
+  DelayedInputCurve curve = nullptr;
+};
+
+// The shared init of the Tofts models, in the order of its checks: the relative times and the
+// input function, the metric (free parameter 4), the balanced-solution flag (5) and the delay
+// interval (2 to 3). The bounds are Ktrans in [1e-6, parameter 0 per minute], ve in
+// [0.01, parameter 1], then `extraBounds`, then the delay. Messages go under the init's name.
+bool InitDelayedInputModel(int type, const wchar_t* function, const INPUTFUNC* ifuncs,
+                           std::initializer_list<INTERVAL> extraBounds, DelayedInputCurve curve,
+                           DelayedInputTables& t);
+
+// Fits one curve in the measured signal domain by the model's method: 4 fits the kinetic variables
+// and the delay together (grid search plus simplex); 3 fits the kinetic variables for every
+// whole-second delay from the minimum to the maximum delay and keeps the best. point receives the
+// variables (the delay last) clamped into their bounds, residual the metric there; the model's
+// signal goes into the host's fitted curve when it asks for one.
+bool FitWithArterialDelay(int type, const DelayedInputTables& t, const CurveCall& call, double* point,
+                          double* residual);
+
 // --- the simplex models on a uniform grid with a search over arterial delays ---
+
+// The tissue concentration of a grid model for its variables p and the delayed input ca on the
+// grid (m points); work holds m doubles. False when the variables give no curve.
+using GridCurve = bool (*)(const double* p, const double* ca, const double* grid, int m, double* out,
+                           double* work);
 
 // Prepared by the init of a grid model, read-only while curves are computed.
 struct GridModelTables {
@@ -58,39 +97,25 @@ struct GridModelTables {
   std::vector<double> input;  // the input function at those times
   std::vector<double> grid;   // the uniform grid covering the times
   int metric = 2;             // 1: L1, 2: L2
+  bool pointRmse = false;     // compare by the RMSE over the grid points, whatever the metric
   double minDelay = 0, maxDelay = 0, delayStep = 0.5;
   std::vector<INTERVAL> bounds;  // of the fitted variables, rates per second
-};
-
-// The working data of one curve, handed to a grid model's cost: the delayed input and the
-// measured signal on the grid, the conversion record and room for the model's curves.
-struct GridFit {
-  explicit GridFit(const GridModelTables& t);
-  const GridModelTables* tables;
-  std::vector<double> input;     // the delayed input function on the grid
-  std::vector<double> measured;  // the measured signal on the grid
-  double info[3] = {};           // the conversion record of the measured curve
-  std::vector<double> conc, signal, work;
+  GridCurve curve = nullptr;
 };
 
 // The shared part of a grid model's init, in the order of its checks: the metric, the delay
 // interval and its step, then the relative times, the input function and the uniform grid, which
-// must have fewer than maxGridPoints points. Messages go under the init's name.
-bool InitGridModel(const wchar_t* function, const INPUTFUNC* ifuncs, double metric, double minDelay,
-                   double maxDelay, double delayStep, int maxGridPoints, GridModelTables& t);
+// must have fewer than 5001 points (the limit of the curve builders' work arrays). Messages go
+// under the init's name.
+bool InitGridModel(const wchar_t* function, const INPUTFUNC* ifuncs, GridCurve curve, double metric,
+                   double minDelay, double maxDelay, double delayStep, GridModelTables& t);
 
-// Resamples the measured curve onto the grid and fills the conversion record.
-bool PrepareGridFit(const GridModelTables& t, const double* curve, GridFit& fit);
-
-// The delay search: from the minimum delay in steps of the delay step (the maximum delay always
-// tried last), the input is delayed, the model's variables are fitted by grid search and simplex
-// (the model's optimisation settings) and the fit with the smallest residual is kept, the earliest
-// delay on ties. cost(fit, x, null) must return the residual and leave the model signal in
-// fit.signal. point receives the variables, bestSignal the fitted signal on the grid.
-bool DelaySearchOnGrid(int type, const GridModelTables& t, GridFit& fit, PR_AMOEBACOSTFUNC cost, double* point,
-                       double* delay, double* residual, std::vector<double>& bestSignal);
-
-// The fitted grid signal resampled back to the acquisition times into the host's buffer.
-bool FitCurveFromGrid(const GridModelTables& t, const std::vector<double>& gridSignal, double* fitCurve);
+// Fits one curve with a grid model: the measured signal resampled onto the grid, then the delay
+// search from the minimum delay in steps of the delay step (the maximum delay always tried last),
+// fitting the variables by grid search and simplex (the model's optimisation settings) for each
+// delay and keeping the smallest residual, the earliest delay on ties. point receives the
+// variables; the fitted signal goes back onto the acquisition times into the host's fitted curve.
+bool FitOnGrid(int type, const GridModelTables& t, const CurveCall& call, double* point, double* delay,
+               double* residual);
 
 }  // namespace kin::perfusion
