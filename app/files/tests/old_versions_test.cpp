@@ -2,6 +2,7 @@
 // as their version-17 equivalents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -430,6 +431,30 @@ TEST_F(OldVersions, PolylineCountsMustAddUpToThePointCount) {
       EXPECT_EQ(static_cast<CDrawPoly*>(doc.objects[0])->NumPoints(), 7);
     }
   }
+}
+
+TEST_F(OldVersions, DicomHeaderWithALengthBeyondItIsRefused) {
+  // Version 12 stores the headers raw: the length of the first header's second meta element (an
+  // OB of the long form) is made to run far beyond the header.
+  std::unique_ptr<CDrawDoc> expected(makeVersionDocument());
+  std::vector<uint8_t> file = writeVersion(12, expected.get());
+  const uint8_t dicm[] = {'D', 'I', 'C', 'M'};
+  const auto at = std::search(file.begin(), file.end(), std::begin(dicm), std::end(dicm));
+  ASSERT_NE(at, file.end());
+  const size_t element = size_t(at - file.begin()) + 4 + 12;
+  ASSERT_EQ(file[element], 0x02);
+  ASSERT_EQ(file[element + 2], 0x01);
+  ASSERT_EQ(file[element + 4], 'O');
+  const uint32_t huge = 0xF0000000u;
+  std::memcpy(file.data() + element + 8, &huge, 4);
+  const CString path = scratch_.file("header.twk");
+  writeAll(path, file);
+  ui.clear();
+  CDrawDoc doc;
+  EXPECT_FALSE(doc.Load(path, false));
+  ASSERT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.messages[0], L"Failed to load DrawVol object");
+  EXPECT_EQ(ui.messages[1], L"CDrawDoc::Load : Invalid TWK format header");
 }
 
 TEST_F(OldVersions, DamagedDynamicBlockOfVersion16) {
