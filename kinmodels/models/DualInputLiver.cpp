@@ -56,21 +56,71 @@ double LateUptakeKi(const LateUptake& late, double F, double fa, double Ve) {
          (late.tissueLast / F - fa * late.caIntegral - (1 - fa) * late.cvIntegral);
 }
 
+LateUptake LateInputs(const DualInputs& inputs) {
+  const int n = inputs.n;
+  const double* times = inputs.times.data();
+  LateUptake late;
+  late.caLast = inputs.arterial[n - 1];
+  late.cvLast = inputs.venous[n - 1];
+  late.caIntegral = PR_CalculateIntegral(inputs.arterial.data(), times, n);
+  late.cvIntegral = PR_CalculateIntegral(inputs.venous.data(), times, n);
+  return late;
+}
+
+LateUptake WithTissue(const LateUptake& inputPart, const double* tissue, const double* times, int n, int tailFrames) {
+  LateUptake late = inputPart;
+  late.tissueLast = tissue[n - 1];
+  late.tissueSlope = TailSlope(tissue, times, n, tailFrames);
+  return late;
+}
+
+bool LateUptakeCurve(const LateUptake& late, INTERVAL kiBox, const double* p, const double* ca, const double* cv,
+                     const double* times, int n, CurveWork& work, double* out) {
+  const double ki = LateUptakeKi(late, p[0], p[1], p[2]);
+  if (std::isnan(ki)) return false;
+  return UptakeCurve(p[0], p[1], p[2], std::clamp(ki, kiBox.lo, kiBox.hi), ca, cv, times, n, work, out);
+}
+
+bool SearchVenousDelay(int type, const DualInputs& inputs, double lo, double hi, long long steps, const INTERVAL* box,
+                       int nVars, PR_AMOEBACOSTFUNC cost, void* context, const double** venousSlot,
+                       std::vector<double>& venous, double* best, double* bestPoint, double* bestDelay) {
+  const Optimisation choice = optimisation(type);
+  const int n = inputs.n;
+  *best = VOID_VALUE;
+  std::vector<double> p(nVars);
+  long long step = 0;
+  for (double tv = lo; tv <= hi; tv += 1) {
+    kit::ReportStep(step++, steps);
+    if (!kit::Take(PR_DelayThisFunction(inputs.venous.data(), inputs.times.data(), n, tv), n, venous)) return false;
+    *venousSlot = venous.data();
+    double value = VOID_VALUE;
+    std::fill(p.begin(), p.end(), 0.0);
+    if (!PR_OptimizeAmoebaOverGrid(choice.optA, nVars, box, true, cost, context, choice.optB, 0, &value, p.data()))
+      return false;
+    if (value < *best) {
+      *best = value;
+      std::copy(p.begin(), p.end(), bestPoint);
+      *bestDelay = tv;
+    }
+  }
+  return true;
+}
+
 double TailSlope(const double* tissue, const double* times, int n, int k) {
   k = std::clamp(k, 1, n - 1);
   const double dt = times[n - 1] - times[n - k];
   return dt > 0 ? (tissue[n - 1] - tissue[n - k]) / dt : 0.0;
 }
 
-void PutOutputs(const OutputWriter& out, double F, double fa, double Ve, double emtt, double Ki, double arterialDelay,
+void PutOutputs(const OutputWriter& out, double F, double fa, double vePercent, double Ki, double arterialDelay,
                 double venousDelay, double residual) {
   const double flow = F * 6000;
   out.put(0, flow);
   out.put(1, flow * fa);
   out.put(2, flow - flow * fa);
   out.put(3, fa);
-  out.put(4, Ve);
-  out.put(5, emtt);
+  out.put(4, vePercent);
+  out.put(5, vePercent / ((Ki * 6000 + F * 6000) / 60));
   out.put(6, Ki * 6000);
   out.put(7, Ki / (Ki + F));
   out.put(8, arterialDelay);

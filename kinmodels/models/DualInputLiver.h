@@ -6,11 +6,31 @@
 // Flows and Ki are per second (ml/min/100ml divided by 6000), Ve a fraction. Nothing here keeps
 // state: each model keeps what its init prepares in its own tables.
 
+#include <algorithm>
 #include <vector>
 
 #include "ModelFrame.h"
+#include "numerics/Optimize.h"
 
 namespace kin::liver {
+
+// The eleven outputs that every model of the family reports (PutOutputs writes them in this order).
+inline constexpr OutputSpec kOutputs[] = {
+    {"F-total plasma flow", "ml/min/100ml", 3},
+    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
+    {"Fv-venous plasma flow", "ml/min/100ml", 3},
+    {"fa-arterial flow fraction", "", 3},
+    {"Ve-extracellular volume", "ml/100ml", 3},
+    {"EMTT-extracellular mean transit time", "sec", 3},
+    {"Ki-intracellular uptake rate", "1/100/min", 3},
+    {"fi-hepatic uptake fraction", "", 3},
+    {"Arterial delay", "sec", 3},
+    {"Venous delay", "sec", 3},
+    {"residual", "", 3},
+};
+
+// The box of a flow or of Ki between 1e-4 and `limit` ml/min/100ml (either order), per second.
+inline INTERVAL PerSecondBox(double limit) { return {std::min(1e-4, limit) / 6000, std::max(1e-4, limit) / 6000}; }
 
 // The inputs as init prepares them: relative times and both input functions on them.
 struct DualInputs {
@@ -47,12 +67,31 @@ struct LateUptake {
   double tissueSlope = 0;         // tissue slope over the last frames
 };
 double LateUptakeKi(const LateUptake& late, double F, double fa, double Ve);
+// The input part of the balance: the last values and the integrals of both prepared inputs.
+LateUptake LateInputs(const DualInputs& inputs);
+// The balance of one tissue curve: the input part with the tissue's last value and its slope over
+// the last `tailFrames` frames.
+LateUptake WithTissue(const LateUptake& inputPart, const double* tissue, const double* times, int n, int tailFrames);
 // The tissue slope between frame n - k and the last frame.
 double TailSlope(const double* tissue, const double* times, int n, int k);
 
-// Writes the eleven outputs of the family from F and Ki (per second), fa, Ve (as reported) and the
-// extracellular mean transit time in seconds.
-void PutOutputs(const OutputWriter& out, double F, double fa, double Ve, double emtt, double Ki, double arterialDelay,
+// The tissue curve for p = (F, fa, Ve) with Ki from the late-uptake balance, clamped into kiBox;
+// false when the balance gives no Ki or the curve cannot be built.
+bool LateUptakeCurve(const LateUptake& late, INTERVAL kiBox, const double* p, const double* ca, const double* cv,
+                     const double* times, int n, CurveWork& work, double* out);
+
+// The search over whole-second venous delays from lo to hi: for each, the venous input is delayed
+// and put into *venousSlot (which the cost's context reads), the nVars variables in box are fitted
+// by grid search and simplex with the model's optimisation settings, and the smallest cost wins (the
+// earliest delay on ties). Progress counts `steps` delays. False when the core cannot delay the
+// input or the optimiser fails; *best stays 1e60 when no fit had a finite cost.
+bool SearchVenousDelay(int type, const DualInputs& inputs, double lo, double hi, long long steps, const INTERVAL* box,
+                       int nVars, PR_AMOEBACOSTFUNC cost, void* context, const double** venousSlot,
+                       std::vector<double>& venous, double* best, double* bestPoint, double* bestDelay);
+
+// Writes the eleven outputs of the family from F and Ki (per second), fa and Ve (ml/100ml); the
+// extracellular mean transit time Ve / (F + Ki) follows in seconds.
+void PutOutputs(const OutputWriter& out, double F, double fa, double vePercent, double Ki, double arterialDelay,
                 double venousDelay, double residual);
 
 // A curve's diagnostic value, shown once when a single region curve is computed; never per voxel of

@@ -48,24 +48,15 @@ struct Liver35Fit {
   std::vector<double> model;
 };
 
-double ClampedKi(const Liver35Tables& t, double ki) { return std::clamp(ki, t.kiBox.lo, t.kiBox.hi); }
-
-// The model for (F, fa, Ve) with Ki from the late-uptake formula, clamped into its box.
-bool M35_ModelCurve(Liver35Fit& fit, const double* p) {
-  const Liver35Tables& t = *fit.tables;
-  const double ki = liver::LateUptakeKi(fit.late, p[0], p[1], p[2]);
-  if (std::isnan(ki)) return false;
-  return liver::UptakeCurve(p[0], p[1], p[2], ClampedKi(t, ki), fit.ca, fit.cv, t.inputs.times.data(), t.inputs.n,
-                            fit.work, fit.model.data());
-}
-
 double M35_Cost(void* context, const double* x, const double* dx) {
   Liver35Fit& fit = *static_cast<Liver35Fit*>(context);
   double p[3];
   for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
-  if (!M35_ModelCurve(fit, p)) return VOID_VALUE;
   const Liver35Tables& t = *fit.tables;
   const double* times = t.inputs.times.data();
+  // Ki follows from the late-uptake balance, clamped into its box.
+  if (!liver::LateUptakeCurve(fit.late, t.kiBox, p, fit.ca, fit.cv, times, t.inputs.n, fit.work, fit.model.data()))
+    return VOID_VALUE;
   const double cost = t.metric == 1 ? PR_IntegrateDiffL1_PWL(fit.model.data(), fit.tissue, times, t.inputs.n)
                                     : std::sqrt(PR_IntegrateDiffL2_PWL(fit.model.data(), fit.tissue, times, t.inputs.n));
   return std::isfinite(cost) ? cost : VOID_VALUE;
@@ -79,20 +70,14 @@ bool M35_ModelInit(const INPUTFUNC* ifuncs) {
   t.arterialFirst = kit::Rounded(p[5]) != 0;
   if (!liver::PrepareDualInputs(ifuncs, t.arterialFirst, t.inputs)) return false;
   if (!kit::ReadMetric(p[6], L"M35_ModelInit", &t.metric)) return false;
-  const double flowMax = std::clamp(p[0], 1e-4, 1e4);
-  t.box[0] = {std::min(1e-4, flowMax) / 6000, std::max(1e-4, flowMax) / 6000};
+  t.box[0] = liver::PerSecondBox(std::clamp(p[0], 1e-4, 1e4));
   const double fa1 = std::clamp(p[1], 1e-4, 1.0), fa2 = std::clamp(p[2], 1e-4, 1.0);
   t.box[1] = {std::min(fa1, fa2), std::max(fa1, fa2)};
   t.box[2] = {1e-4, 0.9999};
   t.kiBox = {1e-4 / 6000, 100.0 / 6000};
   t.maxArterialDelay = std::clamp(p[3], 0.0, 60.0);
   t.maxVenousDelay = std::clamp(p[4], 0.0, 60.0);
-  const int n = t.inputs.n;
-  const double* times = t.inputs.times.data();
-  t.late.caLast = t.inputs.arterial[n - 1];
-  t.late.cvLast = t.inputs.venous[n - 1];
-  t.late.caIntegral = PR_CalculateIntegral(t.inputs.arterial.data(), times, n);
-  t.late.cvIntegral = PR_CalculateIntegral(t.inputs.venous.data(), times, n);
+  t.late = liver::LateInputs(t.inputs);
   tables() = std::move(t);
   return true;
 }
@@ -104,9 +89,13 @@ bool M35_ComputeParms(const CurveCall& call) {
   std::vector<double> tissue(n);
   if (!SignalToConcentration(call.curve, n, tissue.data())) return false;
 
-  Liver35Fit fit{&t, nullptr, nullptr, tissue.data(), t.late, liver::CurveWork(n), std::vector<double>(n)};
-  fit.late.tissueLast = tissue[n - 1];
-  fit.late.tissueSlope = liver::TailSlope(tissue.data(), times, n, kTailFrames);
+  Liver35Fit fit{&t,
+                 nullptr,
+                 nullptr,
+                 tissue.data(),
+                 liver::WithTissue(t.late, tissue.data(), times, n, kTailFrames),
+                 liver::CurveWork(n),
+                 std::vector<double>(n)};
 
   const SingleCurveAnnouncement announcement(kType);
   const Optimisation choice = optimisation(kType);
@@ -140,7 +129,7 @@ bool M35_ComputeParms(const CurveCall& call) {
 
   const double F = bestP[0], fa = bestP[1], Ve = bestP[2];
   const double ki = liver::LateUptakeKi(fit.late, F, fa, Ve);  // reported without clamping
-  liver::PutOutputs(*call.out, F, fa, Ve * 100, Ve * 100 / ((ki * 6000 + F * 6000) / 60), ki, bestTa, bestTv, best);
+  liver::PutOutputs(*call.out, F, fa, Ve * 100, ki, bestTa, bestTv, best);
   return true;
 }
 
@@ -148,19 +137,6 @@ constexpr ModelOps kOps = {.init = M35_ModelInit, .compute = M35_ComputeParms, .
 
 }  // namespace
 
-constexpr OutputSpec kOutputs35[] = {
-    {"F-total plasma flow", "ml/min/100ml", 3},
-    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
-    {"Fv-venous plasma flow", "ml/min/100ml", 3},
-    {"fa-arterial flow fraction", "", 3},
-    {"Ve-extracellular volume", "ml/100ml", 3},
-    {"EMTT-extracellular mean transit time", "sec", 3},
-    {"Ki-intracellular uptake rate", "1/100/min", 3},
-    {"fi-hepatic uptake fraction", "", 3},
-    {"Arterial delay", "sec", 3},
-    {"Venous delay", "sec", 3},
-    {"residual", "", 3},
-};
 constexpr FreeParmSpec kFreeParms35[] = {
     {"Flow max [0.01,500]", 250},
     {"fa min   [0,1]", 0.05},
@@ -173,7 +149,7 @@ constexpr FreeParmSpec kFreeParms35[] = {
 const ModelSpec kModel35 = {
     .type = 35,
     .name = "",
-    .outputs = kOutputs35,
+    .outputs = liver::kOutputs,
     .freeParms = kFreeParms35,
     .numIfuncs = 2,
     .ifPanelName = "Dual Compartment Dual Input ",

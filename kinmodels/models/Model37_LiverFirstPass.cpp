@@ -87,12 +87,7 @@ bool M37_ModelInit(const INPUTFUNC* ifuncs) {
   t.faMax = std::max(fa1, fa2);
   t.kiBox = {1e-4 / 6000, 100.0 / 6000};
   t.maxVenousArrival = std::clamp(p[2], 0.0, 60.0);
-  const int n = t.inputs.n;
-  const double* times = t.inputs.times.data();
-  t.late.caLast = t.inputs.arterial[n - 1];
-  t.late.cvLast = t.inputs.venous[n - 1];
-  t.late.caIntegral = PR_CalculateIntegral(t.inputs.arterial.data(), times, n);
-  t.late.cvIntegral = PR_CalculateIntegral(t.inputs.venous.data(), times, n);
+  t.late = liver::LateInputs(t.inputs);
   tables() = std::move(t);
   return true;
 }
@@ -124,36 +119,28 @@ bool M37_ComputeParms(const CurveCall& call) {
   const double fv1 = (1 / t.faMax - 1) * arterialFlow, fv2 = (1 / t.faMin - 1) * arterialFlow;
   const INTERVAL box[2] = {{std::min(fv1, fv2), std::max(fv1, fv2)}, t.veBox};
 
-  Liver37Fit fit{&t, arterialFlow, ca.data(), nullptr, tissue.data(), t.late, liver::CurveWork(n),
+  Liver37Fit fit{&t,
+                 arterialFlow,
+                 ca.data(),
+                 nullptr,
+                 tissue.data(),
+                 liver::WithTissue(t.late, tissue.data(), times, n, kTailFrames),
+                 liver::CurveWork(n),
                  std::vector<double>(n)};
-  fit.late.tissueLast = tissue[n - 1];
-  fit.late.tissueSlope = liver::TailSlope(tissue.data(), times, n, kTailFrames);
 
   const SingleCurveAnnouncement announcement(kType);
-  const Optimisation choice = optimisation(kType);
   const double lo = std::max(0.0, times[start] - t.inputs.venousBolusTime);
-  const double hi = lo + t.maxVenousArrival;
   const long long total = std::max(1LL, (long long)std::ceil(t.maxVenousArrival));
   double best = VOID_VALUE, bestP[2] = {}, bestTv = 0;
-  long long step = 0;
-  for (double tv = lo; tv <= hi; tv += 1) {
-    kit::ReportStep(step++, total);
-    if (!kit::Take(PR_DelayThisFunction(t.inputs.venous.data(), times, n, tv), n, cv)) return false;
-    fit.cv = cv.data();
-    double cost = VOID_VALUE, p[2] = {};
-    if (!PR_OptimizeAmoebaOverGrid(choice.optA, 2, box, true, M37_Cost, &fit, choice.optB, 0, &cost, p)) return false;
-    if (cost < best) {
-      best = cost;
-      std::copy(p, p + 2, bestP);
-      bestTv = tv;
-    }
-  }
+  if (!liver::SearchVenousDelay(kType, t.inputs, lo, lo + t.maxVenousArrival, total, box, 2, M37_Cost, &fit, &fit.cv,
+                                cv, &best, bestP, &bestTv))
+    return false;
   if (!(best < VOID_VALUE)) return false;
 
   double F, fa, ki;
   FlowsOf(fit, bestP[0], bestP[1], &F, &fa, &ki);
   const double Ve = bestP[1];
-  liver::PutOutputs(*call.out, F, fa, Ve * 100, Ve * 100 / ((ki * 6000 + F * 6000) / 60), ki, ta, bestTv, best);
+  liver::PutOutputs(*call.out, F, fa, Ve * 100, ki, ta, bestTv, best);
   return true;
 }
 
@@ -161,19 +148,6 @@ constexpr ModelOps kOps = {.init = M37_ModelInit, .compute = M37_ComputeParms, .
 
 }  // namespace
 
-constexpr OutputSpec kOutputs37[] = {
-    {"F-total plasma flow", "ml/min/100ml", 3},
-    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
-    {"Fv-venous plasma flow", "ml/min/100ml", 3},
-    {"fa-arterial flow fraction", "", 3},
-    {"Ve-extracellular volume", "ml/100ml", 3},
-    {"EMTT-extracellular mean transit time", "sec", 3},
-    {"Ki-intracellular uptake rate", "1/100/min", 3},
-    {"fi-hepatic uptake fraction", "", 3},
-    {"Arterial delay", "sec", 3},
-    {"Venous delay", "sec", 3},
-    {"residual", "", 3},
-};
 constexpr FreeParmSpec kFreeParms37[] = {
     {"fa min   [0,1]", 0.05},
     {"fa max   [0,1]", 0.9},
@@ -182,7 +156,7 @@ constexpr FreeParmSpec kFreeParms37[] = {
 const ModelSpec kModel37 = {
     .type = 37,
     .name = "",
-    .outputs = kOutputs37,
+    .outputs = liver::kOutputs,
     .freeParms = kFreeParms37,
     .numIfuncs = 2,
     .ifPanelName = "Two Input functions",

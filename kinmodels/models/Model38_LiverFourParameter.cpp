@@ -66,10 +66,10 @@ bool M38_ModelInit(const INPUTFUNC* ifuncs) {
     showNamedMessage(L"M38_ModelInit", L"Specify 1 for Linear, or 0 for Log concentration");
     return false;
   }
-  t.box[0] = {std::min(1e-4, p[0]) / 6000, std::max(1e-4, p[0]) / 6000};
+  t.box[0] = liver::PerSecondBox(p[0]);
   t.box[1] = {std::min(p[1], p[2]), std::max(p[1], p[2])};
   t.box[2] = {0.02, 0.9};
-  t.box[3] = {std::min(1e-4, p[3]) / 6000, std::max(1e-4, p[3]) / 6000};
+  t.box[3] = liver::PerSecondBox(p[3]);
   // The frames before the first one at or after the analysis length (all when none reaches it).
   t.window = kit::FirstIndexAtOrAfter(t.inputs.times.data(), t.inputs.n, p[6]);
   tables() = std::move(t);
@@ -104,7 +104,7 @@ bool M38_ComputeParms(const CurveCall& call) {
   if (!PR_OptimizeAmoebaOverGrid(choice.optA, 4, t.box, true, M38_Cost, &fit, choice.optB, 0, &best, p)) return false;
 
   const double F = p[0], fa = p[1], Ve = p[2], ki = p[3];
-  liver::PutOutputs(*call.out, F, fa, Ve * 100, Ve * 100 / ((ki * 6000 + F * 6000) / 60), ki, ta, tv, std::sqrt(best));
+  liver::PutOutputs(*call.out, F, fa, Ve * 100, ki, ta, tv, std::sqrt(best));
   return true;
 }
 
@@ -112,19 +112,6 @@ constexpr ModelOps kOps = {.init = M38_ModelInit, .compute = M38_ComputeParms, .
 
 }  // namespace
 
-constexpr OutputSpec kOutputs38[] = {
-    {"F-total plasma flow", "ml/min/100ml", 3},
-    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
-    {"Fv-venous plasma flow", "ml/min/100ml", 3},
-    {"fa-arterial flow fraction", "", 3},
-    {"Ve-extracellular volume", "ml/100ml", 3},
-    {"EMTT-extracellular mean transit time", "sec", 3},
-    {"Ki-intracellular uptake rate", "1/100/min", 3},
-    {"fi-hepatic uptake fraction", "", 3},
-    {"Arterial delay", "sec", 3},
-    {"Venous delay", "sec", 3},
-    {"residual", "", 3},
-};
 constexpr FreeParmSpec kFreeParms38[] = {
     {"Flow max [1,150]", 150},
     {"fa min   [0,1]", 0.05},
@@ -138,7 +125,7 @@ constexpr FreeParmSpec kFreeParms38[] = {
 const ModelSpec kModel38 = {
     .type = 38,
     .name = "",
-    .outputs = kOutputs38,
+    .outputs = liver::kOutputs,
     .freeParms = kFreeParms38,
     .numIfuncs = 2,
     .ifPanelName = "Two Input functions",

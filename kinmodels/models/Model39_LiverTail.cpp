@@ -155,19 +155,6 @@ constexpr ModelOps kOps = {.init = M39_ModelInit, .compute = M39_ComputeParms, .
 
 }  // namespace
 
-constexpr OutputSpec kOutputs39[] = {
-    {"F-total plasma flow", "ml/min/100ml", 3},
-    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
-    {"Fv-venous plasma flow", "ml/min/100ml", 3},
-    {"fa-arterial flow fraction", "", 3},
-    {"Ve-extracellular volume", "ml/100ml", 3},
-    {"EMTT-extracellular mean transit time", "sec", 3},
-    {"Ki-intracellular uptake rate", "1/100/min", 3},
-    {"fi-hepatic uptake fraction", "", 3},
-    {"Arterial delay", "sec", 3},
-    {"Venous delay", "sec", 3},
-    {"residual", "", 3},
-};
 constexpr FreeParmSpec kFreeParms39[] = {
     {"Flow max [0.01,100]", 100},
     {"MonoTail start (sec)", 100},
@@ -179,7 +166,7 @@ constexpr FreeParmSpec kFreeParms39[] = {
 const ModelSpec kModel39 = {
     .type = 39,
     .name = "",
-    .outputs = kOutputs39,
+    .outputs = liver::kOutputs,
     .freeParms = kFreeParms39,
     .numIfuncs = 2,
     .ifPanelName = "Two Input functions",

@@ -2,6 +2,7 @@
 // the model refuses at init with the information text of the retired curve builder, once, instead
 // of announcing it for every curve of a map.
 
+#include "DualInputLiver.h"
 #include "Messages.h"
 #include "ModelTable.h"
 
@@ -17,19 +18,6 @@ constexpr ModelOps kOps = {.init = M40_ModelInit};
 
 }  // namespace
 
-constexpr OutputSpec kOutputs40[] = {
-    {"F-total plasma flow", "ml/min/100ml", 3},
-    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
-    {"Fv-venous plasma flow", "ml/min/100ml", 3},
-    {"fa-arterial flow fraction", "", 3},
-    {"Ve-extracellular volume", "ml/100ml", 3},
-    {"EMTT-extracellular mean transit time", "sec", 3},
-    {"Ki-intracellular uptake rate", "1/100/min", 3},
-    {"fi-hepatic uptake fraction", "", 3},
-    {"Arterial delay", "sec", 3},
-    {"Venous delay", "sec", 3},
-    {"residual", "", 3},
-};
 constexpr FreeParmSpec kFreeParms40[] = {
     {"Flow max [1,150]", 150},
     {"fa min   [0,1]", 0.05},
@@ -43,7 +31,7 @@ constexpr FreeParmSpec kFreeParms40[] = {
 const ModelSpec kModel40 = {
     .type = 40,
     .name = "",
-    .outputs = kOutputs40,
+    .outputs = liver::kOutputs,
     .freeParms = kFreeParms40,
     .numIfuncs = 2,
     .ifPanelName = "Two Input functions",

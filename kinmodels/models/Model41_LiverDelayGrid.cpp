@@ -80,10 +80,10 @@ bool M41_ModelInit(const INPUTFUNC* ifuncs) {
     showNamedMessage(L"M41_ModelInit", L"Analysis length is too short");
     return false;
   }
-  t.box[0] = {std::min(1e-4, p[0]) / 6000, std::max(1e-4, p[0]) / 6000};
+  t.box[0] = liver::PerSecondBox(p[0]);
   t.box[1] = {std::min(p[1], p[2]), std::max(p[1], p[2])};
   t.box[2] = {0.01, 0.99};
-  t.box[3] = {std::min(1e-4, p[3]) / 6000, std::max(1e-4, p[3]) / 6000};
+  t.box[3] = liver::PerSecondBox(p[3]);
   if (!CheckIfuncTiming(ifuncs, 2, n)) return false;
   t.arterial.assign(ifuncs[0].values, ifuncs[0].values + n);
   t.venous.assign(ifuncs[1].values, ifuncs[1].values + n);
@@ -163,19 +163,6 @@ constexpr ModelOps kOps = {.init = M41_ModelInit, .compute = M41_ComputeParms, .
 
 }  // namespace
 
-constexpr OutputSpec kOutputs41[] = {
-    {"F-total plasma flow", "ml/min/100ml", 3},
-    {"Fa-arterial plasma flow", "ml/min/100ml", 3},
-    {"Fv-venous plasma flow", "ml/min/100ml", 3},
-    {"fa-arterial flow fraction", "", 3},
-    {"Ve-extracellular volume", "ml/100ml", 3},
-    {"EMTT-extracellular mean transit time", "sec", 3},
-    {"Ki-intracellular uptake rate", "1/100/min", 3},
-    {"fi-hepatic uptake fraction", "", 3},
-    {"Arterial delay", "sec", 3},
-    {"Venous delay", "sec", 3},
-    {"residual", "", 3},
-};
 constexpr FreeParmSpec kFreeParms41[] = {
     {"Flow max", 200},
     {"fa min   [0,1]", 0.05},
@@ -189,7 +176,7 @@ constexpr FreeParmSpec kFreeParms41[] = {
 const ModelSpec kModel41 = {
     .type = 41,
     .name = "",
-    .outputs = kOutputs41,
+    .outputs = liver::kOutputs,
     .freeParms = kFreeParms41,
     .numIfuncs = 2,
     .ifPanelName = "Two Input functions",
