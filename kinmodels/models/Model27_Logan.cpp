@@ -16,6 +16,7 @@
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
+#include "ReferenceTissue.h"
 
 namespace kin {
 namespace {
@@ -80,12 +81,10 @@ bool M27_ComputeParms(const CurveCall& call) {
   double slope = 0, intercept = 0;
   int s = 0;
   if (call.out->requested(kTStar)) {
-    for (s = 0; s <= n - 2; ++s) {
-      double maxRelDev = 0;
-      if (!FitLine(x.data() + s, y.data() + s, n - s, &slope, &intercept, &maxRelDev)) return false;
-      if (maxRelDev < t.maxErr) break;
-    }
-    if (n - s < 2) return false;
+    s = reference::EquilibrationStart(n - 1, t.maxErr, [&](int start, double* maxRelDev) {
+      return FitLine(x.data() + start, y.data() + start, n - start, &slope, &intercept, maxRelDev);
+    });
+    if (s < 0) return false;
   } else {
     s = NearestIndex(t.times.data(), n, t.tStar);
     if (!FitLine(x.data() + s, y.data() + s, n - s, &slope, &intercept)) return false;

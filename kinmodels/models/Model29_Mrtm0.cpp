@@ -19,6 +19,7 @@
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
+#include "ReferenceTissue.h"
 #include "TwkMem.h"
 
 namespace kin {
@@ -27,51 +28,22 @@ namespace {
 constexpr int kType = 29;
 enum Output { kBPnd, kK2Ref, kR1, kIntercept, kTStar };
 
-struct Mrtm0Tables {
-  int n = 0;
-  std::vector<double> times;        // seconds from the first frame
-  std::vector<double> reference;    // the reference curve at those times
-  std::vector<double> refIntegral;  // its running integral
-  double startTime = 0, endTime = 3600;
-  double maxErr = 0.1;
-  double threshold = 3;
-};
-
-Mrtm0Tables& tables() {
-  static Mrtm0Tables t;
+reference::MultilinearTables& tables() {
+  static reference::MultilinearTables t;
   return t;
 }
 
-void M29_ModelClose() { tables() = Mrtm0Tables{}; }
+void M29_ModelClose() { tables() = reference::MultilinearTables{}; }
 
 bool M29_ModelInit(const INPUTFUNC* ifuncs) {
-  const Acquisition& acq = acquisition();
-  const int n = acq.n;
-  if (n <= 2) {
-    showNamedMessage(L"M29_ModelInit", L"Insufficient number of timepoints");
-    return false;
-  }
-  if (!IsValidDynamicComponent(L"Time", acq.time, n)) return false;
-  Mrtm0Tables t;
-  if (!kit::Take(PR_MakeRelativeArr(acq.time, n), n, t.times)) return false;
-  if (ifuncs[0].count != n) {
-    showNamedMessage(L"M29_ModelInit", L"Input functions are missing or incorrect");
-    return false;
-  }
-  if (!kit::Take(PR_PrepareInputFunc(ifuncs, t.times.data(), n), n, t.reference)) return false;
-  t.refIntegral.resize(n);
-  CumulativeTrapezoid(t.reference.data(), t.times.data(), n, t.refIntegral.data());
-  t.startTime = freeParm(kType, 0);
-  t.endTime = freeParm(kType, 1);
-  t.maxErr = freeParm(kType, 2) * 0.01;
-  t.threshold = freeParm(kType, 3);
-  t.n = n;
+  reference::MultilinearTables t;
+  if (!reference::InitMultilinear(kType, L"M29_ModelInit", ifuncs, t)) return false;
   tables() = std::move(t);
   return true;
 }
 
 bool M29_ComputeParms(const CurveCall& call) {
-  const Mrtm0Tables& t = tables();
+  const reference::MultilinearTables& t = tables();
   const int n = call.n;
   const double* c = call.curve;
   if (PR_ArrStats(c, n, nullptr) < t.threshold) return false;
@@ -93,16 +65,8 @@ bool M29_ComputeParms(const CurveCall& call) {
                                maxErr);
   };
   if (call.out->requested(kTStar)) {
-    bool found = false;
-    for (s = 0; s < e - 1; ++s) {
-      double maxErr = 0;
-      if (!regress(s, &maxErr)) return false;
-      if (maxErr < t.maxErr) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) return false;
+    s = reference::EquilibrationStart(e - 1, t.maxErr, regress);
+    if (s < 0) return false;
   } else {
     s = NearestIndex(t.times.data(), n, t.startTime);
     if (e - s + 1 < 1 || !regress(s, nullptr)) return false;

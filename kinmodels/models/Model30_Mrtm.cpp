@@ -18,6 +18,7 @@
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
+#include "ReferenceTissue.h"
 
 namespace kin {
 namespace {
@@ -25,51 +26,22 @@ namespace {
 constexpr int kType = 30;
 enum Output { kBPnd, kK2Ref, kR1, kTStar };
 
-struct MrtmTables {
-  int n = 0;
-  std::vector<double> times;        // seconds from the first frame
-  std::vector<double> reference;    // the reference curve at those times
-  std::vector<double> refIntegral;  // its running integral
-  double startTime = 0, endTime = 3600;
-  double maxErr = 0.1;
-  double threshold = 3;
-};
-
-MrtmTables& tables() {
-  static MrtmTables t;
+reference::MultilinearTables& tables() {
+  static reference::MultilinearTables t;
   return t;
 }
 
-void M30_ModelClose() { tables() = MrtmTables{}; }
+void M30_ModelClose() { tables() = reference::MultilinearTables{}; }
 
 bool M30_ModelInit(const INPUTFUNC* ifuncs) {
-  const Acquisition& acq = acquisition();
-  const int n = acq.n;
-  if (n <= 2) {
-    showNamedMessage(L"M30_ModelInit", L"Insufficient number of timepoints");
-    return false;
-  }
-  if (!IsValidDynamicComponent(L"Time", acq.time, n)) return false;
-  MrtmTables t;
-  if (!kit::Take(PR_MakeRelativeArr(acq.time, n), n, t.times)) return false;
-  if (ifuncs[0].count != n) {
-    showNamedMessage(L"M30_ModelInit", L"Input functions are missing or incorrect");
-    return false;
-  }
-  if (!kit::Take(PR_PrepareInputFunc(ifuncs, t.times.data(), n), n, t.reference)) return false;
-  t.refIntegral.resize(n);
-  CumulativeTrapezoid(t.reference.data(), t.times.data(), n, t.refIntegral.data());
-  t.startTime = freeParm(kType, 0);
-  t.endTime = freeParm(kType, 1);
-  t.maxErr = freeParm(kType, 2) * 0.01;
-  t.threshold = freeParm(kType, 3);
-  t.n = n;
+  reference::MultilinearTables t;
+  if (!reference::InitMultilinear(kType, L"M30_ModelInit", ifuncs, t)) return false;
   tables() = std::move(t);
   return true;
 }
 
 bool M30_ComputeParms(const CurveCall& call) {
-  const MrtmTables& t = tables();
+  const reference::MultilinearTables& t = tables();
   const int n = call.n;
   const double* c = call.curve;
   if (PR_ArrStats(c, n, nullptr) < t.threshold) return false;
@@ -85,16 +57,8 @@ bool M30_ComputeParms(const CurveCall& call) {
                                t.reference.data() + start, e - start + 1, &g1, &g2, &g3, maxErr);
   };
   if (call.out->requested(kTStar)) {
-    bool found = false;
-    for (s = 0; s < e - 1; ++s) {
-      double maxErr = 0;
-      if (!regress(s, &maxErr)) return false;
-      if (maxErr < t.maxErr) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) return false;
+    s = reference::EquilibrationStart(e - 1, t.maxErr, regress);
+    if (s < 0) return false;
   } else {
     s = NearestIndex(t.times.data(), n, t.startTime);
     if (e - s + 1 < 1 || !regress(s, nullptr)) return false;

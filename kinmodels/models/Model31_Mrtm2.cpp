@@ -17,6 +17,7 @@
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
+#include "ReferenceTissue.h"
 
 namespace kin {
 namespace {
@@ -82,23 +83,18 @@ bool M31_ComputeParms(const CurveCall& call) {
   const int s0 = NearestIndex(t.times.data(), n, t.startTime);
   const int e = NearestIndex(t.times.data(), n, t.endTime);
   double g1 = 0, g2 = 0, maxErr = 0, relResidual = 0;
-  const auto regress = [&](int start) {
-    return FitTwoRegressors(c + start, x.data() + start, integral.data() + start, e - start + 1, &g1, &g2, &maxErr,
-                            &relResidual);
+  const auto regress = [&](int start, double* error) {
+    const bool solved = FitTwoRegressors(c + start, x.data() + start, integral.data() + start, e - start + 1, &g1,
+                                         &g2, &maxErr, &relResidual);
+    if (error) *error = maxErr;
+    return solved;
   };
   int s = s0;
   if (!call.out->requested(kTStar)) {
-    if (e - s + 1 < 1 || !regress(s)) return false;
+    if (e - s + 1 < 1 || !regress(s, nullptr)) return false;
   } else {
-    bool found = false;
-    for (s = 0; s < e - 1; ++s) {
-      if (!regress(s)) return false;
-      if (maxErr < t.maxErr) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) return false;
+    s = reference::EquilibrationStart(e - 1, t.maxErr, regress);
+    if (s < 0) return false;
   }
 
   if (call.fitCurve) {

@@ -1,0 +1,41 @@
+#pragma once
+// Pieces shared by the reference-tissue graphical analyses (Logan plot and the multilinear
+// reference tissue models MRTM0, MRTM and MRTM2): the tables of the two models with the same
+// settings and the search for the equilibration time t*. Nothing here keeps state.
+
+#include <vector>
+
+#include "ModelFrame.h"
+
+namespace kin::reference {
+
+// Prepared by the init of MRTM0 and MRTM, read-only while curves are computed.
+struct MultilinearTables {
+  int n = 0;
+  std::vector<double> times;        // seconds from the first frame
+  std::vector<double> reference;    // the reference curve at those times
+  std::vector<double> refIntegral;  // its running integral
+  double startTime = 0, endTime = 3600;  // seconds
+  double maxErr = 0.1;                   // fraction
+  double threshold = 3;                  // curves whose mean is below it are background
+};
+
+// Their shared init: at least 3 frames, a valid time axis, a reference curve of the data's length
+// prepared at the relative times, and the free parameters start, end (seconds), maximum error (%)
+// and background threshold. Messages go under the init's name.
+bool InitMultilinear(int type, const wchar_t* function, const INPUTFUNC* ifuncs, MultilinearTables& t);
+
+// The equilibration start: the first frame s in [0, limit) whose regression from s on has its
+// largest relative error below maxErr. regress(s, &error) fits from frame s and reports that error;
+// it returns false when the solver fails. -1 when no frame qualifies or the solver fails.
+template <class Regress>
+int EquilibrationStart(int limit, double maxErr, Regress regress) {
+  for (int s = 0; s < limit; ++s) {
+    double error = 0;
+    if (!regress(s, &error)) return -1;
+    if (error < maxErr) return s;
+  }
+  return -1;
+}
+
+}  // namespace kin::reference
