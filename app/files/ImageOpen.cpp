@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "AppOptions.h"
 #include "DocHooks.h"
@@ -17,6 +19,7 @@
 #include "FilePickers.h"
 #include "Prompts.h"
 #include "RawVolumeSpec.h"
+#include "TextCodec.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "docsupport/DocSupport.h"
@@ -138,9 +141,11 @@ bool CDrawDoc::OnOpenDocument(const wchar_t* path) {
   return true;
 }
 
-CDrawDoc* TW_OpenImageDocument(const wchar_t* path, bool applyLayout, bool showProgress) {
+CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool showProgress) {
   const wchar_t* fn = L"CDrawApp::OpenDocumentFile";
-  if (!path || !*path) return nullptr;
+  if (!pathText || !*pathText) return nullptr;
+  // A copy: the caller's text may be the name of the pending volume, which the open renames.
+  const CString path = pathText;
   if (TW_FindDocumentByPath(path)) {
     twk::doc::message(fn, L"Document with requested name is already present");
     return nullptr;
@@ -235,6 +240,137 @@ CDrawDoc* TW_CreateDocument(FRAME** frame, const wchar_t* name) {
   CDrawDoc* doc = TW_CreateDocumentFromVolume(&vol);
   delete vol;
   return doc;
+}
+
+bool GetFullPathCheckPresent(const wchar_t* name, CString* full) {
+  const wchar_t* fn = L"GetFullPathCheckPresent";
+  std::error_code error;
+  std::filesystem::path path;
+  if (name && *name) path = std::filesystem::absolute(std::filesystem::path(twk::pathToNative(name)), error);
+  const CString text = path.empty() ? CString() : CString::fromUtf8(path.lexically_normal().string());
+  if (!name || !*name || error || text.IsEmpty() || text.GetLength() > 4000) {
+    twk::doc::message(fn, L"Document name error");
+    return false;
+  }
+  if (TW_FindDocumentByPath(text)) {
+    twk::doc::message(fn, L"Document with requested name is already present");
+    return false;
+  }
+  if (full) *full = text;
+  return true;
+}
+
+namespace {
+
+// Opens the volume under its name (it is its full path) through the pending slot, without layout.
+CDrawDoc* openComputedVolume(CVol* vol, bool showProgress) {
+  const CString name = vol->name;
+  TW_SetPendingVol(vol);
+  CDrawDoc* doc = TW_OpenImageDocument(name, false, showProgress);
+  if (TW_PeekPendingVol() == vol) TW_DeletePendingVol();
+  if (doc) doc->SetModifiedFlag(true);
+  return doc;
+}
+
+// Exactly one box, as a 4D box of the volume (a 3D box spans every time point).
+bool cropBox(const CVol* source, const RECT3D* box3, const RECT4D* box4, RECT4D* box) {
+  if (!source || !source->frame || (box3 == nullptr) == (box4 == nullptr)) return false;
+  if (box4) {
+    *box = *box4;
+  } else {
+    *box = RECT4D{box3->x0, box3->y0, box3->z0, box3->x1, box3->y1, box3->z1, 0, source->T() - 1};
+  }
+  return true;
+}
+
+}  // namespace
+
+CDrawDoc* TW_CreateDocumentByClone(const wchar_t* name, const CVol* source, const SPC* spacing,
+                                   const double* orientation, const DPOINT3D* position, bool showProgress) {
+  CString full;
+  if (!source || !GetFullPathCheckPresent(name, &full)) return nullptr;
+  CVol* vol = source->CloneByReformat(nullptr, spacing, orientation, position, showProgress);
+  if (!vol) return nullptr;
+  vol->name = full;
+  CDrawDoc* doc = openComputedVolume(vol, showProgress);
+  if (!doc) return nullptr;
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = doc->GetActiveOrFirstView();
+  VA_VOLPROJ* record = set && view ? set->FindViewProjection(view) : nullptr;
+  if (!record) {
+    closeDocument(doc);
+    return nullptr;
+  }
+  if (CDrawVol* last = set->GetLayer(set->NumLayers() - 1)) last->filter.scheme = 0;
+  record->rotation[0] = record->rotation[1] = record->rotation[2] = 0;
+  doc->RedrawAllViews(false);
+  return doc;
+}
+
+CDrawDoc* TW_CreateDocumentByCrop(const wchar_t* name, const CVol* source, const RECT3D* box3, const RECT4D* box4,
+                                  bool showProgress) {
+  RECT4D box;
+  if (!cropBox(source, box3, box4, &box)) {
+    twk::doc::message(L"TW_CreateDocumentByCrop", L"Invalid cropping parameters");
+    return nullptr;
+  }
+  CString full;
+  if (!GetFullPathCheckPresent(name, &full)) return nullptr;
+  CVol* vol = source->CloneByCrop(&box, nullptr, true, showProgress);
+  if (!vol) return nullptr;
+  vol->name = full;
+  return openComputedVolume(vol, showProgress);
+}
+
+bool TW_CropToNewLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, const CVol* source, const RECT3D* box3,
+                       const RECT4D* box4, int percent, int scheme, int colour, bool showProgress) {
+  RECT4D box;
+  if (!set || !cropBox(source, box3, box4, &box)) return false;
+  CVol* vol = source->CloneByCrop(&box, nullptr, true, showProgress);
+  if (!vol) return false;
+  if (vol->frame && vol->IsROI()) vol->MinimizeDicomHeaders(showProgress);
+  CString layerName = name ? name : L"";
+  PR_FilenameReplaceInvalidChars(&layerName);
+  vol->name = layerName;
+  TW_SetPendingVol(vol);
+  const bool ok = set->AddLayerVol(askSpatial, layerName, percent, scheme, colour, nullptr, showProgress);
+  if (TW_PeekPendingVol() == vol) TW_DeletePendingVol();
+  return ok;
+}
+
+bool TW_LoadRoisFromFolder(int mode, const wchar_t* folder, const wchar_t* const* paths, int n, CVol*** volumes,
+                           int* count) {
+  if (!volumes || !count) return false;
+  *volumes = nullptr;
+  *count = 0;
+  std::vector<CVol*> loaded;
+  auto fail = [&]() {
+    for (CVol* v : loaded) delete v;
+    return false;
+  };
+  if (mode == 2 || mode == 3) {
+    for (int i = 0; paths && i < n; ++i) {
+      if (mode == 3) {
+        CString ext = PR_GetFileExt(paths[i]);
+        if (ext.MakeLower() != L"im") continue;
+      }
+      CVol* vol = VA_RAW_LoadVolume(paths[i], nullptr, nullptr, nullptr, false);
+      if (!vol) return fail();
+      loaded.push_back(vol);
+    }
+    if (mode == 3 && (n % 2 != 0 || int(loaded.size()) != n / 2)) {
+      twk::doc::message(L"TW_LoadRoisFromFolder",
+                        CString(L"Unexpected number of loaded OBRIX files") + L" " + (folder ? folder : L""));
+      return fail();
+    }
+  }
+  if (loaded.empty()) return true;
+  auto** out = static_cast<CVol**>(pf_malloc(int64_t(loaded.size()) * int64_t(sizeof(CVol*))));
+  if (!out) return fail();
+  std::copy(loaded.begin(), loaded.end(), out);
+  *volumes = out;
+  *count = int(loaded.size());
+  return true;
 }
 
 bool TW_OpenRawVolume() {

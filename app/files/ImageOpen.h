@@ -15,6 +15,7 @@
 #include "TwkTypes.h"
 
 class CDrawDoc;
+class CDrawSet;
 class CDrawView;
 class CVol;
 
@@ -48,6 +49,30 @@ CDrawDoc* TW_CreateDocumentFromVolume(CVol** vol);
 // A document around a 3D frame (*frame is taken when the document opens) under name; a frame of
 // more than one time point is refused with "3D volume is required".
 CDrawDoc* TW_CreateDocument(FRAME** frame, const wchar_t* name);
+
+// The full path of name (relative names are taken in the working folder, at most 4000 characters);
+// "Document name error" when there is none, "Document with requested name is already present" when
+// a document is open under it; both false.
+bool GetFullPathCheckPresent(const wchar_t* name, CString* full);
+// A new document of the source reformatted (spacing, orientation, first image position; null keeps
+// the source's) under the full path of name, without layout, marked modified, its last layer's
+// colour scheme 0 and its view in the native plane. Null when the name is refused, the volume cannot
+// be made or the document has no view record.
+CDrawDoc* TW_CreateDocumentByClone(const wchar_t* name, const CVol* source, const SPC* spacing,
+                                   const double* orientation, const DPOINT3D* position, bool showProgress);
+// A new document of the source cropped to exactly one of a 3D box (all time points) and a 4D box,
+// under the full path of name, without layout, marked modified.
+CDrawDoc* TW_CreateDocumentByCrop(const wchar_t* name, const CVol* source, const RECT3D* box3, const RECT4D* box4,
+                                  bool showProgress);
+// The source cropped to one box as a new layer of the set (an ROI crop keeps one DICOM record),
+// named by name with the characters that cannot stand in a file name replaced.
+bool TW_CropToNewLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, const CVol* source, const RECT3D* box3,
+                       const RECT4D* box4, int percent, int scheme, int colour, bool showProgress);
+// ROI volumes of a folder's files: mode 2 reads every path, mode 3 the ".im" paths, which must be
+// exactly half of an even number of paths; other modes give none. On success a new pf_malloc array
+// of *count volumes; on failure every volume read is deleted.
+bool TW_LoadRoisFromFolder(int mode, const wchar_t* folder, const wchar_t* const* paths, int n, CVol*** volumes,
+                           int* count);
 
 // Opens a NumPy array (.npy, optionally gzip-compressed) chosen with the file picker: the raw-volume
 // dialog says how its axes map to x, y, z and t, complex values are converted on request, and the

@@ -250,6 +250,87 @@ TEST_F(ImageOpen, DicomFilesOpenThroughTheLoadersPendingVolume) {
   EXPECT_EQ(ui.lastMessage(), CString(L"LoadVolFile : Unable to load the Volume : ") + first);
 }
 
+TEST_F(ImageOpen, CropAndCloneMakeNewDocumentsUnderFullNames) {
+  std::unique_ptr<CVol> source(makeVolume(FRM_INT, 6, 5, 4, 3, L"source", 16));
+  const RECT3D box3{1, 1, 1, 3, 2, 2};
+  const RECT4D box4{0, 0, 0, 5, 4, 3, 1, 2};
+  ui.clear();
+  EXPECT_EQ(TW_CreateDocumentByCrop(scratch_.file("c"), source.get(), &box3, &box4, false), nullptr);
+  EXPECT_EQ(TW_CreateDocumentByCrop(scratch_.file("c"), source.get(), nullptr, nullptr, false), nullptr);
+  EXPECT_EQ(ui.messages, (std::vector<CString>{L"TW_CreateDocumentByCrop : Invalid cropping parameters",
+                                                L"TW_CreateDocumentByCrop : Invalid cropping parameters"}));
+
+  std::unique_ptr<CDrawDoc> crop(TW_CreateDocumentByCrop(scratch_.file("crop"), source.get(), &box3, nullptr, false));
+  ASSERT_TRUE(crop);
+  EXPECT_TRUE(crop->IsModified());
+  EXPECT_EQ(crop->GetPathName(), scratch_.file("crop"));
+  const CVol* cropped = crop->GetActiveSet()->GetBaseVol();
+  EXPECT_EQ((std::vector<int>{cropped->W(), cropped->H(), cropped->D(), cropped->T()}), (std::vector<int>{3, 2, 2, 3}));
+  ui.clear();
+  EXPECT_EQ(TW_CreateDocumentByCrop(scratch_.file("crop"), source.get(), nullptr, &box4, false), nullptr);
+  EXPECT_EQ(ui.lastMessage(), L"GetFullPathCheckPresent : Document with requested name is already present");
+
+  // A clone: a copy of the voxels in the native plane of its view, colour scheme 0.
+  const SPC spacing{1, 1, 3};
+  std::unique_ptr<CDrawDoc> clone(TW_CreateDocumentByClone(scratch_.file("clone"), source.get(), &spacing, nullptr,
+                                                           nullptr, false));
+  ASSERT_TRUE(clone);
+  const CVol* copy = clone->GetActiveSet()->GetBaseVol();
+  EXPECT_EQ(std::memcmp(copy->frame->data, source->frame->data, size_t(PR_FrameMemSize(source->frame))), 0);
+  EXPECT_DOUBLE_EQ(copy->Vz(), 3.0);
+  EXPECT_EQ(clone->GetActiveSet()->GetLayer(0)->filter.scheme, 0);
+  EXPECT_EQ(viewRecord(clone.get())->rotation[1], 0.0);
+}
+
+TEST_F(ImageOpen, CropToNewLayerAddsTheCropToTheSet) {
+  std::unique_ptr<CDrawDoc> doc(new CDrawDoc);
+  auto* set = new CDrawSet(doc.get());
+  set->AppendLayer(makeLayer(makeVolume(FRM_INT, 4, 4, 2, 1, L"base", 16)));
+  add(doc.get(), set);
+  std::unique_ptr<CVol> big(makeVolume(FRM_ROI, 8, 6, 3, 1, L"roi", 0));
+  const RECT3D box{2, 1, 0, 5, 4, 1};
+  ASSERT_TRUE(TW_CropToNewLayer(set, false, L"lesion: left/upper", big.get(), &box, nullptr, 30, 0, -1, false));
+  ASSERT_EQ(set->NumLayers(), 2);
+  const CVol* layer = set->GetLayerVol(1);
+  EXPECT_EQ(layer->W(), 4);
+  EXPECT_TRUE(layer->IsROI());
+  EXPECT_EQ(layer->name, L"lesion- left-upper");
+  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+  // A crop of another size is refused, and the pending volume goes with it.
+  const RECT3D small{0, 0, 0, 1, 1, 0};
+  ui.clear();
+  EXPECT_FALSE(TW_CropToNewLayer(set, false, L"x", big.get(), &small, nullptr, 30, 0, -1, false));
+  EXPECT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+}
+
+TEST_F(ImageOpen, RoiFilesOfAFolder) {
+  const CString a = writeImage(scratch_, "a.im", 2), b = writeImage(scratch_, "b.im", 2);
+  const CString n = writeImage(scratch_, "a.nii", 2);
+  const wchar_t* pairs[] = {a, n, b, n};
+  CVol** volumes = nullptr;
+  int count = -1;
+  ASSERT_TRUE(TW_LoadRoisFromFolder(3, L"rois", pairs, 4, &volumes, &count));
+  ASSERT_EQ(count, 2);
+  for (int i = 0; i < count; ++i) delete volumes[i];
+  pf_free(&volumes);
+
+  ui.clear();
+  EXPECT_FALSE(TW_LoadRoisFromFolder(3, L"rois", pairs, 3, &volumes, &count));
+  EXPECT_EQ(ui.lastMessage(), L"TW_LoadRoisFromFolder : Unexpected number of loaded OBRIX files rois");
+  EXPECT_EQ(volumes, nullptr);
+
+  const wchar_t* all[] = {a, n};
+  ASSERT_TRUE(TW_LoadRoisFromFolder(2, L"rois", all, 2, &volumes, &count));
+  EXPECT_EQ(count, 2);
+  for (int i = 0; i < count; ++i) delete volumes[i];
+  pf_free(&volumes);
+  const wchar_t* missing[] = {a, L"/nonexistent/file.im"};
+  EXPECT_FALSE(TW_LoadRoisFromFolder(2, L"rois", missing, 2, &volumes, &count));
+  EXPECT_TRUE(TW_LoadRoisFromFolder(7, L"rois", all, 2, &volumes, &count));
+  EXPECT_EQ(count, 0);
+}
+
 // ---- NumPy arrays and the raw-volume dialog ----
 
 void writeNpy(const CString& path, const std::string& descr, const std::string& shape, const void* data, size_t bytes) {
