@@ -475,6 +475,19 @@ TEST_F(OldVersions, DamagedDynamicBlockOfVersion16) {
 
 namespace {
 
+// The seed documents of the reader's fuzz target stay readable.
+TEST_F(OldVersions, FuzzSeedsAreReadableDocuments) {
+  const std::filesystem::path folder = std::filesystem::path(TWK_SOURCE_DIR) / "app/files/fuzz_seeds";
+  int seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    CDrawDoc doc;
+    EXPECT_TRUE(doc.Load(CString::fromUtf8(entry.path().string()), false));
+    ++seen;
+  }
+  EXPECT_GE(seen, 7);
+}
+
 // Writes the seed documents of the reader's fuzz target into the source tree; run by hand with
 // --gtest_also_run_disabled_tests --gtest_filter=*FuzzSeeds* when the format changes.
 TEST_F(OldVersions, DISABLED_WriteFuzzSeeds) {
