@@ -69,17 +69,8 @@ bool M18_ComputeParms(const CurveCall& call) {
   const double s0 = IntervalMid(best[0]) * scale, f = IntervalMid(best[1]);
   const double dp = IntervalMid(best[2]), dt = IntervalMid(best[3]);
   const double rmse = std::sqrt(bestCost) * std::fabs(scale);
-  const INTERVAL rmseRange = IntervalOf(std::sqrt(std::max(0.0, costRange.lo)) * std::fabs(scale),
-                                        std::sqrt(std::max(0.0, costRange.hi)) * std::fabs(scale));
-
-  double squares = 0;
-  for (int i = 0; i < n; ++i) {
-    const double bi = bValue[i];
-    const double model = s0 * ((1 - f) * std::exp(-bi * dt) + f * std::exp(-bi * dp));
-    if (call.fitCurve) call.fitCurve[i] = model;
-    squares += (model - call.curve[i]) * (model - call.curve[i]);
-  }
-  if (std::fabs(std::sqrt(squares / n) - rmse) > 1e-8) curveMessage(L"Residual problem in model #54", MB_ICONINFORMATION);
+  const INTERVAL rmseRange = mr::scaledRmseRange(costRange, scale);
+  mr::writeBiExpDiffusionCurve(call, bValue, s0, f, dt, dp, rmse);
 
   const OutputWriter& out = *call.out;
   out.put(kFraction, f, confidence[1].lo, confidence[1].hi);

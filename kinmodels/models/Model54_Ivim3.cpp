@@ -66,16 +66,8 @@ bool M54_ComputeParms(const CurveCall& call) {
   const double amplitude = IntervalMid(best[0]) * scale, f = IntervalMid(best[1]);
   const double dStar = IntervalMid(best[2]), d = IntervalMid(best[3]);
   const double rmse = std::sqrt(bestCost) * scale;
-  const INTERVAL rmseRange =
-      IntervalOf(std::sqrt(std::max(0.0, costRange.lo)) * scale, std::sqrt(std::max(0.0, costRange.hi)) * scale);
-
-  double squares = 0;
-  for (int i = 0; i < n; ++i) {
-    const double model = amplitude * ((1 - f) * std::exp(-bValue[i] * d) + f * std::exp(-bValue[i] * dStar));
-    if (call.fitCurve) call.fitCurve[i] = model;
-    squares += (model - call.curve[i]) * (model - call.curve[i]);
-  }
-  if (std::fabs(std::sqrt(squares / n) - rmse) > 1e-8) curveMessage(L"Residual problem in model #54", MB_ICONINFORMATION);
+  const INTERVAL rmseRange = mr::scaledRmseRange(costRange, scale);
+  mr::writeBiExpDiffusionCurve(call, bValue, amplitude, f, d, dStar, rmse);
 
   const OutputWriter& out = *call.out;
   out.put(kFraction, f, confidence[1].lo, confidence[1].hi);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CurveUtils.h"
+#include "Messages.h"
 #include "ModelTable.h"
 #include "numerics/CurveTools.h"
 #include "numerics/IntervalArith.h"
@@ -101,6 +102,28 @@ void writeWantedValues(const CurveCall& call, const double* bValues, const Model
 // Extrapolation is asked when the host gives wanted b-values and a buffer for them.
 inline bool wantsExtrapolation(const CurveCall& call) {
   return call.extra && call.fitCurve && call.numExtra > 0;
+}
+
+// The bi-exponential diffusion model S0 ((1 - f) e^(-b D) + f e^(-b D*)) of a fit on the acquired
+// b-values, into the host's fitted curve when it asks for one. When the RMSE of the model against
+// the curve differs from the optimiser's by more than 1e-8, a note is shown once per map.
+inline void writeBiExpDiffusionCurve(const CurveCall& call, const double* bValues, double s0, double f, double d,
+                                     double dStar, double rmse) {
+  double squares = 0;
+  for (int i = 0; i < call.n; ++i) {
+    const double model = s0 * ((1 - f) * std::exp(-bValues[i] * d) + f * std::exp(-bValues[i] * dStar));
+    if (call.fitCurve) call.fitCurve[i] = model;
+    squares += (model - call.curve[i]) * (model - call.curve[i]);
+  }
+  if (std::fabs(std::sqrt(squares / call.n) - rmse) > 1e-8)
+    curveMessage(L"Residual problem in model #54", MB_ICONINFORMATION);
+}
+
+// The RMSE range of a fit on a curve scaled by 1 / scale, from the optimiser's range of the mean
+// squared residual (a negative bound counts as 0).
+inline INTERVAL scaledRmseRange(INTERVAL costRange, double scale) {
+  return IntervalOf(std::sqrt(std::max(0.0, costRange.lo)) * std::fabs(scale),
+                    std::sqrt(std::max(0.0, costRange.hi)) * std::fabs(scale));
 }
 
 // Square root of a cost bound; a negative bound has none (1e60).
