@@ -67,8 +67,7 @@ bool M4_ComputeParms(const CurveCall& call) {
   const double* curve = c.data() + t.first;
   const double* reference = t.reference.data() + t.first;
   const double* times = t.times.data() + t.first;
-  const double distance = t.metric == 2 ? std::sqrt(PR_IntegrateDiffL2_PWL(curve, reference, times, t.count))
-                                        : PR_IntegrateDiffL1_PWL(curve, reference, times, t.count);
+  const double distance = kit::IntegralDistance(t.metric, curve, reference, times, t.count);
   const OutputWriter& out = *call.out;
   out.put(kDistance, distance);
   out.put(kCorrelation, PR_Correlation(reference, curve, t.count));

@@ -67,9 +67,7 @@ double M33_Cost(void* context, const double* x, const double* dx) {
   for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
   if (!(std::fabs(p[1] + p[2]) >= 1e-100)) return VOID_VALUE;
   M33_ModelCurve(t, fit.input, fit.integral.data(), t.times.data(), t.n, p, fit.conv.data(), fit.model.data());
-  const double cost = t.metric == 1 ? PR_IntegrateDiffL1_PWL(fit.model.data(), fit.tissue, t.times.data(), t.n)
-                                    : std::sqrt(PR_IntegrateDiffL2_PWL(fit.model.data(), fit.tissue, t.times.data(), t.n));
-  return std::isfinite(cost) ? cost : VOID_VALUE;
+  return kit::IntegralDistanceCost(t.metric, fit.model.data(), fit.tissue, t.times.data(), t.n);
 }
 
 void M33_ModelClose() { tables() = SokoloffTables{}; }

@@ -64,9 +64,7 @@ double M34_Cost(void* context, const double* x, const double* dx) {
   for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
   M34_ModelCurve(fit, p);
   const int m = int(t.grid.size());
-  const double cost = t.metric == 1 ? PR_IntegrateDiffL1_PWL(fit.model.data(), fit.tissue, t.grid.data(), m)
-                                    : std::sqrt(PR_IntegrateDiffL2_PWL(fit.model.data(), fit.tissue, t.grid.data(), m));
-  return std::isfinite(cost) ? cost : VOID_VALUE;
+  return kit::IntegralDistanceCost(t.metric, fit.model.data(), fit.tissue, t.grid.data(), m);
 }
 
 void M34_ModelClose() { tables() = ReivichTables{}; }

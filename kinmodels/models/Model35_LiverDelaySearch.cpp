@@ -57,9 +57,7 @@ double M35_Cost(void* context, const double* x, const double* dx) {
   // Ki follows from the late-uptake balance, clamped into its box.
   if (!liver::LateUptakeCurve(fit.late, t.kiBox, p, fit.ca, fit.cv, times, t.inputs.n, fit.work, fit.model.data()))
     return VOID_VALUE;
-  const double cost = t.metric == 1 ? PR_IntegrateDiffL1_PWL(fit.model.data(), fit.tissue, times, t.inputs.n)
-                                    : std::sqrt(PR_IntegrateDiffL2_PWL(fit.model.data(), fit.tissue, times, t.inputs.n));
-  return std::isfinite(cost) ? cost : VOID_VALUE;
+  return kit::IntegralDistanceCost(t.metric, fit.model.data(), fit.tissue, times, t.inputs.n);
 }
 
 void M35_ModelClose() { tables() = Liver35Tables{}; }

@@ -85,9 +85,7 @@ double M39_Cost(void* context, const double* x, const double* dx) {
   const Liver39Tables& t = *fit.tables;
   const int m = int(t.tailTimes.size());
   const double* times = t.tailTimes.data();
-  const double cost = t.metric == 1 ? PR_IntegrateDiffL1_PWL(fit.model.data(), fit.tissue, times, m)
-                                    : std::sqrt(PR_IntegrateDiffL2_PWL(fit.model.data(), fit.tissue, times, m));
-  return std::isfinite(cost) ? cost : VOID_VALUE;
+  return kit::IntegralDistanceCost(t.metric, fit.model.data(), fit.tissue, times, m);
 }
 
 void M39_ModelClose() { tables() = Liver39Tables{}; }

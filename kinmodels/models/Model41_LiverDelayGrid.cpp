@@ -60,10 +60,7 @@ double M41_Cost(void* context, const double* x, const double* dx) {
   for (int i = 0; i < 4; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
   if (!M41_UptakeCurve(fit, p)) return VOID_VALUE;
   const Liver41Tables& t = *fit.tables;
-  const double cost = t.metric == 1
-                          ? PR_IntegrateDiffL1_PWL(fit.model.data(), fit.tissue, t.times.data(), t.analysed)
-                          : std::sqrt(PR_IntegrateDiffL2_PWL(fit.model.data(), fit.tissue, t.times.data(), t.analysed));
-  return std::isfinite(cost) ? cost : VOID_VALUE;
+  return kit::IntegralDistanceCost(t.metric, fit.model.data(), fit.tissue, t.times.data(), t.analysed);
 }
 
 void M41_ModelClose() { tables() = Liver41Tables{}; }

@@ -65,8 +65,7 @@ double M48_Cost(void* context, const double* x, const double* dx) {
   const double k = x[0] + (dx ? dx[0] : 0.0);
   M48_KetyCurve(t, k, fit.input, fit.conc.data());
   if (!ConcentrationToSignal(fit.conc.data(), t.analysed, fit.signal.data(), fit.info)) return VOID_VALUE;
-  if (t.metric == 1) return PR_IntegrateDiffL1_PWL(fit.signal.data(), fit.measured, t.times.data(), t.analysed);
-  return std::sqrt(PR_IntegrateDiffL2_PWL(fit.signal.data(), fit.measured, t.times.data(), t.analysed));
+  return kit::IntegralDistance(t.metric, fit.signal.data(), fit.measured, t.times.data(), t.analysed);
 }
 
 // The input convolved with a normalised exponential of time constant h (h = 0: the input itself).

@@ -1,7 +1,7 @@
 #pragma once
 // Small tools that every model family shares: ownership of the arrays the imaging core returns,
-// peak search, parameter rounding, the residual metric choice and the progress of a single region
-// curve. Nothing here keeps state.
+// peak search, parameter rounding, the residual metric choice and its time-integral distance, and
+// the progress of a single region curve. Nothing here keeps state.
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +12,7 @@
 #include "Messages.h"
 #include "ModelFrame.h"
 #include "TwkMem.h"
+#include "numerics/PiecewiseLinear.h"
 
 namespace kin::kit {
 
@@ -79,6 +80,17 @@ inline bool ReadMetric(double parameter, const wchar_t* function, int* metric) {
   }
   *metric = int(m);
   return true;
+}
+
+// Distance of two piecewise-linear curves over their n times by a residual metric: 1, the integral
+// of |a - b|; 2, the root of the integral of (a - b)^2.
+inline double IntegralDistance(int metric, const double* a, const double* b, const double* times, int n) {
+  return metric == 1 ? PR_IntegrateDiffL1_PWL(a, b, times, n) : std::sqrt(PR_IntegrateDiffL2_PWL(a, b, times, n));
+}
+// The same as an optimiser's cost: 1e60 where it is not finite.
+inline double IntegralDistanceCost(int metric, const double* a, const double* b, const double* times, int n) {
+  const double distance = IntegralDistance(metric, a, b, times, n);
+  return std::isfinite(distance) ? distance : VOID_VALUE;
 }
 
 // Progress is shown only while a single region curve is computed.
