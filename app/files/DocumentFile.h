@@ -7,7 +7,7 @@
 //   int32         background colour (COLORREF); read and discarded, the option wins
 //   57 bytes      saved view record (VA_VOLPROJ of the saved view on the active set)
 //   int32         object count, then one object record per top-level object in drawing order
-//   block         dynamic-experiment settings (DynExpBlock.h)
+//   block         dynamic-experiment settings (CDynExp::Write, DynExp.h)
 // Object records start with an int32 tag (the object kind): 2, 3, 4 rectangle and ellipse,
 // 5 polyline, 6 arc, 8 layer set, 9 volume layer. Polylines, sets and volume layers carry the
 // 78-byte base record of CDrawObj after the tag (DocumentRecords.h gives every record).

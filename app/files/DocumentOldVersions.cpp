@@ -77,7 +77,6 @@ bool buildVersion2ViewRecord(CDrawDoc* doc, int32_t timeIndex, int32_t slice) {
 }  // namespace
 
 bool loadOldDocument(CDrawDoc* doc, FILE* fp, int version, const wchar_t* path, bool showProgress) {
-  (void)path;
   const ReadContext context{version, showProgress};
   if (!readBackgroundColour(doc, fp)) return false;
   int32_t timeIndex = 0, slice = 0;
@@ -90,12 +89,12 @@ bool loadOldDocument(CDrawDoc* doc, FILE* fp, int version, const wchar_t* path, 
   }
   if (!readObjects(doc, fp, context)) return false;
   if (version >= 10) {
-    if (!readDynExp(fp)) {
+    if (!readDynExp(fp, version, path)) {
       twk::doc::message(FmtStr(L"CDrawDoc::LoadOldTwk_V%d", version), L"Unable to load Dynamic Experiment from TWK file");
       return false;
     }
   } else if (version >= 4 && g_UserOpt.loadDmdbFromTwk) {
-    if (!readDynExp(fp)) return false;
+    if (!readDynExp(fp, version, path)) return false;
   }
   resolveVectorRoiOwners(doc);
   if (version == 2 && !buildVersion2ViewRecord(doc, timeIndex, slice)) return false;

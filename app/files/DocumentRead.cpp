@@ -20,7 +20,6 @@
 #include "DrawShapes.h"
 #include "DrawVol.h"
 #include "DynExp.h"
-#include "DynExpBlock.h"
 #include "HighObj.h"
 #include "TextCodec.h"
 #include "TwkDicom.h"
@@ -548,9 +547,24 @@ bool readBackgroundColour(CDrawDoc* doc, FILE* fp) {
   return true;
 }
 
-bool readDynExp(FILE* fp) {
-  if (g_UserOpt.loadDmdbFromTwk) return readDynExpBlock(fp, TW_DocumentDynExp());
-  return readDynExpBlock(fp, nullptr);
+bool readDynExp(FILE* fp, int version, const wchar_t* path) {
+  // Without the option the block is still read and checked, into a scratch host.
+  std::unique_ptr<CDynExp> scratch;
+  CDynExp* target = TW_DocumentDynExp();
+  if (!g_UserOpt.loadDmdbFromTwk) {
+    scratch = std::make_unique<CDynExp>();
+    target = scratch.get();
+  }
+  if (!target) return false;
+  switch (version) {
+    case 17: return target->Load(path, fp, !scratch);
+    case 16: return target->Load_v16(path, fp);
+    case 15: return target->Load_v15(path, fp);
+    case 14: return target->Load_v14(path, fp);
+    case 11:
+    case 12: return target->Load_v11_v12(path, fp);
+    default: return target->Load_v2_v10(path, fp);
+  }
 }
 
 }  // namespace twk::files
@@ -573,7 +587,7 @@ CDrawObj* LoadDrawVol(CDrawDoc* doc, FILE* fp, bool showProgress) {
 
 namespace {
 
-bool loadCurrentVersion(CDrawDoc* doc, FILE* fp, bool showProgress) {
+bool loadCurrentVersion(CDrawDoc* doc, FILE* fp, const wchar_t* path, bool showProgress) {
   VA_VOLPROJ saved;
   if (!readBackgroundColour(doc, fp) || !readValue(fp, &saved)) return false;
   pf_free(&doc->storedProjection);
@@ -581,7 +595,7 @@ bool loadCurrentVersion(CDrawDoc* doc, FILE* fp, bool showProgress) {
   if (!doc->storedProjection) return false;
   *doc->storedProjection = saved;
   if (!readObjects(doc, fp, ReadContext{17, showProgress})) return false;
-  if (!readDynExp(fp)) {
+  if (!readDynExp(fp, 17, path)) {
     twk::doc::message(L"CDrawDoc::Load", L"Unable to load Dynamic Experiment from TWK file");
     return false;
   }
@@ -631,7 +645,7 @@ bool CDrawDoc::Load(const wchar_t* path, bool showProgress) {
                             L"Load this file in the older version of Tarnwick and\\or recreate it from original RAW or "
                             L"DICOM data.");
     } else if (header.Find(TW_TWK_HEADER_V17) >= 0) {
-      ok = loadCurrentVersion(this, fp, showProgress);
+      ok = loadCurrentVersion(this, fp, path, showProgress);
     } else {
       for (const auto& old : kOldVersions) {
         if (header.Find(old.text) < 0) continue;

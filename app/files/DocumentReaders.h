@@ -30,9 +30,9 @@ void dropPendingOwners(CDrawDoc* doc);
 
 // The background colour is never taken from a file: the option wins.
 bool readBackgroundColour(CDrawDoc* doc, FILE* fp);
-// The dynamic-experiment block, into the application's host when the option asks for it, else
-// into a scratch host only to check and pass over it.
-bool readDynExp(FILE* fp);
+// The dynamic-experiment block with the loader of the version, into the application's host when
+// the option asks for it, else into a scratch host only to check and pass over it.
+bool readDynExp(FILE* fp, int version, const wchar_t* path);
 
 // The readers of the older versions; each returns false on failure after its own messages. The
 // stream stays open.

@@ -13,7 +13,6 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "DynExp.h"
-#include "DynExpBlock.h"
 #include "HighObj.h"
 #include "TwkMem.h"
 #include "VolumeHeaders.h"
@@ -168,7 +167,7 @@ MFILE* CDrawDoc::WriteToMemFile(CDrawView* view, bool showProgress) {
             writeValue(mf, int32_t(objects.size()));
   for (size_t i = 0; ok && i < objects.size(); ++i) ok = objects[i] && objects[i]->Write(mf);
   const CDynExp* dynExp = TW_DocumentDynExp();
-  ok = ok && dynExp && writeDynExpBlock(mf, *dynExp, active && active->HasLayer4D());
+  ok = ok && dynExp && dynExp->Write(mf, active && active->HasLayer4D());
   PR_EndMessage(showProgress);
   if (!ok) PR_MemFileClose(&mf);
   return mf;

@@ -63,7 +63,15 @@ size_t storedSizeOffset(const std::vector<uint8_t>& file, size_t end) {
   return 0;
 }
 
-constexpr size_t kEmptyDynBlock = 4 + 4 + 4 + DYNEXP_NUM_INPUTFUNCS * 8;
+// The size of the dynamic-experiment block of a host without settings, as documents here carry it.
+const size_t kEmptyDynBlock = [] {
+  MFILE* mf = PR_MemFileOpen(0);
+  auto dynExp = std::make_unique<CDynExp>();
+  dynExp->Write(mf, false);
+  const size_t size = size_t(PR_MemFileSize(mf));
+  PR_MemFileClose(&mf);
+  return size;
+}();
 
 class DocumentFile : public DocumentFileTest {};
 
