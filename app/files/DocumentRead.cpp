@@ -81,9 +81,11 @@ CDrawObj* loadPoly(CDrawDoc* doc, FILE* fp, const ReadContext& c) {
   poly->contourCount = contours;
   if (!readBytes(fp, poly->pointsPerContour, int64_t(contours) * 4)) return pointsFailed();
   int64_t total = 0;
+  const int64_t pointsLeft = bytesLeft(fp) / 16;
   for (int32_t k = 0; k < contours; ++k) {
     if (poly->pointsPerContour[k] < 0) return pointsFailed();
     total += poly->pointsPerContour[k];
+    if (total > pointsLeft) break;  // more than the file holds: refused below, before any sum overflows
   }
   // Before version 14 the point count is stored too; the contour counts must add up to it.
   if (v < 14 && total != declaredPoints) {
