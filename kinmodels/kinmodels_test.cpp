@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -15,92 +14,24 @@
 
 #include "KinmodelsApi.h"
 #include "ScriptedUi.h"
+#include "tests/ModelTestHost.h"
 
 namespace {
 
 constexpr double kVoid = 1e60;
 
-// Every export, resolved by name.
-#define KINMODELS_EXPORTS(X)                                                                                      \
-  X(DIDU_GetDomainName) X(DIDU_GetNumModels) X(DIDU_GetModelName) X(DIDU_SetCurrentModel) X(DIDU_GetCurrentModel) \
-  X(DIDU_SetCurrentModelByName) X(DIDU_GetNumOutParms) X(DIDU_GetOutParmName) X(DIDU_GetOutParmUnits)              \
-  X(DIDU_GetDefaultClrScheme) X(DIDU_GetNumFreeParms) X(DIDU_GetFreeParmName) X(DIDU_DefaultFreeParms)             \
-  X(DIDU_SetFreeParms) X(DIDU_GetFreeParms) X(DIDU_GetNumIfuncs) X(DIDU_GetIFpanelName) X(DIDU_GetAllowedConcConv) \
-  X(DIDU_GetAllowedDynDim) X(DIDU_GetAllowedModality) X(DIDU_GetAllowedOptimization)                               \
-  X(DIDU_SetCurrentOptimization) X(DIDU_GetCurrentOptimization) X(DIDU_GetPreprocessTasks)                         \
-  X(DIDU_ExtrapolateEnabled) X(DIDU_GetCalcVicRad) X(DIDU_ModelOutputFitCurve) X(DIDU_SetParmReq)                  \
-  X(DIDU_GetParmReq) X(DIDU_DefineTimeProfile) X(DIDU_DefineEchoTmsProfile) X(DIDU_DefineBfactorProfile)           \
-  X(DIDU_DefineFlipAngleProfile) X(DIDU_DefineRepetitionTimeProfile) X(DIDU_DefineTSLProfile)                      \
-  X(DIDU_DefineInvTmsProfile) X(DIDU_SetTR) X(DIDU_SetNoiseLev) X(DIDU_SetFlipAngle) X(DIDU_SetGlobalTac)          \
-  X(DIDU_SetTissue_SigToConc) X(DIDU_SetTissue_ConcToSig) X(DIDU_SetCalcMode) X(DIDU_SetCallbacks)                 \
-  X(DIDU_ModelInit) X(DIDU_ComputeParmArray) X(DIDU_ModelClose) X(DIDU_ModelAutoTest)
-
-struct Api {
-  void* handle = nullptr;
-  std::vector<std::string> missing;
-#define KINMODELS_DECLARE(name) decltype(&::name) name = nullptr;
-  KINMODELS_EXPORTS(KINMODELS_DECLARE)
-#undef KINMODELS_DECLARE
-};
-
-const Api& api() {
-  static const Api loaded = [] {
-    Api a;
-    a.handle = dlopen(KINMODELS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!a.handle) {
-      a.missing.push_back(std::string("dlopen: ") + dlerror());
-      return a;
-    }
-#define KINMODELS_RESOLVE(name)                                               \
-  a.name = reinterpret_cast<decltype(a.name)>(dlsym(a.handle, #name));        \
-  if (!a.name) a.missing.push_back(#name);
-    KINMODELS_EXPORTS(KINMODELS_RESOLVE)
-#undef KINMODELS_RESOLVE
-    return a;
-  }();
-  return loaded;
-}
-
-// Message boxes of the plug-in, captured through the host callbacks; questions take queued answers.
-struct MessageRecorder {
-  std::mutex mutex;
-  std::vector<std::wstring> texts;
-  std::vector<unsigned> types;
-  std::vector<int> answers;
-
-  static int messageBox(void* user, const wchar_t* text, const wchar_t* caption, unsigned type) {
-    auto* self = static_cast<MessageRecorder*>(user);
-    std::lock_guard lock(self->mutex);
-    self->texts.emplace_back(text);
-    self->types.push_back(type);
-    if (self->answers.empty()) return 1;  // IDOK
-    const int answer = self->answers.front();
-    self->answers.erase(self->answers.begin());
-    return answer;
-  }
-};
-
-void identity(const double* in, int64_t n, double* out, int64_t, void*) { std::memcpy(out, in, size_t(n) * sizeof(double)); }
-void identityBack(const double* in, int64_t n, double* out, int64_t, const void*) {
-  std::memcpy(out, in, size_t(n) * sizeof(double));
-}
-
-std::vector<double> range(double first, double step, int count) {
-  std::vector<double> v(count);
-  for (int i = 0; i < count; ++i) v[i] = first + step * i;
-  return v;
-}
+using modeltest::Api;
+using modeltest::api;
+using modeltest::connectHost;
+using modeltest::MessageRecorder;
+using modeltest::range;
 
 class KinmodelsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Api& a = api();
-    ASSERT_TRUE(a.missing.empty()) << a.missing.front();
-    callbacks_ = {&recorder_, &MessageRecorder::messageBox};
-    a.DIDU_SetCallbacks(&callbacks_);
-    a.DIDU_SetTissue_SigToConc(identity);
-    a.DIDU_SetTissue_ConcToSig(identityBack);
-    a.DIDU_SetCalcMode(0);
+    ASSERT_TRUE(api().missing.empty()) << api().missing.front();
+    recorder_.defaultAnswer = 1;  // IDOK
+    connectHost(recorder_, callbacks_);
   }
   void TearDown() override {
     const Api& a = api();

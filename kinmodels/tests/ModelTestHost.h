@@ -1,7 +1,8 @@
 #pragma once
 // A small host for the model tests: loads the plug-in with dlopen as the imaging core does,
-// resolves the exports by name, records message boxes and answers questions from a queue, and runs
-// one model cycle over curves with every output requested.
+// resolves every export by name, records message boxes and answers questions from a queue, gives
+// the identity conversions and small curve helpers, and (ModelTest) runs one model cycle over
+// curves with every output requested.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -22,11 +23,20 @@ namespace modeltest {
 
 constexpr double kVoid = 1e60;
 
-#define MODELTEST_EXPORTS(X)                                                                                   \
-  X(DIDU_GetNumOutParms) X(DIDU_SetFreeParms) X(DIDU_GetFreeParms) X(DIDU_DefaultFreeParms)                    \
-  X(DIDU_SetCurrentOptimization) X(DIDU_GetCurrentOptimization) X(DIDU_SetParmReq) X(DIDU_DefineTimeProfile)  \
-  X(DIDU_SetTissue_SigToConc) X(DIDU_SetTissue_ConcToSig) X(DIDU_SetCalcMode) X(DIDU_SetCallbacks)            \
-  X(DIDU_SetNoiseLev) X(DIDU_SetGlobalTac) X(DIDU_ModelInit) X(DIDU_ComputeParmArray) X(DIDU_ModelClose)
+// Every export, resolved by name.
+#define MODELTEST_EXPORTS(X)                                                                                      \
+  X(DIDU_GetDomainName) X(DIDU_GetNumModels) X(DIDU_GetModelName) X(DIDU_SetCurrentModel) X(DIDU_GetCurrentModel) \
+  X(DIDU_SetCurrentModelByName) X(DIDU_GetNumOutParms) X(DIDU_GetOutParmName) X(DIDU_GetOutParmUnits)              \
+  X(DIDU_GetDefaultClrScheme) X(DIDU_GetNumFreeParms) X(DIDU_GetFreeParmName) X(DIDU_DefaultFreeParms)             \
+  X(DIDU_SetFreeParms) X(DIDU_GetFreeParms) X(DIDU_GetNumIfuncs) X(DIDU_GetIFpanelName) X(DIDU_GetAllowedConcConv) \
+  X(DIDU_GetAllowedDynDim) X(DIDU_GetAllowedModality) X(DIDU_GetAllowedOptimization)                               \
+  X(DIDU_SetCurrentOptimization) X(DIDU_GetCurrentOptimization) X(DIDU_GetPreprocessTasks)                         \
+  X(DIDU_ExtrapolateEnabled) X(DIDU_GetCalcVicRad) X(DIDU_ModelOutputFitCurve) X(DIDU_SetParmReq)                  \
+  X(DIDU_GetParmReq) X(DIDU_DefineTimeProfile) X(DIDU_DefineEchoTmsProfile) X(DIDU_DefineBfactorProfile)           \
+  X(DIDU_DefineFlipAngleProfile) X(DIDU_DefineRepetitionTimeProfile) X(DIDU_DefineTSLProfile)                      \
+  X(DIDU_DefineInvTmsProfile) X(DIDU_SetTR) X(DIDU_SetNoiseLev) X(DIDU_SetFlipAngle) X(DIDU_SetGlobalTac)          \
+  X(DIDU_SetTissue_SigToConc) X(DIDU_SetTissue_ConcToSig) X(DIDU_SetCalcMode) X(DIDU_SetCallbacks)                 \
+  X(DIDU_ModelInit) X(DIDU_ComputeParmArray) X(DIDU_ModelClose) X(DIDU_ModelAutoTest)
 
 struct Api {
   void* handle = nullptr;
@@ -54,17 +64,21 @@ inline const Api& api() {
   return loaded;
 }
 
-// Message boxes: every text is kept; questions take the next queued answer (Yes when none).
+// Message boxes: every text and box type is kept; questions take the next queued answer, or the
+// default answer when none is queued (Yes unless a test says otherwise).
 struct MessageRecorder {
   std::mutex mutex;
   std::vector<std::wstring> texts;
+  std::vector<unsigned> types;
   std::deque<int> answers;
+  int defaultAnswer = 6;  // IDYES
 
-  static int messageBox(void* user, const wchar_t* text, const wchar_t*, unsigned) {
+  static int messageBox(void* user, const wchar_t* text, const wchar_t*, unsigned type) {
     auto* self = static_cast<MessageRecorder*>(user);
     std::lock_guard lock(self->mutex);
     self->texts.emplace_back(text);
-    if (self->answers.empty()) return 6;  // IDYES (and any OK box)
+    self->types.push_back(type);
+    if (self->answers.empty()) return self->defaultAnswer;
     const int answer = self->answers.front();
     self->answers.pop_front();
     return answer;
@@ -76,6 +90,17 @@ inline void identity(const double* in, int64_t n, double* out, int64_t, void*) {
 }
 inline void identityBack(const double* in, int64_t n, double* out, int64_t, const void*) {
   std::memcpy(out, in, size_t(n) * sizeof(double));
+}
+
+// Installs the recorder as the host's message callbacks (through `callbacks`, which must outlive
+// the test), the identity conversions and calculation mode 0.
+inline void connectHost(MessageRecorder& recorder, DIDU_CALLBACKS& callbacks) {
+  const Api& a = api();
+  callbacks = {&recorder, &MessageRecorder::messageBox};
+  a.DIDU_SetCallbacks(&callbacks);
+  a.DIDU_SetTissue_SigToConc(identity);
+  a.DIDU_SetTissue_ConcToSig(identityBack);
+  a.DIDU_SetCalcMode(0);
 }
 
 inline std::vector<double> range(double first, double step, int count) {
@@ -121,14 +146,9 @@ inline std::vector<double> integrate(const std::vector<double>& times, double h,
 class ModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Api& a = api();
-    ASSERT_TRUE(a.missing.empty()) << a.missing.front();
-    callbacks_ = {&recorder_, &MessageRecorder::messageBox};
-    a.DIDU_SetCallbacks(&callbacks_);
-    a.DIDU_SetTissue_SigToConc(identity);
-    a.DIDU_SetTissue_ConcToSig(identityBack);
-    a.DIDU_SetCalcMode(0);
-    a.DIDU_SetNoiseLev(0);
+    ASSERT_TRUE(api().missing.empty()) << api().missing.front();
+    connectHost(recorder_, callbacks_);
+    api().DIDU_SetNoiseLev(0);
   }
   void TearDown() override {
     const Api& a = api();

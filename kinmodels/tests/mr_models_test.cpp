@@ -4,7 +4,6 @@
 // References are independent of the models: signals written here from their closed forms, and the
 // IVIM fits of dipy run by Debian's own python3.
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,7 +12,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <numbers>
 #include <random>
 #include <sstream>
@@ -22,68 +20,20 @@
 #include <vector>
 
 #include "KinmodelsApi.h"
+#include "ModelTestHost.h"
 
 namespace {
 
 constexpr double kVoid = 1e60;
 constexpr double kPi = std::numbers::pi;
 
-#define MR_EXPORTS(X)                                                                                              \
-  X(DIDU_GetNumOutParms) X(DIDU_GetOutParmName) X(DIDU_DefaultFreeParms) X(DIDU_SetFreeParms) X(DIDU_GetFreeParms) \
-  X(DIDU_SetCurrentOptimization) X(DIDU_GetCurrentOptimization) X(DIDU_SetParmReq) X(DIDU_DefineTimeProfile)       \
-  X(DIDU_DefineEchoTmsProfile) X(DIDU_DefineBfactorProfile) X(DIDU_DefineFlipAngleProfile)                         \
-  X(DIDU_DefineRepetitionTimeProfile) X(DIDU_DefineTSLProfile) X(DIDU_DefineInvTmsProfile) X(DIDU_SetTR)           \
-  X(DIDU_SetNoiseLev) X(DIDU_SetTissue_SigToConc) X(DIDU_SetTissue_ConcToSig) X(DIDU_SetCalcMode)                  \
-  X(DIDU_SetCallbacks) X(DIDU_ModelInit) X(DIDU_ComputeParmArray) X(DIDU_ModelClose)
+using modeltest::Api;
+using modeltest::api;
+using modeltest::connectHost;
+using modeltest::MessageRecorder;
+using modeltest::relativeError;
+using modeltest::sample;
 
-struct Api {
-  std::string problem;
-#define MR_DECLARE(name) decltype(&::name) name = nullptr;
-  MR_EXPORTS(MR_DECLARE)
-#undef MR_DECLARE
-};
-
-const Api& api() {
-  static const Api loaded = [] {
-    Api a;
-    void* handle = dlopen(KINMODELS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-      a.problem = std::string("dlopen: ") + dlerror();
-      return a;
-    }
-#define MR_RESOLVE(name)                                                     \
-  a.name = reinterpret_cast<decltype(a.name)>(dlsym(handle, #name));         \
-  if (!a.name && a.problem.empty()) a.problem = #name;
-    MR_EXPORTS(MR_RESOLVE)
-#undef MR_RESOLVE
-    return a;
-  }();
-  return loaded;
-}
-
-struct MessageRecorder {
-  std::mutex mutex;
-  std::vector<std::wstring> texts;
-  static int messageBox(void* user, const wchar_t* text, const wchar_t*, unsigned) {
-    auto* self = static_cast<MessageRecorder*>(user);
-    std::lock_guard lock(self->mutex);
-    self->texts.emplace_back(text);
-    return 1;
-  }
-};
-
-void identity(const double* in, int64_t n, double* out, int64_t, void*) { std::memcpy(out, in, size_t(n) * sizeof(double)); }
-void identityBack(const double* in, int64_t n, double* out, int64_t, const void*) {
-  std::memcpy(out, in, size_t(n) * sizeof(double));
-}
-
-std::vector<double> sampled(const std::vector<double>& axis, const std::function<double(double)>& f) {
-  std::vector<double> v(axis.size());
-  for (size_t i = 0; i < axis.size(); ++i) v[i] = f(axis[i]);
-  return v;
-}
-
-double relativeError(double value, double truth) { return std::fabs(value - truth) / std::fabs(truth); }
 
 // Spoiled gradient echo with flip angle alpha (radians), E1 = exp(-TR / T1).
 double spoiledEcho(double m0, double t1, double tr, double alpha) {
@@ -106,13 +56,9 @@ double ivimSignal(double b, double s0, double f, double d, double dStar) {
 class MrModelsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Api& a = api();
-    ASSERT_TRUE(a.problem.empty()) << a.problem;
-    callbacks_ = {&recorder_, &MessageRecorder::messageBox};
-    a.DIDU_SetCallbacks(&callbacks_);
-    a.DIDU_SetTissue_SigToConc(identity);
-    a.DIDU_SetTissue_ConcToSig(identityBack);
-    a.DIDU_SetCalcMode(0);
+    ASSERT_TRUE(api().missing.empty()) << api().missing.front();
+    recorder_.defaultAnswer = 1;  // IDOK
+    connectHost(recorder_, callbacks_);
   }
   void TearDown() override {
     const Api& a = api();
@@ -177,7 +123,7 @@ class MrModelsTest : public ::testing::Test {
 
 TEST_F(MrModelsTest, IvimNoiseFreeCurve) {
   setAxis(api().DIDU_DefineBfactorProfile, kIvimB);
-  const auto curve = sampled(kIvimB, [](double b) { return ivimSignal(b, 1000, 0.1, 0.001, 0.02); });
+  const auto curve = sample(kIvimB, [](double b) { return ivimSignal(b, 1000, 0.1, 0.001, 0.02); });
   std::vector<double> fit;
 
   // Global fit: the truth, with the truth inside its confidence box.
@@ -276,7 +222,7 @@ TEST_F(MrModelsTest, IvimAgreesWithDipy) {
   std::normal_distribution<double> noise(0, 5);
   std::vector<std::vector<double>> curves;
   for (const auto& t : truths)
-    curves.push_back(sampled(kIvimB, [&](double b) { return ivimSignal(b, 1000, t.f, t.d, t.dStar) + noise(random); }));
+    curves.push_back(sample(kIvimB, [&](double b) { return ivimSignal(b, 1000, t.f, t.d, t.dStar) + noise(random); }));
   const auto reference = dipyIvimFits(kIvimB, curves);
   ASSERT_EQ(reference.size(), curves.size()) << "dipy gave no fit";
 
@@ -325,7 +271,7 @@ TEST_F(MrModelsTest, SegmentedIvimWithoutPerfusionComponent) {
   setAxis(api().DIDU_DefineBfactorProfile, b);
   requestAll(17);
   ASSERT_TRUE(init(17));
-  const auto out = compute(17, sampled(b, [](double x) { return 800 * std::exp(-0.0015 * x) * (x < 200 ? 0.99 : 1); }));
+  const auto out = compute(17, sample(b, [](double x) { return 800 * std::exp(-0.0015 * x) * (x < 200 ? 0.99 : 1); }));
   EXPECT_NEAR(out[0].value, 800, 0.01);      // S0 = the tail intercept
   EXPECT_EQ(out[1].value, 0);                // f
   EXPECT_NEAR(out[2].value, 0.0015, 1e-7);   // Dt
@@ -336,7 +282,7 @@ TEST_F(MrModelsTest, SegmentedIvimWithoutPerfusionComponent) {
 
 TEST_F(MrModelsTest, GlobalIvimScalesWithTheCurveAndSkipsEmptyCurves) {
   setAxis(api().DIDU_DefineBfactorProfile, kIvimB);
-  const auto curve = sampled(kIvimB, [](double b) { return ivimSignal(b, 1000, 0.2, 0.0012, 0.04); });
+  const auto curve = sample(kIvimB, [](double b) { return ivimSignal(b, 1000, 0.2, 0.0012, 0.04); });
   auto scaled = curve;
   for (double& v : scaled) v *= 7.5;
   for (int type : {18, 54}) {
@@ -394,7 +340,7 @@ TEST_F(MrModelsTest, DiffusionModelsRecoverTheirParameters) {
     requestAll(c.type);
     ASSERT_TRUE(init(c.type));
     std::vector<double> fit;
-    const auto curve = sampled(b, c.signal);
+    const auto curve = sample(b, c.signal);
     const auto out = compute(c.type, curve, &fit);
     for (size_t i = 0; i < c.truth.size(); ++i) {
       EXPECT_LT(relativeError(out[i].value, c.truth[i]), c.tolerance) << out[i].value;
@@ -433,7 +379,7 @@ TEST_F(MrModelsTest, DiffusionModelChecks) {
 
   const std::vector<double> b = {0, 200, 500, 1000, 2000};
   setAxis(api().DIDU_DefineBfactorProfile, b);
-  const auto curve = sampled(b, [](double x) { return 1000 * std::exp(-std::pow(x * 0.001, 0.7)); });
+  const auto curve = sample(b, [](double x) { return 1000 * std::exp(-std::pow(x * 0.001, 0.7)); });
   // The tail cut-off above the third-lowest signal refuses the curve, though the fit would use all.
   requestAll(21);
   setParm(21, 0, curve[2] + 1);
@@ -445,14 +391,14 @@ TEST_F(MrModelsTest, DiffusionModelChecks) {
   // A lowest-b signal below 1 has nothing to fit in model 28.
   requestAll(28);
   ASSERT_TRUE(init(28));
-  EXPECT_EQ(compute(28, sampled(b, [](double x) { return 0.9 * std::exp(-x * 0.001); }))[0].value, kVoid);
+  EXPECT_EQ(compute(28, sample(b, [](double x) { return 0.9 * std::exp(-x * 0.001); }))[0].value, kVoid);
 }
 
 TEST_F(MrModelsTest, DiffusionModelsExtrapolateToWantedBValues) {
   const std::vector<double> b = {0, 500, 1000};
   setAxis(api().DIDU_DefineBfactorProfile, b);
   const auto adc = [](double x) { return 1000 * std::exp(-x * 0.001); };
-  auto curve = sampled(b, adc);
+  auto curve = sample(b, adc);
   curve[1] += 3;  // a measured value that the model does not reproduce
   requestAll(19);
   ASSERT_TRUE(init(19));
@@ -528,7 +474,9 @@ TEST_F(MrModelsTest, VariableFlipAngleT1ByEveryMethod) {
     const auto out = compute(c.type, *c.curve, &fit);
     EXPECT_LT(relativeError(out[c.t1].value, kT1), 0.01) << out[c.t1].value;
     EXPECT_LT(relativeError(out[c.m0].value, kM0), 0.02) << out[c.m0].value;
-    if (c.bias >= 0) EXPECT_NEAR(out[c.bias].value, 0.9, 0.005);
+    if (c.bias >= 0) {
+      EXPECT_NEAR(out[c.bias].value, 0.9, 0.005);
+    }
     for (int i = 0; i < n; ++i) EXPECT_NEAR(fit[i], (*c.curve)[i], 0.5) << kFlipDegrees[i] << " deg";
     api().DIDU_ModelClose(c.type);
   }
@@ -653,7 +601,7 @@ TEST_F(MrModelsTest, InversionRecoveryRealAndMagnitude) {
   const double tr = 5, m0 = 2000, t1 = 1;
   setAxis(api().DIDU_DefineInvTmsProfile, ti);
   api().DIDU_SetTR(tr);
-  const auto real = sampled(ti, [&](double x) { return m0 * (1 - 2 * std::exp(-x / t1) + std::exp(-tr / t1)); });
+  const auto real = sample(ti, [&](double x) { return m0 * (1 - 2 * std::exp(-x / t1) + std::exp(-tr / t1)); });
   auto magnitude = real;
   for (double& v : magnitude) v = std::fabs(v);
 
@@ -739,7 +687,7 @@ TEST_F(MrModelsTest, SaturationRecoveryT1) {
 TEST_F(MrModelsTest, BiExponentialT2) {
   const std::vector<double> te = degrees(0.01, 0.01, 32);
   setAxis(api().DIDU_DefineEchoTmsProfile, te);
-  const auto curve = sampled(te, [](double x) { return 1 + 1000 * (0.3 * std::exp(-x / 0.02) + 0.7 * std::exp(-x / 0.1)); });
+  const auto curve = sample(te, [](double x) { return 1 + 1000 * (0.3 * std::exp(-x / 0.02) + 0.7 * std::exp(-x / 0.1)); });
   requestAll(25);
   setBudget(25, 2, 500000);
   ASSERT_TRUE(init(25));
@@ -760,7 +708,7 @@ TEST_F(MrModelsTest, BiExponentialT2) {
 TEST_F(MrModelsTest, T1rhoModels) {
   const std::vector<double> tsl = {0, 0.002, 0.005, 0.01, 0.02, 0.03, 0.04, 0.06, 0.08, 0.1};
   setAxis(api().DIDU_DefineTSLProfile, tsl);
-  const auto mono = sampled(tsl, [](double x) { return 1 + 800 * std::exp(-x / 0.045); });
+  const auto mono = sample(tsl, [](double x) { return 1 + 800 * std::exp(-x / 0.045); });
 
   requestAll(26);
   setBudget(26, 2, 20000);
@@ -778,7 +726,7 @@ TEST_F(MrModelsTest, T1rhoModels) {
   // Model 50: two components, then one long component.
   requestAll(50);
   ASSERT_TRUE(init(50));
-  const auto two = sampled(tsl, [](double x) { return 1 + 1000 * (0.3 * std::exp(-x / 0.005) + 0.7 * std::exp(-x / 0.06)); });
+  const auto two = sample(tsl, [](double x) { return 1 + 1000 * (0.3 * std::exp(-x / 0.005) + 0.7 * std::exp(-x / 0.06)); });
   out = compute(50, two, &fit);
   EXPECT_EQ(out[4].value, 2);
   EXPECT_LT(relativeError(out[0].value, 0.005), 0.05) << out[0].value;
@@ -798,7 +746,7 @@ TEST_F(MrModelsTest, T1rhoModels) {
 TEST_F(MrModelsTest, GammaVariateFindsArrivalAndShape) {
   const std::vector<double> t = degrees(10, 2, 31);  // 10 .. 70 s; Tspan 60 s
   const double arrival = 5, k = 50, alpha = 1.2, beta = 0.4;
-  const auto curve = sampled(t, [&](double x) {
+  const auto curve = sample(t, [&](double x) {
     const double rel = x - t[0];
     if (rel < arrival) return 0.0;
     const double u = (rel - arrival) / 60;
@@ -835,7 +783,7 @@ TEST_F(MrModelsTest, ParallelMapsEqualSequentialBitForBit) {
   std::mt19937 random(7);
   std::normal_distribution<double> noise(0, 4);
   for (int c = 0; c < 24; ++c)
-    curves.push_back(sampled(kIvimB, [&](double b) { return ivimSignal(b, 1000, 0.05 + 0.01 * c, 0.001, 0.02) + noise(random); }));
+    curves.push_back(sample(kIvimB, [&](double b) { return ivimSignal(b, 1000, 0.05 + 0.01 * c, 0.001, 0.02) + noise(random); }));
   for (int type : {17, 18, 19, 21, 28, 54}) {
     SCOPED_TRACE(type);
     requestAll(type);

@@ -7,75 +7,34 @@
 // for a bi-exponential input function, or a fine-step Runge-Kutta integration of the compartment
 // equations written here.
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "KinmodelsApi.h"
+#include "ModelTestHost.h"
 
 namespace {
 
 constexpr double kVoid = 1e60;
 
-#define PERFUSION_EXPORTS(X)                                                                                   \
-  X(DIDU_GetNumOutParms) X(DIDU_SetFreeParms) X(DIDU_GetFreeParms) X(DIDU_DefaultFreeParms)                    \
-  X(DIDU_SetCurrentOptimization) X(DIDU_GetCurrentOptimization) X(DIDU_SetParmReq) X(DIDU_DefineTimeProfile)  \
-  X(DIDU_SetTissue_SigToConc) X(DIDU_SetTissue_ConcToSig) X(DIDU_SetCalcMode) X(DIDU_SetCallbacks)            \
-  X(DIDU_ModelInit) X(DIDU_ComputeParmArray) X(DIDU_ModelClose) X(DIDU_ModelAutoTest)
+using modeltest::Api;
+using modeltest::api;
+using modeltest::connectHost;
+using modeltest::integrate;
+using modeltest::MessageRecorder;
+using modeltest::range;
+using modeltest::relativeError;
+using modeltest::sample;
 
-struct Api {
-  void* handle = nullptr;
-  std::vector<std::string> missing;
-#define PERFUSION_DECLARE(name) decltype(&::name) name = nullptr;
-  PERFUSION_EXPORTS(PERFUSION_DECLARE)
-#undef PERFUSION_DECLARE
-};
-
-const Api& api() {
-  static const Api loaded = [] {
-    Api a;
-    a.handle = dlopen(KINMODELS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!a.handle) {
-      a.missing.push_back(std::string("dlopen: ") + dlerror());
-      return a;
-    }
-#define PERFUSION_RESOLVE(name)                                        \
-  a.name = reinterpret_cast<decltype(a.name)>(dlsym(a.handle, #name)); \
-  if (!a.name) a.missing.push_back(#name);
-    PERFUSION_EXPORTS(PERFUSION_RESOLVE)
-#undef PERFUSION_RESOLVE
-    return a;
-  }();
-  return loaded;
-}
-
-struct MessageRecorder {
-  std::mutex mutex;
-  std::vector<std::wstring> texts;
-
-  static int messageBox(void* user, const wchar_t* text, const wchar_t*, unsigned) {
-    auto* self = static_cast<MessageRecorder*>(user);
-    std::lock_guard lock(self->mutex);
-    self->texts.emplace_back(text);
-    return 1;  // IDOK
-  }
-};
-
-// Conversions of the host: the identity, and a relative-enhancement conversion whose baseline
-// (the first value of the curve) travels in the conversion record.
-void identity(const double* in, int64_t n, double* out, int64_t, void*) { std::memcpy(out, in, size_t(n) * sizeof(double)); }
-void identityBack(const double* in, int64_t n, double* out, int64_t, const void*) {
-  std::memcpy(out, in, size_t(n) * sizeof(double));
-}
+// A conversion of the host besides the identity: relative enhancement, whose baseline (the first
+// value of the curve) travels in the conversion record.
 void enhancement(const double* in, int64_t n, double* out, int64_t, void* info) {
   const double base = in[0];
   if (info) static_cast<double*>(info)[0] = base;
@@ -110,47 +69,10 @@ double toftsAt(double t, double ktrans, double ve, double delay = 0) {
   return ktrans * sum;
 }
 
-std::vector<double> sample(const std::vector<double>& times, const std::function<double(double)>& f) {
-  std::vector<double> v(times.size());
-  for (size_t i = 0; i < times.size(); ++i) v[i] = f(times[i]);
-  return v;
-}
-
-std::vector<double> range(double first, double step, int count) {
-  std::vector<double> v(count);
-  for (int i = 0; i < count; ++i) v[i] = first + step * i;
-  return v;
-}
-
-// Fourth-order Runge-Kutta of y' = f(t, y) for two compartments, with the continuous input, from 0
-// to the last of the times in steps of h; returns combine(y) at the times (multiples of h).
-std::vector<double> integrate(const std::vector<double>& times, double h,
-                              const std::function<void(double t, const double* y, double* dy)>& f,
-                              const std::function<double(const double* y)>& combine) {
-  std::vector<double> out(times.size());
-  double y[2] = {0, 0}, t = 0;
-  size_t next = 0;
-  while (next < times.size()) {
-    if (std::fabs(t - times[next]) < h / 2) out[next++] = combine(y);
-    if (next >= times.size()) break;
-    double k1[2], k2[2], k3[2], k4[2], tmp[2];
-    f(t, y, k1);
-    for (int i = 0; i < 2; ++i) tmp[i] = y[i] + h / 2 * k1[i];
-    f(t + h / 2, tmp, k2);
-    for (int i = 0; i < 2; ++i) tmp[i] = y[i] + h / 2 * k2[i];
-    f(t + h / 2, tmp, k3);
-    for (int i = 0; i < 2; ++i) tmp[i] = y[i] + h * k3[i];
-    f(t + h, tmp, k4);
-    for (int i = 0; i < 2; ++i) y[i] += h / 6 * (k1[i] + 2 * k2[i] + 2 * k3[i] + k4[i]);
-    t += h;
-  }
-  return out;
-}
-
 // Two-compartment exchange: vp Cp' = Fp (Ca - Cp) + PS (Ce - Cp), ve Ce' = PS (Cp - Ce).
 std::vector<double> exchangeReference(const std::vector<double>& times, double vp, double ve, double fp, double ps) {
   return integrate(
-      times, 0.005,
+      times, 0.005, 2,
       [=](double t, const double* y, double* dy) {
         dy[0] = (fp * (inputAt(t) - y[0]) + ps * (y[1] - y[0])) / vp;
         dy[1] = ps * (y[0] - y[1]) / ve;
@@ -162,7 +84,7 @@ std::vector<double> exchangeReference(const std::vector<double>& times, double v
 // outflow), ve Ce' = PS (Cp - Ce) (the extravascular space drains with time constant ve/PS).
 std::vector<double> filtrationReference(const std::vector<double>& times, double vp, double ve, double fp, double ps) {
   return integrate(
-      times, 0.005,
+      times, 0.005, 2,
       [=](double t, const double* y, double* dy) {
         dy[0] = fp * (inputAt(t) - y[0]) / vp;
         dy[1] = ps * (y[0] - y[1]) / ve;
@@ -173,7 +95,7 @@ std::vector<double> filtrationReference(const std::vector<double>& times, double
 // Tissue uptake: vp Cp' = Fp (Ca - Cp) - PS Cp, and the taken-up amount grows by PS Cp.
 std::vector<double> uptakeReference(const std::vector<double>& times, double vp, double fp, double ps) {
   return integrate(
-      times, 0.005,
+      times, 0.005, 2,
       [=](double t, const double* y, double* dy) {
         dy[0] = (fp * (inputAt(t) - y[0]) - ps * y[0]) / vp;
         dy[1] = ps * y[0];
@@ -184,13 +106,9 @@ std::vector<double> uptakeReference(const std::vector<double>& times, double vp,
 class PerfusionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Api& a = api();
-    ASSERT_TRUE(a.missing.empty()) << a.missing.front();
-    callbacks_ = {&recorder_, &MessageRecorder::messageBox};
-    a.DIDU_SetCallbacks(&callbacks_);
-    a.DIDU_SetTissue_SigToConc(identity);
-    a.DIDU_SetTissue_ConcToSig(identityBack);
-    a.DIDU_SetCalcMode(0);
+    ASSERT_TRUE(api().missing.empty()) << api().missing.front();
+    recorder_.defaultAnswer = 1;  // IDOK
+    connectHost(recorder_, callbacks_);
   }
   void TearDown() override {
     const Api& a = api();
@@ -259,8 +177,6 @@ class PerfusionTest : public ::testing::Test {
   std::vector<double> times_;
   std::vector<INPUTFUNC> ifunc_;
 };
-
-double relativeError(double value, double truth) { return std::fabs(value - truth) / std::fabs(truth); }
 
 // --- Tofts (type 8) ---
 
