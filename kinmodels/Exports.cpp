@@ -29,15 +29,15 @@ std::atomic<int> initialisedPoints[kNumModels] = {};
 const ModelSpec* specOf(long long type) { return modelSpec(type); }
 
 const OutputSpec* outputOf(unsigned type, int index) {
-  const ModelSpec* spec = specOf(type);
-  if (!spec || index < 0 || index >= int(spec->outputs.size())) return nullptr;
-  return &spec->outputs[index];
+  const ModelSpec* entry = specOf(type);
+  if (!entry || index < 0 || index >= int(entry->outputs.size())) return nullptr;
+  return &entry->outputs[index];
 }
 
 const FreeParmSpec* freeParmOf(unsigned type, int index) {
-  const ModelSpec* spec = specOf(type);
-  if (!spec || index < 0 || index >= int(spec->freeParms.size())) return nullptr;
-  return &spec->freeParms[index];
+  const ModelSpec* entry = specOf(type);
+  if (!entry || index < 0 || index >= int(entry->freeParms.size())) return nullptr;
+  return &entry->freeParms[index];
 }
 
 void copyProfile(double* profile, const double* values, int n, double scale = 1.0) {
@@ -46,10 +46,10 @@ void copyProfile(double* profile, const double* values, int n, double scale = 1.
   for (int i = 0; i < count; ++i) profile[i] = values[i] * scale;
 }
 
-bool inputFunctionsUsable(const ModelSpec& spec, const INPUTFUNC* ifuncs) {
-  if (spec.numIfuncs == 0) return true;
+bool inputFunctionsUsable(const ModelSpec& entry, const INPUTFUNC* ifuncs) {
+  if (entry.numIfuncs == 0) return true;
   if (!ifuncs) return false;
-  for (int i = 0; i < spec.numIfuncs; ++i)
+  for (int i = 0; i < entry.numIfuncs; ++i)
     if (ifuncs[i].count < 0 || ifuncs[i].count > kMaxPoints) return false;
   return true;
 }
@@ -63,8 +63,8 @@ const char* DIDU_GetDomainName() { return "Dynamic experiment framework"; }
 int DIDU_GetNumModels() { return kNumModels; }
 
 const char* DIDU_GetModelName(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? spec->name : nullptr;
+  const ModelSpec* entry = specOf(type);
+  return entry ? entry->name : nullptr;
 }
 
 void DIDU_SetCurrentModel(int type) { currentModel = type; }
@@ -74,9 +74,9 @@ int DIDU_GetCurrentModel() { return currentModel; }
 int DIDU_SetCurrentModelByName(const wchar_t* text) {
   if (!text) return 0;
   for (int type = 0; type < kNumModels; ++type) {
-    const ModelSpec* spec = specOf(type);
-    if (!spec || !spec->name[0]) continue;
-    const CString name(spec->name);
+    const ModelSpec* entry = specOf(type);
+    if (!entry || !entry->name[0]) continue;
+    const CString name(entry->name);
     if (std::wcsstr(text, name.GetString())) {
       currentModel = type;
       return 1;
@@ -88,8 +88,8 @@ int DIDU_SetCurrentModelByName(const wchar_t* text) {
 // --- per-model metadata ---
 
 int DIDU_GetNumOutParms(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? int(spec->outputs.size()) : 0;
+  const ModelSpec* entry = specOf(type);
+  return entry ? int(entry->outputs.size()) : 0;
 }
 
 const char* DIDU_GetOutParmName(unsigned type, int index) {
@@ -108,8 +108,8 @@ int DIDU_GetDefaultClrScheme(unsigned type, int index) {
 }
 
 int DIDU_GetNumFreeParms(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? int(spec->freeParms.size()) : 0;
+  const ModelSpec* entry = specOf(type);
+  return entry ? int(entry->freeParms.size()) : 0;
 }
 
 const char* DIDU_GetFreeParmName(unsigned type, int index) {
@@ -120,8 +120,8 @@ const char* DIDU_GetFreeParmName(unsigned type, int index) {
 const double* DIDU_DefaultFreeParms(int type) {
   double* values = mutableFreeParms(type);
   if (!values) return nullptr;
-  const ModelSpec* spec = specOf(type);
-  for (size_t i = 0; i < spec->freeParms.size(); ++i) values[i] = spec->freeParms[i].defaultValue;
+  const ModelSpec* entry = specOf(type);
+  for (size_t i = 0; i < entry->freeParms.size(); ++i) values[i] = entry->freeParms[i].defaultValue;
   return values;
 }
 
@@ -140,33 +140,33 @@ const double* DIDU_GetFreeParms(int type, double* dst) {
 }
 
 int DIDU_GetNumIfuncs(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? spec->numIfuncs : 0;
+  const ModelSpec* entry = specOf(type);
+  return entry ? entry->numIfuncs : 0;
 }
 
 const char* DIDU_GetIFpanelName(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? spec->ifPanelName : nullptr;
+  const ModelSpec* entry = specOf(type);
+  return entry ? entry->ifPanelName : nullptr;
 }
 
 int DIDU_GetAllowedConcConv(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? spec->allowedConcConv : 0;
+  const ModelSpec* entry = specOf(type);
+  return entry ? entry->allowedConcConv : 0;
 }
 
 int DIDU_GetAllowedDynDim(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? spec->allowedDynDim : 0;
+  const ModelSpec* entry = specOf(type);
+  return entry ? entry->allowedDynDim : 0;
 }
 
 int DIDU_GetAllowedModality(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? spec->allowedModality : 0;
+  const ModelSpec* entry = specOf(type);
+  return entry ? entry->allowedModality : 0;
 }
 
 int DIDU_GetAllowedOptimization(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  return spec ? spec->allowedOptimization : 0;
+  const ModelSpec* entry = specOf(type);
+  return entry ? entry->allowedOptimization : 0;
 }
 
 void DIDU_SetCurrentOptimization(unsigned type, int method, int optA, int optB) {
@@ -182,21 +182,21 @@ int DIDU_GetCurrentOptimization(unsigned type, int* optA, int* optB) {
 
 void DIDU_GetPreprocessTasks(unsigned type, int* tasks) {
   if (!tasks) return;
-  const ModelSpec* spec = specOf(type);
-  tasks[0] = spec ? spec->preprocessTasks[0] : 0;
-  tasks[1] = spec ? spec->preprocessTasks[1] : 0;
+  const ModelSpec* entry = specOf(type);
+  tasks[0] = entry ? entry->preprocessTasks[0] : 0;
+  tasks[1] = entry ? entry->preprocessTasks[1] : 0;
 }
 
 bool DIDU_ExtrapolateEnabled(int type) {
-  const ModelSpec* spec = specOf(type);
-  return spec && spec->extrapolate;
+  const ModelSpec* entry = specOf(type);
+  return entry && entry->extrapolate;
 }
 
 int DIDU_GetCalcVicRad(int type) {
-  const ModelSpec* spec = specOf(type);
-  if (!spec) return 0;
-  for (size_t i = 0; i < spec->freeParms.size(); ++i) {
-    if (!std::strstr(spec->freeParms[i].name, "Vicinity Rad")) continue;
+  const ModelSpec* entry = specOf(type);
+  if (!entry) return 0;
+  for (size_t i = 0; i < entry->freeParms.size(); ++i) {
+    if (!std::strstr(entry->freeParms[i].name, "Vicinity Rad")) continue;
     const double radius = freeParm(type, int(i));
     // Truncated toward zero; a value beyond the int range is no radius at all.
     if (!(std::fabs(radius) < double(INT_MAX))) return 0;
@@ -262,17 +262,17 @@ bool DIDU_ModelInit(int type, const INPUTFUNC* ifuncs, void* reserved, void** wo
     messageBox(L"Number of time points exceeds maximum", MB_OK);
     return false;
   }
-  const ModelSpec* spec = specOf(type);
-  if (!spec || n < 1) return false;
-  if (!inputFunctionsUsable(*spec, ifuncs)) {
+  const ModelSpec* entry = specOf(type);
+  if (!entry || n < 1) return false;
+  if (!inputFunctionsUsable(*entry, ifuncs)) {
     showNamedMessage(L"DIDU_ModelInit", L"Input functions is missing or incorrect");
     return false;
   }
   // A new init replaces the tables of an earlier one that was not closed.
   initialised[type] = false;
-  if (spec->ops.close) spec->ops.close();
-  if (spec->ops.init && !spec->ops.init(ifuncs)) {
-    if (spec->ops.close) spec->ops.close();
+  if (entry->ops.close) entry->ops.close();
+  if (entry->ops.init && !entry->ops.init(ifuncs)) {
+    if (entry->ops.close) entry->ops.close();
     return false;
   }
   initialisedPoints[type] = n;
@@ -282,16 +282,16 @@ bool DIDU_ModelInit(int type, const INPUTFUNC* ifuncs, void* reserved, void** wo
 
 void DIDU_ComputeParmArray(int type, const double* const* curves, int nCurves, double* fitCurve, DEMPOUT* out,
                            double* extra, int nExtra) {
-  const ModelSpec* spec = specOf(type);
-  const OutputWriter writer(out, requestedOutputs, spec ? int(spec->outputs.size()) : 0);
+  const ModelSpec* entry = specOf(type);
+  const OutputWriter writer(out, requestedOutputs, entry ? int(entry->outputs.size()) : 0);
   const int n = acquisition().n;
   if (fitCurve && n > 0) std::fill_n(fitCurve, n, VOID_VALUE);
 
-  bool computable = spec && initialised[type] && initialisedPoints[type] == n && curves && curves[0];
+  bool computable = entry && initialised[type] && initialisedPoints[type] == n && curves && curves[0];
   if (computable) computable = std::find(curves[0], curves[0] + n, VOID_VALUE) == curves[0] + n;
 
   bool ok = false;
-  if (computable && spec->ops.compute) {
+  if (computable && entry->ops.compute) {
     CurveCall call;
     call.n = n;
     call.curve = curves[0];
@@ -301,11 +301,11 @@ void DIDU_ComputeParmArray(int type, const double* const* curves, int nCurves, d
     while (call.numCurves < nCurves && curves[call.numCurves]) ++call.numCurves;
     call.fitCurve = fitCurve;
     call.out = &writer;
-    if (spec->extrapolate && extra && nExtra > 0) {
+    if (entry->extrapolate && extra && nExtra > 0) {
       call.extra = extra;
       call.numExtra = nExtra;
     }
-    ok = spec->ops.compute(call);
+    ok = entry->ops.compute(call);
   }
   if (!ok) {
     writer.fail();
@@ -314,15 +314,15 @@ void DIDU_ComputeParmArray(int type, const double* const* curves, int nCurves, d
 }
 
 void DIDU_ModelClose(unsigned type) {
-  const ModelSpec* spec = specOf(type);
-  if (spec) {
+  const ModelSpec* entry = specOf(type);
+  if (entry) {
     initialised[type] = false;
-    if (spec->ops.close) spec->ops.close();
+    if (entry->ops.close) entry->ops.close();
   }
   flushCurveMessages();
 }
 
 void DIDU_ModelAutoTest(int type) {
-  const ModelSpec* spec = specOf(type);
-  if (spec && spec->ops.autoTest) spec->ops.autoTest();
+  const ModelSpec* entry = specOf(type);
+  if (entry && entry->ops.autoTest) entry->ops.autoTest();
 }

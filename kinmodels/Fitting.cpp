@@ -273,8 +273,8 @@ bool CombineTacAndIfuncTiming(const INPUTFUNC* ifunc, int n, UniformTiming& timi
 // --- progress ---
 
 void AnnounceSingleCurve(int type, bool show) {
-  const ModelSpec* spec = modelSpec(type);
-  const CString text = CString(L"Compute parameters for a single ROI TAC : ") + CString(spec ? spec->name : "");
+  const ModelSpec* entry = modelSpec(type);
+  const CString text = CString(L"Compute parameters for a single ROI TAC : ") + CString(entry ? entry->name : "");
   PR_StartMessage(text.GetString(), show);
 }
 

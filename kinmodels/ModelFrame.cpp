@@ -20,11 +20,11 @@ std::array<ModelState, kNumModels>& states() {
   static std::array<ModelState, kNumModels> all = [] {
     std::array<ModelState, kNumModels> s{};
     for (int type = 0; type < kNumModels; ++type) {
-      const ModelSpec* spec = modelSpec(type);
-      if (!spec) continue;
-      for (size_t i = 0; i < spec->freeParms.size() && i < kMaxFreeParms; ++i)
-        s[type].values[i] = spec->freeParms[i].defaultValue;
-      s[type].optimisation = {spec->method, spec->optA, spec->optB};
+      const ModelSpec* entry = modelSpec(type);
+      if (!entry) continue;
+      for (size_t i = 0; i < entry->freeParms.size() && i < kMaxFreeParms; ++i)
+        s[type].values[i] = entry->freeParms[i].defaultValue;
+      s[type].optimisation = {entry->method, entry->optA, entry->optB};
     }
     return s;
   }();
@@ -34,16 +34,16 @@ std::array<ModelState, kNumModels>& states() {
 }  // namespace
 
 double* mutableFreeParms(int type) {
-  const ModelSpec* spec = modelSpec(type);
-  if (!spec || spec->freeParms.empty()) return nullptr;
+  const ModelSpec* entry = modelSpec(type);
+  if (!entry || entry->freeParms.empty()) return nullptr;
   return states()[type].values;
 }
 
 const double* freeParms(int type) { return mutableFreeParms(type); }
 
 double freeParm(int type, int index) {
-  const ModelSpec* spec = modelSpec(type);
-  if (!spec || index < 0 || index >= int(spec->freeParms.size())) return VOID_VALUE;
+  const ModelSpec* entry = modelSpec(type);
+  if (!entry || index < 0 || index >= int(entry->freeParms.size())) return VOID_VALUE;
   return states()[type].values[index];
 }
 

@@ -17,44 +17,44 @@
 //
 // Each conversion is parsed here (flags, width, precision, length modifier, type) and its argument
 // is fetched with the type the MSVC conventions give it. Numbers are rendered by the C library from
-// a rebuilt narrow specification; strings and characters are padded and cut here, counting
+// a rebuilt narrow conversion; strings and characters are padded and cut here, counting
 // characters, and converted to the output's encoding (wide, or UTF-8 for narrow output).
 namespace {
 
 enum class Length { None, Char, Short, Long, LongLong, Int32, Int64, SizeT, IntMax, PtrDiff, LongDouble, Wide };
 
-struct Spec {
+struct Conversion {
   bool left = false, plus = false, blank = false, alternate = false, zero = false;
   int width = -1;      // -1: none
   int precision = -1;  // -1: none
   Length length = Length::None;
 };
 
-// Renders a narrow printf specification with one argument into a string of any length.
+// Renders one narrow printf conversion with its argument into a string of any length.
 template <typename T>
-std::string cFormat(const std::string& spec, T value) {
+std::string cFormat(const std::string& conversion, T value) {
   char small[128];
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
   if (n < 0) return std::string();
   if (size_t(n) < sizeof small) return std::string(small, size_t(n));
   std::string big(size_t(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), spec.c_str(), value);
+  std::snprintf(big.data(), big.size(), conversion.c_str(), value);
   big.resize(size_t(n));
   return big;
 }
 
-std::string numericSpec(const Spec& s, const char* lengthText, char type) {
-  std::string spec = "%";
-  if (s.left) spec += '-';
-  if (s.plus) spec += '+';
-  if (s.blank) spec += ' ';
-  if (s.alternate) spec += '#';
-  if (s.zero) spec += '0';
-  if (s.width >= 0) spec += std::to_string(s.width);
-  if (s.precision >= 0) spec += '.' + std::to_string(s.precision);
-  spec += lengthText;
-  spec += type;
-  return spec;
+std::string numericFormat(const Conversion& s, const char* lengthText, char type) {
+  std::string conversion = "%";
+  if (s.left) conversion += '-';
+  if (s.plus) conversion += '+';
+  if (s.blank) conversion += ' ';
+  if (s.alternate) conversion += '#';
+  if (s.zero) conversion += '0';
+  if (s.width >= 0) conversion += std::to_string(s.width);
+  if (s.precision >= 0) conversion += '.' + std::to_string(s.precision);
+  conversion += lengthText;
+  conversion += type;
+  return conversion;
 }
 
 // One character of text split into the output's code units: for wide output one wchar_t, for
@@ -101,7 +101,7 @@ struct Output<char> {
 };
 
 template <typename CharT>
-void appendPadded(typename Output<CharT>::String& out, typename Output<CharT>::String text, const Spec& s) {
+void appendPadded(typename Output<CharT>::String& out, typename Output<CharT>::String text, const Conversion& s) {
   using O = Output<CharT>;
   if (s.precision >= 0) text.resize(O::prefixOfCharacters(text, size_t(s.precision)));
   size_t chars = O::characterCount(text);
@@ -146,7 +146,7 @@ typename Output<CharT>::String formatImpl(const CharT* format, va_list callerArg
       ++p;
       continue;
     }
-    Spec s;
+    Conversion s;
     for (;; ++p) {
       if (*p == CharT('-')) s.left = true;
       else if (*p == CharT('+')) s.plus = true;
@@ -218,16 +218,16 @@ typename Output<CharT>::String formatImpl(const CharT* format, va_list callerArg
       case CharT('i'): {
         const char t = 'd';
         switch (s.length) {
-          case Length::Char: O::appendAscii(out, cFormat(numericSpec(s, "", t), int(static_cast<signed char>(va_arg(args, int))))); break;
-          case Length::Short: O::appendAscii(out, cFormat(numericSpec(s, "", t), int(static_cast<short>(va_arg(args, int))))); break;
-          case Length::Long: O::appendAscii(out, cFormat(numericSpec(s, "l", t), va_arg(args, long))); break;
+          case Length::Char: O::appendAscii(out, cFormat(numericFormat(s, "", t), int(static_cast<signed char>(va_arg(args, int))))); break;
+          case Length::Short: O::appendAscii(out, cFormat(numericFormat(s, "", t), int(static_cast<short>(va_arg(args, int))))); break;
+          case Length::Long: O::appendAscii(out, cFormat(numericFormat(s, "l", t), va_arg(args, long))); break;
           case Length::LongLong:
           case Length::LongDouble:
-          case Length::Int64: O::appendAscii(out, cFormat(numericSpec(s, "ll", t), va_arg(args, long long))); break;
-          case Length::IntMax: O::appendAscii(out, cFormat(numericSpec(s, "j", t), va_arg(args, intmax_t))); break;
+          case Length::Int64: O::appendAscii(out, cFormat(numericFormat(s, "ll", t), va_arg(args, long long))); break;
+          case Length::IntMax: O::appendAscii(out, cFormat(numericFormat(s, "j", t), va_arg(args, intmax_t))); break;
           case Length::SizeT:
-          case Length::PtrDiff: O::appendAscii(out, cFormat(numericSpec(s, "t", t), va_arg(args, ptrdiff_t))); break;
-          default: O::appendAscii(out, cFormat(numericSpec(s, "", t), va_arg(args, int))); break;
+          case Length::PtrDiff: O::appendAscii(out, cFormat(numericFormat(s, "t", t), va_arg(args, ptrdiff_t))); break;
+          default: O::appendAscii(out, cFormat(numericFormat(s, "", t), va_arg(args, int))); break;
         }
         break;
       }
@@ -237,16 +237,16 @@ typename Output<CharT>::String formatImpl(const CharT* format, va_list callerArg
       case CharT('o'): {
         const char t = char(type);
         switch (s.length) {
-          case Length::Char: O::appendAscii(out, cFormat(numericSpec(s, "", t), unsigned(static_cast<unsigned char>(va_arg(args, unsigned))))); break;
-          case Length::Short: O::appendAscii(out, cFormat(numericSpec(s, "", t), unsigned(static_cast<unsigned short>(va_arg(args, unsigned))))); break;
-          case Length::Long: O::appendAscii(out, cFormat(numericSpec(s, "l", t), va_arg(args, unsigned long))); break;
+          case Length::Char: O::appendAscii(out, cFormat(numericFormat(s, "", t), unsigned(static_cast<unsigned char>(va_arg(args, unsigned))))); break;
+          case Length::Short: O::appendAscii(out, cFormat(numericFormat(s, "", t), unsigned(static_cast<unsigned short>(va_arg(args, unsigned))))); break;
+          case Length::Long: O::appendAscii(out, cFormat(numericFormat(s, "l", t), va_arg(args, unsigned long))); break;
           case Length::LongLong:
           case Length::LongDouble:
-          case Length::Int64: O::appendAscii(out, cFormat(numericSpec(s, "ll", t), va_arg(args, unsigned long long))); break;
-          case Length::IntMax: O::appendAscii(out, cFormat(numericSpec(s, "j", t), va_arg(args, uintmax_t))); break;
+          case Length::Int64: O::appendAscii(out, cFormat(numericFormat(s, "ll", t), va_arg(args, unsigned long long))); break;
+          case Length::IntMax: O::appendAscii(out, cFormat(numericFormat(s, "j", t), va_arg(args, uintmax_t))); break;
           case Length::SizeT:
-          case Length::PtrDiff: O::appendAscii(out, cFormat(numericSpec(s, "z", t), va_arg(args, size_t))); break;
-          default: O::appendAscii(out, cFormat(numericSpec(s, "", t), va_arg(args, unsigned))); break;
+          case Length::PtrDiff: O::appendAscii(out, cFormat(numericFormat(s, "z", t), va_arg(args, size_t))); break;
+          default: O::appendAscii(out, cFormat(numericFormat(s, "", t), va_arg(args, unsigned))); break;
         }
         break;
       }
@@ -259,15 +259,15 @@ typename Output<CharT>::String formatImpl(const CharT* format, va_list callerArg
       case CharT('a'):
       case CharT('A'):
         // h, l and L change nothing: every floating argument is a double.
-        O::appendAscii(out, cFormat(numericSpec(s, "", char(type)), va_arg(args, double)));
+        O::appendAscii(out, cFormat(numericFormat(s, "", char(type)), va_arg(args, double)));
         break;
       case CharT('p'): {
         // MSVC prints a pointer as its full width of upper-case hex digits, without "0x".
-        Spec ps;
+        Conversion ps;
         ps.left = s.left;
         ps.width = s.width;
         ps.precision = int(2 * sizeof(void*));
-        O::appendAscii(out, cFormat(numericSpec(ps, "ll", 'X'), static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(args, void*)))));
+        O::appendAscii(out, cFormat(numericFormat(ps, "ll", 'X'), static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(args, void*)))));
         break;
       }
       case CharT('c'):
@@ -285,7 +285,7 @@ typename Output<CharT>::String formatImpl(const CharT* format, va_list callerArg
         } else {
           text = O::narrowChar(c);
         }
-        Spec cs = s;
+        Conversion cs = s;
         cs.precision = -1;
         appendPadded<CharT>(out, std::move(text), cs);
         break;
