@@ -89,6 +89,8 @@ DIDU_EXPORT int DIDU_GetCurrentOptimization(unsigned type, int* optA, int* optB)
 DIDU_EXPORT void DIDU_GetPreprocessTasks(unsigned type, int* tasks);
 DIDU_EXPORT bool DIDU_ExtrapolateEnabled(int type);
 DIDU_EXPORT int DIDU_GetCalcVicRad(int type);
+// Always false: no model offers a separate fitted-curve output; fitted curves come back through
+// DIDU_ComputeParmArray.
 DIDU_EXPORT bool DIDU_ModelOutputFitCurve();
 
 // --- requested outputs (12 flags) ---
@@ -105,6 +107,7 @@ DIDU_EXPORT void DIDU_DefineTSLProfile(const double* values, int n);
 DIDU_EXPORT void DIDU_DefineInvTmsProfile(const double* values, int n);
 DIDU_EXPORT void DIDU_SetTR(double tr);
 DIDU_EXPORT void DIDU_SetNoiseLev(double level);
+// Does nothing: flip angles reach the models through DIDU_DefineFlipAngleProfile.
 DIDU_EXPORT void DIDU_SetFlipAngle();
 DIDU_EXPORT void DIDU_SetGlobalTac(double* curve);
 DIDU_EXPORT void DIDU_SetTissue_SigToConc(DIDU_SigToConcFunc callback);

@@ -10,8 +10,7 @@
 //
 // Writing a model:
 //   - Its file defines kModelNN (declared in ModelTable.h) with its operations Mnn_ModelInit,
-//     Mnn_ComputeParms and, when init keeps arrays, Mnn_ModelClose; the entry leaves
-//     models/PendingModels.cpp at the same time.
+//     Mnn_ComputeParms and, when init keeps arrays, Mnn_ModelClose.
 //   - Init reads the free parameters (freeParm), the optimisation choice (optimisation) and the
 //     profiles (acquisition), checks them, and keeps what it prepares in the file's statics. A failed
 //     check shows one box through showNamedMessage(L"Mnn_ModelInit", message) and returns false;

@@ -1,6 +1,6 @@
 #pragma once
 // The catalogue records of the models, one per type, each defined in its model's source file
-// (models/ModelNN_Name.cpp, or models/PendingModels.cpp until the model is written).
+// (models/ModelNN_Name.cpp).
 // Types 55 and 56 do not exist.
 
 #include "ModelFrame.h"

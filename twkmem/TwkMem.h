@@ -88,6 +88,7 @@ constexpr uint64_t PR_MSG_RESET = 0;
 constexpr uint64_t PR_MSG_END = 0x10000000;
 
 bool PR_InitFrameFunctions(MSGBLOCK* block);
+// Returns true and changes nothing: the callbacks stay installed until the next PR_InitFrameFunctions.
 bool PR_CloseFrameFunctions();
 void PR_StartMessage(const wchar_t* text, bool show);
 void PR_StartMessage(const char* text, bool show);
