@@ -67,12 +67,7 @@ bool M19_ComputeParms(const CurveCall& call) {
   }
 
   const auto model = [&](double bv) { return s0 * std::exp(-bv * adc); };
-  if (extrapolate) {
-    mr::writeWantedValues(call, bValue, model);
-    return true;
-  }
-  if (call.fitCurve)
-    for (int i = 0; i < n; ++i) call.fitCurve[i] = model(bValue[i]);
+  if (mr::writeDiffusionModel(call, bValue, extrapolate, model)) return true;
   const OutputWriter& out = *call.out;
   out.put(kAdc, adc, adcRange.lo, adcRange.hi);
   out.put(kResidual, residual, residualRange.lo, residualRange.hi);

@@ -96,12 +96,7 @@ bool M21_ComputeParms(const CurveCall& call) {
     return false;
   const double ddc = IntervalMid(best[0]), alpha = IntervalMid(best[1]);
   const auto model = [&](double bv) { return stretched(s0, bv, ddc, alpha); };
-  if (extrapolate) {
-    mr::writeWantedValues(call, bValue, model);
-    return true;
-  }
-  if (call.fitCurve)
-    for (int i = 0; i < n; ++i) call.fitCurve[i] = model(bValue[i]);
+  if (mr::writeDiffusionModel(call, bValue, extrapolate, model)) return true;
   const INTERVAL meanCost = IntervalOf(costRange.lo / n, costRange.hi / n);
   const INTERVAL residualRange =
       meanCost.hi < 0 ? INTERVAL{-VOID_VALUE, VOID_VALUE} : IntervalSquareRoot(meanCost);

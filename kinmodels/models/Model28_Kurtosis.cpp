@@ -133,12 +133,7 @@ bool M28_ComputeParms(const CurveCall& call) {
   }
 
   const auto model = [&](double bv) { return kurtosisSignal(bv, d, k, s0); };
-  if (extrapolate) {
-    mr::writeWantedValues(call, bValue, model);
-    return true;
-  }
-  if (call.fitCurve)
-    for (int i = 0; i < n; ++i) call.fitCurve[i] = model(bValue[i]);
+  if (mr::writeDiffusionModel(call, bValue, extrapolate, model)) return true;
   const OutputWriter& out = *call.out;
   out.put(kD, d, dRange.lo, dRange.hi);
   out.put(kK, k, kRange.lo, kRange.hi);

@@ -47,17 +47,7 @@ bool M46_ModelInit(const INPUTFUNC* ifuncs) {
   return true;
 }
 
-bool M46_ComputeParms(const CurveCall& call) {
-  double point[4] = {}, delay = 0, residual = VOID_VALUE;
-  if (!FitOnGrid(kType, tables(), call, point, &delay, &residual)) return false;
-  call.out->put(0, point[0]);
-  call.out->put(1, point[1]);
-  call.out->put(2, point[2] * 60);
-  call.out->put(3, point[3] * 60);
-  call.out->put(4, delay);
-  call.out->put(5, residual);
-  return true;
-}
+bool M46_ComputeParms(const CurveCall& call) { return ComputeVolumesAndFlows(kType, tables(), call); }
 
 }  // namespace
 

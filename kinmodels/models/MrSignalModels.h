@@ -99,6 +99,19 @@ void writeWantedValues(const CurveCall& call, const double* bValues, const Model
     call.fitCurve[j] = k >= 0 ? call.curve[k] : model(w);
   }
 }
+// Writes a fitted diffusion model out: onto the wanted b-values when extrapolating (the call then
+// reports nothing else), otherwise onto the acquired b-values into the host's fitted curve when it
+// asks for one. True when it extrapolated.
+template <class Model>
+bool writeDiffusionModel(const CurveCall& call, const double* bValues, bool extrapolate, const Model& model) {
+  if (extrapolate) {
+    writeWantedValues(call, bValues, model);
+    return true;
+  }
+  if (call.fitCurve)
+    for (int i = 0; i < call.n; ++i) call.fitCurve[i] = model(bValues[i]);
+  return false;
+}
 // Extrapolation is asked when the host gives wanted b-values and a buffer for them.
 inline bool wantsExtrapolation(const CurveCall& call) {
   return call.extra && call.fitCurve && call.numExtra > 0;

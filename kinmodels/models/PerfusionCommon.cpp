@@ -313,4 +313,16 @@ bool FitOnGrid(int type, const GridModelTables& t, const CurveCall& call, double
   return Resample(bestSignal.data(), t.grid.data(), m, t.times.data(), t.n, call.fitCurve);
 }
 
+bool ComputeVolumesAndFlows(int type, const GridModelTables& t, const CurveCall& call) {
+  double point[4] = {}, delay = 0, residual = VOID_VALUE;
+  if (t.bounds.size() != 4 || !FitOnGrid(type, t, call, point, &delay, &residual)) return false;
+  call.out->put(0, point[0]);
+  call.out->put(1, point[1]);
+  call.out->put(2, point[2] * 60);
+  call.out->put(3, point[3] * 60);
+  call.out->put(4, delay);
+  call.out->put(5, residual);
+  return true;
+}
+
 }  // namespace kin::perfusion

@@ -118,4 +118,8 @@ bool InitGridModel(const wchar_t* function, const INPUTFUNC* ifuncs, GridCurve c
 bool FitOnGrid(int type, const GridModelTables& t, const CurveCall& call, double* point, double* delay,
                double* residual);
 
+// The compute of the grid models of (vp, ve, Fp, PS): fits the curve and writes vp, ve, Fp and PS
+// per minute, the delay and the residual.
+bool ComputeVolumesAndFlows(int type, const GridModelTables& t, const CurveCall& call);
+
 }  // namespace kin::perfusion
