@@ -1,6 +1,7 @@
 // Header handles: loading from files and blobs, serialising, cloning for new geometries and mosaics,
 // and the basic header made from an element tree.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -32,6 +33,67 @@ constexpr uint32_t kSopClassUid = TWKDCM_TAG(0x0008, 0x0016);
 
 // The header up to (not including) its pixel data group.
 const DcmTagKey kPixelGroupStart(0x7FE0, 0x0000);
+
+// The smallest stored header: its 8-byte length, the preamble, "DICM" and one element.
+constexpr int64_t kSmallestStoredHeader = 8 + 128 + 4 + 8;
+
+uint32_t littleEndian(const uint8_t* p, int bytes) {
+  uint32_t value = 0;
+  for (int b = 0; b < bytes; ++b) value |= uint32_t(p[b]) << (8 * b);
+  return value;
+}
+
+// Whether a stored header (a DICOM file in Explicit VR Little Endian, as TWKDCM_SaveHeaders writes it)
+// is sound down to its lengths: every defined length of an element, sequence or item lies within the
+// bytes left. The toolkit takes a value's memory at its declared length before it finds the bytes
+// short, so a damaged length must be refused before the toolkit reads the header. Sequences and items
+// are walked into, so that the elements inside them are checked as well.
+bool storedHeaderIsSound(const uint8_t* p, uint64_t n) {
+  if (n < 132 || std::memcmp(p + 128, "DICM", 4) != 0) return false;
+  static const char kExplicitLittle[] = "1.2.840.10008.1.2.1";
+  static const char* const kShortForm[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FD", "FL", "IS", "LO",
+                                           "LT", "PN", "SH", "SL", "SS", "ST", "TM", "UI", "UL", "US"};
+  static const char* const kLongForm[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UN", "UR", "UT", "UV"};
+  auto oneOf = [](const uint8_t* vr, const auto& list) {
+    return std::any_of(std::begin(list), std::end(list), [vr](const char* v) { return vr[0] == v[0] && vr[1] == v[1]; });
+  };
+  bool explicitLittle = false;
+  uint64_t at = 132;
+  while (at < n) {
+    if (n - at < 8) return false;
+    const uint16_t group = uint16_t(littleEndian(p + at, 2)), element = uint16_t(littleEndian(p + at + 2, 2));
+    if (group == 0xFFFE) {  // item or delimiter: the item's elements follow
+      if (element != 0xE000 && element != 0xE00D && element != 0xE0DD) return false;
+      const uint32_t length = littleEndian(p + at + 4, 4);
+      at += 8;
+      if (element == 0xE000 && length != 0xFFFFFFFFu && length > n - at) return false;
+      continue;
+    }
+    const uint8_t* vr = p + at + 4;
+    const bool longForm = oneOf(vr, kLongForm);
+    if (!longForm && !oneOf(vr, kShortForm)) return false;
+    uint32_t length = 0;
+    if (longForm) {
+      if (n - at < 12) return false;
+      length = littleEndian(p + at + 8, 4);
+      at += 12;
+    } else {
+      length = littleEndian(p + at + 6, 2);
+      at += 8;
+    }
+    const bool sequence = vr[0] == 'S' && vr[1] == 'Q';
+    if (length == 0xFFFFFFFFu && !sequence) return false;  // no encapsulated data in a header
+    if (length != 0xFFFFFFFFu && length > n - at) return false;
+    if (sequence) continue;
+    if (group == 0x0002 && element == 0x0010) {
+      const uint32_t size = sizeof kExplicitLittle - 1;
+      explicitLittle = length >= size && std::memcmp(p + at, kExplicitLittle, size) == 0 &&
+                       (length == size || (length == size + 1 && (p[at + size] == 0 || p[at + size] == ' ')));
+    }
+    at += length;
+  }
+  return explicitLittle;
+}
 
 DCMFF** newHeaderArray(int64_t count) {
   if (count <= 0) return nullptr;
@@ -164,7 +226,7 @@ void* TWKDCM_SaveHeaders(DCMFF* const* headers, int64_t headerCount, int64_t* by
 }
 
 DCMFF** TWKDCM_LoadHeaders(const void* bytes, int64_t byteCount, int64_t headerCount) {
-  if (!bytes || byteCount <= 0 || headerCount <= 0) return nullptr;
+  if (!bytes || byteCount <= 0 || headerCount <= 0 || headerCount > byteCount / kSmallestStoredHeader) return nullptr;
   const uint8_t* at = static_cast<const uint8_t*>(bytes);
   int64_t left = byteCount;
   DCMFF** headers = newHeaderArray(headerCount);
@@ -175,7 +237,7 @@ DCMFF** TWKDCM_LoadHeaders(const void* bytes, int64_t byteCount, int64_t headerC
     for (int b = 0; b < 8; ++b) length |= uint64_t(at[b]) << (8 * b);
     at += 8;
     left -= 8;
-    if (length == 0 || length > uint64_t(left)) break;
+    if (length == 0 || length > uint64_t(left) || !storedHeaderIsSound(at, length)) break;
     auto header = std::make_unique<DCMFF>();
     DcmInputBufferStream stream;
     stream.setBuffer(at, offile_off_t(length));

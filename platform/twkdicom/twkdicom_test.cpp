@@ -6,12 +6,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -26,6 +29,25 @@
 #include "TwkMem.h"
 
 namespace fs = std::filesystem;
+
+// The largest single request made through operator new (the DICOM toolkit's value buffers among
+// them), so that a test can show that a damaged length never became a request of its size. Requests
+// beyond 1 GiB are refused rather than served: the test must not take the memory it looks for.
+std::atomic<size_t> g_largestNewRequest{0};
+
+void* operator new(size_t size) {
+  size_t seen = g_largestNewRequest.load(std::memory_order_relaxed);
+  while (size > seen && !g_largestNewRequest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {}
+  if (size <= (size_t(1) << 30))
+    if (void* block = std::malloc(size ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+// The compiler cannot tell that the operator new above is malloc.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, size_t) noexcept { std::free(block); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -635,6 +657,78 @@ TEST_F(TwkDicomTest, SettersAndHeaderBytesRoundTrip) {
   garbage[7] = 0x7F;
   EXPECT_EQ(TWKDCM_LoadHeaders(garbage.data(), byteCount, 2), nullptr);
   pf_free(&bytes);
+}
+
+TEST_F(TwkDicomTest, HeaderBytesOfEveryFixtureReadBack) {
+  // The stored form is Explicit VR Little Endian whatever the file was; the check of the stored
+  // lengths must accept every header the library writes.
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(g_folder)) {
+    if (entry.path().extension() != ".dcm") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    Header header(entry.path().string());
+    ASSERT_NE(header.handle, nullptr);
+    int64_t byteCount = 0;
+    void* bytes = TWKDCM_SaveHeaders(&header.handle, 1, &byteCount);
+    ASSERT_NE(bytes, nullptr);
+    DCMFF** back = TWKDCM_LoadHeaders(bytes, byteCount, 1);
+    EXPECT_NE(back, nullptr);
+    TWKDCM_DeleteFFarr(&back, 1);
+    pf_free(&bytes);
+    ++files;
+  }
+  EXPECT_GE(files, 20);
+}
+
+TEST_F(TwkDicomTest, DamagedLengthsInHeaderBytesTakeNoMemory) {
+  // Each case sets one declared length of a stored header far beyond the bytes: the header is
+  // refused before any memory of that size is asked for.
+  Header header(fixture("mr_le.dcm"));
+  ASSERT_TRUE(TWKDCM_SetString(header.handle, TWKDCM_TAG(0x0040, 0xA160), "free text"));  // a UT element
+  int64_t byteCount = 0;
+  auto* bytes = static_cast<uint8_t*>(TWKDCM_SaveHeaders(&header.handle, 1, &byteCount));
+  ASSERT_NE(bytes, nullptr);
+  const std::vector<uint8_t> sound(bytes, bytes + byteCount);
+  pf_free(&bytes);
+  constexpr size_t kModest = size_t(1) << 20;
+
+  const struct {
+    const char* what;
+    std::vector<uint8_t> element;  // the bytes that start the element
+    int lengthAt, lengthBytes;
+  } cases[] = {
+      {"meta OB", {0x02, 0x00, 0x01, 0x00, 'O', 'B'}, 8, 4},
+      {"text UT", {0x40, 0x00, 0x60, 0xA1, 'U', 'T'}, 8, 4},
+      {"sequence", {0x10, 0x00, 0x02, 0x10, 'S', 'Q'}, 8, 4},
+      {"item", {0xFE, 0xFF, 0x00, 0xE0}, 4, 4},
+      {"short PN", {0x10, 0x00, 0x10, 0x00, 'P', 'N'}, 6, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> damaged = sound;
+    const auto at = std::search(damaged.begin(), damaged.end(), c.element.begin(), c.element.end());
+    ASSERT_NE(at, damaged.end());
+    const uint32_t huge = c.lengthBytes == 4 ? 0xFFFFFFF0u : 0xFFF0u;
+    std::memcpy(&*at + c.lengthAt, &huge, size_t(c.lengthBytes));
+    g_largestNewRequest = 0;
+    DCMFF** back = TWKDCM_LoadHeaders(damaged.data(), int64_t(damaged.size()), 1);
+    EXPECT_EQ(back, nullptr);
+    EXPECT_LT(g_largestNewRequest.load(), kModest);
+    TWKDCM_DeleteFFarr(&back, 1);
+  }
+
+  // A header count that the bytes cannot hold is refused before its array is made.
+  PR_ResetAllocMemInfo();
+  EXPECT_EQ(TWKDCM_LoadHeaders(sound.data(), int64_t(sound.size()), int64_t(1) << 27), nullptr);
+  uint64_t peak = 0, largest = 0;
+  PR_GetAllocMemInfo(&peak, &largest, false);
+  EXPECT_LT(largest, kModest);
+
+  // The undamaged bytes still read.
+  DCMFF** back = TWKDCM_LoadHeaders(sound.data(), int64_t(sound.size()), 1);
+  EXPECT_NE(back, nullptr);
+  TWKDCM_DeleteFFarr(&back, 1);
+  EXPECT_TRUE(ui_.messages.empty());
 }
 
 // ------------------------------------------------------------------------------------------------
