@@ -15,6 +15,7 @@
 #include "TwkDicom.h"
 #include "TwkMem.h"
 #include "Vol.h"
+#include "volops/VolumeOperations.h"
 #include "volume/Frame.h"
 
 namespace {
@@ -37,12 +38,15 @@ T** toCountedArray(const std::vector<T*>& items, int* count) {
   return out;
 }
 
-bool framesHaveIdenticalData(const FRAME* a, const FRAME* b) {
-  if (!a || !b) return a == b;
-  if (a->type != b->type || a->bpv != b->bpv || a->lineBytes != b->lineBytes ||
-      std::memcmp(&a->dim, &b->dim, sizeof(DIM3D)) != 0)
-    return false;
-  return std::memcmp(a->data, b->data, size_t(PR_FrameMemSize(a))) == 0;
+// Objects of documents without volume layers: the same kind, flags and style, and the same bounds
+// of their own geometry (recomputed, as drawing does).
+bool sameObject(CDrawObj* p, CDrawObj* q) {
+  if (!p || !q) return p == q;
+  p->ComputeBounds();
+  q->ComputeBounds();
+  return p->kind == q->kind && p->marked == q->marked && p->opacity == q->opacity && p->highlight == q->highlight &&
+         std::memcmp(&p->style, &q->style, sizeof(DRAWSTYLE)) == 0 &&
+         std::memcmp(&p->position, &q->position, sizeof(DRECT)) == 0;
 }
 
 }  // namespace
@@ -298,12 +302,17 @@ bool TW_DocumentsIdentical(CDrawDoc* a, CDrawDoc* b, bool* identical) {
   if (!a || !b) return false;
   CDrawSet* sa = a->GetActiveSet();
   CDrawSet* sb = b->GetActiveSet();
-  if (!sa || !sb) return sa == sb;
+  if (!sa && !sb) {
+    *identical = a->objects.size() == b->objects.size() &&
+                 std::equal(a->objects.begin(), a->objects.end(), b->objects.begin(), sameObject);
+    return true;
+  }
+  if (!sa || !sb) return true;
   if (sa->NumEntries() != sb->NumEntries()) return true;
   for (int i = 0; i < sa->NumLayers(); ++i) {
     const CVol* va = sa->GetLayerVol(i);
     const CVol* vb = sb->GetLayerVol(i);
-    if (!va || !vb || !framesHaveIdenticalData(va->frame, vb->frame)) return true;
+    if (!va || !vb || !PR_FramesHaveIdenticalData(va->frame, vb->frame)) return true;
   }
   int maxT = 0;
   sa->MaxT(&maxT, nullptr);

@@ -161,6 +161,8 @@ CDrawDoc* TW_GetSingleVolumetricDoc();
 CDrawDoc* TW_LocateAnotherVolumetricDoc(CDrawDoc* const* skip, int skipCount, int* count);
 CDrawDoc* TW_GetSingleDoc(int modality, bool want3D, bool want4D);
 void TW_CloseAllDocumentsBut(CDrawDoc* keep, bool ask);
+// Whether two documents hold the same data: their active sets' layers (voxels) and the vector ROIs
+// those sets own, or, when neither has a volume layer, the same objects. False when it cannot compare.
 bool TW_DocumentsIdentical(CDrawDoc* a, CDrawDoc* b, bool* identical);
 // The volume layer, among the active sets of all open documents, whose volume holds the frame.
 CDrawVol* TW_FindDrawVolOfFrame(const FRAME* frame);

@@ -44,16 +44,6 @@ class ScopedNoDynExpLoad {
   uint8_t saved_;
 };
 
-// The documents' comparison of the verification. Documents without a layer set (vector objects
-// only, or nothing) have no layers to compare: they agree when they hold as many objects.
-bool documentsIdentical(CDrawDoc* a, CDrawDoc* b, bool* identical) {
-  if (!a->GetActiveSet() && !b->GetActiveSet()) {
-    *identical = a->objects.size() == b->objects.size();
-    return true;
-  }
-  return TW_DocumentsIdentical(a, b, identical);
-}
-
 }  // namespace
 
 CDynExp* TW_DocumentDynExp() {
@@ -159,7 +149,7 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
     return fail();
   }
   bool identical = false;
-  if (!documentsIdentical(this, check.get(), &identical) || !identical) {
+  if (!TW_DocumentsIdentical(this, check.get(), &identical) || !identical) {
     twk::doc::message(L"CDrawDoc::Save", L"Verify saved document failed");
     return fail();
   }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "AppOptions.h"
 #include "DicomRec.h"
@@ -357,6 +358,12 @@ TEST(Document, IdenticalDocumentsAndClosingOthers) {
   ASSERT_TRUE(TW_DocumentsIdentical(a, b, &identical));
   EXPECT_FALSE(identical);
 
+  // The bits that pad an ROI line to whole bytes are no data.
+  twk::setVoxelValue(sb->GetLayerVol(1)->frame, 1, 1, 1, 0, 0.0);
+  sb->GetLayerVol(1)->frame->data[0] |= 0x0F;
+  ASSERT_TRUE(TW_DocumentsIdentical(a, b, &identical));
+  EXPECT_TRUE(identical);
+
   b->SetModifiedFlag();
   ui.answerMessage(IDNO);
   TW_CloseAllDocumentsBut(&keep, true);
@@ -372,4 +379,61 @@ TEST(Document, IdenticalDocumentsAndClosingOthers) {
   EXPECT_EQ(all[0], &keep);
   pf_free(&all);
   EXPECT_EQ(TW_GetSingleVolumetricDoc(), &keep);
+}
+
+TEST(Document, IdenticalDocumentsWithoutVolumeLayers) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  struct Shape {
+    int kind;
+    DRECT where;
+    COLORREF line;
+  };
+  const Shape rect{DRAWOBJ_RECT, {1, 2, 5, 6}, 0xFFFFFF};
+  const Shape moved{DRAWOBJ_RECT, {1, 2, 5, 7}, 0xFFFFFF};
+  const Shape ellipse{DRAWOBJ_ELLIPSE, {1, 2, 5, 6}, 0xFFFFFF};
+  const Shape red{DRAWOBJ_RECT, {1, 2, 5, 6}, 0x0000FF};
+  const struct {
+    const char* what;
+    std::vector<Shape> a, b;
+    bool identical;
+  } cases[] = {
+      {"both empty", {}, {}, true},
+      {"the same rectangle", {rect}, {rect}, true},
+      {"two in the same order", {rect, ellipse}, {rect, ellipse}, true},
+      {"moved", {rect}, {moved}, false},
+      {"another kind", {rect}, {ellipse}, false},
+      {"another colour", {rect}, {red}, false},
+      {"one more", {rect}, {rect, rect}, false},
+      {"another order", {rect, ellipse}, {ellipse, rect}, false},
+  };
+  auto fill = [](CDrawDoc& doc, const std::vector<Shape>& shapes) {
+    for (const Shape& s : shapes) {
+      auto* obj = new CDrawObj;
+      obj->kind = s.kind;
+      obj->position = s.where;
+      obj->style.lineColor = s.line;
+      CDrawObj* added = obj;
+      doc.AddObject(&added, true);
+    }
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CDrawDoc a, b;
+    fill(a, c.a);
+    fill(b, c.b);
+    bool identical = !c.identical;
+    ASSERT_TRUE(TW_DocumentsIdentical(&a, &b, &identical));
+    EXPECT_EQ(identical, c.identical);
+  }
+
+  // A document with volume layers and one without are compared, and differ.
+  CDrawDoc withLayers, without;
+  addSet(&withLayers, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1))});
+  fill(without, {rect});
+  bool identical = true;
+  ASSERT_TRUE(TW_DocumentsIdentical(&withLayers, &without, &identical));
+  EXPECT_FALSE(identical);
+  ASSERT_TRUE(TW_DocumentsIdentical(&without, &withLayers, &identical));
+  EXPECT_FALSE(identical);
 }

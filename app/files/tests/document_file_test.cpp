@@ -205,6 +205,25 @@ TEST_F(DocumentFile, DocumentOfManySmallRecordsReadsBack) {
   EXPECT_EQ(static_cast<CDrawRect*>(back.objects[39])->rect.x1, 40.0);
 }
 
+TEST_F(DocumentFile, DocumentOfOneRectangleSavesVerifiedAndComparesIdentical) {
+  // Drawn from its lower right corner: the stored corners are the drawn ones.
+  CDrawDoc doc;
+  add(&doc, new CDrawRect(DRAWOBJ_RECT, DRECT{8, 9, 2, 3}));
+  const CString path = scratch_.file("rectangle.twk");
+  ui.clear();
+  ASSERT_TRUE(doc.Save(path, nullptr, false, false, false));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_FALSE(doc.IsModified());
+  std::unique_ptr<CDrawDoc> back(TW_LoadDocumentNoView(path, false));
+  ASSERT_TRUE(back);
+  bool identical = false;
+  ASSERT_TRUE(TW_DocumentsIdentical(&doc, back.get(), &identical));
+  EXPECT_TRUE(identical);
+  static_cast<CDrawRect*>(back->objects[0])->rect.x0 = 7;
+  ASSERT_TRUE(TW_DocumentsIdentical(&doc, back.get(), &identical));
+  EXPECT_FALSE(identical);
+}
+
 TEST_F(DocumentFile, BackgroundColourOfTheFileNeverReachesTheDocument) {
   CDrawDoc doc;
   doc.backgroundColor = 0x00ABCDEF;
