@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -53,6 +54,15 @@ template <class T>
 inline bool pf_recalloc(T** p, int64_t size) { return pf_recalloc(static_cast<void*>(p), size); }
 template <class T>
 inline void pf_free_parr(T*** p, int64_t n) { pf_free_parr(static_cast<void*>(p), n); }
+// A new counted block with a copy of the n elements of src (a trivially copyable type); null when
+// src is null, n < 1 or the allocation fails.
+template <class T>
+inline T* pf_duplicate(const T* src, int64_t n) {
+  if (!src || n <= 0) return nullptr;
+  T* out = static_cast<T*>(pf_malloc(n * int64_t(sizeof(T))));
+  if (out) std::memcpy(out, src, size_t(n) * sizeof(T));
+  return out;
+}
 
 void PR_InitTotalAllocSize();
 void PR_SetAllocErrorDisplay(bool show);

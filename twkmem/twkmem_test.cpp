@@ -144,6 +144,22 @@ TEST_F(TwkMemTest, ReallocKeepsContentsAndRecallocZeroFills) {
   EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
 }
 
+TEST_F(TwkMemTest, DuplicateCopiesIntoACountedBlock) {
+  const int64_t baseline = PR_GetTotalAllocSize();
+  const double values[] = {1.5, -2, 1e60, 7};
+  double* copy = pf_duplicate(values, 4);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, values);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(copy[k], values[k]);
+  EXPECT_EQ(PR_GetTotalAllocSize(), baseline + int64_t(pf_msize(copy)));
+  pf_free(&copy);
+  EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
+  // Nothing to copy: no block.
+  EXPECT_EQ(pf_duplicate(values, 0), nullptr);
+  EXPECT_EQ(pf_duplicate<double>(nullptr, 4), nullptr);
+  EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
+}
+
 TEST_F(TwkMemTest, AllocationFailureMessagesFollowTheDisplayFlag) {
   const int64_t huge = int64_t(1) << 62;
   PR_SetAllocErrorDisplay(false);

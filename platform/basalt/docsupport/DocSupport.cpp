@@ -6,6 +6,7 @@
 
 #include "ArrayHelpers.h"
 #include "DicomRec.h"
+#include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
@@ -13,14 +14,6 @@
 #include "volume/VoxelAccess.h"
 
 namespace {
-
-template <class T>
-T* duplicateArray(const T* src, int64_t n) {
-  if (!src || n <= 0) return nullptr;
-  T* out = static_cast<T*>(pf_malloc(n * int64_t(sizeof(T))));
-  if (out) std::memcpy(out, src, size_t(n) * sizeof(T));
-  return out;
-}
 
 bool isVoid(const FRAME* f, double v) {
   if (f->type == FRM_REAL) return v == VOID_VALUE || v != v;
@@ -52,13 +45,13 @@ CVol* VA_CloneByReformat(const CVol* templateVol, FRAME** frame, const SPC* spac
   vol->frame = voxels;
   const DIM3D* srcDim = templateVol->frame ? &templateVol->frame->dim : nullptr;
   const int t = voxels->dim.t, d = voxels->dim.d;
-  if (srcDim && srcDim->t == t && templateVol->dyn) vol->dyn = duplicateArray(templateVol->dyn, t);
+  if (srcDim && srcDim->t == t && templateVol->dyn) vol->dyn = pf_duplicate(templateVol->dyn, t);
   if (!vol->dyn) {
     vol->dyn = static_cast<DYNCRD*>(pf_calloc(int64_t(t) * int64_t(sizeof(DYNCRD))));
     if (vol->dyn)
       for (int i = 0; i < t; ++i) vol->dyn[i].time = vol->dyn[i].timeEnd = double(i);
   }
-  if (srcDim && srcDim->d == d && templateVol->imgPos) vol->imgPos = duplicateArray(templateVol->imgPos, d);
+  if (srcDim && srcDim->d == d && templateVol->imgPos) vol->imgPos = pf_duplicate(templateVol->imgPos, d);
   if (position) {
     // The slices follow the first along the normal of the orientation, one spacing apart.
     if (!vol->imgPos) vol->imgPos = static_cast<DPOINT3D*>(pf_calloc(int64_t(d) * int64_t(sizeof(DPOINT3D))));
@@ -142,7 +135,7 @@ bool VA_CopyAllSpatialInfo(CVol* dst, const CVol* src) {
   dst->spc = src->spc;
   std::memcpy(dst->orient, src->orient, sizeof dst->orient);
   if (src->imgPos && src->frame && dst->frame && src->frame->dim.d == dst->frame->dim.d) {
-    DPOINT3D* positions = duplicateArray(src->imgPos, src->frame->dim.d);
+    DPOINT3D* positions = pf_duplicate(src->imgPos, src->frame->dim.d);
     if (!positions) return false;
     pf_free(&dst->imgPos);
     dst->imgPos = positions;

@@ -60,10 +60,7 @@ void copyVolumeInfo(const CVol* from, CVol* to) {
   to->spc = from->spc;
   to->modality = from->modality;
   std::copy(from->orient, from->orient + 6, to->orient);
-  if (from->imgPos) {
-    to->imgPos = static_cast<DPOINT3D*>(pf_malloc(int64_t(from->D()) * sizeof(DPOINT3D)));
-    if (to->imgPos) std::memcpy(to->imgPos, from->imgPos, size_t(from->D()) * sizeof(DPOINT3D));
-  }
+  if (from->imgPos) to->imgPos = pf_duplicate(from->imgPos, from->D());
   if (from->dyn) to->SetDynamicCoords(from->dyn, from->T());
 }
 

@@ -7,18 +7,7 @@
 #include "ArrayHelpers.h"
 #include "DicomRec.h"
 #include "Frame.h"
-
-namespace {
-
-template <class T>
-T* duplicate(const T* src, int64_t n) {
-  if (!src || n <= 0) return nullptr;
-  T* out = static_cast<T*>(pf_malloc(n * int64_t(sizeof(T))));
-  if (out) std::memcpy(out, src, size_t(n) * sizeof(T));
-  return out;
-}
-
-}  // namespace
+#include "TwkMem.h"
 
 CVol::CVol() = default;
 
@@ -36,8 +25,8 @@ CVol::CVol(const CVol& other)
   std::memcpy(orient, other.orient, sizeof orient);
   frame = VA_VolClone(other.frame);
   if (other.frame) {
-    dyn = duplicate(other.dyn, other.frame->dim.t);
-    imgPos = duplicate(other.imgPos, other.frame->dim.d);
+    dyn = pf_duplicate(other.dyn, other.frame->dim.t);
+    imgPos = pf_duplicate(other.imgPos, other.frame->dim.d);
   }
   if (other.dicom && other.numDicom > 0) {
     dicom = static_cast<DICOMREC**>(pf_calloc(other.numDicom * int64_t(sizeof(DICOMREC*))));
@@ -90,7 +79,7 @@ bool CVol::SetOrientation(const double values[6]) {
 
 bool CVol::SetDynamicCoords(const DYNCRD* records, int n) {
   if (!frame || !records || n != frame->dim.t) return false;
-  DYNCRD* copy = duplicate(records, n);
+  DYNCRD* copy = pf_duplicate(records, n);
   if (!copy) return false;
   pf_free(&dyn);
   dyn = copy;
