@@ -7,7 +7,6 @@
 #include <set>
 
 #include "Clock.h"
-#include "DicomRec.h"
 #include "DocHooks.h"
 #include "DocMessages.h"
 #include "DrawDoc.h"
@@ -383,86 +382,50 @@ void CDrawSet::FreeAllViewCaches() {
 
 // --- protected health information ---
 
-namespace {
-
-struct PhiField {
-  const wchar_t* tag;
-  CString DICOMREC::*member;
-};
-const PhiField kPhiFields[] = {
-    {L"(0010,0010) PatientName", &DICOMREC::patientName},
-    {L"(0010,0020) PatientID", &DICOMREC::patientId},
-    {L"(0010,0030) PatientBirthDate", &DICOMREC::patientBirthDate},
-    {L"(0010,0040) PatientSex", &DICOMREC::patientSex},
-    {L"(0008,0020) StudyDate", &DICOMREC::studyDate},
-    {L"(0008,0030) StudyTime", &DICOMREC::studyTime},
-    {L"(0008,1030) StudyDescription", &DICOMREC::studyDescription},
-};
-
-// The distinct PHI lines of one volume's DICOM records.
-std::vector<CString> phiLines(const CVol* vol) {
-  std::vector<CString> lines;
-  std::set<CString> seen;
-  for (int64_t i = 0; vol && vol->dicom && i < vol->numDicom; ++i) {
-    const DICOMREC* rec = vol->dicom[i];
-    if (!rec) continue;
-    for (const PhiField& f : kPhiFields) {
-      const CString& value = rec->*(f.member);
-      if (value.IsEmpty()) continue;
-      CString line = CString(f.tag) + L" : " + value;
-      if (seen.insert(line).second) lines.push_back(line);
-    }
-  }
-  return lines;
-}
-
-}  // namespace
-
 bool CDrawSet::ExtractPHIrecords(CString*** lines, int* count) {
   if (!lines || !count) return false;
   *lines = nullptr;
   *count = 0;
-  std::vector<CString> all;
+  CString** all = nullptr;
+  int64_t n = 0;
   for (int i = 0; i < NumLayers(); ++i) {
-    std::vector<CString> part = phiLines(GetLayerVol(i));
-    all.insert(all.end(), part.begin(), part.end());
+    const CVol* vol = GetLayerVol(i);
+    if (vol && !VA_VolExtractPHIrecords(vol, &all, &n)) {
+      for (int64_t k = 0; k < n; ++k) delete all[k];
+      pf_free(&all);
+      return false;
+    }
   }
-  if (all.empty()) return true;
-  auto* out = static_cast<CString**>(pf_calloc(int64_t(all.size()) * int64_t(sizeof(CString*))));
-  if (!out) return false;
-  for (size_t i = 0; i < all.size(); ++i) out[i] = new CString(all[i]);
-  *lines = out;
-  *count = int(all.size());
+  *lines = all;
+  *count = int(n);
   return true;
 }
 
 bool CDrawSet::Deidentify(bool ask) {
   if (ask) {
-    std::vector<CString> all;
-    for (int i = 0; i < NumLayers(); ++i) {
-      std::vector<CString> part = phiLines(GetLayerVol(i));
-      all.insert(all.end(), part.begin(), part.end());
+    CString** lines = nullptr;
+    int count = 0;
+    if (!ExtractPHIrecords(&lines, &count)) return false;
+    CString text;
+    for (int i = 0; i < count; ++i) {
+      text += *lines[i] + L"\n";
+      delete lines[i];
     }
-    if (all.empty()) {
+    pf_free(&lines);
+    if (count == 0) {
       twk::doc::information(L"No PHI is present");
       return true;
     }
-    CString text;
-    for (const CString& line : all) text += line + L"\n";
     if (twk::ui().threeButtons(text, L"Protected Health Info is present", L"Deidentify", L"Cancel", L"") != 0)
       return false;
   }
   PR_StartMessage(L"Deidentify volume", true);
   for (int i = 0; i < NumLayers(); ++i) {
     CVol* vol = GetLayerVol(i);
-    // The records' DICOM headers go into document files and exports: they are de-identified too.
     if (vol && !VA_VolDeidentify(vol, true)) {
       PR_EndMessage(true);
       return false;
     }
-    for (int64_t r = 0; vol && vol->dicom && r < vol->numDicom; ++r)
-      if (DICOMREC* rec = vol->dicom[r])
-        for (const PhiField& f : kPhiFields) (rec->*(f.member)).Empty();
     PR_SendMessageInterval(0, NumLayers(), i, NumLayers(), true);
   }
   PR_EndMessage(true);

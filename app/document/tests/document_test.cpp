@@ -2,6 +2,7 @@
 // pending volume, result layers, the active set and the view list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -13,7 +14,10 @@
 #include "DocTestKit.h"
 #include "HighObj.h"
 #include "ScriptedUi.h"
+#include "TwkDicom.h"
 #include "TwkMem.h"
+#include "dicom/DicomRecords.h"
+#include "dicom/DicomVolume.h"
 
 using namespace twk::testkit;
 
@@ -341,6 +345,57 @@ TEST(Document, PhiLinesAndDeidentification) {
   ui.clear();
   EXPECT_TRUE(set->Deidentify(true));
   EXPECT_EQ(ui.lastMessage(), L"No PHI is present");
+}
+
+TEST(Document, PhiOfTheWholeHeadersOfEveryLayer) {
+  // One layer carries DICOM headers with an element that no record field holds (the patient's
+  // address); the other has records of facts only.
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc doc;
+  CVol* withHeaders = makeVol(FRM_INT, 4, 4, 2, 1);
+  ASSERT_TRUE(VA_VolEnsureDicomHeaders(withHeaders));
+  for (int64_t i = 0; i < withHeaders->numDicom; ++i) {
+    DCMFF* header = VA_DicomRecGetHeader(withHeaders->dicom[i]);
+    ASSERT_TRUE(header && TWKDCM_SetStringW(header, TWKDCM_TAG(0x0010, 0x1040), L"1 Main Street") &&
+                VA_DicomRecSetHeader(withHeaders->dicom[i], header));
+    TWKDCM_DeleteFF(&header);
+  }
+  CVol* factsOnly = makeVol(FRM_INT, 4, 4, 2, 1);
+  factsOnly->numDicom = 1;
+  factsOnly->dicom = static_cast<DICOMREC**>(pf_calloc(sizeof(DICOMREC*)));
+  factsOnly->dicom[0] = new DICOMREC;
+  factsOnly->dicom[0]->patientName = L"DOE^JOHN";
+  CDrawSet* set = addSet(&doc, {makeLayer(withHeaders), makeLayer(factsOnly)});
+
+  auto phi = [set] {
+    CString** lines = nullptr;
+    int count = 0;
+    EXPECT_TRUE(set->ExtractPHIrecords(&lines, &count));
+    std::vector<CString> texts;
+    for (int i = 0; i < count; ++i) {
+      texts.push_back(*lines[i]);
+      delete lines[i];
+    }
+    pf_free(&lines);
+    return texts;
+  };
+  const std::vector<CString> before = phi();
+  auto listed = [&before](const wchar_t* text) {
+    return std::any_of(before.begin(), before.end(), [text](const CString& line) { return line.Find(text) >= 0; });
+  };
+  EXPECT_TRUE(listed(L"1 Main Street"));
+  EXPECT_TRUE(listed(L"(0010,0010) PatientName : DOE^JOHN"));
+
+  ASSERT_TRUE(set->Deidentify(false));
+  EXPECT_TRUE(phi().empty());
+  EXPECT_TRUE(doc.IsModified());
+  DCMFF* header = VA_DicomRecGetHeader(set->GetLayerVol(0)->dicom[0]);
+  ASSERT_TRUE(header);
+  CString address;
+  EXPECT_FALSE(TWKDCM_GetString(header, TWKDCM_TAG(0x0010, 0x1040), &address) && !address.IsEmpty());
+  TWKDCM_DeleteFF(&header);
+  EXPECT_TRUE(set->GetLayerVol(1)->dicom[0]->patientName.IsEmpty());
 }
 
 TEST(Document, IdenticalDocumentsAndClosingOthers) {

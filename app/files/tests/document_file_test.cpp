@@ -12,6 +12,7 @@
 #include "FilesTestKit.h"
 #include "TextCodec.h"
 #include "TwkDicom.h"
+#include "dicom/DicomHeaderBlob.h"
 #include "dicom/DicomRecords.h"
 #include "dicom/DicomVolume.h"
 #include "io/ImageFiles.h"
@@ -625,15 +626,30 @@ TEST_F(DocumentFile, UnusableTemporaryFolderStopsReadAndSave) {
 
 namespace {
 
+constexpr const wchar_t* kPatient = L"Doe^J\u00e4ne";
+
 // A volume whose every slice carries a DICOM header naming the patient.
 CVol* makeIdentifiedVolume() {
   CVol* vol = makeVolume(FRM_INT, 4, 3, 2, 1, L"patient.nii", 16);
   EXPECT_TRUE(VA_VolEnsureDicomHeaders(vol));
   for (int64_t i = 0; i < vol->numDicom; ++i) {
     DCMFF* header = VA_DicomRecGetHeader(vol->dicom[i]);
-    EXPECT_TRUE(header && TWKDCM_SetStringW(header, TWKDCM_TAG(0x0010, 0x0010), L"Doe^Jane") &&
+    EXPECT_TRUE(header && TWKDCM_SetStringW(header, TWKDCM_TAG(0x0010, 0x0010), kPatient) &&
                 VA_DicomRecSetHeader(vol->dicom[i], header));
     TWKDCM_DeleteFF(&header);
+  }
+  return vol;
+}
+
+// A volume whose records hold the patient's name as a fact only: the save makes its headers.
+CVol* makeVolumeOfFacts() {
+  CVol* vol = makeVolume(FRM_INT, 4, 3, 2, 1, L"facts.nii", 16);
+  vol->numDicom = 2;
+  vol->dicom = static_cast<DICOMREC**>(pf_calloc(2 * int64_t(sizeof(DICOMREC*))));
+  for (int i = 0; i < 2; ++i) {
+    vol->dicom[i] = new DICOMREC;
+    vol->dicom[i]->patientName = kPatient;
+    vol->dicom[i]->modality = L"MR";
   }
   return vol;
 }
@@ -644,14 +660,41 @@ bool namesPatient(CDrawDoc* doc) {
   EXPECT_TRUE(doc->GetActiveSet()->ExtractPHIrecords(&lines, &count));
   bool found = false;
   for (int i = 0; i < count; ++i) {
-    found = found || lines[i]->Find(L"Doe^Jane") >= 0;
+    found = found || lines[i]->Find(kPatient) >= 0;
     delete lines[i];
   }
   pf_free(&lines);
   return found;
 }
 
+// Whether the bytes of a saved document hold the patient's name, or the part of it that any 8-bit
+// text would hold, in UTF-8, Windows-1252 or UTF-16; compressed header blocks are unpacked first.
+bool fileNamesPatient(const CString& path) {
+  const std::vector<uint8_t> file = readAll(path);
+  std::vector<uint8_t> bytes = file;
+  const uint8_t magic[] = {'T', 'W', 'K', 'H'};
+  for (auto at = file.begin(); (at = std::search(at, file.end(), magic, magic + 4)) != file.end(); ++at) {
+    const size_t offset = size_t(at - file.begin());
+    if (file.size() - offset < 24) break;
+    uint64_t count = 0, size = 0;
+    std::memcpy(&count, file.data() + offset + 8, 8);
+    std::memcpy(&size, file.data() + offset + 16, 8);
+    if (size == 0 || size > (uint64_t(1) << 26)) continue;
+    std::vector<uint8_t> headers(size);
+    if (VA_VolDecompressDicomHeaders(file.data() + offset, int64_t(file.size() - offset), int64_t(count),
+                                     headers.data(), int64_t(size)))
+      bytes.insert(bytes.end(), headers.begin(), headers.end());
+  }
+  const std::string needles[] = {CString(kPatient).toUtf8(), "Doe^J\xE4ne", twk::toUtf16LE(kPatient), "Doe^J",
+                                 twk::toUtf16LE(L"Doe^J")};
+  return std::any_of(std::begin(needles), std::end(needles), [&bytes](const std::string& needle) {
+    return std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end()) != bytes.end();
+  });
+}
+
 TEST_F(DocumentFile, ProtectedHealthInformationChoiceBeforeSaveAs) {
+  // "Deidentify and Save" (0) leaves no trace of the name in the file; "Save" (1) keeps it, which
+  // shows that the scan of the file reaches the headers.
   const struct {
     int button;
     bool saved;
@@ -662,6 +705,7 @@ TEST_F(DocumentFile, ProtectedHealthInformationChoiceBeforeSaveAs) {
     CDrawDoc doc;
     auto* set = new CDrawSet(&doc);
     set->AppendLayer(makeLayer(makeIdentifiedVolume()));
+    set->AppendLayer(makeLayer(makeVolumeOfFacts()));
     add(&doc, set);
     ASSERT_TRUE(namesPatient(&doc));
     const CString path = scratch_.file("phi.twk");
@@ -676,6 +720,7 @@ TEST_F(DocumentFile, ProtectedHealthInformationChoiceBeforeSaveAs) {
       EXPECT_FALSE(std::filesystem::exists(path.toUtf8()));
       continue;
     }
+    EXPECT_EQ(fileNamesPatient(path), c.keepsName);
     std::unique_ptr<CDrawDoc> back(TW_LoadDocumentNoView(path, false));
     ASSERT_TRUE(back);
     EXPECT_EQ(namesPatient(back.get()), c.keepsName);

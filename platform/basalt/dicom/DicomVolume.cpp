@@ -104,13 +104,30 @@ void storeSlice(FRAME* frame, int z, int t, const std::vector<int64_t>& values, 
 }
 
 // Frees a pf_malloc array of new CStrings.
-void appendLines(const std::vector<CString>& lines, CString*** records, int64_t* count) {
-  if (lines.empty()) return;
+bool appendLines(const std::vector<CString>& lines, CString*** records, int64_t* count) {
+  if (lines.empty()) return true;
   const int64_t n = *count + int64_t(lines.size());
-  if (!pf_realloc(records, n * int64_t(sizeof(CString*)))) return;
+  if (!pf_realloc(records, n * int64_t(sizeof(CString*)))) return false;
   for (size_t i = 0; i < lines.size(); ++i) (*records)[*count + int64_t(i)] = new CString(lines[i]);
   *count = n;
+  return true;
 }
+
+// The identifying facts of a record, for records without a readable header: listed as its PHI and
+// cleared by de-identification (a document writes them into the basic header it makes).
+struct PhiFact {
+  const wchar_t* label;
+  CString DICOMREC::*member;
+};
+const PhiFact kPhiFacts[] = {
+    {L"(0010,0010) PatientName", &DICOMREC::patientName},
+    {L"(0010,0020) PatientID", &DICOMREC::patientId},
+    {L"(0010,0030) PatientBirthDate", &DICOMREC::patientBirthDate},
+    {L"(0010,0040) PatientSex", &DICOMREC::patientSex},
+    {L"(0008,0020) StudyDate", &DICOMREC::studyDate},
+    {L"(0008,0030) StudyTime", &DICOMREC::studyTime},
+    {L"(0008,1030) StudyDescription", &DICOMREC::studyDescription},
+};
 
 }  // namespace
 
@@ -493,7 +510,15 @@ bool VA_VolExtractPHIrecords(const CVol* vol, CString*** records, int64_t* count
     const DICOMREC* rec = vol->dicom[i];
     if (!rec) continue;
     DCMFF* header = VA_DicomRecGetHeader(rec);
-    if (!header) continue;
+    if (!header) {
+      for (const PhiFact& fact : kPhiFacts) {
+        const CString& value = rec->*(fact.member);
+        if (value.IsEmpty()) continue;
+        const CString line = CString(fact.label) + L" : " + value;
+        if (seen.insert(line).second) lines.push_back(line);
+      }
+      continue;
+    }
     CString** found = nullptr;
     int64_t n = 0;
     const bool ok = TWKDCM_ExtractPHIrecords(header, &found, &n);
@@ -505,8 +530,7 @@ bool VA_VolExtractPHIrecords(const CVol* vol, CString*** records, int64_t* count
     pf_free(&found);
     if (!ok) return false;
   }
-  appendLines(lines, records, count);
-  return true;
+  return appendLines(lines, records, count);
 }
 
 bool VA_VolDeidentify(CVol* vol, bool show) {
@@ -516,10 +540,7 @@ bool VA_VolDeidentify(CVol* vol, bool show) {
     if (!rec) continue;
     DCMFF* header = VA_DicomRecGetHeader(rec);
     if (!header) {
-      // Only facts: clear the identifying ones.
-      for (CString* s : {&rec->patientName, &rec->patientId, &rec->patientBirthDate, &rec->patientSex, &rec->studyDate,
-                         &rec->studyTime, &rec->studyDescription})
-        s->Empty();
+      for (const PhiFact& fact : kPhiFacts) (rec->*(fact.member)).Empty();
       continue;
     }
     const CString path = rec->filePath;

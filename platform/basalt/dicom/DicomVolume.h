@@ -106,7 +106,10 @@ bool VA_VolEnsureDicomHeaders(CVol* vol);
 
 // Protected health information of the volume's headers under the PHI profile in force: distinct
 // text lines "(gggg,eeee) Name : value", appended to *records (a pf_malloc array of CString made
-// with new) and counted in *count. True also when there is none.
+// with new) and counted in *count. A record without a readable header gives the lines of its
+// identifying facts (patient name, ID, birth date and sex; study date, time and description). True
+// also when there is none; false when a header cannot be searched or the lines cannot be stored.
 bool VA_VolExtractPHIrecords(const CVol* vol, CString*** records, int64_t* count);
-// De-identifies every header of the volume through the PHI profile and refreshes the records' facts.
+// De-identifies every header of the volume through the PHI profile and refreshes the records' facts;
+// records without a readable header lose their identifying facts.
 bool VA_VolDeidentify(CVol* vol, bool show);

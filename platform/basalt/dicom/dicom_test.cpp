@@ -970,6 +970,40 @@ TEST(DicomDeidentify, VolumeHeadersLoseTheirPhi) {
   pf_free(&blob);
 }
 
+TEST(DicomDeidentify, RecordsWithoutHeadersListAndLoseTheirIdentifyingFacts) {
+  // Records of a volume that never had a file: the document writes their facts into the basic
+  // header it makes, so the facts are the PHI.
+  CVol vol;
+  vol.frame = PR_FrameCreate(FRM_INT, 16, DIM3D{2, 2, 2, 1}, true);
+  vol.numDicom = 2;
+  vol.dicom = static_cast<DICOMREC**>(pf_calloc(2 * int64_t(sizeof(DICOMREC*))));
+  for (int i = 0; i < 2; ++i) {
+    vol.dicom[i] = new DICOMREC;
+    vol.dicom[i]->patientName = L"Roe^Ann";
+    vol.dicom[i]->seriesDescription = L"T1 axial";
+  }
+  vol.dicom[1]->patientId = L"P9";
+  auto extract = [&vol](CString*** lines, int64_t* count) {
+    EXPECT_TRUE(VA_VolExtractPHIrecords(&vol, lines, count));
+    std::vector<CString> texts;
+    for (int64_t i = 0; i < *count; ++i) texts.push_back(*(*lines)[i]);
+    return texts;
+  };
+  CString** lines = nullptr;
+  int64_t count = 0;
+  EXPECT_EQ(extract(&lines, &count), (std::vector<CString>{L"(0010,0010) PatientName : Roe^Ann", L"(0010,0020) PatientID : P9"}));
+  EXPECT_EQ(extract(&lines, &count).size(), 4u);  // appended
+  for (int64_t i = 0; i < count; ++i) delete lines[i];
+  pf_free(&lines);
+
+  ASSERT_TRUE(VA_VolDeidentify(&vol, false));
+  count = 0;
+  EXPECT_TRUE(extract(&lines, &count).empty());
+  EXPECT_EQ(lines, nullptr);
+  EXPECT_TRUE(vol.dicom[1]->patientName.IsEmpty());
+  EXPECT_EQ(vol.dicom[1]->seriesDescription, CString(L"T1 axial"));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Folders
 // ---------------------------------------------------------------------------------------------
