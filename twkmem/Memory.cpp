@@ -1,6 +1,7 @@
 // Counted allocation: byte counters over the runtime heap and the memcheck leak table.
 
 #include <malloc.h>
+#include <sys/mman.h>
 #include <sys/sysinfo.h>
 
 #include <atomic>
@@ -179,6 +180,23 @@ void pf_aligned_free(void* pptr) {
 }
 
 uint64_t pf_msize(void* p) { return p ? uint64_t(malloc_usable_size(p)) : 0; }
+
+void pf_prefault(void* buffer, int64_t bytes, int64_t minBytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHuge = uintptr_t(1) << 21, kPage = 4096;
+  if (!buffer || bytes < minBytes || bytes <= 0) return;
+  const uintptr_t begin = uintptr_t(buffer), end = begin + uintptr_t(bytes);
+  const uintptr_t hugeBegin = (begin + kHuge - 1) & ~(kHuge - 1), hugeEnd = end & ~(kHuge - 1);
+  if (hugeEnd > hugeBegin) ::madvise(reinterpret_cast<void*>(hugeBegin), hugeEnd - hugeBegin, MADV_HUGEPAGE);
+#ifndef MADV_POPULATE_WRITE
+  constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
+#endif
+  const uintptr_t pageBegin = (begin + kPage - 1) & ~(kPage - 1), pageEnd = end & ~(kPage - 1);
+  if (pageEnd > pageBegin) ::madvise(reinterpret_cast<void*>(pageBegin), pageEnd - pageBegin, MADV_POPULATE_WRITE);
+#else
+  (void)buffer, (void)bytes, (void)minBytes;
+#endif
+}
 
 void PR_InitTotalAllocSize() {
   inUseBytes.exchange(0);

@@ -44,6 +44,11 @@ void pf_free(void* pptr);                    // frees *pptr (null is fine) and s
 void pf_free_parr(void* pparr, int64_t n);   // frees the n elements of the array *pparr, then the array
 void pf_aligned_free(void* pptr);
 uint64_t pf_msize(void* p);                  // runtime size of a block (malloc_usable_size), 0 for null
+// Prepares a large fresh buffer that is about to be filled (a file read, a copy): faulting it in
+// page by page would cost several times the filling itself (much more so in virtual machines), so
+// the system is asked for huge pages and to populate the buffer up front, making it one pass. Best
+// effort: nothing happens for a null buffer, below minBytes, or where the system refuses.
+void pf_prefault(void* buffer, int64_t bytes, int64_t minBytes);
 
 // Type-safe forms: pf_free(&buffer) with any T* buffer.
 template <class T>

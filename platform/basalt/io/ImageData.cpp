@@ -1,6 +1,5 @@
 #include "io/ImageData.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -153,28 +152,6 @@ ImageData::~ImageData() {
   PR_FrameDelete(&frame);
 }
 
-namespace {
-
-// Large voxel buffers are fresh memory: faulting it in page by page while the file is copied into
-// it costs many times the copy itself (much more so in virtual machines). Asking for huge pages and
-// populating the buffer up front turns that into one pass. Best effort: failures change nothing.
-void prepareLargeBuffer(void* buffer, int64_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHuge = uintptr_t(1) << 21, kPage = 4096;
-  if (bytes < (int64_t(4) << 20)) return;
-  const uintptr_t begin = uintptr_t(buffer), end = begin + uintptr_t(bytes);
-  const uintptr_t hugeBegin = (begin + kHuge - 1) & ~(kHuge - 1), hugeEnd = end & ~(kHuge - 1);
-  if (hugeEnd > hugeBegin) ::madvise(reinterpret_cast<void*>(hugeBegin), hugeEnd - hugeBegin, MADV_HUGEPAGE);
-#ifndef MADV_POPULATE_WRITE
-  constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
-#endif
-  const uintptr_t pageBegin = (begin + kPage - 1) & ~(kPage - 1), pageEnd = end & ~(kPage - 1);
-  if (pageEnd > pageBegin) ::madvise(reinterpret_cast<void*>(pageBegin), pageEnd - pageBegin, MADV_POPULATE_WRITE);
-#endif
-}
-
-}  // namespace
-
 void ImageData::allocateVoxels(const InputFile* input) {
   checkDimensions(dim);
   const int size = PR_DataTypeSize(type);
@@ -184,7 +161,7 @@ void ImageData::allocateVoxels(const InputFile* input) {
   pf_free(&voxels);
   voxels = static_cast<uint8_t*>(pf_malloc(bytes));
   if (!voxels) throw IoError{L"not enough memory for the voxel data"};
-  prepareLargeBuffer(voxels, bytes);
+  pf_prefault(voxels, bytes, int64_t(4) << 20);
 }
 
 // ---------------------------------------------------------------------------------------------

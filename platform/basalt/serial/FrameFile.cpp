@@ -1,6 +1,5 @@
 #include "serial/FrameFile.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -36,24 +35,6 @@ int64_t bytesLeft(FILE* fp) {
   const long pos = std::ftell(fp);
   if (pos < 0 || ::fstat(::fileno(fp), &st) != 0) return -1;
   return int64_t(st.st_size) - pos;
-}
-
-// Large voxel buffers are fresh memory: faulting it in page by page while the file is read into it
-// costs several times the read (much more so in virtual machines). Huge pages and populating the
-// buffer up front make that one pass. Best effort: failures change nothing.
-void prepareLargeBuffer(void* buffer, int64_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHuge = uintptr_t(1) << 21, kPage = 4096;
-  if (!buffer || bytes < (int64_t(64) << 20)) return;
-  const uintptr_t begin = uintptr_t(buffer), end = begin + uintptr_t(bytes);
-  const uintptr_t hugeBegin = (begin + kHuge - 1) & ~(kHuge - 1), hugeEnd = end & ~(kHuge - 1);
-  if (hugeEnd > hugeBegin) ::madvise(reinterpret_cast<void*>(hugeBegin), hugeEnd - hugeBegin, MADV_HUGEPAGE);
-#ifndef MADV_POPULATE_WRITE
-  constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
-#endif
-  const uintptr_t pageBegin = (begin + kPage - 1) & ~(kPage - 1), pageEnd = end & ~(kPage - 1);
-  if (pageEnd > pageBegin) ::madvise(reinterpret_cast<void*>(pageBegin), pageEnd - pageBegin, MADV_POPULATE_WRITE);
-#endif
 }
 
 }  // namespace
@@ -96,7 +77,7 @@ FRAME* PR_FrameReadFile(FILE* fp, bool show, int progressEnd) {
   if (left >= 0 && left < bytes) return nullptr;  // truncated: refuse before allocating
   FRAME* frame = PR_FrameCreate(FRMTYPE(type), bpv, d, false);
   if (!frame) return nullptr;
-  prepareLargeBuffer(frame->data, bytes);
+  pf_prefault(frame->data, bytes, int64_t(64) << 20);
   // Read in slabs so that progress can be shown and a stop honoured.
   const int64_t slab = int64_t(1) << 24;
   const int64_t steps = (bytes + slab - 1) / slab;
