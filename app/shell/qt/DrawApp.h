@@ -49,7 +49,8 @@ class CDrawApp {
   static CDrawApp* Get();
 
   // Test seams, set before InitInstance: the program folder (default: the executable's folder) and
-  // whether start-up installs the Qt implementation of the UI interface (tests keep a scripted one).
+  // whether start-up installs the Qt implementation of the UI interface and the raw-volume dialog
+  // (tests keep a scripted UI and its prompts).
   void SetProgramFolder(const CString& folder);
   void SetInstallQtUi(bool install) { installQtUi_ = install; }
 

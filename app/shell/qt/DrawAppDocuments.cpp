@@ -10,8 +10,9 @@
 #include "ChildFrame.h"
 #include "DocDraw.h"
 #include "DocHooks.h"
-#include "DocumentFile.h"
 #include "DlgLayerCtrl.h"
+#include "DlgSpecifyRawVolume.h"
+#include "DocumentFile.h"
 #include "DrawApp.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -34,6 +35,8 @@ QString toQt(const CString& s) { return QString::fromStdWString(s.wstr()); }
 void CDrawApp::installHooks() {
   TW_InstallShellServices();
   TW_InstallDocumentFileServices();
+  // The raw-volume record is edited in its dialog; tests that keep a scripted UI keep its prompt.
+  if (installQtUi_) TW_InstallRawVolumeDialog();
   TW_SetDocumentDynExp(dynExp_.get());
   TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
 
@@ -78,6 +81,7 @@ void CDrawApp::installHooks() {
 }
 
 void CDrawApp::removeHooks() {
+  TW_SetRawVolumeView(nullptr);
   TW_SetOpenServices(TW_OPENSERVICES{});
   TW_SetRecentFileSink(nullptr);
   TW_SetDocumentDynExp(nullptr);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QImage>
 #include <QMenu>
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "ColumnTreeCtrl.h"
 #include "DlgLayerCtrl.h"
@@ -101,8 +103,28 @@ class ScriptRunner : public QObject {
       QAction* action = findMenuAction(frame->menuBar(), argument);
       if (!action) return fail(QStringLiteral("no menu command ") + argument);
       if (!action->isEnabled()) return fail(QStringLiteral("menu command disabled: ") + argument);
+      // A modal dialog runs its own event loop inside the command: the watch cancels it from there,
+      // whatever it is, so that an unexpected message cannot hold the script.
+      std::unique_ptr<QTimer> watch;
+      QStringList shown;
+      if (!dialogTitle_.isEmpty()) {
+        watch = std::make_unique<QTimer>();
+        QObject::connect(watch.get(), &QTimer::timeout, [&shown] {
+          if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            shown.append(dialog->windowTitle());
+            dialog->reject();
+          }
+        });
+        watch->start(50);
+      }
       action->trigger();
+      watch.reset();
+      const QString expected = std::exchange(dialogTitle_, QString());
+      if (!expected.isEmpty() && shown != QStringList{expected})
+        return fail(QStringLiteral("expected the dialog %1, shown: %2").arg(expected, shown.join(QLatin1String(", "))));
       *delay = 50;
+    } else if (verb == QLatin1String("cancel-dialog")) {
+      dialogTitle_ = argument;
     } else if (verb == QLatin1String("wait")) {
       *delay = argument.toInt();
     } else if (verb == QLatin1String("expect-documents")) {
@@ -133,6 +155,7 @@ class ScriptRunner : public QObject {
 
   QStringList lines_;
   qsizetype line_ = 0;
+  QString dialogTitle_;  // the dialog that the next menu command must show
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 // (blank lines and lines starting with '#' are skipped):
 //   files <path> [<path> ...]   the next file dialog answers with these paths
 //   menu <Menu>/<Item>          triggers a menu command by its texts ('&' marks ignored)
+//   cancel-dialog <title>       the next menu command must show a modal dialog of this title, which
+//                               is then cancelled
 //   wait <ms>                   lets the program run this long
 //   expect-documents <n>        n documents are open
 //   expect-layers <n>           the Layers panel is open and shows n rows

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the real program under Xvfb in an empty program folder, opens a NIfTI volume through the
 # File menu, opens the Layers panel, saves a screenshot of the image in its view with the panel,
-# saves the document, closes it, opens the saved document and quits through the menu; then checks
-# what start-up and shutdown left in the program folder.
+# saves the document, closes it, opens a NumPy array as RAW data (its dialog shows and is
+# cancelled), opens the saved document and quits through the menu; then checks what start-up and
+# shutdown left in the program folder.
 #   program_test.sh <tarnwick> <libKinmodels.so> <test tmp folder>
 set -euo pipefail
 program="$1"; plugin="$2"; tmp="$3"
@@ -28,6 +29,16 @@ nib.save(nib.Nifti1Image(data, np.diag([1.0, 1.0, 2.0, 1.0])), sys.argv[1])
 PY
 fi
 
+# A NumPy array of 4 x 3 x 2 bytes for File > Open RAW Data.
+raw="$folder/array.npy"
+python3 - "$raw" <<'PY'
+import sys
+header = "{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3, 4), }"
+header += " " * (63 - (10 + len(header)) % 64) + "\n"
+with open(sys.argv[1], "wb") as out:
+    out.write(b"\x93NUMPY\x01\x00" + len(header).to_bytes(2, "little") + header.encode("latin-1") + bytes(range(24)))
+PY
+
 # A normal 740 x 720 frame, so that the Layers panel opens beside it on the 1280 x 1024 screen.
 printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:740:720\n' > "$folder/Tarnwick.ini"
 shot="$tmp/tarnwick_program_screenshot.png"
@@ -47,6 +58,11 @@ files $folder/saved.twk
 menu File/Save As Tarnwick Document
 wait 300
 menu File/Close Document
+wait 300
+expect-documents 0
+files $raw
+cancel-dialog Specify RAW Volume
+menu File/Open RAW Data
 wait 300
 expect-documents 0
 files $folder/saved.twk
