@@ -143,6 +143,8 @@ class CDrawDoc {
 
  private:
   bool removeUndoSlot(int index);
+  // Deletes the records that drop selects (and empty slots), keeping the others in order.
+  bool purgeUndoWhere(const std::function<bool(const UNDOREC&)>& drop);
   UNDOREC** undoArr_ = nullptr;
   int undoCapacity_ = 0;
   int undoCount_ = 0;

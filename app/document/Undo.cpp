@@ -70,13 +70,11 @@ bool CDrawDoc::removeUndoSlot(int index) {
   return true;
 }
 
-bool CDrawDoc::PurgeUndoForLayer(uint64_t layerId, const FRAME* frame) {
+bool CDrawDoc::purgeUndoWhere(const std::function<bool(const UNDOREC&)>& drop) {
   int kept = 0, keptBeforeCurrent = 0;
   for (int i = 0; i < undoCount_; ++i) {
     UNDOREC* r = undoArr_[i];
-    const bool ofLayer = r && r->kind == UNDO_FRAME_CHANGE &&
-                         ((layerId != 0 && r->owner == layerId) || (r->owner == 0 && frame && r->frame == frame));
-    if (!r || ofLayer) {
+    if (!r || drop(*r)) {
       delete r;
       continue;
     }
@@ -90,21 +88,15 @@ bool CDrawDoc::PurgeUndoForLayer(uint64_t layerId, const FRAME* frame) {
   return true;
 }
 
+bool CDrawDoc::PurgeUndoForLayer(uint64_t layerId, const FRAME* frame) {
+  return purgeUndoWhere([layerId, frame](const UNDOREC& r) {
+    return r.kind == UNDO_FRAME_CHANGE &&
+           ((layerId != 0 && r.owner == layerId) || (r.owner == 0 && frame && r.frame == frame));
+  });
+}
+
 bool CDrawDoc::PurgeUndoForFrame(const FRAME* frame) {
-  int kept = 0, keptBeforeCurrent = 0;
-  for (int i = 0; i < undoCount_; ++i) {
-    UNDOREC* r = undoArr_[i];
-    if (!r || (r->kind == UNDO_FRAME_CHANGE && r->frame == frame)) {
-      delete r;
-      continue;
-    }
-    undoArr_[kept++] = r;
-    if (i < undoCurrent_) keptBeforeCurrent = kept;
-  }
-  for (int i = kept; i < undoCount_; ++i) undoArr_[i] = nullptr;
-  undoCurrent_ = keptBeforeCurrent;
-  undoCount_ = kept;
-  return true;
+  return purgeUndoWhere([frame](const UNDOREC& r) { return r.kind == UNDO_FRAME_CHANGE && r.frame == frame; });
 }
 
 bool CDrawDoc::CanUndo() const { return g_UserOpt.undoEnabled && undoCurrent_ > 0; }

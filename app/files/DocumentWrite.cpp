@@ -1,6 +1,4 @@
 // Writing a document into a memory file in the current version 17.
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 
@@ -25,24 +23,6 @@
 using namespace twk::files;
 
 namespace {
-
-// The memory file of a large document is fresh memory: faulting it in page by page while the voxels
-// are copied costs several times the copy (much more so in virtual machines). Huge pages and
-// populating the buffer up front make that one pass. Best effort: failures change nothing.
-void prepareLargeBuffer(void* buffer, int64_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHuge = uintptr_t(1) << 21, kPage = 4096;
-  if (!buffer || bytes < (int64_t(64) << 20)) return;
-  const uintptr_t begin = uintptr_t(buffer), end = begin + uintptr_t(bytes);
-  const uintptr_t hugeBegin = (begin + kHuge - 1) & ~(kHuge - 1), hugeEnd = end & ~(kHuge - 1);
-  if (hugeEnd > hugeBegin) ::madvise(reinterpret_cast<void*>(hugeBegin), hugeEnd - hugeBegin, MADV_HUGEPAGE);
-#ifndef MADV_POPULATE_WRITE
-  constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
-#endif
-  const uintptr_t pageBegin = (begin + kPage - 1) & ~(kPage - 1), pageEnd = end & ~(kPage - 1);
-  if (pageEnd > pageBegin) ::madvise(reinterpret_cast<void*>(pageBegin), pageEnd - pageBegin, MADV_POPULATE_WRITE);
-#endif
-}
 
 bool writePoly(MFILE* mf, CDrawPoly* poly) {
   if (!poly->pointsPerContour || !poly->points || poly->contourCount < 1) return false;
@@ -153,7 +133,8 @@ MFILE* CDrawDoc::WriteToMemFile(CDrawView* view, bool showProgress) {
   for (const CDrawObj* obj : objects)
     if (obj) voxelBytes += obj->MemSize();
   MFILE* mf = PR_MemFileOpen(std::max<int64_t>(0x1000000, voxelBytes + 0x1000000));
-  if (mf) prepareLargeBuffer(mf->bytes.data(), int64_t(mf->bytes.capacity()));
+  // The memory file of a large document is fresh memory that the voxels are copied into once.
+  if (mf) pf_prefault(mf->bytes.data(), int64_t(mf->bytes.capacity()), int64_t(64) << 20);
 
   VA_VOLPROJ saved;
   VA_InitVOLPROJ(&saved);

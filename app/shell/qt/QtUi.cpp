@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <optional>
 
 #include "MainFrame.h"
 #include "ProgressPump.h"
@@ -247,22 +248,27 @@ bool CQtUi::takeQueued(QStringList* paths) {
   return true;
 }
 
-bool CQtUi::openFileName(const twk::FileRequest& request, CString& path) {
+std::optional<bool> CQtUi::takeQueuedPath(CString& path) {
   QStringList queued;
-  if (takeQueued(&queued)) {
-    if (queued.isEmpty()) return false;
-    path = fromQt(queued.front());
-    return true;
-  }
+  if (!takeQueued(&queued)) return std::nullopt;
+  if (queued.isEmpty()) return false;
+  path = fromQt(queued.front());
+  return true;
+}
+
+bool CQtUi::chooseOneFile(const twk::FileRequest& request, bool save, CString& path) {
+  if (const std::optional<bool> answer = takeQueuedPath(path)) return *answer;
   TW_MODAL_SCOPE modal;
   QFileDialog dialog(dialogParent());
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   applyRequest(dialog, request);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   path = fromQt(dialog.selectedFiles().front());
   return true;
 }
+
+bool CQtUi::openFileName(const twk::FileRequest& request, CString& path) { return chooseOneFile(request, false, path); }
 
 bool CQtUi::openFileNames(const twk::FileRequest& request, std::vector<CString>& paths) {
   QStringList chosen;
@@ -281,30 +287,10 @@ bool CQtUi::openFileNames(const twk::FileRequest& request, std::vector<CString>&
   return true;
 }
 
-bool CQtUi::saveFileName(const twk::FileRequest& request, CString& path) {
-  QStringList queued;
-  if (takeQueued(&queued)) {
-    if (queued.isEmpty()) return false;
-    path = fromQt(queued.front());
-    return true;
-  }
-  TW_MODAL_SCOPE modal;
-  QFileDialog dialog(dialogParent());
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  applyRequest(dialog, request);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-  path = fromQt(dialog.selectedFiles().front());
-  return true;
-}
+bool CQtUi::saveFileName(const twk::FileRequest& request, CString& path) { return chooseOneFile(request, true, path); }
 
 bool CQtUi::folderName(const CString& title, const CString& initialFolder, CString& folder) {
-  QStringList queued;
-  if (takeQueued(&queued)) {
-    if (queued.isEmpty()) return false;
-    folder = fromQt(queued.front());
-    return true;
-  }
+  if (const std::optional<bool> answer = takeQueuedPath(folder)) return *answer;
   TW_MODAL_SCOPE modal;
   const QString chosen = QFileDialog::getExistingDirectory(dialogParent(), toQt(title), toQt(initialFolder));
   if (chosen.isEmpty()) return false;

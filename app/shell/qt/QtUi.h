@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <optional>
 
 #include "TwkUi.h"
 
@@ -36,6 +37,11 @@ class CQtUi : public twk::Ui {
 
  private:
   bool takeQueued(QStringList* paths);
+  // The queued answer of a dialog that gives one path: nothing when none is queued, else whether
+  // it chose a path (then in path).
+  std::optional<bool> takeQueuedPath(CString& path);
+  // One file to open (an existing one) or to save: the queued answer, else the file dialog.
+  bool chooseOneFile(const twk::FileRequest& request, bool save, CString& path);
   std::deque<QStringList> queued_;
 };
 

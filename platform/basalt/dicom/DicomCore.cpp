@@ -57,54 +57,29 @@ DcmElement* privateElement(DcmItem* item, Uint16 group, const char* creatorPart,
   return nullptr;
 }
 
+// Value index of a binary element through its typed getter.
+template <class T>
+OFCondition binaryNumber(DcmElement* e, OFCondition (DcmElement::*get)(T&, unsigned long), unsigned long index,
+                         double& value) {
+  T v{};
+  const OFCondition st = (e->*get)(v, index);
+  if (st.good()) value = double(v);
+  return st;
+}
+
 // A number of an element of any VR: binary kinds directly, text kinds (and UN holding text) parsed.
 bool elementNumber(DcmElement* e, unsigned long index, double& value) {
   if (!e || e->getLength() == 0) return false;
   OFCondition st = EC_IllegalCall;
   switch (e->ident()) {
-    case EVR_FD: {
-      Float64 v;
-      st = e->getFloat64(v, index);
-      value = v;
-      break;
-    }
-    case EVR_FL: {
-      Float32 v;
-      st = e->getFloat32(v, index);
-      value = v;
-      break;
-    }
-    case EVR_DS: {
-      Float64 v;
-      st = e->getFloat64(v, index);
-      value = v;
-      break;
-    }
+    case EVR_FD:
+    case EVR_DS: st = binaryNumber(e, &DcmElement::getFloat64, index, value); break;
+    case EVR_FL: st = binaryNumber(e, &DcmElement::getFloat32, index, value); break;
     case EVR_IS:
-    case EVR_SL: {
-      Sint32 v;
-      st = e->getSint32(v, index);
-      value = v;
-      break;
-    }
-    case EVR_US: {
-      Uint16 v;
-      st = e->getUint16(v, index);
-      value = v;
-      break;
-    }
-    case EVR_SS: {
-      Sint16 v;
-      st = e->getSint16(v, index);
-      value = v;
-      break;
-    }
-    case EVR_UL: {
-      Uint32 v;
-      st = e->getUint32(v, index);
-      value = v;
-      break;
-    }
+    case EVR_SL: st = binaryNumber(e, &DcmElement::getSint32, index, value); break;
+    case EVR_US: st = binaryNumber(e, &DcmElement::getUint16, index, value); break;
+    case EVR_SS: st = binaryNumber(e, &DcmElement::getSint16, index, value); break;
+    case EVR_UL: st = binaryNumber(e, &DcmElement::getUint32, index, value); break;
     case EVR_UN:
     case EVR_UNKNOWN:
     case EVR_UNKNOWN2B:

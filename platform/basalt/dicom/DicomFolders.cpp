@@ -32,15 +32,11 @@ fs::path nativePath(const CString& p) { return fs::path(twk::pathToNative(p)); }
 
 // Simple series and sub-series under an item that form a volume.
 std::vector<const VA_DICOMTREEITEM*> volumesUnder(const VA_DICOMTREEITEM* item) {
+  std::vector<VA_DICOMTREEITEM*> series;
+  VA_EnumerateSimpleSeries(item, &series);
   std::vector<const VA_DICOMTREEITEM*> out;
-  std::function<void(const VA_DICOMTREEITEM*)> visit = [&](const VA_DICOMTREEITEM* i) {
-    if (i->IsSimpleSeries()) {
-      if (i->rec && i->rec->seriesDepth > 0) out.push_back(i);
-      return;
-    }
-    for (const auto& c : i->children) visit(c.get());
-  };
-  visit(item);
+  for (const VA_DICOMTREEITEM* i : series)
+    if (i->rec && i->rec->seriesDepth > 0) out.push_back(i);
   return out;
 }
 
@@ -324,12 +320,7 @@ bool VA_DicomTreeToFolders(const wchar_t* source, const wchar_t* target, bool wr
     const VA_DICOMTREEITEM* patient = tree.items[p].get();
     for (int s = 0; s < patient->NumChildren() && ok; ++s) {
       std::vector<VA_DICOMTREEITEM*> series;
-      std::function<void(VA_DICOMTREEITEM*)> visit = [&](VA_DICOMTREEITEM* i) {
-        if (i->IsSimpleSeries()) series.push_back(i);
-        else
-          for (const auto& c : i->children) visit(c.get());
-      };
-      visit(patient->Child(s));
+      VA_EnumerateSimpleSeries(patient->Child(s), &series);
       for (size_t e = 0; e < series.size() && ok; ++e) {
         // A DICOMDIR allows names of at most eight characters.
         char names[3][24];
@@ -399,12 +390,7 @@ bool VA_DICOMDIRtoFileFolders(bool includePatientName, const wchar_t* source, co
     if (patientFolder.empty()) patientFolder = "PATIENT_" + std::to_string(p + 1);
     for (int s = 0; s < patient->NumChildren(); ++s) {
       std::vector<VA_DICOMTREEITEM*> series;
-      std::function<void(VA_DICOMTREEITEM*)> visit = [&](VA_DICOMTREEITEM* i) {
-        if (i->IsSimpleSeries()) series.push_back(i);
-        else
-          for (const auto& c : i->children) visit(c.get());
-      };
-      visit(patient->Child(s));
+      VA_EnumerateSimpleSeries(patient->Child(s), &series);
       if (series.empty()) continue;
       const DICOMREC& first = *series.front()->rec;
       std::string studyFolder = "STUDY_" + std::to_string(s + 1);

@@ -139,6 +139,12 @@ void walk(const VA_DICOMTREEITEM* item, const std::function<void(const VA_DICOMT
   for (const auto& c : item->children) walk(c.get(), visit);
 }
 
+void appendSimpleSeries(const VA_DICOMTREEITEM* item, std::vector<VA_DICOMTREEITEM*>* series) {
+  walk(item, [series](const VA_DICOMTREEITEM* i) {
+    if (i->IsSimpleSeries()) series->push_back(const_cast<VA_DICOMTREEITEM*>(i));
+  });
+}
+
 void collectRecords(const VA_DICOMTREE* tree, std::vector<const DICOMREC*>& out) {
   for (const auto& p : tree->items)
     walk(p.get(), [&](const VA_DICOMTREEITEM* i) {
@@ -422,13 +428,17 @@ bool VA_EnumerateTreeImageItemsWithCheckedAncestors(const VA_DICOMTREE* tree, st
   return true;
 }
 
+bool VA_EnumerateSimpleSeries(const VA_DICOMTREEITEM* item, std::vector<VA_DICOMTREEITEM*>* series) {
+  if (!item || !series) return false;
+  series->clear();
+  appendSimpleSeries(item, series);
+  return true;
+}
+
 bool VA_EnumerateAllSimpleSeries(const VA_DICOMTREE* tree, std::vector<VA_DICOMTREEITEM*>* series) {
   if (!tree || !series) return false;
   series->clear();
-  for (const auto& p : tree->items)
-    walk(p.get(), [&](const VA_DICOMTREEITEM* i) {
-      if (i->IsSimpleSeries()) series->push_back(const_cast<VA_DICOMTREEITEM*>(i));
-    });
+  for (const auto& p : tree->items) appendSimpleSeries(p.get(), series);
   return true;
 }
 

@@ -101,6 +101,8 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
 bool VA_EnumerateTreeImageItems(const VA_DICOMTREEITEM* item, std::vector<VA_DICOMTREEITEM*>* images);
 // Every image item that is checked or has a checked ancestor, in tree order.
 bool VA_EnumerateTreeImageItemsWithCheckedAncestors(const VA_DICOMTREE* tree, std::vector<VA_DICOMTREEITEM*>* images);
+// Every simple series and sub-series under an item (the item itself when it is one), in tree order.
+bool VA_EnumerateSimpleSeries(const VA_DICOMTREEITEM* item, std::vector<VA_DICOMTREEITEM*>* series);
 // Every simple series and sub-series of the tree, in tree order.
 bool VA_EnumerateAllSimpleSeries(const VA_DICOMTREE* tree, std::vector<VA_DICOMTREEITEM*>* series);
 

@@ -66,26 +66,8 @@ CDynExp::CDynExp() = default;
 
 CDynExp::~CDynExp() { releaseDomain(); }
 
-CDynExp::CDynExp(const CDynExp& other)
-    : currentModel(other.currentModel),
-      models(other.models),
-      tissueConc(other.tissueConc),
-      ifuncConc(other.ifuncConc),
-      bloodAttrib(other.bloodAttrib) {
-  std::memcpy(parmReq, other.parmReq, sizeof parmReq);
-  std::memcpy(ifunc, other.ifunc, sizeof ifunc);
-  for (int i = 0; i < DYNEXP_NUM_INPUTFUNCS; ++i) ifuncName[i] = other.ifuncName[i];
-  for (int i = 0; i < DYNEXP_NUM_OUTPUTS; ++i) {
-    outPath[i] = other.outPath[i];
-    outName[i] = other.outName[i];
-    outUnits[i] = other.outUnits[i];
-  }
-  // The copy holds its own reference to the plug-in; the plug-in's state already matches.
-  if (other.domain_) {
-    domain_ = TW_OpenDynExpDomain(other.domainPath_, false);
-    if (domain_) domainPath_ = other.domainPath_;
-  }
-}
+// A copy is a host without settings that takes the other's, its own plug-in reference included.
+CDynExp::CDynExp(const CDynExp& other) { *this = other; }
 
 CDynExp& CDynExp::operator=(const CDynExp& other) {
   if (this == &other) return *this;
