@@ -10,7 +10,7 @@
 
 #include "numerics/IntervalArith.h"
 #include "numerics/Optimize.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace {
 

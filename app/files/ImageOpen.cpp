@@ -18,7 +18,7 @@
 #include "DrawVol.h"
 #include "FilePickers.h"
 #include "Prompts.h"
-#include "RawVolumeSpec.h"
+#include "RawVolumeSettings.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
 #include "Vol.h"

@@ -8,7 +8,7 @@
 #include "CurveUtils.h"
 #include "Messages.h"
 #include "ModelKit.h"
-#include "PiecewiseLinear.h"
+#include "PwlCalculus.h"
 
 namespace kin::liver {
 

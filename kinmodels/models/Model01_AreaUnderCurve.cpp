@@ -5,7 +5,7 @@
 
 #include "CurveUtils.h"
 #include "ModelTable.h"
-#include "PiecewiseLinear.h"
+#include "PwlCalculus.h"
 
 namespace kin {
 namespace {

@@ -11,7 +11,7 @@
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
-#include "PiecewiseLinear.h"
+#include "PwlCalculus.h"
 
 namespace kin {
 namespace {

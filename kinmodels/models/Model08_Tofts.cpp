@@ -9,7 +9,7 @@
 
 #include "ModelTable.h"
 #include "PerfusionCommon.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "ModelTable.h"
 #include "PerfusionCommon.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

@@ -14,7 +14,7 @@
 #include "ModelKit.h"
 #include "ModelTable.h"
 #include "Optimize.h"
-#include "PiecewiseLinear.h"
+#include "PwlCalculus.h"
 #include "TwkMem.h"
 
 namespace kin {

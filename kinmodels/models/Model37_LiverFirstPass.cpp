@@ -15,7 +15,7 @@
 #include "ModelKit.h"
 #include "ModelTable.h"
 #include "Optimize.h"
-#include "PiecewiseLinear.h"
+#include "PwlCalculus.h"
 
 namespace kin {
 namespace {

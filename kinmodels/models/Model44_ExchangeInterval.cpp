@@ -13,7 +13,7 @@
 #include "numerics/CurveStats.h"
 #include "numerics/IntervalArith.h"
 #include "numerics/Optimize.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

@@ -15,7 +15,7 @@
 #include "PerfusionCommon.h"
 #include "numerics/CurveStats.h"
 #include "numerics/LinearAlgebra.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

@@ -6,7 +6,7 @@
 #include "ModelTable.h"
 #include "PerfusionCommon.h"
 #include "numerics/IntervalArith.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

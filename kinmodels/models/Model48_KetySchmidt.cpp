@@ -14,7 +14,7 @@
 #include "PerfusionCommon.h"
 #include "numerics/IntervalArith.h"
 #include "numerics/Optimize.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

@@ -21,7 +21,7 @@
 #include "numerics/CurveTools.h"
 #include "numerics/IntervalArith.h"
 #include "numerics/Optimize.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

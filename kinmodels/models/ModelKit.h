@@ -12,7 +12,7 @@
 #include "Messages.h"
 #include "ModelFrame.h"
 #include "TwkMem.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin::kit {
 

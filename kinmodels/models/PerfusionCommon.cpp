@@ -9,7 +9,7 @@
 #include "Messages.h"
 #include "numerics/CurveStats.h"
 #include "numerics/CurveTools.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin::perfusion {
 

@@ -9,7 +9,7 @@
 #include "DocumentFile.h"
 #include "FilesTestKit.h"
 #include "ImageOpen.h"
-#include "RawVolumeSpec.h"
+#include "RawVolumeSettings.h"
 #include "io/ImageFiles.h"
 #include "dicom/DicomVolume.h"
 #include "paths/FilePaths.h"
@@ -384,15 +384,15 @@ TEST_F(ImageOpen, ComplexArrayAsksBothQuestionsAndRefusesAnUnknownMode) {
   EXPECT_EQ(ui.lastMessage(), L"TW_OpenRawVolume : Wrong number of dimensions");
 }
 
-TEST(RawVolumeSpec, UpdateAndAcceptFollowTheOrderAndTheElementCount) {
+TEST(RawVolumeSettings, UpdateAndAcceptFollowTheOrderAndTheElementCount) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
-  RawVolumeSpec spec;
+  RawVolumeSettings settings;
   const uint64_t shape[4] = {1, 2, 3, 4};
-  std::copy(shape, shape + 4, spec.shape);
-  spec.type = DTYPE_INT16;
-  EXPECT_EQ(RawVolumeShapeLabel(spec), L"Shape : (1,2,3,4)");
-  EXPECT_EQ(RawVolumeDataTypeLabel(spec), L"int16");
+  std::copy(shape, shape + 4, settings.shape);
+  settings.type = DTYPE_INT16;
+  EXPECT_EQ(RawVolumeShapeLabel(settings), L"Shape : (1,2,3,4)");
+  EXPECT_EQ(RawVolumeDataTypeLabel(settings), L"int16");
 
   const struct {
     const wchar_t* order;
@@ -402,15 +402,15 @@ TEST(RawVolumeSpec, UpdateAndAcceptFollowTheOrderAndTheElementCount) {
                  {L"tzyy", false, 0, 0, 0, 0}, {L"tzy", false, 0, 0, 0, 0}, {L"abcd", false, 0, 0, 0, 0}};
   for (const auto& u : updates) {
     SCOPED_TRACE(CString(u.order).toUtf8());
-    spec.order = u.order;
-    spec.width = spec.height = spec.depth = spec.timePoints = 7;
+    settings.order = u.order;
+    settings.width = settings.height = settings.depth = settings.timePoints = 7;
     ui.clear();
-    EXPECT_EQ(RawVolumeUpdate(&spec), u.ok);
+    EXPECT_EQ(RawVolumeUpdate(&settings), u.ok);
     if (u.ok) {
-      EXPECT_EQ((std::vector<int>{spec.width, spec.height, spec.depth, spec.timePoints}),
+      EXPECT_EQ((std::vector<int>{settings.width, settings.height, settings.depth, settings.timePoints}),
                 (std::vector<int>{u.w, u.h, u.d, u.t}));
     } else {
-      EXPECT_EQ(spec.width, 7);
+      EXPECT_EQ(settings.width, 7);
       EXPECT_EQ(ui.lastMessage(), L"Order should be a permutation of axis : xyzt");
     }
   }
@@ -434,20 +434,20 @@ TEST(RawVolumeSpec, UpdateAndAcceptFollowTheOrderAndTheElementCount) {
   };
   for (const auto& a : accepts) {
     SCOPED_TRACE(a.what);
-    spec.order = a.order;
-    spec.width = a.w;
-    spec.height = a.h;
-    spec.depth = a.d;
-    spec.timePoints = a.t;
-    spec.voxel[0] = a.vx;
-    spec.dynamicKind = a.kind;
+    settings.order = a.order;
+    settings.width = a.w;
+    settings.height = a.h;
+    settings.depth = a.d;
+    settings.timePoints = a.t;
+    settings.voxel[0] = a.vx;
+    settings.dynamicKind = a.kind;
     ui.clear();
-    EXPECT_EQ(RawVolumeAccept(spec), a.ok);
+    EXPECT_EQ(RawVolumeAccept(settings), a.ok);
     EXPECT_EQ(ui.messages.empty(), a.ok);
   }
 }
 
-TEST(RawVolumeSpec, CancelWritesNothingAndARefusalAsksAgain) {
+TEST(RawVolumeSettings, CancelWritesNothingAndARefusalAsksAgain) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
   const uint64_t shape[4] = {2, 3, 4, 5};

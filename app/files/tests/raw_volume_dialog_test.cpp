@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "DlgSpecifyRawVolume.h"
+#include "DlgRawVolume.h"
 #include "ScriptedUi.h"
 
 namespace {
@@ -21,18 +21,18 @@ QApplication& app() {
   return *static_cast<QApplication*>(QApplication::instance());
 }
 
-RawVolumeSpec spec4() {
-  RawVolumeSpec spec;
+RawVolumeSettings spec4() {
+  RawVolumeSettings settings;
   const uint64_t shape[4] = {1, 2, 3, 4};
-  std::copy(shape, shape + 4, spec.shape);
-  spec.type = DTYPE_UINT16;
-  spec.width = 4;
-  spec.height = 3;
-  spec.depth = 2;
-  spec.timePoints = 1;
-  spec.dynamicKind = 2;
-  spec.dynamicValues = L"0.01";
-  return spec;
+  std::copy(shape, shape + 4, settings.shape);
+  settings.type = DTYPE_UINT16;
+  settings.width = 4;
+  settings.height = 3;
+  settings.depth = 2;
+  settings.timePoints = 1;
+  settings.dynamicKind = 2;
+  settings.dynamicValues = L"0.01";
+  return settings;
 }
 
 TEST(RawVolumeDialog, UpdateRecomputesTheDimensionsFromTheOrder) {
@@ -54,7 +54,7 @@ TEST(RawVolumeDialog, UpdateRecomputesTheDimensionsFromTheOrder) {
 
   dialog.voxel[2]->setText(QStringLiteral("2.5"));
   dialog.dynamicValues->setText(QStringLiteral("1,2,3,4"));
-  const RawVolumeSpec edited = dialog.Spec();
+  const RawVolumeSettings edited = dialog.Settings();
   EXPECT_EQ(edited.order, L"xxzt");
   EXPECT_EQ(edited.voxel[2], 2.5);
   EXPECT_EQ(edited.dynamicValues, L"1,2,3,4");

@@ -11,7 +11,7 @@
 #include "DocDraw.h"
 #include "DocHooks.h"
 #include "DlgLayerCtrl.h"
-#include "DlgSpecifyRawVolume.h"
+#include "DlgRawVolume.h"
 #include "DocumentFile.h"
 #include "DrawApp.h"
 #include "DrawDoc.h"

@@ -8,7 +8,7 @@
 #include "DynExp.h"
 #include "TwkMem.h"
 #include "TwkTypes.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "numerics/IntervalArith.h"
 #include "numerics/LinearAlgebra.h"
 #include "numerics/Optimize.h"
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 namespace {
 

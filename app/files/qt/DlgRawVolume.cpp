@@ -1,4 +1,4 @@
-#include "DlgSpecifyRawVolume.h"
+#include "DlgRawVolume.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -17,14 +17,14 @@ CString fromQt(const QString& s) { return CString(s.toStdWString()); }
 
 }  // namespace
 
-CDlgSpecifyRawVolume::CDlgSpecifyRawVolume(const RawVolumeSpec& spec, QWidget* parent) : QDialog(parent), spec_(spec) {
+CDlgSpecifyRawVolume::CDlgSpecifyRawVolume(const RawVolumeSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setWindowTitle(QStringLiteral("Specify RAW Volume"));
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(toQt(RawVolumeShapeLabel(spec)), this));
-  layout->addWidget(new QLabel(toQt(RawVolumeDataTypeLabel(spec)), this));
+  layout->addWidget(new QLabel(toQt(RawVolumeShapeLabel(settings)), this));
+  layout->addWidget(new QLabel(toQt(RawVolumeDataTypeLabel(settings)), this));
 
   auto* form = new QFormLayout;
-  const int values[4] = {spec.width, spec.height, spec.depth, spec.timePoints};
+  const int values[4] = {settings.width, settings.height, settings.depth, settings.timePoints};
   const char* labels[4] = {"Width ", "Height", "Depth", "Number of timepoints"};
   for (int i = 0; i < 4; ++i) {
     dims[size_t(i)] = new QSpinBox(this);
@@ -32,7 +32,7 @@ CDlgSpecifyRawVolume::CDlgSpecifyRawVolume(const RawVolumeSpec& spec, QWidget* p
     dims[size_t(i)]->setValue(values[i]);
     form->addRow(QString::fromLatin1(labels[i]), dims[size_t(i)]);
   }
-  order = new QLineEdit(toQt(spec.order), this);
+  order = new QLineEdit(toQt(settings.order), this);
   update = new QPushButton(QStringLiteral("Update"), this);
   form->addRow(QStringLiteral("Order :"), order);
   form->addRow(QString(), update);
@@ -42,7 +42,7 @@ CDlgSpecifyRawVolume::CDlgSpecifyRawVolume(const RawVolumeSpec& spec, QWidget* p
   auto* sizeForm = new QFormLayout(size);
   const char* axes[3] = {"Vx", "Vy", "Vz"};
   for (int i = 0; i < 3; ++i) {
-    voxel[size_t(i)] = new QLineEdit(QString::number(spec.voxel[i], 'g', 15), size);
+    voxel[size_t(i)] = new QLineEdit(QString::number(settings.voxel[i], 'g', 15), size);
     sizeForm->addRow(QString::fromLatin1(axes[i]), voxel[size_t(i)]);
   }
   layout->addWidget(size);
@@ -51,8 +51,8 @@ CDlgSpecifyRawVolume::CDlgSpecifyRawVolume(const RawVolumeSpec& spec, QWidget* p
   auto* dynamicForm = new QFormLayout(dynamic);
   dynamicKind = new QComboBox(dynamic);
   for (const wchar_t* name : kRawDynamicKindNames) dynamicKind->addItem(QString::fromWCharArray(name));
-  dynamicKind->setCurrentIndex(spec.dynamicKind >= 0 && spec.dynamicKind < 6 ? spec.dynamicKind : 0);
-  dynamicValues = new QLineEdit(toQt(spec.dynamicValues), dynamic);
+  dynamicKind->setCurrentIndex(settings.dynamicKind >= 0 && settings.dynamicKind < 6 ? settings.dynamicKind : 0);
+  dynamicValues = new QLineEdit(toQt(settings.dynamicValues), dynamic);
   dynamicForm->addRow(QStringLiteral("Type"), dynamicKind);
   dynamicForm->addRow(QStringLiteral("Values"), dynamicValues);
   layout->addWidget(dynamic);
@@ -65,34 +65,34 @@ CDlgSpecifyRawVolume::CDlgSpecifyRawVolume(const RawVolumeSpec& spec, QWidget* p
 }
 
 void CDlgSpecifyRawVolume::onUpdate() {
-  RawVolumeSpec spec = Spec();
-  if (!RawVolumeUpdate(&spec)) return;
-  const int values[4] = {spec.width, spec.height, spec.depth, spec.timePoints};
+  RawVolumeSettings settings = Settings();
+  if (!RawVolumeUpdate(&settings)) return;
+  const int values[4] = {settings.width, settings.height, settings.depth, settings.timePoints};
   for (int i = 0; i < 4; ++i) dims[size_t(i)]->setValue(values[i]);
 }
 
-RawVolumeSpec CDlgSpecifyRawVolume::Spec() const {
-  RawVolumeSpec spec = spec_;
-  spec.width = dims[0]->value();
-  spec.height = dims[1]->value();
-  spec.depth = dims[2]->value();
-  spec.timePoints = dims[3]->value();
+RawVolumeSettings CDlgSpecifyRawVolume::Settings() const {
+  RawVolumeSettings settings = settings_;
+  settings.width = dims[0]->value();
+  settings.height = dims[1]->value();
+  settings.depth = dims[2]->value();
+  settings.timePoints = dims[3]->value();
   for (int i = 0; i < 3; ++i) {
     bool ok = false;
     const double v = voxel[size_t(i)]->text().trimmed().toDouble(&ok);
-    spec.voxel[i] = ok ? v : 0.0;
+    settings.voxel[i] = ok ? v : 0.0;
   }
-  spec.dynamicKind = dynamicKind->currentIndex();
-  spec.dynamicValues = fromQt(dynamicValues->text());
-  spec.order = fromQt(order->text().trimmed());
-  return spec;
+  settings.dynamicKind = dynamicKind->currentIndex();
+  settings.dynamicValues = fromQt(dynamicValues->text());
+  settings.order = fromQt(order->text().trimmed());
+  return settings;
 }
 
 void TW_InstallRawVolumeDialog() {
-  TW_SetRawVolumeView([](RawVolumeSpec* spec) {
-    CDlgSpecifyRawVolume dialog(*spec);
+  TW_SetRawVolumeView([](RawVolumeSettings* settings) {
+    CDlgSpecifyRawVolume dialog(*settings);
     if (dialog.exec() != QDialog::Accepted) return false;
-    *spec = dialog.Spec();
+    *settings = dialog.Settings();
     return true;
   });
 }

@@ -1,4 +1,4 @@
-#include "numerics/PiecewiseLinear.h"
+#include "numerics/PwlCalculus.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 #pragma once
-// RawVolumeSpec, the record of the "Specify RAW Volume" dialog (CDlgSpecifyRawVolume): how an
+// RawVolumeSettings, the record of the "Specify RAW Volume" dialog (CDlgSpecifyRawVolume): how an
 // array read from a file (its shape and element type known, its meaning not) becomes a volume:
 // which array axis is x, y, z and t, the four dimensions, the voxel size and what the fourth
 // dimension measures. The dialog is a thin view over this record; the runner below works headless
@@ -11,7 +11,7 @@
 #include "CString.h"
 #include "io/ImageFiles.h"
 
-struct RawVolumeSpec {
+struct RawVolumeSettings {
   uint64_t shape[4] = {1, 1, 1, 1};  // array shape, outermost axis first
   DTYPE type = DTYPE_UNKNOWN;
   int width = 1, height = 1, depth = 1, timePoints = 1;
@@ -25,24 +25,24 @@ struct RawVolumeSpec {
 extern const wchar_t* const kRawDynamicKindNames[6];
 
 // "Shape : (%u,%u,%u,%u)" of the four shape values.
-CString RawVolumeShapeLabel(const RawVolumeSpec& spec);
+CString RawVolumeShapeLabel(const RawVolumeSettings& settings);
 // The element type's name ("int16", "complex64", ...).
-CString RawVolumeDataTypeLabel(const RawVolumeSpec& spec);
+CString RawVolumeDataTypeLabel(const RawVolumeSettings& settings);
 // Number of array elements (the product of the shape).
-uint64_t RawVolumeElementCount(const RawVolumeSpec& spec);
+uint64_t RawVolumeElementCount(const RawVolumeSettings& settings);
 
 // The "Update" button: the order must be a permutation of "tzyx", else "Order should be a
 // permutation of axis : xyzt" is shown (information icon) and nothing changes; otherwise the four
 // dimensions are recomputed from the shape and the order.
-bool RawVolumeUpdate(RawVolumeSpec* spec);
+bool RawVolumeUpdate(RawVolumeSettings* settings);
 // The check of OK: the order is a permutation of "tzyx", every dimension is at least 1, their
 // product equals the element count, the voxel sizes are positive and the dynamic kind lies in 0..5.
 // A refusal is shown (information icon) and gives false.
-bool RawVolumeAccept(const RawVolumeSpec& spec);
+bool RawVolumeAccept(const RawVolumeSettings& settings);
 
 // The view that edits the record: true on OK (the record then holds the edited values). The
 // default view is a value prompt (twk::ui().askValues); the shell may install its dialog.
-using TW_RAWVOLUMEVIEW = std::function<bool(RawVolumeSpec* spec)>;
+using TW_RAWVOLUMEVIEW = std::function<bool(RawVolumeSettings* settings)>;
 void TW_SetRawVolumeView(TW_RAWVOLUMEVIEW view);
 
 // The runner: shows the dialog for the shape and type with the caller's voxel size, dynamic kind

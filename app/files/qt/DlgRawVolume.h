@@ -1,5 +1,5 @@
 #pragma once
-// The "Specify RAW Volume" dialog: a thin Qt view over RawVolumeSpec. "Update" recomputes the four
+// The "Specify RAW Volume" dialog: a thin Qt view over RawVolumeSettings. "Update" recomputes the four
 // dimensions from the shape and the order; OK writes the controls back into the record (the runner
 // checks them and shows the dialog again when they are refused); Cancel leaves the record alone.
 
@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "RawVolumeSpec.h"
+#include "RawVolumeSettings.h"
 
 class QComboBox;
 class QLineEdit;
@@ -17,10 +17,10 @@ class QSpinBox;
 class CDlgSpecifyRawVolume : public QDialog {
   Q_OBJECT
  public:
-  explicit CDlgSpecifyRawVolume(const RawVolumeSpec& spec, QWidget* parent = nullptr);
+  explicit CDlgSpecifyRawVolume(const RawVolumeSettings& settings, QWidget* parent = nullptr);
 
   // The record as the controls stand.
-  RawVolumeSpec Spec() const;
+  RawVolumeSettings Settings() const;
 
   std::array<QSpinBox*, 4> dims{};      // width, height, depth, number of timepoints
   std::array<QLineEdit*, 3> voxel{};    // Vx, Vy, Vz
@@ -31,7 +31,7 @@ class CDlgSpecifyRawVolume : public QDialog {
 
  private:
   void onUpdate();
-  RawVolumeSpec spec_;
+  RawVolumeSettings settings_;
 };
 
 // Makes the dialog the view of TW_SpecifyRawVolume (the shell calls it at start-up).
