@@ -59,18 +59,12 @@ bool M29_ComputeParms(const CurveCall& call) {
 
   const int e = NearestIndex(t.times.data(), n, t.endTime);
   double g1 = 0, g2 = 0, b = 0;
-  int s = 0;
   const auto regress = [&](int start, double* maxErr) {
     return FitThreeRegressorsB(y.data() + start, x1.data() + start, x2.data() + start, e - start + 1, &g1, &g2, &b,
                                maxErr);
   };
-  if (call.out->requested(kTStar)) {
-    s = reference::EquilibrationStart(e - 1, t.maxErr, regress);
-    if (s < 0) return false;
-  } else {
-    s = NearestIndex(t.times.data(), n, t.startTime);
-    if (e - s + 1 < 1 || !regress(s, nullptr)) return false;
-  }
+  const int s = reference::MultilinearStart(t, n, e, call.out->requested(kTStar), regress);
+  if (s < 0) return false;
 
   if (call.fitCurve) {
     for (int k = 0; k < s; ++k) call.fitCurve[k] = 0;

@@ -51,18 +51,12 @@ bool M30_ComputeParms(const CurveCall& call) {
 
   const int e = NearestIndex(t.times.data(), n, t.endTime);
   double g1 = 0, g2 = 0, g3 = 0;
-  int s = 0;
   const auto regress = [&](int start, double* maxErr) {
     return FitThreeRegressorsA(c + start, t.refIntegral.data() + start, integral.data() + start,
                                t.reference.data() + start, e - start + 1, &g1, &g2, &g3, maxErr);
   };
-  if (call.out->requested(kTStar)) {
-    s = reference::EquilibrationStart(e - 1, t.maxErr, regress);
-    if (s < 0) return false;
-  } else {
-    s = NearestIndex(t.times.data(), n, t.startTime);
-    if (e - s + 1 < 1 || !regress(s, nullptr)) return false;
-  }
+  const int s = reference::MultilinearStart(t, n, e, call.out->requested(kTStar), regress);
+  if (s < 0) return false;
 
   if (call.fitCurve) {
     for (int k = 0; k < s; ++k) call.fitCurve[k] = 0;

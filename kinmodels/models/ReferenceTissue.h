@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "CurveUtils.h"
 #include "ModelFrame.h"
 
 namespace kin::reference {
@@ -36,6 +37,17 @@ int EquilibrationStart(int limit, double maxErr, Regress regress) {
     if (error < maxErr) return s;
   }
   return -1;
+}
+
+// The first frame of an MRTM0 or MRTM regression that ends at frame e of the n frames: the
+// equilibration start when t* is wanted, else the frame nearest to the start time, fitted once.
+// regress is as for EquilibrationStart; -1 when no frame qualifies or the fit fails.
+template <class Regress>
+int MultilinearStart(const MultilinearTables& t, int n, int e, bool searchTStar, Regress regress) {
+  if (searchTStar) return EquilibrationStart(e - 1, t.maxErr, regress);
+  const int s = NearestIndex(t.times.data(), n, t.startTime);
+  if (e - s + 1 < 1 || !regress(s, nullptr)) return -1;
+  return s;
 }
 
 }  // namespace kin::reference
