@@ -55,28 +55,18 @@ bool M18_ComputeParms(const CurveCall& call) {
   // Nothing to fit in an empty curve: no output, no fitted curve.
   if (std::fabs(scale) < 1e-100) return true;
   for (double& v : sorted.signal) v /= scale;
-  const double y0 = sorted.signal[0];
 
-  const INTERVAL box[4] = {IntervalOf((1 - settings.s0Noise) * y0, (1 + settings.s0Noise) * y0),
-                           IntervalOf(settings.fMin, settings.fMax), IntervalOf(settings.dpMin, settings.dpMax),
-                           IntervalOf(settings.dtMin, settings.dtMax)};
-  DecayFitContext data{n, sorted.signal.data(), sorted.axis.data()};
-  INTERVAL best[4], confidence[4], costRange{};
-  double bestCost = VOID_VALUE;
-  if (!PR_GOWSS_OptimizeBestSol(4, BiExpIntervalCost, &data, box, 1e-8, optimisation(kType).optB, best, &bestCost,
-                                confidence, &costRange, nullptr, false))
+  mr::BiExpDiffusionFit fit;
+  if (!mr::fitBiExpDiffusion(call, bValue, sorted, scale, settings.s0Noise, IntervalOf(settings.fMin, settings.fMax),
+                             IntervalOf(settings.dpMin, settings.dpMax), IntervalOf(settings.dtMin, settings.dtMax),
+                             1e-8, optimisation(kType).optB, &fit))
     return false;
-  const double s0 = IntervalMid(best[0]) * scale, f = IntervalMid(best[1]);
-  const double dp = IntervalMid(best[2]), dt = IntervalMid(best[3]);
-  const double rmse = std::sqrt(bestCost) * std::fabs(scale);
-  const INTERVAL rmseRange = mr::scaledRmseRange(costRange, scale);
-  mr::writeBiExpDiffusionCurve(call, bValue, s0, f, dt, dp, rmse);
 
   const OutputWriter& out = *call.out;
-  out.put(kFraction, f, confidence[1].lo, confidence[1].hi);
-  out.put(kDt, dt, confidence[3].lo, confidence[3].hi);
-  out.put(kDp, dp, confidence[2].lo, confidence[2].hi);
-  out.put(kRmse, rmse, rmseRange.lo, rmseRange.hi);
+  out.put(kFraction, fit.f, fit.fRange.lo, fit.fRange.hi);
+  out.put(kDt, fit.d, fit.dRange.lo, fit.dRange.hi);
+  out.put(kDp, fit.dStar, fit.dStarRange.lo, fit.dStarRange.hi);
+  out.put(kRmse, fit.rmse, fit.rmseRange.lo, fit.rmseRange.hi);
   return true;
 }
 

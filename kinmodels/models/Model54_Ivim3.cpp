@@ -52,28 +52,20 @@ bool M54_ComputeParms(const CurveCall& call) {
   // Nothing to fit in an empty curve: no output, no fitted curve.
   if (scale < 1e-100) return true;
   for (double& v : sorted.signal) v /= scale;
-  const double s0 = sorted.signal[0];
 
-  const INTERVAL box[4] = {IntervalOf((1 - settings.s0Noise) * s0, (1 + settings.s0Noise) * s0), {0, 1},
-                           IntervalOf(settings.dStarMin, settings.dStarMax), IntervalOf(0, settings.dMax)};
+  // Searched until the fit explains 99.9 % of the scaled curve's variance.
   const double target = PR_CODtoRMSE(0.999, sorted.signal.data(), n);
-  DecayFitContext data{n, sorted.signal.data(), sorted.axis.data()};
-  INTERVAL best[4], confidence[4], costRange{};
-  double bestCost = VOID_VALUE;
-  if (!PR_GOWSS_OptimizeBestSol(4, BiExpIntervalCost, &data, box, target * target, optimisation(kType).optB, best,
-                                &bestCost, confidence, &costRange, nullptr, false))
+  mr::BiExpDiffusionFit fit;
+  if (!mr::fitBiExpDiffusion(call, bValue, sorted, scale, settings.s0Noise, IntervalOf(0, 1),
+                             IntervalOf(settings.dStarMin, settings.dStarMax), IntervalOf(0, settings.dMax),
+                             target * target, optimisation(kType).optB, &fit))
     return false;
-  const double amplitude = IntervalMid(best[0]) * scale, f = IntervalMid(best[1]);
-  const double dStar = IntervalMid(best[2]), d = IntervalMid(best[3]);
-  const double rmse = std::sqrt(bestCost) * scale;
-  const INTERVAL rmseRange = mr::scaledRmseRange(costRange, scale);
-  mr::writeBiExpDiffusionCurve(call, bValue, amplitude, f, d, dStar, rmse);
 
   const OutputWriter& out = *call.out;
-  out.put(kFraction, f, confidence[1].lo, confidence[1].hi);
-  out.put(kD, d, confidence[3].lo, confidence[3].hi);
-  out.put(kDstar, dStar, confidence[2].lo, confidence[2].hi);
-  out.put(kRmse, rmse, rmseRange.lo, rmseRange.hi);
+  out.put(kFraction, fit.f, fit.fRange.lo, fit.fRange.hi);
+  out.put(kD, fit.d, fit.dRange.lo, fit.dRange.hi);
+  out.put(kDstar, fit.dStar, fit.dStarRange.lo, fit.dStarRange.hi);
+  out.put(kRmse, fit.rmse, fit.rmseRange.lo, fit.rmseRange.hi);
   return true;
 }
 

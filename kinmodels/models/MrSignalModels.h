@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "CurveUtils.h"
+#include "Fitting.h"
 #include "Messages.h"
 #include "ModelTable.h"
 #include "numerics/CurveTools.h"
 #include "numerics/IntervalArith.h"
+#include "numerics/Optimize.h"
 
 namespace kin::mr {
 
@@ -137,6 +139,38 @@ inline void writeBiExpDiffusionCurve(const CurveCall& call, const double* bValue
 inline INTERVAL scaledRmseRange(INTERVAL costRange, double scale) {
   return IntervalOf(std::sqrt(std::max(0.0, costRange.lo)) * std::fabs(scale),
                     std::sqrt(std::max(0.0, costRange.hi)) * std::fabs(scale));
+}
+
+// One bi-exponential diffusion fit by the interval best-solution optimiser, on a curve sorted by
+// b-value and divided by scale: the amplitude within s0Noise of the first (lowest-b) sorted signal,
+// f, D* and D within their boxes, searched until the mean squared residual reaches tolerance or
+// maxIterations pass. Results are back on the curve's scale; the fitted curve goes to the host.
+struct BiExpDiffusionFit {
+  double s0 = 0, f = 0, d = 0, dStar = 0, rmse = 0;
+  INTERVAL fRange{}, dRange{}, dStarRange{}, rmseRange{};  // the optimiser's confidence box
+};
+inline bool fitBiExpDiffusion(const CurveCall& call, const double* bValues, const SortedCurve& sorted, double scale,
+                              double s0Noise, INTERVAL f, INTERVAL dStar, INTERVAL d, double tolerance,
+                              int maxIterations, BiExpDiffusionFit* fit) {
+  const double y0 = sorted.signal[0];
+  const INTERVAL box[4] = {IntervalOf((1 - s0Noise) * y0, (1 + s0Noise) * y0), f, dStar, d};
+  DecayFitContext data{call.n, sorted.signal.data(), sorted.axis.data()};
+  INTERVAL best[4], confidence[4], costRange{};
+  double bestCost = VOID_VALUE;
+  if (!PR_GOWSS_OptimizeBestSol(4, BiExpIntervalCost, &data, box, tolerance, maxIterations, best, &bestCost,
+                                confidence, &costRange, nullptr, false))
+    return false;
+  fit->s0 = IntervalMid(best[0]) * scale;
+  fit->f = IntervalMid(best[1]);
+  fit->dStar = IntervalMid(best[2]);
+  fit->d = IntervalMid(best[3]);
+  fit->rmse = std::sqrt(bestCost) * std::fabs(scale);
+  fit->fRange = confidence[1];
+  fit->dStarRange = confidence[2];
+  fit->dRange = confidence[3];
+  fit->rmseRange = scaledRmseRange(costRange, scale);
+  writeBiExpDiffusionCurve(call, bValues, fit->s0, fit->f, fit->d, fit->dStar, fit->rmse);
+  return true;
 }
 
 // Square root of a cost bound; a negative bound has none (1e60).
