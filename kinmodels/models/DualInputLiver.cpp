@@ -132,4 +132,11 @@ void ShowCurveValues(const wchar_t* text) {
   if (kit::ShowsProgress()) curveMessage(text, MB_OK | MB_ICONINFORMATION);
 }
 
+bool ShiftedArterial(const DualInputs& inputs, int n, double delay, std::vector<double>& ca) {
+  const double* times = inputs.times.data();
+  std::vector<double> shiftedTimes(n);
+  PR_GetDelayedTimes(times, n, delay, shiftedTimes.data());
+  return kit::Take(PR_ResampleFunction(inputs.arterial.data(), shiftedTimes.data(), n, times, n, false), n, ca);
+}
+
 }  // namespace kin::liver

@@ -47,6 +47,10 @@ struct DualInputs {
 // the check's own message, or silently when a bolus start cannot be found) stops the init.
 bool PrepareDualInputs(const INPUTFUNC* ifuncs, bool findBolusStarts, DualInputs& inputs);
 
+// The prepared arterial input shifted by `delay` seconds (earlier when negative) and resampled on
+// the first n frames, into ca. False when the core cannot resample it.
+bool ShiftedArterial(const DualInputs& inputs, int n, double delay, std::vector<double>& ca);
+
 // Scratch arrays of one curve evaluation.
 struct CurveWork {
   std::vector<double> mix, ce, integral;

@@ -89,10 +89,8 @@ bool M36_ComputeParms(const CurveCall& call) {
 
   // The arterial input shifted by the bolus offset (earlier when the offset is negative).
   const double ta = tissueBolusTime - t.inputs.arterialBolusTime;
-  std::vector<double> shiftedTimes(n), ca, cv;
-  PR_GetDelayedTimes(times, n, ta, shiftedTimes.data());
-  if (!kit::Take(PR_ResampleFunction(t.inputs.arterial.data(), shiftedTimes.data(), n, times, n, false), n, ca))
-    return false;
+  std::vector<double> ca, cv;
+  if (!liver::ShiftedArterial(t.inputs, n, ta, ca)) return false;
 
   Liver36Fit fit{&t,
                  ca.data(),

@@ -101,10 +101,8 @@ bool M37_ComputeParms(const CurveCall& call) {
   int start = 0, firstPassEnd = 0;
   if (!PR_GetBolusStart(tissue.data(), times, n, 0.1, &start, &firstPassEnd)) return false;
   const double ta = times[start] - t.inputs.arterialBolusTime;
-  std::vector<double> shiftedTimes(n), ca, cv;
-  PR_GetDelayedTimes(times, n, ta, shiftedTimes.data());
-  if (!kit::Take(PR_ResampleFunction(t.inputs.arterial.data(), shiftedTimes.data(), n, times, n, false), n, ca))
-    return false;
+  std::vector<double> ca, cv;
+  if (!liver::ShiftedArterial(t.inputs, n, ta, ca)) return false;
 
   // The arterial flow of the first pass.
   const int last = firstPassEnd - 1;
