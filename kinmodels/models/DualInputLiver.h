@@ -32,6 +32,25 @@ inline constexpr OutputSpec kOutputs[] = {
 // The box of a flow or of Ki between 1e-4 and `limit` ml/min/100ml (either order), per second.
 inline INTERVAL PerSecondBox(double limit) { return {std::min(1e-4, limit) / 6000, std::max(1e-4, limit) / 6000}; }
 
+// The arterial fraction's box between two limits, each clamped into [1e-4, 1] (either order).
+inline INTERVAL FractionBox(double a, double b) {
+  const double fa1 = std::clamp(a, 1e-4, 1.0), fa2 = std::clamp(b, 1e-4, 1.0);
+  return {std::min(fa1, fa2), std::max(fa1, fa2)};
+}
+
+// The range into which Ki from the late-uptake balance is clamped: 1e-4 to 100 ml/min/100ml, per second.
+inline INTERVAL LateUptakeKiBox() { return {1e-4 / 6000, 100.0 / 6000}; }
+
+// The boxes of the models that fit F, fa and Ve with Ki from the late-uptake balance, from the free
+// parameters flow max (clamped into [1e-4, 1e4] ml/min/100ml) and the two fa limits: F (per
+// second), fa and Ve in box, and Ki's clamping range in kiBox.
+inline void LateUptakeBoxes(double flowMax, double fa1, double fa2, INTERVAL box[3], INTERVAL* kiBox) {
+  box[0] = PerSecondBox(std::clamp(flowMax, 1e-4, 1e4));
+  box[1] = FractionBox(fa1, fa2);
+  box[2] = {1e-4, 0.9999};
+  *kiBox = LateUptakeKiBox();
+}
+
 // The inputs as init prepares them: relative times and both input functions on them.
 struct DualInputs {
   int n = 0;

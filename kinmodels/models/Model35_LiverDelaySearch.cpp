@@ -68,11 +68,7 @@ bool M35_ModelInit(const INPUTFUNC* ifuncs) {
   t.arterialFirst = kit::Rounded(p[5]) != 0;
   if (!liver::PrepareDualInputs(ifuncs, t.arterialFirst, t.inputs)) return false;
   if (!kit::ReadMetric(p[6], L"M35_ModelInit", &t.metric)) return false;
-  t.box[0] = liver::PerSecondBox(std::clamp(p[0], 1e-4, 1e4));
-  const double fa1 = std::clamp(p[1], 1e-4, 1.0), fa2 = std::clamp(p[2], 1e-4, 1.0);
-  t.box[1] = {std::min(fa1, fa2), std::max(fa1, fa2)};
-  t.box[2] = {1e-4, 0.9999};
-  t.kiBox = {1e-4 / 6000, 100.0 / 6000};
+  liver::LateUptakeBoxes(p[0], p[1], p[2], t.box, &t.kiBox);
   t.maxArterialDelay = std::clamp(p[3], 0.0, 60.0);
   t.maxVenousDelay = std::clamp(p[4], 0.0, 60.0);
   t.late = liver::LateInputs(t.inputs);

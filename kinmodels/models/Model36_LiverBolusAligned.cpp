@@ -66,11 +66,7 @@ bool M36_ModelInit(const INPUTFUNC* ifuncs) {
   Liver36Tables t;
   const double* p = freeParms(kType);
   if (!liver::PrepareDualInputs(ifuncs, true, t.inputs)) return false;
-  t.box[0] = liver::PerSecondBox(std::clamp(p[0], 1e-4, 1e4));
-  const double fa1 = std::clamp(p[1], 1e-4, 1.0), fa2 = std::clamp(p[2], 1e-4, 1.0);
-  t.box[1] = {std::min(fa1, fa2), std::max(fa1, fa2)};
-  t.box[2] = {1e-4, 0.9999};
-  t.kiBox = {1e-4 / 6000, 100.0 / 6000};
+  liver::LateUptakeBoxes(p[0], p[1], p[2], t.box, &t.kiBox);
   t.maxVenousArrival = std::clamp(p[3], 0.0, 60.0);
   t.late = liver::LateInputs(t.inputs);
   tables() = std::move(t);

@@ -82,10 +82,10 @@ bool M37_ModelInit(const INPUTFUNC* ifuncs) {
   Liver37Tables t;
   const double* p = freeParms(kType);
   if (!liver::PrepareDualInputs(ifuncs, true, t.inputs)) return false;
-  const double fa1 = std::clamp(p[0], 1e-4, 1.0), fa2 = std::clamp(p[1], 1e-4, 1.0);
-  t.faMin = std::min(fa1, fa2);
-  t.faMax = std::max(fa1, fa2);
-  t.kiBox = {1e-4 / 6000, 100.0 / 6000};
+  const INTERVAL fa = liver::FractionBox(p[0], p[1]);
+  t.faMin = fa.lo;
+  t.faMax = fa.hi;
+  t.kiBox = liver::LateUptakeKiBox();
   t.maxVenousArrival = std::clamp(p[2], 0.0, 60.0);
   t.late = liver::LateInputs(t.inputs);
   tables() = std::move(t);
