@@ -216,25 +216,43 @@ void CDrawVol::Draw(VA_VOLPROJ* projection, QPainter*) {
         VA_VolFiltDrawRGB(cache->pixelType, cache->picture, t.width, t.height, &filter, t.bits, stride, 0xFFFFFFFF);
         break;
       }
-      // Row by row through a scratch row: the picture's colours, then the chosen pixels blended.
+      // Bands of rows in parallel, each through a scratch band: the bitmap's pixels, the picture's
+      // colours over them, then the chosen pixels blended back. Pixels the picture leaves
+      // transparent keep the bitmap's value in the scratch band, and blending a value with itself
+      // gives it back unchanged. The scratch band is kept per thread between paints.
       const PR_VIEWFILT effective = VA_VolFiltEffective(cache->pixelType, cache->picture, t.width, t.height, &filter);
       const int64_t pixelBytes = cache->pixelType == VA_PIXEL_REAL ? 8 : 4;
-      std::vector<uint8_t> scratch(static_cast<size_t>(stride));
-      for (int y = 0; y < t.height; ++y) {
-        uint8_t* dst = t.bits + y * stride;
-        std::copy(dst, dst + stride, scratch.begin());
-        const auto* row = static_cast<const uint8_t*>(cache->picture) + int64_t(y) * t.width * pixelBytes;
-        VA_VolFiltDrawRGB(cache->pixelType, row, t.width, 1, &effective, scratch.data(), stride, 0xFFFFFFFF);
-        const uint8_t* src = scratch.data();
-        if (!interlace) {
-          for (int i = 0; i < 3 * t.width; ++i) dst[i] = blend255(src[i], dst[i], alpha);
-          continue;
+      const int width = t.width;
+      uint8_t* const bits = t.bits;
+      const void* const picture = cache->picture;
+      const int pixelType = cache->pixelType;
+      auto band = [&](int y0, int y1) {
+        thread_local std::vector<uint8_t> scratch;
+        const int64_t bytes = stride * (y1 - y0);
+        if (int64_t(scratch.size()) < bytes) scratch.resize(size_t(bytes));
+        uint8_t* const first = bits + y0 * stride;
+        std::memcpy(scratch.data(), first, size_t(bytes));
+        const auto* rows = static_cast<const uint8_t*>(picture) + int64_t(y0) * width * pixelBytes;
+        VA_VolFiltDrawRGB(pixelType, rows, width, y1 - y0, &effective, scratch.data(), stride, 0xFFFFFFFF);
+        for (int y = y0; y < y1; ++y) {
+          uint8_t* dst = bits + y * stride;
+          const uint8_t* src = scratch.data() + (y - y0) * stride;
+          if (!interlace) {
+            for (int i = 0; i < 3 * width; ++i) dst[i] = blend255(src[i], dst[i], alpha);
+            continue;
+          }
+          for (int x = 0; x < width; ++x) {
+            if (!chosen(mode, cell, n, r, x, y)) continue;
+            for (int c = 0; c < 3; ++c) dst[3 * x + c] = blend255(src[3 * x + c], dst[3 * x + c], alpha);
+          }
         }
-        for (int x = 0; x < t.width; ++x) {
-          if (!chosen(mode, cell, n, r, x, y)) continue;
-          for (int c = 0; c < 3; ++c) dst[3 * x + c] = blend255(src[3 * x + c], dst[3 * x + c], alpha);
-        }
+      };
+      if (t.height < 32) {
+        band(0, t.height);
+        break;
       }
+      tbb::parallel_for(tbb::blocked_range<int>(0, t.height, 16),
+                        [&](const tbb::blocked_range<int>& range) { band(range.begin(), range.end()); });
       break;
     }
     case VA_PIXEL_LABELS:

@@ -1,6 +1,10 @@
 #include "ColorSchemes.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -65,7 +69,7 @@ void drawPicture(const T* picture, int width, int height, const PR_VIEWFILT& f, 
   const double lo = e.level - e.width / 2, w = e.width;
   // A window without width is a step at its level.
   const double k = w > 0 ? 256.0 / w : 0.0;
-  for (int y = 0; y < height; ++y) {
+  auto row = [&](int y) {
     const T* src = picture + int64_t(y) * width;
     uint8_t* dst = bits + y * stride;
     if (k > 0) {
@@ -81,7 +85,7 @@ void drawPicture(const T* picture, int width, int height, const PR_VIEWFILT& f, 
         dst[1] = c[1];
         dst[2] = c[2];
       }
-      continue;
+      return;
     }
     for (int x = 0; x < width; ++x, dst += 3) {
       const T v = src[x];
@@ -91,7 +95,30 @@ void drawPicture(const T* picture, int width, int height, const PR_VIEWFILT& f, 
       dst[1] = c[1];
       dst[2] = c[2];
     }
+  };
+  // Rows write disjoint parts of the bitmap: large pictures are coloured in parallel.
+  if (height < 32) {
+    for (int y = 0; y < height; ++y) row(y);
+    return;
   }
+  tbb::parallel_for(tbb::blocked_range<int>(0, height, 16), [&](const tbb::blocked_range<int>& range) {
+    for (int y = range.begin(); y != range.end(); ++y) row(y);
+  });
+}
+
+// The colours of every scheme's 256 indices, worked out once: a picture is coloured by table
+// lookups, not by a scheme's arithmetic per index.
+constexpr int kSchemes = 9;
+using SchemeTable = std::array<std::array<uint32_t, 256>, kSchemes>;
+
+const SchemeTable& schemeTable() {
+  static const SchemeTable table = [] {
+    SchemeTable t{};
+    for (int s = 0; s < kSchemes; ++s)
+      for (int i = 0; i < 256; ++i) t[s][i] = VA_SchemeInxColor(s, i);
+    return t;
+  }();
+  return table;
 }
 
 }  // namespace
@@ -123,9 +150,11 @@ bool VA_VolFiltDrawRGB(int type, const void* picture, int width, int height, con
   if (!picture || !filter || !bits || width < 1 || height < 1 || stride < int64_t(width) * 3) return false;
   if (type != VA_PIXEL_INT && type != VA_PIXEL_REAL) return false;
   const int s = scheme == 0xFFFFFFFFu ? filter->scheme : int(scheme);
+  // Schemes outside the table are monochrome, as VA_SchemeInxColor draws them.
+  const std::array<uint32_t, 256>& colours = schemeTable()[s >= 0 && s < kSchemes ? s : 0];
   uint8_t lut[256][3];
   for (int i = 0; i < 256; ++i) {
-    const uint32_t c = VA_SchemeInxColor(s, filter->invert ? 255 - i : i);
+    const uint32_t c = colours[filter->invert ? 255 - i : i];
     lut[i][0] = uint8_t(c & 0xFF);
     lut[i][1] = uint8_t((c >> 8) & 0xFF);
     lut[i][2] = uint8_t((c >> 16) & 0xFF);

@@ -4,11 +4,27 @@
 #include <cmath>
 #include <vector>
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include "ProjectionGeometry.h"
 #include "TwkMem.h"
 #include "volume/VoxelAccess.h"
 
 namespace {
+
+// Runs row(y) for every picture row; rows write disjoint parts of the picture, so they run in
+// parallel on large pictures.
+template <class Row>
+void forEachRow(int height, const Row& row) {
+  if (height < 32) {
+    for (int y = 0; y < height; ++y) row(y);
+    return;
+  }
+  tbb::parallel_for(tbb::blocked_range<int>(0, height, 16), [&](const tbb::blocked_range<int>& range) {
+    for (int y = range.begin(); y != range.end(); ++y) row(y);
+  });
+}
 
 // Reads voxel x of the line that starts byteOffset bytes into the frame's data, as a double.
 template <class T>
@@ -184,12 +200,12 @@ void zoomPlainSlice(const Setup& s, const FRAME* frame, const Writer& out) {
     if constexpr (Type == VA_PIXEL_REAL) realOut[i] = v;
     else intOut[i] = v == VOID_VALUE ? VA_PIXEL_TRANSPARENT : v <= 0 ? 0u : v >= 4294967294.0 ? 4294967294u : uint32_t(v + 0.5);
   };
-  for (int py = 0; py < s.height; ++py) {
+  forEachRow(s.height, [&](int py) {
     const int64_t rowStart = int64_t(py) * s.width;
     const AxisSample a = axisSample(rowCoordinate(s, py), pd.h, 1, s.smooth);
     if (a.tile < 0 || first > last) {
       for (int px = 0; px < s.width; ++px) outside(rowStart + px);
-      continue;
+      return;
     }
     const Step r0 = axisStep(s, dims, 1, a.i0), r1 = axisStep(s, dims, 1, a.i1);
     const uint8_t* line0 = base + zx + r0.bytes + r0.x * int64_t(sizeof(T));
@@ -202,7 +218,7 @@ void zoomPlainSlice(const Setup& s, const FRAME* frame, const Writer& out) {
       } else {
         for (int px = first; px <= last; ++px) put(rowStart + px, double(*reinterpret_cast<const T*>(line0 + cols[px].o0)));
       }
-      continue;
+      return;
     }
     const double wy = a.w;
     for (int px = first; px <= last; ++px) {
@@ -219,7 +235,7 @@ void zoomPlainSlice(const Setup& s, const FRAME* frame, const Writer& out) {
       const double top = v00 + (v01 - v00) * c.w, bottom = v10 + (v11 - v10) * c.w;
       put(rowStart + px, top + (bottom - top) * wy);
     }
-  }
+  });
 }
 
 // Plain slice of an ROI outside the film view: per-column and per-row steps; one of the three axes
@@ -247,19 +263,19 @@ void zoomPlainSliceBits(const Setup& s, const FRAME* frame, const Writer& out) {
     return (base[c.bytes + r.bytes + (x >> 3)] >> (7 - (x & 7))) & 1;
   };
   auto* labels = static_cast<uint32_t*>(out.picture);
-  for (int py = 0; py < s.height; ++py) {
+  forEachRow(s.height, [&](int py) {
     uint32_t* row = labels + int64_t(py) * s.width;
     const AxisSample a = axisSample(rowCoordinate(s, py), pd.h, 1, s.smooth);
     if (a.tile < 0 || first > last) {
       std::fill(row, row + s.width, VA_PIXEL_TRANSPARENT);
-      continue;
+      return;
     }
     std::fill(row, row + first, VA_PIXEL_TRANSPARENT);
     std::fill(row + last + 1, row + s.width, VA_PIXEL_TRANSPARENT);
     const Step r0 = axisStep(s, dims, 1, a.i0), r1 = axisStep(s, dims, 1, a.i1);
     if (!s.smooth) {
       for (int px = first; px <= last; ++px) row[px] = bitAt(cols[px].s0, r0) ? out.label : VA_PIXEL_TRANSPARENT;
-      continue;
+      return;
     }
     for (int px = first; px <= last; ++px) {
       const Sample& c = cols[px];
@@ -267,7 +283,7 @@ void zoomPlainSliceBits(const Setup& s, const FRAME* frame, const Writer& out) {
       const double top = v00 + (v01 - v00) * c.w, bottom = v10 + (v11 - v10) * c.w;
       row[px] = top + (bottom - top) * a.w >= 0.5 ? out.label : VA_PIXEL_TRANSPARENT;
     }
-  }
+  });
 }
 
 template <class T>
@@ -305,12 +321,12 @@ void zoomOrtho(const Setup& s, const FRAME* frame, const Writer& out) {
   }
   for (int k = 0; k < pd.d; ++k) zsteps[k] = axisStep(s, dims, 2, k);
   const bool film = s.cols * s.rows > 1;
-  for (int py = 0; py < s.height; ++py) {
+  forEachRow(s.height, [&](int py) {
     const int64_t rowStart = int64_t(py) * s.width;
     const AxisSample& ry = rows[py];
     if (ry.tile < 0) {
       for (int px = 0; px < s.width; ++px) out.outside(rowStart + px);
-      continue;
+      return;
     }
     for (int px = 0; px < s.width; ++px) {
       const AxisSample& cx = cols[px];
@@ -325,7 +341,7 @@ void zoomOrtho(const Setup& s, const FRAME* frame, const Writer& out) {
                                    c0[px].x + r1[py].x, c1[px].bytes + r1[py].bytes, c1[px].x + r1[py].x, cx.w, ry.w);
       out.put(rowStart + px, v);
     }
-  }
+  });
 }
 
 // A voxel of an oblique plane's sample point (continuous volume coordinates), or void outside.
@@ -363,7 +379,7 @@ void zoomOblique(const Setup& s, const FRAME* frame, const Writer& out) {
   const auto& m = s.map.matrix;
   std::vector<double> us(s.width);
   for (int px = 0; px < s.width; ++px) us[px] = columnCoordinate(s, px);
-  for (int py = 0; py < s.height; ++py) {
+  forEachRow(s.height, [&](int py) {
     const int64_t rowStart = int64_t(py) * s.width;
     const double vc = rowCoordinate(s, py);
     for (int px = 0; px < s.width; ++px) {
@@ -403,7 +419,7 @@ void zoomOblique(const Setup& s, const FRAME* frame, const Writer& out) {
       if (s.combine != Combine::Plain && count > 0) result = s.combine == Combine::Mean ? acc / count : acc;
       out.put(rowStart + px, result);
     }
-  }
+  });
 }
 
 template <class T>
