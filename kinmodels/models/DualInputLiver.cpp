@@ -139,4 +139,11 @@ bool ShiftedArterial(const DualInputs& inputs, int n, double delay, std::vector<
   return kit::Take(PR_ResampleFunction(inputs.arterial.data(), shiftedTimes.data(), n, times, n, false), n, ca);
 }
 
+bool TissueBolusStart(const CurveCall& call, const double* times, std::vector<double>& tissue, int* start,
+                      int* firstPassEnd) {
+  tissue.assign(call.n, 0.0);
+  if (!SignalToConcentration(call.curve, call.n, tissue.data())) return false;
+  return PR_GetBolusStart(tissue.data(), times, call.n, 0.1, start, firstPassEnd);
+}
+
 }  // namespace kin::liver

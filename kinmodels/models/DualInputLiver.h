@@ -70,6 +70,12 @@ bool PrepareDualInputs(const INPUTFUNC* ifuncs, bool findBolusStarts, DualInputs
 // the first n frames, into ca. False when the core cannot resample it.
 bool ShiftedArterial(const DualInputs& inputs, int n, double delay, std::vector<double>& ca);
 
+// The curve's concentration (by the host's conversion) into tissue, and the frame where its bolus
+// starts (the last frame below 10 % of its rise) with, when asked, the end of its first pass. False
+// when the conversion fails or no bolus start is found.
+bool TissueBolusStart(const CurveCall& call, const double* times, std::vector<double>& tissue, int* start,
+                      int* firstPassEnd = nullptr);
+
 // Scratch arrays of one curve evaluation.
 struct CurveWork {
   std::vector<double> mix, ce, integral;

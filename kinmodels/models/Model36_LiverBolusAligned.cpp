@@ -77,10 +77,9 @@ bool M36_ComputeParms(const CurveCall& call) {
   const Liver36Tables& t = tables();
   const int n = call.n;
   const double* times = t.inputs.times.data();
-  std::vector<double> tissue(n);
-  if (!SignalToConcentration(call.curve, n, tissue.data())) return false;
+  std::vector<double> tissue;
   int start = 0;
-  if (!PR_GetBolusStart(tissue.data(), times, n, 0.1, &start)) return false;
+  if (!liver::TissueBolusStart(call, times, tissue, &start)) return false;
   const double tissueBolusTime = times[start];
 
   // The arterial input shifted by the bolus offset (earlier when the offset is negative).

@@ -96,10 +96,9 @@ bool M37_ComputeParms(const CurveCall& call) {
   const Liver37Tables& t = tables();
   const int n = call.n;
   const double* times = t.inputs.times.data();
-  std::vector<double> tissue(n);
-  if (!SignalToConcentration(call.curve, n, tissue.data())) return false;
+  std::vector<double> tissue;
   int start = 0, firstPassEnd = 0;
-  if (!PR_GetBolusStart(tissue.data(), times, n, 0.1, &start, &firstPassEnd)) return false;
+  if (!liver::TissueBolusStart(call, times, tissue, &start, &firstPassEnd)) return false;
   const double ta = times[start] - t.inputs.arterialBolusTime;
   std::vector<double> ca, cv;
   if (!liver::ShiftedArterial(t.inputs, n, ta, ca)) return false;

@@ -78,14 +78,12 @@ bool M38_ModelInit(const INPUTFUNC* ifuncs) {
 
 bool M38_ComputeParms(const CurveCall& call) {
   const Liver38Tables& t = tables();
-  const int n = call.n;
   const int w = t.window;
   if (w < 2) return false;
   const double* times = t.inputs.times.data();
-  std::vector<double> tissue(n);
-  if (!SignalToConcentration(call.curve, n, tissue.data())) return false;
+  std::vector<double> tissue;
   int start = 0;
-  if (!PR_GetBolusStart(tissue.data(), times, n, 0.1, &start)) return false;
+  if (!liver::TissueBolusStart(call, times, tissue, &start)) return false;
   const double tissueBolusTime = times[start];
   CString text;
   text.Format(L"%s = %.10g\n%s = %.10g", L"AifBAt", t.inputs.arterialBolusTime, L"BAT", tissueBolusTime);
