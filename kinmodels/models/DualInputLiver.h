@@ -51,6 +51,16 @@ inline void LateUptakeBoxes(double flowMax, double fa1, double fa2, INTERVAL box
   *kiBox = LateUptakeKiBox();
 }
 
+// The boxes of the models that fit all four of F, fa, Ve and Ki, from the free parameters flow max,
+// the two fa limits and Ki max (ml/min/100ml): F and Ki per second, fa between its limits (either
+// order), and Ve in the model's own range.
+inline void FourParameterBoxes(const double* p, INTERVAL veBox, INTERVAL box[4]) {
+  box[0] = PerSecondBox(p[0]);
+  box[1] = {std::min(p[1], p[2]), std::max(p[1], p[2])};
+  box[2] = veBox;
+  box[3] = PerSecondBox(p[3]);
+}
+
 // The inputs as init prepares them: relative times and both input functions on them.
 struct DualInputs {
   int n = 0;

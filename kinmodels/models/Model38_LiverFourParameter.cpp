@@ -66,10 +66,7 @@ bool M38_ModelInit(const INPUTFUNC* ifuncs) {
     showNamedMessage(L"M38_ModelInit", L"Specify 1 for Linear, or 0 for Log concentration");
     return false;
   }
-  t.box[0] = liver::PerSecondBox(p[0]);
-  t.box[1] = {std::min(p[1], p[2]), std::max(p[1], p[2])};
-  t.box[2] = {0.02, 0.9};
-  t.box[3] = liver::PerSecondBox(p[3]);
+  liver::FourParameterBoxes(p, {0.02, 0.9}, t.box);
   // The frames before the first one at or after the analysis length (all when none reaches it).
   t.window = kit::FirstIndexAtOrAfter(t.inputs.times.data(), t.inputs.n, p[6]);
   tables() = std::move(t);

@@ -77,10 +77,7 @@ bool M41_ModelInit(const INPUTFUNC* ifuncs) {
     showNamedMessage(L"M41_ModelInit", L"Analysis length is too short");
     return false;
   }
-  t.box[0] = liver::PerSecondBox(p[0]);
-  t.box[1] = {std::min(p[1], p[2]), std::max(p[1], p[2])};
-  t.box[2] = {0.01, 0.99};
-  t.box[3] = liver::PerSecondBox(p[3]);
+  liver::FourParameterBoxes(p, {0.01, 0.99}, t.box);
   if (!CheckIfuncTiming(ifuncs, 2, n)) return false;
   t.arterial.assign(ifuncs[0].values, ifuncs[0].values + n);
   t.venous.assign(ifuncs[1].values, ifuncs[1].values + n);
