@@ -68,10 +68,9 @@ bool M27_ComputeParms(const CurveCall& call) {
   const int n = call.n;
   const double* c = call.curve;
   // Background voxels are not fitted.
-  if (PR_ArrStats(c, n, nullptr) < t.threshold) return false;
-
-  std::vector<double> integral(n), x(n), y(n);
-  CumulativeTrapezoid(c, t.times.data(), n, integral.data());
+  std::vector<double> integral;
+  if (!reference::TargetIntegral(c, t.times.data(), n, t.threshold, integral)) return false;
+  std::vector<double> x(n), y(n);
   for (int k = 0; k < n; ++k) {
     if (std::fabs(c[k]) < 1e-100) continue;  // x = y = 0
     x[k] = t.refIntegral[k] / c[k];

@@ -46,10 +46,9 @@ bool M29_ComputeParms(const CurveCall& call) {
   const reference::MultilinearTables& t = tables();
   const int n = call.n;
   const double* c = call.curve;
-  if (PR_ArrStats(c, n, nullptr) < t.threshold) return false;
-
-  std::vector<double> integral(n), y(n), x1(n), x2(n);
-  CumulativeTrapezoid(c, t.times.data(), n, integral.data());
+  std::vector<double> integral;
+  if (!reference::TargetIntegral(c, t.times.data(), n, t.threshold, integral)) return false;
+  std::vector<double> y(n), x1(n), x2(n);
   for (int k = 0; k < n; ++k) {
     const double d = std::max(1.0, c[k]);
     y[k] = integral[k] / d;

@@ -44,10 +44,8 @@ bool M30_ComputeParms(const CurveCall& call) {
   const reference::MultilinearTables& t = tables();
   const int n = call.n;
   const double* c = call.curve;
-  if (PR_ArrStats(c, n, nullptr) < t.threshold) return false;
-
-  std::vector<double> integral(n);
-  CumulativeTrapezoid(c, t.times.data(), n, integral.data());
+  std::vector<double> integral;
+  if (!reference::TargetIntegral(c, t.times.data(), n, t.threshold, integral)) return false;
 
   const int e = NearestIndex(t.times.data(), n, t.endTime);
   double g1 = 0, g2 = 0, g3 = 0;

@@ -74,10 +74,9 @@ bool M31_ComputeParms(const CurveCall& call) {
   const Mrtm2Tables& t = tables();
   const int n = call.n;
   const double* c = call.curve;
-  if (PR_ArrStats(c, n, nullptr) < t.threshold) return false;
-
-  std::vector<double> integral(n), x(n);
-  CumulativeTrapezoid(c, t.times.data(), n, integral.data());
+  std::vector<double> integral;
+  if (!reference::TargetIntegral(c, t.times.data(), n, t.threshold, integral)) return false;
+  std::vector<double> x(n);
   for (int k = 0; k < n; ++k) x[k] = t.reference[k] / t.k2Ref + t.refIntegral[k];
 
   const int s0 = NearestIndex(t.times.data(), n, t.startTime);

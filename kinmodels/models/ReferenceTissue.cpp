@@ -1,5 +1,6 @@
 #include "ReferenceTissue.h"
 
+#include "CurveStats.h"
 #include "CurveTools.h"
 #include "CurveUtils.h"
 #include "Messages.h"
@@ -28,6 +29,13 @@ bool InitMultilinear(int type, const wchar_t* function, const INPUTFUNC* ifuncs,
   t.maxErr = freeParm(type, 2) * 0.01;
   t.threshold = freeParm(type, 3);
   t.n = n;
+  return true;
+}
+
+bool TargetIntegral(const double* curve, const double* times, int n, double threshold, std::vector<double>& integral) {
+  if (PR_ArrStats(curve, n, nullptr) < threshold) return false;
+  integral.assign(n, 0.0);
+  CumulativeTrapezoid(curve, times, n, integral.data());
   return true;
 }
 

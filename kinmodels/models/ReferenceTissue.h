@@ -26,6 +26,10 @@ struct MultilinearTables {
 // and background threshold. Messages go under the init's name.
 bool InitMultilinear(int type, const wchar_t* function, const INPUTFUNC* ifuncs, MultilinearTables& t);
 
+// The running integral of a target curve over the frame times, into integral (n values); false for
+// a background curve, whose mean is below threshold.
+bool TargetIntegral(const double* curve, const double* times, int n, double threshold, std::vector<double>& integral);
+
 // The equilibration start: the first frame s in [0, limit) whose regression from s on has its
 // largest relative error below maxErr. regress(s, &error) fits from frame s and reports that error;
 // it returns false when the solver fails. -1 when no frame qualifies or the solver fails.
