@@ -11,6 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "AppOptions.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -112,6 +116,33 @@ bool chosen(int mode, int cell, int n, int r, int x, int y) {
 inline uint8_t blend255(int src, int dst, int alpha) {
   const int v = src * alpha + dst * (255 - alpha);
   return uint8_t((v + 1 + (v >> 8)) >> 8);
+}
+
+// Blends count bytes of src over dst at alpha, as blend255 does byte by byte. With SSE2, sixteen
+// bytes at a time in 16-bit lanes: src * alpha + dst * (255 - alpha) <= 65025 and the rounding
+// sum <= 65280 both fit an unsigned 16-bit lane, so the integer result is the same.
+void blendRow(const uint8_t* __restrict src, uint8_t* __restrict dst, int count, int alpha) {
+  const int beta = 255 - alpha;
+  int i = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1);
+  const __m128i a = _mm_set1_epi16(int16_t(alpha)), b = _mm_set1_epi16(int16_t(beta));
+  auto half = [&](__m128i s16, __m128i d16) {
+    const __m128i v = _mm_add_epi16(_mm_mullo_epi16(s16, a), _mm_mullo_epi16(d16, b));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(v, one), _mm_srli_epi16(v, 8)), 8);
+  };
+  for (; i + 16 <= count; i += 16) {
+    const __m128i s8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    const __m128i d8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
+    const __m128i lo = half(_mm_unpacklo_epi8(s8, zero), _mm_unpacklo_epi8(d8, zero));
+    const __m128i hi = half(_mm_unpackhi_epi8(s8, zero), _mm_unpackhi_epi8(d8, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (; i < count; ++i) {
+    const int v = src[i] * alpha + dst[i] * beta;
+    dst[i] = uint8_t((v + 1 + (v >> 8)) >> 8);
+  }
 }
 
 void overlayLabels(const uint32_t* labels, int width, int height, int alpha, uint8_t* bits, int64_t stride) {
@@ -238,7 +269,7 @@ void CDrawVol::Draw(VA_VOLPROJ* projection, QPainter*) {
           uint8_t* dst = bits + y * stride;
           const uint8_t* src = scratch.data() + (y - y0) * stride;
           if (!interlace) {
-            for (int i = 0; i < 3 * width; ++i) dst[i] = blend255(src[i], dst[i], alpha);
+            blendRow(src, dst, 3 * width, alpha);
             continue;
           }
           for (int x = 0; x < width; ++x) {
