@@ -44,13 +44,7 @@ bool M8_ModelInit(const INPUTFUNC* ifuncs) {
 }
 
 bool M8_ComputeParms(const CurveCall& call) {
-  double point[3] = {}, residual = VOID_VALUE;
-  if (!FitWithArterialDelay(kType, tables(), call, point, &residual)) return false;
-  call.out->put(0, point[0] * 60);
-  call.out->put(1, point[1]);
-  call.out->put(2, point[2]);
-  call.out->put(3, residual);
-  return true;
+  return FitToftsOutputs(kType, tables(), call);
 }
 
 }  // namespace

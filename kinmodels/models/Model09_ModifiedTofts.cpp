@@ -46,14 +46,7 @@ bool M9_ModelInit(const INPUTFUNC* ifuncs) {
 }
 
 bool M9_ComputeParms(const CurveCall& call) {
-  double point[4] = {}, residual = VOID_VALUE;
-  if (!FitWithArterialDelay(kType, tables(), call, point, &residual)) return false;
-  call.out->put(0, point[0] * 60);
-  call.out->put(1, point[1]);
-  call.out->put(2, point[2]);
-  call.out->put(3, point[3]);
-  call.out->put(4, residual);
-  return true;
+  return FitToftsOutputs(kType, tables(), call);
 }
 
 }  // namespace

@@ -208,6 +208,17 @@ bool FitWithArterialDelay(int type, const DelayedInputTables& t, const CurveCall
   return true;
 }
 
+bool FitToftsOutputs(int type, const DelayedInputTables& t, const CurveCall& call) {
+  const int count = int(t.bounds.size());
+  std::vector<double> point(count, 0.0);
+  double residual = VOID_VALUE;
+  if (!FitWithArterialDelay(type, t, call, point.data(), &residual)) return false;
+  call.out->put(0, point[0] * 60);
+  for (int i = 1; i < count; ++i) call.out->put(i, point[i]);
+  call.out->put(count, residual);
+  return true;
+}
+
 // --- the simplex models on a uniform grid ---
 
 namespace {

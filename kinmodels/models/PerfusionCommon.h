@@ -83,6 +83,10 @@ bool InitDelayedInputModel(int type, const wchar_t* function, const INPUTFUNC* i
 bool FitWithArterialDelay(int type, const DelayedInputTables& t, const CurveCall& call, double* point,
                           double* residual);
 
+// One curve fitted as above, with the outputs of the Tofts models written in order: Ktrans per
+// minute, the other kinetic variables and the delay as fitted, then the residual.
+bool FitToftsOutputs(int type, const DelayedInputTables& t, const CurveCall& call);
+
 // --- the simplex models on a uniform grid with a search over arterial delays ---
 
 // The tissue concentration of a grid model for its variables p and the delayed input ca on the
