@@ -146,4 +146,16 @@ bool TissueBolusStart(const CurveCall& call, const double* times, std::vector<do
   return PR_GetBolusStart(tissue.data(), times, call.n, 0.1, start, firstPassEnd);
 }
 
+bool SearchVenousArrival(int type, const DualInputs& inputs, double tissueBolusTime, double maxArrival,
+                         const INTERVAL* box, int nVars, PR_AMOEBACOSTFUNC cost, void* context,
+                         const double** venousSlot, std::vector<double>& venous, double* best, double* bestPoint,
+                         double* bestDelay) {
+  const double lo = std::max(0.0, tissueBolusTime - inputs.venousBolusTime);
+  const long long total = std::max(1LL, (long long)std::ceil(maxArrival));
+  if (!SearchVenousDelay(type, inputs, lo, lo + maxArrival, total, box, nVars, cost, context, venousSlot, venous, best,
+                         bestPoint, bestDelay))
+    return false;
+  return *best < VOID_VALUE;
+}
+
 }  // namespace kin::liver

@@ -128,6 +128,14 @@ bool SearchVenousDelay(int type, const DualInputs& inputs, double lo, double hi,
                        int nVars, PR_AMOEBACOSTFUNC cost, void* context, const double** venousSlot,
                        std::vector<double>& venous, double* best, double* bestPoint, double* bestDelay);
 
+// The venous delay search of the models that align the arterial input on the bolus: whole-second
+// delays from the tissue's bolus start minus the venous one (not below 0) up to maxArrival further,
+// otherwise as SearchVenousDelay. False also when no fit had a finite cost.
+bool SearchVenousArrival(int type, const DualInputs& inputs, double tissueBolusTime, double maxArrival,
+                         const INTERVAL* box, int nVars, PR_AMOEBACOSTFUNC cost, void* context,
+                         const double** venousSlot, std::vector<double>& venous, double* best, double* bestPoint,
+                         double* bestDelay);
+
 // Writes the eleven outputs of the family from F and Ki (per second), fa and Ve (ml/100ml); the
 // extracellular mean transit time Ve / (F + Ki) follows in seconds.
 void PutOutputs(const OutputWriter& out, double F, double fa, double vePercent, double Ki, double arterialDelay,

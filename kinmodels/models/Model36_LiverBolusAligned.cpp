@@ -96,13 +96,10 @@ bool M36_ComputeParms(const CurveCall& call) {
                  std::vector<double>(n)};
 
   const SingleCurveAnnouncement announcement(kType);
-  const double lo = std::max(0.0, tissueBolusTime - t.inputs.venousBolusTime);
-  const long long total = std::max(1LL, (long long)std::ceil(t.maxVenousArrival));
   double best = VOID_VALUE, bestP[3] = {}, bestTv = 0;
-  if (!liver::SearchVenousDelay(kType, t.inputs, lo, lo + t.maxVenousArrival, total, t.box, 3, M36_Cost, &fit, &fit.cv,
-                                cv, &best, bestP, &bestTv))
+  if (!liver::SearchVenousArrival(kType, t.inputs, tissueBolusTime, t.maxVenousArrival, t.box, 3, M36_Cost, &fit,
+                                  &fit.cv, cv, &best, bestP, &bestTv))
     return false;
-  if (!(best < VOID_VALUE)) return false;
 
   const double F = bestP[0], fa = bestP[1], Ve = bestP[2];
   const double ki = liver::LateUptakeKi(fit.late, F, fa, Ve);  // reported without clamping

@@ -126,13 +126,10 @@ bool M37_ComputeParms(const CurveCall& call) {
                  std::vector<double>(n)};
 
   const SingleCurveAnnouncement announcement(kType);
-  const double lo = std::max(0.0, times[start] - t.inputs.venousBolusTime);
-  const long long total = std::max(1LL, (long long)std::ceil(t.maxVenousArrival));
   double best = VOID_VALUE, bestP[2] = {}, bestTv = 0;
-  if (!liver::SearchVenousDelay(kType, t.inputs, lo, lo + t.maxVenousArrival, total, box, 2, M37_Cost, &fit, &fit.cv,
-                                cv, &best, bestP, &bestTv))
+  if (!liver::SearchVenousArrival(kType, t.inputs, times[start], t.maxVenousArrival, box, 2, M37_Cost, &fit, &fit.cv,
+                                  cv, &best, bestP, &bestTv))
     return false;
-  if (!(best < VOID_VALUE)) return false;
 
   double F, fa, ki;
   FlowsOf(fit, bestP[0], bestP[1], &F, &fa, &ki);
