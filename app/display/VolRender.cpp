@@ -149,19 +149,37 @@ void overlayLabels(const uint32_t* labels, int width, int height, int alpha, uin
   auto row = [&](int y) {
     const uint32_t* src = labels + int64_t(y) * width;
     uint8_t* dst = bits + y * stride;
+    if (alpha == 255) {
+      for (int x = 0; x < width; ++x, dst += 3) {
+        const uint32_t c = src[x];
+        if (c == VA_PIXEL_TRANSPARENT) continue;
+        dst[0] = uint8_t(c & 0xFF);
+        dst[1] = uint8_t((c >> 8) & 0xFF);
+        dst[2] = uint8_t((c >> 16) & 0xFF);
+      }
+      return;
+    }
+    // Every pixel blended and the bitmap's value kept where the label is transparent: a select
+    // instead of a branch that a scattered mask mispredicts. The label of the previous pixel and
+    // its weighted channels are reused while the label stays the same.
+    uint32_t last = VA_PIXEL_TRANSPARENT;
+    int wb = 0, wg = 0, wr = 0;
+    const int beta = 255 - alpha;
     for (int x = 0; x < width; ++x, dst += 3) {
       const uint32_t c = src[x];
-      if (c == VA_PIXEL_TRANSPARENT) continue;
-      const int b = int(c & 0xFF), g = int((c >> 8) & 0xFF), r = int((c >> 16) & 0xFF);
-      if (alpha == 255) {
-        dst[0] = uint8_t(b);
-        dst[1] = uint8_t(g);
-        dst[2] = uint8_t(r);
-      } else {
-        dst[0] = blend255(b, dst[0], alpha);
-        dst[1] = blend255(g, dst[1], alpha);
-        dst[2] = blend255(r, dst[2], alpha);
+      const bool on = c != VA_PIXEL_TRANSPARENT;
+      if (on && c != last) {
+        last = c;
+        wb = int(c & 0xFF) * alpha;
+        wg = int((c >> 8) & 0xFF) * alpha;
+        wr = int((c >> 16) & 0xFF) * alpha;
       }
+      const int vb = wb + dst[0] * beta, vg = wg + dst[1] * beta, vr = wr + dst[2] * beta;
+      const uint8_t b = uint8_t((vb + 1 + (vb >> 8)) >> 8), g = uint8_t((vg + 1 + (vg >> 8)) >> 8),
+                    r = uint8_t((vr + 1 + (vr >> 8)) >> 8);
+      dst[0] = on ? b : dst[0];
+      dst[1] = on ? g : dst[1];
+      dst[2] = on ? r : dst[2];
     }
   };
   if (height == 1) {

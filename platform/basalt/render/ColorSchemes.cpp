@@ -78,8 +78,10 @@ void drawPicture(const T* picture, int width, int height, const PR_VIEWFILT& f, 
       for (int x = 0; x < width; ++x, dst += 3) {
         const T v = src[x];
         if (!isGrey(v)) continue;
-        const double t = double(v) * k + offset;
-        const int index = t <= 0 ? 0 : t >= 255 ? 255 : int(t);
+        // Clamped to [0, 255] by min and max rather than by branches, which a varied picture
+        // mispredicts; the index is the same.
+        const double t = std::min(std::max(double(v) * k + offset, 0.0), 255.0);
+        const int index = int(t);
         const uint8_t* c = lut[index];
         dst[0] = c[0];
         dst[1] = c[1];
