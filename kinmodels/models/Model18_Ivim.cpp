@@ -36,13 +36,7 @@ bool M18_ModelInit(const INPUTFUNC*) {
   settings.dtMax = freeParm(kType, 4);
   settings.dpMin = freeParm(kType, 5);
   settings.dpMax = freeParm(kType, 6);
-  const Acquisition& acq = acquisition();
-  if (!IsValidDynamicComponent(L"b-value", acq.bValue, acq.n)) return false;
-  if (acq.n < 5) {
-    showNamedMessage(L"M18_ModelInit", L"IVIM3 requires at least 5 b-values");
-    return false;
-  }
-  return true;
+  return mr::hasIvimBValues(L"M18_ModelInit");
 }
 
 bool M18_ComputeParms(const CurveCall& call) {

@@ -33,13 +33,7 @@ bool M54_ModelInit(const INPUTFUNC*) {
   settings.dMax = freeParm(kType, 1);
   settings.dStarMin = freeParm(kType, 2);
   settings.dStarMax = freeParm(kType, 3);
-  const Acquisition& acq = acquisition();
-  if (!IsValidDynamicComponent(L"b-value", acq.bValue, acq.n)) return false;
-  if (acq.n < 5) {
-    showNamedMessage(L"M54_ModelInit", L"IVIM3 requires at least 5 b-values");
-    return false;
-  }
-  return true;
+  return mr::hasIvimBValues(L"M54_ModelInit");
 }
 
 bool M54_ComputeParms(const CurveCall& call) {

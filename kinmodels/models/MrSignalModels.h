@@ -141,6 +141,18 @@ inline INTERVAL scaledRmseRange(INTERVAL costRange, double scale) {
                     std::sqrt(std::max(0.0, costRange.hi)) * std::fabs(scale));
 }
 
+// The b-value check of the global IVIM fits: a valid b-value axis of at least 5 values (else a
+// message under the init's name). False stops the init.
+inline bool hasIvimBValues(const wchar_t* function) {
+  const Acquisition& acq = acquisition();
+  if (!IsValidDynamicComponent(L"b-value", acq.bValue, acq.n)) return false;
+  if (acq.n < 5) {
+    showNamedMessage(function, L"IVIM3 requires at least 5 b-values");
+    return false;
+  }
+  return true;
+}
+
 // One bi-exponential diffusion fit by the interval best-solution optimiser, on a curve sorted by
 // b-value and divided by scale: the amplitude within s0Noise of the first (lowest-b) sorted signal,
 // f, D* and D within their boxes, searched until the mean squared residual reaches tolerance or
