@@ -183,12 +183,9 @@ void geometryFromAffine(const Affine& a, bool ras, ImageData& image) {
     image.orient[r] = m[r][0] / len[0];
     image.orient[3 + r] = m[r][1] / len[1];
   }
-  image.positions.resize(size_t(std::max(1, image.dim.d)));
-  for (size_t k = 0; k < image.positions.size(); ++k) {
-    image.positions[k].x = m[0][3] + double(k) * m[0][2];
-    image.positions[k].y = m[1][3] + double(k) * m[1][2];
-    image.positions[k].z = m[2][3] + double(k) * m[2][2];
-  }
+  image.positions.assign(1, DPOINT3D{m[0][3], m[1][3], m[2][3]});
+  image.sliceStep = DPOINT3D{m[0][2], m[1][2], m[2][2]};
+  image.linearSlices = true;
   image.hasGeometry = true;
 }
 
@@ -358,7 +355,13 @@ CVol* buildVolume(ImageData& image, const CString& name) {
   vol->unit = image.unit;
   std::copy(image.orient, image.orient + 6, vol->orient);
   const int depth = frame->dim.d, times = frame->dim.t;
-  if (image.hasGeometry && int(image.positions.size()) >= depth) {
+  if (image.hasGeometry && image.linearSlices && !image.positions.empty()) {
+    vol->imgPos = static_cast<DPOINT3D*>(pf_malloc(int64_t(depth) * sizeof(DPOINT3D)));
+    if (vol->imgPos) {
+      const DPOINT3D o = image.positions[0], s = image.sliceStep;
+      for (int k = 0; k < depth; ++k) vol->imgPos[k] = DPOINT3D{o.x + k * s.x, o.y + k * s.y, o.z + k * s.z};
+    }
+  } else if (image.hasGeometry && int(image.positions.size()) >= depth) {
     vol->imgPos = static_cast<DPOINT3D*>(pf_malloc(int64_t(depth) * sizeof(DPOINT3D)));
     if (vol->imgPos) std::copy(image.positions.begin(), image.positions.begin() + depth, vol->imgPos);
   }

@@ -72,7 +72,12 @@ struct ImageData {
   double slope = 1, offset = 0;
   bool hasGeometry = false;
   double orient[6] = {1, 0, 0, 0, 1, 0};
-  std::vector<DPOINT3D> positions;  // depth entries when hasGeometry
+  // Slice positions when hasGeometry: either depth explicit entries, or (linearSlices) the first
+  // position and a constant step, so a header that claims a huge depth costs no memory until
+  // the voxels are actually read.
+  std::vector<DPOINT3D> positions;
+  bool linearSlices = false;
+  DPOINT3D sliceStep{};
   int32_t modality = 10000;
   CString unit;
   std::vector<DYNCRD> dyn;  // time points entries, or empty

@@ -437,6 +437,18 @@ TEST_F(ImageFilesTest, DamagedFilesFailCleanlyWithAMessageNamingTheFile) {
     raw[4] = raw[5] = raw[6] = 0, raw[7] = 6;
     raw[20] = raw[21] = raw[22] = 0, raw[23] = 9;  // unknown type code
     writeAll("type.mgh", raw);
+    // A header that claims 2^30 slices: its information must come without memory for them.
+    raw[20] = raw[21] = raw[22] = 0, raw[23] = 0;
+    raw[4] = raw[5] = raw[6] = 0, raw[7] = 1;  // 1 x 1 x 2^30
+    raw[8] = raw[9] = raw[10] = 0, raw[11] = 1;
+    raw[12] = 0x40, raw[13] = raw[14] = raw[15] = 0;
+    writeAll("deep.mgh", raw);
+    DIM3D dim;
+    SPC spc;
+    const int64_t before = PR_GetTotalAllocSize();
+    EXPECT_TRUE(VA_RAW_FileInfo(path("deep.mgh"), &dim, &spc, false));
+    EXPECT_EQ(dim.d, 1 << 30);
+    EXPECT_EQ(PR_GetTotalAllocSize(), before);
   }
   replaceText("vol.nrrd", "big.nrrd", "sizes: 7 6 5", "sizes: 7 6 5000000");
   replaceText("vol.nrrd", "type.nrrd", "type: short", "type: quaternion");
@@ -457,7 +469,7 @@ TEST_F(ImageFilesTest, DamagedFilesFailCleanlyWithAMessageNamingTheFile) {
   const char* cases[][2] = {
       {"t_nii.nii", "truncated"}, {"big_nii.nii", ""}, {"type_nii.nii", "data type"},
       {"t_gz.nii.gz", "gzip stream ends early"}, {"t_n2.nii", "truncated"}, {"t_an.img", "truncated"},
-      {"t_mgz.mgz", "gzip stream ends early"}, {"big.mgh", ""}, {"type.mgh", "data type"},
+      {"t_mgz.mgz", "gzip stream ends early"}, {"big.mgh", ""}, {"type.mgh", "data type"}, {"deep.mgh", "truncated"},
       {"big.nrrd", ""}, {"type.nrrd", "data type"}, {"t.nrrd", "gzip stream ends early"},
       {"t.npy", "truncated"}, {"big.npy", ""}, {"type.npy", "data type"},
       {"t.im", "truncated"}, {"big.im", ""}, {"unknown.xyz", "unknown"}, {"absent.nii", "does not exist"}};
