@@ -223,4 +223,7 @@ class CVol {
   int GetMajorProjType(const VA_VOLPROJ* proj = nullptr) const;
   // Row and column direction cosines of that plane in patient space.
   bool GetProjOrientation(const VA_VOLPROJ* proj, double orient[6]) const;
+  // The plane and the patient ends of the screen's edges, e.g. "AX R>L A>P" (see
+  // VA_VolGetProjText); false without a valid orientation.
+  bool GetProjText(const VA_VOLPROJ* proj, CString* text) const;
 };

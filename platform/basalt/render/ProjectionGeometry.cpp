@@ -271,6 +271,26 @@ bool VA_IsValidOrientation(const double o[6]) {
   return std::fabs(n0 - 1) < 1e-3 && std::fabs(n1 - 1) < 1e-3 && std::fabs(dot) < 1e-3;
 }
 
+bool VA_VolSliceDirection(const CVol* vol, double n[3]) {
+  if (!vol || !n || !VA_IsValidOrientation(vol->orient)) return false;
+  const double* o = vol->orient;
+  n[0] = o[1] * o[5] - o[2] * o[4];
+  n[1] = o[2] * o[3] - o[0] * o[5];
+  n[2] = o[0] * o[4] - o[1] * o[3];
+  const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  if (!(length > 0)) return false;
+  for (int c = 0; c < 3; ++c) n[c] /= length;
+  // Slices may be stored against the normal (a left-handed voxel grid, as many NIfTI files are).
+  if (vol->imgPos && vol->frame && vol->frame->dim.d > 1) {
+    const DPOINT3D& a = vol->imgPos[0];
+    const DPOINT3D& b = vol->imgPos[vol->frame->dim.d - 1];
+    const double along = (b.x - a.x) * n[0] + (b.y - a.y) * n[1] + (b.z - a.z) * n[2];
+    if (std::isfinite(along) && along < 0)
+      for (int c = 0; c < 3; ++c) n[c] = -n[c];
+  }
+  return true;
+}
+
 namespace {
 
 // Letters of a patient direction, the strongest component first.
@@ -289,8 +309,11 @@ CString directionLetters(const double d[3]) {
 bool VA_GenerateOrientTxt(const CVol* vol, const VA_VOLPROJ* proj, CString texts[4]) {
   if (!vol || !vol->frame || !proj || !texts) return false;
   double o[6] = {1, 0, 0, 0, 1, 0};
-  if (VA_IsValidOrientation(vol->orient)) std::copy(vol->orient, vol->orient + 6, o);
-  const double normal[3] = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5], o[0] * o[4] - o[1] * o[3]};
+  double normal[3] = {0, 0, 1};
+  if (VA_IsValidOrientation(vol->orient)) {
+    std::copy(vol->orient, vol->orient + 6, o);
+    VA_VolSliceDirection(vol, normal);
+  }
   const double* axes[3] = {o, o + 3, normal};
   VA_PROJMAP m;
   if (!VA_VolProjMap(vol->Dim(), vol->Spc(), proj, &m)) return false;

@@ -73,6 +73,11 @@ bool VA_DetermineVisibleSlices(double z0, double z1, int depth, int* first, int*
 // Whether six direction cosines are two orthogonal unit vectors.
 bool VA_IsValidOrientation(const double orient[6]);
 
+// Patient direction (unit vector) in which the volume's slice index grows: the normal of the row
+// and column directions (row x column), turned round when the image positions of the first and
+// last slice say the slices run the other way. False without a valid orientation.
+bool VA_VolSliceDirection(const CVol* vol, double direction[3]);
+
 // Patient-direction letters of the four edges of a view with this record: top, bottom, left and
 // right (L/R, A/P, S/I of the patient's left, posterior and superior along +x, +y, +z, the
 // strongest component first). A volume without a valid orientation is read as the identity.

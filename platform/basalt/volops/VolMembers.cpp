@@ -62,3 +62,4 @@ int CVol::GetMajorProjType(const VA_VOLPROJ* proj) const { return VA_VolGetMajor
 bool CVol::GetProjOrientation(const VA_VOLPROJ* proj, double orient[6]) const {
   return VA_VolGetProjOrientation(this, proj, orient);
 }
+bool CVol::GetProjText(const VA_VOLPROJ* proj, CString* text) const { return VA_VolGetProjText(this, proj, text); }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "CString.h"
 #include "TwkTypes.h"
 #include "VolProj.h"
 
@@ -93,6 +94,27 @@ int VA_VolGetMajorProjType(const CVol* vol, const VA_VOLPROJ* proj);
 // The row and column direction cosines, in patient space, of the plane that a view with this
 // record (null: the native plane) shows. False without a valid orientation.
 bool VA_VolGetProjOrientation(const CVol* vol, const VA_VOLPROJ* proj, double orient[6]);
+
+// A short text naming the plane that a view with this record (null: the native plane) shows as the
+// screen shows it: "<plane> <a>><b> <c>><d>", where the plane is "AX", "COR" or "SAG" (the major
+// projection type), a>b are the patient ends at the screen's left and right edge and c>d those at
+// its top and bottom edge, each one of R/L, A/P, S/I by the strongest patient component of the
+// screen axis. "AX R>L A>P" is an axial slice seen from the feet with the patient's right on the
+// screen's left and the front at the top. False without a valid orientation.
+bool VA_VolGetProjText(const CVol* vol, const VA_VOLPROJ* proj, CString* text);
+
+// Values of the option "ProjViewConvention": how views name and turn their planes.
+enum : int {
+  VA_PROJ_CONVENTION_NONE = 0,          // views keep the plane they are given
+  VA_PROJ_CONVENTION_RADIOLOGICAL = 1,  // axial from the feet, coronal from the front: right on the left
+  VA_PROJ_CONVENTION_NEUROLOGICAL = 2,  // axial and coronal mirrored left to right: right on the right
+};
+// The projection text (VA_VolGetProjText) of the conventional view of a plane (0 sagittal, 1 axial,
+// 2 coronal) under a convention. Both conventions show the sagittal plane with the front on the
+// left and the head at the top ("SAG A>P S>I"); the radiological one shows axial as "AX R>L A>P"
+// and coronal as "COR R>L S>I", the neurological one "AX L>R A>P" and "COR L>R S>I". Null for
+// VA_PROJ_CONVENTION_NONE, an unknown convention or plane.
+const wchar_t* VA_GetProjectionConventionName(int convention, int type);
 
 // Splits a mosaic (one slice holding n images tiled row by row from the top left, in a square grid
 // of ceil(sqrt(n)) columns and rows) into a volume of n slices of one tile each, for every time

@@ -13,13 +13,13 @@ namespace {
 
 // Patient directions (unit vectors) of the projection's right, down and slice axes.
 bool projectionAxes(const CVol* vol, const VA_VOLPROJ* proj, double axes[3][3]) {
-  if (!vol || !vol->frame || !VA_IsValidOrientation(vol->orient)) return false;
+  double normal[3];
+  if (!vol || !vol->frame || !VA_VolSliceDirection(vol, normal)) return false;
   VA_VOLPROJ native;
   VA_InitVOLPROJ(&native);
   VA_PROJMAP m;
   if (!VA_VolProjMap(vol->Dim(), vol->Spc(), proj ? proj : &native, &m)) return false;
   const double* o = vol->orient;
-  const double normal[3] = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5], o[0] * o[4] - o[1] * o[3]};
   const double* volumeAxes[3] = {o, o + 3, normal};
   const double sp[3] = {vol->spc.x, vol->spc.y, vol->spc.z};
   for (int k = 0; k < 3; ++k) {
@@ -55,6 +55,44 @@ bool VA_VolGetProjOrientation(const CVol* vol, const VA_VOLPROJ* proj, double or
     orient[3 + c] = axes[1][c];
   }
   return true;
+}
+
+namespace {
+
+// The anatomical end a patient direction points to and the one it comes from, by its strongest
+// component (ties go to x, then y): +x left, +y posterior, +z superior.
+void directionEnds(const double d[3], wchar_t* from, wchar_t* to) {
+  static const wchar_t positive[3] = {L'L', L'P', L'S'}, negative[3] = {L'R', L'A', L'I'};
+  int k = 0;
+  for (int c = 1; c < 3; ++c)
+    if (std::fabs(d[c]) > std::fabs(d[k])) k = c;
+  *from = d[k] > 0 ? negative[k] : positive[k];
+  *to = d[k] > 0 ? positive[k] : negative[k];
+}
+
+}  // namespace
+
+bool VA_VolGetProjText(const CVol* vol, const VA_VOLPROJ* proj, CString* text) {
+  static const wchar_t* const planes[3] = {L"SAG", L"AX", L"COR"};
+  double axes[3][3];
+  if (!text || !projectionAxes(vol, proj, axes)) return false;
+  const int type = VA_VolGetMajorProjType(vol, proj);
+  if (type < 0 || type > 2) return false;
+  wchar_t leftEnd, rightEnd, topEnd, bottomEnd;
+  directionEnds(axes[0], &leftEnd, &rightEnd);
+  directionEnds(axes[1], &topEnd, &bottomEnd);
+  text->Format(L"%s %c>%c %c>%c", planes[type], leftEnd, rightEnd, topEnd, bottomEnd);
+  return true;
+}
+
+const wchar_t* VA_GetProjectionConventionName(int convention, int type) {
+  // Indexed by projection type: sagittal, axial, coronal.
+  static const wchar_t* const radiological[3] = {L"SAG A>P S>I", L"AX R>L A>P", L"COR R>L S>I"};
+  static const wchar_t* const neurological[3] = {L"SAG A>P S>I", L"AX L>R A>P", L"COR L>R S>I"};
+  if (type < 0 || type > 2) return nullptr;
+  if (convention == VA_PROJ_CONVENTION_RADIOLOGICAL) return radiological[type];
+  if (convention == VA_PROJ_CONVENTION_NEUROLOGICAL) return neurological[type];
+  return nullptr;
 }
 
 FRAME* VA_VolumeMosaicToVolumeUser(const FRAME* frame, int n, bool show) {

@@ -502,6 +502,127 @@ TEST(VolumePlanes, MajorProjectionFollowsTheViewingDirection) {
   EXPECT_FALSE(v->GetProjOrientation(nullptr, o));
 }
 
+namespace {
+
+// The record of a candidate plane: quarter turns about x, y and z.
+VA_VOLPROJ turned(double rx, double ry, double rz) {
+  VA_VOLPROJ proj;
+  proj.rotation[0] = rx;
+  proj.rotation[1] = ry;
+  proj.rotation[2] = rz;
+  return proj;
+}
+
+CString projText(const CVol& v, const VA_VOLPROJ& proj) {
+  CString text;
+  EXPECT_TRUE(v.GetProjText(&proj, &text));
+  return text;
+}
+
+}  // namespace
+
+TEST(VolumePlanes, ProjectionTextNamesThePlaneAndTheEdges) {
+  auto v = makeVol(FRM_INT, 8, {4, 5, 6, 1}, [](int, int, int, int) { return 0; });
+  const double axial[6] = {1, 0, 0, 0, 1, 0}, coronal[6] = {1, 0, 0, 0, 0, -1}, sagittal[6] = {0, 1, 0, 0, 0, -1};
+  // Half turns reverse two screen axes whatever the sense of rotation, so their texts are known.
+  const struct {
+    const double* orient;
+    double rx, ry, rz;
+    const wchar_t* text;
+  } cases[] = {
+      {axial, 0, 0, 0, L"AX R>L A>P"},      {axial, 0, 0, 180, L"AX L>R P>A"},
+      {axial, 0, 180, 0, L"AX L>R A>P"},    {axial, 180, 0, 0, L"AX R>L P>A"},
+      {coronal, 0, 0, 0, L"COR R>L S>I"},   {coronal, 0, 180, 0, L"COR L>R S>I"},
+      {coronal, 0, 0, 180, L"COR L>R I>S"}, {sagittal, 0, 0, 0, L"SAG A>P S>I"},
+      {sagittal, 180, 0, 0, L"SAG A>P I>S"}, {sagittal, 0, 180, 0, L"SAG P>A S>I"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.orient[1] << c.orient[5] << " " << c.rx << " " << c.ry << " " << c.rz);
+    std::memcpy(v->orient, c.orient, sizeof v->orient);
+    EXPECT_EQ(projText(*v, turned(c.rx, c.ry, c.rz)), c.text);
+  }
+
+  // Over every quarter-turn plane the text agrees with the plane type and the screen directions.
+  const double* orients[3] = {axial, coronal, sagittal};
+  for (const double* orient : orients) {
+    std::memcpy(v->orient, orient, sizeof v->orient);
+    for (int i = 0; i < 64; ++i) {
+      const VA_VOLPROJ proj = turned(i % 4 * 90, i / 4 % 4 * 90, i / 16 * 90);
+      SCOPED_TRACE(testing::Message() << orient[1] << orient[5] << " candidate " << i);
+      const CString text = projText(*v, proj);
+      const int type = v->GetMajorProjType(&proj);
+      EXPECT_EQ(text.Left(text.Find(L' ')), type == 1 ? L"AX" : type == 2 ? L"COR" : L"SAG");
+      double o[6];
+      ASSERT_TRUE(v->GetProjOrientation(&proj, o));
+      const wchar_t ends[3][2] = {{L'R', L'L'}, {L'A', L'P'}, {L'I', L'S'}};
+      for (int axis = 0; axis < 2; ++axis) {
+        const double* d = o + 3 * axis;
+        int k = 0;
+        for (int c = 1; c < 3; ++c)
+          if (std::fabs(d[c]) > std::fabs(d[k])) k = c;
+        const int at = text.GetLength() - (axis == 0 ? 7 : 3);
+        EXPECT_EQ(text[at], ends[k][d[k] > 0 ? 0 : 1]);
+        EXPECT_EQ(text[at + 2], ends[k][d[k] > 0 ? 1 : 0]);
+      }
+    }
+  }
+
+  CString text = L"kept";
+  std::memset(v->orient, 0, sizeof v->orient);
+  EXPECT_FALSE(v->GetProjText(nullptr, &text));
+  EXPECT_EQ(text, L"kept");
+}
+
+TEST(VolumePlanes, SlicesStoredAgainstTheNormalTurnTheSliceAxis) {
+  // An axial volume whose slices run from the head to the feet: a plane that shows the slice axis
+  // downwards has the head at the bottom only when the slices run upwards.
+  auto v = makeVol(FRM_INT, 8, {4, 5, 6, 1}, [](int, int, int, int) { return 0; });
+  const VA_VOLPROJ proj = turned(90, 0, 0);
+  const CString upwards = projText(*v, proj);
+  v->imgPos = static_cast<DPOINT3D*>(pf_malloc(6 * sizeof(DPOINT3D)));
+  for (int k = 0; k < 6; ++k) v->imgPos[k] = DPOINT3D{0, 0, -2.0 * k};
+  const CString downwards = projText(*v, proj);
+  EXPECT_EQ(upwards.Left(6), downwards.Left(6));
+  EXPECT_EQ(upwards[upwards.GetLength() - 3], downwards[downwards.GetLength() - 1]);
+  EXPECT_EQ(upwards[upwards.GetLength() - 1], downwards[downwards.GetLength() - 3]);
+  EXPECT_EQ(projText(*v, VA_VOLPROJ{}), L"AX R>L A>P");  // the native plane does not show the slice axis
+}
+
+TEST(VolumePlanes, EveryConventionalViewIsReachedByQuarterTurns) {
+  const struct {
+    int convention, type;
+    const wchar_t* name;
+  } names[] = {{1, 1, L"AX R>L A>P"}, {1, 2, L"COR R>L S>I"}, {1, 0, L"SAG A>P S>I"}, {2, 1, L"AX L>R A>P"},
+               {2, 2, L"COR L>R S>I"}, {2, 0, L"SAG A>P S>I"}, {0, 1, nullptr},   {3, 1, nullptr},
+               {1, -1, nullptr},        {1, 3, nullptr}};
+  for (const auto& n : names) {
+    SCOPED_TRACE(testing::Message() << n.convention << " " << n.type);
+    const wchar_t* name = VA_GetProjectionConventionName(n.convention, n.type);
+    if (!n.name) {
+      EXPECT_EQ(name, nullptr);
+      continue;
+    }
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, n.name);
+  }
+  // Whatever the acquisition, each conventional name is the text of one of the 64 candidate planes.
+  auto v = makeVol(FRM_INT, 8, {4, 5, 6, 1}, [](int, int, int, int) { return 0; });
+  const double orients[3][6] = {{1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 0, -1}, {0, 1, 0, 0, 0, -1}};
+  for (const auto& orient : orients)
+    for (int convention = 1; convention <= 2; ++convention)
+      for (int type = 0; type < 3; ++type) {
+        std::memcpy(v->orient, orient, sizeof v->orient);
+        const CString name = VA_GetProjectionConventionName(convention, type);
+        bool found = false;
+        for (int i = 0; i < 64 && !found; ++i) {
+          const VA_VOLPROJ proj = turned(i % 4 * 90, i / 4 % 4 * 90, i / 16 * 90);
+          found = projText(*v, proj) == name;
+          if (found) EXPECT_EQ(v->GetMajorProjType(&proj), type);
+        }
+        EXPECT_TRUE(found) << name.toUtf8() << " orient " << orient[1] << orient[5];
+      }
+}
+
 TEST(VolumePlanes, MosaicTilesBecomeSlices) {
   // Tile k of a 3 x 3 grid of 2 x 2 tiles holds 10 * k + the voxel's place in the tile.
   auto mosaic = makeVol(FRM_INT, 16, {6, 6, 1, 2}, [](int x, int y, int, int t) {
