@@ -6,6 +6,9 @@
 
 #include <functional>
 
+#include "render/RectHelpers.h"
+
+class CDrawDoc;
 class CDrawSet;
 class CDrawView;
 
@@ -29,6 +32,15 @@ struct TW_VIEW_HOOKS {
   std::function<void(CDrawView* view)> centerOnCursor;
   std::function<void(CDrawView* view)> activateView;                                 // OnActivateView(true)
   std::function<void(CDrawView* view, CDrawSet* set)> refreshVoxelInfo;
+  // Windows of views (the shell's): a new window of the document at the rectangle (main-frame
+  // client coordinates; null: the shell's choice) with its view after the initial update, or null;
+  std::function<CDrawView*(CDrawDoc* doc, const RECT2D* frameRect)> createView;
+  // the view's window rectangle in main-frame client coordinates clipped to the client area;
+  std::function<bool(CDrawView* view, RECT2D* rect)> frameRect;
+  // the view's window fitted into the main frame (TW_ShowChildFrameFitted);
+  std::function<void(CDrawView* view)> showFitted;
+  // all windows tiled by the shape of the main frame's client area (CMainFrame::TileByAspect).
+  std::function<void()> tileWindows;
 };
 
 TW_VIEW_HOOKS& TW_ViewHooks();

@@ -122,6 +122,13 @@ class CDrawDoc {
   bool Save(const wchar_t* path, CDrawView* view, bool askName, bool setPathName, bool showMessages,
             bool* cancelled = nullptr);
 
+  // --- further views; defined by the display (app/display/OrthogonalViews.cpp) ---
+  // Opens a further view of the document in a new window placed at frameRect (main-frame client
+  // coordinates; null: the shell's choice) whose record in the active set becomes a copy of
+  // projection (the view field stays the new view's); the view is zoomed to fit and its window
+  // fitted. Null when no window could be made.
+  CDrawView* CreateNewProjectionView(const RECT2D* frameRect, const VA_VOLPROJ* projection);
+
   // --- drawing; defined by the display (app/display/DocDraw.cpp) ---
   // Draws the document into a view's 24-bit bitmap (bits, the painter's target) under the lock.
   void Draw(CDrawView* view, QPainter* dc, uint8_t* bits);

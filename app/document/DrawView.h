@@ -55,6 +55,13 @@ class CDrawView {
   bool OnViewKey(int key, bool ctrl);
   bool OnViewChar(int ch, bool ctrl);
 
+  // --- conventional planes; defined by the display (app/display/OrthogonalViews.cpp) ---
+  // Turns the view's plane to the conventional view of that plane under "ProjViewConvention".
+  void ApplyProjectionConvention();
+  // "Display orthogonal projections": opens views of the conventional axial, coronal and sagittal
+  // planes that no view of the document shows yet.
+  void OnCreateOrthogonalViews();
+
   // Client size in pixels (kept by the window) and the view's display state.
   int clientWidth = 0, clientHeight = 0;
   double worldLeft = 0, worldTop = 0, scale = 1.0;
