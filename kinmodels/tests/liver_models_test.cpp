@@ -25,7 +25,8 @@ double tail(double t, double arrival) {
   const double u = t - arrival;
   return u <= 0 ? 0 : 1.2 * (1 - std::exp(-u / 25)) * std::exp(-u / 900);
 }
-double arterial(double t) { return bolus(t, 8, 6, 3) + tail(t, 8); }
+// The arterial input, whose bolus arrives at `arrival` seconds, and the portal-venous one.
+double arterial(double t, double arrival = 8) { return bolus(t, arrival, 6, 3) + tail(t, arrival); }
 double venous(double t) { return bolus(t, 16, 2.5, 7) + tail(t, 16); }
 
 struct Liver {
@@ -35,12 +36,21 @@ struct Liver {
   double ki;        // 1/100/min (ml/min/100ml)
 };
 
-std::vector<double> liverCurve(const std::vector<double>& times, const Liver& p) {
+// How a data set is acquired: the frame spacing and when the arterial bolus arrives in the
+// arterial input; the tissue sees that input `arterialDelay` seconds later.
+struct Acquired {
+  double frame = 2;
+  double arterialArrival = 8;
+  double arterialDelay = 0;
+};
+
+std::vector<double> liverCurve(const std::vector<double>& times, const Liver& p, const Acquired& a = {}) {
   const double F = p.flow / 6000, Ki = p.ki / 6000, fa = p.fa, Ve = p.ve;
+  const double arrival = a.arterialArrival, delay = a.arterialDelay;
   return integrate(
       times, 0.05, 2,
       [=](double t, const double* y, double* dy) {
-        dy[0] = (F * (fa * arterial(t) + (1 - fa) * venous(t)) - (F + Ki) * y[0]) / Ve;
+        dy[0] = (F * (fa * arterial(t - delay, arrival) + (1 - fa) * venous(t)) - (F + Ki) * y[0]) / Ve;
         dy[1] = Ki * y[0];
       },
       [=](const double* y) { return Ve * y[0] + y[1]; });
@@ -50,33 +60,49 @@ enum { kFlow, kArterialFlow, kVenousFlow, kFa, kVe, kEmtt, kKi, kFi, kArterialDe
 
 class LiverModelTest : public ModelTest {
  protected:
-  void makeData(const Liver& truth, double last = 600) {
-    setTimes(range(0, 2, int(last / 2) + 1));
-    setInputs({sample(times_, arterial), sample(times_, venous)});
-    tissue_ = liverCurve(times_, truth);
+  void makeData(const Liver& truth, double last = 600, const Acquired& a = {}) {
+    setTimes(range(0, a.frame, int(last / a.frame) + 1));
+    setInputs({sample(times_, [&](double t) { return arterial(t, a.arterialArrival); }), sample(times_, venous)});
+    tissue_ = liverCurve(times_, truth, a);
   }
   std::vector<double> tissue_;
 };
 
 constexpr Liver kTruth{100, 0.25, 0.25, 3};
 
-// The models that fit every delay they use (35 over its delay grid, 41 over its own) recover the
-// four quantities within 10 %. Types 36 to 38 take the arterial delay from the bolus arrivals of
-// tissue and input (the last frame below 10 % of each curve's rise); the tissue, an integral of its
-// inputs, crosses that level a few seconds after the input, so they fit with the arterial input a
-// little late. Ve and Ki stay within 10 %; the flows carry the delay's bias, and type 37's arterial
-// flow comes from the first pass, where the venous input already contributes.
+// Types 36 to 38 take the arterial delay from the bolus arrivals: the tissue's bolus start minus
+// the arterial input's, each the last frame before the curve passes 10 % of its rise. The tissue
+// integrates its inputs, so it passes its 10 % level about 3 s after the arterial input passes its
+// own (11.5 s against 8.3 s on these data); the rule gives the tissue's true arterial delay only
+// when both crossings fall in the same frame. On 4 s frames with the arterial bolus arriving at
+// 7.5 s they do, so the delay found is the data's own: 0, or 4 s when the tissue sees the arterial
+// input 4 s late. (On 2 s frames with the bolus arriving at 8 s the crossings lie two frames
+// apart: the rule shifts the arterial input 4 s too late and F comes out about 11 % low.)
+const Acquired kAligned{4, 7.5, 0};
+const Acquired kAlignedLate{4, 7.5, 4};
+
+// Every model of the family recovers the flow, Ve and Ki within 10 % on curves integrated from
+// the dual-input equations, with the arterial fraction close. Types 35 and 41 fit their delays
+// over grids that end at 0 here. Type 37 takes the arterial flow from the first pass, the tissue
+// at the frame before the first pass ends (36 s) over the integral of the arterial input: by then
+// the portal-venous input has flowed into the tissue for 20 s, so Fa comes out about a third too
+// high and fa with it; the fitted venous flow makes up F.
 TEST_F(LiverModelTest, FitsRecoverFlowArterialFractionVolumeAndUptake) {
-  makeData(kTruth);
-  const struct { int type; double veScale, flowTolerance, faTolerance; } cases[] = {
-      {35, 100, 0.1, 0.025}, {41, 1, 0.1, 0.025}, {36, 100, 0.15, 0.1}, {38, 100, 0.15, 0.1}, {37, 100, 0.2, 0.2}};
+  const struct { int type; Acquired data; double veScale, faTolerance; } cases[] = {
+      {35, kAligned, 100, 0.025},     {41, kAligned, 1, 0.025},       {36, kAligned, 100, 0.025},
+      {38, kAligned, 100, 0.025},     {37, kAligned, 100, 0.15},      {36, kAlignedLate, 100, 0.025},
+      {38, kAlignedLate, 100, 0.025}, {37, kAlignedLate, 100, 0.15},
+  };
   setParms(38, {{3, 50}, {4, 0}, {6, 10000}});
   setParms(41, {{4, 0}, {5, 0}, {6, 10000}});
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.type);
+    SCOPED_TRACE(testing::Message() << "type " << c.type << ", arterial delay " << c.data.arterialDelay);
+    makeData(kTruth, 600, c.data);
     ASSERT_TRUE(init(c.type));
     const auto out = compute(c.type, tissue_);
-    EXPECT_LT(relativeError(out[kFlow].value, kTruth.flow), c.flowTolerance) << out[kFlow].value;
+    EXPECT_EQ(out[kArterialDelay].value, c.data.arterialDelay);
+    EXPECT_EQ(out[kVenousDelay].value, 0);
+    EXPECT_LT(relativeError(out[kFlow].value, kTruth.flow), 0.1) << out[kFlow].value;
     EXPECT_NEAR(out[kFa].value, kTruth.fa, c.faTolerance);
     EXPECT_LT(relativeError(out[kVe].value / c.veScale, kTruth.ve), 0.1) << out[kVe].value;
     EXPECT_LT(relativeError(out[kKi].value, kTruth.ki), 0.1) << out[kKi].value;
@@ -86,27 +112,14 @@ TEST_F(LiverModelTest, FitsRecoverFlowArterialFractionVolumeAndUptake) {
     const double F = out[kFlow].value / 6000, Ki = out[kKi].value / 6000, Ve = out[kVe].value / c.veScale;
     EXPECT_NEAR(out[kEmtt].value, Ve / (F + Ki), 1e-9 * out[kEmtt].value);
     EXPECT_NEAR(out[kFi].value, Ki / (Ki + F), 1e-12);
-    if (c.type == 35 || c.type == 41) {
-      EXPECT_EQ(out[kArterialDelay].value, 0);
-      EXPECT_EQ(out[kVenousDelay].value, 0);
-    }
   }
 }
 
 // Model 41 tries whole-second arterial delays up to the maximum (2.5: 0, 1 and 2) and keeps the
 // best; data whose arterial input arrives 2 s late give 2.
 TEST_F(LiverModelTest, DelayGridFindsTheArterialDelay) {
-  setTimes(range(0, 2, 201));
-  setInputs({sample(times_, arterial), sample(times_, venous)});
   const Liver p = kTruth;
-  const double F = p.flow / 6000, Ki = p.ki / 6000;
-  tissue_ = integrate(
-      times_, 0.05, 2,
-      [=](double t, const double* y, double* dy) {
-        dy[0] = (F * (p.fa * arterial(t - 2) + (1 - p.fa) * venous(t)) - (F + Ki) * y[0]) / p.ve;
-        dy[1] = Ki * y[0];
-      },
-      [=](const double* y) { return p.ve * y[0] + y[1]; });
+  makeData(p, 400, {2, 8, 2});
   setParms(41, {{4, 2.5}, {5, 0}, {6, 10000}});
   ASSERT_TRUE(init(41));
   std::vector<double> fit;
@@ -178,7 +191,7 @@ TEST_F(LiverModelTest, DiagnosticValuesNeverBlockAMap) {
 TEST_F(LiverModelTest, InitChecksAndQuestions) {
   makeData(kTruth, 300);
   // The venous peak before the arterial one: the question is asked once per init; No stops it.
-  setInputs({sample(times_, venous), sample(times_, arterial)});
+  setInputs({sample(times_, venous), sample(times_, [](double t) { return arterial(t); })});
   for (int type : {35, 36, 37, 38, 39, 41}) {
     SCOPED_TRACE(type);
     recorder_.texts.clear();
@@ -187,7 +200,7 @@ TEST_F(LiverModelTest, InitChecksAndQuestions) {
     ASSERT_EQ(recorder_.texts.size(), 1u);
     EXPECT_EQ(recorder_.texts[0], L"Arterial peak seem to happen later than one for vein.\nProceed anyway?");
   }
-  setInputs({sample(times_, arterial), sample(times_, venous)});
+  setInputs({sample(times_, [](double t) { return arterial(t); }), sample(times_, venous)});
   const struct { int type; int index; double value; const wchar_t* text; } cases[] = {
       {35, 6, 3, L"M35_ModelInit : Specify L1 or L2 metric only"},
       {39, 5, 0, L"M39_ModelInit : Specify L1 or L2 metric only"},
