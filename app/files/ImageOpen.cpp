@@ -206,8 +206,10 @@ CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool s
         record->slice = base->D() / 2;
       }
     }
-    if (layout == 2 && view && g_services.createOrthogonalViews) g_services.createOrthogonalViews(view);
+    // The convention turns the view first, so that the orthogonal views find its plane shown and
+    // do not open a second view of it.
     if (view && g_services.applyProjectionConvention) g_services.applyProjectionConvention(view);
+    if (layout == 2 && view && g_services.createOrthogonalViews) g_services.createOrthogonalViews(view);
   }
   if (view && g_services.showFitted) g_services.showFitted(view);
   pf_free(&doc->storedProjection);

@@ -12,6 +12,7 @@
 
 #include "AppOptions.h"
 #include "DrawShapes.h"
+#include "DrawView.h"
 #include "DynExp.h"
 #include "MainFrame.h"
 #include "OptionsFile.h"
@@ -135,6 +136,7 @@ bool CDrawApp::InitInstance() {
   // 11. The main frame.
   mainFrame_ = new CMainFrame(profile_.get());
   mainFrame_->UpdateRecentFileMenu();
+  mainFrame_->SetViewCommand(ID_VIEW_ORTHOGONAL_PROJECTIONS, [](CDrawView* view) { view->OnCreateOrthogonalViews(); });
   // 12. Display defaults: rectangles and ellipses are drawn with 50 % line and 25 % fill opacity.
   g_DrawSettings.penPercent = 50;
   g_DrawSettings.fillPercent = 25;

@@ -43,7 +43,32 @@ void CDrawApp::installHooks() {
   TW_OPENSERVICES services;
   services.createView = [this](CDrawDoc* doc) { return CreateDocumentView(doc); };
   services.showFitted = [](CDrawView* view) { TW_ShowChildFrameFitted(view); };
+  services.createOrthogonalViews = [](CDrawView* view) { view->OnCreateOrthogonalViews(); };
+  services.applyProjectionConvention = [](CDrawView* view) { view->ApplyProjectionConvention(); };
   TW_SetOpenServices(services);
+
+  // Further views of a document (orthogonal views, "New View"): a window of their own at the given
+  // rectangle of the MDI client area.
+  TW_VIEW_HOOKS& viewHooks = TW_ViewHooks();
+  viewHooks.createView = [this](CDrawDoc* doc, const RECT2D* rect) -> CDrawView* {
+    CDrawView* view = CreateDocumentView(doc);
+    CChildFrame* frame = view ? CChildFrame::OfView(view) : nullptr;
+    if (frame && rect && rect->right > rect->left && rect->bottom > rect->top)
+      frame->setGeometry(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top);
+    return view;
+  };
+  viewHooks.frameRect = [this](CDrawView* view, RECT2D* rect) {
+    CChildFrame* frame = CChildFrame::OfView(view);
+    if (!frame || !mainFrame_ || !rect) return false;
+    const QRect clipped = frame->geometry() & mainFrame_->MdiArea()->viewport()->rect();
+    if (clipped.isEmpty()) return false;
+    *rect = RECT2D{clipped.left(), clipped.top(), clipped.left() + clipped.width(), clipped.top() + clipped.height()};
+    return true;
+  };
+  viewHooks.showFitted = [](CDrawView* view) { TW_ShowChildFrameFitted(view); };
+  viewHooks.tileWindows = [] {
+    if (CMainFrame* frame = CMainFrame::Get()) frame->TileByAspect();
+  };
 
   TW_DOCUMENT_HOOKS& hooks = TW_DocumentHooks();
   hooks.layerPanelSet = []() -> const CDrawSet* {
@@ -91,7 +116,12 @@ void CDrawApp::removeHooks() {
   hooks.floatingPanelsOpen = nullptr;
   hooks.closeFloatingPanels = nullptr;
   hooks.closeDocument = nullptr;
-  TW_ViewHooks().activateView = nullptr;
+  TW_VIEW_HOOKS& viewHooks = TW_ViewHooks();
+  viewHooks.activateView = nullptr;
+  viewHooks.createView = nullptr;
+  viewHooks.frameRect = nullptr;
+  viewHooks.showFitted = nullptr;
+  viewHooks.tileWindows = nullptr;
   TW_DocDrawHooks().waitCursor = nullptr;
   PR_SetClipboardHooks(nullptr, nullptr);
 }

@@ -67,6 +67,7 @@ enum : int {
   ID_EDIT_REDO_LAYER = 34493,
   ID_VIEW_MAIN_TOOLBAR = 33019,
   ID_EDIT_PROPERTIES = 32893,
+  ID_VIEW_ORTHOGONAL_PROJECTIONS = 33478,  // "Display orthogonal projections"
   ID_MDI_TILE_HORZ = 57651,  // windows stacked one above the other
   ID_MDI_TILE_VERT = 57652,  // windows side by side
 };

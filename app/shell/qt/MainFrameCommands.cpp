@@ -201,7 +201,7 @@ void CMainFrame::createToolBar() {
       {0, "", ""},
       {33288, "PM", "Calculate Parametric Map"},
       {0, "", ""},
-      {33478, "Ort", "Display orthogonal projections"},
+      {ID_VIEW_ORTHOGONAL_PROJECTIONS, "Ort", "Display orthogonal projections"},
       {0, "", ""},
       {ID_EDIT_UNDO_LAYER, "\u21B6", "Undo"},
       {ID_EDIT_REDO_LAYER, "\u21B7", "Redo"},

@@ -10,12 +10,16 @@
 #include <QSettings>
 #include <QToolBar>
 
+#include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "ChildFrame.h"
 #include "DrawApp.h"
 #include "DrawDoc.h"
+#include "DrawView.h"
+#include "Vol.h"
 #include "DynExp.h"
 #include "MainFrame.h"
 #include "ProgressPump.h"
@@ -239,6 +243,101 @@ TEST(MainFrame, ToolbarStaysOnTheOptionsEdgeWhenShownAgain) {
     EXPECT_NE(frame.LastTileCommand(), 0);  // showing or hiding re-tiles
   }
   g_UserOpt.toolbarAlign = saved;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Orthogonal views
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// A NIfTI-1 file of 8 x 6 x 5 16-bit voxels of 1 x 1 x 2 mm whose qform is the identity: voxel
+// axes run to the patient's left-to-right, back-to-front and feet-to-head (RAS), so the native
+// axial view has the patient's left on the screen's left and the back at the top.
+void writeRasNifti(const fs::path& path) {
+  std::vector<char> header(352, 0);
+  auto put = [&](int offset, const auto& value) { std::memcpy(header.data() + offset, &value, sizeof value); };
+  put(0, int32_t(348));
+  const int16_t dim[8] = {3, 8, 6, 5, 1, 1, 1, 1};
+  put(40, dim);
+  put(70, int16_t(4));   // signed 16-bit
+  put(72, int16_t(16));
+  const float pixdim[8] = {1, 1, 1, 2, 1, 0, 0, 0};
+  put(76, pixdim);
+  put(108, float(352));  // voxel offset
+  put(112, float(1));    // scale slope
+  put(252, int16_t(1));  // qform: scanner anatomy
+  std::memcpy(header.data() + 344, "n+1", 4);
+  std::vector<int16_t> voxels(8 * 6 * 5);
+  for (size_t i = 0; i < voxels.size(); ++i) voxels[i] = int16_t(i % 97);
+  std::ofstream out(path, std::ios::binary);
+  out.write(header.data(), std::streamsize(header.size()));
+  out.write(reinterpret_cast<const char*>(voxels.data()), std::streamsize(voxels.size() * sizeof(int16_t)));
+}
+
+std::multiset<CString> viewTexts(CDrawDoc* doc) {
+  std::multiset<CString> texts;
+  for (CDrawView* view : doc->Views()) {
+    CString text;
+    const VA_VOLPROJ* p = view->GetProjection();
+    EXPECT_TRUE(p && doc->GetActiveVol()->GetProjText(p, &text));
+    texts.insert(text);
+  }
+  return texts;
+}
+
+}  // namespace
+
+TEST(OrthogonalViews, LayoutTwoOpensTheThreeConventionalPlanesAndTheToolbarCommandAddsThem) {
+  app();
+  const fs::path folder = programFolder("orthogonal_views");
+  writeRasNifti(folder / "head.nii");
+  const USEROPT saved = g_UserOpt;
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  {
+    CDrawApp drawApp;
+    drawApp.SetProgramFolder(wide(folder));
+    drawApp.SetInstallQtUi(false);
+    ASSERT_TRUE(drawApp.InitInstance()) << script.lastMessage().toUtf8();
+    script.messages.clear();  // start-up's own reports are not this test's
+    script.messageTypes.clear();
+    g_UserOpt.verifyModality = 0;
+    const struct {
+      int convention;
+      const wchar_t* axial;
+      const wchar_t* coronal;
+    } cases[] = {{1, L"AX R>L A>P", L"COR R>L S>I"}, {2, L"AX L>R A>P", L"COR L>R S>I"}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.convention);
+      g_UserOpt.imageOpenLayout = 2;
+      g_UserOpt.projViewConvention = c.convention;
+      CDrawDoc* doc = drawApp.OpenDocumentFile(wide(folder / "head.nii"));
+      ASSERT_NE(doc, nullptr) << script.lastMessage().toUtf8();
+      EXPECT_EQ(viewTexts(doc), (std::multiset<CString>{c.axial, c.coronal, L"SAG A>P S>I"}));
+      EXPECT_NE(drawApp.MainFrame()->LastTileCommand(), 0);
+      drawApp.CloseDocument(doc);
+    }
+
+    // Single view, then the toolbar's command on it: the two other planes join.
+    g_UserOpt.imageOpenLayout = 1;
+    g_UserOpt.projViewConvention = 1;
+    CDrawDoc* doc = drawApp.OpenDocumentFile(wide(folder / "head.nii"));
+    ASSERT_NE(doc, nullptr);
+    ASSERT_EQ(doc->Views().size(), 1u);
+    EXPECT_EQ(viewTexts(doc), (std::multiset<CString>{L"AX R>L A>P"}));  // the convention turned the RAS file
+    QAction* command = drawApp.MainFrame()->Action(ID_VIEW_ORTHOGONAL_PROJECTIONS);
+    ASSERT_NE(command, nullptr);
+    EXPECT_EQ(command->toolTip(), QStringLiteral("Display orthogonal projections"));
+    command->trigger();
+    EXPECT_EQ(viewTexts(doc), (std::multiset<CString>{L"AX R>L A>P", L"COR R>L S>I", L"SAG A>P S>I"}));
+    command->trigger();  // every plane is shown: nothing more opens
+    EXPECT_EQ(doc->Views().size(), 3u);
+    EXPECT_TRUE(script.messages.empty()) << script.lastMessage().toUtf8();
+    drawApp.CloseAllDocuments(false);
+    drawApp.MainFrame()->close();
+  }
+  g_UserOpt = saved;
 }
 
 // ---------------------------------------------------------------------------------------------
