@@ -198,6 +198,18 @@ void pf_prefault(void* buffer, int64_t bytes, int64_t minBytes) {
 #endif
 }
 
+void pf_advise_hugepages(void* buffer, int64_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHuge = uintptr_t(1) << 21;
+  if (!buffer || bytes <= 0) return;
+  const uintptr_t begin = uintptr_t(buffer), end = begin + uintptr_t(bytes);
+  const uintptr_t hugeBegin = (begin + kHuge - 1) & ~(kHuge - 1), hugeEnd = end & ~(kHuge - 1);
+  if (hugeEnd > hugeBegin) ::madvise(reinterpret_cast<void*>(hugeBegin), hugeEnd - hugeBegin, MADV_HUGEPAGE);
+#else
+  (void)buffer, (void)bytes;
+#endif
+}
+
 void PR_InitTotalAllocSize() {
   inUseBytes.exchange(0);
   showAllocErrors.exchange(true);

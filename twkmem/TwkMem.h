@@ -49,6 +49,9 @@ uint64_t pf_msize(void* p);                  // runtime size of a block (malloc_
 // the system is asked for huge pages and to populate the buffer up front, making it one pass. Best
 // effort: nothing happens for a null buffer, below minBytes, or where the system refuses.
 void pf_prefault(void* buffer, int64_t bytes, int64_t minBytes);
+// The first half of pf_prefault alone: asks for huge pages without populating, for a buffer that
+// is then populated piece by piece by several threads (pf_prefault on each piece).
+void pf_advise_hugepages(void* buffer, int64_t bytes);
 
 // Type-safe forms: pf_free(&buffer) with any T* buffer.
 template <class T>

@@ -1,6 +1,8 @@
 #include "io/ImageData.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
@@ -46,6 +48,7 @@ void checkDimensions(const DIM3D& dim) {
 
 InputFile::InputFile(const CString& path) {
   const std::string native = twk::pathToNative(path);
+  native_ = native;
   struct stat st {};
   if (::stat(native.c_str(), &st) != 0) throw IoError{L"file does not exist or cannot be read"};
   if (!S_ISREG(st.st_mode)) throw IoError{L"not a regular file"};
@@ -116,6 +119,52 @@ void InputFile::read(void* buffer, int64_t n, const wchar_t* what) {
   throw IoError{s};
 }
 
+void InputFile::readBlocks(uint8_t* buffer, int64_t n, int64_t blockBytes, const wchar_t* what,
+                           const std::function<void(uint8_t*, int64_t)>& onBlock) {
+  blockBytes = std::max<int64_t>(blockBytes, 1);
+  const int64_t blocks = (n + blockBytes - 1) / blockBytes;
+  const int fd = compressed_ || blocks < 2 ? -1 : ::open(native_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    for (int64_t done = 0; done < n; done += blockBytes) {
+      const int64_t bytes = std::min(blockBytes, n - done);
+      pf_prefault(buffer + done, bytes, 0);
+      read(buffer + done, bytes, what);
+      onBlock(buffer + done, bytes);
+    }
+    return;
+  }
+  require(n, what);
+  const int64_t start = position_;
+  std::atomic<bool> failed{false};
+  tbb::parallel_for(int64_t(0), blocks, [&](int64_t b) {
+    if (failed.load(std::memory_order_relaxed)) return;
+    const int64_t begin = b * blockBytes, bytes = std::min(blockBytes, n - begin);
+    pf_prefault(buffer + begin, bytes, 0);  // each thread populates its own block
+    int64_t got = 0;
+    while (got < bytes) {
+      const ssize_t r = ::pread(fd, buffer + begin + got, size_t(bytes - got), off_t(start + begin + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += r;
+    }
+    if (got < bytes) {
+      failed = true;
+      return;
+    }
+    onBlock(buffer + begin, bytes);
+  });
+  ::close(fd);
+  if (failed) {
+    // The file shrank after its size was taken, or a read failed: report it as the sequential
+    // reader would.
+    CString s;
+    s.Format(L"%s: the file is truncated or cannot be read", what);
+    throw IoError{s};
+  }
+  position_ = start + n;
+  if (gzseek(gz_, z_off_t(position_), SEEK_SET) < 0) throw IoError{CString(what) + L": seek failed"};
+}
+
 void InputFile::skip(int64_t n, const wchar_t* what) {
   if (n < 0) throw IoError{CString(what) + L": negative offset"};
   if (!compressed_) {
@@ -152,7 +201,7 @@ ImageData::~ImageData() {
   PR_FrameDelete(&frame);
 }
 
-void ImageData::allocateVoxels(const InputFile* input) {
+void ImageData::allocateVoxels(const InputFile* input, bool prefault) {
   checkDimensions(dim);
   const int size = PR_DataTypeSize(type);
   if (size == 0) throw IoError{L"unknown data type"};
@@ -161,7 +210,8 @@ void ImageData::allocateVoxels(const InputFile* input) {
   pf_free(&voxels);
   voxels = static_cast<uint8_t*>(pf_malloc(bytes));
   if (!voxels) throw IoError{L"not enough memory for the voxel data"};
-  pf_prefault(voxels, bytes, int64_t(4) << 20);
+  if (prefault) pf_prefault(voxels, bytes, int64_t(4) << 20);
+  else pf_advise_hugepages(voxels, bytes);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,17 @@ class InputFile {
   void require(int64_t n, const wchar_t* what) const;
   // The whole (decompressed) rest of the file, at most limit bytes.
   std::vector<uint8_t> readRest(int64_t limit);
+  // Reads exactly n bytes in blocks of blockBytes and hands each block to onBlock(block, bytes)
+  // while it is still in the cache. Plain files are read by several threads at once, each block
+  // with its own positioned read, so the page faults of a fresh buffer and the copies from the
+  // page cache run in parallel: onBlock must then be safe to call concurrently on distinct blocks.
+  // Compressed files are read block after block. Throws like read().
+  void readBlocks(uint8_t* buffer, int64_t n, int64_t blockBytes, const wchar_t* what,
+                  const std::function<void(uint8_t*, int64_t)>& onBlock);
 
  private:
   gzFile gz_ = nullptr;
+  std::string native_;
   bool compressed_ = false;
   int64_t fileSize_ = 0;
   int64_t position_ = 0;
@@ -97,7 +106,9 @@ struct ImageData {
 
   int64_t voxelCount() const { return int64_t(dim.w) * dim.h * dim.d * dim.t; }
   // Allocates the voxel buffer for dim and type after checking the sizes against the input.
-  void allocateVoxels(const InputFile* input);
+  // prefault: touch the pages now (for readers that fill the buffer sequentially); readers that
+  // fill it with InputFile::readBlocks leave it to the parallel reads.
+  void allocateVoxels(const InputFile* input, bool prefault = true);
 };
 
 // True when some value of n elements cannot be held by an unsigned integer frame.

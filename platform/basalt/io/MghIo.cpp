@@ -78,12 +78,14 @@ void readMgh(const CString& path, ImageData& image, bool headerOnly) {
   image.modality = 1;  // MR
   if (headerOnly) return;
 
-  image.allocateVoxels(&in);
+  image.allocateVoxels(&in, false);
   const int size = PR_DataTypeSize(image.type);
-  const int64_t n = image.voxelCount();
-  in.read(image.voxels, n * size, L"voxel data");
-  if (size > 1)
-    for (int64_t i = 0; i < n; ++i) std::reverse(image.voxels + i * size, image.voxels + (i + 1) * size);
+  // Big-endian values: each block is turned to native order while it is still in the cache.
+  in.readBlocks(image.voxels, image.voxelCount() * size, int64_t(4) << 20, L"voxel data",
+                [size](uint8_t* p, int64_t bytes) {
+                  if (size > 1)
+                    for (int64_t i = 0; i < bytes; i += size) std::reverse(p + i, p + i + size);
+                });
 
   // Optional acquisition parameters after the voxels.
   uint8_t tail[16];

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -235,19 +236,18 @@ void readNifti(const CString& path, ImageData& image, bool headerOnly, VA_RAWPAR
   InputFile in(dataPath);
   const int64_t offset = raw.singleFile ? std::max<int64_t>(raw.voxOffset, raw.version == 1 ? 348 : 540) : raw.voxOffset;
   in.skip(offset, L"data offset");
-  image.allocateVoxels(&in);
-  // Read in blocks and check the values of each block while it is still in the cache.
+  image.allocateVoxels(&in, false);
+  // Read in blocks (in parallel for plain files) and swap and check the values of each block
+  // while it is still in the cache.
   const int size = PR_DataTypeSize(image.type);
-  const int64_t total = image.voxelCount();
-  const int64_t block = (int64_t(8) << 20) / size;
-  bool outside = false;
-  for (int64_t done = 0; done < total; done += block) {
-    const int64_t n = std::min(block, total - done);
-    uint8_t* p = image.voxels + done * size;
-    in.read(p, n * size, L"voxel data");
-    if (raw.swap) swapElements(p, n, size);
-    outside = outside || outOfUnsignedRange(image.type, p, n);
-  }
+  std::atomic<bool> outside{false};
+  in.readBlocks(image.voxels, image.voxelCount() * size, int64_t(4) << 20, L"voxel data",
+                [&](uint8_t* p, int64_t bytes) {
+                  const int64_t n = bytes / size;
+                  if (raw.swap) swapElements(p, n, size);
+                  if (!outside.load(std::memory_order_relaxed) && outOfUnsignedRange(image.type, p, n))
+                    outside = true;
+                });
   image.unsignedRange = outside ? 0 : 1;
 }
 
