@@ -49,6 +49,13 @@ fs::path programFolder(const std::string& name) {
   return folder;
 }
 
+// Starts the application headless (the scripted UI stays installed) in the given program folder.
+bool startApp(CDrawApp& drawApp, const fs::path& folder) {
+  drawApp.SetProgramFolder(wide(folder));
+  drawApp.SetInstallQtUi(false);
+  return drawApp.InitInstance();
+}
+
 QString windowPos(const fs::path& folder) {
   QSettings profile(QString::fromStdString((folder / "Tarnwick.ini").string()), QSettings::IniFormat);
   return profile.value(QStringLiteral("Settings/WindowPos")).toString();
@@ -72,9 +79,7 @@ TEST(StartUp, EmptyProgramFolderGetsTempFolderOptionsFileAndPlacement) {
   twk::ScopedUi installed(script);
   {
     CDrawApp drawApp;
-    drawApp.SetProgramFolder(wide(folder));
-    drawApp.SetInstallQtUi(false);
-    ASSERT_TRUE(drawApp.InitInstance()) << script.lastMessage().toUtf8();
+    ASSERT_TRUE(startApp(drawApp, folder)) << script.lastMessage().toUtf8();
     EXPECT_TRUE(script.messages.empty()) << script.lastMessage().toUtf8();  // no network library: silent
     EXPECT_TRUE(fs::is_directory(folder / "Temp"));
     EXPECT_EQ(g_UserOpt.tempFolder, wide(folder / "Temp"));
@@ -107,9 +112,7 @@ TEST(StartUp, TempFolderIsEmptiedOfFilesAtEveryStartButAConfiguredOneIsKept) {
   twk::ScopedUi installed(script);
   {
     CDrawApp drawApp;
-    drawApp.SetProgramFolder(wide(folder));
-    drawApp.SetInstallQtUi(false);
-    ASSERT_TRUE(drawApp.InitInstance());
+    ASSERT_TRUE(startApp(drawApp, folder));
     EXPECT_FALSE(fs::exists(folder / "Temp" / "old.txt"));
     EXPECT_TRUE(fs::is_directory(folder / "Temp" / "keep"));  // subfolders stay
   }
@@ -117,9 +120,7 @@ TEST(StartUp, TempFolderIsEmptiedOfFilesAtEveryStartButAConfiguredOneIsKept) {
   std::ofstream(folder / "TarnwickConfig.txt") << "Temp Folder:=" << configured.string() << "\n";
   {
     CDrawApp drawApp;
-    drawApp.SetProgramFolder(wide(folder));
-    drawApp.SetInstallQtUi(false);
-    ASSERT_TRUE(drawApp.InitInstance());
+    ASSERT_TRUE(startApp(drawApp, folder));
     EXPECT_EQ(g_UserOpt.tempFolder, wide(configured));
     EXPECT_TRUE(fs::exists(configured / "mine.txt"));
   }
@@ -143,9 +144,7 @@ TEST(StartUp, SavedPlacementRestoresTheWindowAndNineFieldsAreIgnored) {
     twk::ScriptedUi script;
     twk::ScopedUi installed(script);
     CDrawApp drawApp;
-    drawApp.SetProgramFolder(wide(folder));
-    drawApp.SetInstallQtUi(false);
-    ASSERT_TRUE(drawApp.InitInstance());
+    ASSERT_TRUE(startApp(drawApp, folder));
     CMainFrame* frame = drawApp.MainFrame();
     EXPECT_EQ(frame->isMaximized(), c.maximised);
     if (!c.maximised) {
@@ -297,9 +296,7 @@ TEST(OrthogonalViews, LayoutTwoOpensTheThreeConventionalPlanesAndTheToolbarComma
   twk::ScopedUi installed(script);
   {
     CDrawApp drawApp;
-    drawApp.SetProgramFolder(wide(folder));
-    drawApp.SetInstallQtUi(false);
-    ASSERT_TRUE(drawApp.InitInstance()) << script.lastMessage().toUtf8();
+    ASSERT_TRUE(startApp(drawApp, folder)) << script.lastMessage().toUtf8();
     script.messages.clear();  // start-up's own reports are not this test's
     script.messageTypes.clear();
     g_UserOpt.verifyModality = 0;
