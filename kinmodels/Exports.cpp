@@ -285,7 +285,11 @@ void DIDU_ComputeParmArray(int type, const double* const* curves, int nCurves, d
   const ModelSpec* entry = specOf(type);
   const OutputWriter writer(out, requestedOutputs, entry ? int(entry->outputs.size()) : 0);
   const int n = acquisition().n;
-  if (fitCurve && n > 0) std::fill_n(fitCurve, n, VOID_VALUE);
+  // In extrapolation the fitted-curve buffer holds one value per wanted b-value (or time), which
+  // may be fewer than the points of the curve: the buffer is only ever filled to its own length.
+  const bool extrapolating = entry && entry->extrapolate && extra && nExtra > 0;
+  const int fitLength = extrapolating ? nExtra : n;
+  if (fitCurve && fitLength > 0) std::fill_n(fitCurve, fitLength, VOID_VALUE);
 
   bool computable = entry && initialised[type] && initialisedPoints[type] == n && curves && curves[0];
   if (computable) computable = std::find(curves[0], curves[0] + n, VOID_VALUE) == curves[0] + n;
@@ -301,7 +305,7 @@ void DIDU_ComputeParmArray(int type, const double* const* curves, int nCurves, d
     while (call.numCurves < nCurves && curves[call.numCurves]) ++call.numCurves;
     call.fitCurve = fitCurve;
     call.out = &writer;
-    if (entry->extrapolate && extra && nExtra > 0) {
+    if (extrapolating) {
       call.extra = extra;
       call.numExtra = nExtra;
     }
@@ -309,7 +313,7 @@ void DIDU_ComputeParmArray(int type, const double* const* curves, int nCurves, d
   }
   if (!ok) {
     writer.fail();
-    if (fitCurve && n > 0) std::fill_n(fitCurve, n, VOID_VALUE);
+    if (fitCurve && fitLength > 0) std::fill_n(fitCurve, fitLength, VOID_VALUE);
   }
 }
 

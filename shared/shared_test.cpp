@@ -206,7 +206,7 @@ struct PolyFixture {
     size_t at = 1;
     for (const auto& [c, e] : terms) {
       std::memcpy(&bytes[at], &c, 8);
-      std::memcpy(&bytes[at + 8], e.data(), 4 * e.size());
+      if (!e.empty()) std::memcpy(&bytes[at + 8], e.data(), 4 * e.size());
       at += size_t(p.termStride);
     }
     p.terms = reinterpret_cast<TERM*>(&bytes[1]);

@@ -404,9 +404,13 @@ TEST_F(MrModelsTest, DiffusionModelsExtrapolateToWantedBValues) {
   ASSERT_TRUE(init(19));
   const double* curves[1] = {curve.data()};
   const auto run = [&](std::vector<double> wanted, std::vector<DEMPOUT>& out) {
-    std::vector<double> buffer(wanted.size(), -7);
+    // One guard value past the wanted ones: the buffer holds only as many values as are wanted,
+    // fewer than the curve's points in the first call.
+    std::vector<double> buffer(wanted.size() + 1, -7);
     out.assign(2, DEMPOUT{-7, -7, -7, -7});
     api().DIDU_ComputeParmArray(19, curves, 1, buffer.data(), out.data(), wanted.data(), int(wanted.size()));
+    EXPECT_EQ(buffer.back(), -7) << "written past the wanted values";
+    buffer.pop_back();
     return buffer;
   };
   std::vector<DEMPOUT> out;

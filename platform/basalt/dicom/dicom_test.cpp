@@ -235,6 +235,12 @@ class DicomEnvironment : public ::testing::Environment {
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new DicomEnvironment);
 
+// The PHI lines come as a counted array of CStrings made with new.
+void freeLines(CString*** lines, int64_t count) {
+  for (int64_t i = 0; i < count; ++i) delete (*lines)[i];
+  pf_free(lines);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -935,7 +941,7 @@ TEST(DicomDeidentify, FolderLosesEveryProfileAttributeAndThenHasNothingToRemove)
   int64_t count = 0;
   ASSERT_TRUE(VA_VolExtractPHIrecords(v.get(), &lines, &count));
   EXPECT_EQ(count, 0);
-  pf_free_parr(&lines, count);
+  freeLines(&lines, count);
 }
 
 TEST(DicomDeidentify, VolumeHeadersLoseTheirPhi) {
@@ -954,12 +960,12 @@ TEST(DicomDeidentify, VolumeHeadersLoseTheirPhi) {
   bool named = false;
   for (int64_t i = 0; i < count; ++i) named = named || lines[i]->Find(L"Roe^Ann") != -1;
   EXPECT_TRUE(named);
-  pf_free_parr(&lines, count);
+  freeLines(&lines, count);
   ASSERT_TRUE(VA_VolDeidentify(vol.get(), false));
   count = 0;
   ASSERT_TRUE(VA_VolExtractPHIrecords(vol.get(), &lines, &count));
   EXPECT_EQ(count, 0);
-  pf_free_parr(&lines, count);
+  freeLines(&lines, count);
   EXPECT_NE(vol->dicom[0]->patientName, CString(L"Roe^Ann"));
   // The document blob carries no trace of the name.
   int64_t size = 0, stored = 0;
