@@ -313,7 +313,8 @@ bool TWKDCM_SplitMultiframeFile(const wchar_t* path, const wchar_t* targetFolder
   if (!readLayout(data, layout, reason) || !nativePixels(data, bytes, length, reason) ||
       !readLayout(data, layout, reason))
     return report.fail(CString(reason.c_str()));
-  if ((layout.bitsPerFrame() * layout.frames + 7) / 8 > length) return report.fail(L"The pixel data are truncated");
+  // Compared by division: the frame count times the frame size of a damaged file can overflow.
+  if (layout.frames > length * 8 / layout.bitsPerFrame()) return report.fail(L"The pixel data are truncated");
 
   // Keep the pixel data and the functional groups aside, so that the per-frame copies stay small.
   std::unique_ptr<DcmElement> pixelData(data->remove(DCM_PixelData));

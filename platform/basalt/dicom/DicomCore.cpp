@@ -261,6 +261,15 @@ bool getNumbers(DcmItem* item, const DcmTagKey& key, double* values, int count) 
   return true;
 }
 
+bool getInt32(DcmItem* item, const DcmTagKey& key, int32_t& value) {
+  double v = 0;
+  // A damaged file may put any number where an integer belongs (a DS or FD of 1e300): values out
+  // of the 32-bit range that the integer kinds hold count as absent.
+  if (!getNumber(item, key, v) || !(v >= -2147483648.0 && v <= 2147483647.0)) return false;
+  value = int32_t(v);
+  return true;
+}
+
 int valueCount(DcmItem* item, const DcmTagKey& key) {
   DcmElement* e = nullptr;
   if (!item || item->findAndGetElement(key, e).bad() || !e || e->getLength() == 0) return 0;
@@ -513,14 +522,15 @@ void fillRecord(DcmFileFormat& file, DICOMREC& rec) {
   rec.frameOfReferenceUid = getWide(d, DCM_FrameOfReferenceUID);
   if (meta && getText(meta, DCM_TransferSyntaxUID, s)) rec.transferSyntaxUid = CString::fromUtf8(s);
 
-  rec.seriesNumber = getNumber(d, DCM_SeriesNumber, v) ? int32_t(v) : 0;
-  rec.instanceNumber = getNumber(d, DCM_InstanceNumber, v) ? int32_t(v) : 0;
-  rec.acquisitionNumber = getNumber(d, DCM_AcquisitionNumber, v) ? int32_t(v) : 0;
-  rec.bitsAllocated = getNumber(d, DCM_BitsAllocated, v) ? int32_t(v) : 0;
-  rec.pixelRepresentation = getNumber(d, DCM_PixelRepresentation, v) ? int32_t(v) : 0;
-  rec.samplesPerPixel = getNumber(d, DCM_SamplesPerPixel, v) ? int32_t(v) : 1;
-  rec.numberOfFrames = getNumber(d, DCM_NumberOfFrames, v) && v >= 1 ? int32_t(v) : 1;
-  rec.temporalPosition = getNumber(d, DCM_TemporalPositionIdentifier, v) ? int32_t(v) : 0;
+  int32_t n = 0;
+  rec.seriesNumber = getInt32(d, DCM_SeriesNumber, n) ? n : 0;
+  rec.instanceNumber = getInt32(d, DCM_InstanceNumber, n) ? n : 0;
+  rec.acquisitionNumber = getInt32(d, DCM_AcquisitionNumber, n) ? n : 0;
+  rec.bitsAllocated = getInt32(d, DCM_BitsAllocated, n) ? n : 0;
+  rec.pixelRepresentation = getInt32(d, DCM_PixelRepresentation, n) ? n : 0;
+  rec.samplesPerPixel = getInt32(d, DCM_SamplesPerPixel, n) ? n : 1;
+  rec.numberOfFrames = getInt32(d, DCM_NumberOfFrames, n) && n >= 1 ? n : 1;
+  rec.temporalPosition = getInt32(d, DCM_TemporalPositionIdentifier, n) ? n : 0;
   rec.width = getNumber(d, DCM_Columns, v) && v >= 0 && v <= 65535 ? uint16_t(v) : 0;
   rec.height = getNumber(d, DCM_Rows, v) && v >= 0 && v <= 65535 ? uint16_t(v) : 0;
 
@@ -617,22 +627,24 @@ bool readPixelFormat(DcmItem* data, PixelFormat& f, std::string* reason) {
     return false;
   };
   double v = 0;
-  if (!getNumber(data, DCM_Rows, v) || v < 1 || v > 65535) return fail("no valid number of rows");
-  f.rows = int(v);
-  if (!getNumber(data, DCM_Columns, v) || v < 1 || v > 65535) return fail("no valid number of columns");
-  f.columns = int(v);
-  f.samples = getNumber(data, DCM_SamplesPerPixel, v) ? int(v) : 1;
+  int32_t n = 0;
+  if (!getInt32(data, DCM_Rows, n) || n < 1 || n > 65535) return fail("no valid number of rows");
+  f.rows = n;
+  if (!getInt32(data, DCM_Columns, n) || n < 1 || n > 65535) return fail("no valid number of columns");
+  f.columns = n;
+  f.samples = getInt32(data, DCM_SamplesPerPixel, n) ? n : 1;
   if (f.samples != 1 && f.samples != 3) return fail("unsupported samples per pixel");
-  if (!getNumber(data, DCM_BitsAllocated, v)) return fail("no bits allocated");
-  f.bitsAllocated = int(v);
+  if (!getInt32(data, DCM_BitsAllocated, n)) return fail("no bits allocated");
+  f.bitsAllocated = n;
   if (f.bitsAllocated != 8 && f.bitsAllocated != 16 && f.bitsAllocated != 32) return fail("unsupported bits allocated");
-  f.bitsStored = getNumber(data, DCM_BitsStored, v) ? int(v) : f.bitsAllocated;
+  f.bitsStored = getInt32(data, DCM_BitsStored, n) ? n : f.bitsAllocated;
   if (f.bitsStored < 1 || f.bitsStored > f.bitsAllocated) f.bitsStored = f.bitsAllocated;
-  f.highBit = getNumber(data, DCM_HighBit, v) ? int(v) : f.bitsStored - 1;
+  f.highBit = getInt32(data, DCM_HighBit, n) ? n : f.bitsStored - 1;
   if (f.highBit < f.bitsStored - 1 || f.highBit >= f.bitsAllocated) f.highBit = f.bitsStored - 1;
   f.isSigned = getNumber(data, DCM_PixelRepresentation, v) && v == 1;
   f.planar = getNumber(data, DCM_PlanarConfiguration, v) && v == 1;
-  f.frames = getNumber(data, DCM_NumberOfFrames, v) && v >= 1 ? int64_t(v) : 1;
+  if (getNumber(data, DCM_NumberOfFrames, v) && !(v <= 2147483647.0)) return fail("no valid number of frames");
+  f.frames = getInt32(data, DCM_NumberOfFrames, n) && n >= 1 ? n : 1;
   getText(data, DCM_PhotometricInterpretation, f.photometric);
   return true;
 }
@@ -669,7 +681,8 @@ bool frameValues(DcmFileFormat& file, int64_t frame, std::vector<int64_t>& value
   }
   const int64_t length = int64_t(pixels->getLength());
   const int64_t perFrame = f.bytesPerFrame();
-  if (perFrame <= 0 || length < perFrame * (frame + 1)) return fail("the pixel data are shorter than the image");
+  // Compared by division: frame counts and image sizes from the file can overflow the product.
+  if (perFrame <= 0 || frame >= length / perFrame) return fail("the pixel data are shorter than the image");
   const uint8_t* p = bytes + perFrame * frame;
 
   // Byte order of the values in memory: DCMTK gives words in the machine's order; a big endian

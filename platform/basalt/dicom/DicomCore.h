@@ -48,6 +48,7 @@ bool getText(DcmItem* item, const DcmTagKey& key, std::string& value);  // all v
 CString getWide(DcmItem* item, const DcmTagKey& key);                   // decoded text, empty when absent
 bool getNumber(DcmItem* item, const DcmTagKey& key, double& value, unsigned long index = 0);
 bool getNumbers(DcmItem* item, const DcmTagKey& key, double* values, int count);
+bool getInt32(DcmItem* item, const DcmTagKey& key, int32_t& value);  // false also when out of the 32-bit range
 int valueCount(DcmItem* item, const DcmTagKey& key);
 // Seconds since midnight of a TM text ("HHMMSS.FFFFFF", also with colons).
 bool parseTime(const std::string& text, double& seconds);

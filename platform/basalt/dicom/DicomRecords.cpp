@@ -38,7 +38,8 @@ DICOMREC* VA_ReadDicomRec(const wchar_t* path, bool withHeader, int* kind, CStri
   if (!readPixelFormat(data, format, &why)) return give(DCMFILE_DAMAGED, why);
   // Native pixel data must hold every frame; compressed data are checked when decoded.
   const DcmXfer xfer(data->getOriginalXfer());
-  if (!xfer.isEncapsulated() && int64_t(pixels->getLength()) < format.bytesPerFrame() * format.frames)
+  // Compared by division: the product of a damaged file's frame count and image size can overflow.
+  if (!xfer.isEncapsulated() && format.frames > int64_t(pixels->getLength()) / format.bytesPerFrame())
     return give(DCMFILE_DAMAGED, "the pixel data are shorter than the image");
   auto rec = std::make_unique<DICOMREC>();
   rec->filePath = path;

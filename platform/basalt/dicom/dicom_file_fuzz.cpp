@@ -26,13 +26,18 @@
 
 namespace {
 
+// The input file and the frames of split multi-frame inputs, in a folder of the process that is
+// removed when it ends.
 const std::string& scratch() {
-  static const std::string dir = [] {
-    const std::string d = "/tmp/twk_fuzz_dicom_" + std::to_string(::getpid());
-    std::filesystem::create_directories(d + "/frames");
-    return d;
-  }();
-  return dir;
+  static const struct Folder {
+    std::string path = "/tmp/twk_fuzz_dicom_" + std::to_string(::getpid());
+    Folder() { std::filesystem::create_directories(path + "/frames"); }
+    ~Folder() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  } folder;
+  return folder.path;
 }
 
 void headerQueries(const DCMFF* h) {

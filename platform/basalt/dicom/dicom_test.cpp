@@ -593,6 +593,62 @@ TEST(DicomTree, EveryTruncationOrCorruptionIsReadSafely) {
   }
 }
 
+TEST(DicomTree, HugeCountsAndNumbersOfDamagedFilesAreRefusedOrIgnored) {
+  // A small multi-frame file whose counts and numbers pydicom rewrites as a damaged file may hold
+  // them: frame counts and image sizes whose product overflows, numbers far beyond the integers'
+  // range where an integer belongs. Each is refused as damaged, or reads with the number taken as
+  // absent; the split refuses them too.
+  const struct {
+    const char* name;
+    const char* edit;  // Python statements on ds
+    bool damaged;
+  } cases[] = {
+      {"frames_overflow",
+       "ds.Rows = ds.Columns = 65535; ds.SamplesPerPixel = 3; ds.PhotometricInterpretation = 'RGB'; "
+       "ds.PlanarConfiguration = 0; ds.BitsAllocated = ds.BitsStored = 32; ds.HighBit = 31; "
+       "ds.NumberOfFrames = 2147483647",
+       true},
+      {"frames_1e300", "del ds[0x00280008]; ds.add_new(0x00280008, 'DS', '1e300')", true},
+      {"numbers_1e300",
+       "del ds[0x00280008]; ds.add_new(0x00200013, 'DS', '1e300'); ds.add_new(0x00200011, 'DS', '-1e300'); "
+       "ds.add_new(0x00200100, 'FD', 1e300)",
+       false},
+      {"numbers_ul",
+       "del ds[0x00280008]; del ds[0x00200011]; del ds[0x00200013]; ds.add_new(0x00200011, 'UL', 4294967089); "
+       "ds.add_new(0x00200013, 'UL', 4294967295); ds.add_new(0x00200100, 'UL', 3000000000)",
+       false},
+  };
+  const std::string folder = g_dir + "/huge_numbers";
+  fs::create_directories(folder);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = folder + "/" + c.name + ".dcm";
+    runOk(std::string(TWK_DEBIAN_PYTHON) + " -W ignore -c \"import pydicom; ds = pydicom.dcmread('" +
+          TWK_DICOM_TEST_DIR + "/fuzz_seeds/file/multiframe.dcm'); " + c.edit + "; ds.save_as('" + path + "')\"");
+    const CString file = CString::fromUtf8(path);
+    int kind = -1;
+    CString why;
+    std::unique_ptr<DICOMREC> rec(VA_ReadDicomRec(file, true, &kind, &why));
+    if (c.damaged) {
+      EXPECT_FALSE(rec);
+      EXPECT_EQ(kind, DCMFILE_DAMAGED);
+      EXPECT_FALSE(why.IsEmpty());
+    } else {
+      ASSERT_TRUE(rec);
+      EXPECT_EQ(kind, DCMFILE_IMAGE);
+      EXPECT_EQ(rec->instanceNumber, 0);
+      EXPECT_EQ(rec->seriesNumber, 0);
+      EXPECT_EQ(rec->temporalPosition, 0);
+      EXPECT_EQ(rec->numberOfFrames, 1);
+    }
+    EXPECT_FALSE(TWKDCM_SplitMultiframeFile(file, CString::fromUtf8(folder + "/split"), nullptr, false, false));
+    // A load of the file alone gives its one image or nothing.
+    const wchar_t* one[] = {file};
+    std::unique_ptr<CVol> v(VA_LoadDicomVolume(one, 1, false));
+    EXPECT_EQ(bool(v), !c.damaged);
+  }
+}
+
 TEST(DicomTree, FolderWithoutImagesFails) {
   const std::string folder = g_dir + "/noimages";
   fs::create_directories(folder);
