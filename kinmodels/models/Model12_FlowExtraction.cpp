@@ -75,7 +75,7 @@ double M12_Cost(void* context, const double* x, const double* dx) {
   FlowFit& fit = *static_cast<FlowFit*>(context);
   const FlowTables& t = *fit.tables;
   double p[4];
-  for (int i = 0; i < 4; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 4, p);
   if (!M12_ModelCurve(fit, p)) return VOID_VALUE;
   if (!ConcentrationToSignal(fit.conc.data(), t.n, fit.signal.data(), fit.info)) return VOID_VALUE;
   const double cost = std::sqrt(PR_IntegrateDiffL2_PWL(fit.signal.data(), fit.measured, t.times.data(), t.n));

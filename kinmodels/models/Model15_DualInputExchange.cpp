@@ -51,7 +51,7 @@ void M15_ModelCurve(const DualExchangeTables& t, const double* p, double* out) {
 double M15_Cost(void* context, const double* x, const double* dx) {
   DualExchangeFit& fit = *static_cast<DualExchangeFit*>(context);
   double p[3];
-  for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 3, p);
   M15_ModelCurve(*fit.tables, p, fit.model.data());
   const double cost = PR_ComputeRMSE(fit.model.data(), fit.conc, fit.tables->n);
   return std::isfinite(cost) ? cost : VOID_VALUE;

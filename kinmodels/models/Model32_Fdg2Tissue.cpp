@@ -80,7 +80,7 @@ bool M32_ModelCurve(Fdg2TissueFit& fit, const double* p) {
 double M32_Cost(void* context, const double* x, const double* dx) {
   Fdg2TissueFit& fit = *static_cast<Fdg2TissueFit*>(context);
   double p[4];
-  for (int i = 0; i < 4; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 4, p);
   if (!M32_ModelCurve(fit, p)) return VOID_VALUE;
   const Fdg2TissueTables& t = *fit.tables;
   const int m = int(t.timing.grid.size());

@@ -64,7 +64,7 @@ double M33_Cost(void* context, const double* x, const double* dx) {
   SokoloffFit& fit = *static_cast<SokoloffFit*>(context);
   const SokoloffTables& t = *fit.tables;
   double p[3];
-  for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 3, p);
   if (!(std::fabs(p[1] + p[2]) >= 1e-100)) return VOID_VALUE;
   M33_ModelCurve(t, fit.input, fit.integral.data(), t.times.data(), t.n, p, fit.conv.data(), fit.model.data());
   return kit::IntegralDistanceCost(t.metric, fit.model.data(), fit.tissue, t.times.data(), t.n);

@@ -61,7 +61,7 @@ double M34_Cost(void* context, const double* x, const double* dx) {
   ReivichFit& fit = *static_cast<ReivichFit*>(context);
   const ReivichTables& t = *fit.tables;
   double p[3];
-  for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 3, p);
   M34_ModelCurve(fit, p);
   const int m = int(t.grid.size());
   return kit::IntegralDistanceCost(t.metric, fit.model.data(), fit.tissue, t.grid.data(), m);

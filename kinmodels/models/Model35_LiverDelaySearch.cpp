@@ -51,7 +51,7 @@ struct Liver35Fit {
 double M35_Cost(void* context, const double* x, const double* dx) {
   Liver35Fit& fit = *static_cast<Liver35Fit*>(context);
   double p[3];
-  for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 3, p);
   const Liver35Tables& t = *fit.tables;
   const double* times = t.inputs.times.data();
   // Ki follows from the late-uptake balance, clamped into its box.

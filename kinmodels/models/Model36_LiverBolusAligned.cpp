@@ -50,7 +50,7 @@ struct Liver36Fit {
 double M36_Cost(void* context, const double* x, const double* dx) {
   Liver36Fit& fit = *static_cast<Liver36Fit*>(context);
   double p[3];
-  for (int i = 0; i < 3; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 3, p);
   const Liver36Tables& t = *fit.tables;
   // Ki follows from the late-uptake balance, clamped into its box.
   if (!liver::LateUptakeCurve(fit.late, t.kiBox, p, fit.ca, fit.cv, t.inputs.times.data(), t.inputs.n, fit.work,

@@ -46,7 +46,7 @@ struct Liver38Fit {
 double M38_Cost(void* context, const double* x, const double* dx) {
   Liver38Fit& fit = *static_cast<Liver38Fit*>(context);
   double p[4];
-  for (int i = 0; i < 4; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 4, p);
   const Liver38Tables& t = *fit.tables;
   const double* times = t.inputs.times.data();
   if (!liver::UptakeCurve(p[0], p[1], p[2], p[3], fit.ca, fit.cv, times, t.window, fit.work, fit.model.data()))

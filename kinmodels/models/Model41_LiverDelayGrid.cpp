@@ -57,7 +57,7 @@ bool M41_UptakeCurve(Liver41Fit& fit, const double* p) {
 double M41_Cost(void* context, const double* x, const double* dx) {
   Liver41Fit& fit = *static_cast<Liver41Fit*>(context);
   double p[4];
-  for (int i = 0; i < 4; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, 4, p);
   if (!M41_UptakeCurve(fit, p)) return VOID_VALUE;
   const Liver41Tables& t = *fit.tables;
   return kit::IntegralDistanceCost(t.metric, fit.model.data(), fit.tissue, t.times.data(), t.analysed);

@@ -16,6 +16,11 @@
 
 namespace kin::kit {
 
+// The point a cost callback evaluates: the optimiser's x, moved by dx when it gives an offset.
+inline void CostPoint(const double* x, const double* dx, int n, double* p) {
+  for (int i = 0; i < n; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+}
+
 // Owns an array of doubles that the imaging core returned (pf_malloc) and frees it with pf_free.
 class CoreArray {
  public:

@@ -7,6 +7,7 @@
 #include "CurveUtils.h"
 #include "Fitting.h"
 #include "Messages.h"
+#include "ModelKit.h"
 #include "numerics/CurveStats.h"
 #include "numerics/CurveTools.h"
 #include "numerics/PwlCalculus.h"
@@ -115,7 +116,7 @@ double costWithDelay(void* context, const double* x, const double* dx) {
   const DelayedInputTables& t = *fit.tables;
   const int count = int(t.bounds.size());
   double p[kMaxKineticVariables + 1];
-  for (int i = 0; i < count; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, count, p);
   if (!DelayOnTimes(fit.input, t.times.data(), t.n, p[count - 1], fit.delayed.data())) return VOID_VALUE;
   return evaluateDelayedInput(fit, p, fit.delayed.data());
 }
@@ -125,7 +126,7 @@ double costFixedDelay(void* context, const double* x, const double* dx) {
   DelayedInputFit& fit = *static_cast<DelayedInputFit*>(context);
   const int count = int(fit.tables->bounds.size()) - 1;
   double p[kMaxKineticVariables];
-  for (int i = 0; i < count; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, count, p);
   return evaluateDelayedInput(fit, p, fit.input);
 }
 
@@ -252,7 +253,7 @@ double gridCost(void* context, const double* x, const double* dx) {
   const GridModelTables& t = *fit.tables;
   const int count = int(t.bounds.size());
   double p[kMaxGridVariables];
-  for (int i = 0; i < count; ++i) p[i] = x[i] + (dx ? dx[i] : 0.0);
+  kit::CostPoint(x, dx, count, p);
   const int m = int(t.grid.size());
   if (!t.curve(p, fit.input.data(), t.grid.data(), m, fit.conc.data(), fit.work.data())) return VOID_VALUE;
   if (!ConcentrationToSignal(fit.conc.data(), m, fit.signal.data(), fit.info)) return VOID_VALUE;
