@@ -139,6 +139,18 @@ inline bool PR_BubbleSortInt(IntArray* a) {
 
 // ---- minimum and maximum with an excluded value ----
 
+namespace twk_detail {
+// Widens [lo, hi] by the elements of a[i..n) that differ from ignore.
+inline void MinMaxFrom(const double* a, int64_t i, int64_t n, double ignore, double& lo, double& hi) {
+  for (; i < n; ++i) {
+    const double v = a[i];
+    if (v == ignore) continue;
+    if (v < lo) lo = v;
+    if (v > hi) hi = v;
+  }
+}
+}  // namespace twk_detail
+
 // Minimum and maximum over the elements that differ from ignore; false when there is none.
 // Starts from the first such element when *min equals ignore on entry, else continues from what
 // *min and *max hold. max may be null (it is then neither read nor written).
@@ -151,12 +163,7 @@ inline bool PR_ArrayMinMaxExcludingD(const double* a, int n, double ignore, doub
     lo = a[i];
     hi = a[i];
   }
-  for (; i < n; ++i) {
-    const double v = a[i];
-    if (v == ignore) continue;
-    if (v < lo) lo = v;
-    if (v > hi) hi = v;
-  }
+  twk_detail::MinMaxFrom(a, i, n, ignore, lo, hi);
   *min = lo;
   if (max) *max = hi;
   return true;
@@ -168,12 +175,7 @@ inline bool PR_ArrayMinMaxExcludingD(const double* a, int64_t n, double ignore, 
   while (i < n && a[i] == ignore) ++i;
   if (i >= n) return false;
   double lo = a[i], hi = a[i];
-  for (; i < n; ++i) {
-    const double v = a[i];
-    if (v == ignore) continue;
-    if (v < lo) lo = v;
-    if (v > hi) hi = v;
-  }
+  twk_detail::MinMaxFrom(a, i, n, ignore, lo, hi);
   *min = lo;
   if (max) *max = hi;
   return true;
