@@ -51,8 +51,17 @@ class CDrawDoc {
   bool OnNewDocument() { return true; }
   // True when the document may close: unmodified, or the user said No, or Yes and the save worked.
   bool SaveModified();
+  // The file the document came from or was last saved to: a document file, or the image it was
+  // opened from (isDocument false). Only a document path may be written back without a dialog.
   const CString& GetPathName() const { return pathName_; }
-  void SetPathName(const CString& path) { pathName_ = path; }
+  void SetPathName(const CString& path, bool isDocument = true) {
+    pathName_ = path;
+    documentPath_ = isDocument && !path.IsEmpty();
+  }
+  // True when the path name is a Tarnwick document this document was loaded from or saved as.
+  bool HasDocumentPath() const { return documentPath_; }
+  // The path name when it is a document path, else empty.
+  CString GetDocumentPath() const { return documentPath_ ? pathName_ : CString(); }
   const CString& GetTitle() const { return title_; }
   void SetTitle(const CString& title) { title_ = title; }
   bool IsModified() const { return modified_; }
@@ -158,6 +167,7 @@ class CDrawDoc {
   int undoCurrent_ = 0;
   std::vector<CDrawView*> views_;
   CString pathName_;
+  bool documentPath_ = false;
   CString title_;
   bool modified_ = false;
 };

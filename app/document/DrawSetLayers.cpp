@@ -91,7 +91,9 @@ CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* ini
     CString loadPath = file;
     CString temporary;
     if (!dicom) {
-      if (PR_IsZlibFile(file)) {
+      // MGZ is compressed MGH, which the reader inflates itself; only other gzip files go through
+      // a decompressed copy.
+      if (PR_IsZlibFile(file) && PR_GetFileExt(file).CompareNoCase(L"mgz") != 0) {
         // The decompressed copy goes to the work folder (the system's temporary folder before the
         // options are read).
         const CString work = g_UserOpt.tempFolder.IsEmpty()

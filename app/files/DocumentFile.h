@@ -43,6 +43,10 @@ CDrawObj* LoadDrawVol(CDrawDoc* doc, FILE* fp, bool showProgress);
 // (information icon) and the result is null.
 CDrawDoc* TW_LoadDocumentNoView(const wchar_t* path, bool showProgress);
 
+// Whether the file starts with the header line of a Tarnwick document (any version). Saves replace
+// only such files: an image, a text or any other file is never overwritten by a document.
+bool TW_IsTarnwickDocumentFile(const wchar_t* path);
+
 // Whether the temporary work folder of the options is usable; shows "Current Tarnwick temporary
 // folder ... is not usable" and gives false when it is not. Reading and saving call it first.
 bool TW_CheckTempFolder();

@@ -632,6 +632,15 @@ bool readHeaderLine(FILE* fp, CString* line) {
 
 }  // namespace
 
+bool TW_IsTarnwickDocumentFile(const wchar_t* path) {
+  FILE* fp = path ? std::fopen(twk::pathToNative(path).c_str(), "rb") : nullptr;
+  if (!fp) return false;
+  CString header;
+  const bool read = readHeaderLine(fp, &header);
+  std::fclose(fp);
+  return read && header.Find(L"Tarnwick v.") == 0 && header.Find(L" document") > 0;
+}
+
 bool CDrawDoc::Load(const wchar_t* path, bool showProgress) {
   if (!TW_CheckTempFolder()) return false;
   SetModifiedFlag(false);

@@ -44,6 +44,18 @@ class ScopedNoDynExpLoad {
   uint8_t saved_;
 };
 
+// The name the save-file dialog starts with: the title of a document's own file, or for a document
+// opened from an image (or made without a file) the image's title with the document extension, so
+// that accepting the dialog never names the image itself.
+CString initialSaveName(const CDrawDoc& doc) {
+  if (doc.HasDocumentPath()) return PR_GetFileTitleName(doc.GetPathName());
+  CString title = PR_GetFileTitle(doc.GetPathName());
+  if (title.IsEmpty()) title = doc.GetTitle();
+  if (title.IsEmpty()) return CString();
+  if (PR_GetFileExt(title).CompareNoCase(L"gz") == 0) title = PR_GetFileName(title);
+  return PR_GetFileName(title) + L".twk";
+}
+
 }  // namespace
 
 CDynExp* TW_DocumentDynExp() {
@@ -99,13 +111,25 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
     return false;
   };
 
-  // A quick save needs the document's own name; a caller that gives a name does not.
-  if (!path && !askName && GetPathName().IsEmpty()) {
-    twk::doc::message(L"CDrawDoc::Save", CString(L"QuickSave name does not exist") + L" : " + GetPathName());
-    return fail();
+  // A quick save needs a document path of its own; a caller that gives a name does not. A document
+  // opened from an image has none: from a view the quick save becomes "Save As"; a caller without a
+  // view (a workflow, where no dialog may appear) gets the message.
+  if (!path && !askName && !HasDocumentPath()) {
+    if (!view) {
+      twk::doc::message(L"CDrawDoc::Save", CString(L"QuickSave name does not exist") + L" : " + GetDocumentPath());
+      return fail();
+    }
+    askName = true;
+    setPathName = true;
   }
   if (!TW_CheckTempFolder()) return fail();
-  CString target = path ? CString(path) : !askName ? GetPathName() : PR_GetFileTitleName(GetPathName());
+  CString target = path ? CString(path) : !askName ? GetPathName() : initialSaveName(*this);
+  // Only a Tarnwick document may be replaced: never an image, a text or any other file.
+  auto refuseForeignTarget = [&]() {
+    if (!PR_FileExists(target) || TW_IsTarnwickDocumentFile(target)) return false;
+    twk::doc::message(L"CDrawDoc::Save", target + L" is not a Tarnwick document: not overwritten");
+    return true;
+  };
 
   if (askName) {
     CDrawSet* set = GetActiveSet();
@@ -126,6 +150,7 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
       return false;
     }
   }
+  if (refuseForeignTarget()) return fail();
 
   mf = WriteToMemFile(view, showMessages);
   if (!mf) return fail();
@@ -160,6 +185,8 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
     twk::doc::message(L"CDrawDoc::Save", L"Save failed : MemFile differs from the saved file");
     return fail();
   }
+  // Checked again at the last moment: the target may have changed while the document was written.
+  if (refuseForeignTarget()) return fail();
   if (std::rename(twk::pathToNative(temporary).c_str(), twk::pathToNative(target).c_str()) != 0) {
     twk::doc::message(L"CDrawDoc::Save",
                       CString(L"Unable to replace file ") + target + L" : " + CString(std::strerror(errno)));

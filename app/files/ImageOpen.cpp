@@ -156,7 +156,9 @@ CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool s
     delete doc;
     return nullptr;
   }
-  doc->SetPathName(path);
+  // An image keeps its name as the title and in the recent files, but is no document path: a save
+  // must never write a document over the image it came from.
+  doc->SetPathName(path, PR_GetFileExt(path).CompareNoCase(L"twk") == 0);
   doc->SetTitle(PR_GetFileTitle(path));
   if (PR_FileExists(path)) TW_AddToRecentFiles(path);
   CDrawView* view = nullptr;

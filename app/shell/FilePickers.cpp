@@ -57,6 +57,11 @@ bool pickFile(Mode mode, const wchar_t* filter, CString* folder, int* filterInde
   CString chosen;
   const bool ok = mode == Mode::Load ? twk::ui().openFileName(request, chosen) : twk::ui().saveFileName(request, chosen);
   if (!ok || chosen.IsEmpty()) return false;
+  // The save dialogs ask before an existing file is replaced; No counts as Cancel.
+  if (mode == Mode::Save && PR_FileExists(chosen) &&
+      twk::ui().messageBox(chosen + L" already exists.\nDo you want to replace it?", L"Confirm Save As",
+                           MB_YESNO | MB_ICONWARNING) != IDYES)
+    return false;
   if (path) *path = chosen;
   if (folder) *folder = PR_GetFileFolder(chosen);
   if (filterIndex) {

@@ -262,6 +262,8 @@ bool CQtUi::chooseOneFile(const twk::FileRequest& request, bool save, CString& p
   QFileDialog dialog(dialogParent());
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  // The save pickers ask about replacing a file themselves, through the UI interface.
+  if (save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
   applyRequest(dialog, request);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   path = fromQt(dialog.selectedFiles().front());
