@@ -165,6 +165,9 @@ bool OpenDicomDir::BuildTree() {
   rows_.clear();
   expanded_.clear();
   freeRecords();
+  // The view lets go of the old items before they go.
+  tree_.Clear();
+  changed(kTreeRebuilt | kTagsChanged);
   const CString multiFrame = PR_JoinPath(g_UserOpt.tempFolder, L"MultifrmDir");
   std::error_code error;
   std::filesystem::create_directories(twk::pathToNative(multiFrame), error);
