@@ -137,6 +137,15 @@ bool insertPixels(DcmItem* d, const std::vector<uint8_t>& bytes, int bits) {
 
 // Writes the file under a temporary name, reads it back and renames it; false with the reason.
 bool writeFile(DcmFileFormat& file, const fs::path& target, bool compress, int bits, std::string& reason) {
+  // Only a DICOM file may be replaced: never an image, a document or any other file.
+  std::error_code present;
+  if (fs::exists(target, present)) {
+    DcmFileFormat existing;
+    if (!loadFile(target.string(), existing, false, nullptr)) {
+      reason = "the file exists and is not a DICOM file: not overwritten";
+      return false;
+    }
+  }
   E_TransferSyntax xfer = EXS_LittleEndianExplicit;
   if (compress && bits <= 16) {
     static std::once_flag once;
