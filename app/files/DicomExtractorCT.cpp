@@ -134,13 +134,12 @@ bool TW_ExtractDICOMfilesCT(const VA_DICOMFILEEXTRACTOR* record) {
   if (!PR_ClearExistingFolderOrCreateNew(target, true)) return false;
   const VA_DICOMTREE& tree = browser.Tree();
   const int64_t n = int64_t(tree.items.size());
-  PR_StartMessage(L"Extracting DICOM files for the individual patients", true);
+  twk::ProgressGuard progress(L"Extracting DICOM files for the individual patients", true);
   bool ok = true;
   for (int64_t i = 0; i < n && ok; ++i) {
-    ok = PR_SendMessageInterval(1, 98, i, n, true) &&
+    ok = progress.Step(i, n, 1, 98) &&
          VA_ExtractPatientDicoms(record, &tree, tree.items[size_t(i)].get(), n > 1);
   }
-  PR_EndMessage(true);
   return ok;
 }
 

@@ -98,18 +98,18 @@ bool TW_SplitMultiframeDicomFolder(const CString& source, const CString& target)
   int n = 0;
   wchar_t** files = PR_FindAllFilesInFolder(source, nullptr, true, false, &n, false);
   std::set<std::wstring> taken;
-  PR_StartMessage(L"Split Multi-frame DICOMs", true);
+  twk::ProgressGuard progress(L"Split Multi-frame DICOMs", true);
   int done = 0;
   bool stopped = false;
   for (; done < n; ++done) {
-    if (!PR_SendMessageInterval(1, 98, done, n, true)) {
+    if (!progress.Step(done, n, 1, 98)) {
       stopped = true;
       break;
     }
     const CString name = splitName(source, files[done], &taken);
     if (!TWKDCM_SplitMultiframeFile(files[done], target, name, true, false)) break;
   }
-  PR_EndMessage(true);
+  progress.End();
   const CString failed = done < n ? CString(files[done]) : CString();
   pf_free_parr(&files, n);
   if (done == n) return true;

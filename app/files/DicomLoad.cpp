@@ -271,12 +271,10 @@ CVol* TW_LoadDicomFileSet(const wchar_t* const* files, int n, const wchar_t* nam
     }
     VA_VolSetWiHi(vol.get(), dims.w, dims.h);
     if (dims.t > 1 && ask && VA_VolIsTSLdata(vol.get())) askSpinLockTimes(vol.get());
-    PR_EndMessage(interactive);
     VA_VolEnsurePositiveOrient(vol.get(), interactive);
     return TW_DicomSignedToInteger(vol.get(), ask);
   }();
 
-  PR_EndMessage(interactive);
   if (decoders) TWKDCM_DJDecodeClean();
   TW_FreeDicomRecArray(&records, recordCount);
   if (!ok) {

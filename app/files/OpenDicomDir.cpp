@@ -484,11 +484,11 @@ bool OpenDicomDir::rewriteFiles(bool echoTime, double value, const wchar_t* func
   for (int i = 0; i < set.count; ++i)
     if (std::find(files.begin(), files.end(), CString(set.files[i])) == files.end()) files.push_back(set.files[i]);
   const int n = int(files.size());
-  PR_StartMessage(echoTime ? L"Replace echo time" : L"Replace diffusion b-value", interactive_);
+  twk::ProgressGuard progress(echoTime ? L"Replace echo time" : L"Replace diffusion b-value", interactive_);
   int done = 0;
   CString failed, why;
   for (; done < n; ++done) {
-    if (!PR_SendMessageInterval(1, 98, done, n, interactive_)) {
+    if (!progress.Step(done, n, 1, 98)) {
       failed = files[size_t(done)];
       why = L"stopped by the user";
       break;
@@ -505,7 +505,7 @@ bool OpenDicomDir::rewriteFiles(bool echoTime, double value, const wchar_t* func
       break;
     }
   }
-  PR_EndMessage(interactive_);
+  progress.End();
   if (done == n) return true;
   // Some files are changed, some not: the tree is read again so that it shows the files as they are.
   twk::doc::message(function, FmtStr(L"Stopped at %s (%s): %u of %u files were changed", failed.GetString(),
@@ -594,10 +594,10 @@ bool OpenDicomDir::OnCopy() {
   const CString studyDescription = study->studyDescription, studyUid = study->studyInstanceUid;
   const CString scratch = PR_JoinPath(g_UserOpt.tempFolder, L"CopyDicomFiles");
   std::vector<CString> files(set.files, set.files + set.count);
-  PR_StartMessage(L"Copying modified Dciom files", interactive_);
+  twk::ProgressGuard progress(L"Copying modified Dciom files", interactive_);
   bool ok = true;
   for (int i = 0; i < int(files.size()) && ok; ++i) {
-    ok = PR_SendMessageInterval(1, 98, i, int64_t(files.size()), interactive_);
+    ok = progress.Step(i, int64_t(files.size()), 1, 98);
     const CString copy = PR_JoinPath(target, FmtStr(L"slice_%u.dcm", unsigned(i)));
     if (ok && PR_FileExists(copy)) {
       twk::doc::message(L"CDlgOpenDicomDir::OnBnClickedCopy", CString(L"The target already holds ") + copy);
@@ -619,7 +619,7 @@ bool OpenDicomDir::OnCopy() {
     const CString written = ok ? PR_FindOneFileInFolder(scratch, false) : CString();
     ok = ok && !written.IsEmpty() && PR_FileMoveUsingSystem(written, copy);
   }
-  PR_EndMessage(interactive_);
+  progress.End();
   PR_RemoveFolder(scratch);
   return ok || failed();
 }
@@ -662,18 +662,18 @@ bool OpenDicomDir::OnShowCompatibleVolumes() {
     twk::doc::message(L"CDlgOpenDicomDir::OnBnSelRelatedOnly", L"Please select *Series* key corresponding to your volume");
     return false;
   }
-  PR_StartMessage(L"Select related Series only", interactive_);
+  twk::ProgressGuard progress(L"Select related Series only", interactive_);
   std::vector<VA_DICOMTREEITEM*> series;
   const bool ok = TW_CollectCompatibleSeries(&tree_, item, &series);
   std::vector<CString> files;
   for (size_t s = 0; ok && s < series.size(); ++s) {
-    PR_SendMessageInterval(1, 98, int64_t(s), int64_t(series.size()), interactive_);
+    progress.Step(int64_t(s), int64_t(series.size()), 1, 98);
     std::vector<VA_DICOMTREEITEM*> images;
     VA_EnumerateTreeImageItems(series[s], &images);
     for (VA_DICOMTREEITEM* image : images)
       if (image->rec) files.push_back(image->rec->filePath);
   }
-  PR_EndMessage(interactive_);
+  progress.End();
   if (!ok || files.empty()) return false;
   fileList_ = std::move(files);
   return BuildTree();

@@ -33,7 +33,9 @@ esc-after 0
 expect-stopped
 expect-dialog DICOM Tree
 expect-rows 0
+answer OK
 press Compare
+wait 300
 expect-message CDlgOpenDicomDir::OnBnClickedCompareItems : Only two image comparison is allowed
 esc-after 0
 wait 300
@@ -66,9 +68,8 @@ wait-dialog Volume Info
 screenshot $info
 esc-after 0
 wait 300
-menu-start File/Exit
-wait 500
-press No
+answer No
+menu File/Exit
 SCRIPT
 
 cd "$folder"

@@ -6,6 +6,12 @@
 //   menu <Menu>/<Item>          triggers a menu command by its texts ('&' marks ignored)
 //   cancel-dialog <title>       the next menu command must show a modal dialog of this title, which
 //                               is then cancelled
+//   answer <Yes|No|Cancel|OK>   the next message box answers with this button
+//   expect-answers-used         every queued file and message answer has been asked for
+//   expect-message <text>       a message box with this text was shown or answered ("\n" for a
+//                               line break)
+//   set-modified                marks the active document modified, as an edit would
+//   expect-identical <path>     the active document equals the document stored in this file
 //   wait <ms>                   lets the program run this long
 //   expect-documents <n>        n documents are open
 //   expect-layers <n>           the Layers panel is open and shows n rows
@@ -29,7 +35,6 @@
 //                               moved on by more than one step after the Esc
 //   expect-dialog <title>       a dialog of this title or object name is shown
 //   expect-rows <n>             the top dialog's tree holds n rows (all levels)
-//   expect-message <text>       waits (30 s at most) for a message box, which must show text; it is closed
 // An action that fails is reported on standard error and ends the program with exit code 3.
 
 #include <QString>
