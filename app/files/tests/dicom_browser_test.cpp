@@ -711,6 +711,16 @@ TEST_F(DicomBrowserTest, FailedLoadsLeaveNothing) {
   OpenDicomDir empty(wide(scratchPath() / "empty"), nullptr, nullptr, false, true, nullptr, false, true);
   EXPECT_FALSE(empty.OnInitDialog());
   EXPECT_FALSE(empty.LoadEnabled());
+  // Folders that cannot be read (gone, or a file in place of the folder): a message, no tree.
+  for (const fs::path& bad : {scratchPath() / "nowhere", folder("gap1005") / "Gap1005_001.dcm"}) {
+    SCOPED_TRACE(bad.string());
+    const size_t shown = ui.messages.size();
+    OpenDicomDir unreadable(wide(bad), nullptr, nullptr, false, true, nullptr, false, true);
+    EXPECT_FALSE(unreadable.OnInitDialog());
+    EXPECT_TRUE(unreadable.Tree().items.empty());
+    EXPECT_EQ(unreadable.RecordCount(), 0);
+    EXPECT_EQ(ui.messages.size(), shown + 1);
+  }
 }
 
 TEST_F(DicomBrowserTest, SingleFileOpen) {
