@@ -28,3 +28,11 @@ function(twk_add_bench name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
+
+# twk_command_bindings(<target> <name>)
+# Keeps the TW_COMMAND_BINDINGS(<name>) block of one of <target>'s sources (app/operations/
+# CommandTable.h) in every program that links <target>: a static library drops an object file that
+# nothing calls, and the block only registers bindings from its static initialiser.
+function(twk_command_bindings target name)
+  target_link_options(${target} INTERFACE "LINKER:--undefined=twk_command_bindings_${name}")
+endfunction()

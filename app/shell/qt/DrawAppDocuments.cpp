@@ -84,6 +84,12 @@ void CDrawApp::installHooks() {
     if (CMainFrame* frame = CMainFrame::Get()) frame->ReleasePanels();
   };
   hooks.closeDocument = [this](CDrawDoc* doc) { CloseDocument(doc); };
+  hooks.closeView = [](CDrawView* view) {
+    CChildFrame* frame = CChildFrame::OfView(view);
+    if (!frame) return false;
+    frame->CloseWithoutQuestion();
+    return true;
+  };
 
   TW_ViewHooks().activateView = [](CDrawView* view) {
     if (CDlgLayerCtrl* panel = TW_LayerPanel()) panel->AttachToView(view);
@@ -116,6 +122,7 @@ void CDrawApp::removeHooks() {
   hooks.floatingPanelsOpen = nullptr;
   hooks.closeFloatingPanels = nullptr;
   hooks.closeDocument = nullptr;
+  hooks.closeView = nullptr;
   TW_VIEW_HOOKS& viewHooks = TW_ViewHooks();
   viewHooks.activateView = nullptr;
   viewHooks.createView = nullptr;

@@ -57,7 +57,7 @@ screenshot $shot
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
 wait 300
-menu File/Close Document
+menu View/Close Document
 wait 300
 expect-documents 0
 files $raw
