@@ -20,6 +20,7 @@
 #include "ImageOpen.h"
 #include "MainFrame.h"
 #include "ProgressPump.h"
+#include "RecordDialog.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
 #include "ViewGeometry.h"
@@ -37,6 +38,12 @@ void CDrawApp::installHooks() {
   TW_InstallDocumentFileServices();
   // The raw-volume record is edited in its dialog; tests that keep a scripted UI keep its prompt.
   if (installQtUi_) TW_InstallRawVolumeDialog();
+  // So are the parameter records (scripted tests keep their prompts).
+  if (installQtUi_)
+    TW_InstallRecordDialog([](const std::function<bool()>& run) {
+      TW_MODAL_SCOPE modal;
+      return run();
+    });
   TW_SetDocumentDynExp(dynExp_.get());
   TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
 
@@ -113,6 +120,7 @@ void CDrawApp::installHooks() {
 
 void CDrawApp::removeHooks() {
   TW_SetRawVolumeView(nullptr);
+  TW_RemoveRecordDialog();
   TW_SetOpenServices(TW_OPENSERVICES{});
   TW_SetRecentFileSink(nullptr);
   TW_SetDocumentDynExp(nullptr);
