@@ -5,6 +5,9 @@
 #include <QToolBar>
 
 #include "AppOptions.h"
+#include "DicomExtractorCT.h"
+#include "DicomFolderCommands.h"
+#include "DicomLoad.h"
 #include "CommandTable.h"
 #include "DlgLayerCtrl.h"
 #include "DrawApp.h"
@@ -13,6 +16,7 @@
 #include "DrawView.h"
 #include "FilePickers.h"
 #include "ImageOpen.h"
+#include "OpenDicomDir.h"
 #include "MainFrame.h"
 #include "OptionsFile.h"
 #include "TwkMem.h"
@@ -91,4 +95,25 @@ TW_COMMAND_BINDINGS(shell_qt) {
   TW_BindOperation("CDrawView::OnCreateOrthogonalViews", [](const TW_COMMAND_CALL& c) {
     if (c.view) c.view->OnCreateOrthogonalViews();
   });
+
+  // The DICOM commands of the frame: the folder opens (keep the browser open, then load, show
+  // messages), the single file, the folder jobs of File > DICOM, the CT extractor and the folder of
+  // diffusion NIfTI images.
+  TW_BindOperation("TW_DlgOpenDicomDir", [](const TW_COMMAND_CALL& c) {
+    TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, nullptr, c.Flag(1), c.Flag(2), nullptr, c.Flag(4));
+  });
+  TW_BindOperation("TW_OpenSingleDicomFile", [](const TW_COMMAND_CALL&) { TW_OpenSingleDicomFile(&g_UserOpt.dcmLoadFolder); });
+  TW_BindOperation("CMainFrame::OnDeidentifyDicomFolder", [](const TW_COMMAND_CALL&) { TW_DeidentifyDicomFolderCommand(); });
+  TW_BindOperation("VA_DicomTreeToFolders", [](const TW_COMMAND_CALL&) { TW_DicomTreeToFoldersCommand(); });
+  TW_BindOperation("VA_DicomFolderTotalPixSize", [](const TW_COMMAND_CALL&) { TW_DicomFolderTotalPixelSizeCommand(); });
+  TW_BindOperation("CMainFrame::OnSplitMultiframeDicomFile", [](const TW_COMMAND_CALL&) {
+    CString folder;
+    TW_GetProgramFolder(&folder);
+    TW_SplitMultiframeDicomFileCommand(folder);
+  });
+  TW_BindOperation("CMainFrame::OnSplitMultiframeDicomFolder",
+                   [](const TW_COMMAND_CALL&) { TW_SplitMultiframeDicomFolderCommand(); });
+  TW_BindOperation("TW_DlgDicomExtractorCT", [](const TW_COMMAND_CALL&) { TW_DlgDicomExtractorCT(); });
+  TW_BindOperation("VA_Load4DvolumeFromDWIfolderOfNIFTIimages",
+                   [](const TW_COMMAND_CALL&) { TW_LoadDwiFolderOfNiiImagesCommand(); });
 }
