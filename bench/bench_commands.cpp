@@ -17,6 +17,7 @@
 #include "Vol.h"
 #include "ops/VolumeOps.h"
 #include "ops/VoxelValues.h"
+#include "roi/RoiStatistics.h"
 #include "volume/Frame.h"
 
 namespace {
@@ -59,10 +60,10 @@ void BM_ScaleToInterval(benchmark::State& state) {
     double lo = 0, hi = 0;
     VA_VolMinMax(f, -1, nullptr, &lo, &hi);
     VA_LINCONV c;
-    c.slope = (1000.0 - 10.0) / (hi - lo);
-    c.intercept = 1000.0 - c.slope * hi;
-    c.lower = 10.0;
-    c.upper = 1000.0;
+    c.coefficient = (1000.0 - 10.0) / (hi - lo);
+    c.bias = 1000.0 - c.coefficient * hi;
+    c.lowLimit = 10.0;
+    c.highLimit = 1000.0;
     VA_VolLinearConversionWithClamp(f, &c, nullptr, false);
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * W * H * D * 2);

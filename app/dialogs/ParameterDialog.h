@@ -95,7 +95,7 @@ class TW_DIALOG_VALUES {
 };
 
 struct TW_DIALOG {
-  TW_DIALOG(const CString& title, const CString& className) : title(title), className(className) {}
+  TW_DIALOG(const CString& caption, const CString& dialogClass) : title(caption), className(dialogClass) {}
 
   CString title;      // the window's caption
   CString className;  // the dialog class, for messages ("CDlgRastPaintbrush")

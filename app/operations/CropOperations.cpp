@@ -195,7 +195,7 @@ CDrawDoc* CDrawView::VolumeCrop(bool allLayers, const RECT4D* givenBox, const wc
 }
 
 bool CDrawSet::CropSpecifiedDynPnts(CDrawView* view, const int32_t* givenList, bool keep, bool current) {
-  const wchar_t* name = L"CDrawSet::CropSpecifiedDynPnts";
+  const wchar_t* where = L"CDrawSet::CropSpecifiedDynPnts";
   TW_OPERATION_END end(document, false);
   int T = 0;
   if (!MaxT(&T, nullptr) || T < 1) return false;
@@ -205,7 +205,7 @@ bool CDrawSet::CropSpecifiedDynPnts(CDrawView* view, const int32_t* givenList, b
     times.assign(givenList + 1, givenList + 1 + givenList[0]);
     for (int32_t t : times)
       if (t < 0 || t >= T) {
-        twk::doc::message(name, L"Invalid dynamic points");
+        twk::doc::message(where, L"Invalid dynamic points");
         return false;
       }
   } else if (current) {
@@ -223,7 +223,7 @@ bool CDrawSet::CropSpecifiedDynPnts(CDrawView* view, const int32_t* givenList, b
     for (int i = 0; i < count; ++i) {
       if (values[i] < 1 || values[i] > T) {
         pf_free(&values);
-        twk::doc::message(name, L"Invalid dynamic points");
+        twk::doc::message(where, L"Invalid dynamic points");
         return false;
       }
       times.push_back(values[i] - 1);
@@ -235,7 +235,7 @@ bool CDrawSet::CropSpecifiedDynPnts(CDrawView* view, const int32_t* givenList, b
     for (int t = 0; t < T; ++t)
       if (std::find(times.begin(), times.end(), t) == times.end()) rest.push_back(t);
     if (rest.empty()) {
-      twk::doc::message(name, L"No dynamic points present");
+      twk::doc::message(where, L"No dynamic points present");
       return false;
     }
     times = rest;
@@ -273,10 +273,10 @@ bool CDrawSet::CropSpecifiedDynPnts(CDrawView* view, const int32_t* givenList, b
 }
 
 bool CDrawSet::CropCurrentSlice(CDrawView* view) {
-  const wchar_t* name = L"CDrawSet::CropCurrentSlice";
+  const wchar_t* where = L"CDrawSet::CropCurrentSlice";
   TW_OPERATION_END end(document, false);
   if (view && view->IsFilmView(nullptr)) {
-    twk::doc::message(name, L"Film View is not allowed");
+    twk::doc::message(where, L"Film View is not allowed");
     return false;
   }
   CVol* base = GetBaseVol();

@@ -49,17 +49,17 @@ std::vector<SEED> collectSeeds(const CDrawSet* set, const int wh[2]) {
 }  // namespace
 
 bool CDrawSet::ExtractOperSeedBox(CDrawView*, const int wh[2], DRECT3D* box) {
-  const wchar_t* name = L"CDrawSet::ExtractOperSeedBox";
+  const wchar_t* where = L"CDrawSet::ExtractOperSeedBox";
   const std::vector<SEED> seeds = collectSeeds(this, wh);
   if (seeds.empty()) {
-    twk::doc::message(name, L"At least one seed is expected");
+    twk::doc::message(where, L"At least one seed is expected");
     return false;
   }
   const SEED* chosen = seeds.size() == 1 ? &seeds[0] : nullptr;
   if (!chosen && std::count_if(seeds.begin(), seeds.end(), [](const SEED& s) { return s.selected; }) == 1)
     chosen = &*std::find_if(seeds.begin(), seeds.end(), [](const SEED& s) { return s.selected; });
   if (!chosen) {
-    twk::doc::message(name, L"With several seeds present a single one should be selected");
+    twk::doc::message(where, L"With several seeds present a single one should be selected");
     return false;
   }
   if (box) *box = chosen->box;

@@ -18,6 +18,7 @@
 #include "docsupport/DocSupport.h"
 #include "ops/VolumeOps.h"
 #include "ops/VoxelValues.h"
+#include "roi/RoiStatistics.h"
 #include "paths/FilePaths.h"
 #include "volume/Frame.h"
 
@@ -98,10 +99,10 @@ void CDrawSet::ScaleToInterval() {
     return;
   }
   VA_LINCONV conversion;
-  conversion.slope = std::fabs(m - M) >= 1e-100 ? (b - a) / (M - m) : 1.0;
-  conversion.intercept = b - conversion.slope * M;
-  conversion.lower = a;
-  conversion.upper = b;
+  conversion.coefficient = std::fabs(m - M) >= 1e-100 ? (b - a) / (M - m) : 1.0;
+  conversion.bias = b - conversion.coefficient * M;
+  conversion.lowLimit = a;
+  conversion.highLimit = b;
   prepareInPlaceChange(this, vol);
   vol->LinearConversionWithClamp(&conversion, nullptr, true);
 }
@@ -126,8 +127,8 @@ bool CDrawSet::InsertUniformLayer(bool) {
   CVol* base = GetBaseVol();
   if (!base || !base->frame) return false;
   double value = 0.0;
-  CString name;
-  if (!TW_EnterDouble(L"Uniform signal value", &value) || !TW_SpecifyStr(L"New Layer name", &name)) return false;
+  CString layerName;
+  if (!TW_EnterDouble(L"Uniform signal value", &value) || !TW_SpecifyStr(L"New Layer name", &layerName)) return false;
   DIM3D dims = *base->Dim();
   if (base->Is4D()) {
     const int answer = twk::messageBox(L"Base layer is 4D. Create 3D layer anyway?", MB_YESNOCANCEL | MB_ICONQUESTION);
@@ -136,7 +137,7 @@ bool CDrawSet::InsertUniformLayer(bool) {
   }
   FRAME* frame = VA_VolCreateUniform(FRM_REAL, dims, value);
   if (!frame) return false;
-  const bool added = AddResultLayer(true, true, name.IsEmpty() ? nullptr : name.GetString(), base, &frame, -1, 1, -1);
+  const bool added = AddResultLayer(true, true, layerName.IsEmpty() ? nullptr : layerName.GetString(), base, &frame, -1, 1, -1);
   PR_FrameDelete(&frame);
   return added;
 }

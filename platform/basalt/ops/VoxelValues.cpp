@@ -13,6 +13,7 @@
 
 #include "TwkMem.h"
 #include "ops/VolumeOps.h"
+#include "roi/RoiStatistics.h"
 #include "TwkUi.h"
 #include "Vol.h"
 #include "volume/Frame.h"
@@ -209,7 +210,7 @@ bool VA_VolLinearConversionWithClamp(FRAME* frame, const VA_LINCONV* conversion,
     using T = std::remove_pointer_t<decltype(line)>;
     for (int64_t x = 0; x < n; ++x) {
       if (isVoidVoxel(line[x]) || (mask && !twk::getBit(mask, x))) continue;
-      const double v = std::min(std::max(c.slope * double(line[x]) + c.intercept, c.lower), c.upper);
+      const double v = std::min(std::max(c.coefficient * double(line[x]) + c.bias, c.lowLimit), c.highLimit);
       if constexpr (std::is_same_v<T, double>) {
         line[x] = v;
       } else {

@@ -12,14 +12,6 @@
 
 class CVol;
 
-// Linear conversion with a clamp: v' = min(max(slope * v + intercept, lower), upper).
-struct VA_LINCONV {
-  double slope = 1.0;
-  double intercept = 0.0;
-  double lower = -1e300;
-  double upper = 1e300;
-};
-
 // Every voxel equal to value (inside roi when given: an ROI of the frame's width, height and
 // depth with one time point or the frame's) becomes replacement. For an integer frame the
 // replacement must be a whole number the voxels can hold (or 1e60 for 32-bit voids).
@@ -32,9 +24,9 @@ bool VA_VolChangeVoidToSignal(FRAME* frame, double value, bool show);
 // Copies time point srcT of src onto time point dstT of dst; both of one kind, width, height and
 // depth (they may be the same frame). False for indices outside the frames.
 bool VA_VolCopy(FRAME* dst, int dstT, const FRAME* src, int srcT);
-// The clamped linear conversion of every defined voxel (inside roi when given); voids stay void.
-// Integer results are rounded and kept within the voxels' range.
-bool VA_VolLinearConversionWithClamp(FRAME* frame, const VA_LINCONV* conversion, const FRAME* roi, bool show);
+// The clamped linear conversion (VA_LINCONV, VA_VolLinearConversionWithClamp) is declared with
+// the ROI statistics (roi/RoiStatistics.h) and defined here: every defined voxel inside the ROI,
+// voids stay void, integer results rounded and kept within the voxels' range.
 // A new frame of the same kind with the histogram equalised onto the frame's own value range:
 // v' = min + (max - min) * F(v), F the cumulative distribution of the defined voxels (of each
 // integer value for integer frames; of 256 bins, interpolated at the bin centres, for real ones).
