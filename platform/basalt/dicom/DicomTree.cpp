@@ -35,7 +35,7 @@ struct ScannedFile {
 
 // Reads the records of the files in blocks, in parallel within a block, reporting progress between
 // blocks. False when the user stopped.
-bool scanFiles(std::vector<ScannedFile>& files, int64_t progressStart, int64_t progressEnd, bool interactive) {
+bool scanFiles(std::vector<ScannedFile>& files, int64_t progressStart, int64_t progressEnd, twk::ProgressGuard& progress) {
   const size_t block = 64;
   for (size_t begin = 0; begin < files.size(); begin += block) {
     const size_t end = std::min(files.size(), begin + block);
@@ -43,7 +43,7 @@ bool scanFiles(std::vector<ScannedFile>& files, int64_t progressStart, int64_t p
       ScannedFile& f = files[i];
       f.rec.reset(VA_ReadDicomRec(f.path, false, &f.kind, &f.reason));
     });
-    if (!PR_SendMessageInterval(progressStart, progressEnd, int64_t(end), int64_t(files.size()), interactive)) return false;
+    if (!progress.Step(int64_t(end), int64_t(files.size()), progressStart, progressEnd)) return false;
   }
   return true;
 }
@@ -229,7 +229,7 @@ bool listFiles(const wchar_t* const* files, int fileCount, const wchar_t* folder
 // Multi-frame files become single-frame files of their own in the split folder; their frames are
 // read into `frames`. A file that cannot be split counts as damaged. False when the user stopped.
 bool splitMultiFrameFiles(std::vector<ScannedFile>& scanned, const wchar_t* multiFrameFolder,
-                          std::vector<ScannedFile>& frames, bool interactive) {
+                          std::vector<ScannedFile>& frames, twk::ProgressGuard& progress) {
   const CString splitFolder = multiFrameFolder && *multiFrameFolder ? CString(multiFrameFolder) : defaultMultiFrameFolder();
   for (size_t i = 0; i < scanned.size(); ++i) {
     ScannedFile& f = scanned[i];
@@ -249,7 +249,7 @@ bool splitMultiFrameFiles(std::vector<ScannedFile>& scanned, const wchar_t* mult
     }
     f.rec.reset();
   }
-  return frames.empty() || scanFiles(frames, 80, 90, interactive);
+  return frames.empty() || scanFiles(frames, 80, 90, progress);
 }
 
 // The images among the read files; files that are not DICOM or are damaged are counted and listed
@@ -437,12 +437,8 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
 
   std::vector<ScannedFile> scanned, frames;
   if (!listFiles(files, fileCount, folder, includeSubfolders, tree, scanned, interactive)) return false;
-  PR_StartMessage(L"Reading DICOM files", interactive);
-  struct EndMessage {
-    bool show;
-    ~EndMessage() { PR_EndMessage(show); }
-  } endMessage{interactive};
-  if (!scanFiles(scanned, 0, 80, interactive) || !splitMultiFrameFiles(scanned, multiFrameFolder, frames, interactive))
+  twk::ProgressGuard progress(L"Reading DICOM files", interactive);
+  if (!scanFiles(scanned, 0, 80, progress) || !splitMultiFrameFiles(scanned, multiFrameFolder, frames, progress))
     return false;
   const std::vector<ScannedFile*> images = sortOutImages(scanned, frames, tree);
   std::map<CString, PatientGroup> patients = groupImages(images, seriesFilter, combineStudies, useSeriesUid);
