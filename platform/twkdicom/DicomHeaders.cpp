@@ -352,7 +352,7 @@ DCMFF** TWKDCM_CloneHeaderFromMosaic(DCMFF* const* mosaics, int64_t mosaicCount,
       data->putAndInsertUint16(DCM_Rows, Uint16(tileRows));
       data->putAndInsertUint16(DCM_Columns, Uint16(tileColumns));
       // A slice is no mosaic any more.
-      if (DcmElement* count = privateElement(data, 0x0019, "SIEMENS", 0x0A)) delete data->remove(count);
+      if (DcmElement* mark = privateElement(data, 0x0019, "SIEMENS", 0x0A)) delete data->remove(mark);
       std::string type;
       if (elementString(findElement(data, TWKDCM_TAG(0x0008, 0x0008)), type)) {
         for (size_t at; (at = type.find("\\MOSAIC")) != std::string::npos;) type.erase(at, 7);

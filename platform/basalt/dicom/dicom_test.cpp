@@ -1434,12 +1434,16 @@ TEST(DicomJpeg2000, EveryKindGivesThePixelsOfTheReferenceDecoder) {
           for (int x = 0; x < 64; ++x) {
             const double ours = voxel(*v, x, y, z, 0);
             EXPECT_EQ(ours, reference[size_t(y * 64 + x)]) << x << " " << y << " " << z;
-            if (lossless) EXPECT_EQ(ours, voxel(*plain, x, y, z, 0));
+            if (lossless) {
+              EXPECT_EQ(ours, voxel(*plain, x, y, z, 0));
+            }
             differing += ours != voxel(*plain, x, y, z, 0);
           }
       }
       // The lossy codestreams really are lossy.
-      if (!lossless) EXPECT_GT(differing, 0);
+      if (!lossless) {
+        EXPECT_GT(differing, 0);
+      }
     }
   }
 }
