@@ -24,6 +24,7 @@
 #include "DrawView.h"
 #include "MainFrame.h"
 #include "QtUi.h"
+#include "TwkAnnLoader.h"
 #include "TwkUi.h"
 
 namespace {
@@ -130,6 +131,8 @@ class ScriptRunner : public QObject {
     } else if (verb == QLatin1String("expect-documents")) {
       if (int(app->Documents().size()) != argument.toInt())
         return fail(QStringLiteral("%1 documents open").arg(app->Documents().size()));
+    } else if (verb == QLatin1String("expect-network-library")) {
+      if (!TW_TwkAnn().module) return fail(QStringLiteral("the network library is not loaded"));
     } else if (verb == QLatin1String("expect-layers")) {
       CDlgLayerCtrl* panel = TW_LayerPanel();
       if (!panel) return fail(QStringLiteral("the Layers panel is not open"));

@@ -1,0 +1,190 @@
+#pragma once
+// Inside the network library, without the tensor library: messages (deferred while parallel
+// tasks run), the export guard, the model configuration file, label names, path and log helpers,
+// the checks of the training record, and scoped owners of counted memory and progress.
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "CString.h"
+#include "TwkANN.h"
+#include "TwkMem.h"
+#include "TwkUi.h"
+
+// ---------------------------------------------------------------------------------------------
+// Messages
+// ---------------------------------------------------------------------------------------------
+
+// A message box through the UI interface. Shown at once on the thread that runs the export; a
+// message raised on any other thread (a oneTBB worker of a parallel step) is kept and shown by
+// ANN_FlushDeferredMessages, which the parallel steps call after their join.
+void ANN_ShowMessage(const CString& text, unsigned type = MB_OK);
+// "<name> : <message>" in a plain box, the library's failure report.
+void ANN_NamedMessage(const wchar_t* name, const CString& message);
+void ANN_FlushDeferredMessages();
+// Marks the calling thread as the one whose messages are shown at once (set by the export guard).
+void ANN_SetMessageThread();
+
+// The text of the exception being handled: the tensor library's message without its backtrace,
+// or what() of any other standard exception.
+CString ANN_CurrentExceptionText();
+
+// Runs an export's body: no exception leaves it. A caught exception is shown as
+// "<name> : Error : \n<text>" with the information icon and gives failure.
+template <class R, class F>
+R ANN_Guarded(const wchar_t* name, R failure, F&& body) {
+  ANN_SetMessageThread();
+  try {
+    return body();
+  } catch (...) {
+    ANN_FlushDeferredMessages();
+    twk::ui().messageBox(CString(name) + L" : Error : \n" + ANN_CurrentExceptionText(), L"Tarnwick",
+                         MB_OK | MB_ICONINFORMATION);
+  }
+  return failure;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Model configuration file and training records
+// ---------------------------------------------------------------------------------------------
+
+// Writes the 55 kinds of "key=value\n" lines of the model and training records; false when the
+// file cannot be written.
+bool ANN_WriteModelCfg(const wchar_t* path, const ANNMODELCFG* cfg, const ANNTRAINPARM* parm);
+// Reads the model keys of a .mcfg file into cfg (absent keys keep the caller's values). False
+// when the file cannot be opened, the catsz lines after NumCat are missing, or a value is refused:
+// an even or non-positive ConvKern, BaseChan, uInChan or Ti below 1, Wi or Hi below 16,
+// numClassesMC outside 1..256, a negative SlabR, a SignalNorm that is no DATANORMMETHOD, NumCat
+// outside 0..32, a catsz below 1, a DropRate outside [0, 1).
+bool ANN_ReadModelCfg(const wchar_t* path, ANNMODELCFG* cfg);
+
+// Name of class index under label scheme 1 (nine labels) or 2 (three labels); empty otherwise.
+void ANN_LabelName(CString& out, int scheme, int index);
+void ANN_LabelName9(CString& out, int index);
+void ANN_LabelName3(CString& out, int index);
+
+// The UTF-8 name of a wide path, as files are opened.
+std::string ANN_NarrowPath(const wchar_t* path);
+FILE* ANN_OpenFile(const wchar_t* path, const char* mode);
+// Writes wide text as UTF-16LE code units (no byte-order mark); false on a write error.
+bool ANN_WriteUtf16(FILE* file, const CString& text);
+// printf-style narrow text; false on a write error.
+bool ANN_Printf(FILE* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The path without its extension followed by suffix ("a/m.pt", "_f0.pt" -> "a/m_f0.pt").
+CString ANN_FoldFileName(const wchar_t* path, const char* suffix);
+
+// Checks of a training record before any work starts; each refusal is shown as
+// "<name> : <message>". BRUNET2D: NumClasses 2..32, MicrobatchLng at least 1, TensorType 6,
+// SlabR at least 0, class weights and class loss weights of positive sum, model, configuration
+// and output-log paths given. Xnet/Ynet: NumClasses 2..32, class weights of positive sum, model
+// and configuration paths. 3D U-Nets: NumBaseFeatureLayers at least 1.
+enum class ANN_Family { Brunet2D, Xnet, Unet3D };
+bool ANN_CheckTrainParm(const wchar_t* name, const ANNTRAINPARM* parm, ANN_Family family);
+
+// Every file title carries a number and no two carry the same; else "Invalid file name : <file>"
+// or "Repeating input file index" (prefixed "CheckPresentUniqueIndices : ") and false.
+bool CheckPresentUniqueIndices(const wchar_t* const* files, int n);
+
+// ---------------------------------------------------------------------------------------------
+// Training and test sets of the Xnet, Ynet and 3D U-Net trainings
+// ---------------------------------------------------------------------------------------------
+//
+// They come from a folder of "image_<n>.nii" and "mask_<n>.nii" pairs, as the preparation exports
+// write them, sorted by number. The split is fixed: the pair at sorted position p tests when
+// p % 5 == 4; with fewer than five pairs the last one tests. At least two pairs are needed.
+
+// A set of samples: two arrays of count counted blocks, freed with the set.
+struct ANN_SampleSet {
+  void** images = nullptr;
+  void** labels = nullptr;
+  int64_t count = 0;
+  ANN_SampleSet() = default;
+  ANN_SampleSet(const ANN_SampleSet&) = delete;
+  ANN_SampleSet& operator=(const ANN_SampleSet&) = delete;
+  ~ANN_SampleSet();
+};
+bool ANN_IsTestPair(int position, int pairs);
+// 2D samples: every slice z of a pair is a sample of (2*slabR+1)*T channels (slice z and its
+// neighbours, every time point; W x H x channels floats, signal normalised per volume) with the
+// mask's slice z as labels (W x H bytes, values below numClasses). All pairs share W, H and T.
+// dims gets W, H, 1, T; channels the channel count. Refusals are shown as "<name> : <message>".
+bool ANN_LoadSlicePairs(const wchar_t* name, const wchar_t* folder, int slabR, int normMethod, double lo, double hi,
+                        int numClasses, ANN_SampleSet* train, ANN_SampleSet* test, DIM3D* dims, int* channels, bool show);
+// 3D samples: every pair is one volume of W x H x D elements of tensorType (TORCHDT_FLOAT32 or
+// TORCHDT_FLOAT64), its label the mask's foreground (1 where the mask is above 0, else 0) in the
+// same type. All pairs share W, H and D.
+bool ANN_LoadVolumePairs(const wchar_t* name, const wchar_t* folder, int tensorType, int normMethod, double lo,
+                         double hi, ANN_SampleSet* train, ANN_SampleSet* test, DIM3D* dims, bool show);
+
+// ---------------------------------------------------------------------------------------------
+// Scoped owners
+// ---------------------------------------------------------------------------------------------
+
+// A counted block released with pf_free at the end of the scope.
+template <class T>
+struct ANN_Counted {
+  T* p = nullptr;
+  ANN_Counted() = default;
+  explicit ANN_Counted(T* q) : p(q) {}
+  ANN_Counted(const ANN_Counted&) = delete;
+  ANN_Counted& operator=(const ANN_Counted&) = delete;
+  ~ANN_Counted() { pf_free(&p); }
+  T* get() const { return p; }
+  T& operator[](int64_t i) const { return p[i]; }
+  explicit operator bool() const { return p != nullptr; }
+};
+
+// An array of counted blocks released with pf_free_parr.
+struct ANN_CountedArray {
+  void** p = nullptr;
+  int64_t n = 0;
+  ANN_CountedArray() = default;
+  ANN_CountedArray(const ANN_CountedArray&) = delete;
+  ANN_CountedArray& operator=(const ANN_CountedArray&) = delete;
+  ~ANN_CountedArray() { pf_free_parr(&p, n); }
+};
+
+// A frame deleted at the end of the scope unless released.
+struct ANN_FrameOwner {
+  FRAME* p = nullptr;
+  explicit ANN_FrameOwner(FRAME* f = nullptr) : p(f) {}
+  ANN_FrameOwner(const ANN_FrameOwner&) = delete;
+  ANN_FrameOwner& operator=(const ANN_FrameOwner&) = delete;
+  ~ANN_FrameOwner();
+  FRAME* release() { return std::exchange(p, nullptr); }
+};
+
+// An open file closed at the end of the scope.
+struct ANN_File {
+  FILE* f = nullptr;
+  explicit ANN_File(FILE* file = nullptr) : f(file) {}
+  ANN_File(const ANN_File&) = delete;
+  ANN_File& operator=(const ANN_File&) = delete;
+  ~ANN_File() {
+    if (f) std::fclose(f);
+  }
+};
+
+// The progress display of a run: started with a title, ended at the end of the scope (and by
+// end()); restart() ends and starts it again.
+class ANN_Progress {
+ public:
+  ANN_Progress(const CString& title, bool show) : show_(show) { start(title); }
+  ANN_Progress(const ANN_Progress&) = delete;
+  ANN_Progress& operator=(const ANN_Progress&) = delete;
+  ~ANN_Progress() { end(); }
+  void start(const CString& title) {
+    end();
+    PR_StartMessage(title, show_);
+    running_ = true;
+  }
+  void end() {
+    if (running_) PR_EndMessage(show_);
+    running_ = false;
+  }
+
+ private:
+  bool show_;
+  bool running_ = false;
+};
