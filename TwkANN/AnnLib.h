@@ -4,6 +4,7 @@
 // the checks of the training record, and scoped owners of counted memory and progress.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -166,25 +167,22 @@ struct ANN_File {
   }
 };
 
-// The progress display of a run: started with a title, ended at the end of the scope (and by
-// end()); restart() ends and starts it again.
+// The progress display of a run, held through the utility library's scoped guard: started with a
+// title, ended at the end of the scope or by end(); start() ends it and starts it again.
 class ANN_Progress {
  public:
   ANN_Progress(const CString& title, bool show) : show_(show) { start(title); }
-  ANN_Progress(const ANN_Progress&) = delete;
-  ANN_Progress& operator=(const ANN_Progress&) = delete;
-  ~ANN_Progress() { end(); }
   void start(const CString& title) {
-    end();
-    PR_StartMessage(title, show_);
-    running_ = true;
+    guard_.reset();
+    guard_.emplace(title.GetString(), show_);
   }
-  void end() {
-    if (running_) PR_EndMessage(show_);
-    running_ = false;
+  void end() { guard_.reset(); }
+  // Step i of n on startPercent..endPercent of the bar; false once Esc stopped the work.
+  bool step(int64_t i, int64_t n, int64_t startPercent, int64_t endPercent) {
+    return !guard_ || guard_->Step(i, n, startPercent, endPercent);
   }
 
  private:
   bool show_;
-  bool running_ = false;
+  std::optional<twk::ProgressGuard> guard_;
 };

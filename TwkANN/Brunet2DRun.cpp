@@ -105,7 +105,7 @@ FRAME* SegmentationInference_TmsAsCatOrChan(bool useGpu, const wchar_t* configPa
     resampled.p = VA_ResampleSlices(wide.p, Wi, Hi, 1);
     if (!resampled.p) return nullptr;
   }
-  PR_SendMessage(10, true);
+  progress.step(10, 100, 0, 100);
   ANN_FrameOwner labels(VA_VolCreateUniform(FRM_INT, DIM3D{Wi, Hi, D, categoryMode ? T : 1}, 0.0, 8));
   if (!labels.p) return nullptr;
   int64_t slabBytes = 0, numSlabs = 0;
@@ -127,7 +127,7 @@ FRAME* SegmentationInference_TmsAsCatOrChan(bool useGpu, const wchar_t* configPa
       constexpr int64_t kBlock = 16;
       std::vector<uint8_t> timePoint(size_t(int64_t(Wi) * Hi * D));
       for (int t = 0; t < T; ++t) {
-        PR_SendMessageInterval(20, 98, t, T, true);
+        progress.step(t, T, 20, 98);  // not a stopping point: the segmentation runs to its end
         for (int64_t z0 = 0; z0 < D; z0 += kBlock) {
           const int64_t n = std::min<int64_t>(kBlock, D - z0);
           const torch::Tensor x =
@@ -421,7 +421,7 @@ bool TrainBreastUnet25D_FlexDim(ANNTRAINPARM* parm, int fold, int numFolds, cons
       if (b < numBatches) current = std::move(next);
       if (b > 0) {
         const int64_t step = e * numBatches + b;
-        if (!PR_SendMessageInterval(1, 98, step, total, show)) {
+        if (!progress.step(step, total, 1, 98)) {
           ANN_NamedMessage(name, L"Training stopped by the user");
           return false;
         }

@@ -75,7 +75,7 @@ TWKANN_API bool TWKANN_PrepareTraining_BRUNET2D_Binary(const wchar_t* inFolder, 
     ANN_Progress progress(L"BRUNET2D constructing data", show);
     unsigned pairs = 0;
     for (int f = 0; f < numFolders; ++f) {
-      PR_SendMessageInterval(1, 98, f, numFolders, show);
+      progress.step(f, numFolders, 1, 98);  // the preparation runs to its end
       const wchar_t* folder = static_cast<const wchar_t*>(folders.p[f]);
       const CString title = PR_GetFileTitle(folder);
       const CString imagePath = PR_JoinPath(folder, FmtStr(L"%s_preVIBE_3D.nii", title.GetString()));
@@ -181,7 +181,7 @@ bool prepareBoundRect(const wchar_t* name, const char* progressPrefix, bool comm
   int maxW = 0, maxH = 0, maxD = 0;
   RECT3D unionBox{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, INT32_MIN};
   for (size_t i = 0; i < cases.size(); ++i) {
-    PR_SendMessageInterval(1, 98, int64_t(i), int64_t(cases.size()), show);
+    progress.step(int64_t(i), int64_t(cases.size()), 1, 98);
     BoxCase& c = cases[i];
     VolPtr image(loadVolume(c.image));
     if (!image) return false;
@@ -236,7 +236,7 @@ bool prepareBoundRect(const wchar_t* name, const char* progressPrefix, bool comm
   const SPC spacing{resolutionMm, resolutionMm, resolutionMm};
   const double imageFill = flags == 0 ? -1024.0 : 0.0;
   for (size_t i = 0; i < cases.size(); ++i) {
-    PR_SendMessageInterval(1, 98, int64_t(i), int64_t(cases.size()), show);
+    progress.step(int64_t(i), int64_t(cases.size()), 1, 98);
     const BoxCase& c = cases[i];
     for (int part = 0; part < 2; ++part) {
       VolPtr vol(loadVolume(part == 0 ? c.image : c.mask));

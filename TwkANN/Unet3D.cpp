@@ -283,7 +283,7 @@ bool trainUnet3D(const wchar_t* prefix, bool concurrent, ANNTRAINPARM* parm, con
       }
       if (b > 0) {
         const int64_t step = e * nBatches + b;
-        if (!PR_SendMessageInterval(1, 98, step, total, show)) {
+        if (!progress.step(step, total, 1, 98)) {
           ANN_NamedMessage(prefix, L"Training stopped by the user");
           return false;
         }

@@ -202,7 +202,7 @@ bool ANN_XnetLearningRateSearch(const ANN_XnetSettings& s, const torch::Device& 
   const double lo = std::log10(lowest), hi = std::log10(highest), step = (hi - lo) / 49;
   double bestLoss = 1e60, bestRate = lowest;
   for (int i = 0; i < 50; ++i) {
-    PR_SendMessageInterval(1, 98, i, 50, show);
+    progress.step(i, 50, 1, 98);
     const double rate = std::pow(10.0, lo + i * step);
     ANN_RestoreSnapshot(*snapshot, model, optimizer);
     ANN_SetLearningRate(optimizer, rate);
@@ -411,7 +411,7 @@ bool trainXnet(const XnetKind& kind, ANNTRAINPARM* parm, const wchar_t* folder, 
       }
       if (b >= 1) {
         const int64_t step = e * nB + b;
-        if (!PR_SendMessageInterval(1, 98, step, total, show)) {
+        if (!progress.step(step, total, 1, 98)) {
           ANN_NamedMessage(prefix, L"Training stopped by the user");
           return false;
         }
