@@ -132,3 +132,30 @@ bool ANN_CheckTrainParm(const wchar_t* name, const ANNTRAINPARM* parm, ANN_Famil
   }
   return true;
 }
+
+ANNMODELCFG ANN_ModelConfigOf(const ANNTRAINPARM* parm, int channels, const DIM3D& dims) {
+  ANNMODELCFG cfg;
+  cfg.ConvKern = 3;
+  cfg.DropRate = parm->DropRate;
+  cfg.BaseChan = parm->NumBaseFeatureLayers;
+  cfg.useResidual = parm->UseResidConn != 0;
+  cfg.uInChan = channels;
+  cfg.SlabR = parm->SlabR;
+  cfg.numClassesMC = parm->NumClasses;
+  cfg.Wi = dims.w;
+  cfg.Hi = dims.h;
+  cfg.Ti = dims.t;
+  cfg.SignalNorm = parm->SigNormMethod;
+  cfg.NumCat = 0;
+  return cfg;
+}
+
+bool ANN_OpenEpochLog(const wchar_t* name, const wchar_t* path, const char* header, ANN_File* log) {
+  if (!path || !*path) return true;
+  log->f = ANN_OpenFile(path, "w+b");
+  if (!log->f) {
+    ANN_NamedMessage(name, L"Unable to create Output Log");
+    return false;
+  }
+  return ANN_Printf(log->f, "%s", header);
+}

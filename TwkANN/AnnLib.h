@@ -82,6 +82,10 @@ CString ANN_FoldFileName(const wchar_t* path, const char* suffix);
 // and configuration paths. 3D U-Nets: NumBaseFeatureLayers at least 1.
 enum class ANN_Family { Brunet2D, Xnet, Unet3D };
 bool ANN_CheckTrainParm(const wchar_t* name, const ANNTRAINPARM* parm, ANN_Family family);
+// The model configuration of a 2D training: kernel 3, no categories, the record's dropout, base
+// channels, residual flag, slab radius, classes and signal normalisation, the given input channels
+// and the data's width, height and time points.
+ANNMODELCFG ANN_ModelConfigOf(const ANNTRAINPARM* parm, int channels, const DIM3D& dims);
 
 // Every file title carries a number and no two carry the same; else "Invalid file name : <file>"
 // or "Repeating input file index" (prefixed "CheckPresentUniqueIndices : ") and false.
@@ -167,6 +171,20 @@ struct ANN_File {
   }
 };
 
+// The epoch log of a run at path (none when the path is null or empty) with its header line; false
+// after "<name> : Unable to create Output Log" when it cannot be created, or on a write error.
+struct ANN_File;
+bool ANN_OpenEpochLog(const wchar_t* name, const wchar_t* path, const char* header, ANN_File* log);
+
+// The random generator of a training run (seed 100), deleted at the end of the scope.
+struct ANN_RandGen {
+  PR_RANDGEN* p = PR_InitRandGen(100);
+  ANN_RandGen() = default;
+  ANN_RandGen(const ANN_RandGen&) = delete;
+  ANN_RandGen& operator=(const ANN_RandGen&) = delete;
+  ~ANN_RandGen() { PR_DeleteRandGen(&p); }
+};
+
 // The progress display of a run, held through the utility library's scoped guard: started with a
 // title, ended at the end of the scope or by end(); start() ends it and starts it again.
 class ANN_Progress {
@@ -180,6 +198,16 @@ class ANN_Progress {
   // Step i of n on startPercent..endPercent of the bar; false once Esc stopped the work.
   bool step(int64_t i, int64_t n, int64_t startPercent, int64_t endPercent) {
     return !guard_ || guard_->Step(i, n, startPercent, endPercent);
+  }
+  // One training step of total on 1..98 % with the status line and the remaining time; false after
+  // "<name> : Training stopped by the user" when Esc stopped the run.
+  bool trainingStep(const wchar_t* name, int64_t i, int64_t total, const CString& line, long startClock, bool show) {
+    if (!step(i, total, 1, 98)) {
+      ANN_NamedMessage(name, L"Training stopped by the user");
+      return false;
+    }
+    PR_DisplayRemainingTime(line, startClock, i, total, show);
+    return true;
   }
 
  private:

@@ -219,11 +219,6 @@ struct Batch {
   int64_t count() const { return int64_t(images.size()); }
 };
 
-struct RandGen {
-  PR_RANDGEN* p = PR_InitRandGen(100);
-  ~RandGen() { PR_DeleteRandGen(&p); }
-};
-
 bool labelsWithinClasses(const VA_SAMPLEGROUP& g, int numClasses, int W, int H) {
   for (int64_t i = 0; i < g.count; ++i) {
     const uint8_t* y = VA_FlexDimBytes(g.labels[i]);
@@ -333,18 +328,7 @@ bool TrainBreastUnet25D_FlexDim(ANNTRAINPARM* parm, int fold, int numFolds, cons
       return false;
     }
   const int channels = (run.timesAsCategory ? 1 : dims.t) * (2 * parm->SlabR + 1);
-  ANNMODELCFG cfg;
-  cfg.ConvKern = 3;
-  cfg.DropRate = parm->DropRate;
-  cfg.BaseChan = parm->NumBaseFeatureLayers;
-  cfg.useResidual = parm->UseResidConn != 0;
-  cfg.uInChan = channels;
-  cfg.SlabR = parm->SlabR;
-  cfg.numClassesMC = parm->NumClasses;
-  cfg.Wi = dims.w;
-  cfg.Hi = dims.h;
-  cfg.Ti = dims.t;
-  cfg.SignalNorm = parm->SigNormMethod;
+  ANNMODELCFG cfg = ANN_ModelConfigOf(parm, channels, dims);
   cfg.NumCat = run.timesAsCategory ? std::min(numCategories, 32) : 0;
   for (int i = 0; i < cfg.NumCat; ++i) cfg.catsz[i] = g.categorySizes[i];
 
@@ -358,7 +342,7 @@ bool TrainBreastUnet25D_FlexDim(ANNTRAINPARM* parm, int fold, int numFolds, cons
     return false;
   }
   ANN_InitBRUNET2DWeights(*net);
-  RandGen gen;
+  ANN_RandGen gen;
   if (!gen.p) return false;
   ANN_SeedGenerators();
 
@@ -367,16 +351,10 @@ bool TrainBreastUnet25D_FlexDim(ANNTRAINPARM* parm, int fold, int numFolds, cons
   const int64_t total = numBatches * std::max(0, parm->NumEpochs);
   ANN_Progress progress(title, show);
   ANN_File epochLog;
-  if (parm->FoldLogPath && *parm->FoldLogPath) {
-    epochLog.f = ANN_OpenFile(parm->FoldLogPath, "w+b");
-    if (!epochLog.f) {
-      ANN_NamedMessage(name, L"Unable to create Output Log");
-      return false;
-    }
-    if (!ANN_Printf(epochLog.f, parm->LogHardDice ? "epoch\tTrainLoss\tTrainHardDICE\tEvalLoss\tEvalHardDICE\n"
-                                                  : "epoch\tTrainLoss\tEvalLoss\tEvalHardDICE\n"))
-      return false;
-  }
+  if (!ANN_OpenEpochLog(name, parm->FoldLogPath, parm->LogHardDice ? "epoch\tTrainLoss\tTrainHardDICE\tEvalLoss\tEvalHardDICE\n"
+                                                                   : "epoch\tTrainLoss\tEvalLoss\tEvalHardDICE\n",
+                        &epochLog))
+    return false;
   const long startClock = twk::clockMs();
   std::unique_ptr<torch::optim::AdamW> optimizer = ANN_MakeAdamW(*net, 0.001, 0.0001);
   if (!optimizer) return false;
@@ -421,15 +399,11 @@ bool TrainBreastUnet25D_FlexDim(ANNTRAINPARM* parm, int fold, int numFolds, cons
       if (b < numBatches) current = std::move(next);
       if (b > 0) {
         const int64_t step = e * numBatches + b;
-        if (!progress.step(step, total, 1, 98)) {
-          ANN_NamedMessage(name, L"Training stopped by the user");
-          return false;
-        }
         const CString line = FmtStr(
             L"%s : (tsamples=%u\\LR=%e\\Mem=%3.1lf GB) E%u_of_%u\\B%u_of_%u Epoch loss=%e TrainHD=%e EvalLoss=%e BestEvalHD=%e",
             title.GetString(), unsigned(numTrain), ANN_LearningRate(*optimizer), 0.0, unsigned(e), unsigned(parm->NumEpochs),
             unsigned(b), unsigned(numBatches), trainLoss, trainDice, evalLoss, best);
-        PR_DisplayRemainingTime(line, startClock, step, total, show);
+        if (!progress.trainingStep(name, step, total, line, startClock, show)) return false;
       }
     }
     trainLoss = lossSum / double(numTrain);

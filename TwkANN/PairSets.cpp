@@ -1,5 +1,6 @@
 // Training and test sets from the image and mask pairs that the preparation exports write.
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "AnnLib.h"
@@ -71,20 +72,23 @@ bool forEachPair(const wchar_t* name, const wchar_t* folder, bool show, Visit&& 
   return true;
 }
 
+// Every pair of a set has the size of the first: width, height and time points, and depth when asked.
+bool sameSize(const wchar_t* name, const VA_CASEPAIR& pair, const DIM3D& d, std::optional<DIM3D>& first, bool depth) {
+  if (!first) first = d;
+  if (d.w == first->w && d.h == first->h && d.t == first->t && (!depth || d.d == first->d)) return true;
+  ANN_NamedMessage(name, FmtStr(L"Incompatible dimensions : %s", pair.image.GetString()));
+  return false;
+}
+
 }  // namespace
 
 bool ANN_LoadSlicePairs(const wchar_t* name, const wchar_t* folder, int slabR, int normMethod, double lo, double hi,
                         int numClasses, ANN_SampleSet* train, ANN_SampleSet* test, DIM3D* dims, int* channels, bool show) {
   SetBuilder builder;
-  DIM3D first{};
-  bool haveFirst = false;
+  std::optional<DIM3D> first;
   const bool ok = forEachPair(name, folder, show, [&](CVol& image, CVol& mask, const VA_CASEPAIR& pair, bool isTest) {
     const DIM3D d = *image.Dim();
-    if (!haveFirst) first = d, haveFirst = true;
-    if (d.w != first.w || d.h != first.h || d.t != first.t) {
-      ANN_NamedMessage(name, FmtStr(L"Incompatible dimensions : %s", pair.image.GetString()));
-      return false;
-    }
+    if (!sameSize(name, pair, d, first, false)) return false;
     ANN_Counted<double> voxels(VA_VolGetNormalized(image.frame, normMethod, lo, hi));
     ANN_Counted<uint32_t> classes(static_cast<uint32_t*>(VA_VolGetAll(mask.frame, 0, 32, 1)));
     if (!voxels || !classes) {
@@ -113,8 +117,8 @@ bool ANN_LoadSlicePairs(const wchar_t* name, const wchar_t* folder, int slabR, i
     return true;
   });
   if (!ok || !builder.hand(train, test)) return false;
-  *dims = DIM3D{first.w, first.h, 1, first.t};
-  *channels = (2 * slabR + 1) * first.t;
+  *dims = DIM3D{first->w, first->h, 1, first->t};
+  *channels = (2 * slabR + 1) * first->t;
   return true;
 }
 
@@ -122,13 +126,12 @@ bool ANN_LoadVolumePairs(const wchar_t* name, const wchar_t* folder, int tensorT
                          double hi, ANN_SampleSet* train, ANN_SampleSet* test, DIM3D* dims, bool show) {
   if (tensorType != TORCHDT_FLOAT32 && tensorType != TORCHDT_FLOAT64) tensorType = TORCHDT_FLOAT64;
   SetBuilder builder;
-  DIM3D first{};
-  bool haveFirst = false;
+  std::optional<DIM3D> first;
   const bool ok = forEachPair(name, folder, show, [&](CVol& image, CVol& mask, const VA_CASEPAIR& pair, bool isTest) {
     const DIM3D d = *image.Dim();
-    if (!haveFirst) first = d, haveFirst = true;
-    if (d.w != first.w || d.h != first.h || d.d != first.d || d.t != 1) {
-      ANN_NamedMessage(name, FmtStr(L"Incompatible dimensions : %s", pair.image.GetString()));
+    if (!sameSize(name, pair, d, first, true)) return false;
+    if (d.t != 1) {
+      ANN_NamedMessage(name, FmtStr(L"A 3D volume is required : %s", pair.image.GetString()));
       return false;
     }
     const int64_t n = int64_t(d.w) * d.h * d.d;
@@ -154,6 +157,6 @@ bool ANN_LoadVolumePairs(const wchar_t* name, const wchar_t* folder, int tensorT
     return true;
   });
   if (!ok || !builder.hand(train, test)) return false;
-  *dims = DIM3D{first.w, first.h, first.d, 1};
+  *dims = DIM3D{first->w, first->h, first->d, 1};
   return true;
 }

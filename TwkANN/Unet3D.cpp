@@ -209,22 +209,14 @@ bool trainUnet3D(const wchar_t* prefix, bool concurrent, ANNTRAINPARM* parm, con
     ANN_NamedMessage(prefix, L"Failed CUDA host alloc");
     return false;
   }
-  PR_RANDGEN* genRaw = PR_InitRandGen(100);
-  std::unique_ptr<PR_RANDGEN, void (*)(PR_RANDGEN*)> gen(genRaw, [](PR_RANDGEN* g) { PR_DeleteRandGen(&g); });
-  if (!gen) return false;
+  ANN_RandGen gen;
+  if (!gen.p) return false;
   const int64_t tsamples = train.count;
   const int64_t nBatches = (tsamples + B - 1) / B;
   const int64_t total = nBatches * std::max(0, parm->NumEpochs);
   ANN_Progress progress(title, show);
   ANN_File log;
-  if (parm->FoldLogPath && *parm->FoldLogPath) {
-    log.f = ANN_OpenFile(parm->FoldLogPath, "w+b");
-    if (!log.f) {
-      ANN_NamedMessage(prefix, L"Unable to create Output Log");
-      return false;
-    }
-    if (!ANN_Printf(log.f, "epoch\tTrainDICElossWithAug\tTestDICElossNoAug\t\n")) return false;
-  }
+  if (!ANN_OpenEpochLog(prefix, parm->FoldLogPath, "epoch\tTrainDICElossWithAug\tTestDICElossNoAug\t\n", &log)) return false;
   const long startClock = twk::clockMs();
   const int64_t startCounter = PR_GetPerformanceCounter();
   torch::optim::Adam optimizer(net->parameters(), torch::optim::AdamOptions(0.001));
@@ -233,7 +225,7 @@ bool trainUnet3D(const wchar_t* prefix, bool concurrent, ANNTRAINPARM* parm, con
   for (int e = 0; e < parm->NumEpochs; ++e) {
     const double lr = (std::cos(e * 2 * M_PI / 10) + 1) * 0.000999 * 0.5 + 1e-6;
     ANN_SetLearningRate(optimizer, lr);
-    ANN_Counted<int> order(PR_ShuffleIntegerArray(gen.get(), tsamples));
+    ANN_Counted<int> order(PR_ShuffleIntegerArray(gen.p, tsamples));
     if (!order) return false;
     double lossSum = 0, diceSum = 0;
     net->train();
@@ -283,15 +275,11 @@ bool trainUnet3D(const wchar_t* prefix, bool concurrent, ANNTRAINPARM* parm, con
       }
       if (b > 0) {
         const int64_t step = e * nBatches + b;
-        if (!progress.step(step, total, 1, 98)) {
-          ANN_NamedMessage(prefix, L"Training stopped by the user");
-          return false;
-        }
         const CString line = FmtStr(
             L"%s : (tsamples=%u\\LR=%e) E%u_of_%u\\B%u_of_%u BatchLoss=%e EpochLoss=%e EpochDICE=%e ValidDICE=%e BestValidDICE=%e",
             title.GetString(), unsigned(tsamples), lr, unsigned(e), unsigned(parm->NumEpochs), unsigned(b - 1),
             unsigned(nBatches), batchLoss, epochLoss, epochDice, validDice, bestValid);
-        PR_DisplayRemainingTime(line, startClock, step, total, show);
+        if (!progress.trainingStep(prefix, step, total, line, startClock, show)) return false;
       }
     }
     epochLoss = lossSum / double(tsamples);

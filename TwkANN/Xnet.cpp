@@ -314,19 +314,7 @@ bool trainXnet(const XnetKind& kind, ANNTRAINPARM* parm, const wchar_t* folder, 
     return false;
   const int W = dims.w, H = dims.h;
   const int64_t N = train.count, plane = int64_t(W) * H;
-  ANNMODELCFG cfg;
-  cfg.ConvKern = 3;
-  cfg.DropRate = parm->DropRate;
-  cfg.BaseChan = parm->NumBaseFeatureLayers;
-  cfg.useResidual = parm->UseResidConn != 0;
-  cfg.uInChan = C;
-  cfg.numClassesMC = parm->NumClasses;
-  cfg.Wi = W;
-  cfg.Hi = H;
-  cfg.Ti = dims.t;
-  cfg.SignalNorm = parm->SigNormMethod;
-  cfg.SlabR = parm->SlabR;
-  cfg.NumCat = 0;
+  const ANNMODELCFG cfg = ANN_ModelConfigOf(parm, C, dims);
   XModelPtr model;
   try {
     model = buildModel(kind, cfg);
@@ -347,21 +335,14 @@ bool trainXnet(const XnetKind& kind, ANNTRAINPARM* parm, const wchar_t* folder, 
     ANN_NamedMessage(prefix, L"Failed CUDA host alloc");
     return false;
   }
-  PR_RANDGEN* genRaw = PR_InitRandGen(100);
-  std::unique_ptr<PR_RANDGEN, void (*)(PR_RANDGEN*)> gen(genRaw, [](PR_RANDGEN* g) { PR_DeleteRandGen(&g); });
-  if (!gen) return false;
+  ANN_RandGen gen;
+  if (!gen.p) return false;
   const int64_t nB = (N + B - 1) / B;
   const int64_t total = nB * std::max(0, parm->NumEpochs);
   ANN_Progress progress(kind.caption, show);
   ANN_File log;
-  if (parm->FoldLogPath && *parm->FoldLogPath) {
-    log.f = ANN_OpenFile(parm->FoldLogPath, "w+b");
-    if (!log.f) {
-      ANN_NamedMessage(prefix, L"Unable to create Output Log");
-      return false;
-    }
-    if (!ANN_Printf(log.f, "epoch\tTrainDICEloss\tTestBinDICELoss\tTestSoftDICEloss\tTestHardDICEloss\n")) return false;
-  }
+  if (!ANN_OpenEpochLog(prefix, parm->FoldLogPath, "epoch\tTrainDICEloss\tTestBinDICELoss\tTestSoftDICEloss\tTestHardDICEloss\n", &log))
+    return false;
   const long startClock = twk::clockMs();
   const int64_t startCounter = PR_GetPerformanceCounter();
   std::unique_ptr<torch::optim::Adam> optimizer;
@@ -374,7 +355,7 @@ bool trainXnet(const XnetKind& kind, ANNTRAINPARM* parm, const wchar_t* folder, 
   double lr = 0.001, best = 0, epochSoft = 0;
   ANN_XnetEvaluation last;
   for (int e = 0; e < parm->NumEpochs; ++e) {
-    ANN_Counted<int> order(PR_ShuffleIntegerArray(gen.get(), N));
+    ANN_Counted<int> order(PR_ShuffleIntegerArray(gen.p, N));
     if (!order) return false;
     if (parm->LRscheme == 1) {
       lr *= parm->LRexpdecay;
@@ -411,15 +392,11 @@ bool trainXnet(const XnetKind& kind, ANNTRAINPARM* parm, const wchar_t* folder, 
       }
       if (b >= 1) {
         const int64_t step = e * nB + b;
-        if (!progress.step(step, total, 1, 98)) {
-          ANN_NamedMessage(prefix, L"Training stopped by the user");
-          return false;
-        }
         const CString line = FmtStr(
             L"%s : (tsamples=%u\\LR=%e\\Mem=%3.1lf GB) E%u_of_%u\\B%u_of_%u EpochDICE=%e binValidDICE=%e ValidDICE=%e BestValidDICE=%e",
             kind.caption, unsigned(N), ANN_LearningRate(*optimizer), 0.0, unsigned(e), unsigned(parm->NumEpochs),
             unsigned(b - 1), unsigned(nB), epochSoft, last.binaryDice, last.softDice, best);
-        PR_DisplayRemainingTime(line, startClock, step, total, show);
+        if (!progress.trainingStep(prefix, step, total, line, startClock, show)) return false;
       }
     }
     epochSoft = softSum / double(N);

@@ -11,22 +11,15 @@
 
 #include "Brunet2D.h"
 #include "ScriptedUi.h"
+#include "TestKit.h"
 #include "Unet3D.h"
 #include "Xnet.h"
 
 namespace fs = std::filesystem;
+using annkit::scratch;
+using annkit::wide;
 
 namespace {
-
-fs::path scratch(const std::string& name) {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  fs::path p = fs::path(base ? base : "/tmp") / ("twkann_networks_" + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
-}
-
-CString wide(const fs::path& p) { return CString(p.string().c_str()); }
 
 // Parameters of a 2D (dims 2) or 3D (dims 3) convolution with bias.
 int64_t conv(int64_t in, int64_t out, int64_t k, int dims = 2) { return out * in * (dims == 2 ? k * k : k * k * k) + out; }

@@ -10,20 +10,14 @@
 
 #include "AnnLib.h"
 #include "ScriptedUi.h"
+#include "TestKit.h"
 
 namespace fs = std::filesystem;
+using annkit::scratch;
+using annkit::wide;
+using annkit::startsWith;
 
 namespace {
-
-fs::path scratch(const std::string& name) {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  fs::path p = fs::path(base ? base : "/tmp") / ("twkann_prep_" + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
-}
-
-CString wide(const fs::path& p) { return CString(p.string().c_str()); }
 
 // Runs a script with Debian's python3 in the folder; its standard output is returned.
 std::string python(const fs::path& folder, const std::string& script) {
@@ -38,15 +32,13 @@ std::string python(const fs::path& folder, const std::string& script) {
   return out;
 }
 
-bool startsWith(const CString& text, const wchar_t* head) { return text.Left(int(wcslen(head))) == head; }
-
 }  // namespace
 
 TEST(Preparation, Brunet2DPairsOfLabelFive) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
   const int64_t baseline = PR_GetTotalAllocSize();
-  const fs::path folder = scratch("brunet");
+  const fs::path folder = scratch("prep_brunet");
   python(folder, R"(
 for case, with5 in (('caseA', True), ('caseB', False)):
     os.makedirs('in/' + case)
@@ -91,7 +83,7 @@ TEST(Preparation, MinimalAndCommonBoundingBoxes) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
   const int64_t baseline = PR_GetTotalAllocSize();
-  const fs::path folder = scratch("boxes");
+  const fs::path folder = scratch("prep_boxes");
   // Case 3: a region of 41 x 50 x 12 voxels at (5, 6, 4); case 7 a smaller one in a smaller volume.
   // Images and masks are paired by the number in their names.
   python(folder, R"(

@@ -12,29 +12,15 @@
 
 #include "AnnLib.h"
 #include "ScriptedUi.h"
+#include "TestKit.h"
 
 namespace fs = std::filesystem;
+using annkit::scratch;
+using annkit::wide;
+using annkit::readFile;
+using annkit::writeFile;
 
 namespace {
-
-fs::path scratch(const std::string& name) {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  fs::path p = fs::path(base ? base : "/tmp") / ("twkann_records_" + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
-}
-
-CString wide(const fs::path& p) { return CString(p.string().c_str()); }
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
 float g_classWeights[3] = {0.3f, 1.0f, 1.3f};
 
@@ -141,7 +127,7 @@ const char* kTrainingLines =
 }  // namespace
 
 TEST(ModelCfg, WriterGivesTheDocumentedLines) {
-  const fs::path folder = scratch("writer");
+  const fs::path folder = scratch("records_writer");
   const ANNTRAINPARM parm = trainingRecord();
   const std::string head =
       "ConvKern=3\nuInChan=5\nuseResidual=1\nnumClassesMC=3\nDropRate=0.25\nBaseChan=38\nWi=320\nHi=256\nTi=6\n"
@@ -177,7 +163,7 @@ TEST(ModelCfg, WriterGivesTheDocumentedLines) {
 }
 
 TEST(ModelCfg, ReaderAcceptsAndRefuses) {
-  const fs::path folder = scratch("reader");
+  const fs::path folder = scratch("records_reader");
   const struct {
     const char* text;
     bool ok;
@@ -255,7 +241,7 @@ TEST(AnnLib, LabelNames) {
 }
 
 TEST(AnnLib, Utf16LogTextAndFoldNames) {
-  const fs::path folder = scratch("utf16");
+  const fs::path folder = scratch("records_utf16");
   {
     ANN_File f(ANN_OpenFile(wide(folder / "log.txt"), "w+b"));
     ASSERT_TRUE(ANN_WriteUtf16(f.f, L"a\tµ\n"));
@@ -268,7 +254,7 @@ TEST(AnnLib, Utf16LogTextAndFoldNames) {
 TEST(Mnist, LabelFileHeadersAndLabels) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
-  const fs::path folder = scratch("mnist");
+  const fs::path folder = scratch("records_mnist");
   const int64_t baseline = PR_GetTotalAllocSize();
   const std::string big("\x00\x00\x08\x01\x00\x00\x00\x03\x07\x02\x09", 11);
   const std::string little("\x01\x08\x00\x00\x03\x00\x00\x00\x07\x02\x09", 11);

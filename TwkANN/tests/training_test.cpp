@@ -14,40 +14,20 @@
 
 #include "Brunet2D.h"
 #include "ScriptedUi.h"
+#include "TestKit.h"
 #include "Vol.h"
 #include "io/ImageFiles.h"
 #include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 
 namespace fs = std::filesystem;
+using annkit::scratch;
+using annkit::wide;
+using annkit::readFile;
+using annkit::startsWith;
+using annkit::lines;
 
 namespace {
-
-fs::path scratch(const std::string& name) {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  fs::path p = fs::path(base ? base : "/tmp") / ("twkann_training_" + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
-}
-
-CString wide(const fs::path& p) { return CString(p.string().c_str()); }
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool startsWith(const CString& text, const wchar_t* head) { return text.Left(int(wcslen(head))) == head; }
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::stringstream s(text);
-  for (std::string line; std::getline(s, line);) out.push_back(line);
-  return out;
-}
 
 // Status texts and pumps of the message protocol; optionally presses Esc at the n-th pump.
 struct ProgressRecorder {
