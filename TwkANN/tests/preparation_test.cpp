@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "AnnLib.h"
 #include "ScriptedUi.h"
 #include "TestKit.h"
+#include "TestTools.h"
 
 namespace fs = std::filesystem;
 using annkit::scratch;
@@ -32,9 +34,12 @@ std::string python(const fs::path& folder, const std::string& script) {
   return out;
 }
 
+bool nibabelAvailable() { return std::system("/usr/bin/python3 -c 'import nibabel' 2> /dev/null") == 0; }
+
 }  // namespace
 
 TEST(Preparation, Brunet2DPairsOfLabelFive) {
+  TWK_REQUIRE_TOOL(nibabelAvailable(), "python3-nibabel of Debian");
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
   const int64_t baseline = PR_GetTotalAllocSize();
@@ -80,6 +85,7 @@ nib.save(nib.Nifti1Image(np.zeros((320, 320, 2), np.float32), np.eye(4)), 'missi
 }
 
 TEST(Preparation, MinimalAndCommonBoundingBoxes) {
+  TWK_REQUIRE_TOOL(nibabelAvailable(), "python3-nibabel of Debian");
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
   const int64_t baseline = PR_GetTotalAllocSize();
