@@ -128,6 +128,8 @@ class CDynExp {
   // for a model the host has no settings for.
   bool GetFreeParms(int model, double* dst) const;
   bool SetFreeParms(int model, const double* values);
+  // Back to the catalogue's default free parameters of the model; false when not loaded or out of range.
+  bool DefaultFreeParms(int model);
   // The model's optimisation method (-1 for a model the host has no settings for).
   int GetCurrentOptimization(int model, int* grid, int* iterations) const;
   bool SetCurrentOptimization(int model, int method, int grid, int iterations);

@@ -33,6 +33,8 @@ constexpr COLORREF kRoiPalette[20] = {0x0000FF, 0xFF0000, 0x00FF00, 0x00FFFF, 0x
 
 }  // namespace
 
+COLORREF TW_RoiPaletteColour(int index) { return kRoiPalette[((index % 20) + 20) % 20]; }
+
 void TW_SetPendingVol(CVol* vol) {
   if (g_pendingVol != vol) delete g_pendingVol;
   g_pendingVol = vol;

@@ -282,6 +282,9 @@ class CDrawSet : public CDrawObj {
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
 
+// Entry index % 20 of the ROI colour palette (COLORREF); curve windows colour curves with it.
+COLORREF TW_RoiPaletteColour(int index);
+
 // --- the pending volume: at most one CVol waiting to become a layer or a document ---
 // Puts vol into the slot (a volume still there is deleted).
 void TW_SetPendingVol(CVol* vol);

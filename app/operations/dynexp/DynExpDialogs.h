@@ -5,11 +5,16 @@
 // headless runs script the answers.
 
 #include <functional>
+#include <vector>
 
 #include "CString.h"
 #include "DynExp.h"
 
 class CVol;
+struct DICOMREC;
+
+// The volume's first DICOM header record, or null.
+const DICOMREC* TW_FirstDicom(const CVol* vol);
 
 // The host the program owns (installed at start-up); null before.
 CDynExp* TW_DynExpHost();
@@ -73,3 +78,73 @@ TW_SINGLECURVEROW TW_SingleCurveRow(const TW_SINGLECURVE& results, int r, int j)
 bool TW_DlgDiduSingleCurveResult(bool silent, const TW_SINGLECURVE& results, CString* report);
 using TW_SINGLECURVEVIEW = std::function<bool(const TW_SINGLECURVE& results, const CString& report)>;
 void TW_SetSingleCurveView(TW_SINGLECURVEVIEW view);
+
+// --- the optimisation methods of the plug-in, named by the host ---
+// Name of method 1..7 (false, text emptied, for a method without a name).
+bool VA_GetOptimizationName(int method, CString* name);
+// The method of a name; -1 when none.
+int VA_GetOptimizationFromName(const wchar_t* name);
+
+// --- the parametric-map dialog's lists, as the dialog fills them ---
+// The model list: every model with a name that suits the volume, as the name or, for models with
+// n >= 1 input functions, "<name> : <n>IF"; models receives the model of each entry.
+std::vector<CString> TW_PpmCalcModelEntries(const CDynExp& host, const CVol* vol, std::vector<int>* models);
+// The entry selected for the current model: the last entry containing its name; -1 when none.
+int TW_PpmCalcSelectedEntry(const CDynExp& host, const std::vector<CString>& entries);
+// The optimisation list of the model: the allowed methods 1..7 in order (a method without a name
+// ends the list) and the index of the current one. False, with "Invalid Optimization method", when
+// the current method is not allowed.
+bool TW_PpmCalcOptimizations(const CDynExp& host, int model, std::vector<int>* methods, int* current);
+// The conversions the model and the volume allow together; both records of the host are moved
+// into that mask. The mask.
+int TW_PpmCalcConcMask(CDynExp* host, int model, int allowedConc);
+// The slot colours (0x00BBGGRR): red, blue, green, yellow; white for an empty slot.
+uint32_t TW_PpmCalcSlotColour(const CDynExp& host, int slot);
+
+// --- concentration conversion settings ---
+// The controls of the conversion dialog (bit flags).
+enum : unsigned {
+  CONCCTRL_HCT = 1u << 0,
+  CONCCTRL_FLIP = 1u << 1,
+  CONCCTRL_TR = 1u << 2,
+  CONCCTRL_TE = 1u << 3,
+  CONCCTRL_R1 = 1u << 4,
+  CONCCTRL_FW = 1u << 5,
+  CONCCTRL_LIFETIME = 1u << 6,
+  CONCCTRL_RATE = 1u << 7,
+  CONCCTRL_MANUAL = 1u << 8,
+  CONCCTRL_BASELINE = 1u << 9,  // "Skip first" and "Average next"
+};
+// The controls that a method enables: r1 and "Manual" for every method but 0; TE for method 3; TR
+// and flip angle for 4, 5 and 8, with the water-exchange fields for 6; the haematocrit for blood
+// records; the baseline counts when "Manual" is ticked.
+unsigned TW_ConcConvControls(int method, bool tissue, bool manual);
+// The methods the dialog lists for a mask, in order; method 6 only for tissue records.
+std::vector<int> TW_ConcConvMethods(int mask, bool tissue);
+// Why the values of the enabled controls cannot be taken (the ranges of the dialog); empty when
+// they can.
+CString TW_ConcConvRangeProblem(const VA_CONCCONV& record, unsigned controls);
+
+// The conversion dialog on a copy of the record; OK writes the whole record back (true). A record
+// whose method the mask does not allow gives "Invalid Initial Concentration method in the dialog"
+// and no dialog. dicom: the volume's first DICOM header, or null ("from DICOM" disabled).
+bool TW_DlgConcConv(void* parent, int mask, bool tissue, VA_CONCCONV* record, const DICOMREC* dicom);
+struct TW_CONCCONVDLG {
+  std::vector<int> methods;  // listed methods
+  bool tissue = true;
+  const DICOMREC* dicom = nullptr;
+  VA_CONCCONV record;        // the copy the dialog edits
+};
+using TW_CONCCONVVIEW = std::function<bool(TW_CONCCONVDLG* dialog)>;
+void TW_SetConcConvView(TW_CONCCONVVIEW view);
+
+// The relaxivity lookup: agent, field strength and medium as the dialog lists them.
+const std::vector<CString>& TW_RelaxivityAgents();
+const std::vector<CString>& TW_RelaxivityFields();
+const std::vector<CString>& TW_RelaxivityMedia();
+// The value text of the lookup: "%3.3lf  (1/(mM*s))".
+CString TW_RelaxivityText(double r1);
+// True on OK with *r1 the looked-up relaxivity.
+bool TW_DlgRelaxivity(double* r1);
+using TW_RELAXIVITYVIEW = std::function<bool(double* r1)>;
+void TW_SetRelaxivityView(TW_RELAXIVITYVIEW view);

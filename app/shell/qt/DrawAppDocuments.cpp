@@ -19,6 +19,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawViewWidget.h"
+#include "DynExpDialogsQt.h"
 #include "ImageOpen.h"
 #include "MainFrame.h"
 #include "OpenDicomDir.h"
@@ -48,6 +49,12 @@ void CDrawApp::installHooks() {
       return run();
     });
   if (installQtUi_) TW_InstallDicomDialogs();
+  // The parametric-map dialogs (scripted tests keep their prompts).
+  if (installQtUi_)
+    TW_InstallDynExpDialogs([](const std::function<bool()>& run) {
+      TW_MODAL_SCOPE modal;
+      return run();
+    });
   // The Layers panel's DICOM commands. Saving layers as DICOM files comes with the layer export.
   TW_LAYERPANEL_HOOKS& layerHooks = TW_LayerPanelHooks();
   layerHooks.loadDicom = [](CDrawSet* set) {
@@ -133,6 +140,7 @@ void CDrawApp::installHooks() {
 void CDrawApp::removeHooks() {
   TW_SetRawVolumeView(nullptr);
   TW_RemoveRecordDialog();
+  TW_RemoveDynExpDialogs();
   TW_RemoveDicomDialogs();
   TW_LayerPanelHooks().loadDicom = nullptr;
   TW_LayerPanelHooks().info = nullptr;

@@ -6,8 +6,11 @@
 #include <cmath>
 #include <cwchar>
 #include <numbers>
+#include <vector>
 
 #include "DicomRec.h"
+#include "TwkMem.h"
+#include "paths/FilePaths.h"
 #include "TwkTypes.h"
 
 namespace {
@@ -273,4 +276,39 @@ void VA_SigToConcCallback(const double* signal, int64_t n, double* conc, int64_t
 void VA_ConcToSigCallback(const double* conc, int64_t n, double* signal, int64_t /*mode*/, const void* info) {
   const auto* record = static_cast<const double*>(info);
   VA_ConcentrationToSignal(installed(), record ? record[0] : 1.0, conc, n, signal);
+}
+
+bool VA_TacToConc(const VA_TISSUEATTRIB* attrib, const VA_CONCCONV* record, double* curve, int n,
+                  const VA_TISSUEATTRIB* /*base*/) {
+  if (!record || !curve || n < 0 || record->method >= uint32_t(VA_NUM_CONC_METHODS)) return false;
+  VA_CONCSETUP setup;
+  setup.record = *record;
+  setup.t10 = attrib ? attrib->t1 : 0;
+  setup.blood = record->hct != 0;
+  std::vector<double> defined;
+  defined.reserve(size_t(n));
+  for (int i = 0; i < n; ++i)
+    if (curve[i] != VOID_VALUE) defined.push_back(curve[i]);
+  if (!VA_SignalToConcentration(setup, defined.data(), int64_t(defined.size()), defined.data())) return false;
+  size_t k = 0;
+  for (int i = 0; i < n; ++i)
+    if (curve[i] != VOID_VALUE) curve[i] = defined[k++];
+  return true;
+}
+
+bool VA_SaveTacFile(const wchar_t* path, CString* text, const wchar_t* header, int n, const double* times,
+                    const double* values, double roiVolumeCm3) {
+  if (n < 1 || !times || !values || (!path && !text)) return false;
+  CString out;
+  CString lines = header ? CString(header) : CString();
+  while (!lines.IsEmpty()) {
+    const int end = lines.Find(L'\n');
+    const CString line = end < 0 ? lines : lines.Left(end);
+    out += L"# " + line + L"\n";
+    lines = end < 0 ? CString() : lines.Mid(end + 1);
+  }
+  if (roiVolumeCm3 >= 0) out += FmtStr(L"# vol_cm3: %.17g\n", roiVolumeCm3);
+  for (int i = 0; i < n; ++i) out += FmtStr(L"%.17g\t%.17g\n", times[i], values[i]);
+  if (text) *text = out;
+  return !path || PR_SaveTextToFile(path, out.GetString());
 }

@@ -83,6 +83,21 @@ bool VA_SignalToConcentration(const VA_CONCSETUP& setup, const double* signal, i
 // The inverse for a known baseline S0. False for a method outside 0..8.
 bool VA_ConcentrationToSignal(const VA_CONCSETUP& setup, double s0, const double* conc, int64_t n, double* signal);
 
+// Converts a curve in place with the record and the curve's attributes (their T1 is the
+// pre-contrast T1; the haematocrit of the record applies, 0 in tissue records). Points of 1e60 are
+// left out: the baseline and the conversion use the defined points only. base is not used (kept
+// for callers that hand a reference record). False when the record's method is unknown.
+bool VA_TacToConc(const VA_TISSUEATTRIB* attrib, const VA_CONCCONV* record, double* curve, int n,
+                  const VA_TISSUEATTRIB* base = nullptr);
+
+// Writes a curve as text: each line of header as a comment ("# " + line), an optional ROI volume
+// comment ("# vol_cm3: <value>", when roiVolumeCm3 >= 0), then "time<TAB>value" per point at
+// round-trip precision, so the file reads back as an input function (CDynExp::LoadInputFunction).
+// With a path the text goes to that file (replaced); with text it is returned there. False when
+// the file cannot be written or there is nothing to write.
+bool VA_SaveTacFile(const wchar_t* path, CString* text, const wchar_t* header, int n, const double* times,
+                    const double* values, double roiVolumeCm3 = -1);
+
 // Why a record cannot convert (TR or flip angle 0 for the gradient-echo methods, TE 0 for the
 // susceptibility method, r1 0, a water fraction outside (0, 1], ...); empty when it can. t10 is
 // checked only for the methods that need it (pass a negative value to leave it out).

@@ -191,6 +191,14 @@ bool CDynExp::SetCurrentModelByName(const wchar_t* text) {
   return false;
 }
 
+bool CDynExp::DefaultFreeParms(int model) {
+  if (!domain_ || model < 0 || model >= int(models.size())) return false;
+  const double* values = domain_->DIDU_DefaultFreeParms(model);
+  DYNEXP_MODELSET& set = models[size_t(model)];
+  if (values && set.numFreeParms > 0) std::copy_n(values, set.numFreeParms, set.freeParms);
+  return true;
+}
+
 int CDynExp::GetNumOutParms(int model) const {
   return domain_ && model >= 0 && model < GetNumModels()
              ? std::clamp(domain_->DIDU_GetNumOutParms(unsigned(model)), 0, DYNEXP_NUM_OUTPUTS)
