@@ -157,6 +157,29 @@ class CDrawSet : public CDrawObj {
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;
 
+  // --- layer export (app/files/LayerExport.cpp) ---
+  // The active layer as DICOM files (one per image, or one multi-frame ".dic" file).
+  bool SaveDicomData();
+  // The active layer as DICOM files sorted into per-series folders of a chosen folder.
+  bool SaveActiveLayer_DicomFolders();
+  // The active layer as a raw image file (".im", ANALYZE ".img", NIfTI ".nii", 4D ".time" sets).
+  bool SaveActiveVolumeToRAW();
+  // Every marked layer (the view's time point) to its own file in one folder; true also on cancel.
+  bool SaveAllMarkedVolumeLayersToRAW(CDrawView* view);
+  // Rewrites TR, TE or the flip angle (tag one of TW_DICOMTAG_*) in the operand layer's headers.
+  bool SetDicomTag(int tag);
+
+  // --- layer conversions (DrawSetConversions.cpp) ---
+  bool RoiToIntegerLayer();
+  bool VolumeConversion_REALtoINT(int bits, bool ask);
+  bool SiVolumeToParamMap();
+  bool Convert2DmosaicToVolume(bool askAlways);
+  // A copy of the active layer named with "_copy", made active.
+  bool CloneLayer();
+  // The VIBE volume of this set and the GRASP series of the one other open document merged into a
+  // new document (DrawSetMerge.cpp).
+  bool ConcatenateVibeGrasp();
+
   CString name;
   HIGHOBJ* vroi = nullptr;        // vector-ROI record (pf_malloc), owned
   uint8_t displayUnmarked = 0;
@@ -169,6 +192,10 @@ class CDrawSet : public CDrawObj {
   std::vector<CDrawObj*> entries_;
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
+
+// The DICOM tags SetDicomTag rewrites: repetition time (0018,0080), echo time (0018,0081), flip
+// angle (0018,1314).
+enum : int { TW_DICOMTAG_TR = 0x00180080, TW_DICOMTAG_TE = 0x00180081, TW_DICOMTAG_FA = 0x00181314 };
 
 // --- the pending volume: at most one CVol waiting to become a layer or a document ---
 // Puts vol into the slot (a volume still there is deleted).
