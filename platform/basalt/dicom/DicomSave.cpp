@@ -278,11 +278,7 @@ bool CVol::SaveToDicom(CVol* vol, bool keepIdentifiers, const wchar_t* path, con
   };
 
   HeaderContext context;
-  PR_StartMessage(L"Saving DICOM files", show);
-  struct End {
-    bool show;
-    ~End() { PR_EndMessage(show); }
-  } end{show};
+  twk::ProgressGuard progress(L"Saving DICOM files", show);
 
   if (multipleFiles) {
     const int64_t n = int64_t(D) * T;
@@ -319,7 +315,7 @@ bool CVol::SaveToDicom(CVol* vol, bool keepIdentifiers, const wchar_t* path, con
         std::string reason;
         if (!writeFile(*file, target, compress, e.bits, reason))
           return fail(CString(L"Cannot write ") + CString::fromUtf8(target.string()) + L" : " + CString::fromUtf8(reason));
-        if (!PR_SendMessageInterval(0, 100, i + 1, n, show)) return false;
+        if (!progress.Step(i + 1, n)) return false;
       }
     return true;
   }

@@ -149,11 +149,12 @@ TEST(ItkViews, UpdateStopsOnEscAndReportsErrorsByName) {
   block.showMessage = escAfterPumps;
   PR_InitFrameFunctions(&block);
   pumpsUntilEsc = 1;  // the start message pumps once, the first progress report stops
-  PR_StartMessage(L"Distances", true);
-  auto stopped = Distance::New();
-  stopped->SetInput(mask);
-  EXPECT_FALSE(update(stopped, L"test", true));
-  PR_EndMessage(true);
+  {
+    twk::ProgressGuard progress(L"Distances", true);
+    auto stopped = Distance::New();
+    stopped->SetInput(mask);
+    EXPECT_FALSE(update(stopped, L"test", true));
+  }
   EXPECT_TRUE(script.messages.empty());  // a stop is silent
   pumpsUntilEsc = -1;
   MSGBLOCK none;
