@@ -51,6 +51,7 @@ class CVol {
   DPOINT3D* imgPos = nullptr;       // image position of every slice (depth entries), or null (pf_malloc, owned)
   DICOMREC** dicom = nullptr;       // DICOM header records (numDicom entries), or null (pf_malloc array, owned)
   int64_t numDicom = 0;
+  VA_TISSUEATTRIB tissue;           // tissue attributes of an ROI (its T1 is kept in documents)
 
   // --- modality, orientation, dynamic coordinates (imaging core) ---
   int GetModality() const { return modality; }

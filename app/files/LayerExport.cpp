@@ -295,16 +295,13 @@ bool CDrawSet::SaveAllMarkedVolumeLayersToRAW(CDrawView* view) {
   const VA_VOLPROJ* record = view ? FindViewProjection(view) : nullptr;
   const int viewTime = record ? record->timeIndex : 0;
 
-  PR_StartMessage(L"Save ALL marked volume layers", true);
-  struct EndMessage {
-    ~EndMessage() { PR_EndMessage(true); }
-  } endMessage;
+  twk::ProgressGuard progress(L"Save ALL marked volume layers", true);
   const int n = NumLayers();
   for (int i = 0; i < n; ++i) {
     CDrawVol* layer = GetLayer(i);
     CVol* vol = GetLayerVol(i);
     if (!layer || !vol || !IsLayerMarked(vol)) continue;
-    if (!PR_SendMessageInterval(1, 98, i, n, true)) return false;
+    if (!progress.Step(i, n, 1, 98)) return false;
     // The file is named by the layer's title only: a name with folders or ".." stays in the folder.
     CString name = PR_GetFileTitleName(PR_LayerNameRemoveExtraInfo(vol->name));
     PR_FilenameReplaceInvalidChars(&name);

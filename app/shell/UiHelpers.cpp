@@ -93,3 +93,15 @@ bool TW_DisplaySingleCurve() {
 }
 
 void TW_InstallShellServices() { TW_SetModalityPrompt(&TW_SpecifyModality); }
+
+bool TW_DlgTissueProp(int kind, VA_TISSUEATTRIB* attributes) {
+  if (!attributes) return false;
+  twk::PromptField t1 = twk::PromptField::real(L"T1-value (sec)", attributes->t1);
+  t1.minimum = 0;
+  t1.maximum = 10000;
+  std::vector<twk::PromptField> fields{t1};
+  if (!twk::ui().askValues(kind == 5 ? L"Tissue attributes" : L"Tissue Properties", fields)) return false;
+  if (!(fields[0].number >= 0 && fields[0].number <= 10000)) return false;
+  attributes->t1 = fields[0].number;
+  return true;
+}

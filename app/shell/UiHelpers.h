@@ -15,6 +15,11 @@ class CDrawVol;
 // false on Cancel (the colour then stays).
 bool TW_ChooseColor(COLORREF* colour);
 
+// The tissue attributes dialog ("Tissue Properties"; kind 5, the Layers panel's, is titled "Tissue
+// attributes"): edits the record's T1 in seconds (0 to 10000) and leaves the rest of the record as
+// it is. True on OK (the record then holds the value), false on Cancel (unchanged).
+bool TW_DlgTissueProp(int kind, VA_TISSUEATTRIB* attributes);
+
 // Asks whether the layer (when *layer is set) should constrain the operation; No clears *layer.
 void TW_ConfirmConstraintLayer(CDrawVol** layer);
 

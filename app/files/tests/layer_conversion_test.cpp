@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "DrawDoc.h"
@@ -12,6 +13,8 @@
 #include "DrawVol.h"
 #include "ExternalTools.h"
 #include "FilesTestKit.h"
+#include "DocumentFile.h"
+#include "DocumentFolder.h"
 #include "LayerMerge.h"
 #include "Vol.h"
 #include "dicom/DicomVolume.h"
@@ -161,7 +164,7 @@ TEST_F(LayerConversion, MergeAsksItsValuesAndRefusesMoreThanTwoDocuments) {
       }
   vibe->spc = grasp->spc = spc;
   CDrawDoc* vibeDoc = documentOf({vibe}, L"vibe");
-  CDrawDoc* graspDoc = documentOf({grasp}, L"grasp");
+  documentOf({grasp}, L"grasp");
   CDrawDoc* third = documentOf({makeVolume(FRM_INT, 4, 4, 2, 1, L"x.nii", 16)}, L"third");
   EXPECT_FALSE(vibeDoc->GetActiveSet()->ConcatenateVibeGrasp());
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::ConcatenateVibeGrasp : Exactly two open documents are required");
@@ -196,6 +199,37 @@ TEST_F(LayerConversion, AtlasDocumentIsFoundByAPartOfItsTitle) {
   ui.clear();
   EXPECT_EQ(TW_GetDocumentWithNameParts(L"mouse"), nullptr);
   EXPECT_EQ(ui.lastMessage(), L"TW_GetDocumentWithNameParts : More than one suitable document is present");
+}
+
+TEST_F(LayerConversion, RoiTissueT1IsKeptByTheDocument) {
+  std::unique_ptr<CDrawDoc> doc(makeFixtureDocument());
+  CVol* roi = doc->GetActiveSet()->GetLayerVol(2);
+  ASSERT_TRUE(roi->IsROI());
+  roi->tissue.t1 = 1.375;
+  const CString path = scratch_.file("t1.twk");
+  ASSERT_TRUE(doc->Save(path, nullptr, false, false, false));
+  std::unique_ptr<CDrawDoc> back(TW_LoadDocumentNoView(path, false));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->GetActiveSet()->GetLayerVol(2)->tissue.t1, 1.375);
+  EXPECT_EQ(back->GetActiveSet()->GetLayerVol(0)->tissue.t1, 0.0);
+}
+
+TEST_F(LayerConversion, FolderOfDocumentsOpensEveryDocument) {
+  const std::string folder = (fs::path(scratch_.folder().toUtf8()) / "docs").string();
+  fs::create_directories(folder);
+  ui.clear();
+  EXPECT_FALSE(TWK_LoadAllTwkDocuments(CString::fromUtf8(folder)));
+  EXPECT_EQ(ui.lastMessage(), L"TWK_LoadAllTwkDocuments : No TWK files are found");
+  for (const char* name : {"a.twk", "b.twk"}) {
+    std::unique_ptr<CDrawDoc> doc(makeFixtureDocument());
+    ASSERT_TRUE(doc->Save(CString::fromUtf8(folder + "/" + name), nullptr, false, false, false));
+  }
+  std::ofstream(folder + "/notes.txt") << "not a document\n";
+  ASSERT_TRUE(TWK_LoadAllTwkDocuments(CString::fromUtf8(folder)));
+  int count = 0;
+  CDrawDoc** all = TW_GetAllDocuments(&count);
+  pf_free(&all);
+  EXPECT_EQ(count, 2);
 }
 
 }  // namespace

@@ -12,6 +12,9 @@
 #include "DocDraw.h"
 #include "DocHooks.h"
 #include "DlgLayerCtrl.h"
+#include "DlgLayerOpers.h"
+#include "DrawVol.h"
+#include "LayerOperationsView.h"
 #include "DlgOpenDicomDir.h"
 #include "DlgRawVolume.h"
 #include "DocumentFile.h"
@@ -25,6 +28,7 @@
 #include "ProgressPump.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
+#include "Vol.h"
 #include "ViewGeometry.h"
 
 namespace {
@@ -49,6 +53,16 @@ void CDrawApp::installHooks() {
     return set->NumLayers() > before;
   };
   layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };
+  layerHooks.saveDicom = [](CDrawSet* set) { set->SaveDicomData(); };
+  layerHooks.saveImage = [](CDrawSet* set) { set->SaveActiveVolumeToRAW(); };
+  layerHooks.saveAll = [](CDrawSet* set, CDrawView* view) { set->SaveAllMarkedVolumeLayersToRAW(view); };
+  layerHooks.duplicate = [](CDrawSet* set) { return set->CloneLayer(); };
+  layerHooks.attributes = [](CDrawVol* roiLayer) {
+    if (roiLayer && roiLayer->vol && TW_DlgTissueProp(5, &roiLayer->vol->tissue))
+      if (CDrawDoc* doc = roiLayer->GetDocument()) doc->SetModifiedFlag();
+  };
+  layerHooks.operation = [](CDrawSet* set) { TW_DlgLayerOpers(set); };
+  if (installQtUi_) TW_InstallLayerOperationsDialog();
   TW_SetDocumentDynExp(dynExp_.get());
   TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
 
@@ -120,8 +134,8 @@ void CDrawApp::installHooks() {
 void CDrawApp::removeHooks() {
   TW_SetRawVolumeView(nullptr);
   TW_RemoveDicomDialogs();
-  TW_LayerPanelHooks().loadDicom = nullptr;
-  TW_LayerPanelHooks().info = nullptr;
+  TW_LayerPanelHooks() = TW_LAYERPANEL_HOOKS{};
+  TW_SetLayerOperationsView(nullptr);
   TW_SetOpenServices(TW_OPENSERVICES{});
   TW_SetRecentFileSink(nullptr);
   TW_SetDocumentDynExp(nullptr);

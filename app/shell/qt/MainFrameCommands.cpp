@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QToolBar>
 
+#include "AboutDlg.h"
 #include "AppOptions.h"
 #include "DicomExtractorCT.h"
 #include "DicomFolderCommands.h"
@@ -23,7 +24,9 @@
 #include "DrawApp.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
+#include "DocumentFolder.h"
 #include "DrawView.h"
+#include "FrameTools.h"
 #include "FilePickers.h"
 #include "ImageOpen.h"
 #include "MainFrame.h"
@@ -31,7 +34,9 @@
 #include "OptionsFile.h"
 #include "ProgressPump.h"
 #include "TwkMem.h"
+#include "TwkAnnLoader.h"
 #include "TwkUi.h"
+#include "numerics/LinearAlgebra.h"
 #include "UiHelpers.h"
 
 namespace {
@@ -107,6 +112,10 @@ void CMainFrame::createMenus() {
              [] { openChosenFiles(TW_FILTER_DOCUMENT); });
   addCommand(file, ID_FILE_OPEN_IMAGE, QStringLiteral("Open Image"), [] { openChosenFiles(TW_FILTER_RAW_ALL); });
   addCommand(file, ID_FILE_OPEN_RAW, QStringLiteral("Open RAW Data"), [] { TW_OpenRawVolume(); });
+  addCommand(file, ID_FILE_OPEN_TWK_FOLDER, QStringLiteral("Open Tarnwick Folder"), [] {
+    static CString folder;
+    if (TW_SpecifyFolder(&folder)) TWK_LoadAllTwkDocuments(folder);
+  });
   addDicomCommands(file);
   QMenu* dicom = file->addMenu(QStringLiteral("DICOM"));
   addCommand(dicom, ID_FILE_SHOW_PHI_PROFILE, QStringLiteral("Show PHI profile"), [] { TW_ShowPHIprofile(); });
@@ -145,8 +154,27 @@ void CMainFrame::createMenus() {
   QMenu* system = menuBar()->addMenu(QStringLiteral("&System"));
   addCommand(system, ID_SYSTEM_SHOW_OPTIONS, QStringLiteral("Display current UI configuration"),
              [] { TW_ShowUserOptions(); });
-  addCommand(system->addMenu(QStringLiteral("Test")), ID_TEST_LOAD_DWI_NII_FOLDER,
-             QStringLiteral("Load DWI folder of NII images"), [] { TW_LoadDwiFolderOfNiiImagesCommand(); });
+  QMenu* test = system->addMenu(QStringLiteral("Test"));
+  addCommand(test, ID_TEST_LOAD_DWI_NII_FOLDER, QStringLiteral("Load DWI folder of NII images"),
+             [] { TW_LoadDwiFolderOfNiiImagesCommand(); });
+  addCommand(test, ID_TEST_PARALLEL_SVD, QStringLiteral("Parallel SVD"), [] { PR_TestParSVD(true); });
+  addCommand(test, ID_TEST_TWKANN, QStringLiteral("TwkANN"), [] {
+    const TW_TWKANN& ann = TW_TwkAnn();
+    if (ann.module && ann.TestSGD) reinterpret_cast<bool (*)()>(ann.TestSGD)();
+  });
+  addCommand(test, ID_TEST_ROUNDING, QStringLiteral("Tets Rounding"), [] { TW_TestRounding(100000000); });
+  addCommand(test, ID_TEST_CHECKERBOARD, QStringLiteral("Make Checkerboard Volume"), [] { TW_MakeCheckerboardVolume(); });
+  system->addSeparator();
+  addCommand(system, ID_APP_ABOUT, QStringLiteral("About this Application"), [this] {
+    TW_MODAL_SCOPE modal;
+    CAboutDlg(this).exec();
+  });
+  addCommand(system, ID_CPU_INFO, QStringLiteral("CPU Info"), [] { TW_ShowCpuInfo(); });
+
+  QMenu* dynamic = menuBar()->addMenu(QStringLiteral("&Dynamic Analysis"));
+  addCommand(dynamic, ID_DISPLAY_SINGLE_CURVE, QStringLiteral("Display Single Curve"), [] { TW_DisplaySingleCurve(); });
+  addCommand(dynamic, ID_SINGLE_CURVE_MEASUREMENTS, QStringLiteral("Single curve basic measurements"),
+             [] { TW_SingleCurveBasicMeasurement(); });
 
   // The document commands the shell handles itself.
   viewCommands_[ID_FILE_QUICK_SAVE] = [](CDrawView* v) {
@@ -216,7 +244,9 @@ bool CMainFrame::IsFrameCommand(int id) {
       ID_APP_EXIT, ID_VIEW_MAIN_TOOLBAR, ID_FILE_OPEN_DICOM_SINGLE, ID_FILE_OPEN_DICOM_MULTIPLE,
       ID_FILE_OPEN_SINGLE_DICOM_FILE, ID_DICOM_OPEN_SELECTED_SERIES, ID_DICOM_DEIDENTIFY_FOLDER,
       ID_DICOM_TREE_TO_FOLDERS, ID_DICOM_FOLDER_PIXEL_SIZE, ID_DICOM_SPLIT_MULTIFRAME_FILE,
-      ID_DICOM_SPLIT_MULTIFRAME_FOLDER, ID_CT_DICOM_FILE_EXTRACTOR, ID_TEST_LOAD_DWI_NII_FOLDER};
+      ID_DICOM_SPLIT_MULTIFRAME_FOLDER, ID_CT_DICOM_FILE_EXTRACTOR, ID_TEST_LOAD_DWI_NII_FOLDER, ID_APP_ABOUT,
+      ID_CPU_INFO, ID_FILE_OPEN_TWK_FOLDER, ID_DISPLAY_SINGLE_CURVE, ID_SINGLE_CURVE_MEASUREMENTS, ID_TEST_PARALLEL_SVD,
+      ID_TEST_TWKANN, ID_TEST_ROUNDING, ID_TEST_CHECKERBOARD};
   return std::find(std::begin(frameCommands), std::end(frameCommands), id) != std::end(frameCommands);
 }
 

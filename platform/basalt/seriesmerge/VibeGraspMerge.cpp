@@ -222,11 +222,7 @@ CVol* VA_VibeGraspMerge(const VA_VIBEGRASPPARMS* parms, const void* reserved, co
   using Transform = itk::TranslationTransform<double, 3>;
   Transform::Pointer transform = Transform::New();
   transform->SetIdentity();
-  PR_StartMessage(L"Merge VIBE and GRASP", show);
-  struct EndMessage {
-    bool show;
-    ~EndMessage() { PR_EndMessage(show); }
-  } endMessage{show};
+  const twk::ProgressGuard progress(L"Merge VIBE and GRASP", show);
   if (parms->maxTranslation > 0) {
     using Registration = itk::ImageRegistrationMethodv4<FloatImage, FloatImage, Transform>;
     auto metric = itk::CorrelationImageToImageMetricv4<FloatImage, FloatImage>::New();

@@ -21,7 +21,7 @@ CVol::~CVol() {
 
 // Whatever cannot be copied for want of memory stays null in the copy.
 CVol::CVol(const CVol& other)
-    : name(other.name), unit(other.unit), spc(other.spc), modality(other.modality) {
+    : name(other.name), unit(other.unit), spc(other.spc), modality(other.modality), tissue(other.tissue) {
   std::memcpy(orient, other.orient, sizeof orient);
   frame = VA_VolClone(other.frame);
   if (other.frame) {
@@ -51,6 +51,7 @@ CVol& CVol::operator=(const CVol& other) {
   std::swap(imgPos, copy.imgPos);
   std::swap(dicom, copy.dicom);
   std::swap(numDicom, copy.numDicom);
+  std::swap(tissue, copy.tissue);
   return *this;
 }
 
