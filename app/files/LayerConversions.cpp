@@ -170,10 +170,10 @@ bool CDrawSet::Convert2DmosaicToVolume(bool askAlways) {
   }
   if ((unknown || askAlways) && !TW_SpecifyInt(L"Number of images in the Mosaic", &n)) return false;
 
-  CString name;
+  CString volName;
   VA_ConstructVolumeName(base->dicom ? base->dicom[0] : nullptr, true, true, 64, g_UserOpt.tempFolder, L"_from_mosaic",
-                         &name);
-  CVol* vol = splitMosaic(base, n, name);
+                         &volName);
+  CVol* vol = splitMosaic(base, n, volName);
   if (!vol) return false;
   CDrawDoc* doc = TW_CreateDocumentFromVolume(&vol);
   delete vol;

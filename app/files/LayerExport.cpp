@@ -303,16 +303,16 @@ bool CDrawSet::SaveAllMarkedVolumeLayersToRAW(CDrawView* view) {
     if (!layer || !vol || !IsLayerMarked(vol)) continue;
     if (!progress.Step(i, n, 1, 98)) return false;
     // The file is named by the layer's title only: a name with folders or ".." stays in the folder.
-    CString name = PR_GetFileTitleName(PR_LayerNameRemoveExtraInfo(vol->name));
-    PR_FilenameReplaceInvalidChars(&name);
-    if (name.IsEmpty() || name == L"." || name == L"..") name = L"-";
+    CString fileTitle = PR_GetFileTitleName(PR_LayerNameRemoveExtraInfo(vol->name));
+    PR_FilenameReplaceInvalidChars(&fileTitle);
+    if (fileTitle.IsEmpty() || fileTitle == L"." || fileTitle == L"..") fileTitle = L"-";
     const WriteGeometry g = writeGeometry(vol);
     if (!g.hasOrientation) {
       twk::doc::message(fn, L"Layer has no orientation : " + vol->name);
       return false;
     }
     const int t = vol->T() > 1 ? std::min(viewTime, vol->T() - 1) : 0;
-    const CString file = PR_JoinPath(folder, name + L"." + extension);
+    const CString file = PR_JoinPath(folder, fileTitle + L"." + extension);
     if (!VA_RAW_VolSaveFile(file, vol->frame, t, vol->Spc(), g.orient, &g.first, &g.last, vol->modality, 5, vol->unit,
                             &layer->filter, vol->dyn, false)) {
       twk::doc::message(fn, L"Unable to save " + file);

@@ -102,7 +102,7 @@ class VibeGraspMerge : public ::testing::Test {
       return 2.0 * baseline(ux * spc.x - shift[0], uy * spc.y - shift[1], z * spc.z - shift[2]);
     });
   }
-  std::unique_ptr<CVol> roiOver(const CVol& v) const {
+  std::unique_ptr<CVol> roiOverVibe() const {
     return makeVol(FRM_ROI, 1, {W, H, D, 1}, spc, [this](int x, int y, int z, int) {
       const int ux = y, uy = H - 1 - x;
       return std::hypot(ux * spc.x - 40, uy * spc.y - 36, z * spc.z - 24) < 14;
@@ -115,7 +115,7 @@ class VibeGraspMerge : public ::testing::Test {
 
 TEST_F(VibeGraspMerge, RecoversTheBaselineAsTheFirstTimePoint) {
   auto g = grasp(), v = vibe();
-  auto roi = roiOver(*v);
+  auto roi = roiOverVibe();
   VA_VIBEGRASPPARMS parms;
   parms.axis = 2;
   parms.rotation = -90;
