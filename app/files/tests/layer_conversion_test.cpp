@@ -118,11 +118,11 @@ TEST_F(LayerConversion, MosaicSplitsIntoItsTilesInANewDocument) {
   const std::string out = (fs::path(scratch_.folder().toUtf8()) / "mosaic").string();
   std::string log;
   ASSERT_EQ(twk::test::runCommand("/usr/bin/python3 " + std::string(TWK_SOURCE_DIR) +
-                                      "/platform/basalt/dicom/testdata/make_series.py mosaic " + out,
+                                      "/platform/basalt/dicom/testdata/make_series.py mosaictiles " + out,
                                   &log),
             0)
       << log;
-  const CString files[] = {CString::fromUtf8(out + "/mosaic_0.dcm"), CString::fromUtf8(out + "/mosaic_1.dcm")};
+  const CString files[] = {CString::fromUtf8(out + "/tiles_0.dcm"), CString::fromUtf8(out + "/tiles_1.dcm")};
   const wchar_t* list[] = {files[0], files[1]};
   CVol* mosaic = VA_LoadDicomVolume(list, 2, false);
   ASSERT_TRUE(mosaic);
