@@ -6,7 +6,7 @@
 #include "DocumentFolder.h"
 #include "FilePickers.h"
 #include "FrameTools.h"
-#include "LinearAlgebra.h"
+#include "numerics/LinearAlgebra.h"
 #include "MainFrame.h"
 #include "ProgressPump.h"
 #include "TwkAnnLoader.h"
