@@ -34,6 +34,9 @@ class CDrawSet : public CDrawObj {
 
   void SetDocument(CDrawDoc* doc) override;
   int64_t MemSize() const override;
+  // A vector-ROI set takes the union of its entries' bounds; a volume set keeps its world rectangle
+  // (its layers share it).
+  void ComputeBounds() override;
 
   // --- kinds ---
   // Kind 8, no vector-ROI record of kind 1, non-empty, first entry a volume layer.
@@ -149,6 +152,9 @@ class CDrawSet : public CDrawObj {
   // One key step (37 Left, 38 Up, 39 Right, 40 Down) of the view's record.
   bool ScrollVolume(CDrawView* view, int key);
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
+  // The display window of the operand signal layer from its voxels at the view's time point:
+  // mode 0 all values, 1 the percentile window, 2 all values inside the operand ROI.
+  bool OptimalWindow(CDrawView* view, int mode);
 
   // --- protected health information ---
   bool ExtractPHIrecords(CString*** lines, int* count);

@@ -18,6 +18,7 @@
 
 #include "CString.h"
 #include "TwkMem.h"
+#include "UiHelpers.h"
 
 class CDrawDoc;
 class CDrawView;
@@ -165,10 +166,6 @@ class CMainFrame : public QMainWindow {
 
 // The process-wide program folder and the folder of the writable files (see DrawApp.h).
 void TW_GetProgramFolder(CString* folder);
-
-// Deletes every file directly inside the folder; subfolders and files that cannot be removed are
-// skipped silently. A missing folder leaves nothing to do.
-void TW_DeleteFolderFiles(CString folder);
 
 // The document window of a view is fitted: with "MainframeAutoTile" off it fills the frame's client
 // area, otherwise the frame re-tiles all document windows.
