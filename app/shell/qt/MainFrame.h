@@ -22,6 +22,7 @@
 
 class CDrawDoc;
 class CDrawView;
+struct TW_CMDUI;
 class CToggleBar;
 class QAction;
 class QMdiArea;
@@ -69,6 +70,7 @@ enum : int {
   ID_VIEW_MAIN_TOOLBAR = 33019,
   ID_EDIT_PROPERTIES = 32893,
   ID_VIEW_ORTHOGONAL_PROJECTIONS = 33478,  // "Display orthogonal projections"
+  ID_FILE_USER_OPTIONS = 33323,            // "User Interface Options"
   ID_MDI_TILE_HORZ = 57651,  // windows stacked one above the other
   ID_MDI_TILE_VERT = 57652,  // windows side by side
 };
@@ -130,6 +132,8 @@ class CMainFrame : public QMainWindow {
   // Document commands that the active view handles; a command is enabled while it has a handler
   // and a document window is active.
   void SetViewCommand(int id, std::function<void(CDrawView*)> handler);
+  // The update rule of a view command (enabled state and check mark), asked with the active view.
+  void SetViewCommandUpdate(int id, std::function<void(CDrawView*, TW_CMDUI*)> update);
   // Refreshes the recent-file entries of the File menu.
   void UpdateRecentFileMenu();
   void UpdateCommandStates();
@@ -159,6 +163,7 @@ class CMainFrame : public QMainWindow {
   MSGBLOCK messageBlock_;
   std::map<int, QAction*> actions_;
   std::map<int, std::function<void(CDrawView*)>> viewCommands_;
+  std::map<int, std::function<void(CDrawView*, TW_CMDUI*)>> viewUpdates_;
   int toolBarEdge_ = 2;
   int lastTile_ = 0;
   bool shown_ = false;

@@ -15,6 +15,7 @@
 
 #include "AppOptions.h"
 #include "DlgLayerCtrl.h"
+#include "DlgUserOpt.h"
 #include "DrawApp.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -87,6 +88,11 @@ void CMainFrame::SetViewCommand(int id, std::function<void(CDrawView*)> handler)
   UpdateCommandStates();
 }
 
+void CMainFrame::SetViewCommandUpdate(int id, std::function<void(CDrawView*, TW_CMDUI*)> update) {
+  viewUpdates_[id] = std::move(update);
+  UpdateCommandStates();
+}
+
 void CMainFrame::runViewCommand(int id) {
   auto it = viewCommands_.find(id);
   CDrawView* view = ActiveView();
@@ -101,6 +107,7 @@ void CMainFrame::createMenus() {
              [] { openChosenFiles(TW_FILTER_DOCUMENT); });
   addCommand(file, ID_FILE_OPEN_IMAGE, QStringLiteral("Open Image"), [] { openChosenFiles(TW_FILTER_RAW_ALL); });
   addCommand(file, ID_FILE_OPEN_RAW, QStringLiteral("Open RAW Data"), [] { TW_OpenRawVolume(); });
+  addCommand(file, ID_FILE_USER_OPTIONS, QStringLiteral("User Interface Options"), [] { TW_DlgUserOpt(false); });
   QMenu* dicom = file->addMenu(QStringLiteral("DICOM"));
   addCommand(dicom, ID_FILE_SHOW_PHI_PROFILE, QStringLiteral("Show PHI profile"), [] { TW_ShowPHIprofile(); });
   file->addSeparator();
@@ -154,17 +161,18 @@ void CMainFrame::createMenus() {
   viewCommands_[ID_EDIT_REDO_LAYER] = [](CDrawView* v) {
     if (CDrawDoc* doc = documentOf(v)) doc->Redo();
   };
-  viewCommands_[ID_EDIT_PROPERTIES] = [this](CDrawView* v) {
-    CDrawDoc* doc = documentOf(v);
-    if (!doc || doc->selection.size() != 1 || doc->selection.front()->kind != DRAWOBJ_SET) return;
-    auto* set = static_cast<CDrawSet*>(doc->selection.front());
-    if (!set->IsVolumeSet()) {
-      if (!set->IsVectorRoi()) twk::messageBox(L"Volumetric Entity is required");
-      return;
-    }
-    if (!AnyPanelOpen()) TW_OpenDlgLayerCtrl(v);
-  };
+  viewCommands_[ID_EDIT_PROPERTIES] = [](CDrawView* v) { v->OnEditProperties(); };
   viewCommands_[32825] = [](CDrawView* v) { v->ZoomAll(); };  // Zoom All and fit to View
+  // The view's toolbar commands.
+  viewCommands_[34130] = [](CDrawView* v) { v->OnWindowLevelTool(); };
+  viewUpdates_[34130] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateWindowLevelTool(ui); };
+  viewCommands_[32819] = [](CDrawView* v) { v->OnZoomByWindow(); };
+  viewUpdates_[32819] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateZoomByWindow(ui); };
+  viewCommands_[32813] = [](CDrawView* v) { v->OnZoomIn(); };
+  viewCommands_[32814] = [](CDrawView* v) { v->OnZoomOut(); };
+  viewCommands_[33428] = [](CDrawView* v) { v->On3DProjectionSet(); };
+  viewCommands_[34553] = [](CDrawView* v) { v->OnVectorRoiTool(); };
+  viewUpdates_[34553] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateVectorRoiTool(ui); };
 }
 
 void CMainFrame::createToolBar() {
@@ -264,12 +272,20 @@ void CMainFrame::UpdateCommandStates() {
     // The frame's own commands are always available.
     if (id == ID_FILE_OPEN_TWK || id == ID_FILE_OPEN_IMAGE || id == ID_FILE_OPEN_RAW ||
         id == ID_FILE_SHOW_PHI_PROFILE || id == ID_SYSTEM_SHOW_OPTIONS || id == ID_APP_EXIT ||
-        id == ID_VIEW_MAIN_TOOLBAR)
+        id == ID_VIEW_MAIN_TOOLBAR || id == ID_FILE_USER_OPTIONS)
       continue;
     const auto handler = viewCommands_.find(id);
     bool enabled = view && handler != viewCommands_.end() && handler->second;
     if (enabled && id == ID_EDIT_UNDO_LAYER) enabled = doc && doc->CanUndo();
     if (enabled && id == ID_EDIT_REDO_LAYER) enabled = doc && doc->CanRedo();
+    const auto update = viewUpdates_.find(id);
+    if (enabled && update != viewUpdates_.end() && update->second) {
+      TW_CMDUI ui;
+      update->second(view, &ui);
+      enabled = ui.enabled;
+      action->setCheckable(true);
+      action->setChecked(ui.checked);
+    }
     action->setEnabled(enabled);
   }
 }
