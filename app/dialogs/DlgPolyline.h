@@ -18,6 +18,8 @@ class CDlgPolyline : public QDialog {
   Q_OBJECT
  public:
   explicit CDlgPolyline(CDrawPoly* poly, QWidget* parent = nullptr);
+  // OK: the apply step, then the dialog closes.
+  void accept() override;
 
   // Every field from the controls into the object, then the views redrawn.
   void Apply();
@@ -35,9 +37,6 @@ class CDlgPolyline : public QDialog {
 
   COLORREF FillColorMember() const { return fillColorMember_; }
   COLORREF LineColorMember() const { return lineColorMember_; }
-
- protected:
-  void accept() override;
 
  private:
   void chooseColor(COLORREF* member);

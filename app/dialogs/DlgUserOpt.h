@@ -35,6 +35,8 @@ class CDlgUserOpt : public QDialog {
   Q_OBJECT
  public:
   explicit CDlgUserOpt(QWidget* parent = nullptr);
+  // OK: the apply step, then the dialog closes.
+  void accept() override;
 
   // The OK step: the controls into the record (false, with a message, for an unusable temporary
   // folder) and every view redrawn.
@@ -63,9 +65,6 @@ class CDlgUserOpt : public QDialog {
   QPushButton* browse = nullptr;
   QPushButton* clear = nullptr;
   QPushButton* background = nullptr;      // "Document background"
-
- protected:
-  void accept() override;
 
  private:
   void immediate(uint8_t* option, bool on);

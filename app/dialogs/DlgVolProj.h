@@ -32,6 +32,8 @@ class CDlgVolProj : public QDialog {
   Q_OBJECT
  public:
   CDlgVolProj(CDrawView* view, VA_VOLPROJ* record, QWidget* parent = nullptr);
+  // OK: the apply step, then the dialog closes.
+  void accept() override;
 
   // The apply step: the controls into the record, the slab enabled off "Normal", the view refitted,
   // the set's render caches dropped, all views redrawn.
@@ -50,9 +52,6 @@ class CDlgVolProj : public QDialog {
   QPushButton* axial = nullptr;
   QPushButton* coronal = nullptr;
   QPushButton* sagittal = nullptr;
-
- protected:
-  void accept() override;
 
  private:
   double angleValue(int axis) const;

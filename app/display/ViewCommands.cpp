@@ -84,11 +84,8 @@ void CDrawView::OnUpdateDisplayVector(TW_CMDUI* ui) const { ui->checked = showVe
 void CDrawView::OnDisplayGrid() {
   if (!showGrid) {
     double step = gridStep;
+    // The prompt takes finite numbers only.
     if (!TW_EnterDouble(L"Grid Step (mm)", &step)) return;
-    if (!std::isfinite(step)) {
-      twk::doc::message(L"CDrawView::OnDisplayGrid", L"Grid Step (mm) must be a finite number");
-      return;
-    }
     gridStep = step;
   }
   showGrid = !showGrid;
