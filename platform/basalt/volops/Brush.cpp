@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 #include "UndoRec.h"
@@ -117,23 +118,41 @@ bool prepare(const FRAME* frame, const SPC* spc, const BRUSHPARMS* parms, const 
   return true;
 }
 
+// Sets or clears the bits first..last of an ROI line.
+void setBitRange(uint8_t* line, int64_t first, int64_t last, bool on) {
+  while (first <= last && (first & 7)) twk::setBit(line, first++, on);
+  while (last >= first && ((last + 1) & 7)) twk::setBit(line, last--, on);
+  if (first <= last) std::memset(line + first / 8, on ? 0xFF : 0x00, size_t((last - first + 1) / 8));
+}
+
+// Every shape is convex, so a line of the box meets it in one run of voxels: the run is found once
+// per line and written into every time point of the box.
 template <class T>
 void paintRows(FRAME* frame, const Segment& s, T value) {
   const RECT4D& b = s.box;
-  const int64_t ny = b.y1 - b.y0 + 1, nz = b.z1 - b.z0 + 1, nt = b.t1 - b.t0 + 1;
-  const int64_t width = b.x1 - b.x0 + 1;
+  const int64_t ny = b.y1 - b.y0 + 1, nz = b.z1 - b.z0 + 1;
+  const int64_t width = b.x1 - b.x0 + 1, times = b.t1 - b.t0 + 1;
   tbb::parallel_for(
-      tbb::blocked_range<int64_t>(0, ny * nz * nt, size_t(std::max<int64_t>(1, 8192 / width))),
+      tbb::blocked_range<int64_t>(0, ny * nz, size_t(std::max<int64_t>(1, 16384 / (width * times)))),
       [&](const tbb::blocked_range<int64_t>& r) {
         for (int64_t row = r.begin(); row != r.end(); ++row) {
-          const int64_t y = b.y0 + row % ny, z = b.z0 + (row / ny) % nz, t = b.t0 + row / (ny * nz);
-          uint8_t* line = twk::frameLine(frame, y, z, t);
+          const int64_t y = b.y0 + row % ny, z = b.z0 + row / ny;
           double p[3] = {0, y + 0.5, z + 0.5};
+          int64_t first = b.x1 + 1, last = b.x0 - 1;
           for (int64_t x = b.x0; x <= b.x1; ++x) {
             p[0] = x + 0.5;
-            if (!inside(s, p)) continue;
-            if constexpr (std::is_same_v<T, bool>) twk::setBit(line, x, value);
-            else reinterpret_cast<T*>(line)[x] = value;
+            if (!inside(s, p)) {
+              if (first <= b.x1) break;  // the run has ended
+              continue;
+            }
+            if (first > b.x1) first = x;
+            last = x;
+          }
+          if (first > last) continue;
+          for (int64_t t = b.t0; t <= b.t1; ++t) {
+            uint8_t* line = twk::frameLine(frame, y, z, t);
+            if constexpr (std::is_same_v<T, bool>) setBitRange(line, first, last, value);
+            else std::fill(reinterpret_cast<T*>(line) + first, reinterpret_cast<T*>(line) + last + 1, value);
           }
         }
       });

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Drives a document view of the real program under Xvfb: a NIfTI checkerboard (0 and 1000, so that
+# its percentile window is level 500, width 1000) is opened; the window/level button and a 3-pixel
+# drag widen the window to 1015; a Ctrl-drag paints a "draw ROI" that the Layers panel lists and
+# that three Ctrl+Z (one per brush step) empty again; a click shows the voxel in the status bar;
+# F9 shows the projection dialog and the File menu the options dialog; the document is saved and
+# the program quits.
+#   view_program_test.sh <tarnwick> <libKinmodels.so> <test tmp folder>
+set -euo pipefail
+program="$1"; plugin="$2"; tmp="$3"
+folder="$tmp/view_program_test"
+rm -rf "$folder"; mkdir -p "$folder"
+cp "$program" "$folder/tarnwick"
+ln -s "$plugin" "$folder/libKinmodels.so"
+libs="$(dirname "$program")"
+
+command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed"; exit 77; }
+volume="$folder/checker.nii"
+/usr/bin/python3 - "$volume" <<'PY' || { echo "nibabel cannot write the volume"; exit 77; }
+import sys
+import numpy as np
+import nibabel as nib
+i, j, k = np.meshgrid(np.arange(64), np.arange(64), np.arange(8), indexing='ij')
+data = (((i // 4 + j // 4) % 2) * 1000).astype(np.int16)
+nib.save(nib.Nifti1Image(data, np.diag([1.0, 1.0, 2.0, 1.0])), sys.argv[1])
+PY
+
+printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:900:800\n' > "$folder/Tarnwick.ini"
+# One slice in the volume's own plane, without orientation letters.
+printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folder/TarnwickConfig.txt"
+shot="$tmp/tarnwick_view_screenshot.png"
+rm -f "$shot"
+wl="horizontal drag to the right >> increase W; drag down >> increase L, ESC>> exit"
+cat > "$folder/script.txt" <<SCRIPT
+wait 300
+files $volume
+menu File/Open Image
+wait 800
+expect-documents 1
+expect-window 500 1000
+toolbar $wl
+drag left 300,300 303,300 3
+expect-window 500 1015
+toolbar $wl
+drag left ctrl 250,250 330,290 2
+wait 300
+menu Edit/Edit drawing object properties
+wait 500
+expect-layers 2
+expect-layer 1 draw ROI
+expect-roi-voxels >20
+expect-status xyz=(
+screenshot $shot
+key Z ctrl
+key Z ctrl
+key Z ctrl
+expect-roi-voxels 0
+click 300,300
+expect-status SI=
+cancel-dialog Specify Volume Projection
+key F9
+cancel-dialog User Interface Options
+menu File/User Interface Options
+files $folder/saved.twk
+menu File/Save As Tarnwick Document
+wait 300
+menu File/Exit
+SCRIPT
+
+cd "$folder"
+status=0
+env LD_LIBRARY_PATH="$libs${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" QT_QPA_PLATFORM=xcb TARNWICK_SCRIPT="$folder/script.txt" \
+  timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" ./tarnwick || status=$?
+[ "$status" -eq 0 ] || { echo "the program ended with $status"; exit 1; }
+[ -s "$shot" ] || { echo "no screenshot"; exit 1; }
+[ -s "$folder/saved.twk" ] || { echo "the document was not saved"; exit 1; }
+echo "screenshot: $shot"
