@@ -8,12 +8,10 @@
 set -euo pipefail
 program="$1"; plugin="$2"; tmp="$3"
 folder="$tmp/program_test"
-rm -rf "$folder"; mkdir -p "$folder"
-cp "$program" "$folder/tarnwick"
-ln -s "$plugin" "$folder/libKinmodels.so"
+source "$(dirname "${BASH_SOURCE[0]}")/program_lib.sh"
+prepare_program "$program" "$plugin" "$folder"
 libs="$(dirname "$program")"
 
-command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed"; exit 77; }
 volume=/usr/share/mricron/templates/ch2.nii.gz
 if [ ! -f "$volume" ]; then
   # Without the brain template: a small volume of rings written by nibabel.
@@ -73,11 +71,7 @@ expect-view-content
 menu File/Exit
 SCRIPT
 
-cd "$folder"
-status=0
-env LD_LIBRARY_PATH="$libs${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" QT_QPA_PLATFORM=xcb TARNWICK_SCRIPT="$folder/script.txt" \
-  timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" ./tarnwick || status=$?
-[ "$status" -eq 0 ] || { echo "the program ended with $status"; exit 1; }
+run_program "$folder" "$libs"
 [ -s "$shot" ] || { echo "no screenshot"; exit 1; }
 [ -d "$folder/Temp" ] || { echo "no temporary folder"; exit 1; }
 grep -q "^Temp Folder:=$folder/Temp$" "$folder/TarnwickConfig.txt" || { echo "options file not written"; exit 1; }

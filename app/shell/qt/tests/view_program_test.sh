@@ -9,12 +9,10 @@
 set -euo pipefail
 program="$1"; plugin="$2"; tmp="$3"
 folder="$tmp/view_program_test"
-rm -rf "$folder"; mkdir -p "$folder"
-cp "$program" "$folder/tarnwick"
-ln -s "$plugin" "$folder/libKinmodels.so"
+source "$(dirname "${BASH_SOURCE[0]}")/program_lib.sh"
+prepare_program "$program" "$plugin" "$folder"
 libs="$(dirname "$program")"
 
-command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed"; exit 77; }
 volume="$folder/checker.nii"
 /usr/bin/python3 - "$volume" <<'PY' || { echo "nibabel cannot write the volume"; exit 77; }
 import sys
@@ -67,11 +65,7 @@ wait 300
 menu File/Exit
 SCRIPT
 
-cd "$folder"
-status=0
-env LD_LIBRARY_PATH="$libs${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" QT_QPA_PLATFORM=xcb TARNWICK_SCRIPT="$folder/script.txt" \
-  timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" ./tarnwick || status=$?
-[ "$status" -eq 0 ] || { echo "the program ended with $status"; exit 1; }
+run_program "$folder" "$libs"
 [ -s "$shot" ] || { echo "no screenshot"; exit 1; }
 [ -s "$folder/saved.twk" ] || { echo "the document was not saved"; exit 1; }
 echo "screenshot: $shot"
