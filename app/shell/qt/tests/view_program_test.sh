@@ -7,11 +7,9 @@
 # the program quits.
 #   view_program_test.sh <tarnwick> <libKinmodels.so> <test tmp folder>
 set -euo pipefail
-program="$1"; plugin="$2"; tmp="$3"
-folder="$tmp/view_program_test"
-source "$(dirname "${BASH_SOURCE[0]}")/program_lib.sh"
-prepare_program "$program" "$plugin" "$folder"
-libs="$(dirname "$program")"
+source "$(dirname "${BASH_SOURCE[0]}")/program_kit.sh"
+program_setup "$1" "$2" "$3" view_program_test
+tmp="$3"
 
 volume="$folder/checker.nii"
 /usr/bin/python3 - "$volume" <<'PY' || { echo "nibabel cannot write the volume"; exit 77; }
@@ -23,7 +21,7 @@ data = (((i // 4 + j // 4) % 2) * 1000).astype(np.int16)
 nib.save(nib.Nifti1Image(data, np.diag([1.0, 1.0, 2.0, 1.0])), sys.argv[1])
 PY
 
-printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:900:800\n' > "$folder/Tarnwick.ini"
+printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:900:800\n' > "$folder/Tarnwick.ini"  # a larger frame
 # One slice in the volume's own plane, without orientation letters.
 printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folder/TarnwickConfig.txt"
 shot="$tmp/tarnwick_view_screenshot.png"
@@ -65,7 +63,7 @@ wait 300
 menu File/Exit
 SCRIPT
 
-run_program "$folder" "$libs"
+program_run "$folder/script.txt"
 [ -s "$shot" ] || { echo "no screenshot"; exit 1; }
 [ -s "$folder/saved.twk" ] || { echo "the document was not saved"; exit 1; }
 echo "screenshot: $shot"
