@@ -156,6 +156,10 @@ class CDrawSet : public CDrawObj {
   // mode 0 all values, 1 the percentile window, 2 all values inside the operand ROI.
   bool OptimalWindow(CDrawView* view, int mode);
 
+  // The volume information dialog of the active layer at the view's slice and time point (defined
+  // by the document files, app/files); false when it cannot open.
+  bool ShowInfoDialog(CDrawView* view);
+
   // --- protected health information ---
   bool ExtractPHIrecords(CString*** lines, int* count);
   bool Deidentify(bool ask);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "AppOptions.h"
 #include "ChildFrame.h"
 #include "ChooseColor.h"
 #include "DlgPolyline.h"
@@ -15,6 +16,7 @@
 #include "DocDraw.h"
 #include "DocHooks.h"
 #include "DlgLayerCtrl.h"
+#include "DlgOpenDicomDir.h"
 #include "DlgRawVolume.h"
 #include "DocumentFile.h"
 #include "DrawApp.h"
@@ -24,6 +26,7 @@
 #include "DrawViewWidget.h"
 #include "ImageOpen.h"
 #include "MainFrame.h"
+#include "OpenDicomDir.h"
 #include "ProgressPump.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
@@ -43,6 +46,15 @@ void CDrawApp::installHooks() {
   TW_InstallDocumentFileServices();
   // The raw-volume record is edited in its dialog; tests that keep a scripted UI keep its prompt.
   if (installQtUi_) TW_InstallRawVolumeDialog();
+  if (installQtUi_) TW_InstallDicomDialogs();
+  // The Layers panel's DICOM commands. Saving layers as DICOM files comes with the layer export.
+  TW_LAYERPANEL_HOOKS& layerHooks = TW_LayerPanelHooks();
+  layerHooks.loadDicom = [](CDrawSet* set) {
+    const int before = set->NumLayers();
+    TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, set, false, true, nullptr, true);
+    return set->NumLayers() > before;
+  };
+  layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };
   TW_SetDocumentDynExp(dynExp_.get());
   TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
 
@@ -139,6 +151,9 @@ void CDrawApp::removeHooks() {
   TW_UserOptHooks() = TW_USEROPT_HOOKS{};
   TW_SetColorChooserView(nullptr);
   TW_SetRawVolumeView(nullptr);
+  TW_RemoveDicomDialogs();
+  TW_LayerPanelHooks().loadDicom = nullptr;
+  TW_LayerPanelHooks().info = nullptr;
   TW_SetOpenServices(TW_OPENSERVICES{});
   TW_SetRecentFileSink(nullptr);
   TW_SetDocumentDynExp(nullptr);
