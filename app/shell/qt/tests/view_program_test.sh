@@ -12,7 +12,7 @@ program_setup "$1" "$2" "$3" view_program_test
 tmp="$3"
 
 volume="$folder/checker.nii"
-/usr/bin/python3 - "$volume" <<'PY' || { echo "nibabel cannot write the volume"; exit 77; }
+/usr/bin/python3 - "$volume" <<'PY' || { echo "nibabel cannot write the volume"; exit 1; }
 import sys
 import numpy as np
 import nibabel as nib
