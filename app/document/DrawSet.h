@@ -229,6 +229,15 @@ class CDrawSet : public CDrawObj {
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
 
+  // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
+  // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
+  // vector-ROI object, widen a 2D box into a 3D box as deep in millimetres as its larger side.
+  bool VectRoiSave();
+  bool VectRoiLoad(const wchar_t* path);
+  bool DeleteVectROIs(int mode, bool sayNone);
+  bool ListAllVectorROIs();
+  bool VectorRoi_2Dto3D(CDrawView* view);
+
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;
 

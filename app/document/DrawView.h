@@ -119,6 +119,13 @@ class CDrawView {
   bool RoiBrush(int mode, POINT2D point, int delta);
   bool UpdateBrushCursor(POINT2D point, bool paint, double radius);
 
+  // --- vector objects into the ROI and polyline length (app/display/VectorRaster.cpp) ---
+  // Mode 0 the selected vector ROIs and polylines, 1 every spline, 2 every plain polyline, 3 every
+  // vector ROI of the active set; one undo record covers the command.
+  bool VectorObjectsToRoi(int mode);
+  // "Polyline length": the open and closed lengths in millimetres of the single selected polyline.
+  void MeasurePolylineLength();
+
   // --- view commands (app/display/ViewCommands.cpp); each redraws the view ---
   void OnZoomIn();
   void OnZoomOut();

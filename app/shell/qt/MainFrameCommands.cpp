@@ -187,6 +187,9 @@ void CMainFrame::createMenus() {
   viewCommands_[33428] = [](CDrawView* v) { v->On3DProjectionSet(); };
   viewCommands_[34553] = [](CDrawView* v) { v->OnVectorRoiTool(); };
   viewUpdates_[34553] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateVectorRoiTool(ui); };
+  // "Rasterize selected vector entities".
+  viewCommands_[34545] = [](CDrawView* v) { v->VectorObjectsToRoi(0); };
+  viewUpdates_[34545] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateNeedsSelection(ui); };
 }
 
 // The File menu's three DICOM opens.

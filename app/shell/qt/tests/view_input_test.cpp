@@ -36,6 +36,8 @@
 #include "ShellQtTestKit.h"
 #include "ToggleBar.h"
 #include "UndoRec.h"
+#include "VectRois.h"
+#include "VectorRaster.h"
 #include "ViewInput.h"
 #include "ViewGeometry.h"
 #include "VolRender.h"
@@ -766,5 +768,186 @@ TEST_F(ViewInput, OptionsDockTheToolbarAtOnceAndStoreItOnOk) {
     dialog.reject();
     EXPECT_EQ(frame()->ToolBarEdge(), 3);
     EXPECT_EQ(g_UserOpt.toolbarAlign, 1);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Vector objects into the ROI and polyline length
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// The world point of a point in projection voxel coordinates of the view's current slice.
+DPOINT worldOf(CDrawView* view, double x, double y) {
+  CDrawSet* set = view->GetDocument()->GetActiveSet();
+  const int slice = view->GetProjection()->slice;
+  const DRECT3D box{x, y, double(slice), x, y, double(slice)};
+  DRECT world;
+  EXPECT_TRUE(set->VolBoxToWorldRect(view, &box, slice, &world));
+  return DPOINT{world.x0, world.y0};
+}
+
+// A closed polyline through voxel centres (x + 0.5, y + 0.5) of the view's slice.
+CDrawPoly* polylineThrough(CDrawView* view, const std::vector<POINT2D>& voxels, const double plane[3] = nullptr) {
+  const double zero[3] = {0, 0, 0};
+  auto* poly = new CDrawPoly(1, int(voxels.size()), false, 0, true, view->GetProjection()->slice, plane ? plane : zero);
+  poly->pointsPerContour[0] = int(voxels.size());
+  for (size_t i = 0; i < voxels.size(); ++i) poly->points[i] = worldOf(view, voxels[i].x + 0.5, voxels[i].y + 0.5);
+  poly->ComputeBounds();
+  return poly;
+}
+
+std::vector<uint8_t> frameBytes(const FRAME* f) { return std::vector<uint8_t>(f->data, f->data + PR_FrameMemSize(f)); }
+
+int64_t countSet(const FRAME* f) {
+  int64_t n = 0;
+  for (int z = 0; z < f->dim.d; ++z)
+    for (int y = 0; y < f->dim.h; ++y)
+      for (int x = 0; x < f->dim.w; ++x) n += twk::voxelValue(f, x, y, z, 0) != 0;
+  return n;
+}
+
+double distanceToSegment(double px, double py, POINT2D a, POINT2D b) {
+  const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+  double t = len2 > 0 ? ((px - a.x) * dx + (py - a.y) * dy) / len2 : 0;
+  t = std::clamp(t, 0.0, 1.0);
+  return std::hypot(px - (a.x + t * dx), py - (a.y + t * dy));
+}
+
+}  // namespace
+
+TEST_F(ViewInput, AClosedPolygonFillsAsSkimageDoesAwayFromItsOutlineAndOneUndoRestoresIt) {
+  CVol* roiVol = volume(FRM_ROI, DIM3D{40, 32, 3, 1});
+  CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{40, 32, 3, 1}, 10), roiVol});
+  CDrawView* view = show(doc)->View();
+  CDrawSet* set = doc->GetActiveSet();
+  // Something already in the ROI on the slice, for the undo.
+  twk::setVoxelValue(roiVol->frame, 1, 1, view->GetProjection()->slice, 0, 1);
+  const std::vector<uint8_t> before = frameBytes(roiVol->frame);
+  const std::vector<POINT2D> vertices = {{3, 2}, {30, 5}, {36, 27}, {17, 14}, {6, 29}};
+  CDrawPoly* poly = polylineThrough(view, vertices);
+  CDrawObj* add = poly;
+  doc->AddObject(&add, true);
+  doc->selection = {poly};
+  ASSERT_TRUE(view->VectorObjectsToRoi(0));
+  EXPECT_EQ(set->NumLayers(), 2) << "the ROI operand is used";
+
+  std::ostringstream cmd;
+  cmd << "/usr/bin/python3 -c \"import numpy as np; from skimage.draw import polygon; m = np.zeros((32, 40), np.uint8); "
+         "rr, cc = polygon([";
+  for (const POINT2D& v : vertices) cmd << v.y << ",";
+  cmd << "], [";
+  for (const POINT2D& v : vertices) cmd << v.x << ",";
+  cmd << "], m.shape); m[rr, cc] = 1; print(''.join(str(v) for v in m.ravel()))\"";
+  const std::string mask = run(cmd.str());
+  ASSERT_EQ(mask.size(), 32u * 40u + 1) << mask;
+  const int z = view->GetProjection()->slice;
+  int disagreements = 0, inside = 0;
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const bool ours = twk::voxelValue(roiVol->frame, x, y, z, 0) != 0;
+      const bool theirs = mask[size_t(y * 40 + x)] == '1';
+      inside += theirs;
+      if (ours == theirs || (x == 1 && y == 1)) continue;
+      double nearest = 1e9;
+      for (size_t k = 0; k < vertices.size(); ++k)
+        nearest = std::min(nearest, distanceToSegment(x, y, vertices[k], vertices[(k + 1) % vertices.size()]));
+      EXPECT_LT(nearest, 1.0) << "pixel " << x << "," << y << " away from the outline";
+      ++disagreements;
+    }
+  EXPECT_GT(inside, 300);
+  EXPECT_LT(disagreements, inside / 5);
+  for (int zz = 0; zz < 3; ++zz)
+    if (zz != z) EXPECT_EQ(twk::voxelValue(roiVol->frame, 20, 10, zz, 0), 0.0) << "other slices untouched";
+
+  ASSERT_TRUE(doc->Undo());
+  EXPECT_EQ(frameBytes(roiVol->frame), before);
+}
+
+TEST_F(ViewInput, BoxesFillAsNumpySlicesAndAFailedObjectLeavesNothing) {
+  CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{12, 10, 6, 1}, 10)});
+  CDrawView* view = show(doc)->View();
+  CDrawSet* set = doc->GetActiveSet();
+  const double inside[6] = {2.3, 1.0, 0.5, 5.0, 4.7, 2.0};  // voxels x 2..4, y 1..4, z 0..1
+  const double across[6] = {9.5, -3, 4, 20, 2, 9};          // clipped: x 9..11, y 0..1, z 4..5
+  ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, inside, 0, 0, "a"));
+  ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, across, 0, 0, "b"));
+  // "Rasterize All VROIs" without an ROI layer makes one first.
+  ASSERT_TRUE(view->VectorObjectsToRoi(3));
+  ASSERT_EQ(set->NumLayers(), 2);
+  const FRAME* roi = set->GetLayerVol(1)->frame;
+  ASSERT_TRUE(set->GetLayerVol(1)->IsROI());
+  for (int z = 0; z < 6; ++z)
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 12; ++x) {
+        const bool a = x >= 2 && x <= 4 && y >= 1 && y <= 4 && z <= 1;
+        const bool b = x >= 9 && y <= 1 && z >= 4;
+        ASSERT_EQ(twk::voxelValue(roi, x, y, z, 0) != 0, a || b) << x << "," << y << "," << z;
+      }
+  const std::vector<uint8_t> filled = frameBytes(roi);
+
+  // A box then a polyline on a slice the ROI does not have: the command fails and its record
+  // takes the box back out.
+  const double third[6] = {0, 5, 3, 2, 8, 4};
+  ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, third, 0, 0, "c"));
+  CDrawObj* boxC = doc->objects.back();
+  CDrawPoly* stray = polylineThrough(view, {{1, 1}, {5, 1}, {5, 5}});
+  stray->slice = 40;
+  CDrawObj* add = stray;
+  doc->AddObject(&add, true);
+  doc->selection = {boxC, stray};
+  EXPECT_FALSE(view->VectorObjectsToRoi(0));
+  EXPECT_EQ(frameBytes(roi), filled);
+
+  // A polyline of a turned plane is left alone by every mode.
+  const double plane[3] = {0, 30, 0};
+  CDrawPoly* turned = polylineThrough(view, {{1, 6}, {8, 6}, {8, 9}}, plane);
+  add = turned;
+  doc->AddObject(&add, true);
+  doc->selection = {turned};
+  ASSERT_TRUE(view->VectorObjectsToRoi(2));
+  EXPECT_FALSE(view->VectorObjectsToRoi(0));
+  EXPECT_EQ(frameBytes(roi), filled);
+}
+
+TEST_F(ViewInput, TwoMarkedRoisAreReportedBeforeAnyLayerIsAdded) {
+  CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{8, 8, 2, 1}, 10), volume(FRM_ROI, DIM3D{8, 8, 2, 1}),
+                                volume(FRM_ROI, DIM3D{8, 8, 2, 1})});
+  CDrawView* view = show(doc)->View();
+  CDrawSet* set = doc->GetActiveSet();
+  set->SetActive(0);
+  EXPECT_FALSE(view->VectorObjectsToRoi(3));
+  EXPECT_EQ(set->NumLayers(), 3);
+  EXPECT_NE(script_.lastMessage().Find(L"Ambiguous Layer Configuration"), -1) << script_.lastMessage().toUtf8();
+}
+
+TEST_F(ViewInput, PolylineLengthIsInMillimetresOfTheVoxels) {
+  struct Case {
+    SPC spc;
+    double open, closed;
+  };
+  // A 3-4-5 triangle of voxel steps; at 0.5 x 2 mm: 3 x 0.5 + 4 x 2 and the hypotenuse (1.5, 8).
+  const Case cases[] = {{SPC{1, 1, 1}, 7, 12}, {SPC{0.5, 2, 1}, 9.5, 9.5 + std::hypot(1.5, 8.0)}};
+  for (const Case& c : cases) {
+    CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{16, 12, 2, 1}, 10, c.spc)});
+    CDrawView* view = show(doc)->View();
+    CDrawPoly* poly = polylineThrough(view, {{2, 2}, {5, 2}, {5, 6}});
+    poly->closed = 0;
+    CDrawObj* add = poly;
+    doc->AddObject(&add, true);
+    doc->selection = {poly};
+    script_.clear();
+    view->MeasurePolylineLength();
+    ASSERT_FALSE(script_.messages.empty());
+    const std::string text = script_.lastMessage().toUtf8();
+    double open = 0, closed = 0;
+    const size_t a = text.find("Poly length (mm)"), b = text.find("Closed Poly length (mm)");
+    ASSERT_NE(a, std::string::npos) << text;
+    ASSERT_NE(b, std::string::npos) << text;
+    open = std::atof(text.c_str() + text.find_first_of("-0123456789", a + 16));
+    closed = std::atof(text.c_str() + text.find_first_of("-0123456789", b + 23));
+    EXPECT_NEAR(open, c.open, 1e-3) << text;
+    EXPECT_NEAR(closed, c.closed, 1e-3) << text;
+    drawApp_->CloseAllDocuments(false);
   }
 }
