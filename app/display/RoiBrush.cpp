@@ -15,7 +15,7 @@
 #include "render/ProjectionGeometry.h"
 #include "volume/Frame.h"
 
-BRUSHPARMS g_BrushParms;
+
 bool g_LastStrokePainted = true;
 
 namespace {
@@ -29,7 +29,7 @@ CDrawVol* brushTarget(CDrawSet* set, int mode, bool* makeRoi) {
   if (!active || !active->vol || !active->vol->frame) return nullptr;
   if (mode == 2) return active;
   const CVol* vol = active->vol;
-  const bool allowed = !(vol->IsINT() && !g_BrushParms.allowInteger) && !(vol->IsReal() && !g_BrushParms.allowReal);
+  const bool allowed = !(vol->IsINT() && !g_BrushParms.onIntegerVolumes) && !(vol->IsReal() && !g_BrushParms.onRealVolumes);
   if (active->IsMarked() && allowed) return active;
   int count = 0;
   CVol* roi = set->WorkVolROI(&count);
@@ -50,7 +50,7 @@ bool CDrawView::RoiBrush(int mode, POINT2D point, int delta) {
   CDrawVol* target = brushTarget(set, mode, &makeRoi);
   if (!target) return false;
   // An ROI target with ROIs not allowed: refused before any layer is made.
-  if ((makeRoi || target->vol->IsROI()) && !g_BrushParms.allowRoi) return false;
+  if ((makeRoi || target->vol->IsROI()) && !g_BrushParms.onRois) return false;
 
   bool paint = mode == 0;
   if (mode == 2) {
@@ -76,7 +76,7 @@ bool CDrawView::RoiBrush(int mode, POINT2D point, int delta) {
   }
   g_LastStrokePainted = paint;
 
-  if (g_BrushParms.centerZoom && !IsFilmView(nullptr) && TW_IsProjUnrotated(record)) {
+  if (g_BrushParms.centerZoomOnMouse && !IsFilmView(nullptr) && TW_IsProjUnrotated(record)) {
     DRECT shown;
     const DRECT v = GetVisibleWorldRect();
     if (set->DisplayedBounds(this, &shown) &&

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "BoxHelpers.h"
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"

@@ -413,29 +413,6 @@ bool CDrawView::EditSplinePoint(bool insert) {
   return changed;
 }
 
-CDrawSet* CDrawView::OperVectRoi(bool showMessage) {
-  const wchar_t* fn = L"CDrawView::OperVectRoi";
-  CDrawDoc* doc = GetDocument();
-  if (!doc) return nullptr;
-  if (!doc->selection.empty() && doc->selection.front()->kind == DRAWOBJ_SET &&
-      static_cast<CDrawSet*>(doc->selection.front())->IsVectorRoi())
-    return static_cast<CDrawSet*>(doc->selection.front());
-  CDrawSet* found = nullptr;
-  int count = 0;
-  for (CDrawObj* obj : doc->objects)
-    if (obj->kind == DRAWOBJ_SET && static_cast<CDrawSet*>(obj)->IsVectorRoi()) {
-      if (!found) found = static_cast<CDrawSet*>(obj);
-      ++count;
-    }
-  if (count == 1) return found;
-  if (count == 0) {
-    if (showMessage) twk::doc::message(fn, L"4D Vector ROI is required");
-  } else {
-    twk::doc::message(fn, L"More than one Vector ROI is present and none selected");
-  }
-  return nullptr;
-}
-
 void CDrawView::OnNextLandmark() {
   CDrawDoc* doc = GetDocument();
   CDrawSet* set = GetActiveSet();

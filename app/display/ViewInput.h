@@ -5,14 +5,11 @@
 
 #include "CString.h"
 #include "DrawView.h"
+#include "BrushParms.h"
 #include "TwkTypes.h"
-#include "volops/Brush.h"
 
 class CDrawVol;
 
-// The brush settings of the program (the "Raster Paintbrush" record), edited by its dialog and read
-// by the ROI brush.
-extern BRUSHPARMS g_BrushParms;
 // True when the last brush stroke painted, false when it erased (the radius change's cursor colour).
 extern bool g_LastStrokePainted;
 

@@ -17,6 +17,7 @@
 #include "Prompts.h"
 #include "TwkMem.h"
 #include "VectRoiFile.h"
+#include "VectorRois.h"
 #include "Vol.h"
 #include "render/RectHelpers.h"
 
@@ -75,54 +76,12 @@ bool addVectRoiObject(CDrawDoc* doc, const HIGHOBJ& record, COLORREF colour) {
 
 }  // namespace
 
-bool TW_CreateVectRoiFromLabel(CDrawSet* ownerSet, const double box[6], int t0, int t1, const char* label) {
-  CDrawDoc* doc = ownerSet ? ownerSet->GetDocument() : nullptr;
-  if (!doc || !box) return false;
-  HIGHOBJ record;
-  if (label) {
-    std::strncpy(record.label, label, sizeof record.label - 1);
-    record.label[sizeof record.label - 1] = '\0';
-  }
-  record.kind = HIGHOBJ_VECTOR_ROI;
-  record.shape = HIGHOBJ_SHAPE_BOX;
-  record.owner = ownerSet;
-  record.t0 = t0;
-  record.t1 = t1;
-  record.x0 = box[0];
-  record.y0 = box[1];
-  record.z0 = box[2];
-  record.x1 = box[3];
-  record.y1 = box[4];
-  record.z1 = box[5];
-  CDrawSet probe;  // the colour every new object starts with
-  return addVectRoiObject(doc, record, probe.style.fillColor);
-}
-
 HIGHOBJ** TW_GatherVectRoisInTimeRange(CDrawSet* ownerSet, int t0, int t1, int* count) {
   if (!count) return nullptr;
   std::vector<HIGHOBJ*> records;
   for (CDrawSet* set : vectRoisOf(ownerSet))
     if (overlapsTime(set->vroi, t0, t1)) records.push_back(set->vroi);
   return toArray(records, count);
-}
-
-CDrawSet** TW_CollectVectRoiObjects(CDrawSet* ownerSet, int* count) {
-  if (!count) return nullptr;
-  return toArray(vectRoisOf(ownerSet), count);
-}
-
-bool TW_CollectVectRoisOfVolume(CDrawSet* ownerSet, CDrawView*, CDrawSet*** out, int* count) {
-  if (!out || !count) return false;
-  *out = nullptr;
-  *count = 0;
-  std::vector<CDrawSet*> all = vectRoisOf(ownerSet), selected;
-  if (all.empty()) return true;
-  const CDrawDoc* doc = ownerSet->GetDocument();
-  for (CDrawSet* set : all)
-    if (std::find(doc->selection.begin(), doc->selection.end(), set) != doc->selection.end()) selected.push_back(set);
-  const std::vector<CDrawSet*>& chosen = selected.empty() ? all : selected;
-  *out = toArray(chosen, count);
-  return *out != nullptr;
 }
 
 bool TW_GetVectRoiBox(const HIGHOBJ* record, const int wh[2], DRECT3D* out) {
@@ -169,26 +128,6 @@ bool TW_VectRoiBoxExists(CDrawSet* ownerSet, const DRECT3D* box, int t0, int t1)
   return false;
 }
 
-bool TW_IntersectVectRoiBounds(HIGHOBJ* rec, const int limits[8]) {
-  if (!rec || !limits) return false;
-  if (limits[7] < rec->t0 || rec->t1 < limits[6]) return false;
-  double* lower[3] = {&rec->x0, &rec->y0, &rec->z0};
-  double* upper[3] = {&rec->x1, &rec->y1, &rec->z1};
-  for (int k = 0; k < 3; ++k)
-    if (*lower[k] > limits[3 + k] + 1.0 || limits[k] > *upper[k]) return false;
-  rec->t0 = std::max(rec->t0, limits[6]);
-  rec->t1 = std::min(limits[7], rec->t1);
-  for (int k = 0; k < 3; ++k) {
-    *lower[k] = std::max(*lower[k], double(limits[k]));
-    *upper[k] = std::min(double(limits[3 + k]) + 1.0, *upper[k]);
-    *lower[k] -= limits[k];
-    *upper[k] -= limits[k];
-  }
-  rec->t0 -= limits[6];
-  rec->t1 -= limits[6];
-  return true;
-}
-
 // --- commands ---
 
 bool CDrawSet::VectRoiSave() {
@@ -207,7 +146,7 @@ bool CDrawSet::VectRoiSave() {
     records.push_back(set->vroi);
     colours.push_back(uint32_t(set->style.fillColor));
   }
-  if (!TW_WriteVectRoiFile(records.data(), colours.data(), uint32_t(records.size()), path.c_str())) {
+  if (!TW_WriteVectRoiFile(records.data(), colours.data(), uint32_t(records.size()), path.GetString())) {
     twk::doc::message(prefix, L"Failed to save Vector Roi objects");
     return false;
   }
@@ -228,7 +167,7 @@ bool CDrawSet::VectRoiLoad(const wchar_t* pathArg) {
     return fail();
   uint32_t* colours = nullptr;
   uint32_t n = 0;
-  HIGHOBJ* records = TW_ReadVectRoiFile(this, path.c_str(), &colours, &n);
+  HIGHOBJ* records = TW_ReadVectRoiFile(this, path.GetString(), &colours, &n);
   if (!records) return fail();
   doc->SetModifiedFlag();
   bool ok = true;
@@ -279,7 +218,7 @@ bool CDrawSet::ListAllVectorROIs() {
   head.Format(L"Number of VROIs : %u\n", unsigned(lines.size()));
   lines.insert(lines.begin(), head);
   std::vector<const wchar_t*> texts;
-  for (const CString& l : lines) texts.push_back(l.c_str());
+  for (const CString& l : lines) texts.push_back(l.GetString());
   TW_ThreeButtonMsgBox(L"List of all VROIs", texts.data(), int(texts.size()), L"", L"OK", L"");
   return true;
 }

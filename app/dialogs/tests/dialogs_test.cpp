@@ -1,324 +1,255 @@
-// Tests of the Qt parameter dialogs on real widgets (offscreen): the projection dialog (its steps,
-// and its plane buttons against nibabel's axis codes of an oblique file), the polyline properties,
-// the colour dialog and the user-interface options.
-
+// The runners of the parameter dialogs: modal and silent runs, their checks and what reaches the
+// record, method-selecting and preset runners, the Qt window driven by its dialog script, the
+// paintbrush settings and the opener of the modeless panels.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QColorDialog>
-#include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
+#include <QWidget>
 
-#include <cstdio>
+#include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
+#include <limits>
 
-#include "AppOptions.h"
-#include "ChooseColor.h"
-#include "DisplayTestKit.h"
-#include "DlgPolyline.h"
-#include "DlgUserOpt.h"
-#include "DlgVolProj.h"
-#include "DrawShapes.h"
+#include "BrushParms.h"
+#include "CommandTable.h"
+#include "PanelSlots.h"
+#include "ParameterDialog.h"
+#include "RasterPaintbrush.h"
+#include "RecordDialog.h"
 #include "ScriptedUi.h"
-#include "UiHelpers.h"
-#include "ViewGeometry.h"
-#include "io/ImageFiles.h"
-#include "render/ProjectionGeometry.h"
-
-namespace fs = std::filesystem;
-using namespace twk::displaytest;
 
 namespace {
 
-fs::path scratch(const std::string& name) {
-  const char* root = std::getenv("TWK_TEST_TMP");
-  fs::path p = fs::path(root ? root : fs::temp_directory_path().string()) / "dialogs" / name;
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "dialogs_test";
+  static char* argv[] = {name, nullptr};
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!QApplication::instance()) new QApplication(argc, argv);
+  return *static_cast<QApplication*>(QApplication::instance());
 }
 
-CString wide(const fs::path& p) { return CString::fromUtf8(p.string()); }
-
-std::string run(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
-
-// A document with one volume set shown in a view without a window.
-struct Scene {
-  CDrawDoc doc;
-  CDrawSet* set;
-  std::unique_ptr<TestView> view;
-  explicit Scene(CVol* vol) {
-    guiApp();
-    set = addSet(&doc, {makeLayer(vol, 100, 200)}, DRECT{0, 0, 100, 100});
-    view = std::make_unique<TestView>(&doc, 300, 200);
-    view->InitialUpdate();
-  }
+struct RECORD {
+  double radius = 1.0;
+  double small = 0.1;  // no exact binary form: must pass round trips unchanged
+  int32_t grid = 7;
+  uint8_t voxels = 1;
+  int32_t shape = 1;
+  CString name = L"roi";
 };
+
+// Radius in [0, 256]; grid in [1, 999] only while "Use voxels" is checked.
+TW_DIALOG dialogOf(RECORD* r) {
+  TW_DIALOG d(L"Test Parameters", L"CDlgTest");
+  d.Real(L"Radius", &r->radius, 0, 256);
+  d.Real(L"Small", &r->small);
+  d.Flag(L"Use voxels", &r->voxels);
+  d.Integer(L"Grid", &r->grid, 1, 999).EnabledWhen([](const TW_DIALOG_VALUES& v) { return v.Checked(L"Use voxels"); });
+  d.Choice(L"Shape", &r->shape, {L"Circle", L"Sphere", L"Cylinder"});
+  d.Text(L"Name", &r->name);
+  return d;
+}
+
+bool same(const RECORD& a, const RECORD& b) {
+  return a.radius == b.radius && a.small == b.small && a.grid == b.grid && a.voxels == b.voxels &&
+         a.shape == b.shape && a.name == b.name;
+}
 
 }  // namespace
 
-TEST(ProjectionDialogSteps, SpinsStayWithinTheirRangesAndQuarterTurnsWrap) {
-  EXPECT_DOUBLE_EQ(TW_ProjAngleSpin(359.8, -1), 360);
-  EXPECT_DOUBLE_EQ(TW_ProjAngleSpin(360, -1), 360);
-  EXPECT_DOUBLE_EQ(TW_ProjAngleSpin(0.2, 1), 0);
-  EXPECT_DOUBLE_EQ(TW_ProjAngleSpin(10, 1), 9.5);
-  EXPECT_DOUBLE_EQ(TW_ProjAngleQuarter(-90, false), -180);
-  EXPECT_DOUBLE_EQ(TW_ProjAngleQuarter(-180, false), 90);
-  EXPECT_DOUBLE_EQ(TW_ProjAngleQuarter(90, true), 180);
-  EXPECT_DOUBLE_EQ(TW_ProjAngleQuarter(180, true), -90);
-  EXPECT_NEAR(TW_ProjSlabSpin(0.05, 1), 0, 1e-12);
-  EXPECT_NEAR(TW_ProjSlabSpin(1.0, -1), 1.1, 1e-12);
+TEST(Runners, ModalRunWritesOnlyAnAcceptedOk) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  RECORD r;
+  const RECORD before = r;
+  // Cancel: nothing changes.
+  script.cancelValues();
+  EXPECT_FALSE(TW_RunDialog(dialogOf(&r)));
+  EXPECT_TRUE(same(r, before));
+  // A radius out of range is refused and asked again; Cancel then keeps the record.
+  script.answerValues({257, 0.1, 1, 5, 2}, {L"x"}).cancelValues();
+  EXPECT_FALSE(TW_RunDialog(dialogOf(&r)));
+  EXPECT_TRUE(same(r, before));
+  EXPECT_EQ(script.messages[script.messages.size() - 2], L"Radius : Please enter a number between 0 and 256.");
+  // In range: written, flags as 0 or 1, the list by index.
+  script.answerValues({256, 0.25, 1, 12, 2}, {L"lesion"});
+  EXPECT_TRUE(TW_RunDialog(dialogOf(&r)));
+  EXPECT_EQ(r.radius, 256);
+  EXPECT_EQ(r.small, 0.25);
+  EXPECT_EQ(r.grid, 12);
+  EXPECT_EQ(r.shape, 2);
+  EXPECT_EQ(r.name, L"lesion");
+  EXPECT_FALSE(script.pendingAnswers());
+  // A greyed field is neither checked nor changed.
+  script.answerValues({5, 0.1, 0, 0, 0}, {L"lesion"});
+  EXPECT_TRUE(TW_RunDialog(dialogOf(&r)));
+  EXPECT_EQ(r.grid, 12);
+  EXPECT_EQ(r.voxels, 0);
 }
 
-TEST(ProjectionDialog, EveryControlAppliesToTheRecordAtOnce) {
-  Scene s(makeVol(FRM_INT, 16, DIM3D{8, 6, 9, 1}, [](int x, int y, int z, int) { return x + y + z; }));
-  VA_VOLPROJ* p = s.view->GetProjection();
-  ASSERT_NE(p, nullptr);
-  CDlgVolProj dialog(s.view.get(), p);
-  const int redraws = s.view->redraws;
-  // "-90<" on X from 0: -90, -180, then 90 (wrapped); ">90" on Y: 90, 180, -90.
-  for (double expected : {-90.0, -180.0, 90.0}) {
-    dialog.minus90[0]->click();
-    EXPECT_EQ(p->rotation[0], expected);
-  }
-  for (double expected : {90.0, 180.0, -90.0}) {
-    dialog.plus90[1]->click();
-    EXPECT_EQ(p->rotation[1], expected);
-  }
-  EXPECT_GT(s.view->redraws, redraws);
-  // The spins stop at 360 and at 0.
-  dialog.angle[2]->setText(QStringLiteral("359.8"));
-  dialog.spinUp[2]->click();
-  EXPECT_EQ(p->rotation[2], 360);
-  dialog.spinUp[2]->click();
-  EXPECT_EQ(p->rotation[2], 360);
-  dialog.angle[2]->setText(QStringLiteral("0.3"));
-  dialog.spinDown[2]->click();
-  EXPECT_EQ(p->rotation[2], 0);
-  // The slab is offered only off "Normal"; its spin steps by 0.1 and stops at 0.
-  EXPECT_FALSE(dialog.slab->isEnabled());
-  dialog.type->setCurrentIndex(1);
-  EXPECT_EQ(p->projType, 1);
-  EXPECT_TRUE(dialog.slab->isEnabled());
-  dialog.slabUp->click();
-  dialog.slabUp->click();
-  EXPECT_NEAR(p->slabThickness, 0.2, 1e-12);
-  for (int i = 0; i < 3; ++i) dialog.slabDown->click();
-  EXPECT_EQ(p->slabThickness, 0);
-  dialog.type->setCurrentIndex(0);
-  EXPECT_FALSE(dialog.slab->isEnabled());
-  // "Native": the volume's plane at its middle slice.
-  p->slice = 0;
-  dialog.native->click();
-  EXPECT_TRUE(TW_IsProjUnrotated(p));
-  EXPECT_EQ(p->slice, 4);
-  // Cancel keeps what was applied.
-  dialog.plus90[0]->click();
-  dialog.reject();
-  EXPECT_EQ(p->rotation[0], 90);
-}
-
-TEST(ProjectionDialog, PlaneButtonsShowTheLettersNibabelGivesAnObliqueFile) {
-  // Voxel axes pointing left, inferior and anterior, turned by 15 degrees about z and 10 about x.
-  const fs::path folder = scratch("oblique");
-  const fs::path file = folder / "oblique.nii", script = folder / "make.py";
-  std::ofstream(script) << R"(import sys, numpy as np, nibabel as nib
-from nibabel.orientations import aff2axcodes
-a, b = np.radians(15), np.radians(10)
-rz = np.array([[np.cos(a), -np.sin(a), 0], [np.sin(a), np.cos(a), 0], [0, 0, 1]])
-rx = np.array([[1, 0, 0], [0, np.cos(b), -np.sin(b)], [0, np.sin(b), np.cos(b)]])
-perm = np.array([[-1, 0, 0], [0, 0, 1], [0, -1, 0]]) @ np.diag([0.9, 1.1, 2.0])
-aff = np.eye(4); aff[:3, :3] = rz @ rx @ perm; aff[:3, 3] = [10, -20, 5]
-nib.save(nib.Nifti1Image(np.arange(12 * 10 * 8, dtype=np.int16).reshape(12, 10, 8), aff), sys.argv[1])
-print(''.join(aff2axcodes(aff)))
-)";
-  const std::string codes = run("/usr/bin/python3 '" + script.string() + "' '" + file.string() + "'");
-  ASSERT_EQ(codes, "LIA");
-  twk::ScriptedUi ui;
-  twk::ScopedUi installed(ui);
-  CVol* vol = VA_RAW_CreateVol(wide(file), true);
-  ASSERT_NE(vol, nullptr) << ui.lastMessage().toUtf8();
-  Scene s(vol);
-  VA_VOLPROJ* p = s.view->GetProjection();
-  CDlgVolProj dialog(s.view.get(), p);
-  auto opposite = [](char c) {
-    const char* pairs = "LRRLAPPASIIS";
-    for (int i = 0; i < 12; i += 2)
-      if (pairs[i] == c) return pairs[i + 1];
-    return '?';
-  };
-  // The patient end each screen direction points to: x to the right, y down, and the normal.
-  auto ends = [&] {
-    VA_PROJMAP map;
-    EXPECT_TRUE(VA_VolProjMap(s.set->GetBaseVol()->Dim(), s.set->GetBaseVol()->Spc(), p, &map));
-    std::string out;
-    for (int k = 0; k < 3; ++k) {
-      const char c = codes[size_t(map.axis[k])];
-      out += map.reversed[k] ? opposite(c) : c;
-    }
-    return out;
-  };
-  const USEROPT saved = g_UserOpt;
+TEST(Runners, SilentRunPassesStoredValuesUnchangedAndRefusesBadOnes) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
   const struct {
-    int convention;
-    QPushButton* button;
-    const char* screen;  // right, down; the normal's letter pair
-    const char* normal;
-  } cases[] = {{1, dialog.axial, "LP", "SI"},    {1, dialog.coronal, "LI", "AP"}, {1, dialog.sagittal, "PI", "LR"},
-               {2, dialog.axial, "RP", "SI"},    {2, dialog.coronal, "RI", "AP"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.convention) + " " + c.button->text().toStdString());
-    g_UserOpt.projViewConvention = c.convention;
-    dialog.native->click();
-    c.button->click();
-    const std::string e = ends();
-    EXPECT_EQ(e.substr(0, 2), c.screen);
-    EXPECT_NE(std::string(c.normal).find(e[2]), std::string::npos) << e;
-  }
-  g_UserOpt = saved;
-  EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage().toUtf8();
-}
-
-TEST(PolylineDialog, ChangesApplyAtOnceAndColoursWaitForTheNextChange) {
-  twk::ScriptedUi ui;
-  twk::ScopedUi installed(ui);
-  Scene s(makeVol(FRM_INT, 16, DIM3D{8, 6, 3, 1}, nullptr));
-  const double plane[3] = {0, 0, 0};
-  auto* poly = new CDrawPoly(1, 3, false, 0.5, false, 1, plane);
-  poly->pointsPerContour[0] = 3;
-  poly->points[0] = {1, 1};
-  poly->points[1] = {5, 1};
-  poly->points[2] = {5, 4};
-  CDrawObj* obj = poly;
-  s.doc.AddObject(&obj, true);
-  const COLORREF line = poly->style.lineColor;
-  {
-    CDlgPolyline dialog(poly);
-    dialog.alpha->clear();
-    QTest::keyClicks(dialog.alpha, QStringLiteral("55.7"));
-    EXPECT_EQ(poly->opacity, 55);
-    dialog.width->clear();
-    QTest::keyClicks(dialog.width, QStringLiteral("3.5"));
-    EXPECT_EQ(poly->style.lineWidth, 3.5);
-    ui.answerValues({10, 20, 30});
-    dialog.lineColor->click();
-    EXPECT_EQ(dialog.LineColorMember(), RGB(10, 20, 30));
-    EXPECT_EQ(poly->style.lineColor, line);  // not yet
-    dialog.reject();
-  }
-  EXPECT_EQ(poly->style.lineColor, line);  // Cancel: the colour never reached the object
-  EXPECT_EQ(poly->style.lineWidth, 3.5);   // while the width stays applied
-  EXPECT_EQ(poly->opacity, 55);
-  {
-    CDlgPolyline dialog(poly);
-    ui.answerValues({10, 20, 30});
-    dialog.lineColor->click();
-    dialog.spline->setChecked(true);  // the next change carries the colour
-    EXPECT_EQ(poly->style.lineColor, RGB(10, 20, 30));
-    EXPECT_EQ(poly->spline, 1);
-    dialog.slice->clear();
-    QTest::keyClicks(dialog.slice, QStringLiteral("2"));
-    EXPECT_EQ(poly->slice, 2);
-    dialog.accept();
-  }
-  EXPECT_FALSE(ui.pendingAnswers());
-}
-
-TEST(ColourDialog, TheProgramsDialogAnswersThroughTheChooser) {
-  guiApp();
-  TW_InstallColorDialog();
-  auto answer = [](bool accept, QColor colour, QColor* shown) {
-    QTimer::singleShot(0, [=] {
-      auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
-      ASSERT_NE(dialog, nullptr);
-      *shown = dialog->currentColor();
-      dialog->setCurrentColor(colour);
-      if (accept) dialog->accept();
-      else dialog->reject();
-    });
+    const char* what;
+    double radius;
+    double small;
+    int32_t grid;
+    bool ok;
+  } cases[] = {
+      {"values in range", 3.3, 0.1, 7, true},
+      {"round trip of awkward doubles", 1.0 / 3.0, std::nextafter(0.1, 1.0), 999, true},
+      {"the smallest normal", 1e-300, std::numeric_limits<double>::min(), 1, true},
+      {"radius beyond its range", 256.5, 0.1, 7, false},
+      {"grid below its range", 3, 0.1, 0, false},
   };
-  QColor shown;
-  COLORREF c = 0xFFFFFFFF;  // starts at black
-  answer(true, QColor(1, 2, 3), &shown);
-  EXPECT_TRUE(TW_ChooseColor(&c));
-  EXPECT_EQ(shown, QColor(0, 0, 0));
-  EXPECT_EQ(c, RGB(1, 2, 3));
-  answer(false, QColor(200, 100, 50), &shown);
-  EXPECT_FALSE(TW_ChooseColor(&c));
-  EXPECT_EQ(shown, QColor(1, 2, 3));
-  EXPECT_EQ(c, RGB(1, 2, 3));
-  TW_SetColorChooserView(nullptr);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    script.clear();
+    RECORD r;
+    r.radius = c.radius;
+    r.small = c.small;
+    r.grid = c.grid;
+    const RECORD before = r;
+    EXPECT_EQ(TW_RunDialog(true, dialogOf(&r)), c.ok);
+    EXPECT_TRUE(same(r, before));  // bit for bit in both cases
+    EXPECT_EQ(script.messages.empty(), c.ok);
+  }
+  // A dialog that refuses its context: false in both modes, nothing written, no window.
+  RECORD r;
+  TW_DIALOG d = dialogOf(&r);
+  d.onInit = [](TW_DIALOG_VALUES&) {
+    twk::showNamedError(L"CDlgTest::OnInitDialog", L"Invalid seed");
+    return false;
+  };
+  script.clear();
+  EXPECT_FALSE(TW_RunDialog(true, d));
+  EXPECT_FALSE(TW_RunDialog(false, d));
+  EXPECT_EQ(script.messages.size(), 2u);
+  EXPECT_FALSE(script.pendingAnswers());
 }
 
-TEST(OptionsDialog, ClearEmptiesOnlyTheTemporaryFolderInForceAndOkRefusesAnUnusableOne) {
-  guiApp();
+TEST(Runners, UnknownMethodsAndTypesAreRefusedBeforeAnythingShows) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  int ran = 0;
+  EXPECT_FALSE(TW_RunMethodDialog(L"TW_DlgBimodalHistSplit", false, L"Invalid histogram segmentation method",
+                                  [&] { return ++ran > 0; }));
+  EXPECT_EQ(script.lastMessage(), L"TW_DlgBimodalHistSplit : Invalid histogram segmentation method");
+  EXPECT_EQ(ran, 0);
+  EXPECT_TRUE(TW_RunPresetDialog(L"TW_MagtracePresetParms", true, L"Invalid application type", [&] { return ++ran > 0; }));
+  EXPECT_EQ(ran, 1);
+}
+
+TEST(RecordDialog, TheWindowChecksOkGreysFieldsAndPlaysItsScript) {
+  app();
+  twk::ScriptedUi ui;
+  twk::ScopedUi installedUi(ui);
+  TW_InstallRecordDialog();
+  RECORD r;
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.set(L"Radius", L"257").ok().set(L"Radius", L"12.5").check(L"Use voxels", false).set(L"Grid", L"0").ok();
+    EXPECT_TRUE(TW_RunDialog(dialogOf(&r)));
+    EXPECT_EQ(r.radius, 12.5);
+    EXPECT_EQ(r.voxels, 0);
+    EXPECT_EQ(r.grid, 7);  // greyed: the edit refused the text, the record kept its value
+    EXPECT_EQ(script.titles, std::vector<CString>{L"Test Parameters"});
+    EXPECT_EQ(ui.messages, std::vector<CString>{L"Radius : Please enter a number between 0 and 256."});
+    EXPECT_FALSE(script.pending());
+
+    // Edits then Cancel keep the record; a script that runs out cancels too.
+    const RECORD before = r;
+    script.set(L"Radius", L"3").cancel();
+    EXPECT_FALSE(TW_RunDialog(dialogOf(&r)));
+    script.set(L"Name", L"x");
+    EXPECT_FALSE(TW_RunDialog(dialogOf(&r)));
+    EXPECT_TRUE(same(r, before));
+  }
+  // The greying follows the check box as it changes.
+  TW_DIALOG d = dialogOf(&r);
+  CRecordDialog window(d, TW_LoadDialogValues(d));
+  auto* grid = window.Editor(L"Grid");
+  auto* voxels = qobject_cast<QCheckBox*>(window.Editor(L"Use voxels"));
+  ASSERT_TRUE(grid && voxels);
+  EXPECT_FALSE(grid->isEnabled());
+  voxels->setChecked(true);
+  EXPECT_TRUE(grid->isEnabled());
+  // A silent run creates the window and runs its OK at once.
+  ui.clear();
+  r.radius = 300;
+  EXPECT_FALSE(TW_RunDialog(true, dialogOf(&r)));
+  EXPECT_EQ(ui.messages.size(), 1u);
+  r.radius = 1.0 / 7.0;
+  EXPECT_TRUE(TW_RunDialog(true, dialogOf(&r)));
+  EXPECT_EQ(r.radius, 1.0 / 7.0);
+  TW_RemoveRecordDialog();
+}
+
+TEST(RasterPaintbrush, CancelKeepsTheSettingsAndTheRadiusStaysWithin256) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
-  const USEROPT saved = g_UserOpt;
-  const fs::path temp = scratch("temp"), other = scratch("other");
-  for (const fs::path& f : {temp / "a.tmp", temp / "b.tmp", temp / "c.tmp", other / "keep.txt"})
-    std::ofstream(f) << std::string(500000, 'x');
-  g_UserOpt.tempFolder = wide(temp);
-  {
-    CDlgUserOpt dialog;
-    EXPECT_EQ(dialog.tempSize->text(), QStringLiteral("Temp folder (     1.5 MB)"));
-    // A folder typed in the edit is not the one in force: refused.
-    dialog.tempFolder->setText(QString::fromStdString(other.string()));
-    dialog.clear->click();
-    EXPECT_TRUE(fs::exists(other / "keep.txt"));
-    EXPECT_NE(ui.lastMessage().Find(L"Only the temporary folder in force can be cleared"), -1);
-    // The folder in force, after a question naming it and its files.
-    dialog.tempFolder->setText(QString::fromStdString(temp.string()));
-    ui.answerMessage(IDYES);
-    dialog.clear->click();
-    EXPECT_NE(ui.lastMessage().Find(L"Clear Temporary Folder?"), -1);
-    EXPECT_NE(ui.lastMessage().Find(wide(temp)), -1);
-    EXPECT_NE(ui.lastMessage().Find(L"3 files"), -1);
-    EXPECT_TRUE(fs::is_empty(temp));
-    EXPECT_EQ(dialog.tempSize->text(), QStringLiteral("Temp folder (     0.0 MB)"));
-    // OK with a folder that cannot be used keeps the option and the dialog.
-    dialog.tempFolder->setText(QString::fromStdString((temp / "missing" / "deeper").string()));
-    EXPECT_FALSE(dialog.ApplyOk());
-    EXPECT_EQ(g_UserOpt.tempFolder, wide(temp));
-    EXPECT_NE(ui.lastMessage().Find(L"is not usable"), -1);
-    dialog.tempFolder->setText(QString::fromStdString(other.string()));
-    dialog.convention->setCurrentIndex(2);
-    EXPECT_TRUE(dialog.ApplyOk());
-    EXPECT_EQ(g_UserOpt.tempFolder, wide(other));
-    EXPECT_EQ(g_UserOpt.projViewConvention, 2);
-  }
-  // The background colour goes to every open document at once.
-  CDrawDoc doc;
-  doc.backgroundColor = 0;
-  {
-    CDlgUserOpt dialog;
-    ui.answerValues({0, 128, 255});
-    dialog.background->click();
-    EXPECT_EQ(g_UserOpt.docBackgroundColor, RGB(0, 128, 255));
-    EXPECT_EQ(doc.backgroundColor, RGB(0, 128, 255));
-  }
-  // Silent apply passes the options through the OK step unchanged.
-  const USEROPT before = g_UserOpt;
-  EXPECT_TRUE(TW_DlgUserOpt(true));
-  EXPECT_EQ(g_UserOpt.tempFolder, before.tempFolder);
-  EXPECT_EQ(g_UserOpt.projViewConvention, before.projViewConvention);
-  g_UserOpt = saved;
+  const BRUSHPARMS saved = g_BrushParms;
+  EXPECT_EQ(g_BrushParms.paintSignal, 255.0);
+  EXPECT_EQ(g_BrushParms.radius, 2.0);
+  EXPECT_EQ(g_BrushParms.onRois, 1);
+  // paint, erase, radius, shape, ROIs, integer, real, all time points, centre zoom
+  ui.answerValues({100, 5, 257, 1, 1, 1, 0, 1, 0}).cancelValues();
+  EXPECT_FALSE(TW_DlgRastPaintbrush());
+  EXPECT_EQ(ui.messages[ui.messages.size() - 2], L"Radius (vox) : Please enter a number between 0 and 256.");
+  EXPECT_EQ(g_BrushParms.radius, 2.0);
+  EXPECT_EQ(g_BrushParms.paintSignal, 255.0);
+  ui.answerValues({100, 5, 256, 1, 1, 1, 0, 1, 0});
+  EXPECT_TRUE(TW_DlgRastPaintbrush());
+  EXPECT_EQ(g_BrushParms.radius, 256.0);
+  EXPECT_EQ(g_BrushParms.shape, 1);
+  EXPECT_EQ(g_BrushParms.onIntegerVolumes, 1);
+  EXPECT_EQ(g_BrushParms.allTimepoints, 1);
+  g_BrushParms = saved;
+}
+
+TEST(PanelSlots, OneFloatingPanelAtATimeAndItsCommandClosesIt) {
+  app();
+  QWidget* panels[TW_PANEL_SLOTS] = {};
+  TW_SetPanelSlots({[&panels](int s) { return panels[s]; },
+                    [&panels](int s, QWidget* w) {
+                      panels[s] = w;
+                      if (w) QObject::connect(w, &QObject::destroyed, [&panels, s] { panels[s] = nullptr; });
+                    }});
+  int made = 0;
+  auto factory = [&made](CDrawView*) -> QWidget* {
+    ++made;
+    return new QWidget;
+  };
+  EXPECT_TRUE(TW_OpenModelessDialog(1, factory, nullptr));
+  ASSERT_NE(panels[1], nullptr);
+  EXPECT_TRUE(panels[1]->isVisible());
+  // Another panel's opener creates nothing while one is open.
+  EXPECT_FALSE(TW_OpenModelessDialog(4, factory, nullptr));
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(panels[4], nullptr);
+  // Its own opener closes it.
+  EXPECT_FALSE(TW_OpenModelessDialog(1, factory, nullptr));
+  EXPECT_EQ(panels[1], nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  // A panel that cannot be made leaves the slot empty.
+  EXPECT_FALSE(TW_OpenModelessDialog(2, [](CDrawView*) -> QWidget* { return nullptr; }, nullptr));
+  EXPECT_EQ(panels[2], nullptr);
+  // A bound panel command does nothing, silently, while any slot is in use.
+  QWidget other;
+  panels[3] = &other;
+  TW_BindPanelCommand("TW_TestPanel", 0, factory);
+  TW_FindBinding("TW_TestPanel")->run(TW_COMMAND_CALL{});
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(panels[0], nullptr);
+  panels[3] = nullptr;
+  TW_FindBinding("TW_TestPanel")->run(TW_COMMAND_CALL{});
+  EXPECT_EQ(made, 2);
+  EXPECT_NE(panels[0], nullptr);
+  delete panels[0];
+  TW_UnbindOperation("TW_TestPanel");
+  TW_SetPanelSlots({});
 }

@@ -54,7 +54,7 @@ class VectRoiFileTest : public DocumentFileTest {
   HIGHOBJ* read(const CString& path, uint32_t** colours, uint32_t* n) {
     *colours = reinterpret_cast<uint32_t*>(uintptr_t(0x1));
     *n = 77;
-    return TW_ReadVectRoiFile(set_, path.c_str(), colours, n);
+    return TW_ReadVectRoiFile(set_, path.GetString(), colours, n);
   }
   int vectRoiCount() {
     int n = 0;
@@ -73,7 +73,7 @@ TEST_F(VectRoiFileTest, TheWritersBytesEqualAPythonScriptsAndReadBack) {
   HIGHOBJ* records[2] = {&a, &b};
   const uint32_t colours[2] = {0x00FF00, 0x123456};
   const CString path = scratch_.file("two.vroi"), expected = scratch_.file("python.vroi");
-  ASSERT_EQ(TW_WriteVectRoiFile(records, colours, 2, path.c_str()), 1);
+  ASSERT_EQ(TW_WriteVectRoiFile(records, colours, 2, path.GetString()), 1);
 
   const std::string script = (std::filesystem::path(scratch_.folder().toUtf8()) / "write.py").string();
   std::ofstream(script) << R"PY(import sys
@@ -203,7 +203,7 @@ TEST_F(VectRoiFileTest, SaveAndLoadCarryTheSetsRoisOverAnotherDocument) {
   const CString path = scratch_.file("saved.vroi");
   ui.answerSaveFile(path);
   ASSERT_TRUE(set_->VectRoiSave());
-  EXPECT_FALSE(bareSet->VectRoiLoad(scratch_.file("missing.vroi").c_str()));
+  EXPECT_FALSE(bareSet->VectRoiLoad(scratch_.file("missing.vroi").GetString()));
   EXPECT_EQ(ui.lastMessage(), L"Failed to load " + scratch_.file("missing.vroi"));
   ui.answerOpenFile(path);
   ASSERT_TRUE(bareSet->VectRoiLoad(nullptr));
@@ -218,7 +218,7 @@ TEST_F(VectRoiFileTest, SaveAndLoadCarryTheSetsRoisOverAnotherDocument) {
   EXPECT_TRUE(bare->IsModified());
   pf_free(&loaded);
   // A vector ROI is no volume set: it neither saves nor loads.
-  EXPECT_FALSE(static_cast<CDrawSet*>(doc_->objects.back())->VectRoiLoad(path.c_str()));
+  EXPECT_FALSE(static_cast<CDrawSet*>(doc_->objects.back())->VectRoiLoad(path.GetString()));
 }
 
 TEST_F(VectRoiFileTest, DeleteListAndTwoDToThreeD) {

@@ -36,10 +36,10 @@ struct BRUSHPARMS {
   double paintSignal = 255.0;       // written into integer and real voxels by a paint
   double radius = 2.0;              // "Radius (vox)"
   int32_t allTimepoints = 0;        // "Modify all timepoints"
-  int32_t allowInteger = 0;         // "Paintbrush allowed on": "Integer volumes"
-  int32_t allowRoi = 1;             // "ROIs"
-  int32_t allowReal = 0;            // "Real volumes"
-  int32_t centerZoom = 0;           // "Center Zoom on Mouse"
+  int32_t onIntegerVolumes = 0;         // "Paintbrush allowed on": "Integer volumes"
+  int32_t onRois = 1;             // "ROIs"
+  int32_t onRealVolumes = 0;            // "Real volumes"
+  int32_t centerZoomOnMouse = 0;           // "Center Zoom on Mouse"
 };
 #pragma pack(pop)
 static_assert(sizeof(BRUSHPARMS) == 48, "BRUSHPARMS is 48 bytes");

@@ -561,7 +561,7 @@ TEST_F(ViewInput, TheBrushLeavesTwoMarkedRoisAndForbiddenLayersAlone) {
   // ROIs not allowed: no "draw ROI" is made for a signal layer either.
   CDrawDoc* plain = makeDocument({volume(FRM_INT, DIM3D{20, 20, 3, 1}, 7)});
   CDrawViewWidget* other = show(plain);
-  g_BrushParms.allowRoi = 0;
+  g_BrushParms.onRois = 0;
   drag(other, clientOf(other, 4, 4), clientOf(other, 14, 14), 2, Qt::LeftButton, Qt::ControlModifier);
   EXPECT_EQ(plain->GetActiveSet()->NumLayers(), 1);
   EXPECT_EQ(plain->UndoCount(), 0);
@@ -572,7 +572,7 @@ TEST_F(ViewInput, PaintModePaintsWithAPlainDragIntoAnAllowedIntegerLayer) {
   CDrawViewWidget* view = show(doc);
   CVol* vol = doc->GetActiveVol();
   g_BrushParms = BRUSHPARMS{};
-  g_BrushParms.allowInteger = 1;
+  g_BrushParms.onIntegerVolumes = 1;
   g_BrushParms.paintSignal = 900;
   g_BrushParms.eraseSignal = 1;
   QTest::keyClick(view, Qt::Key_A);
@@ -799,14 +799,6 @@ CDrawPoly* polylineThrough(CDrawView* view, const std::vector<POINT2D>& voxels, 
 
 std::vector<uint8_t> frameBytes(const FRAME* f) { return std::vector<uint8_t>(f->data, f->data + PR_FrameMemSize(f)); }
 
-int64_t countSet(const FRAME* f) {
-  int64_t n = 0;
-  for (int z = 0; z < f->dim.d; ++z)
-    for (int y = 0; y < f->dim.h; ++y)
-      for (int x = 0; x < f->dim.w; ++x) n += twk::voxelValue(f, x, y, z, 0) != 0;
-  return n;
-}
-
 double distanceToSegment(double px, double py, POINT2D a, POINT2D b) {
   const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
   double t = len2 > 0 ? ((px - a.x) * dx + (py - a.y) * dy) / len2 : 0;
@@ -819,7 +811,7 @@ double distanceToSegment(double px, double py, POINT2D a, POINT2D b) {
 TEST_F(ViewInput, AClosedPolygonFillsAsSkimageDoesAwayFromItsOutlineAndOneUndoRestoresIt) {
   CVol* roiVol = volume(FRM_ROI, DIM3D{40, 32, 3, 1});
   CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{40, 32, 3, 1}, 10), roiVol});
-  CDrawView* view = show(doc)->View();
+  CDrawView* view = show(doc);
   CDrawSet* set = doc->GetActiveSet();
   // Something already in the ROI on the slice, for the undo.
   twk::setVoxelValue(roiVol->frame, 1, 1, view->GetProjection()->slice, 0, 1);
@@ -857,8 +849,11 @@ TEST_F(ViewInput, AClosedPolygonFillsAsSkimageDoesAwayFromItsOutlineAndOneUndoRe
     }
   EXPECT_GT(inside, 300);
   EXPECT_LT(disagreements, inside / 5);
-  for (int zz = 0; zz < 3; ++zz)
-    if (zz != z) EXPECT_EQ(twk::voxelValue(roiVol->frame, 20, 10, zz, 0), 0.0) << "other slices untouched";
+  for (int zz = 0; zz < 3; ++zz) {
+    if (zz != z) {
+      EXPECT_EQ(twk::voxelValue(roiVol->frame, 20, 10, zz, 0), 0.0) << "other slices untouched";
+    }
+  }
 
   ASSERT_TRUE(doc->Undo());
   EXPECT_EQ(frameBytes(roiVol->frame), before);
@@ -866,7 +861,7 @@ TEST_F(ViewInput, AClosedPolygonFillsAsSkimageDoesAwayFromItsOutlineAndOneUndoRe
 
 TEST_F(ViewInput, BoxesFillAsNumpySlicesAndAFailedObjectLeavesNothing) {
   CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{12, 10, 6, 1}, 10)});
-  CDrawView* view = show(doc)->View();
+  CDrawView* view = show(doc);
   CDrawSet* set = doc->GetActiveSet();
   const double inside[6] = {2.3, 1.0, 0.5, 5.0, 4.7, 2.0};  // voxels x 2..4, y 1..4, z 0..1
   const double across[6] = {9.5, -3, 4, 20, 2, 9};          // clipped: x 9..11, y 0..1, z 4..5
@@ -913,7 +908,7 @@ TEST_F(ViewInput, BoxesFillAsNumpySlicesAndAFailedObjectLeavesNothing) {
 TEST_F(ViewInput, TwoMarkedRoisAreReportedBeforeAnyLayerIsAdded) {
   CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{8, 8, 2, 1}, 10), volume(FRM_ROI, DIM3D{8, 8, 2, 1}),
                                 volume(FRM_ROI, DIM3D{8, 8, 2, 1})});
-  CDrawView* view = show(doc)->View();
+  CDrawView* view = show(doc);
   CDrawSet* set = doc->GetActiveSet();
   set->SetActive(0);
   EXPECT_FALSE(view->VectorObjectsToRoi(3));
@@ -930,7 +925,7 @@ TEST_F(ViewInput, PolylineLengthIsInMillimetresOfTheVoxels) {
   const Case cases[] = {{SPC{1, 1, 1}, 7, 12}, {SPC{0.5, 2, 1}, 9.5, 9.5 + std::hypot(1.5, 8.0)}};
   for (const Case& c : cases) {
     CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{16, 12, 2, 1}, 10, c.spc)});
-    CDrawView* view = show(doc)->View();
+    CDrawView* view = show(doc);
     CDrawPoly* poly = polylineThrough(view, {{2, 2}, {5, 2}, {5, 6}});
     poly->closed = 0;
     CDrawObj* add = poly;
