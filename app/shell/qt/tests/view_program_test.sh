@@ -3,8 +3,8 @@
 # its percentile window is level 500, width 1000) is opened; the window/level button and a 3-pixel
 # drag widen the window to 1015; a Ctrl-drag paints a "draw ROI" that the Layers panel lists and
 # that three Ctrl+Z (one per brush step) empty again; a click shows the voxel in the status bar;
-# F9 shows the projection dialog and the File menu the options dialog; the document is saved and
-# the program quits.
+# F9 shows the projection dialog; the document is saved and closed, the frame's File menu shows the
+# options dialog and the program quits.
 #   view_program_test.sh <tarnwick> <libKinmodels.so> <test tmp folder>
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/program_kit.sh"
@@ -55,11 +55,13 @@ click 300,300
 expect-status SI=
 cancel-dialog Specify Volume Projection
 key F9
-cancel-dialog User Interface Options
-menu File/User Interface Options
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
 wait 300
+menu View/Close Document
+wait 300
+cancel-dialog User Interface Options
+menu File/User Interface Options
 menu File/Exit
 SCRIPT
 
