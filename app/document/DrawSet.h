@@ -35,6 +35,9 @@ class CDrawSet : public CDrawObj {
 
   void SetDocument(CDrawDoc* doc) override;
   int64_t MemSize() const override;
+  // A vector-ROI set takes the union of its entries' bounds; a volume set keeps its world rectangle
+  // (its layers share it).
+  void ComputeBounds() override;
 
   // --- kinds ---
   // Kind 8, no vector-ROI record of kind 1, non-empty, first entry a volume layer.
@@ -152,6 +155,9 @@ class CDrawSet : public CDrawObj {
   // One key step (37 Left, 38 Up, 39 Right, 40 Down) of the view's record.
   bool ScrollVolume(CDrawView* view, int key);
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
+  // The display window of the operand signal layer from its voxels at the view's time point:
+  // mode 0 all values, 1 the percentile window, 2 all values inside the operand ROI.
+  bool OptimalWindow(CDrawView* view, int mode);
 
   // The volume information dialog of the active layer at the view's slice and time point (defined
   // by the document files, app/files); false when it cannot open.
@@ -229,6 +235,15 @@ class CDrawSet : public CDrawObj {
   static bool RoiHausdorffDistance(CDrawSet* set, bool edgeBased);
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
+
+  // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
+  // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
+  // vector-ROI object, widen a 2D box into a 3D box as deep in millimetres as its larger side.
+  bool VectRoiSave();
+  bool VectRoiLoad(const wchar_t* path);
+  bool DeleteVectROIs(int mode, bool sayNone);
+  bool ListAllVectorROIs();
+  bool VectorRoi_2Dto3D(CDrawView* view);
 
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;

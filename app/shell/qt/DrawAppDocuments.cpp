@@ -9,6 +9,10 @@
 
 #include "AppOptions.h"
 #include "ChildFrame.h"
+#include "ChooseColor.h"
+#include "DlgPolyline.h"
+#include "DlgUserOpt.h"
+#include "DlgVolProj.h"
 #include "DocDraw.h"
 #include "DocHooks.h"
 #include "DlgLayerCtrl.h"
@@ -21,6 +25,7 @@
 #include "DrawApp.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
+#include "DrawShapes.h"
 #include "DrawViewWidget.h"
 #include "ImageOpen.h"
 #include "MainFrame.h"
@@ -30,6 +35,7 @@
 #include "TwkMem.h"
 #include "UiHelpers.h"
 #include "Vol.h"
+#include "ViewFilter.h"
 #include "ViewGeometry.h"
 
 namespace {
@@ -127,6 +133,7 @@ void CDrawApp::installHooks() {
   TW_ViewHooks().activateView = [](CDrawView* view) {
     if (CDlgLayerCtrl* panel = TW_LayerPanel()) panel->AttachToView(view);
   };
+  installDialogHooks();
   TW_DocDrawHooks().waitCursor = [](bool wait) { TW_SetWaitCursor(wait); };
 
   PR_SetClipboardHooks(
@@ -144,7 +151,32 @@ void CDrawApp::installHooks() {
       });
 }
 
+void CDrawApp::installDialogHooks() {
+  // The dialogs the views open, and what the options dialog's immediate effects ask of the frame.
+  TW_VIEW_HOOKS& viewHooks = TW_ViewHooks();
+  viewHooks.projectionDialog = [](CDrawView* view, VA_VOLPROJ* record) { TW_DlgVolProj(view, record); };
+  viewHooks.polylineProperties = [](CDrawView*, CDrawObj* poly) { TW_DlgPolyline(static_cast<CDrawPoly*>(poly)); };
+  viewHooks.layersPanel = [](CDrawView* view) { TW_OpenDlgLayerCtrl(view); };
+  viewHooks.viewFilter = [](CDrawSet* set, CDrawView* view) { TW_DlgVolIntWin(set, view); };
+  TW_USEROPT_HOOKS& options = TW_UserOptHooks();
+  options.applyVisualStyle = [this](int style) {
+    if (mainFrame_) mainFrame_->ApplyVisualStyle(style);
+  };
+  options.dockToolbar = [this](int edge) {
+    if (mainFrame_) mainFrame_->DockToolBar(edge);
+  };
+  // A scripted UI keeps answering colours through its prompts.
+  if (installQtUi_) TW_InstallColorDialog();
+}
+
 void CDrawApp::removeHooks() {
+  TW_VIEW_HOOKS& dialogHooks = TW_ViewHooks();
+  dialogHooks.projectionDialog = nullptr;
+  dialogHooks.polylineProperties = nullptr;
+  dialogHooks.layersPanel = nullptr;
+  dialogHooks.viewFilter = nullptr;
+  TW_UserOptHooks() = TW_USEROPT_HOOKS{};
+  TW_SetColorChooserView(nullptr);
   TW_SetRawVolumeView(nullptr);
   TW_RemoveRecordDialog();
   TW_RemoveDicomDialogs();
