@@ -111,6 +111,7 @@ bool TW_DlgTissueProp(int kind, VA_TISSUEATTRIB* attributes) {
   if (!(fields[0].number >= 0 && fields[0].number <= 10000)) return false;
   attributes->t1 = fields[0].number;
   return true;
+}
 
 void TW_DeleteFolderFiles(CString folder) {
   namespace fs = std::filesystem;
