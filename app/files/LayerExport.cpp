@@ -148,13 +148,9 @@ struct FolderRemoval {
   ~FolderRemoval() { PR_RemoveFolder(folder); }
 };
 
-}  // namespace
-
-bool CDrawSet::SaveDicomData() {
-  const wchar_t* fn = L"CDrawSet::SaveDicomData";
-  CVol* vol = GetActiveVol();
-  CDrawVol* layer = GetActiveLayer();
-  if (!IsVolumeSet() || !vol || !layer) {
+// The active layer of a volume set, integer valued: what the DICOM writers accept.
+bool dicomOperand(const wchar_t* fn, const CVol* vol, const CDrawVol* layer, bool volumeSet) {
+  if (!volumeSet || !vol || !layer) {
     twk::doc::message(fn, L"Volumetric Entity is required");
     return false;
   }
@@ -162,6 +158,16 @@ bool CDrawSet::SaveDicomData() {
     twk::doc::message(fn, L"Real valued volumes are not allowed in this operation");
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool CDrawSet::SaveDicomData() {
+  const wchar_t* fn = L"CDrawSet::SaveDicomData";
+  CVol* vol = GetActiveVol();
+  CDrawVol* layer = GetActiveLayer();
+  if (!dicomOperand(fn, vol, layer, IsVolumeSet())) return false;
   static CString folder, extension;
   static int filterIndex = 1;
   CString path;
@@ -177,14 +183,7 @@ bool CDrawSet::SaveDicomData() {
 bool CDrawSet::SaveActiveLayer_DicomFolders() {
   const wchar_t* fn = L"CDrawSet::SaveActiveLayer_DicomFolders";
   CVol* vol = GetActiveVol();
-  if (!IsVolumeSet() || !vol) {
-    twk::doc::message(fn, L"Volumetric Entity is required");
-    return false;
-  }
-  if (vol->IsReal()) {
-    twk::doc::message(fn, L"Real valued volumes are not allowed in this operation");
-    return false;
-  }
+  if (!dicomOperand(fn, vol, GetActiveLayer(), IsVolumeSet())) return false;
   const FolderRemoval scratch{PR_JoinPath(g_UserOpt.tempFolder, L"TmpDicomSaveFolder")};
   if (!PR_ClearExistingFolderOrCreateNew(scratch.folder, false)) {
     twk::doc::message(fn, L"Unable to create a folder : " + scratch.folder);
