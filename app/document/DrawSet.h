@@ -319,6 +319,23 @@ CVol* TW_TakePendingVol();
 CVol* TW_PeekPendingVol();
 void TW_DeletePendingVol();
 
+namespace twk {
+// One hand-off through the pending slot: puts the volume in on construction and, at the end of the
+// scope, deletes it when nothing took it out, so no path leaves it behind for a later load.
+class PendingVolumeHandoff {
+ public:
+  explicit PendingVolumeHandoff(CVol* vol) : vol_(vol) { TW_SetPendingVol(vol); }
+  ~PendingVolumeHandoff() {
+    if (TW_PeekPendingVol() == vol_) TW_DeletePendingVol();
+  }
+  PendingVolumeHandoff(const PendingVolumeHandoff&) = delete;
+  PendingVolumeHandoff& operator=(const PendingVolumeHandoff&) = delete;
+
+ private:
+  CVol* vol_;
+};
+}  // namespace twk
+
 // Makes a new volume layer for a path (the pending volume when one is held); the layer is in no set.
 CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* filter, bool showProgress);
 
