@@ -19,6 +19,7 @@
 #include "TwkUi.h"
 #include "itk/ItkImageViews.h"
 #include "roi/RoiComponents.h"
+#include "roi/RoiStatistics.h"
 #include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
@@ -264,41 +265,6 @@ FRAME* VA_RoiInsideDistance(const FRAME* roi, int t, const SPC* spc, bool show) 
   return out;
 }
 
-namespace {
-
-// Moments and median of a set of values: population standard deviation, excess kurtosis.
-void describe(std::vector<double>& v, double* mean, double* sd, double* skew, double* kurt, double* median) {
-  const double n = double(v.size());
-  if (v.empty()) {
-    *mean = *sd = *skew = *kurt = *median = 0.0;
-    return;
-  }
-  double m = 0;
-  for (double x : v) m += x;
-  m /= n;
-  double m2 = 0, m3 = 0, m4 = 0;
-  for (double x : v) {
-    const double d = x - m, d2 = d * d;
-    m2 += d2;
-    m3 += d2 * d;
-    m4 += d2 * d2;
-  }
-  m2 /= n;
-  m3 /= n;
-  m4 /= n;
-  *mean = m;
-  *sd = std::sqrt(m2);
-  *skew = m2 > 0 ? m3 / std::pow(m2, 1.5) : 0.0;
-  *kurt = m2 > 0 ? m4 / (m2 * m2) - 3.0 : 0.0;
-  const size_t mid = v.size() / 2;
-  std::nth_element(v.begin(), v.begin() + long(mid), v.end());
-  double med = v[mid];
-  if (v.size() % 2 == 0) med = (med + *std::max_element(v.begin(), v.begin() + long(mid))) / 2.0;
-  *median = med;
-}
-
-}  // namespace
-
 bool VA_RoiGetPeelProfile(const FRAME* volume, int t, const FRAME* roi, int step, double** mean, double** stdev,
                           double** skewness, double** kurtosis, double** median, int* count, bool show) {
   const wchar_t* name = L"VA_RoiGetPeelProfile";
@@ -338,8 +304,15 @@ bool VA_RoiGetPeelProfile(const FRAME* volume, int t, const FRAME* roi, int step
       return false;
     }
   }
-  for (int r = 0; r < rings; ++r)
-    describe(values[size_t(r)], &out[0][r], &out[1][r], &out[2][r], &out[3][r], &out[4][r]);
+  for (int r = 0; r < rings; ++r) {
+    VA_ROIINFO info;
+    if (!VA_StatisticsOfValues(values[size_t(r)].data(), int64_t(values[size_t(r)].size()), &info)) continue;
+    out[0][r] = info.mean;
+    out[1][r] = info.stdev;
+    out[2][r] = info.skewness;
+    out[3][r] = info.kurtosis;
+    out[4][r] = info.median;
+  }
   for (int k = 0; k < 5; ++k) {
     if (targets[k]) *targets[k] = out[k];
     else pf_free(&out[k]);

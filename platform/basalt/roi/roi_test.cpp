@@ -597,4 +597,40 @@ TEST_F(RoiAlgorithms, HistogramSplitsMatchOtsuAndAGaussianMixture) {
   EXPECT_FALSE(VA_SegHist(histogram, 100, VA_HISTSEG_BIGAUSS, 3, &record, nullptr, nullptr, nullptr, nullptr, false));
   pf_free(&histogram);
 }
+TEST_F(RoiAlgorithms, RingProfilesFollowTheDepthFromTheSurface) {
+  // A 7^3 cube in a 9^3 volume whose voxels hold their depth in voxels (1 on the surface shell,
+  // 4 at the centre): ring k holds exactly the voxels of value k + 1.
+  const DIM3D dims{9, 9, 9, 1};
+  FrameGuard roi(PR_FrameCreate(FRM_ROI, 1, dims, true)), volume(PR_FrameCreate(FRM_REAL, 64, dims, true));
+  for (int z = 1; z <= 7; ++z)
+    for (int y = 1; y <= 7; ++y)
+      for (int x = 1; x <= 7; ++x) {
+        twk::setRoiBit(roi.f, x, y, z, 0, true);
+        const int depth = std::min({x, y, z, 8 - x, 8 - y, 8 - z});
+        twk::setVoxelValue(volume.f, x, y, z, 0, double(depth) + (x % 2) * 0.5);
+      }
+  double *mean = nullptr, *sd = nullptr, *median = nullptr;
+  int rings = 0;
+  ASSERT_TRUE(VA_RoiGetPeelProfile(volume.f, 0, roi.f, 1, &mean, &sd, nullptr, nullptr, &median, &rings, false));
+  ASSERT_EQ(rings, 4);
+  EXPECT_NEAR(mean[3], 4.0, 1e-12);  // the centre voxel, x = 4
+  EXPECT_EQ(sd[3], 0.0);
+  // The surface shell: 218 voxels, odd x among them 0.5 higher.
+  int odd = 0, all = 0;
+  for (int z = 1; z <= 7; ++z)
+    for (int y = 1; y <= 7; ++y)
+      for (int x = 1; x <= 7; ++x)
+        if (std::min({x, y, z, 8 - x, 8 - y, 8 - z}) == 1) {
+          ++all;
+          odd += x % 2;
+        }
+  const double p = double(odd) / all;
+  EXPECT_NEAR(mean[0], 1.0 + 0.5 * p, 1e-12);
+  EXPECT_NEAR(sd[0], 0.5 * std::sqrt(p * (1 - p)), 1e-12);
+  EXPECT_EQ(median[0], 1.5);
+  pf_free(&mean);
+  pf_free(&sd);
+  pf_free(&median);
+  EXPECT_FALSE(VA_RoiGetPeelProfile(volume.f, 0, roi.f, 0, &mean, nullptr, nullptr, nullptr, nullptr, &rings, false));
+}
 }  // namespace
