@@ -1053,6 +1053,14 @@ TEST_F(DicomBrowserTest, ExtractorWritesOneFolderPerPatient) {
   ASSERT_TRUE(TW_ExtractDICOMfilesCT(&record));
   EXPECT_TRUE(fs::is_directory(scratchPath() / "extracted" / "PATIENT_1"));
   EXPECT_TRUE(fs::is_directory(scratchPath() / "extracted" / "PATIENT_2"));
+  // One patient: its studies go straight into the target.
+  s.sourceFolder = wide(folder("ct"));
+  s.targetFolder = wide(scratchPath() / "single");
+  ASSERT_TRUE(TW_FillDicomExtractor(s, &record));
+  ASSERT_TRUE(TW_ExtractDICOMfilesCT(&record));
+  EXPECT_TRUE(fs::is_directory(scratchPath() / "single" / "STUDY_1" / "SERIES_1"));
+  EXPECT_FALSE(fs::exists(scratchPath() / "single" / "PATIENT_1"));
+  s.sourceFolder = wide(folder("tree"));
 
   const struct {
     fs::path target;
