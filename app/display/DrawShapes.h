@@ -16,12 +16,14 @@ class CVol;
 // The style of new rectangles, ellipses, arcs and polylines (fill 0x00FF00, line 0x0000FF).
 extern DRAWSTYLE g_DefaultDrawStyle;
 
-// Display settings of vector drawing: the fill and pen opacity of rectangles in percent and whether
-// polylines show their measurement labels.
+// Display settings of vector drawing: the fill and pen opacity of rectangles in percent, whether
+// polylines show their measurement labels, and the program's curve-length display ("Display\Hide
+// Curve Length"; off at start, not stored), with which a polyline shows its length in mm.
 struct TW_DRAWSETTINGS {
   int fillPercent = 25;
   int penPercent = 50;
   bool measurementLabels = false;
+  bool m_bShowCurveLength = false;
 };
 extern TW_DRAWSETTINGS g_DrawSettings;
 
