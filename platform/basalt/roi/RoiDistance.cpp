@@ -383,3 +383,92 @@ bool VA_HausfdoffDist(bool edgeBased, const FRAME* a, const FRAME* b, const SPC*
   if (average) *average = avg;
   return true;
 }
+
+FRAME* VA_ProduceMultipleZoneConcentricObjects(const VA_MZCO* record, const FRAME* first, const FRAME* second,
+                                               bool show) {
+  const wchar_t* name = L"VA_ProduceMultipleZoneConcentricObjects";
+  if (!record || !isRoi(first) || !isRoi(second) || first->dim.w != second->dim.w ||
+      first->dim.h != second->dim.h || first->dim.d != second->dim.d) {
+    report(name, L"Two ROIs of one size are required", show);
+    return nullptr;
+  }
+  if (record->zones < 1) {
+    report(name, L"Number of zones should be positive", show);
+    return nullptr;
+  }
+  int64_t countFirst = 0, countSecond = 0;
+  VA_RoiNumVox(first, 0, -1, &countFirst);
+  VA_RoiNumVox(second, 0, -1, &countSecond);
+  if (countFirst == 0 || countSecond == 0) {
+    report(name, L"ROI is empty", show);
+    return nullptr;
+  }
+  const FRAME* inner = countFirst <= countSecond ? first : second;
+  const FRAME* outer = inner == first ? second : first;
+  twk::ProgressGuard progress(L"Concentric zones", show);
+  auto innerMask = unpackRoi(inner, 0, nullptr);
+  auto outerMask = unpackRoi(outer, 0, nullptr);
+  if (!innerMask || !outerMask) return nullptr;
+  FloatImage::Pointer toInner = distanceToSet(innerMask, name, show);
+  if (!toInner) return nullptr;
+  // Distance to the clear voxels of the outer ROI (the volume's edge is no surface).
+  invertMask(outerMask);
+  FloatImage::Pointer toOutside = distanceToSet(outerMask, name, show);
+  if (!toOutside) return nullptr;
+  FRAME* out = PR_FrameCreate(FRM_INT, 32, DIM3D{outer->dim.w, outer->dim.h, outer->dim.d, 1}, true);
+  if (!out) {
+    report(name, L"Not enough memory", show);
+    return nullptr;
+  }
+  const uint8_t* in = innerMask->GetBufferPointer();
+  const uint8_t* clear = outerMask->GetBufferPointer();
+  const float* a = toInner->GetBufferPointer();
+  const float* b = toOutside->GetBufferPointer();
+  const int64_t w = outer->dim.w, h = outer->dim.h, zones = record->zones;
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, h * outer->dim.d, 16), [&](const tbb::blocked_range<int64_t>& r) {
+    for (int64_t line = r.begin(); line < r.end(); ++line) {
+      uint32_t* dst = reinterpret_cast<uint32_t*>(twk::frameLine(out, line % h, line / h, 0));
+      for (int64_t x = 0; x < w; ++x) {
+        const int64_t i = line * w + x;
+        if (in[i] || clear[i]) continue;
+        // b is infinite when the outer ROI fills the volume: every voxel is then in zone 1.
+        const double s = std::isfinite(b[i]) ? double(a[i]) / (double(a[i]) + double(b[i])) : 0.0;
+        dst[x] = uint32_t(std::min<int64_t>(zones, 1 + int64_t(std::floor(s * double(zones)))));
+      }
+    }
+  });
+  return out;
+}
+
+bool VA_RoiContourSimpleClosureAndFill2D(FRAME* roi, const SPC* spc, double distance, int z0, int z1, bool show) {
+  const wchar_t* name = L"VA_RoiContourSimpleClosureAndFill2D";
+  if (!isRoi(roi)) {
+    report(name, L"ROI is required", show);
+    return false;
+  }
+  if (!(distance > 0) || !std::isfinite(distance)) {
+    report(name, L"Distance should be positive", show);
+    return false;
+  }
+  if (z0 < 0 || z1 < z0 || z1 >= roi->dim.d) {
+    report(name, L"Invalid slice range", show);
+    return false;
+  }
+  FRAME* closed = VA_VolClone(roi);
+  if (!closed) return false;
+  const double r = distance / 2;
+  bool ok = VA_RoiInflate(closed, spc, false, true, r, r, r, show) &&
+            VA_RoiDeflate(closed, spc, false, true, r, r, r, show) && VA_FillSliceContours(closed, show);
+  if (ok) {
+    const int64_t bytes = twk::voxelLineBytes(roi->dim.w, twk::VoxelElem::Bit);
+    for (int t = 0; t < roi->dim.t; ++t)
+      for (int z = z0; z <= z1; ++z)
+        for (int y = 0; y < roi->dim.h; ++y) {
+          uint8_t* dst = twk::frameLine(roi, y, z, t);
+          const uint8_t* src = twk::frameLine(closed, y, z, t);
+          for (int64_t i = 0; i < bytes; ++i) dst[i] |= src[i];
+        }
+  }
+  PR_FrameDelete(&closed);
+  return ok;
+}
