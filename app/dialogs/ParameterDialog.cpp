@@ -150,72 +150,61 @@ bool TW_DIALOG_VALUES::Enabled(size_t field) const {
   return !fields || field >= fields->size() || !(*fields)[field].enabled || (*fields)[field].enabled(*this);
 }
 
-TW_DIALOG_FIELD& TW_DIALOG::Integer(const CString& label, int32_t* field) {
+namespace {
+
+// Appends a field of the kind, bound to one of the record's members by the caller's setter.
+template <typename Bind>
+TW_DIALOG_FIELD& addField(TW_DIALOG& dialog, TW_DIALOG_FIELD::Kind kind, const CString& label, Bind bind) {
   TW_DIALOG_FIELD f;
-  f.kind = TW_DIALOG_FIELD::Kind::Integer;
+  f.kind = kind;
   f.label = label;
-  f.integer = field;
-  return add(*this, std::move(f));
+  bind(f);
+  return add(dialog, std::move(f));
+}
+
+TW_DIALOG_FIELD& withRange(TW_DIALOG_FIELD& f, double minimum, double maximum) {
+  f.ranged = true;
+  f.minimum = minimum;
+  f.maximum = maximum;
+  return f;
+}
+
+}  // namespace
+
+TW_DIALOG_FIELD& TW_DIALOG::Integer(const CString& label, int32_t* field) {
+  return addField(*this, TW_DIALOG_FIELD::Kind::Integer, label, [&](TW_DIALOG_FIELD& f) { f.integer = field; });
 }
 
 TW_DIALOG_FIELD& TW_DIALOG::Integer(const CString& label, int32_t* field, double minimum, double maximum) {
-  TW_DIALOG_FIELD& f = Integer(label, field);
-  f.ranged = true;
-  f.minimum = minimum;
-  f.maximum = maximum;
-  return f;
+  return withRange(Integer(label, field), minimum, maximum);
 }
 
 TW_DIALOG_FIELD& TW_DIALOG::Real(const CString& label, double* field) {
-  TW_DIALOG_FIELD f;
-  f.kind = TW_DIALOG_FIELD::Kind::Real;
-  f.label = label;
-  f.real = field;
-  return add(*this, std::move(f));
+  return addField(*this, TW_DIALOG_FIELD::Kind::Real, label, [&](TW_DIALOG_FIELD& f) { f.real = field; });
 }
 
 TW_DIALOG_FIELD& TW_DIALOG::Real(const CString& label, double* field, double minimum, double maximum) {
-  TW_DIALOG_FIELD& f = Real(label, field);
-  f.ranged = true;
-  f.minimum = minimum;
-  f.maximum = maximum;
-  return f;
+  return withRange(Real(label, field), minimum, maximum);
 }
 
 TW_DIALOG_FIELD& TW_DIALOG::Flag(const CString& label, uint8_t* field) {
-  TW_DIALOG_FIELD f;
-  f.kind = TW_DIALOG_FIELD::Kind::Check;
-  f.label = label;
-  f.byteFlag = field;
-  return add(*this, std::move(f));
+  return addField(*this, TW_DIALOG_FIELD::Kind::Check, label, [&](TW_DIALOG_FIELD& f) { f.byteFlag = field; });
 }
 
 TW_DIALOG_FIELD& TW_DIALOG::Flag(const CString& label, int32_t* field) {
-  TW_DIALOG_FIELD f;
-  f.kind = TW_DIALOG_FIELD::Kind::Check;
-  f.label = label;
-  f.integer = field;
-  return add(*this, std::move(f));
+  return addField(*this, TW_DIALOG_FIELD::Kind::Check, label, [&](TW_DIALOG_FIELD& f) { f.integer = field; });
 }
 
 TW_DIALOG_FIELD& TW_DIALOG::Choice(const CString& label, int32_t* field, std::initializer_list<const wchar_t*> items) {
-  TW_DIALOG_FIELD f;
-  f.kind = TW_DIALOG_FIELD::Kind::Choice;
-  f.label = label;
-  f.integer = field;
-  for (const wchar_t* item : items) f.choices.emplace_back(item);
-  f.ranged = true;
-  f.minimum = 0;
-  f.maximum = double(f.choices.size()) - 1;
-  return add(*this, std::move(f));
+  TW_DIALOG_FIELD& f = addField(*this, TW_DIALOG_FIELD::Kind::Choice, label, [&](TW_DIALOG_FIELD& g) {
+    g.integer = field;
+    for (const wchar_t* item : items) g.choices.emplace_back(item);
+  });
+  return withRange(f, 0, double(f.choices.size()) - 1);
 }
 
 TW_DIALOG_FIELD& TW_DIALOG::Text(const CString& label, CString* field) {
-  TW_DIALOG_FIELD f;
-  f.kind = TW_DIALOG_FIELD::Kind::Text;
-  f.label = label;
-  f.text = field;
-  return add(*this, std::move(f));
+  return addField(*this, TW_DIALOG_FIELD::Kind::Text, label, [&](TW_DIALOG_FIELD& f) { f.text = field; });
 }
 
 TW_DIALOG_VALUES TW_LoadDialogValues(const TW_DIALOG& dialog) {

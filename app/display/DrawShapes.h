@@ -75,6 +75,9 @@ class CDrawPoly : public CDrawObj {
   void ComputePolyBounds(DRECT* out) const;
   // The points of one contour (a spline sampled with step 0.1) in a new pf_malloc array.
   DPOINT* ContourPoints(int contour, int* count) const;
+  // The length in mm of the first contour (a spline along its samples) in the view's active set,
+  // with the voxel sizes the view's measurements use; -1 without a volume.
+  double CurveLengthMm(CDrawView* view) const;
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
 
   int32_t contourCount = 1;
