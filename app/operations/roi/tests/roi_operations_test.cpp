@@ -448,7 +448,7 @@ TEST(RoiShapeOperations, ConcentricZonesBetweenTwoRois) {
   Fixture f({{roiVol(dims, {{1, 1, 0, 19, 19, 2}}, 0, L"outer"), true},
              {roiVol(dims, {{8, 8, 0, 12, 12, 2}}, 0, L"inner"), true}},
             dims);
-  f.script.answerValuesText({L"2"});
+  f.script.answerValues({2});
   ASSERT_TRUE(f.set->MultipleZonesConcentricObjects());
   ASSERT_EQ(f.set->NumLayers(), 4);
   const FRAME* zones = f.layer(3)->frame;
@@ -458,9 +458,9 @@ TEST(RoiShapeOperations, ConcentricZonesBetweenTwoRois) {
   EXPECT_EQ(twk::voxelValue(zones, 1, 10, 1, 0), 2.0);   // near the outer surface
   EXPECT_EQ(twk::voxelValue(zones, 0, 0, 0, 0), 0.0);   // outside the outer ROI
   f.set->GetLayer(2)->SetMarked(false);
-  f.script.answerValuesText({L"2"});
+  f.script.answerValues({2});
   EXPECT_FALSE(f.set->MultipleZonesConcentricObjects());
-  EXPECT_EQ(f.script.lastMessage(), CString(L"Two ROIs are required"));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::GetTwoMarkedROIs : Two ROIs are required"));
 }
 
 TEST(RoiShapeOperations, ClosingBrokenContoursBridgesGapsAndUndoes) {
@@ -581,10 +581,10 @@ TEST(MultiLayerOperations, PrincipalComponentsOpenANewDocumentLastComponentFirst
   LayersFixture f({realVol(dims, L"a", [](int x, int y, int z) { return x + 0.3 * y + z * z; }),
                    realVol(dims, L"b", [](int x, int y, int) { return 2.0 * x - y; }),
                    realVol(dims, L"c", [](int x, int, int z) { return std::sin(x + z); })});
-  f.script.answerValuesText({L"4"});
+  f.script.answerValues({4});
   EXPECT_FALSE(f.set->VolMultilayerPCA(false));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::VolMultilayerPCA : Invalid number of components requested"));
-  f.script.answerValuesText({L"2"});
+  f.script.answerValues({2});
   ASSERT_TRUE(f.set->VolMultilayerPCA(false));
   int count = 0;
   CDrawDoc** docs = TW_GetAllDocuments(&count);
@@ -622,13 +622,13 @@ TEST(MultiLayerOperations, JointHistogramChecksItsOperandsAndBins) {
               CString(L"CDrawSet::GenerateTwoLayerJointHist : Two Non-Roi operands are expected"));
   }
   LayersFixture f({ramp(L"a"), ramp(L"b"), roiVol(dims, {{0, 0, 0, 3, 5, 2}})});
-  for (const wchar_t* bins : {L"0", L"1", L"5000"}) {
-    f.script.answerValuesText({bins});
+  for (double bins : {0.0, 1.0, 5000.0}) {
+    f.script.answerValues({bins});
     EXPECT_FALSE(f.set->GenerateTwoLayerJointHist());
     EXPECT_EQ(f.script.lastMessage(),
               CString(L"CDrawSet::GenerateTwoLayerJointHist : Number of bins should be within [2,4096] range"));
   }
-  f.script.answerValuesText({L"4"});
+  f.script.answerValues({4});
   ASSERT_TRUE(f.set->GenerateTwoLayerJointHist());
   CDrawDoc* joint = nullptr;
   int count = 0;
@@ -662,7 +662,7 @@ TEST(MultiLayerOperations, UnclumpingTwoTouchingBallsGivesTwoRegionsOrOneAtlas) 
   const int64_t total = voxels(balls);
   {
     Fixture f({{makeBalls(), true}}, dims);
-    f.script.answerValuesText({L"0"});
+    f.script.answerValues({0});
     ASSERT_TRUE(f.set->RoiUnclumpComponents(false, 0));
     CVol* atlas = f.layer(2);
     EXPECT_EQ(atlas->name, CString(L"base"));
@@ -670,7 +670,7 @@ TEST(MultiLayerOperations, UnclumpingTwoTouchingBallsGivesTwoRegionsOrOneAtlas) 
     EXPECT_EQ(twk::voxelValue(atlas->frame, 0, 0, 0, 0), 0.0);
   }
   Fixture f({{balls, true}}, dims);
-  f.script.answerValuesText({L"2"});
+  f.script.answerValues({0});
   ASSERT_TRUE(f.set->RoiUnclumpComponents(false, 1));
   const auto& shown = f.script.messages;
   EXPECT_NE(std::find(shown.begin(), shown.end(), CString(L"Number of Regions created 2")), shown.end());
