@@ -221,11 +221,26 @@ class CDrawSet : public CDrawObj {
   static bool AverageRoiLayers(CDrawSet* set);
   bool RoiOnionPeel(int* unused);
   static bool RoiOnionPeel(CDrawSet* set, int* unused);
+  // Several layers (MultiLayerOperations.cpp).
+  bool SharpenTemplateUsingAtlas(bool unused);
+  static bool SharpenTemplateUsingAtlas(CDrawSet* set, bool unused);
+  bool CombineProbMapsToAtlas(bool unused);
+  static bool CombineProbMapsToAtlas(CDrawSet* set, bool unused);
+  bool VolMultilayerPCA(bool unused);
+  static bool VolMultilayerPCA(CDrawSet* set, bool unused);
+  bool GenerateTwoLayerJointHist();
+  static bool GenerateTwoLayerJointHist(CDrawSet* set);
+  bool RoiUnclumpComponents(bool unused, int mode);
+  static bool RoiUnclumpComponents(CDrawSet* set, bool unused, int mode);
   // Shapes (RoiShapeOperations.cpp).
   bool RoiClearSlicesZ0Z1(bool inside);
   static bool RoiClearSlicesZ0Z1(CDrawSet* set, bool inside);
   bool RoiPeelGrowExternal();
   static bool RoiPeelGrowExternal(CDrawSet* set);
+  bool MultipleZonesConcentricObjects();
+  static bool MultipleZonesConcentricObjects(CDrawSet* set);
+  bool MorphologyCloseContours2D();
+  static bool MorphologyCloseContours2D(CDrawSet* set);
   // Measurements (RoiMeasurements.cpp).
   bool RoiMassCenterDistance();
   static bool RoiMassCenterDistance(CDrawSet* set);
