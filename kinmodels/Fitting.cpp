@@ -272,17 +272,12 @@ bool CombineTacAndIfuncTiming(const INPUTFUNC* ifunc, int n, UniformTiming& timi
 
 // --- progress ---
 
-void AnnounceSingleCurve(int type, bool show) {
+CString SingleCurveTitle(int type) {
   const ModelSpec* entry = modelSpec(type);
-  const CString text = CString(L"Compute parameters for a single ROI TAC : ") + CString(entry ? entry->name : "");
-  PR_StartMessage(text.GetString(), show);
+  return CString(L"Compute parameters for a single ROI TAC : ") + CString(entry ? entry->name : "");
 }
 
 SingleCurveAnnouncement::SingleCurveAnnouncement(int type)
-    : show_(acquisition().calcMode == kCalcModeSingleCurve) {
-  AnnounceSingleCurve(type, show_);
-}
-
-SingleCurveAnnouncement::~SingleCurveAnnouncement() { PR_EndMessage(show_); }
+    : progress_(SingleCurveTitle(type).GetString(), acquisition().calcMode == kCalcModeSingleCurve) {}
 
 }  // namespace kin

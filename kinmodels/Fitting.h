@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "KinmodelsApi.h"
+#include "TwkMem.h"
 #include "TwkTypes.h"
 
 namespace kin {
@@ -79,13 +80,11 @@ bool CombineTacAndIfuncTiming(const INPUTFUNC* ifunc, int n, UniformTiming& timi
 class SingleCurveAnnouncement {
  public:
   explicit SingleCurveAnnouncement(int type);
-  ~SingleCurveAnnouncement();
-  SingleCurveAnnouncement(const SingleCurveAnnouncement&) = delete;
-  SingleCurveAnnouncement& operator=(const SingleCurveAnnouncement&) = delete;
 
  private:
-  bool show_;
+  twk::ProgressGuard progress_;
 };
-void AnnounceSingleCurve(int type, bool show);
+// The status title of the fit of a single region curve by the model of that type.
+CString SingleCurveTitle(int type);
 
 }  // namespace kin

@@ -12,7 +12,7 @@ packages=(
   libtbb-dev zlib1g-dev libnifti2-dev libeigen3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth fonts-dejavu-core imagemagick
-  python3 python3-numpy python3-nibabel python3-pydicom python3-scipy python3-dipy
+  python3 python3-numpy python3-nibabel python3-pydicom python3-scipy python3-dipy python3-skimage python3-sklearn
   dcm2niix pigz gzip
   mricron-data
   clang libclang-rt-14-dev

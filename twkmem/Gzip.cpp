@@ -105,7 +105,7 @@ uint8_t* PR_gunzip_to_buf(const uint8_t* data, int64_t length, int64_t* outLengt
 }
 
 bool PR_gunzip_to_file(const wchar_t* gzPath, const wchar_t* outPath, bool show) {
-  PR_StartMessage(L"gunzip to file", show);
+  twk::ProgressGuard progress(L"gunzip to file", show);
 
   CString error;
   gzFile source = gzopen(twk::pathToNative(gzPath).c_str(), "rb");
@@ -150,7 +150,7 @@ bool PR_gunzip_to_file(const wchar_t* gzPath, const wchar_t* outPath, bool show)
     // A member cut short or a wrong check value surfaces here when no read reported it.
     if (gzclose(source) != Z_OK && error.IsEmpty()) error = L"gzclose reported CRC/length error";
   }
-  PR_EndMessage(show);
+  progress.End();
 
   if (!error.IsEmpty()) {
     if (target) std::remove(targetPath.c_str());

@@ -18,6 +18,11 @@ namespace {
 std::atomic<void (*)(uint64_t)> progressSink{nullptr};
 std::atomic<bool (*)(const wchar_t*, bool)> messageCallback{nullptr};
 std::atomic<int32_t> inWork{0};
+// Progress guards alive with show set; the first of them owns the work.
+std::atomic<int32_t> shownGuards{0};
+// The part of the owner's bar onto which the steps of joined guards are mapped.
+std::atomic<int64_t> nestStart{0};
+std::atomic<int64_t> nestEnd{100};
 
 constexpr int64_t kMaxReports = 10000;
 
@@ -133,3 +138,56 @@ int PR_GetNumLogicalCpus() {
   const unsigned count = std::thread::hardware_concurrency();
   return count > 0 ? int(count) : 1;
 }
+
+namespace twk {
+
+ProgressGuard::ProgressGuard(const wchar_t* title, bool show) : show_(show) {
+  if (!show_) return;
+  // Work already under way (a guard, or a start without one) is joined, never reset.
+  owner_ = shownGuards.fetch_add(1) == 0 && !inWork.load();
+  if (owner_) {
+    NestInto(0, 100);
+    PR_StartMessage(title, true);
+  }
+}
+
+ProgressGuard::ProgressGuard(const char* title, bool show)
+    : ProgressGuard(CString(title ? title : "").GetString(), show) {}
+
+ProgressGuard::~ProgressGuard() { End(); }
+
+void ProgressGuard::End() {
+  if (!show_ || ended_) return;
+  ended_ = true;
+  shownGuards.fetch_sub(1);
+  if (owner_) PR_EndMessage(true);
+}
+
+bool ProgressGuard::Step(int64_t i, int64_t n) { return Step(i, n, 0, 100); }
+
+bool ProgressGuard::Step(int64_t i, int64_t n, int64_t startPercent, int64_t endPercent) {
+  if (!show_ || ended_) return true;
+  if (!owner_) {
+    const int64_t from = nestStart.load(), span = nestEnd.load() - from;
+    startPercent = from + span * startPercent / 100;
+    endPercent = from + span * endPercent / 100;
+  }
+  PR_SendMessageInterval(startPercent, endPercent, i, n, true);
+  return !Stopped();
+}
+
+void ProgressGuard::NestInto(int64_t startPercent, int64_t endPercent) {
+  if (!owner_) return;
+  nestStart.store(startPercent);
+  nestEnd.store(endPercent);
+}
+
+bool ProgressGuard::Stopped() const { return show_ && !ended_ && !inWork.load(); }
+
+bool ProgressGuard::Poll() {
+  if (!show_ || ended_) return true;
+  sendMessage(nullptr, true);
+  return !Stopped();
+}
+
+}  // namespace twk

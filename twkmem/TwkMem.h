@@ -5,6 +5,7 @@
 //     messages and an optional leak-check table (memcheck);
 //   - the message and progress protocol (PR_StartMessage, PR_SendMessageInterval, PR_EndMessage)
 //     that forwards progress to the callbacks of the main window and carries cancellation (Esc);
+//     long work holds it through twk::ProgressGuard, which ends it on every way out of a scope;
 //   - string helpers and printf-style formatting into CString (MSVC conventions, see CString.h);
 //   - whole-file reads and writes, little-endian field readers, the clipboard, external programs,
 //     the text viewer, processor counts and the build number;
@@ -124,6 +125,55 @@ void PR_SendSingleMessage(const wchar_t* text, bool pump);
 bool PR_InWorkProcess();
 void PR_SetInWorkProcess(bool inWork);
 int PR_GetNumLogicalCpus();
+
+namespace twk {
+
+// The progress protocol for one piece of long work, held for a scope: construction starts it (the
+// title, a reset bar and the in-work flag), destruction ends it on every way out of the scope.
+// Step reports real progress and tells the loop when Esc stopped the work:
+//
+//   twk::ProgressGuard progress(L"Saving DICOM files", show);
+//   for (int64_t i = 0; i < n; ++i) {
+//     ...
+//     if (!progress.Step(i + 1, n)) return false;  // Esc
+//   }
+//
+// A guard made while other work is shown joins that work: it neither resets the bar nor ends it,
+// and a stop of the outer work stops it too. A guard with show false reports nothing and never stops.
+// Guards belong to the thread that runs the work; Stopped() may be read from any thread.
+class ProgressGuard {
+ public:
+  ProgressGuard(const wchar_t* title, bool show);
+  ProgressGuard(const char* title, bool show);
+  ~ProgressGuard();
+  ProgressGuard(const ProgressGuard&) = delete;
+  ProgressGuard& operator=(const ProgressGuard&) = delete;
+
+  // Step i of n mapped onto the whole bar, or onto startPercent..endPercent; reports on every
+  // max(1, n / 10000)-th step and pumps pending events there, so that Esc is seen. Returns false
+  // once the work was stopped, on any step.
+  bool Step(int64_t i, int64_t n);
+  bool Step(int64_t i, int64_t n, int64_t startPercent, int64_t endPercent);
+  // True once Esc stopped the work (never for a guard that is not shown). Reads a flag only.
+  bool Stopped() const;
+  // Pumps pending events, so that Esc is seen, without reporting a percent; false once the work
+  // was stopped. For long stretches between two steps.
+  bool Poll();
+  // For work made of parts that run guards of their own (the layers of a set, the files of a
+  // batch): the steps of guards that join this work are mapped onto startPercent..endPercent of its
+  // bar until the next call, so the bar runs once across all the parts.
+  void NestInto(int64_t startPercent, int64_t endPercent);
+  // Ends the work before the scope does; the destructor then does nothing more.
+  void End();
+  bool Shown() const { return show_; }
+
+ private:
+  bool show_ = false;
+  bool owner_ = false;  // this guard started the work and ends it
+  bool ended_ = false;
+};
+
+}  // namespace twk
 
 // ---------------------------------------------------------------------------------------------
 // Strings and formatting

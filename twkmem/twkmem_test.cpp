@@ -8,12 +8,14 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -366,6 +368,109 @@ TEST_F(ProgressTest, RemainingTimeText) {
   EXPECT_EQ(progressLog.texts.back(), L"narrow  0:01 min remaining");
   EXPECT_EQ(progressLog.sink.back(), 88u);
   PR_EndMessage(true);
+}
+
+size_t countOf(const std::vector<uint64_t>& values, uint64_t value) {
+  return size_t(std::count(values.begin(), values.end(), value));
+}
+
+// Work under a guard that leaves its scope by return, by exception or by running to the end.
+bool guardedWork(int exitPath) {
+  twk::ProgressGuard progress(L"Guarded", true);
+  EXPECT_TRUE(PR_InWorkProcess());
+  for (int64_t i = 0; i < 10; ++i) {
+    if (!progress.Step(i, 10)) return false;
+    if (i == 4 && exitPath == 1) return false;
+    if (i == 4 && exitPath == 2) throw std::runtime_error("failed step");
+  }
+  return true;
+}
+
+TEST_F(ProgressTest, GuardEndsTheWorkOnEveryWayOutOfItsScope) {
+  for (int exitPath : {0, 1, 2}) {
+    SCOPED_TRACE(exitPath);
+    progressLog = ProgressLog{};
+    if (exitPath == 2) EXPECT_THROW(guardedWork(exitPath), std::runtime_error);
+    else EXPECT_EQ(guardedWork(exitPath), exitPath == 0);
+    EXPECT_FALSE(PR_InWorkProcess());
+    EXPECT_EQ(progressLog.startText, L"Guarded");
+    ASSERT_GE(progressLog.sink.size(), 2u);
+    EXPECT_EQ(progressLog.sink.front(), PR_MSG_RESET);
+    EXPECT_EQ(progressLog.sink.back(), PR_MSG_END);
+    EXPECT_EQ(countOf(progressLog.sink, PR_MSG_END), 1u);
+    // Step i of 10 on the whole bar: 0 shows as 1, then 10, 20, ...
+    const std::vector<uint64_t> expected =
+        exitPath == 0 ? std::vector<uint64_t>{1, 10, 20, 30, 40, 50, 60, 70, 80, 90} : std::vector<uint64_t>{1, 10, 20, 30, 40};
+    EXPECT_EQ(percents(), expected);
+  }
+
+  // An early End is the only end; a silent guard reports nothing and leaves the flag alone.
+  progressLog = ProgressLog{};
+  {
+    twk::ProgressGuard progress("Short", true);
+    EXPECT_TRUE(progress.Step(1, 4, 20, 60));
+    progress.End();
+    EXPECT_FALSE(PR_InWorkProcess());
+    EXPECT_TRUE(progress.Step(2, 4));  // after the end nothing is reported or stopped
+  }
+  EXPECT_EQ(progressLog.sink, (std::vector<uint64_t>{PR_MSG_RESET, 30, PR_MSG_END}));
+  progressLog = ProgressLog{};
+  {
+    twk::ProgressGuard silent(L"Silent", false);
+    EXPECT_FALSE(PR_InWorkProcess());
+    EXPECT_TRUE(silent.Step(1, 2));
+    EXPECT_TRUE(silent.Poll());
+    EXPECT_FALSE(silent.Shown());
+  }
+  EXPECT_TRUE(progressLog.sink.empty());
+  EXPECT_EQ(progressLog.pumps, 0);
+}
+
+TEST_F(ProgressTest, GuardStopsOnEscAtTheNextStepAndNestedWorkJoinsTheOuter) {
+  const int64_t n = 1000000;  // stride 100: Esc is still seen between two reports
+  {
+    twk::ProgressGuard outer(L"Outer", true);
+    EXPECT_TRUE(outer.Step(0, n));
+    {
+      twk::ProgressGuard inner(L"Inner", true);
+      EXPECT_TRUE(inner.Shown());
+      EXPECT_TRUE(inner.Step(1, 2));
+    }
+    // The inner work neither reset the bar nor ended the outer work.
+    EXPECT_EQ(progressLog.startText, L"Outer");
+    EXPECT_EQ(countOf(progressLog.sink, PR_MSG_RESET), 1u);
+    EXPECT_EQ(countOf(progressLog.sink, PR_MSG_END), 0u);
+    EXPECT_TRUE(PR_InWorkProcess());
+    EXPECT_FALSE(outer.Stopped());
+
+    // Parts that run guards of their own share the outer bar: two halves, each stepped half-way.
+    for (int part = 0; part < 2; ++part) {
+      outer.NestInto(part * 50, part * 50 + 50);
+      twk::ProgressGuard partGuard(L"Part", true);
+      progressLog.sink.clear();
+      EXPECT_TRUE(partGuard.Step(1, 2));
+      EXPECT_EQ(progressLog.sink, std::vector<uint64_t>{uint64_t(part * 50 + 25)});
+    }
+
+    twk::ProgressGuard inner(L"Inner again", true);
+    const int pumps = progressLog.pumps;
+    EXPECT_TRUE(inner.Poll());
+    EXPECT_EQ(progressLog.pumps, pumps + 1);
+    PR_SetInWorkProcess(false);  // Esc
+    EXPECT_TRUE(outer.Stopped());
+    EXPECT_TRUE(inner.Stopped());
+    EXPECT_FALSE(outer.Step(501, n));  // not a reporting step, stopped all the same
+    EXPECT_FALSE(inner.Step(1, 3));
+    EXPECT_FALSE(inner.Poll());
+  }
+  EXPECT_EQ(countOf(progressLog.sink, PR_MSG_END), 1u);
+  EXPECT_EQ(progressLog.sink.back(), PR_MSG_END);
+
+  // The next work starts afresh after a stop.
+  twk::ProgressGuard next(L"Next", true);
+  EXPECT_FALSE(next.Stopped());
+  EXPECT_TRUE(next.Step(1, 2));
+  EXPECT_EQ(progressLog.startText, L"Next");
 }
 
 // ---------------------------------------------------------------------------------------------

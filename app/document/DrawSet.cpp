@@ -419,16 +419,24 @@ bool CDrawSet::Deidentify(bool ask) {
     if (twk::ui().threeButtons(text, L"Protected Health Info is present", L"Deidentify", L"Cancel", L"") != 0)
       return false;
   }
-  PR_StartMessage(L"Deidentify volume", true);
-  for (int i = 0; i < NumLayers(); ++i) {
+  // The bar runs once over all the layers' DICOM records; each layer steps its share of it.
+  int64_t total = 0;
+  for (int i = 0; i < NumLayers(); ++i)
+    if (const CVol* vol = GetLayerVol(i)) total += std::max<int64_t>(1, vol->numDicom);
+  twk::ProgressGuard progress(L"Deidentify volume", true);
+  int64_t done = 0;
+  bool ok = true;
+  bool changed = false;
+  for (int i = 0; i < NumLayers() && ok; ++i) {
     CVol* vol = GetLayerVol(i);
-    if (vol && !VA_VolDeidentify(vol, true)) {
-      PR_EndMessage(true);
-      return false;
-    }
-    PR_SendMessageInterval(0, NumLayers(), i, NumLayers(), true);
+    if (!vol) continue;
+    const int64_t share = std::max<int64_t>(1, vol->numDicom);
+    progress.NestInto(100 * done / total, 100 * (done + share) / total);
+    changed = true;
+    ok = VA_VolDeidentify(vol, true) && progress.Step(done += share, total);
   }
-  PR_EndMessage(true);
-  if (document) document->SetModifiedFlag();
-  return true;
+  progress.End();
+  // A stop or failure part-way may have changed layers before it: the document is changed then too.
+  if (changed && document) document->SetModifiedFlag();
+  return ok;
 }

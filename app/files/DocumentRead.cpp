@@ -395,7 +395,6 @@ bool readVolRecord(CDrawVol* layer, FILE* fp, const ReadContext& c, const CStrin
   if (v <= 6 && !readBytes(fp, range, 16)) return false;
 
   VolumeParts parts;
-  PR_StartMessage(L"Loading image data...", c.showProgress);
   parts.frame = PR_FrameReadFile(fp, c.showProgress, 90);
   if (!parts.frame) return false;
   const DIM3D dim = parts.frame->dim;
@@ -489,8 +488,9 @@ bool readVolRecord(CDrawVol* layer, FILE* fp, const ReadContext& c, const CStrin
 CDrawObj* loadVol(CDrawDoc* doc, FILE* fp, const ReadContext& c) {
   auto* layer = new CDrawVol;
   layer->document = doc;
+  twk::ProgressGuard progress(L"Loading image data...", c.showProgress);
   const bool ok = readVolRecord(layer, fp, c, versionName(L"LoadDrawVol", c.version));
-  PR_EndMessage(c.showProgress);
+  progress.End();
   if (ok) return layer;
   delete layer;
   twk::doc::information(L"Failed to load DrawVol object");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "AppOptions.h"
@@ -95,7 +96,9 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
   int phiCount = 0;
   MFILE* mf = nullptr;
   CString temporary;
+  std::optional<twk::ProgressGuard> checking;
   auto cleanUp = [&]() {
+    checking.reset();
     PR_MemFileClose(&mf);
     if (phi) {
       for (int i = 0; i < phiCount; ++i) delete phi[i];
@@ -103,7 +106,6 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
     }
     phiCount = 0;
     if (!temporary.IsEmpty()) std::remove(twk::pathToNative(temporary).c_str());
-    PR_EndMessage(showMessages);
   };
   auto fail = [&]() {
     cleanUp();
@@ -158,8 +160,7 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
   // replaces the target, so a failed save keeps the last good file.
   temporary = temporaryNameBeside(target);
   if (!PR_MemFileSaveToFile(mf, temporary, 0, showMessages)) return fail();
-  PR_EndMessage(showMessages);
-  PR_StartMessage(L"Checking file content consistency", showMessages);
+  checking.emplace(L"Checking file content consistency", showMessages);
 
   std::unique_ptr<CDrawDoc> check(new CDrawDoc);
   bool loaded = false;
@@ -178,7 +179,7 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
     twk::doc::message(L"CDrawDoc::Save", L"Verify saved document failed");
     return fail();
   }
-  PR_EndMessage(showMessages);
+  checking.reset();
   check.reset();
   bool equal = false;
   if (!PR_MemFileCompareToFile(mf, temporary, 0, &equal, showMessages) || !equal) {

@@ -122,7 +122,7 @@ bool CDrawObj::Write(MFILE* mf) {
 }
 
 MFILE* CDrawDoc::WriteToMemFile(CDrawView* view, bool showProgress) {
-  PR_StartMessage(L"Document save to MemFile", showProgress);
+  twk::ProgressGuard progress(L"Document save to MemFile", showProgress);
   CString build;
   PR_GetBuildNumber(build);
   CString header = TW_TWK_HEADER_V17;
@@ -149,7 +149,7 @@ MFILE* CDrawDoc::WriteToMemFile(CDrawView* view, bool showProgress) {
   for (size_t i = 0; ok && i < objects.size(); ++i) ok = objects[i] && objects[i]->Write(mf);
   const CDynExp* dynExp = TW_DocumentDynExp();
   ok = ok && dynExp && dynExp->Write(mf, active && active->HasLayer4D());
-  PR_EndMessage(showProgress);
+  progress.End();
   if (!ok) PR_MemFileClose(&mf);
   return mf;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cwchar>
 #include <memory>
 #include <vector>
 
@@ -21,7 +22,8 @@
 
 using namespace twk::testkit;
 
-// Runs first in this binary: the ROI counter starts at 0 when the program starts.
+// The ROI counter is one for the whole program: it starts at 0 when the program starts and counts
+// across documents, so the names here follow on from whatever number the first one got.
 TEST(NewRoiLayer, NamesCountAcrossDocumentsAndColoursFollowThePalette) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
@@ -32,8 +34,12 @@ TEST(NewRoiLayer, NamesCountAcrossDocumentsAndColoursFollowThePalette) {
 
   ASSERT_TRUE(a->NewRoiLayer(false));
   ASSERT_TRUE(b->NewRoiLayer(false));
-  EXPECT_EQ(a->GetLayerVol(1)->name, L"New ROI 3D #0");
-  EXPECT_EQ(b->GetLayerVol(1)->name, L"New ROI 3D #1");
+  const CString firstName = a->GetLayerVol(1)->name;
+  unsigned number = 0;
+  wchar_t tail = 0;
+  ASSERT_EQ(std::swscanf(firstName.GetString(), L"New ROI 3D #%u%lc", &number, &tail), 1) << firstName.toUtf8();
+  auto named = [](unsigned n) { return FmtStr(L"New ROI 3D #%u", n); };
+  EXPECT_EQ(b->GetLayerVol(1)->name, named(number + 1));
   EXPECT_EQ(a->GetActive(), 1);
   EXPECT_TRUE(a->GetLayerVol(1)->IsROI3D());
   EXPECT_EQ(a->GetLayer(1)->opacity, 20);
@@ -41,7 +47,7 @@ TEST(NewRoiLayer, NamesCountAcrossDocumentsAndColoursFollowThePalette) {
 
   ASSERT_TRUE(a->NewRoiLayer(false));
   EXPECT_EQ(a->GetLayer(2)->filter.roiColor, 0xFF0000);
-  EXPECT_EQ(a->GetLayerVol(2)->name, L"New ROI 3D #2");
+  EXPECT_EQ(a->GetLayerVol(2)->name, named(number + 2));
   EXPECT_TRUE(first->IsModified());
   EXPECT_EQ(TW_PeekPendingVol(), nullptr);
   EXPECT_TRUE(ui.messages.empty());
@@ -345,6 +351,69 @@ TEST(Document, PhiLinesAndDeidentification) {
   ui.clear();
   EXPECT_TRUE(set->Deidentify(true));
   EXPECT_EQ(ui.lastMessage(), L"No PHI is present");
+}
+
+namespace deidentify {
+std::vector<uint64_t> percents;
+int pumps = 0;
+int escAtPump = 0;  // the pump at which Esc is pressed; 0 never
+void sink(uint64_t value) {
+  if (value >= 1 && value <= 99) percents.push_back(value);
+}
+bool message(const wchar_t* text, bool pump) {
+  if (!text && pump && ++pumps == escAtPump) PR_SetInWorkProcess(false);
+  return true;
+}
+}  // namespace deidentify
+
+TEST(Document, DeidentificationRunsOneBarOverEveryRecordAndStopsOnEsc) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  MSGBLOCK block;
+  block.progressSink = deidentify::sink;
+  block.showMessage = deidentify::message;
+  PR_InitFrameFunctions(&block);
+  auto withRecords = [](int n) {
+    CVol* vol = makeVol(FRM_INT, 4, 4, n, 1);
+    vol->numDicom = n;
+    vol->dicom = static_cast<DICOMREC**>(pf_calloc(n * int64_t(sizeof(DICOMREC*))));
+    for (int i = 0; i < n; ++i) {
+      vol->dicom[i] = new DICOMREC;
+      vol->dicom[i]->patientName = L"DOE^JANE";
+    }
+    return vol;
+  };
+  auto named = [](CDrawSet* set, int layer, int record) {
+    return !set->GetLayerVol(layer)->dicom[record]->patientName.IsEmpty();
+  };
+
+  // Three records, then one: the first layer fills 0..75 % record by record, the second 75..100 %.
+  for (int escAtPump : {0, 2}) {
+    SCOPED_TRACE(escAtPump);
+    deidentify::percents.clear();
+    deidentify::pumps = 0;
+    deidentify::escAtPump = escAtPump;
+    CDrawDoc doc;
+    CDrawSet* set = addSet(&doc, {makeLayer(withRecords(3)), makeLayer(withRecords(1))});
+    doc.SetModifiedFlag(false);
+    if (escAtPump == 0) {
+      ASSERT_TRUE(set->Deidentify(false));
+      EXPECT_EQ(deidentify::percents, (std::vector<uint64_t>{1, 25, 50, 75, 75, 99}));
+      for (auto [layer, record] : {std::pair{0, 0}, {0, 2}, {1, 0}}) EXPECT_FALSE(named(set, layer, record));
+    } else {
+      // Esc while the second record's step is shown: the first record alone was de-identified.
+      EXPECT_FALSE(set->Deidentify(false));
+      EXPECT_EQ(deidentify::percents, (std::vector<uint64_t>{1, 25}));
+      EXPECT_FALSE(named(set, 0, 0));
+      EXPECT_TRUE(named(set, 0, 1));
+      EXPECT_TRUE(named(set, 1, 0));
+    }
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_FALSE(PR_InWorkProcess());
+    EXPECT_TRUE(ui.messages.empty());
+  }
+  MSGBLOCK none;
+  PR_InitFrameFunctions(&none);
 }
 
 TEST(Document, PhiOfTheWholeHeadersOfEveryLayer) {

@@ -165,6 +165,12 @@ QStringList TW_QtNameFilters(const CString& filter) {
 }
 
 int CQtUi::messageBox(const CString& text, const CString& caption, unsigned type) {
+  messageTexts_.append(toQt(text));
+  if (!queuedButtons_.empty()) {
+    const int answer = queuedButtons_.front();
+    queuedButtons_.pop_front();
+    return answer;
+  }
   TW_MODAL_SCOPE modal;
   QMessageBox box(dialogParent());
   box.setWindowTitle(toQt(caption.IsEmpty() ? CString(L"Tarnwick") : caption));

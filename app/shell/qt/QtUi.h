@@ -33,7 +33,11 @@ class CQtUi : public twk::Ui {
   // The next file or folder dialog answers with these paths instead of opening (an empty list
   // answers Cancel).
   void QueueFileAnswer(const QStringList& paths);
-  bool HasQueuedAnswers() const { return !queued_.empty(); }
+  bool HasQueuedAnswers() const { return !queued_.empty() || !queuedButtons_.empty(); }
+  // The next message box answers with this button (IDYES, IDNO, ...) instead of opening.
+  void QueueMessageAnswer(int button) { queuedButtons_.push_back(button); }
+  // The texts of the message boxes shown or answered so far, oldest first.
+  const QStringList& MessageTexts() const { return messageTexts_; }
 
  private:
   bool takeQueued(QStringList* paths);
@@ -43,6 +47,8 @@ class CQtUi : public twk::Ui {
   // One file to open (an existing one) or to save: the queued answer, else the file dialog.
   bool chooseOneFile(const twk::FileRequest& request, bool save, CString& path);
   std::deque<QStringList> queued_;
+  std::deque<int> queuedButtons_;
+  QStringList messageTexts_;
 };
 
 // "Desc (*.a;*.b)|*.a;*.b|Other|*.c||" as Qt name filters "Desc (*.a;*.b) (*.a *.b)", "Other (*.c)".

@@ -20,7 +20,9 @@
 
 #include "ColumnTreeCtrl.h"
 #include "DlgLayerCtrl.h"
+#include "DocumentFile.h"
 #include "DrawApp.h"
+#include "DrawDoc.h"
 #include "DrawView.h"
 #include "MainFrame.h"
 #include "QtUi.h"
@@ -29,6 +31,20 @@
 namespace {
 
 QString plain(QString text) { return text.remove(QLatin1Char('&')); }
+
+// The button id of a message-box answer named in a script.
+int buttonByName(const QString& name) {
+  static const std::pair<const char*, int> buttons[] = {
+      {"OK", IDOK}, {"Cancel", IDCANCEL}, {"Yes", IDYES}, {"No", IDNO}};
+  for (const auto& [text, id] : buttons)
+    if (name.compare(QLatin1String(text), Qt::CaseInsensitive) == 0) return id;
+  return 0;
+}
+
+CDrawDoc* activeDocument(CMainFrame* frame) {
+  CDrawView* view = frame->ActiveView();
+  return view ? view->GetDocument() : nullptr;
+}
 
 QAction* findMenuAction(QMenuBar* bar, const QString& path) {
   const QStringList parts = path.split(QLatin1Char('/'));
@@ -99,6 +115,33 @@ class ScriptRunner : public QObject {
       auto* ui = dynamic_cast<CQtUi*>(&twk::ui());
       if (!ui) return fail(QStringLiteral("the program's dialogs are not installed"));
       ui->QueueFileAnswer(argument.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    } else if (verb == QLatin1String("answer")) {
+      auto* ui = dynamic_cast<CQtUi*>(&twk::ui());
+      if (!ui) return fail(QStringLiteral("the program's dialogs are not installed"));
+      const int button = buttonByName(argument);
+      if (!button) return fail(QStringLiteral("no message-box button ") + argument);
+      ui->QueueMessageAnswer(button);
+    } else if (verb == QLatin1String("expect-answers-used")) {
+      auto* ui = dynamic_cast<CQtUi*>(&twk::ui());
+      if (ui && ui->HasQueuedAnswers()) return fail(QStringLiteral("a queued answer was not asked for"));
+    } else if (verb == QLatin1String("expect-message")) {
+      auto* ui = dynamic_cast<CQtUi*>(&twk::ui());
+      QString text = argument;
+      text.replace(QLatin1String("\\n"), QLatin1String("\n"));
+      if (!ui || !ui->MessageTexts().contains(text))
+        return fail(QStringLiteral("no message \"%1\" was shown").arg(text));
+    } else if (verb == QLatin1String("set-modified")) {
+      CDrawDoc* doc = activeDocument(frame);
+      if (!doc) return fail(QStringLiteral("no active document"));
+      doc->SetModifiedFlag(true);
+    } else if (verb == QLatin1String("expect-identical")) {
+      CDrawDoc* doc = activeDocument(frame);
+      if (!doc) return fail(QStringLiteral("no active document"));
+      const CString path(argument.toStdWString());
+      std::unique_ptr<CDrawDoc> stored(TW_LoadDocumentNoView(path, false));
+      bool identical = false;
+      if (!stored || !TW_DocumentsIdentical(doc, stored.get(), &identical) || !identical)
+        return fail(QStringLiteral("the active document differs from ") + argument);
     } else if (verb == QLatin1String("menu")) {
       QAction* action = findMenuAction(frame->menuBar(), argument);
       if (!action) return fail(QStringLiteral("no menu command ") + argument);

@@ -6,6 +6,12 @@
 //   menu <Menu>/<Item>          triggers a menu command by its texts ('&' marks ignored)
 //   cancel-dialog <title>       the next menu command must show a modal dialog of this title, which
 //                               is then cancelled
+//   answer <Yes|No|Cancel|OK>   the next message box answers with this button
+//   expect-answers-used         every queued file and message answer has been asked for
+//   expect-message <text>       a message box with this text was shown or answered ("\n" for a
+//                               line break)
+//   set-modified                marks the active document modified, as an edit would
+//   expect-identical <path>     the active document equals the document stored in this file
 //   wait <ms>                   lets the program run this long
 //   expect-documents <n>        n documents are open
 //   expect-layers <n>           the Layers panel is open and shows n rows

@@ -18,7 +18,7 @@ TW_TWKANN& TW_TwkAnn() { return g_twkAnn; }
 
 bool TW_LoadTwkANN() {
   TW_SetWaitCursor(true);
-  PR_StartMessage(L"Loading TwkANN.dll", true);
+  twk::ProgressGuard progress(L"Loading TwkANN.dll", true);
   CString folder;
   TW_GetProgramFolder(&folder);
   const CString path = PR_JoinPath(folder, TW_TWKANN_FILE);
@@ -70,6 +70,6 @@ bool TW_LoadTwkANN() {
     }
   }
   TW_SetWaitCursor(false);
-  PR_EndMessage(true);
+  progress.End();
   return ok;
 }

@@ -312,7 +312,7 @@ bool VA_DicomTreeToFolders(const wchar_t* source, const wchar_t* target, bool wr
     if (show) twk::showNamedError(kName, CString(L"Unable to create a folder : ") + target);
     return false;
   }
-  PR_StartMessage(L"Copying DICOM files into folders", show);
+  twk::ProgressGuard progress(L"Copying DICOM files into folders", show);
   CString error;
   int64_t done = 0;
   bool ok = true;
@@ -337,14 +337,14 @@ bool VA_DicomTreeToFolders(const wchar_t* source, const wchar_t* target, bool wr
         const std::vector<CString> files = imageFiles(series[e]);
         for (size_t k = 0; k < files.size() && ok; ++k) {
           ok = copyInto(files[k], folder, imageName(k, ""), error);
-          PR_SendMessageInterval(0, 100, ++done, tree.imageCount, show);
+          if (ok && !progress.Step(++done, tree.imageCount)) ok = false;  // Esc: stopped, no message
         }
       }
     }
   }
-  PR_EndMessage(show);
+  progress.End();
   if (!ok) {
-    if (show) twk::showNamedError(kName, error);
+    if (show && !error.IsEmpty()) twk::showNamedError(kName, error);
     return false;
   }
   return !writeDicomDir || VA_WriteDicomDir(target, show);
@@ -426,7 +426,7 @@ bool VA_DeidentifyDicomFolder(const wchar_t* source, const wchar_t* target, bool
   const bool inPlace = !target || !*target || fs::equivalent(from, nativePath(target), ec);
   const fs::path to = inPlace ? from : nativePath(target);
   const std::vector<fs::path> files = filesBelow(from);
-  PR_StartMessage(L"De-identifying DICOM files", show);
+  twk::ProgressGuard progress(L"De-identifying DICOM files", show);
   int64_t changed = 0;
   bool ok = true;
   for (size_t i = 0; i < files.size() && ok; ++i) {
@@ -451,9 +451,9 @@ bool VA_DeidentifyDicomFolder(const wchar_t* source, const wchar_t* target, bool
         ok = false;
       }
     }
-    if (!PR_SendMessageInterval(0, 100, int64_t(i + 1), int64_t(files.size()), show)) ok = false;
+    if (!progress.Step(int64_t(i + 1), int64_t(files.size()))) ok = false;
   }
-  PR_EndMessage(show);
+  progress.End();
   if (changedFiles) *changedFiles = changed;
   if (ok && show && changed == 0) twk::ui().messageBox(L"No PHI is present", L"Tarnwick", MB_OK | MB_ICONINFORMATION);
   return ok;

@@ -137,6 +137,15 @@ bool insertPixels(DcmItem* d, const std::vector<uint8_t>& bytes, int bits) {
 
 // Writes the file under a temporary name, reads it back and renames it; false with the reason.
 bool writeFile(DcmFileFormat& file, const fs::path& target, bool compress, int bits, std::string& reason) {
+  // Only a DICOM file may be replaced: never an image, a document or any other file.
+  std::error_code present;
+  if (fs::exists(target, present)) {
+    DcmFileFormat existing;
+    if (!loadFile(target.string(), existing, false, nullptr)) {
+      reason = "the file exists and is not a DICOM file: not overwritten";
+      return false;
+    }
+  }
   E_TransferSyntax xfer = EXS_LittleEndianExplicit;
   if (compress && bits <= 16) {
     static std::once_flag once;
@@ -269,11 +278,7 @@ bool CVol::SaveToDicom(CVol* vol, bool keepIdentifiers, const wchar_t* path, con
   };
 
   HeaderContext context;
-  PR_StartMessage(L"Saving DICOM files", show);
-  struct End {
-    bool show;
-    ~End() { PR_EndMessage(show); }
-  } end{show};
+  twk::ProgressGuard progress(L"Saving DICOM files", show);
 
   if (multipleFiles) {
     const int64_t n = int64_t(D) * T;
@@ -310,7 +315,7 @@ bool CVol::SaveToDicom(CVol* vol, bool keepIdentifiers, const wchar_t* path, con
         std::string reason;
         if (!writeFile(*file, target, compress, e.bits, reason))
           return fail(CString(L"Cannot write ") + CString::fromUtf8(target.string()) + L" : " + CString::fromUtf8(reason));
-        if (!PR_SendMessageInterval(0, 100, i + 1, n, show)) return false;
+        if (!progress.Step(i + 1, n)) return false;
       }
     return true;
   }

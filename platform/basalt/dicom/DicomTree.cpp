@@ -230,11 +230,7 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
     for (const std::string& p : paths) scanned.push_back(ScannedFile{CString::fromUtf8(p)});
   }
 
-  PR_StartMessage(L"Reading DICOM files", interactive);
-  struct EndMessage {
-    bool show;
-    ~EndMessage() { PR_EndMessage(show); }
-  } endMessage{interactive};
+  twk::ProgressGuard progress(L"Reading DICOM files", interactive);
   if (!scanFiles(scanned, 0, 80, interactive)) return false;
 
   // Multi-frame files become single-frame files of their own.

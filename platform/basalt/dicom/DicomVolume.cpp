@@ -278,7 +278,7 @@ bool VA_LoadByItem_VolData(CVol* vol, bool interactive) {
   struct DecodersGuard {
     ~DecodersGuard() { TWKDCM_DJDecodeClean(); }
   } guard;
-  PR_StartMessage(L"Loading DICOM images", interactive);
+  twk::ProgressGuard progress(L"Loading DICOM images", interactive);
   std::mutex errorMutex;
   CString error;
   std::atomic<bool> failed{false};
@@ -310,9 +310,9 @@ bool VA_LoadByItem_VolData(CVol* vol, bool interactive) {
       }
       if (rec.header.empty()) rec.header = headerBlock(file);
     });
-    if (!PR_SendMessageInterval(0, 100, end, n, interactive)) stopped = true;
+    if (!progress.Step(end, n)) stopped = true;
   }
-  PR_EndMessage(interactive);
+  progress.End();
   if (failed) {
     if (interactive) twk::showNamedError(kName, error);
     return false;
@@ -535,7 +535,9 @@ bool VA_VolExtractPHIrecords(const CVol* vol, CString*** records, int64_t* count
 
 bool VA_VolDeidentify(CVol* vol, bool show) {
   if (!vol) return false;
+  twk::ProgressGuard progress(L"Deidentify volume", show);
   for (int64_t i = 0; vol->dicom && i < vol->numDicom; ++i) {
+    if (!progress.Step(i, vol->numDicom)) return false;  // Esc
     DICOMREC* rec = vol->dicom[i];
     if (!rec) continue;
     DCMFF* header = VA_DicomRecGetHeader(rec);

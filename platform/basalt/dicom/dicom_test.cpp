@@ -758,6 +758,26 @@ TEST(DicomSave, NewIdentifiersRoundTripVoxelsAndGeometry) {
   EXPECT_EQ(sops.size(), 20u);
 }
 
+// A DICOM export replaces DICOM files only: a file of another kind under the chosen name keeps its
+// bytes and the export fails; an earlier export under that name is replaced.
+TEST(DicomSave, ReplacesOnlyDicomFiles) {
+  auto v = load(series("small"));
+  ASSERT_TRUE(v);
+  const std::string out = g_dir + "/savereplace";
+  fs::create_directories(out);
+  const std::string text = out + "/M.dic";
+  { std::ofstream(text) << "notes\n"; }
+  EXPECT_FALSE(CVol::SaveToDicom(v.get(), false, CString::fromUtf8(text), nullptr, false, false, false, false, false));
+  std::ifstream in(text);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "notes\n");
+  fs::remove(text);
+  ASSERT_TRUE(CVol::SaveToDicom(v.get(), false, CString::fromUtf8(text), nullptr, false, false, false, false, false));
+  const std::string first = dumpValue(dump(text), "(0020,000e)");
+  ASSERT_TRUE(CVol::SaveToDicom(v.get(), false, CString::fromUtf8(text), nullptr, false, false, false, false, false));
+  EXPECT_NE(dumpValue(dump(text), "(0020,000e)"), first);  // replaced by the new export
+  EXPECT_EQ(filesIn(out).size(), 1u);
+}
+
 TEST(DicomSave, KeptIdentifiersAndJpegLsCompression) {
   auto v = load(series("small"));
   ASSERT_TRUE(v);

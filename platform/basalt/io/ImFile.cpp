@@ -60,6 +60,7 @@ CString memberExtension(int kind) { return kind == RAWFILE_IM ? L"im" : kind == 
 }  // namespace
 
 void writeIm(const CString& path, const WriteRequest& r) {
+  requireReplaceableImage(path);
   checkDimensions(r.dim);
   const std::string unit = twk::toUtf16LE(r.unit.wstr());
   const bool withPositions = r.firstPos != nullptr;
@@ -155,6 +156,7 @@ void readIm(const CString& path, ImageData& image, bool headerOnly) {
 
 void writeTimeSet(const CString& path, const WriteRequest& r, int memberKind) {
   checkDimensions(r.dim);
+  requireReplaceableImage(path);
   const CString folder = PR_GetFileFolder(path);
   const CString title = PR_GetFileTitleName(path);
   std::ostringstream list;

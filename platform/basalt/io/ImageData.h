@@ -162,6 +162,9 @@ struct WriteRequest {
 void writeNifti(const CString& path, const WriteRequest& request, bool analyze);
 void writeIm(const CString& path, const WriteRequest& request);
 void writeTimeSet(const CString& path, const WriteRequest& request, int memberKind);
+// Writers replace only image files: an existing file at path that is not an image the program reads
+// (a DICOM file, a document, a text, raw data without its header) throws, naming the refusal.
+void requireReplaceableImage(const CString& path);
 
 // Message of a failure: "<function> : <path> : <what>" through the UI when show is set.
 void reportFailure(bool show, const wchar_t* function, const CString& path, const CString& what);

@@ -53,6 +53,24 @@ CString headerPathOf(const CString& path) {
   return path;
 }
 
+}  // namespace
+
+void twk::io::requireReplaceableImage(const CString& path) {
+  if (!PR_FileExists(path)) return;
+  Format f = Format::Unknown;
+  try {
+    f = detectFormat(path);
+    // The voxel file of an ANALYZE pair has no signature: its header beside it decides.
+    if (f == Format::Unknown && headerPathOf(path) != path) f = detectFormat(headerPathOf(path));
+  } catch (const IoError&) {
+    f = Format::Unknown;
+  }
+  if (f == Format::Unknown || f == Format::Dicom)
+    throw IoError{L"the file exists and is not an image file: not overwritten"};
+}
+
+namespace {
+
 void readImage(const CString& path, ImageData& image, bool headerOnly, VA_RAWPARAMCALLBACK callback, bool* cancelled) {
   switch (detectFormat(path)) {
     case Format::Nifti: readNifti(path, image, headerOnly, callback, cancelled); break;

@@ -363,6 +363,8 @@ void writeNifti(const CString& path, const WriteRequest& request, bool analyze) 
     std::remove(twk::pathToNative(tempHeader).c_str());
     if (analyze) std::remove(twk::pathToNative(tempImage).c_str());
   };
+  requireReplaceableImage(finalHeader);
+  if (analyze) requireReplaceableImage(finalImage);
   if (nifti_set_filenames(nim.get(), twk::pathToNative(tempHeader).c_str(), 0, 1) != 0)
     throw IoError{L"invalid file name for NIfTI"};
   nim->data = const_cast<uint8_t*>(voxels);

@@ -397,6 +397,45 @@ TEST_F(ImageFilesTest, ImAndTimeSetsRoundTripEveryKind) {
   EXPECT_TRUE(script.messages.empty());
 }
 
+// Image writers replace image files only: an existing file of another kind keeps its bytes and the
+// save reports why; an existing image is replaced.
+TEST_F(ImageFilesTest, WritersReplaceOnlyImageFiles) {
+  const auto bytesOf = [](const CString& file) {
+    std::ifstream in(file.toUtf8(), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  std::ofstream(path("notes.nii").toUtf8()) << "my notes, not an image\n";
+  std::ofstream(path("raw_alone.img").toUtf8()) << std::string(9 * 4 * 3 * 2, 'x');
+  std::ofstream(path("notes.time").toUtf8()) << "a text\n";
+  std::filesystem::copy_file(path("n1_int16.nii").toUtf8(), path("old.nii").toUtf8(),
+                             std::filesystem::copy_options::overwrite_existing);
+  const struct { const char* file; int mode; bool replaced; } cases[] = {
+      {"notes.nii", RAWSAVE_SINGLE, false},
+      {"raw_alone.img", RAWSAVE_SINGLE, false},  // voxel data without a header: not an image we read
+      {"notes.time", RAWSAVE_TIMESET_NIFTI, false},
+      {"old.nii", RAWSAVE_SINGLE, true}};
+  const DIM3D dim{9, 4, 3, 1};
+  FRAME* f = PR_FrameCreate(FRM_INT, 16, dim, true);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string before = bytesOf(path(c.file));
+    script.messages.clear();
+    const SPC spc{1, 1, 1};
+    EXPECT_EQ(VA_RAW_VolSaveFile(path(c.file), f, -1, &spc, nullptr, nullptr, nullptr, MODALITY_MR, c.mode, L"",
+                                 nullptr, nullptr, true),
+              c.replaced);
+    if (c.replaced) {
+      EXPECT_NE(bytesOf(path(c.file)), before);
+      EXPECT_TRUE(script.messages.empty());
+    } else {
+      EXPECT_EQ(bytesOf(path(c.file)), before);
+      ASSERT_EQ(script.messages.size(), 1u);
+      EXPECT_NE(script.messages[0].Find(L"is not an image file: not overwritten"), -1) << script.messages[0].toUtf8();
+    }
+  }
+  PR_FrameDelete(&f);
+}
+
 TEST_F(ImageFilesTest, DamagedFilesFailCleanlyWithAMessageNamingTheFile) {
   auto patch = [](const char* from, const char* to, size_t offset, std::vector<uint8_t> bytes) {
     auto b = readAll(from);

@@ -77,11 +77,7 @@ class BranchAndBound {
     std::copy(root_.begin(), root_.end(), pool_.at(rootId));
     consider(rootId, -kInfinity);
 
-    bool ownMessage = false;
-    if (settings_.showProgress && !PR_InWorkProcess()) {
-      PR_StartMessage(L"Global optimization", true);
-      ownMessage = true;
-    }
+    twk::ProgressGuard progress(L"Global optimization", settings_.showProgress);
     int iteration = 0;
     while (!open_.empty() && iteration < settings_.maxIterations) {
       const Entry top = open_.top();
@@ -128,12 +124,12 @@ class BranchAndBound {
       consider(leftId, top.lower);
       consider(rightId, top.lower);
       ++iteration;
-      if (settings_.showProgress && !PR_SendMessageInterval(1, 98, iteration, settings_.maxIterations, true)) {
+      if (!progress.Step(iteration, settings_.maxIterations, 1, 98)) {
         result.stopped = true;
         break;
       }
     }
-    if (ownMessage) PR_EndMessage(true);
+    progress.End();
 
     result.bisections = iteration;
     result.bestCost = best_;

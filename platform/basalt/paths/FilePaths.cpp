@@ -393,14 +393,12 @@ bool PR_FileMoveUsingSystem(const wchar_t* source, const wchar_t* target) {
 }
 
 bool PR_CopyFileArr(const wchar_t* const* files, int64_t count, const wchar_t* folder, const wchar_t* progressText) {
-  const bool show = progressText && *progressText;
-  if (show) PR_StartMessage(progressText, true);
+  twk::ProgressGuard progress(progressText, progressText && *progressText);
   bool ok = true;
   for (int64_t i = 0; i < count && ok; ++i) {
     ok = PR_FileCopyUsingSystem(files[i], PR_ReplaceFolderInName(files[i], folder));
-    if (ok && show && !PR_SendMessageInterval(1, 99, i, count, true)) ok = false;
+    if (ok && !progress.Step(i + 1, count)) ok = false;
   }
-  if (show) PR_EndMessage(true);
   return ok;
 }
 

@@ -173,6 +173,15 @@ void* VA_VolGetAll(const FRAME* frame, int t, int bpv, int numT, bool showErrors
   return out;
 }
 
+FRAME* VA_VolCropTimepoint(const FRAME* frame, int t, bool showErrors) {
+  if (!frameUsable(frame) || t < 0 || t >= frame->dim.t) {
+    report(L"VA_VolCropTimepoint", L"Invalid volume", showErrors);
+    return nullptr;
+  }
+  const RECT4D box{0, 0, 0, frame->dim.w - 1, frame->dim.h - 1, frame->dim.d - 1, t, t};
+  return VA_VolCrop(frame, &box, showErrors);
+}
+
 FRAME* VA_VolCrop(const FRAME* frame, const RECT4D* box, bool showErrors) {
   if (!frameUsable(frame) || !box) {
     report(L"VA_VolCrop", L"Invalid volume", showErrors);

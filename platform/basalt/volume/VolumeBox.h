@@ -63,3 +63,7 @@ void* VA_VolGetAll(const FRAME* frame, int t, int bpv, int numT = 1, bool showEr
 // A new frame of the same kind holding the 4D box (x0..x1, y0..y1, z0..z1, t0..t1), which must lie
 // inside the frame. A failure is reported when showErrors is set; null on failure.
 FRAME* VA_VolCrop(const FRAME* frame, const RECT4D* box, bool showErrors = false);
+
+// A new frame of one time point holding time point t of the frame (every voxel, same kind); null
+// for a bad frame or time point (reported when showErrors is set).
+FRAME* VA_VolCropTimepoint(const FRAME* frame, int t, bool showErrors = false);

@@ -452,19 +452,23 @@ TEST_F(StatusSink, AfterAResetNoValueIsTakenForATextAddress) {
 
 TEST_F(StatusSink, EscStopsALongLoopWithinOneReportingStep) {
   const int64_t n = 1000000;  // a report every 100 steps
-  const int64_t escAt = 300000;
-  PR_StartMessage(L"Long work", true);
+  const int64_t escAt = 300050;  // between two reports
   int64_t stoppedAt = -1;
-  for (int64_t i = 0; i < n; ++i) {
-    if (i == escAt)
-      QCoreApplication::postEvent(frame_.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-    if (!PR_SendMessageInterval(1, 98, i, n, true)) {
-      stoppedAt = i;
-      break;
+  {
+    twk::ProgressGuard progress(L"Long work", true);
+    for (int64_t i = 0; i < n; ++i) {
+      if (i == escAt)
+        QCoreApplication::postEvent(frame_.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+      if (!progress.Step(i, n, 1, 98)) {
+        stoppedAt = i;
+        break;
+      }
     }
   }
-  PR_EndMessage(true);
-  EXPECT_EQ(stoppedAt, escAt + n / 10000);
+  // The next report pumps the key press, and that very step stops.
+  EXPECT_EQ(stoppedAt, escAt + 50);
+  EXPECT_EQ(bar()->PaneText(), QStringLiteral("Ready"));
+  EXPECT_FALSE(TW_WaitCursorShown());
 }
 
 TEST_F(StatusSink, InputWaitsWhileWorkRunsAndCommandsDoNotStart) {
@@ -485,16 +489,17 @@ TEST_F(StatusSink, InputWaitsWhileWorkRunsAndCommandsDoNotStart) {
   ASSERT_NE(exit, nullptr);
   QObject::connect(exit, &QAction::triggered, [&exitRan] { exitRan = TW_PumpRunning(); });
 
-  PR_StartMessage(L"Work", true);
-  for (int64_t i = 0; i < 1000; ++i) {
-    if (i == 100) {
-      click();
-      QCoreApplication::postEvent(frame_.get(), new QCloseEvent);
-      QMetaObject::invokeMethod(exit, "trigger", Qt::QueuedConnection);
+  {
+    twk::ProgressGuard progress(L"Work", true);
+    for (int64_t i = 0; i < 1000; ++i) {
+      if (i == 100) {
+        click();
+        QCoreApplication::postEvent(frame_.get(), new QCloseEvent);
+        QMetaObject::invokeMethod(exit, "trigger", Qt::QueuedConnection);
+      }
+      ASSERT_TRUE(progress.Step(i, 1000, 1, 98));
     }
-    ASSERT_TRUE(PR_SendMessageInterval(1, 98, i, 1000, true));
   }
-  PR_EndMessage(true);
   EXPECT_EQ(clicks, 0);
   EXPECT_TRUE(frame_->isVisible());  // neither the close event nor Exit closed the frame
   EXPECT_TRUE(exitRan);              // the action fired inside the pump, and its command did not start

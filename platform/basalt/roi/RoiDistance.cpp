@@ -1,0 +1,366 @@
+#include "roi/RoiDistance.h"
+
+#include <itkBinaryContourImageFilter.h>
+#include <itkContourMeanDistanceImageFilter.h>
+#include <itkHausdorffDistanceImageFilter.h>
+#include <itkSignedMaurerDistanceMapImageFilter.h>
+
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "CString.h"
+#include "TwkMem.h"
+#include "TwkUi.h"
+#include "itk/ItkImageViews.h"
+#include "roi/RoiComponents.h"
+#include "roi/RoiProgress.h"
+#include "volume/Frame.h"
+#include "volume/VoxelAccess.h"
+
+using namespace twk::itkv;
+
+namespace twk::roi {
+
+// Distance of every voxel to the nearest nonzero voxel of the mask on the mask's spacing (0 on
+// those voxels); +infinity everywhere when the mask has none. Null on failure or Esc.
+FloatImage::Pointer distanceToSet(MaskImage* mask, const wchar_t* name, bool show) {
+  capThreads();
+  const int64_t n = int64_t(mask->GetPixelContainer()->Size());
+  const uint8_t* m = mask->GetBufferPointer();
+  bool any = false;
+  for (int64_t i = 0; i < n && !any; ++i) any = m[i] != 0;
+  if (!any) {
+    auto inf = FloatImage::New();
+    inf->CopyInformation(mask);
+    inf->SetRegions(mask->GetLargestPossibleRegion());
+    inf->Allocate();
+    inf->FillBuffer(std::numeric_limits<float>::infinity());
+    return inf;
+  }
+  using Maurer = itk::SignedMaurerDistanceMapImageFilter<MaskImage, FloatImage>;
+  auto maurer = Maurer::New();
+  maurer->SetInput(mask);
+  maurer->SetBackgroundValue(0);
+  maurer->SetInsideIsPositive(false);
+  maurer->SetSquaredDistance(false);
+  maurer->SetUseImageSpacing(true);
+  if (!update(maurer, name, show)) return nullptr;
+  FloatImage::Pointer out = maurer->GetOutput();
+  out->DisconnectPipeline();
+  float* d = out->GetBufferPointer();
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, n, 1 << 15), [&](const tbb::blocked_range<int64_t>& r) {
+    for (int64_t i = r.begin(); i < r.end(); ++i) d[i] = std::max(d[i], 0.0f);
+  });
+  return out;
+}
+
+// Flips a 0/1 mask in place.
+void invertMask(MaskImage* mask) {
+  uint8_t* m = mask->GetBufferPointer();
+  const int64_t n = int64_t(mask->GetPixelContainer()->Size());
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, n, 1 << 16), [&](const tbb::blocked_range<int64_t>& r) {
+    for (int64_t i = r.begin(); i < r.end(); ++i) m[i] = m[i] ? 0 : 1;
+  });
+}
+
+}  // namespace twk::roi
+
+using namespace twk::roi;
+
+namespace {
+
+bool isRoi(const FRAME* f) { return f && f->type == FRM_ROI && f->data && f->bpv == 1; }
+
+void report(const wchar_t* name, const CString& text, bool show) {
+  if (show) twk::showNamedError(name, text);
+}
+
+// Slices never reach each other in 2D mode: their distance in z is beyond any radius.
+constexpr double kApartInZ = 1e6;
+
+bool morph(const wchar_t* name, bool grow, FRAME* roi, const SPC* spc, bool mode3D, bool allTimePoints, double rx,
+           double ry, double rz, bool show) {
+  if (!isRoi(roi)) {
+    report(name, L"ROI is required", show);
+    return false;
+  }
+  if (!(rx > 0 && ry > 0 && rz > 0) || !std::isfinite(rx) || !std::isfinite(ry) || !std::isfinite(rz)) {
+    report(name, L"Radius should be positive", show);
+    return false;
+  }
+  const SPC base = spc ? *spc : SPC{1, 1, 1};
+  const SPC scaled{base.x / rx, base.y / ry, mode3D ? base.z / rz : kApartInZ};
+  const int times = allTimePoints ? roi->dim.t : 1;
+  twk::RoiProgress progress(grow ? L"Grow ROI" : L"Peel ROI", show);
+  // The result is built in a copy, so that a failure or Esc leaves the ROI as it was.
+  FRAME* result = VA_VolClone(roi);
+  if (!result) return false;
+  bool ok = true;
+  const float limit = 1.0f + 1e-6f;
+  for (int t = 0; t < times && ok; ++t) {
+    auto mask = unpackRoi(roi, t, &scaled);
+    if (!mask) {
+      ok = false;
+      break;
+    }
+    if (!grow) invertMask(mask);
+    FloatImage::Pointer distance = distanceToSet(mask, name, show);
+    if (!distance) {
+      ok = false;
+      break;
+    }
+    uint8_t* m = mask->GetBufferPointer();
+    const float* d = distance->GetBufferPointer();
+    const int64_t n = int64_t(mask->GetPixelContainer()->Size());
+    tbb::parallel_for(tbb::blocked_range<int64_t>(0, n, 1 << 15), [&](const tbb::blocked_range<int64_t>& r) {
+      // Grow: within reach of the ROI. Peel (mask holds the clear voxels): ROI voxels out of reach.
+      if (grow) {
+        for (int64_t i = r.begin(); i < r.end(); ++i) m[i] = d[i] <= limit;
+      } else {
+        for (int64_t i = r.begin(); i < r.end(); ++i) m[i] = !m[i] && d[i] > limit;
+      }
+    });
+    ok = packRoi(mask.GetPointer(), result, t) && progress.Step(t + 1, times);
+  }
+  if (ok) std::memcpy(roi->data, result->data, PR_FrameMemSize(roi));
+  PR_FrameDelete(&result);
+  return ok;
+}
+
+}  // namespace
+
+bool VA_RoiInflate(FRAME* roi, const SPC* spc, bool mode3D, bool allTimePoints, double rx, double ry, double rz,
+                   bool show) {
+  return morph(L"VA_RoiInflate", true, roi, spc, mode3D, allTimePoints, rx, ry, rz, show);
+}
+
+bool VA_RoiDeflate(FRAME* roi, const SPC* spc, bool mode3D, bool allTimePoints, double rx, double ry, double rz,
+                   bool show) {
+  return morph(L"VA_RoiDeflate", false, roi, spc, mode3D, allTimePoints, rx, ry, rz, show);
+}
+
+FRAME* VA_RoiWaveDistance_x100(const FRAME* roi, const SPC* spc, bool inside, bool outside, bool show) {
+  const wchar_t* name = L"VA_RoiWaveDistance_x100";
+  if (!isRoi(roi)) {
+    report(name, L"ROI is required", show);
+    return nullptr;
+  }
+  twk::RoiProgress progress(L"Surface wave distance", show);
+  FRAME* out = PR_FrameCreate(FRM_INT, 32, roi->dim, false);
+  if (!out) return nullptr;
+  for (int t = 0; t < roi->dim.t; ++t) {
+    auto mask = unpackRoi(roi, t, spc);
+    if (!mask) {
+      PR_FrameDelete(&out);
+      return nullptr;
+    }
+    const int64_t n = int64_t(mask->GetPixelContainer()->Size());
+    // The ROI voxels, kept before the mask is reused for the inside distances.
+    std::vector<uint8_t> in(mask->GetBufferPointer(), mask->GetBufferPointer() + n);
+    FloatImage::Pointer toRoi, toClear;
+    if (outside && !(toRoi = distanceToSet(mask, name, show))) {
+      PR_FrameDelete(&out);
+      return nullptr;
+    }
+    if (inside) {
+      invertMask(mask);
+      if (!(toClear = distanceToSet(mask, name, show))) {
+        PR_FrameDelete(&out);
+        return nullptr;
+      }
+    }
+    uint32_t* dst = reinterpret_cast<uint32_t*>(twk::frameLine(out, 0, 0, t));
+    tbb::parallel_for(tbb::blocked_range<int64_t>(0, n, 1 << 15), [&](const tbb::blocked_range<int64_t>& r) {
+      for (int64_t i = r.begin(); i < r.end(); ++i) {
+        const FloatImage::Pointer& side = in[size_t(i)] ? toClear : toRoi;
+        uint32_t v = VOID_INT_VALUE;
+        if (side) {
+          const double d = double(side->GetBufferPointer()[i]) * 100.0;
+          if (std::isfinite(d)) v = d >= double(VOID_INT_VALUE - 1) ? VOID_INT_VALUE - 1 : uint32_t(d + 0.5);
+        }
+        dst[i] = v;
+      }
+    });
+    if (!progress.Step(t + 1, roi->dim.t)) {
+      PR_FrameDelete(&out);
+      return nullptr;
+    }
+  }
+  return out;
+}
+
+FRAME* VA_RoiInsideDistance(const FRAME* roi, int t, const SPC* spc, bool show) {
+  const wchar_t* name = L"VA_RoiInsideDistance";
+  if (!isRoi(roi) || t < 0 || t >= roi->dim.t) {
+    report(name, L"ROI is required", show);
+    return nullptr;
+  }
+  auto mask = unpackRoi(roi, t, spc);
+  if (!mask) return nullptr;
+  const int64_t n = int64_t(mask->GetPixelContainer()->Size());
+  std::vector<uint8_t> in(mask->GetBufferPointer(), mask->GetBufferPointer() + n);
+  invertMask(mask);
+  FloatImage::Pointer d = distanceToSet(mask, name, show);
+  if (!d) return nullptr;
+  FRAME* out = PR_FrameCreate(FRM_REAL, 64, DIM3D{roi->dim.w, roi->dim.h, roi->dim.d, 1}, false);
+  if (!out) return nullptr;
+  double* dst = reinterpret_cast<double*>(out->data);
+  const float* src = d->GetBufferPointer();
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, n, 1 << 15), [&](const tbb::blocked_range<int64_t>& r) {
+    for (int64_t i = r.begin(); i < r.end(); ++i) dst[i] = in[size_t(i)] ? double(src[i]) : 0.0;
+  });
+  return out;
+}
+
+namespace {
+
+// Moments and median of a set of values: population standard deviation, excess kurtosis.
+void describe(std::vector<double>& v, double* mean, double* sd, double* skew, double* kurt, double* median) {
+  const double n = double(v.size());
+  if (v.empty()) {
+    *mean = *sd = *skew = *kurt = *median = 0.0;
+    return;
+  }
+  double m = 0;
+  for (double x : v) m += x;
+  m /= n;
+  double m2 = 0, m3 = 0, m4 = 0;
+  for (double x : v) {
+    const double d = x - m, d2 = d * d;
+    m2 += d2;
+    m3 += d2 * d;
+    m4 += d2 * d2;
+  }
+  m2 /= n;
+  m3 /= n;
+  m4 /= n;
+  *mean = m;
+  *sd = std::sqrt(m2);
+  *skew = m2 > 0 ? m3 / std::pow(m2, 1.5) : 0.0;
+  *kurt = m2 > 0 ? m4 / (m2 * m2) - 3.0 : 0.0;
+  const size_t mid = v.size() / 2;
+  std::nth_element(v.begin(), v.begin() + long(mid), v.end());
+  double med = v[mid];
+  if (v.size() % 2 == 0) med = (med + *std::max_element(v.begin(), v.begin() + long(mid))) / 2.0;
+  *median = med;
+}
+
+}  // namespace
+
+bool VA_RoiGetPeelProfile(const FRAME* volume, int t, const FRAME* roi, int step, double** mean, double** stdev,
+                          double** skewness, double** kurtosis, double** median, int* count, bool show) {
+  const wchar_t* name = L"VA_RoiGetPeelProfile";
+  if (count) *count = 0;
+  if (!volume || !isRoi(roi) || !count || t < 0 || t >= volume->dim.t || volume->dim.w != roi->dim.w ||
+      volume->dim.h != roi->dim.h || volume->dim.d != roi->dim.d) {
+    report(name, L"Volume and ROI of one size are required", show);
+    return false;
+  }
+  if (step < 1) {
+    report(name, L"Layer step should be positive", show);
+    return false;
+  }
+  FRAME* depth = VA_RoiInsideDistance(roi, 0, nullptr, show);
+  if (!depth) return false;
+  const int64_t w = roi->dim.w, h = roi->dim.h, n = w * h * roi->dim.d;
+  const double* d = reinterpret_cast<const double*>(depth->data);
+  double deepest = 0;
+  for (int64_t i = 0; i < n; ++i) deepest = std::max(deepest, d[i]);
+  const int rings = int(std::ceil(deepest / step - 1e-9));
+  std::vector<std::vector<double>> values(size_t(std::max(rings, 0)));
+  for (int64_t i = 0; i < n; ++i) {
+    if (d[i] <= 0) continue;
+    const int64_t x = i % w, y = (i / w) % h, z = i / (w * h);
+    const double v = twk::voxelValue(volume, x, y, z, t);
+    if (v == VOID_VALUE || (volume->type == FRM_INT && volume->bpv == 32 && v == double(VOID_INT_VALUE))) continue;
+    const int k = std::min(rings - 1, int(std::ceil(d[i] / step - 1e-9)) - 1);
+    values[size_t(std::max(k, 0))].push_back(v);
+  }
+  PR_FrameDelete(&depth);
+  double* out[5] = {};
+  double** targets[5] = {mean, stdev, skewness, kurtosis, median};
+  for (int k = 0; k < 5; ++k) {
+    out[k] = static_cast<double*>(pf_calloc(int64_t(std::max(rings, 1)) * int64_t(sizeof(double))));
+    if (!out[k]) {
+      for (auto& p : out) pf_free(&p);
+      return false;
+    }
+  }
+  for (int r = 0; r < rings; ++r)
+    describe(values[size_t(r)], &out[0][r], &out[1][r], &out[2][r], &out[3][r], &out[4][r]);
+  for (int k = 0; k < 5; ++k) {
+    if (targets[k]) *targets[k] = out[k];
+    else pf_free(&out[k]);
+  }
+  *count = rings;
+  return rings > 0;
+}
+
+bool VA_MeasureDICE(const FRAME* a, int ta, const FRAME* b, int tb, int z0, int z1, double* dice, int64_t* countA,
+                    int64_t* countB) {
+  if (!isRoi(a) || !isRoi(b) || !dice || a->dim.w != b->dim.w || a->dim.h != b->dim.h || a->dim.d != b->dim.d)
+    return false;
+  if (ta < 0 || ta >= a->dim.t || tb < 0 || tb >= b->dim.t || z0 < 0 || z1 >= a->dim.d || z1 < z0) return false;
+  int64_t na = 0, nb = 0, both = 0;
+  const int64_t w = a->dim.w;
+  for (int z = z0; z <= z1; ++z)
+    for (int y = 0; y < a->dim.h; ++y) {
+      const uint8_t* la = twk::frameLine(a, y, z, ta);
+      const uint8_t* lb = twk::frameLine(b, y, z, tb);
+      for (int64_t x = 0; x < w; ++x) {
+        const bool ia = twk::getBit(la, x), ib = twk::getBit(lb, x);
+        na += ia;
+        nb += ib;
+        both += ia && ib;
+      }
+    }
+  *dice = na + nb > 0 ? 2.0 * double(both) / double(na + nb) : 0.0;
+  if (countA) *countA = na;
+  if (countB) *countB = nb;
+  return true;
+}
+
+bool VA_HausfdoffDist(bool edgeBased, const FRAME* a, const FRAME* b, const SPC* spc, double* hausdorff,
+                      double* average) {
+  if (!isRoi(a) || !isRoi(b) || a->dim.w != b->dim.w || a->dim.h != b->dim.h || a->dim.d != b->dim.d) return false;
+  if (VA_CheckRoiIsEmpty(false, a, nullptr, nullptr) || VA_CheckRoiIsEmpty(false, b, nullptr, nullptr)) return false;
+  capThreads();
+  auto ma = unpackRoi(a, 0, spc), mb = unpackRoi(b, 0, spc);
+  if (!ma || !mb) return false;
+  MaskImage::Pointer ia = ma, ib = mb;
+  if (edgeBased) {
+    for (MaskImage::Pointer* m : {&ia, &ib}) {
+      auto contour = itk::BinaryContourImageFilter<MaskImage, MaskImage>::New();
+      contour->SetInput(*m);
+      contour->SetForegroundValue(1);
+      contour->SetBackgroundValue(0);
+      contour->SetFullyConnected(false);
+      if (!update(contour, L"VA_HausfdoffDist", false)) return false;
+      *m = contour->GetOutput();
+      (*m)->DisconnectPipeline();
+    }
+  }
+  auto hd = itk::HausdorffDistanceImageFilter<MaskImage, MaskImage>::New();
+  hd->SetInput1(ia);
+  hd->SetInput2(ib);
+  hd->SetUseImageSpacing(true);
+  if (!update(hd, L"VA_HausfdoffDist", false)) return false;
+  double avg = hd->GetAverageHausdorffDistance();
+  if (edgeBased) {
+    auto mean = itk::ContourMeanDistanceImageFilter<MaskImage, MaskImage>::New();
+    mean->SetInput1(ma);
+    mean->SetInput2(mb);
+    mean->SetUseImageSpacing(true);
+    if (!update(mean, L"VA_HausfdoffDist", false)) return false;
+    avg = mean->GetMeanDistance();
+  }
+  if (hausdorff) *hausdorff = hd->GetHausdorffDistance();
+  if (average) *average = avg;
+  return true;
+}
