@@ -150,6 +150,10 @@ class CDrawSet : public CDrawObj {
   bool ScrollVolume(CDrawView* view, int key);
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
 
+  // The volume information dialog of the active layer at the view's slice and time point (defined
+  // by the document files, app/files); false when it cannot open.
+  bool ShowInfoDialog(CDrawView* view);
+
   // --- protected health information ---
   bool ExtractPHIrecords(CString*** lines, int* count);
   bool Deidentify(bool ask);

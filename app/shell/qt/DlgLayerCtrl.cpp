@@ -242,7 +242,10 @@ void CDlgLayerCtrl::updateButtons() {
       {IDC_LAYER_ATTRIBUTES, bool(hooks.attributes)},  {IDC_LAYER_OPERATION, bool(hooks.operation)},
   };
   for (const auto& [id, on] : installed)
-    if (QPushButton* b = Button(id)) b->setEnabled(on);
+    if (QPushButton* b = Button(id)) {
+      b->setEnabled(on);
+      b->setToolTip(on ? QString() : QStringLiteral("Not available yet: the operation is not part of this build"));
+    }
 }
 
 bool CDlgLayerCtrl::OnInitDialog() {

@@ -11,6 +11,7 @@
 #include <cfenv>
 
 #include "AppOptions.h"
+#include "DicomNodeImages.h"
 #include "DrawShapes.h"
 #include "DrawView.h"
 #include "DynExp.h"
@@ -128,7 +129,8 @@ bool CDrawApp::InitInstance() {
   profile_ = std::make_unique<QSettings>(QString::fromStdWString(ProfilePath().wstr()), QSettings::IniFormat);
   // 7. Parameter defaults.
   TW_InitParameterDefaults();
-  // 8. (The DICOM tree's images are made by its own dialog.)
+  // 8. The node pictures of the DICOM trees.
+  if (!TW_InitTreeNodeImgList()) return false;
   // 9. The allocation counter, with allocation failures reported.
   PR_InitTotalAllocSize();
   // 10. The document template and the services the document model asks of the shell.

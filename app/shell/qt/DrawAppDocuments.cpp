@@ -7,10 +7,12 @@
 
 #include <algorithm>
 
+#include "AppOptions.h"
 #include "ChildFrame.h"
 #include "DocDraw.h"
 #include "DocHooks.h"
 #include "DlgLayerCtrl.h"
+#include "DlgOpenDicomDir.h"
 #include "DlgRawVolume.h"
 #include "DocumentFile.h"
 #include "DrawApp.h"
@@ -19,6 +21,7 @@
 #include "DrawViewWidget.h"
 #include "ImageOpen.h"
 #include "MainFrame.h"
+#include "OpenDicomDir.h"
 #include "ProgressPump.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
@@ -37,6 +40,15 @@ void CDrawApp::installHooks() {
   TW_InstallDocumentFileServices();
   // The raw-volume record is edited in its dialog; tests that keep a scripted UI keep its prompt.
   if (installQtUi_) TW_InstallRawVolumeDialog();
+  if (installQtUi_) TW_InstallDicomDialogs();
+  // The Layers panel's DICOM commands. Saving layers as DICOM files comes with the layer export.
+  TW_LAYERPANEL_HOOKS& layerHooks = TW_LayerPanelHooks();
+  layerHooks.loadDicom = [](CDrawSet* set) {
+    const int before = set->NumLayers();
+    TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, set, false, true, nullptr, true);
+    return set->NumLayers() > before;
+  };
+  layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };
   TW_SetDocumentDynExp(dynExp_.get());
   TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
 
@@ -107,6 +119,9 @@ void CDrawApp::installHooks() {
 
 void CDrawApp::removeHooks() {
   TW_SetRawVolumeView(nullptr);
+  TW_RemoveDicomDialogs();
+  TW_LayerPanelHooks().loadDicom = nullptr;
+  TW_LayerPanelHooks().info = nullptr;
   TW_SetOpenServices(TW_OPENSERVICES{});
   TW_SetRecentFileSink(nullptr);
   TW_SetDocumentDynExp(nullptr);

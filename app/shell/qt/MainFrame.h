@@ -70,6 +70,18 @@ enum : int {
   ID_VIEW_ORTHOGONAL_PROJECTIONS = 33478,  // "Display orthogonal projections"
   ID_MDI_TILE_HORZ = 57651,  // windows stacked one above the other
   ID_MDI_TILE_VERT = 57652,  // windows side by side
+  // DICOM commands of the frame (File, File > DICOM, Applications > CT, System > Test).
+  ID_FILE_OPEN_DICOM_SINGLE = 33731,
+  ID_FILE_OPEN_DICOM_MULTIPLE = 33732,
+  ID_FILE_OPEN_SINGLE_DICOM_FILE = 34728,
+  ID_DICOM_OPEN_SELECTED_SERIES = 34633,
+  ID_DICOM_DEIDENTIFY_FOLDER = 34135,
+  ID_DICOM_TREE_TO_FOLDERS = 34617,
+  ID_DICOM_FOLDER_PIXEL_SIZE = 34619,
+  ID_DICOM_SPLIT_MULTIFRAME_FILE = 34558,
+  ID_DICOM_SPLIT_MULTIFRAME_FOLDER = 34726,
+  ID_CT_DICOM_FILE_EXTRACTOR = 34016,
+  ID_TEST_LOAD_DWI_NII_FOLDER = 34715,
 };
 
 class CMainFrame : public QMainWindow {
@@ -132,6 +144,8 @@ class CMainFrame : public QMainWindow {
   // Refreshes the recent-file entries of the File menu.
   void UpdateRecentFileMenu();
   void UpdateCommandStates();
+  // The frame's own commands, available with or without a document window.
+  static bool IsFrameCommand(int id);
 
   void OnShowMainToolbar();
 
@@ -142,6 +156,8 @@ class CMainFrame : public QMainWindow {
  private:
   void createMenus();
   void createToolBar();
+  void addDicomCommands(QMenu* file);
+  void addDicomFolderCommands(QMenu* dicom);
   QAction* addCommand(QMenu* menu, int id, const QString& text, std::function<void()> handler);
   void runViewCommand(int id);
   void onProgressValue(uint64_t value);

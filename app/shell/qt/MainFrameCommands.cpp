@@ -1,6 +1,8 @@
 // The main frame's menus and toolbar and the commands they start: opening documents, images and
 // NumPy arrays, saving, closing, the recent files, undo and redo, the PHI profile and the options
 // in force, the toolbar switch and the drawing-object properties that open the Layers panel.
+#include <algorithm>
+
 #include <QAction>
 #include <QFileInfo>
 #include <QFont>
@@ -14,6 +16,9 @@
 #include <QToolBar>
 
 #include "AppOptions.h"
+#include "DicomExtractorCT.h"
+#include "DicomFolderCommands.h"
+#include "DicomLoad.h"
 #include "DlgLayerCtrl.h"
 #include "DrawApp.h"
 #include "DrawDoc.h"
@@ -22,6 +27,7 @@
 #include "FilePickers.h"
 #include "ImageOpen.h"
 #include "MainFrame.h"
+#include "OpenDicomDir.h"
 #include "OptionsFile.h"
 #include "ProgressPump.h"
 #include "TwkMem.h"
@@ -101,8 +107,10 @@ void CMainFrame::createMenus() {
              [] { openChosenFiles(TW_FILTER_DOCUMENT); });
   addCommand(file, ID_FILE_OPEN_IMAGE, QStringLiteral("Open Image"), [] { openChosenFiles(TW_FILTER_RAW_ALL); });
   addCommand(file, ID_FILE_OPEN_RAW, QStringLiteral("Open RAW Data"), [] { TW_OpenRawVolume(); });
+  addDicomCommands(file);
   QMenu* dicom = file->addMenu(QStringLiteral("DICOM"));
   addCommand(dicom, ID_FILE_SHOW_PHI_PROFILE, QStringLiteral("Show PHI profile"), [] { TW_ShowPHIprofile(); });
+  addDicomFolderCommands(dicom);
   file->addSeparator();
   addCommand(file, ID_FILE_QUICK_SAVE, QStringLiteral("Quick Save Tarnwick Document"),
              [this] { runViewCommand(ID_FILE_QUICK_SAVE); });
@@ -130,9 +138,15 @@ void CMainFrame::createMenus() {
   toolbar->setCheckable(true);
   toolbar->setChecked(true);
 
+  QMenu* applications = menuBar()->addMenu(QStringLiteral("&Applications"));
+  addCommand(applications->addMenu(QStringLiteral("CT")), ID_CT_DICOM_FILE_EXTRACTOR,
+             QStringLiteral("CT  DICOM file extractor"), [] { TW_DlgDicomExtractorCT(); });
+
   QMenu* system = menuBar()->addMenu(QStringLiteral("&System"));
   addCommand(system, ID_SYSTEM_SHOW_OPTIONS, QStringLiteral("Display current UI configuration"),
              [] { TW_ShowUserOptions(); });
+  addCommand(system->addMenu(QStringLiteral("Test")), ID_TEST_LOAD_DWI_NII_FOLDER,
+             QStringLiteral("Load DWI folder of NII images"), [] { TW_LoadDwiFolderOfNiiImagesCommand(); });
 
   // The document commands the shell handles itself.
   viewCommands_[ID_FILE_QUICK_SAVE] = [](CDrawView* v) {
@@ -165,6 +179,45 @@ void CMainFrame::createMenus() {
     if (!AnyPanelOpen()) TW_OpenDlgLayerCtrl(v);
   };
   viewCommands_[32825] = [](CDrawView* v) { v->ZoomAll(); };  // Zoom All and fit to View
+}
+
+// The File menu's three DICOM opens.
+void CMainFrame::addDicomCommands(QMenu* file) {
+  addCommand(file, ID_FILE_OPEN_DICOM_SINGLE, QStringLiteral("Open DICOM folder : Single Document"),
+             [] { TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, nullptr, false, true, nullptr, true); });
+  addCommand(file, ID_FILE_OPEN_DICOM_MULTIPLE, QStringLiteral("Open DICOM folder : Multiple Documents"),
+             [] { TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, nullptr, true, true, nullptr, true); });
+  addCommand(file, ID_FILE_OPEN_SINGLE_DICOM_FILE, QStringLiteral("Open Single DICOM File"),
+             [] { TW_OpenSingleDicomFile(&g_UserOpt.dcmLoadFolder); });
+}
+
+// File > DICOM (the conversions of subfolders are batch jobs and come with them).
+void CMainFrame::addDicomFolderCommands(QMenu* dicom) {
+  addCommand(dicom, ID_DICOM_DEIDENTIFY_FOLDER, QStringLiteral("De-identify DICOM folder"),
+             [] { TW_DeidentifyDicomFolderCommand(); });
+  addCommand(dicom, ID_DICOM_TREE_TO_FOLDERS, QStringLiteral("DICOM Tree to Folders"),
+             [] { TW_DicomTreeToFoldersCommand(); });
+  addCommand(dicom, ID_DICOM_FOLDER_PIXEL_SIZE, QStringLiteral("DICOM folder total Pixel Element size"),
+             [] { TW_DicomFolderTotalPixelSizeCommand(); });
+  addCommand(dicom, ID_DICOM_OPEN_SELECTED_SERIES, QStringLiteral("Open selected SERIES"),
+             [] { TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, nullptr, false, false, nullptr, true); });
+  addCommand(dicom, ID_DICOM_SPLIT_MULTIFRAME_FILE, QStringLiteral("Split Multiframe DICOM file"), [] {
+    CString folder;
+    TW_GetProgramFolder(&folder);
+    TW_SplitMultiframeDicomFileCommand(folder);
+  });
+  addCommand(dicom, ID_DICOM_SPLIT_MULTIFRAME_FOLDER, QStringLiteral("Split Multiframe DICOM folder"),
+             [] { TW_SplitMultiframeDicomFolderCommand(); });
+}
+
+bool CMainFrame::IsFrameCommand(int id) {
+  static const int frameCommands[] = {
+      ID_FILE_OPEN_TWK, ID_FILE_OPEN_IMAGE, ID_FILE_OPEN_RAW, ID_FILE_SHOW_PHI_PROFILE, ID_SYSTEM_SHOW_OPTIONS,
+      ID_APP_EXIT, ID_VIEW_MAIN_TOOLBAR, ID_FILE_OPEN_DICOM_SINGLE, ID_FILE_OPEN_DICOM_MULTIPLE,
+      ID_FILE_OPEN_SINGLE_DICOM_FILE, ID_DICOM_OPEN_SELECTED_SERIES, ID_DICOM_DEIDENTIFY_FOLDER,
+      ID_DICOM_TREE_TO_FOLDERS, ID_DICOM_FOLDER_PIXEL_SIZE, ID_DICOM_SPLIT_MULTIFRAME_FILE,
+      ID_DICOM_SPLIT_MULTIFRAME_FOLDER, ID_CT_DICOM_FILE_EXTRACTOR, ID_TEST_LOAD_DWI_NII_FOLDER};
+  return std::find(std::begin(frameCommands), std::end(frameCommands), id) != std::end(frameCommands);
 }
 
 void CMainFrame::createToolBar() {
@@ -262,10 +315,7 @@ void CMainFrame::UpdateCommandStates() {
   CDrawDoc* doc = documentOf(view);
   for (auto& [id, action] : actions_) {
     // The frame's own commands are always available.
-    if (id == ID_FILE_OPEN_TWK || id == ID_FILE_OPEN_IMAGE || id == ID_FILE_OPEN_RAW ||
-        id == ID_FILE_SHOW_PHI_PROFILE || id == ID_SYSTEM_SHOW_OPTIONS || id == ID_APP_EXIT ||
-        id == ID_VIEW_MAIN_TOOLBAR)
-      continue;
+    if (IsFrameCommand(id)) continue;
     const auto handler = viewCommands_.find(id);
     bool enabled = view && handler != viewCommands_.end() && handler->second;
     if (enabled && id == ID_EDIT_UNDO_LAYER) enabled = doc && doc->CanUndo();

@@ -2,7 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QAbstractButton>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QFile>
 #include <QImage>
 #include <QMenu>
@@ -13,6 +19,7 @@
 #include <QTextStream>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <cstdio>
 #include <memory>
@@ -25,7 +32,10 @@
 #include "DrawDoc.h"
 #include "DrawView.h"
 #include "MainFrame.h"
+#include "ProgressPump.h"
 #include "QtUi.h"
+#include "ToggleBar.h"
+#include "TwkMem.h"
 #include "TwkUi.h"
 
 namespace {
@@ -191,7 +201,154 @@ class ScriptRunner : public QObject {
     } else if (verb == QLatin1String("quit")) {
       frame->close();
     } else {
-      return fail(QStringLiteral("unknown action ") + verb);
+      bool handled = false;
+      if (!runDialogAction(frame, verb, argument, delay, &handled)) return false;
+      if (!handled) return fail(QStringLiteral("unknown action ") + verb);
+    }
+    return true;
+  }
+
+  // --- actions on modal dialogs ---
+
+  // The dialog the user would work in: the modal one, else the last visible dialog.
+  static QDialog* topDialog() {
+    if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) return modal;
+    QDialog* last = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) last = d;
+    return last;
+  }
+
+  static QDialog* findDialog(const QString& title) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible() && (d->windowTitle() == title || d->objectName() == title))
+        return d;
+    return nullptr;
+  }
+
+  static QTreeWidget* dialogTree(QDialog* dialog) {
+    if (!dialog) return nullptr;
+    if (auto* study = dialog->findChild<QTreeWidget*>(QStringLiteral("StudyTree"))) return study;
+    return dialog->findChild<QTreeWidget*>();
+  }
+
+  static QTreeWidgetItem* findRow(QTreeWidget* tree, const QString& text) {
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+      if ((*it)->text(0).startsWith(text)) return *it;
+    return nullptr;
+  }
+
+  static bool working() { return TW_PumpRunning() || PR_InWorkProcess(); }
+
+  static int progressValue(CMainFrame* frame) { return frame->StatusBarCtrl()->ProgressPos(); }
+
+  // Repeats the current line after a short pause until the condition holds; false when it timed out.
+  bool waitFor(bool done, int seconds, int* delay, const QString& what) {
+    if (done) {
+      waiting_ = false;
+      return true;
+    }
+    if (!waiting_) {
+      waiting_ = true;
+      waitClock_.start();
+    }
+    if (waitClock_.elapsed() > qint64(seconds) * 1000) {
+      waiting_ = false;
+      return fail(QStringLiteral("timed out waiting for ") + what);
+    }
+    --line_;
+    *delay = 20;
+    return true;
+  }
+
+  bool runDialogAction(CMainFrame* frame, const QString& verb, const QString& argument, int* delay, bool* handled) {
+    *handled = true;
+    if (verb == QLatin1String("menu-start")) {
+      QAction* action = findMenuAction(frame->menuBar(), argument);
+      if (!action) return fail(QStringLiteral("no menu command ") + argument);
+      if (!action->isEnabled()) return fail(QStringLiteral("menu command disabled: ") + argument);
+      QTimer::singleShot(0, action, [action] { action->trigger(); });
+      *delay = 50;
+    } else if (verb == QLatin1String("wait-dialog")) {
+      return waitFor(findDialog(argument) != nullptr, 30, delay, QStringLiteral("the dialog ") + argument);
+    } else if (verb == QLatin1String("wait-idle")) {
+      return waitFor(!working(), 60, delay, QStringLiteral("the end of the operation"));
+    } else if (verb == QLatin1String("wait-progress")) {
+      return waitFor(working() && progressValue(frame) >= argument.toInt(), 60, delay,
+                     QStringLiteral("progress ") + argument);
+    } else if (verb == QLatin1String("press")) {
+      QAbstractButton* button = nullptr;
+      QList<QDialog*> dialogs;
+      if (QDialog* top = topDialog()) dialogs.append(top);
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible() && !dialogs.contains(d)) dialogs.append(d);
+      for (QDialog* d : dialogs) {
+        for (QAbstractButton* b : d->findChildren<QAbstractButton*>())
+          if (b->isVisible() && plain(b->text()) == argument) {
+            button = b;
+            break;
+          }
+        if (button) break;
+      }
+      if (!button) return fail(QStringLiteral("no button ") + argument);
+      if (!button->isEnabled()) return fail(QStringLiteral("button disabled: ") + argument);
+      // Clicked from the event loop: a dialog or message it opens does not hold the script.
+      QTimer::singleShot(0, button, [button] { button->click(); });
+      *delay = 50;
+    } else if (verb == QLatin1String("select-row") || verb == QLatin1String("tick-row")) {
+      QTreeWidget* tree = dialogTree(topDialog());
+      QTreeWidgetItem* row = tree ? findRow(tree, argument) : nullptr;
+      if (!row) return fail(QStringLiteral("no row ") + argument);
+      if (verb == QLatin1String("select-row")) {
+        tree->scrollToItem(row);
+        tree->setCurrentItem(row);
+      } else if (auto* columns = qobject_cast<CColumnTreeCtrl*>(tree)) {
+        // As a click on the box: the tree toggles it and tells its owner.
+        const QRect box = columns->CheckBoxRect(row);
+        if (box.isEmpty()) return fail(QStringLiteral("the row has no check box: ") + argument);
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(box.center()), QPointF(columns->viewport()->mapToGlobal(box.center())),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(columns->viewport(), &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(box.center()),
+                            QPointF(columns->viewport()->mapToGlobal(box.center())), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(columns->viewport(), &release);
+      } else {
+        row->setCheckState(0, row->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+      }
+    } else if (verb == QLatin1String("esc-after")) {
+      QTimer::singleShot(argument.toInt(), this, [this, frame] {
+        escProgress_ = progressValue(frame);
+        highestAfterEsc_ = escProgress_;
+        QWidget* window = QApplication::activeModalWidget();
+        if (!window) window = QApplication::activeWindow();
+        if (!window) window = frame;
+        QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+        QApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        QApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier));
+      });
+      if (!progressWatch_) {
+        progressWatch_ = true;
+        QObject::connect(frame->StatusBarCtrl()->Progress(), &QProgressBar::valueChanged, this,
+                         [this](int value) { highestAfterEsc_ = std::max(highestAfterEsc_, value); });
+      }
+      *delay = argument.toInt() + 50;
+    } else if (verb == QLatin1String("expect-stopped")) {
+      if (working()) return waitFor(false, 30, delay, QStringLiteral("the stopped operation to end"));
+      waiting_ = false;
+      if (escProgress_ < 0) return fail(QStringLiteral("no Esc was pressed"));
+      if (highestAfterEsc_ > escProgress_ + 1)
+        return fail(QStringLiteral("the work went on after Esc: progress %1 then %2").arg(escProgress_).arg(highestAfterEsc_));
+    } else if (verb == QLatin1String("expect-dialog")) {
+      if (!findDialog(argument)) return fail(QStringLiteral("no dialog ") + argument);
+    } else if (verb == QLatin1String("expect-rows")) {
+      QTreeWidget* tree = dialogTree(topDialog());
+      if (!tree) return fail(QStringLiteral("no dialog tree"));
+      int rows = 0;
+      for (QTreeWidgetItemIterator it(tree); *it; ++it) ++rows;
+      if (rows != argument.toInt()) return fail(QStringLiteral("the dialog's tree holds %1 rows").arg(rows));
+    } else {
+      *handled = false;
     }
     return true;
   }
@@ -199,6 +356,12 @@ class ScriptRunner : public QObject {
   QStringList lines_;
   qsizetype line_ = 0;
   QString dialogTitle_;  // the dialog that the next menu command must show
+  // Actions on modal dialogs.
+  bool waiting_ = false;
+  QElapsedTimer waitClock_;
+  int escProgress_ = -1;      // the progress when Esc was pressed
+  int highestAfterEsc_ = -1;  // the highest progress shown since
+  bool progressWatch_ = false;
 };
 
 }  // namespace

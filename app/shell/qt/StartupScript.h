@@ -18,6 +18,23 @@
 //   expect-view-content         the active view shows an image (not a single colour)
 //   screenshot <path>           writes the main window and its open panels as one PNG
 //   quit                        closes the main window (the program then exits as usual)
+// Actions on modal dialogs (the script goes on while a dialog runs its own event loop):
+//   menu-start <Menu>/<Item>    triggers a menu command and goes on at once, so that the following
+//                               actions work in the dialogs it opens
+//   wait-dialog <title>         waits (30 s at most) until a dialog of this title or object name shows
+//   wait-idle                   waits (60 s at most) until no operation runs
+//   wait-progress <percent>     waits (60 s at most) until the progress bar shows at least percent
+//                               while an operation runs
+//   press <button text>         clicks the button of the top dialog ('&' marks ignored): the modal
+//                               dialog, else any visible dialog holding such a button
+//   select-row <text>           selects the first row of the top dialog's tree whose label starts with text
+//   tick-row <text>             ticks that row's check box
+//   esc-after <ms>              presses Esc in the top window after ms (while an operation runs the
+//                               key stops it; otherwise it closes the dialog)
+//   expect-stopped              waits for the operation Esc stopped to end; its progress must not have
+//                               moved on by more than one step after the Esc
+//   expect-dialog <title>       a dialog of this title or object name is shown
+//   expect-rows <n>             the top dialog's tree holds n rows (all levels)
 // An action that fails is reported on standard error and ends the program with exit code 3.
 
 #include <QString>

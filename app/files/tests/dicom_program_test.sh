@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Starts the real program under Xvfb and drives its DICOM dialogs with a start-up script: a folder
+# of 20,000 files shows the "DICOM Tree" dialog painted while the scan's progress moves, Esc stops
+# the scan at once and neither the dialog nor the program closes; a small folder opens through
+# "Open DICOM folder : Single Document" and "Load" into a document with an image in its view; the
+# Layers panel's "Load DICOM" adds the series as a layer and "Info" shows "Volume Info".
+#   dicom_program_test.sh <tarnwick> <libKinmodels.so> <test tmp folder> <fixture script>
+set -euo pipefail
+program="$1"; plugin="$2"; tmp="$3"; fixtures="$4"
+folder="$tmp/dicom_program_test"
+rm -rf "$folder"; mkdir -p "$folder"
+cp "$program" "$folder/tarnwick"
+ln -s "$plugin" "$folder/libKinmodels.so"
+libs="$(dirname "$program")"
+command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed"; exit 77; }
+
+/usr/bin/python3 "$fixtures" make "$folder/data" >/dev/null
+/usr/bin/python3 "$fixtures" folder "$folder/large" 20000 >/dev/null
+small="$folder/data/gap1005"
+large="$folder/large"
+printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:1200:900\n' > "$folder/Tarnwick.ini"
+scan="$tmp/tarnwick_dicom_scan.png"; loaded="$tmp/tarnwick_dicom_loaded.png"; info="$tmp/tarnwick_dicom_info.png"
+rm -f "$scan" "$loaded" "$info"
+cat > "$folder/script.txt" <<SCRIPT
+wait 300
+files $large
+menu-start File/Open DICOM folder : Single Document
+wait-dialog DICOM Tree
+wait-progress 5
+screenshot $scan
+wait-progress 8
+esc-after 0
+expect-stopped
+expect-dialog DICOM Tree
+expect-rows 0
+answer OK
+press Compare
+wait 300
+expect-message CDlgOpenDicomDir::OnBnClickedCompareItems : Only two image comparison is allowed
+esc-after 0
+wait 300
+expect-documents 0
+files $small
+menu-start File/Open DICOM folder : Single Document
+wait-dialog DICOM Tree
+wait-idle
+expect-rows 13
+tick-row Gap1005
+select-row Gap1005
+press Load
+wait 1500
+expect-documents 1
+expect-view-content
+screenshot $loaded
+menu Edit/Edit drawing object properties
+wait 500
+expect-layers 1
+files $small
+press Load DICOM
+wait-dialog DICOM Tree
+wait-idle
+select-row Gap1005
+press Load
+wait 1500
+expect-layers 2
+press Info
+wait-dialog Volume Info
+screenshot $info
+esc-after 0
+wait 300
+answer No
+menu File/Exit
+SCRIPT
+
+cd "$folder"
+status=0
+env LD_LIBRARY_PATH="$libs${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" QT_QPA_PLATFORM=xcb TARNWICK_SCRIPT="$folder/script.txt" \
+  timeout 300 xvfb-run -a -s "-screen 0 1600x1200x24" ./tarnwick || status=$?
+[ "$status" -eq 0 ] || { echo "the program ended with $status"; exit 1; }
+for shot in "$scan" "$loaded" "$info"; do [ -s "$shot" ] || { echo "no screenshot $shot"; exit 1; }; done
+echo "screenshots: $scan $loaded $info"
