@@ -22,6 +22,7 @@
 class CVol;
 class CDrawVol;
 struct HIGHOBJ;
+struct ROIPEELGROW;
 
 // The ambiguity message of the operand rule.
 extern const wchar_t* const TW_AMBIGUOUS_LAYERS;
@@ -157,6 +158,64 @@ class CDrawSet : public CDrawObj {
   // --- protected health information ---
   bool ExtractPHIrecords(CString*** lines, int* count);
   bool Deidentify(bool ask);
+
+  // --- ROI operations (app/operations/roi) ---
+  // Each returns true on success. The static forms take a set that may be null ("Operand is not
+  // present", or silence where the operation says so) and are what the command rows call.
+  // In place (RoiOperations.cpp).
+  bool RoiExtractMaxCC(CDrawView* view, bool twoD, bool bySeeds);
+  static bool RoiExtractMaxCC(CDrawSet* set, CDrawView* view, bool twoD, bool bySeeds);
+  bool RoiFillContours2D();
+  static bool RoiFillContours2D(CDrawSet* set);
+  bool RoiPeelGrow(bool showDialog, ROIPEELGROW* record);
+  static bool RoiPeelGrow(CDrawSet* set, bool showDialog, ROIPEELGROW* record);
+  bool RoiMakeConvex2D();
+  static bool RoiMakeConvex2D(CDrawSet* set);
+  bool RoiFillContoursArcMorph();
+  static bool RoiFillContoursArcMorph(CDrawSet* set);
+  bool RoiMorphConvex(bool fillFirst);
+  static bool RoiMorphConvex(CDrawSet* set, bool fillFirst);
+  bool RoiRemoveSaltPepper();
+  static bool RoiRemoveSaltPepper(CDrawSet* set);
+  bool RoiUnionCylinder2D();
+  static bool RoiUnionCylinder2D(CDrawSet* set);
+  bool RoiIntersectCylinder2D();
+  static bool RoiIntersectCylinder2D(CDrawSet* set);
+  // Derived layers (RoiDerived.cpp).
+  bool RoiExtractHoles3D();
+  static bool RoiExtractHoles3D(CDrawSet* set);
+  bool RoiConvert3Dto4D(CDrawView* view);
+  static bool RoiConvert3Dto4D(CDrawSet* set, CDrawView* view);
+  bool RoiSkeleton(CDrawView* view, int mode);
+  static bool RoiSkeleton(CDrawSet* set, CDrawView* view, int mode);
+  // Signal layers with an ROI (RoiSignalOperations.cpp).
+  bool BandOfAverageSignal();
+  static bool BandOfAverageSignal(CDrawSet* set);
+  bool LinearConversionOverROI();
+  static bool LinearConversionOverROI(CDrawSet* set);
+  bool NormalizeByROI(CDrawView* view);
+  static bool NormalizeByROI(CDrawSet* set, CDrawView* view);
+  bool VolumeClipByRoi();
+  static bool VolumeClipByRoi(CDrawSet* set);
+  bool InvertActiveLayer();
+  static bool InvertActiveLayer(CDrawSet* set);
+  // Label maps and components (LabelMapOperations.cpp).
+  bool RoiSplitComponentsToLayers();
+  static bool RoiSplitComponentsToLayers(CDrawSet* set);
+  // Shapes (RoiShapeOperations.cpp).
+  bool RoiClearSlicesZ0Z1(bool inside);
+  static bool RoiClearSlicesZ0Z1(CDrawSet* set, bool inside);
+  bool RoiPeelGrowExternal();
+  static bool RoiPeelGrowExternal(CDrawSet* set);
+  // Measurements (RoiMeasurements.cpp).
+  bool RoiMassCenterDistance();
+  static bool RoiMassCenterDistance(CDrawSet* set);
+  bool MeasureDICE_SelectSlices(CDrawView* view);
+  static bool MeasureDICE_SelectSlices(CDrawSet* set, CDrawView* view);
+  bool RoiHausdorffDistance(bool edgeBased);
+  static bool RoiHausdorffDistance(CDrawSet* set, bool edgeBased);
+  bool RoiSurfaceWaveDistance(bool inside, bool outside);
+  static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
 
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;

@@ -11,7 +11,6 @@
 #include "CString.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
-#include "roi/RoiProgress.h"
 #include "roi/RunComponents.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -24,11 +23,11 @@ void report(const wchar_t* name, const CString& text, bool show) {
 
 bool isRoi(const FRAME* f) { return f && f->type == FRM_ROI && f->data && f->bpv == 1; }
 
-bool stopRequested(void* progress) { return static_cast<twk::RoiProgress*>(progress)->Stopped(); }
+bool stopRequested(void* progress) { return static_cast<twk::ProgressGuard*>(progress)->Stopped(); }
 
 // Labels time point t with progress; the title is shown only when nobody shows work yet.
 bool labelWithProgress(const FRAME* roi, int t, int connectivity, bool twoD, bool invert, twk::cc::RunLabels* out,
-                       twk::RoiProgress& progress) {
+                       twk::ProgressGuard& progress) {
   return twk::cc::labelRoi(roi, t, connectivity, twoD, invert, out, &stopRequested, &progress);
 }
 
@@ -69,7 +68,7 @@ FRAME* extractLargest(const wchar_t* name, const FRAME* roi, int t, int n, int c
     report(name, L"Invalid parameters", show);
     return nullptr;
   }
-  twk::RoiProgress progress(L"Connected components", show);
+  twk::ProgressGuard progress(L"Connected components", show);
   twk::cc::RunLabels labels;
   if (!labelWithProgress(roi, t, connectivity, twoD, false, &labels, progress)) {
     if (!progress.Stopped()) report(name, L"Not enough memory", show);
@@ -99,7 +98,7 @@ FRAME** VA_RoiSplitConnectedComponents(const FRAME* roi, int connectivity, int* 
     report(name, L"ROI is required", show);
     return nullptr;
   }
-  twk::RoiProgress progress(L"Connected components", show);
+  twk::ProgressGuard progress(L"Connected components", show);
   std::vector<twk::cc::RunLabels> perTime(size_t(roi->dim.t));
   int64_t total = 0;
   for (int t = 0; t < roi->dim.t; ++t) {
@@ -166,7 +165,7 @@ namespace {
 
 // Holes of time point t: components of the clear voxels that do not touch the border, set in
 // time point dstT of dst (which may be the ROI itself: the labelling is done before writing).
-bool holesInto(const FRAME* roi, int t, bool twoD, FRAME* dst, int dstT, twk::RoiProgress& progress) {
+bool holesInto(const FRAME* roi, int t, bool twoD, FRAME* dst, int dstT, twk::ProgressGuard& progress) {
   twk::cc::RunLabels background;
   if (!labelWithProgress(roi, t, 6, twoD, true, &background, progress)) return false;
   const std::vector<uint8_t> border = twk::cc::componentsOnBorder(background, twoD);
@@ -182,7 +181,7 @@ FRAME* VA_RoiExtractHoles3D(const FRAME* roi, bool show) {
     report(name, L"3D ROI is required", show);
     return nullptr;
   }
-  twk::RoiProgress progress(L"Extract holes", show);
+  twk::ProgressGuard progress(L"Extract holes", show);
   FRAME* out = newRoi3D(roi);
   if (!out) return nullptr;
   if (!holesInto(roi, 0, false, out, 0, progress)) {
@@ -197,7 +196,7 @@ bool VA_RoiFillHoles3D(FRAME* roi, bool show) {
     report(L"VA_RoiFillHoles3D", L"3D ROI is required", show);
     return false;
   }
-  twk::RoiProgress progress(L"Fill holes", show);
+  twk::ProgressGuard progress(L"Fill holes", show);
   return holesInto(roi, 0, false, roi, 0, progress);
 }
 
@@ -206,7 +205,7 @@ bool VA_FillSliceContours(FRAME* roi, bool show) {
     report(L"VA_FillSliceContours", L"ROI is required", show);
     return false;
   }
-  twk::RoiProgress progress(L"Fill contours", show);
+  twk::ProgressGuard progress(L"Fill contours", show);
   // Each time point is labelled whole before its holes are written, so filling in place is safe.
   for (int t = 0; t < roi->dim.t; ++t)
     if (!holesInto(roi, t, true, roi, t, progress) || !progress.Step(t + 1, roi->dim.t)) return false;

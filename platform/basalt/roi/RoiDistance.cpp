@@ -19,8 +19,8 @@
 #include "TwkUi.h"
 #include "itk/ItkImageViews.h"
 #include "roi/RoiComponents.h"
-#include "roi/RoiProgress.h"
 #include "volume/Frame.h"
+#include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
 
 using namespace twk::itkv;
@@ -97,7 +97,7 @@ bool morph(const wchar_t* name, bool grow, FRAME* roi, const SPC* spc, bool mode
   const SPC base = spc ? *spc : SPC{1, 1, 1};
   const SPC scaled{base.x / rx, base.y / ry, mode3D ? base.z / rz : kApartInZ};
   const int times = allTimePoints ? roi->dim.t : 1;
-  twk::RoiProgress progress(grow ? L"Grow ROI" : L"Peel ROI", show);
+  twk::ProgressGuard progress(grow ? L"Grow ROI" : L"Peel ROI", show);
   // The result is built in a copy, so that a failure or Esc leaves the ROI as it was.
   FRAME* result = VA_VolClone(roi);
   if (!result) return false;
@@ -145,13 +145,59 @@ bool VA_RoiDeflate(FRAME* roi, const SPC* spc, bool mode3D, bool allTimePoints, 
   return morph(L"VA_RoiDeflate", false, roi, spc, mode3D, allTimePoints, rx, ry, rz, show);
 }
 
+bool VA_RoiPeelGrow(FRAME* roi, const SPC* spc, double peel, double grow, bool mode3D, int reserved, const void* unused,
+                    bool show) {
+  const wchar_t* name = L"VA_RoiPeelGrow";
+  (void)reserved;
+  (void)unused;
+  if (!isRoi(roi)) {
+    report(name, L"ROI is required", show);
+    return false;
+  }
+  if (!(peel >= 0 && grow >= 0)) {
+    report(name, L"Peel and grow should not be negative", show);
+    return false;
+  }
+  FRAME* result = VA_VolClone(roi);
+  if (!result) return false;
+  bool ok = true;
+  for (int t = 0; t < roi->dim.t && ok; ++t) {
+    // The enclosed holes (per time point) stay holes; the filled shape is peeled and grown.
+    FRAME* one = VA_VolCropTimepoint(roi, t, show);
+    FRAME* holes = one && mode3D ? VA_RoiExtractHoles3D(one, show) : nullptr;
+    if (one && !mode3D) {
+      holes = VA_VolClone(one);
+      ok = holes && VA_FillSliceContours(holes, show);
+      if (ok) {
+        for (int64_t i = 0; i < int64_t(PR_FrameMemSize(one)); ++i) holes->data[i] &= uint8_t(~one->data[i]);
+      }
+    }
+    ok = ok && one && holes;
+    if (ok) {
+      for (int64_t i = 0; i < int64_t(PR_FrameMemSize(one)); ++i) one->data[i] |= holes->data[i];
+      if (peel > 0) ok = VA_RoiDeflate(one, spc, mode3D, false, peel, peel, peel, show);
+      if (ok && grow > 0) ok = VA_RoiInflate(one, spc, mode3D, false, grow, grow, grow, show);
+      if (ok) {
+        for (int64_t i = 0; i < int64_t(PR_FrameMemSize(one)); ++i) one->data[i] &= uint8_t(~holes->data[i]);
+        const RECT3D whole{0, 0, 0, roi->dim.w - 1, roi->dim.h - 1, roi->dim.d - 1};
+        ok = VA_VolSetBox(result, t, &whole, one, 0, &whole);
+      }
+    }
+    PR_FrameDelete(&one);
+    PR_FrameDelete(&holes);
+  }
+  if (ok) std::memcpy(roi->data, result->data, PR_FrameMemSize(roi));
+  PR_FrameDelete(&result);
+  return ok;
+}
+
 FRAME* VA_RoiWaveDistance_x100(const FRAME* roi, const SPC* spc, bool inside, bool outside, bool show) {
   const wchar_t* name = L"VA_RoiWaveDistance_x100";
   if (!isRoi(roi)) {
     report(name, L"ROI is required", show);
     return nullptr;
   }
-  twk::RoiProgress progress(L"Surface wave distance", show);
+  twk::ProgressGuard progress(L"Surface wave distance", show);
   FRAME* out = PR_FrameCreate(FRM_INT, 32, roi->dim, false);
   if (!out) return nullptr;
   for (int t = 0; t < roi->dim.t; ++t) {

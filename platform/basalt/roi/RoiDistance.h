@@ -25,6 +25,13 @@ bool VA_RoiInflate(FRAME* roi, const SPC* spc, bool mode3D, bool allTimePoints, 
 bool VA_RoiDeflate(FRAME* roi, const SPC* spc, bool mode3D, bool allTimePoints, double rx, double ry, double rz,
                    bool show);
 
+// Peels the ROI's external surface by peel and then grows it by grow (millimetres on spc, voxels
+// without), in place, in 3D (mode3D) or per slice, at every time point. Only the external surface
+// moves: the ROI's enclosed holes are kept as they are. Zero skips a step; negative values are
+// refused.
+bool VA_RoiPeelGrow(FRAME* roi, const SPC* spc, double peel, double grow, bool mode3D, int reserved, const void* unused,
+                    bool show);
+
 // Distances from the ROI's surface in hundredths of a millimetre as a new 32-bit integer frame of
 // the ROI's size: inside voxels measure to the nearest clear voxel, outside voxels to the nearest
 // ROI voxel; the side not asked for, and voxels without any surface to measure to, hold the void

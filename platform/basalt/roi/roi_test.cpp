@@ -14,6 +14,8 @@
 #include "io/ImageFiles.h"
 #include "roi/RoiComponents.h"
 #include "roi/RoiDistance.h"
+#include "roi/RoiShape.h"
+#include "roi/RoiStatistics.h"
 #include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
@@ -136,6 +138,36 @@ np.save('outside.npy', outside)
 np.save('inside.npy', inside)
 np.save('grow.npy', (outside <= 2.0 + 1e-9).astype(np.uint8))
 np.save('peel.npy', (ell & (inside > 2.0 + 1e-9)).astype(np.uint8))
+from skimage.morphology import convex_hull_image, remove_small_objects, remove_small_holes
+hull_in = np.zeros((3, 30, 34), bool)
+hull_in[0, 5:9, 4:20] = True
+hull_in[0, 20:25, 10:13] = True
+hull_in[1, 3, 3] = True
+hull_in[1, 26, 30] = True
+hull_in[1, 10, 28] = True
+np.save('hull_in.npy', hull_in.astype(np.uint8))
+np.save('hull.npy', np.stack([convex_hull_image(s) if s.any() else s for s in hull_in]).astype(np.uint8))
+sp_in = rng.random((4, 28, 31)) > 0.55
+np.save('sp_in.npy', sp_in.astype(np.uint8))
+clean = np.stack([remove_small_holes(remove_small_objects(s, 5, connectivity=1), 5, connectivity=1) for s in sp_in])
+np.save('sp_out.npy', clean.astype(np.uint8))
+from skimage.filters import threshold_otsu
+from sklearn.mixture import GaussianMixture
+two = np.concatenate([rng.normal(100, 12, 6000), rng.normal(200, 15, 4000)])
+two = np.clip(np.round(two), 0, 400).reshape(10, 25, 40)
+np.save('two.npy', two.astype(np.float64))
+edges = np.linspace(two.min(), two.max(), 101)
+hist = np.histogram(two, bins=edges)[0]
+centres = (edges[:-1] + edges[1:]) / 2
+with open('otsu.txt', 'w') as f:
+    f.write('%.6f\n' % threshold_otsu(hist=(hist, centres)))
+gm = GaussianMixture(2, random_state=0).fit(two.reshape(-1, 1))
+m = np.sort(gm.means_.ravel())
+xs = np.linspace(m[0], m[1], 20001).reshape(-1, 1)
+cls = gm.predict(xs)
+change = xs[np.argmax(cls != cls[0]), 0]
+with open('gmm.txt', 'w') as f:
+    f.write('%.6f %.6f %.6f\n' % (m[0], m[1], change))
 )"));
   }
 };
@@ -340,4 +372,229 @@ TEST_F(RoiAlgorithms, EmptyChecksAndTimePointCrops) {
   EXPECT_EQ(script.lastMessage(), CString(L"VA_RoiExtractMaxCC : ROI is required"));
 }
 
+TEST_F(RoiAlgorithms, HullsAndSaltAndPepperMatchScikitImage) {
+  DIM3D dims;
+  FrameGuard in(roiFromArray(loadArray("hull_in.npy", &dims), dims));
+  FrameGuard expected(roiFromArray(loadArray("hull.npy", &dims), dims));
+  FrameGuard hull(VA_RoiConvexHull2D(in.f, false));
+  ASSERT_TRUE(hull.f);
+  // Within one voxel: only voxels on the hull's edge may differ.
+  int64_t n = 0, differ = differingVoxels(hull.f, expected.f);
+  VA_RoiNumVox(expected.f, 0, -1, &n);
+  EXPECT_LE(differ, n / 50) << differ << " of " << n;
+
+  FrameGuard noisy(roiFromArray(loadArray("sp_in.npy", &dims), dims));
+  FrameGuard clean(roiFromArray(loadArray("sp_out.npy", &dims), dims));
+  VA_SALTPEPPER record;
+  record.pepperThreshold = 5;
+  record.saltThreshold = 5;
+  FrameGuard filtered(VA_FilterSaltPepper(&record, noisy.f, false));
+  ASSERT_TRUE(filtered.f);
+  EXPECT_EQ(differingVoxels(filtered.f, clean.f), 0);
+}
+
+TEST_F(RoiAlgorithms, SkeletonOfACylinderIsItsAxisAndASphereHasItsRadiusAsDepth) {
+  // A cylinder of radius 4 along z, from slice 3 to 26.
+  const DIM3D dims{21, 21, 30, 1};
+  FrameGuard cyl(PR_FrameCreate(FRM_ROI, 1, dims, true));
+  for (int z = 3; z <= 26; ++z)
+    for (int y = 0; y < 21; ++y)
+      for (int x = 0; x < 21; ++x)
+        if ((x - 10) * (x - 10) + (y - 10) * (y - 10) <= 16) twk::setRoiBit(cyl.f, x, y, z, 0, true);
+  FrameGuard skeleton(VA_RoiMakeMiddlePlain(cyl.f, 1.0, nullptr));
+  ASSERT_TRUE(skeleton.f);
+  int64_t n = 0;
+  VA_RoiNumVox(skeleton.f, 0, -1, &n);
+  EXPECT_GE(n, 15);
+  for (int z = 0; z < 30; ++z)
+    for (int y = 0; y < 21; ++y)
+      for (int x = 0; x < 21; ++x)
+        if (twk::roiBit(skeleton.f, x, y, z, 0)) {
+          EXPECT_LE(std::abs(x - 10), 1);
+          EXPECT_LE(std::abs(y - 10), 1);
+        }
+  int parts = 0;
+  FRAME** pieces = VA_RoiSplitConnectedComponents(skeleton.f, 26, &parts, false);
+  EXPECT_EQ(parts, 1);
+  PR_FrameArrDelete(&pieces, parts);
+
+  // A ball of radius 6 mm on 0.5 mm voxels: its ridge and medial axis lie at depth 6.
+  const DIM3D ball{31, 31, 31, 1};
+  FrameGuard sphere(PR_FrameCreate(FRM_ROI, 1, ball, true));
+  for (int z = 0; z < 31; ++z)
+    for (int y = 0; y < 31; ++y)
+      for (int x = 0; x < 31; ++x)
+        if ((x - 15) * (x - 15) + (y - 15) * (y - 15) + (z - 15) * (z - 15) <= 144) twk::setRoiBit(sphere.f, x, y, z, 0, true);
+  const SPC half{0.5, 0.5, 0.5};
+  for (bool blum : {false, true}) {
+    SCOPED_TRACE(blum);
+    double depth = 0;
+    FrameGuard axis(blum ? VA_MAT3D_Blums(sphere.f, &half, 1.0, &depth, false) : VA_RoiMAT(sphere.f, &half, 1.0, &depth, false));
+    ASSERT_TRUE(axis.f);
+    EXPECT_NEAR(depth, 6.0, 0.6);
+  }
+}
+
+TEST_F(RoiAlgorithms, InterpolationCylindersAnd4DConversion) {
+  // Squares drawn on slices 0 and 4 (sides 3 and 7): the morph fills 1..3 with growing squares.
+  const DIM3D dims{12, 12, 5, 1};
+  FrameGuard roi(PR_FrameCreate(FRM_ROI, 1, dims, true));
+  const RECT3D a{4, 4, 0, 6, 6, 0}, b{2, 2, 4, 8, 8, 4};
+  VA_VolFillBox(roi.f, 0, &a, true, 1.0);
+  VA_VolFillBox(roi.f, 0, &b, true, 1.0);
+  FrameGuard morphed(VA_VolClone(roi.f));
+  ASSERT_TRUE(VA_RoiIntersliceMorph(morphed.f, false, false));
+  int64_t counts[5];
+  for (int z = 0; z < 5; ++z) VA_RoiNumVox(morphed.f, 0, z, &counts[z]);
+  EXPECT_EQ(counts[0], 9);
+  EXPECT_EQ(counts[4], 49);
+  EXPECT_EQ(counts[2], 25);  // half way: side 5
+  for (int z = 0; z < 4; ++z) EXPECT_LE(counts[z], counts[z + 1]);
+  // The arc variant follows the centroids: a square moved from x 2..4 to x 7..9 passes through the middle.
+  FrameGuard shifted(PR_FrameCreate(FRM_ROI, 1, dims, true));
+  const RECT3D c{2, 4, 0, 4, 6, 0}, d{7, 4, 4, 9, 6, 4};
+  VA_VolFillBox(shifted.f, 0, &c, true, 1.0);
+  VA_VolFillBox(shifted.f, 0, &d, true, 1.0);
+  FrameGuard arc(VA_RoiIntesliceArcMorph(shifted.f, true, false));
+  ASSERT_TRUE(arc.f);
+  DPOINT3D centre;
+  FrameGuard middle(VA_VolClone(arc.f));
+  const RECT3D keep{0, 0, 2, 11, 11, 2};
+  VA_VolFillBox(middle.f, 0, &keep, false, 0.0);
+  ASSERT_TRUE(VA_RoiGetMassCenter(middle.f, 0, &centre));
+  EXPECT_NEAR(centre.x, 5.5, 0.6);
+  int64_t mid = 0;
+  VA_RoiNumVox(arc.f, 0, 2, &mid);
+  EXPECT_NEAR(double(mid), 9.0, 3.0);
+
+  // Cylinders: union and intersection of the two squares in every slice.
+  FrameGuard uni(VA_VolClone(roi.f)), inter(VA_VolClone(roi.f));
+  ASSERT_TRUE(VA_FormCylinderFrom2Dcontours(uni.f, 0, false));
+  ASSERT_TRUE(VA_FormCylinderFrom2Dcontours(inter.f, 1, false));
+  int64_t nu = 0, ni = 0;
+  VA_RoiNumVox(uni.f, 0, -1, &nu);
+  VA_RoiNumVox(inter.f, 0, -1, &ni);
+  EXPECT_EQ(nu, 49 * 5);
+  EXPECT_EQ(ni, 9 * 5);
+
+  const DIM3D dims4{12, 12, 5, 3};
+  FrameGuard four(VA_RoiConvert3Dto4D(roi.f, 1, &dims4));
+  ASSERT_TRUE(four.f);
+  int64_t at[3];
+  for (int t = 0; t < 3; ++t) VA_RoiNumVox(four.f, t, -1, &at[t]);
+  EXPECT_EQ(at[0], 0);
+  EXPECT_EQ(at[1], 58);
+  EXPECT_EQ(at[2], 0);
+  const DIM3D wrong{12, 11, 5, 3};
+  EXPECT_FALSE(VA_RoiConvert3Dto4D(roi.f, 1, &wrong));
+}
+double readNumber(const std::string& name, int index = 0) {
+  std::ifstream in(g_dir + "/" + name);
+  double v = 0;
+  for (int i = 0; i <= index; ++i) in >> v;
+  return v;
+}
+
+TEST_F(RoiAlgorithms, StatisticsOfAKnownRamp) {
+  // 0..999 in a 10 x 10 x 10 integer volume: mean 499.5, population SD 288.675.
+  FrameGuard ramp(PR_FrameCreate(FRM_INT, 16, DIM3D{10, 10, 10, 1}, false));
+  for (int i = 0; i < 1000; ++i) reinterpret_cast<uint16_t*>(ramp.f->data)[i] = uint16_t(i);
+  VA_ROIINFO info;
+  uint64_t* histogram = VA_VolCalcRoiInfo(false, ramp.f, 0, nullptr, 0, 0, 999, true, VOID_VALUE, 100, &info);
+  ASSERT_TRUE(histogram);
+  EXPECT_DOUBLE_EQ(info.mean, 499.5);
+  EXPECT_NEAR(info.stdev, 288.675, 5e-4);
+  EXPECT_DOUBLE_EQ(info.median, 499.5);
+  EXPECT_DOUBLE_EQ(info.percentile[0], 9.99);  // numpy: percentile(0..999, 1)
+  EXPECT_EQ(info.count, 1000u);
+  EXPECT_NEAR(info.skewness, 0.0, 1e-12);
+  EXPECT_NEAR(info.kurtosis, -1.2, 1e-5);
+  EXPECT_NEAR(info.entropy, std::log(100.0), 1e-12);
+  for (int b = 0; b < 100; ++b) EXPECT_EQ(histogram[b], 10u);
+  pf_free(&histogram);
+
+  // A mask and a range: only the voxels inside both count when clipping.
+  FrameGuard mask(PR_FrameCreate(FRM_ROI, 1, DIM3D{10, 10, 10, 1}, true));
+  const RECT3D half{0, 0, 0, 9, 9, 4};
+  VA_VolFillBox(mask.f, 0, &half, true, 1.0);
+  histogram = VA_VolCalcRoiInfo(false, ramp.f, 0, mask.f, 0, 100, 299, true, 10.0, 0, &info);
+  ASSERT_TRUE(histogram);
+  EXPECT_EQ(info.count, 200u);
+  EXPECT_DOUBLE_EQ(info.mean, 199.5);
+  pf_free(&histogram);
+  double lo = 0, hi = 0;
+  ASSERT_TRUE(VA_VolRangePercent(ramp.f, 0, 0, 100, &lo, &hi));
+  EXPECT_EQ(lo, 0.0);
+  EXPECT_EQ(hi, 999.0);
+  double width = VOID_VALUE;
+  int bins = 0;
+  EXPECT_FALSE(VA_CalcRangeBins(0, 10, &width, &bins));
+  width = 3.0;
+  ASSERT_TRUE(VA_CalcRangeBins(0, 10, &width, &bins));
+  EXPECT_EQ(bins, 4);
+
+  // Conversions: threshold, division, inversion and the clamped linear map.
+  FrameGuard band(VA_VolThreshold(ramp.f, 0, 100, 199, false));
+  int64_t n = 0;
+  VA_RoiNumVox(band.f, 0, -1, &n);
+  EXPECT_EQ(n, 100);
+  FrameGuard divided(VA_VolSubAndDivide(FRM_REAL, ramp.f, 499.5, 2.0, false));
+  EXPECT_DOUBLE_EQ(reinterpret_cast<double*>(divided.f->data)[999], 249.75);
+  EXPECT_FALSE(VA_VolSubAndDivide(FRM_REAL, ramp.f, 0, 1e-101, false));
+  FrameGuard inverted(VA_VolClone(ramp.f));
+  ASSERT_TRUE(VA_VolInvert(inverted.f, false));
+  EXPECT_EQ(reinterpret_cast<uint16_t*>(inverted.f->data)[0], 999);
+  VA_LINCONV conversion{2.0, 10.0, 50.0, 900.0};
+  FrameGuard converted(VA_VolClone(ramp.f));
+  ASSERT_TRUE(VA_VolLinearConversionWithClamp(converted.f, &conversion, mask.f, false));
+  const uint16_t* cv = reinterpret_cast<uint16_t*>(converted.f->data);
+  EXPECT_EQ(cv[0], 50);
+  EXPECT_EQ(cv[100], 210);
+  EXPECT_EQ(cv[499], 900);
+  EXPECT_EQ(cv[500], 500);  // outside the mask
+}
+
+TEST_F(RoiAlgorithms, HistogramSplitsMatchOtsuAndAGaussianMixture) {
+  DIM3D dims;
+  const std::vector<double> two = loadArray("two.npy", &dims);
+  FrameGuard volume(VA_CreateVol(two.data(), 64, dims.w, dims.h, dims.d, 1));
+  double lo = 0, hi = 0;
+  ASSERT_TRUE(VA_VolRangePercent(volume.f, 0, 0, 100, &lo, &hi));
+  VA_ROIINFO info;
+  uint64_t* histogram = VA_VolCalcRoiInfo(false, volume.f, 0, nullptr, 0, lo, hi, true, VOID_VALUE, 100, &info);
+  ASSERT_TRUE(histogram);
+  const double step = (hi - lo) / 100;
+  double residual = 0, peak = 0, mass = 0;
+  int* cuts = VA_SegHist(histogram, 100, VA_HISTSEG_OTSU, 2, nullptr, nullptr, &residual, &peak, &mass, false);
+  ASSERT_TRUE(cuts);
+  const double otsu = lo + cuts[1] * step;
+  EXPECT_NEAR(otsu, 150.0, 3.0);
+  // scikit-image's threshold is a bin centre; ours is the first bin of the upper class.
+  EXPECT_NEAR(otsu, readNumber("otsu.txt"), step);
+  EXPECT_EQ(cuts[0], 0);
+  EXPECT_EQ(cuts[2], 100);
+  pf_free(&cuts);
+
+  double* models = nullptr;
+  cuts = VA_SegHist(histogram, 100, VA_HISTSEG_GMM, 2, nullptr, &models, &residual, &peak, &mass, false);
+  ASSERT_TRUE(cuts && models);
+  EXPECT_NEAR(lo + cuts[1] * step, readNumber("gmm.txt", 2), 1.5 * step);
+  EXPECT_NEAR(mass, 4000.0 / 6000.0, 0.05);
+  pf_free(&cuts);
+  pf_free(&models);
+
+  VA_BIMODALSPLIT record;
+  for (int method : {VA_HISTSEG_BIGAUSS, VA_HISTSEG_BILAPLACE}) {
+    SCOPED_TRACE(method);
+    cuts = VA_SegHist(histogram, 100, method, 2, &record, &models, &residual, &peak, &mass, false);
+    ASSERT_TRUE(cuts && models);
+    EXPECT_NEAR(lo + cuts[1] * step, 150.0, 12.0);
+    EXPECT_GE(peak, record.peakRatioLow);
+    EXPECT_LE(peak, record.peakRatioHigh);
+    pf_free(&cuts);
+    pf_free(&models);
+  }
+  EXPECT_FALSE(VA_SegHist(histogram, 100, VA_HISTSEG_BIGAUSS, 3, &record, nullptr, nullptr, nullptr, nullptr, false));
+  pf_free(&histogram);
+}
 }  // namespace

@@ -1,0 +1,98 @@
+// ROI measurements: distances between ROIs, overlap, surface distances and the surface-wave map.
+#include <cmath>
+
+#include "DocMessages.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawView.h"
+#include "DrawVol.h"
+#include "Prompts.h"
+#include "RoiOperationFrame.h"
+#include "TwkMem.h"
+#include "Vol.h"
+#include "paths/ValueText.h"
+#include "roi/RoiComponents.h"
+#include "roi/RoiDistance.h"
+#include "volume/Frame.h"
+
+using namespace twk::roiops;
+
+namespace {
+
+// Exactly two marked ROI layers, else the operation's own "Two ROIs are required".
+bool twoRois(CDrawSet* set, const wchar_t* operation, CVol** a, CVol** b) {
+  if (!set || set->NumMarkedRoiLayers() != 2) {
+    Named(operation, L"Two ROIs are required");
+    return false;
+  }
+  return set->GetTwoMarkedROIs(a, b);
+}
+
+// The DICE slice range, 1-based, kept while the program runs; 0, 0 before the first run.
+int g_diceStart = 0, g_diceEnd = 0;
+
+}  // namespace
+
+bool CDrawSet::RoiMassCenterDistance(CDrawSet* set) {
+  OperationEnd end(set ? set->GetDocument() : nullptr, false);
+  CVol *a = nullptr, *b = nullptr;
+  if (!twoRois(set, L"CDrawSet::RoiMassCenterDistance", &a, &b)) return false;
+  DPOINT3D ca, cb;
+  if (!VA_RoiGetMassCenter(a->frame, 0, &ca) || !VA_RoiGetMassCenter(b->frame, 0, &cb)) return false;
+  const double dx = (ca.x - cb.x) * a->Vx(), dy = (ca.y - cb.y) * a->Vy(), dz = (ca.z - cb.z) * a->Vz();
+  PR_DisplayDoubleValue(L"ROI mass center distance", std::sqrt(dx * dx + dy * dy + dz * dz));
+  return true;
+}
+bool CDrawSet::RoiMassCenterDistance() { return RoiMassCenterDistance(this); }
+
+bool CDrawSet::MeasureDICE_SelectSlices(CDrawSet* set, CDrawView* view) {
+  OperationEnd end(set ? set->GetDocument() : nullptr, false);
+  const wchar_t* name = L"CDrawSet::MeasureDICE_SelectSlices";
+  CVol *a = nullptr, *b = nullptr;
+  if (!twoRois(set, name, &a, &b)) return false;
+  if (g_diceStart == 0 && g_diceEnd == 0) {
+    g_diceStart = 1;
+    g_diceEnd = a->D();
+  }
+  int start = g_diceStart, stop = g_diceEnd;
+  if (!TW_SpecifyTwoInt(L"Specify slices", L"start", &start, L"end", &stop)) return false;
+  g_diceStart = start;
+  g_diceEnd = stop;
+  const int depth = a->D();
+  if (start < 1 || start > depth || stop < 1 || stop > depth || stop < start) {
+    Named(name, L"Invalid slice selection");
+    return false;
+  }
+  const int t = view ? view->CurrentTime() : 0;
+  double dice = 0;
+  if (!VA_MeasureDICE(a->frame, a->effT(t), b->frame, b->effT(t), start - 1, stop - 1, &dice, nullptr, nullptr))
+    return false;
+  twk::doc::information(FmtStr(L"DICE coefficient on slices [%u,%u] = %e", unsigned(start), unsigned(stop), dice));
+  return true;
+}
+bool CDrawSet::MeasureDICE_SelectSlices(CDrawView* view) { return MeasureDICE_SelectSlices(this, view); }
+
+bool CDrawSet::RoiHausdorffDistance(CDrawSet* set, bool edgeBased) {
+  OperationEnd end(set ? set->GetDocument() : nullptr, false);
+  CVol *a = nullptr, *b = nullptr;
+  if (!twoRois(set, L"CDrawSet::RoiHausdorffDistance", &a, &b)) return false;
+  double hausdorff = 0, average = 0;
+  if (!VA_HausfdoffDist(edgeBased, a->frame, b->frame, a->Spc(), &hausdorff, &average)) return false;
+  twk::doc::information(FmtStr(L"Hausdorff distance = %8.3lf mm\nAverage distance=%8.3lf mm", hausdorff, average));
+  return true;
+}
+bool CDrawSet::RoiHausdorffDistance(bool edgeBased) { return RoiHausdorffDistance(this, edgeBased); }
+
+bool CDrawSet::RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside) {
+  OperationEnd end(set ? set->GetDocument() : nullptr, false);
+  CVol* roi = RoiOperand(set);
+  if (!roi) return false;
+  FRAME* distances = VA_RoiWaveDistance_x100(roi->frame, roi->Spc(), inside, outside, true);
+  if (!distances) return false;
+  if (CDrawDoc* doc = set->GetDocument()) doc->SetModifiedFlag();
+  const bool ok = set->AddResultLayer(false, false, L"surface wave distance", roi, &distances, -1, 0, -1);
+  PR_FrameDelete(&distances);
+  if (ok) set->SetActiveLayerLast();
+  return ok;
+}
+bool CDrawSet::RoiSurfaceWaveDistance(bool inside, bool outside) { return RoiSurfaceWaveDistance(this, inside, outside); }

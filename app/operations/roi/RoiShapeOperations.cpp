@@ -1,0 +1,59 @@
+// ROI shape operations: clearing slabs of slices and moving the external surface.
+#include <utility>
+
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawVol.h"
+#include "Prompts.h"
+#include "RoiOperationFrame.h"
+#include "TwkMem.h"
+#include "Vol.h"
+#include "roi/RoiDistance.h"
+#include "volume/VolumeBox.h"
+
+using namespace twk::roiops;
+
+bool CDrawSet::RoiClearSlicesZ0Z1(CDrawSet* set, bool inside) { return set ? set->RoiClearSlicesZ0Z1(inside) : false; }
+
+bool CDrawSet::RoiClearSlicesZ0Z1(bool inside) {
+  OperationEnd end(GetDocument(), false);
+  CVol* roi = WorkVolROI(nullptr);
+  if (!roi) return false;
+  const int depth = roi->D();
+  int z0 = 1, z1 = depth;
+  if (!TW_SpecifyTwoInt(L"Specify interval [Z0,Z1]", L"Z0", &z0, L"Z1", &z1)) return false;
+  --z0;
+  --z1;
+  if (z0 < 0 || z0 > depth - 1 || z1 < 0 || z1 > depth - 1) {
+    Named(L"CDrawSet::RoiClearSlicesZ0Z1", L"Z0,Z1 are outside allowed interval");
+    return false;
+  }
+  if (z1 < z0) std::swap(z0, z1);
+  CDrawDoc* doc = GetDocument();
+  CDrawVol* layer = GetLayerOfVol(roi);
+  if (doc) {
+    doc->PushUndoForLayer(layer);
+    doc->SetModifiedFlag();
+  }
+  ResetLayerCache(layer);
+  const RECT3D box{0, 0, z0, roi->W() - 1, roi->H() - 1, z1};
+  return VA_VolFillBox(roi->frame, -1, &box, inside, 0.0);
+}
+
+bool CDrawSet::RoiPeelGrowExternal(CDrawSet* set) { return set ? set->RoiPeelGrowExternal() : false; }
+
+bool CDrawSet::RoiPeelGrowExternal() {
+  OperationEnd end(GetDocument(), false);
+  CVol* roi = WorkVolRoiFirstMarked();
+  if (!roi) return false;
+  double peel = 3.0, grow = 3.0;
+  if (!TW_SpecifyTwoDouble(L"Specify Peel\\Grow", L"Peel (mm)", &peel, L"Grow (mm)", &grow)) return false;
+  CDrawDoc* doc = GetDocument();
+  CDrawVol* layer = GetLayerOfVol(roi);
+  if (doc) {
+    doc->SetModifiedFlag();
+    doc->PushUndoForLayer(layer);
+  }
+  ResetLayerCache(layer);
+  return VA_RoiPeelGrow(roi->frame, roi->Spc(), peel, grow, false, 1, nullptr, true);
+}

@@ -1,0 +1,199 @@
+// Operations that change or derive signal layers with the help of an ROI.
+#include <cmath>
+#include <cwchar>
+#include <vector>
+
+#include "DocMessages.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawView.h"
+#include "DrawVol.h"
+#include "Prompts.h"
+#include "RoiDialogs.h"
+#include "RoiOperationFrame.h"
+#include "TwkMem.h"
+#include "TwkUi.h"
+#include "Vol.h"
+#include "docsupport/DocSupport.h"
+#include "roi/RoiStatistics.h"
+#include "volops/VolumeOperations.h"
+#include "volume/Frame.h"
+
+using namespace twk::roiops;
+
+namespace {
+
+// A value prompt that also takes "NAN" (the prompt starts there): a text field read as a number.
+bool enterValueOrNan(const CString& prompt, double* value) {
+  std::vector<twk::PromptField> fields{twk::PromptField::string(prompt, L"NAN")};
+  for (;;) {
+    if (!twk::ui().askValues(L"Specify value", fields)) return false;
+    const CString text = fields[0].text.Trim();
+    wchar_t* end = nullptr;
+    const double v = std::wcstod(text.GetString(), &end);
+    if (!text.IsEmpty() && end && *end == 0) {
+      *value = v;
+      return true;
+    }
+    twk::messageBox(L"Please enter a number or NAN", MB_OK | MB_ICONEXCLAMATION);
+  }
+}
+
+// The optimal display window of the layer's new voxels; its result is the operation's.
+bool refreshWindow(CDrawVol* layer) {
+  // The core computes the window on one time point: the first stands for all.
+  return layer && VA_OptimalIntensWindow(0, layer->GetVol()->frame, 0, &layer->filter, true);
+}
+
+}  // namespace
+
+bool CDrawSet::BandOfAverageSignal(CDrawSet* set) {
+  if (!set) {
+    RoiOperand(nullptr);
+    return false;
+  }
+  return set->BandOfAverageSignal();
+}
+
+bool CDrawSet::BandOfAverageSignal() {
+  const wchar_t* operation = L"CDrawSet::BandOfAverageSignal";
+  OperationEnd end(GetDocument(), true);
+  CVol* roi = RoiOperand(this);
+  if (!roi) return false;
+  CVol* vol = WorkVolSI();
+  if (!vol) {
+    Named(operation, L"No suitable volume is present or enabled");
+    return false;
+  }
+  if (!vol->Is3D()) {
+    Named(operation, L"3D volume is required");
+    return false;
+  }
+  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  VA_ROIINFO info;
+  if (!VA_VolCalcRoiInfoCutPct(vol->frame, 0, roi->frame, 0, 0, 0, &info, true)) return false;
+  double k = 0.5;
+  if (!TW_EnterDouble(FmtStr(L"Band Radius in StdDev (%8.1lf)", info.stdev), &k)) return false;
+  FRAME* band = VA_VolThreshold(vol->frame, 0, info.mean - k * info.stdev, info.mean + k * info.stdev, true);
+  if (!band) return false;
+  bool ok = VA_VolCleanMask(band, -1, roi->frame, false, 0.0, true) &&
+            AddResultLayer(false, false, nullptr, vol, &band, -1, 0, -1);
+  PR_FrameDelete(&band);
+  return ok;
+}
+
+bool CDrawSet::LinearConversionOverROI(CDrawSet* set) { return set ? set->LinearConversionOverROI() : false; }
+
+bool CDrawSet::LinearConversionOverROI() {
+  OperationEnd end(GetDocument(), false);
+  CVol* vol = WorkVolNonRoi();
+  if (!vol) {
+    Named(L"CDrawSet::LinearConversionOverROI", L"No suitable volume is present or enabled");
+    return false;
+  }
+  CVol* roi = nullptr;
+  if (!WorkVolROI_SingleOptional(&roi)) return false;
+  if (!TW_DlgVolLinAmplif()) return false;
+  CDrawVol* layer = GetLayerOfVol(vol);
+  if (CDrawDoc* doc = GetDocument()) {
+    doc->SetModifiedFlag();
+    ResetLayerCache(layer);
+    doc->PushUndoForLayer(layer);
+  }
+  if (!VA_VolLinearConversionWithClamp(vol->frame, &g_LinConvParms, roi ? roi->frame : nullptr, true)) return false;
+  return refreshWindow(layer);
+}
+
+bool CDrawSet::NormalizeByROI(CDrawSet* set, CDrawView* view) {
+  if (!set) {
+    RoiOperand(nullptr);
+    return false;
+  }
+  return set->NormalizeByROI(view);
+}
+
+bool CDrawSet::NormalizeByROI(CDrawView* view) {
+  const wchar_t* operation = L"CDrawSet::NormalizeByROI";
+  OperationEnd end(GetDocument(), true);
+  CVol* roi = RoiOperand(this);
+  if (!roi) return false;
+  CVol* vol = WorkVolNonRoi();
+  if (!vol) {
+    Named(operation, L"Signal Intensity volume is required");
+    return false;
+  }
+  const int t = view ? view->CurrentTime() : 0;
+  VA_ROIINFO info;
+  if (!VA_VolCalcRoiInfoCutPct(vol->frame, vol->effT(t), roi->frame, roi->effT(t), 0, 0, &info, false)) return false;
+  info.volumeCm3 = double(info.count) * roi->Vx() * roi->Vy() * roi->Vz() * 0.001;
+  int type = 0;
+  double stdev = 0, coefficient = 0;
+  if (!TW_DlgVolNormalize(&info, &type, &stdev, &coefficient)) return false;
+  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  const double offset = type == 0 ? 0.0 : info.mean;
+  const double divisor = type == 0 ? coefficient : stdev;
+  // A divisor of (almost) zero would fill the layer with infinities: refused by name.
+  if (!(std::fabs(divisor) >= 1e-100)) {
+    Named(operation, type == 0 ? L"Normalization coefficient is zero" : L"Region stdev is zero");
+    return false;
+  }
+  FRAME* result = VA_VolSubAndDivide(FRM_REAL, vol->frame, offset, divisor, true);
+  if (!result) return false;
+  const bool ok = AddResultLayer(false, false, L"normalized", vol, &result, -1, 0, -1);
+  PR_FrameDelete(&result);
+  if (ok) SetActive(NumLayers() - 1);
+  return ok;
+}
+
+bool CDrawSet::VolumeClipByRoi(CDrawSet* set) {
+  if (!set) {
+    RoiOperand(nullptr);
+    return false;
+  }
+  return set->VolumeClipByRoi();
+}
+
+bool CDrawSet::VolumeClipByRoi() {
+  OperationEnd end(GetDocument(), false);
+  CVol* roi = RoiOperand(this);
+  if (!roi) return false;
+  CVol* vol = WorkVolNonRoi();
+  if (!vol) {
+    Named(L"CDrawSet::VolumeClipByRoi", L"Integer or Real volume is required");
+    return false;
+  }
+  double value = std::nan("");
+  if (!enterValueOrNan(L"Value for clipped voxels. Choose NAN for transparent VOIDVOX", &value)) return false;
+  CDrawDoc* doc = GetDocument();
+  if (doc) {
+    doc->SetModifiedFlag();
+    // The clipped voxels would be lost otherwise: an undo record keeps them.
+    doc->PushUndoForLayer(GetLayerOfVol(vol));
+  }
+  if (std::isnan(value)) value = VOID_VALUE;
+  ResetLayerCache(GetLayerOfVol(vol));
+  if (!VA_VolCleanMask(vol->frame, -1, roi->frame, false, value, true)) return false;
+  SetLayerMarked(roi, false);
+  return true;
+}
+
+bool CDrawSet::InvertActiveLayer(CDrawSet* set) { return set ? set->InvertActiveLayer() : false; }
+
+bool CDrawSet::InvertActiveLayer() {
+  OperationEnd end(GetDocument(), false);
+  CDrawVol* layer = GetActiveLayer();
+  if (!layer || !layer->GetVol() || !layer->GetVol()->frame) return false;
+  CDrawDoc* doc = GetDocument();
+  if (doc) doc->SetModifiedFlag();
+  ResetLayerCache(layer);
+  if (doc) {
+    UNDOREC* undo = VA_CompleteUndoRec(&layer->filter, layer->GetVol()->frame);
+    if (undo) {
+      undo->owner = layer->LayerId();
+      doc->PushUndo(&undo);
+      delete undo;
+    }
+  }
+  if (!VA_VolInvert(layer->GetVol()->frame, true)) return false;
+  return refreshWindow(layer);
+}

@@ -1,0 +1,399 @@
+// The ROI operations of the layer sets on small documents: operand checks and their messages,
+// in-place changes with undo, result layers, prompts and measurement texts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "DocTestKit.h"
+#include "HighObj.h"
+#include "RoiRecords.h"
+#include "ScriptedUi.h"
+#include "TwkMem.h"
+#include "roi/RoiComponents.h"
+#include "roi/RoiStatistics.h"
+#include "volume/VolumeBox.h"
+#include "volume/VoxelAccess.h"
+
+using namespace twk::testkit;
+
+namespace {
+
+const wchar_t* const kAmbiguous =
+    L"Ambiguous Layer Configuration.\nUse Layer Control dialog to remove, disable or activate the layers";
+
+// A document with one set: an integer base layer and the given ROI layers, and a view.
+struct Fixture {
+  CDrawDoc doc;
+  CountingView view;
+  CDrawSet* set = nullptr;
+  twk::ScriptedUi script;
+  twk::ScopedUi installed{script};
+
+  explicit Fixture(std::vector<std::pair<CVol*, bool>> rois, DIM3D dims = DIM3D{12, 10, 6, 1}) {
+    std::vector<CDrawVol*> layers{makeLayer(makeVol(FRM_INT, dims.w, dims.h, dims.d, dims.t, L"base"))};
+    for (auto& [vol, marked] : rois) layers.push_back(makeLayer(vol, marked));
+    set = addSet(&doc, layers);
+    doc.AddView(&view);
+    set->AddViewProjection(&view);
+  }
+  ~Fixture() { doc.RemoveView(&view); }
+  CVol* layer(int i) const { return set->GetLayerVol(i); }
+};
+
+CVol* roiVol(DIM3D dims, std::initializer_list<RECT3D> boxes, int t = 0, const wchar_t* name = L"roi") {
+  CVol* vol = makeVol(FRM_ROI, dims.w, dims.h, dims.d, dims.t, name);
+  for (const RECT3D& b : boxes) VA_VolFillBox(vol->frame, t, &b, true, 1.0);
+  return vol;
+}
+
+int64_t voxels(const CVol* vol, int t = -1) {
+  int64_t n = 0;
+  VA_RoiNumVox(vol->frame, t, -1, &n);
+  return n;
+}
+
+}  // namespace
+
+TEST(RoiOperations, CommonOperandChecksShowBareMessages) {
+  const DIM3D dims{12, 10, 6, 1};
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  EXPECT_FALSE(CDrawSet::RoiExtractHoles3D(nullptr));
+  EXPECT_FALSE(CDrawSet::RoiFillContours2D(nullptr));
+  EXPECT_EQ(script.lastMessage(), CString(L"Operand is not present"));
+
+  const struct {
+    const char* what;
+    std::vector<bool> marked;  // ROI layers and their marks
+    CString message;
+  } cases[] = {
+      {"no ROI marked", {false}, L"ROI is not present or enabled"},
+      {"two ROIs marked", {true, true}, kAmbiguous},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::pair<CVol*, bool>> rois;
+    for (bool m : c.marked) rois.push_back({roiVol(dims, {{1, 1, 1, 3, 3, 3}}), m});
+    Fixture f(rois);
+    EXPECT_FALSE(f.set->RoiExtractMaxCC(&f.view, false, false));
+    EXPECT_EQ(f.script.lastMessage(), c.message);
+    EXPECT_EQ(f.doc.UndoCount(), 0);
+  }
+}
+
+TEST(RoiOperations, MaxComponentOf4DRoiChangesOnlyTheViewsTimePointWithUndo) {
+  const DIM3D dims{12, 10, 6, 3};
+  CVol* roi = roiVol(dims, {{0, 0, 0, 1, 1, 1}, {5, 5, 2, 9, 8, 4}}, 1);
+  for (int t : {0, 2}) {
+    const RECT3D small{0, 0, 0, 0, 0, 0};
+    VA_VolFillBox(roi->frame, t, &small, true, 1.0);
+  }
+  Fixture f({{roi, true}}, dims);
+  FRAME* before = VA_VolClone(roi->frame);
+  f.set->FindViewProjection(&f.view)->timeIndex = 1;
+  ASSERT_TRUE(f.set->RoiExtractMaxCC(&f.view, false, false));
+  EXPECT_EQ(voxels(roi, 1), 5 * 4 * 3);
+  EXPECT_EQ(voxels(roi, 0), 1);
+  EXPECT_EQ(voxels(roi, 2), 1);
+  EXPECT_TRUE(f.doc.IsModified());
+  ASSERT_TRUE(f.doc.Undo());
+  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before)), 0);
+  PR_FrameDelete(&before);
+}
+
+TEST(RoiOperations, SeededComponentsNeedASeedAndKeepWhatTheSeedsTouch) {
+  const DIM3D dims{12, 10, 6, 1};
+  CVol* roi = roiVol(dims, {{0, 0, 0, 2, 2, 2}, {6, 5, 2, 9, 8, 4}});
+  Fixture f({{roi, true}}, dims);
+  FRAME* before = VA_VolClone(roi->frame);
+  EXPECT_FALSE(f.set->RoiExtractMaxCC(&f.view, false, true));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiExtractMaxCC : At least one seed is expected"));
+  // The undo record pushed first restores an identical ROI.
+  ASSERT_EQ(f.doc.UndoCount(), 1);
+  ASSERT_TRUE(f.doc.Undo());
+  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before)), 0);
+
+  // A vector ROI over the smaller cube (x and y given in reverse order) keeps only that cube.
+  auto* seed = new CDrawSet(&f.doc);
+  seed->vroi = static_cast<HIGHOBJ*>(pf_calloc(sizeof(HIGHOBJ)));
+  *seed->vroi = HIGHOBJ{};
+  seed->vroi->kind = HIGHOBJ_VECTOR_ROI;
+  seed->vroi->shape = HIGHOBJ_SHAPE_BOX;
+  seed->vroi->owner = f.set;
+  seed->vroi->x0 = 2;
+  seed->vroi->x1 = 1;
+  seed->vroi->y0 = 2;
+  seed->vroi->y1 = 1;
+  seed->vroi->z0 = 1;
+  seed->vroi->z1 = 2;
+  CDrawObj* obj = seed;
+  f.doc.AddObject(&obj, true);
+  ASSERT_TRUE(f.set->RoiExtractMaxCC(&f.view, false, true));
+  EXPECT_EQ(voxels(roi), 27);
+  EXPECT_TRUE(twk::roiBit(roi->frame, 0, 0, 0, 0));
+  PR_FrameDelete(&before);
+}
+
+TEST(RoiOperations, PeelWithAllLayersChangesEveryRoiLayerWithOneUndoEach) {
+  const DIM3D dims{12, 10, 6, 1};
+  CVol* a = roiVol(dims, {{2, 2, 1, 8, 7, 4}});
+  CVol* b = roiVol(dims, {{1, 1, 1, 9, 8, 4}}, 0, L"unmarked");
+  Fixture f({{a, true}, {b, false}}, dims);
+  ROIPEELGROW record = g_RoiPeelParms;
+  record.allLayers = 1;
+  f.script.answerValues({1.0, 1, 1, 1});
+  ASSERT_TRUE(f.set->RoiPeelGrow(true, &record));
+  EXPECT_EQ(f.script.messages.back(), CString(L"Peel ROI"));
+  EXPECT_EQ(voxels(a), 5 * 4 * 2);
+  EXPECT_EQ(voxels(b), 7 * 6 * 2);
+  EXPECT_EQ(f.doc.UndoCount(), 2);
+
+  // Cancelling the dialog changes nothing; grow asks under its own title.
+  ROIPEELGROW grow = g_RoiGrowParms;
+  f.script.cancelValues();
+  EXPECT_FALSE(f.set->RoiPeelGrow(true, &grow));
+  EXPECT_EQ(f.script.messages.back(), CString(L"Grow ROI"));
+  EXPECT_EQ(voxels(a), 40);
+  EXPECT_EQ(f.doc.UndoCount(), 2);
+  // Grow by 1 voxel without the dialog: the operand only.
+  ASSERT_TRUE(f.set->RoiPeelGrow(false, &grow));
+  EXPECT_EQ(voxels(a), 40 + 2 * (5 * 4 + 5 * 2 + 4 * 2));
+  EXPECT_EQ(voxels(b), 7 * 6 * 2);
+}
+
+TEST(RoiOperations, ClearSlicesTakesOneBasedRangesSwapsAndUndoes) {
+  const DIM3D dims{8, 8, 6, 1};
+  CVol* roi = roiVol(dims, {{0, 0, 0, 7, 7, 5}});
+  Fixture f({{roi, true}}, dims);
+  const int64_t all = voxels(roi);
+
+  f.script.answerValues({1, 6});
+  ASSERT_TRUE(f.set->RoiClearSlicesZ0Z1(false));
+  EXPECT_EQ(voxels(roi), all);
+  EXPECT_EQ(f.script.prompts.back()[1].number, 6.0);  // offered 1 and the depth
+
+  f.script.answerValues({0, 3});
+  EXPECT_FALSE(f.set->RoiClearSlicesZ0Z1(false));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiClearSlicesZ0Z1 : Z0,Z1 are outside allowed interval"));
+
+  f.script.answerValues({5, 3});
+  ASSERT_TRUE(f.set->RoiClearSlicesZ0Z1(true));
+  EXPECT_EQ(voxels(roi), all / 2);
+  int64_t n = 0;
+  VA_RoiNumVox(roi->frame, 0, 2, &n);
+  EXPECT_EQ(n, 0);
+  ASSERT_TRUE(f.doc.Undo());
+  EXPECT_EQ(voxels(roi), all);
+}
+
+TEST(RoiOperations, SplittingThreeBlobsAddsThreeRegionsAndDropsTheSource) {
+  const DIM3D dims{12, 10, 6, 1};
+  CVol* roi = roiVol(dims, {{0, 0, 0, 1, 1, 1}, {5, 5, 0, 6, 6, 0}, {9, 0, 4, 11, 2, 5}});
+  Fixture f({{roi, true}}, dims);
+  ASSERT_TRUE(f.set->RoiSplitComponentsToLayers());
+  ASSERT_EQ(f.set->NumLayers(), 4);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(f.layer(i + 1)->name, FmtStr(L"region %u", unsigned(i)));
+    EXPECT_EQ(f.set->GetLayer(i + 1)->opacity, 30);
+    EXPECT_TRUE(f.layer(i + 1)->IsROI());
+  }
+  EXPECT_EQ(voxels(f.layer(1)), 8);
+  EXPECT_EQ(voxels(f.layer(3)), 18);
+}
+
+TEST(RoiOperations, HolesNeedA3DRoi) {
+  const DIM3D dims{8, 8, 4, 2};
+  Fixture f({{roiVol(dims, {{1, 1, 1, 5, 5, 2}}), true}}, dims);
+  EXPECT_FALSE(f.set->RoiExtractHoles3D());
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiExtractHoles3D : 3D ROI is required"));
+  EXPECT_EQ(f.set->NumLayers(), 2);
+
+  const DIM3D d3{8, 8, 5, 1};
+  CVol* hollow = roiVol(d3, {{1, 1, 1, 5, 5, 3}});
+  const RECT3D centre{3, 3, 2, 3, 3, 2};
+  VA_VolFillBox(hollow->frame, 0, &centre, true, 0.0);
+  Fixture g({{hollow, true}}, d3);
+  ASSERT_TRUE(g.set->RoiExtractHoles3D());
+  ASSERT_EQ(g.set->NumLayers(), 3);
+  EXPECT_EQ(voxels(g.layer(2)), 1);
+}
+
+TEST(RoiOperations, MeasurementsOfTwoRois) {
+  // Cubes 10 mm apart in x on 0.625 x 0.8 x 2.5 mm voxels (16 voxels).
+  const DIM3D dims{40, 12, 6, 1};
+  CVol* a = roiVol(dims, {{2, 2, 1, 5, 5, 3}});
+  CVol* b = roiVol(dims, {{18, 2, 1, 21, 5, 3}});
+  for (CVol* v : {a, b}) v->spc = SPC{0.625, 0.8, 2.5};
+  Fixture f({{a, true}, {b, true}}, dims);
+  ASSERT_TRUE(f.set->RoiMassCenterDistance());
+  EXPECT_EQ(f.script.lastMessage(), CString(L"ROI mass center distance = 10"));
+
+  // DICE: first run offers 1 and the depth; a bad range is refused but remembered.
+  f.script.answerValues({5, 3});
+  EXPECT_FALSE(f.set->MeasureDICE_SelectSlices(&f.view));
+  EXPECT_EQ(f.script.prompts.back()[0].number, 1.0);
+  EXPECT_EQ(f.script.prompts.back()[1].number, 6.0);
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::MeasureDICE_SelectSlices : Invalid slice selection"));
+  f.script.answerValues({1, 6});
+  ASSERT_TRUE(f.set->MeasureDICE_SelectSlices(&f.view));
+  EXPECT_EQ(f.script.prompts.back()[0].number, 5.0);
+  EXPECT_EQ(f.script.lastMessage(), CString(L"DICE coefficient on slices [1,6] = 0.000000e+00"));
+
+  ASSERT_TRUE(f.set->RoiHausdorffDistance(false));
+  // Farthest voxel 16 voxels away; on average 14.5 (13 to 16) voxels of 0.625 mm.
+  EXPECT_EQ(f.script.lastMessage(), CString(L"Hausdorff distance =   10.000 mm\nAverage distance=   9.062 mm"));
+
+  ASSERT_TRUE(f.set->RoiSurfaceWaveDistance(false, false) == false);  // two ROIs marked: ambiguous
+  EXPECT_EQ(f.script.lastMessage(), CString(kAmbiguous));
+  f.set->SetLayerMarked(b, false);
+  EXPECT_FALSE(f.set->RoiMassCenterDistance());
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiMassCenterDistance : Two ROIs are required"));
+  ASSERT_TRUE(f.set->RoiSurfaceWaveDistance(true, false));
+  EXPECT_EQ(f.set->GetActiveVol()->name, CString(L"surface wave distance"));
+  EXPECT_TRUE(f.set->GetActiveVol()->IsINT());
+}
+
+
+TEST(RoiSignalOperations, NormalizeRefusesAZeroDivisorAndZScoresTheRoi) {
+  const DIM3D dims{10, 10, 4, 1};
+  Fixture f({{roiVol(dims, {{0, 0, 0, 9, 9, 1}}), true}}, dims);
+  uint32_t* v = reinterpret_cast<uint32_t*>(f.layer(0)->frame->data);
+  for (int i = 0; i < 400; ++i) v[i] = uint32_t(i % 50);
+  // Division by a coefficient of 0: a named message and no layer.
+  f.script.answerValues({0, 0.0, 1.0});
+  EXPECT_FALSE(f.set->NormalizeByROI(&f.view));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::NormalizeByROI : Normalization coefficient is zero"));
+  EXPECT_EQ(f.set->NumLayers(), 2);
+  // Z-score with the ROI's own standard deviation: the ROI's mean becomes 0.
+  f.script.answerValues({1, 24.5, 14.430869689661812});
+  ASSERT_TRUE(f.set->NormalizeByROI(&f.view));
+  EXPECT_EQ(f.script.prompts.back()[0].label.Find(L"0.000000e+00 / 4.900000e+01 / 2.450000e+01"), 30);
+  ASSERT_EQ(f.set->NumLayers(), 3);
+  CVol* normalized = f.layer(2);
+  EXPECT_EQ(normalized->name, CString(L"normalized"));
+  EXPECT_EQ(f.set->GetActiveVol(), normalized);
+  VA_ROIINFO info;
+  ASSERT_TRUE(VA_VolCalcRoiInfoCutPct(normalized->frame, 0, f.layer(1)->frame, 0, 0, 0, &info, false));
+  EXPECT_NEAR(info.mean, 0.0, 1e-12);
+  EXPECT_NEAR(info.stdev, 1.0, 1e-9);
+}
+
+TEST(RoiSignalOperations, ClipKeepsAnUndoRecordAndHidesTheRoi) {
+  const DIM3D dims{10, 10, 4, 1};
+  Fixture f({{roiVol(dims, {{0, 0, 0, 9, 9, 1}}), true}}, dims);
+  CVol* vol = f.layer(0);
+  uint32_t* v = reinterpret_cast<uint32_t*>(vol->frame->data);
+  for (int i = 0; i < 400; ++i) v[i] = uint32_t(i % 50);
+  f.script.answerValuesText({L"nan"});
+  ASSERT_TRUE(f.set->VolumeClipByRoi());
+  EXPECT_EQ(v[399], VOID_INT_VALUE);  // transparent outside
+  EXPECT_EQ(v[0], 0u);
+  EXPECT_FALSE(f.set->GetLayer(1)->IsMarked());
+  ASSERT_TRUE(f.doc.Undo());
+  EXPECT_EQ(v[399], 399u % 50);
+}
+
+TEST(RoiSignalOperations, BandLinearConversionAndInversion) {
+  const DIM3D dims{10, 10, 4, 1};
+  Fixture f({{roiVol(dims, {{0, 0, 0, 9, 9, 1}}), true}}, dims);
+  CVol* vol = f.layer(0);
+  uint32_t* v = reinterpret_cast<uint32_t*>(vol->frame->data);
+  for (int i = 0; i < 400; ++i) v[i] = i < 100 ? 10 : 20;  // ROI mean 15, SD 5
+  // k = 0: the ROI voxels whose signal equals the mean, none here.
+  f.script.answerValues({0.0});
+  ASSERT_TRUE(f.set->BandOfAverageSignal());
+  EXPECT_EQ(f.script.prompts.back()[0].label, CString(L"Band Radius in StdDev (     5.0)"));
+  EXPECT_EQ(voxels(f.layer(2)), 0);
+  f.set->GetLayer(2)->SetMarked(false);  // one ROI operand again
+  f.script.answerValues({1.0});
+  ASSERT_TRUE(f.set->BandOfAverageSignal());
+  EXPECT_EQ(voxels(f.layer(3)), 200);  // clipped to the ROI: slices 0 and 1 only
+
+  // No ROI marked: the whole volume is converted.
+  for (int i = 2; i < f.set->NumLayers(); ++i) f.set->GetLayer(i)->SetMarked(false);
+  f.set->GetLayer(1)->SetMarked(false);
+  f.set->SetActive(0);
+  f.script.answerValues({2.0, 1.0, 0.0, 30.0});
+  ASSERT_TRUE(f.set->LinearConversionOverROI());
+  EXPECT_EQ(v[0], 21u);
+  EXPECT_EQ(v[399], 30u);
+  ASSERT_TRUE(f.set->InvertActiveLayer());
+  EXPECT_EQ(v[0], 30u);
+  EXPECT_EQ(v[399], 21u);
+  ASSERT_TRUE(f.doc.Undo());
+  EXPECT_EQ(v[0], 21u);
+}
+
+TEST(RoiContourOperations, ContourEditsKeepAnUndoRecord) {
+  const DIM3D dims{12, 12, 5, 1};
+  CVol* roi = roiVol(dims, {{4, 4, 0, 6, 6, 0}, {2, 2, 4, 8, 8, 4}});
+  Fixture f({{roi, true}}, dims);
+  const int64_t drawn = voxels(roi);
+  const struct {
+    const char* what;
+    bool (*run)(CDrawSet*);
+    int64_t expected;
+  } cases[] = {
+      {"union cylinder", [](CDrawSet* s) { return s->RoiUnionCylinder2D(); }, 49 * 5},
+      {"intersect cylinder", [](CDrawSet* s) { return s->RoiIntersectCylinder2D(); }, 9 * 5},
+      {"morph convex", [](CDrawSet* s) { return s->RoiMorphConvex(false); }, -1},
+      {"arc morph", [](CDrawSet* s) { return s->RoiFillContoursArcMorph(); }, -1},
+      {"convex hull", [](CDrawSet* s) { return s->RoiMakeConvex2D(); }, drawn},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int undo = f.doc.UndoCurrent();
+    ASSERT_TRUE(c.run(f.set));
+    CVol* now = f.layer(1);
+    if (c.expected >= 0) EXPECT_EQ(voxels(now), c.expected);
+    else EXPECT_GT(voxels(now), drawn);
+    EXPECT_EQ(f.doc.UndoCurrent(), undo + 1);
+    ASSERT_TRUE(f.doc.Undo());
+    EXPECT_EQ(voxels(f.layer(1)), drawn);
+  }
+  // Salt and pepper through its dialog: a single voxel (pepper) goes; Cancel changes nothing.
+  const RECT3D speck{11, 0, 2, 11, 0, 2};
+  VA_VolFillBox(f.layer(1)->frame, 0, &speck, true, 1.0);
+  f.script.cancelValues();
+  EXPECT_FALSE(f.set->RoiRemoveSaltPepper());
+  EXPECT_EQ(voxels(f.layer(1)), drawn + 1);
+  f.script.answerValues({1, 1, 4, 1, 4});
+  ASSERT_TRUE(f.set->RoiRemoveSaltPepper());
+  EXPECT_EQ(f.script.messages.back(), CString(L"\"Salt & Pepper\" Artefact Removal"));
+  EXPECT_EQ(voxels(f.layer(1)), drawn);
+}
+
+TEST(RoiDerivedOperations, SkeletonAsksForSlicesAndConversionTo4DKeepsTheLayersPlace) {
+  const DIM3D dims{12, 12, 6, 1};
+  CVol* roi = roiVol(dims, {{2, 2, 1, 9, 9, 4}}, 0, L"lesion");
+  Fixture f({{roi, true}}, dims);
+  f.script.answerMessage(IDYES);
+  ASSERT_TRUE(f.set->RoiSkeleton(&f.view, 0));
+  EXPECT_EQ(f.set->GetActiveVol()->name, CString(L"skeleton"));
+  EXPECT_EQ(f.script.messages[0], CString(L"Process each slice individually?"));
+  f.set->GetActiveLayer()->SetMarked(false);
+  ASSERT_TRUE(f.set->RoiSkeleton(&f.view, 2));
+  EXPECT_EQ(f.set->GetActiveVol()->name, CString(L"medial axis"));
+  EXPECT_EQ(f.script.lastMessage().Left(26), CString(L"lesion : Average depth =  "));
+  f.set->GetActiveLayer()->SetMarked(false);
+
+  // 3D to 4D needs a 4D volume; with one the ROI keeps its place, name, colour and opacity.
+  EXPECT_FALSE(f.set->RoiConvert3Dto4D(&f.view));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiConvert3Dto4D : 4D volume is required"));
+  const DIM3D dims4{12, 12, 6, 3};
+  Fixture g({{roiVol(DIM3D{12, 12, 6, 1}, {{2, 2, 1, 4, 4, 2}}, 0, L"lesion"), true}}, dims4);
+  g.set->GetLayer(1)->filter.roiColor = 0x00FF00;
+  g.set->GetLayer(1)->opacity = 45;
+  g.set->FindViewProjection(&g.view)->timeIndex = 2;
+  ASSERT_TRUE(g.set->RoiConvert3Dto4D(&g.view));
+  ASSERT_EQ(g.set->NumLayers(), 2);
+  CVol* four = g.layer(1);
+  EXPECT_EQ(four->T(), 3);
+  EXPECT_EQ(four->name, CString(L"lesion"));
+  EXPECT_EQ(g.set->GetLayer(1)->filter.roiColor, 0x00FF00u);
+  EXPECT_EQ(g.set->GetLayer(1)->opacity, 45);
+  EXPECT_EQ(voxels(four, 2), 18);
+  EXPECT_EQ(voxels(four, 0), 0);
+}
