@@ -254,7 +254,7 @@ void DIDU_SetCallbacks(const DIDU_CALLBACKS* callbacks) { setCallbacks(callbacks
 
 // --- the computation cycle ---
 
-bool DIDU_ModelInit(int type, const INPUTFUNC* ifuncs, void* reserved, void** work) {
+bool DIDU_ModelInit(int type, const INPUTFUNC* ifuncs, void* /*reserved*/, void** work) {
   if (work) *work = nullptr;
   flushCurveMessages();
   const int n = acquisition().n;

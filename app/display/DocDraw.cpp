@@ -122,7 +122,7 @@ void CDrawDoc::Draw(CDrawView* view, QPainter* dc, uint8_t* bits) {
   drawing = 0;
 }
 
-bool CDrawDoc::DisplayCrosshair(CDrawView* view, QPainter* dc) {
+bool CDrawDoc::DisplayCrosshair(CDrawView* view, QPainter* /*dc*/) {
   if (!view) {
     twk::showNamedError(L"CDrawDoc::DisplayCrosshair", L"Existing view is required");
     return false;

@@ -316,7 +316,7 @@ bool appendTo(CDrawSet* set, CDrawPoly* poly) {
 }  // namespace
 
 bool TW_AddLineSegment(CDrawSet* set, CDrawView* view, double x0, double y0, double z0, double x1, double y1,
-                       double z1, COLORREF color) {
+                       double /*z1*/, COLORREF color) {
   if (!set || !view) return false;
   const double L = view->worldLeft, T = view->worldTop;
   CDrawPoly* poly = newLine(view, int(std::floor(z0 + 0.5)), {L + x0, T - y0}, {L + x1, T - y1}, color);

@@ -47,17 +47,17 @@ void CDrawSet::Draw(CDrawView* view, QPainter* dc, int dx, int dy) {
 }
 
 int CDrawVol::InterlacePosition(int* count) const {
-  int n = 0, position = 0;
+  int n = 0, index = 0;
   const CDrawSet* set = document ? document->GetActiveSet() : nullptr;
   if (set)
     for (int i = 0; i < set->NumLayers(); ++i) {
       const CDrawVol* layer = set->GetLayer(i);
       if (!layer || !layer->IsMarked() || !layer->vol || !layer->vol->frame || layer->vol->IsROI()) continue;
-      if (layer == this) position = n;
+      if (layer == this) index = n;
       ++n;
     }
   if (count) *count = n;
-  return position;
+  return index;
 }
 
 bool CDrawVol::IsCacheValid(CRenderCache* base, const VA_VOLPROJ* p, int32_t roiColor, const DRECT* layerRect) {

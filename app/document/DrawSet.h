@@ -202,6 +202,12 @@ class CDrawSet : public CDrawObj {
   // Label maps and components (LabelMapOperations.cpp).
   bool RoiSplitComponentsToLayers();
   static bool RoiSplitComponentsToLayers(CDrawSet* set);
+  bool CreateLabelMapFromROIs();
+  static bool CreateLabelMapFromROIs(CDrawSet* set);
+  bool AverageRoiLayers();
+  static bool AverageRoiLayers(CDrawSet* set);
+  bool RoiOnionPeel(int* unused);
+  static bool RoiOnionPeel(CDrawSet* set, int* unused);
   // Shapes (RoiShapeOperations.cpp).
   bool RoiClearSlicesZ0Z1(bool inside);
   static bool RoiClearSlicesZ0Z1(CDrawSet* set, bool inside);

@@ -215,9 +215,9 @@ bool CDrawSet::AddLayerVol(bool askSpatial, const wchar_t* path, int percent, in
 
 bool CDrawSet::AddResultLayer(bool askSpatial, bool showProgress, const wchar_t* layerName, CVol* templateVol,
                               FRAME** result, int percent, int scheme, int colour, const SPC* spacing,
-                              const double* orientation, const DPOINT3D* position, const PR_VIEWFILT* filter) {
+                              const double* orientation, const DPOINT3D* imagePosition, const PR_VIEWFILT* filter) {
   TW_DeletePendingVol();
-  CVol* vol = VA_CloneByReformat(templateVol, result, spacing, orientation, position, showProgress);
+  CVol* vol = VA_CloneByReformat(templateVol, result, spacing, orientation, imagePosition, showProgress);
   if (!vol) return false;
   TW_SetPendingVol(vol);
   if (vol->IsROI()) VA_MinimizeDicomHeaders(vol);

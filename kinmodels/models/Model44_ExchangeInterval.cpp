@@ -44,7 +44,7 @@ IntervalExchangeTables& tables() {
 struct IntervalExchangeFit {
   const IntervalExchangeTables* tables;
   std::vector<INTERVAL> plus, minus;  // J over the intervals of the two rates
-  std::vector<double> conc, work;
+  std::vector<double> conc{}, work{};
 };
 
 bool within(double value, INTERVAL limits) { return value >= limits.lo && value <= limits.hi; }
@@ -69,7 +69,7 @@ INTERVAL intersect(INTERVAL a, INTERVAL b) { return {std::max(a.lo, b.lo), std::
 // T- <= min(Tc, Te), max(T, Te) <= T+ and the weight w = (T - T-)/(T+ - T-) in [0, 1]; the
 // enclosure is the interval form of that sum, cut to Fp times the hull of the two integrals.
 void M44_CostBounds(void* context, const INTERVAL* box, const double* y, const double*, double* lowerBound,
-                    double* centreCost, double* upperBound) {
+                    double* centreCost, double* /*upperBound*/) {
   IntervalExchangeFit& fit = *static_cast<IntervalExchangeFit*>(context);
   const IntervalExchangeTables& t = *fit.tables;
   const int m = int(t.grid.size());

@@ -52,7 +52,7 @@ struct GlobalToftsFit {
   const GlobalToftsTables* tables;
   const double* measured;  // the measured signal on the grid
   const double* info;      // its conversion record
-  std::vector<double> lowConc, highConc, lowSignal, highSignal, centreConc, centreSignal;
+  std::vector<double> lowConc{}, highConc{}, lowSignal{}, highSignal{}, centreConc{}, centreSignal{};
 };
 
 int delaySteps(double delay, double delta) { return int(std::lround(delay / delta)); }

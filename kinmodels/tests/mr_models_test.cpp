@@ -21,6 +21,7 @@
 
 #include "KinmodelsApi.h"
 #include "ModelTestHost.h"
+#include "TestTools.h"
 
 namespace {
 
@@ -214,7 +215,7 @@ bool dipyAvailable() {
 }
 
 TEST_F(MrModelsTest, IvimAgreesWithDipy) {
-  if (!dipyAvailable()) GTEST_SKIP() << "Debian's python3-dipy is not installed";
+  TWK_REQUIRE_TOOL(dipyAvailable(), "python3-dipy of Debian");
   // Curves around f 0.1, D 0.001, D* 0.02 with 0.5 % Gaussian noise from a fixed seed.
   const struct { double f, d, dStar; } truths[] = {
       {0.10, 0.0010, 0.020}, {0.15, 0.0008, 0.030}, {0.08, 0.0012, 0.015}, {0.12, 0.0009, 0.025}};

@@ -94,7 +94,7 @@ ScriptedUi::Answer ScriptedUi::take(const char* call, const CString& text, std::
   return answer;
 }
 
-int ScriptedUi::messageBox(const CString& text, const CString& caption, unsigned type) {
+int ScriptedUi::messageBox(const CString& text, const CString& /*caption*/, unsigned type) {
   std::lock_guard lock(mutex_);
   messages.push_back(text);
   messageTypes.push_back(type);
@@ -104,8 +104,8 @@ int ScriptedUi::messageBox(const CString& text, const CString& caption, unsigned
   return answer.id;
 }
 
-int ScriptedUi::threeButtons(const CString& text, const CString& caption, const CString& button0, const CString& button1,
-                             const CString& button2) {
+int ScriptedUi::threeButtons(const CString& text, const CString& /*caption*/, const CString& /*button0*/,
+                             const CString& /*button1*/, const CString& /*button2*/) {
   std::lock_guard lock(mutex_);
   messages.push_back(text);
   messageTypes.push_back(kThreeButtonsEntry);
@@ -189,7 +189,7 @@ bool ScriptedUi::saveFileName(const FileRequest& request, CString& path) {
   return true;
 }
 
-bool ScriptedUi::folderName(const CString& title, const CString& initialFolder, CString& folder) {
+bool ScriptedUi::folderName(const CString& title, const CString& /*initialFolder*/, CString& folder) {
   std::lock_guard lock(mutex_);
   Answer answer{};
   if (!pickerAnswer("folderName", nullptr, title, Kind::Folder, answer)) return false;

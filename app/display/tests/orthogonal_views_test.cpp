@@ -31,9 +31,9 @@ class ConventionFixture : public testing::Test {
   void SetUp() override {
     savedConvention_ = g_UserOpt.projViewConvention;
     TW_VIEW_HOOKS& hooks = TW_ViewHooks();
-    hooks.createView = [this](CDrawDoc* doc, const RECT2D* rect) -> CDrawView* {
+    hooks.createView = [this](CDrawDoc* viewDoc, const RECT2D* rect) -> CDrawView* {
       rects.push_back(rect ? *rect : RECT2D{-1, -1, -1, -1});
-      views_.push_back(std::make_unique<TestView>(doc, 100, 100));
+      views_.push_back(std::make_unique<TestView>(viewDoc, 100, 100));
       views_.back()->InitialUpdate();
       return views_.back().get();
     };
@@ -74,7 +74,9 @@ class ConventionFixture : public testing::Test {
     CString t;
     const VA_VOLPROJ* p = view->GetProjection();
     EXPECT_NE(p, nullptr);
-    if (p) EXPECT_TRUE(doc->GetActiveVol()->GetProjText(p, &t));
+    if (p) {
+      EXPECT_TRUE(doc->GetActiveVol()->GetProjText(p, &t));
+    }
     return t;
   }
   std::multiset<CString> texts() {

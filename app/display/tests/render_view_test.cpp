@@ -13,6 +13,7 @@
 #include "DisplayTestKit.h"
 #include "DocDraw.h"
 #include "DrawShapes.h"
+#include "TestTools.h"
 #include "VolRender.h"
 #include "io/ImageFiles.h"
 #include "render/ProjectionGeometry.h"
@@ -213,7 +214,7 @@ QImage brainViews() {
 
 TEST(Screenshot, BrainInAxialCoronalAndSagittalPlanes) {
   guiApp();
-  if (!std::filesystem::exists(kBrainTemplate)) GTEST_SKIP() << "brain template not installed (mricron-data)";
+  TWK_REQUIRE_TOOL(std::filesystem::exists(kBrainTemplate), "the brain template of mricron-data");
   const QImage shot = brainViews();
   ASSERT_FALSE(shot.isNull());
   const std::filesystem::path artefact = testTmp() / "display_brain_views.png";

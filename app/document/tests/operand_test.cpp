@@ -168,7 +168,9 @@ TEST(OperandRule, Table) {
       EXPECT_EQ(roi, c.roi);
       EXPECT_EQ(roi2, c.roi2);
     }
-    if (c.count >= 0) EXPECT_EQ(count, c.count);
+    if (c.count >= 0) {
+      EXPECT_EQ(count, c.count);
+    }
     ASSERT_EQ(ui.messages.size(), c.messages.size());
     for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(ui.messages[i], CString(c.messages[i]));
   }

@@ -324,8 +324,11 @@ TEST_F(DicomBrowserTest, SetEchoTimeAndBvalueRewriteEveryFileAndTheColumns) {
   for (const fs::path& f : filesIn(copy)) all += " " + quote(f.string());
   const std::vector<std::string> dumped = split(run("dcmdump -q +P 0018,0081" + all), '\n');
   ASSERT_EQ(std::count_if(dumped.begin(), dumped.end(), [](const std::string& l) { return !l.empty(); }), 10);
-  for (const std::string& line : dumped)
-    if (!line.empty()) EXPECT_NE(line.find("[25]"), std::string::npos) << line;
+  for (const std::string& line : dumped) {
+    if (!line.empty()) {
+      EXPECT_NE(line.find("[25]"), std::string::npos) << line;
+    }
+  }
   EXPECT_EQ(fields(b->RowText(series))[4], L"  25.000 ms");
   EXPECT_EQ(fields(b->RowText(series->Child(3)))[4], L"  25.000 ms");
 

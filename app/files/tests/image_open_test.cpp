@@ -100,7 +100,9 @@ TEST_F(ImageOpen, LayoutOptionDecidesFilmOrSingleView) {
     VA_VOLPROJ* record = viewRecord(doc.get());
     ASSERT_TRUE(record);
     EXPECT_EQ(record->filmView != 0, c.film);
-    if (!c.film) EXPECT_EQ(record->slice, 3);
+    if (!c.film) {
+      EXPECT_EQ(record->slice, 3);
+    }
     EXPECT_EQ(views_->orthogonal, c.orthogonal);
     EXPECT_EQ(views_->conventions, 1);
     EXPECT_EQ(views_->fitted, 1);

@@ -301,11 +301,11 @@ void CMainFrame::UpdateRecentFileMenu() {
     QAction* action = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(path));
     action->setData(ID_FILE_MRU_FIRST + i);
     connect(action, &QAction::triggered, this, [path] {
-      CDrawApp* app = CDrawApp::Get();
-      if (!app || TW_PumpRunning()) return;
+      CDrawApp* drawApp = CDrawApp::Get();
+      if (!drawApp || TW_PumpRunning()) return;
       const CString file(path.toStdWString());
       // A file that no longer opens leaves the list, as the framework does.
-      if (!app->OpenDocumentFile(file) && !QFileInfo::exists(path)) app->RemoveFromRecentFileList(file);
+      if (!drawApp->OpenDocumentFile(file) && !QFileInfo::exists(path)) drawApp->RemoveFromRecentFileList(file);
     });
   }
 }

@@ -550,9 +550,9 @@ void fillRecord(DcmFileFormat& file, DICOMREC& rec) {
   rec.sliceThickness = getNumber(d, DCM_SliceThickness, v) && v > 0 ? v : VOID_VALUE;
   rec.spacingBetweenSlices = getNumber(d, DCM_SpacingBetweenSlices, v) && v > 0 ? v : VOID_VALUE;
   if (hasPos && hasOrient) {
-    double n[3];
-    sliceNormal(orient, n);
-    rec.sliceZ = pos[0] * n[0] + pos[1] * n[1] + pos[2] * n[2];
+    double normal[3];
+    sliceNormal(orient, normal);
+    rec.sliceZ = pos[0] * normal[0] + pos[1] * normal[1] + pos[2] * normal[2];
   } else {
     rec.sliceZ = getNumber(d, DCM_SliceLocation, v) ? v : VOID_VALUE;
   }

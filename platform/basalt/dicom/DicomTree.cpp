@@ -25,10 +25,10 @@ namespace {
 
 struct ScannedFile {
   CString path;
-  CString sourceFile;  // the multi-frame file it was split from
-  std::unique_ptr<DICOMREC> rec;
+  CString sourceFile{};  // the multi-frame file it was split from
+  std::unique_ptr<DICOMREC> rec{};
   int kind = DCMFILE_NOT_DICOM;
-  CString reason;
+  CString reason{};
 };
 
 // Reads the records of the files in blocks, in parallel within a block, reporting progress between
@@ -103,7 +103,7 @@ void describeSeries(DICOMREC& series, const std::vector<const DICOMREC*>& images
   }
   for (auto* v : {&series.seriesEchoTimes, &series.seriesBvalues}) {
     std::sort(v->begin(), v->end());
-    v->erase(std::unique(v->begin(), v->end(), [](double a, double b) { return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(a)); }),
+    v->erase(std::unique(v->begin(), v->end(), [](double x, double y) { return std::fabs(x - y) <= 1e-9 * std::max(1.0, std::fabs(x)); }),
              v->end());
   }
   series.numChildren = uint16_t(std::min<size_t>(images.size(), 65535));

@@ -1125,6 +1125,7 @@ TEST(DicomFolders, TreeToFoldersWithAndWithoutDicomDir) {
 
 TEST(DicomFolders, ExtractionRulesAndFileSets) {
   const std::string source = g_dir + "/mixed";
+  fs::remove_all(source);  // a repeated run starts afresh
   fs::create_directories(source);
   fs::copy(series("ct"), source + "/ct");
   fs::copy(series("patients"), source + "/patients");
@@ -1158,6 +1159,8 @@ TEST(DicomFolders, ExtractionRulesAndFileSets) {
 
   // List files per volume, and copies per patient.
   const std::string lists = g_dir + "/lists", copies = g_dir + "/copies";
+  fs::remove_all(lists);
+  fs::remove_all(copies);
   rules.listFiles = 1;
   std::wcsncpy(rules.targetFolder, CString::fromUtf8(lists), 1023);
   for (const auto& p : tree.items) ASSERT_TRUE(VA_ExtractPatientDicoms(&rules, &tree, p.get(), true));

@@ -137,6 +137,9 @@ bool update(itk::ProcessObject* filter, const wchar_t* name, bool show, int prog
       if (!PR_SendMessageInterval(progressFrom, progressTo, done, 1000, true)) filter->AbortGenerateDataOn();
     });
   }
+  // ITK's shared thread pool never shrinks: the work is cut into no more units than TBB grants here.
+  const auto threads = itk::ThreadIdType(std::max(1, tbb::this_task_arena::max_concurrency()));
+  if (filter->GetNumberOfWorkUnits() > threads) filter->SetNumberOfWorkUnits(threads);
   bool ok = false;
   try {
     filter->Update();

@@ -109,11 +109,23 @@ TEST(ItkViews, PackingByLabelSetsOnlyThatLabel) {
 }
 
 TEST(ItkViews, ThreadsFollowTheTbbArena) {
-  tbb::task_arena arena(2);
-  arena.execute([] { capThreads(); });
-  EXPECT_EQ(itk::MultiThreaderBase::GetGlobalDefaultNumberOfThreads(), 2u);
+  FrameGuard roi(PR_FrameCreate(FRM_ROI, 1, DIM3D{16, 16, 8, 1}, true));
+  // A filter run at full width first grows ITK's shared thread pool, which never shrinks again.
+  auto wide = itk::BinaryThresholdImageFilter<MaskImage, MaskImage>::New();
+  wide->SetInput(unpackRoi(roi.f, 0, nullptr));
+  capThreads();
+  ASSERT_TRUE(update(wide, L"test", false));
+
   auto filter = itk::BinaryThresholdImageFilter<MaskImage, MaskImage>::New();
-  EXPECT_LE(filter->GetMultiThreader()->GetMaximumNumberOfThreads(), 2u);
+  filter->SetInput(unpackRoi(roi.f, 0, nullptr));
+  tbb::task_arena arena(2);
+  arena.execute([&] {
+    capThreads();
+    EXPECT_TRUE(update(filter, L"test", false));
+  });
+  EXPECT_EQ(itk::MultiThreaderBase::GetGlobalDefaultNumberOfThreads(), 2u);
+  // The work was cut into at most two units, so at most two threads ran it.
+  EXPECT_LE(filter->GetNumberOfWorkUnits(), 2u);
   capThreads();
   EXPECT_EQ(itk::MultiThreaderBase::GetGlobalDefaultNumberOfThreads(),
             itk::ThreadIdType(tbb::this_task_arena::max_concurrency()));

@@ -60,7 +60,7 @@ double distanceToSegment(DPOINT p, DPOINT a, DPOINT b) {
 
 }  // namespace
 
-DPOINT* PR_CubicHermiteSpline2D(bool closed, int kind, double tension, const DPOINT* points, int n, double step,
+DPOINT* PR_CubicHermiteSpline2D(bool closed, int /*kind*/, double tension, const DPOINT* points, int n, double step,
                                 int* outCount) {
   if (outCount) *outCount = 0;
   if (!points || n < 1 || !outCount) return nullptr;

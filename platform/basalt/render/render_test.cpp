@@ -418,7 +418,6 @@ TEST(PictureZoom, RoiGivesLabelsInRgbOrder) {
 }
 
 TEST(PictureZoom, RoiBitsInEveryQuarterTurnPlane) {
-  const DIM3D dims{13, 5, 3, 1};
   std::vector<uint8_t> inside(13 * 5 * 3);
   for (size_t i = 0; i < inside.size(); ++i) inside[i] = (i * 7 + i / 5) % 3 == 0;
   FRAME* f = VA_CreateVol(inside.data(), 1, 13, 5, 3, 1);

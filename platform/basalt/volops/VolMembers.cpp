@@ -8,8 +8,8 @@
 #include "render/ProjectionGeometry.h"
 #include "volops/VolumeOperations.h"
 
-bool CVol::GetDynamicDimension(CString* name, CString* unit, double** values, bool show) const {
-  if (VA_VolGetDynamicDimension(this, nullptr, name, unit, values)) return true;
+bool CVol::GetDynamicDimension(CString* dimensionName, CString* dimensionUnit, double** values, bool show) const {
+  if (VA_VolGetDynamicDimension(this, nullptr, dimensionName, dimensionUnit, values)) return true;
   if (show) twk::showNamedError(L"CVol::GetDynamicDimension", L"Volume with dynamic coordinates is required");
   return false;
 }
@@ -25,9 +25,9 @@ double CVol::GetFlipAngle() const { return VA_VolGetFlipAngle(this); }
 double CVol::GetTR() const { return VA_VolGetTR(this); }
 double CVol::GetTE() const { return VA_VolGetTE(this); }
 
-CVol* CVol::CloneByReformat(FRAME** frame, const SPC* spacing, const double* orientation, const DPOINT3D* position,
+CVol* CVol::CloneByReformat(FRAME** result, const SPC* spacing, const double* orientation, const DPOINT3D* position,
                             bool show) const {
-  return VA_CloneByReformat(this, frame, spacing, orientation, position, show);
+  return VA_CloneByReformat(this, result, spacing, orientation, position, show);
 }
 CVol* CVol::CloneByCrop(const RECT4D* box, const int32_t* timeList, bool cloneDicom, bool show) const {
   return VA_VolCloneByCrop(this, box, timeList, cloneDicom, show);
@@ -59,7 +59,7 @@ bool CVol::IsValidSpc() const { return VA_VolIsValidSpc(this); }
 bool CVol::IsValidOrientation() const { return VA_IsValidOrientation(orient); }
 double CVol::UnivoxDiam() const { return VA_VolUnivoxDiam(this); }
 int CVol::GetMajorProjType(const VA_VOLPROJ* proj) const { return VA_VolGetMajorProjType(this, proj); }
-bool CVol::GetProjOrientation(const VA_VOLPROJ* proj, double orient[6]) const {
-  return VA_VolGetProjOrientation(this, proj, orient);
+bool CVol::GetProjOrientation(const VA_VOLPROJ* proj, double projOrient[6]) const {
+  return VA_VolGetProjOrientation(this, proj, projOrient);
 }
 bool CVol::GetProjText(const VA_VOLPROJ* proj, CString* text) const { return VA_VolGetProjText(this, proj, text); }

@@ -39,7 +39,7 @@ double voxel(const CVol* v, int x, int y, int z, int t) { return twk::voxelValue
 // ROI patterns of different period, so that every combination of bits occurs within one line.
 bool inA(int x, int y, int z) { return (x + y + z) % 2 == 0; }
 bool inB(int x, int y, int z) { return (x / 2 + y + z) % 2 == 0; }
-bool inC(int x, int y, int z) { return x % 3 == 0; }
+bool inC(int x, int /*y*/, int /*z*/) { return x % 3 == 0; }
 
 TEST(LayerOperations, RoiOperationsFollowTheirTruthTables) {
   twk::ScriptedUi script;
@@ -617,7 +617,9 @@ TEST(VolumePlanes, EveryConventionalViewIsReachedByQuarterTurns) {
         for (int i = 0; i < 64 && !found; ++i) {
           const VA_VOLPROJ proj = turned(i % 4 * 90, i / 4 % 4 * 90, i / 16 * 90);
           found = projText(*v, proj) == name;
-          if (found) EXPECT_EQ(v->GetMajorProjType(&proj), type);
+          if (found) {
+            EXPECT_EQ(v->GetMajorProjType(&proj), type);
+          }
         }
         EXPECT_TRUE(found) << name.toUtf8() << " orient " << orient[1] << orient[5];
       }

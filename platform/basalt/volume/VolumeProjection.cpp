@@ -75,7 +75,7 @@ bool VA_VolProjDimensions(const DIM3D* dims, const SPC* spc, const VA_VOLPROJ* p
   return true;
 }
 
-bool VA_VolBoxProjConversion(const DIM3D* dims, const SPC* spc, const VA_VOLPROJ* proj, const DRECT3D* in,
+bool VA_VolBoxProjConversion(const DIM3D* dims, const SPC* /*spc*/, const VA_VOLPROJ* proj, const DRECT3D* in,
                              DRECT3D* out, int direction) {
   AxisMap m;
   if (!dims || !proj || !in || !out || (direction != 0 && direction != 1) || !axisMap(proj, &m)) return false;

@@ -397,3 +397,41 @@ TEST(RoiDerivedOperations, SkeletonAsksForSlicesAndConversionTo4DKeepsTheLayersP
   EXPECT_EQ(voxels(four, 2), 18);
   EXPECT_EQ(voxels(four, 0), 0);
 }
+
+TEST(LabelMapOperations, LabelMapAverageAndOnionPeel) {
+  const DIM3D dims{12, 12, 6, 1};
+  Fixture f({{roiVol(dims, {{1, 1, 1, 10, 10, 4}}), true}}, dims);
+  // Onion peel: 1.4 layers round to 1 and add nothing; 2.6 round to 3 shells.
+  f.script.answerValuesText({L"1.4", L"1.0"});
+  EXPECT_FALSE(f.set->RoiOnionPeel(nullptr));
+  EXPECT_EQ(f.set->NumLayers(), 2);
+  f.script.answerValuesText({L"2.6", L"1.0"});
+  ASSERT_TRUE(f.set->RoiOnionPeel(nullptr));
+  ASSERT_EQ(f.set->NumLayers(), 5);
+  EXPECT_EQ(voxels(f.layer(2)) + voxels(f.layer(3)) + voxels(f.layer(4)), voxels(f.layer(1)));
+  EXPECT_EQ(voxels(f.layer(4)), 6 * 6 * 0);  // a 10 x 10 x 4 box is only 2 voxels deep in z
+
+  // Label map of one marked ROI: one label.
+  for (int i = 2; i < 5; ++i) f.set->GetLayer(i)->SetMarked(false);
+  ASSERT_TRUE(f.set->CreateLabelMapFromROIs());
+  CVol* labels = f.layer(5);
+  EXPECT_EQ(labels->name, CString(L"label map"));
+  EXPECT_EQ(f.set->GetLayer(5)->opacity, 30);
+  EXPECT_EQ(twk::voxelValue(labels->frame, 1, 1, 1, 0), 1.0);
+  EXPECT_EQ(twk::voxelValue(labels->frame, 0, 0, 0, 0), 0.0);
+
+  // Average of two ROIs normalised to 100, background transparent.
+  f.set->GetLayer(2)->SetMarked(true);
+  f.script.answerValuesText({L"100", L"-1"});
+  ASSERT_TRUE(f.set->AverageRoiLayers());
+  CVol* average = f.set->GetActiveVol();
+  EXPECT_EQ(average->name, CString(L"rois average"));
+  EXPECT_EQ(twk::voxelValue(average->frame, 1, 1, 1, 0), 100.0);  // in both (surface shell)
+  EXPECT_EQ(twk::voxelValue(average->frame, 5, 5, 2, 0), 50.0);   // deeper: only the box
+  EXPECT_EQ(twk::voxelValue(average->frame, 0, 0, 0, 0), VOID_VALUE);
+  EXPECT_EQ(f.set->GetActiveLayer()->filter.width, 100.0);
+
+  for (int i = 0; i < f.set->NumLayers(); ++i) f.set->GetLayer(i)->SetMarked(false);
+  EXPECT_FALSE(f.set->CreateLabelMapFromROIs());
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::CreateLabelMapFromROIs : ROI is not present or enabled"));
+}

@@ -7,12 +7,14 @@
 #     when the program does not end with 0
 program_setup() {
   local program="$1" plugin="$2" tmp="$3" name="$4"
+  # Checked before the program folder is touched: skipped outside CI, failed under CI.
+  command -v xvfb-run >/dev/null ||
+    { bash "$(dirname "${BASH_SOURCE[0]}")/../../../../scripts/missing-tool.sh" "xvfb-run (xvfb)"; exit $?; }
   folder="$tmp/$name"
   rm -rf "$folder"; mkdir -p "$folder"
   cp "$program" "$folder/tarnwick"
   ln -s "$plugin" "$folder/libKinmodels.so"
   program_libs="$(dirname "$program")"
-  command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed"; exit 77; }
   printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:740:720\n' > "$folder/Tarnwick.ini"
 }
 

@@ -7,18 +7,22 @@
 #   program_test.sh <tarnwick> <libKinmodels.so> <test tmp folder>
 set -euo pipefail
 program="$1"; plugin="$2"; tmp="$3"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# A missing tool skips the test outside CI and fails it under CI.
+missing() { bash "$here/../../../../scripts/missing-tool.sh" "$1" || exit $?; }
+# Checked before the program folder is touched.
+command -v xvfb-run >/dev/null || missing "xvfb-run (xvfb)"
 folder="$tmp/program_test"
 rm -rf "$folder"; mkdir -p "$folder"
 cp "$program" "$folder/tarnwick"
 ln -s "$plugin" "$folder/libKinmodels.so"
 libs="$(dirname "$program")"
 
-command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed"; exit 77; }
 volume=/usr/share/mricron/templates/ch2.nii.gz
 if [ ! -f "$volume" ]; then
   # Without the brain template: a small volume of rings written by nibabel.
   volume="$folder/rings.nii"
-  python3 - "$volume" <<'PY' || { echo "no volume to open"; exit 77; }
+  python3 - "$volume" <<'PY' || missing "python3-nibabel"
 import sys
 import numpy as np
 import nibabel as nib
