@@ -16,29 +16,13 @@
 #include "TwkDicom.h"
 #include "Vol.h"
 #include "dicom/DicomTree.h"
+#include "DicomBenchSeries.h"
 #include "dicom/DicomVolume.h"
 #include "volume/Frame.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A series written by the DICOM export itself: an MR volume of w x h x d with varied values.
-void writeSeries(const std::string& folder, int w, int h, int d) {
-  fs::create_directories(folder);
-  CVol vol;
-  const DIM3D dims{w, h, d, 1};
-  vol.frame = VA_VolCreateUniform(FRM_INT, dims, 0.0, 16);
-  auto* v = reinterpret_cast<uint16_t*>(vol.frame->data);
-  const size_t n = size_t(w) * h * d;
-  for (size_t i = 0; i < n; ++i) v[i] = uint16_t((i * 2654435761u >> 7) & 4095);
-  vol.spc = SPC{0.7, 0.7, 1.0};
-  vol.imgPos = static_cast<DPOINT3D*>(pf_calloc(int64_t(d) * int64_t(sizeof(DPOINT3D))));
-  for (int z = 0; z < d; ++z) vol.imgPos[z] = DPOINT3D{-90, -90, double(z)};
-  vol.dyn = static_cast<DYNCRD*>(pf_calloc(sizeof(DYNCRD)));
-  vol.name = L"bench";
-  CVol::SaveToDicom(&vol, false, CString::fromUtf8(folder + "/img.dcm"), nullptr, false, true, true, false, false);
-}
 
 struct Folders {
   std::string dir, small, large, nii;
@@ -49,8 +33,8 @@ struct Folders {
     nii = dir + "/nii";
     fs::create_directories(nii);
     TWKDCM_Initialize();
-    writeSeries(small, 64, 64, 1000);
-    writeSeries(large, 512, 512, 300);
+    TW_WriteBenchSeries(small, 64, 64, 1000);
+    TW_WriteBenchSeries(large, 512, 512, 300);
   }
   ~Folders() { fs::remove_all(dir); }
 };

@@ -193,9 +193,11 @@ bool TW_DicomSliceSpacingCheck(DICOMREC* const* records, int depth, TW_SLICESPAC
 }
 
 bool TW_DicomSignedToInteger(CVol* vol, bool askBias) {
-  if (!vol || !vol->frame || !vol->IsReal() || !VA_IsQuasiInteger(vol->frame)) return true;
+  if (!vol || !vol->frame || !vol->IsReal()) return true;
   double minimum = 0, maximum = 0;
-  if (!VA_VolMinMax(vol->frame, -1, nullptr, &minimum, &maximum)) return true;  // no defined voxel
+  bool whole = false;
+  // Real voxels that are not all whole numbers, or no defined voxel: the volume stays real.
+  if (!VA_VolRealRange(vol->frame, &minimum, &maximum, &whole) || !whole) return true;
   double bias = 0;
   if (minimum < 0) {
     if (!askBias) return true;
@@ -217,7 +219,9 @@ bool TW_DicomSignedToInteger(CVol* vol, bool askBias) {
       bias = offered;
     }
   }
-  FRAME* integer = VA_VolRealToInteger(vol->frame, bias, 31, askBias);
+  // 16-bit voxels when the biased values fit them: half the memory of 32-bit ones.
+  const int bits = maximum + bias <= 65535.0 ? 16 : 31;
+  FRAME* integer = VA_VolRealToInteger(vol->frame, bias, bits, askBias);
   if (!integer) return false;
   PR_FrameDelete(&vol->frame);
   vol->frame = integer;

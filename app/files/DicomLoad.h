@@ -83,7 +83,8 @@ CVol* TW_LoadDicomFileSet(const wchar_t* const* files, int n, const wchar_t* nam
 // volume (bias 0 when its minimum is 0 or more; otherwise, without a request, the bias the user
 // accepts, offered as 1024 for CT in "HU", else minus the minimum; Cancel keeps it real). A bias
 // that would clamp voxels at 0 is refused and asked again, except CT's 1024 (below -1024 HU is
-// padding). False when the conversion fails.
+// padding). The integer voxels have 16 bits when the values fit them, else 32. False when the
+// conversion fails.
 bool TW_DicomSignedToInteger(CVol* vol, bool askBias);
 
 // GetSeriesInfo: the facts of a simple series, or of a composite series' first sub-series when all

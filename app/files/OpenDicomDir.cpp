@@ -197,7 +197,10 @@ bool OpenDicomDir::BuildTree() {
   return ok;
 }
 
-void OpenDicomDir::setRow(const VA_DICOMTREEITEM* item, std::vector<CString> fields) { rows_[item] = std::move(fields); }
+void OpenDicomDir::setRow(const VA_DICOMTREEITEM* item, std::vector<CString> fields) {
+  fields.resize(6);  // every row has the six columns, empty ones included
+  rows_[item] = std::move(fields);
+}
 
 void OpenDicomDir::setRowField(const VA_DICOMTREEITEM* item, int column, const CString& text) {
   std::vector<CString>& fields = rows_[item];
@@ -514,18 +517,22 @@ bool OpenDicomDir::rewriteFiles(bool echoTime, double value, const wchar_t* func
   return false;
 }
 
-bool OpenDicomDir::OnSetTE() {
-  const wchar_t* fn = L"CDlgOpenDicomDir::OnBnClickedSetTE";
+VA_DICOMTREEITEM* OpenDicomDir::itemToRewrite(const wchar_t* function) {
   VA_DICOMTREEITEM* item = highlighted_;
   if (!item || !(item->IsImage() || item->IsSeries())) {
-    twk::doc::message(fn, L"Series or Image item should be selected in this operation");
-    return false;
+    twk::doc::message(function, L"Series or Image item should be selected in this operation");
+    return nullptr;
   }
+  TW_DICOMFILESET set;
+  if (!ConstructFileSet(L"Obtain DICOM files", false, &tree_, item, &set) || set.count == 0) return nullptr;
+  return item;
+}
+
+bool OpenDicomDir::OnSetTE() {
+  const wchar_t* fn = L"CDlgOpenDicomDir::OnBnClickedSetTE";
+  VA_DICOMTREEITEM* item = itemToRewrite(fn);
+  if (!item) return false;
   double ms = item->rec && item->rec->echoTime != VOID_VALUE ? item->rec->echoTime * 1000.0 : 0.0;
-  {
-    TW_DICOMFILESET set;
-    if (!ConstructFileSet(L"Obtain DICOM files", false, &tree_, item, &set) || set.count == 0) return false;
-  }
   if (!TW_EnterDouble(L"TE echo time (ms)", &ms)) return false;
   if (!rewriteFiles(true, ms / 1000.0, fn)) return false;
   walk(item, [&](VA_DICOMTREEITEM* i) {
@@ -541,15 +548,8 @@ bool OpenDicomDir::OnSetTE() {
 
 bool OpenDicomDir::OnSetBvalue() {
   const wchar_t* fn = L"CDlgOpenDicomDir::OnBnClickedSetBvalue";
-  VA_DICOMTREEITEM* item = highlighted_;
-  if (!item || !(item->IsImage() || item->IsSeries())) {
-    twk::doc::message(fn, L"Series or Image item should be selected in this operation");
-    return false;
-  }
-  {
-    TW_DICOMFILESET set;
-    if (!ConstructFileSet(L"Obtain DICOM files", false, &tree_, item, &set) || set.count == 0) return false;
-  }
+  VA_DICOMTREEITEM* item = itemToRewrite(fn);
+  if (!item) return false;
   double bvalue = 0;
   if (!TW_EnterDouble(L"b-value (sec/mm^2)", &bvalue)) return false;
   if (!rewriteFiles(false, bvalue, fn)) return false;

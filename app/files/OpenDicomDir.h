@@ -147,6 +147,8 @@ class OpenDicomDir {
   void showItem(const VA_DICOMTREEITEM* item);
   void clearShown();
   void checkRule(VA_DICOMTREEITEM* item, bool ctrl, bool shift);
+  // The highlighted item when it is an image or a series with files (else its message, null).
+  VA_DICOMTREEITEM* itemToRewrite(const wchar_t* function);
   bool rewriteFiles(bool echoTime, double value, const wchar_t* function);
   void end(int result);
 

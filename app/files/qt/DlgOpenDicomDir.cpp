@@ -121,14 +121,14 @@ CDlgOpenDicomDir::CDlgOpenDicomDir(OpenDicomDir* browser, QWidget* parent) : QDi
   connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) { browser_->SetSeriesFilter(fromQt(text)); });
   connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
     if (syncing_ || !current) return;
-    const Qt::KeyboardModifiers keys = QApplication::keyboardModifiers();
+    const Qt::KeyboardModifiers keys = modifiers();
     browser_->OnSelect(ItemOf(current), keys & Qt::ControlModifier, keys & Qt::ShiftModifier);
   });
   tree_->SetClickCallback([this](QTreeWidgetItem* row, bool) {
     VA_DICOMTREEITEM* item = ItemOf(row);
     // Only a click on the item that was highlighted before the click repeats the Ctrl/Shift rule.
     if (!item || item != pressedOnHighlighted_) return;
-    const Qt::KeyboardModifiers keys = QApplication::keyboardModifiers();
+    const Qt::KeyboardModifiers keys = modifiers();
     browser_->OnClickLabel(item, keys & Qt::ControlModifier, keys & Qt::ShiftModifier);
   });
   tree_->SetCheckCallback([this](QTreeWidgetItem* row, bool checked) {
@@ -205,9 +205,16 @@ bool CDlgOpenDicomDir::eventFilter(QObject* watched, QEvent* event) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     VA_DICOMTREEITEM* item = ItemOf(tree_->itemAt(mouse->position().toPoint()));
     pressedOnHighlighted_ = item && item == browser_->Highlighted() ? item : nullptr;
+    pressKeys_ = mouse->modifiers();
+    pressing_ = true;
   }
+  if (watched == tree_->viewport() && event->type() == QEvent::MouseButtonRelease) pressing_ = false;
   if (watched == previewArea_ && event->type() == QEvent::Resize) refreshTags();
   return QDialog::eventFilter(watched, event);
+}
+
+Qt::KeyboardModifiers CDlgOpenDicomDir::modifiers() const {
+  return pressing_ ? pressKeys_ : QApplication::keyboardModifiers();
 }
 
 void CDlgOpenDicomDir::reject() {

@@ -55,6 +55,8 @@ class CDlgOpenDicomDir : public QDialog {
   void selectHighlighted();
   void layoutColumns();
   QPushButton* addButton(const QString& text, std::function<void()> action);
+  // The keys held with the mouse press being handled, else the keyboard's.
+  Qt::KeyboardModifiers modifiers() const;
 
   OpenDicomDir* browser_;
   QLabel* folder_ = nullptr;
@@ -69,6 +71,8 @@ class CDlgOpenDicomDir : public QDialog {
   std::unordered_map<const VA_DICOMTREEITEM*, QTreeWidgetItem*> rows_;
   QImage preview_;
   const VA_DICOMTREEITEM* pressedOnHighlighted_ = nullptr;  // the highlighted item when the mouse went down
+  Qt::KeyboardModifiers pressKeys_;
+  bool pressing_ = false;
   bool syncing_ = false;
   bool opened_ = false;
   bool opening_ = false;

@@ -610,9 +610,13 @@ TEST_F(DicomBrowserTest, SpinLockTimesInMicrosecondsOrMilliseconds) {
     ASSERT_EQ(vol->T(), 3);
     EXPECT_EQ(ui.messageTypes[0], twk::ScriptedUi::kThreeButtonsEntry);
     const double tsl[3] = {10, 20, 40};
-    for (int t = 0; t < 3; ++t)
-      if (c.scale > 0) EXPECT_DOUBLE_EQ(vol->dyn[t].spinLockTime, tsl[t] * c.scale);
-      else EXPECT_EQ(vol->dyn[t].spinLockTime, VOID_VALUE);
+    for (int t = 0; t < 3; ++t) {
+      if (c.scale > 0) {
+        EXPECT_DOUBLE_EQ(vol->dyn[t].spinLockTime, tsl[t] * c.scale);
+      } else {
+        EXPECT_EQ(vol->dyn[t].spinLockTime, VOID_VALUE);
+      }
+    }
   }
 }
 

@@ -6,21 +6,17 @@
 # Layers panel's "Load DICOM" adds the series as a layer and "Info" shows "Volume Info".
 #   dicom_program_test.sh <tarnwick> <libKinmodels.so> <test tmp folder> <fixture script>
 set -euo pipefail
-program="$1"; plugin="$2"; tmp="$3"; fixtures="$4"
-# Checked before the program folder is touched: skipped outside CI, failed under CI.
-command -v xvfb-run >/dev/null ||
-  { bash "$(dirname "${BASH_SOURCE[0]}")/../../../scripts/missing-tool.sh" "xvfb-run (xvfb)"; exit $?; }
-folder="$tmp/dicom_program_test"
-rm -rf "$folder"; mkdir -p "$folder"
-cp "$program" "$folder/tarnwick"
-ln -s "$plugin" "$folder/libKinmodels.so"
-libs="$(dirname "$program")"
+fixtures="$4"
+source "$(dirname "${BASH_SOURCE[0]}")/../../shell/qt/tests/program_kit.sh"
+program_setup "$1" "$2" "$3" dicom_program_test
+tmp="$3"
+# A frame as large as the screen allows, so that the dialogs open over it.
+printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:1200:900\n' > "$folder/Tarnwick.ini"
 
 /usr/bin/python3 "$fixtures" make "$folder/data" >/dev/null
 /usr/bin/python3 "$fixtures" folder "$folder/large" 20000 >/dev/null
 small="$folder/data/gap1005"
 large="$folder/large"
-printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:1200:900\n' > "$folder/Tarnwick.ini"
 scan="$tmp/tarnwick_dicom_scan.png"; loaded="$tmp/tarnwick_dicom_loaded.png"; info="$tmp/tarnwick_dicom_info.png"
 rm -f "$scan" "$loaded" "$info"
 cat > "$folder/script.txt" <<SCRIPT
@@ -74,10 +70,6 @@ answer No
 menu File/Exit
 SCRIPT
 
-cd "$folder"
-status=0
-env LD_LIBRARY_PATH="$libs${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" QT_QPA_PLATFORM=xcb TARNWICK_SCRIPT="$folder/script.txt" \
-  timeout 300 xvfb-run -a -s "-screen 0 1600x1200x24" ./tarnwick || status=$?
-[ "$status" -eq 0 ] || { echo "the program ended with $status"; exit 1; }
+program_run "$folder/script.txt"
 for shot in "$scan" "$loaded" "$info"; do [ -s "$shot" ] || { echo "no screenshot $shot"; exit 1; }; done
 echo "screenshots: $scan $loaded $info"

@@ -33,8 +33,37 @@ void forSlices(const FRAME* f, F body) {
   });
 }
 
+// Real lines into integer lines of one element type, a line pointer per row (the loader converts
+// whole-number real volumes of hundreds of millions of voxels this way).
+template <class D>
+void realIntoInteger(const FRAME* src, FRAME* dst, double scale, double offset, double bias, bool round, double maxValue) {
+  const double voidOut = dst->bpv == 32 ? double(VOID_INT_VALUE) : 0.0;
+  forSlices(src, [&](int z, int t) {
+    for (int y = 0; y < src->dim.h; ++y) {
+      const auto* in = reinterpret_cast<const double*>(twk::frameLine(src, y, z, t));
+      D* out = reinterpret_cast<D*>(twk::frameLine(dst, y, z, t));
+      for (int x = 0; x < src->dim.w; ++x) {
+        double v = in[x];
+        if (v == VOID_VALUE) {
+          v = voidOut;
+        } else {
+          v = v * scale + offset + bias;
+          if (round) v = std::floor(v + 0.5);
+          v = std::clamp(v, 0.0, maxValue);
+        }
+        out[x] = twk::voxelFromDouble<D>(v);
+      }
+    }
+  });
+}
+
 // Value conversion of every voxel from src into dst (same dimensions).
 void convertInto(const FRAME* src, FRAME* dst, double scale, double offset, double bias, bool round, double maxValue) {
+  if (src->type == FRM_REAL && src->bpv == 64 && dst->type == FRM_INT) {
+    if (dst->bpv == 8) return realIntoInteger<uint8_t>(src, dst, scale, offset, bias, round, maxValue);
+    if (dst->bpv == 16) return realIntoInteger<uint16_t>(src, dst, scale, offset, bias, round, maxValue);
+    if (dst->bpv == 32) return realIntoInteger<uint32_t>(src, dst, scale, offset, bias, round, maxValue);
+  }
   forSlices(src, [&](int z, int t) {
     for (int y = 0; y < src->dim.h; ++y)
       for (int x = 0; x < src->dim.w; ++x) {
@@ -164,6 +193,40 @@ bool VA_IsQuasiInteger(const FRAME* frame) {
       }
   });
   return whole;
+}
+
+bool VA_VolRealRange(const FRAME* frame, double* minimum, double* maximum, bool* whole) {
+  if (!frame || !frame->data || frame->type != FRM_REAL || frame->bpv != 64) return false;
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+  bool allWhole = true;
+  std::mutex m;
+  forSlices(frame, [&](int z, int t) {
+    double l = std::numeric_limits<double>::infinity(), h = -l;
+    bool w = true;
+    for (int y = 0; y < frame->dim.h; ++y) {
+      const auto* line = reinterpret_cast<const double*>(twk::frameLine(frame, y, z, t));
+      for (int x = 0; x < frame->dim.w; ++x) {
+        const double v = line[x];
+        if (v == VOID_VALUE) continue;
+        if (std::isnan(v)) {
+          w = false;
+          continue;
+        }
+        l = std::min(l, v);
+        h = std::max(h, v);
+        w = w && v == std::floor(v);
+      }
+    }
+    std::lock_guard<std::mutex> lock(m);
+    lo = std::min(lo, l);
+    hi = std::max(hi, h);
+    allWhole = allWhole && w;
+  });
+  if (lo > hi) return false;
+  if (minimum) *minimum = lo;
+  if (maximum) *maximum = hi;
+  if (whole) *whole = allWhole;
+  return true;
 }
 
 int64_t VA_VolCountVoidVoxels(const FRAME* frame) {

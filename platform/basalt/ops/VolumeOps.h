@@ -30,6 +30,10 @@ CVol* VA_RoiToInteger(const CVol* roi, bool show);
 bool VA_VolMinMax(const FRAME* frame, int t, const FRAME* mask, double* minimum, double* maximum);
 // Every defined voxel of a real frame is a whole number (integer frames always are).
 bool VA_IsQuasiInteger(const FRAME* frame);
+// The minimum and maximum of the defined voxels of a real frame (all time points) and whether every
+// one of them is a whole number, in one pass. False for a frame that is not real or holds no defined
+// voxel (void voxels, 1e60, are left out; a NaN counts as not whole).
+bool VA_VolRealRange(const FRAME* frame, double* minimum, double* maximum, bool* whole);
 // The frame holds at least one void voxel.
 bool VA_VoidVoxPresent(const FRAME* frame);
 int64_t VA_VolCountVoidVoxels(const FRAME* frame);

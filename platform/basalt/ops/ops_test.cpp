@@ -65,6 +65,33 @@ TEST(VolumeOps, RangeQuasiIntegerAndVoids) {
   PR_FrameDelete(&f);
 }
 
+TEST(VolumeOps, RealRangeInOnePass) {
+  const struct {
+    std::initializer_list<double> values;
+    bool defined;
+    double lo, hi;
+    bool whole;
+  } cases[] = {{{3, -2, VOID_VALUE, 7.5}, true, -2, 7.5, false},
+               {{-1024, 5, VOID_VALUE}, true, -1024, 5, true},
+               {{VOID_VALUE, VOID_VALUE}, false, 0, 0, false},
+               {{1, std::nan(""), 4}, true, 1, 4, false}};
+  for (const auto& c : cases) {
+    FRAME* f = realFrame(c.values);
+    double lo = 0, hi = 0;
+    bool whole = false;
+    EXPECT_EQ(VA_VolRealRange(f, &lo, &hi, &whole), c.defined);
+    if (c.defined) {
+      EXPECT_EQ(lo, c.lo);
+      EXPECT_EQ(hi, c.hi);
+      EXPECT_EQ(whole, c.whole);
+    }
+    PR_FrameDelete(&f);
+  }
+  FRAME* integer = PR_FrameCreate(FRM_INT, 16, DIM3D{2, 1, 1, 1}, true);
+  EXPECT_FALSE(VA_VolRealRange(integer, nullptr, nullptr, nullptr));
+  PR_FrameDelete(&integer);
+}
+
 TEST(VolumeOps, MirrorTwiceRestoresVoxelsAndGeometry) {
   for (int axis = 0; axis < 4; ++axis) {
     SCOPED_TRACE(axis);
