@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "CString.h"
 #include "TwkMem.h"
@@ -26,4 +27,11 @@ inline void TW_WriteBenchSeries(const std::string& folder, int w, int h, int d, 
   vol.dyn = static_cast<DYNCRD*>(pf_calloc(sizeof(DYNCRD)));
   vol.name = L"bench";
   CVol::SaveToDicom(&vol, false, CString::fromUtf8(folder + "/img.dcm"), nullptr, false, true, true, false, false);
+}
+
+// The files of a series folder written above.
+inline std::vector<CString> TW_BenchSeriesFiles(const std::string& folder) {
+  std::vector<CString> files;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) files.push_back(CString::fromUtf8(e.path().string()));
+  return files;
 }

@@ -44,12 +44,6 @@ const Folders& folders() {
   return f;
 }
 
-std::vector<CString> filesOf(const std::string& folder) {
-  std::vector<CString> files;
-  for (const auto& e : fs::directory_iterator(folder)) files.push_back(CString::fromUtf8(e.path().string()));
-  return files;
-}
-
 void BM_TreeOf1000Files(benchmark::State& state) {
   const CString folder = CString::fromUtf8(folders().small);
   for (auto _ : state) {
@@ -66,7 +60,7 @@ void BM_TreeOf1000Files(benchmark::State& state) {
 BENCHMARK(BM_TreeOf1000Files)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Load300x512x512(benchmark::State& state) {
-  const std::vector<CString> files = filesOf(folders().large);
+  const std::vector<CString> files = TW_BenchSeriesFiles(folders().large);
   std::vector<const wchar_t*> list;
   for (const CString& f : files) list.push_back(f);
   for (auto _ : state) {

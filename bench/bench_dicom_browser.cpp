@@ -54,12 +54,6 @@ const Folders& folders() {
   return f;
 }
 
-std::vector<CString> filesOf(const std::string& folder) {
-  std::vector<CString> files;
-  for (const auto& e : fs::directory_iterator(folder)) files.push_back(CString::fromUtf8(e.path().string()));
-  return files;
-}
-
 void BM_CoreTree10000Files(benchmark::State& state) {
   const CString folder = CString::fromUtf8(folders().files);
   VA_DICOMFOLDEROPTS options;
@@ -87,7 +81,7 @@ void BM_BrowserTree10000Files(benchmark::State& state) {
 BENCHMARK(BM_BrowserTree10000Files)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_CoreLoadCt300x512x512(benchmark::State& state) {
-  const std::vector<CString> files = filesOf(folders().ct);
+  const std::vector<CString> files = TW_BenchSeriesFiles(folders().ct);
   std::vector<const wchar_t*> list(files.begin(), files.end());
   for (auto _ : state) {
     CVol* vol = VA_LoadDicomVolume(list.data(), int(list.size()), false);
@@ -98,7 +92,7 @@ void BM_CoreLoadCt300x512x512(benchmark::State& state) {
 BENCHMARK(BM_CoreLoadCt300x512x512)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_LoadFileSetCt300x512x512(benchmark::State& state) {
-  const std::vector<CString> files = filesOf(folders().ct);
+  const std::vector<CString> files = TW_BenchSeriesFiles(folders().ct);
   std::vector<const wchar_t*> list(files.begin(), files.end());
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);

@@ -711,6 +711,16 @@ TEST_F(DicomBrowserTest, FailedLoadsLeaveNothing) {
   OpenDicomDir empty(wide(scratchPath() / "empty"), nullptr, nullptr, false, true, nullptr, false, true);
   EXPECT_FALSE(empty.OnInitDialog());
   EXPECT_FALSE(empty.LoadEnabled());
+  // Folders that cannot be read (gone, or a file in place of the folder): a message, no tree.
+  for (const fs::path& bad : {scratchPath() / "nowhere", folder("gap1005") / "Gap1005_001.dcm"}) {
+    SCOPED_TRACE(bad.string());
+    const size_t shown = ui.messages.size();
+    OpenDicomDir unreadable(wide(bad), nullptr, nullptr, false, true, nullptr, false, true);
+    EXPECT_FALSE(unreadable.OnInitDialog());
+    EXPECT_TRUE(unreadable.Tree().items.empty());
+    EXPECT_EQ(unreadable.RecordCount(), 0);
+    EXPECT_EQ(ui.messages.size(), shown + 1);
+  }
 }
 
 TEST_F(DicomBrowserTest, SingleFileOpen) {
@@ -745,6 +755,84 @@ TEST_F(DicomBrowserTest, EscStopsTheScanAtTheNextBlock) {
   EXPECT_EQ(reports, 1);  // the block after Esc reports nothing: the scan ended there
   EXPECT_TRUE(b.Tree().items.empty());
   EXPECT_EQ(b.Result(), 0);  // the dialog stays
+}
+
+// Per time point: the sum, the smallest and the largest voxel.
+struct TimePointStats {
+  double sum = 0, low = 1e300, high = -1e300;
+  bool operator==(const TimePointStats& o) const { return sum == o.sum && low == o.low && high == o.high; }
+};
+
+std::vector<TimePointStats> timePointStats(const CVol* vol) {
+  std::vector<TimePointStats> out(size_t(vol->T()));
+  for (int t = 0; t < vol->T(); ++t)
+    for (int z = 0; z < vol->D(); ++z)
+      for (int y = 0; y < vol->H(); ++y)
+        for (int x = 0; x < vol->W(); ++x) {
+          const double v = twk::voxelValue(vol->frame, x, y, z, t);
+          TimePointStats& s = out[size_t(t)];
+          s.sum += v;
+          s.low = std::min(s.low, v);
+          s.high = std::max(s.high, v);
+        }
+  return out;
+}
+
+TEST_F(DicomBrowserTest, FolderLoadsByMode) {
+  // Mode 1: the folder's series through the browser's tree into one volume.
+  std::unique_ptr<CVol> series(TW_LoadDicomFiles(1, wide(folder("gap1005")), false));
+  ASSERT_NE(series, nullptr);
+  EXPECT_EQ(series->D(), 10);
+  EXPECT_EQ(series->W(), 16);
+  fs::create_directories(scratchPath() / "nodicom");
+  std::ofstream(scratchPath() / "nodicom" / "notes.txt") << "no images here";
+  EXPECT_EQ(TW_LoadDicomFiles(1, wide(scratchPath() / "nodicom"), false), nullptr);
+  EXPECT_EQ(TW_LoadDicomFiles(3, wide(folder("gap1005")), false), nullptr);
+
+  // Mode 2: a folder of 3D diffusion NIfTI images (written by nibabel) as one 4D volume, the
+  // b-values from the folder's .bval file.
+  const fs::path dwi = scratchPath() / "dwinii";
+  fixtureScript("dwinii " + quote(dwi.string()) + " 3");
+  std::unique_ptr<CVol> four(TW_LoadDicomFiles(2, wide(dwi), false));
+  ASSERT_NE(four, nullptr);
+  EXPECT_EQ(four->W(), 4);
+  EXPECT_EQ(four->H(), 3);
+  EXPECT_EQ(four->D(), 2);
+  ASSERT_EQ(four->T(), 3);
+  // Voxel x + 10 y + 100 z + 1000 t: each time point holds its own image, whatever the orientation
+  // (over the 4 x 3 x 2 grid x sums to 36, 10 y to 240 and 100 z to 1200).
+  const std::vector<TimePointStats> stats = timePointStats(four.get());
+  for (int t = 0; t < 3; ++t) {
+    SCOPED_TRACE(t);
+    const TimePointStats expected{1476.0 + 1000.0 * t * 24, 1000.0 * t, 123 + 1000.0 * t};
+    EXPECT_EQ(stats[size_t(t)], expected);
+    EXPECT_EQ(four->dyn[t].bValue, 500.0 * t);
+  }
+}
+
+TEST_F(DicomBrowserTest, DiffusionNiftiFolderOpensAsADocument) {
+  const fs::path dwi = scratchPath() / "dwinii";
+  fixtureScript("dwinii " + quote(dwi.string()) + " 4");
+  ui.answerFolder(wide(dwi));
+  CDrawDoc* doc = keep(TW_LoadDwiFolderOfNiiImagesCommand());
+  ASSERT_NE(doc, nullptr);
+  ASSERT_NE(baseVol(doc), nullptr);
+  EXPECT_EQ(baseVol(doc)->T(), 4);
+  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+
+  // Images of different sizes form no volume: the reason, no document, nothing left pending.
+  const fs::path odd = scratchPath() / "dwiodd";
+  fixtureScript("dwinii " + quote(odd.string()) + " 3 odd");
+  ui.answerFolder(wide(odd));
+  const size_t before = ui.messages.size();
+  EXPECT_EQ(TW_LoadDwiFolderOfNiiImagesCommand(), nullptr);
+  EXPECT_GT(ui.messages.size(), before);
+  EXPECT_NE(ui.lastMessage().Find(L"dimensions differ"), -1) << ui.lastMessage().toUtf8();
+  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+  // A cancelled folder choice does nothing.
+  ui.cancelPicker();
+  EXPECT_EQ(TW_LoadDwiFolderOfNiiImagesCommand(), nullptr);
+  EXPECT_FALSE(ui.pendingAnswers());
 }
 
 // --- volume information ---------------------------------------------------------------------------
@@ -965,6 +1053,14 @@ TEST_F(DicomBrowserTest, ExtractorWritesOneFolderPerPatient) {
   ASSERT_TRUE(TW_ExtractDICOMfilesCT(&record));
   EXPECT_TRUE(fs::is_directory(scratchPath() / "extracted" / "PATIENT_1"));
   EXPECT_TRUE(fs::is_directory(scratchPath() / "extracted" / "PATIENT_2"));
+  // One patient: its studies go straight into the target.
+  s.sourceFolder = wide(folder("ct"));
+  s.targetFolder = wide(scratchPath() / "single");
+  ASSERT_TRUE(TW_FillDicomExtractor(s, &record));
+  ASSERT_TRUE(TW_ExtractDICOMfilesCT(&record));
+  EXPECT_TRUE(fs::is_directory(scratchPath() / "single" / "STUDY_1" / "SERIES_1"));
+  EXPECT_FALSE(fs::exists(scratchPath() / "single" / "PATIENT_1"));
+  s.sourceFolder = wide(folder("tree"));
 
   const struct {
     fs::path target;
@@ -1006,6 +1102,45 @@ TEST_F(DicomBrowserTest, DeidentifyToATargetLeavesTheSource) {
   ui.answerValuesText({wide(source), L""}).answerMessage(IDNO);
   EXPECT_FALSE(TW_DeidentifyDicomFolderCommand());
   EXPECT_EQ(ui.lastMessage(), FmtStr(L"Files in folder %s will be overwritten. Proceed?", wide(source).GetString()));
+}
+
+TEST_F(DicomBrowserTest, FolderSizeTreeToFoldersAndSplitFileCommands) {
+  // "DICOM folder total Pixel Element size": the file sizes and pydicom's pixel data lengths.
+  const fs::path gap = folder("gap1005");
+  int64_t total = 0;
+  std::string files;
+  for (const fs::path& f : filesIn(gap)) {
+    total += int64_t(fs::file_size(f));
+    files += " " + quote(f.string());
+  }
+  const long long pixels = std::stoll(fixtureScript("pixbytes" + files));
+  ui.answerFolder(wide(gap));
+  ASSERT_TRUE(TW_DicomFolderTotalPixelSizeCommand());
+  EXPECT_EQ(ui.lastMessage(), FmtStr(L"Total DICOM file size = %lld\nTotal DICOM Pixel Element file size = %lld",
+                                     static_cast<long long>(total), pixels));
+
+  // "DICOM Tree to Folders": one folder per patient under a DICOMDIR; a target that does not exist
+  // is refused.
+  const fs::path sorted = scratchPath() / "sorted";
+  fs::create_directories(sorted);
+  ui.answerValuesText({wide(folder("tree")), wide(sorted)});
+  ASSERT_TRUE(TW_DicomTreeToFoldersCommand()) << ui.lastMessage().toUtf8();
+  EXPECT_TRUE(fs::is_regular_file(sorted / "DICOMDIR"));
+  EXPECT_TRUE(fs::is_directory(sorted / "PAT00001"));
+  EXPECT_TRUE(fs::is_directory(sorted / "PAT00002"));
+  ui.answerValuesText({wide(folder("tree")), wide(scratchPath() / "missing")});
+  EXPECT_FALSE(TW_DicomTreeToFoldersCommand());
+  EXPECT_FALSE(fs::exists(scratchPath() / "missing"));
+
+  // "Split Multiframe DICOM file": one file per frame.
+  const fs::path frames = scratchPath() / "frames";
+  fs::create_directories(frames);
+  ui.answerOpenFile(wide(folder("tree") / "A" / "enh" / "enhanced.dcm")).answerFolder(wide(frames));
+  ASSERT_TRUE(TW_SplitMultiframeDicomFileCommand(wide(scratchPath())));
+  EXPECT_EQ(filesIn(frames).size(), 4u);
+  ui.cancelPicker();
+  EXPECT_FALSE(TW_SplitMultiframeDicomFileCommand(wide(scratchPath())));
+  EXPECT_FALSE(ui.pendingAnswers());
 }
 
 TEST_F(DicomBrowserTest, SplitFolderGivesDistinctNamesAndReportsItsStop) {

@@ -11,6 +11,10 @@ compare with (pydicom's reading of the files, dcm2niix's volumes).
     dicom_fixtures.py study <file>...          per file: study instance UID, the sum of the pixels in their
                                                units (modality LUT applied), series and SOP instance UIDs
     dicom_fixtures.py folder <root> <n>        n copies of one small image in <root> (a large folder)
+    dicom_fixtures.py dwinii <root> <n> [odd]  n 4x3x2 int16 NIfTI images (voxel x + 10 y + 100 z + 1000 t)
+                                               and their b-values in <root>/dwi.bval; with odd the last
+                                               image is 4x3x3
+    dicom_fixtures.py pixbytes <file>...       the total length of the files' pixel data elements
 
 Folders of make:
     tree/        two patients (a UTF-8 name and an ISO_IR 100 name): a 5 b-value x 10 slice series,
@@ -396,6 +400,19 @@ def main():
         save(ds, first)
         for i in range(1, n):
             shutil.copyfile(first, os.path.join(root, "IM%06d.dcm" % i))
+    elif command == "dwinii":
+        import nibabel as nib
+        root, n = sys.argv[2], int(sys.argv[3])
+        os.makedirs(root, exist_ok=True)
+        for t in range(n):
+            depth = 3 if len(sys.argv) > 4 and t == n - 1 else 2
+            x, y, z = np.meshgrid(np.arange(4), np.arange(3), np.arange(depth), indexing="ij")
+            data = (x + 10 * y + 100 * z + 1000 * t).astype(np.int16)
+            nib.save(nib.Nifti1Image(data, np.diag([2.0, 2.0, 3.0, 1.0])), os.path.join(root, "dwi_%02d.nii.gz" % t))
+        with open(os.path.join(root, "dwi.bval"), "w") as f:
+            f.write(" ".join("%d" % (500 * t) for t in range(n)) + "\n")
+    elif command == "pixbytes":
+        print(sum(len(pydicom.dcmread(path).PixelData) for path in sys.argv[2:]))
     return 0
 
 
