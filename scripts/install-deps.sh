@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libgl-dev
   libinsighttoolkit5-dev libfftw3-dev libgdcm-tools
-  libdcmtk-dev dcmtk
+  libdcmtk-dev dcmtk libopenjp2-7-dev libopenjp2-tools grokj2k-tools
   libtorch-dev
   libtbb-dev zlib1g-dev libnifti2-dev libeigen3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev

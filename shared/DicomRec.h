@@ -80,6 +80,23 @@ struct DICOMREC {
   int32_t samplesPerPixel = 1;    // (0028,0002)
   uint8_t dynStored = 0;          // dyn holds the program's own stored dynamic coordinates of the image
 
+  // Frames of enhanced multi-frame files: the frame's Frame Content values (0 and empty when absent).
+  int32_t temporalPositionIndex = 0;     // (0020,9128)
+  int32_t inStackPosition = 0;           // (0020,9057)
+  std::vector<int32_t> dimensionIndex;   // (0020,9157)
+  // Mosaics: the number of slices tiled in the image (the vendor's private count), 0 when not a mosaic.
+  int32_t mosaicImages = 0;
+  // Diffusion: the gradient direction (1e60 when the header gives none) and, for derived images
+  // (trace, ADC, FA and the like, or an isotropic image among directional ones), the kind that sets
+  // them apart ("TRACEW", "ADC", ...); empty for acquired images. Derived images form their own
+  // sub-series.
+  double gradientDirection[3] = {VOID_VALUE, VOID_VALUE, VOID_VALUE};
+  CString derivedKind;
+  // How stored values become voxel values besides the rescale: a Modality LUT Sequence, or float
+  // pixel data (Float or Double Float Pixel Data, taken as they are).
+  uint8_t modalityLut = 0;
+  uint8_t floatPixels = 0;
+
   // The whole header of the image, without pixel data, as one TwkDicom header block (a 64-bit
   // little-endian length, then the header as a DICOM file in Explicit VR Little Endian: the form of
   // TWKDCM_SaveHeaders for one header). Empty when the header has not been read into the record.

@@ -15,6 +15,7 @@
 #include "dcmtk/dcmjpls/djdecode.h"
 #include "dcmtk/oflog/oflog.h"
 
+#include "DicomDecode.h"
 #include "DicomInternal.h"
 #include "TextCodec.h"
 #include "TwkUi.h"
@@ -397,6 +398,23 @@ bool saveFileSafely(DcmFileFormat& file, const std::string& nativePath, E_Transf
 
 void reportError(const char* function, const CString& message) { twk::showNamedError(CString(function), message); }
 
+bool setMultiNumbers(DcmItem* item, uint32_t tag, const double* values, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    if (!std::isfinite(values[i])) return false;
+    text += (i ? "\\" : "") + formatDecimalString(values[i]);
+  }
+  return setText(item, tag, text);
+}
+
+bool getNumbers(DcmItem* item, uint32_t tag, double* values, int count) {
+  DcmElement* element = findElement(item, tag);
+  if (elementCount(element) < count) return false;
+  for (int i = 0; i < count; ++i)
+    if (!elementNumber(element, i, values[i])) return false;
+  return true;
+}
+
 }  // namespace twk::dicom
 
 using namespace twk::dicom;
@@ -418,6 +436,7 @@ void TWKDCM_Shutdown() {
       DJDecoderRegistration::cleanup();
       DJLSDecoderRegistration::cleanup();
       DcmRLEDecoderRegistration::cleanup();
+    cleanupJpeg2000Codec();
     }
     g_decoderCount = 0;
   }
@@ -430,6 +449,7 @@ void TWKDCM_DJDecodeRegister() {
     DJDecoderRegistration::registerCodecs();
     DJLSDecoderRegistration::registerCodecs();
     DcmRLEDecoderRegistration::registerCodecs();
+    registerJpeg2000Codec();
   }
 }
 
@@ -440,5 +460,6 @@ void TWKDCM_DJDecodeClean() {
     DJDecoderRegistration::cleanup();
     DJLSDecoderRegistration::cleanup();
     DcmRLEDecoderRegistration::cleanup();
+    cleanupJpeg2000Codec();
   }
 }

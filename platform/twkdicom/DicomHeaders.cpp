@@ -12,6 +12,7 @@
 #include "dcmtk/dcmdata/dcostrmb.h"
 
 #include "DicomInternal.h"
+#include "DicomVendor.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
 
@@ -98,23 +99,6 @@ bool storedHeaderIsSound(const uint8_t* p, uint64_t n) {
 DCMFF** newHeaderArray(int64_t count) {
   if (count <= 0) return nullptr;
   return static_cast<DCMFF**>(pf_calloc(count * int64_t(sizeof(DCMFF*))));
-}
-
-bool setMultiNumbers(DcmItem* item, uint32_t tag, const double* values, int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) {
-    if (!std::isfinite(values[i])) return false;
-    text += (i ? "\\" : "") + formatDecimalString(values[i]);
-  }
-  return setText(item, tag, text);
-}
-
-bool getNumbers(DcmItem* item, uint32_t tag, double* values, int count) {
-  DcmElement* element = findElement(item, tag);
-  if (elementCount(element) < count) return false;
-  for (int i = 0; i < count; ++i)
-    if (!elementNumber(element, i, values[i])) return false;
-  return true;
 }
 
 // A new SOP instance UID in the data set and in the meta information.
@@ -314,22 +298,9 @@ DCMFF** TWKDCM_CloneHeaderWithNewGeometryAndType(DCMFF* const* source, int64_t s
 bool TWKDCM_GetNumImagesInMosaic(const DCMFF* header, int* numImages) {
   DcmDataset* data = dataset(header);
   if (!data || !numImages) return false;
-  std::string creator;
-  if (!elementString(findElement(data, TWKDCM_TAG(0x0019, 0x0010)), creator) ||
-      creator.find("SIEMENS") == std::string::npos)
-    return false;
-  DcmElement* element = findElement(data, TWKDCM_TAG(0x0019, 0x100A));
-  double value = 0;
-  if (element && (element->getTag().getEVR() == EVR_UN || element->getTag().getEVR() == EVR_UNKNOWN) && element->getLength() == 2) {
-    // Implicit VR files carry the US value as two raw little-endian bytes.
-    Uint8* bytes = nullptr;
-    if (element->getUint8Array(bytes).bad() || !bytes) return false;
-    value = bytes[0] | (bytes[1] << 8);
-  } else if (!elementNumber(element, 0, value)) {
-    return false;
-  }
-  if (value < 1 || value > 65535) return false;
-  *numImages = int(value);
+  const int count = mosaicImageCount(data);
+  if (count < 1) return false;
+  *numImages = count;
   return true;
 }
 
@@ -365,6 +336,12 @@ DCMFF** TWKDCM_CloneHeaderFromMosaic(DCMFF* const* mosaics, int64_t mosaicCount,
       normal[0] = row[1] * column[2] - row[2] * column[1];
       normal[1] = row[2] * column[0] - row[0] * column[2];
       normal[2] = row[0] * column[1] - row[1] * column[0];
+      // The tiles follow each other along the scanner's slice normal, which may point against the
+      // normal of the orientation: then the slices run the other way.
+      double scanner[3];
+      if (mosaicSliceNormal(mosaic, scanner) &&
+          normal[0] * scanner[0] + normal[1] * scanner[1] + normal[2] * scanner[2] < 0)
+        for (double& n : normal) n = -n;
     }
     for (int z = 0; z < numImages; ++z) {
       const int64_t i = t * numImages + z;
@@ -374,6 +351,13 @@ DCMFF** TWKDCM_CloneHeaderFromMosaic(DCMFF* const* mosaics, int64_t mosaicCount,
       dropPixelData(data);
       data->putAndInsertUint16(DCM_Rows, Uint16(tileRows));
       data->putAndInsertUint16(DCM_Columns, Uint16(tileColumns));
+      // A slice is no mosaic any more.
+      if (DcmElement* mark = privateElement(data, 0x0019, "SIEMENS", 0x0A)) delete data->remove(mark);
+      std::string type;
+      if (elementString(findElement(data, TWKDCM_TAG(0x0008, 0x0008)), type)) {
+        for (size_t at; (at = type.find("\\MOSAIC")) != std::string::npos;) type.erase(at, 7);
+        setText(data, TWKDCM_TAG(0x0008, 0x0008), type);
+      }
       if (hasGeometry) {
         double slice[3];
         for (int k = 0; k < 3; ++k) slice[k] = first[k] + normal[k] * step * z;

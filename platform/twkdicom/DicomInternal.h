@@ -38,6 +38,10 @@ bool putNumber(DcmElement* element, double value);
 // Set-or-insert at the top level of an item; the dictionary VR decides the encoding.
 bool setNumber(DcmItem* item, uint32_t tag, double value);
 bool setText(DcmItem* item, uint32_t tag, const std::string& bytes);
+// The numbers as one multi-valued decimal string (finite values only), set-or-insert; and the first
+// count numbers of an element.
+bool setMultiNumbers(DcmItem* item, uint32_t tag, const double* values, int count);
+bool getNumbers(DcmItem* item, uint32_t tag, double* values, int count);
 // Updates every existing element with the tag, at any depth; returns how many were changed.
 int replaceNumberEverywhere(DcmItem* item, uint32_t tag, double value);
 

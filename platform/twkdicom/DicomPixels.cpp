@@ -1,6 +1,8 @@
 // Pixel access: the first frame of a file as 32-bit values, pixel data facts, and splitting
 // multi-frame files into single-frame files.
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "dcmtk/dcmdata/dcpixseq.h"
 #include "dcmtk/dcmdata/dcpxitem.h"
 
+#include "DicomDecode.h"
 #include "DicomInternal.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
@@ -19,126 +22,6 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixel words are read a
 using namespace twk::dicom;
 
 namespace {
-
-struct PixelLayout {
-  int rows = 0, columns = 0, samples = 1;
-  int bitsAllocated = 0, bitsStored = 0, highBit = 0;
-  bool isSigned = false;
-  int planar = 0;
-  int64_t frames = 1;
-  std::string photometric;
-
-  int64_t samplesPerFrame() const { return int64_t(rows) * columns * samples; }
-  int64_t bitsPerFrame() const { return samplesPerFrame() * bitsAllocated; }
-};
-
-bool readLayout(DcmItem* data, PixelLayout& layout, std::string& reason) {
-  Uint16 rows = 0, columns = 0, samples = 1, allocated = 0, stored = 0, high = 0, representation = 0, planar = 0;
-  if (data->findAndGetUint16(DCM_Rows, rows).bad() || data->findAndGetUint16(DCM_Columns, columns).bad() ||
-      rows == 0 || columns == 0) {
-    reason = "the image size is missing";
-    return false;
-  }
-  if (data->findAndGetUint16(DCM_BitsAllocated, allocated).bad() ||
-      (allocated != 1 && allocated != 8 && allocated != 16 && allocated != 32)) {
-    reason = "unsupported bits allocated";
-    return false;
-  }
-  if (data->findAndGetUint16(DCM_BitsStored, stored).bad() || stored == 0) stored = allocated;
-  if (data->findAndGetUint16(DCM_HighBit, high).bad()) high = Uint16(stored - 1);
-  data->findAndGetUint16(DCM_SamplesPerPixel, samples);
-  data->findAndGetUint16(DCM_PixelRepresentation, representation);
-  data->findAndGetUint16(DCM_PlanarConfiguration, planar);
-  if (stored > allocated || high >= allocated || high + 1 < stored || (samples != 1 && samples != 3)) {
-    reason = "inconsistent pixel description";
-    return false;
-  }
-  layout.rows = rows;
-  layout.columns = columns;
-  layout.samples = samples;
-  layout.bitsAllocated = allocated;
-  layout.bitsStored = stored;
-  layout.highBit = high;
-  layout.isSigned = representation == 1;
-  layout.planar = planar;
-  Sint32 frames = 1;
-  if (data->findAndGetSint32(DCM_NumberOfFrames, frames).good() && frames > 1) layout.frames = frames;
-  OFString photometric;
-  if (data->findAndGetOFString(DCM_PhotometricInterpretation, photometric).good()) layout.photometric = photometric.c_str();
-  return true;
-}
-
-// The native pixel bytes of the data set in little-endian order (after decompression).
-bool nativePixels(DcmDataset* data, const uint8_t*& bytes, int64_t& length, std::string& reason) {
-  if (data->chooseRepresentation(EXS_LittleEndianExplicit, nullptr).bad()) {
-    reason = "the pixel data cannot be decoded";
-    return false;
-  }
-  DcmElement* element = findElement(data, TWKDCM_TAG(0x7FE0, 0x0010));
-  if (!element) {
-    reason = "the file has no pixel data";
-    return false;
-  }
-  Uint16 allocated = 0;
-  data->findAndGetUint16(DCM_BitsAllocated, allocated);
-  if (allocated > 8) {
-    // Words in host order, whatever the byte order of the file.
-    Uint16* words = nullptr;
-    if (element->getUint16Array(words).bad() || !words) {
-      reason = "the pixel data cannot be read";
-      return false;
-    }
-    bytes = reinterpret_cast<const uint8_t*>(words);
-  } else {
-    Uint8* raw = nullptr;
-    if (element->getUint8Array(raw).bad() || !raw) {
-      reason = "the pixel data cannot be read";
-      return false;
-    }
-    bytes = raw;
-  }
-  length = element->getLength();
-  return true;
-}
-
-// The bytes of one frame (bit-exact for 1-bit data), 32-bit values of big-endian files put into
-// little-endian order (their 16-bit words arrive swapped).
-bool frameBytes(DcmDataset* data, const PixelLayout& layout, const uint8_t* bytes, int64_t length, int64_t frame,
-                std::vector<uint8_t>& out) {
-  const int64_t bits = layout.bitsPerFrame();
-  const int64_t firstBit = bits * frame;
-  if ((firstBit + bits + 7) / 8 > length) return false;
-  out.assign(size_t((bits + 7) / 8), 0);
-  if (firstBit % 8 == 0) {
-    std::memcpy(out.data(), bytes + firstBit / 8, out.size());
-  } else {
-    for (int64_t b = 0; b < bits; ++b) {
-      const int64_t at = firstBit + b;
-      if ((bytes[at >> 3] >> (at & 7)) & 1) out[size_t(b >> 3)] |= uint8_t(1u << (b & 7));
-    }
-  }
-  if (layout.bitsAllocated == 32 && DcmXfer(data->getOriginalXfer()).isBigEndian())
-    for (size_t i = 0; i + 4 <= out.size(); i += 4) {
-      std::swap(out[i], out[i + 2]);
-      std::swap(out[i + 1], out[i + 3]);
-    }
-  return true;
-}
-
-int32_t sampleValue(const PixelLayout& layout, const uint8_t* frame, int64_t k) {
-  uint32_t raw = 0;
-  switch (layout.bitsAllocated) {
-    case 1: raw = (frame[k >> 3] >> (k & 7)) & 1; break;
-    case 8: raw = frame[k]; break;
-    case 16: raw = uint32_t(frame[2 * k]) | (uint32_t(frame[2 * k + 1]) << 8); break;
-    default: std::memcpy(&raw, frame + 4 * k, 4); break;
-  }
-  const int shift = layout.highBit + 1 - layout.bitsStored;
-  const uint32_t mask = layout.bitsStored >= 32 ? 0xFFFFFFFFu : ((1u << layout.bitsStored) - 1u);
-  uint32_t value = (raw >> shift) & mask;
-  if (layout.isSigned && layout.bitsStored < 32 && (value & (1u << (layout.bitsStored - 1)))) value |= ~mask;
-  return static_cast<int32_t>(value);
-}
 
 std::wstring fileTitle(const wchar_t* path) {
   std::filesystem::path p(twk::pathToNative(path));
@@ -161,12 +44,14 @@ const char* singleFrameClass(const std::string& sopClass) {
 }
 
 // The elements of one functional-groups item (each macro is a sequence of one item) as plain
-// elements of the target, replacing what stands there.
-void flattenFunctionalGroups(DcmItem* groups, DcmItem* target) {
+// elements of the target, replacing what stands there. Private macros and standard ones are taken
+// in separate passes: vendors copy positions into private per-frame sequences that need not agree
+// with the standard macros, so the private pass goes first and the standard one overrides it.
+void flattenFunctionalGroups(DcmItem* groups, DcmItem* target, bool privateMacros) {
   if (!groups) return;
   for (unsigned long i = 0; i < groups->card(); ++i) {
     DcmElement* macro = groups->getElement(i);
-    if (!macro) continue;
+    if (!macro || macro->getTag().isPrivate() != privateMacros) continue;
     if (macro->getTag().getEVR() != EVR_SQ) {
       target->insert(static_cast<DcmElement*>(macro->clone()), OFTrue);
       continue;
@@ -188,6 +73,8 @@ void mapFrameElements(DcmItem* data) {
     setNumber(data, TWKDCM_TAG(0x0020, 0x0100), value);
   std::string when;
   if (elementString(findElement(data, TWKDCM_TAG(0x0018, 0x9074)), when) && when.size() >= 8) {
+    // The frame's own acquisition date and time replace the whole file's.
+    setText(data, TWKDCM_TAG(0x0008, 0x002A), when);
     setText(data, TWKDCM_TAG(0x0008, 0x0022), when.substr(0, 8));
     std::string clock = when.substr(8);
     const size_t zone = clock.find_first_of("+-");
@@ -195,6 +82,39 @@ void mapFrameElements(DcmItem* data) {
     double seconds = 0;
     if (!clock.empty() && parseTime(clock, seconds)) setText(data, TWKDCM_TAG(0x0008, 0x0032), clock);
   }
+}
+
+// The planes of a dose grid: frame f lies at the image position moved along the normal of the
+// orientation by the frame's offset in the Grid Frame Offset Vector (3004,000C) less the first
+// offset, which reads both the relative form (first offset 0) and the absolute one (offsets are the
+// planes' z, the first one that of the image position).
+struct DosePlanes {
+  bool valid = false;
+  std::vector<std::array<double, 3>> positions;
+};
+
+DosePlanes dosePlanes(DcmItem* data, int64_t frames) {
+  DosePlanes planes;
+  DcmElement* offsets = findElement(data, TWKDCM_TAG(0x3004, 0x000C));
+  double position[3], orientation[6], first = 0;
+  if (!offsets || elementCount(offsets) < frames || !getNumbers(data, TWKDCM_TAG(0x0020, 0x0032), position, 3) ||
+      !getNumbers(data, TWKDCM_TAG(0x0020, 0x0037), orientation, 6) || !elementNumber(offsets, 0, first))
+    return planes;
+  const double* r = orientation;
+  const double* c = orientation + 3;
+  double normal[3] = {r[1] * c[2] - r[2] * c[1], r[2] * c[0] - r[0] * c[2], r[0] * c[1] - r[1] * c[0]};
+  const double length = std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+  if (!(length > 0)) return planes;
+  for (double& n : normal) n /= length;
+  for (int64_t f = 0; f < frames; ++f) {
+    double offset = 0;
+    if (!elementNumber(offsets, int(f), offset)) return DosePlanes();
+    const double along = offset - first;
+    planes.positions.push_back({position[0] + normal[0] * along, position[1] + normal[1] * along,
+                                position[2] + normal[2] * along});
+  }
+  planes.valid = true;
+  return planes;
 }
 
 class SplitReport {
@@ -217,34 +137,24 @@ bool TWKDCM_GetImage(const wchar_t* path, int* width, int* height, int32_t** pix
   DecoderScope decoders;
   DcmFileFormat file;
   std::string reason;
-  if (!loadWholeFile(path, file, &reason)) return false;
-  DcmDataset* data = file.getDataset();
-  PixelLayout layout;
-  const uint8_t* bytes = nullptr;
-  int64_t length = 0;
-  if (!readLayout(data, layout, reason) || !nativePixels(data, bytes, length, reason)) return false;
-  // Decoding may have changed the colour model (YBR to RGB); read the description again.
-  if (!readLayout(data, layout, reason)) return false;
-  if (layout.samples == 3 && layout.photometric != "RGB" && layout.photometric != "YBR_FULL") return false;
-  std::vector<uint8_t> frame;
-  if (!frameBytes(data, layout, bytes, length, 0, frame)) return false;
-  const int64_t count = int64_t(layout.rows) * layout.columns;
+  PixelReader reader;
+  if (!loadWholeFile(path, file, &reason) || !decodeToNative(file, &reason) || !reader.open(file, &reason)) return false;
+  const PixelDescription& d = reader.description();
+  const int64_t count = int64_t(d.rows) * d.columns;
   auto* values = static_cast<int32_t*>(pf_malloc(count * int64_t(sizeof(int32_t))));
   if (!values) return false;
-  if (layout.samples == 1) {
-    for (int64_t i = 0; i < count; ++i) values[i] = sampleValue(layout, frame.data(), i);
-  } else {
-    for (int64_t i = 0; i < count; ++i) {
-      int32_t c[3];
-      for (int s = 0; s < 3; ++s) c[s] = sampleValue(layout, frame.data(), layout.planar ? s * count + i : i * 3 + s);
-      // YBR_FULL already carries the luminance in its first sample.
-      values[i] = layout.photometric == "RGB" ? int32_t(std::lround(0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2])) : c[0];
+  std::vector<double> row(size_t(d.columns));
+  for (int y = 0; y < d.rows; ++y) {
+    reader.row(0, y, row.data());
+    for (int x = 0; x < d.columns; ++x) {
+      const double v = std::clamp(row[size_t(x)], -2147483648.0, 2147483647.0);
+      values[int64_t(y) * d.columns + x] = int32_t(std::isfinite(v) ? std::llround(v) : 0);
     }
   }
-  *width = layout.columns;
-  *height = layout.rows;
+  *width = d.columns;
+  *height = d.rows;
   *pixels = values;
-  *isSigned = layout.samples == 1 && layout.isSigned;
+  *isSigned = d.samples == 1 && (d.isSigned || d.storage != PixelDescription::Storage::Integer);
   return true;
 }
 
@@ -307,17 +217,16 @@ bool TWKDCM_SplitMultiframeFile(const wchar_t* path, const wchar_t* targetFolder
     return true;
   }
 
-  PixelLayout layout;
-  const uint8_t* bytes = nullptr;
-  int64_t length = 0;
-  if (!readLayout(data, layout, reason) || !nativePixels(data, bytes, length, reason) ||
-      !readLayout(data, layout, reason))
-    return report.fail(CString(reason.c_str()));
-  // Compared by division: the frame count times the frame size of a damaged file can overflow.
-  if (layout.frames > length * 8 / layout.bitsPerFrame()) return report.fail(L"The pixel data are truncated");
+  PixelReader reader;
+  if (!decodeToNative(file, &reason) || !reader.open(file, &reason)) return report.fail(CString(reason.c_str()));
+  const PixelDescription& layout = reader.description();
+  const DcmTagKey pixelTag = layout.storage == PixelDescription::Storage::Float32   ? DcmTagKey(0x7FE0, 0x0008)
+                             : layout.storage == PixelDescription::Storage::Float64 ? DcmTagKey(0x7FE0, 0x0009)
+                                                                                    : DCM_PixelData;
 
-  // Keep the pixel data and the functional groups aside, so that the per-frame copies stay small.
-  std::unique_ptr<DcmElement> pixelData(data->remove(DCM_PixelData));
+  // Keep the pixel data and the functional groups aside, so that the per-frame copies stay small
+  // (the reader keeps reading the pixel data element, which lives on here).
+  std::unique_ptr<DcmElement> pixelData(data->remove(pixelTag));
   std::unique_ptr<DcmElement> shared(data->remove(DcmTagKey(0x5200, 0x9229)));
   std::unique_ptr<DcmElement> perFrame(data->remove(DcmTagKey(0x5200, 0x9230)));
   data->findAndDeleteElement(DCM_NumberOfFrames);
@@ -325,6 +234,7 @@ bool TWKDCM_SplitMultiframeFile(const wchar_t* path, const wchar_t* targetFolder
   std::string sopClass;
   elementString(findElement(data, TWKDCM_TAG(0x0008, 0x0016)), sopClass);
   if (const char* single = singleFrameClass(sopClass)) setText(data, TWKDCM_TAG(0x0008, 0x0016), single);
+  const DosePlanes dose = dosePlanes(data, layout.frames);
 
   auto itemOf = [](DcmElement* element, unsigned long index) -> DcmItem* {
     if (!element || element->getTag().getEVR() != EVR_SQ) return nullptr;
@@ -334,24 +244,48 @@ bool TWKDCM_SplitMultiframeFile(const wchar_t* path, const wchar_t* targetFolder
 
   std::vector<uint8_t> frame;
   for (int64_t f = 0; f < layout.frames; ++f) {
-    if (!frameBytes(data, layout, bytes, length, f, frame)) return report.fail(L"The pixel data are truncated");
+    if (!reader.frameBytes(f, frame)) return report.fail(L"The pixel data are truncated");
     auto single = std::make_unique<DcmFileFormat>();
     DcmDataset* out = single->getDataset();
     out->copyFrom(*data);
-    flattenFunctionalGroups(itemOf(shared.get(), 0), out);
-    flattenFunctionalGroups(itemOf(perFrame.get(), static_cast<unsigned long>(f)), out);
+    DcmItem* sharedGroups = itemOf(shared.get(), 0);
+    DcmItem* frameGroups = itemOf(perFrame.get(), static_cast<unsigned long>(f));
+    for (bool privateMacros : {true, false}) {
+      flattenFunctionalGroups(sharedGroups, out, privateMacros);
+      flattenFunctionalGroups(frameGroups, out, privateMacros);
+    }
     mapFrameElements(out);
+    if (dose.valid) setMultiNumbers(out, TWKDCM_TAG(0x0020, 0x0032), dose.positions[size_t(f)].data(), 3);
     setText(out, TWKDCM_TAG(0x0008, 0x0018), newUid());
     setNumber(out, TWKDCM_TAG(0x0020, 0x0013), double(f + 1));
-    auto* pixels = new DcmPixelData(DCM_PixelData);
+    DcmElement* pixels = nullptr;
     OFCondition status;
-    if (layout.bitsAllocated <= 8) {
-      pixels->setVR(EVR_OB);
-      status = pixels->putUint8Array(frame.data(), static_cast<unsigned long>(frame.size()));
-    } else {
-      pixels->setVR(EVR_OW);
-      status = pixels->putUint16Array(reinterpret_cast<const Uint16*>(frame.data()),
-                                      static_cast<unsigned long>(frame.size() / 2));
+    switch (layout.storage) {
+      case PixelDescription::Storage::Float32: {
+        auto* values = new DcmOtherFloat(DcmTag(pixelTag, EVR_OF));
+        status = values->putFloat32Array(reinterpret_cast<const Float32*>(frame.data()), Uint32(frame.size() / 4));
+        pixels = values;
+        break;
+      }
+      case PixelDescription::Storage::Float64: {
+        auto* values = new DcmOtherDouble(DcmTag(pixelTag, EVR_OD));
+        status = values->putFloat64Array(reinterpret_cast<const Float64*>(frame.data()), Uint32(frame.size() / 8));
+        pixels = values;
+        break;
+      }
+      case PixelDescription::Storage::Integer: {
+        auto* values = new DcmPixelData(DCM_PixelData);
+        if (layout.bitsAllocated <= 8) {
+          values->setVR(EVR_OB);
+          status = values->putUint8Array(frame.data(), static_cast<unsigned long>(frame.size()));
+        } else {
+          values->setVR(EVR_OW);
+          status = values->putUint16Array(reinterpret_cast<const Uint16*>(frame.data()),
+                                          static_cast<unsigned long>(frame.size() / 2));
+        }
+        pixels = values;
+        break;
+      }
     }
     if (status.bad() || out->insert(pixels, OFTrue).bad()) {
       delete pixels;

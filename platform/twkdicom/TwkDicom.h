@@ -133,13 +133,18 @@ DCMFF** TWKDCM_CloneHeaderWithNewGeometryAndType(DCMFF* const* source, int64_t s
 // Headers for the slices of mosaic images (several slices tiled in one image): for each of the
 // mosaicCount headers (one per time point) numImages slice headers, time point by time point. The
 // tiles are laid out in a square of ceil(sqrt(numImages)) per side; each slice header gets the tile's
-// rows and columns, its own image position (the mosaic's position moved to the first tile's corner,
-// then along the slice normal by the spacing between slices, or the slice thickness when that is
-// missing), instance number and a new SOP instance UID. Null when a mosaic is not divisible into
-// tiles or numImages < 1.
+// rows and columns, its own image position (the mosaic's position, which is that of the whole
+// mosaic's corner, moved to the first tile's corner along the row and column directions by half the
+// difference of the mosaic and tile sizes, then along the slice normal by the spacing between
+// slices, or the slice thickness when that is missing), instance number and a new SOP instance UID,
+// and loses the mosaic marks (the private slice count, MOSAIC in the image type). The slice normal
+// is that of the orientation, turned round when the scanner's private slice normal points the other
+// way (the tiles then follow each other against the orientation's normal). Null when a mosaic is
+// not divisible into tiles or numImages < 1.
 DCMFF** TWKDCM_CloneHeaderFromMosaic(DCMFF* const* mosaics, int64_t mosaicCount, int numImages);
-// The number of images of a mosaic that the header gives (Siemens (0019,100A) under its private
-// creator); false when the header gives none.
+// The number of images of a mosaic that the header gives: the private count (0019,xx0A) of the
+// creator "SIEMENS MR HEADER", else, when the image type says MOSAIC, NumberOfImagesInMosaic of the
+// private image header (0029,xx10); false when the header gives none.
 bool TWKDCM_GetNumImagesInMosaic(const DCMFF* header, int* numImages);
 
 // A basic header made from an element tree (see TWKDCM_NewDCMNODE) and the facts of one slice:
@@ -268,7 +273,8 @@ bool TWKDCM_ReplaceDiffusionBvalue(const wchar_t* path, double bvalue);
 // Pixels
 // ---------------------------------------------------------------------------------------------
 
-// Registers the JPEG, JPEG-LS and RLE decoders; every call is paired with TWKDCM_DJDecodeClean,
+// Registers the JPEG, JPEG-LS, RLE and JPEG 2000 decoders (high-throughput JPEG 2000 is decoded by
+// the pixel functions themselves); every call is paired with TWKDCM_DJDecodeClean,
 // which releases them after the last pair. Pixel functions work without them too (they register
 // for their own duration).
 void TWKDCM_DJDecodeRegister();
@@ -276,7 +282,8 @@ void TWKDCM_DJDecodeClean();
 // The first frame of a DICOM file as 32-bit values, in any transfer syntax the toolkit decodes:
 // *pixels is a new pf_malloc block of width x height values (row by row), stored values without the
 // rescale; *isSigned tells whether the stored values are signed (else read them as unsigned). Colour
-// images give their luminance. False, outputs untouched, on failure. Silent.
+// images give their luminance; float pixel data give their values rounded (signed). False, outputs
+// untouched, on failure. Silent.
 bool TWKDCM_GetImage(const wchar_t* path, int* width, int* height, int32_t** pixels, bool* isSigned);
 // Byte size of the pixel data as stored (the fragments' sum for compressed data) and the name of the
 // transfer syntax, e.g. "Little Endian Explicit", "JPEG-LS Lossless". False when the file has no pixel data.

@@ -108,9 +108,16 @@ bool assemble(std::vector<const DICOMREC*> images, Assembly& out) {
     if (allDateTime) return r->acquisitionDateTime;
     return r->acquisitionSeconds;
   };
+  // Frames of enhanced files are ordered by their Frame Content: the temporal position index first,
+  // then the acquisition time, then the dimension index values.
+  const bool allTemporalIndex = std::all_of(images.begin(), images.end(), [](auto* r) { return r->temporalPositionIndex > 0; });
   auto chronological = [&](const DICOMREC* a, const DICOMREC* b) {
+    if (allTemporalIndex && a->temporalPositionIndex != b->temporalPositionIndex)
+      return a->temporalPositionIndex < b->temporalPositionIndex;
     const int c = compareValue(timeKey(a), timeKey(b));
     if (c != 0) return c < 0;
+    if (!a->dimensionIndex.empty() && !b->dimensionIndex.empty() && a->dimensionIndex != b->dimensionIndex)
+      return a->dimensionIndex < b->dimensionIndex;
     return a->instanceNumber < b->instanceNumber;
   };
   auto byParameters = [&](const DICOMREC* a, const DICOMREC* b) {

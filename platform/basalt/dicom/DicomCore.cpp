@@ -12,6 +12,7 @@
 #include "dcmtk/dcmdata/dcistrmb.h"
 #include "dcmtk/dcmdata/dcostrmb.h"
 
+#include "DicomVendor.h"
 #include "TextCodec.h"
 
 namespace twk::dcm {
@@ -121,6 +122,27 @@ bool elementNumber(DcmElement* e, unsigned long index, double& value) {
     default: break;
   }
   return st.good() && std::isfinite(value);
+}
+
+// The kind of a derived diffusion image: a value of the image type of a DERIVED image that names a
+// computed map (trace, ADC, FA and the like), else ISOTROPIC when the Diffusion Directionality says
+// so; empty for acquired images.
+CString derivedImageKind(DcmItem* d) {
+  std::string type, directionality;
+  if (getText(d, DCM_ImageType, type) && type.rfind("DERIVED", 0) == 0) {
+    static const char* const kinds[] = {"TRACEW", "TRACE", "ADC", "EADC", "FA", "COLFA", "MD", "TENSOR", "ISOTROPIC", "EXP"};
+    size_t start = 0;
+    while (start <= type.size()) {
+      const size_t end = std::min(type.find('\\', start), type.size());
+      std::string value = type.substr(start, end - start);
+      trim(value);
+      for (const char* kind : kinds)
+        if (value == kind) return CString::fromUtf8(value);
+      start = end + 1;
+    }
+  }
+  if (getText(d, DcmTagKey(0x0018, 0x9075), directionality) && directionality == "ISOTROPIC") return L"ISOTROPIC";
+  return CString();
 }
 
 bool loadStatus(OFCondition st, DcmFileFormat& file, std::string* reason, bool* notDicom) {
@@ -591,12 +613,37 @@ void fillRecord(DcmFileFormat& file, DICOMREC& rec) {
 
   rec.rescaleSlope = getNumber(d, DCM_RescaleSlope, v) && v != 0 ? v : 1.0;
   rec.rescaleIntercept = getNumber(d, DCM_RescaleIntercept, v) ? v : 0.0;
+  // Dose grids store dose / Dose Grid Scaling.
+  if (!getNumber(d, DCM_RescaleSlope, v) && getNumber(d, DcmTagKey(0x3004, 0x000E), v) && v > 0) rec.rescaleSlope = v;
+  DcmItem* lut = nullptr;
+  rec.modalityLut = d->findAndGetSequenceItem(DCM_ModalityLUTSequence, lut, 0).good() && lut ? 1 : 0;
+  DcmElement* floatPixels = nullptr;
+  rec.floatPixels = d->findAndGetElement(DCM_PixelData, floatPixels).bad() &&
+                            (d->findAndGetElement(DcmTagKey(0x7FE0, 0x0008), floatPixels).good() ||
+                             d->findAndGetElement(DcmTagKey(0x7FE0, 0x0009), floatPixels).good())
+                        ? 1
+                        : 0;
+
+  // Frame Content values of frames split from enhanced files.
+  rec.temporalPositionIndex = getInt32(d, DcmTagKey(0x0020, 0x9128), n) && n > 0 ? n : 0;
+  rec.inStackPosition = getInt32(d, DcmTagKey(0x0020, 0x9057), n) && n > 0 ? n : 0;
+  rec.dimensionIndex.clear();
+  for (int k = 0, count = valueCount(d, DcmTagKey(0x0020, 0x9157)); k < count && k < 16; ++k)
+    rec.dimensionIndex.push_back(getNumber(d, DcmTagKey(0x0020, 0x9157), v, unsigned(k)) ? int32_t(v) : 0);
+
+  rec.mosaicImages = twk::dicom::mosaicImageCount(d);
+  double direction[3];
+  if (twk::dicom::diffusionGradientDirection(d, direction)) std::copy(direction, direction + 3, rec.gradientDirection);
+  else std::fill(rec.gradientDirection, rec.gradientDirection + 3, VOID_VALUE);
+  rec.derivedKind = derivedImageKind(d);
   rec.windowCenter = getNumber(d, DCM_WindowCenter, v) ? v : VOID_VALUE;
   rec.windowWidth = getNumber(d, DCM_WindowWidth, v) ? v : VOID_VALUE;
 
   std::string rescaleType;
-  getText(d, DCM_RescaleType, rescaleType);
+  if (!getText(d, DCM_RescaleType, rescaleType) && lut) getText(lut, DCM_ModalityLUTType, rescaleType);
+  std::string doseUnit;
   if (rescaleType == "HU" || rec.modality == L"CT") rec.unit = L"HU";
+  else if (getText(d, DcmTagKey(0x3004, 0x0002), doseUnit)) rec.unit = doseUnit == "GY" ? CString(L"Gy") : CString::fromUtf8(doseUnit);
   else if (getText(d, DcmTagKey(0x0054, 0x1001), s)) rec.unit = CString::fromUtf8(s);
   else rec.unit.Empty();
 
@@ -619,113 +666,6 @@ void fillRecord(DcmFileFormat& file, DICOMREC& rec) {
   take(dyn.flipAngle, rec.flipAngle);
   take(dyn.repetitionTime, rec.repetitionTime);
   rec.dyn = dyn;
-}
-
-bool readPixelFormat(DcmItem* data, PixelFormat& f, std::string* reason) {
-  auto fail = [&](const char* why) {
-    if (reason) *reason = why;
-    return false;
-  };
-  double v = 0;
-  int32_t n = 0;
-  if (!getInt32(data, DCM_Rows, n) || n < 1 || n > 65535) return fail("no valid number of rows");
-  f.rows = n;
-  if (!getInt32(data, DCM_Columns, n) || n < 1 || n > 65535) return fail("no valid number of columns");
-  f.columns = n;
-  f.samples = getInt32(data, DCM_SamplesPerPixel, n) ? n : 1;
-  if (f.samples != 1 && f.samples != 3) return fail("unsupported samples per pixel");
-  if (!getInt32(data, DCM_BitsAllocated, n)) return fail("no bits allocated");
-  f.bitsAllocated = n;
-  if (f.bitsAllocated != 8 && f.bitsAllocated != 16 && f.bitsAllocated != 32) return fail("unsupported bits allocated");
-  f.bitsStored = getInt32(data, DCM_BitsStored, n) ? n : f.bitsAllocated;
-  if (f.bitsStored < 1 || f.bitsStored > f.bitsAllocated) f.bitsStored = f.bitsAllocated;
-  f.highBit = getInt32(data, DCM_HighBit, n) ? n : f.bitsStored - 1;
-  if (f.highBit < f.bitsStored - 1 || f.highBit >= f.bitsAllocated) f.highBit = f.bitsStored - 1;
-  f.isSigned = getNumber(data, DCM_PixelRepresentation, v) && v == 1;
-  f.planar = getNumber(data, DCM_PlanarConfiguration, v) && v == 1;
-  if (getNumber(data, DCM_NumberOfFrames, v) && !(v <= 2147483647.0)) return fail("no valid number of frames");
-  f.frames = getInt32(data, DCM_NumberOfFrames, n) && n >= 1 ? n : 1;
-  getText(data, DCM_PhotometricInterpretation, f.photometric);
-  return true;
-}
-
-bool frameValues(DcmFileFormat& file, int64_t frame, std::vector<int64_t>& values, PixelFormat& f, std::string* reason) {
-  auto fail = [&](const std::string& why) {
-    if (reason) *reason = why;
-    return false;
-  };
-  DcmDataset* data = file.getDataset();
-  if (!readPixelFormat(data, f, reason)) return false;
-  if (frame < 0 || frame >= f.frames) return fail("no such frame");
-  const E_TransferSyntax original = data->getOriginalXfer();
-  const DcmXfer xfer(original);
-  if (xfer.isEncapsulated()) {
-    if (data->chooseRepresentation(EXS_LittleEndianExplicit, nullptr).bad() ||
-        !data->canWriteXfer(EXS_LittleEndianExplicit))
-      return fail(std::string("cannot decode ") + xfer.getXferName());
-    // Decoding may change the colour model (YBR to RGB).
-    if (!readPixelFormat(data, f, reason)) return false;
-  }
-  DcmElement* pixels = nullptr;
-  if (data->findAndGetElement(DCM_PixelData, pixels).bad() || !pixels) return fail("no pixel data");
-  const Uint8* bytes = nullptr;
-  Uint8* b8 = nullptr;
-  Uint16* b16 = nullptr;
-  const bool isWord = pixels->getVR() == EVR_OW;
-  if (isWord) {
-    if (pixels->getUint16Array(b16).bad() || !b16) return fail("unreadable pixel data");
-    bytes = reinterpret_cast<const Uint8*>(b16);
-  } else {
-    if (pixels->getUint8Array(b8).bad() || !b8) return fail("unreadable pixel data");
-    bytes = b8;
-  }
-  const int64_t length = int64_t(pixels->getLength());
-  const int64_t perFrame = f.bytesPerFrame();
-  // Compared by division: frame counts and image sizes from the file can overflow the product.
-  if (perFrame <= 0 || frame >= length / perFrame) return fail("the pixel data are shorter than the image");
-  const uint8_t* p = bytes + perFrame * frame;
-
-  // Byte order of the values in memory: DCMTK gives words in the machine's order; a big endian
-  // file's 32-bit values then still have their halves swapped, and bytes of OB are as stored.
-  const bool bigEndian = !xfer.isEncapsulated() && xfer.isBigEndian();
-  const int bytesPerSample = f.bitsAllocated / 8;
-  auto sample = [&](int64_t i) -> int64_t {
-    const uint8_t* s = p + i * bytesPerSample;
-    uint64_t raw = 0;
-    if (bytesPerSample == 1) {
-      raw = s[0];
-    } else if (bytesPerSample == 2) {
-      raw = isWord || !bigEndian ? uint64_t(uint16_t(s[0] | (s[1] << 8))) : uint64_t(uint16_t((s[0] << 8) | s[1]));
-    } else {
-      uint32_t w0, w1;
-      if (isWord) {
-        w0 = uint32_t(s[0] | (s[1] << 8));
-        w1 = uint32_t(s[2] | (s[3] << 8));
-        raw = bigEndian ? (uint64_t(w0) << 16) | w1 : (uint64_t(w1) << 16) | w0;
-      } else {
-        raw = bigEndian ? (uint64_t(s[0]) << 24) | (uint64_t(s[1]) << 16) | (uint64_t(s[2]) << 8) | s[3]
-                        : (uint64_t(s[3]) << 24) | (uint64_t(s[2]) << 16) | (uint64_t(s[1]) << 8) | s[0];
-      }
-    }
-    const int shift = f.highBit + 1 - f.bitsStored;
-    uint64_t stored = (raw >> shift) & ((f.bitsStored >= 64 ? ~0ull : (1ull << f.bitsStored) - 1));
-    if (f.isSigned && (stored >> (f.bitsStored - 1)) & 1) return int64_t(stored) - (int64_t(1) << f.bitsStored);
-    return int64_t(stored);
-  };
-
-  const int64_t count = int64_t(f.rows) * f.columns;
-  values.resize(size_t(count));
-  if (f.samples == 1) {
-    for (int64_t i = 0; i < count; ++i) values[size_t(i)] = sample(i);
-  } else {
-    const bool rgb = f.photometric == "RGB";
-    for (int64_t i = 0; i < count; ++i) {
-      int64_t c[3];
-      for (int s = 0; s < 3; ++s) c[s] = sample(f.planar ? s * count + i : i * 3 + s);
-      values[size_t(i)] = rgb ? std::llround(0.299 * double(c[0]) + 0.587 * double(c[1]) + 0.114 * double(c[2])) : c[0];
-    }
-  }
-  return true;
 }
 
 }  // namespace twk::dcm

@@ -1,7 +1,7 @@
 #pragma once
 // Internal helpers of the imaging core's DICOM family, shared by its sources and tests only: reading
 // files with DCMTK, value access that checks presence and length, the record facts of a data set,
-// header blocks, pixel decoding and the program's own private element of dynamic coordinates.
+// header blocks and the program's own private element of dynamic coordinates.
 // DCMTK types appear here and in the family's .cpp files, never in the family's public headers.
 
 #include <cstdint>
@@ -77,21 +77,6 @@ bool diffusionBvalue(DcmItem* data, double& bvalue);
 bool putStoredDyn(DcmItem* data, const DYNCRD& dyn);
 bool getStoredDyn(DcmItem* data, DYNCRD& dyn);
 void removeStoredDyn(DcmItem* data);
-
-// The pixel layout of an image.
-struct PixelFormat {
-  int rows = 0, columns = 0, samples = 1, bitsAllocated = 0, bitsStored = 0, highBit = 0;
-  bool isSigned = false, planar = false;
-  int64_t frames = 1;
-  std::string photometric;
-  int64_t bytesPerFrame() const { return int64_t(rows) * columns * samples * (bitsAllocated / 8); }
-};
-bool readPixelFormat(DcmItem* data, PixelFormat& format, std::string* reason);
-// The stored values of one frame (row by row; colour images give their luminance), decoding any
-// compressed transfer syntax the registered decoders know. Checks that the pixel data hold the
-// frame. The file object may be changed (decompressed).
-bool frameValues(DcmFileFormat& file, int64_t frame, std::vector<int64_t>& values, PixelFormat& format,
-                 std::string* reason);
 
 // Orientation helpers: the normal of the two direction cosines.
 void sliceNormal(const double orient[6], double normal[3]);

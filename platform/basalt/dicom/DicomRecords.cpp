@@ -6,6 +6,7 @@
 #include "ArrayHelpers.h"
 #include "TwkDicom.h"
 #include "TwkMem.h"
+#include "DicomDecode.h"
 #include "dicom/DicomCore.h"
 
 using namespace twk::dcm;
@@ -27,19 +28,24 @@ DICOMREC* VA_ReadDicomRec(const wchar_t* path, bool withHeader, int* kind, CStri
   if (meta) getText(meta, DCM_MediaStorageSOPClassUID, sopClass);
   if (sopClass.empty()) getText(data, DCM_SOPClassUID, sopClass);
   DcmElement* pixels = nullptr;
-  if (data->findAndGetElement(DCM_PixelData, pixels).bad() || !pixels) {
+  for (const DcmTagKey& key : {DCM_PixelData, DcmTagKey(0x7FE0, 0x0008), DcmTagKey(0x7FE0, 0x0009)})
+    if (!pixels && (data->findAndGetElement(key, pixels).bad() || !pixels)) pixels = nullptr;
+  if (!pixels) {
     // An image object without pixel data was cut short; other objects carry none.
     double rows = 0;
     if (dcmIsImageStorageSOPClassUID(sopClass.c_str()) || getNumber(data, DCM_Rows, rows))
       return give(DCMFILE_DAMAGED, "the file ends before its pixel data");
     return give(DCMFILE_NOT_IMAGE, sopClass == UID_MediaStorageDirectoryStorage ? "DICOMDIR" : "no pixel data");
   }
-  PixelFormat format;
-  if (!readPixelFormat(data, format, &why)) return give(DCMFILE_DAMAGED, why);
-  // Native pixel data must hold every frame; compressed data are checked when decoded.
-  const DcmXfer xfer(data->getOriginalXfer());
+  twk::dicom::PixelDescription format;
+  if (!twk::dicom::describePixels(data, format, &why)) return give(DCMFILE_DAMAGED, why);
+  // Native pixel data must hold every frame; compressed data, and data of transfer syntaxes the
+  // toolkit cannot name, are checked when they are decoded.
+  const std::string syntax = twk::dicom::transferSyntaxUid(file);
+  const bool native = DcmXfer(syntax.c_str()).getXfer() != EXS_Unknown && !DcmXfer(syntax.c_str()).isEncapsulated() &&
+                      pixels->getLength() != DCM_UndefinedLength;
   // Compared by division: the product of a damaged file's frame count and image size can overflow.
-  if (!xfer.isEncapsulated() && format.frames > int64_t(pixels->getLength()) / format.bytesPerFrame())
+  if (native && format.frames > int64_t(pixels->getLength()) * 8 / format.bitsPerFrame())
     return give(DCMFILE_DAMAGED, "the pixel data are shorter than the image");
   auto rec = std::make_unique<DICOMREC>();
   rec->filePath = path;

@@ -188,202 +188,265 @@ void putUids(DcmItem* d, const std::string& study, const std::string& series, co
   putText(d, DCM_FrameOfReferenceUID, frame);
 }
 
+// Where the files go: the folder, the title the names are made from and the extension (with its
+// dot). A path naming a folder writes there under the volume's title; the extension "dic" asks for
+// one multi-frame file.
+struct OutputNames {
+  fs::path folder, title;
+  std::string extension;
+};
+
+bool outputNames(const CVol& vol, const wchar_t* path, bool& multipleFiles, OutputNames& out, CString& error) {
+  std::error_code ec;
+  CString ext = PR_GetFileExt(path);
+  const fs::path given(twk::pathToNative(path));
+  if (fs::is_directory(given, ec)) {
+    out.folder = given;
+    CString t = PR_GetFileTitleName(vol.name);
+    PR_FilenameReplaceInvalidChars(&t);
+    out.title = twk::pathToNative(t.IsEmpty() ? CString(L"volume") : t);
+    ext = L"dcm";
+  } else {
+    out.folder = given.parent_path();
+    out.title = twk::pathToNative(PR_GetFileTitleName(path));
+    if (ext.IsEmpty()) ext = L"dcm";
+  }
+  if (out.folder.empty()) out.folder = ".";
+  if (!fs::is_directory(out.folder, ec)) {
+    error = CString(L"Folder does not exist : ") + CString::fromUtf8(out.folder.string());
+    return false;
+  }
+  if (ext.CompareNoCase(L"dic") == 0) multipleFiles = false;
+  out.extension = "." + ext.toUtf8();
+  return true;
+}
+
+// What every written image shares: the volume's value encoding, its window and its identifiers.
+class ImageWriter {
+ public:
+  ImageWriter(const CVol& vol, const PR_VIEWFILT* filter, bool keepIdentifiers, bool multipleFiles)
+      : vol_(vol), filter_(filter), keepIdentifiers_(keepIdentifiers) {
+    const twk::VoxelElem elem = twk::voxelElemOf(vol.frame);
+    ct_ = vol.modality == MODALITY_CT && vol.unit == L"HU";
+    real_ = elem == twk::VoxelElem::F64;
+    rescale_ = real_ || ct_;
+    // Integer volumes and multi-frame files take one encoding over the whole volume; real volumes
+    // written file by file take one per slice (sliceEncoding).
+    if (elem == twk::VoxelElem::Bit || elem == twk::VoxelElem::U8) {
+      encoding_.bits = 8;
+    } else if (!real_ || !multipleFiles) {
+      double lo = 1e300, hi = -1e300;
+      bool whole = true;
+      for (int t = 0; t < vol.T(); ++t)
+        for (int z = 0; z < vol.D(); ++z) rangeOf(sliceValues(vol.frame, z, t), lo, hi, whole);
+      if (real_) {
+        encoding_ = realEncoding(lo, hi, whole);
+        lowest_ = lo <= hi ? lo : 0;
+      } else {
+        encoding_.bits = hi <= 65535 ? 16 : 32;
+        if (ct_) encoding_.intercept = -1024;
+      }
+    }
+  }
+
+  const Encoding& volumeEncoding() const { return encoding_; }
+  double volumeLowest() const { return lowest_; }
+  bool ct() const { return ct_; }
+  bool rescale() const { return rescale_; }
+
+  // The stored values of slice z of time point t. Integer CT voxels carry the bias: voxel v is
+  // v - 1024 Hounsfield units, which the files hold as the stored value v with the intercept -1024.
+  std::vector<double> storedValues(int z, int t) const {
+    std::vector<double> values = sliceValues(vol_.frame, z, t);
+    if (!real_ && ct_)
+      for (double& v : values) v -= 1024.0;
+    return values;
+  }
+  // The encoding of one file's values (and the value void voxels take).
+  Encoding sliceEncoding(const std::vector<double>& values, double& lowest) const {
+    lowest = 0;
+    if (!real_) return encoding_;
+    double lo = 1e300, hi = -1e300;
+    bool whole = true;
+    rangeOf(values, lo, hi, whole);
+    lowest = lo <= hi ? lo : 0;
+    return realEncoding(lo, hi, whole);
+  }
+  // Pixel description, window (in the written values) and identifiers of an image.
+  void describe(DcmItem* d, const Encoding& e) {
+    setPixelDescription(d, e, ct_, rescale_);
+    if (filter_ && filter_->width > 0) {
+      putNumber(d, DCM_WindowCenter, filter_->level + (ct_ && !real_ ? -1024.0 : 0.0));
+      putNumber(d, DCM_WindowWidth, filter_->width);
+    }
+    std::string sop;
+    if (!keepIdentifiers_) putUids(d, studyUid_, seriesUid_, frameUid_);
+    else getText(d, DCM_SOPInstanceUID, sop);
+    if (sop.empty() || usedSop_.count(sop)) sop = newUid();
+    usedSop_.insert(sop);
+    putText(d, DCM_SOPInstanceUID, sop);
+  }
+
+ private:
+  const CVol& vol_;
+  const PR_VIEWFILT* filter_;
+  bool keepIdentifiers_;
+  bool ct_ = false, real_ = false, rescale_ = false;
+  Encoding encoding_;
+  double lowest_ = 0;
+  const std::string studyUid_ = newUid(), seriesUid_ = newUid(), frameUid_ = newUid();
+  std::set<std::string> usedSop_;
+};
+
+// One file per slice and time point. False with the error (empty when the user stopped).
+bool writeSliceFiles(const CVol& vol, ImageWriter& writer, const OutputNames& names, bool compress, bool numberedNames,
+                     bool keepAcquisitionValues, twk::ProgressGuard& progress, CString& error) {
+  HeaderContext context;
+  const int D = vol.D(), T = vol.T();
+  const int64_t n = int64_t(D) * T;
+  for (int t = 0; t < T; ++t)
+    for (int z = 0; z < D; ++z) {
+      const int64_t i = int64_t(t) * D + z;
+      std::unique_ptr<DcmFileFormat> file = sliceHeader(vol, t, z, context, !keepAcquisitionValues);
+      if (!file) {
+        error = L"Cannot make the DICOM header of a slice";
+        return false;
+      }
+      DcmDataset* d = file->getDataset();
+      const std::vector<double> values = writer.storedValues(z, t);
+      double lowest = 0;
+      const Encoding e = writer.sliceEncoding(values, lowest);
+      writer.describe(d, e);
+      std::string sopClass;
+      if (!getText(d, DCM_SOPClassUID, sopClass)) putText(d, DCM_SOPClassUID, imageSopClass(vol.modality));
+      std::vector<uint8_t> bytes;
+      encodeValues(values, e, lowest, bytes);
+      if (!insertPixels(d, bytes, e.bits)) {
+        error = L"Cannot build the pixel data";
+        return false;
+      }
+      char suffix[40];
+      if (numberedNames) std::snprintf(suffix, sizeof suffix, "_t%04d_n%06d", t, z);
+      else std::snprintf(suffix, sizeof suffix, "_%06lld", static_cast<long long>(i));
+      fs::path target = names.folder / names.title;
+      target += std::string(suffix) + names.extension;
+      std::string reason;
+      if (!writeFile(*file, target, compress, e.bits, reason)) {
+        error = CString(L"Cannot write ") + CString::fromUtf8(target.string()) + L" : " + CString::fromUtf8(reason);
+        return false;
+      }
+      if (!progress.Step(i + 1, n)) return false;
+    }
+  return true;
+}
+
+// The functional groups of one frame: its position, its place in the stack and in time, and its
+// dynamic coordinates.
+bool putFrameGroups(const CVol& vol, DcmDataset* d, int z, int t, bool keepAcquisitionValues) {
+  DcmItem* perFrame = nullptr;
+  DcmItem* item = nullptr;
+  if (d->findOrCreateSequenceItem(DcmTagKey(0x5200, 0x9230), perFrame, -2).bad() || !perFrame) return false;
+  if (perFrame->findOrCreateSequenceItem(DCM_PlanePositionSequence, item, 0).good() && item) {
+    const DPOINT3D p = slicePosition(vol, z);
+    const double position[3] = {p.x, p.y, p.z};
+    putNumbers(item, DCM_ImagePositionPatient, position, 3);
+  }
+  if (perFrame->findOrCreateSequenceItem(DCM_FrameContentSequence, item, 0).good() && item) {
+    putText(item, DcmTagKey(0x0020, 0x9056), "1");
+    item->putAndInsertUint32(DcmTagKey(0x0020, 0x9057), Uint32(z + 1));
+    item->putAndInsertUint32(DcmTagKey(0x0020, 0x9128), Uint32(t + 1));
+  }
+  if (vol.dyn) {
+    const DYNCRD& dyn = vol.dyn[t];
+    putStoredDyn(perFrame, dyn);
+    if (!keepAcquisitionValues && isDefined(dyn.bValue) &&
+        perFrame->findOrCreateSequenceItem(DcmTagKey(0x0018, 0x9117), item, 0).good() && item)
+      item->putAndInsertFloat64(DcmTagKey(0x0018, 0x9087), dyn.bValue);
+    if (!keepAcquisitionValues && isDefined(dyn.echoTime) && dyn.echoTime > 0 &&
+        perFrame->findOrCreateSequenceItem(DcmTagKey(0x0018, 0x9114), item, 0).good() && item)
+      item->putAndInsertFloat64(DcmTagKey(0x0018, 0x9082), dyn.echoTime * 1000.0);
+  }
+  return true;
+}
+
+// One multi-frame file: the first slice's header with every slice in the functional groups.
+bool writeMultiFrameFile(const CVol& vol, ImageWriter& writer, const OutputNames& names, bool compress,
+                         bool keepAcquisitionValues, CString& error) {
+  HeaderContext context;
+  const int D = vol.D(), T = vol.T();
+  std::unique_ptr<DcmFileFormat> file = sliceHeader(vol, 0, 0, context, !keepAcquisitionValues);
+  if (!file) {
+    error = L"Cannot make the DICOM header of the volume";
+    return false;
+  }
+  DcmDataset* d = file->getDataset();
+  const Encoding& e = writer.volumeEncoding();
+  writer.describe(d, e);
+  putText(d, DCM_SOPClassUID, vol.modality == MODALITY_CT    ? UID_EnhancedCTImageStorage
+                              : vol.modality == MODALITY_PET ? UID_EnhancedPETImageStorage
+                                                             : UID_EnhancedMRImageStorage);
+  putText(d, DCM_NumberOfFrames, std::to_string(int64_t(D) * T));
+  DcmItem* shared = nullptr;
+  DcmItem* item = nullptr;
+  if (d->findOrCreateSequenceItem(DcmTagKey(0x5200, 0x9229), shared, 0).bad() || !shared) {
+    error = L"Cannot build the functional groups";
+    return false;
+  }
+  if (shared->findOrCreateSequenceItem(DCM_PixelMeasuresSequence, item, 0).good() && item) {
+    const double spacing[2] = {vol.spc.y, vol.spc.x};
+    putNumbers(item, DCM_PixelSpacing, spacing, 2);
+    putNumber(item, DCM_SliceThickness, vol.spc.z);
+    putNumber(item, DCM_SpacingBetweenSlices, vol.spc.z);
+  }
+  if (shared->findOrCreateSequenceItem(DCM_PlaneOrientationSequence, item, 0).good() && item)
+    putNumbers(item, DCM_ImageOrientationPatient, vol.orient, 6);
+  if (writer.rescale() && shared->findOrCreateSequenceItem(DCM_PixelValueTransformationSequence, item, 0).good() && item) {
+    putNumber(item, DCM_RescaleSlope, e.slope);
+    putNumber(item, DCM_RescaleIntercept, e.intercept);
+    putText(item, DCM_RescaleType, writer.ct() ? "HU" : "US");
+  }
+  std::vector<uint8_t> bytes;
+  for (int t = 0; t < T; ++t)
+    for (int z = 0; z < D; ++z) {
+      if (!putFrameGroups(vol, d, z, t, keepAcquisitionValues)) {
+        error = L"Cannot build the functional groups";
+        return false;
+      }
+      encodeValues(writer.storedValues(z, t), e, writer.volumeLowest(), bytes);
+    }
+  if (!insertPixels(d, bytes, e.bits)) {
+    error = L"Cannot build the pixel data";
+    return false;
+  }
+  fs::path target = names.folder / names.title;
+  target += names.extension;
+  std::string reason;
+  if (!writeFile(*file, target, compress, e.bits, reason)) {
+    error = CString(L"Cannot write ") + CString::fromUtf8(target.string()) + L" : " + CString::fromUtf8(reason);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool CVol::SaveToDicom(CVol* vol, bool keepIdentifiers, const wchar_t* path, const PR_VIEWFILT* filter, bool compress,
                        bool multipleFiles, bool numberedNames, bool keepAcquisitionValues, bool show) {
   auto fail = [&](const CString& why) {
-    if (show) twk::showNamedError(kName, why);
+    if (show && !why.IsEmpty()) twk::showNamedError(kName, why);
     return false;
   };
   if (!vol || !vol->frame || !vol->frame->data) return fail(L"Volume is required");
   if (!path || !*path) return fail(L"No file name");
-  const FRAME* frame = vol->frame;
-  const twk::VoxelElem elem = twk::voxelElemOf(frame);
-  if (elem == twk::VoxelElem::Invalid) return fail(L"Invalid volume");
-  const int W = vol->W(), H = vol->H(), D = vol->D(), T = vol->T();
-  if (W > 65535 || H > 65535) return fail(L"The slices are too large for DICOM");
-
-  // File names.
-  std::error_code ec;
-  fs::path folder, title;
-  CString ext = PR_GetFileExt(path);
-  const fs::path given(twk::pathToNative(path));
-  if (fs::is_directory(given, ec)) {
-    folder = given;
-    CString t = PR_GetFileTitleName(vol->name);
-    PR_FilenameReplaceInvalidChars(&t);
-    title = twk::pathToNative(t.IsEmpty() ? CString(L"volume") : t);
-    ext = L"dcm";
-  } else {
-    folder = given.parent_path();
-    title = twk::pathToNative(PR_GetFileTitleName(path));
-    if (ext.IsEmpty()) ext = L"dcm";
-  }
-  if (folder.empty()) folder = ".";
-  if (!fs::is_directory(folder, ec)) return fail(CString(L"Folder does not exist : ") + CString::fromUtf8(folder.string()));
-  if (ext.CompareNoCase(L"dic") == 0) multipleFiles = false;
-  const std::string extension = "." + ext.toUtf8();
-
-  // Value encoding.
-  const bool ct = vol->modality == MODALITY_CT && vol->unit == L"HU";
-  const bool real = elem == twk::VoxelElem::F64;
-  Encoding volumeEncoding;
-  double volumeLowest = 0;
-  if (elem == twk::VoxelElem::Bit || elem == twk::VoxelElem::U8) {
-    volumeEncoding.bits = 8;
-  } else if (!real) {
-    double lo = 1e300, hi = -1e300;
-    bool whole = true;
-    for (int t = 0; t < T; ++t)
-      for (int z = 0; z < D; ++z) rangeOf(sliceValues(frame, z, t), lo, hi, whole);
-    volumeEncoding.bits = hi <= 65535 ? 16 : 32;
-    if (ct) volumeEncoding.intercept = -1024;
-  } else if (!multipleFiles) {
-    double lo = 1e300, hi = -1e300;
-    bool whole = true;
-    for (int t = 0; t < T; ++t)
-      for (int z = 0; z < D; ++z) rangeOf(sliceValues(frame, z, t), lo, hi, whole);
-    volumeEncoding = realEncoding(lo, hi, whole);
-    volumeLowest = lo <= hi ? lo : 0;
-  }
-  // Integer CT voxels carry the bias: voxel v is v - 1024 Hounsfield units, which the files hold
-  // as the stored value v with the intercept -1024.
-  auto storedOf = [&](std::vector<double>& values) {
-    if (!real && ct)
-      for (double& v : values) v -= 1024.0;
-  };
-  const bool rescale = real || ct;
-
-  // Window centre and width in the written values.
-  auto putWindow = [&](DcmItem* d) {
-    if (!filter || !(filter->width > 0)) return;
-    putNumber(d, DCM_WindowCenter, filter->level + (ct && !real ? -1024.0 : 0.0));
-    putNumber(d, DCM_WindowWidth, filter->width);
-  };
-
-  // Identifiers.
-  const std::string studyUid = newUid(), seriesUid = newUid(), frameUid = newUid();
-  std::set<std::string> usedSop;
-  auto setIdentifiers = [&](DcmItem* d) {
-    std::string sop;
-    if (!keepIdentifiers) {
-      putUids(d, studyUid, seriesUid, frameUid);
-    } else {
-      getText(d, DCM_SOPInstanceUID, sop);
-    }
-    if (sop.empty() || usedSop.count(sop)) sop = newUid();
-    usedSop.insert(sop);
-    putText(d, DCM_SOPInstanceUID, sop);
-  };
-
-  HeaderContext context;
+  if (twk::voxelElemOf(vol->frame) == twk::VoxelElem::Invalid) return fail(L"Invalid volume");
+  if (vol->W() > 65535 || vol->H() > 65535) return fail(L"The slices are too large for DICOM");
+  OutputNames names;
+  CString error;
+  if (!outputNames(*vol, path, multipleFiles, names, error)) return fail(error);
+  ImageWriter writer(*vol, filter, keepIdentifiers, multipleFiles);
   twk::ProgressGuard progress(L"Saving DICOM files", show);
-
-  if (multipleFiles) {
-    const int64_t n = int64_t(D) * T;
-    for (int t = 0; t < T; ++t)
-      for (int z = 0; z < D; ++z) {
-        const int64_t i = int64_t(t) * D + z;
-        std::unique_ptr<DcmFileFormat> file = sliceHeader(*vol, t, z, context, !keepAcquisitionValues);
-        if (!file) return fail(L"Cannot make the DICOM header of a slice");
-        DcmDataset* d = file->getDataset();
-        std::vector<double> values = sliceValues(frame, z, t);
-        storedOf(values);
-        Encoding e = volumeEncoding;
-        double lowest = 0;
-        if (real) {
-          double lo = 1e300, hi = -1e300;
-          bool whole = true;
-          rangeOf(values, lo, hi, whole);
-          e = realEncoding(lo, hi, whole);
-          lowest = lo <= hi ? lo : 0;
-        }
-        setPixelDescription(d, e, ct, rescale);
-        putWindow(d);
-        setIdentifiers(d);
-        std::string sopClass;
-        if (!getText(d, DCM_SOPClassUID, sopClass)) putText(d, DCM_SOPClassUID, imageSopClass(vol->modality));
-        std::vector<uint8_t> bytes;
-        encodeValues(values, e, lowest, bytes);
-        if (!insertPixels(d, bytes, e.bits)) return fail(L"Cannot build the pixel data");
-        char suffix[40];
-        if (numberedNames) std::snprintf(suffix, sizeof suffix, "_t%04d_n%06d", t, z);
-        else std::snprintf(suffix, sizeof suffix, "_%06lld", static_cast<long long>(i));
-        fs::path target = folder / title;
-        target += std::string(suffix) + extension;
-        std::string reason;
-        if (!writeFile(*file, target, compress, e.bits, reason))
-          return fail(CString(L"Cannot write ") + CString::fromUtf8(target.string()) + L" : " + CString::fromUtf8(reason));
-        if (!progress.Step(i + 1, n)) return false;
-      }
-    return true;
-  }
-
-  // One multi-frame file: the first slice's header with every slice in the functional groups.
-  std::unique_ptr<DcmFileFormat> file = sliceHeader(*vol, 0, 0, context, !keepAcquisitionValues);
-  if (!file) return fail(L"Cannot make the DICOM header of the volume");
-  DcmDataset* d = file->getDataset();
-  const Encoding& e = volumeEncoding;
-  setPixelDescription(d, e, ct, rescale);
-  putWindow(d);
-  setIdentifiers(d);
-  putText(d, DCM_SOPClassUID, vol->modality == MODALITY_CT    ? UID_EnhancedCTImageStorage
-                              : vol->modality == MODALITY_PET ? UID_EnhancedPETImageStorage
-                                                              : UID_EnhancedMRImageStorage);
-  putText(d, DCM_NumberOfFrames, std::to_string(int64_t(D) * T));
-  DcmItem* shared = nullptr;
-  DcmItem* item = nullptr;
-  if (d->findOrCreateSequenceItem(DcmTagKey(0x5200, 0x9229), shared, 0).bad() || !shared)
-    return fail(L"Cannot build the functional groups");
-  if (shared->findOrCreateSequenceItem(DCM_PixelMeasuresSequence, item, 0).good() && item) {
-    const double spacing[2] = {vol->spc.y, vol->spc.x};
-    putNumbers(item, DCM_PixelSpacing, spacing, 2);
-    putNumber(item, DCM_SliceThickness, vol->spc.z);
-    putNumber(item, DCM_SpacingBetweenSlices, vol->spc.z);
-  }
-  if (shared->findOrCreateSequenceItem(DCM_PlaneOrientationSequence, item, 0).good() && item)
-    putNumbers(item, DCM_ImageOrientationPatient, vol->orient, 6);
-  if (rescale && shared->findOrCreateSequenceItem(DCM_PixelValueTransformationSequence, item, 0).good() && item) {
-    putNumber(item, DCM_RescaleSlope, e.slope);
-    putNumber(item, DCM_RescaleIntercept, e.intercept);
-    putText(item, DCM_RescaleType, ct ? "HU" : "US");
-  }
-  std::vector<uint8_t> bytes;
-  for (int t = 0; t < T; ++t)
-    for (int z = 0; z < D; ++z) {
-      DcmItem* perFrame = nullptr;
-      if (d->findOrCreateSequenceItem(DcmTagKey(0x5200, 0x9230), perFrame, -2).bad() || !perFrame)
-        return fail(L"Cannot build the functional groups");
-      if (perFrame->findOrCreateSequenceItem(DCM_PlanePositionSequence, item, 0).good() && item) {
-        const DPOINT3D p = slicePosition(*vol, z);
-        const double position[3] = {p.x, p.y, p.z};
-        putNumbers(item, DCM_ImagePositionPatient, position, 3);
-      }
-      if (perFrame->findOrCreateSequenceItem(DCM_FrameContentSequence, item, 0).good() && item) {
-        putText(item, DcmTagKey(0x0020, 0x9056), "1");
-        item->putAndInsertUint32(DcmTagKey(0x0020, 0x9057), Uint32(z + 1));
-        item->putAndInsertUint32(DcmTagKey(0x0020, 0x9128), Uint32(t + 1));
-      }
-      if (vol->dyn) {
-        const DYNCRD& dyn = vol->dyn[t];
-        putStoredDyn(perFrame, dyn);
-        if (!keepAcquisitionValues && isDefined(dyn.bValue) &&
-            perFrame->findOrCreateSequenceItem(DcmTagKey(0x0018, 0x9117), item, 0).good() && item)
-          item->putAndInsertFloat64(DcmTagKey(0x0018, 0x9087), dyn.bValue);
-        if (!keepAcquisitionValues && isDefined(dyn.echoTime) && dyn.echoTime > 0 &&
-            perFrame->findOrCreateSequenceItem(DcmTagKey(0x0018, 0x9114), item, 0).good() && item)
-          item->putAndInsertFloat64(DcmTagKey(0x0018, 0x9082), dyn.echoTime * 1000.0);
-      }
-      std::vector<double> values = sliceValues(frame, z, t);
-      storedOf(values);
-      encodeValues(values, e, volumeLowest, bytes);
-    }
-  if (!insertPixels(d, bytes, e.bits)) return fail(L"Cannot build the pixel data");
-  fs::path target = folder / title;
-  target += extension;
-  std::string reason;
-  if (!writeFile(*file, target, compress, e.bits, reason))
-    return fail(CString(L"Cannot write ") + CString::fromUtf8(target.string()) + L" : " + CString::fromUtf8(reason));
-  return true;
+  const bool written = multipleFiles
+                           ? writeSliceFiles(*vol, writer, names, compress, numberedNames, keepAcquisitionValues, progress, error)
+                           : writeMultiFrameFile(*vol, writer, names, compress, keepAcquisitionValues, error);
+  return written || fail(error);
 }

@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const wchar_t kTreeName[] = L"VA_FolderFullDicomTree";
+
 struct ScannedFile {
   CString path;
   CString sourceFile{};  // the multi-frame file it was split from
@@ -33,7 +35,7 @@ struct ScannedFile {
 
 // Reads the records of the files in blocks, in parallel within a block, reporting progress between
 // blocks. False when the user stopped.
-bool scanFiles(std::vector<ScannedFile>& files, int64_t progressStart, int64_t progressEnd, bool interactive) {
+bool scanFiles(std::vector<ScannedFile>& files, int64_t progressStart, int64_t progressEnd, twk::ProgressGuard& progress) {
   const size_t block = 64;
   for (size_t begin = 0; begin < files.size(); begin += block) {
     const size_t end = std::min(files.size(), begin + block);
@@ -41,7 +43,7 @@ bool scanFiles(std::vector<ScannedFile>& files, int64_t progressStart, int64_t p
       ScannedFile& f = files[i];
       f.rec.reset(VA_ReadDicomRec(f.path, false, &f.kind, &f.reason));
     });
-    if (!PR_SendMessageInterval(progressStart, progressEnd, int64_t(end), int64_t(files.size()), interactive)) return false;
+    if (!progress.Step(int64_t(end), int64_t(files.size()), progressStart, progressEnd)) return false;
   }
   return true;
 }
@@ -73,6 +75,7 @@ CString subSeriesKey(const DICOMREC& r) {
     if (s == VOID_VALUE) key += L" -";
     else key.AppendFormat(L" %.2f", s);
   }
+  if (!r.derivedKind.IsEmpty()) key += L" " + r.derivedKind;
   return key;
 }
 
@@ -188,54 +191,46 @@ bool VA_FolderFullDicomTree(bool includeSubfolders, const VA_DICOMFOLDEROPTS* op
                                         recordCount, skippedCount, skippedReport, interactive);
 }
 
-bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int useSeriesUid,
-                                    const wchar_t* const* files, int fileCount, const wchar_t* folder,
-                                    const wchar_t* seriesFilter, bool combineStudies, const wchar_t* multiFrameFolder,
-                                    VA_DICOMTREE* tree, DICOMREC*** records, int* recordCount, int64_t* skippedCount,
-                                    CString* skippedReport, bool interactive) {
-  const wchar_t* kName = L"VA_FolderFullDicomTree";
-  if (records) *records = nullptr;
-  if (recordCount) *recordCount = 0;
-  if (skippedCount) *skippedCount = 0;
-  if (skippedReport) skippedReport->Empty();
-  if (!tree) return false;
-  tree->Clear();
+namespace {
 
-  // The files to read.
-  std::vector<ScannedFile> scanned;
+// The files a tree is built of: the given list, else the folder's files (and its subfolders'), in
+// name order. False when the folder does not exist (reported when interactive).
+bool listFiles(const wchar_t* const* files, int fileCount, const wchar_t* folder, bool includeSubfolders,
+               VA_DICOMTREE* tree, std::vector<ScannedFile>& scanned, bool interactive) {
   if (files) {
     for (int i = 0; i < fileCount; ++i)
       if (files[i] && *files[i]) scanned.push_back(ScannedFile{CString(files[i])});
-  } else {
-    if (!folder || !*folder) return false;
-    tree->folder = folder;
-    const fs::path root(twk::pathToNative(folder));
-    std::error_code ec;
-    if (!fs::is_directory(root, ec)) {
-      if (interactive) twk::showNamedError(kName, CString(L"Folder does not exist : ") + folder);
-      return false;
-    }
-    std::vector<std::string> paths;
-    auto add = [&](const fs::directory_entry& e) {
-      std::error_code fe;
-      if (e.is_regular_file(fe)) paths.push_back(e.path().string());
-    };
-    if (includeSubfolders) {
-      for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end; !ec && it != end; it.increment(ec))
-        add(*it);
-    } else {
-      for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) add(*it);
-    }
-    std::sort(paths.begin(), paths.end());
-    for (const std::string& p : paths) scanned.push_back(ScannedFile{CString::fromUtf8(p)});
+    return true;
   }
+  if (!folder || !*folder) return false;
+  tree->folder = folder;
+  const fs::path root(twk::pathToNative(folder));
+  std::error_code ec;
+  if (!fs::is_directory(root, ec)) {
+    if (interactive) twk::showNamedError(kTreeName, CString(L"Folder does not exist : ") + folder);
+    return false;
+  }
+  std::vector<std::string> paths;
+  auto add = [&](const fs::directory_entry& e) {
+    std::error_code fe;
+    if (e.is_regular_file(fe)) paths.push_back(e.path().string());
+  };
+  if (includeSubfolders) {
+    for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end; !ec && it != end; it.increment(ec))
+      add(*it);
+  } else {
+    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) add(*it);
+  }
+  std::sort(paths.begin(), paths.end());
+  for (const std::string& p : paths) scanned.push_back(ScannedFile{CString::fromUtf8(p)});
+  return true;
+}
 
-  twk::ProgressGuard progress(L"Reading DICOM files", interactive);
-  if (!scanFiles(scanned, 0, 80, interactive)) return false;
-
-  // Multi-frame files become single-frame files of their own.
-  std::vector<ScannedFile> frames;
-  CString splitFolder = multiFrameFolder && *multiFrameFolder ? CString(multiFrameFolder) : defaultMultiFrameFolder();
+// Multi-frame files become single-frame files of their own in the split folder; their frames are
+// read into `frames`. A file that cannot be split counts as damaged. False when the user stopped.
+bool splitMultiFrameFiles(std::vector<ScannedFile>& scanned, const wchar_t* multiFrameFolder,
+                          std::vector<ScannedFile>& frames, twk::ProgressGuard& progress) {
+  const CString splitFolder = multiFrameFolder && *multiFrameFolder ? CString(multiFrameFolder) : defaultMultiFrameFolder();
   for (size_t i = 0; i < scanned.size(); ++i) {
     ScannedFile& f = scanned[i];
     if (f.kind != DCMFILE_MULTIFRAME || !f.rec) continue;
@@ -254,9 +249,13 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
     }
     f.rec.reset();
   }
-  if (!frames.empty() && !scanFiles(frames, 80, 90, interactive)) return false;
+  return frames.empty() || scanFiles(frames, 80, 90, progress);
+}
 
-  // Sort the files into images and skipped files.
+// The images among the read files; files that are not DICOM or are damaged are counted and listed
+// in the tree's report.
+std::vector<ScannedFile*> sortOutImages(std::vector<ScannedFile>& scanned, std::vector<ScannedFile>& frames,
+                                        VA_DICOMTREE* tree) {
   std::vector<ScannedFile*> images;
   for (auto* list : {&scanned, &frames})
     for (ScannedFile& f : *list) {
@@ -267,20 +266,25 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
         tree->skippedReport += f.path + L" : " + f.reason + L"\n";
       }
     }
+  return images;
+}
 
-  // Patients, studies and series.
-  struct SeriesGroup {
-    std::vector<ScannedFile*> images;
-  };
-  struct StudyGroup {
-    std::map<CString, SeriesGroup> series;
-    std::vector<CString> order;
-  };
-  struct PatientGroup {
-    CString text;
-    std::map<CString, StudyGroup> studies;
-    std::vector<CString> order;
-  };
+// Patients, their studies and their series, in the order first met.
+struct SeriesGroup {
+  std::vector<ScannedFile*> images;
+};
+struct StudyGroup {
+  std::map<CString, SeriesGroup> series;
+  std::vector<CString> order;
+};
+struct PatientGroup {
+  CString text;
+  std::map<CString, StudyGroup> studies;
+  std::vector<CString> order;
+};
+
+std::map<CString, PatientGroup> groupImages(const std::vector<ScannedFile*>& images, const wchar_t* seriesFilter,
+                                            bool combineStudies, int useSeriesUid) {
   std::map<CString, PatientGroup> patients;
   for (ScannedFile* f : images) {
     const DICOMREC& r = *f->rec;
@@ -302,7 +306,70 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
     if (!s.series.count(seriesKey)) s.order.push_back(seriesKey);
     s.series[seriesKey].images.push_back(f);
   }
+  return patients;
+}
 
+// Within a diffusion series whose weighted images carry gradient directions, a weighted image
+// without one is the scanner's isotropic (trace) image: derived, not a time point of the others.
+void markDerivedImages(const SeriesGroup& group) {
+  auto weighted = [](const DICOMREC& r) { return r.bValue != VOID_VALUE && r.bValue > 0; };
+  auto directed = [](const DICOMREC& r) { return r.gradientDirection[0] != VOID_VALUE; };
+  const bool anyDirected = std::any_of(group.images.begin(), group.images.end(), [&](const ScannedFile* f) {
+    return weighted(*f->rec) && directed(*f->rec) && f->rec->derivedKind.IsEmpty();
+  });
+  if (!anyDirected) return;
+  for (ScannedFile* f : group.images)
+    if (weighted(*f->rec) && !directed(*f->rec) && f->rec->derivedKind.IsEmpty()) f->rec->derivedKind = L"ISOTROPIC";
+}
+
+// The series item of a group: simple, or composite with one sub-series per kind of image.
+std::unique_ptr<VA_DICOMTREEITEM> seriesItem(SeriesGroup& g, VA_DICOMTREEITEM* study, bool imageItems) {
+  auto series = newItem(DCMITEM_SERIES, study);
+  markDerivedImages(g);
+  std::map<CString, std::vector<ScannedFile*>> kinds;
+  std::vector<CString> kindOrder;
+  for (ScannedFile* f : g.images) {
+    const CString key = subSeriesKey(*f->rec);
+    if (!kinds.count(key)) kindOrder.push_back(key);
+    kinds[key].push_back(f);
+  }
+  auto minInstance = [&](const CString& key) {
+    int m = INT32_MAX;
+    for (ScannedFile* f : kinds[key]) m = std::min(m, f->rec->instanceNumber);
+    return m;
+  };
+  // Acquired images before derived ones, then by their first instance.
+  auto isDerived = [&](const CString& key) { return !kinds[key].front()->rec->derivedKind.IsEmpty(); };
+  std::stable_sort(kindOrder.begin(), kindOrder.end(), [&](const CString& a, const CString& b) {
+    if (isDerived(a) != isDerived(b)) return !isDerived(a);
+    return minInstance(a) < minInstance(b);
+  });
+  const DICOMREC& firstImage = *kinds[kindOrder.front()].front()->rec;
+  series->rec = seriesRecord(firstImage);
+  if (kindOrder.size() == 1) {
+    fillSimpleSeries(series.get(), g.images, imageItems);
+    return series;
+  }
+  series->rec->composite = 1;
+  series->rec->seriesDepth = series->rec->seriesTimes = 0;
+  series->rec->seriesProblem = L"The series holds images of different sizes, orientations or pixel spacings, or derived images";
+  size_t largest = 0;
+  for (const CString& key : kindOrder) {
+    auto sub = newItem(DCMITEM_SUBSERIES, series.get());
+    std::vector<ScannedFile*>& members = kinds[key];
+    largest = std::max(largest, members.size());
+    sub->rec = seriesRecord(*members.front()->rec);
+    sub->rec->subSeriesKey = key;
+    fillSimpleSeries(sub.get(), members, imageItems);
+    series->children.push_back(std::move(sub));
+  }
+  series->rec->numChildren = uint16_t(std::min<size_t>(largest, 65535));
+  return series;
+}
+
+// The tree items of the groups: patients by name, studies by date and time, series by number and
+// description.
+void buildTree(std::map<CString, PatientGroup>& patients, bool combineStudies, bool imageItems, VA_DICOMTREE* tree) {
   std::vector<PatientGroup*> patientOrder;
   for (auto& [key, p] : patients) patientOrder.push_back(&p);
   std::stable_sort(patientOrder.begin(), patientOrder.end(),
@@ -310,7 +377,6 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
   for (PatientGroup* p : patientOrder) {
     auto patient = newItem(DCMITEM_PATIENT, nullptr);
     patient->text = p->text;
-    // Studies by date and time.
     std::vector<CString> studyKeys(p->order);
     auto firstOf = [&](const CString& key) { return p->studies[key].series.begin()->second.images.front()->rec.get(); };
     std::stable_sort(studyKeys.begin(), studyKeys.end(), [&](const CString& a, const CString& b) {
@@ -325,7 +391,6 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
       if (combineStudies) study->text = L"Combined studies";
       else study->text = formatDate(first->studyDate) + (first->studyDescription.IsEmpty() ? CString() : L" " + first->studyDescription);
       if (study->text.IsEmpty()) study->text = L"(no date)";
-      // Series by number, then description.
       std::vector<SeriesGroup*> seriesOrder;
       for (const CString& k : s.order) seriesOrder.push_back(&s.series[k]);
       std::stable_sort(seriesOrder.begin(), seriesOrder.end(), [](const SeriesGroup* a, const SeriesGroup* b) {
@@ -334,48 +399,50 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
         return ra->seriesDescription.Compare(rb->seriesDescription) < 0;
       });
       for (SeriesGroup* g : seriesOrder) {
-        auto series = newItem(DCMITEM_SERIES, study.get());
-        std::map<CString, std::vector<ScannedFile*>> kinds;
-        std::vector<CString> kindOrder;
-        for (ScannedFile* f : g->images) {
-          const CString key = subSeriesKey(*f->rec);
-          if (!kinds.count(key)) kindOrder.push_back(key);
-          kinds[key].push_back(f);
-        }
-        auto minInstance = [&](const CString& key) {
-          int m = INT32_MAX;
-          for (ScannedFile* f : kinds[key]) m = std::min(m, f->rec->instanceNumber);
-          return m;
-        };
-        std::stable_sort(kindOrder.begin(), kindOrder.end(),
-                         [&](const CString& a, const CString& b) { return minInstance(a) < minInstance(b); });
-        const DICOMREC& firstImage = *kinds[kindOrder.front()].front()->rec;
-        series->rec = seriesRecord(firstImage);
         tree->imageCount += int64_t(g->images.size());
-        if (kindOrder.size() == 1) {
-          fillSimpleSeries(series.get(), g->images, imageItems != 0);
-        } else {
-          series->rec->composite = 1;
-          series->rec->seriesDepth = series->rec->seriesTimes = 0;
-          series->rec->seriesProblem = L"The series holds images of different sizes, orientations or pixel spacings";
-          size_t largest = 0;
-          for (const CString& key : kindOrder) {
-            auto sub = newItem(DCMITEM_SUBSERIES, series.get());
-            std::vector<ScannedFile*>& members = kinds[key];
-            largest = std::max(largest, members.size());
-            sub->rec = seriesRecord(*members.front()->rec);
-            sub->rec->subSeriesKey = key;
-            fillSimpleSeries(sub.get(), members, imageItems != 0);
-            series->children.push_back(std::move(sub));
-          }
-          series->rec->numChildren = uint16_t(std::min<size_t>(largest, 65535));
-        }
-        study->children.push_back(std::move(series));
+        study->children.push_back(seriesItem(*g, study.get(), imageItems));
       }
       patient->children.push_back(std::move(study));
     }
     tree->items.push_back(std::move(patient));
   }
+}
+
+// Copies of the records of every image of the tree, in tree order, as a new record array.
+bool copyRecords(const VA_DICOMTREE* tree, DICOMREC*** records, int* recordCount) {
+  std::vector<const DICOMREC*> all;
+  collectRecords(tree, all);
+  if (all.empty()) return true;
+  auto** out = static_cast<DICOMREC**>(pf_calloc(int64_t(all.size()) * int64_t(sizeof(DICOMREC*))));
+  if (!out) return false;
+  for (size_t i = 0; i < all.size(); ++i) out[i] = new DICOMREC(*all[i]);
+  *records = out;
+  if (recordCount) *recordCount = int(all.size());
+  return true;
+}
+
+}  // namespace
+
+bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int useSeriesUid,
+                                    const wchar_t* const* files, int fileCount, const wchar_t* folder,
+                                    const wchar_t* seriesFilter, bool combineStudies, const wchar_t* multiFrameFolder,
+                                    VA_DICOMTREE* tree, DICOMREC*** records, int* recordCount, int64_t* skippedCount,
+                                    CString* skippedReport, bool interactive) {
+  if (records) *records = nullptr;
+  if (recordCount) *recordCount = 0;
+  if (skippedCount) *skippedCount = 0;
+  if (skippedReport) skippedReport->Empty();
+  if (!tree) return false;
+  tree->Clear();
+
+  std::vector<ScannedFile> scanned, frames;
+  if (!listFiles(files, fileCount, folder, includeSubfolders, tree, scanned, interactive)) return false;
+  twk::ProgressGuard progress(L"Reading DICOM files", interactive);
+  if (!scanFiles(scanned, 0, 80, progress) || !splitMultiFrameFiles(scanned, multiFrameFolder, frames, progress))
+    return false;
+  const std::vector<ScannedFile*> images = sortOutImages(scanned, frames, tree);
+  std::map<CString, PatientGroup> patients = groupImages(images, seriesFilter, combineStudies, useSeriesUid);
+  buildTree(patients, combineStudies, imageItems != 0, tree);
 
   if (skippedCount) *skippedCount = tree->skippedCount;
   if (skippedReport) *skippedReport = tree->skippedReport;
@@ -385,22 +452,10 @@ bool VA_FolderGetDicomTreeAndRecArr(int imageItems, bool includeSubfolders, int 
     twk::ui().messageBox(text + tree->skippedReport, L"Tarnwick", MB_OK | MB_ICONINFORMATION);
   }
   if (tree->imageCount == 0) {
-    if (interactive) twk::showNamedError(kName, CString(L"No DICOM images were found in ") + (folder ? folder : L"the files"));
+    if (interactive) twk::showNamedError(kTreeName, CString(L"No DICOM images were found in ") + (folder ? folder : L"the files"));
     return false;
   }
-
-  if (records) {
-    std::vector<const DICOMREC*> all;
-    collectRecords(tree, all);
-    if (!all.empty()) {
-      auto** out = static_cast<DICOMREC**>(pf_calloc(int64_t(all.size()) * int64_t(sizeof(DICOMREC*))));
-      if (!out) return false;
-      for (size_t i = 0; i < all.size(); ++i) out[i] = new DICOMREC(*all[i]);
-      *records = out;
-      if (recordCount) *recordCount = int(all.size());
-    }
-  }
-  return true;
+  return !records || copyRecords(tree, records, recordCount);
 }
 
 bool VA_EnumerateTreeImageItems(const VA_DICOMTREEITEM* item, std::vector<VA_DICOMTREEITEM*>* images) {
@@ -484,6 +539,8 @@ bool VA_GetSimpleSeriesInfoLine(bool isSubSeries, const DICOMREC* parentSeries, 
                          unsigned(series->seriesTimes));
     else
       dimensions->Format(L"%ux%u, %u images", unsigned(series->width), unsigned(series->height), unsigned(std::max(0, imageCount)));
+    // A mosaic holds its slices as tiles: say so until it is converted into a volume.
+    if (series->mosaicImages > 1) dimensions->AppendFormat(L", mosaic of %u slices", unsigned(series->mosaicImages));
   }
   if (echo) {
     echo->Empty();

@@ -7,13 +7,18 @@
 // Grouping: patients by patient ID and name; studies by study instance UID (or all studies of a
 // patient in one item with "Combine Studies"); series by series instance UID (or, without "Use
 // Series UID", by series number, description and modality). A series whose images differ in size,
-// orientation or pixel spacing is composite: one sub-series per kind of image. Every simple series
+// orientation or pixel spacing, or that holds derived images (DICOMREC::derivedKind: the scanner's
+// trace, ADC or FA images, or an isotropic image among directional diffusion images), is composite:
+// one sub-series per kind of image, acquired ones first. Every simple series
 // and sub-series carries in its record the volume that its images form (depth, time points, echo
 // times, b-values) or why they form none.
 //
 // Files that are not DICOM, or that are damaged (truncated, pixel data shorter than the image,
 // unsupported pixel formats) are skipped and counted; DICOM objects without pixel data (DICOMDIR,
-// reports) are passed over silently. Multi-frame files are split into single-frame files first.
+// reports) are passed over silently. Multi-frame files are split into single-frame files first:
+// each frame takes the functional groups of the file (the standard macros over any private copy of
+// their elements, per-frame over shared), and a dose grid's frames its planes (Grid Frame Offset
+// Vector).
 
 #include <cstdint>
 #include <memory>
@@ -115,7 +120,7 @@ VA_DICOMTREEITEM* VA_FindItemByLeafName(const VA_DICOMTREE* tree, const wchar_t*
 
 // The browser's columns of a simple series or sub-series (parentSeries: the composite series of a
 // sub-series, else null): "WxHxDxN" (width, height, slices, time points; "WxH, n images" when the
-// images form no volume), the echo time(s) in ms, the acquisition time and the b-value(s).
+// images form no volume; ", mosaic of N slices" follows for mosaic images), the echo time(s) in ms, the acquisition time and the b-value(s).
 bool VA_GetSimpleSeriesInfoLine(bool isSubSeries, const DICOMREC* parentSeries, const DICOMREC* series,
                                 int imageCount, CString* dimensions, CString* echo, CString* time, CString* bvalues);
 // Appends one sub-series of a composite series to the dimension column: "WxHxN" (", " between them).

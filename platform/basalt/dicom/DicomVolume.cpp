@@ -3,6 +3,7 @@
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
+#include <limits>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -16,12 +17,14 @@
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
+#include "DicomDecode.h"
 #include "dicom/DicomAssembly.h"
 #include "dicom/DicomRecords.h"
 #include "dicom/DicomTree.h"
 #include "dicom/DicomWrite.h"
 #include "docsupport/DocSupport.h"
 #include "paths/FilePaths.h"
+#include "volops/VolumeOperations.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -36,7 +39,9 @@ int modalityCode(const CString& text) {
   return MODALITY_UNKNOWN;
 }
 
-bool needsReal(const DICOMREC& r) { return r.rescaleSlope != 1.0 || r.rescaleIntercept != 0.0 || r.pixelRepresentation == 1; }
+bool needsReal(const DICOMREC& r) {
+  return r.rescaleSlope != 1.0 || r.rescaleIntercept != 0.0 || r.pixelRepresentation == 1 || r.modalityLut || r.floatPixels;
+}
 
 // Same record: the same object, or the same file and instance.
 bool sameRecord(const DICOMREC* a, const DICOMREC* b) {
@@ -86,22 +91,74 @@ void dynamicsFromRecords(DICOMREC* const* records, int D, int T, DYNCRD* dyn) {
   }
 }
 
+// How the stored values of one image become voxel values: its Modality LUT, else its rescale.
+struct ValueMap {
+  double slope = 1, intercept = 0;
+  std::vector<double> lut;  // entry k is the value of the stored value lutFirst + k
+  double lutFirst = 0;
+
+  bool read(DcmItem* data, const DICOMREC& rec, bool signedPixels, std::string* why) {
+    slope = rec.rescaleSlope;
+    intercept = rec.rescaleIntercept;
+    lut.clear();
+    DcmItem* item = nullptr;
+    if (data->findAndGetSequenceItem(DCM_ModalityLUTSequence, item, 0).bad() || !item) return true;
+    double entries = 0, first = 0, bits = 0;
+    if (!getNumber(item, DCM_LUTDescriptor, entries, 0) || !getNumber(item, DCM_LUTDescriptor, first, 1) ||
+        !getNumber(item, DCM_LUTDescriptor, bits, 2) || !(bits >= 1 && bits <= 16)) {
+      if (why) *why = "the Modality LUT has no valid descriptor";
+      return false;
+    }
+    if (entries == 0) entries = 65536;
+    // The first value mapped is signed when the stored values are, whatever the descriptor's VR.
+    if (signedPixels && first > 32767) first -= 65536;
+    DcmElement* data16 = nullptr;
+    Uint16* values = nullptr;
+    if (item->findAndGetElement(DCM_LUTData, data16).bad() || !data16 || data16->getUint16Array(values).bad() || !values ||
+        int64_t(data16->getLength() / 2) < int64_t(entries)) {
+      if (why) *why = "the Modality LUT holds fewer values than its descriptor gives";
+      return false;
+    }
+    const uint32_t mask = bits >= 16 ? 0xFFFFu : (1u << int(bits)) - 1u;
+    lut.resize(size_t(entries));
+    for (size_t k = 0; k < lut.size(); ++k) lut[k] = double(values[k] & mask);
+    lutFirst = first;
+    return true;
+  }
+
+  void apply(double* row, int n) const {
+    if (!lut.empty()) {
+      const double last = double(lut.size() - 1);
+      for (int x = 0; x < n; ++x) row[x] = lut[size_t(std::clamp(row[x] - lutFirst, 0.0, last))];
+    } else if (slope != 1.0 || intercept != 0.0) {
+      for (int x = 0; x < n; ++x) row[x] = row[x] * slope + intercept;
+    }
+  }
+};
+
+// Reads an image's voxel values into slice z of time point t, row by row straight into the frame
+// (real frames) or through one row of values (integer frames, clamped to the voxel type).
 template <class V>
-void storeSlice(FRAME* frame, int z, int t, const std::vector<int64_t>& values, const DICOMREC& rec) {
+void storeSlice(FRAME* frame, int z, int t, const twk::dicom::PixelReader& reader, const ValueMap& map,
+                std::vector<double>& row) {
   const int W = frame->dim.w, H = frame->dim.h;
+  row.resize(size_t(W));
   for (int y = 0; y < H; ++y) {
     V* line = reinterpret_cast<V*>(twk::frameLine(frame, y, z, t));
-    const int64_t* src = values.data() + int64_t(y) * W;
-    for (int x = 0; x < W; ++x) {
-      if constexpr (std::is_floating_point_v<V>) {
-        line[x] = V(double(src[x]) * rec.rescaleSlope + rec.rescaleIntercept);
-      } else {
-        const int64_t top = int64_t(std::numeric_limits<V>::max());
-        line[x] = V(std::clamp<int64_t>(src[x], 0, top));
-      }
+    if constexpr (std::is_same_v<V, double>) {
+      reader.row(0, y, line);
+      map.apply(line, W);
+    } else {
+      reader.row(0, y, row.data());
+      map.apply(row.data(), W);
+      const double top = double(std::numeric_limits<V>::max());
+      for (int x = 0; x < W; ++x) line[x] = V(std::clamp(std::nearbyint(row[size_t(x)]), 0.0, top));
     }
   }
 }
+
+// The cause of the last failed voxel load of this thread (see VA_GetDicomLoadError).
+thread_local CString t_loadError;
 
 // Frees a pf_malloc array of new CStrings.
 bool appendLines(const std::vector<CString>& lines, CString*** records, int64_t* count) {
@@ -143,6 +200,10 @@ bool VA_CheckCompatibleAndGetCommonDimensions(const VA_DICOMTREE* tree, VA_DICOM
     for (VA_DICOMTREEITEM* i : items)
       if (i->rec) images.push_back(i->rec.get());
   }
+  // Derived images join acquired ones never: with both at hand, the volume is the acquired one.
+  if (std::any_of(images.begin(), images.end(), [](const DICOMREC* r) { return r->derivedKind.IsEmpty(); }))
+    images.erase(std::remove_if(images.begin(), images.end(), [](const DICOMREC* r) { return !r->derivedKind.IsEmpty(); }),
+                 images.end());
   Assembly a;
   if (!assemble(images, a)) {
     if (show) twk::showNamedError(kName, a.problem);
@@ -296,16 +357,20 @@ bool VA_LoadByItem_VolData(CVol* vol, bool interactive) {
       DcmFileFormat file;
       std::string why;
       if (rec.filePath.IsEmpty() || !loadFile(native(rec.filePath), file, true, &why)) return report(why.empty() ? "no file" : why);
-      std::vector<int64_t> values;
-      PixelFormat format;
-      if (!frameValues(file, 0, values, format, &why)) return report(why);
+      twk::dicom::PixelReader reader;
+      ValueMap map;
+      if (!twk::dicom::decodeToNative(file, &why) || !reader.open(file, &why) ||
+          !map.read(file.getDataset(), rec, reader.description().isSigned, &why))
+        return report(why);
+      const twk::dicom::PixelDescription& format = reader.description();
       if (format.columns != frame->dim.w || format.rows != frame->dim.h) return report("the image size differs from the volume's");
       const int t = int(i / D), z = int(i % D);
+      thread_local std::vector<double> row;
       switch (elem) {
-        case twk::VoxelElem::U8: storeSlice<uint8_t>(frame, z, t, values, rec); break;
-        case twk::VoxelElem::U16: storeSlice<uint16_t>(frame, z, t, values, rec); break;
-        case twk::VoxelElem::U32: storeSlice<uint32_t>(frame, z, t, values, rec); break;
-        case twk::VoxelElem::F64: storeSlice<double>(frame, z, t, values, rec); break;
+        case twk::VoxelElem::U8: storeSlice<uint8_t>(frame, z, t, reader, map, row); break;
+        case twk::VoxelElem::U16: storeSlice<uint16_t>(frame, z, t, reader, map, row); break;
+        case twk::VoxelElem::U32: storeSlice<uint32_t>(frame, z, t, reader, map, row); break;
+        case twk::VoxelElem::F64: storeSlice<double>(frame, z, t, reader, map, row); break;
         default: break;
       }
       if (rec.header.empty()) rec.header = headerBlock(file);
@@ -314,11 +379,15 @@ bool VA_LoadByItem_VolData(CVol* vol, bool interactive) {
   }
   progress.End();
   if (failed) {
+    t_loadError = error;
     if (interactive) twk::showNamedError(kName, error);
     return false;
   }
+  t_loadError = stopped ? CString(L"Stopped by the user") : CString();
   return !stopped;
 }
+
+CString VA_GetDicomLoadError() { return t_loadError; }
 
 CVol* VA_LoadDicomVolume(const wchar_t* const* files, int count, bool show) {
   VA_DICOMTREE tree;
@@ -450,6 +519,55 @@ int VA_VolNumImgMosaic(const CVol* vol) {
   if (!header || !TWKDCM_GetNumImagesInMosaic(header, &n)) n = 0;
   TWKDCM_DeleteFF(&header);
   return n;
+}
+
+CVol* VA_VolMosaicToVolume(const CVol* mosaic, int n, bool show) {
+  auto fail = [&](const wchar_t* why) -> CVol* {
+    if (show) twk::showNamedError(L"VA_VolMosaicToVolume", why);
+    return nullptr;
+  };
+  if (!mosaic || !mosaic->frame || mosaic->D() != 1) return fail(L"A single slice mosaic is required");
+  const int T = mosaic->T();
+  if (!mosaic->dicom || mosaic->numDicom < T) return fail(L"The mosaic has no DICOM records");
+  std::vector<DCMFF*> headers(size_t(T), nullptr);
+  struct Headers {
+    std::vector<DCMFF*>& list;
+    ~Headers() {
+      for (DCMFF*& h : list) TWKDCM_DeleteFF(&h);
+    }
+  } freeHeaders{headers};
+  for (int t = 0; t < T; ++t)
+    if (!(headers[size_t(t)] = VA_DicomRecGetHeader(mosaic->dicom[t]))) return fail(L"A DICOM header of the mosaic cannot be read");
+  std::unique_ptr<CVol> vol(new CVol);
+  vol->frame = VA_VolumeMosaicToVolumeUser(mosaic->frame, n, show);
+  if (!vol->frame) return nullptr;
+  const int64_t count = int64_t(T) * n;
+  DCMFF** slices = TWKDCM_CloneHeaderFromMosaic(headers.data(), T, n);
+  if (!slices) return fail(L"The slice headers of the mosaic cannot be made");
+  vol->dicom = VA_GetDicomRecArr(slices, count);
+  TWKDCM_DeleteFFarr(&slices, count);
+  if (!vol->dicom) return fail(L"The slice headers of the mosaic cannot be made");
+  vol->numDicom = count;
+  for (int64_t i = 0; i < count; ++i) vol->dicom[i]->filePath = mosaic->dicom[i / n]->filePath;
+  vol->name = mosaic->name;
+  vol->unit = mosaic->unit;
+  vol->modality = mosaic->modality;
+  std::copy(mosaic->orient, mosaic->orient + 6, vol->orient);
+  vol->spc = mosaic->spc;
+  vol->imgPos = static_cast<DPOINT3D*>(pf_calloc(int64_t(n) * int64_t(sizeof(DPOINT3D))));
+  if (!vol->imgPos) return fail(L"Memory allocation failure");
+  for (int z = 0; z < n; ++z) {
+    const double* p = vol->dicom[z]->imagePosition;
+    vol->imgPos[z] = p[0] != VOID_VALUE ? DPOINT3D{p[0], p[1], p[2]} : mosaic->imgPos ? mosaic->imgPos[0] : DPOINT3D{};
+  }
+  if (n > 1) {
+    const DPOINT3D &a = vol->imgPos[0], &b = vol->imgPos[1];
+    const double step = std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y) + (b.z - a.z) * (b.z - a.z));
+    if (step > 0) vol->spc.z = step;
+  }
+  if (mosaic->dyn && !vol->SetDynamicCoords(mosaic->dyn, T)) return fail(L"Memory allocation failure");
+  if (!VA_VolEnsurePositiveOrient(vol.get(), show)) return nullptr;
+  return vol.release();
 }
 
 bool VA_VolGetProtocolName(const CVol* vol, CString* name) {

@@ -12,9 +12,14 @@
 // VA_LoadDicomVolume does all three for a list of files.
 //
 // Voxels: images without rescale and with unsigned pixels give an integer volume of the stored
-// values; any rescale (slope or intercept) or signed pixels give a real volume of the rescaled
-// values (Hounsfield units for CT). The loader of the program turns whole-number real volumes into
-// integer ones afterwards (with a bias of 1024 for CT in "HU").
+// values; any rescale (slope or intercept, or the Dose Grid Scaling of dose grids, in Gy), a Modality
+// LUT Sequence (applied as given, in place of a rescale), signed pixels or float pixel data give a
+// real volume of the values (Hounsfield units for CT). Colour images give their luminance. Pixel
+// data are decoded from every transfer syntax the registered decoders read (JPEG, JPEG-LS, RLE and
+// JPEG 2000, high-throughput included); an image that cannot be read fails the load, naming the file
+// and the cause (the transfer syntax or photometric interpretation that is not supported). The
+// loader of the program turns whole-number real volumes into integer ones afterwards (with a bias of
+// 1024 for CT in "HU").
 //
 // Dynamic coordinates (one DYNCRD per time point): the time (seconds from the first time point, by the
 // acquisition clock: date and time, time of day, trigger time or PET frame reference time, the first
@@ -36,9 +41,11 @@ struct VA_DICOMTREEITEM;
 
 // Checks that the images of the given simple series (or sub-series) form one volume: equal size,
 // orientation and pixel spacing, the same number of images at every slice position, no image
-// twice, no missing slice, time points that match between slices (see DicomAssembly). Gives the
-// dimensions (W, H, D, T) and the number of series combined, and, when records are given (the array
-// of records of the tree's images), reorders them so that the volume's D x T records come first in
+// twice, no missing slice, time points that match between slices (see DicomAssembly); derived
+// images (DICOMREC::derivedKind) are left out when acquired ones are among them, so that a trace
+// image never becomes a time point of its series. Gives the dimensions (W, H, D, T) and the number
+// of series combined, and, when records are given (the array of records of the tree's images),
+// reorders them so that the volume's D x T records come first in
 // volume order (index t * D + z), the others after them. False when they form no volume; the cause
 // is reported when show is set.
 bool VA_CheckCompatibleAndGetCommonDimensions(const VA_DICOMTREE* tree, VA_DICOMTREEITEM* const* series, int seriesCount,
@@ -62,6 +69,9 @@ bool VA_LoadByItem_CreateFrame(CVol* vol, const DIM3D* dims, FRMTYPE kind);
 // the frame's range), real frames the rescaled values. Every file must hold an image of the volume's width and height.
 // False on a failure (reported when interactive, naming the file) or when the user stops.
 bool VA_LoadByItem_VolData(CVol* vol, bool interactive);
+// The cause of the last failed VA_LoadByItem_VolData of the calling thread ("Cannot read the pixels
+// of <file> : <cause>"), for callers that load without messages; empty after a load that succeeded.
+CString VA_GetDicomLoadError();
 // The three steps for a list of files (all their images must form one volume). The volume's name
 // is built from its first record (series number and description) in the folder of the first file.
 CVol* VA_LoadDicomVolume(const wchar_t* const* files, int count, bool show);
@@ -91,6 +101,15 @@ bool VA_VolSetWiHi(CVol* vol, int width, int height);
 bool VA_VolIsTSLdata(const CVol* vol);
 // The spin-lock number of every time point (unit as written) and one text line per time point.
 bool VA_VolExtractTSLdata(const CVol* vol, std::vector<double>* values, std::vector<CString>* lines);
+
+// The volume of a mosaic volume (one tiled slice per time point, n slices in a square of
+// ceil(sqrt(n)) tiles per side): a new volume of n slices of the tile size with the same time points,
+// its voxels the tiles in order, its records the slice headers of TWKDCM_CloneHeaderFromMosaic (slice
+// positions from the mosaic's position corrected to the first tile and stepped along the scanner's
+// slice normal), its slices then put in positive order along the orientation's normal. The name,
+// modality, unit and dynamic coordinates are copied. Null (reported when show) when the volume is no
+// single-slice mosaic of readable headers or the tiles do not fit the image.
+CVol* VA_VolMosaicToVolume(const CVol* mosaic, int n, bool show);
 
 // Header facts of the volume's first record.
 int VA_VolNumImgMosaic(const CVol* vol);                    // images of a mosaic, 0 when none

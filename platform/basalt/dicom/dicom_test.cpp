@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -1220,4 +1221,324 @@ TEST(DicomVolume, SlicesRunAlongTheNormal) {
   EXPECT_EQ(0, std::memcmp(v->frame->data, reference->frame->data, size_t(PR_FrameMemSize(v->frame))));
   EXPECT_EQ(v->imgPos[D - 1].z, reference->imgPos[D - 1].z);
   EXPECT_EQ(v->dicom[0]->sliceZ, reference->dicom[0]->sliceZ);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files of research scanners: mosaics, enhanced multi-frame, derived images, JPEG 2000, colour,
+// float pixel data, Modality LUT, dose grids
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// Every number of a JSON file of nested arrays of numbers, in order.
+std::vector<double> jsonNumbers(const std::string& path) {
+  std::ifstream in(path);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (char& c : text)
+    if (c == '[' || c == ']' || c == ',') c = ' ';
+  std::istringstream numbers(text);
+  std::vector<double> out;
+  for (double v; numbers >> v;) out.push_back(v);
+  return out;
+}
+
+// Little-endian 16-bit samples of a raw file written by opj_decompress.
+std::vector<int> littleEndianSamples(const std::string& path, bool isSigned) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<int> out;
+  for (size_t i = 0; i + 1 < b.size(); i += 2) {
+    const int v = b[i] | (b[i + 1] << 8);
+    out.push_back(isSigned && v >= 32768 ? v - 65536 : v);
+  }
+  return out;
+}
+
+double distance(const DPOINT3D& a, const double b[3]) { return std::hypot(a.x - b[0], a.y - b[1], a.z - b[2]); }
+
+}  // namespace
+
+TEST(DicomMosaic, TiledImagesConvertIntoTheVolumeOfTheirSlices) {
+  // 35 slices of 64 x 64 in a 6 x 6 grid, oblique; the tiles follow the scanner's slice normal,
+  // which points along the orientation's normal or against it.
+  const struct {
+    const char* kind;
+    int times;
+    bool reverse;
+  } cases[] = {{"mosaic", 3, false}, {"mosaic3drev", 1, true}, {"mosaic4drev", 3, true}};
+  double row[3], col[3], normal[3];
+  rotationColumn(0.3, -0.2, 0.25, 0, row);
+  rotationColumn(0.3, -0.2, 0.25, 1, col);
+  rotationColumn(0.3, -0.2, 0.25, 2, normal);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    const std::string folder = series(c.kind);
+    // Until converted, a mosaic is an honest tiled image: one slice per time point, and the
+    // browser's line says what it holds.
+    auto tiled = load(folder);
+    ASSERT_TRUE(tiled);
+    EXPECT_EQ(tiled->W(), 384);
+    EXPECT_EQ(tiled->H(), 384);
+    EXPECT_EQ(tiled->D(), 1);
+    ASSERT_EQ(tiled->T(), c.times);
+    EXPECT_EQ(VA_VolNumImgMosaic(tiled.get()), 35);
+    VA_DICOMTREE tree;
+    ASSERT_TRUE(VA_FolderFullDicomTree(true, nullptr, CString::fromUtf8(folder), nullptr, false, nullptr, &tree, nullptr,
+                                       0, nullptr, nullptr, nullptr, nullptr, false));
+    const VA_DICOMTREEITEM* s = tree.items[0]->Child(0)->Child(0);
+    CString dims;
+    ASSERT_TRUE(VA_GetSimpleSeriesInfoLine(false, nullptr, s->rec.get(), s->NumChildren(), &dims, nullptr, nullptr, nullptr));
+    CString wanted;
+    wanted.Format(L"384x384x1x%d, mosaic of 35 slices", c.times);
+    EXPECT_EQ(dims, wanted) << dims.toUtf8();
+
+    std::unique_ptr<CVol> v(VA_VolMosaicToVolume(tiled.get(), 35, false));
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->W(), 64);
+    EXPECT_EQ(v->H(), 64);
+    ASSERT_EQ(v->D(), 35);
+    ASSERT_EQ(v->T(), c.times);
+    EXPECT_NEAR(v->spc.x, 3.0, 1e-9);
+    EXPECT_NEAR(v->spc.y, 3.0, 1e-9);
+    EXPECT_NEAR(v->spc.z, 3.5, 1e-4);
+    // Slice z of the volume runs along the orientation's normal: tile z, or tile 34 - z when the
+    // tiles run against it. Tile k lies at P0 + 3.5 k along the scanner's normal.
+    for (int z : {0, 17, 34}) {
+      const int k = c.reverse ? 34 - z : z;
+      const double sign = c.reverse ? -1.0 : 1.0;
+      const double p[3] = {-96.0 + sign * normal[0] * 3.5 * k, -88.5 + sign * normal[1] * 3.5 * k,
+                           20.25 + sign * normal[2] * 3.5 * k};
+      EXPECT_LT(distance(v->imgPos[z], p), 0.01) << z;
+      for (int t = 0; t < c.times; ++t) EXPECT_EQ(voxel(*v, 5, 7, z, t), 5 + 14 + 50 * k + 1000 * t) << z << " " << t;
+    }
+    EXPECT_EQ(v->dyn[c.times - 1].time, 2.0 * (c.times - 1));
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(v->orient[i], row[i], 1e-7);
+    // The slice headers are no mosaics any more.
+    EXPECT_EQ(VA_VolNumImgMosaic(v.get()), 0);
+    expectLikeDcm2niix(*v, folder, c.kind, 0.01);
+  }
+}
+
+TEST(DicomEnhanced, PositionsComeFromTheStandardFunctionalGroups) {
+  // Eight frames stored out of slice order; each per-frame item also holds a vendor's private copy
+  // of position, orientation and spacing that disagrees. Orientation and pixel measures stand in
+  // the shared groups, or in every per-frame item.
+  double row[3], col[3], normal[3];
+  rotationColumn(0.1, 0.25, -0.15, 0, row);
+  rotationColumn(0.1, 0.25, -0.15, 1, col);
+  rotationColumn(0.1, 0.25, -0.15, 2, normal);
+  for (const char* kind : {"enhanced", "enhancedperframe"}) {
+    SCOPED_TRACE(kind);
+    auto v = load(series(kind));
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->W(), 24);
+    EXPECT_EQ(v->H(), 20);
+    ASSERT_EQ(v->D(), 8);
+    EXPECT_EQ(v->T(), 1);
+    EXPECT_NEAR(v->spc.x, 1.5, 1e-9);
+    EXPECT_NEAR(v->spc.y, 1.25, 1e-9);
+    EXPECT_NEAR(v->spc.z, 2.0, 1e-5);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_NEAR(v->orient[i], row[i], 1e-7);
+      EXPECT_NEAR(v->orient[3 + i], col[i], 1e-7);
+    }
+    for (int z = 0; z < 8; ++z) {
+      const double p[3] = {10.0 + normal[0] * 2.0 * z, -20.0 + normal[1] * 2.0 * z, 30.0 + normal[2] * 2.0 * z};
+      EXPECT_LT(distance(v->imgPos[z], p), 0.01) << z;
+      EXPECT_EQ(voxel(*v, 3, 4, z, 0), 3 + 8 + 100 * z) << z;
+    }
+  }
+}
+
+TEST(DicomEnhanced, TimePointsFollowTheFrameContent) {
+  // 4 slices x 6 time points stored in random order; the top-level acquisition date and time is
+  // one for all frames, the Frame Content gives each frame's temporal index and time.
+  const std::string folder = series("enhancedtime");
+  auto v = load(folder);
+  ASSERT_TRUE(v);
+  ASSERT_EQ(v->D(), 4);
+  ASSERT_EQ(v->T(), 6);
+  const double times[] = {0, 0, 127.5, 127.5, 255, 255};
+  for (int t = 0; t < 6; ++t) {
+    EXPECT_NEAR(v->dyn[t].time, times[t], 1e-6) << t;
+    for (int z = 0; z < 4; ++z) EXPECT_EQ(voxel(*v, 2, 1, z, t), 2 + 2 + 10 * z + 1000 * t) << t << " " << z;
+  }
+  expectLikeDcm2niix(*v, folder, "enhancedtime", 0.01);
+}
+
+TEST(DicomDerived, TraceAndMapsFormTheirOwnSubSeries) {
+  // b = 0, four directions at b = 1000, the scanner's trace image (b = 1000 without direction) and
+  // an ADC map, 3 slices each.
+  const std::string folder = series("dwitrace");
+  VA_DICOMTREE tree;
+  ASSERT_TRUE(VA_FolderFullDicomTree(true, nullptr, CString::fromUtf8(folder), nullptr, false, nullptr, &tree, nullptr, 0,
+                                     nullptr, nullptr, nullptr, nullptr, false));
+  const VA_DICOMTREEITEM* s = tree.items[0]->Child(0)->Child(0);
+  ASSERT_TRUE(s->IsCompositeSeries());
+  ASSERT_EQ(s->NumChildren(), 3);
+  EXPECT_EQ(s->Child(0)->NumChildren(), 15);
+  EXPECT_EQ(s->Child(0)->rec->seriesTimes, 5);
+  EXPECT_TRUE(s->Child(0)->rec->derivedKind.IsEmpty());
+  std::set<CString> derived{s->Child(1)->rec->derivedKind, s->Child(2)->rec->derivedKind};
+  EXPECT_EQ(derived, (std::set<CString>{L"TRACEW", L"ADC"}));
+
+  // The whole series loads as its acquired time points only.
+  auto v = load(folder);
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->D(), 3);
+  ASSERT_EQ(v->T(), 5);
+  const double b[] = {0, 1000, 1000, 1000, 1000};
+  for (int t = 0; t < 5; ++t) {
+    EXPECT_EQ(v->dyn[t].bValue, b[t]);
+    EXPECT_EQ(voxel(*v, 1, 1, 2, t), 1 + 2 + 20 + 100 * t) << t;
+  }
+  // The trace image alone is a volume of its own.
+  for (int i = 1; i <= 2; ++i) {
+    std::vector<VA_DICOMTREEITEM*> images;
+    VA_EnumerateTreeImageItems(s->Child(i), &images);
+    std::vector<CString> files;
+    for (auto* image : images) files.push_back(image->rec->filePath);
+    std::vector<const wchar_t*> list;
+    for (const CString& f : files) list.push_back(f);
+    std::unique_ptr<CVol> map(VA_LoadDicomVolume(list.data(), int(list.size()), false));
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->T(), 1);
+    const int volume = s->Child(i)->rec->derivedKind == L"TRACEW" ? 5 : 6;
+    EXPECT_EQ(voxel(*map, 1, 1, 2, 0), 1 + 2 + 20 + 100 * volume);
+  }
+}
+
+TEST(DicomJpeg2000, EveryKindGivesThePixelsOfTheReferenceDecoder) {
+  // Three 64 x 64 slices (unsigned 12-bit, and signed CT values) as JPEG 2000 lossless and lossy
+  // and high-throughput JPEG 2000 lossless and lossy: lossless ones give the plain series' voxels,
+  // lossy ones the values opj_decompress gives for the same codestream.
+  const std::string root = series("j2k");
+  for (bool isSigned : {false, true}) {
+    const std::string prefix = isSigned ? "s" : "u";
+    auto plain = load(root + "/" + prefix + "plain");
+    ASSERT_TRUE(plain);
+    for (const char* kind : {"lossless", "lossy", "htlossless", "htlossy"}) {
+      SCOPED_TRACE(prefix + kind);
+      auto v = load(root + "/" + prefix + kind);
+      ASSERT_TRUE(v) << VA_GetDicomLoadError().toUtf8();
+      ASSERT_EQ(v->D(), 3);
+      EXPECT_EQ(v->Type(), plain->Type());
+      const bool lossless = std::string(kind).find("lossless") != std::string::npos;
+      int differing = 0;
+      for (int z = 0; z < 3; ++z) {
+        const std::vector<int> reference =
+            littleEndianSamples(root + "/work/" + kind + "_" + std::to_string(int(isSigned)) + "_" + std::to_string(z) + "_dec.rawl",
+                                isSigned);
+        ASSERT_EQ(reference.size(), 64u * 64u);
+        for (int y = 0; y < 64; ++y)
+          for (int x = 0; x < 64; ++x) {
+            const double ours = voxel(*v, x, y, z, 0);
+            EXPECT_EQ(ours, reference[size_t(y * 64 + x)]) << x << " " << y << " " << z;
+            if (lossless) {
+              EXPECT_EQ(ours, voxel(*plain, x, y, z, 0));
+            }
+            differing += ours != voxel(*plain, x, y, z, 0);
+          }
+      }
+      // The lossy codestreams really are lossy.
+      if (!lossless) {
+        EXPECT_GT(differing, 0);
+      }
+    }
+  }
+}
+
+TEST(DicomPixels, ColourImagesGiveTheirLuminance) {
+  const std::string root = series("colour");
+  const std::vector<double> rgb = jsonNumbers(root + "/luminance.json");
+  ASSERT_EQ(rgb.size(), 2u * 48u);
+  const struct {
+    const char* folder;
+    size_t offset;  // of the expected luminance in the JSON file
+  } cases[] = {{"rgb", 0}, {"ybrfull", 48}, {"ybr422", 48}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    auto v = load(root + "/" + c.folder);
+    ASSERT_TRUE(v) << VA_GetDicomLoadError().toUtf8();
+    ASSERT_EQ(v->W(), 8);
+    ASSERT_EQ(v->H(), 6);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 8; ++x) EXPECT_EQ(voxel(*v, x, y, 0, 0), rgb[c.offset + size_t(y * 8 + x)]) << x << " " << y;
+  }
+}
+
+TEST(DicomPixels, RefusalsNameTheFileAndTheCause) {
+  const struct {
+    std::string folder, file, cause;
+  } cases[] = {
+      {series("colour") + "/palette", "palette.dcm", "PALETTE COLOR"},
+      {series("unsupported"), "u_1.dcm", "1.2.3.4.5.6.7.8.9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    twk::ScriptedUi ui;
+    twk::ScopedUi installed(ui);
+    EXPECT_FALSE(load(c.folder));
+    const CString error = VA_GetDicomLoadError();
+    EXPECT_NE(error.Find(CString::fromUtf8(c.file)), -1) << error.toUtf8();
+    EXPECT_NE(error.Find(CString::fromUtf8(c.cause)), -1) << error.toUtf8();
+    // Shown once, with the same text, to a user who loads the files.
+    const std::vector<CString> files = filesIn(c.folder);
+    std::vector<const wchar_t*> list;
+    for (const CString& f : files) list.push_back(f);
+    delete VA_LoadDicomVolume(list.data(), int(list.size()), true);
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.lastMessage().Find(error), -1) << ui.lastMessage().toUtf8();
+  }
+}
+
+TEST(DicomPixels, FloatPixelDataGiveRealVoxels) {
+  for (const char* kind : {"f32", "f64"}) {
+    SCOPED_TRACE(kind);
+    auto v = load(series("floatmap") + "/" + kind);
+    ASSERT_TRUE(v) << VA_GetDicomLoadError().toUtf8();
+    EXPECT_TRUE(v->IsReal());
+    EXPECT_EQ(v->W(), 10);
+    EXPECT_EQ(v->H(), 6);
+    ASSERT_EQ(v->D(), 4);
+    EXPECT_NEAR(v->spc.z, 5.0, 1e-9);
+    for (int z = 0; z < 4; ++z)
+      for (int y : {0, 5})
+        for (int x : {0, 9}) {
+          const double value = x * 0.25 - y * 1.5 + z * 100.125 - 7.3;
+          EXPECT_EQ(voxel(*v, x, y, z, 0), std::string(kind) == "f32" ? double(float(value)) : value);
+        }
+  }
+}
+
+TEST(DicomPixels, ModalityLutIsApplied) {
+  // pydicom's apply_modality_lut gives the expected values.
+  const std::string folder = series("modlut");
+  const std::vector<double> expected = jsonNumbers(folder + "/expected.json");
+  ASSERT_EQ(expected.size(), 2u * 10u * 12u);
+  auto v = load(folder);
+  ASSERT_TRUE(v) << VA_GetDicomLoadError().toUtf8();
+  EXPECT_EQ(v->unit, CString(L"HU"));
+  for (int z = 0; z < 2; ++z)
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 12; ++x) EXPECT_EQ(voxel(*v, x, y, z, 0), expected[size_t((z * 10 + y) * 12 + x)]) << x << y << z;
+}
+
+TEST(DicomPixels, DoseGridIsAVolumeInGrayAtItsPlanes) {
+  auto v = load(series("rtdose"));
+  ASSERT_TRUE(v) << VA_GetDicomLoadError().toUtf8();
+  EXPECT_EQ(v->W(), 6);
+  EXPECT_EQ(v->H(), 8);
+  ASSERT_EQ(v->D(), 15);
+  EXPECT_EQ(v->T(), 1);
+  EXPECT_EQ(v->unit, CString(L"Gy"));
+  EXPECT_NEAR(v->spc.x, 3.0, 1e-9);
+  EXPECT_NEAR(v->spc.y, 2.5, 1e-9);
+  EXPECT_NEAR(v->spc.z, 2.5, 1e-9);
+  for (int z : {0, 7, 14}) {
+    const double p[3] = {-10.0, -7.5, -20.0 + 2.5 * z};
+    EXPECT_LT(distance(v->imgPos[z], p), 1e-6);
+    for (int y : {0, 7})
+      for (int x : {0, 5}) EXPECT_NEAR(voxel(*v, x, y, z, 0), (x + 10 * y + 100 * z + 7) * 0.000125, 1e-12);
+  }
 }
