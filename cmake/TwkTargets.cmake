@@ -37,6 +37,14 @@ function(twk_add_bench name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
 
+# twk_command_bindings(<target> <name>)
+# Keeps the TW_COMMAND_BINDINGS(<name>) block of one of <target>'s sources (app/operations/
+# CommandTable.h) in every program that links <target>: a static library drops an object file that
+# nothing calls, and the block only registers bindings from its static initialiser.
+function(twk_command_bindings target name)
+  target_link_options(${target} INTERFACE "LINKER:--undefined=twk_command_bindings_${name}")
+endfunction()
+
 # twk_add_missing_tool_test(<name> TOOL <what is missing> LABELS <labels...>)
 # Stands in for tests that cannot be registered because a tool or package was not found at
 # configure time: skipped outside continuous integration, naming the tool; failed under CI.

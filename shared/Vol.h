@@ -16,6 +16,7 @@
 
 struct DICOMREC;
 struct PR_VIEWFILT;
+struct VA_LINCONV;
 
 // Modalities; volumes whose modality is not known carry MODALITY_UNKNOWN.
 enum : int32_t { MODALITY_CT = 0, MODALITY_MR = 1, MODALITY_PET = 2, MODALITY_UNKNOWN = 10000 };
@@ -51,6 +52,12 @@ class CVol {
   DPOINT3D* imgPos = nullptr;       // image position of every slice (depth entries), or null (pf_malloc, owned)
   DICOMREC** dicom = nullptr;       // DICOM header records (numDicom entries), or null (pf_malloc array, owned)
   int64_t numDicom = 0;
+  // Alignment: after a registration aligned the voxels, the frame as it was before (owned) and the
+  // alignment transform (4x4, row-major, homogeneous, in the imaging core's transform-file form).
+  // A volume without an unaligned frame has no alignment. Both are copied and freed with the
+  // volume; documents do not store them.
+  FRAME* unalignedFrame = nullptr;
+  double alignment[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
   // --- modality, orientation, dynamic coordinates (imaging core) ---
   int GetModality() const { return modality; }
@@ -199,6 +206,24 @@ class CVol {
   // In place.
   bool IntegerToReal(double scale, double offset);
   bool MinimizeDicomHeaders(bool show = false);
+  // --- alignment (see unalignedFrame) ---
+  bool HasAlignment() const { return unalignedFrame != nullptr; }
+  // Takes *unaligned (cleared) as the frame before the alignment, replacing an earlier one, with
+  // the transform; false (nothing taken) for a null frame or transform.
+  bool SetAlignment(FRAME** unaligned, const double transform[16]);
+  // Frees the unaligned frame and resets the transform to identity.
+  void ClearAlignment();
+
+  // --- dynamic coordinates that a command rewrites in place (platform/basalt/dynamics) ---
+  // Every coordinate but the time takes the value of the first time point, so that only the time
+  // varies; false without dynamic coordinates.
+  bool RemoveAllDynamicDimensionsExceptTime();
+  // The echo times of an echo-time series become spin-lock times (TSL) and the echo time that of
+  // the first time point; false when the dynamic dimension is not the echo time.
+  bool DynDimReplaceEchoTimeByTSL();
+
+  // The clamped linear conversion of the voxels (inside roi when given); see VA_VolLinearConversionWithClamp.
+  bool LinearConversionWithClamp(const VA_LINCONV* conversion, const FRAME* roi, bool show = false);
   bool CopyAllSpatialInfo(const CVol* source);
   // Reverses the voxels along axis 1 (x), 2 (y) or 3 (z); with keepWorld every voxel keeps its
   // place in the patient (orientation and positions change with the voxels).

@@ -16,12 +16,14 @@ class CVol;
 // The style of new rectangles, ellipses, arcs and polylines (fill 0x00FF00, line 0x0000FF).
 extern DRAWSTYLE g_DefaultDrawStyle;
 
-// Display settings of vector drawing: the fill and pen opacity of rectangles in percent and whether
-// polylines show their measurement labels.
+// Display settings of vector drawing: the fill and pen opacity of rectangles in percent, whether
+// polylines show their measurement labels, and the program's curve-length display ("Display\Hide
+// Curve Length"; off at start, not stored), with which a polyline shows its length in mm.
 struct TW_DRAWSETTINGS {
   int fillPercent = 25;
   int penPercent = 50;
   bool measurementLabels = false;
+  bool m_bShowCurveLength = false;
 };
 extern TW_DRAWSETTINGS g_DrawSettings;
 
@@ -73,6 +75,9 @@ class CDrawPoly : public CDrawObj {
   void ComputePolyBounds(DRECT* out) const;
   // The points of one contour (a spline sampled with step 0.1) in a new pf_malloc array.
   DPOINT* ContourPoints(int contour, int* count) const;
+  // The length in mm of the first contour (a spline along its samples) in the view's active set,
+  // with the voxel sizes the view's measurements use; -1 without a volume.
+  double CurveLengthMm(CDrawView* view) const;
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
 
   int32_t contourCount = 1;

@@ -192,7 +192,31 @@ void drawAngle(QPainter* dc, QPoint p0, QPoint p1, QPoint p2, bool labels) {
   }
 }
 
+// The mm per world unit along x and y of the view's measurements: the voxel sizes in the
+// unrotated projection, the isotropic size otherwise; false without a volume.
+bool measureScale(CDrawView* view, double* sx, double* sy) {
+  CDrawSet* set = view->GetActiveSet();
+  const CVol* base = set ? set->GetBaseVol() : nullptr;
+  if (!base || !base->frame) return false;
+  const VA_VOLPROJ* proj = view->GetProjection();
+  const bool original = proj && TW_IsProjUnrotated(proj);
+  *sx = original ? base->Vx() : base->IsoVox();
+  *sy = original ? base->Vy() : base->IsoVox();
+  return true;
+}
+
 }  // namespace
+
+double CDrawPoly::CurveLengthMm(CDrawView* view) const {
+  double sx = 0, sy = 0;
+  if (!view || !measureScale(view, &sx, &sy)) return -1;
+  int n = 0;
+  DPOINT* p = ContourPoints(0, &n);
+  double length = 0;
+  for (int i = 1; i < n; ++i) length += std::hypot((p[i].x - p[i - 1].x) * sx, (p[i].y - p[i - 1].y) * sy);
+  pf_free(&p);
+  return length;
+}
 
 void CDrawPoly::Draw(CDrawView* view, QPainter* dc, int dx, int dy) {
   if (!view || !dc || !document || !IsVisibleInView(view) || NumPoints() < 1) return;
@@ -250,12 +274,8 @@ void CDrawPoly::Draw(CDrawView* view, QPainter* dc, int dx, int dy) {
       dc->setPen(Qt::NoPen);
       dc->setBrush(argb(style.lineColor, 255));
       dc->drawPolygon(tri);
-      CDrawSet* set = view->GetActiveSet();
-      const CVol* base = set ? set->GetBaseVol() : nullptr;
-      const VA_VOLPROJ* proj = view->GetProjection();
-      if (labels && base && base->frame) {
-        const bool original = proj && TW_IsProjUnrotated(proj);
-        const double sx = original ? base->Vx() : base->IsoVox(), sy = original ? base->Vy() : base->IsoVox();
+      double sx = 0, sy = 0;
+      if (labels && measureScale(view, &sx, &sy)) {
         const double wdx = (points[1].x - points[0].x) * sx, wdy = (points[1].y - points[0].y) * sy;
         CString text;
         text.Format(L"%8.3lf mm", std::hypot(wdx, wdy));
@@ -264,6 +284,16 @@ void CDrawPoly::Draw(CDrawView* view, QPainter* dc, int dx, int dy) {
         if (angle < -90) angle += 180;
         TW_DrawRotatedText(dc, text, (q[0].x() + q[1].x()) / 2.0, (q[0].y() + q[1].y()) / 2.0, angle, style.lineColor);
       }
+    }
+  }
+  // The curve-length display: an open polyline shows its length by its last point.
+  if (g_DrawSettings.m_bShowCurveLength && !closed && !contours.empty() && contours[0].size() >= 2) {
+    const double mm = CurveLengthMm(view);
+    if (mm >= 0) {
+      CString text;
+      text.Format(L"%.2lf mm", mm);
+      const QPoint last = contours[0].back();
+      TW_DrawRotatedText(dc, text, last.x() + 6.0, last.y() - 6.0, 0, style.lineColor);
     }
   }
   dc->restore();

@@ -9,6 +9,7 @@
 class CDrawDoc;
 class CDrawObj;
 class CDrawSet;
+class CDrawView;
 
 struct TW_DOCUMENT_HOOKS {
   // The set the Layers panel shows; null or unset when the panel is closed.
@@ -31,6 +32,8 @@ struct TW_DOCUMENT_HOOKS {
   std::function<bool(CDrawDoc* doc)> saveDocument;
   // Closes a document without questions (default: delete it).
   std::function<void(CDrawDoc* doc)> closeDocument;
+  // Closes the window of one view; false when the view has no window.
+  std::function<bool(CDrawView* view)> closeView;
 
   // Whether the automatic build test runs (no prompts for missing modalities then).
   std::function<bool()> buildTestRunning;

@@ -131,6 +131,10 @@ class CDrawDoc {
   bool Save(const wchar_t* path, CDrawView* view, bool askName, bool setPathName, bool showMessages,
             bool* cancelled = nullptr);
 
+  // --- commands on the document; defined by the command layer (app/operations) ---
+  // Removes every spline; "No splines were found" when there is none. True when any was removed.
+  bool DeleteAllSplines();
+
   // --- further views; defined by the display (app/display/OrthogonalViews.cpp) ---
   // Opens a further view of the document in a new window placed at frameRect (main-frame client
   // coordinates; null: the shell's choice) whose record in the active set becomes a copy of

@@ -253,9 +253,10 @@ int CDrawSet::SetActiveLayerLast() {
   return activeLayer;
 }
 
-void CDrawSet::MoveLayer(CDrawVol* layer, CDrawVol* before) {
+bool CDrawSet::MoveLayer(CDrawVol* layer, CDrawVol* before) {
   const int from = IndexOfLayer(layer);
-  if (from < 0 || layer == before) return;
+  if (from < 0) return false;
+  if (layer == before) return true;
   entries_.erase(entries_.begin() + from);
   const int to = before ? IndexOfLayer(before) : -1;
   if (to < 0) entries_.push_back(layer);
@@ -263,6 +264,7 @@ void CDrawSet::MoveLayer(CDrawVol* layer, CDrawVol* before) {
   activeLayer = IndexOfLayer(layer);
   if (document) document->SetModifiedFlag();
   RefreshLayerPanel();
+  return true;
 }
 
 void CDrawSet::RefreshLayerPanel(bool redraw) const {
@@ -401,11 +403,47 @@ bool CDrawSet::ExtractPHIrecords(CString*** lines, int* count) {
   return true;
 }
 
+namespace {
+
+// The volume sets whose PHI a de-identification covers: every volume set of the set's document
+// (the set alone when it has none).
+std::vector<CDrawSet*> phiSetsOf(CDrawSet* self) {
+  std::vector<CDrawSet*> sets;
+  if (self->document)
+    for (CDrawObj* obj : self->document->objects)
+      if (obj->kind == DRAWOBJ_SET && static_cast<CDrawSet*>(obj)->IsVolumeSet()) sets.push_back(static_cast<CDrawSet*>(obj));
+  if (std::find(sets.begin(), sets.end(), self) == sets.end()) sets.insert(sets.begin(), self);
+  return sets;
+}
+
+}  // namespace
+
+bool CDrawSet::ExtractDocumentPHIrecords(CString*** lines, int* count) {
+  if (!lines || !count) return false;
+  *lines = nullptr;
+  *count = 0;
+  CString** all = nullptr;
+  int64_t n = 0;
+  for (CDrawSet* set : phiSetsOf(this))
+    for (int i = 0; i < set->NumLayers(); ++i) {
+      const CVol* vol = set->GetLayerVol(i);
+      if (vol && !VA_VolExtractPHIrecords(vol, &all, &n)) {
+        for (int64_t k = 0; k < n; ++k) delete all[k];
+        pf_free(&all);
+        return false;
+      }
+    }
+  *lines = all;
+  *count = int(n);
+  return true;
+}
+
 bool CDrawSet::Deidentify(bool ask) {
+  const std::vector<CDrawSet*> sets = phiSetsOf(this);
   if (ask) {
     CString** lines = nullptr;
     int count = 0;
-    if (!ExtractPHIrecords(&lines, &count)) return false;
+    if (!ExtractDocumentPHIrecords(&lines, &count)) return false;
     CString text;
     for (int i = 0; i < count; ++i) {
       text += *lines[i] + L"\n";
@@ -416,24 +454,37 @@ bool CDrawSet::Deidentify(bool ask) {
       twk::doc::information(L"No PHI is present");
       return true;
     }
+    // Cancel: nothing changed, which is no failure.
     if (twk::ui().threeButtons(text, L"Protected Health Info is present", L"Deidentify", L"Cancel", L"") != 0)
-      return false;
+      return true;
   }
   // The bar runs once over all the layers' DICOM records; each layer steps its share of it.
+  std::vector<CVol*> vols;
+  for (CDrawSet* set : sets)
+    for (int i = 0; i < set->NumLayers(); ++i)
+      if (CVol* vol = set->GetLayerVol(i)) vols.push_back(vol);
   int64_t total = 0;
-  for (int i = 0; i < NumLayers(); ++i)
-    if (const CVol* vol = GetLayerVol(i)) total += std::max<int64_t>(1, vol->numDicom);
+  for (const CVol* vol : vols) total += std::max<int64_t>(1, vol->numDicom);
   twk::ProgressGuard progress(L"Deidentify volume", true);
   int64_t done = 0;
   bool ok = true;
   bool changed = false;
-  for (int i = 0; i < NumLayers() && ok; ++i) {
-    CVol* vol = GetLayerVol(i);
-    if (!vol) continue;
+  for (CVol* vol : vols) {
     const int64_t share = std::max<int64_t>(1, vol->numDicom);
     progress.NestInto(100 * done / total, 100 * (done + share) / total);
     changed = true;
-    ok = VA_VolDeidentify(vol, true) && progress.Step(done += share, total);
+    if (!VA_VolDeidentify(vol, true)) {
+      // Esc stops without a message; anything else is named.
+      const bool stopped = progress.Stopped();
+      progress.End();
+      if (!stopped) twk::doc::message(L"CDrawSet::Deidentify", L"Failed to de-identify " + vol->name);
+      ok = false;
+      break;
+    }
+    if (!progress.Step(done += share, total)) {
+      ok = false;
+      break;
+    }
   }
   progress.End();
   // A stop or failure part-way may have changed layers before it: the document is changed then too.

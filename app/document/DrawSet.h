@@ -79,7 +79,9 @@ class CDrawSet : public CDrawObj {
   bool SetActiveVol(const CVol* vol);
   bool SwapLayers(int i, int j);
   int SetActiveLayerLast();
-  void MoveLayer(CDrawVol* layer, CDrawVol* before);
+  // Moves the layer before another one (null: to the end) and makes it active; false when the
+  // layer is not in the set.
+  bool MoveLayer(CDrawVol* layer, CDrawVol* before);
 
   // --- insertion and removal ---
   bool AppendLayer(CDrawObj* layer);
@@ -156,7 +158,12 @@ class CDrawSet : public CDrawObj {
   bool ShowInfoDialog(CDrawView* view);
 
   // --- protected health information ---
+  // The records of this set's layers.
   bool ExtractPHIrecords(CString*** lines, int* count);
+  // The records of every volume set of the set's document (the PHI a de-identification removes).
+  bool ExtractDocumentPHIrecords(CString*** lines, int* count);
+  // De-identifies every volume set of the document; with ask, the records are listed first and
+  // Cancel keeps them (true). "No PHI is present" when there are none. A failure is named; false.
   bool Deidentify(bool ask);
 
   // --- ROI operations (app/operations/roi) ---
@@ -225,6 +232,30 @@ class CDrawSet : public CDrawObj {
 
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;
+
+  // --- operations of the view's commands; defined by the command layer (app/operations) ---
+  // Voxel values in place, with an undo record of the layer (ValueOperations.cpp).
+  bool ReplaceSignalValue(bool unused);
+  bool MakeSignalVoid(CDrawView* view);
+  bool ChangeVoidToSignal();
+  void ScaleToInterval();
+  bool CopyTimepointToTarget(CDrawView* view);
+  // Layers and their headers.
+  bool InsertUniformLayer(bool unused);
+  bool MinimizeDicomHeaders();
+  void RemoveDynamicDimensionsExceptTime();
+  bool ReplaceEchoTimeByTSL();
+  // Conversions into a new layer.
+  bool EqualizeHistogram();
+  bool LogConvert();
+  // Seeds: the vector ROIs of the document that this set owns, their boxes clipped to wh[0] x wh[1].
+  bool ExtractOperSeedBox(CDrawView* view, const int wh[2], DRECT3D* box);
+  bool GetSeedBoxes(CDrawView* view, const int wh[2], DRECT3D** boxes, int* count, int* selected,
+                    int* selectedCount);
+  // Crops into new documents (CropOperations.cpp); a time list is {count, t0, t1, ...} (0-based).
+  bool CropSpecifiedDynPnts(CDrawView* view, const int32_t* timeList, bool keep, bool current);
+  bool CropCurrentSlice(CDrawView* view);
+  bool Split4DToLayers(CDrawView* view);
 
   CString name;
   HIGHOBJ* vroi = nullptr;        // vector-ROI record (pf_malloc), owned

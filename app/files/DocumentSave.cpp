@@ -135,7 +135,8 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
 
   if (askName) {
     CDrawSet* set = GetActiveSet();
-    if (set && !set->ExtractPHIrecords(&phi, &phiCount)) return fail();
+    // Every volume set's records, and every set de-identified (a failure has said why: no save).
+    if (set && !set->ExtractDocumentPHIrecords(&phi, &phiCount)) return fail();
     if (phiCount > 0) {
       std::vector<const wchar_t*> lines;
       for (int i = 0; i < phiCount; ++i) lines.push_back(phi[i]->GetString());

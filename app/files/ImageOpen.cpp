@@ -112,11 +112,13 @@ void TW_SetDefaultModality(int modality) { g_defaultModality = modality; }
 bool CDrawDoc::OnOpenDocument(const wchar_t* path) {
   if (!path || !*path) return false;
   const bool show = g_openShowProgress;
-  if (PR_GetFileExt(path).CompareNoCase(L"twk") == 0) {
+  // A volume waiting under this name becomes the document, whatever its name's extension (computed
+  // documents are named "<title>.twk").
+  const CVol* pending = TW_PeekPendingVol();
+  const bool fromPending = pending && pending->name == path;
+  if (!fromPending && PR_GetFileExt(path).CompareNoCase(L"twk") == 0) {
     if (!Load(path, show)) return false;
   } else {
-    const CVol* pending = TW_PeekPendingVol();
-    const bool fromPending = pending && pending->name == path;
     bool ok = fromPending || isImageFile(path);
     CDrawVol* layer = ok ? LoadVolFile(this, path, nullptr, show) : nullptr;
     ok = layer != nullptr;
@@ -272,7 +274,11 @@ CDrawDoc* openComputedVolume(CVol* vol, bool showProgress) {
   TW_SetPendingVol(vol);
   CDrawDoc* doc = TW_OpenImageDocument(name, false, showProgress);
   if (TW_PeekPendingVol() == vol) TW_DeletePendingVol();
-  if (doc) doc->SetModifiedFlag(true);
+  if (doc) {
+    doc->SetModifiedFlag(true);
+    // A name to save under, not a file this document came from: a save asks first.
+    doc->SetPathName(name, false);
+  }
   return doc;
 }
 
@@ -318,19 +324,35 @@ CDrawDoc* TW_CreateDocumentByCrop(const wchar_t* name, const CVol* source, const
     twk::doc::message(L"TW_CreateDocumentByCrop", L"Invalid cropping parameters");
     return nullptr;
   }
-  CString full;
-  if (!GetFullPathCheckPresent(name, &full)) return nullptr;
-  CVol* vol = source->CloneByCrop(&box, nullptr, true, showProgress);
-  if (!vol) return nullptr;
-  vol->name = full;
-  return openComputedVolume(vol, showProgress);
+  return TW_CreateDocumentByCrop(name, source, &box, nullptr, true, showProgress);
 }
 
 bool TW_CropToNewLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, const CVol* source, const RECT3D* box3,
                        const RECT4D* box4, int percent, int scheme, int colour, bool showProgress) {
   RECT4D box;
   if (!set || !cropBox(source, box3, box4, &box)) return false;
-  CVol* vol = source->CloneByCrop(&box, nullptr, true, showProgress);
+  return TW_CropToNewLayer(set, askSpatial, name, source, &box, nullptr, percent, scheme, colour, true, showProgress);
+}
+
+CDrawDoc* TW_CreateDocumentByCrop(const wchar_t* name, const CVol* source, const RECT4D* box, const int32_t* timeList,
+                                  bool cloneFlag, bool showProgress) {
+  if (!source || !source->frame || (box == nullptr) == (timeList == nullptr)) {
+    twk::doc::message(L"TW_CreateDocumentByCrop", L"Invalid cropping parameters");
+    return nullptr;
+  }
+  CString full;
+  if (!GetFullPathCheckPresent(name, &full)) return nullptr;
+  CVol* vol = source->CloneByCrop(box, timeList, cloneFlag, showProgress);
+  if (!vol) return nullptr;
+  vol->name = full;
+  return openComputedVolume(vol, showProgress);
+}
+
+bool TW_CropToNewLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, const CVol* source, const RECT4D* box,
+                       const int32_t* timeList, int percent, int scheme, int colour, bool cloneFlag,
+                       bool showProgress) {
+  if (!set || !source || !source->frame || (box == nullptr) == (timeList == nullptr)) return false;
+  CVol* vol = source->CloneByCrop(box, timeList, cloneFlag, showProgress);
   if (!vol) return false;
   if (vol->frame && vol->IsROI()) vol->MinimizeDicomHeaders(showProgress);
   CString layerName = name ? name : L"";

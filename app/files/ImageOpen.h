@@ -9,6 +9,7 @@
 // in as TW_OPENSERVICES, so that the open itself runs headless. Without services a document gets
 // no view.
 
+#include <cstdint>
 #include <functional>
 
 #include "CString.h"
@@ -68,6 +69,14 @@ CDrawDoc* TW_CreateDocumentByCrop(const wchar_t* name, const CVol* source, const
 // named by name with the characters that cannot stand in a file name replaced.
 bool TW_CropToNewLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, const CVol* source, const RECT3D* box3,
                        const RECT4D* box4, int percent, int scheme, int colour, bool showProgress);
+// The forms of the crop commands: exactly one of a 4D box and a time list ({count, t0, t1, ...},
+// 0-based, in the order wanted) is given; cloneFlag goes to the crop (DICOM records of the kept
+// slices and time points). Otherwise as above.
+CDrawDoc* TW_CreateDocumentByCrop(const wchar_t* name, const CVol* source, const RECT4D* box, const int32_t* timeList,
+                                  bool cloneFlag, bool showProgress);
+bool TW_CropToNewLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, const CVol* source, const RECT4D* box,
+                       const int32_t* timeList, int percent, int scheme, int colour, bool cloneFlag,
+                       bool showProgress);
 // ROI volumes of a folder's files: mode 2 reads every path, mode 3 the ".im" paths, which must be
 // exactly half of an even number of paths; other modes give none. On success a new pf_malloc array
 // of *count volumes; on failure every volume read is deleted.

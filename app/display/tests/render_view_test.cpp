@@ -239,3 +239,39 @@ TEST(Screenshot, BrainInAxialCoronalAndSagittalPlanes) {
 }
 
 }  // namespace
+
+TEST(CurveLength, AnOpenPolylineShowsItsLengthInMmByItsLastPointWhileTheSwitchIsOn) {
+  PixelScene s(96, 64, {flatLayer(96, 64, 0.0)});
+  const double plane[3] = {0, 0, 0};
+  auto* poly = new CDrawPoly(1, 3, false, 0, false, s.view->GetProjection()->slice, plane);
+  poly->pointsPerContour[0] = 3;
+  poly->points[0] = DPOINT{10, 50};
+  poly->points[1] = DPOINT{40, 50};
+  poly->points[2] = DPOINT{40, 10};
+  CDrawObj* obj = poly;
+  s.doc.AddObject(&obj, true);
+  ASSERT_TRUE(poly->IsVisibleInView(s.view.get()));
+  EXPECT_DOUBLE_EQ(poly->CurveLengthMm(s.view.get()), 70.0);
+
+  // The label stands to the right of the last point; nothing is drawn there with the switch off.
+  const POINT2D last = s.view->WorldToClientPoint(poly->points[2]);
+  auto labelPixels = [&](const QImage& im) {
+    int lit = 0;
+    for (int y = std::max(0, last.y - 24); y < std::min(im.height(), last.y); ++y)
+      for (int x = last.x + 6; x < im.width(); ++x) lit += channel(im, x, y, 0) + channel(im, x, y, 1) + channel(im, x, y, 2) > 0;
+    return lit;
+  };
+  g_DrawSettings.m_bShowCurveLength = false;
+  EXPECT_EQ(labelPixels(s.render()), 0);
+  g_DrawSettings.m_bShowCurveLength = true;
+  EXPECT_GT(labelPixels(s.render()), 20);
+  // A closed contour has no curve length label.
+  poly->closed = true;
+  EXPECT_EQ(labelPixels(s.render()), 0);
+  g_DrawSettings.m_bShowCurveLength = false;
+
+  // Anisotropic voxels: x steps of 0.5 mm, y steps of 2 mm.
+  s.set->GetLayer(0)->vol->Spc()->x = 0.5;
+  s.set->GetLayer(0)->vol->Spc()->y = 2.0;
+  EXPECT_DOUBLE_EQ(poly->CurveLengthMm(s.view.get()), 30 * 0.5 + 40 * 2.0);
+}

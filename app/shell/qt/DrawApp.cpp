@@ -11,6 +11,7 @@
 #include <cfenv>
 
 #include "AppOptions.h"
+#include "AutofocusPresets.h"
 #include "DicomNodeImages.h"
 #include "DrawShapes.h"
 #include "DrawView.h"
@@ -138,7 +139,6 @@ bool CDrawApp::InitInstance() {
   // 11. The main frame.
   mainFrame_ = new CMainFrame(profile_.get());
   mainFrame_->UpdateRecentFileMenu();
-  mainFrame_->SetViewCommand(ID_VIEW_ORTHOGONAL_PROJECTIONS, [](CDrawView* view) { view->OnCreateOrthogonalViews(); });
   // 12. Display defaults: rectangles and ellipses are drawn with 50 % line and 25 % fill opacity.
   g_DrawSettings.penPercent = 50;
   g_DrawSettings.fillPercent = 25;
@@ -177,4 +177,7 @@ void TW_InitParameterDefaults() {
   // The defaults routines of the processing subsystems are called here, in this order, as they
   // come: MagTrace, lung segmentation, AutoFocus 3D and 4D, neck workflows, FLEXR, CT fat, brain
   // atlas stage 1, then the kidney preset of the imaging core.
+  TW_InitAutofocus3DDefaults();
+  TW_InitAutofocus4DDefaults();
+  TW_InitNeckAutofocusDefaults();
 }

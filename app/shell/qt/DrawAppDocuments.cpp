@@ -23,6 +23,7 @@
 #include "MainFrame.h"
 #include "OpenDicomDir.h"
 #include "ProgressPump.h"
+#include "RecordDialog.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
 #include "ViewGeometry.h"
@@ -40,6 +41,12 @@ void CDrawApp::installHooks() {
   TW_InstallDocumentFileServices();
   // The raw-volume record is edited in its dialog; tests that keep a scripted UI keep its prompt.
   if (installQtUi_) TW_InstallRawVolumeDialog();
+  // So are the parameter records (scripted tests keep their prompts).
+  if (installQtUi_)
+    TW_InstallRecordDialog([](const std::function<bool()>& run) {
+      TW_MODAL_SCOPE modal;
+      return run();
+    });
   if (installQtUi_) TW_InstallDicomDialogs();
   // The Layers panel's DICOM commands. Saving layers as DICOM files comes with the layer export.
   TW_LAYERPANEL_HOOKS& layerHooks = TW_LayerPanelHooks();
@@ -96,6 +103,12 @@ void CDrawApp::installHooks() {
     if (CMainFrame* frame = CMainFrame::Get()) frame->ReleasePanels();
   };
   hooks.closeDocument = [this](CDrawDoc* doc) { CloseDocument(doc); };
+  hooks.closeView = [](CDrawView* view) {
+    CChildFrame* frame = CChildFrame::OfView(view);
+    if (!frame) return false;
+    frame->CloseWithoutQuestion();
+    return true;
+  };
 
   TW_ViewHooks().activateView = [](CDrawView* view) {
     if (CDlgLayerCtrl* panel = TW_LayerPanel()) panel->AttachToView(view);
@@ -119,6 +132,7 @@ void CDrawApp::installHooks() {
 
 void CDrawApp::removeHooks() {
   TW_SetRawVolumeView(nullptr);
+  TW_RemoveRecordDialog();
   TW_RemoveDicomDialogs();
   TW_LayerPanelHooks().loadDicom = nullptr;
   TW_LayerPanelHooks().info = nullptr;
@@ -131,6 +145,7 @@ void CDrawApp::removeHooks() {
   hooks.floatingPanelsOpen = nullptr;
   hooks.closeFloatingPanels = nullptr;
   hooks.closeDocument = nullptr;
+  hooks.closeView = nullptr;
   TW_VIEW_HOOKS& viewHooks = TW_ViewHooks();
   viewHooks.activateView = nullptr;
   viewHooks.createView = nullptr;

@@ -20,6 +20,7 @@
 #include "ChildFrame.h"
 #include "DrawApp.h"
 #include "OptionsFile.h"
+#include "PanelSlots.h"
 #include "ProgressPump.h"
 #include "ToggleBar.h"
 #include "TwkDicom.h"
@@ -83,6 +84,8 @@ CMainFrame::CMainFrame(QSettings* profile, QWidget* parent) : QMainWindow(parent
     UpdateCommandStates();
   });
   TW_InstallInputGuard();
+  // The modeless tool dialogs find their slots here.
+  TW_SetPanelSlots({[this](int slot) { return Panel(slot); }, [this](int slot, QWidget* panel) { SetPanel(slot, panel); }});
   // Command states follow the active document (undo and redo change without a command).
   auto* idle = new QTimer(this);
   connect(idle, &QTimer::timeout, this, [this] { UpdateCommandStates(); });
@@ -91,6 +94,7 @@ CMainFrame::CMainFrame(QSettings* profile, QWidget* parent) : QMainWindow(parent
 }
 
 CMainFrame::~CMainFrame() {
+  TW_SetPanelSlots({});
   TWKDCM_Shutdown();
   PR_CloseFrameFunctions();
   if (g_mainFrame == this) g_mainFrame = nullptr;

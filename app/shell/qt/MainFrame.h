@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "CString.h"
 #include "TwkMem.h"
@@ -138,14 +140,12 @@ class CMainFrame : public QMainWindow {
   void DockToolBar(int align);
   int ToolBarEdge() const { return toolBarEdge_; }
   void ApplyVisualStyle(int style);
-  // Document commands that the active view handles; a command is enabled while it has a handler
-  // and a document window is active.
+  // A handler for an id that has no row in the command table (rows are bound through the table's
+  // registry instead); it is enabled while a document window is active.
   void SetViewCommand(int id, std::function<void(CDrawView*)> handler);
   // Refreshes the recent-file entries of the File menu.
   void UpdateRecentFileMenu();
   void UpdateCommandStates();
-  // The frame's own commands, available with or without a document window.
-  static bool IsFrameCommand(int id);
 
   void OnShowMainToolbar();
 
@@ -156,8 +156,10 @@ class CMainFrame : public QMainWindow {
  private:
   void createMenus();
   void createToolBar();
-  void addDicomCommands(QMenu* file);
-  void addDicomFolderCommands(QMenu* dicom);
+  // The menu of a path (top-level entry and submenus), made when missing.
+  QMenu* menuAt(std::map<std::string, QMenu*>& menus, std::vector<QMenu*>& top, const std::vector<std::string>& parts);
+  // The document window's menu bar (true) or the frame's (false).
+  void showMenus(bool document);
   QAction* addCommand(QMenu* menu, int id, const QString& text, std::function<void()> handler);
   void runViewCommand(int id);
   void onProgressValue(uint64_t value);
@@ -173,6 +175,9 @@ class CMainFrame : public QMainWindow {
   QWidget* panels_[TW_PANEL_COUNT] = {};
   MSGBLOCK messageBlock_;
   std::map<int, QAction*> actions_;
+  std::vector<QMenu*> frameMenus_;
+  std::vector<QMenu*> documentMenus_;
+  bool documentMenusShown_ = false;
   std::map<int, std::function<void(CDrawView*)>> viewCommands_;
   int toolBarEdge_ = 2;
   int lastTile_ = 0;

@@ -1,8 +1,6 @@
-// The main frame's menus and toolbar and the commands they start: opening documents, images and
-// NumPy arrays, saving, closing, the recent files, undo and redo, the PHI profile and the options
-// in force, the toolbar switch and the drawing-object properties that open the Layers panel.
-#include <algorithm>
-
+// The main frame's menus and toolbar, built from the command table (CommandTable.h): the frame's
+// menu bar while no document window is active, a document window's menu bar otherwise; the
+// recent files and Exit stand in both. Every item fires its row through the table's dispatch.
 #include <QAction>
 #include <QFileInfo>
 #include <QFont>
@@ -16,9 +14,7 @@
 #include <QToolBar>
 
 #include "AppOptions.h"
-#include "DicomExtractorCT.h"
-#include "DicomFolderCommands.h"
-#include "DicomLoad.h"
+#include "CommandTable.h"
 #include "DlgLayerCtrl.h"
 #include "DrawApp.h"
 #include "DrawDoc.h"
@@ -27,7 +23,6 @@
 #include "FilePickers.h"
 #include "ImageOpen.h"
 #include "MainFrame.h"
-#include "OpenDicomDir.h"
 #include "OptionsFile.h"
 #include "ProgressPump.h"
 #include "TwkMem.h"
@@ -52,21 +47,6 @@ QIcon toolIcon(const QString& sign) {
   painter.setPen(QColor(0x20, 0x30, 0x50));
   painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, sign);
   return QIcon(pixmap);
-}
-
-CDrawDoc* documentOf(CDrawView* view) { return view ? view->GetDocument() : nullptr; }
-
-// Opens every file chosen with the filter in the remembered RAW load folder.
-void openChosenFiles(int filterId) {
-  int count = 0;
-  CString** paths = TW_GetMultiFileLoadName(filterId, &g_UserOpt.rawLoadFolder, &g_UserOpt.rawLoadFilterInx,
-                                            &g_UserOpt.rawLoadExt, &count);
-  if (!paths) return;
-  for (int i = 0; i < count; ++i) {
-    if (CDrawApp* app = CDrawApp::Get()) app->OpenDocumentFile(*paths[i], true, true);
-    delete paths[i];
-  }
-  pf_free(&paths);
 }
 
 }  // namespace
@@ -94,130 +74,133 @@ void CMainFrame::SetViewCommand(int id, std::function<void(CDrawView*)> handler)
 }
 
 void CMainFrame::runViewCommand(int id) {
-  auto it = viewCommands_.find(id);
-  CDrawView* view = ActiveView();
-  if (it == viewCommands_.end() || !it->second || !view) return;
-  it->second(view);
+  // A row of the command table runs through its dispatch; ids without a row keep their handler.
+  if (TW_FindCommandRow(id)) {
+    TW_DispatchCommand(id, ActiveView());
+  } else {
+    auto it = viewCommands_.find(id);
+    CDrawView* view = ActiveView();
+    if (it == viewCommands_.end() || !it->second || !view) return;
+    it->second(view);
+  }
   UpdateCommandStates();
 }
 
-void CMainFrame::createMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  addCommand(file, ID_FILE_OPEN_TWK, QStringLiteral("Open Tarnwick document"),
-             [] { openChosenFiles(TW_FILTER_DOCUMENT); });
-  addCommand(file, ID_FILE_OPEN_IMAGE, QStringLiteral("Open Image"), [] { openChosenFiles(TW_FILTER_RAW_ALL); });
-  addCommand(file, ID_FILE_OPEN_RAW, QStringLiteral("Open RAW Data"), [] { TW_OpenRawVolume(); });
-  addDicomCommands(file);
-  QMenu* dicom = file->addMenu(QStringLiteral("DICOM"));
-  addCommand(dicom, ID_FILE_SHOW_PHI_PROFILE, QStringLiteral("Show PHI profile"), [] { TW_ShowPHIprofile(); });
-  addDicomFolderCommands(dicom);
-  file->addSeparator();
-  addCommand(file, ID_FILE_QUICK_SAVE, QStringLiteral("Quick Save Tarnwick Document"),
-             [this] { runViewCommand(ID_FILE_QUICK_SAVE); });
-  addCommand(file, ID_FILE_SAVE_AS, QStringLiteral("Save As Tarnwick Document"),
-             [this] { runViewCommand(ID_FILE_SAVE_AS); });
-  addCommand(file, ID_FILE_CLOSE_DOCUMENT, QStringLiteral("Close Document"),
-             [this] { runViewCommand(ID_FILE_CLOSE_DOCUMENT); });
-  file->addSeparator();
-  recentMenu_ = file->addMenu(QStringLiteral("Recent File"));
-  file->addSeparator();
-  addCommand(file, ID_APP_EXIT, QStringLiteral("E&xit"), [this] { close(); });
+namespace {
 
-  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-  addCommand(edit, ID_EDIT_UNDO_LAYER, QStringLiteral("Undo"), [this] { runViewCommand(ID_EDIT_UNDO_LAYER); })
-      ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-  addCommand(edit, ID_EDIT_REDO_LAYER, QStringLiteral("Redo"), [this] { runViewCommand(ID_EDIT_REDO_LAYER); })
-      ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
-  edit->addSeparator();
-  addCommand(edit, ID_EDIT_PROPERTIES, QStringLiteral("Edit drawing object properties"),
-             [this] { runViewCommand(ID_EDIT_PROPERTIES); });
+// The item text of a path's last part; a literal '&' is doubled so that it is not a mnemonic.
+QString itemText(const std::string& part) {
+  QString text = QString::fromUtf8(part.c_str());
+  text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  return text;
+}
 
-  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-  QAction* toolbar = addCommand(view, ID_VIEW_MAIN_TOOLBAR, QStringLiteral("Show Main Toolbar"),
-                                [this] { OnShowMainToolbar(); });
-  toolbar->setCheckable(true);
-  toolbar->setChecked(true);
+std::vector<std::string> splitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = path.find(" > ", start);
+    parts.push_back(path.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) break;
+    start = at + 3;
+  }
+  return parts;
+}
 
-  QMenu* applications = menuBar()->addMenu(QStringLiteral("&Applications"));
-  addCommand(applications->addMenu(QStringLiteral("CT")), ID_CT_DICOM_FILE_EXTRACTOR,
-             QStringLiteral("CT  DICOM file extractor"), [] { TW_DlgDicomExtractorCT(); });
+}  // namespace
 
-  QMenu* system = menuBar()->addMenu(QStringLiteral("&System"));
-  addCommand(system, ID_SYSTEM_SHOW_OPTIONS, QStringLiteral("Display current UI configuration"),
-             [] { TW_ShowUserOptions(); });
-  addCommand(system->addMenu(QStringLiteral("Test")), ID_TEST_LOAD_DWI_NII_FOLDER,
-             QStringLiteral("Load DWI folder of NII images"), [] { TW_LoadDwiFolderOfNiiImagesCommand(); });
-
-  // The document commands the shell handles itself.
-  viewCommands_[ID_FILE_QUICK_SAVE] = [](CDrawView* v) {
-    if (CDrawDoc* doc = documentOf(v)) doc->Save(nullptr, v, false, false, true);
-  };
-  viewCommands_[ID_FILE_SAVE_AS] = [](CDrawView* v) {
-    if (CDrawDoc* doc = documentOf(v)) doc->Save(nullptr, v, true, true, true);
-  };
-  viewCommands_[ID_FILE_CLOSE_DOCUMENT] = [](CDrawView* v) {
-    CDrawDoc* doc = documentOf(v);
-    if (!doc || !doc->SaveModified()) return;
-    doc->RedrawAllViews(false);
-    if (CDrawSet* set = doc->GetActiveSet()) set->FreeAllViewCaches();
-    if (CDrawApp* app = CDrawApp::Get()) app->CloseDocument(doc);
-  };
-  viewCommands_[ID_EDIT_UNDO_LAYER] = [](CDrawView* v) {
-    if (CDrawDoc* doc = documentOf(v)) doc->Undo();
-  };
-  viewCommands_[ID_EDIT_REDO_LAYER] = [](CDrawView* v) {
-    if (CDrawDoc* doc = documentOf(v)) doc->Redo();
-  };
-  viewCommands_[ID_EDIT_PROPERTIES] = [this](CDrawView* v) {
-    CDrawDoc* doc = documentOf(v);
-    if (!doc || doc->selection.size() != 1 || doc->selection.front()->kind != DRAWOBJ_SET) return;
-    auto* set = static_cast<CDrawSet*>(doc->selection.front());
-    if (!set->IsVolumeSet()) {
-      if (!set->IsVectorRoi()) twk::messageBox(L"Volumetric Entity is required");
-      return;
+QMenu* CMainFrame::menuAt(std::map<std::string, QMenu*>& menus, std::vector<QMenu*>& top,
+                          const std::vector<std::string>& parts) {
+  // parts: the top-level entry and the submenus, without the item itself.
+  std::string key;
+  QMenu* parent = nullptr;
+  for (const std::string& part : parts) {
+    key += key.empty() ? part : " > " + part;
+    QMenu*& menu = menus[key];
+    if (!menu) {
+      const QString title = itemText(part);
+      if (parent) {
+        menu = parent->addMenu(title);
+      } else {
+        menu = new QMenu(title, this);
+        top.push_back(menu);
+      }
     }
-    if (!AnyPanelOpen()) TW_OpenDlgLayerCtrl(v);
+    parent = menu;
+  }
+  return parent;
+}
+
+void CMainFrame::createMenus() {
+  // One action for every command of the table, whatever menus show it.
+  for (const TW_COMMAND_ROW* row : TW_CommandRows()) {
+    if (row->family == TW_UPDATE_HANDLER || actions_.count(row->id)) continue;
+    const std::string path = row->path;
+    const size_t last = path.rfind(" > ");
+    const int id = row->id;
+    QAction* action = addCommand(nullptr, id, itemText(last == std::string::npos ? path : path.substr(last + 3)),
+                                 [this, id] { runViewCommand(id); });
+    if (row->accelerator) {
+      action->setShortcut(QKeySequence(QString::fromLatin1(row->accelerator)));
+      // A command reached only by its keys lives on the window itself.
+      if (!row->menus) addAction(action);
+    }
+    if (TW_FindUpdateRow(id) || (TW_FindBinding(row->operation) && TW_FindBinding(row->operation)->checked))
+      action->setCheckable(true);
+  }
+
+  // The frame's own items: the recent files and Exit stand in both File menus.
+  recentMenu_ = new QMenu(QStringLiteral("Recent File"), this);
+  addCommand(nullptr, ID_APP_EXIT, QStringLiteral("E&xit"), [this] { close(); });
+
+  auto place = [this](std::map<std::string, QMenu*>& menus, std::vector<QMenu*>& top, const std::string& where,
+                      QAction* action) {
+    std::vector<std::string> parts = splitPath(where);
+    parts.pop_back();
+    if (QMenu* menu = menuAt(menus, top, parts)) menu->addAction(action);
   };
-  viewCommands_[32825] = [](CDrawView* v) { v->ZoomAll(); };  // Zoom All and fit to View
+  // The frame's menu bar: File and View first, then the groups as the rows give them.
+  {
+    std::map<std::string, QMenu*> menus;
+    menuAt(menus, frameMenus_, {"File"});
+    menuAt(menus, frameMenus_, {"View"});
+    for (const TW_COMMAND_ROW* row : TW_CommandRows())
+      if (row->family != TW_UPDATE_HANDLER && (row->menus & TW_FRAME_MENU))
+        place(menus, frameMenus_, row->framePath ? std::string(row->framePath) : TW_RowMenuPath(row), Action(row->id));
+    QMenu* file = menus["File"];
+    file->addSeparator();
+    file->addMenu(recentMenu_);
+    file->addSeparator();
+    file->addAction(Action(ID_APP_EXIT));
+  }
+  // A document window's menu bar: File, Edit and View first; the frame's commands it repeats
+  // lead their menus.
+  {
+    std::map<std::string, QMenu*> menus;
+    for (const char* name : {"File", "Edit", "View"}) menuAt(menus, documentMenus_, {name});
+    std::vector<const TW_COMMAND_ROW*> rows;
+    for (const TW_COMMAND_ROW* row : TW_CommandRows())
+      if (row->family == TW_FRAME_COMMAND) rows.push_back(row);
+    for (const TW_COMMAND_ROW* row : TW_CommandRows())
+      if (row->family != TW_FRAME_COMMAND) rows.push_back(row);
+    for (const TW_COMMAND_ROW* row : rows)
+      if (row->family != TW_UPDATE_HANDLER && (row->menus & TW_DOCUMENT_MENU))
+        place(menus, documentMenus_, TW_RowMenuPath(row), Action(row->id));
+    QMenu* file = menus["File"];
+    file->addSeparator();
+    file->addMenu(recentMenu_);
+    file->addSeparator();
+    file->addAction(Action(ID_APP_EXIT));
+  }
+  showMenus(false);
 }
 
-// The File menu's three DICOM opens.
-void CMainFrame::addDicomCommands(QMenu* file) {
-  addCommand(file, ID_FILE_OPEN_DICOM_SINGLE, QStringLiteral("Open DICOM folder : Single Document"),
-             [] { TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, nullptr, false, true, nullptr, true); });
-  addCommand(file, ID_FILE_OPEN_DICOM_MULTIPLE, QStringLiteral("Open DICOM folder : Multiple Documents"),
-             [] { TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, nullptr, true, true, nullptr, true); });
-  addCommand(file, ID_FILE_OPEN_SINGLE_DICOM_FILE, QStringLiteral("Open Single DICOM File"),
-             [] { TW_OpenSingleDicomFile(&g_UserOpt.dcmLoadFolder); });
-}
-
-// File > DICOM (the conversions of subfolders are batch jobs and come with them).
-void CMainFrame::addDicomFolderCommands(QMenu* dicom) {
-  addCommand(dicom, ID_DICOM_DEIDENTIFY_FOLDER, QStringLiteral("De-identify DICOM folder"),
-             [] { TW_DeidentifyDicomFolderCommand(); });
-  addCommand(dicom, ID_DICOM_TREE_TO_FOLDERS, QStringLiteral("DICOM Tree to Folders"),
-             [] { TW_DicomTreeToFoldersCommand(); });
-  addCommand(dicom, ID_DICOM_FOLDER_PIXEL_SIZE, QStringLiteral("DICOM folder total Pixel Element size"),
-             [] { TW_DicomFolderTotalPixelSizeCommand(); });
-  addCommand(dicom, ID_DICOM_OPEN_SELECTED_SERIES, QStringLiteral("Open selected SERIES"),
-             [] { TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, nullptr, false, false, nullptr, true); });
-  addCommand(dicom, ID_DICOM_SPLIT_MULTIFRAME_FILE, QStringLiteral("Split Multiframe DICOM file"), [] {
-    CString folder;
-    TW_GetProgramFolder(&folder);
-    TW_SplitMultiframeDicomFileCommand(folder);
-  });
-  addCommand(dicom, ID_DICOM_SPLIT_MULTIFRAME_FOLDER, QStringLiteral("Split Multiframe DICOM folder"),
-             [] { TW_SplitMultiframeDicomFolderCommand(); });
-}
-
-bool CMainFrame::IsFrameCommand(int id) {
-  static const int frameCommands[] = {
-      ID_FILE_OPEN_TWK, ID_FILE_OPEN_IMAGE, ID_FILE_OPEN_RAW, ID_FILE_SHOW_PHI_PROFILE, ID_SYSTEM_SHOW_OPTIONS,
-      ID_APP_EXIT, ID_VIEW_MAIN_TOOLBAR, ID_FILE_OPEN_DICOM_SINGLE, ID_FILE_OPEN_DICOM_MULTIPLE,
-      ID_FILE_OPEN_SINGLE_DICOM_FILE, ID_DICOM_OPEN_SELECTED_SERIES, ID_DICOM_DEIDENTIFY_FOLDER,
-      ID_DICOM_TREE_TO_FOLDERS, ID_DICOM_FOLDER_PIXEL_SIZE, ID_DICOM_SPLIT_MULTIFRAME_FILE,
-      ID_DICOM_SPLIT_MULTIFRAME_FOLDER, ID_CT_DICOM_FILE_EXTRACTOR, ID_TEST_LOAD_DWI_NII_FOLDER};
-  return std::find(std::begin(frameCommands), std::end(frameCommands), id) != std::end(frameCommands);
+void CMainFrame::showMenus(bool document) {
+  std::vector<QMenu*>& wanted = document ? documentMenus_ : frameMenus_;
+  if (documentMenusShown_ == document && !menuBar()->actions().isEmpty()) return;
+  menuBar()->clear();
+  for (QMenu* menu : wanted) menuBar()->addMenu(menu);
+  documentMenusShown_ = document;
 }
 
 void CMainFrame::createToolBar() {
@@ -264,6 +247,7 @@ void CMainFrame::createToolBar() {
       toolBar_->addSeparator();
       continue;
     }
+    // A button fires its row of the command table; a button without one waits for its command.
     QAction* action = Action(b.id);
     if (!action) {
       const int id = b.id;
@@ -312,14 +296,23 @@ void CMainFrame::UpdateRecentFileMenu() {
 
 void CMainFrame::UpdateCommandStates() {
   CDrawView* view = ActiveView();
-  CDrawDoc* doc = documentOf(view);
+  showMenus(view != nullptr);
+  static const QString notYet = QStringLiteral("Not available yet");
   for (auto& [id, action] : actions_) {
-    // The frame's own commands are always available.
-    if (IsFrameCommand(id)) continue;
-    const auto handler = viewCommands_.find(id);
-    bool enabled = view && handler != viewCommands_.end() && handler->second;
-    if (enabled && id == ID_EDIT_UNDO_LAYER) enabled = doc && doc->CanUndo();
-    if (enabled && id == ID_EDIT_REDO_LAYER) enabled = doc && doc->CanRedo();
+    if (id == ID_APP_EXIT) continue;
+    const TW_COMMAND_ROW* row = TW_FindCommandRow(id);
+    bool enabled = false;
+    if (row) {
+      enabled = TW_CommandEnabled(id, view);
+      const bool available = TW_RowAvailable(row);
+      if (available && action->statusTip() == notYet) action->setStatusTip(QString());
+      if (!available && action->statusTip() != notYet) action->setStatusTip(notYet);
+      if (action->isCheckable()) action->setChecked(TW_CommandChecked(id, view));
+    } else {
+      const auto handler = viewCommands_.find(id);
+      enabled = view && handler != viewCommands_.end() && handler->second;
+      if (!enabled && action->statusTip() != notYet) action->setStatusTip(notYet);
+    }
     action->setEnabled(enabled);
   }
 }

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -40,7 +41,15 @@
 
 namespace {
 
-QString plain(QString text) { return text.remove(QLatin1Char('&')); }
+// A menu text as shown: '&' marks a mnemonic, "&&" stands for a literal '&'.
+QString plain(const QString& text) {
+  QString shown;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] != QLatin1Char('&')) shown += text[i];
+    else if (i + 1 < text.size() && text[i + 1] == QLatin1Char('&')) shown += text[++i];
+  }
+  return shown;
+}
 
 // The button id of a message-box answer named in a script.
 int buttonByName(const QString& name) {
@@ -56,8 +65,10 @@ CDrawDoc* activeDocument(CMainFrame* frame) {
   return view ? view->GetDocument() : nullptr;
 }
 
+// Menu levels are separated by " > " (item texts may hold '/'), or by '/' in short paths.
 QAction* findMenuAction(QMenuBar* bar, const QString& path) {
-  const QStringList parts = path.split(QLatin1Char('/'));
+  const QStringList parts = path.contains(QStringLiteral(" > ")) ? path.split(QStringLiteral(" > "))
+                                                                 : path.split(QLatin1Char('/'));
   if (parts.size() < 2) return nullptr;
   QList<QAction*> actions = bar->actions();
   QAction* found = nullptr;
@@ -162,10 +173,17 @@ class ScriptRunner : public QObject {
       QStringList shown;
       if (!dialogTitle_.isEmpty()) {
         watch = std::make_unique<QTimer>();
-        QObject::connect(watch.get(), &QTimer::timeout, [&shown] {
+        QObject::connect(watch.get(), &QTimer::timeout, [this, &shown] {
           if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
             shown.append(dialog->windowTitle());
-            dialog->reject();
+            if (!dialogAccept_) {
+              dialog->reject();
+              return;
+            }
+            // The values go into the dialog's text fields in their order, then OK.
+            const QList<QLineEdit*> edits = dialog->findChildren<QLineEdit*>();
+            for (qsizetype i = 0; i < edits.size() && i < dialogValues_.size(); ++i) edits[i]->setText(dialogValues_[i]);
+            dialog->accept();
           }
         });
         watch->start(50);
@@ -178,6 +196,12 @@ class ScriptRunner : public QObject {
       *delay = 50;
     } else if (verb == QLatin1String("cancel-dialog")) {
       dialogTitle_ = argument;
+      dialogAccept_ = false;
+    } else if (verb == QLatin1String("accept-dialog")) {
+      const qsizetype equals = argument.indexOf(QStringLiteral(" = "));
+      dialogTitle_ = equals < 0 ? argument : argument.left(equals).trimmed();
+      dialogValues_ = equals < 0 ? QStringList() : argument.mid(equals + 3).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+      dialogAccept_ = true;
     } else if (verb == QLatin1String("wait")) {
       *delay = argument.toInt();
     } else if (verb == QLatin1String("expect-documents")) {
@@ -356,6 +380,8 @@ class ScriptRunner : public QObject {
   QStringList lines_;
   qsizetype line_ = 0;
   QString dialogTitle_;  // the dialog that the next menu command must show
+  bool dialogAccept_ = false;
+  QStringList dialogValues_;
   // Actions on modal dialogs.
   bool waiting_ = false;
   QElapsedTimer waitClock_;

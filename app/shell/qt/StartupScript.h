@@ -3,9 +3,13 @@
 // TARNWICK_SCRIPT names a file; the system tests drive the real program with it. One action a line
 // (blank lines and lines starting with '#' are skipped):
 //   files <path> [<path> ...]   the next file dialog answers with these paths
-//   menu <Menu>/<Item>          triggers a menu command by its texts ('&' marks ignored)
+//   menu <Menu>/<Item>          triggers a menu command by its texts ('&' marks ignored); levels
+//                               may also be separated by " > " (for texts that hold '/')
 //   cancel-dialog <title>       the next menu command must show a modal dialog of this title, which
 //                               is then cancelled
+//   accept-dialog <title> [= <value> ...]
+//                               the same, but the dialog is accepted after its text fields were
+//                               given the values in their order
 //   answer <Yes|No|Cancel|OK>   the next message box answers with this button
 //   expect-answers-used         every queued file and message answer has been asked for
 //   expect-message <text>       a message box with this text was shown or answered ("\n" for a

@@ -571,17 +571,3 @@ bool VA_VolInvert(FRAME* frame, bool show) {
   mapVoxels(frame, nullptr, [&](double v) { return lo + hi - v; });
   return true;
 }
-
-bool VA_VolLinearConversionWithClamp(FRAME* frame, const VA_LINCONV* c, const FRAME* roi, bool show) {
-  if (!frameOk(frame) || frame->type == FRM_ROI || !c) {
-    report(L"LinearConversionWithClamp", L"Integer or Real volume is required", show);
-    return false;
-  }
-  if (roi && (roi->type != FRM_ROI || roi->dim.w != frame->dim.w || roi->dim.h != frame->dim.h ||
-              roi->dim.d != frame->dim.d || (roi->dim.t != 1 && roi->dim.t != frame->dim.t))) {
-    report(L"LinearConversionWithClamp", L"ROI does not match the volume", show);
-    return false;
-  }
-  mapVoxels(frame, roi, [&](double v) { return std::min(std::max(c->coefficient * v + c->bias, c->lowLimit), c->highLimit); });
-  return true;
-}

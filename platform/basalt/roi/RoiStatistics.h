@@ -91,5 +91,7 @@ FRAME* VA_VolThreshold(const FRAME* frame, int t, double low, double high, bool 
 FRAME* VA_VolSubAndDivide(int type, const FRAME* frame, double offset, double divisor, bool show);
 // v' = minimum + maximum - v over the defined voxels, in place.
 bool VA_VolInvert(FRAME* frame, bool show);
-// The linear conversion with clamping in place, inside the ROI (null: everywhere).
+// The linear conversion with clamping in place, inside the ROI (null: everywhere); voids stay
+// void, integer results are rounded and kept within the voxels' range (defined with the other
+// voxel-value operations in ops/VoxelValues.cpp).
 bool VA_VolLinearConversionWithClamp(FRAME* frame, const VA_LINCONV* conversion, const FRAME* roi, bool show);

@@ -17,13 +17,16 @@ CVol::~CVol() {
   pf_free(&imgPos);
   TW_FreeDicomRecArray(&dicom, int(numDicom));
   numDicom = 0;
+  PR_FrameDelete(&unalignedFrame);
 }
 
 // Whatever cannot be copied for want of memory stays null in the copy.
 CVol::CVol(const CVol& other)
     : name(other.name), unit(other.unit), spc(other.spc), modality(other.modality) {
   std::memcpy(orient, other.orient, sizeof orient);
+  std::memcpy(alignment, other.alignment, sizeof alignment);
   frame = VA_VolClone(other.frame);
+  unalignedFrame = VA_VolClone(other.unalignedFrame);
   if (other.frame) {
     dyn = pf_duplicate(other.dyn, other.frame->dim.t);
     imgPos = pf_duplicate(other.imgPos, other.frame->dim.d);
@@ -51,7 +54,24 @@ CVol& CVol::operator=(const CVol& other) {
   std::swap(imgPos, copy.imgPos);
   std::swap(dicom, copy.dicom);
   std::swap(numDicom, copy.numDicom);
+  std::swap(unalignedFrame, copy.unalignedFrame);
+  std::swap(alignment, copy.alignment);
   return *this;
+}
+
+bool CVol::SetAlignment(FRAME** unaligned, const double transform[16]) {
+  if (!unaligned || !*unaligned || !transform) return false;
+  PR_FrameDelete(&unalignedFrame);
+  unalignedFrame = *unaligned;
+  *unaligned = nullptr;
+  std::memcpy(alignment, transform, sizeof alignment);
+  return true;
+}
+
+void CVol::ClearAlignment() {
+  PR_FrameDelete(&unalignedFrame);
+  static const double identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  std::memcpy(alignment, identity, sizeof alignment);
 }
 
 bool CVol::SetModality(int value) {

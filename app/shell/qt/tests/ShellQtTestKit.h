@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DrawApp.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
@@ -39,6 +40,22 @@ inline std::filesystem::path scratch(const std::string& name) {
 }
 
 inline CString wide(const std::filesystem::path& p) { return CString::fromUtf8(p.string()); }
+
+#ifdef KINMODELS_LIBRARY
+// A program folder holding only the kinetic-model plug-in, so that start-up finds it.
+inline std::filesystem::path programFolder(const std::string& name) {
+  const std::filesystem::path folder = scratch(name);
+  std::filesystem::create_symlink(KINMODELS_LIBRARY, folder / "libKinmodels.so");
+  return folder;
+}
+#endif
+
+// Starts the application headless (the scripted UI stays installed) in the given program folder.
+inline bool startApp(CDrawApp& drawApp, const std::filesystem::path& folder) {
+  drawApp.SetProgramFolder(wide(folder));
+  drawApp.SetInstallQtUi(false);
+  return drawApp.InitInstance();
+}
 
 // A volume whose voxels are (x + y + z) mod 7, or an ROI set where x == y.
 inline CVol* makeVol(FRMTYPE type, DIM3D dims, const wchar_t* name) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the real program under Xvfb in an empty program folder, opens a NIfTI volume through the
 # File menu, opens the Layers panel, saves a screenshot of the image in its view with the panel,
+# scales its voxels to an interval from the Volume menu (its prompt answered) and undoes that,
 # saves the document, closes it, opens a NumPy array as RAW data (its dialog shows and is
 # cancelled), opens the saved document and quits through the menu; then checks what start-up and
 # shutdown left in the program folder.
@@ -58,10 +59,16 @@ wait 800
 expect-layers 1
 expect-view-content
 screenshot $shot
+accept-dialog Specify Signal Range = 0 100
+menu Volume > Voxel Value Conversion > Scale to Interval
+wait 300
+expect-view-content
+menu Edit/Undo
+wait 300
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
 wait 300
-menu File/Close Document
+menu View/Close Document
 wait 300
 expect-documents 0
 files $raw

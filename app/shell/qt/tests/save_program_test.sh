@@ -29,7 +29,7 @@ files $folder/quick.twk
 menu File/Quick Save Tarnwick Document
 expect-answers-used
 expect-identical $folder/quick.twk
-menu File/Close Document
+menu View/Close Document
 expect-documents 0
 files $image
 menu File/Open Image
@@ -37,7 +37,7 @@ wait 300
 set-modified
 answer Yes
 files $folder/closed.twk
-menu File/Close Document
+menu View/Close Document
 expect-answers-used
 expect-message Document was modified. Would you like to save it?
 expect-documents 0
@@ -45,7 +45,7 @@ files $folder/closed.twk
 menu File/Open Tarnwick document
 wait 300
 expect-view-content
-menu File/Close Document
+menu View/Close Document
 files $image
 menu File/Open Image
 wait 300

@@ -42,20 +42,6 @@ std::string readFile(const fs::path& p) {
   return s.str();
 }
 
-// A program folder holding only the kinetic-model plug-in, so that start-up finds it.
-fs::path programFolder(const std::string& name) {
-  const fs::path folder = scratch(name);
-  fs::create_symlink(KINMODELS_LIBRARY, folder / "libKinmodels.so");
-  return folder;
-}
-
-// Starts the application headless (the scripted UI stays installed) in the given program folder.
-bool startApp(CDrawApp& drawApp, const fs::path& folder) {
-  drawApp.SetProgramFolder(wide(folder));
-  drawApp.SetInstallQtUi(false);
-  return drawApp.InitInstance();
-}
-
 QString windowPos(const fs::path& folder) {
   QSettings profile(QString::fromStdString((folder / "Tarnwick.ini").string()), QSettings::IniFormat);
   return profile.value(QStringLiteral("Settings/WindowPos")).toString();

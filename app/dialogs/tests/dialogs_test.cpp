@@ -1,0 +1,255 @@
+// The runners of the parameter dialogs: modal and silent runs, their checks and what reaches the
+// record, method-selecting and preset runners, the Qt window driven by its dialog script, the
+// paintbrush settings and the opener of the modeless panels.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QWidget>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "BrushParms.h"
+#include "CommandTable.h"
+#include "PanelSlots.h"
+#include "ParameterDialog.h"
+#include "RasterPaintbrush.h"
+#include "RecordDialog.h"
+#include "ScriptedUi.h"
+
+namespace {
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "dialogs_test";
+  static char* argv[] = {name, nullptr};
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!QApplication::instance()) new QApplication(argc, argv);
+  return *static_cast<QApplication*>(QApplication::instance());
+}
+
+struct RECORD {
+  double radius = 1.0;
+  double small = 0.1;  // no exact binary form: must pass round trips unchanged
+  int32_t grid = 7;
+  uint8_t voxels = 1;
+  int32_t shape = 1;
+  CString name = L"roi";
+};
+
+// Radius in [0, 256]; grid in [1, 999] only while "Use voxels" is checked.
+TW_DIALOG dialogOf(RECORD* r) {
+  TW_DIALOG d(L"Test Parameters", L"CDlgTest");
+  d.Real(L"Radius", &r->radius, 0, 256);
+  d.Real(L"Small", &r->small);
+  d.Flag(L"Use voxels", &r->voxels);
+  d.Integer(L"Grid", &r->grid, 1, 999).EnabledWhen([](const TW_DIALOG_VALUES& v) { return v.Checked(L"Use voxels"); });
+  d.Choice(L"Shape", &r->shape, {L"Circle", L"Sphere", L"Cylinder"});
+  d.Text(L"Name", &r->name);
+  return d;
+}
+
+bool same(const RECORD& a, const RECORD& b) {
+  return a.radius == b.radius && a.small == b.small && a.grid == b.grid && a.voxels == b.voxels &&
+         a.shape == b.shape && a.name == b.name;
+}
+
+}  // namespace
+
+TEST(Runners, ModalRunWritesOnlyAnAcceptedOk) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  RECORD r;
+  const RECORD before = r;
+  // Cancel: nothing changes.
+  script.cancelValues();
+  EXPECT_FALSE(TW_RunDialog(dialogOf(&r)));
+  EXPECT_TRUE(same(r, before));
+  // A radius out of range is refused and asked again; Cancel then keeps the record.
+  script.answerValues({257, 0.1, 1, 5, 2}, {L"x"}).cancelValues();
+  EXPECT_FALSE(TW_RunDialog(dialogOf(&r)));
+  EXPECT_TRUE(same(r, before));
+  EXPECT_EQ(script.messages[script.messages.size() - 2], L"Radius : Please enter a number between 0 and 256.");
+  // In range: written, flags as 0 or 1, the list by index.
+  script.answerValues({256, 0.25, 1, 12, 2}, {L"lesion"});
+  EXPECT_TRUE(TW_RunDialog(dialogOf(&r)));
+  EXPECT_EQ(r.radius, 256);
+  EXPECT_EQ(r.small, 0.25);
+  EXPECT_EQ(r.grid, 12);
+  EXPECT_EQ(r.shape, 2);
+  EXPECT_EQ(r.name, L"lesion");
+  EXPECT_FALSE(script.pendingAnswers());
+  // A greyed field is neither checked nor changed.
+  script.answerValues({5, 0.1, 0, 0, 0}, {L"lesion"});
+  EXPECT_TRUE(TW_RunDialog(dialogOf(&r)));
+  EXPECT_EQ(r.grid, 12);
+  EXPECT_EQ(r.voxels, 0);
+}
+
+TEST(Runners, SilentRunPassesStoredValuesUnchangedAndRefusesBadOnes) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  const struct {
+    const char* what;
+    double radius;
+    double small;
+    int32_t grid;
+    bool ok;
+  } cases[] = {
+      {"values in range", 3.3, 0.1, 7, true},
+      {"round trip of awkward doubles", 1.0 / 3.0, std::nextafter(0.1, 1.0), 999, true},
+      {"the smallest normal", 1e-300, std::numeric_limits<double>::min(), 1, true},
+      {"radius beyond its range", 256.5, 0.1, 7, false},
+      {"grid below its range", 3, 0.1, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    script.clear();
+    RECORD r;
+    r.radius = c.radius;
+    r.small = c.small;
+    r.grid = c.grid;
+    const RECORD before = r;
+    EXPECT_EQ(TW_RunDialog(true, dialogOf(&r)), c.ok);
+    EXPECT_TRUE(same(r, before));  // bit for bit in both cases
+    EXPECT_EQ(script.messages.empty(), c.ok);
+  }
+  // A dialog that refuses its context: false in both modes, nothing written, no window.
+  RECORD r;
+  TW_DIALOG d = dialogOf(&r);
+  d.onInit = [](TW_DIALOG_VALUES&) {
+    twk::showNamedError(L"CDlgTest::OnInitDialog", L"Invalid seed");
+    return false;
+  };
+  script.clear();
+  EXPECT_FALSE(TW_RunDialog(true, d));
+  EXPECT_FALSE(TW_RunDialog(false, d));
+  EXPECT_EQ(script.messages.size(), 2u);
+  EXPECT_FALSE(script.pendingAnswers());
+}
+
+TEST(Runners, UnknownMethodsAndTypesAreRefusedBeforeAnythingShows) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  int ran = 0;
+  EXPECT_FALSE(TW_RunMethodDialog(L"TW_DlgBimodalHistSplit", false, L"Invalid histogram segmentation method",
+                                  [&] { return ++ran > 0; }));
+  EXPECT_EQ(script.lastMessage(), L"TW_DlgBimodalHistSplit : Invalid histogram segmentation method");
+  EXPECT_EQ(ran, 0);
+  EXPECT_TRUE(TW_RunPresetDialog(L"TW_MagtracePresetParms", true, L"Invalid application type", [&] { return ++ran > 0; }));
+  EXPECT_EQ(ran, 1);
+}
+
+TEST(RecordDialog, TheWindowChecksOkGreysFieldsAndPlaysItsScript) {
+  app();
+  twk::ScriptedUi ui;
+  twk::ScopedUi installedUi(ui);
+  TW_InstallRecordDialog();
+  RECORD r;
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.set(L"Radius", L"257").ok().set(L"Radius", L"12.5").check(L"Use voxels", false).set(L"Grid", L"0").ok();
+    EXPECT_TRUE(TW_RunDialog(dialogOf(&r)));
+    EXPECT_EQ(r.radius, 12.5);
+    EXPECT_EQ(r.voxels, 0);
+    EXPECT_EQ(r.grid, 7);  // greyed: the edit refused the text, the record kept its value
+    EXPECT_EQ(script.titles, std::vector<CString>{L"Test Parameters"});
+    EXPECT_EQ(ui.messages, std::vector<CString>{L"Radius : Please enter a number between 0 and 256."});
+    EXPECT_FALSE(script.pending());
+
+    // Edits then Cancel keep the record; a script that runs out cancels too.
+    const RECORD before = r;
+    script.set(L"Radius", L"3").cancel();
+    EXPECT_FALSE(TW_RunDialog(dialogOf(&r)));
+    script.set(L"Name", L"x");
+    EXPECT_FALSE(TW_RunDialog(dialogOf(&r)));
+    EXPECT_TRUE(same(r, before));
+  }
+  // The greying follows the check box as it changes.
+  TW_DIALOG d = dialogOf(&r);
+  CRecordDialog window(d, TW_LoadDialogValues(d));
+  auto* grid = window.Editor(L"Grid");
+  auto* voxels = qobject_cast<QCheckBox*>(window.Editor(L"Use voxels"));
+  ASSERT_TRUE(grid && voxels);
+  EXPECT_FALSE(grid->isEnabled());
+  voxels->setChecked(true);
+  EXPECT_TRUE(grid->isEnabled());
+  // A silent run creates the window and runs its OK at once.
+  ui.clear();
+  r.radius = 300;
+  EXPECT_FALSE(TW_RunDialog(true, dialogOf(&r)));
+  EXPECT_EQ(ui.messages.size(), 1u);
+  r.radius = 1.0 / 7.0;
+  EXPECT_TRUE(TW_RunDialog(true, dialogOf(&r)));
+  EXPECT_EQ(r.radius, 1.0 / 7.0);
+  TW_RemoveRecordDialog();
+}
+
+TEST(RasterPaintbrush, CancelKeepsTheSettingsAndTheRadiusStaysWithin256) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  const BRUSHPARMS saved = g_BrushParms;
+  EXPECT_EQ(g_BrushParms.paintSignal, 255.0);
+  EXPECT_EQ(g_BrushParms.radius, 2.0);
+  EXPECT_EQ(g_BrushParms.onRois, 1);
+  // paint, erase, radius, shape, ROIs, integer, real, all time points, centre zoom
+  ui.answerValues({100, 5, 257, 1, 1, 1, 0, 1, 0}).cancelValues();
+  EXPECT_FALSE(TW_DlgRastPaintbrush());
+  EXPECT_EQ(ui.messages[ui.messages.size() - 2], L"Radius (vox) : Please enter a number between 0 and 256.");
+  EXPECT_EQ(g_BrushParms.radius, 2.0);
+  EXPECT_EQ(g_BrushParms.paintSignal, 255.0);
+  ui.answerValues({100, 5, 256, 1, 1, 1, 0, 1, 0});
+  EXPECT_TRUE(TW_DlgRastPaintbrush());
+  EXPECT_EQ(g_BrushParms.radius, 256.0);
+  EXPECT_EQ(g_BrushParms.shape, 1);
+  EXPECT_EQ(g_BrushParms.onIntegerVolumes, 1);
+  EXPECT_EQ(g_BrushParms.allTimepoints, 1);
+  g_BrushParms = saved;
+}
+
+TEST(PanelSlots, OneFloatingPanelAtATimeAndItsCommandClosesIt) {
+  app();
+  QWidget* panels[TW_PANEL_SLOTS] = {};
+  TW_SetPanelSlots({[&panels](int s) { return panels[s]; },
+                    [&panels](int s, QWidget* w) {
+                      panels[s] = w;
+                      if (w) QObject::connect(w, &QObject::destroyed, [&panels, s] { panels[s] = nullptr; });
+                    }});
+  int made = 0;
+  auto factory = [&made](CDrawView*) -> QWidget* {
+    ++made;
+    return new QWidget;
+  };
+  EXPECT_TRUE(TW_OpenModelessDialog(1, factory, nullptr));
+  ASSERT_NE(panels[1], nullptr);
+  EXPECT_TRUE(panels[1]->isVisible());
+  // Another panel's opener creates nothing while one is open.
+  EXPECT_FALSE(TW_OpenModelessDialog(4, factory, nullptr));
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(panels[4], nullptr);
+  // Its own opener closes it.
+  EXPECT_FALSE(TW_OpenModelessDialog(1, factory, nullptr));
+  EXPECT_EQ(panels[1], nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  // A panel that cannot be made leaves the slot empty.
+  EXPECT_FALSE(TW_OpenModelessDialog(2, [](CDrawView*) -> QWidget* { return nullptr; }, nullptr));
+  EXPECT_EQ(panels[2], nullptr);
+  // A bound panel command does nothing, silently, while any slot is in use.
+  QWidget other;
+  panels[3] = &other;
+  TW_BindPanelCommand("TW_TestPanel", 0, factory);
+  TW_FindBinding("TW_TestPanel")->run(TW_COMMAND_CALL{});
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(panels[0], nullptr);
+  panels[3] = nullptr;
+  TW_FindBinding("TW_TestPanel")->run(TW_COMMAND_CALL{});
+  EXPECT_EQ(made, 2);
+  EXPECT_NE(panels[0], nullptr);
+  delete panels[0];
+  TW_UnbindOperation("TW_TestPanel");
+  TW_SetPanelSlots({});
+}

@@ -1,0 +1,3 @@
+#include "BrushParms.h"
+
+BRUSHPARMS g_BrushParms;

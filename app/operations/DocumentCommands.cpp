@@ -1,0 +1,131 @@
+// Commands of the view that act on documents, windows and the display rather than on voxels:
+// closing the document, other views or other documents, the redraw speed test, the curve-length
+// display and deleting all splines.
+#include <cmath>
+#include <vector>
+
+#include "CommandTable.h"
+#include "DocHooks.h"
+#include "DocMessages.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawShapes.h"
+#include "DrawView.h"
+#include "OperationScope.h"
+#include "Prompts.h"
+#include "TwkMem.h"
+#include "TwkUi.h"
+#include "Clock.h"
+
+namespace {
+
+void closeDocumentNow(CDrawDoc* doc) {
+  const auto& close = TW_DocumentHooks().closeDocument;
+  if (close) close(doc);
+  else delete doc;
+}
+
+// Every view of every open document, each document's active view last.
+void redrawAllOpenViews() {
+  int count = 0;
+  CDrawDoc** docs = TW_GetAllDocuments(&count);
+  for (int i = 0; i < count; ++i) CDrawDoc::RedrawAllViews(docs[i], false);
+  pf_free(&docs);
+}
+
+}  // namespace
+
+void CDrawView::OnCloseDocument() {
+  CDrawDoc* doc = GetDocument();
+  if (!doc) return;
+  // Cancel, or a save that failed: the document stays open with its changes.
+  if (!doc->SaveModified()) return;
+  CDrawDoc::RedrawAllViews(doc, false);
+  if (CDrawSet* set = doc->GetActiveSet()) set->FreeAllViewCaches();
+  closeDocumentNow(doc);  // this view goes with it
+}
+
+void CDrawView::CloseOtherViews(int mode) {
+  CDrawDoc* doc = GetDocument();
+  switch (mode) {
+    case 0:
+      TW_CloseAllDocumentsBut(nullptr, true);
+      break;
+    case 1: {
+      if (!doc) return;
+      const auto& closeView = TW_DocumentHooks().closeView;
+      // Copied first: closing a window removes its view from the document.
+      const std::vector<CDrawView*> others = doc->Views();
+      for (CDrawView* other : others)
+        if (other != this && closeView) closeView(other);  // a view without a window is skipped
+      break;
+    }
+    case 2:
+      TW_CloseAllDocumentsBut(doc, true);
+      break;
+    default:
+      break;
+  }
+}
+
+void CDrawView::TestRedrawSpeed(CDrawView* view) {
+  int n = 100;
+  if (!TW_SpecifyInt(L"Number of redraws", &n)) return;
+  const double start = twk::secondsSinceStart();
+  PR_StartMessage(L"Test redraw speed", true);
+  CDrawDoc* doc = view ? view->GetDocument() : nullptr;
+  for (int i = 0; i < n; ++i) {
+    PR_SendMessageInterval(1, 98, i, n, true);
+    if (doc) CDrawDoc::RedrawAllViews(doc, false);
+    TW_RestoreArrowCursor();
+  }
+  PR_EndMessage(true);
+  CString text;
+  text.Format(L"Elapsed time = %.3lf s", twk::secondsSinceStart() - start);
+  twk::messageBox(text, MB_OK | MB_ICONINFORMATION);
+}
+
+void CDrawView::OnCurveLength() {
+  g_DrawSettings.m_bShowCurveLength = !g_DrawSettings.m_bShowCurveLength;
+  redrawAllOpenViews();
+}
+
+bool CDrawView::OnUpdateCurveLength() const { return g_DrawSettings.m_bShowCurveLength; }
+
+bool CDrawDoc::DeleteAllSplines() {
+  TW_OPERATION_END end(this, false);
+  SetModifiedFlag();
+  bool removed = false;
+  const std::vector<CDrawObj*> all = objects;
+  for (CDrawObj* obj : all) {
+    if (obj->kind != DRAWOBJ_POLY || !static_cast<CDrawPoly*>(obj)->spline) continue;
+    RemoveObject(obj);
+    delete obj;
+    removed = true;
+  }
+  if (removed) SetSelection({});
+  else twk::doc::message(L"CDrawDoc::DeleteAllSplines", L"No splines were found");
+  return removed;
+}
+
+TW_COMMAND_BINDINGS(document_commands) {
+  TW_BindOperation("CDrawView::OnCloseDocument", [](const TW_COMMAND_CALL& c) {
+    if (c.view) c.view->OnCloseDocument();
+  });
+  TW_BindOperation("TW_CloseAllDocumentsBut", [](const TW_COMMAND_CALL& c) {
+    TW_CloseAllDocumentsBut(c.IsNull(0) ? nullptr : c.doc, c.Flag(1));
+  });
+  TW_BindOperation("CDrawView::CloseOtherViews", [](const TW_COMMAND_CALL& c) {
+    if (c.view) c.view->CloseOtherViews(c.Int(1));
+  });
+  TW_BindOperation("CDrawView::TestRedrawSpeed", [](const TW_COMMAND_CALL& c) { CDrawView::TestRedrawSpeed(c.view); });
+  TW_BindOperation("CDrawView::OnCurveLength", [](const TW_COMMAND_CALL& c) {
+    if (c.view) c.view->OnCurveLength();
+  });
+  TW_OPERATION_BINDING check;
+  check.checked = [](const TW_COMMAND_CALL&) { return g_DrawSettings.m_bShowCurveLength; };
+  TW_BindOperation("CDrawView::OnUpdateCurveLength", check);
+  TW_BindOperation("CDrawDoc::DeleteAllSplines", [](const TW_COMMAND_CALL& c) {
+    if (c.doc) c.doc->DeleteAllSplines();
+  });
+}

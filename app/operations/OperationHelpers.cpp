@@ -1,0 +1,136 @@
+#include "OperationHelpers.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "AppOptions.h"
+#include "CommandTable.h"
+#include "DocMessages.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawView.h"
+#include "FilePickers.h"
+#include "HighObj.h"
+#include "Prompts.h"
+#include "TwkMem.h"
+#include "Vol.h"
+
+VA_BODYFORG g_BodyMaskParms;
+
+namespace {
+
+TW_TRANSFORM_FILE_WRITER g_transformWriter;
+
+struct SEED {
+  DRECT3D box;
+  bool selected;
+};
+
+// The seeds of the set (vector ROIs of its document that it owns), in drawing order, their
+// in-plane bounds ordered and clipped to [0, width] x [0, height].
+std::vector<SEED> collectSeeds(const CDrawSet* set, const int wh[2]) {
+  std::vector<SEED> seeds;
+  const CDrawDoc* doc = set->GetDocument();
+  if (!doc) return seeds;
+  const double w = wh ? wh[0] : 1e300, h = wh ? wh[1] : 1e300;
+  for (const CDrawObj* obj : doc->objects) {
+    if (obj->kind != DRAWOBJ_SET) continue;
+    const HIGHOBJ* r = static_cast<const CDrawSet*>(obj)->vroi;
+    if (!r || r->kind != HIGHOBJ_VECTOR_ROI || r->owner != set) continue;
+    SEED s;
+    s.box = DRECT3D{std::clamp(std::min(r->x0, r->x1), 0.0, w), std::clamp(std::min(r->y0, r->y1), 0.0, h), r->z0,
+                    std::clamp(std::max(r->x0, r->x1), 0.0, w), std::clamp(std::max(r->y0, r->y1), 0.0, h), r->z1};
+    s.selected = std::find(doc->selection.begin(), doc->selection.end(), obj) != doc->selection.end();
+    seeds.push_back(s);
+  }
+  return seeds;
+}
+
+}  // namespace
+
+bool CDrawSet::ExtractOperSeedBox(CDrawView*, const int wh[2], DRECT3D* box) {
+  const wchar_t* where = L"CDrawSet::ExtractOperSeedBox";
+  const std::vector<SEED> seeds = collectSeeds(this, wh);
+  if (seeds.empty()) {
+    twk::doc::message(where, L"At least one seed is expected");
+    return false;
+  }
+  const SEED* chosen = seeds.size() == 1 ? &seeds[0] : nullptr;
+  if (!chosen && std::count_if(seeds.begin(), seeds.end(), [](const SEED& s) { return s.selected; }) == 1)
+    chosen = &*std::find_if(seeds.begin(), seeds.end(), [](const SEED& s) { return s.selected; });
+  if (!chosen) {
+    twk::doc::message(where, L"With several seeds present a single one should be selected");
+    return false;
+  }
+  if (box) *box = chosen->box;
+  return true;
+}
+
+bool CDrawSet::GetSeedBoxes(CDrawView*, const int wh[2], DRECT3D** boxes, int* count, int* selected,
+                            int* selectedCount) {
+  const std::vector<SEED> seeds = collectSeeds(this, wh);
+  if (boxes) *boxes = nullptr;
+  if (count) *count = int(seeds.size());
+  int last = -1, chosen = 0;
+  for (size_t i = 0; i < seeds.size(); ++i)
+    if (seeds[i].selected) {
+      last = int(i);
+      ++chosen;
+    }
+  if (selected) *selected = last;
+  if (selectedCount) *selectedCount = chosen;
+  if (boxes && !seeds.empty()) {
+    *boxes = static_cast<DRECT3D*>(pf_malloc(int64_t(seeds.size() * sizeof(DRECT3D))));
+    if (!*boxes) return false;
+    for (size_t i = 0; i < seeds.size(); ++i) (*boxes)[i] = seeds[i].box;
+  }
+  return true;
+}
+
+bool TW_AskBodyMaskParms(VA_BODYFORG* parms) {
+  if (!parms) return false;
+  if (!TW_SpecifyThreeDoubles(L"Detect Body Mask", L"Body radius (mm)", &parms->bodyRadius, L"Relative threshold",
+                              &parms->relativeThreshold, L"Peel\\Grow", &parms->peelGrow))
+    return false;
+  parms->peelGrowApplied = parms->peelGrow;
+  return true;
+}
+
+void TW_SetDefaultBodyMaskParms(VA_BODYFORG* parms) {
+  if (parms) *parms = VA_BODYFORG{};
+}
+
+void CDrawView::OnTransformSaveAlignmentVTF() {
+  const wchar_t* name = L"CDrawView::OnTransformSaveAlignmentVTF";
+  CDrawSet* set = GetActiveSet();
+  CVol* vol = set ? set->GetActiveVol() : nullptr;
+  if (!vol || !vol->frame) return;
+  if (!vol->HasAlignment()) {
+    twk::doc::message(name, L"Alignment transform is not present");
+    return;
+  }
+  CString path = L"AlignTransform.vtf";
+  int filterIndex = 0;
+  CString extension;
+  if (!TW_GetFileSaveName(TW_FILTER_VTF, &g_UserOpt.vtfFolder, &filterIndex, &extension, &path)) return;
+  if (!g_transformWriter || !g_transformWriter(path, 2, vol->Dim(), vol->Spc(), nullptr, nullptr, vol->alignment))
+    twk::doc::message(name, L"Failed to save the transform file " + path);
+}
+
+void TW_SetTransformFileWriter(TW_TRANSFORM_FILE_WRITER writer) {
+  g_transformWriter = std::move(writer);
+  if (g_transformWriter) {
+    TW_BindOperation("CDrawView::OnTransformSaveAlignmentVTF", [](const TW_COMMAND_CALL& c) {
+      if (c.view) c.view->OnTransformSaveAlignmentVTF();
+    });
+  } else {
+    TW_UnbindOperation("CDrawView::OnTransformSaveAlignmentVTF");
+  }
+}
+
+TW_COMMAND_BINDINGS(operation_helpers) {
+  TW_RegisterPreset("g_BodyMaskParms", &g_BodyMaskParms);
+  TW_BindOperation("CDrawSet::Deidentify", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->Deidentify(c.Flag(0));
+  });
+}

@@ -1,0 +1,376 @@
+// The voxel-value and layer operations of the view's commands against numpy and scikit-image on
+// small fixtures: the prompts they ask, the undo records they leave, what Cancel keeps, and the
+// set a command acts on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cwchar>
+
+#include "AutofocusPresets.h"
+#include "OperationsTestKit.h"
+#include "ScriptedUi.h"
+#include "ops/VoxelValues.h"
+
+using namespace twk::optest;
+
+namespace {
+
+// 16-bit voxels 3 * (x + 4y + 16z) + 7t + 2 of a 4 x 4 x 2 x T volume.
+CVol* ramp(int T = 1, const wchar_t* name = L"/data/ramp.nii") {
+  return makeVolume(FRM_INT, 16, DIM3D{4, 4, 2, T},
+                    [](int x, int y, int z, int t) { return 3.0 * (x + 4 * y + 16 * z) + 7 * t + 2; }, name);
+}
+
+std::vector<int> shapeOf(const FRAME* f) { return {f->dim.t, f->dim.d, f->dim.h, f->dim.w}; }
+
+CString text(double v) {
+  CString s;
+  s.Format(L"%.17g", v);
+  return s;
+}
+
+}  // namespace
+
+TEST(ValueOperations, ScaleToIntervalEqualsNumpyAndUndoesBitForBit) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  const struct {
+    double a, b;
+  } cases[] = {{0, 100}, {10, 1000.5}, {-50, 50}, {200, 200}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.a);
+    CDrawDoc* doc = docs.open({twk::testkit::makeLayer(ramp(2))});
+    CDrawSet* set = doc->GetActiveSet();
+    CVol* vol = set->GetBaseVol();
+    const std::vector<double> before = voxels(vol->frame);
+    ui.clear();
+    ui.answerValuesText({text(c.a), text(c.b)});
+    set->ScaleToInterval();
+    EXPECT_EQ(ui.messages.front(), L"Specify Signal Range");
+    EXPECT_EQ(ui.prompts[0][0].label, L"Min Value");
+    EXPECT_EQ(std::wcstod(ui.prompts[0][0].text, nullptr), 2.0);    // the volume's minimum over all time points
+    EXPECT_EQ(std::wcstod(ui.prompts[0][1].text, nullptr), 102.0);  // and its maximum
+    const std::vector<double> expected = numpyReference(
+        before, shapeOf(vol->frame), "float64",
+        "np.clip(np.floor(np.clip((" + std::to_string(c.b) + "-" + std::to_string(c.a) + ")/(102-2)*a + (" +
+            std::to_string(c.b) + " - (" + std::to_string(c.b) + "-" + std::to_string(c.a) + ")/(102-2)*102), " +
+            std::to_string(c.a) + ", " + std::to_string(c.b) + ") + 0.5), 0, 65535)");
+    ASSERT_EQ(expected.size(), before.size());
+    EXPECT_EQ(voxels(vol->frame), expected);
+    EXPECT_TRUE(doc->IsModified());
+    ASSERT_EQ(doc->UndoCount(), 1);
+    ASSERT_TRUE(doc->Undo());
+    EXPECT_EQ(voxels(vol->frame), before);
+    docs.close(doc);
+  }
+}
+
+TEST(ValueOperations, ConstantVolumesCancelAndBadRanges) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(makeVolume(FRM_REAL, 64, DIM3D{3, 3, 1, 1}, [](int, int, int, int) {
+    return 5.0;
+  }))});
+  CDrawSet* set = doc->GetActiveSet();
+  CVol* vol = set->GetBaseVol();
+  // A constant volume: slope 1, intercept b - M, clamped.
+  ui.answerValuesText({L"0", L"2"});
+  set->ScaleToInterval();
+  EXPECT_EQ(voxels(vol->frame), std::vector<double>(9, 2.0));
+  // Cancel: voxels and the undo list as they were.
+  const int undo = doc->UndoCount();
+  ui.cancelValues();
+  set->ScaleToInterval();
+  EXPECT_EQ(doc->UndoCount(), undo);
+  // A minimum above the maximum is refused with its message.
+  ui.clear();
+  ui.answerValuesText({L"3", L"1"});
+  set->ScaleToInterval();
+  EXPECT_EQ(ui.lastMessage(), L"CDrawSet::ScaleToInterval : Min Value must not be above Max Value");
+  EXPECT_EQ(doc->UndoCount(), undo);
+  EXPECT_EQ(voxels(vol->frame), std::vector<double>(9, 2.0));
+}
+
+TEST(ValueOperations, ScaleToIntervalActsOnTheActiveSetOfTheView) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  const int id = rowId("Volume", "Voxel Value Conversion > Scale to Interval");
+  ASSERT_TRUE(TW_RowAvailable(TW_FindCommandRow(id)));
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(ramp(1, L"/data/first.nii"))});
+  CDrawSet* first = doc->GetActiveSet();
+  CDrawSet* second = twk::testkit::addSet(doc, {twk::testkit::makeLayer(ramp(1, L"/data/second.nii"))});
+  CDrawView* view = Documents::viewOf(doc);
+  const struct {
+    const char* what;
+    std::vector<CDrawObj*> selection;
+    CDrawSet* scaled;
+  } cases[] = {{"the selected second set", {second}, second},
+               {"two selected: the first", {first, second}, first},
+               {"none selected: the first", {}, first}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<double> a = voxels(first->GetBaseVol()->frame), b = voxels(second->GetBaseVol()->frame);
+    doc->SetSelection(c.selection);
+    ui.answerValuesText({L"0", L"1"});
+    EXPECT_TRUE(TW_DispatchCommand(id, view));
+    EXPECT_EQ(voxels(first->GetBaseVol()->frame) != a, c.scaled == first);
+    EXPECT_EQ(voxels(second->GetBaseVol()->frame) != b, c.scaled == second);
+    doc->Undo();
+  }
+  // A document without a volume set: the command runs and changes nothing, asking nothing.
+  CDrawDoc empty;
+  CountingView emptyView;
+  empty.AddView(&emptyView);
+  ui.clear();
+  EXPECT_TRUE(TW_DispatchCommand(id, &emptyView));
+  EXPECT_TRUE(ui.messages.empty());
+  empty.RemoveView(&emptyView);
+}
+
+TEST(ValueOperations, ReplaceSignalValueIsUndoableAndAsksOverItsRoi) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CVol* vol = ramp();
+  const std::vector<double> before = voxels(vol->frame);
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  // Without an ROI: the whole volume, the title alone.
+  ui.answerValuesText({L"5", L"40000"});
+  EXPECT_TRUE(set->ReplaceSignalValue(false));
+  EXPECT_EQ(ui.messages.front(), L"Specify Value Replacement");
+  EXPECT_EQ(voxels(vol->frame), numpyReference(before, shapeOf(vol->frame), "float64", "np.where(a == 5, 40000, a)"));
+  EXPECT_TRUE(doc->IsModified());
+  ASSERT_EQ(doc->UndoCount(), 1);
+  doc->Undo();
+  EXPECT_EQ(voxels(vol->frame), before);
+  // With an ROI (x == y): only inside it, and the title names the ROI; the last values are offered.
+  set->AppendLayer(twk::testkit::makeLayer(makeVolume(FRM_ROI, 1, DIM3D{4, 4, 2, 1},
+                                                      [](int x, int y, int, int) { return x == y ? 1 : 0; },
+                                                      L"/data/diagonal.im")));
+  ui.clear();
+  ui.answerValuesText({L"17", L"1"});
+  EXPECT_TRUE(set->ReplaceSignalValue(false));
+  EXPECT_EQ(ui.messages.front(), L"Specify Value Replacement over <diagonal.im>");
+  EXPECT_EQ(std::wcstod(ui.prompts[0][0].text, nullptr), 5.0);
+  EXPECT_EQ(std::wcstod(ui.prompts[0][1].text, nullptr), 40000.0);
+  std::vector<double> expected = before;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const int x = int(i % 4), y = int(i / 4 % 4);
+    if (x == y && expected[i] == 17) expected[i] = 1;
+  }
+  EXPECT_NE(expected, before);  // the fixture has a 17 on the diagonal
+  EXPECT_EQ(voxels(vol->frame), expected);
+  // A replacement the voxels cannot hold: named, nothing changed.
+  ui.clear();
+  ui.answerValuesText({L"2", L"-1"});
+  EXPECT_FALSE(set->ReplaceSignalValue(false));
+  EXPECT_EQ(ui.lastMessage(), L"VA_VolReplaceValue : The replacement value cannot be stored in the volume's voxels");
+  EXPECT_EQ(voxels(vol->frame), expected);
+}
+
+TEST(ValueOperations, VoidVoxelsComeAndGoWithUndo) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CVol* vol = ramp();
+  const std::vector<double> before = voxels(vol->frame);
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  ui.answerValues({14});
+  EXPECT_TRUE(set->MakeSignalVoid(view));
+  EXPECT_EQ(ui.prompts[0][0].label, L"Signal to become Transparent");
+  // 16-bit voxels cannot mark a void: the layer now holds 32 bits, the 14 marked void.
+  EXPECT_EQ(vol->frame->bpv, 32);
+  EXPECT_EQ(voxels(vol->frame),
+            numpyReference(before, shapeOf(vol->frame), "float64", "np.where(a == 14, 16777215, a)"));
+  // Cancel in the fill prompt keeps everything.
+  const int undo = doc->UndoCount();
+  ui.cancelValues();
+  EXPECT_FALSE(set->ChangeVoidToSignal());
+  EXPECT_EQ(doc->UndoCount(), undo);
+  ui.answerValues({1000});
+  EXPECT_TRUE(set->ChangeVoidToSignal());
+  EXPECT_EQ(ui.prompts.back()[0].label, L"New value for VOID voxels");
+  EXPECT_EQ(voxels(vol->frame), numpyReference(before, shapeOf(vol->frame), "float64", "np.where(a == 14, 1000, a)"));
+  // Two undos give the original 16-bit frame bit for bit.
+  ASSERT_TRUE(doc->Undo());
+  ASSERT_TRUE(doc->Undo());
+  EXPECT_EQ(vol->frame->bpv, 16);
+  EXPECT_EQ(voxels(vol->frame), before);
+}
+
+TEST(ValueOperations, CopyTimepointChecksItsTarget) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CVol* vol = ramp(3);
+  const std::vector<double> before = voxels(vol->frame);
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  set->FindViewProjection(view)->timeIndex = 1;
+  const struct {
+    int target;
+    bool ok;
+    const char* expression;
+  } cases[] = {{0, false, "a"}, {4, false, "a"}, {2, true, "a"}, {3, true, "np.concatenate([a[:2], a[1:2]])"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    ui.clear();
+    ui.answerValues({double(c.target)});
+    EXPECT_EQ(set->CopyTimepointToTarget(view), c.ok);
+    EXPECT_EQ(ui.prompts[0][0].number, 2.0);  // the view's time point, 1-based
+    EXPECT_EQ(ui.prompts[0][0].label, L"Target dynamic point index");
+    if (!c.ok) {
+      EXPECT_EQ(ui.lastMessage(), L"CDrawSet::CopyTimepointToTarget : Invalid dynamic points");
+    }
+    EXPECT_EQ(voxels(vol->frame), numpyReference(before, shapeOf(vol->frame), "float64", c.expression));
+  }
+  EXPECT_EQ(doc->UndoCount(), 2);
+}
+
+TEST(ValueOperations, UniformLayerAndHeaderCommands) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CVol* base = ramp(3);
+  base->dyn[0].echoTime = 0.01;
+  base->dyn[1].echoTime = 0.02;
+  base->dyn[2].echoTime = 0.04;
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(base)});
+  CDrawSet* set = doc->GetActiveSet();
+  const struct {
+    int answer;
+    int layers;
+    int timePoints;
+  } cases[] = {{IDCANCEL, 1, 0}, {IDNO, 2, 3}, {IDYES, 3, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ui.answerValues({2.5}).answerValuesText({L"flat"}).answerMessage(c.answer);
+    set->InsertUniformLayer(false);
+    EXPECT_EQ(ui.messages[ui.messages.size() - 1], L"Base layer is 4D. Create 3D layer anyway?");
+    ASSERT_EQ(set->NumLayers(), c.layers);
+    if (c.timePoints) {
+      CVol* added = set->GetLayerVol(c.layers - 1);
+      EXPECT_EQ(added->T(), c.timePoints);
+      EXPECT_TRUE(added->IsReal());
+      EXPECT_EQ(added->name, L"flat");
+      EXPECT_EQ(voxels(added->frame), std::vector<double>(size_t(16 * 2 * c.timePoints), 2.5));
+    }
+  }
+  // Echo times become spin-lock times; then nothing varies but the time.
+  EXPECT_TRUE(set->ReplaceEchoTimeByTSL());
+  EXPECT_EQ(base->GetDynType(), DYN_SPINLOCK_TIME);
+  EXPECT_EQ(base->dyn[2].spinLockTime, 0.04);
+  EXPECT_EQ(base->dyn[2].echoTime, 0.01);
+  set->RemoveDynamicDimensionsExceptTime();
+  EXPECT_EQ(base->GetDynType(), DYN_TIME);
+  EXPECT_EQ(base->dyn[2].time, 20.0);
+}
+
+TEST(ValueOperations, EqualizeWithinAGreyLevelOfScikitImageAndLogEqualsNumpy) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  // A skewed histogram: values (x * y * z) mod 97 + 3 of 8 x 8 x 4.
+  CVol* vol = makeVolume(FRM_INT, 16, DIM3D{8, 8, 4, 1}, [](int x, int y, int z, int) { return (x * y * (z + 1)) % 97 + 3; });
+  const std::vector<double> values = voxels(vol->frame);
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  ASSERT_TRUE(set->EqualizeHistogram());
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetActive(), 1);
+  const double lo = *std::min_element(values.begin(), values.end()), hi = *std::max_element(values.begin(), values.end());
+  const std::vector<double> reference = numpyReference(
+      values, {4, 8, 8}, "uint16",
+      std::to_string(lo) + " + (" + std::to_string(hi - lo) + ") * exposure.equalize_hist(a, nbins=" +
+          std::to_string(int(hi - lo) + 1) + ")");
+  const std::vector<double> equalized = voxels(set->GetLayerVol(1)->frame);
+  ASSERT_EQ(reference.size(), equalized.size());
+  for (size_t i = 0; i < reference.size(); ++i) EXPECT_NEAR(equalized[i], reference[i], 1.0) << i;
+
+  // The logarithm of an integer layer; zeros become void.
+  CVol* counts = makeVolume(FRM_INT, 16, DIM3D{8, 8, 4, 1}, [](int x, int y, int z, int) { return x * (y + z); });
+  const std::vector<double> raw = voxels(counts->frame);
+  set->AppendLayer(twk::testkit::makeLayer(counts));
+  set->SetActive(set->NumEntries() - 1);
+  ASSERT_TRUE(set->LogConvert()) << ui.lastMessage().toUtf8();
+  const std::vector<double> logs = voxels(set->GetLayerVol(set->NumLayers() - 1)->frame);
+  const std::vector<double> reference2 = numpyReference(raw, {4, 8, 8}, "float64", "np.where(a > 0, np.log(np.where(a > 0, a, 1)), 1e60)");
+  ASSERT_EQ(logs.size(), reference2.size());
+  for (size_t i = 0; i < logs.size(); ++i) EXPECT_DOUBLE_EQ(logs[i], reference2[i]) << i;
+  // A real active layer: nothing, without a message.
+  ui.clear();
+  const int layers = set->NumLayers();
+  EXPECT_FALSE(set->LogConvert());
+  EXPECT_EQ(set->NumLayers(), layers);
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST(Presets, EveryAutoFocusPresetHoldsItsStartValues) {
+  TW_InitAutofocus3DDefaults();
+  TW_InitAutofocus4DDefaults();
+  TW_InitNeckAutofocusDefaults();
+  const struct {
+    const char* name;
+    const VA_AF3D* r;
+    int measure, magnitude;
+    double radius, normalization, inflate, subsample, tx, rz;
+    int rotationGrid, scaleGrid, power, transform, interpolation;
+    bool targetRoi;
+  } cases[] = {
+      {"SignalDifference", &g_AF3DSignalDifference, 0, 0, 2.6, 1.0, 0, 3, 30, 0, 1, 1, 20, 1, 1, false},
+      {"Postmortem", &g_AF3DPostmortem, 5, 2, 2.6, 2.0, 2, 5, 10, 5, 7, 7, 1, 2, 1, false},
+      {"MouseHeadAtlas", &g_AF3DMouseHeadAtlas, 4, 0, 2.6, 1.0, 0, 5, 5, 5, 10, 1, 1, 1, 1, false},
+      {"BrainFDGDCE", &g_AF3DBrainFDGDCE, 5, 0, 3.0, 1.0, 3, 2, 20, 20, 11, 1, 1, 1, 2, true},
+      {"PalvenVibe", &g_AF3DPalvenVibe, 5, 0, 3.0, 2.0, 3.0, 1, 12, 5, 55, 1, 100, 2, 1, false},
+      {"Kidney3D", &g_AF4DKidney3D, 6, 0, 3.3, 2.0, 3, 2, 10, 12, 20, 1, 1, 1, 2, false},
+      {"Kidney2D", &g_AF4DKidney2D, 6, 0, 3.6, 2.0, 3, 2, 10, 12, 20, 1, 1, 1, 2, false},
+      {"BrainMaskMR", &g_AF4DBrainMaskMR, 5, 0, 2.6, 2.0, 3, 3, 5, 20, 11, 1, 1, 1, 1, true},
+      {"PalvenPerfusion", &g_AF4DPalvenPerfusion, 5, 1, 4.0, 2.0, 20, 1, 12, 3, 33, 1, 25, 2, 2, false},
+      {"NeckDwi", &g_AF4DNeckDwi, 3, 2, 4.1, 2.0, 3, 2, 5, 3, 3, 1, 1, 1, 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const VA_AF3D& r = *c.r;
+    EXPECT_EQ(r.measure, c.measure);
+    EXPECT_EQ(r.ural.magnitude, c.magnitude);
+    EXPECT_EQ(r.ural.highRadius, c.radius);
+    EXPECT_EQ(r.ural.normalization, c.normalization);
+    EXPECT_EQ(r.inflate, c.inflate);
+    EXPECT_EQ(r.subsample, c.subsample);
+    EXPECT_EQ(r.translationMax[0], c.tx);
+    EXPECT_EQ(r.rotationMax[2], c.rz);
+    EXPECT_EQ(r.rotationGrid, c.rotationGrid);
+    EXPECT_EQ(r.scaleGrid, c.scaleGrid);  // 1 also for BrainMaskMR: its dialog accepts 1 to 10000
+    EXPECT_EQ(r.power, c.power);
+    EXPECT_EQ(r.transformType, c.transform);
+    EXPECT_EQ(r.interpolation, c.interpolation);
+    EXPECT_EQ(r.useTargetRoi != 0, c.targetRoi);
+    EXPECT_EQ(r.shearGrid, 1);
+    EXPECT_TRUE(r.initialTransformFile.IsEmpty() && r.finalTransformFile.IsEmpty());
+  }
+  EXPECT_EQ(g_AF4DPalvenPerfusion.inflateUnits, 1);
+  EXPECT_EQ(g_AF4DPetBrainMask.algorithm4D, 2);
+  EXPECT_EQ(g_AF4DPetBrainMask.miBins, 16);
+  EXPECT_EQ(g_AF4DInSliceMI.mode2D, 1);
+  EXPECT_EQ(g_AF3DHipAtlas.multipass, 1);
+  EXPECT_EQ(g_AF3DPalvenSliceA.extraFlag, 1);
+  EXPECT_EQ(g_AF3DMRandPET.resliceTargetToSource, 1);
+  // "Uncrop Volume Region" builds its record afresh: a change to one run's record does not stay.
+  VA_AF3D uncrop = TW_UncropAutofocusRecord();
+  EXPECT_EQ(uncrop.translationMax[1], 100.0);
+  EXPECT_EQ(uncrop.interpolation, 0);
+  EXPECT_EQ(uncrop.resliceTargetToSource, 1);
+  uncrop.translationMax[1] = 5;
+  EXPECT_EQ(TW_UncropAutofocusRecord().translationMax[1], 100.0);
+  // The rows find their presets by name.
+  EXPECT_EQ(TW_FindPreset("g_AF4DKidney3D", typeid(VA_AF4D)), &g_AF4DKidney3D);
+  EXPECT_EQ(TW_FindPreset("g_AF3DMouseHeadAtlas", typeid(VA_AF3D)), &g_AF3DMouseHeadAtlas);
+}

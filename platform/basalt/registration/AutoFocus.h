@@ -1,0 +1,78 @@
+#pragma once
+// The records of AutoFocus registration: a coarse grid search over translations, rotations,
+// scalings and shears followed by a fine optimisation of the chosen transform. VA_AF3D registers
+// one volume onto another, VA_AF4D corrects the motion of a 4D volume; both carry the texture-
+// gradient settings (VA_URALGRAD) of the gradient similarity measures. Named fields in the order
+// of the record; the records are passed by value and never stored in files.
+
+#include <cstdint>
+
+#include "CString.h"
+
+// Similarity measures (VA_REGMEASURE).
+enum : int32_t {
+  VA_REGMEASURE_SIGNAL_DIFFERENCE = 0,
+  VA_REGMEASURE_CROSS_CORRELATION = 1,
+  VA_REGMEASURE_RATIO_UNIFORMITY = 2,
+  VA_REGMEASURE_MUTUAL_INFO = 3,
+  VA_REGMEASURE_MUTUAL_INFO_NORM = 4,
+  VA_REGMEASURE_GRADIENT_FIELD = 5,
+  VA_REGMEASURE_GRADIENT_FIELD_PLUS = 6,
+  VA_REGMEASURE_MICRO_SEGMENTATION = 7,  // deformable registration only
+  VA_REGMEASURE_SELF_SIMILARITY = 8,     // deformable registration only
+};
+
+// Texture-gradient settings.
+struct VA_URALGRAD {
+  int32_t metric = 0;          // 0 signal difference, 1 earth mover distance
+  int32_t weights = 0;         // 0 "Constant", 1 "Gaussian", 2 "Radial", 3 "Rayleigh"
+  int32_t magnitude = 0;       // 0 linear, 1 logarithm, 2 normalized
+  double normalization = 0.0;  // normalization coefficient
+  double lowRadius = 0.0;      // voxels
+  double highRadius = 0.0;     // voxels
+};
+
+// The basic settings: the metric, the high radius (voxels; the low radius is 1 voxel, constant
+// weights), the magnitude measure and the normalization coefficient.
+void VA_UralGradBasicParms(VA_URALGRAD* settings, int metric, double highRadius, int magnitude, double normalization);
+
+struct VA_AF3D {
+  int32_t measure = 0;               // VA_REGMEASURE
+  VA_URALGRAD ural;                  // for measures 5 and 6
+  CString initialTransformFile;      // ".vtf" applied before the search; empty: none
+  uint8_t useTargetRoi = 0;          // the similarity is taken inside the target ROI
+  int32_t inflateUnits = 0;          // 0 voxels, 1 millimetres
+  double inflate = 0.0;              // growth of the target ROI mask
+  uint8_t extraFlag = 0;             // passed to the engine
+  double sourceNoise = 0.0;          // noise levels of the normalized gradient measures
+  double targetNoise = 0.0;
+  int32_t miBins = 0;                // histogram bins of the mutual-information measures; 0: automatic
+  double reserved1 = 0.0, reserved2 = 0.0;
+  double subsample = 0.0;            // subsampling factor of the search
+  double translationMax[3] = {0, 0, 0};  // mm
+  double rotationMax[3] = {0, 0, 0};     // degrees
+  int32_t rotationGrid = 0;
+  uint8_t uniformScale = 0;
+  double scaleMax[3] = {0, 0, 0};
+  int32_t scaleGrid = 0;
+  double shearMax = 0.0;
+  int32_t shearGrid = 0;
+  int32_t power = 0;                 // effort of the fine optimisation
+  uint8_t multipass = 0;
+  int32_t transformType = 0;         // 0 translation, 1 rigid, 2 affine, 3 quadratic, 4 polynomial multipass
+  int32_t interpolation = 2;         // 0 nearest, 1 trilinear, 2..4 windowed sinc of radius 2..4
+  uint8_t resliceTargetToSource = 0;
+  uint8_t cleanByMask = 0;
+  CString finalTransformFile;        // ".vtf" written after the registration; empty: none
+};
+
+struct VA_AF4D : VA_AF3D {
+  uint8_t mode2D = 0;                  // slice by slice
+  int32_t algorithm4D = 0;             // 0 serial, 1 radial, 2 serial forward, 3 radial forward
+  uint8_t outputRoiMotion = 0;
+  uint8_t saveTimepointTransform = 0;
+};
+
+// Whether the record's measure is a gradient measure (5 or 6), which uses the texture-gradient
+// settings; with their magnitude 2 it also needs noise levels.
+bool VA_AF3D_UsesGradientMeasure(const VA_AF3D& record);
