@@ -239,6 +239,11 @@ class CVol {
   // Same grid and, unless tolerance is 1e60, the same voxels within tolerance (see
   // VA_VolIsMatchingVolume); false when the comparison cannot be made.
   bool IsMatchingVolume(const CVol* other, double tolerance, bool* match) const;
+  // Compares time point t (t outside 0 .. T-1: every time point) with the volume stored in a file:
+  // passed when the largest absolute voxel difference is at most maxBound and their mean at most
+  // meanBound (1e60: no bound); a void voxel matches only a void one. False when the file cannot
+  // be read or its width, height and depth (or its time points, for every time point) differ.
+  bool CompareToStandard(int t, const wchar_t* path, double maxBound, double meanBound, bool* passed) const;
   bool IsValidSpc() const;
   bool IsValidOrientation() const;
   // Diagonal of the volume's box in millimetres.

@@ -36,6 +36,7 @@
 #include "ProgressPump.h"
 #include "QtUi.h"
 #include "ToggleBar.h"
+#include "TwkAnnLoader.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 
@@ -207,6 +208,8 @@ class ScriptRunner : public QObject {
     } else if (verb == QLatin1String("expect-documents")) {
       if (int(app->Documents().size()) != argument.toInt())
         return fail(QStringLiteral("%1 documents open").arg(app->Documents().size()));
+    } else if (verb == QLatin1String("expect-network-library")) {
+      if (!TW_TwkAnn().module) return fail(QStringLiteral("the network library is not loaded"));
     } else if (verb == QLatin1String("expect-layers")) {
       CDlgLayerCtrl* panel = TW_LayerPanel();
       if (!panel) return fail(QStringLiteral("the Layers panel is not open"));

@@ -18,6 +18,7 @@
 //   expect-identical <path>     the active document equals the document stored in this file
 //   wait <ms>                   lets the program run this long
 //   expect-documents <n>        n documents are open
+//   expect-network-library      the network library beside the program is loaded and initialised
 //   expect-layers <n>           the Layers panel is open and shows n rows
 //   expect-view-content         the active view shows an image (not a single colour)
 //   screenshot <path>           writes the main window and its open panels as one PNG
