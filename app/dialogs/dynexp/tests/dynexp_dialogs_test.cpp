@@ -382,6 +382,7 @@ TEST(CurveViewer, LabelsSpinPaletteConversionAndSave) {
     EXPECT_TRUE(viewer.windowTitle().endsWith(QStringLiteral("Absolute enhancement")));
     EXPECT_DOUBLE_EQ(viewer.Converted()[0][2], 10.0);  // (30 - 10) / 2
     const fs::path out = scratch("saved_tac.txt");
+    fs::remove(out);
     script.answerSaveFile(CString(out.string().c_str()));
     ASSERT_TRUE(viewer.OnSave());
     const std::string text = readText(out);
