@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "CString.h"
+#include "TwkTypes.h"
 
 struct MFILE;
 
@@ -81,13 +82,6 @@ struct VA_CONCCONV {
 };
 #pragma pack(pop)
 static_assert(sizeof(VA_CONCCONV) == 80, "VA_CONCCONV is 80 bytes");
-
-// Tissue or blood attributes (128 bytes); the program sets only the first value, the T1 in seconds.
-struct VA_TISSUEATTRIB {
-  double t1 = 0;
-  double reserved[15] = {};
-};
-static_assert(sizeof(VA_TISSUEATTRIB) == 128, "VA_TISSUEATTRIB is 128 bytes");
 
 // The settings of one model of the catalogue.
 struct DYNEXP_MODELSET {

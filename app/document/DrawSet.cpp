@@ -80,6 +80,25 @@ int64_t CDrawSet::MemSize() const {
   return total;
 }
 
+void CDrawSet::ComputeBounds() {
+  if (!IsVectorRoi() || entries_.empty()) return;
+  DRECT u;
+  bool first = true;
+  for (CDrawObj* e : entries_) {
+    e->ComputeBounds();
+    DRECT b = e->position;
+    if (b.x0 > b.x1) std::swap(b.x0, b.x1);
+    if (b.y0 > b.y1) std::swap(b.y0, b.y1);
+    if (first) {
+      u = b;
+      first = false;
+    } else {
+      u = DRECT{std::min(u.x0, b.x0), std::min(u.y0, b.y0), std::max(u.x1, b.x1), std::max(u.y1, b.y1)};
+    }
+  }
+  position = u;
+}
+
 bool CDrawSet::IsVectorRoi() const { return kind == DRAWOBJ_SET && vroi && vroi->kind == HIGHOBJ_VECTOR_ROI; }
 
 bool CDrawSet::IsVolumeSet() const {

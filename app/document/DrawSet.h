@@ -35,6 +35,9 @@ class CDrawSet : public CDrawObj {
 
   void SetDocument(CDrawDoc* doc) override;
   int64_t MemSize() const override;
+  // A vector-ROI set takes the union of its entries' bounds; a volume set keeps its world rectangle
+  // (its layers share it).
+  void ComputeBounds() override;
 
   // --- kinds ---
   // Kind 8, no vector-ROI record of kind 1, non-empty, first entry a volume layer.
@@ -152,6 +155,9 @@ class CDrawSet : public CDrawObj {
   // One key step (37 Left, 38 Up, 39 Right, 40 Down) of the view's record.
   bool ScrollVolume(CDrawView* view, int key);
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
+  // The display window of the operand signal layer from its voxels at the view's time point:
+  // mode 0 all values, 1 the percentile window, 2 all values inside the operand ROI.
+  bool OptimalWindow(CDrawView* view, int mode);
 
   // The volume information dialog of the active layer at the view's slice and time point (defined
   // by the document files, app/files); false when it cannot open.
@@ -230,9 +236,40 @@ class CDrawSet : public CDrawObj {
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
 
+  // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
+  // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
+  // vector-ROI object, widen a 2D box into a 3D box as deep in millimetres as its larger side.
+  bool VectRoiSave();
+  bool VectRoiLoad(const wchar_t* path);
+  bool DeleteVectROIs(int mode, bool sayNone);
+  bool ListAllVectorROIs();
+  bool VectorRoi_2Dto3D(CDrawView* view);
+
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;
 
+  // --- layer export (app/files/LayerExport.cpp) ---
+  // The active layer as DICOM files (one per image, or one multi-frame ".dic" file).
+  bool SaveDicomData();
+  // The active layer as DICOM files sorted into per-series folders of a chosen folder.
+  bool SaveActiveLayer_DicomFolders();
+  // The active layer as a raw image file (".im", ANALYZE ".img", NIfTI ".nii", 4D ".time" sets).
+  bool SaveActiveVolumeToRAW();
+  // Every marked layer (the view's time point) to its own file in one folder; true also on cancel.
+  bool SaveAllMarkedVolumeLayersToRAW(CDrawView* view);
+  // Rewrites TR, TE or the flip angle (tag one of TW_DICOMTAG_*) in the operand layer's headers.
+  bool SetDicomTag(int tag);
+
+  // --- layer conversions (DrawSetConversions.cpp) ---
+  bool RoiToIntegerLayer();
+  bool VolumeConversion_REALtoINT(int bits, bool ask);
+  bool SiVolumeToParamMap();
+  bool Convert2DmosaicToVolume(bool askAlways);
+  // A copy of the active layer named with "_copy", made active.
+  bool CloneLayer();
+  // The VIBE volume of this set and the GRASP series of the one other open document merged into a
+  // new document (DrawSetMerge.cpp).
+  bool ConcatenateVibeGrasp();
   // --- operations of the view's commands; defined by the command layer (app/operations) ---
   // Voxel values in place, with an undo record of the layer (ValueOperations.cpp).
   bool ReplaceSignalValue(bool unused);
@@ -269,6 +306,10 @@ class CDrawSet : public CDrawObj {
   std::vector<CDrawObj*> entries_;
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
+
+// The DICOM tags SetDicomTag rewrites: repetition time (0018,0080), echo time (0018,0081), flip
+// angle (0018,1314).
+enum : int { TW_DICOMTAG_TR = 0x00180080, TW_DICOMTAG_TE = 0x00180081, TW_DICOMTAG_FA = 0x00181314 };
 
 // --- the pending volume: at most one CVol waiting to become a layer or a document ---
 // Puts vol into the slot (a volume still there is deleted).

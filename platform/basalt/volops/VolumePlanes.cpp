@@ -95,6 +95,42 @@ const wchar_t* VA_GetProjectionConventionName(int convention, int type) {
   return nullptr;
 }
 
+bool VA_RotateToSpecifiedOrient(const CVol* vol, int convention, int plane, DPOINT3D* angles, bool show) {
+  auto fail = [&](const wchar_t* why) {
+    if (show) twk::showNamedError(L"VA_RotateToSpecifiedOrient", why);
+    return false;
+  };
+  if (!vol || !vol->frame || !angles) return fail(L"Volumetric Entity is required");
+  if (plane < 0 || plane > 2) return fail(L"Unknown orientation");
+  if (!vol->IsValidOrientation()) return fail(L"Valid orientation is required");
+  const wchar_t* name = VA_GetProjectionConventionName(convention, plane);
+  VA_VOLPROJ candidate;
+  VA_InitVOLPROJ(&candidate);
+  // The current angles first, then the quarter-turn triples (i mod 4, (i div 4) mod 4, i div 16).
+  for (int i = -1; i < 64; ++i) {
+    if (i < 0) {
+      candidate.rotation[0] = angles->x;
+      candidate.rotation[1] = angles->y;
+      candidate.rotation[2] = angles->z;
+    } else {
+      candidate.rotation[0] = (i % 4) * 90.0;
+      candidate.rotation[1] = ((i / 4) % 4) * 90.0;
+      candidate.rotation[2] = (i / 16) * 90.0;
+    }
+    bool match;
+    if (name) {
+      CString text;
+      match = VA_VolGetProjText(vol, &candidate, &text) && text == name;
+    } else {
+      match = VA_VolGetMajorProjType(vol, &candidate) == plane;
+    }
+    if (!match) continue;
+    *angles = DPOINT3D{candidate.rotation[0], candidate.rotation[1], candidate.rotation[2]};
+    return true;
+  }
+  return fail(L"No quarter turn shows the requested plane");
+}
+
 FRAME* VA_VolumeMosaicToVolumeUser(const FRAME* frame, int n, bool show) {
   auto fail = [&](const wchar_t* why) -> FRAME* {
     if (show) twk::showNamedError(L"VA_VolumeMosaicToVolumeUser", why);

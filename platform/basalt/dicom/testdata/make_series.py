@@ -5,7 +5,7 @@
 Every series has distinct voxel values that the tests recompute: see value() below and the test's
 expectations. Kinds: ct, mrgap, dwi, siemensdwi, dyn, small, patients, signed, localizer, mosaic,
 mosaic3drev, mosaic4drev, enhanced, enhancedperframe, enhancedtime, dwitrace, j2k, colour, floatmap,
-modlut, rtdose, unsupported.
+modlut, rtdose, unsupported, oblique4d, mosaictiles.
 """
 import json
 import os
@@ -648,6 +648,41 @@ def unsupported(folder):
     ds.PixelData = encapsulate([b'\xff\x00' * 32])
     ds.is_little_endian, ds.is_implicit_VR = True, False
     ds.save_as(path, write_like_original=False)
+
+
+
+
+def oblique4d(folder):
+    # 3 time points of 5 oblique slices, 12 rows by 14 columns, echo time 10 ms;
+    # stored value x + 2y + 50z + 400t.
+    r = rotation(0.15, 0.25, -0.2)
+    row, col, normal = r[:, 0], r[:, 1], r[:, 2]
+    study, series = generate_uid(), generate_uid()
+    for t in range(3):
+        for z in range(5):
+            write(folder, 'obl_%d_%02d.dcm' % (t, z), grid(12, 14, 50 * z + 400 * t), study=study, series=series,
+                  position=np.array([10.0, -4.5, 22.0]) + normal * 2.0 * z, row=row, col=col, spacing=(0.9, 1.1),
+                  thickness=2.0, instance=t * 5 + z + 1, acq_time=41000.0 + 4 * t, description='Oblique dynamic',
+                  extra={'TemporalPositionIdentifier': t + 1, 'EchoTime': 10.0})
+
+
+def mosaictiles(folder):
+    # 2 time points of one 24 x 24 mosaic holding 7 tiles of 8 x 8 (a 3 x 3 grid, two tiles empty);
+    # tile k holds 10k + x + 2y + 100t; the tile count stands in the vendor's private element.
+    study, series = generate_uid(), generate_uid()
+    for t in range(2):
+        image = np.zeros((24, 24), dtype=np.int64)
+        for k in range(7):
+            y0, x0 = 8 * (k // 3), 8 * (k % 3)
+            image[y0:y0 + 8, x0:x0 + 8] = grid(8, 8, 10 * k + 100 * t)
+        path = os.path.join(folder, 'tiles_%d.dcm' % t)
+        write(folder, 'tiles_%d.dcm' % t, image, study=study, series=series, position=(-12, -12, 0),
+              spacing=(2.0, 2.0), thickness=3.0, instance=t + 1, acq_time=40000.0 + 2 * t, description='fMRI mosaic',
+              extra={'TemporalPositionIdentifier': t + 1})
+        ds = pydicom.dcmread(path)
+        block = ds.private_block(0x0019, 'SIEMENS MR HEADER', create=True)
+        block.add_new(0x0A, 'US', 7)
+        ds.save_as(path, write_like_original=False)
 
 
 if __name__ == '__main__':
