@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
+#include <QImage>
 
 #include <chrono>
 #include <cstdlib>

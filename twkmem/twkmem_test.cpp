@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "OwnedPtrArray.h"
 #include "ScriptedUi.h"
 #include "TestTools.h"
 #include "TextCodec.h"
@@ -502,6 +503,60 @@ TEST_F(TwkMemTest, ExtractAllSubstrings) {
     }
     for (int k = 0; k < count; ++k) delete fields[k];
     pf_free(&fields);
+  }
+  EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
+}
+
+// An element that counts its destructions, to see what the owner deletes.
+struct Counted {
+  explicit Counted(int* deaths) : deaths_(deaths) {}
+  ~Counted() { ++*deaths_; }
+  int* deaths_;
+};
+
+TEST_F(TwkMemTest, OwnedPtrArrayDeletesItsElementsAndFreesTheArrayOnceOnEveryPath) {
+  const int64_t baseline = PR_GetTotalAllocSize();
+  int deaths = 0;
+  // Filled as an extractor fills it: a counted array of elements made with new, appended to.
+  auto fill = [&deaths](twk::OwnedPtrArray<Counted, int>& owner, int n) {
+    Counted*** items = owner.Items();
+    const int from = owner.Count();
+    ASSERT_TRUE(pf_realloc(items, int64_t(from + n) * int64_t(sizeof(Counted*))));
+    for (int k = 0; k < n; ++k) (*items)[from + k] = new Counted(&deaths);
+    *owner.CountPtr() = from + n;
+  };
+  {
+    twk::OwnedPtrArray<Counted, int> owner;
+    fill(owner, 2);
+    fill(owner, 3);
+    EXPECT_EQ(owner.Count(), 5);
+  }
+  EXPECT_EQ(deaths, 5);
+  EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
+
+  // Reset empties the owner at once; Release hands the array on and deletes nothing.
+  deaths = 0;
+  twk::OwnedPtrArray<Counted, int> owner;
+  fill(owner, 2);
+  owner.Reset();
+  EXPECT_EQ(deaths, 2);
+  EXPECT_EQ(owner.Count(), 0);
+  fill(owner, 4);
+  int count = 0;
+  Counted** handed = owner.Release(&count);
+  EXPECT_EQ(count, 4);
+  EXPECT_EQ(owner.Count(), 0);
+  EXPECT_EQ(deaths, 2);
+  for (int k = 0; k < count; ++k) delete handed[k];  // the new owner's part
+  pf_free(&handed);
+  EXPECT_EQ(deaths, 6);
+
+  // The substrings of a text, held without a hand-written delete loop.
+  {
+    twk::OwnedPtrArray<CString, int> fields;
+    *fields.Items() = PR_ExtractAllSubstrings(L"a,b,c", L',', fields.CountPtr());
+    ASSERT_EQ(fields.Count(), 3);
+    EXPECT_EQ(fields[2]->wstr(), L"c");
   }
   EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
 }

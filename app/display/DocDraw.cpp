@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
@@ -44,9 +45,8 @@ CDrawSet* firstVolumeSet(const CDrawDoc* doc) {
   return nullptr;
 }
 
-// Inverts a horizontal or vertical run of pixels of the paint target (the XOR pen of a crosshair).
-void xorLine(int x0, int y0, int x1, int y1) {
-  TW_PAINTTARGET& t = g_PaintTarget;
+// Inverts a horizontal or vertical run of pixels of a paint target (the XOR pen of a crosshair).
+void xorLine(const TW_PAINTTARGET& t, int x0, int y0, int x1, int y1) {
   if (!t.bits) return;
   const int64_t stride = TW_BitmapStride(t.width);
   if (y0 == y1) {
@@ -86,7 +86,7 @@ void CDrawDoc::Draw(CDrawView* view, QPainter* dc, uint8_t* bits) {
     dc->fillRect(QRect(0, 0, view->clientWidth, view->clientHeight),
                  QColor(int(GetRValue(backgroundColor)), int(GetGValue(backgroundColor)), int(GetBValue(backgroundColor))));
   }
-  TW_PAINTTARGET& target = g_PaintTarget;
+  TW_PAINTTARGET& target = view->paintTarget;
   target.visible = view->ClientToWorldRect(client);
   target.width = client.right - client.left + 1;
   target.height = client.bottom - client.top + 1;
@@ -117,7 +117,7 @@ void CDrawDoc::Draw(CDrawView* view, QPainter* dc, uint8_t* bits) {
     ++g_DocDisplayCount;
     g_DocDisplayClock += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   }
-  target.bits = nullptr;
+  target = TW_PAINTTARGET();
   if (wait && TW_DocDrawHooks().waitCursor) TW_DocDrawHooks().waitCursor(false);
   drawing = 0;
 }
@@ -144,8 +144,8 @@ bool CDrawDoc::DisplayCrosshair(CDrawView* view, QPainter* /*dc*/) {
   DRECT shown;
   if (!set->DisplayedBounds(view, &shown)) return false;
   const RECT2D r = view->WorldToClientRect(shown);
-  xorLine(r.left, c.y, r.right, c.y);
-  xorLine(c.x, r.top, c.x, r.bottom);
+  xorLine(view->paintTarget, r.left, c.y, r.right, c.y);
+  xorLine(view->paintTarget, c.x, r.top, c.x, r.bottom);
   return true;
 }
 

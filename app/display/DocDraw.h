@@ -1,17 +1,16 @@
 #pragma once
 // Rendering a view's document off-screen (the view's paint), the document draw's hooks, and the
-// helpers of vector drawing. Uses QtGui only (QPainter on a QImage); the window lives in
-// DrawViewWidget.h.
+// helpers of vector drawing. Uses QtGui only (QPainter on a QImage), declared here without its
+// headers: callers that make images include <QImage>. The window lives in DrawViewWidget.h.
 
 #include <functional>
-
-#include <QImage>
 
 #include "TwkTypes.h"
 #include "render/RectHelpers.h"
 
 class CDrawDoc;
 class CDrawView;
+class QImage;
 class QPainter;
 
 struct TW_DOCDRAW_HOOKS {

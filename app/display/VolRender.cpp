@@ -26,11 +26,21 @@
 #include "render/PictureZoom.h"
 #include "render/ProjectionGeometry.h"
 
-TW_PAINTTARGET g_PaintTarget;
 int32_t g_DocDisplayCount = 0;
 double g_DocDisplayClock = 0;
 
 TW_RENDERCACHE::~TW_RENDERCACHE() { pf_free(&picture); }
+
+namespace {
+
+// The paint target of the view a projection record belongs to: the draw into that view's bitmap
+// published it. Without a view the target is empty and nothing is drawn.
+const TW_PAINTTARGET& paintTargetOf(const VA_VOLPROJ* projection) {
+  static const TW_PAINTTARGET none;
+  return projection && projection->view ? projection->view->paintTarget : none;
+}
+
+}  // namespace
 
 void CDrawSet::Draw(CDrawView* view, QPainter* dc, int dx, int dy) {
   if (!IsVisibleInView(view)) return;
@@ -71,7 +81,7 @@ bool CDrawVol::IsCacheValid(CRenderCache* base, const VA_VOLPROJ* p, int32_t roi
       q.mode != p->mode || q.slabThickness != p->slabThickness)
     return false;
   if (c->roiColor != roiColor || !VA_IsEqualRect(&c->layerRect, layerRect)) return false;
-  const TW_PAINTTARGET& t = g_PaintTarget;
+  const TW_PAINTTARGET& t = paintTargetOf(p);
   if (c->visible[0] != t.visible.x0 || c->visible[1] != t.visible.y0 || c->visible[2] != t.visible.x1 ||
       c->visible[3] != t.visible.y1 || c->width != t.width || c->height != t.height ||
       std::memcmp(&c->client, &t.client, sizeof(RECT2D)) != 0)
@@ -194,7 +204,7 @@ void overlayLabels(const uint32_t* labels, int width, int height, int alpha, uin
 }  // namespace
 
 void CDrawVol::Draw(VA_VOLPROJ* projection, QPainter*) {
-  TW_PAINTTARGET& t = g_PaintTarget;
+  const TW_PAINTTARGET& t = paintTargetOf(projection);
   if (!t.bits || t.width < 1 || t.height < 1 || !IsMarked() || !projection || !vol || !vol->frame) return;
   const bool film = VA_IsFilmView(vol->Dim(), vol->Spc(), projection);
   projection->mode = interpolationOn(vol, film) ? 1 : 0;

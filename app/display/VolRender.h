@@ -1,24 +1,14 @@
 #pragma once
-// The paint target that the document draw publishes before its objects draw, and the per-view
-// render cache of a volume layer. Volume layers write their pixels straight into the target's
-// 24-bit top-down bitmap (blue, green, red bytes per pixel, rows of TW_BitmapStride bytes).
+// The per-view render cache of a volume layer. Volume layers write their pixels straight into the
+// paint target of the view they draw into (CDrawView::paintTarget), a 24-bit top-down bitmap.
 
 #include <cstdint>
 
+#include "DrawView.h"
 #include "DrawVol.h"
 #include "TwkTypes.h"
 #include "VolProj.h"
 #include "render/RectHelpers.h"
-
-struct TW_PAINTTARGET {
-  uint8_t* bits = nullptr;
-  int32_t width = 0, height = 0;  // client pixels
-  DRECT visible;                  // visible world rectangle
-  RECT2D client;                  // client rectangle, inclusive edges
-};
-
-// The one paint target of the process (drawing runs on the GUI thread).
-extern TW_PAINTTARGET g_PaintTarget;
 
 // Bytes per row of a 24-bit bitmap of the given width: ((width + 1) * 3) / 4 * 4.
 inline int64_t TW_BitmapStride(int width) { return (int64_t(width) + 1) * 3 / 4 * 4; }

@@ -71,9 +71,8 @@ CDrawDoc::~CDrawDoc() {
   if (documents.empty() && hooks.floatingPanelsOpen && hooks.floatingPanelsOpen() && hooks.closeFloatingPanels)
     hooks.closeFloatingPanels();
   pf_free(&storedProjection);
-  for (int i = 0; i < undoCount_; ++i) delete undoArr_[i];
-  pf_free(&undoArr_);
-  undoCount_ = undoCurrent_ = undoCapacity_ = 0;
+  undo_.clear();
+  undoCurrent_ = undoCapacity_ = 0;
   for (CDrawView* view : views_) view->document_ = nullptr;
 }
 

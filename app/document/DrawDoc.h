@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -112,10 +113,10 @@ class CDrawDoc {
   // The Undo and Redo commands; false when nothing was done or the step failed.
   bool Undo();
   bool Redo();
-  int UndoCount() const { return undoCount_; }
+  int UndoCount() const { return int(undo_.size()); }
   int UndoCurrent() const { return undoCurrent_; }
   int UndoCapacity() const { return undoCapacity_; }
-  const UNDOREC* UndoRecord(int i) const { return i >= 0 && i < undoCount_ ? undoArr_[i] : nullptr; }
+  const UNDOREC* UndoRecord(int i) const { return i >= 0 && i < UndoCount() ? undo_[size_t(i)].get() : nullptr; }
 
   // --- document file; defined by the document file code (app/files/DocumentFile.h) ---
   // Fills the new document from a path: a ".twk" file through the document reader, any other path
@@ -166,9 +167,10 @@ class CDrawDoc {
   bool removeUndoSlot(int index);
   // Deletes the records that drop selects (and empty slots), keeping the others in order.
   bool purgeUndoWhere(const std::function<bool(const UNDOREC&)>& drop);
-  UNDOREC** undoArr_ = nullptr;
+  // The history owns its records; its size is the entry count. The capacity grows in steps of 100
+  // entries, reserved ahead.
+  std::vector<std::unique_ptr<UNDOREC>> undo_;
   int undoCapacity_ = 0;
-  int undoCount_ = 0;
   int undoCurrent_ = 0;
   std::vector<CDrawView*> views_;
   CString pathName_;

@@ -15,6 +15,7 @@
 #include "DrawVol.h"
 #include "HighObj.h"
 #include "MsRand.h"
+#include "OwnedPtrArray.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "dicom/DicomVolume.h"
@@ -62,22 +63,20 @@ CDrawSet::~CDrawSet() {
   for (VA_VOLPROJ*& p : projections_) pf_free(&p);
   projections_.clear();
   pf_free(&vroi);
-  for (CDrawObj*& entry : entries_) {
-    delete entry;
-    entry = nullptr;
-  }
+  // One entry at a time, the others still in place: a layer's destruction may look at its set.
+  for (std::unique_ptr<CDrawObj>& entry : entries_) entry.reset();
   entries_.clear();
 }
 
 void CDrawSet::SetDocument(CDrawDoc* doc) {
   document = doc;
-  for (CDrawObj* entry : entries_)
+  for (const std::unique_ptr<CDrawObj>& entry : entries_)
     if (entry) entry->SetDocument(doc);
 }
 
 int64_t CDrawSet::MemSize() const {
   int64_t total = int64_t(sizeof(CDrawSet));
-  for (const CDrawObj* entry : entries_)
+  for (const std::unique_ptr<CDrawObj>& entry : entries_)
     if (entry) total += entry->MemSize();
   return total;
 }
@@ -86,7 +85,7 @@ void CDrawSet::ComputeBounds() {
   if (!IsVectorRoi() || entries_.empty()) return;
   DRECT u;
   bool first = true;
-  for (CDrawObj* e : entries_) {
+  for (const std::unique_ptr<CDrawObj>& e : entries_) {
     e->ComputeBounds();
     DRECT b = e->position;
     if (b.x0 > b.x1) std::swap(b.x0, b.x1);
@@ -118,15 +117,15 @@ bool CDrawSet::guardVolumeSet(const wchar_t* prefix) const {
 
 int CDrawSet::NumLayers() const {
   int n = 0;
-  for (const CDrawObj* entry : entries_)
+  for (const std::unique_ptr<CDrawObj>& entry : entries_)
     if (entry && entry->kind == DRAWOBJ_VOL) ++n;
   return n;
 }
 
 CDrawVol* CDrawSet::GetLayer(int i) const {
   if (i < 0) return nullptr;
-  for (CDrawObj* entry : entries_)
-    if (entry && entry->kind == DRAWOBJ_VOL && i-- == 0) return static_cast<CDrawVol*>(entry);
+  for (const std::unique_ptr<CDrawObj>& entry : entries_)
+    if (entry && entry->kind == DRAWOBJ_VOL && i-- == 0) return static_cast<CDrawVol*>(entry.get());
   return nullptr;
 }
 
@@ -140,9 +139,9 @@ CDrawVol* CDrawSet::GetBaseLayer() const { return GetLayer(0); }
 
 CDrawVol* CDrawSet::GetLayerOfVol(const CVol* vol) const {
   if (!vol || (!IsVolumeSet() && !IsVectorRoi())) return nullptr;
-  for (CDrawObj* entry : entries_)
-    if (entry && entry->kind == DRAWOBJ_VOL && static_cast<CDrawVol*>(entry)->vol == vol)
-      return static_cast<CDrawVol*>(entry);
+  for (const std::unique_ptr<CDrawObj>& entry : entries_)
+    if (entry && entry->kind == DRAWOBJ_VOL && static_cast<CDrawVol*>(entry.get())->vol == vol)
+      return static_cast<CDrawVol*>(entry.get());
   return nullptr;
 }
 
@@ -161,22 +160,22 @@ int CDrawSet::IndexOfVol(const CVol* vol) const {
   if (!vol || (!IsVolumeSet() && !IsVectorRoi())) return -1;
   for (int i = 0; i < NumEntries(); ++i)
     if (entries_[size_t(i)] && entries_[size_t(i)]->kind == DRAWOBJ_VOL &&
-        static_cast<CDrawVol*>(entries_[size_t(i)])->vol == vol)
+        static_cast<CDrawVol*>(entries_[size_t(i)].get())->vol == vol)
       return i;
   return -1;
 }
 
 int CDrawSet::IndexOfLayer(const CDrawObj* layer) const {
   for (int i = 0; i < NumEntries(); ++i)
-    if (layer && entries_[size_t(i)] == layer) return i;
+    if (layer && entries_[size_t(i)].get() == layer) return i;
   return -1;
 }
 
 CDrawVol* CDrawSet::FindLayerByFrame(const FRAME* frame) const {
   if (!frame) return nullptr;
-  for (CDrawObj* entry : entries_)
+  for (const std::unique_ptr<CDrawObj>& entry : entries_)
     if (entry && entry->kind == DRAWOBJ_VOL) {
-      auto* layer = static_cast<CDrawVol*>(entry);
+      auto* layer = static_cast<CDrawVol*>(entry.get());
       if (layer->vol && layer->vol->frame == frame) return layer;
     }
   return nullptr;
@@ -275,10 +274,11 @@ bool CDrawSet::MoveLayer(CDrawVol* layer, CDrawVol* before) {
   const int from = IndexOfLayer(layer);
   if (from < 0) return false;
   if (layer == before) return true;
+  std::unique_ptr<CDrawObj> moved = std::move(entries_[size_t(from)]);
   entries_.erase(entries_.begin() + from);
   const int to = before ? IndexOfLayer(before) : -1;
-  if (to < 0) entries_.push_back(layer);
-  else entries_.insert(entries_.begin() + to, layer);
+  if (to < 0) entries_.push_back(std::move(moved));
+  else entries_.insert(entries_.begin() + to, std::move(moved));
   activeLayer = IndexOfLayer(layer);
   if (document) document->SetModifiedFlag();
   RefreshLayerPanel();
@@ -406,17 +406,13 @@ bool CDrawSet::ExtractPHIrecords(CString*** lines, int* count) {
   if (!lines || !count) return false;
   *lines = nullptr;
   *count = 0;
-  CString** all = nullptr;
-  int64_t n = 0;
+  twk::OwnedPtrArray<CString> all;
   for (int i = 0; i < NumLayers(); ++i) {
     const CVol* vol = GetLayerVol(i);
-    if (vol && !VA_VolExtractPHIrecords(vol, &all, &n)) {
-      for (int64_t k = 0; k < n; ++k) delete all[k];
-      pf_free(&all);
-      return false;
-    }
+    if (vol && !VA_VolExtractPHIrecords(vol, all.Items(), all.CountPtr())) return false;
   }
-  *lines = all;
+  int64_t n = 0;
+  *lines = all.Release(&n);
   *count = int(n);
   return true;
 }
@@ -440,18 +436,14 @@ bool CDrawSet::ExtractDocumentPHIrecords(CString*** lines, int* count) {
   if (!lines || !count) return false;
   *lines = nullptr;
   *count = 0;
-  CString** all = nullptr;
-  int64_t n = 0;
+  twk::OwnedPtrArray<CString> all;
   for (CDrawSet* set : phiSetsOf(this))
     for (int i = 0; i < set->NumLayers(); ++i) {
       const CVol* vol = set->GetLayerVol(i);
-      if (vol && !VA_VolExtractPHIrecords(vol, &all, &n)) {
-        for (int64_t k = 0; k < n; ++k) delete all[k];
-        pf_free(&all);
-        return false;
-      }
+      if (vol && !VA_VolExtractPHIrecords(vol, all.Items(), all.CountPtr())) return false;
     }
-  *lines = all;
+  int64_t n = 0;
+  *lines = all.Release(&n);
   *count = int(n);
   return true;
 }
@@ -459,16 +451,11 @@ bool CDrawSet::ExtractDocumentPHIrecords(CString*** lines, int* count) {
 bool CDrawSet::Deidentify(bool ask) {
   const std::vector<CDrawSet*> sets = phiSetsOf(this);
   if (ask) {
-    CString** lines = nullptr;
-    int count = 0;
-    if (!ExtractDocumentPHIrecords(&lines, &count)) return false;
+    twk::OwnedPtrArray<CString, int> lines;
+    if (!ExtractDocumentPHIrecords(lines.Items(), lines.CountPtr())) return false;
     CString text;
-    for (int i = 0; i < count; ++i) {
-      text += *lines[i] + L"\n";
-      delete lines[i];
-    }
-    pf_free(&lines);
-    if (count == 0) {
+    for (int i = 0; i < lines.Count(); ++i) text += *lines[i] + L"\n";
+    if (lines.Count() == 0) {
       twk::doc::information(L"No PHI is present");
       return true;
     }

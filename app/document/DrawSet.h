@@ -11,6 +11,7 @@
 // Messages go through twk::ui(); a message with a prefix reads "<prefix> : <text>".
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "CString.h"
@@ -46,7 +47,7 @@ class CDrawSet : public CDrawObj {
 
   // --- access (volume-layer indices) ---
   int NumEntries() const { return int(entries_.size()); }
-  CDrawObj* GetEntry(int i) const { return i >= 0 && i < NumEntries() ? entries_[size_t(i)] : nullptr; }
+  CDrawObj* GetEntry(int i) const { return i >= 0 && i < NumEntries() ? entries_[size_t(i)].get() : nullptr; }
   int NumLayers() const;
   CDrawVol* GetLayer(int i) const;
   CVol* GetLayerVol(int i) const;
@@ -330,7 +331,7 @@ class CDrawSet : public CDrawObj {
 
  private:
   bool guardVolumeSet(const wchar_t* prefix) const;
-  std::vector<CDrawObj*> entries_;
+  std::vector<std::unique_ptr<CDrawObj>> entries_;  // the set owns its entries
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
 

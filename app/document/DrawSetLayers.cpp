@@ -42,15 +42,17 @@ void TW_SetModalityPrompt(TW_MODALITY_PROMPT prompt) { g_modalityPrompt = prompt
 bool CDrawSet::AppendLayer(CDrawObj* layer) {
   if (!layer) return false;
   layer->SetDocument(document);
-  entries_.push_back(layer);
+  entries_.emplace_back(layer);
   return true;
 }
 
 bool CDrawSet::RemoveLayer(int i, bool deleteObject) {
   if (i < 0 || i >= NumEntries()) return false;
-  CDrawObj* entry = entries_[size_t(i)];
+  std::unique_ptr<CDrawObj> entry = std::move(entries_[size_t(i)]);
   entries_.erase(entries_.begin() + i);
-  if (deleteObject) delete entry;
+  // Without deleteObject the caller has taken the entry over.
+  if (deleteObject) entry.reset();
+  else (void)entry.release();
   const int count = NumEntries();
   if (activeLayer >= i && count >= 1) --activeLayer;
   activeLayer = std::clamp(activeLayer, 0, std::max(0, count - 1));

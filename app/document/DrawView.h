@@ -29,6 +29,17 @@ struct TW_CMDUI {
   bool checked = false;
 };
 
+// Where a document draw into a view's bitmap writes: the pixel bits of the 24-bit top-down bitmap
+// (blue, green, red bytes per pixel, rows of TW_BitmapStride bytes), its size in client pixels, the
+// visible world rectangle and the client rectangle with inclusive edges. The document draw fills
+// it before its objects draw and empties it when done; volume layers write straight into the bits.
+struct TW_PAINTTARGET {
+  uint8_t* bits = nullptr;
+  int32_t width = 0, height = 0;  // client pixels
+  DRECT visible;                  // visible world rectangle
+  RECT2D client;                  // client rectangle, inclusive edges
+};
+
 class CDrawView {
  public:
   CDrawView() = default;
@@ -239,6 +250,8 @@ class CDrawView {
   // index; a time index of -1 marks that the next brush call starts a stroke.
   double brushAnchor[3] = {0, 0, 0};
   int32_t brushTime = -1;
+  // The target of the document draw running into this view; empty (no bits) between draws.
+  TW_PAINTTARGET paintTarget;
 
   CDrawDoc* GetDocument() const { return document_; }
   // The view's active flag: set while the view is the one the user works in.

@@ -1,6 +1,7 @@
 // The document's undo history: pushing records, the Undo and Redo commands and purging the records
 // of destroyed layers.
 #include <algorithm>
+#include <new>
 
 #include "AppOptions.h"
 #include "DrawDoc.h"
@@ -28,25 +29,24 @@ bool CDrawDoc::PushUndo(UNDOREC** record) {
   if (!g_UserOpt.undoEnabled || !record || !*record) return true;
   // The change guarded by the newest record is complete now: keep only the voxels it changed.
   if (undoCurrent_ > 0)
-    if (UNDOREC* previous = undoArr_[undoCurrent_ - 1])
+    if (UNDOREC* previous = undo_[size_t(undoCurrent_ - 1)].get())
       if (previous->kind == UNDO_FRAME_CHANGE && TW_FindDrawVolOfUndoRec(previous)) previous->ShrinkToChanges();
-  for (int i = undoCurrent_; i < undoCount_; ++i) {
-    delete undoArr_[i];
-    undoArr_[i] = nullptr;
-  }
-  undoCount_ = undoCurrent_;
-  if (undoCount_ == undoCapacity_) {
+  undo_.resize(size_t(undoCurrent_));  // the redo tail goes
+  if (UndoCount() == undoCapacity_) {
     const int grown = undoCapacity_ + kUndoGrowth;
-    if (!pf_recalloc(&undoArr_, int64_t(grown) * int64_t(sizeof(UNDOREC*)))) return false;
+    try {
+      undo_.reserve(size_t(grown));
+    } catch (const std::bad_alloc&) {
+      return false;  // the record stays the caller's
+    }
     undoCapacity_ = grown;
   }
   UNDOREC* r = *record;
   if (r->owner == 0 && r->frame)
     if (const CDrawVol* layer = layerOfFrame(this, r->frame)) r->owner = layer->LayerId();
-  undoArr_[undoCurrent_] = r;
+  undo_.emplace_back(r);
   *record = nullptr;
   ++undoCurrent_;
-  ++undoCount_;
   return true;
 }
 
@@ -62,29 +62,28 @@ void CDrawDoc::PushUndoForLayer(CDrawVol* layer, const RECT4D* box) {
 }
 
 bool CDrawDoc::removeUndoSlot(int index) {
-  if (index < 0 || index >= undoCount_) return false;
-  delete undoArr_[index];
-  std::copy(undoArr_ + index + 1, undoArr_ + undoCount_, undoArr_ + index);
-  undoArr_[--undoCount_] = nullptr;
+  if (index < 0 || index >= UndoCount()) return false;
+  undo_.erase(undo_.begin() + index);
   if (undoCurrent_ > index) --undoCurrent_;
   return true;
 }
 
 bool CDrawDoc::purgeUndoWhere(const std::function<bool(const UNDOREC&)>& drop) {
+  const int count = UndoCount();
   int kept = 0, keptBeforeCurrent = 0;
-  for (int i = 0; i < undoCount_; ++i) {
-    UNDOREC* r = undoArr_[i];
+  for (int i = 0; i < count; ++i) {
+    std::unique_ptr<UNDOREC>& r = undo_[size_t(i)];
     if (!r || drop(*r)) {
-      delete r;
+      r.reset();
       continue;
     }
-    undoArr_[kept++] = r;
+    if (kept != i) undo_[size_t(kept)] = std::move(r);
+    ++kept;
     if (i < undoCurrent_) keptBeforeCurrent = kept;
   }
-  for (int i = kept; i < undoCount_; ++i) undoArr_[i] = nullptr;
+  undo_.resize(size_t(kept));
   // The position counts the kept records that lay before it, also when it stood at the end.
   undoCurrent_ = keptBeforeCurrent;
-  undoCount_ = kept;
   return true;
 }
 
@@ -100,18 +99,18 @@ bool CDrawDoc::PurgeUndoForFrame(const FRAME* frame) {
 }
 
 bool CDrawDoc::CanUndo() const { return g_UserOpt.undoEnabled && undoCurrent_ > 0; }
-bool CDrawDoc::CanRedo() const { return g_UserOpt.undoEnabled && undoCurrent_ < undoCount_; }
+bool CDrawDoc::CanRedo() const { return g_UserOpt.undoEnabled && undoCurrent_ < UndoCount(); }
 
 namespace {
 
 // Applies a taken record to its layer and leaves the captured present state in *inverse. False when
 // the layer is gone or the state cannot be captured or applied.
-bool applyRecord(UNDOREC* record, UNDOREC** inverse, bool settle) {
-  *inverse = nullptr;
+bool applyRecord(UNDOREC* record, std::unique_ptr<UNDOREC>* inverse, bool settle) {
+  inverse->reset();
   CDrawVol* layer = TW_FindDrawVolOfUndoRec(record);
   if (!layer) return false;
   if (settle) record->ShrinkToChanges();
-  *inverse = record->GetFrameCurrentState(&layer->filter);
+  inverse->reset(record->GetFrameCurrentState(&layer->filter));
   if (!*inverse) return false;
   if (!record->ApplyFrameChange()) return false;
   layer->filter = record->filter;
@@ -124,49 +123,34 @@ bool applyRecord(UNDOREC* record, UNDOREC** inverse, bool settle) {
 bool CDrawDoc::Undo() {
   if (!CanUndo()) return false;
   --undoCurrent_;
-  UNDOREC* record = undoArr_[undoCurrent_];
-  undoArr_[undoCurrent_] = nullptr;
+  std::unique_ptr<UNDOREC> record = std::move(undo_[size_t(undoCurrent_)]);
   bool ok = true;
   if (record && record->kind == UNDO_FRAME_CHANGE) {
-    UNDOREC* inverse = nullptr;
-    ok = applyRecord(record, &inverse, true);
-    if (ok) {
-      undoArr_[undoCurrent_] = inverse;
-    } else {
-      delete inverse;
-    }
+    std::unique_ptr<UNDOREC> inverse;
+    ok = applyRecord(record.get(), &inverse, true);
+    if (ok) undo_[size_t(undoCurrent_)] = std::move(inverse);
   }
   // A record that was discarded or failed leaves no empty slot behind.
-  if (!undoArr_[undoCurrent_]) {
-    std::copy(undoArr_ + undoCurrent_ + 1, undoArr_ + undoCount_, undoArr_ + undoCurrent_);
-    undoArr_[--undoCount_] = nullptr;
-  }
-  delete record;
+  if (!undo_[size_t(undoCurrent_)]) undo_.erase(undo_.begin() + undoCurrent_);
+  record.reset();
   if (ok) RedrawAllViews(false);
   return ok;
 }
 
 bool CDrawDoc::Redo() {
   if (!CanRedo()) return false;
-  UNDOREC* record = undoArr_[undoCurrent_];
-  undoArr_[undoCurrent_] = nullptr;
+  std::unique_ptr<UNDOREC> record = std::move(undo_[size_t(undoCurrent_)]);
   bool ok = true;
   if (record && record->kind == UNDO_FRAME_CHANGE) {
-    UNDOREC* inverse = nullptr;
-    ok = applyRecord(record, &inverse, false);
+    std::unique_ptr<UNDOREC> inverse;
+    ok = applyRecord(record.get(), &inverse, false);
     if (ok) {
-      undoArr_[undoCurrent_] = inverse;
+      undo_[size_t(undoCurrent_)] = std::move(inverse);
       ++undoCurrent_;
-    } else {
-      delete inverse;
     }
   }
-  if (ok && !record) ok = true;
-  if (undoCurrent_ < undoCount_ && !undoArr_[undoCurrent_]) {
-    std::copy(undoArr_ + undoCurrent_ + 1, undoArr_ + undoCount_, undoArr_ + undoCurrent_);
-    undoArr_[--undoCount_] = nullptr;
-  }
-  delete record;
+  if (undoCurrent_ < UndoCount() && !undo_[size_t(undoCurrent_)]) undo_.erase(undo_.begin() + undoCurrent_);
+  record.reset();
   if (ok) RedrawAllViews(false);
   return ok;
 }

@@ -18,6 +18,7 @@
 #include "DrawSet.h"
 #include "DynExp.h"
 #include "FilePickers.h"
+#include "OwnedPtrArray.h"
 #include "Prompts.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
@@ -93,19 +94,14 @@ void TW_InstallDocumentFileServices() {
 bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool setPathName, bool showMessages,
                     bool* cancelled) {
   if (cancelled) *cancelled = false;
-  CString** phi = nullptr;
-  int phiCount = 0;
+  twk::OwnedPtrArray<CString, int> phi;
   MFILE* mf = nullptr;
   CString temporary;
   std::optional<twk::ProgressGuard> checking;
   auto cleanUp = [&]() {
     checking.reset();
     PR_MemFileClose(&mf);
-    if (phi) {
-      for (int i = 0; i < phiCount; ++i) delete phi[i];
-      pf_free(&phi);
-    }
-    phiCount = 0;
+    phi.Reset();
     if (!temporary.IsEmpty()) std::remove(twk::pathToNative(temporary).c_str());
   };
   auto fail = [&]() {
@@ -137,11 +133,11 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
   if (askName) {
     CDrawSet* set = GetActiveSet();
     // Every volume set's records, and every set de-identified (a failure has said why: no save).
-    if (set && !set->ExtractDocumentPHIrecords(&phi, &phiCount)) return fail();
-    if (phiCount > 0) {
+    if (set && !set->ExtractDocumentPHIrecords(phi.Items(), phi.CountPtr())) return fail();
+    if (phi.Count() > 0) {
       std::vector<const wchar_t*> lines;
-      for (int i = 0; i < phiCount; ++i) lines.push_back(phi[i]->GetString());
-      const int choice = TW_ThreeButtonMsgBox(L"Protected Health Info is present", lines.data(), phiCount,
+      for (int i = 0; i < phi.Count(); ++i) lines.push_back(phi[i]->GetString());
+      const int choice = TW_ThreeButtonMsgBox(L"Protected Health Info is present", lines.data(), phi.Count(),
                                               L"Deidentify and Save", L"Save", L"Cancel");
       if (choice == 2) return fail();
       if (choice == 0 && !set->Deidentify(false)) return fail();

@@ -72,14 +72,15 @@ void CDrawView::TestRedrawSpeed(CDrawView* view) {
   int n = 100;
   if (!TW_SpecifyInt(L"Number of redraws", &n)) return;
   const double start = twk::secondsSinceStart();
-  PR_StartMessage(L"Test redraw speed", true);
   CDrawDoc* doc = view ? view->GetDocument() : nullptr;
-  for (int i = 0; i < n; ++i) {
-    PR_SendMessageInterval(1, 98, i, n, true);
-    if (doc) CDrawDoc::RedrawAllViews(doc, false);
-    TW_RestoreArrowCursor();
+  {
+    twk::ProgressGuard progress(L"Test redraw speed", true);
+    for (int i = 0; i < n; ++i) {
+      if (!progress.Step(i, n, 1, 98)) break;  // Esc
+      if (doc) CDrawDoc::RedrawAllViews(doc, false);
+      TW_RestoreArrowCursor();
+    }
   }
-  PR_EndMessage(true);
   CString text;
   text.Format(L"Elapsed time = %.3lf s", twk::secondsSinceStart() - start);
   twk::messageBox(text, MB_OK | MB_ICONINFORMATION);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ExternalTools.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -24,21 +25,16 @@ namespace {
 
 std::string g_dir;
 
-// Runs a Python script with Debian's interpreter (nibabel and numpy installed there); true on exit 0.
+// Runs a Python script with Debian's interpreter (nibabel and numpy installed there) in the test
+// folder; true on exit 0, a failure with the script's output otherwise.
 bool runPython(const std::string& script, std::string* output = nullptr) {
-  const std::string file = g_dir + "/script.py";
-  std::ofstream(file) << "import numpy as np, nibabel as nib, gzip, sys, os\nos.chdir(" << '"' << g_dir << '"' << ")\n"
-                      << script;
-  FILE* p = ::popen((std::string(TWK_DEBIAN_PYTHON) + " " + file + " 2>&1").c_str(), "r");
-  if (!p) return false;
   std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-  const int rc = ::pclose(p);
+  const bool ok = twk::test::runPython(
+      "import numpy as np, nibabel as nib, gzip, sys, os\nos.chdir(" + std::string(1, '"') + g_dir + '"' + ")\n" + script,
+      &out);
   if (output) *output = out;
-  if (rc != 0) ADD_FAILURE() << out;
-  return rc == 0;
+  if (!ok) ADD_FAILURE() << out;
+  return ok;
 }
 
 CString path(const std::string& name) { return CString::fromUtf8(g_dir + "/" + name); }

@@ -252,12 +252,13 @@ TEST_F(CommandMenus, TheCurveLengthItemFollowsItsSwitchAndNoCommandStartsInsideW
   frame_->UpdateCommandStates();
   QAction* scale = actionAt(frame_->menuBar(), "Volume > Voxel Value Conversion > Scale to Interval");
   ASSERT_NE(scale, nullptr);
-  PR_StartMessage(L"Work", true);
-  for (int64_t i = 0; i < 100; ++i) {
-    if (i == 10) QMetaObject::invokeMethod(scale, "trigger", Qt::QueuedConnection);
-    PR_SendMessageInterval(1, 98, i, 100, true);
+  {
+    twk::ProgressGuard work(L"Work", true);
+    for (int64_t i = 0; i < 100; ++i) {
+      if (i == 10) QMetaObject::invokeMethod(scale, "trigger", Qt::QueuedConnection);
+      work.Step(i, 100, 1, 98);
+    }
   }
-  PR_EndMessage(true);
   EXPECT_TRUE(recorded_.empty());
   scale->trigger();
   EXPECT_EQ(recorded_.size(), 1u);
