@@ -163,6 +163,18 @@ class CDrawSet : public CDrawObj {
   // by the document files, app/files); false when it cannot open.
   bool ShowInfoDialog(CDrawView* view);
 
+  // --- parametric maps (app/operations/dynexp) ---
+  // Fits a kinetic or signal model of the program's host to the set's 4D volume through the
+  // parametric-map dialog: model (< 0 keeps the host's), requested outputs (or null), mask of the
+  // allowed buttons (1, 2, 4, 8), mode (0 modal; 1..3 pressed at once), the single-curve report,
+  // the mode used, redraw, showResults (mode 3) and a flag handed to the host. True when results
+  // were produced (map layers, or the report of mode 3).
+  bool ActivateParametricMapCalculation(int model, const int* requested, int mask, int mode, CString* text,
+                                        int* chosenMode, bool redraw, bool showResults, int flag);
+  // The first volume layer (marked ones only with markedOnly) whose file title contains text,
+  // ignoring case; null, with "Layer containing %s not found" when report is set, when none does.
+  CVol* FindLayerContaining(bool report, const wchar_t* text, bool markedOnly);
+
   // --- protected health information ---
   // The records of this set's layers.
   bool ExtractPHIrecords(CString*** lines, int* count);
@@ -221,11 +233,26 @@ class CDrawSet : public CDrawObj {
   static bool AverageRoiLayers(CDrawSet* set);
   bool RoiOnionPeel(int* unused);
   static bool RoiOnionPeel(CDrawSet* set, int* unused);
+  // Several layers (MultiLayerOperations.cpp).
+  bool SharpenTemplateUsingAtlas(bool unused);
+  static bool SharpenTemplateUsingAtlas(CDrawSet* set, bool unused);
+  bool CombineProbMapsToAtlas(bool unused);
+  static bool CombineProbMapsToAtlas(CDrawSet* set, bool unused);
+  bool VolMultilayerPCA(bool unused);
+  static bool VolMultilayerPCA(CDrawSet* set, bool unused);
+  bool GenerateTwoLayerJointHist();
+  static bool GenerateTwoLayerJointHist(CDrawSet* set);
+  bool RoiUnclumpComponents(bool unused, int mode);
+  static bool RoiUnclumpComponents(CDrawSet* set, bool unused, int mode);
   // Shapes (RoiShapeOperations.cpp).
   bool RoiClearSlicesZ0Z1(bool inside);
   static bool RoiClearSlicesZ0Z1(CDrawSet* set, bool inside);
   bool RoiPeelGrowExternal();
   static bool RoiPeelGrowExternal(CDrawSet* set);
+  bool MultipleZonesConcentricObjects();
+  static bool MultipleZonesConcentricObjects(CDrawSet* set);
+  bool MorphologyCloseContours2D();
+  static bool MorphologyCloseContours2D(CDrawSet* set);
   // Measurements (RoiMeasurements.cpp).
   bool RoiMassCenterDistance();
   static bool RoiMassCenterDistance(CDrawSet* set);
@@ -318,6 +345,23 @@ void TW_SetPendingVol(CVol* vol);
 CVol* TW_TakePendingVol();
 CVol* TW_PeekPendingVol();
 void TW_DeletePendingVol();
+
+namespace twk {
+// One hand-off through the pending slot: puts the volume in on construction and, at the end of the
+// scope, deletes it when nothing took it out, so no path leaves it behind for a later load.
+class PendingVolumeHandoff {
+ public:
+  explicit PendingVolumeHandoff(CVol* vol) : vol_(vol) { TW_SetPendingVol(vol); }
+  ~PendingVolumeHandoff() {
+    if (TW_PeekPendingVol() == vol_) TW_DeletePendingVol();
+  }
+  PendingVolumeHandoff(const PendingVolumeHandoff&) = delete;
+  PendingVolumeHandoff& operator=(const PendingVolumeHandoff&) = delete;
+
+ private:
+  CVol* vol_;
+};
+}  // namespace twk
 
 // Makes a new volume layer for a path (the pending volume when one is held); the layer is in no set.
 CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* filter, bool showProgress);

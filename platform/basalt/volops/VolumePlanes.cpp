@@ -1,6 +1,9 @@
 // The anatomical plane and the patient orientation of a view's plane, and mosaic images.
 
+#include <tbb/parallel_for.h>
+
 #include <cmath>
+#include <cstdint>
 
 #include "TwkUi.h"
 #include "Vol.h"
@@ -145,11 +148,12 @@ FRAME* VA_VolumeMosaicToVolumeUser(const FRAME* frame, int n, bool show) {
   const DIM3D dims{frame->dim.w / grid, frame->dim.h / grid, n, frame->dim.t};
   FRAME* out = PR_FrameCreate(frame->type, frame->bpv, dims, false);
   if (!out) return fail(L"Not enough memory");
-  for (int t = 0; t < dims.t; ++t)
-    for (int k = 0; k < n; ++k) {
-      const int x0 = (k % grid) * dims.w, y0 = (k / grid) * dims.h;
-      twk::transferBox(twk::frameBoxLines(frame, x0, y0, 0, t, 1), twk::frameBoxLines(out, 0, 0, k, t, 1), dims.w,
-                       dims.h, 1, 1.0, 0.0);
-    }
+  // Every tile of every time point is a slice of its own: copied in parallel.
+  tbb::parallel_for(int64_t(0), int64_t(dims.t) * n, [&](int64_t i) {
+    const int t = int(i / n), k = int(i % n);
+    const int x0 = (k % grid) * dims.w, y0 = (k / grid) * dims.h;
+    twk::transferBox(twk::frameBoxLines(frame, x0, y0, 0, t, 1), twk::frameBoxLines(out, 0, 0, k, t, 1), dims.w,
+                     dims.h, 1, 1.0, 0.0);
+  });
   return out;
 }
