@@ -6,6 +6,7 @@
 #include "CommandTable.h"
 #include "DlgUserOpt.h"
 #include "DrawSet.h"
+#include "DrawTool.h"
 #include "DrawView.h"
 
 namespace {
@@ -46,9 +47,13 @@ const TW_COMMAND_ROW kViewOwnRows[] = {
     {36022, "Vector", "Draw ellipse", TW_VIEW_FORWARDER, "CDrawView::OnEllipseTool", "view", TW_DOCUMENT_MENU, nullptr, nullptr},
     {36023, "Vector", "Draw arc", TW_VIEW_FORWARDER, "CDrawView::OnArcTool", "view", TW_DOCUMENT_MENU, nullptr, nullptr},
     {34608, "Vector", "Insert Polyline", TW_VIEW_FORWARDER, "CDrawView::OnInsertPolyline", "view", TW_DOCUMENT_MENU, nullptr, nullptr},
+    {32842, "Vector", "Finish Polyline", TW_VIEW_FORWARDER, "CDrawView::OnFinishPolyline", "view", TW_DOCUMENT_MENU, "Tab", nullptr},
+    {33106, "Vector", "Close Polyline", TW_VIEW_FORWARDER, "CDrawView::OnClosePolyline", "view", TW_DOCUMENT_MENU, nullptr, nullptr},
+    {32843, "Vector", "Remove Last Node", TW_VIEW_FORWARDER, "CDrawView::OnRemoveLastNode", "view", TW_DOCUMENT_MENU, nullptr, nullptr},
     {32996, "Vector", "Insert spline point", TW_VIEW_FORWARDER, "CDrawView::EditSplinePoint", "view; true", 0, nullptr, nullptr},
     {32997, "Vector", "Delete spline point", TW_VIEW_FORWARDER, "CDrawView::EditSplinePoint", "view; false", 0, nullptr, nullptr},
     {34184, "Trace", "Start MagTrace", TW_VIEW_FORWARDER, "CDrawView::OnVolMagTrace", "view", TW_DOCUMENT_MENU, nullptr, nullptr},
+    {34194, "Trace", "Overlay Edges", TW_VIEW_FORWARDER, "CDrawView::OnTrace_OverlayEdges", "view", TW_DOCUMENT_MENU, nullptr, nullptr},
 };
 // clang-format on
 
@@ -108,6 +113,24 @@ TW_COMMAND_BINDINGS(view_commands) {
   bindView("CDrawView::OnVectorRoiTool", &CDrawView::OnVectorRoiTool, &CDrawView::OnUpdateVectorRoiTool);
   bindView("CDrawView::OnEllipseTool", &CDrawView::OnEllipseTool);
   bindView("CDrawView::OnArcTool", &CDrawView::OnArcTool);
+  bindView("CDrawView::OnInsertPolyline", &CDrawView::OnInsertPolyline, &CDrawView::OnUpdateInsertPolyline);
+  bindView("CDrawView::OnFinishPolyline", &CDrawView::OnFinishPolyline);
+  bindView("CDrawView::OnClosePolyline", &CDrawView::OnClosePolyline);
+  bindView("CDrawView::OnRemoveLastNode", &CDrawView::OnRemoveLastNode);
+  bindView("CDrawView::OnVolMagTrace", &CDrawView::OnVolMagTrace, &CDrawView::OnUpdateVolMagTrace);
+  bindView("CDrawView::OnTrace_OverlayEdges", &CDrawView::OnTrace_OverlayEdges);
+  TW_RegisterPreset("g_MagTraceParms", &g_MagTraceParms);
+  TW_BindOperation("CDrawView::MagTrace_ResnapSelectedSpline", [](const TW_COMMAND_CALL& c) {
+    if (c.view) c.view->MagTrace_ResnapSelectedSpline(c.Int(0));
+  });
+  // "Copy selected spline" passes the view; "Copy from adjacent Slice and Snap" the re-snap mode
+  // that follows a successful copy.
+  TW_BindOperation("CDrawView::CopyPolyContoursFromAdjacentSlice", [](const TW_COMMAND_CALL& c) {
+    if (!c.view) return;
+    const TW_COMMAND_ARG* mode = c.Arg(0);
+    if (c.view->CopyPolyContoursFromAdjacentSlice() && mode && mode->kind == TW_COMMAND_ARG::Kind::Number)
+      c.view->MagTrace_ResnapSelectedSpline(c.Int(0));
+  });
   TW_BindOperation("CDrawView::EditSplinePoint", [](const TW_COMMAND_CALL& c) {
     if (c.view) c.view->EditSplinePoint(c.Flag(1));
   });
