@@ -71,6 +71,7 @@ void CDrawDoc::Draw(CDrawView* view, QPainter* dc, uint8_t* bits) {
   const bool wait = !interactiveRedraw && !(record && !view->IsFilmView(nullptr) && record->projType == 0);
   if (wait && TW_DocDrawHooks().waitCursor) TW_DocDrawHooks().waitCursor(true);
   if (TW_DocDrawHooks().projectHighObjects) TW_DocDrawHooks().projectHighObjects(this, view);
+  else ProjectHighObjects(view);
 
   const RECT2D client{0, 0, view->clientWidth - 1, view->clientHeight - 1};
   if (bits) {

@@ -121,19 +121,10 @@ bool CDrawObj::SetControlSeq(CDrawView* view, const DPOINT* p) {
             return false;
           }
           if (e->SetControlSeq(view, p + at)) {
-            // The first rectangle that changes moves the record's in-plane box.
-            DRECT3D box;
+            // The first rectangle that changes edits the box's cross-section in the view's plane.
             const auto* r = static_cast<CDrawRect*>(e);
-            if (s->GetDocument() && s->GetDocument()->GetActiveSet()) {
-              DRECT world = r->rect;
-              PR_DrectNormalize(&world);
-              if (s->GetInVolCoords(view, &world, nullptr, &box, nullptr) && s->vroi) {
-                s->vroi->x0 = box.x0;
-                s->vroi->x1 = box.x1;
-                s->vroi->y0 = box.y0;
-                s->vroi->y1 = box.y1;
-              }
-            }
+            const double rect[4] = {r->rect.x0, r->rect.y0, r->rect.x1, r->rect.y1};
+            s->ModifyHighObjCrossectionXY(view, rect);
             return true;
           }
         } else {

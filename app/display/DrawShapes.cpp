@@ -69,7 +69,10 @@ CDrawPoly::CDrawPoly(int contours, int n, bool isSpline, double t, bool isClosed
   if (plane) std::copy(plane, plane + 3, planePoint);
 }
 
+void (*g_PolylineDestroyed)(const CDrawPoly* poly) = nullptr;
+
 CDrawPoly::~CDrawPoly() {
+  if (g_PolylineDestroyed) g_PolylineDestroyed(this);
   pf_free(&pointsPerContour);
   pf_free(&points);
 }

@@ -79,6 +79,9 @@ class CDrawPoly : public CDrawObj {
   // with the voxel sizes the view's measurements use; -1 without a volume.
   double CurveLengthMm(CDrawView* view) const;
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
+  // Moves the points of a single-contour polyline onto the edges of the active set's signal
+  // operand (app/display/PolyTools.cpp); false (points kept) when that fails.
+  bool MagTrace_Resnap(CDrawView* view, int mode);
 
   int32_t contourCount = 1;
   int32_t* pointsPerContour = nullptr;  // pf_malloc, one entry per contour
@@ -90,6 +93,9 @@ class CDrawPoly : public CDrawObj {
   double tension = 0;
   uint8_t closed = 0;
 };
+
+// Called by every polyline's destructor when set (the drawing tools let go of it there).
+extern void (*g_PolylineDestroyed)(const CDrawPoly* poly);
 
 // A two-point line object in the view's projection from projected voxel coordinates (slice
 // floor(z0 + 0.5)), appended to the set's document.

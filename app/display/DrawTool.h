@@ -3,15 +3,18 @@
 // made at start-up, each appending itself to the process-wide tool list. A view looks up the
 // current tool id (g_CurrentTool, DrawShapes.h) in the list on every mouse message and calls the
 // tool's operation; an id without a tool object gets nothing (id 10, the window/level drag, is the
-// view's own). This file holds the selection tool (id 0), the zoom tool (id 1) and the rectangle
-// tools (ids 2 vector-ROI box, 4 ellipse, 6 arc); the polyline and trace tools add themselves.
+// view's own). DrawTool.cpp holds the selection tool (id 0), the zoom tool (id 1) and the rectangle
+// tools (ids 2 vector-ROI box, 4 ellipse, 6 arc); PolyTools.cpp the polyline tool (id 5) and the
+// magnetic-trace tool (id 11).
 
 #include <vector>
 
 #include "DrawView.h"
 #include "render/RectHelpers.h"
+#include "trace/MagTrace.h"
 
 class CDrawObj;
+class CDrawPoly;
 
 // The state the tools share (one for the process).
 struct TW_TOOLSTATE {
@@ -87,3 +90,46 @@ class CRectTool : public CDrawTool {
 
   CDrawObj* object = nullptr;  // the object being created, null when idle
 };
+
+// The polyline tool: each click (or each move of a drag) appends a node to the polyline being drawn.
+class CPolyTool : public CDrawTool {
+ public:
+  CPolyTool() : CDrawTool(5) {}
+  void OnLButtonDown(CDrawView* view, unsigned flags, POINT2D point) override;
+  void OnLButtonDblClk(CDrawView*, unsigned, POINT2D) override {}
+  void OnLButtonUp(CDrawView*, unsigned, POINT2D) override {}
+  void OnMouseMove(CDrawView* view, unsigned flags, POINT2D point) override;
+  // Finish: a single-contour polyline loses its rubber-band point; the tool becomes idle.
+  void OnCancel(CDrawView* view, int toolId) override;
+  void OnSpaceAction(CDrawView* view) override;
+
+  CDrawPoly* poly = nullptr;  // the polyline being drawn, null when idle
+};
+
+// The magnetic-trace tool: each click snaps a node of a spline to the strongest edge near it
+// (unless Ctrl is held or the view shows a turned plane).
+class CMagtraceTool : public CDrawTool {
+ public:
+  CMagtraceTool() : CDrawTool(11) {}
+  ~CMagtraceTool() override;
+  void OnLButtonDown(CDrawView* view, unsigned flags, POINT2D point) override;
+  void OnLButtonDblClk(CDrawView*, unsigned, POINT2D) override {}
+  void OnLButtonUp(CDrawView*, unsigned, POINT2D) override {}
+  void OnMouseMove(CDrawView* view, unsigned flags, POINT2D point) override;
+  void OnCancel(CDrawView* view, int toolId) override;
+  void OnSpaceAction(CDrawView*) override {}
+
+  bool busy = false;          // a press is being processed
+  VA_SLICEMAPS maps;          // edge and gradient maps of the slice last traced, keyed by frame, slice, time, size
+  CDrawPoly* poly = nullptr;  // the spline being drawn, null when idle
+};
+
+// The application's magnetic-trace parameters.
+extern VA_MAGTRACE g_MagTraceParms;
+CMagtraceTool* TW_MagtraceTool();
+
+// The process's polyline tool (id 5).
+CPolyTool* TW_PolyTool();
+// Every tool lets go of a polyline that is being destroyed (called by ~CDrawPoly through
+// g_PolylineDestroyed).
+void TW_ToolsForgetPolyline(const CDrawPoly* poly);

@@ -84,6 +84,10 @@ class CDrawDoc {
   CDrawVol* GetBaseLayer() const;
   bool CheckVolumetricType(int modality, bool want3D, bool want4D) const;
 
+  // Rebuilds the per-slice rectangles of the marked vector ROIs on the slices the view shows (defined
+  // by the display, app/display/VectorProjection.cpp); false without a view or its record.
+  bool ProjectHighObjects(CDrawView* view);
+
   // --- views ---
   void AddView(CDrawView* view);
   // Also removes the view's projection records from every set.

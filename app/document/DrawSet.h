@@ -153,6 +153,9 @@ class CDrawSet : public CDrawObj {
   bool GetInVolCoords(const CDrawView* view, const DRECT* world, int* time, DRECT3D* volumeBox,
                       DRECT3D* projectionBox) const;
   bool ClientToVoxelCentre(const CDrawView* view, POINT2D point, double* x, double* y, double* z, int* time) const;
+  // A vector ROI's rectangle (world x0, y0, x1, y1) moved or sized in the view: its box takes the
+  // rectangle's in-plane bounds in the view's plane and keeps its extent along the view's axis.
+  bool ModifyHighObjCrossectionXY(CDrawView* view, const double rect[4]);
   // One key step (37 Left, 38 Up, 39 Right, 40 Down) of the view's record.
   bool ScrollVolume(CDrawView* view, int key);
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);

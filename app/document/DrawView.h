@@ -168,6 +168,16 @@ class CDrawView {
   void OnResetDocDisplayClock();
   void OnOptimalWindow(int mode);
   void OnTileByAspect();
+  // The polyline being drawn (app/display/PolyTools.cpp): finish (Tab), remove its last node, close it.
+  void OnFinishPolyline();
+  void OnRemoveLastNode();
+  void OnClosePolyline();
+  // Trace commands (app/display/PolyTools.cpp): re-snap the selected single-contour polylines onto
+  // edges (mode 0 any direction, 1 along the normal); copy the selected polyline onto the shown
+  // slice; the shown slice's edge map as a new layer "edge slice=%u".
+  bool MagTrace_ResnapSelectedSpline(int mode);
+  bool CopyPolyContoursFromAdjacentSlice();
+  void OnTrace_OverlayEdges();
   // Update rules of the commands that have one.
   void OnUpdateZoomByWindow(TW_CMDUI* ui) const;
   void OnUpdateWindowLevelTool(TW_CMDUI* ui) const;

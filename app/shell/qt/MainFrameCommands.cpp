@@ -198,17 +198,6 @@ void CMainFrame::createMenus() {
     file->addAction(Action(ID_APP_EXIT));
   }
   showMenus(false);
-
-  // The view's toolbar tools that have no row of their own.
-  viewCommands_[34130] = [](CDrawView* v) { v->OnWindowLevelTool(); };
-  viewUpdates_[34130] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateWindowLevelTool(ui); };
-  viewCommands_[32819] = [](CDrawView* v) { v->OnZoomByWindow(); };
-  viewUpdates_[32819] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateZoomByWindow(ui); };
-  viewCommands_[32813] = [](CDrawView* v) { v->OnZoomIn(); };
-  viewCommands_[32814] = [](CDrawView* v) { v->OnZoomOut(); };
-  viewCommands_[33428] = [](CDrawView* v) { v->On3DProjectionSet(); };
-  viewCommands_[34553] = [](CDrawView* v) { v->OnVectorRoiTool(); };
-  viewUpdates_[34553] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateVectorRoiTool(ui); };
 }
 
 void CMainFrame::showMenus(bool document) {

@@ -38,6 +38,7 @@
 #include "ToggleBar.h"
 #include "UndoRec.h"
 #include "VectRois.h"
+#include "VectorRois.h"
 #include "VectorRaster.h"
 #include "ViewInput.h"
 #include "ViewGeometry.h"
@@ -946,4 +947,298 @@ TEST_F(ViewInput, PolylineLengthIsInMillimetresOfTheVoxels) {
     EXPECT_NEAR(closed, c.closed, 1e-3) << text;
     drawApp_->CloseAllDocuments(false);
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The polyline tool
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(ViewInput, ThePolylineToolAppendsClicksAndDragMovesAndFinishesClosesAndRefusesFilmView) {
+  CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{30, 30, 4, 1}, 1)});
+  CDrawViewWidget* view = show(doc);
+  auto newest = [&] { return static_cast<CDrawPoly*>(doc->objects.back()); };
+  auto worldOf = [&](QPoint p) { return view->ClientToWorldPoint({p.x(), p.y()}); };
+
+  // Click, click, Esc: two points, where the clicks were, on the shown slice.
+  trigger(34608);  // Insert Polyline
+  ASSERT_EQ(g_CurrentTool, 5);
+  const QPoint a = clientOf(view, 3, 4), b = clientOf(view, 12, 9);
+  click(view, a);
+  hover(view, b);
+  click(view, b);
+  hover(view, clientOf(view, 20, 20));
+  QTest::keyClick(view, Qt::Key_Escape);
+  ASSERT_EQ(doc->objects.size(), 2u);
+  CDrawPoly* first = newest();
+  ASSERT_EQ(first->NumPoints(), 2);
+  EXPECT_NEAR(first->points[0].x, worldOf(a).x, 1e-9);
+  EXPECT_NEAR(first->points[1].y, worldOf(b).y, 1e-9);
+  EXPECT_EQ(first->slice, view->GetProjection()->slice);
+  EXPECT_FALSE(first->spline);
+
+  // A drag lays a node for every move after the first (which takes the rubber-band point).
+  g_CurrentTool = 5;
+  doc->SetSelection({});
+  const QPoint from = clientOf(view, 2, 20);
+  mouse(view, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  CDrawPoly* freehand = newest();
+  ASSERT_NE(freehand, first);
+  EXPECT_EQ(freehand->NumPoints(), 2);
+  for (int i = 1; i <= 6; ++i) {
+    mouse(view, QEvent::MouseMove, from + QPoint(6 * i, 2 * i), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    EXPECT_EQ(freehand->NumPoints(), 1 + i) << i;
+  }
+  mouse(view, QEvent::MouseButtonRelease, from + QPoint(36, 12), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  trigger(32842);  // finish (Tab): the rubber-band point goes, the tool stays
+  EXPECT_EQ(freehand->NumPoints(), 6);
+  EXPECT_EQ(g_CurrentTool, 5);
+
+  // Closing a 4-point contour: an unfilled one ends on its first point, a filled one keeps its own.
+  for (bool filled : {false, true}) {
+    SCOPED_TRACE(filled);
+    doc->SetSelection({});
+    const QPoint corners[4] = {clientOf(view, 4, 4), clientOf(view, 20, 4), clientOf(view, 20, 14), clientOf(view, 4, 14)};
+    for (const QPoint& p : corners) {
+      hover(view, p);
+      click(view, p);
+    }
+    CDrawPoly* square = newest();
+    square->style.filled = filled ? 1 : 0;
+    hover(view, clientOf(view, 10, 25));
+    trigger(33106);  // Close Polyline
+    ASSERT_EQ(square->NumPoints(), filled ? 4 : 5);
+    EXPECT_NEAR(square->points[3].x, worldOf(corners[3]).x, 1e-9);
+    if (!filled) {
+      EXPECT_EQ(square->points[4].x, square->points[0].x);
+      EXPECT_EQ(square->points[4].y, square->points[0].y);
+    }
+  }
+
+  // A destroyed polyline is let go by the tool.
+  doc->SetSelection({first});
+  CDrawPoly* drawing = newest();
+  TW_PolyTool()->poly = drawing;
+  doc->RemoveObject(drawing);
+  delete drawing;
+  EXPECT_EQ(TW_PolyTool()->poly, nullptr);
+
+  // Film view refuses the tool with its message and adds nothing.
+  view->GetProjection()->filmView = 1;
+  const size_t count = doc->objects.size();
+  script_.clear();
+  click(view, clientOf(view, 5, 5));
+  EXPECT_EQ(doc->objects.size(), count);
+  EXPECT_EQ(script_.lastMessage(), L"CPolyTool::OnLButtonDown : Film View is not allowed");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The magnetic-trace tool and the trace commands
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// An integer 64 x 64 x 2 volume: 1000 inside the disc of radius 20 voxels about (32, 32), the edge
+// blurred by a Gaussian of sigma 1.
+CVol* discVolume() {
+  CVol* vol = volume(FRM_INT, DIM3D{64, 64, 2, 1});
+  for (int z = 0; z < 2; ++z)
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const double r = std::hypot(x + 0.5 - 32, y + 0.5 - 32);
+        twk::setVoxelValue(vol->frame, x, y, z, 0, 1000 * 0.5 * std::erfc((r - 20) / std::sqrt(2.0)));
+      }
+  return vol;
+}
+
+// Distance from the disc centre of a world point of the view.
+double discRadius(CDrawView* view, DPOINT w) {
+  const DRECT r{w.x, w.y, w.x, w.y};
+  DRECT3D box;
+  int t = 0;
+  EXPECT_TRUE(view->GetDocument()->GetActiveSet()->GetInVolCoords(view, &r, &t, &box, nullptr));
+  return std::hypot(box.x0 - 32, box.y0 - 32);
+}
+
+struct TraceParmsScope {
+  VA_MAGTRACE saved = g_MagTraceParms;
+  TraceParmsScope() {
+    g_MagTraceParms.snapRadius = 4;
+    g_MagTraceParms.edge.normalization = 1;
+    g_MagTraceParms.strength = 70;
+    g_MagTraceParms.wholeSliceMaps = 1;
+  }
+  ~TraceParmsScope() { g_MagTraceParms = saved; }
+};
+
+}  // namespace
+
+TEST_F(ViewInput, TheTraceToolSnapsClicksToTheEdgeUnlessCtrlIsHeldOrThePlaneIsTurned) {
+  TraceParmsScope parms;
+  CDrawDoc* doc = makeDocument({discVolume()});
+  CDrawViewWidget* view = show(doc, 400, 400);
+  trigger(34184);  // Start MagTrace
+  ASSERT_EQ(g_CurrentTool, 11);
+  // Clicks 3 voxels off the edge, inside and outside, become nodes on the circle.
+  const QPoint clicks[3] = {clientOf(view, 32 + 23, 32), clientOf(view, 32, 32 + 17), clientOf(view, 32 - 23, 32)};
+  for (const QPoint& p : clicks) {
+    hover(view, p);
+    click(view, p);
+  }
+  auto* spline = static_cast<CDrawPoly*>(doc->objects.back());
+  ASSERT_EQ(spline->kind, DRAWOBJ_POLY);
+  EXPECT_TRUE(spline->spline);
+  EXPECT_EQ(spline->tension, g_MagTraceParms.tension);
+  ASSERT_EQ(spline->NumPoints(), 4);  // three nodes and the rubber-band point
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(discRadius(view, spline->points[i]), 20.0, 1.0) << i;
+
+  // Ctrl places the plain point of the click.
+  const QPoint plain = clientOf(view, 32, 32 - 23);
+  hover(view, plain);
+  click(view, plain, Qt::LeftButton, Qt::ControlModifier);
+  ASSERT_EQ(spline->NumPoints(), 5);
+  EXPECT_NEAR(discRadius(view, spline->points[3]), 23.0, 1.0);
+
+  // Esc drops the rubber-band point; the tool lets the spline go.
+  QTest::keyClick(view, Qt::Key_Escape);
+  EXPECT_EQ(spline->NumPoints(), 4);
+  EXPECT_EQ(TW_MagtraceTool()->poly, nullptr);
+
+  // A turned plane places plain points too.
+  g_CurrentTool = 11;
+  doc->SetSelection({});
+  view->GetProjection()->rotation[2] = 1e-3;
+  const QPoint turned = clientOf(view, 32 + 23, 32);
+  click(view, turned);
+  auto* other = static_cast<CDrawPoly*>(doc->objects.back());
+  ASSERT_NE(other, spline);
+  EXPECT_EQ(other->points[0].x, view->ClientToWorldPoint({turned.x(), turned.y()}).x);
+  view->GetProjection()->rotation[2] = 0;
+}
+
+TEST_F(ViewInput, TraceCommandsResnapAlongTheNormalAndCopyOntoTheShownSlice) {
+  TraceParmsScope parms;
+  CDrawDoc* doc = makeDocument({discVolume()});
+  CDrawViewWidget* view = show(doc, 400, 400);
+  // A closed contour drawn 2 voxels outside the disc, on slice 0.
+  view->GetProjection()->slice = 0;
+  const double plane[3] = {0, 0, 0};
+  auto* contour = new CDrawPoly(1, 16, true, 0.5, true, view->GetProjection()->slice, plane);
+  contour->pointsPerContour[0] = 16;
+  for (int i = 0; i < 16; ++i) {
+    const double a = 2 * M_PI * i / 16;
+    contour->points[i] = worldOf(view, 32 + 22 * std::cos(a), 32 + 22 * std::sin(a));
+  }
+  CDrawObj* add = contour;
+  doc->AddObject(&add, true);
+  doc->SetSelection({contour});
+  trigger(35279);  // Snap selected spline to image (Normal : Alt+3)
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(discRadius(view, contour->points[i]), 20.0, 1.0) << i;
+
+  // A contour of two polylines is refused with its message and left as it was.
+  auto* twoContours = new CDrawPoly(2, 4, true, 0.5, true, view->GetProjection()->slice, plane);
+  twoContours->pointsPerContour[0] = twoContours->pointsPerContour[1] = 2;
+  script_.clear();
+  EXPECT_FALSE(twoContours->MagTrace_Resnap(view, 0));
+  EXPECT_EQ(script_.lastMessage(), L"CDrawPoly::MagTrace_Resnap : Single contour polyline is expected");
+  delete twoContours;
+
+  // Copy selected spline (Alt+5) onto the next slice: a selected copy there with the same points.
+  view->GetProjection()->slice = 1;
+  const int shown = 1;
+  trigger(35356);
+  auto* copy = static_cast<CDrawPoly*>(doc->objects.back());
+  ASSERT_NE(copy, contour);
+  EXPECT_EQ(copy->slice, shown);
+  EXPECT_NE(contour->slice, shown);
+  EXPECT_EQ(copy->NumPoints(), 16);
+  EXPECT_EQ(copy->points[5].x, contour->points[5].x);
+  EXPECT_EQ(doc->selection, std::vector<CDrawObj*>{copy});
+  // Without a single selected polyline, and in film view: the messages, nothing copied.
+  doc->SetSelection({});
+  script_.clear();
+  EXPECT_FALSE(view->CopyPolyContoursFromAdjacentSlice());
+  EXPECT_EQ(script_.lastMessage(), L"CDrawView::CopyPolyContoursFromAdjacentSlice : Single selected polyline is required");
+  view->GetProjection()->filmView = 1;
+  EXPECT_FALSE(view->MagTrace_ResnapSelectedSpline(0));
+  EXPECT_EQ(script_.lastMessage(), L"CDrawView::MagTrace_ResnapSelectedSpline : Film View is not allowed");
+  view->GetProjection()->filmView = 0;
+
+  // The edge overlay: a new active layer of the shown slice's edges, on the circle.
+  const int layers = doc->GetActiveSet()->NumLayers();
+  trigger(34194);
+  CDrawSet* set = doc->GetActiveSet();
+  ASSERT_EQ(set->NumLayers(), layers + 1);
+  const CVol* edges = set->GetLayerVol(layers);
+  EXPECT_EQ(CString(edges->name).Find(L"edge slice=1"), 0) << CString(edges->name).toUtf8();
+  double onCircle = 0, total = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const double v = twk::voxelValue(edges->frame, x, y, shown, 0);
+      total += v;
+      if (std::fabs(std::hypot(x + 0.5 - 32, y + 0.5 - 32) - 20) <= 1.5) onCircle += v;
+      EXPECT_EQ(twk::voxelValue(edges->frame, x, y, 1 - shown, 0), 0.0);
+    }
+  EXPECT_GT(total, 80);
+  EXPECT_EQ(onCircle, total);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Vector ROIs in a view: per-slice rectangles and cross-section edits
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(ViewInput, VectorRoisShowOnTheSlicesTheyReachAndACoronalEditKeepsTheirY) {
+  CDrawDoc* doc = makeDocument({volume(FRM_INT, DIM3D{20, 16, 6, 1}, 1)});
+  CDrawViewWidget* view = show(doc);
+  CDrawSet* set = doc->GetActiveSet();
+  const double box[6] = {2, 3, 1, 9, 13, 3};  // slices 1 and 2
+  ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, box, 0, 0, "box"));
+  auto* roi = static_cast<CDrawSet*>(doc->objects.back());
+  ASSERT_TRUE(roi->IsVectorRoi());
+  VA_VOLPROJ* p = view->GetProjection();
+  // Axial: a rectangle on slices 1 and 2 only, where the box lies.
+  for (int slice = 0; slice < 4; ++slice) {
+    SCOPED_TRACE(slice);
+    p->slice = slice;
+    ASSERT_TRUE(doc->ProjectHighObjects(view));
+    ASSERT_EQ(roi->NumEntries(), slice == 1 || slice == 2 ? 1 : 0);
+    if (roi->NumEntries()) {
+      const DRECT& r = static_cast<CDrawRect*>(roi->GetEntry(0))->rect;
+      const DPOINT a = worldOf(view, 2, 3), b = worldOf(view, 9, 13);
+      EXPECT_NEAR(std::min(r.x0, r.x1), std::min(a.x, b.x), 1e-9);
+      EXPECT_NEAR(std::max(r.y0, r.y1), std::max(a.y, b.y), 1e-9);
+    }
+  }
+  // With the vector display off, or outside the box's time range: nothing projected.
+  p->slice = 1;
+  view->showVector = 0;
+  EXPECT_TRUE(doc->ProjectHighObjects(view));
+  view->showVector = 1;
+  roi->vroi->t0 = roi->vroi->t1 = 2;
+  ASSERT_TRUE(doc->ProjectHighObjects(view));
+  EXPECT_EQ(roi->NumEntries(), 0);
+  roi->vroi->t0 = roi->vroi->t1 = 0;
+
+  // A coronal view: the rectangle's edit changes x and z; y (the view's axis) stays.
+  p->rotation[0] = 90;
+  view->ZoomAll();
+  p->slice = 7;  // inside the box's y range whichever way the plane runs
+  ASSERT_TRUE(doc->ProjectHighObjects(view));
+  ASSERT_EQ(roi->NumEntries(), 1);
+  auto* shown = static_cast<CDrawRect*>(roi->GetEntry(0));
+  const double y0 = roi->vroi->y0, y1 = roi->vroi->y1;
+  const DRECT moved{shown->rect.x0 + 2 * view->GetDocument()->GetActiveSet()->GetBaseVol()->Vx(), shown->rect.y0,
+                    shown->rect.x1, shown->rect.y1};
+  const double rect[4] = {moved.x0, moved.y0, moved.x1, moved.y1};
+  ASSERT_TRUE(roi->ModifyHighObjCrossectionXY(view, rect));
+  EXPECT_EQ(roi->vroi->y0, y0);
+  EXPECT_EQ(roi->vroi->y1, y1);
+  EXPECT_NE(roi->vroi->x0 + roi->vroi->x1 + roi->vroi->z0 + roi->vroi->z1, 2.0 + 9.0 + 1.0 + 3.0);
+  EXPECT_NEAR(roi->vroi->x1 - roi->vroi->x0 + roi->vroi->z1 - roi->vroi->z0, 7.0 + 2.0 - 2.0, 1e-6);
+  // The projected rectangle follows the edited box.
+  ASSERT_TRUE(doc->ProjectHighObjects(view));
+  ASSERT_EQ(roi->NumEntries(), 1);
+  const DRECT& again = static_cast<CDrawRect*>(roi->GetEntry(0))->rect;
+  EXPECT_NEAR(std::min(again.x0, again.x1), std::min(moved.x0, moved.x1), 1e-9);
+  EXPECT_NEAR(std::max(again.x0, again.x1), std::max(moved.x0, moved.x1), 1e-9);
+  p->rotation[0] = 0;
 }
