@@ -244,6 +244,9 @@ class CDrawSet : public CDrawObj {
   static bool RoiHausdorffDistance(CDrawSet* set, bool edgeBased);
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
+  // ROI statistics, mode 1 (3D) or 2 (4D) (RoiStatisticsOperation.cpp).
+  bool RoiStatistics(CDrawView* view, int mode, bool silent);
+  static bool RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool silent);
 
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;

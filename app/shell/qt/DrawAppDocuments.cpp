@@ -24,6 +24,7 @@
 #include "OpenDicomDir.h"
 #include "ProgressPump.h"
 #include "RecordDialog.h"
+#include "RoiStat3DWindow.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
 #include "ViewGeometry.h"
@@ -48,6 +49,11 @@ void CDrawApp::installHooks() {
       return run();
     });
   if (installQtUi_) TW_InstallDicomDialogs();
+  if (installQtUi_)
+    TW_InstallRoiStat3DDialog([](const std::function<bool()>& run) {
+      TW_MODAL_SCOPE modal;
+      return run();
+    });
   // The Layers panel's DICOM commands. Saving layers as DICOM files comes with the layer export.
   TW_LAYERPANEL_HOOKS& layerHooks = TW_LayerPanelHooks();
   layerHooks.loadDicom = [](CDrawSet* set) {
@@ -56,6 +62,11 @@ void CDrawApp::installHooks() {
     return set->NumLayers() > before;
   };
   layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };
+  // "ROI Stats 3D" / "ROI Stats 4D" and the view's F3 / F4.
+  layerHooks.roiStatistics = [](CDrawSet* set, CDrawView* view, int mode) {
+    CDrawSet::RoiStatistics(set, view, mode, false);
+  };
+  TW_ViewHooks().roiStatistics = layerHooks.roiStatistics;
   TW_SetDocumentDynExp(dynExp_.get());
   TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
 
@@ -134,6 +145,9 @@ void CDrawApp::removeHooks() {
   TW_SetRawVolumeView(nullptr);
   TW_RemoveRecordDialog();
   TW_RemoveDicomDialogs();
+  TW_RemoveRoiStat3DDialog();
+  TW_LayerPanelHooks().roiStatistics = nullptr;
+  TW_ViewHooks().roiStatistics = nullptr;
   TW_LayerPanelHooks().loadDicom = nullptr;
   TW_LayerPanelHooks().info = nullptr;
   TW_SetOpenServices(TW_OPENSERVICES{});

@@ -566,6 +566,14 @@ TEST_F(RoiAlgorithms, StatisticsOfAKnownRamp) {
   width = 3.0;
   ASSERT_TRUE(VA_CalcRangeBins(0, 10, &width, &bins));
   EXPECT_EQ(bins, 4);
+  // A completed pair stays as it is (the width the user gave is not re-derived from the count)
+  // until the range no longer fits it; then the count is kept.
+  ASSERT_TRUE(VA_CalcRangeBins(0, 10, &width, &bins));
+  EXPECT_EQ(width, 3.0);
+  EXPECT_EQ(bins, 4);
+  ASSERT_TRUE(VA_CalcRangeBins(0, 20, &width, &bins));
+  EXPECT_EQ(width, 5.0);
+  EXPECT_EQ(bins, 4);
 
   // Conversions: threshold, division, inversion and the clamped linear map.
   FrameGuard band(VA_VolThreshold(ramp.f, 0, 100, 199, false));
