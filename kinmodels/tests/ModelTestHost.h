@@ -1,23 +1,28 @@
 #pragma once
 // A small host for the model tests: loads the plug-in with dlopen as the imaging core does,
 // resolves every export by name, records message boxes and answers questions from a queue, gives
-// the identity conversions and small curve helpers, and (ModelTest) runs one model cycle over
+// the identity conversions and small curve helpers (the reference curves are in
+// ReferenceCurves.h), and (ModelTest) runs one model cycle over
 // curves with every output requested.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+#include <numbers>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "KinmodelsApi.h"
+#include "ReferenceCurves.h"
 
 namespace modeltest {
 
@@ -92,6 +97,12 @@ inline void identityBack(const double* in, int64_t n, double* out, int64_t, cons
   std::memcpy(out, in, size_t(n) * sizeof(double));
 }
 
+// Connects the spoiled gradient-echo pair as the host's conversions.
+inline void connectSpoiledGradientEcho() {
+  api().DIDU_SetTissue_SigToConc(spgrSigToConc);
+  api().DIDU_SetTissue_ConcToSig(spgrConcToSig);
+}
+
 // Installs the recorder as the host's message callbacks (through `callbacks`, which must outlive
 // the test), the identity conversions and calculation mode 0.
 inline void connectHost(MessageRecorder& recorder, DIDU_CALLBACKS& callbacks) {
@@ -116,32 +127,6 @@ inline std::vector<double> sample(const std::vector<double>& times, const std::f
 }
 
 inline double relativeError(double value, double truth) { return std::fabs(value - truth) / std::fabs(truth); }
-
-// Fourth-order Runge-Kutta of y' = f(t, y) for `dim` compartments from y(0) = 0 in steps of h;
-// returns combine(y) at each of the times (each a multiple of h from 0).
-inline std::vector<double> integrate(const std::vector<double>& times, double h, int dim,
-                                     const std::function<void(double t, const double* y, double* dy)>& f,
-                                     const std::function<double(const double* y)>& combine) {
-  std::vector<double> out(times.size());
-  std::vector<double> y(dim, 0.0), k1(dim), k2(dim), k3(dim), k4(dim), tmp(dim);
-  size_t next = 0;
-  long long step = 0;
-  while (next < times.size()) {
-    const double t = double(step) * h;
-    while (next < times.size() && std::fabs(t - times[next]) < h / 2) out[next++] = combine(y.data());
-    if (next >= times.size()) break;
-    f(t, y.data(), k1.data());
-    for (int i = 0; i < dim; ++i) tmp[i] = y[i] + h / 2 * k1[i];
-    f(t + h / 2, tmp.data(), k2.data());
-    for (int i = 0; i < dim; ++i) tmp[i] = y[i] + h / 2 * k2[i];
-    f(t + h / 2, tmp.data(), k3.data());
-    for (int i = 0; i < dim; ++i) tmp[i] = y[i] + h * k3[i];
-    f(t + h, tmp.data(), k4.data());
-    for (int i = 0; i < dim; ++i) y[i] += h / 6 * (k1[i] + 2 * k2[i] + 2 * k3[i] + k4[i]);
-    ++step;
-  }
-  return out;
-}
 
 class ModelTest : public ::testing::Test {
  protected:
@@ -220,6 +205,32 @@ class ModelTest : public ::testing::Test {
                                 wanted ? wanted->data() : nullptr, wanted ? int(wanted->size()) : 0);
     EXPECT_EQ(out.back().value, -7) << "a record beyond the requested outputs was written";
     out.pop_back();
+    return out;
+  }
+  // All outputs of many curves, computed by several threads at once as a map run does (the
+  // plug-in's computes are reentrant); the fitted curves too when asked.
+  std::vector<std::vector<DEMPOUT>> computeMany(int type, const std::vector<std::vector<double>>& curves,
+                                                std::vector<std::vector<double>>* fits = nullptr) {
+    const int flags[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    const int count = api().DIDU_GetNumOutParms(type);
+    api().DIDU_SetParmReq(flags, count);
+    std::vector<std::vector<DEMPOUT>> out(curves.size(), std::vector<DEMPOUT>(count));
+    if (fits) fits->assign(curves.size(), {});
+    const int workers = std::max(1, std::min(8, int(std::thread::hardware_concurrency())));
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w)
+      threads.emplace_back([&, w] {
+        for (size_t c = w; c < curves.size(); c += workers) {
+          const double* one[1] = {curves[c].data()};
+          double* fit = nullptr;
+          if (fits) {
+            (*fits)[c].assign(curves[c].size(), 0.0);
+            fit = (*fits)[c].data();
+          }
+          api().DIDU_ComputeParmArray(type, one, 1, fit, out[c].data(), nullptr, 0);
+        }
+      });
+    for (std::thread& t : threads) t.join();
     return out;
   }
   // Only the outputs whose flags are set.

@@ -1,8 +1,8 @@
 #pragma once
 // Optimisers of the imaging core for curve fitting.
 //
-//   - PR_OptimizeAmoebaOverGrid: a grid search over a box followed by downhill-simplex (Nelder-Mead)
-//     searches from the best grid points, each restarted at its own minimum until that no longer helps.
+//   - PR_OptimizeAmoebaOverGrid: a global search over a box: a grid, the division of its promising
+//     cells, and downhill-simplex (Nelder-Mead) searches from the distinct basins found.
 //   - PR_AmoebaPlus: the simplex alone, refining an offset added to a fixed base point.
 //   - PR_GO_NonconstrCostOptimizeSLX and PR_GOWSS_OptimizeBestSol: interval branch and bound. The cost
 //     of a whole box is enclosed by interval arithmetic (IntervalArith.h); boxes whose lower bound
@@ -20,23 +20,37 @@
 // mark points where the model cannot be built; NaN is treated as the worst possible cost.
 using PR_AMOEBACOSTFUNC = double (*)(void* context, const double* x, const double* dx);
 
-// Grid search plus simplex over the box `bounds` of nVars variables.
-//   gridPoints     points per variable, at the centres of gridPoints equal cells of each range
-//                  (0 or 1: the box centre only). A variable whose range is empty (lo == hi) is held
-//                  at that value and not searched. The whole grid is capped at 10 million points by
-//                  lowering the count per variable.
+// Global search over the box `bounds` of nVars variables: a grid, the division of its promising
+// cells, and downhill-simplex searches from the distinct basins found.
+//   1. Grid: gridPoints points per variable, at the centres of gridPoints equal cells of each range
+//      (0 or 1: the box centre only). A variable whose range is empty (lo == hi) is held at that
+//      value and not searched. The whole grid is capped at 10 million points by lowering the count
+//      per variable.
+//   2. Division: the cells are divided into thirds as the DIRECT method does: in each round, the
+//      cells that are best for their size and lie on the lower right convex hull of (size, value)
+//      are divided along their longest sides, the side whose two new centres are better first. So
+//      both large unexplored cells and small promising ones are refined, and a basin that falls
+//      between grid centres (a minimum near a bound, a narrow valley) is found. The division spends
+//      D = min(4000, max(G, 40 * nFree)) evaluations, G the grid's point count and nFree the number
+//      of searched variables.
+//   3. Simplex: searches start from the best cell and from up to two further cells that are local
+//      minima of all cells seen (no touching cell is better), each with initial edges of half its
+//      cell. A search that ends on a bound or stalls is restarted from its end with a fresh simplex
+//      (at most 10 times, while that improves it); the best search stopped by the budget goes on with
+//      what the others left. The answer is the best point evaluated anywhere in the three steps.
 //   keepInBounds   true: every simplex vertex is clamped into the box; false: the simplex may leave it.
 //   maxIterations  the simplex budget in iterations (reflections, expansions, contractions, shrinks)
-//                  shared by all starts and restarts; 0 keeps the best grid point. The simplex starts
-//                  from the best grid point and then from up to two other local minima of the grid
-//                  (grids of at most a million points), and restarts at its own minimum while that
-//                  still improves it.
-//   balance        > 0: the simplex minimises cost + balance * |cost| * q, q the mean squared distance
+//                  shared by all starts and restarts; 0 keeps the best grid point (no division).
+//   balance        > 0: the search minimises cost + balance * |cost| * q, q the mean squared distance
 //                  from the box centre in half-widths (0 at the centre, 1 at a corner), so that among
 //                  nearly equal costs the more central point wins; 0 or less: the plain cost.
 //                  bestCost is always the plain cost of the best point.
 //   bestCost, bestPoint (nVars doubles) receive the result; the best point lies in the box when
 //                  keepInBounds is true. bounds with lo > hi are used in ascending order.
+// The cost is evaluated at most G + D + maxIterations * (nFree + 2) + 44 * nFree times: an iteration
+// evaluates it at most nFree + 2 times, and each of the at most 44 simplexes (4 searches of up to
+// 11 runs) needs nFree new vertices. The search is deterministic (ties go to the first point in
+// grid order) and keeps all its state on the stack, so it may run in many threads at once.
 // False when an argument is invalid (nVars < 1, null pointers, non-finite bounds) or no evaluated
 // point had a finite cost below 1e60.
 bool PR_OptimizeAmoebaOverGrid(int gridPoints, int nVars, const INTERVAL* bounds, bool keepInBounds,

@@ -73,11 +73,17 @@ void negExpRunning(double k, const double* values, const double* times, int n, d
   double previous = values[0];
   double running = y0;
   out[0] = running;
+  // Uniform steps share their weights: they are computed again only when the step changes.
+  double lastStep = -1;
+  NegExpWeights w{};
   for (int i = 1; i < n; ++i) {
     const double current = values[i];
     const double h = times[i] - times[i - 1];
     if (h > 0) {
-      const NegExpWeights w = negExpWeights(k * h);
+      if (h != lastStep) {
+        w = negExpWeights(k * h);
+        lastStep = h;
+      }
       const double segment = (previous == 0 && current == 0) ? 0.0 : segmentNegExp(w, h, previous, current);
       running = (running == 0 ? 0.0 : w.decay * running) + segment;
     }
@@ -91,11 +97,16 @@ void negExpRunning(double k, const double* values, const double* times, int n, d
 void negExpRunningPart(double k, const double* values, const double* times, int n, int sign, double* out) {
   double running = 0;
   out[0] = 0;
+  double lastStep = -1;
+  NegExpWeights w{};
   for (int i = 1; i < n; ++i) {
     const double y0 = sign * values[i - 1], y1 = sign * values[i];
     const double h = times[i] - times[i - 1];
     if (h > 0) {
-      const NegExpWeights w = negExpWeights(k * h);
+      if (h != lastStep) {
+        w = negExpWeights(k * h);
+        lastStep = h;
+      }
       double segment = 0;
       if (y0 >= 0 && y1 >= 0) {
         segment = (y0 == 0 && y1 == 0) ? 0.0 : segmentNegExp(w, h, y0, y1);

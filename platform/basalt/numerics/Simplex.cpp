@@ -1,4 +1,4 @@
-// Downhill simplex (Nelder-Mead) with grid start and restarts.
+// Downhill simplex (Nelder-Mead) with restarts, and the offset refinement PR_AmoebaPlus.
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -6,25 +6,17 @@
 
 #include "TwkTypes.h"
 #include "numerics/Optimize.h"
+#include "numerics/SimplexCore.h"
 
+namespace twk::simplex {
 namespace {
 
-constexpr double kWorst = HUGE_VAL;
-constexpr double kMaxGridPoints = 1e7;
 constexpr int kMaxRestarts = 10;
-// Grid costs are kept (to find the grid's local minima as further starts) up to this many points.
-constexpr int64_t kMaxStoredGrid = 1000000;
-constexpr int kMaxStarts = 3;
-
-// A cost as the simplex sees it: NaN is the worst value.
-inline double sane(double v) { return std::isnan(v) ? kWorst : v; }
-
-// The objective over the free variables z (dimension n). It returns the value the simplex minimises
-// and writes the plain cost of the point through `plain`.
-struct Objective {
-  virtual ~Objective() = default;
-  virtual double operator()(const double* z, double* plain) const = 0;
-};
+// A run ends when its values agree to this fraction (costs computed from thousands of samples carry
+// rounding noise well above 1e-13 of their value) and its vertices lie within this fraction of the
+// initial edges of the best one, or it has stopped improving.
+constexpr double kRelativeSpread = 1e-11;
+constexpr double kRelativeSize = 1e-9;
 
 struct Vertex {
   std::vector<double> z;
@@ -32,30 +24,36 @@ struct Vertex {
   double plain = kWorst;  // the caller's cost
 };
 
-struct SimplexResult {
-  std::vector<double> z;
-  double value = kWorst;
-  double plain = kWorst;
-};
-
 class Simplex {
  public:
   Simplex(const Objective& objective, int n, const double* lower, const double* upper)
-      : f_(objective), n_(n), lower_(lower), upper_(upper) {
+      : f_(objective), n_(n), lower_(lower), upper_(upper), v_(n + 1), order_(n + 1), centroid_(n), bestZ_(n) {
     if (n_ >= 3) {
       // Dimension-adapted coefficients keep the simplex from collapsing in higher dimensions.
       expand_ = 1.0 + 2.0 / n_;
       contract_ = 0.75 - 0.5 / n_;
       shrink_ = 1.0 - 1.0 / n_;
     }
+    for (Vertex* w : {&reflected_, &expanded_, &contracted_}) w->z.resize(n_);
   }
 
-  // Minimises from `start` with initial edges `steps`; uses at most `budget` iterations (decremented).
-  SimplexResult run(const std::vector<double>& start, const std::vector<double>& steps, int& budget) const {
-    std::vector<Vertex> v(n_ + 1);
+  // How a run ended.
+  enum class Stop { kBudget, kSmall, kStalled };
+
+  // Minimises from `start` (objective value and plain cost known) with initial edges `steps` until
+  // the vertices lie within xtol of the best one (and agree in value) or the run stalls; uses at most
+  // `budget` iterations (decremented).
+  Result run(const std::vector<double>& start, double startValue, double startPlain, const std::vector<double>& steps,
+             const std::vector<double>& xtol, int& budget, Stop* stop) {
+    std::vector<Vertex>& v = v_;
     v[0].z = start;
     clamp(v[0].z);
-    evaluate(v[0]);
+    if (v[0].z == start) {
+      v[0].value = sane(startValue);
+      v[0].plain = sane(startPlain);
+    } else {
+      evaluate(v[0]);
+    }
     for (int i = 0; i < n_; ++i) {
       v[i + 1].z = v[0].z;
       double& c = v[i + 1].z[i];
@@ -66,63 +64,58 @@ class Simplex {
       clamp(v[i + 1].z);
       evaluate(v[i + 1]);
     }
-    std::vector<double> xtol(n_);
-    for (int i = 0; i < n_; ++i) xtol[i] = 1e-10 * std::fabs(steps[i]);
-
-    std::vector<int> order(n_ + 1);
-    std::vector<double> centroid(n_);
-    Vertex reflected, expanded, contracted;
     double lastBest = kWorst;
     int sinceImprovement = 0;
+    *stop = Stop::kBudget;
     while (budget > 0) {
-      std::iota(order.begin(), order.end(), 0);
-      std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return v[a].value < v[b].value; });
-      const Vertex& best = v[order[0]];
-      const Vertex& worst = v[order[n_]];
-      const Vertex& secondWorst = v[order[n_ - 1]];
+      std::iota(order_.begin(), order_.end(), 0);
+      std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) { return v[a].value < v[b].value; });
+      const Vertex& best = v[order_[0]];
+      const Vertex& worst = v[order_[n_]];
+      const Vertex& secondWorst = v[order_[n_ - 1]];
       if (best.value < lastBest) {
         lastBest = best.value;
         sinceImprovement = 0;
       } else {
         ++sinceImprovement;
       }
-      if (converged(v, order, xtol, sinceImprovement)) break;
+      if (isConverged(xtol, sinceImprovement, stop)) break;
       --budget;
 
-      std::fill(centroid.begin(), centroid.end(), 0.0);
+      std::fill(centroid_.begin(), centroid_.end(), 0.0);
       for (int k = 0; k < n_; ++k)
-        for (int i = 0; i < n_; ++i) centroid[i] += v[order[k]].z[i];
-      for (int i = 0; i < n_; ++i) centroid[i] /= n_;
+        for (int i = 0; i < n_; ++i) centroid_[i] += v[order_[k]].z[i];
+      for (int i = 0; i < n_; ++i) centroid_[i] /= n_;
 
-      along(centroid, worst.z, -reflect_, reflected);
-      if (reflected.value < best.value) {
-        along(centroid, worst.z, -reflect_ * expand_, expanded);
-        v[order[n_]] = expanded.value < reflected.value ? expanded : reflected;
+      along(worst.z, -reflect_, reflected_);
+      if (reflected_.value < best.value) {
+        along(worst.z, -reflect_ * expand_, expanded_);
+        v[order_[n_]] = expanded_.value < reflected_.value ? expanded_ : reflected_;
         continue;
       }
-      if (reflected.value < secondWorst.value) {
-        v[order[n_]] = reflected;
+      if (reflected_.value < secondWorst.value) {
+        v[order_[n_]] = reflected_;
         continue;
       }
       // Contract outside (towards the reflected point) or inside (towards the worst vertex).
-      if (reflected.value < worst.value) {
-        along(centroid, worst.z, -reflect_ * contract_, contracted);
-        if (contracted.value <= reflected.value) {
-          v[order[n_]] = contracted;
+      if (reflected_.value < worst.value) {
+        along(worst.z, -reflect_ * contract_, contracted_);
+        if (contracted_.value <= reflected_.value) {
+          v[order_[n_]] = contracted_;
           continue;
         }
       } else {
-        along(centroid, worst.z, contract_, contracted);
-        if (contracted.value < worst.value) {
-          v[order[n_]] = contracted;
+        along(worst.z, contract_, contracted_);
+        if (contracted_.value < worst.value) {
+          v[order_[n_]] = contracted_;
           continue;
         }
       }
       // Shrink every vertex towards the best one.
-      const std::vector<double> bestZ = v[order[0]].z;
+      bestZ_ = v[order_[0]].z;
       for (int k = 1; k <= n_; ++k) {
-        Vertex& w = v[order[k]];
-        for (int i = 0; i < n_; ++i) w.z[i] = bestZ[i] + shrink_ * (w.z[i] - bestZ[i]);
+        Vertex& w = v[order_[k]];
+        for (int i = 0; i < n_; ++i) w.z[i] = bestZ_[i] + shrink_ * (w.z[i] - bestZ_[i]);
         clamp(w.z);
         evaluate(w);
       }
@@ -130,7 +123,7 @@ class Simplex {
     int bestIndex = 0;
     for (int k = 1; k <= n_; ++k)
       if (v[k].value < v[bestIndex].value) bestIndex = k;
-    return SimplexResult{v[bestIndex].z, v[bestIndex].value, v[bestIndex].plain};
+    return Result{v[bestIndex].z, v[bestIndex].value, v[bestIndex].plain, *stop != Stop::kBudget};
   }
 
  private:
@@ -144,27 +137,33 @@ class Simplex {
     w.plain = sane(plain);
   }
   // centroid + t * (from - centroid)
-  void along(const std::vector<double>& centroid, const std::vector<double>& from, double t, Vertex& out) const {
-    out.z.resize(n_);
-    for (int i = 0; i < n_; ++i) out.z[i] = centroid[i] + t * (from[i] - centroid[i]);
+  void along(const std::vector<double>& from, double t, Vertex& out) const {
+    for (int i = 0; i < n_; ++i) out.z[i] = centroid_[i] + t * (from[i] - centroid_[i]);
     clamp(out.z);
     evaluate(out);
   }
-  bool converged(const std::vector<Vertex>& v, const std::vector<int>& order, const std::vector<double>& xtol,
-                 int sinceImprovement) const {
-    const double fBest = v[order[0]].value, fWorst = v[order[n_]].value;
+  bool isConverged(const std::vector<double>& xtol, int sinceImprovement, Stop* stop) const {
+    const std::vector<Vertex>& v = v_;
+    const double fBest = v[order_[0]].value, fWorst = v[order_[n_]].value;
     if (!std::isfinite(fBest)) return false;
     const double fSpread = fWorst - fBest;
-    const double fTolerance = 1e-13 * (std::fabs(fBest) + std::fabs(fWorst)) + 1e-290;
+    const double fTolerance = kRelativeSpread * (std::fabs(fBest) + std::fabs(fWorst)) + 1e-290;
     if (!(fSpread <= fTolerance)) return false;
     // Values agree: done when the simplex is also small, or when it has stopped improving (a
     // direction in which the cost does not change never shrinks).
-    if (sinceImprovement > 20 * (n_ + 1)) return true;
-    const std::vector<double>& b = v[order[0]].z;
-    for (int k = 1; k <= n_; ++k)
-      for (int i = 0; i < n_; ++i)
-        if (std::fabs(v[order[k]].z[i] - b[i]) > xtol[i]) return false;
-    return true;
+    const std::vector<double>& b = v[order_[0]].z;
+    bool small = true;
+    for (int k = 1; k <= n_ && small; ++k)
+      for (int i = 0; i < n_ && small; ++i) small = std::fabs(v[order_[k]].z[i] - b[i]) <= xtol[i];
+    if (small) {
+      *stop = Stop::kSmall;
+      return true;
+    }
+    if (sinceImprovement > 20 * (n_ + 1)) {
+      *stop = Stop::kStalled;
+      return true;
+    }
+    return false;
   }
 
   const Objective& f_;
@@ -172,59 +171,48 @@ class Simplex {
   const double* lower_;
   const double* upper_;
   double reflect_ = 1.0, expand_ = 2.0, contract_ = 0.5, shrink_ = 0.5;
+  std::vector<Vertex> v_;
+  std::vector<int> order_;
+  std::vector<double> centroid_, bestZ_;
+  Vertex reflected_, expanded_, contracted_;
 };
 
-// Runs the simplex and restarts it at its own minimum while a restart still improves the result.
-SimplexResult minimiseWithRestarts(const Objective& f, int n, const std::vector<double>& start,
-                                   const std::vector<double>& steps, const double* lower, const double* upper,
-                                   int& budget) {
+}  // namespace
+
+Result minimise(const Objective& f, int n, const std::vector<double>& start, double startValue, double startPlain,
+                const std::vector<double>& steps, const double* lower, const double* upper, int& budget) {
   Simplex simplex(f, n, lower, upper);
-  SimplexResult best;
-  best.z = start;
-  {
-    double plain = kWorst;
-    best.value = sane(f(start.data(), &plain));
-    best.plain = sane(plain);
-  }
+  std::vector<double> xtol(n);
+  for (int i = 0; i < n; ++i) xtol[i] = kRelativeSize * std::fabs(steps[i]);
+  Result best{start, sane(startValue), sane(startPlain), false};
   for (int restart = 0; restart <= kMaxRestarts && budget > 0; ++restart) {
-    SimplexResult r = simplex.run(best.z, steps, budget);
+    Simplex::Stop stop = Simplex::Stop::kBudget;
+    Result r = simplex.run(best.z, best.value, best.plain, steps, xtol, budget, &stop);
     const bool improved = r.value < best.value;
     const double gain = best.value - r.value;
-    if (improved) best = r;
+    const bool converged = r.converged;
+    if (improved) best = std::move(r);
+    best.converged = converged;
+    // A run that shrank to a point away from the bounds has found its minimum. One that ended on a
+    // bound, or stalled, may have collapsed: a fresh simplex from its end gets a new shape.
+    bool onBound = false;
+    for (int i = 0; lower && upper && i < n && !onBound; ++i)
+      onBound = best.z[i] == lower[i] || best.z[i] == upper[i];
+    if (stop == Simplex::Stop::kSmall && !onBound) break;
     if (!improved || !(gain > 1e-10 * std::fabs(best.value))) break;
   }
   return best;
 }
 
-// Objective of the grid optimiser: the free variables fill their slots of the full point; the
-// balance term pulls towards the box centre.
-struct GridObjective : Objective {
-  PR_AMOEBACOSTFUNC cost = nullptr;
-  void* context = nullptr;
-  std::vector<double>* point = nullptr;  // full point, fixed variables already set
-  const std::vector<int>* freeIndex = nullptr;
-  const std::vector<double>* centre = nullptr;
-  const std::vector<double>* halfWidth = nullptr;
-  double balance = 0;
+}  // namespace twk::simplex
 
-  double operator()(const double* z, double* plain) const override {
-    std::vector<double>& x = *point;
-    for (size_t i = 0; i < freeIndex->size(); ++i) x[(*freeIndex)[i]] = z[i];
-    const double c = sane(cost(context, x.data(), nullptr));
-    *plain = c;
-    if (!(balance > 0) || !std::isfinite(c)) return c;
-    double q = 0;
-    for (size_t i = 0; i < freeIndex->size(); ++i) {
-      const int k = (*freeIndex)[i];
-      const double d = (x[k] - (*centre)[k]) / (*halfWidth)[k];
-      q += d * d;
-    }
-    q /= double(freeIndex->size());
-    return c + balance * std::fabs(c) * q;
-  }
-};
+namespace {
 
-struct OffsetObjective : Objective {
+using twk::simplex::kWorst;
+using twk::simplex::sane;
+
+// The offset refinement's objective: the free offset components fill their slots of the full offset.
+struct OffsetObjective : twk::simplex::Objective {
   PR_AMOEBACOSTFUNC cost = nullptr;
   void* context = nullptr;
   const double* base = nullptr;
@@ -240,141 +228,7 @@ struct OffsetObjective : Objective {
   }
 };
 
-inline bool usableCost(double c) { return std::isfinite(c) && c < VOID_VALUE; }
-
 }  // namespace
-
-bool PR_OptimizeAmoebaOverGrid(int gridPoints, int nVars, const INTERVAL* bounds, bool keepInBounds,
-                               PR_AMOEBACOSTFUNC cost, void* context, int maxIterations, double balance,
-                               double* bestCost, double* bestPoint) {
-  if (nVars < 1 || !bounds || !cost || !bestCost || !bestPoint) return false;
-  std::vector<double> lo(nVars), hi(nVars), centre(nVars), halfWidth(nVars);
-  std::vector<int> freeIndex;
-  for (int i = 0; i < nVars; ++i) {
-    lo[i] = std::min(bounds[i].lo, bounds[i].hi);
-    hi[i] = std::max(bounds[i].lo, bounds[i].hi);
-    if (!std::isfinite(lo[i]) || !std::isfinite(hi[i])) return false;
-    centre[i] = 0.5 * (lo[i] + hi[i]);
-    halfWidth[i] = 0.5 * (hi[i] - lo[i]);
-    if (hi[i] > lo[i]) freeIndex.push_back(i);
-  }
-  const int nFree = int(freeIndex.size());
-
-  // Grid over the free variables at cell centres, first variable outermost (the last one varies
-  // fastest); the first point with the lowest cost wins.
-  int perAxis = std::max(1, gridPoints);
-  if (nFree > 0 && std::pow(double(perAxis), nFree) > kMaxGridPoints)
-    perAxis = std::max(1, int(std::floor(std::pow(kMaxGridPoints, 1.0 / nFree))));
-  int64_t total = 1;
-  for (int i = 0; i < nFree; ++i) total *= perAxis;
-  auto cellCentre = [&](int k, int cell) { return lo[k] + (cell + 0.5) * (hi[k] - lo[k]) / perAxis; };
-  auto digitsOf = [&](int64_t g, std::vector<int>& digits) {
-    for (int i = nFree - 1; i >= 0; --i) {
-      digits[i] = int(g % perAxis);
-      g /= perAxis;
-    }
-  };
-  std::vector<double> point(nVars);
-  for (int i = 0; i < nVars; ++i) point[i] = lo[i];
-  std::vector<double> gridCost(total <= kMaxStoredGrid ? size_t(total) : 0);
-  int64_t bestIndex = 0;
-  double bestGridCost = kWorst;
-  std::vector<int> counter(nFree, 0);
-  for (int64_t g = 0; g < total; ++g) {
-    for (int i = 0; i < nFree; ++i) point[freeIndex[i]] = cellCentre(freeIndex[i], counter[i]);
-    const double c = sane(cost(context, point.data(), nullptr));
-    if (!gridCost.empty()) gridCost[size_t(g)] = c;
-    if (g == 0 || c < bestGridCost) {
-      bestGridCost = c;
-      bestIndex = g;
-    }
-    for (int i = nFree - 1; i >= 0; --i) {
-      if (++counter[i] < perAxis) break;
-      counter[i] = 0;
-    }
-  }
-
-  // Simplex starts: the best grid point, then the grid's other local minima by rising cost (skipping
-  // those next to a start already taken), so that a second basin the grid has seen is searched too.
-  std::vector<int64_t> starts = {bestIndex};
-  if (!gridCost.empty() && nFree > 0 && total > 1) {
-    std::vector<int64_t> minima;
-    std::vector<int> digits(nFree), other(nFree);
-    for (int64_t g = 0; g < total; ++g) {
-      if (g == bestIndex || !std::isfinite(gridCost[size_t(g)])) continue;
-      digitsOf(g, digits);
-      bool isMinimum = true;
-      int64_t stride = 1;
-      for (int i = nFree - 1; i >= 0 && isMinimum; --i) {
-        if (digits[i] > 0 && gridCost[size_t(g - stride)] < gridCost[size_t(g)]) isMinimum = false;
-        if (digits[i] + 1 < perAxis && gridCost[size_t(g + stride)] < gridCost[size_t(g)]) isMinimum = false;
-        stride *= perAxis;
-      }
-      if (isMinimum) minima.push_back(g);
-    }
-    std::stable_sort(minima.begin(), minima.end(),
-                     [&](int64_t a, int64_t b) { return gridCost[size_t(a)] < gridCost[size_t(b)]; });
-    for (int64_t g : minima) {
-      if (int(starts.size()) >= kMaxStarts) break;
-      digitsOf(g, digits);
-      bool nearTaken = false;
-      for (int64_t taken : starts) {
-        digitsOf(taken, other);
-        int distance = 0;
-        for (int i = 0; i < nFree; ++i) distance = std::max(distance, std::abs(digits[i] - other[i]));
-        nearTaken |= distance <= 1;
-      }
-      if (!nearTaken) starts.push_back(g);
-    }
-  }
-
-  std::vector<double> result(nVars);
-  std::vector<int> digits(nFree);
-  auto gridPoint = [&](int64_t g, std::vector<double>& x) {
-    x = lo;
-    digitsOf(g, digits);
-    for (int i = 0; i < nFree; ++i) x[freeIndex[i]] = cellCentre(freeIndex[i], digits[i]);
-  };
-  gridPoint(bestIndex, result);
-  double resultCost = bestGridCost;
-  if (nFree > 0 && maxIterations > 0) {
-    GridObjective objective;
-    objective.cost = cost;
-    objective.context = context;
-    objective.point = &point;
-    objective.freeIndex = &freeIndex;
-    objective.centre = &centre;
-    objective.halfWidth = &halfWidth;
-    objective.balance = balance;
-    std::vector<double> start(nFree), steps(nFree), zLo(nFree), zHi(nFree), x(nVars);
-    for (int i = 0; i < nFree; ++i) {
-      const int k = freeIndex[i];
-      steps[i] = 0.5 * (hi[k] - lo[k]) / perAxis;
-      zLo[i] = lo[k];
-      zHi[i] = hi[k];
-    }
-    // The starts share the iteration budget; a start that converges early leaves the rest to the next.
-    int budget = maxIterations;
-    double bestValue = kWorst;
-    for (size_t s = 0; s < starts.size() && budget > 0; ++s) {
-      gridPoint(starts[s], x);
-      point = x;
-      for (int i = 0; i < nFree; ++i) start[i] = x[freeIndex[i]];
-      const SimplexResult r = minimiseWithRestarts(objective, nFree, start, steps,
-                                                   keepInBounds ? zLo.data() : nullptr,
-                                                   keepInBounds ? zHi.data() : nullptr, budget);
-      if (s == 0 || r.value < bestValue) {
-        bestValue = r.value;
-        for (int i = 0; i < nFree; ++i) result[freeIndex[i]] = r.z[i];
-        resultCost = r.plain;
-      }
-    }
-  }
-  if (!usableCost(resultCost)) return false;
-  *bestCost = resultCost;
-  std::copy(result.begin(), result.end(), bestPoint);
-  return true;
-}
 
 bool PR_AmoebaPlus(PR_AMOEBACOSTFUNC cost, void* context, const double* base, int nVars, double* offset,
                    const double* steps, double scale, int maxIterations, double* bestCost) {
@@ -408,12 +262,16 @@ bool PR_AmoebaPlus(PR_AMOEBACOSTFUNC cost, void* context, const double* base, in
   if (nFree == 0 || maxIterations <= 0) {
     resultCost = sane(cost(context, base, full.data()));
   } else {
-    const SimplexResult r = minimiseWithRestarts(objective, nFree, start, edge, bounded ? zLo.data() : nullptr,
-                                                 bounded ? zHi.data() : nullptr, maxIterations);
+    double startPlain = kWorst;
+    const double startValue = objective(start.data(), &startPlain);
+    int budget = maxIterations;
+    const twk::simplex::Result r =
+        twk::simplex::minimise(objective, nFree, start, startValue, startPlain, edge, bounded ? zLo.data() : nullptr,
+                               bounded ? zHi.data() : nullptr, budget);
     for (int i = 0; i < nFree; ++i) result[freeIndex[i]] = r.z[i];
     resultCost = r.plain;
   }
-  if (!usableCost(resultCost)) return false;
+  if (!(std::isfinite(resultCost) && resultCost < VOID_VALUE)) return false;
   std::copy(result.begin(), result.end(), offset);
   if (bestCost) *bestCost = resultCost;
   return true;

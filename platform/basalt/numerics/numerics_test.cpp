@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -558,6 +559,109 @@ TEST(AmoebaOverGrid, SearchesTheOtherBasinsTheGridHasSeen) {
   ASSERT_TRUE(PR_OptimizeAmoebaOverGrid(5, 1, box, true, twoBasins, nullptr, 500, 0, &cost, best));
   EXPECT_NEAR(best[0], 6.3, 1e-6);
   EXPECT_LT(cost, 1e-10);
+}
+
+// Standard hard functions with known minima inside boxes, each counting its evaluations.
+struct HardFunction {
+  const char* name;
+  int nVars;
+  std::vector<INTERVAL> box;
+  double (*f)(const double* x);
+  std::vector<double> minimiser;  // empty: several minimisers of equal value
+  double minimum;
+  // Grid counts of the models' defaults (11 and 7 points per variable for the Tofts models, 5 for
+  // the exchange and uptake models) at which the deepest basin shows on the grid at all.
+  std::vector<int> gridPoints = {11, 7, 5};
+};
+
+double countedHard(void* context, const double* x, const double* dx) {
+  auto* c = static_cast<std::pair<const HardFunction*, long long>*>(context);
+  ++c->second;
+  double p[8];
+  for (int i = 0; i < c->first->nVars; ++i) p[i] = x[i] + (dx ? dx[i] : 0);
+  return c->first->f(p);
+}
+
+const std::vector<HardFunction>& hardFunctions() {
+  static const std::vector<HardFunction> functions = {
+      {"Rosenbrock", 2, {{-2, 2}, {-1, 3}},
+       [](const double* x) { return (1 - x[0]) * (1 - x[0]) + 100 * (x[1] - x[0] * x[0]) * (x[1] - x[0] * x[0]); },
+       {1, 1}, 0},
+      // Rosenbrock's valley squeezed against the corner of a wide box: the minimum (0.004, 0.2) lies
+      // inside the first grid cell, and the valley runs into the upper bound of y, where a false
+      // minimum on the bound waits (as the Tofts cost does in Ktrans and ve).
+      {"curved valley near a bound", 2, {{0, 1}, {0, 10}},
+       [](const double* x) {
+         const double a = x[0] / 0.004, b = x[1] / 0.2;
+         return (1 - a) * (1 - a) + 100 * (b - a * a) * (b - a * a);
+       },
+       {0.004, 0.2}, 0},
+      // A wide shallow basin (minimum 0.02 at (0.6, 0.4)) and a deeper one of radius about 0.02 near
+      // the corner (0.06, 0.935), between the grid's centres (its minimum from scipy's Nelder-Mead).
+      // A grid of 5 points (spacing 0.2) has no point within its reach.
+      {"deep small basin", 2, {{0, 1}, {0, 1}},
+       [](const double* x) {
+         const double wide = 0.02 + 0.5 * ((x[0] - 0.6) * (x[0] - 0.6) + (x[1] - 0.4) * (x[1] - 0.4));
+         const double r2 = (x[0] - 0.06) * (x[0] - 0.06) + (x[1] - 0.935) * (x[1] - 0.935);
+         return wide - std::exp(-r2 / (2 * 0.015 * 0.015));
+       },
+       {0.06012148, 0.93487964}, -0.6911524928007684, {11, 7}},
+      // Six-hump camel: two global minima -1.0316285 at +-(0.0898, -0.7126) among four local ones.
+      {"six-hump camel", 2, {{-3, 3}, {-2, 2}},
+       [](const double* x) {
+         const double a = x[0], b = x[1];
+         return (4 - 2.1 * a * a + a * a * a * a / 3) * a * a + a * b + (-4 + 4 * b * b) * b * b;
+       },
+       {}, -1.031628453489877},
+      // Shekel's five narrow wells in four dimensions; the deepest, -10.1532, at (4, 4, 4, 4), a corner
+      // of the cells of a 5-point grid (centres 1, 3, ..., 9), where it hardly shows.
+      {"Shekel 5", 4, {{0, 10}, {0, 10}, {0, 10}, {0, 10}},
+       [](const double* x) {
+         const double a[5][4] = {{4, 4, 4, 4}, {1, 1, 1, 1}, {8, 8, 8, 8}, {6, 6, 6, 6}, {3, 7, 3, 7}};
+         const double c[5] = {0.1, 0.2, 0.2, 0.4, 0.4};
+         double sum = 0;
+         for (int i = 0; i < 5; ++i) {
+           double d = c[i];
+           for (int j = 0; j < 4; ++j) d += (x[j] - a[i][j]) * (x[j] - a[i][j]);
+           sum -= 1 / d;
+         }
+         return sum;
+       },
+       {4, 4, 4, 4}, -10.153199679058231, {11, 7}},
+  };
+  return functions;
+}
+
+TEST(AmoebaOverGrid, FindsTheGlobalMinimumOfHardFunctions) {
+  // Each with 2000 simplex iterations, the budget of most models.
+  for (const HardFunction& h : hardFunctions())
+    for (int gridPoints : h.gridPoints) {
+      SCOPED_TRACE(std::string(h.name) + " grid " + std::to_string(gridPoints));
+      std::pair<const HardFunction*, long long> context{&h, 0};
+      double cost = 0, best[8];
+      ASSERT_TRUE(PR_OptimizeAmoebaOverGrid(gridPoints, h.nVars, h.box.data(), true, countedHard, &context, 2000, 0,
+                                            &cost, best));
+      EXPECT_NEAR(cost, h.minimum, 1e-7);
+      for (size_t i = 0; i < h.minimiser.size(); ++i)
+        EXPECT_NEAR(best[i], h.minimiser[i], 1e-4 * (h.box[i].hi - h.box[i].lo)) << i;
+      // The stated worst case: grid, division, iterations and restarts.
+      const long long grid = std::llround(std::pow(gridPoints, h.nVars));
+      const long long division = std::min<long long>(4000, std::max<long long>(grid, 40 * h.nVars));
+      EXPECT_LE(context.second, grid + division + 2000LL * (h.nVars + 2) + 44 * h.nVars);
+    }
+}
+
+// Curves that no parameter can fit (every cost NaN or 1e60) fail at once, within the budget.
+TEST(AmoebaOverGrid, FailsQuicklyWhereNoCostIsDefined) {
+  long long calls = 0;
+  auto undefined = [](void* c, const double*, const double*) {
+    ++*static_cast<long long*>(c);
+    return std::nan("");
+  };
+  const INTERVAL box[3] = {{0, 1}, {0, 1}, {0, 1}};
+  double cost = 0, best[3];
+  EXPECT_FALSE(PR_OptimizeAmoebaOverGrid(7, 3, box, true, undefined, &calls, 2000, 0.01, &cost, best));
+  EXPECT_EQ(calls, 343);  // the grid alone
 }
 
 TEST(AmoebaOverGrid, BalancePrefersTheCentreAmongEqualCosts) {
