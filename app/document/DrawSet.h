@@ -22,6 +22,7 @@
 class CVol;
 class CDrawVol;
 struct HIGHOBJ;
+struct VA_BODYFORG;
 struct ROIPEELGROW;
 
 // The ambiguity message of the operand rule.
@@ -224,6 +225,8 @@ class CDrawSet : public CDrawObj {
   static bool VolumeClipByRoi(CDrawSet* set);
   bool InvertActiveLayer();
   static bool InvertActiveLayer(CDrawSet* set);
+  bool NodVolume(bool basic);
+  static bool NodVolume(CDrawSet* set, bool basic);
   // Label maps and components (LabelMapOperations.cpp).
   bool RoiSplitComponentsToLayers();
   static bool RoiSplitComponentsToLayers(CDrawSet* set);
@@ -253,6 +256,12 @@ class CDrawSet : public CDrawObj {
   static bool MultipleZonesConcentricObjects(CDrawSet* set);
   bool MorphologyCloseContours2D();
   static bool MorphologyCloseContours2D(CDrawSet* set);
+  bool RoiOptimalZoom(CDrawView* view);
+  static bool RoiOptimalZoom(CDrawSet* set, CDrawView* view);
+  bool RoiEncloseCCByVectRois(CDrawView* view);
+  static bool RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view);
+  bool DetectBodyMask(bool unused, CDrawView* view, VA_BODYFORG* record);
+  static bool DetectBodyMask(CDrawSet* set, bool unused, CDrawView* view, VA_BODYFORG* record);
   // Measurements (RoiMeasurements.cpp).
   bool RoiMassCenterDistance();
   static bool RoiMassCenterDistance(CDrawSet* set);

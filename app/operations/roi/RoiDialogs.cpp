@@ -67,3 +67,30 @@ bool TW_DlgVolNormalize(const VA_ROIINFO* info, int* type, double* stdev, double
   *stdev = deviation;
   return true;
 }
+
+VA_VOLNODEPARM g_NodVolParms;
+
+bool TW_DlgNodVol() {
+  VA_VOLNODEPARM& r = g_NodVolParms;
+  double background = r.background, groundGlass = r.groundGlass, solid = r.solid, threshold = r.threshold;
+  double pure = r.purePercent, low = r.lowClamp, high = r.highClamp, deltaR = r.targetDeltaR;
+  TW_DIALOG d(L"Nodule Volume Measurement", L"CDlgNodVol");
+  d.Real(L"Background attenuation", &background, 0, 65200);
+  d.Real(L"Ground glass nodule attenuation", &groundGlass, 0, 65200);
+  d.Real(L"Solid nodule attenuation", &solid, 0, 65200);
+  d.Real(L"Assumed threshold  GG\\SN", &threshold, 0, 65200);
+  d.Real(L"Pure percent", &pure, 0, 100);
+  d.Real(L"Low clamp", &low, 0, 1);
+  d.Real(L"High clamp", &high, 0, 100);
+  d.Real(L"Target DeltaR", &deltaR, 0, 100);
+  if (!TW_RunDialog(d)) return false;
+  r.background = int32_t(background);
+  r.groundGlass = int32_t(groundGlass);
+  r.solid = int32_t(solid);
+  r.threshold = int32_t(threshold);
+  r.purePercent = pure;
+  r.lowClamp = low;
+  r.highClamp = high;
+  r.targetDeltaR = deltaR;
+  return true;
+}

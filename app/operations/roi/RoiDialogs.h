@@ -5,6 +5,7 @@
 // prompt of twk::ui().
 
 #include "RoiRecords.h"
+#include "roi/NoduleVolume.h"
 #include "roi/RoiShape.h"
 #include "roi/RoiStatistics.h"
 
@@ -26,3 +27,8 @@ extern VA_LINCONV g_LinConvParms;
 // the coefficient at the mean and the region standard deviation at the standard deviation. On OK
 // writes the three outputs and gives true; otherwise writes nothing.
 bool TW_DlgVolNormalize(const VA_ROIINFO* info, int* type, double* stdev, double* coefficient);
+
+// "Nodule Volume Measurement" on g_NodVolParms: every field edited as a number; OK stores the four
+// attenuations truncated toward zero. True on OK.
+bool TW_DlgNodVol();
+extern VA_VOLNODEPARM g_NodVolParms;
