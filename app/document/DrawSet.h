@@ -23,6 +23,7 @@
 class CVol;
 class CDrawVol;
 struct HIGHOBJ;
+struct VA_BODYFORG;
 struct ROIPEELGROW;
 
 // The ambiguity message of the operand rule.
@@ -228,6 +229,8 @@ class CDrawSet : public CDrawObj {
   static bool VolumeClipByRoi(CDrawSet* set);
   bool InvertActiveLayer();
   static bool InvertActiveLayer(CDrawSet* set);
+  bool NodVolume(bool basic);
+  static bool NodVolume(CDrawSet* set, bool basic);
   // Label maps and components (LabelMapOperations.cpp).
   bool RoiSplitComponentsToLayers();
   static bool RoiSplitComponentsToLayers(CDrawSet* set);
@@ -257,6 +260,12 @@ class CDrawSet : public CDrawObj {
   static bool MultipleZonesConcentricObjects(CDrawSet* set);
   bool MorphologyCloseContours2D();
   static bool MorphologyCloseContours2D(CDrawSet* set);
+  bool RoiOptimalZoom(CDrawView* view);
+  static bool RoiOptimalZoom(CDrawSet* set, CDrawView* view);
+  bool RoiEncloseCCByVectRois(CDrawView* view);
+  static bool RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view);
+  bool DetectBodyMask(bool unused, CDrawView* view, VA_BODYFORG* record);
+  static bool DetectBodyMask(CDrawSet* set, bool unused, CDrawView* view, VA_BODYFORG* record);
   // Measurements (RoiMeasurements.cpp).
   bool RoiMassCenterDistance();
   static bool RoiMassCenterDistance(CDrawSet* set);
@@ -266,6 +275,9 @@ class CDrawSet : public CDrawObj {
   static bool RoiHausdorffDistance(CDrawSet* set, bool edgeBased);
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
+  // ROI statistics, mode 1 (3D) or 2 (4D) (RoiStatisticsOperation.cpp).
+  bool RoiStatistics(CDrawView* view, int mode, bool silent);
+  static bool RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool silent);
 
   // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
   // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
