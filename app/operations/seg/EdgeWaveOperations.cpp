@@ -4,6 +4,7 @@
 
 #include "DocMessages.h"
 #include "DrawDoc.h"
+#include "SegOperationEnd.h"
 #include "DrawSet.h"
 #include "DrawView.h"
 #include "DrawVol.h"
@@ -20,14 +21,6 @@
 #include "volume/VolumeBox.h"
 
 namespace {
-
-// Redraws every view of the document with the Layers panel when the scope ends.
-struct RedrawAtEnd {
-  CDrawDoc* doc;
-  ~RedrawAtEnd() {
-    if (doc) CDrawDoc::RedrawAllViews(doc, true);
-  }
-};
 
 void named(const wchar_t* operation, const CString& text) { twk::doc::message(operation, text); }
 
@@ -52,7 +45,7 @@ bool CDrawSet::EdgeWave(CDrawSet* set, bool ask, bool silent, CDrawView* view, V
 
 bool CDrawSet::EdgeWave(bool ask, bool silent, CDrawView* view, VA_EW* record) {
   const wchar_t* operation = L"CDrawSet::EdgeWave";
-  RedrawAtEnd end{GetDocument()};
+  twk::seg::RedrawAtEnd end{GetDocument()};
   if (!record) return false;
   CVol* operand = IsVolumeSet() ? edgeWaveOperand(this) : nullptr;
   if (!operand || !operand->frame) {
@@ -149,7 +142,7 @@ bool CDrawSet::EdgeWaveML(CDrawSet* set, bool boundaryOnly) {
 
 bool CDrawSet::EdgeWaveML(bool boundaryOnly) {
   const wchar_t* operation = L"CDrawSet::EdgeWaveML";
-  RedrawAtEnd end{GetDocument()};
+  twk::seg::RedrawAtEnd end{GetDocument()};
   std::vector<CVol*> rois;
   for (int i = 0; i < NumLayers(); ++i)
     if (CVol* vol = GetLayerVol(i); vol && vol->frame && vol->IsROI() && IsLayerMarked(vol)) rois.push_back(vol);
@@ -195,7 +188,7 @@ bool CDrawSet::EdgeWaveNLargest(CDrawSet* set, CDrawView* view) {
 }
 
 bool CDrawSet::EdgeWaveNLargest(CDrawView*) {
-  RedrawAtEnd end{GetDocument()};
+  twk::seg::RedrawAtEnd end{GetDocument()};
   int count = 0;
   CVol* roi = IsVolumeSet() ? WorkVolROI(&count) : nullptr;
   if (count > 1) {

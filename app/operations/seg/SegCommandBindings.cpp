@@ -5,6 +5,7 @@
 #include "CommandTable.h"
 #include "DrawSet.h"
 #include "EdgeWaveDialog.h"
+#include "RidgeDialog.h"
 #include "SplitThreshold.h"
 
 TW_COMMAND_BINDINGS(seg_operations) {
@@ -21,6 +22,10 @@ TW_COMMAND_BINDINGS(seg_operations) {
   });
   TW_BindOperation("CDrawSet::LocalOtzuThresholdToROI",
                    [](const TW_COMMAND_CALL& c) { CDrawSet::LocalOtzuThresholdToROI(c.set, c.view); });
+  TW_RegisterPreset("g_RidgeParms", &g_RidgeParms);
+  TW_BindOperation("CDrawSet::SegmentRidges", [](const TW_COMMAND_CALL& c) {
+    TW_SegmentRidges(c.set, c.Flag(0), c.Record<VA_RIDGEPARM>(1), c.Flag(2));
+  });
   // Both spot rows pass the same constant; the item itself gives the polarity.
   TW_BindOperation("CDrawSet::DetectSpots", [](const TW_COMMAND_CALL& c) {
     const bool bright = c.row && std::string(c.row->path).find("bright") != std::string::npos;

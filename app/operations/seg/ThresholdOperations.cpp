@@ -4,6 +4,7 @@
 
 #include "DocMessages.h"
 #include "DrawDoc.h"
+#include "SegOperationEnd.h"
 #include "DrawSet.h"
 #include "DrawView.h"
 #include "Prompts.h"
@@ -17,13 +18,6 @@
 #include "volume/Frame.h"
 
 namespace {
-
-struct RedrawAtEnd {
-  CDrawDoc* doc;
-  ~RedrawAtEnd() {
-    if (doc) CDrawDoc::RedrawAllViews(doc, true);
-  }
-};
 
 // The signal operand of the thresholds, with the named message when there is none.
 CVol* signalOperand(CDrawSet* set, const wchar_t* operation) {
@@ -73,7 +67,7 @@ bool CDrawSet::ThesholdToROI(CDrawSet* set, CDrawView* view) {
 }
 
 bool CDrawSet::ThesholdToROI(CDrawView* view) {
-  RedrawAtEnd end{GetDocument()};
+  twk::seg::RedrawAtEnd end{GetDocument()};
   CVol* vol = signalOperand(this, L"CDrawSet::ThesholdToROI");
   if (!vol) return false;
   double low = 0, high = 0;
@@ -97,7 +91,7 @@ bool CDrawSet::ThesholdToROI_SignalToGradRatio(CDrawSet* set, CDrawView* view) {
 }
 
 bool CDrawSet::ThesholdToROI_SignalToGradRatio(CDrawView* view) {
-  RedrawAtEnd end{GetDocument()};
+  twk::seg::RedrawAtEnd end{GetDocument()};
   CVol* vol = signalOperand(this, L"CDrawSet::ThesholdToROI_SignalToGradRatio");
   if (!vol) return false;
   double threshold = 0.1;
@@ -117,7 +111,7 @@ bool CDrawSet::LocalOtzuThresholdToROI(CDrawSet* set, CDrawView* view) {
 }
 
 bool CDrawSet::LocalOtzuThresholdToROI(CDrawView* view) {
-  RedrawAtEnd end{GetDocument()};
+  twk::seg::RedrawAtEnd end{GetDocument()};
   CVol* vol = signalOperand(this, L"CDrawSet::LocalOtzuThresholdToROI");
   if (!vol) return false;
   if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();

@@ -13,6 +13,7 @@
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "itk/ItkImageViews.h"
+#include "roi/FloatImages.h"
 #include "roi/RunComponents.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -23,27 +24,7 @@ void report(const CString& text, bool show) {
   if (show) twk::showNamedError(L"VA_VolDetectSpots", text);
 }
 
-template <unsigned D>
-using FImage = itk::Image<float, D>;
-
-// A float image of D dimensions over the buffer (copied in), spacing from sp.
-template <unsigned D>
-typename FImage<D>::Pointer imageOf(const float* values, const int* size, const double* sp) {
-  auto image = FImage<D>::New();
-  typename FImage<D>::RegionType region;
-  typename FImage<D>::SpacingType spacing;
-  for (unsigned k = 0; k < D; ++k) {
-    region.SetSize(k, itk::SizeValueType(size[k]));
-    spacing[k] = sp[k];
-  }
-  image->SetRegions(region);
-  image->SetSpacing(spacing);
-  image->Allocate();
-  size_t n = 1;
-  for (unsigned k = 0; k < D; ++k) n *= size_t(size[k]);
-  std::copy_n(values, n, image->GetBufferPointer());
-  return image;
-}
+using twk::itkv::FImage;
 
 // Feature of the block (one slice in 2D, the volume in 3D): -+ sigma^2 LoG / background.
 template <unsigned D>
@@ -51,7 +32,7 @@ bool featureOf(const float* values, float* feature, const int* size, const doubl
                double smoothVoxels, bool bright, float floor, bool show) {
   using namespace twk::itkv;
   const double voxel = *std::min_element(sp, sp + D);
-  auto image = imageOf<D>(values, size, sp);
+  auto image = twk::itkv::floatImageOf<D>(values, size, sp);
   auto log = itk::LaplacianRecursiveGaussianImageFilter<FImage<D>, FImage<D>>::New();
   log->SetInput(image);
   log->SetSigma(sigmaVoxels * voxel);
@@ -61,7 +42,7 @@ bool featureOf(const float* values, float* feature, const int* size, const doubl
   for (unsigned k = 0; k < D; ++k) n *= size_t(size[k]);
   std::vector<float> magnitude(n);
   for (size_t i = 0; i < n; ++i) magnitude[i] = std::fabs(values[i]);
-  auto absImage = imageOf<D>(magnitude.data(), size, sp);
+  auto absImage = twk::itkv::floatImageOf<D>(magnitude.data(), size, sp);
   auto smooth = itk::SmoothingRecursiveGaussianImageFilter<FImage<D>, FImage<D>>::New();
   smooth->SetInput(absImage);
   smooth->SetSigma(std::max(0.5, smoothVoxels) * voxel);

@@ -23,7 +23,9 @@
 #include "EdgeWaveDialog.h"
 #include "HighObj.h"
 #include "ParameterDialog.h"
+#include "OperationsTestKit.h"
 #include "RecordDialog.h"
+#include "RidgeDialog.h"
 #include "SplitThrDialog.h"
 #include "SplitThreshold.h"
 #include "ScriptedUi.h"
@@ -513,6 +515,26 @@ TEST(SplitThreshold, TitleVolumesRatioAndTheLayersOnOkAndCancel) {
   EXPECT_EQ(f.set->GetActive(), 0);
 }
 
+// An ROI over voxels the volume leaves undefined is empty once they are taken out: the split
+// refuses it (no division by a zero count) and adds nothing.
+TEST(SplitThreshold, AMaskEmptiedByUndefinedVoxelsIsRefused) {
+  CVol* vol = makeVol(FRM_REAL, 10, 10, 20, 1, L"/data/void.nii");
+  for (int z = 0; z < 20; ++z)
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 10; ++x) twk::setVoxelValue(vol->frame, x, y, z, 0, z < 5 ? 1e60 : 50.0);
+  CVol* roi = makeVol(FRM_ROI, 10, 10, 20, 1, L"roi");
+  const RECT3D voids{0, 0, 0, 9, 9, 4};
+  VA_VolFillBox(roi->frame, 0, &voids, true, 1.0);
+  Fixture f({{vol, true}, {roi, true}});
+  const double spacing[3] = {1, 1, 1};
+  VA_SPLITTHRVALUE record;
+  CSplitThrSession session;
+  EXPECT_FALSE(session.Open(&f.view, f.set, L"A", L"B", 0x0000FF, 0xFFFF00, nullptr, spacing, &record));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"ROI is empty"));
+  EXPECT_EQ(f.set->NumLayers(), 2);
+  EXPECT_TRUE(f.set->IsLayerMarked(roi));
+}
+
 TEST(SplitThreshold, RowsRunTheDialogAndTheWindowFollowsItsSlider) {
   app();
   Fixture f({{halvesVol(), true}});
@@ -544,4 +566,30 @@ TEST(SplitThreshold, RowsRunTheDialogAndTheWindowFollowsItsSlider) {
   window.accept();
   EXPECT_EQ(record.value, 150.0);
   EXPECT_EQ(f.set->NumLayers(), 3);
+}
+
+TEST(RidgeCommand, RidgesOpenANewDocumentOfTheBaseAnd4DIsRefused) {
+  twk::optest::Documents docs;
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  CVol* vol = twk::optest::makeVolume(FRM_REAL, 64, DIM3D{30, 30, 1, 1},
+                                      [](int, int y, int, int) { return y == 15 ? 160.0 : 100.0; }, L"/data/lines.nii");
+  CDrawDoc* doc = docs.open({makeLayer(vol)});
+  const int before = twk::optest::Documents::openCount();
+  VA_RIDGEPARM record;
+  record.smoothRadius = 4.0;
+  ASSERT_TRUE(TW_SegmentRidges(doc->GetActiveSet(), true, &record, true));
+  const auto opened = twk::optest::Documents::openedAfter(before);
+  ASSERT_EQ(opened.size(), 1u);
+  CDrawSet* set = opened[0]->GetActiveSet();
+  ASSERT_TRUE(set);
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(1)->name, CString(L"Ridges"));
+  EXPECT_TRUE(twk::roiBit(set->GetLayerVol(1)->frame, 15, 15, 0, 0));
+  EXPECT_FALSE(twk::roiBit(set->GetLayerVol(1)->frame, 15, 5, 0, 0));
+
+  CVol* series = twk::optest::makeVolume(FRM_REAL, 64, DIM3D{8, 8, 2, 3}, nullptr, L"/data/series.nii");
+  CDrawDoc* dynamic = docs.open({makeLayer(series)}, L"/data/series.twk");
+  EXPECT_FALSE(TW_SegmentRidges(dynamic->GetActiveSet(), false, &record, true));
+  EXPECT_EQ(script.lastMessage(), CString(L"CDrawSet::SegmentRidges : 3D volume is required"));
 }
