@@ -104,6 +104,10 @@ struct TW_DIALOG {
   std::function<bool(TW_DIALOG_VALUES&)> onInit;
   // Checks of OK beyond the fields' ranges; false: OK is refused (it has said why).
   std::function<bool(const TW_DIALOG_VALUES&)> onCheck;
+  // The window's reaction when the user changes field `field` (a list's choice, a check, an edit):
+  // it may rewrite other fields' values, which the window then shows (a unit switch converting
+  // distances). The headless prompt, which asks all fields at once, does not call it.
+  std::function<void(TW_DIALOG_VALUES&, int field)> onChange;
 
   TW_DIALOG_FIELD& Integer(const CString& label, int32_t* field);
   TW_DIALOG_FIELD& Integer(const CString& label, int32_t* field, double minimum, double maximum);

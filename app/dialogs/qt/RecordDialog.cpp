@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QSignalBlocker>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,14 +56,14 @@ CRecordDialog::CRecordDialog(const TW_DIALOG& dialog, const TW_DIALOG_VALUES& va
       case TW_DIALOG_FIELD::Kind::Real:
       case TW_DIALOG_FIELD::Kind::Text: {
         auto* edit = new QLineEdit(toQt(values.texts[i]), this);
-        connect(edit, &QLineEdit::textChanged, this, [this] { updateEnabled(); });
+        connect(edit, &QLineEdit::textChanged, this, [this, i] { changed(int(i)); });
         editor = edit;
         break;
       }
       case TW_DIALOG_FIELD::Kind::Check: {
         auto* box = new QCheckBox(this);
         box->setChecked(values.states[i] != 0);
-        connect(box, &QCheckBox::toggled, this, [this] { updateEnabled(); });
+        connect(box, &QCheckBox::toggled, this, [this, i] { changed(int(i)); });
         editor = box;
         break;
       }
@@ -70,7 +71,7 @@ CRecordDialog::CRecordDialog(const TW_DIALOG& dialog, const TW_DIALOG_VALUES& va
         auto* list = new QComboBox(this);
         for (const CString& item : f.choices) list->addItem(toQt(item));
         list->setCurrentIndex(values.states[i]);
-        connect(list, &QComboBox::currentIndexChanged, this, [this] { updateEnabled(); });
+        connect(list, &QComboBox::currentIndexChanged, this, [this, i] { changed(int(i)); });
         editor = list;
         break;
       }
@@ -105,6 +106,27 @@ QWidget* CRecordDialog::Editor(const wchar_t* label) const {
 void CRecordDialog::updateEnabled() {
   const TW_DIALOG_VALUES v = Values();
   for (size_t i = 0; i < editors_.size(); ++i) editors_[i]->setEnabled(v.Enabled(i));
+}
+
+void CRecordDialog::changed(int field) {
+  if (dialog_.onChange) {
+    const TW_DIALOG_VALUES before = Values();
+    TW_DIALOG_VALUES after = before;
+    dialog_.onChange(after, field);
+    // Only fields whose value the reaction changed are rewritten, so an edit being typed keeps
+    // its cursor.
+    for (size_t i = 0; i < editors_.size(); ++i) {
+      const QSignalBlocker block(editors_[i]);
+      if (auto* edit = qobject_cast<QLineEdit*>(editors_[i])) {
+        if (after.texts[i] != before.texts[i]) edit->setText(toQt(after.texts[i]));
+      } else if (auto* box = qobject_cast<QCheckBox*>(editors_[i])) {
+        if (after.states[i] != before.states[i]) box->setChecked(after.states[i] != 0);
+      } else if (auto* list = qobject_cast<QComboBox*>(editors_[i])) {
+        if (after.states[i] != before.states[i]) list->setCurrentIndex(after.states[i]);
+      }
+    }
+  }
+  updateEnabled();
 }
 
 bool CRecordDialog::OnOK() {

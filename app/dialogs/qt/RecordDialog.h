@@ -38,6 +38,7 @@ class CRecordDialog : public QDialog {
 
  private:
   void updateEnabled();
+  void changed(int field);
   const TW_DIALOG& dialog_;
   TW_DIALOG_VALUES base_;
   std::vector<QWidget*> editors_;

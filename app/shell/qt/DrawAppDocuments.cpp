@@ -34,6 +34,7 @@
 #include "ProgressPump.h"
 #include "RecordDialog.h"
 #include "RoiStat3DWindow.h"
+#include "SplitThrDialog.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
 #include "Vol.h"
@@ -56,6 +57,11 @@ void CDrawApp::installHooks() {
   // So are the parameter records (scripted tests keep their prompts).
   if (installQtUi_)
     TW_InstallRecordDialog([](const std::function<bool()>& run) {
+      TW_MODAL_SCOPE modal;
+      return run();
+    });
+  if (installQtUi_)
+    TW_InstallSplitThrDialog([](const std::function<bool()>& run) {
       TW_MODAL_SCOPE modal;
       return run();
     });

@@ -1,4 +1,5 @@
 #include "roi/EdgeWave.h"
+#include "roi/EdgeWaveRegions.h"
 
 #include <algorithm>
 #include <vector>
@@ -52,10 +53,7 @@ FRAME* VA_EdgeWave(const VA_EW* record, const FRAME* frame, const SPC* spc, cons
     report(L"Invalid parameters", show);
     return nullptr;
   }
-  if (frame->type != FRM_ROI) {
-    report(L"Signal volumes need the signal EdgeWave", show);
-    return nullptr;
-  }
+  if (frame->type != FRM_ROI) return VA_EdgeWaveSignal(record, frame, 0, spc, seeds, numSeeds, limit, show);
   const int mode = record->connectedComponents;
   if (mode < 0 || mode > 2) {
     report(L"Invalid connected components mode", show);

@@ -5,7 +5,8 @@
 // the core's components are chosen by the "connected components" setting (the largest, all, or
 // those that a seed box touches), and the chosen components are grown back by the peel plus the
 // grow distance without leaving the ROI. With both distances 0 this keeps the ROI's components
-// that the seeds reach. The signal-intensity fields are not used by this branch.
+// that the seeds reach. The signal-intensity fields are not used by this branch; signal operands
+// follow the method written in roi/EdgeWaveRegions.h.
 
 #include <cstdint>
 
@@ -51,6 +52,6 @@ void VA_UralEdgeBasicParms(VA_URALEDGE* edge, double radius, double threshold);
 // ROIs hold them) within box limit (null: the whole volume). A new ROI frame of one time point;
 // null on failure or Esc, or with "At least one seed is expected" when seed components are asked
 // for without seeds. spc (null: voxels) gives millimetres when the record's units are mm.
-// Signal volumes are refused here ("Signal volumes need the signal EdgeWave"), outValue is unused.
+// Signal frames are segmented at time point 0 as roi/EdgeWaveRegions.h describes; outValue is unused.
 FRAME* VA_EdgeWave(const VA_EW* record, const FRAME* frame, const SPC* spc, const DRECT3D* seeds, int numSeeds,
                    const RECT3D* limit, double* outValue, bool show);

@@ -1,0 +1,45 @@
+// The segmentation rows of the command table: EdgeWave and its variants, the thresholds to ROI and
+// the detectors, with the parameter records their rows pass.
+#include <string>
+
+#include "CommandTable.h"
+#include "DrawSet.h"
+#include "EdgeWaveDialog.h"
+#include "RidgeDialog.h"
+#include "SplitThreshold.h"
+
+TW_COMMAND_BINDINGS(seg_operations) {
+  TW_RegisterPreset("g_EdgeWaveParms", &g_EdgeWaveParms);
+  TW_BindOperation("CDrawSet::EdgeWave", [](const TW_COMMAND_CALL& c) {
+    CDrawSet::EdgeWave(c.set, c.Flag(0), c.Flag(1), c.view, c.Record<VA_EW>(3));
+  });
+  TW_BindOperation("CDrawSet::EdgeWaveML", [](const TW_COMMAND_CALL& c) { CDrawSet::EdgeWaveML(c.set, c.Flag(1)); });
+  TW_BindOperation("CDrawSet::EdgeWaveNLargest",
+                   [](const TW_COMMAND_CALL& c) { CDrawSet::EdgeWaveNLargest(c.set, c.view); });
+  TW_BindOperation("CDrawSet::ThesholdToROI", [](const TW_COMMAND_CALL& c) { CDrawSet::ThesholdToROI(c.set, c.view); });
+  TW_BindOperation("CDrawSet::ThesholdToROI_SignalToGradRatio", [](const TW_COMMAND_CALL& c) {
+    CDrawSet::ThesholdToROI_SignalToGradRatio(c.set, c.view);
+  });
+  TW_BindOperation("CDrawSet::LocalOtzuThresholdToROI",
+                   [](const TW_COMMAND_CALL& c) { CDrawSet::LocalOtzuThresholdToROI(c.set, c.view); });
+  TW_RegisterPreset("g_RidgeParms", &g_RidgeParms);
+  TW_BindOperation("CDrawSet::SegmentRidges", [](const TW_COMMAND_CALL& c) {
+    TW_SegmentRidges(c.set, c.Flag(0), c.Record<VA_RIDGEPARM>(1), c.Flag(2));
+  });
+  // Both spot rows pass the same constant; the item itself gives the polarity.
+  TW_BindOperation("CDrawSet::DetectSpots", [](const TW_COMMAND_CALL& c) {
+    const bool bright = c.row && std::string(c.row->path).find("bright") != std::string::npos;
+    CDrawSet::DetectSpots(c.set, bright);
+  });
+  // "Split ROI with Threshold > using initial Threshold" (0) and "using Low Portion" (1): "A" above,
+  // "B" below, in the set's next ROI colour and its complement.
+  TW_BindOperation("TW_DlgSplitThr", [](const TW_COMMAND_CALL& c) {
+    if (!c.set || !c.set->IsVolumeSet()) return;
+    TW_SplitByThreshold(c.set, nullptr, c.Int(0) == 1 ? 1 : 0, &g_SplitThrValue, L"A", L"B", 0xFFFFFFFFu, 0xFFFFFFFFu,
+                        c.view);
+  });
+  // "Brain segmentation profile": the dialog on the brain profile without spacing or seeds.
+  TW_BindOperation("CDlgEdgeWave", [](const TW_COMMAND_CALL&) {
+    TW_DlgEdgeWave(false, nullptr, nullptr, 0, nullptr, 0, &g_EdgeWaveBrain);
+  });
+}

@@ -1,0 +1,726 @@
+#include "roi/EdgeWaveRegions.h"
+
+#include <itkGradientMagnitudeRecursiveGaussianImageFilter.h>
+#include <itkSmoothingRecursiveGaussianImageFilter.h>
+
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <queue>
+#include <vector>
+
+#include "BoxHelpers.h"
+#include "CString.h"
+#include "TwkMem.h"
+#include "TwkUi.h"
+#include "itk/ItkImageViews.h"
+#include "roi/RoiDistance.h"
+#include "roi/RunComponents.h"
+#include "Vol.h"
+#include "volume/Frame.h"
+#include "volume/VolumeBox.h"
+#include "volume/VoxelAccess.h"
+
+namespace {
+
+using Mask = std::vector<uint8_t>;
+using Labels = std::vector<uint32_t>;
+constexpr uint32_t kRejected = 0xFFFFFFFFu;  // the fronts of discarded components
+
+void report(const wchar_t* name, const CString& text, bool show) {
+  if (show) twk::showNamedError(name, text);
+}
+
+int64_t voxelCount(const DIM3D& d) { return int64_t(d.w) * d.h * d.d; }
+
+// Runs fn(z) for every slice in parallel.
+template <class Fn>
+void forSlices(int depth, Fn&& fn) {
+  tbb::parallel_for(tbb::blocked_range<int>(0, depth), [&](const tbb::blocked_range<int>& r) {
+    for (int z = r.begin(); z != r.end(); ++z) fn(z);
+  });
+}
+
+// Time point t of a frame as floats (voids as NaN).
+std::vector<float> signalOf(const FRAME* frame, int t) {
+  const DIM3D& d = frame->dim;
+  std::vector<float> out(size_t(voxelCount(d)));
+  forSlices(d.d, [&](int z) {
+    for (int y = 0; y < d.h; ++y)
+      for (int x = 0; x < d.w; ++x) {
+        const double v = twk::voxelValue(frame, x, y, z, t);
+        out[(size_t(z) * d.h + y) * d.w + x] = v == VOID_VALUE ? std::numeric_limits<float>::quiet_NaN() : float(v);
+      }
+  });
+  return out;
+}
+
+Mask maskOf(const FRAME* roi, int t) {
+  const DIM3D& d = roi->dim;
+  Mask out(size_t(voxelCount(d)));
+  forSlices(d.d, [&](int z) {
+    for (int y = 0; y < d.h; ++y) {
+      const uint8_t* line = twk::frameLine(roi, y, z, t);
+      for (int x = 0; x < d.w; ++x) out[(size_t(z) * d.h + y) * d.w + x] = twk::getBit(line, x) ? 1 : 0;
+    }
+  });
+  return out;
+}
+
+// A new one-time-point ROI frame of the voxels for which keep(index) holds.
+template <class Keep>
+FRAME* roiOf(const DIM3D& dim, Keep keep) {
+  FRAME* roi = PR_FrameCreate(FRM_ROI, 1, DIM3D{dim.w, dim.h, dim.d, 1}, true);
+  if (!roi) return nullptr;
+  forSlices(dim.d, [&](int z) {
+    for (int y = 0; y < dim.h; ++y) {
+      uint8_t* line = twk::frameLine(roi, y, z, 0);
+      for (int x = 0; x < dim.w; ++x)
+        if (keep((int64_t(z) * dim.h + y) * dim.w + x)) twk::setBit(line, x, true);
+    }
+  });
+  return roi;
+}
+
+FRAME* labelFrameOf(const DIM3D& dim, const Labels& labels) {
+  FRAME* out = PR_FrameCreate(FRM_INT, 32, DIM3D{dim.w, dim.h, dim.d, 1}, true);
+  if (!out) return nullptr;
+  forSlices(dim.d, [&](int z) {
+    for (int y = 0; y < dim.h; ++y) {
+      uint32_t* line = reinterpret_cast<uint32_t*>(twk::frameLine(out, y, z, 0));
+      for (int x = 0; x < dim.w; ++x) {
+        const uint32_t l = labels[(size_t(z) * dim.h + y) * dim.w + x];
+        line[x] = l == kRejected ? 0 : l;
+      }
+    }
+  });
+  return out;
+}
+
+// Gaussian smoothing (smooth) or gradient magnitude (gradient) of a float volume, sigma in voxels
+// on each axis, on the true spacing.
+bool gaussianOf(std::vector<float>& values, const DIM3D& dim, const SPC* spc, double sigmaVoxels, bool gradient,
+                const wchar_t* name, bool show) {
+  using namespace twk::itkv;
+  capThreads();
+  auto image = newImage<float>(DIM3D{dim.w, dim.h, dim.d, 1}, spc, false);
+  std::copy(values.begin(), values.end(), image->GetBufferPointer());
+  const double voxel = spc ? std::min({spc->x, spc->y, spc->z}) : 1.0;
+  if (gradient) {
+    auto filter = itk::GradientMagnitudeRecursiveGaussianImageFilter<FloatImage, FloatImage>::New();
+    filter->SetInput(image);
+    filter->SetSigma(sigmaVoxels * voxel);
+    if (!update(filter, name, show)) return false;
+    std::copy_n(filter->GetOutput()->GetBufferPointer(), values.size(), values.begin());
+  } else {
+    auto filter = itk::SmoothingRecursiveGaussianImageFilter<FloatImage, FloatImage>::New();
+    filter->SetInput(image);
+    typename itk::SmoothingRecursiveGaussianImageFilter<FloatImage, FloatImage>::SigmaArrayType sigma;
+    sigma[0] = sigmaVoxels * (spc ? spc->x : 1.0);
+    sigma[1] = sigmaVoxels * (spc ? spc->y : 1.0);
+    sigma[2] = sigmaVoxels * (spc ? spc->z : 1.0);
+    filter->SetSigmaArray(sigma);
+    if (!update(filter, name, show)) return false;
+    std::copy_n(filter->GetOutput()->GetBufferPointer(), values.size(), values.begin());
+  }
+  return true;
+}
+
+// Geodesic growth of labelled fronts. pass: 0 blocked, 1 free, 2 reached but never left. The
+// fronts start at the voxels with a label; a voxel takes the label of the front that reaches it
+// first, within reach (in the units of the steps).
+struct Grid {
+  DIM3D dim;
+  double sx = 1, sy = 1, sz = 1;
+  bool mode3D = true;
+};
+
+struct Step {
+  int dx, dy, dz;
+  float length;
+};
+
+std::vector<Step> stepsOf(const Grid& g) {
+  std::vector<Step> steps;
+  for (int dz = -1; dz <= 1; ++dz)
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        if ((dx | dy | dz) == 0 || (!g.mode3D && dz != 0)) continue;
+        steps.push_back(Step{dx, dy, dz, float(std::sqrt(dx * dx * g.sx * g.sx + dy * dy * g.sy * g.sy +
+                                                         dz * dz * g.sz * g.sz))});
+      }
+  return steps;
+}
+
+// One front in slices z0..z1 (the whole volume in 3D, one slice per slice); false on Esc.
+bool growRange(const Grid& g, const std::vector<Step>& steps, Labels& labels, const Mask& pass, double reach, int z0,
+               int z1, const twk::ProgressGuard& progress) {
+  const DIM3D& d = g.dim;
+  const int64_t plane = int64_t(d.w) * d.h;
+  std::vector<float> dist(size_t(plane) * size_t(z1 - z0 + 1), std::numeric_limits<float>::infinity());
+  using Item = std::pair<float, int64_t>;
+  std::priority_queue<Item, std::vector<Item>, std::greater<Item>> queue;
+  const int64_t base = int64_t(z0) * plane;
+  for (int64_t i = base; i < int64_t(z1 + 1) * plane; ++i)
+    if (labels[size_t(i)] != 0) {
+      dist[size_t(i - base)] = 0.f;
+      queue.push({0.f, i});
+    }
+  int64_t popped = 0;
+  while (!queue.empty()) {
+    const auto [distance, i] = queue.top();
+    queue.pop();
+    if (distance > dist[size_t(i - base)]) continue;
+    if ((++popped & 0xFFFF) == 0 && progress.Stopped()) return false;
+    if (pass[size_t(i)] == 2 && distance > 0.f) continue;  // an edge voxel is reached, not passed
+    const int x = int(i % d.w), y = int((i / d.w) % d.h), z = int(i / plane);
+    for (const Step& s : steps) {
+      const int nx = x + s.dx, ny = y + s.dy, nz = z + s.dz;
+      if (nx < 0 || ny < 0 || nz < z0 || nx >= d.w || ny >= d.h || nz > z1) continue;
+      const int64_t j = (int64_t(nz) * d.h + ny) * d.w + nx;
+      if (!pass[size_t(j)]) continue;
+      const float nd = distance + s.length;
+      if (nd > reach + 1e-4 || nd >= dist[size_t(j - base)]) continue;
+      dist[size_t(j - base)] = nd;
+      labels[size_t(j)] = labels[size_t(i)];
+      queue.push({nd, j});
+    }
+  }
+  return true;
+}
+
+bool geodesicGrow(const Grid& g, Labels& labels, const Mask& pass, double reach, const twk::ProgressGuard& progress) {
+  if (reach <= 0) return true;
+  const std::vector<Step> steps = stepsOf(g);
+  if (g.mode3D) return growRange(g, steps, labels, pass, reach, 0, g.dim.d - 1, progress);
+  bool ok = true;
+  forSlices(g.dim.d, [&](int z) {
+    if (!growRange(g, steps, labels, pass, reach, z, z, progress)) ok = false;
+  });
+  return ok && !progress.Stopped();
+}
+
+// The kept components of a core mask carry their labels; discarded ones kRejected (competitive)
+// or nothing. labelOf(component, runs) gives 0 to discard a component.
+struct CoreComponents {
+  twk::cc::RunLabels runs;
+  bool ok = false;
+};
+
+CoreComponents componentsOf(const Mask& core, const DIM3D& dim, bool mode3D) {
+  CoreComponents out;
+  FRAME* roi = roiOf(dim, [&](int64_t i) { return core[size_t(i)] != 0; });
+  if (!roi) return out;
+  out.ok = twk::cc::labelRoi(roi, 0, 26, !mode3D, false, &out.runs);
+  PR_FrameDelete(&roi);
+  return out;
+}
+
+void paintComponents(const twk::cc::RunLabels& runs, const std::vector<uint32_t>& labelOfComponent, Labels& labels) {
+  const DIM3D& d = runs.dim;
+  forSlices(d.d, [&](int z) {
+    for (int y = 0; y < d.h; ++y) {
+      const int64_t line = runs.lineOf(z, y);
+      for (int64_t r = runs.lineStart[size_t(line)]; r < runs.lineStart[size_t(line) + 1]; ++r) {
+        const uint32_t l = labelOfComponent[runs.label[size_t(r)]];
+        const twk::cc::Run& run = runs.runs[size_t(r)];
+        for (int x = run.x0; x <= run.x1; ++x) labels[(size_t(z) * d.h + y) * d.w + x] = l;
+      }
+    }
+  });
+}
+
+// The component each seed box touches first (in seed order): seedOf[component] = seed + 1.
+std::vector<uint32_t> seedOfComponents(const twk::cc::RunLabels& runs, const std::vector<RECT3D>& boxes) {
+  std::vector<uint32_t> seedOf(size_t(runs.count), 0);
+  for (size_t s = 0; s < boxes.size(); ++s) {
+    const RECT3D& b = boxes[s];
+    for (int z = b.z0; z <= b.z1; ++z)
+      for (int y = b.y0; y <= b.y1; ++y) {
+        const int64_t line = runs.lineOf(z, y);
+        for (int64_t r = runs.lineStart[size_t(line)]; r < runs.lineStart[size_t(line) + 1]; ++r) {
+          const twk::cc::Run& run = runs.runs[size_t(r)];
+          uint32_t& owner = seedOf[runs.label[size_t(r)]];
+          if (run.x1 >= b.x0 && run.x0 <= b.x1 && owner == 0) owner = uint32_t(s + 1);
+        }
+      }
+  }
+  return seedOf;
+}
+
+// The largest component of every slice of a per-slice labelling (the first on ties).
+std::vector<int64_t> largestPerSlice(const twk::cc::RunLabels& runs) {
+  std::vector<int64_t> best(size_t(runs.dim.d), -1);
+  for (int z = 0; z < runs.dim.d; ++z)
+    for (int y = 0; y < runs.dim.h; ++y) {
+      const int64_t line = runs.lineOf(z, y);
+      for (int64_t r = runs.lineStart[size_t(line)]; r < runs.lineStart[size_t(line) + 1]; ++r) {
+        const int64_t c = runs.label[size_t(r)];
+        int64_t& b = best[size_t(z)];
+        if (b < 0 || runs.size[size_t(c)] > runs.size[size_t(b)] || (runs.size[size_t(c)] == runs.size[size_t(b)] && c < b))
+          b = c;
+      }
+    }
+  best.erase(std::remove(best.begin(), best.end(), int64_t(-1)), best.end());
+  return best;
+}
+
+std::vector<RECT3D> voxelBoxes(const DRECT3D* seeds, int numSeeds, const DIM3D& dim) {
+  std::vector<RECT3D> boxes;
+  for (int i = 0; seeds && i < numSeeds; ++i) {
+    RECT3D b;
+    if (PR_DRect3DToRect3D(&seeds[i], &b, &dim)) boxes.push_back(b);
+  }
+  return boxes;
+}
+
+double meanOverBoxes(const std::vector<float>& values, const DIM3D& dim, const std::vector<RECT3D>& boxes,
+                     double low = -1e300, double high = 1e300) {
+  double sum = 0;
+  int64_t n = 0;
+  for (const RECT3D& b : boxes)
+    for (int z = b.z0; z <= b.z1; ++z)
+      for (int y = b.y0; y <= b.y1; ++y)
+        for (int x = b.x0; x <= b.x1; ++x) {
+          const float v = values[(size_t(z) * dim.h + y) * dim.w + x];
+          if (v == v && v >= low && v <= high) {
+            sum += v;
+            ++n;
+          }
+        }
+  return n ? sum / double(n) : VOID_VALUE;
+}
+
+// Local standard deviation in a 3x3 (in-plane) or 3x3x3 window.
+std::vector<float> localDeviation(const std::vector<float>& values, const DIM3D& d, bool threeD) {
+  std::vector<float> out(values.size(), 0.f);
+  forSlices(d.d, [&](int z) {
+    for (int y = 0; y < d.h; ++y)
+      for (int x = 0; x < d.w; ++x) {
+        double s = 0, s2 = 0;
+        int n = 0;
+        for (int dz = threeD ? -1 : 0; dz <= (threeD ? 1 : 0); ++dz)
+          for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+              const int nx = x + dx, ny = y + dy, nz = z + dz;
+              if (nx < 0 || ny < 0 || nz < 0 || nx >= d.w || ny >= d.h || nz >= d.d) continue;
+              const float v = values[(size_t(nz) * d.h + ny) * d.w + nx];
+              if (v != v) continue;
+              s += v;
+              s2 += double(v) * v;
+              ++n;
+            }
+        const double var = n ? s2 / n - (s / n) * (s / n) : 0.0;
+        out[(size_t(z) * d.h + y) * d.w + x] = float(std::sqrt(std::max(0.0, var)));
+      }
+  });
+  return out;
+}
+
+// Edge voxels (1) of the signal; allowed gives the interior over which the automatic threshold is
+// measured.
+bool edgeMask(const std::vector<float>& signal, const DIM3D& d, const SPC* spc, const VA_URALEDGE& settings, bool thin,
+              const Mask& allowed, Mask* edges, bool show) {
+  std::vector<float> gradient(signal);
+  for (float& v : gradient)
+    if (v != v) v = 0.f;
+  std::vector<float> smooth;
+  const double sigma = std::max(0.5, settings.lowRadius / 2.6);
+  if (thin) smooth = gradient;
+  if (!gaussianOf(gradient, d, spc, sigma, true, L"VA_EdgeWave", show)) return false;
+  if (thin && !gaussianOf(smooth, d, spc, sigma, false, L"VA_EdgeWave", show)) return false;
+  double threshold = settings.edgeThreshold;
+  if (threshold <= 0) {
+    double s = 0, s2 = 0;
+    int64_t n = 0;
+    const int64_t plane = int64_t(d.w) * d.h;
+    // Voxels at least three voxels inside the allowed region on every axis: the gradient there
+    // is noise, not the region's own boundary.
+    auto deepInside = [&](int x, int y, int z) {
+      for (int k = 1; k <= 3; ++k) {
+        if (x - k < 0 || x + k >= d.w || y - k < 0 || y + k >= d.h) return false;
+        const int64_t i = (int64_t(z) * d.h + y) * d.w + x;
+        if (!allowed[size_t(i - k)] || !allowed[size_t(i + k)] || !allowed[size_t(i - k * d.w)] ||
+            !allowed[size_t(i + k * d.w)])
+          return false;
+        if (d.d > 1) {
+          if (z - k < 0 || z + k >= d.d || !allowed[size_t(i - k * plane)] || !allowed[size_t(i + k * plane)])
+            return false;
+        }
+      }
+      return true;
+    };
+    for (int64_t i = 0; i < int64_t(gradient.size()); ++i) {
+      if (!allowed[size_t(i)]) continue;
+      if (!deepInside(int(i % d.w), int((i / d.w) % d.h), int(i / plane))) continue;
+      s += gradient[size_t(i)];
+      s2 += double(gradient[size_t(i)]) * gradient[size_t(i)];
+      ++n;
+    }
+    const double mean = n ? s / n : 0.0;
+    threshold = mean + 4.0 * std::sqrt(std::max(0.0, n ? s2 / n - mean * mean : 0.0));
+  }
+  edges->assign(signal.size(), 0);
+  const int64_t plane = int64_t(d.w) * d.h;
+  forSlices(d.d, [&](int z) {
+    for (int y = 0; y < d.h; ++y)
+      for (int x = 0; x < d.w; ++x) {
+        const int64_t i = (int64_t(z) * d.h + y) * d.w + x;
+        const float g = gradient[size_t(i)];
+        if (!(g > threshold)) continue;
+        if (thin) {
+          // The gradient's direction from the smoothed signal, rounded to a neighbour.
+          auto at = [&](int xx, int yy, int zz) {
+            xx = std::clamp(xx, 0, d.w - 1);
+            yy = std::clamp(yy, 0, d.h - 1);
+            zz = std::clamp(zz, 0, d.d - 1);
+            return int64_t(zz) * plane + int64_t(yy) * d.w + xx;
+          };
+          const double gx = smooth[size_t(at(x + 1, y, z))] - smooth[size_t(at(x - 1, y, z))];
+          const double gy = smooth[size_t(at(x, y + 1, z))] - smooth[size_t(at(x, y - 1, z))];
+          const double gz = d.d > 1 ? smooth[size_t(at(x, y, z + 1))] - smooth[size_t(at(x, y, z - 1))] : 0.0;
+          const double norm = std::sqrt(gx * gx + gy * gy + gz * gz);
+          if (norm > 0) {
+            const int sx = int(std::lround(gx / norm)), sy = int(std::lround(gy / norm)),
+                      sz = int(std::lround(gz / norm));
+            if (gradient[size_t(at(x + sx, y + sy, z + sz))] > g || gradient[size_t(at(x - sx, y - sy, z - sz))] > g)
+              continue;
+          }
+        }
+        (*edges)[size_t(i)] = 1;
+      }
+  });
+  return true;
+}
+
+// Peels (positive) or dilates (negative) a mask by distance (units on spc, or voxels).
+bool peelMask(Mask& mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance, bool show) {
+  if (distance == 0) return true;
+  FRAME* roi = roiOf(dim, [&](int64_t i) { return mask[size_t(i)] != 0; });
+  if (!roi) return false;
+  const double r = std::fabs(distance);
+  const bool ok = distance > 0 ? VA_RoiDeflate(roi, spc, mode3D, false, r, r, r, show)
+                               : VA_RoiInflate(roi, spc, mode3D, false, r, r, r, show);
+  if (ok) mask = maskOf(roi, 0);
+  PR_FrameDelete(&roi);
+  return ok;
+}
+
+Grid gridOf(const DIM3D& dim, const SPC* spc, bool mode3D) {
+  Grid g;
+  g.dim = DIM3D{dim.w, dim.h, dim.d, 1};
+  if (spc) {
+    g.sx = spc->x;
+    g.sy = spc->y;
+    g.sz = spc->z;
+  }
+  g.mode3D = mode3D;
+  return g;
+}
+
+bool validRecord(const VA_EW* record, const wchar_t* name, bool show) {
+  if (record->connectedComponents < 0 || record->connectedComponents > 2) {
+    report(name, L"Invalid connected components mode", show);
+    return false;
+  }
+  if (!(record->siLow <= record->siHigh)) {
+    report(name, L"Invalid signal intensity interval", show);
+    return false;
+  }
+  return true;
+}
+
+// The signal EdgeWave as labels; labelled: each seed's components carry their own label.
+FRAME* signalEdgeWave(const VA_EW* record, const FRAME* frame, int t, const SPC* spc, const DRECT3D* seeds,
+                      int numSeeds, const RECT3D* limit, bool labelled, bool show) {
+  const wchar_t* name = L"VA_EdgeWave";
+  if (!record || !frame || !frame->data || frame->type == FRM_ROI || t < 0 || t >= frame->dim.t) {
+    report(name, L"Invalid parameters", show);
+    return nullptr;
+  }
+  if (!validRecord(record, name, show)) return nullptr;
+  const DIM3D dim{frame->dim.w, frame->dim.h, frame->dim.d, 1};
+  const bool relative = record->siUnits == 1;
+  const std::vector<RECT3D> boxes = relative ? voxelBoxes(seeds, numSeeds, dim) : std::vector<RECT3D>{};
+  if (relative && boxes.empty()) {
+    report(name, L"At least one seed is expected", show);
+    return nullptr;
+  }
+  twk::ProgressGuard progress(L"EdgeWave", show);
+  const SPC* distanceSpc = record->distanceUnits == 1 ? spc : nullptr;
+  const bool mode3D = record->mode3D != 0;
+
+  std::vector<float> signal = signalOf(frame, t);
+  if (record->gaussianDownscale && !gaussianOf(signal, dim, spc, 1.0, false, name, show)) return nullptr;
+  double low = record->siLow, high = record->siHigh;
+  if (relative) {
+    const double average = meanOverBoxes(signal, dim, boxes);
+    if (average == VOID_VALUE) {
+      report(name, L"Invalid Seed-Volume combination", show);
+      return nullptr;
+    }
+    low *= average;
+    high *= average;
+    if (low > high) std::swap(low, high);
+  }
+  RECT3D box{0, 0, 0, dim.w - 1, dim.h - 1, dim.d - 1};
+  if (limit) {
+    box.x0 = std::max(box.x0, limit->x0);
+    box.y0 = std::max(box.y0, limit->y0);
+    box.z0 = std::max(box.z0, limit->z0);
+    box.x1 = std::min(box.x1, limit->x1);
+    box.y1 = std::min(box.y1, limit->y1);
+    box.z1 = std::min(box.z1, limit->z1);
+  }
+  Mask allowed(signal.size(), 0);
+  forSlices(dim.d, [&](int z) {
+    if (z < box.z0 || z > box.z1) return;
+    for (int y = box.y0; y <= box.y1; ++y)
+      for (int x = box.x0; x <= box.x1; ++x) {
+        const size_t i = (size_t(z) * dim.h + y) * dim.w + x;
+        allowed[i] = signal[i] >= low && signal[i] <= high ? 1 : 0;
+      }
+  });
+  if (relative && record->textureSimilarity > 0) {
+    const std::vector<float> deviation = localDeviation(signal, dim, record->textureSimilarity == 2);
+    const double seedDeviation = meanOverBoxes(deviation, dim, boxes);
+    const double cap = 2.0 * seedDeviation;
+    for (size_t i = 0; i < allowed.size(); ++i)
+      if (allowed[i] && deviation[i] > cap) allowed[i] = 0;
+  }
+  if (!progress.Poll()) return nullptr;
+
+  Mask pass = allowed;
+  Mask core = allowed;
+  if (record->useEdges) {
+    Mask edges;
+    if (!edgeMask(signal, dim, spc, record->edge, record->thinEdge != 0, allowed, &edges, show)) return nullptr;
+    for (size_t i = 0; i < pass.size(); ++i)
+      if (pass[i] && edges[i]) {
+        pass[i] = 2;
+        if (!record->strictCoreSurface) core[i] = 0;
+      }
+  }
+  if (!peelMask(core, dim, distanceSpc, mode3D, record->peel, show)) return nullptr;
+  if (!progress.Poll()) return nullptr;
+
+  CoreComponents cc = componentsOf(core, dim, mode3D);
+  if (!cc.ok) {
+    report(name, L"Not enough memory", show);
+    return nullptr;
+  }
+  const int64_t count = cc.runs.count;
+  const bool competitive = record->competitiveGrowth != 0;
+  std::vector<uint32_t> labelOf(size_t(count), competitive ? kRejected : 0);
+  int mode = record->connectedComponents;
+  if (mode == 2 && boxes.empty()) mode = 0;
+  if (mode == 0 && !mode3D) {
+    for (const int64_t c : largestPerSlice(cc.runs)) labelOf[size_t(c)] = 1;
+  } else if (mode == 0) {
+    const int64_t best = twk::cc::largestComponent(cc.runs);
+    if (best >= 0) labelOf[size_t(best)] = 1;
+  } else if (mode == 1) {
+    std::fill(labelOf.begin(), labelOf.end(), 1u);
+  } else {
+    const std::vector<uint32_t> seedOf = seedOfComponents(cc.runs, boxes);
+    for (int64_t c = 0; c < count; ++c)
+      if (seedOf[size_t(c)]) labelOf[size_t(c)] = labelled ? seedOf[size_t(c)] : 1u;
+  }
+  Labels labels(signal.size(), 0);
+  paintComponents(cc.runs, labelOf, labels);
+  // A dilated core may stand outside the allowed region: its voxels stay passable for its own front.
+  for (size_t i = 0; i < labels.size(); ++i)
+    if (labels[i] && !pass[i]) pass[i] = 1;
+  const double reach = std::max(0.0, record->peel) + std::max(0.0, record->grow);
+  if (!geodesicGrow(gridOf(dim, distanceSpc, mode3D), labels, pass, reach, progress)) return nullptr;
+  return labelFrameOf(dim, labels);
+}
+
+}  // namespace
+
+FRAME* VA_EdgeWaveLabels(const VA_EW* record, const FRAME* frame, int t, const SPC* spc, const DRECT3D* seeds,
+                         int numSeeds, const RECT3D* limit, bool show) {
+  return signalEdgeWave(record, frame, t, spc, seeds, numSeeds, limit, true, show);
+}
+
+FRAME* VA_EdgeWaveSignal(const VA_EW* record, const FRAME* frame, int t, const SPC* spc, const DRECT3D* seeds,
+                         int numSeeds, const RECT3D* limit, bool show) {
+  FRAME* labels = signalEdgeWave(record, frame, t, spc, seeds, numSeeds, limit, false, show);
+  if (!labels) return nullptr;
+  FRAME* roi = roiOf(DIM3D{labels->dim.w, labels->dim.h, labels->dim.d, 1}, [&](int64_t i) {
+    return reinterpret_cast<const uint32_t*>(labels->data)[i] != 0;
+  });
+  PR_FrameDelete(&labels);
+  return roi;
+}
+
+bool VA_VolAverageOverSeeds(const FRAME* frame, int t, const DRECT3D* seeds, int numSeeds, double low, double high,
+                            double* average) {
+  if (!frame || !frame->data || !average || t < 0 || t >= frame->dim.t || numSeeds < 0 || (numSeeds && !seeds))
+    return false;
+  const DIM3D dim{frame->dim.w, frame->dim.h, frame->dim.d, 1};
+  double sum = 0;
+  int64_t n = 0;
+  for (const RECT3D& b : voxelBoxes(seeds, numSeeds, dim))
+    for (int z = b.z0; z <= b.z1; ++z)
+      for (int y = b.y0; y <= b.y1; ++y)
+        for (int x = b.x0; x <= b.x1; ++x) {
+          const double v = twk::voxelValue(frame, x, y, z, t);
+          if (v != VOID_VALUE && v >= low && v <= high) {
+            sum += v;
+            ++n;
+          }
+        }
+  *average = n ? sum / double(n) : VOID_VALUE;
+  return true;
+}
+
+FRAME* VA_EdgeWaveML(const FRAME* const* rois, const SPC* spc, int count, int units, double peel, bool boundaryOnly,
+                     bool show) {
+  const wchar_t* name = L"VA_EdgeWaveML";
+  if (!rois || count < 2) {
+    report(name, L"At least two ROIs are expected", show);
+    return nullptr;
+  }
+  const DIM3D dim{rois[0] ? rois[0]->dim.w : 0, rois[0] ? rois[0]->dim.h : 0, rois[0] ? rois[0]->dim.d : 0, 1};
+  for (int i = 0; i < count; ++i)
+    if (!rois[i] || rois[i]->type != FRM_ROI || !rois[i]->data || rois[i]->dim.w != dim.w ||
+        rois[i]->dim.h != dim.h || rois[i]->dim.d != dim.d) {
+      report(name, L"ROIs of the same size are expected", show);
+      return nullptr;
+    }
+  twk::ProgressGuard progress(L"EdgeWave MultiLabel", show);
+  const size_t n = size_t(voxelCount(dim));
+  std::vector<uint16_t> holders(n, 0);
+  Labels owner(n, 0);
+  std::vector<Mask> masks;
+  for (int i = 0; i < count; ++i) {
+    masks.push_back(maskOf(rois[i], 0));
+    for (size_t v = 0; v < n; ++v)
+      if (masks.back()[v]) {
+        ++holders[v];
+        owner[v] = uint32_t(i + 1);
+      }
+  }
+  const SPC* distanceSpc = units == 1 ? spc : nullptr;
+  Labels labels(n, 0);
+  for (int i = 0; i < count; ++i) {
+    Mask core(n, 0);
+    for (size_t v = 0; v < n; ++v) core[v] = masks[size_t(i)][v] && holders[v] == 1 ? 1 : 0;
+    if (!boundaryOnly && !peelMask(core, dim, distanceSpc, true, peel, show)) return nullptr;
+    for (size_t v = 0; v < n; ++v)
+      if (core[v]) labels[v] = uint32_t(i + 1);
+    if (!progress.Poll()) return nullptr;
+  }
+  Mask pass(n, 0);
+  for (size_t v = 0; v < n; ++v) pass[v] = holders[v] ? 1 : 0;
+  if (!geodesicGrow(gridOf(dim, distanceSpc, true), labels, pass, std::numeric_limits<double>::max(), progress))
+    return nullptr;
+  // Union voxels no front reached (cut off from every core) keep their last holder.
+  for (size_t v = 0; v < n; ++v)
+    if (holders[v] && !labels[v]) labels[v] = owner[v];
+  return labelFrameOf(dim, labels);
+}
+
+FRAME** VA_LabelMapToRoiArr(const FRAME* labels, int count, bool show) {
+  if (!labels || !labels->data || labels->type == FRM_ROI || count < 1) {
+    report(L"VA_LabelMapToRoiArr", L"Invalid parameters", show);
+    return nullptr;
+  }
+  FRAME** out = static_cast<FRAME**>(pf_calloc(int64_t(count) * int64_t(sizeof(FRAME*))));
+  if (!out) return nullptr;
+  const DIM3D dim{labels->dim.w, labels->dim.h, labels->dim.d, 1};
+  const std::vector<float> values = signalOf(labels, 0);
+  for (int k = 0; k < count; ++k) {
+    const float label = float(k + 1);
+    out[k] = roiOf(dim, [&](int64_t i) { return std::nearbyint(values[size_t(i)]) == label; });
+    if (!out[k]) {
+      PR_FrameArrDelete(&out, count);
+      return nullptr;
+    }
+  }
+  return out;
+}
+
+FRAME** VA_RoiEdgeWaveMultiMaxCC(const VA_EW* record, const FRAME* roi, const SPC* spc, int n, int* count, bool show) {
+  const wchar_t* name = L"VA_RoiEdgeWaveMultiMaxCC";
+  if (count) *count = 0;
+  if (!record || !roi || roi->type != FRM_ROI || !roi->data || n < 1 || !count) {
+    report(name, L"Invalid parameters", show);
+    return nullptr;
+  }
+  twk::ProgressGuard progress(L"EdgeWave components", show);
+  const DIM3D dim{roi->dim.w, roi->dim.h, roi->dim.d, 1};
+  const bool mode3D = record->mode3D != 0;
+  const SPC* distanceSpc = record->distanceUnits == 1 ? spc : nullptr;
+  const Mask region = maskOf(roi, 0);
+  Mask core = region;
+  if (!peelMask(core, dim, distanceSpc, mode3D, record->peel, show)) return nullptr;
+  CoreComponents cc = componentsOf(core, dim, mode3D);
+  if (!cc.ok) return nullptr;
+  std::vector<int64_t> order(size_t(cc.runs.count));
+  for (size_t i = 0; i < order.size(); ++i) order[i] = int64_t(i);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int64_t a, int64_t b) { return cc.runs.size[size_t(a)] > cc.runs.size[size_t(b)]; });
+  const int kept = int(std::min<int64_t>(n, cc.runs.count));
+  if (kept == 0) {
+    report(name, L"ROI is empty", show);
+    return nullptr;
+  }
+  std::vector<uint32_t> labelOf(size_t(cc.runs.count), kRejected);
+  for (int k = 0; k < kept; ++k) labelOf[size_t(order[size_t(k)])] = uint32_t(k + 1);
+  Labels labels(region.size(), 0);
+  paintComponents(cc.runs, labelOf, labels);
+  for (size_t i = 0; i < labels.size(); ++i)
+    if (labels[i] && !region[i]) labels[i] = 0;
+  const double reach = std::max(0.0, record->peel) + std::max(0.0, record->grow);
+  if (!geodesicGrow(gridOf(dim, distanceSpc, mode3D), labels, region, reach, progress)) return nullptr;
+  FRAME* map = labelFrameOf(dim, labels);
+  if (!map) return nullptr;
+  FRAME** out = VA_LabelMapToRoiArr(map, kept, show);
+  PR_FrameDelete(&map);
+  if (out) *count = kept;
+  return out;
+}
+
+FRAME* VA_VolEdgeWave(const CVol* vol, const VA_EW* record, const DRECT3D* seeds, int numSeeds, bool eachTimePoint,
+                      int t, bool show) {
+  const FRAME* frame = vol ? vol->frame : nullptr;
+  if (!frame || t < 0 || t >= frame->dim.t) {
+    report(L"VA_VolEdgeWave", L"Invalid time point", show);
+    return nullptr;
+  }
+  if (!eachTimePoint || frame->dim.t == 1) {
+    if (frame->type == FRM_ROI) {
+      FRAME* one = VA_VolCropTimepoint(frame, t, show);
+      FRAME* result = one ? VA_EdgeWave(record, one, &vol->spc, seeds, numSeeds, nullptr, nullptr, show) : nullptr;
+      PR_FrameDelete(&one);
+      return result;
+    }
+    return VA_EdgeWaveSignal(record, frame, t, &vol->spc, seeds, numSeeds, nullptr, show);
+  }
+  // Every time point on its own (its own seed average), stacked into one 4D ROI.
+  FRAME* out = PR_FrameCreate(FRM_ROI, 1, frame->dim, true);
+  if (!out) return nullptr;
+  twk::ProgressGuard progress(L"EdgeWave", show);
+  for (int k = 0; k < frame->dim.t; ++k) {
+    FRAME* one = frame->type == FRM_ROI ? VA_VolCropTimepoint(frame, k, show) : nullptr;
+    FRAME* result = frame->type == FRM_ROI
+                        ? (one ? VA_EdgeWave(record, one, &vol->spc, seeds, numSeeds, nullptr, nullptr, show) : nullptr)
+                        : VA_EdgeWaveSignal(record, frame, k, &vol->spc, seeds, numSeeds, nullptr, show);
+    PR_FrameDelete(&one);
+    if (!result || !progress.Step(k + 1, frame->dim.t)) {
+      PR_FrameDelete(&result);
+      PR_FrameDelete(&out);
+      return nullptr;
+    }
+    const size_t bytes = size_t(out->lineBytes) * size_t(out->dim.h) * size_t(out->dim.d);
+    std::memcpy(out->data + bytes * size_t(k), result->data, bytes);
+    PR_FrameDelete(&result);
+  }
+  return out;
+}
