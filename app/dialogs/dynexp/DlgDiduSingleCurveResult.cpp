@@ -3,7 +3,6 @@
 #include "DlgDiduSingleCurveResult.h"
 
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -21,6 +20,7 @@
 #include "DynExpQtKit.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
+#include "UiHelpers.h"
 #include "Vol.h"
 
 using twkdx::colourOf;
@@ -215,9 +215,9 @@ bool CDlgDiduSingleCurveResult::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CDlgDiduSingleCurveResult::chooseColour(uint32_t* colour) {
-  const QColor chosen = QColorDialog::getColor(colourOf(*colour), this);
-  if (!chosen.isValid()) return;
-  *colour = twkdx::colourRef(chosen);
+  COLORREF chosen = *colour;
+  if (!TW_ChooseColor(&chosen)) return;
+  *colour = chosen;
   plot_->update();
 }
 
