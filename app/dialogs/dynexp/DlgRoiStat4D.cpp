@@ -172,16 +172,7 @@ bool CDlgRoiStat4D::eventFilter(QObject* watched, QEvent* event) {
     const QRect r = plot_->rect();
     painter.fillRect(r, colourOf(s_->background));
     const TW_PLOT_SCENE scene = Scene(TW_PANE_RECT{r.left(), r.top(), r.right(), r.bottom()});
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (const TW_PLOT_LINE& line : scene.lines) {
-      painter.setPen(colourOf(line.colour));
-      painter.drawLine(line.x0, line.y0, line.x1, line.y1);
-    }
-    for (const TW_PLOT_MARKER& m : scene.markers) {
-      painter.setPen(colourOf(m.pen));
-      painter.setBrush(m.filled ? QBrush(colourOf(m.brush)) : Qt::NoBrush);
-      painter.drawEllipse(QRect(QPoint(m.left, m.top), QPoint(m.right, m.bottom)));
-    }
+    twkdx::paintScene(painter, scene);
     return true;
   }
   return QDialog::eventFilter(watched, event);

@@ -226,16 +226,7 @@ bool CDlgViewTac::eventFilter(QObject* watched, QEvent* event) {
     QPainter painter(pane_);
     const QRect r = pane_->contentsRect();
     const TW_PANE_RECT pane{r.left() + 3, r.top() + 9, r.right() - 9, r.bottom() - 3};
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (const TW_PLOT_LINE& line : Scene(pane).lines) {
-      painter.setPen(colourOf(line.colour));
-      painter.drawLine(line.x0, line.y0, line.x1, line.y1);
-    }
-    for (const TW_PLOT_MARKER& m : Scene(pane).markers) {
-      painter.setPen(colourOf(m.pen));
-      painter.setBrush(m.filled ? QBrush(colourOf(m.brush)) : Qt::NoBrush);
-      painter.drawEllipse(QRect(QPoint(m.left, m.top), QPoint(m.right, m.bottom)));
-    }
+    twkdx::paintScene(painter, Scene(pane));
     return true;
   }
   return QDialog::eventFilter(watched, event);

@@ -3,6 +3,7 @@
 #include "DynExpDialogsQt.h"
 
 #include <QApplication>
+#include <QPainter>
 
 #include "DlgDiduSingleCurveResult.h"
 #include "DlgRoiStat4D.h"
@@ -17,6 +18,19 @@ std::function<bool(const std::function<bool()>&)> g_modalScope;
 }
 
 bool runModal(const std::function<bool()>& run) { return g_modalScope ? g_modalScope(run) : run(); }
+void paintScene(QPainter& painter, const TW_PLOT_SCENE& scene) {
+  painter.setRenderHint(QPainter::Antialiasing);
+  for (const TW_PLOT_LINE& line : scene.lines) {
+    painter.setPen(colourOf(line.colour));
+    painter.drawLine(line.x0, line.y0, line.x1, line.y1);
+  }
+  for (const TW_PLOT_MARKER& m : scene.markers) {
+    painter.setPen(colourOf(m.pen));
+    painter.setBrush(m.filled ? QBrush(colourOf(m.brush)) : Qt::NoBrush);
+    painter.drawEllipse(QRect(QPoint(m.left, m.top), QPoint(m.right, m.bottom)));
+  }
+}
+
 void setModalScope(std::function<bool(const std::function<bool()>&)> scope) { g_modalScope = std::move(scope); }
 
 }  // namespace twkdx
