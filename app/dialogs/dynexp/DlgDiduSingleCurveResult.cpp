@@ -3,7 +3,6 @@
 #include "DlgDiduSingleCurveResult.h"
 
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -21,6 +20,7 @@
 #include "DynExpQtKit.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
+#include "UiHelpers.h"
 #include "Vol.h"
 
 using twkdx::colourOf;
@@ -193,16 +193,7 @@ bool CDlgDiduSingleCurveResult::eventFilter(QObject* watched, QEvent* event) {
     const QRect r = plot_->rect();
     painter.fillRect(r, colourOf(background));
     const TW_PLOT_SCENE scene = Scene(TW_PANE_RECT{r.left(), r.top(), r.right(), r.bottom()});
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (const TW_PLOT_LINE& line : scene.lines) {
-      painter.setPen(colourOf(line.colour));
-      painter.drawLine(line.x0, line.y0, line.x1, line.y1);
-    }
-    for (const TW_PLOT_MARKER& m : scene.markers) {
-      painter.setPen(colourOf(m.pen));
-      painter.setBrush(m.filled ? QBrush(colourOf(m.brush)) : Qt::NoBrush);
-      painter.drawEllipse(QRect(QPoint(m.left, m.top), QPoint(m.right, m.bottom)));
-    }
+    twkdx::paintScene(painter, scene);
     const uint32_t swatch[3] = {dataColour, fitColour, background};
     for (int i = 0; i < 3; ++i) {
       QPalette p = swatches_[i]->palette();
@@ -215,9 +206,9 @@ bool CDlgDiduSingleCurveResult::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CDlgDiduSingleCurveResult::chooseColour(uint32_t* colour) {
-  const QColor chosen = QColorDialog::getColor(colourOf(*colour), this);
-  if (!chosen.isValid()) return;
-  *colour = twkdx::colourRef(chosen);
+  COLORREF chosen = *colour;
+  if (!TW_ChooseColor(&chosen)) return;
+  *colour = chosen;
   plot_->update();
 }
 

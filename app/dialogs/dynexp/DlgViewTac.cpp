@@ -19,6 +19,11 @@
 #include <algorithm>
 
 #include "AppOptions.h"
+#include "CommandTable.h"
+#include "DrawView.h"
+#include "DrawVol.h"
+#include "PanelSlots.h"
+#include "dynamics/Dynamics.h"
 #include "ConcConv.h"
 #include "DrawSet.h"
 #include "DynExpDialogs.h"
@@ -33,7 +38,34 @@ using twkdx::toQt;
 
 namespace {
 constexpr double kVoid = 1e60;
+CDlgViewTac* g_browser = nullptr;
+
+VA_CONCCONV tacConversion() {
+  VA_CONCCONV r;
+  r.method = 0;
+  r.hct = 0;
+  r.flipAngle = 10.0;
+  r.tr = 0.012;
+  r.te = 0.00385;
+  r.r1 = 4.2;
+  r.waterFraction = 0.8;
+  r.lifetime = 0.69;
+  r.relaxationRate = 1.1;
+  r.manualBaseline = 0;
+  r.skipFirst = 0;
+  r.averageNext = 1;
+  return r;
 }
+
+VA_TISSUEATTRIB tacAttributes() {
+  VA_TISSUEATTRIB a;
+  a.t1 = 1.48;
+  return a;
+}
+}  // namespace
+
+VA_CONCCONV g_ConcConvTac = tacConversion();
+VA_TISSUEATTRIB g_TissueAttribTac = tacAttributes();
 
 CDlgViewTac::CDlgViewTac(QWidget* /*parent*/, const wchar_t* title, const wchar_t* valueName,
                          const wchar_t* valueUnits, const wchar_t* argName, const wchar_t* argUnits,
@@ -194,16 +226,7 @@ bool CDlgViewTac::eventFilter(QObject* watched, QEvent* event) {
     QPainter painter(pane_);
     const QRect r = pane_->contentsRect();
     const TW_PANE_RECT pane{r.left() + 3, r.top() + 9, r.right() - 9, r.bottom() - 3};
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (const TW_PLOT_LINE& line : Scene(pane).lines) {
-      painter.setPen(colourOf(line.colour));
-      painter.drawLine(line.x0, line.y0, line.x1, line.y1);
-    }
-    for (const TW_PLOT_MARKER& m : Scene(pane).markers) {
-      painter.setPen(colourOf(m.pen));
-      painter.setBrush(m.filled ? QBrush(colourOf(m.brush)) : Qt::NoBrush);
-      painter.drawEllipse(QRect(QPoint(m.left, m.top), QPoint(m.right, m.bottom)));
-    }
+    twkdx::paintScene(painter, Scene(pane));
     return true;
   }
   return QDialog::eventFilter(watched, event);
@@ -257,4 +280,69 @@ void TW_ViewInputFunctions(CDynExp* host, const CVol* vol) {
   viewer.SetCurves(0, curves.data(), int(curves.size()), colours.data(), host->ifunc[last].times,
                    host->ifunc[last].count);
   twkdx::runModal([&viewer] { return viewer.exec() == QDialog::Accepted; });
+}
+
+void CDlgViewTac::done(int result) {
+  QDialog::done(result);
+  if (modeless_) deleteLater();
+}
+
+CDlgViewTac::~CDlgViewTac() {
+  if (g_browser == this) g_browser = nullptr;
+}
+
+CDlgViewTac* TW_VoxelTacBrowser() { return g_browser; }
+
+CDlgViewTac* TW_NewVoxelTacBrowser() {
+  auto* browser = new CDlgViewTac(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true);
+  browser->modeless_ = true;
+  browser->setWindowTitle(browser->windowTitle());
+  g_browser = browser;
+  return browser;
+}
+
+void TW_FeedVoxelTacBrowser(CDrawView* view, CDrawSet* set, const RECT3D* voxel) {
+  if (!g_browser || !set || !voxel) return;
+  // The set's 4D volume: the active layer when it is 4D, else the first 4D layer.
+  const CVol* vol = nullptr;
+  if (CDrawVol* active = set->GetActiveLayer(); active && active->vol && active->vol->frame && active->vol->T() > 1)
+    vol = active->vol;
+  for (int i = 0; !vol && i < set->NumLayers(); ++i)
+    if (const CVol* v = set->GetLayerVol(i); v && v->frame && v->T() > 1) vol = v;
+  if (!vol) return;
+  double* curve = VA_VolGetTac(vol->frame, voxel->x0, voxel->y0, voxel->z0, g_browser->Radius(), g_browser->Is2D());
+  CString name, unit;
+  double* times = nullptr;
+  if (curve && vol->GetDynamicDimension(&name, &unit, &times) && vol->TacToDynamicOrder(curve)) {
+    const double* curves[1] = {curve};
+    g_browser->SetCurves(view ? view->CurrentTime() : 0, curves, 1, nullptr, times, vol->T());
+  }
+  pf_free(&curve);
+  pf_free(&times);
+}
+
+bool TW_TacToConcentration() {
+  CString path, extension;
+  int filterIndex = 0;
+  if (!TW_GetFileLoadName(TW_FILTER_INPUT_FUNCTION, &g_UserOpt.tacLoadFolder, &filterIndex, &extension, &path))
+    return false;
+  CString header;
+  double *times = nullptr, *values = nullptr;
+  int count = 0;
+  if (!PR_LoadTacFile(path.GetString(), &header, &times, &count, &values, false)) {
+    twk::showNamedError(L"TW_TacToConcentration", L"Failed to load Dynamic Activity Curve");
+    return false;
+  }
+  CDlgViewTac viewer(nullptr, path.GetString(), L"", L"", L"Time", L"sec", &g_ConcConvTac, &g_TissueAttribTac, true);
+  const double* curves[1] = {values};
+  viewer.SetCurves(0, curves, 1, nullptr, times, count);
+  pf_free(&times);
+  pf_free(&values);
+  return twkdx::runModal([&viewer] { return viewer.exec() == QDialog::Accepted; });
+}
+
+// "Convert TAC to Concentration" and "Voxel Time Activity Curve Browser" (slot 1 of the panels).
+TW_COMMAND_BINDINGS(dynexp_dialogs) {
+  TW_BindOperation("TW_TacToConcentration", [](const TW_COMMAND_CALL&) { TW_TacToConcentration(); });
+  TW_BindPanelCommand("CDrawView::OnVoxelTacBrowser", 1, [](CDrawView*) -> QWidget* { return TW_NewVoxelTacBrowser(); });
 }

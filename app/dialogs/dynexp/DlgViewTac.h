@@ -11,6 +11,9 @@
 #include "DynExp.h"
 #include "PlotPane.h"
 
+class CDrawSet;
+class CDrawView;
+struct RECT3D;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -48,6 +51,9 @@ class CDlgViewTac : public QDialog {
   void OnConcentration();
   void OnAttributes();
   bool OnSave();
+  // Closing the modeless browser destroys it.
+  void done(int result) override;
+  ~CDlgViewTac() override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,7 +75,21 @@ class CDlgViewTac : public QDialog {
   QLabel *valueMax_, *valueUnitsLabel_, *timeMin_, *timeMax_, *argUnitsLabel_, *radiusText_;
   QCheckBox *twoD_, *allLayers_;
   QPushButton* concButton_;
+  bool modeless_ = false;
+  friend CDlgViewTac* TW_NewVoxelTacBrowser();
 };
+
+// The main frame's voxel browser (null when it is not open) and what feeds it: the curve of the
+// voxel under the pointer over the set's 4D volume, averaged over the browser's neighbourhood.
+CDlgViewTac* TW_VoxelTacBrowser();
+CDlgViewTac* TW_NewVoxelTacBrowser();
+void TW_FeedVoxelTacBrowser(CDrawView* view, CDrawSet* set, const RECT3D* voxel);
+
+// "Convert TAC to Concentration": a curve file in the curve window on the program's TAC
+// conversion record (kept between runs); true when the window is closed with OK.
+bool TW_TacToConcentration();
+extern VA_CONCCONV g_ConcConvTac;
+extern VA_TISSUEATTRIB g_TissueAttribTac;
 
 // The parametric-map dialog's "View": the host's input functions in their slot colours.
 void TW_ViewInputFunctions(CDynExp* host, const class CVol* vol);

@@ -8,6 +8,9 @@
 #include <functional>
 
 #include "CString.h"
+#include "PlotPane.h"
+
+class QPainter;
 
 namespace twkdx {
 
@@ -18,6 +21,9 @@ inline QColor colourOf(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) &
 inline uint32_t colourRef(const QColor& c) {
   return uint32_t(c.red()) | (uint32_t(c.green()) << 8) | (uint32_t(c.blue()) << 16);
 }
+
+// Draws a plot scene's lines and markers (anti-aliased) with the painter.
+void paintScene(QPainter& painter, const TW_PLOT_SCENE& scene);
 
 // Runs a modal window through the program's modal scope (when one is installed).
 bool runModal(const std::function<bool()>& run);

@@ -67,7 +67,8 @@ CVol* CDrawSet::FindLayerContaining(bool report, const wchar_t* text, bool marke
 
 bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested, int mask, int mode, CString* text,
                                                 int* chosenMode, bool redraw, bool showResults, int flag) {
-  // 1.
+  // 1. (A run stopped in its fits gives the flag back: the document did not change.)
+  const bool wasModified = document && document->IsModified();
   if (document) document->SetModifiedFlag(true);
   if (text) text->Empty();
   struct Finish {
@@ -206,7 +207,10 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
     double** maps = host->CalculateDynamicExperiment(
         vol, roi ? roi->frame : nullptr, &attrib, current, chosen, chosen == 3 ? &b.fitted[size_t(i) * size_t(T + 1)] : nullptr,
         chosen == 3 ? &b.intervals[size_t(i) * size_t(nReq) * 4] : nullptr, fitVolumeFlag ? &fit : nullptr, flag);
-    if (!maps) return false;
+    if (!maps) {
+      if (document) document->SetModifiedFlag(wasModified);
+      return false;
+    }
     if (!b.maps) {
       b.maps = maps;
       b.fitFrame = fit;

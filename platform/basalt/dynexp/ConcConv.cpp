@@ -3,12 +3,20 @@
 #include "ConcConv.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <cmath>
 #include <cwchar>
 #include <numbers>
 #include <vector>
 
 #include "DicomRec.h"
+#include "TextCodec.h"
+#include "TwkUi.h"
 #include "TwkMem.h"
 #include "paths/FilePaths.h"
 #include "TwkTypes.h"
@@ -278,6 +286,101 @@ void VA_ConcToSigCallback(const double* conc, int64_t n, double* signal, int64_t
   VA_ConcentrationToSignal(installed(), record ? record[0] : 1.0, conc, n, signal);
 }
 
+namespace {
+
+// The shortest decimal text that reads back to the same double.
+CString shortestText(double v) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+  return CString(std::string(buffer, result.ptr).c_str());
+}
+
+bool parseNumber(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(*value);
+}
+
+}  // namespace
+
+bool VA_ReadCurveText(const wchar_t* path, CString* header, CString* name, std::vector<double>* times,
+                      std::vector<double>* values, CString* problem) {
+  times->clear();
+  values->clear();
+  if (header) header->Empty();
+  if (name) name->Empty();
+  const CString file = path ? CString(path) : CString();
+  std::ifstream in(twk::pathToNative(file), std::ios::binary);
+  if (!in) {
+    *problem = L"Unable to read " + file;
+    return false;
+  }
+  std::string line;
+  int lineNo = 0;
+  auto fail = [&](const wchar_t* why) {
+    *problem = FmtStr(L"%s, line %d: %s", file.GetString(), lineNo, why);
+    return false;
+  };
+  while (std::getline(in, line)) {
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (lineNo == 1 && line.size() >= 3 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    const size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos) continue;
+    if (line[start] == '#') {
+      std::string body = line.substr(start + 1);
+      if (!body.empty() && body[0] == ' ') body.erase(0, 1);
+      if (header) *header += CString(body.c_str()) + L"\n";
+      const size_t key = body.find_first_not_of(" \t");
+      if (name && key != std::string::npos && body.compare(key, 5, "name:") == 0) {
+        CString named = CString(body.substr(key + 5).c_str());
+        named.Trim();
+        if (!named.IsEmpty()) *name = named;
+      }
+      continue;
+    }
+    std::string fields = line;
+    for (char& c : fields)
+      if (c == ',' || c == ';' || c == '\t') c = ' ';
+    std::istringstream split(fields);
+    std::string a, b, extra;
+    split >> a >> b >> extra;
+    double t = 0, v = 0;
+    if (b.empty() || !extra.empty() || !parseNumber(a, &t) || !parseNumber(b, &v))
+      return fail(L"expected a time and a value");
+    if (!times->empty() && !(t > times->back())) return fail(L"times must increase");
+    times->push_back(t);
+    values->push_back(v);
+  }
+  return true;
+}
+
+bool PR_LoadTacFile(const wchar_t* path, CString* header, double** times, int* count, double** values, bool show) {
+  if (!times || !count || !values) return false;
+  *times = *values = nullptr;
+  *count = 0;
+  std::vector<double> t, v;
+  CString problem;
+  if (!VA_ReadCurveText(path, header, nullptr, &t, &v, &problem)) {
+    if (show) twk::showNamedError(L"PR_LoadTacFile", problem);
+    return false;
+  }
+  if (t.empty()) return true;
+  *times = static_cast<double*>(pf_malloc(int64_t(t.size() * sizeof(double))));
+  *values = static_cast<double*>(pf_malloc(int64_t(v.size() * sizeof(double))));
+  if (!*times || !*values) {
+    pf_free(times);
+    pf_free(values);
+    return false;
+  }
+  std::copy(t.begin(), t.end(), *times);
+  std::copy(v.begin(), v.end(), *values);
+  *count = int(t.size());
+  return true;
+}
+
 bool VA_TacToConc(const VA_TISSUEATTRIB* attrib, const VA_CONCCONV* record, double* curve, int n,
                   const VA_TISSUEATTRIB* /*base*/) {
   if (!record || !curve || n < 0 || record->method >= uint32_t(VA_NUM_CONC_METHODS)) return false;
@@ -307,8 +410,8 @@ bool VA_SaveTacFile(const wchar_t* path, CString* text, const wchar_t* header, i
     out += L"# " + line + L"\n";
     lines = end < 0 ? CString() : lines.Mid(end + 1);
   }
-  if (roiVolumeCm3 >= 0) out += FmtStr(L"# vol_cm3: %.17g\n", roiVolumeCm3);
-  for (int i = 0; i < n; ++i) out += FmtStr(L"%.17g\t%.17g\n", times[i], values[i]);
+  if (roiVolumeCm3 >= 0) out += L"# vol_cm3: " + shortestText(roiVolumeCm3) + L"\n";
+  for (int i = 0; i < n; ++i) out += shortestText(times[i]) + L"\t" + shortestText(values[i]) + L"\n";
   if (text) *text = out;
   return !path || PR_SaveTextToFile(path, out.GetString());
 }

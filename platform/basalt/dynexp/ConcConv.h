@@ -37,6 +37,7 @@
 // susceptibility method) gives 1e60.
 
 #include <cstdint>
+#include <vector>
 
 #include "CString.h"
 #include "DynExp.h"
@@ -90,9 +91,19 @@ bool VA_ConcentrationToSignal(const VA_CONCSETUP& setup, double s0, const double
 bool VA_TacToConc(const VA_TISSUEATTRIB* attrib, const VA_CONCCONV* record, double* curve, int n,
                   const VA_TISSUEATTRIB* base = nullptr);
 
+// Reads a curve text file (the format of CDynExp::LoadInputFunction): lines starting with '#' form
+// the header (their text after "# ", one line each), the others hold a time and a value; times
+// increase strictly. With show a problem is reported (prefix PR_LoadTacFile). times and values are
+// new pf_malloc arrays of *count values (null when the file holds no point), freed by the caller.
+bool PR_LoadTacFile(const wchar_t* path, CString* header, double** times, int* count, double** values, bool show);
+// The parser of both: false with *problem ("<path>, line <n>: <why>") when the file cannot be read
+// or a line breaks the rules; name receives the curve's "# name:" line (empty when none).
+bool VA_ReadCurveText(const wchar_t* path, CString* header, CString* name, std::vector<double>* times,
+                      std::vector<double>* values, CString* problem);
+
 // Writes a curve as text: each line of header as a comment ("# " + line), an optional ROI volume
-// comment ("# vol_cm3: <value>", when roiVolumeCm3 >= 0), then "time<TAB>value" per point at
-// round-trip precision, so the file reads back as an input function (CDynExp::LoadInputFunction).
+// comment ("# vol_cm3: <value>", when roiVolumeCm3 >= 0), then "time<TAB>value" per point in the
+// shortest text that reads back exactly, so the file reads back as an input function (CDynExp::LoadInputFunction).
 // With a path the text goes to that file (replaced); with text it is returned there. False when
 // the file cannot be written or there is nothing to write.
 bool VA_SaveTacFile(const wchar_t* path, CString* text, const wchar_t* header, int n, const double* times,

@@ -157,13 +157,6 @@ struct ModelCycle {
   }
 };
 
-bool parseNumber(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(*value);
-}
 
 }  // namespace
 
@@ -278,57 +271,29 @@ bool CDynExp::LoadInputFunction(const wchar_t* path) {
     twk::showNamedError(kLoadIf, L"All four input function slots are in use; delete one first");
     return false;
   }
-  std::ifstream in(twk::pathToNative(path), std::ios::binary);
-  if (!in) {
-    twk::showNamedError(kLoadIf, CString(L"Unable to read ") + path);
+  std::vector<double> times, values;
+  CString name, problem;
+  if (!VA_ReadCurveText(path, nullptr, &name, &times, &values, &problem)) {
+    twk::showNamedError(kLoadIf, problem);
     return false;
   }
-  auto slotData = std::make_unique<INPUTFUNC>();
-  slotData->count = 0;
-  CString name = PR_GetFileTitleName(CString(path));
-  std::string line;
-  int lineNo = 0;
-  auto fail = [&](const wchar_t* why) {
-    twk::showNamedError(kLoadIf, FmtStr(L"%s, line %d: %s", static_cast<const wchar_t*>(CString(path)), lineNo, why));
+  if (name.IsEmpty()) name = PR_GetFileTitleName(CString(path));
+  if (times.size() > size_t(INPUTFUNC_MAX_POINTS)) {
+    twk::showNamedError(kLoadIf, CString(path) + L" : more than 20000 points");
     return false;
-  };
-  while (std::getline(in, line)) {
-    ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (lineNo == 1 && line.size() >= 3 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-    const size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos) continue;
-    if (line[start] == '#') {
-      const std::string body = line.substr(start + 1);
-      const size_t key = body.find_first_not_of(" \t");
-      if (key != std::string::npos && body.compare(key, 5, "name:") == 0) {
-        CString named = CString(body.substr(key + 5).c_str());
-        named.Trim();
-        if (!named.IsEmpty()) name = named;
-      }
-      continue;
-    }
-    std::string fields = line;
-    for (char& c : fields)
-      if (c == ',' || c == ';' || c == '\t') c = ' ';
-    std::istringstream split(fields);
-    std::string a, b, extra;
-    split >> a >> b >> extra;
-    double t = 0, v = 0;
-    if (b.empty() || !extra.empty() || !parseNumber(a, &t) || !parseNumber(b, &v))
-      return fail(L"expected a time and a value");
-    const int k = slotData->count;
-    if (k == INPUTFUNC_MAX_POINTS) return fail(L"more than 20000 points");
-    if (t < 0) return fail(L"times start at 0 or later");
-    if (k > 0 && !(t > slotData->times[k - 1])) return fail(L"times must increase");
-    slotData->times[k] = t;
-    slotData->values[k] = v;
-    slotData->count = k + 1;
   }
-  if (slotData->count < 2) {
+  if (!times.empty() && times[0] < 0) {
+    twk::showNamedError(kLoadIf, CString(path) + L" : times start at 0 or later");
+    return false;
+  }
+  if (times.size() < 2) {
     twk::showNamedError(kLoadIf, CString(path) + L" : an input function needs at least two points");
     return false;
   }
+  auto slotData = std::make_unique<INPUTFUNC>();
+  slotData->count = int(times.size());
+  std::copy(times.begin(), times.end(), slotData->times);
+  std::copy(values.begin(), values.end(), slotData->values);
   ifunc[slot] = *slotData;
   ifuncName[slot] = name;
   return true;

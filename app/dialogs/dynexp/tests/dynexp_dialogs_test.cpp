@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cmath>
@@ -22,12 +23,14 @@
 #include "ConcConv.h"
 #include "DicomRec.h"
 #include "DlgDiduSingleCurveResult.h"
+#include "DlgRoiStat4D.h"
 #include "DlgViewTac.h"
 #include "DocTestKit.h"
 #include "DynExp.h"
 #include "DynExpDialogsQt.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
+#include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
 
 using namespace twk::testkit;
@@ -427,4 +430,155 @@ TEST(SingleCurveResults, TableAndAxisLabels) {
   EXPECT_EQ(window.YLabel(5)->text(), QStringLiteral("140.0000"));
   EXPECT_TRUE(window.XLabel(5)->text().startsWith(QStringLiteral("8.00000")));
   delete vol;
+}
+
+namespace {
+
+// While installed, every modal window of these dialogs runs step(window) once it is shown, then is
+// accepted.
+struct ModalSteps {
+  explicit ModalSteps(std::function<void(QWidget*)> step) {
+    TW_InstallDynExpDialogs([step](const std::function<bool()>& run) {
+      QTimer::singleShot(0, [step] {
+        QWidget* window = QApplication::activeModalWidget();
+        if (!window) return;
+        step(window);
+        static_cast<QDialog*>(window)->accept();
+      });
+      return run();
+    });
+  }
+  ~ModalSteps() { TW_RemoveDynExpDialogs(); }
+};
+
+}  // namespace
+
+// "Convert TAC to Concentration": an unreadable file says so; the conversion chosen in the window
+// is kept in the program's record for the next run; the file reads back through the TAC reader.
+TEST(CurveViewer, TacToConcentrationKeepsTheConversion) {
+  app();
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  const fs::path bad = scratch("bad_tac.txt");
+  {
+    std::ofstream out(bad);
+    out << "0 1\n0 2\n";
+  }
+  script.answerOpenFile(CString(bad.string().c_str()));
+  EXPECT_FALSE(TW_TacToConcentration());
+  EXPECT_EQ(script.lastMessage(), CString(L"TW_TacToConcentration : Failed to load Dynamic Activity Curve"));
+
+  const fs::path good = scratch("tac.txt");
+  {
+    std::ofstream out(good);
+    out << "# Aorta\n0 10\n2.5 30\n5 20\n";
+  }
+  CString header;
+  double *times = nullptr, *values = nullptr;
+  int count = 0;
+  ASSERT_TRUE(PR_LoadTacFile(CString(good.string().c_str()).GetString(), &header, &times, &count, &values, false));
+  ASSERT_EQ(count, 3);
+  EXPECT_EQ(header, CString(L"Aorta\n"));
+  EXPECT_EQ(times[1], 2.5);
+  EXPECT_EQ(values[2], 20);
+  pf_free(&times);
+  pf_free(&values);
+
+  const uint32_t before = g_ConcConvTac.method;
+  EXPECT_EQ(before, 0u);
+  QString title;
+  std::vector<double> converted;
+  {
+    ModalSteps steps([&](QWidget* window) {
+      if (auto* conversion = qobject_cast<CDlgConcConv*>(window)) {
+        // Relative enhancement with r1 1 on the automatic baseline (the first point).
+        conversion->Method()->setCurrentIndex(1);
+        conversion->Edit(CONCCTRL_R1)->setText(QStringLiteral("1"));
+        conversion->OnOK();
+        return;
+      }
+      auto* viewer = qobject_cast<CDlgViewTac*>(window);
+      ASSERT_NE(viewer, nullptr);
+      title = viewer->windowTitle();
+      viewer->OnConcentration();
+      converted = viewer->Converted()[0];
+    });
+    script.answerOpenFile(CString(good.string().c_str()));
+    EXPECT_TRUE(TW_TacToConcentration());
+  }
+  EXPECT_TRUE(title.startsWith(QString::fromStdString(good.string())));
+  EXPECT_EQ(g_ConcConvTac.method, 1u);
+  ASSERT_EQ(converted.size(), 3u);
+  EXPECT_DOUBLE_EQ(converted[1], 2.0);  // 30 / 10 - 1
+  g_ConcConvTac.method = before;
+}
+
+// The voxel browser: opened as the main frame's panel, fed with the neighbourhood curve of the
+// voxel under the pointer in dynamic order, and gone (pointer cleared) once closed.
+TEST(CurveViewer, VoxelBrowserFollowsThePointer) {
+  app();
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  CDrawDoc doc;
+  CVol* vol = makeVol(FRM_REAL, 3, 3, 1, 4, L"/data/dyn.nii");
+  for (int k = 0; k < 4; ++k) {
+    vol->dyn[k].time = vol->dyn[k].timeEnd = 30.0 - 10 * k;  // stored latest first
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 3; ++x) twk::setVoxelValue(vol->frame, x, y, 0, k, 10.0 * x + k);
+  }
+  CDrawSet* set = addSet(&doc, {makeLayer(vol)});
+  CDlgViewTac* browser = TW_NewVoxelTacBrowser();
+  ASSERT_EQ(TW_VoxelTacBrowser(), browser);
+  const RECT3D voxel{2, 1, 0, 2, 1, 0};
+  TW_FeedVoxelTacBrowser(nullptr, set, &voxel);
+  ASSERT_EQ(browser->Converted().size(), 1u);
+  EXPECT_EQ(browser->Converted()[0], (std::vector<double>{23, 22, 21, 20}));
+  // A radius of 1 in 2D averages the 3 x 2 neighbours inside the image: x 1..2.
+  browser->OnSpin(-1);
+  TW_FeedVoxelTacBrowser(nullptr, set, &voxel);
+  EXPECT_EQ(browser->Converted()[0][0], 18);
+  browser->show();
+  browser->reject();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(TW_VoxelTacBrowser(), nullptr);
+}
+
+// ROI statistics 4D: a conversion that cannot work shows a status text while painting, never a
+// message box, and repainting does not repeat anything.
+TEST(RoiStat4DWindow, InvalidConversionIsAStatusText) {
+  app();
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  CVol* vol = makeVol(FRM_REAL, 2, 2, 1, 6, L"/data/perf.nii");
+  CVol* roi = makeVol(FRM_ROI, 2, 2, 1, 1, L"/data/r.roi");
+  for (int k = 0; k < 6; ++k) {
+    vol->dyn[k].time = vol->dyn[k].timeEnd = 2.0 * k;
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 2; ++x) twk::setVoxelValue(vol->frame, x, y, 0, k, 100.0 + k);
+  }
+  const RECT3D all{0, 0, 0, 1, 1, 0};
+  VA_VolFillBox(roi->frame, 0, &all, true, 1.0);
+  TW_ROISTAT4D s;
+  s.vol = vol;
+  s.roi = roi->frame;
+  s.roiName = L"r";
+  ASSERT_TRUE(TW_RoiStat4DOpen(&s));
+  CDlgRoiStat4D window(&s);
+  EXPECT_FALSE(window.Scene(TW_PANE_RECT{0, 0, 99, 99}).lines.empty());
+  EXPECT_EQ(window.ValueHigh()->text(), QStringLiteral("1.102500e+02"));
+  s.conc.method = 4;
+  s.conc.tr = 0;
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(window.Scene(TW_PANE_RECT{0, 0, 99, 99}).lines.empty());
+  EXPECT_EQ(window.Status()->text(), QStringLiteral("Invalid concentration conversion"));
+  EXPECT_TRUE(script.messages.empty());
+  EXPECT_EQ(window.ValueHigh()->text(), QStringLiteral("1.102500e+02"));  // left as it was
+  // Skips that leave no point: no info, no curve.
+  s.conc.method = 0;
+  window.SkipStart()->setText(QStringLiteral("4"));
+  window.SkipEnd()->setText(QStringLiteral("9000"));
+  window.OnSkipChanged();
+  EXPECT_TRUE(window.StartText()->text().isEmpty());
+  EXPECT_TRUE(window.Scene(TW_PANE_RECT{0, 0, 99, 99}).lines.empty());
+  delete vol;
+  delete roi;
 }

@@ -55,15 +55,16 @@ struct Fixture {
   twk::ScopedUi installed{script};
   CDynExp host;
 
-  explicit Fixture(std::vector<std::pair<CVol*, bool>> more = {}) {
-    CVol* vol = makeVol(FRM_REAL, kW, kH, kD, kT, L"/data/dce.nii");
+  explicit Fixture(std::vector<std::pair<CVol*, bool>> more = {}, int w = kW, int h = kH, int d = kD) {
+    CVol* vol = makeVol(FRM_REAL, w, h, d, kT, L"/data/dce.nii");
     std::vector<double> times;
     for (int k = 0; k < kT; ++k) times.push_back(5.0 * k);
     for (int k = 0; k < kT; ++k) vol->dyn[k].time = vol->dyn[k].timeEnd = times[size_t(k)];
     const std::vector<double> c = toftsCurve(times);
-    for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW; ++x)
-        for (int k = 0; k < kT; ++k) twk::setVoxelValue(vol->frame, x, y, 0, k, c[size_t(k)]);
+    for (int z = 0; z < d; ++z)
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          for (int k = 0; k < kT; ++k) twk::setVoxelValue(vol->frame, x, y, z, k, c[size_t(k)]);
     std::vector<CDrawVol*> layers{makeLayer(vol)};
     for (auto& [v, marked] : more) layers.push_back(makeLayer(v, marked));
     set = addSet(&doc, layers);
@@ -240,4 +241,52 @@ TEST(ParametricMaps, FindLayerContainingIgnoresCaseAndFolders) {
   EXPECT_TRUE(f.script.messages.empty());
   EXPECT_EQ(f.set->FindLayerContaining(true, L"medulla", false), nullptr);
   EXPECT_EQ(f.script.lastMessage(), CString(L"Layer containing MEDULLA not found"));
+}
+
+namespace {
+
+// Esc once the first progress report after the start has been seen; counts what is reported after.
+int g_pumpsUntilEsc = -1;
+int g_reportsAfterEsc = 0;
+bool g_stopped = false;
+bool escAfterPumps(const wchar_t*, bool) {
+  if (g_pumpsUntilEsc >= 0 && g_pumpsUntilEsc-- == 0) {
+    PR_SetInWorkProcess(false);
+    g_stopped = true;
+  }
+  return true;
+}
+void countReports(uint64_t value) {
+  if (g_stopped && value != PR_MSG_RESET && value != PR_MSG_END) ++g_reportsAfterEsc;
+}
+
+}  // namespace
+
+// Esc during a map of 10^5 voxels: the run ends at the next progress step, no layer is added, the
+// document is neither modified nor given an undo entry, and nothing stays allocated.
+TEST(ParametricMaps, EscStopsAMapOfAHundredThousandVoxels) {
+  Fixture f({}, 200, 100, 5);
+  f.doc.SetModifiedFlag(false);
+  const int layers = f.set->NumLayers();
+  const int undo = f.doc.UndoCount();
+  MSGBLOCK block;
+  block.showMessage = escAfterPumps;
+  block.progressSink = countReports;
+  PR_InitFrameFunctions(&block);
+  g_pumpsUntilEsc = 1;
+  g_reportsAfterEsc = 0;
+  g_stopped = false;
+  const int64_t before = PR_GetTotalAllocSize();
+  const int req[DYNEXP_NUM_OUTPUTS] = {1, 1, 1, 1};
+  EXPECT_FALSE(f.set->ActivateParametricMapCalculation(8, req, 15, 1, nullptr, nullptr, true, false, 1));
+  g_pumpsUntilEsc = -1;
+  MSGBLOCK none;
+  PR_InitFrameFunctions(&none);
+  EXPECT_TRUE(g_stopped);
+  EXPECT_EQ(g_reportsAfterEsc, 0);
+  EXPECT_TRUE(f.script.messages.empty()) << twk::toUtf8(f.script.lastMessage().wstr());
+  EXPECT_EQ(f.set->NumLayers(), layers);
+  EXPECT_FALSE(f.doc.IsModified());
+  EXPECT_EQ(f.doc.UndoCount(), undo);
+  EXPECT_EQ(PR_GetTotalAllocSize(), before);
 }
