@@ -23,6 +23,8 @@ class CVol;
 class CDrawVol;
 struct HIGHOBJ;
 struct ROIPEELGROW;
+struct VA_ROT;
+struct VOLROTATEPARM;
 
 // The ambiguity message of the operand rule.
 extern const wchar_t* const TW_AMBIGUOUS_LAYERS;
@@ -262,6 +264,22 @@ class CDrawSet : public CDrawObj {
   static bool RoiHausdorffDistance(CDrawSet* set, bool edgeBased);
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
+
+  // --- geometry and dynamic-series operations (app/operations/geometry) ---
+  // Geometry; rotations and resolution changes make new documents, mirroring works in place.
+  bool CheckValidOrientation(bool showMessage);
+  bool SetVolumeOrientation(CDrawView* view);
+  bool RotateVolumeOrtho(bool askUser, VA_ROT* rotation, bool keepWorld);
+  CDrawDoc* ChangeResolution();
+  bool MirrorVolume(int axis);
+  bool Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, int code, const wchar_t* suffix, bool* rotated,
+              bool flag);
+  bool MakeIsotropic(CDrawView* view);
+  bool PadVolume();
+  bool CropByROI(CDrawView* view);
+  bool SetImagePositionOrientation(bool silent);
+  void DiscardAlignment();
+  bool LoadLandmarkFile(CDrawView* view);
 
   // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
   // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
