@@ -280,6 +280,20 @@ class CDrawSet : public CDrawObj {
   bool SetImagePositionOrientation(bool silent);
   void DiscardAlignment();
   bool LoadLandmarkFile(CDrawView* view);
+  // Dynamic series (DynamicOperations.cpp).
+  bool SUVmapCalculation();
+  void DynSubtractionVolume();
+  bool AggregateDynamicPoints(int type);
+  bool Cross4DMutualInfoOverRoi(int measure);
+  bool DynamicAccumulate(int mode, bool ask);
+  bool Volume4DtoPCA(bool withoutPrompt);
+  bool VolumeTimeToDepth();
+  bool VolumeDepthToTime(CDrawView* view);
+  bool CropEmptyAreas(CDrawView* view);
+  // The sets of all open documents whose 4D layer has this set's dynamic axis (label, unit and
+  // values equal); this set first. A pf_malloc array the caller frees.
+  bool FindTimeSyncedSets(CDrawSet*** sets, int* count);
+  bool Play4D(CDrawView* view);
 
   // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
   // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
@@ -351,6 +365,10 @@ class CDrawSet : public CDrawObj {
   std::vector<CDrawObj*> entries_;
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
+
+// The non-ROI 3D layers of the document's active set stacked by time into one 4D volume in a new
+// document (app/operations/geometry).
+CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc);
 
 // The DICOM tags SetDicomTag rewrites: repetition time (0018,0080), echo time (0018,0081), flip
 // angle (0018,1314).

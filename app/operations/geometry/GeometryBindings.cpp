@@ -43,4 +43,36 @@ TW_COMMAND_BINDINGS(geometry_operations) {
   TW_BindOperation("CDrawSet::LoadLandmarkFile", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->LoadLandmarkFile(c.view);
   });
+  // Dynamic series.
+  TW_BindOperation("CDrawSet::SUVmapCalculation", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->SUVmapCalculation();
+  });
+  TW_BindOperation("CDrawSet::DynSubtractionVolume", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->DynSubtractionVolume();
+  });
+  TW_BindOperation("CDrawSet::AggregateDynamicPoints", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->AggregateDynamicPoints(c.Int(0));
+  });
+  TW_BindOperation("TW_ConvertDocumentLayersTo4D", [](const TW_COMMAND_CALL& c) { TW_ConvertDocumentLayersTo4D(c.doc); });
+  TW_BindOperation("CDrawSet::Cross4DMutualInfoOverRoi", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->Cross4DMutualInfoOverRoi(c.Int(0));
+  });
+  TW_BindOperation("CDrawSet::DynamicAccumulate", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->DynamicAccumulate(c.Int(0), c.Flag(1));
+  });
+  TW_BindOperation("CDrawSet::Volume4DtoPCA", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->Volume4DtoPCA(c.Flag(0));
+  });
+  TW_BindOperation("CDrawSet::VolumeTimeToDepth", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->VolumeTimeToDepth();
+  });
+  TW_BindOperation("CDrawSet::VolumeDepthToTime", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->VolumeDepthToTime(c.view);
+  });
+  TW_BindOperation("CDrawSet::CropEmptyAreas", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->CropEmptyAreas(c.view);
+  });
+  TW_BindOperation("CDrawSet::Play4D", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->Play4D(c.view);
+  });
 }

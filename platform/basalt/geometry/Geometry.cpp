@@ -35,28 +35,6 @@ bool validSpacing(const SPC& s) {
 
 bool validDims(const DIM3D* d) { return d && d->w >= 1 && d->h >= 1 && d->d >= 1; }
 
-// The patient frame of a volume: origin and the directions (columns: row, column, slice) as the
-// ITK adapter reads them; identity without a valid orientation, origin 0 without positions.
-void patientAxes(const CVol* vol, double origin[3], double axes[3][3]) {
-  double rows[3] = {1, 0, 0}, cols[3] = {0, 1, 0}, slice[3] = {0, 0, 1};
-  if (vol && VA_IsValidOrientation(vol->orient) && VA_VolSliceDirection(vol, slice))
-    for (int c = 0; c < 3; ++c) {
-      rows[c] = vol->orient[c];
-      cols[c] = vol->orient[3 + c];
-    }
-  for (int r = 0; r < 3; ++r) {
-    axes[r][0] = rows[r];
-    axes[r][1] = cols[r];
-    axes[r][2] = slice[r];
-  }
-  origin[0] = origin[1] = origin[2] = 0;
-  if (vol && vol->imgPos) {
-    origin[0] = vol->imgPos[0].x;
-    origin[1] = vol->imgPos[0].y;
-    origin[2] = vol->imgPos[0].z;
-  }
-}
-
 // Quarter-turn matrix of one axis code (1 x, 2 y, 3 z) and angle; false off quarter turns.
 bool quarterTurn(int axis, double angle, double r[3][3]) {
   const double turns = angle / 90.0;
@@ -101,6 +79,26 @@ void cloneRecordsForGrid(const CVol* source, CVol* vol) {
 }
 
 }  // namespace
+
+void VA_VolPatientFrame(const CVol* vol, double origin[3], double axes[3][3]) {
+  double rows[3] = {1, 0, 0}, cols[3] = {0, 1, 0}, slice[3] = {0, 0, 1};
+  if (vol && VA_IsValidOrientation(vol->orient) && VA_VolSliceDirection(vol, slice))
+    for (int c = 0; c < 3; ++c) {
+      rows[c] = vol->orient[c];
+      cols[c] = vol->orient[3 + c];
+    }
+  for (int r = 0; r < 3; ++r) {
+    axes[r][0] = rows[r];
+    axes[r][1] = cols[r];
+    axes[r][2] = slice[r];
+  }
+  origin[0] = origin[1] = origin[2] = 0;
+  if (vol && vol->imgPos) {
+    origin[0] = vol->imgPos[0].x;
+    origin[1] = vol->imgPos[0].y;
+    origin[2] = vol->imgPos[0].z;
+  }
+}
 
 void VA_RotationMatrix(double ax, double ay, double az, double r[3][3]) {
   const double a = ax * kPi / 180, b = ay * kPi / 180, c = az * kPi / 180;
@@ -174,7 +172,7 @@ bool VA_GeometryThroughMatrix(const CVol* source, const double matrix[16], const
                               const SPC* targetSpc, double orient[6], DPOINT3D* positions) {
   if (!source || !matrix || !validDims(targetDims) || !targetSpc || !validSpacing(*targetSpc)) return false;
   double o[3], a[3][3];
-  patientAxes(source, o, a);
+  VA_VolPatientFrame(source, o, a);
   const double s[3] = {source->spc.x, source->spc.y, source->spc.z};
   // Patient step of one target voxel along axis k: A S M(:, k); the origin moves by A S m.
   double step[3][3], origin[3];

@@ -45,6 +45,11 @@ enum VA_INTERP : int32_t {
   VA_INTERP_WSINC4 = 4,  // radius 4
 };
 
+// The patient frame of a volume as the convention reads it: the first slice's image position (0
+// without positions) and the direction columns row, column and slice (the identity without a
+// valid orientation).
+void VA_VolPatientFrame(const CVol* vol, double origin[3], double axes[3][3]);
+
 // R = Rz * Ry * Rx of angles in degrees (row-major 3 x 3).
 void VA_RotationMatrix(double ax, double ay, double az, double r[3][3]);
 

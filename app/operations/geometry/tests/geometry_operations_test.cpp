@@ -345,4 +345,153 @@ TEST_F(GeometryOperations, RowsAreAvailable) {
   EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId("ROI", "Crop Volume By ROI"))));
 }
 
+// A b-value series of 3 x 2 x 2 voxels: values t + 1, b-values 0, 0, 500, 500, 1000 (other lengths:
+// 100 t).
+CVol* bSeries(const wchar_t* name = L"/data/dwi.nii", int T = 5) {
+  CVol* vol = makeVolume(FRM_INT, 16, DIM3D{3, 2, 2, T}, [](int, int, int, int t) { return t + 1.0; }, name);
+  const double b[5] = {0, 0, 500, 500, 1000};
+  for (int t = 0; t < T; ++t) vol->dyn[t].bValue = T == 5 ? b[t] : 100.0 * t;
+  return vol;
+}
+
+TEST_F(GeometryOperations, AggregationNamesCountAndRefusals) {
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(bSeries())});
+  CDrawSet* set = doc->GetActiveSet();
+  int before = Documents::openCount();
+  ui_.answerMessage(IDNO);
+  ASSERT_TRUE(set->AggregateDynamicPoints(0));
+  CDrawDoc* made = lastOpened(before);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->GetActiveSet()->GetBaseVol()->name, CString(L"dwi_Aggregate"));
+  EXPECT_EQ(made->GetActiveSet()->GetBaseVol()->T(), 3);
+  // A refused run advances the counter too.
+  CDrawDoc* timeDoc = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_INT, 16, DIM3D{2, 2, 1, 3}, nullptr))},
+                                 L"/data/time.twk");
+  ui_.clear();
+  EXPECT_FALSE(timeDoc->GetActiveSet()->AggregateDynamicPoints(1));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::AggregateDynamicPoints : Invalid Dynamic dimension"));
+  before = Documents::openCount();
+  ui_.answerMessage(IDYES);
+  ASSERT_TRUE(set->AggregateDynamicPoints(1));
+  made = lastOpened(before);
+  ASSERT_TRUE(made);
+  const CString name = made->GetActiveSet()->GetBaseVol()->name;
+  EXPECT_EQ(name.Find(L"dwi_AggregateMedian_"), 0) << name.toUtf8();
+  // Real volumes have no residual aggregation.
+  CVol* real = bSeries(L"/data/real.nii");
+  real->IntegerToReal(1.0, 0.0);
+  CDrawDoc* realDoc = docs_.open({twk::testkit::makeLayer(real)}, L"/data/real.twk");
+  EXPECT_FALSE(realDoc->GetActiveSet()->AggregateDynamicPoints(2));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::AggregateDynamicPoints : Invalid Aggregate type for Real images"));
+}
+
+TEST_F(GeometryOperations, StackingThreeDLayersKeepsTheirEchoTimesAndRefusesOtherSizes) {
+  auto echo = [](const wchar_t* name, double time, double te, FRMTYPE type) {
+    CVol* vol = makeVolume(type, type == FRM_REAL ? 64 : 16, DIM3D{3, 2, 2, 1}, [](int x, int, int, int) { return x + 0.5; }, name);
+    vol->dyn[0].time = time;
+    vol->dyn[0].echoTime = te;
+    return vol;
+  };
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(echo(L"/data/e2.nii", 20, 0.020, FRM_INT)),
+                              twk::testkit::makeLayer(echo(L"/data/e1.nii", 10, 0.010, FRM_REAL)),
+                              twk::testkit::makeLayer(makeVolume(FRM_ROI, 1, DIM3D{3, 2, 2, 1}, nullptr, L"/data/m.im"))});
+  CDrawDoc* made = TW_ConvertDocumentLayersTo4D(doc);
+  ASSERT_TRUE(made);
+  const CVol* vol = made->GetActiveSet()->GetBaseVol();
+  ASSERT_EQ(vol->T(), 2);
+  EXPECT_TRUE(vol->IsReal());  // an integer and a real layer stack as real
+  EXPECT_EQ(vol->dyn[0].echoTime, 0.010);  // sorted by time, each keeping its own echo time
+  EXPECT_EQ(vol->dyn[1].echoTime, 0.020);
+  EXPECT_EQ(twk::voxelValue(vol->frame, 1, 0, 0, 0), 1.5);
+  EXPECT_EQ(twk::voxelValue(vol->frame, 1, 0, 0, 1), 2.0);  // the integer layer's rounded values
+
+  const struct {
+    std::vector<CVol*> layers;
+    const wchar_t* message;
+  } refused[] = {
+      {{makeVolume(FRM_INT, 16, DIM3D{3, 2, 2, 2}, nullptr, L"/data/a.nii")}, L"3D volume is required"},
+      {{makeVolume(FRM_ROI, 1, DIM3D{3, 2, 2, 1}, nullptr, L"/data/r.im")}, L"No suitable Source volume is found"},
+      {{makeVolume(FRM_INT, 16, DIM3D{3, 2, 2, 1}, nullptr, L"/data/b.nii"),
+        makeVolume(FRM_INT, 16, DIM3D{4, 2, 2, 1}, nullptr, L"/data/c.nii")},
+       L"Equal dimensions are expected"},
+  };
+  int n = 0;
+  for (const auto& r : refused) {
+    std::vector<CDrawVol*> layers;
+    for (CVol* v : r.layers) layers.push_back(twk::testkit::makeLayer(v));
+    CDrawDoc* d = docs_.open(layers, CString(L"/data/refused") + FmtStr(L"%d", n++) + L".twk");
+    const int before = Documents::openCount();
+    EXPECT_EQ(TW_ConvertDocumentLayersTo4D(d), nullptr);
+    EXPECT_EQ(ui_.lastMessage(), CString(L"TW_ConvertDocumentLayersTo4D : ") + r.message);
+    EXPECT_EQ(Documents::openCount(), before);
+  }
+}
+
+TEST_F(GeometryOperations, DynamicAccumulateRefusesIntervalsOutsideTheSeries) {
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(bSeries())});
+  CDrawSet* set = doc->GetActiveSet();
+  for (std::vector<double> interval : {std::vector<double>{3, 1}, {-1, 2}, {0, 5}}) {
+    ui_.answerValues(interval);
+    EXPECT_FALSE(set->DynamicAccumulate(0, true));
+    EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::DynamicAccumulate : Time interval should lie in 0..4 with T0 <= T1"));
+    EXPECT_EQ(set->NumLayers(), 1);
+  }
+  ui_.answerValues({1, 3});
+  ASSERT_TRUE(set->DynamicAccumulate(0, true));
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(1)->name, CString(L"signal average"));
+  EXPECT_EQ(twk::voxelValue(set->GetLayerVol(1)->frame, 0, 0, 0, 0), 3.0);
+  EXPECT_EQ(set->GetActive(), 1);
+}
+
+TEST_F(GeometryOperations, PrincipalComponentsCountIsCheckedAndNumbered) {
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_REAL, 64, DIM3D{4, 3, 2, 5},
+                                                                 [](int x, int y, int z, int t) { return std::sin(x + t) + y * t + z; }))});
+  CDrawSet* set = doc->GetActiveSet();
+  for (double k : {0.0, 6.0}) {
+    ui_.answerValues({k});
+    EXPECT_FALSE(set->Volume4DtoPCA(false));
+    EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::Volume4DtoPCA : Number of Principal Components should be 1..5"));
+  }
+  const int before = Documents::openCount();
+  ASSERT_TRUE(set->Volume4DtoPCA(true));
+  CDrawDoc* made = lastOpened(before);
+  ASSERT_TRUE(made);
+  const CVol* pca = made->GetActiveSet()->GetBaseVol();
+  ASSERT_EQ(pca->T(), 5);
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(pca->dyn[k].time, k + 1);
+}
+
+TEST_F(GeometryOperations, PlayShowsTheRemainingTimePointsThenTheFirstInEverySyncedDocument) {
+  CDrawDoc* a = docs_.open({twk::testkit::makeLayer(bSeries(L"/data/a.nii", 10))}, L"/data/a.twk");
+  CDrawDoc* b = docs_.open({twk::testkit::makeLayer(bSeries(L"/data/b.nii", 10))}, L"/data/b.twk");
+  CVol* other = bSeries(L"/data/c.nii", 10);
+  other->dyn[9].bValue = 999;  // one b-value differs: not played along
+  CDrawDoc* c = docs_.open({twk::testkit::makeLayer(other)}, L"/data/c.twk");
+  for (CDrawDoc* d : {a, b, c}) d->GetActiveSet()->FindViewProjection(Documents::viewOf(d))->timeIndex = 3;
+  CDrawView* view = Documents::viewOf(a);
+  int start = 0;
+  a->GetActiveSet()->VolChangeSlice(view, 1, 7, 0, 0);
+  start = view->CurrentDynInx();
+  ASSERT_EQ(start, 7);
+  ui_.answerValues({0.0});
+  ui_.statusTexts.clear();
+  ASSERT_TRUE(a->GetActiveSet()->Play4D(view));
+  std::vector<CString> shown;
+  for (const CString& text : ui_.statusTexts)
+    if (text.Find(L"B-value") == 0) shown.push_back(text.Mid(text.ReverseFind(L'(')));
+  EXPECT_EQ(shown, (std::vector<CString>{L"(7)", L"(8)", L"(9)", L"(0)"}));
+  EXPECT_EQ(Documents::viewOf(b)->CurrentTime(), 0);
+  EXPECT_EQ(Documents::viewOf(c)->CurrentTime(), 3);
+}
+
+TEST_F(GeometryOperations, DynamicRowsAreAvailable) {
+  for (const char* path : {"Aggregate", "Calculate Subtraction Volume (V[t]-V[1])", "Convert 3D layers to 4D volume",
+                           "Dynamic Averaging", "Dynamic Integral", "Dynamic Max", "SUV map calculation ",
+                           "4D Volume to Principal Components (PCA)"})
+    EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId("Dynamic Analysis", path)))) << path;
+  for (const char* path : {"Time To Depth", "Depth To Time"})
+    EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId("Volume", path)))) << path;
+}
+
 }  // namespace
