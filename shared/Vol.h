@@ -20,6 +20,7 @@ struct PR_VIEWFILT;
 struct UNDOREC;
 struct VA_BRUSHPOINT;
 struct VA_LINCONV;
+struct VA_ROT;
 
 // Modalities; volumes whose modality is not known carry MODALITY_UNKNOWN.
 enum : int32_t { MODALITY_CT = 0, MODALITY_MR = 1, MODALITY_PET = 2, MODALITY_UNKNOWN = 10000 };
@@ -239,6 +240,12 @@ class CVol {
   // the shapes); a new undo record of the changed box goes to *undo when undo is given.
   bool ApplyBrush(const BRUSHPARMS* parms, const VA_VOLPROJ* proj, const VA_BRUSHPOINT* anchor,
                   const VA_BRUSHPOINT* current, bool paint, int shape, UNDOREC** undo);
+
+  // Quarter-turn rotation, patient orientation and positions (platform/basalt/geometry/Geometry.h:
+  // VA_VolOrthoRotate, VA_VolSetSpecifiedOrientation3AXIS, VA_VolSetImagePositions).
+  CVol* OrthoRotate(const VA_ROT* rotation, bool keepWorld, bool show = true) const;
+  bool SetSpecifiedOrientation3AXIS(const wchar_t* letters, bool show = true);
+  bool SetImagePositions(const DPOINT3D* start);
 
   // Geometry.
   bool IsEqualDim(const CVol* other) const;     // width, height and depth

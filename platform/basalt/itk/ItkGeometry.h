@@ -14,29 +14,13 @@
 #include <itkImage.h>
 
 #include "Vol.h"
-#include "render/ProjectionGeometry.h"
+#include "geometry/Geometry.h"
 
 namespace twk::itkv {
 
 // Origin and direction columns (row, column, slice) of a volume, as the adapter reads them.
 inline void patientFrame(const CVol* vol, double origin[3], double direction[3][3]) {
-  double rows[3] = {1, 0, 0}, cols[3] = {0, 1, 0}, slice[3] = {0, 0, 1};
-  if (vol && VA_IsValidOrientation(vol->orient) && VA_VolSliceDirection(vol, slice))
-    for (int c = 0; c < 3; ++c) {
-      rows[c] = vol->orient[c];
-      cols[c] = vol->orient[3 + c];
-    }
-  for (int r = 0; r < 3; ++r) {
-    direction[r][0] = rows[r];
-    direction[r][1] = cols[r];
-    direction[r][2] = slice[r];
-  }
-  origin[0] = origin[1] = origin[2] = 0;
-  if (vol && vol->imgPos) {
-    origin[0] = vol->imgPos[0].x;
-    origin[1] = vol->imgPos[0].y;
-    origin[2] = vol->imgPos[0].z;
-  }
+  VA_VolPatientFrame(vol, origin, direction);
 }
 
 // Gives an image of the volume's grid the volume's spacing, origin and direction.

@@ -263,8 +263,9 @@ bool VA_VolMirror(CVol* vol, bool keepWorld, int axis) {
       }
     }
   });
-  PR_FrameDelete(&vol->frame);
-  vol->frame = out;
+  // The frame keeps its address (undo records and views hold it): the mirrored voxels move in.
+  std::swap(vol->frame->data, out->data);
+  PR_FrameDelete(&out);
   if (axis == 3 && vol->dyn) std::reverse(vol->dyn, vol->dyn + d.t);
   if (axis == 2 && vol->dicom && vol->numDicom == int64_t(d.d) * d.t)
     for (int t = 0; t < d.t; ++t) std::reverse(vol->dicom + int64_t(t) * d.d, vol->dicom + int64_t(t + 1) * d.d);

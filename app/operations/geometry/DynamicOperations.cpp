@@ -1,0 +1,422 @@
+// Operations on 4D series of the layer sets: the SUV map, the subtraction series, aggregation of
+// equal dynamic values, 3D layers stacked into one 4D volume, maps over an interval of time
+// points, mutual information across time points, principal components, the time axis traded for
+// the depth axis and back, the empty border of a PET volume cropped away, and playing the time
+// points in every document that shares the dynamic axis.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "AppOptions.h"
+#include "DocHooks.h"
+#include "DocMessages.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawView.h"
+#include "DrawVol.h"
+#include "ImageOpen.h"
+#include "OperationScope.h"
+#include "Prompts.h"
+#include "TwkMem.h"
+#include "TwkUi.h"
+#include "ViewGeometry.h"
+#include "Vol.h"
+#include "docsupport/DocSupport.h"
+#include "dynamics/Dynamics.h"
+#include "geometry/Dynamic4D.h"
+#include "geometry/Geometry.h"
+#include "ops/VolumeOps.h"
+#include "paths/FilePaths.h"
+#include "paths/ValueText.h"
+#include "roi/MultiLayer.h"
+#include "roi/RoiStatistics.h"
+#include "volume/Frame.h"
+
+namespace {
+
+// The program-wide counter of aggregation names; it advances at every call.
+unsigned g_AggregateCounter = 0;
+// The delay between the time points that Play 4D shows, seconds.
+double g_PlayDelay = 0.001;
+// The threshold of "PET - Crop empty areas", a fraction of the largest value.
+double g_CropThreshold = 0.1;
+
+void showNewDocument(CDrawDoc* doc) {
+  if (!doc) return;
+  if (CDrawView* view = doc->GetActiveOrFirstView(); view && TW_ViewHooks().showFitted) TW_ViewHooks().showFitted(view);
+  CDrawDoc::RedrawAllViews(doc, true);
+}
+
+}  // namespace
+
+bool CDrawSet::SUVmapCalculation() {
+  TW_OPERATION_END end(document, true);
+  CVol* vol = WorkVolSI();
+  if (!vol || !vol->IsPET()) {
+    twk::doc::message(L"CDrawSet::SUVmapCalculation", L"PET volume is required");
+    return false;
+  }
+  CVol* suv = VA_SUVmapCalculation(vol, true);
+  if (!suv) return false;
+  const bool ok = AddLayer(&suv, 100, 0, -1);
+  delete suv;
+  if (ok && document) document->SetModifiedFlag();
+  return ok;
+}
+
+void CDrawSet::DynSubtractionVolume() {
+  TW_OPERATION_END end(document, false);
+  CVol* vol = WorkVolNonRoi();
+  if (!vol || vol->T() < 2) {
+    twk::doc::message(L"CDrawSet::DynSubtractionVolume", L"4D volume is required");
+    return;
+  }
+  FRAME* frame = VA_VolDynSubtraction(vol->frame, true);
+  if (!frame) return;
+  AddResultLayer(false, true, L"subtraction volume", vol, &frame, 100, 0, -1);
+  PR_FrameDelete(&frame);
+}
+
+bool CDrawSet::AggregateDynamicPoints(int type) {
+  const wchar_t* where = L"CDrawSet::AggregateDynamicPoints";
+  const unsigned counter = g_AggregateCounter++;
+  TW_OPERATION_END end(document, true);
+  if (!IsVolumeSet()) return false;
+  CDrawVol* layer = GetActiveLayer();
+  CVol* vol = layer ? layer->vol : nullptr;
+  if (!vol || !vol->frame || vol->IsROI()) {
+    twk::doc::message(where, L"Integer or Real volume is required");
+    return false;
+  }
+  if (vol->T() < 2) {
+    twk::doc::message(where, L"4D volume is required");
+    return false;
+  }
+  const DYNDIM dynKind = vol->GetDynType();
+  if (dynKind == DYN_TIME || dynKind == DYN_UNKNOWN) {
+    twk::doc::message(where, L"Invalid Dynamic dimension");
+    return false;
+  }
+  if (vol->IsReal() && (type == 2 || type == 3)) {
+    twk::doc::message(where, L"Invalid Aggregate type for Real images");
+    return false;
+  }
+  const CString suffix = type == 0   ? CString(L"_Aggregate")
+                         : type == 1 ? FmtStr(L"_AggregateMedian_%u", counter)
+                         : type == 2 ? FmtStr(L"_AggregateResidual_%u", counter)
+                                     : FmtStr(L"_AggregateRelativeResidual_%u", counter);
+  bool all = false;
+  if (!PR_AskYesNoCancel(L"Aggregate All disregarding chronological order?", &all)) return false;
+  CVol* result = VA_AggregateVolume4D(type, all, vol, true);
+  if (!result) return false;
+  result->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(vol->name, suffix));
+  CDrawDoc* doc = TW_CreateDocumentFromVolume(&result);
+  delete result;
+  if (!doc) return false;
+  CDrawSet* set = doc->GetActiveSet();
+  if (CDrawVol* first = set ? set->GetLayerOfVol(set->GetBaseVol()) : nullptr) first->filter = layer->filter;
+  showNewDocument(doc);
+  return true;
+}
+
+CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc) {
+  const wchar_t* where = L"TW_ConvertDocumentLayersTo4D";
+  CDrawSet* set = doc ? doc->GetActiveSet() : nullptr;
+  if (!set) return nullptr;
+  std::vector<CVol*> sources;
+  for (int i = 0; i < set->NumLayers(); ++i) {
+    CVol* vol = set->GetLayerVol(i);
+    if (!vol || !vol->frame || vol->IsROI()) continue;
+    if (!vol->Is3D()) {
+      twk::doc::message(where, L"3D volume is required");
+      return nullptr;
+    }
+    sources.push_back(vol);
+  }
+  if (sources.empty()) {
+    twk::doc::message(where, L"No suitable Source volume is found");
+    return nullptr;
+  }
+  // Copying volumes of other sizes into one grid would cut or pad them without a word.
+  for (const CVol* vol : sources)
+    if (!vol->IsEqualDim(sources[0])) {
+      twk::doc::message(where, L"Equal dimensions are expected");
+      return nullptr;
+    }
+  const bool real = std::any_of(sources.begin(), sources.end(), [](const CVol* v) { return v->IsReal(); });
+  VA_SortVolumeArrayByTime(sources.data(), int(sources.size()), true);
+  const int n = int(sources.size());
+  const DIM3D dims{sources[0]->W(), sources[0]->H(), sources[0]->D(), n};
+  FRAME* frame = VA_VolCreateUniform(real ? FRM_REAL : FRM_INT, dims, VOID_VALUE);
+  if (!frame) return nullptr;
+  for (int t = 0; t < n; ++t) {
+    const RECT3D box{0, 0, 0, dims.w - 1, dims.h - 1, dims.d - 1};
+    void* values = VA_VolGetBox(sources[size_t(t)]->frame, 0, &box, real ? 64 : 32, 1.0, 0.0);
+    const bool ok = values && VA_VolSetBox(frame, t, &box, values, real ? 64 : 32);
+    pf_free(&values);
+    if (!ok) {
+      PR_FrameDelete(&frame);
+      return nullptr;
+    }
+  }
+  CVol* vol = VA_CloneByReformat(sources[0], &frame, nullptr, nullptr, nullptr, true);
+  PR_FrameDelete(&frame);
+  if (!vol) return nullptr;
+  // One dynamic record per source, each keeping the source's own acquisition values (echo time
+  // among them) and its time.
+  for (int t = 0; t < n; ++t)
+    if (sources[size_t(t)]->dyn) vol->dyn[t] = sources[size_t(t)]->dyn[0];
+  DICOMREC** records = nullptr;
+  int64_t count = 0;
+  if (VA_CloneDicomRecsWithNewGeometry(sources[0], vol->Dim(), vol->Type(), &records, &count)) {
+    for (int64_t i = 0; i < vol->numDicom; ++i) delete vol->dicom[i];
+    pf_free(&vol->dicom);
+    vol->dicom = records;
+    vol->numDicom = count;
+  }
+  vol->SetBpv(PR_VolBpv(vol->Type()));
+  vol->name = g_UserOpt.tempFolder + L"/CombinedDoc";
+  CDrawDoc* made = TW_CreateDocumentFromVolume(&vol);
+  delete vol;
+  if (made) CDrawDoc::RedrawAllViews(made, true);
+  return made;
+}
+
+bool CDrawSet::Cross4DMutualInfoOverRoi(int measure) {
+  CVol* vol = nullptr;
+  CVol* roi = nullptr;
+  if (!WorkVolNonROIandROI(false, false, false, &vol, &roi) || !vol) return false;
+  double value = 0;
+  if (!VA_Vol4D_CalculateMutualInfoOverROI(measure, vol->frame, roi ? roi->frame : nullptr, &value, true)) return false;
+  PR_DisplayDoubleValue(L"Cross4D Mutual Info over ROI", value);
+  return true;
+}
+
+bool CDrawSet::DynamicAccumulate(int mode, bool ask) {
+  const wchar_t* where = L"CDrawSet::DynamicAccumulate";
+  TW_OPERATION_END end(document, true);
+  CVol* vol = WorkVolNonRoi();
+  if (!vol || vol->T() < 2) {
+    twk::doc::message(where, L"4D volume is required");
+    return false;
+  }
+  int t0 = 0, t1 = vol->T() - 1;
+  if (ask && !TW_SpecifyTwoInt(L"Specify time interval", L"T0 index", &t0, L"T1 index", &t1)) return false;
+  // An interval the volume does not have gives no layer.
+  if (t0 > t1 || t0 < 0 || t1 > vol->T() - 1) {
+    twk::doc::message(where, FmtStr(L"Time interval should lie in 0..%d with T0 <= T1", vol->T() - 1));
+    return false;
+  }
+  FRAME* map = nullptr;
+  const wchar_t* layerName = L"signal average";
+  if (mode == 0) {
+    map = VA_VolDynamicAverage(vol->frame, t0, t1, true);
+  } else if (mode == 1) {
+    std::vector<int> order(static_cast<size_t>(vol->T()));
+    if (!vol->dyn || !VA_SpecifiedDynComponentToChronoOrder(DYN_TIME, vol->dyn, vol->T(), order.data())) return false;
+    map = VA_VolDynamicIntegral(vol->frame, vol->dyn, order.data(), t0, t1, true);
+    layerName = L"signal integral";
+  } else {
+    map = VA_VolDynamicMax(vol->frame, t0, t1, true);
+    layerName = L"signal max";
+  }
+  if (!map) return false;
+  const bool ok = AddResultLayer(true, true, layerName, vol, &map, 50, 0, -1);
+  PR_FrameDelete(&map);
+  if (ok) SetActiveLayerLast();
+  return ok;
+}
+
+bool CDrawSet::Volume4DtoPCA(bool withoutPrompt) {
+  const wchar_t* where = L"CDrawSet::Volume4DtoPCA";
+  CVol* vol = WorkVolNonRoi();
+  if (!vol || vol->T() < 2) {
+    twk::doc::message(where, L"4D volume is required");
+    return false;
+  }
+  int n = vol->T();
+  if (!withoutPrompt && !TW_SpecifyInt(L"Number of Principal Components to keep", &n)) return false;
+  if (n < 1 || n > vol->T()) {
+    twk::doc::message(where, FmtStr(L"Number of Principal Components should be 1..%d", vol->T()));
+    return false;
+  }
+  FRAME* pca = VA_Vol4DtoPCA(vol->frame, n, true);
+  if (!pca) return false;
+  CVol* result = VA_CloneByReformat(vol, &pca, nullptr, nullptr, nullptr, true);
+  PR_FrameDelete(&pca);
+  if (!result) return false;
+  std::vector<DYNCRD> dyn(static_cast<size_t>(n));
+  for (int k = 0; k < n; ++k) dyn[size_t(k)].time = dyn[size_t(k)].timeEnd = k + 1;
+  result->SetDynamicCoords(dyn.data(), n);
+  result->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(vol->name, L"_PCA"));
+  CDrawDoc* doc = TW_CreateDocumentFromVolume(&result);
+  delete result;
+  if (!doc) return false;
+  showNewDocument(doc);
+  return true;
+}
+
+bool CDrawSet::VolumeTimeToDepth() {
+  CDrawVol* layer = GetActiveLayer();
+  if (!layer || !layer->vol || !layer->vol->frame) return false;
+  FRAME* frame = VA_VolumeTimeToDepth(layer->vol->frame, true);
+  if (!frame) return false;
+  // The slices of every time point at their own positions, one period after the other.
+  CVol* vol = VA_CloneByReformat(layer->vol, &frame, nullptr, nullptr, nullptr, true);
+  PR_FrameDelete(&frame);
+  if (!vol) return false;
+  const CVol* source = layer->vol;
+  pf_free(&vol->imgPos);
+  if (source->imgPos) {
+    vol->imgPos = static_cast<DPOINT3D*>(pf_malloc(int64_t(vol->D()) * int64_t(sizeof(DPOINT3D))));
+    for (int k = 0; vol->imgPos && k < vol->D(); ++k) vol->imgPos[k] = source->imgPos[k % source->D()];
+  }
+  vol->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(source->name, L"_TtoD"));
+  CDrawDoc* doc = TW_CreateDocumentFromVolume(&vol);
+  delete vol;
+  if (!doc) return false;
+  showNewDocument(doc);
+  return true;
+}
+
+bool CDrawSet::VolumeDepthToTime(CDrawView* view) {
+  (void)view;
+  CDrawVol* layer = GetActiveLayer();
+  if (!layer || !layer->vol || !layer->vol->frame) return false;
+  DIM3D dims;
+  FRAME* frame = VA_VolumeDepthToTime(layer->vol, &dims, true);
+  if (!frame) return false;
+  CVol* vol = VA_CloneByReformat(layer->vol, &frame, nullptr, nullptr, nullptr, true);
+  PR_FrameDelete(&frame);
+  if (!vol) return false;
+  DYNCRD* dyn = VA_AllocDynCrd(dims.t);
+  if (dyn) vol->SetDynamicCoords(dyn, dims.t);
+  pf_free(&dyn);
+  vol->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(layer->vol->name, L"_DtoT"));
+  CDrawDoc* doc = TW_CreateDocumentFromVolume(&vol);
+  delete vol;
+  if (!doc) return false;
+  if (CDrawSet* set = doc->GetActiveSet(); set && set->GetLayer(0)) set->GetLayer(0)->filter = layer->filter;
+  showNewDocument(doc);
+  return true;
+}
+
+bool CDrawSet::CropEmptyAreas(CDrawView* view) {
+  const wchar_t* where = L"CDrawSet::CropEmptyAreas";
+  TW_OPERATION_END end(document, true);
+  CVol* vol = WorkVolNonRoi();
+  if (!vol) {
+    twk::doc::message(where, L"No suitable volume is present or enabled");
+    return false;
+  }
+  if (NumLayers() != 1) {
+    twk::doc::message(where, L"Single layer entity is expected");
+    return false;
+  }
+  FRAME* max = VA_VolDynamicMax(vol->frame, 0, vol->T() - 1, true);
+  if (!max) return false;
+  double lo = 0, hi = 0;
+  VA_VolMinMax(max, 0, nullptr, &lo, &hi);
+  if (!TW_EnterDouble(L"Threshold", &g_CropThreshold)) {
+    PR_FrameDelete(&max);
+    return false;
+  }
+  FRAME* mask = VA_VolThreshold(max, 0, g_CropThreshold * hi, 1e59, true);
+  PR_FrameDelete(&max);
+  RECT3D box;
+  const bool found = mask && VA_GetSingleBoundRect(mask, &box) && box.x0 <= box.x1;
+  PR_FrameDelete(&mask);
+  if (!found || !view) return false;
+  const RECT4D box4{box.x0, box.y0, box.z0, box.x1, box.y1, box.z1, 0, vol->T() - 1};
+  return view->VolumeCrop(true, &box4, nullptr, true) != nullptr;
+}
+
+bool CDrawSet::FindTimeSyncedSets(CDrawSet*** sets, int* count) {
+  if (!sets || !count) return false;
+  int maxT = 0, index = 0;
+  if (!MaxT(&maxT, &index)) return false;
+  CString dimName, unit;
+  double* values = nullptr;
+  const CVol* own = GetLayerVol(index);
+  if (!own || !own->GetDynamicDimension(&dimName, &unit, &values)) return false;
+  std::vector<CDrawSet*> found{this};
+  int docCount = 0;
+  CDrawDoc** docs = TW_GetAllDocuments(&docCount);
+  for (int i = 0; i < docCount; ++i) {
+    CDrawSet* other = docs[i]->GetActiveSet();
+    int otherT = 0, otherIndex = 0;
+    if (!other || other == this || !other->MaxT(&otherT, &otherIndex) || otherT != maxT) continue;
+    CString otherName, otherUnit;
+    double* otherValues = nullptr;
+    const CVol* vol = other->GetLayerVol(otherIndex);
+    if (vol && vol->GetDynamicDimension(&otherName, &otherUnit, &otherValues) && otherName == dimName &&
+        otherUnit == unit && std::memcmp(values, otherValues, size_t(maxT) * sizeof(double)) == 0)
+      found.push_back(other);
+    pf_free(&otherValues);
+  }
+  pf_free(&docs);
+  pf_free(&values);
+  *sets = pf_duplicate(found.data(), int64_t(found.size()));
+  if (!*sets) return false;
+  *count = int(found.size());
+  return true;
+}
+
+bool CDrawSet::Play4D(CDrawView* view) {
+  const wchar_t* where = L"CDrawSet::Play4D";
+  int T = 0, index = 0;
+  if (!MaxT(&T, &index) || T < 2) {
+    twk::doc::message(where, L"4D volume is required");
+    return false;
+  }
+  if (!view || !TW_EnterDouble(L"Interframe time delay (.001 sec precision)", &g_PlayDelay)) return false;
+  const int delay = int(std::floor(g_PlayDelay * 1000 + 0.5));
+  const int start = view->CurrentDynInx();
+  CDrawSet** sets = nullptr;
+  int count = 0;
+  CString dimName, unit;
+  double* values = nullptr;
+  const CVol* vol = GetLayerVol(index);
+  if (!FindTimeSyncedSets(&sets, &count) || !vol->GetDynamicDimension(&dimName, &unit, &values)) {
+    pf_free(&sets);
+    return false;
+  }
+  bool ok = true;
+  {
+    twk::ProgressGuard progress(L"", true);
+    for (int i = start; i <= T && ok; ++i) {
+      const int shown = i < T ? i : 0;
+      if (i < T && !progress.Step(i, T)) {
+        ok = false;
+        break;
+      }
+      twk::ui().setStatusText(FmtStr(L"%s = %8.3lf %s (%u)", static_cast<const wchar_t*>(dimName), values[shown],
+                                     static_cast<const wchar_t*>(unit), unsigned(shown)));
+      int timeIndex = 0;
+      if (!vol->DynInxToTimeInx(shown, &timeIndex)) {
+        ok = false;
+        break;
+      }
+      for (int s = 0; s < count && ok; ++s) {
+        CDrawDoc* doc = sets[s]->document;
+        CDrawView** views = nullptr;
+        int viewCount = 0;
+        if (doc) views = doc->GetViews(&viewCount);
+        for (int v = 0; v < viewCount && ok; ++v) ok = sets[s]->VolChangeSlice(views[v], 1, timeIndex, 0, 0);
+        pf_free(&views);
+      }
+      // The wait pumps events, so that Esc and painting are seen while it lasts.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
+      do {
+        if (!progress.Poll()) ok = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(delay, 10)));
+      } while (ok && std::chrono::steady_clock::now() < until);
+    }
+  }
+  pf_free(&values);
+  pf_free(&sets);
+  return ok;
+}
