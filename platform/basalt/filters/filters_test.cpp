@@ -1,0 +1,470 @@
+// Filters against independent references: scipy.ndimage and scikit-image run by Debian's Python on
+// the same volumes (saved as .npy), closed forms and phantoms of known noise.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ExternalTools.h"
+#include "ScriptedUi.h"
+#include "TwkMem.h"
+#include "filters/BiasField.h"
+#include "filters/Denoise.h"
+#include "filters/Filters.h"
+#include "io/ImageFiles.h"
+#include "volume/Frame.h"
+#include "volume/VoxelAccess.h"
+
+namespace {
+
+std::string g_dir;
+
+struct FrameGuard {
+  FRAME* f = nullptr;
+  FrameGuard() = default;
+  explicit FrameGuard(FRAME* frame) : f(frame) {}
+  ~FrameGuard() { PR_FrameDelete(&f); }
+  FrameGuard(const FrameGuard&) = delete;
+  FrameGuard& operator=(const FrameGuard&) = delete;
+};
+
+// Runs a script in the test folder with numpy as np and scipy.ndimage as ndi; its output.
+std::string python(const std::string& script) {
+  std::string out;
+  const bool ok = twk::test::runPython("import numpy as np, os\nfrom scipy import ndimage as ndi\nos.chdir('" + g_dir +
+                                           "')\n" + script,
+                                       &out);
+  EXPECT_TRUE(ok) << out;
+  return out;
+}
+
+// A .npy array of 3 (z, y, x) or 4 (t, z, y, x) axes as a real frame.
+FRAME* loadFrame(const std::string& name) {
+  int ndim = 0;
+  uint64_t shape[VA_NUMPY_MAXDIMS] = {};
+  DTYPE type = DTYPE_UNKNOWN;
+  void* data = nullptr;
+  EXPECT_TRUE(VA_NumpyLoad(CString::fromUtf8(g_dir + "/" + name), &ndim, shape, &type, &data, false)) << name;
+  if (!data) return nullptr;
+  EXPECT_EQ(type, DTYPE_FLOAT64) << name;
+  const int t = ndim == 4 ? int(shape[0]) : 1, o = ndim == 4 ? 1 : 0;
+  FRAME* f = VA_CreateVol(data, 64, int(shape[o + 2]), int(shape[o + 1]), int(shape[o]), t);
+  pf_free(&data);
+  return f;
+}
+
+std::vector<double> values(const FRAME* f, int t = 0) {
+  std::vector<double> v;
+  for (int z = 0; z < f->dim.d; ++z)
+    for (int y = 0; y < f->dim.h; ++y)
+      for (int x = 0; x < f->dim.w; ++x) v.push_back(twk::voxelValue(f, x, y, z, t));
+  return v;
+}
+
+double maxDifference(const FRAME* a, const FRAME* b, int t = 0) {
+  const std::vector<double> va = values(a, t), vb = values(b, t);
+  EXPECT_EQ(va.size(), vb.size());
+  double m = 0;
+  for (size_t i = 0; i < std::min(va.size(), vb.size()); ++i) m = std::max(m, std::fabs(va[i] - vb[i]));
+  return m;
+}
+
+class Filters : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const char* tmp = std::getenv("TWK_TEST_TMP");
+    g_dir = std::string(tmp ? tmp : "/tmp") + "/filters_test";
+    ASSERT_EQ(std::system(("mkdir -p '" + g_dir + "'").c_str()), 0);
+    // A random volume and the scipy references (z, y, x; reflect borders), an ROI, the ROI
+    // smoothing as numpy normalised convolution, and a volume with one void voxel.
+    python(R"(
+rng = np.random.default_rng(3)
+v = rng.normal(100, 20, (8, 10, 12))
+np.save('v.npy', v)
+zz, yy, xx = np.mgrid[-3:4, -3:4, -3:4]
+def ball(r):
+    b = (zz**2 + yy**2 + xx**2 <= r * r + 1e-9).astype(float)
+    n = int(np.floor(r))
+    return b[3-n:4+n, 3-n:4+n, 3-n:4+n]
+b2 = ball(2.0)
+np.save('gauss2.npy', ndi.gaussian_filter(v, sigma=1.0, truncate=2.0, mode='reflect'))
+np.save('box2.npy', ndi.uniform_filter(v, size=5, mode='reflect'))
+np.save('ball2.npy', ndi.correlate(v, b2 / b2.sum(), mode='reflect'))
+np.save('median15.npy', ndi.median_filter(v, footprint=ball(1.5) > 0, mode='reflect'))
+roi = np.zeros(v.shape); roi[1:6, 2:8, 3:10] = 1; roi[3, 4, 5] = 0
+np.save('roi.npy', roi)
+num = ndi.correlate(v * roi, b2, mode='reflect'); den = ndi.correlate(roi, b2, mode='reflect')
+np.save('roismooth.npy', np.where(roi > 0, num / np.where(den > 0, den, 1), v))
+full = ndi.correlate(v, b2 / b2.sum(), mode='reflect')
+np.save('roismooth_open.npy', np.where(roi > 0, full, v))
+w = v.copy(); w[4, 5, 6] = 1e60
+valid = (w != 1e60).astype(float)
+num = ndi.correlate(np.where(valid > 0, w, 0), b2, mode='reflect'); den = ndi.correlate(valid, b2, mode='reflect')
+np.save('void.npy', w)
+np.save('voidsmooth.npy', np.where(valid > 0, num / den, 1e60))
+)");
+  }
+};
+
+TEST_F(Filters, SmoothingEqualsScipy) {
+  FrameGuard v(loadFrame("v.npy"));
+  ASSERT_TRUE(v.f);
+  const SPC spc{1, 1, 1};
+  {
+    SCOPED_TRACE("separable Gaussian");
+    FrameGuard r(VA_VolConvoluteSeparable3D(v.f, 0, &spc, VA_VOXWGHT_GAUSSIAN, 2.0, false));
+    FrameGuard ref(loadFrame("gauss2.npy"));
+    ASSERT_TRUE(r.f);
+    EXPECT_LT(maxDifference(r.f, ref.f), 1e-9);
+  }
+  {
+    SCOPED_TRACE("separable uniform");
+    FrameGuard r(VA_VolConvoluteSeparable3D(v.f, 0, &spc, VA_VOXWGHT_UNIFORM, 2.0, false));
+    FrameGuard ref(loadFrame("box2.npy"));
+    ASSERT_TRUE(r.f);
+    EXPECT_LT(maxDifference(r.f, ref.f), 1e-9);
+  }
+  const struct {
+    const char* reference;
+    int kernel;
+    double radius;
+  } cases[] = {{"ball2.npy", VA_VOXWGHT_UNIFORM, 2.0}, {"median15.npy", VA_VOXWGHT_MEDIAN, 1.5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reference);
+    VA_VOLSMOOTH record;
+    record.kernel = c.kernel;
+    record.radius = c.radius;
+    FrameGuard r(VA_VolSmoothWithROI(&record, v.f, -1, nullptr, &spc, false, false));
+    FrameGuard ref(loadFrame(c.reference));
+    ASSERT_TRUE(r.f);
+    EXPECT_LT(maxDifference(r.f, ref.f), 1e-9);
+  }
+}
+
+TEST_F(Filters, RoiSmoothingIsNormalisedConvolution) {
+  FrameGuard v(loadFrame("v.npy")), roiReal(loadFrame("roi.npy"));
+  ASSERT_TRUE(v.f && roiReal.f);
+  const std::vector<double> mask = values(roiReal.f);
+  std::vector<uint8_t> bytes(mask.begin(), mask.end());
+  FrameGuard roi(VA_CreateVol(bytes.data(), 1, v.f->dim.w, v.f->dim.h, v.f->dim.d, 1));
+  const SPC spc{1, 1, 1};
+  VA_VOLSMOOTH record;
+  record.radius = 2.0;
+  for (int constrain = 0; constrain <= 1; ++constrain) {
+    SCOPED_TRACE(constrain);
+    record.constrainByMask = uint8_t(constrain);
+    FrameGuard r(VA_VolSmoothWithROI(&record, v.f, 0, roi.f, &spc, false, false));
+    FrameGuard ref(loadFrame(constrain ? "roismooth.npy" : "roismooth_open.npy"));
+    ASSERT_TRUE(r.f);
+    EXPECT_LT(maxDifference(r.f, ref.f), 1e-9);
+  }
+}
+
+TEST_F(Filters, VoidVoxelsAreLeftOutAndStayVoid) {
+  FrameGuard v(loadFrame("void.npy")), ref(loadFrame("voidsmooth.npy"));
+  ASSERT_TRUE(v.f && ref.f);
+  const SPC spc{1, 1, 1};
+  VA_VOLSMOOTH record;
+  record.radius = 2.0;
+  FrameGuard r(VA_VolSmoothWithROI(&record, v.f, -1, nullptr, &spc, false, false));
+  ASSERT_TRUE(r.f);
+  EXPECT_EQ(twk::voxelValue(r.f, 6, 5, 4, 0), 1e60);
+  EXPECT_LT(maxDifference(r.f, ref.f), 1e-9);
+  FrameGuard s(VA_VolConvoluteSeparable3D(v.f, 0, &spc, VA_VOXWGHT_GAUSSIAN, 2.0, false));
+  ASSERT_TRUE(s.f);
+  EXPECT_EQ(twk::voxelValue(s.f, 6, 5, 4, 0), 1e60);
+  EXPECT_LT(std::fabs(twk::voxelValue(s.f, 5, 5, 4, 0) - 100), 60);  // not dragged towards 1e60
+}
+
+TEST_F(Filters, SmoothingRefusesBadInput) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  FrameGuard v(VA_VolCreateUniform(FRM_REAL, DIM3D{6, 5, 4, 1}, 3.0));
+  FrameGuard roi(VA_VolCreateUniform(FRM_ROI, DIM3D{6, 5, 3, 1}, 1.0));
+  EXPECT_EQ(VA_VolConvoluteSeparable3D(v.f, 0, nullptr, VA_VOXWGHT_MEDIAN, 2, true), nullptr);
+  VA_VOLSMOOTH record;
+  EXPECT_EQ(VA_VolSmoothWithROI(&record, v.f, -1, roi.f, nullptr, false, true), nullptr);
+  EXPECT_EQ(VA_VolSmoothWithROI(&record, v.f, 3, nullptr, nullptr, false, true), nullptr);
+  record.radius = 0;
+  EXPECT_EQ(VA_VolSmoothWithROI(&record, v.f, -1, nullptr, nullptr, false, true), nullptr);
+  ASSERT_EQ(ui.messages.size(), 4u);
+  EXPECT_EQ(ui.messages[0], L"VA_VolConvoluteSeparable3D : Separable smoothing needs a weighted kernel");
+  EXPECT_EQ(ui.messages[1], L"VA_VolSmoothWithROI : The ROI does not match the volume");
+  EXPECT_EQ(ui.messages[2], L"VA_VolSmoothWithROI : Invalid time point");
+  // A constant volume smooths to itself; one slice smooths in its plane.
+  record.radius = 2;
+  FrameGuard same(VA_VolSmoothWithROI(&record, v.f, -1, nullptr, nullptr, false, false));
+  ASSERT_TRUE(same.f);
+  EXPECT_LT(maxDifference(same.f, v.f), 1e-12);
+}
+
+// Noise phantoms: blocks, a ramp and a ball (64 x 64 x 16) with Gaussian noise of sigma 10, and
+// the magnitude of the same with complex Gaussian noise (Rician, zero background).
+TEST_F(Filters, NoiseEstimatorsRecoverSigma) {
+  const std::string out = python(R"(
+from skimage.restoration import estimate_sigma
+rng = np.random.default_rng(11)
+zz, yy, xx = np.mgrid[:16, :64, :64]
+clean = 100.0 + 0.8 * xx
+clean[(xx - 32)**2 + (yy - 32)**2 + (zz - 8)**2 * 4 < 15**2] = 300
+clean[:, :10, :] = 40
+g = clean + rng.normal(0, 10, clean.shape)
+np.save('gauss.npy', g)
+obj = np.zeros(clean.shape); obj[:, 12:52, 12:52] = 200
+ric = np.abs(obj + rng.normal(0, 10, clean.shape) + 1j * rng.normal(0, 10, clean.shape))
+np.save('rician.npy', ric)
+print(estimate_sigma(g))
+)");
+  const double skimageSigma = std::atof(out.c_str());
+  FrameGuard g(loadFrame("gauss.npy")), r(loadFrame("rician.npy"));
+  ASSERT_TRUE(g.f && r.f);
+  for (int algorithm : {VA_NOISE_EFFECTIVE, VA_NOISE_MEDIAN, VA_NOISE_DIFFERENCE_2D}) {
+    SCOPED_TRACE(algorithm);
+    double noise = 0;
+    ASSERT_TRUE(VA_VolMeasureNoise(g.f, algorithm, 0, &noise, false));
+    EXPECT_NEAR(noise, 10.0, 1.0);
+  }
+  double noise = 0;
+  ASSERT_TRUE(VA_VolMeasureNoise(r.f, VA_NOISE_BACKGROUND, 0, &noise, false));
+  EXPECT_NEAR(noise, 10.0, 1.0);
+  ASSERT_TRUE(VA_VolEffectiveNoise(g.f, 0, &noise, false));
+  EXPECT_NEAR(noise, skimageSigma, 0.1 * skimageSigma);
+}
+
+TEST_F(Filters, NoiseOfTheAskedTimePointAndBadInput) {
+  // Two time points of white noise, sigma 5 and 20.
+  std::mt19937 rng(5);
+  std::normal_distribution<double> n(0, 1);
+  FrameGuard f(PR_FrameCreate(FRM_REAL, 64, DIM3D{40, 40, 6, 2}, true));
+  for (int t = 0; t < 2; ++t)
+    for (int z = 0; z < 6; ++z)
+      for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x) twk::setVoxelValue(f.f, x, y, z, t, 500 + (t ? 20 : 5) * n(rng));
+  for (int algorithm : {VA_NOISE_EFFECTIVE, VA_NOISE_MEDIAN, VA_NOISE_DIFFERENCE_2D}) {
+    SCOPED_TRACE(algorithm);
+    double a = 0, b = 0;
+    ASSERT_TRUE(VA_VolMeasureNoise(f.f, algorithm, 0, &a, false));
+    ASSERT_TRUE(VA_VolMeasureNoise(f.f, algorithm, 1, &b, false));
+    EXPECT_NEAR(a, 5, 0.5);
+    EXPECT_NEAR(b, 20, 2);
+  }
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  FrameGuard flat(VA_VolCreateUniform(FRM_INT, DIM3D{8, 8, 4, 1}, 7.0));
+  double noise = -1;
+  EXPECT_FALSE(VA_VolMeasureNoise(flat.f, VA_NOISE_BACKGROUND, 0, &noise, true));
+  EXPECT_FALSE(VA_VolMeasureNoise(f.f, VA_NOISE_MEDIAN, 2, &noise, true));
+  EXPECT_FALSE(VA_VolMeasureNoise(f.f, 4, 0, &noise, true));
+  ASSERT_EQ(ui.messages.size(), 3u);
+  EXPECT_EQ(ui.messages[0], L"VA_VolMeasureNoise : Constant volume: noise cannot be measured");
+  EXPECT_EQ(ui.messages[1], L"VA_VolMeasureNoise : Invalid time point");
+  EXPECT_EQ(ui.messages[2], L"VA_VolMeasureNoise : Unknown noise algorithm");
+}
+
+// A noisy step along x: the edge-constrained smoothing cuts the noise at least threefold on both
+// sides and keeps the rise where it was (from below the midpoint to above it within one voxel).
+TEST_F(Filters, EdgeConstrainedSmoothingKeepsTheStep) {
+  std::mt19937 rng(9);
+  std::normal_distribution<double> n(0, 10);
+  const int w = 32, h = 24, d = 6;
+  FrameGuard f(PR_FrameCreate(FRM_REAL, 64, DIM3D{w, h, d, 1}, true));
+  for (int z = 0; z < d; ++z)
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) twk::setVoxelValue(f.f, x, y, z, 0, (x < 16 ? 100 : 200) + n(rng));
+  VA_IVCS record;
+  record.edge.lowRadius = record.edge.highRadius = 2.0;
+  record.edge.edgeThreshold = 40;
+  FrameGuard r(VA_SingleVolConstrainedSmooth(&record, f.f, nullptr, false));
+  ASSERT_TRUE(r.f);
+  auto spread = [&](const FRAME* frame, int x0, int x1, double level) {
+    double s = 0;
+    int count = 0;
+    for (int z = 0; z < d; ++z)
+      for (int y = 0; y < h; ++y)
+        for (int x = x0; x <= x1; ++x) s += std::pow(twk::voxelValue(frame, x, y, z, 0) - level, 2), ++count;
+    return std::sqrt(s / count);
+  };
+  EXPECT_LT(spread(r.f, 2, 13, 100), spread(f.f, 2, 13, 100) / 3);
+  EXPECT_LT(spread(r.f, 18, 29, 200), spread(f.f, 18, 29, 200) / 3);
+  // Profile of the row means: below 150 up to x = 15, above from x = 16.
+  for (int x = 12; x < 20; ++x) {
+    double s = 0;
+    for (int z = 0; z < d; ++z)
+      for (int y = 0; y < h; ++y) s += twk::voxelValue(r.f, x, y, z, 0);
+    s /= d * h;
+    if (x <= 15) EXPECT_LT(s, 125) << x;
+    else EXPECT_GT(s, 175) << x;
+  }
+}
+
+TEST_F(Filters, RadiusSetAndShapeSmoothing) {
+  int count = 0;
+  double* radii = VA_RerazoRadiusSet(3.0, &count);
+  ASSERT_TRUE(radii);
+  // sqrt(n) for n = 1..9 without 7 (no sum of three squares).
+  const std::vector<double> expected{1, std::sqrt(2.), std::sqrt(3.), 2, std::sqrt(5.), std::sqrt(6.), std::sqrt(8.), 3};
+  ASSERT_EQ(count, int(expected.size()));
+  for (int i = 0; i < count; ++i) EXPECT_NEAR(radii[i], expected[size_t(i)], 1e-12);
+  pf_free(&radii);
+  EXPECT_EQ(VA_RerazoRadiusSet(0.5, &count), nullptr);
+  // A cube with a one-voxel spike: the spike goes, the cube's inside stays.
+  FrameGuard roi(PR_FrameCreate(FRM_ROI, 1, DIM3D{20, 20, 20, 1}, true));
+  for (int z = 5; z < 15; ++z)
+    for (int y = 5; y < 15; ++y)
+      for (int x = 5; x < 15; ++x) twk::setRoiBit(roi.f, x, y, z, 0, true);
+  twk::setRoiBit(roi.f, 16, 10, 10, 0, true);
+  twk::setRoiBit(roi.f, 15, 10, 10, 0, true);
+  FrameGuard s(VA_RoiSmoothShape(roi.f, 2.0));
+  ASSERT_TRUE(s.f);
+  EXPECT_FALSE(twk::roiBit(s.f, 16, 10, 10, 0));
+  EXPECT_TRUE(twk::roiBit(s.f, 10, 10, 10, 0));
+  EXPECT_TRUE(twk::roiBit(s.f, 5, 10, 10, 0));    // a face's middle stays
+  EXPECT_FALSE(twk::roiBit(s.f, 5, 5, 5, 0));     // a corner rounds off
+}
+
+// Pearson correlation of two equal-length samples.
+double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  double ma = 0, mb = 0;
+  for (size_t i = 0; i < a.size(); ++i) ma += a[i], mb += b[i];
+  ma /= double(a.size()), mb /= double(b.size());
+  double sab = 0, saa = 0, sbb = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    sab += (a[i] - ma) * (b[i] - mb);
+    saa += (a[i] - ma) * (a[i] - ma);
+    sbb += (b[i] - mb) * (b[i] - mb);
+  }
+  return sab / std::sqrt(saa * sbb);
+}
+
+// Coefficient of variation of the values where label equals the given one.
+double variation(const std::vector<double>& v, const std::vector<int>& label, int which) {
+  double s = 0, s2 = 0;
+  int n = 0;
+  for (size_t i = 0; i < v.size(); ++i)
+    if (label[i] == which) s += v[i], s2 += v[i] * v[i], ++n;
+  const double mean = s / n;
+  return std::sqrt(std::max(0.0, s2 / n - mean * mean)) / mean;
+}
+
+// A 64^3 two-tissue phantom (a ball of 100 with a core of 300, background 0, noise sigma 2) times
+// a smooth field of +-30 %: N4 cuts each tissue's variation to 0.4 of before or less, and the
+// field it found correlates with the true one.
+TEST_F(Filters, N4RemovesAKnownField) {
+  const int n = 64;
+  std::mt19937 rng(21);
+  std::normal_distribution<double> noise(0, 2);
+  std::vector<double> truth;
+  std::vector<int> label;
+  FrameGuard f(PR_FrameCreate(FRM_REAL, 64, DIM3D{n, n, n, 1}, true));
+  for (int z = 0; z < n; ++z)
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const double c = (n - 1) / 2.0;
+        const double r = std::sqrt((x - c) * (x - c) + (y - c) * (y - c) + (z - c) * (z - c));
+        const int tissue = r < 0.21 * n ? 2 : r < 0.46 * n ? 1 : 0;
+        const double field = 1 + 0.3 * std::sin(M_PI * (x - c) / (n - 1)) * std::cos(M_PI * (y - c) / (2 * n - 2));
+        const double clean = tissue == 2 ? 300 : tissue == 1 ? 100 : 0;
+        twk::setVoxelValue(f.f, x, y, z, 0, tissue ? clean * field + noise(rng) : 0);
+        label.push_back(tissue);
+        truth.push_back(field);
+      }
+  VA_N4PARAM record;
+  record.airThreshold = 10;
+  record.splineDistance = 200;
+  record.iterations = 200;
+  FRAME* fieldFrame = nullptr;
+  FrameGuard corrected(VA_N4BiasCorrection(&record, f.f, nullptr, 0, nullptr, &fieldFrame, false));
+  FrameGuard field(fieldFrame);
+  ASSERT_TRUE(corrected.f && field.f);
+  const std::vector<double> before = values(f.f), after = values(corrected.f), found = values(field.f);
+  for (int tissue : {1, 2}) {
+    SCOPED_TRACE(tissue);
+    EXPECT_LE(variation(after, label, tissue), 0.4 * variation(before, label, tissue));
+  }
+  std::vector<double> a, b;
+  for (size_t i = 0; i < found.size(); ++i)
+    if (label[i]) a.push_back(found[i]), b.push_back(truth[i]);
+  EXPECT_GE(correlation(a, b), 0.98);
+  // The output-field record gives the field itself; too few slices are refused.
+  record.outputBiasField = 1;
+  FrameGuard only(VA_N4BiasCorrection(&record, f.f, nullptr, 0, nullptr, nullptr, false));
+  ASSERT_TRUE(only.f);
+  EXPECT_LT(maxDifference(only.f, field.f), 1e-9);
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  FrameGuard thin(VA_VolCreateUniform(FRM_REAL, DIM3D{32, 32, 3, 1}, 5.0));
+  EXPECT_EQ(VA_N4BiasCorrection(&record, thin.f, nullptr, 0, nullptr, nullptr, true), nullptr);
+  EXPECT_EQ(ui.lastMessage(), L"VA_N4BiasCorrection : A volume of at least 4 slices is required");
+}
+
+// Non-local means on a noisy piecewise-constant phantom against scikit-image's fast
+// denoise_nl_means with the same patch, search distance, h and sigma.
+TEST_F(Filters, NonLocalMeansAgainstScikitImage) {
+  const std::string out = python(R"(
+from skimage.restoration import denoise_nl_means
+from skimage.metrics import peak_signal_noise_ratio as psnr
+rng = np.random.default_rng(4)
+zz, yy, xx = np.mgrid[:24, :48, :48]
+clean = np.full((24, 48, 48), 60.0)
+clean[(xx - 24)**2 + (yy - 24)**2 < 14**2] = 160
+clean[:, 5:15, 30:44] = 110
+noisy = clean + rng.normal(0, 10, clean.shape)
+np.save('nlm_clean.npy', clean); np.save('nlm_noisy.npy', noisy)
+den = denoise_nl_means(noisy, patch_size=3, patch_distance=3, h=0.8 * 10, sigma=10, fast_mode=True)
+print(psnr(clean, noisy, data_range=100), psnr(clean, den, data_range=100))
+)");
+  double noisyPsnr = 0, skimagePsnr = 0;
+  ASSERT_EQ(std::sscanf(out.c_str(), "%lf %lf", &noisyPsnr, &skimagePsnr), 2) << out;
+  FrameGuard clean(loadFrame("nlm_clean.npy")), noisy(loadFrame("nlm_noisy.npy"));
+  ASSERT_TRUE(clean.f && noisy.f);
+  const VA_NLMDENOISE record{1, 1, 3, 10.0, 0.8};
+  FrameGuard den(VA_VolDenoiseNLM(&record, noisy.f, nullptr, -1, false));
+  ASSERT_TRUE(den.f);
+  auto psnr = [&](const FRAME* f) {
+    const std::vector<double> a = values(clean.f), b = values(f);
+    double mse = 0;
+    for (size_t i = 0; i < a.size(); ++i) mse += (a[i] - b[i]) * (a[i] - b[i]);
+    return 10 * std::log10(100.0 * 100.0 / (mse / double(a.size())));
+  };
+  EXPECT_NEAR(psnr(noisy.f), noisyPsnr, 1e-6);
+  EXPECT_GE(psnr(den.f), noisyPsnr + 6);
+  EXPECT_GE(psnr(den.f), skimagePsnr - 0.3) << "skimage " << skimagePsnr;
+}
+
+// NLM-D: one weight set from the patches of all time points beats denoising each on its own.
+TEST_F(Filters, NonLocalMeans4DBeatsFrameWise) {
+  std::mt19937 rng(8);
+  std::normal_distribution<double> noise(0, 10);
+  const DIM3D dims{32, 32, 8, 4};
+  FrameGuard clean(PR_FrameCreate(FRM_REAL, 64, dims, true)), noisy(PR_FrameCreate(FRM_REAL, 64, dims, true));
+  for (int t = 0; t < 4; ++t)
+    for (int z = 0; z < 8; ++z)
+      for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+          const double v = (x > 8 && x < 22 && y > 10 ? 100 + 15 * t : 50) + (y < 6 ? 40 : 0);
+          twk::setVoxelValue(clean.f, x, y, z, t, v);
+          twk::setVoxelValue(noisy.f, x, y, z, t, v + noise(rng));
+        }
+  const VA_NLMDENOISE record{1, 1, 2, 10.0, 0.8};
+  FrameGuard frameWise(VA_VolDenoiseNLM(&record, noisy.f, nullptr, -1, false));
+  FrameGuard together(VA_VolDenoiseNLMD(&record, noisy.f, nullptr, false));
+  ASSERT_TRUE(frameWise.f && together.f);
+  auto rmse = [&](const FRAME* f) {
+    double s = 0;
+    int64_t n = 0;
+    for (int t = 0; t < 4; ++t) {
+      const std::vector<double> a = values(clean.f, t), b = values(f, t);
+      for (size_t i = 0; i < a.size(); ++i) s += (a[i] - b[i]) * (a[i] - b[i]), ++n;
+    }
+    return std::sqrt(s / double(n));
+  };
+  EXPECT_LT(rmse(together.f), rmse(frameWise.f));
+  EXPECT_LT(rmse(frameWise.f), rmse(noisy.f) / 2);
+}
+
+}  // namespace
