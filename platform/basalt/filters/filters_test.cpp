@@ -13,8 +13,10 @@
 #include "ExternalTools.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
+#include "Vol.h"
 #include "filters/BiasField.h"
 #include "filters/Denoise.h"
+#include "filters/Features.h"
 #include "filters/Filters.h"
 #include "io/ImageFiles.h"
 #include "volume/Frame.h"
@@ -465,6 +467,86 @@ TEST_F(Filters, NonLocalMeans4DBeatsFrameWise) {
   };
   EXPECT_LT(rmse(together.f), rmse(frameWise.f));
   EXPECT_LT(rmse(frameWise.f), rmse(noisy.f) / 2);
+}
+
+// The incoherence of a ramp in time is 0; of white noise sigma the map's closed form is
+// sqrt(6) sigma / delta^2 and the normalised one 1 (both in expectation).
+TEST_F(Filters, IncoherenceOfRampAndNoise) {
+  std::mt19937 rng(2);
+  std::normal_distribution<double> noise(0, 4);
+  CVol vol;
+  vol.frame = PR_FrameCreate(FRM_REAL, 64, DIM3D{16, 16, 8, 40}, true);
+  for (int t = 0; t < 40; ++t)
+    for (int z = 0; z < 8; ++z)
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+          twk::setVoxelValue(vol.frame, x, y, z, t, x < 8 ? 10 + 3.0 * t : 100 + noise(rng));
+  FRAME *map = nullptr, *second = nullptr;
+  ASSERT_TRUE(VA_VolIncoherence2map(&vol, 0.5, &map, &second, false));
+  FrameGuard m(map), n(second);
+  double sm = 0, sn = 0;
+  int count = 0;
+  for (int z = 0; z < 8; ++z)
+    for (int y = 0; y < 16; ++y) {
+      EXPECT_NEAR(twk::voxelValue(map, 3, y, z, 0), 0.0, 1e-9);
+      EXPECT_NEAR(twk::voxelValue(second, 3, y, z, 0), 0.0, 1e-9);
+      for (int x = 8; x < 16; ++x) sm += std::pow(twk::voxelValue(map, x, y, z, 0), 2), sn += twk::voxelValue(second, x, y, z, 0), ++count;
+    }
+  EXPECT_NEAR(std::sqrt(sm / count), std::sqrt(6.0) * 4 / 0.25, 0.05 * std::sqrt(6.0) * 4 / 0.25);
+  EXPECT_NEAR(sn / count, 1.0, 0.1);
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CVol flat;
+  flat.frame = PR_FrameCreate(FRM_REAL, 64, DIM3D{4, 4, 4, 2}, true);
+  EXPECT_FALSE(VA_VolIncoherence2map(&flat, 0.1, &map, &second, true));
+  EXPECT_EQ(ui.lastMessage(), L"VA_VolIncoherence2map : 4D volume of at least 3 time points is required");
+}
+
+// Slice gains of +-10 % on a volume smooth along z are removed to 1 %.
+TEST_F(Filters, SliceStreaksRemoved) {
+  const int d = 20;
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<double> gain(0.9, 1.1);
+  std::vector<double> gains(d);
+  for (double& g : gains) g = gain(rng);
+  FrameGuard f(PR_FrameCreate(FRM_REAL, 64, DIM3D{40, 40, d, 1}, true));
+  auto clean = [](int x, int y, int z) {
+    return (x - 20) * (x - 20) + (y - 20) * (y - 20) < 300 ? 200 + 2.0 * x + 1.5 * z + y : 5.0;
+  };
+  for (int z = 0; z < d; ++z)
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 40; ++x) twk::setVoxelValue(f.f, x, y, z, 0, clean(x, y, z) * gains[size_t(z)]);
+  FrameGuard r(VA_VolRemoveSliceStreaks(f.f, 0, false));
+  ASSERT_TRUE(r.f);
+  std::vector<double> ratio(d);
+  for (int z = 0; z < d; ++z) ratio[size_t(z)] = twk::voxelValue(r.f, 20, 20, z, 0) / clean(20, 20, z);
+  // What remains is a smooth trend at most (left to the anatomy); slice to slice it is gone.
+  for (int z = 1; z + 1 < d; ++z)
+    EXPECT_NEAR(ratio[size_t(z)], (ratio[size_t(z - 1)] + ratio[size_t(z + 1)]) / 2, 0.01) << z;
+}
+
+// Three squares in one slice: the Tomasi detector finds their 12 corners.
+TEST_F(Filters, TomasiFindsTwelveCorners) {
+  FrameGuard f(PR_FrameCreate(FRM_REAL, 64, DIM3D{80, 40, 1, 1}, true));
+  const int corners[3][2] = {{6, 8}, {32, 12}, {56, 6}};
+  for (const auto& c : corners)
+    for (int y = c[1]; y < c[1] + 16; ++y)
+      for (int x = c[0]; x < c[0] + 16; ++x) twk::setVoxelValue(f.f, x, y, 0, 0, 100);
+  const VA_FEATUREDETECT record{1, 1.5, 5.0, 1.0};
+  int count = 0;
+  POINT3D* points = VA_VolFeaturePointCoords(&record, f.f, nullptr, nullptr, &count, false);
+  ASSERT_EQ(count, 12);
+  for (int i = 0; i < count; ++i) {
+    bool near = false;
+    for (const auto& c : corners)
+      for (int cx : {c[0], c[0] + 15})
+        for (int cy : {c[1], c[1] + 15}) near |= std::abs(points[i].x - cx) <= 1 && std::abs(points[i].y - cy) <= 1;
+    EXPECT_TRUE(near) << points[i].x << "," << points[i].y;
+  }
+  pf_free(&points);
+  FrameGuard map(VA_VolFeatureResponseMap(&record, f.f, nullptr, nullptr, false));
+  ASSERT_TRUE(map.f);
+  EXPECT_GT(twk::voxelValue(map.f, 6, 8, 0, 0), 10 * std::fabs(twk::voxelValue(map.f, 14, 8, 0, 0)));
 }
 
 }  // namespace
