@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "filters/BiasField.h"
 #include "filters/Denoise.h"
 #include "filters/Features.h"
+#include "filters/Radiomics.h"
 #include "filters/Filters.h"
 #include "io/ImageFiles.h"
 #include "volume/Frame.h"
@@ -547,6 +550,133 @@ TEST_F(Filters, TomasiFindsTwelveCorners) {
   FrameGuard map(VA_VolFeatureResponseMap(&record, f.f, nullptr, nullptr, false));
   ASSERT_TRUE(map.f);
   EXPECT_GT(twk::voxelValue(map.f, 6, 8, 0, 0), 10 * std::fabs(twk::voxelValue(map.f, 14, 8, 0, 0)));
+}
+
+// The first data row of a radiomics table (settings line, column names, rows) by column name.
+std::map<std::string, double> radiomicsRow(const CString& text, int row = 0) {
+  std::istringstream lines(text.toUtf8());
+  std::string settings, header, line;
+  std::getline(lines, settings);
+  std::getline(lines, header);
+  for (int i = 0; i <= row; ++i) std::getline(lines, line);
+  std::map<std::string, double> out;
+  std::istringstream names(header), values(line);
+  std::string name, value;
+  std::getline(names, name, '\t');
+  std::getline(values, value, '\t');
+  while (std::getline(names, name, '\t') && std::getline(values, value, '\t'))
+    out[name] = value == "NaN" ? std::nan("") : std::stod(value);
+  return out;
+}
+
+// A typed 3 x 3 slice with its GLCM contrast worked out by hand for each aggregation: per
+// direction (1,0): 8/12, (0,1): 8/12, (1,1): 20/8, (-1,1): 0.
+TEST_F(Filters, RadiomicsOfATypedSlice) {
+  const double levels[9] = {1, 1, 2, 1, 2, 3, 2, 3, 3};
+  CVol vol;
+  vol.frame = VA_CreateVol(levels, 64, 3, 3, 1, 1);
+  VA_PARM_RADIOM2D record;
+  record.discretisation.low = 0.5;
+  record.discretisation.high = 3.5;
+  record.discretisation.binWidth = 1;
+  const double r2 = std::sqrt(2.0);
+  const struct {
+    int weights;
+    double contrast;
+  } cases[] = {{0, (8.0 / 12 + 8.0 / 12 + 20.0 / 8 + 0) / 4},
+               {1, 36.0 / 40},
+               {2, 36.0 / 40},
+               {3, (8 + 8 + 20 / r2) / (24 + 16 / r2)},
+               {4, (8 + 8 + 20 / 2.0) / (24 + 16 / 2.0)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.weights);
+    record.weights = c.weights;
+    CString text;
+    ASSERT_TRUE(VA_VolumeRadiomics2D(&record, nullptr, &vol, 0, nullptr, 0, &text, false));
+    std::map<std::string, double> row = radiomicsRow(text);
+    EXPECT_NEAR(row["GLCM_contrast"], c.contrast, 1e-12);
+    EXPECT_NEAR(row["FO_mean"], 2.0, 1e-12);
+    EXPECT_NEAR(row["FO_variance"], 6.0 / 9, 1e-12);
+    // Runs along (1,0): level 1 of length 2 and 1, level 2 of length 1 (x3), level 3 of 1 and 2.
+    if (c.weights == 0) {
+      EXPECT_GT(row["GLRLM_short_runs_emphasis"], 0.5);
+    }
+  }
+  // Refusals: an undefined discretisation, a distance list that does not read.
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CString text;
+  VA_PARM_RADIOM2D undefined;
+  EXPECT_FALSE(VA_VolumeRadiomics2D(&undefined, nullptr, &vol, 0, nullptr, 0, &text, true));
+  EXPECT_EQ(ui.lastMessage(), L"VA_VolumeRadiomics2D : Histogram-based discretization is undefined.");
+  std::wcscpy(record.distances, L"1, x");
+  EXPECT_FALSE(VA_VolumeRadiomics2D(&record, nullptr, &vol, 0, nullptr, 0, &text, true));
+  EXPECT_EQ(ui.lastMessage(), L"VA_VolumeRadiomics2D : The distance list must hold positive integers");
+}
+
+// GLCM features against scikit-image's graycomatrix/graycoprops (outside-ROI pixels an extra
+// level that is dropped), and first order against scipy's population moments.
+TEST_F(Filters, RadiomicsAgainstScikitImage) {
+  const std::string out = python(R"(
+from skimage.feature import graycomatrix, graycoprops
+from scipy import stats
+rng = np.random.default_rng(6)
+img = ndi.gaussian_filter(rng.random((1, 30, 34)), 2) * 400 + rng.normal(0, 5, (1, 30, 34))
+img = np.clip(img, 0, 199.9)
+yy, xx = np.mgrid[:30, :34]
+roi = ((yy - 15)**2 + (xx - 16)**2 < 12**2).astype(float)[None]
+np.save('rad_img.npy', img); np.save('rad_roi.npy', roi)
+q = np.floor(img[0] / 25).astype(int)
+q[roi[0] == 0] = 8
+# At Chebyshev distance d the diagonal offsets are (d, d): distance d sqrt 2 at 45 degrees.
+def props(dist):
+    out = []
+    for d in dist:
+        for dd, angles in ((d, [0, np.pi / 2]), (d * np.sqrt(2), [np.pi / 4, 3 * np.pi / 4])):
+            P = graycomatrix(q, [dd], angles, levels=9, symmetric=True)[:8, :8]
+            out.append([graycoprops(P, p)[0] for p in ('contrast', 'dissimilarity', 'homogeneity', 'ASM', 'correlation')])
+    return np.concatenate(out, axis=1).mean(axis=1)
+for dist in ([1], [1, 2]):
+    print(' '.join(repr(float(x)) for x in props(dist)))
+v = img[0][roi[0] > 0]
+print(repr(float(v.mean())), repr(float(v.var())), repr(float(stats.skew(v))), repr(float(stats.kurtosis(v))))
+)");
+  std::istringstream lines(out);
+  FrameGuard img(loadFrame("rad_img.npy")), roiReal(loadFrame("rad_roi.npy"));
+  ASSERT_TRUE(img.f && roiReal.f);
+  CVol vol, roi;
+  vol.frame = VA_VolClone(img.f);
+  const std::vector<double> mask = values(roiReal.f);
+  std::vector<uint8_t> bytes(mask.begin(), mask.end());
+  roi.frame = VA_CreateVol(bytes.data(), 1, 34, 30, 1, 1);
+  roi.name = L"/data/roi.nii";
+  CVol* rois[1] = {&roi};
+  VA_PARM_RADIOM2D record;
+  record.discretisation.low = 0;
+  record.discretisation.high = 200;
+  record.discretisation.binWidth = 25;
+  record.weights = 0;
+  for (const wchar_t* distances : {L"1", L"1,2"}) {
+    SCOPED_TRACE(CString(distances).toUtf8());
+    std::wcscpy(record.distances, distances);
+    CString text;
+    ASSERT_TRUE(VA_VolumeRadiomics2D(&record, nullptr, &vol, 0, rois, 1, &text, false));
+    std::map<std::string, double> row = radiomicsRow(text);
+    double ref[5];
+    lines >> ref[0] >> ref[1] >> ref[2] >> ref[3] >> ref[4];
+    const char* names[5] = {"GLCM_contrast", "GLCM_dissimilarity", "GLCM_inverse_difference_moment",
+                            "GLCM_angular_second_moment", "GLCM_correlation"};
+    for (int k = 0; k < 5; ++k) EXPECT_NEAR(row[names[k]], ref[k], 1e-9 * std::max(1.0, std::fabs(ref[k]))) << names[k];
+  }
+  double moments[4];
+  lines >> moments[0] >> moments[1] >> moments[2] >> moments[3];
+  CString text;
+  ASSERT_TRUE(VA_VolumeRadiomics2D(&record, nullptr, &vol, 0, rois, 1, &text, false));
+  std::map<std::string, double> row = radiomicsRow(text);
+  const char* names[4] = {"FO_mean", "FO_variance", "FO_skewness", "FO_kurtosis"};
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(row[names[k]], moments[k], 1e-9 * std::max(1.0, std::fabs(moments[k]))) << names[k];
+  EXPECT_NE(text.Find(L"\nROI\tFO_mean"), -1);
+  EXPECT_EQ(text.Left(22), L"Radiomics 2D features:");
 }
 
 }  // namespace
