@@ -49,3 +49,26 @@ bool VA_VolIncoherence2map(const CVol* vol, double delta, FRAME** map, FRAME** s
 // anatomy) and every time point is divided by them. A new frame of the operand's kind; null on
 // failure (fewer than 3 slices, a bad time point).
 FRAME* VA_VolRemoveSliceStreaks(const FRAME* frame, int t, bool show);
+
+// Temporal shape means (TSM) of a 4D volume: each curve c_i (its values over the time points)
+// becomes the weighted mean of the curves alike to it in shape and level,
+//   c_i' = sum_j w_ij c_j / sum_j w_ij,  w_ij = exp(-max(D2 - 2 sigma^2, 0) / h^2),
+//   D2 = mean_t (c_i - c_j)^2,  h = coefficient x sigma (weights below exp(-5) dropped).
+// The candidates j of a curve are the 512 curves nearest to it along the curves' first principal
+// component (a sort, not a search over all pairs), itself included. Only voxels of the ROI (3D,
+// may be null: every voxel with a defined curve) change and count. The result is a new real frame
+// of the volume's size. Null on failure or Esc.
+FRAME* VA_VolTemporalShapeMeans(const VA_NLMDENOISE* record, const FRAME* frame, const FRAME* roi, bool show);
+// Space-temporal shape means: TSM on temporal groups of the record's group size (search radius
+// field, at least 2; the last group takes the rest), the candidates joined by the curves of the 26
+// spatial neighbours. model: null.
+FRAME* VA_VolSpaceTemporalShapeMeans(const VA_NLMDENOISE* record, const FRAME* frame, const FRAME* roi,
+                                     const FRAME* model, bool show);
+// Model-based TSM: the weights and candidates come from the curves of the model frame (real, at
+// least 2 time points, the volume's width, height and depth), the averaging from the volume's.
+FRAME* VA_VolModelBasedTemporalShapeMeans(const VA_NLMDENOISE* record, const FRAME* frame, const FRAME* roi,
+                                          const FRAME* model, bool show);
+// Complex TSM: one weight set from the real and imaginary curves together; the result is the
+// magnitude of the denoised complex curves (a new real frame).
+FRAME* VA_ComplexVolTemporalShapeMeans(const VA_NLMDENOISE* record, const FRAME* real, const FRAME* imaginary,
+                                       const FRAME* roi, bool show);

@@ -18,10 +18,6 @@ using namespace twk::filters;
 
 namespace {
 
-void report(const wchar_t* name, const CString& text, bool show) {
-  if (show) twk::showNamedError(name, text);
-}
-
 // Smallest eigenvalue of the symmetric 3x3 matrix (xx, yy, zz, xy, xz, yz), closed form.
 double smallestEigenvalue(double a, double b, double c, double d, double e, double f) {
   const double p1 = d * d + e * e + f * f;
@@ -47,16 +43,16 @@ FRAME* gaussian(const FRAME* f, const SPC* spc, double sigmaMm, int axes) {
 bool response(const VA_FEATUREDETECT* record, const FRAME* frame, const SPC* spc, const FRAME* roi,
               std::vector<double>* out, const wchar_t* name, bool show) {
   if (!record || record->type < 0 || record->type > 1 || !(record->scale > 0)) {
-    report(name, L"Invalid parameters", show);
+    reportError(name, L"Invalid parameters", show);
     return false;
   }
   if (!frame || !frame->data || (frame->type != FRM_INT && frame->type != FRM_REAL)) {
-    report(name, L"Integer or Real volume is required", show);
+    reportError(name, L"Integer or Real volume is required", show);
     return false;
   }
   const int w = frame->dim.w, h = frame->dim.h, d = frame->dim.d;
   if (roi && (roi->type != FRM_ROI || roi->dim.w != w || roi->dim.h != h || roi->dim.d != d)) {
-    report(name, L"The ROI does not match the volume", show);
+    reportError(name, L"The ROI does not match the volume", show);
     return false;
   }
   const bool flat = d == 1;

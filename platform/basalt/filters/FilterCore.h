@@ -10,10 +10,24 @@
 #include <cstdint>
 #include <vector>
 
+#include "CString.h"
 #include "TwkMem.h"
 #include "TwkTypes.h"
+#include "TwkUi.h"
+#include "volume/VoxelAccess.h"
 
 namespace twk::filters {
+
+// "<function> : <text>" in a message box when show is set.
+inline void reportError(const wchar_t* function, const CString& text, bool show) {
+  if (show) twk::showNamedError(function, text);
+}
+
+// An integer or real frame with voxels.
+inline bool isSignalFrame(const FRAME* frame) {
+  return frame && frame->data && (frame->type == FRM_INT || frame->type == FRM_REAL) &&
+         twk::voxelElemOf(frame) != twk::VoxelElem::Invalid;
+}
 
 // A time point as doubles (x fastest) with a flag per voxel: 1 defined, 0 void.
 struct Volume3 {
@@ -33,6 +47,19 @@ bool readTimePoint(const FRAME* frame, int t, Volume3* out);
 bool writeTimePoint(FRAME* frame, int t, const double* values);
 // The void value of a frame's kind as a double, written back as void.
 inline double voidValue() { return VOID_VALUE; }
+
+// Every time point of frame, each voxel mapped by value(i, v, valid) (i its index in the time
+// point), written into result (same dimensions). False when a time point cannot be read.
+template <class Fn>
+bool mapEachTimePoint(const FRAME* frame, FRAME* result, Fn&& value) {
+  for (int k = 0; k < frame->dim.t; ++k) {
+    Volume3 tp;
+    if (!readTimePoint(frame, k, &tp)) return false;
+    for (size_t i = 0; i < tp.v.size(); ++i) tp.v[i] = value(i, tp.v[i], tp.valid[i] != 0);
+    if (!writeTimePoint(result, k, tp.v.data())) return false;
+  }
+  return true;
+}
 
 // scipy.ndimage's "reflect" index: d c b a | a b c d | d c b a.
 inline int mirror(int i, int n) {

@@ -129,6 +129,8 @@ FRAME* VA_DetectEdge3D(const VA_URALEDGE* record, const FRAME* frame, int t, con
 //     by the median of their chi-square distribution;
 //   3 2D difference: the median absolute deviation of in-plane neighbour differences / (0.6745
 //     sqrt 2).
+// Zero-filled background (blocks, windows and pairs that are exactly 0) is no measured noise and is
+// left out of estimators 1 to 3.
 // False ("Constant volume: noise cannot be measured" and the like, when show) for a constant or
 // void time point, a bad time point or algorithm.
 bool VA_VolMeasureNoise(const FRAME* frame, int algorithm, int t, double* noise, bool show);

@@ -19,10 +19,6 @@ using namespace twk::filters;
 
 namespace {
 
-void report(const wchar_t* name, const CString& text, bool show) {
-  if (show) twk::showNamedError(name, text);
-}
-
 // The time points of one NLM run, mirrored by a margin on every side of the grid; voids hold the
 // mean of the defined voxels (so that patches stay finite) and are flagged.
 struct Padded {
@@ -164,12 +160,12 @@ bool nonLocalMeans(const Padded& p, int patch, int search, bool use3D, double si
 
 bool checkRecord(const wchar_t* name, const VA_NLMDENOISE* record, const FRAME* frame, bool show) {
   if (!frame || !frame->data || (frame->type != FRM_INT && frame->type != FRM_REAL)) {
-    report(name, L"Integer or Real volume is required", show);
+    reportError(name, L"Integer or Real volume is required", show);
     return false;
   }
   if (!record || record->patchRadius < 0 || record->patchRadius > 10 || record->searchRadius < 1 ||
       record->searchRadius > 50 || !(record->sigma > 0) || !(record->coefficient > 0)) {
-    report(name, L"Invalid parameters", show);
+    reportError(name, L"Invalid parameters", show);
     return false;
   }
   return true;
@@ -185,7 +181,7 @@ bool denoiseTogether(const VA_NLMDENOISE* record, const FRAME* frame, const std:
   const int m = record->patchRadius + record->searchRadius;
   Padded padded;
   if (!pad(vols, m, m, use3D ? m : 0, &padded)) {
-    report(name, L"No defined voxels", show);
+    reportError(name, L"No defined voxels", show);
     return false;
   }
   vols.clear();
@@ -205,7 +201,7 @@ FRAME* VA_VolDenoiseNLM(const VA_NLMDENOISE* record, const FRAME* frame, const S
   const wchar_t* name = L"VA_VolDenoiseNLM";
   if (!checkRecord(name, record, frame, show)) return nullptr;
   if (t < -1 || t >= frame->dim.t) {
-    report(name, L"Invalid time point", show);
+    reportError(name, L"Invalid time point", show);
     return nullptr;
   }
   FRAME* result = VA_VolClone(frame);
@@ -228,7 +224,7 @@ FRAME* VA_VolDenoiseNLMD(const VA_NLMDENOISE* record, const FRAME* frame, const 
   const wchar_t* name = L"VA_VolDenoiseNLMD";
   if (!checkRecord(name, record, frame, show)) return nullptr;
   if (frame->dim.t < 2) {
-    report(name, L"4D volume is required", show);
+    reportError(name, L"4D volume is required", show);
     return nullptr;
   }
   FRAME* result = VA_VolClone(frame);

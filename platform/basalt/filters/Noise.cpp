@@ -69,7 +69,7 @@ double effectiveNoise(const Volume3& vol) {
   tbb::parallel_for(0, bd, [&](int k) {
     for (int j = 0; j < bh; ++j)
       for (int i = 0; i < bw; ++i) {
-        double s = 0;
+        double s = 0, magnitude = 0;
         bool ok = true;
         for (int dz = 0; dz < (flat ? 1 : 2) && ok; ++dz)
           for (int dy = 0; dy < 2 && ok; ++dy)
@@ -80,8 +80,9 @@ double effectiveNoise(const Volume3& vol) {
                 break;
               }
               s += ((dx + dy + dz) % 2 ? -1.0 : 1.0) * vol.v[size_t(p)];
+              magnitude += std::fabs(vol.v[size_t(p)]);
             }
-        if (ok) c[(size_t(k) * bh + j) * bw + i] = std::fabs(s) / (flat ? 2.0 : std::sqrt(8.0));
+        if (ok && magnitude > 0) c[(size_t(k) * bh + j) * bw + i] = std::fabs(s) / (flat ? 2.0 : std::sqrt(8.0));
       }
   });
   c.erase(std::remove(c.begin(), c.end(), -1.0), c.end());
@@ -108,7 +109,7 @@ double medianNoise(const Volume3& vol) {
               }
               s += vol.v[size_t(p)], s2 += vol.v[size_t(p)] * vol.v[size_t(p)];
             }
-        if (ok) vars[size_t(vol.index(x, y, z))] = std::max(0.0, (s2 - s * s / samples) / (samples - 1));
+        if (ok && s2 > 0) vars[size_t(vol.index(x, y, z))] = std::max(0.0, (s2 - s * s / samples) / (samples - 1));
       }
   });
   vars.erase(std::remove(vars.begin(), vars.end(), -1.0), vars.end());
@@ -127,8 +128,10 @@ double differenceNoise(const Volume3& vol) {
       for (int x = 0; x < vol.w; ++x) {
         const int64_t i = vol.index(x, y, z);
         if (!vol.valid[size_t(i)]) continue;
-        if (x + 1 < vol.w && vol.valid[size_t(i + 1)]) diffs.push_back(vol.v[size_t(i + 1)] - vol.v[size_t(i)]);
-        if (y + 1 < vol.h && vol.valid[size_t(i + vol.w)]) diffs.push_back(vol.v[size_t(i + vol.w)] - vol.v[size_t(i)]);
+        // Pairs of exact zeros are zero-filled background, not measured noise.
+        for (const int64_t j : {x + 1 < vol.w ? i + 1 : int64_t(-1), y + 1 < vol.h ? i + vol.w : int64_t(-1)})
+          if (j >= 0 && vol.valid[size_t(j)] && (vol.v[size_t(i)] != 0 || vol.v[size_t(j)] != 0))
+            diffs.push_back(vol.v[size_t(j)] - vol.v[size_t(i)]);
       }
   if (diffs.empty()) return 0;
   const double centre = median(diffs);

@@ -18,15 +18,6 @@ using namespace twk::filters;
 
 namespace {
 
-void report(const wchar_t* function, const CString& text, bool show) {
-  if (show) twk::showNamedError(function, text);
-}
-
-bool validSignal(const FRAME* frame) {
-  return frame && frame->data && (frame->type == FRM_INT || frame->type == FRM_REAL) &&
-         twk::voxelElemOf(frame) != twk::VoxelElem::Invalid;
-}
-
 // One axis of the separable convolution: out = weights (2 half + 1) * in along the axis, mirrored.
 void convolveAxis(const std::vector<double>& in, std::vector<double>& out, int w, int h, int d, int axis,
                   const std::vector<double>& weights) {
@@ -72,16 +63,16 @@ FRAME* eachTimePoint(const FRAME* frame, int t, Fn&& fn) {
 FRAME* VA_VolConvoluteSeparable3D(const FRAME* frame, int axisMask, const SPC* spc, int kernel, double radius,
                                   bool show) {
   const wchar_t* name = L"VA_VolConvoluteSeparable3D";
-  if (!validSignal(frame)) {
-    report(name, L"Integer or Real volume is required", show);
+  if (!isSignalFrame(frame)) {
+    reportError(name, L"Integer or Real volume is required", show);
     return nullptr;
   }
   if (kernel < 0 || kernel > 3) {
-    report(name, kernel <= 6 ? L"Separable smoothing needs a weighted kernel" : L"Unknown kernel type", show);
+    reportError(name, kernel <= 6 ? L"Separable smoothing needs a weighted kernel" : L"Unknown kernel type", show);
     return nullptr;
   }
   if (!(radius > 0) || radius > 1000) {
-    report(name, L"Smoothing radius must lie in (0, 1000] voxels", show);
+    reportError(name, L"Smoothing radius must lie in (0, 1000] voxels", show);
     return nullptr;
   }
   const int mask = axisMask == 0 ? 7 : axisMask;
@@ -127,25 +118,25 @@ FRAME* VA_VolConvoluteSeparable3D(const FRAME* frame, int axisMask, const SPC* s
 FRAME* VA_VolSmoothWithROI(const VA_VOLSMOOTH* record, const FRAME* frame, int t, const FRAME* roi, const SPC* spc,
                            bool voidOutside, bool show) {
   const wchar_t* name = L"VA_VolSmoothWithROI";
-  if (!record || !validSignal(frame)) {
-    report(name, L"Integer or Real volume is required", show);
+  if (!record || !isSignalFrame(frame)) {
+    reportError(name, L"Integer or Real volume is required", show);
     return nullptr;
   }
   if (t >= frame->dim.t || t < -1) {
-    report(name, L"Invalid time point", show);
+    reportError(name, L"Invalid time point", show);
     return nullptr;
   }
   if (roi && (roi->type != FRM_ROI || roi->dim.w != frame->dim.w || roi->dim.h != frame->dim.h ||
               roi->dim.d != frame->dim.d)) {
-    report(name, L"The ROI does not match the volume", show);
+    reportError(name, L"The ROI does not match the volume", show);
     return nullptr;
   }
   if (record->kernel < 0 || record->kernel > 6) {
-    report(name, L"Unknown kernel type", show);
+    reportError(name, L"Unknown kernel type", show);
     return nullptr;
   }
   if (!(record->radius > 0) || record->radius > 1000) {
-    report(name, L"Smoothing radius must lie in (0, 1000] voxels", show);
+    reportError(name, L"Smoothing radius must lie in (0, 1000] voxels", show);
     return nullptr;
   }
   const std::vector<Offset> offsets = ballOffsets(record->radius, spc, !record->process3D, record->kernel);

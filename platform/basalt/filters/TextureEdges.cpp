@@ -20,15 +20,6 @@ using namespace twk::filters;
 
 namespace {
 
-void report(const wchar_t* function, const CString& text, bool show) {
-  if (show) twk::showNamedError(function, text);
-}
-
-bool validSignal(const FRAME* frame) {
-  return frame && frame->data && (frame->type == FRM_INT || frame->type == FRM_REAL) &&
-         twk::voxelElemOf(frame) != twk::VoxelElem::Invalid;
-}
-
 // Texture weights of the gradient records: 0 constant, 1 Gaussian, 2 Rayleigh, 3 radial.
 double textureWeight(int weights, double rho, double radius) {
   switch (weights) {
@@ -270,7 +261,7 @@ bool smoothRegions(const VA_IVCS* record, const Volume3& vol, const std::vector<
 bool checkIvcs(const wchar_t* name, const VA_IVCS* record, bool show) {
   if (!record || record->filter < 0 || record->filter > 2 || record->regionalRadius < 1 || record->regionalRadius > 100 ||
       record->finalRadius < -1 || record->finalRadius > 100) {
-    report(name, L"Invalid parameters", show);
+    reportError(name, L"Invalid parameters", show);
     return false;
   }
   return true;
@@ -300,13 +291,13 @@ bool VA_DetectGrad3D(const VA_URALGRAD* record, const FRAME* frame, int t, const
                      FRAME** gz, FRAME** magnitude, bool show) {
   (void)spc;  // radii are in voxels
   const wchar_t* name = L"VA_DetectGrad3D";
-  if (!record || !validSignal(frame)) {
-    report(name, L"Integer or Real volume is required", show);
+  if (!record || !isSignalFrame(frame)) {
+    reportError(name, L"Integer or Real volume is required", show);
     return false;
   }
   Volume3 vol;
   if (!readTimePoint(frame, t, &vol)) {
-    report(name, L"Invalid time point", show);
+    reportError(name, L"Invalid time point", show);
     return false;
   }
   twk::ProgressGuard progress(L"Texture gradient", show);
@@ -344,19 +335,19 @@ FRAME* VA_DetectEdge3D(const VA_URALEDGE* record, const FRAME* frame, int t, con
                        bool show) {
   (void)spc;
   const wchar_t* name = L"VA_DetectEdge3D";
-  if (!record || !validSignal(frame)) {
-    report(name, L"Integer or Real volume is required", show);
+  if (!record || !isSignalFrame(frame)) {
+    reportError(name, L"Integer or Real volume is required", show);
     return nullptr;
   }
   Volume3 vol;
   if (!readTimePoint(frame, t, &vol)) {
-    report(name, L"Invalid time point", show);
+    reportError(name, L"Invalid time point", show);
     return nullptr;
   }
   std::vector<uint8_t> within;
   if (roi) {
     if (roi->type != FRM_ROI || roi->dim.w != vol.w || roi->dim.h != vol.h || roi->dim.d != vol.d) {
-      report(name, L"The ROI does not match the volume", show);
+      reportError(name, L"The ROI does not match the volume", show);
       return nullptr;
     }
     within.resize(size_t(vol.size()));
@@ -401,17 +392,17 @@ FRAME* VA_IntervolConstrainedSmooth(const VA_IVCS* record, int t, bool allTimes,
   (void)spc;
   const wchar_t* name = L"VA_IntervolConstrainedSmooth";
   if (!checkIvcs(name, record, show)) return nullptr;
-  if (!validSignal(edges) || !validSignal(smoothed)) {
-    report(name, L"Integer or Real volume is required", show);
+  if (!isSignalFrame(edges) || !isSignalFrame(smoothed)) {
+    reportError(name, L"Integer or Real volume is required", show);
     return nullptr;
   }
   if (edges->dim.w != smoothed->dim.w || edges->dim.h != smoothed->dim.h || edges->dim.d != smoothed->dim.d) {
-    report(name, L"Equal dimensions are expected", show);
+    reportError(name, L"Equal dimensions are expected", show);
     return nullptr;
   }
   const int te = std::min(t, edges->dim.t - 1);
   if (t < 0 || t >= smoothed->dim.t || te < 0) {
-    report(name, L"Invalid time point", show);
+    reportError(name, L"Invalid time point", show);
     return nullptr;
   }
   twk::ProgressGuard progress(L"Edge-constrained smoothing", show);
@@ -432,8 +423,8 @@ FRAME* VA_SingleVolConstrainedSmooth(const VA_IVCS* record, const FRAME* frame, 
   (void)spc;
   const wchar_t* name = L"VA_SingleVolConstrainedSmooth";
   if (!checkIvcs(name, record, show)) return nullptr;
-  if (!validSignal(frame)) {
-    report(name, L"Integer or Real volume is required", show);
+  if (!isSignalFrame(frame)) {
+    reportError(name, L"Integer or Real volume is required", show);
     return nullptr;
   }
   twk::ProgressGuard progress(L"Edge-constrained smoothing", show);

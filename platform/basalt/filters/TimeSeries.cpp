@@ -144,20 +144,12 @@ FRAME* VA_VolRemoveSliceStreaks(const FRAME* frame, int t, bool show) {
   }
   FRAME* result = VA_VolClone(frame);
   if (!result) return fail(L"Not enough memory");
-  for (int k = 0; k < frame->dim.t; ++k) {
-    Volume3 tp;
-    if (!readTimePoint(frame, k, &tp)) {
-      PR_FrameDelete(&result);
-      return fail(L"Not enough memory");
-    }
-    for (int z = 0; z < d; ++z) {
-      const double gain = std::exp(l[size_t(z)]);
-      for (int64_t p = 0; p < plane; ++p) {
-        const size_t i = size_t(int64_t(z) * plane + p);
-        if (tp.valid[i]) tp.v[i] /= gain;
-      }
-    }
-    writeTimePoint(result, k, tp.v.data());
+  const bool ok = mapEachTimePoint(frame, result, [&](size_t i, double v, bool valid) {
+    return valid ? v / std::exp(l[i / size_t(plane)]) : VOID_VALUE;
+  });
+  if (!ok) {
+    PR_FrameDelete(&result);
+    return fail(L"Not enough memory");
   }
   return result;
 }
