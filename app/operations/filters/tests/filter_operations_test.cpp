@@ -1,0 +1,403 @@
+// The filter commands from their menu rows: operands, prompts and dialogs scripted, results as
+// layers; the Qt dialogs of their records driven offscreen.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "../../tests/OperationsTestKit.h"
+#include "FilterDialogs.h"
+#include "ParameterDialog.h"
+#include "RecordDialog.h"
+#include "HighObj.h"
+#include "ScriptedUi.h"
+#include "VectorRois.h"
+
+using namespace twk::optest;
+
+namespace {
+
+// White noise of sigma 5 at time point 0 and 20 at time point 1 around 500.
+CVol* noisyVolume(int t = 2) {
+  std::mt19937 rng(17);
+  std::normal_distribution<double> n(0, 1);
+  return makeVolume(FRM_REAL, 64, DIM3D{32, 32, 8, t},
+                    [&](int, int, int, int k) { return 500 + (k ? 20 : 5) * n(rng); });
+}
+
+class FilterCommands : public ::testing::Test {
+ protected:
+  void SetUp() override { installed_ = std::make_unique<twk::ScopedUi>(ui); }
+  void TearDown() override { installed_.reset(); }
+  // Runs the row of the menu path for the document's view.
+  bool run(const char* group, const char* path, CDrawDoc* doc) {
+    const int id = rowId(group, path);
+    EXPECT_NE(id, 0) << path;
+    EXPECT_TRUE(TW_CommandEnabled(id, Documents::viewOf(doc))) << path;
+    return TW_DispatchCommand(id, Documents::viewOf(doc));
+  }
+  twk::ScriptedUi ui;
+  Documents docs;
+
+ private:
+  std::unique_ptr<twk::ScopedUi> installed_;
+};
+
+TEST_F(FilterCommands, NoiseCommandsMeasureTheViewsTimePoint) {
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(noisyVolume())});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  const struct {
+    const char* path;
+    const wchar_t* title;
+  } rows[] = {{"Noise > Effective Noise", L"Effective Noise = "},
+              {"Noise > Median Noise", L"Median Noise = "},
+              {"Noise > Local 2D Difference Noise", L"Local 2D Difference Noise = "}};
+  for (int t = 0; t < 2; ++t) {
+    ASSERT_TRUE(set->VolChangeSlice(view, 1, t, 0, 0));
+    ASSERT_EQ(view->CurrentTime(), t);
+    doc->SetModifiedFlag(false);
+    for (const auto& r : rows) {
+      SCOPED_TRACE(r.path);
+      ui.clear();
+      run("Volume", r.path, doc);
+      ASSERT_EQ(ui.messages.size(), 1u);
+      const CString text = ui.messages[0];
+      ASSERT_EQ(text.Left(int(std::wcslen(r.title))), r.title);
+      const double value = std::wcstod(text.GetString() + std::wcslen(r.title), nullptr);
+      EXPECT_NEAR(value, t ? 20 : 5, t ? 2 : 0.5);
+    }
+  }
+  EXPECT_FALSE(doc->IsModified());
+  EXPECT_EQ(set->NumLayers(), 1);
+}
+
+TEST_F(FilterCommands, SmoothOverRoiAddsTheSmoothedLayer) {
+  CVol* vol = noisyVolume(1);
+  CVol* roi = makeVolume(FRM_ROI, 1, DIM3D{32, 32, 8, 1}, [](int x, int, int, int) { return x < 16 ? 1 : 0; },
+                         L"/data/roi.nii");
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol), twk::testkit::makeLayer(roi)});
+  CDrawSet* set = doc->GetActiveSet();
+  set->SetActive(0);
+  g_VolSmoothParms = VA_VOLSMOOTH{};
+  g_VolSmoothParms.constrainByMask = 1;
+  // Process 3D, Separable, Radius, Constrain by mask, Kernel.
+  ui.answerValues({1, 0, 2.0, 1, 0});
+  run("Volume", "Smooth over (optional) ROI", doc);
+  ASSERT_EQ(set->NumLayers(), 3);
+  EXPECT_EQ(set->GetActive(), 2);
+  const FRAME* out = set->GetLayerVol(2)->frame;
+  // Inside the ROI the noise falls, outside the voxels are the source's.
+  EXPECT_EQ(twk::voxelValue(out, 20, 10, 3, 0), twk::voxelValue(vol->frame, 20, 10, 3, 0));
+  double s = 0;
+  for (int y = 4; y < 28; ++y) s += std::pow(twk::voxelValue(out, 8, y, 4, 0) - 500, 2);
+  EXPECT_LT(std::sqrt(s / 24), 2.5);
+  EXPECT_EQ(set->GetLayer(2)->filter.level, set->GetLayer(0)->filter.level);
+  EXPECT_TRUE(doc->IsModified());
+}
+
+TEST_F(FilterCommands, SmoothingRefusals) {
+  CVol* roi4d = makeVolume(FRM_ROI, 1, DIM3D{32, 32, 8, 2}, [](int, int, int, int) { return 1; }, L"/data/roi4.nii");
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(noisyVolume(1)), twk::testkit::makeLayer(roi4d)});
+  doc->GetActiveSet()->SetActive(0);
+  run("Volume", "Smooth over (optional) ROI", doc);
+  EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SmoothVolume : 3D ROI is required");
+  // Separable with the median kernel: the core refuses, nothing is added.
+  doc->GetActiveSet()->SetLayerMarked(roi4d, false);
+  ui.clear();
+  ui.answerValues({1, 1, 2.0, 0, 4});
+  run("Volume", "Smooth over (optional) ROI", doc);
+  EXPECT_EQ(ui.lastMessage(), L"VA_VolConvoluteSeparable3D : Separable smoothing needs a weighted kernel");
+  EXPECT_EQ(doc->GetActiveSet()->NumLayers(), 2);
+  // Inter-volume smoothing needs a second signal layer.
+  ui.clear();
+  run("System", "Test > Inter-Volume Edge-Constrained Smooth", doc);
+  EXPECT_EQ(ui.lastMessage(), L"CDrawSet::ConstrainedSmooth : No suitable volume is present or enabled");
+}
+
+TEST_F(FilterCommands, SmoothShapeAddsARedRoi) {
+  CVol* vol = noisyVolume(1);
+  CVol* roi = makeVolume(FRM_ROI, 1, DIM3D{32, 32, 8, 1},
+                         [](int x, int y, int, int) { return x > 5 && x < 20 && y > 5 && y < 20; }, L"/data/roi.nii");
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol), twk::testkit::makeLayer(roi)});
+  ui.answerValues({2.0});
+  run("ROI", "Smooth Shape", doc);
+  CDrawSet* set = doc->GetActiveSet();
+  ASSERT_EQ(set->NumLayers(), 3);
+  EXPECT_TRUE(set->GetLayerVol(2)->IsROI());
+  EXPECT_EQ(set->GetLayer(2)->filter.roiColor, 0x0000FFu);
+  EXPECT_EQ(set->GetActive(), 2);
+}
+
+TEST_F(FilterCommands, EdgeConstrainedSmoothingKeepsTheLayerActive) {
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(noisyVolume(1))});
+  CDrawSet* set = doc->GetActiveSet();
+  // Edge noise shown; metric, weights, radii, threshold, default flag, filter, radii.
+  ui.answerValues({0, 0, 2, 2, 40, 0, 0, 3, 1});
+  run("Volume", "Volume Edge-constrained Smooth", doc);
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetActive(), 0);
+  ASSERT_FALSE(ui.prompts.empty());
+  EXPECT_EQ(ui.prompts[0][2].text.Trim(), L"5.00");  // the edge noise level, one decimal
+}
+
+TEST_F(FilterCommands, N4OfTheViewsTimePointNamedByItsWholeName) {
+  // A 4D volume whose second time point carries a left-right field.
+  CVol* vol = makeVolume(FRM_REAL, 64, DIM3D{24, 24, 8, 2}, [](int x, int y, int z, int t) {
+    const bool inside = (x - 12) * (x - 12) + (y - 12) * (y - 12) < 100 && z > 0 && z < 7;
+    return inside ? 100.0 * (t ? 0.7 + 0.6 * x / 23.0 : 1.0) : 0.0;
+  });
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  g_N4Parms = VA_N4PARAM{};
+  ASSERT_TRUE(set->VolChangeSlice(view, 1, 1, 0, 0));
+  for (int run = 0; run < 2; ++run) {
+    ui.answerValues({10, 50, 200, 0.1, 0.01, 0});
+    this->run("Nonuniformity", "N4 (UPenn implementation)", doc);
+  }
+  ASSERT_EQ(set->NumLayers(), 3);
+  EXPECT_EQ(set->GetLayerVol(1)->name, L"_N4");
+  EXPECT_EQ(set->GetLayerVol(2)->name, L"_N4");
+  EXPECT_EQ(set->GetActive(), 2);
+  // The field of time point 1 divides both: time point 1 flattens, time point 0 gains the inverse tilt.
+  const FRAME* out = set->GetLayerVol(1)->frame;
+  const double left1 = twk::voxelValue(out, 5, 12, 4, 1), right1 = twk::voxelValue(out, 19, 12, 4, 1);
+  const double left0 = twk::voxelValue(out, 5, 12, 4, 0), right0 = twk::voxelValue(out, 19, 12, 4, 0);
+  const double tilt = (0.7 + 0.6 * 19 / 23.0) / (0.7 + 0.6 * 5 / 23.0) - 1;
+  EXPECT_LT(std::fabs(right1 / left1 - 1), 0.8 * tilt);
+  EXPECT_LT(right0, left0);
+  // Cancel adds nothing.
+  ui.cancelValues();
+  run("Nonuniformity", "N4 (UPenn implementation)", doc);
+  EXPECT_EQ(set->NumLayers(), 3);
+}
+
+TEST_F(FilterCommands, NlmAsksForTheFourDVariantOnlyOnFourDVolumes) {
+  CDrawDoc* doc3 = docs.open({twk::testkit::makeLayer(noisyVolume(1))});
+  g_NlmParms = VA_NLMDENOISE{1, 1, 2, 5.0, 0.8};
+  ui.answerValues({1, 1, 2, 5.0, 0.8});
+  run("Volume", "Non-Local Means Denoising (NLM)", doc3);
+  EXPECT_EQ(doc3->GetActiveSet()->NumLayers(), 2);
+  EXPECT_EQ(doc3->GetActiveSet()->GetActive(), 1);
+  for (const CString& m : ui.messages) EXPECT_NE(m, L"Volume is 4D. Use the NLM-D variant?");
+  CDrawDoc* doc4 = docs.open({twk::testkit::makeLayer(noisyVolume(2))});
+  ui.clear();
+  ui.answerValues({1, 1, 2, 5.0, 0.8}).answerMessage(IDCANCEL);
+  run("Volume", "Non-Local Means Denoising (NLM)", doc4);
+  EXPECT_EQ(doc4->GetActiveSet()->NumLayers(), 1);
+  EXPECT_EQ(ui.lastMessage(), L"Volume is 4D. Use the NLM-D variant?");
+  ui.answerValues({1, 1, 2, 5.0, 0.8}).answerMessage(IDYES);
+  run("Volume", "Non-Local Means Denoising (NLM)", doc4);
+  EXPECT_EQ(doc4->GetActiveSet()->NumLayers(), 2);
+}
+
+TEST_F(FilterCommands, IncoherenceLayerNameAndScheme) {
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(
+      makeVolume(FRM_REAL, 64, DIM3D{8, 8, 4, 5}, [](int x, int, int, int t) { return x + 2.0 * t; }, L"/data/lung.nii"))});
+  ui.answerValues({0.5});
+  run("Workflows", "Lung (MR) > Calculate Layer Voxelwise Incoherence2 Map", doc);
+  CDrawSet* set = doc->GetActiveSet();
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(1)->name, L"lung_incogerence2");
+  EXPECT_EQ(set->GetLayer(1)->filter.scheme, 1);
+}
+
+TEST_F(FilterCommands, TomasiPointsBecomeVectorRois) {
+  CVol* vol = makeVolume(FRM_REAL, 64, DIM3D{80, 40, 1, 1}, [](int x, int y, int, int) {
+    const int c[3][2] = {{6, 8}, {32, 12}, {56, 6}};
+    for (const auto& k : c)
+      if (x >= k[0] && x < k[0] + 16 && y >= k[1] && y < k[1] + 16) return 100.0;
+    return 0.0;
+  });
+  vol->spc = SPC{1, 1, 1};
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  ui.answerValues({1.5, 5.0, 1.0});
+  run("Segment", "Feature point detection > Tomasi Feature points", doc);
+  int count = 0;
+  CDrawSet** vrois = TW_CollectVectRoiObjects(doc->GetActiveSet(), &count);
+  EXPECT_EQ(count, 12);
+  for (int i = 0; i < count; ++i) {
+    const HIGHOBJ* r = vrois[i]->vroi;
+    EXPECT_EQ(r->x1 - r->x0, 4);
+    EXPECT_EQ(r->z1 - r->z0, 4);
+    EXPECT_EQ(r->t0, 0);
+    EXPECT_EQ(r->t1, 0);
+  }
+  pf_free(&vrois);
+}
+
+TEST_F(FilterCommands, RadiomicsUndefinedFlowAndSilentRefusal) {
+  CVol* vol = noisyVolume(1);
+  CVol* roi = makeVolume(FRM_ROI, 1, DIM3D{32, 32, 8, 1}, [](int x, int y, int, int) { return x > 4 && y > 4 && x < 20; },
+                         L"/data/tumour.nii");
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol), twk::testkit::makeLayer(roi)});
+  doc->GetActiveSet()->SetActive(0);
+  g_Radiom2DReal = VA_PARM_RADIOM2D{};
+  // Silent: the undefined discretisation refuses, nothing opens, nothing is written.
+  ui.clear();
+  EXPECT_FALSE(CDrawSet::Radiomics2Dfeatures(doc->GetActiveSet(), true, Documents::viewOf(doc), false));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(g_Radiom2DReal.discretisation.binWidth, 1e60);
+  // Modal: OK with "Undefined" stops, the histogram step defines it, a second OK closes.
+  const std::vector<double> fields{1, 1, 1, 1, 1, 1, 0, 0, 1, 0, 1, 0};
+  ui.answerValues(fields, {L"1", L"Undefined"}).answerValues({400, 600, 25, 0});
+  ui.answerValues(fields, {L"1", L"Undefined"});
+  run("Measure", "Radiomics 2D features - Active ROI", doc);
+  EXPECT_EQ(g_Radiom2DReal.discretisation.low, 400);
+  EXPECT_EQ(g_Radiom2DReal.discretisation.binWidth, 25);
+  bool stopped = false;
+  for (const CString& m : ui.messages) stopped |= m == L"Histogram-based discretization is undefined.";
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(ui.pendingAnswers());
+  // The table went to the clipboard (only): one row named after the ROI.
+  char* clip = PR_LoadStrFromClipboard();
+  ASSERT_TRUE(clip);
+  EXPECT_NE(std::string(clip).find("\ntumour\t"), std::string::npos);
+  pf_free(&clip);
+}
+
+TEST_F(FilterCommands, NtupleFileReadsBackWithNumpy) {
+  CVol* a = makeVolume(FRM_REAL, 64, DIM3D{4, 3, 2, 1}, [](int x, int y, int z, int) { return x + 10 * y + 100 * z; },
+                       L"/data/ktrans.nii");
+  CVol* b = makeVolume(FRM_REAL, 64, DIM3D{4, 3, 2, 1}, [](int x, int, int, int) { return x == 2 ? 1e60 : 0.5 * x; },
+                       L"/data/ve.nii");
+  CVol* i = makeVolume(FRM_INT, 16, DIM3D{4, 3, 2, 1}, [](int, int, int, int) { return 3; }, L"/data/int.nii");
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(i), twk::testkit::makeLayer(a)});
+  run("Dynamic Analysis", "Output Parametric Map N-tuple file", doc);
+  EXPECT_EQ(ui.lastMessage(), L"CDrawSet::OutputParamMapNtupleFile : At least two REAL volumes are required");
+  doc->GetActiveSet()->AppendLayer(twk::testkit::makeLayer(b));
+  const std::string path = testing::TempDir() + "maps.txt";
+  std::remove(path.c_str());  // a file from an earlier run would bring the overwrite question
+  ui.answerSaveFile(CString::fromUtf8(path)).answerMessage(IDYES);
+  run("Dynamic Analysis", "Output Parametric Map N-tuple file", doc);
+  const std::vector<double> got = numpyReference({0}, {1}, "float",
+      "np.loadtxt('" + path + "', skiprows=1).ravel()");
+  std::vector<double> expected;
+  for (int z = 0; z < 2; ++z)
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 4; ++x)
+        for (double v : {double(x), double(y), double(z), x + 10.0 * y + 100 * z, x == 2 ? std::nan("") : 0.5 * x})
+          expected.push_back(v);
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t k = 0; k < got.size(); ++k)
+    if (std::isnan(expected[k])) EXPECT_TRUE(std::isnan(got[k])) << k;
+    else EXPECT_EQ(got[k], expected[k]) << k;
+}
+
+// The Qt dialogs of the records, offscreen.
+class FilterDialogs : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "filter_operations_test";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) new QApplication(argc, argv);
+    TW_InstallRecordDialog();
+  }
+  static void TearDownTestSuite() { TW_RemoveRecordDialog(); }
+};
+
+TEST_F(FilterDialogs, SmoothDialogRangesAndMask) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  VA_VOLSMOOTH record{1, 0, 2.0, 1, 0};
+  {
+    SCOPED_TRACE("cancel without a mask clears the constrain flag only");
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.set(L"Radius (vox)", L"7").cancel();
+    EXPECT_FALSE(TW_DlgVolSmooth(&record, false));
+    EXPECT_EQ(record.constrainByMask, 0);
+    EXPECT_EQ(record.radius, 2.0);
+  }
+  {
+    SCOPED_TRACE("Maximal SI cannot be confirmed");
+    const VA_VOLSMOOTH before = record;
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.choose(L"Kernel", 6).ok().cancel();
+    EXPECT_FALSE(TW_DlgVolSmooth(&record, true));
+    EXPECT_EQ(std::memcmp(&before, &record, sizeof record), 0);
+    EXPECT_EQ(ui.lastMessage(), L"Kernel : Please enter an integer between 0 and 4.");
+  }
+  {
+    SCOPED_TRACE("OK stores the edits");
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.choose(L"Kernel", 4).set(L"Radius (vox)", L"1.5").check(L"Constrain by mask", true).ok();
+    EXPECT_TRUE(TW_DlgVolSmooth(&record, true));
+    EXPECT_EQ(record.kernel, 4);
+    EXPECT_EQ(record.radius, 1.5);
+    EXPECT_EQ(record.constrainByMask, 1);
+  }
+}
+
+TEST_F(FilterDialogs, ConstrainedSmoothDialog) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  g_IvcsParms = VA_IVCS{};
+  const VA_IVCS before = g_IvcsParms;
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.set(L"Regional smooth radius (vox)", L"0").ok().set(L"Final smooth radius (vox)", L"-1").cancel();
+    EXPECT_FALSE(TW_DlgIntervolConstrSmooth(L"a", L"b", 4.26));
+    EXPECT_EQ(std::memcmp(&before, &g_IvcsParms, sizeof before), 0);
+  }
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.set(L"Final smooth radius (vox)", L"-1").check(L"Default edge settings", true).ok();
+    EXPECT_TRUE(TW_DlgIntervolConstrSmooth(L"a", L"b", 4.26));
+    EXPECT_EQ(g_IvcsParms.finalRadius, -1);
+    EXPECT_NEAR(g_IvcsParms.edge.edgeThreshold, 8.6, 1e-12);  // twice the noise rounded to 4.3
+  }
+}
+
+TEST_F(FilterDialogs, BiasFieldAndDenoisingDialogs) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  {
+    SCOPED_TRACE("N4: a noise of 0 is refused, Cancel keeps the record byte for byte");
+    VA_N4PARAM record;
+    const VA_N4PARAM before = record;
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.set(L"Noise [0-1.0]", L"0").ok().cancel();
+    EXPECT_FALSE(TW_DlgAntsN4(&record));
+    EXPECT_EQ(std::memcmp(&before, &record, sizeof record), 0);
+    EXPECT_EQ(ui.lastMessage(), L"Noise [0-1.0] : Please enter a number between 1e-06 and 1.");
+  }
+  {
+    SCOPED_TRACE("NLM: the TSM variant greys the radii and stores them unchanged; variant 3 refuses");
+    VA_NLMDENOISE record{0, 7, 9, 1.0, 1.0};
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.set(L"Noise sigma", L"3").ok();
+    EXPECT_TRUE(TW_DlgNLMdenoise(false, 1, &record, nullptr));
+    EXPECT_EQ(record.patchRadius, 7);
+    EXPECT_EQ(record.searchRadius, 9);
+    EXPECT_EQ(record.sigma, 3.0);
+    EXPECT_FALSE(TW_DlgNLMdenoise(false, 3, &record, nullptr));
+    EXPECT_EQ(ui.lastMessage(), L"CDlgNLMdenoise::OnInitDialog : Invalid dialog variant");
+  }
+  {
+    SCOPED_TRACE("BiCal: the background transition loses its fraction");
+    VA_BICALZF record;
+    record.backgroundTransition = 12.75;
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.choose(L"Region separation", 2).set(L"Gradient inclusion [0,1]", L"0.5").ok();
+    EXPECT_TRUE(TW_DlgBicalZF(false, nullptr, &record));
+    EXPECT_EQ(record.backgroundTransition, 12.0);
+    EXPECT_EQ(record.separation, 2);
+    EXPECT_EQ(record.gradientInclusion, 0.5);
+  }
+}
+
+}  // namespace
