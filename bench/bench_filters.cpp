@@ -108,8 +108,8 @@ void BM_Radiomics_100x100(benchmark::State& state) {
   CVol vol;
   vol.frame = f;
   VA_PARM_RADIOM2D record;
-  record.discretisation.low = 0;
-  record.discretisation.high = 200;
+  record.discretisation.rangeLow = 0;
+  record.discretisation.rangeHigh = 200;
   record.discretisation.binWidth = 6.25;  // 32 levels
   for (auto _ : state) {
     CString text;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "CString.h"
-#include "RoiStatPreset.h"
+#include "roi/RoiStatPreset.h"
 #include "TwkTypes.h"
 #include "render/RectHelpers.h"
 #include "roi/RoiStatistics.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "DrawObj.h"
-#include "RoiStatPreset.h"
+#include "roi/RoiStatPreset.h"
 #include "ViewFilt.h"
 
 class CVol;

@@ -195,11 +195,11 @@ namespace {
 // for in a prompt (each must be set: no 1e60 left), with the clip flag.
 bool promptHistogramStep(CVol*, int, CVol*, const CString& roiName, int, ROISTATPRESET* preset) {
   ROISTATPRESET edited = *preset;
-  for (double* v : {&edited.low, &edited.high, &edited.binWidth})
+  for (double* v : {&edited.rangeLow, &edited.rangeHigh, &edited.binWidth})
     if (*v == VOID_VALUE) *v = 0;
   TW_DIALOG d(L"3D ROI Statistics : " + roiName, L"CDlgRoiStat3D");
-  d.Real(L"Range low", &edited.low);
-  d.Real(L"Range high", &edited.high);
+  d.Real(L"Range low", &edited.rangeLow);
+  d.Real(L"Range high", &edited.rangeHigh);
   d.Real(L"Bin width", &edited.binWidth);
   d.Flag(L"Clip range", &edited.clip);
   d.onCheck = [title = d.title](const TW_DIALOG_VALUES& v) {
@@ -218,16 +218,16 @@ TW_HISTOGRAM_STEP& histogramStep() {
 }
 
 bool defined(const ROISTATPRESET& p) {
-  return p.low != VOID_VALUE && p.high != VOID_VALUE && p.binWidth != VOID_VALUE;
+  return p.rangeLow != VOID_VALUE && p.rangeHigh != VOID_VALUE && p.binWidth != VOID_VALUE;
 }
 
 CString discretisationText(const ROISTATPRESET& p) {
   if (!defined(p)) return L"Undefined";
   double width = p.binWidth;
   int bins = 0;
-  if (!VA_CalcRangeBins(p.low, p.high, &width, &bins)) bins = 0;
+  if (!VA_CalcRangeBins(p.rangeLow, p.rangeHigh, &width, &bins)) bins = 0;
   CString text;
-  text.Format(L"Range [%e,%e]  Bin width (%e)  Bins (%u)  Clip range (%u)", p.low, p.high, p.binWidth, unsigned(bins),
+  text.Format(L"Range [%e,%e]  Bin width (%e)  Bins (%u)  Clip range (%u)", p.rangeLow, p.rangeHigh, p.binWidth, unsigned(bins),
               unsigned(p.clip));
   return text;
 }

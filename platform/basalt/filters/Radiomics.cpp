@@ -304,11 +304,11 @@ bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, c
   };
   if (!record || !vol || !vol->frame || vol->IsROI() || !text) return fail(L"Integer or Real volume is required");
   const ROISTATPRESET& disc = record->discretisation;
-  if (disc.low == VOID_VALUE || disc.high == VOID_VALUE || disc.binWidth == VOID_VALUE)
+  if (disc.rangeLow == VOID_VALUE || disc.rangeHigh == VOID_VALUE || disc.binWidth == VOID_VALUE)
     return fail(L"Histogram-based discretization is undefined.");
   double width = disc.binWidth;
   int ng = 0;
-  if (!(disc.high > disc.low) || !(width > 0) || !VA_CalcRangeBins(disc.low, disc.high, &width, &ng) || ng < 1)
+  if (!(disc.rangeHigh > disc.rangeLow) || !(width > 0) || !VA_CalcRangeBins(disc.rangeLow, disc.rangeHigh, &width, &ng) || ng < 1)
     return fail(L"Histogram-based discretization is undefined.");
   const size_t distanceLength = wcsnlen(record->distances, 32);
   if (distanceLength > 31) return fail(L"The distance list is longer than 31 characters");
@@ -352,11 +352,11 @@ bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, c
           const int64_t i = values.index(x, y, z);
           if (!values.valid[size_t(i)] || (roi && !twk::roiBit(roi->frame, x, y, z, 0))) continue;
           double v = values.v[size_t(i)];
-          if (v < disc.low || v > disc.high) {
+          if (v < disc.rangeLow || v > disc.rangeHigh) {
             if (!disc.clip) continue;
-            v = std::clamp(v, disc.low, disc.high);
+            v = std::clamp(v, disc.rangeLow, disc.rangeHigh);
           }
-          const int b = std::clamp(int(std::floor((v - disc.low) / width)) + 1, 1, ng);
+          const int b = std::clamp(int(std::floor((v - disc.rangeLow) / width)) + 1, 1, ng);
           s.q[size_t(y * w + x)] = b;
           inside.push_back(v);
           bins.push_back(b);
@@ -431,7 +431,7 @@ bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, c
   if (record->headerRow) {
     out.Format(L"Radiomics 2D features: discretisation range [%s, %s], bin width %s, %d bins, clip %d; resolution "
                L"%s; distances %s; weights %s; aggregation 2D by slice, %s, averaged over slices\n",
-               number(disc.low).GetString(), number(disc.high).GetString(), number(width).GetString(), ng,
+               number(disc.rangeLow).GetString(), number(disc.rangeHigh).GetString(), number(width).GetString(), ng,
                int(disc.clip), record->resolution != 0 ? number(record->resolution).GetString() : L"native",
                CString(record->distances, int(distanceLength)).GetString(), weightNames[record->weights],
                record->weights == 0 ? L"directions not merged" : L"directions merged");

@@ -20,16 +20,11 @@
 
 #include "CString.h"
 #include "TwkTypes.h"
+#include "roi/RoiStatPreset.h"
 
 class CVol;
 
 #pragma pack(push, 1)
-// Histogram settings of one layer (1e60: not set).
-struct ROISTATPRESET {
-  int64_t owner = 0;  // the layer the settings belong to (an identity only; 0 none)
-  double low = VOID_VALUE, high = VOID_VALUE, binWidth = VOID_VALUE;
-  uint8_t clip = 0;
-};
 
 // "Radiomics Features 2D".
 struct VA_PARM_RADIOM2D {

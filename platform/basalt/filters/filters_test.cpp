@@ -588,8 +588,8 @@ TEST_F(Filters, RadiomicsOfATypedSlice) {
   CVol vol;
   vol.frame = VA_CreateVol(levels, 64, 3, 3, 1, 1);
   VA_PARM_RADIOM2D record;
-  record.discretisation.low = 0.5;
-  record.discretisation.high = 3.5;
+  record.discretisation.rangeLow = 0.5;
+  record.discretisation.rangeHigh = 3.5;
   record.discretisation.binWidth = 1;
   const double r2 = std::sqrt(2.0);
   const struct {
@@ -664,8 +664,8 @@ print(repr(float(v.mean())), repr(float(v.var())), repr(float(stats.skew(v))), r
   roi.name = L"/data/roi.nii";
   CVol* rois[1] = {&roi};
   VA_PARM_RADIOM2D record;
-  record.discretisation.low = 0;
-  record.discretisation.high = 200;
+  record.discretisation.rangeLow = 0;
+  record.discretisation.rangeHigh = 200;
   record.discretisation.binWidth = 25;
   record.weights = 0;
   for (const wchar_t* distances : {L"1", L"1,2"}) {

@@ -248,7 +248,7 @@ TEST_F(FilterCommands, RadiomicsUndefinedFlowAndSilentRefusal) {
   ui.answerValues(fields, {L"1", L"Undefined"}).answerValues({400, 600, 25, 0});
   ui.answerValues(fields, {L"1", L"Undefined"});
   run("Measure", "Radiomics 2D features - Active ROI", doc);
-  EXPECT_EQ(g_Radiom2DReal.discretisation.low, 400);
+  EXPECT_EQ(g_Radiom2DReal.discretisation.rangeLow, 400);
   EXPECT_EQ(g_Radiom2DReal.discretisation.binWidth, 25);
   bool stopped = false;
   for (const CString& m : ui.messages) stopped |= m == L"Histogram-based discretization is undefined.";
