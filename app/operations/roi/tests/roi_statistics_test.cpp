@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,10 +11,10 @@
 #include "AppOptions.h"
 #include "DocTestKit.h"
 #include "DrawDoc.h"
-#include "HighObj.h"
 #include "RoiStat3D.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
+#include "VectorRois.h"
 #include "paths/FilePaths.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
@@ -304,21 +303,13 @@ TEST(RoiStatisticsCommand, OperandsVectorRoisAndTheLayersSettings) {
   EXPECT_NE(kept.binWidth, 100.0);
 
   // A selected vector ROI of the set wins over the marked ROI layer.
-  auto* v = new CDrawSet(&doc);
-  v->vroi = static_cast<HIGHOBJ*>(pf_calloc(sizeof(HIGHOBJ)));
-  *v->vroi = HIGHOBJ{};
-  v->vroi->kind = HIGHOBJ_VECTOR_ROI;
-  v->vroi->shape = HIGHOBJ_SHAPE_BOX;
-  v->vroi->owner = set;
-  std::strcpy(v->vroi->label, "spot");
-  v->vroi->x0 = 0;
-  v->vroi->x1 = 2;
-  v->vroi->y0 = 0;
-  v->vroi->y1 = 2;
-  v->vroi->z0 = 0;
-  v->vroi->z1 = 2;
-  CDrawObj* obj = v;
-  doc.AddObject(&obj, true);
+  const double box[6] = {0, 0, 0, 2, 2, 2};
+  ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, box, 0, 0, "spot"));
+  int count = 0;
+  CDrawSet** vrois = TW_CollectVectRoiObjects(set, &count);
+  ASSERT_EQ(count, 1);
+  CDrawSet* v = vrois[0];
+  pf_free(&vrois);
   doc.selection = {v};
   script.answerValues({1, 0, 0, 1});
   ASSERT_TRUE(CDrawSet::RoiStatistics(set, &view, 1, false));
