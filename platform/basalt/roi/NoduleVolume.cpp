@@ -54,27 +54,26 @@ struct Selection {
   }
 };
 
-// The measured values of at least minimum, gathered line by line in parallel.
-std::vector<double> selectedAtLeast(const FRAME* frame, const Selection& s, double minimum) {
+// Reduces over the defined selected voxels, lines in parallel: visit(acc, x, y, z, v) adds a voxel
+// to a partial result, join(a, b) merges two.
+template <typename T, typename Visit, typename Join>
+T reduceSelected(const FRAME* frame, const Selection& s, Visit visit, Join join) {
   const int64_t h = frame->dim.h;
   return tbb::parallel_reduce(
-      tbb::blocked_range<int64_t>(0, h * frame->dim.d, 16), std::vector<double>{},
-      [&](const tbb::blocked_range<int64_t>& r, std::vector<double> acc) {
+      tbb::blocked_range<int64_t>(0, h * frame->dim.d, 16), T{},
+      [&](const tbb::blocked_range<int64_t>& r, T acc) {
         std::vector<double> line;
         for (int64_t i = r.begin(); i < r.end(); ++i) {
           const int64_t y = i % h, z = i / h;
           twk::lineToDoubles(frame, y, z, 0, line);
           for (int64_t x = 0; x < frame->dim.w; ++x) {
             const double v = line[size_t(x)];
-            if (v != VOID_VALUE && v == v && v >= minimum && s.contains(x, y, z)) acc.push_back(v);
+            if (v != VOID_VALUE && v == v && s.contains(x, y, z)) visit(acc, x, y, z, v);
           }
         }
         return acc;
       },
-      [](std::vector<double> a, const std::vector<double>& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-      });
+      join);
 }
 
 bool measure(const FRAME* frame, const Selection& s, const VA_VOLNODEPARM& p, double voxelVolume, Measurement* m) {
@@ -82,7 +81,15 @@ bool measure(const FRAME* frame, const Selection& s, const VA_VOLNODEPARM& p, do
   // The pure attenuation: the brightest purePercent % of the voxels that are at least half
   // ground glass (the faint tail of a blurred border does not dilute it).
   const double half = 0.5 * (bg + p.groundGlass);
-  std::vector<double> above = selectedAtLeast(frame, s, half);
+  std::vector<double> above = reduceSelected<std::vector<double>>(
+      frame, s,
+      [&](std::vector<double>& acc, int64_t, int64_t, int64_t, double v) {
+        if (v >= half) acc.push_back(v);
+      },
+      [](std::vector<double> a, const std::vector<double>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+      });
   if (above.empty()) return false;
   const size_t top = std::max<size_t>(1, size_t(std::ceil(above.size() * std::clamp(p.purePercent, 0.0, 100.0) / 100.0)));
   std::nth_element(above.begin(), above.end() - int64_t(top), above.end());
@@ -92,30 +99,19 @@ bool measure(const FRAME* frame, const Selection& s, const VA_VOLNODEPARM& p, do
   m->solidNodule = m->pureAttenuation >= p.threshold;
   m->reference = m->solidNodule ? p.solid : p.groundGlass;
 
-  const int64_t h = frame->dim.h, lines = h * frame->dim.d;
-  m->sums = tbb::parallel_reduce(
-      tbb::blocked_range<int64_t>(0, lines, 16), Sums{},
-      [&](const tbb::blocked_range<int64_t>& r, Sums acc) {
-        std::vector<double> line;
-        for (int64_t i = r.begin(); i < r.end(); ++i) {
-          const int64_t y = i % h, z = i / h;
-          twk::lineToDoubles(frame, y, z, 0, line);
-          for (int64_t x = 0; x < frame->dim.w; ++x) {
-            const double v = line[size_t(x)];
-            if (v == VOID_VALUE || v != v || !s.contains(x, y, z)) continue;
-            double f = std::clamp((v - bg) / (m->reference - bg), 0.0, 1.0);
-            if (f < p.lowClamp && s.radius <= 0) f = 0;
-            else if (f > p.highClamp) f = 1;
-            if (f <= 0) continue;
-            acc.fraction += f;
-            acc.x += f * double(x);
-            acc.y += f * double(y);
-            acc.z += f * double(z);
-            (f >= 1 ? acc.pure : acc.partial) += 1;
-            if (v >= p.threshold) acc.solid += std::clamp((v - bg) / (p.solid - bg), 0.0, 1.0);
-          }
-        }
-        return acc;
+  m->sums = reduceSelected<Sums>(
+      frame, s,
+      [&](Sums& acc, int64_t x, int64_t y, int64_t z, double v) {
+        double f = std::clamp((v - bg) / (m->reference - bg), 0.0, 1.0);
+        if (f < p.lowClamp && s.radius <= 0) f = 0;
+        else if (f > p.highClamp) f = 1;
+        if (f <= 0) return;
+        acc.fraction += f;
+        acc.x += f * double(x);
+        acc.y += f * double(y);
+        acc.z += f * double(z);
+        (f >= 1 ? acc.pure : acc.partial) += 1;
+        if (v >= p.threshold) acc.solid += std::clamp((v - bg) / (p.solid - bg), 0.0, 1.0);
       },
       [](Sums a, const Sums& b) {
         a.add(b);
