@@ -73,6 +73,7 @@ class CRoiStatHistogram : public QWidget {
 };
 
 CRoiStat3DWindow::CRoiStat3DWindow(CDlgRoiStat3D& dialog, QWidget* parent) : QDialog(parent), dialog_(dialog) {
+  setObjectName(QStringLiteral("CDlgRoiStat3D"));
   setWindowTitle(toQt(dialog.Title()));
   auto* layout = new QVBoxLayout(this);
 

@@ -54,16 +54,26 @@ struct Selection {
   }
 };
 
-template <typename Visit>
-void forSelected(const FRAME* frame, const Selection& s, Visit visit) {
+// Reduces over the defined selected voxels, lines in parallel: visit(acc, x, y, z, v) adds a voxel
+// to a partial result, join(a, b) merges two.
+template <typename T, typename Visit, typename Join>
+T reduceSelected(const FRAME* frame, const Selection& s, Visit visit, Join join) {
   const int64_t h = frame->dim.h;
-  std::vector<double> line;
-  for (int64_t i = 0; i < h * frame->dim.d; ++i) {
-    const int64_t y = i % h, z = i / h;
-    twk::lineToDoubles(frame, y, z, 0, line);
-    for (int64_t x = 0; x < frame->dim.w; ++x)
-      if (s.contains(x, y, z)) visit(x, y, z, line[size_t(x)]);
-  }
+  return tbb::parallel_reduce(
+      tbb::blocked_range<int64_t>(0, h * frame->dim.d, 16), T{},
+      [&](const tbb::blocked_range<int64_t>& r, T acc) {
+        std::vector<double> line;
+        for (int64_t i = r.begin(); i < r.end(); ++i) {
+          const int64_t y = i % h, z = i / h;
+          twk::lineToDoubles(frame, y, z, 0, line);
+          for (int64_t x = 0; x < frame->dim.w; ++x) {
+            const double v = line[size_t(x)];
+            if (v != VOID_VALUE && v == v && s.contains(x, y, z)) visit(acc, x, y, z, v);
+          }
+        }
+        return acc;
+      },
+      join);
 }
 
 bool measure(const FRAME* frame, const Selection& s, const VA_VOLNODEPARM& p, double voxelVolume, Measurement* m) {
@@ -71,10 +81,15 @@ bool measure(const FRAME* frame, const Selection& s, const VA_VOLNODEPARM& p, do
   // The pure attenuation: the brightest purePercent % of the voxels that are at least half
   // ground glass (the faint tail of a blurred border does not dilute it).
   const double half = 0.5 * (bg + p.groundGlass);
-  std::vector<double> above;
-  forSelected(frame, s, [&](int64_t, int64_t, int64_t, double v) {
-    if (v != VOID_VALUE && v == v && v >= half) above.push_back(v);
-  });
+  std::vector<double> above = reduceSelected<std::vector<double>>(
+      frame, s,
+      [&](std::vector<double>& acc, int64_t, int64_t, int64_t, double v) {
+        if (v >= half) acc.push_back(v);
+      },
+      [](std::vector<double> a, const std::vector<double>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+      });
   if (above.empty()) return false;
   const size_t top = std::max<size_t>(1, size_t(std::ceil(above.size() * std::clamp(p.purePercent, 0.0, 100.0) / 100.0)));
   std::nth_element(above.begin(), above.end() - int64_t(top), above.end());
@@ -84,30 +99,19 @@ bool measure(const FRAME* frame, const Selection& s, const VA_VOLNODEPARM& p, do
   m->solidNodule = m->pureAttenuation >= p.threshold;
   m->reference = m->solidNodule ? p.solid : p.groundGlass;
 
-  const int64_t h = frame->dim.h, lines = h * frame->dim.d;
-  m->sums = tbb::parallel_reduce(
-      tbb::blocked_range<int64_t>(0, lines, 16), Sums{},
-      [&](const tbb::blocked_range<int64_t>& r, Sums acc) {
-        std::vector<double> line;
-        for (int64_t i = r.begin(); i < r.end(); ++i) {
-          const int64_t y = i % h, z = i / h;
-          twk::lineToDoubles(frame, y, z, 0, line);
-          for (int64_t x = 0; x < frame->dim.w; ++x) {
-            const double v = line[size_t(x)];
-            if (v == VOID_VALUE || v != v || !s.contains(x, y, z)) continue;
-            double f = std::clamp((v - bg) / (m->reference - bg), 0.0, 1.0);
-            if (f < p.lowClamp && s.radius <= 0) f = 0;
-            else if (f > p.highClamp) f = 1;
-            if (f <= 0) continue;
-            acc.fraction += f;
-            acc.x += f * double(x);
-            acc.y += f * double(y);
-            acc.z += f * double(z);
-            (f >= 1 ? acc.pure : acc.partial) += 1;
-            if (v >= p.threshold) acc.solid += std::clamp((v - bg) / (p.solid - bg), 0.0, 1.0);
-          }
-        }
-        return acc;
+  m->sums = reduceSelected<Sums>(
+      frame, s,
+      [&](Sums& acc, int64_t x, int64_t y, int64_t z, double v) {
+        double f = std::clamp((v - bg) / (m->reference - bg), 0.0, 1.0);
+        if (f < p.lowClamp && s.radius <= 0) f = 0;
+        else if (f > p.highClamp) f = 1;
+        if (f <= 0) return;
+        acc.fraction += f;
+        acc.x += f * double(x);
+        acc.y += f * double(y);
+        acc.z += f * double(z);
+        (f >= 1 ? acc.pure : acc.partial) += 1;
+        if (v >= p.threshold) acc.solid += std::clamp((v - bg) / (p.solid - bg), 0.0, 1.0);
       },
       [](Sums a, const Sums& b) {
         a.add(b);
@@ -154,18 +158,24 @@ void describe(const Measurement& m, double voxelVolume, CString* report, CString
                         m.volume, diameter, solid);
 }
 
+// The checks and the measurement over the ROI (and region) that both forms start with.
+bool measureRoi(const wchar_t* name, const FRAME* frame, const DIM3D* dims, const SPC* spacing, const FRAME* roi,
+                const VA_VOLNODEPARM* parms, const FRAME* region, Measurement* m) {
+  if (!checkArguments(name, frame, dims, spacing, roi, parms, region)) return false;
+  if (!measure(frame, Selection{roi, region, {}, 0, *spacing}, *parms, spacing->x * spacing->y * spacing->z, m)) {
+    twk::showNamedError(name, L"No nodule voxels in the ROI");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool VA_VolNod_Basic(const FRAME* frame, const DIM3D* dims, const SPC* spacing, const FRAME* roi,
                      const VA_VOLNODEPARM* parms, const FRAME* region, CString* report, CString* clipboard) {
-  const wchar_t* name = L"VA_VolNod_Basic";
-  if (!checkArguments(name, frame, dims, spacing, roi, parms, region)) return false;
-  const double voxelVolume = spacing->x * spacing->y * spacing->z;
   Measurement m;
-  if (!measure(frame, Selection{roi, region, {}, 0, *spacing}, *parms, voxelVolume, &m)) {
-    twk::showNamedError(name, L"No nodule voxels in the ROI");
-    return false;
-  }
+  if (!measureRoi(L"VA_VolNod_Basic", frame, dims, spacing, roi, parms, region, &m)) return false;
+  const double voxelVolume = spacing->x * spacing->y * spacing->z;
   if (report) *report = L"Method\tbasic partial volume\n";
   describe(m, voxelVolume, report, clipboard);
   return true;
@@ -173,14 +183,9 @@ bool VA_VolNod_Basic(const FRAME* frame, const DIM3D* dims, const SPC* spacing, 
 
 bool VA_VolNod_MatchDeltaR(const FRAME* frame, const DIM3D* dims, const SPC* spacing, const FRAME* roi,
                            const VA_VOLNODEPARM* parms, CString* report, CString* clipboard) {
-  const wchar_t* name = L"VA_VolNod_MatchDeltaR";
-  if (!checkArguments(name, frame, dims, spacing, roi, parms, nullptr)) return false;
-  const double voxelVolume = spacing->x * spacing->y * spacing->z;
   Measurement m;
-  if (!measure(frame, Selection{roi, nullptr, {}, 0, *spacing}, *parms, voxelVolume, &m)) {
-    twk::showNamedError(name, L"No nodule voxels in the ROI");
-    return false;
-  }
+  if (!measureRoi(L"VA_VolNod_MatchDeltaR", frame, dims, spacing, roi, parms, nullptr, &m)) return false;
+  const double voxelVolume = spacing->x * spacing->y * spacing->z;
   int iterations = 0;
   double sphere = 0;
   for (; iterations < 50; ++iterations) {

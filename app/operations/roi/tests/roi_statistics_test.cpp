@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,10 +11,10 @@
 #include "AppOptions.h"
 #include "DocTestKit.h"
 #include "DrawDoc.h"
-#include "HighObj.h"
 #include "RoiStat3D.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
+#include "VectorRois.h"
 #include "paths/FilePaths.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
@@ -62,6 +61,19 @@ double normalQuantile(double p) {
 struct Scripted {
   twk::ScriptedUi script;
   twk::ScopedUi installed{script};
+};
+
+// A document with one set of the given layers and a view of it.
+struct Document : Scripted {
+  CDrawDoc doc;
+  CountingView view;
+  CDrawSet* set = nullptr;
+  explicit Document(const std::vector<CDrawVol*>& layers) {
+    set = addSet(&doc, layers);
+    doc.AddView(&view);
+    set->AddViewProjection(&view);
+  }
+  ~Document() { doc.RemoveView(&view); }
 };
 
 }  // namespace
@@ -270,16 +282,14 @@ TEST(RoiStat3D, RunnerPresetsAndTheBimodalDialog) {
 }
 
 TEST(RoiStatisticsCommand, OperandsVectorRoisAndTheLayersSettings) {
-  CDrawDoc doc;
-  CountingView view;
-  twk::ScriptedUi script;
-  twk::ScopedUi installed(script);
   CVol* roi = makeVol(FRM_ROI, 10, 10, 10, 1, L"C:/data/upper.nii");
   const RECT3D upper{0, 0, 5, 9, 9, 9};
   VA_VolFillBox(roi->frame, 0, &upper, true, 1.0);
-  CDrawSet* set = addSet(&doc, {makeLayer(rampVol()), makeLayer(roi, false), makeLayer(rampVol(L"second"), false)});
-  doc.AddView(&view);
-  set->AddViewProjection(&view);
+  Document d({makeLayer(rampVol()), makeLayer(roi, false), makeLayer(rampVol(L"second"), false)});
+  CDrawDoc& doc = d.doc;
+  CountingView& view = d.view;
+  twk::ScriptedUi& script = d.script;
+  CDrawSet* set = d.set;
 
   // No ROI marked: the whole volume.
   script.answerValues({1, 0, 0, 1});
@@ -304,21 +314,13 @@ TEST(RoiStatisticsCommand, OperandsVectorRoisAndTheLayersSettings) {
   EXPECT_NE(kept.binWidth, 100.0);
 
   // A selected vector ROI of the set wins over the marked ROI layer.
-  auto* v = new CDrawSet(&doc);
-  v->vroi = static_cast<HIGHOBJ*>(pf_calloc(sizeof(HIGHOBJ)));
-  *v->vroi = HIGHOBJ{};
-  v->vroi->kind = HIGHOBJ_VECTOR_ROI;
-  v->vroi->shape = HIGHOBJ_SHAPE_BOX;
-  v->vroi->owner = set;
-  std::strcpy(v->vroi->label, "spot");
-  v->vroi->x0 = 0;
-  v->vroi->x1 = 2;
-  v->vroi->y0 = 0;
-  v->vroi->y1 = 2;
-  v->vroi->z0 = 0;
-  v->vroi->z1 = 2;
-  CDrawObj* obj = v;
-  doc.AddObject(&obj, true);
+  const double box[6] = {0, 0, 0, 2, 2, 2};
+  ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, box, 0, 0, "spot"));
+  int count = 0;
+  CDrawSet** vrois = TW_CollectVectRoiObjects(set, &count);
+  ASSERT_EQ(count, 1);
+  CDrawSet* v = vrois[0];
+  pf_free(&vrois);
   doc.selection = {v};
   script.answerValues({1, 0, 0, 1});
   ASSERT_TRUE(CDrawSet::RoiStatistics(set, &view, 1, false));
@@ -328,26 +330,18 @@ TEST(RoiStatisticsCommand, OperandsVectorRoisAndTheLayersSettings) {
   // The 4D statistics are not part of this dialog.
   EXPECT_FALSE(CDrawSet::RoiStatistics(set, &view, 2, true));
   EXPECT_EQ(script.lastMessage(), CString(L"CDrawSet::RoiStatistics : 4D ROI statistics are not available yet"));
-  doc.RemoveView(&view);
 }
 
 TEST(RoiStatisticsCommand, A4DOperandIsMeasuredAtTheViewsTimePoint) {
-  CDrawDoc doc;
-  CountingView view;
-  twk::ScriptedUi script;
-  twk::ScopedUi installed(script);
   CVol* vol = makeVol(FRM_INT, 4, 4, 2, 3, L"dynamic");
   for (int t = 0; t < 3; ++t)
     for (int i = 0; i < 32; ++i) twk::setVoxelValue(vol->frame, i % 4, (i / 4) % 4, i / 16, t, 100 * t + i);
-  CDrawSet* set = addSet(&doc, {makeLayer(vol)});
-  doc.AddView(&view);
-  set->AddViewProjection(&view);
-  set->FindViewProjection(&view)->timeIndex = 2;
+  Document document({makeLayer(vol)});
+  document.set->FindViewProjection(&document.view)->timeIndex = 2;
   CDlgRoiStat3D d(vol, 2, nullptr, CString(), 0, nullptr);
   ASSERT_TRUE(d.OnInitDialog());
   EXPECT_DOUBLE_EQ(d.Info().mean, 215.5);
   EXPECT_EQ(d.Info().count, 32u);
-  script.answerValues({1, 0, 0, 1});
-  EXPECT_TRUE(CDrawSet::RoiStatistics(set, &view, 1, false));
-  doc.RemoveView(&view);
+  document.script.answerValues({1, 0, 0, 1});
+  EXPECT_TRUE(CDrawSet::RoiStatistics(document.set, &document.view, 1, false));
 }
