@@ -14,6 +14,7 @@
 
 #include "ArrayHelpers.h"
 #include "TextCodec.h"
+#include "OwnedPtrArray.h"
 #include "TwkDicom.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
@@ -433,11 +434,10 @@ bool VA_DeidentifyDicomFolder(const wchar_t* source, const wchar_t* target, bool
     const CString path = CString::fromUtf8(files[i].string());
     DCMFF* header = TWKDCM_LoadDcmFF(path);
     if (!header) continue;  // not a DICOM file
-    CString** phi = nullptr;
-    int64_t n = 0;
-    TWKDCM_ExtractPHIrecords(header, &phi, &n);
-    for (int64_t k = 0; k < n; ++k) delete phi[k];
-    pf_free(&phi);
+    twk::OwnedPtrArray<CString> phi;
+    TWKDCM_ExtractPHIrecords(header, phi.Items(), phi.CountPtr());
+    const int64_t n = phi.Count();
+    phi.Reset();
     TWKDCM_DeleteFF(&header);
     const fs::path out = to / fs::relative(files[i], from, ec);
     if (!inPlace) fs::create_directories(out.parent_path(), ec);

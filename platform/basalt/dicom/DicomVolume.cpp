@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "ArrayHelpers.h"
+#include "OwnedPtrArray.h"
 #include "TwkDicom.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
@@ -637,15 +638,11 @@ bool VA_VolExtractPHIrecords(const CVol* vol, CString*** records, int64_t* count
       }
       continue;
     }
-    CString** found = nullptr;
-    int64_t n = 0;
-    const bool ok = TWKDCM_ExtractPHIrecords(header, &found, &n);
+    twk::OwnedPtrArray<CString> found;
+    const bool ok = TWKDCM_ExtractPHIrecords(header, found.Items(), found.CountPtr());
     TWKDCM_DeleteFF(&header);
-    for (int64_t k = 0; k < n; ++k) {
+    for (int64_t k = 0; k < found.Count(); ++k)
       if (found[k] && seen.insert(*found[k]).second) lines.push_back(*found[k]);
-      delete found[k];
-    }
-    pf_free(&found);
     if (!ok) return false;
   }
   return appendLines(lines, records, count);
