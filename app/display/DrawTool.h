@@ -124,8 +124,9 @@ class CMagtraceTool : public CDrawTool {
   CDrawPoly* poly = nullptr;  // the spline being drawn, null when idle
 };
 
-// The application's magnetic-trace parameters.
+// The application's magnetic-trace and multi-agent MapFit parameters.
 extern VA_MAGTRACE g_MagTraceParms;
+extern struct VA_MAPFITAGPARM g_MapFitAGParms;
 CMagtraceTool* TW_MagtraceTool();
 
 // The process's polyline tool (id 5).

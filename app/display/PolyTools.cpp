@@ -1,5 +1,6 @@
 // The polyline tool (id 5) and the view commands that finish, close and shorten the polyline
-// being drawn; the magnetic-trace tool (id 11) and the trace commands (re-snap, copy, edge overlay).
+// being drawn; the magnetic-trace tool (id 11) and the trace commands (re-snap, copy, edge overlay,
+// MapFit).
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +17,9 @@
 #include "TwkUi.h"
 #include "Vol.h"
 #include "VolProj.h"
+#include "Prompts.h"
 #include "ViewGeometry.h"
+#include "trace/MapFit.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -51,6 +54,30 @@ void redrawAll(CDrawView* view) {
   if (CDrawDoc* doc = view->GetDocument()) doc->RedrawAllViews(false);
 }
 
+// A new one-contour polyline on the view's slice and plane holding the point twice (a contour
+// starts with its rubber-band point), appended to the document as its only selected object; null
+// when memory runs out.
+CDrawPoly* startPolyline(CDrawView* view, CDrawDoc* doc, bool isSpline, double tension, bool isClosed, DPOINT w) {
+  const VA_VOLPROJ* record = view->GetProjection();
+  double plane[3] = {0, 0, 0};
+  if (record) std::copy(record->rotation, record->rotation + 3, plane);
+  auto* made = new CDrawPoly(1, 0, isSpline, tension, isClosed, record ? record->slice : 0, plane);
+  if (!made->points) {
+    delete made;
+    return nullptr;
+  }
+  made->document = doc;
+  made->AppendPoint(w);
+  made->AppendPoint(w);
+  CDrawObj* add = made;
+  doc->AddObject(&add, true);
+  doc->SetModifiedFlag();
+  view->ClearSelection();
+  view->Select(made);
+  view->InvalidateClient();
+  return made;
+}
+
 }  // namespace
 
 CPolyTool* TW_PolyTool() { return &g_polyTool; }
@@ -77,24 +104,9 @@ void CPolyTool::OnLButtonDown(CDrawView* view, unsigned, POINT2D point) {
   const DPOINT w = view->ClientToWorldPoint(point);
   if (!poly) {
     if (!view->GetActiveSet()) return;
-    const VA_VOLPROJ* record = view->GetProjection();
-    double plane[3] = {0, 0, 0};
-    if (record) std::copy(record->rotation, record->rotation + 3, plane);
-    auto* made = new CDrawPoly(1, 0, false, 0.0, false, record ? record->slice : 0, plane);
-    if (!made->points) {
-      delete made;
-      return;
-    }
-    made->document = doc;
-    made->AppendPoint(w);
-    made->AppendPoint(w);
-    CDrawObj* add = made;
-    doc->AddObject(&add, true);
-    doc->SetModifiedFlag();
+    CDrawPoly* made = startPolyline(view, doc, false, 0.0, false, w);
+    if (!made) return;
     poly = made;
-    view->ClearSelection();
-    view->Select(made);
-    view->InvalidateClient();
   } else {
     poly->AppendPoint(w);
   }
@@ -257,24 +269,10 @@ void CMagtraceTool::OnLButtonDown(CDrawView* view, unsigned flags, POINT2D point
   }
   if (!poly) {
     view->SetCapture();
-    double plane[3] = {0, 0, 0};
-    if (record) std::copy(record->rotation, record->rotation + 3, plane);
-    auto* made = new CDrawPoly(1, 0, true, g_MagTraceParms.tension, g_MagTraceParms.connectEndToStart != 0,
-                               record ? record->slice : 0, plane);
-    if (!made->points) {
-      delete made;
-      return;
-    }
-    made->document = doc;
-    made->AppendPoint(w);
-    made->AppendPoint(w);
-    CDrawObj* add = made;
-    doc->AddObject(&add, true);
-    doc->SetModifiedFlag();
+    CDrawPoly* made =
+        startPolyline(view, doc, true, g_MagTraceParms.tension, g_MagTraceParms.connectEndToStart != 0, w);
+    if (!made) return;
     poly = made;
-    view->ClearSelection();
-    view->Select(made);
-    view->InvalidateClient();
   } else if (!snapped) {
     poly->AppendPoint(w);
   } else {
@@ -448,4 +446,76 @@ void CDrawView::OnTrace_OverlayEdges() {
   }
   if (CDrawDoc* doc = GetDocument()) doc->RedrawAllViews(false);
   SetViewCursor(TW_CURSOR::Arrow);
+}
+
+// ---------------------------------------------------------------------------------------------
+// MapFit
+// ---------------------------------------------------------------------------------------------
+
+VA_MAPFITAGPARM g_MapFitAGParms;
+
+bool CDrawView::MapFitMultiAgent() {
+  const wchar_t* fn = L"CDrawView::MapFitMultiAgent";
+  CDrawDoc* doc = GetDocument();
+  CDrawSet* set = GetActiveSet();
+  if (!doc || !set) {
+    twk::doc::message(fn, L"Volumetric Entity is required");
+    return false;
+  }
+  CDrawPoly* source = nullptr;
+  int polylines = 0;
+  for (CDrawObj* obj : doc->objects)
+    if (obj->kind == DRAWOBJ_POLY) {
+      source = static_cast<CDrawPoly*>(obj);
+      ++polylines;
+    }
+  if (polylines != 1 || !source->points || !source->pointsPerContour) {
+    twk::doc::message(fn, L"Polyline object should be selected");
+    return false;
+  }
+  if (!TW_ViewHooks().mapFitDialog || !TW_ViewHooks().mapFitDialog(&g_MapFitAGParms)) return false;
+  CVol* vol = set->WorkVolSI();
+  if (!vol || !vol->frame) return false;
+  for (CDrawView* v : doc->Views()) set->VolChangeSlice(v, 7, 0, source->slice, 3);
+  const int n = source->pointsPerContour[0];
+  std::vector<DPOINT3D> voxels(static_cast<size_t>(std::max(0, n)));
+  for (int i = 0; i < n; ++i)
+    if (!worldToVoxel(set, this, source->points[i], &voxels[size_t(i)])) return false;
+  int z0 = 0, z1 = vol->D() - 1;
+  // Cancel ends the command; a range the volume does not hold is refused.
+  if (!TW_SpecifyTwoInt(L"Specify [Z0,Z1]", L"Z0", &z0, L"Z1", &z1)) return false;
+  if (z0 > z1 || z0 < 0 || z1 > vol->D() - 1) {
+    twk::doc::message(fn, L"Invalid slice range");
+    return false;
+  }
+  int* counts = nullptr;
+  DPOINT3D** contours = VA_MorphContourMultiAgent(&g_MapFitAGParms, vol->frame, vol->Spc(), 0, z0, z1, voxels.data(),
+                                                  n, &counts, true);
+  doc->RedrawAllViews(false);
+  if (!contours) return false;
+  for (int k = 0; k <= z1 - z0; ++k) {
+    if (!contours[k] || counts[k] < 1) continue;
+    const int slice = int(std::floor(contours[k][0].z));
+    auto* made = new CDrawPoly(1, counts[k], source->spline != 0, source->tension, source->closed != 0, slice,
+                               source->planePoint);
+    if (!made->points) {
+      delete made;
+      continue;
+    }
+    made->pointsPerContour[0] = counts[k];
+    bool mapped = true;
+    for (int i = 0; i < counts[k] && mapped; ++i) mapped = voxelToWorld(set, this, contours[k][i], &made->points[i]);
+    if (!mapped) {
+      delete made;
+      continue;
+    }
+    made->style = source->style;
+    made->style.lineColor = source->style.lineColor ^ 0xFFFFFF;
+    CDrawObj* add = made;
+    doc->AddObject(&add, true);
+    doc->SetModifiedFlag();
+  }
+  VA_FreeMorphContours(&contours, &counts, z1 - z0 + 1);
+  doc->RedrawAllViews(false);
+  return true;
 }

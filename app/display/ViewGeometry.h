@@ -15,6 +15,7 @@ class CDrawDoc;
 class CDrawObj;
 class CDrawSet;
 class CDrawView;
+struct VA_MAPFITAGPARM;
 struct VA_VOLPROJ;
 
 // Virtual-key codes of the view keys.
@@ -42,6 +43,8 @@ struct TW_VIEW_HOOKS {
   std::function<void(CDrawView* view, CDrawObj* vectorRoi, bool otherPanelOpen)> vectorRoiPanel;
   // The Layers panel of the view's document when neither it nor another floating panel is open.
   std::function<void(CDrawView* view)> layersPanel;
+  // The "MapFit MAG (Multi-Agent)" dialog on the record; true on OK.
+  std::function<bool(VA_MAPFITAGPARM* record)> mapFitDialog;
   // Windows of views (the shell's): a new window of the document at the rectangle (main-frame
   // client coordinates; null: the shell's choice) with its view after the initial update, or null;
   std::function<CDrawView*(CDrawDoc* doc, const RECT2D* frameRect)> createView;

@@ -178,6 +178,9 @@ class CDrawView {
   bool MagTrace_ResnapSelectedSpline(int mode);
   bool CopyPolyContoursFromAdjacentSlice();
   void OnTrace_OverlayEdges();
+  // MapFit: the document's only polyline carried over a slice range by the multi-agent evolution
+  // (its dialog, then the range "Specify [Z0,Z1]"); one new polyline per slice.
+  bool MapFitMultiAgent();
   // Update rules of the commands that have one.
   void OnUpdateZoomByWindow(TW_CMDUI* ui) const;
   void OnUpdateWindowLevelTool(TW_CMDUI* ui) const;

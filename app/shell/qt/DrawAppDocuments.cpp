@@ -17,6 +17,7 @@
 #include "DocHooks.h"
 #include "DlgLayerCtrl.h"
 #include "DlgLayerOpers.h"
+#include "DlgMapFitAG.h"
 #include "DrawVol.h"
 #include "LayerOperationsView.h"
 #include "DlgOpenDicomDir.h"
@@ -182,6 +183,7 @@ void CDrawApp::installDialogHooks() {
   viewHooks.polylineProperties = [](CDrawView*, CDrawObj* poly) { TW_DlgPolyline(static_cast<CDrawPoly*>(poly)); };
   viewHooks.layersPanel = [](CDrawView* view) { TW_OpenDlgLayerCtrl(view); };
   viewHooks.viewFilter = [](CDrawSet* set, CDrawView* view) { TW_DlgVolIntWin(set, view); };
+  viewHooks.mapFitDialog = [](VA_MAPFITAGPARM* record) { return TW_DlgMapFitAG(record); };
   TW_USEROPT_HOOKS& options = TW_UserOptHooks();
   options.applyVisualStyle = [this](int style) {
     if (mainFrame_) mainFrame_->ApplyVisualStyle(style);
@@ -199,6 +201,7 @@ void CDrawApp::removeHooks() {
   dialogHooks.polylineProperties = nullptr;
   dialogHooks.layersPanel = nullptr;
   dialogHooks.viewFilter = nullptr;
+  dialogHooks.mapFitDialog = nullptr;
   TW_UserOptHooks() = TW_USEROPT_HOOKS{};
   TW_SetColorChooserView(nullptr);
   TW_SetRawVolumeView(nullptr);

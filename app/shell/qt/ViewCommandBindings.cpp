@@ -131,6 +131,9 @@ TW_COMMAND_BINDINGS(view_commands) {
     if (c.view->CopyPolyContoursFromAdjacentSlice() && mode && mode->kind == TW_COMMAND_ARG::Kind::Number)
       c.view->MagTrace_ResnapSelectedSpline(c.Int(0));
   });
+  TW_BindOperation("CDrawView::MapFitMultiAgent", [](const TW_COMMAND_CALL& c) {
+    if (c.view) c.view->MapFitMultiAgent();
+  });
   TW_BindOperation("CDrawView::EditSplinePoint", [](const TW_COMMAND_CALL& c) {
     if (c.view) c.view->EditSplinePoint(c.Flag(1));
   });

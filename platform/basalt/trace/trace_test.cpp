@@ -17,6 +17,7 @@
 #include "Vol.h"
 #include "render/HermiteSpline.h"
 #include "trace/MagTrace.h"
+#include "trace/MapFit.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -230,4 +231,38 @@ TEST(MagTrace, TheEdgeMapAgreesWithScikitImagesCanny) {
   pf_free(&ours);
   pf_free(&values);
   fs::remove_all(folder);
+}
+
+TEST(MapFit, TheContourIsCarriedAlongTheConeFromItsOwnSliceAndBadRangesAreRefused) {
+  auto coneVol = disc(6, cone);  // radius 20, 18, ... 10
+  VA_MAPFITAGPARM parms;
+  const std::vector<DPOINT3D> drawn = circle(14, 32, 3.5);  // on slice 3, at its edge
+  int* counts = nullptr;
+  DPOINT3D** out = VA_MorphContourMultiAgent(&parms, coneVol->frame, nullptr, 0, 0, 5, drawn.data(),
+                                             int(drawn.size()), &counts, false);
+  ASSERT_NE(out, nullptr);
+  for (int z = 0; z < 6; ++z) {
+    SCOPED_TRACE(z);
+    ASSERT_EQ(counts[z], 32);
+    double mean = 0;
+    for (int i = 0; i < counts[z]; ++i) {
+      EXPECT_EQ(std::floor(out[z][i].z), z);
+      mean += radiusOf(out[z][i]) / counts[z];
+    }
+    EXPECT_NEAR(mean, cone(z), 0.75);
+  }
+  EXPECT_EQ(out[3][7].x, drawn[7].x);  // the drawn slice keeps the contour as drawn
+  VA_FreeMorphContours(&out, &counts, 6);
+  EXPECT_EQ(out, nullptr);
+
+  // Z0 > Z1, a range outside the volume, a bad time point or too few points: null.
+  struct Bad {
+    int z0, z1, t, n;
+  };
+  for (const Bad& b : {Bad{4, 2, 0, 32}, Bad{-1, 3, 0, 32}, Bad{0, 6, 0, 32}, Bad{0, 5, 1, 32}, Bad{0, 5, 0, 2}}) {
+    EXPECT_EQ(VA_MorphContourMultiAgent(&parms, coneVol->frame, nullptr, b.t, b.z0, b.z1, drawn.data(), b.n, &counts,
+                                        false),
+              nullptr);
+    EXPECT_EQ(counts, nullptr);
+  }
 }

@@ -25,6 +25,7 @@
 
 #include "AppOptions.h"
 #include "ChildFrame.h"
+#include "DlgMapFitAG.h"
 #include "DlgUserOpt.h"
 #include "DocDraw.h"
 #include "DrawApp.h"
@@ -44,6 +45,7 @@
 #include "ViewGeometry.h"
 #include "VolRender.h"
 #include "paths/FilePaths.h"
+#include "trace/MapFit.h"
 #include "volops/VolumeOperations.h"
 
 namespace fs = std::filesystem;
@@ -1241,4 +1243,71 @@ TEST_F(ViewInput, VectorRoisShowOnTheSlicesTheyReachAndACoronalEditKeepsTheirY) 
   EXPECT_NEAR(std::min(again.x0, again.x1), std::min(moved.x0, moved.x1), 1e-9);
   EXPECT_NEAR(std::max(again.x0, again.x1), std::max(moved.x0, moved.x1), 1e-9);
   p->rotation[0] = 0;
+}
+
+TEST_F(ViewInput, MapFitCarriesAContourDownATaperingCylinderAndCancelOnTheRangeEndsIt) {
+  // An integer 64 x 64 x 8 cylinder whose radius shrinks by one voxel a slice (20 at slice 0).
+  CVol* vol = volume(FRM_INT, DIM3D{64, 64, 8, 1});
+  auto radius = [](int z) { return 20.0 - z; };
+  for (int z = 0; z < 8; ++z)
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const double r = std::hypot(x + 0.5 - 32, y + 0.5 - 32);
+        twk::setVoxelValue(vol->frame, x, y, z, 0, 1000 * 0.5 * std::erfc((r - radius(z)) / std::sqrt(2.0)));
+      }
+  CDrawDoc* doc = makeDocument({vol});
+  CDrawViewWidget* view = show(doc, 400, 400);
+  view->GetProjection()->slice = 0;
+  const double plane[3] = {0, 0, 0};
+  auto* contour = new CDrawPoly(1, 32, false, 0, true, 0, plane);
+  contour->pointsPerContour[0] = 32;
+  for (int i = 0; i < 32; ++i) {
+    const double a = 2 * M_PI * i / 32;
+    contour->points[i] = worldOf(view, 32 + 20 * std::cos(a), 32 + 20 * std::sin(a));
+  }
+  CDrawObj* add = contour;
+  doc->AddObject(&add, true);
+
+  // The dialog: the smoothness is edited as a real and stored truncated; Cancel changes nothing.
+  VA_MAPFITAGPARM record;
+  script_.answerValues({3.0, 10.0, 7.9, 5.0});
+  ASSERT_TRUE(TW_DlgMapFitAG(&record));
+  EXPECT_EQ(record.smoothness, 7);
+  script_.cancelValues();
+  record.edgeRadius = 4;
+  EXPECT_FALSE(TW_DlgMapFitAG(&record));
+  EXPECT_EQ(record.edgeRadius, 4.0);
+
+  // Cancel on the slice range ends the command: nothing is added.
+  script_.clear();
+  script_.answerValues({}).cancelValues();
+  EXPECT_FALSE(view->MapFitMultiAgent());
+  EXPECT_EQ(doc->objects.size(), 2u);
+  // A range the volume does not hold is refused.
+  script_.answerValues({}).answerValues({5, 2});
+  EXPECT_FALSE(view->MapFitMultiAgent());
+  EXPECT_EQ(script_.lastMessage(), L"CDrawView::MapFitMultiAgent : Invalid slice range");
+  script_.answerValues({}).answerValues({0, 8});
+  EXPECT_FALSE(view->MapFitMultiAgent());
+  EXPECT_EQ(doc->objects.size(), 2u);
+
+  // Slices 0 .. 7: one new polyline a slice, each enclosing its slice's disc within 5 %.
+  script_.answerValues({}).answerValues({0, 7});
+  ASSERT_TRUE(view->MapFitMultiAgent());
+  ASSERT_EQ(doc->objects.size(), 2u + 8u);
+  for (size_t k = 2; k < doc->objects.size(); ++k) {
+    auto* poly = static_cast<CDrawPoly*>(doc->objects[k]);
+    SCOPED_TRACE(poly->slice);
+    EXPECT_EQ(poly->style.lineColor, contour->style.lineColor ^ 0xFFFFFF);
+    double area = 0;
+    const int n = poly->NumPoints();
+    for (int i = 0; i < n; ++i) {
+      const DPOINT& a = poly->points[i];
+      const DPOINT& b = poly->points[(i + 1) % n];
+      area += a.x * b.y - b.x * a.y;
+    }
+    // World units are voxels here (1 mm voxels).
+    const double r = radius(poly->slice);
+    EXPECT_NEAR(std::fabs(area) / 2, M_PI * r * r, 0.05 * M_PI * r * r);
+  }
 }
