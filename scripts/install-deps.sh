@@ -14,6 +14,7 @@ packages=(
   xvfb xauth fonts-dejavu-core imagemagick
   python3 python3-numpy python3-nibabel python3-pydicom python3-scipy python3-dipy python3-skimage python3-sklearn
   dcm2niix pigz gzip
+  libmatio-dev
   mricron-data
   clang libclang-rt-14-dev
 )

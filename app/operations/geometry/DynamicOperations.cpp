@@ -50,6 +50,17 @@ void showNewDocument(CDrawDoc* doc) {
   CDrawDoc::RedrawAllViews(doc, true);
 }
 
+// A computed volume (taken) opened as a new document named in the work folder by the source's
+// name with the suffix; the new document's window fitted and shown.
+CDrawDoc* openComputed(CVol** vol, const wchar_t* sourceName, const wchar_t* suffix) {
+  (*vol)->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(sourceName, suffix));
+  CDrawDoc* doc = TW_CreateDocumentFromVolume(vol);
+  delete *vol;
+  *vol = nullptr;
+  if (doc) showNewDocument(doc);
+  return doc;
+}
+
 }  // namespace
 
 bool CDrawSet::SUVmapCalculation() {
@@ -251,12 +262,7 @@ bool CDrawSet::Volume4DtoPCA(bool withoutPrompt) {
   std::vector<DYNCRD> dyn(static_cast<size_t>(n));
   for (int k = 0; k < n; ++k) dyn[size_t(k)].time = dyn[size_t(k)].timeEnd = k + 1;
   result->SetDynamicCoords(dyn.data(), n);
-  result->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(vol->name, L"_PCA"));
-  CDrawDoc* doc = TW_CreateDocumentFromVolume(&result);
-  delete result;
-  if (!doc) return false;
-  showNewDocument(doc);
-  return true;
+  return openComputed(&result, vol->name, L"_PCA") != nullptr;
 }
 
 bool CDrawSet::VolumeTimeToDepth() {
@@ -274,12 +280,7 @@ bool CDrawSet::VolumeTimeToDepth() {
     vol->imgPos = static_cast<DPOINT3D*>(pf_malloc(int64_t(vol->D()) * int64_t(sizeof(DPOINT3D))));
     for (int k = 0; vol->imgPos && k < vol->D(); ++k) vol->imgPos[k] = source->imgPos[k % source->D()];
   }
-  vol->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(source->name, L"_TtoD"));
-  CDrawDoc* doc = TW_CreateDocumentFromVolume(&vol);
-  delete vol;
-  if (!doc) return false;
-  showNewDocument(doc);
-  return true;
+  return openComputed(&vol, source->name, L"_TtoD") != nullptr;
 }
 
 bool CDrawSet::VolumeDepthToTime(CDrawView* view) {
@@ -295,12 +296,12 @@ bool CDrawSet::VolumeDepthToTime(CDrawView* view) {
   DYNCRD* dyn = VA_AllocDynCrd(dims.t);
   if (dyn) vol->SetDynamicCoords(dyn, dims.t);
   pf_free(&dyn);
-  vol->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(layer->vol->name, L"_DtoT"));
-  CDrawDoc* doc = TW_CreateDocumentFromVolume(&vol);
-  delete vol;
+  CDrawDoc* doc = openComputed(&vol, layer->vol->name, L"_DtoT");
   if (!doc) return false;
-  if (CDrawSet* set = doc->GetActiveSet(); set && set->GetLayer(0)) set->GetLayer(0)->filter = layer->filter;
-  showNewDocument(doc);
+  if (CDrawSet* set = doc->GetActiveSet(); set && set->GetLayer(0)) {
+    set->GetLayer(0)->filter = layer->filter;
+    CDrawDoc::RedrawAllViews(doc, true);
+  }
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include "CommandTable.h"
 #include "DrawSet.h"
 #include "GeometryDialogs.h"
+#include "GeometryOperations.h"
 
 TW_COMMAND_BINDINGS(geometry_operations) {
   TW_RegisterPreset("g_RotateParms", &g_RotateParms);
@@ -75,4 +76,5 @@ TW_COMMAND_BINDINGS(geometry_operations) {
   TW_BindOperation("CDrawSet::Play4D", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->Play4D(c.view);
   });
+  TW_BindOperation("CDrawSet::LoadMatlabLayer", [](const TW_COMMAND_CALL& c) { TW_LoadMatlabLayer(c.set); });
 }

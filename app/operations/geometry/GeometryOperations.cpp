@@ -16,6 +16,7 @@
 #include "DrawVol.h"
 #include "FilePickers.h"
 #include "GeometryDialogs.h"
+#include "GeometryOperations.h"
 #include "HighObj.h"
 #include "ImageOpen.h"
 #include "OperationScope.h"
@@ -26,6 +27,7 @@
 #include "ViewGeometry.h"
 #include "Vol.h"
 #include "geometry/Geometry.h"
+#include "matfile/MatlabLayer.h"
 #include "paths/FilePaths.h"
 #include "render/ProjectionGeometry.h"
 #include "volops/VolumeOperations.h"
@@ -542,5 +544,22 @@ bool CDrawSet::LoadLandmarkFile(CDrawView* view) {
   }
   pf_free(&points);
   if (document) document->SetModifiedFlag();
+  return ok;
+}
+
+bool TW_LoadMatlabLayer(CDrawSet* set) {
+  CDrawDoc* doc = set ? set->document : nullptr;
+  TW_OPERATION_END end(doc, true);
+  CVol* base = set && set->IsVolumeSet() ? set->GetBaseVol() : nullptr;
+  if (!base || !base->frame) return false;
+  CString path;
+  if (!TW_GetFileLoadName(TW_FILTER_MATLAB, &g_UserOpt.rawLoadFolder, nullptr, nullptr, &path)) return false;
+  CString arrayName;
+  FRAME* frame = VA_LoadMatlabFileLayer(path, base->Dim(), &arrayName, true);
+  if (!frame) return false;
+  if (arrayName.IsEmpty()) arrayName = PR_GetFileTitleName(path);
+  const bool ok = set->AddResultLayer(true, true, arrayName, base, &frame, -1, 0, -1);
+  PR_FrameDelete(&frame);
+  if (ok && doc) doc->SetModifiedFlag();
   return ok;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "GeometryTestKit.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -24,13 +25,7 @@
 
 namespace {
 
-struct FrameGuard {
-  FRAME* f = nullptr;
-  explicit FrameGuard(FRAME* frame = nullptr) : f(frame) {}
-  ~FrameGuard() { PR_FrameDelete(&f); }
-  FrameGuard(const FrameGuard&) = delete;
-  FrameGuard& operator=(const FrameGuard&) = delete;
-};
+using twk::geotest::FrameGuard;
 
 // Debian's Python on a script; the numbers it prints.
 std::vector<double> python(const std::string& script) {

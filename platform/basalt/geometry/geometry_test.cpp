@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "GeometryTestKit.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -30,13 +31,7 @@ namespace {
 
 std::string g_dir;
 
-struct FrameGuard {
-  FRAME* f = nullptr;
-  explicit FrameGuard(FRAME* frame = nullptr) : f(frame) {}
-  ~FrameGuard() { PR_FrameDelete(&f); }
-  FrameGuard(const FrameGuard&) = delete;
-  FrameGuard& operator=(const FrameGuard&) = delete;
-};
+using twk::geotest::FrameGuard;
 
 // Runs a script with Debian's Python in the test folder; its standard output is returned.
 std::string runPython(const std::string& script) {

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "GeometryDialogs.h"
+#include "GeometryOperations.h"
 #include "HighObj.h"
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
@@ -492,6 +493,23 @@ TEST_F(GeometryOperations, DynamicRowsAreAvailable) {
     EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId("Dynamic Analysis", path)))) << path;
   for (const char* path : {"Time To Depth", "Depth To Time"})
     EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId("Volume", path)))) << path;
+}
+
+TEST_F(GeometryOperations, MatlabArrayLoadsAsALayer) {
+  const std::string path = testing::TempDir() + "layer.mat";
+  ASSERT_EQ(std::system(("/usr/bin/python3 -c \"import numpy as np, scipy.io as sio; x, y, z = np.mgrid[0:4, 0:3, 0:2]; "
+                         "sio.savemat('" + path + "', {'other': np.ones((3, 3)), 'map': (x + 10 * y + 100 * z) * 0.5})\"")
+                            .c_str()),
+            0);
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(axial(DIM3D{4, 3, 2, 1}, SPC{1, 1, 2}))});
+  CDrawSet* set = doc->GetActiveSet();
+  ui_.answerOpenFile(CString::fromUtf8(path));
+  ASSERT_TRUE(TW_LoadMatlabLayer(set));
+  ASSERT_EQ(set->NumLayers(), 2);
+  const CVol* layer = set->GetLayerVol(1);
+  EXPECT_TRUE(layer->IsReal());
+  EXPECT_EQ(twk::voxelValue(layer->frame, 3, 2, 1, 0), 0.5 * (3 + 20 + 100));
+  EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId("System", "Test > Load Matlab Layer"))));
 }
 
 }  // namespace
