@@ -22,6 +22,7 @@
 class CVol;
 class CDrawVol;
 struct HIGHOBJ;
+struct VA_BODYFORG;
 struct ROIPEELGROW;
 struct VA_EW;
 
@@ -225,6 +226,8 @@ class CDrawSet : public CDrawObj {
   static bool VolumeClipByRoi(CDrawSet* set);
   bool InvertActiveLayer();
   static bool InvertActiveLayer(CDrawSet* set);
+  bool NodVolume(bool basic);
+  static bool NodVolume(CDrawSet* set, bool basic);
   // Label maps and components (LabelMapOperations.cpp).
   bool RoiSplitComponentsToLayers();
   static bool RoiSplitComponentsToLayers(CDrawSet* set);
@@ -254,6 +257,12 @@ class CDrawSet : public CDrawObj {
   static bool MultipleZonesConcentricObjects(CDrawSet* set);
   bool MorphologyCloseContours2D();
   static bool MorphologyCloseContours2D(CDrawSet* set);
+  bool RoiOptimalZoom(CDrawView* view);
+  static bool RoiOptimalZoom(CDrawSet* set, CDrawView* view);
+  bool RoiEncloseCCByVectRois(CDrawView* view);
+  static bool RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view);
+  bool DetectBodyMask(bool unused, CDrawView* view, VA_BODYFORG* record);
+  static bool DetectBodyMask(CDrawSet* set, bool unused, CDrawView* view, VA_BODYFORG* record);
   // Measurements (RoiMeasurements.cpp).
   bool RoiMassCenterDistance();
   static bool RoiMassCenterDistance(CDrawSet* set);
@@ -263,6 +272,9 @@ class CDrawSet : public CDrawObj {
   static bool RoiHausdorffDistance(CDrawSet* set, bool edgeBased);
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
+  // ROI statistics, mode 1 (3D) or 2 (4D) (RoiStatisticsOperation.cpp).
+  bool RoiStatistics(CDrawView* view, int mode, bool silent);
+  static bool RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool silent);
 
   // --- segmentation (app/operations/seg) ---
   // EdgeWave of the active (marked) layer, or the first marked layer, at the view's time point from

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DrawObj.h"
+#include "RoiStatPreset.h"
 #include "ViewFilt.h"
 
 class CVol;
@@ -58,6 +59,7 @@ class CDrawVol : public CDrawObj {
   double zoomGeometry[16] = {};
   double unsetValues[3] = {1e60, 1e60, 1e60};
   int32_t reserved = 0;
+  ROISTATPRESET roiStats;  // histogram settings of the ROI statistics over this ROI
   CVol* vol = nullptr;
 
  private:

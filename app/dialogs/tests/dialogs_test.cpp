@@ -5,7 +5,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QWidget>
 
 #include <cmath>
@@ -18,6 +21,10 @@
 #include "ParameterDialog.h"
 #include "RasterPaintbrush.h"
 #include "RecordDialog.h"
+#include "RoiStat3DWindow.h"
+#include "Vol.h"
+#include "volume/Frame.h"
+#include "volume/VoxelAccess.h"
 #include "ScriptedUi.h"
 
 namespace {
@@ -252,4 +259,50 @@ TEST(PanelSlots, OneFloatingPanelAtATimeAndItsCommandClosesIt) {
   delete panels[0];
   TW_UnbindOperation("TW_TestPanel");
   TW_SetPanelSlots({});
+}
+
+TEST(RoiStat3DWindow, ButtonsPlotCursorAndOkReachTheDialog) {
+  app();
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  CVol vol;
+  vol.name = L"ramp";
+  vol.frame = PR_FrameCreate(FRM_INT, 16, DIM3D{10, 10, 10, 1}, true);
+  for (int i = 0; i < 1000; ++i) twk::setVoxelValue(vol.frame, i % 10, (i / 10) % 10, i / 100, 0, i);
+  TW_InstallRoiStat3DDialog();
+  bool played = false;
+  TW_SetRoiStat3DWindowScript([&](CRoiStat3DWindow& w) {
+    played = true;
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("ROI Stats3D > [ramp]"));
+    EXPECT_FALSE(w.Button("Full")->isEnabled());
+    // "Number of Bins" asks and shows the new count; the range then is no longer the full one.
+    script.answerValues({50});
+    w.Button("Number of Bins")->click();
+    EXPECT_EQ(w.Dialog().Bins(), 50);
+    script.answerValuesText({L"100", L"899"});
+    w.Button("Range")->click();
+    EXPECT_TRUE(w.Button("Full")->isEnabled());
+    // The painter draws the bars; the cursor read-out follows the mouse over the histogram.
+    QWidget* area = w.HistogramArea();
+    area->resize(200, 100);
+    EXPECT_FALSE(area->grab().isNull());
+    QMouseEvent move(QEvent::MouseMove, QPointF(0, 10), area->mapToGlobal(QPointF(0, 10)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(area, &move);
+    EXPECT_TRUE(w.CursorText().startsWith(QStringLiteral("val=1.000000e+02 bin=0 count=")));
+    // Otsu with two segments: the thresholds text.
+    w.Button("Update")->click();
+    EXPECT_TRUE(w.ThresholdsText().startsWith(QStringLiteral("threshold[0]=")));
+    return true;
+  });
+  ROISTATPRESET preset;
+  double threshold = 0;
+  EXPECT_TRUE(TW_DlgRoiStat3D(&vol, 0, nullptr, CString(), 0, &preset, &threshold, false));
+  EXPECT_TRUE(played);
+  EXPECT_EQ(preset.rangeLow, 100.0);
+  EXPECT_EQ(preset.rangeHigh, 899.0);
+  EXPECT_GT(threshold, 100.0);
+  EXPECT_LT(threshold, 899.0);
+  TW_SetRoiStat3DWindowScript(nullptr);
+  TW_RemoveRoiStat3DDialog();
 }

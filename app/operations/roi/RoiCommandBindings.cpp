@@ -3,6 +3,7 @@
 #include "CommandTable.h"
 #include "DrawSet.h"
 #include "RoiRecords.h"
+#include "ops/BodyForeground.h"
 
 TW_COMMAND_BINDINGS(roi_operations) {
   TW_RegisterPreset("g_RoiPeelParms", &g_RoiPeelParms);
@@ -38,6 +39,7 @@ TW_COMMAND_BINDINGS(roi_operations) {
                    [](const TW_COMMAND_CALL& c) { CDrawSet::LinearConversionOverROI(c.set); });
   TW_BindOperation("CDrawSet::NormalizeByROI", [](const TW_COMMAND_CALL& c) { CDrawSet::NormalizeByROI(c.set, c.view); });
   TW_BindOperation("CDrawSet::VolumeClipByRoi", [](const TW_COMMAND_CALL& c) { CDrawSet::VolumeClipByRoi(c.set); });
+  TW_BindOperation("CDrawSet::NodVolume", [](const TW_COMMAND_CALL& c) { CDrawSet::NodVolume(c.set, c.Flag(0)); });
   TW_BindOperation("CDrawSet::InvertActiveLayer", [](const TW_COMMAND_CALL& c) { CDrawSet::InvertActiveLayer(c.set); });
   // Label maps, components and several layers.
   TW_BindOperation("CDrawSet::RoiSplitComponentsToLayers",
@@ -56,7 +58,15 @@ TW_COMMAND_BINDINGS(roi_operations) {
                    [](const TW_COMMAND_CALL& c) { CDrawSet::GenerateTwoLayerJointHist(c.set); });
   TW_BindOperation("CDrawSet::RoiUnclumpComponents",
                    [](const TW_COMMAND_CALL& c) { CDrawSet::RoiUnclumpComponents(c.set, c.Flag(0), c.Int(1)); });
+  // The view and vector ROIs.
+  TW_BindOperation("CDrawSet::RoiOptimalZoom",
+                   [](const TW_COMMAND_CALL& c) { CDrawSet::RoiOptimalZoom(c.set, c.view); });
+  TW_BindOperation("CDrawSet::RoiEncloseCCByVectRois",
+                   [](const TW_COMMAND_CALL& c) { CDrawSet::RoiEncloseCCByVectRois(c.set, c.view); });
   // Shapes.
+  TW_BindOperation("CDrawSet::DetectBodyMask", [](const TW_COMMAND_CALL& c) {
+    if (VA_BODYFORG* record = c.Record<VA_BODYFORG>(2)) CDrawSet::DetectBodyMask(c.set, c.Flag(0), c.view, record);
+  });
   TW_BindOperation("CDrawSet::RoiClearSlicesZ0Z1",
                    [](const TW_COMMAND_CALL& c) { CDrawSet::RoiClearSlicesZ0Z1(c.set, c.Flag(0)); });
   TW_BindOperation("CDrawSet::RoiPeelGrowExternal",

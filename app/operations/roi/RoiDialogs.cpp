@@ -1,124 +1,96 @@
 #include "RoiDialogs.h"
 
-#include <vector>
-
+#include "ParameterDialog.h"
 #include "TwkMem.h"
-#include "TwkUi.h"
 
-namespace {
-
-TW_ROIINFLATEVIEW& inflateView() {
-  static TW_ROIINFLATEVIEW view;
-  return view;
-}
-
-}  // namespace
-
-void TW_SetRoiInflateView(TW_ROIINFLATEVIEW view) { inflateView() = std::move(view); }
+// The records are byte-packed, so their multi-byte fields are edited through aligned copies that
+// an OK writes back.
 
 bool TW_DlgRoiInflate(ROIPEELGROW* record) {
   if (!record) return false;
-  if (inflateView()) return inflateView()(record);
-  std::vector<twk::PromptField> fields{twk::PromptField::real(L"Radius", record->radius),
-                                       twk::PromptField::check(L"Use voxels (uncheck for mm)", record->useVoxels != 0),
-                                       twk::PromptField::check(L"All layers", record->allLayers != 0),
-                                       twk::PromptField::check(L"3D mode", record->mode3D != 0)};
-  if (!twk::ui().askValues(record->grow ? L"Grow ROI" : L"Peel ROI", fields)) return false;
-  record->radius = fields[0].number;
-  record->useVoxels = fields[1].number != 0 ? 1 : 0;
-  record->allLayers = fields[2].number != 0 ? 1 : 0;
-  record->mode3D = fields[3].number != 0 ? 1 : 0;
+  double radius = record->radius;
+  TW_DIALOG d(record->grow ? L"Grow ROI" : L"Peel ROI", L"CDlgRoiInflate");
+  d.Real(L"Radius", &radius);
+  d.Flag(L"Use voxels (uncheck for mm)", &record->useVoxels);
+  d.Flag(L"All layers", &record->allLayers);
+  d.Flag(L"3D mode", &record->mode3D);
+  if (!TW_RunDialog(d)) return false;
+  record->radius = radius;
   return true;
 }
 
 VA_SALTPEPPER g_SaltPepperParms;
 
-namespace {
-
-TW_SALTPEPPERVIEW& saltPepperView() {
-  static TW_SALTPEPPERVIEW view;
-  return view;
-}
-
-}  // namespace
-
-void TW_SetSaltPepperView(TW_SALTPEPPERVIEW view) { saltPepperView() = std::move(view); }
-
 bool TW_DlgSaltPepper() {
   VA_SALTPEPPER& r = g_SaltPepperParms;
-  if (saltPepperView()) return saltPepperView()(&r);
-  std::vector<twk::PromptField> fields{twk::PromptField::check(L"2D mode", r.mode2D != 0),
-                                       twk::PromptField::check(L"Salt removal", r.saltRemoval != 0),
-                                       twk::PromptField::integer(L"Salt weight threshold", r.saltThreshold),
-                                       twk::PromptField::check(L"Pepper removal", r.pepperRemoval != 0),
-                                       twk::PromptField::integer(L"Pepper weight threshold", r.pepperThreshold)};
-  fields[2].minimum = fields[4].minimum = 0;
-  fields[2].maximum = fields[4].maximum = 1000000;
-  if (!twk::ui().askValues(L"\"Salt & Pepper\" Artefact Removal", fields)) return false;
-  r.mode2D = fields[0].number != 0 ? 1 : 0;
-  r.saltRemoval = fields[1].number != 0 ? 1 : 0;
-  r.saltThreshold = int32_t(fields[2].number);
-  r.pepperRemoval = fields[3].number != 0 ? 1 : 0;
-  r.pepperThreshold = int32_t(fields[4].number);
+  int32_t salt = r.saltThreshold, pepper = r.pepperThreshold;
+  TW_DIALOG d(L"\"Salt & Pepper\" Artefact Removal", L"CDlgSaltPepper");
+  d.Flag(L"2D mode", &r.mode2D);
+  d.Flag(L"Salt removal", &r.saltRemoval);
+  d.Integer(L"Salt weight threshold", &salt, 0, 1000000);
+  d.Flag(L"Pepper removal", &r.pepperRemoval);
+  d.Integer(L"Pepper weight threshold", &pepper, 0, 1000000);
+  if (!TW_RunDialog(d)) return false;
+  r.saltThreshold = salt;
+  r.pepperThreshold = pepper;
   return true;
 }
 
 VA_LINCONV g_LinConvParms;
 
-namespace {
-
-TW_LINCONVVIEW& linConvView() {
-  static TW_LINCONVVIEW view;
-  return view;
-}
-TW_NORMALIZEVIEW& normalizeView() {
-  static TW_NORMALIZEVIEW view;
-  return view;
-}
-
-}  // namespace
-
-void TW_SetVolLinAmplifView(TW_LINCONVVIEW view) { linConvView() = std::move(view); }
-void TW_SetVolNormalizeView(TW_NORMALIZEVIEW view) { normalizeView() = std::move(view); }
-
 bool TW_DlgVolLinAmplif() {
   VA_LINCONV& r = g_LinConvParms;
-  if (linConvView()) return linConvView()(&r);
-  std::vector<twk::PromptField> fields{twk::PromptField::real(L"Coefficient", r.coefficient),
-                                       twk::PromptField::real(L"Bias", r.bias),
-                                       twk::PromptField::real(L"Low limit", r.lowLimit),
-                                       twk::PromptField::real(L"High limit", r.highLimit)};
-  if (!twk::ui().askValues(L" Linear Converison", fields)) return false;
-  r = VA_LINCONV{fields[0].number, fields[1].number, fields[2].number, fields[3].number};
+  double coefficient = r.coefficient, bias = r.bias, low = r.lowLimit, high = r.highLimit;
+  TW_DIALOG d(L" Linear Converison", L"CDlgVolLinAmplif");
+  d.Real(L"Coefficient", &coefficient);
+  d.Real(L"Bias", &bias);
+  d.Real(L"Low limit", &low);
+  d.Real(L"High limit", &high);
+  if (!TW_RunDialog(d)) return false;
+  r = VA_LINCONV{coefficient, bias, low, high};
   return true;
 }
 
 bool TW_DlgVolNormalize(const VA_ROIINFO* info, int* type, double* stdev, double* coefficient) {
   if (!info || !type || !stdev || !coefficient) return false;
-  TW_NORMALIZECHOICE choice;
-  choice.summary = FmtStr(L"%e / %e / %e / %e", info->minimum, info->maximum, info->mean, info->stdev);
-  choice.type = 0;
-  choice.coefficient = info->mean;
-  choice.stdev = info->stdev;
-  bool ok = false;
-  if (normalizeView()) {
-    ok = normalizeView()(&choice);
-  } else {
-    std::vector<twk::PromptField> fields{
-        twk::PromptField::choice(L"MIN / MAX / AVERAGE / STDDEV: " + choice.summary,
-                                 {L"Division by coefficient", L"Z-score"}, 0),
-        twk::PromptField::real(L"Normalization coefficient", choice.coefficient),
-        twk::PromptField::real(L"Region stdev", choice.stdev)};
-    ok = twk::ui().askValues(L"Volume Normalization", fields);
-    if (ok) {
-      choice.type = int(fields[0].number);
-      choice.coefficient = fields[1].number;
-      choice.stdev = fields[2].number;
-    }
-  }
-  if (!ok) return false;
-  *type = choice.type;
-  *coefficient = choice.coefficient;
-  *stdev = choice.stdev;
+  int32_t method = 0;  // "Division by coefficient" each time
+  double mean = info->mean, deviation = info->stdev;
+  TW_DIALOG d(L"Volume Normalization", L"CDlgVolNormalize");
+  d.Choice(L"MIN / MAX / AVERAGE / STDDEV: " +
+               FmtStr(L"%e / %e / %e / %e", info->minimum, info->maximum, info->mean, info->stdev),
+           &method, {L"Division by coefficient", L"Z-score"});
+  d.Real(L"Normalization coefficient", &mean);
+  d.Real(L"Region stdev", &deviation);
+  if (!TW_RunDialog(d)) return false;
+  *type = method;
+  *coefficient = mean;
+  *stdev = deviation;
+  return true;
+}
+
+VA_VOLNODEPARM g_NodVolParms;
+
+bool TW_DlgNodVol() {
+  VA_VOLNODEPARM& r = g_NodVolParms;
+  double background = r.background, groundGlass = r.groundGlass, solid = r.solid, threshold = r.threshold;
+  double pure = r.purePercent, low = r.lowClamp, high = r.highClamp, deltaR = r.targetDeltaR;
+  TW_DIALOG d(L"Nodule Volume Measurement", L"CDlgNodVol");
+  d.Real(L"Background attenuation", &background, 0, 65200);
+  d.Real(L"Ground glass nodule attenuation", &groundGlass, 0, 65200);
+  d.Real(L"Solid nodule attenuation", &solid, 0, 65200);
+  d.Real(L"Assumed threshold  GG\\SN", &threshold, 0, 65200);
+  d.Real(L"Pure percent", &pure, 0, 100);
+  d.Real(L"Low clamp", &low, 0, 1);
+  d.Real(L"High clamp", &high, 0, 100);
+  d.Real(L"Target DeltaR", &deltaR, 0, 100);
+  if (!TW_RunDialog(d)) return false;
+  r.background = int32_t(background);
+  r.groundGlass = int32_t(groundGlass);
+  r.solid = int32_t(solid);
+  r.threshold = int32_t(threshold);
+  r.purePercent = pure;
+  r.lowClamp = low;
+  r.highClamp = high;
+  r.targetDeltaR = deltaR;
   return true;
 }

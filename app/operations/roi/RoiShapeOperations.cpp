@@ -1,11 +1,14 @@
 // ROI shape operations: clearing slabs of slices, moving the external surface, concentric zones
 // between two ROIs and closing broken contours.
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
 #include "DrawDoc.h"
+#include "DrawView.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
+#include "OperationHelpers.h"
 #include "Prompts.h"
 #include "RoiOperationFrame.h"
 #include "TwkMem.h"
@@ -101,4 +104,21 @@ bool CDrawSet::MorphologyCloseContours2D() {
   }
   ResetLayerCache(layer);
   return VA_RoiContourSimpleClosureAndFill2D(roi->frame, roi->Spc(), distance, 0, roi->D() - 1, true);
+}
+
+bool CDrawSet::DetectBodyMask(CDrawSet* set, bool unused, CDrawView* view, VA_BODYFORG* record) {
+  return set ? set->DetectBodyMask(unused, view, record) : false;
+}
+
+bool CDrawSet::DetectBodyMask(bool, CDrawView* view, VA_BODYFORG* record) {
+  OperationEnd end(GetDocument(), true);
+  CVol* vol = WorkVolNonRoi();
+  if (!vol || !vol->frame || !record) return false;
+  if (!TW_AskBodyMaskParms(record)) return false;
+  const int t = view ? std::min(view->CurrentTime(), vol->frame->dim.t - 1) : 0;
+  FRAME* mask = VA_DetectBodyForeground(record, vol->frame, vol->Spc(), t, true);
+  if (!mask) return false;
+  const bool ok = AddResultLayer(true, true, nullptr, vol, &mask, -1, 0, int(NewRoiColor()));
+  PR_FrameDelete(&mask);
+  return ok;
 }

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "DocDraw.h"
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -196,4 +197,42 @@ bool CDrawSet::InvertActiveLayer() {
   }
   if (!VA_VolInvert(layer->GetVol()->frame, true)) return false;
   return refreshWindow(layer);
+}
+
+bool CDrawSet::NodVolume(CDrawSet* set, bool basic) {
+  if (!set) {
+    RoiOperand(nullptr);
+    return false;
+  }
+  return set->NodVolume(basic);
+}
+
+bool CDrawSet::NodVolume(bool basic) {
+  const wchar_t* operation = L"CDrawSet::NodVolume";
+  OperationEnd end(GetDocument(), false);
+  CVol* roi = RoiOperand(this);
+  if (!roi) return false;
+  CVol* vol = WorkVolSI();
+  if (!vol || !vol->frame) {
+    Named(operation, L"No suitable volume is present or enabled");
+    return false;
+  }
+  if (vol->Is4D()) {
+    Named(operation, L"3D volume is required");
+    return false;
+  }
+  if (!TW_DlgNodVol()) return false;
+  if (TW_DocDrawHooks().waitCursor) TW_DocDrawHooks().waitCursor(true);
+  // The texts are owned strings of any length (a report never overruns a buffer).
+  CString report, clipboard;
+  const SPC spacing = *vol->Spc();
+  const bool ok = basic ? VA_VolNod_Basic(vol->frame, &vol->frame->dim, &spacing, roi->frame, &g_NodVolParms, nullptr,
+                                          &report, &clipboard)
+                        : VA_VolNod_MatchDeltaR(vol->frame, &vol->frame->dim, &spacing, roi->frame, &g_NodVolParms,
+                                                &report, &clipboard);
+  if (!ok) return false;
+  PR_CopyStrToClipboard(clipboard.toUtf8().c_str());
+  report.Replace(L"\t", L"=");
+  twk::messageBox(report, MB_OK | MB_ICONINFORMATION);
+  return true;
 }

@@ -32,6 +32,7 @@
 #include "OpenDicomDir.h"
 #include "ProgressPump.h"
 #include "RecordDialog.h"
+#include "RoiStat3DWindow.h"
 #include "SplitThrDialog.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
@@ -64,6 +65,11 @@ void CDrawApp::installHooks() {
       return run();
     });
   if (installQtUi_) TW_InstallDicomDialogs();
+  if (installQtUi_)
+    TW_InstallRoiStat3DDialog([](const std::function<bool()>& run) {
+      TW_MODAL_SCOPE modal;
+      return run();
+    });
   // The Layers panel's DICOM commands. Saving layers as DICOM files comes with the layer export.
   TW_LAYERPANEL_HOOKS& layerHooks = TW_LayerPanelHooks();
   layerHooks.loadDicom = [](CDrawSet* set) {
@@ -72,6 +78,11 @@ void CDrawApp::installHooks() {
     return set->NumLayers() > before;
   };
   layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };
+  // "ROI Stats 3D" / "ROI Stats 4D" and the view's F3 / F4.
+  layerHooks.roiStatistics = [](CDrawSet* set, CDrawView* view, int mode) {
+    CDrawSet::RoiStatistics(set, view, mode, false);
+  };
+  TW_ViewHooks().roiStatistics = layerHooks.roiStatistics;
   layerHooks.saveDicom = [](CDrawSet* set) { set->SaveDicomData(); };
   layerHooks.saveImage = [](CDrawSet* set) { set->SaveActiveVolumeToRAW(); };
   layerHooks.saveAll = [](CDrawSet* set, CDrawView* view) { set->SaveAllMarkedVolumeLayersToRAW(view); };
@@ -186,6 +197,8 @@ void CDrawApp::removeHooks() {
   TW_SetRawVolumeView(nullptr);
   TW_RemoveRecordDialog();
   TW_RemoveDicomDialogs();
+  TW_RemoveRoiStat3DDialog();
+  TW_ViewHooks().roiStatistics = nullptr;
   TW_LayerPanelHooks() = TW_LAYERPANEL_HOOKS{};
   TW_SetLayerOperationsView(nullptr);
   TW_SetOpenServices(TW_OPENSERVICES{});

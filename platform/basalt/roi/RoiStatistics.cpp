@@ -7,6 +7,7 @@
 #include <oneapi/tbb/parallel_for.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numeric>
 #include <vector>
@@ -114,8 +115,13 @@ bool VA_StatisticsOfValues(double* values, int64_t n, VA_ROIINFO* info) {
 bool VA_CalcRangeBins(double low, double high, double* binWidth, int* bins) {
   if (!binWidth || !bins || !(high >= low)) return false;
   const bool haveWidth = *binWidth != VOID_VALUE, haveBins = *bins > 0;
-  if (haveWidth == haveBins) return false;
-  if (haveWidth) {
+  if (!haveWidth && !haveBins) return false;
+  // A completed pair is kept while its width still gives its count over the range; otherwise (the
+  // range changed) the count is kept and the width derived again.
+  if (haveWidth && haveBins && *binWidth > 0 &&
+      std::max(1.0, std::ceil((high - low) / *binWidth - 1e-9)) == double(*bins))
+    return true;
+  if (haveWidth && !haveBins) {
     if (!(*binWidth > 0)) return false;
     const double n = std::ceil((high - low) / *binWidth - 1e-9);
     if (n > 1e8) return false;
@@ -195,6 +201,25 @@ bool VA_VolRangePercent(const FRAME* frame, int t, double lowPercent, double hig
   *low = percentileOfSorted(values, lowPercent);
   *high = percentileOfSorted(values, highPercent);
   return true;
+}
+
+int64_t VA_VolCountVoidVoxels(const FRAME* frame, const FRAME* mask) {
+  if (!frameOk(frame) || !mask || !mask->data || !maskFits(frame, mask, 0)) return -1;
+  const int64_t h = frame->dim.h, lines = h * frame->dim.d;
+  std::atomic<int64_t> count{0};
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, lines, 32), [&](const tbb::blocked_range<int64_t>& r) {
+    std::vector<double> line;
+    int64_t n = 0;
+    for (int64_t i = r.begin(); i < r.end(); ++i) {
+      const int64_t y = i % h, z = i / h;
+      twk::lineToDoubles(frame, y, z, 0, line);
+      const uint8_t* bits = twk::frameLine(mask, y, z, 0);
+      for (int64_t x = 0; x < frame->dim.w; ++x)
+        if (twk::getBit(bits, x) && line[size_t(x)] == VOID_VALUE) ++n;
+    }
+    count += n;
+  });
+  return count;
 }
 
 bool VA_GetBlobStats(const FRAME* frame, const FRAME* mask, int t, int* count, double* blobMean, double* blobStdev,

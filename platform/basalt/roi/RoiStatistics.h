@@ -51,9 +51,10 @@ enum VA_HISTSEG : int32_t {
   VA_HISTSEG_GMM = 3,
 };
 
-// Completes the histogram's bins: exactly one of *binWidth (1e60: not given) and *bins (0: not
-// given) is given. From a width: bins = max(1, ceil((high - low) / width)); from a count: width =
-// (high - low) / bins (1 for an empty range). False otherwise.
+// Completes the histogram's bins from *binWidth (1e60: not given) or *bins (0: not given). From a
+// width: bins = max(1, ceil((high - low) / width)); from a count: width = (high - low) / bins (1 for
+// an empty range). A completed pair is kept while its width gives its count over the range, else
+// the count is kept and the width derived again. False when neither is given.
 bool VA_CalcRangeBins(double low, double high, double* binWidth, int* bins);
 
 // Statistics of time point t over the mask's time point maskT (null mask: every voxel) and the
@@ -67,6 +68,9 @@ bool VA_StatisticsOfValues(double* values, int64_t n, VA_ROIINFO* info);
 // The statistics (no histogram) after dropping the lowest cutLow and highest cutHigh percent.
 bool VA_VolCalcRoiInfoCutPct(const FRAME* frame, int t, const FRAME* mask, int maskT, double cutLow, double cutHigh,
                              VA_ROIINFO* info, bool show);
+// The void voxels (1e60, or 16,777,215 in 32-bit integer frames) of time point 0 inside the mask
+// (an ROI of the frame's width, height and depth; its time point 0); -1 for bad arguments.
+int64_t VA_VolCountVoidVoxels(const FRAME* frame, const FRAME* mask);
 // The values at the low and high percent of the defined voxels of time point t.
 bool VA_VolRangePercent(const FRAME* frame, int t, double lowPercent, double highPercent, double* low, double* high);
 

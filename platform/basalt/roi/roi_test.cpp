@@ -15,7 +15,9 @@
 #include "TwkMem.h"
 #include "io/ImageFiles.h"
 #include "roi/RoiComponents.h"
+#include "ops/BodyForeground.h"
 #include "roi/MultiLayer.h"
+#include "roi/NoduleVolume.h"
 #include "roi/RoiDistance.h"
 #include "roi/RoiShape.h"
 #include "roi/RoiStatistics.h"
@@ -566,6 +568,14 @@ TEST_F(RoiAlgorithms, StatisticsOfAKnownRamp) {
   width = 3.0;
   ASSERT_TRUE(VA_CalcRangeBins(0, 10, &width, &bins));
   EXPECT_EQ(bins, 4);
+  // A completed pair stays as it is (the width the user gave is not re-derived from the count)
+  // until the range no longer fits it; then the count is kept.
+  ASSERT_TRUE(VA_CalcRangeBins(0, 10, &width, &bins));
+  EXPECT_EQ(width, 3.0);
+  EXPECT_EQ(bins, 4);
+  ASSERT_TRUE(VA_CalcRangeBins(0, 20, &width, &bins));
+  EXPECT_EQ(width, 5.0);
+  EXPECT_EQ(bins, 4);
 
   // Conversions: threshold, division, inversion and the clamped linear map.
   FrameGuard band(VA_VolThreshold(ramp.f, 0, 100, 199, false));
@@ -769,3 +779,110 @@ TEST(MultiLayer, ProbabilityAtlasAndTemplateSharpening) {
   EXPECT_FALSE(VA_SharpenTemplateUsingAtlas(templ.f, other.f, false));
 }
 }  // namespace
+
+// A Gaussian-blurred ball: the closed-form blur of a ball of radius r (mm) by sigma (mm) at distance
+// d from its centre, as the share of the ball's contrast.
+double blurredBall(double d, double r, double sigma) {
+  const double s2 = sigma * std::sqrt(2.0);
+  double v = 0.5 * (std::erf((r - d) / s2) + std::erf((r + d) / s2));
+  if (d > 1e-9)
+    v -= sigma / (d * std::sqrt(2 * M_PI)) *
+         (std::exp(-(r - d) * (r - d) / (2 * sigma * sigma)) - std::exp(-(r + d) * (r + d) / (2 * sigma * sigma)));
+  return v;
+}
+
+TEST(NoduleVolume, BlurredSphereVolumeWithinFivePercentAndAVesselLeftOut) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  const SPC spacing{0.7, 0.7, 1.25};
+  const DIM3D dims{48, 40, 24, 1};
+  const double radius = 5.0, sigma = 1.0, truth = 4.0 / 3.0 * M_PI * radius * radius * radius;
+  const VA_VOLNODEPARM parms;
+  FrameGuard vol(PR_FrameCreate(FRM_REAL, 64, dims, true));
+  const double cx = 16 * 0.7, cy = 20 * 0.7, cz = 12 * 1.25;
+  for (int z = 0; z < dims.d; ++z)
+    for (int y = 0; y < dims.h; ++y)
+      for (int x = 0; x < dims.w; ++x) {
+        const double dx = x * 0.7 - cx, dy = y * 0.7 - cy, dz = z * 1.25 - cz;
+        double v = parms.background + (parms.solid - parms.background) *
+                                          blurredBall(std::sqrt(dx * dx + dy * dy + dz * dz), radius, sigma);
+        if (x >= 40 && x <= 42 && y >= 18 && y <= 22) v = parms.solid;  // a vessel through the slab
+        twk::setVoxelValue(vol.f, x, y, z, 0, v);
+      }
+  // A generous ROI around the nodule that reaches the vessel.
+  FrameGuard roi(PR_FrameCreate(FRM_ROI, 1, dims, true));
+  const RECT3D box{2, 4, 2, 44, 36, 21};
+  VA_VolFillBox(roi.f, 0, &box, true, 1.0);
+  FrameGuard noVessel(PR_FrameCreate(FRM_ROI, 1, dims, true));
+  const RECT3D nodule{2, 4, 2, 32, 36, 21};
+  VA_VolFillBox(noVessel.f, 0, &nodule, true, 1.0);
+
+  CString report, clipboard;
+  ASSERT_TRUE(VA_VolNod_Basic(vol.f, &dims, &spacing, noVessel.f, &parms, nullptr, &report, &clipboard));
+  const double basic = std::wcstod(report.Mid(report.Find(L"Volume (mm3)\t") + 13).GetString(), nullptr);
+  EXPECT_NEAR(basic, 0.934 * truth, 0.02 * truth) << report.toUtf8();  // the clamps' known shortfall
+  EXPECT_NE(report.Find(L"Nodule type\tsolid\n"), -1);
+  EXPECT_EQ(clipboard.Find(L"Volume (mm3)\tEquivalent diameter (mm)\tSolid component (mm3)\n"), 0);
+
+  // With the vessel inside the ROI the basic sum takes it in; the DeltaR-matched one does not.
+  ASSERT_TRUE(VA_VolNod_Basic(vol.f, &dims, &spacing, roi.f, &parms, nullptr, &report, nullptr));
+  EXPECT_GT(std::wcstod(report.Mid(report.Find(L"Volume (mm3)\t") + 13).GetString(), nullptr), 1.2 * truth);
+  ASSERT_TRUE(VA_VolNod_MatchDeltaR(vol.f, &dims, &spacing, roi.f, &parms, &report, &clipboard));
+  const double matched = std::wcstod(report.Mid(report.Find(L"Volume (mm3)\t") + 13).GetString(), nullptr);
+  EXPECT_NEAR(matched, truth, 0.05 * truth) << report.toUtf8();
+
+  // Refusals: an empty ROI, attenuations not above the background, a 4D frame.
+  FrameGuard empty(PR_FrameCreate(FRM_ROI, 1, dims, true));
+  EXPECT_FALSE(VA_VolNod_Basic(vol.f, &dims, &spacing, empty.f, &parms, nullptr, &report, &clipboard));
+  EXPECT_EQ(script.lastMessage(), CString(L"VA_VolNod_Basic : No nodule voxels in the ROI"));
+  VA_VOLNODEPARM bad = parms;
+  bad.solid = 200;
+  EXPECT_FALSE(VA_VolNod_MatchDeltaR(vol.f, &dims, &spacing, roi.f, &bad, &report, &clipboard));
+  EXPECT_EQ(script.lastMessage(),
+            CString(L"VA_VolNod_MatchDeltaR : Nodule attenuations must lie above the background attenuation"));
+  FrameGuard fourD(PR_FrameCreate(FRM_REAL, 64, DIM3D{48, 40, 24, 2}, true));
+  EXPECT_FALSE(VA_VolNod_Basic(fourD.f, nullptr, &spacing, roi.f, &parms, nullptr, &report, &clipboard));
+  EXPECT_EQ(script.lastMessage(), CString(L"VA_VolNod_Basic : Invalid volume or ROI"));
+}
+
+TEST(BodyMask, TheBodyWithItsLungsFilledWithoutTheTableAndPeeledOnTheTrueSpacing) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  const DIM3D dims{40, 40, 6, 2};
+  const SPC spacing{1.0, 1.0, 2.0};
+  FrameGuard vol(PR_FrameCreate(FRM_REAL, 64, dims, true));
+  int64_t disc = 0, inner = 0;
+  for (int z = 0; z < dims.d; ++z)
+    for (int y = 0; y < dims.h; ++y)
+      for (int x = 0; x < dims.w; ++x) {
+        const int r2 = (x - 20) * (x - 20) + (y - 20) * (y - 20), lung = (x - 16) * (x - 16) + (y - 20) * (y - 20);
+        double v = r2 <= 144 && lung > 16 ? 100.0 : 0.0;
+        if (x <= 3 && y >= 10 && y <= 30) v = 100.0;  // the table beside the body
+        for (int t = 0; t < dims.t; ++t) twk::setVoxelValue(vol.f, x, y, z, t, t == 1 ? v : 0.0);
+        disc += r2 <= 144;
+        inner += r2 <= 100;
+      }
+  VA_BODYFORG parms;
+  FrameGuard mask(VA_DetectBodyForeground(&parms, vol.f, &spacing, 1, true));
+  ASSERT_TRUE(mask.f);
+  EXPECT_EQ(mask.f->dim.t, 1);
+  int64_t n = 0;
+  VA_RoiNumVox(mask.f, 0, -1, &n);
+  EXPECT_EQ(n, disc);  // lungs filled, table left out
+  EXPECT_FALSE(twk::roiBit(mask.f, 1, 20, 2, 0));
+  // The same body no farther than 9 mm from its axis; then peeled by 2 mm.
+  parms.bodyRadius = 9.0;
+  FrameGuard narrow(VA_DetectBodyForeground(&parms, vol.f, &spacing, 1, true));
+  VA_RoiNumVox(narrow.f, 0, -1, &n);
+  EXPECT_LT(n, inner);
+  parms.bodyRadius = 200.0;
+  parms.peelGrow = -2.0;
+  FrameGuard peeled(VA_DetectBodyForeground(&parms, vol.f, &spacing, 1, true));
+  VA_RoiNumVox(peeled.f, 0, -1, &n);
+  EXPECT_NEAR(double(n), double(inner), 0.06 * double(inner));
+  // Nothing above the threshold (an empty time point), a radius of 0.
+  EXPECT_FALSE(VA_DetectBodyForeground(&parms, vol.f, &spacing, 0, true));
+  parms.bodyRadius = 0;
+  EXPECT_FALSE(VA_DetectBodyForeground(&parms, vol.f, &spacing, 1, true));
+  EXPECT_EQ(script.lastMessage(), CString(L"VA_DetectBodyForeground : Body radius should be positive"));
+}

@@ -13,9 +13,11 @@
 #include "DocTestKit.h"
 #include "DrawDoc.h"
 #include "HighObj.h"
+#include "RoiDialogs.h"
 #include "RoiRecords.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
+#include "VectorRois.h"
 #include "roi/RoiComponents.h"
 #include "roi/RoiStatistics.h"
 #include "volume/VolumeBox.h"
@@ -724,4 +726,67 @@ TEST(RoiCommandRows, RowsOfTheRoiOperationsRunThem) {
   f.script.cancelValues();
   ASSERT_TRUE(TW_DispatchCommand(peel, &f.view));
   EXPECT_EQ(voxels(roi), 5 * 4 * 3);
+}
+
+TEST(RoiSignalOperations, NoduleVolumeChecksItsOperandsAndReportsWithoutTabs) {
+  const DIM3D dims{12, 10, 6, 1};
+  // A 4D signal volume is refused before the dialog.
+  {
+    Fixture f({{roiVol(DIM3D{12, 10, 6, 2}, {{2, 2, 1, 8, 7, 4}}), true}}, DIM3D{12, 10, 6, 2});
+    EXPECT_FALSE(CDrawSet::NodVolume(f.set, true));
+    EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::NodVolume : 3D volume is required"));
+  }
+  Fixture f({{roiVol(dims, {{2, 2, 1, 8, 7, 4}}), true}}, dims);
+  for (int i = 0; i < 12 * 10 * 6; ++i) twk::setVoxelValue(f.layer(0)->frame, i % 12, (i / 12) % 10, i / 120, 0, 300);
+  const RECT3D core{4, 4, 2, 6, 5, 3};
+  VA_VolFillBox(f.layer(0)->frame, 0, &core, true, 1020.0);
+  // The dialog: cancelled, nothing happens; an attenuation of 820.9 is stored as 820.
+  f.script.cancelValues();
+  EXPECT_FALSE(CDrawSet::NodVolume(f.set, true));
+  const VA_VOLNODEPARM saved = g_NodVolParms;
+  f.script.answerValues({300, 620, 1020, 820.9, 7.5, 0.2, 0.8, 1.5});
+  ASSERT_TRUE(CDrawSet::NodVolume(f.set, true));
+  EXPECT_EQ(g_NodVolParms.threshold, 820);
+  // The report without tabs, the values on the clipboard.
+  EXPECT_NE(f.script.lastMessage().Find(L"Volume (mm3)=12.00\n"), -1) << f.script.lastMessage().toUtf8();
+  EXPECT_EQ(f.script.lastMessage().Find(L"\t"), -1);
+  char* clip = PR_LoadStrFromClipboard();
+  ASSERT_TRUE(clip);
+  EXPECT_EQ(std::string(clip).find("12.000\t"), std::string(clip).find('\n') + 1);
+  pf_free(&clip);
+  f.script.answerValues({300, 620, 1020, 820, 7.5, 0.2, 0.8, 1.5});
+  ASSERT_TRUE(CDrawSet::NodVolume(f.set, false));
+  EXPECT_NE(f.script.lastMessage().Find(L"Iterations="), -1);
+  g_NodVolParms = saved;
+}
+
+TEST(RoiViewOperations, EnclosingComponentsByVectorRoisOnceAndZoomingOntoTheRoi) {
+  const DIM3D dims{12, 10, 6, 1};
+  CVol* roi = roiVol(dims, {{0, 0, 0, 1, 1, 1}, {5, 4, 2, 9, 8, 4}});
+  Fixture f({{roi, true}}, dims);
+  ASSERT_TRUE(CDrawSet::RoiEncloseCCByVectRois(f.set, &f.view));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"2 VROIs were created"));
+  int count = 0;
+  CDrawSet** made = TW_CollectVectRoiObjects(f.set, &count);
+  ASSERT_EQ(count, 2);
+  EXPECT_STREQ(made[1]->vroi->label, "cc_1_t0");
+  EXPECT_EQ(made[1]->vroi->x1, 10.0);  // one past the last voxel
+  pf_free(&made);
+  // The view shows the larger box's middle slice.
+  EXPECT_EQ(f.set->FindViewProjection(&f.view)->slice, 3);
+  // Again: every component has its vector ROI already.
+  ASSERT_TRUE(CDrawSet::RoiEncloseCCByVectRois(f.set, &f.view));
+  EXPECT_EQ(f.script.lastMessage(),
+            CString(L"No new VROIs were created because matching VROI instances were present"));
+
+  // Zoom whole extent: the ROI's middle slice; without an ROI two messages.
+  f.set->FindViewProjection(&f.view)->slice = 0;
+  ASSERT_TRUE(CDrawSet::RoiOptimalZoom(f.set, &f.view));
+  EXPECT_EQ(f.set->FindViewProjection(&f.view)->slice, 2);
+  f.set->GetLayer(1)->SetMarked(false);
+  f.script.clear();
+  EXPECT_FALSE(CDrawSet::RoiOptimalZoom(f.set, &f.view));
+  ASSERT_EQ(f.script.messages.size(), 2u);
+  EXPECT_EQ(f.script.messages[0], CString(L"ROI is not present or enabled"));
+  EXPECT_EQ(f.script.messages[1], CString(L"CDrawSet::RoiOptimalZoom : ROI is not present or enabled"));
 }

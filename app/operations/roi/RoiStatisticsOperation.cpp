@@ -1,0 +1,95 @@
+// The ROI statistics command (F3 in a view, the Layers panel's "ROI Stats 3D"): the operand's
+// statistics over the selected vector ROI, the operand ROI or the whole volume in the 3D ROI
+// statistics dialog, with the ROI layer's last histogram settings.
+#include <algorithm>
+
+#include "BoxHelpers.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawView.h"
+#include "DrawVol.h"
+#include "HighObj.h"
+#include "RoiOperationFrame.h"
+#include "RoiStat3D.h"
+#include "Vol.h"
+#include "paths/FilePaths.h"
+#include "volume/Frame.h"
+#include "volume/VolumeBox.h"
+
+using namespace twk::roiops;
+
+namespace {
+
+// The selected vector ROI of the set as an ROI of the operand's dimensions, its box set in the
+// vector ROI's time points; null when the document does not have exactly one selected vector ROI
+// of this set.
+FRAME* selectedVectorRoi(CDrawSet* set, const CVol* operand, CString* name, int* colour) {
+  CDrawDoc* doc = set->GetDocument();
+  if (!doc || doc->selection.size() != 1) return nullptr;
+  auto* object = dynamic_cast<CDrawSet*>(doc->selection[0]);
+  if (!object || !object->IsVectorRoi() || !object->vroi || object->vroi->owner != set) return nullptr;
+  const HIGHOBJ& v = *object->vroi;
+  const DIM3D dims = operand->frame->dim;
+  FRAME* roi = VA_VolCreateUniform(FRM_ROI, dims, 0.0);
+  if (!roi) return nullptr;
+  const DRECT3D box{v.x0, v.y0, v.z0, v.x1, v.y1, v.z1};
+  RECT3D voxels;
+  if (PR_DRect3DToRect3D(&box, &voxels, &dims))
+    for (int t = std::max(0, v.t0); t <= v.t1 && t < dims.t; ++t) VA_VolFillBox(roi, t, &voxels, true, 1.0);
+  *name = L"VROI " + CString::fromUtf8(v.label);
+  *colour = int(object->style.lineColor);
+  return roi;
+}
+
+}  // namespace
+
+bool CDrawSet::RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool silent) {
+  const wchar_t* operation = L"CDrawSet::RoiStatistics";
+  if (!set) return false;
+  OperationEnd end(set->GetDocument(), false);
+  if (mode == 2) {
+    Named(operation, L"4D ROI statistics are not available yet");
+    return false;
+  }
+  bool ambiguous = false;
+  CVol* operand = set->WorkVolNonRoi(&ambiguous);
+  if (!operand && !ambiguous && set->NumLayers() > 0) operand = set->GetLayerVol(0);
+  if (!operand || !operand->frame) return false;
+
+  CString name;
+  int colour = 0x00FF00;
+  FRAME* made = selectedVectorRoi(set, operand, &name, &colour);
+  const FRAME* roi = made;
+  if (!roi) {
+    int count = 0;
+    CVol* roiVol = set->WorkVolROI(&count);
+    if (roiVol == operand) {
+      roi = made = VA_VolClone(roiVol->frame);
+      name = roiVol->name;
+    } else if (roiVol) {
+      roi = roiVol->frame;
+      name = PR_GetFileTitle(roiVol->name);
+      if (CDrawVol* layer = set->GetLayerOfVol(roiVol)) colour = layer->filter.roiColor;
+    } else {
+      const DIM3D d = operand->frame->dim;
+      roi = made = VA_VolCreateUniform(FRM_ROI, DIM3D{d.w, d.h, d.d, 1}, 1.0);
+      name = L"whole volume";
+    }
+    if (!roi) return false;
+  }
+
+  // The histogram settings kept on the ROI layer belong to one operand; a fresh record otherwise.
+  ROISTATPRESET fresh;
+  ROISTATPRESET* preset = &fresh;
+  CDrawVol* operandLayer = set->GetLayerOfVol(operand);
+  if (CDrawVol* roiLayer = set->FindLayerByFrame(roi)) {
+    preset = &roiLayer->roiStats;
+    const uint64_t owner = operandLayer ? operandLayer->LayerId() : 0;
+    if (preset->owner != owner) preset->Reset(owner);
+  }
+  const int t = view ? view->CurrentTime() : 0;
+  const bool ok = TW_DlgRoiStat3D(operand, t, roi, name, colour, preset, nullptr, silent);
+  PR_FrameDelete(&made);
+  return ok;
+}
+bool CDrawSet::RoiStatistics(CDrawView* view, int mode, bool silent) { return RoiStatistics(this, view, mode, silent); }
