@@ -38,6 +38,8 @@ TW_COMMAND_BINDINGS(seg_operations) {
     TW_SplitByThreshold(c.set, nullptr, c.Int(0) == 1 ? 1 : 0, &g_SplitThrValue, L"A", L"B", 0xFFFFFFFFu, 0xFFFFFFFFu,
                         c.view);
   });
+  TW_BindOperation("CDrawSet::ThresholdBimodalHistSplit",
+                   [](const TW_COMMAND_CALL& c) { CDrawSet::ThresholdBimodalHistSplit(c.set, c.view); });
   // "Brain segmentation profile": the dialog on the brain profile without spacing or seeds.
   TW_BindOperation("CDlgEdgeWave", [](const TW_COMMAND_CALL&) {
     TW_DlgEdgeWave(false, nullptr, nullptr, 0, nullptr, 0, &g_EdgeWaveBrain);

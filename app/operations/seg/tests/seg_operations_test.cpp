@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -26,6 +27,7 @@
 #include "OperationsTestKit.h"
 #include "RecordDialog.h"
 #include "RidgeDialog.h"
+#include "RoiStat3D.h"
 #include "SplitThrDialog.h"
 #include "SplitThreshold.h"
 #include "ScriptedUi.h"
@@ -272,7 +274,8 @@ TEST(EdgeWaveCommand, NLargestAddsOnlyAsManyLayersAsThereAreComponents) {
 TEST(SegmentationRows, EveryRowOfTheseOperationsIsAvailable) {
   for (const char* op : {"CDrawSet::EdgeWave", "CDrawSet::EdgeWaveML", "CDrawSet::EdgeWaveNLargest", "CDlgEdgeWave",
                          "CDrawSet::ThesholdToROI", "CDrawSet::ThesholdToROI_SignalToGradRatio",
-                         "CDrawSet::LocalOtzuThresholdToROI", "CDrawSet::DetectSpots"}) {
+                         "CDrawSet::LocalOtzuThresholdToROI", "CDrawSet::DetectSpots",
+                         "CDrawSet::ThresholdBimodalHistSplit", "CDrawSet::SegmentRidges", "TW_DlgSplitThr"}) {
     SCOPED_TRACE(op);
     int rows = 0;
     for (const TW_COMMAND_ROW* row : TW_CommandRows())
@@ -592,4 +595,30 @@ TEST(RidgeCommand, RidgesOpenANewDocumentOfTheBaseAnd4DIsRefused) {
   CDrawDoc* dynamic = docs.open({makeLayer(series)}, L"/data/series.twk");
   EXPECT_FALSE(TW_SegmentRidges(dynamic->GetActiveSet(), false, &record, true));
   EXPECT_EQ(script.lastMessage(), CString(L"CDrawSet::SegmentRidges : 3D volume is required"));
+}
+
+// Two modes inside an ROI, negative signal outside it: the split names its masks with a signed
+// integer and the low mask starts at the volume's minimum, so no voxel falls between the masks.
+TEST(ThresholdCommands, BimodalSplitNamesAndCoversNegativeSignal) {
+  CVol* vol = makeVol(FRM_REAL, 20, 20, 10, 1, L"/data/bimodal.nii");
+  std::mt19937 rng(4);
+  std::normal_distribution<double> low(-400, 20), high(-200, 20);
+  for (int z = 0; z < 10; ++z)
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 20; ++x) twk::setVoxelValue(vol->frame, x, y, z, 0, x < 12 ? low(rng) : high(rng));
+  CVol* roi = makeVol(FRM_ROI, 20, 20, 10, 1, L"roi");
+  const RECT3D all{0, 0, 0, 19, 19, 9};
+  VA_VolFillBox(roi->frame, 0, &all, true, 1.0);
+  Fixture f({{vol, true}, {roi, true}});
+  // BiGaussian, mass ratio unconstrained, peak position ratio 0.2 .. 5 (negative modes: 0.5).
+  const VA_BIMODALSPLIT saved = g_BimodalSplitParms;
+  g_BimodalSplitParms.constrainMassRatio = 0;
+  f.script.answerValues({0, 0.59, 0.77, 0.2, 5.0, 20000});
+  ASSERT_TRUE(f.set->ThresholdBimodalHistSplit(&f.view));
+  ASSERT_EQ(f.set->NumLayers(), 4);
+  const CString lo = f.set->GetLayerVol(2)->name, hi = f.set->GetLayerVol(3)->name;
+  EXPECT_EQ(lo.Left(12), CString(L"mask_lo_thr-"));
+  EXPECT_EQ(hi.Left(12), CString(L"mask_hi_thr-"));
+  EXPECT_EQ(roiVoxels(f.set->GetLayerVol(2)) + roiVoxels(f.set->GetLayerVol(3)), 20 * 20 * 10);
+  g_BimodalSplitParms = saved;
 }
