@@ -190,6 +190,14 @@ class CDynExp {
   double** CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, const VA_TISSUEATTRIB* attrib, int model,
                                       int mode, double* fitCurve, double* intervals, FRAME** fitVolume, int flag);
 
+  // Extrapolates the volume along its dynamic axis with a model that allows it: every voxel (inside
+  // roi when given) is fitted, and the model's curve at the wanted dynamic values (text: numbers
+  // separated by blanks, commas or semicolons) becomes the time points of a new real volume, whose
+  // dynamic coordinates are those values. Null, reported, for a model that does not extrapolate, a
+  // text without numbers or a volume the model cannot use; null and silent when stopped with Esc.
+  CVol* VolExtrapolateModel(const CVol* vol, const FRAME* roi, const VA_TISSUEATTRIB* attrib, int model,
+                            const wchar_t* text);
+
   // --- the document's dynamic-experiment block ---
   // Appends the block; false (and nothing appended) when the memory file cannot grow.
   bool Write(MFILE* mf, bool has4D) const;
@@ -229,5 +237,6 @@ class CDynExp {
   bool loadBlock(const uint8_t* bytes, int64_t size, bool apply, int64_t* used, const wchar_t* path);
 
   DynExpDomain* domain_ = nullptr;  // owned
+  std::vector<double> extrapolateTo_;  // while extrapolating: the wanted dynamic values
   CString domainPath_;
 };

@@ -13,9 +13,11 @@
 #include "DrawVol.h"
 #include "DynExp.h"
 #include "DynExpDialogs.h"
+#include "ImageOpen.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
+#include "dynamics/Dynamics.h"
 #include "paths/FilePaths.h"
 #include "volume/Frame.h"
 
@@ -64,6 +66,43 @@ CVol* CDrawSet::FindLayerContaining(bool report, const wchar_t* text, bool marke
   if (report) stopBox(FmtStr(L"Layer containing %s not found", static_cast<const wchar_t*>(wanted)));
   return nullptr;
 }
+
+namespace {
+
+// The extrapolation of the driver: the tissue attributes (the ROI's record, else asked when the
+// conversion needs a T1), the wanted values typed by the user, and the extrapolated volume as a new
+// document whose layer keeps the source layer's display window.
+bool extrapolateIntoDocument(CDrawSet* set, CDynExp* host, CVol* vol, CVol* roi, int allowed) {
+  VA_TISSUEATTRIB attrib = roi ? roi->tissue : VA_TISSUEATTRIB{};
+  if (!roi && allowed != 1 && VA_ConcRequiresTissueAttrib(int(host->tissueConc.method)) &&
+      !TW_DlgTissueProp(nullptr, 5, &attrib))
+    return false;
+  const int n = vol->T();
+  std::vector<int> order(size_t(std::max(n, 1)));
+  DYNDIM kind = DYN_UNKNOWN;
+  CString name, unit;
+  if (!host->IsLoaded() || !VA_MainDynComponentToChronoOrder(vol->dyn, n, order.data(), &kind, &name, &unit))
+    return false;
+  std::vector<twk::PromptField> fields = {
+      twk::PromptField::string(FmtStr(L"Enter additional %s (%s)", name.GetString(), unit.GetString()), L"")};
+  if (!twk::ui().askValues(L"Extrapolate", fields)) return false;
+  CVol* result = host->VolExtrapolateModel(vol, roi ? roi->frame : nullptr, &attrib, host->GetCurrentModel(),
+                                           fields[0].text.GetString());
+  if (!result) return false;
+  result->name = g_UserOpt.tempFolder + L"\\" + PR_GetFileName(result->name.GetString());
+  CDrawDoc* doc = TW_CreateDocumentByClone(result->name.GetString(), result, nullptr, nullptr, nullptr, false);
+  delete result;
+  if (!doc) return false;
+  CDrawVol* source = set->GetLayerOfVol(vol);
+  CDrawSet* made = doc->GetActiveSet();
+  if (CDrawVol* layer = made ? made->GetLayer(0) : nullptr; layer && source) {
+    layer->filter.level = source->filter.level;
+    layer->filter.width = source->filter.width;
+  }
+  return true;
+}
+
+}  // namespace
 
 bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested, int mask, int mode, CString* text,
                                                 int* chosenMode, bool redraw, bool showResults, int flag) {
@@ -152,8 +191,13 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
         return false;
       }
     } else if (chosen == 5) {
-      twk::doc::message(kDriver, L"Extrapolation along the dynamic dimension is not available");
-      return false;
+      // 9. Extrapolation into a new document.
+      CVol** markedRois = nullptr;
+      int count = 0;
+      CVol* roi = nullptr;
+      if (GetMarkedRoiLayers(true, false, &markedRois, &count) && count > 0) roi = markedRois[0];
+      pf_free(&markedRois);
+      return extrapolateIntoDocument(this, host, vol, roi, allowed);
     }
     const bool regularised = (chosen == 1 || chosen == 2) && host->GetCurrentOptimization(host->GetCurrentModel(), nullptr, nullptr) == 7;
     // 8. An interactive run is checked before fitting; a refusal reopens the dialog.

@@ -26,6 +26,7 @@
 #include "Vol.h"
 #include "dynamics/Dynamics.h"
 #include "paths/FilePaths.h"
+#include "paths/ValueText.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -339,7 +340,8 @@ CString CDynExp::runProblem(int model, int mode, const CVol* vol, const FRAME* r
   const int nIf = GetNumRequiredIfuncs(model);
   const int need = nIf > 0 ? kMinPointsWithInput : kMinPoints;
   if (vol->T() < need) return FmtStr(L"The model needs at least %d time points; the volume has %d", need, vol->T());
-  if (NumReqOutputParms() == 0 && model == currentModel) return L"At least one Output parameter is required";
+  if (NumReqOutputParms() == 0 && model == currentModel && extrapolateTo_.empty())
+    return L"At least one Output parameter is required";
   if ((mode == 1 || mode == 2 || mode == 3) && vol->T() > DIDU_MAX_POINTS)
     return L"Number of time points exceeds maximum";
   if (mode == 2 && !roi) return L"A ROI is required to process voxels inside ROIs";
@@ -489,14 +491,19 @@ double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, 
     return maps;
   }
 
-  // Modes 1 and 2: every voxel (inside the ROI), line by line in parallel.
+  // Modes 1 and 2: every voxel (inside the ROI), line by line in parallel. Extrapolation keeps the
+  // model curves at the wanted values (the fit volume's time points) and no maps (one token buffer).
   const int w = vol->W(), h = vol->H(), depth = vol->D();
   const int64_t voxels = vol->NumVox();
-  double** maps = newOutputs(nReq, voxels);
+  const bool extrapolating = !extrapolateTo_.empty();
+  const int nExtra = int(extrapolateTo_.size());
+  std::vector<double> wanted = extrapolateTo_;
+  const int nMaps = extrapolating ? std::max(nReq, 1) : nReq;
+  double** maps = newOutputs(nMaps, extrapolating ? 1 : voxels);
   FRAME* fits = nullptr;
-  if (maps && fitVolume) fits = VA_VolCreateUniform(FRM_REAL, vol->tdim(n), VOID_VALUE);
+  if (maps && fitVolume) fits = VA_VolCreateUniform(FRM_REAL, vol->tdim(extrapolating ? nExtra : n), VOID_VALUE);
   if (!maps || (fitVolume && !fits)) {
-    pf_free_parr(&maps, nReq);
+    pf_free_parr(&maps, nMaps);
     PR_FrameDelete(&fits);
     twk::showNamedError(kCalculate, L"Not enough memory for the output maps");
     return nullptr;
@@ -508,7 +515,7 @@ double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, 
   const std::thread::id mainThread = std::this_thread::get_id();
   twk::ProgressGuard progress(L"Parametric map calculation", true);
   tbb::parallel_for(tbb::blocked_range<int64_t>(0, lines, 1), [&](const tbb::blocked_range<int64_t>& range) {
-    std::vector<double> rows(size_t(w) * n), fit(size_t(n) + 1);
+    std::vector<double> rows(size_t(w) * n), fit(size_t(std::max(n, nExtra)) + 1);
     std::vector<DEMPOUT> out(size_t(std::max(nReq, 1)));
     for (int64_t line = range.begin(); line != range.end(); ++line) {
       if (stop.load(std::memory_order_relaxed) || progress.Stopped()) {
@@ -523,6 +530,12 @@ double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, 
         for (int x = 0; x < w; ++x) {
           if (inside && !twk::getBit(inside, x)) continue;
           const double* curves[1] = {rows.data() + int64_t(x) * n};
+          if (extrapolating) {
+            domain_->DIDU_ComputeParmArray(model, curves, 1, fit.data(), out.data(), wanted.data(), nExtra);
+            if (fits)
+              for (int k = 0; k < nExtra; ++k) reinterpret_cast<double*>(twk::frameLine(fits, y, z, k))[x] = fit[size_t(k)];
+            continue;
+          }
           domain_->DIDU_ComputeParmArray(model, curves, 1, fits ? fit.data() : nullptr, out.data(), nullptr, 0);
           const int64_t v = (int64_t(z) * h + y) * w + x;
           for (int j = 0; j < nReq; ++j) maps[j][v] = out[size_t(j)].value;
@@ -539,10 +552,65 @@ double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, 
     }
   });
   if (stop || progress.Stopped()) {
-    pf_free_parr(&maps, nReq);
+    pf_free_parr(&maps, nMaps);
     PR_FrameDelete(&fits);
     return nullptr;
   }
   if (fitVolume) *fitVolume = fits;
   return maps;
+}
+
+// --- extrapolation ---
+
+CVol* CDynExp::VolExtrapolateModel(const CVol* vol, const FRAME* roi, const VA_TISSUEATTRIB* attrib, int model,
+                                   const wchar_t* text) {
+  constexpr const wchar_t* kExtrapolate = L"CDynExp::VolExtrapolateModel";
+  if (!domain_) {
+    twk::showNamedError(kExtrapolate, L"The kinetic model library is not loaded");
+    return nullptr;
+  }
+  if (!ExtrapolateEnabled(model)) {
+    twk::showNamedError(kExtrapolate, L"The model does not extrapolate");
+    return nullptr;
+  }
+  double* values = nullptr;
+  int count = 0;
+  if (!text || !PR_ExtractDoubles(text, &values, &count) || count < 1) {
+    pf_free(&values);
+    twk::showNamedError(kExtrapolate, L"Enter at least one value to extrapolate to");
+    return nullptr;
+  }
+  if (count > DIDU_MAX_POINTS) {
+    pf_free(&values);
+    twk::showNamedError(kExtrapolate, L"Number of time points exceeds maximum");
+    return nullptr;
+  }
+  extrapolateTo_.assign(values, values + count);
+  pf_free(&values);
+  FRAME* fits = nullptr;
+  double** maps = CalculateDynamicExperiment(vol, roi, attrib, model, roi ? 2 : 1, nullptr, nullptr, &fits, 0);
+  const std::vector<double> wanted = std::move(extrapolateTo_);
+  extrapolateTo_.clear();
+  if (!maps) return nullptr;
+  pf_free_parr(&maps, std::max(NumReqOutputParms(), 1));
+  CVol* out = vol->CloneByReformat(&fits, nullptr, nullptr, nullptr, true);
+  if (!out) {
+    PR_FrameDelete(&fits);
+    return nullptr;
+  }
+  // The wanted values are the new volume's coordinates along the source's dynamic axis.
+  const DYNDIM kind = vol->GetDynType();
+  for (int k = 0; k < count; ++k) {
+    DYNCRD& c = out->dyn[k];
+    const double v = wanted[size_t(k)];
+    switch (kind) {
+      case DYN_BVALUE: c.bValue = v; break;
+      case DYN_ECHO_TIME: c.echoTime = v; break;
+      case DYN_INVERSION_TIME: c.inversionTime = v; break;
+      case DYN_FLIP_ANGLE: c.flipAngle = v; break;
+      case DYN_SPINLOCK_TIME: c.spinLockTime = v; break;
+      default: c.time = c.timeEnd = v; break;
+    }
+  }
+  return out;
 }

@@ -532,3 +532,48 @@ TEST_F(ToftsMaps, BadInputIsReportedBeforeFitting) {
 }
 
 }  // namespace
+
+// Extrapolation of a diffusion series with the monoexponential ADC model: every voxel's model curve
+// at the wanted b-values becomes a time point of the new volume (coordinates = the wanted values);
+// a model that does not extrapolate and a text without numbers are refused.
+TEST(Extrapolation, AdcSeriesToWantedBValues) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  CDynExp host;
+  ASSERT_TRUE(host.LoadDomain(CString(KINMODELS_LIBRARY)));
+  constexpr int kB = 6;
+  const double bValues[kB] = {0, 100, 200, 400, 600, 800};
+  auto vol = std::make_unique<CVol>();
+  vol->frame = PR_FrameCreate(FRM_REAL, 64, DIM3D{3, 2, 1, kB}, true);
+  vol->modality = MODALITY_MR;
+  vol->dyn = static_cast<DYNCRD*>(pf_calloc(kB * int64_t(sizeof(DYNCRD))));
+  for (int k = 0; k < kB; ++k) vol->dyn[k].bValue = bValues[k];
+  auto adc = [](int x, int y) { return 0.0005 + 0.0004 * x + 0.0002 * y; };
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      for (int k = 0; k < kB; ++k)
+        twk::setVoxelValue(vol->frame, x, y, 0, k, 1000.0 * std::exp(-bValues[k] * adc(x, y)));
+  host.tissueConc.method = 0;
+  const int none[DYNEXP_NUM_OUTPUTS] = {};
+  host.SetCurrentModel(19);
+  host.SetParmReq(none, DYNEXP_NUM_OUTPUTS);  // extrapolation needs no output
+
+  CVol* out = host.VolExtrapolateModel(vol.get(), nullptr, nullptr, 19, L"50, 1000 1500");
+  ASSERT_NE(out, nullptr) << twk::toUtf8(script.lastMessage().wstr());
+  ASSERT_EQ(out->T(), 3);
+  EXPECT_EQ(out->dyn[0].bValue, 50);
+  EXPECT_EQ(out->dyn[2].bValue, 1500);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      for (int k = 0; k < 3; ++k) {
+        const double b = out->dyn[k].bValue;
+        EXPECT_NEAR(twk::voxelValue(out->frame, x, y, 0, k), 1000.0 * std::exp(-b * adc(x, y)), 1.0) << x << y << k;
+      }
+  delete out;
+
+  script.clear();
+  EXPECT_EQ(host.VolExtrapolateModel(vol.get(), nullptr, nullptr, 19, L"none"), nullptr);
+  EXPECT_EQ(script.lastMessage(), CString(L"CDynExp::VolExtrapolateModel : Enter at least one value to extrapolate to"));
+  EXPECT_EQ(host.VolExtrapolateModel(vol.get(), nullptr, nullptr, 8, L"100"), nullptr);
+  EXPECT_EQ(script.lastMessage(), CString(L"CDynExp::VolExtrapolateModel : The model does not extrapolate"));
+}

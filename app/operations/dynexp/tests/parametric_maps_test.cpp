@@ -13,6 +13,7 @@
 #include "DocTestKit.h"
 #include "DynExp.h"
 #include "DynExpDialogs.h"
+#include "OperationsTestKit.h"
 #include "ScriptedUi.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
@@ -289,4 +290,42 @@ TEST(ParametricMaps, EscStopsAMapOfAHundredThousandVoxels) {
   EXPECT_FALSE(f.doc.IsModified());
   EXPECT_EQ(f.doc.UndoCount(), undo);
   EXPECT_EQ(PR_GetTotalAllocSize(), before);
+}
+
+// "Extrapolate": the wanted b-values typed at the prompt give a new document of the model curves;
+// the source set is not changed.
+TEST(ParametricMaps, ExtrapolationOpensANewDocument) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  twk::optest::Documents docs;
+  CDynExp host;
+  ASSERT_TRUE(host.LoadDomain(CString(KINMODELS_LIBRARY)));
+  host.SetCurrentModel(19);
+  const int none[DYNEXP_NUM_OUTPUTS] = {};
+  host.SetParmReq(none, DYNEXP_NUM_OUTPUTS);
+  host.tissueConc.method = 0;
+  TW_SetDynExpHost(&host);
+  CVol* vol = makeVol(FRM_REAL, 2, 2, 1, 5, L"/data/dwi.nii");
+  for (int k = 0; k < 5; ++k) {
+    vol->dyn[k].bValue = 200.0 * k;
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 2; ++x) twk::setVoxelValue(vol->frame, x, y, 0, k, 800.0 * std::exp(-0.001 * 200.0 * k));
+  }
+  CDrawDoc* doc = docs.open({makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  const int before = twk::optest::Documents::openCount();
+  // Buttons offered without ROIs: voxelwise, single curve, Extrapolate (index 2).
+  script.answerValues({2, 0}).answerValuesText({L"100 1200"});
+  EXPECT_TRUE(set->ActivateParametricMapCalculation(-1, nullptr, 15, 5, nullptr, nullptr, false, false, 1))
+      << twk::toUtf8(script.lastMessage().wstr());
+  ASSERT_GE(script.prompts.size(), 2u);
+  EXPECT_EQ(script.prompts[1][0].label, CString(L"Enter additional B-value (s/mm2)"));
+  EXPECT_EQ(set->NumLayers(), 1);
+  const std::vector<CDrawDoc*> made = twk::optest::Documents::openedAfter(before);
+  ASSERT_EQ(made.size(), 1u);
+  const CVol* out = made[0]->GetActiveSet()->GetLayerVol(0);
+  ASSERT_EQ(out->T(), 2);
+  EXPECT_EQ(out->dyn[1].bValue, 1200);
+  EXPECT_NEAR(twk::voxelValue(out->frame, 1, 1, 0, 1), 800.0 * std::exp(-1.2), 0.5);
+  TW_SetDynExpHost(nullptr);
 }
