@@ -123,13 +123,20 @@ bool fitField(const Volume3& vol, const std::vector<int64_t>& samples, const SPC
     for (size_t k = 0; k < n; ++k) r[k] = u[k] - field[k], lo = std::min(lo, r[k]), hi = std::max(hi, r[k]);
     const double binWidth = std::max(hi - lo, 1e-9) / kBins;
     const std::vector<double> expected = sharpen(r, lo, binWidth, record->fwhm, record->noise);
+    // The residual of the log intensities against their sharpened expectation, its mean removed
+    // (a constant is no field).
+    std::vector<double> residual(n);
+    double mean = 0;
     for (size_t k = 0; k < n; ++k) {
       const double pos = (r[k] - lo) / binWidth - 0.5;
       const int b = std::clamp(int(std::floor(pos)), 0, kBins - 2);
       const double f = std::clamp(pos - b, 0.0, 1.0);
-      const double e = expected[size_t(b)] * (1 - f) + expected[size_t(b + 1)] * f;
+      residual[k] = u[k] - (expected[size_t(b)] * (1 - f) + expected[size_t(b + 1)] * f);
+      mean += residual[k] / double(n);
+    }
+    for (size_t k = 0; k < n; ++k) {
       Value v;
-      v[0] = float(u[k] - e);
+      v[0] = float(residual[k] - mean);
       points->SetPointData(itk::IdentifierType(k), v);
     }
     auto fitter = Fitter::New();
