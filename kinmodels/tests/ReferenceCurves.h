@@ -142,27 +142,30 @@ inline std::vector<double> toftsReference(const std::vector<double>& times, doub
   return c;
 }
 
-// Two-compartment exchange of the population input (rates and flows per second), by Runge-Kutta:
-// vp Cp' = Fp (Ca - Cp) + PS (Ce - Cp), ve Ce' = PS (Cp - Ce), C = vp Cp + ve Ce.
+// Two-compartment exchange of the population input, or of `input` when given (rates and flows per
+// second), by Runge-Kutta: vp Cp' = Fp (Ca - Cp) + PS (Ce - Cp), ve Ce' = PS (Cp - Ce),
+// C = vp Cp + ve Ce.
 inline std::vector<double> exchangeReference(const std::vector<double>& times, double vp, double ve, double fp,
-                                             double ps, double h = 0.05) {
+                                             double ps, double h = 0.05, const InputCurve& input = {}) {
+  const InputCurve ca = input ? input : InputCurve([](double t) { return populationInput(t); });
   return integrate(
       times, h, 2,
-      [=](double t, const double* y, double* dy) {
-        dy[0] = (fp * (populationInput(t) - y[0]) + ps * (y[1] - y[0])) / vp;
+      [&](double t, const double* y, double* dy) {
+        dy[0] = (fp * (ca(t) - y[0]) + ps * (y[1] - y[0])) / vp;
         dy[1] = ps * (y[0] - y[1]) / ve;
       },
       [=](const double* y) { return vp * y[0] + ve * y[1]; });
 }
 
-// Tissue uptake of the population input delayed by `delay` seconds: vp Cp' = Fp (Ca - Cp) - PS Cp,
-// and the taken-up amount grows by PS Cp; C = vp Cp + taken-up amount.
+// Tissue uptake of the population input (or of `input` when given) delayed by `delay` seconds:
+// vp Cp' = Fp (Ca - Cp) - PS Cp, and the taken-up amount grows by PS Cp; C = vp Cp + taken-up amount.
 inline std::vector<double> uptakeReference(const std::vector<double>& times, double vp, double fp, double ps,
-                                           double delay = 0, double h = 0.05) {
+                                           double delay = 0, double h = 0.05, const InputCurve& input = {}) {
+  const InputCurve ca = input ? input : InputCurve([](double t) { return populationInput(t); });
   return integrate(
       times, h, 2,
-      [=](double t, const double* y, double* dy) {
-        dy[0] = (fp * (populationInput(t - delay) - y[0]) - ps * y[0]) / vp;
+      [&](double t, const double* y, double* dy) {
+        dy[0] = (fp * (ca(t - delay) - y[0]) - ps * y[0]) / vp;
         dy[1] = ps * y[0];
       },
       [=](const double* y) { return vp * y[0] + y[1]; });

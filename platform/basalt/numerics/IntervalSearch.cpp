@@ -1,4 +1,6 @@
-// Interval branch and bound: best-first bisection of boxes ordered by their cost lower bound.
+// Interval branch and bound: best-first bisection of boxes ordered by their cost lower bound, with
+// local simplex fits at the start (their cost bounds the search from above, so that most boxes are
+// discarded early) and at the end (the answer is the best point found, not a box centre).
 #include <algorithm>
 #include <cmath>
 #include <queue>
@@ -6,7 +8,9 @@
 
 #include "TwkMem.h"
 #include "TwkTypes.h"
+#include "numerics/IntervalArith.h"
 #include "numerics/Optimize.h"
+#include "numerics/SimplexCore.h"
 
 namespace {
 
@@ -20,6 +24,15 @@ struct Settings {
   int maxIterations = 0;
   bool showProgress = false;
 };
+
+// Local simplex fits: the first from the centre of the search box and the last from the best
+// point, kLocalIterations iterations per searched variable each; in between, a short fit of
+// kPolishIterations per variable + 1 from each box centre that becomes the best point, at most
+// kMaxPolishes of them. An iteration evaluates the cost at most nFree + 2 times (nFree searched
+// variables), so the fits add at most (120 nFree + 360 (nFree + 1)) (nFree + 2) point evaluations.
+constexpr int kLocalIterations = 60;
+constexpr int kPolishIterations = 15;
+constexpr int kMaxPolishes = 24;
 
 struct Result {
   std::vector<INTERVAL> bestBox;
@@ -76,6 +89,14 @@ class BranchAndBound {
     const int rootId = pool_.take();
     std::copy(root_.begin(), root_.end(), pool_.at(rootId));
     consider(rootId, -kInfinity);
+    freeAxes_.clear();
+    for (int i = 0; i < n_; ++i)
+      if (root_[i].hi > root_[i].lo) freeAxes_.push_back(i);
+    // A quick local fit from the centre: its cost is an upper bound that discards most boxes at once.
+    std::vector<double> steps(freeAxes_.size());
+    for (size_t k = 0; k < freeAxes_.size(); ++k) steps[k] = 0.25 * (root_[freeAxes_[k]].hi - root_[freeAxes_[k]].lo);
+    localFit(steps, kLocalIterations * int(freeAxes_.size()));
+    polishPending_ = false;
 
     twk::ProgressGuard progress(L"Global optimization", settings_.showProgress);
     int iteration = 0;
@@ -123,6 +144,13 @@ class BranchAndBound {
       pool_.give(top.id);
       consider(leftId, top.lower);
       consider(rightId, top.lower);
+      // A box centre that became the best point: a short fit from it, sized to its box.
+      if (polishPending_ && polishes_ < kMaxPolishes) {
+        ++polishes_;
+        for (size_t k = 0; k < freeAxes_.size(); ++k) steps[k] = 0.5 * bestHalf_[freeAxes_[k]];
+        localFit(steps, kPolishIterations * (int(freeAxes_.size()) + 1));
+      }
+      polishPending_ = false;
       ++iteration;
       if (!progress.Step(iteration, settings_.maxIterations, 1, 98)) {
         result.stopped = true;
@@ -131,9 +159,25 @@ class BranchAndBound {
     }
     progress.End();
 
+    // Polish the best point within reach of the box that gave it.
+    if (!result.stopped && best_ < VOID_VALUE) {
+      for (size_t k = 0; k < freeAxes_.size(); ++k) {
+        const INTERVAL r = root_[freeAxes_[k]];
+        steps[k] = std::max(bestHalf_[freeAxes_[k]], 1e-9 * (r.hi - r.lo));
+      }
+      localFit(steps, kLocalIterations * int(freeAxes_.size()));
+    }
+
     result.bisections = iteration;
     result.bestCost = best_;
-    result.bestBox = bestBox_;
+    // The reported box is centred on the best point, as wide as the box it came from (within the
+    // search box).
+    result.bestBox.resize(n_);
+    for (int i = 0; i < n_ && !bestPoint_.empty(); ++i) {
+      const double p = bestPoint_[i];
+      const double h = std::max(0.0, std::min({bestHalf_[i], p - root_[i].lo, root_[i].hi - p}));
+      result.bestBox[i] = INTERVAL{p - h, p + h};
+    }
     // The enclosure: every box that may still hold a minimiser.
     double lowest = best_;
     bool any = false;
@@ -152,9 +196,9 @@ class BranchAndBound {
       include(open_.top());
       open_.pop();
     }
-    result.confidence = any ? hull : bestBox_;
+    result.confidence = any ? hull : result.bestBox;
     result.costRange = INTERVAL{std::min(lowest, best_), best_};
-    return !result.stopped && !bestBox_.empty() && std::isfinite(best_) && best_ < VOID_VALUE;
+    return !result.stopped && !bestPoint_.empty() && std::isfinite(best_) && best_ < VOID_VALUE;
   }
 
  private:
@@ -169,15 +213,60 @@ class BranchAndBound {
     // A sub-box never has a smaller minimum than the box it came from.
     lower = std::max(lower, parentLower);
     b = pool_.at(id);
-    if (bestBox_.empty() || centre < best_) {
+    if (bestPoint_.empty() || centre < best_) {
       best_ = std::min(best_, centre);
-      bestBox_.assign(b, b + n_);
+      bestPoint_.resize(n_);
+      bestHalf_.resize(n_);
+      for (int i = 0; i < n_; ++i) {
+        bestPoint_[i] = IntervalMid(b[i]);
+        bestHalf_[i] = 0.5 * (b[i].hi - b[i].lo);
+      }
+      polishPending_ = centre < VOID_VALUE;
     }
     if (lower >= VOID_VALUE || lower > best_) {
       pool_.give(id);
       return;
     }
     open_.push(Entry{lower, serial_++, id});
+  }
+
+  // The cost at a point: the callback's centre cost of the box that holds only that point.
+  struct PointCost : twk::simplex::Objective {
+    BranchAndBound* self = nullptr;
+    double operator()(const double* z, double* plain) const override {
+      BranchAndBound& s = *self;
+      for (int i = 0; i < s.n_; ++i) s.point_[i] = s.root_[i];
+      for (size_t k = 0; k < s.freeAxes_.size(); ++k) s.point_[s.freeAxes_[k]] = IntervalPoint(z[k]);
+      double lower = kInfinity, centre = VOID_VALUE, upper = VOID_VALUE;
+      s.cost_(s.context_, s.point_.data(), s.y_, s.x_, &lower, &centre, &upper);
+      const double value = std::isnan(centre) || centre >= VOID_VALUE ? twk::simplex::kWorst : centre;
+      // Every point evaluated counts: a better one becomes the best point at once, so that it
+      // discards boxes from then on.
+      if (value < s.best_) {
+        s.best_ = value;
+        for (size_t k = 0; k < s.freeAxes_.size(); ++k) s.bestPoint_[s.freeAxes_[k]] = z[k];
+      }
+      *plain = value;
+      return value;
+    }
+  };
+
+  // A simplex fit inside the search box from the best point, with initial edges `steps` (one per
+  // free axis); the points it evaluates enter the best point through PointCost.
+  void localFit(const std::vector<double>& steps, int iterations) {
+    const int nFree = int(freeAxes_.size());
+    if (nFree == 0 || bestPoint_.empty() || !(best_ < VOID_VALUE)) return;
+    std::vector<double> start(nFree), lower(nFree), upper(nFree);
+    for (int k = 0; k < nFree; ++k) {
+      start[k] = bestPoint_[freeAxes_[k]];
+      lower[k] = root_[freeAxes_[k]].lo;
+      upper[k] = root_[freeAxes_[k]].hi;
+    }
+    point_.resize(n_);
+    PointCost f;
+    f.self = this;
+    int budget = iterations;
+    twk::simplex::minimise(f, nFree, start, best_, best_, steps, lower.data(), upper.data(), budget);
   }
 
   void keepFinal(const Entry& e) {
@@ -197,7 +286,11 @@ class BranchAndBound {
   std::vector<Entry> final_;
   double finalLowest_ = kInfinity;
   double best_ = VOID_VALUE;
-  std::vector<INTERVAL> bestBox_;
+  std::vector<double> bestPoint_, bestHalf_;  // the best point found and the half-widths of its box
+  std::vector<int> freeAxes_;                 // the axes the search box does not hold fixed
+  std::vector<INTERVAL> point_;               // the point box of the local fits
+  bool polishPending_ = false;                // a box centre has just become the best point
+  int polishes_ = 0;
   long long serial_ = 0;
 };
 
