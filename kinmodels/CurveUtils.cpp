@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cwchar>
 
-#include "CurveStats.h"
+#include "numerics/CurveStats.h"
 #include "Messages.h"
 #include "ModelFrame.h"
 

@@ -4,12 +4,12 @@
 #include <climits>
 #include <cmath>
 
-#include "CurveTools.h"
-#include "IntervalArith.h"
-#include "LinearAlgebra.h"
+#include "numerics/CurveTools.h"
+#include "numerics/IntervalArith.h"
+#include "numerics/LinearAlgebra.h"
 #include "Messages.h"
 #include "ModelFrame.h"
-#include "Optimize.h"
+#include "numerics/Optimize.h"
 #include "TwkMem.h"
 
 namespace kin {

@@ -42,8 +42,11 @@
 #include <vector>
 
 #include "CString.h"
+#include "TwkTypes.h"
 
 struct MFILE;
+struct FRAME;
+class CVol;
 
 constexpr int INPUTFUNC_MAX_POINTS = 20000;
 constexpr int DYNEXP_NUM_INPUTFUNCS = 4;
@@ -81,13 +84,6 @@ struct VA_CONCCONV {
 };
 #pragma pack(pop)
 static_assert(sizeof(VA_CONCCONV) == 80, "VA_CONCCONV is 80 bytes");
-
-// Tissue or blood attributes (128 bytes); the program sets only the first value, the T1 in seconds.
-struct VA_TISSUEATTRIB {
-  double t1 = 0;
-  double reserved[15] = {};
-};
-static_assert(sizeof(VA_TISSUEATTRIB) == 128, "VA_TISSUEATTRIB is 128 bytes");
 
 // The settings of one model of the catalogue.
 struct DYNEXP_MODELSET {
@@ -137,6 +133,61 @@ class CDynExp {
   // Empties every input-function slot.
   bool ClearInputFunctions();
 
+  // --- the plug-in's catalogue (empty texts, 0 or false when not loaded or out of range) ---
+  CString GetModelName(int model) const;
+  // Selects the model of that name; a name followed by " : <n>IF" (as the model list shows
+  // models that take input functions) is accepted. False when no model has the name.
+  bool SetCurrentModelByName(const wchar_t* text);
+  int GetNumOutParms(int model) const;
+  CString GetOutParmName(int model, int index) const;
+  CString GetOutParmUnits(int model, int index) const;
+  int GetNumFreeParms(int model) const;
+  CString GetFreeParmName(int model, int index) const;
+  int GetNumRequiredIfuncs(int model) const;
+  CString GetIFpanelName(int model) const;
+  int GetDefaultClrScheme(int model, int index) const;
+  int GetAllowedOptimization(int model) const;  // bit k: optimisation k
+  int GetAllowedConcConv(int model) const;      // bit i: conversion method i
+  int GetAllowedDynDim(int model) const;        // bit k: dynamic axis kind k (DYNDIM)
+  int GetAllowedModality(int model) const;      // bits: 1 CT, 2 MR, 4 PET, 8 US
+  bool ExtrapolateEnabled(int model) const;
+  // Does the volume suit the model: a 4D volume whose dynamic axis and modality the model takes.
+  bool ModelIsAllowed(const CVol* vol, int model) const;
+  // Outputs of the current model, and how many of them are requested (0: nothing to compute).
+  int NumOutputParms() const;
+  int NumReqOutputParms() const;
+
+  // --- input functions ---
+  // Loads a curve text file into the first empty slot, named by the file's title (or by a
+  // "# name:" line). The format, one point per line:
+  //   # name: Aorta            (optional; any other line starting with '#' is a comment)
+  //   0        0.0             time in seconds, then the value; separated by spaces, tabs,
+  //   1.5      0.25            commas or semicolons; values are read exactly as written
+  // Times start at 0 or later and increase strictly; 2..20000 points. A file that cannot be read,
+  // breaks these rules, or finds all four slots full is reported and changes nothing (false).
+  bool LoadInputFunction(const wchar_t* path);
+
+  // --- calculations ---
+  // Conversions the volume allows (bit i: method i): PET volumes only method 0, CT volumes 0, 2
+  // and 7, others every method but 7; the tissue and input-function records are moved into that
+  // mask and the current model's. False (reported) without a 4D volume or a loaded plug-in.
+  bool VerifyAndChangeDefaultConcConv(const CVol* vol, int* mask);
+  // Checks a run of the current model before any fitting: the volume, its dynamic axis and time
+  // points, the input functions and their time span, the conversions and the ROIs of mode 2. A
+  // problem is reported and gives false.
+  bool VerifyProcessing(int mode, const CVol* vol, CVol* const* rois, int count, bool regularised);
+  // Fits the model: mode 1 every voxel, mode 2 the voxels inside roi, mode 3 the mean curve of roi
+  // (of the whole volume without one). Voxel curves are read from the frame in dynamic order and
+  // fitted in parallel; progress is shown and Esc stops the run. Returns a new pf_malloc array of
+  // NumReqOutputParms() pf_malloc buffers (free with pf_free_parr), each of width x height x depth
+  // values (one value in mode 3); voxels not fitted or whose fit failed hold 1e60. Mode 3 fills
+  // fitCurve (T + 1 values: the fitted curve in stored time order; the last value is left as it
+  // is) and intervals (NumReqOutputParms() records of value, lower, upper bound and a spare).
+  // fitVolume, when given in modes 1 and 2, receives a new real frame of the fitted curves. Null
+  // on failure (reported) or when stopped (silent); nothing is left allocated then.
+  double** CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, const VA_TISSUEATTRIB* attrib, int model,
+                                      int mode, double* fitCurve, double* intervals, FRAME** fitVolume, int flag);
+
   // --- the document's dynamic-experiment block ---
   // Appends the block; false (and nothing appended) when the memory file cannot grow.
   bool Write(MFILE* mf, bool has4D) const;
@@ -172,6 +223,7 @@ class CDynExp {
   void releaseDomain();
   void pushSettingsToDomain() const;
   void takeSettingsFromDomain();
+  CString runProblem(int model, int mode, const CVol* vol, const FRAME* roi, const VA_TISSUEATTRIB* attrib) const;
   bool loadBlock(const uint8_t* bytes, int64_t size, bool apply, int64_t* used, const wchar_t* path);
 
   DynExpDomain* domain_ = nullptr;  // owned

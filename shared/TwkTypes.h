@@ -90,6 +90,13 @@ struct SPC {
   double x = 1, y = 1, z = 1;
 };
 
+// Tissue or blood attributes (128 bytes); the program sets only the first value, the T1 in seconds.
+struct VA_TISSUEATTRIB {
+  double t1 = 0;
+  double reserved[15] = {};
+};
+static_assert(sizeof(VA_TISSUEATTRIB) == 128, "VA_TISSUEATTRIB is 128 bytes");
+
 // Dynamic coordinates of one time point (72 bytes).
 struct DYNCRD {
   double time = 0;         // start time of the time point, seconds

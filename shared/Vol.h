@@ -14,8 +14,11 @@
 #include "TwkTypes.h"
 #include "VolProj.h"
 
+struct BRUSHPARMS;
 struct DICOMREC;
 struct PR_VIEWFILT;
+struct UNDOREC;
+struct VA_BRUSHPOINT;
 struct VA_LINCONV;
 
 // Modalities; volumes whose modality is not known carry MODALITY_UNKNOWN.
@@ -52,6 +55,7 @@ class CVol {
   DPOINT3D* imgPos = nullptr;       // image position of every slice (depth entries), or null (pf_malloc, owned)
   DICOMREC** dicom = nullptr;       // DICOM header records (numDicom entries), or null (pf_malloc array, owned)
   int64_t numDicom = 0;
+  VA_TISSUEATTRIB tissue;           // tissue attributes of an ROI (its T1 is kept in documents)
   // Alignment: after a registration aligned the voxels, the frame as it was before (owned) and the
   // alignment transform (4x4, row-major, homogeneous, in the imaging core's transform-file form).
   // A volume without an unaligned frame has no alignment. Both are copied and freed with the
@@ -231,6 +235,10 @@ class CVol {
   bool SetBpv(int bits);
   // Replaces the frame by one of the given kind and dimensions with every voxel set to value.
   bool CreateUniform(int type, const DIM3D& dims, double value, int bpv = 0);
+  // Paints or erases one brush segment from anchor to current (imaging core, volops/Brush.h tells
+  // the shapes); a new undo record of the changed box goes to *undo when undo is given.
+  bool ApplyBrush(const BRUSHPARMS* parms, const VA_VOLPROJ* proj, const VA_BRUSHPOINT* anchor,
+                  const VA_BRUSHPOINT* current, bool paint, int shape, UNDOREC** undo);
 
   // Geometry.
   bool IsEqualDim(const CVol* other) const;     // width, height and depth

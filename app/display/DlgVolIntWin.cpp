@@ -1,7 +1,6 @@
 #include "DlgVolIntWin.h"
 
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -18,6 +17,7 @@
 #include "DrawSet.h"
 #include "DrawView.h"
 #include "DrawVol.h"
+#include "UiHelpers.h"
 #include "Vol.h"
 
 namespace {
@@ -168,10 +168,9 @@ bool TW_DlgVolIntWin(CDrawSet* set, CDrawView* view) {
   CDrawVol* layer = set ? set->GetActiveLayer() : nullptr;
   if (!layer || !layer->vol || !layer->vol->frame) return false;
   if (layer->vol->IsROI()) {
-    const COLORREF c = COLORREF(layer->filter.roiColor);
-    const QColor chosen = QColorDialog::getColor(QColor(int(GetRValue(c)), int(GetGValue(c)), int(GetBValue(c))));
-    if (!chosen.isValid()) return false;
-    layer->filter.roiColor = int32_t(RGB(chosen.red(), chosen.green(), chosen.blue()));
+    COLORREF c = COLORREF(layer->filter.roiColor);
+    if (!TW_ChooseColor(&c)) return false;
+    layer->filter.roiColor = int32_t(c);
     if (view) view->InvalidateClient();
   } else {
     CDlgVolIntWin dialog(layer);

@@ -150,7 +150,7 @@ bool CDrawDoc::DisplayCrosshair(CDrawView* view, QPainter* /*dc*/) {
 }
 
 void CDrawDoc::DrawGrid(CDrawView* view, QPainter* dc, double step) {
-  if (step < 0 || !view || !dc) return;
+  if (!(step >= 0) || !std::isfinite(step) || !view || !dc) return;
   CDrawSet* set = GetActiveSet();
   const VA_VOLPROJ* p = view->GetProjection();
   const CVol* vol = set ? set->GetActiveVol() : nullptr;
@@ -159,17 +159,32 @@ void CDrawDoc::DrawGrid(CDrawView* view, QPainter* dc, double step) {
   if (!VA_VolDisplayActualWorldRect(&set->position, vol->Dim(), vol->Spc(), p, &r)) return;
   double sx = step / vol->Vx(), sy = step / vol->Vy();
   if (std::fabs(step) < 1e-100) sx = sy = 1.0;
+  if (!(sx > 0) || !(sy > 0) || !std::isfinite(sx) || !std::isfinite(sy)) return;
+  // Lines closer than 2 pixels are thinned to every k-th line of the grid, and only the lines
+  // within the visible rectangle are drawn: a tiny step costs no more than the screen's width.
+  const double minWorld = 2.0 / view->scale;
+  const double kx = sx < minWorld ? std::ceil(minWorld / sx) : 1.0, ky = sy < minWorld ? std::ceil(minWorld / sy) : 1.0;
+  const DRECT v = view->GetVisibleWorldRect();
   dc->save();
   dc->setRenderHint(QPainter::Antialiasing, false);
   QPen pen(QColor(0, 255, 0));
   pen.setWidth(0);
   dc->setPen(pen);
-  const int n = int(std::floor(std::fabs(r.x1 - r.x0) / sx)) + 1, m = int(std::floor(std::fabs(r.y1 - r.y0) / sy)) + 1;
-  for (int i = 0; i < n; ++i) {
+  // Grid line i stands at x0 + i * step for i = 0 .. floor(extent / step).
+  auto range = [](double origin, double extent, double stepWorld, double k, double lo, double hi, double* first,
+                  double* last) {
+    const double n = std::floor(std::fabs(extent) / stepWorld);
+    *first = std::max(0.0, std::ceil((lo - origin) / (stepWorld * k))) * k;
+    *last = std::min(n, std::floor((hi - origin) / (stepWorld * k)) * k);
+  };
+  double first, last;
+  range(r.x0, r.x1 - r.x0, sx, kx, v.x0, v.x1, &first, &last);
+  for (double i = first; i <= last; i += kx) {
     const POINT2D a = view->WorldToClientPoint({r.x0 + i * sx, r.y0}), b = view->WorldToClientPoint({r.x0 + i * sx, r.y1});
     dc->drawLine(a.x, a.y, b.x, b.y);
   }
-  for (int j = 0; j < m; ++j) {
+  range(r.y0, r.y1 - r.y0, sy, ky, v.y0, v.y1, &first, &last);
+  for (double j = first; j <= last; j += ky) {
     const POINT2D a = view->WorldToClientPoint({r.x0, r.y0 + j * sy}), b = view->WorldToClientPoint({r.x1, r.y0 + j * sy});
     dc->drawLine(a.x, a.y, b.x, b.y);
   }

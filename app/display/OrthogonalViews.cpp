@@ -57,20 +57,15 @@ void CDrawView::ApplyProjectionConvention() {
   if (!base || !base->frame || !base->IsValidOrientation()) return;
   VA_VOLPROJ* record = GetProjection();
   if (!record) return;
-  const wchar_t* name = VA_GetProjectionConventionName(convention, base->GetMajorProjType(record));
-  if (!name) return;
+  DPOINT3D angles{record->rotation[0], record->rotation[1], record->rotation[2]};
+  if (!VA_RotateToSpecifiedOrient(base, convention, base->GetMajorProjType(record), &angles, false)) return;
+  if (angles.x == record->rotation[0] && angles.y == record->rotation[1] && angles.z == record->rotation[2]) return;
   VA_VOLPROJ candidate = *record;
-  for (int i = -1; i < kCandidates; ++i) {
-    if (i >= 0) setCandidateAngles(&candidate, i);
-    CString text;
-    if (!base->GetProjText(&candidate, &text)) return;
-    if (text != name) continue;
-    if (i >= 0) {
-      candidate.slice = sliceThroughSameCentre(base, *record, candidate);
-      VA_CopyVOLPROJ(record, &candidate);
-    }
-    return;
-  }
+  candidate.rotation[0] = angles.x;
+  candidate.rotation[1] = angles.y;
+  candidate.rotation[2] = angles.z;
+  candidate.slice = sliceThroughSameCentre(base, *record, candidate);
+  VA_CopyVOLPROJ(record, &candidate);
 }
 
 void CDrawView::OnCreateOrthogonalViews() {

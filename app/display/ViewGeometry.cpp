@@ -194,104 +194,6 @@ bool CDrawView::WorldToVolume(CDrawSet* set, const DPOINT3D* projection, int til
   return true;
 }
 
-// ---- keys ----
-
-bool CDrawView::OnViewKey(int key, bool ctrl) {
-  CDrawSet* set = GetActiveSet();
-  if (!set) return false;
-  TW_VIEW_HOOKS& hooks = TW_ViewHooks();
-  if (g_CurrentTool == 11 && ctrl && (key == TW_VK_OEM_PLUS || key == TW_VK_OEM_MINUS) && hooks.centerOnCursor)
-    hooks.centerOnCursor(this);
-  CDrawDoc* doc = GetDocument();
-  switch (key) {
-    case TW_VK_BACK:
-      if (doc->selection.size() == 1 && doc->selection[0]->kind == DRAWOBJ_POLY &&
-          static_cast<CDrawPoly*>(doc->selection[0])->contourCount == 1) {
-        static_cast<CDrawPoly*>(doc->selection[0])->RemovePoint(-1);
-        doc->RedrawAllViews(false);
-      }
-      return true;
-    case TW_VK_ESCAPE:
-      if (hooks.cancelTool) hooks.cancelTool(this);
-      if (PR_InWorkProcess()) PR_SetInWorkProcess(false);
-      return true;
-    case TW_VK_SPACE:
-      if (hooks.toolSpaceAction) hooks.toolSpaceAction(this);
-      return true;
-    case TW_VK_PRIOR: ScrollSlices(TW_VK_LEFT, 10); return true;
-    case TW_VK_NEXT: ScrollSlices(TW_VK_RIGHT, 10); return true;
-    case TW_VK_LEFT:
-    case TW_VK_RIGHT:
-    case TW_VK_UP:
-    case TW_VK_DOWN: ScrollSlices(key, 1); return true;
-    case TW_VK_F3:
-    case TW_VK_F4:
-      if (hooks.roiStatistics) hooks.roiStatistics(set, this, key == TW_VK_F3 ? 1 : 2);
-      return true;
-    case TW_VK_F5: doc->RedrawAllViews(false); return true;
-    case TW_VK_F7:
-      if (hooks.fillContours2D) hooks.fillContours2D(set, this);
-      return true;
-    case TW_VK_F8:
-      if (hooks.viewFilter) hooks.viewFilter(set, this);
-      return true;
-    case TW_VK_F9:
-    case TW_VK_F12:
-      if (hooks.projectionDialog) hooks.projectionDialog(this);
-      return true;
-    case TW_VK_F11:
-      if (hooks.nextVectorRoi) hooks.nextVectorRoi(this);
-      return true;
-    case TW_VK_OEM_PLUS:
-      if (ctrl) ZoomBy(1.05);
-      return true;
-    case TW_VK_OEM_MINUS:
-      if (ctrl) ZoomBy(1 / 1.05);
-      return true;
-    default: return false;
-  }
-}
-
-bool CDrawView::OnViewChar(int ch, bool ctrl) {
-  if (ch < 8 || ch > 122) return false;
-  CDrawDoc* doc = GetDocument();
-  TW_VIEW_HOOKS& hooks = TW_ViewHooks();
-  switch (ch) {
-    case 8:
-      if (doc && doc->selection.size() == 1 && doc->selection[0]->kind == DRAWOBJ_POLY &&
-          static_cast<CDrawPoly*>(doc->selection[0])->contourCount == 1) {
-        static_cast<CDrawPoly*>(doc->selection[0])->RemovePoint(-1);
-        doc->RedrawAllViews(false);
-      }
-      return true;
-    case 27:
-      if (hooks.cancelTool) hooks.cancelTool(this);
-      return true;
-    case 32:
-      if (hooks.maximizeFrame) hooks.maximizeFrame(this);
-      return true;
-    case 43:
-    case 61:
-      if (ctrl) ZoomBy(1.05);
-      return true;
-    case 45:
-    case 95:
-      if (ctrl) ZoomBy(1 / 1.05);
-      return true;
-    case 97:
-    case 65:
-      paintMode = !paintMode;
-      if (paintMode) eraseMode = 0;
-      return true;
-    case 122:
-    case 90:
-      eraseMode = !eraseMode;
-      if (eraseMode) paintMode = 0;
-      return true;
-    default: return false;
-  }
-}
-
 // ---- layer-set geometry ----
 
 namespace {
@@ -433,6 +335,6 @@ bool CDrawSet::ScrollVolume(CDrawView* view, int key) {
       twk::showNamedError(L"CDrawSet::ScrollVolume", L"Invalid Character Code in ScrollVolume");
       return false;
   }
-  if (TW_ViewHooks().refreshVoxelInfo) TW_ViewHooks().refreshVoxelInfo(view, this);
+  view->DisplayVoxelInfo(this, true);
   return true;
 }

@@ -1,16 +1,21 @@
 #pragma once
-// What the view keys and navigation hand on to other parts of the program (statistics, contour
-// filling, the View Filter and projection dialogs, the vector-ROI panel, the mouse tools, the voxel
-// information display and the view's window), as replaceable callbacks. Unset callbacks do nothing.
+// What the view keys, navigation and input hand on to other parts of the program (statistics,
+// contour filling, the View Filter and projection dialogs, the properties dialogs and panels, the
+// curve panels, atlas names and the view's windows), as replaceable callbacks. Unset callbacks do
+// nothing.
 // The geometry itself is CDrawView's (DrawView.h), defined in ViewGeometry.cpp.
 
 #include <functional>
 
+#include "CString.h"
+#include "TwkTypes.h"
 #include "render/RectHelpers.h"
 
 class CDrawDoc;
+class CDrawObj;
 class CDrawSet;
 class CDrawView;
+struct VA_VOLPROJ;
 
 // Virtual-key codes of the view keys.
 enum : int {
@@ -24,14 +29,19 @@ struct TW_VIEW_HOOKS {
   std::function<void(CDrawSet* set, CDrawView* view, int operandMode)> roiStatistics;  // F3, F4
   std::function<void(CDrawSet* set, CDrawView* view)> fillContours2D;                // F7
   std::function<void(CDrawSet* set, CDrawView* view)> viewFilter;                    // F8
-  std::function<void(CDrawView* view)> projectionDialog;                             // F9, F12
-  std::function<void(CDrawView* view)> nextVectorRoi;                                // F11
-  std::function<void(CDrawView* view)> cancelTool;                                   // Esc
-  std::function<void(CDrawView* view)> toolSpaceAction;                              // Space key
-  std::function<void(CDrawView* view)> maximizeFrame;                                // Space character
-  std::function<void(CDrawView* view)> centerOnCursor;
+  // The "Specify Volume Projection" dialog on the view's record (F9, F12, "Set Projection for this View").
+  std::function<void(CDrawView* view, VA_VOLPROJ* record)> projectionDialog;
   std::function<void(CDrawView* view)> activateView;                                 // OnActivateView(true)
-  std::function<void(CDrawView* view, CDrawSet* set)> refreshVoxelInfo;
+  // The floating curve panels follow the voxel under the pointer (null: the pointer left the volume).
+  std::function<void(CDrawView* view, CDrawSet* set, const RECT3D* voxel)> updateCurvePanels;
+  // The CerebrA atlas region name of a label.
+  std::function<CString(int label)> atlasRegionName;
+  // The polyline properties dialog of a polyline, and the vector-ROI panel of a vector ROI (true
+  // when another floating panel is open).
+  std::function<void(CDrawView* view, CDrawObj* polyline)> polylineProperties;
+  std::function<void(CDrawView* view, CDrawObj* vectorRoi, bool otherPanelOpen)> vectorRoiPanel;
+  // The Layers panel of the view's document when neither it nor another floating panel is open.
+  std::function<void(CDrawView* view)> layersPanel;
   // Windows of views (the shell's): a new window of the document at the rectangle (main-frame
   // client coordinates; null: the shell's choice) with its view after the initial update, or null;
   std::function<CDrawView*(CDrawDoc* doc, const RECT2D* frameRect)> createView;
@@ -46,5 +56,4 @@ struct TW_VIEW_HOOKS {
 TW_VIEW_HOOKS& TW_ViewHooks();
 
 // True when the record shows the native plane (all three rotations below 1e-100 in magnitude).
-struct VA_VOLPROJ;
 bool TW_IsProjUnrotated(const VA_VOLPROJ* projection);

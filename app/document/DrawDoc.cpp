@@ -129,8 +129,11 @@ void CDrawDoc::UpdateVectorRoiPanel() {
     hooks.vroiPanelBind(nullptr, false);
     return;
   }
+  // The panel follows the single selected vector ROI; any other selection leaves it bound to none,
+  // so that it never keeps an object that was removed or deselected.
   CDrawObj* only = selection.front();
   if (only && only->kind == DRAWOBJ_SET && static_cast<CDrawSet*>(only)->IsVectorRoi()) hooks.vroiPanelBind(only, true);
+  else hooks.vroiPanelBind(nullptr, false);
 }
 
 CDrawSet* CDrawDoc::GetActiveSet() const {

@@ -76,6 +76,8 @@ class CDrawObj {
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
   void DrawTracker(CDrawView* view, QPainter* dc);
   void Invalidate(bool redraw);
+  // The object's properties: a polyline's dialog, the vector-ROI panel or the Layers panel.
+  void OnEditProperties(CDrawView* view);
 
   // --- document file records; defined by the document file code (app/files) ---
   // Appends the object's record, chosen by its kind, to the memory file; false at the first write
@@ -97,4 +99,5 @@ class CDrawObj {
   int32_t kind = DRAWOBJ_NONE;
   DRAWSTYLE style;
   int32_t highlight = 0;       // 1 a layer set, 2 a volume layer made from a file; 0 vector objects
+  int32_t lockState = 0;       // 0 free, 1 pinned, 2 locked (the view's Lock and Pin commands; not stored)
 };

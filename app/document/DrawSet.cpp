@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <set>
 
 #include "Clock.h"
@@ -24,7 +25,11 @@ const wchar_t* const TW_AMBIGUOUS_LAYERS =
 
 namespace {
 
-CVol* g_pendingVol = nullptr;
+// The process's one pending-volume slot, which owns what it holds.
+std::unique_ptr<CVol>& pendingSlot() {
+  static std::unique_ptr<CVol> slot;
+  return slot;
+}
 
 // The ROI palette, COLORREF values (red in the low byte).
 constexpr COLORREF kRoiPalette[20] = {0x0000FF, 0xFF0000, 0x00FF00, 0x00FFFF, 0xFFFF00, 0x400080, 0x408000,
@@ -34,22 +39,14 @@ constexpr COLORREF kRoiPalette[20] = {0x0000FF, 0xFF0000, 0x00FF00, 0x00FFFF, 0x
 }  // namespace
 
 void TW_SetPendingVol(CVol* vol) {
-  if (g_pendingVol != vol) delete g_pendingVol;
-  g_pendingVol = vol;
+  if (pendingSlot().get() != vol) pendingSlot().reset(vol);
 }
 
-CVol* TW_TakePendingVol() {
-  CVol* vol = g_pendingVol;
-  g_pendingVol = nullptr;
-  return vol;
-}
+CVol* TW_TakePendingVol() { return pendingSlot().release(); }
 
-CVol* TW_PeekPendingVol() { return g_pendingVol; }
+CVol* TW_PeekPendingVol() { return pendingSlot().get(); }
 
-void TW_DeletePendingVol() {
-  delete g_pendingVol;
-  g_pendingVol = nullptr;
-}
+void TW_DeletePendingVol() { pendingSlot().reset(); }
 
 CDrawSet::CDrawSet(CDrawDoc* doc) {
   kind = DRAWOBJ_SET;
@@ -81,6 +78,25 @@ int64_t CDrawSet::MemSize() const {
   for (const CDrawObj* entry : entries_)
     if (entry) total += entry->MemSize();
   return total;
+}
+
+void CDrawSet::ComputeBounds() {
+  if (!IsVectorRoi() || entries_.empty()) return;
+  DRECT u;
+  bool first = true;
+  for (CDrawObj* e : entries_) {
+    e->ComputeBounds();
+    DRECT b = e->position;
+    if (b.x0 > b.x1) std::swap(b.x0, b.x1);
+    if (b.y0 > b.y1) std::swap(b.y0, b.y1);
+    if (first) {
+      u = b;
+      first = false;
+    } else {
+      u = DRECT{std::min(u.x0, b.x0), std::min(u.y0, b.y0), std::max(u.x1, b.x1), std::max(u.y1, b.y1)};
+    }
+  }
+  position = u;
 }
 
 bool CDrawSet::IsVectorRoi() const { return kind == DRAWOBJ_SET && vroi && vroi->kind == HIGHOBJ_VECTOR_ROI; }

@@ -35,6 +35,9 @@ class CDrawSet : public CDrawObj {
 
   void SetDocument(CDrawDoc* doc) override;
   int64_t MemSize() const override;
+  // A vector-ROI set takes the union of its entries' bounds; a volume set keeps its world rectangle
+  // (its layers share it).
+  void ComputeBounds() override;
 
   // --- kinds ---
   // Kind 8, no vector-ROI record of kind 1, non-empty, first entry a volume layer.
@@ -152,10 +155,25 @@ class CDrawSet : public CDrawObj {
   // One key step (37 Left, 38 Up, 39 Right, 40 Down) of the view's record.
   bool ScrollVolume(CDrawView* view, int key);
   void Draw(CDrawView* view, QPainter* dc, int dx, int dy);
+  // The display window of the operand signal layer from its voxels at the view's time point:
+  // mode 0 all values, 1 the percentile window, 2 all values inside the operand ROI.
+  bool OptimalWindow(CDrawView* view, int mode);
 
   // The volume information dialog of the active layer at the view's slice and time point (defined
   // by the document files, app/files); false when it cannot open.
   bool ShowInfoDialog(CDrawView* view);
+
+  // --- parametric maps (app/operations/dynexp) ---
+  // Fits a kinetic or signal model of the program's host to the set's 4D volume through the
+  // parametric-map dialog: model (< 0 keeps the host's), requested outputs (or null), mask of the
+  // allowed buttons (1, 2, 4, 8), mode (0 modal; 1..3 pressed at once), the single-curve report,
+  // the mode used, redraw, showResults (mode 3) and a flag handed to the host. True when results
+  // were produced (map layers, or the report of mode 3).
+  bool ActivateParametricMapCalculation(int model, const int* requested, int mask, int mode, CString* text,
+                                        int* chosenMode, bool redraw, bool showResults, int flag);
+  // The first volume layer (marked ones only with markedOnly) whose file title contains text,
+  // ignoring case; null, with "Layer containing %s not found" when report is set, when none does.
+  CVol* FindLayerContaining(bool report, const wchar_t* text, bool markedOnly);
 
   // --- protected health information ---
   // The records of this set's layers.
@@ -215,11 +233,26 @@ class CDrawSet : public CDrawObj {
   static bool AverageRoiLayers(CDrawSet* set);
   bool RoiOnionPeel(int* unused);
   static bool RoiOnionPeel(CDrawSet* set, int* unused);
+  // Several layers (MultiLayerOperations.cpp).
+  bool SharpenTemplateUsingAtlas(bool unused);
+  static bool SharpenTemplateUsingAtlas(CDrawSet* set, bool unused);
+  bool CombineProbMapsToAtlas(bool unused);
+  static bool CombineProbMapsToAtlas(CDrawSet* set, bool unused);
+  bool VolMultilayerPCA(bool unused);
+  static bool VolMultilayerPCA(CDrawSet* set, bool unused);
+  bool GenerateTwoLayerJointHist();
+  static bool GenerateTwoLayerJointHist(CDrawSet* set);
+  bool RoiUnclumpComponents(bool unused, int mode);
+  static bool RoiUnclumpComponents(CDrawSet* set, bool unused, int mode);
   // Shapes (RoiShapeOperations.cpp).
   bool RoiClearSlicesZ0Z1(bool inside);
   static bool RoiClearSlicesZ0Z1(CDrawSet* set, bool inside);
   bool RoiPeelGrowExternal();
   static bool RoiPeelGrowExternal(CDrawSet* set);
+  bool MultipleZonesConcentricObjects();
+  static bool MultipleZonesConcentricObjects(CDrawSet* set);
+  bool MorphologyCloseContours2D();
+  static bool MorphologyCloseContours2D(CDrawSet* set);
   // Measurements (RoiMeasurements.cpp).
   bool RoiMassCenterDistance();
   static bool RoiMassCenterDistance(CDrawSet* set);
@@ -230,9 +263,40 @@ class CDrawSet : public CDrawObj {
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
 
+  // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
+  // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
+  // vector-ROI object, widen a 2D box into a 3D box as deep in millimetres as its larger side.
+  bool VectRoiSave();
+  bool VectRoiLoad(const wchar_t* path);
+  bool DeleteVectROIs(int mode, bool sayNone);
+  bool ListAllVectorROIs();
+  bool VectorRoi_2Dto3D(CDrawView* view);
+
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;
 
+  // --- layer export (app/files/LayerExport.cpp) ---
+  // The active layer as DICOM files (one per image, or one multi-frame ".dic" file).
+  bool SaveDicomData();
+  // The active layer as DICOM files sorted into per-series folders of a chosen folder.
+  bool SaveActiveLayer_DicomFolders();
+  // The active layer as a raw image file (".im", ANALYZE ".img", NIfTI ".nii", 4D ".time" sets).
+  bool SaveActiveVolumeToRAW();
+  // Every marked layer (the view's time point) to its own file in one folder; true also on cancel.
+  bool SaveAllMarkedVolumeLayersToRAW(CDrawView* view);
+  // Rewrites TR, TE or the flip angle (tag one of TW_DICOMTAG_*) in the operand layer's headers.
+  bool SetDicomTag(int tag);
+
+  // --- layer conversions (DrawSetConversions.cpp) ---
+  bool RoiToIntegerLayer();
+  bool VolumeConversion_REALtoINT(int bits, bool ask);
+  bool SiVolumeToParamMap();
+  bool Convert2DmosaicToVolume(bool askAlways);
+  // A copy of the active layer named with "_copy", made active.
+  bool CloneLayer();
+  // The VIBE volume of this set and the GRASP series of the one other open document merged into a
+  // new document (DrawSetMerge.cpp).
+  bool ConcatenateVibeGrasp();
   // --- operations of the view's commands; defined by the command layer (app/operations) ---
   // Voxel values in place, with an undo record of the layer (ValueOperations.cpp).
   bool ReplaceSignalValue(bool unused);
@@ -270,6 +334,10 @@ class CDrawSet : public CDrawObj {
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
 
+// The DICOM tags SetDicomTag rewrites: repetition time (0018,0080), echo time (0018,0081), flip
+// angle (0018,1314).
+enum : int { TW_DICOMTAG_TR = 0x00180080, TW_DICOMTAG_TE = 0x00180081, TW_DICOMTAG_FA = 0x00181314 };
+
 // --- the pending volume: at most one CVol waiting to become a layer or a document ---
 // Puts vol into the slot (a volume still there is deleted).
 void TW_SetPendingVol(CVol* vol);
@@ -277,6 +345,23 @@ void TW_SetPendingVol(CVol* vol);
 CVol* TW_TakePendingVol();
 CVol* TW_PeekPendingVol();
 void TW_DeletePendingVol();
+
+namespace twk {
+// One hand-off through the pending slot: puts the volume in on construction and, at the end of the
+// scope, deletes it when nothing took it out, so no path leaves it behind for a later load.
+class PendingVolumeHandoff {
+ public:
+  explicit PendingVolumeHandoff(CVol* vol) : vol_(vol) { TW_SetPendingVol(vol); }
+  ~PendingVolumeHandoff() {
+    if (TW_PeekPendingVol() == vol_) TW_DeletePendingVol();
+  }
+  PendingVolumeHandoff(const PendingVolumeHandoff&) = delete;
+  PendingVolumeHandoff& operator=(const PendingVolumeHandoff&) = delete;
+
+ private:
+  CVol* vol_;
+};
+}  // namespace twk
 
 // Makes a new volume layer for a path (the pending volume when one is held); the layer is in no set.
 CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* filter, bool showProgress);

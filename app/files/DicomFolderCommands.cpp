@@ -126,8 +126,7 @@ CDrawDoc* TW_LoadDwiFolderOfNiiImagesCommand() {
   CVol* vol = VA_Load4DvolumeFromDWIfolderOfNIFTIimages(g_UserOpt.tempFolder, folder, true);
   if (!vol) return nullptr;
   const CString name = vol->name;
-  TW_SetPendingVol(vol);
+  twk::PendingVolumeHandoff handoff(vol);
   CDrawDoc* doc = TW_OpenImageDocument(name, true, true);
-  if (TW_PeekPendingVol() == vol) TW_DeletePendingVol();
   return doc;
 }

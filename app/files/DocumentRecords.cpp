@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "TwkMem.h"
@@ -17,6 +18,7 @@ void packVolumeBlock(const CVol* vol, VOLBLOCK* block) {
   block->modality = vol->GetModality();
   vol->GetOrientation(block->orientation);
   block->hasImagePositions = vol->imgPos ? 1 : 0;
+  block->tissueT1 = vol->tissue.t1;
 }
 
 void unpackVolumeBlock(const VOLBLOCK& block, CVol* vol) {
@@ -24,6 +26,8 @@ void unpackVolumeBlock(const VOLBLOCK& block, CVol* vol) {
   vol->SetOrientation(block.orientation);
   if (!vol->SetModality(block.modality)) vol->modality = MODALITY_UNKNOWN;
   if (!block.hasImagePositions) pf_free(&vol->imgPos);
+  // Older documents hold zeros here; a damaged value is not taken.
+  vol->tissue.t1 = std::isfinite(block.tissueT1) && block.tissueT1 >= 0 ? block.tissueT1 : 0;
 }
 
 bool writeBytes(MFILE* mf, const void* data, int64_t count) { return PR_MemFileWrite(mf, data, count); }

@@ -48,13 +48,15 @@ struct BASEREC {
 };
 
 // The volume layer's 128-byte block: the geometry that the per-slice DICOM headers cannot carry
-// exactly (spacing, direction cosines, modality) and whether the volume has image positions.
+// exactly (spacing, direction cosines, modality), whether the volume has image positions, and the
+// T1 of an ROI's tissue attributes (0 in documents written before it was kept).
 struct VOLBLOCK {
   SPC spacing;
   int32_t modality = 0;
   double orientation[6] = {1, 0, 0, 0, 1, 0};
   uint8_t hasImagePositions = 0;
-  uint8_t reserved[51] = {};
+  double tissueT1 = 0;
+  uint8_t reserved[43] = {};
 };
 #pragma pack(pop)
 static_assert(sizeof(BASEREC) == 78, "the base record is 78 bytes");

@@ -21,6 +21,7 @@
 #include "Prompts.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
+#include "TwkUi.h"
 #include "paths/FilePaths.h"
 #include "paths/ValueText.h"
 #include "serial/MemFile.h"
@@ -160,7 +161,12 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
   // The bytes go to a file beside the target; only a file that reads back as this document
   // replaces the target, so a failed save keeps the last good file.
   temporary = temporaryNameBeside(target);
-  if (!PR_MemFileSaveToFile(mf, temporary, 0, showMessages)) return fail();
+  // The bytes go to a temporary file, but a failure names the file the user chose.
+  CString writeFailure;
+  if (!twk::saveMemFile(mf, temporary, 0, target, &writeFailure)) {
+    if (showMessages) twk::showNamedError(L"PR_MemFileSaveToFile", writeFailure);
+    return fail();
+  }
   checking.emplace(L"Checking file content consistency", showMessages);
 
   std::unique_ptr<CDrawDoc> check(new CDrawDoc);

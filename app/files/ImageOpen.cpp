@@ -33,8 +33,6 @@ namespace {
 
 TW_OPENSERVICES g_services;
 int g_defaultModality = MODALITY_UNKNOWN;
-// The show-progress flag of the open in progress, which the document's reading passes on.
-bool g_openShowProgress = false;
 // A user who keeps cancelling the modality question is not asked for ever.
 constexpr int kMaxModalityCancels = 10;
 
@@ -109,9 +107,8 @@ void TW_SetOpenServices(TW_OPENSERVICES services) { g_services = std::move(servi
 
 void TW_SetDefaultModality(int modality) { g_defaultModality = modality; }
 
-bool CDrawDoc::OnOpenDocument(const wchar_t* path) {
+bool CDrawDoc::OnOpenDocument(const wchar_t* path, bool show) {
   if (!path || !*path) return false;
-  const bool show = g_openShowProgress;
   // A volume waiting under this name becomes the document, whatever its name's extension (computed
   // documents are named "<title>.twk").
   const CVol* pending = TW_PeekPendingVol();
@@ -152,9 +149,8 @@ CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool s
     twk::doc::message(fn, L"Document with requested name is already present");
     return nullptr;
   }
-  g_openShowProgress = showProgress;
   auto* doc = new CDrawDoc;
-  if (!doc->OnOpenDocument(path)) {
+  if (!doc->OnOpenDocument(path, showProgress)) {
     delete doc;
     return nullptr;
   }
@@ -229,9 +225,8 @@ CDrawDoc* TW_CreateDocumentFromVolume(CVol** vol) {
   CVol* volume = *vol;
   *vol = nullptr;
   const CString name = volume->name;
-  TW_SetPendingVol(volume);
+  twk::PendingVolumeHandoff handoff(volume);
   CDrawDoc* doc = TW_OpenImageDocument(name, false, false);
-  if (TW_PeekPendingVol() == volume) TW_DeletePendingVol();
   if (doc) doc->SetModifiedFlag(true);
   return doc;
 }
@@ -271,9 +266,8 @@ namespace {
 // Opens the volume under its name (it is its full path) through the pending slot, without layout.
 CDrawDoc* openComputedVolume(CVol* vol, bool showProgress) {
   const CString name = vol->name;
-  TW_SetPendingVol(vol);
+  twk::PendingVolumeHandoff handoff(vol);
   CDrawDoc* doc = TW_OpenImageDocument(name, false, showProgress);
-  if (TW_PeekPendingVol() == vol) TW_DeletePendingVol();
   if (doc) {
     doc->SetModifiedFlag(true);
     // A name to save under, not a file this document came from: a save asks first.
@@ -358,9 +352,8 @@ bool TW_CropToNewLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, cons
   CString layerName = name ? name : L"";
   PR_FilenameReplaceInvalidChars(&layerName);
   vol->name = layerName;
-  TW_SetPendingVol(vol);
+  twk::PendingVolumeHandoff handoff(vol);
   const bool ok = set->AddLayerVol(askSpatial, layerName, percent, scheme, colour, nullptr, showProgress);
-  if (TW_PeekPendingVol() == vol) TW_DeletePendingVol();
   return ok;
 }
 
@@ -452,8 +445,7 @@ bool TW_OpenRawVolumeFile(const wchar_t* path) {
   const SPC spc{voxel[0], voxel[1], voxel[2]};
   CVol* vol = VA_LoadRawData(data, type, &dim, &spc, dynamicKind, values, path, true);
   if (!vol) return false;
-  TW_SetPendingVol(vol);
+  twk::PendingVolumeHandoff handoff(vol);
   CDrawDoc* doc = TW_OpenImageDocument(path, true, true);
-  if (TW_PeekPendingVol() == vol) TW_DeletePendingVol();
   return doc != nullptr;
 }

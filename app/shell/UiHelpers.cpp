@@ -1,6 +1,9 @@
 #include "UiHelpers.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <utility>
 
 #include "AppOptions.h"
 #include "DocMessages.h"
@@ -17,10 +20,14 @@
 
 namespace {
 TW_CURVE_VIEWER g_curveViewer;
+TW_COLORVIEW g_colorView;
 }
+
+void TW_SetColorChooserView(TW_COLORVIEW view) { g_colorView = std::move(view); }
 
 bool TW_ChooseColor(COLORREF* colour) {
   if (!colour) return false;
+  if (g_colorView) return g_colorView(colour);
   const COLORREF start = *colour == 0xFFFFFFFF ? 0 : *colour;
   std::vector<twk::PromptField> fields;
   for (auto [label, value] : {std::pair{L"Red", GetRValue(start)}, std::pair{L"Green", GetGValue(start)},
@@ -93,3 +100,36 @@ bool TW_DisplaySingleCurve() {
 }
 
 void TW_InstallShellServices() { TW_SetModalityPrompt(&TW_SpecifyModality); }
+
+bool TW_DlgTissueProp(int kind, VA_TISSUEATTRIB* attributes) {
+  if (!attributes) return false;
+  twk::PromptField t1 = twk::PromptField::real(L"T1-value (sec)", attributes->t1);
+  t1.minimum = 0;
+  t1.maximum = 10000;
+  std::vector<twk::PromptField> fields{t1};
+  if (!twk::ui().askValues(kind == 5 ? L"Tissue attributes" : L"Tissue Properties", fields)) return false;
+  if (!(fields[0].number >= 0 && fields[0].number <= 10000)) return false;
+  attributes->t1 = fields[0].number;
+  return true;
+}
+
+void TW_DeleteFolderFiles(CString folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path dir = fs::path(folder.toUtf8());
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (it->is_regular_file(ignored) || it->is_symlink(ignored)) fs::remove(it->path(), ignored);
+  }
+}
+
+int64_t TW_CountFolderFiles(const CString& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  int64_t count = 0;
+  for (fs::directory_iterator it(fs::path(folder.toUtf8()), error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (it->is_regular_file(ignored) || it->is_symlink(ignored)) ++count;
+  }
+  return count;
+}

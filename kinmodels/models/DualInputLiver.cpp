@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "CurveStats.h"
-#include "CurveTools.h"
+#include "numerics/CurveStats.h"
+#include "numerics/CurveTools.h"
 #include "CurveUtils.h"
 #include "Messages.h"
 #include "ModelKit.h"
-#include "PwlCalculus.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin::liver {
 

@@ -5,7 +5,7 @@
 
 #include "CurveUtils.h"
 #include "ModelTable.h"
-#include "PwlCalculus.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <vector>
 
-#include "CurveStats.h"
-#include "CurveTools.h"
-#include "LinearAlgebra.h"
+#include "numerics/CurveStats.h"
+#include "numerics/CurveTools.h"
+#include "numerics/LinearAlgebra.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "CurveStats.h"
+#include "numerics/CurveStats.h"
 #include "ModelTable.h"
 
 namespace kin {

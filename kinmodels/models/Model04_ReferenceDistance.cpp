@@ -6,12 +6,12 @@
 #include <cmath>
 #include <vector>
 
-#include "CurveStats.h"
-#include "CurveTools.h"
+#include "numerics/CurveStats.h"
+#include "numerics/CurveTools.h"
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
-#include "PwlCalculus.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

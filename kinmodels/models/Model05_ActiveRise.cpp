@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "CurveTools.h"
+#include "numerics/CurveTools.h"
 #include "CurveUtils.h"
 #include "ModelKit.h"
 #include "ModelTable.h"

@@ -8,13 +8,13 @@
 #include <cmath>
 #include <vector>
 
-#include "CurveStats.h"
-#include "CurveTools.h"
+#include "numerics/CurveStats.h"
+#include "numerics/CurveTools.h"
 #include "CurveUtils.h"
 #include "Fitting.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
-#include "Optimize.h"
+#include "numerics/Optimize.h"
 
 namespace kin {
 namespace {

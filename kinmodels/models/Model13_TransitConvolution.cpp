@@ -13,8 +13,8 @@
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
-#include "Optimize.h"
-#include "PwlCalculus.h"
+#include "numerics/Optimize.h"
+#include "numerics/PwlCalculus.h"
 #include "TwkMem.h"
 
 namespace kin {

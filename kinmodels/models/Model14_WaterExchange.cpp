@@ -13,7 +13,7 @@
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
-#include "Optimize.h"
+#include "numerics/Optimize.h"
 
 namespace kin {
 namespace {

@@ -8,14 +8,14 @@
 #include <cmath>
 #include <vector>
 
-#include "CurveStats.h"
-#include "CurveTools.h"
+#include "numerics/CurveStats.h"
+#include "numerics/CurveTools.h"
 #include "CurveUtils.h"
 #include "Fitting.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
-#include "Optimize.h"
-#include "PwlCalculus.h"
+#include "numerics/Optimize.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

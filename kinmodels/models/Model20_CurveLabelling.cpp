@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "CurveStats.h"
-#include "CurveTools.h"
+#include "numerics/CurveStats.h"
+#include "numerics/CurveTools.h"
 #include "CurveUtils.h"
 #include "Messages.h"
 #include "ModelKit.h"

@@ -11,8 +11,8 @@
 #include <cmath>
 #include <vector>
 
-#include "CurveStats.h"
-#include "CurveTools.h"
+#include "numerics/CurveStats.h"
+#include "numerics/CurveTools.h"
 #include "CurveUtils.h"
 #include "Fitting.h"
 #include "Messages.h"

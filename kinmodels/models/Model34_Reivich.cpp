@@ -9,14 +9,14 @@
 #include <cmath>
 #include <vector>
 
-#include "CurveTools.h"
+#include "numerics/CurveTools.h"
 #include "CurveUtils.h"
 #include "Fitting.h"
 #include "Messages.h"
 #include "ModelKit.h"
 #include "ModelTable.h"
-#include "Optimize.h"
-#include "PwlCalculus.h"
+#include "numerics/Optimize.h"
+#include "numerics/PwlCalculus.h"
 
 namespace kin {
 namespace {

@@ -1,7 +1,7 @@
 #include "ReferenceTissue.h"
 
-#include "CurveStats.h"
-#include "CurveTools.h"
+#include "numerics/CurveStats.h"
+#include "numerics/CurveTools.h"
 #include "CurveUtils.h"
 #include "Messages.h"
 #include "ModelKit.h"

@@ -1,7 +1,10 @@
 // Header handles: loading from files and blobs, serialising, cloning for new geometries and mosaics,
 // and the basic header made from an element tree.
 
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -172,7 +175,10 @@ DCMFF* TWKDCM_LoadDcmFF(const wchar_t* path) {
 void* TWKDCM_SaveHeaders(DCMFF* const* headers, int64_t headerCount, int64_t* byteCount) {
   if (!headers || headerCount <= 0 || !byteCount) return nullptr;
   std::vector<uint8_t> all;
-  std::vector<uint8_t> chunk(64 * 1024);
+  all.reserve(size_t(std::min<int64_t>(headerCount, 64)) * 8 * 1024);
+  // The stream's buffer is the thread's own, made once: a fresh 64 KB for every header made the
+  // records of a large series spend their time in the allocator.
+  thread_local std::vector<uint8_t> chunk(64 * 1024);
   for (int64_t h = 0; h < headerCount; ++h) {
     if (!headers[h]) return nullptr;
     DcmFileFormat copy(headers[h]->file);  // writing updates the meta information; the caller's header stays as it is
@@ -310,14 +316,14 @@ DCMFF** TWKDCM_CloneHeaderFromMosaic(DCMFF* const* mosaics, int64_t mosaicCount,
   const int64_t count = mosaicCount * numImages;
   DCMFF** headers = newHeaderArray(count);
   if (!headers) return nullptr;
-  for (int64_t t = 0; t < mosaicCount; ++t) {
+  // The slices of one mosaic are made from it alone: mosaics are cloned in parallel unless one is
+  // given twice (reading a DCMTK data set moves its list cursor, so no two threads may share one).
+  auto cloneMosaic = [&](int64_t t) -> bool {
     DcmDataset* mosaic = dataset(mosaics[t]);
     Uint16 rows = 0, columns = 0;
     if (!mosaic || mosaic->findAndGetUint16(DCM_Rows, rows).bad() || mosaic->findAndGetUint16(DCM_Columns, columns).bad() ||
-        rows == 0 || columns == 0 || rows % perSide || columns % perSide) {
-      TWKDCM_DeleteFFarr(&headers, count);
-      return nullptr;
-    }
+        rows == 0 || columns == 0 || rows % perSide || columns % perSide)
+      return false;
     const int tileRows = rows / perSide, tileColumns = columns / perSide;
     double position[3], orientation[6], spacing[2], step = 0;
     const bool hasGeometry = getNumbers(mosaic, kImagePosition, position, 3) &&
@@ -343,21 +349,24 @@ DCMFF** TWKDCM_CloneHeaderFromMosaic(DCMFF* const* mosaics, int64_t mosaicCount,
           normal[0] * scanner[0] + normal[1] * scanner[1] + normal[2] * scanner[2] < 0)
         for (double& n : normal) n = -n;
     }
+    // What every slice of this mosaic shares, made once: no pixels, the tile size, and no mosaic
+    // marks (a slice is no mosaic any more).
+    DCMFF base{mosaics[t]->file};
+    DcmDataset* shared = base.file.getDataset();
+    dropPixelData(shared);
+    shared->putAndInsertUint16(DCM_Rows, Uint16(tileRows));
+    shared->putAndInsertUint16(DCM_Columns, Uint16(tileColumns));
+    if (DcmElement* mark = privateElement(shared, 0x0019, "SIEMENS", 0x0A)) delete shared->remove(mark);
+    std::string type;
+    if (elementString(findElement(shared, TWKDCM_TAG(0x0008, 0x0008)), type)) {
+      for (size_t at; (at = type.find("\\MOSAIC")) != std::string::npos;) type.erase(at, 7);
+      setText(shared, TWKDCM_TAG(0x0008, 0x0008), type);
+    }
     for (int z = 0; z < numImages; ++z) {
       const int64_t i = t * numImages + z;
-      DCMFF* header = new DCMFF{mosaics[t]->file};
+      DCMFF* header = new DCMFF{base.file};
       headers[i] = header;
       DcmDataset* data = header->file.getDataset();
-      dropPixelData(data);
-      data->putAndInsertUint16(DCM_Rows, Uint16(tileRows));
-      data->putAndInsertUint16(DCM_Columns, Uint16(tileColumns));
-      // A slice is no mosaic any more.
-      if (DcmElement* mark = privateElement(data, 0x0019, "SIEMENS", 0x0A)) delete data->remove(mark);
-      std::string type;
-      if (elementString(findElement(data, TWKDCM_TAG(0x0008, 0x0008)), type)) {
-        for (size_t at; (at = type.find("\\MOSAIC")) != std::string::npos;) type.erase(at, 7);
-        setText(data, TWKDCM_TAG(0x0008, 0x0008), type);
-      }
       if (hasGeometry) {
         double slice[3];
         for (int k = 0; k < 3; ++k) slice[k] = first[k] + normal[k] * step * z;
@@ -366,7 +375,19 @@ DCMFF** TWKDCM_CloneHeaderFromMosaic(DCMFF* const* mosaics, int64_t mosaicCount,
       setNumber(data, kInstanceNumber, double(i + 1));
       giveNewInstanceUid(header);
     }
+    return true;
+  };
+  std::vector<DCMFF*> distinct(mosaics, mosaics + mosaicCount);
+  std::sort(distinct.begin(), distinct.end());
+  std::atomic<bool> ok{true};
+  if (std::adjacent_find(distinct.begin(), distinct.end()) != distinct.end()) {
+    for (int64_t t = 0; t < mosaicCount && ok; ++t) ok = cloneMosaic(t);
+  } else {
+    tbb::parallel_for(int64_t(0), mosaicCount, [&](int64_t t) {
+      if (ok && !cloneMosaic(t)) ok = false;
+    });
   }
+  if (!ok) TWKDCM_DeleteFFarr(&headers, count);
   return headers;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "DicomInternal.h"
 
@@ -54,14 +56,23 @@ bool firstItem(DcmItem* data, uint32_t sequenceTag, DcmItem*& item) {
 
 }  // namespace
 
-DcmElement* privateElement(DcmItem* data, unsigned group, const char* creatorPart, unsigned element) {
+DcmElement* privateElement(DcmItem* data, unsigned group, const char* creatorPart, unsigned element,
+                           const char* excludedPart) {
   if (!data || !creatorPart) return nullptr;
-  for (unsigned block = 0x10; block <= 0xFF; ++block) {
+  // The item's elements are kept in tag order: one walk reaches the creators (gggg,0010-00FF) of
+  // the group, instead of a search for each of the 240 possible blocks.
+  std::vector<unsigned> blocks;
+  for (DcmObject* object = data->nextInContainer(nullptr); object; object = data->nextInContainer(object)) {
+    const DcmTagKey key = object->getTag();
+    if (key.getGroup() < group) continue;
+    if (key.getGroup() > group || key.getElement() > 0xFF) break;
     std::string creator;
-    if (!elementString(findElement(data, TWKDCM_TAG(group, block)), creator)) continue;
-    if (creator.find(creatorPart) == std::string::npos) continue;
-    if (DcmElement* found = findElement(data, TWKDCM_TAG(group, (block << 8) | (element & 0xFF)))) return found;
+    if (key.getElement() >= 0x10 && elementString(static_cast<DcmElement*>(object), creator) &&
+        creator.find(creatorPart) != std::string::npos && (!excludedPart || creator.find(excludedPart) == std::string::npos))
+      blocks.push_back(key.getElement());
   }
+  for (unsigned block : blocks)
+    if (DcmElement* found = findElement(data, TWKDCM_TAG(group, (block << 8) | (element & 0xFF)))) return found;
   return nullptr;
 }
 

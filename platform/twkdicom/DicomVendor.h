@@ -12,8 +12,10 @@ class DcmItem;
 namespace twk::dicom {
 
 // The element at offset `element` (0x00..0xFF) of the private block of `group` whose creator
-// contains creatorPart, searching every block (gggg,0010) to (gggg,00FF); null when absent.
-DcmElement* privateElement(DcmItem* data, unsigned group, const char* creatorPart, unsigned element);
+// contains creatorPart (and not excludedPart, when given), searching every block (gggg,0010) to
+// (gggg,00FF); null when absent.
+DcmElement* privateElement(DcmItem* data, unsigned group, const char* creatorPart, unsigned element,
+                           const char* excludedPart = nullptr);
 
 // The numbers of a named entry of the scanner's private image header (group 0029 of the creator
 // "SIEMENS CSA HEADER", offset 10: a block of named entries, each with text items); false when

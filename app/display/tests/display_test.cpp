@@ -195,6 +195,10 @@ TEST(Navigation, FilmViewMapsToTheTileWithTheLargerOverlap) {
 }
 
 TEST(Navigation, ClientToVolumeOfAQuarterTurnPlane) {
+  // An 8 x 6 x 4 volume turned by 90 degrees about x shows 8 x 4 slices (projection y runs along
+  // volume z, slices run against volume y). In the square world of 100 it is 12.5 world units a
+  // voxel, at world y 25..75; zoomed to fit a 100 x 100 view, client (px, py) is world (px, 75 - py),
+  // so projection (px / 12.5, py / 12.5) and volume (px / 12.5, 6 - slice position, py / 12.5).
   CDrawDoc doc;
   volumeDocument(doc, DIM3D{8, 6, 4});
   TestView view(&doc, 100, 100);
@@ -204,13 +208,19 @@ TEST(Navigation, ClientToVolumeOfAQuarterTurnPlane) {
   p->rotation[0] = 90;
   p->slice = 2;
   view.ZoomAll();
-  DPOINT3D vol, proj;
-  ASSERT_TRUE(view.ClientToVolume(doc.GetActiveSet(), {50, 50}, &vol, &proj));
-  DPOINT3D expected;
-  ASSERT_TRUE(VA_VolProjConversion(doc.GetActiveVol()->Dim(), doc.GetActiveVol()->Spc(), p, &proj, &expected, 0));
-  EXPECT_NEAR(vol.x, expected.x, 1e-9);
-  EXPECT_NEAR(vol.y, expected.y, 1e-9);
-  EXPECT_NEAR(proj.z, 2.49995, 1e-9);
+  const double slicePosition = 2.49995;  // within the slice, just short of its far face
+  for (const auto& [px, py] : {std::pair{50, 25}, {25, 10}, {90, 40}, {5, 45}}) {
+    SCOPED_TRACE(testing::Message() << px << "," << py);
+    DPOINT3D vol, proj;
+    ASSERT_TRUE(view.ClientToVolume(doc.GetActiveSet(), {px, py}, &vol, &proj));
+    // Half a client pixel is 0.04 voxels.
+    EXPECT_NEAR(proj.x, px / 12.5, 0.041);
+    EXPECT_NEAR(proj.y, py / 12.5, 0.041);
+    EXPECT_NEAR(proj.z, slicePosition, 1e-9);
+    EXPECT_NEAR(vol.x, px / 12.5, 0.041);
+    EXPECT_NEAR(vol.y, 6 - slicePosition, 1e-9);
+    EXPECT_NEAR(vol.z, py / 12.5, 0.041);
+  }
 }
 
 TEST(DrawObjects, PolylineRubberBandAndRemoval) {

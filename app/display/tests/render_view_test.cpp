@@ -5,6 +5,8 @@
 
 #include <QImage>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -179,7 +181,15 @@ std::filesystem::path testTmp() {
   return p;
 }
 
-QImage brainViews() {
+// Grey level of a value in a window of the given level and width: the window's span onto 0..256,
+// clamped to 0..255.
+int windowGrey(double value, double level, double width) {
+  return std::clamp(int(std::floor((value - (level - width / 2)) * 256 / width)), 0, 255);
+}
+
+// The three planes side by side; `centreGreys` gets, per plane, the grey drawn at the view's centre
+// pixel and the range of grey levels the voxels around the point it shows can give.
+QImage brainViews(std::vector<std::array<int, 3>>* centreGreys = nullptr) {
   CVol* vol = VA_RAW_CreateVol(CString(kBrainTemplate), false);
   if (!vol) return QImage();
   CDrawDoc doc;
@@ -187,7 +197,7 @@ QImage brainViews() {
   CDrawVol* layer = makeLayer(vol, 0, 0);
   const CVol* v = layer->vol;
   const double d = std::sqrt(double(v->W()) * v->W() + double(v->H()) * v->H() + double(v->D()) * v->D());
-  addSet(&doc, {layer}, DRECT{0, 0, d, d});
+  CDrawSet* set = addSet(&doc, {layer}, DRECT{0, 0, d, d});
   // The template's intensities: background near 0, white matter near 90.
   layer->filter.level = 60;
   layer->filter.width = 120;
@@ -208,6 +218,23 @@ QImage brainViews() {
     view.ZoomAll();
     const QImage im = TW_RenderView(&view).convertToFormat(QImage::Format_RGB888);
     for (int y = 0; y < 256; ++y) std::memcpy(out.scanLine(y) + 3 * 256 * i, im.constScanLine(y), 3 * 256);
+    DPOINT3D at, proj;
+    if (centreGreys && view.ClientToVolume(set, {128, 128}, &at, &proj)) {
+      // Interpolated or not, the pixel lies between the darkest and brightest of the voxels around
+      // the point (one voxel each way: a pixel spans about one voxel at this zoom).
+      int low = 255, high = 0;
+      const int x0 = int(std::floor(at.x)), y0 = int(std::floor(at.y)), z0 = int(std::floor(at.z));
+      for (int z = z0 - 1; z <= z0 + 1; ++z)
+        for (int y = y0 - 1; y <= y0 + 1; ++y)
+          for (int x = x0 - 1; x <= x0 + 1; ++x) {
+            const int g = windowGrey(twk::voxelValue(v->frame, std::clamp(x, 0, v->W() - 1), std::clamp(y, 0, v->H() - 1),
+                                                     std::clamp(z, 0, v->D() - 1), 0),
+                                     60, 120);
+            low = std::min(low, g);
+            high = std::max(high, g);
+          }
+      centreGreys->push_back({im.pixelColor(128, 128).green(), low, high});
+    }
   }
   return out;
 }
@@ -215,8 +242,18 @@ QImage brainViews() {
 TEST(Screenshot, BrainInAxialCoronalAndSagittalPlanes) {
   guiApp();
   TWK_REQUIRE_TOOL(std::filesystem::exists(kBrainTemplate), "the brain template of mricron-data");
-  const QImage shot = brainViews();
+  std::vector<std::array<int, 3>> centres;
+  const QImage shot = brainViews(&centres);
   ASSERT_FALSE(shot.isNull());
+  // Each plane's centre shows brain tissue at the grey its voxels give in the window, worked out here
+  // from the voxel values rather than taken from a render.
+  ASSERT_EQ(centres.size(), 3u);
+  for (const auto& [grey, low, high] : centres) {
+    SCOPED_TRACE(testing::Message() << "grey " << grey << " voxels " << low << ".." << high);
+    EXPECT_GT(high, 0);
+    EXPECT_GE(grey, low - 1);
+    EXPECT_LE(grey, high + 1);
+  }
   const std::filesystem::path artefact = testTmp() / "display_brain_views.png";
   ASSERT_TRUE(shot.save(QString::fromStdString(artefact.string())));
   const std::string refPath = std::string(TWK_SOURCE_DIR) + "/app/display/testdata/brain_views.png";

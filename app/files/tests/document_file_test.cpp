@@ -562,6 +562,20 @@ TEST_F(DocumentFile, FailedVerificationKeepsTheOldFileAndTheModifiedFlag) {
   EXPECT_EQ(scratch_.names(), std::vector<std::string>{"keep.twk"});
 }
 
+TEST_F(DocumentFile, FailedWriteNamesTheChosenFileAndItsCause) {
+  // The bytes go to a temporary file beside the target; the message names the target itself.
+  const CString path = scratch_.file("missing") + L"/doc.twk";
+  std::unique_ptr<CDrawDoc> doc(makeFixtureDocument());
+  doc->SetModifiedFlag(true);
+  ui.clear();
+  EXPECT_FALSE(doc->Save(path, nullptr, false, false, true));
+  ASSERT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.messages[0], L"PR_MemFileSaveToFile : Unable to create file " + path + L" : No such file or directory");
+  EXPECT_EQ(ui.messages[1], L"TWK file save failed");
+  EXPECT_TRUE(doc->IsModified());
+  EXPECT_TRUE(scratch_.names().empty());
+}
+
 TEST_F(DocumentFile, QuickSaveNeedsTheDocumentsOwnNameOnlyWithoutAGivenPath) {
   std::unique_ptr<CDrawDoc> doc(makeFixtureDocument());
   ui.clear();

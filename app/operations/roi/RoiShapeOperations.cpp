@@ -1,4 +1,6 @@
-// ROI shape operations: clearing slabs of slices and moving the external surface.
+// ROI shape operations: clearing slabs of slices, moving the external surface, concentric zones
+// between two ROIs and closing broken contours.
+#include <cmath>
 #include <utility>
 
 #include "DrawDoc.h"
@@ -9,6 +11,7 @@
 #include "TwkMem.h"
 #include "Vol.h"
 #include "roi/RoiDistance.h"
+#include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 
 using namespace twk::roiops;
@@ -56,4 +59,46 @@ bool CDrawSet::RoiPeelGrowExternal() {
   }
   ResetLayerCache(layer);
   return VA_RoiPeelGrow(roi->frame, roi->Spc(), peel, grow, false, 1, nullptr, true);
+}
+
+bool CDrawSet::MultipleZonesConcentricObjects(CDrawSet* set) { return set ? set->MultipleZonesConcentricObjects() : false; }
+
+bool CDrawSet::MultipleZonesConcentricObjects() {
+  // Kept for the program's run: the number of zones offered is the last one entered.
+  static VA_MZCO record;
+  OperationEnd end(GetDocument(), true);
+  CVol *first = nullptr, *second = nullptr;
+  if (!GetTwoMarkedROIs(&first, &second)) return false;
+  int zones = record.zones;
+  if (!TW_SpecifyInt(L"Number of zones", &zones)) return false;
+  record.zones = zones;
+  record.method = 3;
+  FRAME* labels = VA_ProduceMultipleZoneConcentricObjects(&record, first->frame, second->frame, true);
+  if (!labels) return false;
+  const bool ok = AddResultLayer(true, true, nullptr, first, &labels, 50, 1, int(NewRoiColor()));
+  PR_FrameDelete(&labels);
+  return ok;
+}
+
+bool CDrawSet::MorphologyCloseContours2D(CDrawSet* set) { return set ? set->MorphologyCloseContours2D() : false; }
+
+bool CDrawSet::MorphologyCloseContours2D() {
+  OperationEnd end(GetDocument(), false);
+  CVol* roi = WorkVolRoiFirstMarked();
+  if (!roi) return false;
+  double distance = 1.0, steps = 1.0;
+  if (!TW_SpecifyTwoDouble(L"", L"Close max distance (mm)", &distance, L"Number of steps", &steps)) return false;
+  const double rounded = std::floor(steps + 0.5);
+  if (!(rounded >= 1 && rounded <= 100)) {
+    Named(L"CDrawSet::MorphologyCloseContours2D", L"Num steps should be within [0,100] range");
+    return false;
+  }
+  CDrawDoc* doc = GetDocument();
+  CDrawVol* layer = GetLayerOfVol(roi);
+  if (doc) {
+    doc->PushUndoForLayer(layer);
+    doc->SetModifiedFlag();
+  }
+  ResetLayerCache(layer);
+  return VA_RoiContourSimpleClosureAndFill2D(roi->frame, roi->Spc(), distance, 0, roi->D() - 1, true);
 }

@@ -22,6 +22,7 @@
 #include "QtUi.h"
 #include "TwkAnnLoader.h"
 #include "TwkDicom.h"
+#include "DynExpDialogs.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "paths/FilePaths.h"
@@ -52,7 +53,10 @@ void TW_SetProgramFolder(const CString& folder) { g_programFolder = folder; }
 
 CString TW_OptionsFilePath() { return g_optionsPath; }
 
-CDrawApp::CDrawApp() : dynExp_(std::make_unique<CDynExp>()) { g_app = this; }
+CDrawApp::CDrawApp() : dynExp_(std::make_unique<CDynExp>()) {
+  g_app = this;
+  TW_SetDynExpHost(dynExp_.get());
+}
 
 CDrawApp::~CDrawApp() {
   if (mainFrame_) {
@@ -63,6 +67,7 @@ CDrawApp::~CDrawApp() {
   }
   removeHooks();
   if (qtUi_) twk::setUi(previousUi_);
+  if (TW_DynExpHost() == dynExp_.get()) TW_SetDynExpHost(nullptr);
   dynExp_.reset();
   if (g_app == this) g_app = nullptr;
 }

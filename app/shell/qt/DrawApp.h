@@ -92,6 +92,7 @@ class CDrawApp {
 
  private:
   void installHooks();
+  void installDialogHooks();
   void removeHooks();
 
   CString programFolder_;

@@ -9,15 +9,23 @@
 
 #include "AppOptions.h"
 #include "ChildFrame.h"
+#include "ChooseColor.h"
+#include "DlgPolyline.h"
+#include "DlgUserOpt.h"
+#include "DlgVolProj.h"
 #include "DocDraw.h"
 #include "DocHooks.h"
 #include "DlgLayerCtrl.h"
+#include "DlgLayerOpers.h"
+#include "DrawVol.h"
+#include "LayerOperationsView.h"
 #include "DlgOpenDicomDir.h"
 #include "DlgRawVolume.h"
 #include "DocumentFile.h"
 #include "DrawApp.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
+#include "DrawShapes.h"
 #include "DrawViewWidget.h"
 #include "ImageOpen.h"
 #include "MainFrame.h"
@@ -26,6 +34,8 @@
 #include "RecordDialog.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
+#include "Vol.h"
+#include "ViewFilter.h"
 #include "ViewGeometry.h"
 
 namespace {
@@ -56,6 +66,16 @@ void CDrawApp::installHooks() {
     return set->NumLayers() > before;
   };
   layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };
+  layerHooks.saveDicom = [](CDrawSet* set) { set->SaveDicomData(); };
+  layerHooks.saveImage = [](CDrawSet* set) { set->SaveActiveVolumeToRAW(); };
+  layerHooks.saveAll = [](CDrawSet* set, CDrawView* view) { set->SaveAllMarkedVolumeLayersToRAW(view); };
+  layerHooks.duplicate = [](CDrawSet* set) { return set->CloneLayer(); };
+  layerHooks.attributes = [](CDrawVol* roiLayer) {
+    if (roiLayer && roiLayer->vol && TW_DlgTissueProp(5, &roiLayer->vol->tissue))
+      if (CDrawDoc* doc = roiLayer->GetDocument()) doc->SetModifiedFlag();
+  };
+  layerHooks.operation = [](CDrawSet* set) { TW_DlgLayerOpers(set); };
+  if (installQtUi_) TW_InstallLayerOperationsDialog();
   TW_SetDocumentDynExp(dynExp_.get());
   TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
 
@@ -113,6 +133,7 @@ void CDrawApp::installHooks() {
   TW_ViewHooks().activateView = [](CDrawView* view) {
     if (CDlgLayerCtrl* panel = TW_LayerPanel()) panel->AttachToView(view);
   };
+  installDialogHooks();
   TW_DocDrawHooks().waitCursor = [](bool wait) { TW_SetWaitCursor(wait); };
 
   PR_SetClipboardHooks(
@@ -130,12 +151,37 @@ void CDrawApp::installHooks() {
       });
 }
 
+void CDrawApp::installDialogHooks() {
+  // The dialogs the views open, and what the options dialog's immediate effects ask of the frame.
+  TW_VIEW_HOOKS& viewHooks = TW_ViewHooks();
+  viewHooks.projectionDialog = [](CDrawView* view, VA_VOLPROJ* record) { TW_DlgVolProj(view, record); };
+  viewHooks.polylineProperties = [](CDrawView*, CDrawObj* poly) { TW_DlgPolyline(static_cast<CDrawPoly*>(poly)); };
+  viewHooks.layersPanel = [](CDrawView* view) { TW_OpenDlgLayerCtrl(view); };
+  viewHooks.viewFilter = [](CDrawSet* set, CDrawView* view) { TW_DlgVolIntWin(set, view); };
+  TW_USEROPT_HOOKS& options = TW_UserOptHooks();
+  options.applyVisualStyle = [this](int style) {
+    if (mainFrame_) mainFrame_->ApplyVisualStyle(style);
+  };
+  options.dockToolbar = [this](int edge) {
+    if (mainFrame_) mainFrame_->DockToolBar(edge);
+  };
+  // A scripted UI keeps answering colours through its prompts.
+  if (installQtUi_) TW_InstallColorDialog();
+}
+
 void CDrawApp::removeHooks() {
+  TW_VIEW_HOOKS& dialogHooks = TW_ViewHooks();
+  dialogHooks.projectionDialog = nullptr;
+  dialogHooks.polylineProperties = nullptr;
+  dialogHooks.layersPanel = nullptr;
+  dialogHooks.viewFilter = nullptr;
+  TW_UserOptHooks() = TW_USEROPT_HOOKS{};
+  TW_SetColorChooserView(nullptr);
   TW_SetRawVolumeView(nullptr);
   TW_RemoveRecordDialog();
   TW_RemoveDicomDialogs();
-  TW_LayerPanelHooks().loadDicom = nullptr;
-  TW_LayerPanelHooks().info = nullptr;
+  TW_LayerPanelHooks() = TW_LAYERPANEL_HOOKS{};
+  TW_SetLayerOperationsView(nullptr);
   TW_SetOpenServices(TW_OPENSERVICES{});
   TW_SetRecentFileSink(nullptr);
   TW_SetDocumentDynExp(nullptr);

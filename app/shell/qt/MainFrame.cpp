@@ -14,7 +14,6 @@
 #include <QToolBar>
 
 #include <cstdio>
-#include <filesystem>
 
 #include "AppOptions.h"
 #include "ChildFrame.h"
@@ -357,16 +356,6 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
 // ---------------------------------------------------------------------------------------------
 // Free helpers
 // ---------------------------------------------------------------------------------------------
-
-void TW_DeleteFolderFiles(CString folder) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path dir = fs::path(folder.toUtf8());
-  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-    std::error_code ignored;
-    if (it->is_regular_file(ignored) || it->is_symlink(ignored)) fs::remove(it->path(), ignored);
-  }
-}
 
 void TW_ShowChildFrameFitted(CDrawView* view) {
   CMainFrame* frame = CMainFrame::Get();

@@ -20,9 +20,11 @@
 
 #include "CString.h"
 #include "TwkMem.h"
+#include "UiHelpers.h"
 
 class CDrawDoc;
 class CDrawView;
+struct TW_CMDUI;
 class CToggleBar;
 class QAction;
 class QMdiArea;
@@ -70,6 +72,7 @@ enum : int {
   ID_VIEW_MAIN_TOOLBAR = 33019,
   ID_EDIT_PROPERTIES = 32893,
   ID_VIEW_ORTHOGONAL_PROJECTIONS = 33478,  // "Display orthogonal projections"
+  ID_FILE_USER_OPTIONS = 33323,            // "User Interface Options"
   ID_MDI_TILE_HORZ = 57651,  // windows stacked one above the other
   ID_MDI_TILE_VERT = 57652,  // windows side by side
   // DICOM commands of the frame (File, File > DICOM, Applications > CT, System > Test).
@@ -84,6 +87,9 @@ enum : int {
   ID_DICOM_SPLIT_MULTIFRAME_FOLDER = 34726,
   ID_CT_DICOM_FILE_EXTRACTOR = 34016,
   ID_TEST_LOAD_DWI_NII_FOLDER = 34715,
+  // Application and diagnostic commands of the frame.
+  ID_APP_ABOUT = 57664,
+  ID_CPU_INFO = 33605,
 };
 
 class CMainFrame : public QMainWindow {
@@ -143,6 +149,8 @@ class CMainFrame : public QMainWindow {
   // A handler for an id that has no row in the command table (rows are bound through the table's
   // registry instead); it is enabled while a document window is active.
   void SetViewCommand(int id, std::function<void(CDrawView*)> handler);
+  // The update rule of a view command (enabled state and check mark), asked with the active view.
+  void SetViewCommandUpdate(int id, std::function<void(CDrawView*, TW_CMDUI*)> update);
   // Refreshes the recent-file entries of the File menu.
   void UpdateRecentFileMenu();
   void UpdateCommandStates();
@@ -179,6 +187,7 @@ class CMainFrame : public QMainWindow {
   std::vector<QMenu*> documentMenus_;
   bool documentMenusShown_ = false;
   std::map<int, std::function<void(CDrawView*)>> viewCommands_;
+  std::map<int, std::function<void(CDrawView*, TW_CMDUI*)>> viewUpdates_;
   int toolBarEdge_ = 2;
   int lastTile_ = 0;
   bool shown_ = false;
@@ -186,10 +195,6 @@ class CMainFrame : public QMainWindow {
 
 // The process-wide program folder and the folder of the writable files (see DrawApp.h).
 void TW_GetProgramFolder(CString* folder);
-
-// Deletes every file directly inside the folder; subfolders and files that cannot be removed are
-// skipped silently. A missing folder leaves nothing to do.
-void TW_DeleteFolderFiles(CString folder);
 
 // The document window of a view is fitted: with "MainframeAutoTile" off it fills the frame's client
 // area, otherwise the frame re-tiles all document windows.

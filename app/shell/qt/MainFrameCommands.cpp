@@ -73,6 +73,11 @@ void CMainFrame::SetViewCommand(int id, std::function<void(CDrawView*)> handler)
   UpdateCommandStates();
 }
 
+void CMainFrame::SetViewCommandUpdate(int id, std::function<void(CDrawView*, TW_CMDUI*)> update) {
+  viewUpdates_[id] = std::move(update);
+  UpdateCommandStates();
+}
+
 void CMainFrame::runViewCommand(int id) {
   // A row of the command table runs through its dispatch; ids without a row keep their handler.
   if (TW_FindCommandRow(id)) {
@@ -193,6 +198,17 @@ void CMainFrame::createMenus() {
     file->addAction(Action(ID_APP_EXIT));
   }
   showMenus(false);
+
+  // The view's toolbar tools that have no row of their own.
+  viewCommands_[34130] = [](CDrawView* v) { v->OnWindowLevelTool(); };
+  viewUpdates_[34130] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateWindowLevelTool(ui); };
+  viewCommands_[32819] = [](CDrawView* v) { v->OnZoomByWindow(); };
+  viewUpdates_[32819] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateZoomByWindow(ui); };
+  viewCommands_[32813] = [](CDrawView* v) { v->OnZoomIn(); };
+  viewCommands_[32814] = [](CDrawView* v) { v->OnZoomOut(); };
+  viewCommands_[33428] = [](CDrawView* v) { v->On3DProjectionSet(); };
+  viewCommands_[34553] = [](CDrawView* v) { v->OnVectorRoiTool(); };
+  viewUpdates_[34553] = [](CDrawView* v, TW_CMDUI* ui) { v->OnUpdateVectorRoiTool(ui); };
 }
 
 void CMainFrame::showMenus(bool document) {
@@ -312,6 +328,14 @@ void CMainFrame::UpdateCommandStates() {
       const auto handler = viewCommands_.find(id);
       enabled = view && handler != viewCommands_.end() && handler->second;
       if (!enabled && action->statusTip() != notYet) action->setStatusTip(notYet);
+      const auto update = viewUpdates_.find(id);
+      if (enabled && update != viewUpdates_.end() && update->second) {
+        TW_CMDUI ui;
+        update->second(view, &ui);
+        enabled = ui.enabled;
+        action->setCheckable(true);
+        action->setChecked(ui.checked);
+      }
     }
     action->setEnabled(enabled);
   }

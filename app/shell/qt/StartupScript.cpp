@@ -230,7 +230,39 @@ class ScriptRunner : public QObject {
     } else {
       bool handled = false;
       if (!runDialogAction(frame, verb, argument, delay, &handled)) return false;
-      if (!handled) return fail(QStringLiteral("unknown action ") + verb);
+      if (!handled) {
+        QString error;
+        const TW_SCRIPT_WATCHED watch = [this](const std::function<void()>& trigger, QString* why) {
+          return watched(trigger, why);
+        };
+        if (!TW_RunViewScriptAction(verb, argument, watch, &error, delay)) return fail(error);
+      }
+    }
+    return true;
+  }
+
+  // Runs the trigger; when the script expects a modal dialog, the watch cancels whatever modal
+  // dialog the trigger opens (so that an unexpected message cannot hold the script) and checks that
+  // it was the one expected.
+  bool watched(const std::function<void()>& trigger, QString* error) {
+    std::unique_ptr<QTimer> watch;
+    QStringList shown;
+    if (!dialogTitle_.isEmpty()) {
+      watch = std::make_unique<QTimer>();
+      QObject::connect(watch.get(), &QTimer::timeout, [&shown] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+          shown.append(dialog->windowTitle());
+          dialog->reject();
+        }
+      });
+      watch->start(50);
+    }
+    trigger();
+    watch.reset();
+    const QString expected = std::exchange(dialogTitle_, QString());
+    if (!expected.isEmpty() && shown != QStringList{expected}) {
+      *error = QStringLiteral("expected the dialog %1, shown: %2").arg(expected, shown.join(QLatin1String(", ")));
+      return false;
     }
     return true;
   }

@@ -23,6 +23,19 @@
 //   expect-view-content         the active view shows an image (not a single colour)
 //   screenshot <path>           writes the main window and its open panels as one PNG
 //   quit                        closes the main window (the program then exits as usual)
+// The active document view (positions are the view's pixels, x,y; modifiers ctrl, shift; buttons
+// left, right; cancel-dialog applies to these as to menu commands):
+//   toolbar <tip>                              presses the toolbar button with this tool tip
+//   click [left|right] [ctrl] [shift] x,y      a click
+//   dblclick [left|right] [ctrl] [shift] x,y   a double click
+//   drag <left|right> [ctrl] x0,y0 x1,y1 <n>   press, n moves in equal steps, release
+//   wheel [ctrl] <notches> x,y                 wheel notches (positive: forward)
+//   key <name> [ctrl]                          a key (Qt key names: F9, Escape, Backspace, Z, ...);
+//                                              a shortcut of a command runs that command
+//   expect-status <text>                       the status text contains the text
+//   expect-window <level> <width>              the window of the active set's operand layer
+//   expect-layer <row> <name>                  the Layers panel's row (from 0) shows the layer name
+//   expect-roi-voxels <n> | ><n>               the operand ROI holds n (more than n) voxels
 // Actions on modal dialogs (the script goes on while a dialog runs its own event loop):
 //   menu-start <Menu>/<Item>    triggers a menu command and goes on at once, so that the following
 //                               actions work in the dialogs it opens
@@ -44,5 +57,15 @@
 
 #include <QString>
 
+#include <functional>
+
 // Starts the script (its actions run from the event loop); false when the file cannot be read.
 bool TW_RunStartupScript(const QString& path);
+
+// Runs a trigger that may open a modal dialog, checking the dialog the script expects; false with
+// the error when the check fails.
+using TW_SCRIPT_WATCHED = std::function<bool(const std::function<void()>& trigger, QString* error)>;
+// The view actions above; false with the error when the action fails or is unknown. delay is the
+// time to let the program run afterwards.
+bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const TW_SCRIPT_WATCHED& watched,
+                            QString* error, int* delay);

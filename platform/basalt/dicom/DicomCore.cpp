@@ -43,19 +43,11 @@ CString decode(DcmItem* item, const std::string& bytes) {
   return CString(w);
 }
 
-// The element of a private creator's block (creator at (group,00xx), element at (group,xxee)).
+// The non-empty element of a private creator's block (creator at (group,00xx), element at (group,xxee)).
 DcmElement* privateElement(DcmItem* item, Uint16 group, const char* creatorPart, Uint8 element,
                            const char* excludedPart = nullptr) {
-  for (Uint16 block = 0x10; block <= 0xFF; ++block) {
-    std::string creator;
-    if (!getText(item, DcmTagKey(group, block), creator)) continue;
-    if (creator.find(creatorPart) == std::string::npos) continue;
-    if (excludedPart && creator.find(excludedPart) != std::string::npos) continue;
-    DcmElement* e = nullptr;
-    if (item->findAndGetElement(DcmTagKey(group, Uint16((block << 8) | element)), e).good() && e && e->getLength() > 0)
-      return e;
-  }
-  return nullptr;
+  DcmElement* e = twk::dicom::privateElement(item, group, creatorPart, element, excludedPart);
+  return e && e->getLength() > 0 ? e : nullptr;
 }
 
 // Value index of a binary element through its typed getter.

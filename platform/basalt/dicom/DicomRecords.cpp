@@ -1,7 +1,11 @@
 #include "dicom/DicomRecords.h"
 
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <vector>
 
 #include "ArrayHelpers.h"
 #include "TwkDicom.h"
@@ -83,12 +87,24 @@ DICOMREC** VA_GetDicomRecArr(DCMFF* const* headers, int64_t count) {
   if (!headers || count <= 0) return nullptr;
   auto** out = static_cast<DICOMREC**>(pf_calloc(count * int64_t(sizeof(DICOMREC*))));
   if (!out) return nullptr;
-  for (int64_t i = 0; i < count; ++i) {
+  // Each record reads its own header; a header given twice is read by one thread at a time, since
+  // reading a DCMTK data set moves its list cursor.
+  std::vector<DCMFF*> distinct(headers, headers + count);
+  std::sort(distinct.begin(), distinct.end());
+  const bool shared = std::adjacent_find(distinct.begin(), distinct.end()) != distinct.end();
+  std::atomic<bool> failed{false};
+  auto read = [&](int64_t i) {
     out[i] = new DICOMREC;
-    if (!VA_DicomRecFromHeader(headers[i], out[i])) {
-      TW_FreeDicomRecArray(&out, int(count));
-      return nullptr;
-    }
+    if (!failed && !VA_DicomRecFromHeader(headers[i], out[i])) failed = true;
+  };
+  if (shared) {
+    for (int64_t i = 0; i < count; ++i) read(i);
+  } else {
+    tbb::parallel_for(int64_t(0), count, read);
+  }
+  if (failed) {
+    TW_FreeDicomRecArray(&out, int(count));
+    return nullptr;
   }
   return out;
 }

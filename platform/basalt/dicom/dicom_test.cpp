@@ -368,6 +368,20 @@ TEST(DicomLoad, DiffusionSeriesGivesOneTimePointPerBvalue) {
   expectLikeDcm2niix(*s, series("siemensdwi"), "siemensdwi");
 }
 
+TEST(DicomLoad, PrivateBvaluesAreFoundInEveryPrivateBlock) {
+  VA_DICOMTREE tree;
+  DICOMREC** records = nullptr;
+  int count = 0;
+  ASSERT_TRUE(VA_FolderFullDicomTree(true, nullptr, CString::fromUtf8(series("privateblocks")), nullptr, false, nullptr,
+                                     &tree, nullptr, 0, &records, &count, nullptr, nullptr, false));
+  ASSERT_EQ(count, 2);
+  std::map<std::string, double> bvalues;
+  for (int i = 0; i < count; ++i)
+    bvalues[fs::path(records[i]->filePath.toUtf8()).filename().string()] = records[i]->bValue;
+  TW_FreeDicomRecArray(&records, count);
+  EXPECT_EQ(bvalues, (std::map<std::string, double>{{"after_siemens.dcm", 450.0}, {"second_siemens.dcm", 1000.0}}));
+}
+
 TEST(DicomLoad, DynamicFramesFollowAcquisitionTimeNotInstanceNumber) {
   const std::string folder = series("dyn");
   auto v = load(folder);

@@ -1,7 +1,11 @@
 #include "DocSupport.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_reduce.h>
+
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "ArrayHelpers.h"
@@ -203,48 +207,122 @@ bool VA_VolGetTimeOfMaxSignal(const FRAME* frame, int* t) {
   return true;
 }
 
-bool VA_OptimalIntensWindow(int mode, const FRAME* frame, int t, PR_VIEWFILT* filter, bool show) {
+namespace {
+
+// Smallest and largest defined voxel of one line, inside the mask line when one is given.
+template <class T>
+void lineRange(const T* line, int64_t w, const uint8_t* mask, bool void32, double* lo, double* hi) {
+  for (int64_t x = 0; x < w; ++x) {
+    if (mask && !twk::getBit(mask, x)) continue;
+    const T v = line[x];
+    if constexpr (std::is_floating_point_v<T>) {
+      if (v == VOID_VALUE || v != v) continue;
+    } else {
+      if (void32 && uint32_t(v) == VOID_INT_VALUE) continue;
+    }
+    *lo = std::min(*lo, double(v));
+    *hi = std::max(*hi, double(v));
+  }
+}
+
+// Smallest and largest defined voxel of time point t (inside the mask when given), one pass over
+// the slices in parallel; false when there is none.
+bool frameRange(const FRAME* frame, int t, const FRAME* mask, double* lo, double* hi) {
+  const DIM3D& d = frame->dim;
+  const int mt = mask && mask->dim.t > 1 ? t : 0;
+  struct Range {
+    double lo = 1e308, hi = -1e308;
+  };
+  const Range r = tbb::parallel_reduce(
+      tbb::blocked_range<int64_t>(0, int64_t(d.d) * d.h), Range{},
+      [&](const tbb::blocked_range<int64_t>& rows, Range acc) {
+        for (int64_t row = rows.begin(); row != rows.end(); ++row) {
+          const int64_t y = row % d.h, z = row / d.h;
+          const uint8_t* line = twk::frameLine(frame, y, z, t);
+          const uint8_t* m = mask ? twk::frameLine(mask, y, z, mt) : nullptr;
+          switch (twk::voxelElemOf(frame)) {
+            case twk::VoxelElem::U8: lineRange(line, d.w, m, false, &acc.lo, &acc.hi); break;
+            case twk::VoxelElem::U16: lineRange(reinterpret_cast<const uint16_t*>(line), d.w, m, false, &acc.lo, &acc.hi); break;
+            case twk::VoxelElem::U32: lineRange(reinterpret_cast<const uint32_t*>(line), d.w, m, true, &acc.lo, &acc.hi); break;
+            case twk::VoxelElem::F64: lineRange(reinterpret_cast<const double*>(line), d.w, m, false, &acc.lo, &acc.hi); break;
+            default: break;
+          }
+        }
+        return acc;
+      },
+      [](Range a, const Range& b) {
+        a.lo = std::min(a.lo, b.lo);
+        a.hi = std::max(a.hi, b.hi);
+        return a;
+      });
+  if (r.lo > r.hi) return false;
+  *lo = r.lo;
+  *hi = r.hi;
+  return true;
+}
+
+bool optimalWindow(const wchar_t* name, int mode, const FRAME* frame, int t, const FRAME* mask, PR_VIEWFILT* filter,
+                   bool show) {
   auto fail = [&](const wchar_t* why) {
-    if (show) twk::showNamedError(L"VA_OptimalIntensWindow", why);
+    if (show) twk::showNamedError(name, why);
     return false;
   };
   if (!frame || !frame->data || !filter || twk::voxelElemOf(frame) == twk::VoxelElem::Invalid)
     return fail(L"Invalid volume");
   if (t < 0 || t >= frame->dim.t) return fail(L"Invalid time point");
+  if (mask && (!mask->data || mask->type != FRM_ROI || mask->dim.w != frame->dim.w || mask->dim.h != frame->dim.h ||
+               mask->dim.d != frame->dim.d || (mask->dim.t != 1 && mask->dim.t != frame->dim.t)))
+    return fail(L"ROI of the volume's dimensions is required");
   if (frame->type == FRM_ROI) {
     filter->level = 0.5;
     filter->width = 1.0;
     return true;
   }
-  // A regular sample of at most about four million voxels is enough for the percentiles.
-  const int64_t total = int64_t(frame->dim.w) * frame->dim.h * frame->dim.d;
-  const int64_t step = std::max<int64_t>(1, total / (int64_t(1) << 22));
-  std::vector<double> values;
-  values.reserve(size_t(std::min<int64_t>(total, (int64_t(1) << 22) + 1)));
-  for (int64_t i = 0; i < total; i += step) {
-    const int64_t x = i % frame->dim.w, y = (i / frame->dim.w) % frame->dim.h, z = i / (int64_t(frame->dim.w) * frame->dim.h);
-    const double v = twk::voxelValue(frame, x, y, z, t);
-    if (!isVoid(frame, v)) values.push_back(v);
-  }
-  if (values.empty()) return fail(L"No defined voxels");
   double lo, hi;
   if (mode == 1) {
+    // A regular sample of at most about four million voxels is enough for the percentiles.
+    const int64_t total = int64_t(frame->dim.w) * frame->dim.h * frame->dim.d;
+    const int64_t step = std::max<int64_t>(1, total / (int64_t(1) << 22));
+    const int mt = mask && mask->dim.t > 1 ? t : 0;
+    std::vector<double> values;
+    values.reserve(size_t(std::min<int64_t>(total, (int64_t(1) << 22) + 1)));
+    for (int64_t i = 0; i < total; i += step) {
+      const int64_t x = i % frame->dim.w, y = (i / frame->dim.w) % frame->dim.h,
+                    z = i / (int64_t(frame->dim.w) * frame->dim.h);
+      if (mask && !twk::roiBit(mask, x, y, z, mt)) continue;
+      const double v = twk::voxelValue(frame, x, y, z, t);
+      if (!isVoid(frame, v)) values.push_back(v);
+    }
+    if (values.empty()) return fail(L"No defined voxels");
     const size_t n = values.size();
     const size_t iLo = size_t(double(n - 1) * 0.005), iHi = size_t(double(n - 1) * 0.995 + 0.5);
     std::nth_element(values.begin(), values.begin() + iLo, values.end());
     lo = values[iLo];
     std::nth_element(values.begin(), values.begin() + iHi, values.end());
     hi = values[iHi];
-  } else {
-    const auto [mn, mx] = std::minmax_element(values.begin(), values.end());
-    lo = *mn;
-    hi = *mx;
+  } else if (!frameRange(frame, t, mask, &lo, &hi)) {
+    return fail(L"No defined voxels");
   }
   double width = hi - lo;
   if (!(width > 0)) width = 1.0;
   filter->level = lo + (hi - lo) / 2;
   filter->width = width;
   return true;
+}
+
+}  // namespace
+
+bool VA_OptimalIntensWindow(int mode, const FRAME* frame, int t, PR_VIEWFILT* filter, bool show) {
+  return optimalWindow(L"VA_OptimalIntensWindow", mode, frame, t, nullptr, filter, show);
+}
+
+bool VA_OptimalIntensWindowInMask(int mode, const FRAME* frame, int t, const FRAME* mask, PR_VIEWFILT* filter,
+                                  bool show) {
+  if (!mask) {
+    if (show) twk::showNamedError(L"VA_OptimalIntensWindowInMask", L"ROI of the volume's dimensions is required");
+    return false;
+  }
+  return optimalWindow(L"VA_OptimalIntensWindowInMask", mode, frame, t, mask, filter, show);
 }
 
 const wchar_t* VA_ImageOpenLayoutTypeName(int layout) {

@@ -11,6 +11,7 @@
 #include "UndoRec.h"
 #include "Vol.h"
 #include "docsupport/DocSupport.h"
+#include "volops/VolumeOperations.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -82,6 +83,68 @@ TEST(DocSupport, OptimalWindowLeavesVoidVoxelsOut) {
   ASSERT_TRUE(VA_OptimalIntensWindow(1, flat, 0, &filter, false));
   EXPECT_EQ(filter.width, 1.0);
   PR_FrameDelete(&flat);
+}
+
+TEST(DocSupport, OptimalWindowInAnRoiIgnoresTheOutsideOfEveryVoxelKind) {
+  // The ROI (a block, the same for every time point) holds values 200..260; the outside reaches
+  // 0 and 4000. The window is the range inside: on a real frame the same as mode 0 on a copy with
+  // the outside voided, and on a 16-bit frame too, where a voided copy would hold 65535 outside.
+  const DIM3D dims{12, 10, 3, 2};
+  FRAME* roi = PR_FrameCreate(FRM_ROI, 1, DIM3D{12, 10, 3, 1}, true);
+  for (int z = 1; z < 3; ++z)
+    for (int y = 2; y < 6; ++y)
+      for (int x = 3; x < 9; ++x) twk::setRoiBit(roi, x, y, z, 0, true);
+  for (FRMTYPE type : {FRM_REAL, FRM_INT}) {
+    SCOPED_TRACE(type);
+    FRAME* f = PR_FrameCreate(type, type == FRM_REAL ? 64 : 16, dims, true);
+    for (int t = 0; t < 2; ++t)
+      for (int z = 0; z < 3; ++z)
+        for (int y = 0; y < 10; ++y)
+          for (int x = 0; x < 12; ++x)
+            twk::setVoxelValue(f, x, y, z, t, twk::roiBit(roi, x, y, z, 0) ? 200 + 10 * t + x + y : (x + y) % 2 * 4000);
+    for (int t = 0; t < 2; ++t) {
+      PR_VIEWFILT inside;
+      ASSERT_TRUE(VA_OptimalIntensWindowInMask(0, f, t, roi, &inside, false));
+      const double lo = 200 + 10 * t + 3 + 2, hi = 200 + 10 * t + 8 + 5;
+      EXPECT_DOUBLE_EQ(inside.level, (lo + hi) / 2);
+      EXPECT_DOUBLE_EQ(inside.width, hi - lo);
+      if (type == FRM_REAL) {
+        FRAME* voided = VA_VolClone(f);
+        ASSERT_TRUE(VA_VolCleanMask(voided, -1, roi, false, 1e60, false));
+        PR_VIEWFILT whole;
+        ASSERT_TRUE(VA_OptimalIntensWindow(0, voided, t, &whole, false));
+        EXPECT_DOUBLE_EQ(whole.level, inside.level);
+        EXPECT_DOUBLE_EQ(whole.width, inside.width);
+        PR_FrameDelete(&voided);
+      }
+    }
+    PR_FrameDelete(&f);
+  }
+  // An empty ROI has no defined voxel; a mask of another size is refused.
+  FRAME* f = PR_FrameCreate(FRM_INT, 16, dims, true);
+  FRAME* empty = PR_FrameCreate(FRM_ROI, 1, DIM3D{12, 10, 3, 1}, true);
+  FRAME* other = PR_FrameCreate(FRM_ROI, 1, DIM3D{12, 10, 4, 1}, true);
+  PR_VIEWFILT filter;
+  EXPECT_FALSE(VA_OptimalIntensWindowInMask(0, f, 0, empty, &filter, false));
+  EXPECT_FALSE(VA_OptimalIntensWindowInMask(0, f, 0, other, &filter, false));
+  PR_FrameDelete(&f);
+  PR_FrameDelete(&empty);
+  PR_FrameDelete(&other);
+  PR_FrameDelete(&roi);
+}
+
+TEST(DocSupport, FullRangeWindowSeesEveryVoxelOfALargeVolume) {
+  // Over four million voxels the percentile window samples; the full range must not: the largest
+  // and smallest values sit on voxels a sample of every second voxel would skip.
+  FRAME* f = PR_FrameCreate(FRM_INT, 8, DIM3D{2048, 2048, 2, 1}, true);
+  std::memset(f->data, 100, size_t(PR_FrameMemSize(f)));
+  twk::setVoxelValue(f, 1, 0, 0, 0, 250);
+  twk::setVoxelValue(f, 2047, 2047, 1, 0, 3);
+  PR_VIEWFILT filter;
+  ASSERT_TRUE(VA_OptimalIntensWindow(0, f, 0, &filter, false));
+  EXPECT_DOUBLE_EQ(filter.width, 247);
+  EXPECT_DOUBLE_EQ(filter.level, 3 + 247 / 2.0);
+  PR_FrameDelete(&f);
 }
 
 TEST(DocSupport, VolumeNamesAndReshapedRecords) {

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "TextCodec.h"
 #include "TwkMem.h"
@@ -305,35 +306,99 @@ double elementAsDouble(DTYPE type, const uint8_t* p) {
   }
 }
 
-// Copies every element into a frame line by line (x fastest), as doubles or unsigned integers.
-void fillFrame(const ImageData& image, FRAME* frame, bool real, bool scale) {
+// Elements of one stored type into frame values, scaled or not.
+template <class T, class D>
+void convertRun(const uint8_t* src, D* dst, int64_t n, bool scale, double slope, double offset) {
+  if constexpr (std::is_same_v<T, D>) {
+    if (!scale) {
+      std::memcpy(dst, src, size_t(n) * sizeof(T));
+      return;
+    }
+  }
+  T v[256];
+  for (int64_t i = 0; i < n; i += 256) {
+    const int64_t m = std::min<int64_t>(256, n - i);
+    std::memcpy(v, src + i * int64_t(sizeof(T)), size_t(m) * sizeof(T));  // stored elements need not be aligned
+    if (scale)
+      for (int64_t k = 0; k < m; ++k) dst[i + k] = D(double(v[k]) * slope + offset);
+    else
+      for (int64_t k = 0; k < m; ++k) dst[i + k] = D(v[k]);
+  }
+}
+
+template <class D>
+void convertHalfRun(const uint8_t* src, D* dst, int64_t n, bool scale, double slope, double offset) {
+  for (int64_t i = 0; i < n; ++i) {
+    const double v = elementAsDouble(DTYPE_FLOAT16, src + 2 * i);
+    dst[i] = D(scale ? v * slope + offset : v);
+  }
+}
+
+template <class D>
+void convertElements(DTYPE type, const uint8_t* src, D* dst, int64_t n, bool scale, double slope, double offset) {
+  switch (type) {
+    case DTYPE_BOOL:
+    case DTYPE_UINT8: return convertRun<uint8_t>(src, dst, n, scale, slope, offset);
+    case DTYPE_INT8: return convertRun<int8_t>(src, dst, n, scale, slope, offset);
+    case DTYPE_INT16: return convertRun<int16_t>(src, dst, n, scale, slope, offset);
+    case DTYPE_UINT16: return convertRun<uint16_t>(src, dst, n, scale, slope, offset);
+    case DTYPE_INT32: return convertRun<int32_t>(src, dst, n, scale, slope, offset);
+    case DTYPE_UINT32: return convertRun<uint32_t>(src, dst, n, scale, slope, offset);
+    case DTYPE_INT64: return convertRun<int64_t>(src, dst, n, scale, slope, offset);
+    case DTYPE_UINT64: return convertRun<uint64_t>(src, dst, n, scale, slope, offset);
+    case DTYPE_FLOAT16: return convertHalfRun(src, dst, n, scale, slope, offset);
+    case DTYPE_FLOAT32: return convertRun<float>(src, dst, n, scale, slope, offset);
+    case DTYPE_FLOAT64: return convertRun<double>(src, dst, n, scale, slope, offset);
+    default: std::memset(static_cast<void*>(dst), 0, size_t(n) * sizeof(D));
+  }
+}
+
+// A new frame after checking its dimensions and size; throws IoError when memory is short.
+FRAME* createFrame(FRMTYPE type, int bpv, const DIM3D& dim, bool zero) {
+  checkDimensions(dim);
+  checkedProduct({PR_VolLineSize(dim.w, bpv), dim.h, dim.d, dim.t}, L"frame");
+  FRAME* frame = PR_FrameCreate(type, bpv, dim, zero);
+  if (!frame) throw IoError{L"not enough memory for the voxel data"};
+  return frame;
+}
+
+// Converts n stored elements of the given type (native byte order) into the frame's elements
+// first .. first + n - 1, as value * slope + offset (doubles for real frames, unsigned integers
+// that must hold the values for integer frames).
+void convertIntoFrame(DTYPE type, const uint8_t* src, int64_t first, int64_t n, FRAME* frame, double slope,
+                      double offset) {
+  // Frame lines of 8, 16, 32 and 64 bits have no padding: element i of the image is element i of
+  // the frame's buffer.
+  const bool scale = slope != 1 || offset != 0;
+  switch (frame->bpv) {
+    case 8: return convertElements(type, src, frame->data + first, n, scale, slope, offset);
+    case 16: return convertElements(type, src, reinterpret_cast<uint16_t*>(frame->data) + first, n, scale, slope, offset);
+    case 32: return convertElements(type, src, reinterpret_cast<uint32_t*>(frame->data) + first, n, scale, slope, offset);
+    default: return convertElements(type, src, reinterpret_cast<double*>(frame->data) + first, n, scale, slope, offset);
+  }
+}
+
+// A new frame whose voxels are not filled yet (asked for huge pages, not populated), for filling in
+// parallel blocks that each populate their own pages. Throws IoError when memory is short.
+FRAME* newUnfilledFrame(FRMTYPE type, int bpv, const DIM3D& dim) {
+  FRAME* frame = createFrame(type, bpv, dim, false);
+  pf_advise_hugepages(frame->data, PR_FrameMemSize(frame));
+  return frame;
+}
+
+// Converts every element of the image into a fresh frame in parallel blocks; each thread populates
+// the pages of its own block and fills them while the block's source is in the cache.
+void fillFrame(const ImageData& image, FRAME* frame, bool scale) {
   const int size = PR_DataTypeSize(image.type);
-  const int64_t lines = int64_t(image.dim.h) * image.dim.d * image.dim.t;
-  const int w = image.dim.w;
-  const double slope = image.slope, offset = image.offset;
-  tbb::parallel_for(tbb::blocked_range<int64_t>(0, lines, 64), [&](const tbb::blocked_range<int64_t>& range) {
-    for (int64_t line = range.begin(); line < range.end(); ++line) {
-      const uint8_t* src = image.voxels + line * w * size;
-      uint8_t* dst = frame->data + line * frame->lineBytes;
-      if (real) {
-        auto* d = reinterpret_cast<double*>(dst);
-        if (image.type == DTYPE_FLOAT64 && !scale) {
-          std::memcpy(d, src, size_t(w) * 8);
-        } else {
-          for (int x = 0; x < w; ++x) {
-            const double v = elementAsDouble(image.type, src + int64_t(x) * size);
-            d[x] = scale ? v * slope + offset : v;
-          }
-        }
-      } else if (frame->bpv == 8) {
-        for (int x = 0; x < w; ++x) dst[x] = uint8_t(elementAsDouble(image.type, src + int64_t(x) * size));
-      } else if (frame->bpv == 16) {
-        auto* d = reinterpret_cast<uint16_t*>(dst);
-        for (int x = 0; x < w; ++x) d[x] = uint16_t(elementAsDouble(image.type, src + int64_t(x) * size));
-      } else {
-        auto* d = reinterpret_cast<uint32_t*>(dst);
-        for (int x = 0; x < w; ++x) d[x] = uint32_t(elementAsDouble(image.type, src + int64_t(x) * size));
-      }
+  const int64_t n = image.voxelCount();
+  const int64_t block = (int64_t(4) << 20) / 8;  // elements of 4 MiB of doubles
+  const double slope = scale ? image.slope : 1, offset = scale ? image.offset : 0;
+  const int elementBytes = frame->bpv / 8;
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, (n + block - 1) / block, 1), [&](const tbb::blocked_range<int64_t>& r) {
+    for (int64_t b = r.begin(); b < r.end(); ++b) {
+      const int64_t first = b * block, count = std::min(block, n - first);
+      pf_prefault(frame->data + first * elementBytes, count * elementBytes, 0);
+      convertIntoFrame(image.type, image.voxels + first * size, first, count, frame, slope, offset);
     }
   });
 }
@@ -391,8 +456,8 @@ CVol* buildVolume(ImageData& image, const CString& name) {
       frame->data = image.voxels;
       image.voxels = nullptr;
     } else {
-      frame = newFrame(real ? FRM_REAL : FRM_INT, bpv, image.dim);
-      fillFrame(image, frame, real, scale);
+      frame = newUnfilledFrame(real ? FRM_REAL : FRM_INT, bpv, image.dim);
+      fillFrame(image, frame, scale);
       pf_free(&image.voxels);
     }
   }
@@ -434,13 +499,7 @@ CVol* buildVolume(ImageData& image, const CString& name) {
   return vol;
 }
 
-FRAME* newFrame(FRMTYPE type, int bpv, const DIM3D& dim) {
-  checkDimensions(dim);
-  checkedProduct({PR_VolLineSize(dim.w, bpv), dim.h, dim.d, dim.t}, L"frame");
-  FRAME* frame = PR_FrameCreate(type, bpv, dim, true);
-  if (!frame) throw IoError{L"not enough memory for the voxel data"};
-  return frame;
-}
+FRAME* newFrame(FRMTYPE type, int bpv, const DIM3D& dim) { return createFrame(type, bpv, dim, true); }
 
 void reportFailure(bool show, const wchar_t* function, const CString& path, const CString& what) {
   if (show) twk::showNamedError(function, path + L" : " + what);

@@ -188,6 +188,78 @@ TEST_F(ImageFilesTest, Nifti4DFloatCarriesSpacingAndTimeStep) {
   delete vol;
 }
 
+TEST_F(ImageFilesTest, EveryStoredTypeAndRescaleConvertsIntoTheFrame) {
+  // NIfTI files from nibabel with the rescale patched into the header (nibabel itself confirms the
+  // values it reads), and a half-float NumPy array. Values are x + 5y + 20z + base, times the slope,
+  // plus the intercept; the large case spans several of the loader's conversion blocks.
+  ASSERT_TRUE(runPython(R"(
+import struct
+def value(shape, base):
+    x, y, z = np.meshgrid(*[np.arange(n) for n in shape], indexing='ij')
+    return x + 5 * y + 20 * z + base
+cases = [('i8', np.int8, -30, 1, 0), ('u8s', np.uint8, 0, 0.5, 0), ('i16s', np.int16, 0, 2.5, -1024),
+         ('u16', np.uint16, 0, 1, 0.5), ('i32', np.int32, -30, 1, 0), ('u32', np.uint32, 3000000000, 1, 0),
+         ('i64', np.int64, -30, 1, 0), ('i64u', np.int64, 70000, 1, 0), ('f32', np.float32, -30.25, 1, 0),
+         ('f64s', np.float64, 0.125, 2, 1), ('big', np.int16, -300, 2.5, -1024)]
+for name, dtype, base, slope, inter in cases:
+    v = value((130, 90, 50) if name == 'big' else (5, 4, 3), base).astype(dtype)
+    nib.save(nib.Nifti1Image(v, np.eye(4), dtype=dtype), name + '.nii')
+    b = bytearray(open(name + '.nii', 'rb').read())
+    b[112:120] = struct.pack('<ff', slope, inter)
+    open(name + '.nii', 'wb').write(b)
+    assert np.array_equal(nib.load(name + '.nii').get_fdata(), v.astype(np.float64) * slope + inter), name
+np.save('f16.npy', value((5, 4, 3), -30.5)[..., None].astype(np.float16).transpose(3, 2, 1, 0))  # t, z, y, x
+)"));
+  const struct { const char* file; double base, slope, inter; FRMTYPE kind; int bpv; } cases[] = {
+      {"i8.nii", -30, 1, 0, FRM_REAL, 64},        // negative values need a real frame
+      {"u8s.nii", 0, 0.5, 0, FRM_REAL, 64},       // so does any rescale
+      {"i16s.nii", 0, 2.5, -1024, FRM_REAL, 64},
+      {"u16.nii", 0, 1, 0.5, FRM_REAL, 64},
+      {"i32.nii", -30, 1, 0, FRM_REAL, 64},
+      {"u32.nii", 3e9, 1, 0, FRM_INT, 32},        // unsigned, above the signed 32-bit range
+      {"i64.nii", -30, 1, 0, FRM_REAL, 64},
+      {"i64u.nii", 70000, 1, 0, FRM_INT, 32},     // 64-bit integers that fit 32 unsigned bits
+      {"f32.nii", -30.25, 1, 0, FRM_REAL, 64},
+      {"f64s.nii", 0.125, 2, 1, FRM_REAL, 64},
+      {"big.nii", -300, 2.5, -1024, FRM_REAL, 64},
+      {"f16.npy", -30.5, 1, 0, FRM_REAL, 64},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    CVol* vol = nullptr;
+    if (std::string(c.file).find(".npy") != std::string::npos) {
+      int ndim = 0;
+      uint64_t shape[VA_NUMPY_MAXDIMS];
+      DTYPE type;
+      void* data = nullptr;
+      ASSERT_TRUE(VA_NumpyLoad(path(c.file), &ndim, shape, &type, &data, true));
+      EXPECT_EQ(type, DTYPE_FLOAT16);
+      int w, h, d, t;
+      ASSERT_TRUE(PR_DimFromShapeAndOrder(shape, L"tzyx", &w, &h, &d, &t));
+      const DIM3D dim{w, h, d, t};
+      const SPC spc{1, 1, 1};
+      vol = VA_LoadRawData(data, type, &dim, &spc, DYN_TIME, L"", path(c.file), true);
+      pf_free(&data);
+    } else {
+      vol = VA_RAW_LoadVolume(path(c.file), nullptr, nullptr, nullptr, true);
+    }
+    ASSERT_NE(vol, nullptr);
+    EXPECT_EQ(vol->Type(), c.kind);
+    EXPECT_EQ(vol->frame->bpv, c.bpv);
+    int bad = 0;
+    for (int z = 0; z < vol->D(); ++z)
+      for (int y = 0; y < vol->H(); ++y)
+        for (int x = 0; x < vol->W(); ++x) {
+          const double expected = (x + 5 * y + 20 * z + c.base) * c.slope + c.inter;
+          const double got = twk::voxelValue(vol->frame, x, y, z, 0);
+          if (got != expected && ++bad < 5) ADD_FAILURE() << "voxel " << x << "," << y << "," << z << " = " << got << ", not " << expected;
+        }
+    EXPECT_EQ(bad, 0);
+    delete vol;
+  }
+  EXPECT_TRUE(script.messages.empty());
+}
+
 TEST_F(ImageFilesTest, AnalyzeMgzAndNumpyLoad) {
   CVol* a = VA_RAW_LoadVolume(path("analyze.img"), nullptr, nullptr, nullptr, true);
   ASSERT_NE(a, nullptr);

@@ -2,6 +2,8 @@
 // Small dense linear algebra on row-major arrays of doubles: singular value decomposition, linear
 // systems and least squares solved through it, and the straight-line fit. Reentrant.
 
+#include "CString.h"
+
 // Solves the k x k system matrix * solution = rhs through the singular value decomposition.
 //   relTolerance  singular values at or below relTolerance * the largest count as zero (<= 0: 1e-14);
 //   maxRank       at most this many singular values are used (the largest ones); the others are
@@ -26,3 +28,10 @@ bool PR_SolveLeastSquares(const double* a, int rows, int cols, const double* b, 
 // Least-squares line y = slope * x + intercept; returns the sum of squared residuals. n < 2 or all x
 // equal gives 1e60 with slope and intercept 0.
 double PR_MSlineEquation(const double* x, const double* y, int n, double* slope, double* intercept);
+
+// Self-test of the decomposition on all cores: a fixed set of random square matrices is decomposed
+// one after the other and then in parallel (oneTBB); the report gives the timings, the largest
+// difference of the singular values from Eigen's JacobiSVD computed independently, the largest
+// reconstruction error |A - U S V^T| and whether the parallel results equal the serial ones bit for
+// bit. Shown in a message box when show is set; true when every check passed.
+bool PR_TestParSVD(bool show, CString* report = nullptr);

@@ -19,6 +19,7 @@
 #include "TwkUi.h"
 #include "itk/ItkImageViews.h"
 #include "roi/RoiComponents.h"
+#include "roi/RoiStatistics.h"
 #include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
@@ -264,41 +265,6 @@ FRAME* VA_RoiInsideDistance(const FRAME* roi, int t, const SPC* spc, bool show) 
   return out;
 }
 
-namespace {
-
-// Moments and median of a set of values: population standard deviation, excess kurtosis.
-void describe(std::vector<double>& v, double* mean, double* sd, double* skew, double* kurt, double* median) {
-  const double n = double(v.size());
-  if (v.empty()) {
-    *mean = *sd = *skew = *kurt = *median = 0.0;
-    return;
-  }
-  double m = 0;
-  for (double x : v) m += x;
-  m /= n;
-  double m2 = 0, m3 = 0, m4 = 0;
-  for (double x : v) {
-    const double d = x - m, d2 = d * d;
-    m2 += d2;
-    m3 += d2 * d;
-    m4 += d2 * d2;
-  }
-  m2 /= n;
-  m3 /= n;
-  m4 /= n;
-  *mean = m;
-  *sd = std::sqrt(m2);
-  *skew = m2 > 0 ? m3 / std::pow(m2, 1.5) : 0.0;
-  *kurt = m2 > 0 ? m4 / (m2 * m2) - 3.0 : 0.0;
-  const size_t mid = v.size() / 2;
-  std::nth_element(v.begin(), v.begin() + long(mid), v.end());
-  double med = v[mid];
-  if (v.size() % 2 == 0) med = (med + *std::max_element(v.begin(), v.begin() + long(mid))) / 2.0;
-  *median = med;
-}
-
-}  // namespace
-
 bool VA_RoiGetPeelProfile(const FRAME* volume, int t, const FRAME* roi, int step, double** mean, double** stdev,
                           double** skewness, double** kurtosis, double** median, int* count, bool show) {
   const wchar_t* name = L"VA_RoiGetPeelProfile";
@@ -338,8 +304,15 @@ bool VA_RoiGetPeelProfile(const FRAME* volume, int t, const FRAME* roi, int step
       return false;
     }
   }
-  for (int r = 0; r < rings; ++r)
-    describe(values[size_t(r)], &out[0][r], &out[1][r], &out[2][r], &out[3][r], &out[4][r]);
+  for (int r = 0; r < rings; ++r) {
+    VA_ROIINFO info;
+    if (!VA_StatisticsOfValues(values[size_t(r)].data(), int64_t(values[size_t(r)].size()), &info)) continue;
+    out[0][r] = info.mean;
+    out[1][r] = info.stdev;
+    out[2][r] = info.skewness;
+    out[3][r] = info.kurtosis;
+    out[4][r] = info.median;
+  }
   for (int k = 0; k < 5; ++k) {
     if (targets[k]) *targets[k] = out[k];
     else pf_free(&out[k]);
@@ -409,4 +382,93 @@ bool VA_HausfdoffDist(bool edgeBased, const FRAME* a, const FRAME* b, const SPC*
   if (hausdorff) *hausdorff = hd->GetHausdorffDistance();
   if (average) *average = avg;
   return true;
+}
+
+FRAME* VA_ProduceMultipleZoneConcentricObjects(const VA_MZCO* record, const FRAME* first, const FRAME* second,
+                                               bool show) {
+  const wchar_t* name = L"VA_ProduceMultipleZoneConcentricObjects";
+  if (!record || !isRoi(first) || !isRoi(second) || first->dim.w != second->dim.w ||
+      first->dim.h != second->dim.h || first->dim.d != second->dim.d) {
+    report(name, L"Two ROIs of one size are required", show);
+    return nullptr;
+  }
+  if (record->zones < 1) {
+    report(name, L"Number of zones should be positive", show);
+    return nullptr;
+  }
+  int64_t countFirst = 0, countSecond = 0;
+  VA_RoiNumVox(first, 0, -1, &countFirst);
+  VA_RoiNumVox(second, 0, -1, &countSecond);
+  if (countFirst == 0 || countSecond == 0) {
+    report(name, L"ROI is empty", show);
+    return nullptr;
+  }
+  const FRAME* inner = countFirst <= countSecond ? first : second;
+  const FRAME* outer = inner == first ? second : first;
+  twk::ProgressGuard progress(L"Concentric zones", show);
+  auto innerMask = unpackRoi(inner, 0, nullptr);
+  auto outerMask = unpackRoi(outer, 0, nullptr);
+  if (!innerMask || !outerMask) return nullptr;
+  FloatImage::Pointer toInner = distanceToSet(innerMask, name, show);
+  if (!toInner) return nullptr;
+  // Distance to the clear voxels of the outer ROI (the volume's edge is no surface).
+  invertMask(outerMask);
+  FloatImage::Pointer toOutside = distanceToSet(outerMask, name, show);
+  if (!toOutside) return nullptr;
+  FRAME* out = PR_FrameCreate(FRM_INT, 32, DIM3D{outer->dim.w, outer->dim.h, outer->dim.d, 1}, true);
+  if (!out) {
+    report(name, L"Not enough memory", show);
+    return nullptr;
+  }
+  const uint8_t* in = innerMask->GetBufferPointer();
+  const uint8_t* clear = outerMask->GetBufferPointer();
+  const float* a = toInner->GetBufferPointer();
+  const float* b = toOutside->GetBufferPointer();
+  const int64_t w = outer->dim.w, h = outer->dim.h, zones = record->zones;
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, h * outer->dim.d, 16), [&](const tbb::blocked_range<int64_t>& r) {
+    for (int64_t line = r.begin(); line < r.end(); ++line) {
+      uint32_t* dst = reinterpret_cast<uint32_t*>(twk::frameLine(out, line % h, line / h, 0));
+      for (int64_t x = 0; x < w; ++x) {
+        const int64_t i = line * w + x;
+        if (in[i] || clear[i]) continue;
+        // b is infinite when the outer ROI fills the volume: every voxel is then in zone 1.
+        const double s = std::isfinite(b[i]) ? double(a[i]) / (double(a[i]) + double(b[i])) : 0.0;
+        dst[x] = uint32_t(std::min<int64_t>(zones, 1 + int64_t(std::floor(s * double(zones)))));
+      }
+    }
+  });
+  return out;
+}
+
+bool VA_RoiContourSimpleClosureAndFill2D(FRAME* roi, const SPC* spc, double distance, int z0, int z1, bool show) {
+  const wchar_t* name = L"VA_RoiContourSimpleClosureAndFill2D";
+  if (!isRoi(roi)) {
+    report(name, L"ROI is required", show);
+    return false;
+  }
+  if (!(distance > 0) || !std::isfinite(distance)) {
+    report(name, L"Distance should be positive", show);
+    return false;
+  }
+  if (z0 < 0 || z1 < z0 || z1 >= roi->dim.d) {
+    report(name, L"Invalid slice range", show);
+    return false;
+  }
+  FRAME* closed = VA_VolClone(roi);
+  if (!closed) return false;
+  const double r = distance / 2;
+  bool ok = VA_RoiInflate(closed, spc, false, true, r, r, r, show) &&
+            VA_RoiDeflate(closed, spc, false, true, r, r, r, show) && VA_FillSliceContours(closed, show);
+  if (ok) {
+    const int64_t bytes = twk::voxelLineBytes(roi->dim.w, twk::VoxelElem::Bit);
+    for (int t = 0; t < roi->dim.t; ++t)
+      for (int z = z0; z <= z1; ++z)
+        for (int y = 0; y < roi->dim.h; ++y) {
+          uint8_t* dst = twk::frameLine(roi, y, z, t);
+          const uint8_t* src = twk::frameLine(closed, y, z, t);
+          for (int64_t i = 0; i < bytes; ++i) dst[i] |= src[i];
+        }
+  }
+  PR_FrameDelete(&closed);
+  return ok;
 }

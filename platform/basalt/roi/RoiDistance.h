@@ -60,3 +60,22 @@ bool VA_MeasureDICE(const FRAME* a, int ta, const FRAME* b, int tb, int z0, int 
 // the contour mean distance. False for empty or mismatched ROIs.
 bool VA_HausfdoffDist(bool edgeBased, const FRAME* a, const FRAME* b, const SPC* spc, double* hausdorff,
                       double* average);
+
+// Concentric zones between two ROIs (distances in voxels: the frames carry no spacing). The ROI
+// of fewer voxels is the inner object, the other the outer one. A voxel of the outer ROI outside
+// the inner one lies at the normalised depth s = a / (a + b), a its distance to the inner ROI and
+// b its distance to the nearest voxel outside the outer ROI; its zone is 1 + floor(s zones)
+// (at most zones). The result is a 32-bit integer label frame, 0 outside the zones.
+#pragma pack(push, 1)
+struct VA_MZCO {
+  int32_t method = 3;  // 3: normalised distance between the two surfaces (the only method)
+  int32_t zones = 10;
+};
+#pragma pack(pop)
+FRAME* VA_ProduceMultipleZoneConcentricObjects(const VA_MZCO* record, const FRAME* first, const FRAME* second,
+                                               bool show);
+// Closes broken contours in slices z0..z1 of every time point in place: a closing by a disc of
+// diameter distance (mm on spc, voxels without), that is a grow and a peel by distance / 2 in
+// each slice, then the slices' contours filled. Gaps up to distance wide are bridged; no voxel of
+// the ROI is removed. False (ROI unchanged) for distance <= 0, a bad slice range or Esc.
+bool VA_RoiContourSimpleClosureAndFill2D(FRAME* roi, const SPC* spc, double distance, int z0, int z1, bool show);

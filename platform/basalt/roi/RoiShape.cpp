@@ -350,25 +350,40 @@ namespace {
 // The 3x3x3 neighbourhood as 27 flags, index (dz + 1) * 9 + (dy + 1) * 3 + (dx + 1); 13 is p.
 using Cube = std::array<uint8_t, 27>;
 
-int countComponents(const Cube& set, const std::array<std::vector<int>, 27>& adjacency, const std::array<uint8_t, 27>& use) {
+// Components of the set voxels among those in use, under the adjacency; with seeds, only the
+// components that hold a seed are counted.
+int countComponents(const Cube& set, const std::array<std::vector<int>, 27>& adjacency,
+                    const std::array<uint8_t, 27>& use, std::initializer_list<int> seeds = {}) {
   std::array<uint8_t, 27> seen{};
   int components = 0;
-  for (int s = 0; s < 27; ++s) {
-    if (!use[s] || !set[s] || seen[s]) continue;
+  const auto flood = [&](int s) {
+    if (!use[size_t(s)] || !set[size_t(s)] || seen[size_t(s)]) return;
     ++components;
     int stack[27], top = 0;
     stack[top++] = s;
-    seen[s] = 1;
+    seen[size_t(s)] = 1;
     while (top) {
       const int v = stack[--top];
-      for (int n : adjacency[v])
-        if (use[n] && set[n] && !seen[n]) {
-          seen[n] = 1;
+      for (int n : adjacency[size_t(v)])
+        if (use[size_t(n)] && set[size_t(n)] && !seen[size_t(n)]) {
+          seen[size_t(n)] = 1;
           stack[top++] = n;
         }
     }
+  };
+  if (seeds.size() == 0) {
+    for (int s = 0; s < 27; ++s) flood(s);
+  } else {
+    for (int s : seeds) flood(s);
   }
   return components;
+}
+
+Cube complement(const Cube& c) {
+  Cube clear{};
+  for (size_t i = 0; i < 27; ++i) clear[i] = !c[i];
+  clear[13] = 0;
+  return clear;
 }
 
 struct Topology {
@@ -396,51 +411,12 @@ struct Topology {
   // Simple in 3D: one 26-component of the ROI in N26 - p, and one 6-component of the clear voxels
   // of N18 that touches p's six faces.
   bool simple3D(const Cube& c) const {
-    if (countComponents(c, adj26, all26) != 1) return false;
-    Cube clear{};
-    for (int i = 0; i < 27; ++i) clear[size_t(i)] = !c[size_t(i)];
-    std::array<uint8_t, 27> seen{};
-    int components = 0;
-    for (int face : {4, 10, 12, 14, 16, 22}) {
-      if (!clear[size_t(face)] || seen[size_t(face)]) continue;
-      ++components;
-      int stack[27], top = 0;
-      stack[top++] = face;
-      seen[size_t(face)] = 1;
-      while (top) {
-        const int v = stack[--top];
-        for (int n : adj6[size_t(v)])
-          if (n18[size_t(n)] && clear[size_t(n)] && !seen[size_t(n)]) {
-            seen[size_t(n)] = 1;
-            stack[top++] = n;
-          }
-      }
-    }
-    return components == 1;
+    return countComponents(c, adj26, all26) == 1 &&
+           countComponents(complement(c), adj6, n18, {4, 10, 12, 14, 16, 22}) == 1;
   }
   // Simple in a slice: one 8-component of the ROI and one 4-component of the clear voxels around p.
   bool simple2D(const Cube& c) const {
-    if (countComponents(c, adj8, plane) != 1) return false;
-    Cube clear{};
-    for (int i = 0; i < 27; ++i) clear[size_t(i)] = !c[size_t(i)];
-    std::array<uint8_t, 27> seen{};
-    int components = 0;
-    for (int face : {10, 12, 14, 16}) {
-      if (!clear[size_t(face)] || seen[size_t(face)]) continue;
-      ++components;
-      int stack[27], top = 0;
-      stack[top++] = face;
-      seen[size_t(face)] = 1;
-      while (top) {
-        const int v = stack[--top];
-        for (int n : adj4[size_t(v)])
-          if (plane[size_t(n)] && clear[size_t(n)] && !seen[size_t(n)]) {
-            seen[size_t(n)] = 1;
-            stack[top++] = n;
-          }
-      }
-    }
-    return components == 1;
+    return countComponents(c, adj8, plane) == 1 && countComponents(complement(c), adj4, plane, {10, 12, 14, 16}) == 1;
   }
 };
 

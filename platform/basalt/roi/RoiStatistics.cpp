@@ -103,6 +103,14 @@ void describe(std::vector<double>& v, VA_ROIINFO* info) {
 
 }  // namespace
 
+bool VA_StatisticsOfValues(double* values, int64_t n, VA_ROIINFO* info) {
+  if (!values || n < 1 || !info) return false;
+  std::vector<double> v(values, values + n);
+  describe(v, info);
+  std::copy(v.begin(), v.end(), values);
+  return true;
+}
+
 bool VA_CalcRangeBins(double low, double high, double* binWidth, int* bins) {
   if (!binWidth || !bins || !(high >= low)) return false;
   const bool haveWidth = *binWidth != VOID_VALUE, haveBins = *bins > 0;

@@ -62,6 +62,8 @@ bool VA_CalcRangeBins(double low, double high, double* binWidth, int* bins);
 // (reported when show is set) for bad arguments, no memory or no voxel to count.
 uint64_t* VA_VolCalcRoiInfo(bool show, const FRAME* frame, int t, const FRAME* mask, int maskT, double low,
                             double high, bool clip, double binWidth, int bins, VA_ROIINFO* info);
+// Statistics of n values (sorted in place); the entropy is not computed. False for n < 1.
+bool VA_StatisticsOfValues(double* values, int64_t n, VA_ROIINFO* info);
 // The statistics (no histogram) after dropping the lowest cutLow and highest cutHigh percent.
 bool VA_VolCalcRoiInfoCutPct(const FRAME* frame, int t, const FRAME* mask, int maskT, double cutLow, double cutHigh,
                              VA_ROIINFO* info, bool show);

@@ -3,16 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "io/ImageFiles.h"
 #include "roi/RoiComponents.h"
+#include "roi/MultiLayer.h"
 #include "roi/RoiDistance.h"
 #include "roi/RoiShape.h"
 #include "roi/RoiStatistics.h"
@@ -168,6 +171,37 @@ cls = gm.predict(xs)
 change = xs[np.argmax(cls != cls[0]), 0]
 with open('gmm.txt', 'w') as f:
     f.write('%.6f %.6f %.6f\n' % (m[0], m[1], change))
+ja = rng.integers(0, 60, (6, 20, 25)).astype(np.float64)
+jb = np.round(0.5 * ja + rng.normal(0, 6, ja.shape)) + 200
+jroi = rng.random(ja.shape) > 0.3
+np.save('ja.npy', ja)
+np.save('jb.npy', jb)
+np.save('jroi.npy', jroi.astype(np.uint8))
+np.save('joint.npy', np.histogram2d(ja[jroi], jb[jroi], bins=16)[0].T[None].copy())
+np.save('joint_all.npy', np.histogram2d(ja.ravel(), jb.ravel(), bins=7)[0].T[None].copy())
+base = rng.normal(0, 1, (3, 8, 12, 14))
+mix = np.array([[3, 1, 0.5], [1, -2, 0.2], [0.5, 0.5, 1], [2, 0, -1]])
+pv = np.tensordot(mix, base, 1) + np.arange(4).reshape(4, 1, 1, 1) * 10
+for t in range(4):
+    np.save('pv%d.npy' % t, pv[t])
+xc = pv.reshape(4, -1).T
+xc = xc - xc.mean(0)
+u, s, vt = np.linalg.svd(xc, full_matrices=False)
+scores = xc @ vt.T
+for j in range(2):
+    np.save('pc%d.npy' % j, scores[:, j].reshape(pv.shape[1:]))
+from skimage.segmentation import watershed
+from skimage.feature import peak_local_max
+zz, yy, xx = np.mgrid[:30, :30, :44]
+spheres = ((zz - 15) ** 2 + (yy - 15) ** 2 + (xx - 13) ** 2 < 81) | ((zz - 15) ** 2 + (yy - 15) ** 2 + (xx - 29) ** 2 < 81)
+spheres[2:5, 2:5, 38:41] = True
+np.save('spheres.npy', spheres.astype(np.uint8))
+dist = ndi.distance_transform_edt(spheres)
+peaks = peak_local_max(dist, labels=ndi.label(spheres)[0], min_distance=5, exclude_border=False)
+markers = np.zeros(spheres.shape, np.int32)
+for i, p in enumerate(peaks):
+    markers[tuple(p)] = i + 1
+np.save('unclumped.npy', watershed(-dist, markers, mask=spheres).astype(np.int32))
 )"));
   }
 };
@@ -596,5 +630,142 @@ TEST_F(RoiAlgorithms, HistogramSplitsMatchOtsuAndAGaussianMixture) {
   }
   EXPECT_FALSE(VA_SegHist(histogram, 100, VA_HISTSEG_BIGAUSS, 3, &record, nullptr, nullptr, nullptr, nullptr, false));
   pf_free(&histogram);
+}
+TEST_F(RoiAlgorithms, RingProfilesFollowTheDepthFromTheSurface) {
+  // A 7^3 cube in a 9^3 volume whose voxels hold their depth in voxels (1 on the surface shell,
+  // 4 at the centre): ring k holds exactly the voxels of value k + 1.
+  const DIM3D dims{9, 9, 9, 1};
+  FrameGuard roi(PR_FrameCreate(FRM_ROI, 1, dims, true)), volume(PR_FrameCreate(FRM_REAL, 64, dims, true));
+  for (int z = 1; z <= 7; ++z)
+    for (int y = 1; y <= 7; ++y)
+      for (int x = 1; x <= 7; ++x) {
+        twk::setRoiBit(roi.f, x, y, z, 0, true);
+        const int depth = std::min({x, y, z, 8 - x, 8 - y, 8 - z});
+        twk::setVoxelValue(volume.f, x, y, z, 0, double(depth) + (x % 2) * 0.5);
+      }
+  double *mean = nullptr, *sd = nullptr, *median = nullptr;
+  int rings = 0;
+  ASSERT_TRUE(VA_RoiGetPeelProfile(volume.f, 0, roi.f, 1, &mean, &sd, nullptr, nullptr, &median, &rings, false));
+  ASSERT_EQ(rings, 4);
+  EXPECT_NEAR(mean[3], 4.0, 1e-12);  // the centre voxel, x = 4
+  EXPECT_EQ(sd[3], 0.0);
+  // The surface shell: 218 voxels, odd x among them 0.5 higher.
+  int odd = 0, all = 0;
+  for (int z = 1; z <= 7; ++z)
+    for (int y = 1; y <= 7; ++y)
+      for (int x = 1; x <= 7; ++x)
+        if (std::min({x, y, z, 8 - x, 8 - y, 8 - z}) == 1) {
+          ++all;
+          odd += x % 2;
+        }
+  const double p = double(odd) / all;
+  EXPECT_NEAR(mean[0], 1.0 + 0.5 * p, 1e-12);
+  EXPECT_NEAR(sd[0], 0.5 * std::sqrt(p * (1 - p)), 1e-12);
+  EXPECT_EQ(median[0], 1.5);
+  pf_free(&mean);
+  pf_free(&sd);
+  pf_free(&median);
+  EXPECT_FALSE(VA_RoiGetPeelProfile(volume.f, 0, roi.f, 0, &mean, nullptr, nullptr, nullptr, nullptr, &rings, false));
+}
+TEST_F(RoiAlgorithms, JointHistogramMatchesNumpyHistogram2d) {
+  DIM3D dims, rdims, hdims;
+  const std::vector<double> a = loadArray("ja.npy", &dims), b = loadArray("jb.npy", &dims);
+  FrameGuard fa(VA_CreateVol(a.data(), 64, dims.w, dims.h, dims.d, 1));
+  FrameGuard fb(VA_CreateVol(b.data(), 64, dims.w, dims.h, dims.d, 1));
+  FrameGuard roi(roiFromArray(loadArray("jroi.npy", &rdims), rdims));
+  for (const auto& [file, bins, mask] : {std::tuple{"joint.npy", 16, roi.f}, std::tuple{"joint_all.npy", 7,
+                                                                                        static_cast<FRAME*>(nullptr)}}) {
+    SCOPED_TRACE(file);
+    const std::vector<double> expected = loadArray(file, &hdims);
+    FrameGuard joint(VA_CalcJointHist(fa.f, fb.f, mask, bins, false));
+    ASSERT_TRUE(joint.f);
+    ASSERT_EQ(joint.f->dim.w, bins);
+    ASSERT_EQ(joint.f->dim.h, bins);
+    const double* h = reinterpret_cast<const double*>(joint.f->data);
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(h[i], expected[i]) << i;
+  }
+  for (int bins : {0, 1, 4097}) EXPECT_FALSE(VA_CalcJointHist(fa.f, fb.f, nullptr, bins, false)) << bins;
+  FrameGuard empty(PR_FrameCreate(FRM_ROI, 1, dims, true));
+  EXPECT_FALSE(VA_CalcJointHist(fa.f, fb.f, empty.f, 8, false));
+}
+
+TEST_F(RoiAlgorithms, PrincipalComponentsMatchNumpySvdUpToSign) {
+  DIM3D dims;
+  std::vector<std::vector<double>> arrays;
+  std::vector<FrameGuard> guards(4);
+  std::vector<const FRAME*> frames;
+  for (int t = 0; t < 4; ++t) {
+    arrays.push_back(loadArray("pv" + std::to_string(t) + ".npy", &dims));
+    guards[size_t(t)].f = VA_CreateVol(arrays.back().data(), 64, dims.w, dims.h, dims.d, 1);
+    frames.push_back(guards[size_t(t)].f);
+  }
+  FrameGuard stack(VA_VolArrTo4D(frames.data(), 4, false));
+  ASSERT_TRUE(stack.f);
+  ASSERT_EQ(stack.f->dim.t, 4);
+  FrameGuard pca(VA_Vol4DtoPCA(stack.f, 2, false));
+  ASSERT_TRUE(pca.f);
+  ASSERT_EQ(pca.f->dim.t, 2);
+  for (int j = 0; j < 2; ++j) {
+    SCOPED_TRACE(j);
+    const std::vector<double> expected = loadArray("pc" + std::to_string(j) + ".npy", &dims);
+    const double* got = reinterpret_cast<const double*>(twk::frameLine(pca.f, 0, 0, j));
+    const double sign = got[0] * expected[0] < 0 ? -1.0 : 1.0;
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_NEAR(sign * got[i], expected[i], 1e-8) << i;
+  }
+  for (int k : {0, 5}) EXPECT_FALSE(VA_Vol4DtoPCA(stack.f, k, false)) << k;
+}
+
+TEST_F(RoiAlgorithms, UnclumpSplitsTouchingSpheresAsTheWatershedDoes) {
+  DIM3D dims;
+  FrameGuard roi(roiFromArray(loadArray("spheres.npy", &dims), dims));
+  const std::vector<double> reference = loadArray("unclumped.npy", &dims);
+  const SPC spc{1.0, 1.0, 1.0};
+  FrameGuard labels(VA_RoiUnlump(roi.f, &spc, 0.0, VOID_VALUE, false));
+  ASSERT_TRUE(labels.f);
+  // Two spheres and the small cube, numbered by size: the cube is label 3.
+  const uint32_t* l = reinterpret_cast<const uint32_t*>(labels.f->data);
+  const int64_t n = int64_t(reference.size());
+  EXPECT_EQ(*std::max_element(l, l + n), 3u);
+  for (uint32_t label = 1; label <= 3; ++label) {
+    // The reference part that overlaps this label most, and their DICE.
+    std::vector<int64_t> overlap(8, 0);
+    int64_t ours = 0;
+    for (int64_t i = 0; i < n; ++i)
+      if (l[i] == label) {
+        ++ours;
+        ++overlap[size_t(reference[size_t(i)])];
+      }
+    const size_t best = size_t(std::max_element(overlap.begin() + 1, overlap.end()) - overlap.begin());
+    const int64_t theirs = std::count(reference.begin(), reference.end(), double(best));
+    EXPECT_GE(2.0 * double(overlap[best]) / double(ours + theirs), 0.95) << label;
+  }
+  // Peeled markers: the spheres' cores deeper than 5 mm are two markers; the cube keeps its own.
+  FrameGuard peeled(VA_RoiUnlump(roi.f, &spc, 5.0, VOID_VALUE, false));
+  ASSERT_TRUE(peeled.f);
+  const uint32_t* p = reinterpret_cast<const uint32_t*>(peeled.f->data);
+  EXPECT_EQ(*std::max_element(p, p + n), 3u);
+  FrameGuard empty(PR_FrameCreate(FRM_ROI, 1, dims, true));
+  EXPECT_FALSE(VA_RoiUnlump(empty.f, &spc, 0.0, VOID_VALUE, false));
+  EXPECT_FALSE(VA_RoiUnlump(roi.f, &spc, -1.0, VOID_VALUE, false));
+}
+
+TEST(MultiLayer, ProbabilityAtlasAndTemplateSharpening) {
+  const double p1[] = {0.2, 0.7, 0.0, 0.5}, p2[] = {0.6, 0.1, 0.0, 0.5};
+  FrameGuard m1(VA_CreateVol(p1, 64, 4, 1, 1, 1)), m2(VA_CreateVol(p2, 64, 4, 1, 1, 1));
+  const FRAME* maps[] = {m1.f, m2.f};
+  FrameGuard atlas(VA_CombineProbabMapsIntoAtlas(maps, 2, false));
+  ASSERT_TRUE(atlas.f);
+  const uint32_t* a = reinterpret_cast<const uint32_t*>(atlas.f->data);
+  EXPECT_EQ(std::vector<uint32_t>(a, a + 4), (std::vector<uint32_t>{2, 1, 0, 1}));  // ties: the first
+  const double t[] = {10, 20, 5, 40};
+  FrameGuard templ(VA_CreateVol(t, 64, 4, 1, 1, 1));
+  FrameGuard sharp(VA_SharpenTemplateUsingAtlas(templ.f, atlas.f, false));
+  ASSERT_TRUE(sharp.f);
+  const double* s = reinterpret_cast<const double*>(sharp.f->data);
+  EXPECT_EQ(std::vector<double>(s, s + 4), (std::vector<double>{10, 30, 5, 30}));
+  FrameGuard other(PR_FrameCreate(FRM_REAL, 64, DIM3D{3, 1, 1, 1}, true));
+  const FRAME* mismatched[] = {m1.f, other.f};
+  EXPECT_FALSE(VA_CombineProbabMapsIntoAtlas(mismatched, 2, false));
+  EXPECT_FALSE(VA_SharpenTemplateUsingAtlas(templ.f, other.f, false));
 }
 }  // namespace

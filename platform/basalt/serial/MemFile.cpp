@@ -58,23 +58,19 @@ bool PR_MemFileWriteString(MFILE* mf, const wchar_t* format, ...) {
 
 int64_t PR_MemFileSize(const MFILE* mf) { return mf ? int64_t(mf->bytes.size()) : 0; }
 
-bool PR_MemFileSaveToFile(const MFILE* mf, const wchar_t* path, int64_t start, bool show) {
-  const wchar_t* fn = L"PR_MemFileSaveToFile";
-  if (!mf || !path || !*path) {
-    report(show, fn, L"No memory file or file name");
+bool twk::saveMemFile(const MFILE* mf, const wchar_t* path, int64_t start, const wchar_t* shownName,
+                      CString* failure) {
+  auto fail = [&](const CString& text) {
+    if (failure) *failure = text;
     return false;
-  }
-  if (start < 0 || start > int64_t(mf->bytes.size())) {
-    report(show, fn, CString(L"Invalid start offset for ") + path);
-    return false;
-  }
+  };
+  if (!mf || !path || !*path) return fail(L"No memory file or file name");
+  const CString shown = shownName ? shownName : path;
+  if (start < 0 || start > int64_t(mf->bytes.size())) return fail(L"Invalid start offset for " + shown);
   const std::string target = twk::pathToNative(path);
   const std::string temp = target + ".~save" + std::to_string(::getpid());
   FILE* fp = std::fopen(temp.c_str(), "wb");
-  if (!fp) {
-    report(show, fn, CString(L"Unable to create file ") + path + L" : " + systemReason());
-    return false;
-  }
+  if (!fp) return fail(L"Unable to create file " + shown + L" : " + systemReason());
   const size_t count = mf->bytes.size() - size_t(start);
   bool ok = count == 0 || std::fwrite(mf->bytes.data() + start, 1, count, fp) == count;
   ok = (std::fflush(fp) == 0) && ok;
@@ -83,16 +79,21 @@ bool PR_MemFileSaveToFile(const MFILE* mf, const wchar_t* path, int64_t start, b
   if (!ok) {
     CString reason = systemReason();
     std::remove(temp.c_str());
-    report(show, fn, CString(L"Unable to write file ") + path + L" : " + reason);
-    return false;
+    return fail(L"Unable to write file " + shown + L" : " + reason);
   }
   if (std::rename(temp.c_str(), target.c_str()) != 0) {
     CString reason = systemReason();
     std::remove(temp.c_str());
-    report(show, fn, CString(L"Unable to replace file ") + path + L" : " + reason);
-    return false;
+    return fail(L"Unable to replace file " + shown + L" : " + reason);
   }
   return true;
+}
+
+bool PR_MemFileSaveToFile(const MFILE* mf, const wchar_t* path, int64_t start, bool show) {
+  CString failure;
+  if (twk::saveMemFile(mf, path, start, path, &failure)) return true;
+  report(show, L"PR_MemFileSaveToFile", failure);
+  return false;
 }
 
 bool PR_MemFileCompareToFile(const MFILE* mf, const wchar_t* path, int64_t start, bool* equal, bool show) {

@@ -28,6 +28,11 @@ bool PR_MemFileWriteString(MFILE* mf, const wchar_t* format, ...);
 // temporary file beside the target first, which is renamed over the target only when complete, so
 // a failed save keeps the previous file. Failures are shown (when show is set) naming the file.
 bool PR_MemFileSaveToFile(const MFILE* mf, const wchar_t* path, int64_t start, bool show);
+namespace twk {
+// The same save without a message: on failure, failure gets what went wrong and why, naming
+// shownName (the file the user chose, when path is a temporary file beside it) instead of path.
+bool saveMemFile(const MFILE* mf, const wchar_t* path, int64_t start, const wchar_t* shownName, CString* failure);
+}  // namespace twk
 // Compares the memory file's bytes from offset start with the whole content of path: equal is
 // set when they match byte for byte (same length included). False when the file cannot be read.
 bool PR_MemFileCompareToFile(const MFILE* mf, const wchar_t* path, int64_t start, bool* equal, bool show);

@@ -116,6 +116,14 @@ enum : int {
 // VA_PROJ_CONVENTION_NONE, an unknown convention or plane.
 const wchar_t* VA_GetProjectionConventionName(int convention, int type);
 
+// The rotation angles of the conventional view of an anatomical plane (0 sagittal, 1 axial,
+// 2 coronal) under a convention (VA_PROJ_CONVENTION_*): the angles in *angles are kept when they
+// already show that view, else the first quarter-turn triple that does is written (turns about x,
+// then y, then z, tried in the order (i mod 4, (i div 4) mod 4, i div 16) x 90 degrees). Without a
+// convention the view is any one of that plane. False (angles unchanged; reported when show is set)
+// without a volume, a valid orientation or a known plane.
+bool VA_RotateToSpecifiedOrient(const CVol* vol, int convention, int plane, DPOINT3D* angles, bool show);
+
 // Splits a mosaic (one slice holding n images tiled row by row from the top left, in a square grid
 // of ceil(sqrt(n)) columns and rows) into a volume of n slices of one tile each, for every time
 // point. The width and height must divide by the grid size. Null (reported when show is set) for

@@ -1,6 +1,9 @@
 // The anatomical plane and the patient orientation of a view's plane, and mosaic images.
 
+#include <tbb/parallel_for.h>
+
 #include <cmath>
+#include <cstdint>
 
 #include "TwkUi.h"
 #include "Vol.h"
@@ -95,6 +98,42 @@ const wchar_t* VA_GetProjectionConventionName(int convention, int type) {
   return nullptr;
 }
 
+bool VA_RotateToSpecifiedOrient(const CVol* vol, int convention, int plane, DPOINT3D* angles, bool show) {
+  auto fail = [&](const wchar_t* why) {
+    if (show) twk::showNamedError(L"VA_RotateToSpecifiedOrient", why);
+    return false;
+  };
+  if (!vol || !vol->frame || !angles) return fail(L"Volumetric Entity is required");
+  if (plane < 0 || plane > 2) return fail(L"Unknown orientation");
+  if (!vol->IsValidOrientation()) return fail(L"Valid orientation is required");
+  const wchar_t* name = VA_GetProjectionConventionName(convention, plane);
+  VA_VOLPROJ candidate;
+  VA_InitVOLPROJ(&candidate);
+  // The current angles first, then the quarter-turn triples (i mod 4, (i div 4) mod 4, i div 16).
+  for (int i = -1; i < 64; ++i) {
+    if (i < 0) {
+      candidate.rotation[0] = angles->x;
+      candidate.rotation[1] = angles->y;
+      candidate.rotation[2] = angles->z;
+    } else {
+      candidate.rotation[0] = (i % 4) * 90.0;
+      candidate.rotation[1] = ((i / 4) % 4) * 90.0;
+      candidate.rotation[2] = (i / 16) * 90.0;
+    }
+    bool match;
+    if (name) {
+      CString text;
+      match = VA_VolGetProjText(vol, &candidate, &text) && text == name;
+    } else {
+      match = VA_VolGetMajorProjType(vol, &candidate) == plane;
+    }
+    if (!match) continue;
+    *angles = DPOINT3D{candidate.rotation[0], candidate.rotation[1], candidate.rotation[2]};
+    return true;
+  }
+  return fail(L"No quarter turn shows the requested plane");
+}
+
 FRAME* VA_VolumeMosaicToVolumeUser(const FRAME* frame, int n, bool show) {
   auto fail = [&](const wchar_t* why) -> FRAME* {
     if (show) twk::showNamedError(L"VA_VolumeMosaicToVolumeUser", why);
@@ -109,11 +148,12 @@ FRAME* VA_VolumeMosaicToVolumeUser(const FRAME* frame, int n, bool show) {
   const DIM3D dims{frame->dim.w / grid, frame->dim.h / grid, n, frame->dim.t};
   FRAME* out = PR_FrameCreate(frame->type, frame->bpv, dims, false);
   if (!out) return fail(L"Not enough memory");
-  for (int t = 0; t < dims.t; ++t)
-    for (int k = 0; k < n; ++k) {
-      const int x0 = (k % grid) * dims.w, y0 = (k / grid) * dims.h;
-      twk::transferBox(twk::frameBoxLines(frame, x0, y0, 0, t, 1), twk::frameBoxLines(out, 0, 0, k, t, 1), dims.w,
-                       dims.h, 1, 1.0, 0.0);
-    }
+  // Every tile of every time point is a slice of its own: copied in parallel.
+  tbb::parallel_for(int64_t(0), int64_t(dims.t) * n, [&](int64_t i) {
+    const int t = int(i / n), k = int(i % n);
+    const int x0 = (k % grid) * dims.w, y0 = (k / grid) * dims.h;
+    twk::transferBox(twk::frameBoxLines(frame, x0, y0, 0, t, 1), twk::frameBoxLines(out, 0, 0, k, t, 1), dims.w,
+                     dims.h, 1, 1.0, 0.0);
+  });
   return out;
 }

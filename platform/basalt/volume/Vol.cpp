@@ -22,7 +22,7 @@ CVol::~CVol() {
 
 // Whatever cannot be copied for want of memory stays null in the copy.
 CVol::CVol(const CVol& other)
-    : name(other.name), unit(other.unit), spc(other.spc), modality(other.modality) {
+    : name(other.name), unit(other.unit), spc(other.spc), modality(other.modality), tissue(other.tissue) {
   std::memcpy(orient, other.orient, sizeof orient);
   std::memcpy(alignment, other.alignment, sizeof alignment);
   frame = VA_VolClone(other.frame);
@@ -54,6 +54,7 @@ CVol& CVol::operator=(const CVol& other) {
   std::swap(imgPos, copy.imgPos);
   std::swap(dicom, copy.dicom);
   std::swap(numDicom, copy.numDicom);
+  std::swap(tissue, copy.tissue);
   std::swap(unalignedFrame, copy.unalignedFrame);
   std::swap(alignment, copy.alignment);
   return *this;

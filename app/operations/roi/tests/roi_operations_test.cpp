@@ -2,10 +2,16 @@
 // in-place changes with undo, result layers, prompts and measurement texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
 
+#include "CommandTable.h"
 #include "DocTestKit.h"
+#include "DrawDoc.h"
 #include "HighObj.h"
 #include "RoiRecords.h"
 #include "ScriptedUi.h"
@@ -434,4 +440,288 @@ TEST(LabelMapOperations, LabelMapAverageAndOnionPeel) {
   for (int i = 0; i < f.set->NumLayers(); ++i) f.set->GetLayer(i)->SetMarked(false);
   EXPECT_FALSE(f.set->CreateLabelMapFromROIs());
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::CreateLabelMapFromROIs : ROI is not present or enabled"));
+}
+
+TEST(RoiShapeOperations, ConcentricZonesBetweenTwoRois) {
+  const DIM3D dims{21, 21, 3, 1};
+  // The outer ROI first in layer order: the smaller one is the inner object all the same.
+  Fixture f({{roiVol(dims, {{1, 1, 0, 19, 19, 2}}, 0, L"outer"), true},
+             {roiVol(dims, {{8, 8, 0, 12, 12, 2}}, 0, L"inner"), true}},
+            dims);
+  f.script.answerValues({2});
+  ASSERT_TRUE(f.set->MultipleZonesConcentricObjects());
+  ASSERT_EQ(f.set->NumLayers(), 4);
+  const FRAME* zones = f.layer(3)->frame;
+  EXPECT_EQ(f.set->GetLayer(3)->opacity, 50);
+  EXPECT_EQ(twk::voxelValue(zones, 10, 10, 1, 0), 0.0);  // inside the inner ROI
+  EXPECT_EQ(twk::voxelValue(zones, 7, 10, 1, 0), 1.0);   // next to it
+  EXPECT_EQ(twk::voxelValue(zones, 1, 10, 1, 0), 2.0);   // near the outer surface
+  EXPECT_EQ(twk::voxelValue(zones, 0, 0, 0, 0), 0.0);   // outside the outer ROI
+  f.set->GetLayer(2)->SetMarked(false);
+  f.script.answerValues({2});
+  EXPECT_FALSE(f.set->MultipleZonesConcentricObjects());
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::GetTwoMarkedROIs : Two ROIs are required"));
+}
+
+TEST(RoiShapeOperations, ClosingBrokenContoursBridgesGapsAndUndoes) {
+  const DIM3D dims{16, 16, 2, 1};
+  // A square outline 2..12 in slice 0 with a gap of two voxels in its top side.
+  CVol* roi = roiVol(dims, {{2, 2, 0, 12, 2, 0}, {2, 12, 0, 12, 12, 0}, {2, 2, 0, 2, 12, 0}, {12, 2, 0, 12, 12, 0}});
+  const RECT3D gap{6, 2, 0, 7, 2, 0};
+  VA_VolFillBox(roi->frame, 0, &gap, true, 0.0);
+  Fixture f({{roi, true}}, dims);
+  FRAME* before = VA_VolClone(roi->frame);
+  for (const wchar_t* steps : {L"0", L"101"}) {
+    f.script.answerValuesText({L"3", steps});
+    EXPECT_FALSE(f.set->MorphologyCloseContours2D());
+    EXPECT_EQ(f.script.lastMessage(),
+              CString(L"CDrawSet::MorphologyCloseContours2D : Num steps should be within [0,100] range"));
+  }
+  EXPECT_EQ(f.doc.UndoCount(), 0);
+  f.script.answerValuesText({L"3", L"1"});
+  ASSERT_TRUE(f.set->MorphologyCloseContours2D());
+  EXPECT_TRUE(twk::roiBit(roi->frame, 6, 2, 0, 0));   // the gap is bridged
+  EXPECT_TRUE(twk::roiBit(roi->frame, 7, 7, 0, 0));   // and the square filled
+  EXPECT_FALSE(twk::roiBit(roi->frame, 0, 0, 0, 0));
+  EXPECT_EQ(voxels(roi, 0), 11 * 11);
+  ASSERT_TRUE(f.doc.Undo());
+  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before)), 0);
+  PR_FrameDelete(&before);
+}
+
+namespace {
+
+// A set of the given volume layers (all marked) in a document with one view.
+struct LayersFixture {
+  CDrawDoc doc;
+  CountingView view;
+  CDrawSet* set = nullptr;
+  twk::ScriptedUi script;
+  twk::ScopedUi installed{script};
+
+  explicit LayersFixture(const std::vector<CVol*>& vols) {
+    std::vector<CDrawVol*> layers;
+    for (CVol* v : vols) layers.push_back(makeLayer(v));
+    set = addSet(&doc, layers);
+    doc.AddView(&view);
+    set->AddViewProjection(&view);
+  }
+  ~LayersFixture() { doc.RemoveView(&view); }
+};
+
+CVol* realVol(DIM3D dims, const wchar_t* name, std::function<double(int, int, int)> value) {
+  CVol* vol = makeVol(FRM_REAL, dims.w, dims.h, dims.d, dims.t, name);
+  for (int z = 0; z < dims.d; ++z)
+    for (int y = 0; y < dims.h; ++y)
+      for (int x = 0; x < dims.w; ++x) twk::setVoxelValue(vol->frame, x, y, z, 0, value(x, y, z));
+  return vol;
+}
+
+}  // namespace
+
+TEST(MultiLayerOperations, TemplateSharpeningAndProbabilityAtlasCheckTheirLayers) {
+  const DIM3D dims{6, 5, 3, 1};
+  auto real = [&](double v) { return realVol(dims, L"p", [v](int x, int, int) { return x < 3 ? v : 1 - v; }); };
+  auto labels = [&] {
+    CVol* vol = makeVol(FRM_INT, dims.w, dims.h, dims.d, 1, L"atlas");
+    for (int z = 0; z < dims.d; ++z)
+      for (int y = 0; y < dims.h; ++y)
+        for (int x = 0; x < dims.w; ++x) twk::setVoxelValue(vol->frame, x, y, z, 0, x < 3 ? 1 : 0);
+    return vol;
+  };
+  const struct {
+    const char* what;
+    std::function<std::vector<CVol*>()> layers;
+    const wchar_t* message;
+  } refused[] = {
+      {"three layers", [&] { return std::vector<CVol*>{real(0.2), labels(), real(0.3)}; },
+       L"CDrawSet::SharpenTemplateUsingAtlas : Exactly two raster layers should be present"},
+      {"wrong order", [&] { return std::vector<CVol*>{labels(), real(0.2)}; },
+       L"CDrawSet::SharpenTemplateUsingAtlas : first layer should be real3D"},
+      {"two real", [&] { return std::vector<CVol*>{real(0.2), real(0.3)}; },
+       L"CDrawSet::SharpenTemplateUsingAtlas : second layer should be int3D"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.what);
+    LayersFixture f(c.layers());
+    const int before = f.set->NumLayers();
+    EXPECT_FALSE(f.set->SharpenTemplateUsingAtlas(false));
+    EXPECT_EQ(f.script.lastMessage(), CString(c.message));
+    EXPECT_EQ(f.set->NumLayers(), before);
+  }
+  {
+    // The template varies inside label 1 (x < 3): it becomes its mean there.
+    LayersFixture f({realVol(dims, L"t", [](int x, int y, int) { return x < 3 ? 10.0 * y : 7.0; }), labels()});
+    ASSERT_TRUE(f.set->SharpenTemplateUsingAtlas(false));
+    CVol* sharp = f.set->GetLayerVol(2);
+    EXPECT_EQ(sharp->name, CString(L"templ"));
+    EXPECT_EQ(twk::voxelValue(sharp->frame, 1, 0, 0, 0), 20.0);
+    EXPECT_EQ(twk::voxelValue(sharp->frame, 2, 4, 2, 0), 20.0);
+    EXPECT_EQ(twk::voxelValue(sharp->frame, 4, 4, 2, 0), 7.0);
+  }
+  {
+    LayersFixture f({labels(), real(0.2)});
+    EXPECT_FALSE(f.set->CombineProbMapsToAtlas(false));
+    EXPECT_EQ(f.script.lastMessage(),
+              CString(L"CDrawSet::CombineProbMapsToAtlas : At least two probability layers are required"));
+  }
+  {
+    LayersFixture f({labels(), real(0.2), real(0.7)});
+    ASSERT_TRUE(f.set->CombineProbMapsToAtlas(false));
+    CVol* atlas = f.set->GetLayerVol(3);
+    EXPECT_EQ(atlas->name, CString(L"atlas"));
+    EXPECT_EQ(twk::voxelValue(atlas->frame, 0, 0, 0, 0), 2.0);  // 0.7 > 0.2
+    EXPECT_EQ(twk::voxelValue(atlas->frame, 5, 0, 0, 0), 1.0);  // 0.8 > 0.3
+    EXPECT_TRUE(f.doc.IsModified());
+  }
+}
+
+TEST(MultiLayerOperations, PrincipalComponentsOpenANewDocumentLastComponentFirst) {
+  const DIM3D dims{7, 6, 4, 1};
+  LayersFixture f({realVol(dims, L"a", [](int x, int y, int z) { return x + 0.3 * y + z * z; }),
+                   realVol(dims, L"b", [](int x, int y, int) { return 2.0 * x - y; }),
+                   realVol(dims, L"c", [](int x, int, int z) { return std::sin(x + z); })});
+  f.script.answerValues({4});
+  EXPECT_FALSE(f.set->VolMultilayerPCA(false));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::VolMultilayerPCA : Invalid number of components requested"));
+  f.script.answerValues({2});
+  ASSERT_TRUE(f.set->VolMultilayerPCA(false));
+  int count = 0;
+  CDrawDoc** docs = TW_GetAllDocuments(&count);
+  CDrawDoc* pca = nullptr;
+  for (int i = 0; i < count; ++i)
+    if (docs[i] != &f.doc) pca = docs[i];
+  pf_free(&docs);
+  ASSERT_TRUE(pca);
+  std::unique_ptr<CDrawDoc> owned(pca);
+  CDrawSet* set = pca->GetActiveSet();
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(0)->name, CString(L"pca component #1"));
+  EXPECT_EQ(set->GetLayerVol(1)->name, CString(L"pca component #0"));
+  // The first component carries the most variance.
+  VA_ROIINFO first, second;
+  ASSERT_TRUE(VA_VolCalcRoiInfoCutPct(set->GetLayerVol(1)->frame, 0, nullptr, 0, 0, 0, &first, false));
+  ASSERT_TRUE(VA_VolCalcRoiInfoCutPct(set->GetLayerVol(0)->frame, 0, nullptr, 0, 0, 0, &second, false));
+  EXPECT_GT(first.variance, second.variance);
+  EXPECT_NEAR(first.mean, 0.0, 1e-9);
+}
+
+TEST(MultiLayerOperations, JointHistogramChecksItsOperandsAndBins) {
+  const DIM3D dims{8, 6, 3, 1};
+  auto ramp = [&](const wchar_t* name) { return realVol(dims, name, [](int x, int, int) { return double(x); }); };
+  {
+    LayersFixture f({ramp(L"a")});
+    EXPECT_FALSE(f.set->GenerateTwoLayerJointHist());
+    EXPECT_EQ(f.script.lastMessage(),
+              CString(L"CDrawSet::GenerateTwoLayerJointHist : 2 or 3 enabled volume layers are required"));
+  }
+  {
+    LayersFixture f({ramp(L"a"), roiVol(dims, {{0, 0, 0, 3, 5, 2}}), roiVol(dims, {{0, 0, 0, 1, 1, 1}})});
+    EXPECT_FALSE(f.set->GenerateTwoLayerJointHist());
+    EXPECT_EQ(f.script.lastMessage(),
+              CString(L"CDrawSet::GenerateTwoLayerJointHist : Two Non-Roi operands are expected"));
+  }
+  LayersFixture f({ramp(L"a"), ramp(L"b"), roiVol(dims, {{0, 0, 0, 3, 5, 2}})});
+  for (double bins : {0.0, 1.0, 5000.0}) {
+    f.script.answerValues({bins});
+    EXPECT_FALSE(f.set->GenerateTwoLayerJointHist());
+    EXPECT_EQ(f.script.lastMessage(),
+              CString(L"CDrawSet::GenerateTwoLayerJointHist : Number of bins should be within [2,4096] range"));
+  }
+  f.script.answerValues({4});
+  ASSERT_TRUE(f.set->GenerateTwoLayerJointHist());
+  CDrawDoc* joint = nullptr;
+  int count = 0;
+  CDrawDoc** docs = TW_GetAllDocuments(&count);
+  for (int i = 0; i < count; ++i)
+    if (docs[i] != &f.doc) joint = docs[i];
+  pf_free(&docs);
+  ASSERT_TRUE(joint);
+  std::unique_ptr<CDrawDoc> owned(joint);
+  // Inside the ROI x runs 0..3 on both axes: the diagonal of a 4 x 4 histogram, 6 x 3 voxels each.
+  const FRAME* h = joint->GetActiveSet()->GetLayerVol(0)->frame;
+  ASSERT_EQ(h->dim.w, 4);
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(twk::voxelValue(h, i, j, 0, 0), i == j ? 18.0 : 0.0) << i << "," << j;
+  EXPECT_TRUE(joint->IsModified());
+}
+
+TEST(MultiLayerOperations, UnclumpingTwoTouchingBallsGivesTwoRegionsOrOneAtlas) {
+  const DIM3D dims{30, 16, 16, 1};
+  auto makeBalls = [&] {
+    CVol* balls = makeVol(FRM_ROI, dims.w, dims.h, dims.d, 1, L"balls");
+    for (int z = 0; z < dims.d; ++z)
+      for (int y = 0; y < dims.h; ++y)
+        for (int x = 0; x < dims.w; ++x) {
+          const double a = std::hypot(x - 8.0, y - 8.0, z - 8.0), b = std::hypot(x - 21.0, y - 8.0, z - 8.0);
+          if (a < 7 || b < 7) twk::setRoiBit(balls->frame, x, y, z, 0, true);
+        }
+    return balls;
+  };
+  CVol* balls = makeBalls();
+  const int64_t total = voxels(balls);
+  {
+    Fixture f({{makeBalls(), true}}, dims);
+    f.script.answerValues({0});
+    ASSERT_TRUE(f.set->RoiUnclumpComponents(false, 0));
+    CVol* atlas = f.layer(2);
+    EXPECT_EQ(atlas->name, CString(L"base"));
+    EXPECT_EQ(twk::voxelValue(atlas->frame, 8, 8, 8, 0) + twk::voxelValue(atlas->frame, 21, 8, 8, 0), 3.0);
+    EXPECT_EQ(twk::voxelValue(atlas->frame, 0, 0, 0, 0), 0.0);
+  }
+  Fixture f({{balls, true}}, dims);
+  f.script.answerValues({0});
+  ASSERT_TRUE(f.set->RoiUnclumpComponents(false, 1));
+  const auto& shown = f.script.messages;
+  EXPECT_NE(std::find(shown.begin(), shown.end(), CString(L"Number of Regions created 2")), shown.end());
+  // The source ROI is gone; two regions of about equal size cover it.
+  ASSERT_EQ(f.set->NumLayers(), 3);
+  EXPECT_EQ(f.layer(1)->name, CString(L"region 0"));
+  EXPECT_EQ(f.layer(2)->name, CString(L"region 1"));
+  EXPECT_EQ(f.set->GetLayer(1)->opacity, 20);
+  EXPECT_EQ(voxels(f.layer(1)) + voxels(f.layer(2)), total);
+  EXPECT_NEAR(double(voxels(f.layer(1))), double(voxels(f.layer(2))), 0.05 * double(total));
+  f.script.cancelValues();
+  EXPECT_FALSE(f.set->RoiUnclumpComponents(false, 1));
+  EXPECT_EQ(f.set->NumLayers(), 3);
+}
+
+TEST(RoiCommandRows, RowsOfTheRoiOperationsRunThem) {
+  // Every row of these operations is available; FLEXR's morph waits for its engine.
+  for (const char* operation :
+       {"CDrawSet::RoiExtractMaxCC", "CDrawSet::RoiPeelGrow", "CDrawSet::RoiSkeleton", "CDrawSet::NormalizeByROI",
+        "CDrawSet::RoiUnclumpComponents", "CDrawSet::GenerateTwoLayerJointHist", "CDrawSet::VolMultilayerPCA",
+        "CDrawSet::MultipleZonesConcentricObjects", "CDrawSet::MorphologyCloseContours2D",
+        "CDrawSet::RoiHausdorffDistance"}) {
+    SCOPED_TRACE(operation);
+    int rows = 0;
+    for (const TW_COMMAND_ROW* row : TW_CommandRows())
+      if (row->operation && std::strcmp(row->operation, operation) == 0) {
+        ++rows;
+        EXPECT_TRUE(TW_RowAvailable(row)) << row->path;
+      }
+    EXPECT_GT(rows, 0);
+  }
+  for (const TW_COMMAND_ROW* row : TW_CommandRows()) {
+    if (row->operation && std::strcmp(row->operation, "CDrawSet::FlexrRoiMorph") == 0) {
+      EXPECT_FALSE(TW_RowAvailable(row));
+    }
+  }
+
+  // "Max Connected Component 3D" through its row keeps the larger box; "Peel (all timepoints)"
+  // shows its dialog on the row's record (cancelled here: nothing changes).
+  const DIM3D dims{12, 10, 6, 1};
+  CVol* roi = roiVol(dims, {{0, 0, 0, 1, 1, 1}, {5, 5, 2, 9, 8, 4}});
+  Fixture f({{roi, true}}, dims);
+  int maxCC = 0, peel = 0;
+  for (const TW_COMMAND_ROW* row : TW_CommandRows()) {
+    const std::string path = row->path ? row->path : "";
+    if (path == "Morphology > Max Connected Component 3D") maxCC = row->id;
+    if (path == "Morphology > Peel (all timepoints)") peel = row->id;
+  }
+  ASSERT_TRUE(TW_DispatchCommand(maxCC, &f.view));
+  EXPECT_EQ(voxels(roi), 5 * 4 * 3);
+  f.script.cancelValues();
+  ASSERT_TRUE(TW_DispatchCommand(peel, &f.view));
+  EXPECT_EQ(voxels(roi), 5 * 4 * 3);
 }

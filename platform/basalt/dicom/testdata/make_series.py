@@ -3,9 +3,9 @@
     python3 make_series.py <kind> <folder>
 
 Every series has distinct voxel values that the tests recompute: see value() below and the test's
-expectations. Kinds: ct, mrgap, dwi, siemensdwi, dyn, small, patients, signed, localizer, mosaic,
+expectations. Kinds: ct, mrgap, dwi, siemensdwi, privateblocks, dyn, small, patients, signed, localizer, mosaic,
 mosaic3drev, mosaic4drev, enhanced, enhancedperframe, enhancedtime, dwitrace, j2k, colour, floatmap,
-modlut, rtdose, unsupported.
+modlut, rtdose, unsupported, oblique4d, mosaictiles; the benchmarks' benchmosaic and benchenhanced.
 """
 import json
 import os
@@ -142,6 +142,20 @@ def siemensdwi(folder):
             ds.save_as(path, write_like_original=False)
 
 
+def privateblocks(folder):
+    # Two single images whose private b-value stands in the second private block of group 0019:
+    # after another vendor's block (Siemens' (0019,xx0C) = 1000), and after a Siemens block that an
+    # other vendor's (0019,xxB0) must pass over (450).
+    for name, blocks in (('second_siemens.dcm', [('GEMS_ACQU_01', 0x0C, 'IS', '5'), ('SIEMENS MR HEADER', 0x0C, 'IS', '1000')]),
+                         ('after_siemens.dcm', [('SIEMENS MR HEADER', 0xB0, 'DS', '77'), ('HITACHI MEDICAL', 0xB0, 'DS', '450')])):
+        path = os.path.join(folder, name)
+        write(folder, name, grid(4, 4, 0), study=generate_uid(), series=generate_uid(), description=name)
+        ds = pydicom.dcmread(path)
+        for creator, offset, vr, value in blocks:
+            ds.private_block(0x0019, creator, create=True).add_new(offset, vr, value)
+        ds.save_as(path, write_like_original=False)
+
+
 def dyn(folder):
     # 6 positions times 10 frames; frame t of slice z was acquired at 42000 + 5t + 0.1z seconds;
     # instance numbers count the time points backwards, so only the times give the order.
@@ -205,10 +219,10 @@ def csa_header(entries):
     return out
 
 
-def mosaic_series(folder, times, reverse):
+def mosaic_series(folder, times, reverse, time_step=1000):
     # 35 oblique slices of 64 x 64 (3 mm pixels, 3.5 mm apart) tiled 6 x 6 in 384 x 384 images, one
     # image per time point. Tile k holds slice k at P0 + k * 3.5 * s, where s is the scanner's slice
-    # normal: the orientation's normal, or (reverse) its opposite. Voxel x + 2y + 50k + 1000t.
+    # normal: the orientation's normal, or (reverse) its opposite. Voxel x + 2y + 50k + time_step * t.
     r = rotation(0.3, -0.2, 0.25)
     row, col = r[:, 0], r[:, 1]
     normal = np.cross(row, col)
@@ -220,7 +234,7 @@ def mosaic_series(folder, times, reverse):
         image = np.zeros((384, 384), dtype=np.uint16)
         for k in range(35):
             y0, x0 = (k // 6) * 64, (k % 6) * 64
-            image[y0:y0 + 64, x0:x0 + 64] = grid(64, 64, 50 * k + 1000 * t)
+            image[y0:y0 + 64, x0:x0 + 64] = grid(64, 64, 50 * k + time_step * t)
         path = os.path.join(folder, 'mosaic_%03d.dcm' % t)
         write(folder, 'mosaic_%03d.dcm' % t, image, study=study, series=series, position=corner, row=row, col=col,
               spacing=(3.0, 3.0), thickness=3.5, instance=t + 1, acq_time=45000.0 + 2.0 * t, description='ep2d bold',
@@ -250,6 +264,11 @@ def mosaic3drev(folder):
 
 def mosaic4drev(folder):
     mosaic_series(folder, 3, True)
+
+
+def benchmosaic(folder):
+    # The benchmarks' functional series: 100 time points of the 35-slice mosaic.
+    mosaic_series(folder, 100, False, time_step=7)
 
 
 # ---- enhanced multi-frame ----
@@ -365,6 +384,25 @@ def enhancedtime(folder):
                        'content': {'TemporalPositionIndex': t + 1, 'FrameAcquisitionDateTime': stamp,
                                    'InStackPositionNumber': z + 1, 'DimensionIndexValues': [1, z + 1, t + 1]}})
     enhanced_file(os.path.join(folder, 'asl.dcm'), frames, shared_geometry=True, top_datetime='20240301100000')
+
+
+def benchenhanced(folder):
+    # The benchmarks' enhanced file: 300 frames of 256 x 256 (60 slices x 5 time points) stored in
+    # random order, each with its Frame Content.
+    r = rotation(0.1, 0.25, -0.15)
+    normal = np.cross(r[:, 0], r[:, 1])
+    rng = np.random.RandomState(11)
+    pairs = [(t, z) for t in range(5) for z in range(60)]
+    frames = []
+    for i in rng.permutation(len(pairs)):
+        t, z = pairs[i]
+        when = 36000 + 30 * t
+        stamp = '20240301%02d%02d%09.6f' % (when // 3600, (when % 3600) // 60, when % 60)
+        frames.append({'pos': normal * 2.0 * z, 'pixels': grid(256, 256, 10 * z + 700 * t),
+                       'content': {'TemporalPositionIndex': t + 1, 'FrameAcquisitionDateTime': stamp,
+                                   'InStackPositionNumber': z + 1, 'DimensionIndexValues': [1, z + 1, t + 1]}})
+    enhanced_file(os.path.join(folder, 'enhanced.dcm'), frames, shared_geometry=True, rows=256, cols=256,
+                  top_datetime='20240301100000')
 
 
 # ---- diffusion with derived images ----
@@ -648,6 +686,41 @@ def unsupported(folder):
     ds.PixelData = encapsulate([b'\xff\x00' * 32])
     ds.is_little_endian, ds.is_implicit_VR = True, False
     ds.save_as(path, write_like_original=False)
+
+
+
+
+def oblique4d(folder):
+    # 3 time points of 5 oblique slices, 12 rows by 14 columns, echo time 10 ms;
+    # stored value x + 2y + 50z + 400t.
+    r = rotation(0.15, 0.25, -0.2)
+    row, col, normal = r[:, 0], r[:, 1], r[:, 2]
+    study, series = generate_uid(), generate_uid()
+    for t in range(3):
+        for z in range(5):
+            write(folder, 'obl_%d_%02d.dcm' % (t, z), grid(12, 14, 50 * z + 400 * t), study=study, series=series,
+                  position=np.array([10.0, -4.5, 22.0]) + normal * 2.0 * z, row=row, col=col, spacing=(0.9, 1.1),
+                  thickness=2.0, instance=t * 5 + z + 1, acq_time=41000.0 + 4 * t, description='Oblique dynamic',
+                  extra={'TemporalPositionIdentifier': t + 1, 'EchoTime': 10.0})
+
+
+def mosaictiles(folder):
+    # 2 time points of one 24 x 24 mosaic holding 7 tiles of 8 x 8 (a 3 x 3 grid, two tiles empty);
+    # tile k holds 10k + x + 2y + 100t; the tile count stands in the vendor's private element.
+    study, series = generate_uid(), generate_uid()
+    for t in range(2):
+        image = np.zeros((24, 24), dtype=np.int64)
+        for k in range(7):
+            y0, x0 = 8 * (k // 3), 8 * (k % 3)
+            image[y0:y0 + 8, x0:x0 + 8] = grid(8, 8, 10 * k + 100 * t)
+        path = os.path.join(folder, 'tiles_%d.dcm' % t)
+        write(folder, 'tiles_%d.dcm' % t, image, study=study, series=series, position=(-12, -12, 0),
+              spacing=(2.0, 2.0), thickness=3.0, instance=t + 1, acq_time=40000.0 + 2 * t, description='fMRI mosaic',
+              extra={'TemporalPositionIdentifier': t + 1})
+        ds = pydicom.dcmread(path)
+        block = ds.private_block(0x0019, 'SIEMENS MR HEADER', create=True)
+        block.add_new(0x0A, 'US', 7)
+        ds.save_as(path, write_like_original=False)
 
 
 if __name__ == '__main__':
