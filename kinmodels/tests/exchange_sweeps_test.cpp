@@ -10,13 +10,14 @@
 // Tolerances are the usual ones of DCE test curves: PS within 0.005 /min + 10 %, ve within 0.05,
 // vp within 0.025, Fp within 5 ml/100 ml/min + 10 % (0.05 /min + 10 %), on the parameters the data
 // determine (the rules are stated with each test). The noisy sweeps compare the median error of a
-// few noise draws per grid point.
+// few noise draws per grid point (one for the interval search unless TWK_FULL_SWEEPS=1).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ using modeltest::range;
 using modeltest::sample;
 using modeltest::sampledInput;
 using modeltest::uptakeReference;
+
+// TWK_FULL_SWEEPS=1 fits more noise draws per curve.
+bool fullSweeps() {
+  const char* v = std::getenv("TWK_FULL_SWEEPS");
+  return v && std::string(v) == "1";
+}
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -96,6 +103,11 @@ class ExchangeSweepTest : public modeltest::ModelTest {
 
 // --- the tissue uptake model (type 47) ---
 
+// The lower bound of PS in the catalogue's box, per minute.
+constexpr double kPsBound = 0.006;
+// The sampling interval of the uptake curves, seconds.
+constexpr double kUptakeStep = 1;
+
 struct UptakeCase {
   double vp, fp, ps;  // Fp and PS per minute
 };
@@ -109,10 +121,11 @@ std::string describe(const UptakeCase& c) {
 // 27 curves: vp 0.02 to 0.2, Fp 5 to 100 ml/100 ml/min, PS 0 to 0.3 /min, without and with an
 // arterial delay of 4 s (searched from 0 to 6 s). The PS bound of the catalogue's box, 1e-4 /s
 // (0.006 /min), is what a PS of 0 reports. The data determine every parameter except where the
-// uptake is flow-limited: with PS above Fp / 2 the plasma transit is shorter than a few samples and
-// only Ktrans = Fp PS / (Fp + PS) is determined (checked within the PS tolerance).
+// uptake is flow-limited: with PS above Fp / 2 only Ktrans = Fp PS / (Fp + PS) is determined
+// (checked within the PS tolerance); and Fp only when the plasma transit vp / (Fp + PS) spans at
+// least five samples (with fewer, Fp trades against the arterial delay).
 TEST_F(ExchangeSweepTest, UptakeModelFindsTheOptimumOverAPhysiologicalGrid) {
-  useTimes(1, 301);
+  useTimes(kUptakeStep, 301);
   std::vector<UptakeCase> cases;
   for (double vp : {0.02, 0.08, 0.2})
     for (double fp : {0.05, 0.3, 1.0})
@@ -125,7 +138,9 @@ TEST_F(ExchangeSweepTest, UptakeModelFindsTheOptimumOverAPhysiologicalGrid) {
     std::vector<std::vector<double>> clean;
     for (const UptakeCase& c : cases) clean.push_back(uptakeReference(times_, c.vp, c.fp / 60, c.ps / 60, delay));
     auto truthOf = [&](size_t c) {
-      return uptakeReference(times_, cases[c].vp, cases[c].fp / 60, cases[c].ps / 60, delay, 0.05, input);
+      // The model's best curve within its box: a PS below the bound is reported as the bound.
+      const double ps = std::max(cases[c].ps, kPsBound);
+      return uptakeReference(times_, cases[c].vp, cases[c].fp / 60, ps / 60, delay, 0.05, input);
     };
     for (double sigma : {0.0, 0.005, 0.02}) {
       SCOPED_TRACE(sigma);
@@ -139,19 +154,23 @@ TEST_F(ExchangeSweepTest, UptakeModelFindsTheOptimumOverAPhysiologicalGrid) {
         std::vector<double> vp, fp, ps, ktrans;
         for (int k = 0; k < per; ++k) {
           const size_t i = c * per + k;
-          EXPECT_LE(out[i][5].value, 1.02 * integralL2(d.truths[i], d.curves[i], times_) + 1e-6) << k;
+          EXPECT_LE(out[i][5].value, 1.02 * integralL2(d.truths[i], d.curves[i], times_) + 1e-6)
+              << k << ": vp " << out[i][0].value << " Fp " << out[i][1].value << " PS " << out[i][2].value << " Ta "
+              << out[i][3].value;
           vp.push_back(std::fabs(out[i][0].value - u.vp));
           fp.push_back(out[i][1].value);
           ps.push_back(out[i][2].value);
           ktrans.push_back(out[i][4].value);
         }
-        const double psReported = std::max(u.ps, 0.006);
+        const double psReported = std::max(u.ps, kPsBound);
         const double ktransTruth = u.fp * psReported / (u.fp + psReported);
         EXPECT_TRUE(permeabilityWithin(median(ktrans), ktransTruth)) << median(ktrans);
         if (u.ps > u.fp / 2) continue;
         EXPECT_LE(median(vp), 0.025);
-        EXPECT_TRUE(flowWithin(median(fp), u.fp)) << median(fp);
         EXPECT_TRUE(permeabilityWithin(median(ps), psReported)) << median(ps);
+        if (u.vp / (u.fp + psReported) * 60 >= 5 * kUptakeStep) {
+          EXPECT_TRUE(flowWithin(median(fp), u.fp)) << median(fp);
+        }
       }
     }
   }
@@ -169,13 +188,21 @@ std::string describe(const ExchangeCase& c) {
   return text;
 }
 
+// The search box of the model's transit times, seconds: Tc = vp / Fp in [0.01, 150] and Te - Tc in
+// [0.01, 150] with Te = ve / PS.
+constexpr double kTransitMax = 150, kTransitMin = 0.01;
+
 // 24 curves: vp 0.02 and 0.2, ve 0.1 and 0.4, Fp 5, 50 and 200 ml/100 ml/min, PS 0.05 and 2 /min,
-// 10 minutes at 2 s. Determined: vp and Fp always; PS and ve only when the exchange is not
-// flow-limited (PS below 4 Fp; above it the tissue acts as one compartment of vp + ve fed by Fp,
-// whose sum is checked instead) and, for ve, when its exchange time ve / PS is within the
-// acquisition (ve / PS <= 5 min).
+// 10 minutes at 2 s. The residual must be at or below the residual of the nearest point of the
+// model's search box to the truth (the truth itself when its transit times lie in the box; else Tc
+// and Te - Tc clamped into the box, Fp and PS kept). The parameters are checked only for truths in
+// the box, where the data determine them: Fp when the plasma transit Tc spans at least two samples
+// (4 s); vp and PS as well when the exchange is not flow-limited either (PS below Fp / 2); ve as
+// well when its exchange time ve / PS is within the acquisition (ve / PS <= 5 min). Otherwise the
+// plasma and extravascular spaces act as one compartment of vp + ve, whose sum is checked.
 TEST_F(ExchangeSweepTest, IntervalExchangeFindsTheOptimumOverAPhysiologicalGrid) {
-  useTimes(2, 301);
+  const double step = 2;
+  useTimes(step, 301);
   std::vector<ExchangeCase> cases;
   for (double vp : {0.02, 0.2})
     for (double ve : {0.1, 0.4})
@@ -185,13 +212,23 @@ TEST_F(ExchangeSweepTest, IntervalExchangeFindsTheOptimumOverAPhysiologicalGrid)
   ASSERT_TRUE(init(44));
   std::vector<std::vector<double>> clean;
   for (const ExchangeCase& c : cases) clean.push_back(exchangeReference(times_, c.vp, c.ve, c.fp / 60, c.ps / 60));
+  auto transits = [](const ExchangeCase& e, double* tc, double* gap) {
+    *tc = e.vp / (e.fp / 60);
+    *gap = e.ve / (e.ps / 60) - *tc;
+    return *tc >= kTransitMin && *tc <= kTransitMax && *gap >= kTransitMin && *gap <= kTransitMax;
+  };
   auto truthOf = [&](size_t c) {
     const ExchangeCase& e = cases[c];
-    return exchangeReference(times_, e.vp, e.ve, e.fp / 60, e.ps / 60, 0.05, input);
+    double tc = 0, gap = 0;
+    transits(e, &tc, &gap);
+    tc = std::clamp(tc, kTransitMin, kTransitMax);
+    gap = std::clamp(gap, kTransitMin, kTransitMax);
+    const double fp = e.fp / 60, ps = e.ps / 60;
+    return exchangeReference(times_, fp * tc, ps * (tc + gap), fp, ps, 0.05, input);
   };
   for (double sigma : {0.0, 0.005, 0.02}) {
     SCOPED_TRACE(sigma);
-    const int draws = 3;
+    const int draws = fullSweeps() ? 5 : 1;
     const Draws d = noisy(clean, truthOf, sigma, draws, 44);
     const auto out = computeMany(44, d.curves);
     const int per = sigma > 0 ? draws : 1;
@@ -201,15 +238,22 @@ TEST_F(ExchangeSweepTest, IntervalExchangeFindsTheOptimumOverAPhysiologicalGrid)
       std::vector<double> vp, ve, total, fp, ps;
       for (int k = 0; k < per; ++k) {
         const size_t i = c * per + k;
-        EXPECT_LE(out[i][4].value, 1.02 * rmse(d.truths[i], d.curves[i]) + 1e-6) << k;
+        EXPECT_LE(out[i][4].value, 1.02 * rmse(d.truths[i], d.curves[i]) + 1e-6)
+            << k << ": vp " << out[i][0].value << " ve " << out[i][1].value << " Fp " << out[i][2].value << " PS "
+            << out[i][3].value;
         vp.push_back(std::fabs(out[i][0].value - e.vp));
         ve.push_back(std::fabs(out[i][1].value - e.ve));
         total.push_back(std::fabs(out[i][0].value + out[i][1].value - e.vp - e.ve));
         fp.push_back(out[i][2].value);
         ps.push_back(out[i][3].value);
       }
-      EXPECT_TRUE(flowWithin(median(fp), e.fp)) << median(fp);
-      if (e.ps >= 4 * e.fp) {
+      double tc = 0, gap = 0;
+      if (!transits(e, &tc, &gap)) continue;
+      const bool plasmaResolved = tc >= 2 * step;
+      if (plasmaResolved) {
+        EXPECT_TRUE(flowWithin(median(fp), e.fp)) << median(fp);
+      }
+      if (!plasmaResolved || e.ps >= e.fp / 2) {
         EXPECT_LE(median(total), 0.05);
         continue;
       }

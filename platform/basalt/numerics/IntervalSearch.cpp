@@ -1,6 +1,8 @@
 // Interval branch and bound: best-first bisection of boxes ordered by their cost lower bound, with
-// local simplex fits at the start (their cost bounds the search from above, so that most boxes are
-// discarded early) and at the end (the answer is the best point found, not a box centre).
+// a grid-and-simplex search of the whole box at the start (its cost bounds the search from above, so
+// that most boxes are discarded early, and it is not trapped in the basin of the box centre), short
+// local fits from box centres that become the best point, and a polish of the best point at the end
+// (the answer is the best point found, not a box centre).
 #include <algorithm>
 #include <cmath>
 #include <queue>
@@ -25,14 +27,29 @@ struct Settings {
   bool showProgress = false;
 };
 
-// Local simplex fits: the first from the centre of the search box and the last from the best
-// point, kLocalIterations iterations per searched variable each; in between, a short fit of
-// kPolishIterations per variable + 1 from each box centre that becomes the best point, at most
-// kMaxPolishes of them. An iteration evaluates the cost at most nFree + 2 times (nFree searched
-// variables), so the fits add at most (120 nFree + 360 (nFree + 1)) (nFree + 2) point evaluations.
+// Point searches (nFree searched variables; a simplex iteration evaluates the cost at most
+// nFree + 2 times):
+//   - first, PR_OptimizeAmoebaOverGrid over the whole search box with seedGridPoints(nFree) points
+//     per variable (G <= max(2000, 2^nFree) points) and kSeedIterations simplex iterations per
+//     variable, so that the upper bound does not depend on the basin of the box centre;
+//   - a short fit of kPolishIterations per variable + 1 from each box centre that becomes the best
+//     point (at most kMaxPolishes), and one from the centre of the open box of the lowest bound
+//     every kProbeInterval bisections;
+//   - last, a probe of the lowest open box (kLocalIterations per variable) and a polish of the best
+//     point (kPolishBudget per variable), which the ill-conditioned costs of the exchange models
+//     need to converge.
+// Optimize.h states the resulting bound on point evaluations.
 constexpr int kLocalIterations = 60;
+constexpr int kSeedIterations = 300;
+constexpr int kPolishBudget = 1200;
+constexpr double kSeedGridSize = 2000;
 constexpr int kPolishIterations = 15;
 constexpr int kMaxPolishes = 24;
+constexpr int kProbeInterval = 500;
+
+int seedGridPoints(int nFree) {
+  return std::max(2, int(std::floor(std::pow(kSeedGridSize, 1.0 / std::max(1, nFree)) + 1e-9)));
+}
 
 struct Result {
   std::vector<INTERVAL> bestBox;
@@ -92,11 +109,10 @@ class BranchAndBound {
     freeAxes_.clear();
     for (int i = 0; i < n_; ++i)
       if (root_[i].hi > root_[i].lo) freeAxes_.push_back(i);
-    // A quick local fit from the centre: its cost is an upper bound that discards most boxes at once.
-    std::vector<double> steps(freeAxes_.size());
-    for (size_t k = 0; k < freeAxes_.size(); ++k) steps[k] = 0.25 * (root_[freeAxes_[k]].hi - root_[freeAxes_[k]].lo);
-    localFit(steps, kLocalIterations * int(freeAxes_.size()));
+    // A global point search first: its cost is an upper bound that discards most boxes at once.
+    seedSearch();
     polishPending_ = false;
+    std::vector<double> steps(freeAxes_.size());
 
     twk::ProgressGuard progress(L"Global optimization", settings_.showProgress);
     int iteration = 0;
@@ -152,6 +168,7 @@ class BranchAndBound {
       }
       polishPending_ = false;
       ++iteration;
+      if (iteration % kProbeInterval == 0) probeLowestBox(steps, kPolishIterations * (int(freeAxes_.size()) + 1));
       if (!progress.Step(iteration, settings_.maxIterations, 1, 98)) {
         result.stopped = true;
         break;
@@ -159,13 +176,15 @@ class BranchAndBound {
     }
     progress.End();
 
-    // Polish the best point within reach of the box that gave it.
+    // Probe the most promising open box, and polish the best point within reach of the box that
+    // gave it.
     if (!result.stopped && best_ < VOID_VALUE) {
+      probeLowestBox(steps, kLocalIterations * int(freeAxes_.size()));
       for (size_t k = 0; k < freeAxes_.size(); ++k) {
         const INTERVAL r = root_[freeAxes_[k]];
         steps[k] = std::max(bestHalf_[freeAxes_[k]], 1e-9 * (r.hi - r.lo));
       }
-      localFit(steps, kLocalIterations * int(freeAxes_.size()));
+      localFit(steps, kPolishBudget * int(freeAxes_.size()));
     }
 
     result.bisections = iteration;
@@ -251,22 +270,72 @@ class BranchAndBound {
     }
   };
 
+  // The cost at a full point x for the grid search; every point it evaluates may become the best.
+  static double seedCost(void* context, const double* x, const double* dx) {
+    BranchAndBound& s = *static_cast<BranchAndBound*>(context);
+    std::vector<double>& z = s.seedZ_;
+    for (size_t k = 0; k < s.freeAxes_.size(); ++k) {
+      const int i = s.freeAxes_[k];
+      z[k] = dx ? x[i] + dx[i] : x[i];
+    }
+    PointCost f;
+    f.self = &s;
+    double plain = VOID_VALUE;
+    f(z.data(), &plain);
+    return plain;
+  }
+
+  // Grid, division and simplexes over the whole search box (PR_OptimizeAmoebaOverGrid).
+  void seedSearch() {
+    const int nFree = int(freeAxes_.size());
+    if (nFree == 0) return;
+    point_.resize(n_);
+    seedZ_.resize(nFree);
+    if (bestPoint_.empty()) {
+      bestPoint_.resize(n_);
+      bestHalf_.resize(n_);
+      for (int i = 0; i < n_; ++i) {
+        bestPoint_[i] = IntervalMid(root_[i]);
+        bestHalf_[i] = 0.5 * (root_[i].hi - root_[i].lo);
+      }
+    }
+    std::vector<double> x(n_);
+    double cost = VOID_VALUE;
+    const int perAxis = seedGridPoints(nFree);
+    PR_OptimizeAmoebaOverGrid(perAxis, n_, root_.data(), true, seedCost, this, kSeedIterations * nFree, 0.0, &cost,
+                              x.data());
+    // The best point's reach: half a grid cell.
+    for (int i : freeAxes_) bestHalf_[i] = 0.5 * (root_[i].hi - root_[i].lo) / perAxis;
+  }
+
   // A simplex fit inside the search box from the best point, with initial edges `steps` (one per
   // free axis); the points it evaluates enter the best point through PointCost.
-  void localFit(const std::vector<double>& steps, int iterations) {
+  void localFit(const std::vector<double>& steps, int iterations, const INTERVAL* from = nullptr) {
     const int nFree = int(freeAxes_.size());
     if (nFree == 0 || bestPoint_.empty() || !(best_ < VOID_VALUE)) return;
     std::vector<double> start(nFree), lower(nFree), upper(nFree);
     for (int k = 0; k < nFree; ++k) {
-      start[k] = bestPoint_[freeAxes_[k]];
+      start[k] = from ? IntervalMid(from[freeAxes_[k]]) : bestPoint_[freeAxes_[k]];
       lower[k] = root_[freeAxes_[k]].lo;
       upper[k] = root_[freeAxes_[k]].hi;
     }
     point_.resize(n_);
     PointCost f;
     f.self = this;
+    double value = best_;
+    if (from) f(start.data(), &value);
     int budget = iterations;
-    twk::simplex::minimise(f, nFree, start, best_, best_, steps, lower.data(), upper.data(), budget);
+    twk::simplex::minimise(f, nFree, start, value, value, steps, lower.data(), upper.data(), budget);
+  }
+
+  // A short fit from the centre of the open box of the lowest lower bound: the basin the bounds
+  // point to, which need not be the basin of the best point.
+  void probeLowestBox(std::vector<double>& steps, int iterations) {
+    if (open_.empty()) return;
+    const INTERVAL* b = pool_.at(open_.top().id);
+    std::vector<INTERVAL> box(b, b + n_);
+    for (size_t k = 0; k < freeAxes_.size(); ++k) steps[k] = 0.5 * (box[freeAxes_[k]].hi - box[freeAxes_[k]].lo);
+    localFit(steps, iterations, box.data());
   }
 
   void keepFinal(const Entry& e) {
@@ -289,6 +358,7 @@ class BranchAndBound {
   std::vector<double> bestPoint_, bestHalf_;  // the best point found and the half-widths of its box
   std::vector<int> freeAxes_;                 // the axes the search box does not hold fixed
   std::vector<INTERVAL> point_;               // the point box of the local fits
+  std::vector<double> seedZ_;                 // the free variables of a grid search point
   bool polishPending_ = false;                // a box centre has just become the best point
   int polishes_ = 0;
   long long serial_ = 0;

@@ -6,10 +6,11 @@
 //   - PR_AmoebaPlus: the simplex alone, refining an offset added to a fixed base point.
 //   - PR_GO_NonconstrCostOptimizeSLX and PR_GOWSS_OptimizeBestSol: interval branch and bound. The cost
 //     of a whole box is enclosed by interval arithmetic (IntervalArith.h); boxes whose lower bound
-//     lies above the best cost found are discarded, the others are bisected. A local simplex fit from
-//     the centre of the search box comes first (its cost discards most boxes at once) and another
-//     polishes the best point at the end, so that the answer is the best point evaluated, not the
-//     centre of the last box the budget allowed. The reported cost range [lower bound, best cost]
+//     lies above the best cost found are discarded, the others are bisected. A grid-and-simplex search
+//     of the whole box comes first (its cost discards most boxes at once, and it does not depend on
+//     the basin of the box centre), short simplex fits probe the box of the lowest bound as the search
+//     goes, and a last fit polishes the best point, so that the answer is the best point evaluated,
+//     not the centre of the last box the budget allowed. The reported cost range [lower bound, best cost]
 //     always contains the global minimum over the search box, provided the cost callback returns
 //     true lower bounds.
 //
@@ -88,9 +89,14 @@ using PR_BOXCOSTFUNC = void (*)(void* context, const INTERVAL* box, const double
 //   boxTolerance   a box whose every side is at most boxTolerance times the side of the search box is
 //                  not bisected further (it stays a candidate); <= 0 uses 1e-12.
 //   costTolerance  the search ends when best cost - lowest lower bound <= costTolerance * max(1, |best|).
-//   maxIterations  budget of bisections (each evaluates the cost on two half boxes); the two local
-//                  fits add at most 120 * nFree * (nFree + 2) point evaluations (nFree: the sides of
-//                  the search box that are not a single value).
+//   maxIterations  budget of bisections (each evaluates the cost on two half boxes). The point
+//                  searches add a bounded number of point evaluations (nFree: the sides of the search
+//                  box that are not a single value; G <= max(2000, 2^nFree) grid points):
+//                  G + min(4000, max(G, 40 nFree)) + 44 nFree for the first search's grid, division
+//                  and simplex starts, plus (nFree + 2) times the simplex iterations: 300 nFree (first
+//                  search) + 15 (nFree + 1) per probe (one every 500 bisections) and per box centre
+//                  that becomes the best point (at most 24) + 60 nFree (last probe) + 1200 nFree
+//                  (polish).
 //   bestBox        (nVars) a box centred on the best point found (the solution), as wide as the box
 //                  of the search in which that point was found, within the search box.
 //   bestCost       the best cost found (the cost at the centre of bestBox).
