@@ -1,7 +1,8 @@
 #pragma once
 // Reference curves of the kinetic-model tests and benchmarks, made independently of the plug-in:
 // a population-average arterial input in closed form, a fine-step Runge-Kutta integrator of
-// compartment equations, and the spoiled gradient-echo signal conversion a host installs.
+// compartment equations, the spoiled gradient-echo signal conversion a host installs, and the
+// residuals the sweeps compare fits by.
 
 #include <algorithm>
 #include <cmath>
@@ -169,6 +170,32 @@ inline std::vector<double> uptakeReference(const std::vector<double>& times, dou
         dy[1] = ps * y[0];
       },
       [=](const double* y) { return vp * y[0] + y[1]; });
+}
+
+// --- comparing curves ---
+
+inline double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t m = v.size() / 2;
+  return v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
+}
+
+// The point-wise root mean squared difference of two curves.
+inline double rmse(const std::vector<double>& a, const std::vector<double>& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return std::sqrt(sum / double(a.size()));
+}
+
+// The time-integral L2 residual of two curves linear between the samples:
+// sqrt(integral of (a - b)^2 dt / duration).
+inline double integralL2(const std::vector<double>& a, const std::vector<double>& b, const std::vector<double>& t) {
+  double sum = 0;
+  for (size_t i = 1; i < t.size(); ++i) {
+    const double d0 = a[i - 1] - b[i - 1], d1 = a[i] - b[i];
+    sum += (t[i] - t[i - 1]) * (d0 * d0 + d0 * d1 + d1 * d1) / 3;
+  }
+  return std::sqrt(sum / (t.back() - t.front()));
 }
 
 }  // namespace modeltest

@@ -30,8 +30,11 @@ namespace {
 using modeltest::api;
 using modeltest::exchangeReference;
 using modeltest::InputCurve;
+using modeltest::integralL2;
+using modeltest::median;
 using modeltest::populationInput;
 using modeltest::range;
+using modeltest::rmse;
 using modeltest::sample;
 using modeltest::sampledInput;
 using modeltest::uptakeReference;
@@ -40,29 +43,6 @@ using modeltest::uptakeReference;
 bool fullSweeps() {
   const char* v = std::getenv("TWK_FULL_SWEEPS");
   return v && std::string(v) == "1";
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t m = v.size() / 2;
-  return v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
-}
-
-double rmse(const std::vector<double>& a, const std::vector<double>& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
-  return std::sqrt(sum / double(a.size()));
-}
-
-// The time-integral L2 residual of two curves linear between the (uniform) samples:
-// sqrt(integral of (a - b)^2 dt / duration).
-double integralL2(const std::vector<double>& a, const std::vector<double>& b, const std::vector<double>& t) {
-  double sum = 0;
-  for (size_t i = 1; i < t.size(); ++i) {
-    const double d0 = a[i - 1] - b[i - 1], d1 = a[i] - b[i];
-    sum += (t[i] - t[i - 1]) * (d0 * d0 + d0 * d1 + d1 * d1) / 3;
-  }
-  return std::sqrt(sum / (t.back() - t.front()));
 }
 
 // Rates and flows per minute.

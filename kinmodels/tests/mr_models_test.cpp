@@ -498,6 +498,8 @@ TEST_F(MrModelsTest, VariableFlipAngleGlobalFitAtTheDefaultBudget) {
   setAxis(api().DIDU_DefineFlipAngleProfile, kFlipDegrees);
   api().DIDU_SetTR(kTr);
   requestAll(24);
+  api().DIDU_DefaultFreeParms(24);
+  api().DIDU_SetCurrentOptimization(24, 2, 0, 1000);  // the global fit at the catalogue's budget
   ASSERT_TRUE(init(24));
   auto curveOf = [&](double t1) {
     std::vector<double> s(n);
@@ -533,6 +535,8 @@ TEST_F(MrModelsTest, BiasFieldFitRangesContainTheBruteForceOptimum) {
   setAxis(api().DIDU_DefineFlipAngleProfile, kFlipDegrees);
   api().DIDU_SetTR(kTr);
   requestAll(42);
+  api().DIDU_DefaultFreeParms(42);
+  api().DIDU_SetCurrentOptimization(42, 2, 0, 20000);  // the catalogue's method and budget
   ASSERT_TRUE(init(42));
   const double biasMin = 0.5, biasMax = 2, t1Min = 0.5, t1Max = 3;  // the catalogue's box
   std::mt19937 random(42);

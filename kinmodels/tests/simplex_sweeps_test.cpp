@@ -26,8 +26,10 @@ namespace {
 
 using modeltest::exchangeReference;
 using modeltest::InputCurve;
+using modeltest::integralL2;
 using modeltest::populationInput;
 using modeltest::range;
+using modeltest::rmse;
 using modeltest::sample;
 using modeltest::sampledInput;
 using modeltest::spgrSignal;
@@ -47,22 +49,6 @@ std::vector<double> filtrationReference(const std::vector<double>& times, double
         dy[1] = ps * (y[0] - y[1]) / ve;
       },
       [=](const double* y) { return vp * y[0] + ve * y[1]; });
-}
-
-double rmse(const std::vector<double>& a, const std::vector<double>& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
-  return std::sqrt(sum / double(a.size()));
-}
-
-// sqrt(integral of (a - b)^2 dt / duration) with both curves linear between the samples.
-double integralL2(const std::vector<double>& a, const std::vector<double>& b, const std::vector<double>& t) {
-  double sum = 0;
-  for (size_t i = 1; i < t.size(); ++i) {
-    const double d0 = a[i - 1] - b[i - 1], d1 = a[i] - b[i];
-    sum += (t[i] - t[i - 1]) * (d0 * d0 + d0 * d1 + d1 * d1) / 3;
-  }
-  return std::sqrt(sum / (t.back() - t.front()));
 }
 
 struct Case {

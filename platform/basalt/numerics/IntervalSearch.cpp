@@ -30,14 +30,14 @@ struct Settings {
 // Point searches (nFree searched variables; a simplex iteration evaluates the cost at most
 // nFree + 2 times). Their sizes follow the bisection budget B, so that a small budget stays cheap:
 //   - first, PR_OptimizeAmoebaOverGrid over the whole search box with about
-//     G = min(kSeedGridSize, B / 4) grid points (at least 2 per variable) and
-//     min(kSeedIterations nFree, B / 8) simplex iterations, so that the upper bound does not depend
+//     G = min(kSeedGridSize, B) grid points (at least 2 per variable) and
+//     min(kSeedIterations nFree, B / 2) simplex iterations, so that the upper bound does not depend
 //     on the basin of the box centre;
 //   - a short fit of kPolishIterations per variable + 1 from each box centre that becomes the best
 //     point (at most kMaxPolishes), and one from the centre of the open box of the lowest bound
 //     every kProbeInterval bisections;
-//   - last, a probe of the lowest open box (min(kLocalIterations nFree, B / 4) iterations) and a
-//     polish of the best point (min(kPolishBudget nFree, B / 2) iterations), which the
+//   - last, a probe of the lowest open box (min(kLocalIterations nFree, B) iterations) and a
+//     polish of the best point (min(kPolishBudget nFree, 2 B) iterations), which the
 //     ill-conditioned costs of the exchange models need to converge.
 // Optimize.h states the resulting bound on point evaluations.
 constexpr int kLocalIterations = 60;
@@ -49,7 +49,7 @@ constexpr int kMaxPolishes = 24;
 constexpr int kProbeInterval = 500;
 
 int seedGridPoints(int nFree, int budget) {
-  const double size = std::clamp(budget / 4.0, 1.0, kSeedGridSize);
+  const double size = std::clamp(double(budget), 1.0, kSeedGridSize);
   return std::max(2, int(std::floor(std::pow(size, 1.0 / std::max(1, nFree)) + 1e-9)));
 }
 
@@ -182,12 +182,12 @@ class BranchAndBound {
     // gave it.
     if (!result.stopped && best_ < VOID_VALUE) {
       const int budget = settings_.maxIterations, nFree = int(freeAxes_.size());
-      probeLowestBox(steps, std::min(kLocalIterations * nFree, budget / 4));
+      probeLowestBox(steps, std::min(kLocalIterations * nFree, budget));
       for (size_t k = 0; k < freeAxes_.size(); ++k) {
         const INTERVAL r = root_[freeAxes_[k]];
         steps[k] = std::max(bestHalf_[freeAxes_[k]], 1e-9 * (r.hi - r.lo));
       }
-      localFit(steps, std::min(kPolishBudget * nFree, budget / 2));
+      localFit(steps, std::min(kPolishBudget * nFree, 2 * budget));
     }
 
     result.bisections = iteration;
@@ -307,7 +307,7 @@ class BranchAndBound {
     const int budget = settings_.maxIterations;
     const int perAxis = seedGridPoints(nFree, budget);
     PR_OptimizeAmoebaOverGrid(perAxis, n_, root_.data(), true, seedCost, this,
-                              std::max(1, std::min(kSeedIterations * nFree, budget / 8)), 0.0, &cost,
+                              std::max(1, std::min(kSeedIterations * nFree, budget / 2)), 0.0, &cost,
                               x.data());
     // The best point's reach: half a grid cell.
     for (int i : freeAxes_) bestHalf_[i] = 0.5 * (root_[i].hi - root_[i].lo) / perAxis;

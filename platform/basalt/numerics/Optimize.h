@@ -91,12 +91,12 @@ using PR_BOXCOSTFUNC = void (*)(void* context, const INTERVAL* box, const double
 //   costTolerance  the search ends when best cost - lowest lower bound <= costTolerance * max(1, |best|).
 //   maxIterations  budget of bisections B (each evaluates the cost on two half boxes). The point
 //                  searches add a number of point evaluations that follows B (nFree: the sides of
-//                  the search box that are not a single value; G <= max(min(2000, B / 4), 2^nFree)
+//                  the search box that are not a single value; G <= max(min(2000, B), 2^nFree)
 //                  grid points): G + min(4000, max(G, 40 nFree)) + 44 nFree for the first search's
 //                  grid, division and simplex starts, plus (nFree + 2) times the simplex
-//                  iterations: min(300 nFree, B / 8) (first search) + 15 (nFree + 1) per probe (one
+//                  iterations: min(300 nFree, B / 2) (first search) + 15 (nFree + 1) per probe (one
 //                  every 500 bisections) and per box centre that becomes the best point (at most 24)
-//                  + min(60 nFree, B / 4) (last probe) + min(1200 nFree, B / 2) (polish).
+//                  + min(60 nFree, B) (last probe) + min(1200 nFree, 2 B) (polish).
 //   bestBox        (nVars) a box centred on the best point found (the solution), as wide as the box
 //                  of the search in which that point was found, within the search box.
 //   bestCost       the best cost found (the cost at the centre of bestBox).
