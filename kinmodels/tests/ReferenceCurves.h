@@ -1,7 +1,8 @@
 #pragma once
 // Reference curves of the kinetic-model tests and benchmarks, made independently of the plug-in:
 // a population-average arterial input in closed form, a fine-step Runge-Kutta integrator of
-// compartment equations, and the spoiled gradient-echo signal conversion a host installs.
+// compartment equations, the spoiled gradient-echo signal conversion a host installs, and the
+// residuals the sweeps compare fits by.
 
 #include <algorithm>
 #include <cmath>
@@ -142,30 +143,59 @@ inline std::vector<double> toftsReference(const std::vector<double>& times, doub
   return c;
 }
 
-// Two-compartment exchange of the population input (rates and flows per second), by Runge-Kutta:
-// vp Cp' = Fp (Ca - Cp) + PS (Ce - Cp), ve Ce' = PS (Cp - Ce), C = vp Cp + ve Ce.
+// Two-compartment exchange of the population input, or of `input` when given (rates and flows per
+// second), by Runge-Kutta: vp Cp' = Fp (Ca - Cp) + PS (Ce - Cp), ve Ce' = PS (Cp - Ce),
+// C = vp Cp + ve Ce.
 inline std::vector<double> exchangeReference(const std::vector<double>& times, double vp, double ve, double fp,
-                                             double ps, double h = 0.05) {
+                                             double ps, double h = 0.05, const InputCurve& input = {}) {
+  const InputCurve ca = input ? input : InputCurve([](double t) { return populationInput(t); });
   return integrate(
       times, h, 2,
-      [=](double t, const double* y, double* dy) {
-        dy[0] = (fp * (populationInput(t) - y[0]) + ps * (y[1] - y[0])) / vp;
+      [&](double t, const double* y, double* dy) {
+        dy[0] = (fp * (ca(t) - y[0]) + ps * (y[1] - y[0])) / vp;
         dy[1] = ps * (y[0] - y[1]) / ve;
       },
       [=](const double* y) { return vp * y[0] + ve * y[1]; });
 }
 
-// Tissue uptake of the population input delayed by `delay` seconds: vp Cp' = Fp (Ca - Cp) - PS Cp,
-// and the taken-up amount grows by PS Cp; C = vp Cp + taken-up amount.
+// Tissue uptake of the population input (or of `input` when given) delayed by `delay` seconds:
+// vp Cp' = Fp (Ca - Cp) - PS Cp, and the taken-up amount grows by PS Cp; C = vp Cp + taken-up amount.
 inline std::vector<double> uptakeReference(const std::vector<double>& times, double vp, double fp, double ps,
-                                           double delay = 0, double h = 0.05) {
+                                           double delay = 0, double h = 0.05, const InputCurve& input = {}) {
+  const InputCurve ca = input ? input : InputCurve([](double t) { return populationInput(t); });
   return integrate(
       times, h, 2,
-      [=](double t, const double* y, double* dy) {
-        dy[0] = (fp * (populationInput(t - delay) - y[0]) - ps * y[0]) / vp;
+      [&](double t, const double* y, double* dy) {
+        dy[0] = (fp * (ca(t - delay) - y[0]) - ps * y[0]) / vp;
         dy[1] = ps * y[0];
       },
       [=](const double* y) { return vp * y[0] + y[1]; });
+}
+
+// --- comparing curves ---
+
+inline double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t m = v.size() / 2;
+  return v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
+}
+
+// The point-wise root mean squared difference of two curves.
+inline double rmse(const std::vector<double>& a, const std::vector<double>& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return std::sqrt(sum / double(a.size()));
+}
+
+// The time-integral L2 residual of two curves linear between the samples:
+// sqrt(integral of (a - b)^2 dt / duration).
+inline double integralL2(const std::vector<double>& a, const std::vector<double>& b, const std::vector<double>& t) {
+  double sum = 0;
+  for (size_t i = 1; i < t.size(); ++i) {
+    const double d0 = a[i - 1] - b[i - 1], d1 = a[i] - b[i];
+    sum += (t[i] - t[i - 1]) * (d0 * d0 + d0 * d1 + d1 * d1) / 3;
+  }
+  return std::sqrt(sum / (t.back() - t.front()));
 }
 
 }  // namespace modeltest

@@ -31,8 +31,10 @@
 namespace {
 
 using modeltest::api;
+using modeltest::median;
 using modeltest::populationInput;
 using modeltest::range;
+using modeltest::rmse;
 using modeltest::sample;
 using modeltest::spgrSignal;
 using modeltest::toftsReference;
@@ -42,18 +44,6 @@ constexpr double kBaseline = 1000;  // pre-contrast signal of every voxel
 bool fullSweeps() {
   const char* v = std::getenv("TWK_FULL_SWEEPS");
   return v && std::string(v) == "1";
-}
-
-double rmse(const std::vector<double>& a, const std::vector<double>& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
-  return std::sqrt(sum / double(a.size()));
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t m = v.size() / 2;
-  return v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
 }
 
 // Tolerances of the parameters (Ktrans and PS per minute).

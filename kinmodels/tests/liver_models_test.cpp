@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ModelTestHost.h"
@@ -112,6 +113,37 @@ TEST_F(LiverModelTest, FitsRecoverFlowArterialFractionVolumeAndUptake) {
     const double F = out[kFlow].value / 6000, Ki = out[kKi].value / 6000, Ve = out[kVe].value / c.veScale;
     EXPECT_NEAR(out[kEmtt].value, Ve / (F + Ki), 1e-9 * out[kEmtt].value);
     EXPECT_NEAR(out[kFi].value, Ki / (Ki + F), 1e-12);
+  }
+}
+
+// The grid-and-simplex fits of the family with delay searches (types 35 and 41) over a 4 x 4 grid
+// of their two main parameters, flow 40 to 140 ml/min/100ml (inside the flow box) by uptake Ki 0.5
+// to 10 ml/min/100ml (fa 0.25, Ve 0.25), on the aligned 4 s frames, with the settings of the test
+// above: flow, Ve and Ki within 10 % (Ki within 0.1 ml/min/100ml + 10 %) and fa within 0.025 for
+// every curve: no false minimum.
+TEST_F(LiverModelTest, SimplexFitsRecoverTheParametersOverFlowAndUptake) {
+  setParms(38, {{3, 50}, {4, 0}, {6, 10000}});
+  setParms(41, {{4, 0}, {5, 0}, {6, 10000}});
+  makeData(kTruth, 600, kAligned);
+  std::vector<Liver> truths;
+  std::vector<std::vector<double>> curves;
+  for (double flow : {40.0, 70.0, 100.0, 140.0})
+    for (double ki : {0.5, 1.0, 3.0, 10.0}) {
+      truths.push_back({flow, 0.25, 0.25, ki});
+      curves.push_back(liverCurve(times_, truths.back(), kAligned));
+    }
+  for (const auto& [type, veScale] : {std::pair{35, 100.0}, std::pair{41, 1.0}}) {
+    SCOPED_TRACE(testing::Message() << "type " << type);
+    ASSERT_TRUE(init(type));
+    const auto out = computeMany(type, curves);
+    for (size_t i = 0; i < truths.size(); ++i) {
+      const Liver& t = truths[i];
+      SCOPED_TRACE(testing::Message() << "flow " << t.flow << " Ki " << t.ki);
+      EXPECT_LT(relativeError(out[i][kFlow].value, t.flow), 0.1) << out[i][kFlow].value;
+      EXPECT_NEAR(out[i][kFa].value, t.fa, 0.025);
+      EXPECT_LT(relativeError(out[i][kVe].value / veScale, t.ve), 0.1) << out[i][kVe].value;
+      EXPECT_LE(std::fabs(out[i][kKi].value - t.ki), 0.1 + 0.1 * t.ki) << out[i][kKi].value;
+    }
   }
 }
 

@@ -1,4 +1,8 @@
-// Interval branch and bound: best-first bisection of boxes ordered by their cost lower bound.
+// Interval branch and bound: best-first bisection of boxes ordered by their cost lower bound, with
+// a grid-and-simplex search of the whole box at the start (its cost bounds the search from above, so
+// that most boxes are discarded early, and it is not trapped in the basin of the box centre), short
+// local fits from box centres that become the best point, and a polish of the best point at the end
+// (the answer is the best point found, not a box centre).
 #include <algorithm>
 #include <cmath>
 #include <queue>
@@ -6,7 +10,9 @@
 
 #include "TwkMem.h"
 #include "TwkTypes.h"
+#include "numerics/IntervalArith.h"
 #include "numerics/Optimize.h"
+#include "numerics/SimplexCore.h"
 
 namespace {
 
@@ -20,6 +26,32 @@ struct Settings {
   int maxIterations = 0;
   bool showProgress = false;
 };
+
+// Point searches (nFree searched variables; a simplex iteration evaluates the cost at most
+// nFree + 2 times). Their sizes follow the bisection budget B, so that a small budget stays cheap:
+//   - first, PR_OptimizeAmoebaOverGrid over the whole search box with about
+//     G = min(kSeedGridSize, B) grid points (at least 2 per variable) and
+//     min(kSeedIterations nFree, B / 2) simplex iterations, so that the upper bound does not depend
+//     on the basin of the box centre;
+//   - a short fit of kPolishIterations per variable + 1 from each box centre that becomes the best
+//     point (at most kMaxPolishes), and one from the centre of the open box of the lowest bound
+//     every kProbeInterval bisections;
+//   - last, a probe of the lowest open box (min(kLocalIterations nFree, B) iterations) and a
+//     polish of the best point (min(kPolishBudget nFree, 2 B) iterations), which the
+//     ill-conditioned costs of the exchange models need to converge.
+// Optimize.h states the resulting bound on point evaluations.
+constexpr int kLocalIterations = 60;
+constexpr int kSeedIterations = 300;
+constexpr int kPolishBudget = 1200;
+constexpr double kSeedGridSize = 2000;
+constexpr int kPolishIterations = 15;
+constexpr int kMaxPolishes = 24;
+constexpr int kProbeInterval = 500;
+
+int seedGridPoints(int nFree, int budget) {
+  const double size = std::clamp(double(budget), 1.0, kSeedGridSize);
+  return std::max(2, int(std::floor(std::pow(size, 1.0 / std::max(1, nFree)) + 1e-9)));
+}
 
 struct Result {
   std::vector<INTERVAL> bestBox;
@@ -76,6 +108,13 @@ class BranchAndBound {
     const int rootId = pool_.take();
     std::copy(root_.begin(), root_.end(), pool_.at(rootId));
     consider(rootId, -kInfinity);
+    freeAxes_.clear();
+    for (int i = 0; i < n_; ++i)
+      if (root_[i].hi > root_[i].lo) freeAxes_.push_back(i);
+    // A global point search first: its cost is an upper bound that discards most boxes at once.
+    seedSearch();
+    polishPending_ = false;
+    std::vector<double> steps(freeAxes_.size());
 
     twk::ProgressGuard progress(L"Global optimization", settings_.showProgress);
     int iteration = 0;
@@ -123,7 +162,15 @@ class BranchAndBound {
       pool_.give(top.id);
       consider(leftId, top.lower);
       consider(rightId, top.lower);
+      // A box centre that became the best point: a short fit from it, sized to its box.
+      if (polishPending_ && polishes_ < kMaxPolishes) {
+        ++polishes_;
+        for (size_t k = 0; k < freeAxes_.size(); ++k) steps[k] = 0.5 * bestHalf_[freeAxes_[k]];
+        localFit(steps, kPolishIterations * (int(freeAxes_.size()) + 1));
+      }
+      polishPending_ = false;
       ++iteration;
+      if (iteration % kProbeInterval == 0) probeLowestBox(steps, kPolishIterations * (int(freeAxes_.size()) + 1));
       if (!progress.Step(iteration, settings_.maxIterations, 1, 98)) {
         result.stopped = true;
         break;
@@ -131,9 +178,28 @@ class BranchAndBound {
     }
     progress.End();
 
+    // Probe the most promising open box, and polish the best point within reach of the box that
+    // gave it.
+    if (!result.stopped && best_ < VOID_VALUE) {
+      const int budget = settings_.maxIterations, nFree = int(freeAxes_.size());
+      probeLowestBox(steps, std::min(kLocalIterations * nFree, budget));
+      for (size_t k = 0; k < freeAxes_.size(); ++k) {
+        const INTERVAL r = root_[freeAxes_[k]];
+        steps[k] = std::max(bestHalf_[freeAxes_[k]], 1e-9 * (r.hi - r.lo));
+      }
+      localFit(steps, std::min(kPolishBudget * nFree, 2 * budget));
+    }
+
     result.bisections = iteration;
     result.bestCost = best_;
-    result.bestBox = bestBox_;
+    // The reported box is centred on the best point, as wide as the box it came from (within the
+    // search box).
+    result.bestBox.resize(n_);
+    for (int i = 0; i < n_ && !bestPoint_.empty(); ++i) {
+      const double p = bestPoint_[i];
+      const double h = std::max(0.0, std::min({bestHalf_[i], p - root_[i].lo, root_[i].hi - p}));
+      result.bestBox[i] = INTERVAL{p - h, p + h};
+    }
     // The enclosure: every box that may still hold a minimiser.
     double lowest = best_;
     bool any = false;
@@ -152,9 +218,9 @@ class BranchAndBound {
       include(open_.top());
       open_.pop();
     }
-    result.confidence = any ? hull : bestBox_;
+    result.confidence = any ? hull : result.bestBox;
     result.costRange = INTERVAL{std::min(lowest, best_), best_};
-    return !result.stopped && !bestBox_.empty() && std::isfinite(best_) && best_ < VOID_VALUE;
+    return !result.stopped && !bestPoint_.empty() && std::isfinite(best_) && best_ < VOID_VALUE;
   }
 
  private:
@@ -169,15 +235,112 @@ class BranchAndBound {
     // A sub-box never has a smaller minimum than the box it came from.
     lower = std::max(lower, parentLower);
     b = pool_.at(id);
-    if (bestBox_.empty() || centre < best_) {
+    if (bestPoint_.empty() || centre < best_) {
       best_ = std::min(best_, centre);
-      bestBox_.assign(b, b + n_);
+      bestPoint_.resize(n_);
+      bestHalf_.resize(n_);
+      for (int i = 0; i < n_; ++i) {
+        bestPoint_[i] = IntervalMid(b[i]);
+        bestHalf_[i] = 0.5 * (b[i].hi - b[i].lo);
+      }
+      polishPending_ = centre < VOID_VALUE;
     }
     if (lower >= VOID_VALUE || lower > best_) {
       pool_.give(id);
       return;
     }
     open_.push(Entry{lower, serial_++, id});
+  }
+
+  // The cost at a point: the callback's centre cost of the box that holds only that point.
+  struct PointCost : twk::simplex::Objective {
+    BranchAndBound* self = nullptr;
+    double operator()(const double* z, double* plain) const override {
+      BranchAndBound& s = *self;
+      for (int i = 0; i < s.n_; ++i) s.point_[i] = s.root_[i];
+      for (size_t k = 0; k < s.freeAxes_.size(); ++k) s.point_[s.freeAxes_[k]] = IntervalPoint(z[k]);
+      double lower = kInfinity, centre = VOID_VALUE, upper = VOID_VALUE;
+      s.cost_(s.context_, s.point_.data(), s.y_, s.x_, &lower, &centre, &upper);
+      const double value = std::isnan(centre) || centre >= VOID_VALUE ? twk::simplex::kWorst : centre;
+      // Every point evaluated counts: a better one becomes the best point at once, so that it
+      // discards boxes from then on.
+      if (value < s.best_) {
+        s.best_ = value;
+        for (size_t k = 0; k < s.freeAxes_.size(); ++k) s.bestPoint_[s.freeAxes_[k]] = z[k];
+      }
+      *plain = value;
+      return value;
+    }
+  };
+
+  // The cost at a full point x for the grid search; every point it evaluates may become the best.
+  static double seedCost(void* context, const double* x, const double* dx) {
+    BranchAndBound& s = *static_cast<BranchAndBound*>(context);
+    std::vector<double>& z = s.seedZ_;
+    for (size_t k = 0; k < s.freeAxes_.size(); ++k) {
+      const int i = s.freeAxes_[k];
+      z[k] = dx ? x[i] + dx[i] : x[i];
+    }
+    PointCost f;
+    f.self = &s;
+    double plain = VOID_VALUE;
+    f(z.data(), &plain);
+    return plain;
+  }
+
+  // Grid, division and simplexes over the whole search box (PR_OptimizeAmoebaOverGrid).
+  void seedSearch() {
+    const int nFree = int(freeAxes_.size());
+    if (nFree == 0) return;
+    point_.resize(n_);
+    seedZ_.resize(nFree);
+    if (bestPoint_.empty()) {
+      bestPoint_.resize(n_);
+      bestHalf_.resize(n_);
+      for (int i = 0; i < n_; ++i) {
+        bestPoint_[i] = IntervalMid(root_[i]);
+        bestHalf_[i] = 0.5 * (root_[i].hi - root_[i].lo);
+      }
+    }
+    std::vector<double> x(n_);
+    double cost = VOID_VALUE;
+    const int budget = settings_.maxIterations;
+    const int perAxis = seedGridPoints(nFree, budget);
+    PR_OptimizeAmoebaOverGrid(perAxis, n_, root_.data(), true, seedCost, this,
+                              std::max(1, std::min(kSeedIterations * nFree, budget / 2)), 0.0, &cost,
+                              x.data());
+    // The best point's reach: half a grid cell.
+    for (int i : freeAxes_) bestHalf_[i] = 0.5 * (root_[i].hi - root_[i].lo) / perAxis;
+  }
+
+  // A simplex fit inside the search box from the best point, with initial edges `steps` (one per
+  // free axis); the points it evaluates enter the best point through PointCost.
+  void localFit(const std::vector<double>& steps, int iterations, const INTERVAL* from = nullptr) {
+    const int nFree = int(freeAxes_.size());
+    if (nFree == 0 || bestPoint_.empty() || !(best_ < VOID_VALUE)) return;
+    std::vector<double> start(nFree), lower(nFree), upper(nFree);
+    for (int k = 0; k < nFree; ++k) {
+      start[k] = from ? IntervalMid(from[freeAxes_[k]]) : bestPoint_[freeAxes_[k]];
+      lower[k] = root_[freeAxes_[k]].lo;
+      upper[k] = root_[freeAxes_[k]].hi;
+    }
+    point_.resize(n_);
+    PointCost f;
+    f.self = this;
+    double value = best_;
+    if (from) f(start.data(), &value);
+    int budget = iterations;
+    twk::simplex::minimise(f, nFree, start, value, value, steps, lower.data(), upper.data(), budget);
+  }
+
+  // A short fit from the centre of the open box of the lowest lower bound: the basin the bounds
+  // point to, which need not be the basin of the best point.
+  void probeLowestBox(std::vector<double>& steps, int iterations) {
+    if (open_.empty()) return;
+    const INTERVAL* b = pool_.at(open_.top().id);
+    std::vector<INTERVAL> box(b, b + n_);
+    for (size_t k = 0; k < freeAxes_.size(); ++k) steps[k] = 0.5 * (box[freeAxes_[k]].hi - box[freeAxes_[k]].lo);
+    localFit(steps, iterations, box.data());
   }
 
   void keepFinal(const Entry& e) {
@@ -197,7 +360,12 @@ class BranchAndBound {
   std::vector<Entry> final_;
   double finalLowest_ = kInfinity;
   double best_ = VOID_VALUE;
-  std::vector<INTERVAL> bestBox_;
+  std::vector<double> bestPoint_, bestHalf_;  // the best point found and the half-widths of its box
+  std::vector<int> freeAxes_;                 // the axes the search box does not hold fixed
+  std::vector<INTERVAL> point_;               // the point box of the local fits
+  std::vector<double> seedZ_;                 // the free variables of a grid search point
+  bool polishPending_ = false;                // a box centre has just become the best point
+  int polishes_ = 0;
   long long serial_ = 0;
 };
 

@@ -6,9 +6,13 @@
 //   - PR_AmoebaPlus: the simplex alone, refining an offset added to a fixed base point.
 //   - PR_GO_NonconstrCostOptimizeSLX and PR_GOWSS_OptimizeBestSol: interval branch and bound. The cost
 //     of a whole box is enclosed by interval arithmetic (IntervalArith.h); boxes whose lower bound
-//     lies above the best cost found are discarded, the others are bisected. The reported cost range
-//     [lower bound, best cost] always contains the global minimum over the search box, provided the
-//     cost callback returns true lower bounds.
+//     lies above the best cost found are discarded, the others are bisected. A grid-and-simplex search
+//     of the whole box comes first (its cost discards most boxes at once, and it does not depend on
+//     the basin of the box centre), short simplex fits probe the box of the lowest bound as the search
+//     goes, and a last fit polishes the best point, so that the answer is the best point evaluated,
+//     not the centre of the last box the budget allowed. The reported cost range [lower bound, best cost]
+//     always contains the global minimum over the search box, provided the cost callback returns
+//     true lower bounds.
 //
 // Every function is reentrant: all state lives on the caller's stack or in the context pointer the
 // caller passes, so many threads may fit curves at once and get the same bits as one thread would.
@@ -76,7 +80,8 @@ bool PR_AmoebaPlus(PR_AMOEBACOSTFUNC cost, void* context, const double* base, in
 //   *upperBound  optionally a value never below the cost anywhere in the box; it is preset to 1e60
 //                and may be left alone.
 // y and x are the data arrays the optimiser was given (null for PR_GOWSS_OptimizeBestSol). A NaN
-// lower bound counts as minus infinity (the box is kept), a NaN centre cost as 1e60.
+// lower bound counts as minus infinity (the box is kept), a NaN centre cost as 1e60. The local fits
+// call it with point boxes (lo == hi on every side) and use their centre cost.
 using PR_BOXCOSTFUNC = void (*)(void* context, const INTERVAL* box, const double* y, const double* x,
                                 double* lowerBound, double* centreCost, double* upperBound);
 
@@ -84,8 +89,16 @@ using PR_BOXCOSTFUNC = void (*)(void* context, const INTERVAL* box, const double
 //   boxTolerance   a box whose every side is at most boxTolerance times the side of the search box is
 //                  not bisected further (it stays a candidate); <= 0 uses 1e-12.
 //   costTolerance  the search ends when best cost - lowest lower bound <= costTolerance * max(1, |best|).
-//   maxIterations  budget of bisections (each evaluates the cost on two half boxes).
-//   bestBox        (nVars) the box whose centre gave the best cost; its centre is the solution.
+//   maxIterations  budget of bisections B (each evaluates the cost on two half boxes). The point
+//                  searches add a number of point evaluations that follows B (nFree: the sides of
+//                  the search box that are not a single value; G <= max(min(2000, B), 2^nFree)
+//                  grid points): G + min(4000, max(G, 40 nFree)) + 44 nFree for the first search's
+//                  grid, division and simplex starts, plus (nFree + 2) times the simplex
+//                  iterations: min(300 nFree, B / 2) (first search) + 15 (nFree + 1) per probe (one
+//                  every 500 bisections) and per box centre that becomes the best point (at most 24)
+//                  + min(60 nFree, B) (last probe) + min(1200 nFree, 2 B) (polish).
+//   bestBox        (nVars) a box centred on the best point found (the solution), as wide as the box
+//                  of the search in which that point was found, within the search box.
 //   bestCost       the best cost found (the cost at the centre of bestBox).
 //   confidenceBox  optional (nVars): the hull of every box that may still hold a global minimiser.
 //   costRange      optional: [lower bound of the global minimum, bestCost]; lo <= hi always.
