@@ -21,6 +21,7 @@
 #include "ImageOpen.h"
 #include "OperationScope.h"
 #include "Prompts.h"
+#include "RoiOperationFrame.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "VectorRois.h"
@@ -461,20 +462,8 @@ bool CDrawSet::PadVolume() {
 }
 
 bool CDrawSet::CropByROI(CDrawView* view) {
-  if (!IsVolumeSet()) {
-    twk::doc::message(nullptr, L"Volumetric Entity is required");
-    return false;
-  }
-  int count = 0;
-  CVol* roi = WorkVolROI(&count);
-  if (count > 1) {
-    twk::doc::message(nullptr, TW_AMBIGUOUS_LAYERS);
-    return false;
-  }
-  if (!roi) {
-    twk::doc::message(nullptr, L"ROI is not present or enabled");
-    return false;
-  }
+  CVol* roi = twk::roiops::RoiOperand(this);
+  if (!roi) return false;
   RECT3D box;
   if (!VA_RoiBoundRectAllTimes(roi->frame, &box) || box.x0 > box.x1 || box.y0 > box.y1 || box.z0 > box.z1) {
     twk::doc::message(L"CDrawSet::CropByROI", L"ROI is empty");
