@@ -72,6 +72,22 @@ inline int binOf(double v, double lo, double hi, int bins) {
   return std::clamp(b, 0, bins - 1);
 }
 
+// True when frames holds n >= 1 three-dimensional volumes on one grid; else says which is wrong:
+// missing (none, or the first is not a volume) or mismatched (another size, or 4D).
+bool sameSize3D(const FRAME* const* frames, int n, bool show, const wchar_t* name, const wchar_t* missing,
+                const wchar_t* mismatched) {
+  if (!frames || n < 1 || !isVolume(frames[0])) {
+    fail(show, name, missing);
+    return false;
+  }
+  for (int i = 0; i < n; ++i)
+    if (!isVolume(frames[i]) || !sameGrid(frames[i], frames[0]) || frames[i]->dim.t != 1) {
+      fail(show, name, mismatched);
+      return false;
+    }
+  return true;
+}
+
 }  // namespace
 
 FRAME* VA_CalcJointHist(const FRAME* first, const FRAME* second, const FRAME* roi, int bins, bool show) {
@@ -142,15 +158,8 @@ FRAME* VA_CalcJointHist(const FRAME* first, const FRAME* second, const FRAME* ro
 
 FRAME* VA_VolArrTo4D(const FRAME* const* frames, int n, bool show) {
   const wchar_t* name = L"VA_VolArrTo4D";
-  if (!frames || n < 1 || !isVolume(frames[0])) {
-    fail(show, name, L"Volumes are required");
+  if (!sameSize3D(frames, n, show, name, L"Volumes are required", L"3D volumes of one size are required"))
     return nullptr;
-  }
-  for (int i = 0; i < n; ++i)
-    if (!isVolume(frames[i]) || !sameGrid(frames[i], frames[0]) || frames[i]->dim.t != 1) {
-      fail(show, name, L"3D volumes of one size are required");
-      return nullptr;
-    }
   const DIM3D dims{frames[0]->dim.w, frames[0]->dim.h, frames[0]->dim.d, n};
   FRAME* out = PR_FrameCreate(FRM_REAL, 64, dims, false);
   if (!out) {
@@ -287,15 +296,9 @@ FRAME* VA_Vol4DtoPCA(const FRAME* frame, int k, bool show) {
 
 FRAME* VA_CombineProbabMapsIntoAtlas(const FRAME* const* maps, int count, bool show) {
   const wchar_t* name = L"VA_CombineProbabMapsIntoAtlas";
-  if (!maps || count < 1 || !isVolume(maps[0])) {
-    fail(show, name, L"Probability maps are required");
+  if (!sameSize3D(maps, count, show, name, L"Probability maps are required",
+                  L"3D probability maps of one size are required"))
     return nullptr;
-  }
-  for (int i = 0; i < count; ++i)
-    if (!isVolume(maps[i]) || !sameGrid(maps[i], maps[0]) || maps[i]->dim.t != 1) {
-      fail(show, name, L"3D probability maps of one size are required");
-      return nullptr;
-    }
   const DIM3D dims{maps[0]->dim.w, maps[0]->dim.h, maps[0]->dim.d, 1};
   FRAME* out = PR_FrameCreate(FRM_INT, 32, dims, true);
   if (!out) {
