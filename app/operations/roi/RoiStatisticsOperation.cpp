@@ -1,6 +1,6 @@
-// The ROI statistics command (F3 in a view, the Layers panel's "ROI Stats 3D"): the operand's
-// statistics over the selected vector ROI, the operand ROI or the whole volume in the 3D ROI
-// statistics dialog, with the ROI layer's last histogram settings.
+// The ROI statistics command (F3/F4 in a view, the Layers panel's "ROI Stats 3D"/"ROI Stats 4D"):
+// the operand's statistics over the selected vector ROI, the operand ROI or the whole volume, in
+// the 3D ROI statistics dialog (with the ROI layer's last histogram settings) or the 4D one.
 #include <algorithm>
 
 #include "BoxHelpers.h"
@@ -11,6 +11,7 @@
 #include "HighObj.h"
 #include "RoiOperationFrame.h"
 #include "RoiStat3D.h"
+#include "RoiStat4D.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
 #include "volume/Frame.h"
@@ -44,16 +45,18 @@ FRAME* selectedVectorRoi(CDrawSet* set, const CVol* operand, CString* name, int*
 }  // namespace
 
 bool CDrawSet::RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool silent) {
-  const wchar_t* operation = L"CDrawSet::RoiStatistics";
   if (!set) return false;
   OperationEnd end(set->GetDocument(), false);
+  // The 4D statistics take the set's 4D signal layer; the 3D ones the signal operand, else the
+  // first layer (which may be an ROI itself).
+  CVol* operand = nullptr;
   if (mode == 2) {
-    Named(operation, L"4D ROI statistics are not available yet");
-    return false;
+    operand = set->WorkVolNonROI4D();
+  } else {
+    bool ambiguous = false;
+    operand = set->WorkVolNonRoi(&ambiguous);
+    if (!operand && !ambiguous && set->NumLayers() > 0) operand = set->GetLayerVol(0);
   }
-  bool ambiguous = false;
-  CVol* operand = set->WorkVolNonRoi(&ambiguous);
-  if (!operand && !ambiguous && set->NumLayers() > 0) operand = set->GetLayerVol(0);
   if (!operand || !operand->frame) return false;
 
   CString name;
@@ -76,6 +79,12 @@ bool CDrawSet::RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool sile
       name = L"whole volume";
     }
     if (!roi) return false;
+  }
+
+  if (mode == 2) {
+    const bool shown = TW_DlgRoiStat4D(silent, view, set, operand, roi, COLORREF(colour), name);
+    PR_FrameDelete(&made);
+    return shown;
   }
 
   // The histogram settings kept on the ROI layer belong to one operand; a fresh record otherwise.
