@@ -5,6 +5,8 @@
 
 #include "AfCore.h"
 #include "AfFine.h"
+#include "Transform.h"
+#include "TransformFiles.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "filters/Filters.h"
@@ -268,19 +270,63 @@ AfAffine afCentreMap(const AfImage& source, const AfImage& target) {
 
 }  // namespace twk::af
 
+namespace twk::af {
+
+// The start map: the record's initial transformation file (a name without a folder is in folder)
+// or the grids' centres laid onto each other.
+bool afStartMap(const wchar_t* name, const VA_AF3D& rec, const wchar_t* folder, const AfPrepared& p, const SPC& srcSpc,
+                const SPC& tgtSpc, AfAffine* start, bool show) {
+  if (rec.initialTransformFile.IsEmpty()) {
+    *start = afCentreMap(p.source, p.target);
+    return true;
+  }
+  CString path = rec.initialTransformFile;
+  if (path.Find(L'/') < 0 && folder && *folder) path = CString(folder) + L"/" + path;
+  VA_VTFINFO info;
+  double* k = VTF_Load(path, &info, show);
+  if (!k) return false;
+  const bool affine = info.type == VA_TRANSFORM_RIGID || info.type == VA_TRANSFORM_AFFINE;
+  if (affine) *start = afAffineFromIndexMatrix(k, srcSpc, tgtSpc);
+  pf_free(&k);
+  if (!affine) return fail(name, L"The initial transformation must be affine", show);
+  return true;
+}
+
+// Writes the record's final transformation file (a name without a folder goes into folder).
+bool afSaveFinal(const VA_AF3D& rec, const wchar_t* folder, const FRAME* source, const SPC* srcSpc, const FRAME* target,
+                 const SPC* tgtSpc, const double matrix[16], bool show) {
+  if (rec.finalTransformFile.IsEmpty()) return true;
+  const CString path = VA_VTF_GetSaveName(rec.finalTransformFile, folder ? folder : L"");
+  const DIM3D sd{source->dim.w, source->dim.h, source->dim.d, 1}, td{target->dim.w, target->dim.h, target->dim.d, 1};
+  return VTF_Save(path, rec.transformType <= 1 ? VA_TRANSFORM_RIGID : VA_TRANSFORM_AFFINE, &sd, srcSpc, &td, tgtSpc,
+                  matrix, show);
+}
+
+}  // namespace twk::af
+
 bool VA_RegisterAF3Dto3DMatrix(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
                                const FRAME* target, const FRAME* mask, const SPC* tgtSpc, double matrix[16],
                                double* finalCost, bool show) {
-  (void)folder;
   if (!matrix) return fail(kName, L"Invalid arguments", show);
   if (source && source->dim.t != 1) return fail(kName, L"Source volume must be 3D", show);
   if (target && target->dim.t != 1) return fail(kName, L"Target volume must be 3D", show);
   twk::ProgressGuard guard(L"AutoFocus registration", show);
   AfPrepared p;
   if (!afPrepare(kName, record, source, 0, srcSpc, target, 0, mask, tgtSpc, &p, show)) return false;
-  const AfAffine start = afCentreMap(p.source, p.target);
+  AfAffine start;
+  if (!afStartMap(kName, record, folder, p, *srcSpc, *tgtSpc, &start, show)) return false;
   AfAffine map;
   if (!afRegister(kName, record, p, start, &guard, 0, 100, &map, finalCost, show)) return false;
   afAffineToIndexMatrix(map, *srcSpc, *tgtSpc, matrix);
-  return true;
+  return afSaveFinal(record, folder, source, srcSpc, target, tgtSpc, matrix, show);
+}
+
+bool VA_RegisterAF3Dto3D(VA_AF3D record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
+                         const FRAME* target, const FRAME* mask, const SPC* tgtSpc, Poly3D** transform, bool show) {
+  if (!transform) return fail(kName, L"Invalid arguments", show);
+  *transform = nullptr;
+  double m[16];
+  if (!VA_RegisterAF3Dto3DMatrix(record, folder, source, srcSpc, target, mask, tgtSpc, m, nullptr, show)) return false;
+  *transform = VA_Poly3DCreate(VA_TRANSFORM_AFFINE, 1, m);
+  return *transform != nullptr;
 }

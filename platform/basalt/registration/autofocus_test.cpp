@@ -17,6 +17,7 @@
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "registration/AutoFocus.h"
+#include "registration/Transform.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -236,6 +237,7 @@ class AutoFocusTest : public ::testing::Test {
   }
   void SetUp() override { ASSERT_TRUE(g_ready) << "the fixture script failed"; }
   twk::ScriptedUi ui_;
+  twk::ScopedUi installed_{ui_};
 };
 
 VA_AF3D rigidRecord(int measure) {
@@ -274,6 +276,72 @@ TEST_F(AutoFocusTest, RecoversRigidMotionByEveryMeasure) {
       EXPECT_LE(err, elastix + 0.2);
     }
   }
+}
+
+// Bad input is refused with its message and nothing returned.
+TEST_F(AutoFocusTest, RefusesBadInput) {
+  FrameGuard target(frameOf("target.raw")), source(frameOf("rigid.raw"));
+  const DIM3D d = g_dims;
+  FrameGuard flat(VA_VolCreateUniform(FRM_REAL, d, 5.0)), emptyMask(VA_VolCreateUniform(FRM_ROI, d, 0.0));
+  FrameGuard smallMask(VA_VolCreateUniform(FRM_ROI, DIM3D{4, 4, 4, 1}, 1.0));
+  VA_AF3D masked = rigidRecord(0);
+  masked.useTargetRoi = 1;
+  VA_AF3D badMeasure = rigidRecord(9), badType = rigidRecord(0);
+  badType.transformType = 5;
+  VA_AF3D badFile = rigidRecord(0);
+  badFile.initialTransformFile = CString((g_dir + "/missing.vtf").c_str());
+  const struct {
+    VA_AF3D record;
+    const FRAME* source;
+    const FRAME* target;
+    const FRAME* mask;
+    const wchar_t* message;
+  } cases[] = {
+      {rigidRecord(0), flat.f, target.f, nullptr, L"VA_RegisterAF3Dto3D : Source volume is constant"},
+      {rigidRecord(0), source.f, flat.f, nullptr, L"VA_RegisterAF3Dto3D : Target volume is constant"},
+      {badMeasure, source.f, target.f, nullptr, L"VA_RegisterAF3Dto3D : Unknown registration measure"},
+      {badType, source.f, target.f, nullptr, L"VA_RegisterAF3Dto3D : Unknown transform type"},
+      {masked, source.f, target.f, emptyMask.f, L"VA_RegisterAF3Dto3D : Target mask is empty"},
+      {masked, source.f, target.f, smallMask.f, L"VA_RegisterAF3Dto3D : Target mask does not match the target volume"},
+      {rigidRecord(0), nullptr, target.f, nullptr, L"VA_RegisterAF3Dto3D : Invalid volume"},
+  };
+  for (const auto& c : cases) {
+    ui_.clear();
+    Poly3D* t = nullptr;
+    EXPECT_FALSE(VA_RegisterAF3Dto3D(c.record, L"", c.source, &g_spc, c.target, c.mask, &g_spc, &t, true));
+    EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(ui_.lastMessage(), CString(c.message));
+  }
+  ui_.clear();
+  Poly3D* t = nullptr;
+  EXPECT_FALSE(VA_RegisterAF3Dto3D(badFile, L"", source.f, &g_spc, target.f, nullptr, &g_spc, &t, true));
+  EXPECT_EQ(t, nullptr);
+  EXPECT_FALSE(ui_.messages.empty());
+}
+
+// The final transformation file holds the result, and as the initial transformation of a run
+// without any search or fine-tuning it gives the same map back.
+TEST_F(AutoFocusTest, FinalFileFeedsTheNextRun) {
+  FrameGuard target(frameOf("target.raw")), source(frameOf("rigid.raw"));
+  VA_AF3D r = rigidRecord(3);
+  r.finalTransformFile = L"af_final";
+  const CString folder(g_dir.c_str());
+  Poly3D* first = nullptr;
+  ASSERT_TRUE(VA_RegisterAF3Dto3D(r, folder, source.f, &g_spc, target.f, nullptr, &g_spc, &first, true));
+  int degree = 0;
+  double* k = VA_Poly3DCoefficients(first, true, &degree);
+  ASSERT_NE(k, nullptr);
+  EXPECT_LT(cornerError(k, "rigid_truth.txt"), 0.5);
+
+  VA_AF3D again = rigidRecord(3);
+  again.initialTransformFile = L"af_final.vtf";
+  for (double& t : again.translationMax) t = 0;
+  again.power = 0;
+  double m[16];
+  ASSERT_TRUE(VA_RegisterAF3Dto3DMatrix(again, folder, source.f, &g_spc, target.f, nullptr, &g_spc, m, nullptr, true));
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], k[i], 1e-12) << i;
+  pf_free(&k);
+  VA_Poly3DDelete(&first);
 }
 
 }  // namespace
