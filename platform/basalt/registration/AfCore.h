@@ -31,8 +31,6 @@ struct AfImage {
   // Trilinear value at millimetre position (x, y, z); false outside the grid or next to a void.
   // A single-slice axis reads its one slice at any position within half a voxel of it.
   bool sample(double x, double y, double z, double* value) const;
-  // The same with the value's gradient (per millimetre) along the three axes.
-  bool sampleGrad(double x, double y, double z, double* value, double g[3]) const;
 };
 
 // Time point t of a frame as floats (ROI frames 0/1, the void value 1e60 as NaN).
