@@ -35,29 +35,15 @@ using MImage = itk::Image<unsigned char, 3>;
 using MetricBase = itk::ImageToImageMetricv4<FImage, FImage>;
 
 // An allocated ITK image of an AfImage's grid (origin 0, identity direction).
-template <class TImage>
-typename TImage::Pointer gridImage(const AfImage& a) {
-  auto img = TImage::New();
-  typename TImage::RegionType region;
-  region.SetSize(0, a.w);
-  region.SetSize(1, a.h);
-  region.SetSize(2, a.d);
-  img->SetRegions(region);
-  typename TImage::SpacingType s;
-  s[0] = a.sx;
-  s[1] = a.sy;
-  s[2] = a.sz;
-  img->SetSpacing(s);
-  typename TImage::PointType o;
-  o.Fill(0.0);
-  img->SetOrigin(o);
-  img->Allocate(false);
-  return img;
+template <class P>
+typename itk::Image<P, 3>::Pointer gridImage(const AfImage& a) {
+  const SPC spc{a.sx, a.sy, a.sz};
+  return twk::itkv::newImage<P>(DIM3D{a.w, a.h, a.d, 1}, &spc, false);
 }
 
 // The image's values with voids as 0.
 FImage::Pointer toItk(const AfImage& a) {
-  auto img = gridImage<FImage>(a);
+  auto img = gridImage<float>(a);
   float* dst = img->GetBufferPointer();
   const size_t n = a.v.size();
   for (size_t i = 0; i < n; ++i) dst[i] = a.v[i] == a.v[i] ? a.v[i] : 0.0f;
@@ -72,7 +58,7 @@ MImage::Pointer maskImage(const AfImage& a, const std::vector<uint8_t>* mask) {
   bool any = false;
   for (size_t i = 0; i < n && !any; ++i) any = !inside(i);
   if (!any) return nullptr;
-  auto img = gridImage<MImage>(a);
+  auto img = gridImage<unsigned char>(a);
   unsigned char* dst = img->GetBufferPointer();
   for (size_t i = 0; i < n; ++i) dst[i] = inside(i) ? 1 : 0;
   return img;
