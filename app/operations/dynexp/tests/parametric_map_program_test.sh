@@ -48,8 +48,11 @@ printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folde
 cat > "$folder/script.txt" <<SCRIPT
 wait 300
 files $image
-menu File/Open Image
-wait 800
+menu-start File/Open Image
+wait-dialog Specify Modality
+choose MR
+press OK
+wait 1500
 expect-documents 1
 drag left ctrl 250,250 330,290 2
 wait 300
