@@ -2,7 +2,7 @@
 # "Transform > Make Isotropic" in the real program: a NIfTI of 0.5 x 0.5 x 3 mm voxels is opened,
 # the menu bar's command resamples it to 0.5 mm into a new document, whose layer is saved as NIfTI;
 # nibabel reads 0.5 mm voxels, six times the slices, and the bright marker voxel at the same place
-# in the patient within half a voxel.
+# in the patient within half a voxel. The new document is not saved at the exit question.
 #   isotropic_program_test.sh <tarnwick> <libKinmodels.so> <test tmp folder>
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/program_kit.sh"
@@ -35,6 +35,7 @@ answer No
 menu File/Save Active Layer As Image
 wait 500
 expect-answers-used
+answer No
 menu File/Exit
 SCRIPT
 program_run "$folder/script.txt"
