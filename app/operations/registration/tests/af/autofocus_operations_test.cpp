@@ -109,7 +109,7 @@ TEST(AutofocusCommands, ShiftedBlobIsRegisteredIntoANewLayerAndTheSourceIsKept) 
   CVol* source = sourceDoc->GetActiveSet()->GetBaseVol();
   const std::vector<double> sourceBefore = voxels(source->frame);
   CDrawSet* set = targetDoc->GetActiveSet();
-  const int row = rowId("Register", "Signal Difference with AutoFocus");
+  const int row = rowId("Register", "Mutual Info with AutoFocus");
   ASSERT_TRUE(TW_RowAvailable(TW_FindCommandRow(row)));
 
   // Cancel in the dialog adds nothing.
@@ -123,7 +123,7 @@ TEST(AutofocusCommands, ShiftedBlobIsRegisteredIntoANewLayerAndTheSourceIsKept) 
   TW_DispatchCommand(row, Documents::viewOf(targetDoc));
   ASSERT_EQ(set->NumLayers(), 2) << (ui.messages.empty() ? std::string() : ui.messages.back().toUtf8());
   CVol* result = set->GetLayerVol(1);
-  EXPECT_EQ(result->name, L"/data/moved_registered.nii");
+  EXPECT_EQ(result->name, L"moved_registered");
   EXPECT_EQ(voxels(source->frame), sourceBefore);
   const FRAME* target = set->GetBaseVol()->frame;
   double worst = 0;
@@ -222,7 +222,7 @@ TEST(AutofocusCommands, MotionCorrectionAddsTheActiveMocoLayerBeforeTheMask) {
   EXPECT_EQ(set->GetLayerVol(2), mask);
   EXPECT_EQ(set->GetActive(), 1);
   CVol* moco = set->GetLayerVol(1);
-  EXPECT_EQ(moco->name, L"/data/series_moco.nii");
+  EXPECT_EQ(moco->name, L"series_moco");
   EXPECT_EQ(voxels(series->frame), before);
   // Every time point now matches time point 0 near the blob.
   for (int t = 1; t < 3; ++t) {
@@ -245,7 +245,7 @@ TEST(AutofocusCommands, TwoDocumentRegistrationWorksOnACopyOfTheSourceSeries) {
   CVol* source = sourceDoc->GetActiveSet()->GetBaseVol();
   const std::vector<double> before = voxels(source->frame);
   CDrawSet* set = targetDoc->GetActiveSet();
-  ui.answerValues({1});  // cross correlation
+  ui.answerValues({3});  // mutual information
   ASSERT_TRUE(TW_RegisterTwoDocumentsAF(set, Documents::viewOf(targetDoc)))
       << (ui.messages.empty() ? std::string() : ui.messages.back().toUtf8());
   EXPECT_EQ(source->T(), 3);
