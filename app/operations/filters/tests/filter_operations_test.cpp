@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sys/wait.h>
 #include <random>
+#include <set>
 
 #include "../../tests/OperationsTestKit.h"
 #include "BicalBatch.h"
@@ -22,6 +23,7 @@
 #include "HighObj.h"
 #include "ScriptedUi.h"
 #include "VectorRois.h"
+#include "paths/FilePaths.h"
 
 using namespace twk::optest;
 
@@ -322,6 +324,70 @@ TEST_F(FilterCommands, RadiomicsUndefinedFlowAndSilentRefusal) {
   ASSERT_TRUE(clip);
   EXPECT_NE(std::string(clip).find("\ntumour\t"), std::string::npos);
   pf_free(&clip);
+}
+
+// "Active layer: Project to single slice volume": a sagittal view of a 30 x 24 x 10 volume gives a
+// 24 x 10 single-slice document holding exactly the values of the sagittal slice shown; the
+// layer keeps the operand's display filter; a second snapshot under the same name is refused.
+TEST_F(FilterCommands, SnapshotOfASagittalViewHasTheViewsSize) {
+  const int slice = 7;
+  CVol* vol = makeVolume(FRM_INT, 32, DIM3D{30, 24, 10, 1},
+                         [](int x, int y, int z, int) { return 10000 * z + 100 * y + x; });
+  vol->spc = SPC{1, 1, 1};
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  VA_VOLPROJ* proj = set->FindViewProjection(view);
+  ASSERT_TRUE(proj);
+  proj->rotation[0] = -90, proj->rotation[1] = 0, proj->rotation[2] = -90;  // sagittal
+  proj->slice = slice;
+  set->GetLayer(0)->filter.level = 1234;
+  const int before = Documents::openCount();
+  run("Transform", "Active layer: Project to single slice volume", doc);
+  const auto opened = Documents::openedAfter(before);
+  ASSERT_EQ(opened.size(), 1u) << ui.lastMessage().toUtf8();
+  CDrawSet* made = opened[0]->GetActiveSet();
+  ASSERT_EQ(made->NumLayers(), 1);
+  const CVol* snap = made->GetLayerVol(0);
+  EXPECT_EQ(snap->W(), 24);
+  EXPECT_EQ(snap->H(), 10);
+  EXPECT_EQ(snap->D(), 1);
+  EXPECT_EQ(PR_GetFileTitle(snap->name), L"snapshot");
+  EXPECT_EQ(made->GetLayer(0)->filter.level, 1234);
+  EXPECT_TRUE(opened[0]->IsModified());
+  // The pixels are one sagittal plane of the volume (one x for all), each (y, z) once.
+  std::set<int> values, expected;
+  int x = -1;
+  for (int r = 0; r < 10; ++r)
+    for (int c = 0; c < 24; ++c) {
+      const int v = int(twk::voxelValue(snap->frame, c, r, 0, 0));
+      values.insert(v - v % 100);
+      if (x < 0) x = v % 100;
+      EXPECT_EQ(v % 100, x);
+    }
+  for (int z = 0; z < 10; ++z)
+    for (int y = 0; y < 24; ++y) expected.insert(10000 * z + 100 * y);
+  EXPECT_EQ(values, expected);
+  // The name is taken now.
+  ui.clear();
+  run("Transform", "Active layer: Project to single slice volume", doc);
+  EXPECT_EQ(Documents::openedAfter(before).size(), 1u);
+  EXPECT_FALSE(ui.messages.empty());
+  // Slices twice as thick: the picture keeps its proportions at the finest spacing (1 mm).
+  opened[0]->SetPathName(L"/data/first_snapshot.twk");  // frees the name
+  CVol* second = makeVolume(FRM_INT, 16, DIM3D{30, 24, 10, 1}, [](int, int y, int, int) { return y; });
+  CDrawDoc* other = docs.open({twk::testkit::makeLayer(second)}, L"/data/thick.twk");
+  VA_VOLPROJ* p2 = other->GetActiveSet()->FindViewProjection(Documents::viewOf(other));
+  p2->rotation[0] = -90, p2->rotation[2] = -90;
+  const int count = Documents::openCount();
+  run("Transform", "Active layer: Project to single slice volume", other);
+  const auto again = Documents::openedAfter(count);
+  ASSERT_EQ(again.size(), 1u) << ui.lastMessage().toUtf8();
+  const CVol* tall = again[0]->GetActiveSet()->GetLayerVol(0);
+  EXPECT_EQ(tall->W(), 24);
+  EXPECT_EQ(tall->H(), 20);
+  EXPECT_EQ(tall->spc.x, 1.0);
+  EXPECT_EQ(tall->spc.y, 1.0);
 }
 
 TEST_F(FilterCommands, NtupleFileReadsBackWithNumpy) {
