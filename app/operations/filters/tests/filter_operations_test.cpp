@@ -15,6 +15,7 @@
 #include <set>
 
 #include "../../tests/OperationsTestKit.h"
+#include "../../../files/tests/DicomTestKit.h"
 #include "BicalBatch.h"
 #include "FilterDialogs.h"
 #include "PackedText.h"
@@ -539,17 +540,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int code = ::pclose(pipe);
-  if (status) *status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
-  return out;
-}
-
 // Writes the tree with the DICOM test fixtures' pydicom helpers: 24 x 24 x 8 uint16 slices of a
 // ball of 200 times a left-right field of 0.75 to 1.25, noise sigma 3, background 0.
 void writeBatchTree(const fs::path& root) {
@@ -576,7 +566,7 @@ for folder, number in (("p/q", 1), ("r", 2), ("r", 3)):
   const fs::path file = root.parent_path() / "batch_tree.py";
   std::ofstream(file) << script;
   int status = 0;
-  const std::string out = shell("/usr/bin/python3 " + file.string() + " " + root.string() + " " + TWK_SOURCE_DIR +
+  const std::string out = twk::dicomtest::run("/usr/bin/python3 " + file.string() + " " + root.string() + " " + TWK_SOURCE_DIR +
                                     "/app/files/tests 2>&1",
                                 &status);
   ASSERT_EQ(status, 0) << out;
@@ -626,7 +616,7 @@ TEST_F(FilterCommands, BicalBatchMirrorsTheTreeAndKeepsWhatIsThere) {
   EXPECT_NE(first[1].filename(), first[2].filename());
   EXPECT_TRUE(filesBelow(nii, ".dcm").empty());  // nothing of the sources is copied into the target
   // nibabel: the shape, and the tilt of the ball's left against its right half gone.
-  const std::string check = shell("/usr/bin/python3 -c \"import sys, nibabel as nib, numpy as np\n"
+  const std::string check = twk::dicomtest::run("/usr/bin/python3 -c \"import sys, nibabel as nib, numpy as np\n"
                                   "for p in sys.argv[1:]:\n"
                                   "    a = np.asanyarray(nib.load(p).dataobj).astype(float)\n"
                                   "    m = a > 50\n"
@@ -648,7 +638,7 @@ TEST_F(FilterCommands, BicalBatchMirrorsTheTreeAndKeepsWhatIsThere) {
   const std::vector<fs::path> slices = filesBelow(dcm, ".dcm");
   EXPECT_EQ(slices.size(), 24u);
   int status = 0;
-  const std::string dump = shell("dcmdump +P 0028,0100 +P 0020,000e " + (dcm / "p/q/vol_t0000_n000000.dcm").string() + " 2>&1", &status);
+  const std::string dump = twk::dicomtest::run("dcmdump +P 0028,0100 +P 0020,000e " + (dcm / "p/q/vol_t0000_n000000.dcm").string() + " 2>&1", &status);
   EXPECT_EQ(status, 0) << dump;
   EXPECT_NE(dump.find("BitsAllocated"), std::string::npos) << dump;
   EXPECT_TRUE(fs::exists(dcm / "r/vol_2_t0000_n000000.dcm"));
