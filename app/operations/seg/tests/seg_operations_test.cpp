@@ -622,3 +622,31 @@ TEST(ThresholdCommands, BimodalSplitNamesAndCoversNegativeSignal) {
   EXPECT_EQ(roiVoxels(f.set->GetLayerVol(2)) + roiVoxels(f.set->GetLayerVol(3)), 20 * 20 * 10);
   g_BimodalSplitParms = saved;
 }
+
+// "Brain segmentation profile" edits the brain profile that "Brain EdgeWave\N3" passes on: OK keeps
+// the edited values, Cancel leaves the profile as it was; no volume is needed.
+TEST(BrainProfile, TheRowEditsTheStoredBrainProfileAndCancelKeepsIt) {
+  Fixture f({{makeVol(FRM_INT, 4, 4, 2, 1, L"/data/b.nii"), true}});
+  int row = 0;
+  for (const TW_COMMAND_ROW* r : TW_CommandRows())
+    if (r->path && std::string(r->path) == "Brain MR > Brain segmentation profile") row = r->id;
+  ASSERT_NE(row, 0);
+  const VA_EW saved = g_EdgeWaveBrain;
+  CString title;
+  bool accept = true;
+  TW_SetDialogView([&](const TW_DIALOG& dialog, TW_DIALOG_VALUES& values, bool) {
+    title = dialog.title;
+    values.SetText(L"Peel distance", L"4.5");
+    return accept;
+  });
+  g_EdgeWaveBrain.peel = 1.5;
+  ASSERT_TRUE(TW_DispatchCommand(row, &f.view));
+  EXPECT_EQ(title, CString(L"EdgeWave Parameters"));
+  EXPECT_EQ(g_EdgeWaveBrain.peel, 4.5);
+  accept = false;
+  g_EdgeWaveBrain.peel = 1.5;
+  ASSERT_TRUE(TW_DispatchCommand(row, &f.view));
+  EXPECT_EQ(g_EdgeWaveBrain.peel, 1.5);
+  TW_SetDialogView(nullptr);
+  g_EdgeWaveBrain = saved;
+}
