@@ -69,4 +69,28 @@ struct Poly3D {
     *out = r;
   }
   bool IsAffine() const { return px->order == 1 && py->order == 1 && pz->order == 1; }
+
+  // The 4 x 4 target-to-source matrix (row-major, translation last, last row 0 0 0 1) of the
+  // constant and first-order terms; the terms of higher order are left out. True when affine.
+  bool GetAffineKoff(double matrix[16]) const {
+    const Polynom* rows[3] = {px, py, pz};
+    for (int r = 0; r < 3; ++r) {
+      double* m = matrix + 4 * r;
+      m[0] = m[1] = m[2] = m[3] = 0.0;
+      const Polynom* p = rows[r];
+      for (int i = 0; p && i < p->numTerms; ++i) {
+        int total = 0, axis = 3;
+        for (int v = 0; v < p->numVars && v < 3; ++v) {
+          const int32_t e = p->Exponent(i, v);
+          total += e;
+          if (e == 1) axis = v;
+        }
+        if (total == 0) m[3] += p->Coefficient(i);
+        else if (total == 1) m[axis] += p->Coefficient(i);
+      }
+    }
+    matrix[12] = matrix[13] = matrix[14] = 0.0;
+    matrix[15] = 1.0;
+    return IsAffine();
+  }
 };

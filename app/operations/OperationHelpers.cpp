@@ -19,7 +19,12 @@ VA_BODYFORG g_BodyMaskParms;
 
 namespace {
 
-TW_TRANSFORM_FILE_WRITER g_transformWriter;
+// A function-local static: the registration library installs the writer while static objects are
+// still being made, in an order the linker chooses.
+TW_TRANSFORM_FILE_WRITER& transformWriter() {
+  static TW_TRANSFORM_FILE_WRITER writer;
+  return writer;
+}
 
 struct SEED {
   DRECT3D box;
@@ -113,13 +118,14 @@ void CDrawView::OnTransformSaveAlignmentVTF() {
   int filterIndex = 0;
   CString extension;
   if (!TW_GetFileSaveName(TW_FILTER_VTF, &g_UserOpt.vtfFolder, &filterIndex, &extension, &path)) return;
-  if (!g_transformWriter || !g_transformWriter(path, 2, vol->Dim(), vol->Spc(), nullptr, nullptr, vol->alignment))
+  const TW_TRANSFORM_FILE_WRITER& writer = transformWriter();
+  if (!writer || !writer(path, 2, vol->Dim(), vol->Spc(), nullptr, nullptr, vol->alignment))
     twk::doc::message(name, L"Failed to save the transform file " + path);
 }
 
 void TW_SetTransformFileWriter(TW_TRANSFORM_FILE_WRITER writer) {
-  g_transformWriter = std::move(writer);
-  if (g_transformWriter) {
+  transformWriter() = std::move(writer);
+  if (transformWriter()) {
     TW_BindOperation("CDrawView::OnTransformSaveAlignmentVTF", [](const TW_COMMAND_CALL& c) {
       if (c.view) c.view->OnTransformSaveAlignmentVTF();
     });

@@ -29,6 +29,8 @@
 // function's name) when show is set and give null or false; Esc during a resample stops it silently.
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 
 #include "CString.h"
 #include "TwkTypes.h"
@@ -68,6 +70,26 @@ bool VA_RotationGrid(const DIM3D* dims, const SPC* spc, const SPC* targetSpc, do
 // coarser (Gaussian of sigma = sqrt(target^2 - source^2) / 2.3548 mm, the FWHM difference).
 FRAME* VA_VolResample(const FRAME* frame, const SPC* spc, const double matrix[16], const DIM3D* targetDims,
                       const SPC* targetSpc, int interpolation, bool gaussianDownscale, int binaryThreshold, bool show);
+
+// How VA_VolResampleMapped maps a target voxel index to a source voxel index: a point function
+// when set (non-linear transforms such as polynomials and flow fields; called for every target
+// voxel from several threads at once, with the time point), else the 4 x 4 target-to-source
+// matrices, one for every time point (matrixCount 1) or one per time point of the frame.
+struct VA_RESAMPLE_MAP {
+  const double* matrices = nullptr;  // 16 doubles each
+  int matrixCount = 0;
+  std::function<void(int t, const double target[3], double source[3])> point;
+};
+
+// The outside value (NaN) that keeps the convention's default: 0 for integer frames, void for real ones.
+constexpr double VA_RESAMPLE_DEFAULT_OUTSIDE = std::numeric_limits<double>::quiet_NaN();
+
+// VA_VolResample through a general mapping and with the value of voxels that map outside the
+// source (ROI results read 0 there whatever it is). The sampling, interpolation, Gaussian
+// downscale and threshold are VA_VolResample's.
+FRAME* VA_VolResampleMapped(const FRAME* frame, const SPC* spc, const VA_RESAMPLE_MAP& map, const DIM3D* targetDims,
+                            const SPC* targetSpc, int interpolation, bool gaussianDownscale, int binaryThreshold,
+                            double outside, bool show);
 
 // Free rotation into a new frame: the grid of VA_RotationGrid (targetDims, when given, overrides
 // its dimensions) and VA_VolResample. The target-to-source matrix goes to matrix when given.

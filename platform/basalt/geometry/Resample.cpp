@@ -1,5 +1,5 @@
 // The resampler: every time point of a frame through ITK's ResampleImageFilter with an affine
-// transform, in the convention Geometry.h describes. Real sources are viewed in place and real
+// transform or a point mapping of our own, in the convention Geometry.h describes. Real sources are viewed in place and real
 // results are written straight into the new frame; integer and ROI time points pass through one
 // image of doubles (floats for ROIs) that is converted back in one parallel pass.
 #include "geometry/Geometry.h"
@@ -10,6 +10,7 @@
 #include <itkLinearInterpolateImageFunction.h>
 #include <itkNearestNeighborInterpolateImageFunction.h>
 #include <itkResampleImageFilter.h>
+#include <itkTransform.h>
 #include <itkWindowedSincInterpolateImageFunction.h>
 
 #include <oneapi/tbb/parallel_for.h>
@@ -57,6 +58,44 @@ itk::AffineTransform<double, 3>::Pointer physicalTransform(const double m[16], c
   return transform;
 }
 
+// A transform that maps physical points (origin 0, identity direction) through a point function on
+// voxel indices: p_src = Ssrc * f(t, Stgt^-1 * p_tgt). It has no parameters; ITK samples it point by
+// point.
+class PointMapTransform : public itk::Transform<double, 3, 3> {
+ public:
+  using Self = PointMapTransform;
+  using Pointer = itk::SmartPointer<Self>;
+  itkTypeMacro(PointMapTransform, Transform);
+
+  static Pointer make(const std::function<void(int, const double*, double*)>* map, int t, const SPC& s, const SPC& tg) {
+    Pointer p = new Self;
+    p->UnRegister();
+    p->map_ = map;
+    p->t_ = t;
+    p->src_[0] = s.x, p->src_[1] = s.y, p->src_[2] = s.z;
+    p->tgt_[0] = tg.x, p->tgt_[1] = tg.y, p->tgt_[2] = tg.z;
+    return p;
+  }
+
+  OutputPointType TransformPoint(const InputPointType& p) const override {
+    const double in[3] = {p[0] / tgt_[0], p[1] / tgt_[1], p[2] / tgt_[2]};
+    double out[3];
+    (*map_)(t_, in, out);
+    OutputPointType q;
+    for (int k = 0; k < 3; ++k) q[k] = out[k] * src_[k];
+    return q;
+  }
+  void SetParameters(const ParametersType&) override {}
+  void SetFixedParameters(const FixedParametersType&) override {}
+  void ComputeJacobianWithRespectToParameters(const InputPointType&, JacobianType& j) const override { j.SetSize(3, 0); }
+
+ private:
+  PointMapTransform() : itk::Transform<double, 3, 3>(0) {}
+  const std::function<void(int, const double*, double*)>* map_ = nullptr;
+  int t_ = 0;
+  double src_[3] = {1, 1, 1}, tgt_[3] = {1, 1, 1};
+};
+
 // Gaussian variances (mm^2) per axis that bring the source to the target's coarser resolution;
 // false when no axis is coarser.
 bool downscaleVariance(const SPC& s, const SPC& t, double variance[3]) {
@@ -73,7 +112,7 @@ bool downscaleVariance(const SPC& s, const SPC& t, double variance[3]) {
 // One time point: source image (any pixel type) -> resampled image of TOut pixels. The output
 // image may view memory of its own (a container set before the run is kept by ITK's allocation).
 template <class TIn, class TOut>
-bool resampleOne(typename Image3<TIn>::Pointer input, const itk::AffineTransform<double, 3>* transform,
+bool resampleOne(typename Image3<TIn>::Pointer input, const itk::Transform<double, 3, 3>* transform,
                  const DIM3D& tdims, const SPC& tspc, int interpolation, const double* variance, double outside,
                  typename Image3<TOut>::Pointer output, bool show, int from, int to) {
   using OutImage = Image3<TOut>;
@@ -165,20 +204,34 @@ Image3<double>::Pointer viewOutput(FRAME* out, int t, const SPC& tspc) {
 
 FRAME* VA_VolResample(const FRAME* frame, const SPC* spc, const double matrix[16], const DIM3D* targetDims,
                       const SPC* targetSpc, int interpolation, bool gaussianDownscale, int binaryThreshold, bool show) {
+  VA_RESAMPLE_MAP map;
+  map.matrices = matrix;
+  map.matrixCount = 1;
+  return VA_VolResampleMapped(frame, spc, map, targetDims, targetSpc, interpolation, gaussianDownscale, binaryThreshold,
+                              VA_RESAMPLE_DEFAULT_OUTSIDE, show);
+}
+
+FRAME* VA_VolResampleMapped(const FRAME* frame, const SPC* spc, const VA_RESAMPLE_MAP& map, const DIM3D* targetDims,
+                            const SPC* targetSpc, int interpolation, bool gaussianDownscale, int binaryThreshold,
+                            double outside, bool show) {
   auto fail = [&](const wchar_t* why) -> FRAME* {
     if (show) twk::showNamedError(kName, why);
     return nullptr;
   };
   if (!frame || !frame->data || twk::voxelElemOf(frame) == twk::VoxelElem::Invalid) return fail(L"Invalid volume");
-  if (!matrix || !targetDims || !targetSpc || targetDims->w < 1 || targetDims->h < 1 || targetDims->d < 1)
+  if (!targetDims || !targetSpc || targetDims->w < 1 || targetDims->h < 1 || targetDims->d < 1)
     return fail(L"Invalid target grid");
   const SPC s = spc ? *spc : SPC{};
   const SPC t = *targetSpc;
   for (double v : {s.x, s.y, s.z, t.x, t.y, t.z})
     if (!std::isfinite(v) || !(v > 0)) return fail(L"Invalid voxel size");
-  for (int i = 0; i < 12; ++i)
-    if (!std::isfinite(matrix[i])) return fail(L"Invalid transform");
+  if (!map.point) {
+    if (!map.matrices || (map.matrixCount != 1 && map.matrixCount != frame->dim.t)) return fail(L"Invalid transform");
+    for (int i = 0; i < 16 * map.matrixCount; ++i)
+      if ((i % 16) < 12 && !std::isfinite(map.matrices[i])) return fail(L"Invalid transform");
+  }
   if (interpolation < VA_INTERP_NEAREST || interpolation > VA_INTERP_WSINC4) return fail(L"Unknown interpolation");
+  const bool defaultOutside = std::isnan(outside);
   const DIM3D tdims{targetDims->w, targetDims->h, targetDims->d, frame->dim.t};
   FRAME* out = PR_FrameCreate(frame->type, frame->bpv, tdims, frame->type == FRM_ROI);
   if (!out) return fail(L"Not enough memory");
@@ -186,18 +239,22 @@ FRAME* VA_VolResample(const FRAME* frame, const SPC* spc, const double matrix[16
   twk::ProgressGuard progress(L"Resampling", show);
   bool ok = true;
   try {
-    auto transform = physicalTransform(matrix, s, t);
     double variance[3];
     const double* var = gaussianDownscale && downscaleVariance(s, t, variance) ? variance : nullptr;
     const int n = frame->dim.t;
     Image3<double>::Pointer work;
     Image3<float>::Pointer mask;
     for (int k = 0; k < n && ok; ++k) {
+      itk::Transform<double, 3, 3>::Pointer transform;
+      if (map.point)
+        transform = PointMapTransform::make(&map.point, k, s, t).GetPointer();
+      else
+        transform = physicalTransform(map.matrices + 16 * (map.matrixCount == 1 ? 0 : k), s, t).GetPointer();
       const int from = int(1 + 97.0 * k / n), to = int(1 + 97.0 * (k + 1) / n);
       switch (twk::voxelElemOf(frame)) {
         case twk::VoxelElem::F64:
           ok = resampleOne<double, double>(viewTimePoint<double>(frame, k, &s), transform, tdims, t, interpolation, var,
-                                           VOID_VALUE, viewOutput(out, k, t), show, from, to);
+                                           defaultOutside ? VOID_VALUE : outside, viewOutput(out, k, t), show, from, to);
           break;
         case twk::VoxelElem::Bit: {
           if (!mask) mask = newImage<float>(tdims, &t, false);
@@ -210,8 +267,8 @@ FRAME* VA_VolResample(const FRAME* frame, const SPC* spc, const double matrix[16
           if (!work) work = newImage<double>(tdims, &t, false);
           withPixelType(frame, [&](auto pixel) {
             using P = decltype(pixel);
-            ok = resampleOne<P, double>(viewTimePoint<P>(frame, k, &s), transform, tdims, t, interpolation, var, 0.0,
-                                        work, show, from, to);
+            ok = resampleOne<P, double>(viewTimePoint<P>(frame, k, &s), transform, tdims, t, interpolation, var,
+                                        defaultOutside ? 0.0 : outside, work, show, from, to);
           });
           if (ok) storeTimePoint<double>(work, out, k, 0);
           break;

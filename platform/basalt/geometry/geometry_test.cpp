@@ -29,59 +29,14 @@
 
 namespace {
 
-std::string g_dir;
+std::string& g_dir = twk::geotest::testDir();
 
 using twk::geotest::FrameGuard;
-
-// Runs a script with Debian's Python in the test folder; its standard output is returned.
-std::string runPython(const std::string& script) {
-  const std::string file = g_dir + "/script.py";
-  std::ofstream(file) << "import numpy as np, os\nfrom scipy import ndimage as ndi\nos.chdir(\"" << g_dir << "\")\n"
-                      << script;
-  FILE* p = ::popen((std::string(TWK_DEBIAN_PYTHON) + " " + file + " 2>&1").c_str(), "r");
-  std::string out;
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-  EXPECT_EQ(::pclose(p), 0) << out;
-  return out;
-}
-
-// Voxels of time point 0 as doubles, x fastest.
-std::vector<double> values(const FRAME* f) {
-  std::vector<double> v;
-  for (int z = 0; z < f->dim.d; ++z)
-    for (int y = 0; y < f->dim.h; ++y)
-      for (int x = 0; x < f->dim.w; ++x) v.push_back(twk::voxelValue(f, x, y, z, 0));
-  return v;
-}
-
-void writeRaw(const std::string& name, const std::vector<double>& v) {
-  std::ofstream(g_dir + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(v.data()),
-                                                            std::streamsize(v.size() * sizeof(double)));
-}
-
-std::vector<double> readRaw(const std::string& name, size_t n) {
-  std::vector<double> v(n);
-  std::ifstream(g_dir + "/" + name, std::ios::binary).read(reinterpret_cast<char*>(v.data()),
-                                                           std::streamsize(n * sizeof(double)));
-  return v;
-}
-
-// A smooth real test volume with some structure on every axis.
-FRAME* smoothVolume(const DIM3D& d) {
-  FRAME* f = PR_FrameCreate(FRM_REAL, 64, d, false);
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<double> noise(0, 5);
-  for (int t = 0; t < d.t; ++t)
-    for (int z = 0; z < d.d; ++z)
-      for (int y = 0; y < d.h; ++y)
-        for (int x = 0; x < d.w; ++x)
-          twk::setVoxelValue(f, x, y, z, t,
-                             100 + 40 * std::sin(0.5 * x) + 30 * std::cos(0.4 * y + 0.2 * z) + 10 * z + noise(rng) + t);
-  return f;
-}
+using twk::geotest::readRaw;
+using twk::geotest::runPython;
+using twk::geotest::smoothVolume;
+using twk::geotest::values;
+using twk::geotest::writeRaw;
 
 class Geometry : public ::testing::Test {
  protected:
