@@ -309,12 +309,23 @@ struct LivePhantom {
   const Sphere truth{20, 20, 20, 10};
   FrameGuard volume{phantom(40, {{Sphere{20, 20, 20, 16}, 20.0}, {Sphere{20, 20, 20, 10}, 100.0}}, 5.0)};
   FrameGuard blanket{PR_FrameCreate(FRM_ROI, 1, DIM3D{40, 40, 40, 1}, true)};
+  const DRECT3D seed{19, 19, 19, 22, 22, 22};
+  const SPC spc{1, 1, 1};
+  const DIM3D dims{40, 40, 40, 1};
+  double maximum = 0;  // of the edge map
+  double* edges = nullptr;
   LivePhantom() {
     const Sphere b{20, 20, 20, 16};
     for (int z = 0; z < 40; ++z)
       for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 40; ++x)
           if (b.inside(x, y, z)) twk::setRoiBit(blanket.f, x, y, z, 0, true);
+    const VA_EWL defaults;
+    edges = VA_EdgeStrengthMap(&defaults.edge, volume.f, 0, blanket.f, &maximum, true);
+  }
+  ~LivePhantom() { pf_free(&edges); }
+  FRAME* run(const VA_EWL& record, VA_EWLCACHE* cache, const DRECT3D* at = nullptr) {
+    return VA_EdgeWaveLive(&record, 0, at ? at : &seed, volume.f, &dims, &spc, blanket.f, cache, edges, true);
   }
 };
 
@@ -326,33 +337,26 @@ TEST(EdgeWaveLive, FindsTheSphereInsideItsBlanket) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
   LivePhantom p;
-  const DRECT3D seed{19, 19, 19, 22, 22, 22};
-  const SPC spc{1, 1, 1};
-  const DIM3D dims{40, 40, 40, 1};
-  double maximum = 0;
-  const VA_EWL defaults;
-  double* edges = VA_EdgeStrengthMap(&defaults.edge, p.volume.f, 0, p.blanket.f, &maximum, true);
-  ASSERT_TRUE(edges);
-  EXPECT_GT(maximum, 0);
+  ASSERT_TRUE(p.edges);
+  EXPECT_GT(p.maximum, 0);
   for (const uint8_t correct : {0, 1}) {
     SCOPED_TRACE(correct ? "corrected" : "plain");
     VA_EWL record;
     record.correctNonuniformity = correct;
-    record.edge.edgeThreshold = maximum;  // the dialog's start: no voxel above it
+    record.edge.edgeThreshold = p.maximum;  // the dialog's start: no voxel above it
     VA_EWLCACHE cache;
-    FrameGuard roi(VA_EdgeWaveLive(&record, 0, &seed, p.volume.f, &dims, &spc, p.blanket.f, &cache, edges, true));
+    FrameGuard roi(p.run(record, &cache));
     ASSERT_TRUE(roi.f);
     EXPECT_NEAR(double(roiCount(roi.f)) * 0.001, 4.19, 0.419);
     EXPECT_GE(dice(roi.f, p.truth), 0.9);
     ASSERT_TRUE(cache.values);
     const FRAME* kept = cache.values;
-    FrameGuard again(VA_EdgeWaveLive(&record, 0, &seed, p.volume.f, &dims, &spc, p.blanket.f, &cache, edges, true));
+    FrameGuard again(p.run(record, &cache));
     EXPECT_EQ(cache.values, kept);
     EXPECT_EQ(roiCount(again.f), roiCount(roi.f));
     VA_EWLCacheFree(&cache);
     EXPECT_FALSE(cache.values);
   }
-  pf_free(&edges);
   EXPECT_TRUE(ui.messages.empty());
 }
 
@@ -363,41 +367,34 @@ TEST(EdgeWaveLive, EdgesHoldTheFrontAndBadInputIsRefused) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
   LivePhantom p;
-  const DRECT3D seed{19, 19, 19, 22, 22, 22};
-  const SPC spc{1, 1, 1};
-  const DIM3D dims{40, 40, 40, 1};
-  double maximum = 0;
-  const VA_EWL defaults;
-  double* edges = VA_EdgeStrengthMap(&defaults.edge, p.volume.f, 0, p.blanket.f, &maximum, true);
-  ASSERT_TRUE(edges);
+  ASSERT_TRUE(p.edges);
   VA_EWL record;
   record.correctNonuniformity = 0;
   record.useSiLow = 0;  // the dark rim is allowed too: only edges can hold the front
   record.peel = 3.0;
   record.growFactor = 2.0;  // reach 9 mm past the core
   record.useEdges = 0;
-  FrameGuard open(VA_EdgeWaveLive(&record, 0, &seed, p.volume.f, &dims, &spc, p.blanket.f, nullptr, edges, true));
+  FrameGuard open(p.run(record, nullptr));
   ASSERT_TRUE(open.f);
   EXPECT_GT(roiCount(open.f), 6000);  // past the sphere into the rim
   record.useEdges = 1;
-  record.edge.edgeThreshold = 0.5 * maximum;
-  FrameGuard held(VA_EdgeWaveLive(&record, 0, &seed, p.volume.f, &dims, &spc, p.blanket.f, nullptr, edges, true));
+  record.edge.edgeThreshold = 0.5 * p.maximum;
+  FrameGuard held(p.run(record, nullptr));
   ASSERT_TRUE(held.f);
   EXPECT_GE(dice(held.f, p.truth), 0.85);
 
   record.useEdges = 0;
   record.useSiLow = 1;
   record.peel = 12.0;  // deeper than the sphere
-  FrameGuard gone(VA_EdgeWaveLive(&record, 0, &seed, p.volume.f, &dims, &spc, p.blanket.f, nullptr, edges, true));
+  FrameGuard gone(p.run(record, nullptr));
   ASSERT_TRUE(gone.f);
   EXPECT_EQ(roiCount(gone.f), 0);
   EXPECT_TRUE(ui.messages.empty());
 
   const DRECT3D outside{50, 50, 50, 52, 52, 52};
-  EXPECT_FALSE(VA_EdgeWaveLive(&record, 0, &outside, p.volume.f, &dims, &spc, p.blanket.f, nullptr, edges, true));
+  EXPECT_FALSE(p.run(record, nullptr, &outside));
   record.siLow = 2.0;
   record.siHigh = 1.0;
-  EXPECT_FALSE(VA_EdgeWaveLive(&record, 0, &seed, p.volume.f, &dims, &spc, p.blanket.f, nullptr, edges, true));
+  EXPECT_FALSE(p.run(record, nullptr));
   EXPECT_EQ(ui.messages.size(), 2u);
-  pf_free(&edges);
 }

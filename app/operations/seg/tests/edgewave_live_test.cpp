@@ -22,6 +22,7 @@
 #include "EdgeWaveLiveDialog.h"
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
+#include "SegTestApp.h"
 #include "TwkMem.h"
 #include "VectorRois.h"
 #include "Vol.h"
@@ -33,14 +34,7 @@ using twk::optest::Documents;
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "seg_operations_test";
-  static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (!QApplication::instance()) new QApplication(argc, argv);
-  return *static_cast<QApplication*>(QApplication::instance());
-}
+using twk::segtest::app;
 
 // 48^3 volume at 1 mm: a sphere of radius 10 (signal 100) at (26, 24, 22) inside a blanket sphere of
 // radius 15 (signal 20), 5 % noise, background 0 outside the blanket.

@@ -34,6 +34,7 @@
 #include "MagTraceDialog.h"
 #include "SplitThrParms.h"
 #include "SegOperations.h"
+#include "SegTestApp.h"
 #include "DrawTool.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
@@ -47,14 +48,7 @@ using namespace twk::testkit;
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "seg_operations_test";
-  static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (!QApplication::instance()) new QApplication(argc, argv);
-  return *static_cast<QApplication*>(QApplication::instance());
-}
+using twk::segtest::app;
 
 bool inBall(int x, int y, int z) { return (x - 10) * (x - 10) + (y - 10) * (y - 10) + (z - 8) * (z - 8) <= 36; }
 
