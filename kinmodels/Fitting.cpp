@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #include "numerics/CurveTools.h"
 #include "numerics/IntervalArith.h"
@@ -51,11 +52,116 @@ void boxCost(const DecayData& d, ModelAt modelAt, double* lowerBound, double* up
   if (upperBound) *upperBound = d.count > 0 ? upper / d.count : 0;
 }
 
-// Two exponentials weighted w and 1 - w, written with w once so that its interval is not counted twice.
-INTERVAL twoExponentials(INTERVAL w, INTERVAL rateW, INTERVAL rateRest, double x) {
-  const INTERVAL first = IntervalExp(-(rateW * x));
-  const INTERVAL rest = IntervalExp(-(rateRest * x));
-  return rest + w * (first - rest);
+// Widens an enclosure computed from end-point formulas by a few units in the last place, so that
+// their rounding can never put the true range outside it.
+INTERVAL widened(INTERVAL a) {
+  const double margin = 0x1p-48;
+  return INTERVAL{a.lo - (std::fabs(a.lo) * margin + 1e-300), a.hi + (std::fabs(a.hi) * margin + 1e-300)};
+}
+double largestMagnitude(INTERVAL a) { return std::max(std::fabs(a.lo), std::fabs(a.hi)); }
+
+// Box costs of A * (w * exp(-x * r1) + (1 - w) * exp(-x * r2)) on the decay data, over a box of
+// (A, w, r1, r2). For A >= 0, w in [0, 1] and x >= 0 the model falls with both rates and moves with
+// w one way when the rate ranges do not overlap, so its range and its slopes at each point are
+// taken at the corners (sums of non-negative terms, so rounding stays relative to the result);
+// otherwise the interval forms serve. The lower bound is the best of the summed per-point bounds
+// (tight on wide boxes), the mean-value form cost(centre) - sum_j |dcost/dp_j over the box| *
+// halfwidth_j, and the least-squares bound of the centre's linearisation (PR_LeastSquaresBoxBound),
+// which closes as the square of the box around the minimum, so that the boxes there are settled
+// after a few bisections even on noisy data and the search stops when its enclosure closes.
+void biExponentialBoxCost(const DecayData& d, const INTERVAL* box, double* lowerBound, double* centreCost,
+                          double* upperBound) {
+  const INTERVAL a = box[0], w = box[1], r1 = box[2], r2 = box[3];
+  const double aC = IntervalMid(a), wC = IntervalMid(w), r1C = IntervalMid(r1), r2C = IntervalMid(r2);
+  if (a.lo == a.hi && w.lo == w.hi && r1.lo == r1.hi && r2.lo == r2.hi) {
+    // A single point (the optimiser's local fits): its cost is all there is to know.
+    const double cost = BiExpCentreCost({d.count, d.y, d.x}, aC, wC, r1C, r2C);
+    *centreCost = std::isfinite(cost) ? cost : VOID_VALUE;
+    *lowerBound = cost * (1 - 1e-12);
+    if (upperBound) *upperBound = cost * (1 + 1e-12);
+    return;
+  }
+  const bool positive = a.lo >= 0 && w.lo >= 0 && w.hi <= 1;
+  const bool firstFaster = r1.lo >= r2.hi, firstSlower = r1.hi <= r2.lo;
+  const int n = std::max(d.count, 0);
+  // Per-point scratch on the stack for the usual short curves.
+  constexpr int kOnStack = 64;
+  double stackResidual[kOnStack], stackJacobian[4 * kOnStack], stackSlack[kOnStack], stackWork[2 * kOnStack];
+  INTERVAL stackSlopes[4 * kOnStack];
+  std::vector<double> heap;
+  std::vector<INTERVAL> heapSlopes;
+  double *residualC = stackResidual, *jacobian = stackJacobian, *slack = stackSlack, *work = stackWork;
+  INTERVAL* slopeRows = stackSlopes;
+  if (n > kOnStack) {
+    heap.resize(size_t(n) * 8);
+    heapSlopes.resize(size_t(n) * 4);
+    residualC = heap.data();
+    jacobian = residualC + n;
+    slack = jacobian + 4 * size_t(n);
+    work = slack + n;
+    slopeRows = heapSlopes.data();
+  }
+
+  double lower = 0, upper = 0, centre = 0;
+  INTERVAL gradient[4] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}};
+  for (int i = 0; i < n; ++i) {
+    const double x = d.x[i], y = d.y[i];
+    INTERVAL model;
+    INTERVAL* slopes = slopeRows + 4 * i;
+    if (positive && x >= 0 && (firstFaster || firstSlower)) {
+      // exp(-x r) at the low and high rate ends: e(lo rate) >= e(hi rate).
+      const double e1Lo = std::exp(-x * r1.hi), e1Hi = std::exp(-x * r1.lo);
+      const double e2Lo = std::exp(-x * r2.hi), e2Hi = std::exp(-x * r2.lo);
+      // The shape is lowest with the weight on the smaller exponential.
+      const double wLow = firstFaster ? w.hi : w.lo, wHigh = firstFaster ? w.lo : w.hi;
+      const INTERVAL shape = widened({(1 - wLow) * e2Lo + wLow * e1Lo, (1 - wHigh) * e2Hi + wHigh * e1Hi});
+      model = widened({a.lo * shape.lo, a.hi * shape.hi});
+      slopes[0] = shape;
+      slopes[1] = a * widened({e1Lo - e2Hi, e1Hi - e2Lo});
+      slopes[2] = widened({-a.hi * w.hi * x * e1Hi, -a.lo * w.lo * x * e1Lo});
+      slopes[3] = widened({-a.hi * (1 - w.lo) * x * e2Hi, -a.lo * (1 - w.hi) * x * e2Lo});
+    } else {
+      const INTERVAL e1 = IntervalExp(-(r1 * x)), e2 = IntervalExp(-(r2 * x));
+      const INTERVAL shape = e2 + w * (e1 - e2);
+      model = a * shape;
+      slopes[0] = shape;
+      slopes[1] = a * (e1 - e2);
+      slopes[2] = -(a * w * x * e1);
+      slopes[3] = -(a * (1.0 - w) * x * e2);
+    }
+    const INTERVAL residual = model - y;
+    const INTERVAL square = IntervalSquare(residual);
+    lower += square.lo;
+    upper += square.hi;
+    for (int j = 0; j < 4; ++j) gradient[j] = gradient[j] + residual * slopes[j];
+    // The centre: residual and Jacobian of the linearisation.
+    const double e1 = std::exp(-x * r1C), e2 = std::exp(-x * r2C);
+    const double shapeC = (1 - wC) * e2 + wC * e1, modelC = aC * shapeC;
+    const double r = modelC - y;
+    residualC[i] = r;
+    slack[i] = 0x1p-48 * (std::fabs(modelC) + std::fabs(y)) + 1e-300;
+    double* row = jacobian + 4 * i;
+    row[0] = shapeC;
+    row[1] = aC * (e1 - e2);
+    row[2] = -aC * wC * x * e1;
+    row[3] = -aC * (1 - wC) * x * e2;
+    centre += r * r;
+  }
+  const double count = n > 0 ? double(n) : 1.0;
+  double halfWidth[4];
+  for (int j = 0; j < 4; ++j) {
+    const double c = IntervalMid(box[j]);
+    halfWidth[j] = std::max(c - box[j].lo, box[j].hi - c) * (1 + 0x1p-50);
+  }
+  double meanValue = centre * (1 - 1e-12) - 1e-300;
+  for (int j = 0; j < 4; ++j) meanValue -= 2 * largestMagnitude(gradient[j]) * halfWidth[j];
+  const double linearised = PR_LeastSquaresBoxBound(n, 4, residualC, jacobian, slopeRows, halfWidth, slack, work);
+  double best = lower;
+  if (std::isfinite(meanValue)) best = std::max(best, meanValue);
+  if (std::isfinite(linearised)) best = std::max(best, linearised);
+  *lowerBound = best / count;
+  *centreCost = std::isfinite(centre) ? centre / count : VOID_VALUE;
+  if (upperBound) *upperBound = upper / count;
 }
 
 }  // namespace
@@ -180,21 +286,14 @@ void MonoExpIntervalCost(void* context, const INTERVAL* box, const double* y, co
 
 void BiExpIntervalCost(void* context, const INTERVAL* box, const double* y, const double* x, double* lowerBound,
                        double* centreCost, double* upperBound) {
-  const DecayData d = dataOf(context, y, x);
-  const INTERVAL amplitude = box[0], fraction = box[1], fast = box[2], slow = box[3];
-  boxCost(d, [&](double xi) { return amplitude * twoExponentials(fraction, fast, slow, xi); }, lowerBound, upperBound);
-  *centreCost = BiExpCentreCost({d.count, d.y, d.x}, IntervalMid(amplitude), IntervalMid(fraction), IntervalMid(fast),
-                                IntervalMid(slow));
+  // A * ((1 - f) exp(-x slow) + f exp(-x fast)): the weight f goes with the fast rate.
+  biExponentialBoxCost(dataOf(context, y, x), box, lowerBound, centreCost, upperBound);
 }
 
 void BiExpNoiseIntervalCost(void* context, const INTERVAL* box, const double* y, const double* x, double* lowerBound,
                             double* centreCost, double* upperBound) {
-  const DecayData d = dataOf(context, y, x);
-  const INTERVAL amplitude = box[0], weight = box[1], rate1 = box[2], rate2 = box[3];
-  boxCost(d, [&](double xi) { return amplitude * twoExponentials(weight, rate1, rate2, xi); }, lowerBound, upperBound);
-  // The same curve as the bi-exponential form with the weight on the first rate.
-  *centreCost = BiExpCentreCost({d.count, d.y, d.x}, IntervalMid(amplitude), IntervalMid(weight), IntervalMid(rate1),
-                                IntervalMid(rate2));
+  // S0 * (w exp(-x rate1) + (1 - w) exp(-x rate2)): the same form with the weight on the first rate.
+  biExponentialBoxCost(dataOf(context, y, x), box, lowerBound, centreCost, upperBound);
 }
 
 bool FitMonoExp(double halfWidth, const double* y, const double* x, int count, double rateLimit1, double rateLimit2,

@@ -137,7 +137,8 @@ void CSelectTool::OnMouseMove(CDrawView* view, unsigned flags, POINT2D point) {
       } else {
         obj->MoveControlPoint(view, &s.handle, s.last, point);
       }
-      doc->UpdateVectorRoiPanel();
+      // The panel shows the box as it moves; its binding (and the undo copy) stays.
+      doc->RefreshVectorRoiPanel();
     }
     s.last = point;
     return;

@@ -222,9 +222,8 @@ void CDrawView::MeasurePolylineLength() {
   const CVol* base = set ? set->GetBaseVol() : nullptr;
   const VA_VOLPROJ* projection = GetProjection();
   if (!base || !projection) return;
-  DIM3D projected;
   SPC spacing;
-  if (!VA_VolProjDimensions(base->Dim(), base->Spc(), projection, &projected, &spacing)) return;
+  if (!VA_GetProjSpc(projection, base->Spc(), &spacing)) return;
   // The points in projection voxels (world units follow the picture's aspect, not the voxels).
   const int n = poly->pointsPerContour ? poly->pointsPerContour[0] : 0;
   std::vector<DPOINT> voxels;

@@ -18,10 +18,12 @@ struct TW_DOCUMENT_HOOKS {
   std::function<bool(bool redraw)> fillLayerTree;
 
   // The vector-ROI panel: open, the object it is bound to, bind (null unbinds and clears, enable
-  // switches its controls) and destroy.
+  // switches its controls), refresh (its fields recomputed from the bound record, as while a box
+  // is dragged; the binding and its undo copy stay) and destroy.
   std::function<bool()> vroiPanelOpen;
   std::function<CDrawObj*()> vroiPanelObject;
   std::function<void(CDrawObj* object, bool enable)> vroiPanelBind;
+  std::function<void()> vroiPanelRefresh;
   std::function<void()> vroiPanelDestroy;
 
   // Whether any of the main frame's floating panels is open, and closing them all.

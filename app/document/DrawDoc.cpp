@@ -135,6 +135,11 @@ void CDrawDoc::UpdateVectorRoiPanel() {
   else hooks.vroiPanelBind(nullptr, false);
 }
 
+void CDrawDoc::RefreshVectorRoiPanel() {
+  TW_DOCUMENT_HOOKS& hooks = TW_DocumentHooks();
+  if (hooks.vroiPanelOpen && hooks.vroiPanelOpen() && hooks.vroiPanelRefresh) hooks.vroiPanelRefresh();
+}
+
 CDrawSet* CDrawDoc::GetActiveSet() const {
   for (CDrawObj* o : objects)
     if (o && o->kind == DRAWOBJ_SET && static_cast<CDrawSet*>(o)->IsVolumeSet()) return static_cast<CDrawSet*>(o);

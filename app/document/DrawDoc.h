@@ -77,7 +77,10 @@ class CDrawDoc {
   CDrawObj** GetObjectsArray(int* count) const;
   // Replaces the selection and updates the vector-ROI panel.
   void SetSelection(const std::vector<CDrawObj*>& objects);
+  // The selection follow-up of the vector-ROI panel: bound to the single selected vector ROI, else to none.
   void UpdateVectorRoiPanel();
+  // The panel's fields recomputed from its bound record while that record changes under a drag.
+  void RefreshVectorRoiPanel();
 
   CDrawSet* GetActiveSet() const;
   CVol* GetActiveVol() const;

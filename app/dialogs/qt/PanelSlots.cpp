@@ -20,6 +20,14 @@ bool TW_AnyPanelSlotInUse() {
   return false;
 }
 
+QWidget* TW_PanelInSlot(int slot) { return slot >= 0 && slot < TW_PANEL_SLOTS ? slotPanel(slot) : nullptr; }
+
+bool TW_StorePanelInSlot(int slot, QWidget* panel) {
+  if (slot < 0 || slot >= TW_PANEL_SLOTS || !g_slots.set) return false;
+  g_slots.set(slot, panel);
+  return true;
+}
+
 bool TW_OpenModelessDialog(int slot, const TW_PANEL_FACTORY& create, CDrawView* view) {
   if (slot < 0 || slot >= TW_PANEL_SLOTS || !g_slots.set) return false;
   if (!TW_AnyPanelSlotInUse()) {

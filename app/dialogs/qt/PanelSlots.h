@@ -25,6 +25,9 @@ struct TW_PANEL_SLOT_ACCESS {
 };
 void TW_SetPanelSlots(TW_PANEL_SLOT_ACCESS access);
 bool TW_AnyPanelSlotInUse();
+// The panel held in a slot (null: empty or no frame), and storing one there (false without a frame).
+QWidget* TW_PanelInSlot(int slot);
+bool TW_StorePanelInSlot(int slot, QWidget* panel);
 
 using TW_PANEL_FACTORY = std::function<QWidget*(CDrawView* view)>;
 

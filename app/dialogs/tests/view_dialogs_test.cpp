@@ -1,6 +1,6 @@
 // Tests of the Qt parameter dialogs on real widgets (offscreen): the projection dialog (its steps,
 // and its plane buttons against nibabel's axis codes of an oblique file), the polyline properties,
-// the colour dialog and the user-interface options.
+// the colour dialog, the user-interface options and the vector-ROI properties panel.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include <QToolButton>
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,11 @@
 #include "DlgPolyline.h"
 #include "DlgUserOpt.h"
 #include "DlgVolProj.h"
+#include "DlgVROI.h"
+#include "DocHooks.h"
+#include "HighObj.h"
+#include "PanelSlots.h"
+#include "VectorRois.h"
 #include "DrawShapes.h"
 #include "ScriptedUi.h"
 #include "UiHelpers.h"
@@ -321,4 +327,235 @@ TEST(OptionsDialog, ClearEmptiesOnlyTheTemporaryFolderInForceAndOkRefusesAnUnusa
   EXPECT_EQ(g_UserOpt.tempFolder, before.tempFolder);
   EXPECT_EQ(g_UserOpt.projViewConvention, before.projViewConvention);
   g_UserOpt = saved;
+}
+
+namespace {
+
+// A 4D document (21 x 10 x 5 voxels of 0.5 x 0.5 x 2 mm, 3 time points) with two vector ROIs and the
+// main frame's five panel panels.
+struct VroiScene {
+  QWidget* panels[TW_PANEL_SLOTS] = {};
+  std::unique_ptr<Scene> scene;
+  CDrawSet* a = nullptr;
+  CDrawSet* b = nullptr;
+  VroiScene() {
+    CVol* vol = makeVol(FRM_INT, 16, DIM3D{21, 10, 5, 3}, nullptr);
+    *vol->Spc() = SPC{0.5, 0.5, 2.0};
+    scene = std::make_unique<Scene>(vol);
+    TW_SetPanelSlots({[this](int s) { return panels[s]; }, [this](int s, QWidget* p) { panels[s] = p; }});
+    TW_InstallVectorRoiPanel();
+    TW_DocumentHooks().floatingPanelsOpen = [] { return TW_AnyPanelSlotInUse(); };
+    const double boxA[6] = {2, 3, 1, 8, 7, 3}, boxB[6] = {10, 0, 0, 12, 4, 5};
+    EXPECT_TRUE(TW_CreateVectRoiFromLabel(scene->set, boxA, 0, 1, "A"));
+    a = static_cast<CDrawSet*>(scene->doc.objects.back());
+    EXPECT_TRUE(TW_CreateVectRoiFromLabel(scene->set, boxB, 2, 2, "B"));
+    b = static_cast<CDrawSet*>(scene->doc.objects.back());
+  }
+  ~VroiScene() {
+    delete panels[3];
+    TW_RemoveVectorRoiPanel();
+    TW_DocumentHooks().floatingPanelsOpen = nullptr;
+    TW_SetPanelSlots({});
+  }
+  CDlgVROI* panel() const { return qobject_cast<CDlgVROI*>(panels[3]); }
+};
+
+void commit(QLineEdit* edit, const QString& text) {
+  edit->setText(text);
+  emit edit->editingFinished();
+}
+
+}  // namespace
+
+TEST(VectorRoiPanel, OpensOnceFollowsTheSelectionAndRunsModallyBesideAnotherPanel) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  VroiScene s;
+  s.scene->doc.SetSelection({s.a});
+  s.a->OnEditProperties(s.scene->view.get());
+  CDlgVROI* panel = s.panel();
+  ASSERT_NE(panel, nullptr);
+  EXPECT_FALSE(panel->Modal());
+  EXPECT_EQ(panel->windowTitle(), QStringLiteral("Vector ROI Properties"));
+  EXPECT_EQ(panel->nameEdit->text(), QStringLiteral("A"));
+  EXPECT_EQ(panel->coordEdit[1]->text(), QStringLiteral("8"));
+  EXPECT_EQ(panel->startEdit->text(), QStringLiteral("1"));
+  EXPECT_EQ(panel->endEdit->text(), QStringLiteral("2"));
+  EXPECT_DOUBLE_EQ(panel->centreX, 5);
+
+  // Another properties request opens no second panel; selecting B rebinds the open one.
+  s.b->OnEditProperties(s.scene->view.get());
+  EXPECT_EQ(s.panel(), panel);
+  EXPECT_EQ(panel->Object(), s.a);
+  s.scene->doc.SetSelection({s.b});
+  EXPECT_EQ(panel->Object(), s.b);
+  EXPECT_EQ(panel->nameEdit->text(), QStringLiteral("B"));
+  EXPECT_TRUE(panel->undoButton->isEnabled());
+
+  // Two objects, a volume set or nothing selected: bound to none, zeros, controls disabled.
+  for (const std::vector<CDrawObj*>& chosen :
+       {std::vector<CDrawObj*>{s.a, s.b}, std::vector<CDrawObj*>{s.scene->set}, std::vector<CDrawObj*>{}}) {
+    s.scene->doc.SetSelection({s.b});
+    s.scene->doc.SetSelection(chosen);
+    EXPECT_EQ(panel->Object(), nullptr);
+    EXPECT_EQ(panel->nameEdit->text(), QStringLiteral("none selected"));
+    EXPECT_EQ(panel->coordEdit[1]->text(), QStringLiteral("0"));
+    EXPECT_EQ(panel->endEdit->text(), QStringLiteral("0"));
+    EXPECT_FALSE(panel->undoButton->isEnabled());
+    EXPECT_FALSE(panel->coordEdit[0]->isEnabled());
+  }
+  // Unbound, the controls change nothing.
+  const HIGHOBJ before = *s.a->vroi;
+  panel->OnFullVolume();
+  EXPECT_EQ(std::memcmp(&before, s.a->vroi, sizeof before), 0);
+
+  // Cancel closes the panel and clears the frame's slot.
+  panel->reject();
+  EXPECT_EQ(s.panels[3], nullptr);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+  // With another of the frame's panels open the properties run modally, outside the slot.
+  QWidget other;
+  s.panels[0] = &other;
+  bool ran = false;
+  TW_SetDlgVROIModalScript([&](CDlgVROI& modal) {
+    ran = true;
+    EXPECT_TRUE(modal.Modal());
+    EXPECT_EQ(modal.Object(), s.b);
+    commit(modal.nameEdit, QStringLiteral("renamed"));
+  });
+  s.b->OnEditProperties(s.scene->view.get());
+  TW_SetDlgVROIModalScript(nullptr);
+  s.panels[0] = nullptr;
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(s.panels[3], nullptr);
+  EXPECT_STREQ(s.b->vroi->label, "renamed");
+}
+
+TEST(VectorRoiPanel, ControlsEditTheBoxTimesAndColourAndUndoReturnsToTheBinding) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  VroiScene s;
+  CDlgVROI* panel = TW_OpenDlgVROI(s.a, false);
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(TW_OpenDlgVROI(s.b, false), nullptr);  // one panel at a time
+  HIGHOBJ& h = *s.a->vroi;
+
+  // Times are clamped into 1 .. T.
+  commit(panel->startEdit, QStringLiteral("0"));
+  commit(panel->endEdit, QStringLiteral("9"));
+  EXPECT_EQ(h.t0, 0);
+  EXPECT_EQ(h.t1, 2);
+  EXPECT_EQ(panel->endEdit->text(), QStringLiteral("3"));
+
+  // Millimetres show the spacing-scaled box; the record does not change with the unit.
+  panel->unitCombo->setCurrentIndex(1);
+  panel->OnUnit();
+  EXPECT_EQ(panel->coordEdit[0]->text(), QStringLiteral("1"));    // x0 2 * 0.5
+  EXPECT_EQ(panel->coordEdit[5]->text(), QStringLiteral("6"));    // z1 3 * 2
+  EXPECT_EQ(panel->sizeEdit[2]->text(), QStringLiteral("4"));     // depth 2 slices of 2 mm
+  EXPECT_DOUBLE_EQ(h.x0, 2);
+  // A width in mm keeps the centre: 5 mm = 10 voxels about x = 5.
+  commit(panel->sizeEdit[0], QStringLiteral("5"));
+  EXPECT_DOUBLE_EQ(h.x0, 0);
+  EXPECT_DOUBLE_EQ(h.x1, 10);
+  // A centre in mm keeps the half extent: z centre 4 mm = slice 2, half extent 1.
+  commit(panel->centreEdit[2], QStringLiteral("4"));
+  EXPECT_DOUBLE_EQ(h.z0, 1);
+  EXPECT_DOUBLE_EQ(h.z1, 3);
+  panel->unitCombo->setCurrentIndex(0);
+  panel->OnUnit();
+  EXPECT_EQ(panel->coordEdit[1]->text(), QStringLiteral("10"));
+  // A coordinate outside its range keeps the shown value.
+  commit(panel->coordEdit[2], QStringLiteral("-4"));
+  EXPECT_DOUBLE_EQ(h.y0, 3);
+  commit(panel->coordEdit[2], QStringLiteral("4"));
+  EXPECT_DOUBLE_EQ(h.y0, 4);
+
+  // "Center": the centre at (21 / 2, 10 / 2, 5 / 2) in integer halves, extents kept.
+  panel->OnCenter();
+  EXPECT_DOUBLE_EQ(h.x0, 5);
+  EXPECT_DOUBLE_EQ(h.x1, 15);
+  EXPECT_DOUBLE_EQ(h.y0, 3.5);
+  EXPECT_DOUBLE_EQ(h.z0, 1);
+
+  // "Scale Dimensions": a factor of 2 about the centre, clamped to the volume; 0, -1 or Cancel: nothing.
+  ui.answerValues({2.0});
+  panel->OnScaleDimensions();
+  EXPECT_DOUBLE_EQ(h.x0, 0);
+  EXPECT_DOUBLE_EQ(h.x1, 20);
+  EXPECT_DOUBLE_EQ(h.y0, 2);
+  EXPECT_DOUBLE_EQ(h.y1, 8);
+  EXPECT_DOUBLE_EQ(h.z1, 4);
+  const HIGHOBJ scaled = h;
+  ui.answerValues({0.0});
+  panel->OnScaleDimensions();
+  ui.answerValues({-1.0});
+  panel->OnScaleDimensions();
+  ui.cancelValues();
+  panel->OnScaleDimensions();
+  EXPECT_EQ(std::memcmp(&scaled, &h, sizeof h), 0);
+
+  // A name over 127 bytes is cut; the colour goes to fill and line.
+  commit(panel->nameEdit, QString(300, QLatin1Char('n')));
+  EXPECT_EQ(std::strlen(h.label), 127u);
+  ui.answerValues({10, 20, 30});
+  panel->OnColour();
+  EXPECT_EQ(s.a->style.fillColor, RGB(10, 20, 30));
+  EXPECT_EQ(s.a->style.lineColor, RGB(10, 20, 30));
+
+  // "Full Volume" and "All Timepoints".
+  commit(panel->endEdit, QStringLiteral("1"));
+  panel->OnFullVolume();
+  panel->OnAllTimepoints();
+  EXPECT_DOUBLE_EQ(h.x1, 21);
+  EXPECT_DOUBLE_EQ(h.y1, 10);
+  EXPECT_DOUBLE_EQ(h.z1, 5);
+  EXPECT_EQ(h.t0, 0);
+  EXPECT_EQ(h.t1, 2);
+
+  // While the box is dragged the fields follow it; Undo still returns to the state at binding.
+  h.x0 = 7;
+  s.scene->doc.RefreshVectorRoiPanel();
+  EXPECT_EQ(panel->coordEdit[0]->text(), QStringLiteral("7"));
+  panel->OnUndo();
+  EXPECT_DOUBLE_EQ(h.x0, 2);
+  EXPECT_DOUBLE_EQ(h.x1, 8);
+  EXPECT_EQ(h.t1, 1);
+  EXPECT_STREQ(h.label, "A");
+  EXPECT_EQ(panel->nameEdit->text(), QStringLiteral("A"));
+  EXPECT_FALSE(ui.pendingAnswers());
+
+  // The unit in use when the panel closes is that of the next panel.
+  panel->unitCombo->setCurrentIndex(1);
+  panel->OnUnit();
+  panel->accept();
+  EXPECT_EQ(s.panels[3], nullptr);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  CDlgVROI* next = TW_OpenDlgVROI(s.b, false);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next->unit, 1);
+  EXPECT_EQ(next->coordEdit[5]->text(), QStringLiteral("10"));  // z1 5 * 2 mm
+  next->unitCombo->setCurrentIndex(0);
+  next->OnUnit();
+}
+
+TEST(VectorRoiPanel, ABoxThatMissesTheVolumeStaysAndIsNotScaledBackIntoIt) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  VroiScene s;
+  HIGHOBJ& h = *s.b->vroi;
+  h.x0 = 30;
+  h.x1 = 40;
+  CDlgVROI* panel = TW_OpenDlgVROI(s.b, false);
+  ASSERT_NE(panel, nullptr);
+  EXPECT_DOUBLE_EQ(h.x0, 30);  // no overlap: not clipped
+  ui.answerValues({0.5});
+  panel->OnScaleDimensions();
+  EXPECT_DOUBLE_EQ(h.x0, 30);
+  EXPECT_DOUBLE_EQ(h.x1, 40);
+  // A box that overlaps is clipped to the volume when shown.
+  commit(panel->coordEdit[0], QStringLiteral("15"));
+  EXPECT_DOUBLE_EQ(h.x0, 15);
+  EXPECT_DOUBLE_EQ(h.x1, 21);
 }

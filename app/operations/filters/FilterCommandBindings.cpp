@@ -1,4 +1,5 @@
 // The command rows of the filter, smoothing and noise operations.
+#include "BicalBatch.h"
 #include "CommandTable.h"
 #include "DrawSet.h"
 #include "FilterDialogs.h"
@@ -15,6 +16,11 @@ TW_COMMAND_BINDINGS(filter_operations) {
                    [](const TW_COMMAND_CALL& c) { CDrawSet::MeasureNoise(c.set, c.view, c.Int(0)); });
   TW_BindOperation("CDrawSet::N4BiasCorrection",
                    [](const TW_COMMAND_CALL& c) { CDrawSet::N4BiasCorrection(c.set, c.view); });
+  TW_BindOperation("CDrawSet::VolProc_N3",
+                   [](const TW_COMMAND_CALL& c) { CDrawSet::VolProc_N3(c.set, c.view, c.Flag(1)); });
+  TW_BindOperation("PerformBicalBatch", [](const TW_COMMAND_CALL&) {
+    if (TW_DlgBicalBatch(&g_BicalBatchParms)) PerformBicalBatch(&g_BicalBatchParms);
+  });
   TW_BindOperation("CDrawSet::Bical", [](const TW_COMMAND_CALL& c) {
     CDrawSet::Bical(c.set, c.Int(0), c.Record<VA_BICALZF>(1));
   });

@@ -5,7 +5,10 @@
 #include <cwchar>
 #include <utility>
 
+#include "BicalBatch.h"
+#include "PackedText.h"
 #include "ParameterDialog.h"
+#include "RoiStat3D.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
 #include "paths/ValueText.h"
@@ -44,6 +47,7 @@ void TW_InitFilterDefaults() {
   g_NlmParms = VA_NLMDENOISE{};
   g_BicalParms = g_BicalBreastFgtParms = VA_BICALZF{};
   g_BicalBreastFgtParms.outputReal = 1;
+  TW_InitBicalBatchDefaults();
   g_TsmParms = g_SharedTsmParms = VA_NLMDENOISE{0, 0, 0, 1.0, 1.0};
   g_StsmParms = VA_NLMDENOISE{0, 0, 100, 1.0, 1.0};
   g_Radiom2DReal = g_Radiom2DInt = g_Radiom2DBatch = VA_PARM_RADIOM2D{};
@@ -191,30 +195,12 @@ bool TW_DlgNLMdenoise(bool silent, int variant, VA_NLMDENOISE* record, CVol* vol
 
 namespace {
 
-// The histogram step until the ROI statistics dialog installs its own: range and bin width asked
-// for in a prompt (each must be set: no 1e60 left), with the clip flag.
-bool promptHistogramStep(CVol*, int, CVol*, const CString& roiName, int, ROISTATPRESET* preset) {
-  ROISTATPRESET edited = *preset;
-  for (double* v : {&edited.rangeLow, &edited.rangeHigh, &edited.binWidth})
-    if (*v == VOID_VALUE) *v = 0;
-  TW_DIALOG d(L"3D ROI Statistics : " + roiName, L"CDlgRoiStat3D");
-  d.Real(L"Range low", &edited.rangeLow);
-  d.Real(L"Range high", &edited.rangeHigh);
-  d.Real(L"Bin width", &edited.binWidth);
-  d.Flag(L"Clip range", &edited.clip);
-  d.onCheck = [title = d.title](const TW_DIALOG_VALUES& v) {
-    if (v.Number(L"Range high") > v.Number(L"Range low") && v.Number(L"Bin width") > 0) return true;
-    twk::ui().messageBox(L"The range must be ascending and the bin width positive", title, MB_OK | MB_ICONEXCLAMATION);
-    return false;
-  };
-  if (!TW_RunDialog(d)) return false;
-  *preset = edited;
-  return true;
-}
-
-TW_HISTOGRAM_STEP& histogramStep() {
-  static TW_HISTOGRAM_STEP step = promptHistogramStep;
-  return step;
+// The histogram step: the 3D ROI statistics of the volume at time point t over the ROI (the whole
+// volume without one), whose OK writes range, bin width and clip into preset. The dialog only
+// reads the ROI, so its frame is handed over as it is.
+bool histogramStep(CVol* volume, int t, CVol* roi, const CString& roiName, int colour, ROISTATPRESET* preset) {
+  if (!volume) return false;
+  return TW_DlgRoiStat3D(volume, t, roi ? roi->frame : nullptr, roiName, colour, preset, nullptr, false);
 }
 
 bool defined(const ROISTATPRESET& p) {
@@ -234,15 +220,11 @@ CString discretisationText(const ROISTATPRESET& p) {
 
 }  // namespace
 
-void TW_SetRadiomicsHistogramStep(TW_HISTOGRAM_STEP step) {
-  histogramStep() = step ? std::move(step) : TW_HISTOGRAM_STEP(promptHistogramStep);
-}
-
 bool TW_DlgRadiomics2D(bool silent, CVol* volume, int t, CVol* roi, int colour, VA_PARM_RADIOM2D* record) {
   if (!record) return false;
   // The dialog edits copies; the record is written only by an OK that passes.
   VA_PARM_RADIOM2D r = *record;
-  CString distances(r.distances, int(wcsnlen(r.distances, 32)));
+  CString distances = twk::packedText(r.distances, 32);
   const CString roiName = roi ? PR_GetFileTitleName(roi->name) : CString(L"whole volume");
   CString shown = discretisationText(r.discretisation);
   int32_t change = 0;
@@ -265,7 +247,7 @@ bool TW_DlgRadiomics2D(bool silent, CVol* volume, int t, CVol* roi, int colour, 
   d.Text(group, &shown).EnabledWhen([](const TW_DIALOG_VALUES&) { return false; });
   d.Flag(L"Change discretization", &change).EnabledWhen(withVolume);
   // The histogram step on a copy of the ROI (or the whole volume) writes the dialog's discretisation.
-  auto step = [&]() { return histogramStep()(volume, t, roi, roiName, colour, &r.discretisation); };
+  auto step = [&]() { return histogramStep(volume, t, roi, roiName, colour, &r.discretisation); };
   d.onCheck = [&, title = d.title](const TW_DIALOG_VALUES& v) {
     if (v.Text(L"Distance list").GetLength() > 31) {
       if (!silent)
@@ -286,8 +268,7 @@ bool TW_DlgRadiomics2D(bool silent, CVol* volume, int t, CVol* roi, int colour, 
     return false;
   };
   if (!TW_RunDialog(silent, d)) return false;
-  std::wcsncpy(r.distances, distances.GetString(), 31);
-  r.distances[31] = 0;
+  twk::setPackedText(r.distances, 32, distances);
   *record = r;
   return true;
 }

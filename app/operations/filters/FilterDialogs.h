@@ -9,7 +9,6 @@
 #include "filters/Filters.h"
 #include "filters/Radiomics.h"
 
-#include <functional>
 
 class CVol;
 
@@ -57,20 +56,14 @@ bool TW_DlgNLMdenoise(bool silent, int variant, VA_NLMDENOISE* record, CVol* vol
 // "Radiomics Features 2D" on a record (the view commands: g_Radiom2DReal for real volumes,
 // g_Radiom2DInt for the others; g_Radiom2DBatch for the feature batch). With a volume, OK with an
 // undefined discretisation shows "Histogram-based discretization is undefined." and runs the
-// histogram step, and the dialog stays open; "Change discretization" runs the step on OK. A
+// histogram step (the 3D ROI statistics dialog over the ROI, or the whole volume), and the dialog
+// stays open; "Change discretization" runs the step on OK. A
 // silent run never opens a window: an OK that refuses returns false and writes nothing. The
 // distance list is refused beyond 31 characters. True on OK.
 extern VA_PARM_RADIOM2D g_Radiom2DReal;
 extern VA_PARM_RADIOM2D g_Radiom2DInt;
 extern VA_PARM_RADIOM2D g_Radiom2DBatch;
 bool TW_DlgRadiomics2D(bool silent, CVol* volume, int t, CVol* roi, int colour, VA_PARM_RADIOM2D* record);
-// The histogram step of the radiomics dialog: the histogram settings of the volume (time point t)
-// over the ROI (its name and colour) written into preset; true when the user confirmed them. The
-// ROI statistics dialog installs itself here; until then the three values and the clip flag are
-// asked for in a prompt.
-using TW_HISTOGRAM_STEP = std::function<bool(CVol* volume, int t, CVol* roi, const CString& roiName, int colour,
-                                             ROISTATPRESET* preset)>;
-void TW_SetRadiomicsHistogramStep(TW_HISTOGRAM_STEP step);
 
 // Sets the records above to their start values (the program's defaults step).
 void TW_InitFilterDefaults();

@@ -13,6 +13,7 @@
 #include "DlgPolyline.h"
 #include "DlgUserOpt.h"
 #include "DlgVolProj.h"
+#include "DlgVROI.h"
 #include "DocDraw.h"
 #include "DocHooks.h"
 #include "DlgLayerCtrl.h"
@@ -184,6 +185,7 @@ void CDrawApp::installDialogHooks() {
   viewHooks.layersPanel = [](CDrawView* view) { TW_OpenDlgLayerCtrl(view); };
   viewHooks.viewFilter = [](CDrawSet* set, CDrawView* view) { TW_DlgVolIntWin(set, view); };
   viewHooks.mapFitDialog = [](VA_MAPFITAGPARM* record) { return TW_DlgMapFitAG(record); };
+  TW_InstallVectorRoiPanel();
   TW_USEROPT_HOOKS& options = TW_UserOptHooks();
   options.applyVisualStyle = [this](int style) {
     if (mainFrame_) mainFrame_->ApplyVisualStyle(style);
@@ -202,6 +204,7 @@ void CDrawApp::removeHooks() {
   dialogHooks.layersPanel = nullptr;
   dialogHooks.viewFilter = nullptr;
   dialogHooks.mapFitDialog = nullptr;
+  TW_RemoveVectorRoiPanel();
   TW_UserOptHooks() = TW_USEROPT_HOOKS{};
   TW_SetColorChooserView(nullptr);
   TW_SetRawVolumeView(nullptr);

@@ -85,7 +85,8 @@ FRAME* VA_VolN4(const CVol* vol, const VA_N4PARAM* record, int t, const FRAME* m
 // percentile (within box when given), sampled every subsample-th voxel, are sharpened by Wiener
 // deconvolution of their histogram with a Gaussian of the record's FWHM, and the residual between
 // the log intensities and their sharpened expectation is fitted by a cubic B-spline with knots
-// every field-smoothness millimetres (over the volume grown by half a knot when padded), for the
+// every field-smoothness millimetres (over the volume grown by half a knot when padded; a
+// least-squares fit with a small penalty on the control points' second differences), for the
 // record's iterations or until the field changes by less than 0.1 %. The corrected volume keeps
 // the fitted voxels' mean. A new real frame (the field with the record's flag); null on failure.
 FRAME* VA_N3padded(const FRAME* frame, const RECT3D* box, const SPC* spc, int t, const VA_N3PARM* record, bool show);

@@ -1,11 +1,19 @@
-// N3 bias-field correction: histogram sharpening of the log intensities and a cubic B-spline fit
-// of the residual field on sampled voxels (ITK's scattered-data B-spline filter).
-#include <itkBSplineControlPointImageFunction.h>
-#include <itkBSplineScatteredDataPointSetToImageFilter.h>
-#include <itkPointSet.h>
+// N3 bias-field correction: histogram sharpening of the log intensities and a least-squares
+// cubic B-spline fit of the residual field on sampled voxels.
+//
+// The fit is a penalised least-squares fit over the whole control lattice, not the local
+// (multilevel B-spline approximation) fit of a scattered-data filter: with knots 200 mm apart a
+// head spans about one knot interval, and a local fit averages every control point over four
+// intervals, which flattens a field that varies inside one interval to a small fraction of its
+// size. The normal matrix depends only on the samples, so it is factored once per fitted time
+// point and each iteration solves for a new right-hand side.
+#include <Eigen/Dense>
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/combinable.h>
 #include <oneapi/tbb/parallel_for.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <vector>
@@ -15,27 +23,13 @@
 #include "TwkUi.h"
 #include "filters/BiasField.h"
 #include "filters/FilterCore.h"
-#include "itk/ItkImageViews.h"
 #include "volume/Frame.h"
 
 using namespace twk::filters;
 
 namespace {
 
-using Value = itk::Vector<float, 1>;
-using PointSet = itk::PointSet<Value, 3>;
-using LatticeImage = itk::Image<Value, 3>;
-using Fitter = itk::BSplineScatteredDataPointSetToImageFilter<PointSet, LatticeImage>;
-using Evaluator = itk::BSplineControlPointImageFunction<LatticeImage, double>;
-
 constexpr int kBins = 200;
-
-// The field function takes parametric points: the domain [origin, origin + extent] onto [0, 1).
-Evaluator::PointType parametric(const double position[3], const double origin[3], const double extent[3]) {
-  Evaluator::PointType u;
-  for (int a = 0; a < 3; ++a) u[a] = std::clamp((position[a] - origin[a]) / extent[a], 0.0, 1.0 - 1e-9);
-  return u;
-}
 
 // Sharpened expectation of every histogram bin: the histogram of values deconvolved (Wiener) by a
 // Gaussian of the FWHM, then E[true | observed] per bin.
@@ -87,36 +81,142 @@ std::vector<double> sharpen(const std::vector<double>& values, double lo, double
   return expected;
 }
 
-// The log field of one time point as a fitted B-spline lattice; false when stopped or failed.
-bool fitField(const Volume3& vol, const std::vector<int64_t>& samples, const SPC& s, const VA_N3PARM* record,
-              LatticeImage::Pointer* lattice, Fitter::ArrayType* controlPoints, double origin[3], double extent[3],
-              twk::ProgressGuard& progress, bool show) {
-  const size_t n = samples.size();
-  std::vector<double> u(n), field(n, 0.0);
-  for (size_t k = 0; k < n; ++k) u[k] = std::log(vol.v[size_t(samples[k])]);
+// A uniform cubic B-spline over a box: along each axis the domain [origin, origin + extent] is
+// split into spans intervals, and spans + 3 control points carry the field.
+struct SplineLattice {
+  double origin[3] = {0, 0, 0}, extent[3] = {1, 1, 1};
+  int spans[3] = {1, 1, 1};
+  int points(int a) const { return spans[a] + 3; }
+  int unknowns() const { return points(0) * points(1) * points(2); }
+  // The first control point of the 4 that carry position p along axis a, and their weights.
+  int weights(int a, double p, double w[4]) const {
+    const double u = std::clamp((p - origin[a]) / extent[a], 0.0, 1.0 - 1e-12) * spans[a];
+    const int first = std::min(int(u), spans[a] - 1);
+    const double t = u - first, s = 1 - t;
+    w[0] = s * s * s / 6;
+    w[1] = (3 * t * t * t - 6 * t * t + 4) / 6;
+    w[2] = (-3 * t * t * t + 3 * t * t + 3 * t + 1) / 6;
+    w[3] = t * t * t / 6;
+    return first;
+  }
+  // Calls add(control point index, weight) for the 64 control points of a position.
+  template <class Add>
+  void forEach(const double position[3], Add&& add) const {
+    double wx[4], wy[4], wz[4];
+    const int x0 = weights(0, position[0], wx), y0 = weights(1, position[1], wy), z0 = weights(2, position[2], wz);
+    for (int c = 0; c < 4; ++c)
+      for (int b = 0; b < 4; ++b) {
+        const int row = ((z0 + c) * points(1) + y0 + b) * points(0) + x0;
+        const double wzy = wz[c] * wy[b];
+        for (int a = 0; a < 4; ++a) add(row + a, wzy * wx[a]);
+      }
+  }
+  double value(const Eigen::VectorXd& phi, const double position[3]) const {
+    double v = 0;
+    forEach(position, [&](int i, double w) { v += phi[i] * w; });
+    return v;
+  }
+};
+
+// The least-squares fit of sampled values by the lattice, with a small penalty on the second
+// differences of the control points (the field stays smooth where no sample constrains it).
+class SplineFit {
+ public:
+  SplineFit(const SplineLattice& lattice, std::vector<std::array<double, 3>> positions)
+      : lattice_(lattice), positions_(std::move(positions)) {}
+
+  bool Factor() {
+    const int n = lattice_.unknowns();
+    tbb::combinable<Eigen::MatrixXd> partial([n] { return Eigen::MatrixXd::Zero(n, n); });
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, positions_.size(), 4096), [&](const tbb::blocked_range<size_t>& r) {
+      Eigen::MatrixXd& m = partial.local();
+      int index[64];
+      double weight[64];
+      for (size_t k = r.begin(); k != r.end(); ++k) {
+        int j = 0;
+        lattice_.forEach(positions_[k].data(), [&](int i, double w) { index[j] = i, weight[j++] = w; });
+        for (int a = 0; a < 64; ++a)
+          for (int b = 0; b <= a; ++b) m(std::max(index[a], index[b]), std::min(index[a], index[b])) += weight[a] * weight[b];
+      }
+    });
+    Eigen::MatrixXd normal = partial.combine([](const Eigen::MatrixXd& a, const Eigen::MatrixXd& b) { return a + b; });
+    normal = normal.selfadjointView<Eigen::Lower>();
+    // Second differences along each axis of the lattice.
+    const double lambda = 1e-3 * normal.diagonal().mean();
+    const int p[3] = {lattice_.points(0), lattice_.points(1), lattice_.points(2)};
+    const int stride[3] = {1, p[0], p[0] * p[1]};
+    for (int a = 0; a < 3; ++a)
+      for (int z = 0; z < p[2]; ++z)
+        for (int y = 0; y < p[1]; ++y)
+          for (int x = 0; x < p[0]; ++x) {
+            const int at[3] = {x, y, z};
+            if (at[a] + 2 >= p[a]) continue;
+            const int i[3] = {(z * p[1] + y) * p[0] + x, 0, 0};
+            const int idx[3] = {i[0], i[0] + stride[a], i[0] + 2 * stride[a]};
+            const double c[3] = {1, -2, 1};
+            for (int u = 0; u < 3; ++u)
+              for (int v = 0; v < 3; ++v) normal(idx[u], idx[v]) += lambda * c[u] * c[v];
+          }
+    normal.diagonal().array() += 1e-9 * normal.diagonal().mean();
+    solver_.compute(normal);
+    return solver_.info() == Eigen::Success;
+  }
+
+  // The control points that fit values (one per sample), and the fitted values at the samples.
+  Eigen::VectorXd Solve(const std::vector<double>& values, std::vector<double>* fitted) const {
+    const int n = lattice_.unknowns();
+    tbb::combinable<Eigen::VectorXd> partial([n] { return Eigen::VectorXd::Zero(n); });
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, positions_.size(), 4096), [&](const tbb::blocked_range<size_t>& r) {
+      Eigen::VectorXd& rhs = partial.local();
+      for (size_t k = r.begin(); k != r.end(); ++k)
+        lattice_.forEach(positions_[k].data(), [&](int i, double w) { rhs[i] += w * values[k]; });
+    });
+    const Eigen::VectorXd phi =
+        solver_.solve(partial.combine([](const Eigen::VectorXd& a, const Eigen::VectorXd& b) { return Eigen::VectorXd(a + b); }));
+    fitted->resize(positions_.size());
+    tbb::parallel_for(size_t(0), positions_.size(), [&](size_t k) { (*fitted)[k] = lattice_.value(phi, positions_[k].data()); });
+    return phi;
+  }
+
+ private:
+  const SplineLattice& lattice_;
+  std::vector<std::array<double, 3>> positions_;
+  Eigen::LDLT<Eigen::MatrixXd> solver_;
+};
+
+// The lattice of the record's knot distance over the volume, grown by half a knot on each side
+// when padded.
+SplineLattice latticeFor(const Volume3& vol, const SPC& s, const VA_N3PARM* record) {
+  SplineLattice lattice;
   const double spacing[3] = {s.x, s.y, s.z};
   const int size[3] = {vol.w, vol.h, vol.d};
-  Fitter::ArrayType levels, order;
   for (int a = 0; a < 3; ++a) {
-    // The domain: the volume, grown by half a knot on each side when padded.
     const double full = (size[a] - 1) * spacing[a];
     const double pad = record->padVolume ? 0.5 * record->fieldSmoothness : 0.0;
-    origin[a] = -pad;
-    extent[a] = std::max(full + 2 * pad, spacing[a]);
-    (*controlPoints)[a] = unsigned(std::max(1.0, std::ceil(extent[a] / record->fieldSmoothness))) + 3;
-    levels[a] = 1;
-    order[a] = 3;
+    lattice.origin[a] = -pad;
+    lattice.extent[a] = std::max(full + 2 * pad, spacing[a]);
+    lattice.spans[a] = int(std::max(1.0, std::ceil(lattice.extent[a] / record->fieldSmoothness)));
   }
-  auto points = PointSet::New();
-  points->GetPoints()->Reserve(n);
+  return lattice;
+}
+
+// The log field of one time point as fitted control points; false when stopped or failed.
+bool fitField(const Volume3& vol, const std::vector<int64_t>& samples, const SPC& s, const VA_N3PARM* record,
+              const SplineLattice& lattice, Eigen::VectorXd* phi, twk::ProgressGuard& progress, bool show) {
+  const size_t n = samples.size();
+  std::vector<double> u(n), field(n, 0.0);
+  std::vector<std::array<double, 3>> positions(n);
   for (size_t k = 0; k < n; ++k) {
     const int64_t i = samples[k];
-    PointSet::PointType p;
-    p[0] = double(i % vol.w) * s.x;
-    p[1] = double(i / vol.w % vol.h) * s.y;
-    p[2] = double(i / (int64_t(vol.w) * vol.h)) * s.z;
-    points->SetPoint(itk::IdentifierType(k), p);
+    u[k] = std::log(vol.v[size_t(i)]);
+    positions[k] = {double(i % vol.w) * s.x, double(i / vol.w % vol.h) * s.y, double(i / (int64_t(vol.w) * vol.h)) * s.z};
   }
+  SplineFit fit(lattice, std::move(positions));
+  if (!fit.Factor()) {
+    if (show) twk::showNamedError(L"VA_N3padded", L"The field cannot be fitted");
+    return false;
+  }
+  *phi = Eigen::VectorXd::Zero(lattice.unknowns());
   for (int it = 0; it < std::max(1, record->iterations); ++it) {
     std::vector<double> r(n);
     double lo = 1e300, hi = -1e300;
@@ -134,41 +234,15 @@ bool fitField(const Volume3& vol, const std::vector<int64_t>& samples, const SPC
       residual[k] = u[k] - (expected[size_t(b)] * (1 - f) + expected[size_t(b + 1)] * f);
       mean += residual[k] / double(n);
     }
-    for (size_t k = 0; k < n; ++k) {
-      Value v;
-      v[0] = float(residual[k] - mean);
-      points->SetPointData(itk::IdentifierType(k), v);
-    }
-    auto fitter = Fitter::New();
-    fitter->SetInput(points);
-    fitter->SetGenerateOutputImage(false);
-    LatticeImage::PointType o;
-    LatticeImage::SpacingType sp;
-    LatticeImage::SizeType sz;
-    for (int a = 0; a < 3; ++a) o[a] = origin[a], sp[a] = extent[a] / 31.0, sz[a] = 32;
-    fitter->SetOrigin(o);
-    fitter->SetSpacing(sp);
-    fitter->SetSize(sz);
-    fitter->SetSplineOrder(order);
-    fitter->SetNumberOfLevels(levels);
-    fitter->SetNumberOfControlPoints(*controlPoints);
-    if (!twk::itkv::update(fitter, L"VA_N3padded", show, 1, 90)) return false;
-    *lattice = fitter->GetPhiLattice();
-    auto eval = Evaluator::New();
-    eval->SetSplineOrder(3);
-    eval->SetOrigin(o);
-    eval->SetSpacing(sp);
-    eval->SetSize(sz);
-    eval->SetInputImage(*lattice);
+    for (double& v : residual) v -= mean;
+    std::vector<double> next;
+    *phi = fit.Solve(residual, &next);
     double change = 0, total = 0;
     for (size_t k = 0; k < n; ++k) {
-      const PointSet::PointType q = points->GetPoint(itk::IdentifierType(k));
-      const double position[3] = {q[0], q[1], q[2]};
-      const double next = eval->Evaluate(parametric(position, origin, extent))[0];
-      change += (next - field[k]) * (next - field[k]);
-      total += next * next;
-      field[k] = next;
+      change += (next[k] - field[k]) * (next[k] - field[k]);
+      total += next[k] * next[k];
     }
+    field.swap(next);
     if (!progress.Step(it + 1, std::max(1, record->iterations))) return false;
     if (it > 0 && change <= 1e-6 * std::max(total, 1e-300)) break;  // 0.1 % in RMS
   }
@@ -197,7 +271,6 @@ FRAME* VA_N3padded(const FRAME* frame, const RECT3D* box, const SPC* spc, int t,
   if (frame->dim.d < 4) return fail(L"A volume of at least 4 slices is required");
   if (t < 0 || t >= frame->dim.t) return fail(L"Invalid time point");
   const SPC s = spc ? *spc : SPC{};
-  twk::itkv::capThreads();
   twk::ProgressGuard progress(L"N3 bias field correction", show);
   FRAME* result = PR_FrameCreate(FRM_REAL, 64, frame->dim, false);
   if (!result) return fail(L"Not enough memory");
@@ -245,30 +318,23 @@ FRAME* VA_N3padded(const FRAME* frame, const RECT3D* box, const SPC* spc, int t,
         PR_FrameDelete(&result);
         return fail(L"Too few voxels above the background");
       }
-      LatticeImage::Pointer lattice;
-      Fitter::ArrayType controlPoints;
-      double origin[3], extent[3];
-      if (!fitField(*source, samples, s, record, &lattice, &controlPoints, origin, extent, progress, show)) {
+      const SplineLattice lattice = latticeFor(*source, s, record);
+      if (lattice.unknowns() > 4096) {
+        PR_FrameDelete(&result);
+        return fail(L"The field smoothness is too fine for the volume");
+      }
+      Eigen::VectorXd phi;
+      if (!fitField(*source, samples, s, record, lattice, &phi, progress, show)) {
         PR_FrameDelete(&result);
         return nullptr;
       }
       // The field at every voxel; scaled so that the fitted voxels keep their mean.
-      auto eval = Evaluator::New();
-      eval->SetSplineOrder(3);
-      LatticeImage::PointType o;
-      LatticeImage::SpacingType sp;
-      LatticeImage::SizeType sz;
-      for (int a = 0; a < 3; ++a) o[a] = origin[a], sp[a] = extent[a] / 31.0, sz[a] = 32;
-      eval->SetOrigin(o);
-      eval->SetSpacing(sp);
-      eval->SetSize(sz);
-      eval->SetInputImage(lattice);
       field.assign(source->v.size(), 1.0);
       tbb::parallel_for(0, source->d, [&](int z) {
         for (int y = 0; y < source->h; ++y)
           for (int x = 0; x < source->w; ++x) {
             const double position[3] = {x * s.x, y * s.y, z * s.z};
-            field[size_t(source->index(x, y, z))] = std::exp(eval->Evaluate(parametric(position, origin, extent))[0]);
+            field[size_t(source->index(x, y, z))] = std::exp(lattice.value(phi, position));
           }
       });
       double before = 0, after = 0;

@@ -3,20 +3,26 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cwchar>
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "PackedText.h"
 #include "TwkMem.h"
+#include "volume/Frame.h"
 #include "TwkUi.h"
 #include "Vol.h"
 #include "filters/FilterCore.h"
+#include "geometry/Geometry.h"
 #include "paths/FilePaths.h"
 #include "paths/ValueText.h"
 #include "roi/RoiStatistics.h"
 #include "volume/VoxelAccess.h"
+#include "volume/VolumeBox.h"
 
 using namespace twk::filters;
 
@@ -310,26 +316,50 @@ bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, c
   int ng = 0;
   if (!(disc.rangeHigh > disc.rangeLow) || !(width > 0) || !VA_CalcRangeBins(disc.rangeLow, disc.rangeHigh, &width, &ng) || ng < 1)
     return fail(L"Histogram-based discretization is undefined.");
-  const size_t distanceLength = wcsnlen(record->distances, 32);
-  if (distanceLength > 31) return fail(L"The distance list is longer than 31 characters");
+  // The list must end within its 32 characters.
+  const CString distanceList = twk::packedText(record->distances, 32);
+  wchar_t last = 0;
+  std::memcpy(&last, reinterpret_cast<const char*>(record->distances) + 31 * sizeof(wchar_t), sizeof last);
+  if (distanceList.GetLength() == 31 && last != 0) return fail(L"The distance list is longer than 31 characters");
   int* distances = nullptr;
   int numDistances = 0;
-  if (!PR_ExtractIntegers(CString(record->distances, int(distanceLength)), &distances, &numDistances))
+  if (!PR_ExtractIntegers(distanceList, &distances, &numDistances))
     return fail(L"The distance list must hold positive integers");
   std::vector<int> dist(distances, distances + numDistances);
   pf_free(&distances);
   for (int d : dist)
     if (d < 1) return fail(L"The distance list must hold positive integers");
   if (record->weights < 0 || record->weights > 4) return fail(L"Invalid averaging weights");
-  if (record->resolution != 0 && (std::fabs(record->resolution - vol->Vx()) > 1e-6 ||
-                                  std::fabs(record->resolution - vol->Vy()) > 1e-6))
-    return fail(L"Only the volume's own in-plane resolution is supported");
+  if (!(record->resolution >= 0) || !std::isfinite(record->resolution)) return fail(L"Invalid working resolution");
+  if (t < 0 || vol->effT(t) >= vol->T()) return fail(L"Invalid time point");
+  for (int r = 0; r < count; ++r)
+    if (!rois[r] || !rois[r]->frame || !rois[r]->IsROI() || rois[r]->W() != vol->W() || rois[r]->H() != vol->H() ||
+        rois[r]->D() != vol->D())
+      return fail(L"The ROIs must be 3D ROIs of the volume's size");
+  // Another working resolution: the time point and the ROIs resampled in-plane to it (slices kept),
+  // the signal linearly, the ROIs linearly with the half-voxel rule of the resampler.
+  std::unique_ptr<CVol> resampled;
+  std::vector<std::unique_ptr<CVol>> resampledRois;
+  if (record->resolution != 0 &&
+      (std::fabs(record->resolution - vol->Vx()) > 1e-6 || std::fabs(record->resolution - vol->Vy()) > 1e-6)) {
+    FRAME* one = VA_VolCropTimepoint(vol->frame, vol->effT(t));
+    std::unique_ptr<CVol> single(one ? vol->CloneByReformat(&one) : nullptr);
+    PR_FrameDelete(&one);
+    if (!single) return fail(L"Not enough memory");
+    const SPC target{record->resolution, record->resolution, vol->Vz()};
+    resampled.reset(VA_VolChangeResolution(single.get(), &target, VA_INTERP_LINEAR, show));
+    if (!resampled) return false;
+    for (int r = 0; r < count; ++r) {
+      resampledRois.emplace_back(VA_VolChangeResolution(rois[r], &target, VA_INTERP_LINEAR, show));
+      if (!resampledRois.back()) return false;
+    }
+    vol = resampled.get();
+    t = 0;
+  }
+  auto roiAt = [&](int r) -> const CVol* { return resampledRois.empty() ? rois[r] : resampledRois[size_t(r)].get(); };
   const int w = vol->W(), h = vol->H(), d = vol->D();
   Volume3 values;
   if (!readTimePoint(vol->frame, vol->effT(t), &values)) return fail(L"Invalid time point");
-  for (int r = 0; r < count; ++r)
-    if (!rois[r] || !rois[r]->frame || !rois[r]->IsROI() || rois[r]->W() != w || rois[r]->H() != h || rois[r]->D() != d)
-      return fail(L"The ROIs must be 3D ROIs of the volume's size");
 
   const wchar_t* const weightNames[] = {L"No averaging", L"Constant", L"Infinity norm", L"Euclidinan norm",
                                         L"Manhattan norm"};
@@ -339,7 +369,7 @@ bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, c
   CString rowsText;
   const int numRows = count > 0 ? count : 1;
   for (int r = 0; r < numRows; ++r) {
-    const CVol* roi = count > 0 ? rois[r] : nullptr;
+    const CVol* roi = count > 0 ? roiAt(r) : nullptr;
     std::vector<double> inside;
     std::vector<int> bins;
     std::vector<Slice> slices(static_cast<size_t>(d));
@@ -433,7 +463,7 @@ bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, c
                L"%s; distances %s; weights %s; aggregation 2D by slice, %s, averaged over slices\n",
                number(disc.rangeLow).GetString(), number(disc.rangeHigh).GetString(), number(width).GetString(), ng,
                int(disc.clip), record->resolution != 0 ? number(record->resolution).GetString() : L"native",
-               CString(record->distances, int(distanceLength)).GetString(), weightNames[record->weights],
+               distanceList.GetString(), weightNames[record->weights],
                record->weights == 0 ? L"directions not merged" : L"directions merged");
     out += L"ROI";
     for (const std::string& c : columns) out += L"\t" + CString::fromUtf8(c);

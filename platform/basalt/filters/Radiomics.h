@@ -40,9 +40,12 @@ struct VA_PARM_RADIOM2D {
 #pragma pack(pop)
 
 // The feature table of time point t of vol over the ROIs (count of them, 3D ROIs of the volume's
-// size; none: the whole volume), rows named by the ROIs' file titles (or name when given). False,
-// with the reason shown when show, for an undefined discretisation ("Histogram-based
-// discretization is undefined."), a distance list that does not read or is longer than 31
-// characters, a resolution other than the volume's own, mismatching ROIs or a bad time point.
+// size; none: the whole volume), rows named by the ROIs' file titles (or name when given). A
+// working resolution other than the volume's in-plane voxel size resamples the time point and the
+// ROIs in-plane to it first (slice thickness kept; the signal linearly, an ROI voxel inside where
+// the linear interpolation of the ROI exceeds one half). False, with the reason shown when show,
+// for an undefined discretisation ("Histogram-based discretization is undefined."), a distance
+// list that does not read or is longer than 31 characters, a negative working resolution,
+// mismatching ROIs or a bad time point.
 bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, const CVol* vol, int t,
                           CVol* const* rois, int count, CString* text, bool show);

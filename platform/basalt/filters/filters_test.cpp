@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "ExternalTools.h"
+#include "PackedText.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -355,9 +357,9 @@ double variation(const std::vector<double>& v, const std::vector<int>& label, in
 }
 
 // A 64^3 two-tissue phantom (a ball of 100 with a core of 300, background 0, noise sigma 2) times
-// a smooth field of +-30 %: N4 cuts each tissue's variation to 0.4 of before or less, and the
-// field it found correlates with the true one.
-TEST_F(Filters, N4RemovesAKnownField) {
+// a smooth field of +-30 %: N4 cuts each tissue's variation to 0.4 of before or less, N3 and BiCal
+// to half, and the fields they find correlate with the true one.
+TEST_F(Filters, BiasFieldsOfAKnownField) {
   const int n = 64;
   std::mt19937 rng(21);
   std::normal_distribution<double> noise(0, 2);
@@ -413,6 +415,25 @@ TEST_F(Filters, N4RemovesAKnownField) {
     SCOPED_TRACE(tissue);
     EXPECT_LE(variation(bicalAfter, label, tissue), 0.5 * variation(before, label, tissue));
   }
+  // N3 with its basic settings: each tissue's variation to half of before or less, its field
+  // following the true one; the output-field flag gives that field.
+  VA_N3PARM n3;
+  VA_N3setBasicParms(&n3, 2.0);
+  FrameGuard n3Corrected(VA_N3padded(f.get(), nullptr, nullptr, 0, &n3, true));
+  ASSERT_TRUE(n3Corrected.get()) << ui.lastMessage().toUtf8();
+  const std::vector<double> n3After = values(n3Corrected.get());
+  for (int tissue : {1, 2}) {
+    SCOPED_TRACE(tissue);
+    EXPECT_LE(variation(n3After, label, tissue), 0.5 * variation(before, label, tissue));
+  }
+  n3.outputBiasField = 1;
+  FrameGuard n3Field(VA_N3padded(f.get(), nullptr, nullptr, 0, &n3, true));
+  ASSERT_TRUE(n3Field.get());
+  const std::vector<double> n3Found = values(n3Field.get());
+  a.clear(), b.clear();
+  for (size_t i = 0; i < n3Found.size(); ++i)
+    if (label[i]) a.push_back(n3Found[i]), b.push_back(truth[i]);
+  EXPECT_GE(correlation(a, b), 0.98);
   const DIM3D dims{256, 256, 40, 1};
   const SPC spacing{1, 1, 3};
   EXPECT_EQ(VA_BicalFieldDegree(&dims, &spacing, 20.0), 12);
@@ -621,9 +642,81 @@ TEST_F(Filters, RadiomicsOfATypedSlice) {
   VA_PARM_RADIOM2D undefined;
   EXPECT_FALSE(VA_VolumeRadiomics2D(&undefined, nullptr, &vol, 0, nullptr, 0, &text, true));
   EXPECT_EQ(ui.lastMessage(), L"VA_VolumeRadiomics2D : Histogram-based discretization is undefined.");
-  std::wcscpy(record.distances, L"1, x");
+  twk::setPackedText(record.distances, 32, L"1, x");
   EXPECT_FALSE(VA_VolumeRadiomics2D(&record, nullptr, &vol, 0, nullptr, 0, &text, true));
   EXPECT_EQ(ui.lastMessage(), L"VA_VolumeRadiomics2D : The distance list must hold positive integers");
+  // 31 characters are the most (the field is byte-packed: written without assuming alignment).
+  twk::setPackedText(record.distances, 32, L"1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1");
+  ASSERT_TRUE(VA_VolumeRadiomics2D(&record, nullptr, &vol, 0, nullptr, 0, &text, true)) << ui.lastMessage().toUtf8();
+  const wchar_t one = L'1';
+  std::memcpy(reinterpret_cast<char*>(record.distances) + 31 * sizeof(wchar_t), &one, sizeof one);
+  EXPECT_FALSE(VA_VolumeRadiomics2D(&record, nullptr, &vol, 0, nullptr, 0, &text, true));
+  EXPECT_EQ(ui.lastMessage(), L"VA_VolumeRadiomics2D : The distance list is longer than 31 characters");
+}
+
+// A working resolution other than the volume's own: a 0.5 mm image made of 2 x 2 copies of each
+// pixel of a 1 mm one, worked at 1 mm, gives the 1 mm image's table (the resampled centres fall
+// between equal copies), for the whole slice and over an ROI; the slices stay as they are.
+TEST_F(Filters, RadiomicsAtAnotherResolution) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> u(0, 100);
+  const int n = 12, depth = 3;
+  FrameGuard fine(PR_FrameCreate(FRM_REAL, 64, DIM3D{2 * n, 2 * n, depth, 1}, true));
+  FrameGuard coarse(PR_FrameCreate(FRM_REAL, 64, DIM3D{n, n, depth, 1}, true));
+  FrameGuard fineRoi(PR_FrameCreate(FRM_ROI, 1, DIM3D{2 * n, 2 * n, depth, 1}, true));
+  FrameGuard coarseRoi(PR_FrameCreate(FRM_ROI, 1, DIM3D{n, n, depth, 1}, true));
+  for (int z = 0; z < depth; ++z)
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const double v = u(rng);
+        const bool inside = (x - 5) * (x - 5) + (y - 6) * (y - 6) < 16;
+        twk::setVoxelValue(coarse.get(), x, y, z, 0, v);
+        twk::setRoiBit(coarseRoi.get(), x, y, z, 0, inside);
+        for (int dy = 0; dy < 2; ++dy)
+          for (int dx = 0; dx < 2; ++dx) {
+            twk::setVoxelValue(fine.get(), 2 * x + dx, 2 * y + dy, z, 0, v);
+            twk::setRoiBit(fineRoi.get(), 2 * x + dx, 2 * y + dy, z, 0, inside);
+          }
+      }
+  auto volume = [](FrameGuard& f, double size, const wchar_t* name) {
+    auto v = std::make_unique<CVol>();
+    v->frame = f.release();
+    v->spc = SPC{size, size, 2.0};
+    v->name = name;
+    return v;
+  };
+  auto fineVol = volume(fine, 0.5, L"/data/fine.nii"), coarseVol = volume(coarse, 1.0, L"/data/coarse.nii");
+  auto fineRoiVol = volume(fineRoi, 0.5, L"/data/lesion.nii"), coarseRoiVol = volume(coarseRoi, 1.0, L"/data/lesion.nii");
+  VA_PARM_RADIOM2D record;
+  record.discretisation.rangeLow = 0;
+  record.discretisation.rangeHigh = 100;
+  record.discretisation.binWidth = 12.5;
+  twk::setPackedText(record.distances, 32, L"1,2");
+  for (bool withRoi : {false, true}) {
+    SCOPED_TRACE(withRoi);
+    CVol* fineRois[] = {fineRoiVol.get()};
+    CVol* coarseRois[] = {coarseRoiVol.get()};
+    CString atNative, atCoarse;
+    record.resolution = 0;
+    ASSERT_TRUE(VA_VolumeRadiomics2D(&record, nullptr, coarseVol.get(), 0, coarseRois, withRoi, &atNative, false));
+    record.resolution = 1.0;
+    ASSERT_TRUE(VA_VolumeRadiomics2D(&record, nullptr, fineVol.get(), 0, fineRois, withRoi, &atCoarse, false));
+    const std::map<std::string, double> expected = radiomicsRow(atNative), got = radiomicsRow(atCoarse);
+    ASSERT_EQ(got.size(), expected.size());
+    for (const auto& [feature, value] : expected) {
+      if (std::isnan(value)) EXPECT_TRUE(std::isnan(got.at(feature))) << feature;
+      else EXPECT_NEAR(got.at(feature), value, 1e-9 * std::max(1.0, std::fabs(value))) << feature;
+    }
+    if (withRoi) {
+      EXPECT_NE(atCoarse.Find(L"lesion\t"), -1) << atCoarse.toUtf8();  // the row keeps the ROI's name
+    }
+  }
+  record.resolution = -1;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CString text;
+  EXPECT_FALSE(VA_VolumeRadiomics2D(&record, nullptr, fineVol.get(), 0, nullptr, 0, &text, true));
+  EXPECT_EQ(ui.lastMessage(), L"VA_VolumeRadiomics2D : Invalid working resolution");
 }
 
 // GLCM features against scikit-image's graycomatrix/graycoprops (outside-ROI pixels an extra
@@ -670,7 +763,7 @@ print(repr(float(v.mean())), repr(float(v.var())), repr(float(stats.skew(v))), r
   record.weights = 0;
   for (const wchar_t* distances : {L"1", L"1,2"}) {
     SCOPED_TRACE(CString(distances).toUtf8());
-    std::wcscpy(record.distances, distances);
+    twk::setPackedText(record.distances, 32, distances);
     CString text;
     ASSERT_TRUE(VA_VolumeRadiomics2D(&record, nullptr, &vol, 0, rois, 1, &text, false));
     std::map<std::string, double> row = radiomicsRow(text);

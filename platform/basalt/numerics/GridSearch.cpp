@@ -63,7 +63,13 @@ class CellPool {
     levels_.insert(levels_.end(), level, level + n_);
     values_.push_back(value);
     plains_.push_back(plain);
+    sizes_.push_back(shapeSize(level));
     return size() - 1;
+  }
+  // Divides cell c along variable i: one level finer there.
+  void refine(int c, int i) {
+    ++level(c)[i];
+    sizes_[c] = shapeSize(level(c));
   }
   int size() const { return int(values_.size()); }
   const double* centre(int c) const { return centres_.data() + size_t(c) * n_; }
@@ -71,17 +77,12 @@ class CellPool {
   const uint8_t* level(int c) const { return levels_.data() + size_t(c) * n_; }
   double value(int c) const { return values_[c]; }
   double plain(int c) const { return plains_[c]; }
-  double side(int c, int i) const { return gridSide_[i] * std::pow(3.0, -double(level(c)[i])); }
-  // Half the diagonal of the cell, in grid-cell units (the same for cells of the same shape).
-  double size(int c) const {
-    uint8_t sorted[64];
-    const int m = std::min(n_, 64);
-    std::copy(level(c), level(c) + m, sorted);
-    std::sort(sorted, sorted + m, std::greater<>());
-    double s = 0;
-    for (int i = 0; i < m; ++i) s += std::pow(9.0, -double(sorted[i]));
-    return 0.5 * std::sqrt(s);
+  double side(int c, int i) const {
+    const int k = level(c)[i];
+    return gridSide_[i] * (k < kThirds ? thirds_[k] : std::pow(3.0, -double(k)));
   }
+  // Half the diagonal of the cell, in grid-cell units (the same for cells of the same shape).
+  double size(int c) const { return sizes_[c]; }
   // Whether two cells touch or overlap.
   bool touch(int a, int b) const {
     for (int i = 0; i < n_; ++i) {
@@ -92,8 +93,32 @@ class CellPool {
   }
 
  private:
+  // Half the diagonal of a cell of the given levels (summed in a fixed order, so that cells of the
+  // same shape get the same bits).
+  double shapeSize(const uint8_t* cellLevel) const {
+    uint8_t sorted[64];
+    const int m = std::min(n_, 64);
+    std::copy(cellLevel, cellLevel + m, sorted);
+    std::sort(sorted, sorted + m, std::greater<>());
+    double s = 0;
+    for (int i = 0; i < m; ++i) s += std::pow(9.0, -double(sorted[i]));
+    return 0.5 * std::sqrt(s);
+  }
+
+  // 3^-k for the levels cells usually reach, computed once.
+  static constexpr int kThirds = 40;
+  struct Thirds {
+    double value[kThirds];
+    Thirds() {
+      for (int k = 0; k < kThirds; ++k) value[k] = std::pow(3.0, -double(k));
+    }
+    double operator[](int k) const { return value[k]; }
+  };
+  inline static const Thirds thirds_{};
+
   int n_;
   std::vector<double> gridSide_;
+  std::vector<double> sizes_;
   std::vector<double> centres_;
   std::vector<uint8_t> levels_;
   std::vector<double> values_, plains_;
@@ -107,17 +132,18 @@ std::vector<int> potentiallyOptimal(const CellPool& pool) {
     double size, value;
     int cell;
   };
-  std::vector<Candidate> all;
-  all.reserve(pool.size());
-  for (int c = 0; c < pool.size(); ++c) all.push_back({pool.size(c), std::min(pool.value(c), VOID_VALUE), c});
-  std::sort(all.begin(), all.end(), [](const Candidate& a, const Candidate& b) {
-    if (a.size != b.size) return a.size < b.size;
-    if (a.value != b.value) return a.value < b.value;
-    return a.cell < b.cell;
-  });
-  std::vector<Candidate> best;  // the best of each size, by size ascending
-  for (const Candidate& c : all)
-    if (best.empty() || best.back().size != c.size) best.push_back(c);
+  // The best of each size (the first cell among equal values), by size ascending. Cells come in few
+  // sizes, so a sorted list of the sizes seen is searched for each cell.
+  std::vector<Candidate> best;
+  for (int c = 0; c < pool.size(); ++c) {
+    const Candidate candidate{pool.size(c), std::min(pool.value(c), VOID_VALUE), c};
+    const auto at = std::lower_bound(best.begin(), best.end(), candidate.size,
+                                     [](const Candidate& a, double size) { return a.size < size; });
+    if (at == best.end() || at->size != candidate.size)
+      best.insert(at, candidate);
+    else if (candidate.value < at->value)
+      *at = candidate;
+  }
   // Start at the lowest value (the largest cell among equal lowest values).
   size_t first = 0;
   for (size_t i = 1; i < best.size(); ++i)
@@ -311,7 +337,7 @@ bool PR_OptimizeAmoebaOverGrid(int gridPoints, int nVars, const INTERVAL* bounds
       for (size_t a : order) {
         const int i = axes[a];
         const double third = pool.side(c, i) / 3;
-        ++pool.level(c)[i];
+        pool.refine(c, i);
         const std::vector<uint8_t> childLevel(pool.level(c), pool.level(c) + nFree);
         probe = middle;
         probe[i] = middle[i] - third;

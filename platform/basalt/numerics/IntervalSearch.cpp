@@ -113,6 +113,7 @@ class BranchAndBound {
       if (root_[i].hi > root_[i].lo) freeAxes_.push_back(i);
     // A global point search first: its cost is an upper bound that discards most boxes at once.
     seedSearch();
+    weighAxes();
     polishPending_ = false;
     std::vector<double> steps(freeAxes_.size());
 
@@ -132,14 +133,18 @@ class BranchAndBound {
       open_.pop();
 
       INTERVAL* b = pool_.at(top.id);
+      // The side to halve: the longest in the cost's own units (width times axis weight); a box
+      // whose every side is within the tolerance is kept whole.
       int axis = -1;
-      double widest = 0;
+      double longest = 0, widest = 0;
       for (int i = 0; i < n_; ++i) {
         const double rootWidth = root_[i].hi - root_[i].lo;
         if (!(rootWidth > 0)) continue;
         const double relative = (b[i].hi - b[i].lo) / rootWidth;
-        if (relative > widest) {
-          widest = relative;
+        widest = std::max(widest, relative);
+        const double scaled = relative * axisWeight_[i];
+        if (relative > settings_.boxTolerance && scaled > longest) {
+          longest = scaled;
           axis = i;
         }
       }
@@ -313,6 +318,45 @@ class BranchAndBound {
     for (int i : freeAxes_) bestHalf_[i] = 0.5 * (root_[i].hi - root_[i].lo) / perAxis;
   }
 
+  // Weights of the axes for the choice of the side to halve: the square root of the cost's
+  // curvature along each axis at the best point (second differences over a thousandth of the
+  // search box), times the axis's width in the search box, so that a side is halved when it is long
+  // compared with the scale on which the cost changes there, not compared with the search box. A
+  // well determined parameter is then cut finely and a poorly determined one is left wide, which is
+  // what closes the bounds of a least-squares cost with few boxes. Axes without curvature get a
+  // small floor, so that every side is halved in the end.
+  void weighAxes() {
+    axisWeight_.assign(n_, 1.0);
+    const int nFree = int(freeAxes_.size());
+    if (nFree == 0 || bestPoint_.empty() || !(best_ < VOID_VALUE)) return;
+    std::vector<double> z(nFree), weight(nFree, 0.0);
+    PointCost f;
+    f.self = this;
+    point_.resize(n_);
+    const std::vector<double> centre = bestPoint_;
+    double middle = VOID_VALUE;
+    for (int k = 0; k < nFree; ++k) z[k] = centre[freeAxes_[k]];
+    f(z.data(), &middle);
+    double largest = 0;
+    for (int k = 0; k < nFree; ++k) {
+      const INTERVAL r = root_[freeAxes_[k]];
+      const double step = 1e-3 * (r.hi - r.lo);
+      const double at = std::clamp(centre[freeAxes_[k]], r.lo + step, r.hi - step);
+      double values[3];
+      for (int s = 0; s < 3; ++s) {
+        for (int m = 0; m < nFree; ++m) z[m] = centre[freeAxes_[m]];
+        z[k] = at + (s - 1) * step;
+        f(z.data(), &values[s]);
+      }
+      const double curvature = (values[0] - 2 * values[1] + values[2]) / (step * step);
+      if (std::isfinite(curvature) && curvature > 0 && values[0] < VOID_VALUE && values[2] < VOID_VALUE)
+        weight[k] = std::sqrt(curvature) * (r.hi - r.lo);
+      largest = std::max(largest, weight[k]);
+    }
+    if (!(largest > 0)) return;
+    for (int k = 0; k < nFree; ++k) axisWeight_[freeAxes_[k]] = std::max(weight[k], 1e-3 * largest) / largest;
+  }
+
   // A simplex fit inside the search box from the best point, with initial edges `steps` (one per
   // free axis); the points it evaluates enter the best point through PointCost.
   void localFit(const std::vector<double>& steps, int iterations, const INTERVAL* from = nullptr) {
@@ -362,6 +406,7 @@ class BranchAndBound {
   double best_ = VOID_VALUE;
   std::vector<double> bestPoint_, bestHalf_;  // the best point found and the half-widths of its box
   std::vector<int> freeAxes_;                 // the axes the search box does not hold fixed
+  std::vector<double> axisWeight_;            // how finely each axis is halved (weighAxes)
   std::vector<INTERVAL> point_;               // the point box of the local fits
   std::vector<double> seedZ_;                 // the free variables of a grid search point
   bool polishPending_ = false;                // a box centre has just become the best point

@@ -85,18 +85,38 @@ bool PR_AmoebaPlus(PR_AMOEBACOSTFUNC cost, void* context, const double* base, in
 using PR_BOXCOSTFUNC = void (*)(void* context, const INTERVAL* box, const double* y, const double* x,
                                 double* lowerBound, double* centreCost, double* upperBound);
 
+// A lower bound of sum_i r_i(p)^2 over the box p = c + d, |d_j| <= halfWidth[j], of k <= 8 variables
+// and n residuals, from a linearisation at the centre c:
+//   residual  (n) r_i(c);
+//   jacobian  (n x k, row-major) the Jacobian dr_i/dp_j at c (any approximation keeps the bound valid;
+//             the exact one makes it tight);
+//   slopes    (n x k, row-major) enclosures of dr_i/dp_j over the whole box;
+//   slack     optional (n): a bound of the rounding error of each r_i(c);
+//   work      scratch of 2 n doubles.
+// The bound closes as the square of the box around a least-squares minimum (so branch and bound
+// can prove a minimum to a tight tolerance with few boxes), and is never above the true minimum.
+// Returns 0 on invalid arguments.
+double PR_LeastSquaresBoxBound(int n, int k, const double* residual, const double* jacobian, const INTERVAL* slopes,
+                               const double* halfWidth, const double* slack, double* work);
+
 // Interval branch and bound over `box` (nVars intervals).
 //   boxTolerance   a box whose every side is at most boxTolerance times the side of the search box is
 //                  not bisected further (it stays a candidate); <= 0 uses 1e-12.
 //   costTolerance  the search ends when best cost - lowest lower bound <= costTolerance * max(1, |best|).
-//   maxIterations  budget of bisections B (each evaluates the cost on two half boxes). The point
+//   maxIterations  budget of bisections B (each evaluates the cost on two half boxes). The box of the
+//                  lowest bound is halved along its longest side measured in the cost's own scale
+//                  (side over the search box's side, times the square root of the cost's curvature
+//                  along that axis at the best point of the first search, with a floor of 1e-3 of the
+//                  largest), so that well determined parameters are cut finely and poorly determined
+//                  ones are left wide. The point
 //                  searches add a number of point evaluations that follows B (nFree: the sides of
 //                  the search box that are not a single value; G <= max(min(2000, B), 2^nFree)
 //                  grid points): G + min(4000, max(G, 40 nFree)) + 44 nFree for the first search's
 //                  grid, division and simplex starts, plus (nFree + 2) times the simplex
 //                  iterations: min(300 nFree, B / 2) (first search) + 15 (nFree + 1) per probe (one
 //                  every 500 bisections) and per box centre that becomes the best point (at most 24)
-//                  + min(60 nFree, B) (last probe) + min(1200 nFree, 2 B) (polish).
+//                  + min(60 nFree, B) (last probe) + min(1200 nFree, 2 B) (polish), and 3 nFree + 1 for
+//                  the axes' curvature.
 //   bestBox        (nVars) a box centred on the best point found (the solution), as wide as the box
 //                  of the search in which that point was found, within the search box.
 //   bestCost       the best cost found (the cost at the centre of bestBox).

@@ -467,6 +467,84 @@ TEST(IntervalSearch, RecoversMonoExponentialParameters) {
   EXPECT_TRUE(IntervalContains(confidence[1], 0.045));
 }
 
+// The least-squares box bound of y = A exp(-r t) + noise over boxes (A, r): never above the box's
+// minimum (found by a dense grid of the box, which can only overestimate it), closing as the square
+// of the box around the least-squares minimum, and pruning a box away from it (the step of the
+// linearisation is kept within the box).
+struct ExpProblem {
+  std::vector<double> t, y;
+  double sse(double a, double r) const {
+    double s = 0;
+    for (size_t i = 0; i < t.size(); ++i) s += (a * std::exp(-r * t[i]) - y[i]) * (a * std::exp(-r * t[i]) - y[i]);
+    return s;
+  }
+  double bound(double aLo, double aHi, double rLo, double rHi) const {
+    const int n = int(t.size());
+    const double a = 0.5 * (aLo + aHi), r = 0.5 * (rLo + rHi);
+    const double h[2] = {0.5 * (aHi - aLo), 0.5 * (rHi - rLo)};
+    std::vector<double> residual(n), jacobian(2 * n), work(2 * n);
+    std::vector<INTERVAL> slopes(2 * n);
+    for (int i = 0; i < n; ++i) {
+      const double e = std::exp(-r * t[i]);
+      residual[i] = a * e - y[i];
+      jacobian[2 * i] = e;
+      jacobian[2 * i + 1] = -a * t[i] * e;
+      const INTERVAL eBox = IntervalExp(-(INTERVAL{rLo, rHi} * t[i]));
+      slopes[2 * i] = eBox;
+      slopes[2 * i + 1] = -(INTERVAL{aLo, aHi} * t[i] * eBox);
+    }
+    return PR_LeastSquaresBoxBound(n, 2, residual.data(), jacobian.data(), slopes.data(), h, nullptr, work.data());
+  }
+  double gridMinimum(double aLo, double aHi, double rLo, double rHi) const {
+    double best = HUGE_VAL;
+    for (int i = 0; i <= 200; ++i)
+      for (int j = 0; j <= 200; ++j) best = std::min(best, sse(aLo + (aHi - aLo) * i / 200, rLo + (rHi - rLo) * j / 200));
+    return best;
+  }
+};
+
+TEST(LeastSquaresBoxBound, EnclosesTheBoxMinimumAndClosesQuadratically) {
+  ExpProblem p;
+  std::mt19937 random(5);
+  std::normal_distribution<double> noise(0, 1);
+  for (int i = 0; i < 12; ++i) {
+    p.t.push_back(5.0 * i);
+    p.y.push_back(100 * std::exp(-0.04 * p.t.back()) + noise(random));
+  }
+  // The least-squares minimum, by the grid and a fine grid around its best point.
+  double aMin = 0, rMin = 0, best = HUGE_VAL;
+  for (int pass = 0; pass < 3; ++pass) {
+    const double aStep = pass == 0 ? 0.5 : 0.5 / std::pow(100, pass), rStep = pass == 0 ? 2e-4 : 2e-4 / std::pow(100, pass);
+    const double a0 = pass == 0 ? 50 : aMin - 100 * aStep, r0 = pass == 0 ? 0 : rMin - 100 * rStep;
+    for (int i = 0; i <= 200; ++i)
+      for (int j = 0; j <= 200; ++j) {
+        const double v = p.sse(a0 + i * aStep, r0 + j * rStep);
+        if (v < best) best = v, aMin = a0 + i * aStep, rMin = r0 + j * rStep;
+      }
+  }
+  // Boxes: wide, around the minimum, off the minimum, touching it.
+  const struct { double aLo, aHi, rLo, rHi; } boxes[] = {
+      {50, 150, 0, 0.1}, {aMin - 2, aMin + 2, rMin - 0.002, rMin + 0.002}, {80, 90, 0.03, 0.035},
+      {105, 110, 0.04, 0.05}, {aMin, aMin + 1, rMin - 0.001, rMin}};
+  for (const auto& b : boxes) {
+    SCOPED_TRACE(testing::Message() << "A " << b.aLo << ".." << b.aHi << " r " << b.rLo << ".." << b.rHi);
+    const double bound = p.bound(b.aLo, b.aHi, b.rLo, b.rHi);
+    EXPECT_GE(bound, 0.0);
+    EXPECT_LE(bound, p.gridMinimum(b.aLo, b.aHi, b.rLo, b.rHi));
+  }
+  // Around the minimum the gap falls as the square of the box: a tenth of the box, at most a
+  // fiftieth of the gap.
+  const double wide = best - p.bound(aMin - 1, aMin + 1, rMin - 1e-3, rMin + 1e-3);
+  const double narrow = best - p.bound(aMin - 0.1, aMin + 0.1, rMin - 1e-4, rMin + 1e-4);
+  EXPECT_GT(wide, 0.0);
+  EXPECT_GE(narrow, 0.0);
+  EXPECT_LT(narrow, wide / 50);
+  // A box away from the minimum whose own minimum lies well above it is pruned by its bound.
+  const double offMinimum = p.gridMinimum(aMin + 3, aMin + 4, rMin, rMin + 0.001);
+  ASSERT_GT(offMinimum, best + 10);
+  EXPECT_GT(p.bound(aMin + 3, aMin + 4, rMin, rMin + 0.001), best + 0.9 * (offMinimum - best));
+}
+
 // ------------------------------------------------------------------------------------------------
 // Simplex
 // ------------------------------------------------------------------------------------------------

@@ -138,6 +138,16 @@ bool VA_VolProjMap(const DIM3D* dims, const SPC* spc, const VA_VOLPROJ* proj, VA
   return true;
 }
 
+bool VA_GetProjSpc(const VA_VOLPROJ* proj, const SPC* spc, SPC* out) {
+  if (!proj || !out) return false;
+  // The spacing of the map does not depend on the volume's size.
+  const DIM3D one{1, 1, 1, 1};
+  VA_PROJMAP map;
+  if (!VA_VolProjMap(&one, spc, proj, &map)) return false;
+  *out = map.spc;
+  return true;
+}
+
 bool VA_VolProjGridDimensions(const DIM3D* dims, const SPC* spc, const VA_VOLPROJ* proj, DIM3D* out, SPC* outSpc) {
   VA_PROJMAP m;
   if (!out || !VA_VolProjMap(dims, spc, proj, &m)) return false;

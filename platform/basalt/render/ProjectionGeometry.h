@@ -51,6 +51,12 @@ bool VA_VolProjGridBoxConversion(const DIM3D* dims, const SPC* spc, const VA_VOL
 bool VA_VolProjGridConversion(const DIM3D* dims, const SPC* spc, const VA_VOLPROJ* proj, const DPOINT3D* in,
                               DPOINT3D* out, int direction);
 
+// Spacing in millimetres of the projection's voxels (x, y in the viewing plane, z across it): the
+// volume's spacing along the axes a quarter-turn plane shows, the smallest voxel spacing in every
+// direction for any other plane (its isotropic grid). A null spacing counts as 1 mm. False for a
+// null record or output, a non-positive spacing or rotations that are not finite.
+bool VA_GetProjSpc(const VA_VOLPROJ* proj, const SPC* spc, SPC* out);
+
 // Whether the record shows the film view: its flag is set and the projection has several slices.
 bool VA_IsFilmView(const DIM3D* dims, const SPC* spc, const VA_VOLPROJ* proj);
 // Columns and rows of the film's tiles (1 x 1 when the record does not show the film view).

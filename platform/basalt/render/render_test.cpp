@@ -212,6 +212,38 @@ TEST(Projection, ObliquePlaneIsResampledAndRoundTrips) {
   EXPECT_NEAR(a.z, b.z, 1e-3);
 }
 
+TEST(Projection, ProjectionSpacingFollowsThePlane) {
+  const SPC spc{0.5, 0.75, 2};
+  struct Case {
+    double rx, ry, rz;
+    SPC want;
+  };
+  // Axial, coronal (the plane turned about x), sagittal (about y), a quarter turn in plane, oblique.
+  const Case cases[] = {{0, 0, 0, {0.5, 0.75, 2}},   {90, 0, 0, {0.5, 2, 0.75}}, {0, 90, 0, {2, 0.75, 0.5}},
+                        {0, 0, 90, {0.75, 0.5, 2}}, {30, 0, 0, {0.5, 0.5, 0.5}}};
+  for (const Case& c : cases) {
+    const VA_VOLPROJ p = record(c.rx, c.ry, c.rz);
+    SPC out;
+    ASSERT_TRUE(VA_GetProjSpc(&p, &spc, &out));
+    EXPECT_DOUBLE_EQ(out.x, c.want.x) << c.rx << " " << c.ry << " " << c.rz;
+    EXPECT_DOUBLE_EQ(out.y, c.want.y) << c.rx << " " << c.ry << " " << c.rz;
+    EXPECT_DOUBLE_EQ(out.z, c.want.z) << c.rx << " " << c.ry << " " << c.rz;
+    // The same spacing as the projected dimensions report.
+    const DIM3D dims{9, 8, 7, 1};
+    DIM3D pd;
+    SPC ps;
+    ASSERT_TRUE(VA_VolProjGridDimensions(&dims, &spc, &p, &pd, &ps));
+    EXPECT_DOUBLE_EQ(ps.y, out.y);
+  }
+  const VA_VOLPROJ axial = record(0, 0, 0);
+  SPC out;
+  const SPC zero{0, 1, 1};
+  EXPECT_FALSE(VA_GetProjSpc(&axial, &zero, &out));
+  EXPECT_FALSE(VA_GetProjSpc(nullptr, &spc, &out));
+  ASSERT_TRUE(VA_GetProjSpc(&axial, nullptr, &out));
+  EXPECT_DOUBLE_EQ(out.z, 1);
+}
+
 TEST(Projection, FilmLayoutTilesAndDisplayedRectangle) {
   const DIM3D dims{10, 20, 9, 1};
   const SPC spc{2, 1, 1};  // square tiles of 20 x 20 mm

@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
 #include <random>
 
 #include "../../tests/OperationsTestKit.h"
+#include "BicalBatch.h"
 #include "FilterDialogs.h"
+#include "PackedText.h"
 #include "ParameterDialog.h"
 #include "RecordDialog.h"
 #include "HighObj.h"
@@ -177,6 +183,40 @@ TEST_F(FilterCommands, N4OfTheViewsTimePointNamedByItsWholeName) {
   EXPECT_EQ(set->NumLayers(), 3);
 }
 
+// N3 from its row: at time point 0 nothing is asked; at another time point the question comes
+// first and No adds nothing; the output-field flag names the layer "_N3_BiasField".
+TEST_F(FilterCommands, N3AsksOnlyAwayFromTheFirstTimePoint) {
+  CVol* vol = makeVolume(FRM_REAL, 64, DIM3D{24, 24, 8, 2}, [](int x, int y, int z, int) {
+    const bool inside = (x - 12) * (x - 12) + (y - 12) * (y - 12) < 100 && z > 0 && z < 7;
+    return inside ? 100.0 * (0.7 + 0.6 * x / 23.0) : 0.0;
+  });
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  ui.answerValues({200, 20, 1, 0.15, 0.01, 1, 0, 0});
+  run("Nonuniformity", "N3 (Ardvale implementation)", doc);
+  for (const CString& m : ui.messages) EXPECT_EQ(m.Find(L"Proceed anyway?"), -1) << m.toUtf8();
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(1)->name, L"vol_N3");
+  EXPECT_EQ(set->GetActive(), 1);
+  // The left-right ramp loses at least half of its tilt.
+  const FRAME* out = set->GetLayerVol(1)->frame;
+  const double tilt = (0.7 + 0.6 * 19 / 23.0) / (0.7 + 0.6 * 5 / 23.0) - 1;
+  EXPECT_LT(std::fabs(twk::voxelValue(out, 19, 12, 4, 0) / twk::voxelValue(out, 5, 12, 4, 0) - 1), 0.5 * tilt);
+  set->SetActive(0);
+  ASSERT_TRUE(set->VolChangeSlice(view, 1, 1, 0, 0));
+  ui.clear();
+  ui.answerMessage(IDNO);
+  run("Nonuniformity", "N3 (Ardvale implementation)", doc);
+  EXPECT_EQ(ui.lastMessage(), L"Generally a starting timepoint would be specified.\nProceed anyway?");
+  EXPECT_EQ(set->NumLayers(), 2);
+  ui.answerMessage(IDYES).answerValues({200, 20, 1, 0.15, 0.01, 1, 0, 1});
+  run("Nonuniformity", "N3 (Ardvale implementation)", doc);
+  ASSERT_EQ(set->NumLayers(), 3);
+  EXPECT_EQ(set->GetLayerVol(2)->name, L"vol_N3_BiasField");
+  EXPECT_FALSE(ui.pendingAnswers());
+}
+
 TEST_F(FilterCommands, NlmAsksForTheFourDVariantOnlyOnFourDVolumes) {
   CDrawDoc* doc3 = docs.open({twk::testkit::makeLayer(noisyVolume(1))});
   g_NlmParms = VA_NLMDENOISE{1, 1, 2, 5.0, 0.8};
@@ -243,16 +283,39 @@ TEST_F(FilterCommands, RadiomicsUndefinedFlowAndSilentRefusal) {
   EXPECT_FALSE(CDrawSet::Radiomics2Dfeatures(doc->GetActiveSet(), true, Documents::viewOf(doc), false));
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(g_Radiom2DReal.discretisation.binWidth, 1e60);
-  // Modal: OK with "Undefined" stops, the histogram step defines it, a second OK closes.
+  // Modal: OK with "Undefined" stops, the 3D ROI statistics over the ROI define it (its clip,
+  // method, model and segments asked headless; range: the ROI's values), a second OK closes.
+  double low = 1e300, high = -1e300;
+  for (int z = 0; z < 8; ++z)
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 32; ++x)
+        if (twk::roiBit(roi->frame, x, y, z, 0)) {
+          low = std::min(low, twk::voxelValue(vol->frame, x, y, z, 0));
+          high = std::max(high, twk::voxelValue(vol->frame, x, y, z, 0));
+        }
   const std::vector<double> fields{1, 1, 1, 1, 1, 1, 0, 0, 1, 0, 1, 0};
-  ui.answerValues(fields, {L"1", L"Undefined"}).answerValues({400, 600, 25, 0});
+  ui.answerValues(fields, {L"1", L"Undefined"}).answerValues({1, 0, 0, 2});
   ui.answerValues(fields, {L"1", L"Undefined"});
   run("Measure", "Radiomics 2D features - Active ROI", doc);
-  EXPECT_EQ(g_Radiom2DReal.discretisation.rangeLow, 400);
-  EXPECT_EQ(g_Radiom2DReal.discretisation.binWidth, 25);
-  bool stopped = false;
-  for (const CString& m : ui.messages) stopped |= m == L"Histogram-based discretization is undefined.";
+  const ROISTATPRESET& disc = g_Radiom2DReal.discretisation;
+  EXPECT_DOUBLE_EQ(disc.rangeLow, low);
+  EXPECT_DOUBLE_EQ(disc.rangeHigh, high);
+  EXPECT_GT(disc.binWidth, 0);
+  EXPECT_LT(disc.binWidth, high - low);
+  EXPECT_EQ(disc.clip, 1);
+  bool stopped = false, statistics = false;
+  for (const CString& m : ui.messages) {
+    stopped |= m == L"Histogram-based discretization is undefined.";
+    statistics |= m.Find(L"ROI Stats3D > [") == 0 && m.Find(L"over [tumour]") != -1;
+  }
   EXPECT_TRUE(stopped);
+  EXPECT_TRUE(statistics);
+  EXPECT_FALSE(ui.pendingAnswers());
+  // "Change discretization" with the statistics cancelled keeps the discretisation.
+  const ROISTATPRESET kept = disc;
+  ui.answerValues({1, 1, 1, 1, 1, 1, 0, 0, 1, 0, 1, 1}, {L"1", L""}).cancelValues();
+  run("Measure", "Radiomics 2D features - Active ROI", doc);
+  EXPECT_EQ(std::memcmp(&kept, &g_Radiom2DReal.discretisation, sizeof kept), 0);
   EXPECT_FALSE(ui.pendingAnswers());
   // The table went to the clipboard (only): one row named after the ROI.
   char* clip = PR_LoadStrFromClipboard();
@@ -401,3 +464,184 @@ TEST_F(FilterDialogs, BiasFieldAndDenoisingDialogs) {
 }
 
 }  // namespace
+
+// The BiCal folder batch on a pydicom tree: src/p/q holds one series, src/r two series of the same
+// description. The NIfTI outputs are mirrored below the target and read by nibabel, a second run
+// keeps the first run's files, the DICOM outputs are read by dcmdump, equal and nested folders
+// are refused, and Esc after the first volume keeps it.
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int code = ::pclose(pipe);
+  if (status) *status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
+  return out;
+}
+
+// Writes the tree with the DICOM test fixtures' pydicom helpers: 24 x 24 x 8 uint16 slices of a
+// ball of 200 times a left-right field of 0.75 to 1.25, noise sigma 3, background 0.
+void writeBatchTree(const fs::path& root) {
+  const std::string script = R"(
+import sys, numpy as np
+sys.path.insert(0, sys.argv[2])
+from dicom_fixtures import base, pixels, place, save, MR
+from pydicom.uid import generate_uid
+root = sys.argv[1]
+rng = np.random.default_rng(5)
+z, y, x = np.mgrid[:8, :24, :24]
+ball = ((x - 11.5)**2 + (y - 11.5)**2 + ((z - 3.5) * 2)**2) < 10**2
+study = (generate_uid(), "20240101", "Batch", generate_uid())
+for folder, number in (("p/q", 1), ("r", 2), ("r", 3)):
+    series = generate_uid()
+    field = 0.75 + 0.5 * x / 23.0
+    vol = np.where(ball, 200 * field + rng.normal(0, 3, ball.shape), 0).clip(0, None).round()
+    for k in range(8):
+        ds = base(MR, "MR", ("Batch^Case", "B1", "F"), study, series, number, "T1")
+        place(ds, float(k), instance=k + 1)
+        pixels(ds, vol[k])
+        save(ds, f"{root}/{folder}/s{number}_{k}.dcm")
+)";
+  const fs::path file = root.parent_path() / "batch_tree.py";
+  std::ofstream(file) << script;
+  int status = 0;
+  const std::string out = shell("/usr/bin/python3 " + file.string() + " " + root.string() + " " + TWK_SOURCE_DIR +
+                                    "/app/files/tests 2>&1",
+                                &status);
+  ASSERT_EQ(status, 0) << out;
+}
+
+std::vector<fs::path> filesBelow(const fs::path& root, const std::string& extension) {
+  std::vector<fs::path> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); ++it)
+    if (it->is_regular_file() && it->path().extension() == extension) out.push_back(fs::relative(it->path(), root));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+const fs::path* g_escWatch = nullptr;
+bool escOnceAVolumeIsWritten(const wchar_t*, bool) {
+  if (g_escWatch && !filesBelow(*g_escWatch, ".nii").empty()) PR_SetInWorkProcess(false);
+  return true;
+}
+
+}  // namespace
+
+TEST_F(FilterCommands, BicalBatchMirrorsTheTreeAndKeepsWhatIsThere) {
+  const fs::path root = fs::path(testing::TempDir()) / ("bical_batch_" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  const fs::path src = root / "src", nii = root / "nii", dcm = root / "dcm";
+  fs::create_directories(src);
+  fs::create_directories(nii);
+  fs::create_directories(dcm);
+  writeBatchTree(src);
+  BICALBATCHPARM record = g_BicalBatchParms;
+  record.bical.fieldPrecision = 5;  // the phantom is 18 mm wide: a field of degree 3
+  auto folders = [&](const fs::path& source, const fs::path& target, int format) {
+    twk::setPackedText(record.sourceFolder, 512, CString::fromUtf8(source.string()));
+    twk::setPackedText(record.targetFolder, 512, CString::fromUtf8(target.string()));
+    record.format = format;
+  };
+
+  // NIfTI: p/q/T1.nii, r/T1.nii and r/T1_2.nii (the second series of r does not overwrite the first).
+  folders(src, nii, 2);
+  ASSERT_TRUE(PerformBicalBatch(&record)) << ui.lastMessage().toUtf8();
+  const std::vector<fs::path> first = filesBelow(nii, ".nii");
+  ASSERT_EQ(first.size(), 3u);
+  EXPECT_EQ(first[0].parent_path(), fs::path("p/q"));
+  EXPECT_EQ(first[1].parent_path(), fs::path("r"));
+  EXPECT_EQ(first[2].parent_path(), fs::path("r"));
+  EXPECT_NE(first[1].filename(), first[2].filename());
+  EXPECT_TRUE(filesBelow(nii, ".dcm").empty());  // nothing of the sources is copied into the target
+  // nibabel: the shape, and the tilt of the ball's left against its right half gone.
+  const std::string check = shell("/usr/bin/python3 -c \"import sys, nibabel as nib, numpy as np\n"
+                                  "for p in sys.argv[1:]:\n"
+                                  "    a = np.asanyarray(nib.load(p).dataobj).astype(float)\n"
+                                  "    m = a > 50\n"
+                                  "    l = a[:12][m[:12]].mean(); r = a[12:][m[12:]].mean()\n"
+                                  "    print(a.shape, round(r / l, 3))\" " +
+                                  (nii / first[0]).string() + " " + (nii / first[1]).string() + " 2>&1");
+  double ratio = 0;
+  ASSERT_EQ(std::sscanf(check.c_str(), "(24, 24, 8) %lf", &ratio), 1) << check;
+  EXPECT_LT(std::fabs(ratio - 1), 0.06) << check;  // the source's halves differ by 18 %
+  // A second run writes new names and leaves the first run's files as they were.
+  const auto stamp = fs::last_write_time(nii / first[0]);
+  ASSERT_TRUE(PerformBicalBatch(&record));
+  EXPECT_EQ(filesBelow(nii, ".nii").size(), 6u);
+  EXPECT_EQ(fs::last_write_time(nii / first[0]), stamp);
+
+  // DICOM: one series "vol" per volume, read by dcmdump.
+  folders(src, dcm, 0);
+  ASSERT_TRUE(PerformBicalBatch(&record)) << ui.lastMessage().toUtf8();
+  const std::vector<fs::path> slices = filesBelow(dcm, ".dcm");
+  EXPECT_EQ(slices.size(), 24u);
+  int status = 0;
+  const std::string dump = shell("dcmdump +P 0028,0100 +P 0020,000e " + (dcm / "p/q/vol_t0000_n000000.dcm").string() + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << dump;
+  EXPECT_NE(dump.find("BitsAllocated"), std::string::npos) << dump;
+  EXPECT_TRUE(fs::exists(dcm / "r/vol_2_t0000_n000000.dcm"));
+
+  // Refusals, nothing written: no target, a target inside the source, the same folder spelt
+  // differently, a missing target.
+  const struct {
+    fs::path source, target;
+    const wchar_t* message;
+  } refusals[] = {{src, "", L"PerformBicalBatch : Target folder should be specified"},
+                  {src, src / "p", L"PerformBicalBatch : Source and Target folders should be different"},
+                  {src / "r", src, L"PerformBicalBatch : Source and Target folders should be different"},
+                  {src, src / "p" / "..", L"PerformBicalBatch : Source and Target folders should be different"},
+                  {src, root / "missing", L"PerformBicalBatch : Specified folder does not exist"}};
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(r.target.string());
+    folders(r.source, r.target, 2);
+    ui.clear();
+    EXPECT_FALSE(PerformBicalBatch(&record));
+    EXPECT_EQ(ui.lastMessage(), r.message);
+  }
+  EXPECT_TRUE(filesBelow(src, ".nii").empty());
+
+  // From the Applications menu: Cancel keeps the record byte for byte; OK stores the folders and
+  // the format, then runs the batch.
+  const int row = rowId("Applications", "BiCal Batch Processing");
+  ASSERT_TRUE(TW_CommandEnabled(row, nullptr));
+  const fs::path menu = root / "menu";
+  fs::create_directories(menu);
+  const BICALBATCHPARM before = g_BicalBatchParms;
+  ui.clear();
+  ui.cancelValues();
+  TW_DispatchCommand(row, nullptr);
+  EXPECT_EQ(std::memcmp(&before, &g_BicalBatchParms, sizeof before), 0);
+  ui.answerValues({0, 0, 0, 2}, {CString::fromUtf8(src.string()), CString::fromUtf8(menu.string())});
+  TW_DispatchCommand(row, nullptr);
+  EXPECT_FALSE(ui.pendingAnswers());
+  EXPECT_EQ(twk::packedText(g_BicalBatchParms.targetFolder, 512), CString::fromUtf8(menu.string()));
+  EXPECT_EQ(g_BicalBatchParms.format, 2);
+  EXPECT_EQ(filesBelow(menu, ".nii").size(), 3u);
+  TW_InitBicalBatchDefaults();
+
+  // Esc once the first volume is written: false, no message, that volume kept.
+  const fs::path stopped = root / "stopped";
+  fs::create_directories(stopped);
+  folders(src, stopped, 2);
+  MSGBLOCK block;
+  block.showMessage = escOnceAVolumeIsWritten;
+  PR_InitFrameFunctions(&block);
+  g_escWatch = &stopped;
+  ui.clear();
+  const bool finished = PerformBicalBatch(&record);
+  g_escWatch = nullptr;
+  MSGBLOCK none;
+  PR_InitFrameFunctions(&none);
+  EXPECT_FALSE(finished);
+  EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage().toUtf8();
+  const std::vector<fs::path> kept = filesBelow(stopped, ".nii");
+  ASSERT_GE(kept.size(), 1u);
+  EXPECT_LT(kept.size(), 3u);
+  fs::remove_all(root);
+}
