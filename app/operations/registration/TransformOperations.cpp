@@ -71,21 +71,27 @@ bool addResult(CDrawDoc** result, const CDrawVol* sourceLayer, FRAME** frame, co
   return true;
 }
 
+// The checks and the dialog that start a transform-file command: a volume set of valid
+// orientation, OK in the dialog, and a named file that exists.
+bool askTransformTask(CDrawSet& set, const wchar_t* where, int kind, VTFTASKPARM* task) {
+  if (!set.IsVolumeSet()) {
+    twk::doc::message(nullptr, L"Volumetric Entity is required");
+    return false;
+  }
+  if (!set.CheckValidOrientation(true) || !TW_DlgVtfTransform(kind, task)) return false;
+  if (task->file.IsEmpty() || !PR_FileExists(task->file)) {
+    twk::doc::message(where, L"Transformation File was not found");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void CDrawSet::AffineTransformByVTF() {
   const wchar_t* where = L"CDrawSet::AffineTransformByVTF";
-  if (!IsVolumeSet()) {
-    twk::doc::message(nullptr, L"Volumetric Entity is required");
-    return;
-  }
-  if (!CheckValidOrientation(true)) return;
-  if (!TW_DlgVtfTransform(3, &g_VtfTransformTask)) return;
+  if (!askTransformTask(*this, where, 3, &g_VtfTransformTask)) return;
   const VTFTASKPARM& task = g_VtfTransformTask;
-  if (task.file.IsEmpty() || !PR_FileExists(task.file)) {
-    twk::doc::message(where, L"Transformation File was not found");
-    return;
-  }
   VA_VTFINFO info;
   double* coefficients = VTF_Load(task.file, &info, true);
   if (!coefficients) return;
@@ -118,17 +124,8 @@ void CDrawSet::AffineTransformByVTF() {
 
 void CDrawSet::FlowFieldTransformByFFF() {
   const wchar_t* where = L"CDrawSet::FlowFieldTransformByFFF";
-  if (!IsVolumeSet()) {
-    twk::doc::message(nullptr, L"Volumetric Entity is required");
-    return;
-  }
-  if (!CheckValidOrientation(true)) return;
-  if (!TW_DlgVtfTransform(12, &g_FlowFieldTransformTask)) return;
+  if (!askTransformTask(*this, where, 12, &g_FlowFieldTransformTask)) return;
   const VTFTASKPARM& task = g_FlowFieldTransformTask;
-  if (task.file.IsEmpty() || !PR_FileExists(task.file)) {
-    twk::doc::message(where, L"Transformation File was not found");
-    return;
-  }
   VA_FLOWFIELDINFO info;
   DPOINT3D* field = VA_LoadFlowField(task.file, &info, true);
   if (!field) return;

@@ -35,17 +35,8 @@ DPOINT3D apply(const double* m, int type, int degree, const DPOINT3D& p) {
   return {out[0], out[1], out[2]};
 }
 
-class Landmarks : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    const char* tmp = std::getenv("TWK_TEST_TMP");
-    testDir() = std::string(tmp ? tmp : "/tmp") + "/landmarks_test";
-    ASSERT_EQ(std::system(("mkdir -p '" + testDir() + "'").c_str()), 0);
-  }
-  void SetUp() override { installed_ = std::make_unique<twk::ScopedUi>(ui_); }
-  twk::ScriptedUi ui_;
-  std::unique_ptr<twk::ScopedUi> installed_;
-};
+constexpr char kLandmarksFolder[] = "landmarks_test";
+using Landmarks = twk::geotest::ScriptedSuite<kLandmarksFolder>;
 
 TEST_F(Landmarks, ExactPairsGiveTheirAffineAndRigidAndPolynomialTransforms) {
   const SPC ss{0.8, 0.8, 2.5}, ts{1.0, 1.2, 1.5};

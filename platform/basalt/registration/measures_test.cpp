@@ -26,17 +26,8 @@ using twk::geotest::runPython;
 using twk::geotest::testDir;
 using twk::geotest::writeRaw;
 
-class Measures : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    const char* tmp = std::getenv("TWK_TEST_TMP");
-    testDir() = std::string(tmp ? tmp : "/tmp") + "/measures_test";
-    ASSERT_EQ(std::system(("mkdir -p '" + testDir() + "'").c_str()), 0);
-  }
-  void SetUp() override { installed_ = std::make_unique<twk::ScopedUi>(ui_); }
-  twk::ScriptedUi ui_;
-  std::unique_ptr<twk::ScopedUi> installed_;
-};
+constexpr char kMeasuresFolder[] = "measures_test";
+using Measures = twk::geotest::ScriptedSuite<kMeasuresFolder>;
 
 // All voxels, t slowest then z, y, x.
 std::vector<double> allValues(const FRAME* f) {
