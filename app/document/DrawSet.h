@@ -378,6 +378,15 @@ class CDrawSet : public CDrawObj {
   // The noise of the operand at the view's time point by estimator algorithm, shown to the user.
   bool MeasureNoise(CDrawView* view, int algorithm);
   static bool MeasureNoise(CDrawSet* set, CDrawView* view, int algorithm);
+  // Registration: layer comparison measurements (code 0 RMSD, 16/17 mutual information plain and
+  // normalised, 18 ROI difference, 19 ZNCC) and the total-variation table of the marked layers;
+  // transform files and DICOM-geometry reslicing (app/operations/registration).
+  bool SingleMeasurement(CDrawView* view, int code);
+  bool MeasureTVTable();
+  void AffineTransformByVTF();
+  void FlowFieldTransformByFFF();
+  bool RegisterByDicomTags(bool interactive, bool forceNewDocument, CDrawDoc** newDocument, bool centring,
+                           bool minimiseHeaders);
   // Bias fields: N4 of the view's time point; N3 (with or without its dialog).
   bool N4BiasCorrection(CDrawView* view);
   static bool N4BiasCorrection(CDrawSet* set, CDrawView* view);

@@ -1,6 +1,7 @@
 // The menu rows of the registration, transform and comparison operations, and the services the
 // registration engine installs.
 #include "CommandTable.h"
+#include "DrawSet.h"
 #include "OperationHelpers.h"
 #include "RegistrationOperations.h"
 #include "registration/TransformFiles.h"
@@ -14,4 +15,21 @@ void TW_InstallRegistrationServices() {
 
 void TW_RemoveRegistrationServices() { TW_SetTransformFileWriter(nullptr); }
 
-TW_COMMAND_BINDINGS(registration_operations) { TW_InstallRegistrationServices(); }
+TW_COMMAND_BINDINGS(registration_operations) {
+  TW_InstallRegistrationServices();
+  TW_BindOperation("CDrawSet::SingleMeasurement", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->SingleMeasurement(c.view, c.Int(1));
+  });
+  TW_BindOperation("CDrawSet::MeasureTVTable", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->MeasureTVTable();
+  });
+  TW_BindOperation("CDrawSet::AffineTransformByVTF", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->AffineTransformByVTF();
+  });
+  TW_BindOperation("CDrawSet::FlowFieldTransformByFFF", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->FlowFieldTransformByFFF();
+  });
+  TW_BindOperation("CDrawSet::RegisterByDicomTags", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->RegisterByDicomTags(c.Flag(0), c.Flag(1), nullptr, c.Flag(3), c.Flag(4));
+  });
+}

@@ -12,6 +12,7 @@
 
 #include "AppOptions.h"
 #include "AutofocusPresets.h"
+#include "RegistrationOperations.h"
 #include "DicomNodeImages.h"
 #include "DrawShapes.h"
 #include "DrawView.h"
@@ -185,4 +186,5 @@ void TW_InitParameterDefaults() {
   TW_InitAutofocus3DDefaults();
   TW_InitAutofocus4DDefaults();
   TW_InitNeckAutofocusDefaults();
+  TW_InitTransformTaskDefaults();
 }

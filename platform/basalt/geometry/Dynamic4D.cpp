@@ -128,7 +128,43 @@ FRAME* reduceOverTime(const FRAME* frame, int t0, int t1, const wchar_t* name, b
 
 }  // namespace
 
+namespace {
+
+// The mean over t0..t1 of a frame of 8- or 16-bit voxels, which cannot hold the void value: every
+// line summed straight from the time points into one accumulator line, no conversion buffers.
+template <class V>
+FRAME* averageNarrow(const FRAME* frame, int t0, int t1) {
+  const DIM3D d{frame->dim.w, frame->dim.h, frame->dim.d, 1};
+  FRAME* out = PR_FrameCreate(FRM_REAL, 64, d, false);
+  if (!out) return nullptr;
+  const double n = t1 - t0 + 1;
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, int64_t(d.h) * d.d, 8), [&](const tbb::blocked_range<int64_t>& r) {
+    std::vector<uint32_t> sum(static_cast<size_t>(d.w));
+    for (int64_t i = r.begin(); i < r.end(); ++i) {
+      const int64_t y = i % d.h, z = i / d.h;
+      std::fill(sum.begin(), sum.end(), 0u);
+      for (int t = t0; t <= t1; ++t) {
+        const V* line = reinterpret_cast<const V*>(twk::frameLine(frame, y, z, t));
+        for (int64_t x = 0; x < d.w; ++x) sum[size_t(x)] += line[x];
+      }
+      double* dst = realLine(out, y, z, 0);
+      for (int64_t x = 0; x < d.w; ++x) dst[x] = sum[size_t(x)] / n;
+    }
+  });
+  return out;
+}
+
+}  // namespace
+
 FRAME* VA_VolDynamicAverage(const FRAME* frame, int t0, int t1, bool show) {
+  // Sums of up to 65,536 16-bit values fit 32 bits.
+  if (usable(frame) && t1 - t0 < 65536 && checkInterval(frame, t0, t1, L"VA_VolDynamicAverage", false)) {
+    const twk::VoxelElem e = twk::voxelElemOf(frame);
+    FRAME* out = e == twk::VoxelElem::U8    ? averageNarrow<uint8_t>(frame, t0, t1)
+                 : e == twk::VoxelElem::U16 ? averageNarrow<uint16_t>(frame, t0, t1)
+                                            : nullptr;
+    if (out) return out;
+  }
   return reduceOverTime(frame, t0, t1, L"VA_VolDynamicAverage", show, [](const double* const* lines, int64_t x, int n) {
     double sum = 0;
     int count = 0;
@@ -348,6 +384,44 @@ bool VA_FoldMultiechoVolume4D(const CVol* vol, const VA_VOLSMOOTH* smooth, doubl
   return true;
 }
 
+double VA_SampleMutualInfo(int measure, const double* a, const double* b, int64_t n, double* value) {
+  constexpr int kBins = 64;
+  auto range = [n](const double* v, double* lo, double* hi) {
+    *lo = n ? *std::min_element(v, v + n) : 0;
+    *hi = n ? *std::max_element(v, v + n) : 0;
+    // numpy widens an empty range by 0.5 on either side.
+    if (*hi == *lo) {
+      *lo -= 0.5;
+      *hi += 0.5;
+    }
+  };
+  double alo, ahi, blo, bhi;
+  range(a, &alo, &ahi);
+  range(b, &blo, &bhi);
+  auto bin = [](double v, double lo, double hi) {
+    const int k = int((v - lo) / (hi - lo) * kBins);
+    return std::clamp(k, 0, kBins - 1);
+  };
+  std::vector<double> joint(kBins * kBins, 0.0), pa(kBins, 0.0), pb(kBins, 0.0);
+  for (int64_t i = 0; i < n; ++i) joint[size_t(bin(a[i], alo, ahi) * kBins + bin(b[i], blo, bhi))] += 1;
+  for (int i = 0; i < kBins; ++i)
+    for (int j = 0; j < kBins; ++j) {
+      pa[size_t(i)] += joint[size_t(i * kBins + j)];
+      pb[size_t(j)] += joint[size_t(i * kBins + j)];
+    }
+  const double total = double(n);
+  double ha = 0, hb = 0, hab = 0;
+  for (double c : joint)
+    if (c > 0) hab -= c / total * std::log(c / total);
+  for (double c : pa)
+    if (c > 0) ha -= c / total * std::log(c / total);
+  for (double c : pb)
+    if (c > 0) hb -= c / total * std::log(c / total);
+  const double v = measure == 3 ? ha + hb - hab : (hab > 0 ? (ha + hb) / hab : 0.0);
+  if (value) *value = v;
+  return v;
+}
+
 bool VA_Vol4D_CalculateMutualInfoOverROI(int measure, const FRAME* frame, const FRAME* roi, double* value, bool show) {
   const wchar_t* name = L"VA_Vol4D_CalculateMutualInfoOverROI";
   auto fail = [&](const wchar_t* why) {
@@ -361,7 +435,6 @@ bool VA_Vol4D_CalculateMutualInfoOverROI(int measure, const FRAME* frame, const 
   if (roi && (roi->type != FRM_ROI || roi->dim.w != frame->dim.w || roi->dim.h != frame->dim.h ||
               roi->dim.d != frame->dim.d || (roi->dim.t != 1 && roi->dim.t != frame->dim.t)))
     return fail(L"ROI does not match the volume");
-  constexpr int kBins = 64;
   const int T = frame->dim.t;
   // Each time point's defined voxels inside the ROI, in one fixed voxel order.
   std::vector<std::vector<double>> values(static_cast<size_t>(T));
@@ -378,37 +451,7 @@ bool VA_Vol4D_CalculateMutualInfoOverROI(int measure, const FRAME* frame, const 
   std::vector<double> per(static_cast<size_t>(T - 1));
   tbb::parallel_for(0, T - 1, [&](int t) {
     const std::vector<double>& a = values[size_t(t)];
-    const std::vector<double>& b = values[size_t(t + 1)];
-    auto range = [](const std::vector<double>& v, double* lo, double* hi) {
-      *lo = v.empty() ? 0 : *std::min_element(v.begin(), v.end());
-      *hi = v.empty() ? 0 : *std::max_element(v.begin(), v.end());
-    };
-    double alo, ahi, blo, bhi;
-    range(a, &alo, &ahi);
-    range(b, &blo, &bhi);
-    // numpy widens an empty range by 0.5 on either side.
-    if (ahi == alo) { alo -= 0.5; ahi += 0.5; }
-    if (bhi == blo) { blo -= 0.5; bhi += 0.5; }
-    auto bin = [](double v, double lo, double hi) {
-      const int k = int((v - lo) / (hi - lo) * kBins);
-      return std::clamp(k, 0, kBins - 1);
-    };
-    std::vector<double> joint(kBins * kBins, 0.0), pa(kBins, 0.0), pb(kBins, 0.0);
-    const double n = double(a.size());
-    for (size_t i = 0; i < a.size(); ++i) joint[size_t(bin(a[i], alo, ahi) * kBins + bin(b[i], blo, bhi))] += 1;
-    double ha = 0, hb = 0, hab = 0;
-    for (int i = 0; i < kBins; ++i)
-      for (int j = 0; j < kBins; ++j) {
-        pa[size_t(i)] += joint[size_t(i * kBins + j)];
-        pb[size_t(j)] += joint[size_t(i * kBins + j)];
-      }
-    for (double c : joint)
-      if (c > 0) hab -= c / n * std::log(c / n);
-    for (double c : pa)
-      if (c > 0) ha -= c / n * std::log(c / n);
-    for (double c : pb)
-      if (c > 0) hb -= c / n * std::log(c / n);
-    per[size_t(t)] = measure == 3 ? ha + hb - hab : (hab > 0 ? (ha + hb) / hab : 0.0);
+    VA_SampleMutualInfo(measure, a.data(), values[size_t(t + 1)].data(), int64_t(a.size()), &per[size_t(t)]);
   });
   if (values[0].empty()) return fail(L"ROI is empty");
   *value = std::accumulate(per.begin(), per.end(), 0.0) / double(T - 1);

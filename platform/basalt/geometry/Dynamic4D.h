@@ -112,6 +112,11 @@ FRAME* VA_VolBasicGradient4D(const FRAME* frame, const DYNCRD* dyn, const FRAME*
 // bins per axis spanning each time point's smallest to largest value (numpy's histogram2d bins).
 bool VA_Vol4D_CalculateMutualInfoOverROI(int measure, const FRAME* frame, const FRAME* roi, double* value, bool show);
 
+// The mutual information (measure 3) or its normalised form (4) of n paired samples, from their
+// joint histogram of 64 bins per axis spanning each sample's smallest to largest value, as
+// numpy's histogram2d bins them; returned and written to value when given.
+double VA_SampleMutualInfo(int measure, const double* a, const double* b, int64_t n, double* value);
+
 // The time points laid one after the other along the depth: w x h x (d * T) x 1, time point t's
 // slices at depth t * d .. t * d + d - 1 (the frame's own slice order, so the voxels are copied as
 // one block).

@@ -7,11 +7,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "ScriptedUi.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -31,6 +34,21 @@ inline std::string& testDir() {
   static std::string dir;
   return dir;
 }
+
+// A suite whose scripts work in testDir() = $TWK_TEST_TMP (or /tmp) / Folder, with a scripted UI
+// installed for every test.
+template <const char* Folder>
+class ScriptedSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const char* tmp = std::getenv("TWK_TEST_TMP");
+    testDir() = std::string(tmp ? tmp : "/tmp") + "/" + Folder;
+    ASSERT_EQ(std::system(("mkdir -p '" + testDir() + "'").c_str()), 0);
+  }
+  void SetUp() override { installed_ = std::make_unique<twk::ScopedUi>(ui_); }
+  twk::ScriptedUi ui_;
+  std::unique_ptr<twk::ScopedUi> installed_;
+};
 
 // Runs a script with Debian's Python in the test folder; its standard output is returned.
 inline std::string runPython(const std::string& script) {

@@ -47,17 +47,8 @@ std::vector<double> quadraticCoefficients() {
   return c;
 }
 
-class Registration : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    const char* tmp = std::getenv("TWK_TEST_TMP");
-    testDir() = std::string(tmp ? tmp : "/tmp") + "/registration_test";
-    ASSERT_EQ(std::system(("mkdir -p '" + testDir() + "'").c_str()), 0);
-  }
-  void SetUp() override { installed_ = std::make_unique<twk::ScopedUi>(ui_); }
-  twk::ScriptedUi ui_;
-  std::unique_ptr<twk::ScopedUi> installed_;
-};
+constexpr char kRegistrationFolder[] = "registration_test";
+using Registration = twk::geotest::ScriptedSuite<kRegistrationFolder>;
 
 // Compares a resliced frame with scipy's result at every target voxel whose source point lies inside
 // the source (scipy's constant mode and ours differ only in the half voxel beyond the last centre);
