@@ -15,7 +15,7 @@ packages=(
   python3 python3-numpy python3-nibabel python3-pydicom python3-scipy python3-dipy python3-skimage python3-sklearn
   dcm2niix pigz gzip
   libmatio-dev
-  mricron-data
+  mricron-data elastix
   clang libclang-rt-14-dev
 )
 

@@ -169,6 +169,11 @@ class CDynExp {
   // breaks these rules, or finds all four slots full is reported and changes nothing (false).
   bool LoadInputFunction(const wchar_t* path);
 
+  // The input-function slots in concentration (the input-function conversion with the blood
+  // attributes' T1; a slot that does not convert keeps its values): DYNEXP_NUM_INPUTFUNCS records,
+  // empty slots with count 0.
+  void GetIfuncConc(INPUTFUNC* dst) const;
+
   // --- calculations ---
   // Conversions the volume allows (bit i: method i): PET volumes only method 0, CT volumes 0, 2
   // and 7, others every method but 7; the tissue and input-function records are moved into that

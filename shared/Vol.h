@@ -21,6 +21,7 @@ struct UNDOREC;
 struct VA_BRUSHPOINT;
 struct VA_LINCONV;
 struct VA_ROT;
+struct VA_URALGRAD;
 
 // Modalities; volumes whose modality is not known carry MODALITY_UNKNOWN.
 enum : int32_t { MODALITY_CT = 0, MODALITY_MR = 1, MODALITY_PET = 2, MODALITY_UNKNOWN = 10000 };
@@ -246,6 +247,13 @@ class CVol {
   CVol* OrthoRotate(const VA_ROT* rotation, bool keepWorld, bool show = true) const;
   bool SetSpecifiedOrientation3AXIS(const wchar_t* letters, bool show = true);
   bool SetImagePositions(const DPOINT3D* start);
+  // The line-guide moves, in place (the frame keeps its address): the voxels shifted by the vector
+  // from points[0] to points[1], or turned about points[1] by the angle from points[0] to points[2]
+  // (volume voxel coordinates; VA_VolShiftUsingVector, VA_VolRotateUsingSector).
+  bool ShiftUsingVector(const VA_VOLPROJ* proj, const DPOINT3D points[2], int interpolation, bool show = true);
+  bool RotateUsingSector(const VA_VOLPROJ* proj, const DPOINT3D points[3], int interpolation, bool show = true);
+  // The largest texture-gradient magnitude over the time points (VA_MSTG_Aggregate4D).
+  FRAME* MSTG_Aggregate4D(const VA_URALGRAD* record, double noise, const FRAME* roi, bool show = true) const;
 
   // Geometry.
   bool IsEqualDim(const CVol* other) const;     // width, height and depth

@@ -2,6 +2,10 @@
 
 #include "VectorRaster.h"
 
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -110,18 +114,37 @@ bool TW_PolylinesToRoi(CDrawDoc* doc, CDrawView* view, bool splines, bool polyli
     if (!drawnInOwnSlices(poly) || (poly->spline && !splines) || (!poly->spline && !polylines)) continue;
     chosen.push_back(poly);
   }
-  for (int z = 0; z < roi->frame->dim.d; ++z) {
+  // Every polygon is mapped into voxels first, so that a point that fails to map leaves the ROI
+  // untouched; then the slices, which do not share voxels, are drawn side by side.
+  struct SlicePolygons {
     std::vector<POINT2D> vertices;
     std::vector<int> counts;
-    for (CDrawPoly* poly : chosen) {
-      if (poly->slice != z) continue;
-      const size_t before = vertices.size();
-      if (!contourVertices(poly, view, set, 0.5, &vertices)) return false;
-      counts.push_back(int(vertices.size() - before));
-    }
-    if (!vertices.empty() && !burnSlice(roi, z, vertices, counts)) return false;
+  };
+  const int depth = roi->frame->dim.d;
+  std::vector<std::vector<POINT2D>> mapped(chosen.size());
+  // Without a projection the mapping fails with its message: said once, from this thread.
+  if (!chosen.empty() && !view->GetProjection()) {
+    contourVertices(chosen.front(), view, set, 0.5, &mapped[0]);
+    return false;
   }
-  return true;
+  std::atomic<bool> ok{true};
+  tbb::parallel_for(size_t(0), chosen.size(), [&](size_t i) {
+    const CDrawPoly* poly = chosen[i];
+    if (poly->slice >= 0 && poly->slice < depth && !contourVertices(poly, view, set, 0.5, &mapped[i])) ok = false;
+  });
+  if (!ok) return false;
+  std::vector<SlicePolygons> slices(size_t(std::max(depth, 0)));
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (chosen[i]->slice < 0 || chosen[i]->slice >= depth) continue;
+    SlicePolygons& target = slices[size_t(chosen[i]->slice)];
+    target.vertices.insert(target.vertices.end(), mapped[i].begin(), mapped[i].end());
+    target.counts.push_back(int(mapped[i].size()));
+  }
+  tbb::parallel_for(0, depth, [&](int z) {
+    const SlicePolygons& p = slices[size_t(z)];
+    if (!p.vertices.empty() && !burnSlice(roi, z, p.vertices, p.counts)) ok = false;
+  });
+  return ok;
 }
 
 CDrawPoly* TW_GetSingleSplineOnSlice(CDrawDoc* doc, int slice) {

@@ -279,6 +279,13 @@ class CDrawSet : public CDrawObj {
   static bool RoiHausdorffDistance(CDrawSet* set, bool edgeBased);
   bool RoiSurfaceWaveDistance(bool inside, bool outside);
   static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
+  // The operand split in two ROI layers "A" and "B" at a threshold picked on its histogram in the
+  // ROI statistics dialog.
+  bool RoiSplitUsingHist(CDrawView* view);
+  static bool RoiSplitUsingHist(CDrawSet* set, CDrawView* view);
+  // First-order statistics of the rings peeled from the ROI inwards: copied as a table and plotted.
+  bool RoiRingProfiles();
+  static bool RoiRingProfiles(CDrawSet* set);
   // ROI statistics, mode 1 (3D) or 2 (4D) (RoiStatisticsOperation.cpp).
   bool RoiStatistics(CDrawView* view, int mode, bool silent);
   static bool RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool silent);
@@ -332,6 +339,10 @@ class CDrawSet : public CDrawObj {
   bool SetImagePositionOrientation(bool silent);
   void DiscardAlignment();
   bool LoadLandmarkFile(CDrawView* view);
+  // The marked layers moved in place along the selected guide polyline of the view: a two-point
+  // vector, or a three-point sector turned about its middle point; one undo record per layer.
+  bool TranslateUsingLineGuide(CDrawView* view);
+  bool RotateUsingLineGuides(CDrawView* view);
   // Dynamic series (DynamicOperations.cpp).
   bool SUVmapCalculation();
   void DynSubtractionVolume();
@@ -346,6 +357,13 @@ class CDrawSet : public CDrawObj {
   // values equal); this set first. A pf_malloc array the caller frees.
   bool FindTimeSyncedSets(CDrawSet*** sets, int* count);
   bool Play4D(CDrawView* view);
+  bool ExtrapolateMultiechoToTE0();
+  bool RestoreIvimResidualMap();
+  bool AdvanceToTimepointOfVroiPeak(CDrawView* view);
+  bool Basic4Dgradient();
+  bool ImageGradientAverageOverTime(CDrawView* view);
+  bool BPEmapAnalysisAndReport(bool unused);
+  bool AggregateGrad4D();
 
   // --- filters, smoothing, noise, denoising and bias fields (app/operations/filters) ---
   // The static forms take a set that may be null and are what the command rows call.

@@ -42,6 +42,7 @@ void showStop(const wchar_t* text) {
 CDlgPpmCalc::CDlgPpmCalc(TW_PPMCALC* dialog, QWidget* parent)
     : QDialog(parent), d_(dialog), host_(dialog->host) {
   setWindowTitle(QStringLiteral(" Parametric Map Calculation for Dynamic Experiment"));
+  setObjectName(QStringLiteral("CDlgPpmCalc"));
   auto* layout = new QVBoxLayout(this);
   auto button = [this](const wchar_t* text) {
     auto* b = new QPushButton(toQt(text), this);

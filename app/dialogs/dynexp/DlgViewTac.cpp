@@ -89,6 +89,8 @@ CDlgViewTac::CDlgViewTac(QWidget* /*parent*/, const wchar_t* title, const wchar_
   top->addWidget(valueMax_);
   top->addWidget(valueUnitsLabel_);
   top->addStretch(1);
+  status_ = new QLabel(this);
+  top->addWidget(status_);
   layout->addLayout(top);
   pane_ = new QGroupBox(this);
   pane_->setMinimumSize(360, 220);
@@ -195,8 +197,15 @@ bool CDlgViewTac::PlotRange(double* min, double* max) const {
   return true;
 }
 
+bool CDlgViewTac::collapsed() const {
+  if (n_ < 2) return false;
+  const auto [lo, hi] = std::minmax_element(times_.begin(), times_.end());
+  return std::fabs(*hi - *lo) < 1e-100;
+}
+
 void CDlgViewTac::updateLabels() {
   double lo = 0, hi = 0;
+  status_->setText(collapsed() ? QStringLiteral("Function argument axis is collapsed") : QString());
   if (n_ == 0) return;
   if (!PlotRange(&lo, &hi)) {
     for (QLabel* l : {valueMax_, timeMin_, timeMax_}) l->setText(QStringLiteral("void"));
@@ -210,11 +219,12 @@ void CDlgViewTac::updateLabels() {
 TW_PLOT_SCENE CDlgViewTac::Scene(const TW_PANE_RECT& pane) {
   TW_PLOT_SCENE scene;
   double lo = 0, hi = 0;
-  if (n_ == 0 || !PlotRange(&lo, &hi)) return scene;
+  // A collapsed time axis is told by the status text, not by a box on every repaint.
+  if (n_ == 0 || collapsed() || !PlotRange(&lo, &hi)) return scene;
   const uint32_t background = twkdx::colourRef(palette().color(QPalette::Window));
   for (size_t i = 0; i < converted_.size(); ++i) {
     double yMin = lo, yMax = hi;
-    // A one-point or collapsed axis is drawn as the pane can (no message from painting).
+    // A one-point curve is drawn across the pane.
     TW_DrawPaneTac(&scene, &yMin, &yMax, pane, converted_[i].data(), times_.data(), n_, colours_[i],
                    colours_[i] ^ background, background, 3, nullptr, 0, false);
   }

@@ -41,6 +41,8 @@ class CDlgViewTac : public QDialog {
   QLabel* TimeMinLabel() const { return timeMin_; }
   QLabel* TimeMaxLabel() const { return timeMax_; }
   QLabel* RadiusLabel() const { return radiusText_; }
+  // The state of the plot that painting cannot show ("Function argument axis is collapsed").
+  QLabel* StatusLabel() const { return status_; }
   QPushButton* ConcentrationButton() const { return concButton_; }
   // The value range of the plot (false with "void" labels when no curve has a defined value)
   // and the drawn scene in a pane.
@@ -62,6 +64,8 @@ class CDlgViewTac : public QDialog {
   void rebuild();
   void setCaption();
   void updateLabels();
+  // Two or more points all at one time: nothing can be drawn along the time axis.
+  bool collapsed() const;
   CString title_, valueName_, valueUnits_, argName_, argUnits_;
   VA_CONCCONV own_;
   VA_CONCCONV* conc_;
@@ -72,7 +76,7 @@ class CDlgViewTac : public QDialog {
   std::vector<uint32_t> colours_;
   std::vector<double> times_;
   QGroupBox* pane_;
-  QLabel *valueMax_, *valueUnitsLabel_, *timeMin_, *timeMax_, *argUnitsLabel_, *radiusText_;
+  QLabel *valueMax_, *valueUnitsLabel_, *timeMin_, *timeMax_, *argUnitsLabel_, *radiusText_, *status_;
   QCheckBox *twoD_, *allLayers_;
   QPushButton* concButton_;
   bool modeless_ = false;

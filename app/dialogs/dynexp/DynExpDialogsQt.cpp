@@ -58,6 +58,11 @@ void TW_InstallDynExpDialogs(std::function<bool(const std::function<bool()>&)> m
     return true;
   });
   TW_SetSingleCurveView(TW_ShowSingleCurveResults);
+  TW_SetCurveViewerView([](const TW_CURVEVIEWER& c) {
+    CDlgViewTac window(QApplication::activeWindow(), c.title, c.valueName, L"", c.argName, L"", nullptr, nullptr, false);
+    window.SetCurves(0, c.curves, c.count, nullptr, c.x, c.n);
+    return twkdx::runModal([&window] { return window.exec() == QDialog::Accepted; });
+  });
   // The pointer over a view feeds the voxel browser (after the panels that were there before).
   if (!g_curvePanelsJoined) {
     g_previousCurvePanels = TW_ViewHooks().updateCurvePanels;

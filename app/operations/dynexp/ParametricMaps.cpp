@@ -14,6 +14,8 @@
 #include "DynExp.h"
 #include "DynExpDialogs.h"
 #include "ImageOpen.h"
+#include "RegularisedMapDriver.h"
+#include "TacVolume.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
@@ -141,7 +143,6 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
   CVol* vol = WorkVolNonROI4D();
   if (!vol) return false;
   CVol* atlas = FindLayerContaining(false, L"segment atlas", true);
-  (void)atlas;  // used by the regularised maps only
   int roiCandidates = 0;
   CVol* singleRoi = WorkVolROI(&roiCandidates);
 
@@ -154,6 +155,7 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
   int chosen = 0;
   bool fitVolumeFlag = false;
   std::vector<CVol*> rois;
+  bool regularised = false;
   for (;;) {
     if (model >= 0) host->SetCurrentModel(model);
     else if (!host->ModelIsAllowed(vol, host->GetCurrentModel())) host->SetCurrentModel(0);
@@ -199,14 +201,10 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
       pf_free(&markedRois);
       return extrapolateIntoDocument(this, host, vol, roi, allowed);
     }
-    const bool regularised = (chosen == 1 || chosen == 2) && host->GetCurrentOptimization(host->GetCurrentModel(), nullptr, nullptr) == 7;
+    regularised = (chosen == 1 || chosen == 2) && host->GetCurrentOptimization(host->GetCurrentModel(), nullptr, nullptr) == 7;
     // 8. An interactive run is checked before fitting; a refusal reopens the dialog.
     if (mode == 0 && chosen != 3 && !host->VerifyProcessing(chosen, vol, rois.data(), int(rois.size()), regularised))
       continue;
-    if (regularised) {
-      twk::doc::message(kDriver, L"Regularised maps are not available");
-      return false;
-    }
     break;
   }
 
@@ -241,7 +239,15 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
     b.intervals.assign(size_t(curves) * size_t(nReq) * 4, kUndefined);
   }
   const int64_t values = chosen == 3 ? 1 : vol->NumVox();
-  for (int i = 0; i < curves; ++i) {
+  // 11. Regularised maps fit the whole ROI at once.
+  if (regularised) {
+    b.maps = GOMR_CalculateMap(mode != 0, current, host, vol, atlas, rois.data(), int(rois.size()), flag != 0);
+    if (!b.maps) {
+      if (document) document->SetModifiedFlag(wasModified);
+      return false;
+    }
+  }
+  for (int i = 0; i < curves && !regularised; ++i) {
     CVol* roi = rois.empty() ? nullptr : rois[size_t(i)];
     VA_TISSUEATTRIB attrib;
     if ((modality == MODALITY_CT || modality == MODALITY_MR) && allowed != 1 &&
@@ -314,6 +320,11 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
 // The rows "Calculate Parametric Map" and "DCDI modelling": model; requested (none); mask; mode;
 // text (none); chosen mode (none); redraw; showResults; flag.
 TW_COMMAND_BINDINGS(dynexp_operations) {
+  // "Open TAC as 4D": modality; path (empty: asked); silent.
+  TW_BindOperation("TW_OpenTacAs4D", [](const TW_COMMAND_CALL& c) {
+    const CString path = c.Text(1);
+    TW_OpenTacAs4D(c.Int(0), path.GetString(), c.Flag(2));
+  });
   TW_BindOperation("CDrawSet::ActivateParametricMapCalculation", [](const TW_COMMAND_CALL& c) {
     if (c.set)
       c.set->ActivateParametricMapCalculation(c.Int(0), nullptr, c.Int(2), c.Int(3), nullptr, nullptr, c.Flag(6),

@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "AppOptions.h"
+#include "BoxHelpers.h"
+#include "DicomRec.h"
 #include "DocHooks.h"
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
+#include "DrawShapes.h"
 #include "DrawVol.h"
 #include "ImageOpen.h"
 #include "OperationScope.h"
@@ -25,7 +28,10 @@
 #include "ViewGeometry.h"
 #include "Vol.h"
 #include "docsupport/DocSupport.h"
+#include "FilterDialogs.h"
+#include "GeometryDialogs.h"
 #include "dynamics/Dynamics.h"
+#include "filters/Filters.h"
 #include "geometry/Dynamic4D.h"
 #include "geometry/Geometry.h"
 #include "ops/VolumeOps.h"
@@ -419,5 +425,167 @@ bool CDrawSet::Play4D(CDrawView* view) {
   }
   pf_free(&values);
   pf_free(&sets);
+  return ok;
+}
+
+bool CDrawSet::ExtrapolateMultiechoToTE0() {
+  const wchar_t* where = L"CDrawSet::ExtrapolateMultiechoToTE0";
+  CVol* vol = WorkVolNonROI4D();
+  if (!vol) {
+    twk::doc::message(where, L"4D volume is required");
+    return false;
+  }
+  // OK smooths the echoes by the record before the fit; Cancel fits them as they are.
+  const bool smooth = TW_DlgVolSmooth(&g_VolSmoothParms2, false);
+  double threshold = 0;
+  if (!TW_EnterDouble(L"Air threshold", &threshold)) return false;
+  CVol* s0 = nullptr;
+  CVol* t2 = nullptr;
+  if (!VA_FoldMultiechoVolume4D(vol, smooth ? &g_VolSmoothParms2 : nullptr, threshold, &s0, &t2, true)) return false;
+  CDrawDoc* doc = TW_CreateDocumentFromVolume(&s0);
+  delete s0;
+  CDrawSet* set = doc ? doc->GetActiveSet() : nullptr;
+  if (set && set->AddLayer(&t2, 100, 0, 0)) {
+    // The T2 map (seconds) is added hidden, windowed on 0..0.1 s.
+    if (CDrawVol* layer = set->GetLayer(set->NumLayers() - 1)) {
+      layer->filter.level = 0.05;
+      layer->filter.width = 0.1;
+      layer->SetMarked(false);
+    }
+  }
+  delete t2;
+  if (doc) showNewDocument(doc);
+  if (document) CDrawDoc::RedrawAllViews(document, true);
+  return doc != nullptr;
+}
+
+bool CDrawSet::RestoreIvimResidualMap() {
+  CVol* dp = FindLayerContaining(true, L"Dp component", false);
+  CVol* dt = FindLayerContaining(true, L"Dt component", false);
+  CVol* f = FindLayerContaining(true, L"f microcirculation", false);
+  if (!dp || !dt || !f) {
+    twk::doc::message(L"CDrawSet::RestoreIvimResidualMap", L"Missing parameter map layer");
+    return false;
+  }
+  CVol* s0 = FindLayerContaining(false, L"S0", false);
+  FRAME* rmse = VA_RecoverIvimResidual(GetBaseVol(), s0, f, dp, dt, true);
+  if (!rmse) return false;
+  const bool ok = AddResultLayer(false, false, L"rmse", f, &rmse, 100, 1, -1);
+  PR_FrameDelete(&rmse);
+  return ok;
+}
+
+bool CDrawSet::AdvanceToTimepointOfVroiPeak(CDrawView* view) {
+  TW_OPERATION_END end(document, false);
+  CVol* vol = WorkVolNonROI4D();
+  if (!vol) {
+    twk::doc::message(L"CDrawSet::AdvanceToTimepointOfVroiPeak", L"4D volume is required");
+    return false;
+  }
+  const int wh[2] = {vol->W(), vol->H()};
+  DRECT3D seed;
+  RECT3D box;
+  if (!ExtractOperSeedBox(view, wh, &seed) || !PR_DRect3DToRect3D(&seed, &box, nullptr)) return false;
+  int timeIndex = 0;
+  if (!VA_VolGetBoxPeak(vol->frame, &box, &timeIndex, true)) return false;
+  if (document) {
+    document->SetModifiedFlag();
+    int count = 0;
+    CDrawView** views = document->GetViews(&count);
+    for (int v = 0; v < count; ++v) VolChangeSlice(views[v], 1, timeIndex, 0, 0);
+    pf_free(&views);
+  }
+  return true;
+}
+
+bool CDrawSet::Basic4Dgradient() {
+  const wchar_t* where = L"CDrawSet::Basic4Dgradient";
+  TW_OPERATION_END end(document, true);
+  CVol* roi = nullptr;
+  if (!WorkVolROI_SingleOptional(&roi)) return false;
+  CVol* vol = WorkVolSI();
+  if (!vol) {
+    twk::doc::message(where, L"No suitable volume is present or enabled");
+    return false;
+  }
+  if (vol->T() < 2) {
+    twk::doc::message(where, L"4D volume is required");
+    return false;
+  }
+  FRAME* map = VA_VolBasicGradient4D(vol->frame, vol->dyn, roi ? roi->frame : nullptr, 0, true);
+  if (!map) return false;
+  const bool ok = AddResultLayer(false, true, L"4D gradient", vol, &map, 100, 0, -1);
+  PR_FrameDelete(&map);
+  if (ok) SetActiveLayerLast();
+  return ok;
+}
+
+bool CDrawSet::ImageGradientAverageOverTime(CDrawView* view) {
+  TW_OPERATION_END end(document, true);
+  CVol* vol = WorkVolSI();
+  int count = 0;
+  CVol* roi = WorkVolROI(&count);
+  // The ROI gates the command and picks the voxels whose gradient is drawn.
+  if (!vol || !roi) return false;
+  FRAME* averaged = nullptr;
+  double* gradient = VA_ImageGradAverageOverTimeSubtractMin(vol->frame, &averaged, true);
+  if (!gradient) return false;
+  const bool added = !averaged || AddResultLayer(false, true, nullptr, vol, &averaged, 100, 0, -1);
+  PR_FrameDelete(&averaged);
+  const DIM3D dims{vol->W(), vol->H(), vol->D(), 1};
+  // One line per ROI voxel, the longest one voxel long.
+  const bool ok = added && view && TW_AddGradientLines(this, view, gradient, &dims, 1.0, roi);
+  pf_free(&gradient);
+  return ok;
+}
+
+bool CDrawSet::BPEmapAnalysisAndReport(bool) {
+  const wchar_t* where = L"CDrawSet::BPEmapAnalysisAndReport";
+  CVol* vol = nullptr;
+  CVol* roi = nullptr;
+  if (!WorkVolNonROIandROI(false, true, true, &vol, &roi) || !vol || !roi) return false;
+  if (vol->GetDynType() != DYN_TIME) {
+    twk::doc::message(where, L"Time dynamic dimension is required");
+    return false;
+  }
+  CString label, unit;
+  double* times = nullptr;
+  if (!vol->GetDynamicDimension(&label, &unit, &times)) return false;
+  double threshold = 45.0;
+  bool header = false;
+  if (!TW_EnterDouble(L"Threshold percentage [0,100]", &threshold) ||
+      !PR_AskYesNoCancel(L"Include header line?", &header)) {
+    pf_free(&times);
+    return false;
+  }
+  CString report;
+  FRAME* map = VA_BreastBPEmapAnalysisAndReport(vol->frame, roi->frame, vol->Spc(), times, threshold, header, &report);
+  pf_free(&times);
+  if (!map) return false;
+  const bool added = AddResultLayer(false, false, FmtStr(L"BPE map _%3.1lf pct", threshold), vol, &map, 50, 1, -1);
+  PR_FrameDelete(&map);
+  // The report is shown only for a map that was added.
+  if (added) PR_NotepadExeOpenString(g_UserOpt.tempFolder, report);
+  return added;
+}
+
+bool CDrawSet::AggregateGrad4D() {
+  CVol* vol = nullptr;
+  CVol* roi = nullptr;
+  if (!WorkVolNonROIandROI(false, true, false, &vol, &roi) || !vol) return false;
+  if (!TW_DlgMultiScaleTextureGrad(&g_UralGradParms)) return false;
+  double noise = 0;
+  if (g_UralGradParms.magnitude == 2) {
+    if (!VA_VolEffectiveNoise(vol, 0, &noise, true)) return false;
+    noise = std::floor(noise / 0.1 + 0.5) * 0.1;
+    if (!TW_EnterDouble(L"Noise", &noise) || !(noise > 0)) return false;
+  }
+  if (document) document->SetModifiedFlag();
+  FRAME* map = vol->MSTG_Aggregate4D(&g_UralGradParms, noise, roi ? roi->frame : nullptr, true);
+  if (!map) return false;
+  const CString layerName = PR_GetFileTitle(PR_AddFileNameSfx(vol->name, L"_AggregateGrad4D"));
+  const bool ok = AddResultLayer(true, true, layerName, vol, &map, 50, 0, -1);
+  PR_FrameDelete(&map);
+  if (ok) SetActiveLayerLast();
   return ok;
 }

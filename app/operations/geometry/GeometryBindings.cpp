@@ -44,6 +44,12 @@ TW_COMMAND_BINDINGS(geometry_operations) {
   TW_BindOperation("CDrawSet::LoadLandmarkFile", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->LoadLandmarkFile(c.view);
   });
+  TW_BindOperation("CDrawSet::TranslateUsingLineGuide", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->TranslateUsingLineGuide(c.view);
+  });
+  TW_BindOperation("CDrawSet::RotateUsingLineGuides", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->RotateUsingLineGuides(c.view);
+  });
   // Dynamic series.
   TW_BindOperation("CDrawSet::SUVmapCalculation", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->SUVmapCalculation();
@@ -75,6 +81,28 @@ TW_COMMAND_BINDINGS(geometry_operations) {
   });
   TW_BindOperation("CDrawSet::Play4D", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->Play4D(c.view);
+  });
+  TW_BindOperation("CDrawSet::ExtrapolateMultiechoToTE0", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->ExtrapolateMultiechoToTE0();
+  });
+  TW_BindOperation("CDrawSet::RestoreIvimResidualMap", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->RestoreIvimResidualMap();
+  });
+  TW_BindOperation("CDrawSet::AdvanceToTimepointOfVroiPeak", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->AdvanceToTimepointOfVroiPeak(c.view);
+  });
+  TW_BindOperation("CDrawSet::Basic4Dgradient", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->Basic4Dgradient();
+  });
+  TW_BindOperation("CDrawSet::ImageGradientAverageOverTime", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->ImageGradientAverageOverTime(c.view);
+  });
+  TW_RegisterPreset("g_UralGradParms", &g_UralGradParms);
+  TW_BindOperation("CDrawSet::BPEmapAnalysisAndReport", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->BPEmapAnalysisAndReport(c.Flag(0));
+  });
+  TW_BindOperation("CDrawSet::AggregateGrad4D", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->AggregateGrad4D();
   });
   TW_BindOperation("CDrawSet::LoadMatlabLayer", [](const TW_COMMAND_CALL& c) { TW_LoadMatlabLayer(c.set); });
 }

@@ -10,6 +10,7 @@
 #include "AppOptions.h"
 #include "DocHooks.h"
 #include "DocMessages.h"
+#include "DrawShapes.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
@@ -552,3 +553,58 @@ bool TW_LoadMatlabLayer(CDrawSet* set) {
   if (ok && doc) doc->SetModifiedFlag();
   return ok;
 }
+
+namespace {
+
+// The line-guide moves: the selected polyline of the view's document (2 points: a shift vector, 3
+// points: a sector about its middle point) moves every marked layer in place, each with an undo
+// record of its voxels; the guide is removed afterwards.
+bool lineGuideMove(CDrawSet* set, CDrawView* view, bool rotate) {
+  const wchar_t* where = rotate ? L"CDrawSet::RotateUsingLineGuides" : L"CDrawSet::TranslateUsingLineGuide";
+  TW_OPERATION_END end(set->GetDocument(), true);
+  CDrawDoc* doc = view ? view->GetDocument() : nullptr;
+  if (!doc || doc->selection.size() != 1) {
+    twk::doc::message(where, rotate ? L"Single object should be present or selected in the destination document"
+                                    : L"Polyline object should be selected");
+    return false;
+  }
+  CDrawObj* object = doc->selection[0];
+  if (!object || object->kind != DRAWOBJ_POLY) {
+    twk::doc::message(where, L"Polyline object should be selected");
+    return false;
+  }
+  auto* guide = static_cast<CDrawPoly*>(object);
+  const int needed = rotate ? 3 : 2;
+  if (guide->contourCount != 1 || !guide->pointsPerContour || guide->pointsPerContour[0] != needed) {
+    twk::doc::message(where, rotate ? L"Polyline with 3 points is required" : L"Single line segment is required");
+    return false;
+  }
+  VA_VOLPROJ* proj = set->FindViewProjection(view);
+  if (!proj || !set->GetBaseVol()) return false;
+  if (CDrawDoc* own = set->GetDocument()) own->SetModifiedFlag();
+  DPOINT3D points[3];
+  for (int i = 0; i < needed; ++i) {
+    const DRECT r{guide->points[i].x, guide->points[i].y, guide->points[i].x, guide->points[i].y};
+    DRECT3D box;
+    if (!set->GetInVolCoords(view, &r, nullptr, &box, nullptr)) return false;
+    points[i] = DPOINT3D{(box.x0 + box.x1) / 2, (box.y0 + box.y1) / 2, (box.z0 + box.z1) / 2};
+  }
+  for (int i = 0; i < set->NumLayers(); ++i) {
+    CDrawVol* layer = set->GetLayer(i);
+    if (!layer || !layer->vol || !layer->vol->frame || !layer->IsMarked()) continue;
+    layer->FreeViewCaches();
+    // The move resamples the voxels in place: without this record they could not be had back.
+    if (CDrawDoc* own = set->GetDocument()) own->PushUndoForLayer(layer);
+    const bool ok = rotate ? layer->vol->RotateUsingSector(proj, points, g_UserOpt.defaultInterpolation)
+                           : layer->vol->ShiftUsingVector(proj, points, g_UserOpt.defaultInterpolation);
+    if (!ok) return false;
+  }
+  doc->RemoveObject(guide);
+  delete guide;
+  return true;
+}
+
+}  // namespace
+
+bool CDrawSet::TranslateUsingLineGuide(CDrawView* view) { return lineGuideMove(this, view, false); }
+bool CDrawSet::RotateUsingLineGuides(CDrawView* view) { return lineGuideMove(this, view, true); }

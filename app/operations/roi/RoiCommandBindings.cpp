@@ -82,6 +82,9 @@ TW_COMMAND_BINDINGS(roi_operations) {
                    [](const TW_COMMAND_CALL& c) { CDrawSet::MeasureDICE_SelectSlices(c.set, c.view); });
   TW_BindOperation("CDrawSet::RoiHausdorffDistance",
                    [](const TW_COMMAND_CALL& c) { CDrawSet::RoiHausdorffDistance(c.set, c.Flag(0)); });
+  TW_BindOperation("CDrawSet::RoiSplitUsingHist",
+                   [](const TW_COMMAND_CALL& c) { CDrawSet::RoiSplitUsingHist(c.set, c.view); });
+  TW_BindOperation("CDrawSet::RoiRingProfiles", [](const TW_COMMAND_CALL& c) { CDrawSet::RoiRingProfiles(c.set); });
   TW_BindOperation("CDrawSet::RoiSurfaceWaveDistance",
                    [](const TW_COMMAND_CALL& c) { CDrawSet::RoiSurfaceWaveDistance(c.set, c.Flag(0), c.Flag(1)); });
 }

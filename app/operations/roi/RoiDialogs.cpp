@@ -94,3 +94,52 @@ bool TW_DlgNodVol() {
   r.targetDeltaR = deltaR;
   return true;
 }
+
+bool TW_DlgLungSeg4D(VA_SEGLUNG4D* lung, VA_SEGTRACHEA4D* trachea, bool silent) {
+  if (!lung || !trachea) return false;
+  // Aligned copies of the packed fields, written back on OK.
+  uint8_t nonuniformity = lung->nonuniformityCorrection, fringes = lung->correctFringes;
+  uint8_t excludeTrachea = lung->excludeTrachea, lungMask = lung->outputLungMask;
+  uint8_t tracheaMask = trachea->outputTracheaMask;
+  double precision = lung->biasFieldPrecision, smooth = lung->smoothRadius, air = lung->airThreshold;
+  double bodyRadius = lung->bodyFilterRadius, bodyThreshold = lung->bodyFilterThreshold, split = lung->lungSplit;
+  double thickness = lung->minLungThickness;
+  double zone = trachea->centralZoneWidth, adaptive = trachea->adaptiveFilterRadius;
+  double filter = trachea->filterThreshold, radius = trachea->minRadius;
+  TW_DIALOG d(L"Lung and Trachea Segmentation 4D", L"CDlgLungSeg4D");
+  d.Flag(L"Nonuniformity correction", &nonuniformity);
+  d.Real(L"Bias field precision (mm)", &precision, 5, 200);
+  d.Real(L"Smooth radius (mm)", &smooth, 0, 100);
+  d.Real(L"Air threshold (xNoise)", &air);
+  d.Real(L"Body filter radius (mm)", &bodyRadius, 1, 1000);
+  d.Real(L"Body filter threshold [0,1]", &bodyThreshold);
+  d.Real(L"L\\R lung split (mm)", &split, 0, 100);
+  d.Real(L"Min lung thickness (mm)", &thickness);
+  d.Flag(L"Correct fringes", &fringes);
+  d.Flag(L"Exclude trachea mask", &excludeTrachea);
+  d.Flag(L"Output lung mask", &lungMask);
+  d.Real(L"Central zone width (mm)", &zone, 0, 200);
+  d.Real(L"Adaptive filter radius (mm)", &adaptive, 0, 200);
+  d.Real(L"Filter threshold [0,1]", &filter, 0, 200);
+  d.Real(L"Trachea min radius(mm)", &radius, 2, 100);
+  d.Flag(L"Output trachea mask", &tracheaMask);
+  if (!TW_RunDialog(silent, d)) return false;
+  if (silent) return true;
+  lung->nonuniformityCorrection = nonuniformity ? 1 : 0;
+  lung->biasFieldPrecision = precision;
+  lung->smoothRadius = smooth;
+  lung->airThreshold = air;
+  lung->bodyFilterRadius = bodyRadius;
+  lung->bodyFilterThreshold = bodyThreshold;
+  lung->lungSplit = split;
+  lung->minLungThickness = thickness;
+  lung->correctFringes = fringes ? 1 : 0;
+  lung->excludeTrachea = excludeTrachea ? 1 : 0;
+  lung->outputLungMask = lungMask ? 1 : 0;
+  trachea->centralZoneWidth = zone;
+  trachea->adaptiveFilterRadius = adaptive;
+  trachea->filterThreshold = filter;
+  trachea->minRadius = radius;
+  trachea->outputTracheaMask = tracheaMask ? 1 : 0;
+  return true;
+}

@@ -5,6 +5,7 @@
 // prompt of twk::ui().
 
 #include "RoiRecords.h"
+#include "roi/LungSegRecords.h"
 #include "roi/NoduleVolume.h"
 #include "roi/RoiShape.h"
 #include "roi/RoiStatistics.h"
@@ -32,3 +33,8 @@ bool TW_DlgVolNormalize(const VA_ROIINFO* info, int* type, double* stdev, double
 // attenuations truncated toward zero. True on OK.
 bool TW_DlgNodVol();
 extern VA_VOLNODEPARM g_NodVolParms;
+
+// "Lung and Trachea Segmentation 4D" on the caller's lung and trachea records (the fields the
+// segmentation lets the user set; flags stored as 1 when set). Silent: the records keep their values
+// and the runner answers true. Modal: true on OK, when the records hold the edited values.
+bool TW_DlgLungSeg4D(VA_SEGLUNG4D* lung, VA_SEGTRACHEA4D* trachea, bool silent);

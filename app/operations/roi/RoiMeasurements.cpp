@@ -1,7 +1,9 @@
 // ROI measurements: distances between ROIs, overlap, surface distances and the surface-wave map.
 #include <cmath>
+#include <vector>
 
 #include "DocMessages.h"
+#include "DynExpDialogs.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
@@ -96,3 +98,41 @@ bool CDrawSet::RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside) 
   return ok;
 }
 bool CDrawSet::RoiSurfaceWaveDistance(bool inside, bool outside) { return RoiSurfaceWaveDistance(this, inside, outside); }
+
+bool CDrawSet::RoiRingProfiles(CDrawSet* set) {
+  CVol *vol = nullptr, *roi = nullptr;
+  if (!set || !set->WorkVolSIandROI(true, false, true, &vol, &roi) || !vol || !roi) return false;
+  int step = 1;
+  if (!TW_SpecifyInt(L"Layer step (vox)", &step)) return false;
+  double* stats[5] = {};
+  int count = 0;
+  if (!VA_RoiGetPeelProfile(vol->frame, 0, roi->frame, step, &stats[0], &stats[1], &stats[2], &stats[3], &stats[4],
+                            &count, true)) {
+    for (double*& p : stats) pf_free(&p);
+    return false;
+  }
+  // One row per statistic, one tab-separated column per ring, copied for a spreadsheet.
+  const wchar_t* rowNames[5] = {L"Mean", L"Stdev", L"Skew", L"Kurt", L"Median"};
+  CString text;
+  for (int r = 0; r < 5; ++r) {
+    text += rowNames[r];
+    for (int k = 0; k < count; ++k) text += FmtStr(L"\t %8.5lf", stats[r][k]);
+    text += L"\n";
+  }
+  PR_CopyStrToClipboard(static_cast<const wchar_t*>(text));
+  std::vector<double> ring(static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k) ring[size_t(k)] = k;
+  const double* curves[2] = {stats[0], stats[1]};
+  TW_CURVEVIEWER viewer;
+  viewer.title = L"ROI concentric Ring Profiles";
+  viewer.valueName = L"Mean";
+  viewer.argName = L"LayerInx";
+  viewer.curves = curves;
+  viewer.count = 2;
+  viewer.x = ring.data();
+  viewer.n = count;
+  if (count > 0) TW_DlgViewCurves(viewer);
+  for (double*& p : stats) pf_free(&p);
+  return true;
+}
+bool CDrawSet::RoiRingProfiles() { return RoiRingProfiles(this); }

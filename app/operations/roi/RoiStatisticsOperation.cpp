@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "BoxHelpers.h"
+#include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
@@ -12,6 +13,7 @@
 #include "RoiOperationFrame.h"
 #include "RoiStat3D.h"
 #include "RoiStat4D.h"
+#include "SplitThreshold.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
 #include "volume/Frame.h"
@@ -102,3 +104,31 @@ bool CDrawSet::RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool sile
   return ok;
 }
 bool CDrawSet::RoiStatistics(CDrawView* view, int mode, bool silent) { return RoiStatistics(this, view, mode, silent); }
+
+namespace {
+// The split-threshold record of "using Histogram Split" (mode 0: its value is the threshold).
+VA_SPLITTHRVALUE g_HistSplitValue;
+}  // namespace
+
+bool CDrawSet::RoiSplitUsingHist(CDrawSet* set, CDrawView* view) {
+  CVol *vol = nullptr, *roi = nullptr;
+  if (!set || !set->WorkVolNonROIandROI(false, false, false, &vol, &roi) || !vol) return false;
+  CString name;
+  int colour = 0xFF0000;
+  if (roi) {
+    name = PR_GetFileTitle(roi->name);
+    if (CDrawVol* layer = set->GetLayerOfVol(roi)) colour = layer->filter.roiColor;
+  }
+  // The threshold is picked on the histogram: the segmentation run in the dialog gives it.
+  double threshold = 1e60;
+  const int t = view ? view->CurrentTime() : 0;
+  if (!TW_DlgRoiStat3D(vol, t, roi ? roi->frame : nullptr, name, colour, nullptr, &threshold, false)) return false;
+  if (threshold >= 1e60) {
+    twk::doc::message(L"CDrawSet::RoiSplitUsingHist", L"Threshold is not specified");
+    return false;
+  }
+  g_HistSplitValue.mode = 0;
+  g_HistSplitValue.value = threshold;
+  return TW_SplitByThreshold(set, nullptr, 0, &g_HistSplitValue, L"A", L"B", 0xFFFFFFFFu, 0xFFFFFFFFu, view);
+}
+bool CDrawSet::RoiSplitUsingHist(CDrawView* view) { return RoiSplitUsingHist(this, view); }

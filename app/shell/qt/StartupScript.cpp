@@ -19,6 +19,7 @@
 #include <QSet>
 #include <QTextStream>
 #include <QTimer>
+#include <QComboBox>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -375,6 +376,20 @@ class ScriptRunner : public QObject {
       } else {
         row->setCheckState(0, row->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
       }
+    } else if (verb == QLatin1String("choose")) {
+      QDialog* top = topDialog();
+      QComboBox* list = nullptr;
+      int index = -1;
+      for (QComboBox* c : top ? top->findChildren<QComboBox*>() : QList<QComboBox*>()) {
+        for (int i = 0; i < c->count() && index < 0; ++i)
+          if (c->itemText(i).startsWith(argument)) index = i;
+        if (index >= 0) {
+          list = c;
+          break;
+        }
+      }
+      if (!list) return fail(QStringLiteral("no list item ") + argument);
+      list->setCurrentIndex(index);
     } else if (verb == QLatin1String("esc-after")) {
       QTimer::singleShot(argument.toInt(), this, [this, frame] {
         escProgress_ = progressValue(frame);

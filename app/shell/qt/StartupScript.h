@@ -47,6 +47,8 @@
 //                               dialog, else any visible dialog holding such a button
 //   select-row <text>           selects the first row of the top dialog's tree whose label starts with text
 //   tick-row <text>             ticks that row's check box
+//   choose <text>               selects the first item starting with text in a list box of the top
+//                               dialog
 //   esc-after <ms>              presses Esc in the top window after ms (while an operation runs the
 //                               key stops it; otherwise it closes the dialog)
 //   expect-stopped              waits for the operation Esc stopped to end; its progress must not have

@@ -1,6 +1,11 @@
 #include "dynamics/Dynamics.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -223,4 +228,31 @@ double* VA_VolGetTac(const FRAME* frame, int x, int y, int z, int radius, bool i
     curve[t] = count ? sum / double(count) : VOID_VALUE;
   }
   return curve;
+}
+
+FRAME* VA_VolumeCreateFromTAC(const double* values, int count, const DIM3D& dims, double noise) {
+  if (!values || count < 1 || dims.w < 1 || dims.h < 1 || dims.d < 1 || !(noise >= 0) || !std::isfinite(noise))
+    return nullptr;
+  FRAME* frame = PR_FrameCreate(FRM_REAL, 64, DIM3D{dims.w, dims.h, dims.d, count}, false);
+  if (!frame) return nullptr;
+  double peak = 0;
+  for (int t = 0; t < count; ++t)
+    if (values[t] != VOID_VALUE) peak = std::max(peak, std::fabs(values[t]));
+  const double sigma = noise * peak;
+  const int64_t lines = int64_t(dims.h) * dims.d;
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, lines), [&](const tbb::blocked_range<int64_t>& r) {
+    for (int64_t line = r.begin(); line != r.end(); ++line) {
+      const int y = int(line % dims.h), z = int(line / dims.h);
+      for (int x = 0; x < dims.w; ++x) {
+        std::mt19937_64 rng(uint64_t(line * dims.w + x));
+        std::normal_distribution<double> gauss(0.0, 1.0);
+        for (int t = 0; t < count; ++t) {
+          const double v = values[t];
+          reinterpret_cast<double*>(twk::frameLine(frame, y, z, t))[x] =
+              v == VOID_VALUE || sigma == 0 ? v : v + sigma * gauss(rng);
+        }
+      }
+    }
+  });
+  return frame;
 }

@@ -54,3 +54,9 @@ double* VA_VolGetAll_FA(const CVol* vol);
 // a time point without defined voxels gives 1e60. New pf_malloc array of T values; null when the
 // voxel is outside the frame or the frame is an ROI.
 double* VA_VolGetTac(const FRAME* frame, int x, int y, int z, int radius, bool is2D);
+
+// A synthetic real 4D frame of dims.w x dims.h x dims.d voxels and `count` time points, every voxel
+// holding the curve plus Gaussian noise of standard deviation noise x the curve's largest absolute
+// value (noise 0: the curve itself). The noise of each voxel is drawn from a generator seeded by
+// the voxel's index, so a frame is the same on every run. Null for a bad argument or no memory.
+FRAME* VA_VolumeCreateFromTAC(const double* values, int count, const DIM3D& dims, double noise);

@@ -214,6 +214,8 @@ bool VA_ConcentrationToSignal(const VA_CONCSETUP& setup, double s0, const double
   const double scale = plasmaScale(setup);
   const double r10 = setup.t10 > 0 ? 1 / setup.t10 : 0;
   const double cosA = std::cos(r.flipAngle * std::numbers::pi / 180);
+  // The pre-contrast SPGR factor is the same for every point (the fits call this for every trial).
+  const double base = spgr(r10, r.tr, cosA);
   for (int64_t i = 0; i < n; ++i) {
     if (conc[i] == VOID_VALUE) {
       signal[i] = VOID_VALUE;
@@ -227,11 +229,11 @@ bool VA_ConcentrationToSignal(const VA_CONCSETUP& setup, double s0, const double
       case 7: s = s0 + r.r1 * c; break;
       case 3: s = s0 * std::exp(-r.r1 * r.te * c); break;
       case 4:
-      case 5: s = s0 * spgr(r10 + r.r1 * c, r.tr, cosA) / spgr(r10, r.tr, cosA); break;
+      case 5: s = s0 * spgr(r10 + r.r1 * c, r.tr, cosA) / base; break;
       case 6: {
         const Exchange x(r);
         const double r1 = x.observed(x.extracellular(r10) + r.r1 * c / r.waterFraction);
-        s = s0 * spgr(r1, r.tr, cosA) / spgr(r10, r.tr, cosA);
+        s = s0 * spgr(r1, r.tr, cosA) / base;
         break;
       }
       case 8: {

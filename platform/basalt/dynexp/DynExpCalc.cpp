@@ -20,6 +20,7 @@
 #include "ConcConv.h"
 #include "DynExp.h"
 #include "DynExpDomain.h"
+#include "DynOrder.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
@@ -30,7 +31,32 @@
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
+namespace twk::dynexp {
+
+bool dynamicOrder(const CVol* vol, DynamicOrder* order) {
+  const int n = vol->T();
+  if (!vol->dyn || n < 1) return false;
+  order->timeOf.assign(size_t(n), 0);
+  if (!VA_MainDynComponentToChronoOrder(vol->dyn, n, order->timeOf.data(), &order->kind, nullptr, nullptr))
+    return false;
+  order->axis.resize(size_t(n));
+  order->times.resize(size_t(n));
+  double first = vol->dyn[0].time;
+  for (int t = 0; t < n; ++t) first = std::min(first, vol->dyn[t].time);
+  for (int k = 0; k < n; ++k) {
+    const DYNCRD& r = vol->dyn[order->timeOf[size_t(k)]];
+    order->axis[size_t(k)] = VA_DynCoordinate(r, order->kind);
+    order->times[size_t(k)] = r.time - first;
+  }
+  return true;
+}
+
+}  // namespace twk::dynexp
+
 namespace {
+
+using twk::dynexp::DynamicOrder;
+using twk::dynexp::dynamicOrder;
 
 constexpr const wchar_t* kCalculate = L"CDynExp::CalculateDynamicExperiment";
 constexpr const wchar_t* kVerify = L"CDynExp::VerifyProcessing";
@@ -57,33 +83,6 @@ int modalityConcMask(int modality) {
   if (modality == MODALITY_PET) return 1;
   if (modality == MODALITY_CT) return 1 | 4 | 128;
   return 511 & ~128;
-}
-
-// The dynamic order of a 4D volume: timeOf[k] = stored time point of the k-th dynamic point, with
-// the axis kind, its values (dynamic order) and the acquisition times (dynamic order, from 0).
-struct DynamicOrder {
-  DYNDIM kind = DYN_UNKNOWN;
-  std::vector<int> timeOf;
-  std::vector<double> axis;
-  std::vector<double> times;
-};
-
-bool dynamicOrder(const CVol* vol, DynamicOrder* order) {
-  const int n = vol->T();
-  if (!vol->dyn || n < 1) return false;
-  order->timeOf.assign(size_t(n), 0);
-  if (!VA_MainDynComponentToChronoOrder(vol->dyn, n, order->timeOf.data(), &order->kind, nullptr, nullptr))
-    return false;
-  order->axis.resize(size_t(n));
-  order->times.resize(size_t(n));
-  double first = vol->dyn[0].time;
-  for (int t = 0; t < n; ++t) first = std::min(first, vol->dyn[t].time);
-  for (int k = 0; k < n; ++k) {
-    const DYNCRD& r = vol->dyn[order->timeOf[size_t(k)]];
-    order->axis[size_t(k)] = VA_DynCoordinate(r, order->kind);
-    order->times[size_t(k)] = r.time - first;
-  }
-  return true;
 }
 
 // Hands the acquisition to the plug-in: the time profile (which sets the point count) and every
@@ -399,6 +398,16 @@ bool CDynExp::VerifyProcessing(int mode, const CVol* vol, CVol* const* rois, int
 
 // --- the fits ---
 
+void CDynExp::GetIfuncConc(INPUTFUNC* dst) const {
+  const VA_CONCSETUP blood{ifuncConc, bloodAttrib.t1, true};
+  for (int i = 0; i < DYNEXP_NUM_INPUTFUNCS; ++i) {
+    INPUTFUNC& f = dst[i];
+    f.count = ifuncName[i].IsEmpty() ? 0 : std::clamp(ifunc[i].count, 0, INPUTFUNC_MAX_POINTS);
+    std::copy_n(ifunc[i].times, f.count, f.times);
+    if (!VA_SignalToConcentration(blood, ifunc[i].values, f.count, f.values)) std::copy_n(ifunc[i].values, f.count, f.values);
+  }
+}
+
 double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, const VA_TISSUEATTRIB* attrib,
                                              int model, int mode, double* fitCurve, double* intervals,
                                              FRAME** fitVolume, int flag) {
@@ -443,13 +452,7 @@ double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, 
 
   // Input functions in concentration: the slots converted with the input-function record.
   std::unique_ptr<INPUTFUNC[]> inputs(new INPUTFUNC[DYNEXP_NUM_INPUTFUNCS]);
-  const VA_CONCSETUP blood{ifuncConc, bloodAttrib.t1, true};
-  for (int i = 0; i < DYNEXP_NUM_INPUTFUNCS; ++i) {
-    INPUTFUNC& f = inputs[size_t(i)];
-    f.count = ifuncName[i].IsEmpty() ? 0 : std::clamp(ifunc[i].count, 0, INPUTFUNC_MAX_POINTS);
-    std::copy_n(ifunc[i].times, f.count, f.times);
-    if (!VA_SignalToConcentration(blood, ifunc[i].values, f.count, f.values)) std::copy_n(ifunc[i].values, f.count, f.values);
-  }
+  GetIfuncConc(inputs.get());
 
   void* work = nullptr;
   ModelCycle cycle{domain_, model};
@@ -509,6 +512,9 @@ double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, 
     return nullptr;
   }
 
+  // Models with a vicinity radius receive, after each voxel's curve, the curves of the voxels of the
+  // same slice within that radius (a square, clipped to the slice; voxels outside the ROI count too).
+  const int radius = std::clamp(domain_->DIDU_GetCalcVicRad(model), 0, std::max(w, h));
   const int64_t lines = int64_t(h) * depth;
   std::atomic<int64_t> done{0};
   std::atomic<bool> stop{false};
@@ -517,6 +523,9 @@ double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, 
   tbb::parallel_for(tbb::blocked_range<int64_t>(0, lines, 1), [&](const tbb::blocked_range<int64_t>& range) {
     std::vector<double> rows(size_t(w) * n), fit(size_t(std::max(n, nExtra)) + 1);
     std::vector<DEMPOUT> out(size_t(std::max(nReq, 1)));
+    // With a radius: the curves of lines y - radius .. y + radius, and the curve list of one voxel.
+    std::vector<double> block(radius > 0 ? size_t(std::min(2 * radius + 1, h)) * w * n : 0);
+    std::vector<const double*> near;
     for (int64_t line = range.begin(); line != range.end(); ++line) {
       if (stop.load(std::memory_order_relaxed) || progress.Stopped()) {
         stop = true;
@@ -526,17 +535,26 @@ double** CDynExp::CalculateDynamicExperiment(const CVol* vol, const FRAME* roi, 
       const uint8_t* inside = roi ? twk::frameLine(roi, y, z, 0) : nullptr;
       bool any = !inside;
       for (int x = 0; inside && x < w && !any; ++x) any = twk::getBit(inside, x);
-      if (any && readCurves(vol->frame, y, z, order.timeOf, rows.data())) {
+      const int y0 = std::max(0, y - radius), y1 = std::min(h - 1, y + radius);
+      bool read = any && readCurves(vol->frame, y, z, order.timeOf, rows.data());
+      for (int j = y0; read && radius > 0 && j <= y1; ++j)
+        read = readCurves(vol->frame, j, z, order.timeOf, block.data() + int64_t(j - y0) * w * n);
+      if (read) {
         for (int x = 0; x < w; ++x) {
           if (inside && !twk::getBit(inside, x)) continue;
-          const double* curves[1] = {rows.data() + int64_t(x) * n};
+          near.assign(1, rows.data() + int64_t(x) * n);
+          for (int j = y0; radius > 0 && j <= y1; ++j)
+            for (int i = std::max(0, x - radius); i <= std::min(w - 1, x + radius); ++i)
+              if (i != x || j != y) near.push_back(block.data() + (int64_t(j - y0) * w + i) * n);
+          const double* const* curves = near.data();
+          const int nCurves = int(near.size());
           if (extrapolating) {
-            domain_->DIDU_ComputeParmArray(model, curves, 1, fit.data(), out.data(), wanted.data(), nExtra);
+            domain_->DIDU_ComputeParmArray(model, curves, nCurves, fit.data(), out.data(), wanted.data(), nExtra);
             if (fits)
               for (int k = 0; k < nExtra; ++k) reinterpret_cast<double*>(twk::frameLine(fits, y, z, k))[x] = fit[size_t(k)];
             continue;
           }
-          domain_->DIDU_ComputeParmArray(model, curves, 1, fits ? fit.data() : nullptr, out.data(), nullptr, 0);
+          domain_->DIDU_ComputeParmArray(model, curves, nCurves, fits ? fit.data() : nullptr, out.data(), nullptr, 0);
           const int64_t v = (int64_t(z) * h + y) * w + x;
           for (int j = 0; j < nReq; ++j) maps[j][v] = out[size_t(j)].value;
           if (fits)

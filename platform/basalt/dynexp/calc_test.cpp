@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ConcConv.h"
+#include "RegularisedMaps.h"
 #include "DynExp.h"
 #include "ScriptedUi.h"
 #include "TextCodec.h"
@@ -576,4 +577,256 @@ TEST(Extrapolation, AdcSeriesToWantedBValues) {
   EXPECT_EQ(script.lastMessage(), CString(L"CDynExp::VolExtrapolateModel : Enter at least one value to extrapolate to"));
   EXPECT_EQ(host.VolExtrapolateModel(vol.get(), nullptr, nullptr, 8, L"100"), nullptr);
   EXPECT_EQ(script.lastMessage(), CString(L"CDynExp::VolExtrapolateModel : The model does not extrapolate"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Regularised maps.
+
+namespace {
+
+// A real 4D volume of w x h x 1 voxels whose curve at (x, y) is curve(x, y) plus Gaussian noise.
+std::unique_ptr<CVol> curveVolume(int w, int h, const std::vector<DYNCRD>& dyn,
+                                  const std::function<std::vector<double>(int, int)>& curve, double sigma,
+                                  uint32_t seed, std::vector<double>* noiseRms = nullptr) {
+  auto vol = std::make_unique<CVol>();
+  const int n = int(dyn.size());
+  vol->frame = PR_FrameCreate(FRM_REAL, 64, DIM3D{w, h, 1, n}, true);
+  vol->SetDynamicCoords(dyn.data(), n);
+  vol->SetModality(MODALITY_MR);
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> noise(0.0, sigma);
+  if (noiseRms) noiseRms->assign(size_t(w) * h, 0.0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const std::vector<double> c = curve(x, y);
+      double ss = 0;
+      for (int k = 0; k < n; ++k) {
+        const double e = sigma > 0 ? noise(rng) : 0.0;
+        ss += e * e;
+        twk::setVoxelValue(vol->frame, x, y, 0, k, c[size_t(k)] + e);
+      }
+      if (noiseRms) (*noiseRms)[size_t(y) * w + x] = std::sqrt(ss / n);
+    }
+  return vol;
+}
+
+FRAME* wholeMask(const CVol& vol) { return VA_VolCreateUniform(FRM_ROI, DIM3D{vol.W(), vol.H(), vol.D(), 1}, 1.0); }
+
+double spread(const std::vector<double>& v) {
+  double mean = 0, ss = 0;
+  for (double x : v) mean += x;
+  mean /= double(v.size());
+  for (double x : v) ss += (x - mean) * (x - mean);
+  return std::sqrt(ss / double(v.size()));
+}
+
+std::vector<double> mapValues(const FRAME* f) {
+  std::vector<double> v;
+  for (int y = 0; y < f->dim.h; ++y)
+    for (int x = 0; x < f->dim.w; ++x) v.push_back(twk::voxelValue(f, x, y, 0, 0));
+  return v;
+}
+
+}  // namespace
+
+// Noise-free IVIM curves whose f and Dt change across the image: with tolerance 0 each voxel keeps
+// its own fit, so the maps are the truth; the non-void mask leaves out a voxel with a void point.
+TEST(RegularisedMaps, IvimWithoutToleranceKeepsEachVoxelsFit) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  const double b[] = {0, 10, 20, 40, 80, 150, 300, 500, 700, 900};
+  std::vector<DYNCRD> dyn(std::size(b));
+  for (size_t k = 0; k < dyn.size(); ++k) dyn[k].bValue = b[k];
+  auto f = [](int x) { return 0.08 + 0.03 * x; };
+  auto dt = [](int y) { return 0.0007 + 0.0002 * y; };
+  constexpr double kDp = 0.03, kS0 = 1000;
+  auto vol = curveVolume(5, 3, dyn, [&](int x, int y) {
+    std::vector<double> c;
+    for (double v : b) c.push_back(kS0 * ((1 - f(x)) * std::exp(-v * dt(y)) + f(x) * std::exp(-v * kDp)));
+    return c;
+  }, 0.0, 1);
+  twk::setVoxelValue(vol->frame, 4, 2, 0, 3, VOID_VALUE);
+  FRAME* mask = VA_GetNonVoidMask(vol->frame);
+  ASSERT_NE(mask, nullptr);
+  EXPECT_FALSE(twk::roiBit(mask, 4, 2, 0, 0));
+  EXPECT_TRUE(twk::roiBit(mask, 3, 2, 0, 0));
+
+  const double freeParms[7] = {0.2, 0, 1, 0.00014, 0.0031, 0.006, 0.2};
+  VA_SMOOTHSETTINGS settings;
+  settings.tolerance = 0;
+  VA_SMOOTHMAPS maps;
+  ASSERT_TRUE(VA_SmoothMapIvimM18(vol.get(), mask, settings, freeParms, &maps)) << twk::toUtf8(script.lastMessage().wstr());
+  ASSERT_EQ(maps.maps.size(), 4u);  // S0, f, Dp, Dt
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) {
+      if (x == 4 && y == 2) {
+        EXPECT_EQ(twk::voxelValue(maps.maps[1], x, y, 0, 0), VOID_VALUE);
+        EXPECT_EQ(twk::voxelValue(maps.additional, x, y, 0, 0), VOID_VALUE);
+        continue;
+      }
+      EXPECT_NEAR(twk::voxelValue(maps.maps[0], x, y, 0, 0), kS0, 1) << x << y;
+      EXPECT_NEAR(twk::voxelValue(maps.maps[1], x, y, 0, 0), f(x), 0.005) << x << y;
+      EXPECT_NEAR(twk::voxelValue(maps.maps[2], x, y, 0, 0), kDp, 0.003) << x << y;
+      EXPECT_NEAR(twk::voxelValue(maps.maps[3], x, y, 0, 0), dt(y), 2e-5) << x << y;
+      EXPECT_LT(twk::voxelValue(maps.additional, x, y, 0, 0), 0.5) << x << y;
+    }
+  PR_FrameDelete(&mask);
+
+  // A volume along time is refused.
+  std::vector<DYNCRD> timed(4);
+  for (int k = 0; k < 4; ++k) timed[size_t(k)].time = k;
+  auto wrong = curveVolume(2, 2, timed, [](int, int) { return std::vector<double>(4, 1.0); }, 0.0, 1);
+  FRAME* all = wholeMask(*wrong);
+  EXPECT_FALSE(VA_SmoothMapIvimM18(wrong.get(), all, settings, freeParms, &maps));
+  EXPECT_EQ(script.lastMessage(), CString(L"VA_SmoothMapIvimM18 : The volume's dynamic dimension must be the b-value"));
+  EXPECT_TRUE(maps.maps.empty());
+  PR_FrameDelete(&all);
+}
+
+// One noisy region of a single gamma variate: a tolerance of about the noise level makes the maps
+// far smoother than the voxels' own fits, keeps their median at the truth, and no voxel's error
+// exceeds its own best error plus the tolerance (its own best is at most its noise RMS).
+TEST(RegularisedMaps, GammaVariateToleranceSmoothsWithinTheErrorBound) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  constexpr int kN = 30, kSide = 8;
+  constexpr double kK = 2000, kAlpha = 2, kBeta = 0.3, kSigma = 2;  // peak about 100
+  std::vector<DYNCRD> dyn(kN);
+  for (int k = 0; k < kN; ++k) dyn[size_t(k)].time = dyn[size_t(k)].timeEnd = 2.0 * k;
+  auto curve = [&](int, int) {
+    std::vector<double> c;
+    for (int k = 0; k < kN; ++k) {
+      const double u = double(k) / (kN - 1);
+      c.push_back(kK * std::pow(u, kAlpha) * std::exp(-u / kBeta));
+    }
+    return c;
+  };
+  std::vector<double> noiseRms;
+  auto vol = curveVolume(kSide, kSide, dyn, curve, kSigma, 7, &noiseRms);
+  FRAME* mask = wholeMask(*vol);
+  const double freeParms[2] = {0, 0};
+  VA_SMOOTHSETTINGS own, smooth;
+  own.tolerance = 0;
+  smooth.tolerance = kSigma;
+  VA_SMOOTHMAPS a, b;
+  ASSERT_TRUE(VA_SmoothMapGammaVariateM52(vol.get(), mask, own, freeParms, &a));
+  ASSERT_TRUE(VA_SmoothMapGammaVariateM52(vol.get(), mask, smooth, freeParms, &b));
+  ASSERT_EQ(b.maps.size(), 3u);  // K, alpha, beta
+  const std::vector<double> alphaOwn = mapValues(a.maps[1]), alphaSmooth = mapValues(b.maps[1]);
+  EXPECT_LT(spread(alphaSmooth), 0.5 * spread(alphaOwn));
+  EXPECT_NEAR(median(alphaSmooth), kAlpha, 0.05 * kAlpha);
+  EXPECT_NEAR(median(mapValues(b.maps[2])), kBeta, 0.05 * kBeta);
+  EXPECT_NEAR(median(mapValues(b.maps[0])), kK, 0.05 * kK);
+  const std::vector<double> error = mapValues(b.additional);
+  for (size_t i = 0; i < error.size(); ++i) EXPECT_LE(error[i], noiseRms[i] + kSigma + 1e-6) << i;
+  PR_FrameDelete(&mask);
+}
+
+// The Tofts fit through the host's spoiled-gradient-echo conversion recovers each region of the
+// noise-free phantom; Esc stops it with nothing left allocated.
+TEST(RegularisedMaps, ToftsThroughTheConversionRecoversTheRegions) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  Phantom p = makePhantom(3, 0.0);
+  VA_CONCSETUP tissue = spgrSetup(4);
+  tissue.record.averageNext = 2;
+  tissue.t10 = kT10;
+  VA_PrepareSigToConcCallbacks(tissue);
+  FRAME* mask = wholeMask(*p.vol);
+  const double freeParms[7] = {1, 10, 0, 0, 2, 1.01, 1};
+  VA_SMOOTHSETTINGS settings;
+  settings.tolerance = 0.01;
+  VA_SMOOTHMAPS maps;
+  ASSERT_TRUE(VA_SmoothKtransM57(p.vol.get(), mask, settings, freeParms, p.times.data(), p.cp.data(), kT,
+                                 VA_SigToConcCallback, VA_ConcToSigCallback, &maps))
+      << twk::toUtf8(script.lastMessage().wstr());
+  ASSERT_EQ(maps.maps.size(), 3u);  // Ktrans (1/min), ve, delay
+  std::vector<double> ktrans[3], ve[3];
+  for (int z = 0; z < kD; ++z)
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        ktrans[regionOf(x)].push_back(twk::voxelValue(maps.maps[0], x, y, z, 0));
+        ve[regionOf(x)].push_back(twk::voxelValue(maps.maps[1], x, y, z, 0));
+        EXPECT_EQ(twk::voxelValue(maps.maps[2], x, y, z, 0), 0.0);
+      }
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_NEAR(median(ktrans[r]), kKtrans[r], 0.02 * kKtrans[r]) << r;
+    EXPECT_NEAR(median(ve[r]), kVe[r], 0.02 * kVe[r]) << r;
+  }
+
+  MSGBLOCK block;
+  block.showMessage = escAfterPumps;
+  PR_InitFrameFunctions(&block);
+  pumpsUntilEsc = 1;
+  maps.clear();
+  const int64_t before = PR_GetTotalAllocSize();
+  EXPECT_FALSE(VA_SmoothKtransM57(p.vol.get(), mask, settings, freeParms, p.times.data(), p.cp.data(), kT,
+                                  VA_SigToConcCallback, VA_ConcToSigCallback, &maps));
+  pumpsUntilEsc = -1;
+  MSGBLOCK none;
+  PR_InitFrameFunctions(&none);
+  EXPECT_TRUE(maps.maps.empty());
+  EXPECT_EQ(PR_GetTotalAllocSize(), before);
+  PR_FrameDelete(&mask);
+}
+
+// A model with a vicinity radius fits, at each voxel, the mean of the curves within that radius in
+// the slice (clipped at the border): the voxel's map value is the single-curve fit of that square.
+TEST(VicinityRadius, VoxelsAreFittedWithTheirNeighbours) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  CDynExp host;
+  ASSERT_TRUE(host.LoadDomain(CString(KINMODELS_LIBRARY)));
+  ASSERT_TRUE(host.SetCurrentModel(51));
+  const int req[DYNEXP_NUM_OUTPUTS] = {1, 1};  // T1, M0
+  host.SetParmReq(req, DYNEXP_NUM_OUTPUTS);
+  host.tissueConc.method = 0;
+  const double flips[] = {3, 6, 10, 15, 20, 25};
+  std::vector<DYNCRD> dyn(std::size(flips));
+  for (size_t k = 0; k < dyn.size(); ++k) {
+    dyn[k].flipAngle = flips[k];
+    dyn[k].repetitionTime = 0.01;
+    dyn[k].time = dyn[k].timeEnd = double(k);
+  }
+  auto t1 = [](int x, int y) { return 0.6 + 0.15 * ((x * 7 + y * 3) % 5); };
+  auto vol = curveVolume(5, 5, dyn, [&](int x, int y) {
+    std::vector<double> c;
+    for (double a : flips) {
+      const double e = std::exp(-0.01 / t1(x, y)), s = std::sin(a * std::numbers::pi / 180);
+      c.push_back(1000 * s * (1 - e) / (1 - std::cos(a * std::numbers::pi / 180) * e));
+    }
+    return c;
+  }, 0.0, 1);
+
+  auto mapAt = [&](int radius, double* t1Map, double* m0Map) {
+    double free[DYNEXP_MAX_FREE_PARMS];
+    host.GetFreeParms(51, free);
+    free[0] = radius;
+    host.SetFreeParms(51, free);
+    double** maps = host.CalculateDynamicExperiment(vol.get(), nullptr, nullptr, 51, 1, nullptr, nullptr, nullptr, 0);
+    ASSERT_NE(maps, nullptr) << twk::toUtf8(script.lastMessage().wstr());
+    std::copy_n(maps[0], 25, t1Map);
+    std::copy_n(maps[1], 25, m0Map);
+    pf_free_parr(&maps, 2);
+  };
+  auto squareFit = [&](int x0, int y0, int x1, int y1, double* t1Out, double* m0Out) {
+    FRAME* roi = PR_FrameCreate(FRM_ROI, 1, DIM3D{5, 5, 1, 1}, true);
+    for (int y = y0; y <= y1; ++y)
+      for (int x = x0; x <= x1; ++x) twk::setRoiBit(roi, x, y, 0, 0, true);
+    double** maps = host.CalculateDynamicExperiment(vol.get(), roi, nullptr, 51, 3, nullptr, nullptr, nullptr, 0);
+    PR_FrameDelete(&roi);
+    ASSERT_NE(maps, nullptr);
+    *t1Out = maps[0][0];
+    *m0Out = maps[1][0];
+    pf_free_parr(&maps, 2);
+  };
+  double t1One[25], m0One[25], t1Own[25], m0Own[25], t1Square, m0Square;
+  mapAt(1, t1One, m0One);
+  mapAt(0, t1Own, m0Own);
+  squareFit(1, 1, 3, 3, &t1Square, &m0Square);  // around (2, 2)
+  EXPECT_NEAR(m0One[2 * 5 + 2], m0Square, 1e-3 * m0Square);
+  EXPECT_NEAR(t1One[2 * 5 + 2], t1Square, 1e-3 * t1Square);
+  EXPECT_GT(std::fabs(m0Own[2 * 5 + 2] - m0Square), 2e-3 * m0Square);  // the test tells them apart
+  squareFit(3, 0, 4, 1, &t1Square, &m0Square);  // around (4, 0), clipped
+  EXPECT_NEAR(m0One[0 * 5 + 4], m0Square, 1e-3 * m0Square);
 }

@@ -17,6 +17,7 @@
 #include "Vol.h"
 #include "docsupport/DocSupport.h"
 #include "dynamics/Dynamics.h"
+#include "filters/Filters.h"
 #include "paths/FilePaths.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -267,7 +268,8 @@ bool VA_SortVolumeArrayByTime(CVol** volumes, int n, bool show) {
   return true;
 }
 
-bool VA_FoldMultiechoVolume4D(const CVol* vol, double airThreshold, CVol** s0, CVol** t2, bool show) {
+bool VA_FoldMultiechoVolume4D(const CVol* vol, const VA_VOLSMOOTH* smooth, double airThreshold, CVol** s0, CVol** t2,
+                              bool show) {
   const wchar_t* name = L"CVol::FoldMultiechoVolume4D";
   auto fail = [&](const wchar_t* why) {
     if (show) twk::showNamedError(name, why);
@@ -281,15 +283,20 @@ bool VA_FoldMultiechoVolume4D(const CVol* vol, double airThreshold, CVol** s0, C
   for (int t = 0; t < T; ++t) te[size_t(t)] = vol->dyn[t].echoTime;
   if (*std::max_element(te.begin(), te.end()) - *std::min_element(te.begin(), te.end()) <= 0)
     return fail(L"Echo times should differ");
+  // The smoothed echoes, when asked for, are the only copy of the series made here.
+  FRAME* smoothed = smooth ? VA_VolSmoothWithROI(smooth, vol->frame, -1, nullptr, vol->Spc(), false, show) : nullptr;
+  if (smooth && !smoothed) return false;
+  const FRAME* source = smoothed ? smoothed : vol->frame;
   const DIM3D d{vol->W(), vol->H(), vol->D(), 1};
   FRAME* a = PR_FrameCreate(FRM_REAL, 64, d, false);
   FRAME* b = PR_FrameCreate(FRM_REAL, 64, d, false);
   if (!a || !b) {
     PR_FrameDelete(&a);
     PR_FrameDelete(&b);
+    PR_FrameDelete(&smoothed);
     return fail(L"Not enough memory");
   }
-  forLines(vol->frame, 0, T - 1, [&](int64_t y, int64_t z, const double* const* lines) {
+  forLines(source, 0, T - 1, [&](int64_t y, int64_t z, const double* const* lines) {
     double* out0 = realLine(a, y, z, 0);
     double* out1 = realLine(b, y, z, 0);
     for (int64_t x = 0; x < d.w; ++x) {
@@ -317,6 +324,7 @@ bool VA_FoldMultiechoVolume4D(const CVol* vol, double airThreshold, CVol** s0, C
       out1[x] = -1.0 / slope;
     }
   });
+  PR_FrameDelete(&smoothed);
   *s0 = VA_CloneByReformat(vol, &a, nullptr, nullptr, nullptr, show);
   *t2 = *s0 ? VA_CloneByReformat(vol, &b, nullptr, nullptr, nullptr, show) : nullptr;
   PR_FrameDelete(&a);
@@ -473,6 +481,361 @@ FRAME* VA_VolumeUserToVolumeMosaic(const FRAME* frame, bool show) {
         for (int x = 0; x < frame->dim.w; ++x)
           twk::setVoxelValue(out, x0 + x, y0 + y, 0, t, twk::voxelValue(frame, x, y, k, t));
     }
+  });
+  return out;
+}
+
+namespace {
+
+// A 3D map that matches the w x h x d grid of a series.
+bool matchesGrid(const CVol* map, const FRAME* series) {
+  return map && usable(map->frame) && map->frame->dim.w == series->dim.w && map->frame->dim.h == series->dim.h &&
+         map->frame->dim.d == series->dim.d;
+}
+
+}  // namespace
+
+FRAME* VA_RecoverIvimResidual(const CVol* base, const CVol* s0, const CVol* f, const CVol* dp, const CVol* dt,
+                              bool show) {
+  const wchar_t* name = L"VA_RecoverIvimResidual";
+  if (!base || !usable(base->frame) || !base->dyn) return failFrame(name, L"Integer or Real volume is required", show);
+  const FRAME* series = base->frame;
+  const int T = series->dim.t;
+  if (T < 2) return failFrame(name, L"4D volume is required", show);
+  if (!matchesGrid(f, series) || !matchesGrid(dp, series) || !matchesGrid(dt, series) ||
+      (s0 && !matchesGrid(s0, series)))
+    return failFrame(name, L"Parameter maps should match the volume's dimensions", show);
+  std::vector<double> b(static_cast<size_t>(T));
+  for (int t = 0; t < T; ++t) b[size_t(t)] = base->dyn[t].bValue;
+  FRAME* out = PR_FrameCreate(FRM_REAL, 64, DIM3D{series->dim.w, series->dim.h, series->dim.d, 1}, false);
+  if (!out) return failFrame(name, L"Not enough memory", show);
+  const int64_t w = series->dim.w;
+  tbb::enumerable_thread_specific<std::vector<double>> buffers;
+  forLines(series, 0, T - 1, [&](int64_t y, int64_t z, const double* const* lines) {
+    std::vector<double>& p = buffers.local();
+    p.resize(size_t(4 * w));
+    double *fv = p.data(), *dpv = fv + w, *dtv = dpv + w, *s0v = dtv + w;
+    readLine(f->frame, y, z, 0, fv);
+    readLine(dp->frame, y, z, 0, dpv);
+    readLine(dt->frame, y, z, 0, dtv);
+    if (s0) readLine(s0->frame, y, z, 0, s0v);
+    double* dst = realLine(out, y, z, 0);
+    for (int64_t x = 0; x < w; ++x) {
+      const double fx = fv[x], dpx = dpv[x], dtx = dtv[x];
+      if (fx == VOID_VALUE || dtx == VOID_VALUE || (s0 && s0v[x] == VOID_VALUE)) {
+        dst[x] = VOID_VALUE;
+        continue;
+      }
+      const bool mono = dpx == VOID_VALUE;
+      auto shape = [&](double bv) {
+        return mono ? std::exp(-bv * dtx) : (1 - fx) * std::exp(-bv * dtx) + fx * std::exp(-bv * dpx);
+      };
+      double amplitude = s0 ? s0v[x] : 0.0;
+      if (!s0) {
+        double sym = 0, smm = 0;
+        for (int t = 0; t < T; ++t)
+          if (lines[t][x] != VOID_VALUE) {
+            const double m = shape(b[size_t(t)]);
+            sym += lines[t][x] * m;
+            smm += m * m;
+          }
+        amplitude = smm > 0 ? sym / smm : 0.0;
+      }
+      double sum = 0;
+      int n = 0;
+      for (int t = 0; t < T; ++t)
+        if (lines[t][x] != VOID_VALUE) {
+          const double r = lines[t][x] - amplitude * shape(b[size_t(t)]);
+          sum += r * r;
+          ++n;
+        }
+      dst[x] = n ? std::sqrt(sum / n) : VOID_VALUE;
+    }
+  });
+  return out;
+}
+
+bool VA_VolGetBoxPeak(const FRAME* frame, const RECT3D* box, int* timeIndex, bool show) {
+  const wchar_t* name = L"VA_VolGetBoxPeak";
+  auto fail = [&](const wchar_t* why) {
+    if (show) twk::showNamedError(name, why);
+    return false;
+  };
+  if (!usable(frame) || !box || !timeIndex) return fail(L"Integer or Real volume is required");
+  if (frame->dim.t < 2) return fail(L"4D volume is required");
+  const int64_t x0 = std::max<int64_t>(0, std::min(box->x0, box->x1)),
+                x1 = std::min<int64_t>(frame->dim.w - 1, std::max(box->x0, box->x1));
+  const int64_t y0 = std::max<int64_t>(0, std::min(box->y0, box->y1)),
+                y1 = std::min<int64_t>(frame->dim.h - 1, std::max(box->y0, box->y1));
+  const int64_t z0 = std::max<int64_t>(0, std::min(box->z0, box->z1)),
+                z1 = std::min<int64_t>(frame->dim.d - 1, std::max(box->z0, box->z1));
+  if (x0 > x1 || y0 > y1 || z0 > z1) return fail(L"Box is outside the volume");
+  const int T = frame->dim.t;
+  std::vector<double> mean(static_cast<size_t>(T), -HUGE_VAL);
+  tbb::parallel_for(0, T, [&](int t) {
+    std::vector<double> line(static_cast<size_t>(frame->dim.w));
+    double sum = 0;
+    int64_t n = 0;
+    for (int64_t z = z0; z <= z1; ++z)
+      for (int64_t y = y0; y <= y1; ++y) {
+        readLine(frame, y, z, t, line.data());
+        for (int64_t x = x0; x <= x1; ++x)
+          if (line[size_t(x)] != VOID_VALUE) {
+            sum += line[size_t(x)];
+            ++n;
+          }
+      }
+    if (n) mean[size_t(t)] = sum / double(n);
+  });
+  const auto peak = std::max_element(mean.begin(), mean.end());
+  if (*peak == -HUGE_VAL) return fail(L"Box holds no defined voxel");
+  *timeIndex = int(peak - mean.begin());
+  return true;
+}
+
+FRAME* VA_VolBasicGradient4D(const FRAME* frame, const DYNCRD* dyn, const FRAME* roi, int type, bool show) {
+  const wchar_t* name = L"VA_VolBasicGradient4D";
+  if (!usable(frame)) return failFrame(name, L"Integer or Real volume is required", show);
+  const DIM3D dim = frame->dim;
+  if (dim.t < 2 || !dyn) return failFrame(name, L"4D volume is required", show);
+  if (type != 0) return failFrame(name, L"Invalid gradient type", show);
+  if (roi && (roi->type != FRM_ROI || roi->dim.w != dim.w || roi->dim.h != dim.h || roi->dim.d != dim.d ||
+              (roi->dim.t != 1 && roi->dim.t != dim.t)))
+    return failFrame(name, L"ROI should match the volume's dimensions", show);
+  const int T = dim.t;
+  // Chronological neighbours: rank[k] is the time index of the k-th time point by time.
+  std::vector<int> rank(static_cast<size_t>(T));
+  std::iota(rank.begin(), rank.end(), 0);
+  std::stable_sort(rank.begin(), rank.end(), [&](int a, int b) { return dyn[a].time < dyn[b].time; });
+  for (int k = 1; k < T; ++k)
+    if (!(dyn[rank[size_t(k)]].time > dyn[rank[size_t(k - 1)]].time))
+      return failFrame(name, L"Times should differ", show);
+  FRAME* out = PR_FrameCreate(FRM_REAL, 64, dim, false);
+  if (!out) return failFrame(name, L"Not enough memory", show);
+  const int64_t w = dim.w, h = dim.h, d = dim.d;
+  // Central difference of a line pair, one-sided where only one neighbour exists.
+  auto centred = [](const double* lo, const double* mid, const double* hi, int64_t x, double step) {
+    if (!lo) return mid[x] == VOID_VALUE || hi[x] == VOID_VALUE ? VOID_VALUE : (hi[x] - mid[x]) / step;
+    if (!hi) return mid[x] == VOID_VALUE || lo[x] == VOID_VALUE ? VOID_VALUE : (mid[x] - lo[x]) / step;
+    return lo[x] == VOID_VALUE || hi[x] == VOID_VALUE ? VOID_VALUE : (hi[x] - lo[x]) / (2 * step);
+  };
+  tbb::enumerable_thread_specific<std::vector<double>> buffers;
+  twk::ProgressGuard progress(L"4D gradient", show);
+  // One parallel pass per time point (in chronological order), progress after each.
+  for (int k = 0; k < T; ++k) {
+    const int t = rank[size_t(k)];
+    tbb::parallel_for(tbb::blocked_range<int64_t>(0, h * d, 16), [&](const tbb::blocked_range<int64_t>& r) {
+      std::vector<double>& buf = buffers.local();
+      buf.resize(size_t(7 * w));
+      double* line[7];
+      for (int i = 0; i < 7; ++i) line[i] = buf.data() + i * w;
+      for (int64_t i = r.begin(); i < r.end(); ++i) {
+        const int64_t y = i % h, z = i / h;
+        double* dst = realLine(out, y, z, t);
+        readLine(frame, y, z, t, line[0]);
+        // y, z and time neighbours (null where the grid ends).
+        const double* ny0 = y > 0 ? (readLine(frame, y - 1, z, t, line[1]), line[1]) : nullptr;
+        const double* ny1 = y + 1 < h ? (readLine(frame, y + 1, z, t, line[2]), line[2]) : nullptr;
+        const double* nz0 = z > 0 ? (readLine(frame, y, z - 1, t, line[3]), line[3]) : nullptr;
+        const double* nz1 = z + 1 < d ? (readLine(frame, y, z + 1, t, line[4]), line[4]) : nullptr;
+        const double* nt0 = k > 0 ? (readLine(frame, y, z, rank[size_t(k - 1)], line[5]), line[5]) : nullptr;
+        const double* nt1 = k + 1 < T ? (readLine(frame, y, z, rank[size_t(k + 1)], line[6]), line[6]) : nullptr;
+        const double tPrev = k > 0 ? dyn[rank[size_t(k - 1)]].time : 0,
+                     tNext = k + 1 < T ? dyn[rank[size_t(k + 1)]].time : 0;
+        const double tHere = dyn[t].time;
+        const uint8_t* roiLine = roi ? twk::frameLine(roi, y, z, roi->dim.t == 1 ? 0 : t) : nullptr;
+        for (int64_t x = 0; x < w; ++x) {
+          if (roiLine && !twk::getBit(roiLine, x)) {
+            dst[x] = 0;
+            continue;
+          }
+          const double* c = line[0];
+          double gx = VOID_VALUE;
+          if (w == 1)
+            gx = 0;
+          else if (x == 0)
+            gx = c[1] == VOID_VALUE || c[0] == VOID_VALUE ? VOID_VALUE : c[1] - c[0];
+          else if (x == w - 1)
+            gx = c[x] == VOID_VALUE || c[x - 1] == VOID_VALUE ? VOID_VALUE : c[x] - c[x - 1];
+          else
+            gx = c[x + 1] == VOID_VALUE || c[x - 1] == VOID_VALUE ? VOID_VALUE : (c[x + 1] - c[x - 1]) / 2;
+          const double gy = ny0 || ny1 ? centred(ny0, c, ny1, x, 1.0) : 0.0;
+          const double gz = nz0 || nz1 ? centred(nz0, c, nz1, x, 1.0) : 0.0;
+          double gt = VOID_VALUE;
+          if (!nt0)
+            gt = c[x] == VOID_VALUE || nt1[x] == VOID_VALUE ? VOID_VALUE : (nt1[x] - c[x]) / (tNext - tHere);
+          else if (!nt1)
+            gt = c[x] == VOID_VALUE || nt0[x] == VOID_VALUE ? VOID_VALUE : (c[x] - nt0[x]) / (tHere - tPrev);
+          else
+            gt = nt0[x] == VOID_VALUE || nt1[x] == VOID_VALUE ? VOID_VALUE : (nt1[x] - nt0[x]) / (tNext - tPrev);
+          dst[x] = gx == VOID_VALUE || gy == VOID_VALUE || gz == VOID_VALUE || gt == VOID_VALUE || c[x] == VOID_VALUE
+                       ? VOID_VALUE
+                       : std::sqrt(gx * gx + gy * gy + gz * gz + gt * gt);
+        }
+      }
+    });
+    if (!progress.Step(k + 1, T)) {
+      PR_FrameDelete(&out);
+      return nullptr;
+    }
+  }
+  return out;
+}
+
+double* VA_ImageGradAverageOverTimeSubtractMin(const FRAME* frame, FRAME** averaged, bool show) {
+  const wchar_t* name = L"VA_ImageGradAverageOverTimeSubtractMin";
+  if (averaged) *averaged = nullptr;
+  if (!averaged) return nullptr;
+  FRAME* mean = VA_VolDynamicAverage(frame, 0, frame && usable(frame) ? frame->dim.t - 1 : 0, false);
+  if (!mean) {
+    failFrame(name, L"Integer or Real volume is required", show);
+    return nullptr;
+  }
+  const int64_t w = mean->dim.w, h = mean->dim.h, d = mean->dim.d, n = w * h * d;
+  auto* a = reinterpret_cast<double*>(mean->data);  // one time point of contiguous lines
+  double low = HUGE_VAL;
+  for (int64_t i = 0; i < n; ++i)
+    if (a[i] != VOID_VALUE) low = std::min(low, a[i]);
+  auto* g = static_cast<double*>(pf_malloc(3 * n * int64_t(sizeof(double))));
+  if (!g) {
+    PR_FrameDelete(&mean);
+    failFrame(name, L"Not enough memory", show);
+    return nullptr;
+  }
+  tbb::parallel_for(int64_t(0), n, [&](int64_t i) {
+    if (a[i] != VOID_VALUE) a[i] -= low;
+  });
+  const int64_t step[3] = {1, w, w * h}, size[3] = {w, h, d};
+  tbb::parallel_for(int64_t(0), n, [&](int64_t i) {
+    const int64_t at[3] = {i % w, (i / w) % h, i / (w * h)};
+    for (int k = 0; k < 3; ++k) {
+      double v = 0;
+      if (size[k] > 1) {
+        const bool lo = at[k] > 0, hi = at[k] + 1 < size[k];
+        const double before = a[lo ? i - step[k] : i], after = a[hi ? i + step[k] : i];
+        v = before == VOID_VALUE || after == VOID_VALUE ? 0.0 : (after - before) / ((lo && hi) ? 2.0 : 1.0);
+      }
+      g[3 * i + k] = v;
+    }
+  });
+  *averaged = mean;
+  return g;
+}
+
+FRAME* VA_BreastBPEmapAnalysisAndReport(const FRAME* frame, const FRAME* roi, const SPC* spc, const double* times,
+                                        double threshold, bool header, CString* report, bool show) {
+  const wchar_t* name = L"VA_BreastBPEmapAnalysisAndReport";
+  if (report) *report = CString();
+  if (!usable(frame) || !times || !spc) return failFrame(name, L"Integer or Real volume is required", show);
+  const DIM3D dim = frame->dim;
+  const int T = dim.t;
+  if (T < 2) return failFrame(name, L"4D volume is required", show);
+  if (!roi || roi->type != FRM_ROI || roi->dim.w != dim.w || roi->dim.h != dim.h || roi->dim.d != dim.d)
+    return failFrame(name, L"ROI should match the volume's dimensions", show);
+  if (!(threshold >= 0 && threshold <= 100)) return failFrame(name, L"Threshold percentage should lie in [0,100]", show);
+  // Post-contrast times in minutes, and their least-squares denominators.
+  std::vector<double> minutes(static_cast<size_t>(T));
+  for (int t = 0; t < T; ++t) minutes[size_t(t)] = times[t] / 60.0;
+  double mt = 0;
+  for (int t = 1; t < T; ++t) mt += minutes[size_t(t)];
+  mt /= (T - 1);
+  double stt = 0;
+  for (int t = 1; t < T; ++t) stt += (minutes[size_t(t)] - mt) * (minutes[size_t(t)] - mt);
+  if (T > 2 && !(stt > 0)) return failFrame(name, L"Times should differ", show);
+  FRAME* out = PR_FrameCreate(FRM_REAL, 64, DIM3D{dim.w, dim.h, dim.d, 1}, true);
+  if (!out) return failFrame(name, L"Not enough memory", show);
+  struct Sums {
+    int64_t roi = 0, bpe = 0;
+    double early = 0, slope = 0;
+  };
+  tbb::enumerable_thread_specific<Sums> sums;
+  forLines(frame, 0, T - 1, [&](int64_t y, int64_t z, const double* const* lines) {
+    const uint8_t* mask = twk::frameLine(roi, y, z, 0);
+    double* dst = realLine(out, y, z, 0);
+    Sums& s = sums.local();
+    for (int64_t x = 0; x < dim.w; ++x) {
+      if (!twk::getBit(mask, x)) continue;
+      ++s.roi;
+      const double s0 = lines[0][x];
+      if (s0 == VOID_VALUE || !(s0 > 0) || lines[1][x] == VOID_VALUE) continue;
+      const double early = 100 * (lines[1][x] - s0) / s0;
+      if (!(early >= threshold)) continue;
+      double slope = early;
+      if (T > 2) {
+        double sxy = 0;
+        bool defined = true;
+        for (int t = 1; t < T && defined; ++t) {
+          defined = lines[t][x] != VOID_VALUE;
+          sxy += (minutes[size_t(t)] - mt) * 100 * (lines[t][x] - s0) / s0;
+        }
+        if (!defined) continue;
+        slope = sxy / stt;
+      }
+      dst[x] = slope;
+      ++s.bpe;
+      s.early += early;
+      s.slope += slope;
+    }
+  });
+  Sums total;
+  for (const Sums& s : sums) {
+    total.roi += s.roi;
+    total.bpe += s.bpe;
+    total.early += s.early;
+    total.slope += s.slope;
+  }
+  if (total.roi == 0) {
+    PR_FrameDelete(&out);
+    return failFrame(name, L"ROI is empty", show);
+  }
+  if (report) {
+    const double cm3 = spc->x * spc->y * spc->z / 1000.0;
+    const double n = double(total.bpe);
+    if (header)
+      *report += L"ROI voxels\tROI volume (cm3)\tBPE voxels\tBPE volume (cm3)\tBPE fraction (%)\t"
+                 L"Mean early enhancement (%)\tMean slope (%/min)\n";
+    *report += FmtStr(L"%lld\t%.4lf\t%lld\t%.4lf\t%.4lf\t%.4lf\t%.4lf\n", static_cast<long long>(total.roi),
+                      double(total.roi) * cm3, static_cast<long long>(total.bpe), n * cm3,
+                      100.0 * n / double(total.roi), n > 0 ? total.early / n : 0.0, n > 0 ? total.slope / n : 0.0);
+  }
+  return out;
+}
+
+FRAME* VA_MSTG_Aggregate4D(const CVol* vol, const VA_URALGRAD* record, double noise, const FRAME* roi, bool show) {
+  const wchar_t* name = L"CVol::MSTG_Aggregate4D";
+  if (!vol || !usable(vol->frame) || !record) return failFrame(name, L"Integer or Real volume is required", show);
+  const DIM3D dim = vol->frame->dim;
+  if (roi && (roi->type != FRM_ROI || roi->dim.w != dim.w || roi->dim.h != dim.h || roi->dim.d != dim.d))
+    return failFrame(name, L"ROI should match the volume's dimensions", show);
+  VA_URALGRAD settings = *record;
+  if (noise > 0 && settings.magnitude == 2) settings.normalization = noise;
+  FRAME* out = PR_FrameCreate(FRM_REAL, 64, DIM3D{dim.w, dim.h, dim.d, 1}, false);
+  if (!out) return failFrame(name, L"Not enough memory", show);
+  const int64_t n = int64_t(dim.w) * dim.h * dim.d;
+  auto* top = reinterpret_cast<double*>(out->data);
+  std::fill(top, top + n, -HUGE_VAL);
+  twk::ProgressGuard progress(L"Multiscale texture gradient 4D", show);
+  for (int t = 0; t < dim.t; ++t) {
+    FRAME* magnitude = nullptr;
+    if (!VA_DetectGrad3D(&settings, vol->frame, t, vol->Spc(), nullptr, nullptr, nullptr, &magnitude, show) ||
+        !magnitude) {
+      PR_FrameDelete(&out);
+      return nullptr;
+    }
+    const auto* m = reinterpret_cast<const double*>(magnitude->data);
+    tbb::parallel_for(int64_t(0), n, [&](int64_t i) {
+      if (m[i] != VOID_VALUE && m[i] > top[i]) top[i] = m[i];
+    });
+    PR_FrameDelete(&magnitude);
+    if (!progress.Step(t + 1, dim.t)) {
+      PR_FrameDelete(&out);
+      return nullptr;
+    }
+  }
+  tbb::parallel_for(int64_t(0), n, [&](int64_t i) {
+    const int64_t x = i % dim.w, y = (i / dim.w) % dim.h, z = i / (int64_t(dim.w) * dim.h);
+    if (roi && !twk::getBit(twk::frameLine(roi, y, z, 0), x)) top[i] = 0;
+    else if (top[i] == -HUGE_VAL) top[i] = VOID_VALUE;
   });
   return out;
 }

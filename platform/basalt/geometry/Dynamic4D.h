@@ -15,6 +15,8 @@
 #include "TwkTypes.h"
 
 class CVol;
+struct VA_URALGRAD;
+struct VA_VOLSMOOTH;
 
 // V[t] - V[0] for every time point as a real frame (negatives kept; time point 0 is all 0).
 // "4D volume is required" for fewer than two time points.
@@ -44,9 +46,65 @@ bool VA_SortVolumeArrayByTime(CVol** volumes, int n, bool show);
 
 // Fits S(TE) = S0 exp(-TE / T2) in every voxel of an echo-time series (echo times from the
 // dynamic coordinates, seconds) by log-linear least squares weighted by the squared signal, which
-// is exact on model data. Voxels whose largest echo is at most airThreshold, or that do not decay,
-// give S0 = 0 and T2 = 0. *s0 and *t2 get new real 3D volumes ("S0" and "T2 [s]" maps).
-bool VA_FoldMultiechoVolume4D(const CVol* vol, double airThreshold, CVol** s0, CVol** t2, bool show);
+// is exact on model data. With a smoothing record every echo is smoothed by it first (the fit then
+// runs on the smoothed copy). Voxels whose largest echo is at most airThreshold, or that do not
+// decay, give S0 = 0 and T2 = 0. *s0 and *t2 get new real 3D volumes ("S0" and "T2 [s]" maps).
+bool VA_FoldMultiechoVolume4D(const CVol* vol, const VA_VOLSMOOTH* smooth, double airThreshold, CVol** s0, CVol** t2,
+                              bool show);
+
+// The RMS residual of the bi-exponential diffusion model
+//   S(b) = S0 ((1 - f) exp(-b Dt) + f exp(-b Dp))        (b in s/mm^2, D in mm^2/s)
+// against the b-value series of base (b-values from its dynamic coordinates), voxel by voxel:
+// sqrt(sum over the defined b-values of (S(b) - model)^2 / their count). Where Dp is void the
+// mono-exponential S0 exp(-b Dt) is used. Without an S0 map the amplitude is the least-squares one,
+// sum(S m) / sum(m^2) for the model shape m. The maps are 3D of base's width, height and depth; a
+// void f, Dt or S0 gives void. A new real 3D frame; null with a named message on bad input.
+FRAME* VA_RecoverIvimResidual(const CVol* base, const CVol* s0, const CVol* f, const CVol* dp, const CVol* dt,
+                              bool show);
+
+// The mean over time of every voxel less the smallest such mean (so the image starts at 0) into
+// *averaged (a new real 3D frame), and its gradient: for every voxel (x fastest, then y, then z) the
+// three components of the central differences per voxel step (one-sided at the grid's ends, 0
+// along an axis of one voxel and next to a void voxel). A new pf_malloc array of 3 w h d doubles;
+// null on bad input.
+double* VA_ImageGradAverageOverTimeSubtractMin(const FRAME* frame, FRAME** averaged, bool show);
+
+// Breast background parenchymal enhancement (BPE) of a dynamic contrast series (time point 0 the
+// pre-contrast baseline, times in seconds) inside a 3D ROI of the breast tissue. For every ROI
+// voxel with a baseline S0 > 0 the relative enhancement RE(t) = 100 (S(t) - S0) / S0 (percent);
+// the voxel enhances when its early enhancement RE at the first post-contrast time point reaches
+// the threshold percentage. The map (a new real 3D frame) holds, for every enhancing voxel, the
+// least-squares slope of RE over the post-contrast time points in percent per minute (the early
+// enhancement itself when there is one post-contrast point), 0 elsewhere. The report is one line
+// of tab-separated values (with header, a line of their names before it):
+//   ROI voxels, ROI volume (cm3), BPE voxels, BPE volume (cm3), BPE fraction (%), mean early
+//   enhancement of the BPE voxels (%), mean slope of the BPE voxels (%/min)
+// (means 0 without BPE voxels). Thresholds outside 0..100, fewer than two time points, an ROI of
+// another size or an empty one: a named message and null.
+FRAME* VA_BreastBPEmapAnalysisAndReport(const FRAME* frame, const FRAME* roi, const SPC* spc, const double* times,
+                                        double threshold, bool header, CString* report, bool show = true);
+
+// The texture gradient (VA_DetectGrad3D with the record) of every time point, its magnitude's
+// largest value over time per voxel as a new real 3D frame; voxels outside the ROI (3D, may be
+// null) are 0. A noise above 0 is the normalisation coefficient of magnitude measure 2 (the
+// gradient relative to the noise and the local mean); otherwise the record's coefficient holds.
+// Null on failure or Esc.
+FRAME* VA_MSTG_Aggregate4D(const CVol* vol, const VA_URALGRAD* record, double noise, const FRAME* roi, bool show);
+
+// The time point at which the mean of the defined voxels inside the box (voxel corners, inclusive,
+// clipped to the frame) is largest; the earliest on ties. "Box is outside the volume" when the
+// clipped box is empty, "4D volume is required" for a single time point.
+bool VA_VolGetBoxPeak(const FRAME* frame, const RECT3D* box, int* timeIndex, bool show);
+
+// The 4D gradient magnitude of a dynamic series, type 0 (the only one):
+//   |grad V| = sqrt(Vx^2 + Vy^2 + Vz^2 + Vt^2)
+// at every voxel and time point, the spatial derivatives per voxel step and the temporal one per
+// second of the dynamic coordinates' times, all by central differences (one-sided at the ends;
+// unequally spaced times weighted by their distance), so a series linear in x, y, z and time gives
+// a constant. Neighbours run in chronological order, whatever the stored one. Voxels outside the
+// ROI (3D, or of the frame's time points) and those next to a void give 0 and void. A new real
+// frame of the series' size; "Times should differ" when two time points share a time.
+FRAME* VA_VolBasicGradient4D(const FRAME* frame, const DYNCRD* dyn, const FRAME* roi, int type, bool show);
 
 // Mutual information between consecutive time points, averaged over the T-1 pairs, on the voxels
 // of the ROI (a 3D ROI applies to every time point; none: all voxels); measure 3 gives the mutual

@@ -526,3 +526,80 @@ bool VA_VolSetImagePositions(CVol* vol, const DPOINT3D* start) {
                               start->z + n[2] * vol->spc.z * z};
   return true;
 }
+
+namespace {
+
+// Resamples every time point of the volume through the target-to-source matrix onto its own grid
+// and swaps the new voxels into its frame, which keeps its address (undo records and views that
+// hold the frame stay valid).
+bool resampleInPlace(CVol* vol, const double matrix[16], int interpolation, bool show) {
+  FRAME* out = VA_VolResample(vol->frame, vol->Spc(), matrix, &vol->frame->dim, vol->Spc(), interpolation, false, 50,
+                              show);
+  if (!out) return false;
+  std::swap(vol->frame->data, out->data);
+  PR_FrameDelete(&out);
+  return true;
+}
+
+bool lineGuideFail(const wchar_t* name, const wchar_t* why, bool show) {
+  if (show) twk::showNamedError(name, why);
+  return false;
+}
+
+}  // namespace
+
+bool VA_VolShiftUsingVector(CVol* vol, const DPOINT3D points[2], int interpolation, bool show) {
+  const wchar_t* name = L"CVol::ShiftUsingVector";
+  if (!vol || !vol->frame || !points) return lineGuideFail(name, L"Volume is required", show);
+  const double v[3] = {points[1].x - points[0].x, points[1].y - points[0].y, points[1].z - points[0].z};
+  if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2]))
+    return lineGuideFail(name, L"Invalid shift vector", show);
+  if (v[0] == 0 && v[1] == 0 && v[2] == 0) return lineGuideFail(name, L"Shift vector is zero", show);
+  // The voxel that lands at index i came from i - v.
+  const double m[16] = {1, 0, 0, -v[0], 0, 1, 0, -v[1], 0, 0, 1, -v[2], 0, 0, 0, 1};
+  return resampleInPlace(vol, m, interpolation, show);
+}
+
+bool VA_VolRotateUsingSector(CVol* vol, const DPOINT3D points[3], int interpolation, bool show) {
+  const wchar_t* name = L"CVol::RotateUsingSector";
+  if (!vol || !vol->frame || !points) return lineGuideFail(name, L"Volume is required", show);
+  const double s[3] = {vol->spc.x, vol->spc.y, vol->spc.z};
+  const double c[3] = {points[1].x, points[1].y, points[1].z};
+  // The arms in millimetres.
+  const double a[3] = {(points[0].x - c[0]) * s[0], (points[0].y - c[1]) * s[1], (points[0].z - c[2]) * s[2]};
+  const double b[3] = {(points[2].x - c[0]) * s[0], (points[2].y - c[1]) * s[1], (points[2].z - c[2]) * s[2]};
+  const double n[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+  const double cross = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  const double dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+  const double la = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+  const double lb = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
+  if (!(la > 0) || !(lb > 0) || !std::isfinite(cross) || !std::isfinite(dot))
+    return lineGuideFail(name, L"Sector arms should not be empty", show);
+  if (cross <= 1e-12 * la * lb) {
+    if (dot > 0) return lineGuideFail(name, L"Rotation is not specified", show);
+    return lineGuideFail(name, L"Sector arms should not lie on one line", show);
+  }
+  // Q turns arm a onto arm b (Rodrigues); the voxel at x came from c + Q^T (x - c), in millimetres.
+  const double k[3] = {n[0] / cross, n[1] / cross, n[2] / cross};
+  const double cs = dot / (la * lb), sn = cross / (la * lb);
+  double q[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) q[i][j] = (i == j ? cs : 0.0) + (1 - cs) * k[i] * k[j];
+  q[0][1] -= sn * k[2];
+  q[0][2] += sn * k[1];
+  q[1][0] += sn * k[2];
+  q[1][2] -= sn * k[0];
+  q[2][0] -= sn * k[1];
+  q[2][1] += sn * k[0];
+  // Index form: source = S^-1 Q^T S x + (c - S^-1 Q^T S c).
+  double m[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  for (int i = 0; i < 3; ++i) {
+    double t = c[i];
+    for (int j = 0; j < 3; ++j) {
+      m[i * 4 + j] = q[j][i] * s[j] / s[i];
+      t -= m[i * 4 + j] * c[j];
+    }
+    m[i * 4 + 3] = t;
+  }
+  return resampleInPlace(vol, m, interpolation, show);
+}

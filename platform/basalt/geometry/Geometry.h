@@ -116,6 +116,16 @@ CVol* VA_VolChangeResolution(const CVol* vol, const SPC* voxelSize, int interpol
 // positions of the target grid, everything else carried. Takes *frame (cleared) on success.
 CVol* VA_CloneResampled(const CVol* vol, FRAME** frame, const double matrix[16], const SPC* targetSpc, bool show);
 
+// The line-guide moves of a volume, resampled in place on its own grid (the frame keeps its
+// address; every time point). The shift moves the voxels by the vector from points[0] to points[1]
+// (voxel coordinates); "Shift vector is zero" for none. The sector turn rotates them about
+// points[1] by the angle from points[0] to points[2], about the normal of the sector's plane, in
+// millimetres (so the turn is a true rotation on anisotropic voxels); "Rotation is not specified"
+// when the arms point the same way, "Sector arms should not lie on one line" for a straight
+// sector. Outside the old field of view: 0 for integer and ROI volumes, void for real ones.
+bool VA_VolShiftUsingVector(CVol* vol, const DPOINT3D points[2], int interpolation, bool show);
+bool VA_VolRotateUsingSector(CVol* vol, const DPOINT3D points[3], int interpolation, bool show);
+
 // Up to three turns by multiples of 90 degrees about the volume axes, applied in order.
 #pragma pack(push, 1)
 struct VA_ROT {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -18,6 +20,7 @@
 #include "Vol.h"
 #include "dicom/DicomVolume.h"
 #include "dynamics/Dynamics.h"
+#include "filters/Filters.h"
 #include "geometry/Dynamic4D.h"
 #include "volops/VolumeOperations.h"
 #include "volume/Frame.h"
@@ -181,7 +184,7 @@ TEST_F(Dynamic4D, MultiechoFoldRecoversS0AndT2OfModelData) {
           twk::setVoxelValue(vol.frame, x, y, z, t, x == 2 && y == 1 && z == 1 ? 3.0 : s0(x, y, z) * std::exp(-te[t] / t2(x, y, z)));
   CVol* a = nullptr;
   CVol* b = nullptr;
-  ASSERT_TRUE(VA_FoldMultiechoVolume4D(&vol, 5.0, &a, &b, true));
+  ASSERT_TRUE(VA_FoldMultiechoVolume4D(&vol, nullptr, 5.0, &a, &b, true));
   for (int z = 0; z < 2; ++z)
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) {
@@ -370,3 +373,225 @@ TEST_F(Dynamic4D, SuvOfPydicomSeriesEqualsTheHandFormula) {
 }
 
 }  // namespace
+
+namespace {
+
+// A volume of T time points over a w x h x d grid, value(x, y, z, t), with its dynamic records.
+struct Series {
+  CVol vol;
+  Series(DIM3D d, const std::vector<DYNCRD>& dyn, const std::function<double(int, int, int, int)>& value) {
+    vol.frame = PR_FrameCreate(FRM_REAL, 64, d, true);
+    vol.dyn = pf_duplicate(dyn.data(), int64_t(dyn.size()));
+    for (int t = 0; t < d.t; ++t)
+      for (int z = 0; z < d.d; ++z)
+        for (int y = 0; y < d.h; ++y)
+          for (int x = 0; x < d.w; ++x) twk::setVoxelValue(vol.frame, x, y, z, t, value(x, y, z, t));
+  }
+};
+
+CVol* mapOf(DIM3D d, const std::function<double(int, int, int)>& value) {
+  auto* v = new CVol;
+  v->frame = PR_FrameCreate(FRM_REAL, 64, DIM3D{d.w, d.h, d.d, 1}, true);
+  for (int z = 0; z < d.d; ++z)
+    for (int y = 0; y < d.h; ++y)
+      for (int x = 0; x < d.w; ++x) twk::setVoxelValue(v->frame, x, y, z, 0, value(x, y, z));
+  return v;
+}
+
+}  // namespace
+
+TEST_F(Dynamic4D, IvimResidualIsZeroOnModelDataAndTheRmsOfKnownDeviations) {
+  const std::vector<double> bValues = {0, 10, 50, 100, 200, 400, 800};
+  std::vector<DYNCRD> dyn(bValues.size());
+  for (size_t i = 0; i < dyn.size(); ++i) dyn[i].bValue = bValues[i];
+  const DIM3D d{3, 2, 2, int(bValues.size())};
+  auto f = [](int x, int, int) { return 0.05 + 0.05 * x; };
+  auto dt = [](int, int y, int) { return 0.0008 + 0.0004 * y; };
+  auto dp = [](int x, int y, int z) { return x == 2 && z == 1 ? VOID_VALUE : 0.02 + 0.01 * y; };
+  auto s0 = [](int x, int y, int z) { return 800.0 + 50 * x + 20 * y + 10 * z; };
+  auto model = [&](int x, int y, int z, int t) {
+    const double b = bValues[size_t(t)];
+    if (dp(x, y, z) == VOID_VALUE) return s0(x, y, z) * std::exp(-b * dt(x, y, z));  // mono-exponential
+    return s0(x, y, z) * ((1 - f(x, y, z)) * std::exp(-b * dt(x, y, z)) + f(x, y, z) * std::exp(-b * dp(x, y, z)));
+  };
+  std::unique_ptr<CVol> fMap(mapOf(d, f)), dtMap(mapOf(d, dt)), dpMap(mapOf(d, dp)), s0Map(mapOf(d, s0));
+  // Known deviations +e at b = 10, -e at b = 400 on top of the model: with the S0 map the RMS is
+  // e sqrt(2 / 7).
+  for (const double e : {0.0, 6.0}) {
+    Series series(d, dyn, [&](int x, int y, int z, int t) { return model(x, y, z, t) + (t == 1 ? e : t == 5 ? -e : 0); });
+    FrameGuard withS0(VA_RecoverIvimResidual(&series.vol, s0Map.get(), fMap.get(), dpMap.get(), dtMap.get(), true));
+    FrameGuard fitted(VA_RecoverIvimResidual(&series.vol, nullptr, fMap.get(), dpMap.get(), dtMap.get(), true));
+    ASSERT_TRUE(withS0.f && fitted.f);
+    for (int z = 0; z < 2; ++z)
+      for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+          EXPECT_NEAR(twk::voxelValue(withS0.f, x, y, z, 0), e * std::sqrt(2.0 / 7), 1e-9) << x << y << z;
+          // The least-squares amplitude can only do as well or better than the true S0.
+          const double r = twk::voxelValue(fitted.f, x, y, z, 0);
+          if (e == 0) EXPECT_NEAR(r, 0, 1e-9);
+          else EXPECT_LE(r, e * std::sqrt(2.0 / 7) + 1e-9);
+        }
+  }
+  // Maps of another grid are refused by name.
+  Series series(d, dyn, model);
+  std::unique_ptr<CVol> small(mapOf(DIM3D{2, 2, 2, 1}, f));
+  EXPECT_EQ(VA_RecoverIvimResidual(&series.vol, nullptr, small.get(), dpMap.get(), dtMap.get(), true), nullptr);
+  EXPECT_EQ(ui_.lastMessage(), CString(L"VA_RecoverIvimResidual : Parameter maps should match the volume's dimensions"));
+}
+
+TEST_F(Dynamic4D, BoxPeakIsTheTimePointOfTheLargestBoxMean) {
+  std::vector<DYNCRD> dyn(6);
+  // Inside x, y in 1..2 the signal peaks at t = 4, elsewhere at t = 1 (and much higher).
+  Series series(DIM3D{5, 4, 2, 6}, dyn, [](int x, int y, int, int t) {
+    const bool inside = x >= 1 && x <= 2 && y >= 1 && y <= 2;
+    return inside ? 10.0 - (t - 4) * (t - 4) + x : 1000.0 * (t == 1);
+  });
+  int t = -1;
+  const RECT3D box{1, 1, 0, 2, 2, 1};
+  ASSERT_TRUE(VA_VolGetBoxPeak(series.vol.frame, &box, &t, true));
+  EXPECT_EQ(t, 4);
+  // Corners in any order; a box partly outside is clipped to the volume.
+  const RECT3D reversed{2, 2, 1, 1, 1, -5};
+  ASSERT_TRUE(VA_VolGetBoxPeak(series.vol.frame, &reversed, &t, true));
+  EXPECT_EQ(t, 4);
+  const RECT3D whole{-3, -3, -3, 10, 10, 10};
+  ASSERT_TRUE(VA_VolGetBoxPeak(series.vol.frame, &whole, &t, true));
+  EXPECT_EQ(t, 1);
+  const RECT3D outside{6, 0, 0, 9, 3, 1};
+  EXPECT_FALSE(VA_VolGetBoxPeak(series.vol.frame, &outside, &t, true));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"VA_VolGetBoxPeak : Box is outside the volume"));
+}
+
+TEST_F(Dynamic4D, BasicGradient4DOfALinearSeriesIsConstant) {
+  // Times stored out of order and unevenly spaced; V = 2x + 3y - z + 0.5 time.
+  const double times[5] = {4, 0, 1.5, 9, 2};
+  std::vector<DYNCRD> dyn(5);
+  for (int t = 0; t < 5; ++t) dyn[size_t(t)].time = times[t];
+  const DIM3D d{5, 4, 3, 5};
+  Series series(d, dyn, [&](int x, int y, int z, int t) { return 2.0 * x + 3.0 * y - z + 0.5 * times[t]; });
+  FrameGuard roi(makeFrame(FRM_ROI, 1, DIM3D{5, 4, 3, 1}, [](int x, int, int, int) { return x < 4 ? 1.0 : 0.0; }));
+  FrameGuard g(VA_VolBasicGradient4D(series.vol.frame, series.vol.dyn, roi.f, 0, true));
+  ASSERT_TRUE(g.f);
+  const double expected = std::sqrt(4.0 + 9.0 + 1.0 + 0.25);
+  for (int t = 0; t < 5; ++t)
+    for (int z = 0; z < 3; ++z)
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x)
+          ASSERT_NEAR(twk::voxelValue(g.f, x, y, z, t), x < 4 ? expected : 0.0, 1e-12) << x << y << z << t;
+  // A void voxel voids its neighbours' derivatives along each axis and itself.
+  twk::setVoxelValue(series.vol.frame, 2, 2, 1, 2, VOID_VALUE);
+  FrameGuard v(VA_VolBasicGradient4D(series.vol.frame, series.vol.dyn, nullptr, 0, true));
+  EXPECT_EQ(twk::voxelValue(v.f, 2, 2, 1, 2), VOID_VALUE);
+  EXPECT_EQ(twk::voxelValue(v.f, 1, 2, 1, 2), VOID_VALUE);
+  EXPECT_EQ(twk::voxelValue(v.f, 2, 2, 1, 4), VOID_VALUE);  // chronological neighbour (t 2 is time 1.5, t 4 is 2)
+  EXPECT_NEAR(twk::voxelValue(v.f, 0, 0, 0, 2), expected, 1e-12);
+  // Bad input: another type, two time points sharing a time.
+  EXPECT_EQ(VA_VolBasicGradient4D(series.vol.frame, series.vol.dyn, nullptr, 1, true), nullptr);
+  EXPECT_EQ(ui_.lastMessage(), CString(L"VA_VolBasicGradient4D : Invalid gradient type"));
+  series.vol.dyn[3].time = 4;
+  EXPECT_EQ(VA_VolBasicGradient4D(series.vol.frame, series.vol.dyn, nullptr, 0, true), nullptr);
+  EXPECT_EQ(ui_.lastMessage(), CString(L"VA_VolBasicGradient4D : Times should differ"));
+}
+
+TEST_F(Dynamic4D, MultiechoFoldWithSmoothingFitsTheSmoothedEchoes) {
+  const double te[4] = {0.01, 0.03, 0.05, 0.08};
+  std::vector<DYNCRD> dyn(4);
+  for (int t = 0; t < 4; ++t) dyn[size_t(t)].echoTime = te[t];
+  Series series(DIM3D{6, 5, 3, 4}, dyn, [&](int x, int y, int z, int t) {
+    return (300.0 + 40 * ((x * 7 + y * 3 + z) % 5)) * std::exp(-te[t] / (0.04 + 0.01 * (x % 2)));
+  });
+  VA_VOLSMOOTH smooth;
+  smooth.radius = 1.0;
+  CVol* a = nullptr;
+  CVol* b = nullptr;
+  ASSERT_TRUE(VA_FoldMultiechoVolume4D(&series.vol, &smooth, 0.0, &a, &b, true));
+  // The same fit on echoes smoothed beforehand.
+  CVol pre;
+  pre.frame = VA_VolSmoothWithROI(&smooth, series.vol.frame, -1, nullptr, series.vol.Spc(), false, false);
+  pre.dyn = pf_duplicate(dyn.data(), 4);
+  pre.spc = series.vol.spc;
+  CVol* c = nullptr;
+  CVol* e = nullptr;
+  ASSERT_TRUE(VA_FoldMultiechoVolume4D(&pre, nullptr, 0.0, &c, &e, true));
+  for (int z = 0; z < 3; ++z)
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 6; ++x) {
+        EXPECT_EQ(twk::voxelValue(a->frame, x, y, z, 0), twk::voxelValue(c->frame, x, y, z, 0));
+        EXPECT_EQ(twk::voxelValue(b->frame, x, y, z, 0), twk::voxelValue(e->frame, x, y, z, 0));
+      }
+  // The smoothing changed the echoes, so the maps differ from the unsmoothed fit somewhere.
+  CVol* raw = nullptr;
+  CVol* rawT2 = nullptr;
+  ASSERT_TRUE(VA_FoldMultiechoVolume4D(&series.vol, nullptr, 0.0, &raw, &rawT2, true));
+  EXPECT_NE(twk::voxelValue(raw->frame, 2, 2, 1, 0), twk::voxelValue(a->frame, 2, 2, 1, 0));
+  delete raw;
+  delete rawT2;
+  for (CVol* v : {a, b, c, e}) delete v;
+}
+
+TEST_F(Dynamic4D, GradientOfTheTimeAverageLessItsMinimum) {
+  // Mean over time 10 + 2x - 3y + 0.5 z^2 (+ t - 1 averages away over t = 0, 1, 2).
+  std::vector<DYNCRD> dyn(3);
+  const DIM3D d{5, 4, 3, 3};
+  Series series(d, dyn, [](int x, int y, int z, int t) { return 10.0 + 2 * x - 3 * y + 0.5 * z * z + (t - 1); });
+  FRAME* averaged = nullptr;
+  double* g = VA_ImageGradAverageOverTimeSubtractMin(series.vol.frame, &averaged, true);
+  ASSERT_TRUE(g && averaged);
+  FrameGuard keep(averaged);
+  // The smallest mean (x 0, y 3, z 0: 1) is subtracted.
+  EXPECT_EQ(twk::voxelValue(averaged, 0, 3, 0, 0), 0.0);
+  EXPECT_EQ(twk::voxelValue(averaged, 4, 0, 2, 0), 10.0 + 8 + 2 - 1);
+  for (int z = 0; z < 3; ++z)
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 5; ++x) {
+        const double* v = g + 3 * ((z * 4 + y) * 5 + x);
+        EXPECT_NEAR(v[0], 2.0, 1e-12);
+        EXPECT_NEAR(v[1], -3.0, 1e-12);
+        // d/dz of 0.5 z^2 by central (z = 1: 1) and one-sided differences (z = 0: 0.5, z = 2: 1.5).
+        EXPECT_NEAR(v[2], z == 1 ? 1.0 : z == 0 ? 0.5 : 1.5, 1e-12);
+      }
+  pf_free(&g);
+}
+
+TEST_F(Dynamic4D, BreastEnhancementMapAndReportOfAKnownSeries) {
+  // Baseline 100; early enhancement 10 x percent at 1 min, 6 % more at 2 min (slope 6 %/min).
+  std::vector<DYNCRD> dyn(3);
+  const double times[3] = {0, 60, 120};
+  Series series(DIM3D{8, 2, 1, 3}, dyn, [](int x, int, int, int t) { return t == 0 ? 100.0 : 100.0 + 10 * x + 6 * (t - 1); });
+  FrameGuard roi(makeFrame(FRM_ROI, 1, DIM3D{8, 2, 1, 1}, [](int, int, int, int) { return 1.0; }));
+  const SPC spc{1, 1, 2};
+  CString report;
+  FrameGuard map(VA_BreastBPEmapAnalysisAndReport(series.vol.frame, roi.f, &spc, times, 45, true, &report));
+  ASSERT_TRUE(map.f);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 8; ++x) EXPECT_NEAR(twk::voxelValue(map.f, x, y, 0, 0), x >= 5 ? 6.0 : 0.0, 1e-9) << x;
+  EXPECT_EQ(report, CString(L"ROI voxels\tROI volume (cm3)\tBPE voxels\tBPE volume (cm3)\tBPE fraction (%)\t"
+                            L"Mean early enhancement (%)\tMean slope (%/min)\n"
+                            L"16\t0.0320\t6\t0.0120\t37.5000\t60.0000\t6.0000\n"));
+  // Two time points: the early enhancement is the map; a threshold above 100 is refused.
+  Series two(DIM3D{8, 2, 1, 2}, std::vector<DYNCRD>(2), [](int x, int, int, int t) { return t == 0 ? 100.0 : 100.0 + 10 * x; });
+  FrameGuard early(VA_BreastBPEmapAnalysisAndReport(two.vol.frame, roi.f, &spc, times, 45, false, &report));
+  ASSERT_TRUE(early.f);
+  EXPECT_EQ(twk::voxelValue(early.f, 7, 1, 0, 0), 70.0);
+  EXPECT_EQ(report, CString(L"16\t0.0320\t6\t0.0120\t37.5000\t60.0000\t60.0000\n"));
+  EXPECT_EQ(VA_BreastBPEmapAnalysisAndReport(two.vol.frame, roi.f, &spc, times, 101, false, &report), nullptr);
+  EXPECT_EQ(ui_.lastMessage(), CString(L"VA_BreastBPEmapAnalysisAndReport : Threshold percentage should lie in [0,100]"));
+}
+
+TEST_F(Dynamic4D, TextureGradientMaximumOverTime) {
+  // A step along x whose height grows with time: the last time point's gradient is the largest.
+  std::vector<DYNCRD> dyn(3);
+  Series series(DIM3D{12, 8, 6, 3}, dyn, [](int x, int, int, int t) { return x < 6 ? 100.0 : 100.0 + 50 * (t + 1); });
+  VA_URALGRAD record{0, 0, 0, 1.0, 1.0, 2.0};
+  FrameGuard roi(makeFrame(FRM_ROI, 1, DIM3D{12, 8, 6, 1}, [](int x, int, int, int) { return x < 9 ? 1.0 : 0.0; }));
+  FrameGuard top(VA_MSTG_Aggregate4D(&series.vol, &record, 0, roi.f, true));
+  ASSERT_TRUE(top.f);
+  FRAME* last = nullptr;
+  ASSERT_TRUE(VA_DetectGrad3D(&record, series.vol.frame, 2, series.vol.Spc(), nullptr, nullptr, nullptr, &last, false));
+  FrameGuard keep(last);
+  for (int z = 0; z < 6; ++z)
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 12; ++x)
+        ASSERT_EQ(twk::voxelValue(top.f, x, y, z, 0), x < 9 ? twk::voxelValue(last, x, y, z, 0) : 0.0) << x << y << z;
+  EXPECT_GT(twk::voxelValue(top.f, 6, 4, 3, 0), 0.0);
+}

@@ -545,3 +545,67 @@ TEST_F(Geometry, EscStopsAResampleSilently) {
 }
 
 }  // namespace
+
+TEST_F(Geometry, LineGuideShiftAndSectorTurnInPlace) {
+  auto fill = [](CVol& vol, DIM3D d) {
+    vol.frame = PR_FrameCreate(FRM_INT, 16, d, true);
+    for (int z = 0; z < d.d; ++z)
+      for (int y = 0; y < d.h; ++y)
+        for (int x = 0; x < d.w; ++x) twk::setVoxelValue(vol.frame, x, y, z, 0, 1 + x + 20 * y + 400 * z);
+  };
+  const DIM3D d{14, 10, 5, 1};
+  auto source = [](int x, int y, int z) { return 1.0 + x + 20 * y + 400 * z; };
+  auto inside = [&](int x, int y, int z) { return x >= 0 && y >= 0 && z >= 0 && x < d.w && y < d.h && z < d.d; };
+  {
+    CVol vol;
+    fill(vol, d);
+    const FRAME* frame = vol.frame;
+    const uint8_t* data = frame->data;
+    const DPOINT3D vector[2] = {{3, 3, 1}, {5, 2, 2}};  // (2, -1, 1)
+    ASSERT_TRUE(vol.ShiftUsingVector(nullptr, vector, VA_INTERP_NEAREST));
+    EXPECT_EQ(vol.frame, frame);
+    EXPECT_NE(vol.frame->data, data);  // new voxels swapped into the same frame
+    for (int z = 0; z < d.d; ++z)
+      for (int y = 0; y < d.h; ++y)
+        for (int x = 0; x < d.w; ++x)
+          ASSERT_EQ(twk::voxelValue(vol.frame, x, y, z, 0),
+                    inside(x - 2, y + 1, z - 1) ? source(x - 2, y + 1, z - 1) : 0.0) << x << y << z;
+    const DPOINT3D none[2] = {{1, 1, 1}, {1, 1, 1}};
+    EXPECT_FALSE(vol.ShiftUsingVector(nullptr, none, VA_INTERP_NEAREST));
+    EXPECT_EQ(ui_.lastMessage(), CString(L"CVol::ShiftUsingVector : Shift vector is zero"));
+  }
+  {
+    // A quarter turn about z in millimetres on voxels twice as tall as wide: the arm of 4 voxels
+    // along x (4 mm) turns onto the arm of 2 voxels along y (4 mm). The voxel dx, dy from the apex
+    // comes from (2 dy, -dx / 2), which is a voxel centre for even dx.
+    CVol vol;
+    fill(vol, d);
+    vol.spc = SPC{1, 2, 1};
+    const DPOINT3D sector[3] = {{10, 4, 2}, {6, 4, 2}, {6, 6, 2}};
+    ASSERT_TRUE(vol.RotateUsingSector(nullptr, sector, VA_INTERP_NEAREST));
+    int checked = 0;
+    for (int z = 0; z < d.d; ++z)
+      for (int y = 0; y < d.h; ++y)
+        for (int x = 0; x < d.w; x += 1) {
+          const int dx = x - 6, dy = y - 4;
+          if (dx % 2 != 0) continue;
+          const int sx = 6 + 2 * dy, sy = 4 - dx / 2;
+          ASSERT_EQ(twk::voxelValue(vol.frame, x, y, z, 0), inside(sx, sy, z) ? source(sx, sy, z) : 0.0)
+              << x << " " << y << " " << z;
+          ++checked;
+        }
+    EXPECT_GT(checked, 100);
+    const struct {
+      DPOINT3D p[3];
+      const wchar_t* message;
+    } refused[] = {
+        {{{8, 4, 2}, {6, 4, 2}, {10, 4, 2}}, L"CVol::RotateUsingSector : Rotation is not specified"},
+        {{{8, 4, 2}, {6, 4, 2}, {2, 4, 2}}, L"CVol::RotateUsingSector : Sector arms should not lie on one line"},
+        {{{6, 4, 2}, {6, 4, 2}, {2, 4, 2}}, L"CVol::RotateUsingSector : Sector arms should not be empty"},
+    };
+    for (const auto& r : refused) {
+      EXPECT_FALSE(vol.RotateUsingSector(nullptr, r.p, VA_INTERP_NEAREST));
+      EXPECT_EQ(ui_.lastMessage(), CString(r.message));
+    }
+  }
+}

@@ -8,6 +8,9 @@
 #include <cstdint>
 
 #include "CString.h"
+#include "TwkTypes.h"
+
+struct Poly3D;
 
 // Similarity measures (VA_REGMEASURE).
 enum : int32_t {
@@ -76,3 +79,26 @@ struct VA_AF4D : VA_AF3D {
 // Whether the record's measure is a gradient measure (5 or 6), which uses the texture-gradient
 // settings; with their magnitude 2 it also needs noise levels.
 bool VA_AF3D_UsesGradientMeasure(const VA_AF3D& record);
+
+// The display name of a similarity measure code ("Signal Difference" .. "Normalized Gradient
+// Field+"; the deformable-only codes 7 and 8 too); "Unknown" for others.
+const wchar_t* VA_GetRegMeasureName(int measure);
+
+// ---- the engine ----
+// Registration of a 3D source onto a 3D target (both time point 0). The search starts from the
+// record's initial transformation file (relative names are in folder) or, without one, from the
+// two grids' centres laid onto each other; a coarse search at the coarsest level of the subsample
+// covers the record's translation ranges and rotation, scale and shear grids (never leaving them),
+// then the fine optimisation of the transform type (0 translation, 1 rigid, 2 affine) runs over the
+// levels from the subsample down to full resolution with an effort set by the finetune power (0:
+// none), twice with multipass. With the use-target-ROI flag the measure is taken inside the mask
+// (target grid), grown by the inflate in its units. Voids (1e60) never enter a measure. The result
+// is the target-to-source voxel-index matrix (4 x 4, rows of four, translation last), written to
+// the record's final transformation file when one is named. False on bad input (reported when
+// show), on failure, or silently on Esc.
+bool VA_RegisterAF3Dto3DMatrix(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
+                               const FRAME* target, const FRAME* mask, const SPC* tgtSpc, double matrix[16],
+                               double* finalCost, bool show);
+// The same returning the transform as a new Poly3D (the caller's).
+bool VA_RegisterAF3Dto3D(VA_AF3D record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
+                         const FRAME* target, const FRAME* mask, const SPC* tgtSpc, Poly3D** transform, bool show);

@@ -19,6 +19,13 @@ struct BitSlice {
     const uint8_t mask = uint8_t(0x80 >> (x % 8));
     byte = on ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
   }
+  // Pixels a..b (inclusive, within the row) of row y, whole bytes at a time.
+  void span(int a, int b, int y, bool on) const {
+    uint8_t* row = bits + int64_t(y) * lineBytes;
+    while (a <= b && a % 8 != 0) set(a++, y, on);
+    while (b >= a && b % 8 != 7) set(b--, y, on);
+    if (a <= b) std::fill(row + a / 8, row + b / 8 + 1, on ? uint8_t(0xFF) : uint8_t(0));
+  }
 };
 
 // The pixels of a segment, one per step along its major axis (both ends included), walked only
@@ -72,20 +79,25 @@ bool PR_DrawPolypolygon(uint8_t* bits, int w, int h, const POINT2D* vertices, co
   }
   ymin = std::max(ymin, 0);
   ymax = std::min(ymax, h - 1);
-  std::vector<double> crossings;
-  for (int y = ymin; y <= ymax; ++y) {
-    crossings.clear();
-    const double yc = y;
+  if (ymax >= ymin) {
+    // Each edge adds its crossing to the rows it spans (half-open in y, so that a vertex on a row is
+    // counted once): the work follows the outline's length, not rows times edges.
+    std::vector<std::vector<double>> rows(size_t(ymax - ymin + 1));
     for (const Edge& e : edges) {
-      // Half-open in y, so that a vertex on the scan line is counted once.
-      if ((e.y0 <= yc) == (e.y1 <= yc)) continue;
-      crossings.push_back(e.x0 + (yc - e.y0) * (e.x1 - e.x0) / (e.y1 - e.y0));
+      if (e.y0 == e.y1) continue;
+      const int lo = std::max(int(std::min(e.y0, e.y1)), ymin), hi = std::min(int(std::max(e.y0, e.y1)) - 1, ymax);
+      // The same arithmetic for every row, so that a crossing on a pixel centre lands exactly on it.
+      for (int y = lo; y <= hi; ++y)
+        rows[size_t(y - ymin)].push_back(e.x0 + (double(y) - e.y0) * (e.x1 - e.x0) / (e.y1 - e.y0));
     }
-    std::sort(crossings.begin(), crossings.end());
-    for (size_t k = 0; k + 1 < crossings.size(); k += 2) {
-      const double a = std::max(std::ceil(crossings[k]), 0.0);
-      const double b = std::min(std::floor(crossings[k + 1]), double(w - 1));
-      for (double x = a; x <= b; ++x) s.set(int(x), y, fillValue != 0);
+    for (int y = ymin; y <= ymax; ++y) {
+      std::vector<double>& crossings = rows[size_t(y - ymin)];
+      std::sort(crossings.begin(), crossings.end());
+      for (size_t k = 0; k + 1 < crossings.size(); k += 2) {
+        const double a = std::max(std::ceil(crossings[k]), 0.0);
+        const double b = std::min(std::floor(crossings[k + 1]), double(w - 1));
+        if (a <= b) s.span(int(a), int(b), y, fillValue != 0);
+      }
     }
   }
   const int edgeValue = outlineValue >= 0 ? outlineValue : fillValue;

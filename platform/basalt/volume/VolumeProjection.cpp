@@ -1,6 +1,7 @@
 #include "VolumeProjection.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -31,7 +32,7 @@ void multiply(const Matrix a, const Matrix b, Matrix out) {
 }
 
 // R = Rz * Ry * Rx; column k of R is the volume direction of projection axis k.
-bool axisMap(const VA_VOLPROJ* proj, AxisMap* map) {
+bool computeAxisMap(const VA_VOLPROJ* proj, AxisMap* map) {
   int qx, qy, qz;
   if (!quarterTurns(proj->rotation[0], &qx) || !quarterTurns(proj->rotation[1], &qy) ||
       !quarterTurns(proj->rotation[2], &qz))
@@ -52,6 +53,27 @@ bool axisMap(const VA_VOLPROJ* proj, AxisMap* map) {
         map->reversed[k] = r[row][k] < 0;
       }
   return true;
+}
+
+// The map of the last rotations asked for on this thread: a view maps every point of a contour and
+// every box it draws through the same record.
+bool axisMap(const VA_VOLPROJ* proj, AxisMap* map) {
+  struct Last {
+    double rotation[3];
+    bool ok = false;
+    bool valid = false;
+    AxisMap map;
+  };
+  thread_local Last last;
+  if (last.valid && std::memcmp(last.rotation, proj->rotation, sizeof last.rotation) == 0) {
+    if (last.ok) *map = last.map;
+    return last.ok;
+  }
+  std::memcpy(last.rotation, proj->rotation, sizeof last.rotation);
+  last.ok = computeAxisMap(proj, &last.map);
+  last.valid = true;
+  if (last.ok) *map = last.map;
+  return last.ok;
 }
 
 }  // namespace

@@ -346,6 +346,19 @@ TEST(CurveViewer, LabelsSpinPaletteConversionAndSave) {
     for (int i = 0; i < 1005; ++i) viewer.OnSpin(-1);
     EXPECT_EQ(viewer.Radius(), 1000);
     EXPECT_EQ(viewer.RadiusLabel()->text(), QStringLiteral("radius 1000 voxels"));
+    EXPECT_TRUE(viewer.StatusLabel()->text().isEmpty());
+  }
+  {
+    // Three points at one time: a status text, nothing drawn, and no box however often it paints.
+    CDlgViewTac viewer(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true);
+    const double values[3] = {1, 2, 3}, times[3] = {5, 5, 5};
+    const double* curves[1] = {values};
+    viewer.SetCurves(0, curves, 1, nullptr, times, 3);
+    EXPECT_EQ(viewer.StatusLabel()->text(), QStringLiteral("Function argument axis is collapsed"));
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(viewer.Scene(TW_PANE_RECT{0, 0, 99, 99}).lines.empty());
+    viewer.resize(400, 300);
+    viewer.grab();
+    EXPECT_TRUE(script.messages.empty());
   }
   {
     // Clock times: labels 0 and 300; positive values plotted from 0; 25 curves without colours.

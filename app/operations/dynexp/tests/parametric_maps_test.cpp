@@ -14,6 +14,8 @@
 #include "DynExp.h"
 #include "DynExpDialogs.h"
 #include "OperationsTestKit.h"
+#include "RegularisedMapDriver.h"
+#include "TacVolume.h"
 #include "ScriptedUi.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
@@ -328,4 +330,169 @@ TEST(ParametricMaps, ExtrapolationOpensANewDocument) {
   EXPECT_EQ(out->dyn[1].bValue, 1200);
   EXPECT_NEAR(twk::voxelValue(out->frame, 1, 1, 0, 1), 800.0 * std::exp(-1.2), 0.5);
   TW_SetDynExpHost(nullptr);
+}
+
+// The output arrays of the regularised fits follow each model's table: parameter maps, the
+// additional map, zeros, and undefined values for an output the regularised fit does not give.
+TEST(RegularisedMaps, OutputArraysFollowTheModelsTable) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  FRAME* maps[4];
+  for (int k = 0; k < 4; ++k) maps[k] = VA_VolCreateUniform(FRM_REAL, DIM3D{2, 2, 1, 1}, 10.0 + k);
+  FRAME* additional = VA_VolCreateUniform(FRM_REAL, DIM3D{2, 2, 1, 1}, 99.0);
+  struct Case {
+    int model;
+    std::vector<int> requested;
+    std::vector<double> values;  // the first voxel of each entry
+  };
+  const Case cases[] = {
+      {18, {1, 1, 1, 1}, {11, 13, 12, 99}},            // f, Dt, Dp, RMSE
+      {52, {0, 1, 0, 1, 1}, {11, 0, 99}},              // alpha, TA (zeros), residual
+      {52, {1, 0, 0, 0, 0}, {10}},                     // only K
+      {57, {1, 0, 0, 1, 1}, {10, 99, VOID_VALUE}},     // the last output has no regularised map
+  };
+  for (const Case& c : cases) {
+    const int nReq = int(std::count(c.requested.begin(), c.requested.end(), 1));
+    double** out = GOMRconvertToDEMPoutput(c.model, int(c.requested.size()), c.requested.data(), nReq, maps, additional);
+    ASSERT_NE(out, nullptr) << c.model;
+    for (int j = 0; j < nReq; ++j) {
+      EXPECT_EQ(out[j][0], c.values[size_t(j)]) << c.model << " entry " << j;
+      EXPECT_EQ(out[j][3], c.values[size_t(j)]) << c.model << " entry " << j;
+    }
+    pf_free_parr(&out, nReq);
+  }
+  EXPECT_TRUE(script.messages.empty());
+  const int one[1] = {1};
+  EXPECT_EQ(GOMRconvertToDEMPoutput(8, 1, one, 1, maps, additional), nullptr);
+  EXPECT_EQ(script.lastMessage(), CString(L"GOMRconvertToDEMPoutput : Model does not support GoMR"));
+  for (FRAME*& f : maps) PR_FrameDelete(&f);
+  PR_FrameDelete(&additional);
+}
+
+// Optimisation 7 through the driver: one ROI gives the regularised maps as layers (undefined
+// outside the ROI); the whole volume, or two ROIs, give the one-ROI message and change nothing;
+// an interactive fit asks for its tolerance, and Cancel there ends quietly.
+TEST(RegularisedMaps, DriverFitsTheOneRoiOrRefuses) {
+  Fixture f({{roiVol({{1, 1, 0, 3, 2, 0}}, L"/data/lesion.roi"), true}});
+  f.host.SetCurrentModel(52);
+  ASSERT_EQ(f.host.GetCurrentOptimization(52, nullptr, nullptr), 7);
+  EXPECT_TRUE(TW_ModelSupportsGOMR(&f.host, 52));
+  const int req[DYNEXP_NUM_OUTPUTS] = {1, 1, 0, 1, 1};
+  ASSERT_TRUE(f.set->ActivateParametricMapCalculation(52, req, 15, 2, nullptr, nullptr, false, false, 1))
+      << twk::toUtf8(f.script.lastMessage().wstr());
+  EXPECT_TRUE(f.script.messages.empty()) << twk::toUtf8(f.script.lastMessage().wstr());
+  ASSERT_EQ(f.set->NumLayers(), 6);
+  EXPECT_EQ(f.layer(2)->name, CString(L"K"));
+  EXPECT_EQ(f.layer(4)->name, CString(L"TA"));
+  EXPECT_EQ(f.set->GetLayer(2)->filter.scheme, f.host.GetDefaultClrScheme(52, 0));
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const bool inside = x >= 1 && x <= 3 && y >= 1 && y <= 2;
+      const double k = twk::voxelValue(f.layer(2)->frame, x, y, 0, 0);
+      if (inside) {
+        EXPECT_GT(k, 0) << x << y;
+      } else {
+        EXPECT_EQ(k, VOID_VALUE) << x << y;
+      }
+      EXPECT_EQ(twk::voxelValue(f.layer(4)->frame, x, y, 0, 0), 0.0);
+      // Every voxel has the same curve, so the same fit and residual.
+      if (inside) {
+        EXPECT_NEAR(twk::voxelValue(f.layer(5)->frame, x, y, 0, 0), twk::voxelValue(f.layer(5)->frame, 1, 1, 0, 0),
+                    1e-12) << x << y;
+      }
+    }
+
+  // The whole volume: no ROI.
+  f.script.clear();
+  f.doc.SetModifiedFlag(false);
+  EXPECT_FALSE(f.set->ActivateParametricMapCalculation(52, req, 15, 1, nullptr, nullptr, false, false, 1));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"GOMR_CalculateMap : GOMR optimization : exactly one ROI is required"));
+  EXPECT_EQ(f.set->NumLayers(), 6);
+  EXPECT_FALSE(f.doc.IsModified());
+
+  // Asked for the tolerance; Cancel ends without a message.
+  f.script.clear();
+  CVol* roi = f.layer(1);
+  f.script.cancelValues();
+  EXPECT_EQ(GOMR_CalculateMap(false, 52, &f.host, f.layer(0), nullptr, &roi, 1, true), nullptr);
+  ASSERT_EQ(f.script.prompts.size(), 1u);
+  EXPECT_EQ(f.script.prompts[0][0].label,
+            CString(L"Map Regularization fitting error tolerance in signal units.\nIncrease for smoother maps."));
+  EXPECT_EQ(f.script.prompts[0][0].number, 1.0);
+  EXPECT_EQ(f.script.messages.size(), 1u);  // the prompt's title only
+
+  // Two ROIs; a model without the regularised fit.
+  f.script.clear();
+  CVol* two[2] = {roi, roi};
+  EXPECT_EQ(GOMR_CalculateMap(true, 52, &f.host, f.layer(0), nullptr, two, 2, true), nullptr);
+  EXPECT_EQ(f.script.lastMessage(), CString(L"GOMR_CalculateMap : GOMR optimization : exactly one ROI is required"));
+  EXPECT_FALSE(TW_ModelSupportsGOMR(&f.host, 8));
+  EXPECT_EQ(GOMR_CalculateMap(true, 8, &f.host, f.layer(0), nullptr, &roi, 1, true), nullptr);
+  EXPECT_EQ(f.script.lastMessage(), CString(L"GOMR_CalculateMap : GOMR is not supported for this Model"));
+}
+
+// "Open TAC as 4D": a silent open gives one voxel carrying the curve; the dialog's size and noise
+// (in percent) shape the volume; Cancel, an unreadable file and a file without points make no
+// document.
+TEST(TacVolume, CurveFileBecomesASyntheticDocument) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  twk::optest::Documents docs;
+  const fs::path dir = fs::path(testing::TempDir()) / "tac_volume_test";
+  fs::create_directories(dir);
+  const double times[] = {0, 2.5, 5, 10, 20}, values[] = {1, 4, 9.5, 6, 3};
+  {
+    std::ofstream out(dir / "curve.txt");
+    out << "# name: aorta\n";
+    for (int k = 0; k < 5; ++k) out << times[k] << "\t" << values[k] << "\n";
+    std::ofstream(dir / "empty.txt") << "# nothing but a header\n";
+  }
+  const CString curve((dir / "curve.txt").string().c_str());
+  int before = twk::optest::Documents::openCount();
+  CDrawDoc* doc = TW_OpenTacAs4D(MODALITY_MR, curve.GetString(), true);
+  ASSERT_NE(doc, nullptr) << twk::toUtf8(script.lastMessage().wstr());
+  const CVol* vol = doc->GetActiveSet()->GetLayerVol(0);
+  ASSERT_EQ(vol->W() * vol->H() * vol->D(), 1);
+  ASSERT_EQ(vol->T(), 5);
+  EXPECT_EQ(vol->GetModality(), MODALITY_MR);
+  EXPECT_TRUE(vol->name.Find(L"curve") >= 0) << twk::toUtf8(vol->name.wstr());
+  for (int k = 0; k < 5; ++k) {
+    EXPECT_EQ(vol->dyn[k].time, times[k]);
+    EXPECT_EQ(twk::voxelValue(vol->frame, 0, 0, 0, k), values[k]);
+  }
+  EXPECT_TRUE(script.messages.empty());
+
+  // Through the dialog: 4 x 3 x 2 voxels, noise 5 % of the curve's peak (another file: a document
+  // of the same name is open).
+  fs::copy_file(dir / "curve.txt", dir / "curve2.txt", fs::copy_options::overwrite_existing);
+  const CString curve2((dir / "curve2.txt").string().c_str());
+  script.answerValues({4, 3, 2, 5});
+  doc = TW_OpenTacAs4D(MODALITY_PET, curve2.GetString(), false);
+  ASSERT_NE(doc, nullptr) << twk::toUtf8(script.lastMessage().wstr());
+  vol = doc->GetActiveSet()->GetLayerVol(0);
+  EXPECT_EQ(vol->W(), 4);
+  EXPECT_EQ(vol->H(), 3);
+  EXPECT_EQ(vol->D(), 2);
+  double ss = 0;
+  int n = 0;
+  for (int z = 0; z < 2; ++z)
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 4; ++x)
+        for (int k = 0; k < 5; ++k, ++n) ss += std::pow(twk::voxelValue(vol->frame, x, y, z, k) - values[k], 2);
+  const double sigma = std::sqrt(ss / n);
+  EXPECT_GT(sigma, 0.05 * 9.5 * 0.7);
+  EXPECT_LT(sigma, 0.05 * 9.5 * 1.3);
+  EXPECT_EQ(twk::optest::Documents::openCount(), before + 2);
+
+  // Cancel on the dialog; no point; no file.
+  script.clear();
+  script.cancelValues();
+  EXPECT_EQ(TW_OpenTacAs4D(MODALITY_PET, curve2.GetString(), false), nullptr);
+  EXPECT_EQ(script.messageTypes.size(), script.prompts.size());  // no message box beside the prompt
+  script.clear();
+  EXPECT_EQ(TW_OpenTacAs4D(MODALITY_PET, CString((dir / "empty.txt").string().c_str()).GetString(), true), nullptr);
+  EXPECT_EQ(script.lastMessage(), CString(L"TW_OpenTacAs4D : Invalid TAC text file"));
+  EXPECT_EQ(TW_OpenTacAs4D(MODALITY_PET, CString((dir / "missing.txt").string().c_str()).GetString(), true), nullptr);
+  EXPECT_EQ(script.lastMessage(), CString(L"TW_OpenTacAs4D : Failed to load Dynamic Activity Curve"));
+  EXPECT_EQ(twk::optest::Documents::openCount(), before + 2);
 }

@@ -6,7 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <utility>
 
+#include "AppOptions.h"
+#include "DrawShapes.h"
 #include "GeometryDialogs.h"
 #include "GeometryOperations.h"
 #include "HighObj.h"
@@ -513,3 +516,234 @@ TEST_F(GeometryOperations, MatlabArrayLoadsAsALayer) {
 }
 
 }  // namespace
+
+TEST_F(GeometryOperations, ExtrapolationToTeZeroOpensTheS0DocumentWithAHiddenT2Layer) {
+  const double te[4] = {0.01, 0.02, 0.04, 0.06};
+  CVol* vol = makeVolume(FRM_REAL, 64, DIM3D{4, 3, 2, 4},
+                         [](int x, int, int, int t) {
+                           const double echo[4] = {0.01, 0.02, 0.04, 0.06};
+                           return (400.0 + 50 * x) * std::exp(-echo[t] / 0.05);
+                         },
+                         L"/data/me.nii");
+  for (int t = 0; t < 4; ++t) vol->dyn[t].echoTime = te[t];
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol)});
+  const int before = Documents::openCount();
+  // The smoothing dialog cancelled (no smoothing), then the air threshold.
+  ui_.cancelValues();
+  ui_.answerValues({0.0});
+  ASSERT_TRUE(doc->GetActiveSet()->ExtrapolateMultiechoToTE0());
+  CDrawDoc* made = lastOpened(before);
+  ASSERT_TRUE(made);
+  CDrawSet* set = made->GetActiveSet();
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_NEAR(twk::voxelValue(set->GetLayerVol(0)->frame, 2, 1, 1, 0), 500.0, 1e-6);
+  EXPECT_NEAR(twk::voxelValue(set->GetLayerVol(1)->frame, 2, 1, 1, 0), 0.05, 1e-9);
+  EXPECT_FALSE(set->GetLayer(1)->IsMarked());
+  EXPECT_EQ(set->GetLayer(1)->filter.level, 0.05);
+  EXPECT_EQ(set->GetLayer(1)->filter.width, 0.1);
+  // A 3D operand has no echoes to fold.
+  CDrawDoc* flat = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_INT, 16, DIM3D{3, 3, 2, 1}, nullptr))},
+                              L"/data/flat.twk");
+  EXPECT_FALSE(flat->GetActiveSet()->ExtrapolateMultiechoToTE0());
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::ExtrapolateMultiechoToTE0 : 4D volume is required"));
+}
+
+TEST_F(GeometryOperations, IvimResidualNeedsItsThreeParameterLayers) {
+  const double b[5] = {0, 50, 200, 500, 800};
+  CVol* series = makeVolume(FRM_REAL, 64, DIM3D{3, 2, 2, 5},
+                            [](int, int, int, int t) {
+                              const double bv[5] = {0, 50, 200, 500, 800};
+                              return 1000.0 * (0.9 * std::exp(-bv[t] * 0.001) + 0.1 * std::exp(-bv[t] * 0.03));
+                            },
+                            L"/data/ivim.nii");
+  for (int t = 0; t < 5; ++t) series->dyn[t].bValue = b[t];
+  auto uniform = [](const wchar_t* name, double value) {
+    return makeVolume(FRM_REAL, 64, DIM3D{3, 2, 2, 1}, [value](int, int, int, int) { return value; }, name);
+  };
+  auto map = [&](const wchar_t* name, double value) { return twk::testkit::makeLayer(uniform(name, value)); };
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(series), map(L"/data/f microcirculation.nii", 0.1),
+                              map(L"/data/Dt component.nii", 0.001)});
+  CDrawSet* set = doc->GetActiveSet();
+  EXPECT_FALSE(set->RestoreIvimResidualMap());
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::RestoreIvimResidualMap : Missing parameter map layer"));
+  EXPECT_EQ(set->NumLayers(), 3);
+  CVol* dp = uniform(L"/data/Dp component.nii", 0.03);
+  ASSERT_TRUE(set->AddLayer(&dp, 100, 0, 0));
+  delete dp;
+  ASSERT_TRUE(set->RestoreIvimResidualMap());
+  ASSERT_EQ(set->NumLayers(), 5);
+  EXPECT_EQ(set->GetLayerVol(4)->name, CString(L"rmse"));
+  EXPECT_NEAR(twk::voxelValue(set->GetLayerVol(4)->frame, 1, 1, 1, 0), 0.0, 1e-9);
+}
+
+TEST_F(GeometryOperations, TimepointOfVectorRoiPeakMovesEveryView) {
+  CVol* vol = makeVolume(FRM_INT, 16, DIM3D{8, 8, 2, 6},
+                         [](int x, int y, int, int t) { return x >= 5 && y >= 5 ? 100 - (t - 2) * (t - 2) : 10 * t; });
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  // Without a seed the seed box names what is missing.
+  EXPECT_FALSE(set->AdvanceToTimepointOfVroiPeak(view));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::ExtractOperSeedBox : At least one seed is expected"));
+  const double box[6] = {5, 5, 0, 7, 7, 1};
+  ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, box, 0, 0, "peak"));
+  ASSERT_TRUE(set->AdvanceToTimepointOfVroiPeak(view));
+  EXPECT_EQ(view->CurrentTime(), 2);
+  EXPECT_TRUE(doc->IsModified());
+  CDrawDoc* flat = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_INT, 16, DIM3D{3, 3, 2, 1}, nullptr))},
+                              L"/data/flat.twk");
+  EXPECT_FALSE(flat->GetActiveSet()->AdvanceToTimepointOfVroiPeak(Documents::viewOf(flat)));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::AdvanceToTimepointOfVroiPeak : 4D volume is required"));
+}
+
+TEST_F(GeometryOperations, Basic4DGradientLayerAndRefusals) {
+  CVol* vol = makeVolume(FRM_INT, 16, DIM3D{4, 3, 2, 3}, [](int x, int, int, int t) { return 3 * x + 2 * t; });
+  for (int t = 0; t < 3; ++t) vol->dyn[t].time = 10.0 * t;
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  ASSERT_TRUE(set->Basic4Dgradient());
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetActive(), 1);
+  EXPECT_NEAR(twk::voxelValue(set->GetLayerVol(1)->frame, 1, 1, 1, 1), std::sqrt(9 + 0.04), 1e-12);
+  CDrawDoc* flat = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_INT, 16, DIM3D{3, 3, 2, 1}, nullptr))},
+                              L"/data/flat.twk");
+  EXPECT_FALSE(flat->GetActiveSet()->Basic4Dgradient());
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::Basic4Dgradient : 4D volume is required"));
+}
+
+TEST_F(GeometryOperations, NewDynamicRowsAreAvailable) {
+  for (const auto& [menu, path] : std::vector<std::pair<const char*, const char*>>{
+           {"Dynamic Analysis", "Extrapolate Multi-echo volume into TE=0"},
+           {"Dynamic Analysis", "Basic 4D Gradient"},
+           {"System", "Test > Restore IVIM Residual Map (Model 18)"},
+           {"Dynamic Analysis", "Image Gradient Average over Time"},
+           {"Workflows", "Breast BPE map analysis > BPE Slope Map Generation and Report"},
+           {"Volume", "Multiscale Texture Gradient with 4D Max"},
+           {"Transform", "Rotate Active layer using sector"},
+           {"Transform", "Translate Active layer using vector"},
+           {"Volume", "Advance to > Timepoint of Vector ROI peak"}})
+    EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId(menu, path)))) << path;
+}
+
+TEST_F(GeometryOperations, LineGuideMovesNeedTheirPolylineAndEachLayerCanBeUndone) {
+  CVol* a = makeVolume(FRM_INT, 16, DIM3D{12, 10, 1, 1}, [](int x, int y, int, int) { return 1 + x + 20 * y; });
+  CVol* b = makeVolume(FRM_INT, 16, DIM3D{12, 10, 1, 1}, [](int x, int, int, int) { return 500 + x; }, L"/data/b.nii");
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(a), twk::testkit::makeLayer(b)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  const std::vector<double> originalA = voxels(a->frame), originalB = voxels(b->frame);
+  set->position = DRECT{0, 0, 120, 100};  // the set's place in the world
+  // A guide through voxel centres, in the view's world coordinates.
+  auto guide = [&](std::vector<DPOINT3D> voxelPoints) {
+    const double plane[3] = {0, 0, 0};
+    auto* poly = new CDrawPoly(1, int(voxelPoints.size()), false, 0, false, 0, plane);
+    poly->pointsPerContour[0] = int(voxelPoints.size());
+    for (size_t i = 0; i < voxelPoints.size(); ++i) {
+      const DPOINT3D& p = voxelPoints[i];
+      const DRECT3D box{p.x, p.y, p.z, p.x, p.y, p.z};
+      DRECT r;
+      EXPECT_TRUE(set->VolBoxToWorldRect(view, &box, 0, &r));
+      poly->points[i] = DPOINT{(r.x0 + r.x1) / 2, (r.y0 + r.y1) / 2};
+    }
+    CDrawObj* obj = poly;
+    doc->AddObject(&obj, true);
+    doc->selection = {poly};
+    return poly;
+  };
+  g_UserOpt.defaultInterpolation = VA_INTERP_NEAREST;
+  // Nothing selected, a three-point guide for the shift, a two-point one for the sector.
+  doc->selection.clear();
+  EXPECT_FALSE(set->TranslateUsingLineGuide(view));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::TranslateUsingLineGuide : Polyline object should be selected"));
+  EXPECT_FALSE(set->RotateUsingLineGuides(view));
+  EXPECT_EQ(ui_.lastMessage(),
+            CString(L"CDrawSet::RotateUsingLineGuides : Single object should be present or selected in the destination document"));
+  CDrawPoly* three = guide({{2, 2, 0}, {4, 2, 0}, {4, 4, 0}});
+  EXPECT_FALSE(set->TranslateUsingLineGuide(view));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::TranslateUsingLineGuide : Single line segment is required"));
+  doc->RemoveObject(three);
+  delete three;
+  CDrawPoly* two = guide({{2, 2, 0}, {5, 3, 0}});
+  EXPECT_FALSE(set->RotateUsingLineGuides(view));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::RotateUsingLineGuides : Polyline with 3 points is required"));
+  EXPECT_EQ(voxels(a->frame), originalA);
+  // The shift by (3, 1) moves both marked layers and removes the guide.
+  ASSERT_TRUE(set->TranslateUsingLineGuide(view)) << ui_.lastMessage().toUtf8();
+  EXPECT_EQ(twk::voxelValue(a->frame, 5, 4, 0, 0), 1 + 2 + 20 * 3);
+  EXPECT_EQ(twk::voxelValue(b->frame, 5, 4, 0, 0), 502);
+  EXPECT_EQ(twk::voxelValue(a->frame, 0, 0, 0, 0), 0);
+  int count = 0;
+  CDrawObj** polylines = doc->GetObjectsArray(&count);
+  pf_free(&polylines);
+  EXPECT_EQ(count, 0);
+  (void)two;
+  // One undo record per layer: two steps give both layers back.
+  ASSERT_TRUE(doc->Undo());
+  ASSERT_TRUE(doc->Undo());
+  EXPECT_EQ(voxels(a->frame), originalA);
+  EXPECT_EQ(voxels(b->frame), originalB);
+  g_UserOpt.defaultInterpolation = 1;
+}
+
+TEST_F(GeometryOperations, GradientOfTheAverageOverTimeIsDrawnInsideTheRoi) {
+  CVol* vol = makeVolume(FRM_INT, 16, DIM3D{6, 5, 1, 3}, [](int x, int, int, int t) { return 10 + 2 * x + t; });
+  CVol* roi = makeVolume(FRM_ROI, 1, DIM3D{6, 5, 1, 1}, [](int x, int y, int, int) { return x >= 2 && x <= 3 && y == 2; },
+                         L"/data/roi.nii");
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  // Without an ROI nothing happens.
+  EXPECT_FALSE(set->ImageGradientAverageOverTime(view));
+  EXPECT_EQ(set->NumLayers(), 1);
+  ASSERT_TRUE(set->AddLayer(&roi, 20, 0, 0));
+  ASSERT_TRUE(set->ImageGradientAverageOverTime(view));
+  ASSERT_EQ(set->NumLayers(), 3);
+  EXPECT_EQ(twk::voxelValue(set->GetLayerVol(2)->frame, 4, 0, 0, 0), 8.0);  // mean 19 less the smallest 11
+  int count = 0;
+  CDrawObj** lines = doc->GetObjectsArray(&count);
+  pf_free(&lines);
+  EXPECT_EQ(count, 2);  // one per ROI voxel
+}
+
+TEST_F(GeometryOperations, BreastEnhancementMapIsAddedAndItsReportShown) {
+  CVol* vol = makeVolume(FRM_INT, 16, DIM3D{8, 2, 1, 3}, [](int x, int, int, int t) { return t == 0 ? 100 : 100 + 10 * x + 6 * (t - 1); });
+  for (int t = 0; t < 3; ++t) vol->dyn[t].time = vol->dyn[t].timeEnd = 60.0 * t;
+  CVol* roi = makeVolume(FRM_ROI, 1, DIM3D{8, 2, 1, 1}, [](int, int, int, int) { return 1; }, L"/data/breast.nii");
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol), twk::testkit::makeLayer(roi)});
+  CDrawSet* set = doc->GetActiveSet();
+  set->SetActive(0);
+  ui_.answerValues({45});
+  ui_.answerMessage(IDNO);
+  ASSERT_TRUE(set->BPEmapAnalysisAndReport(false));
+  ASSERT_EQ(set->NumLayers(), 3);
+  // The layer is named as a path: "BPE map _45.0 pct" shows as its title.
+  EXPECT_EQ(set->GetLayerVol(2)->name.Find(L"BPE map _45"), 0) << set->GetLayerVol(2)->name.toUtf8();
+  EXPECT_NEAR(twk::voxelValue(set->GetLayerVol(2)->frame, 6, 0, 0, 0), 6.0, 1e-9);
+  ASSERT_EQ(ui_.shownFileTexts.size(), 1u);
+  EXPECT_NE(ui_.shownFileTexts[0].Find(L"16\t0.0320\t6\t0.0120\t37.5000"), -1) << ui_.shownFileTexts[0].toUtf8();
+  // An echo-time series is no contrast series.
+  for (int t = 0; t < 3; ++t) {
+    vol->dyn[t].time = vol->dyn[t].timeEnd = 0;
+    vol->dyn[t].echoTime = 0.01 * (t + 1);
+  }
+  EXPECT_FALSE(set->BPEmapAnalysisAndReport(false));
+  EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::BPEmapAnalysisAndReport : Time dynamic dimension is required"));
+}
+
+TEST_F(GeometryOperations, TextureGradientMaximumOverTimeLayer) {
+  CVol* vol = makeVolume(FRM_REAL, 64, DIM3D{10, 8, 4, 2}, [](int x, int, int, int t) { return x < 5 ? 10.0 : 40.0 + t; },
+                         L"/data/kidney.nii");
+  CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  // Metric, weights, magnitude, coefficient, low and high radius (1.5 snaps to sqrt(2)).
+  ui_.answerValues({0, 0, 0, 1.0, 1.0, 1.5});
+  ASSERT_TRUE(set->AggregateGrad4D());
+  EXPECT_NEAR(g_UralGradParms.highRadius, std::sqrt(2.0), 1e-12);
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayerVol(1)->name, CString(L"kidney_AggregateGrad4D"));
+  EXPECT_EQ(set->GetActive(), 1);
+  EXPECT_GT(twk::voxelValue(set->GetLayerVol(1)->frame, 5, 4, 2, 0), 0.0);
+  ui_.cancelValues();
+  EXPECT_FALSE(set->AggregateGrad4D());
+  EXPECT_EQ(set->NumLayers(), 2);
+}

@@ -12,6 +12,7 @@
 #include "CommandTable.h"
 #include "DocTestKit.h"
 #include "DrawDoc.h"
+#include "DynExpDialogs.h"
 #include "HighObj.h"
 #include "RoiDialogs.h"
 #include "RoiRecords.h"
@@ -19,6 +20,7 @@
 #include "TwkMem.h"
 #include "VectorRois.h"
 #include "roi/RoiComponents.h"
+#include "roi/RoiDistance.h"
 #include "roi/RoiStatistics.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
@@ -687,6 +689,97 @@ TEST(MultiLayerOperations, UnclumpingTwoTouchingBallsGivesTwoRegionsOrOneAtlas) 
   EXPECT_FALSE(f.set->RoiUnclumpComponents(false, 1));
   EXPECT_EQ(f.set->NumLayers(), 3);
 }
+TEST(RoiOperations, RingProfilesAreCopiedAsATableAndPlottedAsMeanAndDeviation) {
+  const DIM3D dims{12, 10, 6, 1};
+  CVol* roi = roiVol(dims, {{1, 1, 0, 10, 8, 5}});
+  Fixture f({{roi, true}}, dims);
+  // Values grow towards the middle of the box, so the ring means rise inwards.
+  for (int z = 0; z < 6; ++z)
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 12; ++x)
+        twk::setVoxelValue(f.layer(0)->frame, x, y, z, 0, 100 - 3 * (std::abs(2 * x - 11) + std::abs(2 * y - 9)) + z);
+  TW_CURVEVIEWER shown;
+  std::vector<std::vector<double>> curves;
+  TW_SetCurveViewerView([&](const TW_CURVEVIEWER& c) {
+    shown = c;
+    curves.assign(size_t(c.count), {});
+    for (int i = 0; i < c.count; ++i) curves[size_t(i)].assign(c.curves[i], c.curves[i] + c.n);
+    return true;
+  });
+  f.script.answerValues({1});
+  ASSERT_TRUE(f.set->RoiRingProfiles());
+  TW_SetCurveViewerView(nullptr);
+  double* expected[5] = {};
+  int count = 0;
+  ASSERT_TRUE(VA_RoiGetPeelProfile(f.layer(0)->frame, 0, roi->frame, 1, &expected[0], &expected[1], &expected[2],
+                                   &expected[3], &expected[4], &count, false));
+  ASSERT_GE(count, 2);
+  EXPECT_LT(expected[0][0], expected[0][count - 1]);
+  CString table;
+  const wchar_t* rows[5] = {L"Mean", L"Stdev", L"Skew", L"Kurt", L"Median"};
+  for (int r = 0; r < 5; ++r) {
+    table += rows[r];
+    for (int k = 0; k < count; ++k) table += FmtStr(L"\t %8.5lf", expected[r][k]);
+    table += L"\n";
+  }
+  char* clip = PR_LoadStrFromClipboard();
+  ASSERT_TRUE(clip);
+  EXPECT_EQ(CString(clip), table);
+  pf_free(&clip);
+  EXPECT_EQ(shown.title, CString(L"ROI concentric Ring Profiles"));
+  EXPECT_EQ(shown.valueName, CString(L"Mean"));
+  EXPECT_EQ(shown.argName, CString(L"LayerInx"));
+  ASSERT_EQ(curves.size(), 2u);
+  ASSERT_EQ(shown.n, count);
+  for (int k = 0; k < count; ++k) {
+    EXPECT_EQ(curves[0][size_t(k)], expected[0][k]);
+    EXPECT_EQ(curves[1][size_t(k)], expected[1][k]);
+  }
+  for (double*& p : expected) pf_free(&p);
+  // A step below one voxel is refused by name; cancelling the prompt ends quietly.
+  f.script.answerValues({0});
+  EXPECT_FALSE(f.set->RoiRingProfiles());
+  EXPECT_EQ(f.script.lastMessage(), CString(L"VA_RoiGetPeelProfile : Layer step should be positive"));
+  f.script.cancelValues();
+  EXPECT_FALSE(f.set->RoiRingProfiles());
+}
+
+TEST(RoiDialogs, LungSegmentationDialogWritesBothRecordsOnOkOnly) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed{script};
+  VA_SEGLUNG4D lung;
+  VA_SEGTRACHEA4D trachea;
+  // Silent: the records keep their values.
+  ASSERT_TRUE(TW_DlgLungSeg4D(&lung, &trachea, true));
+  EXPECT_EQ(lung.smoothRadius, 4.0);
+  EXPECT_EQ(lung.internal4, 3);
+  // Cancel writes nothing.
+  script.cancelValues();
+  EXPECT_FALSE(TW_DlgLungSeg4D(&lung, &trachea, false));
+  EXPECT_EQ(lung.biasFieldPrecision, 200.0);
+  // The sixteen controls in order; flags stored as 1, the fields the dialog does not show kept.
+  script.answerValues({1, 50, 8, 1000, 400, 0.6, 12, 7, 1, 0, 1, 25, 9, 0.2, 4, 1});
+  ASSERT_TRUE(TW_DlgLungSeg4D(&lung, &trachea, false));
+  EXPECT_EQ(script.messages.back(), CString(L"Lung and Trachea Segmentation 4D"));
+  EXPECT_EQ(lung.nonuniformityCorrection, 1);
+  EXPECT_EQ(lung.biasFieldPrecision, 50.0);
+  EXPECT_EQ(lung.smoothRadius, 8.0);
+  EXPECT_EQ(lung.airThreshold, 1000.0);
+  EXPECT_EQ(lung.bodyFilterRadius, 400.0);
+  EXPECT_EQ(lung.bodyFilterThreshold, 0.6);
+  EXPECT_EQ(lung.lungSplit, 12.0);
+  EXPECT_EQ(lung.minLungThickness, 7.0);
+  EXPECT_EQ(lung.correctFringes, 1);
+  EXPECT_EQ(lung.excludeTrachea, 0);
+  EXPECT_EQ(lung.outputLungMask, 1);
+  EXPECT_EQ(lung.internal0, 40.0);
+  EXPECT_EQ(lung.internal5, 6.0);
+  EXPECT_EQ(trachea.centralZoneWidth, 25.0);
+  EXPECT_EQ(trachea.adaptiveFilterRadius, 9.0);
+  EXPECT_EQ(trachea.filterThreshold, 0.2);
+  EXPECT_EQ(trachea.minRadius, 4.0);
+  EXPECT_EQ(trachea.outputTracheaMask, 1);
+}
 
 TEST(RoiCommandRows, RowsOfTheRoiOperationsRunThem) {
   // Every row of these operations is available; FLEXR's morph waits for its engine.
@@ -694,7 +787,7 @@ TEST(RoiCommandRows, RowsOfTheRoiOperationsRunThem) {
        {"CDrawSet::RoiExtractMaxCC", "CDrawSet::RoiPeelGrow", "CDrawSet::RoiSkeleton", "CDrawSet::NormalizeByROI",
         "CDrawSet::RoiUnclumpComponents", "CDrawSet::GenerateTwoLayerJointHist", "CDrawSet::VolMultilayerPCA",
         "CDrawSet::MultipleZonesConcentricObjects", "CDrawSet::MorphologyCloseContours2D",
-        "CDrawSet::RoiHausdorffDistance"}) {
+        "CDrawSet::RoiHausdorffDistance", "CDrawSet::RoiRingProfiles"}) {
     SCOPED_TRACE(operation);
     int rows = 0;
     for (const TW_COMMAND_ROW* row : TW_CommandRows())

@@ -2,6 +2,7 @@
 // that opens it: operands, vector ROIs, the ROI layer's histogram settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "TwkMem.h"
 #include "VectorRois.h"
 #include "paths/FilePaths.h"
+#include "roi/RoiComponents.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
 
@@ -345,4 +347,28 @@ TEST(RoiStatisticsCommand, A4DOperandIsMeasuredAtTheViewsTimePoint) {
   EXPECT_TRUE(CDrawSet::RoiStatistics(document.set, &document.view, 1, false));
   // Mode 2 opens the 4D statistics of the same operand over the whole volume.
   EXPECT_TRUE(CDrawSet::RoiStatistics(document.set, &document.view, 2, true));
+}
+
+TEST(RoiStatisticsCommand, HistogramSplitHandsTheOtsuThresholdToTheSplitDialog) {
+  // Two populations, 100..109 in the lower half of the slices and 300..309 in the upper.
+  CVol* vol = makeVol(FRM_INT, 10, 10, 10, 1, L"two.nii");
+  for (int i = 0; i < 1000; ++i) twk::setVoxelValue(vol->frame, i % 10, (i / 10) % 10, i / 100, 0, (i / 100 < 5 ? 100 : 300) + i % 10);
+  Document d({makeLayer(vol)});
+  // The statistics dialog (clip, Otsu, no model, two segments), then the split's threshold kept.
+  d.script.answerValues({1, 0, 0, 2});
+  d.script.answerValues({});
+  ASSERT_TRUE(CDrawSet::RoiSplitUsingHist(d.set, &d.view));
+  const double threshold = d.script.prompts.back()[0].number;
+  EXPECT_GT(threshold, 109);
+  EXPECT_LT(threshold, 300);
+  ASSERT_EQ(d.set->NumLayers(), 3);
+  int64_t above = 0, below = 0;
+  VA_RoiNumVox(d.set->GetLayerVol(1)->frame, -1, -1, &above);
+  VA_RoiNumVox(d.set->GetLayerVol(2)->frame, -1, -1, &below);
+  EXPECT_EQ(above + below, 1000);
+  EXPECT_EQ(std::min(above, below), 500);
+  // Cancelling the statistics dialog ends it with nothing added.
+  d.script.cancelValues();
+  EXPECT_FALSE(CDrawSet::RoiSplitUsingHist(d.set, &d.view));
+  EXPECT_EQ(d.set->NumLayers(), 3);
 }
