@@ -387,6 +387,8 @@ class CDrawSet : public CDrawObj {
   void FlowFieldTransformByFFF();
   bool RegisterByDicomTags(bool interactive, bool forceNewDocument, CDrawDoc** newDocument, bool centring,
                            bool minimiseHeaders);
+  // Turns the volume so that the landmarks at the view's time point lie in one axial slice.
+  bool FitPlaneToLandmarks(CDrawView* view);
   // Bias fields: N4 of the view's time point; N3 (with or without its dialog).
   bool N4BiasCorrection(CDrawView* view);
   static bool N4BiasCorrection(CDrawSet* set, CDrawView* view);

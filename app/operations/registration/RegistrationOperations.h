@@ -21,6 +21,10 @@ void TW_InitTransformTaskDefaults();
 // True on OK (the record then holds the values).
 bool TW_DlgVtfTransform(int kind, VTFTASKPARM* record);
 
+struct HIGHOBJ;
+// The centres of the landmarks' boxes (voxel coordinates): 3 doubles per landmark into out.
+void TW_LandmarkCentres(HIGHOBJ* const* landmarks, int count, double* out);
+
 // Installs the registration services other modules call through hooks (the transform-file writer
 // of "Save Alignment (*.vtf)"); the library's command bindings install them when the program starts,
 // TW_RemoveRegistrationServices takes them away again.

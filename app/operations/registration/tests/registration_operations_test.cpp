@@ -11,6 +11,7 @@
 #include "OperationsTestKit.h"
 #include "RegistrationOperations.h"
 #include "ScriptedUi.h"
+#include "VectorRois.h"
 #include "TextCodec.h"
 #include "volume/Frame.h"
 #include "registration/Measures.h"
@@ -238,6 +239,33 @@ TEST(TransformFiles, AFlowFieldOfAnotherSourceGridIsRefused) {
   doc->GetActiveSet()->FlowFieldTransformByFFF();
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::FlowFieldTransformByFFF : Flow Field transform source dimension mismatch");
   EXPECT_EQ(Documents::openCount(), count);
+}
+
+TEST(Landmarks, AlignmentToOneSliceFitsThePlaneAndTurnsTheVolume) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CVol* vol = ramp(DIM3D{20, 20, 12, 1}, 1.0, L"/data/plane.nii");
+  vol->spc = SPC{1, 1, 1};
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  // Landmarks on the plane z = 4 + 0.2 x (points: boxes of no extent).
+  const double at[4][2] = {{2, 3}, {15, 4}, {5, 16}, {14, 14}};
+  for (int i = 0; i < 4; ++i) {
+    const double z = 4 + 0.2 * at[i][0];
+    const double box[6] = {at[i][0], at[i][1], z, at[i][0], at[i][1], z};
+    ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, box, 0, 0, (const wchar_t*)FmtStr(L"L%d", i)));
+  }
+  const int before = Documents::openCount();
+  EXPECT_TRUE(set->FitPlaneToLandmarks(Documents::viewOf(doc)));
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages[0].Left(26), L"Plane fitting error (mm) =");
+  EXPECT_EQ(Documents::openCount(), before + 1);
+  // No landmarks: nothing happens.
+  CDrawDoc* bare = docs.open({twk::testkit::makeLayer(ramp(DIM3D{8, 8, 4, 1}, 1.0, L"/data/bare.nii"))}, L"/data/b.twk");
+  ui.clear();
+  EXPECT_FALSE(bare->GetActiveSet()->FitPlaneToLandmarks(Documents::viewOf(bare)));
+  EXPECT_EQ(Documents::openCount(), before + 2);
 }
 
 }  // namespace
