@@ -31,8 +31,51 @@
 
 namespace {
 
-using Mask = std::vector<uint8_t>;
-using Labels = std::vector<uint32_t>;
+// Volume-sized buffers are allocated without zeroing, so that their first touch (and the page
+// faults it costs) happens in the parallel loops that fill them.
+template <class T>
+struct UninitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitAllocator<U>;
+  };
+  UninitAllocator() = default;
+  template <class U>
+  UninitAllocator(const UninitAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+};
+template <class T>
+using Buffer = std::vector<T, UninitAllocator<T>>;
+using Mask = Buffer<uint8_t>;
+using Labels = Buffer<uint32_t>;
+using Floats = Buffer<float>;
+
+// A buffer of n values, every one set to value in parallel.
+template <class T>
+Buffer<T> filled(size_t n, T value) {
+  Buffer<T> out(n);
+  tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1 << 16), [&](const tbb::blocked_range<size_t>& r) {
+    std::fill(out.begin() + ptrdiff_t(r.begin()), out.begin() + ptrdiff_t(r.end()), value);
+  });
+  return out;
+}
+
+// A copy made in parallel.
+template <class T>
+Buffer<T> copied(const Buffer<T>& in) {
+  Buffer<T> out(in.size());
+  tbb::parallel_for(tbb::blocked_range<size_t>(0, in.size(), 1 << 16), [&](const tbb::blocked_range<size_t>& r) {
+    std::copy(in.begin() + ptrdiff_t(r.begin()), in.begin() + ptrdiff_t(r.end()), out.begin() + ptrdiff_t(r.begin()));
+  });
+  return out;
+}
 constexpr uint32_t kRejected = 0xFFFFFFFFu;  // the fronts of discarded components
 
 void report(const wchar_t* name, const CString& text, bool show) {
@@ -50,9 +93,9 @@ void forSlices(int depth, Fn&& fn) {
 }
 
 // Time point t of a frame as floats (voids as NaN).
-std::vector<float> signalOf(const FRAME* frame, int t) {
+Floats signalOf(const FRAME* frame, int t) {
   const DIM3D& d = frame->dim;
-  std::vector<float> out(size_t(voxelCount(d)));
+  Floats out(size_t(voxelCount(d)));
   forSlices(d.d, [&](int z) {
     for (int y = 0; y < d.h; ++y)
       for (int x = 0; x < d.w; ++x) {
@@ -108,7 +151,7 @@ FRAME* labelFrameOf(const DIM3D& dim, const Labels& labels) {
 // Gaussian smoothing of a float volume in place, sigma in voxels on every axis: a separable kernel
 // of radius ceil(3 sigma), normalised, with the edge voxels repeated beyond the borders; lines
 // and planes in parallel. Voids (NaN) spread to the voxels whose kernel holds them.
-void smoothOf(std::vector<float>& values, const DIM3D& d, double sigmaVoxels) {
+void smoothOf(Floats& values, const DIM3D& d, double sigmaVoxels) {
   const int radius = std::max(1, int(std::ceil(3.0 * sigmaVoxels)));
   std::vector<float> kernel(size_t(2 * radius + 1));
   double sum = 0;
@@ -151,7 +194,7 @@ void smoothOf(std::vector<float>& values, const DIM3D& d, double sigmaVoxels) {
 
 // Gaussian smoothing (smooth) or gradient magnitude (gradient) of a float volume, sigma in voxels
 // on each axis, on the true spacing.
-bool gaussianOf(std::vector<float>& values, const DIM3D& dim, const SPC* spc, double sigmaVoxels, bool gradient,
+bool gaussianOf(Floats& values, const DIM3D& dim, const SPC* spc, double sigmaVoxels, bool gradient,
                 const wchar_t* name, bool show) {
   if (!gradient) {
     smoothOf(values, dim, sigmaVoxels);
@@ -173,7 +216,7 @@ bool gaussianOf(std::vector<float>& values, const DIM3D& dim, const SPC* spc, do
 using twk::geo::Grid;
 
 bool geodesicGrow(const Grid& g, Labels& labels, const Mask& pass, double reach, const twk::ProgressGuard& progress) {
-  return twk::geo::grow(g, labels, pass, reach, progress);
+  return twk::geo::grow(g, labels.data(), pass.data(), reach, progress);
 }
 
 // The kept components of a core mask carry their labels; discarded ones kRejected (competitive)
@@ -250,7 +293,7 @@ std::vector<RECT3D> voxelBoxes(const DRECT3D* seeds, int numSeeds, const DIM3D& 
   return boxes;
 }
 
-double meanOverBoxes(const std::vector<float>& values, const DIM3D& dim, const std::vector<RECT3D>& boxes,
+double meanOverBoxes(const Floats& values, const DIM3D& dim, const std::vector<RECT3D>& boxes,
                      double low = -1e300, double high = 1e300) {
   double sum = 0;
   int64_t n = 0;
@@ -268,8 +311,8 @@ double meanOverBoxes(const std::vector<float>& values, const DIM3D& dim, const s
 }
 
 // Local standard deviation in a 3x3 (in-plane) or 3x3x3 window.
-std::vector<float> localDeviation(const std::vector<float>& values, const DIM3D& d, bool threeD) {
-  std::vector<float> out(values.size(), 0.f);
+Floats localDeviation(const Floats& values, const DIM3D& d, bool threeD) {
+  Floats out = filled(values.size(), 0.f);
   forSlices(d.d, [&](int z) {
     for (int y = 0; y < d.h; ++y)
       for (int x = 0; x < d.w; ++x) {
@@ -295,12 +338,12 @@ std::vector<float> localDeviation(const std::vector<float>& values, const DIM3D&
 
 // Edge voxels (1) of the signal; allowed gives the interior over which the automatic threshold is
 // measured.
-bool edgeMask(const std::vector<float>& signal, const DIM3D& d, const SPC* spc, const VA_URALEDGE& settings, bool thin,
+bool edgeMask(const Floats& signal, const DIM3D& d, const SPC* spc, const VA_URALEDGE& settings, bool thin,
               const Mask& allowed, Mask* edges, bool show) {
-  std::vector<float> gradient(signal);
+  Floats gradient = copied(signal);
   for (float& v : gradient)
     if (v != v) v = 0.f;
-  std::vector<float> smooth;
+  Floats smooth;
   const double sigma = std::max(0.5, settings.lowRadius / 2.6);
   if (thin) smooth = gradient;
   if (!gaussianOf(gradient, d, spc, sigma, true, L"VA_EdgeWave", show)) return false;
@@ -370,8 +413,9 @@ bool edgeMask(const std::vector<float>& signal, const DIM3D& d, const SPC* spc, 
 }
 
 // Peels (positive) or dilates (negative) a mask by distance (units on spc, or voxels).
-bool peelMask(Mask& mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance, bool show) {
-  if (twk::maskdist::peelOrGrow(mask, dim, spc, mode3D, distance)) return true;
+bool peelMask(Mask& mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance, bool show,
+              float* scratch = nullptr) {
+  if (twk::maskdist::peelOrGrow(mask.data(), dim, spc, mode3D, distance, scratch)) return true;
   report(L"VA_EdgeWave", L"Not enough memory", show);
   return false;
 }
@@ -421,7 +465,7 @@ bool signalEdgeWave(const VA_EW* record, const FRAME* frame, int t, const SPC* s
   const SPC* distanceSpc = record->distanceUnits == 1 ? spc : nullptr;
   const bool mode3D = record->mode3D != 0;
 
-  std::vector<float> signal = signalOf(frame, t);
+  Floats signal = signalOf(frame, t);
   if (record->gaussianDownscale && !gaussianOf(signal, dim, spc, 1.0, false, name, show)) return false;
   double low = record->siLow, high = record->siHigh;
   if (relative) {
@@ -443,36 +487,38 @@ bool signalEdgeWave(const VA_EW* record, const FRAME* frame, int t, const SPC* s
     box.y1 = std::min(box.y1, limit->y1);
     box.z1 = std::min(box.z1, limit->z1);
   }
-  Mask allowed(signal.size(), 0);
+  // pass: the allowed region, then its edge voxels marked 2 (reached, not passed).
+  Mask pass = filled(signal.size(), uint8_t(0));
   forSlices(dim.d, [&](int z) {
     if (z < box.z0 || z > box.z1) return;
     for (int y = box.y0; y <= box.y1; ++y)
       for (int x = box.x0; x <= box.x1; ++x) {
         const size_t i = (size_t(z) * dim.h + y) * dim.w + x;
-        allowed[i] = signal[i] >= low && signal[i] <= high ? 1 : 0;
+        pass[i] = signal[i] >= low && signal[i] <= high ? 1 : 0;
       }
   });
   if (relative && record->textureSimilarity > 0) {
-    const std::vector<float> deviation = localDeviation(signal, dim, record->textureSimilarity == 2);
+    const Floats deviation = localDeviation(signal, dim, record->textureSimilarity == 2);
     const double seedDeviation = meanOverBoxes(deviation, dim, boxes);
     const double cap = 2.0 * seedDeviation;
-    for (size_t i = 0; i < allowed.size(); ++i)
-      if (allowed[i] && deviation[i] > cap) allowed[i] = 0;
+    for (size_t i = 0; i < pass.size(); ++i)
+      if (pass[i] && deviation[i] > cap) pass[i] = 0;
   }
   if (!progress.Poll()) return false;
 
-  Mask pass = allowed;
-  Mask core = allowed;
+  Mask core = copied(pass);
   if (record->useEdges) {
     Mask edges;
-    if (!edgeMask(signal, dim, spc, record->edge, record->thinEdge != 0, allowed, &edges, show)) return false;
+    if (!edgeMask(signal, dim, spc, record->edge, record->thinEdge != 0, pass, &edges, show)) return false;
     for (size_t i = 0; i < pass.size(); ++i)
       if (pass[i] && edges[i]) {
         pass[i] = 2;
         if (!record->strictCoreSurface) core[i] = 0;
       }
   }
-  if (!peelMask(core, dim, distanceSpc, mode3D, record->peel, show)) return false;
+  // The signal is not needed any more: its floats are the peel's scratch.
+  if (!peelMask(core, dim, distanceSpc, mode3D, record->peel, show, signal.data())) return false;
+  signal = Floats();
   if (!progress.Poll()) return false;
 
   CoreComponents cc = componentsOf(core, dim, mode3D);
@@ -497,7 +543,7 @@ bool signalEdgeWave(const VA_EW* record, const FRAME* frame, int t, const SPC* s
     for (int64_t c = 0; c < count; ++c)
       if (seedOf[size_t(c)]) labelOf[size_t(c)] = labelled ? seedOf[size_t(c)] : 1u;
   }
-  labels.assign(signal.size(), 0);
+  labels = filled(core.size(), 0u);
   paintComponents(cc.runs, labelOf, labels);
   // A dilated core may stand outside the allowed region: its voxels stay passable for its own front.
   forSlices(dim.d, [&](int z) {
@@ -603,7 +649,7 @@ FRAME** VA_LabelMapToRoiArr(const FRAME* labels, int count, bool show) {
   FRAME** out = static_cast<FRAME**>(pf_calloc(int64_t(count) * int64_t(sizeof(FRAME*))));
   if (!out) return nullptr;
   const DIM3D dim{labels->dim.w, labels->dim.h, labels->dim.d, 1};
-  const std::vector<float> values = signalOf(labels, 0);
+  const Floats values = signalOf(labels, 0);
   for (int k = 0; k < count; ++k) {
     const float label = float(k + 1);
     out[k] = roiOf(dim, [&](int64_t i) { return std::nearbyint(values[size_t(i)]) == label; });
@@ -754,7 +800,7 @@ const FRAME* liveValues(const VA_EWL* record, const FRAME* volume, int t, const 
   if (record->correctNonuniformity) {
     values = VA_N3padded(volume, nullptr, spc, t, &record->n3, show);
   } else {
-    const std::vector<float> v = signalOf(volume, t);
+    const Floats v = signalOf(volume, t);
     values = PR_FrameCreate(FRM_REAL, 64, DIM3D{volume->dim.w, volume->dim.h, volume->dim.d, 1}, false);
     if (values) {
       double* p = reinterpret_cast<double*>(values->data);

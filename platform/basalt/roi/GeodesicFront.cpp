@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <queue>
+#include <vector>
 
 namespace twk::geo {
 
@@ -50,7 +51,7 @@ using Queue = std::priority_queue<Item, std::vector<Item>, std::greater<Item>>;
 
 class Fronts {
  public:
-  Fronts(const Grid& g, std::vector<uint32_t>& labels, const std::vector<uint8_t>& pass, double reach,
+  Fronts(const Grid& g, uint32_t* labels, const uint8_t* pass, double reach,
          const Box& box, const twk::ProgressGuard& progress)
       : g_(g), labels_(labels), pass_(pass), reach_(reach), box_(box), progress_(progress) {
     for (int dz = -1; dz <= 1; ++dz)
@@ -167,8 +168,8 @@ class Fronts {
   }
 
   const Grid& g_;
-  std::vector<uint32_t>& labels_;
-  const std::vector<uint8_t>& pass_;
+  uint32_t* labels_;
+  const uint8_t* pass_;
   double reach_;
   Box box_;
   const twk::ProgressGuard& progress_;
@@ -178,7 +179,7 @@ class Fronts {
 };
 
 // The sources' box widened by the reach (the whole grid for an unbounded reach); empty without sources.
-Box boxOf(const Grid& g, const std::vector<uint32_t>& labels, double reach) {
+Box boxOf(const Grid& g, const uint32_t* labels, double reach) {
   const DIM3D& d = g.dim;
   struct Bounds {
     int x0 = INT32_MAX, y0 = INT32_MAX, z0 = INT32_MAX, x1 = -1, y1 = -1, z1 = -1;
@@ -188,7 +189,7 @@ Box boxOf(const Grid& g, const std::vector<uint32_t>& labels, double reach) {
       [&](const tbb::blocked_range<int>& r, Bounds acc) {
         for (int z = r.begin(); z != r.end(); ++z)
           for (int y = 0; y < d.h; ++y) {
-            const uint32_t* line = labels.data() + (size_t(z) * d.h + y) * d.w;
+            const uint32_t* line = labels + (size_t(z) * d.h + y) * d.w;
             int first = -1, last = -1;
             for (int x = 0; x < d.w; ++x)
               if (line[x]) {
@@ -233,8 +234,8 @@ Box boxOf(const Grid& g, const std::vector<uint32_t>& labels, double reach) {
 
 }  // namespace
 
-bool grow(const Grid& g, std::vector<uint32_t>& labels, const std::vector<uint8_t>& pass, double reach,
-          const twk::ProgressGuard& progress, int slabPlanes) {
+bool grow(const Grid& g, uint32_t* labels, const uint8_t* pass, double reach, const twk::ProgressGuard& progress,
+          int slabPlanes) {
   if (!(reach > 0)) return true;
   const Box box = boxOf(g, labels, reach);
   if (box.size() == 0) return true;

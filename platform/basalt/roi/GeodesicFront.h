@@ -19,7 +19,6 @@
 // slabs and never exchange.
 
 #include <cstdint>
-#include <vector>
 
 #include "TwkMem.h"
 #include "TwkTypes.h"
@@ -35,7 +34,7 @@ struct Grid {
 // Grows the labels in place (w x h x d, x fastest) through pass (0 blocked, 1 free, 2 reached but
 // never left) up to reach. slabPlanes: planes per slab in 3D (0 chooses). False when Esc stopped it
 // (the labels are then partly grown) or memory ran out.
-bool grow(const Grid& g, std::vector<uint32_t>& labels, const std::vector<uint8_t>& pass, double reach,
-          const twk::ProgressGuard& progress, int slabPlanes = 0);
+bool grow(const Grid& g, uint32_t* labels, const uint8_t* pass, double reach, const twk::ProgressGuard& progress,
+          int slabPlanes = 0);
 
 }  // namespace twk::geo

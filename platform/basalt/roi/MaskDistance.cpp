@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <new>
+#include <vector>
 
 namespace twk::maskdist {
 
@@ -50,7 +52,7 @@ void line(float* f, int64_t stride, int n, double s, double cap, std::vector<dou
 
 }  // namespace
 
-bool peelOrGrow(std::vector<uint8_t>& mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance) {
+bool peelOrGrow(uint8_t* mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance, float* scratch) {
   if (distance == 0) return true;
   const bool peel = distance > 0;
   const double r = std::fabs(distance) * (1.0 + 1e-6);
@@ -58,22 +60,22 @@ bool peelOrGrow(std::vector<uint8_t>& mask, const DIM3D& dim, const SPC* spc, bo
   const SPC s = spc ? *spc : SPC{1, 1, 1};
   const int w = dim.w, h = dim.h, d = dim.d;
   const int64_t plane = int64_t(w) * h;
-  std::vector<float> f;
-  try {
-    f.resize(mask.size());
-  } catch (const std::bad_alloc&) {
-    return false;
+  const int64_t n = int64_t(w) * h * d;
+  std::unique_ptr<float[]> own;
+  float* f = scratch;
+  if (!f) {
+    own.reset(new (std::nothrow) float[size_t(n)]);
+    if (!own) return false;
+    f = own.get();
   }
   // Sites: the clear voxels when peeling, the mask voxels when growing.
-  tbb::parallel_for(int64_t(0), int64_t(mask.size()), [&](int64_t i) {
-    f[size_t(i)] = (mask[size_t(i)] != 0) != peel ? 0.f : kFar;
-  });
-  const auto pass = [&](int64_t lines, int n, double spacing, auto first, int64_t stride) {
+  tbb::parallel_for(int64_t(0), n, [&](int64_t i) { f[i] = (mask[i] != 0) != peel ? 0.f : kFar; });
+  const auto pass = [&](int64_t lines, int length, double spacing, auto first, int64_t stride) {
     tbb::parallel_for(tbb::blocked_range<int64_t>(0, lines), [&](const tbb::blocked_range<int64_t>& range) {
-      const size_t count = static_cast<size_t>(n);
+      const size_t count = static_cast<size_t>(length);
       std::vector<double> in(count), z(count + 1);
       std::vector<int> v(count);
-      for (int64_t l = range.begin(); l != range.end(); ++l) line(f.data() + first(l), stride, n, spacing, cap, in, v, z);
+      for (int64_t l = range.begin(); l != range.end(); ++l) line(f + first(l), stride, length, spacing, cap, in, v, z);
     });
   };
   pass(int64_t(h) * d, w, s.x, [&](int64_t l) { return l * w; }, 1);
@@ -81,9 +83,9 @@ bool peelOrGrow(std::vector<uint8_t>& mask, const DIM3D& dim, const SPC* spc, bo
   if (mode3D && d > 1) pass(plane, d, s.z, [&](int64_t l) { return l; }, plane);
   // Peel: a mask voxel stays when no clear voxel is within reach; grow: a voxel joins when a mask
   // voxel is.
-  tbb::parallel_for(int64_t(0), int64_t(mask.size()), [&](int64_t i) {
-    const bool near = f[size_t(i)] <= cap;
-    mask[size_t(i)] = peel ? uint8_t(mask[size_t(i)] && !near) : uint8_t(near);
+  tbb::parallel_for(int64_t(0), n, [&](int64_t i) {
+    const bool near = f[i] <= cap;
+    mask[i] = peel ? uint8_t(mask[i] && !near) : uint8_t(near);
   });
   return true;
 }

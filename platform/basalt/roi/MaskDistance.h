@@ -10,14 +10,15 @@
 // of 1e-6 of the radius that the ROI operations use, so that both agree voxel for voxel).
 
 #include <cstdint>
-#include <vector>
 
 #include "TwkTypes.h"
 
 namespace twk::maskdist {
 
 // distance > 0 peels, < 0 grows (millimetres on spc, voxels without); 0 leaves the mask. mask holds
-// 0 or 1 per voxel (w x h x d, x fastest). False when memory runs out (the mask is then unchanged).
-bool peelOrGrow(std::vector<uint8_t>& mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance);
+// 0 or 1 per voxel (w x h x d, x fastest). scratch (may be null): w x h x d floats the distances
+// may use (their values are lost). False when memory runs out (the mask is then unchanged).
+bool peelOrGrow(uint8_t* mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance,
+                float* scratch = nullptr);
 
 }  // namespace twk::maskdist

@@ -95,7 +95,7 @@ TEST(GeodesicFront, SameLabelsAsOneFrontWhateverTheSlabsAndThreads) {
         SCOPED_TRACE(::testing::Message() << threads << " threads, " << planes << " planes a slab");
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, size_t(threads));
         std::vector<uint32_t> labels = seeds;
-        ASSERT_TRUE(twk::geo::grow(g, labels, pass, c.reach, progress, planes));
+        ASSERT_TRUE(twk::geo::grow(g, labels.data(), pass.data(), c.reach, progress, planes));
         ASSERT_TRUE(labels == expected);
       }
   }
@@ -124,7 +124,7 @@ TEST(MaskDistance, AgreesWithTheRoiPeelAndGrow) {
       for (const double distance : {2.9, -2.1, 1.0}) {
         SCOPED_TRACE(::testing::Message() << (spc ? "mm" : "voxels") << (mode3D ? " 3D " : " per slice ") << distance);
         std::vector<uint8_t> ours = mask;
-        ASSERT_TRUE(twk::maskdist::peelOrGrow(ours, dim, spc, mode3D, distance));
+        ASSERT_TRUE(twk::maskdist::peelOrGrow(ours.data(), dim, spc, mode3D, distance));
         FRAME* roi = VA_CreateVol(mask.data(), 1, dim.w, dim.h, dim.d, 1);
         const double r = std::fabs(distance);
         ASSERT_TRUE(distance > 0 ? VA_RoiDeflate(roi, spc, mode3D, false, r, r, r, false)
