@@ -284,6 +284,77 @@ TEST(Lesions, BothVariantsFindTheLesionsAndDropTheSmallOne) {
   EXPECT_TRUE(script.messages.empty());
 }
 
+// The gray matter from a given mask, and from an MPRAGE (T1 contrast: WM 100, GM 60, ventricles 10)
+// shifted by three voxels and registered onto the FLAIR: the gray rim is found, the registered
+// MPRAGE comes back in the FLAIR's grid, and the lesions are still found.
+TEST(Lesions, GrayMatterFromAGivenMaskOrARegisteredMprage) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  std::unique_ptr<CVol> flair(brainPhantom());
+  auto grayTruth = [](int x, int y, int z) { return kBrain.inside(x, y, z) && !kWhite.inside(x, y, z); };
+  // A given mask wins over the MPRAGE; the ventricle guard is taken out of it.
+  CVol mask;
+  mask.frame = PR_FrameCreate(FRM_ROI, 1, DIM3D{W, H, D, 1}, true);
+  for (int z = 0; z < D; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) twk::setRoiBit(mask.frame, x, y, z, 0, grayTruth(x, y, z) || inVentricle(x, y, z));
+  VA_WMLVENTRSEG record = lesionRecord();
+  record.UseGMmask = 1;
+  FRAME* gray = nullptr;
+  FrameGuard lesions(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, flair.get(), nullptr, &mask, nullptr,
+                                                                     &gray, nullptr, nullptr, nullptr, nullptr, false));
+  FrameGuard g(gray);
+  ASSERT_NE(lesions.f, nullptr);
+  ASSERT_NE(gray, nullptr);
+  int64_t inVentricles = 0, rim = 0;
+  for (int z = 0; z < D; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (twk::roiBit(gray, x, y, z, 0)) inVentricle(x, y, z) ? ++inVentricles : rim += grayTruth(x, y, z);
+  EXPECT_EQ(inVentricles, 0);
+  EXPECT_GT(rim, 1000);
+
+  // The MPRAGE, three voxels off along x.
+  CVol t1;
+  t1.frame = PR_FrameCreate(FRM_INT, 16, DIM3D{W, H, D, 1}, true);
+  t1.spc = flair->spc;
+  std::mt19937 rng(11);
+  std::normal_distribution<double> noise(0.0, 2.0);
+  for (int z = 0; z < D; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const int sx = x - 3;
+        double v = 0;
+        if (kBrain.inside(sx, y, z)) v = kWhite.inside(sx, y, z) ? 100 : 60;
+        if (inVentricle(sx, y, z)) v = 10;
+        if (v > 0) v += noise(rng);
+        twk::setVoxelValue(t1.frame, x, y, z, 0, v);
+      }
+  record = lesionRecord();
+  record.UseMprage = 1;
+  gray = nullptr;
+  FRAME* registered = nullptr;
+  FrameGuard found(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, flair.get(), &t1, nullptr, nullptr, &gray,
+                                                                   nullptr, &registered, nullptr, nullptr, false));
+  FrameGuard g2(gray), r(registered);
+  ASSERT_NE(found.f, nullptr);
+  ASSERT_NE(gray, nullptr);
+  ASSERT_NE(registered, nullptr);
+  EXPECT_EQ(registered->dim.w, W);
+  EXPECT_EQ(registered->dim.d, D);
+  // The registered MPRAGE lies on the FLAIR: white matter reads ~100 where the FLAIR's does.
+  EXPECT_NEAR(twk::voxelValue(registered, int(kCx) + 10, int(kCy), int(kCz) - 10, 0), 100, 12);
+  int64_t grayOnRim = 0, grayTotal = 0;
+  for (int z = 0; z < D; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (twk::roiBit(gray, x, y, z, 0)) ++grayTotal, grayOnRim += grayTruth(x, y, z);
+  EXPECT_GT(grayTotal, 1000);
+  EXPECT_GE(double(grayOnRim), 0.7 * double(grayTotal));
+  const LesionCounts c = countLesions(found.f);
+  for (int i = 0; i < 2; ++i) EXPECT_NEAR(double(c.inLesion[i]), double(truthVoxels(i)), 0.2 * truthVoxels(i));
+}
+
 TEST(Lesions, RefusalsAndTheEmptyAnswerOfVariantFour) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
