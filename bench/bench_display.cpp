@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "AppOptions.h"
+#include "ViewBenchKit.h"
 #include "DocDraw.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -27,42 +28,7 @@
 
 namespace {
 
-void ensureApp() {
-  static int argc = 1;
-  static char name[] = "bench_display";
-  static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
-}
-
-class BenchView : public CDrawView {
- public:
-  BenchView(CDrawDoc* doc, int w, int h) {
-    clientWidth = w;
-    clientHeight = h;
-    doc->AddView(this);
-  }
-  ~BenchView() override {
-    if (GetDocument()) GetDocument()->RemoveView(this);
-  }
-  void RedrawNow() override {}
-  void ZoomAll() override { ZoomAllObjects(); }
-};
-
-CDrawVol* layerOf(FRAME* frame, double level, double width, int opacity) {
-  auto* vol = new CVol;
-  vol->frame = frame;
-  vol->name = L"bench";
-  vol->dyn = static_cast<DYNCRD*>(pf_calloc(int64_t(frame->dim.t) * int64_t(sizeof(DYNCRD))));
-  auto* layer = new CDrawVol;
-  PR_VIEWFILT f;
-  f.level = level;
-  f.width = width;
-  layer->Init(&vol, &f, false);
-  layer->opacity = opacity;
-  layer->position = DRECT{0, 0, 512, 512};
-  return layer;
-}
+using namespace twk::viewbench;
 
 // A document of a w x h x d signal volume, a real map and an ROI, seen in a 1024 x 1024 view.
 struct Scene {

@@ -14,6 +14,7 @@
 
 #include "TwkMem.h"
 #include "roi/EdgeWave.h"
+#include "roi/EdgeWaveLive.h"
 #include "roi/Thresholds.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -153,3 +154,53 @@ void BM_ItkOtsuWhole256(benchmark::State& state) {
 BENCHMARK(BM_ItkOtsuWhole256)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
+
+namespace {
+
+// The live range of the start record (30 peel steps x 30 edge steps: 870 growings) on a 64^3 crop:
+// a sphere of radius 20 (100) in a blanket sphere of radius 30 (20), noise SD 5, one shared edge map
+// and value cache, as the EdgeWave Live dialog runs it.
+void BM_EdgeWaveLiveRange64(benchmark::State& state) {
+  constexpr int n = 64;
+  std::vector<double> v(size_t(n) * n * n);
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0.0, 5.0);
+  FRAME* blanket = PR_FrameCreate(FRM_ROI, 1, DIM3D{n, n, n, 1}, true);
+  for (int z = 0; z < n; ++z)
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const double r2 = (x - 32.0) * (x - 32.0) + (y - 32.0) * (y - 32.0) + (z - 32.0) * (z - 32.0);
+        v[(size_t(z) * n + y) * n + x] = (r2 <= 400 ? 100.0 : r2 <= 900 ? 20.0 : 0.0) + noise(rng);
+        if (r2 <= 900) twk::setRoiBit(blanket, x, y, z, 0, true);
+      }
+  FRAME* frame = VA_CreateVol(v.data(), 64, n, n, n, 1);
+  VA_EWL record;
+  record.correctNonuniformity = 0;
+  double maximum = 0;
+  double* edges = VA_EdgeStrengthMap(&record.edge, frame, 0, blanket, &maximum, false);
+  const DRECT3D seed{30, 30, 30, 34, 34, 34};
+  const SPC spc{1, 1, 1};
+  const DIM3D dims{n, n, n, 1};
+  VA_EWLCACHE cache;
+  int64_t results = 0;
+  for (auto _ : state) {
+    const double peelStep = record.peelRange / (record.peelSteps - 1);
+    const double edgeStep = (maximum + 1e-100) / (record.edgeSteps - 1);
+    for (int i = 1; i < record.peelSteps; ++i)
+      for (int j = 0; j < record.edgeSteps; ++j) {
+        record.peel = std::floor(i * peelStep / 0.01 + 0.5) * 0.01;
+        record.edge.edgeThreshold = std::floor(j * edgeStep / 0.01 + 0.5) * 0.01;
+        FRAME* roi = VA_EdgeWaveLive(&record, 0, &seed, frame, &dims, &spc, blanket, &cache, edges, false);
+        results += roi != nullptr;
+        PR_FrameDelete(&roi);
+      }
+  }
+  state.counters["growings"] = double(results);
+  VA_EWLCacheFree(&cache);
+  pf_free(&edges);
+  PR_FrameDelete(&frame);
+  PR_FrameDelete(&blanket);
+}
+
+}  // namespace
+BENCHMARK(BM_EdgeWaveLiveRange64)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -26,6 +26,7 @@
 #include <random>
 
 #include "AppOptions.h"
+#include "ViewBenchKit.h"
 #include "DocDraw.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -123,41 +124,7 @@ BENCHMARK(BM_TraceClickOnNewSlice)->Unit(benchmark::kMillisecond);
 
 // --- documents for rasterising and painting ---
 
-void ensureApp() {
-  static int argc = 1;
-  static char name[] = "bench_vector_rois";
-  static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
-}
-
-class BenchView : public CDrawView {
- public:
-  BenchView(CDrawDoc* doc, int w, int h) {
-    clientWidth = w;
-    clientHeight = h;
-    doc->AddView(this);
-  }
-  ~BenchView() override {
-    if (GetDocument()) GetDocument()->RemoveView(this);
-  }
-  void RedrawNow() override {}
-  void ZoomAll() override { ZoomAllObjects(); }
-};
-
-CDrawVol* layerOf(FRAME* frame, double level, double width) {
-  auto* vol = new CVol;
-  vol->frame = frame;
-  vol->name = L"bench";
-  vol->dyn = static_cast<DYNCRD*>(pf_calloc(int64_t(frame->dim.t) * int64_t(sizeof(DYNCRD))));
-  auto* layer = new CDrawVol;
-  PR_VIEWFILT f;
-  f.level = level;
-  f.width = width;
-  layer->Init(&vol, &f, false);
-  layer->position = DRECT{0, 0, kSide, kSide};
-  return layer;
-}
+using namespace twk::viewbench;
 
 // A 512 x 512 x 300 16-bit volume (and, when asked, an empty ROI layer) seen in a 1024 x 1024 view.
 struct Scene {
@@ -175,9 +142,9 @@ struct Scene {
     auto* s16 = reinterpret_cast<uint16_t*>(signal->data);
     for (int64_t i = 0; i < int64_t(kSide) * kSide * kDepth; ++i) s16[i] = uint16_t((i * 2654435761u) >> 22);
     set = new CDrawSet(&doc);
-    set->AppendLayer(layerOf(signal, 512, 1024));
+    set->AppendLayer(layerOf(signal, 512, 1024, 100));
     if (withRoi) {
-      CDrawVol* mask = layerOf(PR_FrameCreate(FRM_ROI, 1, dims, true), 0.5, 1);
+      CDrawVol* mask = layerOf(PR_FrameCreate(FRM_ROI, 1, dims, true), 0.5, 1, 100);
       mask->filter.roiColor = 0x0000FF;
       set->AppendLayer(mask);
       roi = set->GetLayerVol(1);

@@ -58,7 +58,6 @@ INTERVAL widened(INTERVAL a) {
   const double margin = 0x1p-48;
   return INTERVAL{a.lo - (std::fabs(a.lo) * margin + 1e-300), a.hi + (std::fabs(a.hi) * margin + 1e-300)};
 }
-double largestMagnitude(INTERVAL a) { return std::max(std::fabs(a.lo), std::fabs(a.hi)); }
 
 // Box costs of A * (w * exp(-x * r1) + (1 - w) * exp(-x * r2)) on the decay data, over a box of
 // (A, w, r1, r2). For A >= 0, w in [0, 1] and x >= 0 the model falls with both rates and moves with
@@ -103,7 +102,6 @@ void biExponentialBoxCost(const DecayData& d, const INTERVAL* box, double* lower
   }
 
   double lower = 0, upper = 0, centre = 0;
-  INTERVAL gradient[4] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}};
   for (int i = 0; i < n; ++i) {
     const double x = d.x[i], y = d.y[i];
     INTERVAL model;
@@ -133,7 +131,6 @@ void biExponentialBoxCost(const DecayData& d, const INTERVAL* box, double* lower
     const INTERVAL square = IntervalSquare(residual);
     lower += square.lo;
     upper += square.hi;
-    for (int j = 0; j < 4; ++j) gradient[j] = gradient[j] + residual * slopes[j];
     // The centre: residual and Jacobian of the linearisation.
     const double e1 = std::exp(-x * r1C), e2 = std::exp(-x * r2C);
     const double shapeC = (1 - wC) * e2 + wC * e1, modelC = aC * shapeC;
@@ -153,11 +150,8 @@ void biExponentialBoxCost(const DecayData& d, const INTERVAL* box, double* lower
     const double c = IntervalMid(box[j]);
     halfWidth[j] = std::max(c - box[j].lo, box[j].hi - c) * (1 + 0x1p-50);
   }
-  double meanValue = centre * (1 - 1e-12) - 1e-300;
-  for (int j = 0; j < 4; ++j) meanValue -= 2 * largestMagnitude(gradient[j]) * halfWidth[j];
-  const double linearised = PR_LeastSquaresBoxBound(n, 4, residualC, jacobian, slopeRows, halfWidth, slack, work);
+  const double linearised = PR_LeastSquaresBoxBound(n, 4, residualC, jacobian, slopeRows, halfWidth, slack, work, true);
   double best = lower;
-  if (std::isfinite(meanValue)) best = std::max(best, meanValue);
   if (std::isfinite(linearised)) best = std::max(best, linearised);
   *lowerBound = best / count;
   *centreCost = std::isfinite(centre) ? centre / count : VOID_VALUE;

@@ -22,6 +22,7 @@
 #include "PanelSlots.h"
 #include "Prompts.h"
 #include "UiHelpers.h"
+#include "VectorRois.h"
 #include "ViewGeometry.h"
 #include "Vol.h"
 
@@ -287,13 +288,8 @@ void CDlgVROI::changed() {
 void CDlgVROI::OnName() {
   if (!readFields()) return;
   HIGHOBJ* h = record();
-  // The label holds 127 bytes of narrow text; a longer name is cut on a character boundary.
-  const std::string utf8 = name.toUtf8();
-  size_t n = std::min(utf8.size(), sizeof h->label - 1);
-  while (n > 0 && n < utf8.size() && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80) --n;
-  std::memset(h->label, 0, sizeof h->label);
-  std::memcpy(h->label, utf8.data(), n);
-  name = CString::fromUtf8(std::string(h->label, n));
+  TW_SetVectRoiLabel(h, name.toUtf8().c_str());
+  name = CString::fromUtf8(std::string(h->label, strnlen(h->label, sizeof h->label)));
   changed();
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ParameterDialog.h"
+#include "TextureEdgeDialog.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "roi/EdgeWaveRegions.h"
@@ -106,7 +107,14 @@ bool TW_DlgEdgeWave(bool silent, const FRAME* frame, const double* spacing, unsi
       v.SetText(label, TW_RoundTripText(roundTenth(toMm ? value * voxel : value / voxel)));
     }
   };
+  // "Edge Settings": the texture-edge dialog on a copy of the edge block, kept only by OK.
+  VA_URALEDGE edge = record->edge;
+  d.Button(L"Edge Settings", [&edge](TW_DIALOG_VALUES&) {
+    VA_URALEDGE edited = edge;
+    if (TW_DlgTextureEdge(&edited)) edge = edited;
+  });
   if (!TW_RunDialog(silent, d)) return false;
+  record->edge = edge;
   record->mode3D = mode3D;
   record->siLow = low;
   record->siHigh = high;

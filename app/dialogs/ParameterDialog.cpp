@@ -103,6 +103,12 @@ bool promptView(const TW_DIALOG& dialog, TW_DIALOG_VALUES& values, bool silent) 
 
 CString TW_RoundTripText(double value) {
   char buffer[64];
+  // Whole numbers are written in plain digits: the shortest form of 200000 is "2e+05", which an
+  // integer field would not read back.
+  if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15) {
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof(buffer), static_cast<long long>(value));
+    return CString::fromUtf8(std::string(buffer, ec == std::errc() ? ptr : buffer));
+  }
   const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof(buffer), value);
   return CString::fromUtf8(std::string(buffer, ec == std::errc() ? ptr : buffer));
 }
@@ -205,6 +211,10 @@ TW_DIALOG_FIELD& TW_DIALOG::Choice(const CString& label, int32_t* field, std::in
 
 TW_DIALOG_FIELD& TW_DIALOG::Text(const CString& label, CString* field) {
   return addField(*this, TW_DIALOG_FIELD::Kind::Text, label, [&](TW_DIALOG_FIELD& f) { f.text = field; });
+}
+
+void TW_DIALOG::Button(const CString& label, std::function<void(TW_DIALOG_VALUES&)> press) {
+  buttons.push_back(TW_DIALOG_BUTTON{label, std::move(press)});
 }
 
 TW_DIALOG_VALUES TW_LoadDialogValues(const TW_DIALOG& dialog) {

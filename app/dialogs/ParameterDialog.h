@@ -94,6 +94,14 @@ class TW_DIALOG_VALUES {
   bool Enabled(size_t field) const;
 };
 
+// A push button of the dialog that opens a dialog of its own (an "Edge Settings" button): press
+// may edit the record's sub-records it holds and rewrite the shown values. Only the window offers
+// the buttons; the headless prompt asks the fields alone.
+struct TW_DIALOG_BUTTON {
+  CString label;
+  std::function<void(TW_DIALOG_VALUES&)> press;
+};
+
 struct TW_DIALOG {
   TW_DIALOG(const CString& caption, const CString& dialogClass) : title(caption), className(dialogClass) {}
 
@@ -108,6 +116,7 @@ struct TW_DIALOG {
   // it may rewrite other fields' values, which the window then shows (a unit switch converting
   // distances). The headless prompt, which asks all fields at once, does not call it.
   std::function<void(TW_DIALOG_VALUES&, int field)> onChange;
+  std::vector<TW_DIALOG_BUTTON> buttons;
 
   TW_DIALOG_FIELD& Integer(const CString& label, int32_t* field);
   TW_DIALOG_FIELD& Integer(const CString& label, int32_t* field, double minimum, double maximum);
@@ -117,6 +126,7 @@ struct TW_DIALOG {
   TW_DIALOG_FIELD& Flag(const CString& label, int32_t* field);
   TW_DIALOG_FIELD& Choice(const CString& label, int32_t* field, std::initializer_list<const wchar_t*> items);
   TW_DIALOG_FIELD& Text(const CString& label, CString* field);
+  void Button(const CString& label, std::function<void(TW_DIALOG_VALUES&)> press);
 };
 
 // --- runners ---

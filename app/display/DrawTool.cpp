@@ -374,8 +374,22 @@ void CRectTool::OnLButtonUp(CDrawView*, unsigned, POINT2D) {}
 void CRectTool::OnMouseMove(CDrawView* view, unsigned, POINT2D point) {
   view->SetViewCursor(TW_CURSOR::Edit);
   CDrawDoc* doc = view->GetDocument();
-  if (g_ToolState.creating && object && doc && !doc->selection.empty())
-    doc->selection.back()->MoveControlPoint(view, &g_ToolState.handle, g_ToolState.last, point);
+  if (g_ToolState.creating && object && doc && !doc->selection.empty()) {
+    CDrawObj* made = doc->selection.back();
+    if (made->kind == DRAWOBJ_SET && static_cast<CDrawSet*>(made)->vroi) {
+      // A new box spans the pressed point and the pointer. Its rectangle is rebuilt in order from
+      // the box at every draw, so a corner handle would stop following the pointer once the box is
+      // drawn upwards or to the left of where it was started.
+      const DPOINT corners[2] = {view->ClientToWorldPoint(g_ToolState.down), view->ClientToWorldPoint(point)};
+      doc->SetModifiedFlag();
+      if (made->SetControlSeq(view, corners)) {
+        made->ComputeBounds();
+        doc->RedrawAllViews(false);
+      }
+    } else {
+      made->MoveControlPoint(view, &g_ToolState.handle, g_ToolState.last, point);
+    }
+  }
   g_ToolState.last = point;
 }
 

@@ -19,17 +19,23 @@ bool ownedBy(const CDrawObj* obj, const CDrawSet* owner) {
 
 }  // namespace
 
+void TW_SetVectRoiLabel(HIGHOBJ* record, const char* label) {
+  if (!record) return;
+  std::memset(record->label, 0, sizeof(record->label));
+  if (!label) return;
+  // At most 127 bytes, not ending inside a UTF-8 character.
+  const size_t length = std::strlen(label);
+  size_t n = std::min<size_t>(length, sizeof(record->label) - 1);
+  while (n > 0 && n < length && (static_cast<unsigned char>(label[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(record->label, label, n);
+}
+
 bool TW_CreateVectRoiFromLabel(CDrawSet* owner, const double box[6], int t0, int t1, const char* label) {
   CDrawDoc* doc = owner ? owner->GetDocument() : nullptr;
   if (!doc || !box) return false;
   auto* record = static_cast<HIGHOBJ*>(pf_calloc(int64_t(sizeof(HIGHOBJ))));
   if (!record) return false;
-  if (label) {
-    // At most 127 bytes, not ending inside a UTF-8 character.
-    size_t n = std::min<size_t>(std::strlen(label), sizeof(record->label) - 1);
-    while (n > 0 && n < std::strlen(label) && (static_cast<unsigned char>(label[n]) & 0xC0) == 0x80) --n;
-    std::memcpy(record->label, label, n);
-  }
+  TW_SetVectRoiLabel(record, label);
   record->kind = HIGHOBJ_VECTOR_ROI;
   record->shape = HIGHOBJ_SHAPE_BOX;
   record->owner = owner;

@@ -17,6 +17,9 @@ struct HIGHOBJ;
 // range and a label (null: empty; at most 127 characters, cut on a character boundary). False
 // for an owner without document, or out of memory.
 bool TW_CreateVectRoiFromLabel(CDrawSet* owner, const double box[6], int t0, int t1, const char* label);
+// Writes a UTF-8 label into the record (the rest of the field zeroed): at most 127 bytes, cut so that
+// it does not end inside a character. A null label empties it.
+void TW_SetVectRoiLabel(HIGHOBJ* record, const char* label);
 bool TW_CreateVectRoiFromLabel(CDrawSet* owner, const double box[6], int t0, int t1, const wchar_t* label);
 // The same from an integer box with its time range (x0, y0, z0, x1, y1, z1, t0, t1), without a label.
 bool TW_CreateVectRoiFromRect(CDrawSet* owner, const RECT4D* box);

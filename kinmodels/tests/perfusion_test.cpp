@@ -671,9 +671,10 @@ TEST_F(PerfusionTest, ParallelMapEqualsSequentialBitForBit) {
   for (int c = 0; c < 24; ++c)
     curves.push_back(sample(times_, [&](double t) { return toftsAt(t, (0.1 + 0.02 * c) / 60, 0.2 + 0.01 * c, c % 4); }));
   api().DIDU_SetCurrentOptimization(57, 7, 1, 2000);
+  api().DIDU_SetCurrentOptimization(44, 2, 0, 2000);
   setParms(8, {{3, 4}});
   setParms(57, {{3, 4}});
-  for (int type : {8, 9, 43, 57}) {
+  for (int type : {8, 9, 43, 44, 57}) {
     SCOPED_TRACE(type);
     requestAll(type);
     ASSERT_TRUE(init(type));

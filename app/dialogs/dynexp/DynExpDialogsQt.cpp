@@ -87,6 +87,7 @@ void TW_RemoveDynExpDialogs() {
   TW_SetConcConvView(nullptr);
   TW_SetRelaxivityView(nullptr);
   TW_SetSingleCurveView(nullptr);
+  TW_SetCurveViewerView(nullptr);
   TW_SetRoiStat4DView(nullptr);
   if (g_curvePanelsJoined) {
     TW_ViewHooks().updateCurvePanels = g_previousCurvePanels;

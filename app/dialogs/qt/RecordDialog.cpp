@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -81,6 +82,13 @@ CRecordDialog::CRecordDialog(const TW_DIALOG& dialog, const TW_DIALOG_VALUES& va
     form->addRow(new QLabel(toQt(f.label), this), editor);
   }
   layout->addLayout(form);
+  for (size_t b = 0; b < dialog.buttons.size(); ++b) {
+    auto* button = new QPushButton(toQt(dialog.buttons[b].label), this);
+    button->setObjectName(toQt(dialog.buttons[b].label));
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, [this, b] { pressed(b); });
+    layout->addWidget(button);
+  }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &CRecordDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -113,6 +121,22 @@ void CRecordDialog::changed(int field) {
     const TW_DIALOG_VALUES before = Values();
     TW_DIALOG_VALUES after = before;
     dialog_.onChange(after, field);
+    showValues(before, after);
+  }
+  updateEnabled();
+}
+
+void CRecordDialog::pressed(size_t button) {
+  if (button >= dialog_.buttons.size() || !dialog_.buttons[button].press) return;
+  const TW_DIALOG_VALUES before = Values();
+  TW_DIALOG_VALUES after = before;
+  dialog_.buttons[button].press(after);
+  showValues(before, after);
+  updateEnabled();
+}
+
+void CRecordDialog::showValues(const TW_DIALOG_VALUES& before, const TW_DIALOG_VALUES& after) {
+  {
     // Only fields whose value the reaction changed are rewritten, so an edit being typed keeps
     // its cursor.
     for (size_t i = 0; i < editors_.size(); ++i) {
@@ -126,7 +150,6 @@ void CRecordDialog::changed(int field) {
       }
     }
   }
-  updateEnabled();
 }
 
 bool CRecordDialog::OnOK() {
@@ -165,6 +188,10 @@ DialogScript& DialogScript::choose(const CString& label, int index) {
   steps_.push_back({STEP::Kind::Choose, label, CString(), index});
   return *this;
 }
+DialogScript& DialogScript::press(const CString& label) {
+  steps_.push_back({STEP::Kind::Press, label, CString(), 0});
+  return *this;
+}
 DialogScript& DialogScript::ok() {
   steps_.push_back({STEP::Kind::Ok, CString(), CString(), 0});
   return *this;
@@ -188,6 +215,10 @@ bool DialogScript::play(CRecordDialog& window) {
         break;
       case STEP::Kind::Choose:
         if (auto* list = qobject_cast<QComboBox*>(editor); list && list->isEnabled()) list->setCurrentIndex(step.number);
+        break;
+      case STEP::Kind::Press:
+        if (auto* button = window.findChild<QPushButton*>(toQt(step.label)); button && button->isEnabled())
+          button->click();
         break;
       case STEP::Kind::Ok:
         if (window.OnOK()) return true;

@@ -39,6 +39,8 @@ class CRecordDialog : public QDialog {
  private:
   void updateEnabled();
   void changed(int field);
+  void pressed(size_t button);
+  void showValues(const TW_DIALOG_VALUES& before, const TW_DIALOG_VALUES& after);
   const TW_DIALOG& dialog_;
   TW_DIALOG_VALUES base_;
   std::vector<QWidget*> editors_;
@@ -57,6 +59,7 @@ class DialogScript {
   DialogScript& set(const CString& label, const CString& text);   // an edit's text
   DialogScript& check(const CString& label, bool on);             // a check box
   DialogScript& choose(const CString& label, int index);          // a list's item
+  DialogScript& press(const CString& label);                      // a button (its dialog plays the next steps)
   DialogScript& ok();                                             // OK (refused values keep it open)
   DialogScript& cancel();
 
@@ -70,7 +73,7 @@ class DialogScript {
 
  private:
   struct STEP {
-    enum class Kind { Set, Check, Choose, Ok, Cancel } kind;
+    enum class Kind { Set, Check, Choose, Press, Ok, Cancel } kind;
     CString label;
     CString text;
     int number = 0;

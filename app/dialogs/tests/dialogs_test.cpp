@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "BrushParms.h"
@@ -22,6 +23,7 @@
 #include "RasterPaintbrush.h"
 #include "RecordDialog.h"
 #include "RoiStat3DWindow.h"
+#include "SegmentationDialogs.h"
 #include "Vol.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -123,6 +125,20 @@ TEST(Runners, SilentRunPassesStoredValuesUnchangedAndRefusesBadOnes) {
     EXPECT_EQ(TW_RunDialog(true, dialogOf(&r)), c.ok);
     EXPECT_TRUE(same(r, before));  // bit for bit in both cases
     EXPECT_EQ(script.messages.empty(), c.ok);
+  }
+  // Large whole numbers in an integer field pass both modes (their shortest text has an exponent).
+  {
+    script.clear();
+    int32_t iterations = 200000;
+    TW_DIALOG d(L"Iterations", L"CDlgTest");
+    d.Integer(L"Number of iterations", &iterations, 1, 10000000);
+    EXPECT_TRUE(TW_RunDialog(true, d));
+    script.answerValues({300000});
+    EXPECT_TRUE(TW_RunDialog(false, d));
+    EXPECT_EQ(iterations, 300000);
+    EXPECT_EQ(script.messages, std::vector<CString>{L"Iterations"});  // the prompt's title, no refusal
+    EXPECT_EQ(TW_RoundTripText(-1e14), L"-100000000000000");
+    EXPECT_EQ(TW_RoundTripText(1e21), L"1e+21");
   }
   // A dialog that refuses its context: false in both modes, nothing written, no window.
   RECORD r;
@@ -305,4 +321,58 @@ TEST(RoiStat3DWindow, ButtonsPlotCursorAndOkReachTheDialog) {
   EXPECT_LT(threshold, 899.0);
   TW_SetRoiStat3DWindowScript(nullptr);
   TW_RemoveRoiStat3DDialog();
+}
+
+// The workflow segmentation dialogs: the dynamic dialog's non-uniformity box follows the TAC
+// conversion and its level range holds; a silent whole-breast run keeps its preset; the holder
+// dialog copies in and out.
+TEST(SegmentationDialogs, DynamicBreastAndHolderRecords) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  const struct {
+    int preset;
+    uint8_t stored;
+    double shown;  // the box as the dialog opens
+  } cases[] = {{3, 1, 0}, {1, 0, 0}};
+  for (const auto& c : cases) {
+    VA_SEGMENTDYN r = TW_SegmentDynPreset(c.preset);
+    r.correctNonuniformity = c.stored;
+    double seen = -1;
+    TW_SetDialogView([&](const TW_DIALOG&, TW_DIALOG_VALUES& v, bool) {
+      seen = v.Checked(L"Correct non-uniformity ");
+      return false;
+    });
+    EXPECT_FALSE(TW_DlgSegmentDCE(&r));
+    EXPECT_EQ(seen, c.shown) << c.preset;
+  }
+  VA_SEGMENTDYN none = TW_SegmentDynPreset(1);
+  none.tacConversion = 0;
+  TW_SetDialogView([&](const TW_DIALOG&, TW_DIALOG_VALUES& v, bool) { return v.Checked(L"Correct non-uniformity "); });
+  EXPECT_TRUE(TW_DlgSegmentDCE(&none));
+  EXPECT_EQ(none.correctNonuniformity, 1);
+  EXPECT_EQ(none.reserved, 1);
+  TW_SetDialogView(nullptr);
+  // Level 17, then 1, are refused; Cancel keeps the record.
+  VA_SEGMENTDYN r = TW_SegmentDynPreset(2);
+  script.answerValues({0, 5, 0.5, 1, 400, 17, 3, 0}).answerValues({0, 5, 0.5, 1, 400, 1, 3, 0}).cancelValues();
+  EXPECT_FALSE(TW_DlgSegmentDCE(&r));
+  EXPECT_EQ(r.level, 3);
+  EXPECT_EQ(script.messages.size(), 5u);  // three prompts, two refusals
+  EXPECT_EQ(script.messages[1], L"Level : Please enter an integer between 2 and 16.");
+
+  VA_WHOLEBREASTMAPFIT breast = TW_WholeBreastPreset(2);
+  const VA_WHOLEBREASTMAPFIT before = breast;
+  EXPECT_TRUE(TW_DlgWholeBreastSeg(&breast, true));
+  EXPECT_EQ(std::memcmp(&before, &breast, sizeof breast), 0);
+  EXPECT_EQ(breast.ridgeMap, 1);
+  EXPECT_EQ(TW_WholeBreastPreset(1).smoothness, 100);
+
+  VA_MOUSEHOLDERSEG holder;
+  script.answerValues({4, 2500, 2.5, 0, 1});
+  EXPECT_TRUE(TW_DlgSegmentMouseHolder(false, &holder));
+  EXPECT_EQ(holder.regions, 4);
+  EXPECT_EQ(holder.lowSignalThreshold, 2500);
+  EXPECT_EQ(holder.chamberSeparation, 2.5);
+  EXPECT_EQ(holder.outputCroppedVolumes, 0);
+  EXPECT_EQ(holder.outputAtlas, 1);
 }

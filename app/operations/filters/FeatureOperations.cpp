@@ -1,14 +1,21 @@
-// Feature points and response maps of the layer sets.
+// Feature points and response maps of the layer sets, and the snapshot of a view.
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
+#include "DrawVol.h"
 #include "FilterOperationKit.h"
+#include "ImageOpen.h"
 #include "OperationScope.h"
 #include "Prompts.h"
 #include "TwkMem.h"
 #include "VectorRois.h"
 #include "Vol.h"
 #include "filters/Features.h"
+#include "render/PictureZoom.h"
 #include "volume/Frame.h"
 
 using twk::filterops::AddFrameAsLayer;
@@ -51,4 +58,57 @@ bool CDrawSet::ProduceFeatureMap(int type, bool points) {
   }
   pf_free(&found);
   return ok;
+}
+
+CDrawDoc* CDrawSet::ProjectionSnapshot(CDrawSet* set, CDrawView* view) {
+  return set ? set->ProjectionSnapshot(view) : nullptr;
+}
+
+// What the view shows of the operand as a new single-slice document "snapshot": the view's
+// current slice (or slab projection) at one pixel per millimetre-step of the finest of the
+// operand's three spacings, so that the picture keeps its proportions; for an isotropic volume
+// that is one pixel per displayed voxel. The operand is an integer volume; the snapshot holds its
+// 32-bit grey values. The pixels carry the projection's orientation and that spacing, the first pixel at
+// the origin; the layer takes the operand layer's display filter.
+CDrawDoc* CDrawSet::ProjectionSnapshot(CDrawView* view) {
+  TW_OPERATION_END end(GetDocument(), true);
+  CVol* vol = WorkVolSI();
+  const VA_VOLPROJ* shown = view ? FindViewProjection(view) : nullptr;
+  if (!vol || !vol->frame || !shown) return nullptr;
+  VA_VOLPROJ proj = *shown;
+  proj.filmView = 0;  // the slice in view, not the film of all slices
+  DIM3D plane;
+  SPC planeSpc;
+  if (!VA_VolProjDimensions(vol->Dim(), vol->Spc(), &proj, &plane, &planeSpc)) return nullptr;
+  const double step = std::min({vol->spc.x, vol->spc.y, vol->spc.z});
+  if (!(step > 0)) return nullptr;
+  const int width = std::max(1, int(std::lround(plane.w * planeSpc.x / step)));
+  const int height = std::max(1, int(std::lround(plane.h * planeSpc.y / step)));
+  // The layer's world is the picture at one unit per pixel, seen whole at one pixel per unit.
+  const DRECT layer{0, 0, double(width), double(height)};
+  const double visible[4] = {0, 1, double(width - 1), double(height)};
+  void* picture = nullptr;
+  const int type = VA_PictureZoom(vol->frame, 0, &layer, vol->Spc(), &proj, visible, width, height, nullptr, &picture,
+                                  nullptr);
+  if (type != VA_PIXEL_INT) {
+    pf_free(&picture);
+    return nullptr;
+  }
+  FRAME* frame = VA_CreateVol(picture, 32, width, height, 1, 1);
+  pf_free(&picture);
+  if (!frame) return nullptr;
+  double orient[6];
+  if (!vol->GetProjOrientation(&proj, orient)) vol->GetOrientation(orient);
+  const SPC spacing{step, step, step};
+  const DPOINT3D origin{0, 0, 0};
+  std::unique_ptr<CVol> snapshot(vol->CloneByReformat(&frame, &spacing, orient, &origin, false));
+  PR_FrameDelete(&frame);
+  if (!snapshot) return nullptr;
+  CDrawDoc* doc = TW_CreateDocumentByClone(L"snapshot", snapshot.get(), nullptr, nullptr, nullptr, false);
+  if (!doc) return nullptr;
+  CDrawSet* target = doc->GetActiveSet();
+  const PR_VIEWFILT* filter = twk::filterops::LayerFilter(this, vol);
+  if (CDrawVol* added = target && filter ? target->GetLayer(0) : nullptr) added->filter = *filter;
+  CDrawDoc::RedrawAllViews(doc, true);
+  return doc;
 }

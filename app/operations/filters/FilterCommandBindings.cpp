@@ -39,6 +39,8 @@ TW_COMMAND_BINDINGS(filter_operations) {
   });
   TW_BindOperation("CDrawSet::OutputParamMapNtupleFile",
                    [](const TW_COMMAND_CALL& c) { CDrawSet::OutputParamMapNtupleFile(c.set); });
+  TW_BindOperation("CDrawSet::ProjectionSnapshot",
+                   [](const TW_COMMAND_CALL& c) { CDrawSet::ProjectionSnapshot(c.set, c.view); });
   // Rows: unused, Tomasi (true) or basic (false), points (true) or the response map.
   TW_BindOperation("CDrawSet::ProduceFeatureMap", [](const TW_COMMAND_CALL& c) {
     CDrawSet::ProduceFeatureMap(c.set, c.Flag(1) ? 1 : 0, c.Flag(2));

@@ -13,29 +13,6 @@ VOLROTATEPARM g_RotateParms;
 VA_ROT g_RotateOrthoParms;
 VA_URALGRAD g_UralGradParms{0, 0, 0, 1.0, 1.0, 3.0};
 
-bool TW_DlgMultiScaleTextureGrad(VA_URALGRAD* record) {
-  if (!record) return false;
-  TW_DIALOG d(L"Multiscale Texture Gradient", L"CDlgMultiScaleTextureGrad");
-  d.Choice(L"Distance metric", &record->metric, {L"Signal difference", L"Earth mover distance"});
-  d.Choice(L"Voxel weights", &record->weights, {L"Constant", L"Gaussian", L"Radial", L"Rayleigh"});
-  d.Choice(L"Magnitude measure", &record->magnitude, {L"Linear", L"Logarithm", L"Normalized"});
-  d.Real(L"Normalization coefficient", &record->normalization, 0, 10000);
-  d.Real(L"Low radius (vox)", &record->lowRadius, 1, 100);
-  d.Real(L"High radius (vox)", &record->highRadius, 1, 100);
-  if (!TW_RunDialog(d)) return false;
-  // The gradient is measured only on the radii of distinct digital balls.
-  int count = 0;
-  double* radii = VA_RerazoRadiusSet(std::max(record->lowRadius, record->highRadius) + 1, &count);
-  for (double* r : {&record->lowRadius, &record->highRadius}) {
-    double best = *r;
-    for (int i = 0; i < count; ++i)
-      if (i == 0 || std::fabs(radii[i] - *r) < std::fabs(best - *r)) best = radii[i];
-    *r = best;
-  }
-  pf_free(&radii);
-  return true;
-}
-
 void TW_RotateAnglesFromProjection(const VA_VOLPROJ* projection, VOLROTATEPARM* record) {
   if (!projection || !record) return;
   for (int k = 0; k < 3; ++k) record->angle[k] = projection->rotation[k];

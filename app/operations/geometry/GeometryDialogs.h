@@ -11,6 +11,7 @@
 #include "TwkTypes.h"
 #include "VolProj.h"
 #include "geometry/Geometry.h"
+#include "TextureEdgeDialog.h"
 #include "registration/AutoFocus.h"
 
 // The record of "Rotate Volume" (byte-packed).
@@ -48,12 +49,9 @@ void TW_RotOrthoStep(VA_ROT* record, int index, bool forward);
 // the rotation is not made of quarter turns.
 bool TW_RotOrthoMatrixText(const VA_ROT* record, int direction, const DIM3D* dims, const SPC* spacing, CString* text);
 
-// "Multiscale Texture Gradient" on a texture-gradient record (g_UralGradParms for "Multiscale
-// Texture Gradient with 4D Max"): distance metric, voxel weights, magnitude measure, normalisation
-// coefficient (0 to 10000), low and high radius (voxels; on OK each is snapped to the nearest
-// radius of the imaging core's radius set, VA_RerazoRadiusSet). True on OK.
+// The texture-gradient record of "Multiscale Texture Gradient with 4D Max", edited by the
+// "Multiscale Texture Gradient" dialog (TW_DlgMultiScaleTextureGrad, TextureEdgeDialog.h).
 extern VA_URALGRAD g_UralGradParms;
-bool TW_DlgMultiScaleTextureGrad(VA_URALGRAD* record);
 
 // "Specify Image Position\Orientation Patient" on the position of the first slice and the six
 // direction cosines. Silent: no window waits; the orientation is snapped to the scanner axes and

@@ -5,6 +5,10 @@
 #include "CommandTable.h"
 #include "DrawSet.h"
 #include "EdgeWaveDialog.h"
+#include "EdgeWaveLive.h"
+#include "FilterDialogs.h"
+#include "MagTraceDialog.h"
+#include "SegOperations.h"
 #include "RidgeDialog.h"
 #include "SplitThreshold.h"
 
@@ -40,6 +44,24 @@ TW_COMMAND_BINDINGS(seg_operations) {
   });
   TW_BindOperation("CDrawSet::ThresholdBimodalHistSplit",
                    [](const TW_COMMAND_CALL& c) { CDrawSet::ThresholdBimodalHistSplit(c.set, c.view); });
+  // "EdgeWave-Live with Single Seed and Constraint ROI": the dialog's "N3  Options" edits with the
+  // N3 dialog of the filter commands.
+  TW_RegisterPreset("g_EdgeWaveLiveParms", &g_EWLParms);
+  TW_SetEdgeWaveLiveN3Dialog([](VA_N3PARM* record) { return TW_DlgN3(record); });
+  TW_BindOperation("CDrawSet::EdgeWaveLive", [](const TW_COMMAND_CALL& c) {
+    TW_EdgeWaveLive(c.set, c.view, c.Record<VA_EWL>(1), c.Text(2));
+  });
+  // The MagTrace settings and the tool's application presets (the type is the first argument).
+  TW_BindOperation("TW_DlgMagPoly", [](const TW_COMMAND_CALL& c) {
+    if (VA_MAGTRACE* record = c.Record<VA_MAGTRACE>(1)) TW_DlgMagPoly(c.view, record);
+  });
+  TW_BindOperation("TW_MagtracePresetParms", [](const TW_COMMAND_CALL& c) { TW_MagtracePresetParms(c.Int(0)); });
+  TW_BindOperation("CDrawSet::AtlasSplit", [](const TW_COMMAND_CALL& c) { TW_AtlasSplit(c.set); });
+  TW_BindOperation("CDrawSet::DetectCartilage", [](const TW_COMMAND_CALL& c) { TW_DetectCartilage(c.set); });
+  TW_BindOperation("CDrawSet::Pancreas_MeasurementAlongCentralAxis",
+                   [](const TW_COMMAND_CALL& c) { TW_PancreasMeasurementAlongCentralAxis(c.set); });
+  TW_BindOperation("TW_AllDocumentsMeanOverRois", [](const TW_COMMAND_CALL&) { TW_AllDocumentsMeanOverRois(); });
+  TW_BindOperation("TW_AllDocumentsIrregularity2D", [](const TW_COMMAND_CALL&) { TW_AllDocumentsIrregularity2D(); });
   // "Brain segmentation profile": the dialog on the brain profile without spacing or seeds.
   TW_BindOperation("CDlgEdgeWave", [](const TW_COMMAND_CALL&) {
     TW_DlgEdgeWave(false, nullptr, nullptr, 0, nullptr, 0, &g_EdgeWaveBrain);

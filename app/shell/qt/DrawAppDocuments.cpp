@@ -37,6 +37,7 @@
 #include "RecordDialog.h"
 #include "RoiStat3DWindow.h"
 #include "SplitThrDialog.h"
+#include "EdgeWaveLiveDialog.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
 #include "Vol.h"
@@ -67,6 +68,7 @@ void CDrawApp::installHooks() {
       TW_MODAL_SCOPE modal;
       return run();
     });
+  if (installQtUi_) TW_InstallEdgeWaveLiveDialog();
   if (installQtUi_) TW_InstallDicomDialogs();
   // The parametric-map dialogs (scripted tests keep their prompts).
   if (installQtUi_)
@@ -212,6 +214,7 @@ void CDrawApp::removeHooks() {
   TW_RemoveDynExpDialogs();
   TW_RemoveDicomDialogs();
   TW_RemoveRoiStat3DDialog();
+  TW_RemoveEdgeWaveLiveDialog();
   TW_ViewHooks().roiStatistics = nullptr;
   TW_LayerPanelHooks() = TW_LAYERPANEL_HOOKS{};
   TW_SetLayerOperationsView(nullptr);

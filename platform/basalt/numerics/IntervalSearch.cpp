@@ -84,10 +84,15 @@ class BoxPool {
   std::vector<int> free_;
 };
 
+// The side the cost callback named while it evaluated the current box (PR_SuggestBisectionAxis);
+// one per thread, so that searches in many threads never see each other's hints.
+thread_local int suggestedAxis = -1;
+
 struct Entry {
   double lower;
   long long serial;  // insertion order breaks ties, so the search is deterministic
   int id;
+  int axis;  // the side the callback named for this box, or -1
   bool operator>(const Entry& other) const {
     return lower > other.lower || (lower == other.lower && serial > other.serial);
   }
@@ -148,6 +153,10 @@ class BranchAndBound {
           axis = i;
         }
       }
+      // The side the callback named, while it is still above the tolerance.
+      if (top.axis >= 0 && root_[top.axis].hi > root_[top.axis].lo &&
+          (b[top.axis].hi - b[top.axis].lo) / (root_[top.axis].hi - root_[top.axis].lo) > settings_.boxTolerance)
+        axis = top.axis;
       if (axis < 0 || widest <= settings_.boxTolerance) {
         keepFinal(top);  // small enough: stays a candidate without further splitting
         continue;
@@ -234,7 +243,10 @@ class BranchAndBound {
   void consider(int id, double parentLower) {
     INTERVAL* b = pool_.at(id);
     double lower = kInfinity, centre = VOID_VALUE, upper = VOID_VALUE;
+    suggestedAxis = -1;
     cost_(context_, b, y_, x_, &lower, &centre, &upper);
+    const int hint = suggestedAxis;
+    suggestedAxis = -1;
     if (std::isnan(lower)) lower = -kInfinity;
     if (std::isnan(centre)) centre = VOID_VALUE;
     // A sub-box never has a smaller minimum than the box it came from.
@@ -254,7 +266,7 @@ class BranchAndBound {
       pool_.give(id);
       return;
     }
-    open_.push(Entry{lower, serial_++, id});
+    open_.push(Entry{lower, serial_++, id, hint >= 0 && hint < n_ ? hint : -1});
   }
 
   // The cost at a point: the callback's centre cost of the box that holds only that point.
@@ -431,6 +443,8 @@ bool search(int nVars, PR_BOXCOSTFUNC cost, void* context, const INTERVAL* box, 
 }
 
 }  // namespace
+
+void PR_SuggestBisectionAxis(int axis) { suggestedAxis = axis; }
 
 bool PR_GO_NonconstrCostOptimizeSLX(int nVars, PR_BOXCOSTFUNC cost, void* context, const INTERVAL* box,
                                     const double* y, const double* x, double boxTolerance,

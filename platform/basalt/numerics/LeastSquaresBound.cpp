@@ -145,10 +145,33 @@ void boxStep(int k, const double* a, const double* b, const double* h, double* d
   }
 }
 
+// Names to the branch and bound the side that loses most of the bound along z: the first-order
+// term |(M^T z)_j| h_j plus the side's share of the remainder, h_j sum_i |z_i| |J_ij - M_ij|.
+void suggestSide(int n, int k, const double* z, const double* jacobian, const INTERVAL* slopes,
+                 const double* halfWidth) {
+  double loss[kMaxColumns] = {}, column[kMaxColumns] = {};
+  for (int i = 0; i < n; ++i) {
+    const double* row = jacobian + size_t(i) * k;
+    const INTERVAL* s = slopes + size_t(i) * k;
+    const double zi = std::fabs(z[i]);
+    for (int j = 0; j < k; ++j) {
+      column[j] += z[i] * row[j];
+      loss[j] += zi * std::max(std::fabs(s[j].hi - row[j]), std::fabs(row[j] - s[j].lo));
+    }
+  }
+  int axis = -1;
+  double largest = 0;
+  for (int j = 0; j < k; ++j) {
+    const double total = (std::fabs(column[j]) + loss[j]) * halfWidth[j];
+    if (total > largest) largest = total, axis = j;
+  }
+  if (axis >= 0) PR_SuggestBisectionAxis(axis);
+}
+
 }  // namespace
 
 double PR_LeastSquaresBoxBound(int n, int k, const double* residual, const double* jacobian, const INTERVAL* slopes,
-                               const double* halfWidth, const double* slack, double* work) {
+                               const double* halfWidth, const double* slack, double* work, bool suggestAxis) {
   if (n < 1 || k < 1 || k > kMaxColumns || !residual || !jacobian || !slopes || !halfWidth || !work) return 0;
   double* spread = work;
   double* z = work + n;
@@ -185,5 +208,6 @@ double PR_LeastSquaresBoxBound(int n, int k, const double* residual, const doubl
     z[i] = v;
   }
   best = std::max(best, boundAlong(n, k, z, residual, jacobian, spread, halfWidth));
+  if (suggestAxis) suggestSide(n, k, z, jacobian, slopes, halfWidth);
   return best * best * (1 - 0x1p-50);
 }

@@ -92,12 +92,21 @@ using PR_BOXCOSTFUNC = void (*)(void* context, const INTERVAL* box, const double
 //             the exact one makes it tight);
 //   slopes    (n x k, row-major) enclosures of dr_i/dp_j over the whole box;
 //   slack     optional (n): a bound of the rounding error of each r_i(c);
-//   work      scratch of 2 n doubles.
+//   work      scratch of 2 n doubles;
+//   suggestAxis  true: names the side of the box that loses most of the bound to the branch and
+//             bound (PR_SuggestBisectionAxis), for costs whose bound this is.
 // The bound closes as the square of the box around a least-squares minimum (so branch and bound
 // can prove a minimum to a tight tolerance with few boxes), and is never above the true minimum.
 // Returns 0 on invalid arguments.
 double PR_LeastSquaresBoxBound(int n, int k, const double* residual, const double* jacobian, const INTERVAL* slopes,
-                               const double* halfWidth, const double* slack, double* work);
+                               const double* halfWidth, const double* slack, double* work,
+                               bool suggestAxis = false);
+
+// Called by a box cost while it evaluates a box (PR_BOXCOSTFUNC) to name the side (0-based) whose
+// halving would tighten its lower bound most; the branch and bound halves that side of the box when
+// its turn comes (instead of its own rule), while the side is wider than the box tolerance. The hint
+// is kept per thread and per box; costs that never call it leave the search's own rule in charge.
+void PR_SuggestBisectionAxis(int axis);
 
 // Interval branch and bound over `box` (nVars intervals).
 //   boxTolerance   a box whose every side is at most boxTolerance times the side of the search box is

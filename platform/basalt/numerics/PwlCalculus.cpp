@@ -199,11 +199,22 @@ bool PR_IntegralFuncUniX_PWL_NegExp(INTERVAL k, const double* values, const doub
   const double kLo = std::fmin(k.lo, k.hi), kHi = std::fmax(k.lo, k.hi);
   // The kernel exp(-k s), s >= 0, falls as k grows, so the integral of the positive part is largest
   // at kLo and smallest at kHi, and the negative part the other way round.
-  std::vector<double> posAtLo(n), posAtHi(n), negAtLo(n), negAtHi(n);
-  negExpRunningPart(kLo, values, times, n, +1, posAtLo.data());
-  negExpRunningPart(kHi, values, times, n, +1, posAtHi.data());
-  negExpRunningPart(kLo, values, times, n, -1, negAtLo.data());
-  negExpRunningPart(kHi, values, times, n, -1, negAtHi.data());
+  // Scratch reused by the thread (interval searches call this for every box), and a curve that is
+  // never negative has no negative part to integrate.
+  thread_local std::vector<double> scratch;
+  scratch.resize(4 * size_t(n));
+  double* posAtLo = scratch.data();
+  double* posAtHi = posAtLo + n;
+  double* negAtLo = posAtHi + n;
+  double* negAtHi = negAtLo + n;
+  negExpRunningPart(kLo, values, times, n, +1, posAtLo);
+  negExpRunningPart(kHi, values, times, n, +1, posAtHi);
+  if (std::any_of(values, values + n, [](double v) { return v < 0; })) {
+    negExpRunningPart(kLo, values, times, n, -1, negAtLo);
+    negExpRunningPart(kHi, values, times, n, -1, negAtHi);
+  } else {
+    std::fill(negAtLo, negAtLo + 2 * size_t(n), 0.0);
+  }
   // Each part is a sum of non-negative terms; a relative margin covers its rounding.
   const double margin = 1e-14 + 4e-16 * n;
   for (int i = 0; i < n; ++i) {

@@ -545,6 +545,37 @@ TEST(LeastSquaresBoxBound, EnclosesTheBoxMinimumAndClosesQuadratically) {
   EXPECT_GT(p.bound(aMin + 3, aMin + 4, rMin, rMin + 0.001), best + 0.9 * (offMinimum - best));
 }
 
+// A box cost that names a side is obeyed: with every box asking for its second side, the first
+// side of every box the search evaluates stays whole while the second is above the tolerance.
+struct SideLog {
+  double narrowestFirst = HUGE_VAL, narrowestSecond = HUGE_VAL;
+};
+void secondSideBox(void* context, const INTERVAL* b, const double*, const double*, double* lower, double* centre,
+                   double*) {
+  auto* log = static_cast<SideLog*>(context);
+  if (b[0].hi > b[0].lo) {  // boxes, not the point searches
+    log->narrowestFirst = std::min(log->narrowestFirst, b[0].hi - b[0].lo);
+    log->narrowestSecond = std::min(log->narrowestSecond, b[1].hi - b[1].lo);
+  }
+  const double x = IntervalMid(b[0]), y = IntervalMid(b[1]);
+  *centre = (x - 0.3) * (x - 0.3) + (y - 0.6) * (y - 0.6);
+  *lower = -1;  // never prunes: the search runs its whole budget
+  PR_SuggestBisectionAxis(1);
+}
+
+TEST(IntervalSearch, HalvesTheSideTheCostNames) {
+  SideLog log;
+  const INTERVAL box[2] = {{0, 1}, {0, 1}};
+  INTERVAL best[2];
+  double cost = 0;
+  ASSERT_TRUE(PR_GO_NonconstrCostOptimizeSLX(2, secondSideBox, &log, box, nullptr, nullptr, 1e-3, 0, 200, best, &cost,
+                                             nullptr, nullptr, nullptr, false));
+  EXPECT_EQ(log.narrowestFirst, 1.0);
+  EXPECT_LT(log.narrowestSecond, 1e-2);
+  EXPECT_NEAR(IntervalMid(best[0]), 0.3, 1e-6);
+  EXPECT_NEAR(IntervalMid(best[1]), 0.6, 1e-6);
+}
+
 // ------------------------------------------------------------------------------------------------
 // Simplex
 // ------------------------------------------------------------------------------------------------

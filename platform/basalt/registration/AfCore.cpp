@@ -57,33 +57,6 @@ bool AfImage::sample(double x, double y, double z, double* value) const {
   return true;
 }
 
-bool AfImage::sampleGrad(double x, double y, double z, double* value, double g[3]) const {
-  x -= ox;
-  y -= oy;
-  z -= oz;
-  int ix, iy, iz;
-  double fx, fy, fz;
-  if (!axisPos(x, sx, w, &ix, &fx) || !axisPos(y, sy, h, &iy, &fy) || !axisPos(z, sz, d, &iz, &fz)) return false;
-  const int dx = w > 1 ? 1 : 0, dy = h > 1 ? 1 : 0, dz = d > 1 ? 1 : 0;
-  const size_t sw = size_t(w), sh = size_t(h) * w;
-  const float* p = v.data() + iz * sh + iy * sw + ix;
-  const double c000 = p[0], c100 = p[dx], c010 = p[dy * sw], c110 = p[dy * sw + dx];
-  const double c001 = p[dz * sh], c101 = p[dz * sh + dx], c011 = p[dz * sh + dy * sw], c111 = p[dz * sh + dy * sw + dx];
-  const double c00 = c000 + fx * (c100 - c000), c10 = c010 + fx * (c110 - c010);
-  const double c01 = c001 + fx * (c101 - c001), c11 = c011 + fx * (c111 - c011);
-  const double c0 = c00 + fy * (c10 - c00), c1 = c01 + fy * (c11 - c01);
-  const double r = c0 + fz * (c1 - c0);
-  if (r != r) return false;
-  *value = r;
-  const double gx0 = (c100 - c000) + fy * ((c110 - c010) - (c100 - c000));
-  const double gx1 = (c101 - c001) + fy * ((c111 - c011) - (c101 - c001));
-  g[0] = dx ? (gx0 + fz * (gx1 - gx0)) / sx : 0.0;
-  const double gy0 = c10 - c00, gy1 = c11 - c01;
-  g[1] = dy ? (gy0 + fz * (gy1 - gy0)) / sy : 0.0;
-  g[2] = dz ? (c1 - c0) / sz : 0.0;
-  return true;
-}
-
 bool afImageFromFrame(const FRAME* frame, int t, const SPC* spc, AfImage* out) {
   if (!frame || !frame->data || t < 0 || t >= frame->dim.t) return false;
   const VoxelElem e = voxelElemOf(frame);

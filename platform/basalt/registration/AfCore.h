@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AutoFocus.h"
+#include "TwkMem.h"
 #include "TwkTypes.h"
 
 namespace twk::af {
@@ -30,8 +31,6 @@ struct AfImage {
   // Trilinear value at millimetre position (x, y, z); false outside the grid or next to a void.
   // A single-slice axis reads its one slice at any position within half a voxel of it.
   bool sample(double x, double y, double z, double* value) const;
-  // The same with the value's gradient (per millimetre) along the three axes.
-  bool sampleGrad(double x, double y, double z, double* value, double g[3]) const;
 };
 
 // Time point t of a frame as floats (ROI frames 0/1, the void value 1e60 as NaN).
@@ -122,5 +121,30 @@ std::vector<AfCandidate> afCoarseSearch(const VA_AF3D& record, const AfMeasure& 
 // whose numerical derivative leaves them short of the optimum on flat optima.
 void afPolish(const AfMeasure& measure, const AfSamples& samples, const double centre[3], int transformType,
               bool singleSlice, AfAffine* map);
+
+// ---- one registration, as the engine's entry points run it ----
+// Everything one registration of a target time point needs, prepared once: the images, the mask,
+// the texture gradients and noise levels of the gradient measures.
+struct AfPrepared {
+  AfImage source, target;
+  std::vector<uint8_t> mask;
+  AfImage sourceGrad[3], targetGrad[3];
+  double sourceNoise = 0, targetNoise = 0;
+  bool singleSlice = false;
+};
+
+// Prepares the images of source time point ts and target time point tt. The mask (target grid,
+// time point 0) is used when the record asks for the target ROI, grown by the inflate. Refusals are
+// reported under name.
+bool afPrepare(const wchar_t* name, const VA_AF3D& rec, const FRAME* source, int ts, const SPC* srcSpc,
+               const FRAME* target, int tt, const FRAME* mask, const SPC* tgtSpc, AfPrepared* p, bool show);
+// The coarse search and fine optimisation from start; progress over from..to of the guard (may be
+// null). False on failure (reported) or Esc (silent; guard->Stopped()).
+bool afRegister(const wchar_t* name, const VA_AF3D& rec, const AfPrepared& p, const AfAffine& start,
+                twk::ProgressGuard* guard, int from, int to, AfAffine* result, double* finalCost, bool show);
+// The polish alone (afPolish at full resolution) of a map between prepared images.
+void afPolishPrepared(const VA_AF3D& rec, const AfPrepared& p, AfAffine* map);
+// The grids' centres laid onto each other.
+AfAffine afCentreMap(const AfImage& source, const AfImage& target);
 
 }  // namespace twk::af

@@ -34,23 +34,16 @@ using FImage = itk::Image<float, 3>;
 using MImage = itk::Image<unsigned char, 3>;
 using MetricBase = itk::ImageToImageMetricv4<FImage, FImage>;
 
-// An ITK image of an AfImage's grid (origin 0, identity direction) with voids as 0.
+// An allocated ITK image of an AfImage's grid (origin 0, identity direction).
+template <class P>
+typename itk::Image<P, 3>::Pointer gridImage(const AfImage& a) {
+  const SPC spc{a.sx, a.sy, a.sz};
+  return twk::itkv::newImage<P>(DIM3D{a.w, a.h, a.d, 1}, &spc, false);
+}
+
+// The image's values with voids as 0.
 FImage::Pointer toItk(const AfImage& a) {
-  auto img = FImage::New();
-  FImage::RegionType region;
-  region.SetSize(0, a.w);
-  region.SetSize(1, a.h);
-  region.SetSize(2, a.d);
-  img->SetRegions(region);
-  FImage::SpacingType s;
-  s[0] = a.sx;
-  s[1] = a.sy;
-  s[2] = a.sz;
-  img->SetSpacing(s);
-  FImage::PointType o;
-  o.Fill(0.0);
-  img->SetOrigin(o);
-  img->Allocate(false);
+  auto img = gridImage<float>(a);
   float* dst = img->GetBufferPointer();
   const size_t n = a.v.size();
   for (size_t i = 0; i < n; ++i) dst[i] = a.v[i] == a.v[i] ? a.v[i] : 0.0f;
@@ -61,26 +54,13 @@ FImage::Pointer toItk(const AfImage& a) {
 // Null when every voxel is inside.
 MImage::Pointer maskImage(const AfImage& a, const std::vector<uint8_t>* mask) {
   const size_t n = a.v.size();
+  auto inside = [&](size_t i) { return a.v[i] == a.v[i] && !(mask && !mask->empty() && !(*mask)[i]); };
   bool any = false;
-  for (size_t i = 0; i < n && !any; ++i) any = a.v[i] != a.v[i] || (mask && !mask->empty() && !(*mask)[i]);
+  for (size_t i = 0; i < n && !any; ++i) any = !inside(i);
   if (!any) return nullptr;
-  auto img = MImage::New();
-  MImage::RegionType region;
-  region.SetSize(0, a.w);
-  region.SetSize(1, a.h);
-  region.SetSize(2, a.d);
-  img->SetRegions(region);
-  MImage::SpacingType s;
-  s[0] = a.sx;
-  s[1] = a.sy;
-  s[2] = a.sz;
-  img->SetSpacing(s);
-  MImage::PointType o;
-  o.Fill(0.0);
-  img->SetOrigin(o);
-  img->Allocate(false);
+  auto img = gridImage<unsigned char>(a);
   unsigned char* dst = img->GetBufferPointer();
-  for (size_t i = 0; i < n; ++i) dst[i] = (a.v[i] == a.v[i] && !(mask && !mask->empty() && !(*mask)[i])) ? 1 : 0;
+  for (size_t i = 0; i < n; ++i) dst[i] = inside(i) ? 1 : 0;
   return img;
 }
 
@@ -259,7 +239,6 @@ class Watcher : public itk::Command {
       if (auto* gd = dynamic_cast<itk::RegularStepGradientDescentOptimizerv4<double>*>(opt)) gd->StopOptimization();
     }
   }
-  const std::function<bool(int)>* progressPtr = nullptr;
   std::function<bool(int)> progress;
   int64_t count = 0, total = 1;
   bool stopped = false;

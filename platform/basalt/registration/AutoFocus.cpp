@@ -46,16 +46,6 @@ const wchar_t* VA_GetRegMeasureName(int measure) {
 
 namespace twk::af {
 
-// Everything one registration of a target time point needs, prepared once: the images, the mask,
-// the texture gradients and noise levels of the gradient measures.
-struct AfPrepared {
-  AfImage source, target;
-  std::vector<uint8_t> mask;
-  AfImage sourceGrad[3], targetGrad[3];
-  double sourceNoise = 0, targetNoise = 0;
-  bool singleSlice = false;
-};
-
 namespace {
 
 constexpr const wchar_t* kName = L"VA_RegisterAF3Dto3D";
@@ -241,15 +231,14 @@ bool afRegister(const wchar_t* name, const VA_AF3D& rec, const AfPrepared& p, co
       }
     }
   }
-  // Our own measures at full resolution: the polish of the fine result (never worse than the
-  // coarse search's) and the final value.
+  // The measure at full resolution: the polish of the fine result (never worse than the coarse
+  // search's; the optimiser may end past its best point) and the final value.
   AfSamples full;
   const int one[3] = {1, 1, 1};
-  afCollectSamples(p.target, one, p.target, &p.mask, 200000, &full);
+  afCollectSamples(p.target, one, p.target, &p.mask, 250000, &full);
   AfMeasure fm(rec.measure, rec.miBins, &p.source, grad ? p.sourceGrad : nullptr, p.sourceNoise);
   fm.prepare(&full, grad ? p.targetGrad : nullptr, p.targetNoise);
-  if (rec.power > 0 && rec.measure != VA_REGMEASURE_SIGNAL_DIFFERENCE && rec.measure != VA_REGMEASURE_CROSS_CORRELATION &&
-      rec.measure != VA_REGMEASURE_MUTUAL_INFO) {
+  if (rec.power > 0) {
     const AfAffine coarse = afCompose(best.front().p, centre, start);
     if (fm.cost(full, coarse) < fm.cost(full, map)) map = coarse;
     afPolish(fm, full, centre, rec.transformType, p.singleSlice, &map);
@@ -257,6 +246,18 @@ bool afRegister(const wchar_t* name, const VA_AF3D& rec, const AfPrepared& p, co
   if (finalCost) *finalCost = fm.cost(full, map);
   *result = map;
   return true;
+}
+
+void afPolishPrepared(const VA_AF3D& rec, const AfPrepared& p, AfAffine* map) {
+  const AfImage& tg = p.target;
+  const double centre[3] = {(tg.w - 1) * 0.5 * tg.sx, (tg.h - 1) * 0.5 * tg.sy, (tg.d - 1) * 0.5 * tg.sz};
+  const bool grad = VA_AF3D_UsesGradientMeasure(rec);
+  AfSamples full;
+  const int one[3] = {1, 1, 1};
+  afCollectSamples(tg, one, tg, &p.mask, 250000, &full);
+  AfMeasure fm(rec.measure, rec.miBins, &p.source, grad ? p.sourceGrad : nullptr, p.sourceNoise);
+  fm.prepare(&full, grad ? p.targetGrad : nullptr, p.targetNoise);
+  afPolish(fm, full, centre, rec.transformType, p.singleSlice, map);
 }
 
 // The start map: the centres of the two grids laid onto each other.

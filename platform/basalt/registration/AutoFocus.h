@@ -102,3 +102,36 @@ bool VA_RegisterAF3Dto3DMatrix(const VA_AF3D& record, const wchar_t* folder, con
 // The same returning the transform as a new Poly3D (the caller's).
 bool VA_RegisterAF3Dto3D(VA_AF3D record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
                          const FRAME* target, const FRAME* mask, const SPC* tgtSpc, Poly3D** transform, bool show);
+
+// A 4D source onto a 3D target: with singleTransform the source's time point baseT is registered
+// and every time point resliced by that one transform, otherwise each time point is registered on
+// its own. The result is a new frame of the source's kind and time points on the target grid
+// (outside the source: 0 in integer frames, the void value in real ones). The final measure value
+// (of baseT, or the mean over the time points) goes to finalCost when given. Null on failure or Esc.
+FRAME* VA_RegisterAF4Dto3D(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
+                           const FRAME* target, const FRAME* mask, const SPC* tgtSpc, bool singleTransform, int baseT,
+                           double* finalCost, bool show);
+
+// Motion correction of a 4D frame onto its base time point (the current one): Radial registers
+// every time point onto the base; Serial each onto its neighbour towards the base, the transforms
+// composed; the Forward forms register only the time points after the base and copy the earlier
+// ones unchanged. In 2D mode every slice is registered on its own within its plane. The base and
+// the copied time points are bit-identical to the input. The report lists, per time point, the
+// motion of the base grid's centre (mm) and the rotation (degrees), with the record's ROI motion
+// the motion of the mask's centroid and with save-timepoint-transform the matrices. A new frame of
+// the input's kind, or null ("4D volume is required" and the like, or Esc).
+FRAME* VA_RegisterAF4D_EX(const VA_AF4D* record, const wchar_t* layerName, const FRAME* frame, const SPC* spc,
+                          const FRAME* mask, int currentT, int* baseT, CString* report, bool show);
+
+// Whether a source may be registered slice by slice onto a target: the same number of slices with
+// the same slice spacing (within 1%). Refused with "Slice-by-slice registration requires the same
+// number of slices and slice spacing" when show.
+bool VA_RegisterSliceBySliceAllowed(const DIM3D* srcDims, const SPC* srcSpc, const DIM3D* tgtDims, const SPC* tgtSpc,
+                                    bool show);
+// Slice-by-slice registration: every slice of the source registered within its plane onto the same
+// slice of the target. With t >= 0 the transforms of time point t serve every time point; with -1
+// each time point has its own. A new frame of the source's kind and time points on the target
+// grid, or null.
+FRAME* VA_RegisterAF3Dto3D_SliceBySlice(const VA_AF3D& record, int t, const FRAME* source, const SPC* srcSpc,
+                                        const FRAME* target, const FRAME* mask, const SPC* tgtSpc, bool show);
+

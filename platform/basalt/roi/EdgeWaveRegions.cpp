@@ -1,4 +1,5 @@
 #include "roi/EdgeWaveRegions.h"
+#include "roi/EdgeWaveLive.h"
 
 #include <itkGradientMagnitudeRecursiveGaussianImageFilter.h>
 #include <itkSmoothingRecursiveGaussianImageFilter.h>
@@ -17,6 +18,8 @@
 #include "CString.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
+#include "filters/BiasField.h"
+#include "filters/Filters.h"
 #include "itk/ItkImageViews.h"
 #include "roi/RoiDistance.h"
 #include "roi/RunComponents.h"
@@ -722,5 +725,171 @@ FRAME* VA_VolEdgeWave(const CVol* vol, const VA_EW* record, const DRECT3D* seeds
     std::memcpy(out->data + bytes * size_t(k), result->data, bytes);
     PR_FrameDelete(&result);
   }
+  return out;
+}
+
+// --- EdgeWave Live ---
+
+void VA_EWLCacheFree(VA_EWLCACHE* cache) {
+  if (!cache) return;
+  PR_FrameDelete(&cache->values);
+  *cache = VA_EWLCACHE{};
+}
+
+double* VA_EdgeStrengthMap(const VA_URALEDGE* edge, const FRAME* volume, int t, const FRAME* blanket, double* maximum,
+                           bool show) {
+  const wchar_t* name = L"VA_EdgeStrengthMap";
+  if (!edge || !volume || !volume->data || volume->type == FRM_ROI || t < 0 || t >= volume->dim.t ||
+      (blanket && (blanket->type != FRM_ROI || blanket->dim.w != volume->dim.w || blanket->dim.h != volume->dim.h ||
+                   blanket->dim.d != volume->dim.d))) {
+    report(name, L"Invalid parameters", show);
+    return nullptr;
+  }
+  VA_URALGRAD grad;
+  grad.metric = edge->distanceMetric;
+  grad.weights = edge->voxelWeights;
+  grad.magnitude = 0;
+  grad.lowRadius = edge->lowRadius;
+  grad.highRadius = std::max(edge->lowRadius, edge->highRadius);
+  FRAME* magnitude = nullptr;
+  if (!VA_DetectGrad3D(&grad, volume, t, nullptr, nullptr, nullptr, nullptr, &magnitude, show) || !magnitude) {
+    PR_FrameDelete(&magnitude);
+    return nullptr;
+  }
+  const DIM3D& d = volume->dim;
+  const int64_t n = voxelCount(d);
+  auto* out = static_cast<double*>(pf_calloc(n * int64_t(sizeof(double))));
+  if (!out) {
+    PR_FrameDelete(&magnitude);
+    report(name, L"Not enough memory", show);
+    return nullptr;
+  }
+  const Mask inside = blanket ? maskOf(blanket, 0) : Mask(size_t(n), 1);
+  const double* m = reinterpret_cast<const double*>(magnitude->data);
+  double top = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    if (!inside[size_t(i)] || !(m[i] > 0) || m[i] == VOID_VALUE) continue;
+    out[i] = m[i];
+    top = std::max(top, m[i]);
+  }
+  PR_FrameDelete(&magnitude);
+  if (maximum) *maximum = top;
+  return out;
+}
+
+namespace {
+
+// The cache's values of time point t of volume, computed (plain or N3-corrected) when the cache
+// holds another frame's.
+const FRAME* liveValues(const VA_EWL* record, const FRAME* volume, int t, const SPC* spc, VA_EWLCACHE* cache,
+                        FRAME** owned, bool show) {
+  if (cache && cache->values && cache->source == volume && cache->t == t) return cache->values;
+  FRAME* values = nullptr;
+  if (record->correctNonuniformity) {
+    values = VA_N3padded(volume, nullptr, spc, t, &record->n3, show);
+  } else {
+    const std::vector<float> v = signalOf(volume, t);
+    values = PR_FrameCreate(FRM_REAL, 64, DIM3D{volume->dim.w, volume->dim.h, volume->dim.d, 1}, false);
+    if (values) {
+      double* p = reinterpret_cast<double*>(values->data);
+      for (size_t i = 0; i < v.size(); ++i) p[i] = v[i] == v[i] ? double(v[i]) : VOID_VALUE;
+    }
+  }
+  if (!values) return nullptr;
+  if (!cache) return *owned = values;
+  VA_EWLCacheFree(cache);
+  cache->values = values;
+  cache->source = volume;
+  cache->t = t;
+  return values;
+}
+
+}  // namespace
+
+FRAME* VA_EdgeWaveLive(const VA_EWL* record, int t, const DRECT3D* seed, const FRAME* volume, const DIM3D* dims,
+                       const SPC* spc, const FRAME* blanket, VA_EWLCACHE* cache, const double* edgeMap, bool show) {
+  const wchar_t* name = L"VA_EdgeWaveLive";
+  if (!record || !seed || !volume || !volume->data || volume->type == FRM_ROI || !dims || t < 0 ||
+      t >= volume->dim.t || dims->w != volume->dim.w || dims->h != volume->dim.h || dims->d != volume->dim.d ||
+      (blanket && (blanket->type != FRM_ROI || blanket->dim.w != dims->w || blanket->dim.h != dims->h ||
+                   blanket->dim.d != dims->d))) {
+    report(name, L"Invalid parameters", show);
+    return nullptr;
+  }
+  if (record->useSiLow && record->useSiHigh && !(record->siLow <= record->siHigh)) {
+    report(name, L"Invalid signal intensity interval", show);
+    return nullptr;
+  }
+  if (!(record->peel >= 0) || !(record->growFactor >= 0)) {
+    report(name, L"Peel and grow should not be negative", show);
+    return nullptr;
+  }
+  const DIM3D dim{dims->w, dims->h, dims->d, 1};
+  const std::vector<RECT3D> boxes = voxelBoxes(seed, 1, dim);
+  if (boxes.empty()) {
+    report(name, L"The seed lies outside the volume", show);
+    return nullptr;
+  }
+  FRAME* owned = nullptr;
+  const FRAME* valuesFrame = liveValues(record, volume, t, spc, cache, &owned, show);
+  if (!valuesFrame) return nullptr;
+  const int64_t n = voxelCount(dim);
+  const double* values = reinterpret_cast<const double*>(valuesFrame->data);
+  const Mask inside = blanket ? maskOf(blanket, 0) : Mask(size_t(n), 1);
+
+  // The seed average over the box's blanket voxels (the whole box when none is in the blanket).
+  double average = VOID_VALUE;
+  for (int pass = 0; pass < 2 && average == VOID_VALUE; ++pass) {
+    double sum = 0;
+    int64_t count = 0;
+    const RECT3D& b = boxes[0];
+    for (int z = b.z0; z <= b.z1; ++z)
+      for (int y = b.y0; y <= b.y1; ++y)
+        for (int x = b.x0; x <= b.x1; ++x) {
+          const int64_t i = (int64_t(z) * dim.h + y) * dim.w + x;
+          if (values[i] == VOID_VALUE || (pass == 0 && !inside[size_t(i)])) continue;
+          sum += values[i];
+          ++count;
+        }
+    if (count) average = sum / double(count);
+  }
+  if (average == VOID_VALUE) {
+    PR_FrameDelete(&owned);
+    report(name, L"Invalid Seed-Volume combination", show);
+    return nullptr;
+  }
+  double low = record->siLow * average, high = record->siHigh * average;
+  if (low > high) std::swap(low, high);
+  const double edgeThreshold = record->edge.edgeThreshold;
+  const bool edges = record->useEdges && edgeMap;
+  Mask pass(size_t(n), 0), core(size_t(n), 0);
+  forSlices(dim.d, [&](int z) {
+    for (int64_t i = int64_t(z) * dim.w * dim.h; i < int64_t(z + 1) * dim.w * dim.h; ++i) {
+      const double v = values[i];
+      if (!inside[size_t(i)] || v == VOID_VALUE) continue;
+      if ((record->useSiLow && v < low) || (record->useSiHigh && v > high)) continue;
+      const bool edge = edges && edgeMap[i] > edgeThreshold;
+      pass[size_t(i)] = edge ? 2 : 1;
+      core[size_t(i)] = edge ? 0 : 1;
+    }
+  });
+  PR_FrameDelete(&owned);
+  const double peel = record->peelAndGrow ? record->peel : 0.0;
+  if (peel > 0 && !peelMask(core, dim, spc, true, peel, show)) return nullptr;
+  CoreComponents cc = componentsOf(core, dim, true);
+  if (!cc.ok) {
+    report(name, L"Not enough memory", show);
+    return nullptr;
+  }
+  const std::vector<uint32_t> seedOf = seedOfComponents(cc.runs, boxes);
+  std::vector<uint32_t> labelOf(seedOf.size(), 0);
+  for (size_t c = 0; c < seedOf.size(); ++c) labelOf[c] = seedOf[c] ? 1u : 0u;
+  Labels labels(size_t(n), 0);
+  paintComponents(cc.runs, labelOf, labels);
+  const double reach = record->peelAndGrow ? peel * (1.0 + record->growFactor) : 0.0;
+  twk::ProgressGuard progress(L"EdgeWave", false);
+  if (!geodesicGrow(gridOf(dim, spc, true), labels, pass, reach, progress)) return nullptr;
+  FRAME* out = roiOf(dim, [&](int64_t i) { return labels[size_t(i)] != 0; });
+  if (!out) report(name, L"Not enough memory", show);
   return out;
 }

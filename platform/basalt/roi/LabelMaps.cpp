@@ -6,6 +6,7 @@
 
 #include "TwkMem.h"
 #include "TwkUi.h"
+#include "paths/ValueText.h"
 #include "roi/RoiDistance.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -45,25 +46,52 @@ FRAME* VA_MakeAtlas(const FRAME* const* rois, int count) {
   return out;
 }
 
-FRAME** VA_AtlasSplit(const FRAME* labels, const wchar_t* name, int labelCount, const void* unused, int* count,
+FRAME** VA_AtlasSplit(const FRAME* labels, const wchar_t* list, int labelCount, int** outLabels, int* count,
                       bool show) {
-  (void)name;
-  (void)unused;
   if (count) *count = 0;
-  if (!labels || !count || labelCount < 2 || labels->type == FRM_ROI || labels->type == FRM_INVALID) return nullptr;
+  if (outLabels) *outLabels = nullptr;
+  if (!labels || !count || labelCount < 0 || labelCount == 1 || labels->type == FRM_ROI ||
+      labels->type == FRM_INVALID)
+    return nullptr;
   const int64_t n = int64_t(labels->dim.w) * labels->dim.h * labels->dim.d * labels->dim.t;
-  // Which labels occur, then one frame for each.
-  std::vector<uint8_t> present(size_t(labelCount), 0);
-  for (int64_t i = 0; i < n; ++i) {
+  // The labels asked for (all when the list is empty); labels beyond this bound are not regions.
+  constexpr int kMaxLabel = 1 << 24;
+  std::vector<uint8_t> asked;
+  const bool all = !list || !*list;
+  if (!all) {
+    int* values = nullptr;
+    int k = 0;
+    if (!PR_ExtractIntegers(list, &values, &k) || k < 1) {
+      pf_free(&values);
+      if (show) twk::showNamedError(L"VA_AtlasSplit", L"Invalid region list");
+      return nullptr;
+    }
+    for (int i = 0; i < k; ++i)
+      if (values[i] >= 1 && values[i] < kMaxLabel) {
+        if (size_t(values[i]) >= asked.size()) asked.resize(size_t(values[i]) + 1, 0);
+        asked[size_t(values[i])] = 1;
+      }
+    pf_free(&values);
+  }
+  const int bound = labelCount > 0 ? labelCount : kMaxLabel;
+  auto labelAt = [&](int64_t i) {
     const int64_t x = i % labels->dim.w, y = i / labels->dim.w % labels->dim.h;
     const int64_t s = i / (int64_t(labels->dim.w) * labels->dim.h);
     const double v = twk::voxelValue(labels, x, y, s % labels->dim.d, s / labels->dim.d);
     const double l = std::floor(v + 0.5);
-    if (l >= 1 && l < labelCount) present[size_t(l)] = 1;
-  }
+    const bool region = l >= 1 && l < bound && (all || (size_t(l) < asked.size() && asked[size_t(l)]));
+    return region ? int(l) : 0;
+  };
+  // Which labels occur, then one frame for each.
+  std::vector<uint8_t> present;
+  for (int64_t i = 0; i < n; ++i)
+    if (const int l = labelAt(i)) {
+      if (size_t(l) >= present.size()) present.resize(size_t(l) + 1, 0);
+      present[size_t(l)] = 1;
+    }
   std::vector<int> wanted;
-  for (int l = 1; l < labelCount; ++l)
-    if (present[size_t(l)]) wanted.push_back(l);
+  for (size_t l = 1; l < present.size(); ++l)
+    if (present[l]) wanted.push_back(int(l));
   if (wanted.empty()) return nullptr;
   FRAME** frames = newArray(int(wanted.size()));
   if (!frames) return nullptr;
@@ -75,14 +103,18 @@ FRAME** VA_AtlasSplit(const FRAME* labels, const wchar_t* name, int labelCount, 
       return nullptr;
     }
   }
-  std::vector<int> slot(size_t(labelCount), -1);
+  std::vector<int> slot(present.size(), -1);
   for (size_t k = 0; k < wanted.size(); ++k) slot[size_t(wanted[k])] = int(k);
   for (int64_t i = 0; i < n; ++i) {
+    const int l = labelAt(i);
+    if (!l) continue;
     const int64_t x = i % labels->dim.w, y = i / labels->dim.w % labels->dim.h;
     const int64_t s = i / (int64_t(labels->dim.w) * labels->dim.h);
-    const double l = std::floor(twk::voxelValue(labels, x, y, s % labels->dim.d, s / labels->dim.d) + 0.5);
-    if (l >= 1 && l < labelCount && slot[size_t(l)] >= 0)
-      twk::setRoiBit(frames[slot[size_t(l)]], x, y, s % labels->dim.d, s / labels->dim.d, true);
+    twk::setRoiBit(frames[slot[size_t(l)]], x, y, s % labels->dim.d, s / labels->dim.d, true);
+  }
+  if (outLabels) {
+    *outLabels = static_cast<int*>(pf_malloc(int64_t(wanted.size() * sizeof(int))));
+    if (*outLabels) std::copy(wanted.begin(), wanted.end(), *outLabels);
   }
   *count = int(wanted.size());
   return frames;

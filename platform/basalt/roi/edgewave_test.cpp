@@ -10,6 +10,7 @@
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "roi/EdgeWave.h"
+#include "roi/EdgeWaveLive.h"
 #include "roi/EdgeWaveRegions.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -296,4 +297,104 @@ TEST(EdgeWave, NLargestComponentsComeLargestFirst) {
     for (int k = 0; k < count; ++k) EXPECT_EQ(countWhere(parts[k], 0, n - 1), expected[k]) << k;
     PR_FrameArrDelete(&parts, count);
   }
+}
+
+namespace {
+
+int64_t roiCount(const FRAME* roi) { return countWhere(roi, 0, roi->dim.w - 1); }
+
+// A sphere of radius 10 (signal 100) inside a blanket sphere of radius 16 (signal 20 around it),
+// noise SD 5 %, 1-voxel blur.
+struct LivePhantom {
+  const Sphere truth{20, 20, 20, 10};
+  FrameGuard volume{phantom(40, {{Sphere{20, 20, 20, 16}, 20.0}, {Sphere{20, 20, 20, 10}, 100.0}}, 5.0)};
+  FrameGuard blanket{PR_FrameCreate(FRM_ROI, 1, DIM3D{40, 40, 40, 1}, true)};
+  const DRECT3D seed{19, 19, 19, 22, 22, 22};
+  const SPC spc{1, 1, 1};
+  const DIM3D dims{40, 40, 40, 1};
+  double maximum = 0;  // of the edge map
+  double* edges = nullptr;
+  LivePhantom() {
+    const Sphere b{20, 20, 20, 16};
+    for (int z = 0; z < 40; ++z)
+      for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x)
+          if (b.inside(x, y, z)) twk::setRoiBit(blanket.f, x, y, z, 0, true);
+    const VA_EWL defaults;
+    edges = VA_EdgeStrengthMap(&defaults.edge, volume.f, 0, blanket.f, &maximum, true);
+  }
+  ~LivePhantom() { pf_free(&edges); }
+  FRAME* run(const VA_EWL& record, VA_EWLCACHE* cache, const DRECT3D* at = nullptr) {
+    return VA_EdgeWaveLive(&record, 0, at ? at : &seed, volume.f, &dims, &spc, blanket.f, cache, edges, true);
+  }
+};
+
+}  // namespace
+
+// The live EdgeWave of the start record finds the sphere (4.19 cm3 at 1 mm voxels), with the plain
+// and the corrected values, and keeps its values in the cache between calls.
+TEST(EdgeWaveLive, FindsTheSphereInsideItsBlanket) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  LivePhantom p;
+  ASSERT_TRUE(p.edges);
+  EXPECT_GT(p.maximum, 0);
+  for (const uint8_t correct : {0, 1}) {
+    SCOPED_TRACE(correct ? "corrected" : "plain");
+    VA_EWL record;
+    record.correctNonuniformity = correct;
+    record.edge.edgeThreshold = p.maximum;  // the dialog's start: no voxel above it
+    VA_EWLCACHE cache;
+    FrameGuard roi(p.run(record, &cache));
+    ASSERT_TRUE(roi.f);
+    EXPECT_NEAR(double(roiCount(roi.f)) * 0.001, 4.19, 0.419);
+    EXPECT_GE(dice(roi.f, p.truth), 0.9);
+    ASSERT_TRUE(cache.values);
+    const FRAME* kept = cache.values;
+    FrameGuard again(p.run(record, &cache));
+    EXPECT_EQ(cache.values, kept);
+    EXPECT_EQ(roiCount(again.f), roiCount(roi.f));
+    VA_EWLCacheFree(&cache);
+    EXPECT_FALSE(cache.values);
+  }
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+// Edges above the threshold are reached but not passed: a threshold of half the map's maximum
+// keeps the front inside the sphere's surface that a wide growth would cross; a core peeled away
+// gives an empty ROI, not a failure; bad seeds and intervals are refused.
+TEST(EdgeWaveLive, EdgesHoldTheFrontAndBadInputIsRefused) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  LivePhantom p;
+  ASSERT_TRUE(p.edges);
+  VA_EWL record;
+  record.correctNonuniformity = 0;
+  record.useSiLow = 0;  // the dark rim is allowed too: only edges can hold the front
+  record.peel = 3.0;
+  record.growFactor = 2.0;  // reach 9 mm past the core
+  record.useEdges = 0;
+  FrameGuard open(p.run(record, nullptr));
+  ASSERT_TRUE(open.f);
+  EXPECT_GT(roiCount(open.f), 6000);  // past the sphere into the rim
+  record.useEdges = 1;
+  record.edge.edgeThreshold = 0.5 * p.maximum;
+  FrameGuard held(p.run(record, nullptr));
+  ASSERT_TRUE(held.f);
+  EXPECT_GE(dice(held.f, p.truth), 0.85);
+
+  record.useEdges = 0;
+  record.useSiLow = 1;
+  record.peel = 12.0;  // deeper than the sphere
+  FrameGuard gone(p.run(record, nullptr));
+  ASSERT_TRUE(gone.f);
+  EXPECT_EQ(roiCount(gone.f), 0);
+  EXPECT_TRUE(ui.messages.empty());
+
+  const DRECT3D outside{50, 50, 50, 52, 52, 52};
+  EXPECT_FALSE(p.run(record, nullptr, &outside));
+  record.siLow = 2.0;
+  record.siHigh = 1.0;
+  EXPECT_FALSE(p.run(record, nullptr));
+  EXPECT_EQ(ui.messages.size(), 2u);
 }

@@ -12,8 +12,10 @@
 #include <fstream>
 #include <sys/wait.h>
 #include <random>
+#include <set>
 
 #include "../../tests/OperationsTestKit.h"
+#include "../../../files/tests/DicomTestKit.h"
 #include "BicalBatch.h"
 #include "FilterDialogs.h"
 #include "PackedText.h"
@@ -22,6 +24,7 @@
 #include "HighObj.h"
 #include "ScriptedUi.h"
 #include "VectorRois.h"
+#include "paths/FilePaths.h"
 
 using namespace twk::optest;
 
@@ -324,6 +327,70 @@ TEST_F(FilterCommands, RadiomicsUndefinedFlowAndSilentRefusal) {
   pf_free(&clip);
 }
 
+// "Active layer: Project to single slice volume": a sagittal view of a 30 x 24 x 10 volume gives a
+// 24 x 10 single-slice document holding exactly the values of the sagittal slice shown; the
+// layer keeps the operand's display filter; a second snapshot under the same name is refused.
+TEST_F(FilterCommands, SnapshotOfASagittalViewHasTheViewsSize) {
+  const int slice = 7;
+  CVol* vol = makeVolume(FRM_INT, 32, DIM3D{30, 24, 10, 1},
+                         [](int x, int y, int z, int) { return 10000 * z + 100 * y + x; });
+  vol->spc = SPC{1, 1, 1};
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawSet* set = doc->GetActiveSet();
+  CDrawView* view = Documents::viewOf(doc);
+  VA_VOLPROJ* proj = set->FindViewProjection(view);
+  ASSERT_TRUE(proj);
+  proj->rotation[0] = -90, proj->rotation[1] = 0, proj->rotation[2] = -90;  // sagittal
+  proj->slice = slice;
+  set->GetLayer(0)->filter.level = 1234;
+  const int before = Documents::openCount();
+  run("Transform", "Active layer: Project to single slice volume", doc);
+  const auto opened = Documents::openedAfter(before);
+  ASSERT_EQ(opened.size(), 1u) << ui.lastMessage().toUtf8();
+  CDrawSet* made = opened[0]->GetActiveSet();
+  ASSERT_EQ(made->NumLayers(), 1);
+  const CVol* snap = made->GetLayerVol(0);
+  EXPECT_EQ(snap->W(), 24);
+  EXPECT_EQ(snap->H(), 10);
+  EXPECT_EQ(snap->D(), 1);
+  EXPECT_EQ(PR_GetFileTitle(snap->name), L"snapshot");
+  EXPECT_EQ(made->GetLayer(0)->filter.level, 1234);
+  EXPECT_TRUE(opened[0]->IsModified());
+  // The pixels are one sagittal plane of the volume (one x for all), each (y, z) once.
+  std::set<int> values, expected;
+  int x = -1;
+  for (int r = 0; r < 10; ++r)
+    for (int c = 0; c < 24; ++c) {
+      const int v = int(twk::voxelValue(snap->frame, c, r, 0, 0));
+      values.insert(v - v % 100);
+      if (x < 0) x = v % 100;
+      EXPECT_EQ(v % 100, x);
+    }
+  for (int z = 0; z < 10; ++z)
+    for (int y = 0; y < 24; ++y) expected.insert(10000 * z + 100 * y);
+  EXPECT_EQ(values, expected);
+  // The name is taken now.
+  ui.clear();
+  run("Transform", "Active layer: Project to single slice volume", doc);
+  EXPECT_EQ(Documents::openedAfter(before).size(), 1u);
+  EXPECT_FALSE(ui.messages.empty());
+  // Slices twice as thick: the picture keeps its proportions at the finest spacing (1 mm).
+  opened[0]->SetPathName(L"/data/first_snapshot.twk");  // frees the name
+  CVol* second = makeVolume(FRM_INT, 16, DIM3D{30, 24, 10, 1}, [](int, int y, int, int) { return y; });
+  CDrawDoc* other = docs.open({twk::testkit::makeLayer(second)}, L"/data/thick.twk");
+  VA_VOLPROJ* p2 = other->GetActiveSet()->FindViewProjection(Documents::viewOf(other));
+  p2->rotation[0] = -90, p2->rotation[2] = -90;
+  const int count = Documents::openCount();
+  run("Transform", "Active layer: Project to single slice volume", other);
+  const auto again = Documents::openedAfter(count);
+  ASSERT_EQ(again.size(), 1u) << ui.lastMessage().toUtf8();
+  const CVol* tall = again[0]->GetActiveSet()->GetLayerVol(0);
+  EXPECT_EQ(tall->W(), 24);
+  EXPECT_EQ(tall->H(), 20);
+  EXPECT_EQ(tall->spc.x, 1.0);
+  EXPECT_EQ(tall->spc.y, 1.0);
+}
+
 TEST_F(FilterCommands, NtupleFileReadsBackWithNumpy) {
   CVol* a = makeVolume(FRM_REAL, 64, DIM3D{4, 3, 2, 1}, [](int x, int y, int z, int) { return x + 10 * y + 100 * z; },
                        L"/data/ktrans.nii");
@@ -473,17 +540,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int code = ::pclose(pipe);
-  if (status) *status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
-  return out;
-}
-
 // Writes the tree with the DICOM test fixtures' pydicom helpers: 24 x 24 x 8 uint16 slices of a
 // ball of 200 times a left-right field of 0.75 to 1.25, noise sigma 3, background 0.
 void writeBatchTree(const fs::path& root) {
@@ -510,7 +566,7 @@ for folder, number in (("p/q", 1), ("r", 2), ("r", 3)):
   const fs::path file = root.parent_path() / "batch_tree.py";
   std::ofstream(file) << script;
   int status = 0;
-  const std::string out = shell("/usr/bin/python3 " + file.string() + " " + root.string() + " " + TWK_SOURCE_DIR +
+  const std::string out = twk::dicomtest::run("/usr/bin/python3 " + file.string() + " " + root.string() + " " + TWK_SOURCE_DIR +
                                     "/app/files/tests 2>&1",
                                 &status);
   ASSERT_EQ(status, 0) << out;
@@ -560,7 +616,7 @@ TEST_F(FilterCommands, BicalBatchMirrorsTheTreeAndKeepsWhatIsThere) {
   EXPECT_NE(first[1].filename(), first[2].filename());
   EXPECT_TRUE(filesBelow(nii, ".dcm").empty());  // nothing of the sources is copied into the target
   // nibabel: the shape, and the tilt of the ball's left against its right half gone.
-  const std::string check = shell("/usr/bin/python3 -c \"import sys, nibabel as nib, numpy as np\n"
+  const std::string check = twk::dicomtest::run("/usr/bin/python3 -c \"import sys, nibabel as nib, numpy as np\n"
                                   "for p in sys.argv[1:]:\n"
                                   "    a = np.asanyarray(nib.load(p).dataobj).astype(float)\n"
                                   "    m = a > 50\n"
@@ -582,7 +638,7 @@ TEST_F(FilterCommands, BicalBatchMirrorsTheTreeAndKeepsWhatIsThere) {
   const std::vector<fs::path> slices = filesBelow(dcm, ".dcm");
   EXPECT_EQ(slices.size(), 24u);
   int status = 0;
-  const std::string dump = shell("dcmdump +P 0028,0100 +P 0020,000e " + (dcm / "p/q/vol_t0000_n000000.dcm").string() + " 2>&1", &status);
+  const std::string dump = twk::dicomtest::run("dcmdump +P 0028,0100 +P 0020,000e " + (dcm / "p/q/vol_t0000_n000000.dcm").string() + " 2>&1", &status);
   EXPECT_EQ(status, 0) << dump;
   EXPECT_NE(dump.find("BitsAllocated"), std::string::npos) << dump;
   EXPECT_TRUE(fs::exists(dcm / "r/vol_2_t0000_n000000.dcm"));

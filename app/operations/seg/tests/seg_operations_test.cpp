@@ -30,6 +30,12 @@
 #include "RoiStat3D.h"
 #include "SplitThrDialog.h"
 #include "SplitThreshold.h"
+#include "TextureEdgeDialog.h"
+#include "MagTraceDialog.h"
+#include "SplitThrParms.h"
+#include "SegOperations.h"
+#include "SegTestApp.h"
+#include "DrawTool.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -42,14 +48,7 @@ using namespace twk::testkit;
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "seg_operations_test";
-  static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (!QApplication::instance()) new QApplication(argc, argv);
-  return *static_cast<QApplication*>(QApplication::instance());
-}
+using twk::segtest::app;
 
 bool inBall(int x, int y, int z) { return (x - 10) * (x - 10) + (y - 10) * (y - 10) + (z - 8) * (z - 8) <= 36; }
 
@@ -272,10 +271,15 @@ TEST(EdgeWaveCommand, NLargestAddsOnlyAsManyLayersAsThereAreComponents) {
 }
 
 TEST(SegmentationRows, EveryRowOfTheseOperationsIsAvailable) {
+  TW_RegisterPreset("g_MagTraceParms", &g_MagTraceParms);  // the program's view bindings register it
   for (const char* op : {"CDrawSet::EdgeWave", "CDrawSet::EdgeWaveML", "CDrawSet::EdgeWaveNLargest", "CDlgEdgeWave",
                          "CDrawSet::ThesholdToROI", "CDrawSet::ThesholdToROI_SignalToGradRatio",
                          "CDrawSet::LocalOtzuThresholdToROI", "CDrawSet::DetectSpots",
-                         "CDrawSet::ThresholdBimodalHistSplit", "CDrawSet::SegmentRidges", "TW_DlgSplitThr"}) {
+                         "CDrawSet::ThresholdBimodalHistSplit", "CDrawSet::SegmentRidges", "TW_DlgSplitThr",
+                         "CDrawSet::EdgeWaveLive", "TW_DlgMagPoly", "TW_MagtracePresetParms",
+                         "CDrawSet::AtlasSplit", "CDrawSet::DetectCartilage",
+                         "CDrawSet::Pancreas_MeasurementAlongCentralAxis", "TW_AllDocumentsMeanOverRois",
+                         "TW_AllDocumentsIrregularity2D"}) {
     SCOPED_TRACE(op);
     int rows = 0;
     for (const TW_COMMAND_ROW* row : TW_CommandRows())
@@ -621,4 +625,196 @@ TEST(ThresholdCommands, BimodalSplitNamesAndCoversNegativeSignal) {
   EXPECT_EQ(hi.Left(12), CString(L"mask_hi_thr-"));
   EXPECT_EQ(roiVoxels(f.set->GetLayerVol(2)) + roiVoxels(f.set->GetLayerVol(3)), 20 * 20 * 10);
   g_BimodalSplitParms = saved;
+}
+
+// "Brain segmentation profile" edits the brain profile that "Brain EdgeWave\N3" passes on: OK keeps
+// the edited values, Cancel leaves the profile as it was; no volume is needed.
+TEST(BrainProfile, TheRowEditsTheStoredBrainProfileAndCancelKeepsIt) {
+  Fixture f({{makeVol(FRM_INT, 4, 4, 2, 1, L"/data/b.nii"), true}});
+  int row = 0;
+  for (const TW_COMMAND_ROW* r : TW_CommandRows())
+    if (r->path && std::string(r->path) == "Brain MR > Brain segmentation profile") row = r->id;
+  ASSERT_NE(row, 0);
+  const VA_EW saved = g_EdgeWaveBrain;
+  CString title;
+  bool accept = true;
+  TW_SetDialogView([&](const TW_DIALOG& dialog, TW_DIALOG_VALUES& values, bool) {
+    title = dialog.title;
+    values.SetText(L"Peel distance", L"4.5");
+    return accept;
+  });
+  g_EdgeWaveBrain.peel = 1.5;
+  ASSERT_TRUE(TW_DispatchCommand(row, &f.view));
+  EXPECT_EQ(title, CString(L"EdgeWave Parameters"));
+  EXPECT_EQ(g_EdgeWaveBrain.peel, 4.5);
+  accept = false;
+  g_EdgeWaveBrain.peel = 1.5;
+  ASSERT_TRUE(TW_DispatchCommand(row, &f.view));
+  EXPECT_EQ(g_EdgeWaveBrain.peel, 1.5);
+  TW_SetDialogView(nullptr);
+  g_EdgeWaveBrain = saved;
+}
+
+// "3D Edge Detector": the radii move to their closest admissible radius and a reversed pair is put
+// in order; in the EdgeWave dialog, "Edge Settings" edits the edge block, which only OK keeps.
+TEST(EdgeWaveDialog, EdgeSettingsSnapAndOrderTheRadii) {
+  app();
+  twk::ScriptedUi ui;
+  twk::ScopedUi installedUi(ui);
+  VA_URALEDGE edge{0, 0, 2.6, 1.2, 0.0};
+  // Headless: metric, weights, low, high, threshold.
+  ui.answerValues({1, 2, 2.6, 1.2, 40});
+  ASSERT_TRUE(TW_DlgTextureEdge(&edge));
+  EXPECT_EQ(edge.distanceMetric, 1);
+  EXPECT_EQ(edge.voxelWeights, 2);
+  EXPECT_DOUBLE_EQ(edge.lowRadius, 1.0);
+  EXPECT_DOUBLE_EQ(edge.highRadius, std::sqrt(6.0));
+  EXPECT_EQ(edge.edgeThreshold, 40);
+  ui.cancelValues();
+  const VA_URALEDGE kept = edge;
+  EXPECT_FALSE(TW_DlgTextureEdge(&edge));
+  EXPECT_EQ(std::memcmp(&kept, &edge, sizeof edge), 0);
+
+  TW_InstallRecordDialog();
+  for (const bool ok : {false, true}) {
+    SCOPED_TRACE(ok ? "OK" : "Cancel");
+    VA_EW record;
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"Edge Settings").set(L"Low radius [1-20] (vox)", L"3.1").set(L"Edge signal threshold", L"25").ok();
+    if (ok) script.ok();
+    else script.cancel();
+    EXPECT_EQ(TW_DlgEdgeWave(false, nullptr, nullptr, 0, nullptr, 0, &record), ok);
+    ASSERT_EQ(script.titles.size(), 2u);
+    EXPECT_EQ(script.titles[1], L"3D Edge Detector");
+    EXPECT_DOUBLE_EQ(record.edge.lowRadius, ok ? std::sqrt(6.0) : 2.6);
+    EXPECT_DOUBLE_EQ(record.edge.highRadius, ok ? std::sqrt(10.0) : 2.6);
+    EXPECT_EQ(record.edge.edgeThreshold, ok ? 25.0 : 0.0);
+  }
+  TW_RemoveRecordDialog();
+}
+
+// MagTrace: the dialog writes what it shows and passes the rest through; the presets set their
+// values before the dialog (which Cancel does not undo) and an unknown type is refused; "Edge
+// Parameters" edits the edge block through the texture-gradient dialog.
+TEST(MagTraceDialog, ShownFieldsPresetsAndEdgeParameters) {
+  app();
+  twk::ScriptedUi ui;
+  twk::ScopedUi installedUi(ui);
+  const VA_MAGTRACE saved = g_MagTraceParms;
+  VA_MAGTRACE record;
+  record.strength = 55.0;
+  record.wholeSliceMaps = 1;
+  ui.answerValues({4.5, 0.25, 0, 1});  // snap radius, tension, connect, centered zoom
+  ASSERT_TRUE(TW_DlgMagPoly(nullptr, &record));
+  EXPECT_EQ(record.snapRadius, 4.5);
+  EXPECT_EQ(record.tension, 0.25);
+  EXPECT_EQ(record.connectEndToStart, 0);
+  EXPECT_EQ(record.centeredAutoZoom, 1);
+  EXPECT_EQ(record.strength, 55.0);
+  EXPECT_EQ(record.wholeSliceMaps, 1);
+  ui.answerValues({101, 0.25, 0, 1}).cancelValues();  // out of range, then Cancel
+  EXPECT_FALSE(TW_DlgMagPoly(nullptr, &record));
+  EXPECT_EQ(record.snapRadius, 4.5);
+
+  EXPECT_FALSE(TW_MagtracePresetParms(3));
+  EXPECT_EQ(ui.lastMessage(), L"TW_MagtracePresetParms : Uknown MagTrace application type");
+  const struct {
+    int type;
+    double snap, radius;
+    int weights;
+  } presets[] = {{0, 10.0, 6.0, 0}, {1, 8.0, 2.2, 2}};
+  for (const auto& p : presets) {
+    SCOPED_TRACE(p.type);
+    g_MagTraceParms.wholeSliceMaps = 1;
+    ui.cancelValues();
+    EXPECT_FALSE(TW_MagtracePresetParms(p.type));
+    EXPECT_EQ(g_MagTraceParms.snapRadius, p.snap);
+    EXPECT_EQ(g_MagTraceParms.edge.lowRadius, p.radius);
+    EXPECT_EQ(g_MagTraceParms.edge.highRadius, p.radius);
+    EXPECT_EQ(g_MagTraceParms.edge.weights, p.weights);
+    EXPECT_EQ(g_MagTraceParms.edge.metric, 1);
+    EXPECT_EQ(g_MagTraceParms.edge.magnitude, 2);
+    EXPECT_EQ(g_MagTraceParms.wholeSliceMaps, 0);
+  }
+  TW_InstallRecordDialog();
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"Edge Parameters").choose(L"Magnitude measure", 0).set(L"High radius [1-20] (vox)", L"4").ok().ok();
+    VA_MAGTRACE r;
+    ASSERT_TRUE(TW_DlgMagPoly(nullptr, &r));
+    EXPECT_EQ(script.titles.back(), L"Multiscale Texture Gradient");
+    EXPECT_EQ(r.edge.magnitude, 0);
+    EXPECT_DOUBLE_EQ(r.edge.lowRadius, 4.0);  // 5 and 4: ordered
+    EXPECT_DOUBLE_EQ(r.edge.highRadius, 5.0);
+  }
+  TW_RemoveRecordDialog();
+  g_MagTraceParms = saved;
+}
+
+// "Preprocess for Split by Threshold": its start values, the three fields, and the N3 block edited
+// through its button, kept only by OK.
+TEST(SplitThrParmsDialog, FieldsAndTheN3BlockKeptOnlyByOk) {
+  app();
+  twk::ScriptedUi ui;
+  twk::ScopedUi installedUi(ui);
+  const VA_SPLITTHRPARMS saved = g_SplitThrParms;
+  EXPECT_EQ(g_SplitThrParms.n3.subsample, 1.0);
+  EXPECT_EQ(g_SplitThrParms.smoothing.kernel, VA_VOXWGHT_MEDIAN);
+  EXPECT_EQ(g_SplitThrParms.gradient.metric, 1);
+  ui.answerValues({1, 0, 0});
+  ASSERT_TRUE(TW_DlgSplitThrParms());
+  EXPECT_EQ(g_SplitThrParms.initialSegmentation, 1);
+  EXPECT_EQ(g_SplitThrParms.n3Correction, 0);
+  EXPECT_EQ(g_SplitThrParms.smooth, 0);
+  TW_InstallRecordDialog();
+  for (const bool ok : {false, true}) {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"N3 Parameters").set(L"Field smoothness (mm)", L"150").ok();
+    if (ok) script.ok();
+    else script.cancel();
+    EXPECT_EQ(TW_DlgSplitThrParms(), ok);
+    EXPECT_EQ(g_SplitThrParms.n3.fieldSmoothness, ok ? 150.0 : 200.0);
+  }
+  TW_RemoveRecordDialog();
+  g_SplitThrParms = saved;
+}
+
+// "Extract ROIs from LabelMap": every region present (an empty list), or the listed ones, each as
+// "atlas region <label>" with its voxels; a 4D operand and a list that does not read are refused.
+TEST(AtlasSplit, RegionsOfTheLabelMapBecomeLayers) {
+  auto labelMap = [](int t) {
+    CVol* vol = makeVol(FRM_REAL, 6, 5, 4, t, L"/data/atlas.nii");
+    for (int k = 0; k < t; ++k)
+      for (int z = 0; z < 4; ++z)
+        for (int y = 0; y < 5; ++y)
+          for (int x = 0; x < 6; ++x) twk::setVoxelValue(vol->frame, x, y, z, k, x < 2 ? 0.0 : x < 4 ? 2.0 : 5.2);
+    return vol;
+  };
+  const struct {
+    const wchar_t* list;
+    std::vector<std::pair<const wchar_t*, int64_t>> layers;
+  } cases[] = {{L"", {{L"atlas region 2", 40}, {L"atlas region 5", 40}}},
+               {L"5, 7", {{L"atlas region 5", 40}}}};
+  for (const auto& c : cases) {
+    Fixture f({{labelMap(1), true}});
+    f.script.answerValuesText({c.list});
+    EXPECT_TRUE(TW_AtlasSplit(f.set));
+    ASSERT_EQ(f.set->NumLayers(), int(1 + c.layers.size()));
+    for (size_t i = 0; i < c.layers.size(); ++i) {
+      CVol* roi = f.set->GetLayerVol(int(i) + 1);
+      EXPECT_EQ(roi->name, c.layers[i].first);
+      EXPECT_EQ(roiVoxels(roi), c.layers[i].second);
+    }
+    EXPECT_EQ(f.script.prompts.back()[0].label, L"Enter region indices from [0,5] range separated by commas.\nEmpty string for all regions");
+  }
+  Fixture bad({{labelMap(1), true}});
+  bad.script.answerValuesText({L"two"});
+  EXPECT_FALSE(TW_AtlasSplit(bad.set));
+  EXPECT_EQ(bad.set->NumLayers(), 1);
+  Fixture series({{labelMap(2), true}});
+  EXPECT_FALSE(TW_AtlasSplit(series.set));
+  EXPECT_EQ(series.script.lastMessage(), L"CDrawSet::AtlasSplit : 3D volume is required");
 }

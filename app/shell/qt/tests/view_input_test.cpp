@@ -416,6 +416,24 @@ TEST_F(ViewInput, VectorRoiBoxesAreNamedInOrderAndF11CyclesThroughThem) {
     EXPECT_NEAR(h.x1, 8 + 8 * i, 0.5);
     EXPECT_NEAR(h.y1, 12, 0.5);
   }
+  // A box drawn with many moves, in any direction, spans the pressed point and the last one.
+  struct Drag {
+    int x0, y0, x1, y1;
+  };
+  for (const Drag& d : {Drag{3, 20, 13, 28}, Drag{13, 28, 3, 20}, Drag{13, 20, 3, 28}}) {
+    SCOPED_TRACE(d.x0 * 100 + d.y0);
+    trigger(34553);
+    const QPoint from = clientOf(view, d.x0, d.y0), to = clientOf(view, d.x1, d.y1);
+    drag(view, from, to, 4);
+    click(view, to);
+    ASSERT_EQ(doc->selection.size(), 1u);
+    const HIGHOBJ& h = *static_cast<CDrawSet*>(doc->selection.front())->vroi;
+    EXPECT_NEAR(h.x0, 3, 0.5);
+    EXPECT_NEAR(h.x1, 13, 0.5);
+    EXPECT_NEAR(h.y0, 20, 0.5);
+    EXPECT_NEAR(h.y1, 28, 0.5);
+    view->OnEditClear();
+  }
   // F11: the second selected gives the third, the third the first.
   doc->SetSelection({rois[1]});
   QTest::keyClick(view, Qt::Key_F11);

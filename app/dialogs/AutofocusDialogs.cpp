@@ -1,0 +1,158 @@
+#include "AutofocusDialogs.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "ParameterDialog.h"
+#include "TwkTypes.h"
+#include "TwkUi.h"
+
+namespace {
+
+// Noise levels and converted inflates are shown to one decimal.
+double roundTenth(double v) { return std::floor(v / 0.1 + 0.5) * 0.1; }
+
+double smallestVoxel(const SPC* spacing) {
+  if (!spacing) return 1.0;
+  const double v = std::min({spacing->x, spacing->y, spacing->z});
+  return v > 0 ? v : 1.0;
+}
+
+const wchar_t* const kMeasure = L"Similarity measure";
+const wchar_t* const kUnits = L"Inflate units";
+const wchar_t* const kInflate = L"Inflate";
+
+// The fields both dialogs share, bound to the working copy; the ranges that differ are passed in.
+struct SharedRanges {
+  double translationMax, shearMax, gridMax, rotationGridMax, scaleGridMax, shearGridMax;
+};
+
+void addSearchFields(TW_DIALOG& d, VA_AF3D& w, const SharedRanges& r) {
+  d.Integer(L"Mutual Info number of bins", &w.miBins, 0, 100000);
+  d.Real(L"Subsample [1,8]", &w.subsample, 1, 10);
+  d.Real(L"Translation max X mm", &w.translationMax[0], 0, r.translationMax);
+  d.Real(L"Translation max Y mm", &w.translationMax[1], 0, r.translationMax);
+  d.Real(L"Translation max Z mm", &w.translationMax[2], 0, r.translationMax);
+  d.Real(L"Rotation angle max X (deg)", &w.rotationMax[0], 0, 90);
+  d.Real(L"Rotation angle max Y (deg)", &w.rotationMax[1], 0, 90);
+  d.Real(L"Rotation angle max Z (deg)", &w.rotationMax[2], 0, 90);
+  d.Integer(L"Rotation grid", &w.rotationGrid, 1, r.rotationGridMax);
+}
+
+void addScaleShearFields(TW_DIALOG& d, VA_AF3D& w, const SharedRanges& r) {
+  d.Real(L"Scale deformation max X", &w.scaleMax[0], 0, 10);
+  d.Real(L"Scale deformation max Y", &w.scaleMax[1], 0, 10);
+  d.Real(L"Scale deformation max Z", &w.scaleMax[2], 0, 10);
+  d.Integer(L"Scale grid", &w.scaleGrid, 1, r.scaleGridMax);
+  d.Real(L"Shear magnitude max [0,10]", &w.shearMax, 0, r.shearMax);
+  d.Integer(L"Shear grid", &w.shearGrid, 1, r.shearGridMax);
+  d.Integer(L"Power [0,1000]", &w.power, 0, 100000);
+  d.Flag(L"Multipass", &w.multipass);
+}
+
+// "voxels" <-> "mm": the inflate is multiplied or divided by the smallest voxel size.
+std::function<void(TW_DIALOG_VALUES&, int)> inflateUnitsSwitch(double voxel) {
+  return [voxel](TW_DIALOG_VALUES& v, int field) {
+    if (field != v.IndexOf(kUnits)) return;
+    const double value = v.Number(kInflate);
+    v.SetText(kInflate, TW_RoundTripText(roundTenth(v.Choice(kUnits) == 1 ? value * voxel : value / voxel)));
+  };
+}
+
+}  // namespace
+
+bool TW_AutofocusNeedsNoise(const VA_AF3D& record) {
+  return VA_AF3D_UsesGradientMeasure(record) && record.ural.magnitude == 2;
+}
+
+bool TW_DlgAutofocus3D(VA_AF3D* record, CVol* /*source*/, CVol* /*target*/, const SPC* spacing,
+                       const wchar_t* targetRoiName, bool silent) {
+  if (!record) return false;
+  VA_AF3D w = *record;
+  w.sourceNoise = roundTenth(w.sourceNoise);
+  w.targetNoise = roundTenth(w.targetNoise);
+  const bool haveRoi = targetRoiName && *targetRoiName;
+  if (!haveRoi) w.useTargetRoi = 0;
+  const CString roiLabel = haveRoi ? CString(L"Use Target ROI : ") + targetRoiName : CString(L"Use Target ROI:");
+  const SharedRanges ranges{3000, 10, 0, 999, 1000, 100};
+
+  TW_DIALOG d(L"3D Registration with AutoFocus", L"CDlgAutofocus3D");
+  d.Choice(kMeasure, &w.measure,
+           {L"Signal Difference", L"Cross Correlation", L"Image Ratio Uniformity", L"Mutual Info",
+            L"Mutual Info Normalized", L"Normalized Gradient Field", L"Normalized Gradient Field+"});
+  auto roiEnabled = [haveRoi](const TW_DIALOG_VALUES&) { return haveRoi; };
+  d.Flag(roiLabel, &w.useTargetRoi).EnabledWhen(roiEnabled);
+  d.Choice(kUnits, &w.inflateUnits, {L"voxels", L"mm"}).EnabledWhen(roiEnabled);
+  d.Real(kInflate, &w.inflate, 0, 1024).EnabledWhen(roiEnabled);
+  d.Real(L"Source noise", &w.sourceNoise, 0, 10000);
+  d.Real(L"Target noise", &w.targetNoise, 0, 10000);
+  addSearchFields(d, w, ranges);
+  d.Flag(L"Uniform scale", &w.uniformScale);
+  addScaleShearFields(d, w, ranges);
+  d.Choice(L"Transform", &w.transformType,
+           {L"Translation", L"Rigid", L"Affine", L"Quadratic", L"Polynomial Multipass"});
+  d.Choice(L"Interpolation", &w.interpolation,
+           {L"Nearest Neighbor", L"Tri linear", L"Wsinc2", L"Wsinc3", L"Wsinc4"});
+  d.Flag(L"Reslice Target to Source", &w.resliceTargetToSource);
+  d.Text(L"Load inital transformation", &w.initialTransformFile);
+  d.Text(L"Save final transformation", &w.finalTransformFile);
+  d.onChange = inflateUnitsSwitch(smallestVoxel(spacing));
+  // URAL-UNI (a gradient measure with the normalized magnitude) needs both noise levels.
+  const int magnitude = w.ural.magnitude;
+  d.onCheck = [magnitude](const TW_DIALOG_VALUES& v) {
+    const int measure = v.Choice(kMeasure);
+    if ((measure == 5 || measure == 6) && magnitude == 2 &&
+        (std::fabs(v.Number(L"Source noise")) < 1e-100 || std::fabs(v.Number(L"Target noise")) < 1e-100)) {
+      twk::messageBox(L"Specify Source and Target noise for URAL-UNI registration measure", MB_OK | MB_ICONSTOP);
+      return false;
+    }
+    return true;
+  };
+  if (!TW_RunDialog(silent, d)) return false;
+  *record = w;
+  return true;
+}
+
+bool TW_DlgAutofocus4D(VA_AF4D* record, int currentDynamic, const SPC* spacing, bool disable2D, bool silent) {
+  if (!record) return false;
+  VA_AF4D w = *record;
+  const bool roiAllowed = w.useTargetRoi != 0;
+  const SharedRanges ranges{10000, 1000, 0, 10000, 10000, 10000};
+  CString dynamicText;
+  dynamicText.Format(L"Current dynamic index %u", unsigned(std::max(0, currentDynamic) + 1));
+  CString dynamicValue;
+
+  TW_DIALOG d(L"4D Registration with AutoFocus", L"CDlgAutofocus4D");
+  d.Text(dynamicText, &dynamicValue).EnabledWhen([](const TW_DIALOG_VALUES&) { return false; });
+  d.Choice(kMeasure, &w.measure,
+           {L"Signal Difference", L"Cross Correlation", L"Image Ratio Uniformity", L"Mutual Info",
+            L"Mutual Info Norm", L"Normalized Gradient Field", L"Normalized Gradient Field+"});
+  auto roiEnabled = [roiAllowed](const TW_DIALOG_VALUES&) { return roiAllowed; };
+  d.Flag(L"Use Target ROI", &w.useTargetRoi).EnabledWhen(roiEnabled);
+  d.Choice(kUnits, &w.inflateUnits, {L"voxels", L"mm"});
+  d.Real(kInflate, &w.inflate, 0, 1024).EnabledWhen(roiEnabled);
+  d.Real(L"Noise (URAL-UNI measure only)", &w.targetNoise, 0, 10000);
+  addSearchFields(d, w, ranges);
+  addScaleShearFields(d, w, ranges);
+  d.Choice(L"Transform", &w.transformType, {L"Translation", L"Rigid", L"Affine", L"Quadratic"});
+  d.Choice(L"Interpolation", &w.interpolation,
+           {L"Nearest Neighbor", L"Tri Linear", L"Wsinc 2", L"Wsinc 3", L"Wsinc 4"});
+  d.Flag(L"2D mode", &w.mode2D).EnabledWhen([disable2D](const TW_DIALOG_VALUES&) { return !disable2D; });
+  d.Choice(L"4D algorithm", &w.algorithm4D, {L"Serial", L"Radial", L"Serial Forward", L"Radial Forward"});
+  d.Flag(L"Output ROI motion", &w.outputRoiMotion);
+  d.Flag(L"Save timepoint transform", &w.saveTimepointTransform);
+  d.onChange = inflateUnitsSwitch(smallestVoxel(spacing));
+  const int magnitude = w.ural.magnitude;
+  d.onCheck = [magnitude](const TW_DIALOG_VALUES& v) {
+    const int measure = v.Choice(kMeasure);
+    if ((measure == 5 || measure == 6) && magnitude == 2 &&
+        std::fabs(v.Number(L"Noise (URAL-UNI measure only)")) < 1e-100) {
+      twk::messageBox(L"Specify noise for URAL-UNI registration measure", MB_OK | MB_ICONSTOP);
+      return false;
+    }
+    return true;
+  };
+  if (!TW_RunDialog(silent, d)) return false;
+  *record = w;
+  return true;
+}

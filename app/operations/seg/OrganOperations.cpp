@@ -1,0 +1,141 @@
+// The organ recipes and reports of the layer sets: cartilage beside a bone mask, segments along a
+// pancreas's axis, and the reports over all open documents.
+#include <vector>
+
+#include "AppOptions.h"
+#include "DocMessages.h"
+#include "DrawDoc.h"
+#include "DrawSet.h"
+#include "DrawView.h"
+#include "DrawVol.h"
+#include "Prompts.h"
+#include "SegOperationEnd.h"
+#include "SegOperations.h"
+#include "TwkMem.h"
+#include "Vol.h"
+#include "paths/FilePaths.h"
+#include "roi/OrganRecipes.h"
+#include "volume/Frame.h"
+
+namespace {
+
+bool showReport(const CString& text) { return PR_NotepadExeOpenString(g_UserOpt.tempFolder, text); }
+
+// The time point a document's active (or first) view shows; without a view, 0 after its message.
+int documentTime(CDrawDoc* doc) {
+  CDrawView* view = doc->GetActiveOrFirstView();
+  if (!view) {
+    twk::doc::message(L"CDrawView::CurrentTime", L"NULL View is not allowed in this operation");
+    return 0;
+  }
+  return std::max(0, view->CurrentTime());
+}
+
+std::vector<CDrawDoc*> allDocuments() {
+  int count = 0;
+  CDrawDoc** docs = TW_GetAllDocuments(&count);
+  std::vector<CDrawDoc*> out(docs, docs + count);
+  pf_free(&docs);
+  return out;
+}
+
+}  // namespace
+
+bool TW_DetectCartilage(CDrawSet* set) {
+  if (!set || !set->IsVolumeSet()) return false;
+  twk::seg::RedrawAtEnd end{set->GetDocument()};
+  CVol* volume = nullptr;
+  CVol* bone = nullptr;
+  if (!set->WorkVolNonROIandROI(false, false, true, &volume, &bone)) return false;
+  double coefficient = 2.0, thickness = 5.0;
+  if (!TW_SpecifyTwoDouble(L"Cartilage detection", L"Signal coefficient x bone average", &coefficient,
+                           L"Max thickness (mm)", &thickness))
+    return false;
+  const VA_GETCARTILAGE record{thickness, coefficient};
+  FRAME* cartilage = VA_VolDetectCartilageFromFemurAndTibia3(&record, volume->frame, bone->frame, &volume->spc, true);
+  if (!cartilage) return false;
+  const CDrawVol* boneLayer = set->GetLayerOfVol(bone);
+  const bool ok = set->AddResultLayer(false, false, L"cartilage", volume, &cartilage, boneLayer ? boneLayer->opacity : 20,
+                                      0, int(set->NewRoiColor()));
+  PR_FrameDelete(&cartilage);
+  return ok;
+}
+
+bool TW_PancreasMeasurementAlongCentralAxis(CDrawSet* set) {
+  const wchar_t* where = L"CDrawSet::Pancreas_MeasurementAlongCentralAxis";
+  if (!set || !set->IsVolumeSet()) return false;
+  twk::seg::RedrawAtEnd end{set->GetDocument()};
+  CVol* roi = set->WorkVolRoiFirstMarked();
+  if (!roi) {
+    twk::doc::message(where, L"ROI is not present or enabled");
+    return false;
+  }
+  CVol* volume = set->WorkVolNonRoi();
+  if (!volume) return false;
+  int segments = 21;
+  if (!TW_SpecifyInt(L"Number of Segments", &segments)) return false;
+  if (segments < 2) {
+    twk::doc::message(where, L"At least 2 segments are expected");
+    return false;
+  }
+  double orientation[6];
+  if (!volume->GetOrientation(orientation)) return false;
+  CString measurements;
+  FRAME* layers = VA_RoiLongestAxis_MeasureNonopverlappingSegments(volume, roi, orientation, segments,
+                                                                   VA_AXISSTART_THICKER, &measurements, true);
+  if (!layers) return false;
+  const bool ok = set->AddResultLayer(false, false, L"layers", roi, &layers, 50, 1, int(set->NewRoiColor()));
+  PR_FrameDelete(&layers);
+  if (!ok) return false;
+  CDrawDoc* doc = set->GetDocument();
+  const CString text = (doc ? PR_GetFileTitle(doc->GetPathName()) : CString()) + L"\n" + measurements;
+  showReport(text);
+  PR_CopyStrToClipboard(text.GetString());
+  return true;
+}
+
+bool TW_AllDocumentsMeanOverRois() {
+  const std::vector<CDrawDoc*> docs = allDocuments();
+  if (docs.empty()) return false;
+  CString text;
+  for (CDrawDoc* doc : docs) {
+    CDrawSet* set = doc->GetActiveSet();
+    if (!set) continue;
+    text += doc->GetTitle() + L"\n";
+    const int t = documentTime(doc);
+    std::vector<const CVol*> volumes, rois;
+    for (int i = 0; i < set->NumLayers(); ++i) {
+      CVol* vol = set->GetLayerVol(i);
+      if (!vol || !vol->frame || !set->IsLayerMarked(vol)) continue;
+      if (vol->IsReal()) volumes.push_back(vol);
+      else if (vol->IsROI3D()) rois.push_back(vol);
+    }
+    if (volumes.empty()) continue;
+    CString part;
+    if (!VA_CalcMeanOverAllRois(t, volumes.data(), int(volumes.size()), rois.data(), int(rois.size()), &part, true))
+      return false;
+    text += part + L"\n";
+  }
+  showReport(text);
+  return true;
+}
+
+bool TW_AllDocumentsIrregularity2D() {
+  const std::vector<CDrawDoc*> docs = allDocuments();
+  if (docs.empty()) return false;
+  CString text;
+  for (CDrawDoc* doc : docs) {
+    text += FmtStr(L"%s\nLayer\tIrregularity2D\t\n", doc->GetTitle().GetString());
+    if (CDrawSet* set = doc->GetActiveSet())
+      for (int i = 0; i < set->NumLayers(); ++i) {
+        CVol* vol = set->GetLayerVol(i);
+        if (!vol || !vol->frame || !set->IsLayerMarked(vol) || !vol->IsReal3D()) continue;
+        double value = 0;
+        if (!VA_VolVicIrregularity2D(vol->frame, &value)) return false;
+        text += FmtStr(L"%s:\t%e\n", PR_GetFileTitle(vol->name).GetString(), value);
+      }
+    text += L"\n";
+  }
+  showReport(text);
+  return true;
+}
