@@ -6,6 +6,7 @@
 #include "AppOptions.h"
 #include "DocMessages.h"
 #include "DrawSet.h"
+#include "RoiOperationFrame.h"
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "TwkMem.h"
@@ -67,24 +68,7 @@ bool CDrawSet::SingleMeasurement(CDrawView* view, int code) {
   }
   // The ROI of three marked layers, by the operand rule (its messages stand alone).
   CVol* roi = nullptr;
-  auto takeRoi = [&]() {
-    if (!IsVolumeSet()) {
-      twk::doc::message(nullptr, L"Volumetric Entity is required");
-      return false;
-    }
-    int count = 0;
-    roi = WorkVolROI(&count);
-    if (count > 1) {
-      twk::doc::message(nullptr, TW_AMBIGUOUS_LAYERS);
-      return false;
-    }
-    if (!roi) {
-      twk::doc::message(nullptr, L"ROI is not present or enabled");
-      return false;
-    }
-    return true;
-  };
-  if (code == 0 && markedCount == 3 && !takeRoi()) return false;
+  if (code == 0 && markedCount == 3 && !(roi = twk::roiops::RoiOperand(this))) return false;
   std::vector<CVol*> volumes = markedLayers(*this, false);
   if (volumes.size() != 2) {
     twk::doc::message(kSingle, L"Two Non-Roi operands are expected");
@@ -100,7 +84,7 @@ bool CDrawSet::SingleMeasurement(CDrawView* view, int code) {
     return true;
   }
   if (markedCount == 3) {
-    if (!takeRoi()) return false;
+    if (!(roi = twk::roiops::RoiOperand(this))) return false;
     if (roi->T() != 1) {
       twk::doc::message(kSingle, L"3D ROI is required");
       return false;
