@@ -258,6 +258,31 @@ TEST(LandmarkRegistration, TheSourceIsReslicedByTheFittedTransformAndTheFileWrit
   EXPECT_TRUE(set->Register3D_WithInitPoints(Documents::viewOf(p.target), false, false));
   EXPECT_EQ(set->NumLayers(), 4);
   EXPECT_FALSE(PR_FileExists(CString::fromUtf8(rbfFile)));
+
+  // Interactively: the dialog (type, degree, sigma, lambda, interpolation; file), then the
+  // confirmation; Cancel in the dialog or No to the question adds nothing.
+  const std::string asked = testing::TempDir() + "landmarks_asked.vtf";
+  std::remove(asked.c_str());
+  const struct {
+    bool dialogOk;
+    int answer;
+    bool added;
+  } runs[] = {{false, 0, false}, {true, IDNO, false}, {true, IDYES, true}};
+  for (const auto& r : runs) {
+    ui.clear();
+    const int layers = set->NumLayers();
+    if (r.dialogOk) {
+      ui.answerValues({1, 2, 200, 0, 0}, {CString::fromUtf8(asked)});
+      ui.answerMessage(r.answer);
+    } else {
+      ui.cancelValues();
+    }
+    EXPECT_EQ(set->Register3D_WithInitPoints(Documents::viewOf(p.target), false, true), r.added);
+    EXPECT_FALSE(ui.pendingAnswers());
+    EXPECT_EQ(set->NumLayers(), layers + (r.added ? 1 : 0));
+    EXPECT_EQ(PR_FileExists(CString::fromUtf8(asked)), r.added);
+  }
+  EXPECT_EQ(g_LandmarkRegisterParms.transformType, 1);
 }
 
 // Every refusal names its cause and adds nothing.
@@ -387,6 +412,52 @@ TEST(DicomTagRegistration, LayersComeByTheirPatientGeometryAndROIHeadersAreMinim
     ASSERT_TRUE(mask->IsROI());
     EXPECT_EQ(mask->numDicom, minimise ? 1 : 12);
     EXPECT_EQ(base->numDicom, 12);
+  }
+}
+
+// Where the results of a DICOM-tag registration go with 4D sets: a 3D source base onto a 4D target
+// asks; two 4D sets go to a new document without asking; 4D layers are not added to a 4D set.
+TEST(DicomTagRegistration, FourDimensionalSetsChooseTheirDestination) {
+  const auto field = [](double x, double y, double z) { return 10 + x + y + z; };
+  const SPC spc{1, 1, 2};
+  const DPOINT3D first{-4, -4, -4};
+  auto volume = [&](int t, const wchar_t* name) {
+    return placed(FRM_REAL, 64, DIM3D{8, 8, 4, t}, spc, first, field, name);
+  };
+  const struct {
+    const char* name;
+    int targetT;
+    std::vector<int> sourceT;  // the source set's layers
+    bool interactive;
+    int answer;                // three-button answer, -1 when none is expected
+    int layersAdded;           // to the target set
+    int documentsOpened;
+    bool skipped;
+  } cases[] = {
+      {"3D base onto 4D target, as a layer", 3, {1}, true, 0, 1, 0, false},
+      {"3D base onto 4D target, new document", 3, {1}, true, 1, 0, 1, false},
+      {"two 4D sets", 3, {3}, true, -1, 0, 1, false},
+      {"4D layer into a 4D set", 3, {1, 3}, false, -1, 1, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Documents docs;
+    twk::ScriptedUi ui;
+    twk::ScopedUi installed(ui);
+    CDrawDoc* doc = docs.open({twk::testkit::makeLayer(volume(c.targetT, L"/data/t.nii"))}, L"/data/t.twk");
+    std::vector<CDrawVol*> layers;
+    for (int t : c.sourceT) layers.push_back(twk::testkit::makeLayer(volume(t, L"/data/s.nii")));
+    docs.open(layers, L"/data/s.twk");
+    const int before = Documents::openCount();
+    if (c.interactive) ui.answerValues({1});
+    if (c.answer >= 0) ui.answerThreeButtons(c.answer);
+    CDrawSet* set = doc->GetActiveSet();
+    ASSERT_TRUE(set->RegisterByDicomTags(c.interactive, false, nullptr, false, true));
+    EXPECT_FALSE(ui.pendingAnswers());
+    EXPECT_EQ(set->NumLayers(), 1 + c.layersAdded);
+    EXPECT_EQ(Documents::openCount(), before + c.documentsOpened);
+    EXPECT_EQ(!ui.messages.empty() && ui.lastMessage() == L"Skipped adding some 4D layers to the existing document",
+              c.skipped);
   }
 }
 
