@@ -61,6 +61,7 @@ bool addResult(CDrawDoc** result, const CDrawVol* sourceLayer, FRAME** frame, co
     PR_FrameDelete(frame);
     return false;
   }
+  if (vol->IsROI()) vol->MinimizeDicomHeaders();
   if (!*result) {
     *result = TW_CreateDocumentByClone(PR_GetFileTitleName(sourceLayer->vol->name), vol.get(), nullptr, nullptr,
                                        nullptr, true);

@@ -461,6 +461,33 @@ TEST(DicomTagRegistration, FourDimensionalSetsChooseTheirDestination) {
   }
 }
 
+// A transform file's results keep one DICOM header for a region of interest (its source's
+// per-slice headers do not describe the new grid), all of them for other layers.
+TEST(TransformFiles, ResultsOfRegionsOfInterestKeepOneHeader) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  const auto field = [](double x, double, double) { return x; };
+  const DIM3D dims{8, 8, 5, 1};
+  CVol* base = placed(FRM_REAL, 64, dims, SPC{1, 1, 2}, DPOINT3D{0, 0, 0}, field, L"/data/v.nii");
+  CVol* roi = placed(FRM_ROI, 1, dims, SPC{1, 1, 2}, DPOINT3D{0, 0, 0}, [](double x, double, double) { return x > 3; },
+                     L"/data/v_roi.nii");
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(base), twk::testkit::makeLayer(roi)});
+  const double identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  const std::string file = testing::TempDir() + "identity.vtf";
+  ASSERT_TRUE(VTF_Save(CString::fromUtf8(file), 2, &dims, &base->spc, &dims, &base->spc, identity, false));
+  const int before = Documents::openCount();
+  ui.answerValues({1, 0, 50}, {CString::fromUtf8(file)});
+  doc->GetActiveSet()->AffineTransformByVTF();
+  const std::vector<CDrawDoc*> opened = Documents::openedAfter(before);
+  ASSERT_EQ(opened.size(), 1u);
+  CDrawSet* set = opened[0]->GetActiveSet();
+  ASSERT_EQ(set->NumLayers(), 2);
+  EXPECT_EQ(set->GetLayer(0)->vol->numDicom, 5);
+  EXPECT_TRUE(set->GetLayer(1)->vol->IsROI());
+  EXPECT_EQ(set->GetLayer(1)->vol->numDicom, 1);
+}
+
 // "Browse" of both dialogs: the chosen file shows in the path field and is stored only with OK.
 TEST(RegistrationDialogs, BrowsePutsTheChosenFileInThePathOnlyOkStoresIt) {
   app();
