@@ -3,6 +3,9 @@
 // and the lateral-ventricle command with its dialog.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
+#include <cstdlib>
 #include <string>
 
 #include "BrainDialogs.h"
@@ -12,6 +15,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "OperationsTestKit.h"
+#include "RecordDialog.h"
 #include "ScriptedUi.h"
 #include "Vol.h"
 
@@ -23,6 +27,15 @@ VA_WMLVENTRSEG phantomRecord() {
   VA_WMLVENTRSEG r = g_WmlVentrSeg;
   r.DoN3 = 0;  // the phantom has no bias field
   return r;
+}
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "brain_operations_test";
+  static char* argv[] = {name, nullptr};
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!QApplication::instance()) new QApplication(argc, argv);
+  return *static_cast<QApplication*>(QApplication::instance());
 }
 
 CDrawSet* openPhantom(Documents& docs) {
@@ -157,4 +170,50 @@ TEST(LateralVentricleCommand, AddsTheVentricleLayerAndRefusesA4DVolume) {
   EXPECT_EQ(set->GetLayerVol(1)->name, L"lateral ventricle");
   EXPECT_DOUBLE_EQ(g_LateralVentrSeg.brainMaskPeel, before.brainMaskPeel);
   EXPECT_FALSE(ui.pendingAnswers());
+}
+
+// The Qt window: typing 4 greys the healthy white-matter fields at once, typing 2 opens them again;
+// Cancel keeps the record whole, also after the N3 button changed the dialog's copy.
+TEST(LesionDialogWindow, AlgorithmVersionGreysTheHealthyGroupAndCancelKeepsTheRecord) {
+  app();
+  twk::ScriptedUi ui;
+  twk::ScopedUi installedUi(ui);
+  TW_InstallRecordDialog();
+  VA_WMLVENTRSEG record = phantomRecord();
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.set(L"Algorithm version (2,4)", L"4")
+        .set(L"WML threshold stdev multiplier", L"9")  // greyed: not taken
+        .set(L"Algorithm version (2,4)", L"2")
+        .set(L"Peel Brain mask to obtain healthy WM voxels (mm)", L"7")
+        .set(L"Algorithm version (2,4)", L"4")
+        .ok();
+    ASSERT_TRUE(TW_DlgLVWMLSeg(false, &record, nullptr, nullptr, false));
+    EXPECT_FALSE(script.pending());
+  }
+  EXPECT_EQ(record.AlgoVersion, 4);
+  EXPECT_DOUBLE_EQ(record.WMLThresholdStddevMult, 2.0);
+  EXPECT_DOUBLE_EQ(record.WmDeflateToNormal, 7.0);
+  const VA_WMLVENTRSEG before = record;
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"N3 Parameters").set(L"Field smoothness (mm)", L"55").ok().set(L"Peel to exclude cortical lesions (mm)", L"1").cancel();
+    EXPECT_FALSE(TW_DlgLVWMLSeg(false, &record, nullptr, nullptr, false));
+    EXPECT_FALSE(script.pending());
+    ASSERT_EQ(script.titles.size(), 2u);
+    EXPECT_EQ(script.titles[1], L"N3 - Bias Field Correction");
+  }
+  EXPECT_DOUBLE_EQ(record.N3parms.fieldSmoothness, before.N3parms.fieldSmoothness);
+  EXPECT_DOUBLE_EQ(record.WMLzoneDeflate, before.WMLzoneDeflate);
+  // The N3 button's change is kept by OK.
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"N3 Parameters").set(L"Field smoothness (mm)", L"55").ok().ok();
+    ASSERT_TRUE(TW_DlgLVWMLSeg(false, &record, nullptr, nullptr, false));
+  }
+  EXPECT_DOUBLE_EQ(record.N3parms.fieldSmoothness, 55);
+  TW_RemoveRecordDialog();
 }
