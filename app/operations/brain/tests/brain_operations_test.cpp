@@ -6,6 +6,7 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "BrainDialogs.h"
@@ -18,6 +19,7 @@
 #include "RecordDialog.h"
 #include "ScriptedUi.h"
 #include "Vol.h"
+#include "io/ImageFiles.h"
 
 using twk::optest::Documents;
 
@@ -64,7 +66,7 @@ TEST(BrainDefaults, RecordsStartWithTheDialogsDefaults) {
   EXPECT_DOUBLE_EQ(v.ventricleGrow, 3.0);
   EXPECT_EQ(v.maxComponents, 1);
   // The brain rows are bound.
-  for (int id : {35100, 35101}) EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(id))) << id;
+  for (int id : {35100, 35101, 34353}) EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(id))) << id;
 }
 
 TEST(FlairLesions, SilentRunAddsTheLesionAndTissueLayers) {
@@ -216,4 +218,34 @@ TEST(LesionDialogWindow, AlgorithmVersionGreysTheHealthyGroupAndCancelKeepsTheRe
   }
   EXPECT_DOUBLE_EQ(record.N3parms.fieldSmoothness, 55);
   TW_RemoveRecordDialog();
+}
+
+// The NIfTI batch: the two folders, the lesion dialog (its values stored for the next run), the
+// question, then one lesion mask per 3D volume in the target folder.
+TEST(LesionBatch, NiftiFolderRunsTheLibrarysBatchWithTheDialogsValues) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  const char* base = std::getenv("TWK_TEST_TMP");
+  const std::filesystem::path root = std::filesystem::path(base ? base : "/tmp") / "brain_nifti_batch";
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root / "src");
+  std::filesystem::create_directories(root / "dst");
+  std::unique_ptr<CVol> flair(twk::brainphantom::brainPhantom());
+  const double orient[6] = {1, 0, 0, 0, 1, 0};
+  const CString src = CString((root / "src").wstring().c_str()), dst = CString((root / "dst").wstring().c_str());
+  ASSERT_TRUE(VA_RAW_VolSaveFile(src + L"/case7.nii", flair->frame, 0, &flair->spc, orient, &flair->imgPos[0], nullptr,
+                                 MODALITY_MR, RAWSAVE_SINGLE, L"", nullptr, nullptr, false));
+  const VA_WMLVENTRSEG saved = g_WmlVentrSeg;
+  // Cancel in the folder prompt ends the command.
+  ui.cancelValues();
+  EXPECT_FALSE(TW_WMLBatchFromNiftiFolder());
+  ui.answerValuesText({src, dst});
+  ui.answerValues({2, 0, 0, 0, 1.5, 0.4, 3.1, 1.5, 6.4, 0.05, 2, 1, 30, 0, 5, 2, 3, 1, 12}, {L""});
+  ui.answerMessage(IDYES);
+  ASSERT_TRUE(TW_WMLBatchFromNiftiFolder());
+  EXPECT_FALSE(ui.pendingAnswers());
+  EXPECT_TRUE(std::filesystem::exists(root / "dst" / "case7_lesion_mask.nii"));
+  EXPECT_EQ(g_WmlVentrSeg.DoN3, 0);
+  EXPECT_EQ(g_WmlBatchSourceFolder, src);
+  g_WmlVentrSeg = saved;
 }
