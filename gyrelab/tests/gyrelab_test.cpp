@@ -388,6 +388,33 @@ TEST(Lesions, NonuniformityCorrectionRunsOnTheWorkingCopy) {
   }
 }
 
+// Without a mask, an MPRAGE or a cortical peel there is no gray matter: the variants go on with an
+// empty gray-matter region (the white matter is the whole brain mask) instead of a missing one.
+TEST(Lesions, NoGrayMatterSourceGivesAnEmptyRegion) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  std::unique_ptr<CVol> flair(brainPhantom());
+  VA_WMLVENTRSEG record = lesionRecord();
+  record.WMLzoneDeflate = 0;
+  FRAME *gray = nullptr, *white = nullptr;
+  FrameGuard lesions(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, flair.get(), nullptr, nullptr, nullptr,
+                                                                     &gray, nullptr, nullptr, &white, nullptr, false));
+  FrameGuard g(gray), w(white);
+  ASSERT_NE(lesions.f, nullptr);
+  ASSERT_NE(gray, nullptr);
+  ASSERT_NE(white, nullptr);
+  int64_t grayCount = 0, rimInWhite = 0;
+  for (int z = 0; z < D; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        grayCount += twk::roiBit(gray, x, y, z, 0);
+        rimInWhite += twk::roiBit(white, x, y, z, 0) && kBrain.inside(x, y, z) && !kWhite.inside(x, y, z);
+      }
+  EXPECT_EQ(grayCount, 0);
+  EXPECT_GT(rimInWhite, 1000);  // the gray rim stays in the searched region
+  EXPECT_TRUE(script.messages.empty());
+}
+
 TEST(Lesions, RefusalsAndTheEmptyAnswerOfVariantFour) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
