@@ -20,6 +20,7 @@
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "Vol.h"
+#include "geometry/GeometryTestKit.h"
 #include "io/ImageFiles.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -28,13 +29,7 @@ using namespace twk::brainphantom;
 
 namespace {
 
-struct FrameGuard {
-  FRAME* f = nullptr;
-  explicit FrameGuard(FRAME* frame = nullptr) : f(frame) {}
-  ~FrameGuard() { PR_FrameDelete(&f); }
-  FrameGuard(const FrameGuard&) = delete;
-  FrameGuard& operator=(const FrameGuard&) = delete;
-};
+using twk::geotest::FrameGuard;
 
 double dice(const FRAME* roi, bool (*truth)(int, int, int)) {
   int64_t a = 0, b = 0, both = 0;

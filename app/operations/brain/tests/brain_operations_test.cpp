@@ -3,8 +3,6 @@
 // and the lateral-ventricle command with its dialog.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -18,10 +16,12 @@
 #include "OperationsTestKit.h"
 #include "RecordDialog.h"
 #include "ScriptedUi.h"
+#include "SegTestApp.h"
 #include "Vol.h"
 #include "io/ImageFiles.h"
 
 using twk::optest::Documents;
+using twk::segtest::app;
 
 namespace {
 
@@ -29,15 +29,6 @@ VA_WMLVENTRSEG phantomRecord() {
   VA_WMLVENTRSEG r = g_WmlVentrSeg;
   r.DoN3 = 0;  // the phantom has no bias field
   return r;
-}
-
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "brain_operations_test";
-  static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (!QApplication::instance()) new QApplication(argc, argv);
-  return *static_cast<QApplication*>(QApplication::instance());
 }
 
 CDrawSet* openPhantom(Documents& docs) {
