@@ -435,6 +435,14 @@ TEST(Lesions, RefusalsAndTheEmptyAnswerOfVariantFour) {
   EXPECT_EQ(script.lastMessage(),
             L"BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2 : Positive deflate is expected in *Lesions deflate to "
             L"Normal voxels*");
+  // A FLAIR without a valid orientation: the rotation says so, nothing is made.
+  std::unique_ptr<CVol> unoriented(brainPhantom());
+  for (double& o : unoriented->orient) o = 0;
+  record = lesionRecord();
+  EXPECT_EQ(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, unoriented.get(), nullptr, nullptr, nullptr,
+                                                            nullptr, nullptr, nullptr, nullptr, nullptr, false),
+            nullptr);
+  EXPECT_EQ(script.lastMessage(), L"VA_RotateToSpecifiedOrient : Valid orientation is required");
   // Variant 4 on a brain whose lesions are no brighter than 1.1 x the white matter: an empty ROI
   // and a threshold of 0.
   std::unique_ptr<CVol> faint(brainPhantom());

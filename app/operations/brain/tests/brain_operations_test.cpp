@@ -104,6 +104,28 @@ TEST(FlairLesions, RefusalsAddNothing) {
   EXPECT_FALSE(ui.pendingAnswers());
 }
 
+// With two documents open and a one-layer document beside, that layer is the T1: the dialog shows
+// its name (with one document open there is none).
+TEST(FlairLesions, TheOtherDocumentsSingleLayerIsTheMprage) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawSet* set = openPhantom(docs);
+  docs.open({twk::testkit::makeLayer(twk::optest::makeVolume(
+                FRM_INT, 16, DIM3D{8, 8, 8, 1}, [](int, int, int, int) { return 1.0; }, L"/data/t1_mprage.nii"))},
+            L"/data/t1.twk");
+  VA_WMLVENTRSEG record = phantomRecord();
+  ui.cancelValues();
+  EXPECT_FALSE(TW_SegmentFlairLesions(set, false, nullptr, &record));
+  ASSERT_EQ(ui.prompts.size(), 1u);
+  EXPECT_EQ(ui.prompts[0][3].text, L"t1_mprage.nii");
+  // One document: no MPRAGE name.
+  docs.close(Documents::openedAfter(1).front());
+  ui.cancelValues();
+  EXPECT_FALSE(TW_SegmentFlairLesions(set, false, nullptr, &record));
+  EXPECT_EQ(ui.prompts[1][3].text, L"");
+}
+
 TEST(LesionDialog, OkWritesCancelKeepsAndNoMaskUnchecksTheMaskFlag) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
