@@ -256,6 +256,7 @@ TEST(Lesions, BothVariantsFindTheLesionsAndDropTheSmallOne) {
     const bool two = variant == &BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2;
     SCOPED_TRACE(two ? "variant 2" : "variant 4");
     const double scale = two ? 10000 / top : 1.0;
+    const int64_t baseline = PR_GetTotalAllocSize();
     double threshold = -1;
     FRAME *gray = nullptr, *ventricle = nullptr, *mprage = reinterpret_cast<FRAME*>(1), *white = nullptr;
     VA_ROIINFO info;
@@ -275,6 +276,12 @@ TEST(Lesions, BothVariantsFindTheLesionsAndDropTheSmallOne) {
     for (int i = 0; i < 2; ++i) EXPECT_NEAR(double(c.inLesion[i]), double(truthVoxels(i)), 0.2 * truthVoxels(i));
     EXPECT_EQ(c.inLesion[2], 0);  // under the smallest lesion size
     EXPECT_LT(c.elsewhere, truthVoxels(0) / 5);
+    // Everything but the caller's frames was freed.
+    PR_FrameDelete(&lesions.f);
+    PR_FrameDelete(&g.f);
+    PR_FrameDelete(&v.f);
+    PR_FrameDelete(&w.f);
+    EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
   }
   EXPECT_TRUE(script.messages.empty());
 }
@@ -443,6 +450,31 @@ TEST(Lesions, RefusalsAndTheEmptyAnswerOfVariantFour) {
                                                             nullptr, nullptr, nullptr, nullptr, nullptr, false),
             nullptr);
   EXPECT_EQ(script.lastMessage(), L"VA_RotateToSpecifiedOrient : Valid orientation is required");
+  // The refusals free what they made (the counted memory is back to where it was).
+  {
+    const int64_t baseline = PR_GetTotalAllocSize();
+    record = lesionRecord();
+    record.WmDeflateToNormal = 0;
+    EXPECT_EQ(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2(&record, flair.get(), nullptr, nullptr, nullptr,
+                                                              nullptr, nullptr, nullptr, nullptr, nullptr, false),
+              nullptr);
+    record = lesionRecord();
+    EXPECT_EQ(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, unoriented.get(), nullptr, nullptr, nullptr,
+                                                              nullptr, nullptr, nullptr, nullptr, nullptr, false),
+              nullptr);
+    // A failure midway (a flat volume has no white-matter seed, after the copy, N3 and rotation).
+    CVol flat;
+    flat.frame = VA_VolCreateUniform(FRM_INT, DIM3D{24, 24, 24, 1}, 50.0);
+    flat.spc = SPC{2, 2, 2};
+    record.DoN3 = 1;
+    const int64_t withFlat = PR_GetTotalAllocSize();
+    EXPECT_EQ(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2(&record, &flat, nullptr, nullptr, nullptr, nullptr,
+                                                              nullptr, nullptr, nullptr, nullptr, false),
+              nullptr);
+    EXPECT_EQ(PR_GetTotalAllocSize(), withFlat);
+    PR_FrameDelete(&flat.frame);
+    EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
+  }
   // Variant 4 on a brain whose lesions are no brighter than 1.1 x the white matter: an empty ROI
   // and a threshold of 0.
   std::unique_ptr<CVol> faint(brainPhantom());
