@@ -230,6 +230,18 @@ TEST(LesionDialogWindow, AlgorithmVersionGreysTheHealthyGroupAndCancelKeepsTheRe
     ASSERT_TRUE(TW_DlgLVWMLSeg(false, &record, nullptr, nullptr, false));
   }
   EXPECT_DOUBLE_EQ(record.N3parms.fieldSmoothness, 55);
+  // The registration button (an MPRAGE given later): Cancel keeps the record's registration values,
+  // OK takes them.
+  for (const bool accept : {false, true}) {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"Registration Parameters").set(L"Mutual Info number of bins", L"48").ok();
+    if (accept) script.ok();
+    else script.cancel();
+    EXPECT_EQ(TW_DlgLVWMLSeg(false, &record, nullptr, TW_MPRAGE_GIVEN_LATER, false), accept);
+    EXPECT_FALSE(script.pending());
+    EXPECT_EQ(record.AF3Dparms.miBins, accept ? 48 : 32);
+  }
   TW_RemoveRecordDialog();
 }
 
