@@ -203,6 +203,15 @@ TEST(SeedFinder, RefusalsAndNoCandidate) {
 
 TEST(LateralVentricle, HolesOfTheBrainMaskMatchTheVentricles) {
   std::unique_ptr<CVol> flair(brainPhantom());
+  // The seed of the phantom lies in white matter, clear of the ventricles and lesions.
+  DRECT3D seed;
+  ASSERT_TRUE(BP_VoldFindWMseedBasic(flair->frame, &flair->spc, 0, 10.0, 1, &seed, false));
+  for (int z = int(seed.z0); z < int(seed.z1); ++z)
+    for (int y = int(seed.y0); y < int(seed.y1); ++y)
+      for (int x = int(seed.x0); x < int(seed.x1); ++x) {
+        ASSERT_TRUE(kWhite.inside(x, y, z)) << x << "," << y << "," << z;
+        ASSERT_FALSE(inVentricle(x, y, z) || lesionOf(x, y, z) >= 0) << x << "," << y << "," << z;
+      }
   VA_LATERALVENTRSEG record;
   FrameGuard v(BP_BrainSegmentLateralVentricle(&record, flair.get(), flair->frame, false));
   ASSERT_NE(v.f, nullptr);
