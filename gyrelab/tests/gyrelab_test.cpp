@@ -426,6 +426,37 @@ TEST(Lesions, NoGrayMatterSourceGivesAnEmptyRegion) {
   EXPECT_TRUE(script.messages.empty());
 }
 
+// A brain stem (a white-matter column below the brain, slices 0..8): the default cutoff clears the
+// slices below the first one holding 5 % of the largest slice's area; a cutoff of 0 keeps it.
+TEST(Lesions, BrainStemRemovalClearsTheLowSlicesOnlyWithACutoff) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  std::unique_ptr<CVol> flair(brainPhantom());
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0.0, 2.0);
+  for (int z = 0; z <= 8; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if ((x - kCx) * (x - kCx) + (y - kCy) * (y - kCy) <= 16 && !kBrain.inside(x, y, z))
+          twk::setVoxelValue(flair->frame, x, y, z, 0, 100 + noise(rng));
+  for (const double cutoff : {0.05, 0.0}) {
+    VA_WMLVENTRSEG record = lesionRecord();
+    record.StemWeightThr = cutoff;
+    FRAME* white = nullptr;
+    FrameGuard lesions(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, flair.get(), nullptr, nullptr,
+                                                                       nullptr, nullptr, nullptr, nullptr, &white,
+                                                                       nullptr, false));
+    FrameGuard w(white);
+    ASSERT_NE(white, nullptr);
+    int64_t stem = 0;
+    for (int z = 0; z <= 3; ++z)
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) stem += twk::roiBit(white, x, y, z, 0);
+    if (cutoff > 0) EXPECT_EQ(stem, 0);
+    else EXPECT_GT(stem, 20);
+  }
+}
+
 TEST(Lesions, RefusalsAndTheEmptyAnswerOfVariantFour) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
