@@ -425,14 +425,17 @@ TEST_F(PerfusionTest, GlobalToftsRejectsVesselsAndFlatCurves) {
 // C_i = Ktrans D sum over j <= i of exp(-k D (i - j)) Cp_(j - d) (k = Ktrans / ve, d the delay in grid
 // steps, Cp held at its first value before the grid) summed term by term, the host's conversion
 // back to signal, and the mean squared error.
+using SigToConcFunc = void (*)(const double*, int64_t, double*, int64_t, void*);
+using ConcToSigFunc = void (*)(const double*, int64_t, double*, int64_t, const void*);
 struct GridToftsCost {
   double delta = 2;
+  ConcToSigFunc toSignal;
   std::vector<double> input, measured;
   double info[3] = {};
 
   GridToftsCost(const std::vector<double>& times, const std::vector<double>& in, const std::vector<double>& curve,
-                double step)
-      : delta(step) {
+                double step, SigToConcFunc toConc, ConcToSigFunc back)
+      : delta(step), toSignal(back) {
     const int m = int(std::ceil((times.back() - times.front()) / step)) + 1;
     auto onGrid = [&](const std::vector<double>& values) {
       std::vector<double> out(m);
@@ -448,7 +451,7 @@ struct GridToftsCost {
     input = onGrid(in);
     measured = onGrid(curve);
     std::vector<double> conc(m);
-    modeltest::spgrSigToConc(measured.data(), m, conc.data(), 1, info);
+    toConc(measured.data(), m, conc.data(), 1, info);
   }
   // ktrans per second, delay in grid steps.
   double operator()(double ktrans, double ve, int delay) const {
@@ -460,39 +463,68 @@ struct GridToftsCost {
       for (int j = 0; j <= i; ++j) sum += power[i - j] * input[std::max(j - delay, 0)];
       conc[i] = ktrans * delta * sum;
     }
-    modeltest::spgrConcToSig(conc.data(), m, signal.data(), 1, info);
+    toSignal(conc.data(), m, signal.data(), 1, info);
     double squares = 0;
     for (int i = 0; i < m; ++i) squares += (signal[i] - measured[i]) * (signal[i] - measured[i]);
     return squares / m;
   }
 };
 
-// Noisy signal curves of the spoiled gradient-echo conversion with the catalogue's settings (and
-// one with a delay range): the reported cost range and parameter ranges are checked against the
-// cost on dense grids over the whole search box and around the answer. No grid point lies below
-// the reported lower bound, the answer is within the search's tolerance of every grid point, and
-// every grid point at or below the answer's cost lies inside the reported parameter ranges.
+// A convex conversion besides the concave gradient-echo one: the signal falls exponentially with
+// the concentration, S = S0 exp(-C) (as a susceptibility contrast does), S0 the mean of the first
+// five frames, kept in the record.
+void decaySigToConc(const double* in, int64_t n, double* out, int64_t, void* info) {
+  double base = 0;
+  const int64_t frames = std::min<int64_t>(n, 5);
+  for (int64_t i = 0; i < frames; ++i) base += in[i] / double(frames);
+  if (info) static_cast<double*>(info)[0] = base;
+  for (int64_t i = 0; i < n; ++i) out[i] = in[i] > 0 ? -std::log(in[i] / base) : 50;
+}
+void decayConcToSig(const double* in, int64_t n, double* out, int64_t, const void* info) {
+  const double base = info ? static_cast<const double*>(info)[0] : 1.0;
+  for (int64_t i = 0; i < n; ++i) out[i] = base * std::exp(-in[i]);
+}
+
+// Noisy signal curves of the concave spoiled gradient-echo conversion and of a convex one, with the
+// catalogue's settings (and one with a delay range): the reported cost range and parameter ranges
+// are checked against the cost on dense grids over the whole search box and around the answer. No
+// grid point lies below the reported lower bound, the answer is within the search's tolerance of
+// every grid point, and every grid point at or below the answer's cost lies inside the reported
+// parameter ranges.
 TEST_F(PerfusionTest, GlobalToftsEnclosesTheDenseGridMinimumOfNoisySignalCurves) {
-  modeltest::connectSpoiledGradientEcho();
   setTimes(range(0, 5, 61));
   const std::vector<double> input = sample(times_, [](double t) { return modeltest::populationInput(t); });
   setInput(input);
   std::mt19937 random(57);
   std::normal_distribution<double> noise(0, 20);
-  // Ktrans (1/min), ve, the true delay and the largest delay searched (s), the Ktrans tolerance.
+  // Ktrans (1/min), ve, the true delay and the largest delay searched (s), the Ktrans tolerance,
+  // and the conversion (false: gradient echo, true: exponential decay).
   // The grid model weighs the input's current sample fully, so with fast exchange (k D = 0.23) its
   // best Ktrans lies well below the continuous model's: that case is held to the grid alone.
   struct Case {
     double ktrans, ve, delay, maxDelay, tolerance;
+    bool decay;
   };
-  for (const Case c : {Case{0.05, 0.1, 0, 0, 0.1}, Case{0.1, 0.5, 0, 0, 0.1}, Case{0.2, 0.2, 0, 0, 0.1},
-                       Case{0.35, 0.05, 0, 0, 1}, Case{0.15, 0.3, 2, 4, 0.1}}) {
-    SCOPED_TRACE(testing::Message() << "Ktrans " << c.ktrans << " ve " << c.ve << " delay " << c.delay);
+  for (const Case c : {Case{0.05, 0.1, 0, 0, 0.1, false}, Case{0.1, 0.5, 0, 0, 0.1, false},
+                       Case{0.2, 0.2, 0, 0, 0.1, false}, Case{0.35, 0.05, 0, 0, 1, false},
+                       Case{0.15, 0.3, 2, 4, 0.1, false}, Case{0.1, 0.2, 0, 0, 0.1, true},
+                       Case{0.3, 0.4, 0, 0, 0.1, true}}) {
+    SCOPED_TRACE(testing::Message() << "Ktrans " << c.ktrans << " ve " << c.ve << " delay " << c.delay
+                                    << (c.decay ? " exponential" : " gradient echo"));
+    const SigToConcFunc toConc = c.decay ? decaySigToConc : modeltest::spgrSigToConc;
+    const ConcToSigFunc toSignal = c.decay ? decayConcToSig : modeltest::spgrConcToSig;
+    api().DIDU_SetTissue_SigToConc(toConc);
+    api().DIDU_SetTissue_ConcToSig(toSignal);
     setParms(57, {{3, c.maxDelay}});
     ASSERT_TRUE(init(57));
     const modeltest::InputCurve delayed = [&](double t) { return modeltest::populationInput(t - c.delay); };
-    std::vector<double> curve =
-        modeltest::spgrSignal(modeltest::toftsReference(times_, c.ktrans / 60, c.ve, 0, 0.05, delayed), 1000);
+    const std::vector<double> conc = modeltest::toftsReference(times_, c.ktrans / 60, c.ve, 0, 0.05, delayed);
+    std::vector<double> curve(conc.size());
+    const double record[3] = {1000, 1 / modeltest::spoiledGradientEcho().t10, 0};
+    if (c.decay)
+      decayConcToSig(conc.data(), int64_t(conc.size()), curve.data(), 1, record);
+    else
+      curve = modeltest::spgrSignal(conc, 1000);
     for (double& v : curve) v += noise(random);
     const auto out = compute(57, curve);
     ASSERT_LT(out[0].value, kVoid);
@@ -503,7 +535,7 @@ TEST_F(PerfusionTest, GlobalToftsEnclosesTheDenseGridMinimumOfNoisySignalCurves)
     // The delay counts in whole grid steps (2 s), on curves sampled every 5 s.
     EXPECT_LE(std::fabs(std::lround(out[2].value / 2) - c.delay / 2), 1) << out[2].value;
 
-    const GridToftsCost cost(times_, input, curve, 2);
+    const GridToftsCost cost(times_, input, curve, 2, toConc, toSignal);
     double gridMin = HUGE_VAL;
     auto visit = [&](double ktransPerMin, double ve, int steps) {
       if (ktransPerMin < 0 || ktransPerMin > 1 || ve < 0.01 || ve > 10) return;
