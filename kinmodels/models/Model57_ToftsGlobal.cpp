@@ -54,7 +54,7 @@ struct GlobalToftsFit {
   const double* measured;  // the measured signal on the grid
   const double* info;      // its conversion record
   double concScale;        // the largest measured concentration: the scale of the conversion's slope steps
-  std::vector<double> lowConc, highConc, lowSignal, highSignal, centreConc, centreSignal;
+  std::vector<double> lowConc, highConc, lowSignal, highSignal, centreConc, centreSignal, centreRounding;
   // The least-squares bound: concentrations just outside each point's enclosure and their signals,
   // the centre's residuals, slopes (dr/dKtrans, dr/dve per point) and rounding slack, and scratch.
   std::vector<double> outerLowConc, outerHighConc, outerLowSignal, outerHighSignal;
@@ -64,7 +64,7 @@ struct GlobalToftsFit {
   GlobalToftsFit(const GlobalToftsTables& t, const double* y, const double* record, double scale)
       : tables(&t), measured(y), info(record), concScale(scale) {
     const size_t m = t.grid.size();
-    for (auto* v : {&lowConc, &highConc, &lowSignal, &highSignal, &centreConc, &centreSignal, &outerLowConc,
+    for (auto* v : {&lowConc, &highConc, &lowSignal, &highSignal, &centreConc, &centreSignal, &centreRounding, &outerLowConc,
                     &outerHighConc, &outerLowSignal, &outerHighSignal, &residual, &slack})
       v->resize(m);
     jacobian.resize(2 * m);
@@ -76,24 +76,47 @@ struct GlobalToftsFit {
 
 int delaySteps(double delay, double delta) { return int(std::lround(delay / delta)); }
 
-// The discrete Tofts curve at one point (Ktrans, ve and the delay in grid steps), and with `slopes`
-// (2 per point) its derivatives in Ktrans and ve. With q = exp(-k D), k = Ktrans / ve,
+// The discrete Tofts curve at one point (Ktrans, ve and the delay in grid steps). With q = exp(-k D),
+// k = Ktrans / ve,
 //   S_i = q S_(i-1) + Cp[i - d],  U_i = q (U_(i-1) + S_(i-1)) = sum over j <= i of (i - j) q^(i-j) Cp[j - d],
 //   C_i = Ktrans D S_i,  dC_i/dKtrans = D (S_i - k D U_i),  dC_i/dve = (k D)^2 U_i.
+// The running sum carries its own rounding (the exact errors of each product and sum, by FMA), so
+// that the curve is exact to a few units in the last place of the same sum over |Cp| however long
+// the recursion runs. With `slopes` (2 per point) the derivatives are written too, and in `rounding`
+// a bound of each point's rounding: that of the sum and of the product with Ktrans D, and the
+// effect of q's own rounding (one unit from exp and two from k D, relative) on the powers q^n,
+// Ktrans D sum of n q^n |Cp| times that.
 void discreteTofts(const GlobalToftsTables& t, double ktrans, double ve, int delay, double* out,
-                   double* slopes = nullptr) {
+                   double* slopes = nullptr, double* rounding = nullptr) {
+  constexpr double unit = 0x1p-53;
   const int m = int(t.grid.size());
   const double rateStep = ktrans / ve * t.delta;
   const double decay = std::exp(-rateStep);
-  double sum = 0, lagged = 0;
+  const double scale = ktrans * t.delta;
+  const double decayRounding = unit * (1 + 2 * std::fabs(rateStep));
+  double sum = 0, carry = 0, lagged = 0, absolute = 0, laggedAbsolute = 0;
   for (int i = 0; i < m; ++i) {
-    const int j = std::clamp(i - delay, 0, m - 1);
-    if (slopes) lagged = decay * (lagged + sum);
-    sum = decay * sum + t.gridInput[j];
-    out[i] = ktrans * t.delta * sum;
+    const double value = t.gridInput[std::clamp(i - delay, 0, m - 1)];
     if (slopes) {
-      slopes[2 * i] = t.delta * (sum - rateStep * lagged);
+      lagged = decay * (lagged + sum);
+      laggedAbsolute = decay * (laggedAbsolute + absolute);
+    }
+    const double product = decay * sum;
+    const double productError = std::fma(decay, sum, -product);
+    const double next = product + value;
+    const double back = next - product;
+    const double sumError = (product - (next - back)) + (value - back);
+    carry = decay * carry + (productError + sumError);
+    sum = next;
+    const double whole = sum + carry;
+    out[i] = scale * whole;
+    if (slopes) {
+      slopes[2 * i] = t.delta * (whole - rateStep * lagged);
       slopes[2 * i + 1] = rateStep * rateStep * lagged;
+      absolute = decay * absolute + std::fabs(value);
+      // The bound sums are themselves rounded (by far less than the 1 % added).
+      rounding[i] = 1.01 * std::fabs(scale) * (8 * unit * absolute + decayRounding * laggedAbsolute) +
+                    4 * unit * std::fabs(out[i]);
     }
   }
 }
@@ -131,9 +154,6 @@ double leastSquaresBound(GlobalToftsFit& fit, const INTERVAL* box, int m) {
   if (!ConcentrationToSignal(fit.outerLowConc.data(), m, fit.outerLowSignal.data(), fit.info, 2) ||
       !ConcentrationToSignal(fit.outerHighConc.data(), m, fit.outerHighSignal.data(), fit.info, 2))
     return 0;
-  // The rounding of the centre's curve: its recursion adds m terms and raises the decay factor to
-  // powers up to m, each within a unit in the last place.
-  const double curveRounding = double(2 * m + 16) * 0x1p-52;
   for (int i = 0; i < m; ++i) {
     const double a = fit.lowConc[i], b = fit.highConc[i];
     const double sl = fit.outerLowSignal[i], sa = fit.lowSignal[i], sb = fit.highSignal[i],
@@ -157,7 +177,7 @@ double leastSquaresBound(GlobalToftsFit& fit, const INTERVAL* box, int m) {
     fit.slopes[2 * i] = slope * fit.concSlopes[2 * i];
     fit.slopes[2 * i + 1] = slope * fit.concSlopes[2 * i + 1];
     fit.residual[i] = fit.centreSignal[i] - fit.measured[i];
-    fit.slack[i] = std::max(std::fabs(slope.lo), std::fabs(slope.hi)) * std::fabs(fit.centreConc[i]) * curveRounding +
+    fit.slack[i] = std::max(std::fabs(slope.lo), std::fabs(slope.hi)) * fit.centreRounding[i] +
                    0x1p-48 * (std::fabs(fit.centreSignal[i]) + std::fabs(fit.measured[i])) + 1e-300;
   }
   double halfWidth[2];
@@ -201,7 +221,7 @@ void linearEnclosures(const GlobalToftsTables& t, int delay, INTERVAL q, INTERVA
 double pointError(GlobalToftsFit& fit, double ktrans, double ve, int delay, double* slopes) {
   if (!(std::fabs(ve) >= 1e-100)) return VOID_VALUE;
   const int m = int(fit.tables->grid.size());
-  discreteTofts(*fit.tables, ktrans, ve, delay, fit.centreConc.data(), slopes);
+  discreteTofts(*fit.tables, ktrans, ve, delay, fit.centreConc.data(), slopes, fit.centreRounding.data());
   if (!ConcentrationToSignal(fit.centreConc.data(), m, fit.centreSignal.data(), fit.info)) return VOID_VALUE;
   const double rmse = PR_ComputeRMSE(fit.centreSignal.data(), fit.measured, m);
   return rmse * rmse;
