@@ -493,24 +493,29 @@ void decayConcToSig(const double* in, int64_t n, double* out, int64_t, const voi
 // parameter ranges.
 TEST_F(PerfusionTest, GlobalToftsEnclosesTheDenseGridMinimumOfNoisySignalCurves) {
   setTimes(range(0, 5, 61));
-  const std::vector<double> input = sample(times_, [](double t) { return modeltest::populationInput(t); });
-  setInput(input);
+  const std::vector<double> cleanInput = sample(times_, [](double t) { return modeltest::populationInput(t); });
   std::mt19937 random(57);
-  std::normal_distribution<double> noise(0, 20);
+  std::normal_distribution<double> noise(0, 20), inputNoise(0, 0.05);
   // Ktrans (1/min), ve, the true delay and the largest delay searched (s), the Ktrans tolerance,
-  // and the conversion (false: gradient echo, true: exponential decay).
+  // the conversion (false: gradient echo, true: exponential decay) and whether the input function
+  // is measured with noise (so that its baseline dips below zero).
   // The grid model weighs the input's current sample fully, so with fast exchange (k D = 0.23) its
   // best Ktrans lies well below the continuous model's: that case is held to the grid alone.
   struct Case {
     double ktrans, ve, delay, maxDelay, tolerance;
-    bool decay;
+    bool decay, noisyInput = false;
   };
   for (const Case c : {Case{0.05, 0.1, 0, 0, 0.1, false}, Case{0.1, 0.5, 0, 0, 0.1, false},
                        Case{0.2, 0.2, 0, 0, 0.1, false}, Case{0.35, 0.05, 0, 0, 1, false},
                        Case{0.15, 0.3, 2, 4, 0.1, false}, Case{0.1, 0.2, 0, 0, 0.1, true},
-                       Case{0.3, 0.4, 0, 0, 0.1, true}}) {
+                       Case{0.3, 0.4, 0, 0, 0.1, true}, Case{0.1, 0.2, 0, 0, 0.1, false, true}}) {
     SCOPED_TRACE(testing::Message() << "Ktrans " << c.ktrans << " ve " << c.ve << " delay " << c.delay
-                                    << (c.decay ? " exponential" : " gradient echo"));
+                                    << (c.decay ? " exponential" : " gradient echo")
+                                    << (c.noisyInput ? " noisy input" : ""));
+    std::vector<double> input = cleanInput;
+    if (c.noisyInput)
+      for (double& v : input) v += inputNoise(random);
+    setInput(input);
     const SigToConcFunc toConc = c.decay ? decaySigToConc : modeltest::spgrSigToConc;
     const ConcToSigFunc toSignal = c.decay ? decayConcToSig : modeltest::spgrConcToSig;
     api().DIDU_SetTissue_SigToConc(toConc);
