@@ -131,6 +131,14 @@ INTERVAL product(INTERVAL a, INTERVAL b) {
   return a * b;
 }
 
+// a * b, with the common case of a >= 0 (the slope of a conversion that grows with concentration)
+// taken from the two end products it needs (the same bits as the general form).
+INTERVAL scaledBy(INTERVAL a, INTERVAL b) {
+  if (!(a.lo >= 0 && a.hi < HUGE_VAL && b.lo > -HUGE_VAL && b.hi < HUGE_VAL)) return a * b;
+  using namespace twk::interval_detail;
+  return INTERVAL{down(b.lo >= 0 ? a.lo * b.lo : a.hi * b.lo), up(b.hi >= 0 ? a.hi * b.hi : a.lo * b.hi)};
+}
+
 // Caps a bound as the optimiser expects: finite values at most 1e59, anything else 1e60.
 double capped(double value) { return std::isfinite(value) ? std::min(value, 1e59) : VOID_VALUE; }
 
@@ -174,8 +182,8 @@ double leastSquaresBound(GlobalToftsFit& fit, const INTERVAL* box, int m) {
     const double slopeC = IntervalMid(slope);
     fit.jacobian[2 * i] *= slopeC;
     fit.jacobian[2 * i + 1] *= slopeC;
-    fit.slopes[2 * i] = slope * fit.concSlopes[2 * i];
-    fit.slopes[2 * i + 1] = slope * fit.concSlopes[2 * i + 1];
+    fit.slopes[2 * i] = scaledBy(slope, fit.concSlopes[2 * i]);
+    fit.slopes[2 * i + 1] = scaledBy(slope, fit.concSlopes[2 * i + 1]);
     fit.residual[i] = fit.centreSignal[i] - fit.measured[i];
     fit.slack[i] = std::max(std::fabs(slope.lo), std::fabs(slope.hi)) * fit.centreRounding[i] +
                    0x1p-48 * (std::fabs(fit.centreSignal[i]) + std::fabs(fit.measured[i])) + 1e-300;
