@@ -407,6 +407,9 @@ bool M57_ComputeParms(const CurveCall& call) {
 
   std::vector<double> measured(m), conc(m);
   if (!Resample(call.curve, t.times.data(), n, t.grid.data(), m, measured.data())) return false;
+  // A sample without a value leaves the error undefined everywhere: the search would spend its whole
+  // budget before failing.
+  if (!std::all_of(measured.begin(), measured.end(), [](double v) { return std::isfinite(v); })) return false;
   double info[3] = {};
   if (!SignalToConcentration(measured.data(), m, conc.data(), info)) return false;
 

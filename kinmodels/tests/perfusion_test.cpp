@@ -564,6 +564,38 @@ TEST_F(PerfusionTest, GlobalToftsEnclosesTheDenseGridMinimumOfNoisySignalCurves)
   }
 }
 
+// Curves the fit cannot use give the failure values (1e60 for the parameters) without spending the
+// search's budget: samples of 1e60, NaN or infinity, and an input function that is zero everywhere
+// (the flat line then wins).
+TEST_F(PerfusionTest, GlobalToftsGivesFailureValuesForUnusableCurves) {
+  modeltest::connectSpoiledGradientEcho();
+  setTimes(range(0, 5, 61));
+  const std::vector<double> input = sample(times_, [](double t) { return modeltest::populationInput(t); });
+  const std::vector<double> good = modeltest::spgrSignal(modeltest::toftsReference(times_, 0.1 / 60, 0.2), 1000);
+  auto withSample = [&](double value) {
+    std::vector<double> curve = good;
+    curve[20] = value;
+    return curve;
+  };
+  const struct {
+    const char* name;
+    std::vector<double> curve;
+    bool zeroInput;
+  } cases[] = {{"all 1e60", std::vector<double>(times_.size(), kVoid), false},
+               {"a NaN sample", withSample(std::nan("")), false},
+               {"an infinite sample", withSample(HUGE_VAL), false},
+               {"a 1e60 sample", withSample(kVoid), false},
+               {"a zero input function", good, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    setInput(c.zeroInput ? std::vector<double>(times_.size(), 0.0) : input);
+    ASSERT_TRUE(init(57));
+    const auto out = compute(57, c.curve);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(out[i].value, kVoid) << i;
+    EXPECT_TRUE(recorder_.texts.empty());
+  }
+}
+
 // --- exchange, filtration and uptake models (types 43 to 47) ---
 
 class ExchangeTest : public PerfusionTest {
