@@ -64,8 +64,8 @@ struct GlobalToftsFit {
   GlobalToftsFit(const GlobalToftsTables& t, const double* y, const double* record, double scale)
       : tables(&t), measured(y), info(record), concScale(scale) {
     const size_t m = t.grid.size();
-    for (auto* v : {&lowConc, &highConc, &lowSignal, &highSignal, &centreConc, &centreSignal, &centreRounding, &outerLowConc,
-                    &outerHighConc, &outerLowSignal, &outerHighSignal, &residual, &slack})
+    for (auto* v : {&lowConc, &highConc, &lowSignal, &highSignal, &centreConc, &centreSignal, &centreRounding,
+                    &outerLowConc, &outerHighConc, &outerLowSignal, &outerHighSignal, &residual, &slack})
       v->resize(m);
     jacobian.resize(2 * m);
     work.resize(2 * m);
@@ -200,7 +200,7 @@ double leastSquaresBound(GlobalToftsFit& fit, const INTERVAL* box, int m) {
 
 // The enclosures of the curve and of its slopes over a box of one delay step, Ktrans >= 0 and an
 // input that is never negative: every factor is then non-negative, so each interval operation of
-// the general recursion reduces to its end points (the same bits, without the sign cases).
+// the general recursion reduces to its end points (without the sign cases).
 void linearEnclosures(const GlobalToftsTables& t, int delay, INTERVAL q, INTERVAL scale, INTERVAL rateStep,
                       INTERVAL rateStepSquared, GlobalToftsFit& fit) {
   using twk::interval_detail::down;

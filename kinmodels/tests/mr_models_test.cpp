@@ -262,7 +262,8 @@ TEST_F(MrModelsTest, GlobalIvimIsAsAccurateAsDipyOnNoisyCurves) {
     int type;
     double fLow, fHigh, dLow, dHigh, dStarLow, dStarHigh;
   };
-  for (const Case& k : {Case{18, 0.05, 0.25, 0.5e-3, 2.5e-3, 0.01, 0.05}, Case{54, 0.05, 0.3, 0.3e-3, 3e-3, 0.01, 0.2}}) {
+  for (const Case& k :
+       {Case{18, 0.05, 0.25, 0.5e-3, 2.5e-3, 0.01, 0.05}, Case{54, 0.05, 0.3, 0.3e-3, 3e-3, 0.01, 0.2}}) {
     SCOPED_TRACE(k.type);
     std::mt19937 random(k.type);
     std::uniform_real_distribution<double> fDraw(k.fLow, k.fHigh), dDraw(k.dLow, k.dHigh),
@@ -340,7 +341,7 @@ TEST_F(MrModelsTest, SegmentedIvimWithoutPerfusionComponent) {
   EXPECT_EQ(out[5].value, 0);                // Dp_x_f
 }
 
-TEST_F(MrModelsTest, GlobalIvimScalesWithTheCurveAndSkipsEmptyCurves) {
+TEST_F(MrModelsTest, GlobalIvimScalesWithTheCurveAndSkipsEmptyAndUndefinedCurves) {
   setAxis(api().DIDU_DefineBfactorProfile, kIvimB);
   const auto curve = sample(kIvimB, [](double b) { return ivimSignal(b, 1000, 0.2, 0.0012, 0.04); });
   auto scaled = curve;
@@ -357,6 +358,10 @@ TEST_F(MrModelsTest, GlobalIvimScalesWithTheCurveAndSkipsEmptyCurves) {
     const auto empty = compute(type, std::vector<double>(kIvimB.size(), 0.0), &fit);
     for (const DEMPOUT& r : empty) EXPECT_EQ(r.value, -7);
     EXPECT_EQ(fit[0], kVoid);
+    // A sample without a value: the failure values, at once.
+    auto withNan = curve;
+    withNan[3] = std::nan("");
+    for (const DEMPOUT& r : compute(type, withNan)) EXPECT_EQ(r.value, kVoid);
     api().DIDU_ModelClose(type);
   }
 }
