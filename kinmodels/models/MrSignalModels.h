@@ -164,6 +164,10 @@ struct BiExpDiffusionFit {
 inline bool fitBiExpDiffusion(const CurveCall& call, const double* bValues, const SortedCurve& sorted, double scale,
                               double s0Noise, INTERVAL f, INTERVAL dStar, INTERVAL d, double tolerance,
                               int maxIterations, BiExpDiffusionFit* fit) {
+  // A sample without a value leaves the error undefined everywhere: the search would spend its whole
+  // budget before failing.
+  if (!std::all_of(sorted.signal.begin(), sorted.signal.end(), [](double v) { return std::isfinite(v); }))
+    return false;
   const double y0 = sorted.signal[0];
   const INTERVAL box[4] = {IntervalOf((1 - s0Noise) * y0, (1 + s0Noise) * y0), f, dStar, d};
   DecayFitContext data{call.n, sorted.signal.data(), sorted.axis.data()};

@@ -420,6 +420,182 @@ TEST_F(PerfusionTest, GlobalToftsRejectsVesselsAndFlatCurves) {
   for (double v : fit) EXPECT_EQ(v, 3.0);
 }
 
+// The global Tofts model's cost, written here from its definition: the measured signal and the
+// input taken linearly onto the grid 0, D, 2D, ..., the discrete curve
+// C_i = Ktrans D sum over j <= i of exp(-k D (i - j)) Cp_(j - d) (k = Ktrans / ve, d the delay in grid
+// steps, Cp held at its first value before the grid) summed term by term, the host's conversion
+// back to signal, and the mean squared error.
+using SigToConcFunc = void (*)(const double*, int64_t, double*, int64_t, void*);
+using ConcToSigFunc = void (*)(const double*, int64_t, double*, int64_t, const void*);
+struct GridToftsCost {
+  double delta = 2;
+  ConcToSigFunc toSignal;
+  std::vector<double> input, measured;
+  double info[3] = {};
+
+  GridToftsCost(const std::vector<double>& times, const std::vector<double>& in, const std::vector<double>& curve,
+                double step, SigToConcFunc toConc, ConcToSigFunc back)
+      : delta(step), toSignal(back) {
+    const int m = int(std::ceil((times.back() - times.front()) / step)) + 1;
+    auto onGrid = [&](const std::vector<double>& values) {
+      std::vector<double> out(m);
+      for (int i = 0; i < m; ++i) {
+        const double t = std::min(i * step, times.back());
+        const size_t k = std::clamp(size_t(std::upper_bound(times.begin(), times.end(), t) - times.begin()),
+                                    size_t(1), times.size() - 1);
+        const double f = (t - times[k - 1]) / (times[k] - times[k - 1]);
+        out[i] = values[k - 1] + f * (values[k] - values[k - 1]);
+      }
+      return out;
+    };
+    input = onGrid(in);
+    measured = onGrid(curve);
+    std::vector<double> conc(m);
+    toConc(measured.data(), m, conc.data(), 1, info);
+  }
+  // ktrans per second, delay in grid steps.
+  double operator()(double ktrans, double ve, int delay) const {
+    const int m = int(measured.size());
+    std::vector<double> power(m), conc(m), signal(m);
+    for (int n = 0; n < m; ++n) power[n] = std::exp(-ktrans / ve * delta * n);
+    for (int i = 0; i < m; ++i) {
+      double sum = 0;
+      for (int j = 0; j <= i; ++j) sum += power[i - j] * input[std::max(j - delay, 0)];
+      conc[i] = ktrans * delta * sum;
+    }
+    toSignal(conc.data(), m, signal.data(), 1, info);
+    double squares = 0;
+    for (int i = 0; i < m; ++i) squares += (signal[i] - measured[i]) * (signal[i] - measured[i]);
+    return squares / m;
+  }
+};
+
+// A convex conversion besides the concave gradient-echo one: the signal falls exponentially with
+// the concentration, S = S0 exp(-C) (as a susceptibility contrast does), S0 the mean of the first
+// five frames, kept in the record.
+void decaySigToConc(const double* in, int64_t n, double* out, int64_t, void* info) {
+  double base = 0;
+  const int64_t frames = std::min<int64_t>(n, 5);
+  for (int64_t i = 0; i < frames; ++i) base += in[i] / double(frames);
+  if (info) static_cast<double*>(info)[0] = base;
+  for (int64_t i = 0; i < n; ++i) out[i] = in[i] > 0 ? -std::log(in[i] / base) : 50;
+}
+void decayConcToSig(const double* in, int64_t n, double* out, int64_t, const void* info) {
+  const double base = info ? static_cast<const double*>(info)[0] : 1.0;
+  for (int64_t i = 0; i < n; ++i) out[i] = base * std::exp(-in[i]);
+}
+
+// Noisy signal curves of the concave spoiled gradient-echo conversion and of a convex one, with the
+// catalogue's settings (and one with a delay range): the reported cost range and parameter ranges
+// are checked against the cost on dense grids over the whole search box and around the answer. No
+// grid point lies below the reported lower bound, the answer is within the search's tolerance of
+// every grid point, and every grid point at or below the answer's cost lies inside the reported
+// parameter ranges.
+TEST_F(PerfusionTest, GlobalToftsEnclosesTheDenseGridMinimumOfNoisySignalCurves) {
+  setTimes(range(0, 5, 61));
+  const std::vector<double> cleanInput = sample(times_, [](double t) { return modeltest::populationInput(t); });
+  std::mt19937 random(57);
+  std::normal_distribution<double> noise(0, 20), inputNoise(0, 0.05);
+  // Ktrans (1/min), ve, the true delay and the largest delay searched (s), the Ktrans tolerance,
+  // the conversion (false: gradient echo, true: exponential decay) and whether the input function
+  // is measured with noise (so that its baseline dips below zero).
+  // The grid model weighs the input's current sample fully, so with fast exchange (k D = 0.23) its
+  // best Ktrans lies well below the continuous model's: that case is held to the grid alone.
+  struct Case {
+    double ktrans, ve, delay, maxDelay, tolerance;
+    bool decay, noisyInput = false;
+  };
+  for (const Case c : {Case{0.05, 0.1, 0, 0, 0.1, false}, Case{0.1, 0.5, 0, 0, 0.1, false},
+                       Case{0.2, 0.2, 0, 0, 0.1, false}, Case{0.35, 0.05, 0, 0, 1, false},
+                       Case{0.15, 0.3, 2, 4, 0.1, false}, Case{0.1, 0.2, 0, 0, 0.1, true},
+                       Case{0.3, 0.4, 0, 0, 0.1, true}, Case{0.1, 0.2, 0, 0, 0.1, false, true}}) {
+    SCOPED_TRACE(testing::Message() << "Ktrans " << c.ktrans << " ve " << c.ve << " delay " << c.delay
+                                    << (c.decay ? " exponential" : " gradient echo")
+                                    << (c.noisyInput ? " noisy input" : ""));
+    std::vector<double> input = cleanInput;
+    if (c.noisyInput)
+      for (double& v : input) v += inputNoise(random);
+    setInput(input);
+    const SigToConcFunc toConc = c.decay ? decaySigToConc : modeltest::spgrSigToConc;
+    const ConcToSigFunc toSignal = c.decay ? decayConcToSig : modeltest::spgrConcToSig;
+    api().DIDU_SetTissue_SigToConc(toConc);
+    api().DIDU_SetTissue_ConcToSig(toSignal);
+    setParms(57, {{3, c.maxDelay}});
+    ASSERT_TRUE(init(57));
+    const modeltest::InputCurve delayed = [&](double t) { return modeltest::populationInput(t - c.delay); };
+    const std::vector<double> conc = modeltest::toftsReference(times_, c.ktrans / 60, c.ve, 0, 0.05, delayed);
+    std::vector<double> curve(conc.size());
+    const double record[3] = {1000, 1 / modeltest::spoiledGradientEcho().t10, 0};
+    if (c.decay)
+      decayConcToSig(conc.data(), int64_t(conc.size()), curve.data(), 1, record);
+    else
+      curve = modeltest::spgrSignal(conc, 1000);
+    for (double& v : curve) v += noise(random);
+    const auto out = compute(57, curve);
+    ASSERT_LT(out[0].value, kVoid);
+    const double best = out[3].value * out[3].value, lower = out[3].aux1 * out[3].aux1;
+    EXPECT_LE(lower, best);
+    EXPECT_LT(relativeError(out[0].value, c.ktrans), c.tolerance) << out[0].value;
+    EXPECT_LT(std::fabs(out[1].value - c.ve), 0.1 * c.ve + 0.01) << out[1].value;
+    // The delay counts in whole grid steps (2 s), on curves sampled every 5 s.
+    EXPECT_LE(std::fabs(std::lround(out[2].value / 2) - c.delay / 2), 1) << out[2].value;
+
+    const GridToftsCost cost(times_, input, curve, 2, toConc, toSignal);
+    double gridMin = HUGE_VAL;
+    auto visit = [&](double ktransPerMin, double ve, int steps) {
+      if (ktransPerMin < 0 || ktransPerMin > 1 || ve < 0.01 || ve > 10) return;
+      const double value = cost(ktransPerMin / 60, ve, steps);
+      gridMin = std::min(gridMin, value);
+      EXPECT_GE(value, lower * (1 - 1e-12)) << ktransPerMin << " " << ve << " " << steps;
+      if (value <= best) {
+        EXPECT_GE(ktransPerMin, out[0].aux1 * (1 - 1e-12)) << ve;
+        EXPECT_LE(ktransPerMin, out[0].aux2 * (1 + 1e-12)) << ve;
+        EXPECT_GE(ve, out[1].aux1 * (1 - 1e-12)) << ktransPerMin;
+        EXPECT_LE(ve, out[1].aux2 * (1 + 1e-12)) << ktransPerMin;
+      }
+    };
+    for (int steps = 0; steps <= int(c.maxDelay / 2); ++steps) {
+      for (int a = 0; a <= 100; ++a)
+        for (int b = 0; b <= 100; ++b) visit(a / 100.0, 0.01 * std::pow(1000.0, b / 100.0), steps);
+      for (int a = -30; a <= 30; ++a)
+        for (int b = -30; b <= 30; ++b) visit(out[0].value * (1 + a * 1e-3), out[1].value * (1 + b * 1e-3), steps);
+    }
+    EXPECT_LE(best, gridMin + 1e-8);
+  }
+}
+
+// Curves the fit cannot use give the failure values (1e60 for the parameters) without spending the
+// search's budget: samples of 1e60, NaN or infinity, and an input function that is zero everywhere
+// (the flat line then wins).
+TEST_F(PerfusionTest, GlobalToftsGivesFailureValuesForUnusableCurves) {
+  modeltest::connectSpoiledGradientEcho();
+  setTimes(range(0, 5, 61));
+  const std::vector<double> input = sample(times_, [](double t) { return modeltest::populationInput(t); });
+  const std::vector<double> good = modeltest::spgrSignal(modeltest::toftsReference(times_, 0.1 / 60, 0.2), 1000);
+  auto withSample = [&](double value) {
+    std::vector<double> curve = good;
+    curve[20] = value;
+    return curve;
+  };
+  const struct {
+    const char* name;
+    std::vector<double> curve;
+    bool zeroInput;
+  } cases[] = {{"all 1e60", std::vector<double>(times_.size(), kVoid), false},
+               {"a NaN sample", withSample(std::nan("")), false},
+               {"an infinite sample", withSample(HUGE_VAL), false},
+               {"a 1e60 sample", withSample(kVoid), false},
+               {"a zero input function", good, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    setInput(c.zeroInput ? std::vector<double>(times_.size(), 0.0) : input);
+    ASSERT_TRUE(init(57));
+    const auto out = compute(57, c.curve);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(out[i].value, kVoid) << i;
+    EXPECT_TRUE(recorder_.texts.empty());
+  }
+}
+
 // --- exchange, filtration and uptake models (types 43 to 47) ---
 
 class ExchangeTest : public PerfusionTest {

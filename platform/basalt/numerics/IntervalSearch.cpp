@@ -32,7 +32,8 @@ struct Settings {
 //   - first, PR_OptimizeAmoebaOverGrid over the whole search box with about
 //     G = min(kSeedGridSize, B) grid points (at least 2 per variable) and
 //     min(kSeedIterations nFree, B / 2) simplex iterations, so that the upper bound does not depend
-//     on the basin of the box centre;
+//     on the basin of the box centre (a few hundred points find the basin; with bounds that close
+//     as the square of the box the bisections settle the rest for less than a finer grid costs);
 //   - a short fit of kPolishIterations per variable + 1 from each box centre that becomes the best
 //     point (at most kMaxPolishes), and one from the centre of the open box of the lowest bound
 //     every kProbeInterval bisections;
@@ -43,7 +44,7 @@ struct Settings {
 constexpr int kLocalIterations = 60;
 constexpr int kSeedIterations = 300;
 constexpr int kPolishBudget = 1200;
-constexpr double kSeedGridSize = 2000;
+constexpr double kSeedGridSize = 500;
 constexpr int kPolishIterations = 15;
 constexpr int kMaxPolishes = 24;
 constexpr int kProbeInterval = 500;

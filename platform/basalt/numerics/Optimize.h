@@ -119,7 +119,7 @@ void PR_SuggestBisectionAxis(int axis);
 //                  largest), so that well determined parameters are cut finely and poorly determined
 //                  ones are left wide. The point
 //                  searches add a number of point evaluations that follows B (nFree: the sides of
-//                  the search box that are not a single value; G <= max(min(2000, B), 2^nFree)
+//                  the search box that are not a single value; G <= max(min(500, B), 2^nFree)
 //                  grid points): G + min(4000, max(G, 40 nFree)) + 44 nFree for the first search's
 //                  grid, division and simplex starts, plus (nFree + 2) times the simplex
 //                  iterations: min(300 nFree, B / 2) (first search) + 15 (nFree + 1) per probe (one
