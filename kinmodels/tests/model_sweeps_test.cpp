@@ -73,6 +73,19 @@ class ModelSweepTest : public ModelTest {
     }
     return curves;
   }
+  // Fits the curves (every output requested) in the concentration domain and in the signal domain,
+  // and hands each fit to `check` with its curve and the true parameters' curve in that domain.
+  template <class Check>
+  void sweepBothDomains(int type, const std::vector<std::vector<double>>& concentrations,
+                        const std::vector<std::vector<double>>& truthConcentrations, const Check& check) {
+    for (bool signal : {false, true}) {
+      SCOPED_TRACE(signal ? "signal" : "concentration");
+      const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
+      ASSERT_TRUE(init(type));
+      const auto out = computeMany(type, curves);
+      for (size_t i = 0; i < curves.size(); ++i) check(i, out[i], curves[i], truths[i], signal);
+    }
+  }
 };
 
 // Type 14 (general kinetic model with an exchange time that does not enter the curve), catalogue
@@ -125,19 +138,15 @@ TEST_F(ModelSweepTest, RpfIntegrationReachesTheGlobalMinimumInBothDomains) {
       concentrations.push_back(filtered(times_, rpf / vacx, input));
       truthConcentrations.push_back(filtered(times_, rpf / vacx, seen));
     }
-  for (bool signal : {false, true}) {
-    SCOPED_TRACE(signal ? "signal" : "concentration");
-    const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
-    ASSERT_TRUE(init(10));
-    const auto out = computeMany(10, curves);
-    for (size_t i = 0; i < cases.size(); ++i) {
-      const auto [rpf, vacx] = cases[i];
-      SCOPED_TRACE(testing::Message() << "RPF " << rpf << " vACx " << vacx);
-      expectGlobalMinimum(out[i][2].value, rmse(truths[i], curves[i]), 1e-9 * (signal ? kBaseline : 1));
-      EXPECT_LT(relativeError(out[i][0].value / out[i][1].value, rpf / vacx), 0.02)
-          << out[i][0].value << " / " << out[i][1].value;
-    }
-  }
+  sweepBothDomains(10, concentrations, truthConcentrations,
+                   [&](size_t i, const std::vector<DEMPOUT>& out, const std::vector<double>& curve,
+                       const std::vector<double>& truth, bool signal) {
+                     const auto [rpf, vacx] = cases[i];
+                     SCOPED_TRACE(testing::Message() << "RPF " << rpf << " vACx " << vacx);
+                     expectGlobalMinimum(out[2].value, rmse(truth, curve), 1e-9 * (signal ? kBaseline : 1));
+                     EXPECT_LT(relativeError(out[0].value / out[1].value, rpf / vacx), 0.02)
+                         << out[0].value << " / " << out[1].value;
+                   });
 }
 
 // Type 15 (one exchange compartment fed by a mixture of an arterial and a portal input), Ktrans
@@ -150,13 +159,16 @@ TEST_F(ModelSweepTest, DualInputExchangeReachesTheGlobalMinimumInBothDomains) {
   const auto portal = [](double t) { return 0.7 * populationInput(t, 45); };
   const std::vector<double> arterialSamples = sample(times_, input), portalSamples = sample(times_, portal);
   setInputs({arterialSamples, portalSamples});
-  const InputCurve arterialSeen = sampledInput(times_, arterialSamples), portalSeen = sampledInput(times_, portalSamples);
+  const InputCurve arterialSeen = sampledInput(times_, arterialSamples),
+                   portalSeen = sampledInput(times_, portalSamples);
   constexpr double kFraction = 0.3;
   const auto curveOf = [&](double ktrans, double ve, const InputCurve& ca, const InputCurve& cp) {
     const double K = ktrans / 60, k = K / ve;
     return integrate(
         times_, 0.02, 1,
-        [&](double t, const double* y, double* dy) { dy[0] = K * (kFraction * ca(t) + (1 - kFraction) * cp(t)) - k * y[0]; },
+        [&](double t, const double* y, double* dy) {
+          dy[0] = K * (kFraction * ca(t) + (1 - kFraction) * cp(t)) - k * y[0];
+        },
         [](const double* y) { return y[0]; });
   };
   std::vector<std::pair<double, double>> cases;
@@ -168,20 +180,16 @@ TEST_F(ModelSweepTest, DualInputExchangeReachesTheGlobalMinimumInBothDomains) {
       truthConcentrations.push_back(curveOf(ktrans, ve, arterialSeen, portalSeen));
     }
   setParms(15, {{0, 0.0005}, {1, 0.025}, {2, 0.001}, {3, 0.2}});
-  for (bool signal : {false, true}) {
-    SCOPED_TRACE(signal ? "signal" : "concentration");
-    const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
-    ASSERT_TRUE(init(15));
-    const auto out = computeMany(15, curves);
-    for (size_t i = 0; i < cases.size(); ++i) {
-      const auto [ktrans, ve] = cases[i];
-      SCOPED_TRACE(testing::Message() << "Ktrans " << ktrans << " ve " << ve);
-      expectGlobalMinimum(out[i][3].value, rmse(truths[i], curves[i]), 1e-9 * (signal ? kBaseline : 1));
-      EXPECT_LT(relativeError(out[i][0].value, ktrans), 0.02) << out[i][0].value;
-      EXPECT_LT(relativeError(out[i][1].value, ve), 0.02) << out[i][1].value;
-      EXPECT_NEAR(out[i][2].value, kFraction, 0.02);
-    }
-  }
+  sweepBothDomains(15, concentrations, truthConcentrations,
+                   [&](size_t i, const std::vector<DEMPOUT>& out, const std::vector<double>& curve,
+                       const std::vector<double>& truth, bool signal) {
+                     const auto [ktrans, ve] = cases[i];
+                     SCOPED_TRACE(testing::Message() << "Ktrans " << ktrans << " ve " << ve);
+                     expectGlobalMinimum(out[3].value, rmse(truth, curve), 1e-9 * (signal ? kBaseline : 1));
+                     EXPECT_LT(relativeError(out[0].value, ktrans), 0.02) << out[0].value;
+                     EXPECT_LT(relativeError(out[1].value, ve), 0.02) << out[1].value;
+                     EXPECT_NEAR(out[2].value, kFraction, 0.02);
+                   });
 }
 
 // Type 49 (Tofts parameters relative to a reference region of Ktrans 0.15 /min and ve 0.12, the
@@ -211,19 +219,15 @@ TEST_F(ModelSweepTest, ReferenceRegionReachesTheGlobalMinimumInBothDomains) {
           [](const double* y) { return y[0]; }));
       for (size_t k = 0; k < times_.size(); ++k) truthConcentrations.back()[k] += ratio * reference[k];
     }
-  for (bool signal : {false, true}) {
-    SCOPED_TRACE(signal ? "signal" : "concentration");
-    const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
-    ASSERT_TRUE(init(49));
-    const auto out = computeMany(49, curves);
-    for (size_t i = 0; i < cases.size(); ++i) {
-      const auto [ktrans, ve] = cases[i];
-      SCOPED_TRACE(testing::Message() << "Ktrans " << ktrans << " ve " << ve);
-      expectGlobalMinimum(out[i][2].value, rmse(truths[i], curves[i]), 1e-9 * (signal ? kBaseline : 1));
-      EXPECT_LT(relativeError(out[i][0].value, ktrans), 0.02) << out[i][0].value;
-      EXPECT_LT(relativeError(out[i][1].value, ve), 0.02) << out[i][1].value;
-    }
-  }
+  sweepBothDomains(49, concentrations, truthConcentrations,
+                   [&](size_t i, const std::vector<DEMPOUT>& out, const std::vector<double>& curve,
+                       const std::vector<double>& truth, bool signal) {
+                     const auto [ktrans, ve] = cases[i];
+                     SCOPED_TRACE(testing::Message() << "Ktrans " << ktrans << " ve " << ve);
+                     expectGlobalMinimum(out[2].value, rmse(truth, curve), 1e-9 * (signal ? kBaseline : 1));
+                     EXPECT_LT(relativeError(out[0].value, ktrans), 0.02) << out[0].value;
+                     EXPECT_LT(relativeError(out[1].value, ve), 0.02) << out[1].value;
+                   });
 }
 
 // Type 12 (flow F during the transit time Tc, then a fraction E of it leaving with the rate
@@ -253,22 +257,18 @@ TEST_F(ModelSweepTest, FlowExtractionReachesTheGlobalMinimumInBothDomains) {
       concentrations.push_back(curveOf(flow, transit, input));
       truthConcentrations.push_back(curveOf(flow, transit, seen));
     }
-  for (bool signal : {false, true}) {
-    SCOPED_TRACE(signal ? "signal" : "concentration");
-    const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
-    ASSERT_TRUE(init(12));
-    const auto out = computeMany(12, curves);
-    for (size_t i = 0; i < cases.size(); ++i) {
-      const auto [flow, transit] = cases[i];
-      SCOPED_TRACE(testing::Message() << "F " << flow << " Tc " << transit);
-      const double atTruth = integralL2(truths[i], curves[i], times_) * std::sqrt(times_.back());
-      expectGlobalMinimum(out[i][4].value, atTruth, 1e-9 * (signal ? kBaseline : 1));
-      EXPECT_LT(relativeError(out[i][1].value, flow), 0.02) << out[i][1].value;
-      EXPECT_NEAR(out[i][2].value, transit, 0.25) << out[i][2].value;
-      EXPECT_NEAR(out[i][0].value, kE, 0.01) << out[i][0].value;
-      EXPECT_NEAR(out[i][3].value, kVe, 0.01) << out[i][3].value;
-    }
-  }
+  sweepBothDomains(12, concentrations, truthConcentrations,
+                   [&](size_t i, const std::vector<DEMPOUT>& out, const std::vector<double>& curve,
+                       const std::vector<double>& truth, bool signal) {
+                     const auto [flow, transit] = cases[i];
+                     SCOPED_TRACE(testing::Message() << "F " << flow << " Tc " << transit);
+                     const double atTruth = integralL2(truth, curve, times_) * std::sqrt(times_.back());
+                     expectGlobalMinimum(out[4].value, atTruth, 1e-9 * (signal ? kBaseline : 1));
+                     EXPECT_LT(relativeError(out[1].value, flow), 0.02) << out[1].value;
+                     EXPECT_NEAR(out[2].value, transit, 0.25) << out[2].value;
+                     EXPECT_NEAR(out[0].value, kE, 0.01) << out[0].value;
+                     EXPECT_NEAR(out[3].value, kVe, 0.01) << out[3].value;
+                   });
 }
 
 // Type 13 (an impulse response flat at K up to the transit time Ti, then decaying with the rate b),
