@@ -131,11 +131,27 @@ bool M13_ComputeParms(const CurveCall& call) {
   const double steps[3] = {step(t.rates) / 100, step(t.transits) / 100, step(t.levels) / 100};
   double offset[3] = {0, 0, 0};
   double cost = best;
-  if (!PR_AmoebaPlus(M13_Cost, &fit, base, 3, offset, steps, 100.0, optimisation(kType).optB, &cost)) return false;
+  const Optimisation choice = optimisation(kType);
+  if (!PR_AmoebaPlus(M13_Cost, &fit, base, 3, offset, steps, 100.0, choice.optB, &cost)) return false;
+  double point[3] = {base[0] + offset[0], base[1] + offset[1], base[2] + offset[2]};
+  // The refinement stays within one grid step of the best grid point, and the grid is coarse (K in
+  // steps of 2 with the defaults): curves whose level or transit time falls between grid points can
+  // leave the best grid point in another basin. The global search over the grid's box, with the
+  // grid's own counts and the same simplex budget, finds the basin; the lower of the two ends wins.
+  const INTERVAL box[3] = {{t.rates.front(), t.rates.back()},
+                           {t.transits.front(), t.transits.back()},
+                           {t.levels.front(), t.levels.back()}};
+  double globalCost = VOID_VALUE, global[3] = {};
+  if (PR_OptimizeAmoebaOverGrid(int(t.rates.size()), 3, box, true, M13_Cost, &fit, choice.optB, 0, &globalCost,
+                                global) &&
+      globalCost < cost) {
+    cost = globalCost;
+    std::copy(global, global + 3, point);
+  }
   const OutputWriter& out = *call.out;
-  out.put(kRate, base[0] + offset[0]);
-  out.put(kTransitTime, base[1] + offset[1]);
-  out.put(kLevel, base[2] + offset[2]);
+  out.put(kRate, point[0]);
+  out.put(kTransitTime, point[1]);
+  out.put(kLevel, point[2]);
   out.put(kResidual, cost);
   return true;
 }

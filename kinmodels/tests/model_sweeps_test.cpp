@@ -1,9 +1,9 @@
 // Sweeps of the grid-and-simplex models fed by an input function or a reference curve (types 10,
-// 14, 15 and 49) and of the kurtosis model's grid search (type 28, method 3) over a 4 x 4 grid of
+// 12, 13, 14, 15 and 49) and of the kurtosis model's grid search (type 28, method 3) over a 4 x 4 grid of
 // each model's two main parameters, with the catalogue's defaults unless a test says otherwise.
-// Models that convert the curve (10, 15, 49) are swept in the concentration domain and in the
-// signal domain of the spoiled gradient-echo conversion; type 14 fits the measured curve as it is
-// and type 28 fits diffusion-weighted signals, so they have one domain.
+// Models that convert the curve (10, 12, 15, 49) are swept in the concentration domain and in the
+// signal domain of the spoiled gradient-echo conversion; types 13 and 14 fit the measured curve as
+// it is and type 28 fits diffusion-weighted signals, so they have one domain.
 //
 // The curves are Runge-Kutta integrations of each model's equations (or closed forms) written
 // here, driven by the population input in closed form, never the models' own builders. A fit has
@@ -41,6 +41,21 @@ std::vector<double> filtered(const std::vector<double>& times, double k, const I
       [](const double* y) { return y[0]; });
 }
 
+// An impulse response that is flat at `level` up to `transit` seconds and then decays as
+// tail exp(-rate (t - transit)), convolved with a: C = level (int_{t-transit}^t a) + tail y, with
+// y' = a(t - transit) - rate y.
+std::vector<double> transitConvolved(const std::vector<double>& times, double level, double transit, double tail,
+                                     double rate, const InputCurve& a) {
+  return integrate(
+      times, 0.02, 3,
+      [&](double t, const double* y, double* dy) {
+        dy[0] = a(t);
+        dy[1] = a(t - transit);
+        dy[2] = a(t - transit) - rate * y[2];
+      },
+      [=](const double* y) { return level * (y[0] - y[1]) + tail * y[2]; });
+}
+
 class ModelSweepTest : public ModelTest {
  protected:
   // Every fit's residual against the true parameters' (both in the units the model reports).
@@ -58,16 +73,30 @@ class ModelSweepTest : public ModelTest {
     }
     return curves;
   }
+  // Fits the curves (every output requested) in the concentration domain and in the signal domain,
+  // and hands each fit to `check` with its curve and the true parameters' curve in that domain.
+  template <class Check>
+  void sweepBothDomains(int type, const std::vector<std::vector<double>>& concentrations,
+                        const std::vector<std::vector<double>>& truthConcentrations, const Check& check) {
+    for (bool signal : {false, true}) {
+      SCOPED_TRACE(signal ? "signal" : "concentration");
+      const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
+      ASSERT_TRUE(init(type));
+      const auto out = computeMany(type, curves);
+      for (size_t i = 0; i < curves.size(); ++i) check(i, out[i], curves[i], truths[i], signal);
+    }
+  }
 };
 
 // Type 14 (general kinetic model with an exchange time that does not enter the curve), catalogue
 // defaults (Ktrans and kep grids of 20 points from 0.01 to 10 /min), Ktrans 0.1 to 1.2 /min by ve
 // 0.15 to 0.6 (kep 0.17 to 8 /min), 10 min at 2 s. The grid's step (0.53 /min) is coarse for the
-// slow curves: before the global search was added, 6 of these 16 fits ended in another basin with
-// residuals 20 to 1,600 times the truth's (Ktrans 0.1, ve 0.15 gave Ktrans 0.46, ve 0.11): false
-// minima, not a trade-off with the exchange time, which the curve does not depend on. Tofts curves
-// are the model's own form, so Ktrans and ve come within 2 % (the sampled input shifts them by up
-// to 1.3 % at the fastest exchange); the exchange time stays within one of its steps of "Tau_Min".
+// slow curves: before the global search was added, 11 of these 16 fits ended above the truth's
+// residual, the 8 with Ktrans up to 0.3 /min in another basin at 36 to 1,600 times it (Ktrans 0.1,
+// ve 0.15 gave Ktrans 0.46, ve 0.11): false minima, not a trade-off with the exchange time, which
+// the curve does not depend on. Tofts curves are the model's own form, so Ktrans and ve come within
+// 2 % (the sampled input shifts them by up to 1.3 % at the fastest exchange); the exchange time
+// stays within one of its steps of "Tau_Min".
 TEST_F(ModelSweepTest, WaterExchangeModelReachesTheGlobalMinimum) {
   setTimes(range(0, 2, 301));
   const std::vector<double> samples = sample(times_, input);
@@ -110,19 +139,15 @@ TEST_F(ModelSweepTest, RpfIntegrationReachesTheGlobalMinimumInBothDomains) {
       concentrations.push_back(filtered(times_, rpf / vacx, input));
       truthConcentrations.push_back(filtered(times_, rpf / vacx, seen));
     }
-  for (bool signal : {false, true}) {
-    SCOPED_TRACE(signal ? "signal" : "concentration");
-    const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
-    ASSERT_TRUE(init(10));
-    const auto out = computeMany(10, curves);
-    for (size_t i = 0; i < cases.size(); ++i) {
-      const auto [rpf, vacx] = cases[i];
-      SCOPED_TRACE(testing::Message() << "RPF " << rpf << " vACx " << vacx);
-      expectGlobalMinimum(out[i][2].value, rmse(truths[i], curves[i]), 1e-9 * (signal ? kBaseline : 1));
-      EXPECT_LT(relativeError(out[i][0].value / out[i][1].value, rpf / vacx), 0.02)
-          << out[i][0].value << " / " << out[i][1].value;
-    }
-  }
+  sweepBothDomains(10, concentrations, truthConcentrations,
+                   [&](size_t i, const std::vector<DEMPOUT>& out, const std::vector<double>& curve,
+                       const std::vector<double>& truth, bool signal) {
+                     const auto [rpf, vacx] = cases[i];
+                     SCOPED_TRACE(testing::Message() << "RPF " << rpf << " vACx " << vacx);
+                     expectGlobalMinimum(out[2].value, rmse(truth, curve), 1e-9 * (signal ? kBaseline : 1));
+                     EXPECT_LT(relativeError(out[0].value / out[1].value, rpf / vacx), 0.02)
+                         << out[0].value << " / " << out[1].value;
+                   });
 }
 
 // Type 15 (one exchange compartment fed by a mixture of an arterial and a portal input), Ktrans
@@ -135,13 +160,16 @@ TEST_F(ModelSweepTest, DualInputExchangeReachesTheGlobalMinimumInBothDomains) {
   const auto portal = [](double t) { return 0.7 * populationInput(t, 45); };
   const std::vector<double> arterialSamples = sample(times_, input), portalSamples = sample(times_, portal);
   setInputs({arterialSamples, portalSamples});
-  const InputCurve arterialSeen = sampledInput(times_, arterialSamples), portalSeen = sampledInput(times_, portalSamples);
+  const InputCurve arterialSeen = sampledInput(times_, arterialSamples),
+                   portalSeen = sampledInput(times_, portalSamples);
   constexpr double kFraction = 0.3;
   const auto curveOf = [&](double ktrans, double ve, const InputCurve& ca, const InputCurve& cp) {
     const double K = ktrans / 60, k = K / ve;
     return integrate(
         times_, 0.02, 1,
-        [&](double t, const double* y, double* dy) { dy[0] = K * (kFraction * ca(t) + (1 - kFraction) * cp(t)) - k * y[0]; },
+        [&](double t, const double* y, double* dy) {
+          dy[0] = K * (kFraction * ca(t) + (1 - kFraction) * cp(t)) - k * y[0];
+        },
         [](const double* y) { return y[0]; });
   };
   std::vector<std::pair<double, double>> cases;
@@ -153,20 +181,16 @@ TEST_F(ModelSweepTest, DualInputExchangeReachesTheGlobalMinimumInBothDomains) {
       truthConcentrations.push_back(curveOf(ktrans, ve, arterialSeen, portalSeen));
     }
   setParms(15, {{0, 0.0005}, {1, 0.025}, {2, 0.001}, {3, 0.2}});
-  for (bool signal : {false, true}) {
-    SCOPED_TRACE(signal ? "signal" : "concentration");
-    const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
-    ASSERT_TRUE(init(15));
-    const auto out = computeMany(15, curves);
-    for (size_t i = 0; i < cases.size(); ++i) {
-      const auto [ktrans, ve] = cases[i];
-      SCOPED_TRACE(testing::Message() << "Ktrans " << ktrans << " ve " << ve);
-      expectGlobalMinimum(out[i][3].value, rmse(truths[i], curves[i]), 1e-9 * (signal ? kBaseline : 1));
-      EXPECT_LT(relativeError(out[i][0].value, ktrans), 0.02) << out[i][0].value;
-      EXPECT_LT(relativeError(out[i][1].value, ve), 0.02) << out[i][1].value;
-      EXPECT_NEAR(out[i][2].value, kFraction, 0.02);
-    }
-  }
+  sweepBothDomains(15, concentrations, truthConcentrations,
+                   [&](size_t i, const std::vector<DEMPOUT>& out, const std::vector<double>& curve,
+                       const std::vector<double>& truth, bool signal) {
+                     const auto [ktrans, ve] = cases[i];
+                     SCOPED_TRACE(testing::Message() << "Ktrans " << ktrans << " ve " << ve);
+                     expectGlobalMinimum(out[3].value, rmse(truth, curve), 1e-9 * (signal ? kBaseline : 1));
+                     EXPECT_LT(relativeError(out[0].value, ktrans), 0.02) << out[0].value;
+                     EXPECT_LT(relativeError(out[1].value, ve), 0.02) << out[1].value;
+                     EXPECT_NEAR(out[2].value, kFraction, 0.02);
+                   });
 }
 
 // Type 49 (Tofts parameters relative to a reference region of Ktrans 0.15 /min and ve 0.12, the
@@ -196,18 +220,91 @@ TEST_F(ModelSweepTest, ReferenceRegionReachesTheGlobalMinimumInBothDomains) {
           [](const double* y) { return y[0]; }));
       for (size_t k = 0; k < times_.size(); ++k) truthConcentrations.back()[k] += ratio * reference[k];
     }
-  for (bool signal : {false, true}) {
-    SCOPED_TRACE(signal ? "signal" : "concentration");
-    const auto curves = inDomain(concentrations, signal), truths = inDomain(truthConcentrations, signal);
-    ASSERT_TRUE(init(49));
-    const auto out = computeMany(49, curves);
-    for (size_t i = 0; i < cases.size(); ++i) {
-      const auto [ktrans, ve] = cases[i];
-      SCOPED_TRACE(testing::Message() << "Ktrans " << ktrans << " ve " << ve);
-      expectGlobalMinimum(out[i][2].value, rmse(truths[i], curves[i]), 1e-9 * (signal ? kBaseline : 1));
-      EXPECT_LT(relativeError(out[i][0].value, ktrans), 0.02) << out[i][0].value;
-      EXPECT_LT(relativeError(out[i][1].value, ve), 0.02) << out[i][1].value;
+  sweepBothDomains(49, concentrations, truthConcentrations,
+                   [&](size_t i, const std::vector<DEMPOUT>& out, const std::vector<double>& curve,
+                       const std::vector<double>& truth, bool signal) {
+                     const auto [ktrans, ve] = cases[i];
+                     SCOPED_TRACE(testing::Message() << "Ktrans " << ktrans << " ve " << ve);
+                     expectGlobalMinimum(out[2].value, rmse(truth, curve), 1e-9 * (signal ? kBaseline : 1));
+                     EXPECT_LT(relativeError(out[0].value, ktrans), 0.02) << out[0].value;
+                     EXPECT_LT(relativeError(out[1].value, ve), 0.02) << out[1].value;
+                   });
+}
+
+// Type 12 (flow F during the transit time Tc, then a fraction E of it leaving with the rate
+// E F / Ve), catalogue defaults (3 grid points per parameter, a simplex budget of 500 iterations),
+// F 0.3 to 1.5 /min by Tc 4 to 30 s at E 0.4 and Ve 0.3, 6 min at 2 s (the model takes at most 256
+// points). The curve is F times the integral of the input over the last Tc plus E F times the input
+// delayed by Tc through a first-order filter of rate E F / Ve. Before the simplex searches were cut
+// into runs that restart along long valleys, 2 of these 32 fits ended with the budget in a valley
+// far from the truth (F 0.3 /min, Tc 30 s: residual 47 times the truth's). The model samples its
+// impulse response at half seconds, which shifts Tc by up to 0.15 s and E and Ve by up to 0.01;
+// F within 2 %.
+TEST_F(ModelSweepTest, FlowExtractionReachesTheGlobalMinimumInBothDomains) {
+  setTimes(range(0, 2, 181));
+  const std::vector<double> samples = sample(times_, input);
+  setInputs({samples});
+  const InputCurve seen = sampledInput(times_, samples);
+  constexpr double kE = 0.4, kVe = 0.3;
+  const auto curveOf = [&](double flow, double transit, const InputCurve& a) {
+    const double F = flow / 60;
+    return transitConvolved(times_, F, transit, kE * F, kE * F / kVe, a);
+  };
+  std::vector<std::pair<double, double>> cases;
+  std::vector<std::vector<double>> concentrations, truthConcentrations;
+  for (double flow : {0.3, 0.6, 1.0, 1.5})
+    for (double transit : {4.0, 8.0, 15.0, 30.0}) {
+      cases.emplace_back(flow, transit);
+      concentrations.push_back(curveOf(flow, transit, input));
+      truthConcentrations.push_back(curveOf(flow, transit, seen));
     }
+  sweepBothDomains(12, concentrations, truthConcentrations,
+                   [&](size_t i, const std::vector<DEMPOUT>& out, const std::vector<double>& curve,
+                       const std::vector<double>& truth, bool signal) {
+                     const auto [flow, transit] = cases[i];
+                     SCOPED_TRACE(testing::Message() << "F " << flow << " Tc " << transit);
+                     const double atTruth = integralL2(truth, curve, times_) * std::sqrt(times_.back());
+                     expectGlobalMinimum(out[4].value, atTruth, 1e-9 * (signal ? kBaseline : 1));
+                     EXPECT_LT(relativeError(out[1].value, flow), 0.02) << out[1].value;
+                     EXPECT_NEAR(out[2].value, transit, 0.25) << out[2].value;
+                     EXPECT_NEAR(out[0].value, kE, 0.01) << out[0].value;
+                     EXPECT_NEAR(out[3].value, kVe, 0.01) << out[3].value;
+                   });
+}
+
+// Type 13 (an impulse response flat at K up to the transit time Ti, then decaying with the rate b),
+// catalogue defaults (6 grid points per parameter: b 1 to 30 /s, Ti 0 to 20 s, K 0 to 10; a
+// refinement within one grid step of the best grid point and 200 simplex iterations), Ti 2 to 15 s
+// by K 0.5 to 8 at b 3 /s, 2.5 min at 1 s. Before the model's global search was added, 10 of these
+// 16 fits ended in other basins (negative transit times, K at 10) with residuals 5 to 240 times the
+// truth's. The decay after Ti lasts under a second, so b and Ti trade along a nearly flat valley in
+// which Ti + 1/b, the transit up to the decay's centre, stays fixed: that sum within 0.1 s, Ti within
+// 0.5 s and K within 2 %. The small-level curves end part of the way along that valley when the
+// budget runs out (at most 1.25 times the truth's residual), which the test allows.
+TEST_F(ModelSweepTest, TransitModelReachesTheGlobalMinimum) {
+  setTimes(range(0, 1, 151));
+  const std::vector<double> samples = sample(times_, input);
+  setInputs({samples});
+  const InputCurve seen = sampledInput(times_, samples);
+  constexpr double kRate = 3;
+  std::vector<std::pair<double, double>> cases;
+  std::vector<std::vector<double>> curves, truths;
+  for (double transit : {2.0, 5.0, 10.0, 15.0})
+    for (double level : {0.5, 1.0, 4.0, 8.0}) {
+      cases.emplace_back(transit, level);
+      curves.push_back(transitConvolved(times_, level, transit, level, kRate, input));
+      truths.push_back(transitConvolved(times_, level, transit, level, kRate, seen));
+    }
+  ASSERT_TRUE(init(13));
+  const auto out = computeMany(13, curves);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const auto [transit, level] = cases[i];
+    SCOPED_TRACE(testing::Message() << "Ti " << transit << " K " << level);
+    const double atTruth = rmse(truths[i], curves[i]);
+    EXPECT_LE(out[i][3].value, 1.25 * atTruth) << "b " << out[i][0].value << " Ti " << out[i][1].value;
+    EXPECT_NEAR(out[i][1].value + 1 / out[i][0].value, transit + 1 / kRate, 0.1);
+    EXPECT_NEAR(out[i][1].value, transit, 0.5) << out[i][1].value;
+    EXPECT_LT(relativeError(out[i][2].value, level), 0.02) << out[i][2].value;
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "ModelTestHost.h"
@@ -30,13 +31,14 @@ struct TwoTissue {
   double K1, k2, k3, k4;
 };
 
-// Total tissue activity of the two-tissue model at the times (RK4, step h seconds).
-std::vector<double> twoTissueCurve(const std::vector<double>& times, const TwoTissue& p, double h) {
+// Total tissue activity of the two-tissue model at the times (RK4, step h seconds), for the input
+// arriving `lead` seconds after the first frame.
+std::vector<double> twoTissueCurve(const std::vector<double>& times, const TwoTissue& p, double h, double lead = 0) {
   const double K1 = p.K1 / 60, k2 = p.k2 / 60, k3 = p.k3 / 60, k4 = p.k4 / 60;
   return integrate(
       times, h, 2,
       [=](double t, const double* y, double* dy) {
-        dy[0] = K1 * arterialInput(t) - (k2 + k3) * y[0] + k4 * y[1];
+        dy[0] = K1 * arterialInput(t - lead) - (k2 + k3) * y[0] + k4 * y[1];
         dy[1] = k3 * y[0] - k4 * y[1];
       },
       [](const double* y) { return y[0] + y[1]; });
@@ -233,40 +235,81 @@ TEST_F(PetModelTest, FourParameterModelRecoversTheRateConstants) {
 }
 
 // The four-parameter fit (type 32) over a 4 x 4 grid of K1 0.05 to 0.4 /min by k3 0.02 to 0.2 /min
-// (k2 0.13, k4 0.012 /min), and the irreversible Sokoloff fit (type 33, no blood volume) over the
-// same grid with k4 = 0: no false minimum; the rate constants within the tolerances of the worked
-// values above (K1 2 %, k2 and k3 5 %, k4 10 % of their value or 0.002 /min), Ki within 3 %.
+// (k2 0.13, k4 0.012 /min), in the concentration domain and in the signal domain of the spoiled
+// gradient-echo conversion (the model compares signals through the host's conversion; there the
+// input arrives 10 s after the first frame, so the conversion's five baseline frames see no
+// tracer), and the irreversible fits over the same grid with k4 = 0, Sokoloff's (type 33, no blood
+// volume) and Reivich's (type 34, catalogue defaults; both fit the curve as it is, so they have one
+// domain). No false minimum: the four-parameter fit's residual (the time-integral L2 residual over
+// the duration) is at or below the residual of the true parameters, that is of the reference driven
+// by the input as the model sees it (linear between the frames), allowing 2 %. The rate constants
+// within the tolerances of the worked values above (K1 2 %, k2 and k3 5 %, k4 10 % of their value or
+// 0.002 /min; k3 6 % in the signal domain, where the signal rises ever more slowly with the
+// concentration, so the frames weigh differently: at K1 0.4 and k3 0.2 /min the fit lies below the
+// truth's residual with k3 5.3 % high), Ki within 3 %; the irreversible fits' rates within 1 %.
 TEST_F(PetModelTest, CompartmentFitsRecoverTheRatesOverAGrid) {
-  setTimes(petTimes(3600));
-  setInputs({sample(times_, arterialInput)});
   std::vector<TwoTissue> truths;
   for (double k1 : {0.05, 0.1, 0.2, 0.4})
     for (double k3 : {0.02, 0.05, 0.1, 0.2}) truths.push_back({k1, 0.13, k3, 0.012});
-  std::vector<std::vector<double>> curves;
-  for (const TwoTissue& t : truths) curves.push_back(twoTissueCurve(times_, t, 0.1));
   setParms(32, {{0, 1}, {1, 1}, {2, 0.5}, {3, 0.1}});
-  ASSERT_TRUE(init(32));
-  auto out = computeMany(32, curves);
-  for (size_t i = 0; i < truths.size(); ++i) {
-    const TwoTissue& t = truths[i];
-    SCOPED_TRACE(testing::Message() << "K1 " << t.K1 << " k3 " << t.k3);
-    EXPECT_LT(relativeError(out[i][0].value, t.K1), 0.02) << out[i][0].value;
-    EXPECT_LT(relativeError(out[i][1].value, t.k2), 0.05) << out[i][1].value;
-    EXPECT_LT(relativeError(out[i][2].value, t.k3), 0.05) << out[i][2].value;
-    EXPECT_LE(std::fabs(out[i][3].value - t.k4), std::max(0.002, 0.1 * t.k4)) << out[i][3].value;
+  std::vector<std::vector<DEMPOUT>> out;
+  for (bool signal : {false, true}) {
+    SCOPED_TRACE(signal ? "signal" : "concentration");
+    const double lead = signal ? 10 : 0;
+    setTimes(petTimes(3600));
+    setInputs({sample(times_, [&](double t) { return arterialInput(t - lead); })});
+    std::vector<std::vector<double>> curves;
+    for (const TwoTissue& t : truths) curves.push_back(twoTissueCurve(times_, t, 0.1, lead));
+    if (signal) {
+      connectSpoiledGradientEcho();
+      for (auto& c : curves) c = spgrSignal(c, 1000);
+    }
+    ASSERT_TRUE(init(32));
+    out = computeMany(32, curves);
+    const InputCurve seen = sampledInput(times_, std::vector<double>(ifuncs_[0].values, ifuncs_[0].values + times_.size()));
+    for (size_t i = 0; i < truths.size(); ++i) {
+      const TwoTissue& t = truths[i];
+      SCOPED_TRACE(testing::Message() << "K1 " << t.K1 << " k3 " << t.k3);
+      const double K1 = t.K1 / 60, k2 = t.k2 / 60, k3 = t.k3 / 60, k4 = t.k4 / 60;
+      std::vector<double> truthSeen = integrate(
+          times_, 0.1, 2,
+          [&](double time, const double* y, double* dy) {
+            dy[0] = K1 * seen(time) - (k2 + k3) * y[0] + k4 * y[1];
+            dy[1] = k3 * y[0] - k4 * y[1];
+          },
+          [](const double* y) { return y[0] + y[1]; });
+      if (signal) truthSeen = spgrSignal(truthSeen, 1000);
+      const double atTruth = integralL2(truthSeen, curves[i], times_);
+      EXPECT_LE(out[i][4].value, 1.02 * atTruth) << "the truth's residual " << atTruth;
+      EXPECT_LT(relativeError(out[i][0].value, t.K1), 0.02) << out[i][0].value;
+      EXPECT_LT(relativeError(out[i][1].value, t.k2), 0.05) << out[i][1].value;
+      EXPECT_LT(relativeError(out[i][2].value, t.k3), signal ? 0.06 : 0.05) << out[i][2].value;
+      EXPECT_LE(std::fabs(out[i][3].value - t.k4), std::max(0.002, 0.1 * t.k4)) << out[i][3].value;
+    }
+    connectHost(recorder_, callbacks_);
   }
-  curves.clear();
+  setTimes(petTimes(3600));
+  setInputs({sample(times_, arterialInput)});
+  std::vector<std::vector<double>> curves;
   for (TwoTissue& t : truths) {
     t.k4 = 0;
     curves.push_back(twoTissueCurve(times_, t, 0.1));
   }
   setParms(33, {{6, 0}});
-  ASSERT_TRUE(init(33));
-  out = computeMany(33, curves);
-  for (size_t i = 0; i < truths.size(); ++i) {
-    const TwoTissue& t = truths[i];
-    SCOPED_TRACE(testing::Message() << "K1 " << t.K1 << " k3 " << t.k3);
-    EXPECT_LT(relativeError(out[i][3].value, t.K1 * t.k3 / (t.k2 + t.k3)), 0.03) << out[i][3].value;
+  for (const auto& [type, kiIndex] : {std::pair{33, 3}, std::pair{34, -1}}) {
+    SCOPED_TRACE(testing::Message() << "type " << type);
+    ASSERT_TRUE(init(type));
+    out = computeMany(type, curves);
+    for (size_t i = 0; i < truths.size(); ++i) {
+      const TwoTissue& t = truths[i];
+      SCOPED_TRACE(testing::Message() << "K1 " << t.K1 << " k3 " << t.k3);
+      const double ki = kiIndex >= 0 ? out[i][kiIndex].value
+                                     : out[i][0].value * out[i][2].value / (out[i][1].value + out[i][2].value);
+      EXPECT_LT(relativeError(ki, t.K1 * t.k3 / (t.k2 + t.k3)), 0.03) << ki;
+      EXPECT_LT(relativeError(out[i][0].value, t.K1), 0.01) << out[i][0].value;
+      EXPECT_LT(relativeError(out[i][1].value, t.k2), 0.01) << out[i][1].value;
+      EXPECT_LT(relativeError(out[i][2].value, t.k3), 0.01) << out[i][2].value;
+    }
   }
 }
 

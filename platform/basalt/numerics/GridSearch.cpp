@@ -23,6 +23,9 @@ constexpr int kMaxLevel = 30;
 constexpr double kDivisionEpsilon = 1e-4;
 // Simplex searches started from distinct basins.
 constexpr int kMaxStarts = 3;
+// Iterations per free variable and one of a simplex run before a fresh simplex takes over (or a
+// seventh of the budget when that is more).
+constexpr int kRunIterations = 30;
 
 // Objective over the free variables: they fill their slots of the full point; the balance term pulls
 // towards the box centre.
@@ -374,23 +377,41 @@ bool PR_OptimizeAmoebaOverGrid(int gridPoints, int nVars, const INTERVAL* bounds
   int budget = maxIterations;
   std::vector<double> steps(nFree), bestSteps(nFree);
   for (int i = 0; i < nFree; ++i) bestSteps[i] = 0.5 * pool.side(best0, i);
+  // The starts, best first, each take what the budget still holds. Each is searched to a coarse
+  // tolerance, so that a start in a false basin does not spend the budget polishing its minimum,
+  // in runs of at most 30 (nFree + 1) iterations or a seventh of the budget, whichever is more: a run
+  // that has not met the tolerance by then is going down a long valley slowly, and a fresh simplex of
+  // the cell's size from its end takes the valley's direction again (a larger budget lets runs go on
+  // longer, since each fresh simplex spends iterations contracting again). The best end is then
+  // polished to the full tolerance with what the starts left.
+  const twk::simplex::Tolerance coarse{1e-6, 1e-4};
+  const int runIterations = std::max(kRunIterations * (nFree + 1), maxIterations / 7);
   for (size_t s = 0; s < starts.size() && budget > 0; ++s) {
     const int c = starts[s];
     for (int i = 0; i < nFree; ++i) steps[i] = 0.5 * pool.side(c, i);
-    int share = budget / int(starts.size() - s);
-    const int before = share;
-    const std::vector<double> start(pool.centre(c), pool.centre(c) + nFree);
-    twk::simplex::Result r = twk::simplex::minimise(objective, nFree, start, pool.value(c), pool.plain(c), steps,
-                                                    keepInBounds ? zLo.data() : nullptr,
-                                                    keepInBounds ? zHi.data() : nullptr, share);
-    budget -= before - share;
+    twk::simplex::Result r{std::vector<double>(pool.centre(c), pool.centre(c) + nFree), pool.value(c), pool.plain(c),
+                           false};
+    while (budget > 0) {
+      int run = std::min(budget, runIterations);
+      const int before = run;
+      twk::simplex::Result q = twk::simplex::minimise(objective, nFree, r.z, r.value, r.plain, steps,
+                                                      keepInBounds ? zLo.data() : nullptr,
+                                                      keepInBounds ? zHi.data() : nullptr, run, coarse);
+      budget -= before - run;
+      const bool improved = q.value < r.value, converged = q.converged;
+      if (improved) r = std::move(q);
+      r.converged = converged;
+      if (converged || !improved) break;
+    }
     if (r.value < best.value) {
       best = std::move(r);
       bestSteps = steps;
     }
   }
-  // The best run stopped by the budget goes on with what the others left.
-  if (!best.converged && budget > 0) {
+  if (budget > 0) {
+    // An end that met the coarse tolerance lies close to its minimum: smaller edges polish it.
+    if (best.converged)
+      for (double& step : bestSteps) step *= 0.01;
     twk::simplex::Result r =
         twk::simplex::minimise(objective, nFree, best.z, best.value, best.plain, bestSteps,
                                keepInBounds ? zLo.data() : nullptr, keepInBounds ? zHi.data() : nullptr, budget);

@@ -38,10 +38,15 @@ using PR_AMOEBACOSTFUNC = double (*)(void* context, const double* x, const doubl
 //      D = min(4000, max(G, 40 * nFree)) evaluations, G the grid's point count and nFree the number
 //      of searched variables.
 //   3. Simplex: searches start from the best cell and from up to two further cells that are local
-//      minima of all cells seen (no touching cell is better), each with initial edges of half its
-//      cell. A search that ends on a bound or stalls is restarted from its end with a fresh simplex
-//      (at most 10 times, while that improves it); the best search stopped by the budget goes on with
-//      what the others left. The answer is the best point evaluated anywhere in the three steps.
+//      minima of all cells seen (no touching cell is better), in that order, each with initial edges
+//      of half its cell and whatever budget the searches before it left. Each search goes to a coarse
+//      tolerance (values agreeing to 1e-6, vertices within 1e-4 of the edges), in runs of at most
+//      30 (nFree + 1) iterations or a seventh of the budget, whichever is more: a run still going when
+//      its iterations end restarts from its end with a fresh simplex (a long valley is followed much
+//      faster so), and a run that ends on a bound or
+//      stalls is restarted the same way (at most 10 times, while that improves it). The best end is
+//      then polished to the full tolerance with the budget left. The answer is the best point
+//      evaluated anywhere in the three steps.
 //   keepInBounds   true: every simplex vertex is clamped into the box; false: the simplex may leave it.
 //   maxIterations  the simplex budget in iterations (reflections, expansions, contractions, shrinks)
 //                  shared by all starts and restarts; 0 keeps the best grid point (no division).
@@ -51,9 +56,11 @@ using PR_AMOEBACOSTFUNC = double (*)(void* context, const double* x, const doubl
 //                  bestCost is always the plain cost of the best point.
 //   bestCost, bestPoint (nVars doubles) receive the result; the best point lies in the box when
 //                  keepInBounds is true. bounds with lo > hi are used in ascending order.
-// The cost is evaluated at most G + D + maxIterations * (nFree + 2) + 44 * nFree times: an iteration
-// evaluates it at most nFree + 2 times, and each of the at most 44 simplexes (4 searches of up to
-// 11 runs) needs nFree new vertices. The search is deterministic (ties go to the first point in
+// The cost is evaluated at most G + D + maxIterations * (nFree + 2.4) + 44 * (nFree + 1) times: an
+// iteration evaluates it at most nFree + 2 times, and each fresh simplex needs at most nFree + 1 new
+// points; there are at most 11 per search of the simplex core (one run and 10 restarts), and at most
+// maxIterations / (30 (nFree + 1)) + 4 such searches (the runs cut at 30 (nFree + 1) iterations, one
+// last run per start and the polish). The search is deterministic (ties go to the first point in
 // grid order) and keeps all its state on the stack, so it may run in many threads at once.
 // False when an argument is invalid (nVars < 1, null pointers, non-finite bounds) or no evaluated
 // point had a finite cost below 1e60.

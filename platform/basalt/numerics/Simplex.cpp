@@ -12,11 +12,9 @@ namespace twk::simplex {
 namespace {
 
 constexpr int kMaxRestarts = 10;
-// A run ends when its values agree to this fraction (costs computed from thousands of samples carry
-// rounding noise well above 1e-13 of their value) and its vertices lie within this fraction of the
-// initial edges of the best one, or it has stopped improving.
-constexpr double kRelativeSpread = 1e-11;
-constexpr double kRelativeSize = 1e-9;
+// A run ends when its values agree to a fraction of their magnitude (by default 1e-11: costs computed
+// from thousands of samples carry rounding noise well above 1e-13 of their value) and its vertices lie
+// within a fraction of the initial edges of the best one, or it has stopped improving.
 
 struct Vertex {
   std::vector<double> z;
@@ -26,8 +24,9 @@ struct Vertex {
 
 class Simplex {
  public:
-  Simplex(const Objective& objective, int n, const double* lower, const double* upper)
-      : f_(objective), n_(n), lower_(lower), upper_(upper), v_(n + 1), order_(n + 1), centroid_(n), bestZ_(n) {
+  Simplex(const Objective& objective, int n, const double* lower, const double* upper, double spread)
+      : f_(objective), n_(n), lower_(lower), upper_(upper), spread_(spread), v_(n + 1), order_(n + 1), centroid_(n),
+        bestZ_(n) {
     if (n_ >= 3) {
       // Dimension-adapted coefficients keep the simplex from collapsing in higher dimensions.
       expand_ = 1.0 + 2.0 / n_;
@@ -147,7 +146,7 @@ class Simplex {
     const double fBest = v[order_[0]].value, fWorst = v[order_[n_]].value;
     if (!std::isfinite(fBest)) return false;
     const double fSpread = fWorst - fBest;
-    const double fTolerance = kRelativeSpread * (std::fabs(fBest) + std::fabs(fWorst)) + 1e-290;
+    const double fTolerance = spread_ * (std::fabs(fBest) + std::fabs(fWorst)) + 1e-290;
     if (!(fSpread <= fTolerance)) return false;
     // Values agree: done when the simplex is also small, or when it has stopped improving (a
     // direction in which the cost does not change never shrinks).
@@ -170,6 +169,7 @@ class Simplex {
   int n_;
   const double* lower_;
   const double* upper_;
+  double spread_;
   double reflect_ = 1.0, expand_ = 2.0, contract_ = 0.5, shrink_ = 0.5;
   std::vector<Vertex> v_;
   std::vector<int> order_;
@@ -180,10 +180,11 @@ class Simplex {
 }  // namespace
 
 Result minimise(const Objective& f, int n, const std::vector<double>& start, double startValue, double startPlain,
-                const std::vector<double>& steps, const double* lower, const double* upper, int& budget) {
-  Simplex simplex(f, n, lower, upper);
+                const std::vector<double>& steps, const double* lower, const double* upper, int& budget,
+                const Tolerance& tolerance) {
+  Simplex simplex(f, n, lower, upper, tolerance.spread);
   std::vector<double> xtol(n);
-  for (int i = 0; i < n; ++i) xtol[i] = kRelativeSize * std::fabs(steps[i]);
+  for (int i = 0; i < n; ++i) xtol[i] = tolerance.size * std::fabs(steps[i]);
   Result best{start, sane(startValue), sane(startPlain), false};
   for (int restart = 0; restart <= kMaxRestarts && budget > 0; ++restart) {
     Simplex::Stop stop = Simplex::Stop::kBudget;

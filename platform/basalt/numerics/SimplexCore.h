@@ -26,12 +26,20 @@ struct Result {
   bool converged = false;  // false: the iteration budget ran out first
 };
 
+// When a run ends: its vertex values agree to `spread` of their magnitude and its vertices lie within
+// `size` of the initial edges of the best one (or it has stopped improving).
+struct Tolerance {
+  double spread = 1e-11;
+  double size = 1e-9;
+};
+
 // Minimises from `start` (whose objective value and plain cost are known) with initial simplex
 // edges `steps`, within [lower, upper] when both are given (vertices are clamped into the box),
 // and restarts a fresh simplex at its own minimum while a restart still improves it, so that a
 // simplex that collapsed (onto a bound, or flat along some direction) gets a new shape. Uses at most
 // `budget` iterations, which it decrements; an iteration evaluates the objective at most n + 2 times.
 Result minimise(const Objective& f, int n, const std::vector<double>& start, double startValue, double startPlain,
-                const std::vector<double>& steps, const double* lower, const double* upper, int& budget);
+                const std::vector<double>& steps, const double* lower, const double* upper, int& budget,
+                const Tolerance& tolerance = {});
 
 }  // namespace twk::simplex
