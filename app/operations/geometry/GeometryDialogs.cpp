@@ -23,7 +23,6 @@ void TW_RotateAnglesFromProjection(const VA_VOLPROJ* projection, VOLROTATEPARM* 
 
 bool TW_DlgVolumeRotate(VA_VOLPROJ* projection, VOLROTATEPARM* record) {
   if (!record) return false;
-  (void)projection;  // the window's "Current projection to Native" button reads it
   TW_DIALOG d(L"Rotate Volume", L"CDlgVolumeRotate");
   d.Real(L"Scale [0.01, 100]", &record->scale);
   d.Real(L"X-angle (deg)", &record->angle[0]);
@@ -33,6 +32,11 @@ bool TW_DlgVolumeRotate(VA_VOLPROJ* projection, VOLROTATEPARM* record) {
   d.Flag(L"Preserve original FOV and resolution", &record->preserve);
   d.Flag(L"On", &record->gaussianDownscale);
   d.Integer(L"Binary threshold (0-99%)", &record->binaryThreshold, 0, 100);
+  if (projection)
+    d.Button(L"Current projection to Native", [projection](TW_DIALOG_VALUES& v) {
+      const wchar_t* angles[3] = {L"X-angle (deg)", L"Y-angle (deg)", L"Z-angle (deg)"};
+      for (int k = 0; k < 3; ++k) v.SetText(angles[k], TW_RoundTripText(projection->rotation[k]));
+    });
   return TW_RunDialog(d);
 }
 
@@ -194,6 +198,13 @@ bool TW_DlgSlicePosOrient(bool silent, double position[3], double orientation[6]
   const wchar_t* labels[9] = {L"Position X", L"Position Y", L"Position Z", L"Row X", L"Row Y", L"Row Z",
                               L"Column X", L"Column Y", L"Column Z"};
   for (int k = 0; k < 9; ++k) d.Real(labels[k], &values[k]);
+  const bool stored = VA_IsValidOrientation(orientation);
+  d.Button(L"Align With Scanner", [labels, stored](TW_DIALOG_VALUES& v) {
+    double o[6];
+    for (int k = 0; k < 6; ++k) o[k] = v.Number(labels[3 + k]);
+    TW_AlignWithScanner(stored, o);
+    for (int k = 0; k < 6; ++k) v.SetText(labels[3 + k], TW_RoundTripText(o[k]));
+  });
   d.onCheck = [labels](const TW_DIALOG_VALUES& v) {
     double o[6];
     for (int k = 0; k < 6; ++k) o[k] = v.Number(labels[3 + k]);

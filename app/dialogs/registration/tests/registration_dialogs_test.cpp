@@ -16,6 +16,12 @@
 #include "DocTestKit.h"
 #include "DlgMotionProfile.h"
 #include "PanelSlots.h"
+#include "RecordDialog.h"
+#include "AppOptions.h"
+#include "GeometryDialogs.h"
+#include "geometry/Geometry.h"
+#include "registration/TransformFiles.h"
+#include "TwkMem.h"
 #include "ScriptedUi.h"
 #include "ViewGeometry.h"
 #include "volume/VoxelAccess.h"
@@ -243,6 +249,81 @@ TEST(MotionProfilePanel, ThreeDLayersGiveNoProfileButTheViewIsKeptAndAnAmbiguous
   EXPECT_EQ(panel->Point()[0], 3u);
   TW_CloseDlgMotionProfile(panel);
   deleteLater();
+}
+
+// The geometry dialogs' buttons in the real window: the quarter turns and "Save " of the
+// orthogonal rotation, "Align With Scanner", "Current projection to Native".
+TEST(GeometryDialogButtons, QuarterTurnsResetSaveAlignAndProjectionReachTheRecords) {
+  app();
+  twk::ScriptedUi ui;
+  twk::ScopedUi installedUi(ui);
+  TW_InstallRecordDialog();
+  const CString savedTemp = g_UserOpt.tempFolder;
+  g_UserOpt.tempFolder = CString::fromUtf8(testing::TempDir());
+  const DIM3D dims{6, 4, 3, 1};
+  const SPC spc{1, 1.5, 2};
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    VA_ROT rot;
+    rot.axis[1] = 1;
+    rot.angle[1] = 90;
+    // A new axis starts at 0; three forward turns and one back give 180; the second rotation is
+    // changed to Y, which resets its angle; "Save " writes the shown rotation.
+    script.choose(L"1st rotation axis", 3)
+        .press(L"1st >90").press(L"1st >90").press(L"1st >90").press(L"1st -90<")
+        .choose(L"2nd rotation axis", 2)
+        .press(L"3rd >90")  // axis none: nothing turns
+        .press(L"Save ")
+        .ok();
+    ASSERT_TRUE(TW_DlgVolRotOrtho(&rot, &dims, &spc));
+    EXPECT_EQ(rot.axis[0], 3);
+    EXPECT_EQ(rot.angle[0], 180);
+    EXPECT_EQ(rot.axis[1], 2);
+    EXPECT_EQ(rot.angle[1], 0);
+    EXPECT_EQ(rot.angle[2], 0);
+    ASSERT_EQ(ui.shownFiles.size(), 1u);
+    VA_VTFINFO info;
+    double* m = VTF_Load(ui.shownFiles[0], &info, true);
+    ASSERT_TRUE(m);
+    double fitted[12];
+    ASSERT_TRUE(VA_FitOrthoRotation_DstToSrcMatx(true, &spc, &dims, &rot, nullptr, nullptr, fitted));
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(m[i], fitted[i]) << i;
+    pf_free(&m);
+
+    // "Reset" clears every axis and angle.
+    script.press(L"Reset").ok();
+    ASSERT_TRUE(TW_DlgVolRotOrtho(&rot, &dims, &spc));
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(rot.axis[k], 0);
+      EXPECT_EQ(rot.angle[k], 0);
+    }
+
+    // "Align With Scanner" snaps the typed cosines to their dominant axes.
+    double position[3] = {1, 2, 3};
+    double orientation[6] = {1, 0, 0, 0, 1, 0};
+    script.set(L"Row X", L"0.6").set(L"Row Y", L"-0.8").set(L"Row Z", L"0")
+        .set(L"Column X", L"0.5").set(L"Column Y", L"0.5").set(L"Column Z", L"0.1")
+        .press(L"Align With Scanner").ok();
+    ASSERT_TRUE(TW_DlgSlicePosOrient(false, position, orientation));
+    const double expected[6] = {0, -1, 0, 1, 0, 0};
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(orientation[k], expected[k]) << k;
+
+    // "Current projection to Native" copies the view's three angles.
+    VA_VOLPROJ projection;
+    projection.rotation[0] = 10;
+    projection.rotation[1] = -20;
+    projection.rotation[2] = 30.5;
+    VOLROTATEPARM record;
+    script.press(L"Current projection to Native").ok();
+    ASSERT_TRUE(TW_DlgVolumeRotate(&projection, &record));
+    EXPECT_EQ(record.angle[0], 10);
+    EXPECT_EQ(record.angle[1], -20);
+    EXPECT_EQ(record.angle[2], 30.5);
+    EXPECT_FALSE(script.pending());
+  }
+  g_UserOpt.tempFolder = savedTemp;
+  TW_RemoveRecordDialog();
 }
 
 }  // namespace
