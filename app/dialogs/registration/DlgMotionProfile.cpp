@@ -33,20 +33,23 @@ constexpr int kProfileColour = 65280;
 
 CDlgMotionProfile* g_profile = nullptr;
 
-// The pointer over a view feeds the panel (after whatever fed the curve panels before).
-std::function<void(CDrawView*, CDrawSet*, const RECT3D*)> g_previousCurvePanels;
-bool g_hookJoined = false;
-
-void joinCursorHook() {
-  if (g_hookJoined) return;
-  g_previousCurvePanels = TW_ViewHooks().updateCurvePanels;
-  TW_ViewHooks().updateCurvePanels = [](CDrawView* view, CDrawSet* set, const RECT3D* voxel) {
-    if (g_previousCurvePanels) g_previousCurvePanels(view, set, voxel);
+// The pointer over a view feeds the panel, after whatever fed the curve panels before. The feed is
+// a type of its own so that opening the panel can tell whether it is still in the view hooks (the
+// shell resets them when it closes) and join again when it is not.
+struct MotionProfileFeed {
+  std::function<void(CDrawView*, CDrawSet*, const RECT3D*)> previous;
+  void operator()(CDrawView* view, CDrawSet* set, const RECT3D* voxel) const {
+    if (previous) previous(view, set, voxel);
     if (!voxel || !g_profile) return;
     const uint32_t point[3] = {uint32_t(voxel->x0), uint32_t(voxel->y0), uint32_t(voxel->z0)};
     TW_UpdateMotionProfile(view, point);
-  };
-  g_hookJoined = true;
+  }
+};
+
+void joinCursorHook() {
+  auto& hook = TW_ViewHooks().updateCurvePanels;
+  if (hook.target<MotionProfileFeed>()) return;
+  hook = MotionProfileFeed{hook};
 }
 
 QString toQt(const CString& text) { return QString::fromWCharArray(text.GetString()); }

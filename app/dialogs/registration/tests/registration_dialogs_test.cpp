@@ -249,6 +249,22 @@ TEST(MotionProfilePanel, ThreeDLayersGiveNoProfileButTheViewIsKeptAndAnAmbiguous
   EXPECT_EQ(panel->Point()[0], 3u);
   TW_CloseDlgMotionProfile(panel);
   deleteLater();
+
+  // The hooks reset (as a closing shell leaves them): a panel opened afterwards is fed again,
+  // once per move, after what feeds the hook meanwhile.
+  int earlier = 0;
+  TW_ViewHooks().updateCurvePanels = [&earlier](CDrawView*, CDrawSet*, const RECT3D*) { ++earlier; };
+  panel = TW_OpenDlgMotionProfile(nullptr);
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(TW_OpenDlgMotionProfile(nullptr), nullptr);
+  const RECT3D other{2, 1, 1, 2, 1, 1};
+  TW_ViewHooks().updateCurvePanels(masked.view(), masked.doc->GetActiveSet(), &other);
+  EXPECT_EQ(earlier, 1);
+  EXPECT_EQ(panel->View(), masked.view());
+  EXPECT_EQ(panel->Point()[0], 2u);
+  TW_CloseDlgMotionProfile(panel);
+  deleteLater();
+  TW_ViewHooks().updateCurvePanels = nullptr;
 }
 
 // The geometry dialogs' buttons in the real window: the quarter turns and "Save " of the
