@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "AppOptions.h"
 #include "ParameterDialog.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "filters/Filters.h"
 #include "render/ProjectionGeometry.h"
+#include "registration/Transform.h"
+#include "registration/TransformFiles.h"
 
 VOLROTATEPARM g_RotateParms;
 VA_ROT g_RotateOrthoParms;
@@ -20,7 +23,6 @@ void TW_RotateAnglesFromProjection(const VA_VOLPROJ* projection, VOLROTATEPARM* 
 
 bool TW_DlgVolumeRotate(VA_VOLPROJ* projection, VOLROTATEPARM* record) {
   if (!record) return false;
-  (void)projection;  // the window's "Current projection to Native" button reads it
   TW_DIALOG d(L"Rotate Volume", L"CDlgVolumeRotate");
   d.Real(L"Scale [0.01, 100]", &record->scale);
   d.Real(L"X-angle (deg)", &record->angle[0]);
@@ -30,6 +32,11 @@ bool TW_DlgVolumeRotate(VA_VOLPROJ* projection, VOLROTATEPARM* record) {
   d.Flag(L"Preserve original FOV and resolution", &record->preserve);
   d.Flag(L"On", &record->gaussianDownscale);
   d.Integer(L"Binary threshold (0-99%)", &record->binaryThreshold, 0, 100);
+  if (projection)
+    d.Button(L"Current projection to Native", [projection](TW_DIALOG_VALUES& v) {
+      const wchar_t* angles[3] = {L"X-angle (deg)", L"Y-angle (deg)", L"Z-angle (deg)"};
+      for (int k = 0; k < 3; ++k) v.SetText(angles[k], TW_RoundTripText(projection->rotation[k]));
+    });
   return TW_RunDialog(d);
 }
 
@@ -61,20 +68,99 @@ bool TW_RotOrthoMatrixText(const VA_ROT* record, int direction, const DIM3D* dim
   return true;
 }
 
+bool TW_RotOrthoSave(const VA_ROT* record, int direction, const DIM3D* dims, const SPC* spacing, CString* path) {
+  if (path) *path = CString();
+  double m[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  DIM3D targetDims;
+  SPC targetSpc;
+  if (!path || !dims || !spacing ||
+      !VA_FitOrthoRotation_DstToSrcMatx(direction == 0, spacing, dims, record, &targetSpc, &targetDims, m))
+    return false;
+  const CString file = g_UserOpt.tempFolder + L"/RotOrtho.vtf";
+  if (!VTF_Save(file, VA_TRANSFORM_AFFINE, dims, spacing, &targetDims, &targetSpc, m)) return false;
+  *path = file;
+  PR_NotepadExeOpenFile(file);
+  return true;
+}
+
+namespace {
+
+const wchar_t* const kOrthoAxes[3] = {L"1st rotation axis", L"2nd rotation axis", L"3rd rotation axis"};
+const wchar_t* const kOrthoAngles[3] = {L"1st angle (deg)", L"2nd angle (deg)", L"3rd angle (deg)"};
+const wchar_t* const kOrthoRows[3] = {L"Row 1", L"Row 2", L"Row 3"};
+const wchar_t* const kOrthoDirection = L"Matrix direction";
+
+VA_ROT shownRotation(const TW_DIALOG_VALUES& v) {
+  VA_ROT r;
+  for (int k = 0; k < 3; ++k) {
+    r.axis[k] = v.Choice(kOrthoAxes[k]);
+    r.angle[k] = v.Number(kOrthoAngles[k]);
+  }
+  return r;
+}
+
+// The shown matrix after every change; a rotation that does not fit leaves the rows as they were.
+void showOrthoMatrix(TW_DIALOG_VALUES& v, const DIM3D* dims, const SPC* spacing) {
+  const VA_ROT r = shownRotation(v);
+  double m[12];
+  if (!dims || !spacing || !VA_FitOrthoRotation_DstToSrcMatx(v.Choice(kOrthoDirection) == 0, spacing, dims, &r, nullptr, nullptr, m))
+    return;
+  for (int row = 0; row < 3; ++row)
+    v.SetText(kOrthoRows[row], FmtStr(L"%lf  %lf  %lf  %lf", m[4 * row], m[4 * row + 1], m[4 * row + 2], m[4 * row + 3]));
+}
+
+}  // namespace
+
 bool TW_DlgVolRotOrtho(VA_ROT* record, const DIM3D* dims, const SPC* spacing) {
   if (!record) return false;
-  (void)dims;
-  (void)spacing;
-  // Angles are changed by the window's quarter-turn buttons; the headless form asks them as numbers.
+  // Angles change by the quarter-turn buttons; the headless form asks them as numbers. The matrix
+  // direction and the shown rows belong to the dialog alone (direction 0 at every opening).
+  int32_t direction = 0;
+  CString rows[3];
   TW_DIALOG d(L"Rotate Volume Orthogonally Around Volume Center", L"CDlgVolRotOrtho");
-  const wchar_t* axes[3] = {L"1st rotation axis", L"2nd rotation axis", L"3rd rotation axis"};
-  const wchar_t* angles[3] = {L"1st angle (deg)", L"2nd angle (deg)", L"3rd angle (deg)"};
   for (int k = 0; k < 3; ++k) {
-    d.Choice(axes[k], &record->axis[k], {L"None", L"X", L"Y", L"Z"});
-    d.Real(angles[k], &record->angle[k]);
+    d.Choice(kOrthoAxes[k], &record->axis[k], {L"None", L"X", L"Y", L"Z"});
+    d.Real(kOrthoAngles[k], &record->angle[k]);
   }
+  d.Choice(kOrthoDirection, &direction, {L"Source = M*Target", L"Target = M*Source"});
+  for (int k = 0; k < 3; ++k) d.Text(kOrthoRows[k], &rows[k]).EnabledWhen([](const TW_DIALOG_VALUES&) { return false; });
+  d.onInit = [dims, spacing](TW_DIALOG_VALUES& v) {
+    showOrthoMatrix(v, dims, spacing);
+    return true;
+  };
+  d.onChange = [dims, spacing](TW_DIALOG_VALUES& v, int field) {
+    for (int k = 0; k < 3; ++k)
+      if (field == v.IndexOf(kOrthoAxes[k])) v.SetText(kOrthoAngles[k], L"0");
+    showOrthoMatrix(v, dims, spacing);
+  };
+  const wchar_t* const steps[3][2] = {{L"1st -90<", L"1st >90"}, {L"2nd -90<", L"2nd >90"}, {L"3rd -90<", L"3rd >90"}};
+  for (int k = 0; k < 3; ++k)
+    for (int forward = 0; forward < 2; ++forward)
+      d.Button(steps[k][forward], [k, forward, dims, spacing](TW_DIALOG_VALUES& v) {
+        VA_ROT r = shownRotation(v);
+        TW_RotOrthoStep(&r, k, forward != 0);
+        v.SetText(kOrthoAngles[k], TW_RoundTripText(r.angle[k]));
+        showOrthoMatrix(v, dims, spacing);
+      });
+  d.Button(L"Reset", [dims, spacing](TW_DIALOG_VALUES& v) {
+    for (int k = 0; k < 3; ++k) {
+      v.SetState(kOrthoAxes[k], 0);
+      v.SetText(kOrthoAngles[k], L"0");
+    }
+    showOrthoMatrix(v, dims, spacing);
+  });
+  d.Button(L"Matrix to Clipboard", [dims, spacing](TW_DIALOG_VALUES& v) {
+    const VA_ROT r = shownRotation(v);
+    CString text;
+    if (TW_RotOrthoMatrixText(&r, v.Choice(kOrthoDirection), dims, spacing, &text)) PR_CopyStrToClipboard(text.GetString());
+  });
+  d.Button(L"Save ", [dims, spacing](TW_DIALOG_VALUES& v) {
+    const VA_ROT r = shownRotation(v);
+    CString path;
+    TW_RotOrthoSave(&r, v.Choice(kOrthoDirection), dims, spacing, &path);
+  });
   d.onCheck = [](const TW_DIALOG_VALUES& v) {
-    for (const wchar_t* label : {L"1st angle (deg)", L"2nd angle (deg)", L"3rd angle (deg)"}) {
+    for (const wchar_t* label : kOrthoAngles) {
       const double turns = v.Number(label) / 90.0;
       if (std::fabs(turns - std::round(turns)) > 1e-9) {
         twk::showNamedError(L"CDlgVolRotOrtho", L"Angles must be multiples of 90 degrees");
@@ -112,6 +198,13 @@ bool TW_DlgSlicePosOrient(bool silent, double position[3], double orientation[6]
   const wchar_t* labels[9] = {L"Position X", L"Position Y", L"Position Z", L"Row X", L"Row Y", L"Row Z",
                               L"Column X", L"Column Y", L"Column Z"};
   for (int k = 0; k < 9; ++k) d.Real(labels[k], &values[k]);
+  const bool stored = VA_IsValidOrientation(orientation);
+  d.Button(L"Align With Scanner", [labels, stored](TW_DIALOG_VALUES& v) {
+    double o[6];
+    for (int k = 0; k < 6; ++k) o[k] = v.Number(labels[3 + k]);
+    TW_AlignWithScanner(stored, o);
+    for (int k = 0; k < 6; ++k) v.SetText(labels[3 + k], TW_RoundTripText(o[k]));
+  });
   d.onCheck = [labels](const TW_DIALOG_VALUES& v) {
     double o[6];
     for (int k = 0; k < 6; ++k) o[k] = v.Number(labels[3 + k]);

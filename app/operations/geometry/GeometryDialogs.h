@@ -48,6 +48,10 @@ void TW_RotOrthoStep(VA_ROT* record, int index, bool forward);
 // three rows of "  %lf" values separated by "  ", each row ended by "\n". False (text empty) when
 // the rotation is not made of quarter turns.
 bool TW_RotOrthoMatrixText(const VA_ROT* record, int direction, const DIM3D* dims, const SPC* spacing, CString* text);
+// "Save ": the matrix of the same direction, with the rotated grid as the target grid, written as
+// an affine transform file <temporary work folder>/RotOrtho.vtf (over the previous one) and opened
+// in the text viewer. False (path empty) when the rotation does not fit or the file cannot be written.
+bool TW_RotOrthoSave(const VA_ROT* record, int direction, const DIM3D* dims, const SPC* spacing, CString* path);
 
 // The texture-gradient record of "Multiscale Texture Gradient with 4D Max", edited by the
 // "Multiscale Texture Gradient" dialog (TW_DlgMultiScaleTextureGrad, TextureEdgeDialog.h).

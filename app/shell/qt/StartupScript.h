@@ -29,6 +29,7 @@
 //   click [left|right] [ctrl] [shift] x,y      a click
 //   dblclick [left|right] [ctrl] [shift] x,y   a double click
 //   drag <left|right> [ctrl] x0,y0 x1,y1 <n>   press, n moves in equal steps, release
+//   move x,y                                   the pointer moves there (no button held)
 //   wheel [ctrl] <notches> x,y                 wheel notches (positive: forward)
 //   key <name> [ctrl]                          a key (Qt key names: F9, Escape, Backspace, Z, ...);
 //                                              a shortcut of a command runs that command
@@ -36,6 +37,8 @@
 //   expect-window <level> <width>              the window of the active set's operand layer
 //   expect-layer <row> <name>                  the Layers panel's row (from 0) shows the layer name
 //   expect-roi-voxels <n> | ><n>               the operand ROI holds n (more than n) voxels
+//   expect-label <name> <text>                 a visible window's label of this object name
+//                                              contains the text
 // Actions on modal dialogs (the script goes on while a dialog runs its own event loop):
 //   menu-start <Menu>/<Item>    triggers a menu command and goes on at once, so that the following
 //                               actions work in the dialogs it opens

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QToolBar>
 #include <QWheelEvent>
@@ -128,6 +129,29 @@ bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const 
           }
         },
         error);
+  }
+  if (verb == QLatin1String("move")) {
+    QPointF at;
+    if (!needView()) return false;
+    if (words.size() != 1 || !parsePoint(words[0], &at)) {
+      *error = QStringLiteral("move x,y");
+      return false;
+    }
+    return watched([&] { sendMouse(view, QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton, Qt::NoModifier); }, error);
+  }
+  if (verb == QLatin1String("expect-label")) {
+    const QString name = words.value(0), text = argument.section(QLatin1Char(' '), 1);
+    QString seen;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (!top->isVisible()) continue;
+      for (QLabel* label : top->findChildren<QLabel*>(name)) {
+        if (label->text().contains(text)) return true;
+        seen = label->text();
+      }
+    }
+    *error = seen.isNull() ? QStringLiteral("no visible label ") + name
+                           : QStringLiteral("the label %1 reads \"%2\"").arg(name, seen);
+    return false;
   }
   if (verb == QLatin1String("drag")) {
     Modifiers m;

@@ -289,6 +289,12 @@ bool run(const AfFineInput& in, typename TTransform::Pointer optimised, const st
       break;
     }
   }
+  // The metrics' recursive-Gaussian gradient filter needs four voxels along every axis: thin images
+  // (the single slices of the in-slice form) take their gradients point by point instead.
+  if (std::min({in.target->w, in.target->h, in.target->d}) < 4 || std::min({in.source->w, in.source->h, in.source->d}) < 4) {
+    metric->SetUseFixedImageGradientFilter(false);
+    metric->SetUseMovingImageGradientFilter(false);
+  }
   auto fixedMask = maskImage(*in.target, in.mask);
   if (fixedMask) {
     auto so = itk::ImageMaskSpatialObject<3>::New();

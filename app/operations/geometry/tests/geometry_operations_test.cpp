@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <utility>
 
 #include "AppOptions.h"
@@ -17,6 +18,9 @@
 #include "ScriptedUi.h"
 #include "VectorRois.h"
 #include "geometry/Geometry.h"
+#include "registration/Reslice.h"
+#include "registration/Transform.h"
+#include "registration/TransformFiles.h"
 #include "volops/VolumeOperations.h"
 
 using namespace twk::optest;
@@ -298,6 +302,64 @@ TEST_F(GeometryOperations, OrthogonalRotationButtonsAndClipboardText) {
   rot.angle[0] = 45;
   EXPECT_FALSE(TW_RotOrthoMatrixText(&rot, 0, &dims, &spc, &text));
   EXPECT_TRUE(text.IsEmpty());
+}
+
+TEST_F(GeometryOperations, OrthogonalRotationSavesATransformFileThatReslicesIntoTheRotatedVolume) {
+  // Quarter turns about z then x of an anisotropic grid; the file's kind, grids and matrix, and
+  // the file applied by the reslicer equal the exact orthogonal rotation voxel for voxel.
+  CVol* vol = makeVolume(FRM_INT, 16, DIM3D{5, 4, 3, 1}, [](int x, int y, int z, int) { return 100 * z + 10 * y + x; });
+  vol->spc = SPC{1.0, 2.0, 3.0};
+  std::unique_ptr<CVol> owned(vol);
+  VA_ROT rot;
+  rot.axis[0] = 3;
+  rot.angle[0] = 90;
+  rot.axis[1] = 1;
+  rot.angle[1] = -90;
+  CString path;
+  ASSERT_TRUE(TW_RotOrthoSave(&rot, 0, vol->Dim(), vol->Spc(), &path));
+  EXPECT_EQ(path, g_UserOpt.tempFolder + L"/RotOrtho.vtf");
+  ASSERT_EQ(ui_.shownFiles.size(), 1u);
+  EXPECT_EQ(ui_.shownFiles[0], path);
+  VA_VTFINFO info;
+  double* m = VTF_Load(path, &info, true);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(info.type, VA_TRANSFORM_AFFINE);
+  EXPECT_EQ(info.sourceDim.w, 5);
+  EXPECT_EQ(info.sourceSpc.y, 2.0);
+  ASSERT_TRUE(info.hasTarget);
+  double fitted[12];
+  SPC targetSpc;
+  DIM3D targetDims;
+  ASSERT_TRUE(VA_FitOrthoRotation_DstToSrcMatx(true, vol->Spc(), vol->Dim(), &rot, &targetSpc, &targetDims, fitted));
+  EXPECT_EQ(info.targetDim.w, targetDims.w);
+  EXPECT_EQ(info.targetDim.h, targetDims.h);
+  EXPECT_EQ(info.targetDim.d, targetDims.d);
+  EXPECT_EQ(info.targetSpc.x, targetSpc.x);
+  EXPECT_EQ(info.targetSpc.z, targetSpc.z);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(m[i], fitted[i]) << i;
+  EXPECT_EQ(m[15], 1.0);
+  std::unique_ptr<CVol> rotated(VA_VolOrthoRotate(vol, &rot, true, true));
+  ASSERT_TRUE(rotated);
+  FRAME* resliced = VA_ResliceAffine(m, vol->frame, &info.targetDim, 0, 0.0, true);
+  pf_free(&m);
+  ASSERT_TRUE(resliced);
+  EXPECT_TRUE(PR_FramesHaveIdenticalData(resliced, rotated->frame));
+  PR_FrameDelete(&resliced);
+
+  // A rotation off quarter turns saves nothing.
+  rot.angle[1] = 45;
+  EXPECT_FALSE(TW_RotOrthoSave(&rot, 0, vol->Dim(), vol->Spc(), &path));
+  EXPECT_TRUE(path.IsEmpty());
+  EXPECT_EQ(ui_.shownFiles.size(), 1u);
+
+  // The headless dialog shows the matrix rows of the rotation it opens with (direction 0).
+  rot.angle[1] = -90;
+  ui_.cancelValues();
+  EXPECT_FALSE(TW_DlgVolRotOrtho(&rot, vol->Dim(), vol->Spc()));
+  ASSERT_EQ(ui_.prompts.size(), 1u);
+  ASSERT_EQ(ui_.prompts[0].size(), 10u);
+  EXPECT_EQ(ui_.prompts[0][6].label, L"Matrix direction");
+  EXPECT_EQ(ui_.prompts[0][7].text, FmtStr(L"%lf  %lf  %lf  %lf", fitted[0], fitted[1], fitted[2], fitted[3]));
 }
 
 TEST_F(GeometryOperations, LandmarkFileBecomesNumberedVectorRois) {
