@@ -173,7 +173,6 @@ bool TW_DlgBicalZF(bool silent, CVol* volume, VA_BICALZF* record) {
 }
 
 bool TW_DlgNLMdenoise(bool silent, int variant, VA_NLMDENOISE* record, CVol* volume) {
-  (void)volume;
   if (!record) return false;
   TW_DIALOG d(L"Non-local Means Denoising", L"CDlgNLMdenoise");
   d.onInit = [variant](TW_DIALOG_VALUES&) {
@@ -190,6 +189,13 @@ bool TW_DlgNLMdenoise(bool silent, int variant, VA_NLMDENOISE* record, CVol* vol
       .EnabledWhen(radiiEnabled);
   d.Real(L"Noise sigma", &record->sigma, 1e-6, 1e6);
   d.Real(L"Noise coefficient", &record->coefficient);
+  // "Get noise": the operand's in-plane difference noise (the median over its time points) replaces
+  // the shown sigma; a failed estimate leaves it as it was.
+  d.Button(L"Get noise", [volume](TW_DIALOG_VALUES& v) {
+    double sigma = 0;
+    if (volume && volume->frame && VA_VolDiffNoise2D(volume->frame, -1, &sigma, true))
+      v.SetText(L"Noise sigma", TW_RoundTripText(sigma));
+  });
   return TW_RunDialog(silent, d);
 }
 

@@ -92,7 +92,8 @@ FRAME* VA_VolN4(const CVol* vol, const VA_N4PARAM* record, int t, const FRAME* m
 FRAME* VA_N3padded(const FRAME* frame, const RECT3D* box, const SPC* spc, int t, const VA_N3PARM* record, bool show);
 
 // BiCal of time point t: the log intensity of the foreground (above the air level x noise and
-// the low signal level) is fitted by least squares as a field of the basis up to the field degree
+// the low signal level) is fitted by robust least squares (Tukey-reweighted, so that a region the
+// edges left holding two tissues does not read the smaller one as field) as a field of the basis up to the field degree
 // (at most 8 in the fit) plus one offset per region, the regions being the connected parts
 // between the edges (or the lowest-gradient voxels); the field is capped, fades to 1 outside the
 // foreground over the background transition, and divides every time point. The result is the

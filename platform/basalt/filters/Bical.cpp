@@ -189,21 +189,47 @@ FRAME* VA_VolBicalZF(const VA_BICALZF* record, const FRAME* frame, const SPC* sp
     for (int k = 0; k < nt; ++k)
       r[k] = bx[size_t(terms3[size_t(k)][0])] * by[size_t(terms3[size_t(k)][1])] * bz[size_t(terms3[size_t(k)][2])];
   };
-  Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(unknowns, unknowns);
-  Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
+  // Robust least squares (iteratively reweighted, Tukey's biweight on the residuals): a region
+  // that edges did not split into its tissues holds two intensity levels, and the smaller part
+  // must not be read as field.
+  std::vector<double> weight(samples.size(), 1.0), logValue(samples.size());
+  for (size_t k = 0; k < samples.size(); ++k) logValue[k] = std::log(vol.v[size_t(samples[k])]);
+  Eigen::VectorXd solution;
   Eigen::VectorXd r(unknowns);
-  for (int64_t i : samples) {
-    r.setZero();
-    row(i, r);
-    r[nt + regionOf[size_t(i)]] = 1;
-    normal.selfadjointView<Eigen::Lower>().rankUpdate(r);
-    rhs += r * std::log(vol.v[size_t(i)]);
+  constexpr int rounds = 6;
+  for (int round = 0; round < rounds; ++round) {
+    Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(unknowns, unknowns);
+    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
+    for (size_t k = 0; k < samples.size(); ++k) {
+      if (weight[k] <= 0) continue;
+      r.setZero();
+      row(samples[k], r);
+      r[nt + regionOf[size_t(samples[k])]] = 1;
+      normal.selfadjointView<Eigen::Lower>().rankUpdate(r, weight[k]);
+      rhs += r * (weight[k] * logValue[k]);
+    }
+    normal = normal.selfadjointView<Eigen::Lower>();
+    const double ridge = std::max(record->regionSmoothEps, 1e-9) * normal.diagonal().mean() * 1e-3;
+    for (int k = 0; k < nt; ++k) normal(k, k) += ridge;
+    solution = normal.ldlt().solve(rhs);
+    if (!solution.allFinite()) return fail(L"The field could not be fitted");
+    if (round + 1 == rounds) break;
+    std::vector<double> residual(samples.size()), spread;
+    for (size_t k = 0; k < samples.size(); ++k) {
+      r.setZero();
+      row(samples[k], r);
+      r[nt + regionOf[size_t(samples[k])]] = 1;
+      residual[k] = logValue[k] - r.dot(solution);
+    }
+    spread = residual;
+    for (double& v : spread) v = std::abs(v);
+    std::nth_element(spread.begin(), spread.begin() + long(spread.size() / 2), spread.end());
+    const double scale = 4.685 * 1.4826 * std::max(spread[spread.size() / 2], 1e-6);
+    for (size_t k = 0; k < samples.size(); ++k) {
+      const double u = residual[k] / scale;
+      weight[k] = std::abs(u) < 1 ? (1 - u * u) * (1 - u * u) : 0.0;
+    }
   }
-  normal = normal.selfadjointView<Eigen::Lower>();
-  const double ridge = std::max(record->regionSmoothEps, 1e-9) * normal.diagonal().mean() * 1e-3;
-  for (int k = 0; k < nt; ++k) normal(k, k) += ridge;
-  const Eigen::VectorXd solution = normal.ldlt().solve(rhs);
-  if (!solution.allFinite()) return fail(L"The field could not be fitted");
   if (!progress.Step(70, 100)) return nullptr;
   // The field at every voxel, capped, centred on the fitted voxels, faded outside the foreground.
   std::vector<double> logField(static_cast<size_t>(n));

@@ -517,6 +517,26 @@ TEST_F(FilterDialogs, BiasFieldAndDenoisingDialogs) {
     EXPECT_EQ(ui.lastMessage(), L"CDlgNLMdenoise::OnInitDialog : Invalid dialog variant");
   }
   {
+    SCOPED_TRACE("NLM: Get noise shows the operand's difference noise; a failed estimate keeps the sigma");
+    std::unique_ptr<CVol> noisy(noisyVolume());
+    double expected = 0;
+    ASSERT_TRUE(VA_VolDiffNoise2D(noisy->frame, -1, &expected, false));
+    EXPECT_GT(expected, 4.0);
+    EXPECT_LT(expected, 25.0);
+    VA_NLMDENOISE record{0, 1, 2, 1.0, 1.0};
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.press(L"Get noise").ok();
+    EXPECT_TRUE(TW_DlgNLMdenoise(false, 0, &record, noisy.get()));
+    EXPECT_EQ(record.sigma, expected);
+    std::unique_ptr<CVol> flat(makeVolume(FRM_REAL, 64, DIM3D{16, 16, 4, 1}, [](int, int, int, int) { return 7.0; }));
+    ui.clear();
+    script.press(L"Get noise").ok();
+    EXPECT_TRUE(TW_DlgNLMdenoise(false, 0, &record, flat.get()));
+    EXPECT_EQ(record.sigma, expected);
+    EXPECT_FALSE(ui.messages.empty());
+  }
+  {
     SCOPED_TRACE("BiCal: the background transition loses its fraction");
     VA_BICALZF record;
     record.backgroundTransition = 12.75;
