@@ -538,6 +538,75 @@ print(psnr(clean, noisy, data_range=100), psnr(clean, den, data_range=100))
   EXPECT_GE(psnr(den.get()), skimagePsnr - 0.3) << "skimage " << skimagePsnr;
 }
 
+// Non-local means equals the direct sum over every offset and patch voxel (mirrored borders, a
+// void left out and kept void) on a volume that spans several of the work's tiles, in 3D and 2D.
+TEST_F(Filters, NonLocalMeansEqualsTheDirectSum) {
+  auto reflect = [](int i, int n) {  // d c b a | a b c d | d c b a
+    while (i < 0 || i >= n) i = i < 0 ? -i - 1 : 2 * n - i - 1;
+    return i;
+  };
+  const int w = 20, h = 40, d = 20;
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0, 8);
+  FrameGuard f(PR_FrameCreate(FRM_REAL, 64, DIM3D{w, h, d, 1}, true));
+  for (int z = 0; z < d; ++z)
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) twk::setVoxelValue(f.get(), x, y, z, 0, (x + y > 25 ? 100 : 40) + noise(rng));
+  twk::setVoxelValue(f.get(), 7, 33, 17, 0, VOID_VALUE);
+  const std::vector<double> v = values(f.get());
+  double fill = 0;
+  for (double a : v)
+    if (a != VOID_VALUE) fill += a;
+  fill /= double(v.size() - 1);
+  auto at = [&](int x, int y, int z) {
+    const double a = v[size_t((int64_t(reflect(z, d)) * h + reflect(y, h)) * w +
+                              reflect(x, w))];
+    return a == VOID_VALUE ? fill : a;
+  };
+  auto valid = [&](int x, int y, int z) {
+    return v[size_t((int64_t(reflect(z, d)) * h + reflect(y, h)) * w +
+                    reflect(x, w))] != VOID_VALUE;
+  };
+  for (uint8_t use3D : {uint8_t(1), uint8_t(0)}) {
+    SCOPED_TRACE(int(use3D));
+    const VA_NLMDENOISE record{use3D, 1, 2, 6.0, 1.5};
+    FrameGuard result(VA_VolDenoiseNLM(&record, f.get(), nullptr, 0, false));
+    ASSERT_TRUE(result.get());
+    const std::vector<double> got = values(result.get());
+    const int pz = use3D ? 1 : 0, sz = use3D ? 2 : 0;
+    const double hh = 1.5 * 6.0, patchVolume = 9.0 * (2 * pz + 1);
+    double worst = 0;
+    for (int z = 0; z < d; ++z)
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const size_t i = size_t((int64_t(z) * h + y) * w + x);
+          if (v[i] == VOID_VALUE) {
+            EXPECT_EQ(got[i], VOID_VALUE);
+            continue;
+          }
+          double sw = 0, sv = 0;
+          for (int oz = -sz; oz <= sz; ++oz)
+            for (int oy = -2; oy <= 2; ++oy)
+              for (int ox = -2; ox <= 2; ++ox) {
+                if (!valid(x + ox, y + oy, z + oz)) continue;
+                double dist = 0;
+                for (int uz = -pz; uz <= pz; ++uz)
+                  for (int uy = -1; uy <= 1; ++uy)
+                    for (int ux = -1; ux <= 1; ++ux) {
+                      const double t = at(x + ux, y + uy, z + uz) - at(x + ox + ux, y + oy + uy, z + oz + uz);
+                      dist += t * t;
+                    }
+                const double e = std::max(dist / patchVolume - 2 * 36.0, 0.0) / (hh * hh);
+                if (e > 5.0) continue;
+                sw += std::exp(-e);
+                sv += std::exp(-e) * at(x + ox, y + oy, z + oz);
+              }
+          worst = std::max(worst, std::abs(got[i] - sv / sw));
+        }
+    EXPECT_LT(worst, 1e-9);
+  }
+}
+
 // NLM-D: one weight set from the patches of all time points beats denoising each on its own.
 TEST_F(Filters, NonLocalMeans4DBeatsFrameWise) {
   std::mt19937 rng(8);
