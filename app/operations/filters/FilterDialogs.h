@@ -43,6 +43,18 @@ extern VA_BICALZF g_BicalParms;
 extern VA_BICALZF g_BicalBreastFgtParms;
 bool TW_DlgBicalZF(bool silent, CVol* volume, VA_BICALZF* record);
 
+// "N4 Explorer" on g_N4ExplrParms: the sweep's ranges and grids; "N4 Parameters" edits the
+// dialog's copy of the embedded N4 record, kept only when the explorer ends with OK. Min and max
+// are stored as entered. True on OK.
+extern VA_N4EXPLR g_N4ExplrParms;
+bool TW_DlgN4Explr();
+
+// "BiCal Explorer Parameters" on a BiCal explorer record: the smooth-power and degree pairs are
+// put in order when the dialog opens (the edge radii are not); "BiCal parameters" edits the
+// dialog's copy of the embedded BiCal record (without operand). True on OK.
+extern VA_BICALEXPLR g_BicalExplrParms;
+bool TW_DlgBicalExplorer(VA_BICALEXPLR* record);
+
 // "Non-local Means Denoising" in its variant: 0 NLM, 1 TSM (patch and search radius greyed and
 // unlabelled), 2 STSM (the search radius field holds the temporal group size); any other variant
 // is refused ("CDlgNLMdenoise::OnInitDialog : Invalid dialog variant"). The records of the NLM,
