@@ -214,7 +214,9 @@ bool nonLocalMeans(const Padded& p, int patch, int search, bool use3D, double si
       double* weightPlane = sc.plane.data();
       for (size_t c = 0; c < planeSize; ++c) {
         const double distance = std::max(weightPlane[c] * invPatch - noiseTerm, 0.0) * invH2;
-        weightPlane[c] = distance > 5.0 ? 0.0 : expOfMinus(std::min(distance, 5.0));
+        // Beyond 5 the weight is dropped (a select, so that the loop stays straight-line).
+        const double e = expOfMinus(std::min(distance, 5.0));
+        weightPlane[c] = distance > 5.0 ? 0.0 : e;
       }
       // Forward: the tile's voxel i takes its partner i + o.
       if (zi >= tile.z0)
