@@ -146,6 +146,18 @@ bool nonLocalMeans(const Padded& p, int patch, int search, bool use3D, double si
   for (int z0 = 0; z0 < d; z0 += tileZ)
     for (int y0 = 0; y0 < hh; y0 += tileY) tiles.push_back({z0, std::min(d, z0 + tileZ), y0, std::min(hh, y0 + tileY)});
   tbb::enumerable_thread_specific<Scratch> scratches;
+  // One row of output voxels from o (its first index in the output) takes the weights wr[0..w) of
+  // the partners from q0 (their first padded index); void partners count nothing.
+  auto accumulateRow = [&](const double* wr, int64_t q0, int64_t o) {
+    const double* use = &p.use[size_t(q0)];
+    double* wsum = &weights[size_t(o)];
+    for (int x = 0; x < w; ++x) wsum[x] += wr[x] * use[x];
+    for (size_t k = 0; k < numT; ++k) {
+      const double* v = &p.values[k][size_t(q0)];
+      double* vsum = &sums[k][size_t(o)];
+      for (int x = 0; x < w; ++x) vsum[x] += wr[x] * use[x] * v[x];
+    }
+  };
 
   auto pass = [&](const Tile& tile, int ox, int oy, int oz, Scratch& sc) {
     const int64_t shift = (int64_t(oz) * p.ph + oy) * p.pw + ox;
@@ -224,14 +236,7 @@ bool nonLocalMeans(const Padded& p, int patch, int search, bool use3D, double si
           const double* wr = &sc.plane[size_t(y - ylo) * rw + size_t(-xlo)];
           const int64_t q0 = p.index(0, y, zi) + shift;
           const int64_t i0 = outIndex(0, y, zi);
-          const double* use = &p.use[size_t(q0)];
-          double* wsum = &weights[size_t(i0)];
-          for (int x = 0; x < w; ++x) wsum[x] += wr[x] * use[x];
-          for (size_t k = 0; k < numT; ++k) {
-            const double* v = &p.values[k][size_t(q0)];
-            double* vsum = &sums[k][size_t(i0)];
-            for (int x = 0; x < w; ++x) vsum[x] += wr[x] * use[x] * v[x];
-          }
+          accumulateRow(wr, q0, i0);
         }
       // Backward: the tile's voxel j = i + o takes i, with the weight found at i.
       const int zj = zi + oz;
@@ -241,15 +246,7 @@ bool nonLocalMeans(const Padded& p, int patch, int search, bool use3D, double si
           const double* wr = &sc.plane[size_t(y - ylo) * rw + size_t(-xlo)];
           const int64_t q0 = p.index(0, y, zi) - ox;
           const int64_t j0 = outIndex(0, yj, zj);
-          const double* wx = wr - ox;
-          const double* use = &p.use[size_t(q0)];
-          double* wsum = &weights[size_t(j0)];
-          for (int xj = 0; xj < w; ++xj) wsum[xj] += wx[xj] * use[xj];
-          for (size_t k = 0; k < numT; ++k) {
-            const double* v = &p.values[k][size_t(q0)];
-            double* vsum = &sums[k][size_t(j0)];
-            for (int xj = 0; xj < w; ++xj) vsum[xj] += wx[xj] * use[xj] * v[xj];
-          }
+          accumulateRow(wr - ox, q0, j0);
         }
     }
   };
