@@ -9,6 +9,7 @@
 #include "PackedText.h"
 #include "ParameterDialog.h"
 #include "RoiStat3D.h"
+#include "TextureEdgeDialog.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
 #include "paths/ValueText.h"
@@ -83,25 +84,19 @@ bool TW_DlgIntervolConstrSmooth(const CString& edgeName, const CString& smoothed
   const double level = std::floor(noise / 0.1 + 0.5) * 0.1;
   CString edgeText = edgeName, smoothedText = smoothedName, noiseText;
   noiseText.Format(L"%8.2lf", level);
-  int32_t reset = 0;
   auto never = [](const TW_DIALOG_VALUES&) { return false; };
   TW_DIALOG d(L"Edge Constrained Smooth", L"CDlgIntervolConstrSmooth");
   d.Text(L"Edge volume:", &edgeText).EnabledWhen(never);
   d.Text(L"Smoothed volume:", &smoothedText).EnabledWhen(never);
   d.Text(L"Edge Noise level =", &noiseText).EnabledWhen(never);
-  d.Choice(L"Distance metric", &r.edge.distanceMetric, {L"Signal Difference", L"Earth Mover Distance"});
-  d.Choice(L"Voxel weights", &r.edge.voxelWeights, {L"Constant", L"Gaussian", L"Rayleigh", L"Radial"});
-  d.Real(L"Low radius (vox)", &r.edge.lowRadius, 1, 20);
-  d.Real(L"High radius (vox)", &r.edge.highRadius, 1, 20);
-  d.Real(L"Edge signal threshold", &r.edge.edgeThreshold, 0, 65535);
-  d.Flag(L"Default edge settings", &reset);
   d.Choice(L"Regional smooth filter", &r.filter, {L"Average", L"Median", L"Gaussian"});
   d.Integer(L"Regional smooth radius (vox)", &r.regionalRadius, 1, 100);
   d.Integer(L"Final smooth radius (vox)", &r.finalRadius, -1, 100);
-  if (!TW_RunDialog(d)) return false;
-  if (r.edge.lowRadius > r.edge.highRadius) std::swap(r.edge.lowRadius, r.edge.highRadius);
-  if (reset) r.edge = VA_URALEDGE{0, 0, 3.0, 3.0, 2.0 * level};
-  return true;
+  // Both buttons change the record's edge settings at once: the change stays when the dialog is
+  // then cancelled.
+  d.Button(L"Edge Settings", [&r](TW_DIALOG_VALUES&) { TW_DlgTextureEdge(&r.edge); });
+  d.Button(L"Default", [&r, level](TW_DIALOG_VALUES&) { r.edge = VA_URALEDGE{0, 0, 3.0, 3.0, 2.0 * level}; });
+  return TW_RunDialog(d);
 }
 
 bool TW_DlgAntsN4(VA_N4PARAM* record) {

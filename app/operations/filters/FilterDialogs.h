@@ -20,9 +20,9 @@ extern VA_VOLSMOOTH g_VolSmoothParms2;
 bool TW_DlgVolSmooth(VA_VOLSMOOTH* record, bool maskAvailable);
 
 // "Edge Constrained Smooth" on g_IvcsParms, shown with the two volumes' names and the edge noise
-// level rounded to one decimal. The edge detector's settings are edited in the same window;
-// "Default edge settings" resets them on OK to metric and weights 0, radii 3.0 and an edge
-// threshold of twice the rounded noise level. True on OK.
+// level rounded to one decimal. "Edge Settings" edits the record's edge detector settings in the
+// "3D Edge Detector" dialog; "Default" resets them to metric and weights 0, radii 3.0 and an edge
+// threshold of twice the rounded noise level; either change stays on Cancel. True on OK.
 extern VA_IVCS g_IvcsParms;
 bool TW_DlgIntervolConstrSmooth(const CString& edgeName, const CString& smoothedName, double noise);
 

@@ -146,8 +146,10 @@ TEST_F(FilterCommands, SmoothShapeAddsARedRoi) {
 TEST_F(FilterCommands, EdgeConstrainedSmoothingKeepsTheLayerActive) {
   CDrawDoc* doc = docs.open({twk::testkit::makeLayer(noisyVolume(1))});
   CDrawSet* set = doc->GetActiveSet();
-  // Edge noise shown; metric, weights, radii, threshold, default flag, filter, radii.
-  ui.answerValues({0, 0, 2, 2, 40, 0, 0, 3, 1});
+  // Edge noise shown; filter and radii asked (the edge settings are the record's).
+  g_IvcsParms = VA_IVCS{};
+  g_IvcsParms.edge.edgeThreshold = 40;
+  ui.answerValues({0, 3, 1});
   run("Volume", "Volume Edge-constrained Smooth", doc);
   ASSERT_EQ(set->NumLayers(), 2);
   EXPECT_EQ(set->GetActive(), 0);
@@ -481,12 +483,28 @@ TEST_F(FilterDialogs, ConstrainedSmoothDialog) {
     EXPECT_EQ(std::memcmp(&before, &g_IvcsParms, sizeof before), 0);
   }
   {
+    SCOPED_TRACE("Default resets the edge settings at once; Cancel keeps them");
     twk::DialogScript script;
     twk::ScopedDialogScript scripted(script);
-    script.set(L"Final smooth radius (vox)", L"-1").check(L"Default edge settings", true).ok();
+    g_IvcsParms.edge = VA_URALEDGE{1, 2, 5.0, 8.0, 99.0};
+    script.press(L"Default").set(L"Final smooth radius (vox)", L"-1").cancel();
+    EXPECT_FALSE(TW_DlgIntervolConstrSmooth(L"a", L"b", 4.26));
+    EXPECT_EQ(g_IvcsParms.finalRadius, before.finalRadius);
+    EXPECT_EQ(g_IvcsParms.edge.distanceMetric, 0);
+    EXPECT_EQ(g_IvcsParms.edge.lowRadius, 3.0);
+    EXPECT_NEAR(g_IvcsParms.edge.edgeThreshold, 8.6, 1e-12);  // twice the noise rounded to 4.3
+  }
+  {
+    SCOPED_TRACE("Edge Settings edits the record's edge settings (kept on Cancel); OK stores the radii");
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.press(L"Edge Settings").set(L"Edge signal threshold", L"25").ok().cancel();
+    EXPECT_FALSE(TW_DlgIntervolConstrSmooth(L"a", L"b", 4.26));
+    EXPECT_EQ(g_IvcsParms.edge.edgeThreshold, 25.0);
+    script.set(L"Final smooth radius (vox)", L"-1").ok();
     EXPECT_TRUE(TW_DlgIntervolConstrSmooth(L"a", L"b", 4.26));
     EXPECT_EQ(g_IvcsParms.finalRadius, -1);
-    EXPECT_NEAR(g_IvcsParms.edge.edgeThreshold, 8.6, 1e-12);  // twice the noise rounded to 4.3
+    EXPECT_EQ(g_IvcsParms.edge.edgeThreshold, 25.0);
   }
 }
 
