@@ -98,3 +98,22 @@ bool TW_DlgMultiScaleTextureGrad(VA_URALGRAD* record) {
   record->highRadius = high;
   return true;
 }
+
+bool TW_DlgTextrGradSS(VA_URALGRAD* record) {
+  if (!record) return false;
+  int32_t metric = record->metric, weights = record->weights, magnitude = record->magnitude;
+  double normalization = record->normalization, radius = record->lowRadius;
+  TW_DIALOG d(L"Single Scale Texture Gradient", L"CDlgTextrGradSS");
+  d.Choice(L"Distance metric", &metric, kMetrics);
+  d.Choice(L"Voxel weights", &weights, kWeights);
+  d.Choice(L"Magnitude measure", &magnitude, {L"Linear", L"Logarithm", L"Normalized"});
+  d.Real(L"Normalization coefficient", &normalization, 0, 10000);
+  d.Real(L"Radius (mm)", &radius, 0, 1000);
+  if (!TW_RunDialog(d)) return false;
+  record->metric = metric;
+  record->weights = weights;
+  record->magnitude = magnitude;
+  record->normalization = normalization;
+  record->lowRadius = record->highRadius = radius;
+  return true;
+}

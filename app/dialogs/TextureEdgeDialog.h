@@ -16,3 +16,8 @@ bool TW_DlgTextureEdge(VA_URALEDGE* record);
 // measure, normalisation coefficient and the two radii, chosen as in the edge dialog. Modal; true on
 // OK.
 bool TW_DlgMultiScaleTextureGrad(VA_URALGRAD* record);
+
+// "Single Scale Texture Gradient" (CDlgTextrGradSS): metric, voxel weights, magnitude measure,
+// normalisation coefficient and one radius (mm, 0 to 1000), which starts at the record's low
+// radius and is written to both radii on OK. Modal; true on OK.
+bool TW_DlgTextrGradSS(VA_URALGRAD* record);

@@ -9,6 +9,7 @@
 #include "PackedText.h"
 #include "ParameterDialog.h"
 #include "RoiStat3D.h"
+#include "TextureEdgeDialog.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
 #include "paths/ValueText.h"
@@ -26,6 +27,8 @@ VA_N3PARM g_N3Parms = [] {
 }();
 VA_NLMDENOISE g_NlmParms;
 VA_BICALZF g_BicalParms;
+VA_N4EXPLR g_N4ExplrParms;
+VA_BICALEXPLR g_BicalExplrParms;
 VA_BICALZF g_BicalBreastFgtParms = [] {
   VA_BICALZF r;
   r.outputReal = 1;
@@ -46,6 +49,9 @@ void TW_InitFilterDefaults() {
   VA_N3setBasicParms(&g_N3Parms, 2.0);
   g_NlmParms = VA_NLMDENOISE{};
   g_BicalParms = g_BicalBreastFgtParms = VA_BICALZF{};
+  g_N4ExplrParms = VA_N4EXPLR{};
+  g_BicalExplrParms = VA_BICALEXPLR{};
+  g_BicalExplrParms.bical = g_BicalParms;
   g_BicalBreastFgtParms.outputReal = 1;
   TW_InitBicalBatchDefaults();
   g_TsmParms = g_SharedTsmParms = VA_NLMDENOISE{0, 0, 0, 1.0, 1.0};
@@ -78,25 +84,19 @@ bool TW_DlgIntervolConstrSmooth(const CString& edgeName, const CString& smoothed
   const double level = std::floor(noise / 0.1 + 0.5) * 0.1;
   CString edgeText = edgeName, smoothedText = smoothedName, noiseText;
   noiseText.Format(L"%8.2lf", level);
-  int32_t reset = 0;
   auto never = [](const TW_DIALOG_VALUES&) { return false; };
   TW_DIALOG d(L"Edge Constrained Smooth", L"CDlgIntervolConstrSmooth");
   d.Text(L"Edge volume:", &edgeText).EnabledWhen(never);
   d.Text(L"Smoothed volume:", &smoothedText).EnabledWhen(never);
   d.Text(L"Edge Noise level =", &noiseText).EnabledWhen(never);
-  d.Choice(L"Distance metric", &r.edge.distanceMetric, {L"Signal Difference", L"Earth Mover Distance"});
-  d.Choice(L"Voxel weights", &r.edge.voxelWeights, {L"Constant", L"Gaussian", L"Rayleigh", L"Radial"});
-  d.Real(L"Low radius (vox)", &r.edge.lowRadius, 1, 20);
-  d.Real(L"High radius (vox)", &r.edge.highRadius, 1, 20);
-  d.Real(L"Edge signal threshold", &r.edge.edgeThreshold, 0, 65535);
-  d.Flag(L"Default edge settings", &reset);
   d.Choice(L"Regional smooth filter", &r.filter, {L"Average", L"Median", L"Gaussian"});
   d.Integer(L"Regional smooth radius (vox)", &r.regionalRadius, 1, 100);
   d.Integer(L"Final smooth radius (vox)", &r.finalRadius, -1, 100);
-  if (!TW_RunDialog(d)) return false;
-  if (r.edge.lowRadius > r.edge.highRadius) std::swap(r.edge.lowRadius, r.edge.highRadius);
-  if (reset) r.edge = VA_URALEDGE{0, 0, 3.0, 3.0, 2.0 * level};
-  return true;
+  // Both buttons change the record's edge settings at once: the change stays when the dialog is
+  // then cancelled.
+  d.Button(L"Edge Settings", [&r](TW_DIALOG_VALUES&) { TW_DlgTextureEdge(&r.edge); });
+  d.Button(L"Default", [&r, level](TW_DIALOG_VALUES&) { r.edge = VA_URALEDGE{0, 0, 3.0, 3.0, 2.0 * level}; });
+  return TW_RunDialog(d);
 }
 
 bool TW_DlgAntsN4(VA_N4PARAM* record) {
@@ -172,8 +172,60 @@ bool TW_DlgBicalZF(bool silent, CVol* volume, VA_BICALZF* record) {
   return true;
 }
 
+bool TW_DlgN4Explr() {
+  // The record is byte-packed: the dialog edits aligned copies and writes them back on OK.
+  VA_N4PARAM n4 = g_N4ExplrParms.n4;
+  double minSpline = g_N4ExplrParms.minSplineDistance, maxSpline = g_N4ExplrParms.maxSplineDistance;
+  double minFwhm = g_N4ExplrParms.minFwhm, maxFwhm = g_N4ExplrParms.maxFwhm;
+  double minNoise = g_N4ExplrParms.minNoise, maxNoise = g_N4ExplrParms.maxNoise;
+  int32_t splineGrid = g_N4ExplrParms.splineDistanceGrid, fwhmGrid = g_N4ExplrParms.fwhmGrid,
+          noiseGrid = g_N4ExplrParms.noiseGrid;
+  TW_DIALOG d(L"N4 Explorer", L"CDlgN4Explr");
+  d.Real(L"Min spline distance (mm)", &minSpline, 1, 1000);
+  d.Real(L"Max spline distance (mm)", &maxSpline, 1, 1000);
+  d.Integer(L"Spline distance grid", &splineGrid, 1, 100);
+  d.Real(L"Min FWHM", &minFwhm, 1e-4, 1);
+  d.Real(L"Max FWHM", &maxFwhm, 1e-4, 1);
+  d.Integer(L"FWHM grid", &fwhmGrid, 1, 100);
+  d.Real(L"Min noise", &minNoise, 1e-4, 1);
+  d.Real(L"Max noise", &maxNoise, 0.001, 1);
+  d.Integer(L"Noise grid", &noiseGrid, 1, 100);
+  d.Button(L"N4 Parameters", [&n4](TW_DIALOG_VALUES&) { TW_DlgAntsN4(&n4); });
+  if (!TW_RunDialog(d)) return false;
+  g_N4ExplrParms.n4 = n4;
+  g_N4ExplrParms.minSplineDistance = minSpline, g_N4ExplrParms.maxSplineDistance = maxSpline;
+  g_N4ExplrParms.splineDistanceGrid = splineGrid;
+  g_N4ExplrParms.minFwhm = minFwhm, g_N4ExplrParms.maxFwhm = maxFwhm, g_N4ExplrParms.fwhmGrid = fwhmGrid;
+  g_N4ExplrParms.minNoise = minNoise, g_N4ExplrParms.maxNoise = maxNoise, g_N4ExplrParms.noiseGrid = noiseGrid;
+  return true;
+}
+
+bool TW_DlgBicalExplorer(VA_BICALEXPLR* record) {
+  if (!record) return false;
+  VA_BICALZF bical = record->bical;
+  double minRadius = record->minEdgeRadius, maxRadius = record->maxEdgeRadius;
+  int32_t minPower = std::min(record->minSmoothPower, record->maxSmoothPower),
+          maxPower = std::max(record->minSmoothPower, record->maxSmoothPower), powerGrid = record->smoothPowerGrid;
+  int32_t minDegree = std::min(record->minDegree, record->maxDegree),
+          maxDegree = std::max(record->minDegree, record->maxDegree);
+  TW_DIALOG d(L"BiCal Explorer Parameters", L"CDlgBicalExplorer");
+  d.Real(L"Min edge radius", &minRadius, 1, 20);
+  d.Real(L"Max edge radius", &maxRadius, 1, 20);
+  d.Integer(L"Min smooth power [0,200]", &minPower, 0, 1000);
+  d.Integer(L"Max smooth power [0,200]", &maxPower, 0, 1000);
+  d.Integer(L"Smooth power grid", &powerGrid, 1, 1000);
+  d.Integer(L"Min polynomial degree [0,22]", &minDegree, 0, 100);
+  d.Integer(L"Max polynomial degree [0,22]", &maxDegree, 0, 100);
+  d.Button(L"BiCal parameters", [&bical](TW_DIALOG_VALUES&) { TW_DlgBicalZF(false, nullptr, &bical); });
+  if (!TW_RunDialog(d)) return false;
+  record->bical = bical;
+  record->minEdgeRadius = minRadius, record->maxEdgeRadius = maxRadius;
+  record->minSmoothPower = minPower, record->maxSmoothPower = maxPower, record->smoothPowerGrid = powerGrid;
+  record->minDegree = minDegree, record->maxDegree = maxDegree;
+  return true;
+}
+
 bool TW_DlgNLMdenoise(bool silent, int variant, VA_NLMDENOISE* record, CVol* volume) {
-  (void)volume;
   if (!record) return false;
   TW_DIALOG d(L"Non-local Means Denoising", L"CDlgNLMdenoise");
   d.onInit = [variant](TW_DIALOG_VALUES&) {
@@ -190,6 +242,13 @@ bool TW_DlgNLMdenoise(bool silent, int variant, VA_NLMDENOISE* record, CVol* vol
       .EnabledWhen(radiiEnabled);
   d.Real(L"Noise sigma", &record->sigma, 1e-6, 1e6);
   d.Real(L"Noise coefficient", &record->coefficient);
+  // "Get noise": the operand's in-plane difference noise (the median over its time points) replaces
+  // the shown sigma; a failed estimate leaves it as it was.
+  d.Button(L"Get noise", [volume](TW_DIALOG_VALUES& v) {
+    double sigma = 0;
+    if (volume && volume->frame && VA_VolDiffNoise2D(volume->frame, -1, &sigma, true))
+      v.SetText(L"Noise sigma", TW_RoundTripText(sigma));
+  });
   return TW_RunDialog(silent, d);
 }
 

@@ -20,9 +20,9 @@ extern VA_VOLSMOOTH g_VolSmoothParms2;
 bool TW_DlgVolSmooth(VA_VOLSMOOTH* record, bool maskAvailable);
 
 // "Edge Constrained Smooth" on g_IvcsParms, shown with the two volumes' names and the edge noise
-// level rounded to one decimal. The edge detector's settings are edited in the same window;
-// "Default edge settings" resets them on OK to metric and weights 0, radii 3.0 and an edge
-// threshold of twice the rounded noise level. True on OK.
+// level rounded to one decimal. "Edge Settings" edits the record's edge detector settings in the
+// "3D Edge Detector" dialog; "Default" resets them to metric and weights 0, radii 3.0 and an edge
+// threshold of twice the rounded noise level; either change stays on Cancel. True on OK.
 extern VA_IVCS g_IvcsParms;
 bool TW_DlgIntervolConstrSmooth(const CString& edgeName, const CString& smoothedName, double noise);
 
@@ -42,6 +42,18 @@ bool TW_DlgN3(VA_N3PARM* record);
 extern VA_BICALZF g_BicalParms;
 extern VA_BICALZF g_BicalBreastFgtParms;
 bool TW_DlgBicalZF(bool silent, CVol* volume, VA_BICALZF* record);
+
+// "N4 Explorer" on g_N4ExplrParms: the sweep's ranges and grids; "N4 Parameters" edits the
+// dialog's copy of the embedded N4 record, kept only when the explorer ends with OK. Min and max
+// are stored as entered. True on OK.
+extern VA_N4EXPLR g_N4ExplrParms;
+bool TW_DlgN4Explr();
+
+// "BiCal Explorer Parameters" on a BiCal explorer record: the smooth-power and degree pairs are
+// put in order when the dialog opens (the edge radii are not); "BiCal parameters" edits the
+// dialog's copy of the embedded BiCal record (without operand). True on OK.
+extern VA_BICALEXPLR g_BicalExplrParms;
+bool TW_DlgBicalExplorer(VA_BICALEXPLR* record);
 
 // "Non-local Means Denoising" in its variant: 0 NLM, 1 TSM (patch and search radius greyed and
 // unlabelled), 2 STSM (the search radius field holds the temporal group size); any other variant

@@ -61,6 +61,32 @@ struct VA_BICALZF {
 #pragma pack(pop)
 static_assert(sizeof(VA_BICALZF) == 93, "VA_BICALZF is 93 bytes");
 
+#pragma pack(push, 1)
+// "N4 Explorer": the ranges of an N4 parameter sweep (97 bytes). The embedded N4 record holds the
+// sweep's other settings.
+struct VA_N4EXPLR {
+  VA_N4PARAM n4{0.0, 50, 0.0, 0.0, 0.0, 0};
+  double minSplineDistance = 100.0, maxSplineDistance = 100.0;  // mm
+  int32_t splineDistanceGrid = 1;
+  double minFwhm = 0.1, maxFwhm = 0.15;
+  int32_t fwhmGrid = 3;
+  double minNoise = 0.01, maxNoise = 0.01;
+  int32_t noiseGrid = 1;
+};
+#pragma pack(pop)
+static_assert(sizeof(VA_N4EXPLR) == 97, "VA_N4EXPLR is 97 bytes");
+
+#pragma pack(push, 1)
+// "BiCal Explorer Parameters": the ranges of a BiCal parameter sweep (129 bytes).
+struct VA_BICALEXPLR {
+  VA_BICALZF bical;
+  double minEdgeRadius = 3.0, maxEdgeRadius = 3.0;
+  int32_t minSmoothPower = 0, maxSmoothPower = 100, smoothPowerGrid = 10;
+  int32_t minDegree = 5, maxDegree = 12;
+};
+#pragma pack(pop)
+static_assert(sizeof(VA_BICALEXPLR) == 129, "VA_BICALEXPLR is 129 bytes");
+
 // The highest field degree for a volume: its largest extent (mm) over the field precision,
 // at most 22.
 int VA_BicalFieldDegree(const DIM3D* dims, const SPC* spc, double precision);
@@ -92,7 +118,8 @@ FRAME* VA_VolN4(const CVol* vol, const VA_N4PARAM* record, int t, const FRAME* m
 FRAME* VA_N3padded(const FRAME* frame, const RECT3D* box, const SPC* spc, int t, const VA_N3PARM* record, bool show);
 
 // BiCal of time point t: the log intensity of the foreground (above the air level x noise and
-// the low signal level) is fitted by least squares as a field of the basis up to the field degree
+// the low signal level) is fitted by robust least squares (Tukey-reweighted, so that a region the
+// edges left holding two tissues does not read the smaller one as field) as a field of the basis up to the field degree
 // (at most 8 in the fit) plus one offset per region, the regions being the connected parts
 // between the edges (or the lowest-gradient voxels); the field is capped, fades to 1 outside the
 // foreground over the background transition, and divides every time point. The result is the

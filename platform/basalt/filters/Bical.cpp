@@ -179,31 +179,66 @@ FRAME* VA_VolBicalZF(const VA_BICALZF* record, const FRAME* frame, const SPC* sp
   const std::vector<std::array<int, 3>> terms3 = terms(degree, flat);
   const int nt = int(terms3.size()), unknowns = nt + regions;
   auto coordinate = [](int i, int size_) { return size_ > 1 ? 2.0 * i / (size_ - 1) - 1.0 : 0.0; };
-  std::vector<double> bx(static_cast<size_t>(degree + 1)), by(static_cast<size_t>(degree + 1)),
-      bz(static_cast<size_t>(degree + 1));
-  auto row = [&](int64_t i, Eigen::VectorXd& r) {
+  // Robust least squares (iteratively reweighted, Tukey's biweight on the residuals): a region
+  // that edges did not split into its tissues holds two intensity levels, and the smaller part
+  // must not be read as field.
+  // The basis terms of the samples are computed once (rows of T); the normal matrix is built by
+  // blocks: field x field by weighted rank updates of row chunks, field x region and region x
+  // region (diagonal) from the samples of each region, the regions being one-hot columns.
+  const int64_t numSamples = int64_t(samples.size());
+  Eigen::MatrixXd basisRows(numSamples, nt);
+  Eigen::VectorXd logValue(numSamples);
+  tbb::parallel_for(int64_t(0), numSamples, [&](int64_t k) {
+    std::vector<double> ux(static_cast<size_t>(degree + 1)), uy(static_cast<size_t>(degree + 1)),
+        uz(static_cast<size_t>(degree + 1));
+    const int64_t i = samples[size_t(k)];
     const int x = int(i % vol.w), y = int(i / vol.w % vol.h), z = int(i / (int64_t(vol.w) * vol.h));
-    basis1D(record->basis, degree, coordinate(x, vol.w), bx.data());
-    basis1D(record->basis, degree, coordinate(y, vol.h), by.data());
-    basis1D(record->basis, degree, coordinate(z, vol.d), bz.data());
-    for (int k = 0; k < nt; ++k)
-      r[k] = bx[size_t(terms3[size_t(k)][0])] * by[size_t(terms3[size_t(k)][1])] * bz[size_t(terms3[size_t(k)][2])];
-  };
-  Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(unknowns, unknowns);
-  Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
-  Eigen::VectorXd r(unknowns);
-  for (int64_t i : samples) {
-    r.setZero();
-    row(i, r);
-    r[nt + regionOf[size_t(i)]] = 1;
-    normal.selfadjointView<Eigen::Lower>().rankUpdate(r);
-    rhs += r * std::log(vol.v[size_t(i)]);
+    basis1D(record->basis, degree, coordinate(x, vol.w), ux.data());
+    basis1D(record->basis, degree, coordinate(y, vol.h), uy.data());
+    basis1D(record->basis, degree, coordinate(z, vol.d), uz.data());
+    for (int c = 0; c < nt; ++c)
+      basisRows(k, c) = ux[size_t(terms3[size_t(c)][0])] * uy[size_t(terms3[size_t(c)][1])] * uz[size_t(terms3[size_t(c)][2])];
+    logValue[k] = std::log(vol.v[size_t(i)]);
+  });
+  Eigen::VectorXd weight = Eigen::VectorXd::Ones(numSamples);
+  Eigen::VectorXd solution;
+  constexpr int rounds = 6;
+  constexpr int64_t kChunk = 2048;
+  for (int round = 0; round < rounds; ++round) {
+    Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(unknowns, unknowns);
+    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
+    for (int64_t k0 = 0; k0 < numSamples; k0 += kChunk) {
+      const int64_t m = std::min(kChunk, numSamples - k0);
+      const Eigen::MatrixXd scaled =
+          basisRows.middleRows(k0, m).array().colwise() * weight.segment(k0, m).array().sqrt();
+      normal.topLeftCorner(nt, nt).selfadjointView<Eigen::Lower>().rankUpdate(scaled.transpose());
+    }
+    const Eigen::VectorXd wy = weight.cwiseProduct(logValue);
+    rhs.head(nt) = basisRows.transpose() * wy;
+    for (int64_t k = 0; k < numSamples; ++k) {
+      const int g = nt + regionOf[size_t(samples[size_t(k)])];
+      normal.row(g).head(nt) += weight[k] * basisRows.row(k);
+      normal(g, g) += weight[k];
+      rhs[g] += wy[k];
+    }
+    normal = normal.selfadjointView<Eigen::Lower>();
+    const double ridge = std::max(record->regionSmoothEps, 1e-9) * normal.diagonal().mean() * 1e-3;
+    for (int c = 0; c < nt; ++c) normal(c, c) += ridge;
+    solution = normal.ldlt().solve(rhs);
+    if (!solution.allFinite()) return fail(L"The field could not be fitted");
+    if (round + 1 == rounds) break;
+    // Tukey's biweight of the residuals, scaled by their median absolute value.
+    Eigen::VectorXd residual = logValue - basisRows * solution.head(nt);
+    for (int64_t k = 0; k < numSamples; ++k) residual[k] -= solution[nt + regionOf[size_t(samples[size_t(k)])]];
+    std::vector<double> spread(residual.data(), residual.data() + numSamples);
+    for (double& v : spread) v = std::abs(v);
+    std::nth_element(spread.begin(), spread.begin() + long(spread.size() / 2), spread.end());
+    const double scale = 4.685 * 1.4826 * std::max(spread[spread.size() / 2], 1e-6);
+    for (int64_t k = 0; k < numSamples; ++k) {
+      const double u = residual[k] / scale;
+      weight[k] = std::abs(u) < 1 ? (1 - u * u) * (1 - u * u) : 0.0;
+    }
   }
-  normal = normal.selfadjointView<Eigen::Lower>();
-  const double ridge = std::max(record->regionSmoothEps, 1e-9) * normal.diagonal().mean() * 1e-3;
-  for (int k = 0; k < nt; ++k) normal(k, k) += ridge;
-  const Eigen::VectorXd solution = normal.ldlt().solve(rhs);
-  if (!solution.allFinite()) return fail(L"The field could not be fitted");
   if (!progress.Step(70, 100)) return nullptr;
   // The field at every voxel, capped, centred on the fitted voxels, faded outside the foreground.
   std::vector<double> logField(static_cast<size_t>(n));

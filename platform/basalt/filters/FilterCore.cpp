@@ -12,6 +12,20 @@ bool isVoidVoxel(const FRAME* frame, double value) {
   return false;
 }
 
+bool readSlice(const FRAME* frame, int t, int z, double* v, uint8_t* valid) {
+  if (!frame || !frame->data || t < 0 || t >= frame->dim.t || z < 0 || z >= frame->dim.d) return false;
+  const RECT3D box{0, 0, z, frame->dim.w - 1, frame->dim.h - 1, z};
+  if (!VA_VolGetBox(frame, t, &box, v, 64, 1.0, 0.0)) return false;
+  const int64_t n = int64_t(frame->dim.w) * frame->dim.h;
+  std::fill(valid, valid + n, uint8_t(1));
+  if (frame->type == FRM_REAL || (frame->type == FRM_INT && frame->bpv == 32)) {
+    const double voidValue = frame->type == FRM_REAL ? VOID_VALUE : double(VOID_INT_VALUE);
+    for (int64_t i = 0; i < n; ++i)
+      if (v[i] == voidValue || !std::isfinite(v[i])) valid[i] = 0, v[i] = VOID_VALUE;
+  }
+  return true;
+}
+
 bool readTimePoint(const FRAME* frame, int t, Volume3* out) {
   if (!frame || !frame->data || t < 0 || t >= frame->dim.t) return false;
   out->w = frame->dim.w;

@@ -43,6 +43,9 @@ struct Volume3 {
 bool isVoidVoxel(const FRAME* frame, double value);
 // Reads time point t; false for a bad frame or time point, or no memory.
 bool readTimePoint(const FRAME* frame, int t, Volume3* out);
+// Reads slice z of time point t (w*h doubles into v, 1/0 defined flags into valid; voids read as
+// VOID_VALUE); false for a bad frame, time point or slice.
+bool readSlice(const FRAME* frame, int t, int z, double* v, uint8_t* valid);
 // Writes values (w*h*d doubles) into time point t with the kind's conversion.
 bool writeTimePoint(FRAME* frame, int t, const double* values);
 // The void value of a frame's kind as a double, written back as void.

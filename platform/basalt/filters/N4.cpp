@@ -4,7 +4,10 @@
 #include <itkN4BiasFieldCorrectionImageFilter.h>
 #include <itkShrinkImageFilter.h>
 
+#include <oneapi/tbb/parallel_for.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "filters/FilterCore.h"
 #include "itk/ItkImageViews.h"
 #include "volume/Frame.h"
+#include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
 
 using namespace twk::filters;
@@ -49,30 +53,45 @@ FRAME* VA_N4BiasCorrection(const VA_N4PARAM* record, const FRAME* frame, const S
     report(L"The mask does not match the volume", show);
     return nullptr;
   }
-  Volume3 vol;
-  if (!readTimePoint(frame, t, &vol)) {
+  if (t < 0 || t >= frame->dim.t) {
     report(L"Invalid time point", show);
     return nullptr;
   }
-  const int64_t n = vol.size();
-  const DIM3D dims{vol.w, vol.h, vol.d, 1};
-  // The fit covers positive defined voxels above the air threshold (N4 works on logarithms).
+  // The volume is read slice by slice and never held as doubles: the fit needs a float copy (freed
+  // once shrunk), the result is written slice by slice from the frame and the float log field.
+  const int w = frame->dim.w, h = frame->dim.h, d = frame->dim.d;
+  const int64_t plane = int64_t(w) * h, n = plane * d;
+  const DIM3D dims{w, h, d, 1};
   auto image = newImage<float>(dims, spc, false);
   auto fitMask = newImage<uint8_t>(dims, spc, true);
-  float* pixels = image->GetBufferPointer();
+  const itk::ImageBase<3>::PointType origin = image->GetOrigin();
+  const itk::ImageBase<3>::SpacingType imageSpacing = image->GetSpacing();
+  const itk::ImageBase<3>::DirectionType direction = image->GetDirection();
+  const auto fullSize = image->GetLargestPossibleRegion().GetSize();
   uint8_t* inside = fitMask->GetBufferPointer();
-  int64_t count = 0;
-  for (int64_t i = 0; i < n; ++i) {
-    const double v = vol.v[size_t(i)];
-    const bool use = vol.valid[size_t(i)] && v > 0 && v > record->airThreshold;
-    pixels[i] = use ? float(v) : 0.0f;
-    inside[i] = use ? 1 : 0;
+  {
+    // The fit covers positive defined voxels above the air threshold (N4 works on logarithms).
+    float* pixels = image->GetBufferPointer();
+    std::atomic<bool> readable{true};
+    tbb::parallel_for(0, d, [&](int z) {
+      std::vector<double> v(static_cast<size_t>(plane));
+      std::vector<uint8_t> ok(static_cast<size_t>(plane));
+      if (!readSlice(frame, t, z, v.data(), ok.data())) {
+        readable = false;
+        return;
+      }
+      for (int64_t i = 0; i < plane; ++i) {
+        const bool use = ok[size_t(i)] && v[size_t(i)] > 0 && v[size_t(i)] > record->airThreshold;
+        pixels[z * plane + i] = use ? float(v[size_t(i)]) : 0.0f;
+        inside[z * plane + i] = use && (!mask || twk::roiBit(mask, int(i % w), int(i / w), z, 0)) ? 1 : 0;
+      }
+    });
+    if (!readable) {
+      report(L"Invalid time point", show);
+      return nullptr;
+    }
   }
-  if (mask)
-    for (int z = 0; z < vol.d; ++z)
-      for (int y = 0; y < vol.h; ++y)
-        for (int x = 0; x < vol.w; ++x)
-          if (!twk::roiBit(mask, x, y, z, 0)) inside[vol.index(x, y, z)] = 0;
+  int64_t count = 0;
   for (int64_t i = 0; i < n; ++i) count += inside[i];
   if (count < 64) {
     report(L"Too few voxels above the air threshold", show);
@@ -83,21 +102,31 @@ FRAME* VA_N4BiasCorrection(const VA_N4PARAM* record, const FRAME* frame, const S
   twk::ProgressGuard progress(L"N4 bias field correction", show);
   // Shrink by 4, capped so that every axis keeps at least 8 voxels.
   itk::ShrinkImageFilter<FloatImage, FloatImage>::ShrinkFactorsType factors;
-  const int size[3] = {vol.w, vol.h, vol.d};
+  const int size[3] = {w, h, d};
   for (int a = 0; a < 3; ++a) factors[a] = unsigned(std::clamp(size[a] / 8, 1, 4));
-  auto shrinkImage = itk::ShrinkImageFilter<FloatImage, FloatImage>::New();
-  shrinkImage->SetInput(image);
-  shrinkImage->SetShrinkFactors(factors);
-  auto shrinkMask = itk::ShrinkImageFilter<MaskImage, MaskImage>::New();
-  shrinkMask->SetInput(fitMask);
-  shrinkMask->SetShrinkFactors(factors);
-  if (!update(shrinkImage, L"VA_N4BiasCorrection", show, 1, 2) || !update(shrinkMask, L"VA_N4BiasCorrection", show, 2, 3))
-    return nullptr;
+  FloatImage::Pointer shrunkImage;
+  MaskImage::Pointer shrunkMask;
+  {
+    auto shrinkImage = itk::ShrinkImageFilter<FloatImage, FloatImage>::New();
+    shrinkImage->SetInput(image);
+    shrinkImage->SetShrinkFactors(factors);
+    auto shrinkMask = itk::ShrinkImageFilter<MaskImage, MaskImage>::New();
+    shrinkMask->SetInput(fitMask);
+    shrinkMask->SetShrinkFactors(factors);
+    if (!update(shrinkImage, L"VA_N4BiasCorrection", show, 1, 2) ||
+        !update(shrinkMask, L"VA_N4BiasCorrection", show, 2, 3))
+      return nullptr;
+    shrunkImage = shrinkImage->GetOutput();
+    shrunkImage->DisconnectPipeline();
+    shrunkMask = shrinkMask->GetOutput();
+    shrunkMask->DisconnectPipeline();
+  }
+  image = nullptr;  // the full-size float copy is no longer needed
 
   using Correcter = itk::N4BiasFieldCorrectionImageFilter<FloatImage, MaskImage, FloatImage>;
   auto n4 = Correcter::New();
-  n4->SetInput(shrinkImage->GetOutput());
-  n4->SetMaskImage(shrinkMask->GetOutput());
+  n4->SetInput(shrunkImage);
+  n4->SetMaskImage(shrunkMask);
   constexpr unsigned kLevels = 4;
   Correcter::VariableSizeArrayType iterations(kLevels);
   iterations.Fill(unsigned(record->iterations));
@@ -123,31 +152,55 @@ FRAME* VA_N4BiasCorrection(const VA_N4PARAM* record, const FRAME* frame, const S
   auto bspliner = Bspliner::New();
   bspliner->SetInput(n4->GetLogBiasFieldControlPointLattice());
   bspliner->SetSplineOrder(n4->GetSplineOrder());
-  bspliner->SetSize(image->GetLargestPossibleRegion().GetSize());
-  bspliner->SetOrigin(image->GetOrigin());
-  bspliner->SetDirection(image->GetDirection());
-  bspliner->SetSpacing(image->GetSpacing());
+  bspliner->SetSize(fullSize);
+  bspliner->SetOrigin(origin);
+  bspliner->SetDirection(direction);
+  bspliner->SetSpacing(imageSpacing);
   if (!update(bspliner, L"VA_N4BiasCorrection", show, 90, 95)) return nullptr;
+  n4 = nullptr;
   const auto* logField = bspliner->GetOutput()->GetBufferPointer();
-  std::vector<double> field(static_cast<size_t>(n));
-  double sumIn = 0, sumOut = 0;
-  for (int64_t i = 0; i < n; ++i) {
-    field[size_t(i)] = std::exp(double(logField[i][0]));
-    if (inside[i]) sumIn += vol.v[size_t(i)], sumOut += vol.v[size_t(i)] / field[size_t(i)];
-  }
   // The corrected volume keeps the fitted voxels' mean: the field is scaled to do so.
+  double sumIn = 0, sumOut = 0;
+  {
+    std::vector<double> v(static_cast<size_t>(plane));
+    std::vector<uint8_t> ok(static_cast<size_t>(plane));
+    for (int z = 0; z < d; ++z) {
+      if (!readSlice(frame, t, z, v.data(), ok.data())) return nullptr;
+      for (int64_t i = 0; i < plane; ++i)
+        if (inside[z * plane + i])
+          sumIn += v[size_t(i)], sumOut += v[size_t(i)] / std::exp(double(logField[z * plane + i][0]));
+    }
+  }
   const double scale = sumOut > 0 ? sumOut / sumIn : 1.0;
-  for (double& f : field) f *= scale;
+  auto fieldAt = [&](int64_t i) { return std::exp(double(logField[i][0])) * scale; };
 
+  // Writes time point k of out (of the volume's size) from value(i, v, valid) slice by slice.
+  auto writeSlices = [&](FRAME* out, int k, int readK, auto value) {
+    std::atomic<bool> ok{true};
+    tbb::parallel_for(0, d, [&](int z) {
+      std::vector<double> v(static_cast<size_t>(plane));
+      std::vector<uint8_t> valid(static_cast<size_t>(plane), 1);
+      if (readK >= 0 && !readSlice(frame, readK, z, v.data(), valid.data())) {
+        ok = false;
+        return;
+      }
+      for (int64_t i = 0; i < plane; ++i) v[size_t(i)] = value(z * plane + i, v[size_t(i)], valid[size_t(i)] != 0);
+      const RECT3D box{0, 0, z, w - 1, h - 1, z};
+      if (!VA_VolSetBox(out, k, &box, v.data(), 64)) ok = false;
+    });
+    return ok.load();
+  };
+  FRAME* fieldFrame = nullptr;
   if (fieldOut || record->outputBiasField) {
-    FRAME* f = VA_CreateVol(field.data(), 64, vol.w, vol.h, vol.d, 1);
-    if (!f) {
+    fieldFrame = PR_FrameCreate(FRM_REAL, 64, dims, false);
+    if (!fieldFrame || !writeSlices(fieldFrame, 0, -1, [&](int64_t i, double, bool) { return fieldAt(i); })) {
+      PR_FrameDelete(&fieldFrame);
       report(L"Not enough memory", show);
       return nullptr;
     }
-    if (record->outputBiasField && !fieldOut) return f;
-    *fieldOut = f;
-    if (record->outputBiasField) return VA_VolClone(f);
+    if (record->outputBiasField && !fieldOut) return fieldFrame;
+    *fieldOut = fieldFrame;
+    if (record->outputBiasField) return VA_VolClone(fieldFrame);
   }
   FRAME* result = PR_FrameCreate(FRM_REAL, 64, frame->dim, false);
   if (!result) {
@@ -156,17 +209,11 @@ FRAME* VA_N4BiasCorrection(const VA_N4PARAM* record, const FRAME* frame, const S
     return nullptr;
   }
   for (int k = 0; k < frame->dim.t; ++k) {
-    Volume3 tp;
-    if (k != t && !readTimePoint(frame, k, &tp)) {
+    if (!writeSlices(result, k, k, [&](int64_t i, double v, bool valid) { return valid ? v / fieldAt(i) : VOID_VALUE; })) {
       PR_FrameDelete(&result);
       if (fieldOut) PR_FrameDelete(fieldOut);
       return nullptr;
     }
-    std::vector<double>& values = k == t ? vol.v : tp.v;
-    const std::vector<uint8_t>& valid = k == t ? vol.valid : tp.valid;
-    for (int64_t i = 0; i < n; ++i)
-      values[size_t(i)] = valid[size_t(i)] ? values[size_t(i)] / field[size_t(i)] : VOID_VALUE;
-    writeTimePoint(result, k, values.data());
     if (!progress.Step(95 * frame->dim.t + 5 * (k + 1), 100 * int64_t(frame->dim.t))) {
       PR_FrameDelete(&result);
       if (fieldOut) PR_FrameDelete(fieldOut);

@@ -372,6 +372,7 @@ bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, c
     const CVol* roi = count > 0 ? roiAt(r) : nullptr;
     std::vector<double> inside;
     std::vector<int> bins;
+    if (record->firstOrder) inside.reserve(size_t(w) * h * d), bins.reserve(size_t(w) * h * d);
     std::vector<Slice> slices(static_cast<size_t>(d));
     for (int z = 0; z < d; ++z) {
       Slice& s = slices[size_t(z)];
@@ -388,8 +389,7 @@ bool VA_VolumeRadiomics2D(const VA_PARM_RADIOM2D* record, const wchar_t* name, c
           }
           const int b = std::clamp(int(std::floor((v - disc.rangeLow) / width)) + 1, 1, ng);
           s.q[size_t(y * w + x)] = b;
-          inside.push_back(v);
-          bins.push_back(b);
+          if (record->firstOrder) inside.push_back(v), bins.push_back(b);
         }
     }
     std::vector<std::pair<std::string, double>> row;

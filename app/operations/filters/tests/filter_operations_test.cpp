@@ -21,6 +21,7 @@
 #include "PackedText.h"
 #include "ParameterDialog.h"
 #include "RecordDialog.h"
+#include "TextureEdgeDialog.h"
 #include "HighObj.h"
 #include "ScriptedUi.h"
 #include "VectorRois.h"
@@ -145,8 +146,10 @@ TEST_F(FilterCommands, SmoothShapeAddsARedRoi) {
 TEST_F(FilterCommands, EdgeConstrainedSmoothingKeepsTheLayerActive) {
   CDrawDoc* doc = docs.open({twk::testkit::makeLayer(noisyVolume(1))});
   CDrawSet* set = doc->GetActiveSet();
-  // Edge noise shown; metric, weights, radii, threshold, default flag, filter, radii.
-  ui.answerValues({0, 0, 2, 2, 40, 0, 0, 3, 1});
+  // Edge noise shown; filter and radii asked (the edge settings are the record's).
+  g_IvcsParms = VA_IVCS{};
+  g_IvcsParms.edge.edgeThreshold = 40;
+  ui.answerValues({0, 3, 1});
   run("Volume", "Volume Edge-constrained Smooth", doc);
   ASSERT_EQ(set->NumLayers(), 2);
   EXPECT_EQ(set->GetActive(), 0);
@@ -480,12 +483,28 @@ TEST_F(FilterDialogs, ConstrainedSmoothDialog) {
     EXPECT_EQ(std::memcmp(&before, &g_IvcsParms, sizeof before), 0);
   }
   {
+    SCOPED_TRACE("Default resets the edge settings at once; Cancel keeps them");
     twk::DialogScript script;
     twk::ScopedDialogScript scripted(script);
-    script.set(L"Final smooth radius (vox)", L"-1").check(L"Default edge settings", true).ok();
+    g_IvcsParms.edge = VA_URALEDGE{1, 2, 5.0, 8.0, 99.0};
+    script.press(L"Default").set(L"Final smooth radius (vox)", L"-1").cancel();
+    EXPECT_FALSE(TW_DlgIntervolConstrSmooth(L"a", L"b", 4.26));
+    EXPECT_EQ(g_IvcsParms.finalRadius, before.finalRadius);
+    EXPECT_EQ(g_IvcsParms.edge.distanceMetric, 0);
+    EXPECT_EQ(g_IvcsParms.edge.lowRadius, 3.0);
+    EXPECT_NEAR(g_IvcsParms.edge.edgeThreshold, 8.6, 1e-12);  // twice the noise rounded to 4.3
+  }
+  {
+    SCOPED_TRACE("Edge Settings edits the record's edge settings (kept on Cancel); OK stores the radii");
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.press(L"Edge Settings").set(L"Edge signal threshold", L"25").ok().cancel();
+    EXPECT_FALSE(TW_DlgIntervolConstrSmooth(L"a", L"b", 4.26));
+    EXPECT_EQ(g_IvcsParms.edge.edgeThreshold, 25.0);
+    script.set(L"Final smooth radius (vox)", L"-1").ok();
     EXPECT_TRUE(TW_DlgIntervolConstrSmooth(L"a", L"b", 4.26));
     EXPECT_EQ(g_IvcsParms.finalRadius, -1);
-    EXPECT_NEAR(g_IvcsParms.edge.edgeThreshold, 8.6, 1e-12);  // twice the noise rounded to 4.3
+    EXPECT_EQ(g_IvcsParms.edge.edgeThreshold, 25.0);
   }
 }
 
@@ -515,6 +534,26 @@ TEST_F(FilterDialogs, BiasFieldAndDenoisingDialogs) {
     EXPECT_EQ(record.sigma, 3.0);
     EXPECT_FALSE(TW_DlgNLMdenoise(false, 3, &record, nullptr));
     EXPECT_EQ(ui.lastMessage(), L"CDlgNLMdenoise::OnInitDialog : Invalid dialog variant");
+  }
+  {
+    SCOPED_TRACE("NLM: Get noise shows the operand's difference noise; a failed estimate keeps the sigma");
+    std::unique_ptr<CVol> noisy(noisyVolume());
+    double expected = 0;
+    ASSERT_TRUE(VA_VolDiffNoise2D(noisy->frame, -1, &expected, false));
+    EXPECT_GT(expected, 4.0);
+    EXPECT_LT(expected, 25.0);
+    VA_NLMDENOISE record{0, 1, 2, 1.0, 1.0};
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.press(L"Get noise").ok();
+    EXPECT_TRUE(TW_DlgNLMdenoise(false, 0, &record, noisy.get()));
+    EXPECT_EQ(record.sigma, expected);
+    std::unique_ptr<CVol> flat(makeVolume(FRM_REAL, 64, DIM3D{16, 16, 4, 1}, [](int, int, int, int) { return 7.0; }));
+    ui.clear();
+    script.press(L"Get noise").ok();
+    EXPECT_TRUE(TW_DlgNLMdenoise(false, 0, &record, flat.get()));
+    EXPECT_EQ(record.sigma, expected);
+    EXPECT_FALSE(ui.messages.empty());
   }
   {
     SCOPED_TRACE("BiCal: the background transition loses its fraction");
@@ -588,6 +627,78 @@ bool escOnceAVolumeIsWritten(const wchar_t*, bool) {
 }
 
 }  // namespace
+
+TEST_F(FilterDialogs, ExplorersAndTheSingleScaleGradient) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  TW_InitFilterDefaults();
+  {
+    SCOPED_TRACE("N4 Explorer: its N4 parameters stay only when the explorer ends with OK");
+    const VA_N4EXPLR before = g_N4ExplrParms;
+    EXPECT_EQ(before.n4.iterations, 50);
+    EXPECT_EQ(before.n4.splineDistance, 0.0);
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    // The embedded record starts with zeros the N4 dialog's ranges refuse: they are typed in.
+    auto n4Values = [&script] {
+      script.press(L"N4 Parameters").set(L"Number of iterations", L"77").set(L"Spline distance (mm)", L"150");
+      script.set(L"FWHM", L"0.15").set(L"Noise [0-1.0]", L"0.01").ok();
+    };
+    n4Values();
+    script.cancel();
+    EXPECT_FALSE(TW_DlgN4Explr());
+    EXPECT_EQ(std::memcmp(&before, &g_N4ExplrParms, sizeof before), 0);
+    script.set(L"Min spline distance (mm)", L"0").ok().cancel();
+    EXPECT_FALSE(TW_DlgN4Explr());
+    EXPECT_EQ(ui.lastMessage(), L"Min spline distance (mm) : Please enter a number between 1 and 1000.");
+    n4Values();
+    script.set(L"Min FWHM", L"0.3").set(L"Max FWHM", L"0.2").set(L"Noise grid", L"4").ok();
+    EXPECT_TRUE(TW_DlgN4Explr());
+    EXPECT_EQ(g_N4ExplrParms.n4.iterations, 77);
+    EXPECT_EQ(g_N4ExplrParms.n4.splineDistance, 150.0);
+    EXPECT_EQ(g_N4ExplrParms.minFwhm, 0.3);  // stored as entered, not ordered
+    EXPECT_EQ(g_N4ExplrParms.maxFwhm, 0.2);
+    EXPECT_EQ(g_N4ExplrParms.noiseGrid, 4);
+  }
+  {
+    SCOPED_TRACE("BiCal Explorer: integer pairs ordered on opening, edge radii as they are");
+    VA_BICALEXPLR record;
+    record.minSmoothPower = 50, record.maxSmoothPower = 10, record.minDegree = 12, record.maxDegree = 5;
+    record.minEdgeRadius = 5, record.maxEdgeRadius = 2;
+    const VA_BICALEXPLR before = record;
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.press(L"BiCal parameters").choose(L"Basis functions", 3).ok().cancel();
+    EXPECT_FALSE(TW_DlgBicalExplorer(&record));
+    EXPECT_EQ(std::memcmp(&before, &record, sizeof before), 0);
+    script.press(L"BiCal parameters").choose(L"Basis functions", 3).ok().ok();
+    EXPECT_TRUE(TW_DlgBicalExplorer(&record));
+    EXPECT_EQ(record.bical.basis, 3);
+    EXPECT_EQ(record.minSmoothPower, 10);
+    EXPECT_EQ(record.maxSmoothPower, 50);
+    EXPECT_EQ(record.minDegree, 5);
+    EXPECT_EQ(record.maxDegree, 12);
+    EXPECT_EQ(record.minEdgeRadius, 5.0);
+    EXPECT_EQ(record.maxEdgeRadius, 2.0);
+  }
+  {
+    SCOPED_TRACE("Single-scale gradient: one radius for both; Cancel and a refused radius keep the record");
+    VA_URALGRAD record{1, 2, 1, 3.0, 2.0, 5.0};
+    const VA_URALGRAD before = record;
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.set(L"Radius (mm)", L"1001").ok().cancel();
+    EXPECT_FALSE(TW_DlgTextrGradSS(&record));
+    EXPECT_EQ(std::memcmp(&before, &record, sizeof before), 0);
+    script.set(L"Radius (mm)", L"3.5").choose(L"Magnitude measure", 2).ok();
+    EXPECT_TRUE(TW_DlgTextrGradSS(&record));
+    EXPECT_EQ(record.lowRadius, 3.5);
+    EXPECT_EQ(record.highRadius, 3.5);
+    EXPECT_EQ(record.magnitude, 2);
+    EXPECT_EQ(record.metric, 1);
+  }
+  TW_InitFilterDefaults();
+}
 
 TEST_F(FilterCommands, BicalBatchMirrorsTheTreeAndKeepsWhatIsThere) {
   const fs::path root = fs::path(testing::TempDir()) / ("bical_batch_" + std::to_string(::getpid()));
