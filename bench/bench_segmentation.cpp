@@ -80,7 +80,7 @@ void BM_EdgeWaveSphere256(benchmark::State& state) {
   PR_FrameDelete(&roi);
   PR_FrameDelete(&frame);
 }
-BENCHMARK(BM_EdgeWaveSphere256)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_EdgeWaveSphere256)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime();
 
 void BM_ItkConfidenceConnectedSphere256(benchmark::State& state) {
   using Image = itk::Image<float, 3>;
@@ -105,7 +105,7 @@ void BM_ItkConfidenceConnectedSphere256(benchmark::State& state) {
   const uint8_t* out = filter->GetOutput()->GetBufferPointer();
   state.counters["dice"] = dice([&](int x, int y, int z) { return out[(size_t(z) * kN + y) * kN + x] != 0; });
 }
-BENCHMARK(BM_ItkConfidenceConnectedSphere256)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ItkConfidenceConnectedSphere256)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime();
 
 // Two classes (80 and 160) in blocks of 32 voxels, shaded by 60 across x, noise SD 5.
 const std::vector<double>& shaded() {
@@ -134,7 +134,7 @@ void BM_LocalOtsuRadius5_256(benchmark::State& state) {
   }
   PR_FrameDelete(&frame);
 }
-BENCHMARK(BM_LocalOtsuRadius5_256)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_LocalOtsuRadius5_256)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime();
 
 void BM_ItkOtsuWhole256(benchmark::State& state) {
   using Image = itk::Image<double, 3>;
@@ -151,7 +151,7 @@ void BM_ItkOtsuWhole256(benchmark::State& state) {
     benchmark::DoNotOptimize(filter->GetOutput()->GetBufferPointer());
   }
 }
-BENCHMARK(BM_ItkOtsuWhole256)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ItkOtsuWhole256)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime();
 
 }  // namespace
 

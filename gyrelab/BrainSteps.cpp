@@ -103,41 +103,46 @@ std::vector<int64_t> roiSliceCounts(const FRAME* roi) {
   return counts;
 }
 
-bool volOverRoiMeanMax(const FRAME* frame, const FRAME* roi, double* mean, double* maximum) {
+namespace {
+
+// Calls visit(value) for the defined voxels of time point 0 of a signal frame inside the ROI; false
+// for frames that do not fit.
+template <class Visit>
+bool visitRoiValues(const FRAME* frame, const FRAME* roi, Visit visit) {
   if (!isSignal(frame) || !roi || roi->type != FRM_ROI || !sameGrid(frame, roi)) return false;
-  double sum = 0, top = -1e300;
-  int64_t count = 0;
   for (int z = 0; z < frame->dim.d; ++z)
     for (int y = 0; y < frame->dim.h; ++y) {
       const uint8_t* mask = twk::frameLine(roi, y, z, 0);
       for (int x = 0; x < frame->dim.w; ++x) {
         if (!twk::getBit(mask, x)) continue;
         const double v = twk::voxelValue(frame, x, y, z, 0);
-        if (isVoid(frame, v)) continue;
+        if (!isVoid(frame, v)) visit(v);
+      }
+    }
+  return true;
+}
+
+}  // namespace
+
+bool volOverRoiMeanMax(const FRAME* frame, const FRAME* roi, double* mean, double* maximum) {
+  double sum = 0, top = -1e300;
+  int64_t count = 0;
+  if (!visitRoiValues(frame, roi, [&](double v) {
         sum += v;
         top = std::max(top, v);
         ++count;
-      }
-    }
-  if (count == 0) return false;
+      }) ||
+      count == 0)
+    return false;
   if (mean) *mean = sum / double(count);
   if (maximum) *maximum = top;
   return true;
 }
 
 bool volRoiHistogramPeak(const FRAME* frame, const FRAME* roi, double* level) {
-  if (!isSignal(frame) || !roi || roi->type != FRM_ROI || !sameGrid(frame, roi)) return false;
   std::unordered_map<int64_t, int64_t> histogram;
-  for (int z = 0; z < frame->dim.d; ++z)
-    for (int y = 0; y < frame->dim.h; ++y) {
-      const uint8_t* mask = twk::frameLine(roi, y, z, 0);
-      for (int x = 0; x < frame->dim.w; ++x) {
-        if (!twk::getBit(mask, x)) continue;
-        const double v = twk::voxelValue(frame, x, y, z, 0);
-        if (!isVoid(frame, v)) ++histogram[int64_t(std::floor(v))];
-      }
-    }
-  if (histogram.empty()) return false;
+  if (!visitRoiValues(frame, roi, [&](double v) { ++histogram[int64_t(std::floor(v))]; }) || histogram.empty())
+    return false;
   // The most frequent level; the lowest of equally frequent ones.
   int64_t best = 0, bestCount = -1;
   for (const auto& [value, count] : histogram)

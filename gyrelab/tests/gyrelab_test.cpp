@@ -20,6 +20,7 @@
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "Vol.h"
+#include "geometry/GeometryTestKit.h"
 #include "io/ImageFiles.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
@@ -28,13 +29,7 @@ using namespace twk::brainphantom;
 
 namespace {
 
-struct FrameGuard {
-  FRAME* f = nullptr;
-  explicit FrameGuard(FRAME* frame = nullptr) : f(frame) {}
-  ~FrameGuard() { PR_FrameDelete(&f); }
-  FrameGuard(const FrameGuard&) = delete;
-  FrameGuard& operator=(const FrameGuard&) = delete;
-};
+using twk::geotest::FrameGuard;
 
 double dice(const FRAME* roi, bool (*truth)(int, int, int)) {
   int64_t a = 0, b = 0, both = 0;
@@ -208,6 +203,15 @@ TEST(SeedFinder, RefusalsAndNoCandidate) {
 
 TEST(LateralVentricle, HolesOfTheBrainMaskMatchTheVentricles) {
   std::unique_ptr<CVol> flair(brainPhantom());
+  // The seed of the phantom lies in white matter, clear of the ventricles and lesions.
+  DRECT3D seed;
+  ASSERT_TRUE(BP_VoldFindWMseedBasic(flair->frame, &flair->spc, 0, 10.0, 1, &seed, false));
+  for (int z = int(seed.z0); z < int(seed.z1); ++z)
+    for (int y = int(seed.y0); y < int(seed.y1); ++y)
+      for (int x = int(seed.x0); x < int(seed.x1); ++x) {
+        ASSERT_TRUE(kWhite.inside(x, y, z)) << x << "," << y << "," << z;
+        ASSERT_FALSE(inVentricle(x, y, z) || lesionOf(x, y, z) >= 0) << x << "," << y << "," << z;
+      }
   VA_LATERALVENTRSEG record;
   FrameGuard v(BP_BrainSegmentLateralVentricle(&record, flair.get(), flair->frame, false));
   ASSERT_NE(v.f, nullptr);
@@ -261,6 +265,7 @@ TEST(Lesions, BothVariantsFindTheLesionsAndDropTheSmallOne) {
     const bool two = variant == &BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2;
     SCOPED_TRACE(two ? "variant 2" : "variant 4");
     const double scale = two ? 10000 / top : 1.0;
+    const int64_t baseline = PR_GetTotalAllocSize();
     double threshold = -1;
     FRAME *gray = nullptr, *ventricle = nullptr, *mprage = reinterpret_cast<FRAME*>(1), *white = nullptr;
     VA_ROIINFO info;
@@ -280,6 +285,12 @@ TEST(Lesions, BothVariantsFindTheLesionsAndDropTheSmallOne) {
     for (int i = 0; i < 2; ++i) EXPECT_NEAR(double(c.inLesion[i]), double(truthVoxels(i)), 0.2 * truthVoxels(i));
     EXPECT_EQ(c.inLesion[2], 0);  // under the smallest lesion size
     EXPECT_LT(c.elsewhere, truthVoxels(0) / 5);
+    // Everything but the caller's frames was freed.
+    PR_FrameDelete(&lesions.f);
+    PR_FrameDelete(&g.f);
+    PR_FrameDelete(&v.f);
+    PR_FrameDelete(&w.f);
+    EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
   }
   EXPECT_TRUE(script.messages.empty());
 }
@@ -355,6 +366,97 @@ TEST(Lesions, GrayMatterFromAGivenMaskOrARegisteredMprage) {
   for (int i = 0; i < 2; ++i) EXPECT_NEAR(double(c.inLesion[i]), double(truthVoxels(i)), 0.2 * truthVoxels(i));
 }
 
+// A FLAIR under a smooth bias field (0.8 to 1.2 along x): without correction the healthy white
+// matter spreads (7 % of its mean) and variant 2's threshold lets bright white matter through; with
+// N3 on the working copy the spread falls to about 2 % and only the lesions remain.
+TEST(Lesions, NonuniformityCorrectionRunsOnTheWorkingCopy) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  std::unique_ptr<CVol> flair(brainPhantom());
+  for (int z = 0; z < D; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const double v = twk::voxelValue(flair->frame, x, y, z, 0);
+        twk::setVoxelValue(flair->frame, x, y, z, 0, v * (0.8 + 0.4 * x / (W - 1.0)));
+      }
+  VA_WMLVENTRSEG record = lesionRecord();
+  for (const int n3 : {0, 1}) {
+    record.DoN3 = uint8_t(n3);
+    VA_ROIINFO info;
+    FrameGuard lesions(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2(&record, flair.get(), nullptr, nullptr, nullptr,
+                                                                       nullptr, nullptr, nullptr, nullptr, &info,
+                                                                       false));
+    ASSERT_NE(lesions.f, nullptr);
+    const LesionCounts c = countLesions(lesions.f);
+    if (!n3) {
+      EXPECT_GT(info.stdev / info.mean, 0.05);
+      continue;
+    }
+    EXPECT_LT(info.stdev / info.mean, 0.035);
+    for (int i = 0; i < 2; ++i) EXPECT_NEAR(double(c.inLesion[i]), double(truthVoxels(i)), 0.2 * truthVoxels(i));
+    EXPECT_EQ(c.inLesion[2], 0);
+    EXPECT_LT(c.elsewhere, truthVoxels(0) / 4);
+  }
+}
+
+// Without a mask, an MPRAGE or a cortical peel there is no gray matter: the variants go on with an
+// empty gray-matter region (the white matter is the whole brain mask) instead of a missing one.
+TEST(Lesions, NoGrayMatterSourceGivesAnEmptyRegion) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  std::unique_ptr<CVol> flair(brainPhantom());
+  VA_WMLVENTRSEG record = lesionRecord();
+  record.WMLzoneDeflate = 0;
+  FRAME *gray = nullptr, *white = nullptr;
+  FrameGuard lesions(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, flair.get(), nullptr, nullptr, nullptr,
+                                                                     &gray, nullptr, nullptr, &white, nullptr, false));
+  FrameGuard g(gray), w(white);
+  ASSERT_NE(lesions.f, nullptr);
+  ASSERT_NE(gray, nullptr);
+  ASSERT_NE(white, nullptr);
+  int64_t grayCount = 0, rimInWhite = 0;
+  for (int z = 0; z < D; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        grayCount += twk::roiBit(gray, x, y, z, 0);
+        rimInWhite += twk::roiBit(white, x, y, z, 0) && kBrain.inside(x, y, z) && !kWhite.inside(x, y, z);
+      }
+  EXPECT_EQ(grayCount, 0);
+  EXPECT_GT(rimInWhite, 1000);  // the gray rim stays in the searched region
+  EXPECT_TRUE(script.messages.empty());
+}
+
+// A brain stem (a white-matter column below the brain, slices 0..8): the default cutoff clears the
+// slices below the first one holding 5 % of the largest slice's area; a cutoff of 0 keeps it.
+TEST(Lesions, BrainStemRemovalClearsTheLowSlicesOnlyWithACutoff) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  std::unique_ptr<CVol> flair(brainPhantom());
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0.0, 2.0);
+  for (int z = 0; z <= 8; ++z)
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if ((x - kCx) * (x - kCx) + (y - kCy) * (y - kCy) <= 16 && !kBrain.inside(x, y, z))
+          twk::setVoxelValue(flair->frame, x, y, z, 0, 100 + noise(rng));
+  for (const double cutoff : {0.05, 0.0}) {
+    VA_WMLVENTRSEG record = lesionRecord();
+    record.StemWeightThr = cutoff;
+    FRAME* white = nullptr;
+    FrameGuard lesions(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, flair.get(), nullptr, nullptr,
+                                                                       nullptr, nullptr, nullptr, nullptr, &white,
+                                                                       nullptr, false));
+    FrameGuard w(white);
+    ASSERT_NE(white, nullptr);
+    int64_t stem = 0;
+    for (int z = 0; z <= 3; ++z)
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) stem += twk::roiBit(white, x, y, z, 0);
+    if (cutoff > 0) EXPECT_EQ(stem, 0);
+    else EXPECT_GT(stem, 20);
+  }
+}
+
 TEST(Lesions, RefusalsAndTheEmptyAnswerOfVariantFour) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
@@ -380,6 +482,39 @@ TEST(Lesions, RefusalsAndTheEmptyAnswerOfVariantFour) {
   EXPECT_EQ(script.lastMessage(),
             L"BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2 : Positive deflate is expected in *Lesions deflate to "
             L"Normal voxels*");
+  // A FLAIR without a valid orientation: the rotation says so, nothing is made.
+  std::unique_ptr<CVol> unoriented(brainPhantom());
+  for (double& o : unoriented->orient) o = 0;
+  record = lesionRecord();
+  EXPECT_EQ(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, unoriented.get(), nullptr, nullptr, nullptr,
+                                                            nullptr, nullptr, nullptr, nullptr, nullptr, false),
+            nullptr);
+  EXPECT_EQ(script.lastMessage(), L"VA_RotateToSpecifiedOrient : Valid orientation is required");
+  // The refusals free what they made (the counted memory is back to where it was).
+  {
+    const int64_t baseline = PR_GetTotalAllocSize();
+    record = lesionRecord();
+    record.WmDeflateToNormal = 0;
+    EXPECT_EQ(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2(&record, flair.get(), nullptr, nullptr, nullptr,
+                                                              nullptr, nullptr, nullptr, nullptr, nullptr, false),
+              nullptr);
+    record = lesionRecord();
+    EXPECT_EQ(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo4(&record, unoriented.get(), nullptr, nullptr, nullptr,
+                                                              nullptr, nullptr, nullptr, nullptr, nullptr, false),
+              nullptr);
+    // A failure midway (a flat volume has no white-matter seed, after the copy, N3 and rotation).
+    CVol flat;
+    flat.frame = VA_VolCreateUniform(FRM_INT, DIM3D{24, 24, 24, 1}, 50.0);
+    flat.spc = SPC{2, 2, 2};
+    record.DoN3 = 1;
+    const int64_t withFlat = PR_GetTotalAllocSize();
+    EXPECT_EQ(BP_SegmentWMlesionsMriFlairUsingVentricle_Algo2(&record, &flat, nullptr, nullptr, nullptr, nullptr,
+                                                              nullptr, nullptr, nullptr, nullptr, false),
+              nullptr);
+    EXPECT_EQ(PR_GetTotalAllocSize(), withFlat);
+    PR_FrameDelete(&flat.frame);
+    EXPECT_EQ(PR_GetTotalAllocSize(), baseline);
+  }
   // Variant 4 on a brain whose lesions are no brighter than 1.1 x the white matter: an empty ROI
   // and a threshold of 0.
   std::unique_ptr<CVol> faint(brainPhantom());

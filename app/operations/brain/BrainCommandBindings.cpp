@@ -1,5 +1,5 @@
 // The brain rows of the command table: "White Matter FLAIR Lesions" and "Segment Lateral Ventricle
-// from T1W or FLAIR" (Workflows > Brain MR).
+// from T1W or FLAIR" (Workflows > Brain MR) and the NIfTI lesion batch of the Applications menu.
 #include "BrainDialogs.h"
 #include "BrainOperations.h"
 #include "CommandTable.h"
@@ -11,4 +11,6 @@ TW_COMMAND_BINDINGS(brain_operations) {
   });
   TW_BindOperation("CDrawSet::BrainSegmentLateralVentricle",
                    [](const TW_COMMAND_CALL& c) { TW_BrainSegmentLateralVentricle(c.set); });
+  // "NIFTI Folder : White Matter Lesions (FLAIR) batch measurement" (Applications).
+  TW_BindOperation("BP_WMlesionsFlair_BatchProcess", [](const TW_COMMAND_CALL&) { TW_WMLBatchFromNiftiFolder(); });
 }

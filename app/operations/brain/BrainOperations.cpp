@@ -1,9 +1,11 @@
 #include "BrainOperations.h"
 
+#include "AppOptions.h"
 #include "BrainDialogs.h"
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
+#include "Prompts.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "volume/Frame.h"
@@ -103,4 +105,14 @@ bool TW_BrainSegmentLateralVentricle(CDrawSet* set) {
   const bool added = set->AddResultLayer(false, false, L"lateral ventricle", vol, &ventricle, -1, 0, -1);
   PR_FrameDelete(&ventricle);
   return added;
+}
+
+CString g_WmlBatchSourceFolder, g_WmlBatchTargetFolder;
+
+bool TW_WMLBatchFromNiftiFolder() {
+  if (g_WmlBatchSourceFolder.IsEmpty()) g_WmlBatchSourceFolder = g_UserOpt.tempFolder;
+  if (g_WmlBatchTargetFolder.IsEmpty()) g_WmlBatchTargetFolder = g_UserOpt.tempFolder;
+  if (!TW_SpecifyTwoFolders(L"Source", L"Target", &g_WmlBatchSourceFolder, &g_WmlBatchTargetFolder, true)) return false;
+  if (!TW_DlgLVWMLSeg(false, &g_WmlVentrSeg, nullptr, nullptr, false)) return false;
+  return BP_WMlesionsFlair_BatchProcess(&g_WmlVentrSeg, g_WmlBatchSourceFolder, g_WmlBatchTargetFolder);
 }

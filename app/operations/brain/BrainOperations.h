@@ -17,3 +17,13 @@ bool TW_SegmentFlairLesions(CDrawSet* set, bool silent, CDrawView* view, VA_WMLV
 // The lateral ventricles of the set's volume (3D) with the "Lateral Ventricle Segmentation" dialog
 // on g_LateralVentrSeg; adds the layer "lateral ventricle".
 bool TW_BrainSegmentLateralVentricle(CDrawSet* set);
+
+// The last source and target folders of the white-matter lesion batches (the temporary work folder
+// until one is chosen).
+extern CString g_WmlBatchSourceFolder, g_WmlBatchTargetFolder;
+
+// "NIFTI Folder : White Matter Lesions (FLAIR) batch measurement": two existing folders, the
+// lesion dialog on g_WmlVentrSeg (no FLAIR, MPRAGE or mask), then the library's NIfTI batch, which
+// writes "<title>_lesion_mask.nii" for every 3D volume of the source folder. True when it ran to its
+// end.
+bool TW_WMLBatchFromNiftiFolder();

@@ -2,7 +2,6 @@
 #include "roi/EdgeWaveLive.h"
 
 #include <itkGradientMagnitudeRecursiveGaussianImageFilter.h>
-#include <itkSmoothingRecursiveGaussianImageFilter.h>
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
@@ -21,6 +20,8 @@
 #include "filters/BiasField.h"
 #include "filters/Filters.h"
 #include "itk/ItkImageViews.h"
+#include "roi/GeodesicFront.h"
+#include "roi/MaskDistance.h"
 #include "roi/RoiDistance.h"
 #include "roi/RunComponents.h"
 #include "Vol.h"
@@ -30,8 +31,51 @@
 
 namespace {
 
-using Mask = std::vector<uint8_t>;
-using Labels = std::vector<uint32_t>;
+// Volume-sized buffers are allocated without zeroing, so that their first touch (and the page
+// faults it costs) happens in the parallel loops that fill them.
+template <class T>
+struct UninitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitAllocator<U>;
+  };
+  UninitAllocator() = default;
+  template <class U>
+  UninitAllocator(const UninitAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+};
+template <class T>
+using Buffer = std::vector<T, UninitAllocator<T>>;
+using Mask = Buffer<uint8_t>;
+using Labels = Buffer<uint32_t>;
+using Floats = Buffer<float>;
+
+// A buffer of n values, every one set to value in parallel.
+template <class T>
+Buffer<T> filled(size_t n, T value) {
+  Buffer<T> out(n);
+  tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1 << 16), [&](const tbb::blocked_range<size_t>& r) {
+    std::fill(out.begin() + ptrdiff_t(r.begin()), out.begin() + ptrdiff_t(r.end()), value);
+  });
+  return out;
+}
+
+// A copy made in parallel.
+template <class T>
+Buffer<T> copied(const Buffer<T>& in) {
+  Buffer<T> out(in.size());
+  tbb::parallel_for(tbb::blocked_range<size_t>(0, in.size(), 1 << 16), [&](const tbb::blocked_range<size_t>& r) {
+    std::copy(in.begin() + ptrdiff_t(r.begin()), in.begin() + ptrdiff_t(r.end()), out.begin() + ptrdiff_t(r.begin()));
+  });
+  return out;
+}
 constexpr uint32_t kRejected = 0xFFFFFFFFu;  // the fronts of discarded components
 
 void report(const wchar_t* name, const CString& text, bool show) {
@@ -49,9 +93,9 @@ void forSlices(int depth, Fn&& fn) {
 }
 
 // Time point t of a frame as floats (voids as NaN).
-std::vector<float> signalOf(const FRAME* frame, int t) {
+Floats signalOf(const FRAME* frame, int t) {
   const DIM3D& d = frame->dim;
-  std::vector<float> out(size_t(voxelCount(d)));
+  Floats out(size_t(voxelCount(d)));
   forSlices(d.d, [&](int z) {
     for (int y = 0; y < d.h; ++y)
       for (int x = 0; x < d.w; ++x) {
@@ -104,107 +148,75 @@ FRAME* labelFrameOf(const DIM3D& dim, const Labels& labels) {
   return out;
 }
 
+// Gaussian smoothing of a float volume in place, sigma in voxels on every axis: a separable kernel
+// of radius ceil(3 sigma), normalised, with the edge voxels repeated beyond the borders; lines
+// and planes in parallel. Voids (NaN) spread to the voxels whose kernel holds them.
+void smoothOf(Floats& values, const DIM3D& d, double sigmaVoxels) {
+  const int radius = std::max(1, int(std::ceil(3.0 * sigmaVoxels)));
+  std::vector<float> kernel(size_t(2 * radius + 1));
+  double sum = 0;
+  for (int k = -radius; k <= radius; ++k) sum += std::exp(-0.5 * k * k / (sigmaVoxels * sigmaVoxels));
+  for (int k = -radius; k <= radius; ++k)
+    kernel[size_t(k + radius)] = float(std::exp(-0.5 * k * k / (sigmaVoxels * sigmaVoxels)) / sum);
+  const int64_t plane = int64_t(d.w) * d.h;
+  // Rows of n values `stride` apart, each the weighted sum of the rows around it (rows of `width`
+  // values are convolved at once, so that the inner loop runs along x).
+  const auto convolve = [&](float* first, int n, int64_t stride, int width, std::vector<float>& copy) {
+    copy.resize(size_t(n) * size_t(width));
+    for (int i = 0; i < n; ++i) std::copy_n(first + i * stride, width, copy.data() + size_t(i) * width);
+    for (int i = 0; i < n; ++i) {
+      float* out = first + i * stride;
+      std::fill_n(out, width, 0.f);
+      for (int k = -radius; k <= radius; ++k) {
+        const float wk = kernel[size_t(k + radius)];
+        const float* in = copy.data() + size_t(std::clamp(i + k, 0, n - 1)) * width;
+        for (int x = 0; x < width; ++x) out[x] += wk * in[x];
+      }
+    }
+  };
+  // x: every line on its own (rows of one value).
+  tbb::parallel_for(tbb::blocked_range<int64_t>(0, int64_t(d.h) * d.d), [&](const tbb::blocked_range<int64_t>& r) {
+    std::vector<float> copy;
+    for (int64_t l = r.begin(); l != r.end(); ++l) convolve(values.data() + l * d.w, d.w, 1, 1, copy);
+  });
+  // y: the rows of every plane.
+  tbb::parallel_for(tbb::blocked_range<int>(0, d.d), [&](const tbb::blocked_range<int>& r) {
+    std::vector<float> copy;
+    for (int z = r.begin(); z != r.end(); ++z) convolve(values.data() + z * plane, d.h, d.w, d.w, copy);
+  });
+  // z: the rows of each y across the planes.
+  if (d.d > 1)
+    tbb::parallel_for(tbb::blocked_range<int>(0, d.h), [&](const tbb::blocked_range<int>& r) {
+      std::vector<float> copy;
+      for (int y = r.begin(); y != r.end(); ++y) convolve(values.data() + int64_t(y) * d.w, d.d, plane, d.w, copy);
+    });
+}
+
 // Gaussian smoothing (smooth) or gradient magnitude (gradient) of a float volume, sigma in voxels
 // on each axis, on the true spacing.
-bool gaussianOf(std::vector<float>& values, const DIM3D& dim, const SPC* spc, double sigmaVoxels, bool gradient,
+bool gaussianOf(Floats& values, const DIM3D& dim, const SPC* spc, double sigmaVoxels, bool gradient,
                 const wchar_t* name, bool show) {
+  if (!gradient) {
+    smoothOf(values, dim, sigmaVoxels);
+    return true;
+  }
   using namespace twk::itkv;
   capThreads();
   auto image = newImage<float>(DIM3D{dim.w, dim.h, dim.d, 1}, spc, false);
   std::copy(values.begin(), values.end(), image->GetBufferPointer());
   const double voxel = spc ? std::min({spc->x, spc->y, spc->z}) : 1.0;
-  if (gradient) {
-    auto filter = itk::GradientMagnitudeRecursiveGaussianImageFilter<FloatImage, FloatImage>::New();
-    filter->SetInput(image);
-    filter->SetSigma(sigmaVoxels * voxel);
-    if (!update(filter, name, show)) return false;
-    std::copy_n(filter->GetOutput()->GetBufferPointer(), values.size(), values.begin());
-  } else {
-    auto filter = itk::SmoothingRecursiveGaussianImageFilter<FloatImage, FloatImage>::New();
-    filter->SetInput(image);
-    typename itk::SmoothingRecursiveGaussianImageFilter<FloatImage, FloatImage>::SigmaArrayType sigma;
-    sigma[0] = sigmaVoxels * (spc ? spc->x : 1.0);
-    sigma[1] = sigmaVoxels * (spc ? spc->y : 1.0);
-    sigma[2] = sigmaVoxels * (spc ? spc->z : 1.0);
-    filter->SetSigmaArray(sigma);
-    if (!update(filter, name, show)) return false;
-    std::copy_n(filter->GetOutput()->GetBufferPointer(), values.size(), values.begin());
-  }
+  auto filter = itk::GradientMagnitudeRecursiveGaussianImageFilter<FloatImage, FloatImage>::New();
+  filter->SetInput(image);
+  filter->SetSigma(sigmaVoxels * voxel);
+  if (!update(filter, name, show)) return false;
+  std::copy_n(filter->GetOutput()->GetBufferPointer(), values.size(), values.begin());
   return true;
 }
 
-// Geodesic growth of labelled fronts. pass: 0 blocked, 1 free, 2 reached but never left. The
-// fronts start at the voxels with a label; a voxel takes the label of the front that reaches it
-// first, within reach (in the units of the steps).
-struct Grid {
-  DIM3D dim;
-  double sx = 1, sy = 1, sz = 1;
-  bool mode3D = true;
-};
-
-struct Step {
-  int dx, dy, dz;
-  float length;
-};
-
-std::vector<Step> stepsOf(const Grid& g) {
-  std::vector<Step> steps;
-  for (int dz = -1; dz <= 1; ++dz)
-    for (int dy = -1; dy <= 1; ++dy)
-      for (int dx = -1; dx <= 1; ++dx) {
-        if ((dx | dy | dz) == 0 || (!g.mode3D && dz != 0)) continue;
-        steps.push_back(Step{dx, dy, dz, float(std::sqrt(dx * dx * g.sx * g.sx + dy * dy * g.sy * g.sy +
-                                                         dz * dz * g.sz * g.sz))});
-      }
-  return steps;
-}
-
-// One front in slices z0..z1 (the whole volume in 3D, one slice per slice); false on Esc.
-bool growRange(const Grid& g, const std::vector<Step>& steps, Labels& labels, const Mask& pass, double reach, int z0,
-               int z1, const twk::ProgressGuard& progress) {
-  const DIM3D& d = g.dim;
-  const int64_t plane = int64_t(d.w) * d.h;
-  std::vector<float> dist(size_t(plane) * size_t(z1 - z0 + 1), std::numeric_limits<float>::infinity());
-  using Item = std::pair<float, int64_t>;
-  std::priority_queue<Item, std::vector<Item>, std::greater<Item>> queue;
-  const int64_t base = int64_t(z0) * plane;
-  for (int64_t i = base; i < int64_t(z1 + 1) * plane; ++i)
-    if (labels[size_t(i)] != 0) {
-      dist[size_t(i - base)] = 0.f;
-      queue.push({0.f, i});
-    }
-  int64_t popped = 0;
-  while (!queue.empty()) {
-    const auto [distance, i] = queue.top();
-    queue.pop();
-    if (distance > dist[size_t(i - base)]) continue;
-    if ((++popped & 0xFFFF) == 0 && progress.Stopped()) return false;
-    if (pass[size_t(i)] == 2 && distance > 0.f) continue;  // an edge voxel is reached, not passed
-    const int x = int(i % d.w), y = int((i / d.w) % d.h), z = int(i / plane);
-    for (const Step& s : steps) {
-      const int nx = x + s.dx, ny = y + s.dy, nz = z + s.dz;
-      if (nx < 0 || ny < 0 || nz < z0 || nx >= d.w || ny >= d.h || nz > z1) continue;
-      const int64_t j = (int64_t(nz) * d.h + ny) * d.w + nx;
-      if (!pass[size_t(j)]) continue;
-      const float nd = distance + s.length;
-      if (nd > reach + 1e-4 || nd >= dist[size_t(j - base)]) continue;
-      dist[size_t(j - base)] = nd;
-      labels[size_t(j)] = labels[size_t(i)];
-      queue.push({nd, j});
-    }
-  }
-  return true;
-}
+using twk::geo::Grid;
 
 bool geodesicGrow(const Grid& g, Labels& labels, const Mask& pass, double reach, const twk::ProgressGuard& progress) {
-  if (reach <= 0) return true;
-  const std::vector<Step> steps = stepsOf(g);
-  if (g.mode3D) return growRange(g, steps, labels, pass, reach, 0, g.dim.d - 1, progress);
-  bool ok = true;
-  forSlices(g.dim.d, [&](int z) {
-    if (!growRange(g, steps, labels, pass, reach, z, z, progress)) ok = false;
-  });
-  return ok && !progress.Stopped();
+  return twk::geo::grow(g, labels.data(), pass.data(), reach, progress);
 }
 
 // The kept components of a core mask carry their labels; discarded ones kRejected (competitive)
@@ -281,7 +293,7 @@ std::vector<RECT3D> voxelBoxes(const DRECT3D* seeds, int numSeeds, const DIM3D& 
   return boxes;
 }
 
-double meanOverBoxes(const std::vector<float>& values, const DIM3D& dim, const std::vector<RECT3D>& boxes,
+double meanOverBoxes(const Floats& values, const DIM3D& dim, const std::vector<RECT3D>& boxes,
                      double low = -1e300, double high = 1e300) {
   double sum = 0;
   int64_t n = 0;
@@ -299,8 +311,8 @@ double meanOverBoxes(const std::vector<float>& values, const DIM3D& dim, const s
 }
 
 // Local standard deviation in a 3x3 (in-plane) or 3x3x3 window.
-std::vector<float> localDeviation(const std::vector<float>& values, const DIM3D& d, bool threeD) {
-  std::vector<float> out(values.size(), 0.f);
+Floats localDeviation(const Floats& values, const DIM3D& d, bool threeD) {
+  Floats out = filled(values.size(), 0.f);
   forSlices(d.d, [&](int z) {
     for (int y = 0; y < d.h; ++y)
       for (int x = 0; x < d.w; ++x) {
@@ -326,12 +338,12 @@ std::vector<float> localDeviation(const std::vector<float>& values, const DIM3D&
 
 // Edge voxels (1) of the signal; allowed gives the interior over which the automatic threshold is
 // measured.
-bool edgeMask(const std::vector<float>& signal, const DIM3D& d, const SPC* spc, const VA_URALEDGE& settings, bool thin,
+bool edgeMask(const Floats& signal, const DIM3D& d, const SPC* spc, const VA_URALEDGE& settings, bool thin,
               const Mask& allowed, Mask* edges, bool show) {
-  std::vector<float> gradient(signal);
+  Floats gradient = copied(signal);
   for (float& v : gradient)
     if (v != v) v = 0.f;
-  std::vector<float> smooth;
+  Floats smooth;
   const double sigma = std::max(0.5, settings.lowRadius / 2.6);
   if (thin) smooth = gradient;
   if (!gaussianOf(gradient, d, spc, sigma, true, L"VA_EdgeWave", show)) return false;
@@ -401,16 +413,11 @@ bool edgeMask(const std::vector<float>& signal, const DIM3D& d, const SPC* spc, 
 }
 
 // Peels (positive) or dilates (negative) a mask by distance (units on spc, or voxels).
-bool peelMask(Mask& mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance, bool show) {
-  if (distance == 0) return true;
-  FRAME* roi = roiOf(dim, [&](int64_t i) { return mask[size_t(i)] != 0; });
-  if (!roi) return false;
-  const double r = std::fabs(distance);
-  const bool ok = distance > 0 ? VA_RoiDeflate(roi, spc, mode3D, false, r, r, r, show)
-                               : VA_RoiInflate(roi, spc, mode3D, false, r, r, r, show);
-  if (ok) mask = maskOf(roi, 0);
-  PR_FrameDelete(&roi);
-  return ok;
+bool peelMask(Mask& mask, const DIM3D& dim, const SPC* spc, bool mode3D, double distance, bool show,
+              float* scratch = nullptr) {
+  if (twk::maskdist::peelOrGrow(mask.data(), dim, spc, mode3D, distance, scratch)) return true;
+  report(L"VA_EdgeWave", L"Not enough memory", show);
+  return false;
 }
 
 Grid gridOf(const DIM3D& dim, const SPC* spc, bool mode3D) {
@@ -437,34 +444,35 @@ bool validRecord(const VA_EW* record, const wchar_t* name, bool show) {
   return true;
 }
 
-// The signal EdgeWave as labels; labelled: each seed's components carry their own label.
-FRAME* signalEdgeWave(const VA_EW* record, const FRAME* frame, int t, const SPC* spc, const DRECT3D* seeds,
-                      int numSeeds, const RECT3D* limit, bool labelled, bool show) {
+// The signal EdgeWave as labels (voxels of discarded fronts kRejected); labelled: each seed's
+// components carry their own label. False on failure or Esc.
+bool signalEdgeWave(const VA_EW* record, const FRAME* frame, int t, const SPC* spc, const DRECT3D* seeds,
+                    int numSeeds, const RECT3D* limit, bool labelled, bool show, Labels& labels) {
   const wchar_t* name = L"VA_EdgeWave";
   if (!record || !frame || !frame->data || frame->type == FRM_ROI || t < 0 || t >= frame->dim.t) {
     report(name, L"Invalid parameters", show);
-    return nullptr;
+    return false;
   }
-  if (!validRecord(record, name, show)) return nullptr;
+  if (!validRecord(record, name, show)) return false;
   const DIM3D dim{frame->dim.w, frame->dim.h, frame->dim.d, 1};
   const bool relative = record->siUnits == 1;
   const std::vector<RECT3D> boxes = relative ? voxelBoxes(seeds, numSeeds, dim) : std::vector<RECT3D>{};
   if (relative && boxes.empty()) {
     report(name, L"At least one seed is expected", show);
-    return nullptr;
+    return false;
   }
   twk::ProgressGuard progress(L"EdgeWave", show);
   const SPC* distanceSpc = record->distanceUnits == 1 ? spc : nullptr;
   const bool mode3D = record->mode3D != 0;
 
-  std::vector<float> signal = signalOf(frame, t);
-  if (record->gaussianDownscale && !gaussianOf(signal, dim, spc, 1.0, false, name, show)) return nullptr;
+  Floats signal = signalOf(frame, t);
+  if (record->gaussianDownscale && !gaussianOf(signal, dim, spc, 1.0, false, name, show)) return false;
   double low = record->siLow, high = record->siHigh;
   if (relative) {
     const double average = meanOverBoxes(signal, dim, boxes);
     if (average == VOID_VALUE) {
       report(name, L"Invalid Seed-Volume combination", show);
-      return nullptr;
+      return false;
     }
     low *= average;
     high *= average;
@@ -479,42 +487,44 @@ FRAME* signalEdgeWave(const VA_EW* record, const FRAME* frame, int t, const SPC*
     box.y1 = std::min(box.y1, limit->y1);
     box.z1 = std::min(box.z1, limit->z1);
   }
-  Mask allowed(signal.size(), 0);
+  // pass: the allowed region, then its edge voxels marked 2 (reached, not passed).
+  Mask pass = filled(signal.size(), uint8_t(0));
   forSlices(dim.d, [&](int z) {
     if (z < box.z0 || z > box.z1) return;
     for (int y = box.y0; y <= box.y1; ++y)
       for (int x = box.x0; x <= box.x1; ++x) {
         const size_t i = (size_t(z) * dim.h + y) * dim.w + x;
-        allowed[i] = signal[i] >= low && signal[i] <= high ? 1 : 0;
+        pass[i] = signal[i] >= low && signal[i] <= high ? 1 : 0;
       }
   });
   if (relative && record->textureSimilarity > 0) {
-    const std::vector<float> deviation = localDeviation(signal, dim, record->textureSimilarity == 2);
+    const Floats deviation = localDeviation(signal, dim, record->textureSimilarity == 2);
     const double seedDeviation = meanOverBoxes(deviation, dim, boxes);
     const double cap = 2.0 * seedDeviation;
-    for (size_t i = 0; i < allowed.size(); ++i)
-      if (allowed[i] && deviation[i] > cap) allowed[i] = 0;
+    for (size_t i = 0; i < pass.size(); ++i)
+      if (pass[i] && deviation[i] > cap) pass[i] = 0;
   }
-  if (!progress.Poll()) return nullptr;
+  if (!progress.Poll()) return false;
 
-  Mask pass = allowed;
-  Mask core = allowed;
+  Mask core = copied(pass);
   if (record->useEdges) {
     Mask edges;
-    if (!edgeMask(signal, dim, spc, record->edge, record->thinEdge != 0, allowed, &edges, show)) return nullptr;
+    if (!edgeMask(signal, dim, spc, record->edge, record->thinEdge != 0, pass, &edges, show)) return false;
     for (size_t i = 0; i < pass.size(); ++i)
       if (pass[i] && edges[i]) {
         pass[i] = 2;
         if (!record->strictCoreSurface) core[i] = 0;
       }
   }
-  if (!peelMask(core, dim, distanceSpc, mode3D, record->peel, show)) return nullptr;
-  if (!progress.Poll()) return nullptr;
+  // The signal is not needed any more: its floats are the peel's scratch.
+  if (!peelMask(core, dim, distanceSpc, mode3D, record->peel, show, signal.data())) return false;
+  signal = Floats();
+  if (!progress.Poll()) return false;
 
   CoreComponents cc = componentsOf(core, dim, mode3D);
   if (!cc.ok) {
     report(name, L"Not enough memory", show);
-    return nullptr;
+    return false;
   }
   const int64_t count = cc.runs.count;
   const bool competitive = record->competitiveGrowth != 0;
@@ -533,32 +543,34 @@ FRAME* signalEdgeWave(const VA_EW* record, const FRAME* frame, int t, const SPC*
     for (int64_t c = 0; c < count; ++c)
       if (seedOf[size_t(c)]) labelOf[size_t(c)] = labelled ? seedOf[size_t(c)] : 1u;
   }
-  Labels labels(signal.size(), 0);
+  labels = filled(core.size(), 0u);
   paintComponents(cc.runs, labelOf, labels);
   // A dilated core may stand outside the allowed region: its voxels stay passable for its own front.
-  for (size_t i = 0; i < labels.size(); ++i)
-    if (labels[i] && !pass[i]) pass[i] = 1;
+  forSlices(dim.d, [&](int z) {
+    const size_t first = size_t(z) * dim.h * dim.w, last = first + size_t(dim.h) * dim.w;
+    for (size_t i = first; i < last; ++i)
+      if (labels[i] && !pass[i]) pass[i] = 1;
+  });
   const double reach = std::max(0.0, record->peel) + std::max(0.0, record->grow);
-  if (!geodesicGrow(gridOf(dim, distanceSpc, mode3D), labels, pass, reach, progress)) return nullptr;
-  return labelFrameOf(dim, labels);
+  if (!geodesicGrow(gridOf(dim, distanceSpc, mode3D), labels, pass, reach, progress)) return false;
+  return true;
 }
 
 }  // namespace
 
 FRAME* VA_EdgeWaveLabels(const VA_EW* record, const FRAME* frame, int t, const SPC* spc, const DRECT3D* seeds,
                          int numSeeds, const RECT3D* limit, bool show) {
-  return signalEdgeWave(record, frame, t, spc, seeds, numSeeds, limit, true, show);
+  Labels labels;
+  if (!signalEdgeWave(record, frame, t, spc, seeds, numSeeds, limit, true, show, labels)) return nullptr;
+  return labelFrameOf(DIM3D{frame->dim.w, frame->dim.h, frame->dim.d, 1}, labels);
 }
 
 FRAME* VA_EdgeWaveSignal(const VA_EW* record, const FRAME* frame, int t, const SPC* spc, const DRECT3D* seeds,
                          int numSeeds, const RECT3D* limit, bool show) {
-  FRAME* labels = signalEdgeWave(record, frame, t, spc, seeds, numSeeds, limit, false, show);
-  if (!labels) return nullptr;
-  FRAME* roi = roiOf(DIM3D{labels->dim.w, labels->dim.h, labels->dim.d, 1}, [&](int64_t i) {
-    return reinterpret_cast<const uint32_t*>(labels->data)[i] != 0;
-  });
-  PR_FrameDelete(&labels);
-  return roi;
+  Labels labels;
+  if (!signalEdgeWave(record, frame, t, spc, seeds, numSeeds, limit, false, show, labels)) return nullptr;
+  return roiOf(DIM3D{frame->dim.w, frame->dim.h, frame->dim.d, 1},
+               [&](int64_t i) { return labels[size_t(i)] != 0 && labels[size_t(i)] != kRejected; });
 }
 
 bool VA_VolAverageOverSeeds(const FRAME* frame, int t, const DRECT3D* seeds, int numSeeds, double low, double high,
@@ -637,7 +649,7 @@ FRAME** VA_LabelMapToRoiArr(const FRAME* labels, int count, bool show) {
   FRAME** out = static_cast<FRAME**>(pf_calloc(int64_t(count) * int64_t(sizeof(FRAME*))));
   if (!out) return nullptr;
   const DIM3D dim{labels->dim.w, labels->dim.h, labels->dim.d, 1};
-  const std::vector<float> values = signalOf(labels, 0);
+  const Floats values = signalOf(labels, 0);
   for (int k = 0; k < count; ++k) {
     const float label = float(k + 1);
     out[k] = roiOf(dim, [&](int64_t i) { return std::nearbyint(values[size_t(i)]) == label; });
@@ -788,7 +800,7 @@ const FRAME* liveValues(const VA_EWL* record, const FRAME* volume, int t, const 
   if (record->correctNonuniformity) {
     values = VA_N3padded(volume, nullptr, spc, t, &record->n3, show);
   } else {
-    const std::vector<float> v = signalOf(volume, t);
+    const Floats v = signalOf(volume, t);
     values = PR_FrameCreate(FRM_REAL, 64, DIM3D{volume->dim.w, volume->dim.h, volume->dim.d, 1}, false);
     if (values) {
       double* p = reinterpret_cast<double*>(values->data);

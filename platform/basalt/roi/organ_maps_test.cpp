@@ -10,6 +10,7 @@
 #include <set>
 #include <vector>
 
+#include "BolusCurve.h"
 #include "DynExp.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
@@ -152,17 +153,6 @@ TEST(StructureGraph, LatticeTrianglesAndTheirNeighbours) {
   PR_FrameDelete(&blob);
 }
 
-namespace {
-
-// A bolus: 0 before start, then a gamma-variate shape of the given width, peak 1.
-double bolus(double t, double start, double width) {
-  if (t <= start) return 0;
-  const double s = (t - start) / width;
-  return s * s * std::exp(2.0 - 2.0 * s);
-}
-
-}  // namespace
-
 // 20 time points stored in reverse order; an artery tube and a vein tube follow their input
 // functions (scaled, noisy), a three-voxel blob of arterial curves is too small to be a vessel, and
 // the organ enhances slowly: two vessel maps with DICE >= 0.9 and the organ with the rest.
@@ -178,8 +168,8 @@ TEST(VesselMap, VoxelCurvesFollowTheirInputFunctions) {
   const auto organ = [&](int x, int y, int z) { return !artery(x, y, z) && !vein(x, y, z); };
   auto functions = std::make_unique<INPUTFUNC[]>(2);
   for (int k = 0; k < T; ++k) {
-    functions[0].values[k] = 50 + 400 * bolus(k, 2, 3);
-    functions[1].values[k] = 50 + 250 * bolus(k, 5, 5);
+    functions[0].values[k] = 50 + 400 * twk::phantom::bolus(k, 2, 3);
+    functions[1].values[k] = 50 + 250 * twk::phantom::bolus(k, 5, 5);
     functions[0].times[k] = functions[1].times[k] = k;
   }
   functions[0].count = functions[1].count = T;
@@ -192,8 +182,8 @@ TEST(VesselMap, VoxelCurvesFollowTheirInputFunctions) {
       for (int y = 0; y < d.h; ++y)
         for (int x = 0; x < d.w; ++x) {
           double v = 100 + 40 * (1 - std::exp(-k / 8.0));
-          if (artery(x, y, z) || blob(x, y, z)) v = 80 + 0.8 * 400 * bolus(k, 2, 3);
-          else if (vein(x, y, z)) v = 60 + 0.9 * 250 * bolus(k - 1, 5, 5);  // one time point late
+          if (artery(x, y, z) || blob(x, y, z)) v = 80 + 0.8 * 400 * twk::phantom::bolus(k, 2, 3);
+          else if (vein(x, y, z)) v = 60 + 0.9 * 250 * twk::phantom::bolus(k - 1, 5, 5);  // one time point late
           values[((size_t(stored) * d.d + z) * d.h + y) * d.w + x] = v + noise(rng);
         }
   }

@@ -3,6 +3,8 @@
 // and the lateral-ventricle command with its dialog.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "BrainDialogs.h"
@@ -12,10 +14,14 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "OperationsTestKit.h"
+#include "RecordDialog.h"
 #include "ScriptedUi.h"
+#include "SegTestApp.h"
 #include "Vol.h"
+#include "io/ImageFiles.h"
 
 using twk::optest::Documents;
+using twk::segtest::app;
 
 namespace {
 
@@ -51,7 +57,7 @@ TEST(BrainDefaults, RecordsStartWithTheDialogsDefaults) {
   EXPECT_DOUBLE_EQ(v.ventricleGrow, 3.0);
   EXPECT_EQ(v.maxComponents, 1);
   // The brain rows are bound.
-  for (int id : {35100, 35101}) EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(id))) << id;
+  for (int id : {35100, 35101, 34353}) EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(id))) << id;
 }
 
 TEST(FlairLesions, SilentRunAddsTheLesionAndTissueLayers) {
@@ -96,6 +102,28 @@ TEST(FlairLesions, RefusalsAddNothing) {
   EXPECT_FALSE(TW_SegmentFlairLesions(set, false, nullptr, &record));
   EXPECT_EQ(set->NumLayers(), 1);
   EXPECT_FALSE(ui.pendingAnswers());
+}
+
+// With two documents open and a one-layer document beside, that layer is the T1: the dialog shows
+// its name (with one document open there is none).
+TEST(FlairLesions, TheOtherDocumentsSingleLayerIsTheMprage) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawSet* set = openPhantom(docs);
+  docs.open({twk::testkit::makeLayer(twk::optest::makeVolume(
+                FRM_INT, 16, DIM3D{8, 8, 8, 1}, [](int, int, int, int) { return 1.0; }, L"/data/t1_mprage.nii"))},
+            L"/data/t1.twk");
+  VA_WMLVENTRSEG record = phantomRecord();
+  ui.cancelValues();
+  EXPECT_FALSE(TW_SegmentFlairLesions(set, false, nullptr, &record));
+  ASSERT_EQ(ui.prompts.size(), 1u);
+  EXPECT_EQ(ui.prompts[0][3].text, L"t1_mprage.nii");
+  // One document: no MPRAGE name.
+  docs.close(Documents::openedAfter(1).front());
+  ui.cancelValues();
+  EXPECT_FALSE(TW_SegmentFlairLesions(set, false, nullptr, &record));
+  EXPECT_EQ(ui.prompts[1][3].text, L"");
 }
 
 TEST(LesionDialog, OkWritesCancelKeepsAndNoMaskUnchecksTheMaskFlag) {
@@ -157,4 +185,92 @@ TEST(LateralVentricleCommand, AddsTheVentricleLayerAndRefusesA4DVolume) {
   EXPECT_EQ(set->GetLayerVol(1)->name, L"lateral ventricle");
   EXPECT_DOUBLE_EQ(g_LateralVentrSeg.brainMaskPeel, before.brainMaskPeel);
   EXPECT_FALSE(ui.pendingAnswers());
+}
+
+// The Qt window: typing 4 greys the healthy white-matter fields at once, typing 2 opens them again;
+// Cancel keeps the record whole, also after the N3 button changed the dialog's copy.
+TEST(LesionDialogWindow, AlgorithmVersionGreysTheHealthyGroupAndCancelKeepsTheRecord) {
+  app();
+  twk::ScriptedUi ui;
+  twk::ScopedUi installedUi(ui);
+  TW_InstallRecordDialog();
+  VA_WMLVENTRSEG record = phantomRecord();
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.set(L"Algorithm version (2,4)", L"4")
+        .set(L"WML threshold stdev multiplier", L"9")  // greyed: not taken
+        .set(L"Algorithm version (2,4)", L"2")
+        .set(L"Peel Brain mask to obtain healthy WM voxels (mm)", L"7")
+        .set(L"Algorithm version (2,4)", L"4")
+        .ok();
+    ASSERT_TRUE(TW_DlgLVWMLSeg(false, &record, nullptr, nullptr, false));
+    EXPECT_FALSE(script.pending());
+  }
+  EXPECT_EQ(record.AlgoVersion, 4);
+  EXPECT_DOUBLE_EQ(record.WMLThresholdStddevMult, 2.0);
+  EXPECT_DOUBLE_EQ(record.WmDeflateToNormal, 7.0);
+  const VA_WMLVENTRSEG before = record;
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"N3 Parameters").set(L"Field smoothness (mm)", L"55").ok().set(L"Peel to exclude cortical lesions (mm)", L"1").cancel();
+    EXPECT_FALSE(TW_DlgLVWMLSeg(false, &record, nullptr, nullptr, false));
+    EXPECT_FALSE(script.pending());
+    ASSERT_EQ(script.titles.size(), 2u);
+    EXPECT_EQ(script.titles[1], L"N3 - Bias Field Correction");
+  }
+  EXPECT_DOUBLE_EQ(record.N3parms.fieldSmoothness, before.N3parms.fieldSmoothness);
+  EXPECT_DOUBLE_EQ(record.WMLzoneDeflate, before.WMLzoneDeflate);
+  // The N3 button's change is kept by OK.
+  {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"N3 Parameters").set(L"Field smoothness (mm)", L"55").ok().ok();
+    ASSERT_TRUE(TW_DlgLVWMLSeg(false, &record, nullptr, nullptr, false));
+  }
+  EXPECT_DOUBLE_EQ(record.N3parms.fieldSmoothness, 55);
+  // The registration button (an MPRAGE given later): Cancel keeps the record's registration values,
+  // OK takes them.
+  for (const bool accept : {false, true}) {
+    twk::DialogScript script;
+    twk::ScopedDialogScript installed(script);
+    script.press(L"Registration Parameters").set(L"Mutual Info number of bins", L"48").ok();
+    if (accept) script.ok();
+    else script.cancel();
+    EXPECT_EQ(TW_DlgLVWMLSeg(false, &record, nullptr, TW_MPRAGE_GIVEN_LATER, false), accept);
+    EXPECT_FALSE(script.pending());
+    EXPECT_EQ(record.AF3Dparms.miBins, accept ? 48 : 32);
+  }
+  TW_RemoveRecordDialog();
+}
+
+// The NIfTI batch: the two folders, the lesion dialog (its values stored for the next run), the
+// question, then one lesion mask per 3D volume in the target folder.
+TEST(LesionBatch, NiftiFolderRunsTheLibrarysBatchWithTheDialogsValues) {
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  const char* base = std::getenv("TWK_TEST_TMP");
+  const std::filesystem::path root = std::filesystem::path(base ? base : "/tmp") / "brain_nifti_batch";
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root / "src");
+  std::filesystem::create_directories(root / "dst");
+  std::unique_ptr<CVol> flair(twk::brainphantom::brainPhantom());
+  const double orient[6] = {1, 0, 0, 0, 1, 0};
+  const CString src = CString((root / "src").wstring().c_str()), dst = CString((root / "dst").wstring().c_str());
+  ASSERT_TRUE(VA_RAW_VolSaveFile(src + L"/case7.nii", flair->frame, 0, &flair->spc, orient, &flair->imgPos[0], nullptr,
+                                 MODALITY_MR, RAWSAVE_SINGLE, L"", nullptr, nullptr, false));
+  const VA_WMLVENTRSEG saved = g_WmlVentrSeg;
+  // Cancel in the folder prompt ends the command.
+  ui.cancelValues();
+  EXPECT_FALSE(TW_WMLBatchFromNiftiFolder());
+  ui.answerValuesText({src, dst});
+  ui.answerValues({2, 0, 0, 0, 1.5, 0.4, 3.1, 1.5, 6.4, 0.05, 2, 1, 30, 0, 5, 2, 3, 1, 12}, {L""});
+  ui.answerMessage(IDYES);
+  ASSERT_TRUE(TW_WMLBatchFromNiftiFolder());
+  EXPECT_FALSE(ui.pendingAnswers());
+  EXPECT_TRUE(std::filesystem::exists(root / "dst" / "case7_lesion_mask.nii"));
+  EXPECT_EQ(g_WmlVentrSeg.DoN3, 0);
+  EXPECT_EQ(g_WmlBatchSourceFolder, src);
+  g_WmlVentrSeg = saved;
 }

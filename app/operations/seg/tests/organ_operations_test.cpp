@@ -10,6 +10,7 @@
 
 #include "DrawDoc.h"
 #include "DrawShapes.h"
+#include "BolusCurve.h"
 #include "DynExp.h"
 #include "DynExpDialogs.h"
 #include "VolProj.h"
@@ -255,17 +256,6 @@ TEST(OrganRecipes, CurrentSliceStructureGraph) {
   EXPECT_EQ(polylines().size(), 8u);
 }
 
-namespace {
-
-// A bolus: 0 before start, then a gamma-variate shape of the given width, peak 1.
-double bolus(double t, double start, double width) {
-  if (t <= start) return 0;
-  const double s = (t - start) / width;
-  return s * s * std::exp(2.0 - 2.0 * s);
-}
-
-}  // namespace
-
 // Two input functions give three layers named after them and "Organ" (the last one active); 11
 // functions or none are refused, and so is a series along b-values; the host's filled slots are
 // the functions of the bound command.
@@ -278,8 +268,8 @@ TEST(VesselMapCommand, LayersPerInputFunctionAndOrgan) {
   const auto artery = [](int x, int, int) { return x >= 2 && x <= 4; };
   const auto vein = [](int x, int, int) { return x >= 8 && x <= 10; };
   CVol* series = makeVolume(FRM_INT, 16, dims, [&](int x, int y, int z, int t) {
-    if (artery(x, y, z)) return 80 + 300 * bolus(t, 1, 2);
-    if (vein(x, y, z)) return 60 + 200 * bolus(t, 3, 3);
+    if (artery(x, y, z)) return 80 + 300 * twk::phantom::bolus(t, 1, 2);
+    if (vein(x, y, z)) return 60 + 200 * twk::phantom::bolus(t, 3, 3);
     return 100 + 2.0 * t;
   }, L"/data/perfusion.nii");
   std::vector<DYNCRD> dyn(T);
@@ -291,8 +281,8 @@ TEST(VesselMapCommand, LayersPerInputFunctionAndOrgan) {
   CDrawSet* set = doc->GetActiveSet();
   auto host = std::make_unique<CDynExp>();
   for (int t = 0; t < T; ++t) {
-    host->ifunc[1].values[t] = 300 * bolus(t, 1, 2);
-    host->ifunc[3].values[t] = 200 * bolus(t, 3, 3);
+    host->ifunc[1].values[t] = 300 * twk::phantom::bolus(t, 1, 2);
+    host->ifunc[3].values[t] = 200 * twk::phantom::bolus(t, 3, 3);
   }
   host->ifunc[1].count = host->ifunc[3].count = T;
   host->ifuncName[1] = L"Aorta";
