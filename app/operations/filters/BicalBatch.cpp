@@ -115,12 +115,10 @@ bool correctVolume(const BICALBATCHPARM& record, const FILESET& set, const CStri
 bool TW_DlgBicalBatch(BICALBATCHPARM* record) {
   if (!record) return false;
   CString source = twk::packedText(record->sourceFolder, 512), target = twk::packedText(record->targetFolder, 512);
-  int32_t format = record->format, applyMask = 0, editMask = 0, editBical = 0;
+  int32_t format = record->format, applyMask = 0;
   TW_DIALOG d(L"BiCal Batch Processing", L"CDlgBicalBatch");
   d.Text(L"Input folder", &source);
   d.Flag(L"Apply BodyMask", &applyMask);
-  d.Flag(L"BodyMask parameters", &editMask);
-  d.Flag(L"BiCal parameters", &editBical);
   d.Text(L"Output folder", &target);
   d.Choice(L"Format", &format, {L"DICOM uncompressed", L"DICOM compressed", L"NIFTI"});
   d.onCheck = [title = d.title](const TW_DIALOG_VALUES& v) {
@@ -128,10 +126,10 @@ bool TW_DlgBicalBatch(BICALBATCHPARM* record) {
     twk::ui().messageBox(L"A folder name is too long", title, MB_OK | MB_ICONEXCLAMATION);
     return false;
   };
+  // The parameter buttons edit the record's body-mask and BiCal parameters at once.
+  d.Button(L"BodyMask parameters", [record](TW_DIALOG_VALUES&) { TW_AskBodyMaskParms(&record->bodyMask); });
+  d.Button(L"BiCal parameters", [record](TW_DIALOG_VALUES&) { TW_DlgBicalZF(false, nullptr, &record->bical); });
   if (!TW_RunDialog(d)) return false;
-  // The two parameter buttons of the window act on OK here, before the batch starts.
-  if (editMask) TW_AskBodyMaskParms(&record->bodyMask);
-  if (editBical) TW_DlgBicalZF(false, nullptr, &record->bical);
   twk::setPackedText(record->sourceFolder, 512, source);
   twk::setPackedText(record->targetFolder, 512, target);
   record->format = format;

@@ -22,8 +22,8 @@ extern BICALBATCHPARM g_BicalBatchParms;
 void TW_InitBicalBatchDefaults();
 
 // "BiCal Batch Processing" on the record: source and target folders, "Apply BodyMask", the
-// output format, and two switches acting on OK that open the body-mask and the BiCal parameters.
-// True on OK (the record then holds the folders and the format).
+// output format, and two buttons that edit the record's body-mask and BiCal parameters at once
+// (kept on Cancel). True on OK (the record then holds the folders and the format).
 bool TW_DlgBicalBatch(BICALBATCHPARM* record);
 
 // The batch. Refused with a message, nothing written: no target ("Target folder should be

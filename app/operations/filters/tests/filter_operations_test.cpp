@@ -697,6 +697,15 @@ TEST_F(FilterDialogs, ExplorersAndTheSingleScaleGradient) {
     EXPECT_EQ(record.magnitude, 2);
     EXPECT_EQ(record.metric, 1);
   }
+  {
+    SCOPED_TRACE("BiCal batch: its BiCal parameters button edits the record at once");
+    BICALBATCHPARM batch = g_BicalBatchParms;
+    twk::DialogScript script;
+    twk::ScopedDialogScript scripted(script);
+    script.press(L"BiCal parameters").choose(L"Basis functions", 4).ok().cancel();
+    EXPECT_FALSE(TW_DlgBicalBatch(&batch));
+    EXPECT_EQ(batch.bical.basis, 4);
+  }
   TW_InitFilterDefaults();
 }
 
@@ -784,7 +793,7 @@ TEST_F(FilterCommands, BicalBatchMirrorsTheTreeAndKeepsWhatIsThere) {
   ui.cancelValues();
   TW_DispatchCommand(row, nullptr);
   EXPECT_EQ(std::memcmp(&before, &g_BicalBatchParms, sizeof before), 0);
-  ui.answerValues({0, 0, 0, 2}, {CString::fromUtf8(src.string()), CString::fromUtf8(menu.string())});
+  ui.answerValues({0, 2}, {CString::fromUtf8(src.string()), CString::fromUtf8(menu.string())});
   TW_DispatchCommand(row, nullptr);
   EXPECT_FALSE(ui.pendingAnswers());
   EXPECT_EQ(twk::packedText(g_BicalBatchParms.targetFolder, 512), CString::fromUtf8(menu.string()));
