@@ -47,6 +47,13 @@ struct FrameHolder {
   FrameHolder& operator=(const FrameHolder&) = delete;
 };
 
+// The target's frame, of a 4D target the view's time point (cut into *cut). Null on failure.
+const FRAME* frameAtViewTime(CVol* target, CDrawSet* set, CDrawView* view, FrameHolder* cut) {
+  if (!target->Is4D()) return target->frame;
+  cut->f = VA_VolCropTimepoint(target->frame, currentTime(set, view), true);
+  return cut->f;
+}
+
 // Redraws the documents involved on every way out.
 struct RedrawOnExit {
   CDrawDoc* a = nullptr;
@@ -175,12 +182,8 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
   CVol* target = targetName && *targetName ? set->FindLayerContaining(true, targetName, true) : set->GetActiveVol();
   if (!target || !target->frame) return false;
   FrameHolder targetCut;
-  const FRAME* targetFrame = target->frame;
-  if (target->Is4D()) {
-    targetCut.f = VA_VolCropTimepoint(target->frame, currentTime(set, view), true);
-    if (!targetCut.f) return false;
-    targetFrame = targetCut.f;
-  }
+  const FRAME* targetFrame = frameAtViewTime(target, set, view, &targetCut);
+  if (!targetFrame) return false;
   const SPC targetSpc = target->spc;
 
   // 2. Target mask.
@@ -355,12 +358,8 @@ bool TW_RegisterAF3D_Mode2D(CDrawSet* set, bool useCurrentDynamic, bool interact
   CVol* target = set->GetActiveVol();
   if (!target || !target->frame) return false;
   FrameHolder targetCut;
-  const FRAME* targetFrame = target->frame;
-  if (target->Is4D()) {
-    targetCut.f = VA_VolCropTimepoint(target->frame, currentTime(set, view), true);
-    if (!targetCut.f) return false;
-    targetFrame = targetCut.f;
-  }
+  const FRAME* targetFrame = frameAtViewTime(target, set, view, &targetCut);
+  if (!targetFrame) return false;
   const SPC targetSpc = target->spc;
   CVol* maskVol = nullptr;
   if (!target->IsROI()) {

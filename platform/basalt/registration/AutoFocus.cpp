@@ -356,19 +356,32 @@ bool afSaveFinal(const VA_AF3D& rec, const wchar_t* folder, const FRAME* source,
 
 }  // namespace twk::af
 
+namespace {
+
+// The affine registration of a 3D source onto a 3D target, from the record's start map, with
+// progress over 0..to of the guard; the prepared images stay in *p.
+bool registerAffine(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
+                    const FRAME* target, const FRAME* mask, const SPC* tgtSpc, twk::ProgressGuard* guard, int to,
+                    AfPrepared* p, AfAffine* map, double* finalCost, bool show) {
+  if (source && source->dim.t != 1) return fail(kName, L"Source volume must be 3D", show);
+  if (target && target->dim.t != 1) return fail(kName, L"Target volume must be 3D", show);
+  if (!afPrepare(kName, record, source, 0, srcSpc, target, 0, mask, tgtSpc, p, show)) return false;
+  AfAffine start;
+  if (!afStartMap(kName, record, folder, *p, *srcSpc, *tgtSpc, &start, show)) return false;
+  return afRegister(kName, record, *p, start, guard, 0, to, map, finalCost, show);
+}
+
+}  // namespace
+
 bool VA_RegisterAF3Dto3DMatrix(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
                                const FRAME* target, const FRAME* mask, const SPC* tgtSpc, double matrix[16],
                                double* finalCost, bool show) {
   if (!matrix) return fail(kName, L"Invalid arguments", show);
-  if (source && source->dim.t != 1) return fail(kName, L"Source volume must be 3D", show);
-  if (target && target->dim.t != 1) return fail(kName, L"Target volume must be 3D", show);
   twk::ProgressGuard guard(L"AutoFocus registration", show);
   AfPrepared p;
-  if (!afPrepare(kName, record, source, 0, srcSpc, target, 0, mask, tgtSpc, &p, show)) return false;
-  AfAffine start;
-  if (!afStartMap(kName, record, folder, p, *srcSpc, *tgtSpc, &start, show)) return false;
   AfAffine map;
-  if (!afRegister(kName, record, p, start, &guard, 0, 100, &map, finalCost, show)) return false;
+  if (!registerAffine(record, folder, source, srcSpc, target, mask, tgtSpc, &guard, 100, &p, &map, finalCost, show))
+    return false;
   afAffineToIndexMatrix(map, *srcSpc, *tgtSpc, matrix);
   return afSaveFinal(record, folder, source, srcSpc, target, tgtSpc, matrix, show);
 }
@@ -381,17 +394,13 @@ namespace {
 bool registerQuadratic(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
                        const FRAME* target, const FRAME* mask, const SPC* tgtSpc, double coefficients[30],
                        double* finalCost, bool show) {
-  if (source && source->dim.t != 1) return fail(kName, L"Source volume must be 3D", show);
-  if (target && target->dim.t != 1) return fail(kName, L"Target volume must be 3D", show);
   VA_AF3D affine = record;
   affine.transformType = VA_TRANSFORM_AFFINE;
   twk::ProgressGuard guard(L"AutoFocus registration", show);
   AfPrepared p;
-  if (!afPrepare(kName, affine, source, 0, srcSpc, target, 0, mask, tgtSpc, &p, show)) return false;
-  AfAffine start;
-  if (!afStartMap(kName, affine, folder, p, *srcSpc, *tgtSpc, &start, show)) return false;
   AfAffine map;
-  if (!afRegister(kName, affine, p, start, &guard, 0, 90, &map, nullptr, show)) return false;
+  if (!registerAffine(affine, folder, source, srcSpc, target, mask, tgtSpc, &guard, 90, &p, &map, nullptr, show))
+    return false;
   AfQuadratic quad;
   if (!afRegisterQuadratic(record, p, map, &guard, &quad, finalCost)) return false;
   afQuadraticToIndexPolynomial(quad, *srcSpc, *tgtSpc, coefficients);
