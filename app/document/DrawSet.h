@@ -387,6 +387,10 @@ class CDrawSet : public CDrawObj {
   void FlowFieldTransformByFFF();
   bool RegisterByDicomTags(bool interactive, bool forceNewDocument, CDrawDoc** newDocument, bool centring,
                            bool minimiseHeaders);
+  // Registers the volumes of the other document whose landmarks pair with this set's landmarks by
+  // label onto this set ("_reg" layers); with voxel similarity the landmark transform starts an
+  // AutoFocus registration instead.
+  bool Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, bool interactive);
   // Turns the volume so that the landmarks at the view's time point lie in one axial slice.
   bool FitPlaneToLandmarks(CDrawView* view);
   // Bias fields: N4 of the view's time point; N3 (with or without its dialog).

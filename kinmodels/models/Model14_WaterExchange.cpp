@@ -4,6 +4,13 @@
 // kep) for every exchange time tau from "Tau_Min" to "Tau_Max" in steps of 0.01 and refined by a
 // simplex. The curve itself does not depend on tau, so the reported "IWL_tau" stays at the first
 // grid value unless the simplex moves it.
+//
+// The simplex refines an offset of at most one grid step around the best grid point, and the grid
+// is coarse (steps of half a unit with the defaults): for slow exchange (Ktrans 0.1 /min, kep
+// 1 /min) the grid points nearest the truth fit badly, the best one lies in another basin, and the
+// refinement alone ends there with a residual hundreds of times the truth's. So the fit also runs
+// the global grid-and-simplex search over the grid's box (tau held, with the same simplex budget)
+// and reports whichever of the two ends lower.
 
 #include <algorithm>
 #include <cmath>
@@ -102,30 +109,41 @@ bool M14_ModelInit(const INPUTFUNC* ifuncs) {
 bool M14_ComputeParms(const CurveCall& call) {
   const ExchangeTables& t = tables();
   ExchangeFit fit{&t, call.curve, std::vector<double>(t.m)};
+  // The cost does not depend on tau, so one pass over the (Ktrans, kep) grid stands for every tau
+  // value: a later tau never costs strictly less than the first, which therefore keeps the best point.
+  if (!(t.tauMin <= t.tauMax + 1e-12)) return false;
   double best = VOID_VALUE, base[3] = {t.ktransMin, t.kepMin, t.tauMin};
-  for (long long step = 0;; ++step) {
-    const double tau = t.tauMin + double(step) * kTauStep;
-    if (!(tau <= t.tauMax + 1e-12)) break;
-    for (int i = 0; i < kGrid; ++i)
-      for (int j = 0; j < kGrid; ++j) {
-        const double x[3] = {t.ktransMin + i * t.ktransStep, t.kepMin + j * t.kepStep, tau};
-        const double cost = M14_Cost(&fit, x, nullptr);
-        if (cost < best) {
-          best = cost;
-          std::copy(x, x + 3, base);
-        }
+  for (int i = 0; i < kGrid; ++i)
+    for (int j = 0; j < kGrid; ++j) {
+      const double x[3] = {t.ktransMin + i * t.ktransStep, t.kepMin + j * t.kepStep, t.tauMin};
+      const double cost = M14_Cost(&fit, x, nullptr);
+      if (cost < best) {
+        best = cost;
+        std::copy(x, x + 3, base);
       }
-  }
+    }
   if (!(best < VOID_VALUE)) return false;
+  const int budget = optimisation(kType).optB;
   const double steps[3] = {t.ktransStep / 100, t.kepStep / 100, kTauStep / 100};
   double offset[3] = {0, 0, 0};
   double cost = best;
-  if (!PR_AmoebaPlus(M14_Cost, &fit, base, 3, offset, steps, 100.0, optimisation(kType).optB, &cost)) return false;
-  const double ktrans = base[0] + offset[0], kep = base[1] + offset[1];
+  if (!PR_AmoebaPlus(M14_Cost, &fit, base, 3, offset, steps, 100.0, budget, &cost)) return false;
+  double point[3] = {base[0] + offset[0], base[1] + offset[1], base[2] + offset[2]};
+  // The global search over the grid's box, from the grid's own counts.
+  const INTERVAL box[3] = {{t.ktransMin, t.ktransMin + (kGrid - 1) * t.ktransStep},
+                           {t.kepMin, t.kepMin + (kGrid - 1) * t.kepStep},
+                           {t.tauMin, t.tauMin}};
+  double globalCost = VOID_VALUE, global[3] = {};
+  if (PR_OptimizeAmoebaOverGrid(kGrid, 3, box, true, M14_Cost, &fit, budget, 0, &globalCost, global) &&
+      globalCost < cost) {
+    cost = globalCost;
+    std::copy(global, global + 3, point);
+  }
+  const double ktrans = point[0], kep = point[1];
   const OutputWriter& out = *call.out;
   out.put(kKtrans, ktrans);
   out.put(kVe, ktrans / kep);
-  out.put(kTau, base[2] + offset[2]);
+  out.put(kTau, point[2]);
   out.put(kResidual, cost);
   return true;
 }

@@ -39,22 +39,33 @@ struct Liver {
 
 // How a data set is acquired: the frame spacing and when the arterial bolus arrives in the
 // arterial input; the tissue sees that input `arterialDelay` seconds later.
+// `leadIn` seconds of nothing come before everything (so that a signal conversion's baseline frames
+// precede the boluses).
 struct Acquired {
   double frame = 2;
   double arterialArrival = 8;
   double arterialDelay = 0;
+  double leadIn = 0;
 };
 
-std::vector<double> liverCurve(const std::vector<double>& times, const Liver& p, const Acquired& a = {}) {
+// The tissue curve driven by the inputs ca and cv as they reach it.
+std::vector<double> liverCurveOf(const std::vector<double>& times, const Liver& p, const InputCurve& ca,
+                                 const InputCurve& cv) {
   const double F = p.flow / 6000, Ki = p.ki / 6000, fa = p.fa, Ve = p.ve;
-  const double arrival = a.arterialArrival, delay = a.arterialDelay;
   return integrate(
       times, 0.05, 2,
-      [=](double t, const double* y, double* dy) {
-        dy[0] = (F * (fa * arterial(t - delay, arrival) + (1 - fa) * venous(t)) - (F + Ki) * y[0]) / Ve;
+      [&](double t, const double* y, double* dy) {
+        dy[0] = (F * (fa * ca(t) + (1 - fa) * cv(t)) - (F + Ki) * y[0]) / Ve;
         dy[1] = Ki * y[0];
       },
       [=](const double* y) { return Ve * y[0] + y[1]; });
+}
+
+std::vector<double> liverCurve(const std::vector<double>& times, const Liver& p, const Acquired& a = {}) {
+  const double arrival = a.arterialArrival, delay = a.arterialDelay, lead = a.leadIn;
+  return liverCurveOf(
+      times, p, [=](double t) { return arterial(t - lead - delay, arrival); },
+      [=](double t) { return venous(t - lead); });
 }
 
 enum { kFlow, kArterialFlow, kVenousFlow, kFa, kVe, kEmtt, kKi, kFi, kArterialDelay, kVenousDelay, kResidual };
@@ -63,7 +74,8 @@ class LiverModelTest : public ModelTest {
  protected:
   void makeData(const Liver& truth, double last = 600, const Acquired& a = {}) {
     setTimes(range(0, a.frame, int(last / a.frame) + 1));
-    setInputs({sample(times_, [&](double t) { return arterial(t, a.arterialArrival); }), sample(times_, venous)});
+    setInputs({sample(times_, [&](double t) { return arterial(t - a.leadIn, a.arterialArrival); }),
+               sample(times_, [&](double t) { return venous(t - a.leadIn); })});
     tissue_ = liverCurve(times_, truth, a);
   }
   std::vector<double> tissue_;
@@ -116,34 +128,70 @@ TEST_F(LiverModelTest, FitsRecoverFlowArterialFractionVolumeAndUptake) {
   }
 }
 
-// The grid-and-simplex fits of the family with delay searches (types 35 and 41) over a 4 x 4 grid
-// of their two main parameters, flow 40 to 140 ml/min/100ml (inside the flow box) by uptake Ki 0.5
-// to 10 ml/min/100ml (fa 0.25, Ve 0.25), on the aligned 4 s frames, with the settings of the test
-// above: flow, Ve and Ki within 10 % (Ki within 0.1 ml/min/100ml + 10 %) and fa within 0.025 for
-// every curve: no false minimum.
+// The grid-and-simplex fits of the family over a 4 x 4 grid of their two main parameters, flow 40
+// to 140 ml/min/100ml (inside the flow box) by uptake Ki 0.5 to 10 ml/min/100ml (fa 0.25, Ve 0.25),
+// on the aligned 4 s frames, with the settings of the test above, in the concentration domain and
+// in the signal domain of the spoiled gradient-echo conversion (the models convert the curve and
+// fit concentrations; the data begin with 24 s of baseline for the conversion).
+//
+// Types 35 and 41 search their delays over grids that end at 0: flow, Ve and Ki within 10 % (Ki
+// within 0.1 ml/min/100ml + 10 %) and fa within 0.025 for every curve. Type 38 takes its arterial
+// delay from the bolus arrivals instead; the rule's crossing frames (10 % of each curve's rise) lie
+// one frame apart for the slow low-flow curves and for the fast-uptake curve at flow 70, so it
+// shifts the arterial input 4 s late there and fa comes out near 0.31 to make up for it. That is
+// the rule's answer, not a false minimum: the fit's residual is at or below the residual of the
+// true parameters with the delays the model chose (the reference curve driven by the inputs as the
+// model sees them, linear between samples and shifted by those delays), allowing 2 %. Where the
+// delay found is the data's (0), type 38 meets the tolerances of types 35 and 41; where it is one
+// frame late, flow, Ve and Ki are still within 10 %.
 TEST_F(LiverModelTest, SimplexFitsRecoverTheParametersOverFlowAndUptake) {
   setParms(38, {{3, 50}, {4, 0}, {6, 10000}});
   setParms(41, {{4, 0}, {5, 0}, {6, 10000}});
-  makeData(kTruth, 600, kAligned);
+  Acquired acquired = kAligned;
+  acquired.leadIn = 24;
+  makeData(kTruth, 624, acquired);
   std::vector<Liver> truths;
-  std::vector<std::vector<double>> curves;
+  std::vector<std::vector<double>> concentrations;
   for (double flow : {40.0, 70.0, 100.0, 140.0})
     for (double ki : {0.5, 1.0, 3.0, 10.0}) {
       truths.push_back({flow, 0.25, 0.25, ki});
-      curves.push_back(liverCurve(times_, truths.back(), kAligned));
+      concentrations.push_back(liverCurve(times_, truths.back(), acquired));
     }
-  for (const auto& [type, veScale] : {std::pair{35, 100.0}, std::pair{41, 1.0}}) {
-    SCOPED_TRACE(testing::Message() << "type " << type);
-    ASSERT_TRUE(init(type));
-    const auto out = computeMany(type, curves);
-    for (size_t i = 0; i < truths.size(); ++i) {
-      const Liver& t = truths[i];
-      SCOPED_TRACE(testing::Message() << "flow " << t.flow << " Ki " << t.ki);
-      EXPECT_LT(relativeError(out[i][kFlow].value, t.flow), 0.1) << out[i][kFlow].value;
-      EXPECT_NEAR(out[i][kFa].value, t.fa, 0.025);
-      EXPECT_LT(relativeError(out[i][kVe].value / veScale, t.ve), 0.1) << out[i][kVe].value;
-      EXPECT_LE(std::fabs(out[i][kKi].value - t.ki), 0.1 + 0.1 * t.ki) << out[i][kKi].value;
+  const InputCurve arterialSeen = sampledInput(times_, std::vector<double>(ifuncs_[0].values, ifuncs_[0].values + times_.size()));
+  const InputCurve venousSeen = sampledInput(times_, std::vector<double>(ifuncs_[1].values, ifuncs_[1].values + times_.size()));
+  for (bool signalDomain : {false, true}) {
+    SCOPED_TRACE(signalDomain ? "signal" : "concentration");
+    std::vector<std::vector<double>> curves = concentrations;
+    if (signalDomain) {
+      modeltest::connectSpoiledGradientEcho();
+      for (auto& c : curves) c = spgrSignal(c, 1000);
     }
+    for (const auto& [type, veScale] : {std::pair{35, 100.0}, std::pair{41, 1.0}, std::pair{38, 100.0}}) {
+      SCOPED_TRACE(testing::Message() << "type " << type);
+      ASSERT_TRUE(init(type));
+      const auto out = computeMany(type, curves);
+      for (size_t i = 0; i < truths.size(); ++i) {
+        const Liver& t = truths[i];
+        SCOPED_TRACE(testing::Message() << "flow " << t.flow << " Ki " << t.ki);
+        EXPECT_LT(relativeError(out[i][kFlow].value, t.flow), 0.1) << out[i][kFlow].value;
+        EXPECT_LT(relativeError(out[i][kVe].value / veScale, t.ve), 0.1) << out[i][kVe].value;
+        EXPECT_LE(std::fabs(out[i][kKi].value - t.ki), 0.1 + 0.1 * t.ki) << out[i][kKi].value;
+        EXPECT_EQ(out[i][kVenousDelay].value, 0);
+        const double ta = out[i][kArterialDelay].value;
+        if (type != 38) {
+          EXPECT_EQ(ta, 0);
+        } else {
+          EXPECT_TRUE(ta == 0 || ta == acquired.frame) << ta;
+          const std::vector<double> truthSeen = liverCurveOf(
+              times_, t, [&](double s) { return arterialSeen(s - ta); }, venousSeen);
+          const double atTruth = integralL2(truthSeen, concentrations[i], times_) * std::sqrt(times_.back());
+          EXPECT_LE(out[i][kResidual].value, 1.02 * atTruth + 1e-6) << "fa " << out[i][kFa].value;
+          if (ta != 0) continue;
+        }
+        EXPECT_NEAR(out[i][kFa].value, t.fa, 0.025);
+      }
+    }
+    modeltest::connectHost(recorder_, callbacks_);
   }
 }
 

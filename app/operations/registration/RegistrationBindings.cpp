@@ -32,6 +32,9 @@ TW_COMMAND_BINDINGS(registration_operations) {
   TW_BindOperation("CDrawSet::FitPlaneToLandmarks", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->FitPlaneToLandmarks(c.view);
   });
+  TW_BindOperation("CDrawSet::Register3D_WithInitPoints", [](const TW_COMMAND_CALL& c) {
+    if (c.set) c.set->Register3D_WithInitPoints(c.view, c.Flag(1), c.Flag(2));
+  });
   TW_BindOperation("CDrawSet::RegisterByDicomTags", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->RegisterByDicomTags(c.Flag(0), c.Flag(1), nullptr, c.Flag(3), c.Flag(4));
   });

@@ -11,6 +11,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
+#include "FilePickers.h"
 #include "ImageOpen.h"
 #include "ParameterDialog.h"
 #include "Prompts.h"
@@ -39,7 +40,14 @@ bool TW_DlgVtfTransform(int kind, VTFTASKPARM* record) {
   d.Choice(L"Interpolation", &record->interpolation, {L"Nearest Neighbor", L"Tri linear", L"Wsinc 2", L"Wsinc 3", L"Wsinc 4"});
   d.Flag(L"Gaussian downscale", &record->gaussianDownscale);
   d.Integer(L"Binary threshold (0-99%)", &record->threshold, 0, 100);
-  d.Text(kind == 3 ? L"Transformation file (*.vtf)" : L"Transformation file (*.fff)", &record->file);
+  const CString fileLabel = kind == 3 ? L"Transformation file (*.vtf)" : L"Transformation file (*.fff)";
+  d.Text(fileLabel, &record->file);
+  // Picks the file from the remembered transform folder; the record takes it only with OK.
+  d.Button(L"Browse", [kind, fileLabel](TW_DIALOG_VALUES& values) {
+    CString folder = g_UserOpt.vtfFolder;
+    CString path;
+    if (TW_GetFileLoadName(kind, &folder, nullptr, nullptr, &path)) values.SetText(fileLabel, path);
+  });
   return TW_RunDialog(d);
 }
 
@@ -53,6 +61,7 @@ bool addResult(CDrawDoc** result, const CDrawVol* sourceLayer, FRAME** frame, co
     PR_FrameDelete(frame);
     return false;
   }
+  if (vol->IsROI()) vol->MinimizeDicomHeaders();
   if (!*result) {
     *result = TW_CreateDocumentByClone(PR_GetFileTitleName(sourceLayer->vol->name), vol.get(), nullptr, nullptr,
                                        nullptr, true);
@@ -150,7 +159,6 @@ void CDrawSet::FlowFieldTransformByFFF() {
 
 bool CDrawSet::RegisterByDicomTags(bool interactive, bool forceNewDocument, CDrawDoc** newDocument, bool centring,
                                    bool minimiseHeaders) {
-  (void)minimiseHeaders;
   if (newDocument) *newDocument = nullptr;
   CDrawDoc* self = GetDocument();
   int others = 0;
@@ -208,6 +216,9 @@ bool CDrawSet::RegisterByDicomTags(bool interactive, bool forceNewDocument, CDra
         layer->vol->CloneByReformat(&frame, &targetBase->spc, targetBase->orient, &firstPosition, true));
     PR_FrameDelete(&frame);
     if (!vol) return false;
+    // The source's per-slice headers do not describe a region of interest resliced into the
+    // target grid: it keeps the first only.
+    if (minimiseHeaders && vol->IsROI()) vol->MinimizeDicomHeaders();
     vol->name = PR_AddFileNameSfx(layer->vol->name, L"_reg");
     if (!destination) {
       const CString path = PR_JoinPath(g_UserOpt.tempFolder, PR_GetFileTitleName(layer->vol->name) + L"_reg");

@@ -1,5 +1,6 @@
-// The organ recipes and reports of the layer sets: cartilage beside a bone mask, segments along a
-// pancreas's axis, and the reports over all open documents.
+// The organ recipes and reports of the layer sets: the heart of a chest CT, cartilage beside a bone
+// mask, segments along a pancreas's axis, the structure graph of an ROI slice, and the reports over
+// all open documents.
 #include <vector>
 
 #include "AppOptions.h"
@@ -7,11 +8,14 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
+#include "DrawShapes.h"
 #include "DrawVol.h"
 #include "Prompts.h"
 #include "SegOperationEnd.h"
 #include "SegOperations.h"
 #include "TwkMem.h"
+#include "VolProj.h"
+#include "trace/MagTrace.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
 #include "roi/OrganRecipes.h"
@@ -137,5 +141,93 @@ bool TW_AllDocumentsIrregularity2D() {
     text += L"\n";
   }
   showReport(text);
+  return true;
+}
+
+bool TW_SegmentHeartCT(CDrawSet* set, CDrawView* view) {
+  const wchar_t* where = L"CDrawSet::SegmentHeartCT";
+  if (!set || !set->IsVolumeSet()) return false;
+  twk::seg::RedrawAtEnd end{set->GetDocument()};
+  if (set->NumLayers() != 3) {
+    twk::doc::message(where, L"3 layers are expected");
+    return false;
+  }
+  CVol* ct = set->GetLayerVol(0);
+  if (!ct || !ct->frame || !ct->Is3D() || ct->IsROI() || !ct->IsCT()) {
+    twk::doc::message(where, L"3D CT layer is expected");
+    return false;
+  }
+  const int plane = ct->GetMajorProjType(view ? view->GetProjection() : nullptr);
+  if (plane < 0) return false;
+  if (plane != 1) {
+    twk::doc::message(where, L"Axial projection is expected");
+    return false;
+  }
+  CVol* lung1 = set->GetLayerVol(1);
+  CVol* lung2 = set->GetLayerVol(2);
+  if (!lung1 || !lung1->frame || !lung1->IsROI3D() || !lung2 || !lung2->frame || !lung2->IsROI3D()) {
+    twk::doc::message(where, L"3D lung ROI is expected");
+    return false;
+  }
+  const VA_HEARTSEGCT record{1400, 5.0, 8.0};
+  FRAME* heart = VA_VolSegmentHeartCT(&record, ct, lung1, lung2, true);
+  if (!heart) return false;
+  const bool ok = set->AddResultLayer(false, false, L"heart mask", lung1, &heart, -1, 0, int(set->NewRoiColor()));
+  PR_FrameDelete(&heart);
+  return ok;
+}
+
+bool TW_CurrentSliceStructureGraph(CDrawSet* set, CDrawView* view) {
+  if (!set || !set->IsVolumeSet() || !view) return false;
+  twk::seg::RedrawAtEnd end{set->GetDocument()};
+  int filmSlice = 0;
+  if (view->IsFilmView(&filmSlice)) {
+    twk::doc::message(L"CDrawSet::CurrentSliceStructureGraph", L"Film View is not allowed");
+    return false;
+  }
+  CVol* roi = set->WorkVolRoiFirstMarked();
+  if (!roi || !roi->frame) return false;
+  const VA_VOLPROJ* proj = view->GetProjection();
+  FRAME* slice = VA_VolCropSlice(roi->frame, proj ? proj->slice : 0, proj ? roi->effT(proj->timeIndex) : 0);
+  if (!slice) return false;
+  VA_STRUCGRAPHPARM parameters;
+  if (!TW_EnterDouble(L"Triangle size threshold", &parameters.sizeThreshold)) {
+    PR_FrameDelete(&slice);
+    return false;
+  }
+  int count = 0;
+  TRINODE* triangles = VA_RoiSliceStructureGraph(&parameters, slice, &count);
+  PR_FrameDelete(&slice);
+  if (!triangles) return false;
+  CDrawDoc* doc = set->GetDocument();
+  if (!doc) {
+    pf_free(&triangles);
+    return false;
+  }
+  doc->SetModifiedFlag();
+  view->ZoomAll();
+  double plane[3] = {0, 0, 0};
+  if (proj) std::copy(proj->rotation, proj->rotation + 3, plane);
+  const double left = view->worldLeft, top = view->worldTop;
+  for (int i = 0; i < count; ++i) {
+    const TRINODE& t = triangles[i];
+    auto* poly = new CDrawPoly(1, 4, false, 0, false, proj ? proj->slice : 0, plane);
+    if (!poly->points) {
+      delete poly;
+      break;
+    }
+    for (int k = 0; k <= 3; ++k) poly->points[k] = DPOINT{t.x[k % 3] + left, top - t.y[k % 3]};
+    poly->pointsPerContour[0] = 4;
+    poly->style.lineColor = 0x0000FF;
+    if (t.neighbour[0] != VA_TRINODE_NONE && t.neighbour[1] != VA_TRINODE_NONE && t.neighbour[2] != VA_TRINODE_NONE) {
+      poly->style.fillColor = 0xFF0000;
+      poly->style.filled = 1;
+    }
+    poly->document = doc;
+    CDrawObj* obj = poly;
+    doc->AddObject(&obj, true);
+    doc->SetModifiedFlag();
+  }
+  pf_free(&triangles);
   return true;
 }

@@ -60,6 +60,10 @@ TW_COMMAND_BINDINGS(seg_operations) {
   TW_BindOperation("CDrawSet::DetectCartilage", [](const TW_COMMAND_CALL& c) { TW_DetectCartilage(c.set); });
   TW_BindOperation("CDrawSet::Pancreas_MeasurementAlongCentralAxis",
                    [](const TW_COMMAND_CALL& c) { TW_PancreasMeasurementAlongCentralAxis(c.set); });
+  TW_BindOperation("CDrawSet::SegmentHeartCT", [](const TW_COMMAND_CALL& c) { TW_SegmentHeartCT(c.set, c.view); });
+  TW_BindOperation("CDrawSet::CurrentSliceStructureGraph",
+                   [](const TW_COMMAND_CALL& c) { TW_CurrentSliceStructureGraph(c.set, c.view); });
+  TW_BindOperation("CDrawSet::SegmentVesselMap", [](const TW_COMMAND_CALL& c) { TW_SegmentVesselMap(c.set); });
   TW_BindOperation("TW_AllDocumentsMeanOverRois", [](const TW_COMMAND_CALL&) { TW_AllDocumentsMeanOverRois(); });
   TW_BindOperation("TW_AllDocumentsIrregularity2D", [](const TW_COMMAND_CALL&) { TW_AllDocumentsIrregularity2D(); });
   // "Brain segmentation profile": the dialog on the brain profile without spacing or seeds.

@@ -2,6 +2,8 @@
 // Segmentation commands of the layer sets kept as free functions (bound to their rows under the
 // set operation's name): the label-map split and the organ recipes and reports.
 
+#include "CString.h"
+
 class CDrawSet;
 class CDrawView;
 
@@ -20,3 +22,17 @@ bool TW_PancreasMeasurementAlongCentralAxis(CDrawSet* set);
 // no document or a measurement fails.
 bool TW_AllDocumentsMeanOverRois();
 bool TW_AllDocumentsIrregularity2D();
+
+struct INPUTFUNC;
+
+// "Segment heart from CT": a set of exactly three layers (a 3D CT and two 3D lung ROIs) seen in an
+// axial view gives the layer "heart mask".
+bool TW_SegmentHeartCT(CDrawSet* set, CDrawView* view);
+// "Current Slice Structure Graph": the triangles of the first marked ROI's slice in the view, as
+// red polylines of the document, the interior ones filled blue.
+bool TW_CurrentSliceStructureGraph(CDrawSet* set, CDrawView* view);
+// "4D: Blood Vessel Map" with the input functions of the program's kinetic-model host, and the
+// same with given curves and names (n of each): one layer per input function named after it, the
+// rest of the ROI as "Organ".
+bool TW_SegmentVesselMap(CDrawSet* set);
+bool TW_SegmentVesselMapWith(CDrawSet* set, const INPUTFUNC* ifuncs, const CString* names, int n);

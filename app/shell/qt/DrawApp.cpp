@@ -187,4 +187,5 @@ void TW_InitParameterDefaults() {
   TW_InitAutofocus4DDefaults();
   TW_InitNeckAutofocusDefaults();
   TW_InitTransformTaskDefaults();
+  TW_InitLandmarkRegisterDefaults();
 }

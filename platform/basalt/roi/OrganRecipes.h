@@ -50,3 +50,53 @@ bool VA_CalcMeanOverAllRois(int t, const CVol* const* volumes, int volumeCount, 
 // voxels (0 for a flat volume). Per slice, so that slice thickness does not enter. False for a
 // bad frame or a volume without a voxel that has a neighbour.
 bool VA_VolVicIrregularity2D(const FRAME* frame, double* value);
+
+#pragma pack(push, 1)
+// The heart recipe of a chest CT (an integer and two doubles).
+struct VA_HEARTSEGCT {
+  int32_t maxSI = 1400;   // signal above it (bone cortex, calcium, metal) is not heart (HU)
+  double opening = 5.0;   // mm: the candidate is peeled and grown back by this much (3D opening),
+                          // which cuts the heart from the great vessels and the chest wall
+  double closing = 8.0;   // mm: per-slice closing of the result (valves, calcium, contrast gaps)
+};
+// The triangle structure graph's parameters; the first field is the triangle size threshold.
+struct VA_STRUCGRAPHPARM {
+  double sizeThreshold = 2.0;  // legs of the lattice triangles, pixels (rounded, at least 1)
+};
+#pragma pack(pop)
+
+// One triangle of a slice's structure graph: three vertices in slice pixels and, across the edge
+// from vertex k to vertex k + 1 (mod 3), the index of the neighbouring triangle or
+// VA_TRINODE_NONE.
+constexpr uint32_t VA_TRINODE_NONE = 0xFFFFFF;
+struct TRINODE {
+  int32_t x[3] = {0, 0, 0};
+  int32_t y[3] = {0, 0, 0};
+  uint32_t neighbour[3] = {VA_TRINODE_NONE, VA_TRINODE_NONE, VA_TRINODE_NONE};
+};
+
+// The heart of a 3D chest CT between two lung ROIs (time point 0 of each, the CT's grid;
+// distances in mm on the CT's voxel size):
+// 1. the mediastinum, per axial slice where both lungs are present, is the convex hull of the two
+//    lungs' pixels without the lungs;
+// 2. heart candidates are its voxels from a low threshold up to maxSI; the low threshold is the
+//    Otsu level (256 bins) of its signal between the lungs' mean and its upper quartile, values
+//    above the quartile counted in the top bin: it parts fat from muscle and blood without being
+//    drawn up by bone;
+// 3. a 3D opening of `opening` mm (peel, largest component, grow back inside the candidates) cuts
+//    the vessels, the oesophagus and the chest wall off; the largest piece is the heart;
+// 4. a per-slice closing of `closing` mm, kept inside the mediastinum, fills gaps of valves and
+//    calcifications.
+// A new ROI frame of the CT's size; null with "Invalid parameters", "Lung ROIs do not overlap in
+// any slice" or "Heart is not found".
+FRAME* VA_VolSegmentHeartCT(const VA_HEARTSEGCT* record, const CVol* ct, const CVol* lung1, const CVol* lung2,
+                            bool show);
+
+// The structure graph of an ROI slice (time point 0, slice 0 of the frame): the slice is covered by
+// a lattice of right triangles whose legs are the size threshold in pixels (two per lattice cell,
+// split along the cell's falling diagonal); a triangle is kept when its three vertices are ROI
+// pixels. Each triangle lists its edge neighbours among the kept ones, so that the triangles of
+// the ROI's interior have three and those along its border fewer. A new pf_malloc array of *count
+// triangles (row-major by lattice cell, the upper-right triangle of a cell first); null with a
+// count of 0 when none is kept or the arguments are bad.
+TRINODE* VA_RoiSliceStructureGraph(const VA_STRUCGRAPHPARM* parameters, const FRAME* slice, int* count);

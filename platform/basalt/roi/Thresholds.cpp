@@ -32,8 +32,9 @@ double definedValue(const FRAME* f, int x, int y, int z, int t) {
   return v;
 }
 
-// The Otsu level of a 256-bin histogram: maximises w0 w1 (m0 - m1)^2 over [0, t) and [t, 255].
-int otsuLevel(const int32_t* histogram) {
+}  // namespace
+
+int VA_OtsuLevel256(const int32_t* histogram) {
   int64_t total = 0;
   double sumAll = 0;
   for (int i = 0; i < 256; ++i) {
@@ -58,8 +59,6 @@ int otsuLevel(const int32_t* histogram) {
   }
   return level;
 }
-
-}  // namespace
 
 uint8_t* VA_VolSignalOverGradMask(const FRAME* frame, int t, double threshold) {
   if (!validTimePoint(frame, t)) return nullptr;
@@ -141,7 +140,7 @@ FRAME* VA_LocalOtzuThresholdToROI(const VA_ADAPTIVETHR* record, const FRAME* fra
               if (in < d.w) ++histogram[levels[size_t(yy) * d.w + in]];
             }
           }
-          if (levels[size_t(y) * d.w + x] >= otsuLevel(histogram)) twk::setBit(line, x, true);
+          if (levels[size_t(y) * d.w + x] >= VA_OtsuLevel256(histogram)) twk::setBit(line, x, true);
         }
       }
     }

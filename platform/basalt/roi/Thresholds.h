@@ -25,6 +25,10 @@ static_assert(sizeof(VA_ADAPTIVETHR) == 9, "VA_ADAPTIVETHR is byte-packed");
 // Voids count as 0. Null for a bad frame or time point.
 uint8_t* VA_VolSignalOverGradMask(const FRAME* frame, int t, double threshold);
 
+// The Otsu level of a 256-bin histogram: the level t that maximises w0 w1 (m0 - m1)^2 of the
+// classes [0, t) and [t, 255] (the first on ties); 0 for an empty histogram.
+int VA_OtsuLevel256(const int32_t* histogram);
+
 // Local Otsu threshold: every slice of time point t is quantised to 256 levels over the time
 // point's defined range ((v - min) / (max - min) * 255, rounded); each voxel is set when its level
 // is at least the Otsu threshold of the levels in the disk of the record's radius around it in its
