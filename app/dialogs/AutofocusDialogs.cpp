@@ -3,9 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "AppOptions.h"
+#include "FilePickers.h"
 #include "ParameterDialog.h"
+#include "TextureEdgeDialog.h"
 #include "TwkTypes.h"
 #include "TwkUi.h"
+#include "registration/DicomTransform.h"
+#include "registration/TransformFiles.h"
+#include "Vol.h"
+#include "registration/Transform.h"
 
 namespace {
 
@@ -21,6 +28,8 @@ double smallestVoxel(const SPC* spacing) {
 const wchar_t* const kMeasure = L"Similarity measure";
 const wchar_t* const kUnits = L"Inflate units";
 const wchar_t* const kInflate = L"Inflate";
+const wchar_t* const kInitialFile = L"Load inital transformation";
+const wchar_t* const kFinalFile = L"Save final transformation";
 
 // The fields both dialogs share, bound to the working copy; the ranges that differ are passed in.
 struct SharedRanges {
@@ -59,13 +68,27 @@ std::function<void(TW_DIALOG_VALUES&, int)> inflateUnitsSwitch(double voxel) {
   };
 }
 
+// "URAL Settings": the texture-gradient dialog edits the dialog's copy of the settings (its OK
+// keeps the edit; the record itself changes only with the AutoFocus dialog's OK).
+void addUralButton(TW_DIALOG& d, VA_URALGRAD* settings) {
+  d.Button(L"URAL Settings", [settings](TW_DIALOG_VALUES&) {
+    VA_URALGRAD edited = *settings;
+    if (TW_DlgMultiScaleTextureGrad(&edited)) *settings = edited;
+  });
+}
+
+// The measure needs noise levels: a gradient measure with the dialog's current magnitude.
+bool needsNoise(int measure, const VA_URALGRAD& settings) {
+  return (measure == 5 || measure == 6) && settings.magnitude == 2;
+}
+
 }  // namespace
 
 bool TW_AutofocusNeedsNoise(const VA_AF3D& record) {
   return VA_AF3D_UsesGradientMeasure(record) && record.ural.magnitude == 2;
 }
 
-bool TW_DlgAutofocus3D(VA_AF3D* record, CVol* /*source*/, CVol* /*target*/, const SPC* spacing,
+bool TW_DlgAutofocus3D(VA_AF3D* record, CVol* source, CVol* target, const SPC* spacing,
                        const wchar_t* targetRoiName, bool silent) {
   if (!record) return false;
   VA_AF3D w = *record;
@@ -94,14 +117,39 @@ bool TW_DlgAutofocus3D(VA_AF3D* record, CVol* /*source*/, CVol* /*target*/, cons
   d.Choice(L"Interpolation", &w.interpolation,
            {L"Nearest Neighbor", L"Tri linear", L"Wsinc2", L"Wsinc3", L"Wsinc4"});
   d.Flag(L"Reslice Target to Source", &w.resliceTargetToSource);
-  d.Text(L"Load inital transformation", &w.initialTransformFile);
-  d.Text(L"Save final transformation", &w.finalTransformFile);
+  d.Text(kInitialFile, &w.initialTransformFile);
+  d.Text(kFinalFile, &w.finalTransformFile);
   d.onChange = inflateUnitsSwitch(smallestVoxel(spacing));
+  addUralButton(d, &w.ural);
+  // The two transformation files are picked with the transform-file filter; Cancel keeps the text.
+  d.Button(L"Browse initial transformation", [](TW_DIALOG_VALUES& v) {
+    CString path = v.Text(kInitialFile);
+    if (TW_GetFileLoadName(TW_FILTER_VTF, nullptr, nullptr, nullptr, &path)) v.SetText(kInitialFile, path);
+  });
+  d.Button(L"Browse final transformation", [](TW_DIALOG_VALUES& v) {
+    CString path = v.Text(kFinalFile);
+    if (TW_GetFileSaveName(TW_FILTER_VTF, nullptr, nullptr, nullptr, &path)) v.SetText(kFinalFile, path);
+  });
+  // "From DICOM" (offered with both volumes): the transform the two volumes' patient geometry
+  // implies, saved as "DicomTags.vtf" in the 3D save folder, becomes the initial transformation.
+  // A failure leaves the field as it was and says nothing.
+  if (source && target && source->frame && target->frame) {
+    d.Button(L"From DICOM", [source, target](TW_DIALOG_VALUES& v) {
+      double matrix[16];
+      if (!VA_GetInitTransformWithDicomTags(source, target, false, matrix, false)) return;
+      CString path = g_UserOpt.rawSave3DFolder;
+      if (!path.IsEmpty() && path.Right(1) != L"/") path += L"/";
+      path += L"DicomTags.vtf";
+      const DIM3D sd{source->frame->dim.w, source->frame->dim.h, source->frame->dim.d, 1};
+      const DIM3D td{target->frame->dim.w, target->frame->dim.h, target->frame->dim.d, 1};
+      if (VTF_Save(path, VA_TRANSFORM_AFFINE, &sd, &source->spc, &td, &target->spc, matrix, false))
+        v.SetText(kInitialFile, path);
+    });
+  }
   // URAL-UNI (a gradient measure with the normalized magnitude) needs both noise levels.
-  const int magnitude = w.ural.magnitude;
-  d.onCheck = [magnitude](const TW_DIALOG_VALUES& v) {
-    const int measure = v.Choice(kMeasure);
-    if ((measure == 5 || measure == 6) && magnitude == 2 &&
+  const VA_URALGRAD* ural = &w.ural;
+  d.onCheck = [ural](const TW_DIALOG_VALUES& v) {
+    if (needsNoise(v.Choice(kMeasure), *ural) &&
         (std::fabs(v.Number(L"Source noise")) < 1e-100 || std::fabs(v.Number(L"Target noise")) < 1e-100)) {
       twk::messageBox(L"Specify Source and Target noise for URAL-UNI registration measure", MB_OK | MB_ICONSTOP);
       return false;
@@ -142,10 +190,10 @@ bool TW_DlgAutofocus4D(VA_AF4D* record, int currentDynamic, const SPC* spacing, 
   d.Flag(L"Output ROI motion", &w.outputRoiMotion);
   d.Flag(L"Save timepoint transform", &w.saveTimepointTransform);
   d.onChange = inflateUnitsSwitch(smallestVoxel(spacing));
-  const int magnitude = w.ural.magnitude;
-  d.onCheck = [magnitude](const TW_DIALOG_VALUES& v) {
-    const int measure = v.Choice(kMeasure);
-    if ((measure == 5 || measure == 6) && magnitude == 2 &&
+  addUralButton(d, &w.ural);
+  const VA_URALGRAD* ural = &w.ural;
+  d.onCheck = [ural](const TW_DIALOG_VALUES& v) {
+    if (needsNoise(v.Choice(kMeasure), *ural) &&
         std::fabs(v.Number(L"Noise (URAL-UNI measure only)")) < 1e-100) {
       twk::messageBox(L"Specify noise for URAL-UNI registration measure", MB_OK | MB_ICONSTOP);
       return false;

@@ -47,6 +47,13 @@ struct FrameHolder {
   FrameHolder& operator=(const FrameHolder&) = delete;
 };
 
+// The target's frame, of a 4D target the view's time point (cut into *cut). Null on failure.
+const FRAME* frameAtViewTime(CVol* target, CDrawSet* set, CDrawView* view, FrameHolder* cut) {
+  if (!target->Is4D()) return target->frame;
+  cut->f = VA_VolCropTimepoint(target->frame, currentTime(set, view), true);
+  return cut->f;
+}
+
 // Redraws the documents involved on every way out.
 struct RedrawOnExit {
   CDrawDoc* a = nullptr;
@@ -126,6 +133,23 @@ FRAME* firstTimePoints(const FRAME* frame, int count) {
   return out;
 }
 
+// The mask of a 4D-source or slice-by-slice registration: a copy of the target mask; or, without
+// one, a region-of-interest target grown by one voxel for the gradient measures (the record then
+// uses it as it stands). False after a report.
+bool registrationMask(const FRAME* mask, const CVol* target, const FRAME* targetFrame, VA_AF3D* parms, FRAME** out) {
+  *out = nullptr;
+  if (mask) {
+    *out = VA_VolClone(mask);
+    return *out != nullptr;
+  }
+  if (!target->IsROI() || !VA_AF3D_UsesGradientMeasure(*parms)) return true;
+  *out = VA_VolClone(targetFrame);
+  if (!*out || !VA_RoiInflate(*out, nullptr, true, false, 1.0, 1.0, 1.0, true)) return false;
+  parms->useTargetRoi = 1;
+  parms->inflate = 0;
+  return true;
+}
+
 }  // namespace
 
 VA_AF4D& TW_TwoDocumentsAutofocusRecord() { return g_AF4DTwoDocuments; }
@@ -158,12 +182,8 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
   CVol* target = targetName && *targetName ? set->FindLayerContaining(true, targetName, true) : set->GetActiveVol();
   if (!target || !target->frame) return false;
   FrameHolder targetCut;
-  const FRAME* targetFrame = target->frame;
-  if (target->Is4D()) {
-    targetCut.f = VA_VolCropTimepoint(target->frame, currentTime(set, view), true);
-    if (!targetCut.f) return false;
-    targetFrame = targetCut.f;
-  }
+  const FRAME* targetFrame = frameAtViewTime(target, set, view, &targetCut);
+  if (!targetFrame) return false;
   const SPC targetSpc = target->spc;
 
   // 2. Target mask.
@@ -231,13 +251,8 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
         baseT = int(best);
       }
     }
-    FrameHolder maskCopy(mask ? VA_VolClone(mask) : nullptr);
-    if (!mask && target->IsROI() && VA_AF3D_UsesGradientMeasure(*parms)) {
-      maskCopy.f = VA_VolClone(targetFrame);
-      if (!maskCopy.f || !VA_RoiInflate(maskCopy.f, nullptr, true, false, 1.0, 1.0, 1.0, true)) return false;
-      parms->useTargetRoi = 1;
-      parms->inflate = 0;
-    }
+    FrameHolder maskCopy;
+    if (!registrationMask(mask, target, targetFrame, parms, &maskCopy.f)) return false;
     FRAME* result = VA_RegisterAF4Dto3D(*parms, g_UserOpt.rawSave4DFolder, source->frame, &source->spc, targetFrame,
                                         maskCopy.f, &targetSpc, single, baseT, nullptr, true);
     if (!result) return false;
@@ -325,6 +340,82 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
     sourceSet->SetLayerMarked(added->vol, layer->marked);
   }
   sourceSet->RefreshLayerPanel();
+  set->RefreshLayerPanel();
+  return true;
+}
+
+bool TW_RegisterAF3D_Mode2D(CDrawSet* set, bool useCurrentDynamic, bool interactive, CDrawView* view, VA_AF3D* parms) {
+  const wchar_t* const fn = L"CDrawSet::RegisterAF3D_Mode2D";
+  if (!set || !parms) return false;
+  CDrawDoc* doc = set->GetDocument();
+  RedrawOnExit redraw{doc, nullptr};
+  if (!view && doc) view = doc->GetActiveOrFirstView();
+  if (parms->resliceTargetToSource) {
+    twk::showNamedError(fn, L"Target to Source option is not allowed in 2D mode");
+    return false;
+  }
+  // Target at the view's time point.
+  CVol* target = set->GetActiveVol();
+  if (!target || !target->frame) return false;
+  FrameHolder targetCut;
+  const FRAME* targetFrame = frameAtViewTime(target, set, view, &targetCut);
+  if (!targetFrame) return false;
+  const SPC targetSpc = target->spc;
+  CVol* maskVol = nullptr;
+  if (!target->IsROI()) {
+    int candidates = 0;
+    maskVol = set->WorkVolROI(&candidates);
+    if (candidates > 1) {
+      twk::showNamedError(fn, kAmbiguous);
+      return false;
+    }
+    if (maskVol == target) maskVol = nullptr;
+  }
+  CDrawDoc* sourceDoc = nullptr;
+  CDrawSet* sourceSet = locateSourceSet(L"CDrawSet::RegisterAF3D", doc, &sourceDoc);
+  redraw.b = sourceDoc;
+  if (!sourceSet || !sourceDoc->GetActiveOrFirstView() || !Check4Dcompatibility(sourceSet, set)) return false;
+  CVol* source = sourceSet->GetActiveVol();
+  if (!source || !source->frame) return false;
+  if (interactive && (source->IsROI() || target->IsROI()) && !twk::askYesNo(L"Either Source or Target is ROI. Proceed?"))
+    return true;
+  if (!VA_RegisterSliceBySliceAllowed(&source->frame->dim, &source->spc, &targetFrame->dim, &targetSpc, true))
+    return false;
+
+  if (!setNoiseLevels(parms, source, targetFrame)) return false;
+  if (interactive) {
+    parms->useTargetRoi = maskVol ? 1 : 0;
+    const CString maskName = maskVol ? maskVol->name : CString();
+    if (!TW_DlgAutofocus3D(parms, source, target, &targetSpc, maskName, false)) return false;
+  }
+  if (doc) doc->SetModifiedFlag(true);
+  FrameHolder maskCopy;
+  if (!registrationMask(maskVol ? maskVol->frame : nullptr, target, targetFrame, parms, &maskCopy.f)) return false;
+
+  // One transform per slice from the current dynamic point, or each time point its own.
+  int t = 0;
+  if (source->Is4D()) {
+    CString question;
+    question.Format(L"Use current dynamic point of %s to calculate a single transform?",
+                    (const wchar_t*)PR_GetFileTitle(source->name));
+    t = useCurrentDynamic || twk::askYesNo(question) ? currentTime(set, view) : -1;
+  }
+  FRAME* result = VA_RegisterAF3Dto3D_SliceBySlice(*parms, t, source->frame, &source->spc, targetFrame, maskCopy.f,
+                                                   &targetSpc, true);
+  if (!result) return false;
+  const CString suffix = maskVol ? CString(L"_reg_over_") + PR_GetFileTitleName(maskVol->name) : CString(L"_reg");
+  CDrawVol* srcLayer = sourceSet->GetLayerOfVol(source);
+  CDrawVol* added = addResult(set, source, PR_AddFileNameSfx(source->name, suffix), &result, 50, &targetSpc, nullptr,
+                              nullptr, srcLayer ? &srcLayer->filter : nullptr);
+  PR_FrameDelete(&result);
+  if (!added) return false;
+  if (maskVol) {
+    if (!set->SwapLayers(set->IndexOfLayer(added), set->IndexOfVol(maskVol))) return false;
+  } else if (target->IsROI()) {
+    added->opacity = 100;
+    if (CDrawVol* tl = set->GetLayerOfVol(target)) tl->opacity = 50;
+    if (!set->SwapLayers(set->IndexOfVol(target), set->IndexOfLayer(added))) return false;
+  }
   set->RefreshLayerPanel();
   return true;
 }
@@ -443,6 +534,9 @@ TW_COMMAND_BINDINGS(autofocus_operations) {
     }
     const CString name = c.IsNull(4) ? CString() : c.Text(4);
     TW_RegisterAF3D(c.set, c.Flag(0), c.view, c.Record<VA_AF3D>(3), name.IsEmpty() ? nullptr : (const wchar_t*)name);
+  });
+  TW_BindOperation("CDrawSet::RegisterAF3D_Mode2D", [](const TW_COMMAND_CALL& c) {
+    if (c.set) TW_RegisterAF3D_Mode2D(c.set, c.Flag(0), c.Flag(1), c.view, c.Record<VA_AF3D>(4));
   });
   TW_BindOperation("CDrawSet::RegisterAF4D", [](const TW_COMMAND_CALL& c) {
     if (c.set) TW_RegisterAF4D(c.set, c.Flag(0), c.view, c.Record<VA_AF4D>(2));

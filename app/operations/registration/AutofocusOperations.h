@@ -14,6 +14,12 @@ class CVol;
 // success and when the user declines an ROI question; false on every failure (reported).
 bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* parms, const wchar_t* targetName);
 
+// The same pairing registered slice by slice within the slices' planes: the result "<source>_reg"
+// (or "_reg_over_<mask>") in the target's grid goes into this set. With a 4D source, the transforms
+// of the view's time point serve every time point when useCurrentDynamic or the user says so, else
+// each time point is registered on its own.
+bool TW_RegisterAF3D_Mode2D(CDrawSet* set, bool useCurrentDynamic, bool interactive, CDrawView* view, VA_AF3D* parms);
+
 // Motion correction of the set's 4D layer onto the view's time point into a new "<name>_moco"
 // layer; with a target mask the mask ends last and the result active.
 bool TW_RegisterAF4D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF4D* parms);

@@ -193,6 +193,36 @@ AfAffine afAffineFromIndexMatrix(const double matrix[16], const SPC& srcSpc, con
   return m;
 }
 
+void afQuadraticToIndexPolynomial(const AfQuadratic& m, const SPC& srcSpc, const SPC& tgtSpc, double k[30]) {
+  // p_c = ts_c i_c, u_c = al_c i_c + be_c with al_c = ts_c / scale and be_c = -centre_c / scale; each
+  // product u_j u_k expands into terms of i_j i_k, i_j, i_k and 1. Rows are divided by the source
+  // spacing (millimetres to source indices).
+  const double ss[3] = {srcSpc.x, srcSpc.y, srcSpc.z}, ts[3] = {tgtSpc.x, tgtSpc.y, tgtSpc.z};
+  double al[3], be[3];
+  for (int c = 0; c < 3; ++c) {
+    al[c] = ts[c] / m.scale;
+    be[c] = -m.centre[c] / m.scale;
+  }
+  // Quadratic term index of the pair (j, k), j <= k, in both layouts: uu uv uw vv vw ww.
+  const int pair[3][3] = {{0, 1, 2}, {1, 3, 4}, {2, 4, 5}};
+  for (int r = 0; r < 3; ++r) {
+    double* row = k + 10 * r;
+    for (int t = 0; t < 10; ++t) row[t] = 0;
+    for (int c = 0; c < 3; ++c) row[c] = m.lin.a[r][c] * ts[c];
+    row[3] = m.lin.b[r];
+    for (int j = 0; j < 3; ++j)
+      for (int l = j; l < 3; ++l) {
+        const double w = m.q[r][pair[j][l]];
+        if (w == 0) continue;
+        row[4 + pair[j][l]] += w * al[j] * al[l];
+        row[j] += w * al[j] * be[l];
+        row[l] += w * be[j] * al[l];
+        row[3] += w * be[j] * be[l];
+      }
+    for (int t = 0; t < 10; ++t) row[t] /= ss[r];
+  }
+}
+
 AfAffine afCompose(const AfParams& p, const double centre[3], const AfAffine& init) {
   const double d2r = M_PI / 180.0;
   const double cx = std::cos(p.r[0] * d2r), sx = std::sin(p.r[0] * d2r);
@@ -237,6 +267,13 @@ void AfMeasure::prepare(AfSamples* s, const AfImage* targetGrad, double targetNo
   }
   s->lo = lo;
   s->hi = hi > lo ? hi : lo + 1.0f;
+  // The overlap the volumes could have at best: every sample, or the share of the samples' volume
+  // that the source's own volume could cover. Without the samples' volume, a tenth of the samples.
+  const double n0 = double(s->pos.size());
+  const AfImage& src = *source_;
+  const double sourceVolume = double(src.w) * src.sx * double(src.h) * src.sy * double(src.d) * src.sz;
+  const double best = s->volume > 0 ? n0 * std::min(1.0, sourceVolume / s->volume) : n0 * 0.2;
+  s->leastUsed = std::max(16.0, kLeastOverlapFraction * best);
   if ((code_ != VA_REGMEASURE_GRADIENT_FIELD && code_ != VA_REGMEASURE_GRADIENT_FIELD_PLUS) || !targetGrad) return;
   const size_t n = s->pos.size();
   s->ngf.assign(n, {0.f, 0.f, 0.f});
@@ -276,11 +313,15 @@ struct Moments {
   }
 };
 
-bool enoughOverlap(double used, size_t total) { return used >= 16 && used * 10 >= double(total); }
+bool enoughOverlap(double used, const AfSamples& s) { return used >= s.leastUsed; }
 
 }  // namespace
 
-double AfMeasure::cost(const AfSamples& s, const AfAffine& m) const {
+double AfMeasure::cost(const AfSamples& s, const AfAffine& m) const { return costOf(s, m); }
+double AfMeasure::cost(const AfSamples& s, const AfQuadratic& m) const { return costOf(s, m); }
+
+template <class Map>
+double AfMeasure::costOf(const AfSamples& s, const Map& m) const {
   const size_t n = s.pos.size();
   if (n == 0) return kInf;
   const size_t grain = 2048;
@@ -302,9 +343,11 @@ double AfMeasure::cost(const AfSamples& s, const AfAffine& m) const {
             bool ok = true;
             for (int k = 0; k < 3 && ok; ++k) ok = grad_[k].sample(q[0], q[1], q[2], &g[k]);
             if (!ok) continue;
-            // The source gradient seen in the target's axes: A^T g.
+            // The source gradient seen in the target's axes: J^T g (J the map's Jacobian at p).
+            double J[3][3];
+            m.jacobian(p, J);
             double gt[3];
-            for (int k = 0; k < 3; ++k) gt[k] = m.a[0][k] * g[0] + m.a[1][k] * g[1] + m.a[2][k] * g[2];
+            for (int k = 0; k < 3; ++k) gt[k] = J[0][k] * g[0] + J[1][k] * g[1] + J[2][k] * g[2];
             const double norm = std::sqrt(gt[0] * gt[0] + gt[1] * gt[1] + gt[2] * gt[2] + e2);
             double dot = 0;
             if (norm > 0) dot = (gt[0] * s.ngf[i][0] + gt[1] * s.ngf[i][1] + gt[2] * s.ngf[i][2]) / norm;
@@ -314,7 +357,7 @@ double AfMeasure::cost(const AfSamples& s, const AfAffine& m) const {
           return a;
         },
         [](Acc a, const Acc& b) { return Acc{a.first + b.first, a.second + b.second}; });
-    if (!enoughOverlap(acc.second, n)) return kInf;
+    if (!enoughOverlap(acc.second, s)) return kInf;
     return -acc.first / acc.second;
   }
 
@@ -350,7 +393,7 @@ double AfMeasure::cost(const AfSamples& s, const AfAffine& m) const {
           for (size_t i = 0; i < a.size(); ++i) a[i] += b[i];
           return a;
         });
-    if (joint.empty() || !enoughOverlap(joint.back(), n)) return kInf;
+    if (joint.empty() || !enoughOverlap(joint.back(), s)) return kInf;
     const double total = joint.back();
     std::vector<double> pt(bins, 0.0), ps(bins, 0.0);
     for (int i = 0; i < bins; ++i)
@@ -379,13 +422,18 @@ double AfMeasure::cost(const AfSamples& s, const AfAffine& m) const {
     Moments mo = tbb::parallel_deterministic_reduce(
         tbb::blocked_range<size_t>(0, n, grain), Moments(),
         [&](const tbb::blocked_range<size_t>& r, Moments a) {
+          // The ratios go into n, sa, saa; sb counts every sample inside the source (the overlap).
           for (size_t i = r.begin(); i < r.end(); ++i) {
-            if (s.value[i] <= floor) continue;
             const double p[3] = {s.pos[i][0], s.pos[i][1], s.pos[i][2]};
             double q[3], v;
             m.apply(p, q);
             if (!src.sample(q[0], q[1], q[2], &v)) continue;
-            a.add(v / s.value[i], 0);
+            a.sb += 1;
+            if (s.value[i] <= floor) continue;
+            const double ratio = v / s.value[i];
+            a.n += 1;
+            a.sa += ratio;
+            a.saa += ratio * ratio;
           }
           return a;
         },
@@ -393,7 +441,7 @@ double AfMeasure::cost(const AfSamples& s, const AfAffine& m) const {
           a.join(b);
           return a;
         });
-    if (!enoughOverlap(mo.n, n)) return kInf;
+    if (!enoughOverlap(mo.sb, s) || mo.n < 16) return kInf;
     const double mean = mo.sa / mo.n;
     const double var = std::max(0.0, mo.saa / mo.n - mean * mean);
     return std::fabs(mean) > 0 ? std::sqrt(var) / std::fabs(mean) : kInf;
@@ -416,7 +464,7 @@ double AfMeasure::cost(const AfSamples& s, const AfAffine& m) const {
         a.join(b);
         return a;
       });
-  if (!enoughOverlap(mo.n, n)) return kInf;
+  if (!enoughOverlap(mo.n, s)) return kInf;
   if (code_ == VA_REGMEASURE_CROSS_CORRELATION) {
     const double vt = mo.saa - mo.sa * mo.sa / mo.n, vs = mo.sbb - mo.sb * mo.sb / mo.n;
     const double cov = mo.sab - mo.sa * mo.sb / mo.n;
@@ -452,6 +500,7 @@ void afCollectSamples(const AfImage& level, const int f[3], const AfImage& targe
             {float(level.ox + x * level.sx), float(level.oy + y * level.sy), float(level.oz + z * level.sz)});
         out->value.push_back(u);
       }
+  out->volume = double(out->pos.size()) * level.sx * level.sy * level.sz;
   if (maxCount > 0 && out->pos.size() > maxCount) {
     // Even thinning: keep every k-th sample (a fractional stride keeps the spread uniform).
     const double stride = double(out->pos.size()) / double(maxCount);
@@ -701,6 +750,49 @@ void afPolish(const AfMeasure& measure, const AfSamples& samples, const double c
     }
   }
   *map = afCompose(best, centre, base);
+}
+
+void afPolishQuadratic(const AfMeasure& measure, const AfSamples& samples, bool singleSlice, AfQuadratic* map) {
+  // One coordinate of the map: a translation, a matrix entry or a quadratic term.
+  struct Dim {
+    double* value;
+    double step;
+  };
+  AfQuadratic m = *map;
+  std::vector<Dim> dims;
+  for (int r = 0; r < 3; ++r) {
+    if (singleSlice && r == 2) continue;  // the source slice stays the target's
+    dims.push_back({&m.lin.b[r], 0.5});
+    for (int c = 0; c < 3; ++c)
+      if (!(singleSlice && c == 2)) dims.push_back({&m.lin.a[r][c], 0.005});
+    for (int t = 0; t < 6; ++t) {
+      // Terms of w (the slice axis) are constant on a single slice.
+      if (singleSlice && (t == 2 || t == 4 || t == 5)) continue;
+      dims.push_back({&m.q[r][t], 0.5});
+    }
+  }
+  double best = measure.cost(samples, m);
+  if (!std::isfinite(best)) return;
+  for (double scale = 2.0; scale >= 1.0 / 32; scale *= 0.5) {
+    for (int round = 0; round < 20; ++round) {
+      bool moved = false;
+      for (const Dim& d : dims) {
+        for (double dir : {-1.0, 1.0}) {
+          const double old = *d.value;
+          *d.value = old + dir * d.step * scale;
+          const double c = measure.cost(samples, m);
+          if (c < best) {
+            best = c;
+            moved = true;
+            break;
+          }
+          *d.value = old;
+        }
+      }
+      if (!moved) break;
+    }
+  }
+  *map = m;
 }
 
 }  // namespace twk::af

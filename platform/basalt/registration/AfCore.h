@@ -47,7 +47,40 @@ struct AfAffine {
   }
   AfAffine then(const AfAffine& outer) const;  // outer o this
   AfAffine inverse() const;
+  void jacobian(const double*, double j[3][3]) const {
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) j[r][c] = a[r][c];
+  }
 };
+
+// A second-order map in millimetres: the affine part plus, per source axis, six quadratic terms of
+// u = (p - centre) / scale (uu, uv, uw, vv, vw, ww): q = A p + b + Q m(u). The normalised
+// coordinates keep the quadratic coefficients in millimetres of displacement at the grid's edge.
+struct AfQuadratic {
+  AfAffine lin;
+  double q[3][6] = {{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}};
+  double centre[3] = {0, 0, 0};
+  double scale = 1;
+  void apply(const double p[3], double out[3]) const {
+    lin.apply(p, out);
+    const double u = (p[0] - centre[0]) / scale, v = (p[1] - centre[1]) / scale, w = (p[2] - centre[2]) / scale;
+    const double m[6] = {u * u, u * v, u * w, v * v, v * w, w * w};
+    for (int r = 0; r < 3; ++r)
+      out[r] += q[r][0] * m[0] + q[r][1] * m[1] + q[r][2] * m[2] + q[r][3] * m[3] + q[r][4] * m[4] + q[r][5] * m[5];
+  }
+  void jacobian(const double p[3], double j[3][3]) const {
+    const double u = (p[0] - centre[0]) / scale, v = (p[1] - centre[1]) / scale, w = (p[2] - centre[2]) / scale;
+    for (int r = 0; r < 3; ++r) {
+      j[r][0] = lin.a[r][0] + (2 * q[r][0] * u + q[r][1] * v + q[r][2] * w) / scale;
+      j[r][1] = lin.a[r][1] + (q[r][1] * u + 2 * q[r][3] * v + q[r][4] * w) / scale;
+      j[r][2] = lin.a[r][2] + (q[r][2] * u + q[r][4] * v + 2 * q[r][5] * w) / scale;
+    }
+  }
+};
+
+// The target-to-source voxel-index polynomial of degree 2 (three rows of the ten terms x, y, z, 1,
+// xx, xy, xz, yy, yz, zz) of a quadratic millimetre map.
+void afQuadraticToIndexPolynomial(const AfQuadratic& m, const SPC& srcSpc, const SPC& tgtSpc, double coefficients[30]);
 
 // The target-to-source voxel-index matrix (4 x 4, rows of four, translation last) of a millimetre
 // map, and back.
@@ -71,7 +104,15 @@ struct AfSamples {
   std::vector<float> value;
   std::vector<std::array<float, 3>> ngf;  // gradient measures only
   float lo = 0, hi = 1;                   // target value range (histograms)
+  // The volume (mm^3) the samples stand for (0: unknown) and the least number of samples a map
+  // must bring into the source for its measure to count (set by AfMeasure::prepare).
+  double volume = 0;
+  double leastUsed = 16;
 };
+
+// The least overlap a measure accepts, as a fraction of the overlap the two volumes could have at
+// best (all samples, or as many as the source's volume holds when it is the smaller).
+constexpr double kLeastOverlapFraction = 0.5;
 
 // A similarity measure between a source and the target samples. The gradient measures read the
 // source's texture gradient (three component images) with the noise level as epsilon.
@@ -82,11 +123,15 @@ class AfMeasure {
   // targetGrad with its noise).
   void prepare(AfSamples* samples, const AfImage* targetGrad, double targetNoise) const;
   // The cost (lower is better) of the map over the samples; +inf with too little overlap (fewer
-  // than a tenth of the samples, or fewer than 16).
+  // than samples.leastUsed of them inside the source). Measures taken over the overlap alone would
+  // otherwise rate a sliver of flat background at the edge of a wide search above the true match.
   double cost(const AfSamples& samples, const AfAffine& m) const;
+  double cost(const AfSamples& samples, const AfQuadratic& m) const;
   int code() const { return code_; }
 
  private:
+  template <class Map>
+  double costOf(const AfSamples& samples, const Map& m) const;
   int code_;
   int bins_;
   const AfImage* source_;
@@ -122,6 +167,11 @@ std::vector<AfCandidate> afCoarseSearch(const VA_AF3D& record, const AfMeasure& 
 void afPolish(const AfMeasure& measure, const AfSamples& samples, const double centre[3], int transformType,
               bool singleSlice, AfAffine* map);
 
+// The pattern search of a quadratic map's 30 coefficients (affine part and quadratic terms) from
+// *map: translation steps from 1 mm, matrix steps from 0.01, quadratic terms from 1 mm, each down
+// to a sixty-fourth. Single slices keep their out-of-plane terms.
+void afPolishQuadratic(const AfMeasure& measure, const AfSamples& samples, bool singleSlice, AfQuadratic* map);
+
 // ---- one registration, as the engine's entry points run it ----
 // Everything one registration of a target time point needs, prepared once: the images, the mask,
 // the texture gradients and noise levels of the gradient measures.
@@ -142,6 +192,11 @@ bool afPrepare(const wchar_t* name, const VA_AF3D& rec, const FRAME* source, int
 // null). False on failure (reported) or Esc (silent; guard->Stopped()).
 bool afRegister(const wchar_t* name, const VA_AF3D& rec, const AfPrepared& p, const AfAffine& start,
                 twk::ProgressGuard* guard, int from, int to, AfAffine* result, double* finalCost, bool show);
+// The quadratic refinement of an affine result (transform types 3 and 4): the pattern search of
+// the quadratic map at full resolution; "Polynomial Multipass" (4) searches the subsample's level
+// first. False on Esc.
+bool afRegisterQuadratic(const VA_AF3D& rec, const AfPrepared& p, const AfAffine& affine, twk::ProgressGuard* guard,
+                         AfQuadratic* result, double* finalCost);
 // The polish alone (afPolish at full resolution) of a map between prepared images.
 void afPolishPrepared(const VA_AF3D& rec, const AfPrepared& p, AfAffine* map);
 // The grids' centres laid onto each other.

@@ -34,6 +34,11 @@ using FImage = itk::Image<float, 3>;
 using MImage = itk::Image<unsigned char, 3>;
 using MetricBase = itk::ImageToImageMetricv4<FImage, FImage>;
 
+// The fewest voxels along any axis of the two images (ITK's recursive Gaussians need 4).
+int shortestAxis(const AfFineInput& in) {
+  return std::min({in.target->w, in.target->h, in.target->d, in.source->w, in.source->h, in.source->d});
+}
+
 // An allocated ITK image of an AfImage's grid (origin 0, identity direction).
 template <class P>
 typename itk::Image<P, 3>::Pointer gridImage(const AfImage& a) {
@@ -309,6 +314,12 @@ bool run(const AfFineInput& in, typename TTransform::Pointer optimised, const st
     so->Update();
     metric->SetMovingImageMask(so);
   }
+  // The metrics' image gradients come from a recursive Gaussian too, which needs 4 voxels on every
+  // axis; shorter images take central differences.
+  if (shortestAxis(in) < 4) {
+    metric->SetUseFixedImageGradientFilter(false);
+    metric->SetUseMovingImageGradientFilter(false);
+  }
   method->SetMetric(metric);
 
   // Pyramid: shrink factors from the coarsest, halving, down to 1; an axis never shrinks below 4
@@ -320,9 +331,12 @@ bool run(const AfFineInput& in, typename TTransform::Pointer optimised, const st
   method->SetNumberOfLevels(factors.size());
   typename Method::SmoothingSigmasArrayType sigmas(factors.size());
   typename Method::ShrinkFactorsArrayType shrink(factors.size());
+  // The level smoothing is a recursive Gaussian over every axis, which needs 4 voxels on each: with
+  // a shorter axis (a single slice) the levels are shrunk without smoothing.
+  const bool smooth = shortestAxis(in) >= 4;
   for (size_t l = 0; l < factors.size(); ++l) {
     shrink[l] = factors[l];
-    sigmas[l] = factors[l] > 1 ? 0.5 * factors[l] : 0.0;
+    sigmas[l] = smooth && factors[l] > 1 ? 0.5 * factors[l] : 0.0;
   }
   method->SetShrinkFactorsPerLevel(shrink);
   for (size_t l = 0; l < factors.size(); ++l) {

@@ -110,6 +110,10 @@ bool afPrepare(const wchar_t* name, const VA_AF3D& rec, const FRAME* source, int
   if (!validSpacing(srcSpc) || !validSpacing(tgtSpc)) return fail(name, L"Invalid voxel size", show);
   if (rec.measure < 0 || rec.measure > VA_REGMEASURE_GRADIENT_FIELD_PLUS)
     return fail(name, L"Unknown registration measure", show);
+  // Quadratic transforms (3, 4) map one 3D volume onto another (VA_RegisterAF3Dto3D); the matrix,
+  // 4D and slice-by-slice forms are affine.
+  if (rec.transformType == 3 || rec.transformType == 4)
+    return fail(name, L"Quadratic transforms are available for 3D to 3D registration only", show);
   if (rec.transformType < 0 || rec.transformType > 2) return fail(name, L"Unknown transform type", show);
   if (!afImageFromFrame(source, ts, srcSpc, &p->source) || !afImageFromFrame(target, tt, tgtSpc, &p->target))
     return fail(name, L"Invalid volume", show);
@@ -248,6 +252,53 @@ bool afRegister(const wchar_t* name, const VA_AF3D& rec, const AfPrepared& p, co
   return true;
 }
 
+bool afRegisterQuadratic(const VA_AF3D& rec, const AfPrepared& p, const AfAffine& affine, twk::ProgressGuard* guard,
+                         AfQuadratic* result, double* finalCost) {
+  const AfImage& tg = p.target;
+  AfQuadratic quad;
+  quad.lin = affine;
+  quad.centre[0] = (tg.w - 1) * 0.5 * tg.sx;
+  quad.centre[1] = (tg.h - 1) * 0.5 * tg.sy;
+  quad.centre[2] = (tg.d - 1) * 0.5 * tg.sz;
+  quad.scale = std::max({quad.centre[0], quad.centre[1], quad.centre[2], 1.0});
+  const bool grad = VA_AF3D_UsesGradientMeasure(rec);
+  // "Polynomial Multipass": the subsample's level first, then full resolution.
+  std::vector<int> levels;
+  const int f = std::max(1, int(std::lround(std::clamp(rec.subsample, 1.0, 16.0))));
+  if (rec.transformType == 4 && f > 1) levels.push_back(f);
+  levels.push_back(1);
+  for (size_t l = 0; l < levels.size(); ++l) {
+    if (guard && !guard->Step(int(l), int(levels.size()) + 1, 90, 99)) return false;
+    const int fs[3] = {std::max(1, std::min(levels[l], tg.w / 4)), std::max(1, std::min(levels[l], tg.h / 4)),
+                       std::max(1, std::min(levels[l], tg.d / 4))};
+    const bool full = fs[0] == 1 && fs[1] == 1 && fs[2] == 1;
+    const AfImage targetLevel = full ? AfImage() : afShrink(tg, fs), sourceLevel = full ? AfImage() : afShrink(p.source, fs);
+    AfImage sg[3], tgl[3];
+    if (grad && !full)
+      for (int k = 0; k < 3; ++k) {
+        sg[k] = afShrink(p.sourceGrad[k], fs);
+        tgl[k] = afShrink(p.targetGrad[k], fs);
+      }
+    AfSamples samples;
+    afCollectSamples(full ? tg : targetLevel, fs, tg, &p.mask, 60000, &samples);
+    AfMeasure measure(rec.measure, rec.miBins, full ? &p.source : &sourceLevel,
+                      grad ? (full ? p.sourceGrad : sg) : nullptr, p.sourceNoise);
+    measure.prepare(&samples, grad ? (full ? p.targetGrad : tgl) : nullptr, p.targetNoise);
+    afPolishQuadratic(measure, samples, p.singleSlice, &quad);
+  }
+  if (guard && !guard->Step(99, 100, 0, 100)) return false;
+  if (finalCost) {
+    AfSamples full;
+    const int one[3] = {1, 1, 1};
+    afCollectSamples(tg, one, tg, &p.mask, 250000, &full);
+    AfMeasure fm(rec.measure, rec.miBins, &p.source, grad ? p.sourceGrad : nullptr, p.sourceNoise);
+    fm.prepare(&full, grad ? p.targetGrad : nullptr, p.targetNoise);
+    *finalCost = fm.cost(full, quad);
+  }
+  *result = quad;
+  return true;
+}
+
 void afPolishPrepared(const VA_AF3D& rec, const AfPrepared& p, AfAffine* map) {
   const AfImage& tg = p.target;
   const double centre[3] = {(tg.w - 1) * 0.5 * tg.sx, (tg.h - 1) * 0.5 * tg.sy, (tg.d - 1) * 0.5 * tg.sz};
@@ -305,27 +356,79 @@ bool afSaveFinal(const VA_AF3D& rec, const wchar_t* folder, const FRAME* source,
 
 }  // namespace twk::af
 
+namespace {
+
+// The affine registration of a 3D source onto a 3D target, from the record's start map, with
+// progress over 0..to of the guard; the prepared images stay in *p.
+bool registerAffine(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
+                    const FRAME* target, const FRAME* mask, const SPC* tgtSpc, twk::ProgressGuard* guard, int to,
+                    AfPrepared* p, AfAffine* map, double* finalCost, bool show) {
+  if (source && source->dim.t != 1) return fail(kName, L"Source volume must be 3D", show);
+  if (target && target->dim.t != 1) return fail(kName, L"Target volume must be 3D", show);
+  if (!afPrepare(kName, record, source, 0, srcSpc, target, 0, mask, tgtSpc, p, show)) return false;
+  AfAffine start;
+  if (!afStartMap(kName, record, folder, *p, *srcSpc, *tgtSpc, &start, show)) return false;
+  return afRegister(kName, record, *p, start, guard, 0, to, map, finalCost, show);
+}
+
+}  // namespace
+
 bool VA_RegisterAF3Dto3DMatrix(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
                                const FRAME* target, const FRAME* mask, const SPC* tgtSpc, double matrix[16],
                                double* finalCost, bool show) {
   if (!matrix) return fail(kName, L"Invalid arguments", show);
-  if (source && source->dim.t != 1) return fail(kName, L"Source volume must be 3D", show);
-  if (target && target->dim.t != 1) return fail(kName, L"Target volume must be 3D", show);
   twk::ProgressGuard guard(L"AutoFocus registration", show);
   AfPrepared p;
-  if (!afPrepare(kName, record, source, 0, srcSpc, target, 0, mask, tgtSpc, &p, show)) return false;
-  AfAffine start;
-  if (!afStartMap(kName, record, folder, p, *srcSpc, *tgtSpc, &start, show)) return false;
   AfAffine map;
-  if (!afRegister(kName, record, p, start, &guard, 0, 100, &map, finalCost, show)) return false;
+  if (!registerAffine(record, folder, source, srcSpc, target, mask, tgtSpc, &guard, 100, &p, &map, finalCost, show))
+    return false;
   afAffineToIndexMatrix(map, *srcSpc, *tgtSpc, matrix);
   return afSaveFinal(record, folder, source, srcSpc, target, tgtSpc, matrix, show);
 }
+
+namespace {
+
+// Quadratic registration (types 3 and 4): the affine registration, then the quadratic refinement;
+// the result is a polynomial of degree 2 (target to source voxel indices), written to the final
+// transformation file as a polynomial transform.
+bool registerQuadratic(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
+                       const FRAME* target, const FRAME* mask, const SPC* tgtSpc, double coefficients[30],
+                       double* finalCost, bool show) {
+  VA_AF3D affine = record;
+  affine.transformType = VA_TRANSFORM_AFFINE;
+  twk::ProgressGuard guard(L"AutoFocus registration", show);
+  AfPrepared p;
+  AfAffine map;
+  if (!registerAffine(affine, folder, source, srcSpc, target, mask, tgtSpc, &guard, 90, &p, &map, nullptr, show))
+    return false;
+  AfQuadratic quad;
+  if (!afRegisterQuadratic(record, p, map, &guard, &quad, finalCost)) return false;
+  afQuadraticToIndexPolynomial(quad, *srcSpc, *tgtSpc, coefficients);
+  if (record.finalTransformFile.IsEmpty()) return true;
+  VA_VTFINFO info;
+  info.type = VA_TRANSFORM_POLYNOMIAL;
+  info.degree = 2;
+  info.timePoints = 1;
+  info.sourceDim = DIM3D{source->dim.w, source->dim.h, source->dim.d, 1};
+  info.sourceSpc = *srcSpc;
+  info.hasTarget = true;
+  info.targetDim = DIM3D{target->dim.w, target->dim.h, target->dim.d, 1};
+  info.targetSpc = *tgtSpc;
+  return VTF_SaveEx(VA_VTF_GetSaveName(record.finalTransformFile, folder ? folder : L""), info, coefficients, show);
+}
+
+}  // namespace
 
 bool VA_RegisterAF3Dto3D(VA_AF3D record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
                          const FRAME* target, const FRAME* mask, const SPC* tgtSpc, Poly3D** transform, bool show) {
   if (!transform) return fail(kName, L"Invalid arguments", show);
   *transform = nullptr;
+  if (record.transformType == 3 || record.transformType == 4) {
+    double k[30];
+    if (!registerQuadratic(record, folder, source, srcSpc, target, mask, tgtSpc, k, nullptr, show)) return false;
+    *transform = VA_Poly3DCreate(VA_TRANSFORM_POLYNOMIAL, 2, k);
+    return *transform != nullptr;
+  }
   double m[16];
   if (!VA_RegisterAF3Dto3DMatrix(record, folder, source, srcSpc, target, mask, tgtSpc, m, nullptr, show)) return false;
   *transform = VA_Poly3DCreate(VA_TRANSFORM_AFFINE, 1, m);

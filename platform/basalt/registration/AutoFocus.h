@@ -99,7 +99,10 @@ const wchar_t* VA_GetRegMeasureName(int measure);
 bool VA_RegisterAF3Dto3DMatrix(const VA_AF3D& record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
                                const FRAME* target, const FRAME* mask, const SPC* tgtSpc, double matrix[16],
                                double* finalCost, bool show);
-// The same returning the transform as a new Poly3D (the caller's).
+// The same returning the transform as a new Poly3D (the caller's). The quadratic types (3
+// "Quadratic", 4 "Polynomial Multipass") refine the affine result by a second-order map (the
+// multipass form at the subsample's level first, then at full resolution); the Poly3D and the final
+// transformation file are then a polynomial of degree 2.
 bool VA_RegisterAF3Dto3D(VA_AF3D record, const wchar_t* folder, const FRAME* source, const SPC* srcSpc,
                          const FRAME* target, const FRAME* mask, const SPC* tgtSpc, Poly3D** transform, bool show);
 

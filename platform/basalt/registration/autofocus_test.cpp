@@ -19,6 +19,7 @@
 #include "TwkMem.h"
 #include "registration/AutoFocus.h"
 #include "registration/Transform.h"
+#include "registration/TransformFiles.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -495,3 +496,157 @@ TEST_F(AutoFocusTest, MotionCorrectionRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// A smooth blob (peak 1000, widths 4 / 5.2 / 4.5 voxels) on a zero background, centred at the grid's
+// centre plus shift voxels along x, on an n x n x d grid.
+FRAME* blobFrame(int n, int d, double shift) {
+  FRAME* f = PR_FrameCreate(FRM_REAL, 64, DIM3D{n, n, d, 1}, true);
+  const double c = (n - 1) / 2.0, cz = (d - 1) / 2.0;
+  for (int z = 0; z < d; ++z)
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const double dx = x - c - shift, dy = y - c, dz = z - cz;
+        twk::setVoxelValue(f, x, y, z, 0, 1000.0 * std::exp(-(dx * dx + dy * dy * 0.6 + dz * dz * 0.8) / 32.0));
+      }
+  return f;
+}
+
+}  // namespace
+
+// The coarse search over wide ranges must not settle where the two volumes barely overlap: there
+// the flat backgrounds agree perfectly and the measures, taken over the overlap alone, would rate
+// a sliver of background above the true match.
+TEST(AutoFocusOverlap, WideRangesDoNotRewardSlimOverlaps) {
+  struct Case {
+    const char* name;
+    int measure, n, d;
+    double subsample, translation[3], rotation, power;
+    int rotationGrid;
+  } cases[] = {
+      // The "Signal Difference with AutoFocus" preset's search.
+      {"signal difference", 0, 32, 32, 3, {30, 30, 30}, 0, 20, 1},
+      // Cross correlation with the two-document preset's ranges: 50 mm in z on a 16-slice grid.
+      {"cross correlation", 1, 32, 16, 2, {10, 10, 50}, 7, 1, 7},
+  };
+  const SPC spc{1, 1, 1};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FrameGuard target(blobFrame(c.n, c.d, 0.0)), source(blobFrame(c.n, c.d, 2.0));
+    VA_AF3D r;
+    r.measure = c.measure;
+    VA_UralGradBasicParms(&r.ural, 0, 2.6, 0, 1.0);
+    r.subsample = c.subsample;
+    for (int k = 0; k < 3; ++k) {
+      r.translationMax[k] = c.translation[k];
+      r.rotationMax[k] = c.rotation;
+    }
+    r.rotationGrid = c.rotationGrid;
+    r.scaleGrid = r.shearGrid = 1;
+    r.power = int(c.power);
+    r.transformType = 1;
+    r.interpolation = 1;
+    double m[16];
+    ASSERT_TRUE(VA_RegisterAF3Dto3DMatrix(r, L"", source.f, &spc, target.f, nullptr, &spc, m, nullptr, false));
+    // The target's centre must land on the source blob's centre, 2 voxels along x.
+    const double cx = (c.n - 1) / 2.0, cz = (c.d - 1) / 2.0;
+    const double p[3] = {cx, cx, cz};
+    double q[3];
+    for (int i = 0; i < 3; ++i) q[i] = m[i * 4] * p[0] + m[i * 4 + 1] * p[1] + m[i * 4 + 2] * p[2] + m[i * 4 + 3];
+    EXPECT_NEAR(q[0], cx + 2.0, 0.3);
+    EXPECT_NEAR(q[1], cx, 0.3);
+    EXPECT_NEAR(q[2], cz, 0.3);
+  }
+}
+
+// Quadratic transforms (types 3 and 4): a texture of blobs seen through a known second-order map
+// is recovered by the polynomial of degree 2, which an affine result cannot match; the final file
+// holds that polynomial.
+TEST(AutoFocusQuadratic, RecoversASecondOrderDeformation) {
+  const int n = 40;
+  const SPC spc{2, 2, 2};
+  const double c = (n - 1) * 0.5 * 2.0, L = c;
+  // The truth, target millimetres to source millimetres.
+  auto truth = [&](const double p[3], double q[3]) {
+    const double u = (p[0] - c) / L, v = (p[1] - c) / L, w = (p[2] - c) / L;
+    q[0] = p[0] + 1.0 + 3.0 * u * u - 1.5 * v * w;
+    q[1] = p[1] - 1.0 + 2.5 * u * v;
+    q[2] = p[2] + 0.5 - 2.0 * v * v;
+  };
+  // A texture of Gaussian blobs in source millimetres.
+  const double blobs[][5] = {{20, 30, 40, 9, 800},  {50, 25, 30, 7, 600}, {40, 55, 50, 10, 900},
+                             {60, 60, 25, 8, 500},  {25, 60, 60, 6, 700}, {45, 40, 40, 12, 400},
+                             {30, 45, 20, 7, 650},  {58, 35, 58, 9, 550}};
+  auto texture = [&](const double s[3]) {
+    double v = 100;
+    for (const auto& b : blobs) {
+      const double d2 = (s[0] - b[0]) * (s[0] - b[0]) + (s[1] - b[1]) * (s[1] - b[1]) + (s[2] - b[2]) * (s[2] - b[2]);
+      v += b[4] * std::exp(-d2 / (2 * b[3] * b[3]));
+    }
+    return v;
+  };
+  FrameGuard source(PR_FrameCreate(FRM_REAL, 64, DIM3D{n, n, n, 1}, true)),
+      target(PR_FrameCreate(FRM_REAL, 64, DIM3D{n, n, n, 1}, true));
+  for (int z = 0; z < n; ++z)
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const double p[3] = {x * 2.0, y * 2.0, z * 2.0};
+        double q[3];
+        truth(p, q);
+        twk::setVoxelValue(source.f, x, y, z, 0, texture(p));
+        twk::setVoxelValue(target.f, x, y, z, 0, texture(q));
+      }
+  // The worst distance (mm) between a result and the truth over the inner grid.
+  auto worst = [&](const double* k, int type, int degree) {
+    double e = 0;
+    for (int z = 6; z < n - 6; z += 3)
+      for (int y = 6; y < n - 6; y += 3)
+        for (int x = 6; x < n - 6; x += 3) {
+          const double i[3] = {double(x), double(y), double(z)}, p[3] = {x * 2.0, y * 2.0, z * 2.0};
+          double s[3], q[3];
+          VA_TransformPoint(type, degree, k, i, s);
+          truth(p, q);
+          e = std::max(e, std::hypot(s[0] * 2 - q[0], s[1] * 2 - q[1], s[2] * 2 - q[2]));
+        }
+    return e;
+  };
+  const std::string dir = testing::TempDir();
+  double affineError = 0;
+  for (int type : {2, 3, 4}) {
+    SCOPED_TRACE(type);
+    VA_AF3D r;
+    r.measure = 0;
+    r.subsample = 2;
+    for (int k = 0; k < 3; ++k) r.translationMax[k] = 6;
+    r.rotationGrid = r.scaleGrid = r.shearGrid = 1;
+    r.power = 5;
+    r.transformType = type;
+    r.finalTransformFile = CString::fromUtf8(dir + "quadratic_" + std::to_string(type) + ".vtf");
+    Poly3D* t = nullptr;
+    ASSERT_TRUE(VA_RegisterAF3Dto3D(r, L"", source.f, &spc, target.f, nullptr, &spc, &t, false));
+    int degree = 0;
+    double* k = VA_Poly3DCoefficients(t, type == 2, &degree);
+    VA_Poly3DDelete(&t);
+    ASSERT_TRUE(k);
+    const double e = type == 2 ? worst(k, 2, 1) : worst(k, 3, degree);
+    if (type == 2) {
+      affineError = e;
+      EXPECT_GT(e, 1.5);  // the deformation is well beyond an affine map
+    } else {
+      EXPECT_EQ(degree, 2);
+      EXPECT_LT(e, 0.5);
+      // The final file holds the same polynomial.
+      VA_VTFINFO info;
+      double* f = VTF_Load(r.finalTransformFile, &info, false);
+      ASSERT_TRUE(f);
+      EXPECT_EQ(info.type, VA_TRANSFORM_POLYNOMIAL);
+      EXPECT_EQ(info.degree, 2);
+      for (int i = 0; i < 30; ++i) EXPECT_DOUBLE_EQ(f[i], k[i]) << i;
+      pf_free(&f);
+    }
+    pf_free(&k);
+    std::remove((dir + "quadratic_" + std::to_string(type) + ".vtf").c_str());
+  }
+  RecordProperty("affine_error_mm", std::to_string(affineError));
+}
