@@ -104,6 +104,21 @@ bool setNoiseLevels(VA_AF3D* parms, CVol* source, const FRAME* target) {
   return true;
 }
 
+// The record's noise levels, then (interactively) the 3D dialog with the target mask's name; the
+// document counts as modified once the user has confirmed. False when the noise cannot be measured
+// or the dialog is cancelled.
+bool confirmParameters(VA_AF3D* parms, bool interactive, CVol* source, CVol* target, const FRAME* targetFrame,
+                       const SPC* targetSpc, const CVol* maskVol, CDrawDoc* doc) {
+  if (!setNoiseLevels(parms, source, targetFrame)) return false;
+  if (interactive) {
+    parms->useTargetRoi = maskVol ? 1 : 0;
+    const CString maskName = maskVol ? maskVol->name : CString();
+    if (!TW_DlgAutofocus3D(parms, source, target, targetSpc, maskName, false)) return false;
+  }
+  if (doc) doc->SetModifiedFlag(true);
+  return true;
+}
+
 // The series with one more time point at its end: the 3D frame last (converted to the series' kind
 // voxel by voxel when the kinds differ). The series itself is not touched.
 FRAME* appendTimePoint(const FRAME* series, const FRAME* last) {
@@ -227,13 +242,7 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
   }
 
   // 6, 7. Noise levels and the dialog.
-  if (!setNoiseLevels(parms, source, targetFrame)) return false;
-  if (interactive) {
-    parms->useTargetRoi = maskVol ? 1 : 0;
-    const CString maskName = maskVol ? maskVol->name : CString();
-    if (!TW_DlgAutofocus3D(parms, source, target, &targetSpc, maskName, false)) return false;
-  }
-  if (doc) doc->SetModifiedFlag(true);
+  if (!confirmParameters(parms, interactive, source, target, targetFrame, &targetSpc, maskVol, doc)) return false;
   const FRAME* mask = maskVol ? maskVol->frame : nullptr;
 
   if (source->Is4D()) {
@@ -382,13 +391,7 @@ bool TW_RegisterAF3D_Mode2D(CDrawSet* set, bool useCurrentDynamic, bool interact
   if (!VA_RegisterSliceBySliceAllowed(&source->frame->dim, &source->spc, &targetFrame->dim, &targetSpc, true))
     return false;
 
-  if (!setNoiseLevels(parms, source, targetFrame)) return false;
-  if (interactive) {
-    parms->useTargetRoi = maskVol ? 1 : 0;
-    const CString maskName = maskVol ? maskVol->name : CString();
-    if (!TW_DlgAutofocus3D(parms, source, target, &targetSpc, maskName, false)) return false;
-  }
-  if (doc) doc->SetModifiedFlag(true);
+  if (!confirmParameters(parms, interactive, source, target, targetFrame, &targetSpc, maskVol, doc)) return false;
   FrameHolder maskCopy;
   if (!registrationMask(maskVol ? maskVol->frame : nullptr, target, targetFrame, parms, &maskCopy.f)) return false;
 
