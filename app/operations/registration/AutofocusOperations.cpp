@@ -91,6 +91,21 @@ CDrawVol* addResult(CDrawSet* set, CVol* templateVol, const CString& name, FRAME
   return layer;
 }
 
+// The mask of a registration onto `target`: none for a region-of-interest target, else the one
+// working ROI layer (or none). False after a report when several ROI layers could serve.
+bool targetMask(CDrawSet* set, const CVol* target, const wchar_t* fn, CVol** mask) {
+  *mask = nullptr;
+  if (target->IsROI()) return true;
+  int candidates = 0;
+  CVol* found = set->WorkVolROI(&candidates);
+  if (candidates > 1) {
+    twk::showNamedError(fn, kAmbiguous);
+    return false;
+  }
+  if (found != target) *mask = found;
+  return true;
+}
+
 // Source and target noise levels for a record that needs them (rounded to one decimal); both 0
 // otherwise.
 bool setNoiseLevels(VA_AF3D* parms, CVol* source, const FRAME* target) {
@@ -371,15 +386,7 @@ bool TW_RegisterAF3D_Mode2D(CDrawSet* set, bool useCurrentDynamic, bool interact
   if (!targetFrame) return false;
   const SPC targetSpc = target->spc;
   CVol* maskVol = nullptr;
-  if (!target->IsROI()) {
-    int candidates = 0;
-    maskVol = set->WorkVolROI(&candidates);
-    if (candidates > 1) {
-      twk::showNamedError(fn, kAmbiguous);
-      return false;
-    }
-    if (maskVol == target) maskVol = nullptr;
-  }
+  if (!targetMask(set, target, fn, &maskVol)) return false;
   CDrawDoc* sourceDoc = nullptr;
   CDrawSet* sourceSet = locateSourceSet(L"CDrawSet::RegisterAF3D", doc, &sourceDoc);
   redraw.b = sourceDoc;
@@ -486,14 +493,7 @@ bool TW_RegisterTwoDocumentsAF(CDrawSet* set, CDrawView* view) {
   FrameHolder targetCut(VA_VolCropTimepoint(target->frame, currentTime(set, view), true));
   if (!targetCut.f) return false;
   CVol* maskVol = nullptr;
-  if (!target->IsROI()) {
-    int candidates = 0;
-    maskVol = set->WorkVolROI(&candidates);
-    if (candidates > 1) {
-      twk::showNamedError(fn, kAmbiguous);
-      return false;
-    }
-  }
+  if (!targetMask(set, target, fn, &maskVol)) return false;
   VA_AF4D& parms = TW_TwoDocumentsAutofocusRecord();
   if (!TW_DlgAutofocus4D(&parms, currentTime(set, view), &target->spc, target->frame->dim.d == 1, false)) return false;
 
