@@ -42,7 +42,7 @@ struct Folders {
     nii = dir + "/nii";
     fs::create_directories(nii);
     TWKDCM_Initialize();
-    g_UserOpt.tempFolder = CString::fromUtf8(dir);
+    TW_EditOptions().tempFolder = CString::fromUtf8(dir);
     TW_WriteBenchSeries(files, 8, 8, 10000, false);
     TW_WriteBenchSeries(ct, 512, 512, 300, true);
   }

@@ -38,7 +38,7 @@ struct Scene {
 
   explicit Scene(int depth) {
     ensureApp();
-    g_UserOpt.displayOrient = 0;
+    TW_EditOptions().displayOrient = 0;
     const DIM3D dims{512, 512, depth, 1};
     FRAME* signal = PR_FrameCreate(FRM_INT, 16, dims, false);
     auto* s16 = reinterpret_cast<uint16_t*>(signal->data);
@@ -77,7 +77,7 @@ BENCHMARK(BM_PaintSliceTwoOverlaysCached)->Unit(benchmark::kMillisecond);
 
 void BM_PaintSliceTwoOverlaysFresh(benchmark::State& state) {
   Scene scene(1);
-  g_UserOpt.interpVols = g_UserOpt.interpPmaps = uint8_t(state.range(0));
+  TW_EditOptions().interpVols = TW_EditOptions().interpPmaps = uint8_t(state.range(0));
   QImage bitmap;
   for (auto _ : state) {
     scene.set->FreeAllViewCaches();
@@ -89,7 +89,7 @@ BENCHMARK(BM_PaintSliceTwoOverlaysFresh)->Arg(0)->Arg(1)->ArgName("interpolated"
 
 void BM_StepThroughSlices(benchmark::State& state) {
   Scene scene(300);
-  g_UserOpt.interpVols = g_UserOpt.interpPmaps = uint8_t(state.range(0));
+  TW_EditOptions().interpVols = TW_EditOptions().interpPmaps = uint8_t(state.range(0));
   VA_VOLPROJ* p = scene.view->GetProjection();
   QImage bitmap;
   for (auto _ : state) {

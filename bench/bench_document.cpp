@@ -33,7 +33,7 @@ struct Fixture {
   Fixture() {
     dir = (std::filesystem::temp_directory_path() / ("bench_document_" + std::to_string(::getpid()))).string();
     std::filesystem::create_directories(dir);
-    g_UserOpt.tempFolder = CString::fromUtf8(dir);
+    TW_EditOptions().tempFolder = CString::fromUtf8(dir);
     auto* vol = new CVol;
     vol->frame = PR_FrameCreate(FRM_INT, 16, DIM3D{256, 256, 40, 50}, false);
     vol->name = L"perfusion.nii";

@@ -136,7 +136,7 @@ struct Scene {
 
   explicit Scene(bool withRoi) {
     ensureApp();
-    g_UserOpt.displayOrient = 0;
+    TW_EditOptions().displayOrient = 0;
     const DIM3D dims{kSide, kSide, kDepth, 1};
     FRAME* signal = PR_FrameCreate(FRM_INT, 16, dims, false);
     auto* s16 = reinterpret_cast<uint16_t*>(signal->data);

@@ -68,7 +68,7 @@ void CEdgeWaveLiveSession::release() {
   VA_EWLCacheFree(&plain_);
   VA_EWLCacheFree(&corrected_);
   if (optionsSaved_) {
-    g_UserOpt = savedOptions_;
+    TW_EditOptions() = savedOptions_;
     optionsSaved_ = false;
   }
 }
@@ -158,10 +158,10 @@ bool CEdgeWaveLiveSession::Open(CDrawSet* tempSet, CVol* blanket, CDrawSet* seed
     layer->SetMarked(false);
   }
   seed->SetMarked(false);
-  savedOptions_ = g_UserOpt;
+  savedOptions_ = TW_Options();
   optionsSaved_ = true;
-  g_UserOpt.interpVols = 0;
-  g_UserOpt.interpRois = 0;
+  TW_EditOptions().interpVols = 0;
+  TW_EditOptions().interpRois = 0;
   CDrawDoc::RedrawAllViews(tempDoc_, true);
   return true;
 }

@@ -403,7 +403,7 @@ CString CDlgRoiStat3D::ReportText() const {
 }
 
 bool CDlgRoiStat3D::OnSaveStats() {
-  const CString path = g_UserOpt.tempFolder + L"/RoiStats3D.txt";
+  const CString path = TW_Options().tempFolder + L"/RoiStats3D.txt";
   if (!PR_SaveTextToFile(path, ReportText())) return false;
   PR_NotepadExeOpenFile(path);
   return true;

@@ -104,15 +104,15 @@ void CDrawDoc::Draw(CDrawView* view, QPainter* dc, uint8_t* bits) {
   if (base && base->frame) {
     DIM3D pd;
     const bool haveDims = record && VA_VolProjGridDimensions(base->Dim(), base->Spc(), record, &pd);
-    if (record && g_UserOpt.volCursor == 1 && HasActiveView() && (!record->filmView || (haveDims && pd.d == 1)) &&
+    if (record && TW_Options().volCursor == 1 && HasActiveView() && (!record->filmView || (haveDims && pd.d == 1)) &&
         Views().size() > 1)
       DisplayCrosshair(view, dc);
     if (view->showGrid) DrawGrid(view, dc, view->gridStep);
-    if ((g_UserOpt.displayOrient || !VA_IsValidOrientation(base->orient)) && record)
+    if ((TW_Options().displayOrient || !VA_IsValidOrientation(base->orient)) && record)
       finished = DrawOrientationLetters(dc, record, baseSet, base, client);
   }
   if (finished && view->IsActive()) {
-    if (g_UserOpt.volCursor == 2) SyncLinkedCursor(view);
+    if (TW_Options().volCursor == 2) SyncLinkedCursor(view);
     for (CDrawObj* obj : selection)
       if (obj != baseSet && obj->IsVisibleInView(view)) obj->DrawTracker(view, dc);
     ++g_DocDisplayCount;

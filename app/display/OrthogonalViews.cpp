@@ -49,7 +49,7 @@ int sliceThroughSameCentre(const CVol* vol, const VA_VOLPROJ& from, const VA_VOL
 }  // namespace
 
 void CDrawView::ApplyProjectionConvention() {
-  const int convention = g_UserOpt.projViewConvention;
+  const int convention = TW_Options().projViewConvention;
   if (convention == VA_PROJ_CONVENTION_NONE) return;
   CDrawDoc* doc = GetDocument();
   CDrawSet* set = doc ? doc->GetActiveSet() : nullptr;
@@ -88,7 +88,7 @@ void CDrawView::OnCreateOrthogonalViews() {
   double orientation[6];
   if (base->GetProjOrientation(record, orientation)) {
     // Without a convention the orthogonal views are laid out radiologically.
-    int convention = g_UserOpt.projViewConvention;
+    int convention = TW_Options().projViewConvention;
     if (!VA_GetProjectionConventionName(convention, 1)) convention = VA_PROJ_CONVENTION_RADIOLOGICAL;
     const CString names[3] = {VA_GetProjectionConventionName(convention, 1),
                               VA_GetProjectionConventionName(convention, 2),

@@ -105,7 +105,7 @@ bool CDrawView::RoiBrush(int mode, POINT2D point, int delta) {
   doc->interactiveRedraw = 1;
   doc->RedrawAllViews(false);
   doc->interactiveRedraw = 0;
-  if (g_UserOpt.undoEnabled && undo) doc->PushUndo(&undo);
+  if (TW_Options().undoEnabled && undo) doc->PushUndo(&undo);
   doc->SetModifiedFlag();
   delete undo;  // a record the history did not take
   return true;

@@ -78,7 +78,7 @@ void CDrawView::OnLButtonDown(unsigned flags, POINT2D point) {
   CDrawDoc* doc = GetDocument();
   if (!doc) return;
   DisplayVoxelInfo(doc->GetActiveSet(), true);
-  if (g_CurrentTool == 0 && g_UserOpt.volCursor == 1) doc->SyncLinkedCursor(this);
+  if (g_CurrentTool == 0 && TW_Options().volCursor == 1) doc->SyncLinkedCursor(this);
   if (g_CurrentTool == 0 && (flags & TW_MK_CONTROL)) {
     RoiBrush(0, point, 0);
     return;
@@ -176,7 +176,7 @@ void CDrawView::OnMouseMove(unsigned flags, POINT2D point) {
     select->OnMouseMove(this, flags, point);
   }
   DisplayVoxelInfo(doc->GetActiveSet(), readValue);
-  if (g_UserOpt.volCursor == 2) doc->RedrawAllViews(false);
+  if (TW_Options().volCursor == 2) doc->RedrawAllViews(false);
 }
 
 void CDrawView::OnMouseWheel(unsigned flags, int delta, POINT2D point) {

@@ -103,11 +103,11 @@ namespace {
 bool interpolationOn(const CVol* vol, bool film) {
   bool on;
   switch (vol->Type()) {
-    case FRM_REAL: on = g_UserOpt.interpPmaps != 0; break;
-    case FRM_ROI: on = g_UserOpt.interpRois != 0; break;
-    default: on = g_UserOpt.interpVols != 0; break;
+    case FRM_REAL: on = TW_Options().interpPmaps != 0; break;
+    case FRM_ROI: on = TW_Options().interpRois != 0; break;
+    default: on = TW_Options().interpVols != 0; break;
   }
-  if (film && !g_UserOpt.interpFilmView) on = false;
+  if (film && !TW_Options().interpFilmView) on = false;
   return on;
 }
 

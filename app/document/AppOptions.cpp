@@ -1,6 +1,14 @@
 #include "AppOptions.h"
 
-USEROPT g_UserOpt;
+namespace {
+USEROPT& programOptions() {
+  static USEROPT options;
+  return options;
+}
+}  // namespace
+
+const USEROPT& TW_Options() { return programOptions(); }
+USEROPT& TW_EditOptions() { return programOptions(); }
 
 void TW_SetUserOptionDefaults(USEROPT* o) {
   if (!o) return;

@@ -1,8 +1,9 @@
 #pragma once
 // USEROPT, the user-interface options every part of the program reads: interpolation switches,
 // view conventions, remembered folders, extensions and file types of the pickers, the temporary
-// work folder, the document background colour and the visual style. One global instance; the shell
-// fills it from the options file at start-up and writes it back at exit (OptionsFile.h).
+// work folder, the document background colour and the visual style. The program holds one record;
+// everything reads it through TW_Options(), and the few places that change it (the options file at
+// start-up and exit, the options dialog, the pickers' remembered folders) through TW_EditOptions().
 
 #include <cstdint>
 
@@ -36,7 +37,10 @@ struct USEROPT {
   CString deidentifySourceFolder;       // not stored in the file
 };
 
-extern USEROPT g_UserOpt;
+// The program's options, to read.
+const USEROPT& TW_Options();
+// The same record, to change.
+USEROPT& TW_EditOptions();
 
 // Sets every member to its default; the document filter indices keep their values.
 void TW_SetUserOptionDefaults(USEROPT* options);

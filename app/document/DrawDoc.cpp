@@ -51,7 +51,7 @@ bool sameObject(CDrawObj* p, CDrawObj* q) {
 
 }  // namespace
 
-CDrawDoc::CDrawDoc() : backgroundColor(g_UserOpt.docBackgroundColor) { openDocuments().push_back(this); }
+CDrawDoc::CDrawDoc() : backgroundColor(TW_Options().docBackgroundColor) { openDocuments().push_back(this); }
 
 CDrawDoc::~CDrawDoc() {
   TW_DOCUMENT_HOOKS& hooks = TW_DocumentHooks();

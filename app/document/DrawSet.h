@@ -172,7 +172,7 @@ class CDrawSet : public CDrawObj {
   // by the document files, app/files); false when it cannot open.
   bool ShowInfoDialog(CDrawView* view);
 
-  // --- parametric maps (app/operations/dynexp) ---
+  // --- parametric maps (app/dynamic) ---
   // Fits a kinetic or signal model of the program's host to the set's 4D volume through the
   // parametric-map dialog: model (< 0 keeps the host's), requested outputs (or null), mask of the
   // allowed buttons (1, 2, 4, 8), mode (0 modal; 1..3 pressed at once), the single-curve report,
@@ -380,7 +380,7 @@ class CDrawSet : public CDrawObj {
   static bool MeasureNoise(CDrawSet* set, CDrawView* view, int algorithm);
   // Registration: layer comparison measurements (code 0 RMSD, 16/17 mutual information plain and
   // normalised, 18 ROI difference, 19 ZNCC) and the total-variation table of the marked layers;
-  // transform files and DICOM-geometry reslicing (app/operations/registration).
+  // transform files and DICOM-geometry reslicing (app/registration).
   bool SingleMeasurement(CDrawView* view, int code);
   bool MeasureTVTable();
   void AffineTransformByVTF();

@@ -98,9 +98,9 @@ CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* ini
       if (PR_IsZlibFile(file) && PR_GetFileExt(file).CompareNoCase(L"mgz") != 0) {
         // The decompressed copy goes to the work folder (the system's temporary folder before the
         // options are read).
-        const CString work = g_UserOpt.tempFolder.IsEmpty()
+        const CString work = TW_Options().tempFolder.IsEmpty()
                                  ? CString::fromUtf8(std::filesystem::temp_directory_path().string())
-                                 : g_UserOpt.tempFolder;
+                                 : TW_Options().tempFolder;
         temporary = VA_ProduceZlibDecompressName(file, work);
         if (temporary.IsEmpty() || !PR_gunzip_to_file(file, temporary, showProgress)) return nullptr;
         loadPath = temporary;
@@ -227,7 +227,7 @@ bool CDrawSet::AddResultLayer(bool askSpatial, bool showProgress, const wchar_t*
   if (layerName) {
     newName = layerName;
   } else if (!VA_ConstructVolumeName(vol->dicom && vol->numDicom > 0 ? vol->dicom[0] : nullptr, true, true, 16,
-                                     g_UserOpt.tempFolder, L"", &newName)) {
+                                     TW_Options().tempFolder, L"", &newName)) {
     TW_DeletePendingVol();
     return false;
   }
@@ -274,7 +274,7 @@ bool CDrawSet::AddResultLayerNewGeometry(CVol* source, bool showProgress, const 
   CString newName;
   if (layerName) newName = layerName;
   else if (!VA_ConstructVolumeName(vol->dicom && vol->numDicom > 0 ? vol->dicom[0] : nullptr, true, true, 16,
-                                   g_UserOpt.tempFolder, L"", &newName))
+                                   TW_Options().tempFolder, L"", &newName))
     return fail();
   if (!AddLayerVol(false, newName, percent, scheme, colour, nullptr, showProgress)) return fail();
   if (colour != -1) GetLayer(NumLayers() - 1)->filter.roiColor = colour;

@@ -26,7 +26,7 @@ CDrawVol* layerOfFrame(const CDrawDoc* doc, const FRAME* frame) {
 }  // namespace
 
 bool CDrawDoc::PushUndo(UNDOREC** record) {
-  if (!g_UserOpt.undoEnabled || !record || !*record) return true;
+  if (!TW_Options().undoEnabled || !record || !*record) return true;
   // The change guarded by the newest record is complete now: keep only the voxels it changed.
   if (undoCurrent_ > 0)
     if (UNDOREC* previous = undo_[size_t(undoCurrent_ - 1)].get())
@@ -98,8 +98,8 @@ bool CDrawDoc::PurgeUndoForFrame(const FRAME* frame) {
   return purgeUndoWhere([frame](const UNDOREC& r) { return r.kind == UNDO_FRAME_CHANGE && r.frame == frame; });
 }
 
-bool CDrawDoc::CanUndo() const { return g_UserOpt.undoEnabled && undoCurrent_ > 0; }
-bool CDrawDoc::CanRedo() const { return g_UserOpt.undoEnabled && undoCurrent_ < UndoCount(); }
+bool CDrawDoc::CanUndo() const { return TW_Options().undoEnabled && undoCurrent_ > 0; }
+bool CDrawDoc::CanRedo() const { return TW_Options().undoEnabled && undoCurrent_ < UndoCount(); }
 
 namespace {
 

@@ -74,8 +74,8 @@ DicomExtractorCTSettings& TW_DicomExtractorCTSettings() {
   static DicomExtractorCTSettings settings;
   static bool initialised = false;
   if (!initialised) {
-    settings.sourceFolder = g_UserOpt.dcmLoadFolder;
-    settings.targetFolder = PR_JoinPath(g_UserOpt.tempFolder, L"CTextract");
+    settings.sourceFolder = TW_Options().dcmLoadFolder;
+    settings.targetFolder = PR_JoinPath(TW_Options().tempFolder, L"CTextract");
     initialised = true;
   }
   return settings;

@@ -51,9 +51,9 @@ CString splitName(const CString& source, const CString& file, std::set<std::wstr
 }  // namespace
 
 bool TW_DeidentifyDicomFolderCommand() {
-  CString source = g_UserOpt.deidentifySourceFolder, target;
+  CString source = TW_Options().deidentifySourceFolder, target;
   if (!TW_SpecifyTwoFolders(L"Source", L"Target (empty=overwrite)", &source, &target, false)) return false;
-  g_UserOpt.deidentifySourceFolder = source;
+  TW_EditOptions().deidentifySourceFolder = source;
   if (!target.IsEmpty() && !sameFolder(source, target)) {
     if (!VA_DicomTreeToFolders(source, target, true, true)) return false;
     return VA_DeidentifyDicomFolder(target, target, true);
@@ -63,13 +63,13 @@ bool TW_DeidentifyDicomFolderCommand() {
 }
 
 bool TW_DicomTreeToFoldersCommand() {
-  CString source = g_UserOpt.dcmLoadFolder, target;
+  CString source = TW_Options().dcmLoadFolder, target;
   if (!TW_SpecifyTwoFolders(L"Source Folder", L"Target Folder", &source, &target, true)) return false;
   return VA_DicomTreeToFolders(source, target, true, true);
 }
 
 bool TW_DicomFolderTotalPixelSizeCommand() {
-  CString folder = g_UserOpt.dcmLoadFolder;
+  CString folder = TW_Options().dcmLoadFolder;
   if (!TW_SpecifyFolder(&folder)) return false;
   int64_t total = 0, pixels = 0;
   if (!VA_DicomFolderTotalPixSize(folder, &total, &pixels, true)) return false;
@@ -123,7 +123,7 @@ bool TW_SplitMultiframeDicomFolder(const CString& source, const CString& target)
 CDrawDoc* TW_LoadDwiFolderOfNiiImagesCommand() {
   static CString folder;
   if (!TW_SpecifyFolder(&folder)) return nullptr;
-  CVol* vol = VA_Load4DvolumeFromDWIfolderOfNIFTIimages(g_UserOpt.tempFolder, folder, true);
+  CVol* vol = VA_Load4DvolumeFromDWIfolderOfNIFTIimages(TW_Options().tempFolder, folder, true);
   if (!vol) return nullptr;
   const CString name = vol->name;
   twk::PendingVolumeHandoff handoff(vol);

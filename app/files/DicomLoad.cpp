@@ -259,7 +259,7 @@ CVol* TW_LoadDicomFileSet(const wchar_t* const* files, int n, const wchar_t* nam
     if (records[0]->unit == L"HU") vol->unit = L"HU";
     if (vol->name.IsEmpty()) {
       CString name;
-      if (!VA_ConstructVolumeName(records[0], true, true, 16, g_UserOpt.tempFolder, L"", &name)) {
+      if (!VA_ConstructVolumeName(records[0], true, true, 16, TW_Options().tempFolder, L"", &name)) {
         twk::doc::message(L"TW_LoadDicomFileSet", L"Failed to construct new volume name");
         return false;
       }
@@ -334,7 +334,7 @@ CDrawDoc* TW_OpenSingleDicomFile(CString* folder) {
   CString extension, path;
   if (!TW_GetFilteredLoadName(L"All Files (*.*)|*.*|", folder ? folder : &start, &filterIndex, &extension, &path))
     return nullptr;
-  const CString work = PR_JoinPath(g_UserOpt.tempFolder, L"SingleDicomFileLoad");
+  const CString work = PR_JoinPath(TW_Options().tempFolder, L"SingleDicomFileLoad");
   if (PR_FolderExists(work)) {
     if (!PR_ClearFolderContent(work, true)) return nullptr;
   } else if (!PR_ClearExistingFolderOrCreateNew(work, false)) {
@@ -359,7 +359,7 @@ CDrawDoc* TW_OpenSingleDicomFile(CString* folder) {
 }
 
 CVol* TW_LoadDicomFiles(int mode, const wchar_t* folder, bool showProgress) {
-  if (mode == 2) return VA_Load4DvolumeFromDWIfolderOfNIFTIimages(g_UserOpt.tempFolder, folder, showProgress);
+  if (mode == 2) return VA_Load4DvolumeFromDWIfolderOfNIFTIimages(TW_Options().tempFolder, folder, showProgress);
   if (mode != 1) return nullptr;
   OpenDicomDir browser(folder ? folder : L"", nullptr, nullptr, false, true, nullptr, false, showProgress);
   if (!browser.BuildTree()) return nullptr;

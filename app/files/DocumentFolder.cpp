@@ -40,7 +40,7 @@ bool TW_MakeCheckerboardVolume() {
   const DIM3D dims{65, 65, 1, 1};
   FRAME* frame = VA_VolCreateUniform(FRM_INT, dims, VOID_VALUE);
   bool ok = frame && VA_MakeCheckerBoard(frame, true);
-  const CString path = PR_JoinPath(g_UserOpt.currentWorkFolder.IsEmpty() ? g_UserOpt.tempFolder : g_UserOpt.currentWorkFolder,
+  const CString path = PR_JoinPath(TW_Options().currentWorkFolder.IsEmpty() ? TW_Options().tempFolder : TW_Options().currentWorkFolder,
                                    L"CheckerBoard.im");
   if (ok) {
     const SPC spc{1, 1, 1};

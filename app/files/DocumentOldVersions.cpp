@@ -93,7 +93,7 @@ bool loadOldDocument(CDrawDoc* doc, FILE* fp, int version, const wchar_t* path, 
       twk::doc::message(FmtStr(L"CDrawDoc::LoadOldTwk_V%d", version), L"Unable to load Dynamic Experiment from TWK file");
       return false;
     }
-  } else if (version >= 4 && g_UserOpt.loadDmdbFromTwk) {
+  } else if (version >= 4 && TW_Options().loadDmdbFromTwk) {
     if (!readDynExp(fp, version, path)) return false;
   }
   resolveVectorRoiOwners(doc);

@@ -545,7 +545,7 @@ void dropPendingOwners(CDrawDoc* doc) { pendingOwners().erase(doc); }
 bool readBackgroundColour(CDrawDoc* doc, FILE* fp) {
   int32_t colour = 0;
   if (!readValue(fp, &colour)) return false;
-  doc->backgroundColor = g_UserOpt.docBackgroundColor;
+  doc->backgroundColor = TW_Options().docBackgroundColor;
   return true;
 }
 
@@ -553,7 +553,7 @@ bool readDynExp(FILE* fp, int version, const wchar_t* path) {
   // Without the option the block is still read and checked, into a scratch host.
   std::unique_ptr<CDynExp> scratch;
   CDynExp* target = TW_DocumentDynExp();
-  if (!g_UserOpt.loadDmdbFromTwk) {
+  if (!TW_Options().loadDmdbFromTwk) {
     scratch = std::make_unique<CDynExp>();
     target = scratch.get();
   }

@@ -40,8 +40,8 @@ CString temporaryNameBeside(const CString& target) {
 // kinetic-model settings while doing so.
 class ScopedNoDynExpLoad {
  public:
-  ScopedNoDynExpLoad() : saved_(g_UserOpt.loadDmdbFromTwk) { g_UserOpt.loadDmdbFromTwk = 0; }
-  ~ScopedNoDynExpLoad() { g_UserOpt.loadDmdbFromTwk = saved_; }
+  ScopedNoDynExpLoad() : saved_(TW_Options().loadDmdbFromTwk) { TW_EditOptions().loadDmdbFromTwk = 0; }
+  ~ScopedNoDynExpLoad() { TW_EditOptions().loadDmdbFromTwk = saved_; }
 
  private:
   uint8_t saved_;
@@ -76,7 +76,7 @@ void TW_AddToRecentFiles(const CString& path) {
 }
 
 bool TW_CheckTempFolder() {
-  const CString folder = g_UserOpt.tempFolder;
+  const CString folder = TW_Options().tempFolder;
   if (!folder.IsEmpty() && PR_UsableFolder(folder, false)) return true;
   twk::ui().messageBox(FmtStr(L"Current Tarnwick temporary folder %s is not usable.\nPlease set temporary folder to an "
                               L"accessible folder",
@@ -142,8 +142,8 @@ bool CDrawDoc::Save(const wchar_t* path, CDrawView* view, bool askName, bool set
       if (choice == 2) return fail();
       if (choice == 0 && !set->Deidentify(false)) return fail();
     }
-    if (!TW_GetFileSaveName(TW_FILTER_DOCUMENT, &g_UserOpt.twkSaveFolder, &g_UserOpt.twkSaveFilterInx,
-                            &g_UserOpt.twkSaveExt, &target)) {
+    if (!TW_GetFileSaveName(TW_FILTER_DOCUMENT, &TW_EditOptions().twkSaveFolder, &TW_EditOptions().twkSaveFilterInx,
+                            &TW_EditOptions().twkSaveExt, &target)) {
       // Nothing was written: the caller learns that the save did not happen, without a message.
       if (cancelled) *cancelled = true;
       cleanUp();

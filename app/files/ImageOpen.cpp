@@ -81,7 +81,7 @@ int timeOfMaxSignal(CDrawSet* set) {
 
 void settleModality(CDrawDoc* doc, CDrawSet* set) {
   CVol* base = set->GetBaseVol();
-  if (!base || base->GetModality() != MODALITY_UNKNOWN || !g_UserOpt.verifyModality) return;
+  if (!base || base->GetModality() != MODALITY_UNKNOWN || !TW_Options().verifyModality) return;
   if (g_defaultModality != MODALITY_UNKNOWN) {
     base->SetModality(g_defaultModality);
     return;
@@ -192,7 +192,7 @@ CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool s
       closeDocument(doc);
       return nullptr;
     }
-    const int layout = !applyLayout ? 1 : base->D() == 1 ? 1 : g_UserOpt.imageOpenLayout;
+    const int layout = !applyLayout ? 1 : base->D() == 1 ? 1 : TW_Options().imageOpenLayout;
     if (layout < 0 || layout > 2) {
       twk::doc::message(fn, L"Unknow Image Open layout");
       closeDocument(doc);
@@ -396,7 +396,7 @@ bool TW_OpenRawVolume() {
   CString path;
   int filterIndex = 0;
   CString extension = L"npy";
-  if (!TW_GetFileLoadName(TW_FILTER_NUMPY, &g_UserOpt.rawLoadFolder, &filterIndex, &extension, &path)) return false;
+  if (!TW_GetFileLoadName(TW_FILTER_NUMPY, &TW_EditOptions().rawLoadFolder, &filterIndex, &extension, &path)) return false;
   return TW_OpenRawVolumeFile(path);
 }
 

@@ -171,7 +171,7 @@ bool CDrawSet::Convert2DmosaicToVolume(bool askAlways) {
   if ((unknown || askAlways) && !TW_SpecifyInt(L"Number of images in the Mosaic", &n)) return false;
 
   CString volName;
-  VA_ConstructVolumeName(base->dicom ? base->dicom[0] : nullptr, true, true, 64, g_UserOpt.tempFolder, L"_from_mosaic",
+  VA_ConstructVolumeName(base->dicom ? base->dicom[0] : nullptr, true, true, 64, TW_Options().tempFolder, L"_from_mosaic",
                          &volName);
   CVol* vol = splitMosaic(base, n, volName);
   if (!vol) return false;

@@ -51,15 +51,10 @@ bool rawSaveName(CString* path) {
   return TW_GetFilteredSaveName(kRawFilter, &m.folder, &m.filterIndex, &m.extension, path);
 }
 
-using FramePtr = std::unique_ptr<FRAME, void (*)(FRAME*)>;
-FramePtr noFrame() {
-  return FramePtr(nullptr, [](FRAME* f) { PR_FrameDelete(&f); });
-}
-
 // A copy of the frame with the slices of every time point in reverse order (the layer itself is
 // never touched).
 FramePtr reversedSlices(const FRAME* frame) {
-  FramePtr copy(PR_FrameCreate(frame->type, frame->bpv, frame->dim, false), [](FRAME* f) { PR_FrameDelete(&f); });
+  FramePtr copy(PR_FrameCreate(frame->type, frame->bpv, frame->dim, false));
   if (!copy) return copy;
   const DIM3D d = frame->dim;
   const size_t sliceBytes = size_t(frame->lineBytes) * size_t(d.h);
@@ -93,7 +88,7 @@ void replaceVoids(FRAME* frame, double value) {
 }
 
 FramePtr copyOf(const FRAME* frame) {
-  FramePtr copy(PR_FrameCreate(frame->type, frame->bpv, frame->dim, false), [](FRAME* f) { PR_FrameDelete(&f); });
+  FramePtr copy(PR_FrameCreate(frame->type, frame->bpv, frame->dim, false));
   if (copy) std::memcpy(copy->data, frame->data, size_t(PR_FrameMemSize(frame)));
   return copy;
 }
@@ -176,7 +171,7 @@ bool CDrawSet::SaveDicomData() {
     return false;
   const int answer = twk::ui().messageBox(L"Generate new UIDs?", L"Tarnwick", MB_YESNOCANCEL | MB_ICONQUESTION);
   if (answer == IDCANCEL) return false;
-  return CVol::SaveToDicom(vol, answer == IDNO, path, &layer->filter, g_UserOpt.dicomCompress != 0, true, true, false,
+  return CVol::SaveToDicom(vol, answer == IDNO, path, &layer->filter, TW_Options().dicomCompress != 0, true, true, false,
                            true);
 }
 
@@ -184,7 +179,7 @@ bool CDrawSet::SaveActiveLayer_DicomFolders() {
   const wchar_t* fn = L"CDrawSet::SaveActiveLayer_DicomFolders";
   CVol* vol = GetActiveVol();
   if (!dicomOperand(fn, vol, GetActiveLayer(), IsVolumeSet())) return false;
-  const FolderRemoval scratch{PR_JoinPath(g_UserOpt.tempFolder, L"TmpDicomSaveFolder")};
+  const FolderRemoval scratch{PR_JoinPath(TW_Options().tempFolder, L"TmpDicomSaveFolder")};
   if (!PR_ClearExistingFolderOrCreateNew(scratch.folder, false)) {
     twk::doc::message(fn, L"Unable to create a folder : " + scratch.folder);
     return false;
@@ -247,7 +242,7 @@ bool CDrawSet::SaveActiveVolumeToRAW() {
   WriteGeometry g = writeGeometry(vol);
 
   // Reversed slices and replaced voids go into one copy of the voxels; the layer stays as it is.
-  FramePtr copy = noFrame();
+  FramePtr copy;
   const bool voids = VA_VoidVoxPresent(vol->frame);
   if (voids) {
     double value = NAN;

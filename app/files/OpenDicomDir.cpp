@@ -168,7 +168,7 @@ bool OpenDicomDir::BuildTree() {
   // The view lets go of the old items before they go.
   tree_.Clear();
   changed(kTreeRebuilt | kTagsChanged);
-  const CString multiFrame = PR_JoinPath(g_UserOpt.tempFolder, L"MultifrmDir");
+  const CString multiFrame = PR_JoinPath(TW_Options().tempFolder, L"MultifrmDir");
   std::error_code error;
   std::filesystem::create_directories(twk::pathToNative(multiFrame), error);
   const bool flag = request_ ? request_->flag != 0 : true;
@@ -474,7 +474,7 @@ bool OpenDicomDir::OnCompare() {
   }
   const CString difference = VA_VolDicomDifference(files[0], files[1], true);
   if (difference.IsEmpty()) return false;
-  if (PR_CopyStrToClipboard(difference.GetString())) PR_NotepadExeOpenString(g_UserOpt.tempFolder, difference);
+  if (PR_CopyStrToClipboard(difference.GetString())) PR_NotepadExeOpenString(TW_Options().tempFolder, difference);
   return true;
 }
 
@@ -592,7 +592,7 @@ bool OpenDicomDir::OnCopy() {
   // description and UID, written with the identifiers the export would otherwise renew.
   const DICOMREC* study = highlighted_ && highlighted_->rec ? highlighted_->rec.get() : set.records[0];
   const CString studyDescription = study->studyDescription, studyUid = study->studyInstanceUid;
-  const CString scratch = PR_JoinPath(g_UserOpt.tempFolder, L"CopyDicomFiles");
+  const CString scratch = PR_JoinPath(TW_Options().tempFolder, L"CopyDicomFiles");
   std::vector<CString> files(set.files, set.files + set.count);
   twk::ProgressGuard progress(L"Copying modified Dciom files", interactive_);
   bool ok = true;
@@ -679,7 +679,7 @@ bool OpenDicomDir::OnShowCompatibleVolumes() {
   return BuildTree();
 }
 
-bool OpenDicomDir::OnCopyInfo() { return PR_NotepadExeOpenString(g_UserOpt.tempFolder, tags_.Text()); }
+bool OpenDicomDir::OnCopyInfo() { return PR_NotepadExeOpenString(TW_Options().tempFolder, tags_.Text()); }
 
 void TW_SetOpenDicomDirView(TW_OPENDICOMDIRVIEW view) { g_view = std::move(view); }
 

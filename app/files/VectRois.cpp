@@ -163,7 +163,7 @@ bool CDrawSet::VectRoiLoad(const wchar_t* pathArg) {
   };
   if (!guardVolumeSet(prefix) || !doc) return fail();
   CString path = pathArg ? CString(pathArg) : CString();
-  if (!pathArg && !TW_GetFilteredLoadName(kVroiFilter, &g_UserOpt.vroiLoadFolder, nullptr, nullptr, &path))
+  if (!pathArg && !TW_GetFilteredLoadName(kVroiFilter, &TW_EditOptions().vroiLoadFolder, nullptr, nullptr, &path))
     return fail();
   uint32_t* colours = nullptr;
   uint32_t n = 0;

@@ -302,7 +302,7 @@ CString VolInfo::ValueText(const DCMNODE* node) {
   return value;
 }
 
-bool VolInfo::OnCopyInfo() const { return PR_NotepadExeOpenString(g_UserOpt.tempFolder, table_.Text()); }
+bool VolInfo::OnCopyInfo() const { return PR_NotepadExeOpenString(TW_Options().tempFolder, table_.Text()); }
 
 void TW_SetVolInfoView(TW_VOLINFOVIEW view) { g_view = std::move(view); }
 

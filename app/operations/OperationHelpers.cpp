@@ -117,7 +117,7 @@ void CDrawView::OnTransformSaveAlignmentVTF() {
   CString path = L"AlignTransform.vtf";
   int filterIndex = 0;
   CString extension;
-  if (!TW_GetFileSaveName(TW_FILTER_VTF, &g_UserOpt.vtfFolder, &filterIndex, &extension, &path)) return;
+  if (!TW_GetFileSaveName(TW_FILTER_VTF, &TW_EditOptions().vtfFolder, &filterIndex, &extension, &path)) return;
   const TW_TRANSFORM_FILE_WRITER& writer = transformWriter();
   if (!writer || !writer(path, 2, vol->Dim(), vol->Spc(), nullptr, nullptr, vol->alignment))
     twk::doc::message(name, L"Failed to save the transform file " + path);

@@ -150,7 +150,7 @@ bool TW_SpecifyFolder(CString* folder) {
     twk::doc::message(L"TW_SpecifyFolder", L"NULL folder is not allowed here");
     return false;
   }
-  const CString initial = folder->IsEmpty() ? g_UserOpt.tempFolder : *folder;
+  const CString initial = folder->IsEmpty() ? TW_Options().tempFolder : *folder;
   CString chosen;
   if (!twk::ui().folderName(L"Select Folder", initial, chosen) || chosen.IsEmpty()) return false;
   *folder = chosen;

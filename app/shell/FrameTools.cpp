@@ -52,7 +52,7 @@ bool TW_SingleCurveBasicMeasurement() {
   if (!VA_CurveBasicMeasurement(values + int64_t(yColumn - 1) * points, values + int64_t(xColumn - 1) * points, points,
                                 &report))
     return false;
-  return PR_NotepadExeOpenString(g_UserOpt.tempFolder, report);
+  return PR_NotepadExeOpenString(TW_Options().tempFolder, report);
 }
 
 void TW_TestRounding(long long steps) {

@@ -9,13 +9,13 @@
 
 // Sets the defaults, then reads the file; false (defaults kept, nothing shown) when it cannot be
 // opened. Remembered folders that do not exist become the temporary work folder.
-bool TW_LoadUserOptions(const wchar_t* path, USEROPT* options = &g_UserOpt);
+bool TW_LoadUserOptions(const wchar_t* path, USEROPT* options = &TW_EditOptions());
 // Checks the folders, then writes all 38 lines (through a temporary file that replaces the old one
 // only when complete); false on a write error.
-bool TW_SaveUserOptions(const wchar_t* path, USEROPT* options = &g_UserOpt);
+bool TW_SaveUserOptions(const wchar_t* path, USEROPT* options = &TW_EditOptions());
 // Every remembered folder that is empty or missing becomes the temporary work folder.
-void TW_CheckUserOptionFolders(USEROPT* options = &g_UserOpt);
+void TW_CheckUserOptionFolders(USEROPT* options = &TW_EditOptions());
 // The option lines as TW_ShowUserOptions lists them.
-CString TW_UserOptionsText(const USEROPT& options = g_UserOpt);
+CString TW_UserOptionsText(const USEROPT& options = TW_Options());
 // An information box listing the options.
 void TW_ShowUserOptions();

@@ -53,7 +53,7 @@ void TW_ConfirmConstraintLayer(CDrawVol** layer) {
 }
 
 bool TW_ShowPHIprofile() {
-  const CString path = PR_JoinPath(g_UserOpt.tempFolder, L"CurrPHIprofile.txt");
+  const CString path = PR_JoinPath(TW_Options().tempFolder, L"CurrPHIprofile.txt");
   if (!TWKDCM_SaveCurrentPHIprofile(path)) {
     twk::doc::message(L"TW_ShowPHIprofile", L"PHI profile is unavailable");
     return false;
@@ -66,7 +66,7 @@ void TW_SetCurveViewer(TW_CURVE_VIEWER viewer) { g_curveViewer = std::move(viewe
 
 bool TW_DisplaySingleCurve() {
   CString path;
-  if (!TW_GetFileLoadName(TW_FILTER_TAC, &g_UserOpt.tacLoadFolder, nullptr, nullptr, &path)) return false;
+  if (!TW_GetFileLoadName(TW_FILTER_TAC, &TW_EditOptions().tacLoadFolder, nullptr, nullptr, &path)) return false;
   wchar_t** names = nullptr;
   int columns = 0, points = 0;
   double* values = nullptr;

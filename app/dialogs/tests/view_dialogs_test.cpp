@@ -182,7 +182,7 @@ print(''.join(aff2axcodes(aff)))
     }
     return out;
   };
-  const USEROPT saved = g_UserOpt;
+  const USEROPT saved = TW_Options();
   const struct {
     int convention;
     QPushButton* button;
@@ -192,14 +192,14 @@ print(''.join(aff2axcodes(aff)))
                {2, dialog.axial, "RP", "SI"},    {2, dialog.coronal, "RI", "AP"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.convention) + " " + c.button->text().toStdString());
-    g_UserOpt.projViewConvention = c.convention;
+    TW_EditOptions().projViewConvention = c.convention;
     dialog.native->click();
     c.button->click();
     const std::string e = ends();
     EXPECT_EQ(e.substr(0, 2), c.screen);
     EXPECT_NE(std::string(c.normal).find(e[2]), std::string::npos) << e;
   }
-  g_UserOpt = saved;
+  TW_EditOptions() = saved;
   EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage().toUtf8();
 }
 
@@ -278,11 +278,11 @@ TEST(OptionsDialog, ClearEmptiesOnlyTheTemporaryFolderInForceAndOkRefusesAnUnusa
   guiApp();
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
-  const USEROPT saved = g_UserOpt;
+  const USEROPT saved = TW_Options();
   const fs::path temp = scratch("temp"), other = scratch("other");
   for (const fs::path& f : {temp / "a.tmp", temp / "b.tmp", temp / "c.tmp", other / "keep.txt"})
     std::ofstream(f) << std::string(500000, 'x');
-  g_UserOpt.tempFolder = wide(temp);
+  TW_EditOptions().tempFolder = wide(temp);
   {
     CDlgUserOpt dialog;
     EXPECT_EQ(dialog.tempSize->text(), QStringLiteral("Temp folder (     1.5 MB)"));
@@ -303,13 +303,13 @@ TEST(OptionsDialog, ClearEmptiesOnlyTheTemporaryFolderInForceAndOkRefusesAnUnusa
     // OK with a folder that cannot be used keeps the option and the dialog.
     dialog.tempFolder->setText(QString::fromStdString((temp / "missing" / "deeper").string()));
     EXPECT_FALSE(dialog.ApplyOk());
-    EXPECT_EQ(g_UserOpt.tempFolder, wide(temp));
+    EXPECT_EQ(TW_Options().tempFolder, wide(temp));
     EXPECT_NE(ui.lastMessage().Find(L"is not usable"), -1);
     dialog.tempFolder->setText(QString::fromStdString(other.string()));
     dialog.convention->setCurrentIndex(2);
     EXPECT_TRUE(dialog.ApplyOk());
-    EXPECT_EQ(g_UserOpt.tempFolder, wide(other));
-    EXPECT_EQ(g_UserOpt.projViewConvention, 2);
+    EXPECT_EQ(TW_Options().tempFolder, wide(other));
+    EXPECT_EQ(TW_Options().projViewConvention, 2);
   }
   // The background colour goes to every open document at once.
   CDrawDoc doc;
@@ -318,15 +318,15 @@ TEST(OptionsDialog, ClearEmptiesOnlyTheTemporaryFolderInForceAndOkRefusesAnUnusa
     CDlgUserOpt dialog;
     ui.answerValues({0, 128, 255});
     dialog.background->click();
-    EXPECT_EQ(g_UserOpt.docBackgroundColor, RGB(0, 128, 255));
+    EXPECT_EQ(TW_Options().docBackgroundColor, RGB(0, 128, 255));
     EXPECT_EQ(doc.backgroundColor, RGB(0, 128, 255));
   }
   // Silent apply passes the options through the OK step unchanged.
-  const USEROPT before = g_UserOpt;
+  const USEROPT before = TW_Options();
   EXPECT_TRUE(TW_DlgUserOpt(true));
-  EXPECT_EQ(g_UserOpt.tempFolder, before.tempFolder);
-  EXPECT_EQ(g_UserOpt.projViewConvention, before.projViewConvention);
-  g_UserOpt = saved;
+  EXPECT_EQ(TW_Options().tempFolder, before.tempFolder);
+  EXPECT_EQ(TW_Options().projViewConvention, before.projViewConvention);
+  TW_EditOptions() = saved;
 }
 
 namespace {

@@ -29,7 +29,7 @@ const double kSagittal[6] = {0, 1, 0, 0, 0, -1};  // DICOM 0\1\0\0\0\-1
 class ConventionFixture : public testing::Test {
  protected:
   void SetUp() override {
-    savedConvention_ = g_UserOpt.projViewConvention;
+    savedConvention_ = TW_Options().projViewConvention;
     TW_VIEW_HOOKS& hooks = TW_ViewHooks();
     hooks.createView = [this](CDrawDoc* viewDoc, const RECT2D* rect) -> CDrawView* {
       rects.push_back(rect ? *rect : RECT2D{-1, -1, -1, -1});
@@ -51,7 +51,7 @@ class ConventionFixture : public testing::Test {
     doc = owned_.get();
   }
   void TearDown() override {
-    g_UserOpt.projViewConvention = savedConvention_;
+    TW_EditOptions().projViewConvention = savedConvention_;
     TW_VIEW_HOOKS& hooks = TW_ViewHooks();
     hooks.createView = nullptr;
     hooks.frameRect = nullptr;
@@ -136,7 +136,7 @@ TEST_F(ProjectionConvention, TurnsTheViewToTheConventionalTextOfItsPlane) {
     p->slice = 1;
     p->timeIndex = 0;
     const int type = doc->GetActiveVol()->GetMajorProjType(p);
-    g_UserOpt.projViewConvention = c.convention;
+    TW_EditOptions().projViewConvention = c.convention;
     view->ApplyProjectionConvention();
     EXPECT_EQ(text(view), c.expected);
     EXPECT_EQ(text(view), conventional(c.convention, type));
@@ -155,7 +155,7 @@ TEST_F(ProjectionConvention, KeepsTheSlicePlaceWhenTheTurnMirrorsTheSliceAxis) {
   VA_VOLPROJ* p = view->GetProjection();
   setAngles(p, 0, 180, 0);
   p->slice = 1;
-  g_UserOpt.projViewConvention = 1;
+  TW_EditOptions().projViewConvention = 1;
   view->ApplyProjectionConvention();
   EXPECT_EQ(text(view), L"AX R>L A>P");
   EXPECT_EQ(p->slice, 2);
@@ -165,12 +165,12 @@ TEST_F(ProjectionConvention, NothingChangesWithoutAConventionOrAKnownOrientation
   TestView* view = open(kCoronal);
   VA_VOLPROJ* p = view->GetProjection();
   setAngles(p, 0, 0, 180);
-  g_UserOpt.projViewConvention = 0;
+  TW_EditOptions().projViewConvention = 0;
   view->ApplyProjectionConvention();
   EXPECT_EQ(p->rotation[2], 180);
   EXPECT_EQ(text(view), L"COR L>R I>S");
 
-  g_UserOpt.projViewConvention = 1;
+  TW_EditOptions().projViewConvention = 1;
   std::memset(doc->GetActiveVol()->orient, 0, sizeof doc->GetActiveVol()->orient);
   view->ApplyProjectionConvention();
   EXPECT_EQ(p->rotation[0], 0);
@@ -185,7 +185,7 @@ TEST_F(OrthogonalViews, OpenTheTwoMissingConventionalPlanes) {
       SCOPED_TRACE(testing::Message() << orient[1] << orient[5] << " convention " << convention);
       fresh();
       rects.clear();
-      g_UserOpt.projViewConvention = convention;
+      TW_EditOptions().projViewConvention = convention;
       TestView* view = open(orient);
       view->ApplyProjectionConvention();
       const int tiledBefore = tiled;

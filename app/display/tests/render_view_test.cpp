@@ -33,10 +33,10 @@ struct PixelScene {
 
   PixelScene(int width, int height, const std::vector<CDrawVol*>& layers) : w(width), h(height) {
     guiApp();
-    g_UserOpt.interpVols = 0;
-    g_UserOpt.interpRois = 0;
-    g_UserOpt.interpPmaps = 0;
-    g_UserOpt.displayOrient = 0;
+    TW_EditOptions().interpVols = 0;
+    TW_EditOptions().interpRois = 0;
+    TW_EditOptions().interpPmaps = 0;
+    TW_EditOptions().displayOrient = 0;
     doc.backgroundColor = 0;
     const double side = std::max(w, h);
     set = addSet(&doc, layers, DRECT{0, 0, side, side});
@@ -157,7 +157,7 @@ TEST(ViewPaint, RowsAreFourByteAlignedAndTheCrosshairNeedsTwoViews) {
     EXPECT_EQ(QImage(w, 3, QImage::Format_BGR888).bytesPerLine(), stride);
   }
   PixelScene s(16, 16, {flatLayer(16, 16, 0)});
-  g_UserOpt.volCursor = 1;
+  TW_EditOptions().volCursor = 1;
   s.view->SetActive(true);
   s.doc.linkedCursor.projection = DPOINT3D{8.5, 4.5, s.view->GetProjection()->slice + 0.49995};
   QImage im = s.render();
@@ -201,8 +201,8 @@ QImage brainViews(std::vector<std::array<int, 3>>* centreGreys = nullptr) {
   // The template's intensities: background near 0, white matter near 90.
   layer->filter.level = 60;
   layer->filter.width = 120;
-  g_UserOpt.interpVols = 1;
-  g_UserOpt.displayOrient = 1;
+  TW_EditOptions().interpVols = 1;
+  TW_EditOptions().displayOrient = 1;
   const double planes[3][3] = {{180, 0, 0}, {-90, 0, 0}, {-90, 0, -90}};  // axial (anterior up), coronal, sagittal
   QImage out(3 * 256, 256, QImage::Format_RGB888);
   out.fill(Qt::black);

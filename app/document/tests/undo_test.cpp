@@ -30,7 +30,7 @@ void paint(FRAME* f, int x0, int y0, int z, int t, double value) {
 
 struct UndoFixture : ::testing::Test {
   void SetUp() override {
-    g_UserOpt.undoEnabled = 1;
+    TW_EditOptions().undoEnabled = 1;
     set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 16, 12, 4, 2, L"a", 1, 16)), makeLayer(makeVol(FRM_ROI, 16, 12, 4, 1, L"b")),
                         makeLayer(makeVol(FRM_REAL, 16, 12, 4, 1, L"c"))});
     for (int i = 0; i < 3; ++i) fillRandom(set->GetLayerVol(i)->frame, 10 + i);
@@ -185,15 +185,15 @@ TEST_F(UndoFixture, RecordsFollowTheLayerNotTheFrameAddress) {
 }
 
 TEST_F(UndoFixture, SwitchedOffUndoRecordsNothing) {
-  g_UserOpt.undoEnabled = 0;
+  TW_EditOptions().undoEnabled = 0;
   change(0, 1);
   EXPECT_EQ(doc.UndoCount(), 0);
   EXPECT_FALSE(doc.CanUndo());
-  g_UserOpt.undoEnabled = 1;
+  TW_EditOptions().undoEnabled = 1;
 }
 
 TEST(UndoSize, BrushStrokeOnALarge4DVolumeCostsKilobytes) {
-  g_UserOpt.undoEnabled = 1;
+  TW_EditOptions().undoEnabled = 1;
   CDrawDoc doc;
   CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 256, 256, 40, 50, L"dyn", 1, 16))});
   CDrawVol* layer = set->GetLayer(0);

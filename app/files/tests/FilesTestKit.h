@@ -190,11 +190,11 @@ class DocumentFileTest : public ::testing::Test {
  protected:
   DocumentFileTest() : scratch_(::testing::UnitTest::GetInstance()->current_test_info()->name()), installed_(ui) {}
   void SetUp() override {
-    saved_ = g_UserOpt;
-    g_UserOpt.tempFolder = scratch_.folder();
-    g_UserOpt.loadDmdbFromTwk = 1;
+    saved_ = TW_Options();
+    TW_EditOptions().tempFolder = scratch_.folder();
+    TW_EditOptions().loadDmdbFromTwk = 1;
   }
-  void TearDown() override { g_UserOpt = saved_; }
+  void TearDown() override { TW_EditOptions() = saved_; }
 
   ScratchFolder scratch_;
   twk::ScriptedUi ui;

@@ -731,7 +731,7 @@ TEST_F(DicomBrowserTest, SingleFileOpen) {
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(baseVol(doc)->D(), 1);
   EXPECT_EQ(baseVol(doc)->W(), 16);
-  EXPECT_TRUE(filesIn(fs::path(g_UserOpt.tempFolder.toUtf8()) / "SingleDicomFileLoad").empty());
+  EXPECT_TRUE(filesIn(fs::path(TW_Options().tempFolder.toUtf8()) / "SingleDicomFileLoad").empty());
 }
 
 TEST_F(DicomBrowserTest, EscStopsTheScanAtTheNextBlock) {
@@ -1097,7 +1097,7 @@ TEST_F(DicomBrowserTest, DeidentifyToATargetLeavesTheSource) {
     if (f.filename() != "DICOMDIR") copies.push_back(f);
   ASSERT_EQ(copies.size(), before.size());
   EXPECT_NE(fixtureScript("values " + quote(copies[0].string()) + " 00100010"), "Ørsted^Hans\n");
-  EXPECT_EQ(g_UserOpt.deidentifySourceFolder, wide(source));
+  EXPECT_EQ(TW_Options().deidentifySourceFolder, wide(source));
   // In place only after the question.
   ui.answerValuesText({wide(source), L""}).answerMessage(IDNO);
   EXPECT_FALSE(TW_DeidentifyDicomFolderCommand());

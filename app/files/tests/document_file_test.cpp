@@ -230,7 +230,7 @@ TEST_F(DocumentFile, BackgroundColourOfTheFileNeverReachesTheDocument) {
   doc.backgroundColor = 0x00ABCDEF;
   const CString path = scratch_.file("colour.twk");
   ASSERT_TRUE(doc.Save(path, nullptr, false, false, false));
-  g_UserOpt.docBackgroundColor = 0x00102030;
+  TW_EditOptions().docBackgroundColor = 0x00102030;
   CDrawDoc back;
   ASSERT_TRUE(back.Load(path, false));
   EXPECT_EQ(back.backgroundColor, 0x00102030u);
@@ -304,12 +304,12 @@ TEST_F(DocumentFile, DynamicExperimentBlockFollowsTheOption) {
   mine.ifuncName[1] = L"changed";
   mine.ifunc[1].count = 1;
 
-  g_UserOpt.loadDmdbFromTwk = 0;
+  TW_EditOptions().loadDmdbFromTwk = 0;
   CDrawDoc scratchOnly;
   ASSERT_TRUE(scratchOnly.Load(path, false));
   EXPECT_EQ(mine.ifuncName[1], L"changed");
 
-  g_UserOpt.loadDmdbFromTwk = 1;
+  TW_EditOptions().loadDmdbFromTwk = 1;
   CDrawDoc loading;
   ASSERT_TRUE(loading.Load(path, false));
   EXPECT_EQ(mine.ifuncName[1], L"AIF");
@@ -321,7 +321,7 @@ TEST_F(DocumentFile, DynamicExperimentBlockFollowsTheOption) {
   file.resize(file.size() - 5);
   writeAll(path, file);
   for (uint8_t option : {0, 1}) {
-    g_UserOpt.loadDmdbFromTwk = option;
+    TW_EditOptions().loadDmdbFromTwk = option;
     ui.clear();
     CDrawDoc damaged;
     EXPECT_FALSE(damaged.Load(path, false));
@@ -627,7 +627,7 @@ TEST_F(DocumentFile, SaveAsTakesTheChosenNameAndCancelKeepsTheDocumentOpen) {
 }
 
 TEST_F(DocumentFile, UnusableTemporaryFolderStopsReadAndSave) {
-  g_UserOpt.tempFolder = scratch_.file("missing");
+  TW_EditOptions().tempFolder = scratch_.file("missing");
   CDrawDoc doc;
   ui.clear();
   EXPECT_FALSE(doc.Save(scratch_.file("x.twk"), nullptr, false, false, false));

@@ -19,13 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool initialized = TWKDCM_Initialize();
   (void)initialized;
   static const std::string path = "/tmp/twk_fuzz_document_" + std::to_string(::getpid()) + ".twk";
-  g_UserOpt.tempFolder = L"/tmp";
+  TW_EditOptions().tempFolder = L"/tmp";
   FILE* fp = std::fopen(path.c_str(), "wb");
   if (!fp) return 0;
   std::fwrite(data, 1, size, fp);
   std::fclose(fp);
   for (uint8_t loadSettings : {0, 1}) {
-    g_UserOpt.loadDmdbFromTwk = loadSettings;
+    TW_EditOptions().loadDmdbFromTwk = loadSettings;
     CDrawDoc doc;
     doc.Load(CString::fromUtf8(path), false);
   }

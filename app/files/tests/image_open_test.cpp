@@ -84,7 +84,7 @@ TEST_F(ImageOpen, LayoutOptionDecidesFilmOrSingleView) {
   } cases[] = {{0, true, 0}, {1, false, 0}, {2, false, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.layout);
-    g_UserOpt.imageOpenLayout = c.layout;
+    TW_EditOptions().imageOpenLayout = c.layout;
     views_ = std::make_unique<OpenServices>();
     std::unique_ptr<CDrawDoc> doc(TW_OpenImageDocument(path, true, false));
     ASSERT_TRUE(doc);
@@ -114,7 +114,7 @@ TEST_F(ImageOpen, LayoutOptionDecidesFilmOrSingleView) {
 TEST_F(ImageOpen, SingleSliceOpensInSingleViewAndBadLayoutLeavesNoDocument) {
   const CString flat = writeImage(scratch_, "flat.im", 1);
   for (int layout : {0, 2}) {
-    g_UserOpt.imageOpenLayout = layout;
+    TW_EditOptions().imageOpenLayout = layout;
     views_ = std::make_unique<OpenServices>();
     std::unique_ptr<CDrawDoc> doc(TW_OpenImageDocument(flat, true, false));
     ASSERT_TRUE(doc);
@@ -123,7 +123,7 @@ TEST_F(ImageOpen, SingleSliceOpensInSingleViewAndBadLayoutLeavesNoDocument) {
     EXPECT_EQ(views_->orthogonal, 0);
   }
   const CString path = writeImage(scratch_, "head.im", 4);
-  g_UserOpt.imageOpenLayout = 3;
+  TW_EditOptions().imageOpenLayout = 3;
   const int before = openDocumentCount();
   ui.clear();
   EXPECT_EQ(TW_OpenImageDocument(path, true, false), nullptr);
@@ -188,7 +188,7 @@ TEST_F(ImageOpen, DocumentFileAppliesItsStoredProjectionToEveryView) {
 }
 
 TEST_F(ImageOpen, UnknownModalityIsAskedAgainAfterCancel) {
-  g_UserOpt.verifyModality = 1;
+  TW_EditOptions().verifyModality = 1;
   const CString path = writeImage(scratch_, "unknown.im", 2, MODALITY_UNKNOWN);
   ui.cancelValues().answerValues({1});
   std::unique_ptr<CDrawDoc> doc(TW_OpenImageDocument(path, false, false));
@@ -351,7 +351,7 @@ TEST_F(ImageOpen, NumpyArrayOpensWithTheDialogsAxes) {
   for (size_t i = 0; i < values.size(); ++i) values[i] = uint16_t(i);
   const CString path = scratch_.file("array.npy");
   writeNpy(path, "<u2", "(2, 3, 4, 5)", values.data(), values.size() * 2);
-  g_UserOpt.imageOpenLayout = 1;
+  TW_EditOptions().imageOpenLayout = 1;
   // Width, height, depth, time points, voxel size, kind, then the values text and the order.
   ui.answerValues({5, 4, 3, 2, 0.5, 0.5, 2, 0}, {L"", L"tzyx"});
   ASSERT_TRUE(TW_OpenRawVolumeFile(path));

@@ -63,7 +63,7 @@ class SaveTarget : public DocumentFileTest {
  protected:
   void SetUp() override {
     DocumentFileTest::SetUp();
-    g_UserOpt.twkSaveFolder = scratch_.folder();
+    TW_EditOptions().twkSaveFolder = scratch_.folder();
     TW_InstallDocumentFileServices();
     writeImages();
   }
@@ -251,7 +251,7 @@ TEST_F(SaveTarget, DocumentsOpenedFromDocumentFilesQuickSaveWithoutADialog) {
 
 TEST_F(SaveTarget, NumpyArrayOpenedThroughTheRawDialogKeepsItsBytes) {
   ViewServices services;
-  g_UserOpt.imageOpenLayout = 1;
+  TW_EditOptions().imageOpenLayout = 1;
   const CString array = scratch_.file("brain_np.npy");
   const auto before = readAll(array);
   ui.answerValues({5, 4, 3, 2, 0.5, 0.5, 2, 0}, {L"", L"tzyx"});

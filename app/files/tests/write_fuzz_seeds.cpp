@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
   ScratchFolder scratch("write_fuzz_seeds");
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
-  g_UserOpt.tempFolder = scratch.folder();
-  g_UserOpt.loadDmdbFromTwk = 1;
+  TW_EditOptions().tempFolder = scratch.folder();
+  TW_EditOptions().loadDmdbFromTwk = 1;
 
   bool ok = true;
   auto path = [&](const char* name) { return CString::fromUtf8((folder / name).string()); };

@@ -52,7 +52,7 @@ bool CDrawSet::Radiomics2Dfeatures(bool silent, CDrawView* view, bool allRois) {
   if (!TW_DlgRadiomics2D(silent, vol, t, roi, colour, record)) return false;
   CString text;
   if (!VA_VolumeRadiomics2D(record, nullptr, vol, t, rois.data(), int(rois.size()), &text, true)) return false;
-  if (record->toFile) PR_NotepadExeOpenString(g_UserOpt.tempFolder, text);
+  if (record->toFile) PR_NotepadExeOpenString(TW_Options().tempFolder, text);
   if (record->toClipboard) PR_CopyStrToClipboard(text.GetString());
   return true;
 }
@@ -72,7 +72,7 @@ bool CDrawSet::OutputParamMapNtupleFile() {
   }
   CVol* roi = nullptr;
   if (!WorkVolROI_SingleOptional(&roi)) return false;
-  CString folder = g_UserOpt.currentWorkFolder, extension, path;
+  CString folder = TW_Options().currentWorkFolder, extension, path;
   int filterIndex = 0;
   if (!TW_GetFileSaveName(5, &folder, &filterIndex, &extension, &path)) return false;
   const bool coordinates = PR_AskYesNo(L"Include coordinate info?");

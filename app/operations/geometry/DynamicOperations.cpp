@@ -59,7 +59,7 @@ void showNewDocument(CDrawDoc* doc) {
 // A computed volume (taken) opened as a new document named in the work folder by the source's
 // name with the suffix; the new document's window fitted and shown.
 CDrawDoc* openComputed(CVol** vol, const wchar_t* sourceName, const wchar_t* suffix) {
-  (*vol)->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(sourceName, suffix));
+  (*vol)->name = TW_Options().tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(sourceName, suffix));
   CDrawDoc* doc = TW_CreateDocumentFromVolume(vol);
   delete *vol;
   *vol = nullptr;
@@ -129,7 +129,7 @@ bool CDrawSet::AggregateDynamicPoints(int type) {
   if (!PR_AskYesNoCancel(L"Aggregate All disregarding chronological order?", &all)) return false;
   CVol* result = VA_AggregateVolume4D(type, all, vol, true);
   if (!result) return false;
-  result->name = g_UserOpt.tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(vol->name, suffix));
+  result->name = TW_Options().tempFolder + L"/" + PR_GetFileTitle(PR_AddFileNameSfx(vol->name, suffix));
   CDrawDoc* doc = TW_CreateDocumentFromVolume(&result);
   delete result;
   if (!doc) return false;
@@ -195,7 +195,7 @@ CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc) {
     vol->numDicom = count;
   }
   vol->SetBpv(PR_VolBpv(vol->Type()));
-  vol->name = g_UserOpt.tempFolder + L"/CombinedDoc";
+  vol->name = TW_Options().tempFolder + L"/CombinedDoc";
   CDrawDoc* made = TW_CreateDocumentFromVolume(&vol);
   delete vol;
   if (made) CDrawDoc::RedrawAllViews(made, true);
@@ -565,7 +565,7 @@ bool CDrawSet::BPEmapAnalysisAndReport(bool) {
   const bool added = AddResultLayer(false, false, FmtStr(L"BPE map _%3.1lf pct", threshold), vol, &map, 50, 1, -1);
   PR_FrameDelete(&map);
   // The report is shown only for a map that was added.
-  if (added) PR_NotepadExeOpenString(g_UserOpt.tempFolder, report);
+  if (added) PR_NotepadExeOpenString(TW_Options().tempFolder, report);
   return added;
 }
 

@@ -76,7 +76,7 @@ bool TW_RotOrthoSave(const VA_ROT* record, int direction, const DIM3D* dims, con
   if (!path || !dims || !spacing ||
       !VA_FitOrthoRotation_DstToSrcMatx(direction == 0, spacing, dims, record, &targetSpc, &targetDims, m))
     return false;
-  const CString file = g_UserOpt.tempFolder + L"/RotOrtho.vtf";
+  const CString file = TW_Options().tempFolder + L"/RotOrtho.vtf";
   if (!VTF_Save(file, VA_TRANSFORM_AFFINE, dims, spacing, &targetDims, &targetSpc, m)) return false;
   *path = file;
   PR_NotepadExeOpenFile(file);

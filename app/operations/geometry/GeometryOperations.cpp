@@ -238,7 +238,7 @@ CDrawDoc* CDrawSet::ChangeResolution() {
     bool ok = vol != nullptr;
     if (ok && i == 0) {
       const CString title = PR_GetFileTitleName(layer->vol->name);
-      newDoc = openVolume(&vol, g_UserOpt.tempFolder + L"/" + title);
+      newDoc = openVolume(&vol, TW_Options().tempFolder + L"/" + title);
       newSet = newDoc ? newDoc->GetActiveSet() : nullptr;
       ok = newSet && newSet->GetLayer(0);
       if (ok) newSet->GetLayer(0)->vol->name = PR_AddFileNameSfx(layer->vol->name, L"");
@@ -522,7 +522,7 @@ bool CDrawSet::LoadLandmarkFile(CDrawView* view) {
   const CVol* base = GetBaseVol();
   if (!IsVolumeSet() || !base) return false;
   CString path;
-  if (!TW_GetFileLoadName(TW_FILTER_TEXT2, &g_UserOpt.currentWorkFolder, nullptr, nullptr, &path)) return false;
+  if (!TW_GetFileLoadName(TW_FILTER_TEXT2, &TW_EditOptions().currentWorkFolder, nullptr, nullptr, &path)) return false;
   int count = 0;
   DPOINT3D* points = VA_LoadLandmarkFile(base->frame, path, &count, true);
   if (!points) return false;
@@ -543,7 +543,7 @@ bool TW_LoadMatlabLayer(CDrawSet* set) {
   CVol* base = set && set->IsVolumeSet() ? set->GetBaseVol() : nullptr;
   if (!base || !base->frame) return false;
   CString path;
-  if (!TW_GetFileLoadName(TW_FILTER_MATLAB, &g_UserOpt.rawLoadFolder, nullptr, nullptr, &path)) return false;
+  if (!TW_GetFileLoadName(TW_FILTER_MATLAB, &TW_EditOptions().rawLoadFolder, nullptr, nullptr, &path)) return false;
   CString arrayName;
   FRAME* frame = VA_LoadMatlabFileLayer(path, base->Dim(), &arrayName, true);
   if (!frame) return false;
@@ -595,8 +595,8 @@ bool lineGuideMove(CDrawSet* set, CDrawView* view, bool rotate) {
     layer->FreeViewCaches();
     // The move resamples the voxels in place: without this record they could not be had back.
     if (CDrawDoc* own = set->GetDocument()) own->PushUndoForLayer(layer);
-    const bool ok = rotate ? layer->vol->RotateUsingSector(proj, points, g_UserOpt.defaultInterpolation)
-                           : layer->vol->ShiftUsingVector(proj, points, g_UserOpt.defaultInterpolation);
+    const bool ok = rotate ? layer->vol->RotateUsingSector(proj, points, TW_Options().defaultInterpolation)
+                           : layer->vol->ShiftUsingVector(proj, points, TW_Options().defaultInterpolation);
     if (!ok) return false;
   }
   doc->RemoveObject(guide);

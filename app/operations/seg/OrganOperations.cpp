@@ -23,7 +23,7 @@
 
 namespace {
 
-bool showReport(const CString& text) { return PR_NotepadExeOpenString(g_UserOpt.tempFolder, text); }
+bool showReport(const CString& text) { return PR_NotepadExeOpenString(TW_Options().tempFolder, text); }
 
 // The time point a document's active (or first) view shows; without a view, 0 after its message.
 int documentTime(CDrawDoc* doc) {

@@ -102,8 +102,8 @@ inline std::vector<double> numpyReference(const std::vector<double>& values, con
 class Documents {
  public:
   Documents() {
-    saved_ = g_UserOpt.tempFolder;
-    g_UserOpt.tempFolder = CString::fromUtf8(testing::TempDir());
+    saved_ = TW_Options().tempFolder;
+    TW_EditOptions().tempFolder = CString::fromUtf8(testing::TempDir());
     TW_OPENSERVICES services;
     services.createView = [this](CDrawDoc* doc) { return addView(doc); };
     TW_SetOpenServices(services);
@@ -116,7 +116,7 @@ class Documents {
     pf_free(&docs);
     TW_SetOpenServices(TW_OPENSERVICES{});
     TW_DocumentHooks().closeDocument = nullptr;
-    g_UserOpt.tempFolder = saved_;
+    TW_EditOptions().tempFolder = saved_;
   }
   // A document of one set of the layers, with a view whose record shows the middle slice.
   CDrawDoc* open(const std::vector<CDrawVol*>& layers, const wchar_t* path = L"/data/source.twk") {
@@ -157,6 +157,26 @@ class Documents {
  private:
   std::vector<std::unique_ptr<CountingView>> views_;
   CString saved_;
+};
+
+// Binds a stand-in for the operation of a row for the life of the scope (restoring the binding
+// that was there) and records what the handler got.
+class StandIn {
+ public:
+  explicit StandIn(const char* operation) : operation_(operation) {
+    if (const TW_OPERATION_BINDING* b = TW_FindBinding(operation)) saved_ = *b, hadBinding_ = true;
+    TW_BindOperation(operation, [this](const TW_COMMAND_CALL& c) { calls.push_back(c); });
+  }
+  ~StandIn() {
+    if (hadBinding_) TW_BindOperation(operation_.c_str(), saved_);
+    else TW_UnbindOperation(operation_.c_str());
+  }
+  std::vector<TW_COMMAND_CALL> calls;
+
+ private:
+  std::string operation_;
+  TW_OPERATION_BINDING saved_;
+  bool hadBinding_ = false;
 };
 
 // The id of a row by its group and path.

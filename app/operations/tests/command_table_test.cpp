@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "../../document/tests/DocTestKit.h"
+#include "OperationsTestKit.h"
 #include "CommandTable.h"
 #include "HighObj.h"
 #include "ScriptedUi.h"
 
 using namespace twk::testkit;
+using twk::optest::rowId;
+using twk::optest::StandIn;
 
 namespace {
 
@@ -299,38 +302,9 @@ TEST(CommandTable, ArgumentNotation) {
 // Dispatch
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-
-// Binds a stand-in for the operation of a row for the life of the scope (restoring the binding
-// that was there) and records what the handler got.
-class StandIn {
- public:
-  explicit StandIn(const char* operation) : operation_(operation) {
-    if (const TW_OPERATION_BINDING* b = TW_FindBinding(operation)) saved_ = *b, hadBinding_ = true;
-    TW_BindOperation(operation, [this](const TW_COMMAND_CALL& c) { calls.push_back(c); });
-  }
-  ~StandIn() {
-    if (hadBinding_) TW_BindOperation(operation_.c_str(), saved_);
-    else TW_UnbindOperation(operation_.c_str());
-  }
-  std::vector<TW_COMMAND_CALL> calls;
-
- private:
-  std::string operation_;
-  TW_OPERATION_BINDING saved_;
-  bool hadBinding_ = false;
-};
-
-int idOf(const char* group, const char* path) {
-  for (const TW_COMMAND_ROW* row : TW_CommandRows())
-    if (row->group == std::string(group) && row->path == std::string(path)) return row->id;
-  return 0;
-}
-
-}  // namespace
 
 TEST(CommandDispatch, TheActiveSetIsTheSingleSelectedVolumeSetElseTheFirst) {
-  const int id = idOf("Measure", "Two Layers with optional ROI : Cross Correlation (ZNCC)");
+  const int id = rowId("Measure", "Two Layers with optional ROI : Cross Correlation (ZNCC)");
   ASSERT_NE(id, 0);
   StandIn operation("CDrawSet::SingleMeasurement");
   CDrawDoc doc;
@@ -368,7 +342,7 @@ TEST(CommandDispatch, TheActiveSetIsTheSingleSelectedVolumeSetElseTheFirst) {
 }
 
 TEST(CommandDispatch, RunsWithoutASetButNeverWithoutAViewOrABinding) {
-  const int id = idOf("Measure", "Two-volume RMSD");
+  const int id = rowId("Measure", "Two-volume RMSD");
   CDrawDoc doc;
   CountingView view;
   doc.AddView(&view);
@@ -388,25 +362,8 @@ TEST(CommandDispatch, RunsWithoutASetButNeverWithoutAViewOrABinding) {
   doc.RemoveView(&view);
 }
 
-TEST(CommandDispatch, ARowWithAPresetIsAvailableOnlyWithItsRecord) {
-  const int id = idOf("Workflows", "IVIM - Kidney > Register");
-  const TW_COMMAND_ROW* row = TW_FindCommandRow(id);
-  ASSERT_NE(row, nullptr);
-  StandIn operation("CDrawSet::RegisterAF4D");
-  // The presets of the registration rows are registered at start of the process.
-  EXPECT_TRUE(TW_RowAvailable(row));
-  StandIn other("CDrawSet::SegmentKidneyFAP");
-  const TW_COMMAND_ROW* fap = TW_FindCommandRow(idOf("Workflows", "PALVEN3D > Segment Kidney Arterial Phase (MIP AutoBound)"));
-  ASSERT_NE(fap, nullptr);
-  EXPECT_FALSE(TW_RowAvailable(fap));  // g_KidneyFAPParms is not registered
-  static int record = 0;
-  TW_RegisterPreset("g_KidneyFAPParms", &record);
-  EXPECT_TRUE(TW_RowAvailable(fap));
-  TW_RegisterPresetAddress("g_KidneyFAPParms", nullptr, typeid(int));
-}
-
 TEST(CommandDispatch, TheRecorderSeesEveryCallAndMaySwallowIt) {
-  const int id = idOf("ROI", "Morphology > Max Connected Component 2D");
+  const int id = rowId("ROI", "Morphology > Max Connected Component 2D");
   StandIn operation("CDrawSet::RoiExtractMaxCC");
   CDrawDoc doc;
   CountingView view;

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cwchar>
 
-#include "AutofocusPresets.h"
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
 #include "ops/VoxelValues.h"
@@ -311,66 +310,4 @@ TEST(ValueOperations, EqualizeWithinAGreyLevelOfScikitImageAndLogEqualsNumpy) {
   EXPECT_FALSE(set->LogConvert());
   EXPECT_EQ(set->NumLayers(), layers);
   EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST(Presets, EveryAutoFocusPresetHoldsItsStartValues) {
-  TW_InitAutofocus3DDefaults();
-  TW_InitAutofocus4DDefaults();
-  TW_InitNeckAutofocusDefaults();
-  const struct {
-    const char* name;
-    const VA_AF3D* r;
-    int measure, magnitude;
-    double radius, normalization, inflate, subsample, tx, rz;
-    int rotationGrid, scaleGrid, power, transform, interpolation;
-    bool targetRoi;
-  } cases[] = {
-      {"SignalDifference", &g_AF3DSignalDifference, 0, 0, 2.6, 1.0, 0, 3, 30, 0, 1, 1, 20, 1, 1, false},
-      {"Postmortem", &g_AF3DPostmortem, 5, 2, 2.6, 2.0, 2, 5, 10, 5, 7, 7, 1, 2, 1, false},
-      {"MouseHeadAtlas", &g_AF3DMouseHeadAtlas, 4, 0, 2.6, 1.0, 0, 5, 5, 5, 10, 1, 1, 1, 1, false},
-      {"BrainFDGDCE", &g_AF3DBrainFDGDCE, 5, 0, 3.0, 1.0, 3, 2, 20, 20, 11, 1, 1, 1, 2, true},
-      {"PalvenVibe", &g_AF3DPalvenVibe, 5, 0, 3.0, 2.0, 3.0, 1, 12, 5, 55, 1, 100, 2, 1, false},
-      {"Kidney3D", &g_AF4DKidney3D, 6, 0, 3.3, 2.0, 3, 2, 10, 12, 20, 1, 1, 1, 2, false},
-      {"Kidney2D", &g_AF4DKidney2D, 6, 0, 3.6, 2.0, 3, 2, 10, 12, 20, 1, 1, 1, 2, false},
-      {"BrainMaskMR", &g_AF4DBrainMaskMR, 5, 0, 2.6, 2.0, 3, 3, 5, 20, 11, 1, 1, 1, 1, true},
-      {"PalvenPerfusion", &g_AF4DPalvenPerfusion, 5, 1, 4.0, 2.0, 20, 1, 12, 3, 33, 1, 25, 2, 2, false},
-      {"NeckDwi", &g_AF4DNeckDwi, 3, 2, 4.1, 2.0, 3, 2, 5, 3, 3, 1, 1, 1, 1, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const VA_AF3D& r = *c.r;
-    EXPECT_EQ(r.measure, c.measure);
-    EXPECT_EQ(r.ural.magnitude, c.magnitude);
-    EXPECT_EQ(r.ural.highRadius, c.radius);
-    EXPECT_EQ(r.ural.normalization, c.normalization);
-    EXPECT_EQ(r.inflate, c.inflate);
-    EXPECT_EQ(r.subsample, c.subsample);
-    EXPECT_EQ(r.translationMax[0], c.tx);
-    EXPECT_EQ(r.rotationMax[2], c.rz);
-    EXPECT_EQ(r.rotationGrid, c.rotationGrid);
-    EXPECT_EQ(r.scaleGrid, c.scaleGrid);  // 1 also for BrainMaskMR: its dialog accepts 1 to 10000
-    EXPECT_EQ(r.power, c.power);
-    EXPECT_EQ(r.transformType, c.transform);
-    EXPECT_EQ(r.interpolation, c.interpolation);
-    EXPECT_EQ(r.useTargetRoi != 0, c.targetRoi);
-    EXPECT_EQ(r.shearGrid, 1);
-    EXPECT_TRUE(r.initialTransformFile.IsEmpty() && r.finalTransformFile.IsEmpty());
-  }
-  EXPECT_EQ(g_AF4DPalvenPerfusion.inflateUnits, 1);
-  EXPECT_EQ(g_AF4DPetBrainMask.algorithm4D, 2);
-  EXPECT_EQ(g_AF4DPetBrainMask.miBins, 16);
-  EXPECT_EQ(g_AF4DInSliceMI.mode2D, 1);
-  EXPECT_EQ(g_AF3DHipAtlas.multipass, 1);
-  EXPECT_EQ(g_AF3DPalvenSliceA.extraFlag, 1);
-  EXPECT_EQ(g_AF3DMRandPET.resliceTargetToSource, 1);
-  // "Uncrop Volume Region" builds its record afresh: a change to one run's record does not stay.
-  VA_AF3D uncrop = TW_UncropAutofocusRecord();
-  EXPECT_EQ(uncrop.translationMax[1], 100.0);
-  EXPECT_EQ(uncrop.interpolation, 0);
-  EXPECT_EQ(uncrop.resliceTargetToSource, 1);
-  uncrop.translationMax[1] = 5;
-  EXPECT_EQ(TW_UncropAutofocusRecord().translationMax[1], 100.0);
-  // The rows find their presets by name.
-  EXPECT_EQ(TW_FindPreset("g_AF4DKidney3D", typeid(VA_AF4D)), &g_AF4DKidney3D);
-  EXPECT_EQ(TW_FindPreset("g_AF3DMouseHeadAtlas", typeid(VA_AF3D)), &g_AF3DMouseHeadAtlas);
 }

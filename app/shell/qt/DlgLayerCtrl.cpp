@@ -562,8 +562,8 @@ void CDlgLayerCtrl::OnNewRoi(bool is4D) {
 void CDlgLayerCtrl::OnLoadImage() {
   if (!set_) return;
   int count = 0;
-  CString** paths = TW_GetMultiFileLoadName(TW_FILTER_RAW_ALL, &g_UserOpt.rawLoadFolder, &g_UserOpt.rawLoadFilterInx,
-                                            &g_UserOpt.rawLoadExt, &count);
+  CString** paths = TW_GetMultiFileLoadName(TW_FILTER_RAW_ALL, &TW_EditOptions().rawLoadFolder, &TW_EditOptions().rawLoadFilterInx,
+                                            &TW_EditOptions().rawLoadExt, &count);
   if (!paths) return;
   bool all = true;
   for (int i = 0; i < count && all; ++i) all = set_->AddLayerVol(true, *paths[i], -1, 0, -1, nullptr, true);

@@ -98,7 +98,7 @@ bool CDrawApp::CreateTempWorkDir() {
     return false;
   }
   TW_DeleteFolderFiles(folder);
-  g_UserOpt.tempFolder = folder;
+  TW_EditOptions().tempFolder = folder;
   return true;
 }
 
@@ -122,16 +122,16 @@ bool CDrawApp::InitInstance() {
   // 3. The options file (its absence keeps the defaults).
   TW_LoadUserOptions(g_optionsPath);
   // 4. The temporary work folder.
-  if (g_UserOpt.tempFolder.IsEmpty() || !PR_UsableFolder(g_UserOpt.tempFolder, false)) {
+  if (TW_Options().tempFolder.IsEmpty() || !PR_UsableFolder(TW_Options().tempFolder, false)) {
     if (!CreateTempWorkDir()) return false;
-    if (!PR_UsableFolder(g_UserOpt.tempFolder, false)) {
-      PR_DisplaySystemError(CString(L"Unable to create a folder : ") + g_UserOpt.tempFolder);
+    if (!PR_UsableFolder(TW_Options().tempFolder, false)) {
+      PR_DisplaySystemError(CString(L"Unable to create a folder : ") + TW_Options().tempFolder);
       twk::showNamedError(L"CDrawApp::InitInstance",
                           L"Run TarnWick As Administrator or reinstall to a different folder");
       return false;
     }
   }
-  g_UserOpt.deidentifySourceFolder = g_UserOpt.tempFolder;
+  TW_EditOptions().deidentifySourceFolder = TW_Options().tempFolder;
   // 6. The profile and its eight recent files.
   profile_ = std::make_unique<QSettings>(QString::fromStdWString(ProfilePath().wstr()), QSettings::IniFormat);
   // 7. Parameter defaults.

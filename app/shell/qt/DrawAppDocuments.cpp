@@ -85,7 +85,7 @@ void CDrawApp::installHooks() {
   TW_LAYERPANEL_HOOKS& layerHooks = TW_LayerPanelHooks();
   layerHooks.loadDicom = [](CDrawSet* set) {
     const int before = set->NumLayers();
-    TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, set, false, true, nullptr, true);
+    TW_DlgOpenDicomDir(&TW_EditOptions().dcmLoadFolder, set, false, true, nullptr, true);
     return set->NumLayers() > before;
   };
   layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };

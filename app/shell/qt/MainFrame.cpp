@@ -60,7 +60,7 @@ CMainFrame::CMainFrame(QSettings* profile, QWidget* parent) : QMainWindow(parent
   mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(mdiArea_);
-  ApplyVisualStyle(g_UserOpt.visualStyle);
+  ApplyVisualStyle(TW_Options().visualStyle);
 
   statusBar_ = new CToggleBar(this);
   setStatusBar(statusBar_);
@@ -72,7 +72,7 @@ CMainFrame::CMainFrame(QSettings* profile, QWidget* parent) : QMainWindow(parent
 
   createMenus();
   createToolBar();
-  DockToolBar(g_UserOpt.toolbarAlign);
+  DockToolBar(TW_Options().toolbarAlign);
 
   connect(mdiArea_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
     for (QMdiSubWindow* w : mdiArea_->subWindowList())
@@ -350,7 +350,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  if (g_UserOpt.autoTile) TileByAspect();
+  if (TW_Options().autoTile) TileByAspect();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -361,7 +361,7 @@ void TW_ShowChildFrameFitted(CDrawView* view) {
   CMainFrame* frame = CMainFrame::Get();
   if (!frame) return;
   CChildFrame* child = view ? CChildFrame::OfView(view) : nullptr;
-  if (!g_UserOpt.autoTile && child) {
+  if (!TW_Options().autoTile && child) {
     child->showNormal();
     child->setGeometry(QRect(QPoint(0, 0), frame->MdiArea()->viewport()->size()));
     child->show();

@@ -28,8 +28,8 @@ namespace {
 // Opens every file chosen with the filter in the remembered RAW load folder.
 void openChosenFiles(int filterId) {
   int count = 0;
-  CString** paths = TW_GetMultiFileLoadName(filterId, &g_UserOpt.rawLoadFolder, &g_UserOpt.rawLoadFilterInx,
-                                            &g_UserOpt.rawLoadExt, &count);
+  CString** paths = TW_GetMultiFileLoadName(filterId, &TW_EditOptions().rawLoadFolder, &TW_EditOptions().rawLoadFilterInx,
+                                            &TW_EditOptions().rawLoadExt, &count);
   if (!paths) return;
   for (int i = 0; i < count; ++i) {
     if (CDrawApp* app = CDrawApp::Get()) app->OpenDocumentFile(*paths[i], true, true);
@@ -100,9 +100,9 @@ TW_COMMAND_BINDINGS(shell_qt) {
   // messages), the single file, the folder jobs of File > DICOM, the CT extractor and the folder of
   // diffusion NIfTI images.
   TW_BindOperation("TW_DlgOpenDicomDir", [](const TW_COMMAND_CALL& c) {
-    TW_DlgOpenDicomDir(&g_UserOpt.dcmLoadFolder, nullptr, c.Flag(1), c.Flag(2), nullptr, c.Flag(4));
+    TW_DlgOpenDicomDir(&TW_EditOptions().dcmLoadFolder, nullptr, c.Flag(1), c.Flag(2), nullptr, c.Flag(4));
   });
-  TW_BindOperation("TW_OpenSingleDicomFile", [](const TW_COMMAND_CALL&) { TW_OpenSingleDicomFile(&g_UserOpt.dcmLoadFolder); });
+  TW_BindOperation("TW_OpenSingleDicomFile", [](const TW_COMMAND_CALL&) { TW_OpenSingleDicomFile(&TW_EditOptions().dcmLoadFolder); });
   TW_BindOperation("CMainFrame::OnDeidentifyDicomFolder", [](const TW_COMMAND_CALL&) { TW_DeidentifyDicomFolderCommand(); });
   TW_BindOperation("VA_DicomTreeToFolders", [](const TW_COMMAND_CALL&) { TW_DicomTreeToFoldersCommand(); });
   TW_BindOperation("VA_DicomFolderTotalPixSize", [](const TW_COMMAND_CALL&) { TW_DicomFolderTotalPixelSizeCommand(); });

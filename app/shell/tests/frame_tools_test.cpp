@@ -135,8 +135,8 @@ TEST_F(FrameTools, SingleCurveMeasurementsAskForColumnsAndShowTheReport) {
   const fs::path folder = fs::path(std::getenv("TWK_TEST_TMP") ? std::getenv("TWK_TEST_TMP") : "/tmp") /
                           ("frame_tools_" + std::to_string(::getpid()));
   fs::create_directories(folder);
-  const USEROPT saved = g_UserOpt;
-  g_UserOpt.tempFolder = CString::fromUtf8(folder.string());
+  const USEROPT saved = TW_Options();
+  TW_EditOptions().tempFolder = CString::fromUtf8(folder.string());
   const std::string file = (folder / "curve.txt").string();
   std::ofstream(file) << "t a b\n0 1 5\n1 3 4\n2 2 3\n";
   ui.answerOpenFile(CString::fromUtf8(file)).answerValues({2, 2});
@@ -155,7 +155,7 @@ TEST_F(FrameTools, SingleCurveMeasurementsAskForColumnsAndShowTheReport) {
   ui.answerOpenFile(CString::fromUtf8(file));
   EXPECT_FALSE(TW_SingleCurveBasicMeasurement());
   EXPECT_EQ(ui.lastMessage(), L"CMainFrame::OnSingleCurveBasicMeasurement : At least 2 columns required");
-  g_UserOpt = saved;
+  TW_EditOptions() = saved;
   fs::remove_all(folder);
 }
 

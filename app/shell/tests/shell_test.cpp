@@ -438,12 +438,12 @@ TEST(LayerLoad, FourDVolumeOfUnknownModalityAsksForIt) {
   const fs::path packed = folder / "packed.nii";
   fs::copy_file(folder / "dynamic.nii", packed);
   ASSERT_EQ(std::system(("gzip -f " + packed.string()).c_str()), 0);
-  g_UserOpt.tempFolder = wide(folder);
+  TW_EditOptions().tempFolder = wide(folder);
   ui.answerValues({1});
   ASSERT_TRUE(set->AddLayerVol(false, wide(folder / "packed.nii.gz"), -1, 0, -1, nullptr, false));
   EXPECT_EQ(set->GetLayerVol(2)->GetModality(), MODALITY_MR);
   EXPECT_FALSE(fs::exists(folder / "packed.nii"));
-  g_UserOpt.tempFolder.Empty();
+  TW_EditOptions().tempFolder.Empty();
 
   ui.cancelValues();
   EXPECT_FALSE(set->AddLayerVol(false, path, -1, 0, -1, nullptr, false));

@@ -7,6 +7,7 @@
 // are counted pf_* blocks. Null means failure (bad arguments or no memory).
 
 #include <cstdint>
+#include <memory>
 
 #include "TwkTypes.h"
 
@@ -17,6 +18,14 @@ FRAME* PR_FrameCreate(FRMTYPE type, int bpv, const DIM3D& dims, bool zero);
 
 // Frees the voxels and the record and sets *frame to null; null or an empty slot does nothing.
 void PR_FrameDelete(FRAME** frame);
+// The one owner of a frame: frees it with PR_FrameDelete when it goes out of scope. Every
+// intermediate frame is held by one; release() hands a frame on to a caller that takes it over
+// (a function that returns it, a layer that adopts it).
+struct PR_FrameDeleter {
+  void operator()(FRAME* frame) const noexcept { PR_FrameDelete(&frame); }
+};
+using FramePtr = std::unique_ptr<FRAME, PR_FrameDeleter>;
+
 // Deletes the n frames of the array (null entries are skipped) and frees the array itself.
 void PR_FrameArrDelete(FRAME*** frames, int n);
 

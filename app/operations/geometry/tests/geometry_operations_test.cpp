@@ -317,7 +317,7 @@ TEST_F(GeometryOperations, OrthogonalRotationSavesATransformFileThatReslicesInto
   rot.angle[1] = -90;
   CString path;
   ASSERT_TRUE(TW_RotOrthoSave(&rot, 0, vol->Dim(), vol->Spc(), &path));
-  EXPECT_EQ(path, g_UserOpt.tempFolder + L"/RotOrtho.vtf");
+  EXPECT_EQ(path, TW_Options().tempFolder + L"/RotOrtho.vtf");
   ASSERT_EQ(ui_.shownFiles.size(), 1u);
   EXPECT_EQ(ui_.shownFiles[0], path);
   VA_VTFINFO info;
@@ -712,7 +712,7 @@ TEST_F(GeometryOperations, LineGuideMovesNeedTheirPolylineAndEachLayerCanBeUndon
     doc->selection = {poly};
     return poly;
   };
-  g_UserOpt.defaultInterpolation = VA_INTERP_NEAREST;
+  TW_EditOptions().defaultInterpolation = VA_INTERP_NEAREST;
   // Nothing selected, a three-point guide for the shift, a two-point one for the sector.
   doc->selection.clear();
   EXPECT_FALSE(set->TranslateUsingLineGuide(view));
@@ -744,7 +744,7 @@ TEST_F(GeometryOperations, LineGuideMovesNeedTheirPolylineAndEachLayerCanBeUndon
   ASSERT_TRUE(doc->Undo());
   EXPECT_EQ(voxels(a->frame), originalA);
   EXPECT_EQ(voxels(b->frame), originalB);
-  g_UserOpt.defaultInterpolation = 1;
+  TW_EditOptions().defaultInterpolation = 1;
 }
 
 TEST_F(GeometryOperations, GradientOfTheAverageOverTimeIsDrawnInsideTheRoi) {

@@ -100,8 +100,8 @@ TEST(RoiStat3D, RampStatisticsReportsAndTheSavedFile) {
   // Over the lower half: the ROI's statistics, geometry and the saved report in Notepad.
   FRAME* roi = boxRoi(vol->frame->dim, RECT3D{0, 0, 0, 9, 9, 4});
   {
-    const CString saved = g_UserOpt.tempFolder;
-    g_UserOpt.tempFolder = CString::fromUtf8(testing::TempDir());
+    const CString saved = TW_Options().tempFolder;
+    TW_EditOptions().tempFolder = CString::fromUtf8(testing::TempDir());
     CDlgRoiStat3D d(vol.get(), 0, roi, L"C:/rois/lower half.nii", 0xFF, nullptr);
     ASSERT_TRUE(d.OnInitDialog());
     EXPECT_EQ(d.Title(), CString(L"ROI Stats3D > [ramp.nii] over [lower half]"));
@@ -110,12 +110,12 @@ TEST(RoiStat3D, RampStatisticsReportsAndTheSavedFile) {
     EXPECT_EQ(d.FirstOrderValues().Left(11), CString(L"[0,499]\r\n2."));
     EXPECT_EQ(d.GeometryValues().Left(27), CString(L"500\r\n5.000000e-01 cm3\r\n0\r\n1"));
     ASSERT_TRUE(d.OnSaveStats());
-    const CString path = g_UserOpt.tempFolder + L"/RoiStats3D.txt";
+    const CString path = TW_Options().tempFolder + L"/RoiStats3D.txt";
     ASSERT_EQ(s.script.shownFiles.size(), 1u);
     EXPECT_EQ(s.script.shownFiles[0], path);
     EXPECT_EQ(readFile(path.toUtf8()), d.ReportText().toUtf8());
     expectGolden(d.ReportText(), "RoiStats3D_roi.txt");
-    g_UserOpt.tempFolder = saved;
+    TW_EditOptions().tempFolder = saved;
   }
   PR_FrameDelete(&roi);
 }

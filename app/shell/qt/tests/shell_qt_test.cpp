@@ -68,7 +68,7 @@ TEST(StartUp, EmptyProgramFolderGetsTempFolderOptionsFileAndPlacement) {
     ASSERT_TRUE(startApp(drawApp, folder)) << script.lastMessage().toUtf8();
     EXPECT_TRUE(script.messages.empty()) << script.lastMessage().toUtf8();  // no network library: silent
     EXPECT_TRUE(fs::is_directory(folder / "Temp"));
-    EXPECT_EQ(g_UserOpt.tempFolder, wide(folder / "Temp"));
+    EXPECT_EQ(TW_Options().tempFolder, wide(folder / "Temp"));
     EXPECT_TRUE(drawApp.DynExp().IsLoaded());
     EXPECT_EQ(TW_TwkAnn().module, nullptr);
     // A first start opens maximised.
@@ -107,7 +107,7 @@ TEST(StartUp, TempFolderIsEmptiedOfFilesAtEveryStartButAConfiguredOneIsKept) {
   {
     CDrawApp drawApp;
     ASSERT_TRUE(startApp(drawApp, folder));
-    EXPECT_EQ(g_UserOpt.tempFolder, wide(configured));
+    EXPECT_EQ(TW_Options().tempFolder, wide(configured));
     EXPECT_TRUE(fs::exists(configured / "mine.txt"));
   }
 }
@@ -184,14 +184,14 @@ TEST(MainFrame, TilesByTheShapeOfItsClientAreaWhenAutoTileIsOn) {
   app();
   const fs::path folder = scratch("tiling");
   QSettings profile(QString::fromStdString((folder / "p.ini").string()), QSettings::IniFormat);
-  const uint8_t saved = g_UserOpt.autoTile;
-  g_UserOpt.autoTile = 0;
+  const uint8_t saved = TW_Options().autoTile;
+  TW_EditOptions().autoTile = 0;
   CMainFrame frame(&profile);
   frame.show();
   frame.resize(500, 1000);
   QCoreApplication::processEvents();
   EXPECT_EQ(frame.LastTileCommand(), 0);  // no re-tiling while the option is off
-  g_UserOpt.autoTile = 1;
+  TW_EditOptions().autoTile = 1;
   frame.resize(500, 1000);
   frame.resize(400, 1000);
   QCoreApplication::processEvents();
@@ -199,14 +199,14 @@ TEST(MainFrame, TilesByTheShapeOfItsClientAreaWhenAutoTileIsOn) {
   frame.resize(1000, 400);
   QCoreApplication::processEvents();
   EXPECT_EQ(frame.LastTileCommand(), 57652);
-  g_UserOpt.autoTile = saved;
+  TW_EditOptions().autoTile = saved;
 }
 
 TEST(MainFrame, ToolbarStaysOnTheOptionsEdgeWhenShownAgain) {
   app();
   const fs::path folder = scratch("toolbar");
   QSettings profile(QString::fromStdString((folder / "p.ini").string()), QSettings::IniFormat);
-  const int saved = g_UserOpt.toolbarAlign;
+  const int saved = TW_Options().toolbarAlign;
   const struct {
     int align;
     Qt::ToolBarArea area;
@@ -214,7 +214,7 @@ TEST(MainFrame, ToolbarStaysOnTheOptionsEdgeWhenShownAgain) {
       {0, Qt::LeftToolBarArea}, {1, Qt::TopToolBarArea}, {2, Qt::RightToolBarArea}, {3, Qt::BottomToolBarArea}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.align);
-    g_UserOpt.toolbarAlign = c.align;
+    TW_EditOptions().toolbarAlign = c.align;
     CMainFrame frame(&profile);
     frame.show();
     EXPECT_EQ(frame.toolBarArea(frame.MainToolBar()), c.area);
@@ -227,7 +227,7 @@ TEST(MainFrame, ToolbarStaysOnTheOptionsEdgeWhenShownAgain) {
     EXPECT_EQ(frame.toolBarArea(frame.MainToolBar()), c.area);
     EXPECT_NE(frame.LastTileCommand(), 0);  // showing or hiding re-tiles
   }
-  g_UserOpt.toolbarAlign = saved;
+  TW_EditOptions().toolbarAlign = saved;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -277,7 +277,7 @@ TEST(OrthogonalViews, LayoutTwoOpensTheThreeConventionalPlanesAndTheToolbarComma
   app();
   const fs::path folder = programFolder("orthogonal_views");
   writeRasNifti(folder / "head.nii");
-  const USEROPT saved = g_UserOpt;
+  const USEROPT saved = TW_Options();
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
   {
@@ -285,7 +285,7 @@ TEST(OrthogonalViews, LayoutTwoOpensTheThreeConventionalPlanesAndTheToolbarComma
     ASSERT_TRUE(startApp(drawApp, folder)) << script.lastMessage().toUtf8();
     script.messages.clear();  // start-up's own reports are not this test's
     script.messageTypes.clear();
-    g_UserOpt.verifyModality = 0;
+    TW_EditOptions().verifyModality = 0;
     const struct {
       int convention;
       const wchar_t* axial;
@@ -293,8 +293,8 @@ TEST(OrthogonalViews, LayoutTwoOpensTheThreeConventionalPlanesAndTheToolbarComma
     } cases[] = {{1, L"AX R>L A>P", L"COR R>L S>I"}, {2, L"AX L>R A>P", L"COR L>R S>I"}};
     for (const auto& c : cases) {
       SCOPED_TRACE(c.convention);
-      g_UserOpt.imageOpenLayout = 2;
-      g_UserOpt.projViewConvention = c.convention;
+      TW_EditOptions().imageOpenLayout = 2;
+      TW_EditOptions().projViewConvention = c.convention;
       CDrawDoc* doc = drawApp.OpenDocumentFile(wide(folder / "head.nii"));
       ASSERT_NE(doc, nullptr) << script.lastMessage().toUtf8();
       EXPECT_EQ(viewTexts(doc), (std::multiset<CString>{c.axial, c.coronal, L"SAG A>P S>I"}));
@@ -303,8 +303,8 @@ TEST(OrthogonalViews, LayoutTwoOpensTheThreeConventionalPlanesAndTheToolbarComma
     }
 
     // Single view, then the toolbar's command on it: the two other planes join.
-    g_UserOpt.imageOpenLayout = 1;
-    g_UserOpt.projViewConvention = 1;
+    TW_EditOptions().imageOpenLayout = 1;
+    TW_EditOptions().projViewConvention = 1;
     CDrawDoc* doc = drawApp.OpenDocumentFile(wide(folder / "head.nii"));
     ASSERT_NE(doc, nullptr);
     ASSERT_EQ(doc->Views().size(), 1u);
@@ -320,7 +320,7 @@ TEST(OrthogonalViews, LayoutTwoOpensTheThreeConventionalPlanesAndTheToolbarComma
     drawApp.CloseAllDocuments(false);
     drawApp.MainFrame()->close();
   }
-  g_UserOpt = saved;
+  TW_EditOptions() = saved;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -69,18 +69,18 @@ class ViewInput : public ::testing::Test {
  protected:
   void SetUp() override {
     app();
-    saved_ = g_UserOpt;
+    saved_ = TW_Options();
     savedBrush_ = g_BrushParms;
     installed_ = std::make_unique<twk::ScopedUi>(script_);
     folder_ = programFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
     drawApp_ = std::make_unique<CDrawApp>();
     ASSERT_TRUE(startApp(*drawApp_, folder_)) << script_.lastMessage().toUtf8();
     script_.clear();
-    g_UserOpt.autoTile = 0;
-    g_UserOpt.displayOrient = 0;
-    g_UserOpt.verifyModality = 0;
-    g_UserOpt.imageOpenLayout = 1;
-    g_UserOpt.projViewConvention = 0;
+    TW_EditOptions().autoTile = 0;
+    TW_EditOptions().displayOrient = 0;
+    TW_EditOptions().verifyModality = 0;
+    TW_EditOptions().imageOpenLayout = 1;
+    TW_EditOptions().projViewConvention = 0;
     g_CurrentTool = 0;
     frame()->resize(900, 760);
   }
@@ -89,7 +89,7 @@ class ViewInput : public ::testing::Test {
     drawApp_->MainFrame()->close();
     drawApp_.reset();
     installed_.reset();
-    g_UserOpt = saved_;
+    TW_EditOptions() = saved_;
     g_BrushParms = savedBrush_;
     g_CurrentTool = 0;
   }
@@ -770,18 +770,18 @@ TEST_F(ViewInput, AGridOfATinyStepDrawsOnlyLinesTwoPixelsApart) {
 }
 
 TEST_F(ViewInput, OptionsDockTheToolbarAtOnceAndStoreItOnOk) {
-  g_UserOpt.toolbarAlign = 2;
+  TW_EditOptions().toolbarAlign = 2;
   frame()->DockToolBar(2);
   {
     CDlgUserOpt dialog(frame());
     dialog.toolbarAlign->setCurrentIndex(1);
     EXPECT_EQ(frame()->ToolBarEdge(), 1);
     EXPECT_EQ(frame()->toolBarArea(frame()->MainToolBar()), Qt::TopToolBarArea);
-    EXPECT_EQ(g_UserOpt.toolbarAlign, 2);
-    dialog.interpRois->setChecked(!g_UserOpt.interpRois);  // an immediate option
-    EXPECT_EQ(g_UserOpt.interpRois, dialog.interpRois->isChecked() ? 1 : 0);
+    EXPECT_EQ(TW_Options().toolbarAlign, 2);
+    dialog.interpRois->setChecked(!TW_Options().interpRois);  // an immediate option
+    EXPECT_EQ(TW_Options().interpRois, dialog.interpRois->isChecked() ? 1 : 0);
     ASSERT_TRUE(dialog.ApplyOk());
-    EXPECT_EQ(g_UserOpt.toolbarAlign, 1);
+    EXPECT_EQ(TW_Options().toolbarAlign, 1);
   }
   {
     // Cancel keeps the option while the toolbar stays where it was docked.
@@ -789,7 +789,7 @@ TEST_F(ViewInput, OptionsDockTheToolbarAtOnceAndStoreItOnOk) {
     dialog.toolbarAlign->setCurrentIndex(3);
     dialog.reject();
     EXPECT_EQ(frame()->ToolBarEdge(), 3);
-    EXPECT_EQ(g_UserOpt.toolbarAlign, 1);
+    EXPECT_EQ(TW_Options().toolbarAlign, 1);
   }
 }
 
