@@ -1,5 +1,6 @@
 #include "EdgeWaveLive.h"
 
+#include <utility>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -62,8 +63,8 @@ CEdgeWaveLiveSession::~CEdgeWaveLiveSession() { release(); }
 
 void CEdgeWaveLiveSession::release() {
   clearRange();
-  PR_FrameDelete(&cropVolume_);
-  PR_FrameDelete(&cropBlanket_);
+  cropVolume_.reset();
+  cropBlanket_.reset();
   pf_free(&edgeMap_);
   VA_EWLCacheFree(&plain_);
   VA_EWLCacheFree(&corrected_);
@@ -127,8 +128,8 @@ bool CEdgeWaveLiveSession::Open(CDrawSet* tempSet, CVol* blanket, CDrawSet* seed
   }
   const RECT4D vbox{workBox_.x0, workBox_.y0, workBox_.z0, workBox_.x1, workBox_.y1, workBox_.z1, vt, vt};
   const RECT4D bbox{workBox_.x0, workBox_.y0, workBox_.z0, workBox_.x1, workBox_.y1, workBox_.z1, bt, bt};
-  cropVolume_ = VA_VolCrop(vf, &vbox, true);
-  cropBlanket_ = VA_VolCrop(blanket->frame, &bbox, true);
+  cropVolume_.reset(VA_VolCrop(vf, &vbox, true));
+  cropBlanket_.reset(VA_VolCrop(blanket->frame, &bbox, true));
   if (!cropVolume_ || !cropBlanket_) {
     release();
     return false;
@@ -144,7 +145,7 @@ bool CEdgeWaveLiveSession::Open(CDrawSet* tempSet, CVol* blanket, CDrawSet* seed
   seedBox_ = DRECT3D{s.x0 - workBox_.x0, s.y0 - workBox_.y0, s.z0 - workBox_.z0,
                      s.x1 - workBox_.x0, s.y1 - workBox_.y0, s.z1 - workBox_.z0};
 
-  edgeMap_ = VA_EdgeStrengthMap(&values_.edge, cropVolume_, 0, cropBlanket_, &edgeMax_, true);
+  edgeMap_ = VA_EdgeStrengthMap(&values_.edge, cropVolume_.get(), 0, cropBlanket_.get(), &edgeMax_, true);
   if (!edgeMap_) {
     release();
     return false;
@@ -189,10 +190,11 @@ double CEdgeWaveLiveSession::FieldValue(Field f) const {
 
 CVol* CEdgeWaveLiveSession::LiveRoi() const { return live_ ? live_->vol : nullptr; }
 
-FRAME* CEdgeWaveLiveSession::runOnce(const VA_EWL& record, bool show) {
+FramePtr CEdgeWaveLiveSession::runOnce(const VA_EWL& record, bool show) {
   VA_EWLCACHE* cache = record.correctNonuniformity ? &corrected_ : &plain_;
   const DIM3D dims = cropVolume_->dim;
-  return VA_EdgeWaveLive(&record, 0, &seedBox_, cropVolume_, &dims, &spc_, cropBlanket_, cache, edgeMap_, show);
+  return FramePtr(
+      VA_EdgeWaveLive(&record, 0, &seedBox_, cropVolume_.get(), &dims, &spc_, cropBlanket_.get(), cache, edgeMap_, show));
 }
 
 void CEdgeWaveLiveSession::removeLiveLayer() {
@@ -206,23 +208,20 @@ void CEdgeWaveLiveSession::removeLiveLayer() {
   volumeText_.Empty();
 }
 
-void CEdgeWaveLiveSession::show(FRAME* roi) {
+void CEdgeWaveLiveSession::show(const FRAME* roi) {
   if (!roi || !tempSet_) return;
   // The result at the working crop's place in the temporary volume.
   CVol* volume = CDrawSet::WorkVolSI(tempSet_);
   if (!volume) return;
   const DIM3D dims{volume->frame->dim.w, volume->frame->dim.h, volume->frame->dim.d, 1};
-  FRAME* full = VA_VolCreateUniform(FRM_ROI, dims, 0.0);
-  if (!full || !VA_VolSetBox(full, 0, &workBox_, roi, 0, nullptr)) {
-    PR_FrameDelete(&full);
-    return;
-  }
+  FramePtr full(VA_VolCreateUniform(FRM_ROI, dims, 0.0));
+  if (!full || !VA_VolSetBox(full.get(), 0, &workBox_, roi, 0, nullptr)) return;
   int64_t count = 0;
   VA_RoiNumVox(roi, 0, -1, &count);
-  if (!tempSet_->AddResultLayer(false, false, name_, volume, &full, liveOpacity_, 0, liveColour_)) {
-    PR_FrameDelete(&full);
-    return;
-  }
+  FRAME* lent = full.release();
+  const bool added = tempSet_->AddResultLayer(false, false, name_, volume, &lent, liveOpacity_, 0, liveColour_);
+  full.reset(lent);
+  if (!added) return;
   tempSet_->SetActiveLayerLast();
   live_ = tempSet_->GetLayer(tempSet_->NumLayers() - 1);
   processEnabled_ = false;
@@ -235,16 +234,14 @@ bool CEdgeWaveLiveSession::Process() {
   busy_ = true;
   clearRange();
   removeLiveLayer();
-  FRAME* roi = runOnce(values_, true);
-  if (roi) show(roi);
-  PR_FrameDelete(&roi);
+  const FramePtr roi = runOnce(values_, true);
+  if (roi) show(roi.get());
   CDrawDoc::RedrawAllViews(tempDoc_, true);
   busy_ = false;
   return live_ != nullptr;
 }
 
 void CEdgeWaveLiveSession::clearRange() {
-  for (Entry& e : entries_) PR_FrameDelete(&e.roi);
   entries_.clear();
   rangeCount_ = 0;
   sliderPosition_ = 0;
@@ -289,11 +286,11 @@ bool CEdgeWaveLiveSession::Range() {
       record.peel = hundredth(i * peelStep);
       for (int j = 0; j < n2; ++j) {
         record.edge.edgeThreshold = hundredth(j * edgeStep);
-        FRAME* roi = runOnce(record, false);
+        FramePtr roi = runOnce(record, false);
         if (!roi) continue;
-        Entry e{roi, 0, record.edge.edgeThreshold, record.peel};
-        VA_RoiNumVox(roi, 0, -1, &e.count);
-        entries_.push_back(e);
+        Entry e{std::move(roi), 0, record.edge.edgeThreshold, record.peel};
+        VA_RoiNumVox(e.roi.get(), 0, -1, &e.count);
+        entries_.push_back(std::move(e));
       }
       if (!progress.Step(i, n1 - 1)) stopped = true;
     }
@@ -318,13 +315,12 @@ bool CEdgeWaveLiveSession::Range() {
       if (k > 0) {
         drop = e.count == 0;
         for (size_t q = kept.size(); !drop && q-- > 0 && kept[q].count == e.count;)
-          drop = PR_FramesHaveIdenticalData(kept[q].roi, e.roi);
+          drop = PR_FramesHaveIdenticalData(kept[q].roi.get(), e.roi.get());
       }
-      if (drop) PR_FrameDelete(&e.roi);
-      else kept.push_back(e);
+      if (!drop) kept.push_back(std::move(e));
     }
     // Stopped: the entries not yet looked at stay as they are.
-    for (; k < entries_.size(); ++k) kept.push_back(entries_[k]);
+    for (; k < entries_.size(); ++k) kept.push_back(std::move(entries_[k]));
     entries_.swap(kept);
   }
   busy_ = false;
@@ -332,13 +328,12 @@ bool CEdgeWaveLiveSession::Range() {
     const Entry& middle = entries_[entries_.size() / 2];
     values_.edge.edgeThreshold = middle.edgeThreshold;
     values_.peel = middle.peel;
-    show(middle.roi);
+    show(middle.roi.get());
   }
   rangeCount_ = int(entries_.size());
   if (rangeCount_ < 2) {
     rangeCount_ = 0;
     sliderPosition_ = 0;
-    for (Entry& e : entries_) PR_FrameDelete(&e.roi);
     entries_.clear();
   } else {
     sliderPosition_ = rangeCount_ / 2;
@@ -355,7 +350,7 @@ void CEdgeWaveLiveSession::SelectEntry(int i) {
   values_.edge.edgeThreshold = e.edgeThreshold;
   values_.peel = e.peel;
   removeLiveLayer();
-  show(e.roi);
+  show(e.roi.get());
   CDrawDoc::RedrawAllViews(tempDoc_, true);
 }
 
@@ -415,7 +410,7 @@ bool CEdgeWaveLiveSession::EdgeSettings() {
   if (!sameMap && cropVolume_) {
     // The map belongs to its settings: new radii, metric or weights give a new one.
     double maximum = 0;
-    if (double* map = VA_EdgeStrengthMap(&values_.edge, cropVolume_, 0, cropBlanket_, &maximum, true)) {
+    if (double* map = VA_EdgeStrengthMap(&values_.edge, cropVolume_.get(), 0, cropBlanket_.get(), &maximum, true)) {
       pf_free(&edgeMap_);
       edgeMap_ = map;
       edgeMax_ = maximum;
@@ -464,18 +459,18 @@ void CEdgeWaveLiveSession::Accept() {
     const RECT3D box{cropBox_.x0 + workBox_.x0, cropBox_.y0 + workBox_.y0, cropBox_.z0 + workBox_.z0,
                      cropBox_.x0 + workBox_.x1, cropBox_.y0 + workBox_.y1, cropBox_.z0 + workBox_.z1};
     const RECT4D inTemp{workBox_.x0, workBox_.y0, workBox_.z0, workBox_.x1, workBox_.y1, workBox_.z1, 0, 0};
-    FRAME* part = VA_VolCrop(live->frame, &inTemp, true);
-    FRAME* result = VA_VolCreateUniform(FRM_ROI, dims, 0.0);
+    const FramePtr part(VA_VolCrop(live->frame, &inTemp, true));
+    FramePtr result(VA_VolCreateUniform(FRM_ROI, dims, 0.0));
     const int t = std::clamp(t_, 0, dims.t - 1);
-    if (part && result && VA_VolSetBox(result, t, &box, part, 0, nullptr)) {
+    if (part && result && VA_VolSetBox(result.get(), t, &box, part.get(), 0, nullptr)) {
       CVol* blanket = sourceBlanket_;
       sourceSet_->DeleteLayerVol(&blanket);
       sourceSet_->DeleteVectROIs(0, false);
-      if (sourceSet_->AddResultLayer(false, false, name_, CDrawSet::WorkVolSI(sourceSet_), &result, 20, 0, -1))
+      FRAME* lent = result.release();
+      if (sourceSet_->AddResultLayer(false, false, name_, CDrawSet::WorkVolSI(sourceSet_), &lent, 20, 0, -1))
         sourceSet_->SetActiveLayerLast();
+      result.reset(lent);
     }
-    PR_FrameDelete(&part);
-    PR_FrameDelete(&result);
   }
   CDrawDoc* source = sourceSet_ ? sourceSet_->GetDocument() : nullptr;
   closeTemporary();

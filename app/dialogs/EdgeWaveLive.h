@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "volume/Frame.h"
 #include "AppOptions.h"
 #include "CString.h"
 #include "TwkTypes.h"
@@ -34,7 +35,7 @@ class CEdgeWaveLiveSession {
  public:
   enum class Field { EdgeThreshold, Peel, GrowFactor, SiLow, SiHigh };
   struct Entry {
-    FRAME* roi = nullptr;
+    FramePtr roi;
     int64_t count = 0;
     double edgeThreshold = 0, peel = 0;
   };
@@ -100,8 +101,8 @@ class CEdgeWaveLiveSession {
   const wchar_t* Caption() const { return L"EdgeWave Live with Constraint ROI"; }
 
  private:
-  FRAME* runOnce(const VA_EWL& record, bool show);
-  void show(FRAME* roi);
+  FramePtr runOnce(const VA_EWL& record, bool show);
+  void show(const FRAME* roi);
   void removeLiveLayer();
   void clearRange();
   void changed();
@@ -126,8 +127,8 @@ class CEdgeWaveLiveSession {
   USEROPT savedOptions_;
   bool optionsSaved_ = false;
   // The working crop (the blanket's box + 3 voxels in the temporary document).
-  FRAME* cropVolume_ = nullptr;
-  FRAME* cropBlanket_ = nullptr;
+  FramePtr cropVolume_;
+  FramePtr cropBlanket_;
   RECT3D workBox_{};
   SPC spc_{1, 1, 1};
   DRECT3D seedBox_{};

@@ -56,8 +56,6 @@ CDlgRoiStat3D::~CDlgRoiStat3D() {
   pf_free(&histogram_);
   pf_free(&thresholds_);
   freeModels();
-  PR_FrameDelete(&frame_);
-  PR_FrameDelete(&mask_);
 }
 
 void CDlgRoiStat3D::freeModels() {
@@ -79,30 +77,32 @@ bool CDlgRoiStat3D::OnInitDialog() {
   if (!source || !source->data || timeIndex_ < 0) return false;
   const int t = source->dim.t < 2 ? 0 : timeIndex_;
   if (t >= source->dim.t) return false;
-  frame_ = VA_VolCropTimepoint(source, t);
-  if (!frame_) return false;
+  frame_.reset(VA_VolCropTimepoint(source, t));
+  if (!frame_.get()) return false;
   roiSignal_ = frame_->type == FRM_ROI;
   if (roiSignal_) {
-    FRAME* wide = VA_VolConvertBits(frame_, 32);
-    PR_FrameDelete(&frame_);
-    if (!(frame_ = wide)) return false;
+    frame_.reset(VA_VolConvertBits(frame_.get(), 32));
+    if (!frame_.get()) return false;
   }
   const DIM3D& d = frame_->dim;
   if (roi_) {
     if (roi_->type != FRM_ROI || roi_->dim.w != d.w || roi_->dim.h != d.h || roi_->dim.d != d.d) return false;
     const int rt = roi_->dim.t < 2 ? 0 : timeIndex_;
-    if (rt >= roi_->dim.t || !(mask_ = VA_VolCropTimepoint(roi_, rt))) return false;
-    if (VA_CheckRoiIsEmpty(false, mask_, nullptr, nullptr)) {
+    if (rt >= roi_->dim.t) return false;
+    mask_.reset(VA_VolCropTimepoint(roi_, rt));
+    if (!mask_.get()) return false;
+    if (VA_CheckRoiIsEmpty(false, mask_.get(), nullptr, nullptr)) {
       twk::showNamedError(L"CDlgRoiStat3D::OnInitDialog", roiName_ + L"- ROI is empty");
       return false;
     }
   } else {
     const DIM3D one{d.w, d.h, d.d, 1};
-    if (!(mask_ = VA_VolCreateUniform(FRM_ROI, one, 1.0))) return false;
+    mask_.reset(VA_VolCreateUniform(FRM_ROI, one, 1.0));
+    if (!mask_.get()) return false;
   }
   // Outside the ROI the signal is void; minimum and maximum are those of the ROI's voxels.
-  if (!VA_VolCleanMask(frame_, 0, mask_, false, 1e60, true)) return false;
-  if (!VA_VolMinMax(frame_, 0, mask_, &volumeMin_, &volumeMax_)) return false;
+  if (!VA_VolCleanMask(frame_.get(), 0, mask_.get(), false, 1e60, true)) return false;
+  if (!VA_VolMinMax(frame_.get(), 0, mask_.get(), &volumeMin_, &volumeMax_)) return false;
 
   if (preset_) {
     rangeLow_ = preset_->rangeLow == 1e60 ? volumeMin_ : preset_->rangeLow;
@@ -142,14 +142,14 @@ bool CDlgRoiStat3D::recompute(bool clearModels) {
   }
   if (!VA_CalcRangeBins(low, high, &width, &bins)) return false;
   VA_ROIINFO info;
-  uint64_t* histogram = VA_VolCalcRoiInfo(true, frame_, 0, mask_, 0, low, high, clip != 0, width, bins, &info);
+  uint64_t* histogram = VA_VolCalcRoiInfo(true, frame_.get(), 0, mask_.get(), 0, low, high, clip != 0, width, bins, &info);
   if (!histogram) return false;
-  const int64_t voids = !roiSignal_ ? std::max<int64_t>(0, VA_VolCountVoidVoxels(frame_, mask_)) : 0;
+  const int64_t voids = !roiSignal_ ? std::max<int64_t>(0, VA_VolCountVoidVoxels(frame_.get(), mask_.get())) : 0;
   info.volumeCm3 = double(info.count) * (vol_ ? vol_->VoxSz() : 1.0) * 0.001;
 
   int blobs = 0;
   double blobMean = 0, blobStdev = 0, nonuniformity = 0;
-  if (roi_ && !VA_GetBlobStats(frame_, mask_, 0, &blobs, &blobMean, &blobStdev, &nonuniformity)) {
+  if (roi_ && !VA_GetBlobStats(frame_.get(), mask_.get(), 0, &blobs, &blobMean, &blobStdev, &nonuniformity)) {
     pf_free(&histogram);
     return false;
   }
@@ -235,7 +235,7 @@ void CDlgRoiStat3D::OnRangePercent() {
     twk::showNamedError(L"CDlgRoiStat3D::OnBnClickedRangePercent", L"Invalid percentage interval");
     return;
   }
-  changeBinning([&] { return VA_VolRangePercent(frame_, 0, low, high, &rangeLow_, &rangeHigh_); });
+  changeBinning([&] { return VA_VolRangePercent(frame_.get(), 0, low, high, &rangeLow_, &rangeHigh_); });
 }
 
 void CDlgRoiStat3D::OnNumberOfBins() {

@@ -16,6 +16,7 @@
 #include "roi/RoiStatPreset.h"
 #include "TwkTypes.h"
 #include "render/RectHelpers.h"
+#include "volume/Frame.h"
 #include "roi/RoiStatistics.h"
 
 class CVol;
@@ -118,8 +119,8 @@ class CDlgRoiStat3D {
   int* thresholds_ = nullptr;
   double* models_ = nullptr;
   int modelCount_ = 0;  // curves in models_
-  FRAME* frame_ = nullptr;
-  FRAME* mask_ = nullptr;
+  FramePtr frame_;
+  FramePtr mask_;
   bool roiSignal_ = false;  // the signal is an ROI (measured as 0/1 integers)
   double volumeMin_ = 0, volumeMax_ = 0;
   VA_ROIINFO info_;

@@ -1,5 +1,6 @@
 #include "SplitThreshold.h"
 
+#include <utility>
 #include <algorithm>
 #include <cmath>
 
@@ -33,19 +34,14 @@ size_t roiBytes(const FRAME* f) { return size_t(f->lineBytes) * size_t(f->dim.h)
 
 CSplitThrSession::~CSplitThrSession() {
   if (open_) Cancel();
-  PR_FrameDelete(&mask_);
   pf_free(&values_);
 }
 
 bool CSplitThrSession::Open(CDrawView* view, CDrawSet* set, const CString& upperName, const CString& lowerName,
                             COLORREF upperColour, COLORREF lowerColour, FRAME** preprocessed, const double* spacing,
                             VA_SPLITTHRVALUE* record) {
-  FRAME* source = preprocessed ? *preprocessed : nullptr;
+  FramePtr source(preprocessed ? *preprocessed : nullptr);
   if (preprocessed) *preprocessed = nullptr;
-  struct Release {
-    FRAME** f;
-    ~Release() { PR_FrameDelete(f); }
-  } release{&source};
   if (!set || !record) return false;
   view_ = view;
   set_ = set;
@@ -56,21 +52,21 @@ bool CSplitThrSession::Open(CDrawView* view, CDrawSet* set, const CString& upper
   const VA_VOLPROJ* projection = view ? set->FindViewProjection(view) : nullptr;
   const int t = std::clamp(projection ? projection->timeIndex : 0, 0, volume_->T() - 1);
   const DIM3D& d = volume_->frame->dim;
-  mask_ = roi_ ? VA_VolCropTimepoint(roi_->frame, roi_->Is4D() ? t : 0, true)
-               : VA_VolCreateUniform(FRM_ROI, DIM3D{d.w, d.h, d.d, 1}, 1.0);
+  mask_.reset(roi_ ? VA_VolCropTimepoint(roi_->frame, roi_->Is4D() ? t : 0, true)
+                   : VA_VolCreateUniform(FRM_ROI, DIM3D{d.w, d.h, d.d, 1}, 1.0));
   if (!mask_) return false;
-  if (!source) source = VA_VolCropTimepoint(volume_->frame, t, true);
+  if (!source) source.reset(VA_VolCropTimepoint(volume_->frame, t, true));
   if (!source || source->dim.w != mask_->dim.w || source->dim.h != mask_->dim.h || source->dim.d != mask_->dim.d)
     return false;
   // Voxels the source leaves undefined are not split.
   for (int z = 0; z < d.d; ++z)
     for (int y = 0; y < d.h; ++y)
       for (int x = 0; x < d.w; ++x)
-        if (twk::roiBit(mask_, x, y, z, 0) && twk::voxelValue(source, x, y, z, 0) == VOID_VALUE)
-          twk::setRoiBit(mask_, x, y, z, 0, false);
-  if (VA_CheckRoiIsEmpty(true, mask_, nullptr, &total_)) return false;
-  if (!VA_VolMinMax(source, 0, mask_, &minimum_, &maximum_)) return false;
-  values_ = static_cast<double*>(VA_VolGetAll(source, 0, 64, 1, true));
+        if (twk::roiBit(mask_.get(), x, y, z, 0) && twk::voxelValue(source.get(), x, y, z, 0) == VOID_VALUE)
+          twk::setRoiBit(mask_.get(), x, y, z, 0, false);
+  if (VA_CheckRoiIsEmpty(true, mask_.get(), nullptr, &total_)) return false;
+  if (!VA_VolMinMax(source.get(), 0, mask_.get(), &minimum_, &maximum_)) return false;
+  values_ = static_cast<double*>(VA_VolGetAll(source.get(), 0, 64, 1, true));
   if (!values_) return false;
   voxelMm3_ = spacing ? spacing[0] * spacing[1] * spacing[2] : 1.0;
   startValue_ = record->mode == 0 ? record->value : minimum_ + (maximum_ - minimum_) * record->fraction;
@@ -86,14 +82,14 @@ bool CSplitThrSession::Open(CDrawView* view, CDrawSet* set, const CString& upper
     lowerLayer = file + L"_" + lowerName;
   }
   if (roi_) set->SetLayerMarked(roi_, false);
-  FRAME* up = VA_VolClone(mask_);
-  FRAME* low = VA_VolClone(mask_);
+  // The two layers start as copies of the mask; a copy the insertion did not take goes at the end.
+  FRAME* up = VA_VolClone(mask_.get());
+  FRAME* low = VA_VolClone(mask_.get());
   const bool added = up && low && set->AddResultLayer(false, false, upperLayer, volume_, &up, opacity_, 0, int(upperColour));
   if (added) upper_ = set->GetLayer(set->NumLayers() - 1);
   const bool both = added && set->AddResultLayer(false, false, lowerLayer, volume_, &low, opacity_, 0, int(lowerColour));
   if (both) lower_ = set->GetLayer(set->NumLayers() - 1);
-  PR_FrameDelete(&up);
-  PR_FrameDelete(&low);
+  const FramePtr upLeft(up), lowLeft(low);
   open_ = true;
   if (!both) {
     Cancel();
@@ -110,8 +106,8 @@ void CSplitThrSession::update() {
   if (!up || !low) return;
   upper_->opacity = opacity_;
   lower_->opacity = opacity_;
-  std::copy_n(mask_->data, roiBytes(mask_), up->frame->data);
-  std::copy_n(mask_->data, roiBytes(mask_), low->frame->data);
+  std::copy_n(mask_->data, roiBytes(mask_.get()), up->frame->data);
+  std::copy_n(mask_->data, roiBytes(mask_.get()), low->frame->data);
   int64_t nU = 0;
   if (!VA_ThresholdVol(values_, threshold_, up->frame, low->frame) || !VA_RoiNumVox(up->frame, 0, -1, &nU)) return;
   for (CDrawVol* layer : {upper_, lower_}) {
@@ -204,7 +200,8 @@ bool TW_SplitByThreshold(CDrawSet* set, FRAME** preprocessed, int mode, VA_SPLIT
                          const CString& nameA, const CString& nameB, COLORREF colourA, COLORREF colourB,
                          CDrawView* view) {
   if (!set || !record) {
-    if (preprocessed) PR_FrameDelete(preprocessed);
+    // The preprocessed frame is taken whatever happens.
+    if (preprocessed) FramePtr(std::exchange(*preprocessed, nullptr)).reset();
     return false;
   }
   if (colourA == 0xFFFFFFFFu && colourB == 0xFFFFFFFFu) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "volume/Frame.h"
 #include "CString.h"
 #include "TwkTypes.h"
 
@@ -78,7 +79,7 @@ class CSplitThrSession {
   CDrawVol* upper_ = nullptr;
   CDrawVol* lower_ = nullptr;
   VA_SPLITTHRVALUE* record_ = nullptr;
-  FRAME* mask_ = nullptr;
+  FramePtr mask_;
   double* values_ = nullptr;
   int64_t total_ = 0;
   double voxelMm3_ = 1.0;

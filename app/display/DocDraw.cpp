@@ -285,15 +285,15 @@ int TW_RenderImageToBitmap(const double* values, int width, int height, bool kee
     w = std::max(w, 1);
     h = std::max(h, 1);
   }
-  FRAME* frame = VA_CreateVol(values, 64, width, height, 1, 1);
+  FramePtr frame(VA_CreateVol(values, 64, width, height, 1, 1));
   if (!frame) return 0;
   const DRECT layer{0, 0, double(width), double(height)};
   // The picture's world: the layer rectangle seen at w x h pixels.
   const double sx = double(w) / width, sy = double(h) / height, s = std::min(sx, sy);
   const double visible[4] = {0, height - (h - 1) / s, (w - 1) / s, double(height)};
   void* picture = nullptr;
-  const int type = VA_PictureZoom(frame, 0, &layer, nullptr, nullptr, visible, w, h, nullptr, &picture, nullptr);
-  PR_FrameDelete(&frame);
+  const int type = VA_PictureZoom(frame.get(), 0, &layer, nullptr, nullptr, visible, w, h, nullptr, &picture, nullptr);
+  frame.reset();
   *out = QImage(w, h, QImage::Format_BGR888);
   out->fill(Qt::black);
   if (type == VA_PIXEL_REAL) {

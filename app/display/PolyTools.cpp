@@ -424,23 +424,23 @@ void CDrawView::OnTrace_OverlayEdges() {
   const VA_VOLPROJ* record = GetProjection();
   if (!vol || !vol->frame || !record) return;
   const int z = record->slice, t = vol->effT(record->timeIndex);
-  FRAME* slice = VA_VolCropSlice(vol->frame, z, t);
-  double* values = slice ? VA_GetEdgeWorkVol(slice) : nullptr;
-  PR_FrameDelete(&slice);
+  double* values = nullptr;
+  if (const FramePtr slice{VA_VolCropSlice(vol->frame, z, t)}) values = VA_GetEdgeWorkVol(slice.get());
   VA_URALEDGE edge;
   VA_URALGRADtoURALEDGE(&g_MagTraceParms.edge, g_MagTraceParms.strength, &edge);
   const DIM3D dims{vol->frame->dim.w, vol->frame->dim.h, 1, 1};
   double* map = values ? VA_DetectEdge3D(&edge, 1, values, nullptr, &dims, true) : nullptr;
   pf_free(&values);
   if (map) {
-    FRAME* result = PR_FrameCreate(FRM_REAL, 64, DIM3D{dims.w, dims.h, vol->frame->dim.d, 1}, true);
+    FramePtr result(PR_FrameCreate(FRM_REAL, 64, DIM3D{dims.w, dims.h, vol->frame->dim.d, 1}, true));
     if (result) {
       for (int y = 0; y < dims.h; ++y)
-        std::memcpy(twk::frameLine(result, y, z, 0), map + int64_t(y) * dims.w, sizeof(double) * size_t(dims.w));
+        std::memcpy(twk::frameLine(result.get(), y, z, 0), map + int64_t(y) * dims.w, sizeof(double) * size_t(dims.w));
       CString name;
       name.Format(L"edge slice=%u", unsigned(z));
-      if (set->AddResultLayer(false, false, name, vol, &result, -1, 0, -1)) set->SetActive(set->NumLayers() - 1);
-      PR_FrameDelete(&result);
+      FRAME* lent = result.release();
+      if (set->AddResultLayer(false, false, name, vol, &lent, -1, 0, -1)) set->SetActive(set->NumLayers() - 1);
+      result.reset(lent);
     }
     pf_free(&map);
   }

@@ -16,7 +16,6 @@
 #include "volume/Frame.h"
 
 
-bool g_LastStrokePainted = true;
 
 namespace {
 
@@ -55,7 +54,7 @@ bool CDrawView::RoiBrush(int mode, POINT2D point, int delta) {
   bool paint = mode == 0;
   if (mode == 2) {
     g_BrushParms.radius = std::max(0.0, g_BrushParms.radius + delta);
-    paint = g_LastStrokePainted;
+    paint = lastStrokePainted;
   }
   if (!UpdateBrushCursor(point, paint, g_BrushParms.radius)) return true;
   if (mode == 2) return true;
@@ -66,15 +65,16 @@ bool CDrawView::RoiBrush(int mode, POINT2D point, int delta) {
     // An empty ROI of the active layer's size, named "draw ROI".
     const CVol* templateVol = target->vol;
     const DIM3D dims{templateVol->W(), templateVol->H(), templateVol->D(), 1};
-    FRAME* frame = VA_VolCreateUniform(FRM_ROI, dims, 0.0);
+    FramePtr frame(VA_VolCreateUniform(FRM_ROI, dims, 0.0));
     if (!frame) return false;
-    const bool added = set->AddResultLayer(false, false, L"draw ROI", target->vol, &frame, -1, 0, -1);
-    PR_FrameDelete(&frame);
+    FRAME* lent = frame.release();
+    const bool added = set->AddResultLayer(false, false, L"draw ROI", target->vol, &lent, -1, 0, -1);
+    frame.reset(lent);
     if (!added) return false;
     target = set->GetLayer(set->NumLayers() - 1);
     if (!target || !target->vol || !target->vol->frame) return false;
   }
-  g_LastStrokePainted = paint;
+  lastStrokePainted = paint;
 
   if (g_BrushParms.centerZoomOnMouse && !IsFilmView(nullptr) && TW_IsProjUnrotated(record)) {
     DRECT shown;

@@ -10,9 +10,6 @@
 
 class CDrawVol;
 
-// True when the last brush stroke painted, false when it erased (the radius change's cursor colour).
-extern bool g_LastStrokePainted;
-
 // The change of a window width or level for a drag of move pixels (right or down positive):
 // |value| x 0.005 x move with the move's sign; an integer layer moves by that rounded to the
 // nearest integer, at least 1 either way; a level of 0 steps by the width's measure instead.

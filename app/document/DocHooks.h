@@ -11,6 +11,21 @@ class CDrawObj;
 class CDrawSet;
 class CDrawView;
 
+// The framework's parts of opening a document (the child frame and its view, fitting the frame, the
+// orthogonal views, the projection convention of the view): the shell's and the display's, so that
+// the open itself runs headless. Without them a document gets no view.
+struct TW_OPENSERVICES {
+  // Creates the document's child frame with its view (the document template) and gives the view
+  // its initial update; null when that fails.
+  std::function<CDrawView*(CDrawDoc* doc)> createView;
+  // Fits the view's child frame into the main frame and shows it (TW_ShowChildFrameFitted).
+  std::function<void(CDrawView* view)> showFitted;
+  // Opens the views of the two other orthogonal projections (layout 2).
+  std::function<void(CDrawView* view)> createOrthogonalViews;
+  // Turns the view's projection to the conventional name of its plane (option "ProjViewConvention").
+  std::function<void(CDrawView* view)> applyProjectionConvention;
+};
+
 struct TW_DOCUMENT_HOOKS {
   // The set the Layers panel shows; null or unset when the panel is closed.
   std::function<const CDrawSet*()> layerPanelSet;
@@ -39,6 +54,13 @@ struct TW_DOCUMENT_HOOKS {
 
   // Whether the automatic build test runs (no prompts for missing modalities then).
   std::function<bool()> buildTestRunning;
+
+  // The modality question of a layer load for 4D volumes of unknown modality (the shell's, which
+  // offers the last answer first); unset, the modality stays unknown.
+  std::function<bool(unsigned* modality)> specifyModality;
+
+  // The framework's parts of an open (unset: documents open without a view).
+  TW_OPENSERVICES open;
 };
 
 TW_DOCUMENT_HOOKS& TW_DocumentHooks();

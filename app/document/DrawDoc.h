@@ -127,9 +127,11 @@ class CDrawDoc {
 
   // --- document file; defined by the document file code (app/files/DocumentFile.h) ---
   // Fills the new document from a path: a ".twk" file through the document reader, any other path
-  // as an image (or the pending volume of that name) in a new layer set; showProgress goes on to the
-  // document reader and the layer load.
+  // as an image in a new layer set, its format decided once at the door; showProgress goes on to
+  // the document reader and the layer load.
   bool OnOpenDocument(const wchar_t* path, bool showProgress = false);
+  // Fills the new document with a volume in a new layer set (*vol is taken; deleted on failure).
+  bool OnOpenVolume(CVol** vol, bool showProgress = false);
   // The whole document as a ".twk" file in a new memory file (the caller closes it); null on failure.
   MFILE* WriteToMemFile(CDrawView* view, bool showProgress);
   // Reads a ".twk" file of any supported version into this empty document.

@@ -1,4 +1,4 @@
-// CDrawSet: construction, access, projection records, ROI colours and the pending volume.
+// CDrawSet: construction, access, projection records and ROI colours.
 #include "DrawSet.h"
 
 #include <algorithm>
@@ -26,12 +26,6 @@ const wchar_t* const TW_AMBIGUOUS_LAYERS =
 
 namespace {
 
-// The process's one pending-volume slot, which owns what it holds.
-std::unique_ptr<CVol>& pendingSlot() {
-  static std::unique_ptr<CVol> slot;
-  return slot;
-}
-
 // The ROI palette, COLORREF values (red in the low byte).
 constexpr COLORREF kRoiPalette[20] = {0x0000FF, 0xFF0000, 0x00FF00, 0x00FFFF, 0xFFFF00, 0x400080, 0x408000,
                                       0x800040, 0x0050FF, 0x2DE39F, 0xDF9E31, 0xD33D88, 0x7848C8, 0x4FC1B9,
@@ -40,16 +34,6 @@ constexpr COLORREF kRoiPalette[20] = {0x0000FF, 0xFF0000, 0x00FF00, 0x00FFFF, 0x
 }  // namespace
 
 COLORREF TW_RoiPaletteColour(int index) { return kRoiPalette[((index % 20) + 20) % 20]; }
-
-void TW_SetPendingVol(CVol* vol) {
-  if (pendingSlot().get() != vol) pendingSlot().reset(vol);
-}
-
-CVol* TW_TakePendingVol() { return pendingSlot().release(); }
-
-CVol* TW_PeekPendingVol() { return pendingSlot().get(); }
-
-void TW_DeletePendingVol() { pendingSlot().reset(); }
 
 CDrawSet::CDrawSet(CDrawDoc* doc) {
   kind = DRAWOBJ_SET;

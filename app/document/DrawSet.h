@@ -97,8 +97,12 @@ class CDrawSet : public CDrawObj {
   bool RemoveLayer(int i, bool deleteObject);
   bool DeleteLayerVol(CVol** vol);
   bool AddLayer(CVol** vol, int percent, int scheme, int colour);
+  // A volume layer read from a file (the format decided once at the door), or from a volume the
+  // caller has made (*vol is taken, and deleted on failure), named by the title of layerName.
   bool AddLayerVol(bool askSpatial, const wchar_t* path, int percent, int scheme, int colour, const PR_VIEWFILT* filter,
                    bool showProgress);
+  bool AddLayerVol(bool askSpatial, CVol** vol, const wchar_t* layerName, int percent, int scheme, int colour,
+                   const PR_VIEWFILT* filter, bool showProgress);
   // The three reformat arguments (spacing, orientation, first image position; null keeps the
   // template's) are handed to the clone.
   bool AddResultLayer(bool askSpatial, bool showProgress, const wchar_t* name, CVol* templateVol, FRAME** result,
@@ -492,6 +496,9 @@ class CDrawSet : public CDrawObj {
 
  private:
   bool guardVolumeSet(const wchar_t* prefix) const;
+  // Puts a loaded layer (taken; null: the load failed) into the set after the dimension and spatial
+  // checks; "Failed to add new layer" on failure.
+  bool insertLoadedLayer(CDrawVol* layer, bool askSpatial, int percent, int scheme, int colour);
   std::vector<std::unique_ptr<CDrawObj>> entries_;  // the set owns its entries
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
@@ -507,35 +514,11 @@ enum : int { TW_DICOMTAG_TR = 0x00180080, TW_DICOMTAG_TE = 0x00180081, TW_DICOMT
 // Entry index % 20 of the ROI colour palette (COLORREF); curve windows colour curves with it.
 COLORREF TW_RoiPaletteColour(int index);
 
-// --- the pending volume: at most one CVol waiting to become a layer or a document ---
-// Puts vol into the slot (a volume still there is deleted).
-void TW_SetPendingVol(CVol* vol);
-// Takes the volume out of the slot (null when empty).
-CVol* TW_TakePendingVol();
-CVol* TW_PeekPendingVol();
-void TW_DeletePendingVol();
+class VA_ImageReader;
 
-namespace twk {
-// One hand-off through the pending slot: puts the volume in on construction and, at the end of the
-// scope, deletes it when nothing took it out, so no path leaves it behind for a later load.
-class PendingVolumeHandoff {
- public:
-  explicit PendingVolumeHandoff(CVol* vol) : vol_(vol) { TW_SetPendingVol(vol); }
-  ~PendingVolumeHandoff() {
-    if (TW_PeekPendingVol() == vol_) TW_DeletePendingVol();
-  }
-  PendingVolumeHandoff(const PendingVolumeHandoff&) = delete;
-  PendingVolumeHandoff& operator=(const PendingVolumeHandoff&) = delete;
-
- private:
-  CVol* vol_;
-};
-}  // namespace twk
-
-// Makes a new volume layer for a path (the pending volume when one is held); the layer is in no set.
+// A new volume layer, in no set: from a path (classified here), from a file classified at the door
+// (its header may have been read already), or around a volume (*vol is taken; deleted on failure)
+// named by the title of name. A DICOM path is not read here (the DICOM loader reads series).
 CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* filter, bool showProgress);
-
-// The modality picker the layer load uses for 4D volumes of unknown modality (the shell's
-// TW_SpecifyModality); without one the modality stays unknown.
-using TW_MODALITY_PROMPT = bool (*)(unsigned* modality);
-void TW_SetModalityPrompt(TW_MODALITY_PROMPT prompt);
+CDrawVol* LoadVolFile(CDrawDoc* doc, VA_ImageReader& file, const PR_VIEWFILT* filter, bool showProgress);
+CDrawVol* LoadVolFile(CDrawDoc* doc, CVol** vol, const wchar_t* name, const PR_VIEWFILT* filter, bool showProgress);

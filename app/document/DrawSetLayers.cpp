@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <cstring>
+#include <memory>
 
 #include "AppOptions.h"
 #include "DicomRec.h"
@@ -22,8 +23,6 @@
 
 namespace {
 
-TW_MODALITY_PROMPT g_modalityPrompt = nullptr;
-unsigned g_lastModality = MODALITY_UNKNOWN;
 unsigned g_newRoiCounter = 0;
 
 int defaultOpacity(const CVol* vol, int percent) {
@@ -36,8 +35,6 @@ void markModified(CDrawDoc* doc) {
 }
 
 }  // namespace
-
-void TW_SetModalityPrompt(TW_MODALITY_PROMPT prompt) { g_modalityPrompt = prompt; }
 
 bool CDrawSet::AppendLayer(CDrawObj* layer) {
   if (!layer) return false;
@@ -82,58 +79,65 @@ bool CDrawSet::DeleteLayerVol(CVol** vol) {
   return true;
 }
 
-CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* initial, bool showProgress) {
-  PR_VIEWFILT filter;
-  if (initial) filter = *initial;
-  const CString file = path ? path : L"";
-  CVol* vol = TW_TakePendingVol();
-  if (!vol) {
-    int fileKind = 0;
-    const bool dicom = VA_GetImageFileType(file, &fileKind) && fileKind == 1;
-    CString loadPath = file;
-    CString temporary;
-    if (!dicom) {
-      // MGZ is compressed MGH, which the reader inflates itself; only other gzip files go through
-      // a decompressed copy.
-      if (PR_IsZlibFile(file) && PR_GetFileExt(file).CompareNoCase(L"mgz") != 0) {
-        // The decompressed copy goes to the work folder (the system's temporary folder before the
-        // options are read).
-        const CString work = TW_Options().tempFolder.IsEmpty()
-                                 ? CString::fromUtf8(std::filesystem::temp_directory_path().string())
-                                 : TW_Options().tempFolder;
-        temporary = VA_ProduceZlibDecompressName(file, work);
-        if (temporary.IsEmpty() || !PR_gunzip_to_file(file, temporary, showProgress)) return nullptr;
-        loadPath = temporary;
-      } else if (VA_TimeNifti4D_IsPairPresent(file)) {
-        twk::doc::message(L"LoadVolFile", L"Unsuported functionality at the moment");
-        return nullptr;
-      }
-      bool bigEndian = false;
-      vol = VA_RAW_LoadVolume(loadPath, &filter, nullptr, &bigEndian, showProgress);
-      const bool buildTest = TW_DocumentHooks().buildTestRunning && TW_DocumentHooks().buildTestRunning();
-      if (vol && vol->frame && vol->T() > 1 && vol->GetModality() == MODALITY_UNKNOWN && !buildTest &&
-          g_modalityPrompt) {
-        unsigned modality = g_lastModality;
-        if (!g_modalityPrompt(&modality) || !vol->SetModality(int(modality))) {
-          delete vol;
-          vol = nullptr;
-          if (!temporary.IsEmpty()) std::remove(temporary.toUtf8().c_str());
-          return nullptr;
-        }
-        g_lastModality = modality;
-      }
-      if (!temporary.IsEmpty()) std::remove(temporary.toUtf8().c_str());
-      if (!vol) return nullptr;
-    }
-  }
-  if (!vol) {
-    twk::doc::message(L"LoadVolFile", CString(L"Unable to load the Volume") + L" : " + file);
+CDrawVol* LoadVolFile(CDrawDoc* doc, const wchar_t* path, const PR_VIEWFILT* filter, bool showProgress) {
+  VA_ImageReader file(VA_ClassifyImagePath(path ? path : L""));
+  return LoadVolFile(doc, file, filter, showProgress);
+}
+
+CDrawVol* LoadVolFile(CDrawDoc* doc, VA_ImageReader& file, const PR_VIEWFILT* initial, bool showProgress) {
+  const VA_IMAGEPATH& door = file.File();
+  if (door.format == VA_IMAGE_DICOM) {
+    twk::doc::message(L"LoadVolFile", CString(L"Unable to load the Volume") + L" : " + door.path);
     return nullptr;
   }
-  vol->name = PR_GetFileTitleName(file);
+  PR_VIEWFILT filter;
+  if (initial) filter = *initial;
+  VA_ImageReader* source = &file;
+  std::unique_ptr<VA_ImageReader> unpacked;
+  CString temporary;
+  // MGZ is compressed MGH, which the reader inflates itself; only other gzip files go through a
+  // decompressed copy.
+  if (door.compressed && PR_GetFileExt(door.path).CompareNoCase(L"mgz") != 0) {
+    // The decompressed copy goes to the work folder (the system's temporary folder before the
+    // options are read).
+    const CString work = TW_Options().tempFolder.IsEmpty()
+                             ? CString::fromUtf8(std::filesystem::temp_directory_path().string())
+                             : TW_Options().tempFolder;
+    temporary = VA_ProduceZlibDecompressName(door.path, work);
+    if (temporary.IsEmpty() || !PR_gunzip_to_file(door.path, temporary, showProgress)) return nullptr;
+    unpacked = std::make_unique<VA_ImageReader>(VA_DecompressedImagePath(door, temporary));
+    source = unpacked.get();
+  } else if (door.timeSetBeside) {
+    twk::doc::message(L"LoadVolFile", L"Unsuported functionality at the moment");
+    return nullptr;
+  }
+  bool bigEndian = false;
+  CVol* vol = source->Load(&filter, nullptr, &bigEndian, L"VA_RAW_LoadVolume", showProgress);
+  unpacked.reset();
+  if (!temporary.IsEmpty()) std::remove(temporary.toUtf8().c_str());
+  if (!vol) return nullptr;
+  const TW_DOCUMENT_HOOKS& hooks = TW_DocumentHooks();
+  const bool buildTest = hooks.buildTestRunning && hooks.buildTestRunning();
+  if (vol->frame && vol->T() > 1 && vol->GetModality() == MODALITY_UNKNOWN && !buildTest && hooks.specifyModality) {
+    unsigned modality = MODALITY_UNKNOWN;
+    if (!hooks.specifyModality(&modality) || !vol->SetModality(int(modality))) {
+      delete vol;
+      return nullptr;
+    }
+  }
+  return LoadVolFile(doc, &vol, door.path, &filter, showProgress);
+}
+
+CDrawVol* LoadVolFile(CDrawDoc* doc, CVol** vol, const wchar_t* name, const PR_VIEWFILT* initial, bool showProgress) {
+  if (!vol || !*vol) return nullptr;
+  PR_VIEWFILT filter;
+  if (initial) filter = *initial;
+  (*vol)->name = PR_GetFileTitleName(name ? name : L"");
   auto* layer = new CDrawVol;
-  if (!layer->Init(&vol, &filter, showProgress)) {
+  if (!layer->Init(vol, &filter, showProgress)) {
     delete layer;
+    delete *vol;
+    *vol = nullptr;
     return nullptr;
   }
   layer->document = doc;
@@ -176,14 +180,29 @@ bool CDrawSet::AddLayer(CVol** vol, int percent, int scheme, int colour) {
 
 bool CDrawSet::AddLayerVol(bool askSpatial, const wchar_t* path, int percent, int scheme, int colour,
                            const PR_VIEWFILT* filter, bool showProgress) {
-  CDrawVol* layer = nullptr;
+  if (!IsVolumeSet()) return insertLoadedLayer(nullptr, askSpatial, percent, scheme, colour);
+  return insertLoadedLayer(LoadVolFile(document, path, filter, showProgress), askSpatial, percent, scheme, colour);
+}
+
+bool CDrawSet::AddLayerVol(bool askSpatial, CVol** vol, const wchar_t* layerName, int percent, int scheme, int colour,
+                           const PR_VIEWFILT* filter, bool showProgress) {
+  if (!IsVolumeSet()) {
+    if (vol) {
+      delete *vol;
+      *vol = nullptr;
+    }
+    return insertLoadedLayer(nullptr, askSpatial, percent, scheme, colour);
+  }
+  return insertLoadedLayer(LoadVolFile(document, vol, layerName, filter, showProgress), askSpatial, percent, scheme,
+                           colour);
+}
+
+bool CDrawSet::insertLoadedLayer(CDrawVol* layer, bool askSpatial, int percent, int scheme, int colour) {
   auto fail = [&]() {
     delete layer;
     twk::doc::information(L"Failed to add new layer");
     return false;
   };
-  if (!IsVolumeSet()) return fail();
-  layer = LoadVolFile(document, path, filter, showProgress);
   if (!layer) return fail();
   if (const CDrawVol* working = GetLayerOfVol(WorkVolAny()))
     std::memcpy(layer->zoomGeometry, working->zoomGeometry, sizeof layer->zoomGeometry);
@@ -218,24 +237,19 @@ bool CDrawSet::AddLayerVol(bool askSpatial, const wchar_t* path, int percent, in
 bool CDrawSet::AddResultLayer(bool askSpatial, bool showProgress, const wchar_t* layerName, CVol* templateVol,
                               FRAME** result, int percent, int scheme, int colour, const SPC* spacing,
                               const double* orientation, const DPOINT3D* imagePosition, const PR_VIEWFILT* filter) {
-  TW_DeletePendingVol();
-  CVol* vol = VA_CloneByReformat(templateVol, result, spacing, orientation, imagePosition, showProgress);
+  std::unique_ptr<CVol> vol(VA_CloneByReformat(templateVol, result, spacing, orientation, imagePosition, showProgress));
   if (!vol) return false;
-  TW_SetPendingVol(vol);
-  if (vol->IsROI()) VA_MinimizeDicomHeaders(vol);
+  if (vol->IsROI()) VA_MinimizeDicomHeaders(vol.get());
   CString newName;
   if (layerName) {
     newName = layerName;
   } else if (!VA_ConstructVolumeName(vol->dicom && vol->numDicom > 0 ? vol->dicom[0] : nullptr, true, true, 16,
                                      TW_Options().tempFolder, L"", &newName)) {
-    TW_DeletePendingVol();
     return false;
   }
   markModified(document);
-  if (!AddLayerVol(askSpatial, newName, percent, scheme, colour, filter, showProgress)) {
-    TW_DeletePendingVol();
-    return false;
-  }
+  CVol* taken = vol.release();
+  if (!AddLayerVol(askSpatial, &taken, newName, percent, scheme, colour, filter, showProgress)) return false;
   if (colour != -1) GetLayer(NumLayers() - 1)->filter.roiColor = colour;
   RefreshLayerPanel();
   return true;
@@ -243,17 +257,13 @@ bool CDrawSet::AddResultLayer(bool askSpatial, bool showProgress, const wchar_t*
 
 bool CDrawSet::AddResultLayerNewGeometry(CVol* source, bool showProgress, const wchar_t* layerName, FRAME** result,
                                          int percent, int scheme, int colour) {
-  TW_DeletePendingVol();
   if (!source || !result || !*result) return false;
   markModified(document);
-  auto* vol = new CVol;
+  auto owned = std::make_unique<CVol>();
+  CVol* vol = owned.get();
   vol->frame = *result;
   *result = nullptr;
-  TW_SetPendingVol(vol);
-  auto fail = [&]() {
-    TW_DeletePendingVol();
-    return false;
-  };
+  auto fail = [] { return false; };
   vol->modality = source->modality;
   vol->unit = source->unit;
   vol->spc = source->spc;
@@ -276,7 +286,8 @@ bool CDrawSet::AddResultLayerNewGeometry(CVol* source, bool showProgress, const 
   else if (!VA_ConstructVolumeName(vol->dicom && vol->numDicom > 0 ? vol->dicom[0] : nullptr, true, true, 16,
                                    TW_Options().tempFolder, L"", &newName))
     return fail();
-  if (!AddLayerVol(false, newName, percent, scheme, colour, nullptr, showProgress)) return fail();
+  CVol* taken = owned.release();
+  if (!AddLayerVol(false, &taken, newName, percent, scheme, colour, nullptr, showProgress)) return false;
   if (colour != -1) GetLayer(NumLayers() - 1)->filter.roiColor = colour;
   RefreshLayerPanel();
   return true;
@@ -294,23 +305,17 @@ bool CDrawSet::NewRoiLayer(bool is4D) {
   CString layerName;
   layerName.Format(L"%s #%u", text.GetString(), g_newRoiCounter++);
   const DIM3D dims{base->W(), base->H(), base->D(), std::max(1, t)};
-  FRAME* frame = VA_VolCreateUniform(FRM_ROI, dims, 0.0);
+  FramePtr frame(VA_VolCreateUniform(FRM_ROI, dims, 0.0));
   if (!frame) return false;
-  TW_DeletePendingVol();
-  CVol* vol = VA_CloneByReformat(base, &frame, nullptr, nullptr, nullptr, true);
-  if (!vol) {
-    PR_FrameDelete(&frame);
-    return false;
-  }
+  FRAME* taken = frame.release();
+  CVol* vol = VA_CloneByReformat(base, &taken, nullptr, nullptr, nullptr, true);
+  frame.reset(taken);
+  if (!vol) return false;
   VA_MinimizeDicomHeaders(vol);
   vol->name = layerName;
-  TW_SetPendingVol(vol);
   markModified(document);
-  if (!AddLayerVol(false, layerName, -1, 0, -1, nullptr, true)) {
-    // The failure was shown by the insertion; the set is as it was.
-    TW_DeletePendingVol();
-    return false;
-  }
+  // The failure was shown by the insertion; the set is as it was.
+  if (!AddLayerVol(false, &vol, layerName, -1, 0, -1, nullptr, true)) return false;
   activeLayer = NumEntries() - 1;
   RefreshLayerPanel();
   return true;

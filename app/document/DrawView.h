@@ -127,6 +127,9 @@ class CDrawView {
   // Mode 0 paint, 1 erase, 2 change the radius by delta.
   bool RoiBrush(int mode, POINT2D point, int delta);
   bool UpdateBrushCursor(POINT2D point, bool paint, double radius);
+  // True when the view's last brush stroke painted, false when it erased (the colour of the cursor
+  // while the radius changes).
+  bool lastStrokePainted = true;
 
   // --- vector objects into the ROI and polyline length (app/display/VectorRaster.cpp) ---
   // Mode 0 the selected vector ROIs and polylines, 1 every spline, 2 every plain polyline, 3 every

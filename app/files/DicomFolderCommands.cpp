@@ -125,8 +125,5 @@ CDrawDoc* TW_LoadDwiFolderOfNiiImagesCommand() {
   if (!TW_SpecifyFolder(&folder)) return nullptr;
   CVol* vol = VA_Load4DvolumeFromDWIfolderOfNIFTIimages(TW_Options().tempFolder, folder, true);
   if (!vol) return nullptr;
-  const CString name = vol->name;
-  twk::PendingVolumeHandoff handoff(vol);
-  CDrawDoc* doc = TW_OpenImageDocument(name, true, true);
-  return doc;
+  return TW_OpenVolumeDocument(&vol, true, true);
 }

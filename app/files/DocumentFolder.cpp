@@ -38,15 +38,14 @@ bool TWK_LoadAllTwkDocuments(const wchar_t* folder) {
 
 bool TW_MakeCheckerboardVolume() {
   const DIM3D dims{65, 65, 1, 1};
-  FRAME* frame = VA_VolCreateUniform(FRM_INT, dims, VOID_VALUE);
-  bool ok = frame && VA_MakeCheckerBoard(frame, true);
+  const FramePtr frame(VA_VolCreateUniform(FRM_INT, dims, VOID_VALUE));
+  bool ok = frame && VA_MakeCheckerBoard(frame.get(), true);
   const CString path = PR_JoinPath(TW_Options().currentWorkFolder.IsEmpty() ? TW_Options().tempFolder : TW_Options().currentWorkFolder,
                                    L"CheckerBoard.im");
   if (ok) {
     const SPC spc{1, 1, 1};
-    ok = VA_RAW_VolSaveFile(path, frame, -1, &spc, nullptr, nullptr, nullptr, MODALITY_UNKNOWN, 5, L"", nullptr,
+    ok = VA_RAW_VolSaveFile(path, frame.get(), -1, &spc, nullptr, nullptr, nullptr, MODALITY_UNKNOWN, 5, L"", nullptr,
                             nullptr, true);
   }
-  PR_FrameDelete(&frame);
   return ok && TW_OpenImageDocument(path, false, true) != nullptr;
 }

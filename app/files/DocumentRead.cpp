@@ -319,12 +319,11 @@ struct OLDFILTER {
 static_assert(sizeof(OLDFILTER) == 17, "the old display filter is 17 bytes");
 
 struct VolumeParts {
-  FRAME* frame = nullptr;
+  FramePtr frame;
   DICOMREC** records = nullptr;
   int64_t recordCount = 0;
   uint8_t* headerBytes = nullptr;
   ~VolumeParts() {
-    PR_FrameDelete(&frame);
     TW_FreeDicomRecArray(&records, int(recordCount));
     pf_free(&headerBytes);
   }
@@ -395,7 +394,7 @@ bool readVolRecord(CDrawVol* layer, FILE* fp, const ReadContext& c, const CStrin
   if (v <= 6 && !readBytes(fp, range, 16)) return false;
 
   VolumeParts parts;
-  parts.frame = PR_FrameReadFile(fp, c.showProgress, 90);
+  parts.frame.reset(PR_FrameReadFile(fp, c.showProgress, 90));
   if (!parts.frame) return false;
   const DIM3D dim = parts.frame->dim;
   const int64_t count = int64_t(dim.d) * dim.t;
@@ -403,10 +402,8 @@ bool readVolRecord(CDrawVol* layer, FILE* fp, const ReadContext& c, const CStrin
   const double lo = std::min(range[0], range[1]), hi = std::max(range[0], range[1]);
   if (v <= 6) {
     if (parts.frame->type == FRM_INT && range[0] != VOID_VALUE) {
-      FRAME* real = decodeFrame(parts.frame, lo, hi);
-      if (!real) return false;
-      PR_FrameDelete(&parts.frame);
-      parts.frame = real;
+      parts.frame.reset(decodeFrame(parts.frame.get(), lo, hi));
+      if (!parts.frame) return false;
     }
     layer->filter = PR_VIEWFILT{};
     layer->filter.level = decodeValue(oldFilter.level, lo, hi);
@@ -460,13 +457,15 @@ bool readVolRecord(CDrawVol* layer, FILE* fp, const ReadContext& c, const CStrin
     parts.recordCount = count;
     for (int64_t i = 0; i < count; ++i) {
       const int t = int(i / dim.d);
-      parts.records[i] = recordFromTree(trees.trees[size_t(i)], parts.frame, t, int(i % dim.d),
+      parts.records[i] = recordFromTree(trees.trees[size_t(i)], parts.frame.get(), t, int(i % dim.d),
                                         stored.empty() ? nullptr : &stored[size_t(t)]);
       if (!parts.records[i]) return false;
     }
   }
 
-  CVol* vol = volumeFromRecords(&parts.frame, &parts.records, count);
+  FRAME* lent = parts.frame.release();
+  CVol* vol = volumeFromRecords(&lent, &parts.records, count);
+  parts.frame.reset(lent);
   if (!vol) return false;
   parts.recordCount = 0;
   layer->vol = vol;

@@ -31,18 +31,41 @@
 
 namespace {
 
-TW_OPENSERVICES g_services;
-int g_defaultModality = MODALITY_UNKNOWN;
 // A user who keeps cancelling the modality question is not asked for ever.
 constexpr int kMaxModalityCancels = 10;
 
-bool isImageFile(const wchar_t* path) {
-  int kind = 0;
-  if (VA_GetImageFileType(path, &kind) && kind == 1) return true;
-  if (VA_IsMghFile(path) || PR_IsZlibFile(path)) return true;
+// Whether the door lets a file in: DICOM files (for the DICOM loader's message), MGH and compressed
+// files go on to the load; any other file must have a header the readers accept, read here once
+// and kept for the load ("VA_RAW_FileInfo : <path> : <why>" otherwise).
+bool isImageFile(VA_ImageReader& file) {
+  const VA_IMAGEPATH& door = file.File();
+  if (door.format == VA_IMAGE_DICOM || door.format == VA_IMAGE_MGH || door.compressed) return true;
   DIM3D dim;
   SPC spc;
-  return VA_RAW_FileInfo(path, &dim, &spc, true);
+  return file.ReadHeader(&dim, &spc, L"VA_RAW_FileInfo", true);
+}
+
+// Puts the layer into a new layer set of the document; false (the layer deleted) without one.
+bool adoptLayer(CDrawDoc* doc, CDrawVol* layer) {
+  if (!layer) return false;
+  layer->highlight = 2;
+  auto* set = new CDrawSet(doc);
+  set->highlight = 1;
+  set->AppendLayer(layer);
+  if (layer->vol->IsROI() && layer->filter.roiColor == 0) layer->filter.roiColor = int32_t(set->NewRoiColor());
+  CDrawObj* obj = set;
+  doc->AddObject(&obj, true);
+  return true;
+}
+
+// The active set fills the unit square of the base volume's diameter.
+bool placeActiveSet(CDrawDoc* doc) {
+  CDrawSet* active = doc->GetActiveSet();
+  if (!active) return false;
+  const double d = active->GetBaseVol()->UnivoxDiam();
+  active->position = DRECT{0, 0, d, d};
+  active->GetBaseLayer()->position = active->position;
+  return true;
 }
 
 void closeDocument(CDrawDoc* doc) {
@@ -79,11 +102,11 @@ int timeOfMaxSignal(CDrawSet* set) {
   return t;
 }
 
-void settleModality(CDrawDoc* doc, CDrawSet* set) {
+void settleModality(CDrawDoc* doc, CDrawSet* set, int defaultModality) {
   CVol* base = set->GetBaseVol();
   if (!base || base->GetModality() != MODALITY_UNKNOWN || !TW_Options().verifyModality) return;
-  if (g_defaultModality != MODALITY_UNKNOWN) {
-    base->SetModality(g_defaultModality);
+  if (defaultModality != MODALITY_UNKNOWN) {
+    base->SetModality(defaultModality);
     return;
   }
   int maxT = 0;
@@ -103,54 +126,34 @@ void settleModality(CDrawDoc* doc, CDrawSet* set) {
 
 }  // namespace
 
-void TW_SetOpenServices(TW_OPENSERVICES services) { g_services = std::move(services); }
-
-void TW_SetDefaultModality(int modality) { g_defaultModality = modality; }
-
 bool CDrawDoc::OnOpenDocument(const wchar_t* path, bool show) {
   if (!path || !*path) return false;
-  // A volume waiting under this name becomes the document, whatever its name's extension (computed
-  // documents are named "<title>.twk").
-  const CVol* pending = TW_PeekPendingVol();
-  const bool fromPending = pending && pending->name == path;
-  if (!fromPending && PR_GetFileExt(path).CompareNoCase(L"twk") == 0) {
+  if (PR_GetFileExt(path).CompareNoCase(L"twk") == 0) {
     if (!Load(path, show)) return false;
   } else {
-    bool ok = fromPending || isImageFile(path);
-    CDrawVol* layer = ok ? LoadVolFile(this, path, nullptr, show) : nullptr;
-    ok = layer != nullptr;
-    if (ok) {
-      layer->highlight = 2;
-      auto* set = new CDrawSet(this);
-      set->highlight = 1;
-      set->AppendLayer(layer);
-      if (layer->vol->IsROI() && layer->filter.roiColor == 0) layer->filter.roiColor = int32_t(set->NewRoiColor());
-      CDrawObj* obj = set;
-      AddObject(&obj, true);
-    }
-    // The slot never keeps a volume past an open that was meant for it.
-    TW_DeletePendingVol();
-    if (!ok) return false;
+    // The door: the file is classified once here, and its header read at most once on the way.
+    VA_ImageReader file(VA_ClassifyImagePath(path));
+    if (!isImageFile(file) || !adoptLayer(this, LoadVolFile(this, file, nullptr, show))) return false;
   }
-  CDrawSet* active = GetActiveSet();
-  if (!active) return false;
-  const double d = active->GetBaseVol()->UnivoxDiam();
-  active->position = DRECT{0, 0, d, d};
-  active->GetBaseLayer()->position = active->position;
-  return true;
+  return placeActiveSet(this);
 }
 
-CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool showProgress) {
+bool CDrawDoc::OnOpenVolume(CVol** vol, bool show) {
+  if (!vol || !*vol) return false;
+  const CString name = (*vol)->name;
+  return adoptLayer(this, LoadVolFile(this, vol, name, nullptr, show)) && placeActiveSet(this);
+}
+
+namespace {
+
+// The open of a new document filled by fill (a file or a volume) under path: its view, layout,
+// modality and zoom.
+CDrawDoc* openDocument(const CString& path, const std::function<bool(CDrawDoc*)>& fill, bool applyLayout,
+                       int defaultModality) {
   const wchar_t* fn = L"CDrawApp::OpenDocumentFile";
-  if (!pathText || !*pathText) return nullptr;
-  // A copy: the caller's text may be the name of the pending volume, which the open renames.
-  const CString path = pathText;
-  if (TW_FindDocumentByPath(path)) {
-    twk::doc::message(fn, L"Document with requested name is already present");
-    return nullptr;
-  }
+  const TW_OPENSERVICES& services = TW_DocumentHooks().open;
   auto* doc = new CDrawDoc;
-  if (!doc->OnOpenDocument(path, showProgress)) {
+  if (!fill(doc)) {
     delete doc;
     return nullptr;
   }
@@ -160,8 +163,8 @@ CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool s
   doc->SetTitle(PR_GetFileTitle(path));
   if (PR_FileExists(path)) TW_AddToRecentFiles(path);
   CDrawView* view = nullptr;
-  if (g_services.createView) {
-    view = g_services.createView(doc);
+  if (services.createView) {
+    view = services.createView(doc);
     if (!view) {
       closeDocument(doc);
       return nullptr;
@@ -208,25 +211,52 @@ CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool s
     }
     // The convention turns the view first, so that the orthogonal views find its plane shown and
     // do not open a second view of it.
-    if (view && g_services.applyProjectionConvention) g_services.applyProjectionConvention(view);
-    if (layout == 2 && view && g_services.createOrthogonalViews) g_services.createOrthogonalViews(view);
+    if (view && services.applyProjectionConvention) services.applyProjectionConvention(view);
+    if (layout == 2 && view && services.createOrthogonalViews) services.createOrthogonalViews(view);
   }
-  if (view && g_services.showFitted) g_services.showFitted(view);
+  if (view && services.showFitted) services.showFitted(view);
   pf_free(&doc->storedProjection);
 
-  settleModality(doc, set);
+  settleModality(doc, set, defaultModality);
   if (view) view->ZoomAll();
   doc->RedrawAllViews(false);
   return doc;
 }
 
+bool refusePresent(const CString& path) {
+  if (!TW_FindDocumentByPath(path)) return false;
+  twk::doc::message(L"CDrawApp::OpenDocumentFile", L"Document with requested name is already present");
+  return true;
+}
+
+}  // namespace
+
+CDrawDoc* TW_OpenImageDocument(const wchar_t* pathText, bool applyLayout, bool showProgress, int defaultModality) {
+  if (!pathText || !*pathText) return nullptr;
+  const CString path = pathText;
+  if (refusePresent(path)) return nullptr;
+  return openDocument(
+      path, [&](CDrawDoc* doc) { return doc->OnOpenDocument(path, showProgress); }, applyLayout, defaultModality);
+}
+
+CDrawDoc* TW_OpenVolumeDocument(CVol** vol, bool applyLayout, bool showProgress, int defaultModality) {
+  if (!vol || !*vol) return nullptr;
+  std::unique_ptr<CVol> volume(*vol);
+  *vol = nullptr;
+  const CString path = volume->name;
+  if (path.IsEmpty() || refusePresent(path)) return nullptr;
+  return openDocument(
+      path,
+      [&](CDrawDoc* doc) {
+        CVol* taken = volume.release();
+        return doc->OnOpenVolume(&taken, showProgress);
+      },
+      applyLayout, defaultModality);
+}
+
 CDrawDoc* TW_CreateDocumentFromVolume(CVol** vol) {
   if (!vol || !*vol) return nullptr;
-  CVol* volume = *vol;
-  *vol = nullptr;
-  const CString name = volume->name;
-  twk::PendingVolumeHandoff handoff(volume);
-  CDrawDoc* doc = TW_OpenImageDocument(name, false, false);
+  CDrawDoc* doc = TW_OpenVolumeDocument(vol, false, false);
   if (doc) doc->SetModifiedFlag(true);
   return doc;
 }
@@ -263,11 +293,10 @@ bool GetFullPathCheckPresent(const wchar_t* name, CString* full) {
 
 namespace {
 
-// Opens the volume under its name (it is its full path) through the pending slot, without layout.
+// Opens the volume (taken) under its name (it is its full path), without layout.
 CDrawDoc* openComputedVolume(CVol* vol, bool showProgress) {
   const CString name = vol->name;
-  twk::PendingVolumeHandoff handoff(vol);
-  CDrawDoc* doc = TW_OpenImageDocument(name, false, showProgress);
+  CDrawDoc* doc = TW_OpenVolumeDocument(&vol, false, showProgress);
   if (doc) {
     doc->SetModifiedFlag(true);
     // A name to save under, not a file this document came from: a save asks first.
@@ -352,9 +381,7 @@ bool TW_CropToNewLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, cons
   CString layerName = name ? name : L"";
   PR_FilenameReplaceInvalidChars(&layerName);
   vol->name = layerName;
-  twk::PendingVolumeHandoff handoff(vol);
-  const bool ok = set->AddLayerVol(askSpatial, layerName, percent, scheme, colour, nullptr, showProgress);
-  return ok;
+  return set->AddLayerVol(askSpatial, &vol, layerName, percent, scheme, colour, nullptr, showProgress);
 }
 
 bool TW_LoadRoisFromFolder(int mode, const wchar_t* folder, const wchar_t* const* paths, int n, CVol*** volumes,
@@ -445,7 +472,5 @@ bool TW_OpenRawVolumeFile(const wchar_t* path) {
   const SPC spc{voxel[0], voxel[1], voxel[2]};
   CVol* vol = VA_LoadRawData(data, type, &dim, &spc, dynamicKind, values, path, true);
   if (!vol) return false;
-  twk::PendingVolumeHandoff handoff(vol);
-  CDrawDoc* doc = TW_OpenImageDocument(path, true, true);
-  return doc != nullptr;
+  return TW_OpenVolumeDocument(&vol, true, true) != nullptr;
 }

@@ -1,13 +1,13 @@
 #pragma once
 // Opening files as new documents: document files and image files (DICOM, MGH, NIfTI, ANALYZE,
-// NRRD, the program's ".im" volumes, any of them gzip-compressed), volumes that a loader has put
-// into the pending slot, and NumPy arrays through the raw-volume dialog.
+// NRRD, the program's ".im" volumes, any of them gzip-compressed), volumes that a command or a loader
+// has made, and NumPy arrays through the raw-volume dialog.
 //
 // The shell's application object calls TW_OpenImageDocument from CDrawApp::OpenDocumentFile. The
 // framework's parts of an open (the child frame and its view, fitting the frame, the orthogonal
-// views, the projection convention of the view) are the shell's and the display's; they are handed
-// in as TW_OPENSERVICES, so that the open itself runs headless. Without services a document gets
-// no view.
+// views, the projection convention of the view) are the shell's and the display's; the shell puts
+// them into the document hooks (TW_DocumentHooks().open), so that the open itself runs headless.
+// Without them a document gets no view.
 
 #include <cstdint>
 #include <functional>
@@ -20,32 +20,21 @@ class CDrawSet;
 class CDrawView;
 class CVol;
 
-struct TW_OPENSERVICES {
-  // Creates the document's child frame with its view (the document template) and gives the view
-  // its initial update; null when that fails.
-  std::function<CDrawView*(CDrawDoc* doc)> createView;
-  // Fits the view's child frame into the main frame and shows it (TW_ShowChildFrameFitted).
-  std::function<void(CDrawView* view)> showFitted;
-  // Opens the views of the two other orthogonal projections (layout 2).
-  std::function<void(CDrawView* view)> createOrthogonalViews;
-  // Turns the view's projection to the conventional name of its plane (option "ProjViewConvention").
-  std::function<void(CDrawView* view)> applyProjectionConvention;
-};
-void TW_SetOpenServices(TW_OPENSERVICES services);
-
-// The modality given without asking to volumes of unknown modality when "VerifyModality" is on;
-// 10000 (unknown, the default) asks the user instead.
-void TW_SetDefaultModality(int modality);
-
 // CDrawApp::OpenDocumentFile (path, applyLayout, showProgress): a new document for the path with
 // its view, the stored projection of a document file or the chosen layout for an image
 // ("ImageOpenLayout": 0 film view, 1 single view, 2 single view and orthogonal views; a single-slice
-// image always opens in single view), the modality question for volumes of unknown modality, and
-// the view zoomed to all objects. Null, with no document left behind, on failure.
-CDrawDoc* TW_OpenImageDocument(const wchar_t* path, bool applyLayout, bool showProgress);
+// image always opens in single view), the modality question for volumes of unknown modality when
+// "VerifyModality" is on (defaultModality, unless 10000 (unknown), is given instead of asking), and
+// the view zoomed to all objects. An image's format is decided once, at the door, and its header
+// read once. Null, with no document left behind, on failure.
+CDrawDoc* TW_OpenImageDocument(const wchar_t* path, bool applyLayout, bool showProgress,
+                               int defaultModality = 10000);
+// The same for a volume made in memory (*vol is taken: cleared, and deleted on failure), under its
+// name as the document's path; nothing is read.
+CDrawDoc* TW_OpenVolumeDocument(CVol** vol, bool applyLayout, bool showProgress, int defaultModality = 10000);
 
-// Puts *vol into the pending slot (*vol is cleared) and opens a document under the volume's name
-// without layout and progress, marked modified.
+// Opens *vol (taken: cleared) as a document under the volume's name without layout and progress,
+// marked modified.
 CDrawDoc* TW_CreateDocumentFromVolume(CVol** vol);
 // A document around a 3D frame (*frame is taken when the document opens) under name; a frame of
 // more than one time point is refused with "3D volume is required".

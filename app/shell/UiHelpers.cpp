@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "AppOptions.h"
+#include "DocHooks.h"
 #include "DocMessages.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
@@ -99,7 +100,16 @@ bool TW_DisplaySingleCurve() {
   return ok;
 }
 
-void TW_InstallShellServices() { TW_SetModalityPrompt(&TW_SpecifyModality); }
+void TW_InstallShellServices() {
+  // The question offers the modality chosen last; a cancelled question leaves it as it was.
+  TW_DocumentHooks().specifyModality = [last = unsigned(MODALITY_UNKNOWN)](unsigned* modality) mutable {
+    unsigned chosen = last;
+    if (!TW_SpecifyModality(&chosen)) return false;
+    last = chosen;
+    if (modality) *modality = chosen;
+    return true;
+  };
+}
 
 bool TW_DlgTissueProp(int kind, VA_TISSUEATTRIB* attributes) {
   if (!attributes) return false;

@@ -22,10 +22,10 @@ QCursor TW_CreateBrushCursor(bool paint, int radius) {
   return QCursor(pixmap, r + 1, r + 1);
 }
 
-QCursor TW_ViewCursor(TW_CURSOR kind) {
+QCursor TW_ViewCursor(TW_CURSOR kind, bool lastStrokePainted) {
   switch (kind) {
     case TW_CURSOR::Move: return QCursor(Qt::SizeAllCursor);
-    case TW_CURSOR::Brush: return TW_CreateBrushCursor(g_LastStrokePainted, int(g_BrushParms.radius));
+    case TW_CURSOR::Brush: return TW_CreateBrushCursor(lastStrokePainted, int(g_BrushParms.radius));
     case TW_CURSOR::Edit:
     case TW_CURSOR::Zoom:
     case TW_CURSOR::WindowLevel: break;

@@ -49,7 +49,6 @@ TEST(NewRoiLayer, NamesCountAcrossDocumentsAndColoursFollowThePalette) {
   EXPECT_EQ(a->GetLayer(2)->filter.roiColor, 0xFF0000);
   EXPECT_EQ(a->GetLayerVol(2)->name, named(number + 2));
   EXPECT_TRUE(first->IsModified());
-  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
   EXPECT_TRUE(ui.messages.empty());
 }
 
@@ -155,16 +154,15 @@ TEST(LayerSet, DeletingTheLast4DLayerResetsTimeIndices) {
   EXPECT_EQ(set->FindViewProjection(&view), nullptr);
 }
 
-TEST(PendingVolume, LayerLoadTakesItWhateverThePath) {
+TEST(VolumeLayer, LayerLoadTakesTheVolumeUnderTheTitleOfItsName) {
   CDrawDoc doc;
-  TW_SetPendingVol(makeVol(FRM_INT, 3, 3, 2, 1, L"held"));
-  TW_SetPendingVol(makeVol(FRM_INT, 3, 3, 2, 1, L"replaces the first"));
-  std::unique_ptr<CDrawVol> layer(LoadVolFile(&doc, L"/no/such/folder/other_name.nii", nullptr, false));
+  CVol* vol = makeVol(FRM_INT, 3, 3, 2, 1, L"held");
+  std::unique_ptr<CDrawVol> layer(LoadVolFile(&doc, &vol, L"/no/such/folder/other_name.nii", nullptr, false));
   ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(vol, nullptr);
   EXPECT_EQ(layer->vol->name, L"other_name");
   EXPECT_EQ(layer->vol->W(), 3);
   EXPECT_EQ(layer->GetDocument(), &doc);
-  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
 }
 
 TEST(ResultLayer, TakesTheFrameAndNamesTheLayer) {
@@ -191,7 +189,6 @@ TEST(ResultLayer, TakesTheFrameAndNamesTheLayer) {
   EXPECT_EQ(ui.messages[0], L"New layer <odd> spatial information differs from base layer base.\nProceed anyway?");
   EXPECT_EQ(ui.messages[1], L"Failed to add new layer");
   EXPECT_EQ(set->NumLayers(), 2);
-  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
 
   // Other dimensions are refused.
   FRAME* wrong = PR_FrameCreate(FRM_INT, 16, DIM3D{6, 4, 3, 1}, true);

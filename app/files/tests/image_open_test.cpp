@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "DocHooks.h"
 #include "DocumentFile.h"
 #include "FilesTestKit.h"
 #include "ImageOpen.h"
@@ -39,7 +40,7 @@ class OpenServices {
     s.showFitted = [this](CDrawView*) { ++fitted; };
     s.createOrthogonalViews = [this](CDrawView*) { ++orthogonal; };
     s.applyProjectionConvention = [this](CDrawView*) { ++conventions; };
-    TW_SetOpenServices(s);
+    TW_DocumentHooks().open = s;
   }
   std::vector<std::unique_ptr<CountingView>> views;
   int fitted = 0, orthogonal = 0, conventions = 0;
@@ -68,7 +69,7 @@ VA_VOLPROJ* viewRecord(CDrawDoc* doc) {
 class ImageOpen : public DocumentFileTest {
  protected:
   void TearDown() override {
-    TW_SetOpenServices({});
+    TW_DocumentHooks().open = {};
     views_.reset();
     DocumentFileTest::TearDown();
   }
@@ -197,22 +198,26 @@ TEST_F(ImageOpen, UnknownModalityIsAskedAgainAfterCancel) {
   EXPECT_EQ(doc->GetActiveSet()->GetBaseVol()->GetModality(), MODALITY_MR);
 
   // A default modality is given without asking.
-  TW_SetDefaultModality(MODALITY_CT);
   doc.reset();
-  doc.reset(TW_OpenImageDocument(path, false, false));
+  doc.reset(TW_OpenImageDocument(path, false, false, MODALITY_CT));
   ASSERT_TRUE(doc);
   EXPECT_EQ(doc->GetActiveSet()->GetBaseVol()->GetModality(), MODALITY_CT);
-  TW_SetDefaultModality(MODALITY_UNKNOWN);
 }
 
-TEST_F(ImageOpen, PendingVolumeOpensUnderItsName) {
+TEST_F(ImageOpen, ComputedVolumeOpensUnderItsName) {
   CVol* vol = makeVolume(FRM_INT, 4, 4, 2, 1, L"computed result", 16);
   std::unique_ptr<CDrawDoc> doc(TW_CreateDocumentFromVolume(&vol));
   ASSERT_TRUE(doc);
   EXPECT_EQ(vol, nullptr);
   EXPECT_TRUE(doc->IsModified());
-  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
   EXPECT_EQ(doc->GetPathName(), L"computed result");
+
+  // A second volume of the same name is refused, and deleted with the refusal.
+  CVol* again = makeVolume(FRM_INT, 4, 4, 2, 1, L"computed result", 16);
+  ui.clear();
+  EXPECT_EQ(TW_CreateDocumentFromVolume(&again), nullptr);
+  EXPECT_EQ(again, nullptr);
+  EXPECT_EQ(ui.lastMessage(), L"CDrawApp::OpenDocumentFile : Document with requested name is already present");
 
   FRAME* frame = PR_FrameCreate(FRM_INT, 16, DIM3D{3, 3, 2, 2}, true);
   ui.clear();
@@ -221,9 +226,9 @@ TEST_F(ImageOpen, PendingVolumeOpensUnderItsName) {
   PR_FrameDelete(&frame);
 }
 
-TEST_F(ImageOpen, DicomFilesOpenThroughTheLoadersPendingVolume) {
-  // A DICOM series is read by the DICOM loader, which leaves the volume in the pending slot under
-  // the name the document opens with; the open takes it instead of reading the path.
+TEST_F(ImageOpen, DicomFilesOpenThroughTheLoadersVolume) {
+  // A DICOM series is read by the DICOM loader, which hands its volume to the open under the name
+  // the document opens with; the open takes it instead of reading the path.
   std::unique_ptr<CVol> source(makeVolume(FRM_INT, 6, 5, 3, 1, L"series", 16));
   const CString folder = scratch_.file("dicom");
   std::filesystem::create_directories(folder.toUtf8());
@@ -237,10 +242,10 @@ TEST_F(ImageOpen, DicomFilesOpenThroughTheLoadersPendingVolume) {
   pf_free_parr(&files, count);
   ASSERT_TRUE(vol);
   vol->name = first;
-  TW_SetPendingVol(vol);
-  std::unique_ptr<CDrawDoc> doc(TW_OpenImageDocument(first, true, false));
+  std::unique_ptr<CDrawDoc> doc(TW_OpenVolumeDocument(&vol, true, false));
   ASSERT_TRUE(doc);
-  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
+  EXPECT_EQ(vol, nullptr);
+  EXPECT_EQ(doc->GetPathName(), first);
   const CVol* opened = doc->GetActiveSet()->GetBaseVol();
   EXPECT_EQ(opened->D(), 3);
   EXPECT_EQ(opened->numDicom, 3);
@@ -297,13 +302,11 @@ TEST_F(ImageOpen, CropToNewLayerAddsTheCropToTheSet) {
   EXPECT_EQ(layer->W(), 4);
   EXPECT_TRUE(layer->IsROI());
   EXPECT_EQ(layer->name, L"lesion- left-upper");
-  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
-  // A crop of another size is refused, and the pending volume goes with it.
+  // A crop of another size is refused, and the cropped volume goes with it.
   const RECT3D small{0, 0, 0, 1, 1, 0};
   ui.clear();
   EXPECT_FALSE(TW_CropToNewLayer(set, false, L"x", big.get(), &small, nullptr, 30, 0, -1, false));
   EXPECT_EQ(set->NumLayers(), 2);
-  EXPECT_EQ(TW_PeekPendingVol(), nullptr);
 }
 
 TEST_F(ImageOpen, RoiFilesOfAFolder) {

@@ -36,9 +36,9 @@ class ViewServices {
       views.back()->SetActive(true);
       return views.back().get();
     };
-    TW_SetOpenServices(s);
+    TW_DocumentHooks().open = s;
   }
-  ~ViewServices() { TW_SetOpenServices({}); }
+  ~ViewServices() { TW_DocumentHooks().open = {}; }
   std::vector<std::unique_ptr<SaveView>> views;
 };
 

@@ -106,7 +106,7 @@ class Documents {
     TW_EditOptions().tempFolder = CString::fromUtf8(testing::TempDir());
     TW_OPENSERVICES services;
     services.createView = [this](CDrawDoc* doc) { return addView(doc); };
-    TW_SetOpenServices(services);
+    TW_DocumentHooks().open = services;
     TW_DocumentHooks().closeDocument = [this](CDrawDoc* doc) { close(doc); };
   }
   ~Documents() {
@@ -114,7 +114,7 @@ class Documents {
     CDrawDoc** docs = TW_GetAllDocuments(&count);
     for (int i = 0; i < count; ++i) close(docs[i]);
     pf_free(&docs);
-    TW_SetOpenServices(TW_OPENSERVICES{});
+    TW_DocumentHooks().open = TW_OPENSERVICES{};
     TW_DocumentHooks().closeDocument = nullptr;
     TW_EditOptions().tempFolder = saved_;
   }

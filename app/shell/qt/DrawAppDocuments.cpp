@@ -107,12 +107,11 @@ void CDrawApp::installHooks() {
   TW_SetDocumentDynExp(dynExp_.get());
   TW_SetRecentFileSink([this](const CString& path) { AddToRecentFileList(path); });
 
-  TW_OPENSERVICES services;
+  TW_OPENSERVICES& services = TW_DocumentHooks().open;
   services.createView = [this](CDrawDoc* doc) { return CreateDocumentView(doc); };
   services.showFitted = [](CDrawView* view) { TW_ShowChildFrameFitted(view); };
   services.createOrthogonalViews = [](CDrawView* view) { view->OnCreateOrthogonalViews(); };
   services.applyProjectionConvention = [](CDrawView* view) { view->ApplyProjectionConvention(); };
-  TW_SetOpenServices(services);
 
   // Further views of a document (orthogonal views, "New View"): a window of their own at the given
   // rectangle of the MDI client area.
@@ -218,7 +217,6 @@ void CDrawApp::removeHooks() {
   TW_ViewHooks().roiStatistics = nullptr;
   TW_LayerPanelHooks() = TW_LAYERPANEL_HOOKS{};
   TW_SetLayerOperationsView(nullptr);
-  TW_SetOpenServices(TW_OPENSERVICES{});
   TW_SetRecentFileSink(nullptr);
   TW_SetDocumentDynExp(nullptr);
   TW_DOCUMENT_HOOKS& hooks = TW_DocumentHooks();
@@ -228,6 +226,8 @@ void CDrawApp::removeHooks() {
   hooks.closeFloatingPanels = nullptr;
   hooks.closeDocument = nullptr;
   hooks.closeView = nullptr;
+  hooks.open = TW_OPENSERVICES{};
+  hooks.specifyModality = nullptr;
   TW_VIEW_HOOKS& viewHooks = TW_ViewHooks();
   viewHooks.activateView = nullptr;
   viewHooks.createView = nullptr;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "DocHooks.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
@@ -449,6 +450,6 @@ TEST(LayerLoad, FourDVolumeOfUnknownModalityAsksForIt) {
   EXPECT_FALSE(set->AddLayerVol(false, path, -1, 0, -1, nullptr, false));
   EXPECT_EQ(ui.lastMessage(), L"Failed to add new layer");
   EXPECT_EQ(set->NumLayers(), 3);
-  TW_SetModalityPrompt(nullptr);
+  TW_DocumentHooks().specifyModality = nullptr;
   fs::remove_all(folder);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -107,7 +108,8 @@ void writeIm(const CString& path, const WriteRequest& r) {
 }
 
 void readIm(const CString& path, ImageData& image, bool headerOnly) {
-  InputFile in(path);
+  auto input = std::make_shared<InputFile>(path);
+  InputFile& in = *input;
   uint8_t f[kImFixedBytes];
   in.read(f, kImFixedBytes, L".im header");
   if (std::memcmp(f, kImMagic, 8) != 0) throw IoError{L"not a .im volume file"};
@@ -148,10 +150,16 @@ void readIm(const CString& path, ImageData& image, bool headerOnly) {
     image.dyn.resize(size_t(Q));
     std::memcpy(image.dyn.data(), p, size_t(Q) * 72);
   }
-  if (headerOnly) return;
-  in.require(voxelBytes, L"voxel data");
-  image.frame = newFrame(kind, bpv, image.dim);
-  in.read(image.frame->data, voxelBytes, L"voxel data");
+  auto readVoxels = [input, kind, bpv, voxelBytes](ImageData& target) {
+    input->require(voxelBytes, L"voxel data");
+    target.frame = newFrame(kind, bpv, target.dim);
+    input->read(target.frame->data, voxelBytes, L"voxel data");
+  };
+  if (headerOnly) {
+    image.readVoxels = readVoxels;
+    return;
+  }
+  readVoxels(image);
 }
 
 void writeTimeSet(const CString& path, const WriteRequest& r, int memberKind) {

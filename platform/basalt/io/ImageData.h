@@ -98,6 +98,9 @@ struct ImageData {
   int unsignedRange = -1;
   // A frame that a reader made in its final form (".im" files); used instead of voxels.
   FRAME* frame = nullptr;
+  // Set by a header-only read: reads the voxels of the same file later without reading the header
+  // again (the file stays open until then, or until the image goes).
+  std::function<void(ImageData&)> readVoxels;
 
   ImageData() = default;
   ~ImageData();

@@ -21,9 +21,9 @@ enum class Format { Unknown, Dicom, Nifti, Mgh, Nrrd, Numpy, Im, TimeSet };
 // content cannot (MGH has no signature).
 Format detectFormat(const CString& path, bool* gzip = nullptr) {
   InputFile in(path);
+  if (gzip) *gzip = in.compressed();
   uint8_t head[132] = {};
   const int64_t got = in.readSome(head, sizeof(head));
-  if (gzip) *gzip = in.compressed();
   if (got >= 6 && std::memcmp(head, "\x93NUMPY", 6) == 0) return Format::Numpy;
   if (got >= 7 && std::memcmp(head, "NRRD000", 7) == 0) return Format::Nrrd;
   if (got >= 8 && std::memcmp(head, "TWKIM01\n", 8) == 0) return Format::Im;
@@ -71,8 +71,9 @@ void twk::io::requireReplaceableImage(const CString& path) {
 
 namespace {
 
-void readImage(const CString& path, ImageData& image, bool headerOnly, VA_RAWPARAMCALLBACK callback, bool* cancelled) {
-  switch (detectFormat(path)) {
+void readImage(const CString& path, Format format, ImageData& image, bool headerOnly, VA_RAWPARAMCALLBACK callback,
+               bool* cancelled) {
+  switch (format) {
     case Format::Nifti: readNifti(path, image, headerOnly, callback, cancelled); break;
     case Format::Mgh: readMgh(path, image, headerOnly); break;
     case Format::Nrrd: readNrrd(path, image, headerOnly); break;
@@ -98,7 +99,129 @@ bool isTimeSet(const CString& path) {
   }
 }
 
+VA_IMAGEFORMAT imageFormatOf(Format f) {
+  switch (f) {
+    case Format::Dicom: return VA_IMAGE_DICOM;
+    case Format::Nifti: return VA_IMAGE_NIFTI;
+    case Format::Mgh: return VA_IMAGE_MGH;
+    case Format::Nrrd: return VA_IMAGE_NRRD;
+    case Format::Numpy: return VA_IMAGE_NUMPY;
+    case Format::Im: return VA_IMAGE_IM;
+    case Format::TimeSet: return VA_IMAGE_TIMESET;
+    default: return VA_IMAGE_UNKNOWN;
+  }
+}
+
+Format formatOf(VA_IMAGEFORMAT f) {
+  switch (f) {
+    case VA_IMAGE_DICOM: return Format::Dicom;
+    case VA_IMAGE_NIFTI: return Format::Nifti;
+    case VA_IMAGE_MGH: return Format::Mgh;
+    case VA_IMAGE_NRRD: return Format::Nrrd;
+    case VA_IMAGE_NUMPY: return Format::Numpy;
+    case VA_IMAGE_IM: return Format::Im;
+    case VA_IMAGE_TIMESET: return Format::TimeSet;
+    default: return Format::Unknown;
+  }
+}
+
+bool isTimeSetFile(const VA_IMAGEPATH& file) { return file.format == VA_IMAGE_TIMESET && file.fault.IsEmpty(); }
+
 }  // namespace
+
+VA_IMAGEPATH VA_ClassifyImagePath(const wchar_t* path) {
+  VA_IMAGEPATH file;
+  file.path = path ? path : L"";
+  file.headerPath = headerPathOf(file.path);
+  Format format = Format::Unknown;
+  try {
+    format = detectFormat(file.path, &file.compressed);
+  } catch (const IoError& e) {
+    file.fault = e.what;
+  }
+  // The voxel file of a pair has no signature: the header beside it decides.
+  if (file.headerPath != file.path) {
+    file.fault.Empty();
+    try {
+      format = detectFormat(file.headerPath);
+    } catch (const IoError& e) {
+      file.fault = e.what;
+    }
+  }
+  file.format = imageFormatOf(format);
+  file.timeSetBeside = VA_TimeNifti4D_IsPairPresent(file.path);
+  return file;
+}
+
+VA_IMAGEPATH VA_DecompressedImagePath(const VA_IMAGEPATH& file, const wchar_t* copy) {
+  // A pair named by its compressed voxel file has a header only beside the original: the copy is
+  // what its own bytes say.
+  if (file.headerPath != file.path || !file.fault.IsEmpty()) return VA_ClassifyImagePath(copy);
+  VA_IMAGEPATH out = file;
+  out.path = out.headerPath = copy ? copy : L"";
+  out.compressed = false;
+  out.timeSetBeside = false;
+  return out;
+}
+
+struct VA_ImageReader::Header {
+  ImageData image;
+};
+
+VA_ImageReader::VA_ImageReader(VA_IMAGEPATH file) : file_(std::move(file)) {}
+
+VA_ImageReader::~VA_ImageReader() = default;
+
+bool VA_ImageReader::ReadHeader(DIM3D* dim, SPC* spc, const wchar_t* function, bool report) {
+  try {
+    if (isTimeSetFile(file_)) {
+      readTimeSet(file_.path, true, dim, spc, report);
+      return true;
+    }
+    if (!header_) {
+      if (!file_.fault.IsEmpty()) throw IoError{file_.fault};
+      auto header = std::make_unique<Header>();
+      readImage(file_.headerPath, formatOf(file_.format), header->image, true, nullptr, nullptr);
+      header_ = std::move(header);
+    }
+    checkDimensions(header_->image.dim);
+    if (dim) *dim = header_->image.dim;
+    if (spc) *spc = header_->image.spc;
+    return true;
+  } catch (const IoError& e) {
+    reportFailure(report, function, file_.path, e.what);
+    return false;
+  }
+}
+
+CVol* VA_ImageReader::Load(PR_VIEWFILT* filter, VA_RAWPARAMCALLBACK callback, bool* bigEndian, const wchar_t* function,
+                           bool show) {
+  if (filter) *filter = PR_VIEWFILT{};
+  try {
+    if (isTimeSetFile(file_)) return readTimeSet(file_.path, false, nullptr, nullptr, show);
+    std::unique_ptr<Header> header = std::move(header_);
+    if (header && header->image.readVoxels) {
+      // The header was read at the door: only the voxels are left.
+      auto readVoxels = std::move(header->image.readVoxels);
+      header->image.readVoxels = nullptr;
+      readVoxels(header->image);
+    } else {
+      if (!file_.fault.IsEmpty()) throw IoError{file_.fault};
+      header = std::make_unique<Header>();
+      bool cancelled = false;
+      readImage(file_.headerPath, formatOf(file_.format), header->image, false, callback, &cancelled);
+      if (cancelled) return nullptr;
+    }
+    ImageData& image = header->image;
+    CVol* vol = buildVolume(image, file_.path);
+    if (filter) *filter = image.filter;
+    if (bigEndian) *bigEndian = image.bigEndian;
+    return vol;
+  } catch (const IoError& e) {
+    reportFailure(show, function, file_.path, e.what);
+    return nullptr;
+  }
+}
 
 int VA_RawFileType(const wchar_t* path) {
   const std::wstring ext = lowerExtension(path ? path : L"");
@@ -161,41 +284,16 @@ bool VA_TimeNifti4D_IsPairPresent(const wchar_t* path) {
 
 bool VA_RAW_FileInfo(const wchar_t* path, DIM3D* dim, SPC* spc, bool report) {
   if (!path) return false;
-  try {
-    if (isTimeSet(path)) {
-      readTimeSet(path, true, dim, spc, report);
-      return true;
-    }
-    ImageData image;
-    readImage(headerPathOf(path), image, true, nullptr, nullptr);
-    checkDimensions(image.dim);
-    if (dim) *dim = image.dim;
-    if (spc) *spc = image.spc;
-    return true;
-  } catch (const IoError& e) {
-    reportFailure(report, L"VA_RAW_FileInfo", path, e.what);
-    return false;
-  }
+  VA_ImageReader reader(VA_ClassifyImagePath(path));
+  return reader.ReadHeader(dim, spc, L"VA_RAW_FileInfo", report);
 }
 
 CVol* VA_RAW_LoadVolume(const wchar_t* path, PR_VIEWFILT* filter, VA_RAWPARAMCALLBACK callback, bool* bigEndian,
                         bool show) {
   if (filter) *filter = PR_VIEWFILT{};
   if (!path) return nullptr;
-  try {
-    if (isTimeSet(path)) return readTimeSet(path, false, nullptr, nullptr, show);
-    ImageData image;
-    bool cancelled = false;
-    readImage(headerPathOf(path), image, false, callback, &cancelled);
-    if (cancelled) return nullptr;
-    CVol* vol = buildVolume(image, path);
-    if (filter) *filter = image.filter;
-    if (bigEndian) *bigEndian = image.bigEndian;
-    return vol;
-  } catch (const IoError& e) {
-    reportFailure(show, L"VA_RAW_LoadVolume", path, e.what);
-    return nullptr;
-  }
+  VA_ImageReader reader(VA_ClassifyImagePath(path));
+  return reader.Load(filter, callback, bigEndian, L"VA_RAW_LoadVolume", show);
 }
 
 CVol* VA_RAW_CreateVol(const wchar_t* path, bool show) { return VA_RAW_LoadVolume(path, nullptr, nullptr, nullptr, show); }

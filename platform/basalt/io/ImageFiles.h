@@ -55,6 +55,7 @@
 //                 "%.17g"). The members are named <set title>_t<index, 4 digits>.<im|img|nii>.
 
 #include <cstdint>
+#include <memory>
 
 #include "CString.h"
 #include "TwkTypes.h"
@@ -116,6 +117,52 @@ struct RAW_LOADPARAMS {
   double orient[6] = {1, 0, 0, 0, 1, 0};
 };
 using VA_RAWPARAMCALLBACK = bool (*)(const wchar_t* path, RAW_LOADPARAMS* params);
+
+// The door of the readers: what an image path is, decided once from its name and its first
+// (decompressed) bytes, and handed down to the readers so that nothing asks again.
+enum VA_IMAGEFORMAT : int32_t {
+  VA_IMAGE_UNKNOWN = 0,
+  VA_IMAGE_DICOM = 1,
+  VA_IMAGE_NIFTI = 2,  // a NIfTI-1/NIfTI-2 or ANALYZE header
+  VA_IMAGE_MGH = 4,
+  VA_IMAGE_NRRD = 5,
+  VA_IMAGE_NUMPY = 6,
+  VA_IMAGE_IM = 7,
+  VA_IMAGE_TIMESET = 8,
+};
+struct VA_IMAGEPATH {
+  CString path;                        // as given
+  CString headerPath;                  // the .hdr of an ANALYZE/NIfTI pair named by its .img; else path
+  VA_IMAGEFORMAT format = VA_IMAGE_UNKNOWN;  // of the header file's content
+  bool compressed = false;             // the file is gzip-compressed (MGZ included)
+  bool timeSetBeside = false;          // a NIfTI path with a ".time" set of the same name beside it
+  CString fault;                       // why the file could not be read; empty when it could
+};
+VA_IMAGEPATH VA_ClassifyImagePath(const wchar_t* path);
+// The record of a decompressed copy of a classified file (the same content at another path).
+VA_IMAGEPATH VA_DecompressedImagePath(const VA_IMAGEPATH& file, const wchar_t* copy);
+
+// Reads one classified file: its header once, then its voxels. Failures are reported as
+// "<function> : <path> : <what>".
+class VA_ImageReader {
+ public:
+  explicit VA_ImageReader(VA_IMAGEPATH file);
+  ~VA_ImageReader();
+  VA_ImageReader(const VA_ImageReader&) = delete;
+  VA_ImageReader& operator=(const VA_ImageReader&) = delete;
+
+  const VA_IMAGEPATH& File() const { return file_; }
+  // Dimensions and spacing from the header (as VA_RAW_FileInfo); the header stays read for Load.
+  bool ReadHeader(DIM3D* dim, SPC* spc, const wchar_t* function, bool report);
+  // The volume named by the path (as VA_RAW_LoadVolume), its header read here unless ReadHeader
+  // did; callback sees the ANALYZE parameters only when the header is read here.
+  CVol* Load(PR_VIEWFILT* filter, VA_RAWPARAMCALLBACK callback, bool* bigEndian, const wchar_t* function, bool show);
+
+ private:
+  struct Header;
+  VA_IMAGEPATH file_;
+  std::unique_ptr<Header> header_;
+};
 
 // Reads any supported image file into a new volume named by the path. filter (may be null)
 // receives the display window stored in the file (zero when none); callback (may be null) sees

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "TwkMem.h"
 #include "io/ImageData.h"
@@ -34,8 +35,44 @@ DTYPE typeFromMgh(int code) {
 
 }  // namespace
 
+namespace {
+
+// The voxels and the optional acquisition parameters after them; in is at the first voxel.
+void readMghVoxels(InputFile& in, ImageData& image) {
+  image.allocateVoxels(&in, false);
+  const int size = PR_DataTypeSize(image.type);
+  // Big-endian values: each block is turned to native order while it is still in the cache.
+  in.readBlocks(image.voxels, image.voxelCount() * size, int64_t(4) << 20, L"voxel data",
+                [size](uint8_t* p, int64_t bytes) {
+                  if (size > 1)
+                    for (int64_t i = 0; i < bytes; i += size) std::reverse(p + i, p + i + size);
+                });
+
+  // Optional acquisition parameters after the voxels.
+  uint8_t tail[16];
+  if (in.readSome(tail, 16) == 16) {
+    const double tr = beFloat(tail), flip = beFloat(tail + 4), te = beFloat(tail + 8), ti = beFloat(tail + 12);
+    if (std::isfinite(tr) && std::isfinite(flip) && std::isfinite(te) && std::isfinite(ti)) {
+      image.dyn.assign(size_t(image.dim.t), DYNCRD{});
+      const double step = tr > 0 ? tr / 1000.0 : 1.0;
+      for (int t = 0; t < image.dim.t; ++t) {
+        DYNCRD& d = image.dyn[size_t(t)];
+        d.time = t * step;
+        d.timeEnd = (t + 1) * step;
+        d.repetitionTime = tr / 1000.0;
+        d.echoTime = te / 1000.0;
+        d.inversionTime = ti / 1000.0;
+        d.flipAngle = flip * 180.0 / M_PI;
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void readMgh(const CString& path, ImageData& image, bool headerOnly) {
-  InputFile in(path);
+  auto input = std::make_shared<InputFile>(path);
+  InputFile& in = *input;
   uint8_t h[kHeaderBytes];
   in.read(h, kHeaderBytes, L"MGH header");
   if (beInt(h) != 1) throw IoError{L"not an MGH file (version is not 1)"};
@@ -76,35 +113,11 @@ void readMgh(const CString& path, ImageData& image, bool headerOnly) {
   geometryFromAffine(a, true, image);
   if (!image.hasGeometry) image.spc = SPC{spacing[0], spacing[1], spacing[2]};
   image.modality = 1;  // MR
-  if (headerOnly) return;
-
-  image.allocateVoxels(&in, false);
-  const int size = PR_DataTypeSize(image.type);
-  // Big-endian values: each block is turned to native order while it is still in the cache.
-  in.readBlocks(image.voxels, image.voxelCount() * size, int64_t(4) << 20, L"voxel data",
-                [size](uint8_t* p, int64_t bytes) {
-                  if (size > 1)
-                    for (int64_t i = 0; i < bytes; i += size) std::reverse(p + i, p + i + size);
-                });
-
-  // Optional acquisition parameters after the voxels.
-  uint8_t tail[16];
-  if (in.readSome(tail, 16) == 16) {
-    const double tr = beFloat(tail), flip = beFloat(tail + 4), te = beFloat(tail + 8), ti = beFloat(tail + 12);
-    if (std::isfinite(tr) && std::isfinite(flip) && std::isfinite(te) && std::isfinite(ti)) {
-      image.dyn.assign(size_t(image.dim.t), DYNCRD{});
-      const double step = tr > 0 ? tr / 1000.0 : 1.0;
-      for (int t = 0; t < image.dim.t; ++t) {
-        DYNCRD& d = image.dyn[size_t(t)];
-        d.time = t * step;
-        d.timeEnd = (t + 1) * step;
-        d.repetitionTime = tr / 1000.0;
-        d.echoTime = te / 1000.0;
-        d.inversionTime = ti / 1000.0;
-        d.flipAngle = flip * 180.0 / M_PI;
-      }
-    }
+  if (headerOnly) {
+    image.readVoxels = [input](ImageData& later) { readMghVoxels(*input, later); };
+    return;
   }
+  readMghVoxels(in, image);
 }
 
 }  // namespace twk::io

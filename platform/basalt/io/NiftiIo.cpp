@@ -170,6 +170,8 @@ void swapElements(uint8_t* data, int64_t count, int size) {
   for (int64_t i = 0; i < count; ++i) std::reverse(data + i * size, data + (i + 1) * size);
 }
 
+void readNiftiVoxels(const CString& path, const RawHeader& raw, ImageData& image);
+
 }  // namespace
 
 void readNifti(const CString& path, ImageData& image, bool headerOnly, VA_RAWPARAMCALLBACK callback, bool* cancelled) {
@@ -230,8 +232,16 @@ void readNifti(const CString& path, ImageData& image, bool headerOnly, VA_RAWPAR
     image.modality = params.modality;
     std::copy(params.orient, params.orient + 6, image.orient);
   }
-  if (headerOnly) return;
+  if (headerOnly) {
+    image.readVoxels = [path, raw](ImageData& later) { readNiftiVoxels(path, raw, later); };
+    return;
+  }
+  readNiftiVoxels(path, raw, image);
+}
 
+namespace {
+
+void readNiftiVoxels(const CString& path, const RawHeader& raw, ImageData& image) {
   const CString dataPath = dataFileOf(path, raw);
   InputFile in(dataPath);
   const int64_t offset = raw.singleFile ? std::max<int64_t>(raw.voxOffset, raw.version == 1 ? 348 : 540) : raw.voxOffset;
@@ -250,6 +260,8 @@ void readNifti(const CString& path, ImageData& image, bool headerOnly, VA_RAWPAR
                 });
   image.unsignedRange = outside ? 0 : 1;
 }
+
+}  // namespace
 
 void writeNifti(const CString& path, const WriteRequest& request, bool analyze) {
   const DIM3D& dim = request.dim;

@@ -146,8 +146,86 @@ struct FileCloser {
 
 }  // namespace
 
+namespace {
+
+// The voxels after the header (fp is at the line after it) or in the detached data file.
+void readNrrdVoxels(const CString& path, std::shared_ptr<FILE>& fp, const std::map<std::string, std::string>& fields,
+                    int timeAxis, ImageData& image) {
+  auto field = [&](const char* name) -> std::string {
+    auto it = fields.find(name);
+    return it == fields.end() ? std::string() : it->second;
+  };
+  // Data: attached after the header, or in the detached file named by "data file".
+  const std::string encoding = lower(field("encoding"));
+  const bool gzip = encoding == "gzip" || encoding == "gz";
+  const bool ascii = encoding == "ascii" || encoding == "text" || encoding == "txt";
+  if (!gzip && !ascii && encoding != "raw") throw IoError{CString(L"unsupported encoding ") + CString(encoding.c_str())};
+  std::string dataFile = field("data file");
+  if (dataFile.empty()) dataFile = field("datafile");
+  if (!dataFile.empty()) {
+    if (dataFile.rfind("LIST", 0) == 0 || dataFile.find('%') != std::string::npos)
+      throw IoError{L"data split over several files is not supported"};
+    CString dataPath = CString::fromUtf8(dataFile);
+    if (dataFile[0] != '/') dataPath = PR_JoinPath(PR_GetFileFolder(path), dataPath);
+    fp.reset(std::fopen(twk::pathToNative(dataPath).c_str(), "rb"), FileCloser{});
+    if (!fp) throw IoError{CString(L"the data file is missing: ") + dataPath};
+  }
+  const int64_t lineSkip = std::atoll(field("line skip").c_str());
+  for (int64_t i = 0; i < lineSkip; ++i) {
+    int c;
+    while ((c = std::fgetc(fp.get())) != EOF && c != '\n') {
+    }
+    if (c == EOF) throw IoError{L"line skip reaches past the end of the data"};
+  }
+  const int size = PR_DataTypeSize(image.type);
+  const int64_t bytes = checkedProduct({image.dim.w, image.dim.h, image.dim.d, image.dim.t, size}, L"voxel data");
+  const int64_t byteSkip = std::atoll(field("byte skip").c_str());
+  const int64_t start = std::ftell(fp.get());
+  std::fseek(fp.get(), 0, SEEK_END);
+  const int64_t end = std::ftell(fp.get());
+  int64_t dataStart = start + std::max<int64_t>(0, byteSkip);
+  if (byteSkip == -1) {
+    if (gzip || ascii) throw IoError{L"byte skip -1 is only valid for raw data"};
+    dataStart = end - bytes;
+  }
+  if (dataStart < start || dataStart > end) throw IoError{L"voxel data: the file is truncated"};
+  const int64_t available = end - dataStart;
+  if (!ascii && available < (gzip ? (bytes + kMaxDeflateRatio - 1) / kMaxDeflateRatio : bytes)) {
+    CString s;
+    s.Format(L"voxel data needs %I64d bytes but only %I64d remain: the file is truncated", bytes, available);
+    throw IoError{s};
+  }
+  std::fseek(fp.get(), long(dataStart), SEEK_SET);
+  image.allocateVoxels(nullptr);
+  if (gzip) {
+    inflateExactly(fp.get(), image.voxels, bytes);
+  } else if (ascii) {
+    readAscii(fp.get(), image);
+  } else if (int64_t(std::fread(image.voxels, 1, size_t(bytes), fp.get())) != bytes) {
+    throw IoError{L"voxel data: the file is truncated"};
+  }
+  const bool big = lower(field("endian")) == "big";
+  image.bigEndian = big;
+  if (big && !ascii && size > 1)
+    for (int64_t i = 0; i < image.voxelCount(); ++i) std::reverse(image.voxels + i * size, image.voxels + (i + 1) * size);
+  if (timeAxis == 0 && image.dim.t > 1) {
+    // Time fastest in the file: move it to the slowest axis.
+    const int64_t perTime = int64_t(image.dim.w) * image.dim.h * image.dim.d;
+    const int T = image.dim.t;
+    auto* moved = static_cast<uint8_t*>(pf_malloc(bytes));
+    if (!moved) throw IoError{L"not enough memory"};
+    for (int64_t v = 0; v < perTime; ++v)
+      for (int t = 0; t < T; ++t)
+        std::memcpy(moved + (t * perTime + v) * size, image.voxels + (v * T + t) * size, size_t(size));
+    pf_free(&image.voxels);
+    image.voxels = moved;
+  }
+}
+
+}  // namespace
+
 void readNrrd(const CString& path, ImageData& image, bool headerOnly) {
-  std::unique_ptr<FILE, FileCloser> fp(std::fopen(twk::pathToNative(path).c_str(), "rb"));
+  std::shared_ptr<FILE> fp(std::fopen(twk::pathToNative(path).c_str(), "rb"), FileCloser{});
   if (!fp) throw IoError{L"file does not exist or cannot be read"};
   // Header: "NRRD000x", then "field: value" and "key:=value" lines up to an empty line (or the end
   // of a detached header).
@@ -258,73 +336,14 @@ void readNrrd(const CString& path, ImageData& image, bool headerOnly) {
       if (timeAxis >= 0 && std::isfinite(v[size_t(timeAxis)]) && v[size_t(timeAxis)] > 0) image.timeStep = v[size_t(timeAxis)];
     }
   }
-  if (headerOnly) return;
-
-  // Data: attached after the header, or in the detached file named by "data file".
-  const std::string encoding = lower(field("encoding"));
-  const bool gzip = encoding == "gzip" || encoding == "gz";
-  const bool ascii = encoding == "ascii" || encoding == "text" || encoding == "txt";
-  if (!gzip && !ascii && encoding != "raw") throw IoError{CString(L"unsupported encoding ") + CString(encoding.c_str())};
-  std::string dataFile = field("data file");
-  if (dataFile.empty()) dataFile = field("datafile");
-  if (!dataFile.empty()) {
-    if (dataFile.rfind("LIST", 0) == 0 || dataFile.find('%') != std::string::npos)
-      throw IoError{L"data split over several files is not supported"};
-    CString dataPath = CString::fromUtf8(dataFile);
-    if (dataFile[0] != '/') dataPath = PR_JoinPath(PR_GetFileFolder(path), dataPath);
-    fp.reset(std::fopen(twk::pathToNative(dataPath).c_str(), "rb"));
-    if (!fp) throw IoError{CString(L"the data file is missing: ") + dataPath};
+  if (headerOnly) {
+    image.readVoxels = [path, fp, fields, timeAxis](ImageData& later) {
+      std::shared_ptr<FILE> file = fp;
+      readNrrdVoxels(path, file, fields, timeAxis, later);
+    };
+    return;
   }
-  const int64_t lineSkip = std::atoll(field("line skip").c_str());
-  for (int64_t i = 0; i < lineSkip; ++i) {
-    int c;
-    while ((c = std::fgetc(fp.get())) != EOF && c != '\n') {
-    }
-    if (c == EOF) throw IoError{L"line skip reaches past the end of the data"};
-  }
-  const int size = PR_DataTypeSize(image.type);
-  const int64_t bytes = checkedProduct({image.dim.w, image.dim.h, image.dim.d, image.dim.t, size}, L"voxel data");
-  const int64_t byteSkip = std::atoll(field("byte skip").c_str());
-  const int64_t start = std::ftell(fp.get());
-  std::fseek(fp.get(), 0, SEEK_END);
-  const int64_t end = std::ftell(fp.get());
-  int64_t dataStart = start + std::max<int64_t>(0, byteSkip);
-  if (byteSkip == -1) {
-    if (gzip || ascii) throw IoError{L"byte skip -1 is only valid for raw data"};
-    dataStart = end - bytes;
-  }
-  if (dataStart < start || dataStart > end) throw IoError{L"voxel data: the file is truncated"};
-  const int64_t available = end - dataStart;
-  if (!ascii && available < (gzip ? (bytes + kMaxDeflateRatio - 1) / kMaxDeflateRatio : bytes)) {
-    CString s;
-    s.Format(L"voxel data needs %I64d bytes but only %I64d remain: the file is truncated", bytes, available);
-    throw IoError{s};
-  }
-  std::fseek(fp.get(), long(dataStart), SEEK_SET);
-  image.allocateVoxels(nullptr);
-  if (gzip) {
-    inflateExactly(fp.get(), image.voxels, bytes);
-  } else if (ascii) {
-    readAscii(fp.get(), image);
-  } else if (int64_t(std::fread(image.voxels, 1, size_t(bytes), fp.get())) != bytes) {
-    throw IoError{L"voxel data: the file is truncated"};
-  }
-  const bool big = lower(field("endian")) == "big";
-  image.bigEndian = big;
-  if (big && !ascii && size > 1)
-    for (int64_t i = 0; i < image.voxelCount(); ++i) std::reverse(image.voxels + i * size, image.voxels + (i + 1) * size);
-  if (timeAxis == 0 && image.dim.t > 1) {
-    // Time fastest in the file: move it to the slowest axis.
-    const int64_t perTime = int64_t(image.dim.w) * image.dim.h * image.dim.d;
-    const int T = image.dim.t;
-    auto* moved = static_cast<uint8_t*>(pf_malloc(bytes));
-    if (!moved) throw IoError{L"not enough memory"};
-    for (int64_t v = 0; v < perTime; ++v)
-      for (int t = 0; t < T; ++t)
-        std::memcpy(moved + (t * perTime + v) * size, image.voxels + (v * T + t) * size, size_t(size));
-    pf_free(&image.voxels);
-    image.voxels = moved;
-  }
+  readNrrdVoxels(path, fp, fields, timeAxis, image);
 }
 
 }  // namespace twk::io

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unsupported/Eigen/FFT>
 #include <vector>
@@ -84,7 +85,8 @@ void fortranToC(uint8_t* data, int ndim, const uint64_t* shape, int size) {
 }  // namespace
 
 void readNumpy(const CString& path, ImageData& image, bool headerOnly, int* ndimOut, uint64_t* shapeOut) {
-  InputFile in(path);
+  auto input = std::make_shared<InputFile>(path);
+  InputFile& in = *input;
   uint8_t magic[8];
   in.read(magic, 8, L"NumPy header");
   if (std::memcmp(magic, "\x93NUMPY", 6) != 0) throw IoError{L"not a NumPy .npy file"};
@@ -147,17 +149,23 @@ void readNumpy(const CString& path, ImageData& image, bool headerOnly, int* ndim
       image.dim.w = int(s4[3]);
     }
   }
-  if (headerOnly) return;
-
-  in.require(bytes, L"array data");
-  pf_free(&image.voxels);
-  image.voxels = static_cast<uint8_t*>(pf_malloc(std::max<int64_t>(bytes, 1)));
-  if (!image.voxels) throw IoError{L"not enough memory for the array data"};
-  in.read(image.voxels, bytes, L"array data");
-  const int unit = PR_IsComplexType(image.type) ? size / 2 : size;
-  if (swap && unit > 1)
-    for (int64_t i = 0; i < count * (size / unit); ++i) std::reverse(image.voxels + i * unit, image.voxels + (i + 1) * unit);
-  if (fortran) fortranToC(image.voxels, int(shape.size()), shape.data(), size);
+  auto readVoxels = [input, bytes, size, count, swap, fortran, shape](ImageData& target) {
+    input->require(bytes, L"array data");
+    pf_free(&target.voxels);
+    target.voxels = static_cast<uint8_t*>(pf_malloc(std::max<int64_t>(bytes, 1)));
+    if (!target.voxels) throw IoError{L"not enough memory for the array data"};
+    input->read(target.voxels, bytes, L"array data");
+    const int unit = PR_IsComplexType(target.type) ? size / 2 : size;
+    if (swap && unit > 1)
+      for (int64_t i = 0; i < count * (size / unit); ++i)
+        std::reverse(target.voxels + i * unit, target.voxels + (i + 1) * unit);
+    if (fortran) fortranToC(target.voxels, int(shape.size()), shape.data(), size);
+  };
+  if (headerOnly) {
+    image.readVoxels = readVoxels;
+    return;
+  }
+  readVoxels(image);
 }
 
 }  // namespace twk::io
