@@ -153,8 +153,12 @@ TEST_F(ImageOpen, GzipCompressedImageAndNonImageFiles) {
   const CString text = scratch_.file("notes.txt");
   writeAll(text, {'h', 'e', 'l', 'l', 'o'});
   const int before = openDocumentCount();
+  ui.clear();
   EXPECT_EQ(TW_OpenImageDocument(text, false, false), nullptr);
   EXPECT_EQ(openDocumentCount(), before);
+  // The door reads the header once and names the file and the reason.
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0], L"VA_RAW_FileInfo : " + text + L" : unknown or unsupported image file format");
 }
 
 TEST_F(ImageOpen, DocumentFileAppliesItsStoredProjectionToEveryView) {

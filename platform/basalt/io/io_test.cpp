@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -502,6 +503,72 @@ TEST_F(ImageFilesTest, WritersReplaceOnlyImageFiles) {
     }
   }
   PR_FrameDelete(&f);
+}
+
+TEST_F(ImageFilesTest, TheDoorClassifiesAPathOnce) {
+  const struct {
+    const char* file;
+    VA_IMAGEFORMAT format;
+    bool compressed;
+    const char* header;  // the header file, when not the path itself
+    bool readable;
+  } cases[] = {
+      {"n1_int16.nii", VA_IMAGE_NIFTI, false, nullptr, true},
+      {"n1_int16.nii.gz", VA_IMAGE_NIFTI, true, nullptr, true},
+      {"analyze.img", VA_IMAGE_NIFTI, false, "analyze.hdr", true},
+      {"vol.mgz", VA_IMAGE_MGH, true, nullptr, true},
+      {"vol.nrrd", VA_IMAGE_NRRD, false, nullptr, true},
+      {"arr.npy", VA_IMAGE_NUMPY, false, nullptr, true},
+      {"no_such_file.nii", VA_IMAGE_UNKNOWN, false, nullptr, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const VA_IMAGEPATH file = VA_ClassifyImagePath(path(c.file));
+    EXPECT_EQ(file.path, path(c.file));
+    EXPECT_EQ(file.format, c.format);
+    EXPECT_EQ(file.compressed, c.compressed);
+    EXPECT_EQ(file.headerPath, path(c.header ? c.header : c.file));
+    EXPECT_EQ(file.fault.IsEmpty(), c.readable);
+    EXPECT_FALSE(file.timeSetBeside);
+  }
+  // A ".time" set of the same name beside a NIfTI file is noted at the door.
+  writeAll("paired.time", {'T', 'W', 'K', 'T', 'I', 'M', 'E', ' ', '1', '\n'});
+  std::filesystem::copy_file(g_dir + "/n1_uint.nii", g_dir + "/paired.nii", std::filesystem::copy_options::overwrite_existing);
+  EXPECT_TRUE(VA_ClassifyImagePath(path("paired.nii")).timeSetBeside);
+}
+
+TEST_F(ImageFilesTest, AHeaderReadAtTheDoorIsNotReadAgainForTheVoxels) {
+  // After the header is read, the copy's first bytes are spoiled in place: a second reading of the
+  // header would refuse the file, the voxels still load with the header read first.
+  for (const char* file : {"n1_int16.nii", "vol.nrrd", "arr.npy"}) {
+    SCOPED_TRACE(file);
+    const std::string copy = std::string("door_") + file;
+    writeAll(copy, readAll(file));
+    VA_ImageReader reader(VA_ClassifyImagePath(path(copy)));
+    DIM3D dim;
+    SPC spc;
+    ASSERT_TRUE(reader.ReadHeader(&dim, &spc, L"VA_RAW_FileInfo", true));
+    {
+      std::fstream spoil(g_dir + "/" + copy, std::ios::in | std::ios::out | std::ios::binary);
+      spoil.write("XXXXXXXX", 8);
+    }
+    EXPECT_FALSE(VA_RAW_FileInfo(path(copy), nullptr, nullptr, false));
+    std::unique_ptr<CVol> vol(reader.Load(nullptr, nullptr, nullptr, L"VA_RAW_LoadVolume", true));
+    ASSERT_NE(vol, nullptr);
+    EXPECT_EQ(vol->W(), dim.w);
+    EXPECT_EQ(vol->D(), dim.d);
+    EXPECT_EQ(vol->T(), dim.t);
+    EXPECT_EQ(vol->name, path(copy));
+    expectFixtureValues(vol.get(), std::string(file) != "arr.npy");
+  }
+
+  // A header the readers refuse is reported once, under the caller's name, naming the file.
+  writeAll("door_text.nii", {'h', 'e', 'l', 'l', 'o'});
+  VA_ImageReader text(VA_ClassifyImagePath(path("door_text.nii")));
+  script.clear();
+  EXPECT_FALSE(text.ReadHeader(nullptr, nullptr, L"VA_RAW_FileInfo", true));
+  ASSERT_EQ(script.messages.size(), 1u);
+  EXPECT_EQ(script.messages[0], L"VA_RAW_FileInfo : " + path("door_text.nii") + L" : unknown or unsupported image file format");
 }
 
 TEST_F(ImageFilesTest, DamagedFilesFailCleanlyWithAMessageNamingTheFile) {
