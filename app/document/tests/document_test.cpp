@@ -1,5 +1,5 @@
 // Documents, layer sets and volume layers: ROI layers and colours, insertion and removal, the
-// pending volume, result layers, the active set and the view list.
+// volume layers, result layers, the active set and the view list.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -216,7 +216,8 @@ constexpr int kV2Depth = 4;
 inline Version2Fixture makeVersion2() {
   const int w = 5, h = 4, d = kV2Depth;
   // The coded layer: codes of the voxel values, one voxel void.
-  FRAME* coded = PR_FrameCreate(FRM_INT, 32, DIM3D{w, h, d, 1}, true);
+  const FramePtr codedFrame(PR_FrameCreate(FRM_INT, 32, DIM3D{w, h, d, 1}, true));
+  FRAME* coded = codedFrame.get();
   auto code = [&](int x, int y, int z) { return x == 2 && y == 1 && z == 3 ? VOID_INT_VALUE : uint32_t((x + 10 * y + 100 * z) * 1000); };
   for (int z = 0; z < d; ++z)
     for (int y = 0; y < h; ++y)
@@ -270,7 +271,6 @@ inline Version2Fixture makeVersion2() {
   oldLayer(layer, coded, OldFilter{800000, 1600000, 1, layer->filter.scheme, 0}, kLo, kHi);
   oldLayer(roi, roi->vol->frame, OldFilter{120, 240, 0, 0, 0x0000FF}, VOID_VALUE, VOID_VALUE);
   writeVectorRoi(out, expected, static_cast<CDrawSet*>(expected->objects[1]));
-  PR_FrameDelete(&coded);
   fixture.layer = layer;
   fixture.bytes = out.bytes;
   return fixture;

@@ -223,11 +223,12 @@ TEST_F(ImageOpen, ComputedVolumeOpensUnderItsName) {
   EXPECT_EQ(again, nullptr);
   EXPECT_EQ(ui.lastMessage(), L"CDrawApp::OpenDocumentFile : Document with requested name is already present");
 
-  FRAME* frame = PR_FrameCreate(FRM_INT, 16, DIM3D{3, 3, 2, 2}, true);
+  FramePtr frame(PR_FrameCreate(FRM_INT, 16, DIM3D{3, 3, 2, 2}, true));
+  FRAME* refused = frame.get();
   ui.clear();
-  EXPECT_EQ(TW_CreateDocument(&frame, L"four d"), nullptr);
+  EXPECT_EQ(TW_CreateDocument(&refused, L"four d"), nullptr);
   EXPECT_EQ(ui.lastMessage(), L"TW_CreateDocument : 3D volume is required");
-  PR_FrameDelete(&frame);
+  EXPECT_EQ(refused, frame.get());
 }
 
 TEST_F(ImageOpen, DicomFilesOpenThroughTheLoadersVolume) {

@@ -409,11 +409,10 @@ TEST(LayerLoad, FourDVolumeOfUnknownModalityAsksForIt) {
   twk::ScopedUi installed(ui);
   TW_InstallShellServices();
   const fs::path folder = scratchFolder("load");
-  FRAME* frame = PR_FrameCreate(FRM_INT, 16, DIM3D{6, 5, 4, 3}, true);
+  const FramePtr frame(PR_FrameCreate(FRM_INT, 16, DIM3D{6, 5, 4, 3}, true));
   const CString path = wide(folder / "dynamic.nii");
-  ASSERT_TRUE(VA_RAW_VolSaveFile(path, frame, -1, nullptr, nullptr, nullptr, nullptr, MODALITY_UNKNOWN, 0, L"",
+  ASSERT_TRUE(VA_RAW_VolSaveFile(path, frame.get(), -1, nullptr, nullptr, nullptr, nullptr, MODALITY_UNKNOWN, 0, L"",
                                  nullptr, nullptr, false));
-  PR_FrameDelete(&frame);
 
   CDrawDoc doc;
   auto* set = new CDrawSet(&doc);

@@ -34,6 +34,7 @@
 #include "DrawViewWidget.h"
 #include "HighObj.h"
 #include "MainFrame.h"
+#include "volume/Frame.h"
 #include "ScriptedUi.h"
 #include "ShellQtTestKit.h"
 #include "ToggleBar.h"
@@ -542,7 +543,8 @@ np.savetxt(sys.argv[2], mask.T.astype(int), fmt='%d')
     EXPECT_LE(r->MemSize(), sizeof(UNDOREC) + sizeof(FRAME) + boxBytes) << i;
     EXPECT_LT(r->MemSize(), PR_FrameMemSize(roi->frame)) << i;
   }
-  FRAME* paintedCopy = VA_VolClone(roi->frame);
+  const FramePtr paintedHolder(VA_VolClone(roi->frame));
+  const FRAME* paintedCopy = paintedHolder.get();
   // The keys as the keyboard gives them, once the frame has refreshed its commands (its idle timer).
   for (int i = 0; i <= steps; ++i) {
     frame()->UpdateCommandStates();
@@ -555,7 +557,6 @@ np.savetxt(sys.argv[2], mask.T.astype(int), fmt='%d')
     QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
   }
   EXPECT_EQ(std::memcmp(roi->frame->data, paintedCopy->data, PR_FrameMemSize(roi->frame)), 0);
-  PR_FrameDelete(&paintedCopy);
 
   // Right Ctrl-drag erases from the same ROI.
   drag(view, from, to, steps, Qt::RightButton, Qt::ControlModifier);
