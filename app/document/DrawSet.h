@@ -23,8 +23,6 @@
 class CVol;
 class CDrawVol;
 struct HIGHOBJ;
-struct VA_BODYFORG;
-struct ROIPEELGROW;
 struct VA_EW;
 struct VA_ROT;
 struct VOLROTATEPARM;
@@ -196,103 +194,6 @@ class CDrawSet : public CDrawObj {
   // De-identifies every volume set of the document; with ask, the records are listed first and
   // Cancel keeps them (true). "No PHI is present" when there are none. A failure is named; false.
   bool Deidentify(bool ask);
-
-  // --- ROI operations (app/operations/roi) ---
-  // Each returns true on success. The static forms take a set that may be null ("Operand is not
-  // present", or silence where the operation says so) and are what the command rows call.
-  // In place (RoiOperations.cpp).
-  bool RoiExtractMaxCC(CDrawView* view, bool twoD, bool bySeeds);
-  static bool RoiExtractMaxCC(CDrawSet* set, CDrawView* view, bool twoD, bool bySeeds);
-  bool RoiFillContours2D();
-  static bool RoiFillContours2D(CDrawSet* set);
-  bool RoiPeelGrow(bool showDialog, ROIPEELGROW* record);
-  static bool RoiPeelGrow(CDrawSet* set, bool showDialog, ROIPEELGROW* record);
-  bool RoiMakeConvex2D();
-  static bool RoiMakeConvex2D(CDrawSet* set);
-  bool RoiFillContoursArcMorph();
-  static bool RoiFillContoursArcMorph(CDrawSet* set);
-  bool RoiMorphConvex(bool fillFirst);
-  static bool RoiMorphConvex(CDrawSet* set, bool fillFirst);
-  bool RoiRemoveSaltPepper();
-  static bool RoiRemoveSaltPepper(CDrawSet* set);
-  bool RoiUnionCylinder2D();
-  static bool RoiUnionCylinder2D(CDrawSet* set);
-  bool RoiIntersectCylinder2D();
-  static bool RoiIntersectCylinder2D(CDrawSet* set);
-  // Derived layers (RoiDerived.cpp).
-  bool RoiExtractHoles3D();
-  static bool RoiExtractHoles3D(CDrawSet* set);
-  bool RoiConvert3Dto4D(CDrawView* view);
-  static bool RoiConvert3Dto4D(CDrawSet* set, CDrawView* view);
-  bool RoiSkeleton(CDrawView* view, int mode);
-  static bool RoiSkeleton(CDrawSet* set, CDrawView* view, int mode);
-  // Signal layers with an ROI (RoiSignalOperations.cpp).
-  bool BandOfAverageSignal();
-  static bool BandOfAverageSignal(CDrawSet* set);
-  bool LinearConversionOverROI();
-  static bool LinearConversionOverROI(CDrawSet* set);
-  bool NormalizeByROI(CDrawView* view);
-  static bool NormalizeByROI(CDrawSet* set, CDrawView* view);
-  bool VolumeClipByRoi();
-  static bool VolumeClipByRoi(CDrawSet* set);
-  bool InvertActiveLayer();
-  static bool InvertActiveLayer(CDrawSet* set);
-  bool NodVolume(bool basic);
-  static bool NodVolume(CDrawSet* set, bool basic);
-  // Label maps and components (LabelMapOperations.cpp).
-  bool RoiSplitComponentsToLayers();
-  static bool RoiSplitComponentsToLayers(CDrawSet* set);
-  bool CreateLabelMapFromROIs();
-  static bool CreateLabelMapFromROIs(CDrawSet* set);
-  bool AverageRoiLayers();
-  static bool AverageRoiLayers(CDrawSet* set);
-  bool RoiOnionPeel(int* unused);
-  static bool RoiOnionPeel(CDrawSet* set, int* unused);
-  // Several layers (MultiLayerOperations.cpp).
-  bool SharpenTemplateUsingAtlas(bool unused);
-  static bool SharpenTemplateUsingAtlas(CDrawSet* set, bool unused);
-  bool CombineProbMapsToAtlas(bool unused);
-  static bool CombineProbMapsToAtlas(CDrawSet* set, bool unused);
-  bool VolMultilayerPCA(bool unused);
-  static bool VolMultilayerPCA(CDrawSet* set, bool unused);
-  bool GenerateTwoLayerJointHist();
-  static bool GenerateTwoLayerJointHist(CDrawSet* set);
-  bool RoiUnclumpComponents(bool unused, int mode);
-  static bool RoiUnclumpComponents(CDrawSet* set, bool unused, int mode);
-  // Shapes (RoiShapeOperations.cpp).
-  bool RoiClearSlicesZ0Z1(bool inside);
-  static bool RoiClearSlicesZ0Z1(CDrawSet* set, bool inside);
-  bool RoiPeelGrowExternal();
-  static bool RoiPeelGrowExternal(CDrawSet* set);
-  bool MultipleZonesConcentricObjects();
-  static bool MultipleZonesConcentricObjects(CDrawSet* set);
-  bool MorphologyCloseContours2D();
-  static bool MorphologyCloseContours2D(CDrawSet* set);
-  bool RoiOptimalZoom(CDrawView* view);
-  static bool RoiOptimalZoom(CDrawSet* set, CDrawView* view);
-  bool RoiEncloseCCByVectRois(CDrawView* view);
-  static bool RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view);
-  bool DetectBodyMask(bool unused, CDrawView* view, VA_BODYFORG* record);
-  static bool DetectBodyMask(CDrawSet* set, bool unused, CDrawView* view, VA_BODYFORG* record);
-  // Measurements (RoiMeasurements.cpp).
-  bool RoiMassCenterDistance();
-  static bool RoiMassCenterDistance(CDrawSet* set);
-  bool MeasureDICE_SelectSlices(CDrawView* view);
-  static bool MeasureDICE_SelectSlices(CDrawSet* set, CDrawView* view);
-  bool RoiHausdorffDistance(bool edgeBased);
-  static bool RoiHausdorffDistance(CDrawSet* set, bool edgeBased);
-  bool RoiSurfaceWaveDistance(bool inside, bool outside);
-  static bool RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside);
-  // The operand split in two ROI layers "A" and "B" at a threshold picked on its histogram in the
-  // ROI statistics dialog.
-  bool RoiSplitUsingHist(CDrawView* view);
-  static bool RoiSplitUsingHist(CDrawSet* set, CDrawView* view);
-  // First-order statistics of the rings peeled from the ROI inwards: copied as a table and plotted.
-  bool RoiRingProfiles();
-  static bool RoiRingProfiles(CDrawSet* set);
-  // ROI statistics, mode 1 (3D) or 2 (4D) (RoiStatisticsOperation.cpp).
-  bool RoiStatistics(CDrawView* view, int mode, bool silent);
-  static bool RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool silent);
 
   // --- segmentation (app/operations/seg) ---
   // EdgeWave of the active (marked) layer, or the first marked layer, at the view's time point from

@@ -17,7 +17,6 @@ CDynExp* g_host = nullptr;
 TW_PPMCALCVIEW g_ppmView;
 TW_TISSUEPROPVIEW g_tissueView;
 TW_SINGLECURVEVIEW g_singleCurveView;
-TW_CURVEVIEWERVIEW g_curveViewerView;
 TW_CONCCONVVIEW g_concConvView;
 TW_RELAXIVITYVIEW g_relaxivityView;
 
@@ -39,12 +38,6 @@ void TW_SetDynExpHost(CDynExp* host) { g_host = host; }
 void TW_SetPpmCalcView(TW_PPMCALCVIEW view) { g_ppmView = std::move(view); }
 void TW_SetTissuePropView(TW_TISSUEPROPVIEW view) { g_tissueView = std::move(view); }
 void TW_SetSingleCurveView(TW_SINGLECURVEVIEW view) { g_singleCurveView = std::move(view); }
-void TW_SetCurveViewerView(TW_CURVEVIEWERVIEW view) { g_curveViewerView = std::move(view); }
-
-bool TW_DlgViewCurves(const TW_CURVEVIEWER& curves) {
-  if (!curves.curves || curves.count < 1 || !curves.x || curves.n < 1) return false;
-  return g_curveViewerView ? g_curveViewerView(curves) : true;
-}
 void TW_SetConcConvView(TW_CONCCONVVIEW view) { g_concConvView = std::move(view); }
 void TW_SetRelaxivityView(TW_RELAXIVITYVIEW view) { g_relaxivityView = std::move(view); }
 

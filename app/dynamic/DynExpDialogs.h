@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CString.h"
+#include "CurveViewer.h"
 #include "DynExp.h"
 
 class CVol;
@@ -79,20 +80,7 @@ bool TW_DlgDiduSingleCurveResult(bool silent, const TW_SINGLECURVE& results, CSt
 using TW_SINGLECURVEVIEW = std::function<bool(const TW_SINGLECURVE& results, const CString& report)>;
 void TW_SetSingleCurveView(TW_SINGLECURVEVIEW view);
 
-// --- the curve viewer on a caller's curves ---
-// count curves of n points each over the abscissa x, shown modally with the title, the value
-// label and the abscissa label. Without an installed view (headless runs) nothing is shown and
-// the runner answers true; the caller keeps the arrays.
-struct TW_CURVEVIEWER {
-  CString title, valueName, argName;
-  const double* const* curves = nullptr;
-  int count = 0;
-  const double* x = nullptr;
-  int n = 0;
-};
-using TW_CURVEVIEWERVIEW = std::function<bool(const TW_CURVEVIEWER& curves)>;
-void TW_SetCurveViewerView(TW_CURVEVIEWERVIEW view);
-bool TW_DlgViewCurves(const TW_CURVEVIEWER& curves);
+// The curve viewer on a caller's curves (TW_DlgViewCurves) is the dialogs' (CurveViewer.h).
 
 // --- the optimisation methods of the plug-in, named by the host ---
 // Name of method 1..7 (false, text emptied, for a method without a name).

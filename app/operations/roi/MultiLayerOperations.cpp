@@ -6,6 +6,7 @@
 #include "DrawVol.h"
 #include "DocMessages.h"
 #include "ImageOpen.h"
+#include "MultiLayerOperations.h"
 #include "RoiOperationFrame.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -22,16 +23,16 @@
 #include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 
-using namespace twk::roiops;
+namespace twk::roiops {
 
 namespace {
 
 // The volume layers of the set, marked or not, that pass the test, in layer order.
 template <class Test>
-std::vector<CVol*> layersWhere(const CDrawSet* set, Test&& test) {
+std::vector<CVol*> layersWhere(const CDrawSet& set, Test&& test) {
   std::vector<CVol*> out;
-  for (int i = 0; i < set->NumLayers(); ++i) {
-    CVol* vol = set->GetLayerVol(i);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CVol* vol = set.GetLayerVol(i);
     if (vol && vol->frame && test(vol)) out.push_back(vol);
   }
   return out;
@@ -44,26 +45,22 @@ std::vector<const FRAME*> framesOf(const std::vector<CVol*>& vols) {
 }
 
 // The ROI operand with the operand rule's bare messages for more than one candidate or none.
-CVol* roiOperandOrMessage(CDrawSet* set) {
+CVol* roiOperandOrMessage(CDrawSet& set) {
   int candidates = 0;
-  CVol* roi = set->WorkVolROI(&candidates);
+  CVol* roi = set.WorkVolROI(&candidates);
   if (!roi) {
     if (candidates > 1) twk::doc::message(nullptr, TW_AMBIGUOUS_LAYERS);
-    else if (set->IsVolumeSet()) twk::doc::message(nullptr, L"ROI is not present or enabled");
+    else if (set.IsVolumeSet()) twk::doc::message(nullptr, L"ROI is not present or enabled");
   }
   return roi;
 }
 
 }  // namespace
 
-bool CDrawSet::SharpenTemplateUsingAtlas(CDrawSet* set, bool unused) {
-  return set ? set->SharpenTemplateUsingAtlas(unused) : false;
-}
-
-bool CDrawSet::SharpenTemplateUsingAtlas(bool /*unused*/) {
+bool SharpenTemplateUsingAtlas(CDrawSet& set, bool /*unused*/) {
   const wchar_t* operation = L"CDrawSet::SharpenTemplateUsingAtlas";
-  OperationEnd end(GetDocument(), true);
-  const std::vector<CVol*> layers = layersWhere(this, [](const CVol*) { return true; });
+  OperationEnd end(set.GetDocument(), true);
+  const std::vector<CVol*> layers = layersWhere(set, [](const CVol*) { return true; });
   if (layers.size() != 2) {
     Named(operation, L"Exactly two raster layers should be present");
     return false;
@@ -76,39 +73,29 @@ bool CDrawSet::SharpenTemplateUsingAtlas(bool /*unused*/) {
     Named(operation, L"second layer should be int3D");
     return false;
   }
-  FRAME* sharp = VA_SharpenTemplateUsingAtlas(layers[0]->frame, layers[1]->frame, true);
+  FramePtr sharp(VA_SharpenTemplateUsingAtlas(layers[0]->frame, layers[1]->frame, true));
   if (!sharp) return false;
-  const bool ok = AddResultLayer(false, false, L"templ", layers[0], &sharp, 100, 1, int(NewRoiColor()));
-  PR_FrameDelete(&sharp);
-  return ok;
+  return set.AddResultLayer(false, false, L"templ", layers[0], HandOff(sharp), 100, 1, int(set.NewRoiColor()));
 }
 
-bool CDrawSet::CombineProbMapsToAtlas(CDrawSet* set, bool unused) {
-  return set ? set->CombineProbMapsToAtlas(unused) : false;
-}
-
-bool CDrawSet::CombineProbMapsToAtlas(bool /*unused*/) {
-  OperationEnd end(GetDocument(), true);
-  const std::vector<CVol*> maps = layersWhere(this, [](const CVol* v) { return v->IsReal3D(); });
+bool CombineProbMapsToAtlas(CDrawSet& set, bool /*unused*/) {
+  OperationEnd end(set.GetDocument(), true);
+  const std::vector<CVol*> maps = layersWhere(set, [](const CVol* v) { return v->IsReal3D(); });
   if (maps.size() < 2) {
     Named(L"CDrawSet::CombineProbMapsToAtlas", L"At least two probability layers are required");
     return false;
   }
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   const std::vector<const FRAME*> frames = framesOf(maps);
-  FRAME* atlas = VA_CombineProbabMapsIntoAtlas(frames.data(), int(frames.size()), true);
+  FramePtr atlas(VA_CombineProbabMapsIntoAtlas(frames.data(), int(frames.size()), true));
   if (!atlas) return false;
-  const bool ok = AddResultLayer(false, false, L"atlas", GetBaseVol(), &atlas, 100, 1, int(NewRoiColor()));
-  PR_FrameDelete(&atlas);
-  return ok;
+  return set.AddResultLayer(false, false, L"atlas", set.GetBaseVol(), HandOff(atlas), 100, 1, int(set.NewRoiColor()));
 }
 
-bool CDrawSet::VolMultilayerPCA(CDrawSet* set, bool unused) { return set ? set->VolMultilayerPCA(unused) : false; }
-
-bool CDrawSet::VolMultilayerPCA(bool /*unused*/) {
+bool VolMultilayerPCA(CDrawSet& set, bool /*unused*/) {
   const wchar_t* operation = L"CDrawSet::VolMultilayerPCA";
-  OperationEnd end(GetDocument(), true);
-  const std::vector<CVol*> volumes = layersWhere(this, [](const CVol* v) { return !v->IsROI() && v->Is3D(); });
+  OperationEnd end(set.GetDocument(), true);
+  const std::vector<CVol*> volumes = layersWhere(set, [](const CVol* v) { return !v->IsROI() && v->Is3D(); });
   if (volumes.size() < 2) {
     Named(operation, L"at least non-roi layers are required ");
     return false;
@@ -122,50 +109,46 @@ bool CDrawSet::VolMultilayerPCA(bool /*unused*/) {
   }
   CVol* templateVol = volumes[0];
   const std::vector<const FRAME*> frames = framesOf(volumes);
-  FRAME* stack = VA_VolArrTo4D(frames.data(), n, true);
+  FramePtr stack(VA_VolArrTo4D(frames.data(), n, true));
   if (!stack) return false;
-  FRAME* components = VA_Vol4DtoPCA(stack, k, true);
-  PR_FrameDelete(&stack);
+  const FramePtr components(VA_Vol4DtoPCA(stack.get(), k, true));
+  stack.reset();
   if (!components) return false;
-  CDrawDoc* source = GetDocument();
+  CDrawDoc* source = set.GetDocument();
   const CString title = source ? source->GetTitle() : CString(L"volume");
   const CString docName = PR_AddFileNameSfx(PR_GetFileTitleName(title), L"_PCA");
   // The last kept component opens the new document; the others follow down to the first.
   bool ok = false;
   CString full;
-  FRAME* last = VA_VolCropTimepoint(components, k - 1, true);
+  FramePtr last(VA_VolCropTimepoint(components.get(), k - 1, true));
   CDrawDoc* doc = nullptr;
   if (last && GetFullPathCheckPresent(docName, &full)) {
-    CVol* vol = templateVol->CloneByReformat(&last);
+    CVol* vol = templateVol->CloneByReformat(HandOff(last));
     if (vol) {
       vol->name = full;
       doc = TW_CreateDocumentFromVolume(&vol);
       delete vol;
     }
   }
-  PR_FrameDelete(&last);
+  last.reset();
   CDrawSet* target = doc ? doc->GetActiveSet() : nullptr;
   if (target && target->GetLayerVol(0)) {
     target->GetLayerVol(0)->name = FmtStr(L"pca component #%u", unsigned(k - 1));
     ok = true;
     for (int j = k - 2; j >= 0 && ok; --j) {
-      FRAME* component = VA_VolCropTimepoint(components, j, true);
+      FramePtr component(VA_VolCropTimepoint(components.get(), j, true));
       ok = component && target->AddResultLayer(true, true, FmtStr(L"pca component #%u", unsigned(j)), templateVol,
-                                               &component, 100, 0, int(target->NewRoiColor()));
-      PR_FrameDelete(&component);
+                                               HandOff(component), 100, 0, int(target->NewRoiColor()));
     }
     doc->RedrawAllViews(true);
   }
-  PR_FrameDelete(&components);
   return ok;
 }
 
-bool CDrawSet::GenerateTwoLayerJointHist(CDrawSet* set) { return set ? set->GenerateTwoLayerJointHist() : false; }
-
-bool CDrawSet::GenerateTwoLayerJointHist() {
+bool GenerateTwoLayerJointHist(CDrawSet& set) {
   const wchar_t* operation = L"CDrawSet::GenerateTwoLayerJointHist";
-  OperationEnd end(GetDocument(), true);
-  const std::vector<CVol*> enabled = layersWhere(this, [this](const CVol* v) { return IsLayerMarked(v); });
+  OperationEnd end(set.GetDocument(), true);
+  const std::vector<CVol*> enabled = layersWhere(set, [&set](const CVol* v) { return set.IsLayerMarked(v); });
   if (enabled.size() < 2 || enabled.size() > 3) {
     Named(operation, L"2 or 3 enabled volume layers are required");
     return false;
@@ -179,11 +162,11 @@ bool CDrawSet::GenerateTwoLayerJointHist() {
   }
   CVol* roi = nullptr;
   if (enabled.size() == 3) {
-    if (!IsVolumeSet()) {
+    if (!set.IsVolumeSet()) {
       twk::doc::message(nullptr, L"Volumetric Entity is required");
       return false;
     }
-    if (!(roi = roiOperandOrMessage(this))) return false;
+    if (!(roi = roiOperandOrMessage(set))) return false;
     if (!roi->Is3D()) {
       Named(operation, L"3D ROI is required");
       return false;
@@ -196,64 +179,49 @@ bool CDrawSet::GenerateTwoLayerJointHist() {
     Named(operation, L"Number of bins should be within [2,4096] range");
     return false;
   }
-  FRAME* joint = VA_CalcJointHist(signals[0]->frame, signals[1]->frame, roi ? roi->frame : nullptr, bins, true);
+  FramePtr joint(VA_CalcJointHist(signals[0]->frame, signals[1]->frame, roi ? roi->frame : nullptr, bins, true));
   if (!joint) return false;
   CString full;
-  if (!GetFullPathCheckPresent(L"Joint Histogram", &full)) {
-    PR_FrameDelete(&joint);
-    return false;
-  }
+  if (!GetFullPathCheckPresent(L"Joint Histogram", &full)) return false;
   const SPC unit{1.0, 1.0, 1.0};
-  CVol* vol = signals[0]->CloneByReformat(&joint, &unit);
-  PR_FrameDelete(&joint);
+  CVol* vol = signals[0]->CloneByReformat(HandOff(joint), &unit);
+  joint.reset();
   if (!vol) return false;
   vol->name = full;
   CDrawDoc* doc = TW_CreateDocumentFromVolume(&vol);
   delete vol;
   if (!doc) return false;
-  if (CDrawSet* set = doc->GetActiveSet()) {
-    if (CDrawVol* layer = set->GetLayer(0)) {
+  if (CDrawSet* histogram = doc->GetActiveSet()) {
+    if (CDrawVol* layer = histogram->GetLayer(0)) {
       layer->filter.scheme = 0;
       layer->filter.roiColor = 0;
     }
     for (CDrawView* view : doc->Views())
-      if (VA_VOLPROJ* record = set->FindViewProjection(view))
+      if (VA_VOLPROJ* record = histogram->FindViewProjection(view))
         record->rotation[0] = record->rotation[1] = record->rotation[2] = 0;
   }
   doc->RedrawAllViews(false);
   return true;
 }
 
-bool CDrawSet::RoiUnclumpComponents(CDrawSet* set, bool unused, int mode) {
-  if (!set) {
-    CDrawSet::WorkVolROI(nullptr, nullptr);
-    return false;
-  }
-  return set->RoiUnclumpComponents(unused, mode);
-}
-
-bool CDrawSet::RoiUnclumpComponents(bool /*unused*/, int mode) {
-  OperationEnd end(GetDocument(), true);
-  CVol* roi = roiOperandOrMessage(this);
+bool RoiUnclumpComponents(CDrawSet& set, bool /*unused*/, int mode) {
+  OperationEnd end(set.GetDocument(), true);
+  CVol* roi = roiOperandOrMessage(set);
   if (!roi) return false;
   double peel = 0.0;
   if (!TW_EnterDouble(L"Peel (mm)", &peel)) return false;
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   const double iso = std::min({roi->Vx(), roi->Vy(), roi->Vz()});
   const SPC spacing{iso, iso, iso};
-  FRAME* labels = VA_RoiUnlump(roi->frame, &spacing, peel, VOID_VALUE, true);
+  FramePtr labels(VA_RoiUnlump(roi->frame, &spacing, peel, VOID_VALUE, true));
   if (!labels) return false;
-  if (mode == 0) {
-    const bool ok = AddResultLayer(true, false, L"base", roi, &labels, 100, 1, int(NewRoiColor()));
-    PR_FrameDelete(&labels);
-    return ok;
-  }
+  if (mode == 0) return set.AddResultLayer(true, false, L"base", roi, HandOff(labels), 100, 1, int(set.NewRoiColor()));
   double low = 0, high = 0;
-  VA_VolMinMax(labels, 0, nullptr, &low, &high);
+  VA_VolMinMax(labels.get(), 0, nullptr, &low, &high);
   const int m = int(std::floor(high + 0.5));
   int count = 0;
-  FRAME** regions = m >= 1 ? VA_AtlasSplit(labels, nullptr, m + 1, nullptr, &count, true) : nullptr;
-  PR_FrameDelete(&labels);
+  FRAME** regions = m >= 1 ? VA_AtlasSplit(labels.get(), nullptr, m + 1, nullptr, &count, true) : nullptr;
+  labels.reset();
   if (!regions) return false;
   PR_DisplayInteger(L"Number of Regions created", count);
   twk::ProgressGuard progress(L"Adding layers", true);
@@ -264,10 +232,13 @@ bool CDrawSet::RoiUnclumpComponents(bool /*unused*/, int mode) {
       ok = false;
       break;
     }
-    ok = AddResultLayer(false, false, FmtStr(L"region %u", unsigned(i)), roi, &regions[i], 20, 0, int(NewRoiColor()));
+    ok = set.AddResultLayer(false, false, FmtStr(L"region %u", unsigned(i)), roi, &regions[i], 20, 0,
+                            int(set.NewRoiColor()));
   }
-  if (ok) DeleteLayerVol(&roi);
+  if (ok) set.DeleteLayerVol(&roi);
   progress.End();
   PR_FrameArrDelete(&regions, count);
   return ok;
 }
+
+}  // namespace twk::roiops

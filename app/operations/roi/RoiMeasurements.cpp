@@ -3,12 +3,13 @@
 #include <vector>
 
 #include "DocMessages.h"
-#include "DynExpDialogs.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
 #include "DrawVol.h"
+#include "CurveViewer.h"
 #include "Prompts.h"
+#include "RoiMeasurements.h"
 #include "RoiOperationFrame.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -17,26 +18,23 @@
 #include "roi/RoiDistance.h"
 #include "volume/Frame.h"
 
-using namespace twk::roiops;
+namespace twk::roiops {
 
 namespace {
 
 // Exactly two marked ROI layers, else the operation's own "Two ROIs are required".
-bool twoRois(CDrawSet* set, const wchar_t* operation, CVol** a, CVol** b) {
-  if (!set || set->NumMarkedRoiLayers() != 2) {
+bool twoRois(CDrawSet& set, const wchar_t* operation, CVol** a, CVol** b) {
+  if (set.NumMarkedRoiLayers() != 2) {
     Named(operation, L"Two ROIs are required");
     return false;
   }
-  return set->GetTwoMarkedROIs(a, b);
+  return set.GetTwoMarkedROIs(a, b);
 }
-
-// The DICE slice range, 1-based, kept while the program runs; 0, 0 before the first run.
-int g_diceStart = 0, g_diceEnd = 0;
 
 }  // namespace
 
-bool CDrawSet::RoiMassCenterDistance(CDrawSet* set) {
-  OperationEnd end(set ? set->GetDocument() : nullptr, false);
+bool RoiMassCenterDistance(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), false);
   CVol *a = nullptr, *b = nullptr;
   if (!twoRois(set, L"CDrawSet::RoiMassCenterDistance", &a, &b)) return false;
   DPOINT3D ca, cb;
@@ -45,21 +43,20 @@ bool CDrawSet::RoiMassCenterDistance(CDrawSet* set) {
   PR_DisplayDoubleValue(L"ROI mass center distance", std::sqrt(dx * dx + dy * dy + dz * dz));
   return true;
 }
-bool CDrawSet::RoiMassCenterDistance() { return RoiMassCenterDistance(this); }
 
-bool CDrawSet::MeasureDICE_SelectSlices(CDrawSet* set, CDrawView* view) {
-  OperationEnd end(set ? set->GetDocument() : nullptr, false);
+bool MeasureDICE_SelectSlices(CDrawSet& set, CDrawView* view, DiceSliceRange& range) {
+  OperationEnd end(set.GetDocument(), false);
   const wchar_t* name = L"CDrawSet::MeasureDICE_SelectSlices";
   CVol *a = nullptr, *b = nullptr;
   if (!twoRois(set, name, &a, &b)) return false;
-  if (g_diceStart == 0 && g_diceEnd == 0) {
-    g_diceStart = 1;
-    g_diceEnd = a->D();
+  if (range.start == 0 && range.end == 0) {
+    range.start = 1;
+    range.end = a->D();
   }
-  int start = g_diceStart, stop = g_diceEnd;
+  int start = range.start, stop = range.end;
   if (!TW_SpecifyTwoInt(L"Specify slices", L"start", &start, L"end", &stop)) return false;
-  g_diceStart = start;
-  g_diceEnd = stop;
+  range.start = start;
+  range.end = stop;
   const int depth = a->D();
   if (start < 1 || start > depth || stop < 1 || stop > depth || stop < start) {
     Named(name, L"Invalid slice selection");
@@ -72,10 +69,9 @@ bool CDrawSet::MeasureDICE_SelectSlices(CDrawSet* set, CDrawView* view) {
   twk::doc::information(FmtStr(L"DICE coefficient on slices [%u,%u] = %e", unsigned(start), unsigned(stop), dice));
   return true;
 }
-bool CDrawSet::MeasureDICE_SelectSlices(CDrawView* view) { return MeasureDICE_SelectSlices(this, view); }
 
-bool CDrawSet::RoiHausdorffDistance(CDrawSet* set, bool edgeBased) {
-  OperationEnd end(set ? set->GetDocument() : nullptr, false);
+bool RoiHausdorffDistance(CDrawSet& set, bool edgeBased) {
+  OperationEnd end(set.GetDocument(), false);
   CVol *a = nullptr, *b = nullptr;
   if (!twoRois(set, L"CDrawSet::RoiHausdorffDistance", &a, &b)) return false;
   double hausdorff = 0, average = 0;
@@ -83,25 +79,22 @@ bool CDrawSet::RoiHausdorffDistance(CDrawSet* set, bool edgeBased) {
   twk::doc::information(FmtStr(L"Hausdorff distance = %8.3lf mm\nAverage distance=%8.3lf mm", hausdorff, average));
   return true;
 }
-bool CDrawSet::RoiHausdorffDistance(bool edgeBased) { return RoiHausdorffDistance(this, edgeBased); }
 
-bool CDrawSet::RoiSurfaceWaveDistance(CDrawSet* set, bool inside, bool outside) {
-  OperationEnd end(set ? set->GetDocument() : nullptr, false);
-  CVol* roi = RoiOperand(set);
+bool RoiSurfaceWaveDistance(CDrawSet& set, bool inside, bool outside) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* roi = RoiOperand(&set);
   if (!roi) return false;
-  FRAME* distances = VA_RoiWaveDistance_x100(roi->frame, roi->Spc(), inside, outside, true);
+  FramePtr distances(VA_RoiWaveDistance_x100(roi->frame, roi->Spc(), inside, outside, true));
   if (!distances) return false;
-  if (CDrawDoc* doc = set->GetDocument()) doc->SetModifiedFlag();
-  const bool ok = set->AddResultLayer(false, false, L"surface wave distance", roi, &distances, -1, 0, -1);
-  PR_FrameDelete(&distances);
-  if (ok) set->SetActiveLayerLast();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
+  const bool ok = set.AddResultLayer(false, false, L"surface wave distance", roi, HandOff(distances), -1, 0, -1);
+  if (ok) set.SetActiveLayerLast();
   return ok;
 }
-bool CDrawSet::RoiSurfaceWaveDistance(bool inside, bool outside) { return RoiSurfaceWaveDistance(this, inside, outside); }
 
-bool CDrawSet::RoiRingProfiles(CDrawSet* set) {
+bool RoiRingProfiles(CDrawSet& set) {
   CVol *vol = nullptr, *roi = nullptr;
-  if (!set || !set->WorkVolSIandROI(true, false, true, &vol, &roi) || !vol || !roi) return false;
+  if (!set.WorkVolSIandROI(true, false, true, &vol, &roi) || !vol || !roi) return false;
   int step = 1;
   if (!TW_SpecifyInt(L"Layer step (vox)", &step)) return false;
   double* stats[5] = {};
@@ -135,4 +128,5 @@ bool CDrawSet::RoiRingProfiles(CDrawSet* set) {
   for (double*& p : stats) pf_free(&p);
   return true;
 }
-bool CDrawSet::RoiRingProfiles() { return RoiRingProfiles(this); }
+
+}  // namespace twk::roiops

@@ -1,8 +1,10 @@
 #pragma once
 // The frame shared by the operations with an ROI operand: the operand checks with their bare
-// messages, the reset of a layer's cached values, and the redraw at the end of every operation.
+// messages, the reset of a layer's cached values, the redraw at the end of every operation, and
+// the hand-off of a held frame to a taker.
 
 #include "CString.h"
+#include "volume/Frame.h"
 
 class CDrawDoc;
 class CDrawSet;
@@ -35,6 +37,23 @@ class OperationEnd {
  private:
   CDrawDoc* doc_;
   bool refreshPanel_;
+};
+
+// Lends a held frame to a taker through its FRAME** argument (CDrawSet::AddResultLayer,
+// CVol::CloneByReformat), which clears the pointer when it takes the frame; whatever is left goes
+// back to the holder when the full expression ends:
+//   set.AddResultLayer(false, false, name, roi, HandOff(result), -1, 0, -1);
+class HandOff {
+ public:
+  explicit HandOff(FramePtr& holder) : holder_(holder), frame_(holder.release()) {}
+  ~HandOff() { holder_.reset(frame_); }
+  HandOff(const HandOff&) = delete;
+  HandOff& operator=(const HandOff&) = delete;
+  operator FRAME**() { return &frame_; }
+
+ private:
+  FramePtr& holder_;
+  FRAME* frame_;
 };
 
 }  // namespace twk::roiops

@@ -10,6 +10,7 @@
 #include "DrawVol.h"
 #include "RoiDialogs.h"
 #include "RoiOperationFrame.h"
+#include "RoiOperations.h"
 #include "RoiRecords.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -23,7 +24,6 @@
 
 ROIPEELGROW g_RoiPeelParms{1.0, 1, 0, 0, 1};
 ROIPEELGROW g_RoiGrowParms{1.0, 1, 0, 1, 1};
-
 
 namespace twk::roiops {
 
@@ -59,22 +59,18 @@ OperationEnd::~OperationEnd() {
   if (doc_) CDrawDoc::RedrawAllViews(doc_, refreshPanel_);
 }
 
-}  // namespace twk::roiops
-
-using namespace twk::roiops;
-
 namespace {
 
 // The seed boxes of the set: the boxes of the document's vector ROIs that belong to it, x and y
 // ordered and clipped to the slice (0, 0)-(width, height), z as stored.
-std::vector<DRECT3D> seedBoxes(const CDrawSet* set, int width, int height) {
+std::vector<DRECT3D> seedBoxes(const CDrawSet& set, int width, int height) {
   std::vector<DRECT3D> boxes;
-  const CDrawDoc* doc = set->GetDocument();
+  const CDrawDoc* doc = set.GetDocument();
   if (!doc) return boxes;
   for (const CDrawObj* obj : doc->objects) {
     if (!obj || obj->Kind() != DRAWOBJ_SET) continue;
     const HIGHOBJ* record = static_cast<const CDrawSet*>(obj)->vroi;
-    if (!record || record->kind != HIGHOBJ_VECTOR_ROI || record->owner != set) continue;
+    if (!record || record->kind != HIGHOBJ_VECTOR_ROI || record->owner != &set) continue;
     DRECT xy{record->x0, record->y0, record->x1, record->y1};
     PR_DrectNormalize(&xy);
     const DRECT slice{0, 0, double(width), double(height)};
@@ -87,7 +83,7 @@ std::vector<DRECT3D> seedBoxes(const CDrawSet* set, int width, int height) {
 
 // "Connected Component by Seed ": EdgeWave's binary branch keeps the ROI components that the
 // set's vector ROIs touch.
-FRAME* componentsBySeeds(CDrawSet* set, const FRAME* work) {
+FRAME* componentsBySeeds(const CDrawSet& set, const FRAME* work) {
   const std::vector<DRECT3D> seeds = seedBoxes(set, work->dim.w, work->dim.h);
   if (seeds.empty()) {
     Named(L"CDrawSet::RoiExtractMaxCC", L"At least one seed is expected");
@@ -110,68 +106,38 @@ FRAME* componentsBySeeds(CDrawSet* set, const FRAME* work) {
 
 }  // namespace
 
-// --- RoiExtractMaxCC ---
-
-bool CDrawSet::RoiExtractMaxCC(CDrawSet* set, CDrawView* view, bool twoD, bool bySeeds) {
-  if (!set) {
-    RoiOperand(nullptr);
-    return false;
-  }
-  return set->RoiExtractMaxCC(view, twoD, bySeeds);
-}
-
-bool CDrawSet::RoiExtractMaxCC(CDrawView* view, bool twoD, bool bySeeds) {
+bool RoiExtractMaxCC(CDrawSet& set, CDrawView* view, bool twoD, bool bySeeds) {
   const wchar_t* operation = L"CDrawSet::RoiExtractMaxCC";
-  OperationEnd end(GetDocument(), true);
-  CVol* roi = RoiOperand(this);
+  OperationEnd end(set.GetDocument(), true);
+  CVol* roi = RoiOperand(&set);
   if (!roi) return false;
-  const VA_VOLPROJ* projection = view ? FindViewProjection(view) : nullptr;
+  const VA_VOLPROJ* projection = view ? set.FindViewProjection(view) : nullptr;
   if (!projection) {
     Named(operation, L"Valid Projection is required");
     return false;
   }
   const int t = roi->Is4D() ? projection->timeIndex : 0;
-  FRAME* work = roi->Is4D() ? VA_VolCropTimepoint(roi->frame, t, true) : VA_VolClone(roi->frame);
+  FramePtr work(roi->Is4D() ? VA_VolCropTimepoint(roi->frame, t, true) : VA_VolClone(roi->frame));
   if (!work) return false;
-  CDrawVol* layer = GetLayerOfVol(roi);
-  if (CDrawDoc* doc = GetDocument()) {
+  CDrawVol* layer = set.GetLayerOfVol(roi);
+  if (CDrawDoc* doc = set.GetDocument()) {
     doc->SetModifiedFlag();
     doc->PushUndoForLayer(layer);
   }
-  FRAME* result = nullptr;
-  if (!bySeeds) {
-    result = VA_RoiExtractMaxCC(work, 0, 26, twoD, true);
-  } else {
-    result = componentsBySeeds(this, work);
-  }
-  bool ok = false;
-  if (result && !VA_CheckRoiIsEmpty(true, result, nullptr, nullptr)) {
-    const RECT3D whole{0, 0, 0, roi->W() - 1, roi->H() - 1, roi->D() - 1};
-    ResetLayerCache(layer);
-    ok = VA_VolSetBox(roi->frame, t, &whole, result, 0, &whole);
-  }
-  PR_FrameDelete(&work);
-  PR_FrameDelete(&result);
-  return ok;
-}
-
-// --- RoiFillContours2D ---
-
-bool CDrawSet::RoiFillContours2D(CDrawSet* set) {
-  if (!set) {
-    RoiOperand(nullptr);
-    return false;
-  }
-  return set->RoiFillContours2D();
-}
-
-bool CDrawSet::RoiFillContours2D() {
-  OperationEnd end(GetDocument(), false);
-  CVol* roi = RoiOperand(this);
-  if (!roi) return false;
-  CDrawVol* layer = GetLayerOfVol(roi);
+  FramePtr result(bySeeds ? componentsBySeeds(set, work.get()) : VA_RoiExtractMaxCC(work.get(), 0, 26, twoD, true));
+  if (!result || VA_CheckRoiIsEmpty(true, result.get(), nullptr, nullptr)) return false;
+  const RECT3D whole{0, 0, 0, roi->W() - 1, roi->H() - 1, roi->D() - 1};
   ResetLayerCache(layer);
-  if (CDrawDoc* doc = GetDocument()) {
+  return VA_VolSetBox(roi->frame, t, &whole, result.get(), 0, &whole);
+}
+
+bool RoiFillContours2D(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* roi = RoiOperand(&set);
+  if (!roi) return false;
+  CDrawVol* layer = set.GetLayerOfVol(roi);
+  ResetLayerCache(layer);
+  if (CDrawDoc* doc = set.GetDocument()) {
     doc->SetModifiedFlag();
     // The contours are changed for good otherwise: an undo record keeps them.
     doc->PushUndoForLayer(layer);
@@ -179,30 +145,20 @@ bool CDrawSet::RoiFillContours2D() {
   return VA_FillSliceContours(roi->frame, true);
 }
 
-// --- RoiPeelGrow ---
-
-bool CDrawSet::RoiPeelGrow(CDrawSet* set, bool showDialog, ROIPEELGROW* record) {
-  if (!set) {
-    RoiOperand(nullptr);
-    return false;
-  }
-  return set->RoiPeelGrow(showDialog, record);
-}
-
-bool CDrawSet::RoiPeelGrow(bool showDialog, ROIPEELGROW* record) {
-  OperationEnd end(GetDocument(), false);
-  CVol* operand = RoiOperand(this);
-  if (!operand || !record) return false;
-  if (showDialog && !TW_DlgRoiInflate(record)) return false;
-  CDrawDoc* doc = GetDocument();
+bool RoiPeelGrow(CDrawSet& set, bool showDialog, ROIPEELGROW& record) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* operand = RoiOperand(&set);
+  if (!operand) return false;
+  if (showDialog && !TW_DlgRoiInflate(&record)) return false;
+  CDrawDoc* doc = set.GetDocument();
   if (doc) doc->SetModifiedFlag();
-  const SPC* spacing = record->useVoxels ? nullptr : operand->Spc();
-  const double r = std::fabs(record->radius);
-  for (int i = 0; i < NumLayers(); ++i) {
-    CDrawVol* layer = GetLayer(i);
+  const SPC* spacing = record.useVoxels ? nullptr : operand->Spc();
+  const double r = std::fabs(record.radius);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CDrawVol* layer = set.GetLayer(i);
     CVol* vol = layer ? layer->GetVol() : nullptr;
     if (!vol || !vol->frame || !vol->IsROI()) continue;
-    if (!record->allLayers && vol != operand) continue;
+    if (!record.allLayers && vol != operand) continue;
     ResetLayerCache(layer);
     if (doc) {
       UNDOREC* undo = VA_CompleteUndoRec(&layer->filter, vol->frame);
@@ -212,9 +168,11 @@ bool CDrawSet::RoiPeelGrow(bool showDialog, ROIPEELGROW* record) {
         delete undo;  // left only when the push failed
       }
     }
-    const bool ok = record->grow ? VA_RoiInflate(vol->frame, spacing, record->mode3D != 0, true, r, r, r, true)
-                                 : VA_RoiDeflate(vol->frame, spacing, record->mode3D != 0, true, r, r, r, true);
+    const bool ok = record.grow ? VA_RoiInflate(vol->frame, spacing, record.mode3D != 0, true, r, r, r, true)
+                                : VA_RoiDeflate(vol->frame, spacing, record.mode3D != 0, true, r, r, r, true);
     if (!ok) return false;
   }
   return true;
 }
+
+}  // namespace twk::roiops

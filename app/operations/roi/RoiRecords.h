@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #pragma pack(push, 1)
-// The peel and grow record of CDrawSet::RoiPeelGrow, edited by the "Inflate\Deflate ROI" dialog.
+// The peel and grow record of twk::roiops::RoiPeelGrow, edited by the "Inflate\Deflate ROI" dialog.
 struct ROIPEELGROW {
   double radius = 1.0;      // its absolute value is used on all three axes
   uint8_t useVoxels = 1;    // the radius is in voxels, else in millimetres

@@ -11,19 +11,18 @@
 #include "OperationHelpers.h"
 #include "Prompts.h"
 #include "RoiOperationFrame.h"
+#include "RoiShapeOperations.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "roi/RoiDistance.h"
 #include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 
-using namespace twk::roiops;
+namespace twk::roiops {
 
-bool CDrawSet::RoiClearSlicesZ0Z1(CDrawSet* set, bool inside) { return set ? set->RoiClearSlicesZ0Z1(inside) : false; }
-
-bool CDrawSet::RoiClearSlicesZ0Z1(bool inside) {
-  OperationEnd end(GetDocument(), false);
-  CVol* roi = WorkVolROI(nullptr);
+bool RoiClearSlicesZ0Z1(CDrawSet& set, bool inside) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* roi = set.WorkVolROI(nullptr);
   if (!roi) return false;
   const int depth = roi->D();
   int z0 = 1, z1 = depth;
@@ -35,8 +34,8 @@ bool CDrawSet::RoiClearSlicesZ0Z1(bool inside) {
     return false;
   }
   if (z1 < z0) std::swap(z0, z1);
-  CDrawDoc* doc = GetDocument();
-  CDrawVol* layer = GetLayerOfVol(roi);
+  CDrawDoc* doc = set.GetDocument();
+  CDrawVol* layer = set.GetLayerOfVol(roi);
   if (doc) {
     doc->PushUndoForLayer(layer);
     doc->SetModifiedFlag();
@@ -46,16 +45,14 @@ bool CDrawSet::RoiClearSlicesZ0Z1(bool inside) {
   return VA_VolFillBox(roi->frame, -1, &box, inside, 0.0);
 }
 
-bool CDrawSet::RoiPeelGrowExternal(CDrawSet* set) { return set ? set->RoiPeelGrowExternal() : false; }
-
-bool CDrawSet::RoiPeelGrowExternal() {
-  OperationEnd end(GetDocument(), false);
-  CVol* roi = WorkVolRoiFirstMarked();
+bool RoiPeelGrowExternal(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* roi = set.WorkVolRoiFirstMarked();
   if (!roi) return false;
   double peel = 3.0, grow = 3.0;
   if (!TW_SpecifyTwoDouble(L"Specify Peel\\Grow", L"Peel (mm)", &peel, L"Grow (mm)", &grow)) return false;
-  CDrawDoc* doc = GetDocument();
-  CDrawVol* layer = GetLayerOfVol(roi);
+  CDrawDoc* doc = set.GetDocument();
+  CDrawVol* layer = set.GetLayerOfVol(roi);
   if (doc) {
     doc->SetModifiedFlag();
     doc->PushUndoForLayer(layer);
@@ -64,30 +61,24 @@ bool CDrawSet::RoiPeelGrowExternal() {
   return VA_RoiPeelGrow(roi->frame, roi->Spc(), peel, grow, false, 1, nullptr, true);
 }
 
-bool CDrawSet::MultipleZonesConcentricObjects(CDrawSet* set) { return set ? set->MultipleZonesConcentricObjects() : false; }
-
-bool CDrawSet::MultipleZonesConcentricObjects() {
+bool MultipleZonesConcentricObjects(CDrawSet& set) {
   // Kept for the program's run: the number of zones offered is the last one entered.
   static VA_MZCO record;
-  OperationEnd end(GetDocument(), true);
+  OperationEnd end(set.GetDocument(), true);
   CVol *first = nullptr, *second = nullptr;
-  if (!GetTwoMarkedROIs(&first, &second)) return false;
+  if (!set.GetTwoMarkedROIs(&first, &second)) return false;
   int zones = record.zones;
   if (!TW_SpecifyInt(L"Number of zones", &zones)) return false;
   record.zones = zones;
   record.method = 3;
-  FRAME* labels = VA_ProduceMultipleZoneConcentricObjects(&record, first->frame, second->frame, true);
+  FramePtr labels(VA_ProduceMultipleZoneConcentricObjects(&record, first->frame, second->frame, true));
   if (!labels) return false;
-  const bool ok = AddResultLayer(true, true, nullptr, first, &labels, 50, 1, int(NewRoiColor()));
-  PR_FrameDelete(&labels);
-  return ok;
+  return set.AddResultLayer(true, true, nullptr, first, HandOff(labels), 50, 1, int(set.NewRoiColor()));
 }
 
-bool CDrawSet::MorphologyCloseContours2D(CDrawSet* set) { return set ? set->MorphologyCloseContours2D() : false; }
-
-bool CDrawSet::MorphologyCloseContours2D() {
-  OperationEnd end(GetDocument(), false);
-  CVol* roi = WorkVolRoiFirstMarked();
+bool MorphologyCloseContours2D(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* roi = set.WorkVolRoiFirstMarked();
   if (!roi) return false;
   double distance = 1.0, steps = 1.0;
   if (!TW_SpecifyTwoDouble(L"", L"Close max distance (mm)", &distance, L"Number of steps", &steps)) return false;
@@ -96,8 +87,8 @@ bool CDrawSet::MorphologyCloseContours2D() {
     Named(L"CDrawSet::MorphologyCloseContours2D", L"Num steps should be within [0,100] range");
     return false;
   }
-  CDrawDoc* doc = GetDocument();
-  CDrawVol* layer = GetLayerOfVol(roi);
+  CDrawDoc* doc = set.GetDocument();
+  CDrawVol* layer = set.GetLayerOfVol(roi);
   if (doc) {
     doc->PushUndoForLayer(layer);
     doc->SetModifiedFlag();
@@ -106,19 +97,15 @@ bool CDrawSet::MorphologyCloseContours2D() {
   return VA_RoiContourSimpleClosureAndFill2D(roi->frame, roi->Spc(), distance, 0, roi->D() - 1, true);
 }
 
-bool CDrawSet::DetectBodyMask(CDrawSet* set, bool unused, CDrawView* view, VA_BODYFORG* record) {
-  return set ? set->DetectBodyMask(unused, view, record) : false;
+bool DetectBodyMask(CDrawSet& set, bool /*unused*/, CDrawView* view, VA_BODYFORG& record) {
+  OperationEnd end(set.GetDocument(), true);
+  CVol* vol = set.WorkVolNonRoi();
+  if (!vol || !vol->frame) return false;
+  if (!TW_AskBodyMaskParms(&record)) return false;
+  const int t = view ? std::min(view->CurrentTime(), vol->frame->dim.t - 1) : 0;
+  FramePtr mask(VA_DetectBodyForeground(&record, vol->frame, vol->Spc(), t, true));
+  if (!mask) return false;
+  return set.AddResultLayer(true, true, nullptr, vol, HandOff(mask), -1, 0, int(set.NewRoiColor()));
 }
 
-bool CDrawSet::DetectBodyMask(bool, CDrawView* view, VA_BODYFORG* record) {
-  OperationEnd end(GetDocument(), true);
-  CVol* vol = WorkVolNonRoi();
-  if (!vol || !vol->frame || !record) return false;
-  if (!TW_AskBodyMaskParms(record)) return false;
-  const int t = view ? std::min(view->CurrentTime(), vol->frame->dim.t - 1) : 0;
-  FRAME* mask = VA_DetectBodyForeground(record, vol->frame, vol->Spc(), t, true);
-  if (!mask) return false;
-  const bool ok = AddResultLayer(true, true, nullptr, vol, &mask, -1, 0, int(NewRoiColor()));
-  PR_FrameDelete(&mask);
-  return ok;
-}
+}  // namespace twk::roiops

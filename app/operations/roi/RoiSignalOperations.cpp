@@ -12,6 +12,7 @@
 #include "Prompts.h"
 #include "RoiDialogs.h"
 #include "RoiOperationFrame.h"
+#include "RoiSignalOperations.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
@@ -20,7 +21,7 @@
 #include "volops/VolumeOperations.h"
 #include "volume/Frame.h"
 
-using namespace twk::roiops;
+namespace twk::roiops {
 
 namespace {
 
@@ -48,20 +49,12 @@ bool refreshWindow(CDrawVol* layer) {
 
 }  // namespace
 
-bool CDrawSet::BandOfAverageSignal(CDrawSet* set) {
-  if (!set) {
-    RoiOperand(nullptr);
-    return false;
-  }
-  return set->BandOfAverageSignal();
-}
-
-bool CDrawSet::BandOfAverageSignal() {
+bool BandOfAverageSignal(CDrawSet& set) {
   const wchar_t* operation = L"CDrawSet::BandOfAverageSignal";
-  OperationEnd end(GetDocument(), true);
-  CVol* roi = RoiOperand(this);
+  OperationEnd end(set.GetDocument(), true);
+  CVol* roi = RoiOperand(&set);
   if (!roi) return false;
-  CVol* vol = WorkVolSI();
+  CVol* vol = set.WorkVolSI();
   if (!vol) {
     Named(operation, L"No suitable volume is present or enabled");
     return false;
@@ -70,33 +63,29 @@ bool CDrawSet::BandOfAverageSignal() {
     Named(operation, L"3D volume is required");
     return false;
   }
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   VA_ROIINFO info;
   if (!VA_VolCalcRoiInfoCutPct(vol->frame, 0, roi->frame, 0, 0, 0, &info, true)) return false;
   double k = 0.5;
   if (!TW_EnterDouble(FmtStr(L"Band Radius in StdDev (%8.1lf)", info.stdev), &k)) return false;
-  FRAME* band = VA_VolThreshold(vol->frame, 0, info.mean - k * info.stdev, info.mean + k * info.stdev, true);
+  FramePtr band(VA_VolThreshold(vol->frame, 0, info.mean - k * info.stdev, info.mean + k * info.stdev, true));
   if (!band) return false;
-  bool ok = VA_VolCleanMask(band, -1, roi->frame, false, 0.0, true) &&
-            AddResultLayer(false, false, nullptr, vol, &band, -1, 0, -1);
-  PR_FrameDelete(&band);
-  return ok;
+  return VA_VolCleanMask(band.get(), -1, roi->frame, false, 0.0, true) &&
+         set.AddResultLayer(false, false, nullptr, vol, HandOff(band), -1, 0, -1);
 }
 
-bool CDrawSet::LinearConversionOverROI(CDrawSet* set) { return set ? set->LinearConversionOverROI() : false; }
-
-bool CDrawSet::LinearConversionOverROI() {
-  OperationEnd end(GetDocument(), false);
-  CVol* vol = WorkVolNonRoi();
+bool LinearConversionOverROI(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) {
     Named(L"CDrawSet::LinearConversionOverROI", L"No suitable volume is present or enabled");
     return false;
   }
   CVol* roi = nullptr;
-  if (!WorkVolROI_SingleOptional(&roi)) return false;
+  if (!set.WorkVolROI_SingleOptional(&roi)) return false;
   if (!TW_DlgVolLinAmplif()) return false;
-  CDrawVol* layer = GetLayerOfVol(vol);
-  if (CDrawDoc* doc = GetDocument()) {
+  CDrawVol* layer = set.GetLayerOfVol(vol);
+  if (CDrawDoc* doc = set.GetDocument()) {
     doc->SetModifiedFlag();
     ResetLayerCache(layer);
     doc->PushUndoForLayer(layer);
@@ -105,20 +94,12 @@ bool CDrawSet::LinearConversionOverROI() {
   return refreshWindow(layer);
 }
 
-bool CDrawSet::NormalizeByROI(CDrawSet* set, CDrawView* view) {
-  if (!set) {
-    RoiOperand(nullptr);
-    return false;
-  }
-  return set->NormalizeByROI(view);
-}
-
-bool CDrawSet::NormalizeByROI(CDrawView* view) {
+bool NormalizeByROI(CDrawSet& set, CDrawView* view) {
   const wchar_t* operation = L"CDrawSet::NormalizeByROI";
-  OperationEnd end(GetDocument(), true);
-  CVol* roi = RoiOperand(this);
+  OperationEnd end(set.GetDocument(), true);
+  CVol* roi = RoiOperand(&set);
   if (!roi) return false;
-  CVol* vol = WorkVolNonRoi();
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) {
     Named(operation, L"Signal Intensity volume is required");
     return false;
@@ -130,7 +111,7 @@ bool CDrawSet::NormalizeByROI(CDrawView* view) {
   int type = 0;
   double stdev = 0, coefficient = 0;
   if (!TW_DlgVolNormalize(&info, &type, &stdev, &coefficient)) return false;
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   const double offset = type == 0 ? 0.0 : info.mean;
   const double divisor = type == 0 ? coefficient : stdev;
   // A divisor of (almost) zero would fill the layer with infinities: refused by name.
@@ -138,53 +119,42 @@ bool CDrawSet::NormalizeByROI(CDrawView* view) {
     Named(operation, type == 0 ? L"Normalization coefficient is zero" : L"Region stdev is zero");
     return false;
   }
-  FRAME* result = VA_VolSubAndDivide(FRM_REAL, vol->frame, offset, divisor, true);
+  FramePtr result(VA_VolSubAndDivide(FRM_REAL, vol->frame, offset, divisor, true));
   if (!result) return false;
-  const bool ok = AddResultLayer(false, false, L"normalized", vol, &result, -1, 0, -1);
-  PR_FrameDelete(&result);
-  if (ok) SetActive(NumLayers() - 1);
+  const bool ok = set.AddResultLayer(false, false, L"normalized", vol, HandOff(result), -1, 0, -1);
+  if (ok) set.SetActive(set.NumLayers() - 1);
   return ok;
 }
 
-bool CDrawSet::VolumeClipByRoi(CDrawSet* set) {
-  if (!set) {
-    RoiOperand(nullptr);
-    return false;
-  }
-  return set->VolumeClipByRoi();
-}
-
-bool CDrawSet::VolumeClipByRoi() {
-  OperationEnd end(GetDocument(), false);
-  CVol* roi = RoiOperand(this);
+bool VolumeClipByRoi(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* roi = RoiOperand(&set);
   if (!roi) return false;
-  CVol* vol = WorkVolNonRoi();
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) {
     Named(L"CDrawSet::VolumeClipByRoi", L"Integer or Real volume is required");
     return false;
   }
   double value = std::nan("");
   if (!enterValueOrNan(L"Value for clipped voxels. Choose NAN for transparent VOIDVOX", &value)) return false;
-  CDrawDoc* doc = GetDocument();
+  CDrawDoc* doc = set.GetDocument();
   if (doc) {
     doc->SetModifiedFlag();
     // The clipped voxels would be lost otherwise: an undo record keeps them.
-    doc->PushUndoForLayer(GetLayerOfVol(vol));
+    doc->PushUndoForLayer(set.GetLayerOfVol(vol));
   }
   if (std::isnan(value)) value = VOID_VALUE;
-  ResetLayerCache(GetLayerOfVol(vol));
+  ResetLayerCache(set.GetLayerOfVol(vol));
   if (!VA_VolCleanMask(vol->frame, -1, roi->frame, false, value, true)) return false;
-  SetLayerMarked(roi, false);
+  set.SetLayerMarked(roi, false);
   return true;
 }
 
-bool CDrawSet::InvertActiveLayer(CDrawSet* set) { return set ? set->InvertActiveLayer() : false; }
-
-bool CDrawSet::InvertActiveLayer() {
-  OperationEnd end(GetDocument(), false);
-  CDrawVol* layer = GetActiveLayer();
+bool InvertActiveLayer(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), false);
+  CDrawVol* layer = set.GetActiveLayer();
   if (!layer || !layer->GetVol() || !layer->GetVol()->frame) return false;
-  CDrawDoc* doc = GetDocument();
+  CDrawDoc* doc = set.GetDocument();
   if (doc) doc->SetModifiedFlag();
   ResetLayerCache(layer);
   if (doc) {
@@ -199,20 +169,12 @@ bool CDrawSet::InvertActiveLayer() {
   return refreshWindow(layer);
 }
 
-bool CDrawSet::NodVolume(CDrawSet* set, bool basic) {
-  if (!set) {
-    RoiOperand(nullptr);
-    return false;
-  }
-  return set->NodVolume(basic);
-}
-
-bool CDrawSet::NodVolume(bool basic) {
+bool NodVolume(CDrawSet& set, bool basic) {
   const wchar_t* operation = L"CDrawSet::NodVolume";
-  OperationEnd end(GetDocument(), false);
-  CVol* roi = RoiOperand(this);
+  OperationEnd end(set.GetDocument(), false);
+  CVol* roi = RoiOperand(&set);
   if (!roi) return false;
-  CVol* vol = WorkVolSI();
+  CVol* vol = set.WorkVolSI();
   if (!vol || !vol->frame) {
     Named(operation, L"No suitable volume is present or enabled");
     return false;
@@ -236,3 +198,5 @@ bool CDrawSet::NodVolume(bool basic) {
   twk::messageBox(report, MB_OK | MB_ICONINFORMATION);
   return true;
 }
+
+}  // namespace twk::roiops

@@ -9,13 +9,14 @@
 #include "DrawView.h"
 #include "HighObj.h"
 #include "RoiOperationFrame.h"
+#include "RoiViewOperations.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
 #include "VectorRois.h"
 #include "roi/RoiComponents.h"
 
-using namespace twk::roiops;
+namespace twk::roiops {
 
 namespace {
 
@@ -28,7 +29,7 @@ bool sameBox(const DRECT3D& a, const HIGHOBJ& b) {
 
 }  // namespace
 
-bool CDrawSet::RoiOptimalZoom(CDrawSet* set, CDrawView* view) {
+bool RoiOptimalZoom(CDrawSet& set, CDrawView* view) {
   // Only this view is redrawn, on every way out.
   struct RedrawView {
     CDrawView* view;
@@ -36,7 +37,7 @@ bool CDrawSet::RoiOptimalZoom(CDrawSet* set, CDrawView* view) {
       if (view) view->InvalidateClient();
     }
   } redraw{view};
-  CVol* roi = RoiOperand(set);
+  CVol* roi = RoiOperand(&set);
   if (!roi) {
     Named(L"CDrawSet::RoiOptimalZoom", L"ROI is not present or enabled");
     return false;
@@ -48,9 +49,9 @@ bool CDrawSet::RoiOptimalZoom(CDrawSet* set, CDrawView* view) {
   const RECT3D box = boxes[t];
   pf_free(&boxes);
   if (box.x0 < 0) return false;  // nothing at this time point
-  set->VolChangeSlice(view, 6, 0, (box.z0 + box.z1) / 2, 3);
+  set.VolChangeSlice(view, 6, 0, (box.z0 + box.z1) / 2, 3);
   DRECT bounds;
-  if (!set->DisplayedBounds(view, &bounds)) return false;
+  if (!set.DisplayedBounds(view, &bounds)) return false;
   const double w = roi->frame->dim.w, h = roi->frame->dim.h;
   DRECT world;
   world.x0 = bounds.x0 + box.x0 * (bounds.x1 - bounds.x0) / w;
@@ -60,13 +61,12 @@ bool CDrawSet::RoiOptimalZoom(CDrawSet* set, CDrawView* view) {
   view->ZoomToWorldRect(world);
   return true;
 }
-bool CDrawSet::RoiOptimalZoom(CDrawView* view) { return RoiOptimalZoom(this, view); }
 
-bool CDrawSet::RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view) {
-  OperationEnd end(set ? set->GetDocument() : nullptr, false);
-  CVol* roi = RoiOperand(set);
+bool RoiEncloseCCByVectRois(CDrawSet& set, CDrawView* view) {
+  OperationEnd end(set.GetDocument(), false);
+  CVol* roi = RoiOperand(&set);
   if (!roi) return false;
-  if (CDrawDoc* doc = set->GetDocument()) doc->SetModifiedFlag();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   twk::ProgressGuard progress(L"Enclose ROI connected components by VROIs", true);
   int created = 0, matched = 0, largestT = 0;
   double largest = -1;
@@ -76,7 +76,7 @@ bool CDrawSet::RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view) {
     DRECT3D* boxes = VA_RoiCCrects(roi->frame, &roi->frame->dim, t, 26, &count);
     if (count < 0) return false;
     int found = 0;
-    CDrawSet** existing = TW_CollectVectRoiObjects(set, &found);
+    CDrawSet** existing = TW_CollectVectRoiObjects(&set, &found);
     for (int c = 0; c < count; ++c) {
       const DRECT3D& b = boxes[c];
       bool same = false;
@@ -89,7 +89,7 @@ bool CDrawSet::RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view) {
         continue;
       }
       const double corners[6] = {b.x0, b.y0, b.z0, b.x1, b.y1, b.z1};
-      if (!TW_CreateVectRoiFromLabel(set, corners, t, t, FmtStr(L"cc_%u_t%u", unsigned(c), unsigned(t)).GetString())) {
+      if (!TW_CreateVectRoiFromLabel(&set, corners, t, t, FmtStr(L"cc_%u_t%u", unsigned(c), unsigned(t)).GetString())) {
         pf_free(&existing);
         pf_free(&boxes);
         return false;
@@ -106,7 +106,7 @@ bool CDrawSet::RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view) {
     pf_free(&boxes);
   }
   if (created > 0 && view)
-    set->VolChangeSlice(view, 7, largestT, int(std::floor((largestBox.z0 + largestBox.z1) / 2)), 3);
+    set.VolChangeSlice(view, 7, largestT, int(std::floor((largestBox.z0 + largestBox.z1) / 2)), 3);
   if (created >= 2) {
     twk::messageBox(FmtStr(L"%u VROIs were created", unsigned(created)), MB_OK | MB_ICONINFORMATION);
   } else if (created == 0) {
@@ -116,4 +116,5 @@ bool CDrawSet::RoiEncloseCCByVectRois(CDrawSet* set, CDrawView* view) {
   }
   return true;
 }
-bool CDrawSet::RoiEncloseCCByVectRois(CDrawView* view) { return RoiEncloseCCByVectRois(this, view); }
+
+}  // namespace twk::roiops

@@ -36,6 +36,8 @@
 #include "ProgressPump.h"
 #include "RecordDialog.h"
 #include "RoiStat3DWindow.h"
+#include "RoiStat4D.h"
+#include "RoiStatisticsOperation.h"
 #include "SplitThrDialog.h"
 #include "EdgeWaveLiveDialog.h"
 #include "TwkMem.h"
@@ -91,7 +93,7 @@ void CDrawApp::installHooks() {
   layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };
   // "ROI Stats 3D" / "ROI Stats 4D" and the view's F3 / F4.
   layerHooks.roiStatistics = [](CDrawSet* set, CDrawView* view, int mode) {
-    CDrawSet::RoiStatistics(set, view, mode, false);
+    if (set) twk::roiops::RoiStatistics(*set, view, mode, false, TW_DlgRoiStat4D);
   };
   TW_ViewHooks().roiStatistics = layerHooks.roiStatistics;
   layerHooks.saveDicom = [](CDrawSet* set) { set->SaveDicomData(); };

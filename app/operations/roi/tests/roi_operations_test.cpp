@@ -12,20 +12,31 @@
 #include "CommandTable.h"
 #include "DocTestKit.h"
 #include "DrawDoc.h"
-#include "DynExpDialogs.h"
+#include "CurveViewer.h"
 #include "HighObj.h"
+#include "MultiLayerOperations.h"
+#include "RoiContourOperations.h"
+#include "RoiDerived.h"
 #include "RoiDialogs.h"
+#include "RoiLabelMapOperations.h"
+#include "RoiMeasurements.h"
+#include "RoiOperations.h"
 #include "RoiRecords.h"
+#include "RoiShapeOperations.h"
+#include "RoiSignalOperations.h"
+#include "RoiViewOperations.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "VectorRois.h"
 #include "roi/RoiComponents.h"
 #include "roi/RoiDistance.h"
 #include "roi/RoiStatistics.h"
+#include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
 
 using namespace twk::testkit;
+using namespace twk::roiops;
 
 namespace {
 
@@ -63,15 +74,43 @@ int64_t voxels(const CVol* vol, int t = -1) {
   return n;
 }
 
+// A view that counts its invalidations (the redraw of the view alone).
+struct InvalidationView : CountingView {
+  void InvalidateClient() override { ++invalidations; }
+  int invalidations = 0;
+};
+
+// The messages of the operation's first row run for a view without a document (no active set).
+std::vector<CString> messagesWithoutSet(const char* operation, CDrawView* view = nullptr) {
+  twk::ScriptedUi script;
+  twk::ScopedUi installed(script);
+  InvalidationView alone;
+  for (const TW_COMMAND_ROW* row : TW_CommandRows()) {
+    if (!row->operation || std::strcmp(row->operation, operation) != 0) continue;
+    const TW_COMMAND_CALL call = TW_MakeCommandCall(row, view ? view : &alone);
+    EXPECT_EQ(call.set, nullptr);
+    const TW_OPERATION_BINDING* binding = TW_FindBinding(operation);
+    if (!binding) {
+      ADD_FAILURE() << operation << " is not bound";
+      return {};
+    }
+    binding->run(call);
+    return script.messages;
+  }
+  ADD_FAILURE() << operation << " has no row";
+  return {};
+}
+
 }  // namespace
 
 TEST(RoiOperations, CommonOperandChecksShowBareMessages) {
   const DIM3D dims{12, 10, 6, 1};
-  twk::ScriptedUi script;
-  twk::ScopedUi installed(script);
-  EXPECT_FALSE(CDrawSet::RoiExtractHoles3D(nullptr));
-  EXPECT_FALSE(CDrawSet::RoiFillContours2D(nullptr));
-  EXPECT_EQ(script.lastMessage(), CString(L"Operand is not present"));
+  // Without an active set a row ends at once, changing nothing: silently for the holes,
+  // "Operand is not present" for the filling.
+  EXPECT_TRUE(messagesWithoutSet("CDrawSet::RoiExtractHoles3D").empty());
+  const std::vector<CString> filling = messagesWithoutSet("CDrawSet::RoiFillContours2D");
+  ASSERT_FALSE(filling.empty());
+  EXPECT_EQ(filling.back(), CString(L"Operand is not present"));
 
   const struct {
     const char* what;
@@ -86,7 +125,7 @@ TEST(RoiOperations, CommonOperandChecksShowBareMessages) {
     std::vector<std::pair<CVol*, bool>> rois;
     for (bool m : c.marked) rois.push_back({roiVol(dims, {{1, 1, 1, 3, 3, 3}}), m});
     Fixture f(rois);
-    EXPECT_FALSE(f.set->RoiExtractMaxCC(&f.view, false, false));
+    EXPECT_FALSE(RoiExtractMaxCC(*f.set, &f.view, false, false));
     EXPECT_EQ(f.script.lastMessage(), c.message);
     EXPECT_EQ(f.doc.UndoCount(), 0);
   }
@@ -100,29 +139,28 @@ TEST(RoiOperations, MaxComponentOf4DRoiChangesOnlyTheViewsTimePointWithUndo) {
     VA_VolFillBox(roi->frame, t, &small, true, 1.0);
   }
   Fixture f({{roi, true}}, dims);
-  FRAME* before = VA_VolClone(roi->frame);
+  const FramePtr before(VA_VolClone(roi->frame));
   f.set->FindViewProjection(&f.view)->timeIndex = 1;
-  ASSERT_TRUE(f.set->RoiExtractMaxCC(&f.view, false, false));
+  ASSERT_TRUE(RoiExtractMaxCC(*f.set, &f.view, false, false));
   EXPECT_EQ(voxels(roi, 1), 5 * 4 * 3);
   EXPECT_EQ(voxels(roi, 0), 1);
   EXPECT_EQ(voxels(roi, 2), 1);
   EXPECT_TRUE(f.doc.IsModified());
   ASSERT_TRUE(f.doc.Undo());
-  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before)), 0);
-  PR_FrameDelete(&before);
+  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before.get())), 0);
 }
 
 TEST(RoiOperations, SeededComponentsNeedASeedAndKeepWhatTheSeedsTouch) {
   const DIM3D dims{12, 10, 6, 1};
   CVol* roi = roiVol(dims, {{0, 0, 0, 2, 2, 2}, {6, 5, 2, 9, 8, 4}});
   Fixture f({{roi, true}}, dims);
-  FRAME* before = VA_VolClone(roi->frame);
-  EXPECT_FALSE(f.set->RoiExtractMaxCC(&f.view, false, true));
+  const FramePtr before(VA_VolClone(roi->frame));
+  EXPECT_FALSE(RoiExtractMaxCC(*f.set, &f.view, false, true));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiExtractMaxCC : At least one seed is expected"));
   // The undo record pushed first restores an identical ROI.
   ASSERT_EQ(f.doc.UndoCount(), 1);
   ASSERT_TRUE(f.doc.Undo());
-  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before)), 0);
+  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before.get())), 0);
 
   // A vector ROI over the smaller cube (x and y given in reverse order) keeps only that cube.
   auto* seed = new CDrawSet(&f.doc);
@@ -139,10 +177,9 @@ TEST(RoiOperations, SeededComponentsNeedASeedAndKeepWhatTheSeedsTouch) {
   seed->vroi->z1 = 2;
   CDrawObj* obj = seed;
   f.doc.AddObject(&obj, true);
-  ASSERT_TRUE(f.set->RoiExtractMaxCC(&f.view, false, true));
+  ASSERT_TRUE(RoiExtractMaxCC(*f.set, &f.view, false, true));
   EXPECT_EQ(voxels(roi), 27);
   EXPECT_TRUE(twk::roiBit(roi->frame, 0, 0, 0, 0));
-  PR_FrameDelete(&before);
 }
 
 TEST(RoiOperations, PeelWithAllLayersChangesEveryRoiLayerWithOneUndoEach) {
@@ -153,7 +190,7 @@ TEST(RoiOperations, PeelWithAllLayersChangesEveryRoiLayerWithOneUndoEach) {
   ROIPEELGROW record = g_RoiPeelParms;
   record.allLayers = 1;
   f.script.answerValues({1.0, 1, 1, 1});
-  ASSERT_TRUE(f.set->RoiPeelGrow(true, &record));
+  ASSERT_TRUE(RoiPeelGrow(*f.set, true, record));
   EXPECT_EQ(f.script.messages.back(), CString(L"Peel ROI"));
   EXPECT_EQ(voxels(a), 5 * 4 * 2);
   EXPECT_EQ(voxels(b), 7 * 6 * 2);
@@ -162,12 +199,12 @@ TEST(RoiOperations, PeelWithAllLayersChangesEveryRoiLayerWithOneUndoEach) {
   // Cancelling the dialog changes nothing; grow asks under its own title.
   ROIPEELGROW grow = g_RoiGrowParms;
   f.script.cancelValues();
-  EXPECT_FALSE(f.set->RoiPeelGrow(true, &grow));
+  EXPECT_FALSE(RoiPeelGrow(*f.set, true, grow));
   EXPECT_EQ(f.script.messages.back(), CString(L"Grow ROI"));
   EXPECT_EQ(voxels(a), 40);
   EXPECT_EQ(f.doc.UndoCount(), 2);
   // Grow by 1 voxel without the dialog: the operand only.
-  ASSERT_TRUE(f.set->RoiPeelGrow(false, &grow));
+  ASSERT_TRUE(RoiPeelGrow(*f.set, false, grow));
   EXPECT_EQ(voxels(a), 40 + 2 * (5 * 4 + 5 * 2 + 4 * 2));
   EXPECT_EQ(voxels(b), 7 * 6 * 2);
 }
@@ -179,16 +216,16 @@ TEST(RoiOperations, ClearSlicesTakesOneBasedRangesSwapsAndUndoes) {
   const int64_t all = voxels(roi);
 
   f.script.answerValues({1, 6});
-  ASSERT_TRUE(f.set->RoiClearSlicesZ0Z1(false));
+  ASSERT_TRUE(RoiClearSlicesZ0Z1(*f.set, false));
   EXPECT_EQ(voxels(roi), all);
   EXPECT_EQ(f.script.prompts.back()[1].number, 6.0);  // offered 1 and the depth
 
   f.script.answerValues({0, 3});
-  EXPECT_FALSE(f.set->RoiClearSlicesZ0Z1(false));
+  EXPECT_FALSE(RoiClearSlicesZ0Z1(*f.set, false));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiClearSlicesZ0Z1 : Z0,Z1 are outside allowed interval"));
 
   f.script.answerValues({5, 3});
-  ASSERT_TRUE(f.set->RoiClearSlicesZ0Z1(true));
+  ASSERT_TRUE(RoiClearSlicesZ0Z1(*f.set, true));
   EXPECT_EQ(voxels(roi), all / 2);
   int64_t n = 0;
   VA_RoiNumVox(roi->frame, 0, 2, &n);
@@ -201,7 +238,7 @@ TEST(RoiOperations, SplittingThreeBlobsAddsThreeRegionsAndDropsTheSource) {
   const DIM3D dims{12, 10, 6, 1};
   CVol* roi = roiVol(dims, {{0, 0, 0, 1, 1, 1}, {5, 5, 0, 6, 6, 0}, {9, 0, 4, 11, 2, 5}});
   Fixture f({{roi, true}}, dims);
-  ASSERT_TRUE(f.set->RoiSplitComponentsToLayers());
+  ASSERT_TRUE(RoiSplitComponentsToLayers(*f.set));
   ASSERT_EQ(f.set->NumLayers(), 4);
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
@@ -216,7 +253,7 @@ TEST(RoiOperations, SplittingThreeBlobsAddsThreeRegionsAndDropsTheSource) {
 TEST(RoiOperations, HolesNeedA3DRoi) {
   const DIM3D dims{8, 8, 4, 2};
   Fixture f({{roiVol(dims, {{1, 1, 1, 5, 5, 2}}), true}}, dims);
-  EXPECT_FALSE(f.set->RoiExtractHoles3D());
+  EXPECT_FALSE(RoiExtractHoles3D(*f.set));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiExtractHoles3D : 3D ROI is required"));
   EXPECT_EQ(f.set->NumLayers(), 2);
 
@@ -225,7 +262,7 @@ TEST(RoiOperations, HolesNeedA3DRoi) {
   const RECT3D centre{3, 3, 2, 3, 3, 2};
   VA_VolFillBox(hollow->frame, 0, &centre, true, 0.0);
   Fixture g({{hollow, true}}, d3);
-  ASSERT_TRUE(g.set->RoiExtractHoles3D());
+  ASSERT_TRUE(RoiExtractHoles3D(*g.set));
   ASSERT_EQ(g.set->NumLayers(), 3);
   EXPECT_EQ(voxels(g.layer(2)), 1);
 }
@@ -237,30 +274,31 @@ TEST(RoiOperations, MeasurementsOfTwoRois) {
   CVol* b = roiVol(dims, {{18, 2, 1, 21, 5, 3}});
   for (CVol* v : {a, b}) v->spc = SPC{0.625, 0.8, 2.5};
   Fixture f({{a, true}, {b, true}}, dims);
-  ASSERT_TRUE(f.set->RoiMassCenterDistance());
+  ASSERT_TRUE(RoiMassCenterDistance(*f.set));
   EXPECT_EQ(f.script.lastMessage(), CString(L"ROI mass center distance = 10"));
 
   // DICE: first run offers 1 and the depth; a bad range is refused but remembered.
+  DiceSliceRange dice;
   f.script.answerValues({5, 3});
-  EXPECT_FALSE(f.set->MeasureDICE_SelectSlices(&f.view));
+  EXPECT_FALSE(MeasureDICE_SelectSlices(*f.set, &f.view, dice));
   EXPECT_EQ(f.script.prompts.back()[0].number, 1.0);
   EXPECT_EQ(f.script.prompts.back()[1].number, 6.0);
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::MeasureDICE_SelectSlices : Invalid slice selection"));
   f.script.answerValues({1, 6});
-  ASSERT_TRUE(f.set->MeasureDICE_SelectSlices(&f.view));
+  ASSERT_TRUE(MeasureDICE_SelectSlices(*f.set, &f.view, dice));
   EXPECT_EQ(f.script.prompts.back()[0].number, 5.0);
   EXPECT_EQ(f.script.lastMessage(), CString(L"DICE coefficient on slices [1,6] = 0.000000e+00"));
 
-  ASSERT_TRUE(f.set->RoiHausdorffDistance(false));
+  ASSERT_TRUE(RoiHausdorffDistance(*f.set, false));
   // Farthest voxel 16 voxels away; on average 14.5 (13 to 16) voxels of 0.625 mm.
   EXPECT_EQ(f.script.lastMessage(), CString(L"Hausdorff distance =   10.000 mm\nAverage distance=   9.062 mm"));
 
-  ASSERT_TRUE(f.set->RoiSurfaceWaveDistance(false, false) == false);  // two ROIs marked: ambiguous
+  ASSERT_TRUE(RoiSurfaceWaveDistance(*f.set, false, false) == false);  // two ROIs marked: ambiguous
   EXPECT_EQ(f.script.lastMessage(), CString(kAmbiguous));
   f.set->SetLayerMarked(b, false);
-  EXPECT_FALSE(f.set->RoiMassCenterDistance());
+  EXPECT_FALSE(RoiMassCenterDistance(*f.set));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiMassCenterDistance : Two ROIs are required"));
-  ASSERT_TRUE(f.set->RoiSurfaceWaveDistance(true, false));
+  ASSERT_TRUE(RoiSurfaceWaveDistance(*f.set, true, false));
   EXPECT_EQ(f.set->GetActiveVol()->name, CString(L"surface wave distance"));
   EXPECT_TRUE(f.set->GetActiveVol()->IsINT());
 }
@@ -273,12 +311,12 @@ TEST(RoiSignalOperations, NormalizeRefusesAZeroDivisorAndZScoresTheRoi) {
   for (int i = 0; i < 400; ++i) v[i] = uint32_t(i % 50);
   // Division by a coefficient of 0: a named message and no layer.
   f.script.answerValues({0, 0.0, 1.0});
-  EXPECT_FALSE(f.set->NormalizeByROI(&f.view));
+  EXPECT_FALSE(NormalizeByROI(*f.set, &f.view));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::NormalizeByROI : Normalization coefficient is zero"));
   EXPECT_EQ(f.set->NumLayers(), 2);
   // Z-score with the ROI's own standard deviation: the ROI's mean becomes 0.
   f.script.answerValues({1, 24.5, 14.430869689661812});
-  ASSERT_TRUE(f.set->NormalizeByROI(&f.view));
+  ASSERT_TRUE(NormalizeByROI(*f.set, &f.view));
   EXPECT_EQ(f.script.prompts.back()[0].label.Find(L"0.000000e+00 / 4.900000e+01 / 2.450000e+01"), 30);
   ASSERT_EQ(f.set->NumLayers(), 3);
   CVol* normalized = f.layer(2);
@@ -297,7 +335,7 @@ TEST(RoiSignalOperations, ClipKeepsAnUndoRecordAndHidesTheRoi) {
   uint32_t* v = reinterpret_cast<uint32_t*>(vol->frame->data);
   for (int i = 0; i < 400; ++i) v[i] = uint32_t(i % 50);
   f.script.answerValuesText({L"nan"});
-  ASSERT_TRUE(f.set->VolumeClipByRoi());
+  ASSERT_TRUE(VolumeClipByRoi(*f.set));
   EXPECT_EQ(v[399], VOID_INT_VALUE);  // transparent outside
   EXPECT_EQ(v[0], 0u);
   EXPECT_FALSE(f.set->GetLayer(1)->IsMarked());
@@ -313,12 +351,12 @@ TEST(RoiSignalOperations, BandLinearConversionAndInversion) {
   for (int i = 0; i < 400; ++i) v[i] = i < 100 ? 10 : 20;  // ROI mean 15, SD 5
   // k = 0: the ROI voxels whose signal equals the mean, none here.
   f.script.answerValues({0.0});
-  ASSERT_TRUE(f.set->BandOfAverageSignal());
+  ASSERT_TRUE(BandOfAverageSignal(*f.set));
   EXPECT_EQ(f.script.prompts.back()[0].label, CString(L"Band Radius in StdDev (     5.0)"));
   EXPECT_EQ(voxels(f.layer(2)), 0);
   f.set->GetLayer(2)->SetMarked(false);  // one ROI operand again
   f.script.answerValues({1.0});
-  ASSERT_TRUE(f.set->BandOfAverageSignal());
+  ASSERT_TRUE(BandOfAverageSignal(*f.set));
   EXPECT_EQ(voxels(f.layer(3)), 200);  // clipped to the ROI: slices 0 and 1 only
 
   // No ROI marked: the whole volume is converted.
@@ -326,10 +364,10 @@ TEST(RoiSignalOperations, BandLinearConversionAndInversion) {
   f.set->GetLayer(1)->SetMarked(false);
   f.set->SetActive(0);
   f.script.answerValues({2.0, 1.0, 0.0, 30.0});
-  ASSERT_TRUE(f.set->LinearConversionOverROI());
+  ASSERT_TRUE(LinearConversionOverROI(*f.set));
   EXPECT_EQ(v[0], 21u);
   EXPECT_EQ(v[399], 30u);
-  ASSERT_TRUE(f.set->InvertActiveLayer());
+  ASSERT_TRUE(InvertActiveLayer(*f.set));
   EXPECT_EQ(v[0], 30u);
   EXPECT_EQ(v[399], 21u);
   ASSERT_TRUE(f.doc.Undo());
@@ -346,11 +384,11 @@ TEST(RoiContourOperations, ContourEditsKeepAnUndoRecord) {
     bool (*run)(CDrawSet*);
     int64_t expected;
   } cases[] = {
-      {"union cylinder", [](CDrawSet* s) { return s->RoiUnionCylinder2D(); }, 49 * 5},
-      {"intersect cylinder", [](CDrawSet* s) { return s->RoiIntersectCylinder2D(); }, 9 * 5},
-      {"morph convex", [](CDrawSet* s) { return s->RoiMorphConvex(false); }, -1},
-      {"arc morph", [](CDrawSet* s) { return s->RoiFillContoursArcMorph(); }, -1},
-      {"convex hull", [](CDrawSet* s) { return s->RoiMakeConvex2D(); }, drawn},
+      {"union cylinder", [](CDrawSet* s) { return RoiUnionCylinder2D(*s); }, 49 * 5},
+      {"intersect cylinder", [](CDrawSet* s) { return RoiIntersectCylinder2D(*s); }, 9 * 5},
+      {"morph convex", [](CDrawSet* s) { return RoiMorphConvex(*s, false); }, -1},
+      {"arc morph", [](CDrawSet* s) { return RoiFillContoursArcMorph(*s); }, -1},
+      {"convex hull", [](CDrawSet* s) { return RoiMakeConvex2D(*s); }, drawn},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -367,10 +405,10 @@ TEST(RoiContourOperations, ContourEditsKeepAnUndoRecord) {
   const RECT3D speck{11, 0, 2, 11, 0, 2};
   VA_VolFillBox(f.layer(1)->frame, 0, &speck, true, 1.0);
   f.script.cancelValues();
-  EXPECT_FALSE(f.set->RoiRemoveSaltPepper());
+  EXPECT_FALSE(RoiRemoveSaltPepper(*f.set));
   EXPECT_EQ(voxels(f.layer(1)), drawn + 1);
   f.script.answerValues({1, 1, 4, 1, 4});
-  ASSERT_TRUE(f.set->RoiRemoveSaltPepper());
+  ASSERT_TRUE(RoiRemoveSaltPepper(*f.set));
   EXPECT_EQ(f.script.messages.back(), CString(L"\"Salt & Pepper\" Artefact Removal"));
   EXPECT_EQ(voxels(f.layer(1)), drawn);
 }
@@ -380,24 +418,24 @@ TEST(RoiDerivedOperations, SkeletonAsksForSlicesAndConversionTo4DKeepsTheLayersP
   CVol* roi = roiVol(dims, {{2, 2, 1, 9, 9, 4}}, 0, L"lesion");
   Fixture f({{roi, true}}, dims);
   f.script.answerMessage(IDYES);
-  ASSERT_TRUE(f.set->RoiSkeleton(&f.view, 0));
+  ASSERT_TRUE(RoiSkeleton(*f.set, &f.view, 0));
   EXPECT_EQ(f.set->GetActiveVol()->name, CString(L"skeleton"));
   EXPECT_EQ(f.script.messages[0], CString(L"Process each slice individually?"));
   f.set->GetActiveLayer()->SetMarked(false);
-  ASSERT_TRUE(f.set->RoiSkeleton(&f.view, 2));
+  ASSERT_TRUE(RoiSkeleton(*f.set, &f.view, 2));
   EXPECT_EQ(f.set->GetActiveVol()->name, CString(L"medial axis"));
   EXPECT_EQ(f.script.lastMessage().Left(26), CString(L"lesion : Average depth =  "));
   f.set->GetActiveLayer()->SetMarked(false);
 
   // 3D to 4D needs a 4D volume; with one the ROI keeps its place, name, colour and opacity.
-  EXPECT_FALSE(f.set->RoiConvert3Dto4D(&f.view));
+  EXPECT_FALSE(RoiConvert3Dto4D(*f.set, &f.view));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::RoiConvert3Dto4D : 4D volume is required"));
   const DIM3D dims4{12, 12, 6, 3};
   Fixture g({{roiVol(DIM3D{12, 12, 6, 1}, {{2, 2, 1, 4, 4, 2}}, 0, L"lesion"), true}}, dims4);
   g.set->GetLayer(1)->filter.roiColor = 0x00FF00;
   g.set->GetLayer(1)->opacity = 45;
   g.set->FindViewProjection(&g.view)->timeIndex = 2;
-  ASSERT_TRUE(g.set->RoiConvert3Dto4D(&g.view));
+  ASSERT_TRUE(RoiConvert3Dto4D(*g.set, &g.view));
   ASSERT_EQ(g.set->NumLayers(), 2);
   CVol* four = g.layer(1);
   EXPECT_EQ(four->T(), 3);
@@ -413,17 +451,17 @@ TEST(LabelMapOperations, LabelMapAverageAndOnionPeel) {
   Fixture f({{roiVol(dims, {{1, 1, 1, 10, 10, 4}}), true}}, dims);
   // Onion peel: 1.4 layers round to 1 and add nothing; 2.6 round to 3 shells.
   f.script.answerValuesText({L"1.4", L"1.0"});
-  EXPECT_FALSE(f.set->RoiOnionPeel(nullptr));
+  EXPECT_FALSE(RoiOnionPeel(*f.set, nullptr));
   EXPECT_EQ(f.set->NumLayers(), 2);
   f.script.answerValuesText({L"2.6", L"1.0"});
-  ASSERT_TRUE(f.set->RoiOnionPeel(nullptr));
+  ASSERT_TRUE(RoiOnionPeel(*f.set, nullptr));
   ASSERT_EQ(f.set->NumLayers(), 5);
   EXPECT_EQ(voxels(f.layer(2)) + voxels(f.layer(3)) + voxels(f.layer(4)), voxels(f.layer(1)));
   EXPECT_EQ(voxels(f.layer(4)), 6 * 6 * 0);  // a 10 x 10 x 4 box is only 2 voxels deep in z
 
   // Label map of one marked ROI: one label.
   for (int i = 2; i < 5; ++i) f.set->GetLayer(i)->SetMarked(false);
-  ASSERT_TRUE(f.set->CreateLabelMapFromROIs());
+  ASSERT_TRUE(CreateLabelMapFromROIs(*f.set));
   CVol* labels = f.layer(5);
   EXPECT_EQ(labels->name, CString(L"label map"));
   EXPECT_EQ(f.set->GetLayer(5)->opacity, 30);
@@ -433,7 +471,7 @@ TEST(LabelMapOperations, LabelMapAverageAndOnionPeel) {
   // Average of two ROIs normalised to 100, background transparent.
   f.set->GetLayer(2)->SetMarked(true);
   f.script.answerValuesText({L"100", L"-1"});
-  ASSERT_TRUE(f.set->AverageRoiLayers());
+  ASSERT_TRUE(AverageRoiLayers(*f.set));
   CVol* average = f.set->GetActiveVol();
   EXPECT_EQ(average->name, CString(L"rois average"));
   EXPECT_EQ(twk::voxelValue(average->frame, 1, 1, 1, 0), 100.0);  // in both (surface shell)
@@ -442,7 +480,7 @@ TEST(LabelMapOperations, LabelMapAverageAndOnionPeel) {
   EXPECT_EQ(f.set->GetActiveLayer()->filter.width, 100.0);
 
   for (int i = 0; i < f.set->NumLayers(); ++i) f.set->GetLayer(i)->SetMarked(false);
-  EXPECT_FALSE(f.set->CreateLabelMapFromROIs());
+  EXPECT_FALSE(CreateLabelMapFromROIs(*f.set));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::CreateLabelMapFromROIs : ROI is not present or enabled"));
 }
 
@@ -453,7 +491,7 @@ TEST(RoiShapeOperations, ConcentricZonesBetweenTwoRois) {
              {roiVol(dims, {{8, 8, 0, 12, 12, 2}}, 0, L"inner"), true}},
             dims);
   f.script.answerValues({2});
-  ASSERT_TRUE(f.set->MultipleZonesConcentricObjects());
+  ASSERT_TRUE(MultipleZonesConcentricObjects(*f.set));
   ASSERT_EQ(f.set->NumLayers(), 4);
   const FRAME* zones = f.layer(3)->frame;
   EXPECT_EQ(f.set->GetLayer(3)->opacity, 50);
@@ -463,7 +501,7 @@ TEST(RoiShapeOperations, ConcentricZonesBetweenTwoRois) {
   EXPECT_EQ(twk::voxelValue(zones, 0, 0, 0, 0), 0.0);   // outside the outer ROI
   f.set->GetLayer(2)->SetMarked(false);
   f.script.answerValues({2});
-  EXPECT_FALSE(f.set->MultipleZonesConcentricObjects());
+  EXPECT_FALSE(MultipleZonesConcentricObjects(*f.set));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::GetTwoMarkedROIs : Two ROIs are required"));
 }
 
@@ -474,23 +512,22 @@ TEST(RoiShapeOperations, ClosingBrokenContoursBridgesGapsAndUndoes) {
   const RECT3D gap{6, 2, 0, 7, 2, 0};
   VA_VolFillBox(roi->frame, 0, &gap, true, 0.0);
   Fixture f({{roi, true}}, dims);
-  FRAME* before = VA_VolClone(roi->frame);
+  const FramePtr before(VA_VolClone(roi->frame));
   for (const wchar_t* steps : {L"0", L"101"}) {
     f.script.answerValuesText({L"3", steps});
-    EXPECT_FALSE(f.set->MorphologyCloseContours2D());
+    EXPECT_FALSE(MorphologyCloseContours2D(*f.set));
     EXPECT_EQ(f.script.lastMessage(),
               CString(L"CDrawSet::MorphologyCloseContours2D : Num steps should be within [0,100] range"));
   }
   EXPECT_EQ(f.doc.UndoCount(), 0);
   f.script.answerValuesText({L"3", L"1"});
-  ASSERT_TRUE(f.set->MorphologyCloseContours2D());
+  ASSERT_TRUE(MorphologyCloseContours2D(*f.set));
   EXPECT_TRUE(twk::roiBit(roi->frame, 6, 2, 0, 0));   // the gap is bridged
   EXPECT_TRUE(twk::roiBit(roi->frame, 7, 7, 0, 0));   // and the square filled
   EXPECT_FALSE(twk::roiBit(roi->frame, 0, 0, 0, 0));
   EXPECT_EQ(voxels(roi, 0), 11 * 11);
   ASSERT_TRUE(f.doc.Undo());
-  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before)), 0);
-  PR_FrameDelete(&before);
+  EXPECT_EQ(std::memcmp(roi->frame->data, before->data, PR_FrameMemSize(before.get())), 0);
 }
 
 namespace {
@@ -549,14 +586,14 @@ TEST(MultiLayerOperations, TemplateSharpeningAndProbabilityAtlasCheckTheirLayers
     SCOPED_TRACE(c.what);
     LayersFixture f(c.layers());
     const int before = f.set->NumLayers();
-    EXPECT_FALSE(f.set->SharpenTemplateUsingAtlas(false));
+    EXPECT_FALSE(SharpenTemplateUsingAtlas(*f.set, false));
     EXPECT_EQ(f.script.lastMessage(), CString(c.message));
     EXPECT_EQ(f.set->NumLayers(), before);
   }
   {
     // The template varies inside label 1 (x < 3): it becomes its mean there.
     LayersFixture f({realVol(dims, L"t", [](int x, int y, int) { return x < 3 ? 10.0 * y : 7.0; }), labels()});
-    ASSERT_TRUE(f.set->SharpenTemplateUsingAtlas(false));
+    ASSERT_TRUE(SharpenTemplateUsingAtlas(*f.set, false));
     CVol* sharp = f.set->GetLayerVol(2);
     EXPECT_EQ(sharp->name, CString(L"templ"));
     EXPECT_EQ(twk::voxelValue(sharp->frame, 1, 0, 0, 0), 20.0);
@@ -565,13 +602,13 @@ TEST(MultiLayerOperations, TemplateSharpeningAndProbabilityAtlasCheckTheirLayers
   }
   {
     LayersFixture f({labels(), real(0.2)});
-    EXPECT_FALSE(f.set->CombineProbMapsToAtlas(false));
+    EXPECT_FALSE(CombineProbMapsToAtlas(*f.set, false));
     EXPECT_EQ(f.script.lastMessage(),
               CString(L"CDrawSet::CombineProbMapsToAtlas : At least two probability layers are required"));
   }
   {
     LayersFixture f({labels(), real(0.2), real(0.7)});
-    ASSERT_TRUE(f.set->CombineProbMapsToAtlas(false));
+    ASSERT_TRUE(CombineProbMapsToAtlas(*f.set, false));
     CVol* atlas = f.set->GetLayerVol(3);
     EXPECT_EQ(atlas->name, CString(L"atlas"));
     EXPECT_EQ(twk::voxelValue(atlas->frame, 0, 0, 0, 0), 2.0);  // 0.7 > 0.2
@@ -586,10 +623,10 @@ TEST(MultiLayerOperations, PrincipalComponentsOpenANewDocumentLastComponentFirst
                    realVol(dims, L"b", [](int x, int y, int) { return 2.0 * x - y; }),
                    realVol(dims, L"c", [](int x, int, int z) { return std::sin(x + z); })});
   f.script.answerValues({4});
-  EXPECT_FALSE(f.set->VolMultilayerPCA(false));
+  EXPECT_FALSE(VolMultilayerPCA(*f.set, false));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::VolMultilayerPCA : Invalid number of components requested"));
   f.script.answerValues({2});
-  ASSERT_TRUE(f.set->VolMultilayerPCA(false));
+  ASSERT_TRUE(VolMultilayerPCA(*f.set, false));
   int count = 0;
   CDrawDoc** docs = TW_GetAllDocuments(&count);
   CDrawDoc* pca = nullptr;
@@ -615,25 +652,25 @@ TEST(MultiLayerOperations, JointHistogramChecksItsOperandsAndBins) {
   auto ramp = [&](const wchar_t* name) { return realVol(dims, name, [](int x, int, int) { return double(x); }); };
   {
     LayersFixture f({ramp(L"a")});
-    EXPECT_FALSE(f.set->GenerateTwoLayerJointHist());
+    EXPECT_FALSE(GenerateTwoLayerJointHist(*f.set));
     EXPECT_EQ(f.script.lastMessage(),
               CString(L"CDrawSet::GenerateTwoLayerJointHist : 2 or 3 enabled volume layers are required"));
   }
   {
     LayersFixture f({ramp(L"a"), roiVol(dims, {{0, 0, 0, 3, 5, 2}}), roiVol(dims, {{0, 0, 0, 1, 1, 1}})});
-    EXPECT_FALSE(f.set->GenerateTwoLayerJointHist());
+    EXPECT_FALSE(GenerateTwoLayerJointHist(*f.set));
     EXPECT_EQ(f.script.lastMessage(),
               CString(L"CDrawSet::GenerateTwoLayerJointHist : Two Non-Roi operands are expected"));
   }
   LayersFixture f({ramp(L"a"), ramp(L"b"), roiVol(dims, {{0, 0, 0, 3, 5, 2}})});
   for (double bins : {0.0, 1.0, 5000.0}) {
     f.script.answerValues({bins});
-    EXPECT_FALSE(f.set->GenerateTwoLayerJointHist());
+    EXPECT_FALSE(GenerateTwoLayerJointHist(*f.set));
     EXPECT_EQ(f.script.lastMessage(),
               CString(L"CDrawSet::GenerateTwoLayerJointHist : Number of bins should be within [2,4096] range"));
   }
   f.script.answerValues({4});
-  ASSERT_TRUE(f.set->GenerateTwoLayerJointHist());
+  ASSERT_TRUE(GenerateTwoLayerJointHist(*f.set));
   CDrawDoc* joint = nullptr;
   int count = 0;
   CDrawDoc** docs = TW_GetAllDocuments(&count);
@@ -667,7 +704,7 @@ TEST(MultiLayerOperations, UnclumpingTwoTouchingBallsGivesTwoRegionsOrOneAtlas) 
   {
     Fixture f({{makeBalls(), true}}, dims);
     f.script.answerValues({0});
-    ASSERT_TRUE(f.set->RoiUnclumpComponents(false, 0));
+    ASSERT_TRUE(RoiUnclumpComponents(*f.set, false, 0));
     CVol* atlas = f.layer(2);
     EXPECT_EQ(atlas->name, CString(L"base"));
     EXPECT_EQ(twk::voxelValue(atlas->frame, 8, 8, 8, 0) + twk::voxelValue(atlas->frame, 21, 8, 8, 0), 3.0);
@@ -675,7 +712,7 @@ TEST(MultiLayerOperations, UnclumpingTwoTouchingBallsGivesTwoRegionsOrOneAtlas) 
   }
   Fixture f({{balls, true}}, dims);
   f.script.answerValues({0});
-  ASSERT_TRUE(f.set->RoiUnclumpComponents(false, 1));
+  ASSERT_TRUE(RoiUnclumpComponents(*f.set, false, 1));
   const auto& shown = f.script.messages;
   EXPECT_NE(std::find(shown.begin(), shown.end(), CString(L"Number of Regions created 2")), shown.end());
   // The source ROI is gone; two regions of about equal size cover it.
@@ -686,7 +723,7 @@ TEST(MultiLayerOperations, UnclumpingTwoTouchingBallsGivesTwoRegionsOrOneAtlas) 
   EXPECT_EQ(voxels(f.layer(1)) + voxels(f.layer(2)), total);
   EXPECT_NEAR(double(voxels(f.layer(1))), double(voxels(f.layer(2))), 0.05 * double(total));
   f.script.cancelValues();
-  EXPECT_FALSE(f.set->RoiUnclumpComponents(false, 1));
+  EXPECT_FALSE(RoiUnclumpComponents(*f.set, false, 1));
   EXPECT_EQ(f.set->NumLayers(), 3);
 }
 TEST(RoiOperations, RingProfilesAreCopiedAsATableAndPlottedAsMeanAndDeviation) {
@@ -707,7 +744,7 @@ TEST(RoiOperations, RingProfilesAreCopiedAsATableAndPlottedAsMeanAndDeviation) {
     return true;
   });
   f.script.answerValues({1});
-  ASSERT_TRUE(f.set->RoiRingProfiles());
+  ASSERT_TRUE(RoiRingProfiles(*f.set));
   TW_SetCurveViewerView(nullptr);
   double* expected[5] = {};
   int count = 0;
@@ -738,10 +775,10 @@ TEST(RoiOperations, RingProfilesAreCopiedAsATableAndPlottedAsMeanAndDeviation) {
   for (double*& p : expected) pf_free(&p);
   // A step below one voxel is refused by name; cancelling the prompt ends quietly.
   f.script.answerValues({0});
-  EXPECT_FALSE(f.set->RoiRingProfiles());
+  EXPECT_FALSE(RoiRingProfiles(*f.set));
   EXPECT_EQ(f.script.lastMessage(), CString(L"VA_RoiGetPeelProfile : Layer step should be positive"));
   f.script.cancelValues();
-  EXPECT_FALSE(f.set->RoiRingProfiles());
+  EXPECT_FALSE(RoiRingProfiles(*f.set));
 }
 
 TEST(RoiDialogs, LungSegmentationDialogWritesBothRecordsOnOkOnly) {
@@ -821,12 +858,92 @@ TEST(RoiCommandRows, RowsOfTheRoiOperationsRunThem) {
   EXPECT_EQ(voxels(roi), 5 * 4 * 3);
 }
 
+TEST(RoiCommandRows, WithoutAnActiveSetEachRowSaysWhatItsOperandCheckSays) {
+  const CString missing = L"Operand is not present";
+  const CString volume = L"Volumetric Entity is required";
+  const struct {
+    const char* operation;
+    std::vector<CString> messages;
+  } cases[] = {
+      {"CDrawSet::RoiExtractMaxCC", {missing}},
+      {"CDrawSet::RoiFillContours2D", {missing}},
+      {"CDrawSet::RoiPeelGrow", {missing}},
+      {"CDrawSet::RoiMakeConvex2D", {missing}},
+      {"CDrawSet::RoiFillContoursArcMorph", {missing}},
+      {"CDrawSet::RoiMorphConvex", {missing}},
+      {"CDrawSet::RoiRemoveSaltPepper", {missing}},
+      {"CDrawSet::RoiUnionCylinder2D", {missing}},
+      {"CDrawSet::RoiIntersectCylinder2D", {missing}},
+      {"CDrawSet::RoiExtractHoles3D", {}},
+      {"CDrawSet::RoiConvert3Dto4D", {missing, L"CDrawSet::RoiConvert3Dto4D : 3D ROI is required"}},
+      {"CDrawSet::RoiSkeleton", {}},
+      {"CDrawSet::BandOfAverageSignal", {missing}},
+      {"CDrawSet::LinearConversionOverROI", {}},
+      {"CDrawSet::NormalizeByROI", {missing}},
+      {"CDrawSet::VolumeClipByRoi", {missing}},
+      {"CDrawSet::InvertActiveLayer", {}},
+      {"CDrawSet::NodVolume", {missing}},
+      {"CDrawSet::RoiSplitComponentsToLayers", {volume}},
+      {"CDrawSet::CreateLabelMapFromROIs", {}},
+      {"CDrawSet::AverageRoiLayers", {}},
+      {"CDrawSet::RoiOnionPeel", {}},
+      {"CDrawSet::SharpenTemplateUsingAtlas", {}},
+      {"CDrawSet::CombineProbMapsToAtlas", {}},
+      {"CDrawSet::VolMultilayerPCA", {}},
+      {"CDrawSet::GenerateTwoLayerJointHist", {}},
+      {"CDrawSet::RoiUnclumpComponents", {volume}},
+      {"CDrawSet::RoiOptimalZoom", {missing, L"CDrawSet::RoiOptimalZoom : ROI is not present or enabled"}},
+      {"CDrawSet::RoiEncloseCCByVectRois", {missing}},
+      {"CDrawSet::DetectBodyMask", {}},
+      {"CDrawSet::RoiClearSlicesZ0Z1", {}},
+      {"CDrawSet::RoiPeelGrowExternal", {}},
+      {"CDrawSet::MultipleZonesConcentricObjects", {}},
+      {"CDrawSet::MorphologyCloseContours2D", {}},
+      {"CDrawSet::RoiMassCenterDistance", {L"CDrawSet::RoiMassCenterDistance : Two ROIs are required"}},
+      {"CDrawSet::MeasureDICE_SelectSlices", {L"CDrawSet::MeasureDICE_SelectSlices : Two ROIs are required"}},
+      {"CDrawSet::RoiHausdorffDistance", {L"CDrawSet::RoiHausdorffDistance : Two ROIs are required"}},
+      {"CDrawSet::RoiSplitUsingHist", {}},
+      {"CDrawSet::RoiRingProfiles", {}},
+      {"CDrawSet::RoiSurfaceWaveDistance", {missing}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.operation);
+    EXPECT_EQ(messagesWithoutSet(c.operation), c.messages);
+  }
+  // The zoom still redraws its view.
+  InvalidationView view;
+  messagesWithoutSet("CDrawSet::RoiOptimalZoom", &view);
+  EXPECT_EQ(view.invalidations, 1);
+}
+
+TEST(RoiCommandRows, TheDiceRowOffersTheRangeLastEntered) {
+  const DIM3D dims{12, 10, 6, 1};
+  Fixture f({{roiVol(dims, {{2, 2, 1, 5, 5, 3}}), true}, {roiVol(dims, {{3, 2, 1, 6, 5, 3}}), true}}, dims);
+  int dice = 0;
+  for (const TW_COMMAND_ROW* row : TW_CommandRows())
+    if (row->operation && std::strcmp(row->operation, "CDrawSet::MeasureDICE_SelectSlices") == 0) dice = row->id;
+  ASSERT_NE(dice, 0);
+  // An invalid range is remembered all the same.
+  f.script.answerValues({4, 2});
+  ASSERT_TRUE(TW_DispatchCommand(dice, &f.view));
+  EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::MeasureDICE_SelectSlices : Invalid slice selection"));
+  f.script.answerValues({2, 3});
+  ASSERT_TRUE(TW_DispatchCommand(dice, &f.view));
+  EXPECT_EQ(f.script.prompts.back()[0].number, 4.0);
+  EXPECT_EQ(f.script.prompts.back()[1].number, 2.0);
+  EXPECT_NE(f.script.lastMessage().Find(L"DICE coefficient on slices [2,3] = "), -1);
+  f.script.cancelValues();
+  ASSERT_TRUE(TW_DispatchCommand(dice, &f.view));
+  EXPECT_EQ(f.script.prompts.back()[0].number, 2.0);
+  EXPECT_EQ(f.script.prompts.back()[1].number, 3.0);
+}
+
 TEST(RoiSignalOperations, NoduleVolumeChecksItsOperandsAndReportsWithoutTabs) {
   const DIM3D dims{12, 10, 6, 1};
   // A 4D signal volume is refused before the dialog.
   {
     Fixture f({{roiVol(DIM3D{12, 10, 6, 2}, {{2, 2, 1, 8, 7, 4}}), true}}, DIM3D{12, 10, 6, 2});
-    EXPECT_FALSE(CDrawSet::NodVolume(f.set, true));
+    EXPECT_FALSE(NodVolume(*f.set, true));
     EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::NodVolume : 3D volume is required"));
   }
   Fixture f({{roiVol(dims, {{2, 2, 1, 8, 7, 4}}), true}}, dims);
@@ -835,10 +952,10 @@ TEST(RoiSignalOperations, NoduleVolumeChecksItsOperandsAndReportsWithoutTabs) {
   VA_VolFillBox(f.layer(0)->frame, 0, &core, true, 1020.0);
   // The dialog: cancelled, nothing happens; an attenuation of 820.9 is stored as 820.
   f.script.cancelValues();
-  EXPECT_FALSE(CDrawSet::NodVolume(f.set, true));
+  EXPECT_FALSE(NodVolume(*f.set, true));
   const VA_VOLNODEPARM saved = g_NodVolParms;
   f.script.answerValues({300, 620, 1020, 820.9, 7.5, 0.2, 0.8, 1.5});
-  ASSERT_TRUE(CDrawSet::NodVolume(f.set, true));
+  ASSERT_TRUE(NodVolume(*f.set, true));
   EXPECT_EQ(g_NodVolParms.threshold, 820);
   // The report without tabs, the values on the clipboard.
   EXPECT_NE(f.script.lastMessage().Find(L"Volume (mm3)=12.00\n"), -1) << f.script.lastMessage().toUtf8();
@@ -848,7 +965,7 @@ TEST(RoiSignalOperations, NoduleVolumeChecksItsOperandsAndReportsWithoutTabs) {
   EXPECT_EQ(std::string(clip).find("12.000\t"), std::string(clip).find('\n') + 1);
   pf_free(&clip);
   f.script.answerValues({300, 620, 1020, 820, 7.5, 0.2, 0.8, 1.5});
-  ASSERT_TRUE(CDrawSet::NodVolume(f.set, false));
+  ASSERT_TRUE(NodVolume(*f.set, false));
   EXPECT_NE(f.script.lastMessage().Find(L"Iterations="), -1);
   g_NodVolParms = saved;
 }
@@ -857,7 +974,7 @@ TEST(RoiViewOperations, EnclosingComponentsByVectorRoisOnceAndZoomingOntoTheRoi)
   const DIM3D dims{12, 10, 6, 1};
   CVol* roi = roiVol(dims, {{0, 0, 0, 1, 1, 1}, {5, 4, 2, 9, 8, 4}});
   Fixture f({{roi, true}}, dims);
-  ASSERT_TRUE(CDrawSet::RoiEncloseCCByVectRois(f.set, &f.view));
+  ASSERT_TRUE(RoiEncloseCCByVectRois(*f.set, &f.view));
   EXPECT_EQ(f.script.lastMessage(), CString(L"2 VROIs were created"));
   int count = 0;
   CDrawSet** made = TW_CollectVectRoiObjects(f.set, &count);
@@ -868,17 +985,17 @@ TEST(RoiViewOperations, EnclosingComponentsByVectorRoisOnceAndZoomingOntoTheRoi)
   // The view shows the larger box's middle slice.
   EXPECT_EQ(f.set->FindViewProjection(&f.view)->slice, 3);
   // Again: every component has its vector ROI already.
-  ASSERT_TRUE(CDrawSet::RoiEncloseCCByVectRois(f.set, &f.view));
+  ASSERT_TRUE(RoiEncloseCCByVectRois(*f.set, &f.view));
   EXPECT_EQ(f.script.lastMessage(),
             CString(L"No new VROIs were created because matching VROI instances were present"));
 
   // Zoom whole extent: the ROI's middle slice; without an ROI two messages.
   f.set->FindViewProjection(&f.view)->slice = 0;
-  ASSERT_TRUE(CDrawSet::RoiOptimalZoom(f.set, &f.view));
+  ASSERT_TRUE(RoiOptimalZoom(*f.set, &f.view));
   EXPECT_EQ(f.set->FindViewProjection(&f.view)->slice, 2);
   f.set->GetLayer(1)->SetMarked(false);
   f.script.clear();
-  EXPECT_FALSE(CDrawSet::RoiOptimalZoom(f.set, &f.view));
+  EXPECT_FALSE(RoiOptimalZoom(*f.set, &f.view));
   ASSERT_EQ(f.script.messages.size(), 2u);
   EXPECT_EQ(f.script.messages[0], CString(L"ROI is not present or enabled"));
   EXPECT_EQ(f.script.messages[1], CString(L"CDrawSet::RoiOptimalZoom : ROI is not present or enabled"));

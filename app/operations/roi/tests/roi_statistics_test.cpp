@@ -13,15 +13,19 @@
 #include "DocTestKit.h"
 #include "DrawDoc.h"
 #include "RoiStat3D.h"
+#include "RoiStat4D.h"
+#include "RoiStatisticsOperation.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "VectorRois.h"
 #include "paths/FilePaths.h"
 #include "roi/RoiComponents.h"
+#include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
 
 using namespace twk::testkit;
+using namespace twk::roiops;
 
 namespace {
 
@@ -98,11 +102,11 @@ TEST(RoiStat3D, RampStatisticsReportsAndTheSavedFile) {
     EXPECT_EQ(d.ReportText().Find(L"ROI is a full volume\n"), 20);
   }
   // Over the lower half: the ROI's statistics, geometry and the saved report in Notepad.
-  FRAME* roi = boxRoi(vol->frame->dim, RECT3D{0, 0, 0, 9, 9, 4});
+  const FramePtr roi(boxRoi(vol->frame->dim, RECT3D{0, 0, 0, 9, 9, 4}));
   {
     const CString saved = TW_Options().tempFolder;
     TW_EditOptions().tempFolder = CString::fromUtf8(testing::TempDir());
-    CDlgRoiStat3D d(vol.get(), 0, roi, L"C:/rois/lower half.nii", 0xFF, nullptr);
+    CDlgRoiStat3D d(vol.get(), 0, roi.get(), L"C:/rois/lower half.nii", 0xFF, nullptr);
     ASSERT_TRUE(d.OnInitDialog());
     EXPECT_EQ(d.Title(), CString(L"ROI Stats3D > [ramp.nii] over [lower half]"));
     EXPECT_EQ(d.Info().count, 500u);
@@ -117,7 +121,6 @@ TEST(RoiStat3D, RampStatisticsReportsAndTheSavedFile) {
     expectGolden(d.ReportText(), "RoiStats3D_roi.txt");
     TW_EditOptions().tempFolder = saved;
   }
-  PR_FrameDelete(&roi);
 }
 
 TEST(RoiStat3D, OpeningRulesBinsRangesAndTheEmptyRoi) {
@@ -136,12 +139,11 @@ TEST(RoiStat3D, OpeningRulesBinsRangesAndTheEmptyRoi) {
     EXPECT_EQ(b.Bins(), 100);
   }
   // An empty ROI cancels with the named message; the runner gives false and writes nothing.
-  FRAME* empty = PR_FrameCreate(FRM_ROI, 1, flat->frame->dim, true);
+  const FramePtr empty(PR_FrameCreate(FRM_ROI, 1, flat->frame->dim, true));
   double threshold = 7;
-  EXPECT_FALSE(TW_DlgRoiStat3D(flat.get(), 0, empty, L"lesion.nii", 0, nullptr, &threshold, true));
+  EXPECT_FALSE(TW_DlgRoiStat3D(flat.get(), 0, empty.get(), L"lesion.nii", 0, nullptr, &threshold, true));
   EXPECT_EQ(s.script.lastMessage(), CString(L"CDlgRoiStat3D::OnInitDialog : lesion- ROI is empty"));
   EXPECT_EQ(threshold, 7);
-  PR_FrameDelete(&empty);
 
   std::unique_ptr<CVol> vol(rampVol());
   CDlgRoiStat3D d(vol.get(), 0, nullptr, CString(), 0, nullptr);
@@ -295,23 +297,23 @@ TEST(RoiStatisticsCommand, OperandsVectorRoisAndTheLayersSettings) {
 
   // No ROI marked: the whole volume.
   script.answerValues({1, 0, 0, 1});
-  ASSERT_TRUE(CDrawSet::RoiStatistics(set, &view, 1, false));
+  ASSERT_TRUE(RoiStatistics(*set, &view, 1, false, TW_DlgRoiStat4D));
   EXPECT_EQ(script.messages.back(), CString(L"ROI Stats3D > [ramp.nii] over [whole volume]"));
   // The marked ROI layer, then a silent run: its settings are kept on the ROI layer.
   set->GetLayer(1)->SetMarked(true);
   script.answerValues({1, 0, 0, 1});
-  ASSERT_TRUE(CDrawSet::RoiStatistics(set, &view, 1, false));
+  ASSERT_TRUE(RoiStatistics(*set, &view, 1, false, TW_DlgRoiStat4D));
   EXPECT_EQ(script.messages.back(), CString(L"ROI Stats3D > [ramp.nii] over [upper]"));
   ROISTATPRESET& kept = set->GetLayer(1)->roiStats;
   EXPECT_EQ(kept.owner, set->GetLayer(0)->LayerId());
   EXPECT_EQ(kept.rangeLow, 500.0);
   kept.binWidth = 100;
-  ASSERT_TRUE(CDrawSet::RoiStatistics(set, &view, 1, true));
+  ASSERT_TRUE(RoiStatistics(*set, &view, 1, true, TW_DlgRoiStat4D));
   EXPECT_EQ(kept.binWidth, 100.0);  // reused for the same operand
   // Another operand resets them.
   set->GetLayer(0)->SetMarked(false);
   set->GetLayer(2)->SetMarked(true);
-  ASSERT_TRUE(CDrawSet::RoiStatistics(set, &view, 1, true));
+  ASSERT_TRUE(RoiStatistics(*set, &view, 1, true, TW_DlgRoiStat4D));
   EXPECT_EQ(kept.owner, set->GetLayer(2)->LayerId());
   EXPECT_NE(kept.binWidth, 100.0);
 
@@ -325,12 +327,12 @@ TEST(RoiStatisticsCommand, OperandsVectorRoisAndTheLayersSettings) {
   pf_free(&vrois);
   doc.selection = {v};
   script.answerValues({1, 0, 0, 1});
-  ASSERT_TRUE(CDrawSet::RoiStatistics(set, &view, 1, false));
+  ASSERT_TRUE(RoiStatistics(*set, &view, 1, false, TW_DlgRoiStat4D));
   EXPECT_EQ(script.messages.back(), CString(L"ROI Stats3D > [second] over [VROI spot]"));
   doc.selection.clear();
 
   // The 4D statistics need a 4D signal layer: a set of 3D layers opens no dialog.
-  EXPECT_FALSE(CDrawSet::RoiStatistics(set, &view, 2, true));
+  EXPECT_FALSE(RoiStatistics(*set, &view, 2, true, TW_DlgRoiStat4D));
 }
 
 TEST(RoiStatisticsCommand, A4DOperandIsMeasuredAtTheViewsTimePoint) {
@@ -344,9 +346,9 @@ TEST(RoiStatisticsCommand, A4DOperandIsMeasuredAtTheViewsTimePoint) {
   EXPECT_DOUBLE_EQ(d.Info().mean, 215.5);
   EXPECT_EQ(d.Info().count, 32u);
   document.script.answerValues({1, 0, 0, 1});
-  EXPECT_TRUE(CDrawSet::RoiStatistics(document.set, &document.view, 1, false));
+  EXPECT_TRUE(RoiStatistics(*document.set, &document.view, 1, false, TW_DlgRoiStat4D));
   // Mode 2 opens the 4D statistics of the same operand over the whole volume.
-  EXPECT_TRUE(CDrawSet::RoiStatistics(document.set, &document.view, 2, true));
+  EXPECT_TRUE(RoiStatistics(*document.set, &document.view, 2, true, TW_DlgRoiStat4D));
 }
 
 TEST(RoiStatisticsCommand, HistogramSplitHandsTheOtsuThresholdToTheSplitDialog) {
@@ -357,7 +359,7 @@ TEST(RoiStatisticsCommand, HistogramSplitHandsTheOtsuThresholdToTheSplitDialog) 
   // The statistics dialog (clip, Otsu, no model, two segments), then the split's threshold kept.
   d.script.answerValues({1, 0, 0, 2});
   d.script.answerValues({});
-  ASSERT_TRUE(CDrawSet::RoiSplitUsingHist(d.set, &d.view));
+  ASSERT_TRUE(RoiSplitUsingHist(*d.set, &d.view));
   const double threshold = d.script.prompts.back()[0].number;
   EXPECT_GT(threshold, 109);
   EXPECT_LT(threshold, 300);
@@ -369,6 +371,6 @@ TEST(RoiStatisticsCommand, HistogramSplitHandsTheOtsuThresholdToTheSplitDialog) 
   EXPECT_EQ(std::min(above, below), 500);
   // Cancelling the statistics dialog ends it with nothing added.
   d.script.cancelValues();
-  EXPECT_FALSE(CDrawSet::RoiSplitUsingHist(d.set, &d.view));
+  EXPECT_FALSE(RoiSplitUsingHist(*d.set, &d.view));
   EXPECT_EQ(d.set->NumLayers(), 3);
 }

@@ -3,6 +3,7 @@
 #include "DrawSet.h"
 #include "DrawVol.h"
 #include "DocMessages.h"
+#include "RoiLabelMapOperations.h"
 #include "RoiOperationFrame.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -14,29 +15,21 @@
 #include "roi/RoiComponents.h"
 #include "volume/Frame.h"
 
-using namespace twk::roiops;
+namespace twk::roiops {
 
-bool CDrawSet::RoiSplitComponentsToLayers(CDrawSet* set) {
-  if (!set) {
-    CDrawSet::WorkVolROI(nullptr, nullptr);
-    return false;
-  }
-  return set->RoiSplitComponentsToLayers();
-}
-
-bool CDrawSet::RoiSplitComponentsToLayers() {
-  OperationEnd end(GetDocument(), true);
+bool RoiSplitComponentsToLayers(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), true);
   int candidates = 0;
-  CVol* roi = WorkVolROI(&candidates);
+  CVol* roi = set.WorkVolROI(&candidates);
   if (!roi) {
     if (candidates > 1) twk::doc::message(nullptr, TW_AMBIGUOUS_LAYERS);
-    else if (IsVolumeSet()) twk::doc::message(nullptr, L"ROI is not present or enabled");
+    else if (set.IsVolumeSet()) twk::doc::message(nullptr, L"ROI is not present or enabled");
     return false;
   }
   int n = 0;
   FRAME** parts = VA_RoiSplitConnectedComponents(roi->frame, 26, &n, true);
   if (!parts) return false;
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   twk::ProgressGuard progress(L"Adding layers", true);
   bool ok = true;
   for (int i = 0; i < n && ok; ++i) {
@@ -45,22 +38,21 @@ bool CDrawSet::RoiSplitComponentsToLayers() {
       ok = false;
       break;
     }
-    ok = AddResultLayer(false, false, FmtStr(L"region %u", unsigned(i)), roi, &parts[i], 30, 0, int(NewRoiColor()));
+    ok = set.AddResultLayer(false, false, FmtStr(L"region %u", unsigned(i)), roi, &parts[i], 30, 0,
+                            int(set.NewRoiColor()));
   }
-  if (ok) DeleteLayerVol(&roi);
+  if (ok) set.DeleteLayerVol(&roi);
   progress.End();
   PR_FrameArrDelete(&parts, n);
   return ok;
 }
 
-bool CDrawSet::CreateLabelMapFromROIs(CDrawSet* set) { return set ? set->CreateLabelMapFromROIs() : false; }
-
-bool CDrawSet::CreateLabelMapFromROIs() {
+bool CreateLabelMapFromROIs(CDrawSet& set) {
   const wchar_t* operation = L"CDrawSet::CreateLabelMapFromROIs";
-  OperationEnd end(GetDocument(), true);
+  OperationEnd end(set.GetDocument(), true);
   CVol** rois = nullptr;
   int count = 0;
-  if (!GetMarkedRoiLayers(true, true, &rois, &count)) return false;
+  if (!set.GetMarkedRoiLayers(true, true, &rois, &count)) return false;
   if (count == 0) {
     pf_free(&rois);
     Named(operation, L"ROI is not present or enabled");
@@ -70,22 +62,18 @@ bool CDrawSet::CreateLabelMapFromROIs() {
   for (int i = 0; i < count; ++i) frames.push_back(rois[i]->frame);
   CVol* first = rois[0];
   pf_free(&rois);
-  FRAME* labels = VA_MakeAtlas(frames.data(), count);
+  FramePtr labels(VA_MakeAtlas(frames.data(), count));
   if (!labels) return false;
-  const bool ok = AddResultLayer(false, false, L"label map", first, &labels, 30, 1, int(NewRoiColor()));
-  PR_FrameDelete(&labels);
-  return ok;
+  return set.AddResultLayer(false, false, L"label map", first, HandOff(labels), 30, 1, int(set.NewRoiColor()));
 }
 
-bool CDrawSet::AverageRoiLayers(CDrawSet* set) { return set ? set->AverageRoiLayers() : false; }
-
-bool CDrawSet::AverageRoiLayers() {
-  OperationEnd end(GetDocument(), true);
+bool AverageRoiLayers(CDrawSet& set) {
+  OperationEnd end(set.GetDocument(), true);
   std::vector<const FRAME*> frames;
   CVol* templateVol = nullptr;
-  for (int i = 0; i < NumLayers(); ++i) {
-    CVol* vol = GetLayerVol(i);
-    if (vol && vol->frame && vol->IsROI3D() && IsLayerMarked(vol)) {
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CVol* vol = set.GetLayerVol(i);
+    if (vol && vol->frame && vol->IsROI3D() && set.IsLayerMarked(vol)) {
       frames.push_back(vol->frame);
       templateVol = vol;
     }
@@ -98,25 +86,22 @@ bool CDrawSet::AverageRoiLayers() {
   if (!TW_SpecifyTwoDouble(L"Average ROIs", L"Normalization value", &normalisation, L"Background (-1 for transparent)",
                            &background))
     return false;
-  FRAME* average = VA_AverageRois(frames.data(), int(frames.size()), normalisation, background);
+  FramePtr average(VA_AverageRois(frames.data(), int(frames.size()), normalisation, background));
   if (!average) return false;
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
-  const bool ok = AddResultLayer(false, true, L"rois average", templateVol, &average, -1, 0, int(NewRoiColor()));
-  PR_FrameDelete(&average);
-  if (!ok) return false;
-  SetActiveLayerLast();
-  CDrawVol* layer = GetActiveLayer();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
+  if (!set.AddResultLayer(false, true, L"rois average", templateVol, HandOff(average), -1, 0, int(set.NewRoiColor())))
+    return false;
+  set.SetActiveLayerLast();
+  CDrawVol* layer = set.GetActiveLayer();
   layer->filter.level = normalisation * 0.5;
   layer->filter.width = normalisation;
   return true;
 }
 
-bool CDrawSet::RoiOnionPeel(CDrawSet* set, int* unused) { return set ? set->RoiOnionPeel(unused) : false; }
-
-bool CDrawSet::RoiOnionPeel(int* /*unused*/) {
-  OperationEnd end(GetDocument(), true);
+bool RoiOnionPeel(CDrawSet& set, int* /*unused*/) {
+  OperationEnd end(set.GetDocument(), true);
   int candidates = 0;
-  CVol* roi = WorkVolROI(&candidates);
+  CVol* roi = set.WorkVolROI(&candidates);
   if (!roi) {
     if (candidates > 1) twk::doc::message(nullptr, TW_AMBIGUOUS_LAYERS);
     return false;
@@ -124,13 +109,15 @@ bool CDrawSet::RoiOnionPeel(int* /*unused*/) {
   double layers = 3.0, width = 2.0;
   if (!TW_SpecifyTwoDouble(L"Onion Peel parameters", L"Number of layers", &layers, L"Layer width (mm)", &width))
     return false;
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   const int n = int(std::floor(layers + 0.5));
   if (n <= 1) return false;
   FRAME** shells = VA_RoiOnionPeel(roi->frame, roi->Spc(), 0, width, n, true);
   if (!shells) return false;
   bool ok = true;
-  for (int i = 0; i < n && ok; ++i) ok = AddResultLayer(true, true, nullptr, roi, &shells[i], -1, 0, -1);
+  for (int i = 0; i < n && ok; ++i) ok = set.AddResultLayer(true, true, nullptr, roi, &shells[i], -1, 0, -1);
   PR_FrameArrDelete(&shells, n);
   return ok;
 }
+
+}  // namespace twk::roiops
