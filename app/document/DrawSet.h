@@ -28,7 +28,6 @@ struct ROIPEELGROW;
 struct VA_EW;
 struct VA_ROT;
 struct VOLROTATEPARM;
-struct VA_BICALZF;
 
 // The ambiguity message of the operand rule.
 extern const wchar_t* const TW_AMBIGUOUS_LAYERS;
@@ -365,19 +364,6 @@ class CDrawSet : public CDrawObj {
   bool BPEmapAnalysisAndReport(bool unused);
   bool AggregateGrad4D();
 
-  // --- filters, smoothing, noise, denoising and bias fields (app/operations/filters) ---
-  // The static forms take a set that may be null and are what the command rows call.
-  bool SmoothVolume(bool withoutDialog);
-  static bool SmoothVolume(CDrawSet* set, bool withoutDialog);
-  bool SingleVolConstrainedSmooth();
-  static bool SingleVolConstrainedSmooth(CDrawSet* set);
-  bool ConstrainedSmooth(CDrawView* view);
-  static bool ConstrainedSmooth(CDrawSet* set, CDrawView* view);
-  bool RoiSmoothShape();
-  static bool RoiSmoothShape(CDrawSet* set);
-  // The noise of the operand at the view's time point by estimator algorithm, shown to the user.
-  bool MeasureNoise(CDrawView* view, int algorithm);
-  static bool MeasureNoise(CDrawSet* set, CDrawView* view, int algorithm);
   // Registration: layer comparison measurements (code 0 RMSD, 16/17 mutual information plain and
   // normalised, 18 ROI difference, 19 ZNCC) and the total-variation table of the marked layers;
   // transform files and DICOM-geometry reslicing (app/registration).
@@ -393,37 +379,6 @@ class CDrawSet : public CDrawObj {
   bool Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, bool interactive);
   // Turns the volume so that the landmarks at the view's time point lie in one axial slice.
   bool FitPlaneToLandmarks(CDrawView* view);
-  // Bias fields: N4 of the view's time point; N3 (with or without its dialog).
-  bool N4BiasCorrection(CDrawView* view);
-  static bool N4BiasCorrection(CDrawSet* set, CDrawView* view);
-  bool VolProc_N3(CDrawView* view, bool withDialog);
-  static bool VolProc_N3(CDrawSet* set, CDrawView* view, bool withDialog);
-  bool Bical(int mode, VA_BICALZF* record);
-  static bool Bical(CDrawSet* set, int mode, VA_BICALZF* record);
-  // Denoising (each adds its result as the new active layer).
-  bool NLMdenoising();
-  static bool NLMdenoising(CDrawSet* set);
-  bool TSMdenoising();
-  static bool TSMdenoising(CDrawSet* set);
-  bool STSMdenoising();
-  static bool STSMdenoising(CDrawSet* set);
-  bool ModelBasedTSMdenoising();
-  static bool ModelBasedTSMdenoising(CDrawSet* set);
-  bool ComplexTSMdenoising();
-  static bool ComplexTSMdenoising(CDrawSet* set);
-  bool Incoherence2Map();
-  static bool Incoherence2Map(CDrawSet* set);
-  bool RemoveSliceStreaks(CDrawView* view);
-  static bool RemoveSliceStreaks(CDrawSet* set, CDrawView* view);
-  // Features, radiomics and export.
-  bool ProduceFeatureMap(int type, bool points);
-  static bool ProduceFeatureMap(CDrawSet* set, int type, bool points);
-  bool Radiomics2Dfeatures(bool silent, CDrawView* view, bool allRois);
-  static bool Radiomics2Dfeatures(CDrawSet* set, bool silent, CDrawView* view, bool allRois);
-  bool OutputParamMapNtupleFile();
-  static bool OutputParamMapNtupleFile(CDrawSet* set);
-  CDrawDoc* ProjectionSnapshot(CDrawView* view);
-  static CDrawDoc* ProjectionSnapshot(CDrawSet* set, CDrawView* view);
 
   // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
   // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
