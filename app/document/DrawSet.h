@@ -26,8 +26,6 @@ struct HIGHOBJ;
 struct VA_BODYFORG;
 struct ROIPEELGROW;
 struct VA_EW;
-struct VA_ROT;
-struct VOLROTATEPARM;
 
 // The ambiguity message of the operand rule.
 extern const wchar_t* const TW_AMBIGUOUS_LAYERS;
@@ -323,47 +321,6 @@ class CDrawSet : public CDrawObj {
   bool DetectSpots(bool bright);
   static bool DetectSpots(CDrawSet* set, bool bright);
 
-  // --- geometry and dynamic-series operations (app/operations/geometry) ---
-  // Geometry; rotations and resolution changes make new documents, mirroring works in place.
-  bool CheckValidOrientation(bool showMessage);
-  bool SetVolumeOrientation(CDrawView* view);
-  bool RotateVolumeOrtho(bool askUser, VA_ROT* rotation, bool keepWorld);
-  CDrawDoc* ChangeResolution();
-  bool MirrorVolume(int axis);
-  bool Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, int code, const wchar_t* suffix, bool* rotated,
-              bool flag);
-  bool MakeIsotropic(CDrawView* view);
-  bool PadVolume();
-  bool CropByROI(CDrawView* view);
-  bool SetImagePositionOrientation(bool silent);
-  void DiscardAlignment();
-  bool LoadLandmarkFile(CDrawView* view);
-  // The marked layers moved in place along the selected guide polyline of the view: a two-point
-  // vector, or a three-point sector turned about its middle point; one undo record per layer.
-  bool TranslateUsingLineGuide(CDrawView* view);
-  bool RotateUsingLineGuides(CDrawView* view);
-  // Dynamic series (DynamicOperations.cpp).
-  bool SUVmapCalculation();
-  void DynSubtractionVolume();
-  bool AggregateDynamicPoints(int type);
-  bool Cross4DMutualInfoOverRoi(int measure);
-  bool DynamicAccumulate(int mode, bool ask);
-  bool Volume4DtoPCA(bool withoutPrompt);
-  bool VolumeTimeToDepth();
-  bool VolumeDepthToTime(CDrawView* view);
-  bool CropEmptyAreas(CDrawView* view);
-  // The sets of all open documents whose 4D layer has this set's dynamic axis (label, unit and
-  // values equal); this set first. A pf_malloc array the caller frees.
-  bool FindTimeSyncedSets(CDrawSet*** sets, int* count);
-  bool Play4D(CDrawView* view);
-  bool ExtrapolateMultiechoToTE0();
-  bool RestoreIvimResidualMap();
-  bool AdvanceToTimepointOfVroiPeak(CDrawView* view);
-  bool Basic4Dgradient();
-  bool ImageGradientAverageOverTime(CDrawView* view);
-  bool BPEmapAnalysisAndReport(bool unused);
-  bool AggregateGrad4D();
-
   // Registration: layer comparison measurements (code 0 RMSD, 16/17 mutual information plain and
   // normalised, 18 ROI difference, 19 ZNCC) and the total-variation table of the marked layers;
   // transform files and DICOM-geometry reslicing (app/registration).
@@ -450,10 +407,6 @@ class CDrawSet : public CDrawObj {
   std::vector<std::unique_ptr<CDrawObj>> entries_;  // the set owns its entries
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
-
-// The non-ROI 3D layers of the document's active set stacked by time into one 4D volume in a new
-// document (app/operations/geometry).
-CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc);
 
 // The DICOM tags SetDicomTag rewrites: repetition time (0018,0080), echo time (0018,0081), flip
 // angle (0018,1314).
