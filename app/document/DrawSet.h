@@ -25,7 +25,6 @@ class CDrawVol;
 struct HIGHOBJ;
 struct VA_BODYFORG;
 struct ROIPEELGROW;
-struct VA_EW;
 
 // The ambiguity message of the operand rule.
 extern const wchar_t* const TW_AMBIGUOUS_LAYERS;
@@ -286,40 +285,6 @@ class CDrawSet : public CDrawObj {
   // ROI statistics, mode 1 (3D) or 2 (4D) (RoiStatisticsOperation.cpp).
   bool RoiStatistics(CDrawView* view, int mode, bool silent);
   static bool RoiStatistics(CDrawSet* set, CDrawView* view, int mode, bool silent);
-
-  // --- segmentation (app/operations/seg) ---
-  // EdgeWave of the active (marked) layer, or the first marked layer, at the view's time point from
-  // the set's seed boxes; ask runs the parameter dialog first (silent: without showing it). The
-  // result becomes a new layer (AddEdgeWaveMaskLayer). True when a layer was added, and when the
-  // user declined to ignore the seeds.
-  bool EdgeWave(bool ask, bool silent, CDrawView* view, VA_EW* record);
-  static bool EdgeWave(CDrawSet* set, bool ask, bool silent, CDrawView* view, VA_EW* record);
-  // The result frame (consumed) as a layer named "<title>_ewmask", or "_ewmask-<dimension>#<t>" for a
-  // 4D operand: the ROI itself (binary), or the operand's time point t cleared outside it with the
-  // operand layer's display window.
-  bool AddEdgeWaveMaskLayer(bool binary, int t, CVol* operand, FRAME** result);
-  // The marked ROI layers compete for their union ("Peel size (vox)"); each layer is rewritten in
-  // place with an undo record of its own.
-  bool EdgeWaveML(bool boundaryOnly);
-  static bool EdgeWaveML(CDrawSet* set, bool boundaryOnly);
-  // The N largest EdgeWave components of the operand ROI as layers "CC_0", "CC_1", ...
-  bool EdgeWaveNLargest(CDrawView* view);
-  static bool EdgeWaveNLargest(CDrawSet* set, CDrawView* view);
-  // Thresholds of the signal operand into a new active ROI layer at the view's time point: a signal
-  // interval (all time points on request), a signal-to-gradient ratio, a local Otsu threshold.
-  bool ThesholdToROI(CDrawView* view);
-  static bool ThesholdToROI(CDrawSet* set, CDrawView* view);
-  bool ThesholdToROI_SignalToGradRatio(CDrawView* view);
-  static bool ThesholdToROI_SignalToGradRatio(CDrawSet* set, CDrawView* view);
-  bool LocalOtzuThresholdToROI(CDrawView* view);
-  static bool LocalOtzuThresholdToROI(CDrawSet* set, CDrawView* view);
-  // The operand's histogram inside the ROI split in two: "mask_lo_thr%d" (from the volume's
-  // minimum up to the threshold) and "mask_hi_thr%d" (from the threshold up).
-  bool ThresholdBimodalHistSplit(CDrawView* view);
-  static bool ThresholdBimodalHistSplit(CDrawSet* set, CDrawView* view);
-  // Dark (bright false) or bright spots of the 3D signal operand as a layer "spots".
-  bool DetectSpots(bool bright);
-  static bool DetectSpots(CDrawSet* set, bool bright);
 
   // Registration: layer comparison measurements (code 0 RMSD, 16/17 mutual information plain and
   // normalised, 18 ROI difference, 19 ZNCC) and the total-variation table of the marked layers;
