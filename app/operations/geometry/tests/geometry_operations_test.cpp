@@ -343,11 +343,10 @@ TEST_F(GeometryOperations, OrthogonalRotationSavesATransformFileThatReslicesInto
   EXPECT_EQ(m[15], 1.0);
   std::unique_ptr<CVol> rotated(VA_VolOrthoRotate(vol, &rot, true, true));
   ASSERT_TRUE(rotated);
-  FRAME* resliced = VA_ResliceAffine(m, vol->frame, &info.targetDim, 0, 0.0, true);
+  const FramePtr resliced(VA_ResliceAffine(m, vol->frame, &info.targetDim, 0, 0.0, true));
   pf_free(&m);
   ASSERT_TRUE(resliced);
-  EXPECT_TRUE(PR_FramesHaveIdenticalData(resliced, rotated->frame));
-  PR_FrameDelete(&resliced);
+  EXPECT_TRUE(PR_FramesHaveIdenticalData(resliced.get(), rotated->frame));
 
   // A rotation off quarter turns saves nothing.
   rot.angle[1] = 45;

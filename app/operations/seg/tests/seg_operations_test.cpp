@@ -221,8 +221,8 @@ TEST(EdgeWaveCommand, MultiLabelPartitionsTheMarkedRoisWithOneUndoEach) {
   CVol* b = boxRoi(RECT3D{8, 2, 2, 17, 17, 13}, L"b");
   CVol* unmarked = boxRoi(RECT3D{0, 0, 0, 19, 19, 15}, L"c");
   Fixture f({{ballVol(), true}, {a, true}, {unmarked, false}, {b, true}});
-  FRAME* beforeA = VA_VolClone(a->frame);
-  FRAME* beforeB = VA_VolClone(b->frame);
+  const FramePtr beforeA(VA_VolClone(a->frame));
+  const FramePtr beforeB(VA_VolClone(b->frame));
   f.script.answerValues({1.0});
   ASSERT_TRUE(twk::seg::EdgeWaveML(*f.set, false));
   int64_t both = 0, inUnion = 0;
@@ -239,10 +239,8 @@ TEST(EdgeWaveCommand, MultiLabelPartitionsTheMarkedRoisWithOneUndoEach) {
   ASSERT_EQ(f.doc.UndoCount(), 2);
   ASSERT_TRUE(f.doc.Undo());
   ASSERT_TRUE(f.doc.Undo());
-  EXPECT_EQ(std::memcmp(a->frame->data, beforeA->data, PR_FrameMemSize(beforeA)), 0);
-  EXPECT_EQ(std::memcmp(b->frame->data, beforeB->data, PR_FrameMemSize(beforeB)), 0);
-  PR_FrameDelete(&beforeA);
-  PR_FrameDelete(&beforeB);
+  EXPECT_EQ(std::memcmp(a->frame->data, beforeA->data, PR_FrameMemSize(beforeA.get())), 0);
+  EXPECT_EQ(std::memcmp(b->frame->data, beforeB->data, PR_FrameMemSize(beforeB.get())), 0);
 
   f.set->SetLayerMarked(b, false);
   EXPECT_FALSE(twk::seg::EdgeWaveML(*f.set, true));
