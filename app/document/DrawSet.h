@@ -23,10 +23,6 @@
 class CVol;
 class CDrawVol;
 struct HIGHOBJ;
-struct VA_EW;
-struct VA_ROT;
-struct VOLROTATEPARM;
-struct VA_BICALZF;
 
 // The ambiguity message of the operand rule.
 extern const wchar_t* const TW_AMBIGUOUS_LAYERS;
@@ -195,94 +191,6 @@ class CDrawSet : public CDrawObj {
   // Cancel keeps them (true). "No PHI is present" when there are none. A failure is named; false.
   bool Deidentify(bool ask);
 
-  // --- segmentation (app/operations/seg) ---
-  // EdgeWave of the active (marked) layer, or the first marked layer, at the view's time point from
-  // the set's seed boxes; ask runs the parameter dialog first (silent: without showing it). The
-  // result becomes a new layer (AddEdgeWaveMaskLayer). True when a layer was added, and when the
-  // user declined to ignore the seeds.
-  bool EdgeWave(bool ask, bool silent, CDrawView* view, VA_EW* record);
-  static bool EdgeWave(CDrawSet* set, bool ask, bool silent, CDrawView* view, VA_EW* record);
-  // The result frame (consumed) as a layer named "<title>_ewmask", or "_ewmask-<dimension>#<t>" for a
-  // 4D operand: the ROI itself (binary), or the operand's time point t cleared outside it with the
-  // operand layer's display window.
-  bool AddEdgeWaveMaskLayer(bool binary, int t, CVol* operand, FRAME** result);
-  // The marked ROI layers compete for their union ("Peel size (vox)"); each layer is rewritten in
-  // place with an undo record of its own.
-  bool EdgeWaveML(bool boundaryOnly);
-  static bool EdgeWaveML(CDrawSet* set, bool boundaryOnly);
-  // The N largest EdgeWave components of the operand ROI as layers "CC_0", "CC_1", ...
-  bool EdgeWaveNLargest(CDrawView* view);
-  static bool EdgeWaveNLargest(CDrawSet* set, CDrawView* view);
-  // Thresholds of the signal operand into a new active ROI layer at the view's time point: a signal
-  // interval (all time points on request), a signal-to-gradient ratio, a local Otsu threshold.
-  bool ThesholdToROI(CDrawView* view);
-  static bool ThesholdToROI(CDrawSet* set, CDrawView* view);
-  bool ThesholdToROI_SignalToGradRatio(CDrawView* view);
-  static bool ThesholdToROI_SignalToGradRatio(CDrawSet* set, CDrawView* view);
-  bool LocalOtzuThresholdToROI(CDrawView* view);
-  static bool LocalOtzuThresholdToROI(CDrawSet* set, CDrawView* view);
-  // The operand's histogram inside the ROI split in two: "mask_lo_thr%d" (from the volume's
-  // minimum up to the threshold) and "mask_hi_thr%d" (from the threshold up).
-  bool ThresholdBimodalHistSplit(CDrawView* view);
-  static bool ThresholdBimodalHistSplit(CDrawSet* set, CDrawView* view);
-  // Dark (bright false) or bright spots of the 3D signal operand as a layer "spots".
-  bool DetectSpots(bool bright);
-  static bool DetectSpots(CDrawSet* set, bool bright);
-
-  // --- geometry and dynamic-series operations (app/operations/geometry) ---
-  // Geometry; rotations and resolution changes make new documents, mirroring works in place.
-  bool CheckValidOrientation(bool showMessage);
-  bool SetVolumeOrientation(CDrawView* view);
-  bool RotateVolumeOrtho(bool askUser, VA_ROT* rotation, bool keepWorld);
-  CDrawDoc* ChangeResolution();
-  bool MirrorVolume(int axis);
-  bool Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, int code, const wchar_t* suffix, bool* rotated,
-              bool flag);
-  bool MakeIsotropic(CDrawView* view);
-  bool PadVolume();
-  bool CropByROI(CDrawView* view);
-  bool SetImagePositionOrientation(bool silent);
-  void DiscardAlignment();
-  bool LoadLandmarkFile(CDrawView* view);
-  // The marked layers moved in place along the selected guide polyline of the view: a two-point
-  // vector, or a three-point sector turned about its middle point; one undo record per layer.
-  bool TranslateUsingLineGuide(CDrawView* view);
-  bool RotateUsingLineGuides(CDrawView* view);
-  // Dynamic series (DynamicOperations.cpp).
-  bool SUVmapCalculation();
-  void DynSubtractionVolume();
-  bool AggregateDynamicPoints(int type);
-  bool Cross4DMutualInfoOverRoi(int measure);
-  bool DynamicAccumulate(int mode, bool ask);
-  bool Volume4DtoPCA(bool withoutPrompt);
-  bool VolumeTimeToDepth();
-  bool VolumeDepthToTime(CDrawView* view);
-  bool CropEmptyAreas(CDrawView* view);
-  // The sets of all open documents whose 4D layer has this set's dynamic axis (label, unit and
-  // values equal); this set first. A pf_malloc array the caller frees.
-  bool FindTimeSyncedSets(CDrawSet*** sets, int* count);
-  bool Play4D(CDrawView* view);
-  bool ExtrapolateMultiechoToTE0();
-  bool RestoreIvimResidualMap();
-  bool AdvanceToTimepointOfVroiPeak(CDrawView* view);
-  bool Basic4Dgradient();
-  bool ImageGradientAverageOverTime(CDrawView* view);
-  bool BPEmapAnalysisAndReport(bool unused);
-  bool AggregateGrad4D();
-
-  // --- filters, smoothing, noise, denoising and bias fields (app/operations/filters) ---
-  // The static forms take a set that may be null and are what the command rows call.
-  bool SmoothVolume(bool withoutDialog);
-  static bool SmoothVolume(CDrawSet* set, bool withoutDialog);
-  bool SingleVolConstrainedSmooth();
-  static bool SingleVolConstrainedSmooth(CDrawSet* set);
-  bool ConstrainedSmooth(CDrawView* view);
-  static bool ConstrainedSmooth(CDrawSet* set, CDrawView* view);
-  bool RoiSmoothShape();
-  static bool RoiSmoothShape(CDrawSet* set);
-  // The noise of the operand at the view's time point by estimator algorithm, shown to the user.
-  bool MeasureNoise(CDrawView* view, int algorithm);
-  static bool MeasureNoise(CDrawSet* set, CDrawView* view, int algorithm);
   // Registration: layer comparison measurements (code 0 RMSD, 16/17 mutual information plain and
   // normalised, 18 ROI difference, 19 ZNCC) and the total-variation table of the marked layers;
   // transform files and DICOM-geometry reslicing (app/registration).
@@ -298,37 +206,6 @@ class CDrawSet : public CDrawObj {
   bool Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, bool interactive);
   // Turns the volume so that the landmarks at the view's time point lie in one axial slice.
   bool FitPlaneToLandmarks(CDrawView* view);
-  // Bias fields: N4 of the view's time point; N3 (with or without its dialog).
-  bool N4BiasCorrection(CDrawView* view);
-  static bool N4BiasCorrection(CDrawSet* set, CDrawView* view);
-  bool VolProc_N3(CDrawView* view, bool withDialog);
-  static bool VolProc_N3(CDrawSet* set, CDrawView* view, bool withDialog);
-  bool Bical(int mode, VA_BICALZF* record);
-  static bool Bical(CDrawSet* set, int mode, VA_BICALZF* record);
-  // Denoising (each adds its result as the new active layer).
-  bool NLMdenoising();
-  static bool NLMdenoising(CDrawSet* set);
-  bool TSMdenoising();
-  static bool TSMdenoising(CDrawSet* set);
-  bool STSMdenoising();
-  static bool STSMdenoising(CDrawSet* set);
-  bool ModelBasedTSMdenoising();
-  static bool ModelBasedTSMdenoising(CDrawSet* set);
-  bool ComplexTSMdenoising();
-  static bool ComplexTSMdenoising(CDrawSet* set);
-  bool Incoherence2Map();
-  static bool Incoherence2Map(CDrawSet* set);
-  bool RemoveSliceStreaks(CDrawView* view);
-  static bool RemoveSliceStreaks(CDrawSet* set, CDrawView* view);
-  // Features, radiomics and export.
-  bool ProduceFeatureMap(int type, bool points);
-  static bool ProduceFeatureMap(CDrawSet* set, int type, bool points);
-  bool Radiomics2Dfeatures(bool silent, CDrawView* view, bool allRois);
-  static bool Radiomics2Dfeatures(CDrawSet* set, bool silent, CDrawView* view, bool allRois);
-  bool OutputParamMapNtupleFile();
-  static bool OutputParamMapNtupleFile(CDrawSet* set);
-  CDrawDoc* ProjectionSnapshot(CDrawView* view);
-  static CDrawDoc* ProjectionSnapshot(CDrawSet* set, CDrawView* view);
 
   // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
   // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
@@ -403,10 +280,6 @@ class CDrawSet : public CDrawObj {
   std::vector<std::unique_ptr<CDrawObj>> entries_;  // the set owns its entries
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
-
-// The non-ROI 3D layers of the document's active set stacked by time into one 4D volume in a new
-// document (app/operations/geometry).
-CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc);
 
 // The DICOM tags SetDicomTag rewrites: repetition time (0018,0080), echo time (0018,0081), flip
 // angle (0018,1314).

@@ -13,7 +13,6 @@
 
 namespace {
 
-CDynExp* g_host = nullptr;
 TW_PPMCALCVIEW g_ppmView;
 TW_TISSUEPROPVIEW g_tissueView;
 TW_SINGLECURVEVIEW g_singleCurveView;
@@ -31,9 +30,6 @@ CString curveName(const TW_SINGLECURVE& r, int i) {
 const DICOMREC* TW_FirstDicom(const CVol* vol) {
   return vol && vol->dicom && vol->numDicom > 0 ? vol->dicom[0] : nullptr;
 }
-
-CDynExp* TW_DynExpHost() { return g_host; }
-void TW_SetDynExpHost(CDynExp* host) { g_host = host; }
 
 void TW_SetPpmCalcView(TW_PPMCALCVIEW view) { g_ppmView = std::move(view); }
 void TW_SetTissuePropView(TW_TISSUEPROPVIEW view) { g_tissueView = std::move(view); }

@@ -10,16 +10,13 @@
 #include "CString.h"
 #include "CurveViewer.h"
 #include "DynExp.h"
+#include "KineticModelHost.h"  // the host the program owns: TW_DynExpHost, TW_SetDynExpHost
 
 class CVol;
 struct DICOMREC;
 
 // The volume's first DICOM header record, or null.
 const DICOMREC* TW_FirstDicom(const CVol* vol);
-
-// The host the program owns (installed at start-up); null before.
-CDynExp* TW_DynExpHost();
-void TW_SetDynExpHost(CDynExp* host);
 
 // The parametric-map dialog. The driver fills the inputs; the dialog writes every choice into the
 // host and answers with the button pressed.

@@ -10,6 +10,7 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "GeometryDialogs.h"
+#include "GeometryOperations.h"
 #include "HighObj.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -54,7 +55,7 @@ bool CDrawSet::FitPlaneToLandmarks(CDrawView* view) {
   record.angle[1] = ay;
   record.angle[2] = 0.0;
   record.interpolation = 1;
-  const bool ok = Rotate(false, view, &record, 100, L"_Z", nullptr, false);
+  const bool ok = twk::geometry::Rotate(*this, false, view, &record, 100, L"_Z", nullptr, false);
   if (CDrawDoc* doc = GetDocument()) CDrawDoc::RedrawAllViews(doc, false);
   return ok;
 }

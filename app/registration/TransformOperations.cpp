@@ -12,6 +12,7 @@
 #include "DrawSet.h"
 #include "DrawVol.h"
 #include "FilePickers.h"
+#include "GeometryOperations.h"
 #include "ImageOpen.h"
 #include "ParameterDialog.h"
 #include "Prompts.h"
@@ -87,7 +88,7 @@ bool askTransformTask(CDrawSet& set, const wchar_t* where, int kind, VTFTASKPARM
     twk::doc::message(nullptr, L"Volumetric Entity is required");
     return false;
   }
-  if (!set.CheckValidOrientation(true) || !TW_DlgVtfTransform(kind, task)) return false;
+  if (!twk::geometry::CheckValidOrientation(set, true) || !TW_DlgVtfTransform(kind, task)) return false;
   if (task->file.IsEmpty() || !PR_FileExists(task->file)) {
     twk::doc::message(where, L"Transformation File was not found");
     return false;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "CString.h"
 #include "DicomLoad.h"
@@ -79,13 +80,12 @@ CString unusedTitle(const CString& title, Taken&& taken) {
 bool correctVolume(const BICALBATCHPARM& record, const FILESET& set, const CString& output) {
   std::unique_ptr<CVol> vol(TW_LoadDicomFileSet(set.files, int(set.count), L"", nullptr, false, false));
   if (!vol) return false;
-  FRAME* corrected = VA_VolBicalZF(&record.bical, vol->frame, vol->Spc(), 0, true);
+  FramePtr corrected(VA_VolBicalZF(&record.bical, vol->frame, vol->Spc(), 0, true));
   if (!corrected) return false;
   // An integer volume stays integer; DICOM takes integers only.
   if (corrected->type == FRM_REAL && (vol->Type() == FRM_INT || record.format != 2)) {
-    FRAME* integer = VA_VolRealToInteger(corrected, 0.0, 31, true);
-    PR_FrameDelete(&corrected);
-    if (!(corrected = integer)) return false;
+    corrected.reset(VA_VolRealToInteger(corrected.get(), 0.0, 31, true));
+    if (!corrected) return false;
   }
   bool ok = false;
   if (record.format == 2) {
@@ -94,19 +94,19 @@ bool correctVolume(const BICALBATCHPARM& record, const FILESET& set, const CStri
     });
     const DPOINT3D* first = vol->imgPos;
     const DPOINT3D* last = vol->imgPos ? vol->imgPos + (vol->D() - 1) : nullptr;
-    ok = VA_RAW_VolSaveFile(PR_JoinPath(output, title + L".nii"), corrected, -1, vol->Spc(), vol->orient, first, last,
-                            vol->modality, RAWFILE_NIFTI, vol->unit, nullptr, vol->dyn, true);
+    ok = VA_RAW_VolSaveFile(PR_JoinPath(output, title + L".nii"), corrected.get(), -1, vol->Spc(), vol->orient, first,
+                            last, vol->modality, RAWFILE_NIFTI, vol->unit, nullptr, vol->dyn, true);
   } else {
     // The series is named after "vol" (files vol_tTTTT_nNNNNNN.dcm); a series already there keeps its files.
     const CString title = unusedTitle(L"vol", [&](const CString& t) {
       return PR_FileExists(PR_JoinPath(output, t + L"_t0000_n000000.dcm"));
     });
-    std::swap(vol->frame, corrected);
+    // The volume shows the corrected voxels while it is saved, then has its own back.
+    FRAME* own = std::exchange(vol->frame, corrected.release());
     ok = CVol::SaveToDicom(vol.get(), true, PR_JoinPath(output, title + L".dcm"), nullptr, record.format == 1, true,
                            true, false, true);
-    std::swap(vol->frame, corrected);
+    corrected.reset(std::exchange(vol->frame, own));
   }
-  PR_FrameDelete(&corrected);
   return ok;
 }
 

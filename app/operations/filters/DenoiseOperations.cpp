@@ -1,6 +1,9 @@
 // The denoising operations of the layer sets.
+#include "DenoiseOperations.h"
+
 #include <chrono>
 #include <functional>
+#include <utility>
 
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -17,16 +20,11 @@
 #include "paths/ValueText.h"
 #include "volume/Frame.h"
 
-using twk::filterops::AddFrameAsLayer;
-using twk::filterops::LayerFilter;
-using twk::filterops::MarkModified;
-using twk::filterops::Named;
+namespace twk::filterops {
 
-bool CDrawSet::NLMdenoising(CDrawSet* set) { return set && set->NLMdenoising(); }
-
-bool CDrawSet::NLMdenoising() {
-  TW_OPERATION_END end(GetDocument(), false);
-  CVol* vol = WorkVolNonRoi();
+bool NLMdenoising(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), false);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) return false;
   if (!TW_DlgNLMdenoise(false, 0, &g_NlmParms, vol)) return false;
   bool fourD = false;
@@ -37,69 +35,65 @@ bool CDrawSet::NLMdenoising() {
     if (answer == IDCANCEL) return false;
     fourD = answer == IDYES;
   }
-  FRAME* result = fourD ? VA_VolDenoiseNLMD(&g_NlmParms, vol->frame, vol->Spc(), true)
-                        : VA_VolDenoiseNLM(&g_NlmParms, vol->frame, vol->Spc(), -1, true);
+  FramePtr result(fourD ? VA_VolDenoiseNLMD(&g_NlmParms, vol->frame, vol->Spc(), true)
+                         : VA_VolDenoiseNLM(&g_NlmParms, vol->frame, vol->Spc(), -1, true));
   if (!result) return false;
-  MarkModified(this);
-  if (!AddFrameAsLayer(this, false, nullptr, vol, &result, LayerFilter(this, vol))) return false;
-  SetActiveLayerLast();
+  MarkModified(set);
+  if (!AddFrameAsLayer(set, false, nullptr, vol, std::move(result), LayerFilter(set, vol))) return false;
+  set.SetActiveLayerLast();
   return true;
 }
 
-bool CDrawSet::Incoherence2Map(CDrawSet* set) { return set && set->Incoherence2Map(); }
-
-bool CDrawSet::Incoherence2Map() {
-  TW_OPERATION_END end(GetDocument(), false);
-  CVol* vol = WorkVolNonRoi();
+bool Incoherence2Map(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), false);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) return false;
   static double delta = 0.1;
   if (!TW_EnterDouble(L"Time delta (sec)", &delta)) return false;
-  FRAME *map = nullptr, *second = nullptr;
-  if (!VA_VolIncoherence2map(vol, delta, &map, &second, true)) return false;
-  PR_FrameDelete(&second);
-  MarkModified(this);
+  FRAME *mapOut = nullptr, *secondOut = nullptr;
+  const bool made = VA_VolIncoherence2map(vol, delta, &mapOut, &secondOut, true);
+  FramePtr map(mapOut), second(secondOut);  // only the first map becomes a layer
+  if (!made) return false;
+  MarkModified(set);
   const CString layerName = PR_GetFileTitleName(vol->name) + L"_" + L"incogerence2";
-  return AddFrameAsLayer(this, false, layerName, vol, &map, nullptr, -1, -1, 1);
+  return AddFrameAsLayer(set, false, layerName, vol, std::move(map), nullptr, -1, -1, 1);
 }
 
-bool CDrawSet::RemoveSliceStreaks(CDrawSet* set, CDrawView* view) { return set && set->RemoveSliceStreaks(view); }
-
-bool CDrawSet::RemoveSliceStreaks(CDrawView* view) {
-  TW_OPERATION_END end(GetDocument(), true);
-  CVol* vol = WorkVolSI();
+bool RemoveSliceStreaks(CDrawSet& set, CDrawView* view) {
+  TW_OPERATION_END end(set.GetDocument(), true);
+  CVol* vol = set.WorkVolSI();
   if (!vol) return false;
   const int t = view ? view->CurrentTime() : 0;
-  FRAME* result = VA_VolRemoveSliceStreaks(vol->frame, vol->effT(t), true);
+  FramePtr result(VA_VolRemoveSliceStreaks(vol->frame, vol->effT(t), true));
   if (!result) return false;
-  MarkModified(this);
-  return AddFrameAsLayer(this, true, nullptr, vol, &result, LayerFilter(this, vol));
+  MarkModified(set);
+  return AddFrameAsLayer(set, true, nullptr, vol, std::move(result), LayerFilter(set, vol));
 }
 
 namespace {
 
 // Steps 2 to 5 of the TSM family: the dialog on the record, the filter, the result as the new
 // active layer (with the source's display filter when copyFilter).
-bool runShapeMeans(CDrawSet* set, const wchar_t* layerName, VA_NLMDENOISE* record, int variant, CVol* vol,
+bool runShapeMeans(CDrawSet& set, const wchar_t* layerName, VA_NLMDENOISE* record, int variant, CVol* vol,
                    bool copyFilter, const std::function<FRAME*()>& filter) {
   if (!TW_DlgNLMdenoise(false, variant, record, vol)) return false;
-  FRAME* result = filter();
+  FramePtr result(filter());
   if (!result) return false;
   MarkModified(set);
-  if (!AddFrameAsLayer(set, false, layerName, vol, &result, copyFilter ? LayerFilter(set, vol) : nullptr)) return false;
-  set->SetActiveLayerLast();
+  if (!AddFrameAsLayer(set, false, layerName, vol, std::move(result), copyFilter ? LayerFilter(set, vol) : nullptr))
+    return false;
+  set.SetActiveLayerLast();
   return true;
 }
 
 }  // namespace
 
-bool CDrawSet::TSMdenoising(CDrawSet* set) { return set && set->TSMdenoising(); }
-
-bool CDrawSet::TSMdenoising() {
-  TW_OPERATION_END end(GetDocument(), false);
+bool TSMdenoising(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), false);
   CVol *vol = nullptr, *roi = nullptr;
-  if (!WorkVolNonROIandROI(false, true, false, &vol, &roi)) return false;
+  if (!set.WorkVolNonROIandROI(false, true, false, &vol, &roi)) return false;
   const auto start = std::chrono::steady_clock::now();
-  const bool ok = runShapeMeans(this, L"TSM denoising", &g_TsmParms, 1, vol, true, [&] {
+  const bool ok = runShapeMeans(set, L"TSM denoising", &g_TsmParms, 1, vol, true, [&] {
     return VA_VolTemporalShapeMeans(&g_TsmParms, vol->frame, roi ? roi->frame : nullptr, true);
   });
   if (ok) {
@@ -109,25 +103,21 @@ bool CDrawSet::TSMdenoising() {
   return ok;
 }
 
-bool CDrawSet::STSMdenoising(CDrawSet* set) { return set && set->STSMdenoising(); }
-
-bool CDrawSet::STSMdenoising() {
-  TW_OPERATION_END end(GetDocument(), false);
+bool STSMdenoising(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), false);
   CVol *vol = nullptr, *roi = nullptr;
-  if (!WorkVolNonROIandROI(false, true, false, &vol, &roi)) return false;
-  return runShapeMeans(this, L"STSM denoising", &g_StsmParms, 2, vol, true, [&] {
+  if (!set.WorkVolNonROIandROI(false, true, false, &vol, &roi)) return false;
+  return runShapeMeans(set, L"STSM denoising", &g_StsmParms, 2, vol, true, [&] {
     return VA_VolSpaceTemporalShapeMeans(&g_StsmParms, vol->frame, roi ? roi->frame : nullptr, nullptr, true);
   });
 }
 
-bool CDrawSet::ModelBasedTSMdenoising(CDrawSet* set) { return set && set->ModelBasedTSMdenoising(); }
-
-bool CDrawSet::ModelBasedTSMdenoising() {
+bool ModelBasedTSMdenoising(CDrawSet& set) {
   const wchar_t* operation = L"CDrawSet::ModelBasedTSMdenoising";
-  TW_OPERATION_END end(GetDocument(), false);
+  TW_OPERATION_END end(set.GetDocument(), false);
   CVol *vol = nullptr, *roi = nullptr;
-  if (!WorkVolNonROIandROI(false, true, false, &vol, &roi)) return false;
-  CVol* model = FindLayerContaining(true, L"model", true);
+  if (!set.WorkVolNonROIandROI(false, true, false, &vol, &roi)) return false;
+  CVol* model = set.FindLayerContaining(true, L"model", true);
   if (!model) {
     Named(operation, L"Model volume is required");
     return false;
@@ -136,28 +126,22 @@ bool CDrawSet::ModelBasedTSMdenoising() {
     Named(operation, L"wrong model type");
     return false;
   }
-  return runShapeMeans(this, L"MTSM denoising", &g_SharedTsmParms, 1, vol, true, [&] {
+  return runShapeMeans(set, L"MTSM denoising", &g_SharedTsmParms, 1, vol, true, [&] {
     return VA_VolModelBasedTemporalShapeMeans(&g_SharedTsmParms, vol->frame, roi ? roi->frame : nullptr, model->frame,
                                               true);
   });
 }
 
-bool CDrawSet::ComplexTSMdenoising(CDrawSet* set) {
-  if (!set) {
-    twk::messageBox(L"Operand is not present", MB_OK | MB_ICONERROR);
-    return false;
-  }
-  return set->ComplexTSMdenoising();
-}
-
-bool CDrawSet::ComplexTSMdenoising() {
-  TW_OPERATION_END end(GetDocument(), false);
-  CVol* roi = twk::roiops::RoiOperand(this);
+bool ComplexTSMdenoising(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), false);
+  CVol* roi = twk::roiops::RoiOperand(&set);
   if (!roi) return false;
-  CVol* re = FindLayerContaining(true, L"complex_re", true);
-  CVol* im = re ? FindLayerContaining(true, L"complex_im", true) : nullptr;
+  CVol* re = set.FindLayerContaining(true, L"complex_re", true);
+  CVol* im = re ? set.FindLayerContaining(true, L"complex_im", true) : nullptr;
   if (!re || !im) return false;
-  return runShapeMeans(this, L"Complex TSM denoising", &g_SharedTsmParms, 1, re, false, [&] {
+  return runShapeMeans(set, L"Complex TSM denoising", &g_SharedTsmParms, 1, re, false, [&] {
     return VA_ComplexVolTemporalShapeMeans(&g_SharedTsmParms, re->frame, im->frame, roi->frame, true);
   });
 }
+
+}  // namespace twk::filterops

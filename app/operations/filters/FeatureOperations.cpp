@@ -1,13 +1,17 @@
 // Feature points and response maps of the layer sets, and the snapshot of a view.
+#include "FeatureOperations.h"
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "FilterOperationKit.h"
+#include "FrameHandOff.h"
 #include "ImageOpen.h"
 #include "OperationScope.h"
 #include "Prompts.h"
@@ -18,32 +22,27 @@
 #include "render/PictureZoom.h"
 #include "volume/Frame.h"
 
-using twk::filterops::AddFrameAsLayer;
-using twk::filterops::Named;
-
 // The records of the two detectors, kept until the program exits.
 VA_FEATUREDETECT g_FeatureDetectParms[2] = {{0, 4.0, 4.0, 1.0}, {1, 1.5, 5.0, 1.0}};
 
-bool CDrawSet::ProduceFeatureMap(CDrawSet* set, int type, bool points) {
-  return set && set->ProduceFeatureMap(type, points);
-}
+namespace twk::filterops {
 
-bool CDrawSet::ProduceFeatureMap(int type, bool points) {
+bool ProduceFeatureMap(CDrawSet& set, int type, bool points) {
   const wchar_t* operation = L"CDrawSet::ProduceFeatureMap";
-  TW_OPERATION_END end(GetDocument(), true);
+  TW_OPERATION_END end(set.GetDocument(), true);
   if (type < 0 || type > 1) {
     Named(operation, L"Unsupported feature type");
     return false;
   }
-  CVol* vol = WorkVolNonRoi();
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) return false;
   CVol* roi = nullptr;
-  if (!WorkVolROI_SingleOptional(&roi)) return false;
+  if (!set.WorkVolROI_SingleOptional(&roi)) return false;
   VA_FEATUREDETECT& r = g_FeatureDetectParms[type];
   if (!points) {
     if (!TW_EnterDouble(L"Spatial scale (mm)", &r.scale)) return false;
-    FRAME* map = VA_VolFeatureResponseMap(&r, vol->frame, vol->Spc(), roi ? roi->frame : nullptr, true);
-    return AddFrameAsLayer(this, true, L"feature response map", vol, &map, nullptr);
+    FramePtr map(VA_VolFeatureResponseMap(&r, vol->frame, vol->Spc(), roi ? roi->frame : nullptr, true));
+    return AddFrameAsLayer(set, true, L"feature response map", vol, std::move(map), nullptr);
   }
   if (!TW_SpecifyThreeDoubles(L"Basic Feature Detector", L"spatial scale (mm)", &r.scale, L"density (mm)", &r.density,
                               L"threshold", &r.threshold))
@@ -54,14 +53,10 @@ bool CDrawSet::ProduceFeatureMap(int type, bool points) {
   for (int i = 0; i < count && ok; ++i) {
     const POINT3D& p = found[i];
     const double box[6] = {p.x - 2.0, p.y - 2.0, p.z - 2.0, p.x + 2.0, p.y + 2.0, p.z + 2.0};
-    ok = TW_CreateVectRoiFromLabel(this, box, 0, 0, static_cast<const char*>(nullptr));
+    ok = TW_CreateVectRoiFromLabel(&set, box, 0, 0, static_cast<const char*>(nullptr));
   }
   pf_free(&found);
   return ok;
-}
-
-CDrawDoc* CDrawSet::ProjectionSnapshot(CDrawSet* set, CDrawView* view) {
-  return set ? set->ProjectionSnapshot(view) : nullptr;
 }
 
 // What the view shows of the operand as a new single-slice document "snapshot": the view's
@@ -70,10 +65,10 @@ CDrawDoc* CDrawSet::ProjectionSnapshot(CDrawSet* set, CDrawView* view) {
 // that is one pixel per displayed voxel. The operand is an integer volume; the snapshot holds its
 // 32-bit grey values. The pixels carry the projection's orientation and that spacing, the first pixel at
 // the origin; the layer takes the operand layer's display filter.
-CDrawDoc* CDrawSet::ProjectionSnapshot(CDrawView* view) {
-  TW_OPERATION_END end(GetDocument(), true);
-  CVol* vol = WorkVolSI();
-  const VA_VOLPROJ* shown = view ? FindViewProjection(view) : nullptr;
+CDrawDoc* ProjectionSnapshot(CDrawSet& set, CDrawView* view) {
+  TW_OPERATION_END end(set.GetDocument(), true);
+  CVol* vol = set.WorkVolSI();
+  const VA_VOLPROJ* shown = view ? set.FindViewProjection(view) : nullptr;
   if (!vol || !vol->frame || !shown) return nullptr;
   VA_VOLPROJ proj = *shown;
   proj.filmView = 0;  // the slice in view, not the film of all slices
@@ -94,21 +89,22 @@ CDrawDoc* CDrawSet::ProjectionSnapshot(CDrawView* view) {
     pf_free(&picture);
     return nullptr;
   }
-  FRAME* frame = VA_CreateVol(picture, 32, width, height, 1, 1);
+  FramePtr frame(VA_CreateVol(picture, 32, width, height, 1, 1));
   pf_free(&picture);
   if (!frame) return nullptr;
   double orient[6];
   if (!vol->GetProjOrientation(&proj, orient)) vol->GetOrientation(orient);
   const SPC spacing{step, step, step};
   const DPOINT3D origin{0, 0, 0};
-  std::unique_ptr<CVol> snapshot(vol->CloneByReformat(&frame, &spacing, orient, &origin, false));
-  PR_FrameDelete(&frame);
+  std::unique_ptr<CVol> snapshot(vol->CloneByReformat(twk::FrameHandOff(frame), &spacing, orient, &origin, false));
   if (!snapshot) return nullptr;
   CDrawDoc* doc = TW_CreateDocumentByClone(L"snapshot", snapshot.get(), nullptr, nullptr, nullptr, false);
   if (!doc) return nullptr;
   CDrawSet* target = doc->GetActiveSet();
-  const PR_VIEWFILT* filter = twk::filterops::LayerFilter(this, vol);
+  const PR_VIEWFILT* filter = LayerFilter(set, vol);
   if (CDrawVol* added = target && filter ? target->GetLayer(0) : nullptr) added->filter = *filter;
   CDrawDoc::RedrawAllViews(doc, true);
   return doc;
 }
+
+}  // namespace twk::filterops

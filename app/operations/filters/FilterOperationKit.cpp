@@ -3,32 +3,30 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
+#include "FrameHandOff.h"
 #include "TwkUi.h"
-#include "volume/Frame.h"
 
 namespace twk::filterops {
 
 void Named(const wchar_t* operation, const CString& text) { twk::showNamedError(operation, text); }
 
-void MarkModified(CDrawSet* set) {
-  if (CDrawDoc* doc = set ? set->GetDocument() : nullptr) doc->SetModifiedFlag();
+void MarkModified(CDrawSet& set) {
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
 }
 
-const PR_VIEWFILT* LayerFilter(const CDrawSet* set, const CVol* vol) {
-  const CDrawVol* layer = set ? set->GetLayerOfVol(vol) : nullptr;
+const PR_VIEWFILT* LayerFilter(const CDrawSet& set, const CVol* vol) {
+  const CDrawVol* layer = set.GetLayerOfVol(vol);
   return layer ? &layer->filter : nullptr;
 }
 
-bool AddFrameAsLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, CVol* templateVol, FRAME** result,
+bool AddFrameAsLayer(CDrawSet& set, bool askSpatial, const wchar_t* name, CVol* templateVol, FramePtr result,
                      const PR_VIEWFILT* filter, int percent, int colour, int scheme) {
-  if (!result || !*result) return false;
+  if (!result) return false;
   // The display filter is copied first: adding a layer may move the set's layer array.
   PR_VIEWFILT copy;
   if (filter) copy = *filter;
-  const bool ok = set->AddResultLayer(askSpatial, false, name, templateVol, result, percent, scheme, colour, nullptr,
-                                      nullptr, nullptr, filter ? &copy : nullptr);
-  PR_FrameDelete(result);
-  return ok;
+  return set.AddResultLayer(askSpatial, false, name, templateVol, twk::FrameHandOff(result), percent, scheme, colour,
+                            nullptr, nullptr, nullptr, filter ? &copy : nullptr);
 }
 
 }  // namespace twk::filterops

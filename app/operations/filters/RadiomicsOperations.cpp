@@ -1,4 +1,6 @@
 // Radiomics tables and the N-tuple export of parametric maps.
+#include "RadiomicsOperations.h"
+
 #include "AppOptions.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -16,27 +18,23 @@
 
 #include <vector>
 
-using twk::filterops::Named;
+namespace twk::filterops {
 
-bool CDrawSet::Radiomics2Dfeatures(CDrawSet* set, bool silent, CDrawView* view, bool allRois) {
-  return set && set->Radiomics2Dfeatures(silent, view, allRois);
-}
-
-bool CDrawSet::Radiomics2Dfeatures(bool silent, CDrawView* view, bool allRois) {
+bool Radiomics2Dfeatures(CDrawSet& set, bool silent, CDrawView* view, bool allRois) {
   const wchar_t* operation = L"CDrawSet::Radiomics2Dfeatures";
-  TW_OPERATION_END end(GetDocument(), false);
-  CVol* vol = WorkVolNonRoi();
+  TW_OPERATION_END end(set.GetDocument(), false);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) {
     Named(operation, L"No suitable volume is present or enabled");
     return false;
   }
   CVol* roi = nullptr;
-  if (!WorkVolROI_SingleOptional(&roi)) return false;
+  if (!set.WorkVolROI_SingleOptional(&roi)) return false;
   std::vector<CVol*> rois;
   if (allRois) {
     CVol** markedRois = nullptr;
     int count = 0;
-    if (GetMarkedRoiLayers(true, false, &markedRois, &count)) rois.assign(markedRois, markedRois + count);
+    if (set.GetMarkedRoiLayers(true, false, &markedRois, &count)) rois.assign(markedRois, markedRois + count);
     pf_free(&markedRois);
     if (rois.empty()) {
       Named(operation, L"Several marked ROIs are expected");
@@ -47,7 +45,7 @@ bool CDrawSet::Radiomics2Dfeatures(bool silent, CDrawView* view, bool allRois) {
   }
   VA_PARM_RADIOM2D* record = vol->IsReal() ? &g_Radiom2DReal : &g_Radiom2DInt;
   const int t = view ? view->CurrentTime() : 0;
-  const CDrawVol* roiLayer = roi ? GetLayerOfVol(roi) : nullptr;
+  const CDrawVol* roiLayer = roi ? set.GetLayerOfVol(roi) : nullptr;
   const int colour = roiLayer ? int(roiLayer->filter.roiColor) : 255;
   if (!TW_DlgRadiomics2D(silent, vol, t, roi, colour, record)) return false;
   CString text;
@@ -57,24 +55,24 @@ bool CDrawSet::Radiomics2Dfeatures(bool silent, CDrawView* view, bool allRois) {
   return true;
 }
 
-bool CDrawSet::OutputParamMapNtupleFile(CDrawSet* set) { return set && set->OutputParamMapNtupleFile(); }
-
-bool CDrawSet::OutputParamMapNtupleFile() {
-  TW_OPERATION_END end(GetDocument(), false);
+bool OutputParamMapNtupleFile(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), false);
   std::vector<CVol*> maps;
-  for (int i = 0; i < NumLayers(); ++i) {
-    CVol* v = GetLayerVol(i);
-    if (v && v->frame && IsLayerMarked(v) && v->IsReal3D()) maps.push_back(v);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CVol* v = set.GetLayerVol(i);
+    if (v && v->frame && set.IsLayerMarked(v) && v->IsReal3D()) maps.push_back(v);
   }
   if (maps.size() < 2) {
     Named(L"CDrawSet::OutputParamMapNtupleFile", L"At least two REAL volumes are required");
     return false;
   }
   CVol* roi = nullptr;
-  if (!WorkVolROI_SingleOptional(&roi)) return false;
+  if (!set.WorkVolROI_SingleOptional(&roi)) return false;
   CString folder = TW_Options().currentWorkFolder, extension, path;
   int filterIndex = 0;
   if (!TW_GetFileSaveName(5, &folder, &filterIndex, &extension, &path)) return false;
   const bool coordinates = PR_AskYesNo(L"Include coordinate info?");
   return VA_SaveParamMapNtupleFile(coordinates, path, maps.data(), int(maps.size()), roi, true);
 }
+
+}  // namespace twk::filterops

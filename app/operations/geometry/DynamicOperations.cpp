@@ -20,6 +20,8 @@
 #include "DrawView.h"
 #include "DrawShapes.h"
 #include "DrawVol.h"
+#include "DynamicOperations.h"
+#include "FrameHandOff.h"
 #include "ImageOpen.h"
 #include "OperationScope.h"
 #include "Prompts.h"
@@ -69,40 +71,41 @@ CDrawDoc* openComputed(CVol** vol, const wchar_t* sourceName, const wchar_t* suf
 
 }  // namespace
 
-bool CDrawSet::SUVmapCalculation() {
-  TW_OPERATION_END end(document, true);
-  CVol* vol = WorkVolSI();
+namespace twk::geometry {
+
+bool SUVmapCalculation(CDrawSet& set) {
+  TW_OPERATION_END end(set.document, true);
+  CVol* vol = set.WorkVolSI();
   if (!vol || !vol->IsPET()) {
     twk::doc::message(L"CDrawSet::SUVmapCalculation", L"PET volume is required");
     return false;
   }
   CVol* suv = VA_SUVmapCalculation(vol, true);
   if (!suv) return false;
-  const bool ok = AddLayer(&suv, 100, 0, -1);
+  const bool ok = set.AddLayer(&suv, 100, 0, -1);
   delete suv;
-  if (ok && document) document->SetModifiedFlag();
+  if (ok && set.document) set.document->SetModifiedFlag();
   return ok;
 }
 
-void CDrawSet::DynSubtractionVolume() {
-  TW_OPERATION_END end(document, false);
-  CVol* vol = WorkVolNonRoi();
+void DynSubtractionVolume(CDrawSet& set) {
+  TW_OPERATION_END end(set.document, false);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol || vol->T() < 2) {
     twk::doc::message(L"CDrawSet::DynSubtractionVolume", L"4D volume is required");
     return;
   }
-  FRAME* frame = VA_VolDynSubtraction(vol->frame, true);
+  FramePtr frame(VA_VolDynSubtraction(vol->frame, true));
   if (!frame) return;
-  AddResultLayer(false, true, L"subtraction volume", vol, &frame, 100, 0, -1);
-  PR_FrameDelete(&frame);
+  set.AddResultLayer(false, true, L"subtraction volume", vol, twk::FrameHandOff(frame), 100, 0, -1);
 }
 
-bool CDrawSet::AggregateDynamicPoints(int type) {
+bool AggregateDynamicPoints(CDrawSet& set, int type) {
   const wchar_t* where = L"CDrawSet::AggregateDynamicPoints";
   const unsigned counter = g_AggregateCounter++;
-  TW_OPERATION_END end(document, true);
-  if (!IsVolumeSet()) return false;
-  CDrawVol* layer = GetActiveLayer();
+  TW_OPERATION_END end(set.document, true);
+  if (!set.IsVolumeSet()) return false;
+  CDrawVol* layer = set.GetActiveLayer();
   CVol* vol = layer ? layer->vol : nullptr;
   if (!vol || !vol->frame || vol->IsROI()) {
     twk::doc::message(where, L"Integer or Real volume is required");
@@ -133,15 +136,15 @@ bool CDrawSet::AggregateDynamicPoints(int type) {
   CDrawDoc* doc = TW_CreateDocumentFromVolume(&result);
   delete result;
   if (!doc) return false;
-  CDrawSet* set = doc->GetActiveSet();
-  if (CDrawVol* first = set ? set->GetLayerOfVol(set->GetBaseVol()) : nullptr) first->filter = layer->filter;
+  CDrawSet* made = doc->GetActiveSet();
+  if (CDrawVol* first = made ? made->GetLayerOfVol(made->GetBaseVol()) : nullptr) first->filter = layer->filter;
   showNewDocument(doc);
   return true;
 }
 
-CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc) {
+CDrawDoc* ConvertDocumentLayersTo4D(CDrawDoc& doc) {
   const wchar_t* where = L"TW_ConvertDocumentLayersTo4D";
-  CDrawSet* set = doc ? doc->GetActiveSet() : nullptr;
+  CDrawSet* set = doc.GetActiveSet();
   if (!set) return nullptr;
   std::vector<CVol*> sources;
   for (int i = 0; i < set->NumLayers(); ++i) {
@@ -167,20 +170,16 @@ CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc) {
   VA_SortVolumeArrayByTime(sources.data(), int(sources.size()), true);
   const int n = int(sources.size());
   const DIM3D dims{sources[0]->W(), sources[0]->H(), sources[0]->D(), n};
-  FRAME* frame = VA_VolCreateUniform(real ? FRM_REAL : FRM_INT, dims, VOID_VALUE);
+  FramePtr frame(VA_VolCreateUniform(real ? FRM_REAL : FRM_INT, dims, VOID_VALUE));
   if (!frame) return nullptr;
   for (int t = 0; t < n; ++t) {
     const RECT3D box{0, 0, 0, dims.w - 1, dims.h - 1, dims.d - 1};
     void* values = VA_VolGetBox(sources[size_t(t)]->frame, 0, &box, real ? 64 : 32, 1.0, 0.0);
-    const bool ok = values && VA_VolSetBox(frame, t, &box, values, real ? 64 : 32);
+    const bool ok = values && VA_VolSetBox(frame.get(), t, &box, values, real ? 64 : 32);
     pf_free(&values);
-    if (!ok) {
-      PR_FrameDelete(&frame);
-      return nullptr;
-    }
+    if (!ok) return nullptr;
   }
-  CVol* vol = VA_CloneByReformat(sources[0], &frame, nullptr, nullptr, nullptr, true);
-  PR_FrameDelete(&frame);
+  CVol* vol = VA_CloneByReformat(sources[0], twk::FrameHandOff(frame), nullptr, nullptr, nullptr, true);
   if (!vol) return nullptr;
   // One dynamic record per source, each keeping the source's own acquisition values (echo time
   // among them) and its time.
@@ -202,20 +201,20 @@ CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc) {
   return made;
 }
 
-bool CDrawSet::Cross4DMutualInfoOverRoi(int measure) {
+bool Cross4DMutualInfoOverRoi(CDrawSet& set, int measure) {
   CVol* vol = nullptr;
   CVol* roi = nullptr;
-  if (!WorkVolNonROIandROI(false, false, false, &vol, &roi) || !vol) return false;
+  if (!set.WorkVolNonROIandROI(false, false, false, &vol, &roi) || !vol) return false;
   double value = 0;
   if (!VA_Vol4D_CalculateMutualInfoOverROI(measure, vol->frame, roi ? roi->frame : nullptr, &value, true)) return false;
   PR_DisplayDoubleValue(L"Cross4D Mutual Info over ROI", value);
   return true;
 }
 
-bool CDrawSet::DynamicAccumulate(int mode, bool ask) {
+bool DynamicAccumulate(CDrawSet& set, int mode, bool ask) {
   const wchar_t* where = L"CDrawSet::DynamicAccumulate";
-  TW_OPERATION_END end(document, true);
-  CVol* vol = WorkVolNonRoi();
+  TW_OPERATION_END end(set.document, true);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol || vol->T() < 2) {
     twk::doc::message(where, L"4D volume is required");
     return false;
@@ -227,29 +226,28 @@ bool CDrawSet::DynamicAccumulate(int mode, bool ask) {
     twk::doc::message(where, FmtStr(L"Time interval should lie in 0..%d with T0 <= T1", vol->T() - 1));
     return false;
   }
-  FRAME* map = nullptr;
+  FramePtr map;
   const wchar_t* layerName = L"signal average";
   if (mode == 0) {
-    map = VA_VolDynamicAverage(vol->frame, t0, t1, true);
+    map.reset(VA_VolDynamicAverage(vol->frame, t0, t1, true));
   } else if (mode == 1) {
     std::vector<int> order(static_cast<size_t>(vol->T()));
     if (!vol->dyn || !VA_SpecifiedDynComponentToChronoOrder(DYN_TIME, vol->dyn, vol->T(), order.data())) return false;
-    map = VA_VolDynamicIntegral(vol->frame, vol->dyn, order.data(), t0, t1, true);
+    map.reset(VA_VolDynamicIntegral(vol->frame, vol->dyn, order.data(), t0, t1, true));
     layerName = L"signal integral";
   } else {
-    map = VA_VolDynamicMax(vol->frame, t0, t1, true);
+    map.reset(VA_VolDynamicMax(vol->frame, t0, t1, true));
     layerName = L"signal max";
   }
   if (!map) return false;
-  const bool ok = AddResultLayer(true, true, layerName, vol, &map, 50, 0, -1);
-  PR_FrameDelete(&map);
-  if (ok) SetActiveLayerLast();
+  const bool ok = set.AddResultLayer(true, true, layerName, vol, twk::FrameHandOff(map), 50, 0, -1);
+  if (ok) set.SetActiveLayerLast();
   return ok;
 }
 
-bool CDrawSet::Volume4DtoPCA(bool withoutPrompt) {
+bool Volume4DtoPCA(CDrawSet& set, bool withoutPrompt) {
   const wchar_t* where = L"CDrawSet::Volume4DtoPCA";
-  CVol* vol = WorkVolNonRoi();
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol || vol->T() < 2) {
     twk::doc::message(where, L"4D volume is required");
     return false;
@@ -260,10 +258,9 @@ bool CDrawSet::Volume4DtoPCA(bool withoutPrompt) {
     twk::doc::message(where, FmtStr(L"Number of Principal Components should be 1..%d", vol->T()));
     return false;
   }
-  FRAME* pca = VA_Vol4DtoPCA(vol->frame, n, true);
+  FramePtr pca(VA_Vol4DtoPCA(vol->frame, n, true));
   if (!pca) return false;
-  CVol* result = VA_CloneByReformat(vol, &pca, nullptr, nullptr, nullptr, true);
-  PR_FrameDelete(&pca);
+  CVol* result = VA_CloneByReformat(vol, twk::FrameHandOff(pca), nullptr, nullptr, nullptr, true);
   if (!result) return false;
   std::vector<DYNCRD> dyn(static_cast<size_t>(n));
   for (int k = 0; k < n; ++k) dyn[size_t(k)].time = dyn[size_t(k)].timeEnd = k + 1;
@@ -271,14 +268,13 @@ bool CDrawSet::Volume4DtoPCA(bool withoutPrompt) {
   return openComputed(&result, vol->name, L"_PCA") != nullptr;
 }
 
-bool CDrawSet::VolumeTimeToDepth() {
-  CDrawVol* layer = GetActiveLayer();
+bool VolumeTimeToDepth(CDrawSet& set) {
+  CDrawVol* layer = set.GetActiveLayer();
   if (!layer || !layer->vol || !layer->vol->frame) return false;
-  FRAME* frame = VA_VolumeTimeToDepth(layer->vol->frame, true);
+  FramePtr frame(VA_VolumeTimeToDepth(layer->vol->frame, true));
   if (!frame) return false;
   // The slices of every time point at their own positions, one period after the other.
-  CVol* vol = VA_CloneByReformat(layer->vol, &frame, nullptr, nullptr, nullptr, true);
-  PR_FrameDelete(&frame);
+  CVol* vol = VA_CloneByReformat(layer->vol, twk::FrameHandOff(frame), nullptr, nullptr, nullptr, true);
   if (!vol) return false;
   const CVol* source = layer->vol;
   pf_free(&vol->imgPos);
@@ -289,73 +285,68 @@ bool CDrawSet::VolumeTimeToDepth() {
   return openComputed(&vol, source->name, L"_TtoD") != nullptr;
 }
 
-bool CDrawSet::VolumeDepthToTime(CDrawView* view) {
+bool VolumeDepthToTime(CDrawSet& set, CDrawView* view) {
   (void)view;
-  CDrawVol* layer = GetActiveLayer();
+  CDrawVol* layer = set.GetActiveLayer();
   if (!layer || !layer->vol || !layer->vol->frame) return false;
   DIM3D dims;
-  FRAME* frame = VA_VolumeDepthToTime(layer->vol, &dims, true);
+  FramePtr frame(VA_VolumeDepthToTime(layer->vol, &dims, true));
   if (!frame) return false;
-  CVol* vol = VA_CloneByReformat(layer->vol, &frame, nullptr, nullptr, nullptr, true);
-  PR_FrameDelete(&frame);
+  CVol* vol = VA_CloneByReformat(layer->vol, twk::FrameHandOff(frame), nullptr, nullptr, nullptr, true);
   if (!vol) return false;
   DYNCRD* dyn = VA_AllocDynCrd(dims.t);
   if (dyn) vol->SetDynamicCoords(dyn, dims.t);
   pf_free(&dyn);
   CDrawDoc* doc = openComputed(&vol, layer->vol->name, L"_DtoT");
   if (!doc) return false;
-  if (CDrawSet* set = doc->GetActiveSet(); set && set->GetLayer(0)) {
-    set->GetLayer(0)->filter = layer->filter;
+  if (CDrawSet* made = doc->GetActiveSet(); made && made->GetLayer(0)) {
+    made->GetLayer(0)->filter = layer->filter;
     CDrawDoc::RedrawAllViews(doc, true);
   }
   return true;
 }
 
-bool CDrawSet::CropEmptyAreas(CDrawView* view) {
+bool CropEmptyAreas(CDrawSet& set, CDrawView* view) {
   const wchar_t* where = L"CDrawSet::CropEmptyAreas";
-  TW_OPERATION_END end(document, true);
-  CVol* vol = WorkVolNonRoi();
+  TW_OPERATION_END end(set.document, true);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) {
     twk::doc::message(where, L"No suitable volume is present or enabled");
     return false;
   }
-  if (NumLayers() != 1) {
+  if (set.NumLayers() != 1) {
     twk::doc::message(where, L"Single layer entity is expected");
     return false;
   }
-  FRAME* max = VA_VolDynamicMax(vol->frame, 0, vol->T() - 1, true);
+  FramePtr max(VA_VolDynamicMax(vol->frame, 0, vol->T() - 1, true));
   if (!max) return false;
   double lo = 0, hi = 0;
-  VA_VolMinMax(max, 0, nullptr, &lo, &hi);
-  if (!TW_EnterDouble(L"Threshold", &g_CropThreshold)) {
-    PR_FrameDelete(&max);
-    return false;
-  }
-  FRAME* mask = VA_VolThreshold(max, 0, g_CropThreshold * hi, 1e59, true);
-  PR_FrameDelete(&max);
+  VA_VolMinMax(max.get(), 0, nullptr, &lo, &hi);
+  if (!TW_EnterDouble(L"Threshold", &g_CropThreshold)) return false;
+  const FramePtr mask(VA_VolThreshold(max.get(), 0, g_CropThreshold * hi, 1e59, true));
+  max.reset();
   RECT3D box;
-  const bool found = mask && VA_GetSingleBoundRect(mask, &box) && box.x0 <= box.x1;
-  PR_FrameDelete(&mask);
+  const bool found = mask && VA_GetSingleBoundRect(mask.get(), &box) && box.x0 <= box.x1;
   if (!found || !view) return false;
   const RECT4D box4{box.x0, box.y0, box.z0, box.x1, box.y1, box.z1, 0, vol->T() - 1};
   return view->VolumeCrop(true, &box4, nullptr, true) != nullptr;
 }
 
-bool CDrawSet::FindTimeSyncedSets(CDrawSet*** sets, int* count) {
+bool FindTimeSyncedSets(CDrawSet& set, CDrawSet*** sets, int* count) {
   if (!sets || !count) return false;
   int maxT = 0, index = 0;
-  if (!MaxT(&maxT, &index)) return false;
+  if (!set.MaxT(&maxT, &index)) return false;
   CString dimName, unit;
   double* values = nullptr;
-  const CVol* own = GetLayerVol(index);
+  const CVol* own = set.GetLayerVol(index);
   if (!own || !own->GetDynamicDimension(&dimName, &unit, &values)) return false;
-  std::vector<CDrawSet*> found{this};
+  std::vector<CDrawSet*> found{&set};
   int docCount = 0;
   CDrawDoc** docs = TW_GetAllDocuments(&docCount);
   for (int i = 0; i < docCount; ++i) {
     CDrawSet* other = docs[i]->GetActiveSet();
     int otherT = 0, otherIndex = 0;
-    if (!other || other == this || !other->MaxT(&otherT, &otherIndex) || otherT != maxT) continue;
+    if (!other || other == &set || !other->MaxT(&otherT, &otherIndex) || otherT != maxT) continue;
     CString otherName, otherUnit;
     double* otherValues = nullptr;
     const CVol* vol = other->GetLayerVol(otherIndex);
@@ -372,10 +363,10 @@ bool CDrawSet::FindTimeSyncedSets(CDrawSet*** sets, int* count) {
   return true;
 }
 
-bool CDrawSet::Play4D(CDrawView* view) {
+bool Play4D(CDrawSet& set, CDrawView* view) {
   const wchar_t* where = L"CDrawSet::Play4D";
   int T = 0, index = 0;
-  if (!MaxT(&T, &index) || T < 2) {
+  if (!set.MaxT(&T, &index) || T < 2) {
     twk::doc::message(where, L"4D volume is required");
     return false;
   }
@@ -386,8 +377,8 @@ bool CDrawSet::Play4D(CDrawView* view) {
   int count = 0;
   CString dimName, unit;
   double* values = nullptr;
-  const CVol* vol = GetLayerVol(index);
-  if (!FindTimeSyncedSets(&sets, &count) || !vol->GetDynamicDimension(&dimName, &unit, &values)) {
+  const CVol* vol = set.GetLayerVol(index);
+  if (!FindTimeSyncedSets(set, &sets, &count) || !vol->GetDynamicDimension(&dimName, &unit, &values)) {
     pf_free(&sets);
     return false;
   }
@@ -428,9 +419,9 @@ bool CDrawSet::Play4D(CDrawView* view) {
   return ok;
 }
 
-bool CDrawSet::ExtrapolateMultiechoToTE0() {
+bool ExtrapolateMultiechoToTE0(CDrawSet& set) {
   const wchar_t* where = L"CDrawSet::ExtrapolateMultiechoToTE0";
-  CVol* vol = WorkVolNonROI4D();
+  CVol* vol = set.WorkVolNonROI4D();
   if (!vol) {
     twk::doc::message(where, L"4D volume is required");
     return false;
@@ -444,10 +435,10 @@ bool CDrawSet::ExtrapolateMultiechoToTE0() {
   if (!VA_FoldMultiechoVolume4D(vol, smooth ? &g_VolSmoothParms2 : nullptr, threshold, &s0, &t2, true)) return false;
   CDrawDoc* doc = TW_CreateDocumentFromVolume(&s0);
   delete s0;
-  CDrawSet* set = doc ? doc->GetActiveSet() : nullptr;
-  if (set && set->AddLayer(&t2, 100, 0, 0)) {
+  CDrawSet* made = doc ? doc->GetActiveSet() : nullptr;
+  if (made && made->AddLayer(&t2, 100, 0, 0)) {
     // The T2 map (seconds) is added hidden, windowed on 0..0.1 s.
-    if (CDrawVol* layer = set->GetLayer(set->NumLayers() - 1)) {
+    if (CDrawVol* layer = made->GetLayer(made->NumLayers() - 1)) {
       layer->filter.level = 0.05;
       layer->filter.width = 0.1;
       layer->SetMarked(false);
@@ -455,29 +446,28 @@ bool CDrawSet::ExtrapolateMultiechoToTE0() {
   }
   delete t2;
   if (doc) showNewDocument(doc);
-  if (document) CDrawDoc::RedrawAllViews(document, true);
+  if (set.document) CDrawDoc::RedrawAllViews(set.document, true);
   return doc != nullptr;
 }
 
-bool CDrawSet::RestoreIvimResidualMap() {
-  CVol* dp = FindLayerContaining(true, L"Dp component", false);
-  CVol* dt = FindLayerContaining(true, L"Dt component", false);
-  CVol* f = FindLayerContaining(true, L"f microcirculation", false);
+bool RestoreIvimResidualMap(CDrawSet& set) {
+  CVol* dp = set.FindLayerContaining(true, L"Dp component", false);
+  CVol* dt = set.FindLayerContaining(true, L"Dt component", false);
+  CVol* f = set.FindLayerContaining(true, L"f microcirculation", false);
   if (!dp || !dt || !f) {
     twk::doc::message(L"CDrawSet::RestoreIvimResidualMap", L"Missing parameter map layer");
     return false;
   }
-  CVol* s0 = FindLayerContaining(false, L"S0", false);
-  FRAME* rmse = VA_RecoverIvimResidual(GetBaseVol(), s0, f, dp, dt, true);
+  CVol* s0 = set.FindLayerContaining(false, L"S0", false);
+  FramePtr rmse(VA_RecoverIvimResidual(set.GetBaseVol(), s0, f, dp, dt, true));
   if (!rmse) return false;
-  const bool ok = AddResultLayer(false, false, L"rmse", f, &rmse, 100, 1, -1);
-  PR_FrameDelete(&rmse);
+  const bool ok = set.AddResultLayer(false, false, L"rmse", f, twk::FrameHandOff(rmse), 100, 1, -1);
   return ok;
 }
 
-bool CDrawSet::AdvanceToTimepointOfVroiPeak(CDrawView* view) {
-  TW_OPERATION_END end(document, false);
-  CVol* vol = WorkVolNonROI4D();
+bool AdvanceToTimepointOfVroiPeak(CDrawSet& set, CDrawView* view) {
+  TW_OPERATION_END end(set.document, false);
+  CVol* vol = set.WorkVolNonROI4D();
   if (!vol) {
     twk::doc::message(L"CDrawSet::AdvanceToTimepointOfVroiPeak", L"4D volume is required");
     return false;
@@ -485,25 +475,25 @@ bool CDrawSet::AdvanceToTimepointOfVroiPeak(CDrawView* view) {
   const int wh[2] = {vol->W(), vol->H()};
   DRECT3D seed;
   RECT3D box;
-  if (!ExtractOperSeedBox(view, wh, &seed) || !PR_DRect3DToRect3D(&seed, &box, nullptr)) return false;
+  if (!set.ExtractOperSeedBox(view, wh, &seed) || !PR_DRect3DToRect3D(&seed, &box, nullptr)) return false;
   int timeIndex = 0;
   if (!VA_VolGetBoxPeak(vol->frame, &box, &timeIndex, true)) return false;
-  if (document) {
-    document->SetModifiedFlag();
+  if (set.document) {
+    set.document->SetModifiedFlag();
     int count = 0;
-    CDrawView** views = document->GetViews(&count);
-    for (int v = 0; v < count; ++v) VolChangeSlice(views[v], 1, timeIndex, 0, 0);
+    CDrawView** views = set.document->GetViews(&count);
+    for (int v = 0; v < count; ++v) set.VolChangeSlice(views[v], 1, timeIndex, 0, 0);
     pf_free(&views);
   }
   return true;
 }
 
-bool CDrawSet::Basic4Dgradient() {
+bool Basic4Dgradient(CDrawSet& set) {
   const wchar_t* where = L"CDrawSet::Basic4Dgradient";
-  TW_OPERATION_END end(document, true);
+  TW_OPERATION_END end(set.document, true);
   CVol* roi = nullptr;
-  if (!WorkVolROI_SingleOptional(&roi)) return false;
-  CVol* vol = WorkVolSI();
+  if (!set.WorkVolROI_SingleOptional(&roi)) return false;
+  CVol* vol = set.WorkVolSI();
   if (!vol) {
     twk::doc::message(where, L"No suitable volume is present or enabled");
     return false;
@@ -512,38 +502,38 @@ bool CDrawSet::Basic4Dgradient() {
     twk::doc::message(where, L"4D volume is required");
     return false;
   }
-  FRAME* map = VA_VolBasicGradient4D(vol->frame, vol->dyn, roi ? roi->frame : nullptr, 0, true);
+  FramePtr map(VA_VolBasicGradient4D(vol->frame, vol->dyn, roi ? roi->frame : nullptr, 0, true));
   if (!map) return false;
-  const bool ok = AddResultLayer(false, true, L"4D gradient", vol, &map, 100, 0, -1);
-  PR_FrameDelete(&map);
-  if (ok) SetActiveLayerLast();
+  const bool ok = set.AddResultLayer(false, true, L"4D gradient", vol, twk::FrameHandOff(map), 100, 0, -1);
+  if (ok) set.SetActiveLayerLast();
   return ok;
 }
 
-bool CDrawSet::ImageGradientAverageOverTime(CDrawView* view) {
-  TW_OPERATION_END end(document, true);
-  CVol* vol = WorkVolSI();
+bool ImageGradientAverageOverTime(CDrawSet& set, CDrawView* view) {
+  TW_OPERATION_END end(set.document, true);
+  CVol* vol = set.WorkVolSI();
   int count = 0;
-  CVol* roi = WorkVolROI(&count);
+  CVol* roi = set.WorkVolROI(&count);
   // The ROI gates the command and picks the voxels whose gradient is drawn.
   if (!vol || !roi) return false;
-  FRAME* averaged = nullptr;
-  double* gradient = VA_ImageGradAverageOverTimeSubtractMin(vol->frame, &averaged, true);
+  FRAME* averagedOut = nullptr;
+  double* gradient = VA_ImageGradAverageOverTimeSubtractMin(vol->frame, &averagedOut, true);
+  FramePtr averaged(averagedOut);
   if (!gradient) return false;
-  const bool added = !averaged || AddResultLayer(false, true, nullptr, vol, &averaged, 100, 0, -1);
-  PR_FrameDelete(&averaged);
+  const bool added =
+      !averaged || set.AddResultLayer(false, true, nullptr, vol, twk::FrameHandOff(averaged), 100, 0, -1);
   const DIM3D dims{vol->W(), vol->H(), vol->D(), 1};
   // One line per ROI voxel, the longest one voxel long.
-  const bool ok = added && view && TW_AddGradientLines(this, view, gradient, &dims, 1.0, roi);
+  const bool ok = added && view && TW_AddGradientLines(&set, view, gradient, &dims, 1.0, roi);
   pf_free(&gradient);
   return ok;
 }
 
-bool CDrawSet::BPEmapAnalysisAndReport(bool) {
+bool BPEmapAnalysisAndReport(CDrawSet& set, bool) {
   const wchar_t* where = L"CDrawSet::BPEmapAnalysisAndReport";
   CVol* vol = nullptr;
   CVol* roi = nullptr;
-  if (!WorkVolNonROIandROI(false, true, true, &vol, &roi) || !vol || !roi) return false;
+  if (!set.WorkVolNonROIandROI(false, true, true, &vol, &roi) || !vol || !roi) return false;
   if (vol->GetDynType() != DYN_TIME) {
     twk::doc::message(where, L"Time dynamic dimension is required");
     return false;
@@ -559,20 +549,20 @@ bool CDrawSet::BPEmapAnalysisAndReport(bool) {
     return false;
   }
   CString report;
-  FRAME* map = VA_BreastBPEmapAnalysisAndReport(vol->frame, roi->frame, vol->Spc(), times, threshold, header, &report);
+  FramePtr map(VA_BreastBPEmapAnalysisAndReport(vol->frame, roi->frame, vol->Spc(), times, threshold, header, &report));
   pf_free(&times);
   if (!map) return false;
-  const bool added = AddResultLayer(false, false, FmtStr(L"BPE map _%3.1lf pct", threshold), vol, &map, 50, 1, -1);
-  PR_FrameDelete(&map);
+  const CString layerName = FmtStr(L"BPE map _%3.1lf pct", threshold);
+  const bool added = set.AddResultLayer(false, false, layerName, vol, twk::FrameHandOff(map), 50, 1, -1);
   // The report is shown only for a map that was added.
   if (added) PR_NotepadExeOpenString(TW_Options().tempFolder, report);
   return added;
 }
 
-bool CDrawSet::AggregateGrad4D() {
+bool AggregateGrad4D(CDrawSet& set) {
   CVol* vol = nullptr;
   CVol* roi = nullptr;
-  if (!WorkVolNonROIandROI(false, true, false, &vol, &roi) || !vol) return false;
+  if (!set.WorkVolNonROIandROI(false, true, false, &vol, &roi) || !vol) return false;
   if (!TW_DlgMultiScaleTextureGrad(&g_UralGradParms)) return false;
   double noise = 0;
   if (g_UralGradParms.magnitude == 2) {
@@ -580,12 +570,13 @@ bool CDrawSet::AggregateGrad4D() {
     noise = std::floor(noise / 0.1 + 0.5) * 0.1;
     if (!TW_EnterDouble(L"Noise", &noise) || !(noise > 0)) return false;
   }
-  if (document) document->SetModifiedFlag();
-  FRAME* map = vol->MSTG_Aggregate4D(&g_UralGradParms, noise, roi ? roi->frame : nullptr, true);
+  if (set.document) set.document->SetModifiedFlag();
+  FramePtr map(vol->MSTG_Aggregate4D(&g_UralGradParms, noise, roi ? roi->frame : nullptr, true));
   if (!map) return false;
   const CString layerName = PR_GetFileTitle(PR_AddFileNameSfx(vol->name, L"_AggregateGrad4D"));
-  const bool ok = AddResultLayer(true, true, layerName, vol, &map, 50, 0, -1);
-  PR_FrameDelete(&map);
-  if (ok) SetActiveLayerLast();
+  const bool ok = set.AddResultLayer(true, true, layerName, vol, twk::FrameHandOff(map), 50, 0, -1);
+  if (ok) set.SetActiveLayerLast();
   return ok;
 }
+
+}  // namespace twk::geometry

@@ -16,6 +16,7 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "FilePickers.h"
+#include "FrameHandOff.h"
 #include "GeometryDialogs.h"
 #include "GeometryOperations.h"
 #include "HighObj.h"
@@ -132,8 +133,10 @@ bool carryVectorRois(CDrawSet* source, CDrawSet* target, const double m[16], con
 
 }  // namespace
 
-bool CDrawSet::CheckValidOrientation(bool showMessage) {
-  const CVol* base = GetBaseVol();
+namespace twk::geometry {
+
+bool CheckValidOrientation(const CDrawSet& set, bool showMessage) {
+  const CVol* base = set.GetBaseVol();
   if (base && base->frame && base->IsValidOrientation()) return true;
   if (showMessage)
     twk::doc::message(L"CDrawSet::CheckValidOrientation",
@@ -141,7 +144,7 @@ bool CDrawSet::CheckValidOrientation(bool showMessage) {
   return false;
 }
 
-bool CDrawSet::SetVolumeOrientation(CDrawView* view) {
+bool SetVolumeOrientation(CDrawSet& set, CDrawView* view) {
   const wchar_t* where = L"CDrawSet::SetVolumeOrientation";
   struct End {
     CDrawDoc* doc;
@@ -149,8 +152,8 @@ bool CDrawSet::SetVolumeOrientation(CDrawView* view) {
       CDrawDoc::RedrawAllViews(doc, false);
       TW_RestoreArrowCursor();
     }
-  } end{document};
-  VA_VOLPROJ* proj = view ? FindViewProjection(view) : nullptr;
+  } end{set.document};
+  VA_VOLPROJ* proj = view ? set.FindViewProjection(view) : nullptr;
   if (!proj) return false;
   for (double a : proj->rotation)
     if (!(std::fabs(a) < kTiny)) {
@@ -166,16 +169,16 @@ bool CDrawSet::SetVolumeOrientation(CDrawView* view) {
     twk::doc::message(where, L"Exactly six orientation letters required, f.e. SILRAP");
     return false;
   }
-  if (document) document->SetModifiedFlag();
-  for (int i = 0; i < NumLayers(); ++i)
-    if (CVol* vol = GetLayerVol(i); !vol || !vol->SetSpecifiedOrientation3AXIS(letters)) return false;
+  if (set.document) set.document->SetModifiedFlag();
+  for (int i = 0; i < set.NumLayers(); ++i)
+    if (CVol* vol = set.GetLayerVol(i); !vol || !vol->SetSpecifiedOrientation3AXIS(letters)) return false;
   return true;
 }
 
-bool CDrawSet::RotateVolumeOrtho(bool askUser, VA_ROT* rotation, bool keepWorld) {
+bool RotateVolumeOrtho(CDrawSet& set, bool askUser, VA_ROT* rotation, bool keepWorld) {
   const wchar_t* where = L"CDrawSet::RotateVolumeOrtho";
-  if (!CheckValidOrientation(true) || !IsVolumeSet() || !rotation) return false;
-  CVol* base = GetBaseVol();
+  if (!CheckValidOrientation(set, true) || !set.IsVolumeSet() || !rotation) return false;
+  CVol* base = set.GetBaseVol();
   if (askUser && !TW_DlgVolRotOrtho(rotation, base->Dim(), base->Spc())) return false;
   if (VA_RotIsIdentity(rotation)) {
     twk::doc::message(where, L"Rotation is not specified");
@@ -187,8 +190,8 @@ bool CDrawSet::RotateVolumeOrtho(bool askUser, VA_ROT* rotation, bool keepWorld)
   CDrawDoc* newDoc = nullptr;
   CDrawSet* newSet = nullptr;
   bool ok = true;
-  for (int i = 0; i < NumLayers() && ok; ++i) {
-    CDrawVol* layer = GetLayer(i);
+  for (int i = 0; i < set.NumLayers() && ok; ++i) {
+    CDrawVol* layer = set.GetLayer(i);
     CVol* turned = layer && layer->vol ? layer->vol->OrthoRotate(rotation, keepWorld, true) : nullptr;
     if (!turned) {
       ok = false;
@@ -196,7 +199,8 @@ bool CDrawSet::RotateVolumeOrtho(bool askUser, VA_ROT* rotation, bool keepWorld)
     }
     if (i == 0) {
       const CString layerName = PR_AddFileNameSfx(layer->vol->name, sfx);
-      newDoc = openVolume(&turned, PR_AddFileNameSfx(document ? document->GetPathName() : layer->vol->name, sfx));
+      const CString path = set.document ? set.document->GetPathName() : layer->vol->name;
+      newDoc = openVolume(&turned, PR_AddFileNameSfx(path, sfx));
       newSet = newDoc ? newDoc->GetActiveSet() : nullptr;
       if (!newSet || !newSet->GetLayer(0)) {
         ok = false;
@@ -222,18 +226,18 @@ bool CDrawSet::RotateVolumeOrtho(bool askUser, VA_ROT* rotation, bool keepWorld)
   return ok;
 }
 
-CDrawDoc* CDrawSet::ChangeResolution() {
-  if (!IsVolumeSet() || !GetBaseVol() || !CheckValidOrientation(true)) return nullptr;
-  const CVol* base = GetBaseVol();
+CDrawDoc* ChangeResolution(CDrawSet& set) {
+  if (!set.IsVolumeSet() || !set.GetBaseVol() || !CheckValidOrientation(set, true)) return nullptr;
+  const CVol* base = set.GetBaseVol();
   TW_VOXELSIZE size{base->spc.x, base->spc.y, base->spc.z};
   if (!TW_SpecifyResolution(&size, 1e60, 1e60, 1e60)) return nullptr;
   const SPC voxel{size.x, size.y, size.z};
   CDrawDoc* newDoc = nullptr;
   CDrawSet* newSet = nullptr;
   twk::ProgressGuard progress(L"Changing resolution", true);
-  for (int i = 0; i < NumLayers(); ++i) {
-    CDrawVol* layer = GetLayer(i);
-    progress.NestInto(100 * i / NumLayers(), 100 * (i + 1) / NumLayers());
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CDrawVol* layer = set.GetLayer(i);
+    progress.NestInto(100 * i / set.NumLayers(), 100 * (i + 1) / set.NumLayers());
     CVol* vol = layer && layer->vol ? VA_VolChangeResolution(layer->vol, &voxel, VA_INTERP_LINEAR, true) : nullptr;
     bool ok = vol != nullptr;
     if (ok && i == 0) {
@@ -262,26 +266,26 @@ CDrawDoc* CDrawSet::ChangeResolution() {
   return newDoc;
 }
 
-bool CDrawSet::MirrorVolume(int axis) {
-  TW_OPERATION_END end(document, false);
-  if (document) document->SetModifiedFlag();
-  for (int i = 0; i < NumLayers(); ++i) {
-    CDrawVol* layer = GetLayer(i);
+bool MirrorVolume(CDrawSet& set, int axis) {
+  TW_OPERATION_END end(set.document, false);
+  if (set.document) set.document->SetModifiedFlag();
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CDrawVol* layer = set.GetLayer(i);
     if (!layer || !layer->vol || !layer->IsMarked()) continue;
     layer->FreeViewCaches();
-    if (document) document->PushUndoForLayer(layer);
+    if (set.document) set.document->PushUndoForLayer(layer);
     if (!layer->vol->Mirror(axis != 3, axis, true)) return false;
   }
   return true;
 }
 
-bool CDrawSet::Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, int code, const wchar_t* suffix,
-                      bool* rotated, bool flag) {
+bool Rotate(CDrawSet& set, bool ask, CDrawView* view, const VOLROTATEPARM* record, int code, const wchar_t* suffix,
+            bool* rotated, bool flag) {
   const wchar_t* where = L"CDrawSet::Rotate";
-  if (!IsVolumeSet()) return false;
+  if (!set.IsVolumeSet()) return false;
   // Resampling a volume whose orientation is unknown would give a document of made-up geometry.
-  if (!CheckValidOrientation(true)) return false;
-  CVol* base = GetBaseVol();
+  if (!CheckValidOrientation(set, true)) return false;
+  CVol* base = set.GetBaseVol();
   if (!base || !base->frame) return false;
   VOLROTATEPARM parms;
   if (!record) {
@@ -299,7 +303,7 @@ bool CDrawSet::Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, in
       ortho.angle[1] = angles.y;
       ortho.axis[2] = 1;
       ortho.angle[2] = angles.x;
-      return RotateVolumeOrtho(ask, &ortho, flag);
+      return RotateVolumeOrtho(set, ask, &ortho, flag);
     }
     parms.angle[0] = angles.x;
     parms.angle[1] = angles.y;
@@ -346,15 +350,14 @@ bool CDrawSet::Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, in
   bool ok = true;
   {
     twk::ProgressGuard progress(L"Rotating", flag);
-    for (int i = 0; i < NumLayers() && ok; ++i) {
-      CDrawVol* layer = GetLayer(i);
+    for (int i = 0; i < set.NumLayers() && ok; ++i) {
+      CDrawVol* layer = set.GetLayer(i);
       if (!layer || !layer->vol || !layer->vol->frame) continue;
-      progress.NestInto(100 * i / NumLayers(), 100 * (i + 1) / NumLayers());
-      FRAME* frame = VA_VolRotation(layer->vol->frame, &base->spc, nullptr, &target, parms.angle[0], parms.angle[1],
+      progress.NestInto(100 * i / set.NumLayers(), 100 * (i + 1) / set.NumLayers());
+      FramePtr frame(VA_VolRotation(layer->vol->frame, &base->spc, nullptr, &target, parms.angle[0], parms.angle[1],
                                     parms.angle[2], parms.preserve != 0, singleSlice, parms.interpolation,
-                                    parms.gaussianDownscale != 0, parms.binaryThreshold, matrix, flag);
-      CVol* vol = frame ? VA_CloneResampled(base, &frame, matrix, &target, flag) : nullptr;
-      PR_FrameDelete(&frame);
+                                    parms.gaussianDownscale != 0, parms.binaryThreshold, matrix, flag));
+      CVol* vol = frame ? VA_CloneResampled(base, twk::FrameHandOff(frame), matrix, &target, flag) : nullptr;
       if (!vol) {
         ok = false;
         break;
@@ -368,7 +371,7 @@ bool CDrawSet::Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, in
       }
       if (i == 0) {
         CString path;
-        const CString wanted = PR_AddFileNameSfx(document ? document->GetPathName() : layer->vol->name, sfx);
+        const CString wanted = PR_AddFileNameSfx(set.document ? set.document->GetPathName() : layer->vol->name, sfx);
         if (!GetFullPathCheckPresent(wanted, &path)) {
           delete vol;
           ok = false;
@@ -388,7 +391,7 @@ bool CDrawSet::Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, in
       if (ok) takeDisplay(newSet->GetLayer(newSet->NumLayers() - 1), layer);
     }
   }
-  if (ok && newSet) ok = carryVectorRois(this, newSet, matrix, base->spc, target, turned);
+  if (ok && newSet) ok = carryVectorRois(&set, newSet, matrix, base->spc, target, turned);
   if (!ok) {
     // Esc or a failure: no half-made document is left behind.
     closeDocument(newDoc);
@@ -400,9 +403,9 @@ bool CDrawSet::Rotate(bool ask, CDrawView* view, const VOLROTATEPARM* record, in
   return true;
 }
 
-bool CDrawSet::MakeIsotropic(CDrawView* view) {
-  if (!CheckValidOrientation(true)) return false;
-  const CVol* base = GetBaseVol();
+bool MakeIsotropic(CDrawSet& set, CDrawView* view) {
+  if (!CheckValidOrientation(set, true)) return false;
+  const CVol* base = set.GetBaseVol();
   double resolution = base->IsoVox();
   if (!TW_EnterDouble(L"Resolution (mm)", &resolution)) return false;
   if (!std::isfinite(resolution) || resolution < 0.001) {
@@ -413,34 +416,34 @@ bool CDrawSet::MakeIsotropic(CDrawView* view) {
   parms.scale = base->IsoVox() / resolution;
   parms.interpolation = VA_INTERP_LINEAR;
   parms.binaryThreshold = 50;
-  return Rotate(false, view, &parms, 100, L"iso", nullptr, true);
+  return Rotate(set, false, view, &parms, 100, L"iso", nullptr, true);
 }
 
-bool CDrawSet::PadVolume() {
+bool PadVolume(CDrawSet& set) {
   double mm = 0.0;
   if (!TW_EnterDouble(L"Pad size (mm)", &mm)) return false;
   if (!std::isfinite(mm) || mm < 0) {
     twk::doc::message(L"CDrawSet::PadVolume", L"Pad size must not be negative");
     return false;
   }
-  const CVol* base = GetBaseVol();
-  if (!IsVolumeSet() || !base) return false;
-  if (document) document->SetModifiedFlag();
+  const CVol* base = set.GetBaseVol();
+  if (!set.IsVolumeSet() || !base) return false;
+  if (set.document) set.document->SetModifiedFlag();
   const int p[3] = {int(std::floor(mm / base->spc.x + 0.5)), int(std::floor(mm / base->spc.y + 0.5)),
                     int(std::floor(mm / base->spc.z + 0.5))};
   // The first voxel moves by the pad along each axis of the patient frame.
   const double shift[16] = {1, 0, 0, double(-p[0]), 0, 1, 0, double(-p[1]), 0, 0, 1, double(-p[2]), 0, 0, 0, 1};
   CDrawDoc* newDoc = nullptr;
   CDrawSet* newSet = nullptr;
-  for (int i = 0; i < NumLayers(); ++i) {
-    CDrawVol* layer = GetLayer(i);
-    FRAME* frame = layer && layer->vol ? VA_VolumePad(layer->vol->frame, p[0], p[1], p[2], false, 0.0, nullptr, true)
-                                       : nullptr;
-    CVol* vol = frame ? VA_CloneResampled(layer->vol, &frame, shift, &layer->vol->spc, true) : nullptr;
-    PR_FrameDelete(&frame);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CDrawVol* layer = set.GetLayer(i);
+    FramePtr frame(layer && layer->vol ? VA_VolumePad(layer->vol->frame, p[0], p[1], p[2], false, 0.0, nullptr, true)
+                                       : nullptr);
+    CVol* vol =
+        frame ? VA_CloneResampled(layer->vol, twk::FrameHandOff(frame), shift, &layer->vol->spc, true) : nullptr;
     bool ok = vol != nullptr;
     if (ok && i == 0) {
-      const CString title = document ? document->GetTitle() : layer->vol->name;
+      const CString title = set.document ? set.document->GetTitle() : layer->vol->name;
       newDoc = openVolume(&vol, PR_GetFileTitleNameAddSfx(title, L"_pad"));
       newSet = newDoc ? newDoc->GetActiveSet() : nullptr;
       ok = newSet != nullptr;
@@ -459,11 +462,11 @@ bool CDrawSet::PadVolume() {
   if (!newDoc) return false;
   newSet->RefreshLayerPanel();
   showNewDocument(newDoc);
-  return newSet->NumLayers() == NumLayers();
+  return newSet->NumLayers() == set.NumLayers();
 }
 
-bool CDrawSet::CropByROI(CDrawView* view) {
-  CVol* roi = twk::roiops::RoiOperand(this);
+bool CropByROI(CDrawSet& set, CDrawView* view) {
+  CVol* roi = twk::roiops::RoiOperand(&set);
   if (!roi) return false;
   RECT3D box;
   if (!VA_RoiBoundRectAllTimes(roi->frame, &box) || box.x0 > box.x1 || box.y0 > box.y1 || box.z0 > box.z1) {
@@ -471,17 +474,17 @@ bool CDrawSet::CropByROI(CDrawView* view) {
     return false;
   }
   int maxT = 1;
-  MaxT(&maxT, nullptr);
+  set.MaxT(&maxT, nullptr);
   const RECT4D box4{box.x0, box.y0, box.z0, box.x1, box.y1, box.z1, 0, maxT - 1};
   CDrawDoc* newDoc = view ? view->VolumeCrop(true, &box4, nullptr, true) : nullptr;
   if (newDoc) CDrawDoc::RedrawAllViews(newDoc, true);
   return newDoc != nullptr;
 }
 
-bool CDrawSet::SetImagePositionOrientation(bool silent) {
+bool SetImagePositionOrientation(CDrawSet& set, bool silent) {
   const wchar_t* where = L"CDrawSet::SetImagePositionOrientation";
-  if (document) document->SetModifiedFlag();
-  CVol* base = GetBaseVol();
+  if (set.document) set.document->SetModifiedFlag();
+  CVol* base = set.GetBaseVol();
   double orient[6];
   if (!base || !base->frame || !base->GetOrientation(orient)) return false;
   const DPOINT3D first = base->imgPos ? base->imgPos[0] : DPOINT3D{};
@@ -492,23 +495,23 @@ bool CDrawSet::SetImagePositionOrientation(bool silent) {
     return false;
   }
   const DPOINT3D start{start3[0], start3[1], start3[2]};
-  for (int i = 0; i < NumLayers(); ++i) {
-    CVol* vol = GetLayerVol(i);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CVol* vol = set.GetLayerVol(i);
     if (!vol || !vol->SetOrientation(orient) || !vol->SetImagePositions(&start)) return false;
   }
-  CDrawDoc::RedrawAllViews(document, false);
+  CDrawDoc::RedrawAllViews(set.document, false);
   return true;
 }
 
-void CDrawSet::DiscardAlignment() {
-  TW_OPERATION_END end(document, true);
-  if (document) document->SetModifiedFlag();
-  for (int i = 0; i < NumLayers(); ++i) {
-    CDrawVol* layer = GetLayer(i);
+void DiscardAlignment(CDrawSet& set) {
+  TW_OPERATION_END end(set.document, true);
+  if (set.document) set.document->SetModifiedFlag();
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CDrawVol* layer = set.GetLayer(i);
     CVol* vol = layer ? layer->vol : nullptr;
     if (!vol || !layer->IsMarked() || !vol->HasAlignment()) continue;
     layer->FreeViewCaches();
-    if (document) document->PurgeUndoForFrame(vol->frame);
+    if (set.document) set.document->PurgeUndoForFrame(vol->frame);
     VA_SetIdentityTransform(vol->alignment);
     PR_FrameDelete(&vol->frame);
     vol->frame = vol->unalignedFrame;
@@ -516,11 +519,11 @@ void CDrawSet::DiscardAlignment() {
   }
 }
 
-bool CDrawSet::LoadLandmarkFile(CDrawView* view) {
+bool LoadLandmarkFile(CDrawSet& set, CDrawView* view) {
   (void)view;
-  TW_OPERATION_END end(document, true);
-  const CVol* base = GetBaseVol();
-  if (!IsVolumeSet() || !base) return false;
+  TW_OPERATION_END end(set.document, true);
+  const CVol* base = set.GetBaseVol();
+  if (!set.IsVolumeSet() || !base) return false;
   CString path;
   if (!TW_GetFileLoadName(TW_FILTER_TEXT2, &TW_EditOptions().currentWorkFolder, nullptr, nullptr, &path)) return false;
   int count = 0;
@@ -530,26 +533,25 @@ bool CDrawSet::LoadLandmarkFile(CDrawView* view) {
   for (int i = 0; i < count && ok; ++i) {
     const double box[6] = {points[i].x - 2.0, points[i].y - 2.0, points[i].z, points[i].x + 2.0, points[i].y + 2.0,
                            points[i].z};
-    ok = TW_CreateVectRoiFromLabel(this, box, 0, 0, FmtStr(L"%d", i));
+    ok = TW_CreateVectRoiFromLabel(&set, box, 0, 0, FmtStr(L"%d", i));
   }
   pf_free(&points);
-  if (document) document->SetModifiedFlag();
+  if (set.document) set.document->SetModifiedFlag();
   return ok;
 }
 
-bool TW_LoadMatlabLayer(CDrawSet* set) {
-  CDrawDoc* doc = set ? set->document : nullptr;
+bool LoadMatlabLayer(CDrawSet& set) {
+  CDrawDoc* doc = set.document;
   TW_OPERATION_END end(doc, true);
-  CVol* base = set && set->IsVolumeSet() ? set->GetBaseVol() : nullptr;
+  CVol* base = set.IsVolumeSet() ? set.GetBaseVol() : nullptr;
   if (!base || !base->frame) return false;
   CString path;
   if (!TW_GetFileLoadName(TW_FILTER_MATLAB, &TW_EditOptions().rawLoadFolder, nullptr, nullptr, &path)) return false;
   CString arrayName;
-  FRAME* frame = VA_LoadMatlabFileLayer(path, base->Dim(), &arrayName, true);
+  FramePtr frame(VA_LoadMatlabFileLayer(path, base->Dim(), &arrayName, true));
   if (!frame) return false;
   if (arrayName.IsEmpty()) arrayName = PR_GetFileTitleName(path);
-  const bool ok = set->AddResultLayer(true, true, arrayName, base, &frame, -1, 0, -1);
-  PR_FrameDelete(&frame);
+  const bool ok = set.AddResultLayer(true, true, arrayName, base, twk::FrameHandOff(frame), -1, 0, -1);
   if (ok && doc) doc->SetModifiedFlag();
   return ok;
 }
@@ -559,9 +561,9 @@ namespace {
 // The line-guide moves: the selected polyline of the view's document (2 points: a shift vector, 3
 // points: a sector about its middle point) moves every marked layer in place, each with an undo
 // record of its voxels; the guide is removed afterwards.
-bool lineGuideMove(CDrawSet* set, CDrawView* view, bool rotate) {
+bool lineGuideMove(CDrawSet& set, CDrawView* view, bool rotate) {
   const wchar_t* where = rotate ? L"CDrawSet::RotateUsingLineGuides" : L"CDrawSet::TranslateUsingLineGuide";
-  TW_OPERATION_END end(set->GetDocument(), true);
+  TW_OPERATION_END end(set.GetDocument(), true);
   CDrawDoc* doc = view ? view->GetDocument() : nullptr;
   if (!doc || doc->selection.size() != 1) {
     twk::doc::message(where, rotate ? L"Single object should be present or selected in the destination document"
@@ -579,22 +581,22 @@ bool lineGuideMove(CDrawSet* set, CDrawView* view, bool rotate) {
     twk::doc::message(where, rotate ? L"Polyline with 3 points is required" : L"Single line segment is required");
     return false;
   }
-  VA_VOLPROJ* proj = set->FindViewProjection(view);
-  if (!proj || !set->GetBaseVol()) return false;
-  if (CDrawDoc* own = set->GetDocument()) own->SetModifiedFlag();
+  VA_VOLPROJ* proj = set.FindViewProjection(view);
+  if (!proj || !set.GetBaseVol()) return false;
+  if (CDrawDoc* own = set.GetDocument()) own->SetModifiedFlag();
   DPOINT3D points[3];
   for (int i = 0; i < needed; ++i) {
     const DRECT r{guide->points[i].x, guide->points[i].y, guide->points[i].x, guide->points[i].y};
     DRECT3D box;
-    if (!set->GetInVolCoords(view, &r, nullptr, &box, nullptr)) return false;
+    if (!set.GetInVolCoords(view, &r, nullptr, &box, nullptr)) return false;
     points[i] = DPOINT3D{(box.x0 + box.x1) / 2, (box.y0 + box.y1) / 2, (box.z0 + box.z1) / 2};
   }
-  for (int i = 0; i < set->NumLayers(); ++i) {
-    CDrawVol* layer = set->GetLayer(i);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CDrawVol* layer = set.GetLayer(i);
     if (!layer || !layer->vol || !layer->vol->frame || !layer->IsMarked()) continue;
     layer->FreeViewCaches();
     // The move resamples the voxels in place: without this record they could not be had back.
-    if (CDrawDoc* own = set->GetDocument()) own->PushUndoForLayer(layer);
+    if (CDrawDoc* own = set.GetDocument()) own->PushUndoForLayer(layer);
     const bool ok = rotate ? layer->vol->RotateUsingSector(proj, points, TW_Options().defaultInterpolation)
                            : layer->vol->ShiftUsingVector(proj, points, TW_Options().defaultInterpolation);
     if (!ok) return false;
@@ -606,5 +608,7 @@ bool lineGuideMove(CDrawSet* set, CDrawView* view, bool rotate) {
 
 }  // namespace
 
-bool CDrawSet::TranslateUsingLineGuide(CDrawView* view) { return lineGuideMove(this, view, false); }
-bool CDrawSet::RotateUsingLineGuides(CDrawView* view) { return lineGuideMove(this, view, true); }
+bool TranslateUsingLineGuide(CDrawSet& set, CDrawView* view) { return lineGuideMove(set, view, false); }
+bool RotateUsingLineGuides(CDrawSet& set, CDrawView* view) { return lineGuideMove(set, view, true); }
+
+}  // namespace twk::geometry

@@ -1,4 +1,6 @@
 // Detectors of the layer sets: dark or bright spots and ridges of a 3D signal volume.
+#include "DetectorOperations.h"
+
 #include "DetectSpotsDialog.h"
 #include "DocHooks.h"
 #include "DocMessages.h"
@@ -6,6 +8,7 @@
 #include "SegOperationEnd.h"
 #include "DrawSet.h"
 #include "DrawView.h"
+#include "FrameHandOff.h"
 #include "ImageOpen.h"
 #include "RidgeDialog.h"
 #include "docsupport/DocSupport.h"
@@ -16,46 +19,40 @@
 #include "roi/Ridges.h"
 #include "volume/Frame.h"
 
-bool CDrawSet::DetectSpots(CDrawSet* set, bool bright) {
-  if (!set) {
-    twk::doc::message(L"CDrawSet::DetectSpots", L"3D volume is required");
-    return false;
-  }
-  return set->DetectSpots(bright);
-}
+namespace twk::seg {
 
-bool CDrawSet::DetectSpots(bool bright) {
-  twk::seg::RedrawAtEnd end{GetDocument()};
-  CVol* vol = IsVolumeSet() ? WorkVolNonRoi() : nullptr;
+bool DetectSpots(CDrawSet& set, bool bright) {
+  RedrawAtEnd end{set.GetDocument()};
+  CVol* vol = set.IsVolumeSet() ? set.WorkVolNonRoi() : nullptr;
   if (!vol || !vol->frame || vol->Is4D()) {
     twk::doc::message(L"CDrawSet::DetectSpots", L"3D volume is required");
     return false;
   }
   if (!TW_DlgDetectSpots()) return false;
   // The command's polarity decides which spots are found.
-  FRAME* spots = VA_VolDetectSpots(bright, &g_DetectSpotsParms, vol->frame, &vol->spc, true);
+  FramePtr spots(VA_VolDetectSpots(bright, &g_DetectSpotsParms, vol->frame, &vol->spc, true));
   if (!spots) return false;
-  const bool added = AddResultLayer(false, false, L"spots", vol, &spots, -1, 0, -1);
-  PR_FrameDelete(&spots);
-  return added;
+  return set.AddResultLayer(false, false, L"spots", vol, twk::FrameHandOff(spots), -1, 0, -1);
 }
 
-bool TW_SegmentRidges(CDrawSet* set, bool bright, VA_RIDGEPARM* record, bool silent) {
+bool SegmentRidges(CDrawSet& set, bool bright, VA_RIDGEPARM* record, bool silent) {
   const wchar_t* operation = L"CDrawSet::SegmentRidges";
-  CVol* vol = set && set->IsVolumeSet() ? set->WorkVolNonRoi() : nullptr;
+  CVol* vol = set.IsVolumeSet() ? set.WorkVolNonRoi() : nullptr;
   if (!vol || !vol->frame || vol->Is4D()) {
     twk::doc::message(operation, L"3D volume is required");
     return false;
   }
   if (!record || !TW_DlgRidgeDetect(record, silent)) return false;
-  FRAME* base = nullptr;
-  FRAME* ridges = nullptr;
+  FRAME* baseOut = nullptr;
+  FRAME* ridgesOut = nullptr;
   SPC spacing;
-  if (!VA_VolDetectRelativeRidges(bright, record, vol->frame, 0, &vol->spc, false, &base, &ridges, &spacing, true))
-    return false;
+  const bool detected = VA_VolDetectRelativeRidges(bright, record, vol->frame, 0, &vol->spc, false, &baseOut,
+                                                   &ridgesOut, &spacing, true);
+  FramePtr base(baseOut), ridges(ridgesOut);
+  if (!detected) return false;
   // The base becomes a document of its own, the ridges its layer "Ridges".
-  CVol* baseVol = VA_CloneByReformat(vol, &base, &spacing, nullptr, nullptr, false);
-  PR_FrameDelete(&base);
+  CVol* baseVol = VA_CloneByReformat(vol, twk::FrameHandOff(base), &spacing, nullptr, nullptr, false);
+  base.reset();
   CDrawDoc* doc = baseVol ? TW_CreateDocumentByClone(PR_AddFileNameSfx(vol->name, L"_base"), baseVol, nullptr, nullptr,
                                                      nullptr, true)
                           : nullptr;
@@ -64,9 +61,9 @@ bool TW_SegmentRidges(CDrawSet* set, bool bright, VA_RIDGEPARM* record, bool sil
   bool added = false;
   if (target) {
     doc->SetModifiedFlag();
-    added = target->AddResultLayer(true, false, L"Ridges", target->GetBaseVol(), &ridges, -1, 0, -1);
+    added = target->AddResultLayer(true, false, L"Ridges", target->GetBaseVol(), twk::FrameHandOff(ridges), -1, 0, -1);
   }
-  PR_FrameDelete(&ridges);
+  ridges.reset();
   if (doc && !added) {
     CDrawDoc::RedrawAllViews(doc, false);
     if (TW_DocumentHooks().closeDocument) TW_DocumentHooks().closeDocument(doc);
@@ -78,3 +75,5 @@ bool TW_SegmentRidges(CDrawSet* set, bool bright, VA_RIDGEPARM* record, bool sil
   }
   return added;
 }
+
+}  // namespace twk::seg

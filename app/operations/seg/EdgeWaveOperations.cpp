@@ -1,5 +1,9 @@
 // The EdgeWave commands of the layer sets: EdgeWave from seeds on one volume, its result layer,
 // competing ROI layers (MultiLabel) and the N largest EdgeWave components of an ROI.
+#include "EdgeWaveOperations.h"
+
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "DocMessages.h"
@@ -9,6 +13,7 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "EdgeWaveDialog.h"
+#include "FrameHandOff.h"
 #include "Prompts.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
@@ -25,54 +30,41 @@ namespace {
 void named(const wchar_t* operation, const CString& text) { twk::doc::message(operation, text); }
 
 // The EdgeWave operand: the active layer when it is marked, else the first marked volume layer.
-CVol* edgeWaveOperand(CDrawSet* set) {
-  CVol* active = set->GetActiveVol();
-  if (active && set->IsLayerMarked(active)) return active;
-  for (int i = 0; i < set->NumLayers(); ++i)
-    if (CVol* vol = set->GetLayerVol(i); vol && set->IsLayerMarked(vol)) return vol;
+CVol* edgeWaveOperand(const CDrawSet& set) {
+  CVol* active = set.GetActiveVol();
+  if (active && set.IsLayerMarked(active)) return active;
+  for (int i = 0; i < set.NumLayers(); ++i)
+    if (CVol* vol = set.GetLayerVol(i); vol && set.IsLayerMarked(vol)) return vol;
   return nullptr;
 }
 
 }  // namespace
 
-bool CDrawSet::EdgeWave(CDrawSet* set, bool ask, bool silent, CDrawView* view, VA_EW* record) {
-  if (!set || !set->IsVolumeSet()) {
-    named(L"CDrawSet::EdgeWave", L"No suitable volume is present or enabled");
-    return false;
-  }
-  return set->EdgeWave(ask, silent, view, record);
-}
+namespace twk::seg {
 
-bool CDrawSet::EdgeWave(bool ask, bool silent, CDrawView* view, VA_EW* record) {
+bool EdgeWave(CDrawSet& set, bool ask, bool silent, CDrawView* view, VA_EW* record) {
   const wchar_t* operation = L"CDrawSet::EdgeWave";
-  twk::seg::RedrawAtEnd end{GetDocument()};
+  RedrawAtEnd end{set.GetDocument()};
   if (!record) return false;
-  CVol* operand = IsVolumeSet() ? edgeWaveOperand(this) : nullptr;
+  CVol* operand = set.IsVolumeSet() ? edgeWaveOperand(set) : nullptr;
   if (!operand || !operand->frame) {
     named(operation, L"No suitable volume is present or enabled");
     return false;
   }
-  if (!view && GetDocument()) view = GetDocument()->GetActiveOrFirstView();
+  if (!view && set.GetDocument()) view = set.GetDocument()->GetActiveOrFirstView();
   const int viewTime = view ? view->CurrentTime() : 0;
   const int t = operand->Is4D() ? std::min(std::max(viewTime, 0), operand->T() - 1) : 0;
-  FRAME* timePoint = VA_VolCropTimepoint(operand->frame, t, true);
+  const FramePtr timePoint(VA_VolCropTimepoint(operand->frame, t, true));
   if (!timePoint) return false;
   const int wh[2] = {operand->frame->dim.w, operand->frame->dim.h};
-  DRECT3D* seeds = nullptr;
+  DRECT3D* seedBoxes = nullptr;
   int numSeeds = 0;
-  GetSeedBoxes(view, wh, &seeds, &numSeeds, nullptr, nullptr);
-  struct Release {
-    FRAME** frame;
-    DRECT3D** seeds;
-    ~Release() {
-      PR_FrameDelete(frame);
-      pf_free(seeds);
-    }
-  } release{&timePoint, &seeds};
+  set.GetSeedBoxes(view, wh, &seedBoxes, &numSeeds, nullptr, nullptr);
+  const std::unique_ptr<DRECT3D, void (*)(DRECT3D*)> seeds(seedBoxes, [](DRECT3D* boxes) { pf_free(&boxes); });
 
   if (ask) {
     const double spacing[3] = {operand->spc.x, operand->spc.y, operand->spc.z};
-    if (!TW_DlgEdgeWave(silent, timePoint, spacing, unsigned(t), seeds, numSeeds, record)) return false;
+    if (!TW_DlgEdgeWave(silent, timePoint.get(), spacing, unsigned(t), seeds.get(), numSeeds, record)) return false;
   }
   if (record->subvoxelLevel != 1) {
     named(operation, L"This version only allows SubLevel=1 in EdgeWave");
@@ -85,22 +77,17 @@ bool CDrawSet::EdgeWave(bool ask, bool silent, CDrawView* view, VA_EW* record) {
       twk::messageBox(L"Seed is present but Absolute Units mode is specified. Seed will be ignored.",
                       MB_YESNO | MB_ICONQUESTION) != IDYES)
     return true;
-  FRAME* result = VA_VolEdgeWave(operand, record, seeds, numSeeds, eachTimePoint, t, true);
+  FramePtr result(VA_VolEdgeWave(operand, record, seeds.get(), numSeeds, eachTimePoint, t, true));
   if (!result) return false;
-  if (VA_CheckRoiIsEmpty(false, result, nullptr, nullptr)) {
-    PR_FrameDelete(&result);
+  if (VA_CheckRoiIsEmpty(false, result.get(), nullptr, nullptr)) {
     named(operation, L"ROI is empty");
     return false;
   }
-  return AddEdgeWaveMaskLayer(record->outputBinaryRoi != 0, t, operand, &result);
+  return AddEdgeWaveMaskLayer(set, record->outputBinaryRoi != 0, t, operand, std::move(result));
 }
 
-bool CDrawSet::AddEdgeWaveMaskLayer(bool binary, int t, CVol* operand, FRAME** result) {
-  struct Release {
-    FRAME** frame;
-    ~Release() { PR_FrameDelete(frame); }
-  } release{result};
-  if (!operand || !operand->frame || !result || !*result) return false;
+bool AddEdgeWaveMaskLayer(CDrawSet& set, bool binary, int t, CVol* operand, FramePtr result) {
+  if (!operand || !operand->frame || !result) return false;
   CString suffix = L"_ewmask";
   if (operand->Is4D()) {
     CString label, unit;
@@ -114,38 +101,29 @@ bool CDrawSet::AddEdgeWaveMaskLayer(bool binary, int t, CVol* operand, FRAME** r
   const CString layerName = PR_AddFileNameSfx(PR_GetFileTitle(operand->name), suffix);
   bool added = false;
   if (binary) {
-    added = AddResultLayer(true, false, layerName, operand, result, -1, 0, -1);
+    added = set.AddResultLayer(true, false, layerName, operand, twk::FrameHandOff(result), -1, 0, -1);
   } else {
-    FRAME* masked = VA_VolCropTimepoint(operand->frame, t, true);
+    FramePtr masked(VA_VolCropTimepoint(operand->frame, t, true));
     // A result of every time point masks with its own time point t.
-    FRAME* mask = (*result)->dim.t > 1 ? VA_VolCropTimepoint(*result, t, true) : nullptr;
-    if (masked && VA_VolCleanMask(masked, 0, mask ? mask : *result, false, 0.0, true)) {
-      const CDrawVol* source = GetLayerOfVol(operand);
+    const FramePtr mask(result->dim.t > 1 ? VA_VolCropTimepoint(result.get(), t, true) : nullptr);
+    if (masked && VA_VolCleanMask(masked.get(), 0, mask ? mask.get() : result.get(), false, 0.0, true)) {
+      const CDrawVol* source = set.GetLayerOfVol(operand);
       const PR_VIEWFILT* filter = source ? &source->filter : nullptr;
-      added = AddResultLayer(true, false, layerName, operand, &masked, -1, filter ? filter->scheme : 0, -1, nullptr, nullptr,
-                             nullptr, filter);
+      added = set.AddResultLayer(true, false, layerName, operand, twk::FrameHandOff(masked), -1,
+                                 filter ? filter->scheme : 0, -1, nullptr, nullptr, nullptr, filter);
     }
-    PR_FrameDelete(&mask);
-    PR_FrameDelete(&masked);
   }
-  if (added) SetActiveLayerLast();
+  if (added) set.SetActiveLayerLast();
   return added;
 }
 
-bool CDrawSet::EdgeWaveML(CDrawSet* set, bool boundaryOnly) {
-  if (!set) {
-    named(L"CDrawSet::EdgeWaveML", L"At least two enabled ROIs are required");
-    return false;
-  }
-  return set->EdgeWaveML(boundaryOnly);
-}
-
-bool CDrawSet::EdgeWaveML(bool boundaryOnly) {
+bool EdgeWaveML(CDrawSet& set, bool boundaryOnly) {
   const wchar_t* operation = L"CDrawSet::EdgeWaveML";
-  twk::seg::RedrawAtEnd end{GetDocument()};
+  RedrawAtEnd end{set.GetDocument()};
   std::vector<CVol*> rois;
-  for (int i = 0; i < NumLayers(); ++i)
-    if (CVol* vol = GetLayerVol(i); vol && vol->frame && vol->IsROI() && IsLayerMarked(vol)) rois.push_back(vol);
+  for (int i = 0; i < set.NumLayers(); ++i)
+    if (CVol* vol = set.GetLayerVol(i); vol && vol->frame && vol->IsROI() && set.IsLayerMarked(vol))
+      rois.push_back(vol);
   if (rois.size() < 2) {
     named(operation, L"At least two enabled ROIs are required");
     return false;
@@ -154,17 +132,18 @@ bool CDrawSet::EdgeWaveML(bool boundaryOnly) {
   if (!TW_EnterDouble(L"Peel size (vox)", &peel)) return false;
   std::vector<const FRAME*> frames;
   for (CVol* vol : rois) frames.push_back(vol->frame);
-  const CVol* base = GetBaseVol();
-  FRAME* map = VA_EdgeWaveML(frames.data(), base ? &base->spc : nullptr, int(frames.size()), 0, peel, boundaryOnly, true);
+  const CVol* base = set.GetBaseVol();
+  FramePtr map(
+      VA_EdgeWaveML(frames.data(), base ? &base->spc : nullptr, int(frames.size()), 0, peel, boundaryOnly, true));
   if (!map) return false;
   // Split by label value: ROI i always receives label i + 1, empty when that label was lost.
-  FRAME** parts = VA_LabelMapToRoiArr(map, int(rois.size()), true);
-  PR_FrameDelete(&map);
+  FRAME** parts = VA_LabelMapToRoiArr(map.get(), int(rois.size()), true);
+  map.reset();
   if (!parts) return false;
-  CDrawDoc* doc = GetDocument();
+  CDrawDoc* doc = set.GetDocument();
   if (doc) doc->SetModifiedFlag();
   for (size_t i = 0; i < rois.size(); ++i) {
-    CDrawVol* layer = GetLayerOfVol(rois[i]);
+    CDrawVol* layer = set.GetLayerOfVol(rois[i]);
     // One undo record per layer, then the new voxels written into the layer's first time point.
     if (doc) doc->PushUndoForLayer(layer);
     FRAME* target = rois[i]->frame;
@@ -179,18 +158,10 @@ bool CDrawSet::EdgeWaveML(bool boundaryOnly) {
   return true;
 }
 
-bool CDrawSet::EdgeWaveNLargest(CDrawSet* set, CDrawView* view) {
-  if (!set) {
-    twk::doc::message(nullptr, L"Operand is not present");
-    return false;
-  }
-  return set->EdgeWaveNLargest(view);
-}
-
-bool CDrawSet::EdgeWaveNLargest(CDrawView*) {
-  twk::seg::RedrawAtEnd end{GetDocument()};
+bool EdgeWaveNLargest(CDrawSet& set, CDrawView*) {
+  RedrawAtEnd end{set.GetDocument()};
   int count = 0;
-  CVol* roi = IsVolumeSet() ? WorkVolROI(&count) : nullptr;
+  CVol* roi = set.IsVolumeSet() ? set.WorkVolROI(&count) : nullptr;
   if (count > 1) {
     twk::doc::message(nullptr, TW_AMBIGUOUS_LAYERS);
     return false;
@@ -208,9 +179,11 @@ bool CDrawSet::EdgeWaveNLargest(CDrawView*) {
   if (!parts) return false;
   bool ok = true;
   for (int i = 0; i < found && ok; ++i) {
-    const int colour = int(NewRoiColor());
-    ok = AddResultLayerNewGeometry(roi, false, FmtStr(L"CC_%u", unsigned(i)), &parts[i], 25, 0, colour);
+    const int colour = int(set.NewRoiColor());
+    ok = set.AddResultLayerNewGeometry(roi, false, FmtStr(L"CC_%u", unsigned(i)), &parts[i], 25, 0, colour);
   }
   PR_FrameArrDelete(&parts, found);
   return ok;
 }
+
+}  // namespace twk::seg

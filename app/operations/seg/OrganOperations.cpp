@@ -1,6 +1,8 @@
 // The organ recipes and reports of the layer sets: the heart of a chest CT, cartilage beside a bone
 // mask, segments along a pancreas's axis, the structure graph of an ROI slice, and the reports over
 // all open documents.
+#include "OrganOperations.h"
+
 #include <vector>
 
 #include "AppOptions.h"
@@ -10,9 +12,9 @@
 #include "DrawView.h"
 #include "DrawShapes.h"
 #include "DrawVol.h"
+#include "FrameHandOff.h"
 #include "Prompts.h"
 #include "SegOperationEnd.h"
-#include "SegOperations.h"
 #include "TwkMem.h"
 #include "VolProj.h"
 #include "trace/MagTrace.h"
@@ -45,36 +47,37 @@ std::vector<CDrawDoc*> allDocuments() {
 
 }  // namespace
 
-bool TW_DetectCartilage(CDrawSet* set) {
-  if (!set || !set->IsVolumeSet()) return false;
-  twk::seg::RedrawAtEnd end{set->GetDocument()};
+namespace twk::seg {
+
+bool DetectCartilage(CDrawSet& set) {
+  if (!set.IsVolumeSet()) return false;
+  RedrawAtEnd end{set.GetDocument()};
   CVol* volume = nullptr;
   CVol* bone = nullptr;
-  if (!set->WorkVolNonROIandROI(false, false, true, &volume, &bone)) return false;
+  if (!set.WorkVolNonROIandROI(false, false, true, &volume, &bone)) return false;
   double coefficient = 2.0, thickness = 5.0;
   if (!TW_SpecifyTwoDouble(L"Cartilage detection", L"Signal coefficient x bone average", &coefficient,
                            L"Max thickness (mm)", &thickness))
     return false;
   const VA_GETCARTILAGE record{thickness, coefficient};
-  FRAME* cartilage = VA_VolDetectCartilageFromFemurAndTibia3(&record, volume->frame, bone->frame, &volume->spc, true);
+  FramePtr cartilage(
+      VA_VolDetectCartilageFromFemurAndTibia3(&record, volume->frame, bone->frame, &volume->spc, true));
   if (!cartilage) return false;
-  const CDrawVol* boneLayer = set->GetLayerOfVol(bone);
-  const bool ok = set->AddResultLayer(false, false, L"cartilage", volume, &cartilage, boneLayer ? boneLayer->opacity : 20,
-                                      0, int(set->NewRoiColor()));
-  PR_FrameDelete(&cartilage);
-  return ok;
+  const CDrawVol* boneLayer = set.GetLayerOfVol(bone);
+  return set.AddResultLayer(false, false, L"cartilage", volume, twk::FrameHandOff(cartilage),
+                            boneLayer ? boneLayer->opacity : 20, 0, int(set.NewRoiColor()));
 }
 
-bool TW_PancreasMeasurementAlongCentralAxis(CDrawSet* set) {
+bool Pancreas_MeasurementAlongCentralAxis(CDrawSet& set) {
   const wchar_t* where = L"CDrawSet::Pancreas_MeasurementAlongCentralAxis";
-  if (!set || !set->IsVolumeSet()) return false;
-  twk::seg::RedrawAtEnd end{set->GetDocument()};
-  CVol* roi = set->WorkVolRoiFirstMarked();
+  if (!set.IsVolumeSet()) return false;
+  RedrawAtEnd end{set.GetDocument()};
+  CVol* roi = set.WorkVolRoiFirstMarked();
   if (!roi) {
     twk::doc::message(where, L"ROI is not present or enabled");
     return false;
   }
-  CVol* volume = set->WorkVolNonRoi();
+  CVol* volume = set.WorkVolNonRoi();
   if (!volume) return false;
   int segments = 21;
   if (!TW_SpecifyInt(L"Number of Segments", &segments)) return false;
@@ -85,20 +88,19 @@ bool TW_PancreasMeasurementAlongCentralAxis(CDrawSet* set) {
   double orientation[6];
   if (!volume->GetOrientation(orientation)) return false;
   CString measurements;
-  FRAME* layers = VA_RoiLongestAxis_MeasureNonopverlappingSegments(volume, roi, orientation, segments,
-                                                                   VA_AXISSTART_THICKER, &measurements, true);
+  FramePtr layers(VA_RoiLongestAxis_MeasureNonopverlappingSegments(volume, roi, orientation, segments,
+                                                                    VA_AXISSTART_THICKER, &measurements, true));
   if (!layers) return false;
-  const bool ok = set->AddResultLayer(false, false, L"layers", roi, &layers, 50, 1, int(set->NewRoiColor()));
-  PR_FrameDelete(&layers);
-  if (!ok) return false;
-  CDrawDoc* doc = set->GetDocument();
+  if (!set.AddResultLayer(false, false, L"layers", roi, twk::FrameHandOff(layers), 50, 1, int(set.NewRoiColor())))
+    return false;
+  CDrawDoc* doc = set.GetDocument();
   const CString text = (doc ? PR_GetFileTitle(doc->GetPathName()) : CString()) + L"\n" + measurements;
   showReport(text);
   PR_CopyStrToClipboard(text.GetString());
   return true;
 }
 
-bool TW_AllDocumentsMeanOverRois() {
+bool AllDocumentsMeanOverRois() {
   const std::vector<CDrawDoc*> docs = allDocuments();
   if (docs.empty()) return false;
   CString text;
@@ -124,7 +126,7 @@ bool TW_AllDocumentsMeanOverRois() {
   return true;
 }
 
-bool TW_AllDocumentsIrregularity2D() {
+bool AllDocumentsIrregularity2D() {
   const std::vector<CDrawDoc*> docs = allDocuments();
   if (docs.empty()) return false;
   CString text;
@@ -144,15 +146,15 @@ bool TW_AllDocumentsIrregularity2D() {
   return true;
 }
 
-bool TW_SegmentHeartCT(CDrawSet* set, CDrawView* view) {
+bool SegmentHeartCT(CDrawSet& set, CDrawView* view) {
   const wchar_t* where = L"CDrawSet::SegmentHeartCT";
-  if (!set || !set->IsVolumeSet()) return false;
-  twk::seg::RedrawAtEnd end{set->GetDocument()};
-  if (set->NumLayers() != 3) {
+  if (!set.IsVolumeSet()) return false;
+  RedrawAtEnd end{set.GetDocument()};
+  if (set.NumLayers() != 3) {
     twk::doc::message(where, L"3 layers are expected");
     return false;
   }
-  CVol* ct = set->GetLayerVol(0);
+  CVol* ct = set.GetLayerVol(0);
   if (!ct || !ct->frame || !ct->Is3D() || ct->IsROI() || !ct->IsCT()) {
     twk::doc::message(where, L"3D CT layer is expected");
     return false;
@@ -163,43 +165,39 @@ bool TW_SegmentHeartCT(CDrawSet* set, CDrawView* view) {
     twk::doc::message(where, L"Axial projection is expected");
     return false;
   }
-  CVol* lung1 = set->GetLayerVol(1);
-  CVol* lung2 = set->GetLayerVol(2);
+  CVol* lung1 = set.GetLayerVol(1);
+  CVol* lung2 = set.GetLayerVol(2);
   if (!lung1 || !lung1->frame || !lung1->IsROI3D() || !lung2 || !lung2->frame || !lung2->IsROI3D()) {
     twk::doc::message(where, L"3D lung ROI is expected");
     return false;
   }
   const VA_HEARTSEGCT record{1400, 5.0, 8.0};
-  FRAME* heart = VA_VolSegmentHeartCT(&record, ct, lung1, lung2, true);
+  FramePtr heart(VA_VolSegmentHeartCT(&record, ct, lung1, lung2, true));
   if (!heart) return false;
-  const bool ok = set->AddResultLayer(false, false, L"heart mask", lung1, &heart, -1, 0, int(set->NewRoiColor()));
-  PR_FrameDelete(&heart);
-  return ok;
+  return set.AddResultLayer(false, false, L"heart mask", lung1, twk::FrameHandOff(heart), -1, 0,
+                            int(set.NewRoiColor()));
 }
 
-bool TW_CurrentSliceStructureGraph(CDrawSet* set, CDrawView* view) {
-  if (!set || !set->IsVolumeSet() || !view) return false;
-  twk::seg::RedrawAtEnd end{set->GetDocument()};
+bool CurrentSliceStructureGraph(CDrawSet& set, CDrawView* view) {
+  if (!set.IsVolumeSet() || !view) return false;
+  RedrawAtEnd end{set.GetDocument()};
   int filmSlice = 0;
   if (view->IsFilmView(&filmSlice)) {
     twk::doc::message(L"CDrawSet::CurrentSliceStructureGraph", L"Film View is not allowed");
     return false;
   }
-  CVol* roi = set->WorkVolRoiFirstMarked();
+  CVol* roi = set.WorkVolRoiFirstMarked();
   if (!roi || !roi->frame) return false;
   const VA_VOLPROJ* proj = view->GetProjection();
-  FRAME* slice = VA_VolCropSlice(roi->frame, proj ? proj->slice : 0, proj ? roi->effT(proj->timeIndex) : 0);
+  FramePtr slice(VA_VolCropSlice(roi->frame, proj ? proj->slice : 0, proj ? roi->effT(proj->timeIndex) : 0));
   if (!slice) return false;
   VA_STRUCGRAPHPARM parameters;
-  if (!TW_EnterDouble(L"Triangle size threshold", &parameters.sizeThreshold)) {
-    PR_FrameDelete(&slice);
-    return false;
-  }
+  if (!TW_EnterDouble(L"Triangle size threshold", &parameters.sizeThreshold)) return false;
   int count = 0;
-  TRINODE* triangles = VA_RoiSliceStructureGraph(&parameters, slice, &count);
-  PR_FrameDelete(&slice);
+  TRINODE* triangles = VA_RoiSliceStructureGraph(&parameters, slice.get(), &count);
+  slice.reset();
   if (!triangles) return false;
-  CDrawDoc* doc = set->GetDocument();
+  CDrawDoc* doc = set.GetDocument();
   if (!doc) {
     pf_free(&triangles);
     return false;
@@ -231,3 +229,5 @@ bool TW_CurrentSliceStructureGraph(CDrawSet* set, CDrawView* view) {
   pf_free(&triangles);
   return true;
 }
+
+}  // namespace twk::seg

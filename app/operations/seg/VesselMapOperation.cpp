@@ -1,13 +1,13 @@
 // "4D: Blood Vessel Map": the voxels of the ROI whose curves follow one of the kinetic-model host's
 // input functions become one layer per function; the rest of the ROI becomes "Organ".
+#include "VesselMapOperation.h"
+
 #include <vector>
 
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DynExp.h"
-#include "DynExpDialogs.h"
-#include "SegOperations.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "dynamics/Dynamics.h"
@@ -21,12 +21,14 @@ const VA_VESSMAP_PARM g_VesselMapParms{1, 10, 2, 10.0, 10.0, 10.0, 1};
 
 }  // namespace
 
-bool TW_SegmentVesselMapWith(CDrawSet* set, const INPUTFUNC* ifuncs, const CString* names, int n) {
+namespace twk::seg {
+
+bool SegmentVesselMapWith(CDrawSet& set, const INPUTFUNC* ifuncs, const CString* names, int n) {
   const wchar_t* where = L"CDrawSet::SegmentVesselMap";
-  if (!set || !set->IsVolumeSet()) return false;
+  if (!set.IsVolumeSet()) return false;
   CVol* volume = nullptr;
   CVol* roi = nullptr;
-  if (!set->WorkVolSIandROI(false, true, true, &volume, &roi) || !volume || !roi) return false;
+  if (!set.WorkVolSIandROI(false, true, true, &volume, &roi) || !volume || !roi) return false;
   const int T = volume->T();
   std::vector<int> order(static_cast<size_t>(T));
   DYNDIM kind = DYN_UNKNOWN;
@@ -44,16 +46,15 @@ bool TW_SegmentVesselMapWith(CDrawSet* set, const INPUTFUNC* ifuncs, const CStri
   if (!maps) return false;
   bool ok = true;
   for (int k = 0; k <= n && ok; ++k)
-    ok = set->AddResultLayer(false, false, k < n ? names[k].GetString() : L"Organ", roi, &maps[k], -1, 0,
-                             int(set->NewRoiColor()));
+    ok = set.AddResultLayer(false, false, k < n ? names[k].GetString() : L"Organ", roi, &maps[k], -1, 0,
+                            int(set.NewRoiColor()));
   PR_FrameArrDelete(&maps, n + 1);
-  if (ok) set->SetActiveLayerLast();
-  if (CDrawDoc* doc = set->GetDocument()) CDrawDoc::RedrawAllViews(doc, false);
+  if (ok) set.SetActiveLayerLast();
+  if (CDrawDoc* doc = set.GetDocument()) CDrawDoc::RedrawAllViews(doc, false);
   return ok;
 }
 
-bool TW_SegmentVesselMap(CDrawSet* set) {
-  const CDynExp* host = TW_DynExpHost();
+bool SegmentVesselMap(CDrawSet& set, const CDynExp* host) {
   if (!host) return false;
   // The filled slots in order, with their names.
   std::vector<INPUTFUNC> curves;
@@ -63,5 +64,7 @@ bool TW_SegmentVesselMap(CDrawSet* set) {
       curves.push_back(host->ifunc[i]);
       names.push_back(host->ifuncName[i]);
     }
-  return TW_SegmentVesselMapWith(set, curves.data(), names.data(), int(curves.size()));
+  return SegmentVesselMapWith(set, curves.data(), names.data(), int(curves.size()));
 }
+
+}  // namespace twk::seg

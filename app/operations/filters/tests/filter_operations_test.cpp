@@ -19,6 +19,7 @@
 #include "BicalBatch.h"
 #include "FilterDialogs.h"
 #include "PackedText.h"
+#include "RadiomicsOperations.h"
 #include "ParameterDialog.h"
 #include "RecordDialog.h"
 #include "TextureEdgeDialog.h"
@@ -286,7 +287,7 @@ TEST_F(FilterCommands, RadiomicsUndefinedFlowAndSilentRefusal) {
   g_Radiom2DReal = VA_PARM_RADIOM2D{};
   // Silent: the undefined discretisation refuses, nothing opens, nothing is written.
   ui.clear();
-  EXPECT_FALSE(CDrawSet::Radiomics2Dfeatures(doc->GetActiveSet(), true, Documents::viewOf(doc), false));
+  EXPECT_FALSE(twk::filterops::Radiomics2Dfeatures(*doc->GetActiveSet(), true, Documents::viewOf(doc), false));
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(g_Radiom2DReal.discretisation.binWidth, 1e60);
   // Modal: OK with "Undefined" stops, the 3D ROI statistics over the ROI define it (its clip,

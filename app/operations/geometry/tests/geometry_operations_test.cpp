@@ -11,6 +11,7 @@
 
 #include "AppOptions.h"
 #include "DrawShapes.h"
+#include "DynamicOperations.h"
 #include "GeometryDialogs.h"
 #include "GeometryOperations.h"
 #include "HighObj.h"
@@ -57,7 +58,7 @@ TEST_F(GeometryOperations, MakeIsotropicGivesHalfMillimetreVoxelsAndSixTimesTheS
   const unsigned counter = g_RotationCounter;
   const int before = Documents::openCount();
   ui_.answerValues({0.5});  // the default: the smallest voxel size
-  ASSERT_TRUE(doc->GetActiveSet()->MakeIsotropic(Documents::viewOf(doc)));
+  ASSERT_TRUE(twk::geometry::MakeIsotropic(*doc->GetActiveSet(), Documents::viewOf(doc)));
   EXPECT_EQ(ui_.prompts[0][0].label, L"Resolution (mm)");
   EXPECT_EQ(ui_.prompts[0][0].number, 0.5);
   CDrawDoc* made = lastOpened(before);
@@ -87,23 +88,23 @@ TEST_F(GeometryOperations, RotateRefusesWithoutOrientationOrWithABadScale) {
   const int before = Documents::openCount();
   VOLROTATEPARM parms;
   parms.angle[2] = 20;
-  EXPECT_FALSE(set->Rotate(false, nullptr, &parms, 100, L"_rotated", nullptr, true));
+  EXPECT_FALSE(twk::geometry::Rotate(*set, false, nullptr, &parms, 100, L"_rotated", nullptr, true));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::CheckValidOrientation : Valid Orientation is required in this "
                                        L"operation.\nUse Main Menu>Volume>Set Volume Orientation"));
   EXPECT_EQ(Documents::openCount(), before);
-  EXPECT_FALSE(set->CheckValidOrientation(false));
+  EXPECT_FALSE(twk::geometry::CheckValidOrientation(*set, false));
 
   vol->orient[0] = 1;
   for (double scale : {0.0, -1.0, 0.005, 101.0, std::nan("")}) {
     SCOPED_TRACE(scale);
     parms.scale = scale;
-    EXPECT_FALSE(set->Rotate(false, nullptr, &parms, 100, L"_rotated", nullptr, true));
+    EXPECT_FALSE(twk::geometry::Rotate(*set, false, nullptr, &parms, 100, L"_rotated", nullptr, true));
     EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::Rotate : Scale must be within [0.01, 100]"));
     EXPECT_EQ(Documents::openCount(), before);
   }
   // Nothing turns: refused by name, nothing made.
   VA_ROT none;
-  EXPECT_FALSE(set->RotateVolumeOrtho(false, &none, true));
+  EXPECT_FALSE(twk::geometry::RotateVolumeOrtho(*set, false, &none, true));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::RotateVolumeOrtho : Rotation is not specified"));
   EXPECT_EQ(Documents::openCount(), before);
 }
@@ -117,7 +118,8 @@ TEST_F(GeometryOperations, RotateToAxialTurnsASagittalSeriesIntoAxialCosines) {
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol)});
   const int before = Documents::openCount();
   bool rotated = false;
-  ASSERT_TRUE(doc->GetActiveSet()->Rotate(false, Documents::viewOf(doc), nullptr, 1, L"_rotated", &rotated, true));
+  ASSERT_TRUE(twk::geometry::Rotate(*doc->GetActiveSet(), false, Documents::viewOf(doc), nullptr, 1, L"_rotated",
+                                    &rotated, true));
   EXPECT_TRUE(rotated);
   CDrawDoc* made = lastOpened(before);
   ASSERT_TRUE(made);
@@ -140,7 +142,8 @@ TEST_F(GeometryOperations, HalfTurnsAboutXAndYAreExactQuarterTurnRotations) {
   for (double a : {angles.x, angles.y}) ASSERT_TRUE(a == 0 || std::fabs(a) == 180) << a;
   ASSERT_NE(std::fabs(angles.x) + std::fabs(angles.y) + std::fabs(angles.z), 0);
   const int before = Documents::openCount();
-  ASSERT_TRUE(doc->GetActiveSet()->Rotate(false, Documents::viewOf(doc), nullptr, 1, L"_rotated", nullptr, true));
+  ASSERT_TRUE(twk::geometry::Rotate(*doc->GetActiveSet(), false, Documents::viewOf(doc), nullptr, 1, L"_rotated",
+                                    nullptr, true));
   CDrawDoc* made = lastOpened(before);
   ASSERT_TRUE(made);
   const CVol* out = made->GetActiveSet()->GetBaseVol();
@@ -169,7 +172,7 @@ TEST_F(GeometryOperations, CarriedVectorRoisStillHoldTheirVoxelsOnAnisotropicGri
     VOLROTATEPARM parms;
     parms.angle[2] = angle;
     parms.interpolation = VA_INTERP_NEAREST;
-    ASSERT_TRUE(set->Rotate(false, nullptr, &parms, 100, L"_rotated", nullptr, true));
+    ASSERT_TRUE(twk::geometry::Rotate(*set, false, nullptr, &parms, 100, L"_rotated", nullptr, true));
     CDrawDoc* made = lastOpened(before);
     ASSERT_TRUE(made);
     CDrawSet* newSet = made->GetActiveSet();
@@ -207,7 +210,7 @@ TEST_F(GeometryOperations, PadRoundsMillimetresToVoxels) {
     CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(axial(DIM3D{4, 3, 2, 1}, SPC{2, 2, 2}))});
     const int before = Documents::openCount();
     ui_.answerValues({c.mm});
-    ASSERT_TRUE(doc->GetActiveSet()->PadVolume());
+    ASSERT_TRUE(twk::geometry::PadVolume(*doc->GetActiveSet()));
     CDrawDoc* made = lastOpened(before);
     ASSERT_TRUE(made);
     const CVol* out = made->GetActiveSet()->GetBaseVol();
@@ -222,7 +225,7 @@ TEST_F(GeometryOperations, PadRoundsMillimetresToVoxels) {
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(axial(DIM3D{4, 3, 2, 1}, SPC{2, 2, 2}))});
   const int before = Documents::openCount();
   ui_.answerValues({-1.0});
-  EXPECT_FALSE(doc->GetActiveSet()->PadVolume());
+  EXPECT_FALSE(twk::geometry::PadVolume(*doc->GetActiveSet()));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::PadVolume : Pad size must not be negative"));
   EXPECT_EQ(Documents::openCount(), before);
 }
@@ -233,7 +236,7 @@ TEST_F(GeometryOperations, MirrorTurnsMarkedLayersOnlyAndEachCanBeUndone) {
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(a), twk::testkit::makeLayer(b, false)});
   const std::vector<double> original = voxels(a->frame);
   const FRAME* frame = a->frame;
-  ASSERT_TRUE(doc->GetActiveSet()->MirrorVolume(1));
+  ASSERT_TRUE(twk::geometry::MirrorVolume(*doc->GetActiveSet(), 1));
   EXPECT_EQ(a->frame, frame);  // mirrored in place: the undo record's frame is the layer's
   EXPECT_EQ(twk::voxelValue(a->frame, 0, 0, 0, 0), 3);
   EXPECT_EQ(voxels(b->frame), original);  // unmarked: untouched
@@ -258,13 +261,13 @@ TEST_F(GeometryOperations, PatientPositionDialogAlignsWithTheScanner) {
   const double oblique[6] = {c, s, 0, -s, c, 0};
   vol->SetOrientation(oblique);
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol)});
-  ASSERT_TRUE(doc->GetActiveSet()->SetImagePositionOrientation(true));
+  ASSERT_TRUE(twk::geometry::SetImagePositionOrientation(*doc->GetActiveSet(), true));
   for (int k = 0; k < 6; ++k) EXPECT_EQ(vol->orient[k], axialCosines[k]);
   EXPECT_NEAR(vol->imgPos[2].z - vol->imgPos[0].z, 4.0, 1e-12);
   // Modal, with cosines that are no orthonormal pair: refused, asked again, then cancelled.
   ui_.answerValues({0, 0, 0, 1, 1, 0, 0, 1, 0});
   ui_.cancelValues();
-  EXPECT_FALSE(doc->GetActiveSet()->SetImagePositionOrientation(false));
+  EXPECT_FALSE(twk::geometry::SetImagePositionOrientation(*doc->GetActiveSet(), false));
   EXPECT_NE(std::find(ui_.messages.begin(), ui_.messages.end(),
                       CString(L"CDlgSlicePosOrient : Orientation must be two orthogonal unit vectors")),
             ui_.messages.end());
@@ -340,11 +343,10 @@ TEST_F(GeometryOperations, OrthogonalRotationSavesATransformFileThatReslicesInto
   EXPECT_EQ(m[15], 1.0);
   std::unique_ptr<CVol> rotated(VA_VolOrthoRotate(vol, &rot, true, true));
   ASSERT_TRUE(rotated);
-  FRAME* resliced = VA_ResliceAffine(m, vol->frame, &info.targetDim, 0, 0.0, true);
+  const FramePtr resliced(VA_ResliceAffine(m, vol->frame, &info.targetDim, 0, 0.0, true));
   pf_free(&m);
   ASSERT_TRUE(resliced);
-  EXPECT_TRUE(PR_FramesHaveIdenticalData(resliced, rotated->frame));
-  PR_FrameDelete(&resliced);
+  EXPECT_TRUE(PR_FramesHaveIdenticalData(resliced.get(), rotated->frame));
 
   // A rotation off quarter turns saves nothing.
   rot.angle[1] = 45;
@@ -370,7 +372,7 @@ TEST_F(GeometryOperations, LandmarkFileBecomesNumberedVectorRois) {
             0);
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(axial(DIM3D{5, 4, 2, 1}, SPC{1, 1, 1}))});
   ui_.answerOpenFile(CString::fromUtf8(path));
-  ASSERT_TRUE(doc->GetActiveSet()->LoadLandmarkFile(Documents::viewOf(doc)));
+  ASSERT_TRUE(twk::geometry::LoadLandmarkFile(*doc->GetActiveSet(), Documents::viewOf(doc)));
   int count = 0;
   CDrawSet** rois = TW_CollectVectRoiObjects(doc->GetActiveSet(), &count);
   ASSERT_EQ(count, 3);
@@ -390,7 +392,7 @@ TEST_F(GeometryOperations, DiscardAlignmentRestoresTheUnalignedVoxels) {
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(aligned), twk::testkit::makeLayer(plain)});
   doc->SetModifiedFlag(false);
   const std::vector<double> plainVoxels = voxels(plain->frame);
-  doc->GetActiveSet()->DiscardAlignment();
+  twk::geometry::DiscardAlignment(*doc->GetActiveSet());
   EXPECT_TRUE(doc->IsModified());
   EXPECT_FALSE(aligned->HasAlignment());
   EXPECT_EQ(twk::voxelValue(aligned->frame, 1, 1, 1, 0), 7);
@@ -425,7 +427,7 @@ TEST_F(GeometryOperations, AggregationNamesCountAndRefusals) {
   CDrawSet* set = doc->GetActiveSet();
   int before = Documents::openCount();
   ui_.answerMessage(IDNO);
-  ASSERT_TRUE(set->AggregateDynamicPoints(0));
+  ASSERT_TRUE(twk::geometry::AggregateDynamicPoints(*set, 0));
   CDrawDoc* made = lastOpened(before);
   ASSERT_TRUE(made);
   EXPECT_EQ(made->GetActiveSet()->GetBaseVol()->name, CString(L"dwi_Aggregate"));
@@ -434,11 +436,11 @@ TEST_F(GeometryOperations, AggregationNamesCountAndRefusals) {
   CDrawDoc* timeDoc = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_INT, 16, DIM3D{2, 2, 1, 3}, nullptr))},
                                  L"/data/time.twk");
   ui_.clear();
-  EXPECT_FALSE(timeDoc->GetActiveSet()->AggregateDynamicPoints(1));
+  EXPECT_FALSE(twk::geometry::AggregateDynamicPoints(*timeDoc->GetActiveSet(), 1));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::AggregateDynamicPoints : Invalid Dynamic dimension"));
   before = Documents::openCount();
   ui_.answerMessage(IDYES);
-  ASSERT_TRUE(set->AggregateDynamicPoints(1));
+  ASSERT_TRUE(twk::geometry::AggregateDynamicPoints(*set, 1));
   made = lastOpened(before);
   ASSERT_TRUE(made);
   const CString name = made->GetActiveSet()->GetBaseVol()->name;
@@ -447,7 +449,7 @@ TEST_F(GeometryOperations, AggregationNamesCountAndRefusals) {
   CVol* real = bSeries(L"/data/real.nii");
   real->IntegerToReal(1.0, 0.0);
   CDrawDoc* realDoc = docs_.open({twk::testkit::makeLayer(real)}, L"/data/real.twk");
-  EXPECT_FALSE(realDoc->GetActiveSet()->AggregateDynamicPoints(2));
+  EXPECT_FALSE(twk::geometry::AggregateDynamicPoints(*realDoc->GetActiveSet(), 2));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::AggregateDynamicPoints : Invalid Aggregate type for Real images"));
 }
 
@@ -461,7 +463,7 @@ TEST_F(GeometryOperations, StackingThreeDLayersKeepsTheirEchoTimesAndRefusesOthe
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(echo(L"/data/e2.nii", 20, 0.020, FRM_INT)),
                               twk::testkit::makeLayer(echo(L"/data/e1.nii", 10, 0.010, FRM_REAL)),
                               twk::testkit::makeLayer(makeVolume(FRM_ROI, 1, DIM3D{3, 2, 2, 1}, nullptr, L"/data/m.im"))});
-  CDrawDoc* made = TW_ConvertDocumentLayersTo4D(doc);
+  CDrawDoc* made = twk::geometry::ConvertDocumentLayersTo4D(*doc);
   ASSERT_TRUE(made);
   const CVol* vol = made->GetActiveSet()->GetBaseVol();
   ASSERT_EQ(vol->T(), 2);
@@ -487,7 +489,7 @@ TEST_F(GeometryOperations, StackingThreeDLayersKeepsTheirEchoTimesAndRefusesOthe
     for (CVol* v : r.layers) layers.push_back(twk::testkit::makeLayer(v));
     CDrawDoc* d = docs_.open(layers, CString(L"/data/refused") + FmtStr(L"%d", n++) + L".twk");
     const int before = Documents::openCount();
-    EXPECT_EQ(TW_ConvertDocumentLayersTo4D(d), nullptr);
+    EXPECT_EQ(twk::geometry::ConvertDocumentLayersTo4D(*d), nullptr);
     EXPECT_EQ(ui_.lastMessage(), CString(L"TW_ConvertDocumentLayersTo4D : ") + r.message);
     EXPECT_EQ(Documents::openCount(), before);
   }
@@ -498,12 +500,12 @@ TEST_F(GeometryOperations, DynamicAccumulateRefusesIntervalsOutsideTheSeries) {
   CDrawSet* set = doc->GetActiveSet();
   for (std::vector<double> interval : {std::vector<double>{3, 1}, {-1, 2}, {0, 5}}) {
     ui_.answerValues(interval);
-    EXPECT_FALSE(set->DynamicAccumulate(0, true));
+    EXPECT_FALSE(twk::geometry::DynamicAccumulate(*set, 0, true));
     EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::DynamicAccumulate : Time interval should lie in 0..4 with T0 <= T1"));
     EXPECT_EQ(set->NumLayers(), 1);
   }
   ui_.answerValues({1, 3});
-  ASSERT_TRUE(set->DynamicAccumulate(0, true));
+  ASSERT_TRUE(twk::geometry::DynamicAccumulate(*set, 0, true));
   ASSERT_EQ(set->NumLayers(), 2);
   EXPECT_EQ(set->GetLayerVol(1)->name, CString(L"signal average"));
   EXPECT_EQ(twk::voxelValue(set->GetLayerVol(1)->frame, 0, 0, 0, 0), 3.0);
@@ -516,11 +518,11 @@ TEST_F(GeometryOperations, PrincipalComponentsCountIsCheckedAndNumbered) {
   CDrawSet* set = doc->GetActiveSet();
   for (double k : {0.0, 6.0}) {
     ui_.answerValues({k});
-    EXPECT_FALSE(set->Volume4DtoPCA(false));
+    EXPECT_FALSE(twk::geometry::Volume4DtoPCA(*set, false));
     EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::Volume4DtoPCA : Number of Principal Components should be 1..5"));
   }
   const int before = Documents::openCount();
-  ASSERT_TRUE(set->Volume4DtoPCA(true));
+  ASSERT_TRUE(twk::geometry::Volume4DtoPCA(*set, true));
   CDrawDoc* made = lastOpened(before);
   ASSERT_TRUE(made);
   const CVol* pca = made->GetActiveSet()->GetBaseVol();
@@ -542,7 +544,7 @@ TEST_F(GeometryOperations, PlayShowsTheRemainingTimePointsThenTheFirstInEverySyn
   ASSERT_EQ(start, 7);
   ui_.answerValues({0.0});
   ui_.statusTexts.clear();
-  ASSERT_TRUE(a->GetActiveSet()->Play4D(view));
+  ASSERT_TRUE(twk::geometry::Play4D(*a->GetActiveSet(), view));
   std::vector<CString> shown;
   for (const CString& text : ui_.statusTexts)
     if (text.Find(L"B-value") == 0) shown.push_back(text.Mid(text.ReverseFind(L'(')));
@@ -569,7 +571,7 @@ TEST_F(GeometryOperations, MatlabArrayLoadsAsALayer) {
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(axial(DIM3D{4, 3, 2, 1}, SPC{1, 1, 2}))});
   CDrawSet* set = doc->GetActiveSet();
   ui_.answerOpenFile(CString::fromUtf8(path));
-  ASSERT_TRUE(TW_LoadMatlabLayer(set));
+  ASSERT_TRUE(twk::geometry::LoadMatlabLayer(*set));
   ASSERT_EQ(set->NumLayers(), 2);
   const CVol* layer = set->GetLayerVol(1);
   EXPECT_TRUE(layer->IsReal());
@@ -593,7 +595,7 @@ TEST_F(GeometryOperations, ExtrapolationToTeZeroOpensTheS0DocumentWithAHiddenT2L
   // The smoothing dialog cancelled (no smoothing), then the air threshold.
   ui_.cancelValues();
   ui_.answerValues({0.0});
-  ASSERT_TRUE(doc->GetActiveSet()->ExtrapolateMultiechoToTE0());
+  ASSERT_TRUE(twk::geometry::ExtrapolateMultiechoToTE0(*doc->GetActiveSet()));
   CDrawDoc* made = lastOpened(before);
   ASSERT_TRUE(made);
   CDrawSet* set = made->GetActiveSet();
@@ -606,7 +608,7 @@ TEST_F(GeometryOperations, ExtrapolationToTeZeroOpensTheS0DocumentWithAHiddenT2L
   // A 3D operand has no echoes to fold.
   CDrawDoc* flat = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_INT, 16, DIM3D{3, 3, 2, 1}, nullptr))},
                               L"/data/flat.twk");
-  EXPECT_FALSE(flat->GetActiveSet()->ExtrapolateMultiechoToTE0());
+  EXPECT_FALSE(twk::geometry::ExtrapolateMultiechoToTE0(*flat->GetActiveSet()));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::ExtrapolateMultiechoToTE0 : 4D volume is required"));
 }
 
@@ -626,13 +628,13 @@ TEST_F(GeometryOperations, IvimResidualNeedsItsThreeParameterLayers) {
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(series), map(L"/data/f microcirculation.nii", 0.1),
                               map(L"/data/Dt component.nii", 0.001)});
   CDrawSet* set = doc->GetActiveSet();
-  EXPECT_FALSE(set->RestoreIvimResidualMap());
+  EXPECT_FALSE(twk::geometry::RestoreIvimResidualMap(*set));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::RestoreIvimResidualMap : Missing parameter map layer"));
   EXPECT_EQ(set->NumLayers(), 3);
   CVol* dp = uniform(L"/data/Dp component.nii", 0.03);
   ASSERT_TRUE(set->AddLayer(&dp, 100, 0, 0));
   delete dp;
-  ASSERT_TRUE(set->RestoreIvimResidualMap());
+  ASSERT_TRUE(twk::geometry::RestoreIvimResidualMap(*set));
   ASSERT_EQ(set->NumLayers(), 5);
   EXPECT_EQ(set->GetLayerVol(4)->name, CString(L"rmse"));
   EXPECT_NEAR(twk::voxelValue(set->GetLayerVol(4)->frame, 1, 1, 1, 0), 0.0, 1e-9);
@@ -645,16 +647,16 @@ TEST_F(GeometryOperations, TimepointOfVectorRoiPeakMovesEveryView) {
   CDrawSet* set = doc->GetActiveSet();
   CDrawView* view = Documents::viewOf(doc);
   // Without a seed the seed box names what is missing.
-  EXPECT_FALSE(set->AdvanceToTimepointOfVroiPeak(view));
+  EXPECT_FALSE(twk::geometry::AdvanceToTimepointOfVroiPeak(*set, view));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::ExtractOperSeedBox : At least one seed is expected"));
   const double box[6] = {5, 5, 0, 7, 7, 1};
   ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, box, 0, 0, "peak"));
-  ASSERT_TRUE(set->AdvanceToTimepointOfVroiPeak(view));
+  ASSERT_TRUE(twk::geometry::AdvanceToTimepointOfVroiPeak(*set, view));
   EXPECT_EQ(view->CurrentTime(), 2);
   EXPECT_TRUE(doc->IsModified());
   CDrawDoc* flat = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_INT, 16, DIM3D{3, 3, 2, 1}, nullptr))},
                               L"/data/flat.twk");
-  EXPECT_FALSE(flat->GetActiveSet()->AdvanceToTimepointOfVroiPeak(Documents::viewOf(flat)));
+  EXPECT_FALSE(twk::geometry::AdvanceToTimepointOfVroiPeak(*flat->GetActiveSet(), Documents::viewOf(flat)));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::AdvanceToTimepointOfVroiPeak : 4D volume is required"));
 }
 
@@ -663,13 +665,13 @@ TEST_F(GeometryOperations, Basic4DGradientLayerAndRefusals) {
   for (int t = 0; t < 3; ++t) vol->dyn[t].time = 10.0 * t;
   CDrawDoc* doc = docs_.open({twk::testkit::makeLayer(vol)});
   CDrawSet* set = doc->GetActiveSet();
-  ASSERT_TRUE(set->Basic4Dgradient());
+  ASSERT_TRUE(twk::geometry::Basic4Dgradient(*set));
   ASSERT_EQ(set->NumLayers(), 2);
   EXPECT_EQ(set->GetActive(), 1);
   EXPECT_NEAR(twk::voxelValue(set->GetLayerVol(1)->frame, 1, 1, 1, 1), std::sqrt(9 + 0.04), 1e-12);
   CDrawDoc* flat = docs_.open({twk::testkit::makeLayer(makeVolume(FRM_INT, 16, DIM3D{3, 3, 2, 1}, nullptr))},
                               L"/data/flat.twk");
-  EXPECT_FALSE(flat->GetActiveSet()->Basic4Dgradient());
+  EXPECT_FALSE(twk::geometry::Basic4Dgradient(*flat->GetActiveSet()));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::Basic4Dgradient : 4D volume is required"));
 }
 
@@ -715,22 +717,22 @@ TEST_F(GeometryOperations, LineGuideMovesNeedTheirPolylineAndEachLayerCanBeUndon
   TW_EditOptions().defaultInterpolation = VA_INTERP_NEAREST;
   // Nothing selected, a three-point guide for the shift, a two-point one for the sector.
   doc->selection.clear();
-  EXPECT_FALSE(set->TranslateUsingLineGuide(view));
+  EXPECT_FALSE(twk::geometry::TranslateUsingLineGuide(*set, view));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::TranslateUsingLineGuide : Polyline object should be selected"));
-  EXPECT_FALSE(set->RotateUsingLineGuides(view));
+  EXPECT_FALSE(twk::geometry::RotateUsingLineGuides(*set, view));
   EXPECT_EQ(ui_.lastMessage(),
             CString(L"CDrawSet::RotateUsingLineGuides : Single object should be present or selected in the destination document"));
   CDrawPoly* three = guide({{2, 2, 0}, {4, 2, 0}, {4, 4, 0}});
-  EXPECT_FALSE(set->TranslateUsingLineGuide(view));
+  EXPECT_FALSE(twk::geometry::TranslateUsingLineGuide(*set, view));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::TranslateUsingLineGuide : Single line segment is required"));
   doc->RemoveObject(three);
   delete three;
   CDrawPoly* two = guide({{2, 2, 0}, {5, 3, 0}});
-  EXPECT_FALSE(set->RotateUsingLineGuides(view));
+  EXPECT_FALSE(twk::geometry::RotateUsingLineGuides(*set, view));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::RotateUsingLineGuides : Polyline with 3 points is required"));
   EXPECT_EQ(voxels(a->frame), originalA);
   // The shift by (3, 1) moves both marked layers and removes the guide.
-  ASSERT_TRUE(set->TranslateUsingLineGuide(view)) << ui_.lastMessage().toUtf8();
+  ASSERT_TRUE(twk::geometry::TranslateUsingLineGuide(*set, view)) << ui_.lastMessage().toUtf8();
   EXPECT_EQ(twk::voxelValue(a->frame, 5, 4, 0, 0), 1 + 2 + 20 * 3);
   EXPECT_EQ(twk::voxelValue(b->frame, 5, 4, 0, 0), 502);
   EXPECT_EQ(twk::voxelValue(a->frame, 0, 0, 0, 0), 0);
@@ -755,10 +757,10 @@ TEST_F(GeometryOperations, GradientOfTheAverageOverTimeIsDrawnInsideTheRoi) {
   CDrawSet* set = doc->GetActiveSet();
   CDrawView* view = Documents::viewOf(doc);
   // Without an ROI nothing happens.
-  EXPECT_FALSE(set->ImageGradientAverageOverTime(view));
+  EXPECT_FALSE(twk::geometry::ImageGradientAverageOverTime(*set, view));
   EXPECT_EQ(set->NumLayers(), 1);
   ASSERT_TRUE(set->AddLayer(&roi, 20, 0, 0));
-  ASSERT_TRUE(set->ImageGradientAverageOverTime(view));
+  ASSERT_TRUE(twk::geometry::ImageGradientAverageOverTime(*set, view));
   ASSERT_EQ(set->NumLayers(), 3);
   EXPECT_EQ(twk::voxelValue(set->GetLayerVol(2)->frame, 4, 0, 0, 0), 8.0);  // mean 19 less the smallest 11
   int count = 0;
@@ -776,7 +778,7 @@ TEST_F(GeometryOperations, BreastEnhancementMapIsAddedAndItsReportShown) {
   set->SetActive(0);
   ui_.answerValues({45});
   ui_.answerMessage(IDNO);
-  ASSERT_TRUE(set->BPEmapAnalysisAndReport(false));
+  ASSERT_TRUE(twk::geometry::BPEmapAnalysisAndReport(*set, false));
   ASSERT_EQ(set->NumLayers(), 3);
   // The layer is named as a path: "BPE map _45.0 pct" shows as its title.
   EXPECT_EQ(set->GetLayerVol(2)->name.Find(L"BPE map _45"), 0) << set->GetLayerVol(2)->name.toUtf8();
@@ -788,7 +790,7 @@ TEST_F(GeometryOperations, BreastEnhancementMapIsAddedAndItsReportShown) {
     vol->dyn[t].time = vol->dyn[t].timeEnd = 0;
     vol->dyn[t].echoTime = 0.01 * (t + 1);
   }
-  EXPECT_FALSE(set->BPEmapAnalysisAndReport(false));
+  EXPECT_FALSE(twk::geometry::BPEmapAnalysisAndReport(*set, false));
   EXPECT_EQ(ui_.lastMessage(), CString(L"CDrawSet::BPEmapAnalysisAndReport : Time dynamic dimension is required"));
 }
 
@@ -799,13 +801,13 @@ TEST_F(GeometryOperations, TextureGradientMaximumOverTimeLayer) {
   CDrawSet* set = doc->GetActiveSet();
   // Metric, weights, magnitude, coefficient, low and high radius (1.5 snaps to sqrt(2)).
   ui_.answerValues({0, 0, 0, 1.0, 1.0, 1.5});
-  ASSERT_TRUE(set->AggregateGrad4D());
+  ASSERT_TRUE(twk::geometry::AggregateGrad4D(*set));
   EXPECT_NEAR(g_UralGradParms.highRadius, std::sqrt(2.0), 1e-12);
   ASSERT_EQ(set->NumLayers(), 2);
   EXPECT_EQ(set->GetLayerVol(1)->name, CString(L"kidney_AggregateGrad4D"));
   EXPECT_EQ(set->GetActive(), 1);
   EXPECT_GT(twk::voxelValue(set->GetLayerVol(1)->frame, 5, 4, 2, 0), 0.0);
   ui_.cancelValues();
-  EXPECT_FALSE(set->AggregateGrad4D());
+  EXPECT_FALSE(twk::geometry::AggregateGrad4D(*set));
   EXPECT_EQ(set->NumLayers(), 2);
 }

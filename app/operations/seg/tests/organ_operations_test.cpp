@@ -17,7 +17,8 @@
 #include "DrawSet.h"
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
-#include "SegOperations.h"
+#include "OrganOperations.h"
+#include "VesselMapOperation.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "roi/OrganRecipes.h"
@@ -63,7 +64,7 @@ TEST(OrganRecipes, CartilageIsTheBrightLayerNextToTheBone) {
                              twk::testkit::makeLayer(roiOf(dims, [](int, int, int z) { return z < 8; }, L"/data/bone.nii"))});
   CDrawSet* set = doc->GetActiveSet();
   ui.answerValuesText({L"2", L"5"});
-  ASSERT_TRUE(TW_DetectCartilage(set));
+  ASSERT_TRUE(twk::seg::DetectCartilage(*set));
   CVol* cartilage = set->GetLayerVol(2);
   EXPECT_EQ(cartilage->name, L"cartilage");
   EXPECT_EQ(count(cartilage->frame), 16 * 16 * 2);
@@ -71,10 +72,10 @@ TEST(OrganRecipes, CartilageIsTheBrightLayerNextToTheBone) {
   EXPECT_FALSE(twk::roiBit(cartilage->frame, 14, 14, 11, 0));
   set->SetLayerMarked(cartilage, false);  // the bone stays the one operand ROI
   ui.answerValuesText({L"2", L"1"});
-  ASSERT_TRUE(TW_DetectCartilage(set));
+  ASSERT_TRUE(twk::seg::DetectCartilage(*set));
   EXPECT_EQ(count(set->GetLayerVol(3)->frame), 16 * 16);
   ui.cancelValues();
-  EXPECT_FALSE(TW_DetectCartilage(set));
+  EXPECT_FALSE(twk::seg::DetectCartilage(*set));
   EXPECT_EQ(set->NumLayers(), 4);
 }
 
@@ -94,10 +95,10 @@ TEST(OrganRecipes, PancreasSegmentsStartAtTheThickEnd) {
   CDrawDoc* doc = docs.open({twk::testkit::makeLayer(volume), twk::testkit::makeLayer(roiOf(dims, inRod, L"/data/p.nii"))});
   CDrawSet* set = doc->GetActiveSet();
   ui.answerValues({1});
-  EXPECT_FALSE(TW_PancreasMeasurementAlongCentralAxis(set));
+  EXPECT_FALSE(twk::seg::Pancreas_MeasurementAlongCentralAxis(*set));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::Pancreas_MeasurementAlongCentralAxis : At least 2 segments are expected");
   ui.answerValues({3});
-  ASSERT_TRUE(TW_PancreasMeasurementAlongCentralAxis(set));
+  ASSERT_TRUE(twk::seg::Pancreas_MeasurementAlongCentralAxis(*set));
   CVol* layers = set->GetLayerVol(2);
   EXPECT_EQ(layers->name, L"layers");
   EXPECT_EQ(twk::voxelValue(layers->frame, 34, 6, 6, 0), 1);  // the thick end first
@@ -126,12 +127,12 @@ TEST(OrganRecipes, AllDocumentReports) {
   CDrawDoc* second = docs.open({twk::testkit::makeLayer(roiOf(dims, [](int, int, int) { return true; }, L"/data/all.nii"))},
                                L"/data/second.twk");
   second->SetTitle(L"second");
-  ASSERT_TRUE(TW_AllDocumentsMeanOverRois());
+  ASSERT_TRUE(twk::seg::AllDocumentsMeanOverRois());
   // Mean of x + 2y + z^2 over x in {0, 1}: 0.5 + 4 + 5/3.
   EXPECT_EQ(shownText(ui), CString(L"first\nROI\tramp.nii\nleft.nii\t") + FmtStr(L"%e", 0.5 + 4.0 + 5.0 / 3.0) +
                                L"\n\nsecond\n");
 
-  ASSERT_TRUE(TW_AllDocumentsIrregularity2D());
+  ASSERT_TRUE(twk::seg::AllDocumentsIrregularity2D());
   const std::vector<double> reference = twk::optest::numpyReference(
       twk::optest::voxels(ramp->frame), {3, 5, 6}, "float64",
       "[(lambda m: np.abs(a - m)[~np.isnan(m)].sum() / np.abs(a)[~np.isnan(m)].sum())(np.stack(["
@@ -182,7 +183,7 @@ TEST(OrganRecipes, HeartFromChestCT) {
   twk::ScopedUi installed(ui);
   CDrawDoc* doc = openChest(docs, true, false);
   CDrawSet* set = doc->GetActiveSet();
-  ASSERT_TRUE(TW_SegmentHeartCT(set, Documents::viewOf(doc))) << ui.lastMessage().toUtf8();
+  ASSERT_TRUE(twk::seg::SegmentHeartCT(*set, Documents::viewOf(doc))) << ui.lastMessage().toUtf8();
   ASSERT_EQ(set->NumLayers(), 4);
   CVol* heart = set->GetLayerVol(3);
   EXPECT_EQ(heart->name, L"heart mask");
@@ -190,7 +191,7 @@ TEST(OrganRecipes, HeartFromChestCT) {
   EXPECT_TRUE(twk::roiBit(heart->frame, 24, 20, 10, 0));
   EXPECT_FALSE(twk::roiBit(heart->frame, 24, 8, 10, 0));  // fat
   EXPECT_NEAR(double(count(heart->frame)), 4.0 / 3.0 * M_PI * 216, 0.15 * 4.0 / 3.0 * M_PI * 216);
-  EXPECT_FALSE(TW_SegmentHeartCT(set, Documents::viewOf(doc)));
+  EXPECT_FALSE(twk::seg::SegmentHeartCT(*set, Documents::viewOf(doc)));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SegmentHeartCT : 3 layers are expected");
 
   struct Case {
@@ -200,7 +201,7 @@ TEST(OrganRecipes, HeartFromChestCT) {
   for (const Case& c : {Case{false, false, L"CDrawSet::SegmentHeartCT : Axial projection is expected"},
                         Case{true, true, L"CDrawSet::SegmentHeartCT : 3D lung ROI is expected"}}) {
     CDrawDoc* other = openChest(docs, c.axial, c.fourD);
-    EXPECT_FALSE(TW_SegmentHeartCT(other->GetActiveSet(), Documents::viewOf(other)));
+    EXPECT_FALSE(twk::seg::SegmentHeartCT(*other->GetActiveSet(), Documents::viewOf(other)));
     EXPECT_EQ(ui.lastMessage(), c.message);
     EXPECT_EQ(other->GetActiveSet()->NumLayers(), 3);
   }
@@ -228,10 +229,10 @@ TEST(OrganRecipes, CurrentSliceStructureGraph) {
     return out;
   };
   ui.cancelValues();
-  EXPECT_FALSE(TW_CurrentSliceStructureGraph(doc->GetActiveSet(), view));
+  EXPECT_FALSE(twk::seg::CurrentSliceStructureGraph(*doc->GetActiveSet(), view));
   EXPECT_TRUE(polylines().empty());
   ui.answerValues({2.0});
-  ASSERT_TRUE(TW_CurrentSliceStructureGraph(doc->GetActiveSet(), view)) << ui.lastMessage().toUtf8();
+  ASSERT_TRUE(twk::seg::CurrentSliceStructureGraph(*doc->GetActiveSet(), view)) << ui.lastMessage().toUtf8();
   const std::vector<CDrawPoly*> made = polylines();
   ASSERT_EQ(made.size(), 8u);
   int filled = 0;
@@ -251,7 +252,7 @@ TEST(OrganRecipes, CurrentSliceStructureGraph) {
   EXPECT_EQ(static_cast<twk::testkit::CountingView*>(view)->zooms, 1);
 
   view->GetProjection()->filmView = 1;
-  EXPECT_FALSE(TW_CurrentSliceStructureGraph(doc->GetActiveSet(), view));
+  EXPECT_FALSE(twk::seg::CurrentSliceStructureGraph(*doc->GetActiveSet(), view));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::CurrentSliceStructureGraph : Film View is not allowed");
   EXPECT_EQ(polylines().size(), 8u);
 }
@@ -288,7 +289,7 @@ TEST(VesselMapCommand, LayersPerInputFunctionAndOrgan) {
   host->ifuncName[1] = L"Aorta";
   host->ifuncName[3] = L"Portal vein";
   TW_SetDynExpHost(host.get());
-  ASSERT_TRUE(TW_SegmentVesselMap(set)) << ui.lastMessage().toUtf8();
+  ASSERT_TRUE(twk::seg::SegmentVesselMap(*set, TW_DynExpHost())) << ui.lastMessage().toUtf8();
   TW_SetDynExpHost(nullptr);
   ASSERT_EQ(set->NumLayers(), 5);
   EXPECT_EQ(set->GetLayerVol(2)->name, L"Aorta");
@@ -303,7 +304,7 @@ TEST(VesselMapCommand, LayersPerInputFunctionAndOrgan) {
   std::vector<CString> names(11, L"f");
   for (CVol* extra : {set->GetLayerVol(2), set->GetLayerVol(3), set->GetLayerVol(4)}) set->SetLayerMarked(extra, false);
   for (const int n : {11, 0}) {
-    EXPECT_FALSE(TW_SegmentVesselMapWith(set, eleven.data(), names.data(), n));
+    EXPECT_FALSE(twk::seg::SegmentVesselMapWith(*set, eleven.data(), names.data(), n));
     EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SegmentVesselMap : Invalid number of Input Functions");
   }
   for (int t = 0; t < T; ++t) {
@@ -311,7 +312,7 @@ TEST(VesselMapCommand, LayersPerInputFunctionAndOrgan) {
     dyn[size_t(t)].bValue = 100.0 * t;
   }
   ASSERT_TRUE(series->SetDynamicCoords(dyn.data(), T));
-  EXPECT_FALSE(TW_SegmentVesselMapWith(set, eleven.data(), names.data(), 2));
+  EXPECT_FALSE(twk::seg::SegmentVesselMapWith(*set, eleven.data(), names.data(), 2));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SegmentVesselMap : Time dynamic dimension is required");
   EXPECT_EQ(set->NumLayers(), 5);
 }

@@ -15,13 +15,17 @@
 #include <utility>
 #include <vector>
 
+#include "AtlasSplitOperation.h"
+#include "BimodalSplitOperation.h"
 #include "CommandTable.h"
+#include "DetectorOperations.h"
 #include "DocTestKit.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
 #include "DetectSpotsDialog.h"
 #include "EdgeWaveDialog.h"
+#include "EdgeWaveOperations.h"
 #include "HighObj.h"
 #include "ParameterDialog.h"
 #include "OperationsTestKit.h"
@@ -31,9 +35,9 @@
 #include "SplitThrDialog.h"
 #include "SplitThreshold.h"
 #include "TextureEdgeDialog.h"
+#include "ThresholdOperations.h"
 #include "MagTraceDialog.h"
 #include "SplitThrParms.h"
-#include "SegOperations.h"
 #include "SegTestApp.h"
 #include "DrawTool.h"
 #include "ScriptedUi.h"
@@ -137,7 +141,7 @@ TEST(EdgeWaveCommand, A3DOperandGivesItsEwmaskLayerFromTheSeed) {
   Fixture f({{ballVol(), true}});
   f.addSeed(9, 9, 7, 12, 12, 10);
   VA_EW record = quickRecord();
-  ASSERT_TRUE(f.set->EdgeWave(true, true, &f.view, &record));
+  ASSERT_TRUE(twk::seg::EdgeWave(*f.set, true, true, &f.view, &record));
   ASSERT_EQ(f.set->NumLayers(), 2);
   EXPECT_EQ(f.last()->name, CString(L"ball_ewmask"));
   EXPECT_TRUE(f.last()->IsROI());
@@ -149,7 +153,7 @@ TEST(EdgeWaveCommand, A3DOperandGivesItsEwmaskLayerFromTheSeed) {
   f.set->GetLayer(0)->filter.scheme = 3;
   f.set->SetActive(0);
   record.outputBinaryRoi = 0;
-  ASSERT_TRUE(f.set->EdgeWave(false, false, &f.view, &record));
+  ASSERT_TRUE(twk::seg::EdgeWave(*f.set, false, false, &f.view, &record));
   ASSERT_EQ(f.set->NumLayers(), 3);
   const CVol* masked = f.last();
   EXPECT_FALSE(masked->IsROI());
@@ -166,26 +170,26 @@ TEST(EdgeWaveCommand, AbsoluteUnitsAskAboutTheSeedOnlyWhenOneIsDrawn) {
   record.siHigh = 150;
   record.connectedComponents = 0;
   // No seed: no question, the largest component.
-  ASSERT_TRUE(f.set->EdgeWave(false, false, &f.view, &record));
+  ASSERT_TRUE(twk::seg::EdgeWave(*f.set, false, false, &f.view, &record));
   EXPECT_TRUE(f.script.messages.empty());
   EXPECT_EQ(f.set->NumLayers(), 2);
   // A seed: answering no adds nothing and counts as done.
   f.addSeed(9, 9, 7, 12, 12, 10);
   f.set->SetActive(0);
   f.script.answerMessage(IDNO);
-  EXPECT_TRUE(f.set->EdgeWave(false, false, &f.view, &record));
+  EXPECT_TRUE(twk::seg::EdgeWave(*f.set, false, false, &f.view, &record));
   EXPECT_EQ(f.script.lastMessage(),
             CString(L"Seed is present but Absolute Units mode is specified. Seed will be ignored."));
   EXPECT_EQ(f.set->NumLayers(), 2);
   // Other refusals: a subvoxel level other than 1, an empty result.
   record.subvoxelLevel = 2;
-  EXPECT_FALSE(f.set->EdgeWave(false, false, &f.view, &record));
+  EXPECT_FALSE(twk::seg::EdgeWave(*f.set, false, false, &f.view, &record));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::EdgeWave : This version only allows SubLevel=1 in EdgeWave"));
   record.subvoxelLevel = 1;
   record.siLow = 500;
   record.siHigh = 600;
   f.script.answerMessage(IDYES);
-  EXPECT_FALSE(f.set->EdgeWave(false, false, &f.view, &record));
+  EXPECT_FALSE(twk::seg::EdgeWave(*f.set, false, false, &f.view, &record));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::EdgeWave : ROI is empty"));
   EXPECT_EQ(f.set->NumLayers(), 2);
 }
@@ -196,7 +200,7 @@ TEST(EdgeWaveCommand, A4DOperandAtTimePoint3NamesItsDimensionAndTime) {
   ASSERT_TRUE(f.set->VolChangeSlice(&f.view, 1, 3, 0, 0));
   VA_EW record = quickRecord();
   f.script.answerMessage(IDNO);
-  ASSERT_TRUE(f.set->EdgeWave(false, false, &f.view, &record));
+  ASSERT_TRUE(twk::seg::EdgeWave(*f.set, false, false, &f.view, &record));
   EXPECT_EQ(f.script.messages.front(), CString(L"Process each timepoint individually?"));
   CString label, unit;
   double* values = nullptr;
@@ -207,7 +211,7 @@ TEST(EdgeWaveCommand, A4DOperandAtTimePoint3NamesItsDimensionAndTime) {
   // Each time point on its own: a 4D ROI.
   f.set->SetActive(0);
   f.script.answerMessage(IDYES);
-  ASSERT_TRUE(f.set->EdgeWave(false, false, &f.view, &record));
+  ASSERT_TRUE(twk::seg::EdgeWave(*f.set, false, false, &f.view, &record));
   EXPECT_EQ(f.last()->T(), 5);
   EXPECT_EQ(roiVoxels(f.last(), 4), ballVoxels());
 }
@@ -217,10 +221,10 @@ TEST(EdgeWaveCommand, MultiLabelPartitionsTheMarkedRoisWithOneUndoEach) {
   CVol* b = boxRoi(RECT3D{8, 2, 2, 17, 17, 13}, L"b");
   CVol* unmarked = boxRoi(RECT3D{0, 0, 0, 19, 19, 15}, L"c");
   Fixture f({{ballVol(), true}, {a, true}, {unmarked, false}, {b, true}});
-  FRAME* beforeA = VA_VolClone(a->frame);
-  FRAME* beforeB = VA_VolClone(b->frame);
+  const FramePtr beforeA(VA_VolClone(a->frame));
+  const FramePtr beforeB(VA_VolClone(b->frame));
   f.script.answerValues({1.0});
-  ASSERT_TRUE(f.set->EdgeWaveML(false));
+  ASSERT_TRUE(twk::seg::EdgeWaveML(*f.set, false));
   int64_t both = 0, inUnion = 0;
   for (int z = 0; z < 16; ++z)
     for (int y = 0; y < 20; ++y)
@@ -235,13 +239,11 @@ TEST(EdgeWaveCommand, MultiLabelPartitionsTheMarkedRoisWithOneUndoEach) {
   ASSERT_EQ(f.doc.UndoCount(), 2);
   ASSERT_TRUE(f.doc.Undo());
   ASSERT_TRUE(f.doc.Undo());
-  EXPECT_EQ(std::memcmp(a->frame->data, beforeA->data, PR_FrameMemSize(beforeA)), 0);
-  EXPECT_EQ(std::memcmp(b->frame->data, beforeB->data, PR_FrameMemSize(beforeB)), 0);
-  PR_FrameDelete(&beforeA);
-  PR_FrameDelete(&beforeB);
+  EXPECT_EQ(std::memcmp(a->frame->data, beforeA->data, PR_FrameMemSize(beforeA.get())), 0);
+  EXPECT_EQ(std::memcmp(b->frame->data, beforeB->data, PR_FrameMemSize(beforeB.get())), 0);
 
   f.set->SetLayerMarked(b, false);
-  EXPECT_FALSE(f.set->EdgeWaveML(true));
+  EXPECT_FALSE(twk::seg::EdgeWaveML(*f.set, true));
   EXPECT_EQ(f.script.lastMessage(), CString(L"CDrawSet::EdgeWaveML : At least two enabled ROIs are required"));
 }
 
@@ -258,7 +260,7 @@ TEST(EdgeWaveCommand, NLargestAddsOnlyAsManyLayersAsThereAreComponents) {
   twk::ScopedDialogScript scripted(dialog);
   dialog.ok();
   f.script.answerValues({5});
-  ASSERT_TRUE(f.set->EdgeWaveNLargest(&f.view));
+  ASSERT_TRUE(twk::seg::EdgeWaveNLargest(*f.set, &f.view));
   EXPECT_EQ(dialog.titles, std::vector<CString>{L"EdgeWave Parameters"});
   ASSERT_EQ(f.set->NumLayers(), 4);
   EXPECT_EQ(f.set->GetLayerVol(2)->name, CString(L"CC_0"));
@@ -305,7 +307,7 @@ TEST(ThresholdCommands, SignalIntervalSwapsItsBoundsAndAsksOnlyFor4D) {
   {
     Fixture f({{rampVol(1), true}});
     f.script.answerValuesText({L"150", L"50"});  // low above high: the interval 50..150
-    ASSERT_TRUE(f.set->ThesholdToROI(&f.view));
+    ASSERT_TRUE(twk::seg::ThesholdToROI(*f.set, &f.view));
     ASSERT_EQ(f.set->NumLayers(), 2);
     EXPECT_TRUE(f.last()->IsROI());
     EXPECT_EQ(roiVoxels(f.last()), 11 * 4 * 3);
@@ -316,37 +318,37 @@ TEST(ThresholdCommands, SignalIntervalSwapsItsBoundsAndAsksOnlyFor4D) {
     Fixture f({{rampVol(2), true}});
     ASSERT_TRUE(f.set->VolChangeSlice(&f.view, 1, 1, 0, 0));
     f.script.answerValuesText({L"50", L"150"}).answerMessage(IDNO);
-    ASSERT_TRUE(f.set->ThesholdToROI(&f.view));
+    ASSERT_TRUE(twk::seg::ThesholdToROI(*f.set, &f.view));
     EXPECT_EQ(f.script.lastMessage(), CString(L"Perform thresholding over all timepoints?"));
     EXPECT_EQ(f.last()->T(), 1);
     EXPECT_EQ(roiVoxels(f.last()), 10 * 4 * 3);  // 55 .. 145 at time point 1
     f.script.answerValuesText({L"50", L"150"}).answerMessage(IDYES);
-    ASSERT_TRUE(f.set->ThesholdToROI(&f.view));
+    ASSERT_TRUE(twk::seg::ThesholdToROI(*f.set, &f.view));
     EXPECT_EQ(f.last()->T(), 2);
     EXPECT_EQ(roiVoxels(f.last(), 0), 11 * 4 * 3);
     f.script.answerValuesText({L"50", L"150"}).answerMessage(IDCANCEL);
-    EXPECT_FALSE(f.set->ThesholdToROI(&f.view));
+    EXPECT_FALSE(twk::seg::ThesholdToROI(*f.set, &f.view));
     EXPECT_EQ(f.set->NumLayers(), 3);
   }
   Fixture none({{boxRoi(RECT3D{1, 1, 1, 2, 2, 2}, L"r"), true}});
-  EXPECT_FALSE(none.set->ThesholdToROI(&none.view));
+  EXPECT_FALSE(twk::seg::ThesholdToROI(*none.set, &none.view));
   EXPECT_EQ(none.script.lastMessage(), CString(L"CDrawSet::ThesholdToROI : Integer or Real volume is required"));
 }
 
 TEST(ThresholdCommands, GradientRatioAndLocalOtsuAddActiveRois) {
   Fixture f({{ballVol(), true}});
   f.script.answerValues({0.1});
-  ASSERT_TRUE(f.set->ThesholdToROI_SignalToGradRatio(&f.view));
+  ASSERT_TRUE(twk::seg::ThesholdToROI_SignalToGradRatio(*f.set, &f.view));
   ASSERT_EQ(f.set->NumLayers(), 2);
   EXPECT_GT(roiVoxels(f.last()), ballVoxels());  // the flat background (10) is kept too
   f.set->SetActive(0);
   f.script.answerValues({3});
-  ASSERT_TRUE(f.set->LocalOtzuThresholdToROI(&f.view));
+  ASSERT_TRUE(twk::seg::LocalOtzuThresholdToROI(*f.set, &f.view));
   ASSERT_EQ(f.set->NumLayers(), 3);
   EXPECT_EQ(f.set->GetActive(), 2);
   EXPECT_TRUE(twk::roiBit(f.last()->frame, 10, 10, 8, 0));  // the ball's centre
   f.script.cancelValues();
-  EXPECT_FALSE(f.set->LocalOtzuThresholdToROI(&f.view));
+  EXPECT_FALSE(twk::seg::LocalOtzuThresholdToROI(*f.set, &f.view));
   EXPECT_EQ(f.set->NumLayers(), 3);
 }
 
@@ -585,7 +587,7 @@ TEST(RidgeCommand, RidgesOpenANewDocumentOfTheBaseAnd4DIsRefused) {
   const int before = twk::optest::Documents::openCount();
   VA_RIDGEPARM record;
   record.smoothRadius = 4.0;
-  ASSERT_TRUE(TW_SegmentRidges(doc->GetActiveSet(), true, &record, true));
+  ASSERT_TRUE(twk::seg::SegmentRidges(*doc->GetActiveSet(), true, &record, true));
   const auto opened = twk::optest::Documents::openedAfter(before);
   ASSERT_EQ(opened.size(), 1u);
   CDrawSet* set = opened[0]->GetActiveSet();
@@ -597,7 +599,7 @@ TEST(RidgeCommand, RidgesOpenANewDocumentOfTheBaseAnd4DIsRefused) {
 
   CVol* series = twk::optest::makeVolume(FRM_REAL, 64, DIM3D{8, 8, 2, 3}, nullptr, L"/data/series.nii");
   CDrawDoc* dynamic = docs.open({makeLayer(series)}, L"/data/series.twk");
-  EXPECT_FALSE(TW_SegmentRidges(dynamic->GetActiveSet(), false, &record, true));
+  EXPECT_FALSE(twk::seg::SegmentRidges(*dynamic->GetActiveSet(), false, &record, true));
   EXPECT_EQ(script.lastMessage(), CString(L"CDrawSet::SegmentRidges : 3D volume is required"));
 }
 
@@ -618,7 +620,7 @@ TEST(ThresholdCommands, BimodalSplitNamesAndCoversNegativeSignal) {
   const VA_BIMODALSPLIT saved = g_BimodalSplitParms;
   g_BimodalSplitParms.constrainMassRatio = 0;
   f.script.answerValues({0, 0.59, 0.77, 0.2, 5.0, 20000});
-  ASSERT_TRUE(f.set->ThresholdBimodalHistSplit(&f.view));
+  ASSERT_TRUE(twk::seg::ThresholdBimodalHistSplit(*f.set, &f.view));
   ASSERT_EQ(f.set->NumLayers(), 4);
   const CString lo = f.set->GetLayerVol(2)->name, hi = f.set->GetLayerVol(3)->name;
   EXPECT_EQ(lo.Left(12), CString(L"mask_lo_thr-"));
@@ -801,7 +803,7 @@ TEST(AtlasSplit, RegionsOfTheLabelMapBecomeLayers) {
   for (const auto& c : cases) {
     Fixture f({{labelMap(1), true}});
     f.script.answerValuesText({c.list});
-    EXPECT_TRUE(TW_AtlasSplit(f.set));
+    EXPECT_TRUE(twk::seg::AtlasSplit(*f.set));
     ASSERT_EQ(f.set->NumLayers(), int(1 + c.layers.size()));
     for (size_t i = 0; i < c.layers.size(); ++i) {
       CVol* roi = f.set->GetLayerVol(int(i) + 1);
@@ -812,9 +814,9 @@ TEST(AtlasSplit, RegionsOfTheLabelMapBecomeLayers) {
   }
   Fixture bad({{labelMap(1), true}});
   bad.script.answerValuesText({L"two"});
-  EXPECT_FALSE(TW_AtlasSplit(bad.set));
+  EXPECT_FALSE(twk::seg::AtlasSplit(*bad.set));
   EXPECT_EQ(bad.set->NumLayers(), 1);
   Fixture series({{labelMap(2), true}});
-  EXPECT_FALSE(TW_AtlasSplit(series.set));
+  EXPECT_FALSE(twk::seg::AtlasSplit(*series.set));
   EXPECT_EQ(series.script.lastMessage(), L"CDrawSet::AtlasSplit : 3D volume is required");
 }

@@ -1,4 +1,6 @@
 // The label-map split of the layer sets: the operand's regions into ROI layers.
+#include "AtlasSplitOperation.h"
+
 #include <cmath>
 
 #include "DocMessages.h"
@@ -6,18 +8,19 @@
 #include "DrawSet.h"
 #include "Prompts.h"
 #include "SegOperationEnd.h"
-#include "SegOperations.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "ops/VolumeOps.h"
 #include "roi/LabelMaps.h"
 #include "volume/Frame.h"
 
-bool TW_AtlasSplit(CDrawSet* set) {
+namespace twk::seg {
+
+bool AtlasSplit(CDrawSet& set) {
   const wchar_t* where = L"CDrawSet::AtlasSplit";
-  if (!set || !set->IsVolumeSet()) return false;
-  twk::seg::RedrawAtEnd end{set->GetDocument()};
-  CVol* operand = set->WorkVolNonRoi();
+  if (!set.IsVolumeSet()) return false;
+  RedrawAtEnd end{set.GetDocument()};
+  CVol* operand = set.WorkVolNonRoi();
   if (!operand || !operand->frame) {
     twk::doc::message(where, L"Integer or Real volume is required");
     return false;
@@ -27,13 +30,14 @@ bool TW_AtlasSplit(CDrawSet* set) {
     return false;
   }
   // The range of the labels (a real map rounded to integers for it).
-  FRAME* integers = operand->frame->type == FRM_REAL ? VA_VolRealToInteger(operand->frame, 0.0, 30, true) : nullptr;
-  if (operand->frame->type == FRM_REAL && !integers) return false;
   double lo = 0, hi = 0;
-  const bool ranged = VA_VolMinMax(integers ? integers : operand->frame, 0, nullptr, &lo, &hi);
-  PR_FrameDelete(&integers);
-  if (!ranged) return false;
-  if (CDrawDoc* doc = set->GetDocument()) doc->SetModifiedFlag();
+  {
+    const bool real = operand->frame->type == FRM_REAL;
+    const FramePtr integers(real ? VA_VolRealToInteger(operand->frame, 0.0, 30, true) : nullptr);
+    if (real && !integers) return false;
+    if (!VA_VolMinMax(integers ? integers.get() : operand->frame, 0, nullptr, &lo, &hi)) return false;
+  }
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   CString list;
   if (!TW_SpecifyStr(FmtStr(L"Enter region indices from [%u,%u] range separated by commas.\nEmpty string for all regions",
                             unsigned(std::max(0.0, lo)), unsigned(std::max(0.0, hi))),
@@ -55,11 +59,13 @@ bool TW_AtlasSplit(CDrawSet* set) {
         ok = false;
         break;
       }
-      ok = set->AddResultLayer(false, false, FmtStr(L"atlas region %u", unsigned(labels ? labels[i] : i + 1)), operand,
-                               &regions[i], 100, 0, int(set->NewRoiColor()));
+      ok = set.AddResultLayer(false, false, FmtStr(L"atlas region %u", unsigned(labels ? labels[i] : i + 1)), operand,
+                              &regions[i], 100, 0, int(set.NewRoiColor()));
     }
   }
   PR_FrameArrDelete(&regions, count);
   pf_free(&labels);
   return ok;
 }
+
+}  // namespace twk::seg
