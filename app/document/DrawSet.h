@@ -459,29 +459,6 @@ class CDrawSet : public CDrawObj {
   // The VIBE volume of this set and the GRASP series of the one other open document merged into a
   // new document (DrawSetMerge.cpp).
   bool ConcatenateVibeGrasp();
-  // --- operations of the view's commands; defined by the command layer (app/operations) ---
-  // Voxel values in place, with an undo record of the layer (ValueOperations.cpp).
-  bool ReplaceSignalValue(bool unused);
-  bool MakeSignalVoid(CDrawView* view);
-  bool ChangeVoidToSignal();
-  void ScaleToInterval();
-  bool CopyTimepointToTarget(CDrawView* view);
-  // Layers and their headers.
-  bool InsertUniformLayer(bool unused);
-  bool MinimizeDicomHeaders();
-  void RemoveDynamicDimensionsExceptTime();
-  bool ReplaceEchoTimeByTSL();
-  // Conversions into a new layer.
-  bool EqualizeHistogram();
-  bool LogConvert();
-  // Seeds: the vector ROIs of the document that this set owns, their boxes clipped to wh[0] x wh[1].
-  bool ExtractOperSeedBox(CDrawView* view, const int wh[2], DRECT3D* box);
-  bool GetSeedBoxes(CDrawView* view, const int wh[2], DRECT3D** boxes, int* count, int* selected,
-                    int* selectedCount);
-  // Crops into new documents (CropOperations.cpp); a time list is {count, t0, t1, ...} (0-based).
-  bool CropSpecifiedDynPnts(CDrawView* view, const int32_t* timeList, bool keep, bool current);
-  bool CropCurrentSlice(CDrawView* view);
-  bool Split4DToLayers(CDrawView* view);
 
   CString name;
   HIGHOBJ* vroi = nullptr;        // vector-ROI record (pf_malloc), owned

@@ -17,7 +17,7 @@
 //      #include "CommandTable.h"
 //      TW_COMMAND_BINDINGS(roi_operations) {
 //        TW_BindOperation("CDrawSet::RoiExtractMaxCC", [](const TW_COMMAND_CALL& c) {
-//          if (c.set) c.set->RoiExtractMaxCC(c.view, c.Flag(1), c.Flag(2));
+//          if (c.set) twk::roiops::RoiExtractMaxCC(*c.set, c.view, c.Flag(1), c.Flag(2));
 //        });
 //        TW_RegisterPreset("g_RoiGrowParms", &g_RoiGrowParms);   // rows that pass "@g_RoiGrowParms"
 //      }

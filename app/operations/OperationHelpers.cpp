@@ -1,19 +1,24 @@
+// Helpers that many operations share: the layer lookup by name part, the seeds of a set and the
+// body-mask prompt.
 #include "OperationHelpers.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "AppOptions.h"
 #include "CommandTable.h"
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
+#include "AppOptions.h"
 #include "DrawView.h"
+#include "DrawVol.h"
 #include "FilePickers.h"
 #include "HighObj.h"
 #include "Prompts.h"
 #include "TwkMem.h"
+#include "TwkUi.h"
 #include "Vol.h"
+#include "paths/FilePaths.h"
 
 VA_BODYFORG g_BodyMaskParms;
 
@@ -53,9 +58,31 @@ std::vector<SEED> collectSeeds(const CDrawSet* set, const int wh[2]) {
 
 }  // namespace
 
-bool CDrawSet::ExtractOperSeedBox(CDrawView*, const int wh[2], DRECT3D* box) {
+namespace twk::ops {
+
+CVol* FindLayerContaining(const CDrawSet& set, bool report, const wchar_t* text, bool markedOnly) {
+  CString wanted(text ? text : L"");
+  wanted.MakeUpper();
+  for (int i = 0; i < set.NumEntries(); ++i) {
+    CDrawObj* entry = set.GetEntry(i);
+    if (!entry || entry->Kind() != DRAWOBJ_VOL) continue;
+    auto* layer = static_cast<CDrawVol*>(entry);
+    if (markedOnly && !layer->IsMarked()) continue;
+    CVol* vol = layer->GetVol();
+    if (!vol) continue;
+    CString title = PR_GetFileTitleName(vol->name);
+    title.MakeUpper();
+    if (title.Find(wanted) != -1) return vol;
+  }
+  if (report)
+    twk::ui().messageBox(FmtStr(L"Layer containing %s not found", static_cast<const wchar_t*>(wanted)), L"Tarnwick",
+                         MB_OK | MB_ICONSTOP);
+  return nullptr;
+}
+
+bool ExtractOperSeedBox(const CDrawSet& set, CDrawView*, const int wh[2], DRECT3D* box) {
   const wchar_t* where = L"CDrawSet::ExtractOperSeedBox";
-  const std::vector<SEED> seeds = collectSeeds(this, wh);
+  const std::vector<SEED> seeds = collectSeeds(&set, wh);
   if (seeds.empty()) {
     twk::doc::message(where, L"At least one seed is expected");
     return false;
@@ -71,9 +98,9 @@ bool CDrawSet::ExtractOperSeedBox(CDrawView*, const int wh[2], DRECT3D* box) {
   return true;
 }
 
-bool CDrawSet::GetSeedBoxes(CDrawView*, const int wh[2], DRECT3D** boxes, int* count, int* selected,
-                            int* selectedCount) {
-  const std::vector<SEED> seeds = collectSeeds(this, wh);
+bool GetSeedBoxes(const CDrawSet& set, CDrawView*, const int wh[2], DRECT3D** boxes, int* count, int* selected,
+                  int* selectedCount) {
+  const std::vector<SEED> seeds = collectSeeds(&set, wh);
   if (boxes) *boxes = nullptr;
   if (count) *count = int(seeds.size());
   int last = -1, chosen = 0;
@@ -91,6 +118,8 @@ bool CDrawSet::GetSeedBoxes(CDrawView*, const int wh[2], DRECT3D** boxes, int* c
   }
   return true;
 }
+
+}  // namespace twk::ops
 
 bool TW_AskBodyMaskParms(VA_BODYFORG* parms) {
   if (!parms) return false;

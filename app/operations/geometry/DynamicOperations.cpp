@@ -21,6 +21,8 @@
 #include "DrawShapes.h"
 #include "DrawVol.h"
 #include "ImageOpen.h"
+#include "CropOperations.h"
+#include "OperationHelpers.h"
 #include "OperationScope.h"
 #include "Prompts.h"
 #include "TwkMem.h"
@@ -338,7 +340,7 @@ bool CDrawSet::CropEmptyAreas(CDrawView* view) {
   PR_FrameDelete(&mask);
   if (!found || !view) return false;
   const RECT4D box4{box.x0, box.y0, box.z0, box.x1, box.y1, box.z1, 0, vol->T() - 1};
-  return view->VolumeCrop(true, &box4, nullptr, true) != nullptr;
+  return twk::ops::VolumeCrop(*view, true, &box4, nullptr, true) != nullptr;
 }
 
 bool CDrawSet::FindTimeSyncedSets(CDrawSet*** sets, int* count) {
@@ -485,7 +487,7 @@ bool CDrawSet::AdvanceToTimepointOfVroiPeak(CDrawView* view) {
   const int wh[2] = {vol->W(), vol->H()};
   DRECT3D seed;
   RECT3D box;
-  if (!ExtractOperSeedBox(view, wh, &seed) || !PR_DRect3DToRect3D(&seed, &box, nullptr)) return false;
+  if (!twk::ops::ExtractOperSeedBox(*this, view, wh, &seed) || !PR_DRect3DToRect3D(&seed, &box, nullptr)) return false;
   int timeIndex = 0;
   if (!VA_VolGetBoxPeak(vol->frame, &box, &timeIndex, true)) return false;
   if (document) {

@@ -9,6 +9,7 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "EdgeWaveDialog.h"
+#include "OperationHelpers.h"
 #include "Prompts.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
@@ -60,7 +61,7 @@ bool CDrawSet::EdgeWave(bool ask, bool silent, CDrawView* view, VA_EW* record) {
   const int wh[2] = {operand->frame->dim.w, operand->frame->dim.h};
   DRECT3D* seeds = nullptr;
   int numSeeds = 0;
-  GetSeedBoxes(view, wh, &seeds, &numSeeds, nullptr, nullptr);
+  twk::ops::GetSeedBoxes(*this, view, wh, &seeds, &numSeeds, nullptr, nullptr);
   struct Release {
     FRAME** frame;
     DRECT3D** seeds;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "../../files/tests/DicomTestKit.h"
+#include "DocumentCommands.h"
 #include "DrawShapes.h"
 #include "OperationHelpers.h"
 #include "OperationsTestKit.h"
@@ -40,7 +41,7 @@ TEST(DocumentCommands, CloseDocumentAsksOnlyAboutChangesAndCancelKeepsIt) {
     doc->SetModifiedFlag(c.modified);
     if (c.answer) ui.answerMessage(c.answer);
     const int before = Documents::openCount();
-    Documents::viewOf(doc)->OnCloseDocument();
+    twk::ops::OnCloseDocument(*Documents::viewOf(doc));
     EXPECT_EQ(Documents::openCount(), before - (c.closes ? 1 : 0));
     EXPECT_EQ(ui.messages.empty(), c.answer == 0);
     if (c.answer) {
@@ -68,7 +69,7 @@ TEST(DocumentCommands, OtherViewsCloseAndAViewWithoutAWindowIsSkipped) {
     doc->RemoveView(v);
     return true;
   };
-  first->CloseOtherViews(1);
+  twk::ops::CloseOtherViews(*first, 1);
   EXPECT_EQ(closed, std::vector<CDrawView*>{second});
   EXPECT_EQ(doc->Views().size(), 2u);
   TW_DocumentHooks().closeView = nullptr;

@@ -4,6 +4,7 @@
 // commands of a set, the optimal window and the options dialog.
 
 #include "CommandTable.h"
+#include "CropOperations.h"
 #include "DlgUserOpt.h"
 #include "DrawSet.h"
 #include "DrawTool.h"
@@ -158,7 +159,7 @@ TW_COMMAND_BINDINGS(view_commands) {
   // Runs on the vector ROI the view operates on (the selected one, else the only one).
   TW_BindOperation("CDrawSet::VectorRoi_2Dto3D", [](const TW_COMMAND_CALL& c) {
     if (!c.view) return;
-    if (CDrawSet* roi = c.view->OperVectRoi(true)) roi->VectorRoi_2Dto3D(c.view);
+    if (CDrawSet* roi = twk::ops::OperVectRoi(*c.view, true)) roi->VectorRoi_2Dto3D(c.view);
   });
   TW_BindOperation("CDrawSet::OptimalWindow", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->OptimalWindow(c.view, c.Int(1));
