@@ -16,6 +16,7 @@
 #include "TextureEdgeDialog.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
+#include "VectRois.h"
 #include "VectorRois.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
@@ -472,7 +473,7 @@ void CEdgeWaveLiveSession::Accept() {
     if (part && result && VA_VolSetBox(result, t, &box, part, 0, nullptr)) {
       CVol* blanket = sourceBlanket_;
       sourceSet_->DeleteLayerVol(&blanket);
-      sourceSet_->DeleteVectROIs(0, false);
+      twk::files::DeleteVectROIs(*sourceSet_, 0, false);
       if (sourceSet_->AddResultLayer(false, false, name_, CDrawSet::WorkVolSI(sourceSet_), &result, 20, 0, -1))
         sourceSet_->SetActiveLayerLast();
     }

@@ -168,10 +168,6 @@ class CDrawSet : public CDrawObj {
   // mode 0 all values, 1 the percentile window, 2 all values inside the operand ROI.
   bool OptimalWindow(CDrawView* view, int mode);
 
-  // The volume information dialog of the active layer at the view's slice and time point (defined
-  // by the document files, app/files); false when it cannot open.
-  bool ShowInfoDialog(CDrawView* view);
-
   // --- parametric maps (app/dynamic) ---
   // Fits a kinetic or signal model of the program's host to the set's 4D volume through the
   // parametric-map dialog: model (< 0 keeps the host's), requested outputs (or null), mask of the
@@ -425,40 +421,9 @@ class CDrawSet : public CDrawObj {
   CDrawDoc* ProjectionSnapshot(CDrawView* view);
   static CDrawDoc* ProjectionSnapshot(CDrawSet* set, CDrawView* view);
 
-  // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
-  // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
-  // vector-ROI object, widen a 2D box into a 3D box as deep in millimetres as its larger side.
-  bool VectRoiSave();
-  bool VectRoiLoad(const wchar_t* path);
-  bool DeleteVectROIs(int mode, bool sayNone);
-  bool ListAllVectorROIs();
-  bool VectorRoi_2Dto3D(CDrawView* view);
-
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;
 
-  // --- layer export (app/files/LayerExport.cpp) ---
-  // The active layer as DICOM files (one per image, or one multi-frame ".dic" file).
-  bool SaveDicomData();
-  // The active layer as DICOM files sorted into per-series folders of a chosen folder.
-  bool SaveActiveLayer_DicomFolders();
-  // The active layer as a raw image file (".im", ANALYZE ".img", NIfTI ".nii", 4D ".time" sets).
-  bool SaveActiveVolumeToRAW();
-  // Every marked layer (the view's time point) to its own file in one folder; true also on cancel.
-  bool SaveAllMarkedVolumeLayersToRAW(CDrawView* view);
-  // Rewrites TR, TE or the flip angle (tag one of TW_DICOMTAG_*) in the operand layer's headers.
-  bool SetDicomTag(int tag);
-
-  // --- layer conversions (DrawSetConversions.cpp) ---
-  bool RoiToIntegerLayer();
-  bool VolumeConversion_REALtoINT(int bits, bool ask);
-  bool SiVolumeToParamMap();
-  bool Convert2DmosaicToVolume(bool askAlways);
-  // A copy of the active layer named with "_copy", made active.
-  bool CloneLayer();
-  // The VIBE volume of this set and the GRASP series of the one other open document merged into a
-  // new document (DrawSetMerge.cpp).
-  bool ConcatenateVibeGrasp();
 
   CString name;
   HIGHOBJ* vroi = nullptr;        // vector-ROI record (pf_malloc), owned
@@ -476,10 +441,6 @@ class CDrawSet : public CDrawObj {
 // The non-ROI 3D layers of the document's active set stacked by time into one 4D volume in a new
 // document (app/operations/geometry).
 CDrawDoc* TW_ConvertDocumentLayersTo4D(CDrawDoc* doc);
-
-// The DICOM tags SetDicomTag rewrites: repetition time (0018,0080), echo time (0018,0081), flip
-// angle (0018,1314).
-enum : int { TW_DICOMTAG_TR = 0x00180080, TW_DICOMTAG_TE = 0x00180081, TW_DICOMTAG_FA = 0x00181314 };
 
 // Entry index % 20 of the ROI colour palette (COLORREF); curve windows colour curves with it.
 COLORREF TW_RoiPaletteColour(int index);

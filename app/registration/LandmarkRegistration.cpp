@@ -256,7 +256,7 @@ bool CDrawSet::Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, 
     const std::vector<CDrawObj*> objects = d->objects;
     for (CDrawObj* obj : objects)
       if (obj && obj->kind == DRAWOBJ_SET && static_cast<CDrawSet*>(obj)->IsVolumeSet())
-        static_cast<CDrawSet*>(obj)->DeleteVectROIs(2, false);
+        twk::files::DeleteVectROIs(*static_cast<CDrawSet*>(obj), 2, false);
   }
 
   // 2, 3. The target landmarks at the view's time point.

@@ -10,6 +10,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
+#include "LayerConversions.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
@@ -37,7 +38,7 @@ bool TW_MosaicMotionCorrectionInSlice_MI(CDrawSet* set, bool flag, VA_AF4D* parm
     return false;
   }
   CDrawDoc* self = set->GetDocument();
-  if (!set->Convert2DmosaicToVolume(flag)) return false;
+  if (!twk::files::Convert2DmosaicToVolume(*set, flag)) return false;
   CDrawDoc* unfolded = TW_LocateAnotherVolumetricDoc(&self, 1, nullptr);
   CDrawSet* work = unfolded ? unfolded->GetActiveSet() : nullptr;
   CDrawView* view = unfolded ? unfolded->GetActiveOrFirstView() : nullptr;
