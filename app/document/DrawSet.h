@@ -168,18 +168,6 @@ class CDrawSet : public CDrawObj {
   // mode 0 all values, 1 the percentile window, 2 all values inside the operand ROI.
   bool OptimalWindow(CDrawView* view, int mode);
 
-  // --- parametric maps (app/dynamic) ---
-  // Fits a kinetic or signal model of the program's host to the set's 4D volume through the
-  // parametric-map dialog: model (< 0 keeps the host's), requested outputs (or null), mask of the
-  // allowed buttons (1, 2, 4, 8), mode (0 modal; 1..3 pressed at once), the single-curve report,
-  // the mode used, redraw, showResults (mode 3) and a flag handed to the host. True when results
-  // were produced (map layers, or the report of mode 3).
-  bool ActivateParametricMapCalculation(int model, const int* requested, int mask, int mode, CString* text,
-                                        int* chosenMode, bool redraw, bool showResults, int flag);
-  // The first volume layer (marked ones only with markedOnly) whose file title contains text,
-  // ignoring case; null, with "Layer containing %s not found" when report is set, when none does.
-  CVol* FindLayerContaining(bool report, const wchar_t* text, bool markedOnly);
-
   // --- protected health information ---
   // The records of this set's layers.
   bool ExtractPHIrecords(CString*** lines, int* count);

@@ -11,6 +11,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
+#include "OperationHelpers.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
@@ -209,7 +210,8 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
   if (!view && doc) view = doc->GetActiveOrFirstView();
 
   // 1. Target and its frame at the view's time point.
-  CVol* target = targetName && *targetName ? set->FindLayerContaining(true, targetName, true) : set->GetActiveVol();
+  CVol* target =
+      targetName && *targetName ? twk::ops::FindLayerContaining(*set, true, targetName, true) : set->GetActiveVol();
   if (!target || !target->frame) return false;
   FrameHolder targetCut;
   const FRAME* targetFrame = frameAtViewTime(target, set, view, &targetCut);

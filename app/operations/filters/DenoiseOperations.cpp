@@ -7,6 +7,7 @@
 #include "DrawView.h"
 #include "FilterDialogs.h"
 #include "FilterOperationKit.h"
+#include "OperationHelpers.h"
 #include "OperationScope.h"
 #include "Vol.h"
 #include "filters/Denoise.h"
@@ -127,7 +128,7 @@ bool CDrawSet::ModelBasedTSMdenoising() {
   TW_OPERATION_END end(GetDocument(), false);
   CVol *vol = nullptr, *roi = nullptr;
   if (!WorkVolNonROIandROI(false, true, false, &vol, &roi)) return false;
-  CVol* model = FindLayerContaining(true, L"model", true);
+  CVol* model = twk::ops::FindLayerContaining(*this, true, L"model", true);
   if (!model) {
     Named(operation, L"Model volume is required");
     return false;
@@ -154,8 +155,8 @@ bool CDrawSet::ComplexTSMdenoising() {
   TW_OPERATION_END end(GetDocument(), false);
   CVol* roi = twk::roiops::RoiOperand(this);
   if (!roi) return false;
-  CVol* re = FindLayerContaining(true, L"complex_re", true);
-  CVol* im = re ? FindLayerContaining(true, L"complex_im", true) : nullptr;
+  CVol* re = twk::ops::FindLayerContaining(*this, true, L"complex_re", true);
+  CVol* im = re ? twk::ops::FindLayerContaining(*this, true, L"complex_im", true) : nullptr;
   if (!re || !im) return false;
   return runShapeMeans(this, L"Complex TSM denoising", &g_SharedTsmParms, 1, re, false, [&] {
     return VA_ComplexVolTemporalShapeMeans(&g_SharedTsmParms, re->frame, im->frame, roi->frame, true);

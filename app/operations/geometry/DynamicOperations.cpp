@@ -462,14 +462,14 @@ bool CDrawSet::ExtrapolateMultiechoToTE0() {
 }
 
 bool CDrawSet::RestoreIvimResidualMap() {
-  CVol* dp = FindLayerContaining(true, L"Dp component", false);
-  CVol* dt = FindLayerContaining(true, L"Dt component", false);
-  CVol* f = FindLayerContaining(true, L"f microcirculation", false);
+  CVol* dp = twk::ops::FindLayerContaining(*this, true, L"Dp component", false);
+  CVol* dt = twk::ops::FindLayerContaining(*this, true, L"Dt component", false);
+  CVol* f = twk::ops::FindLayerContaining(*this, true, L"f microcirculation", false);
   if (!dp || !dt || !f) {
     twk::doc::message(L"CDrawSet::RestoreIvimResidualMap", L"Missing parameter map layer");
     return false;
   }
-  CVol* s0 = FindLayerContaining(false, L"S0", false);
+  CVol* s0 = twk::ops::FindLayerContaining(*this, false, L"S0", false);
   FRAME* rmse = VA_RecoverIvimResidual(GetBaseVol(), s0, f, dp, dt, true);
   if (!rmse) return false;
   const bool ok = AddResultLayer(false, false, L"rmse", f, &rmse, 100, 1, -1);
