@@ -362,21 +362,6 @@ class CDrawSet : public CDrawObj {
   // The noise of the operand at the view's time point by estimator algorithm, shown to the user.
   bool MeasureNoise(CDrawView* view, int algorithm);
   static bool MeasureNoise(CDrawSet* set, CDrawView* view, int algorithm);
-  // Registration: layer comparison measurements (code 0 RMSD, 16/17 mutual information plain and
-  // normalised, 18 ROI difference, 19 ZNCC) and the total-variation table of the marked layers;
-  // transform files and DICOM-geometry reslicing (app/registration).
-  bool SingleMeasurement(CDrawView* view, int code);
-  bool MeasureTVTable();
-  void AffineTransformByVTF();
-  void FlowFieldTransformByFFF();
-  bool RegisterByDicomTags(bool interactive, bool forceNewDocument, CDrawDoc** newDocument, bool centring,
-                           bool minimiseHeaders);
-  // Registers the volumes of the other document whose landmarks pair with this set's landmarks by
-  // label onto this set ("_reg" layers); with voxel similarity the landmark transform starts an
-  // AutoFocus registration instead.
-  bool Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, bool interactive);
-  // Turns the volume so that the landmarks at the view's time point lie in one axial slice.
-  bool FitPlaneToLandmarks(CDrawView* view);
   // Bias fields: N4 of the view's time point; N3 (with or without its dialog).
   bool N4BiasCorrection(CDrawView* view);
   static bool N4BiasCorrection(CDrawSet* set, CDrawView* view);
@@ -411,7 +396,6 @@ class CDrawSet : public CDrawObj {
 
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;
-
 
   CString name;
   HIGHOBJ* vroi = nullptr;        // vector-ROI record (pf_malloc), owned

@@ -234,10 +234,6 @@ class CDrawView {
   // planes that no view of the document shows yet.
   void OnCreateOrthogonalViews();
 
-  // --- command handlers of the view; defined by the command layer (app/operations) ---
-  // "Save Alignment (*.vtf)": the active layer's alignment transform into a transform file.
-  void OnTransformSaveAlignmentVTF();
-
   // Client size in pixels (kept by the window) and the view's display state.
   int clientWidth = 0, clientHeight = 0;
   double worldLeft = 0, worldTop = 0, scale = 1.0;

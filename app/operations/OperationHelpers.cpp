@@ -9,10 +9,7 @@
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
-#include "AppOptions.h"
-#include "DrawView.h"
 #include "DrawVol.h"
-#include "FilePickers.h"
 #include "HighObj.h"
 #include "Prompts.h"
 #include "TwkMem.h"
@@ -23,13 +20,6 @@
 VA_BODYFORG g_BodyMaskParms;
 
 namespace {
-
-// A function-local static: the registration library installs the writer while static objects are
-// still being made, in an order the linker chooses.
-TW_TRANSFORM_FILE_WRITER& transformWriter() {
-  static TW_TRANSFORM_FILE_WRITER writer;
-  return writer;
-}
 
 struct SEED {
   DRECT3D box;
@@ -132,35 +122,6 @@ bool TW_AskBodyMaskParms(VA_BODYFORG* parms) {
 
 void TW_SetDefaultBodyMaskParms(VA_BODYFORG* parms) {
   if (parms) *parms = VA_BODYFORG{};
-}
-
-void CDrawView::OnTransformSaveAlignmentVTF() {
-  const wchar_t* name = L"CDrawView::OnTransformSaveAlignmentVTF";
-  CDrawSet* set = GetActiveSet();
-  CVol* vol = set ? set->GetActiveVol() : nullptr;
-  if (!vol || !vol->frame) return;
-  if (!vol->HasAlignment()) {
-    twk::doc::message(name, L"Alignment transform is not present");
-    return;
-  }
-  CString path = L"AlignTransform.vtf";
-  int filterIndex = 0;
-  CString extension;
-  if (!TW_GetFileSaveName(TW_FILTER_VTF, &TW_EditOptions().vtfFolder, &filterIndex, &extension, &path)) return;
-  const TW_TRANSFORM_FILE_WRITER& writer = transformWriter();
-  if (!writer || !writer(path, 2, vol->Dim(), vol->Spc(), nullptr, nullptr, vol->alignment))
-    twk::doc::message(name, L"Failed to save the transform file " + path);
-}
-
-void TW_SetTransformFileWriter(TW_TRANSFORM_FILE_WRITER writer) {
-  transformWriter() = std::move(writer);
-  if (transformWriter()) {
-    TW_BindOperation("CDrawView::OnTransformSaveAlignmentVTF", [](const TW_COMMAND_CALL& c) {
-      if (c.view) c.view->OnTransformSaveAlignmentVTF();
-    });
-  } else {
-    TW_UnbindOperation("CDrawView::OnTransformSaveAlignmentVTF");
-  }
 }
 
 TW_COMMAND_BINDINGS(operation_helpers) {

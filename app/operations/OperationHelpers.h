@@ -2,8 +2,6 @@
 // Helpers that many operations, dialogs and workflows share: the body-mask parameters and their
 // prompt, the layer lookup by name part and the seeds of a set.
 
-#include <functional>
-
 #include "TwkTypes.h"
 #include "ops/BodyForeground.h"
 
@@ -18,14 +16,6 @@ extern VA_BODYFORG g_BodyMaskParms;
 // the peel/grow is also copied into the field the detection applies. True on OK.
 bool TW_AskBodyMaskParms(VA_BODYFORG* parms);
 void TW_SetDefaultBodyMaskParms(VA_BODYFORG* parms);
-
-// The writer of transform files (the registration engine supplies it): path, transform kind,
-// source dimensions and spacing, target dimensions and spacing (may be null), the 4x4 transform;
-// true when written. Setting it makes "Save Alignment (*.vtf)" available; null removes it.
-using TW_TRANSFORM_FILE_WRITER = std::function<bool(const wchar_t* path, int kind, const DIM3D* dims,
-                                                    const SPC* spacing, const DIM3D* targetDims,
-                                                    const SPC* targetSpacing, const double transform[16])>;
-void TW_SetTransformFileWriter(TW_TRANSFORM_FILE_WRITER writer);
 
 namespace twk::ops {
 
