@@ -19,6 +19,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
+#include "LayerExport.h"
 #include "ScriptedUi.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -128,7 +129,7 @@ void BM_SaveRawWithVoids(benchmark::State& state) {
     resetPeak();
     const int64_t before = peakKb();
     state.ResumeTiming();
-    set->SaveActiveVolumeToRAW();
+    twk::files::SaveActiveVolumeToRAW(*set);
     state.PauseTiming();
     worst = std::max(worst, double(peakKb() - before) * 1024.0 / double(bytes));
     state.ResumeTiming();

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "CropOperations.h"
 #include "DocHooks.h"
+#include "DocumentCommands.h"
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
@@ -15,6 +17,7 @@
 #include "TextureEdgeDialog.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
+#include "VectRois.h"
 #include "VectorRois.h"
 #include "Vol.h"
 #include "paths/FilePaths.h"
@@ -440,7 +443,7 @@ void CEdgeWaveLiveSession::closeTemporary() {
   live_ = nullptr;
   if (!doc) return;
   if (CDrawView* view = doc->GetActiveOrFirstView()) {
-    view->OnCloseDocument();
+    twk::ops::OnCloseDocument(*view);
   } else if (doc->SaveModified()) {
     if (CDrawSet* set = doc->GetActiveSet()) set->FreeAllViewCaches();
     if (TW_DocumentHooks().closeDocument) TW_DocumentHooks().closeDocument(doc);
@@ -465,7 +468,7 @@ void CEdgeWaveLiveSession::Accept() {
     if (part && result && VA_VolSetBox(result.get(), t, &box, part.get(), 0, nullptr)) {
       CVol* blanket = sourceBlanket_;
       sourceSet_->DeleteLayerVol(&blanket);
-      sourceSet_->DeleteVectROIs(0, false);
+      twk::files::DeleteVectROIs(*sourceSet_, 0, false);
       FRAME* lent = result.release();
       if (sourceSet_->AddResultLayer(false, false, name_, CDrawSet::WorkVolSI(sourceSet_), &lent, 20, 0, -1))
         sourceSet_->SetActiveLayerLast();
@@ -564,13 +567,13 @@ bool TW_EdgeWaveLive(CDrawSet* set, CDrawView* view, VA_EWL* record, const CStri
   const RECT3D crop{std::max(0, b.x0 - 3), std::max(0, b.y0 - 3), std::max(0, b.z0 - 3),
                     std::min(d.w - 1, b.x1 + 3), std::min(d.h - 1, b.y1 + 3), std::min(d.d - 1, b.z1 + 3)};
   const RECT4D box{crop.x0, crop.y0, crop.z0, crop.x1, crop.y1, crop.z1, tt, tt};
-  CDrawDoc* cropped = view->VolumeCrop(true, &box, nullptr, true);
+  CDrawDoc* cropped = twk::ops::VolumeCrop(*view, true, &box, nullptr, true);
   if (!cropped) return false;
   // A refusal below closes the cropped document again: it holds nothing the user asked for.
   auto fail = [&](const wchar_t* text) {
     if (text) named(where, text);
     cropped->SetModifiedFlag(false);
-    if (CDrawView* v = cropped->GetActiveOrFirstView()) v->OnCloseDocument();
+    if (CDrawView* v = cropped->GetActiveOrFirstView()) twk::ops::OnCloseDocument(*v);
     else if (TW_DocumentHooks().closeDocument) TW_DocumentHooks().closeDocument(cropped);
     return false;
   };

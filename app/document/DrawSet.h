@@ -166,22 +166,6 @@ class CDrawSet : public CDrawObj {
   // mode 0 all values, 1 the percentile window, 2 all values inside the operand ROI.
   bool OptimalWindow(CDrawView* view, int mode);
 
-  // The volume information dialog of the active layer at the view's slice and time point (defined
-  // by the document files, app/files); false when it cannot open.
-  bool ShowInfoDialog(CDrawView* view);
-
-  // --- parametric maps (app/dynamic) ---
-  // Fits a kinetic or signal model of the program's host to the set's 4D volume through the
-  // parametric-map dialog: model (< 0 keeps the host's), requested outputs (or null), mask of the
-  // allowed buttons (1, 2, 4, 8), mode (0 modal; 1..3 pressed at once), the single-curve report,
-  // the mode used, redraw, showResults (mode 3) and a flag handed to the host. True when results
-  // were produced (map layers, or the report of mode 3).
-  bool ActivateParametricMapCalculation(int model, const int* requested, int mask, int mode, CString* text,
-                                        int* chosenMode, bool redraw, bool showResults, int flag);
-  // The first volume layer (marked ones only with markedOnly) whose file title contains text,
-  // ignoring case; null, with "Layer containing %s not found" when report is set, when none does.
-  CVol* FindLayerContaining(bool report, const wchar_t* text, bool markedOnly);
-
   // --- protected health information ---
   // The records of this set's layers.
   bool ExtractPHIrecords(CString*** lines, int* count);
@@ -191,79 +175,9 @@ class CDrawSet : public CDrawObj {
   // Cancel keeps them (true). "No PHI is present" when there are none. A failure is named; false.
   bool Deidentify(bool ask);
 
-  // Registration: layer comparison measurements (code 0 RMSD, 16/17 mutual information plain and
-  // normalised, 18 ROI difference, 19 ZNCC) and the total-variation table of the marked layers;
-  // transform files and DICOM-geometry reslicing (app/registration).
-  bool SingleMeasurement(CDrawView* view, int code);
-  bool MeasureTVTable();
-  void AffineTransformByVTF();
-  void FlowFieldTransformByFFF();
-  bool RegisterByDicomTags(bool interactive, bool forceNewDocument, CDrawDoc** newDocument, bool centring,
-                           bool minimiseHeaders);
-  // Registers the volumes of the other document whose landmarks pair with this set's landmarks by
-  // label onto this set ("_reg" layers); with voxel similarity the landmark transform starts an
-  // AutoFocus registration instead.
-  bool Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, bool interactive);
-  // Turns the volume so that the landmarks at the view's time point lie in one axial slice.
-  bool FitPlaneToLandmarks(CDrawView* view);
-
-  // Vector ROIs owned by this volume set (app/files/VectRois.cpp): save to and load from a ".vroi"
-  // file, delete (mode 2: only boxes under 1 voxel on every axis; any other mode: all), list; on a
-  // vector-ROI object, widen a 2D box into a 3D box as deep in millimetres as its larger side.
-  bool VectRoiSave();
-  bool VectRoiLoad(const wchar_t* path);
-  bool DeleteVectROIs(int mode, bool sayNone);
-  bool ListAllVectorROIs();
-  bool VectorRoi_2Dto3D(CDrawView* view);
 
   // Refills the Layers panel when it shows this set.
   void RefreshLayerPanel(bool redraw = true) const;
-
-  // --- layer export (app/files/LayerExport.cpp) ---
-  // The active layer as DICOM files (one per image, or one multi-frame ".dic" file).
-  bool SaveDicomData();
-  // The active layer as DICOM files sorted into per-series folders of a chosen folder.
-  bool SaveActiveLayer_DicomFolders();
-  // The active layer as a raw image file (".im", ANALYZE ".img", NIfTI ".nii", 4D ".time" sets).
-  bool SaveActiveVolumeToRAW();
-  // Every marked layer (the view's time point) to its own file in one folder; true also on cancel.
-  bool SaveAllMarkedVolumeLayersToRAW(CDrawView* view);
-  // Rewrites TR, TE or the flip angle (tag one of TW_DICOMTAG_*) in the operand layer's headers.
-  bool SetDicomTag(int tag);
-
-  // --- layer conversions (DrawSetConversions.cpp) ---
-  bool RoiToIntegerLayer();
-  bool VolumeConversion_REALtoINT(int bits, bool ask);
-  bool SiVolumeToParamMap();
-  bool Convert2DmosaicToVolume(bool askAlways);
-  // A copy of the active layer named with "_copy", made active.
-  bool CloneLayer();
-  // The VIBE volume of this set and the GRASP series of the one other open document merged into a
-  // new document (DrawSetMerge.cpp).
-  bool ConcatenateVibeGrasp();
-  // --- operations of the view's commands; defined by the command layer (app/operations) ---
-  // Voxel values in place, with an undo record of the layer (ValueOperations.cpp).
-  bool ReplaceSignalValue(bool unused);
-  bool MakeSignalVoid(CDrawView* view);
-  bool ChangeVoidToSignal();
-  void ScaleToInterval();
-  bool CopyTimepointToTarget(CDrawView* view);
-  // Layers and their headers.
-  bool InsertUniformLayer(bool unused);
-  bool MinimizeDicomHeaders();
-  void RemoveDynamicDimensionsExceptTime();
-  bool ReplaceEchoTimeByTSL();
-  // Conversions into a new layer.
-  bool EqualizeHistogram();
-  bool LogConvert();
-  // Seeds: the vector ROIs of the document that this set owns, their boxes clipped to wh[0] x wh[1].
-  bool ExtractOperSeedBox(CDrawView* view, const int wh[2], DRECT3D* box);
-  bool GetSeedBoxes(CDrawView* view, const int wh[2], DRECT3D** boxes, int* count, int* selected,
-                    int* selectedCount);
-  // Crops into new documents (CropOperations.cpp); a time list is {count, t0, t1, ...} (0-based).
-  bool CropSpecifiedDynPnts(CDrawView* view, const int32_t* timeList, bool keep, bool current);
-  bool CropCurrentSlice(CDrawView* view);
-  bool Split4DToLayers(CDrawView* view);
 
   CString name;
   HIGHOBJ* vroi = nullptr;        // vector-ROI record (pf_malloc), owned
@@ -281,9 +195,6 @@ class CDrawSet : public CDrawObj {
   std::vector<VA_VOLPROJ*> projections_;  // pf_malloc records, one per view
 };
 
-// The DICOM tags SetDicomTag rewrites: repetition time (0018,0080), echo time (0018,0081), flip
-// angle (0018,1314).
-enum : int { TW_DICOMTAG_TR = 0x00180080, TW_DICOMTAG_TE = 0x00180081, TW_DICOMTAG_FA = 0x00181314 };
 
 // Entry index % 20 of the ROI colour palette (COLORREF); curve windows colour curves with it.
 COLORREF TW_RoiPaletteColour(int index);

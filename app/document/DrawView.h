@@ -237,24 +237,6 @@ class CDrawView {
   // planes that no view of the document shows yet.
   void OnCreateOrthogonalViews();
 
-  // --- command handlers of the view; defined by the command layer (app/operations) ---
-  // "Close Document": the save question, then the document closes with its windows.
-  void OnCloseDocument();
-  // "Save Alignment (*.vtf)": the active layer's alignment transform into a transform file.
-  void OnTransformSaveAlignmentVTF();
-  // "Display\Hide Curve Length" flips the program's curve-length display; its check mark.
-  void OnCurveLength();
-  bool OnUpdateCurveLength() const;
-  // Mode 0 closes every document, 1 the document's other views, 2 every other document.
-  void CloseOtherViews(int mode);
-  // Redraws the view's document the number of times asked and shows the time taken (view may be null).
-  static void TestRedrawSpeed(CDrawView* view);
-  // Crops the active set (allLayers) or its active layer to the box, or to the operated 4D vector
-  // ROI when there is no box, into a new document named with the suffix ("_cropped" when none).
-  CDrawDoc* VolumeCrop(bool allLayers, const RECT4D* box, const wchar_t* suffix, bool cloneFlag);
-  // The 4D vector ROI to operate on: the selected one, or the only one; null after its message.
-  CDrawSet* OperVectRoi(bool report);
-
   // Client size in pixels (kept by the window) and the view's display state.
   int clientWidth = 0, clientHeight = 0;
   double worldLeft = 0, worldTop = 0, scale = 1.0;

@@ -1,4 +1,5 @@
-// The parametric-map driver of the layer sets and the layer lookup by name part.
+// The parametric-map driver of the layer sets.
+#include "ParametricMaps.h"
 
 #include <algorithm>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "DynExp.h"
 #include "DynExpDialogs.h"
 #include "ImageOpen.h"
+#include "OperationHelpers.h"
 #include "RegularisedMapDriver.h"
 #include "TacVolume.h"
 #include "TwkMem.h"
@@ -35,12 +37,8 @@ struct Buffers {
   double** maps = nullptr;
   int count = 0;
   std::vector<double> fitted, intervals;
-  FRAME* fitFrame = nullptr;
-  void freeMaps() { pf_free_parr(&maps, count); }
-  ~Buffers() {
-    freeMaps();
-    PR_FrameDelete(&fitFrame);
-  }
+  FramePtr fitFrame;
+  ~Buffers() { pf_free_parr(&maps, count); }
 };
 
 }  // namespace
@@ -51,30 +49,12 @@ static void combineRealVols(double* dst, const double* src, int64_t n) {
     if (src[i] != kUndefined) dst[i] = src[i];
 }
 
-CVol* CDrawSet::FindLayerContaining(bool report, const wchar_t* text, bool markedOnly) {
-  CString wanted(text ? text : L"");
-  wanted.MakeUpper();
-  for (int i = 0; i < NumEntries(); ++i) {
-    CDrawObj* entry = GetEntry(i);
-    if (!entry || entry->Kind() != DRAWOBJ_VOL) continue;
-    auto* layer = static_cast<CDrawVol*>(entry);
-    if (markedOnly && !layer->IsMarked()) continue;
-    CVol* vol = layer->GetVol();
-    if (!vol) continue;
-    CString title = PR_GetFileTitleName(vol->name);
-    title.MakeUpper();
-    if (title.Find(wanted) != -1) return vol;
-  }
-  if (report) stopBox(FmtStr(L"Layer containing %s not found", static_cast<const wchar_t*>(wanted)));
-  return nullptr;
-}
-
 namespace {
 
 // The extrapolation of the driver: the tissue attributes (the ROI's record, else asked when the
 // conversion needs a T1), the wanted values typed by the user, and the extrapolated volume as a new
 // document whose layer keeps the source layer's display window.
-bool extrapolateIntoDocument(CDrawSet* set, CDynExp* host, CVol* vol, CVol* roi, int allowed) {
+bool extrapolateIntoDocument(CDrawSet& set, CDynExp* host, CVol* vol, CVol* roi, int allowed) {
   VA_TISSUEATTRIB attrib = roi ? roi->tissue : VA_TISSUEATTRIB{};
   if (!roi && allowed != 1 && VA_ConcRequiresTissueAttrib(int(host->tissueConc.method)) &&
       !TW_DlgTissueProp(nullptr, 5, &attrib))
@@ -95,7 +75,7 @@ bool extrapolateIntoDocument(CDrawSet* set, CDynExp* host, CVol* vol, CVol* roi,
   CDrawDoc* doc = TW_CreateDocumentByClone(result->name.GetString(), result, nullptr, nullptr, nullptr, false);
   delete result;
   if (!doc) return false;
-  CDrawVol* source = set->GetLayerOfVol(vol);
+  CDrawVol* source = set.GetLayerOfVol(vol);
   CDrawSet* made = doc->GetActiveSet();
   if (CDrawVol* layer = made ? made->GetLayer(0) : nullptr; layer && source) {
     layer->filter.level = source->filter.level;
@@ -106,25 +86,28 @@ bool extrapolateIntoDocument(CDrawSet* set, CDynExp* host, CVol* vol, CVol* roi,
 
 }  // namespace
 
-bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested, int mask, int mode, CString* text,
-                                                int* chosenMode, bool redraw, bool showResults, int flag) {
+namespace twk::dynamic {
+
+bool ActivateParametricMapCalculation(CDrawSet& set, int model, const int* requested, int mask, int mode,
+                                      CString* text, int* chosenMode, bool redraw, bool showResults, int flag) {
   // 1. (A run stopped in its fits gives the flag back: the document did not change.)
+  CDrawDoc* document = set.GetDocument();
   const bool wasModified = document && document->IsModified();
   if (document) document->SetModifiedFlag(true);
   if (text) text->Empty();
   struct Finish {
-    CDrawSet* set;
+    CDrawSet& set;
     bool redraw;
     ~Finish() {
-      if (redraw && set->document) CDrawDoc::RedrawAllViews(set->document, true);
+      if (redraw && set.GetDocument()) CDrawDoc::RedrawAllViews(set.GetDocument(), true);
     }
-  } finish{this, redraw};
+  } finish{set, redraw};
 
   // 2. A set of volume layers with a 4D layer; the host loaded.
-  if (!IsVolumeSet()) return false;
+  if (!set.IsVolumeSet()) return false;
   bool found4D = false;
-  for (int i = 0; i < NumEntries() && !found4D; ++i) {
-    CDrawObj* entry = GetEntry(i);
+  for (int i = 0; i < set.NumEntries() && !found4D; ++i) {
+    CDrawObj* entry = set.GetEntry(i);
     if (!entry || entry->Kind() != DRAWOBJ_VOL) {
       twk::doc::message(L"CDrawObj::IsVolumetricVoxelData4D", L"Volumetric Entity is required");
       break;
@@ -140,11 +123,11 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
   if (!host || !host->IsLoaded()) return false;
 
   // 3. Operands.
-  CVol* vol = WorkVolNonROI4D();
+  CVol* vol = set.WorkVolNonROI4D();
   if (!vol) return false;
-  CVol* atlas = FindLayerContaining(false, L"segment atlas", true);
+  CVol* atlas = twk::ops::FindLayerContaining(set, false, L"segment atlas", true);
   int roiCandidates = 0;
-  CVol* singleRoi = WorkVolROI(&roiCandidates);
+  CVol* singleRoi = set.WorkVolROI(&roiCandidates);
 
   // 4. Conversions the volume allows.
   int allowed = 511;
@@ -181,7 +164,7 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
       } else {
         CVol** markedRois = nullptr;
         int count = 0;
-        if (GetMarkedRoiLayers(true, false, &markedRois, &count)) {
+        if (set.GetMarkedRoiLayers(true, false, &markedRois, &count)) {
           rois.assign(markedRois, markedRois + count);
           pf_free(&markedRois);
         } else if (chosen == 2) {
@@ -197,9 +180,9 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
       CVol** markedRois = nullptr;
       int count = 0;
       CVol* roi = nullptr;
-      if (GetMarkedRoiLayers(true, false, &markedRois, &count) && count > 0) roi = markedRois[0];
+      if (set.GetMarkedRoiLayers(true, false, &markedRois, &count) && count > 0) roi = markedRois[0];
       pf_free(&markedRois);
-      return extrapolateIntoDocument(this, host, vol, roi, allowed);
+      return extrapolateIntoDocument(set, host, vol, roi, allowed);
     }
     regularised = (chosen == 1 || chosen == 2) && host->GetCurrentOptimization(host->GetCurrentModel(), nullptr, nullptr) == 7;
     // 8. An interactive run is checked before fitting; a refusal reopens the dialog.
@@ -253,17 +236,18 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
     if ((modality == MODALITY_CT || modality == MODALITY_MR) && allowed != 1 &&
         VA_ConcRequiresTissueAttrib(int(host->tissueConc.method)) && !TW_DlgTissueProp(nullptr, 5, &attrib))
       return false;
-    FRAME* fit = nullptr;
+    FRAME* fitted = nullptr;
     double** maps = host->CalculateDynamicExperiment(
         vol, roi ? roi->frame : nullptr, &attrib, current, chosen, chosen == 3 ? &b.fitted[size_t(i) * size_t(T + 1)] : nullptr,
-        chosen == 3 ? &b.intervals[size_t(i) * size_t(nReq) * 4] : nullptr, fitVolumeFlag ? &fit : nullptr, flag);
+        chosen == 3 ? &b.intervals[size_t(i) * size_t(nReq) * 4] : nullptr, fitVolumeFlag ? &fitted : nullptr, flag);
+    FramePtr fit(fitted);
     if (!maps) {
       if (document) document->SetModifiedFlag(wasModified);
       return false;
     }
     if (!b.maps) {
       b.maps = maps;
-      b.fitFrame = fit;
+      b.fitFrame = std::move(fit);
       continue;
     }
     if (chosen != 3)
@@ -275,7 +259,6 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
       const auto* src = reinterpret_cast<const double*>(fit->data);
       if (b.fitFrame->lineBytes == int64_t(sizeof(double)) * vol->W()) combineRealVols(dst, src, all);
     }
-    PR_FrameDelete(&fit);
   }
 
   // 13. Mode 3: the single-curve results.
@@ -297,25 +280,31 @@ bool CDrawSet::ActivateParametricMapCalculation(int model, const int* requested,
   }
 
   // 14. Map layers, each in its output's colour scheme, and the fit volume.
-  CDrawVol* sourceLayer = GetLayerOfVol(vol);
+  CDrawVol* sourceLayer = set.GetLayerOfVol(vol);
   const PR_VIEWFILT sourceFilter = sourceLayer ? sourceLayer->filter : PR_VIEWFILT{};
   for (int j = 0; j < nReq; ++j) {
-    FRAME* frame = VA_CreateVol(b.maps[j], 64, vol->W(), vol->H(), vol->D(), 1);
-    if (!frame || !AddResultLayerNewGeometry(vol, false, host->outPath[j], &frame, 100,
-                                             host->GetDefaultClrScheme(current, outputIndex[size_t(j)]), -1)) {
-      PR_FrameDelete(&frame);
-      return false;
-    }
+    FramePtr map(VA_CreateVol(b.maps[j], 64, vol->W(), vol->H(), vol->D(), 1));
+    if (!map) return false;
+    FRAME* handed = map.release();
+    const bool added = set.AddResultLayerNewGeometry(vol, false, host->outPath[j], &handed, 100,
+                                                     host->GetDefaultClrScheme(current, outputIndex[size_t(j)]), -1);
+    map.reset(handed);  // what the layer did not take
+    if (!added) return false;
   }
   if (b.fitFrame) {
-    if (!AddResultLayerNewGeometry(vol, false, L"fit volume", &b.fitFrame, 100, 0, -1)) return false;
-    if (CDrawVol* layer = GetLayer(NumLayers() - 1)) {
+    FRAME* handed = b.fitFrame.release();
+    const bool added = set.AddResultLayerNewGeometry(vol, false, L"fit volume", &handed, 100, 0, -1);
+    b.fitFrame.reset(handed);
+    if (!added) return false;
+    if (CDrawVol* layer = set.GetLayer(set.NumLayers() - 1)) {
       layer->filter.level = sourceFilter.level;
       layer->filter.width = sourceFilter.width;
     }
   }
   return true;
 }
+
+}  // namespace twk::dynamic
 
 // The rows "Calculate Parametric Map" and "DCDI modelling": model; requested (none); mask; mode;
 // text (none); chosen mode (none); redraw; showResults; flag.
@@ -327,7 +316,7 @@ TW_COMMAND_BINDINGS(dynexp_operations) {
   });
   TW_BindOperation("CDrawSet::ActivateParametricMapCalculation", [](const TW_COMMAND_CALL& c) {
     if (c.set)
-      c.set->ActivateParametricMapCalculation(c.Int(0), nullptr, c.Int(2), c.Int(3), nullptr, nullptr, c.Flag(6),
-                                              c.Flag(7), c.Int(8));
+      twk::dynamic::ActivateParametricMapCalculation(*c.set, c.Int(0), nullptr, c.Int(2), c.Int(3), nullptr, nullptr,
+                                                     c.Flag(6), c.Flag(7), c.Int(8));
   });
 }

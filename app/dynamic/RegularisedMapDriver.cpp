@@ -39,11 +39,6 @@ const int* mapTable(int model) {
   }
 }
 
-struct FrameHolder {
-  FRAME* f = nullptr;
-  ~FrameHolder() { PR_FrameDelete(&f); }
-};
-
 }  // namespace
 
 bool TW_ModelSupportsGOMR(CDynExp* experiment, int model) {
@@ -102,21 +97,21 @@ double** GOMR_CalculateMap(bool silent, int model, CDynExp* experiment, CVol* vo
   }
 
   // 3. The fit mask: the non-void voxels inside the ROI.
-  FrameHolder nonVoid{VA_GetNonVoidMask(volume->frame)};
-  if (!nonVoid.f || VA_CheckRoiIsEmpty(true, nonVoid.f, nullptr, nullptr, L"Nonvoid mask")) return nullptr;
+  const FramePtr nonVoid(VA_GetNonVoidMask(volume->frame));
+  if (!nonVoid || VA_CheckRoiIsEmpty(true, nonVoid.get(), nullptr, nullptr, L"Nonvoid mask")) return nullptr;
   const int t0 = 0;
   if (VA_CheckRoiIsEmpty(true, roi, &t0, nullptr)) return nullptr;
-  FrameHolder mask{VA_VolClone(nonVoid.f)};
-  if (!mask.f) return nullptr;
+  const FramePtr mask(VA_VolClone(nonVoid.get()));
+  if (!mask) return nullptr;
   const int w = volume->W();
   for (int z = 0; z < volume->D(); ++z)
     for (int y = 0; y < volume->H(); ++y) {
-      uint8_t* dst = twk::frameLine(mask.f, y, z, 0);
+      uint8_t* dst = twk::frameLine(mask.get(), y, z, 0);
       const uint8_t* src = twk::frameLine(roi, y, z, 0);
       for (int x = 0; x < w; ++x)
         if (!twk::getBit(src, x)) twk::setBit(dst, x, false);
     }
-  if (VA_CheckRoiIsEmpty(true, mask.f, nullptr, nullptr, L"Nonvoid mask inside the ROI")) return nullptr;
+  if (VA_CheckRoiIsEmpty(true, mask.get(), nullptr, nullptr, L"Nonvoid mask inside the ROI")) return nullptr;
 
   // 4. The tolerance.
   VA_SMOOTHSETTINGS settings;
@@ -141,8 +136,8 @@ double** GOMR_CalculateMap(bool silent, int model, CDynExp* experiment, CVol* vo
   bool fitted = false;
   // 7. The model's regularised fit.
   switch (model) {
-    case 18: fitted = VA_SmoothMapIvimM18(volume, mask.f, settings, freeParms, &maps); break;
-    case 52: fitted = VA_SmoothMapGammaVariateM52(volume, mask.f, settings, freeParms, &maps); break;
+    case 18: fitted = VA_SmoothMapIvimM18(volume, mask.get(), settings, freeParms, &maps); break;
+    case 52: fitted = VA_SmoothMapGammaVariateM52(volume, mask.get(), settings, freeParms, &maps); break;
     case 57: {
       std::unique_ptr<INPUTFUNC[]> inputs(new INPUTFUNC[DYNEXP_NUM_INPUTFUNCS]);
       experiment->GetIfuncConc(inputs.get());
@@ -154,7 +149,7 @@ double** GOMR_CalculateMap(bool silent, int model, CDynExp* experiment, CVol* vo
         return nullptr;
       }
       VA_PrepareSigToConcCallbacks(tissue);
-      fitted = VA_SmoothKtransM57(volume, mask.f, settings, freeParms, inputs[0].times, inputs[0].values,
+      fitted = VA_SmoothKtransM57(volume, mask.get(), settings, freeParms, inputs[0].times, inputs[0].values,
                                   inputs[0].count, VA_SigToConcCallback, VA_ConcToSigCallback, &maps);
       break;
     }

@@ -10,6 +10,7 @@
 #include "DrawSet.h"
 #include "DrawView.h"
 #include "FilePickers.h"
+#include "ParametricMaps.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
@@ -220,7 +221,7 @@ bool TW_RoiStat4DCopy(const TW_ROISTAT4D& s) {
 bool TW_RoiStat4DGammaFit(const TW_ROISTAT4D& s) {
   if (!s.set) return false;
   const int all[DYNEXP_NUM_OUTPUTS] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-  return s.set->ActivateParametricMapCalculation(52, all, 15, 0, nullptr, nullptr, true, true, 1);
+  return twk::dynamic::ActivateParametricMapCalculation(*s.set, 52, all, 15, 0, nullptr, nullptr, true, true, 1);
 }
 
 bool TW_DlgRoiStat4D(bool silent, CDrawView* view, CDrawSet* set, const CVol* vol, const FRAME* roi,

@@ -1,7 +1,10 @@
 // Conversions of a layer's voxel kind or arrangement (ROI to integer labels, real to integer, signal
 // to a real map, a 2D mosaic into a volume of its own document) and the duplicate of a layer.
+#include "LayerConversions.h"
+
 #include <cmath>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "AppOptions.h"
@@ -26,19 +29,30 @@
 namespace {
 
 // Adds the volume as a layer and makes it the active one; a volume the set did not take is deleted.
-bool addAsActiveLayer(CDrawSet* set, CVol* vol, int percent, int scheme, int colour) {
+bool addAsActiveLayer(CDrawSet& set, CVol* vol, int percent, int scheme, int colour) {
   CVol* taken = vol;
-  const bool ok = set->AddLayer(&taken, percent, scheme, colour);
+  const bool ok = set.AddLayer(&taken, percent, scheme, colour);
   delete taken;
-  if (ok) set->SetActiveLayerLast();
+  if (ok) set.SetActiveLayerLast();
   return ok;
+}
+
+// The frame as a new layer made like the template volume (AddResultLayer); the layer takes the
+// frame, and what it did not take goes with the holder.
+bool addResultLayer(CDrawSet& set, const wchar_t* name, CVol* templateVol, FramePtr frame, int percent, int scheme,
+                    const PR_VIEWFILT* filter, bool showProgress) {
+  FRAME* handed = frame.release();
+  const bool added = set.AddResultLayer(false, showProgress, name, templateVol, &handed, percent, scheme, -1, nullptr,
+                                        nullptr, nullptr, filter);
+  frame.reset(handed);
+  return added;
 }
 
 // A mosaic layer split into a volume of n slices per time point: the tiles as slices, each slice's
 // header cloned from its mosaic's (positions of the tiles), the dynamic coordinates of the source.
 // Null (reported) when the mosaic does not split into n tiles.
 CVol* splitMosaic(const CVol* source, int n, const CString& name) {
-  FRAME* frame = VA_VolumeMosaicToVolumeUser(source->frame, n, true);
+  FramePtr frame(VA_VolumeMosaicToVolumeUser(source->frame, n, true));
   if (!frame) return nullptr;
   const int T = source->T();
   const DIM3D dims = frame->dim;
@@ -72,8 +86,8 @@ CVol* splitMosaic(const CVol* source, int n, const CString& name) {
     double orient[6];
     if (source->GetOrientation(orient)) vol->SetOrientation(orient);
   }
-  PR_FrameDelete(&vol->frame);
-  vol->frame = frame;
+  // The volume takes the tiles; a frame its headers came with goes.
+  const FramePtr replaced(std::exchange(vol->frame, frame.release()));
   if (source->dyn) vol->SetDynamicCoords(source->dyn, T);
   vol->name = name;
   return vol;
@@ -81,32 +95,34 @@ CVol* splitMosaic(const CVol* source, int n, const CString& name) {
 
 }  // namespace
 
-bool CDrawSet::RoiToIntegerLayer() {
-  if (!IsVolumeSet()) {
+namespace twk::files {
+
+bool RoiToIntegerLayer(CDrawSet& set) {
+  if (!set.IsVolumeSet()) {
     twk::doc::message(nullptr, L"Volumetric Entity is required");
     return false;
   }
   int count = 0;
-  CVol* roi = WorkVolROI(&count);
+  CVol* roi = set.WorkVolROI(&count);
   bool ok = false;
   if (count >= 2) {
     twk::doc::message(nullptr, TW_AMBIGUOUS_LAYERS);
   } else if (!roi) {
     twk::doc::message(nullptr, L"ROI is not present or enabled");
   } else {
-    if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+    if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
     if (CVol* labels = roi->RoiToInteger(true)) {
       labels->name = PR_AddFileNameSfx(roi->name, L"_integer");
-      ok = addAsActiveLayer(this, labels, 100, 1, 0);
+      ok = addAsActiveLayer(set, labels, 100, 1, 0);
     }
   }
-  if (CDrawDoc* doc = GetDocument()) doc->RedrawAllViews(true);
+  if (CDrawDoc* doc = set.GetDocument()) doc->RedrawAllViews(true);
   return ok;
 }
 
-bool CDrawSet::VolumeConversion_REALtoINT(int bits, bool ask) {
+bool VolumeConversion_REALtoINT(CDrawSet& set, int bits, bool ask) {
   const wchar_t* fn = L"CDrawSet::VolumeConversion_REALtoINT";
-  CVol* real = WorkVolReal();
+  CVol* real = set.WorkVolReal();
   if (!real || !real->IsReal()) {
     twk::doc::message(fn, L"Real valued volume is required");
     return false;
@@ -123,43 +139,43 @@ bool CDrawSet::VolumeConversion_REALtoINT(int bits, bool ask) {
     twk::doc::message(fn, FmtStr(L"Values from %g to %g do not fit the range 0 .. %.0f of %d bits", low, high, top, bits));
     return false;
   }
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
-  FRAME* result = VA_VolRealToInteger(real->frame, 0.0, bits, true);
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
+  FramePtr result(VA_VolRealToInteger(real->frame, 0.0, bits, true));
   bool ok = false;
   if (result) {
-    CDrawVol* operand = GetLayerOfVol(real);
+    CDrawVol* operand = set.GetLayerOfVol(real);
     const int scheme = operand ? operand->filter.scheme : 0;
-    ok = AddResultLayer(false, true, PR_AddFileNameSfx(real->name, L"_integer"), real, &result, 100, scheme, -1);
+    ok = addResultLayer(set, PR_AddFileNameSfx(real->name, L"_integer"), real, std::move(result), 100, scheme, nullptr,
+                        true);
     if (ok) {
-      if (CVol* added = GetLayerVol(NumLayers() - 1)) added->SetBpv(bits);
-      DeleteLayerVol(&real);
+      if (CVol* added = set.GetLayerVol(set.NumLayers() - 1)) added->SetBpv(bits);
+      set.DeleteLayerVol(&real);
     }
   }
-  PR_FrameDelete(&result);
-  if (CDrawDoc* doc = GetDocument()) doc->RedrawAllViews(true);
+  if (CDrawDoc* doc = set.GetDocument()) doc->RedrawAllViews(true);
   return ok;
 }
 
-bool CDrawSet::SiVolumeToParamMap() {
-  CVol* signal = WorkVolSI();
+bool SiVolumeToParamMap(CDrawSet& set) {
+  CVol* signal = set.WorkVolSI();
   if (!signal) {
     twk::doc::message(L"CDrawSet::SiVolumeToParamMap", L"Signal Intensity volume is required");
     return false;
   }
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   bool ok = false;
   if (CVol* real = signal->IntegerToReal(true)) {
     real->name = PR_AddFileNameSfx(signal->name, L"_real");
-    CDrawVol* operand = GetLayerOfVol(signal);
-    ok = addAsActiveLayer(this, real, 100, operand ? operand->filter.scheme : 0, 0);
+    CDrawVol* operand = set.GetLayerOfVol(signal);
+    ok = addAsActiveLayer(set, real, 100, operand ? operand->filter.scheme : 0, 0);
   }
-  if (CDrawDoc* doc = GetDocument()) doc->RedrawAllViews(false);
+  if (CDrawDoc* doc = set.GetDocument()) doc->RedrawAllViews(false);
   return ok;
 }
 
-bool CDrawSet::Convert2DmosaicToVolume(bool askAlways) {
+bool Convert2DmosaicToVolume(CDrawSet& set, bool askAlways) {
   const wchar_t* fn = L"CDrawSet::Convert2DmosaicToVolume";
-  CVol* base = GetBaseVol();
+  CVol* base = set.GetBaseVol();
   if (!base) return false;
   int n = VA_VolNumImgMosaic(base);
   const bool unknown = n == 0;
@@ -181,8 +197,8 @@ bool CDrawSet::Convert2DmosaicToVolume(bool askAlways) {
   doc->SetModifiedFlag();
   CDrawSet* target = doc->GetActiveSet();
   bool ok = target != nullptr;
-  for (int i = 1; ok && i < NumLayers(); ++i) {
-    CDrawVol* layer = GetLayer(i);
+  for (int i = 1; ok && i < set.NumLayers(); ++i) {
+    CDrawVol* layer = set.GetLayer(i);
     CVol* split = layer ? splitMosaic(layer->vol, n, PR_AddFileNameSfx(layer->vol->name, L"_from_mosaic")) : nullptr;
     ok = split && target->AddLayer(&split, layer->opacity, 0, 0);
     delete split;
@@ -194,24 +210,24 @@ bool CDrawSet::Convert2DmosaicToVolume(bool askAlways) {
   return ok;
 }
 
-bool CDrawSet::CloneLayer() {
-  CDrawVol* layer = GetActiveLayer();
-  CVol* source = GetActiveVol();
-  if (!IsVolumeSet() || !layer || !source) {
+bool CloneLayer(CDrawSet& set) {
+  CDrawVol* layer = set.GetActiveLayer();
+  CVol* source = set.GetActiveVol();
+  if (!set.IsVolumeSet() || !layer || !source) {
     twk::doc::message(L"CDrawSet::CloneLayer", L"Volumetric Entity is required");
     return false;
   }
-  FRAME* copy = VA_VolClone(source->frame);
+  FramePtr copy(VA_VolClone(source->frame));
   if (!copy) {
     twk::doc::message(L"CDrawSet::CloneLayer", L"Not enough memory");
     return false;
   }
   const PR_VIEWFILT filter = layer->filter;
-  const bool ok = AddResultLayer(false, false, PR_AddFileNameSfx(source->name, L"_copy"), source, &copy, layer->opacity,
-                                 filter.scheme, -1, nullptr, nullptr, nullptr,
-                                 source->IsROI() ? nullptr : &filter);
-  PR_FrameDelete(&copy);
-  if (ok) SetActiveLayerLast();
-  RefreshLayerPanel();
+  const bool ok = addResultLayer(set, PR_AddFileNameSfx(source->name, L"_copy"), source, std::move(copy),
+                                 layer->opacity, filter.scheme, source->IsROI() ? nullptr : &filter, false);
+  if (ok) set.SetActiveLayerLast();
+  set.RefreshLayerPanel();
   return ok;
 }
+
+}  // namespace twk::files

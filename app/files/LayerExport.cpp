@@ -1,6 +1,8 @@
 // Export of a set's layers: DICOM files or per-series DICOM folders, raw image files (".im",
 // ANALYZE, NIfTI and ".time" sets), every marked layer at once, and the rewriting of TR, TE or flip
 // angle in a layer's DICOM headers.
+#include "LayerExport.h"
+
 #include <tbb/parallel_for.h>
 
 #include <cmath>
@@ -158,11 +160,13 @@ bool dicomOperand(const wchar_t* fn, const CVol* vol, const CDrawVol* layer, boo
 
 }  // namespace
 
-bool CDrawSet::SaveDicomData() {
+namespace twk::files {
+
+bool SaveDicomData(CDrawSet& set) {
   const wchar_t* fn = L"CDrawSet::SaveDicomData";
-  CVol* vol = GetActiveVol();
-  CDrawVol* layer = GetActiveLayer();
-  if (!dicomOperand(fn, vol, layer, IsVolumeSet())) return false;
+  CVol* vol = set.GetActiveVol();
+  CDrawVol* layer = set.GetActiveLayer();
+  if (!dicomOperand(fn, vol, layer, set.IsVolumeSet())) return false;
   static CString folder, extension;
   static int filterIndex = 1;
   CString path;
@@ -175,10 +179,10 @@ bool CDrawSet::SaveDicomData() {
                            true);
 }
 
-bool CDrawSet::SaveActiveLayer_DicomFolders() {
+bool SaveActiveLayer_DicomFolders(CDrawSet& set) {
   const wchar_t* fn = L"CDrawSet::SaveActiveLayer_DicomFolders";
-  CVol* vol = GetActiveVol();
-  if (!dicomOperand(fn, vol, GetActiveLayer(), IsVolumeSet())) return false;
+  CVol* vol = set.GetActiveVol();
+  if (!dicomOperand(fn, vol, set.GetActiveLayer(), set.IsVolumeSet())) return false;
   const FolderRemoval scratch{PR_JoinPath(TW_Options().tempFolder, L"TmpDicomSaveFolder")};
   if (!PR_ClearExistingFolderOrCreateNew(scratch.folder, false)) {
     twk::doc::message(fn, L"Unable to create a folder : " + scratch.folder);
@@ -198,11 +202,11 @@ bool CDrawSet::SaveActiveLayer_DicomFolders() {
   return VA_DICOMDIRtoFileFolders(answer == IDYES, scratch.folder, target, true);
 }
 
-bool CDrawSet::SaveActiveVolumeToRAW() {
+bool SaveActiveVolumeToRAW(CDrawSet& set) {
   const wchar_t* fn = L"CDrawSet::SaveActiveVolumeToRAW";
-  CVol* vol = GetActiveVol();
-  CDrawVol* layer = GetActiveLayer();
-  if (!IsVolumeSet() || !vol || !layer) {
+  CVol* vol = set.GetActiveVol();
+  CDrawVol* layer = set.GetActiveLayer();
+  if (!set.IsVolumeSet() || !vol || !layer) {
     twk::doc::message(fn, L"Volumetric Entity is required");
     return false;
   }
@@ -263,18 +267,18 @@ bool CDrawSet::SaveActiveVolumeToRAW() {
   if (reverse) std::swap(g.first, g.last);
   const bool ok = VA_RAW_VolSaveFile(path, copy ? copy.get() : vol->frame, -1, vol->Spc(), g.orient, &g.first, &g.last,
                                      vol->modality, mode, vol->unit, &layer->filter, vol->dyn, true);
-  if (CDrawDoc* doc = GetDocument()) doc->RedrawAllViews(false);
+  if (CDrawDoc* doc = set.GetDocument()) doc->RedrawAllViews(false);
   return ok;
 }
 
-bool CDrawSet::SaveAllMarkedVolumeLayersToRAW(CDrawView* view) {
+bool SaveAllMarkedVolumeLayersToRAW(CDrawSet& set, CDrawView* view) {
   const wchar_t* fn = L"CDrawSet::SaveAllMarkedVolumeLayersToRAW";
-  if (!IsVolumeSet() || NumMarkedLayers() < 1) {
+  if (!set.IsVolumeSet() || set.NumMarkedLayers() < 1) {
     twk::doc::message(fn, L"Marked Volume layer is required");
     return false;
   }
   CString duplicate;
-  if (!CheckUniqueLayerNames(true, &duplicate)) {
+  if (!set.CheckUniqueLayerNames(true, &duplicate)) {
     twk::doc::message(fn, L"Duplicate Layer names are marked : " + duplicate);
     return false;
   }
@@ -286,15 +290,15 @@ bool CDrawSet::SaveAllMarkedVolumeLayersToRAW(CDrawView* view) {
     return false;
   }
   const CString folder = PR_GetFileFolder(path), extension = PR_GetFileExt(path);
-  const VA_VOLPROJ* record = view ? FindViewProjection(view) : nullptr;
+  const VA_VOLPROJ* record = view ? set.FindViewProjection(view) : nullptr;
   const int viewTime = record ? record->timeIndex : 0;
 
   twk::ProgressGuard progress(L"Save ALL marked volume layers", true);
-  const int n = NumLayers();
+  const int n = set.NumLayers();
   for (int i = 0; i < n; ++i) {
-    CDrawVol* layer = GetLayer(i);
-    CVol* vol = GetLayerVol(i);
-    if (!layer || !vol || !IsLayerMarked(vol)) continue;
+    CDrawVol* layer = set.GetLayer(i);
+    CVol* vol = set.GetLayerVol(i);
+    if (!layer || !vol || !set.IsLayerMarked(vol)) continue;
     if (!progress.Step(i, n, 1, 98)) return false;
     // The file is named by the layer's title only: a name with folders or ".." stays in the folder.
     CString fileTitle = PR_GetFileTitleName(PR_LayerNameRemoveExtraInfo(vol->name));
@@ -316,10 +320,10 @@ bool CDrawSet::SaveAllMarkedVolumeLayersToRAW(CDrawView* view) {
   return true;
 }
 
-bool CDrawSet::SetDicomTag(int tag) {
+bool SetDicomTag(CDrawSet& set, int tag) {
   const wchar_t* fn = L"CDrawSet::SetDicomTag";
-  if (CDrawDoc* doc = GetDocument()) doc->SetModifiedFlag();
-  CVol* vol = WorkVolNonRoi();
+  if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) {
     twk::doc::message(fn, L"No suitable volume is present or enabled");
     return false;
@@ -376,6 +380,8 @@ bool CDrawSet::SetDicomTag(int tag) {
     if (tag == TW_DICOMTAG_FA && TWKDCM_GetFlipAngle(header, &value)) vol->dyn[t].flipAngle = value;
     TWKDCM_DeleteFF(&header);
   }
-  if (CDrawDoc* doc = GetDocument()) doc->RedrawAllViews(false);
+  if (CDrawDoc* doc = set.GetDocument()) doc->RedrawAllViews(false);
   return ok;
 }
+
+}  // namespace twk::files

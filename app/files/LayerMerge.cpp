@@ -18,7 +18,9 @@ VA_VIBEGRASPPARMS& TW_VibeGraspParms() {
   return parms;
 }
 
-bool CDrawSet::ConcatenateVibeGrasp() {
+namespace twk::files {
+
+bool ConcatenateVibeGrasp(CDrawSet& set) {
   const wchar_t* fn = L"CDrawSet::ConcatenateVibeGrasp";
   int documents = 0;
   CDrawDoc** all = TW_GetAllDocuments(&documents);
@@ -29,9 +31,9 @@ bool CDrawSet::ConcatenateVibeGrasp() {
   }
   CVol* vibe = nullptr;
   CVol* roi = nullptr;
-  if (!WorkVolSIandROI(false, false, false, &vibe, &roi) || !vibe) return false;
+  if (!set.WorkVolSIandROI(false, false, false, &vibe, &roi) || !vibe) return false;
   if (!roi && !twk::askYesNo(L"Normalization ROI over VIBE is not present.\nProceed anyway?")) return false;
-  CDrawDoc* self = GetDocument();
+  CDrawDoc* self = set.GetDocument();
   CDrawDoc* other = TW_LocateAnotherVolumetricDoc(&self, 1, nullptr);
   CVol* grasp = other ? CDrawSet::WorkVolSI(other->GetActiveSet()) : nullptr;
   if (!grasp) return false;
@@ -52,13 +54,19 @@ bool CDrawSet::ConcatenateVibeGrasp() {
   delete merged;
   if (!doc) return false;
   if (!roi) return true;
-  FRAME* copy = VA_VolClone(roi->frame);
-  CDrawSet* set = doc->GetActiveSet();
-  const bool ok = copy && set && set->AddResultLayerNewGeometry(vibe, true, L"norm layer", &copy, 100, 0, -1);
-  PR_FrameDelete(&copy);
+  FramePtr copy(VA_VolClone(roi->frame));
+  CDrawSet* mergedSet = doc->GetActiveSet();
+  bool ok = false;
+  if (copy && mergedSet) {
+    FRAME* handed = copy.release();
+    ok = mergedSet->AddResultLayerNewGeometry(vibe, true, L"norm layer", &handed, 100, 0, -1);
+    copy.reset(handed);  // what the layer did not take
+  }
   doc->RedrawAllViews(true);
   return ok;
 }
+
+}  // namespace twk::files
 
 CDrawDoc* TW_GetDocumentWithNameParts(const wchar_t* part) {
   int count = 0;

@@ -56,6 +56,13 @@ T* toArray(const std::vector<T>& items, int* count) {
 }
 
 // A new vector-ROI object of the document holding a copy of record, drawn in colour.
+// The set must be a volume set; otherwise "Volumetric Entity is required" under the prefix.
+bool requireVolumeSet(const CDrawSet& set, const wchar_t* prefix) {
+  if (set.IsVolumeSet()) return true;
+  twk::doc::message(prefix, L"Volumetric Entity is required");
+  return false;
+}
+
 bool addVectRoiObject(CDrawDoc* doc, const HIGHOBJ& record, COLORREF colour) {
   if (!doc) return false;
   auto* copy = static_cast<HIGHOBJ*>(pf_malloc(sizeof(HIGHOBJ)));
@@ -130,10 +137,12 @@ bool TW_VectRoiBoxExists(CDrawSet* ownerSet, const DRECT3D* box, int t0, int t1)
 
 // --- commands ---
 
-bool CDrawSet::VectRoiSave() {
+namespace twk::files {
+
+bool VectRoiSave(CDrawSet& set) {
   static const wchar_t* const prefix = L"CDrawSet::VectRoiSave";
-  if (!guardVolumeSet(prefix)) return false;
-  const std::vector<CDrawSet*> rois = vectRoisOf(this);
+  if (!requireVolumeSet(set, prefix)) return false;
+  const std::vector<CDrawSet*> rois = vectRoisOf(&set);
   if (rois.empty()) {
     twk::doc::message(prefix, kNoVrois);
     return false;
@@ -142,9 +151,9 @@ bool CDrawSet::VectRoiSave() {
   if (!TW_GetFilteredSaveName(kVroiFilter, nullptr, nullptr, nullptr, &path)) return false;
   std::vector<HIGHOBJ*> records;
   std::vector<uint32_t> colours;
-  for (CDrawSet* set : rois) {
-    records.push_back(set->vroi);
-    colours.push_back(uint32_t(set->style.fillColor));
+  for (CDrawSet* roi : rois) {
+    records.push_back(roi->vroi);
+    colours.push_back(uint32_t(roi->style.fillColor));
   }
   if (!TW_WriteVectRoiFile(records.data(), colours.data(), uint32_t(records.size()), path.GetString())) {
     twk::doc::message(prefix, L"Failed to save Vector Roi objects");
@@ -153,21 +162,21 @@ bool CDrawSet::VectRoiSave() {
   return true;
 }
 
-bool CDrawSet::VectRoiLoad(const wchar_t* pathArg) {
+bool VectRoiLoad(CDrawSet& set, const wchar_t* pathArg) {
   static const wchar_t* const prefix = L"CDrawSet::VectRoiLoad";
-  CDrawDoc* doc = GetDocument();
+  CDrawDoc* doc = set.GetDocument();
   auto fail = [&]() {
     twk::doc::information(CString(L"Failed to load ") + (pathArg ? pathArg : L""));
     CDrawDoc::RedrawAllViews(doc, false);
     return false;
   };
-  if (!guardVolumeSet(prefix) || !doc) return fail();
+  if (!requireVolumeSet(set, prefix) || !doc) return fail();
   CString path = pathArg ? CString(pathArg) : CString();
   if (!pathArg && !TW_GetFilteredLoadName(kVroiFilter, &TW_EditOptions().vroiLoadFolder, nullptr, nullptr, &path))
     return fail();
   uint32_t* colours = nullptr;
   uint32_t n = 0;
-  HIGHOBJ* records = TW_ReadVectRoiFile(this, path.GetString(), &colours, &n);
+  HIGHOBJ* records = TW_ReadVectRoiFile(&set, path.GetString(), &colours, &n);
   if (!records) return fail();
   doc->SetModifiedFlag();
   bool ok = true;
@@ -179,16 +188,16 @@ bool CDrawSet::VectRoiLoad(const wchar_t* pathArg) {
   return true;
 }
 
-bool CDrawSet::DeleteVectROIs(int mode, bool sayNone) {
-  if (!guardVolumeSet(L"CDrawSet::DeleteVectROIs")) return false;
-  CDrawDoc* doc = GetDocument();
+bool DeleteVectROIs(CDrawSet& set, int mode, bool sayNone) {
+  if (!requireVolumeSet(set, L"CDrawSet::DeleteVectROIs")) return false;
+  CDrawDoc* doc = set.GetDocument();
   int removed = 0;
-  for (CDrawSet* set : vectRoisOf(this)) {
-    const HIGHOBJ* r = set->vroi;
+  for (CDrawSet* roi : vectRoisOf(&set)) {
+    const HIGHOBJ* r = roi->vroi;
     if (mode == 2 && !(std::fabs(r->x1 - r->x0) < 1.0 && std::fabs(r->y1 - r->y0) < 1.0 && std::fabs(r->z1 - r->z0) < 1.0))
       continue;
-    doc->RemoveObject(set);
-    delete set;
+    doc->RemoveObject(roi);
+    delete roi;
     ++removed;
   }
   if (removed == 0 && sayNone) twk::doc::information(kNoVrois);
@@ -196,14 +205,14 @@ bool CDrawSet::DeleteVectROIs(int mode, bool sayNone) {
   return true;
 }
 
-bool CDrawSet::ListAllVectorROIs() {
+bool ListAllVectorROIs(CDrawSet& set) {
   static const wchar_t* const prefix = L"CDrawSet::ListAllVectorROIs";
   int maxT = 0, index = 0;
-  if (!MaxT(&maxT, &index)) return false;
+  if (!set.MaxT(&maxT, &index)) return false;
   std::vector<CString> lines;
-  for (CDrawSet* set : vectRoisOf(this))
-    if (overlapsTime(set->vroi, 0, maxT - 1)) {
-      const HIGHOBJ* r = set->vroi;
+  for (CDrawSet* roi : vectRoisOf(&set))
+    if (overlapsTime(roi->vroi, 0, maxT - 1)) {
+      const HIGHOBJ* r = roi->vroi;
       wchar_t label[sizeof r->label];
       CstrToTstr(r->label, label, sizeof r->label);
       CString line;
@@ -223,17 +232,18 @@ bool CDrawSet::ListAllVectorROIs() {
   return true;
 }
 
-bool CDrawSet::VectorRoi_2Dto3D(CDrawView* view) {
+bool VectorRoi_2Dto3D(CDrawSet& vectorRoi, CDrawView* view) {
   static const wchar_t* const prefix = L"CDrawSet::VectorRoi_2Dto3D";
-  CDrawSet* owner = vroi ? vroi->owner : nullptr;
+  CDrawSet* owner = vectorRoi.vroi ? vectorRoi.vroi->owner : nullptr;
   const CVol* base = owner ? owner->GetBaseVol() : nullptr;
   if (!owner || !base) {
     twk::doc::message(prefix, L"Base entity is not present");
     return false;
   }
-  if (GetDocument()) GetDocument()->SetModifiedFlag();
-  if (!IsVectorRoi()) return false;
-  HIGHOBJ* r = vroi;
+  CDrawDoc* doc = vectorRoi.GetDocument();
+  if (doc) doc->SetModifiedFlag();
+  if (!vectorRoi.IsVectorRoi()) return false;
+  HIGHOBJ* r = vectorRoi.vroi;
   if (r->z1 - r->z0 > 1.0) {
     twk::doc::message(prefix, L"2D Vector ROI is required for this operation");
     return false;
@@ -242,6 +252,8 @@ bool CDrawSet::VectorRoi_2Dto3D(CDrawView* view) {
   const double e = std::max(std::fabs(r->x1 - r->x0) * spc->x, std::fabs(r->y1 - r->y0) * spc->y) / spc->z;
   r->z0 -= e / 2;
   r->z1 += e / 2;
-  if (view) CDrawDoc::RedrawAllViews(GetDocument(), false);
+  if (view) CDrawDoc::RedrawAllViews(doc, false);
   return true;
 }
+
+}  // namespace twk::files

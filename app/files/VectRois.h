@@ -24,3 +24,20 @@ bool TW_GetVectRoiBoxes(CDrawSet* ownerSet, CDrawView* view, const int wh[2], DR
 bool TW_GetVectRoiBox(const HIGHOBJ* record, const int wh[2], DRECT3D* out);
 // Whether one of ownerSet's vector ROIs (time-filtered as above) has exactly this box.
 bool TW_VectRoiBoxExists(CDrawSet* ownerSet, const DRECT3D* box, int t0, int t1);
+
+namespace twk::files {
+
+// The vector ROIs the volume set owns (VectRois.cpp); messages read "CDrawSet::<operation> : ...".
+// Saves them to a ".vroi" file the user picks.
+bool VectRoiSave(CDrawSet& set);
+// Loads a ".vroi" file (null path: picked) as new vector ROIs of the set's document.
+bool VectRoiLoad(CDrawSet& set, const wchar_t* path);
+// Deletes them (mode 2: only boxes under 1 voxel on every axis; any other mode: all); sayNone tells
+// when there were none.
+bool DeleteVectROIs(CDrawSet& set, int mode, bool sayNone);
+// Lists those within the set's time points.
+bool ListAllVectorROIs(CDrawSet& set);
+// On a vector-ROI object: widens its 2D box into a 3D box as deep in millimetres as its larger side.
+bool VectorRoi_2Dto3D(CDrawSet& vectorRoi, CDrawView* view);
+
+}  // namespace twk::files

@@ -336,8 +336,12 @@ void TW_InfoDialogIndices(const CDrawSet* set, const CDrawView* view, int* timeI
   if (sliceIndex) *sliceIndex = z;
 }
 
-bool CDrawSet::ShowInfoDialog(CDrawView* view) {
+namespace twk::files {
+
+bool ShowInfoDialog(CDrawSet& set, CDrawView* view) {
   int t = 0, z = 0;
-  TW_InfoDialogIndices(this, view, &t, &z);
-  return TW_DlgVolInfo(t, z, GetActiveVol());
+  TW_InfoDialogIndices(&set, view, &t, &z);
+  return TW_DlgVolInfo(t, z, set.GetActiveVol());
 }
+
+}  // namespace twk::files

@@ -116,7 +116,14 @@ void TW_SetVolInfoView(TW_VOLINFOVIEW view);
 bool TW_DlgVolInfo(int timeIndex, int sliceIndex, const CVol* vol);
 // The dialog on a DICOM file.
 bool TW_DlgVolInfoFile(const wchar_t* path);
-// The slice and time index that CDrawSet::ShowInfoDialog passes for the view: its slice when the
-// view shows a plain slice outside film view (else 0), its time index when the layer has more than
-// one time point (else 0).
+// The slice and time index that ShowInfoDialog passes for the view: its slice when the view shows a
+// plain slice outside film view (else 0), its time index when the layer has more than one time
+// point (else 0).
 void TW_InfoDialogIndices(const CDrawSet* set, const CDrawView* view, int* timeIndex, int* sliceIndex);
+
+namespace twk::files {
+
+// The dialog on the set's active layer at the view's slice and time point; false when it cannot open.
+bool ShowInfoDialog(CDrawSet& set, CDrawView* view);
+
+}  // namespace twk::files

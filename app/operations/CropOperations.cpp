@@ -2,6 +2,8 @@
 // with the other vector ROIs that meet the box), the current slice, a list of time points, and a 4D
 // volume split into one layer per time point. The new document opens in its own window with the
 // projection of the view the command came from; the source keeps its layers.
+#include "CropOperations.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -98,12 +100,14 @@ bool TW_SyncCroppedDocumentView(CDrawDoc* newDoc, CDrawView* sourceView) {
   return true;
 }
 
-CDrawSet* CDrawView::OperVectRoi(bool report) {
+namespace twk::ops {
+
+CDrawSet* OperVectRoi(CDrawView& view, bool report) {
   const wchar_t* name = L"CDrawView::OperVectRoi";
-  CDrawSet* owner = GetActiveSet();
+  CDrawSet* owner = view.GetActiveSet();
   CDrawSet** rois = nullptr;
   int count = 0;
-  if (owner) TW_CollectVectRoisOfVolume(owner, this, &rois, &count);
+  if (owner) TW_CollectVectRoisOfVolume(owner, &view, &rois, &count);
   CDrawSet* chosen = nullptr;
   if (count == 1) {
     chosen = rois[0];
@@ -115,16 +119,16 @@ CDrawSet* CDrawView::OperVectRoi(bool report) {
   return chosen;
 }
 
-CDrawDoc* CDrawView::VolumeCrop(bool allLayers, const RECT4D* givenBox, const wchar_t* suffix, bool cloneFlag) {
+CDrawDoc* VolumeCrop(CDrawView& view, bool allLayers, const RECT4D* givenBox, const wchar_t* suffix, bool cloneFlag) {
   const wchar_t* name = L"CDrawView::VolumeCrop";
   if (!suffix) suffix = L"_cropped";
   CDrawSet* vroi = nullptr;
-  if (!givenBox && !(vroi = OperVectRoi(true))) return nullptr;
-  CDrawDoc* doc = GetDocument();
+  if (!givenBox && !(vroi = OperVectRoi(view, true))) return nullptr;
+  CDrawDoc* doc = view.GetDocument();
   if (!doc) return nullptr;
   doc->SetModifiedFlag();
-  CDrawSet* active = GetActiveSet();
-  if (!active || !active->FindViewProjection(this)) return nullptr;
+  CDrawSet* active = view.GetActiveSet();
+  if (!active || !active->FindViewProjection(&view)) return nullptr;
   CDrawSet* set = givenBox ? active : vroi->vroi->owner;
   if (!set || !set->GetBaseVol()) {
     twk::doc::message(name, L"Base entity is not present");
@@ -159,7 +163,7 @@ CDrawDoc* CDrawView::VolumeCrop(bool allLayers, const RECT4D* givenBox, const wc
     destroyDocument(newDoc);
     return nullptr;
   };
-  if (!newSet || !TW_SyncCroppedDocumentView(newDoc, this)) return fail();
+  if (!newSet || !TW_SyncCroppedDocumentView(newDoc, &view)) return fail();
   newDoc->SetModifiedFlag();
   takeDisplay(newSet->GetLayer(0), sourceLayer);
   if (allLayers) {
@@ -194,11 +198,12 @@ CDrawDoc* CDrawView::VolumeCrop(bool allLayers, const RECT4D* givenBox, const wc
   return newDoc;
 }
 
-bool CDrawSet::CropSpecifiedDynPnts(CDrawView* view, const int32_t* givenList, bool keep, bool current) {
+bool CropSpecifiedDynPnts(CDrawSet& set, CDrawView* view, const int32_t* givenList, bool keep, bool current) {
   const wchar_t* where = L"CDrawSet::CropSpecifiedDynPnts";
+  CDrawDoc* document = set.GetDocument();
   TW_OPERATION_END end(document, false);
   int T = 0;
-  if (!MaxT(&T, nullptr) || T < 1) return false;
+  if (!set.MaxT(&T, nullptr) || T < 1) return false;
   if (document) document->SetModifiedFlag();
   std::vector<int32_t> times;
   if (givenList) {
@@ -243,8 +248,9 @@ bool CDrawSet::CropSpecifiedDynPnts(CDrawView* view, const int32_t* givenList, b
   const std::vector<int32_t> list = timeList(times);
   // The marked layers; with none, nothing is made.
   std::vector<CDrawVol*> layers;
-  for (int i = 0; i < NumLayers(); ++i)
-    if (CDrawVol* layer = GetLayer(i); layer && layer->IsMarked() && layer->vol && layer->vol->frame) layers.push_back(layer);
+  for (int i = 0; i < set.NumLayers(); ++i)
+    if (CDrawVol* layer = set.GetLayer(i); layer && layer->IsMarked() && layer->vol && layer->vol->frame)
+      layers.push_back(layer);
   if (layers.empty()) return false;
   const CString sourceName = document ? document->GetPathName() : CString(L"volume");
   CDrawDoc* newDoc = nullptr;
@@ -272,31 +278,32 @@ bool CDrawSet::CropSpecifiedDynPnts(CDrawView* view, const int32_t* givenList, b
   return true;
 }
 
-bool CDrawSet::CropCurrentSlice(CDrawView* view) {
+bool CropCurrentSlice(CDrawSet& set, CDrawView* view) {
   const wchar_t* where = L"CDrawSet::CropCurrentSlice";
-  TW_OPERATION_END end(document, false);
+  TW_OPERATION_END end(set.GetDocument(), false);
   if (view && view->IsFilmView(nullptr)) {
     twk::doc::message(where, L"Film View is not allowed");
     return false;
   }
-  CVol* base = GetBaseVol();
-  const VA_VOLPROJ* record = view ? FindViewProjection(view) : nullptr;
+  CVol* base = set.GetBaseVol();
+  const VA_VOLPROJ* record = view ? set.FindViewProjection(view) : nullptr;
   if (!base || !base->frame || !record) return false;
   int T = 1;
-  MaxT(&T, nullptr);
+  set.MaxT(&T, nullptr);
   const RECT4D box{0, 0, record->slice, base->W() - 1, base->H() - 1, record->slice, 0, std::max(T, 1) - 1};
   CString suffix;
   suffix.Format(L" slice%u", unsigned(record->slice + 1));
-  CDrawDoc* newDoc = view->VolumeCrop(true, &box, suffix, true);
+  CDrawDoc* newDoc = VolumeCrop(*view, true, &box, suffix, true);
   if (!newDoc) return false;
   TW_SyncCroppedDocumentView(newDoc, view);
   CDrawDoc::RedrawAllViews(newDoc, false);
   return true;
 }
 
-bool CDrawSet::Split4DToLayers(CDrawView* view) {
+bool Split4DToLayers(CDrawSet& set, CDrawView* view) {
+  CDrawDoc* document = set.GetDocument();
   TW_OPERATION_END end(document, false);
-  CVol* vol = WorkVolNonROI4D();
+  CVol* vol = set.WorkVolNonROI4D();
   if (!vol) return false;
   const CString sourceName = document && !document->GetPathName().IsEmpty() ? document->GetPathName() : vol->name;
   const int32_t first[2] = {1, 0};
@@ -318,8 +325,8 @@ bool CDrawSet::Split4DToLayers(CDrawView* view) {
       return fail();
   }
   // The 3D ROI layers of the source come whole.
-  for (int i = 0; i < NumLayers(); ++i) {
-    CDrawVol* layer = GetLayer(i);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CDrawVol* layer = set.GetLayer(i);
     CVol* roi = layer ? layer->vol : nullptr;
     if (!roi || !roi->frame || !roi->IsROI3D()) continue;
     const RECT4D whole{0, 0, 0, roi->W() - 1, roi->H() - 1, roi->D() - 1, 0, 0};
@@ -331,17 +338,19 @@ bool CDrawSet::Split4DToLayers(CDrawView* view) {
   return true;
 }
 
+}  // namespace twk::ops
+
 TW_COMMAND_BINDINGS(crop_operations) {
   TW_BindOperation("CDrawView::VolumeCrop", [](const TW_COMMAND_CALL& c) {
-    if (c.view) c.view->VolumeCrop(c.Flag(0), nullptr, nullptr, c.Flag(3));
+    if (c.view) twk::ops::VolumeCrop(*c.view, c.Flag(0), nullptr, nullptr, c.Flag(3));
   });
   TW_BindOperation("CDrawSet::CropSpecifiedDynPnts", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->CropSpecifiedDynPnts(c.view, nullptr, c.Flag(2), c.Flag(3));
+    if (c.set) twk::ops::CropSpecifiedDynPnts(*c.set, c.view, nullptr, c.Flag(2), c.Flag(3));
   });
   TW_BindOperation("CDrawSet::CropCurrentSlice", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->CropCurrentSlice(c.view);
+    if (c.set) twk::ops::CropCurrentSlice(*c.set, c.view);
   });
   TW_BindOperation("CDrawSet::Split4DToLayers", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->Split4DToLayers(c.view);
+    if (c.set) twk::ops::Split4DToLayers(*c.set, c.view);
   });
 }

@@ -1,6 +1,8 @@
 // Commands of the view that act on documents, windows and the display rather than on voxels:
 // closing the document, other views or other documents, the redraw speed test, the curve-length
 // display and deleting all splines.
+#include "DocumentCommands.h"
+
 #include <cmath>
 #include <vector>
 
@@ -35,8 +37,10 @@ void redrawAllOpenViews() {
 
 }  // namespace
 
-void CDrawView::OnCloseDocument() {
-  CDrawDoc* doc = GetDocument();
+namespace twk::ops {
+
+void OnCloseDocument(CDrawView& view) {
+  CDrawDoc* doc = view.GetDocument();
   if (!doc) return;
   // Cancel, or a save that failed: the document stays open with its changes.
   if (!doc->SaveModified()) return;
@@ -45,8 +49,8 @@ void CDrawView::OnCloseDocument() {
   closeDocumentNow(doc);  // this view goes with it
 }
 
-void CDrawView::CloseOtherViews(int mode) {
-  CDrawDoc* doc = GetDocument();
+void CloseOtherViews(CDrawView& view, int mode) {
+  CDrawDoc* doc = view.GetDocument();
   switch (mode) {
     case 0:
       TW_CloseAllDocumentsBut(nullptr, true);
@@ -57,7 +61,7 @@ void CDrawView::CloseOtherViews(int mode) {
       // Copied first: closing a window removes its view from the document.
       const std::vector<CDrawView*> others = doc->Views();
       for (CDrawView* other : others)
-        if (other != this && closeView) closeView(other);  // a view without a window is skipped
+        if (other != &view && closeView) closeView(other);  // a view without a window is skipped
       break;
     }
     case 2:
@@ -68,7 +72,7 @@ void CDrawView::CloseOtherViews(int mode) {
   }
 }
 
-void CDrawView::TestRedrawSpeed(CDrawView* view) {
+void TestRedrawSpeed(CDrawView* view) {
   int n = 100;
   if (!TW_SpecifyInt(L"Number of redraws", &n)) return;
   const double start = twk::secondsSinceStart();
@@ -86,12 +90,14 @@ void CDrawView::TestRedrawSpeed(CDrawView* view) {
   twk::messageBox(text, MB_OK | MB_ICONINFORMATION);
 }
 
-void CDrawView::OnCurveLength() {
+void OnCurveLength(CDrawView&) {
   g_DrawSettings.m_bShowCurveLength = !g_DrawSettings.m_bShowCurveLength;
   redrawAllOpenViews();
 }
 
-bool CDrawView::OnUpdateCurveLength() const { return g_DrawSettings.m_bShowCurveLength; }
+bool OnUpdateCurveLength(const CDrawView*) { return g_DrawSettings.m_bShowCurveLength; }
+
+}  // namespace twk::ops
 
 bool CDrawDoc::DeleteAllSplines() {
   TW_OPERATION_END end(this, false);
@@ -111,20 +117,20 @@ bool CDrawDoc::DeleteAllSplines() {
 
 TW_COMMAND_BINDINGS(document_commands) {
   TW_BindOperation("CDrawView::OnCloseDocument", [](const TW_COMMAND_CALL& c) {
-    if (c.view) c.view->OnCloseDocument();
+    if (c.view) twk::ops::OnCloseDocument(*c.view);
   });
   TW_BindOperation("TW_CloseAllDocumentsBut", [](const TW_COMMAND_CALL& c) {
     TW_CloseAllDocumentsBut(c.IsNull(0) ? nullptr : c.doc, c.Flag(1));
   });
   TW_BindOperation("CDrawView::CloseOtherViews", [](const TW_COMMAND_CALL& c) {
-    if (c.view) c.view->CloseOtherViews(c.Int(1));
+    if (c.view) twk::ops::CloseOtherViews(*c.view, c.Int(1));
   });
-  TW_BindOperation("CDrawView::TestRedrawSpeed", [](const TW_COMMAND_CALL& c) { CDrawView::TestRedrawSpeed(c.view); });
+  TW_BindOperation("CDrawView::TestRedrawSpeed", [](const TW_COMMAND_CALL& c) { twk::ops::TestRedrawSpeed(c.view); });
   TW_BindOperation("CDrawView::OnCurveLength", [](const TW_COMMAND_CALL& c) {
-    if (c.view) c.view->OnCurveLength();
+    if (c.view) twk::ops::OnCurveLength(*c.view);
   });
   TW_OPERATION_BINDING check;
-  check.checked = [](const TW_COMMAND_CALL&) { return g_DrawSettings.m_bShowCurveLength; };
+  check.checked = [](const TW_COMMAND_CALL& c) { return twk::ops::OnUpdateCurveLength(c.view); };
   TW_BindOperation("CDrawView::OnUpdateCurveLength", check);
   TW_BindOperation("CDrawDoc::DeleteAllSplines", [](const TW_COMMAND_CALL& c) {
     if (c.doc) c.doc->DeleteAllSplines();

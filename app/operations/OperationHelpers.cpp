@@ -1,30 +1,25 @@
+// Helpers that many operations share: the layer lookup by name part, the seeds of a set and the
+// body-mask prompt.
 #include "OperationHelpers.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "AppOptions.h"
 #include "CommandTable.h"
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
-#include "DrawView.h"
-#include "FilePickers.h"
+#include "DrawVol.h"
 #include "HighObj.h"
 #include "Prompts.h"
 #include "TwkMem.h"
+#include "TwkUi.h"
 #include "Vol.h"
+#include "paths/FilePaths.h"
 
 VA_BODYFORG g_BodyMaskParms;
 
 namespace {
-
-// A function-local static: the registration library installs the writer while static objects are
-// still being made, in an order the linker chooses.
-TW_TRANSFORM_FILE_WRITER& transformWriter() {
-  static TW_TRANSFORM_FILE_WRITER writer;
-  return writer;
-}
 
 struct SEED {
   DRECT3D box;
@@ -53,9 +48,31 @@ std::vector<SEED> collectSeeds(const CDrawSet* set, const int wh[2]) {
 
 }  // namespace
 
-bool CDrawSet::ExtractOperSeedBox(CDrawView*, const int wh[2], DRECT3D* box) {
+namespace twk::ops {
+
+CVol* FindLayerContaining(const CDrawSet& set, bool report, const wchar_t* text, bool markedOnly) {
+  CString wanted(text ? text : L"");
+  wanted.MakeUpper();
+  for (int i = 0; i < set.NumEntries(); ++i) {
+    CDrawObj* entry = set.GetEntry(i);
+    if (!entry || entry->Kind() != DRAWOBJ_VOL) continue;
+    auto* layer = static_cast<CDrawVol*>(entry);
+    if (markedOnly && !layer->IsMarked()) continue;
+    CVol* vol = layer->GetVol();
+    if (!vol) continue;
+    CString title = PR_GetFileTitleName(vol->name);
+    title.MakeUpper();
+    if (title.Find(wanted) != -1) return vol;
+  }
+  if (report)
+    twk::ui().messageBox(FmtStr(L"Layer containing %s not found", static_cast<const wchar_t*>(wanted)), L"Tarnwick",
+                         MB_OK | MB_ICONSTOP);
+  return nullptr;
+}
+
+bool ExtractOperSeedBox(const CDrawSet& set, CDrawView*, const int wh[2], DRECT3D* box) {
   const wchar_t* where = L"CDrawSet::ExtractOperSeedBox";
-  const std::vector<SEED> seeds = collectSeeds(this, wh);
+  const std::vector<SEED> seeds = collectSeeds(&set, wh);
   if (seeds.empty()) {
     twk::doc::message(where, L"At least one seed is expected");
     return false;
@@ -71,9 +88,9 @@ bool CDrawSet::ExtractOperSeedBox(CDrawView*, const int wh[2], DRECT3D* box) {
   return true;
 }
 
-bool CDrawSet::GetSeedBoxes(CDrawView*, const int wh[2], DRECT3D** boxes, int* count, int* selected,
-                            int* selectedCount) {
-  const std::vector<SEED> seeds = collectSeeds(this, wh);
+bool GetSeedBoxes(const CDrawSet& set, CDrawView*, const int wh[2], DRECT3D** boxes, int* count, int* selected,
+                  int* selectedCount) {
+  const std::vector<SEED> seeds = collectSeeds(&set, wh);
   if (boxes) *boxes = nullptr;
   if (count) *count = int(seeds.size());
   int last = -1, chosen = 0;
@@ -92,6 +109,8 @@ bool CDrawSet::GetSeedBoxes(CDrawView*, const int wh[2], DRECT3D** boxes, int* c
   return true;
 }
 
+}  // namespace twk::ops
+
 bool TW_AskBodyMaskParms(VA_BODYFORG* parms) {
   if (!parms) return false;
   if (!TW_SpecifyThreeDoubles(L"Detect Body Mask", L"Body radius (mm)", &parms->bodyRadius, L"Relative threshold",
@@ -103,35 +122,6 @@ bool TW_AskBodyMaskParms(VA_BODYFORG* parms) {
 
 void TW_SetDefaultBodyMaskParms(VA_BODYFORG* parms) {
   if (parms) *parms = VA_BODYFORG{};
-}
-
-void CDrawView::OnTransformSaveAlignmentVTF() {
-  const wchar_t* name = L"CDrawView::OnTransformSaveAlignmentVTF";
-  CDrawSet* set = GetActiveSet();
-  CVol* vol = set ? set->GetActiveVol() : nullptr;
-  if (!vol || !vol->frame) return;
-  if (!vol->HasAlignment()) {
-    twk::doc::message(name, L"Alignment transform is not present");
-    return;
-  }
-  CString path = L"AlignTransform.vtf";
-  int filterIndex = 0;
-  CString extension;
-  if (!TW_GetFileSaveName(TW_FILTER_VTF, &TW_EditOptions().vtfFolder, &filterIndex, &extension, &path)) return;
-  const TW_TRANSFORM_FILE_WRITER& writer = transformWriter();
-  if (!writer || !writer(path, 2, vol->Dim(), vol->Spc(), nullptr, nullptr, vol->alignment))
-    twk::doc::message(name, L"Failed to save the transform file " + path);
-}
-
-void TW_SetTransformFileWriter(TW_TRANSFORM_FILE_WRITER writer) {
-  transformWriter() = std::move(writer);
-  if (transformWriter()) {
-    TW_BindOperation("CDrawView::OnTransformSaveAlignmentVTF", [](const TW_COMMAND_CALL& c) {
-      if (c.view) c.view->OnTransformSaveAlignmentVTF();
-    });
-  } else {
-    TW_UnbindOperation("CDrawView::OnTransformSaveAlignmentVTF");
-  }
 }
 
 TW_COMMAND_BINDINGS(operation_helpers) {

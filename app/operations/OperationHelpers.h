@@ -1,11 +1,13 @@
 #pragma once
 // Helpers that many operations, dialogs and workflows share: the body-mask parameters and their
-// prompt, and the services that later parts of the program supply to the command layer.
-
-#include <functional>
+// prompt, the layer lookup by name part and the seeds of a set.
 
 #include "TwkTypes.h"
 #include "ops/BodyForeground.h"
+
+class CDrawSet;
+class CDrawView;
+class CVol;
 
 // The record of "Detect Body Mask" (registered as the preset g_BodyMaskParms).
 extern VA_BODYFORG g_BodyMaskParms;
@@ -15,10 +17,20 @@ extern VA_BODYFORG g_BodyMaskParms;
 bool TW_AskBodyMaskParms(VA_BODYFORG* parms);
 void TW_SetDefaultBodyMaskParms(VA_BODYFORG* parms);
 
-// The writer of transform files (the registration engine supplies it): path, transform kind,
-// source dimensions and spacing, target dimensions and spacing (may be null), the 4x4 transform;
-// true when written. Setting it makes "Save Alignment (*.vtf)" available; null removes it.
-using TW_TRANSFORM_FILE_WRITER = std::function<bool(const wchar_t* path, int kind, const DIM3D* dims,
-                                                    const SPC* spacing, const DIM3D* targetDims,
-                                                    const SPC* targetSpacing, const double transform[16])>;
-void TW_SetTransformFileWriter(TW_TRANSFORM_FILE_WRITER writer);
+namespace twk::ops {
+
+// The first volume layer of the set (marked ones only with markedOnly) whose file title contains
+// text, ignoring case; null when none does, with the stop message "Layer containing %s not found"
+// when report is set. Multi-step commands find the layers earlier steps made by this lookup.
+CVol* FindLayerContaining(const CDrawSet& set, bool report, const wchar_t* text, bool markedOnly);
+
+// Seeds: the vector ROIs of the document that the set owns, their boxes clipped to wh[0] x wh[1]
+// (the view is not used). The seed to operate on: the only one, or the one selected among several;
+// otherwise a message under "CDrawSet::ExtractOperSeedBox" and false.
+bool ExtractOperSeedBox(const CDrawSet& set, CDrawView* view, const int wh[2], DRECT3D* box);
+// Every seed's box (a pf_malloc array the caller frees, null when there are none), their count,
+// the index of the last selected one (-1: none) and the number selected.
+bool GetSeedBoxes(const CDrawSet& set, CDrawView* view, const int wh[2], DRECT3D** boxes, int* count, int* selected,
+                  int* selectedCount);
+
+}  // namespace twk::ops

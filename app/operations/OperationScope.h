@@ -4,8 +4,8 @@
 // refill of the Layers panel) and the arrow cursor comes back. One guard at the top of the
 // operation does both:
 //
-//   bool CDrawSet::ScaleToInterval() {
-//     TW_OPERATION_END end(document, false);   // redraw, arrow cursor, on every return
+//   bool ScaleToInterval(CDrawSet& set) {
+//     TW_OPERATION_END end(set.GetDocument(), false);   // redraw, arrow cursor, on every return
 //     ...
 //   }
 

@@ -2,7 +2,10 @@
 // scaling to an interval, copying a time point (in place, with an undo record of the layer),
 // inserting a uniform layer, the headers and dynamic coordinates of every layer, and the histogram
 // equalisation and logarithm into new layers.
+#include "ValueOperations.h"
+
 #include <cmath>
+#include <memory>
 
 #include "CommandTable.h"
 #include "DocMessages.h"
@@ -24,15 +27,11 @@
 
 namespace {
 
-// The values "Replace Signal Value over ROI" last used (kept for the program's run).
-double g_replaceValue = 0.0;
-double g_replacement = 0.0;
-
 // Before voxels change in place: the document is changed, the layer's cached values and render
 // caches go, and its voxels are kept for undo.
-void prepareInPlaceChange(CDrawSet* set, CVol* vol) {
-  CDrawDoc* doc = set->GetDocument();
-  CDrawVol* layer = set->GetLayerOfVol(vol);
+void prepareInPlaceChange(CDrawSet& set, CVol* vol) {
+  CDrawDoc* doc = set.GetDocument();
+  CDrawVol* layer = set.GetLayerOfVol(vol);
   if (doc) doc->SetModifiedFlag();
   if (!layer) return;
   for (double& v : layer->unsetValues) v = 1e60;
@@ -41,54 +40,66 @@ void prepareInPlaceChange(CDrawSet* set, CVol* vol) {
 }
 
 // A new layer's window from its own voxels; the new layer becomes the active one.
-void activateNewLayer(CDrawSet* set) {
-  const int last = set->NumLayers() - 1;
-  CDrawVol* layer = set->GetLayer(last);
+void activateNewLayer(CDrawSet& set) {
+  const int last = set.NumLayers() - 1;
+  CDrawVol* layer = set.GetLayer(last);
   if (layer && layer->vol && layer->vol->frame) VA_OptimalIntensWindow(1, layer->vol->frame, 0, &layer->filter, false);
-  set->SetActiveLayerLast();
+  set.SetActiveLayerLast();
+}
+
+// The frame as a new layer made like the template volume (AddResultLayer, default opacity and
+// colour); the layer takes the frame, and what it did not take goes with the holder.
+bool addResultLayer(CDrawSet& set, bool askSpatial, const wchar_t* name, CVol* templateVol, FramePtr frame,
+                    int scheme) {
+  FRAME* handed = frame.release();
+  const bool added = set.AddResultLayer(askSpatial, true, name, templateVol, &handed, -1, scheme, -1);
+  frame.reset(handed);
+  return added;
 }
 
 }  // namespace
 
-bool CDrawSet::ReplaceSignalValue(bool) {
-  TW_OPERATION_END end(document, true);
+namespace twk::ops {
+
+bool ReplaceSignalValue(CDrawSet& set, ReplaceValueRecord& record) {
+  TW_OPERATION_END end(set.GetDocument(), true);
   CVol* vol = nullptr;
   CVol* roi = nullptr;
-  if (!WorkVolNonROIandROI(false, false, false, &vol, &roi) || !vol) return false;
+  if (!set.WorkVolNonROIandROI(false, false, false, &vol, &roi) || !vol) return false;
   CString title = L"Specify Value Replacement";
   if (roi) title += L" over <" + PR_GetFileTitle(roi->name) + L">";
-  double value = g_replaceValue, replacement = g_replacement;
+  double value = record.value, replacement = record.replacement;
   if (!TW_SpecifyTwoDouble(title, L"Signal value", &value, L"Replacement", &replacement)) return false;
-  g_replaceValue = value;
-  g_replacement = replacement;
+  record.value = value;
+  record.replacement = replacement;
   // The change is undoable and marks the document changed.
-  prepareInPlaceChange(this, vol);
+  prepareInPlaceChange(set, vol);
   return VA_VolReplaceValue(vol->frame, roi ? roi->frame : nullptr, value, replacement, true);
 }
 
-bool CDrawSet::MakeSignalVoid(CDrawView* view) {
-  TW_OPERATION_END end(view ? document : nullptr, false);
-  CVol* vol = WorkVolNonRoi();
+bool MakeSignalVoid(CDrawSet& set, CDrawView* view) {
+  TW_OPERATION_END end(view ? set.GetDocument() : nullptr, false);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) return false;
   double value = 0.0;
   if (!TW_EnterDouble(L"Signal to become Transparent", &value)) return false;
-  prepareInPlaceChange(this, vol);
+  prepareInPlaceChange(set, vol);
   return VA_VolMakeSignalVoid(vol->frame, value, true);
 }
 
-bool CDrawSet::ChangeVoidToSignal() {
-  TW_OPERATION_END end(document, false);
-  CVol* vol = WorkVolNonRoi();
+bool ChangeVoidToSignal(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), false);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) return false;
   double value = 0.0;
   if (!TW_EnterDouble(L"New value for VOID voxels", &value)) return false;
-  prepareInPlaceChange(this, vol);
+  prepareInPlaceChange(set, vol);
   return VA_VolChangeVoidToSignal(vol->frame, value, true);
 }
 
-void CDrawSet::ScaleToInterval() {
-  TW_OPERATION_END end(document, false);
-  CVol* vol = WorkVolNonRoi();
+void ScaleToInterval(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), false);
+  CVol* vol = set.WorkVolNonRoi();
   if (!vol) return;
   double m = 0, M = 0;
   if (!VA_VolMinMax(vol->frame, -1, nullptr, &m, &M)) return;
@@ -103,13 +114,13 @@ void CDrawSet::ScaleToInterval() {
   conversion.bias = b - conversion.coefficient * M;
   conversion.lowLimit = a;
   conversion.highLimit = b;
-  prepareInPlaceChange(this, vol);
+  prepareInPlaceChange(set, vol);
   vol->LinearConversionWithClamp(&conversion, nullptr, true);
 }
 
-bool CDrawSet::CopyTimepointToTarget(CDrawView* view) {
-  TW_OPERATION_END end(document, false);
-  CVol* vol = WorkVolNonROI4D();
+bool CopyTimepointToTarget(CDrawSet& set, CDrawView* view) {
+  TW_OPERATION_END end(set.GetDocument(), false);
+  CVol* vol = set.WorkVolNonROI4D();
   if (!vol || !view) return false;
   const int current = view->CurrentTime();
   int target = current + 1;
@@ -118,13 +129,13 @@ bool CDrawSet::CopyTimepointToTarget(CDrawView* view) {
     twk::doc::message(L"CDrawSet::CopyTimepointToTarget", L"Invalid dynamic points");
     return false;
   }
-  prepareInPlaceChange(this, vol);
+  prepareInPlaceChange(set, vol);
   return VA_VolCopy(vol->frame, target - 1, vol->frame, current);
 }
 
-bool CDrawSet::InsertUniformLayer(bool) {
-  TW_OPERATION_END end(document, true);
-  CVol* base = GetBaseVol();
+bool InsertUniformLayer(CDrawSet& set) {
+  TW_OPERATION_END end(set.GetDocument(), true);
+  CVol* base = set.GetBaseVol();
   if (!base || !base->frame) return false;
   double value = 0.0;
   CString layerName;
@@ -135,104 +146,109 @@ bool CDrawSet::InsertUniformLayer(bool) {
     if (answer == IDCANCEL) return false;
     if (answer == IDYES) dims.t = 1;
   }
-  FRAME* frame = VA_VolCreateUniform(FRM_REAL, dims, value);
+  FramePtr frame(VA_VolCreateUniform(FRM_REAL, dims, value));
   if (!frame) return false;
-  const bool added = AddResultLayer(true, true, layerName.IsEmpty() ? nullptr : layerName.GetString(), base, &frame, -1, 1, -1);
-  PR_FrameDelete(&frame);
-  return added;
+  return addResultLayer(set, true, layerName.IsEmpty() ? nullptr : layerName.GetString(), base, std::move(frame), 1);
 }
 
-bool CDrawSet::MinimizeDicomHeaders() {
+bool MinimizeDicomHeaders(CDrawSet& set) {
+  CDrawDoc* document = set.GetDocument();
   TW_OPERATION_END end(document, false);
   if (document) document->SetModifiedFlag();
-  for (int i = 0; i < NumLayers(); ++i)
-    if (CVol* vol = GetLayerVol(i); vol && !vol->MinimizeDicomHeaders(true)) return false;
+  for (int i = 0; i < set.NumLayers(); ++i)
+    if (CVol* vol = set.GetLayerVol(i); vol && !vol->MinimizeDicomHeaders(true)) return false;
   return true;
 }
 
-void CDrawSet::RemoveDynamicDimensionsExceptTime() {
+void RemoveDynamicDimensionsExceptTime(CDrawSet& set) {
+  CDrawDoc* document = set.GetDocument();
   TW_OPERATION_END end(document, false);
   if (document) document->SetModifiedFlag();
   {
     twk::ProgressGuard progress(L"Remove all dynamic components except time", true);
-    for (int i = 0; i < NumLayers(); ++i) {
-      if (CVol* vol = GetLayerVol(i)) vol->RemoveAllDynamicDimensionsExceptTime();
-      progress.Step(i + 1, NumLayers());
+    for (int i = 0; i < set.NumLayers(); ++i) {
+      if (CVol* vol = set.GetLayerVol(i)) vol->RemoveAllDynamicDimensionsExceptTime();
+      progress.Step(i + 1, set.NumLayers());
     }
   }
   if (document)
     for (CDrawView* view : document->Views()) view->RedrawNow();
 }
 
-bool CDrawSet::ReplaceEchoTimeByTSL() {
+bool ReplaceEchoTimeByTSL(CDrawSet& set) {
+  CDrawDoc* document = set.GetDocument();
   TW_OPERATION_END end(document, false);
   if (document) document->SetModifiedFlag();
-  for (int i = 0; i < NumLayers(); ++i) {
-    CVol* vol = GetLayerVol(i);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    CVol* vol = set.GetLayerVol(i);
     if (!vol || !vol->frame || !vol->Is4D() || vol->GetDynType() != DYN_ECHO_TIME) continue;
     if (!vol->DynDimReplaceEchoTimeByTSL()) return false;
   }
   return true;
 }
 
-bool CDrawSet::EqualizeHistogram() {
+bool EqualizeHistogram(CDrawSet& set) {
+  CDrawDoc* document = set.GetDocument();
   TW_OPERATION_END end(document, true);
-  CVol* vol = WorkVolSI();
+  CVol* vol = set.WorkVolSI();
   if (!vol) return false;
   if (document) document->SetModifiedFlag();
-  FRAME* frame = VA_VolEqualizeHist(vol->frame, true);
+  FramePtr frame(VA_VolEqualizeHist(vol->frame, true));
   if (!frame) return false;
-  const bool added = AddResultLayer(false, true, nullptr, vol, &frame, -1, 0, -1);
-  PR_FrameDelete(&frame);
-  if (added) activateNewLayer(this);
+  const bool added = addResultLayer(set, false, nullptr, vol, std::move(frame), 0);
+  if (added) activateNewLayer(set);
   return added;
 }
 
-bool CDrawSet::LogConvert() {
+bool LogConvert(CDrawSet& set) {
+  CDrawDoc* document = set.GetDocument();
   TW_OPERATION_END end(document, true);
-  CVol* vol = GetActiveVol();
+  CVol* vol = set.GetActiveVol();
   if (!vol || !vol->frame || !vol->IsINT()) return false;  // only integer layers, without a message
   if (document) document->SetModifiedFlag();
-  FRAME* frame = VA_VolLogConvert(vol->frame, true);
+  FramePtr frame(VA_VolLogConvert(vol->frame, true));
   if (!frame) return false;
-  const bool added = AddResultLayer(true, true, nullptr, vol, &frame, -1, 0, -1);
-  PR_FrameDelete(&frame);
-  if (added) activateNewLayer(this);
+  const bool added = addResultLayer(set, true, nullptr, vol, std::move(frame), 0);
+  if (added) activateNewLayer(set);
   return added;
 }
 
+}  // namespace twk::ops
+
 TW_COMMAND_BINDINGS(value_operations) {
-  TW_BindOperation("CDrawSet::ReplaceSignalValue", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->ReplaceSignalValue(c.Flag(0));
+  // The prompt's last values belong to the command: they stay for the program's run.
+  auto lastReplacement = std::make_shared<twk::ops::ReplaceValueRecord>();
+  TW_BindOperation("CDrawSet::ReplaceSignalValue", [lastReplacement](const TW_COMMAND_CALL& c) {
+    if (c.set) twk::ops::ReplaceSignalValue(*c.set, *lastReplacement);
   });
   TW_BindOperation("CDrawSet::MakeSignalVoid", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->MakeSignalVoid(c.view);
+    if (c.set) twk::ops::MakeSignalVoid(*c.set, c.view);
   });
   TW_BindOperation("CDrawSet::ChangeVoidToSignal", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->ChangeVoidToSignal();
+    if (c.set) twk::ops::ChangeVoidToSignal(*c.set);
   });
   TW_BindOperation("CDrawSet::ScaleToInterval", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->ScaleToInterval();
+    if (c.set) twk::ops::ScaleToInterval(*c.set);
   });
   TW_BindOperation("CDrawSet::CopyTimepointToTarget", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->CopyTimepointToTarget(c.view);
+    if (c.set) twk::ops::CopyTimepointToTarget(*c.set, c.view);
   });
   TW_BindOperation("CDrawSet::InsertUniformLayer", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->InsertUniformLayer(c.Flag(0));
+    if (c.set) twk::ops::InsertUniformLayer(*c.set);
   });
   TW_BindOperation("CDrawSet::MinimizeDicomHeaders", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->MinimizeDicomHeaders();
+    if (c.set) twk::ops::MinimizeDicomHeaders(*c.set);
   });
   TW_BindOperation("CDrawSet::RemoveDynamicDimensionsExceptTime", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->RemoveDynamicDimensionsExceptTime();
+    if (c.set) twk::ops::RemoveDynamicDimensionsExceptTime(*c.set);
   });
   TW_BindOperation("CDrawSet::ReplaceEchoTimeByTSL", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->ReplaceEchoTimeByTSL();
+    if (c.set) twk::ops::ReplaceEchoTimeByTSL(*c.set);
   });
   TW_BindOperation("CDrawSet::EqualizeHistogram", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->EqualizeHistogram();
+    if (c.set) twk::ops::EqualizeHistogram(*c.set);
   });
   TW_BindOperation("CDrawSet::LogConvert", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->LogConvert();
+    if (c.set) twk::ops::LogConvert(*c.set);
   });
 }

@@ -11,6 +11,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
+#include "OperationHelpers.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
@@ -38,20 +39,11 @@ int currentTime(CDrawSet* set, CDrawView* view) {
   return p ? p->timeIndex : 0;
 }
 
-// Owns a frame for the length of a scope.
-struct FrameHolder {
-  FRAME* f = nullptr;
-  explicit FrameHolder(FRAME* frame = nullptr) : f(frame) {}
-  ~FrameHolder() { PR_FrameDelete(&f); }
-  FrameHolder(const FrameHolder&) = delete;
-  FrameHolder& operator=(const FrameHolder&) = delete;
-};
-
 // The target's frame, of a 4D target the view's time point (cut into *cut). Null on failure.
-const FRAME* frameAtViewTime(CVol* target, CDrawSet* set, CDrawView* view, FrameHolder* cut) {
+const FRAME* frameAtViewTime(CVol* target, CDrawSet* set, CDrawView* view, FramePtr* cut) {
   if (!target->Is4D()) return target->frame;
-  cut->f = VA_VolCropTimepoint(target->frame, currentTime(set, view), true);
-  return cut->f;
+  cut->reset(VA_VolCropTimepoint(target->frame, currentTime(set, view), true));
+  return cut->get();
 }
 
 // Redraws the documents involved on every way out.
@@ -79,13 +71,15 @@ CDrawSet* locateSourceSet(const wchar_t* function, CDrawDoc* self, CDrawDoc** so
 }
 
 // Adds frame as the last layer of set, cloned from templateVol with the given geometry and display
-// filter; *frame is taken on success and left to the caller otherwise.
-CDrawVol* addResult(CDrawSet* set, CVol* templateVol, const CString& name, FRAME** frame, int opacity,
+// filter; the layer takes the frame, and what it did not take goes with the holder.
+CDrawVol* addResult(CDrawSet* set, CVol* templateVol, const CString& name, FramePtr frame, int opacity,
                     const SPC* spacing, const double* orientation, const DPOINT3D* position,
                     const PR_VIEWFILT* filter) {
-  if (!set->AddResultLayer(false, true, name, templateVol, frame, opacity, 0, -1, spacing, orientation, position,
-                           filter))
-    return nullptr;
+  FRAME* handed = frame.release();
+  const bool added = set->AddResultLayer(false, true, name, templateVol, &handed, opacity, 0, -1, spacing,
+                                         orientation, position, filter);
+  frame.reset(handed);
+  if (!added) return nullptr;
   CDrawVol* layer = set->GetLayer(set->NumLayers() - 1);
   if (layer) layer->opacity = opacity;
   return layer;
@@ -136,10 +130,10 @@ bool confirmParameters(VA_AF3D* parms, bool interactive, CVol* source, CVol* tar
 
 // The series with one more time point at its end: the 3D frame last (converted to the series' kind
 // voxel by voxel when the kinds differ). The series itself is not touched.
-FRAME* appendTimePoint(const FRAME* series, const FRAME* last) {
+FramePtr appendTimePoint(const FRAME* series, const FRAME* last) {
   DIM3D dims = series->dim;
   dims.t += 1;
-  FRAME* out = PR_FrameCreate(series->type, series->bpv, dims, false);
+  FramePtr out(PR_FrameCreate(series->type, series->bpv, dims, false));
   if (!out) return nullptr;
   const int64_t bytesPerTime = series->lineBytes * int64_t(dims.h) * int64_t(dims.d);
   std::memcpy(out->data, series->data, size_t(bytesPerTime * series->dim.t));
@@ -149,16 +143,16 @@ FRAME* appendTimePoint(const FRAME* series, const FRAME* last) {
     for (int z = 0; z < dims.d; ++z)
       for (int y = 0; y < dims.h; ++y)
         for (int x = 0; x < dims.w; ++x)
-          twk::setVoxelValue(out, x, y, z, series->dim.t, twk::voxelValue(last, x, y, z, 0));
+          twk::setVoxelValue(out.get(), x, y, z, series->dim.t, twk::voxelValue(last, x, y, z, 0));
   }
   return out;
 }
 
 // The first `count` time points of a frame as a new frame.
-FRAME* firstTimePoints(const FRAME* frame, int count) {
+FramePtr firstTimePoints(const FRAME* frame, int count) {
   DIM3D dims = frame->dim;
   dims.t = count;
-  FRAME* out = PR_FrameCreate(frame->type, frame->bpv, dims, false);
+  FramePtr out(PR_FrameCreate(frame->type, frame->bpv, dims, false));
   if (out) std::memcpy(out->data, frame->data, size_t(frame->lineBytes * int64_t(dims.h) * int64_t(dims.d) * count));
   return out;
 }
@@ -166,15 +160,15 @@ FRAME* firstTimePoints(const FRAME* frame, int count) {
 // The mask of a 4D-source or slice-by-slice registration: a copy of the target mask; or, without
 // one, a region-of-interest target grown by one voxel for the gradient measures (the record then
 // uses it as it stands). False after a report.
-bool registrationMask(const FRAME* mask, const CVol* target, const FRAME* targetFrame, VA_AF3D* parms, FRAME** out) {
-  *out = nullptr;
+bool registrationMask(const FRAME* mask, const CVol* target, const FRAME* targetFrame, VA_AF3D* parms, FramePtr* out) {
+  out->reset();
   if (mask) {
-    *out = VA_VolClone(mask);
+    out->reset(VA_VolClone(mask));
     return *out != nullptr;
   }
   if (!target->IsROI() || !VA_AF3D_UsesGradientMeasure(*parms)) return true;
-  *out = VA_VolClone(targetFrame);
-  if (!*out || !VA_RoiInflate(*out, nullptr, true, false, 1.0, 1.0, 1.0, true)) return false;
+  out->reset(VA_VolClone(targetFrame));
+  if (!*out || !VA_RoiInflate(out->get(), nullptr, true, false, 1.0, 1.0, 1.0, true)) return false;
   parms->useTargetRoi = 1;
   parms->inflate = 0;
   return true;
@@ -209,9 +203,10 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
   if (!view && doc) view = doc->GetActiveOrFirstView();
 
   // 1. Target and its frame at the view's time point.
-  CVol* target = targetName && *targetName ? set->FindLayerContaining(true, targetName, true) : set->GetActiveVol();
+  CVol* target =
+      targetName && *targetName ? twk::ops::FindLayerContaining(*set, true, targetName, true) : set->GetActiveVol();
   if (!target || !target->frame) return false;
-  FrameHolder targetCut;
+  FramePtr targetCut;
   const FRAME* targetFrame = frameAtViewTime(target, set, view, &targetCut);
   if (!targetFrame) return false;
   const SPC targetSpc = target->spc;
@@ -275,15 +270,14 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
         baseT = int(best);
       }
     }
-    FrameHolder maskCopy;
-    if (!registrationMask(mask, target, targetFrame, parms, &maskCopy.f)) return false;
-    FRAME* result = VA_RegisterAF4Dto3D(*parms, TW_Options().rawSave4DFolder, source->frame, &source->spc, targetFrame,
-                                        maskCopy.f, &targetSpc, single, baseT, nullptr, true);
+    FramePtr maskCopy;
+    if (!registrationMask(mask, target, targetFrame, parms, &maskCopy)) return false;
+    FramePtr result(VA_RegisterAF4Dto3D(*parms, TW_Options().rawSave4DFolder, source->frame, &source->spc,
+                                        targetFrame, maskCopy.get(), &targetSpc, single, baseT, nullptr, true));
     if (!result) return false;
     CDrawVol* srcLayer = sourceSet->GetLayerOfVol(source);
-    CDrawVol* added = addResult(set, source, PR_AddFileNameSfx(source->name, L"_registered"), &result, 50, &targetSpc,
-                                target->orient, target->imgPos, srcLayer ? &srcLayer->filter : nullptr);
-    PR_FrameDelete(&result);
+    CDrawVol* added = addResult(set, source, PR_AddFileNameSfx(source->name, L"_registered"), std::move(result), 50,
+                                &targetSpc, target->orient, target->imgPos, srcLayer ? &srcLayer->filter : nullptr);
     if (!added) return false;
     if (target->IsROI()) {
       added->opacity = 100;
@@ -320,11 +314,10 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
       if (!vol || !vol->frame) continue;
       DIM3D dims = targetFrame->dim;
       dims.t = vol->frame->dim.t;
-      FRAME* resliced = VA_ResliceTB(transform, vol->frame, &dims, parms->interpolation, 0.0, true);
+      FramePtr resliced(VA_ResliceTB(transform, vol->frame, &dims, parms->interpolation, 0.0, true));
       if (!resliced) return false;
-      CDrawVol* added = addResult(set, vol, PR_AddFileNameSfx(vol->name, L"_registered"), &resliced, layer->opacity,
-                                  &targetSpc, target->orient, target->imgPos, &layer->filter);
-      PR_FrameDelete(&resliced);
+      CDrawVol* added = addResult(set, vol, PR_AddFileNameSfx(vol->name, L"_registered"), std::move(resliced),
+                                  layer->opacity, &targetSpc, target->orient, target->imgPos, &layer->filter);
       if (!added) return false;
       set->SetLayerMarked(added->vol, layer->marked);
     }
@@ -338,10 +331,10 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
     twk::showNamedError(fn, L"The transform cannot be inverted");
     return false;
   }
-  FrameHolder sourceMask;
+  FramePtr sourceMask;
   if (mask && parms->cleanByMask) {
-    sourceMask.f = VA_ResliceAffine(inverse, mask, &source->frame->dim, 1, 0.0, true);
-    if (!sourceMask.f) return false;
+    sourceMask.reset(VA_ResliceAffine(inverse, mask, &source->frame->dim, 1, 0.0, true));
+    if (!sourceMask) return false;
   }
   const int count = set->NumLayers();
   for (int i = 0; i < count; ++i) {
@@ -351,15 +344,11 @@ bool TW_RegisterAF3D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF3D* 
     const double outside = vol->IsROI() || vol->Type() != FRM_REAL ? 0.0 : 1e60;
     DIM3D dims = source->frame->dim;
     dims.t = vol->frame->dim.t;
-    FRAME* resliced = VA_ResliceAffine(inverse, vol->frame, &dims, parms->interpolation, outside, true);
+    FramePtr resliced(VA_ResliceAffine(inverse, vol->frame, &dims, parms->interpolation, outside, true));
     if (!resliced) return false;
-    if (sourceMask.f && !VA_VolCleanMask(resliced, -1, sourceMask.f, false, outside, true)) {
-      PR_FrameDelete(&resliced);
-      return false;
-    }
-    CDrawVol* added = addResult(sourceSet, vol, PR_AddFileNameSfx(vol->name, L"_registered"), &resliced,
+    if (sourceMask && !VA_VolCleanMask(resliced.get(), -1, sourceMask.get(), false, outside, true)) return false;
+    CDrawVol* added = addResult(sourceSet, vol, PR_AddFileNameSfx(vol->name, L"_registered"), std::move(resliced),
                                 layer->opacity, &source->spc, source->orient, source->imgPos, &layer->filter);
-    PR_FrameDelete(&resliced);
     if (!added) return false;
     sourceSet->SetLayerMarked(added->vol, layer->marked);
   }
@@ -381,7 +370,7 @@ bool TW_RegisterAF3D_Mode2D(CDrawSet* set, bool useCurrentDynamic, bool interact
   // Target at the view's time point.
   CVol* target = set->GetActiveVol();
   if (!target || !target->frame) return false;
-  FrameHolder targetCut;
+  FramePtr targetCut;
   const FRAME* targetFrame = frameAtViewTime(target, set, view, &targetCut);
   if (!targetFrame) return false;
   const SPC targetSpc = target->spc;
@@ -399,8 +388,8 @@ bool TW_RegisterAF3D_Mode2D(CDrawSet* set, bool useCurrentDynamic, bool interact
     return false;
 
   if (!confirmParameters(parms, interactive, source, target, targetFrame, &targetSpc, maskVol, doc)) return false;
-  FrameHolder maskCopy;
-  if (!registrationMask(maskVol ? maskVol->frame : nullptr, target, targetFrame, parms, &maskCopy.f)) return false;
+  FramePtr maskCopy;
+  if (!registrationMask(maskVol ? maskVol->frame : nullptr, target, targetFrame, parms, &maskCopy)) return false;
 
   // One transform per slice from the current dynamic point, or each time point its own.
   int t = 0;
@@ -410,14 +399,13 @@ bool TW_RegisterAF3D_Mode2D(CDrawSet* set, bool useCurrentDynamic, bool interact
                     (const wchar_t*)PR_GetFileTitle(source->name));
     t = useCurrentDynamic || twk::askYesNo(question) ? currentTime(set, view) : -1;
   }
-  FRAME* result = VA_RegisterAF3Dto3D_SliceBySlice(*parms, t, source->frame, &source->spc, targetFrame, maskCopy.f,
-                                                   &targetSpc, true);
+  FramePtr result(VA_RegisterAF3Dto3D_SliceBySlice(*parms, t, source->frame, &source->spc, targetFrame,
+                                                   maskCopy.get(), &targetSpc, true));
   if (!result) return false;
   const CString suffix = maskVol ? CString(L"_reg_over_") + PR_GetFileTitleName(maskVol->name) : CString(L"_reg");
   CDrawVol* srcLayer = sourceSet->GetLayerOfVol(source);
-  CDrawVol* added = addResult(set, source, PR_AddFileNameSfx(source->name, suffix), &result, 50, &targetSpc, nullptr,
-                              nullptr, srcLayer ? &srcLayer->filter : nullptr);
-  PR_FrameDelete(&result);
+  CDrawVol* added = addResult(set, source, PR_AddFileNameSfx(source->name, suffix), std::move(result), 50,
+                              &targetSpc, nullptr, nullptr, srcLayer ? &srcLayer->filter : nullptr);
   if (!added) return false;
   if (maskVol) {
     if (!set->SwapLayers(set->IndexOfLayer(added), set->IndexOfVol(maskVol))) return false;
@@ -458,14 +446,14 @@ bool TW_RegisterAF4D(CDrawSet* set, bool interactive, CDrawView* view, VA_AF4D* 
   int baseT = 0;
   CString report;
   CDrawVol* layer = set->GetLayerOfVol(vol);
-  FRAME* result = VA_RegisterAF4D_EX(parms, layer ? (const wchar_t*)vol->name : L"", vol->frame, &vol->spc,
-                                     maskVol ? maskVol->frame : nullptr, currentTime(set, view), &baseT, &report, true);
+  FramePtr result(VA_RegisterAF4D_EX(parms, layer ? (const wchar_t*)vol->name : L"", vol->frame, &vol->spc,
+                                     maskVol ? maskVol->frame : nullptr, currentTime(set, view), &baseT, &report,
+                                     true));
   if (!result) return false;
   if (parms->saveTimepointTransform || parms->outputRoiMotion) PR_NotepadExeOpenString(TW_Options().tempFolder, report);
   if (maskVol && result->type == FRM_ROI) set->SetLayerMarked(maskVol, false);
-  CDrawVol* added = addResult(set, vol, PR_AddFileNameSfx(vol->name, L"_moco"), &result, 100, nullptr, nullptr,
-                              nullptr, layer ? &layer->filter : nullptr);
-  PR_FrameDelete(&result);
+  CDrawVol* added = addResult(set, vol, PR_AddFileNameSfx(vol->name, L"_moco"), std::move(result), 100, nullptr,
+                              nullptr, nullptr, layer ? &layer->filter : nullptr);
   if (!added) return false;
   if (VA_VOLPROJ* p = set->FindViewProjection(view)) p->timeIndex = baseT;
   if (maskVol) TW_MoveLayerToEnd(set, maskVol);
@@ -490,8 +478,8 @@ bool TW_RegisterTwoDocumentsAF(CDrawSet* set, CDrawView* view) {
     twk::showNamedError(fn, L"Invalid Registration configuration");
     return false;
   }
-  FrameHolder targetCut(VA_VolCropTimepoint(target->frame, currentTime(set, view), true));
-  if (!targetCut.f) return false;
+  const FramePtr targetCut(VA_VolCropTimepoint(target->frame, currentTime(set, view), true));
+  if (!targetCut) return false;
   CVol* maskVol = nullptr;
   if (!targetMask(set, target, fn, &maskVol)) return false;
   VA_AF4D& parms = TW_TwoDocumentsAutofocusRecord();
@@ -499,21 +487,20 @@ bool TW_RegisterTwoDocumentsAF(CDrawSet* set, CDrawView* view) {
 
   // The series with the target appended is a copy: the source's own frame is never changed, and
   // nothing of the appended time point can be left behind when the registration fails.
-  FrameHolder series(appendTimePoint(source->frame, targetCut.f));
-  if (!series.f) return false;
+  const FramePtr series = appendTimePoint(source->frame, targetCut.get());
+  if (!series) return false;
   int baseT = 0;
   CString report;
-  FrameHolder registered(VA_RegisterAF4D_EX(&parms, source->name, series.f, &source->spc,
-                                            maskVol ? maskVol->frame : nullptr, series.f->dim.t - 1, &baseT, &report,
-                                            true));
-  if (!registered.f) return false;
+  const FramePtr registered(VA_RegisterAF4D_EX(&parms, source->name, series.get(), &source->spc,
+                                               maskVol ? maskVol->frame : nullptr, series->dim.t - 1, &baseT, &report,
+                                               true));
+  if (!registered) return false;
   if (parms.saveTimepointTransform || parms.outputRoiMotion) PR_NotepadExeOpenString(TW_Options().tempFolder, report);
-  FRAME* result = firstTimePoints(registered.f, source->T());
+  FramePtr result = firstTimePoints(registered.get(), source->T());
   if (!result) return false;
   CDrawVol* srcLayer = sourceSet->GetLayerOfVol(source);
-  CDrawVol* added = addResult(set, source, L"registered", &result, 50, &target->spc, target->orient, target->imgPos,
-                              srcLayer ? &srcLayer->filter : nullptr);
-  PR_FrameDelete(&result);
+  CDrawVol* added = addResult(set, source, L"registered", std::move(result), 50, &target->spc, target->orient,
+                              target->imgPos, srcLayer ? &srcLayer->filter : nullptr);
   if (!added) return false;
   if (target->IsROI()) {
     const int targetIndex = set->IndexOfVol(target), addedIndex = set->IndexOfLayer(added);

@@ -1,6 +1,6 @@
 // Landmarks of a layer set (its vector ROIs, each at the centre of its box) and the alignment that
 // turns a volume so that its landmarks lie in one axial slice.
-#include "RegistrationOperations.h"
+#include "LandmarkOperations.h"
 
 #include <vector>
 
@@ -27,12 +27,14 @@ void TW_LandmarkCentres(HIGHOBJ* const* landmarks, int count, double* out) {
   }
 }
 
-bool CDrawSet::FitPlaneToLandmarks(CDrawView* view) {
-  const CVol* vol = GetActiveLayer() ? GetActiveLayer()->vol : nullptr;
+namespace twk::registration {
+
+bool FitPlaneToLandmarks(CDrawSet& set, CDrawView* view) {
+  const CVol* vol = set.GetActiveLayer() ? set.GetActiveLayer()->vol : nullptr;
   if (!vol || !vol->frame) return false;
   const int t = view ? view->CurrentTime() : 0;
   int count = 0;
-  HIGHOBJ** marks = TW_GatherVectRoisInTimeRange(this, t, t, &count);
+  HIGHOBJ** marks = TW_GatherVectRoisInTimeRange(&set, t, t, &count);
   if (!marks || count == 0) {
     pf_free(&marks);
     return false;
@@ -55,7 +57,9 @@ bool CDrawSet::FitPlaneToLandmarks(CDrawView* view) {
   record.angle[1] = ay;
   record.angle[2] = 0.0;
   record.interpolation = 1;
-  const bool ok = twk::geometry::Rotate(*this, false, view, &record, 100, L"_Z", nullptr, false);
-  if (CDrawDoc* doc = GetDocument()) CDrawDoc::RedrawAllViews(doc, false);
+  const bool ok = twk::geometry::Rotate(set, false, view, &record, 100, L"_Z", nullptr, false);
+  if (CDrawDoc* doc = set.GetDocument()) CDrawDoc::RedrawAllViews(doc, false);
   return ok;
 }
+
+}  // namespace twk::registration

@@ -1,7 +1,7 @@
 // Registration of a second document's volumes onto a layer set by pairs of landmarks with equal
 // labels: the fit of a transform to the pairs (shown for confirmation), the reslice of every source
 // layer into the target grid, or an AutoFocus registration started from the landmark transform.
-#include "RegistrationOperations.h"
+#include "LandmarkRegistration.h"
 
 #include <cstring>
 #include <memory>
@@ -17,6 +17,7 @@
 #include "DrawVol.h"
 #include "FilePickers.h"
 #include "HighObj.h"
+#include "LandmarkOperations.h"
 #include "OperationScope.h"
 #include "ParameterDialog.h"
 #include "TwkMem.h"
@@ -137,19 +138,20 @@ CDrawSet* firstVolumeSet(CDrawDoc* doc) {
 // Reslices every volume layer of the source set by reslice() into this set's grid, each added as
 // "<file title>_reg" with its source layer's display filter.
 template <typename Reslice>
-bool addResliced(CDrawSet* set, CDrawSet* sourceSet, const CVol* target, Reslice reslice) {
+bool addResliced(CDrawSet& set, CDrawSet* sourceSet, const CVol* target, Reslice reslice) {
   for (int i = 0; i < sourceSet->NumLayers(); ++i) {
     CDrawVol* layer = sourceSet->GetLayer(i);
     CVol* vol = layer ? layer->vol : nullptr;
     if (!vol || !vol->frame) continue;
-    FRAME* frame = reslice(vol->frame);
+    FramePtr frame(reslice(vol->frame));
     if (!frame) return false;
-    const bool added = set->AddResultLayer(false, true, PR_GetFileTitleNameAddSfx(vol->name, L"_reg"), vol, &frame,
-                                           -1, 0, -1, &target->spc, target->orient, target->imgPos, &layer->filter);
-    PR_FrameDelete(&frame);
+    FRAME* handed = frame.release();
+    const bool added = set.AddResultLayer(false, true, PR_GetFileTitleNameAddSfx(vol->name, L"_reg"), vol, &handed,
+                                          -1, 0, -1, &target->spc, target->orient, target->imgPos, &layer->filter);
+    frame.reset(handed);  // what the layer did not take
     if (!added) return false;
   }
-  set->RefreshLayerPanel(false);
+  set.RefreshLayerPanel(false);
   return true;
 }
 
@@ -240,9 +242,11 @@ bool IsNpoint3DRegisterPossible(CDrawView* view, int targetTimePoints, CDrawDoc*
   return true;
 }
 
-bool CDrawSet::Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, bool interactive) {
+namespace twk::registration {
+
+bool Register3D_WithInitPoints(CDrawSet& set, CDrawView* view, bool voxelSimilarity, bool interactive) {
   const wchar_t* const fn = L"CDrawSet::Register3D_WithInitPoints";
-  CDrawDoc* doc = GetDocument();
+  CDrawDoc* doc = set.GetDocument();
   TW_OPERATION_END end(doc, false);
   const std::vector<CDrawDoc*> others = otherDocuments(doc);
   if (!doc || others.empty()) {
@@ -256,14 +260,14 @@ bool CDrawSet::Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, 
     const std::vector<CDrawObj*> objects = d->objects;
     for (CDrawObj* obj : objects)
       if (obj && obj->kind == DRAWOBJ_SET && static_cast<CDrawSet*>(obj)->IsVolumeSet())
-        static_cast<CDrawSet*>(obj)->DeleteVectROIs(2, false);
+        twk::files::DeleteVectROIs(*static_cast<CDrawSet*>(obj), 2, false);
   }
 
   // 2, 3. The target landmarks at the view's time point.
   int time = 0;
   if (!view) twk::doc::message(L"CDrawView::CurrentTime", L"NULL View is not allowed in this operation");
   else time = viewTime(view);
-  Landmarks target(this, time);
+  Landmarks target(&set, time);
   if (target.count == 0) {
     twk::doc::message(fn, L"There are no landmarks present");
     return false;
@@ -273,7 +277,7 @@ bool CDrawSet::Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, 
     return false;
   }
   doc->SetModifiedFlag();
-  CVol* targetVol = GetBaseVol();
+  CVol* targetVol = set.GetBaseVol();
   if (!targetVol || !targetVol->frame) return false;
 
   // 4. The other documents whose landmarks can pair with these.
@@ -344,7 +348,7 @@ bool CDrawSet::Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, 
     DPOINT3D* field = VA_PerformGaussRBF(options.sigma, options.lambda, false, src.data(), tgt.data(), source.count,
                                          &sourceGrid, &sourceVol->spc, &targetGrid, &targetVol->spc, &info, true);
     if (!field) return false;
-    const bool ok = addResliced(this, sourceSet, targetVol, [&](const FRAME* frame) {
+    const bool ok = addResliced(set, sourceSet, targetVol, [&](const FRAME* frame) {
       return VA_ResliceByFlow(frame, -1, field, &targetGrid, interpolation, 0.0, true);
     });
     pf_free(&field);
@@ -368,7 +372,7 @@ bool CDrawSet::Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, 
 
   // 10. The source layers resliced into this grid.
   if (!voxelSimilarity) {
-    return addResliced(this, sourceSet, targetVol, [&](const FRAME* frame) {
+    return addResliced(set, sourceSet, targetVol, [&](const FRAME* frame) {
       DIM3D dims = targetGrid;
       dims.t = frame->dim.t;
       return VA_ResliceTB(resliceType, degree, k, frame, &dims, interpolation, 0.0, true);
@@ -397,5 +401,7 @@ bool CDrawSet::Register3D_WithInitPoints(CDrawView* view, bool voxelSimilarity, 
   }
   VA_AF3D& record = TW_LandmarkAutofocusRecord();
   record.initialTransformFile = savedFile;
-  return TW_RegisterAF3D(this, interactive, view, &record, nullptr);
+  return TW_RegisterAF3D(&set, interactive, view, &record, nullptr);
 }
+
+}  // namespace twk::registration

@@ -1,5 +1,7 @@
 // Layer comparison measurements: two marked layers of a set against each other, optionally over an
 // ROI, and the total variation of every marked layer. Nothing is added to or changed in the document.
+#include "MeasureOperations.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -37,10 +39,11 @@ std::vector<CVol*> markedLayers(const CDrawSet& set, bool roi) {
 
 }  // namespace
 
-bool CDrawSet::SingleMeasurement(CDrawView* view, int code) {
-  (void)view;
+namespace twk::registration {
+
+bool SingleMeasurement(CDrawSet& set, CDrawView*, int code) {
   if (code == 18) {
-    const std::vector<CVol*> rois = markedLayers(*this, true);
+    const std::vector<CVol*> rois = markedLayers(set, true);
     if (rois.size() != 2) {
       twk::doc::message(kSingle, L"Two marked ROIs are required");
       return false;
@@ -51,25 +54,23 @@ bool CDrawSet::SingleMeasurement(CDrawView* view, int code) {
       twk::doc::message(kSingle, L"Equal dimensions are expected");
       return false;
     }
-    FRAME* difference = VA_RoisXOR(rois[0]->frame, rois[1]->frame, true);
+    const FramePtr difference(VA_RoisXOR(rois[0]->frame, rois[1]->frame, true));
     if (!difference) return false;
     int64_t count = 0;
-    const bool counted = VA_RoiNumVox(difference, -1, -1, &count);
-    PR_FrameDelete(&difference);
-    if (!counted) return false;
+    if (!VA_RoiNumVox(difference.get(), -1, -1, &count)) return false;
     twk::doc::message(kSingle, FmtStr(L"Roi difference = %u voxels", unsigned(count)), MB_OK | MB_ICONINFORMATION);
     return true;
   }
   if (code != 0 && code != 16 && code != 17 && code != 19) return false;
-  const int markedCount = NumMarkedLayers();
+  const int markedCount = set.NumMarkedLayers();
   if (markedCount != 2 && markedCount != 3) {
     twk::doc::message(kSingle, L"2 or 3 enabled volume layers are required");
     return false;
   }
   // The ROI of three marked layers, by the operand rule (its messages stand alone).
   CVol* roi = nullptr;
-  if (code == 0 && markedCount == 3 && !(roi = twk::roiops::RoiOperand(this))) return false;
-  std::vector<CVol*> volumes = markedLayers(*this, false);
+  if (code == 0 && markedCount == 3 && !(roi = twk::roiops::RoiOperand(&set))) return false;
+  std::vector<CVol*> volumes = markedLayers(set, false);
   if (volumes.size() != 2) {
     twk::doc::message(kSingle, L"Two Non-Roi operands are expected");
     return false;
@@ -84,7 +85,7 @@ bool CDrawSet::SingleMeasurement(CDrawView* view, int code) {
     return true;
   }
   if (markedCount == 3) {
-    if (!(roi = twk::roiops::RoiOperand(this))) return false;
+    if (!(roi = twk::roiops::RoiOperand(&set))) return false;
     if (roi->T() != 1) {
       twk::doc::message(kSingle, L"3D ROI is required");
       return false;
@@ -129,10 +130,10 @@ bool CDrawSet::SingleMeasurement(CDrawView* view, int code) {
   return true;
 }
 
-bool CDrawSet::MeasureTVTable() {
+bool MeasureTVTable(CDrawSet& set) {
   CString table = L"name\tTV\n";
-  for (int i = 0; i < NumLayers(); ++i) {
-    const CDrawVol* layer = GetLayer(i);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    const CDrawVol* layer = set.GetLayer(i);
     if (!layer || !layer->IsMarked() || !layer->vol || !layer->vol->frame || layer->vol->IsROI()) continue;
     double value = 0;
     if (!VA_VolMeasureTV(true, layer->vol->frame, &value, true)) return false;
@@ -141,3 +142,5 @@ bool CDrawSet::MeasureTVTable() {
   twk::doc::information(table);
   return true;
 }
+
+}  // namespace twk::registration

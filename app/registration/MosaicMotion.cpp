@@ -10,6 +10,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawView.h"
+#include "LayerConversions.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
 #include "Vol.h"
@@ -37,7 +38,7 @@ bool TW_MosaicMotionCorrectionInSlice_MI(CDrawSet* set, bool flag, VA_AF4D* parm
     return false;
   }
   CDrawDoc* self = set->GetDocument();
-  if (!set->Convert2DmosaicToVolume(flag)) return false;
+  if (!twk::files::Convert2DmosaicToVolume(*set, flag)) return false;
   CDrawDoc* unfolded = TW_LocateAnotherVolumetricDoc(&self, 1, nullptr);
   CDrawSet* work = unfolded ? unfolded->GetActiveSet() : nullptr;
   CDrawView* view = unfolded ? unfolded->GetActiveOrFirstView() : nullptr;
@@ -50,15 +51,16 @@ bool TW_MosaicMotionCorrectionInSlice_MI(CDrawSet* set, bool flag, VA_AF4D* parm
   CVol* corrected = nullptr;
   for (int i = 0; i < work->NumLayers() && !corrected; ++i)
     if (std::find(before.begin(), before.end(), work->GetLayerVol(i)) == before.end()) corrected = work->GetLayerVol(i);
-  FRAME* mosaic = corrected && corrected->frame ? VA_VolumeUserToVolumeMosaic(corrected->frame, true) : nullptr;
+  FramePtr mosaic(corrected && corrected->frame ? VA_VolumeUserToVolumeMosaic(corrected->frame, true) : nullptr);
   if (!mosaic) return false;
   unfolded->RedrawAllViews(false);
   work->FreeAllViewCaches();
   if (const auto& close = TW_DocumentHooks().closeDocument) close(unfolded);
   else delete unfolded;
 
-  const bool added = set->AddResultLayerNewGeometry(signal, false, L"MC", &mosaic, 100, 0, -1) && set->SwapLayers(1, 2);
-  PR_FrameDelete(&mosaic);
+  FRAME* handed = mosaic.release();
+  const bool added = set->AddResultLayerNewGeometry(signal, false, L"MC", &handed, 100, 0, -1) && set->SwapLayers(1, 2);
+  mosaic.reset(handed);  // what the layer did not take
   if (self) self->RedrawAllViews(true);
   set->RefreshLayerPanel();
   return added;

@@ -1,7 +1,8 @@
 // Volumes moved into another grid without optimisation: by a transform file (".vtf"), by a
 // flow-field file (".fff") and by the patient geometry (DICOM orientation and positions) of two
 // documents. The transform-file results always go into a new document; the source is unchanged.
-#include "RegistrationOperations.h"
+// The active layer's alignment goes into a transform file.
+#include "TransformOperations.h"
 
 #include <memory>
 
@@ -10,6 +11,7 @@
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
+#include "DrawView.h"
 #include "DrawVol.h"
 #include "FilePickers.h"
 #include "GeometryOperations.h"
@@ -55,13 +57,12 @@ bool TW_DlgVtfTransform(int kind, VTFTASKPARM* record) {
 namespace {
 
 // Adds a resliced frame of the source layer to the result document (made by the first result),
-// with the source layer's display filter. Takes *frame.
-bool addResult(CDrawDoc** result, const CDrawVol* sourceLayer, FRAME** frame, const SPC& spacing) {
-  std::unique_ptr<CVol> vol(sourceLayer->vol->CloneByReformat(frame, &spacing, nullptr, nullptr, true));
-  if (!vol) {
-    PR_FrameDelete(frame);
-    return false;
-  }
+// with the source layer's display filter.
+bool addResult(CDrawDoc** result, const CDrawVol* sourceLayer, FramePtr frame, const SPC& spacing) {
+  FRAME* handed = frame.release();
+  std::unique_ptr<CVol> vol(sourceLayer->vol->CloneByReformat(&handed, &spacing, nullptr, nullptr, true));
+  frame.reset(handed);  // what the volume did not take
+  if (!vol) return false;
   if (vol->IsROI()) vol->MinimizeDicomHeaders();
   if (!*result) {
     *result = TW_CreateDocumentByClone(PR_GetFileTitleName(sourceLayer->vol->name), vol.get(), nullptr, nullptr,
@@ -98,23 +99,24 @@ bool askTransformTask(CDrawSet& set, const wchar_t* where, int kind, VTFTASKPARM
 
 }  // namespace
 
-void CDrawSet::AffineTransformByVTF() {
+namespace twk::registration {
+
+void AffineTransformByVTF(CDrawSet& set, VTFTASKPARM& task) {
   const wchar_t* where = L"CDrawSet::AffineTransformByVTF";
-  if (!askTransformTask(*this, where, 3, &g_VtfTransformTask)) return;
-  const VTFTASKPARM& task = g_VtfTransformTask;
+  if (!askTransformTask(set, where, 3, &task)) return;
   VA_VTFINFO info;
   double* coefficients = VTF_Load(task.file, &info, true);
   if (!coefficients) return;
   int maxT = 0;
-  MaxT(&maxT, nullptr);
+  set.MaxT(&maxT, nullptr);
   if (info.timePoints >= 2 && maxT != info.timePoints) {
     twk::doc::message(where, L"Transformation has unsuitable number of timepoints");
     pf_free(&coefficients);
     return;
   }
   CDrawDoc* result = nullptr;
-  for (int i = 0; i < NumLayers(); ++i) {
-    const CDrawVol* layer = GetLayer(i);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    const CDrawVol* layer = set.GetLayer(i);
     if (!layer || !layer->vol || !layer->vol->frame) continue;
     const CVol* vol = layer->vol;
     if (!VTF_LoadConfirm(info, &vol->frame->dim, &vol->spc)) break;
@@ -123,45 +125,44 @@ void CDrawSet::AffineTransformByVTF() {
     // A layer of one time point takes the first set of a file with several.
     const int sets = vol->T() == 1 ? 1 : info.timePoints;
     // The file's own transform kind: a polynomial file is resliced as a polynomial.
-    FRAME* frame = VA_ResliceTB_EX(info.type, info.degree, coefficients, sets, vol->frame, &info.sourceDim,
-                                   &info.sourceSpc, &target, &targetSpc, task.interpolation, task.gaussianDownscale != 0,
-                                   task.threshold, 0.0, true);
-    if (!frame || !addResult(&result, layer, &frame, targetSpc)) break;
+    FramePtr frame(VA_ResliceTB_EX(info.type, info.degree, coefficients, sets, vol->frame, &info.sourceDim,
+                                   &info.sourceSpc, &target, &targetSpc, task.interpolation,
+                                   task.gaussianDownscale != 0, task.threshold, 0.0, true));
+    if (!frame || !addResult(&result, layer, std::move(frame), targetSpc)) break;
   }
   if (result) CDrawDoc::RedrawAllViews(result, true);
   pf_free(&coefficients);
 }
 
-void CDrawSet::FlowFieldTransformByFFF() {
+void FlowFieldTransformByFFF(CDrawSet& set, VTFTASKPARM& task) {
   const wchar_t* where = L"CDrawSet::FlowFieldTransformByFFF";
-  if (!askTransformTask(*this, where, 12, &g_FlowFieldTransformTask)) return;
-  const VTFTASKPARM& task = g_FlowFieldTransformTask;
+  if (!askTransformTask(set, where, 12, &task)) return;
   VA_FLOWFIELDINFO info;
   DPOINT3D* field = VA_LoadFlowField(task.file, &info, true);
   if (!field) return;
-  const CVol* base = GetBaseVol();
+  const CVol* base = set.GetBaseVol();
   if (!base || base->W() != info.sourceDim.w || base->H() != info.sourceDim.h || base->D() != info.sourceDim.d) {
     twk::doc::message(where, L"Flow Field transform source dimension mismatch");
     pf_free(&field);
     return;
   }
   CDrawDoc* result = nullptr;
-  for (int i = 0; i < NumLayers(); ++i) {
-    const CDrawVol* layer = GetLayer(i);
+  for (int i = 0; i < set.NumLayers(); ++i) {
+    const CDrawVol* layer = set.GetLayer(i);
     if (!layer || !layer->vol || !layer->vol->frame) continue;
     const CVol* vol = layer->vol;
     if (vol->W() != info.sourceDim.w || vol->H() != info.sourceDim.h || vol->D() != info.sourceDim.d) continue;
-    FRAME* frame = VA_ResliceByFlow(vol->frame, -1, field, &info.targetDim, task.interpolation, 0.0, true);
-    if (!frame || !addResult(&result, layer, &frame, info.targetSpc)) break;
+    FramePtr frame(VA_ResliceByFlow(vol->frame, -1, field, &info.targetDim, task.interpolation, 0.0, true));
+    if (!frame || !addResult(&result, layer, std::move(frame), info.targetSpc)) break;
   }
   if (result) CDrawDoc::RedrawAllViews(result, true);
   pf_free(&field);
 }
 
-bool CDrawSet::RegisterByDicomTags(bool interactive, bool forceNewDocument, CDrawDoc** newDocument, bool centring,
-                                   bool minimiseHeaders) {
+bool RegisterByDicomTags(CDrawSet& set, bool interactive, bool forceNewDocument, CDrawDoc** newDocument,
+                         bool centring, bool minimiseHeaders) {
   if (newDocument) *newDocument = nullptr;
-  CDrawDoc* self = GetDocument();
+  CDrawDoc* self = set.GetDocument();
   int others = 0;
   CDrawDoc* other = TW_LocateAnotherVolumetricDoc(&self, 1, &others);
   if (others > 1) {
@@ -171,7 +172,7 @@ bool CDrawSet::RegisterByDicomTags(bool interactive, bool forceNewDocument, CDra
   CDrawSet* sourceSet = other ? other->GetActiveSet() : nullptr;
   if (!sourceSet) return false;
   CVol* sourceBase = sourceSet->GetBaseVol();
-  CVol* targetBase = GetBaseVol();
+  CVol* targetBase = set.GetBaseVol();
   if (!sourceBase || !targetBase || !sourceBase->frame || !targetBase->frame) return false;
   double matrix[16];
   if (!VA_GetInitTransformWithDicomTags(sourceBase, targetBase, centring, matrix, true)) return false;
@@ -186,7 +187,7 @@ bool CDrawSet::RegisterByDicomTags(bool interactive, bool forceNewDocument, CDra
   }
   const DPOINT3D firstPosition = targetBase->imgPos[0];
   int maxT = 0;
-  MaxT(&maxT, nullptr);
+  set.MaxT(&maxT, nullptr);
   bool asLayer = false;
   if (!forceNewDocument && (maxT <= 1 || sourceBase->T() == 1)) {
     if (interactive) {
@@ -198,24 +199,25 @@ bool CDrawSet::RegisterByDicomTags(bool interactive, bool forceNewDocument, CDra
       asLayer = true;
     }
   }
-  CDrawSet* destination = asLayer ? this : nullptr;
+  CDrawSet* destination = asLayer ? &set : nullptr;
   CDrawDoc* created = nullptr;
   bool skipped = false;
   for (int i = 0; i < sourceSet->NumLayers(); ++i) {
     const CDrawVol* layer = sourceSet->GetLayer(i);
     if (!layer || !layer->vol || !layer->vol->frame) continue;
     const bool first = layer->vol == sourceBase;
-    if (!first && destination == this && maxT > 1 && layer->vol->T() > 1) {
+    if (!first && destination == &set && maxT > 1 && layer->vol->T() > 1) {
       skipped = true;
       continue;
     }
     // The base layer takes the chosen interpolation, every further layer linear.
-    FRAME* frame = VA_ResliceTB(VA_TRANSFORM_AFFINE, 1, matrix, layer->vol->frame, &target, first ? interpolation : 1,
-                                0.0, true);
+    FramePtr frame(VA_ResliceTB(VA_TRANSFORM_AFFINE, 1, matrix, layer->vol->frame, &target,
+                                first ? interpolation : 1, 0.0, true));
     if (!frame) return false;
+    FRAME* handed = frame.release();
     std::unique_ptr<CVol> vol(
-        layer->vol->CloneByReformat(&frame, &targetBase->spc, targetBase->orient, &firstPosition, true));
-    PR_FrameDelete(&frame);
+        layer->vol->CloneByReformat(&handed, &targetBase->spc, targetBase->orient, &firstPosition, true));
+    frame.reset(handed);  // what the volume did not take
     if (!vol) return false;
     // The source's per-slice headers do not describe a region of interest resliced into the
     // target grid: it keeps the first only.
@@ -249,3 +251,22 @@ bool CDrawSet::RegisterByDicomTags(bool interactive, bool forceNewDocument, CDra
   }
   return true;
 }
+
+void OnTransformSaveAlignmentVTF(CDrawView& view) {
+  const wchar_t* name = L"CDrawView::OnTransformSaveAlignmentVTF";
+  CDrawSet* set = view.GetActiveSet();
+  CVol* vol = set ? set->GetActiveVol() : nullptr;
+  if (!vol || !vol->frame) return;
+  if (!vol->HasAlignment()) {
+    twk::doc::message(name, L"Alignment transform is not present");
+    return;
+  }
+  CString path = L"AlignTransform.vtf";
+  int filterIndex = 0;
+  CString extension;
+  if (!TW_GetFileSaveName(TW_FILTER_VTF, &TW_EditOptions().vtfFolder, &filterIndex, &extension, &path)) return;
+  if (!VTF_Save(path, 2, vol->Dim(), vol->Spc(), nullptr, nullptr, vol->alignment, false))
+    twk::doc::message(name, L"Failed to save the transform file " + path);
+}
+
+}  // namespace twk::registration

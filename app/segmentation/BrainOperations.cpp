@@ -27,6 +27,15 @@ CVol* firstRoiLayer(CDrawSet* set) {
   return nullptr;
 }
 
+// The frame as a new layer made like vol (AddResultLayer, no progress); the layer takes the frame,
+// and what it did not take stays in the holder.
+bool addResultLayer(CDrawSet* set, bool askSpatial, const wchar_t* name, CVol* vol, FramePtr& frame) {
+  FRAME* handed = frame.release();
+  const bool added = set->AddResultLayer(askSpatial, false, name, vol, &handed, -1, 0, -1);
+  frame.reset(handed);
+  return added;
+}
+
 // With exactly two documents open, the other one's volume when its active set holds one layer.
 CVol* singleLayerOfOtherDocument(CDrawDoc* doc) {
   int count = 0;
@@ -63,24 +72,20 @@ bool TW_SegmentFlairLesions(CDrawSet* set, bool silent, CDrawView*, VA_WMLVENTRS
     return false;
   }
   double threshold = 0;
-  FRAME *gray = nullptr, *ventricle = nullptr, *white = nullptr;
-  FRAME* lesions = segment(record, flair, t1, grayMatter, &threshold, &gray, &ventricle, nullptr, &white, nullptr, true);
-  struct Release {
-    FRAME** frames[4];
-    ~Release() {
-      for (FRAME** f : frames) PR_FrameDelete(f);
-    }
-  } release{{&lesions, &gray, &ventricle, &white}};
+  FRAME *grayOut = nullptr, *ventricleOut = nullptr, *whiteOut = nullptr;
+  FramePtr lesions(
+      segment(record, flair, t1, grayMatter, &threshold, &grayOut, &ventricleOut, nullptr, &whiteOut, nullptr, true));
+  FramePtr gray(grayOut), ventricle(ventricleOut), white(whiteOut);
   if (!lesions) return false;
   CString lesionName;
   lesionName.Format(L"WML_thr_%8.3lf", threshold);
-  if (!set->AddResultLayer(true, false, lesionName, flair, &lesions, -1, 0, -1)) return false;
+  if (!addResultLayer(set, true, lesionName, flair, lesions)) return false;
   const struct {
-    FRAME** frame;
+    FramePtr* frame;
     const wchar_t* name;
   } parts[] = {{&gray, L"gray matter"}, {&ventricle, L"lateral ventricle"}, {&white, L"white matter"}};
   for (const auto& part : parts)
-    if (*part.frame && !set->AddResultLayer(false, false, part.name, flair, part.frame, -1, 0, -1)) return false;
+    if (*part.frame && !addResultLayer(set, false, part.name, flair, *part.frame)) return false;
   set->SetActiveLayerLast();
   return true;
 }
@@ -100,11 +105,9 @@ bool TW_BrainSegmentLateralVentricle(CDrawSet* set) {
   if (!TW_DlgLateralVentrSeg(&edited)) return false;
   g_LateralVentrSeg = edited;
   RedrawAtEnd end{set->GetDocument()};
-  FRAME* ventricle = BP_BrainSegmentLateralVentricle(&g_LateralVentrSeg, vol, vol->frame, true);
+  FramePtr ventricle(BP_BrainSegmentLateralVentricle(&g_LateralVentrSeg, vol, vol->frame, true));
   if (!ventricle) return false;
-  const bool added = set->AddResultLayer(false, false, L"lateral ventricle", vol, &ventricle, -1, 0, -1);
-  PR_FrameDelete(&ventricle);
-  return added;
+  return addResultLayer(set, false, L"lateral ventricle", vol, ventricle);
 }
 
 CString g_WmlBatchSourceFolder, g_WmlBatchTargetFolder;

@@ -13,12 +13,15 @@
 #include "DocTestKit.h"
 #include "DynExp.h"
 #include "DynExpDialogs.h"
+#include "OperationHelpers.h"
 #include "OperationsTestKit.h"
+#include "ParametricMaps.h"
 #include "RegularisedMapDriver.h"
 #include "TacVolume.h"
 #include "ScriptedUi.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
+#include "volume/Frame.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
 
@@ -117,14 +120,14 @@ TEST(ParametricMaps, SetsWithoutA4DVolumeOrHostAreRefused) {
   TW_SetDynExpHost(&host);
   CDrawDoc doc;
   CDrawSet* set = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 1, L"a")), makeLayer(makeVol(FRM_INT, 4, 4, 2, 1, L"b"))});
-  EXPECT_FALSE(set->ActivateParametricMapCalculation(-1, nullptr, 15, 1, nullptr, nullptr, false, false, 1));
+  EXPECT_FALSE(twk::dynamic::ActivateParametricMapCalculation(*set, -1, nullptr, 15, 1, nullptr, nullptr, false, false, 1));
   ASSERT_EQ(script.messages.size(), 1u);
   EXPECT_EQ(script.messages[0], CString(L"4D volume is required"));
 
   // A 4D set with a host that has no plug-in: false without a message.
   script.clear();
   CDrawSet* set4D = addSet(&doc, {makeLayer(makeVol(FRM_INT, 4, 4, 2, 5, L"c"))});
-  EXPECT_FALSE(set4D->ActivateParametricMapCalculation(-1, nullptr, 15, 1, nullptr, nullptr, false, false, 1));
+  EXPECT_FALSE(twk::dynamic::ActivateParametricMapCalculation(*set4D, -1, nullptr, 15, 1, nullptr, nullptr, false, false, 1));
   EXPECT_TRUE(script.messages.empty());
   TW_SetDynExpHost(nullptr);
 }
@@ -134,7 +137,7 @@ TEST(ParametricMaps, VoxelwiseMapsBecomeLayersNamedByOutput) {
   // Outputs 0 and 2 requested: two layers, their schemes by output index.
   const int req[DYNEXP_NUM_OUTPUTS] = {1, 0, 1};
   int chosen = 0;
-  ASSERT_TRUE(f.set->ActivateParametricMapCalculation(8, req, 15, 1, nullptr, &chosen, true, false, 1));
+  ASSERT_TRUE(twk::dynamic::ActivateParametricMapCalculation(*f.set, 8, req, 15, 1, nullptr, &chosen, true, false, 1));
   EXPECT_EQ(chosen, 1);
   EXPECT_TRUE(f.script.messages.empty()) << twk::toUtf8(f.script.lastMessage().wstr());
   ASSERT_EQ(f.set->NumLayers(), 3);
@@ -153,7 +156,7 @@ TEST(ParametricMaps, VoxelwiseMapsBecomeLayersNamedByOutput) {
 TEST(ParametricMaps, NothingRequestedShowsBothBoxesAndAddsNoLayer) {
   Fixture f;
   const int none[DYNEXP_NUM_OUTPUTS] = {};
-  EXPECT_FALSE(f.set->ActivateParametricMapCalculation(8, none, 15, 1, nullptr, nullptr, false, false, 1));
+  EXPECT_FALSE(twk::dynamic::ActivateParametricMapCalculation(*f.set, 8, none, 15, 1, nullptr, nullptr, false, false, 1));
   ASSERT_EQ(f.script.messages.size(), 2u);
   EXPECT_EQ(f.script.messages[0], CString(L"At least one Output parameter is required"));
   EXPECT_EQ(f.script.messages[1],
@@ -163,7 +166,7 @@ TEST(ParametricMaps, NothingRequestedShowsBothBoxesAndAddsNoLayer) {
 
 TEST(ParametricMaps, RoiVoxelwiseLeavesOutsideUndefined) {
   Fixture f({{roiVol({{1, 1, 0, 2, 2, 0}}, L"/data/lesion.roi"), true}});
-  ASSERT_TRUE(f.set->ActivateParametricMapCalculation(8, nullptr, 15, 2, nullptr, nullptr, false, false, 1));
+  ASSERT_TRUE(twk::dynamic::ActivateParametricMapCalculation(*f.set, 8, nullptr, 15, 2, nullptr, nullptr, false, false, 1));
   ASSERT_EQ(f.set->NumLayers(), 4);
   const FRAME* map = f.layer(2)->frame;
   for (int y = 0; y < kH; ++y)
@@ -179,7 +182,7 @@ TEST(ParametricMaps, SingleCurveReportIsExact) {
   // Without ROIs the whole volume is one curve.
   Fixture f;
   CString report;
-  ASSERT_TRUE(f.set->ActivateParametricMapCalculation(8, nullptr, 15, 3, &report, nullptr, false, false, 1));
+  ASSERT_TRUE(twk::dynamic::ActivateParametricMapCalculation(*f.set, 8, nullptr, 15, 3, &report, nullptr, false, false, 1));
   EXPECT_EQ(f.set->NumLayers(), 1);
   const CString expected = FmtStr(L"/data/dce.nii\nwhole volume : K-trans\t%e\t1/min\tVe\t%e\t\t\n", kKtrans, kVe);
   // The fitted values differ from the truth in the last digits only.
@@ -228,7 +231,7 @@ TEST(ParametricMaps, GradientEchoConversionAsksForTheTissueT1) {
   f.host.tissueConc.flipAngle = 15;
   f.host.tissueConc.r1 = 4.5;
   f.script.cancelValues();
-  EXPECT_FALSE(f.set->ActivateParametricMapCalculation(8, nullptr, 15, 1, nullptr, nullptr, false, false, 1));
+  EXPECT_FALSE(twk::dynamic::ActivateParametricMapCalculation(*f.set, 8, nullptr, 15, 1, nullptr, nullptr, false, false, 1));
   ASSERT_EQ(f.script.prompts.size(), 1u);
   EXPECT_EQ(f.script.messages.back(), CString(L"Tissue attributes"));
   EXPECT_EQ(f.set->NumLayers(), 1);
@@ -238,11 +241,11 @@ TEST(ParametricMaps, FindLayerContainingIgnoresCaseAndFolders) {
   Fixture f({{roiVol({}, L"/cortex/left kidney.roi"), true},
              {roiVol({}, L"/data/Renal CORTEX left.roi"), false},
              {roiVol({}, L"/data/cortex right.roi"), true}});
-  EXPECT_EQ(f.set->FindLayerContaining(false, L"cortex", false), f.layer(2));
-  EXPECT_EQ(f.set->FindLayerContaining(false, L"Cortex", true), f.layer(3));
-  EXPECT_EQ(f.set->FindLayerContaining(false, L"medulla", false), nullptr);
+  EXPECT_EQ(twk::ops::FindLayerContaining(*f.set, false, L"cortex", false), f.layer(2));
+  EXPECT_EQ(twk::ops::FindLayerContaining(*f.set, false, L"Cortex", true), f.layer(3));
+  EXPECT_EQ(twk::ops::FindLayerContaining(*f.set, false, L"medulla", false), nullptr);
   EXPECT_TRUE(f.script.messages.empty());
-  EXPECT_EQ(f.set->FindLayerContaining(true, L"medulla", false), nullptr);
+  EXPECT_EQ(twk::ops::FindLayerContaining(*f.set, true, L"medulla", false), nullptr);
   EXPECT_EQ(f.script.lastMessage(), CString(L"Layer containing MEDULLA not found"));
 }
 
@@ -281,7 +284,7 @@ TEST(ParametricMaps, EscStopsAMapOfAHundredThousandVoxels) {
   g_stopped = false;
   const int64_t before = PR_GetTotalAllocSize();
   const int req[DYNEXP_NUM_OUTPUTS] = {1, 1, 1, 1};
-  EXPECT_FALSE(f.set->ActivateParametricMapCalculation(8, req, 15, 1, nullptr, nullptr, true, false, 1));
+  EXPECT_FALSE(twk::dynamic::ActivateParametricMapCalculation(*f.set, 8, req, 15, 1, nullptr, nullptr, true, false, 1));
   g_pumpsUntilEsc = -1;
   MSGBLOCK none;
   PR_InitFrameFunctions(&none);
@@ -318,7 +321,7 @@ TEST(ParametricMaps, ExtrapolationOpensANewDocument) {
   const int before = twk::optest::Documents::openCount();
   // Buttons offered without ROIs: voxelwise, single curve, Extrapolate (index 2).
   script.answerValues({2, 0}).answerValuesText({L"100 1200"});
-  EXPECT_TRUE(set->ActivateParametricMapCalculation(-1, nullptr, 15, 5, nullptr, nullptr, false, false, 1))
+  EXPECT_TRUE(twk::dynamic::ActivateParametricMapCalculation(*set, -1, nullptr, 15, 5, nullptr, nullptr, false, false, 1))
       << twk::toUtf8(script.lastMessage().wstr());
   ASSERT_GE(script.prompts.size(), 2u);
   EXPECT_EQ(script.prompts[1][0].label, CString(L"Enter additional B-value (s/mm2)"));
@@ -337,9 +340,14 @@ TEST(ParametricMaps, ExtrapolationOpensANewDocument) {
 TEST(RegularisedMaps, OutputArraysFollowTheModelsTable) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
+  FramePtr held[4];
   FRAME* maps[4];
-  for (int k = 0; k < 4; ++k) maps[k] = VA_VolCreateUniform(FRM_REAL, DIM3D{2, 2, 1, 1}, 10.0 + k);
-  FRAME* additional = VA_VolCreateUniform(FRM_REAL, DIM3D{2, 2, 1, 1}, 99.0);
+  for (int k = 0; k < 4; ++k) {
+    held[k].reset(VA_VolCreateUniform(FRM_REAL, DIM3D{2, 2, 1, 1}, 10.0 + k));
+    maps[k] = held[k].get();
+  }
+  const FramePtr heldAdditional(VA_VolCreateUniform(FRM_REAL, DIM3D{2, 2, 1, 1}, 99.0));
+  FRAME* additional = heldAdditional.get();
   struct Case {
     int model;
     std::vector<int> requested;
@@ -365,8 +373,6 @@ TEST(RegularisedMaps, OutputArraysFollowTheModelsTable) {
   const int one[1] = {1};
   EXPECT_EQ(GOMRconvertToDEMPoutput(8, 1, one, 1, maps, additional), nullptr);
   EXPECT_EQ(script.lastMessage(), CString(L"GOMRconvertToDEMPoutput : Model does not support GoMR"));
-  for (FRAME*& f : maps) PR_FrameDelete(&f);
-  PR_FrameDelete(&additional);
 }
 
 // Optimisation 7 through the driver: one ROI gives the regularised maps as layers (undefined
@@ -378,7 +384,7 @@ TEST(RegularisedMaps, DriverFitsTheOneRoiOrRefuses) {
   ASSERT_EQ(f.host.GetCurrentOptimization(52, nullptr, nullptr), 7);
   EXPECT_TRUE(TW_ModelSupportsGOMR(&f.host, 52));
   const int req[DYNEXP_NUM_OUTPUTS] = {1, 1, 0, 1, 1};
-  ASSERT_TRUE(f.set->ActivateParametricMapCalculation(52, req, 15, 2, nullptr, nullptr, false, false, 1))
+  ASSERT_TRUE(twk::dynamic::ActivateParametricMapCalculation(*f.set, 52, req, 15, 2, nullptr, nullptr, false, false, 1))
       << twk::toUtf8(f.script.lastMessage().wstr());
   EXPECT_TRUE(f.script.messages.empty()) << twk::toUtf8(f.script.lastMessage().wstr());
   ASSERT_EQ(f.set->NumLayers(), 6);
@@ -405,7 +411,7 @@ TEST(RegularisedMaps, DriverFitsTheOneRoiOrRefuses) {
   // The whole volume: no ROI.
   f.script.clear();
   f.doc.SetModifiedFlag(false);
-  EXPECT_FALSE(f.set->ActivateParametricMapCalculation(52, req, 15, 1, nullptr, nullptr, false, false, 1));
+  EXPECT_FALSE(twk::dynamic::ActivateParametricMapCalculation(*f.set, 52, req, 15, 1, nullptr, nullptr, false, false, 1));
   EXPECT_EQ(f.script.lastMessage(), CString(L"GOMR_CalculateMap : GOMR optimization : exactly one ROI is required"));
   EXPECT_EQ(f.set->NumLayers(), 6);
   EXPECT_FALSE(f.doc.IsModified());

@@ -15,6 +15,7 @@
 #include "FilesTestKit.h"
 #include "DocumentFile.h"
 #include "DocumentFolder.h"
+#include "LayerConversions.h"
 #include "LayerMerge.h"
 #include "Vol.h"
 #include "dicom/DicomVolume.h"
@@ -53,7 +54,7 @@ class LayerConversion : public DocumentFileTest {
 TEST_F(LayerConversion, RoiBecomesAnIntegerLayerOfOnesUnlessTwoRoisAreMarked) {
   CDrawDoc* doc = documentOf({makeVolume(FRM_INT, 6, 5, 3, 1, L"base.nii", 16), makeVolume(FRM_ROI, 6, 5, 3, 1, L"lesion.im")});
   CDrawSet* set = doc->GetActiveSet();
-  ASSERT_TRUE(set->RoiToIntegerLayer());
+  ASSERT_TRUE(twk::files::RoiToIntegerLayer(*set));
   ASSERT_EQ(set->NumLayers(), 3);
   EXPECT_EQ(set->GetActive(), 2);
   const CVol* labels = set->GetActiveVol();
@@ -65,7 +66,7 @@ TEST_F(LayerConversion, RoiBecomesAnIntegerLayerOfOnesUnlessTwoRoisAreMarked) {
   // A second marked ROI: the ambiguity, without a prefix, and nothing added.
   set->AppendLayer(makeLayer(makeVolume(FRM_ROI, 6, 5, 3, 1, L"other.im")));
   ui.clear();
-  EXPECT_FALSE(set->RoiToIntegerLayer());
+  EXPECT_FALSE(twk::files::RoiToIntegerLayer(*set));
   EXPECT_EQ(ui.messages, std::vector<CString>{TW_AMBIGUOUS_LAYERS});
   EXPECT_EQ(set->NumLayers(), 4);
 }
@@ -74,7 +75,7 @@ TEST_F(LayerConversion, RealToIntegerReplacesTheRealLayerOrRefusesValuesOutOfRan
   CDrawDoc* doc = documentOf({makeVolume(FRM_REAL, 6, 5, 3, 1, L"map.nii"), makeVolume(FRM_INT, 6, 5, 3, 1, L"t1.nii", 16)});
   CDrawSet* set = doc->GetActiveSet();
   ui.answerValues({8});
-  ASSERT_TRUE(set->VolumeConversion_REALtoINT(16, true));
+  ASSERT_TRUE(twk::files::VolumeConversion_REALtoINT(*set, 16, true));
   ASSERT_EQ(set->NumLayers(), 2);
   EXPECT_EQ(set->GetLayerVol(0)->name, L"t1.nii");
   const CVol* converted = set->GetLayerVol(1);
@@ -90,7 +91,7 @@ TEST_F(LayerConversion, RealToIntegerReplacesTheRealLayerOrRefusesValuesOutOfRan
   set->SetLayerMarked(set->GetLayerVol(0), false);
   set->SetActive(2);
   ui.clear();
-  EXPECT_FALSE(set->VolumeConversion_REALtoINT(8, false));
+  EXPECT_FALSE(twk::files::VolumeConversion_REALtoINT(*set, 8, false));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::VolumeConversion_REALtoINT : Values from -3.5 to 61.25 do not fit the range 0 .. 255 of 8 bits");
   EXPECT_EQ(set->NumLayers(), 3);
   EXPECT_EQ(set->GetActiveVol(), signedMap);
@@ -99,7 +100,7 @@ TEST_F(LayerConversion, RealToIntegerReplacesTheRealLayerOrRefusesValuesOutOfRan
 TEST_F(LayerConversion, SignalToRealMapAndDuplicate) {
   CDrawDoc* doc = documentOf({makeVolume(FRM_INT, 6, 5, 3, 1, L"t1.nii", 16), makeVolume(FRM_ROI, 6, 5, 3, 1, L"roi.im")});
   CDrawSet* set = doc->GetActiveSet();
-  ASSERT_TRUE(set->SiVolumeToParamMap());
+  ASSERT_TRUE(twk::files::SiVolumeToParamMap(*set));
   const CVol* real = set->GetActiveVol();
   EXPECT_EQ(real->name, L"t1_real.nii");
   EXPECT_TRUE(real->IsReal());
@@ -107,7 +108,7 @@ TEST_F(LayerConversion, SignalToRealMapAndDuplicate) {
 
   set->SetActive(0);
   set->GetLayer(0)->filter.level = 77;
-  ASSERT_TRUE(set->CloneLayer());
+  ASSERT_TRUE(twk::files::CloneLayer(*set));
   EXPECT_EQ(set->GetActiveVol()->name, L"t1_copy");
   EXPECT_EQ(set->GetActiveLayer()->filter.level, 77);
   EXPECT_EQ(0, std::memcmp(set->GetActiveVol()->frame->data, set->GetLayerVol(0)->frame->data,
@@ -129,7 +130,7 @@ TEST_F(LayerConversion, MosaicSplitsIntoItsTilesInANewDocument) {
   ASSERT_EQ(mosaic->D(), 1);
   ASSERT_EQ(mosaic->T(), 2);
   CDrawDoc* doc = documentOf({mosaic});
-  ASSERT_TRUE(doc->GetActiveSet()->Convert2DmosaicToVolume(false));
+  ASSERT_TRUE(twk::files::Convert2DmosaicToVolume(*doc->GetActiveSet(), false));
   EXPECT_TRUE(ui.prompts.empty());  // the count stands in the header
   int count = 0;
   CDrawDoc** all = TW_GetAllDocuments(&count);
@@ -147,7 +148,7 @@ TEST_F(LayerConversion, MosaicSplitsIntoItsTilesInANewDocument) {
 
   // A count the tiles cannot hold is refused by the split, nothing made.
   ui.answerValues({5});
-  EXPECT_FALSE(doc->GetActiveSet()->Convert2DmosaicToVolume(true));
+  EXPECT_FALSE(twk::files::Convert2DmosaicToVolume(*doc->GetActiveSet(), true));
   EXPECT_EQ(TW_GetAllDocuments(&count) ? count : 0, 2);
 }
 
@@ -166,14 +167,14 @@ TEST_F(LayerConversion, MergeAsksItsValuesAndRefusesMoreThanTwoDocuments) {
   CDrawDoc* vibeDoc = documentOf({vibe}, L"vibe");
   documentOf({grasp}, L"grasp");
   CDrawDoc* third = documentOf({makeVolume(FRM_INT, 4, 4, 2, 1, L"x.nii", 16)}, L"third");
-  EXPECT_FALSE(vibeDoc->GetActiveSet()->ConcatenateVibeGrasp());
+  EXPECT_FALSE(twk::files::ConcatenateVibeGrasp(*vibeDoc->GetActiveSet()));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::ConcatenateVibeGrasp : Exactly two open documents are required");
   delete third;
 
   // No ROI: asked whether to go on; axis 1.6 is stored as 2; no "norm layer" in the result.
   ui.clear();
   ui.answerMessage(IDYES).answerValuesText({L"1.6", L"0"}).answerValues({5}).answerValues({2});
-  ASSERT_TRUE(vibeDoc->GetActiveSet()->ConcatenateVibeGrasp());
+  ASSERT_TRUE(twk::files::ConcatenateVibeGrasp(*vibeDoc->GetActiveSet()));
   EXPECT_EQ(ui.messages.front(), L"Normalization ROI over VIBE is not present.\nProceed anyway?");
   EXPECT_EQ(TW_VibeGraspParms().axis, 2);
   EXPECT_EQ(TW_VibeGraspParms().graspFrames, 2);

@@ -14,6 +14,7 @@
 #include "DrawVol.h"
 #include "ExternalTools.h"
 #include "FilesTestKit.h"
+#include "LayerExport.h"
 #include "Vol.h"
 #include "dicom/DicomVolume.h"
 #include "io/ImageFiles.h"
@@ -101,11 +102,11 @@ TEST_F(LayerExport, NiftiKeepsVoxelsAndWorldGeometryAndNeverTouchesTheLayer) {
 
   // One file: "No" to the .time set, "No" to the slice order; then a .time set; then reversed slices.
   ui.answerSaveFile(scratch_.file("single.nii")).answerMessage(IDNO).answerMessage(IDNO);
-  ASSERT_TRUE(set->SaveActiveVolumeToRAW());
+  ASSERT_TRUE(twk::files::SaveActiveVolumeToRAW(*set));
   ui.answerSaveFile(scratch_.file("set.nii")).answerMessage(IDYES).answerMessage(IDNO);
-  ASSERT_TRUE(set->SaveActiveVolumeToRAW());
+  ASSERT_TRUE(twk::files::SaveActiveVolumeToRAW(*set));
   ui.answerSaveFile(scratch_.file("reversed.nii")).answerMessage(IDNO).answerMessage(IDYES);
-  ASSERT_TRUE(set->SaveActiveVolumeToRAW());
+  ASSERT_TRUE(twk::files::SaveActiveVolumeToRAW(*set));
   EXPECT_FALSE(ui.pendingAnswers());
   EXPECT_TRUE(fs::exists(folder("set.time")));
 
@@ -130,10 +131,10 @@ TEST_F(LayerExport, VoidVoxelsBecomeTheChosenValueExactlyWhereTheyWere) {
   auto doc = documentOf({integer, real});
   CDrawSet* set = doc->GetActiveSet();
   ui.answerSaveFile(scratch_.file("int.nii")).answerMessage(IDNO).answerValues({0});
-  ASSERT_TRUE(set->SaveActiveVolumeToRAW());
+  ASSERT_TRUE(twk::files::SaveActiveVolumeToRAW(*set));
   set->SetActive(1);
   ui.answerSaveFile(scratch_.file("real.nii")).answerMessage(IDNO).answerValuesText({L"NaN"});
-  ASSERT_TRUE(set->SaveActiveVolumeToRAW());
+  ASSERT_TRUE(twk::files::SaveActiveVolumeToRAW(*set));
   const std::string d = folder("");
   EXPECT_EQ(python("i = np.asanyarray(nib.load('" + d + "/int.nii').dataobj); r = np.asanyarray(nib.load('" + d +
                    "/real.nii').dataobj)\n"
@@ -150,7 +151,7 @@ TEST_F(LayerExport, AnalyzeAndImFilesOf4DLayersBecomeTimeSetsUnasked) {
   auto doc = documentOf({makeVolume(FRM_INT, 6, 5, 3, 2, L"dyn.img", 16)});
   CDrawSet* set = doc->GetActiveSet();
   ui.answerSaveFile(scratch_.file("dyn.img"));
-  ASSERT_TRUE(set->SaveActiveVolumeToRAW());
+  ASSERT_TRUE(twk::files::SaveActiveVolumeToRAW(*set));
   EXPECT_TRUE(ui.messages.empty());
   ASSERT_TRUE(fs::exists(folder("dyn.time")));
   EXPECT_EQ(python("a = nib.load('" + folder("dyn_t0001.img") + "')\nd = np.asanyarray(a.dataobj)\n"
@@ -158,7 +159,7 @@ TEST_F(LayerExport, AnalyzeAndImFilesOf4DLayersBecomeTimeSetsUnasked) {
                    "np.array_equal(d, x + 10 * y + 100 * (z + 3)) else 'wrong')"),
             "ok");
   ui.answerSaveFile(scratch_.file("dyn.im")).answerMessage(IDYES);  // the .time list is replaced
-  ASSERT_TRUE(set->SaveActiveVolumeToRAW());
+  ASSERT_TRUE(twk::files::SaveActiveVolumeToRAW(*set));
   EXPECT_EQ(ui.messages.back(), L"File " + scratch_.file("dyn.time") + L" will be ovewritten. Proceed?");
   std::unique_ptr<CVol> back(VA_RAW_LoadVolume(scratch_.file("dyn.time"), nullptr, nullptr, nullptr, true));
   ASSERT_TRUE(back);
@@ -173,11 +174,11 @@ TEST_F(LayerExport, DicomFilesCarryTheLayerValuesAndTheChosenIdentifiers) {
   fs::create_directories(fresh);
   fs::create_directories(kept);
   ui.answerSaveFile(CString::fromUtf8(fresh + "/s.dcm")).answerMessage(IDYES);
-  ASSERT_TRUE(set->SaveDicomData());
+  ASSERT_TRUE(twk::files::SaveDicomData(*set));
   ui.answerSaveFile(CString::fromUtf8(kept + "/s.dcm")).answerMessage(IDNO);
-  ASSERT_TRUE(set->SaveDicomData());
+  ASSERT_TRUE(twk::files::SaveDicomData(*set));
   ui.answerSaveFile(scratch_.file("one.dic")).answerMessage(IDNO);
-  ASSERT_TRUE(set->SaveDicomData());
+  ASSERT_TRUE(twk::files::SaveDicomData(*set));
   // pydicom: stored values x slope + intercept equal the layer's; the series UID new on Yes, kept on No.
   EXPECT_EQ(python("import pydicom, glob, os\n"
                    "orig = pydicom.dcmread(sorted(glob.glob('" + series + "/*.dcm'))[0]).SeriesInstanceUID\n"
@@ -201,8 +202,8 @@ TEST_F(LayerExport, DicomFilesCarryTheLayerValuesAndTheChosenIdentifiers) {
   // A real-valued layer is refused by both DICOM exports.
   set->SetActive(1);
   ui.clear();
-  EXPECT_FALSE(set->SaveDicomData());
-  EXPECT_FALSE(set->SaveActiveLayer_DicomFolders());
+  EXPECT_FALSE(twk::files::SaveDicomData(*set));
+  EXPECT_FALSE(twk::files::SaveActiveLayer_DicomFolders(*set));
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[0], L"CDrawSet::SaveDicomData : Real valued volumes are not allowed in this operation");
 }
@@ -215,7 +216,7 @@ TEST_F(LayerExport, DicomFoldersPerSeriesWithAndWithoutPatientName) {
     const std::string target = folder(named ? "named" : "plain");
     fs::create_directories(target);
     ui.answerFolder(CString::fromUtf8(target)).answerMessage(named ? IDYES : IDNO);
-    ASSERT_TRUE(set->SaveActiveLayer_DicomFolders());
+    ASSERT_TRUE(twk::files::SaveActiveLayer_DicomFolders(*set));
     int files = 0;
     std::string first;
     for (const auto& e : fs::recursive_directory_iterator(target))
@@ -226,7 +227,7 @@ TEST_F(LayerExport, DicomFoldersPerSeriesWithAndWithoutPatientName) {
     EXPECT_FALSE(fs::exists(folder("TmpDicomSaveFolder")));
   }
   ui.answerFolder(scratch_.file("missing"));
-  EXPECT_FALSE(set->SaveActiveLayer_DicomFolders());
+  EXPECT_FALSE(twk::files::SaveActiveLayer_DicomFolders(*set));
   EXPECT_EQ(ui.messages.back(), L"CDrawSet::SaveActiveLayer_DicomFolders : Folder does not exist : " + scratch_.file("missing"));
   EXPECT_FALSE(fs::exists(folder("TmpDicomSaveFolder")));
 }
@@ -235,19 +236,19 @@ TEST_F(LayerExport, EchoTimesPerTimePointReachEveryFileOfTheirTimePoint) {
   auto doc = documentOf({loadSeries(makeSeries("oblique4d")).release()});
   CDrawSet* set = doc->GetActiveSet();
   ui.answerValuesText({L"10 20"});
-  EXPECT_FALSE(set->SetDicomTag(TW_DICOMTAG_TE));
+  EXPECT_FALSE(twk::files::SetDicomTag(*set, TW_DICOMTAG_TE));
   EXPECT_EQ(ui.messages.back(), L"CDrawSet::SetDicomTag : Specify one value or equal to number of timepoints");
   ASSERT_EQ(ui.prompts.back().size(), 1u);
   EXPECT_EQ(ui.prompts.back()[0].label, L"TE (Echo time) ms : 3 timepoints");
   const double shown[] = {10, 10, 10};
   EXPECT_EQ(ui.prompts.back()[0].text, PR_MakeValueString(shown, 3));
   ui.answerValuesText({L"10 20 30"});
-  ASSERT_TRUE(set->SetDicomTag(TW_DICOMTAG_TE));
+  ASSERT_TRUE(twk::files::SetDicomTag(*set, TW_DICOMTAG_TE));
   EXPECT_DOUBLE_EQ(set->GetActiveVol()->dyn[2].echoTime, 0.030);
   const std::string out = folder("te");
   fs::create_directories(out);
   ui.answerSaveFile(CString::fromUtf8(out + "/e.dcm")).answerMessage(IDNO);
-  ASSERT_TRUE(set->SaveDicomData());
+  ASSERT_TRUE(twk::files::SaveDicomData(*set));
   EXPECT_EQ(python("import pydicom, glob\nte = {}\nfor f in glob.glob('" + out + "/*.dcm'):\n"
                    "    d = pydicom.dcmread(f); te.setdefault(int(d.pixel_array[0, 0]) // 400, set()).add(float(d.EchoTime))\n"
                    "print('ok' if te == {0: {10.0}, 1: {20.0}, 2: {30.0}} else te)"),
@@ -263,10 +264,10 @@ TEST_F(LayerExport, SaveAllWritesOneFilePerMarkedLayerInsideTheFolder) {
   const std::string out = folder("all");
   fs::create_directories(out);
   ui.answerSaveFile(CString::fromUtf8(out + "/a-b-c.nii"));
-  EXPECT_FALSE(set->SaveAllMarkedVolumeLayersToRAW(nullptr));
+  EXPECT_FALSE(twk::files::SaveAllMarkedVolumeLayersToRAW(*set, nullptr));
   EXPECT_EQ(ui.messages.back(), L"CDrawSet::SaveAllMarkedVolumeLayersToRAW : Exactly one dash - required in Save ALL File name");
   ui.answerSaveFile(CString::fromUtf8(out + "/-.nii"));
-  ASSERT_TRUE(set->SaveAllMarkedVolumeLayersToRAW(nullptr));
+  ASSERT_TRUE(twk::files::SaveAllMarkedVolumeLayersToRAW(*set, nullptr));
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
@@ -277,7 +278,7 @@ TEST_F(LayerExport, SaveAllWritesOneFilePerMarkedLayerInsideTheFolder) {
   // Two marked layers of one name are refused before anything is asked.
   set->GetLayerVol(1)->name = L"/b/first.img";
   ui.clear();
-  EXPECT_FALSE(set->SaveAllMarkedVolumeLayersToRAW(nullptr));
+  EXPECT_FALSE(twk::files::SaveAllMarkedVolumeLayersToRAW(*set, nullptr));
   EXPECT_EQ(ui.messages.back(), L"CDrawSet::SaveAllMarkedVolumeLayersToRAW : Duplicate Layer names are marked : first");
   EXPECT_TRUE(ui.fileRequests.empty());
 }

@@ -196,17 +196,17 @@ TEST_F(VectRoiFileTest, SaveAndLoadCarryTheSetsRoisOverAnotherDocument) {
   auto* bareSet = new CDrawSet(bare.get());
   bareSet->AppendLayer(makeLayer(makeVolume(FRM_INT, 8, 6, 4, 1, L"/data/other.nii", 16)));
   add(bare.get(), bareSet);
-  EXPECT_FALSE(bareSet->VectRoiSave());
+  EXPECT_FALSE(twk::files::VectRoiSave(*bareSet));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::VectRoiSave : There are no VROIs in this document");
   EXPECT_FALSE(ui.pendingAnswers());
 
   const CString path = scratch_.file("saved.vroi");
   ui.answerSaveFile(path);
-  ASSERT_TRUE(set_->VectRoiSave());
-  EXPECT_FALSE(bareSet->VectRoiLoad(scratch_.file("missing.vroi").GetString()));
+  ASSERT_TRUE(twk::files::VectRoiSave(*set_));
+  EXPECT_FALSE(twk::files::VectRoiLoad(*bareSet, scratch_.file("missing.vroi").GetString()));
   EXPECT_EQ(ui.lastMessage(), L"Failed to load " + scratch_.file("missing.vroi"));
   ui.answerOpenFile(path);
-  ASSERT_TRUE(bareSet->VectRoiLoad(nullptr));
+  ASSERT_TRUE(twk::files::VectRoiLoad(*bareSet, nullptr));
   int n = 0;
   CDrawSet** loaded = TW_CollectVectRoiObjects(bareSet, &n);
   ASSERT_EQ(n, 2);
@@ -218,7 +218,7 @@ TEST_F(VectRoiFileTest, SaveAndLoadCarryTheSetsRoisOverAnotherDocument) {
   EXPECT_TRUE(bare->IsModified());
   pf_free(&loaded);
   // A vector ROI is no volume set: it neither saves nor loads.
-  EXPECT_FALSE(static_cast<CDrawSet*>(doc_->objects.back())->VectRoiLoad(path.GetString()));
+  EXPECT_FALSE(twk::files::VectRoiLoad(*static_cast<CDrawSet*>(doc_->objects.back()), path.GetString()));
 }
 
 TEST_F(VectRoiFileTest, DeleteListAndTwoDToThreeD) {
@@ -227,7 +227,7 @@ TEST_F(VectRoiFileTest, DeleteListAndTwoDToThreeD) {
   ASSERT_TRUE(TW_CreateVectRoiFromLabel(set_, thin, 0, 0, "thin"));
   ASSERT_TRUE(TW_CreateVectRoiFromLabel(set_, point, 0, 0, "seed"));
   ASSERT_EQ(vectRoiCount(), 4);
-  ASSERT_TRUE(set_->DeleteVectROIs(2, true));
+  ASSERT_TRUE(twk::files::DeleteVectROIs(*set_, 2, true));
   int n = 0;
   CDrawSet** left = TW_CollectVectRoiObjects(set_, &n);
   ASSERT_EQ(n, 3);
@@ -235,25 +235,25 @@ TEST_F(VectRoiFileTest, DeleteListAndTwoDToThreeD) {
   pf_free(&left);
 
   ui.answerThreeButtons(1);
-  ASSERT_TRUE(set_->ListAllVectorROIs());
+  ASSERT_TRUE(twk::files::ListAllVectorROIs(*set_));
 
   // 20 x 10 voxels at 0.5 x 0.5 x 2 mm: 10 mm deep, 2.5 slices each side.
   set_->GetBaseVol()->spc = SPC{0.5, 0.5, 2.0};
   const double flat[6] = {0, 0, 3, 20, 10, 3.5};
   ASSERT_TRUE(TW_CreateVectRoiFromLabel(set_, flat, 0, 0, "flat"));
   auto* roi = static_cast<CDrawSet*>(doc_->objects.back());
-  ASSERT_TRUE(roi->VectorRoi_2Dto3D(nullptr));
+  ASSERT_TRUE(twk::files::VectorRoi_2Dto3D(*roi, nullptr));
   EXPECT_DOUBLE_EQ(roi->vroi->z0, 0.5);
   EXPECT_DOUBLE_EQ(roi->vroi->z1, 6.0);
-  EXPECT_FALSE(roi->VectorRoi_2Dto3D(nullptr));
+  EXPECT_FALSE(twk::files::VectorRoi_2Dto3D(*roi, nullptr));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::VectorRoi_2Dto3D : 2D Vector ROI is required for this operation");
   EXPECT_DOUBLE_EQ(roi->vroi->z0, 0.5);
 
-  ASSERT_TRUE(set_->DeleteVectROIs(0, true));
+  ASSERT_TRUE(twk::files::DeleteVectROIs(*set_, 0, true));
   EXPECT_EQ(vectRoiCount(), 0);
-  ASSERT_TRUE(set_->DeleteVectROIs(5, true));
+  ASSERT_TRUE(twk::files::DeleteVectROIs(*set_, 5, true));
   EXPECT_EQ(ui.lastMessage(), L"There are no VROIs in this document");
-  EXPECT_FALSE(set_->ListAllVectorROIs());
+  EXPECT_FALSE(twk::files::ListAllVectorROIs(*set_));
 }
 
 TEST_F(VectRoiFileTest, QueriesFilterByTimeSelectionAndBox) {
@@ -327,7 +327,7 @@ TEST_F(VectRoiFileTest, ThePanelLetsGoOfARemovedOrDeselectedVectorRoi) {
   doc_->SetSelection({polyline});
   EXPECT_EQ(bound, nullptr) << "a single selection that is no vector ROI unbinds";
   doc_->SetSelection({roi});
-  ASSERT_TRUE(set_->DeleteVectROIs(0, false));
+  ASSERT_TRUE(twk::files::DeleteVectROIs(*set_, 0, false));
   EXPECT_EQ(bound, nullptr);
   hooks = saved;
 }

@@ -10,6 +10,7 @@
 #include "DrawView.h"
 #include "FilterDialogs.h"
 #include "FilterOperationKit.h"
+#include "OperationHelpers.h"
 #include "OperationScope.h"
 #include "Vol.h"
 #include "filters/Denoise.h"
@@ -117,7 +118,7 @@ bool ModelBasedTSMdenoising(CDrawSet& set) {
   TW_OPERATION_END end(set.GetDocument(), false);
   CVol *vol = nullptr, *roi = nullptr;
   if (!set.WorkVolNonROIandROI(false, true, false, &vol, &roi)) return false;
-  CVol* model = set.FindLayerContaining(true, L"model", true);
+  CVol* model = twk::ops::FindLayerContaining(set, true, L"model", true);
   if (!model) {
     Named(operation, L"Model volume is required");
     return false;
@@ -136,8 +137,8 @@ bool ComplexTSMdenoising(CDrawSet& set) {
   TW_OPERATION_END end(set.GetDocument(), false);
   CVol* roi = twk::roiops::RoiOperand(&set);
   if (!roi) return false;
-  CVol* re = set.FindLayerContaining(true, L"complex_re", true);
-  CVol* im = re ? set.FindLayerContaining(true, L"complex_im", true) : nullptr;
+  CVol* re = twk::ops::FindLayerContaining(set, true, L"complex_re", true);
+  CVol* im = re ? twk::ops::FindLayerContaining(set, true, L"complex_im", true) : nullptr;
   if (!re || !im) return false;
   return runShapeMeans(set, L"Complex TSM denoising", &g_SharedTsmParms, 1, re, false, [&] {
     return VA_ComplexVolTemporalShapeMeans(&g_SharedTsmParms, re->frame, im->frame, roi->frame, true);

@@ -23,6 +23,8 @@
 #include "DynamicOperations.h"
 #include "FrameHandOff.h"
 #include "ImageOpen.h"
+#include "CropOperations.h"
+#include "OperationHelpers.h"
 #include "OperationScope.h"
 #include "Prompts.h"
 #include "TwkMem.h"
@@ -329,7 +331,7 @@ bool CropEmptyAreas(CDrawSet& set, CDrawView* view) {
   const bool found = mask && VA_GetSingleBoundRect(mask.get(), &box) && box.x0 <= box.x1;
   if (!found || !view) return false;
   const RECT4D box4{box.x0, box.y0, box.z0, box.x1, box.y1, box.z1, 0, vol->T() - 1};
-  return view->VolumeCrop(true, &box4, nullptr, true) != nullptr;
+  return twk::ops::VolumeCrop(*view, true, &box4, nullptr, true) != nullptr;
 }
 
 bool FindTimeSyncedSets(CDrawSet& set, CDrawSet*** sets, int* count) {
@@ -451,14 +453,14 @@ bool ExtrapolateMultiechoToTE0(CDrawSet& set) {
 }
 
 bool RestoreIvimResidualMap(CDrawSet& set) {
-  CVol* dp = set.FindLayerContaining(true, L"Dp component", false);
-  CVol* dt = set.FindLayerContaining(true, L"Dt component", false);
-  CVol* f = set.FindLayerContaining(true, L"f microcirculation", false);
+  CVol* dp = twk::ops::FindLayerContaining(set, true, L"Dp component", false);
+  CVol* dt = twk::ops::FindLayerContaining(set, true, L"Dt component", false);
+  CVol* f = twk::ops::FindLayerContaining(set, true, L"f microcirculation", false);
   if (!dp || !dt || !f) {
     twk::doc::message(L"CDrawSet::RestoreIvimResidualMap", L"Missing parameter map layer");
     return false;
   }
-  CVol* s0 = set.FindLayerContaining(false, L"S0", false);
+  CVol* s0 = twk::ops::FindLayerContaining(set, false, L"S0", false);
   FramePtr rmse(VA_RecoverIvimResidual(set.GetBaseVol(), s0, f, dp, dt, true));
   if (!rmse) return false;
   const bool ok = set.AddResultLayer(false, false, L"rmse", f, twk::FrameHandOff(rmse), 100, 1, -1);
@@ -475,7 +477,7 @@ bool AdvanceToTimepointOfVroiPeak(CDrawSet& set, CDrawView* view) {
   const int wh[2] = {vol->W(), vol->H()};
   DRECT3D seed;
   RECT3D box;
-  if (!set.ExtractOperSeedBox(view, wh, &seed) || !PR_DRect3DToRect3D(&seed, &box, nullptr)) return false;
+  if (!twk::ops::ExtractOperSeedBox(set, view, wh, &seed) || !PR_DRect3DToRect3D(&seed, &box, nullptr)) return false;
   int timeIndex = 0;
   if (!VA_VolGetBoxPeak(vol->frame, &box, &timeIndex, true)) return false;
   if (set.document) {

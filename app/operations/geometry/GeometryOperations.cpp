@@ -21,6 +21,7 @@
 #include "GeometryOperations.h"
 #include "HighObj.h"
 #include "ImageOpen.h"
+#include "CropOperations.h"
 #include "OperationScope.h"
 #include "Prompts.h"
 #include "RoiOperationFrame.h"
@@ -476,7 +477,7 @@ bool CropByROI(CDrawSet& set, CDrawView* view) {
   int maxT = 1;
   set.MaxT(&maxT, nullptr);
   const RECT4D box4{box.x0, box.y0, box.z0, box.x1, box.y1, box.z1, 0, maxT - 1};
-  CDrawDoc* newDoc = view ? view->VolumeCrop(true, &box4, nullptr, true) : nullptr;
+  CDrawDoc* newDoc = view ? twk::ops::VolumeCrop(*view, true, &box4, nullptr, true) : nullptr;
   if (newDoc) CDrawDoc::RedrawAllViews(newDoc, true);
   return newDoc != nullptr;
 }

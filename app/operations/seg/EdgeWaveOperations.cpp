@@ -14,6 +14,7 @@
 #include "DrawVol.h"
 #include "EdgeWaveDialog.h"
 #include "FrameHandOff.h"
+#include "OperationHelpers.h"
 #include "Prompts.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
@@ -59,7 +60,7 @@ bool EdgeWave(CDrawSet& set, bool ask, bool silent, CDrawView* view, VA_EW* reco
   const int wh[2] = {operand->frame->dim.w, operand->frame->dim.h};
   DRECT3D* seedBoxes = nullptr;
   int numSeeds = 0;
-  set.GetSeedBoxes(view, wh, &seedBoxes, &numSeeds, nullptr, nullptr);
+  twk::ops::GetSeedBoxes(set, view, wh, &seedBoxes, &numSeeds, nullptr, nullptr);
   const std::unique_ptr<DRECT3D, void (*)(DRECT3D*)> seeds(seedBoxes, [](DRECT3D* boxes) { pf_free(&boxes); });
 
   if (ask) {

@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "CropOperations.h"
 #include "HighObj.h"
+#include "OperationHelpers.h"
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
 #include "VectorRois.h"
@@ -53,7 +55,7 @@ TEST(CropOperations, TimePointsAreCheckedAndNothingIsMadeOnARefusal) {
     ui.clear();
     const int before = Documents::openCount();
     ui.answerValuesText({CString::fromUtf8(c.text)});
-    EXPECT_FALSE(set->CropSpecifiedDynPnts(view, nullptr, c.keep, false));
+    EXPECT_FALSE(twk::ops::CropSpecifiedDynPnts(*set, view, nullptr, c.keep, false));
     EXPECT_EQ(ui.prompts[0][0].label, L"Enter dynamic indices (base 1) separated by commas");
     if (c.message) {
       EXPECT_EQ(ui.lastMessage(), c.message);
@@ -65,7 +67,7 @@ TEST(CropOperations, TimePointsAreCheckedAndNothingIsMadeOnARefusal) {
   // No marked layer: nothing is made, no document shows.
   set->GetLayer(0)->SetMarked(false);
   const int before = Documents::openCount();
-  EXPECT_FALSE(set->CropSpecifiedDynPnts(view, nullptr, true, true));
+  EXPECT_FALSE(twk::ops::CropSpecifiedDynPnts(*set, view, nullptr, true, true));
   EXPECT_EQ(Documents::openCount(), before);
 }
 
@@ -82,7 +84,7 @@ TEST(CropOperations, ExtractedTimePointsEqualNumpyAndTheViewKeepsItsTime) {
   set->FindViewProjection(view)->timeIndex = 2;  // time 20
   const int before = Documents::openCount();
   ui.answerValuesText({L"1, 3"});
-  ASSERT_TRUE(set->CropSpecifiedDynPnts(view, nullptr, true, false)) << ui.lastMessage().toUtf8();
+  ASSERT_TRUE(twk::ops::CropSpecifiedDynPnts(*set, view, nullptr, true, false)) << ui.lastMessage().toUtf8();
   const std::vector<CDrawDoc*> made = Documents::openedAfter(before);
   ASSERT_EQ(made.size(), 1u);
   CDrawSet* cropped = made[0]->GetActiveSet();
@@ -99,11 +101,11 @@ TEST(CropOperations, ExtractedTimePointsEqualNumpyAndTheViewKeepsItsTime) {
   // Removing time point 2 keeps 1 and 3, in order.
   ui.answerValuesText({L"2"});
   const int next = Documents::openCount();
-  EXPECT_FALSE(set->CropSpecifiedDynPnts(view, nullptr, false, false));  // the name is taken by the open crop
+  EXPECT_FALSE(twk::ops::CropSpecifiedDynPnts(*set, view, nullptr, false, false));  // the name is taken by the open crop
   EXPECT_EQ(Documents::openCount(), next);
   docs.close(made[0]);
   ui.answerValuesText({L"2"});
-  ASSERT_TRUE(set->CropSpecifiedDynPnts(view, nullptr, false, false)) << ui.lastMessage().toUtf8();
+  ASSERT_TRUE(twk::ops::CropSpecifiedDynPnts(*set, view, nullptr, false, false)) << ui.lastMessage().toUtf8();
   const std::vector<CDrawDoc*> again = Documents::openedAfter(next - 1);
   ASSERT_EQ(again.size(), 1u);
   EXPECT_EQ(voxels(again[0]->GetActiveSet()->GetLayerVol(0)->frame),
@@ -123,12 +125,12 @@ TEST(CropOperations, CurrentSliceAndSplitIntoLayers) {
   VA_VOLPROJ* record = set->FindViewProjection(view);
   // Film view is refused.
   record->filmView = 1;
-  EXPECT_FALSE(set->CropCurrentSlice(view));
+  EXPECT_FALSE(twk::ops::CropCurrentSlice(*set, view));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::CropCurrentSlice : Film View is not allowed");
   record->filmView = 0;
   record->slice = 1;
   int before = Documents::openCount();
-  ASSERT_TRUE(set->CropCurrentSlice(view)) << ui.lastMessage().toUtf8();
+  ASSERT_TRUE(twk::ops::CropCurrentSlice(*set, view)) << ui.lastMessage().toUtf8();
   std::vector<CDrawDoc*> made = Documents::openedAfter(before);
   ASSERT_EQ(made.size(), 1u);
   CDrawSet* slice = made[0]->GetActiveSet();
@@ -141,7 +143,7 @@ TEST(CropOperations, CurrentSliceAndSplitIntoLayers) {
 
   // Split: one layer per time point, the 3D ROI whole.
   before = Documents::openCount();
-  ASSERT_TRUE(set->Split4DToLayers(view));
+  ASSERT_TRUE(twk::ops::Split4DToLayers(*set, view));
   made = Documents::openedAfter(before);
   ASSERT_EQ(made.size(), 1u);
   CDrawSet* split = made[0]->GetActiveSet();
@@ -172,7 +174,7 @@ TEST(CropOperations, VectorRoiCropEqualsNumpySlicingAndCarriesTheOtherBoxes) {
   CDrawView* view = Documents::viewOf(doc);
   // Without a vector ROI: its message, nothing made.
   int before = Documents::openCount();
-  EXPECT_EQ(view->VolumeCrop(true, nullptr, nullptr, true), nullptr);
+  EXPECT_EQ(twk::ops::VolumeCrop(*view, true, nullptr, nullptr, true), nullptr);
   EXPECT_EQ(ui.lastMessage(), L"CDrawView::OperVectRoi : 4D Vector ROI is required");
   EXPECT_EQ(Documents::openCount(), before);
   // The crop box: voxels x 1..2, y 1..3, z 0, time points 1..2; a second box half inside it.
@@ -182,10 +184,10 @@ TEST(CropOperations, VectorRoiCropEqualsNumpySlicingAndCarriesTheOtherBoxes) {
   ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, other, 0, 2, "other"));
   CDrawObj* box = doc->objects[1];
   // Two vector ROIs, none selected: which one is not known.
-  EXPECT_EQ(view->VolumeCrop(true, nullptr, nullptr, true), nullptr);
+  EXPECT_EQ(twk::ops::VolumeCrop(*view, true, nullptr, nullptr, true), nullptr);
   EXPECT_EQ(ui.lastMessage(), L"CDrawView::OperVectRoi : More than one Vector ROI is present and none selected");
   doc->SetSelection({box});
-  CDrawDoc* cropped = view->VolumeCrop(true, nullptr, nullptr, true);
+  CDrawDoc* cropped = twk::ops::VolumeCrop(*view, true, nullptr, nullptr, true);
   ASSERT_NE(cropped, nullptr);
   EXPECT_EQ(cropped->GetTitle(), L"grid_cropped.twk");
   CDrawSet* result = cropped->GetActiveSet();
@@ -209,7 +211,7 @@ TEST(CropOperations, VectorRoiCropEqualsNumpySlicingAndCarriesTheOtherBoxes) {
   // The active layer alone.
   docs.close(cropped);
   set->SetActive(1);
-  cropped = view->VolumeCrop(false, nullptr, L"_roi", true);
+  cropped = twk::ops::VolumeCrop(*view, false, nullptr, L"_roi", true);
   ASSERT_NE(cropped, nullptr);
   ASSERT_EQ(cropped->GetActiveSet()->NumLayers(), 1);
   EXPECT_TRUE(cropped->GetActiveSet()->GetLayerVol(0)->IsROI());
@@ -257,12 +259,12 @@ TEST(Seeds, OneSeedOrTheSelectedOneClippedToTheVolume) {
   CDrawSet* set = doc->GetActiveSet();
   const int wh[2] = {6, 5};
   DRECT3D box;
-  EXPECT_FALSE(set->ExtractOperSeedBox(nullptr, wh, &box));
+  EXPECT_FALSE(twk::ops::ExtractOperSeedBox(*set, nullptr, wh, &box));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::ExtractOperSeedBox : At least one seed is expected");
   // One seed drawn partly outside, corners reversed: ordered and clipped in plane, z as stored.
   const double first[6] = {8, 4, -1, 2, -3, 7};
   ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, first, 0, 0, "s1"));
-  ASSERT_TRUE(set->ExtractOperSeedBox(nullptr, wh, &box));
+  ASSERT_TRUE(twk::ops::ExtractOperSeedBox(*set, nullptr, wh, &box));
   EXPECT_EQ(box.x0, 2);
   EXPECT_EQ(box.x1, 6);
   EXPECT_EQ(box.y0, 0);
@@ -286,7 +288,7 @@ TEST(Seeds, OneSeedOrTheSelectedOneClippedToTheVolume) {
     SCOPED_TRACE(c.what);
     doc->SetSelection(c.selection);
     ui.clear();
-    EXPECT_EQ(set->ExtractOperSeedBox(nullptr, wh, &box), c.ok);
+    EXPECT_EQ(twk::ops::ExtractOperSeedBox(*set, nullptr, wh, &box), c.ok);
     if (c.ok) {
       EXPECT_EQ(box.x1, c.x1);
     } else {
@@ -294,7 +296,7 @@ TEST(Seeds, OneSeedOrTheSelectedOneClippedToTheVolume) {
     }
     DRECT3D* boxes = nullptr;
     int count = 0, selected = 0, selectedCount = 0;
-    ASSERT_TRUE(set->GetSeedBoxes(nullptr, wh, &boxes, &count, &selected, &selectedCount));
+    ASSERT_TRUE(twk::ops::GetSeedBoxes(*set, nullptr, wh, &boxes, &count, &selected, &selectedCount));
     EXPECT_EQ(count, 2);
     EXPECT_EQ(selected, c.selected);
     EXPECT_EQ(selectedCount, c.selectedCount);

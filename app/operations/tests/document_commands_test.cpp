@@ -1,14 +1,13 @@
 // The view's commands on documents and windows: closing a document with its save question, closing
-// the other views, deleting splines, saving the alignment transform, and de-identifying every volume
-// set of a document (pydicom series with PHI, checked after export by dcmdump).
+// the other views, deleting splines, and de-identifying every volume set of a document (pydicom series with PHI, checked after export by dcmdump).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "../../files/tests/DicomTestKit.h"
+#include "DocumentCommands.h"
 #include "DrawShapes.h"
-#include "OperationHelpers.h"
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
 #include "dicom/DicomVolume.h"
@@ -40,7 +39,7 @@ TEST(DocumentCommands, CloseDocumentAsksOnlyAboutChangesAndCancelKeepsIt) {
     doc->SetModifiedFlag(c.modified);
     if (c.answer) ui.answerMessage(c.answer);
     const int before = Documents::openCount();
-    Documents::viewOf(doc)->OnCloseDocument();
+    twk::ops::OnCloseDocument(*Documents::viewOf(doc));
     EXPECT_EQ(Documents::openCount(), before - (c.closes ? 1 : 0));
     EXPECT_EQ(ui.messages.empty(), c.answer == 0);
     if (c.answer) {
@@ -68,7 +67,7 @@ TEST(DocumentCommands, OtherViewsCloseAndAViewWithoutAWindowIsSkipped) {
     doc->RemoveView(v);
     return true;
   };
-  first->CloseOtherViews(1);
+  twk::ops::CloseOtherViews(*first, 1);
   EXPECT_EQ(closed, std::vector<CDrawView*>{second});
   EXPECT_EQ(doc->Views().size(), 2u);
   TW_DocumentHooks().closeView = nullptr;
@@ -90,55 +89,6 @@ TEST(DocumentCommands, DeleteAllSplinesSaysWhenThereAreNone) {
   EXPECT_TRUE(doc->selection.empty());
   EXPECT_FALSE(doc->DeleteAllSplines());
   EXPECT_EQ(ui.lastMessage(), L"CDrawDoc::DeleteAllSplines : No splines were found");
-}
-
-TEST(DocumentCommands, SaveAlignmentNeedsAnAlignmentAndNamesAFailedWrite) {
-  Documents docs;
-  twk::ScriptedUi ui;
-  twk::ScopedUi installed(ui);
-  CVol* vol = twk::testkit::makeVol(FRM_INT, 4, 4, 2, 1);
-  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
-  CDrawView* view = Documents::viewOf(doc);
-  std::vector<CString> written;
-  bool succeed = false;
-  TW_SetTransformFileWriter([&](const wchar_t* path, int kind, const DIM3D* dims, const SPC*, const DIM3D*, const SPC*,
-                                const double transform[16]) {
-    EXPECT_EQ(kind, 2);
-    EXPECT_EQ(dims->w, 4);
-    EXPECT_EQ(transform[3], 7.5);
-    written.emplace_back(path);
-    return succeed;
-  });
-  EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId("Transform", "Save Alignment (*.vtf)"))));
-  // Never registered: the message, and no picker.
-  view->OnTransformSaveAlignmentVTF();
-  EXPECT_EQ(ui.lastMessage(), L"CDrawView::OnTransformSaveAlignmentVTF : Alignment transform is not present");
-  EXPECT_TRUE(ui.fileRequests.empty());
-  FRAME* before = VA_VolClone(vol->frame);
-  double transform[16] = {1, 0, 0, 7.5, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  ASSERT_TRUE(vol->SetAlignment(&before, transform));
-  // A copy of the volume carries its alignment.
-  CVol copy(*vol);
-  EXPECT_TRUE(copy.HasAlignment());
-  EXPECT_EQ(copy.alignment[3], 7.5);
-  // Cancel writes nothing; a failed write is named; a good one is silent.
-  ui.clear();
-  ui.cancelPicker();
-  view->OnTransformSaveAlignmentVTF();
-  EXPECT_TRUE(written.empty());
-  EXPECT_EQ(ui.fileRequests.size(), 1u);
-  EXPECT_EQ(ui.fileRequests[0].initialPath.Right(18), L"AlignTransform.vtf");
-  ui.answerSaveFile(L"/tmp/a.vtf");
-  view->OnTransformSaveAlignmentVTF();
-  EXPECT_EQ(ui.lastMessage(), L"CDrawView::OnTransformSaveAlignmentVTF : Failed to save the transform file /tmp/a.vtf");
-  succeed = true;
-  ui.clear();
-  ui.answerSaveFile(L"/tmp/b.vtf");
-  view->OnTransformSaveAlignmentVTF();
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(written, (std::vector<CString>{L"/tmp/a.vtf", L"/tmp/b.vtf"}));
-  TW_SetTransformFileWriter(nullptr);
-  EXPECT_FALSE(TW_RowAvailable(TW_FindCommandRow(rowId("Transform", "Save Alignment (*.vtf)"))));
 }
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
+#include "ValueOperations.h"
 #include "ops/VoxelValues.h"
 
 using namespace twk::optest;
@@ -46,7 +47,7 @@ TEST(ValueOperations, ScaleToIntervalEqualsNumpyAndUndoesBitForBit) {
     const std::vector<double> before = voxels(vol->frame);
     ui.clear();
     ui.answerValuesText({text(c.a), text(c.b)});
-    set->ScaleToInterval();
+    twk::ops::ScaleToInterval(*set);
     EXPECT_EQ(ui.messages.front(), L"Specify Signal Range");
     EXPECT_EQ(ui.prompts[0][0].label, L"Min Value");
     EXPECT_EQ(std::wcstod(ui.prompts[0][0].text, nullptr), 2.0);    // the volume's minimum over all time points
@@ -77,17 +78,17 @@ TEST(ValueOperations, ConstantVolumesCancelAndBadRanges) {
   CVol* vol = set->GetBaseVol();
   // A constant volume: slope 1, intercept b - M, clamped.
   ui.answerValuesText({L"0", L"2"});
-  set->ScaleToInterval();
+  twk::ops::ScaleToInterval(*set);
   EXPECT_EQ(voxels(vol->frame), std::vector<double>(9, 2.0));
   // Cancel: voxels and the undo list as they were.
   const int undo = doc->UndoCount();
   ui.cancelValues();
-  set->ScaleToInterval();
+  twk::ops::ScaleToInterval(*set);
   EXPECT_EQ(doc->UndoCount(), undo);
   // A minimum above the maximum is refused with its message.
   ui.clear();
   ui.answerValuesText({L"3", L"1"});
-  set->ScaleToInterval();
+  twk::ops::ScaleToInterval(*set);
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::ScaleToInterval : Min Value must not be above Max Value");
   EXPECT_EQ(doc->UndoCount(), undo);
   EXPECT_EQ(voxels(vol->frame), std::vector<double>(9, 2.0));
@@ -138,9 +139,10 @@ TEST(ValueOperations, ReplaceSignalValueIsUndoableAndAsksOverItsRoi) {
   const std::vector<double> before = voxels(vol->frame);
   CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
   CDrawSet* set = doc->GetActiveSet();
+  twk::ops::ReplaceValueRecord last;
   // Without an ROI: the whole volume, the title alone.
   ui.answerValuesText({L"5", L"40000"});
-  EXPECT_TRUE(set->ReplaceSignalValue(false));
+  EXPECT_TRUE(twk::ops::ReplaceSignalValue(*set, last));
   EXPECT_EQ(ui.messages.front(), L"Specify Value Replacement");
   EXPECT_EQ(voxels(vol->frame), numpyReference(before, shapeOf(vol->frame), "float64", "np.where(a == 5, 40000, a)"));
   EXPECT_TRUE(doc->IsModified());
@@ -153,7 +155,7 @@ TEST(ValueOperations, ReplaceSignalValueIsUndoableAndAsksOverItsRoi) {
                                                       L"/data/diagonal.im")));
   ui.clear();
   ui.answerValuesText({L"17", L"1"});
-  EXPECT_TRUE(set->ReplaceSignalValue(false));
+  EXPECT_TRUE(twk::ops::ReplaceSignalValue(*set, last));
   EXPECT_EQ(ui.messages.front(), L"Specify Value Replacement over <diagonal.im>");
   EXPECT_EQ(std::wcstod(ui.prompts[0][0].text, nullptr), 5.0);
   EXPECT_EQ(std::wcstod(ui.prompts[0][1].text, nullptr), 40000.0);
@@ -167,9 +169,29 @@ TEST(ValueOperations, ReplaceSignalValueIsUndoableAndAsksOverItsRoi) {
   // A replacement the voxels cannot hold: named, nothing changed.
   ui.clear();
   ui.answerValuesText({L"2", L"-1"});
-  EXPECT_FALSE(set->ReplaceSignalValue(false));
+  EXPECT_FALSE(twk::ops::ReplaceSignalValue(*set, last));
   EXPECT_EQ(ui.lastMessage(), L"VA_VolReplaceValue : The replacement value cannot be stored in the volume's voxels");
   EXPECT_EQ(voxels(vol->frame), expected);
+}
+
+// The menu command keeps the values the user last gave for the program's run: the next run's
+// prompt starts from them.
+TEST(ValueOperations, ReplaceSignalValueCommandOffersTheLastValues) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(ramp())});
+  CDrawView* view = Documents::viewOf(doc);
+  const int id = rowId("Volume", "Voxel Value Conversion > Replace Signal Value over ROI");
+  ui.answerValuesText({L"5", L"40000"});
+  ASSERT_TRUE(TW_DispatchCommand(id, view));
+  ASSERT_EQ(ui.prompts.size(), 1u);
+  ui.clear();
+  ui.answerValuesText({L"6", L"7"});
+  ASSERT_TRUE(TW_DispatchCommand(id, view));
+  ASSERT_EQ(ui.prompts.size(), 1u);
+  EXPECT_EQ(std::wcstod(ui.prompts[0][0].text, nullptr), 5.0);
+  EXPECT_EQ(std::wcstod(ui.prompts[0][1].text, nullptr), 40000.0);
 }
 
 TEST(ValueOperations, VoidVoxelsComeAndGoWithUndo) {
@@ -182,7 +204,7 @@ TEST(ValueOperations, VoidVoxelsComeAndGoWithUndo) {
   CDrawSet* set = doc->GetActiveSet();
   CDrawView* view = Documents::viewOf(doc);
   ui.answerValues({14});
-  EXPECT_TRUE(set->MakeSignalVoid(view));
+  EXPECT_TRUE(twk::ops::MakeSignalVoid(*set, view));
   EXPECT_EQ(ui.prompts[0][0].label, L"Signal to become Transparent");
   // 16-bit voxels cannot mark a void: the layer now holds 32 bits, the 14 marked void.
   EXPECT_EQ(vol->frame->bpv, 32);
@@ -191,10 +213,10 @@ TEST(ValueOperations, VoidVoxelsComeAndGoWithUndo) {
   // Cancel in the fill prompt keeps everything.
   const int undo = doc->UndoCount();
   ui.cancelValues();
-  EXPECT_FALSE(set->ChangeVoidToSignal());
+  EXPECT_FALSE(twk::ops::ChangeVoidToSignal(*set));
   EXPECT_EQ(doc->UndoCount(), undo);
   ui.answerValues({1000});
-  EXPECT_TRUE(set->ChangeVoidToSignal());
+  EXPECT_TRUE(twk::ops::ChangeVoidToSignal(*set));
   EXPECT_EQ(ui.prompts.back()[0].label, L"New value for VOID voxels");
   EXPECT_EQ(voxels(vol->frame), numpyReference(before, shapeOf(vol->frame), "float64", "np.where(a == 14, 1000, a)"));
   // Two undos give the original 16-bit frame bit for bit.
@@ -223,7 +245,7 @@ TEST(ValueOperations, CopyTimepointChecksItsTarget) {
     SCOPED_TRACE(c.target);
     ui.clear();
     ui.answerValues({double(c.target)});
-    EXPECT_EQ(set->CopyTimepointToTarget(view), c.ok);
+    EXPECT_EQ(twk::ops::CopyTimepointToTarget(*set, view), c.ok);
     EXPECT_EQ(ui.prompts[0][0].number, 2.0);  // the view's time point, 1-based
     EXPECT_EQ(ui.prompts[0][0].label, L"Target dynamic point index");
     if (!c.ok) {
@@ -252,7 +274,7 @@ TEST(ValueOperations, UniformLayerAndHeaderCommands) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer);
     ui.answerValues({2.5}).answerValuesText({L"flat"}).answerMessage(c.answer);
-    set->InsertUniformLayer(false);
+    twk::ops::InsertUniformLayer(*set);
     EXPECT_EQ(ui.messages[ui.messages.size() - 1], L"Base layer is 4D. Create 3D layer anyway?");
     ASSERT_EQ(set->NumLayers(), c.layers);
     if (c.timePoints) {
@@ -264,11 +286,11 @@ TEST(ValueOperations, UniformLayerAndHeaderCommands) {
     }
   }
   // Echo times become spin-lock times; then nothing varies but the time.
-  EXPECT_TRUE(set->ReplaceEchoTimeByTSL());
+  EXPECT_TRUE(twk::ops::ReplaceEchoTimeByTSL(*set));
   EXPECT_EQ(base->GetDynType(), DYN_SPINLOCK_TIME);
   EXPECT_EQ(base->dyn[2].spinLockTime, 0.04);
   EXPECT_EQ(base->dyn[2].echoTime, 0.01);
-  set->RemoveDynamicDimensionsExceptTime();
+  twk::ops::RemoveDynamicDimensionsExceptTime(*set);
   EXPECT_EQ(base->GetDynType(), DYN_TIME);
   EXPECT_EQ(base->dyn[2].time, 20.0);
 }
@@ -282,7 +304,7 @@ TEST(ValueOperations, EqualizeWithinAGreyLevelOfScikitImageAndLogEqualsNumpy) {
   const std::vector<double> values = voxels(vol->frame);
   CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
   CDrawSet* set = doc->GetActiveSet();
-  ASSERT_TRUE(set->EqualizeHistogram());
+  ASSERT_TRUE(twk::ops::EqualizeHistogram(*set));
   ASSERT_EQ(set->NumLayers(), 2);
   EXPECT_EQ(set->GetActive(), 1);
   const double lo = *std::min_element(values.begin(), values.end()), hi = *std::max_element(values.begin(), values.end());
@@ -299,7 +321,7 @@ TEST(ValueOperations, EqualizeWithinAGreyLevelOfScikitImageAndLogEqualsNumpy) {
   const std::vector<double> raw = voxels(counts->frame);
   set->AppendLayer(twk::testkit::makeLayer(counts));
   set->SetActive(set->NumEntries() - 1);
-  ASSERT_TRUE(set->LogConvert()) << ui.lastMessage().toUtf8();
+  ASSERT_TRUE(twk::ops::LogConvert(*set)) << ui.lastMessage().toUtf8();
   const std::vector<double> logs = voxels(set->GetLayerVol(set->NumLayers() - 1)->frame);
   const std::vector<double> reference2 = numpyReference(raw, {4, 8, 8}, "float64", "np.where(a > 0, np.log(np.where(a > 0, a, 1)), 1e60)");
   ASSERT_EQ(logs.size(), reference2.size());
@@ -307,7 +329,7 @@ TEST(ValueOperations, EqualizeWithinAGreyLevelOfScikitImageAndLogEqualsNumpy) {
   // A real active layer: nothing, without a message.
   ui.clear();
   const int layers = set->NumLayers();
-  EXPECT_FALSE(set->LogConvert());
+  EXPECT_FALSE(twk::ops::LogConvert(*set));
   EXPECT_EQ(set->NumLayers(), layers);
   EXPECT_TRUE(ui.messages.empty());
 }

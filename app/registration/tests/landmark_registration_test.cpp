@@ -16,7 +16,8 @@
 #include "HighObj.h"
 #include "OperationsTestKit.h"
 #include "RecordDialog.h"
-#include "RegistrationOperations.h"
+#include "LandmarkRegistration.h"
+#include "TransformOperations.h"
 #include "ScriptedUi.h"
 #include "TextCodec.h"
 #include "VectRois.h"
@@ -97,10 +98,9 @@ CDrawVol* lastLayer(CDrawDoc* doc) {
 
 // The largest difference between a result and the source resliced by the known affine (trilinear).
 double differenceFromAffineReslice(const Pair& p, const CVol* result) {
-  FRAME* expected = VA_ResliceAffine(kAffine, p.sourceVol->frame, &p.targetVol->frame->dim, 1, 0.0, false);
+  const FramePtr expected(VA_ResliceAffine(kAffine, p.sourceVol->frame, &p.targetVol->frame->dim, 1, 0.0, false));
   if (!expected || !result || !result->frame) return 1e300;
-  const std::vector<double> got = twk::optest::voxels(result->frame), want = twk::optest::voxels(expected);
-  PR_FrameDelete(&expected);
+  const std::vector<double> got = twk::optest::voxels(result->frame), want = twk::optest::voxels(expected.get());
   if (got.size() != want.size()) return 1e300;
   double worst = 0;
   for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::fabs(got[i] - want[i]));
@@ -224,7 +224,7 @@ TEST(LandmarkRegistration, TheSourceIsReslicedByTheFittedTransformAndTheFileWrit
   g_LandmarkRegisterParms = NPNTREGPARMS{};
   g_LandmarkRegisterParms.transformFile = CString::fromUtf8(file);
   CDrawSet* set = p.target->GetActiveSet();
-  ASSERT_TRUE(set->Register3D_WithInitPoints(Documents::viewOf(p.target), false, false))
+  ASSERT_TRUE(twk::registration::Register3D_WithInitPoints(*set, Documents::viewOf(p.target), false, false))
       << (ui.messages.empty() ? "" : ui.lastMessage().toUtf8());
   ASSERT_EQ(set->NumLayers(), 2);
   const CVol* result = lastLayer(p.target)->vol;
@@ -244,7 +244,7 @@ TEST(LandmarkRegistration, TheSourceIsReslicedByTheFittedTransformAndTheFileWrit
   // A file that cannot be written is said, and the layers still come.
   ui.clear();
   g_LandmarkRegisterParms.transformFile = L"/nonexistent-folder/x.vtf";
-  EXPECT_TRUE(set->Register3D_WithInitPoints(Documents::viewOf(p.target), false, false));
+  EXPECT_TRUE(twk::registration::Register3D_WithInitPoints(*set, Documents::viewOf(p.target), false, false));
   EXPECT_EQ(ui.messages, std::vector<CString>{L"Failed to save Transformation File"});
   EXPECT_EQ(set->NumLayers(), 3);
 
@@ -255,7 +255,7 @@ TEST(LandmarkRegistration, TheSourceIsReslicedByTheFittedTransformAndTheFileWrit
   g_LandmarkRegisterParms.sigma = 30;
   g_LandmarkRegisterParms.transformFile = CString::fromUtf8(rbfFile);
   ui.clear();
-  EXPECT_TRUE(set->Register3D_WithInitPoints(Documents::viewOf(p.target), false, false));
+  EXPECT_TRUE(twk::registration::Register3D_WithInitPoints(*set, Documents::viewOf(p.target), false, false));
   EXPECT_EQ(set->NumLayers(), 4);
   EXPECT_FALSE(PR_FileExists(CString::fromUtf8(rbfFile)));
 
@@ -277,7 +277,7 @@ TEST(LandmarkRegistration, TheSourceIsReslicedByTheFittedTransformAndTheFileWrit
     } else {
       ui.cancelValues();
     }
-    EXPECT_EQ(set->Register3D_WithInitPoints(Documents::viewOf(p.target), false, true), r.added);
+    EXPECT_EQ(twk::registration::Register3D_WithInitPoints(*set, Documents::viewOf(p.target), false, true), r.added);
     EXPECT_FALSE(ui.pendingAnswers());
     EXPECT_EQ(set->NumLayers(), layers + (r.added ? 1 : 0));
     EXPECT_EQ(PR_FileExists(CString::fromUtf8(asked)), r.added);
@@ -326,7 +326,7 @@ TEST(LandmarkRegistration, RefusalsSayWhyAndAddNothing) {
       for (size_t i = 0; i < labels.size(); ++i)
         addLandmark(source->GetActiveSet(), kTargetPoints[i], labels[i].c_str());
     }
-    EXPECT_FALSE(target->GetActiveSet()->Register3D_WithInitPoints(Documents::viewOf(target), false, false));
+    EXPECT_FALSE(twk::registration::Register3D_WithInitPoints(*target->GetActiveSet(), Documents::viewOf(target), false, false));
     EXPECT_EQ(ui.lastMessage(), c.message);
     EXPECT_EQ(target->GetActiveSet()->NumLayers(), 1);
   }
@@ -358,7 +358,7 @@ TEST(LandmarkRegistration, VoxelSimilarityStartsFromThisRunsTransform) {
   record.transformType = 2;
   record.interpolation = 1;
   CDrawSet* set = p.target->GetActiveSet();
-  const bool ok = set->Register3D_WithInitPoints(Documents::viewOf(p.target), true, false);
+  const bool ok = twk::registration::Register3D_WithInitPoints(*set, Documents::viewOf(p.target), true, false);
   const CString used = record.initialTransformFile;
   record = saved;
   ASSERT_TRUE(ok) << (ui.messages.empty() ? "" : ui.lastMessage().toUtf8());
@@ -400,7 +400,7 @@ TEST(DicomTagRegistration, LayersComeByTheirPatientGeometryAndROIHeadersAreMinim
     CDrawDoc* doc = docs.open({twk::testkit::makeLayer(target)}, L"/data/t.twk");
     docs.open({twk::testkit::makeLayer(source), twk::testkit::makeLayer(roi)}, L"/data/s.twk");
     CDrawSet* set = doc->GetActiveSet();
-    ASSERT_TRUE(set->RegisterByDicomTags(false, false, nullptr, false, minimise))
+    ASSERT_TRUE(twk::registration::RegisterByDicomTags(*set, false, false, nullptr, false, minimise))
         << (ui.messages.empty() ? "" : ui.lastMessage().toUtf8());
     ASSERT_EQ(set->NumLayers(), 3);
     const CVol* base = set->GetLayer(1)->vol;
@@ -452,7 +452,7 @@ TEST(DicomTagRegistration, FourDimensionalSetsChooseTheirDestination) {
     if (c.interactive) ui.answerValues({1});
     if (c.answer >= 0) ui.answerThreeButtons(c.answer);
     CDrawSet* set = doc->GetActiveSet();
-    ASSERT_TRUE(set->RegisterByDicomTags(c.interactive, false, nullptr, false, true));
+    ASSERT_TRUE(twk::registration::RegisterByDicomTags(*set, c.interactive, false, nullptr, false, true));
     EXPECT_FALSE(ui.pendingAnswers());
     EXPECT_EQ(set->NumLayers(), 1 + c.layersAdded);
     EXPECT_EQ(Documents::openCount(), before + c.documentsOpened);
@@ -478,7 +478,7 @@ TEST(TransformFiles, ResultsOfRegionsOfInterestKeepOneHeader) {
   ASSERT_TRUE(VTF_Save(CString::fromUtf8(file), 2, &dims, &base->spc, &dims, &base->spc, identity, false));
   const int before = Documents::openCount();
   ui.answerValues({1, 0, 50}, {CString::fromUtf8(file)});
-  doc->GetActiveSet()->AffineTransformByVTF();
+  twk::registration::AffineTransformByVTF(*doc->GetActiveSet(), g_VtfTransformTask);
   const std::vector<CDrawDoc*> opened = Documents::openedAfter(before);
   ASSERT_EQ(opened.size(), 1u);
   CDrawSet* set = opened[0]->GetActiveSet();

@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
-#include "OperationHelpers.h"
 #include "OperationsTestKit.h"
-#include "RegistrationOperations.h"
+#include "LandmarkOperations.h"
+#include "MeasureOperations.h"
+#include "RegistrationBindings.h"
+#include "TransformOperations.h"
 #include "ScriptedUi.h"
 #include "VectorRois.h"
 #include "TextCodec.h"
@@ -41,7 +44,7 @@ TEST(RegistrationServices, SaveAlignmentWritesATransformFileThatReadsBackExactly
   std::remove(file.c_str());
   const CString path = CString::fromUtf8(file);
   ui.answerSaveFile(path);
-  Documents::viewOf(doc)->OnTransformSaveAlignmentVTF();
+  twk::registration::OnTransformSaveAlignmentVTF(*Documents::viewOf(doc));
   EXPECT_TRUE(ui.messages.empty());
   VA_VTFINFO info;
   double* back = VTF_Load(path, &info, true);
@@ -53,6 +56,59 @@ TEST(RegistrationServices, SaveAlignmentWritesATransformFileThatReadsBackExactly
   EXPECT_FALSE(info.hasTarget);
   pf_free(&back);
   TW_RemoveRegistrationServices();
+}
+
+TEST(RegistrationServices, SaveAlignmentNeedsAnAlignmentAndNamesAFailedWrite) {
+  Documents docs;
+  twk::ScriptedUi ui;
+  twk::ScopedUi installed(ui);
+  CVol* vol = twk::testkit::makeVol(FRM_INT, 4, 4, 2, 1);
+  CDrawDoc* doc = docs.open({twk::testkit::makeLayer(vol)});
+  CDrawView* view = Documents::viewOf(doc);
+  TW_InstallRegistrationServices();
+  EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(rowId("Transform", "Save Alignment (*.vtf)"))));
+  // Never registered: the message, and no picker.
+  twk::registration::OnTransformSaveAlignmentVTF(*view);
+  EXPECT_EQ(ui.lastMessage(), L"CDrawView::OnTransformSaveAlignmentVTF : Alignment transform is not present");
+  EXPECT_TRUE(ui.fileRequests.empty());
+  FRAME* before = VA_VolClone(vol->frame);
+  double transform[16] = {1, 0, 0, 7.5, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  ASSERT_TRUE(vol->SetAlignment(&before, transform));
+  // A copy of the volume carries its alignment.
+  CVol copy(*vol);
+  EXPECT_TRUE(copy.HasAlignment());
+  EXPECT_EQ(copy.alignment[3], 7.5);
+  // Cancel writes nothing; a failed write (into a folder that does not exist) is named; a good one
+  // is silent.
+  const std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / "save_alignment";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const CString unwritable = CString::fromUtf8((folder / "missing" / "a.vtf").string());
+  const CString good = CString::fromUtf8((folder / "b.vtf").string());
+  ui.clear();
+  ui.cancelPicker();
+  twk::registration::OnTransformSaveAlignmentVTF(*view);
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  EXPECT_EQ(ui.fileRequests.size(), 1u);
+  EXPECT_EQ(ui.fileRequests[0].initialPath.Right(18), L"AlignTransform.vtf");
+  ui.answerSaveFile(unwritable);
+  twk::registration::OnTransformSaveAlignmentVTF(*view);
+  EXPECT_EQ(ui.lastMessage(), L"CDrawView::OnTransformSaveAlignmentVTF : Failed to save the transform file " + unwritable);
+  ui.clear();
+  ui.answerSaveFile(good);
+  twk::registration::OnTransformSaveAlignmentVTF(*view);
+  EXPECT_TRUE(ui.messages.empty());
+  // Only the good file was written: the alignment as a kind-2 transform of the layer's grid.
+  EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
+  VA_VTFINFO info;
+  double* back = VTF_Load(good, &info, true);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(info.type, 2);
+  EXPECT_EQ(info.sourceDim.w, 4);
+  EXPECT_EQ(back[3], 7.5);
+  pf_free(&back);
+  TW_RemoveRegistrationServices();
+  EXPECT_FALSE(TW_RowAvailable(TW_FindCommandRow(rowId("Transform", "Save Alignment (*.vtf)"))));
 }
 
 // A set of the given layers in a new document; returns the set.
@@ -84,21 +140,21 @@ TEST(LayerMeasurements, ReportsAndRefusalsOfEveryCode) {
   double withRoi = 0, whole = 0;
   ASSERT_TRUE(VA_VolumeSingleMeasurement(2, pair, roi->frame, 0, &withRoi, false));
   ASSERT_TRUE(VA_VolumeSingleMeasurement(2, pair, nullptr, 0, &whole, false));
-  EXPECT_TRUE(set->SingleMeasurement(nullptr, 0));
+  EXPECT_TRUE(twk::registration::SingleMeasurement(*set, nullptr, 0));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SingleMeasurement : " + FmtStr(L"RMSD over the ROI = %e", withRoi));
   set->GetLayer(2)->SetMarked(false);
-  EXPECT_TRUE(set->SingleMeasurement(nullptr, 0));
+  EXPECT_TRUE(twk::registration::SingleMeasurement(*set, nullptr, 0));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SingleMeasurement : " + FmtStr(L"RMSD = %e", whole));
   double zncc = 0;
   ASSERT_TRUE(VA_VolCalcZNCC(a->frame, b->frame, nullptr, &zncc, false));
-  EXPECT_TRUE(set->SingleMeasurement(nullptr, 19));
+  EXPECT_TRUE(twk::registration::SingleMeasurement(*set, nullptr, 19));
   EXPECT_EQ(ui.lastMessage(), FmtStr(L"Zero normalized Cross Correlation = %.10g", zncc));
   // Two ROIs: their difference.
   CVol* roi2 = roiBox(d4, 4, 6, L"/data/roi2.nii");
   set->GetLayer(2)->SetMarked(true);
   CDrawSet* rois = setOf(docs, {twk::testkit::makeLayer(roiBox(d3, 2, 5, L"/data/r1.nii")), twk::testkit::makeLayer(roi2)},
                          L"/data/rois.twk");
-  EXPECT_TRUE(rois->SingleMeasurement(nullptr, 18));
+  EXPECT_TRUE(twk::registration::SingleMeasurement(*rois, nullptr, 18));
   // t0: x 2,3 and 6 differ; t1 and t2: the 3D ROI stands for every time point -> 3 columns each.
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SingleMeasurement : Roi difference = " +
                                   FmtStr(L"%u voxels", unsigned(3 * 3 * d3.h * d3.d)));
@@ -108,7 +164,7 @@ TEST(LayerMeasurements, ReportsAndRefusalsOfEveryCode) {
   CVol* flat = ramp(d3, 1.0, L"/data/flat.nii");
   CDrawSet* mixed = setOf(docs, {twk::testkit::makeLayer(four), twk::testkit::makeLayer(flat)}, L"/data/mixed.twk");
   ui.clear();
-  EXPECT_TRUE(mixed->SingleMeasurement(nullptr, 16));
+  EXPECT_TRUE(twk::registration::SingleMeasurement(*mixed, nullptr, 16));
   ASSERT_EQ(ui.shownFileTexts.size(), 1u);
   CString expected = L"/data/flat.nii : /data/four.nii\nMeasurement of Mutual Info\n";
   for (int t = 0; t < 3; ++t) {
@@ -121,7 +177,7 @@ TEST(LayerMeasurements, ReportsAndRefusalsOfEveryCode) {
   CDrawSet* unequal = setOf(docs, {twk::testkit::makeLayer(ramp(d4, 1.0, L"/data/p.nii")),
                                    twk::testkit::makeLayer(ramp(d5, 1.0, L"/data/q.nii"))}, L"/data/unequal.twk");
   ui.clear();
-  EXPECT_FALSE(unequal->SingleMeasurement(nullptr, 17));
+  EXPECT_FALSE(twk::registration::SingleMeasurement(*unequal, nullptr, 17));
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::SingleMeasurement : Equal numbers of time points are expected");
   EXPECT_TRUE(ui.shownFileTexts.empty());
 
@@ -143,14 +199,14 @@ TEST(LayerMeasurements, ReportsAndRefusalsOfEveryCode) {
   for (const auto& r : refusals) {
     SCOPED_TRACE(r.code);
     ui.clear();
-    EXPECT_FALSE(r.set->SingleMeasurement(nullptr, r.code));
+    EXPECT_FALSE(twk::registration::SingleMeasurement(*r.set, nullptr, r.code));
     EXPECT_EQ(ui.lastMessage(), r.message);
   }
 
   // Total variation: the marked non-ROI layers by file title.
   ui.clear();
   set->GetLayer(1)->SetMarked(false);
-  EXPECT_TRUE(set->MeasureTVTable());
+  EXPECT_TRUE(twk::registration::MeasureTVTable(*set));
   double tv = 0;
   ASSERT_TRUE(VA_VolMeasureTV(true, a->frame, &tv, false));
   EXPECT_EQ(ui.lastMessage(), L"name\tTV\n" + FmtStr(L"a\t%e\n", tv));
@@ -182,15 +238,14 @@ TEST(TransformFiles, AVtfFileIsAppliedByItsOwnKindIntoANewDocument) {
   ASSERT_TRUE(VTF_SaveEx(CString::fromUtf8(file), info, quad.data(), true));
   const int before_docs = Documents::openCount();
   ui.answerValues({1, 0, 50}, {CString::fromUtf8(file)});
-  doc->GetActiveSet()->AffineTransformByVTF();
+  twk::registration::AffineTransformByVTF(*doc->GetActiveSet(), g_VtfTransformTask);
   const std::vector<CDrawDoc*> opened = Documents::openedAfter(before_docs);
   ASSERT_EQ(opened.size(), 1u) << (ui.messages.empty() ? "" : twk::toUtf8(ui.lastMessage().wstr()));
   const CVol* result = opened[0]->GetActiveSet()->GetBaseVol();
   ASSERT_TRUE(result);
-  FRAME* expected = VA_ResliceTB(3, 2, quad.data(), vol->frame, &info.targetDim, 1, 0.0, false);
+  const FramePtr expected(VA_ResliceTB(3, 2, quad.data(), vol->frame, &info.targetDim, 1, 0.0, false));
   ASSERT_TRUE(expected);
-  EXPECT_EQ(twk::optest::voxels(result->frame), twk::optest::voxels(expected));
-  PR_FrameDelete(&expected);
+  EXPECT_EQ(twk::optest::voxels(result->frame), twk::optest::voxels(expected.get()));
   EXPECT_EQ(result->spc.x, 1.2);
   EXPECT_EQ(twk::optest::voxels(vol->frame), before);
 
@@ -218,7 +273,7 @@ TEST(TransformFiles, AVtfFileIsAppliedByItsOwnKindIntoANewDocument) {
     ui.clear();
     const int count = Documents::openCount();
     ui.answerValues({1, 0, 50}, {CString::fromUtf8(r.file)});
-    r.doc->GetActiveSet()->AffineTransformByVTF();
+    twk::registration::AffineTransformByVTF(*r.doc->GetActiveSet(), g_VtfTransformTask);
     EXPECT_EQ(ui.lastMessage(), r.message);
     EXPECT_EQ(Documents::openCount(), count);
   }
@@ -236,7 +291,7 @@ TEST(TransformFiles, AFlowFieldOfAnotherSourceGridIsRefused) {
   ASSERT_TRUE(VA_SaveFlowField(CString::fromUtf8(file), &source, &spc, &target, &spc, field.data(), true));
   const int count = Documents::openCount();
   ui.answerValues({1, 0, 50}, {CString::fromUtf8(file)});
-  doc->GetActiveSet()->FlowFieldTransformByFFF();
+  twk::registration::FlowFieldTransformByFFF(*doc->GetActiveSet(), g_FlowFieldTransformTask);
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::FlowFieldTransformByFFF : Flow Field transform source dimension mismatch");
   EXPECT_EQ(Documents::openCount(), count);
 }
@@ -257,14 +312,14 @@ TEST(Landmarks, AlignmentToOneSliceFitsThePlaneAndTurnsTheVolume) {
     ASSERT_TRUE(TW_CreateVectRoiFromLabel(set, box, 0, 0, (const wchar_t*)FmtStr(L"L%d", i)));
   }
   const int before = Documents::openCount();
-  EXPECT_TRUE(set->FitPlaneToLandmarks(Documents::viewOf(doc)));
+  EXPECT_TRUE(twk::registration::FitPlaneToLandmarks(*set, Documents::viewOf(doc)));
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages[0].Left(26), L"Plane fitting error (mm) =");
   EXPECT_EQ(Documents::openCount(), before + 1);
   // No landmarks: nothing happens.
   CDrawDoc* bare = docs.open({twk::testkit::makeLayer(ramp(DIM3D{8, 8, 4, 1}, 1.0, L"/data/bare.nii"))}, L"/data/b.twk");
   ui.clear();
-  EXPECT_FALSE(bare->GetActiveSet()->FitPlaneToLandmarks(Documents::viewOf(bare)));
+  EXPECT_FALSE(twk::registration::FitPlaneToLandmarks(*bare->GetActiveSet(), Documents::viewOf(bare)));
   EXPECT_EQ(Documents::openCount(), before + 2);
 }
 

@@ -12,11 +12,12 @@
 
 #include "AppOptions.h"
 #include "AutofocusPresets.h"
-#include "RegistrationOperations.h"
+#include "TransformOperations.h"
 #include "DicomNodeImages.h"
 #include "DrawShapes.h"
 #include "DrawView.h"
 #include "DynExp.h"
+#include "LandmarkRegistration.h"
 #include "MainFrame.h"
 #include "OptionsFile.h"
 #include "ProgressPump.h"

@@ -31,6 +31,8 @@
 #include "DrawViewWidget.h"
 #include "DynExpDialogsQt.h"
 #include "ImageOpen.h"
+#include "LayerConversions.h"
+#include "LayerExport.h"
 #include "MainFrame.h"
 #include "OpenDicomDir.h"
 #include "ProgressPump.h"
@@ -43,6 +45,7 @@
 #include "TwkMem.h"
 #include "UiHelpers.h"
 #include "Vol.h"
+#include "VolInfo.h"
 #include "ViewFilter.h"
 #include "ViewGeometry.h"
 
@@ -90,16 +93,16 @@ void CDrawApp::installHooks() {
     TW_DlgOpenDicomDir(&TW_EditOptions().dcmLoadFolder, set, false, true, nullptr, true);
     return set->NumLayers() > before;
   };
-  layerHooks.info = [](CDrawSet* set, CDrawView* view) { set->ShowInfoDialog(view); };
+  layerHooks.info = [](CDrawSet* set, CDrawView* view) { twk::files::ShowInfoDialog(*set, view); };
   // "ROI Stats 3D" / "ROI Stats 4D" and the view's F3 / F4.
   layerHooks.roiStatistics = [](CDrawSet* set, CDrawView* view, int mode) {
     if (set) twk::roiops::RoiStatistics(*set, view, mode, false, TW_DlgRoiStat4D);
   };
   TW_ViewHooks().roiStatistics = layerHooks.roiStatistics;
-  layerHooks.saveDicom = [](CDrawSet* set) { set->SaveDicomData(); };
-  layerHooks.saveImage = [](CDrawSet* set) { set->SaveActiveVolumeToRAW(); };
-  layerHooks.saveAll = [](CDrawSet* set, CDrawView* view) { set->SaveAllMarkedVolumeLayersToRAW(view); };
-  layerHooks.duplicate = [](CDrawSet* set) { return set->CloneLayer(); };
+  layerHooks.saveDicom = [](CDrawSet* set) { twk::files::SaveDicomData(*set); };
+  layerHooks.saveImage = [](CDrawSet* set) { twk::files::SaveActiveVolumeToRAW(*set); };
+  layerHooks.saveAll = [](CDrawSet* set, CDrawView* view) { twk::files::SaveAllMarkedVolumeLayersToRAW(*set, view); };
+  layerHooks.duplicate = [](CDrawSet* set) { return twk::files::CloneLayer(*set); };
   layerHooks.attributes = [](CDrawVol* roiLayer) {
     if (roiLayer && roiLayer->vol && TW_DlgTissueProp(5, &roiLayer->vol->tissue))
       if (CDrawDoc* doc = roiLayer->GetDocument()) doc->SetModifiedFlag();

@@ -4,10 +4,12 @@
 // commands of a set, the optimal window and the options dialog.
 
 #include "CommandTable.h"
+#include "CropOperations.h"
 #include "DlgUserOpt.h"
 #include "DrawSet.h"
 #include "DrawTool.h"
 #include "DrawView.h"
+#include "VectRois.h"
 
 namespace {
 
@@ -144,21 +146,21 @@ TW_COMMAND_BINDINGS(view_commands) {
     if (c.view) c.view->MeasurePolylineLength();
   });
   TW_BindOperation("CDrawSet::VectRoiSave", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->VectRoiSave();
+    if (c.set) twk::files::VectRoiSave(*c.set);
   });
   TW_BindOperation("CDrawSet::VectRoiLoad", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->VectRoiLoad(nullptr);
+    if (c.set) twk::files::VectRoiLoad(*c.set, nullptr);
   });
   TW_BindOperation("CDrawSet::DeleteVectROIs", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->DeleteVectROIs(c.Int(0), c.Flag(1));
+    if (c.set) twk::files::DeleteVectROIs(*c.set, c.Int(0), c.Flag(1));
   });
   TW_BindOperation("CDrawSet::ListAllVectorROIs", [](const TW_COMMAND_CALL& c) {
-    if (c.set) c.set->ListAllVectorROIs();
+    if (c.set) twk::files::ListAllVectorROIs(*c.set);
   });
   // Runs on the vector ROI the view operates on (the selected one, else the only one).
   TW_BindOperation("CDrawSet::VectorRoi_2Dto3D", [](const TW_COMMAND_CALL& c) {
     if (!c.view) return;
-    if (CDrawSet* roi = c.view->OperVectRoi(true)) roi->VectorRoi_2Dto3D(c.view);
+    if (CDrawSet* roi = twk::ops::OperVectRoi(*c.view, true)) twk::files::VectorRoi_2Dto3D(*roi, c.view);
   });
   TW_BindOperation("CDrawSet::OptimalWindow", [](const TW_COMMAND_CALL& c) {
     if (c.set) c.set->OptimalWindow(c.view, c.Int(1));

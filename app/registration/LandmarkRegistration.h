@@ -1,33 +1,19 @@
 #pragma once
-// Registration, transform-file and layer-comparison operations of the layer sets, and the services
-// the registration engine supplies to the rest of the program.
+// Registration of a second document's volumes onto a layer set by pairs of landmarks with equal
+// labels (LandmarkRegistration.cpp): the landmark checks, the options and their dialog, the fit of
+// a transform to the pairs, and the registration itself.
 
 #include <cstdint>
 
 #include "CString.h"
 
-// The transform-task record of "Affine Transform using VTF file " (g_VtfTransformTask) and
-// "Flow Field Transform using FFF file" (g_FlowFieldTransformTask).
-struct VTFTASKPARM {
-  int32_t interpolation = 1;      // VA_INTERP: 0 nearest, 1 trilinear, 2..4 windowed sinc
-  uint8_t gaussianDownscale = 0;  // smooth the source to a coarser target grid first
-  int32_t threshold = 50;         // per cent: an ROI voxel is inside above it
-  CString file;                   // the transform or flow-field file
-};
-extern VTFTASKPARM g_VtfTransformTask, g_FlowFieldTransformTask;
-// Start values: trilinear, threshold 50, no file; Gaussian downscale on for ".vtf", off for ".fff".
-void TW_InitTransformTaskDefaults();
-// The dialog "Affine Transform 3D Using VTF File" on the record; kind 3 for ".vtf", 12 for ".fff".
-// True on OK (the record then holds the values).
-bool TW_DlgVtfTransform(int kind, VTFTASKPARM* record);
-
+class CDrawSet;
 struct HIGHOBJ;
 struct DIM3D;
 struct SPC;
 class CDrawDoc;
 class CDrawView;
-// The centres of the landmarks' boxes (voxel coordinates): 3 doubles per landmark into out.
-void TW_LandmarkCentres(HIGHOBJ* const* landmarks, int count, double* out);
+
 // True when no two landmarks carry the same label (byte-wise, case-sensitive).
 bool TW_LandmarkLabelsUnique(HIGHOBJ* const* landmarks, int count);
 // False when a source label has no equal target label; otherwise reorders target so that target i
@@ -68,8 +54,13 @@ double* CalculateTransformByLandmarks(const NPNTREGPARMS* options, const DIM3D* 
 // labels, time-point counts equal or one of them 1. *count: its number of landmarks.
 bool IsNpoint3DRegisterPossible(CDrawView* view, int targetTimePoints, CDrawDoc* sourceDoc, int* count);
 
-// Installs the registration services other modules call through hooks (the transform-file writer
-// of "Save Alignment (*.vtf)"); the library's command bindings install them when the program starts,
-// TW_RemoveRegistrationServices takes them away again.
-void TW_InstallRegistrationServices();
-void TW_RemoveRegistrationServices();
+namespace twk::registration {
+
+// Registers the volumes of the other document whose landmarks pair with this set's landmarks (at
+// the view's time point) by label onto this set ("_reg" layers), with the options of
+// g_LandmarkRegisterParms (their dialog when interactive); with voxel similarity the landmark
+// transform starts an AutoFocus registration instead. Messages read
+// "CDrawSet::Register3D_WithInitPoints : ...".
+bool Register3D_WithInitPoints(CDrawSet& set, CDrawView* view, bool voxelSimilarity, bool interactive);
+
+}  // namespace twk::registration
