@@ -11,7 +11,6 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "FilterOperationKit.h"
-#include "FrameHandOff.h"
 #include "ImageOpen.h"
 #include "OperationScope.h"
 #include "Prompts.h"
@@ -96,7 +95,7 @@ CDrawDoc* ProjectionSnapshot(CDrawSet& set, CDrawView* view) {
   if (!vol->GetProjOrientation(&proj, orient)) vol->GetOrientation(orient);
   const SPC spacing{step, step, step};
   const DPOINT3D origin{0, 0, 0};
-  std::unique_ptr<CVol> snapshot(vol->CloneByReformat(twk::FrameHandOff(frame), &spacing, orient, &origin, false));
+  std::unique_ptr<CVol> snapshot(vol->CloneByReformat(FrameHandOff(frame), &spacing, orient, &origin, false));
   if (!snapshot) return nullptr;
   CDrawDoc* doc = TW_CreateDocumentByClone(L"snapshot", snapshot.get(), nullptr, nullptr, nullptr, false);
   if (!doc) return nullptr;

@@ -3,7 +3,6 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
-#include "FrameHandOff.h"
 #include "TwkUi.h"
 
 namespace twk::filterops {
@@ -25,7 +24,7 @@ bool AddFrameAsLayer(CDrawSet& set, bool askSpatial, const wchar_t* name, CVol* 
   // The display filter is copied first: adding a layer may move the set's layer array.
   PR_VIEWFILT copy;
   if (filter) copy = *filter;
-  return set.AddResultLayer(askSpatial, false, name, templateVol, twk::FrameHandOff(result), percent, scheme, colour,
+  return set.AddResultLayer(askSpatial, false, name, templateVol, FrameHandOff(result), percent, scheme, colour,
                             nullptr, nullptr, nullptr, filter ? &copy : nullptr);
 }
 

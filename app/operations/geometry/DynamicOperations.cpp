@@ -21,7 +21,6 @@
 #include "DrawShapes.h"
 #include "DrawVol.h"
 #include "DynamicOperations.h"
-#include "FrameHandOff.h"
 #include "ImageOpen.h"
 #include "CropOperations.h"
 #include "OperationHelpers.h"
@@ -99,7 +98,7 @@ void DynSubtractionVolume(CDrawSet& set) {
   }
   FramePtr frame(VA_VolDynSubtraction(vol->frame, true));
   if (!frame) return;
-  set.AddResultLayer(false, true, L"subtraction volume", vol, twk::FrameHandOff(frame), 100, 0, -1);
+  set.AddResultLayer(false, true, L"subtraction volume", vol, FrameHandOff(frame), 100, 0, -1);
 }
 
 bool AggregateDynamicPoints(CDrawSet& set, int type) {
@@ -181,7 +180,7 @@ CDrawDoc* ConvertDocumentLayersTo4D(CDrawDoc& doc) {
     pf_free(&values);
     if (!ok) return nullptr;
   }
-  CVol* vol = VA_CloneByReformat(sources[0], twk::FrameHandOff(frame), nullptr, nullptr, nullptr, true);
+  CVol* vol = VA_CloneByReformat(sources[0], FrameHandOff(frame), nullptr, nullptr, nullptr, true);
   if (!vol) return nullptr;
   // One dynamic record per source, each keeping the source's own acquisition values (echo time
   // among them) and its time.
@@ -242,7 +241,7 @@ bool DynamicAccumulate(CDrawSet& set, int mode, bool ask) {
     layerName = L"signal max";
   }
   if (!map) return false;
-  const bool ok = set.AddResultLayer(true, true, layerName, vol, twk::FrameHandOff(map), 50, 0, -1);
+  const bool ok = set.AddResultLayer(true, true, layerName, vol, FrameHandOff(map), 50, 0, -1);
   if (ok) set.SetActiveLayerLast();
   return ok;
 }
@@ -262,7 +261,7 @@ bool Volume4DtoPCA(CDrawSet& set, bool withoutPrompt) {
   }
   FramePtr pca(VA_Vol4DtoPCA(vol->frame, n, true));
   if (!pca) return false;
-  CVol* result = VA_CloneByReformat(vol, twk::FrameHandOff(pca), nullptr, nullptr, nullptr, true);
+  CVol* result = VA_CloneByReformat(vol, FrameHandOff(pca), nullptr, nullptr, nullptr, true);
   if (!result) return false;
   std::vector<DYNCRD> dyn(static_cast<size_t>(n));
   for (int k = 0; k < n; ++k) dyn[size_t(k)].time = dyn[size_t(k)].timeEnd = k + 1;
@@ -276,7 +275,7 @@ bool VolumeTimeToDepth(CDrawSet& set) {
   FramePtr frame(VA_VolumeTimeToDepth(layer->vol->frame, true));
   if (!frame) return false;
   // The slices of every time point at their own positions, one period after the other.
-  CVol* vol = VA_CloneByReformat(layer->vol, twk::FrameHandOff(frame), nullptr, nullptr, nullptr, true);
+  CVol* vol = VA_CloneByReformat(layer->vol, FrameHandOff(frame), nullptr, nullptr, nullptr, true);
   if (!vol) return false;
   const CVol* source = layer->vol;
   pf_free(&vol->imgPos);
@@ -294,7 +293,7 @@ bool VolumeDepthToTime(CDrawSet& set, CDrawView* view) {
   DIM3D dims;
   FramePtr frame(VA_VolumeDepthToTime(layer->vol, &dims, true));
   if (!frame) return false;
-  CVol* vol = VA_CloneByReformat(layer->vol, twk::FrameHandOff(frame), nullptr, nullptr, nullptr, true);
+  CVol* vol = VA_CloneByReformat(layer->vol, FrameHandOff(frame), nullptr, nullptr, nullptr, true);
   if (!vol) return false;
   DYNCRD* dyn = VA_AllocDynCrd(dims.t);
   if (dyn) vol->SetDynamicCoords(dyn, dims.t);
@@ -463,7 +462,7 @@ bool RestoreIvimResidualMap(CDrawSet& set) {
   CVol* s0 = twk::ops::FindLayerContaining(set, false, L"S0", false);
   FramePtr rmse(VA_RecoverIvimResidual(set.GetBaseVol(), s0, f, dp, dt, true));
   if (!rmse) return false;
-  const bool ok = set.AddResultLayer(false, false, L"rmse", f, twk::FrameHandOff(rmse), 100, 1, -1);
+  const bool ok = set.AddResultLayer(false, false, L"rmse", f, FrameHandOff(rmse), 100, 1, -1);
   return ok;
 }
 
@@ -506,7 +505,7 @@ bool Basic4Dgradient(CDrawSet& set) {
   }
   FramePtr map(VA_VolBasicGradient4D(vol->frame, vol->dyn, roi ? roi->frame : nullptr, 0, true));
   if (!map) return false;
-  const bool ok = set.AddResultLayer(false, true, L"4D gradient", vol, twk::FrameHandOff(map), 100, 0, -1);
+  const bool ok = set.AddResultLayer(false, true, L"4D gradient", vol, FrameHandOff(map), 100, 0, -1);
   if (ok) set.SetActiveLayerLast();
   return ok;
 }
@@ -523,7 +522,7 @@ bool ImageGradientAverageOverTime(CDrawSet& set, CDrawView* view) {
   FramePtr averaged(averagedOut);
   if (!gradient) return false;
   const bool added =
-      !averaged || set.AddResultLayer(false, true, nullptr, vol, twk::FrameHandOff(averaged), 100, 0, -1);
+      !averaged || set.AddResultLayer(false, true, nullptr, vol, FrameHandOff(averaged), 100, 0, -1);
   const DIM3D dims{vol->W(), vol->H(), vol->D(), 1};
   // One line per ROI voxel, the longest one voxel long.
   const bool ok = added && view && TW_AddGradientLines(&set, view, gradient, &dims, 1.0, roi);
@@ -555,7 +554,7 @@ bool BPEmapAnalysisAndReport(CDrawSet& set, bool) {
   pf_free(&times);
   if (!map) return false;
   const CString layerName = FmtStr(L"BPE map _%3.1lf pct", threshold);
-  const bool added = set.AddResultLayer(false, false, layerName, vol, twk::FrameHandOff(map), 50, 1, -1);
+  const bool added = set.AddResultLayer(false, false, layerName, vol, FrameHandOff(map), 50, 1, -1);
   // The report is shown only for a map that was added.
   if (added) PR_NotepadExeOpenString(TW_Options().tempFolder, report);
   return added;
@@ -576,7 +575,7 @@ bool AggregateGrad4D(CDrawSet& set) {
   FramePtr map(vol->MSTG_Aggregate4D(&g_UralGradParms, noise, roi ? roi->frame : nullptr, true));
   if (!map) return false;
   const CString layerName = PR_GetFileTitle(PR_AddFileNameSfx(vol->name, L"_AggregateGrad4D"));
-  const bool ok = set.AddResultLayer(true, true, layerName, vol, twk::FrameHandOff(map), 50, 0, -1);
+  const bool ok = set.AddResultLayer(true, true, layerName, vol, FrameHandOff(map), 50, 0, -1);
   if (ok) set.SetActiveLayerLast();
   return ok;
 }

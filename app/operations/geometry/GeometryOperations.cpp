@@ -16,7 +16,6 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "FilePickers.h"
-#include "FrameHandOff.h"
 #include "GeometryDialogs.h"
 #include "GeometryOperations.h"
 #include "HighObj.h"
@@ -358,7 +357,7 @@ bool Rotate(CDrawSet& set, bool ask, CDrawView* view, const VOLROTATEPARM* recor
       FramePtr frame(VA_VolRotation(layer->vol->frame, &base->spc, nullptr, &target, parms.angle[0], parms.angle[1],
                                     parms.angle[2], parms.preserve != 0, singleSlice, parms.interpolation,
                                     parms.gaussianDownscale != 0, parms.binaryThreshold, matrix, flag));
-      CVol* vol = frame ? VA_CloneResampled(base, twk::FrameHandOff(frame), matrix, &target, flag) : nullptr;
+      CVol* vol = frame ? VA_CloneResampled(base, FrameHandOff(frame), matrix, &target, flag) : nullptr;
       if (!vol) {
         ok = false;
         break;
@@ -441,7 +440,7 @@ bool PadVolume(CDrawSet& set) {
     FramePtr frame(layer && layer->vol ? VA_VolumePad(layer->vol->frame, p[0], p[1], p[2], false, 0.0, nullptr, true)
                                        : nullptr);
     CVol* vol =
-        frame ? VA_CloneResampled(layer->vol, twk::FrameHandOff(frame), shift, &layer->vol->spc, true) : nullptr;
+        frame ? VA_CloneResampled(layer->vol, FrameHandOff(frame), shift, &layer->vol->spc, true) : nullptr;
     bool ok = vol != nullptr;
     if (ok && i == 0) {
       const CString title = set.document ? set.document->GetTitle() : layer->vol->name;
@@ -552,7 +551,7 @@ bool LoadMatlabLayer(CDrawSet& set) {
   FramePtr frame(VA_LoadMatlabFileLayer(path, base->Dim(), &arrayName, true));
   if (!frame) return false;
   if (arrayName.IsEmpty()) arrayName = PR_GetFileTitleName(path);
-  const bool ok = set.AddResultLayer(true, true, arrayName, base, twk::FrameHandOff(frame), -1, 0, -1);
+  const bool ok = set.AddResultLayer(true, true, arrayName, base, FrameHandOff(frame), -1, 0, -1);
   if (ok && doc) doc->SetModifiedFlag();
   return ok;
 }

@@ -75,7 +75,7 @@ bool SharpenTemplateUsingAtlas(CDrawSet& set, bool /*unused*/) {
   }
   FramePtr sharp(VA_SharpenTemplateUsingAtlas(layers[0]->frame, layers[1]->frame, true));
   if (!sharp) return false;
-  return set.AddResultLayer(false, false, L"templ", layers[0], HandOff(sharp), 100, 1, int(set.NewRoiColor()));
+  return set.AddResultLayer(false, false, L"templ", layers[0], FrameHandOff(sharp), 100, 1, int(set.NewRoiColor()));
 }
 
 bool CombineProbMapsToAtlas(CDrawSet& set, bool /*unused*/) {
@@ -89,7 +89,7 @@ bool CombineProbMapsToAtlas(CDrawSet& set, bool /*unused*/) {
   const std::vector<const FRAME*> frames = framesOf(maps);
   FramePtr atlas(VA_CombineProbabMapsIntoAtlas(frames.data(), int(frames.size()), true));
   if (!atlas) return false;
-  return set.AddResultLayer(false, false, L"atlas", set.GetBaseVol(), HandOff(atlas), 100, 1, int(set.NewRoiColor()));
+  return set.AddResultLayer(false, false, L"atlas", set.GetBaseVol(), FrameHandOff(atlas), 100, 1, int(set.NewRoiColor()));
 }
 
 bool VolMultilayerPCA(CDrawSet& set, bool /*unused*/) {
@@ -123,7 +123,7 @@ bool VolMultilayerPCA(CDrawSet& set, bool /*unused*/) {
   FramePtr last(VA_VolCropTimepoint(components.get(), k - 1, true));
   CDrawDoc* doc = nullptr;
   if (last && GetFullPathCheckPresent(docName, &full)) {
-    CVol* vol = templateVol->CloneByReformat(HandOff(last));
+    CVol* vol = templateVol->CloneByReformat(FrameHandOff(last));
     if (vol) {
       vol->name = full;
       doc = TW_CreateDocumentFromVolume(&vol);
@@ -138,7 +138,7 @@ bool VolMultilayerPCA(CDrawSet& set, bool /*unused*/) {
     for (int j = k - 2; j >= 0 && ok; --j) {
       FramePtr component(VA_VolCropTimepoint(components.get(), j, true));
       ok = component && target->AddResultLayer(true, true, FmtStr(L"pca component #%u", unsigned(j)), templateVol,
-                                               HandOff(component), 100, 0, int(target->NewRoiColor()));
+                                               FrameHandOff(component), 100, 0, int(target->NewRoiColor()));
     }
     doc->RedrawAllViews(true);
   }
@@ -184,7 +184,7 @@ bool GenerateTwoLayerJointHist(CDrawSet& set) {
   CString full;
   if (!GetFullPathCheckPresent(L"Joint Histogram", &full)) return false;
   const SPC unit{1.0, 1.0, 1.0};
-  CVol* vol = signals[0]->CloneByReformat(HandOff(joint), &unit);
+  CVol* vol = signals[0]->CloneByReformat(FrameHandOff(joint), &unit);
   joint.reset();
   if (!vol) return false;
   vol->name = full;
@@ -215,7 +215,7 @@ bool RoiUnclumpComponents(CDrawSet& set, bool /*unused*/, int mode) {
   const SPC spacing{iso, iso, iso};
   FramePtr labels(VA_RoiUnlump(roi->frame, &spacing, peel, VOID_VALUE, true));
   if (!labels) return false;
-  if (mode == 0) return set.AddResultLayer(true, false, L"base", roi, HandOff(labels), 100, 1, int(set.NewRoiColor()));
+  if (mode == 0) return set.AddResultLayer(true, false, L"base", roi, FrameHandOff(labels), 100, 1, int(set.NewRoiColor()));
   double low = 0, high = 0;
   VA_VolMinMax(labels.get(), 0, nullptr, &low, &high);
   const int m = int(std::floor(high + 0.5));

@@ -25,7 +25,7 @@ bool RoiExtractHoles3D(CDrawSet& set) {
   }
   FramePtr holes(VA_RoiExtractHoles3D(roi->frame, true));
   if (!holes) return false;
-  return set.AddResultLayer(false, false, nullptr, roi, HandOff(holes), -1, 0, -1);
+  return set.AddResultLayer(false, false, nullptr, roi, FrameHandOff(holes), -1, 0, -1);
 }
 
 bool RoiConvert3Dto4D(CDrawSet& set, CDrawView* view) {
@@ -53,7 +53,7 @@ bool RoiConvert3Dto4D(CDrawSet& set, CDrawView* view) {
   if (!frame) return false;
   if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
   const CString roiName = roi->name;
-  if (!set.AddResultLayer(false, false, roiName, volume, HandOff(frame), -1, 0, -1)) return false;
+  if (!set.AddResultLayer(false, false, roiName, volume, FrameHandOff(frame), -1, 0, -1)) return false;
   // The new layer takes the old one's place, look and mark; the old layer goes.
   CDrawVol* old = set.GetLayerOfVol(roi);
   CDrawVol* added = set.GetLayer(set.NumLayers() - 1);
@@ -86,7 +86,7 @@ bool RoiSkeleton(CDrawSet& set, CDrawView* /*view*/, int mode) {
     result.reset(VA_MAT3D_Blums(roi->frame, roi->Spc(), 1.0, &depth, true));
     layerName = L"medial axis";
   }
-  const bool ok = result && set.AddResultLayer(false, false, layerName, roi, HandOff(result), -1, 0, -1);
+  const bool ok = result && set.AddResultLayer(false, false, layerName, roi, FrameHandOff(result), -1, 0, -1);
   if (ok) {
     set.SetActiveLayerLast();
     if (mode != 0) twk::doc::information(FmtStr(L"%s : Average depth = %8.3lf mm", roi->name.GetString(), depth));

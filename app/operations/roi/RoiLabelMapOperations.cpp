@@ -64,7 +64,7 @@ bool CreateLabelMapFromROIs(CDrawSet& set) {
   pf_free(&rois);
   FramePtr labels(VA_MakeAtlas(frames.data(), count));
   if (!labels) return false;
-  return set.AddResultLayer(false, false, L"label map", first, HandOff(labels), 30, 1, int(set.NewRoiColor()));
+  return set.AddResultLayer(false, false, L"label map", first, FrameHandOff(labels), 30, 1, int(set.NewRoiColor()));
 }
 
 bool AverageRoiLayers(CDrawSet& set) {
@@ -89,7 +89,7 @@ bool AverageRoiLayers(CDrawSet& set) {
   FramePtr average(VA_AverageRois(frames.data(), int(frames.size()), normalisation, background));
   if (!average) return false;
   if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
-  if (!set.AddResultLayer(false, true, L"rois average", templateVol, HandOff(average), -1, 0, int(set.NewRoiColor())))
+  if (!set.AddResultLayer(false, true, L"rois average", templateVol, FrameHandOff(average), -1, 0, int(set.NewRoiColor())))
     return false;
   set.SetActiveLayerLast();
   CDrawVol* layer = set.GetActiveLayer();

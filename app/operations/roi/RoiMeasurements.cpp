@@ -87,7 +87,7 @@ bool RoiSurfaceWaveDistance(CDrawSet& set, bool inside, bool outside) {
   FramePtr distances(VA_RoiWaveDistance_x100(roi->frame, roi->Spc(), inside, outside, true));
   if (!distances) return false;
   if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
-  const bool ok = set.AddResultLayer(false, false, L"surface wave distance", roi, HandOff(distances), -1, 0, -1);
+  const bool ok = set.AddResultLayer(false, false, L"surface wave distance", roi, FrameHandOff(distances), -1, 0, -1);
   if (ok) set.SetActiveLayerLast();
   return ok;
 }

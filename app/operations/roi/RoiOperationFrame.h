@@ -39,21 +39,5 @@ class OperationEnd {
   bool refreshPanel_;
 };
 
-// Lends a held frame to a taker through its FRAME** argument (CDrawSet::AddResultLayer,
-// CVol::CloneByReformat), which clears the pointer when it takes the frame; whatever is left goes
-// back to the holder when the full expression ends:
-//   set.AddResultLayer(false, false, name, roi, HandOff(result), -1, 0, -1);
-class HandOff {
- public:
-  explicit HandOff(FramePtr& holder) : holder_(holder), frame_(holder.release()) {}
-  ~HandOff() { holder_.reset(frame_); }
-  HandOff(const HandOff&) = delete;
-  HandOff& operator=(const HandOff&) = delete;
-  operator FRAME**() { return &frame_; }
-
- private:
-  FramePtr& holder_;
-  FRAME* frame_;
-};
-
 }  // namespace twk::roiops
+

@@ -73,7 +73,7 @@ bool MultipleZonesConcentricObjects(CDrawSet& set) {
   record.method = 3;
   FramePtr labels(VA_ProduceMultipleZoneConcentricObjects(&record, first->frame, second->frame, true));
   if (!labels) return false;
-  return set.AddResultLayer(true, true, nullptr, first, HandOff(labels), 50, 1, int(set.NewRoiColor()));
+  return set.AddResultLayer(true, true, nullptr, first, FrameHandOff(labels), 50, 1, int(set.NewRoiColor()));
 }
 
 bool MorphologyCloseContours2D(CDrawSet& set) {
@@ -105,7 +105,7 @@ bool DetectBodyMask(CDrawSet& set, bool /*unused*/, CDrawView* view, VA_BODYFORG
   const int t = view ? std::min(view->CurrentTime(), vol->frame->dim.t - 1) : 0;
   FramePtr mask(VA_DetectBodyForeground(&record, vol->frame, vol->Spc(), t, true));
   if (!mask) return false;
-  return set.AddResultLayer(true, true, nullptr, vol, HandOff(mask), -1, 0, int(set.NewRoiColor()));
+  return set.AddResultLayer(true, true, nullptr, vol, FrameHandOff(mask), -1, 0, int(set.NewRoiColor()));
 }
 
 }  // namespace twk::roiops

@@ -71,7 +71,7 @@ bool BandOfAverageSignal(CDrawSet& set) {
   FramePtr band(VA_VolThreshold(vol->frame, 0, info.mean - k * info.stdev, info.mean + k * info.stdev, true));
   if (!band) return false;
   return VA_VolCleanMask(band.get(), -1, roi->frame, false, 0.0, true) &&
-         set.AddResultLayer(false, false, nullptr, vol, HandOff(band), -1, 0, -1);
+         set.AddResultLayer(false, false, nullptr, vol, FrameHandOff(band), -1, 0, -1);
 }
 
 bool LinearConversionOverROI(CDrawSet& set) {
@@ -121,7 +121,7 @@ bool NormalizeByROI(CDrawSet& set, CDrawView* view) {
   }
   FramePtr result(VA_VolSubAndDivide(FRM_REAL, vol->frame, offset, divisor, true));
   if (!result) return false;
-  const bool ok = set.AddResultLayer(false, false, L"normalized", vol, HandOff(result), -1, 0, -1);
+  const bool ok = set.AddResultLayer(false, false, L"normalized", vol, FrameHandOff(result), -1, 0, -1);
   if (ok) set.SetActive(set.NumLayers() - 1);
   return ok;
 }

@@ -7,7 +7,6 @@
 #include "DocMessages.h"
 #include "DrawDoc.h"
 #include "DrawSet.h"
-#include "FrameHandOff.h"
 #include "SegOperationEnd.h"
 #include "RoiStat3D.h"
 #include "TwkMem.h"
@@ -40,8 +39,8 @@ bool ThresholdBimodalHistSplit(CDrawSet& set, CDrawView* view) {
   // The threshold in the names as a signed integer (negative splits keep their sign).
   const int named = int(split);
   const bool added =
-      set.AddResultLayer(false, false, FmtStr(L"mask_lo_thr%d", named), vol, twk::FrameHandOff(low), -1, 0, -1) &&
-      set.AddResultLayer(false, false, FmtStr(L"mask_hi_thr%d", named), vol, twk::FrameHandOff(high), -1, 0, -1);
+      set.AddResultLayer(false, false, FmtStr(L"mask_lo_thr%d", named), vol, FrameHandOff(low), -1, 0, -1) &&
+      set.AddResultLayer(false, false, FmtStr(L"mask_hi_thr%d", named), vol, FrameHandOff(high), -1, 0, -1);
   if (added) set.SetActiveLayerLast();
   return added;
 }

@@ -8,7 +8,6 @@
 #include "SegOperationEnd.h"
 #include "DrawSet.h"
 #include "DrawView.h"
-#include "FrameHandOff.h"
 #include "ImageOpen.h"
 #include "RidgeDialog.h"
 #include "docsupport/DocSupport.h"
@@ -32,7 +31,7 @@ bool DetectSpots(CDrawSet& set, bool bright) {
   // The command's polarity decides which spots are found.
   FramePtr spots(VA_VolDetectSpots(bright, &g_DetectSpotsParms, vol->frame, &vol->spc, true));
   if (!spots) return false;
-  return set.AddResultLayer(false, false, L"spots", vol, twk::FrameHandOff(spots), -1, 0, -1);
+  return set.AddResultLayer(false, false, L"spots", vol, FrameHandOff(spots), -1, 0, -1);
 }
 
 bool SegmentRidges(CDrawSet& set, bool bright, VA_RIDGEPARM* record, bool silent) {
@@ -51,7 +50,7 @@ bool SegmentRidges(CDrawSet& set, bool bright, VA_RIDGEPARM* record, bool silent
   FramePtr base(baseOut), ridges(ridgesOut);
   if (!detected) return false;
   // The base becomes a document of its own, the ridges its layer "Ridges".
-  CVol* baseVol = VA_CloneByReformat(vol, twk::FrameHandOff(base), &spacing, nullptr, nullptr, false);
+  CVol* baseVol = VA_CloneByReformat(vol, FrameHandOff(base), &spacing, nullptr, nullptr, false);
   base.reset();
   CDrawDoc* doc = baseVol ? TW_CreateDocumentByClone(PR_AddFileNameSfx(vol->name, L"_base"), baseVol, nullptr, nullptr,
                                                      nullptr, true)
@@ -61,7 +60,7 @@ bool SegmentRidges(CDrawSet& set, bool bright, VA_RIDGEPARM* record, bool silent
   bool added = false;
   if (target) {
     doc->SetModifiedFlag();
-    added = target->AddResultLayer(true, false, L"Ridges", target->GetBaseVol(), twk::FrameHandOff(ridges), -1, 0, -1);
+    added = target->AddResultLayer(true, false, L"Ridges", target->GetBaseVol(), FrameHandOff(ridges), -1, 0, -1);
   }
   ridges.reset();
   if (doc && !added) {

@@ -13,7 +13,6 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "EdgeWaveDialog.h"
-#include "FrameHandOff.h"
 #include "OperationHelpers.h"
 #include "Prompts.h"
 #include "TwkMem.h"
@@ -102,7 +101,7 @@ bool AddEdgeWaveMaskLayer(CDrawSet& set, bool binary, int t, CVol* operand, Fram
   const CString layerName = PR_AddFileNameSfx(PR_GetFileTitle(operand->name), suffix);
   bool added = false;
   if (binary) {
-    added = set.AddResultLayer(true, false, layerName, operand, twk::FrameHandOff(result), -1, 0, -1);
+    added = set.AddResultLayer(true, false, layerName, operand, FrameHandOff(result), -1, 0, -1);
   } else {
     FramePtr masked(VA_VolCropTimepoint(operand->frame, t, true));
     // A result of every time point masks with its own time point t.
@@ -110,7 +109,7 @@ bool AddEdgeWaveMaskLayer(CDrawSet& set, bool binary, int t, CVol* operand, Fram
     if (masked && VA_VolCleanMask(masked.get(), 0, mask ? mask.get() : result.get(), false, 0.0, true)) {
       const CDrawVol* source = set.GetLayerOfVol(operand);
       const PR_VIEWFILT* filter = source ? &source->filter : nullptr;
-      added = set.AddResultLayer(true, false, layerName, operand, twk::FrameHandOff(masked), -1,
+      added = set.AddResultLayer(true, false, layerName, operand, FrameHandOff(masked), -1,
                                  filter ? filter->scheme : 0, -1, nullptr, nullptr, nullptr, filter);
     }
   }

@@ -12,7 +12,6 @@
 #include "DrawView.h"
 #include "DrawShapes.h"
 #include "DrawVol.h"
-#include "FrameHandOff.h"
 #include "Prompts.h"
 #include "SegOperationEnd.h"
 #include "TwkMem.h"
@@ -64,7 +63,7 @@ bool DetectCartilage(CDrawSet& set) {
       VA_VolDetectCartilageFromFemurAndTibia3(&record, volume->frame, bone->frame, &volume->spc, true));
   if (!cartilage) return false;
   const CDrawVol* boneLayer = set.GetLayerOfVol(bone);
-  return set.AddResultLayer(false, false, L"cartilage", volume, twk::FrameHandOff(cartilage),
+  return set.AddResultLayer(false, false, L"cartilage", volume, FrameHandOff(cartilage),
                             boneLayer ? boneLayer->opacity : 20, 0, int(set.NewRoiColor()));
 }
 
@@ -91,7 +90,7 @@ bool Pancreas_MeasurementAlongCentralAxis(CDrawSet& set) {
   FramePtr layers(VA_RoiLongestAxis_MeasureNonopverlappingSegments(volume, roi, orientation, segments,
                                                                     VA_AXISSTART_THICKER, &measurements, true));
   if (!layers) return false;
-  if (!set.AddResultLayer(false, false, L"layers", roi, twk::FrameHandOff(layers), 50, 1, int(set.NewRoiColor())))
+  if (!set.AddResultLayer(false, false, L"layers", roi, FrameHandOff(layers), 50, 1, int(set.NewRoiColor())))
     return false;
   CDrawDoc* doc = set.GetDocument();
   const CString text = (doc ? PR_GetFileTitle(doc->GetPathName()) : CString()) + L"\n" + measurements;
@@ -174,7 +173,7 @@ bool SegmentHeartCT(CDrawSet& set, CDrawView* view) {
   const VA_HEARTSEGCT record{1400, 5.0, 8.0};
   FramePtr heart(VA_VolSegmentHeartCT(&record, ct, lung1, lung2, true));
   if (!heart) return false;
-  return set.AddResultLayer(false, false, L"heart mask", lung1, twk::FrameHandOff(heart), -1, 0,
+  return set.AddResultLayer(false, false, L"heart mask", lung1, FrameHandOff(heart), -1, 0,
                             int(set.NewRoiColor()));
 }
 

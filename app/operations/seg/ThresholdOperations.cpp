@@ -10,7 +10,6 @@
 #include "SegOperationEnd.h"
 #include "DrawSet.h"
 #include "DrawView.h"
-#include "FrameHandOff.h"
 #include "Prompts.h"
 #include "TwkMem.h"
 #include "TwkUi.h"
@@ -40,7 +39,7 @@ int viewTimePoint(const CDrawSet& set, const CDrawView* view, const CVol* vol) {
 // Adds an ROI frame (taken) named by the imaging core from the operand and makes it active.
 bool addRoi(CDrawSet& set, CVol* operand, FramePtr roi) {
   if (CDrawDoc* doc = set.GetDocument()) doc->SetModifiedFlag();
-  const bool added = set.AddResultLayer(false, false, nullptr, operand, twk::FrameHandOff(roi), -1, 0, -1);
+  const bool added = set.AddResultLayer(false, false, nullptr, operand, FrameHandOff(roi), -1, 0, -1);
   if (added) set.SetActiveLayerLast();
   return added;
 }
