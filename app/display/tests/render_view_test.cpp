@@ -15,6 +15,7 @@
 #include "DisplayTestKit.h"
 #include "DocDraw.h"
 #include "DrawShapes.h"
+#include "TestFolder.h"
 #include "TestTools.h"
 #include "VolRender.h"
 #include "io/ImageFiles.h"
@@ -174,12 +175,7 @@ TEST(ViewPaint, RowsAreFourByteAlignedAndTheCrosshairNeedsTwoViews) {
 
 const char* kBrainTemplate = "/usr/share/mricron/templates/ch2.nii.gz";
 
-std::filesystem::path testTmp() {
-  const char* dir = std::getenv("TWK_TEST_TMP");
-  std::filesystem::path p = dir ? dir : std::filesystem::temp_directory_path() / "twk_testtmp";
-  std::filesystem::create_directories(p);
-  return p;
-}
+std::filesystem::path testTmp() { return twk::testing::testFolder(); }
 
 // Grey level of a value in a window of the given level and width: the window's span onto 0..256,
 // clamped to 0..255.

@@ -9,7 +9,6 @@ set -euo pipefail
 fixtures="$4"
 source "$(dirname "${BASH_SOURCE[0]}")/../../shell/qt/tests/program_kit.sh"
 program_setup "$1" "$2" "$3" dicom_program_test
-tmp="$3"
 # A frame as large as the screen allows, so that the dialogs open over it.
 printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:1200:900\n' > "$folder/Tarnwick.ini"
 
@@ -17,8 +16,7 @@ printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:1200:900\n' > "$folder/Tarnwic
 /usr/bin/python3 "$fixtures" folder "$folder/large" 20000 >/dev/null
 small="$folder/data/gap1005"
 large="$folder/large"
-scan="$tmp/tarnwick_dicom_scan.png"; loaded="$tmp/tarnwick_dicom_loaded.png"; info="$tmp/tarnwick_dicom_info.png"
-rm -f "$scan" "$loaded" "$info"
+scan="$folder/tarnwick_dicom_scan.png"; loaded="$folder/tarnwick_dicom_loaded.png"; info="$folder/tarnwick_dicom_info.png"
 cat > "$folder/script.txt" <<SCRIPT
 wait 300
 files $large
@@ -72,4 +70,4 @@ SCRIPT
 
 program_run "$folder/script.txt"
 for shot in "$scan" "$loaded" "$info"; do [ -s "$shot" ] || { echo "no screenshot $shot"; exit 1; }; done
-echo "screenshots: $scan $loaded $info"
+echo "the scan, the loaded series and the volume information were shown"

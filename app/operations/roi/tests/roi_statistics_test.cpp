@@ -14,6 +14,7 @@
 #include "DrawDoc.h"
 #include "RoiStat3D.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "VectorRois.h"
 #include "paths/FilePaths.h"
@@ -101,7 +102,7 @@ TEST(RoiStat3D, RampStatisticsReportsAndTheSavedFile) {
   FRAME* roi = boxRoi(vol->frame->dim, RECT3D{0, 0, 0, 9, 9, 4});
   {
     const CString saved = TW_Options().tempFolder;
-    TW_EditOptions().tempFolder = CString::fromUtf8(testing::TempDir());
+    TW_EditOptions().tempFolder = CString::fromUtf8(twk::testing::testFolder().string());
     CDlgRoiStat3D d(vol.get(), 0, roi, L"C:/rois/lower half.nii", 0xFF, nullptr);
     ASSERT_TRUE(d.OnInitDialog());
     EXPECT_EQ(d.Title(), CString(L"ROI Stats3D > [ramp.nii] over [lower half]"));

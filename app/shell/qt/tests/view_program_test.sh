@@ -9,7 +9,6 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/program_kit.sh"
 program_setup "$1" "$2" "$3" view_program_test
-tmp="$3"
 
 volume="$folder/checker.nii"
 /usr/bin/python3 - "$volume" <<'PY' || { echo "nibabel cannot write the volume"; exit 1; }
@@ -24,8 +23,7 @@ PY
 printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:900:800\n' > "$folder/Tarnwick.ini"  # a larger frame
 # One slice in the volume's own plane, without orientation letters.
 printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folder/TarnwickConfig.txt"
-shot="$tmp/tarnwick_view_screenshot.png"
-rm -f "$shot"
+shot="$folder/tarnwick_view_screenshot.png"
 wl="horizontal drag to the right >> increase W; drag down >> increase L, ESC>> exit"
 cat > "$folder/script.txt" <<SCRIPT
 wait 300
@@ -68,4 +66,4 @@ SCRIPT
 program_run "$folder/script.txt"
 [ -s "$shot" ] || { echo "no screenshot"; exit 1; }
 [ -s "$folder/saved.twk" ] || { echo "the document was not saved"; exit 1; }
-echo "screenshot: $shot"
+echo "the view was driven by mouse, keys and toolbar"
