@@ -12,7 +12,6 @@ cp "$program" "$folder/tarnwick"
 ln -s "$library" "$folder/libTwkANN.so"
 ln -s "$plugin" "$folder/libKinmodels.so"
 cat > "$folder/script.txt" <<SCRIPT
-wait 200
 expect-network-library
 menu File/Exit
 SCRIPT

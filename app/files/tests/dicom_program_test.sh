@@ -18,7 +18,6 @@ small="$folder/data/gap1005"
 large="$folder/large"
 scan="$folder/tarnwick_dicom_scan.png"; loaded="$folder/tarnwick_dicom_loaded.png"; info="$folder/tarnwick_dicom_info.png"
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $large
 menu-start File/Open DICOM folder : Single Document
 wait-dialog DICOM Tree
@@ -31,10 +30,9 @@ expect-dialog DICOM Tree
 expect-rows 0
 answer OK
 press Compare
-wait 300
 expect-message CDlgOpenDicomDir::OnBnClickedCompareItems : Only two image comparison is allowed
 esc-after 0
-wait 300
+expect-no-dialog DICOM Tree
 expect-documents 0
 files $small
 menu-start File/Open DICOM folder : Single Document
@@ -44,12 +42,11 @@ expect-rows 13
 tick-row Gap1005
 select-row Gap1005
 press Load
-wait 1500
+wait-idle
 expect-documents 1
 expect-view-content
 screenshot $loaded
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 1
 files $small
 press Load DICOM
@@ -57,13 +54,13 @@ wait-dialog DICOM Tree
 wait-idle
 select-row Gap1005
 press Load
-wait 1500
+wait-idle
 expect-layers 2
 press Info
 wait-dialog Volume Info
 screenshot $info
 esc-after 0
-wait 300
+expect-no-dialog Volume Info
 answer No
 menu File/Exit
 SCRIPT

@@ -49,36 +49,27 @@ PY
 printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:740:720\n' > "$folder/Tarnwick.ini"
 shot="$folder/tarnwick_program_screenshot.png"
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $volume
 menu File/Open Image
-wait 800
 expect-documents 1
 menu Edit/Edit drawing object properties
-wait 800
 expect-layers 1
 expect-view-content
 screenshot $shot
 accept-dialog Specify Signal Range = 0 100
 menu Volume > Voxel Value Conversion > Scale to Interval
-wait 300
 expect-view-content
 menu Edit/Undo
-wait 300
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
-wait 300
 menu View/Close Document
-wait 300
 expect-documents 0
 files $raw
 cancel-dialog Specify RAW Volume
 menu File/Open RAW Data
-wait 300
 expect-documents 0
 files $folder/saved.twk
 menu File/Open Tarnwick document
-wait 500
 expect-documents 1
 expect-view-content
 menu File/Exit

@@ -26,10 +26,8 @@ printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folde
 shot="$folder/tarnwick_view_screenshot.png"
 wl="horizontal drag to the right >> increase W; drag down >> increase L, ESC>> exit"
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $volume
 menu File/Open Image
-wait 800
 expect-documents 1
 expect-window 500 1000
 toolbar $wl
@@ -37,9 +35,7 @@ drag left 300,300 303,300 3
 expect-window 500 1015
 toolbar $wl
 drag left ctrl 250,250 330,290 2
-wait 300
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 2
 expect-layer 1 draw ROI
 expect-roi-voxels >20
@@ -55,9 +51,7 @@ cancel-dialog Specify Volume Projection
 key F9
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
-wait 300
 menu View/Close Document
-wait 300
 cancel-dialog User Interface Options
 menu File/User Interface Options
 menu File/Exit
