@@ -1,4 +1,5 @@
-# What every test may include: TestTools.h (TWK_REQUIRE_TOOL for tests that need an outside tool).
+# What every test may include: TestTools.h (TWK_REQUIRE_TOOL for tests that need an outside tool) and
+# TestFolder.h (the folder of its own where a test process writes its files, under TWK_TEST_TMP).
 if(TWK_BUILD_TESTS AND NOT TARGET twk_test_support)
   add_library(twk_test_support INTERFACE)
   target_include_directories(twk_test_support INTERFACE ${CMAKE_SOURCE_DIR}/tests/support)

@@ -12,6 +12,8 @@ packages=(
   libtbb-dev zlib1g-dev libnifti2-dev libeigen3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth fonts-dejavu-core imagemagick
+  # More fonts than the program needs: the tests show that the fonts a machine has change no result.
+  fonts-noto-core fonts-liberation2
   python3 python3-numpy python3-nibabel python3-pydicom python3-scipy python3-dipy python3-skimage python3-sklearn
   dcm2niix pigz gzip
   libmatio-dev

@@ -18,6 +18,7 @@
 #include "DynExp.h"
 #include "Polynom.h"
 #include "StreamHelpers.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "volume/Frame.h"
@@ -467,9 +468,7 @@ TEST(BoxHelpers, ClipBoxToDimsCropsTheFrame) {
 }
 
 TEST(StreamHelpers, ReadFieldsAndRecords) {
-  const char* tmp = std::getenv("TWK_TEST_TMP");
-  const std::filesystem::path dir = std::filesystem::path(tmp ? tmp : "/tmp") / "shared_test_streams";
-  std::filesystem::create_directories(dir);
+  const std::filesystem::path dir = twk::testing::testFolder("shared_test_streams");
   const std::string path = (dir / "records.bin").string();
   {
     FILE* f = fopen(path.c_str(), "wb");

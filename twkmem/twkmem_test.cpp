@@ -22,6 +22,7 @@
 #include "Clock.h"
 #include "OwnedPtrArray.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TestTools.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
@@ -48,11 +49,8 @@ CString widePath(const fs::path& path) { return CString::fromUtf8(path.string())
 class TwkMemTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* root = std::getenv("TWK_TEST_TMP");
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(root ? root : "/tmp") / "twkmem" / (std::string(info->name()) + "-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = twk::testing::testFolder(info->name());
   }
   void TearDown() override {
     PR_SetAllocErrorDisplay(false);

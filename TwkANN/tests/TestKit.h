@@ -10,18 +10,15 @@
 #include <vector>
 
 #include "CString.h"
+#include "TestFolder.h"
 
 namespace annkit {
 
 namespace fs = std::filesystem;
 
-// An empty folder under the test folder, unique to this process.
+// An empty folder in the test process's folder.
 inline fs::path scratch(const std::string& name) {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  fs::path p = fs::path(base ? base : "/tmp") / ("twkann_" + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
+  return twk::testing::testFolder("twkann_" + name);
 }
 
 inline CString wide(const fs::path& p) { return CString(p.string().c_str()); }

@@ -5,13 +5,13 @@
 #   program_load_test.sh <tarnwick> <libTwkANN.so> <libKinmodels.so> <test tmp folder>
 set -euo pipefail
 program="$1"; library="$2"; plugin="$3"; tmp="$4"
-folder="$tmp/twkann_program_load"
-rm -rf "$folder"; mkdir -p "$folder"
+source "$(dirname "${BASH_SOURCE[0]}")/../../tests/support/test_folder.sh"
+test_folder "$tmp" twkann_program_load
+folder="$test_folder"
 cp "$program" "$folder/tarnwick"
 ln -s "$library" "$folder/libTwkANN.so"
 ln -s "$plugin" "$folder/libKinmodels.so"
 cat > "$folder/script.txt" <<SCRIPT
-wait 200
 expect-network-library
 menu File/Exit
 SCRIPT

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TextCodec.h"
 
 namespace {
@@ -226,9 +227,7 @@ TEST(ScriptedUi, RecordsFromSeveralThreads) {
 }
 
 TEST(ScriptedUi, ShownFilesAreReadWithTheirEncoding) {
-  const char* tmp = std::getenv("TWK_TEST_TMP");
-  const std::filesystem::path dir = std::filesystem::path(tmp ? tmp : "/tmp") / "ui_test_shown_files";
-  std::filesystem::create_directories(dir);
+  const std::filesystem::path dir = twk::testing::testFolder("ui_test_shown_files");
   auto write = [&dir](const char* name, const std::string& bytes) {
     const std::filesystem::path p = dir / name;
     std::ofstream(p, std::ios::binary) << bytes;

@@ -18,6 +18,7 @@
 #include "BrainPhantom.h"
 #include "Gyrelab.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "geometry/GeometryTestKit.h"
@@ -534,11 +535,7 @@ TEST(Lesions, RefusalsAndTheEmptyAnswerOfVariantFour) {
 // ---- batch ----
 
 std::filesystem::path tempFolder(const char* name) {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  std::filesystem::path p = std::filesystem::path(base ? base : "/tmp") / ("gyrelab_" + std::string(name));
-  std::filesystem::remove_all(p);
-  std::filesystem::create_directories(p);
-  return p;
+  return twk::testing::testFolder("gyrelab_" + std::string(name));
 }
 
 TEST(Batch, FoldersMustDifferAndNotNest) {

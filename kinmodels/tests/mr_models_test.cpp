@@ -22,6 +22,7 @@
 
 #include "KinmodelsApi.h"
 #include "ModelTestHost.h"
+#include "TestFolder.h"
 #include "TestTools.h"
 
 namespace {
@@ -178,10 +179,7 @@ TEST_F(MrModelsTest, IvimNoiseFreeCurve) {
 
 // dipy's IvimModel fits, run by Debian's own python3, for curves with Rician-free Gaussian noise.
 std::vector<std::vector<double>> dipyIvimFits(const std::vector<double>& b, const std::vector<std::vector<double>>& curves) {
-  const char* tmp = std::getenv("TWK_TEST_TMP");
-  const std::string dir = tmp ? tmp : "/tmp";
-  std::string mkdir = "mkdir -p '" + dir + "'";
-  if (std::system(mkdir.c_str()) != 0) return {};
+  const std::string dir = twk::testing::testFolder().string();
   const std::string input = dir + "/mr_models_ivim_input.txt";
   {
     std::ofstream f(input);

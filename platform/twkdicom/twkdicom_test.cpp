@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TextCodec.h"
 #include "TwkDicom.h"
 #include "TwkMem.h"
@@ -280,11 +281,7 @@ std::wstring takeString(wchar_t* text) {
 class TwkDicomTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const char* scratch = std::getenv("TWK_TEST_TMP");
-    fs::path root = scratch && *scratch ? fs::path(scratch) : fs::temp_directory_path();
-    g_folder = (root / ("twkdicom_" + std::to_string(::getpid()))).string();
-    fs::remove_all(g_folder);
-    fs::create_directories(g_folder);
+    g_folder = twk::testing::testFolder("twkdicom").string();
     const std::string script = fixture("make_fixtures.py");
     std::ofstream(script) << kFixtureScript;
     ASSERT_EQ(shell("/usr/bin/python3 '" + script + "' '" + g_folder + "'"), 0) << "pydicom fixtures";

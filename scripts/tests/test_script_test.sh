@@ -3,12 +3,13 @@
 # a CI run fails and names the tool, a local run skips the test and names the tool; a selection
 # that finds no test fails. The program test runs from a folder of its own here, so this run keeps
 # away from the logs of the ctest run around it.
-#   test_script_test.sh <build folder> <scratch folder>
+#   test_script_test.sh <build folder> <test tmp folder>
 set -uo pipefail
 build="$1"
-scratch="$2/test_script"
 source="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-rm -rf "$scratch"
+. "$source/tests/support/test_folder.sh"
+test_folder "$2" test_script
+scratch="$test_folder"
 mkdir -p "$scratch/bin" "$scratch/tests"
 
 # Every program on PATH but xvfb-run (the first of a name, as PATH finds it), linked in one call.
@@ -26,6 +27,15 @@ for folder in "${folders[@]}"; do
 done
 ln -s -t "$scratch/bin" "${tools[@]}"
 PATH="$scratch/bin" command -v xvfb-run >/dev/null && { echo "xvfb-run is still on PATH"; exit 1; }
+
+# test.sh runs from a copy whose install and build steps stand aside: this test runs inside a test
+# run over the build, which it must not build again (a second build over the folder under test could
+# replace the programs that the run around it is testing).
+mkdir -p "$scratch/scripts"
+cp "$source/scripts/test.sh" "$scratch/scripts/test.sh"
+for step in install-deps.sh build.sh; do printf '#!/usr/bin/env bash
+' > "$scratch/scripts/$step"; done
+chmod +x "$scratch/scripts/"*.sh
 
 # The program test's ctest entry, read from the build, in a folder of its own.
 printf 'include("%s/app/CTestTestfile.cmake")\n' "$build" > "$scratch/tests/CTestTestfile.cmake"
@@ -48,9 +58,9 @@ run() {  # run <CI value or -> <ctest arguments...>
   local ci="$1"
   shift
   if [ "$ci" = - ]; then
-    env -u CI PATH="$scratch/bin" TWK_BUILD_DIR="$build" bash "$source/scripts/test.sh" --test-dir "$scratch/tests" "$@" 2>&1
+    env -u CI PATH="$scratch/bin" TWK_BUILD_DIR="$build" bash "$scratch/scripts/test.sh" --test-dir "$scratch/tests" "$@" 2>&1
   else
-    env CI="$ci" PATH="$scratch/bin" TWK_BUILD_DIR="$build" bash "$source/scripts/test.sh" --test-dir "$scratch/tests" "$@" 2>&1
+    env CI="$ci" PATH="$scratch/bin" TWK_BUILD_DIR="$build" bash "$scratch/scripts/test.sh" --test-dir "$scratch/tests" "$@" 2>&1
   fi
 }
 

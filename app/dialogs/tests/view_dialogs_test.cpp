@@ -32,6 +32,7 @@
 #include "DocHooks.h"
 #include "HighObj.h"
 #include "PanelSlots.h"
+#include "TestFolder.h"
 #include "VectorRois.h"
 #include "DrawShapes.h"
 #include "ScriptedUi.h"
@@ -46,11 +47,7 @@ using namespace twk::displaytest;
 namespace {
 
 fs::path scratch(const std::string& name) {
-  const char* root = std::getenv("TWK_TEST_TMP");
-  fs::path p = fs::path(root ? root : fs::temp_directory_path().string()) / "dialogs" / name;
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
+  return twk::testing::testFolder("dialogs/" + name);
 }
 
 CString wide(const fs::path& p) { return CString::fromUtf8(p.string()); }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPoint>
 
 #include <algorithm>
 #include <array>
@@ -15,6 +16,7 @@
 #include "DisplayTestKit.h"
 #include "DocDraw.h"
 #include "DrawShapes.h"
+#include "TestFolder.h"
 #include "TestTools.h"
 #include "VolRender.h"
 #include "io/ImageFiles.h"
@@ -174,12 +176,7 @@ TEST(ViewPaint, RowsAreFourByteAlignedAndTheCrosshairNeedsTwoViews) {
 
 const char* kBrainTemplate = "/usr/share/mricron/templates/ch2.nii.gz";
 
-std::filesystem::path testTmp() {
-  const char* dir = std::getenv("TWK_TEST_TMP");
-  std::filesystem::path p = dir ? dir : std::filesystem::temp_directory_path() / "twk_testtmp";
-  std::filesystem::create_directories(p);
-  return p;
-}
+std::filesystem::path testTmp() { return twk::testing::testFolder(); }
 
 // Grey level of a value in a window of the given level and width: the window's span onto 0..256,
 // clamped to 0..255.
@@ -188,8 +185,10 @@ int windowGrey(double value, double level, double width) {
 }
 
 // The three planes side by side; `centreGreys` gets, per plane, the grey drawn at the view's centre
-// pixel and the range of grey levels the voxels around the point it shows can give.
-QImage brainViews(std::vector<std::array<int, 3>>* centreGreys = nullptr) {
+// pixel and the range of grey levels the voxels around the point it shows can give; `letterCorners`
+// gets the places of the orientation letters (in the picture): the top-left corners of their 40-pixel
+// text, at the middles of the edges of the slice's rectangle in the view (top, bottom, left, right).
+QImage brainViews(std::vector<std::array<int, 3>>* centreGreys = nullptr, std::vector<QPoint>* letterCorners = nullptr) {
   CVol* vol = VA_RAW_CreateVol(CString(kBrainTemplate), false);
   if (!vol) return QImage();
   CDrawDoc doc;
@@ -218,6 +217,15 @@ QImage brainViews(std::vector<std::array<int, 3>>* centreGreys = nullptr) {
     view.ZoomAll();
     const QImage im = TW_RenderView(&view).convertToFormat(QImage::Format_RGB888);
     for (int y = 0; y < 256; ++y) std::memcpy(out.scanLine(y) + 3 * 256 * i, im.constScanLine(y), 3 * 256);
+    DRECT shown;
+    if (letterCorners && set->DisplayedBounds(&view, &shown)) {
+      const RECT2D r = view.WorldToClientRect(shown);
+      const int left = std::max(r.left, 0), top = std::max(r.top, 0), right = std::min(r.right, 255),
+                bottom = std::min(r.bottom, 255);
+      const int cx = (left + right) / 2, cy = (top + bottom) / 2;
+      for (const QPoint corner : {QPoint(cx, top), QPoint(cx, bottom - 40), QPoint(left, cy), QPoint(right - 40, cy)})
+        letterCorners->push_back(corner + QPoint(256 * i, 0));
+    }
     DPOINT3D at, proj;
     if (centreGreys && view.ClientToVolume(set, {128, 128}, &at, &proj)) {
       // Interpolated or not, the pixel lies between the darkest and brightest of the voxels around
@@ -243,7 +251,8 @@ TEST(Screenshot, BrainInAxialCoronalAndSagittalPlanes) {
   guiApp();
   TWK_REQUIRE_TOOL(std::filesystem::exists(kBrainTemplate), "the brain template of mricron-data");
   std::vector<std::array<int, 3>> centres;
-  const QImage shot = brainViews(&centres);
+  std::vector<QPoint> letters;
+  const QImage shot = brainViews(&centres, &letters);
   ASSERT_FALSE(shot.isNull());
   // Each plane's centre shows brain tissue at the grey its voxels give in the window, worked out here
   // from the voxel values rather than taken from a render.
@@ -261,16 +270,52 @@ TEST(Screenshot, BrainInAxialCoronalAndSagittalPlanes) {
   ASSERT_FALSE(ref.isNull()) << "no reference image " << refPath << "; candidate written to " << artefact;
   ref = ref.convertToFormat(QImage::Format_RGB888);
   ASSERT_EQ(ref.size(), shot.size());
-  // Antialiased text and fonts may differ by machine: a small mean difference and few outliers.
+  // The orientation letters are text, whose glyphs change with the fonts a machine has: the picture
+  // is compared with the reference where neither shows a letter, and the letters are checked by their
+  // place and colour. The slices are grey; a letter's pixel is the green of the letters blended over
+  // the grey (red equal to blue, green above them), and lies in the cell of its letter (the 40-pixel
+  // text from its corner, with room for any font's ascent and antialiasing).
+  ASSERT_EQ(letters.size(), 12u);
+  const auto green = [](const uchar* p) { return p[1] > std::max(p[0], p[2]); };
+  const auto cellOf = [&](int x, int y) {
+    for (size_t i = 0; i < letters.size(); ++i)
+      if (x >= letters[i].x() - 4 && x < letters[i].x() + 48 && y >= letters[i].y() - 4 && y < letters[i].y() + 64)
+        return int(i);
+    return -1;
+  };
+  std::vector<int> strokes(letters.size(), 0);  // the strongly green pixels of each letter
+  int64_t strays = 0, offColour = 0;
+  // Antialiasing may differ by machine: a small mean difference and few outliers.
   double total = 0;
-  int64_t outliers = 0;
+  int64_t outliers = 0, compared = 0;
   for (int y = 0; y < shot.height(); ++y)
-    for (int x = 0; x < 3 * shot.width(); ++x) {
-      const int d = std::abs(int(shot.constScanLine(y)[x]) - int(ref.constScanLine(y)[x]));
-      total += d;
-      if (d > 48) ++outliers;
+    for (int x = 0; x < shot.width(); ++x) {
+      const uchar* s = shot.constScanLine(y) + 3 * x;
+      const uchar* r = ref.constScanLine(y) + 3 * x;
+      if (green(s)) {
+        const int cell = cellOf(x, y);
+        if (cell < 0) ++strays;
+        else if (s[1] - std::max(s[0], s[2]) >= 96) ++strokes[size_t(cell)];
+        if (s[0] != s[2]) ++offColour;
+      }
+      if (green(s) || green(r)) continue;
+      for (int c = 0; c < 3; ++c) {
+        const int d = std::abs(int(s[c]) - int(r[c]));
+        total += d;
+        if (d > 48) ++outliers;
+      }
+      compared += 3;
     }
-  const double n = 3.0 * shot.width() * shot.height();
+  EXPECT_EQ(strays, 0) << "green pixels outside the letters' places";
+  EXPECT_EQ(offColour, 0) << "letter pixels that are not green over grey";
+  for (size_t i = 0; i < letters.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "letter " << i % 4 << " of plane " << i / 4 << " at " << letters[i].x() << ","
+                                    << letters[i].y());
+    EXPECT_GE(strokes[i], 20);
+  }
+  // The letters cover a few percent of the picture at most.
+  const double n = double(compared);
+  ASSERT_GT(n, 0.9 * 3.0 * shot.width() * shot.height());
   EXPECT_LT(total / n, 2.0);
   EXPECT_LT(outliers / n, 0.01);
 }

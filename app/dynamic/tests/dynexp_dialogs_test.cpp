@@ -29,6 +29,7 @@
 #include "DynExp.h"
 #include "DynExpDialogsQt.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "volume/VolumeBox.h"
 #include "volume/VoxelAccess.h"
@@ -49,7 +50,7 @@ QApplication& app() {
 }
 
 fs::path scratch(const char* name) {
-  const fs::path dir = fs::path(std::getenv("TWK_TEST_TMP") ? std::getenv("TWK_TEST_TMP") : "/tmp") / "dynexp_dialogs_test";
+  const fs::path dir = twk::testing::testFolder() / "dynexp_dialogs_test";
   fs::create_directories(dir);
   return dir / name;
 }

@@ -46,18 +46,15 @@ PY
 printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:900:800\n' > "$folder/Tarnwick.ini"
 printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folder/TarnwickConfig.txt"
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $image
 menu-start File/Open Image
 wait-dialog Specify Modality
 choose MR
 press OK
-wait 1500
+wait-idle
 expect-documents 1
 drag left ctrl 250,250 330,290 2
-wait 300
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 2
 expect-roi-voxels >20
 menu-start Dynamic Analysis/Calculate Parametric Map
@@ -65,29 +62,24 @@ wait-dialog CDlgPpmCalc
 choose 8.
 files $folder/aif.txt
 press Load from file
-wait 300
 press Unselect all
 press Select all
 press Process ROI only voxelwise
-wait 300
 wait-idle
 expect-layers 6
 expect-layer 2 K-trans
 expect-layer 3 Ve
 files $folder/maps.twk
 menu File/Save As Tarnwick Document
-wait 300
 expect-answers-used
 expect-identical $folder/maps.twk
 menu View/Close Document
 expect-documents 0
 files $folder/maps.twk
 menu File/Open Tarnwick document
-wait 500
 expect-documents 1
 expect-identical $folder/maps.twk
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 6
 expect-layer 2 K-trans
 menu File/Exit

@@ -19,6 +19,7 @@
 #include "RegularisedMapDriver.h"
 #include "TacVolume.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
 #include "volume/Frame.h"
@@ -84,7 +85,7 @@ struct Fixture {
     host.SetParmReq(req, DYNEXP_NUM_OUTPUTS);
     host.tissueConc.method = 0;
     host.ifuncConc.method = 0;
-    const fs::path dir = fs::path(std::getenv("TWK_TEST_TMP") ? std::getenv("TWK_TEST_TMP") : "/tmp") / "parametric_maps_test";
+    const fs::path dir = twk::testing::testFolder() / "parametric_maps_test";
     fs::create_directories(dir);
     {
       std::ofstream out(dir / "aif.txt");
@@ -444,7 +445,7 @@ TEST(TacVolume, CurveFileBecomesASyntheticDocument) {
   twk::ScriptedUi script;
   twk::ScopedUi installed(script);
   twk::optest::Documents docs;
-  const fs::path dir = fs::path(testing::TempDir()) / "tac_volume_test";
+  const fs::path dir = twk::testing::testFolder() / "tac_volume_test";
   fs::create_directories(dir);
   const double times[] = {0, 2.5, 5, 10, 20}, values[] = {1, 4, 9.5, 6, 3};
   {

@@ -17,6 +17,7 @@
 
 #include "CString.h"
 #include "DicomRec.h"
+#include "TestFolder.h"
 #include "TwkDicom.h"
 #include "dicom/DicomTree.h"
 
@@ -48,15 +49,12 @@ inline std::string fixtureScript(const std::string& arguments, int* status = nul
   return run("/usr/bin/python3 " + quote(script()) + " " + arguments, status);
 }
 
-inline fs::path testRoot() {
-  const char* root = std::getenv("TWK_TEST_TMP");
-  return fs::path(root ? root : "/tmp");
-}
+inline fs::path testRoot() { return twk::testing::testFolder(); }
 
 // The fixture folders (made once per process).
 inline const fs::path& fixtures() {
   static const fs::path root = [] {
-    const fs::path r = testRoot() / ("dicom_fixtures_" + std::to_string(::getpid()));
+    const fs::path r = testRoot() / "dicom_fixtures";
     fixtureScript("make " + quote(r.string()));
     fixtureScript("niix " + quote((r / "tree").string()) + " " + quote((r / "nii").string()));
     return r;

@@ -19,6 +19,7 @@
 #include "DrawVol.h"
 #include "HighObj.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "serial/MemFile.h"
@@ -26,14 +27,11 @@
 
 namespace twk::filestest {
 
-// A fresh folder under the build's test folder, removed with the fixture.
+// A fresh folder in the test process's folder, removed with the fixture.
 class ScratchFolder {
  public:
   explicit ScratchFolder(const std::string& name) {
-    const char* root = std::getenv("TWK_TEST_TMP");
-    path_ = std::filesystem::path(root ? root : "/tmp") / ("files_" + name + "_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+    path_ = twk::testing::testFolder("files_" + name);
   }
   ~ScratchFolder() { std::filesystem::remove_all(path_); }
   CString file(const std::string& name) const { return CString::fromUtf8((path_ / name).string()); }

@@ -21,6 +21,7 @@
 #include "DrawView.h"
 #include "DrawVol.h"
 #include "ImageOpen.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "volume/Frame.h"
@@ -74,8 +75,8 @@ inline std::vector<double> numpyReference(const std::vector<double>& values, con
                              "').reshape((" + shapeText + "))\n"
                              "r = np.asarray(" + expression + ", dtype=float).ravel()\n"
                              "print(','.join(repr(float(x)) for x in r))\n";
-  const std::string path = testing::TempDir() + "twk_reference_" + std::to_string(::getpid()) + ".py";
-  const std::string input = testing::TempDir() + "twk_reference_" + std::to_string(::getpid()) + ".txt";
+  const std::string path = twk::testing::testFile("twk_reference.py");
+  const std::string input = twk::testing::testFile("twk_reference.txt");
   if (FILE* f = std::fopen(path.c_str(), "w")) {
     std::fputs(script.c_str(), f);
     std::fclose(f);
@@ -103,7 +104,7 @@ class Documents {
  public:
   Documents() {
     saved_ = TW_Options().tempFolder;
-    TW_EditOptions().tempFolder = CString::fromUtf8(testing::TempDir());
+    TW_EditOptions().tempFolder = CString::fromUtf8(twk::testing::testFolder().string());
     TW_OPENSERVICES services;
     services.createView = [this](CDrawDoc* doc) { return addView(doc); };
     TW_DocumentHooks().open = services;

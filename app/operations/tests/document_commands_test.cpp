@@ -11,6 +11,7 @@
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
 #include "dicom/DicomVolume.h"
+#include "TestFolder.h"
 
 using namespace twk::optest;
 namespace fs = std::filesystem;
@@ -137,7 +138,7 @@ TEST(Deidentify, EveryVolumeSetOfTheDocumentIsCleanedAndExportsCarryNoPhi) {
   EXPECT_TRUE(first->Deidentify(true));
   EXPECT_TRUE(doc->IsModified());
   // Exported as DICOM, no file of either set holds the PHI any more.
-  const fs::path out = fs::path(testing::TempDir()) / ("deidentify_" + std::to_string(::getpid()));
+  const fs::path out = twk::testing::testFolder() / "deidentify";
   fs::remove_all(out);
   int set = 0;
   for (CDrawObj* obj : doc->objects) {

@@ -22,6 +22,7 @@
 #include "OperationsTestKit.h"
 #include "RecordDialog.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "registration/DicomTransform.h"
 #include "registration/TransformFiles.h"
@@ -171,7 +172,7 @@ TEST(AutofocusDialogs, ButtonsEditTheSettingsCopyAndTheFileFields) {
     return v;
   };
   std::unique_ptr<CVol> source(tagged(-3.0)), target(tagged(0.0));
-  const CString folder = CString::fromUtf8(testing::TempDir() + "af_dicom_" + std::to_string(::getpid()));
+  const CString folder = CString::fromUtf8(twk::testing::testFile("af_dicom"));
   ASSERT_EQ(::mkdir(folder.toUtf8().c_str(), 0755), 0);
   const CString savedFolder = TW_Options().rawSave3DFolder;
   TW_EditOptions().rawSave3DFolder = folder;

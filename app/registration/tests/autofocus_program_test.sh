@@ -37,21 +37,18 @@ printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folde
 
 # The moved copy opens first: the original's document, opened last, is active and is the target.
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $moved
 menu File/Open Image
-wait 500
 files $original
 menu File/Open Image
-wait 500
 expect-documents 2
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 1
 menu-start Register/Mutual Info with AutoFocus
 wait-dialog 3D Registration with AutoFocus
 press OK
-esc-after 150
+wait-working
+esc-after 0
 expect-stopped
 wait-idle
 expect-layers 1
@@ -64,7 +61,6 @@ select-row moved_registered
 files $folder/registered.nii
 answer No
 menu File/Save Active Layer As Image
-wait 500
 expect-answers-used
 answer No
 answer No

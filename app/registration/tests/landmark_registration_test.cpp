@@ -19,6 +19,7 @@
 #include "LandmarkRegistration.h"
 #include "TransformOperations.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TextCodec.h"
 #include "VectRois.h"
 #include "VectorRois.h"
@@ -219,7 +220,7 @@ TEST(LandmarkRegistration, TheSourceIsReslicedByTheFittedTransformAndTheFileWrit
   const double dot[6] = {5, 5, 5, 5.5, 5.5, 5.5};
   ASSERT_TRUE(TW_CreateVectRoiFromLabel(p.target->GetActiveSet(), dot, 0, 0, "stray"));
   const std::vector<double> sourceBefore = twk::optest::voxels(p.sourceVol->frame);
-  const std::string file = testing::TempDir() + "landmarks_affine.vtf";
+  const std::string file = twk::testing::testFile("landmarks_affine.vtf");
   std::remove(file.c_str());
   g_LandmarkRegisterParms = NPNTREGPARMS{};
   g_LandmarkRegisterParms.transformFile = CString::fromUtf8(file);
@@ -249,7 +250,7 @@ TEST(LandmarkRegistration, TheSourceIsReslicedByTheFittedTransformAndTheFileWrit
   EXPECT_EQ(set->NumLayers(), 3);
 
   // Gaussian radial basis functions: the layers come through a flow field, no file is written.
-  const std::string rbfFile = testing::TempDir() + "landmarks_rbf.vtf";
+  const std::string rbfFile = twk::testing::testFile("landmarks_rbf.vtf");
   std::remove(rbfFile.c_str());
   g_LandmarkRegisterParms.transformType = 4;
   g_LandmarkRegisterParms.sigma = 30;
@@ -261,7 +262,7 @@ TEST(LandmarkRegistration, TheSourceIsReslicedByTheFittedTransformAndTheFileWrit
 
   // Interactively: the dialog (type, degree, sigma, lambda, interpolation; file), then the
   // confirmation; Cancel in the dialog or No to the question adds nothing.
-  const std::string asked = testing::TempDir() + "landmarks_asked.vtf";
+  const std::string asked = twk::testing::testFile("landmarks_asked.vtf");
   std::remove(asked.c_str());
   const struct {
     bool dialogOk;
@@ -341,7 +342,7 @@ TEST(LandmarkRegistration, VoxelSimilarityStartsFromThisRunsTransform) {
   twk::ScopedUi installed(ui);
   OptionsGuard guard;
   const Pair p = openPair(docs, 10);
-  const std::string stale = testing::TempDir() + "landmarks_stale.vtf";
+  const std::string stale = twk::testing::testFile("landmarks_stale.vtf");
   const double identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
   const DIM3D sd{22, 20, 12, 1}, td{20, 18, 10, 1};
   ASSERT_TRUE(VTF_Save(CString::fromUtf8(stale), 2, &sd, &p.sourceVol->spc, &td, &p.targetVol->spc, identity, false));
@@ -474,7 +475,7 @@ TEST(TransformFiles, ResultsOfRegionsOfInterestKeepOneHeader) {
                      L"/data/v_roi.nii");
   CDrawDoc* doc = docs.open({twk::testkit::makeLayer(base), twk::testkit::makeLayer(roi)});
   const double identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  const std::string file = testing::TempDir() + "identity.vtf";
+  const std::string file = twk::testing::testFile("identity.vtf");
   ASSERT_TRUE(VTF_Save(CString::fromUtf8(file), 2, &dims, &base->spc, &dims, &base->spc, identity, false));
   const int before = Documents::openCount();
   ui.answerValues({1, 0, 50}, {CString::fromUtf8(file)});

@@ -20,23 +20,18 @@ nib.save(nib.Nifti1Image(data, np.diag([1.0, 1.0, 2.0, 1.0])), sys.argv[1])
 PY
 
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $image
 menu-start File/Open Image
-wait 800
+wait-dialog Specify Modality
 press OK
-wait 800
+wait-idle
 expect-documents 1
 menu Measure/Motion Profile Diagram
-wait 300
 expect-dialog Motion Profile Diagram
 move 150,150
-wait 200
 move 160,170
-wait 300
 expect-label Info (min=5.000000e+00,max=2.005000e+03)
 menu Measure/Motion Profile Diagram
-wait 200
 expect-dialog Motion Profile Diagram
 expect-documents 1
 menu File/Exit

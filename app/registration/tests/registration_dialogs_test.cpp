@@ -21,6 +21,7 @@
 #include "GeometryDialogs.h"
 #include "geometry/Geometry.h"
 #include "registration/TransformFiles.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "ScriptedUi.h"
 #include "ViewGeometry.h"
@@ -275,7 +276,7 @@ TEST(GeometryDialogButtons, QuarterTurnsResetSaveAlignAndProjectionReachTheRecor
   twk::ScopedUi installedUi(ui);
   TW_InstallRecordDialog();
   const CString savedTemp = TW_Options().tempFolder;
-  TW_EditOptions().tempFolder = CString::fromUtf8(testing::TempDir());
+  TW_EditOptions().tempFolder = CString::fromUtf8(twk::testing::testFolder().string());
   const DIM3D dims{6, 4, 3, 1};
   const SPC spc{1, 1.5, 2};
   {

@@ -14,6 +14,7 @@
 #include "RegistrationBindings.h"
 #include "TransformOperations.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "VectorRois.h"
 #include "TextCodec.h"
 #include "volume/Frame.h"
@@ -40,7 +41,7 @@ TEST(RegistrationServices, SaveAlignmentWritesATransformFileThatReadsBackExactly
   EXPECT_FALSE(TW_RowAvailable(TW_FindCommandRow(row)));
   TW_InstallRegistrationServices();
   EXPECT_TRUE(TW_RowAvailable(TW_FindCommandRow(row)));
-  const std::string file = testing::TempDir() + "alignment.vtf";
+  const std::string file = twk::testing::testFile("alignment.vtf");
   std::remove(file.c_str());
   const CString path = CString::fromUtf8(file);
   ui.answerSaveFile(path);
@@ -234,7 +235,7 @@ TEST(TransformFiles, AVtfFileIsAppliedByItsOwnKindIntoANewDocument) {
   quad[0] = 1.0, quad[3] = 0.5, quad[4] = 0.02;
   quad[11] = 1.0, quad[13] = -0.3, quad[17] = 0.01;
   quad[22] = 1.0, quad[23] = 0.2;
-  const std::string file = testing::TempDir() + "quad.vtf";
+  const std::string file = twk::testing::testFile("quad.vtf");
   ASSERT_TRUE(VTF_SaveEx(CString::fromUtf8(file), info, quad.data(), true));
   const int before_docs = Documents::openCount();
   ui.answerValues({1, 0, 50}, {CString::fromUtf8(file)});
@@ -256,7 +257,7 @@ TEST(TransformFiles, AVtfFileIsAppliedByItsOwnKindIntoANewDocument) {
   three.timePoints = 3;
   std::vector<double> sets;
   for (int t = 0; t < 3; ++t) sets.insert(sets.end(), {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-  const std::string threeFile = testing::TempDir() + "three.vtf";
+  const std::string threeFile = twk::testing::testFile("three.vtf");
   ASSERT_TRUE(VTF_SaveEx(CString::fromUtf8(threeFile), three, sets.data(), true));
   CDrawDoc* five = docs.open({twk::testkit::makeLayer(ramp(DIM3D{12, 10, 6, 5}, 1.0, L"/data/five.nii"))},
                              L"/data/five.twk");
@@ -267,7 +268,7 @@ TEST(TransformFiles, AVtfFileIsAppliedByItsOwnKindIntoANewDocument) {
     const wchar_t* message;
   } refusals[] = {
       {five, threeFile, L"CDrawSet::AffineTransformByVTF : Transformation has unsuitable number of timepoints"},
-      {doc, testing::TempDir() + "absent.vtf", L"CDrawSet::AffineTransformByVTF : Transformation File was not found"},
+      {doc, twk::testing::testFile("absent.vtf"), L"CDrawSet::AffineTransformByVTF : Transformation File was not found"},
   };
   for (const auto& r : refusals) {
     ui.clear();
@@ -287,7 +288,7 @@ TEST(TransformFiles, AFlowFieldOfAnotherSourceGridIsRefused) {
   const DIM3D source{16, 16, 4, 1}, target{6, 5, 4, 1};
   const SPC spc{1, 1, 1};
   std::vector<DPOINT3D> field(size_t(6 * 5 * 4), DPOINT3D{0.5, 0, 0});
-  const std::string file = testing::TempDir() + "field.fff";
+  const std::string file = twk::testing::testFile("field.fff");
   ASSERT_TRUE(VA_SaveFlowField(CString::fromUtf8(file), &source, &spc, &target, &spc, field.data(), true));
   const int count = Documents::openCount();
   ui.answerValues({1, 0, 50}, {CString::fromUtf8(file)});

@@ -17,6 +17,7 @@
 #include "RecordDialog.h"
 #include "ScriptedUi.h"
 #include "SegTestApp.h"
+#include "TestFolder.h"
 #include "Vol.h"
 #include "io/ImageFiles.h"
 
@@ -250,9 +251,7 @@ TEST(LesionDialogWindow, AlgorithmVersionGreysTheHealthyGroupAndCancelKeepsTheRe
 TEST(LesionBatch, NiftiFolderRunsTheLibrarysBatchWithTheDialogsValues) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
-  const char* base = std::getenv("TWK_TEST_TMP");
-  const std::filesystem::path root = std::filesystem::path(base ? base : "/tmp") / "brain_nifti_batch";
-  std::filesystem::remove_all(root);
+  const std::filesystem::path root = twk::testing::testFolder("brain_nifti_batch");
   std::filesystem::create_directories(root / "src");
   std::filesystem::create_directories(root / "dst");
   std::unique_ptr<CVol> flair(twk::brainphantom::brainPhantom());

@@ -27,13 +27,10 @@ PY
 printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folder/TarnwickConfig.txt"
 
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $volume
 menu File/Open Image
-wait 800
 expect-documents 1
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 1
 accept-dialog White Matter Lesions Segmentation (FLAIR) Using Lateral Ventricle
 menu Workflows > Brain MR > White Matter FLAIR Lesions

@@ -22,6 +22,7 @@
 #include <QComboBox>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <QWindow>
 
 #include <cstdio>
 #include <memory>
@@ -116,8 +117,10 @@ class ScriptRunner : public QObject {
       const int space = text.indexOf(QLatin1Char(' '));
       const QString verb = space < 0 ? text : text.left(space);
       const QString argument = space < 0 ? QString() : text.mid(space + 1).trimmed();
+      const qsizetype at = line_;
       int delay = 0;
       if (!run(verb, argument, &delay)) return;
+      if (line_ == at) waiting_ = false;  // done: a line that waits steps back to run again
       QTimer::singleShot(delay, this, [this] { next(); });
       return;
     }
@@ -134,6 +137,11 @@ class ScriptRunner : public QObject {
     CMainFrame* frame = CMainFrame::Get();
     CDrawApp* app = CDrawApp::Get();
     if (!frame || !app) return fail(QStringLiteral("the program is not running"));
+    if (!started_) {
+      const QWindow* window = frame->windowHandle();
+      if (!window || !window->isExposed()) return retry(QStringLiteral("the main window is not shown"), delay);
+      started_ = true;
+    }
     if (verb == QLatin1String("files")) {
       auto* ui = dynamic_cast<CQtUi*>(&twk::ui());
       if (!ui) return fail(QStringLiteral("the program's dialogs are not installed"));
@@ -146,26 +154,27 @@ class ScriptRunner : public QObject {
       ui->QueueMessageAnswer(button);
     } else if (verb == QLatin1String("expect-answers-used")) {
       auto* ui = dynamic_cast<CQtUi*>(&twk::ui());
-      if (ui && ui->HasQueuedAnswers()) return fail(QStringLiteral("a queued answer was not asked for"));
+      if (ui && ui->HasQueuedAnswers()) return retry(QStringLiteral("a queued answer was not asked for"), delay);
     } else if (verb == QLatin1String("expect-message")) {
       auto* ui = dynamic_cast<CQtUi*>(&twk::ui());
       QString text = argument;
       text.replace(QLatin1String("\\n"), QLatin1String("\n"));
       if (!ui || !ui->MessageTexts().contains(text))
-        return fail(QStringLiteral("no message \"%1\" was shown").arg(text));
+        return retry(QStringLiteral("no message \"%1\" was shown").arg(text), delay);
     } else if (verb == QLatin1String("set-modified")) {
       CDrawDoc* doc = activeDocument(frame);
-      if (!doc) return fail(QStringLiteral("no active document"));
+      if (!doc) return retry(QStringLiteral("no active document"), delay);
       doc->SetModifiedFlag(true);
     } else if (verb == QLatin1String("expect-identical")) {
       CDrawDoc* doc = activeDocument(frame);
-      if (!doc) return fail(QStringLiteral("no active document"));
+      if (!doc) return retry(QStringLiteral("no active document"), delay);
       const CString path(argument.toStdWString());
       std::unique_ptr<CDrawDoc> stored(TW_LoadDocumentNoView(path, false));
       bool identical = false;
       if (!stored || !TW_DocumentsIdentical(doc, stored.get(), &identical) || !identical)
-        return fail(QStringLiteral("the active document differs from ") + argument);
+        return retry(QStringLiteral("the active document differs from ") + argument, delay);
     } else if (verb == QLatin1String("menu")) {
+      frame->UpdateCommandStates();
       QAction* action = findMenuAction(frame->menuBar(), argument);
       if (!action) return fail(QStringLiteral("no menu command ") + argument);
       if (!action->isEnabled()) return fail(QStringLiteral("menu command disabled: ") + argument);
@@ -208,22 +217,22 @@ class ScriptRunner : public QObject {
       *delay = argument.toInt();
     } else if (verb == QLatin1String("expect-documents")) {
       if (int(app->Documents().size()) != argument.toInt())
-        return fail(QStringLiteral("%1 documents open").arg(app->Documents().size()));
+        return retry(QStringLiteral("%1 documents open").arg(app->Documents().size()), delay);
     } else if (verb == QLatin1String("expect-network-library")) {
-      if (!TW_TwkAnn().module) return fail(QStringLiteral("the network library is not loaded"));
+      if (!TW_TwkAnn().module) return retry(QStringLiteral("the network library is not loaded"), delay);
     } else if (verb == QLatin1String("expect-layers")) {
       CDlgLayerCtrl* panel = TW_LayerPanel();
-      if (!panel) return fail(QStringLiteral("the Layers panel is not open"));
+      if (!panel) return retry(QStringLiteral("the Layers panel is not open"), delay);
       if (panel->Tree()->topLevelItemCount() != argument.toInt())
-        return fail(QStringLiteral("the Layers panel shows %1 rows").arg(panel->Tree()->topLevelItemCount()));
+        return retry(QStringLiteral("the Layers panel shows %1 rows").arg(panel->Tree()->topLevelItemCount()), delay);
     } else if (verb == QLatin1String("expect-view-content")) {
       auto* view = dynamic_cast<QWidget*>(frame->ActiveView());
-      if (!view) return fail(QStringLiteral("no active view"));
+      if (!view) return retry(QStringLiteral("no active view"), delay);
       const QImage shot = view->grab().toImage();
       QSet<QRgb> colours;
       for (int y = 0; y < shot.height() && colours.size() < 64; y += 3)
         for (int x = 0; x < shot.width() && colours.size() < 64; x += 3) colours.insert(shot.pixel(x, y));
-      if (colours.size() < 16) return fail(QStringLiteral("the view shows %1 colours").arg(colours.size()));
+      if (colours.size() < 16) return retry(QStringLiteral("the view shows %1 colours").arg(colours.size()), delay);
     } else if (verb == QLatin1String("screenshot")) {
       if (!composeWindows(frame).save(argument, "PNG")) return fail(QStringLiteral("cannot write ") + argument);
     } else if (verb == QLatin1String("quit")) {
@@ -233,10 +242,12 @@ class ScriptRunner : public QObject {
       if (!runDialogAction(frame, verb, argument, delay, &handled)) return false;
       if (!handled) {
         QString error;
+        bool notYet = false;
         const TW_SCRIPT_WATCHED watch = [this](const std::function<void()>& trigger, QString* why) {
           return watched(trigger, why);
         };
-        if (!TW_RunViewScriptAction(verb, argument, watch, &error, delay)) return fail(error);
+        if (!TW_RunViewScriptAction(verb, argument, watch, &error, delay, &notYet))
+          return notYet ? retry(error, delay) : fail(error);
       }
     }
     return true;
@@ -302,28 +313,35 @@ class ScriptRunner : public QObject {
 
   static int progressValue(CMainFrame* frame) { return frame->StatusBarCtrl()->ProgressPos(); }
 
-  // Repeats the current line after a short pause until the condition holds; false when it timed out.
-  bool waitFor(bool done, int seconds, int* delay, const QString& what) {
-    if (done) {
-      waiting_ = false;
-      return true;
-    }
+  // Repeats the current line after a short pause; when it has waited longer than seconds, the script
+  // fails with the failure text instead.
+  bool retry(const QString& failure, int* delay, int seconds = kStateSeconds) {
     if (!waiting_) {
       waiting_ = true;
       waitClock_.start();
     }
     if (waitClock_.elapsed() > qint64(seconds) * 1000) {
       waiting_ = false;
-      return fail(QStringLiteral("timed out waiting for ") + what);
+      return fail(failure);
     }
     --line_;
     *delay = 20;
     return true;
   }
 
+  // Repeats the current line after a short pause until the condition holds; false when it timed out.
+  bool waitFor(bool done, int seconds, int* delay, const QString& what) {
+    if (done) {
+      waiting_ = false;
+      return true;
+    }
+    return retry(QStringLiteral("timed out waiting for ") + what, delay, seconds);
+  }
+
   bool runDialogAction(CMainFrame* frame, const QString& verb, const QString& argument, int* delay, bool* handled) {
     *handled = true;
     if (verb == QLatin1String("menu-start")) {
+      frame->UpdateCommandStates();
       QAction* action = findMenuAction(frame->menuBar(), argument);
       if (!action) return fail(QStringLiteral("no menu command ") + argument);
       if (!action->isEnabled()) return fail(QStringLiteral("menu command disabled: ") + argument);
@@ -333,6 +351,8 @@ class ScriptRunner : public QObject {
       return waitFor(findDialog(argument) != nullptr, 30, delay, QStringLiteral("the dialog ") + argument);
     } else if (verb == QLatin1String("wait-idle")) {
       return waitFor(!working(), 60, delay, QStringLiteral("the end of the operation"));
+    } else if (verb == QLatin1String("wait-working")) {
+      return waitFor(TW_PumpRunning() && PR_InWorkProcess(), 60, delay, QStringLiteral("an operation to run"));
     } else if (verb == QLatin1String("wait-progress")) {
       return waitFor(working() && progressValue(frame) >= argument.toInt(), 60, delay,
                      QStringLiteral("progress ") + argument);
@@ -350,15 +370,15 @@ class ScriptRunner : public QObject {
           }
         if (button) break;
       }
-      if (!button) return fail(QStringLiteral("no button ") + argument);
-      if (!button->isEnabled()) return fail(QStringLiteral("button disabled: ") + argument);
+      if (!button) return retry(QStringLiteral("no button ") + argument, delay);
+      if (!button->isEnabled()) return retry(QStringLiteral("button disabled: ") + argument, delay);
       // Clicked from the event loop: a dialog or message it opens does not hold the script.
       QTimer::singleShot(0, button, [button] { button->click(); });
       *delay = 50;
     } else if (verb == QLatin1String("select-row") || verb == QLatin1String("tick-row")) {
       QTreeWidget* tree = dialogTree(topDialog());
       QTreeWidgetItem* row = tree ? findRow(tree, argument) : nullptr;
-      if (!row) return fail(QStringLiteral("no row ") + argument);
+      if (!row) return retry(QStringLiteral("no row ") + argument, delay);
       if (verb == QLatin1String("select-row")) {
         tree->scrollToItem(row);
         tree->setCurrentItem(row);
@@ -388,12 +408,13 @@ class ScriptRunner : public QObject {
           break;
         }
       }
-      if (!list) return fail(QStringLiteral("no list item ") + argument);
+      if (!list) return retry(QStringLiteral("no list item ") + argument, delay);
       list->setCurrentIndex(index);
     } else if (verb == QLatin1String("esc-after")) {
       QTimer::singleShot(argument.toInt(), this, [this, frame] {
         escProgress_ = progressValue(frame);
         highestAfterEsc_ = escProgress_;
+        stepsAfterEsc_ = 0;
         QWidget* window = QApplication::activeModalWidget();
         if (!window) window = QApplication::activeWindow();
         if (!window) window = frame;
@@ -404,31 +425,43 @@ class ScriptRunner : public QObject {
       if (!progressWatch_) {
         progressWatch_ = true;
         QObject::connect(frame->StatusBarCtrl()->Progress(), &QProgressBar::valueChanged, this,
-                         [this](int value) { highestAfterEsc_ = std::max(highestAfterEsc_, value); });
+                         [this](int value) {
+                           if (value <= highestAfterEsc_) return;
+                           highestAfterEsc_ = value;
+                           ++stepsAfterEsc_;
+                         });
       }
       *delay = argument.toInt() + 50;
     } else if (verb == QLatin1String("expect-stopped")) {
       if (working()) return waitFor(false, 30, delay, QStringLiteral("the stopped operation to end"));
       waiting_ = false;
       if (escProgress_ < 0) return fail(QStringLiteral("no Esc was pressed"));
-      if (highestAfterEsc_ > escProgress_ + 1)
+      // The key is posted: the report after the one it came in may still show (the pump of that
+      // report delivers it); a second one means the work went on.
+      if (stepsAfterEsc_ > 1)
         return fail(QStringLiteral("the work went on after Esc: progress %1 then %2").arg(escProgress_).arg(highestAfterEsc_));
     } else if (verb == QLatin1String("expect-dialog")) {
-      if (!findDialog(argument)) return fail(QStringLiteral("no dialog ") + argument);
+      if (!findDialog(argument)) return retry(QStringLiteral("no dialog ") + argument, delay);
+    } else if (verb == QLatin1String("expect-no-dialog")) {
+      if (findDialog(argument)) return retry(QStringLiteral("the dialog %1 is still shown").arg(argument), delay);
     } else if (verb == QLatin1String("expect-rows")) {
       QTreeWidget* tree = dialogTree(topDialog());
-      if (!tree) return fail(QStringLiteral("no dialog tree"));
+      if (!tree) return retry(QStringLiteral("no dialog tree"), delay);
       int rows = 0;
       for (QTreeWidgetItemIterator it(tree); *it; ++it) ++rows;
-      if (rows != argument.toInt()) return fail(QStringLiteral("the dialog's tree holds %1 rows").arg(rows));
+      if (rows != argument.toInt()) return retry(QStringLiteral("the dialog's tree holds %1 rows").arg(rows), delay);
     } else {
       *handled = false;
     }
     return true;
   }
 
+  // How long a state that the script expects or needs may take to come.
+  static constexpr int kStateSeconds = 30;
+
   QStringList lines_;
   qsizetype line_ = 0;
+  bool started_ = false;  // the main window has been on the screen
   QString dialogTitle_;  // the dialog that the next menu command must show
   bool dialogAccept_ = false;
   QStringList dialogValues_;
@@ -437,6 +470,7 @@ class ScriptRunner : public QObject {
   QElapsedTimer waitClock_;
   int escProgress_ = -1;      // the progress when Esc was pressed
   int highestAfterEsc_ = -1;  // the highest progress shown since
+  int stepsAfterEsc_ = 0;     // the progress reports that moved it on since
   bool progressWatch_ = false;
 };
 

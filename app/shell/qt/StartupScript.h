@@ -1,7 +1,12 @@
 #pragma once
 // A script of user actions that the program runs after start-up when the environment variable
 // TARNWICK_SCRIPT names a file; the system tests drive the real program with it. One action a line
-// (blank lines and lines starting with '#' are skipped):
+// (blank lines and lines starting with '#' are skipped). The script starts once the main window is
+// on the screen. A test waits for states, never for a time: every expect-* action waits until its
+// state holds (30 s at most; then the script fails with what it last saw), and the actions on a view,
+// a dialog's button, row or list item wait the same way for their view, button, row or item. Menu,
+// toolbar and shortcut commands see their states brought up to date first, as the idle update leaves
+// them before the user's next input.
 //   files <path> [<path> ...]   the next file dialog answers with these paths
 //   menu <Menu>/<Item>          triggers a menu command by its texts ('&' marks ignored); levels
 //                               may also be separated by " > " (for texts that hold '/')
@@ -14,9 +19,11 @@
 //   expect-answers-used         every queued file and message answer has been asked for
 //   expect-message <text>       a message box with this text was shown or answered ("\n" for a
 //                               line break)
-//   set-modified                marks the active document modified, as an edit would
+//   set-modified                marks the active document modified, as an edit would (waits for an
+//                               active document)
 //   expect-identical <path>     the active document equals the document stored in this file
-//   wait <ms>                   lets the program run this long
+//   wait <ms>                   lets the program run this long (for watching a script by hand; a
+//                               test waits for a state instead)
 //   expect-documents <n>        n documents are open
 //   expect-network-library      the network library beside the program is loaded and initialised
 //   expect-layers <n>           the Layers panel is open and shows n rows
@@ -46,6 +53,7 @@
 //   wait-idle                   waits (60 s at most) until no operation runs
 //   wait-progress <percent>     waits (60 s at most) until the progress bar shows at least percent
 //                               while an operation runs
+//   wait-working                waits (60 s at most) until an operation that Esc stops runs
 //   press <button text>         clicks the button of the top dialog ('&' marks ignored): the modal
 //                               dialog, else any visible dialog holding such a button
 //   select-row <text>           selects the first row of the top dialog's tree whose label starts with text
@@ -57,6 +65,7 @@
 //   expect-stopped              waits for the operation Esc stopped to end; its progress must not have
 //                               moved on by more than one step after the Esc
 //   expect-dialog <title>       a dialog of this title or object name is shown
+//   expect-no-dialog <title>    no dialog of this title or object name is shown
 //   expect-rows <n>             the top dialog's tree holds n rows (all levels)
 // An action that fails is reported on standard error and ends the program with exit code 3.
 
@@ -70,7 +79,8 @@ bool TW_RunStartupScript(const QString& path);
 // Runs a trigger that may open a modal dialog, checking the dialog the script expects; false with
 // the error when the check fails.
 using TW_SCRIPT_WATCHED = std::function<bool(const std::function<void()>& trigger, QString* error)>;
-// The view actions above; false with the error when the action fails or is unknown. delay is the
-// time to let the program run afterwards.
+// The view actions above; false with the error when the action fails or is unknown, and notYet set
+// when what it needs or expects has not come yet (the line is tried again). delay is the time to let
+// the program run afterwards.
 bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const TW_SCRIPT_WATCHED& watched,
-                            QString* error, int* delay);
+                            QString* error, int* delay, bool* notYet);

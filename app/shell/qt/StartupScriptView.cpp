@@ -85,17 +85,23 @@ bool roiVoxels(int64_t* count, QString* error) {
 }  // namespace
 
 bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const TW_SCRIPT_WATCHED& watched,
-                            QString* error, int* delay) {
+                            QString* error, int* delay, bool* notYet) {
   CMainFrame* frame = CMainFrame::Get();
   auto* view = dynamic_cast<QWidget*>(activeView());
   const QStringList words = argument.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-  auto needView = [&] {
-    if (view) return true;
-    *error = QStringLiteral("no active view");
+  *notYet = false;
+  // The state an expectation looks for has not come (yet): the script tries the line again.
+  auto notHeld = [&](const QString& seen) {
+    *error = seen;
+    *notYet = true;
     return false;
   };
+  // Pointer and key input go to a view that is shown.
+  auto needView = [&] { return (view && view->isVisible()) || notHeld(QStringLiteral("no active view")); };
 
   if (verb == QLatin1String("toolbar")) {
+    // The buttons' states as the idle update leaves them before the user's next input.
+    frame->UpdateCommandStates();
     for (QAction* action : frame->MainToolBar()->actions())
       if (action->toolTip() == argument) {
         if (!action->isEnabled()) {
@@ -149,9 +155,8 @@ bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const 
         seen = label->text();
       }
     }
-    *error = seen.isNull() ? QStringLiteral("no visible label ") + name
-                           : QStringLiteral("the label %1 reads \"%2\"").arg(name, seen);
-    return false;
+    return notHeld(seen.isNull() ? QStringLiteral("no visible label ") + name
+                                 : QStringLiteral("the label %1 reads \"%2\"").arg(name, seen));
   }
   if (verb == QLatin1String("drag")) {
     Modifiers m;
@@ -203,7 +208,9 @@ bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const 
     }
     const QKeyCombination key = sequence[0];
     const QKeySequence pressed(QKeyCombination(m.keys | key.keyboardModifiers(), key.key()));
-    // A shortcut of the frame's commands goes to its command, as the keyboard would have it.
+    // A shortcut of the frame's commands goes to its command, as the keyboard would have it (with the
+    // commands' states brought up to date, as the idle update does before input).
+    frame->UpdateCommandStates();
     for (QAction* action : frame->findChildren<QAction*>())
       if (action->shortcut() == pressed && action->isEnabled()) return watched([action] { action->trigger(); }, error);
     if (!needView()) return false;
@@ -223,10 +230,7 @@ bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const 
   }
   if (verb == QLatin1String("expect-status")) {
     const QString shown = frame->StatusBarCtrl()->PaneText();
-    if (!shown.contains(argument)) {
-      *error = QStringLiteral("the status reads \"%1\"").arg(shown);
-      return false;
-    }
+    if (!shown.contains(argument)) return notHeld(QStringLiteral("the status reads \"%1\"").arg(shown));
     return true;
   }
   if (verb == QLatin1String("expect-window")) {
@@ -236,15 +240,14 @@ bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const 
     CDrawVol* layer = vol ? set->GetLayerOfVol(vol) : nullptr;
     bool okLevel = false, okWidth = false;
     const double level = words.value(0).toDouble(&okLevel), width = words.value(1).toDouble(&okWidth);
-    if (!layer || !okLevel || !okWidth) {
-      *error = layer ? QStringLiteral("expect-window <level> <width>") : QStringLiteral("no operand layer");
+    if (!okLevel || !okWidth) {
+      *error = QStringLiteral("expect-window <level> <width>");
       return false;
     }
+    if (!layer) return notHeld(QStringLiteral("no operand layer"));
     const auto near = [](double a, double b) { return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(b)); };
-    if (!near(layer->filter.level, level) || !near(layer->filter.width, width)) {
-      *error = QStringLiteral("the window is level %1 width %2").arg(layer->filter.level).arg(layer->filter.width);
-      return false;
-    }
+    if (!near(layer->filter.level, level) || !near(layer->filter.width, width))
+      return notHeld(QStringLiteral("the window is level %1 width %2").arg(layer->filter.level).arg(layer->filter.width));
     return true;
   }
   if (verb == QLatin1String("expect-layer")) {
@@ -252,29 +255,28 @@ bool TW_RunViewScriptAction(const QString& verb, const QString& argument, const 
     bool okRow = false;
     const int row = words.value(0).toInt(&okRow);
     const QString name = argument.section(QLatin1Char(' '), 1).trimmed();
-    if (!panel || !okRow) {
-      *error = panel ? QStringLiteral("expect-layer <row> <name>") : QStringLiteral("the Layers panel is not open");
+    if (!okRow) {
+      *error = QStringLiteral("expect-layer <row> <name>");
       return false;
     }
+    if (!panel) return notHeld(QStringLiteral("the Layers panel is not open"));
     QTreeWidgetItem* item = panel->Tree()->topLevelItem(row);
     const QString shown = item ? panel->Tree()->ItemText(item).section(QLatin1Char('\t'), 0, 0) : QString();
-    if (shown != name) {
-      *error = QStringLiteral("row %1 shows \"%2\"").arg(row).arg(shown);
-      return false;
-    }
+    if (shown != name) return notHeld(QStringLiteral("row %1 shows \"%2\"").arg(row).arg(shown));
     return true;
   }
   if (verb == QLatin1String("expect-roi-voxels")) {
-    int64_t count = 0;
-    if (!roiVoxels(&count, error)) return false;
     // "<n>" exactly, or ">n" more than n.
     const bool more = argument.startsWith(QLatin1Char('>'));
     bool ok = false;
     const qlonglong n = (more ? argument.mid(1) : argument).toLongLong(&ok);
-    if (!ok || (more ? count <= n : count != n)) {
-      *error = QStringLiteral("the ROI holds %1 voxels").arg(count);
+    if (!ok) {
+      *error = QStringLiteral("expect-roi-voxels <n> | ><n>");
       return false;
     }
+    int64_t count = 0;
+    if (!roiVoxels(&count, error)) return notHeld(*error);
+    if (more ? count <= n : count != n) return notHeld(QStringLiteral("the ROI holds %1 voxels").arg(count));
     return true;
   }
   *error = QStringLiteral("unknown action ") + verb;

@@ -17,6 +17,7 @@
 #include "FrameTools.h"
 #include "LayerOperations.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "UiHelpers.h"
 #include "Vol.h"
@@ -132,9 +133,7 @@ TEST_F(FrameTools, TissueAttributesEditOnlyTheT1) {
 }
 
 TEST_F(FrameTools, SingleCurveMeasurementsAskForColumnsAndShowTheReport) {
-  const fs::path folder = fs::path(std::getenv("TWK_TEST_TMP") ? std::getenv("TWK_TEST_TMP") : "/tmp") /
-                          ("frame_tools_" + std::to_string(::getpid()));
-  fs::create_directories(folder);
+  const fs::path folder = twk::testing::testFolder("frame_tools");
   const USEROPT saved = TW_Options();
   TW_EditOptions().tempFolder = CString::fromUtf8(folder.string());
   const std::string file = (folder / "curve.txt").string();

@@ -14,6 +14,7 @@
 #include "DrawSet.h"
 #include "DrawVol.h"
 #include "FilePickers.h"
+#include "TestFolder.h"
 #include "Vol.h"
 #include "io/ImageFiles.h"
 #include "volume/Frame.h"
@@ -29,11 +30,7 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path scratchFolder(const char* name) {
-  const char* root = std::getenv("TWK_TEST_TMP");
-  fs::path folder = fs::path(root ? root : "/tmp") / (std::string("shell_test_") + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
+  return twk::testing::testFolder(std::string("shell_test_") + name);
 }
 
 std::string readFile(const fs::path& path) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "anndata/AnnData.h"
@@ -24,11 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path scratch(const std::string& name) {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  fs::path p = fs::path(base ? base : "/tmp") / ("anndata_" + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
+  return twk::testing::testFolder("anndata_" + name);
 }
 
 CString wide(const fs::path& p) { return CString(p.string().c_str()); }

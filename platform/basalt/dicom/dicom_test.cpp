@@ -21,6 +21,7 @@
 
 #include "ArrayHelpers.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkDicom.h"
 #include "TwkMem.h"
 #include "ViewFilt.h"
@@ -226,10 +227,7 @@ void rotationColumn(double ax, double ay, double az, int c, double out[3]) {
 class DicomEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    const char* base = std::getenv("TWK_TEST_TMP");
-    g_dir = std::string(base ? base : "/tmp") + "/dicom_test_" + std::to_string(::getpid());
-    fs::remove_all(g_dir);
-    fs::create_directories(g_dir);
+    g_dir = twk::testing::testFolder("dicom_test").string();
     TWKDCM_Initialize();
   }
   void TearDown() override { fs::remove_all(g_dir); }

@@ -21,6 +21,7 @@
 #include "RegularisedMaps.h"
 #include "DynExp.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TextCodec.h"
 #include "TwkMem.h"
 #include "Vol.h"
@@ -32,8 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path tempFolder() {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  fs::path dir = fs::path(base ? base : fs::temp_directory_path().string()) / "dynexp_calc_test";
+  fs::path dir = twk::testing::testFolder() / "dynexp_calc_test";
   fs::create_directories(dir);
   return dir;
 }

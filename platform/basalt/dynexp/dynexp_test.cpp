@@ -13,6 +13,7 @@
 #include "ScriptedUi.h"
 #include "dynexp/DynExpDomain.h"
 #include "serial/MemFile.h"
+#include "TestFolder.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ namespace fs = std::filesystem;
 CString wide(const char* s) { return CString(s); }
 
 fs::path tempFolder() {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  fs::path dir = fs::path(base ? base : fs::temp_directory_path().string()) / "dynexp_test";
+  fs::path dir = twk::testing::testFolder() / "dynexp_test";
   fs::create_directories(dir);
   return dir;
 }

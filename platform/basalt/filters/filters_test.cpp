@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ExternalTools.h"
+#include "TestFolder.h"
 #include "TestTools.h"
 #include "PackedText.h"
 #include "ScriptedUi.h"
@@ -84,9 +85,7 @@ double maxDifference(const FRAME* a, const FRAME* b, int t = 0) {
 class Filters : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const char* tmp = std::getenv("TWK_TEST_TMP");
-    g_dir = std::string(tmp ? tmp : "/tmp") + "/filters_test";
-    ASSERT_EQ(std::system(("mkdir -p '" + g_dir + "'").c_str()), 0);
+    g_dir = twk::testing::testFolder("filters_test").string();
     // A random volume and the scipy references (z, y, x; reflect borders), an ROI, the ROI
     // smoothing as numpy normalised convolution, and a volume with one void voxel.
     python(R"(

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "volume/Frame.h"
 #include "volume/VoxelAccess.h"
 
@@ -35,15 +36,13 @@ inline std::string& testDir() {
   return dir;
 }
 
-// A suite whose scripts work in testDir() = $TWK_TEST_TMP (or /tmp) / Folder, with a scripted UI
+// A suite whose scripts work in testDir() = the test process's folder / Folder, with a scripted UI
 // installed for every test.
 template <const char* Folder>
 class ScriptedSuite : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const char* tmp = std::getenv("TWK_TEST_TMP");
-    testDir() = std::string(tmp ? tmp : "/tmp") + "/" + Folder;
-    ASSERT_EQ(std::system(("mkdir -p '" + testDir() + "'").c_str()), 0);
+    testDir() = twk::testing::testFolder(Folder).string();
   }
   void SetUp() override { installed_ = std::make_unique<twk::ScopedUi>(ui_); }
   twk::ScriptedUi ui_;

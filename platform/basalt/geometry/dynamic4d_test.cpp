@@ -16,6 +16,7 @@
 
 #include "GeometryTestKit.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "dicom/DicomVolume.h"
@@ -32,7 +33,7 @@ using twk::geotest::FrameGuard;
 
 // Debian's Python on a script; the numbers it prints.
 std::vector<double> python(const std::string& script) {
-  const std::string file = testing::TempDir() + "dynamic4d_" + std::to_string(::getpid()) + ".py";
+  const std::string file = twk::testing::testFile("dynamic4d.py");
   if (FILE* f = std::fopen(file.c_str(), "w")) {
     std::fputs(("import numpy as np\n" + script).c_str(), f);
     std::fclose(f);
@@ -323,7 +324,7 @@ for i in range(0, len(args), 4):
 )";
 
 TEST_F(Dynamic4D, SuvOfPydicomSeriesEqualsTheHandFormula) {
-  const std::string script = testing::TempDir() + "make_pet.py";
+  const std::string script = twk::testing::testFile("make_pet.py");
   std::ofstream(script) << "import numpy as np\n" << kPetScript;
   const struct {
     const char* correction;
@@ -331,15 +332,15 @@ TEST_F(Dynamic4D, SuvOfPydicomSeriesEqualsTheHandFormula) {
     const char* seriesTime;
   } cases[] = {{"START", "093000", "101600"}, {"NONE", "093000", "101600"}, {"ADMIN", "093000", "101600"},
                {"START", "231500", "233000"}, {"NONE", "235000", "233000"}};
-  std::string command = std::string("rm -rf '") + testing::TempDir() + "pet_'* && " + TWK_DEBIAN_PYTHON + " -W ignore " + script;
+  std::string command = std::string("rm -rf '") + twk::testing::testFile("pet_") + "'* && " + TWK_DEBIAN_PYTHON + " -W ignore " + script;
   for (size_t i = 0; i < std::size(cases); ++i)
-    command += " " + testing::TempDir() + "pet_" + std::to_string(i) + " " + cases[i].correction + " " +
+    command += " " + twk::testing::testFile("pet_") + std::to_string(i) + " " + cases[i].correction + " " +
                cases[i].injection + " " + cases[i].seriesTime;
   ASSERT_EQ(std::system(command.c_str()), 0);
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.correction + std::string(" ") + c.injection);
-    const std::string folder = testing::TempDir() + "pet_" + std::to_string(n++);
+    const std::string folder = twk::testing::testFile("pet_") + std::to_string(n++);
     std::vector<CString> names;
     for (int t = 0; t < 2; ++t)
       for (int k = 0; k < 2; ++k) names.push_back(CString::fromUtf8(folder + "/PT_" + std::to_string(t) + "_" + std::to_string(k) + ".dcm"));

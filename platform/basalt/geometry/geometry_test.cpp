@@ -18,6 +18,7 @@
 
 #include "GeometryTestKit.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "geometry/Geometry.h"
@@ -41,9 +42,7 @@ using twk::geotest::writeRaw;
 class Geometry : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const char* tmp = std::getenv("TWK_TEST_TMP");
-    g_dir = std::string(tmp ? tmp : "/tmp") + "/geometry_test";
-    ASSERT_EQ(std::system(("mkdir -p '" + g_dir + "'").c_str()), 0);
+    g_dir = twk::testing::testFolder("geometry_test").string();
   }
   void SetUp() override { installed_ = std::make_unique<twk::ScopedUi>(ui_); }
   twk::ScriptedUi ui_;

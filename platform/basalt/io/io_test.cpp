@@ -16,6 +16,7 @@
 
 #include "ExternalTools.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "io/ImageFiles.h"
@@ -95,9 +96,7 @@ void expectFixtureValues(const CVol* vol, bool negative) {
 class ImageFilesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const char* base = std::getenv("TWK_TEST_TMP");
-    g_dir = std::string(base ? base : "/tmp") + "/io_test_" + std::to_string(::getpid());
-    std::filesystem::create_directories(g_dir);
+    g_dir = twk::testing::testFolder("io_test").string();
     ASSERT_TRUE(runPython(std::string(kAffineCode) + R"(
 v = volume((7, 6, 5, 1), True, np.int16)[..., 0]
 nib.save(nib.Nifti1Image(v, affine(0.9, 0.9, 3.0)), 'n1_int16.nii')

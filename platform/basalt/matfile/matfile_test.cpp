@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "matfile/MatlabLayer.h"
 #include "volume/Frame.h"
@@ -14,7 +15,7 @@
 TEST(MatlabLayer, SavematArraysLoadWithTheirIndicesAsVoxels) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
-  const std::string dir = testing::TempDir();
+  const std::string dir = twk::testing::testFolder().string() + "/";
   const std::string script =
       "import numpy as np, scipy.io as sio\n"
       "x, y, z = np.mgrid[0:5, 0:4, 0:3]\n"

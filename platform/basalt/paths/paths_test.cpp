@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "TwkTypes.h"
 #include "paths/FilePaths.h"
@@ -14,11 +15,7 @@
 namespace {
 
 std::string tempDir(const char* name) {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  std::string dir = std::string(base ? base : "/tmp") + "/paths_test_" + std::to_string(::getpid()) + "/" + name;
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
+  return twk::testing::testFolder(name).string();
 }
 
 void touch(const std::string& path, const char* text = "x") { std::ofstream(path) << text; }

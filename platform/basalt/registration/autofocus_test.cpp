@@ -16,6 +16,7 @@
 
 #include "ExternalTools.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "registration/AutoFocus.h"
 #include "registration/Transform.h"
@@ -254,8 +255,7 @@ double angleError(const double m[16], const std::string& truthFile) {
 class AutoFocusTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/twk_autofocus_XXXXXX";
-    g_dir = ::mkdtemp(tmpl);
+    g_dir = twk::testing::testFolder("autofocus").string();
     std::string out;
     const bool ok = twk::test::runPython("import os\nos.chdir('" + g_dir + "')\n" + kScript, &out);
     if (!ok) {
@@ -611,7 +611,7 @@ TEST(AutoFocusQuadratic, RecoversASecondOrderDeformation) {
         }
     return e;
   };
-  const std::string dir = testing::TempDir();
+  const std::string dir = twk::testing::testFolder().string() + "/";
   double affineError = 0;
   for (int type : {2, 3, 4}) {
     SCOPED_TRACE(type);

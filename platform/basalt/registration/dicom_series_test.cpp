@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "dicom/DicomVolume.h"
@@ -97,7 +98,7 @@ std::unique_ptr<CVol> load(const fs::path& folder) {
 TEST(DicomSeries, AxialAndSagittalSeriesOfOnePhantomResliceIntoEachOtherByTheirTags) {
   twk::ScriptedUi ui;
   twk::ScopedUi installed(ui);
-  const fs::path root = fs::path(testing::TempDir()) / ("reg_dicom_series_" + std::to_string(::getpid()));
+  const fs::path root = twk::testing::testFolder() / "reg_dicom_series";
   fs::remove_all(root);
   fs::create_directories(root);
   const fs::path script = root / "write.py";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "io/ImageFiles.h"
 #include "roi/RoiComponents.h"
@@ -99,10 +100,7 @@ int64_t differingVoxels(const FRAME* a, const FRAME* b) {
 class RoiAlgorithms : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const char* tmp = std::getenv("TWK_TEST_TMP");
-    g_dir = std::string(tmp ? tmp : "/tmp") + "/roi_test";
-    std::string cmd = "mkdir -p '" + g_dir + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    g_dir = twk::testing::testFolder("roi_test").string();
     // Masks and references, made once: random blobs, spheres with holes, a sphere on anisotropic
     // voxels (z, y, x order; spacing 2.5 x 0.7 x 0.7 mm).
     ASSERT_TRUE(runPython(R"(

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "roi/RoiStatistics.h"
 #include "roi/Thresholds.h"
@@ -29,7 +30,7 @@ struct Frame {
 };
 
 bool runPython(const std::string& script) {
-  const std::string file = testing::TempDir() + "twk_thresholds.py";
+  const std::string file = twk::testing::testFile("twk_thresholds.py");
   std::ofstream(file) << script;
   const int rc = std::system(("/usr/bin/python3 " + file).c_str());
   return rc == 0;
@@ -73,7 +74,7 @@ TEST(Thresholds, LocalOtsuFindsShadedDiscsAsScikitImageDoes) {
   EXPECT_GE(2.0 * double(both) / double(a + b), 0.95);
 
   // The same levels through scikit-image.
-  const std::string dir = testing::TempDir();
+  const std::string dir = twk::testing::testFolder().string() + "/";
   {
     std::ofstream out(dir + "twk_otsu_in.raw", std::ios::binary);
     out.write(reinterpret_cast<const char*>(v.data()), std::streamsize(v.size() * sizeof(double)));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TextCodec.h"
 #include "serial/FrameFile.h"
 #include "serial/MemFile.h"
@@ -16,10 +17,9 @@
 namespace {
 
 std::string tempDir() {
-  const char* base = std::getenv("TWK_TEST_TMP");
-  std::string dir = std::string(base ? base : "/tmp") + "/serial_test_" + std::to_string(::getpid());
+  const std::filesystem::path dir = twk::testing::testFolder() / "serial_test";
   std::filesystem::create_directories(dir);
-  return dir;
+  return dir.string();
 }
 
 std::vector<uint8_t> fileBytes(const std::string& path) {

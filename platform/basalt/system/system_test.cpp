@@ -6,6 +6,7 @@
 
 #include "ExternalTools.h"
 #include "system/CpuInfo.h"
+#include "TestFolder.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ TEST(CpuInfo, LogicalProcessorsAndModelAsTheSystemReportsThem) {
 
 TEST(CpuInfo, WhatAMachineDoesNotReportIsUnknown) {
   // An ARM machine's cpuinfo: no model name, no sockets or cores, its SIMD as "asimd".
-  const std::string path = std::string(std::getenv("TWK_TEST_TMP") ? std::getenv("TWK_TEST_TMP") : "/tmp") + "/arm_cpuinfo";
+  const std::string path = (twk::testing::testFolder() / "arm_cpuinfo").string();
   std::ofstream(path) << "processor\t: 0\nBogoMIPS\t: 50.00\nFeatures\t: fp asimd evtstrm aes crc32 cpuid\n"
                          "CPU implementer\t: 0x41\nCPU part\t: 0xd0c\n\nprocessor\t: 1\nFeatures\t: fp asimd\n";
   CString info;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "render/HermiteSpline.h"
@@ -183,8 +184,7 @@ TEST(MagTrace, ResnapMovesAContourOntoTheEdgeAlongItsNormalOrAnyDirection) {
 
 TEST(MagTrace, TheEdgeMapAgreesWithScikitImagesCanny) {
   auto vol = disc(1, twenty);
-  const fs::path folder = fs::temp_directory_path() / ("twk_trace_canny_" + std::to_string(getpid()));
-  fs::create_directories(folder);
+  const fs::path folder = twk::testing::testFolder("trace_canny");
   double* values = VA_GetEdgeWorkVol(vol->frame);
   ASSERT_NE(values, nullptr);
   {

@@ -22,6 +22,7 @@
 #include "RadiomicsOperations.h"
 #include "ParameterDialog.h"
 #include "RecordDialog.h"
+#include "TestFolder.h"
 #include "TextureEdgeDialog.h"
 #include "HighObj.h"
 #include "ScriptedUi.h"
@@ -405,7 +406,7 @@ TEST_F(FilterCommands, NtupleFileReadsBackWithNumpy) {
   run("Dynamic Analysis", "Output Parametric Map N-tuple file", doc);
   EXPECT_EQ(ui.lastMessage(), L"CDrawSet::OutputParamMapNtupleFile : At least two REAL volumes are required");
   doc->GetActiveSet()->AppendLayer(twk::testkit::makeLayer(b));
-  const std::string path = testing::TempDir() + "maps.txt";
+  const std::string path = twk::testing::testFile("maps.txt");
   std::remove(path.c_str());  // a file from an earlier run would bring the overwrite question
   ui.answerSaveFile(CString::fromUtf8(path)).answerMessage(IDYES);
   run("Dynamic Analysis", "Output Parametric Map N-tuple file", doc);
@@ -711,7 +712,7 @@ TEST_F(FilterDialogs, ExplorersAndTheSingleScaleGradient) {
 }
 
 TEST_F(FilterCommands, BicalBatchMirrorsTheTreeAndKeepsWhatIsThere) {
-  const fs::path root = fs::path(testing::TempDir()) / ("bical_batch_" + std::to_string(::getpid()));
+  const fs::path root = twk::testing::testFolder() / "bical_batch";
   fs::remove_all(root);
   const fs::path src = root / "src", nii = root / "nii", dcm = root / "dcm";
   fs::create_directories(src);

@@ -25,23 +25,20 @@ printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folde
 
 wl="horizontal drag to the right >> increase W; drag down >> increase L, ESC>> exit"
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $volume
 menu File/Open Image
-wait 800
 expect-documents 1
 toolbar $wl
 drag left ctrl 250,250 330,290 2
-wait 300
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 2
 expect-roi-voxels >20
 click 300,300
 menu-start Nonuniformity/N4 (UPenn implementation)
 wait-dialog N4 nonuniformity correction
 press OK
-esc-after 20
+wait-working
+esc-after 0
 expect-stopped
 wait-idle
 expect-layers 2
@@ -66,7 +63,6 @@ expect-message Histogram-based discretization is undefined.
 expect-answers-used
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
-wait 500
 expect-identical $folder/saved.twk
 expect-layers 4
 menu File/Exit

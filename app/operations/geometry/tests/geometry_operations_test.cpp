@@ -17,6 +17,7 @@
 #include "HighObj.h"
 #include "OperationsTestKit.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "VectorRois.h"
 #include "geometry/Geometry.h"
 #include "registration/Reslice.h"
@@ -365,7 +366,7 @@ TEST_F(GeometryOperations, OrthogonalRotationSavesATransformFileThatReslicesInto
 }
 
 TEST_F(GeometryOperations, LandmarkFileBecomesNumberedVectorRois) {
-  const std::string path = testing::TempDir() + "landmarks.txt";
+  const std::string path = twk::testing::testFile("landmarks.txt");
   ASSERT_EQ(std::system(("/usr/bin/python3 -c \"import numpy as np; np.savetxt('" + path +
                          "', np.array([[1, 2, 0], [3.5, 1, 1], [0, 0, 1]]))\"")
                             .c_str()),
@@ -563,7 +564,7 @@ TEST_F(GeometryOperations, DynamicRowsAreAvailable) {
 }
 
 TEST_F(GeometryOperations, MatlabArrayLoadsAsALayer) {
-  const std::string path = testing::TempDir() + "layer.mat";
+  const std::string path = twk::testing::testFile("layer.mat");
   ASSERT_EQ(std::system(("/usr/bin/python3 -c \"import numpy as np, scipy.io as sio; x, y, z = np.mgrid[0:4, 0:3, 0:2]; "
                          "sio.savemat('" + path + "', {'other': np.ones((3, 3)), 'map': (x + 10 * y + 100 * z) * 0.5})\"")
                             .c_str()),

@@ -16,6 +16,7 @@
 #include "RoiStat4D.h"
 #include "RoiStatisticsOperation.h"
 #include "ScriptedUi.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "VectorRois.h"
 #include "paths/FilePaths.h"
@@ -105,7 +106,7 @@ TEST(RoiStat3D, RampStatisticsReportsAndTheSavedFile) {
   const FramePtr roi(boxRoi(vol->frame->dim, RECT3D{0, 0, 0, 9, 9, 4}));
   {
     const CString saved = TW_Options().tempFolder;
-    TW_EditOptions().tempFolder = CString::fromUtf8(testing::TempDir());
+    TW_EditOptions().tempFolder = CString::fromUtf8(twk::testing::testFolder().string());
     CDlgRoiStat3D d(vol.get(), 0, roi.get(), L"C:/rois/lower half.nii", 0xFF, nullptr);
     ASSERT_TRUE(d.OnInitDialog());
     EXPECT_EQ(d.Title(), CString(L"ROI Stats3D > [ramp.nii] over [lower half]"));

@@ -23,18 +23,14 @@ PY
 printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folder/TarnwickConfig.txt"
 
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $volume
 menu File/Open Image
-wait 800
 expect-documents 1
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 1
 toolbar Construct Vector ROI
 drag left 280,280 310,300 4
 click 310,300
-wait 300
 accept-dialog EdgeWave Parameters
 menu Segment/EdgeWave Basic
 wait-idle
@@ -44,11 +40,9 @@ expect-roi-voxels >10000
 files $folder/mask.nii
 answer No
 menu File/Save Active Layer As Image
-wait 500
 expect-answers-used
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
-wait 500
 expect-identical $folder/saved.twk
 menu File/Exit
 SCRIPT

@@ -13,6 +13,7 @@
 #include "DrawDoc.h"
 #include "DrawSet.h"
 #include "DrawVol.h"
+#include "TestFolder.h"
 #include "TwkMem.h"
 #include "Vol.h"
 #include "volume/Frame.h"
@@ -31,12 +32,7 @@ inline QApplication& app() {
 
 // An empty folder of its own for a test.
 inline std::filesystem::path scratch(const std::string& name) {
-  const char* root = std::getenv("TWK_TEST_TMP");
-  std::filesystem::path p = std::filesystem::path(root ? root : std::filesystem::temp_directory_path().string()) /
-                            "shell_qt" / name;
-  std::filesystem::remove_all(p);
-  std::filesystem::create_directories(p);
-  return p;
+  return twk::testing::testFolder("shell_qt/" + name);
 }
 
 inline CString wide(const std::filesystem::path& p) { return CString::fromUtf8(p.string()); }

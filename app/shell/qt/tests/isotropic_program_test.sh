@@ -21,19 +21,15 @@ nib.save(nib.Nifti1Image(data, affine), sys.argv[1])
 PY
 
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $image
 menu File/Open Image
-wait 500
 expect-documents 1
 accept-dialog Specify value = 0.5
 menu Transform/Make Isotropic
-wait 1000
 expect-documents 2
 files $folder/iso.nii
 answer No
 menu File/Save Active Layer As Image
-wait 500
 expect-answers-used
 answer No
 menu File/Exit

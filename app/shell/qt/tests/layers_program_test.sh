@@ -19,29 +19,24 @@ nib.save(nib.Nifti1Image(data, np.diag([1.0, 1.2, 2.5, 1.0])), sys.argv[1])
 PY
 
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $image
 menu File/Open Image
-wait 500
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 1
 press Duplicate
-wait 300
 expect-layers 2
 files $folder/exported.nii
 answer No
 press Save Image
-wait 500
 expect-answers-used
 press Operation
 wait-dialog Layer Operations
 press OK
-wait 300
+expect-no-dialog Layer Operations
 menu-start System/CPU Info
 wait-dialog CPU Info
 press OK
-wait 200
+expect-no-dialog CPU Info
 cancel-dialog About Tarnwick
 menu System/About this Application
 answer No

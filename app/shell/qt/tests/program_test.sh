@@ -13,8 +13,9 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 missing() { bash "$here/../../../../scripts/missing-tool.sh" "$1" || exit $?; }
 # Checked before the program folder is touched.
 command -v xvfb-run >/dev/null || missing "xvfb-run (xvfb)"
-folder="$tmp/program_test"
-rm -rf "$folder"; mkdir -p "$folder"
+source "$here/../../../../tests/support/test_folder.sh"
+test_folder "$tmp" program_test
+folder="$test_folder"
 cp "$program" "$folder/tarnwick"
 ln -s "$plugin" "$folder/libKinmodels.so"
 libs="$(dirname "$program")"
@@ -46,39 +47,29 @@ PY
 
 # A normal 740 x 720 frame, so that the Layers panel opens beside it on the 1280 x 1024 screen.
 printf '[Settings]\nWindowPos=0:1:-1:-1:-1:-1:0:0:740:720\n' > "$folder/Tarnwick.ini"
-shot="$tmp/tarnwick_program_screenshot.png"
-rm -f "$shot"
+shot="$folder/tarnwick_program_screenshot.png"
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $volume
 menu File/Open Image
-wait 800
 expect-documents 1
 menu Edit/Edit drawing object properties
-wait 800
 expect-layers 1
 expect-view-content
 screenshot $shot
 accept-dialog Specify Signal Range = 0 100
 menu Volume > Voxel Value Conversion > Scale to Interval
-wait 300
 expect-view-content
 menu Edit/Undo
-wait 300
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
-wait 300
 menu View/Close Document
-wait 300
 expect-documents 0
 files $raw
 cancel-dialog Specify RAW Volume
 menu File/Open RAW Data
-wait 300
 expect-documents 0
 files $folder/saved.twk
 menu File/Open Tarnwick document
-wait 500
 expect-documents 1
 expect-view-content
 menu File/Exit
@@ -96,4 +87,4 @@ grep -Eq '^WindowPos=-?[0-9]+(:-?[0-9]+){9}$' "$folder/Tarnwick.ini" || { echo "
 [ -s "$folder/saved.twk" ] || { echo "the document was not saved"; exit 1; }
 grep -q "^File1=$folder/saved.twk$" "$folder/Tarnwick.ini" || { echo "the saved document is not the first recent file"; exit 1; }
 grep -q "=$volume$" "$folder/Tarnwick.ini" || { echo "the opened image is not among the recent files"; exit 1; }
-echo "screenshot: $shot"
+echo "start-up, the File menu, the Layers panel and shutdown ran"

@@ -18,19 +18,15 @@ nib.save(nib.Nifti1Image(data, np.diag([1.0, 1.0, 2.0, 1.0])), sys.argv[1])
 PY
 
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $image
 menu File/Open Image
-wait 500
 menu Edit/Edit drawing object properties
-wait 500
 expect-layers 1
 press ROI Stats 3D
 wait-dialog CDlgRoiStat3D
 press Save Stats
-wait 300
 press OK
-wait 300
+expect-no-dialog CDlgRoiStat3D
 menu File/Exit
 SCRIPT
 program_run "$folder/script.txt"

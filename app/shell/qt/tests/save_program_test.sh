@@ -20,10 +20,8 @@ PY
 before="$(sha256sum < "$image")"
 
 cat > "$folder/script.txt" <<SCRIPT
-wait 300
 files $image
 menu File/Open Image
-wait 500
 expect-documents 1
 files $folder/quick.twk
 menu File/Quick Save Tarnwick Document
@@ -33,7 +31,7 @@ menu View/Close Document
 expect-documents 0
 files $image
 menu File/Open Image
-wait 300
+expect-documents 1
 set-modified
 answer Yes
 files $folder/closed.twk
@@ -43,12 +41,11 @@ expect-message Document was modified. Would you like to save it?
 expect-documents 0
 files $folder/closed.twk
 menu File/Open Tarnwick document
-wait 300
 expect-view-content
 menu View/Close Document
 files $image
 menu File/Open Image
-wait 300
+expect-documents 1
 set-modified
 answer Yes
 files $folder/exit.twk

@@ -24,23 +24,18 @@ printf 'ImageOpenLayout:=1\nProjViewConvention:=0\nDisplayOrient:=0\n' > "$folde
 vroi="$folder/boxes.vroi"
 
 cat > "$folder/draw.txt" <<SCRIPT
-wait 300
 files $folder/first.nii
 menu File/Open Image
-wait 800
 expect-documents 1
 toolbar Construct Vector ROI
 drag left 250,250 330,290 4
 click 330,290
-wait 300
 files $vroi
 menu Vector/Save Vector ROIs
-wait 300
 expect-answers-used
 set-modified
 answer No
 menu View/Close Document
-wait 300
 expect-documents 0
 menu File/Exit
 SCRIPT
@@ -68,16 +63,12 @@ PY
 [ "$voxels" -gt 10 ] || { echo "the drawn box covers only $voxels voxels"; exit 1; }
 
 cat > "$folder/raster.txt" <<SCRIPT
-wait 300
 files $folder/second.nii
 menu File/Open Image
-wait 800
 expect-documents 1
 files $vroi
 menu Vector/Load Vector ROIs
-wait 300
 menu Vector/Rasterize All VROIs
-wait 300
 expect-roi-voxels $voxels
 toolbar Insert Polyline
 click 150,150
@@ -86,13 +77,10 @@ click 210,200
 click 150,200
 menu Vector/Close Polyline
 key Escape
-wait 300
 menu Vector/Rasterize All Polylines
-wait 300
 expect-roi-voxels >$((voxels + 20))
 files $folder/saved.twk
 menu File/Save As Tarnwick Document
-wait 300
 expect-identical $folder/saved.twk
 menu File/Exit
 SCRIPT
