@@ -81,9 +81,7 @@ TEST(RegistrationServices, SaveAlignmentNeedsAnAlignmentAndNamesAFailedWrite) {
   EXPECT_EQ(copy.alignment[3], 7.5);
   // Cancel writes nothing; a failed write (into a folder that does not exist) is named; a good one
   // is silent.
-  const std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / "save_alignment";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
+  const std::filesystem::path folder = twk::testing::testFolder("save_alignment");
   const CString unwritable = CString::fromUtf8((folder / "missing" / "a.vtf").string());
   const CString good = CString::fromUtf8((folder / "b.vtf").string());
   ui.clear();
